@@ -1,0 +1,67 @@
+# Test helpers shared by every module.
+#
+#   rt_add_gtest(name LABEL unit|process|interop|wine SOURCES ... [LIBS ...] [ENV VAR=value ...]
+#                [TIMEOUT seconds] [RUN_SERIAL])
+#     One GoogleTest program, registered as one ctest test with the given label. Test programs land in
+#     <build>/tests so bin/ holds only deliverables and tools.
+#
+#   rt_add_fuzzer(name SOURCES ... [LIBS ...] CORPUS seed-folder)
+#     A libFuzzer target, built only in the fuzz preset. ctest runs it for RT_FUZZ_SECONDS over a copy of
+#     the committed seed corpus (new inputs go to the build folder, never into the source tree).
+
+enable_testing()
+
+if(RT_BUILD_TESTS)
+  if(CMAKE_CROSSCOMPILING)
+    # Debian ships GoogleTest's sources; cross-build them with the same toolchain.
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL SYSTEM)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+    add_library(GTest::gmock ALIAS gmock)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+endif()
+
+function(rt_add_gtest name)
+  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT RT_BUILD_TESTS)
+    return()
+  endif()
+  if(NOT A_LABEL)
+    message(FATAL_ERROR "rt_add_gtest(${name}): LABEL is required")
+  endif()
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})
+  if(A_ENV)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${A_ENV}")
+  endif()
+  if(A_RUN_SERIAL)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
+endfunction()
+
+function(rt_add_fuzzer name)
+  cmake_parse_arguments(A "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(NOT RT_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  set(work ${CMAKE_BINARY_DIR}/fuzz/${name}.corpus)
+  file(MAKE_DIRECTORY ${work})
+  add_test(NAME ${name}
+           COMMAND ${name} -max_total_time=${RT_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+                   ${work} ${CMAKE_CURRENT_SOURCE_DIR}/${A_CORPUS})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+endfunction()

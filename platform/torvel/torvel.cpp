@@ -1,0 +1,89 @@
+// Stand-in for the router's flash library. By default the partitions are /dev/mtd0../dev/mtd4 with
+// values 0..4; TORVEL_MTD_MAP may name a file of up to five lines "<device path> <value>" that replace
+// the entries in order (tests point them at ordinary files).
+#include "torvel.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr size_t kPathCapacity = 256;
+char device_paths[FLASH_MTD_ENTRIES][kPathCapacity] = {"/dev/mtd0", "/dev/mtd1", "/dev/mtd2", "/dev/mtd3",
+                                                       "/dev/mtd4"};
+
+void load_map_override() {
+  const char *map_file = std::getenv("TORVEL_MTD_MAP");
+  if (map_file == nullptr) return;
+  std::ifstream in(map_file);
+  if (!in) {
+    std::fprintf(stderr, "libtorvel: cannot read TORVEL_MTD_MAP file %s\n", map_file);
+    return;
+  }
+  std::string line;
+  for (int entry = 0; entry < FLASH_MTD_ENTRIES && std::getline(in, line); ++entry) {
+    std::istringstream fields(line);
+    std::string path;
+    long value = 0;
+    if (!(fields >> path >> value) || path.size() >= kPathCapacity) {
+      std::fprintf(stderr, "libtorvel: ignoring map line %d: %s\n", entry + 1, line.c_str());
+      continue;
+    }
+    std::memcpy(device_paths[entry], path.c_str(), path.size() + 1);
+    flash_mtd_map[entry].partition = static_cast<int32_t>(value);
+  }
+}
+
+__attribute__((constructor)) void init_map() { load_map_override(); }
+
+int fill_with_erased_bytes(int fd) {
+  off_t size = lseek(fd, 0, SEEK_END);
+  if (size < 0 || lseek(fd, 0, SEEK_SET) < 0) return -errno;
+  std::array<unsigned char, 8192> erased;
+  erased.fill(0xFF);
+  for (off_t done = 0; done < size;) {
+    size_t chunk = static_cast<size_t>(std::min<off_t>(size - done, static_cast<off_t>(erased.size())));
+    ssize_t n = write(fd, erased.data(), chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -errno;
+    }
+    if (n == 0) return -EIO;
+    done += n;
+  }
+  return fsync(fd) == 0 || errno == EINVAL ? 0 : -errno;
+}
+
+}  // namespace
+
+extern "C" {
+
+struct flash_mtd_entry flash_mtd_map[FLASH_MTD_ENTRIES] = {
+    {0, 0, {}, device_paths[0]}, {1, 1, {}, device_paths[1]}, {2, 2, {}, device_paths[2]},
+    {3, 3, {}, device_paths[3]}, {4, 4, {}, device_paths[4]},
+};
+
+int flash_erase_mtd(int partition) {
+  for (const auto &entry : flash_mtd_map) {
+    if (entry.partition != partition) continue;
+    int fd = open(entry.device, O_WRONLY);
+    if (fd < 0) return -errno;
+    int rc = fill_with_erased_bytes(fd);
+    close(fd);
+    return rc;
+  }
+  return -ENODEV;
+}
+
+}  // extern "C"

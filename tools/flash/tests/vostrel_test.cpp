@@ -1,0 +1,178 @@
+// Runs the real vostrel against partition files made by each test, through the flash library's
+// TORVEL_MTD_MAP table override.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+};
+
+class VostrelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vostrel_test." + std::to_string(getpid()) + "." +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A name that vostrel turns into "/dev/<name>" and that resolves to `file` inside the test folder.
+  std::string mtd_name(const std::string &file) const { return "../" + (dir_ / file).string().substr(1); }
+  std::string device_of(const std::string &file) const { return "/dev/" + mtd_name(file); }
+
+  void write_map(const std::vector<std::pair<std::string, int>> &entries) {
+    std::ofstream map(dir_ / "map");
+    for (const auto &[path, value] : entries) map << path << ' ' << value << '\n';
+  }
+
+  RunResult run(const std::vector<std::string> &args) {
+    int pipefd[2];
+    EXPECT_EQ(pipe(pipefd), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(pipefd[1], 1);
+      close(pipefd[0]);
+      setenv("TORVEL_MTD_MAP", (dir_ / "map").c_str(), 1);
+      std::vector<char *> argv;
+      const char *bin = std::getenv("VOSTREL_BIN");
+      argv.push_back(const_cast<char *>(bin));
+      for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(bin, argv.data());
+      _exit(127);
+    }
+    close(pipefd[1]);
+    RunResult result;
+    char buf[4096];
+    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) result.out.append(buf, static_cast<size_t>(n));
+    close(pipefd[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    return result;
+  }
+
+  static std::string read_file(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  static void write_file(const fs::path &p, const std::string &bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+  }
+  static std::string random_bytes(size_t n) {
+    std::mt19937 gen(42);
+    std::string s(n, '\0');
+    for (auto &c : s) c = static_cast<char>(gen());
+    return s;
+  }
+
+  fs::path dir_;
+};
+
+const std::string kUsage =
+    "This function will erase or program mtd.\n"
+    "Usage: vostrel <erase|program> <mtdx> [filename]\n"
+    "Note: filename only required when program.\n"
+    "System mtd map:\n" +
+    std::string(60, '=') + "\n";
+
+TEST_F(VostrelTest, UsagePathsPrintTheHelpAndExitZero) {
+  write_map({});
+  for (const auto &args : std::vector<std::vector<std::string>>{
+           {}, {"erase"}, {"format", "mtd1"}, {"program", "mtd1"}}) {
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.substr(0, kUsage.size()), kUsage) << "args: " << args.size();
+  }
+}
+
+TEST_F(VostrelTest, NameOutsideTheTableIsInvalidEvenWhenDevExists) {
+  write_map({{device_of("part0"), 0}});
+  for (const std::string &name : std::vector<std::string>{"null", "zero", std::string(5000, 'x')}) {
+    RunResult r = run({"erase", name});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(name + " is an invalid mtd name!\n" + kUsage, 0), 0u);
+  }
+}
+
+TEST_F(VostrelTest, EraseFillsThePartitionWithOnes) {
+  write_file(dir_ / "part2", random_bytes(20000));
+  write_map({{device_of("part0"), 0}, {device_of("part2"), 2}});
+  RunResult r = run({"erase", mtd_name("part2")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Erasing " + device_of("part2") + "...\nErase " + device_of("part2") + " successful!\n");
+  EXPECT_EQ(read_file(dir_ / "part2"), std::string(20000, '\xff'));
+  EXPECT_EQ(read_file(dir_ / "part0"), "");
+}
+
+TEST_F(VostrelTest, FailedEraseReportsTheCodeAndExitsOne) {
+  write_map({{device_of("missing"), 3}});
+  RunResult r = run({"erase", mtd_name("missing")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Erasing " + device_of("missing") + "...\nFail to erase " + device_of("missing") +
+                       ", ret is -2\n");
+}
+
+TEST_F(VostrelTest, ProgrammingAnEmptyImagePrintsNoDots) {
+  write_file(dir_ / "part1", "");
+  write_file(dir_ / "empty.img", "");
+  write_map({{device_of("part1"), 1}});
+  std::string image = (dir_ / "empty.img").string();
+  RunResult r = run({"program", mtd_name("part1"), image});
+  EXPECT_EQ(r.status, 0);
+  const std::string dev = device_of("part1");
+  EXPECT_EQ(r.out, "Open " + dev + " successful.\nOpen " + image + " successful\nPrograming " + dev +
+                       "...\n\nProgram " + dev + " successful!\n");
+}
+
+TEST_F(VostrelTest, ImageOfSeveralBlocksLandsByteForByte) {
+  const std::string image_bytes = random_bytes(3 * 8192 + 1000);
+  write_file(dir_ / "part4", std::string(40000, '\xff'));
+  write_file(dir_ / "fw.img", image_bytes);
+  write_map({{device_of("part4"), 4}});
+  RunResult r = run({"program", mtd_name("part4"), (dir_ / "fw.img").string()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("...\n....\nProgram " + device_of("part4") + " successful!\n"), std::string::npos);
+  std::string written = read_file(dir_ / "part4");
+  EXPECT_EQ(written.substr(0, image_bytes.size()), image_bytes);
+  EXPECT_EQ(written.substr(image_bytes.size()), std::string(40000 - image_bytes.size(), '\xff'));
+}
+
+TEST_F(VostrelTest, FailedWriteIsAFailure) {
+  write_file(dir_ / "fw.img", random_bytes(10000));
+  write_map({{"/dev/full", 3}});
+  RunResult r = run({"program", "full", (dir_ / "fw.img").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Fail to write 8192 bytes to </dev/full>\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("successful!"), std::string::npos);
+}
+
+TEST_F(VostrelTest, MissingImageOrDeviceShowsTheUsage) {
+  write_map({{device_of("part1"), 1}, {device_of("absent"), 2}});
+  write_file(dir_ / "part1", "");
+  RunResult no_image = run({"program", mtd_name("part1"), "/nonexistent.img"});
+  EXPECT_EQ(no_image.status, 0);
+  EXPECT_NE(no_image.out.find("Can not open file /nonexistent.imgs\n" + kUsage), std::string::npos);
+
+  RunResult no_device = run({"program", mtd_name("absent"), "/nonexistent.img"});
+  EXPECT_EQ(no_device.status, 0);
+  EXPECT_EQ(no_device.out.rfind("Can not open <" + device_of("absent") + ">.\n" + kUsage, 0), 0u);
+}
+
+}  // namespace
