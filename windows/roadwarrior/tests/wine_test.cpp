@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -50,6 +51,16 @@ void regSet(const std::string& key, const char* name, DWORD type, const std::str
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), 0);
     RegSetValueExA(h, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size() + 1));
     RegCloseKey(h);
+}
+
+// Directories that ended programs used as their current one can stay busy for a moment under wine.
+void removeTree(const std::string& path) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+        if (!error && !exists(path)) return;
+        Sleep(100);
+    }
 }
 
 std::vector<std::string> windowTexts;
@@ -132,6 +143,7 @@ protected:
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, ifaceKey.c_str());
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, decoyKey.c_str());
         SetCurrentDirectoryA(callerDir.c_str());
+        if (!HasFailure()) removeTree(windowsPath(base));  // a failed run's files stay for a look
     }
 
     void installTool(const char* name) {
