@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -346,30 +347,29 @@ int RoadWarrior::requestIsakmp(const ConnectionArgs& a) {
     if (std::holds_alternative<int>(loaded)) return kIsakmpFailed;
     if (isakmpBusy_.exchange(true)) return kIsakmpFailed;
 
-    auto request = std::make_shared<IsakmpRequest>();
-    request->dir = std::get<WorkDir>(loaded);
-    request->url = gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/CheckIsakmp.htm",
-                              "?IP=" + percentEncode(a.localIp));
-    auto control = std::make_shared<RunControl>();
-    std::packaged_task<IsakmpOutcome()> task([this, request, control] { return runIsakmpRequest(*request, *control); });
-    std::future<IsakmpOutcome> outcome = task.get_future();
+    IsakmpRequest request{std::get<WorkDir>(loaded),
+                          gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/CheckIsakmp.htm",
+                                     "?IP=" + percentEncode(a.localIp))};
+    RunControl control;
+    IsakmpOutcome outcome = IsakmpOutcome::Ran;
     std::promise<void> finished;
     std::future<void> done = finished.get_future();
-    std::thread worker([task = std::move(task), finished = std::move(finished)]() mutable {
-        task();
-        finished.set_value();  // on every path, so the caller never waits for nothing
+    // The worker is always joined before this returns, so it may work on these locals.
+    std::thread worker([&] {
+        outcome = runIsakmpRequest(request, control);
+        finished.set_value();
     });
 
     if (!platform_.waitFor(done, kIsakmpWait)) {
         // Too slow: end the wget it waits for (never the thread itself) so it finishes at once.
-        control->cancelled = true;
+        control.cancelled = true;
     }
     worker.join();
     isakmpBusy_ = false;
 
-    int http = readHttpStatus(request->dir.file(kIsakmpLog));
+    int http = readHttpStatus(request.dir.file(kIsakmpLog));
     if (http == 200) return kOk;
-    if (outcome.get() == IsakmpOutcome::Ran) writeStatusConf(request->dir, kIsakmpPrefix, httpStatusText(http));
+    if (outcome == IsakmpOutcome::Ran) writeStatusConf(request.dir, kIsakmpPrefix, httpStatusText(http));
     return kIsakmpFailed;
 }
 
