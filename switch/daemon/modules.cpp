@@ -1,0 +1,4 @@
+#include "modules.h"
+
+void modules_init() {
+}
