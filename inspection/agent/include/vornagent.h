@@ -73,7 +73,10 @@ int kaGetAllAppInfoTH(CmdAgnt *agent);
 int kaSetAllAppStatTH(CmdAgnt *agent);
 
 /* Policy. */
+int kaUpdateSig(void);
 int kaGetSigVer(int *major, int *minor);
+/* Appends one formatted line to the policy debug log "/var/glb_dbg". */
+int mylog(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 /* Helpers. */
 int kaU32ToAddr(uint32_t addr, char *buf, int show_zero);

@@ -14,4 +14,7 @@ int RulAgntReset(RulAgnt *agent);
 void RulAgntRelease(RulAgnt *agent);
 void RulAgntExit(RulAgnt *agent);
 
+// Checks, unpacks and downloads the policy in the raw segment: 0 success, 1 failure.
+int RulRetrvPlcy(RulAgnt *agent);
+
 }  // namespace vornagent

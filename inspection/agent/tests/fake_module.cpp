@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <cstring>
 
 #include "records.h"
@@ -54,9 +56,48 @@ void FakeModule::addRules(int type, int count, const std::string &prefix) {
     rules[first + i] = FakeRule{true, static_cast<uint8_t>(i), 0, 100, prefix + std::to_string(i)};
 }
 
+// Reads the download section at the caller's 32-bit address, as the module does.
+int FakeModule::loadRuleTables(uint32_t header_address) {
+  last_download_address = header_address;
+  state = 2;
+  if (header_address == 0) return kRefused;
+  const auto *header = reinterpret_cast<const uint8_t *>(static_cast<uintptr_t>(header_address));
+  uint32_t id, original, zipped;
+  std::memcpy(&id, header, 4);
+  std::memcpy(&original, header + 4, 4);
+  std::memcpy(&zipped, header + 8, 4);
+  if (id != 0x20000001u || original > 0x1000000u) return kRefused;
+  std::vector<uint8_t> unpacked(original);
+  uLongf size = original;
+  if (uncompress(unpacked.data(), &size, header + 12, zipped) != Z_OK) return kRefused;
+  image = std::move(unpacked);
+  tablesFromImage();
+  state = 8;
+  return 0;
+}
+
+void FakeModule::tablesFromImage() {
+  constexpr std::size_t kAppTable = 0xdc3a78, kRuleTable = 0xdf7e78;
+  for (int id = 0; id < 256; ++id) {
+    std::size_t at = kAppTable + static_cast<std::size_t>(id) * 36;
+    apps[id] = FakeApp{};
+    if (at + 36 > image.size() || image[at] != 1) continue;
+    apps[id] = FakeApp{true, image[at + 1], image[at + 3], std::string(reinterpret_cast<char *>(&image[at + 4]), strnlen(reinterpret_cast<char *>(&image[at + 4]), 32))};
+  }
+  for (int id = 0; id < 32; ++id) {
+    std::size_t at = kRuleTable + static_cast<std::size_t>(id) * 40;
+    rules[id] = FakeRule{};
+    if (at + 40 > image.size() || image[at] != 1) continue;
+    rules[id] = FakeRule{true, image[at + 1], image[at + 3], static_cast<uint16_t>(image[at + 4] | image[at + 5] << 8),
+                         std::string(reinterpret_cast<char *>(&image[at + 8]), strnlen(reinterpret_cast<char *>(&image[at + 8]), 32))};
+  }
+}
+
 int FakeModule::ioctl(unsigned long request, void *arg) {
   commands.push_back(request);
   switch (request) {
+    case kIocLoadRuleTables:
+      return loadRuleTables(static_cast<ParamtVornPolicyTable *>(arg)->header_address);
     case kIocGetStatus: {
       auto *r = static_cast<ParamtVornStatus *>(arg);
       *r = state == 8 ? ParamtVornStatus{ips, 0} : ParamtVornStatus{0, 0x1000000u + state};

@@ -31,6 +31,8 @@ struct FakeModule {
   FakeApp apps[256];
   FakeRule rules[32];
   std::vector<unsigned long> commands;  // every ioctl received, in order
+  std::vector<uint8_t> image;           // the engine image of the last successful download
+  uint32_t last_download_address = 0;
   bool device_present = true;
 
   // Adds `count` entries of a type (0 IM, 1 P2P, 2 anomaly) with indices 0.. and names "<prefix><n>".
@@ -39,6 +41,10 @@ struct FakeModule {
   void addRules(int type, int count, const std::string &prefix);
 
   int ioctl(unsigned long request, void *arg);
+
+ private:
+  int loadRuleTables(uint32_t header_address);
+  void tablesFromImage();
 };
 
 // Installs `module` behind the device seam for the lifetime of the object.

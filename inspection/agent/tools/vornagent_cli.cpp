@@ -15,7 +15,9 @@ int usage() {
                "       vornagent-cli apps <im|p2p|anomaly>\n"
                "       vornagent-cli app <im|p2p|anomaly> <name> <action>\n"
                "       vornagent-cli thresholds <ddos|portscan>\n"
-               "       vornagent-cli threshold <ddos|portscan> <name> <action> <threshold>\n");
+               "       vornagent-cli threshold <ddos|portscan> <name> <action> <threshold>\n"
+               "       vornagent-cli upload <policy file>\n"
+               "       vornagent-cli version\n");
   return 2;
 }
 
@@ -88,6 +90,38 @@ int setThreshold(int type, const std::string &name, const char *action, const ch
   return finish(kaSetAppInfoTH(&record, type));
 }
 
+// The uploader's sequence: attach the raw policy segment, write the file, detach, install.
+int upload(const char *path) {
+  std::FILE *file = std::fopen(path, "rb");
+  if (!file) {
+    std::fprintf(stderr, "vornagent-cli: cannot read %s\n", path);
+    return finish(-1);
+  }
+  void *segment = nullptr;
+  int size = 0;
+  if (kaGetSharedMemory(&segment, &size) != 0) {
+    std::fclose(file);
+    return finish(-1);
+  }
+  std::memset(segment, 0, static_cast<std::size_t>(size));
+  std::size_t length = std::fread(segment, 1, static_cast<std::size_t>(size), file);
+  bool too_large = length == static_cast<std::size_t>(size) && std::fgetc(file) != EOF;
+  std::fclose(file);
+  kaReleaseSharedMemory(&segment);
+  if (too_large) {
+    std::fprintf(stderr, "vornagent-cli: %s does not fit the upload segment\n", path);
+    return finish(-1);
+  }
+  return finish(kaUpdateSig());
+}
+
+int showVersion() {
+  int first = 0, second = 0;
+  if (kaGetSigVer(&first, &second) != 0) return finish(-1);
+  std::printf("%d.%d\n", first, second);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -105,5 +139,7 @@ int main(int argc, char **argv) {
     return listThresholds(thresholdType(argv[2]));
   if (command == "threshold" && argc == 6 && thresholdType(argv[2]) >= 0)
     return setThreshold(thresholdType(argv[2]), argv[3], argv[4], argv[5]);
+  if (command == "upload" && argc == 3) return upload(argv[2]);
+  if (command == "version" && argc == 2) return showVersion();
   return usage();
 }
