@@ -144,6 +144,22 @@ TEST_F(RouterClient, APostCountsOnlyWhenTheRouterAcceptedIt) {
   EXPECT_EQ(client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", "wrong", 0), 401);
 }
 
+TEST_F(RouterClient, AConnectionClosedWithoutAReplyIsAFailure) {
+  RouterDouble router(kRouter1Address, {"--fault", "/setup.cgi=close", "--fault", "/vpn_main.htm=close*1"});
+  ASSERT_TRUE(router.Started());
+  RouterHttpClient client(quiet.seams);
+  std::string form = "a=1";
+  const int posted = client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", "password", 0);
+  EXPECT_NE(posted, 200);
+  if (client.LastError() == 12030) {
+    ASSERT_EQ(quiet.messages.size(), 1u);
+    EXPECT_EQ(quiet.messages[0].rfind("The connection with the server has been reset", 0), 0u);
+  }
+  std::string page;
+  EXPECT_EQ(GetRouterPage(kRouter1Address, "/vpn_main.htm", router.Port(), "admin", "password", page, quiet.seams), 200)
+      << "the second attempt reads the page";
+}
+
 TEST_F(RouterClient, APlainHttpUrlStillNamesHttpsInTheReferer) {
   RouterDouble router(kRouter1Address, {"--plain"});
   ASSERT_TRUE(router.Started());
