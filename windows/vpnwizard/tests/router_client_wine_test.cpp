@@ -40,16 +40,25 @@ std::string PageUrl(const char* address, const char* page, const char* scheme = 
 
 class RouterClient : public ::testing::Test {
  protected:
+  // Reads page from the router on Router 1's address with this test's client.
+  int Get(const RouterDouble& router, const char* page, std::string* body, const char* user = "admin",
+          const char* password = "password") {
+    return client.Get(PageUrl(kRouter1Address, page), router.Port(), user, password, body, kPageCapacity);
+  }
+  // Posts form to the router's "/setup.cgi" without reading the reply.
+  int Post(const RouterDouble& router, std::string& form, const char* password = "password") {
+    return client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", password, 0);
+  }
+
   QuietSeams quiet;
+  RouterHttpClient client{quiet.seams};
 };
 
 TEST_F(RouterClient, ReadsAPageOverTlsWithASelfMadeCertificate) {
   RouterDouble router(kRouter1Address, {"--wan", "127.0.0.2"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string body;
-  ASSERT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm"), router.Port(), "admin", "password", &body, kPageCapacity),
-            200);
+  ASSERT_EQ(Get(router, "/vpn_main.htm", &body), 200);
   std::string wan;
   Octets octets;
   EXPECT_EQ(ParseWanIp(body, wan, octets), 1);
@@ -68,55 +77,43 @@ TEST_F(RouterClient, ReadsAPageOverTlsWithASelfMadeCertificate) {
 TEST_F(RouterClient, RefusedCredentialsGive401) {
   RouterDouble router(kRouter1Address, {});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string body = "kept";
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm"), router.Port(), "admin", "wrong", &body, kPageCapacity),
-            401);
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm"), router.Port(), "", "", &body, kPageCapacity), 401);
+  EXPECT_EQ(Get(router, "/vpn_main.htm", &body, "admin", "wrong"), 401);
+  EXPECT_EQ(Get(router, "/vpn_main.htm", &body, "", ""), 401);
   EXPECT_EQ(body, "kept");
 }
 
 TEST_F(RouterClient, AnyOtherStatusGives1) {
   RouterDouble router(kRouter1Address, {"--fault", "/vpn_main.htm=status:500"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string body;
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm"), router.Port(), "admin", "password", &body, kPageCapacity),
-            1);
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/missing.htm"), router.Port(), "admin", "password", &body, kPageCapacity),
-            1);
+  EXPECT_EQ(Get(router, "/vpn_main.htm", &body), 1);
+  EXPECT_EQ(Get(router, "/missing.htm", &body), 1);
 }
 
 TEST_F(RouterClient, ARepliesUpToTheCapacityIsTakenAndOneByteMoreIsRefused) {
-  RouterDouble router(kRouter1Address, {"--fault", "/vpn_main.htm=size:51200", "--fault", "/vpn_summary.htm=size:51201"});
+  RouterDouble router(kRouter1Address,
+                      {"--fault", "/vpn_main.htm=size:51200", "--fault", "/vpn_summary.htm=size:51201"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string body;
-  ASSERT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm"), router.Port(), "admin", "password", &body, kPageCapacity),
-            200);
+  ASSERT_EQ(Get(router, "/vpn_main.htm", &body), 200);
   EXPECT_EQ(body.size(), kPageCapacity);
   body = "kept";
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_summary.htm"), router.Port(), "admin", "password", &body,
-                       kPageCapacity),
-            -1);
+  EXPECT_EQ(Get(router, "/vpn_summary.htm", &body), -1);
   EXPECT_EQ(body, "kept");
 }
 
 TEST_F(RouterClient, EmptyDamagedAndUnreadBodies) {
   RouterDouble router(kRouter1Address, {"--fault", "/vpn_main.htm=empty", "--fault", "/vpn_summary.htm=damaged"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string body = "old";
-  ASSERT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm"), router.Port(), "admin", "password", &body, kPageCapacity),
-            200);
+  ASSERT_EQ(Get(router, "/vpn_main.htm", &body), 200);
   EXPECT_TRUE(body.empty());
-  ASSERT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_summary.htm"), router.Port(), "admin", "password", &body,
-                       kPageCapacity),
-            200);
+  ASSERT_EQ(Get(router, "/vpn_summary.htm", &body), 200);
   TunnelStatusTable table;
   int count = 0;
   EXPECT_EQ(ParseTunnelStatus(body, table, count, 5, nullptr), 0);
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/Setup_lan.htm"), router.Port(), "admin", "password", nullptr, 0), 200);
+  EXPECT_EQ(Get(router, "/Setup_lan.htm", nullptr), 200);
 }
 
 TEST_F(RouterClient, APageReadIsTriedTwice) {
@@ -136,20 +133,17 @@ TEST_F(RouterClient, APageReadIsTriedTwice) {
 TEST_F(RouterClient, APostCountsOnlyWhenTheRouterAcceptedIt) {
   RouterDouble router(kRouter1Address, {"--fault", "/setup.cgi=status:500*1"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string form = "a=1";
-  EXPECT_EQ(client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", "password", 0), 1);
-  EXPECT_EQ(client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", "password", 0), 1)
-      << "the router refuses a form that is not a tunnel form";
-  EXPECT_EQ(client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", "wrong", 0), 401);
+  EXPECT_EQ(Post(router, form), 1);
+  EXPECT_EQ(Post(router, form), 1) << "the router refuses a form that is not a tunnel form";
+  EXPECT_EQ(Post(router, form, "wrong"), 401);
 }
 
 TEST_F(RouterClient, AConnectionClosedWithoutAReplyIsAFailure) {
   RouterDouble router(kRouter1Address, {"--fault", "/setup.cgi=close", "--fault", "/vpn_main.htm=close*1"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string form = "a=1";
-  const int posted = client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", "password", 0);
+  const int posted = Post(router, form);
   EXPECT_NE(posted, 200);
   if (client.LastError() == 12030) {
     ASSERT_EQ(quiet.messages.size(), 1u);
@@ -163,7 +157,6 @@ TEST_F(RouterClient, AConnectionClosedWithoutAReplyIsAFailure) {
 TEST_F(RouterClient, APlainHttpUrlStillNamesHttpsInTheReferer) {
   RouterDouble router(kRouter1Address, {"--plain"});
   ASSERT_TRUE(router.Started());
-  RouterHttpClient client(quiet.seams);
   std::string body;
   EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm", "http://"), router.Port(), "admin", "password", &body,
                        kPageCapacity),
@@ -201,8 +194,8 @@ class TwoRouters : public ::testing::Test {
   }
 
   RouterDouble StartRouter(const char* address, const char* password, const char* lan, std::vector<std::string> extra) {
-    std::vector<std::string> options = {"--password", password, "--wan", address, "--lan", lan, "--tunnel",
-                                        "old=10.9.9.9"};
+    std::vector<std::string> options = {"--password", password, "--wan",    address,
+                                        "--lan",      lan,      "--tunnel", "old=10.9.9.9"};
     options.insert(options.end(), extra.begin(), extra.end());
     return RouterDouble(address, options);
   }
@@ -215,15 +208,16 @@ class TwoRouters : public ::testing::Test {
     TunnelList list;
     ASSERT_EQ(CheckTunnelName(page, plan_.tunnelName, list), kTunnelNameFree);
     ASSERT_EQ(ParseWanIp(page, router.wanAddress, router.wanOctets), 1);
-    ASSERT_EQ(GetRouterPage(host, "/Setup_lan.htm", router.port, router.user, router.password, page, quiet_.seams), 200);
+    ASSERT_EQ(GetRouterPage(host, "/Setup_lan.htm", router.port, router.user, router.password, page, quiet_.seams),
+              200);
     ASSERT_EQ(ParseLanIp(page, router.lanAddress, router.lanOctets), 1);
     ASSERT_EQ(GetRouterPage(host, "/LocalNetwork.htm", router.port, router.user, router.password, page, quiet_.seams),
               200);
     ASSERT_EQ(ParseSubnetMask(page, router.subnetMask, router.maskOctets), 1);
     ASSERT_EQ(GetRouterPage(host, "/vpn_summary.htm", router.port, router.user, router.password, page, quiet_.seams),
               200);
-    ASSERT_EQ(ParseTunnelStatus(page, tables_[id == RouterId::Router1 ? 0 : 1], counts_[id == RouterId::Router1 ? 0 : 1],
-                                5, nullptr),
+    ASSERT_EQ(ParseTunnelStatus(page, tables_[id == RouterId::Router1 ? 0 : 1],
+                                counts_[id == RouterId::Router1 ? 0 : 1], 5, nullptr),
               1);
   }
 
@@ -262,8 +256,9 @@ TEST_F(TwoRouters, AreReadJoinedAndConnected) {
   EXPECT_EQ(post.Header("Content-Length"), std::to_string(expected.size()));
 
   std::string page;
-  ASSERT_EQ(GetRouterPage(kRouter1Address, "/vpn_summary.htm", plan_.router1.port, "admin", "secret1", page, quiet_.seams),
-            200);
+  ASSERT_EQ(
+      GetRouterPage(kRouter1Address, "/vpn_summary.htm", plan_.router1.port, "admin", "secret1", page, quiet_.seams),
+      200);
   ASSERT_EQ(ParseTunnelStatus(page, tables_[0], counts_[0], 5, nullptr), 1);
   ASSERT_EQ(counts_[0], 2);
   EXPECT_EQ(tables_[0][1].name, "HQ link&x") << "the name arrives as typed, ampersand included";

@@ -44,8 +44,8 @@ bool StartHostProgram(const std::vector<std::string>& arguments) {
 
 std::string UniqueFolder() {
   static std::atomic<int> counter{0};
-  return "/tmp/tunmira-double-" + std::to_string(::GetCurrentProcessId()) + "-" +
-         std::to_string(::GetTickCount64()) + "-" + std::to_string(counter++);
+  return "/tmp/tunmira-double-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64()) +
+         "-" + std::to_string(counter++);
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ RouterDouble::RouterDouble(const std::string& address, const std::vector<std::st
     : folder_(UniqueFolder()) {
   const char* script = std::getenv("TUNMIRA_ROUTER_DOUBLE");
   if (script == nullptr || !::CreateDirectoryA(HostPathForWindows(folder_).c_str(), nullptr)) return;
-  std::vector<std::string> arguments = {kPython, script, "--bind", address, "--ready", folder_ + "/ready",
+  std::vector<std::string> arguments = {kPython, script,           "--bind",     address, "--ready", folder_ + "/ready",
                                         "--log", folder_ + "/log", "--lifetime", "240"};
   arguments.insert(arguments.end(), options.begin(), options.end());
   if (!StartHostProgram(arguments)) return;

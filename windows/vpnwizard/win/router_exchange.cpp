@@ -45,8 +45,8 @@ int GetRouterPage(std::string_view host, std::string_view page, int port, std::s
   return result;
 }
 
-int BuildTunnelFormFromTemplate(std::string& form, RouterId local, const TunnelPlan& plan,
-                                const AddressingFlags& flags, const ClientSeams& seams) {
+int BuildTunnelFormFromTemplate(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags,
+                                const ClientSeams& seams) {
   form.clear();
   if (!LoadFormTemplate(kTunnelFormTemplate, form)) {
     seams.notify("Load Configure resource failure.");

@@ -22,12 +22,11 @@ int GetRouterPage(std::string_view host, std::string_view page, int port, std::s
 
 // Template 345 filled for the router `local`; 0 (after telling the user when the template is
 // missing) when the form cannot be built.
-int BuildTunnelFormFromTemplate(std::string& form, RouterId local, const TunnelPlan& plan,
-                                const AddressingFlags& flags, const ClientSeams& seams = {});
+int BuildTunnelFormFromTemplate(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags,
+                                const ClientSeams& seams = {});
 
 // Posts the tunnel form to router `local`: 1 only when the router accepted it.
-int PostTunnelForm(RouterId local, const TunnelPlan& plan, const AddressingFlags& flags,
-                   const ClientSeams& seams = {});
+int PostTunnelForm(RouterId local, const TunnelPlan& plan, const AddressingFlags& flags, const ClientSeams& seams = {});
 
 // Posts the connect form to router `local` and judges its reply: 1 when the tunnel is up. The
 // router's reply is left in form.

@@ -9,9 +9,9 @@
 namespace tunmira {
 namespace {
 
-constexpr DWORD kConnectionAborted = 12030;   // ERROR_INTERNET_CONNECTION_ABORTED
-constexpr DWORD kForceRetry = 12032;          // ERROR_INTERNET_FORCE_RETRY
-constexpr DWORD kInvalidAuthority = 12045;    // ERROR_INTERNET_INVALID_CA
+constexpr DWORD kConnectionAborted = 12030;  // ERROR_INTERNET_CONNECTION_ABORTED
+constexpr DWORD kForceRetry = 12032;         // ERROR_INTERNET_FORCE_RETRY
+constexpr DWORD kInvalidAuthority = 12045;   // ERROR_INTERNET_INVALID_CA
 constexpr DWORD kReplyChunk = 1024;
 
 constexpr const char* kConnectionResetText =

@@ -42,8 +42,8 @@ class RouterHttpClient {
            std::string_view user, std::string_view password, int readReply);
 
   // Reads url. With body given, the reply body (at most capacity bytes) is stored there.
-  int Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
-          std::string* body, std::size_t capacity);
+  int Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password, std::string* body,
+          std::size_t capacity);
 
   // Reads the whole reply of an ended request; a reply longer than capacity is refused with -1 and
   // body is left as it was.
