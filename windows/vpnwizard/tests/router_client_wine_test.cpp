@@ -74,6 +74,14 @@ TEST_F(RouterClient, ReadsAPageOverTlsWithASelfMadeCertificate) {
   EXPECT_TRUE(quiet.messages.empty());
 }
 
+TEST_F(RouterClient, AcceptsAnExpiredCertificate) {
+  RouterDouble router(kRouter1Address, {"--expired"});
+  ASSERT_TRUE(router.Started());
+  std::string body;
+  EXPECT_EQ(Get(router, "/LocalNetwork.htm", &body), 200);
+  EXPECT_NE(body.find("Subnet Mask:"), std::string::npos);
+}
+
 TEST_F(RouterClient, RefusedCredentialsGive401) {
   RouterDouble router(kRouter1Address, {});
   ASSERT_TRUE(router.Started());

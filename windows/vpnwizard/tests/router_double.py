@@ -219,10 +219,32 @@ def make_handler(router):
     return Handler
 
 
-def make_certificate(folder):
+def make_certificate(folder, expired):
+    """A self-signed certificate for a name that is not the address served; expired on request."""
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=router.invalid"], check=True, capture_output=True)
+    if not expired:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=router.invalid"], check=True, capture_output=True)
+        return cert, key
+    # The openssl command line cannot date a certificate in the past; its library can.
+    import datetime
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import NameOID
+    private = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "router.invalid")])
+    now = datetime.datetime.now(datetime.timezone.utc)
+    certificate = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(private.public_key())
+                   .serial_number(x509.random_serial_number())
+                   .not_valid_before(now - datetime.timedelta(days=10))
+                   .not_valid_after(now - datetime.timedelta(days=1))
+                   .sign(private, hashes.SHA256()))
+    with open(cert, "wb") as f:
+        f.write(certificate.public_bytes(serialization.Encoding.PEM))
+    with open(key, "wb") as f:
+        f.write(private.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.TraditionalOpenSSL,
+                                      serialization.NoEncryption()))
     return cert, key
 
 
@@ -238,6 +260,7 @@ def main():
     parser.add_argument("--ready", required=True)
     parser.add_argument("--log", required=True)
     parser.add_argument("--plain", action="store_true", help="plain HTTP instead of HTTPS")
+    parser.add_argument("--expired", action="store_true", help="a certificate whose validity has ended")
     parser.add_argument("--user", default="admin")
     parser.add_argument("--password", default="password")
     parser.add_argument("--wan", default="127.0.0.2")
@@ -255,7 +278,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="router-double-")
     try:
         if not args.plain:
-            cert, key = make_certificate(folder)
+            cert, key = make_certificate(folder, args.expired)
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(cert, key)
             server.socket = context.wrap_socket(server.socket, server_side=True)
