@@ -23,7 +23,7 @@ std::string percentDecode(std::string_view text);
 bool isHostName(std::string_view text);
 // Digits and dots only (may be empty: an unknown local address).
 bool isDottedAddressText(std::string_view text);
-// Four decimal parts 0..255.
+// Four decimal numbers 0..255.
 bool isIpv4Address(std::string_view text);
 // A DNS domain for the search list: letters, digits, "-", "_" and ".", not empty.
 bool isDomainName(std::string_view text);
