@@ -87,7 +87,7 @@ struct Library {
     static Library& get() {
         static Library lib = [] {
             Library l;
-            l.module = LoadLibraryA(windowsPath(RW_BIN_DIR "/dravik.dll").c_str());
+            l.module = LoadLibraryA("dravik.dll");
             if (!l.module) return l;
             l.start = exported<ExportConn>(l.module, "rwConnStart");
             l.stop = exported<ExportConn>(l.module, "rwConnStop");
@@ -147,7 +147,7 @@ protected:
     }
 
     void installTool(const char* name) {
-        ASSERT_TRUE(CopyFileA(windowsPath(std::string(RW_BIN_DIR "/") + name).c_str(), (workWin + "\\" + name).c_str(), FALSE))
+        ASSERT_TRUE(CopyFileA(windowsPath(std::string(RW_TOOLS_DIR "/") + name).c_str(), (workWin + "\\" + name).c_str(), FALSE))
             << name;
     }
 
@@ -246,8 +246,8 @@ TEST_F(WineRoadWarrior, WrongPasswordIsHttp401) {
 
 TEST_F(WineRoadWarrior, IpsecThatCannotStartUndoesTheDnsChanges) {
     startGateway(kScript);
-    DeleteFileA((workWin + "\\ipsec.exe").c_str());
-    EXPECT_EQ(connStart(), -13);
+    ASSERT_TRUE(DeleteFileA((workWin + "\\ipsec.exe").c_str()));
+    EXPECT_EQ(connStart(), -13) << workFile("journal.txt");
     EXPECT_EQ(regString(ifaceKey, "NameServer"), "10.0.0.1");
     EXPECT_EQ(regString(kParameters, "SearchList").value_or("").find("corp.example"), std::string::npos);
 }
