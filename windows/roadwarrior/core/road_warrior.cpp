@@ -311,7 +311,7 @@ int RoadWarrior::pwSet(const PasswordArgs& a) {
 
 // ---- ISAKMP status request ----
 
-// The worker's own copy of everything it needs: it never reads the caller's memory.
+// What the worker works from, copied out of the caller's arguments.
 struct RoadWarrior::IsakmpRequest {
     WorkDir dir;
     std::string url;
@@ -346,6 +346,10 @@ int RoadWarrior::requestIsakmp(const ConnectionArgs& a) {
     auto loaded = loadWorkDir(a.iniPath);
     if (std::holds_alternative<int>(loaded)) return kIsakmpFailed;
     if (isakmpBusy_.exchange(true)) return kIsakmpFailed;
+    struct Release {
+        std::atomic<bool>& busy;
+        ~Release() { busy = false; }
+    } release{isakmpBusy_};
 
     IsakmpRequest request{std::get<WorkDir>(loaded),
                           gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/CheckIsakmp.htm",
@@ -365,7 +369,6 @@ int RoadWarrior::requestIsakmp(const ConnectionArgs& a) {
         control.cancelled = true;
     }
     worker.join();
-    isakmpBusy_ = false;
 
     int http = readHttpStatus(request.dir.file(kIsakmpLog));
     if (http == 200) return kOk;
