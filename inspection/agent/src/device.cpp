@@ -2,20 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "vorndev.h"
 
 namespace vornagent {
 
 namespace {
 
-int systemOpen(const char *path, int flags) { return ::open(path, flags); }
-int systemIoctl(int fd, unsigned long request, void *arg) { return ::ioctl(fd, request, arg); }
-int systemClose(int fd) { return ::close(fd); }
-
-constexpr DeviceOps kSystemOps{systemOpen, systemIoctl, systemClose};
+// The device client opens a real character device directly and otherwise reaches the process that
+// serves the device on this host.
+constexpr DeviceOps kSystemOps{vorndev_open, vorndev_ioctl, vorndev_close};
 const DeviceOps *currentOps = &kSystemOps;
 
 }  // namespace

@@ -7,8 +7,8 @@ namespace vornagent {
 
 constexpr const char *kDevicePath = "/dev/vorn";
 
-// How the device is reached: the system calls on the router, the host's device client elsewhere;
-// tests may put an in-process module behind it.
+// How the device is reached: through the device client by default; tests may put an in-process
+// module behind it.
 struct DeviceOps {
   int (*open)(const char *path, int flags);
   int (*ioctl)(int fd, unsigned long request, void *arg);
