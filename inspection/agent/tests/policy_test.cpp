@@ -258,7 +258,15 @@ TEST_F(PolicyInstallTest, DamagedFilesAreRefusedAndTheRunningPolicyStays) {
   builder::fixPayloadChecksum(payload);
   std::vector<uint8_t> bad_section = builder::sealPolicy(payload, kKeyMaterial);
 
-  for (const auto &file : {bad_mask, bad_checksum, bad_section}) {
+  payload = builder::buildPayload(sampleSpec());
+  uint32_t c = loadLittleEndian32(&payload[kFirstSection + 8]);
+  uint8_t *stream = &payload[kFirstSection + 12];
+  stream[3] ^= 0x55;
+  storeLittleEndian32(stream + c, -RulCheckSum(stream, c));
+  builder::fixPayloadChecksum(payload);
+  std::vector<uint8_t> bad_stream = builder::sealPolicy(payload, kKeyMaterial);
+
+  for (const auto &file : {bad_mask, bad_checksum, bad_section, bad_stream}) {
     upload(file);
     EXPECT_EQ(kaUpdateSig(), -1);
   }
@@ -266,6 +274,9 @@ TEST_F(PolicyInstallTest, DamagedFilesAreRefusedAndTheRunningPolicyStays) {
             "kaRulAgnt(270) : Read Policy File Len Error\n"
             "kaRulAgnt(293) : Check Policy File Fail\n"
             "kaRulAgnt(293) : Check Policy File Fail\n");
+  std::string out = ::testing::internal::GetCapturedStdout();
+  ::testing::internal::CaptureStdout();
+  EXPECT_NE(out.find("kaRulAgnt(357) : Decompress Error\nException Handle\n"), std::string::npos);
   EXPECT_EQ(module_.commands.size(), commands);
   EXPECT_EQ(version(), std::make_pair(3, 1));
   EXPECT_EQ(attackName(2), "Land");
