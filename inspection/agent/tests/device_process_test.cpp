@@ -138,16 +138,19 @@ TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
   EXPECT_EQ(line, "kaRulAgnt(293) : Check Policy File Fail");
 }
 
-TEST_F(DeviceChainTest, ClientsWaitForTheDeviceLock) {
-  installSample();
+TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
+  std::string policy = installSample();
   int lock = open((device_ + ".lock").c_str(), O_RDWR);
   ASSERT_GE(lock, 0);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   BackgroundProgram client(programPath("VORNAGENT_CLI_BIN"), {"ips", "off"}, environment_);
-  EXPECT_FALSE(client.waitFor("ok", std::chrono::milliseconds(500))) << "the client ran while another held the device lock";
+  BackgroundProgram uploader(programPath("VORNAGENT_CLI_BIN"), {"upload", policy}, environment_);
+  EXPECT_FALSE(client.waitFor("ok", std::chrono::milliseconds(300))) << "a setting ran while the device was locked";
+  EXPECT_FALSE(uploader.waitFor("ok", std::chrono::milliseconds(300))) << "a download ran while the device was locked";
   flock(lock, LOCK_UN);
   close(lock);
   EXPECT_TRUE(client.waitFor("ok"));
+  EXPECT_TRUE(uploader.waitFor("ok"));
 }
 
 }  // namespace
