@@ -119,6 +119,16 @@ TEST_F(DeviceChainTest, APolicyInstallsAndItsSettingsAreReadAndSetByName) {
   EXPECT_EQ(cli({"ips"}).text, "off\n");
 }
 
+TEST_F(DeviceChainTest, TheSamplePolicyBuildsAndInstalls) {
+  std::string policy = (dir_ / "sample.bin").string();
+  Output built = runProgram(programPath("VORNPOLICY_BIN"), {programPath("VORNAGENT_SAMPLE_POLICY"), policy});
+  ASSERT_EQ(built.status, 0) << built.text;
+  EXPECT_EQ(cli({"upload", policy}).status, 0);
+  EXPECT_EQ(cli({"version"}).text, "3.1\n");
+  EXPECT_EQ(cli({"apps", "anomaly"}).text, "0 1 201 HTTP\n");
+  EXPECT_EQ(cli({"thresholds", "ddos"}).text, "0 1 17 1000 SYN Flood\n1 1 18 2000 UDP Flood\n");
+}
+
 TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
   std::string policy = installSample();
   std::vector<char> bytes;
