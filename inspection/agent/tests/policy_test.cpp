@@ -59,13 +59,6 @@ PolicySpec sampleSpec(uint32_t version = 0x00020005) {
   return spec;
 }
 
-std::vector<uint8_t> payloadWithSize(std::size_t size) {
-  std::vector<uint8_t> payload = builder::buildPayload(sampleSpec());
-  payload.resize(size, 0);
-  builder::fixPayloadChecksum(payload);
-  return payload;
-}
-
 TEST(PolicyFormat, LengthMustBeAWholeNumberOfBlocksWithinTheSegment) {
   ParsedPolicy parsed;
   std::vector<uint8_t> file = builder::buildPolicyFile(sampleSpec());
@@ -80,13 +73,20 @@ TEST(PolicyFormat, LengthMustBeAWholeNumberOfBlocksWithinTheSegment) {
   EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Decrypt);
 }
 
-TEST(PolicyFormat, APayloadOfAThousandBytesDecrypts) {
-  std::vector<uint8_t> payload = payloadWithSize(4000);
-  payload.resize(1000);  // only the sizes matter here: a 1000-byte payload is a valid length
+TEST(PolicyFormat, APayloadOfAThousandBytesLoads) {
+  std::vector<uint8_t> payload(kPolicyHeaderSize, 0);
+  payload[21] = 1;
+  payload[22] = 1;
+  for (const auto &section : {builder::compressedSection(0, std::vector<uint8_t>(128, 'n')),
+                              builder::compressedSection(builder::kEngineTableId, std::vector<uint8_t>(64, 0))})
+    payload.insert(payload.end(), section.begin(), section.end());
+  ASSERT_LT(payload.size() + kTrailerSize + 4, 1000u);
+  payload.resize(1000, 0);
   builder::fixPayloadChecksum(payload);
   std::vector<uint8_t> file = builder::sealPolicy(payload, kKeyMaterial);
   ParsedPolicy parsed;
-  EXPECT_NE(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Decrypt);
+  EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::None);
+  EXPECT_EQ(parsed.payload_length, 1000u);
 }
 
 TEST(PolicyFormat, TwoCompressedSectionsLieBackToBack) {
