@@ -54,3 +54,37 @@ TEST(RecordCrossCheck, TheDownloadSectionStartsWithTheModulesTableHeader) {
 }
 
 }  // namespace
+
+// The policy builder writes the module's application and threshold tables into engine images; they
+// must land where the module's own image layout puts them.
+#include "policy_builder.h"
+#include "vorn_image.h"
+
+namespace {
+
+TEST(RecordCrossCheck, BuilderTablesMatchTheModulesImageLayout) {
+  vornagent::builder::PolicySpec spec;
+  spec.apps = {{0, 7, 3, 1, "MSN"}, {1, 150, 0, 0, "eMule"}, {2, 201, 0, 1, "HTTP"}};
+  spec.rules = {{5, 4, 1, 2048, "IP Sweep"}, {17, 0, 0, 60000, "SYN Flood"}};
+  std::vector<uint8_t> ours = vornagent::builder::engineImage(spec);
+
+  vorn::EngineImage theirs;
+  for (const auto &app : spec.apps)
+    theirs.set_app(static_cast<uint8_t>(app.app_id), static_cast<uint8_t>(app.index), static_cast<uint8_t>(app.action), app.name);
+  for (const auto &rule : spec.rules)
+    theirs.set_threshold_rule(static_cast<uint8_t>(rule.rule_id), static_cast<uint8_t>(rule.index),
+                              static_cast<uint8_t>(rule.action), static_cast<uint16_t>(rule.threshold), rule.name);
+
+  auto region = [](const std::vector<uint8_t> &image, std::size_t offset, std::size_t size) {
+    return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(offset),
+                                image.begin() + static_cast<std::ptrdiff_t>(offset + size));
+  };
+  const std::vector<uint8_t> &module_image = theirs.bytes();
+  std::size_t apps = vorn::kAppEntries * sizeof(vorn::VornAppEntry);
+  std::size_t rules = vorn::kThresholdEntries * sizeof(vorn::VornRuleEntry);
+  ASSERT_GE(ours.size(), vorn::kThresholdTableOffset + rules);
+  EXPECT_EQ(region(ours, vorn::kAppTableOffset, apps), region(module_image, vorn::kAppTableOffset, apps));
+  EXPECT_EQ(region(ours, vorn::kThresholdTableOffset, rules), region(module_image, vorn::kThresholdTableOffset, rules));
+}
+
+}  // namespace
