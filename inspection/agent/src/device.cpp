@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 #include "vorndev.h"
 
@@ -14,7 +15,12 @@ namespace {
 
 // The device client opens a real character device directly and otherwise reaches the process that
 // serves the device on this host.
-constexpr DeviceOps kSystemOps{vorndev_open, vorndev_ioctl, vorndev_close};
+void shortPause() {
+  timespec pause{0, 1000000};
+  nanosleep(&pause, nullptr);
+}
+
+constexpr DeviceOps kSystemOps{vorndev_open, vorndev_ioctl, vorndev_close, shortPause};
 const DeviceOps *currentOps = &kSystemOps;
 
 }  // namespace
@@ -28,6 +34,15 @@ int openDevice() {
 }
 
 void closeDevice(int fd) { currentOps->close(fd); }
+
+int openDeviceWithRetries(int tries) {
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    if (attempt > 0) currentOps->pause();
+    int fd = openDevice();
+    if (fd >= 0) return fd;
+  }
+  return -1;
+}
 
 int lockedIoctl(int fd, unsigned long request, void *record) {
   int locked;

@@ -13,6 +13,7 @@ struct DeviceOps {
   int (*open)(const char *path, int flags);
   int (*ioctl)(int fd, unsigned long request, void *arg);
   int (*close)(int fd);
+  void (*pause)();  // between two tries to open a device that may be between two users
 };
 
 // Installs other device operations (nullptr restores the default). For tests.
@@ -24,6 +25,9 @@ void closeDevice(int fd);
 
 // flock, ioctl, unlock on an open descriptor; the ioctl's result.
 int lockedIoctl(int fd, unsigned long request, void *record);
+
+// Opens the device, trying `tries` times with a short pause between; -1 when every try failed.
+int openDeviceWithRetries(int tries);
 
 // openDevice + lockedIoctl + closeDevice; -1 when the device cannot be opened.
 int deviceCommand(unsigned long request, void *record);

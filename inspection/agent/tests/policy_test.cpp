@@ -301,10 +301,12 @@ TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
   EXPECT_EQ(module_.state, 2u);
 }
 
-TEST_F(PolicyInstallTest, WithoutADeviceTheLoadFailsAfterItsRetries) {
+TEST_F(PolicyInstallTest, WithoutADeviceTheLoadFailsAfterElevenTries) {
   module_.device_present = false;
   upload(builder::buildPolicyFile(sampleSpec()));
   EXPECT_EQ(kaUpdateSig(), -1);
+  EXPECT_EQ(module_.opens, 11);
+  EXPECT_EQ(module_.pauses, 10);
   EXPECT_TRUE(module_.commands.empty());
 }
 
