@@ -252,6 +252,28 @@ TEST_F(WineRoadWarrior, IpsecThatCannotStartUndoesTheDnsChanges) {
     EXPECT_EQ(regString(kParameters, "SearchList").value_or("").find("corp.example"), std::string::npos);
 }
 
+TEST_F(WineRoadWarrior, HostileUserTextReachesTheGatewayUnchangedAndAddsNoOption) {
+    startGateway(R"({"user": "bob\" -O evil.txt \"", "password": "p@evil.example:80/ ?x#",
+      "/StartConnection.htm": [{"status": 200, "body": "version=1\nmsgtype=status\nstatus=4\nmessage=Seen\n"}]})");
+    EXPECT_EQ(lib->start(window, iniPath.c_str(), localIp.c_str(), "127.0.0.1", "bob\" -O evil.txt \"",
+                         "p@evil.example:80/ ?x#", port, 1),
+              4);
+    EXPECT_EQ(workFile("status.conf"), "rwConnStart message=Seen\r\n");
+    std::string journal = workFile("journal.txt");
+    EXPECT_EQ(journal.find("|=> unrecognized"), std::string::npos) << journal;
+    EXPECT_NE(journal.find("|https://127.0.0.1:" + std::to_string(port) + "/StartConnection.htm|=> exit 0"), std::string::npos)
+        << journal;
+    EXPECT_FALSE(exists(workWin + "\\evil.txt"));
+}
+
+TEST_F(WineRoadWarrior, AnEarlierReplyIsNotTakenWhenWgetCannotRun) {
+    DeleteFileA((workWin + "\\wget.exe").c_str());
+    writeFile(workWin + "\\vpnserver.conf", "version=1\nmsgtype=config\npresharedkey=k\nrightsubnet=10.8.0.0/16\n");
+    EXPECT_EQ(connStart(), -11);
+    EXPECT_EQ(workFile("status.conf"), "rwConnStart message=wget command did not execute properly\r\n");
+    EXPECT_FALSE(exists(workWin + "\\ipsec_state.txt"));
+}
+
 TEST_F(WineRoadWarrior, UnreachableGatewayIsNoValidReply) {
     port = 1;  // nothing listens there
     EXPECT_EQ(connStart(), -5);
