@@ -46,6 +46,8 @@ int hexValue(char c) {
     return -1;
 }
 
+// Its own decoder, sharing no code with the client it serves: a fault in the client's encoding must
+// show up at the gateway, not be undone by the same fault here.
 std::string percentDecode(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
