@@ -21,16 +21,24 @@ bool run(const std::string &command) {
     return std::system(command.c_str()) == 0;
 }
 
-class SimulatedBoard : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        // Everything of this test program, the daemon and the simulator included, lives in this namespace.
+// Everything of this test program, the daemon and the simulator included, lives in a network namespace
+// of its own with loopback up and an "eth0" of address 00:11:22:33:44:55.
+class board_namespace : public ::testing::Environment {
+public:
+    void SetUp() override {
         ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
         ASSERT_TRUE(run("ip link set lo up"));
+        ASSERT_TRUE(add_eth0());
     }
+    static bool add_eth0() {
+        return run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 && ip link set eth0 up");
+    }
+};
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+
+class SimulatedBoard : public ::testing::Test {
+protected:
     void SetUp() override {
-        ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 && "
-                        "ip link set eth0 up"));
         simulator = std::make_unique<child_process>(
             std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", dir.path() + "/ctl"},
             std::vector<std::string>{});
@@ -40,7 +48,8 @@ protected:
         ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
     }
     void TearDown() override {
-        run("ip link del eth0 2>/dev/null");
+        if (!run("ip link show eth0 >/dev/null 2>&1"))
+            board_namespace::add_eth0();
         kill(simulator->pid(), SIGTERM);
         simulator->wait_exit(5s);
     }
