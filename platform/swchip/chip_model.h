@@ -12,7 +12,7 @@
 
 namespace swchip {
 
-inline constexpr uint32_t kChipIdG5RevA = 0x073850E9;  // part 0x7385, revision A, maker 0x74
+inline constexpr uint32_t kChipIdG5RevA = 0x073850E9;  // chip 0x7385, revision A, maker 0x74
 
 // Registers the software polls; a stuck one never reports completion.
 struct StuckBits {

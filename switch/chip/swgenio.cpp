@@ -19,6 +19,8 @@ namespace {
 
 enum class Backend { simulator, in_process };
 
+constexpr int kReplySpins = 2000;
+
 struct Layer {
   std::map<int, Backend> descriptors;  // descriptors not listed are real devices
   swgenio_handler handler;
@@ -63,9 +65,17 @@ int simulator_request(int fd, uint32_t request, uint8_t* record, size_t size) {
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(datagram.size())) return -EIO;
   uint8_t answer[swgenio::wire::kMaxDatagram];
-  do {
+  // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
+  // put to sleep and woken for every register access. Then wait normally.
+  n = -1;
+  for (int spin = 0; spin < kReplySpins && n < 0; ++spin) {
+    n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return -EIO;
+  }
+  while (n < 0) {
     n = ::recv(fd, answer, sizeof answer, 0);
-  } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno != EINTR) return -EIO;
+  }
   if (n <= 0) return -EIO;
   const auto reply = swgenio::wire::decode_reply({answer, static_cast<size_t>(n)});
   if (!reply) return -EIO;
