@@ -124,6 +124,14 @@ TEST_F(Portvisor, PausedAtStartServesManagementOnly) {
     EXPECT_EQ(pv.wait_exit(10s), 0);
 }
 
+TEST_F(Portvisor, PausedDaemonEndsOnSigterm) {
+    child_process pv(args({"--pause_execution"}), env());
+    mgmt_client client(port);
+    ASSERT_TRUE(wait_ready(client)) << pv.output();
+    kill(pv.pid(), SIGTERM);
+    EXPECT_EQ(pv.wait_exit(10s), 0);
+}
+
 TEST_F(Portvisor, MalformedDatagramGetsNoReplyAndDaemonLives) {
     child_process pv(args({}), env());
     mgmt_client client(port);
