@@ -61,7 +61,46 @@ std::optional<AccessKind> parse_kind(const std::string& word) {
   return std::nullopt;
 }
 
+std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
+  if (text.size() % 2) return std::nullopt;
+  std::vector<uint8_t> out;
+  out.reserve(text.size() / 2);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned byte = 0;
+    for (size_t j = i; j < i + 2; ++j) {
+      const char c = text[j];
+      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (digit < 0) return std::nullopt;
+      byte = byte << 4 | static_cast<unsigned>(digit);
+    }
+    out.push_back(static_cast<uint8_t>(byte));
+  }
+  return out;
+}
+
+std::string to_hex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string Control::inject(const std::vector<std::string>& w) {
+  auto q = w.size() >= 4 ? parse_number(w[1], 2) : std::nullopt;
+  auto c = w.size() >= 4 ? parse_number(w[2], kChipPorts - 1) : std::nullopt;
+  auto frame = w.size() >= 4 ? from_hex(w[3]) : std::nullopt;
+  auto tci = w.size() == 5 ? parse_number(w[4], 0xFFFF) : std::optional<uint32_t>(0);
+  if (!q || *q == 0 || !c || !frame || !tci || w.size() > 5) {
+    return "error: usage: inject QUEUE CHIPPORT HEXFRAME [TCI]";
+  }
+  if (!chip_.inject_cpu_frame(*q, *c, *frame, static_cast<uint16_t>(*tci))) return "error: frame dropped";
+  return "ok";
+}
 
 std::string Control::execute(std::string_view line) {
   const auto w = split_words(line);
@@ -79,6 +118,25 @@ std::string Control::execute(std::string_view line) {
     if (!a || !v) return "error: usage: write BLOCK SUBBLOCK REGISTER VALUE";
     chip_.write(a->block, a->subblock, a->reg, *v);
     return "ok";
+  }
+  if (cmd == "dump" && w.size() == 2 && w[1] == "mac") return chip_.dump_mac_table();
+  if (cmd == "dump" && w.size() == 2 && w[1] == "vlan") return chip_.dump_vlan_table();
+  if (cmd == "phy") {
+    auto c = w.size() == 4 ? parse_number(w[1], 1) : std::nullopt;
+    auto a = w.size() == 4 ? parse_number(w[2], 31) : std::nullopt;
+    if (!c || !a || (w[3] != "absent" && w[3] != "present")) return "error: usage: phy CONTROLLER ADDRESS absent|present";
+    chip_.phy(*c, *a).mounted = w[3] == "present";
+    return "ok";
+  }
+  if (cmd == "inject") {
+    return inject(w);
+  }
+  if (cmd == "transmitted") {
+    auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+    if (!c) return "error: usage: transmitted CHIPPORT";
+    std::string out;
+    for (const auto& frame : chip_.take_transmitted(*c)) out += to_hex(frame) + "\n";
+    return out;
   }
   if (cmd == "dump") {
     uint32_t block = 8;
@@ -121,11 +179,16 @@ std::string Control::execute(std::string_view line) {
   if (cmd == "stick") {
     if (w.size() != 3 || (w[2] != "on" && w[2] != "off")) return "error: usage: stick BIT on|off";
     const bool on = w[2] == "on";
-    if (w[1] == "done") {
-      chip_.stuck.indirect_done = on;
-      return "ok";
-    }
-    return "error: unknown bit " + w[1];
+    bool* bit = w[1] == "done"      ? &chip_.stuck.indirect_done
+                : w[1] == "miim"    ? &chip_.stuck.miim_busy
+                : w[1] == "mac"     ? &chip_.stuck.mac_busy
+                : w[1] == "vlan"    ? &chip_.stuck.vlan_busy
+                : w[1] == "arbiter" ? &chip_.stuck.arbiter_full
+                : w[1] == "txbusy"  ? &chip_.stuck.tx_busy
+                                    : nullptr;
+    if (!bit) return "error: unknown bit " + w[1];
+    *bit = on;
+    return "ok";
   }
   if (cmd == "done-delay") {
     auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;

@@ -5,7 +5,11 @@
 //   dump [B]                   -> one line per non-zero register: "B S 0xRR 0xVVVVVVVV"
 //   fail KIND [block B] [count N]   KIND: any, spi-read, spi-write, bus-read, bus-write
 //   fail off                   -> clears every failure rule
-//   stick BIT on|off           BIT: done
+//   stick BIT on|off           BIT: done, miim, mac, vlan, arbiter, txbusy
+//   phy C A absent|present     -> whether a PHY answers on MIIM controller C at address A
+//   inject Q CHIPPORT HEX [TCI] -> queues a frame for the CPU on receive queue Q (1 or 2)
+//   transmitted CHIPPORT       -> the frames the CPU sent out of a chip port, one hex line each
+//   dump mac | dump vlan       -> the valid MAC table entries / the non-empty VLAN entries
 //   done-delay N               -> the indirect-read done flag shows after N status reads
 //   chipid V                   -> the chip id register reads V
 //   gpio-input V               -> levels of the CPU GPIO inputs
@@ -16,6 +20,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "chip_model.h"
 #include "driver.h"
@@ -28,6 +33,8 @@ class Control {
   std::string execute(std::string_view line);
 
  private:
+  std::string inject(const std::vector<std::string>& words);
+
   ChipModel& chip_;
   Driver& driver_;
 };

@@ -14,7 +14,7 @@
 namespace swchip {
 
 namespace {
-constexpr size_t kMaxControlLine = 4096;
+constexpr size_t kMaxControlLine = 16384;  // room for a hex frame of the largest CPU size
 constexpr unsigned kBusyPolls = 20000;
 
 bool fill_address(const std::string& path, sockaddr_un& addr) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "swc_io.h"
+#include "swc_ll.h"
 #include "swc_phy.h"
 #include "swc_trace.h"
 
@@ -134,4 +135,26 @@ swc_rc swc_port_map_set(const swc_port_map_t* port_map) {
     }
   }
   return SWC_RC_OK;
+}
+
+swc_rc swc_init(const swc_init_setup* setup) {
+  HL_TRACE(TRACE_DEBUG, "enter");
+  swc_init_state(setup);
+  swc_rc rc = swc_ll_init(setup);
+  if (rc < 0) return rc;
+  const swc_vlan_port_mode_t unaware{0, 1, 1, 0, 0};
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    rc = swc_vlan_port_mode_set(p, &unaware);
+    if (rc < 0) return rc;
+  }
+  const uint32_t vlan1_members[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
+  rc = swc_vlan_port_members_set(1, vlan1_members);
+  if (rc < 0) return rc;
+  rc = swc_pgid_table_write(8);
+  if (rc < 0) return rc;
+  swc_cpu_rx_registration_t registration{};
+  registration.flag[0] = 1;
+  rc = swc_cpu_rx_registration_set(&registration);
+  if (rc < 0) return rc;
+  return swc_phy_init(SWC_PORTS);
 }

@@ -25,3 +25,12 @@ swc_rc swc_port_map_set(const swc_port_map_t* port_map);
 
 // The current API state (the built-in one while no context is installed).
 swc_api_state* swc_state();
+
+// VLAN port mode of a port 1..6: stored, then written to the chip.
+swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* mode);
+// Member flags [7] of a VLAN 0..4095: written to the chip first, stored only when that succeeded.
+swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t* members);
+// Computes one PGID's destination mask from its members and the aggregations and writes it.
+swc_rc swc_pgid_table_write(uint32_t pgid_no);
+// Which frame classes the chip copies to the CPU: stored, then written to the chip.
+swc_rc swc_cpu_rx_registration_set(const swc_cpu_rx_registration_t* registration);

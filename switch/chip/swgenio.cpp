@@ -25,6 +25,7 @@ struct Layer {
   std::map<int, Backend> descriptors;  // descriptors not listed are real devices
   swgenio_handler handler;
   std::vector<swgenio_access> recorded;
+  bool recording = true;
 };
 
 Layer& layer() {
@@ -111,7 +112,7 @@ int in_process_request(uint32_t request, uint8_t* record, size_t size) {
   Layer& l = layer();
   if (!l.handler) return -ENODEV;
   const int result = l.handler(request, {record, size});
-  l.recorded.push_back(decode_access(request, record, result));
+  if (l.recording) l.recorded.push_back(decode_access(request, record, result));
   return result;
 }
 
@@ -158,6 +159,7 @@ int swgenio_close(int fd) {
 void swgenio_attach_in_process(swgenio_handler handler) {
   layer().handler = std::move(handler);
   layer().recorded.clear();
+  layer().recording = true;
 }
 
 void swgenio_detach_in_process() {
@@ -170,3 +172,4 @@ void swgenio_detach_in_process() {
 
 const std::vector<swgenio_access>& swgenio_recorded() { return layer().recorded; }
 void swgenio_clear_recorded() { layer().recorded.clear(); }
+void swgenio_set_recording(bool on) { layer().recording = on; }

@@ -49,3 +49,5 @@ struct swgenio_access {
 
 const std::vector<swgenio_access>& swgenio_recorded();
 void swgenio_clear_recorded();
+// Recording is on after attaching; long polls in tests switch it off.
+void swgenio_set_recording(bool on);

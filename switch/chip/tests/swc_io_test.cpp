@@ -40,10 +40,10 @@ TEST_F(RegisterIo, SpiFailuresGiveReadAndWriteCodes) {
 }
 
 TEST_F(RegisterIo, DirectBlocksNeverTouchTheIndirectRegisters) {
-  chip.write(4, 2, 9, 0x11);
+  chip.write(4, 7, 9, 0x11);
   chip.write(7, 0, 0x34, 0x22);
   uint32_t a = 0, b = 0;
-  ASSERT_EQ(swc_io_pi_rd(4, 2, 9, &a), 0);
+  ASSERT_EQ(swc_io_pi_rd(4, 7, 9, &a), 0);
   ASSERT_EQ(swc_io_pi_rd(7, 0, 0x34, &b), 0);
   EXPECT_EQ(a, 0x11u);
   EXPECT_EQ(b, 0x22u);

@@ -24,8 +24,8 @@ inline constexpr int kHttpReplyTooLong = -1;
 
 // Limits of what the client sends.
 inline constexpr std::size_t kMaxHostLength = 59;
-inline constexpr std::size_t kMaxRefererLine = 255;   // including the final CR LF
-inline constexpr std::size_t kMaxCredentials = 93;    // user name, colon and password
+inline constexpr std::size_t kMaxRefererLine = 255;  // including the final CR LF
+inline constexpr std::size_t kMaxCredentials = 93;   // user name, colon and password
 inline constexpr int kCredentialLineLength = 128;
 
 // Header flags as the platform's request-header call takes them.

@@ -1,6 +1,7 @@
 #include "page_readers.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <memory>
 #include <vector>
-
-#include <unistd.h>
 
 #include "fixtures.h"
 
@@ -168,7 +167,8 @@ TEST(TunnelStatusReader, AnOversizedPageIsReadOnlyWithinItsText) {
 TEST(TunnelStatusReader, ARowNeedsSevenCellsAValidIndexAndAnAddress) {
   int index = 0;
   std::string name, remote;
-  const std::string good = R"(<tr align="center"><td>2</td><td>n</td><td></td><td></td><td></td><td></td><td>1.2.3.4</td></tr>)";
+  const std::string good =
+      R"(<tr align="center"><td>2</td><td>n</td><td></td><td></td><td></td><td></td><td>1.2.3.4</td></tr>)";
   ASSERT_EQ(ParseTunnelRow(good, index, name, remote), 1);
   EXPECT_EQ(index, 2);
   EXPECT_EQ(name, "n");
@@ -214,8 +214,8 @@ TEST(ConnectReplyReaders, TheEighthStatusDecidesWithoutAnA8Row) {
 
 // Every reader over every prefix of every fixture: none may read past the text it was given.
 TEST(UntrustedPages, NoReaderRunsPastTheText) {
-  const char* names[] = {"vpn_main.htm", "vpn_main_full.htm", "Setup_lan.htm", "LocalNetwork.htm", "vpn_summary.htm",
-                         "vpn_summary_mismatch.htm", "connect_a8_up.htm", "connect_status_up.htm"};
+  const char* names[] = {"vpn_main.htm",    "vpn_main_full.htm",        "Setup_lan.htm",     "LocalNetwork.htm",
+                         "vpn_summary.htm", "vpn_summary_mismatch.htm", "connect_a8_up.htm", "connect_status_up.htm"};
   for (const char* name : names) {
     const std::string page = Page(name);
     for (std::size_t length = 0; length <= page.size(); ++length) {
@@ -239,8 +239,7 @@ TEST(UntrustedPages, NoReaderRunsPastTheText) {
 }
 
 TEST(ErrorFile, LinesAreAppendedAtTheEnd) {
-  const auto path =
-      std::filesystem::temp_directory_path() / ("tunmira-error-" + std::to_string(::getpid()) + ".txt");
+  const auto path = std::filesystem::temp_directory_path() / ("tunmira-error-" + std::to_string(::getpid()) + ".txt");
   AppendLineToFile(path.string(), kIndexMismatchLine);
   AppendLineToFile(path.string(), kIndexMismatchLine);
   std::ifstream in(path, std::ios::binary);
