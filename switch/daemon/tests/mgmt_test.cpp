@@ -72,7 +72,7 @@ TEST_F(Mgmt, MalformedDatagramsGetNoReply) {
 
 TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
     datagram d;
-    size_t own_api = d.add(0, MGMT_CMD_GET, 12);    // served once the switch API registers it
+    size_t own_api = d.add(0, MGMT_CMD_GET, 12);    // served once the switch API offers register access
     size_t beyond = d.add(14, MGMT_CMD_GET, 0);
     size_t port = d.add(3001, MGMT_CMD_GET, 4);      // port module not present
     size_t range = d.add(9000, MGMT_CMD_GET, 0);
@@ -83,6 +83,24 @@ TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
     EXPECT_EQ(d.res(port), 2u);
     EXPECT_EQ(d.res(range), 2u);
     EXPECT_EQ(d.res(conf), 1u);
+}
+
+TEST_F(Mgmt, PhyObjectsRefuseBadPortsAndReportApiFailures) {
+    datagram d;
+    size_t port0 = d.add(1, MGMT_CMD_GET, 12);
+    size_t port7 = d.add(1, MGMT_CMD_SET, 12);
+    le_store32(&d.bytes[port7 + 16], 7);
+    size_t short_obj = d.add(1, MGMT_CMD_GET, 8);
+    le_store32(&d.bytes[short_obj + 16], 1);
+    size_t no_chip = d.add(1, MGMT_CMD_GET, 12); // no switch API context in this test
+    le_store32(&d.bytes[no_chip + 16], 1);
+    size_t raw_short = d.add(2, MGMT_CMD_GET, 12);
+    d.process();
+    EXPECT_EQ(d.res(port0), 1u);
+    EXPECT_EQ(d.res(port7), 1u);
+    EXPECT_EQ(d.res(short_obj), 1u);
+    EXPECT_EQ(d.res(no_chip), 1u);
+    EXPECT_EQ(d.res(raw_short), 1u);
 }
 
 void answer_7(mgmt_object &object) {
