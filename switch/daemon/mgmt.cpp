@@ -43,10 +43,11 @@ const char *cmd_name(uint32_t cmd) {
     return cmd < 4 ? names[cmd] : "??";
 }
 
+// Traced as the receive callback's lines, where the request and reply dumps belong.
 void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
     if (trace_module_level(TRACE_MOD_MGMT) < TRACE_DEBUG)
         return; // the hex lines are costly to build and only shown at debug
-    MGMT_TRACE(TRACE_DEBUG, "%s", title);
+    trace_printf(TRACE_MOD_MGMT, "mgmt_event", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s", title);
     for (size_t line = 0; line < length; line += 16) {
         char text[16 * 3 + 1];
         size_t pos = 0;
@@ -54,7 +55,7 @@ void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
             pos += static_cast<size_t>(std::snprintf(text + pos, sizeof text - pos, "%02x%c", bytes[i],
                                                      i - line == 7 ? '-' : ' '));
         text[pos] = '\0';
-        MGMT_TRACE(TRACE_DEBUG, "%s", text);
+        trace_printf(TRACE_MOD_MGMT, "mgmt_event", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s", text);
     }
 }
 
