@@ -103,6 +103,20 @@ TEST_F(Mgmt, PhyObjectsRefuseBadPortsAndReportApiFailures) {
     EXPECT_EQ(d.res(raw_short), 1u);
 }
 
+TEST_F(Mgmt, RequestAndReplyDumpedAsHexLinesAtDebug) {
+    trace_option_apply("mgmt", "debug");
+    datagram d;
+    d.add(8, MGMT_CMD_GET, 8, 0x0102);
+    ::testing::internal::CaptureStdout();
+    d.process();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("obj_id: 8, cmd: 0 (MGMT_CMD_GET), res: -286331154, id: 258, size: 24\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("/debug: Request:\n"), std::string::npos);
+    EXPECT_NE(out.find("/debug: 08 00 00 00 00 00 00 00-ee ee ee ee 02 01 18 00 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("/debug: 06 00 00 00 00 00 00 00-\n"), std::string::npos) << out; // reply's last line
+}
+
 void answer_7(mgmt_object &object) {
     object.set_data32(0, 7);
     object.set_res(MGMT_RES_OK);
