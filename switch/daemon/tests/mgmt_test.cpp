@@ -1,5 +1,6 @@
 #include "board.h"
 #include "le.h"
+#include "swc_clock.h"
 #include "store_fixture.h"
 
 #include <cstring>
@@ -278,6 +279,14 @@ TEST_F(Mgmt, TableCheck) {
     std::vector<uint8_t> header_only(16, 0);
     mgmt_object bare{header_only.data(), 16};
     EXPECT_EQ(mgmt_table_check(bare, 8, 2), -1);
+}
+
+TEST(BoardSleep, WaitsOnTheSwitchLayersClock) {
+    swc_manual_clock clock;
+    swc_clock_set(&clock);
+    board_msleep(1000);
+    swc_clock_set(nullptr);
+    EXPECT_EQ(clock.slept_ms(), 1000u);
 }
 
 TEST(BoardMac, DerivedFromEth0) {
