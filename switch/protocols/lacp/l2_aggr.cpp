@@ -596,6 +596,7 @@ void l2_aggr_init() {
     g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services);
     g_module->init();
     timer_reg(lacp_tick, lacp::kLacpTickPeriodMs);
+    loop_pass_hook_reg(swc_lacp_more_work);
 }
 
 void l2_aggr_conf(int create) { module().conf(create != 0); }
@@ -618,7 +619,7 @@ void swc_lacp_get_config(uint8_t *system) { module().engine().get_config(system)
 void swc_lacp_set_portconfig(unsigned port, const uint8_t *config) { module().engine().set_portconfig(port, config); }
 void swc_lacp_get_portconfig(unsigned port, uint8_t *config) { module().engine().get_portconfig(port, config); }
 void swc_lacp_linkstate_changed(unsigned port, int link) { module().engine().linkstate_changed(port, link); }
-void swc_lacp_receive(unsigned port, const uint8_t *frame, size_t length) {
+void swc_lacp_receive(uint32_t port, const uint8_t *frame, uint32_t length) {
     module().engine().receive(port, frame, length);
 }
 void swc_lacp_tick() { module().engine().tick(); }

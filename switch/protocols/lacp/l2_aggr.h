@@ -151,7 +151,8 @@ AggrModule *l2_aggr_module();
 
 } // namespace lacp
 
-// The daemon's entry points.
+// The daemon's entry points. l2_aggr_init registers the one-second tick driver with the timer registry
+// and the engine's sweep step as a per-pass hook of the main loop.
 void l2_aggr_init();
 void l2_aggr_conf(int create);
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed);
@@ -173,7 +174,8 @@ void swc_lacp_get_config(uint8_t *system);
 void swc_lacp_set_portconfig(unsigned port, const uint8_t *config);
 void swc_lacp_get_portconfig(unsigned port, uint8_t *config);
 void swc_lacp_linkstate_changed(unsigned port, int link);
-void swc_lacp_receive(unsigned port, const uint8_t *frame, size_t length);
+// The shape of the L2 dispatch's frame receivers.
+void swc_lacp_receive(uint32_t port, const uint8_t *frame, uint32_t length);
 void swc_lacp_tick();
 void swc_lacp_more_work();
 bool swc_lacp_get_aggr_status(unsigned aggrid, uint8_t *status);

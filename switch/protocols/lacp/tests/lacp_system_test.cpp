@@ -169,6 +169,7 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
     setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
     conf_reset();
     timer_reg_init();
+    loop_hooks_init();
     RecordingServices services{0xC};
     services.link[4] = 1;
     lacp::l2_aggr_services_set(&services);
@@ -193,7 +194,20 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
     EXPECT_EQ(le_load16(st + 4), 0x0303);
     EXPECT_EQ(le_load32(st + 16), services.sent.size());
     EXPECT_EQ(swc_os_get_fwdstate(4), 1);
+
+    // A marker request through the dispatch's receiver shape is answered on the same port.
+    std::vector<uint8_t> marker(kPduLength, 0);
+    marker[kOffSubtype] = kSubtypeMarker;
+    marker[kOffMarkerTlv] = kMarkerInformation;
+    size_t before = services.sent.size();
+    swc_lacp_receive(5, marker.data(), static_cast<uint32_t>(marker.size()));
+    ASSERT_EQ(services.sent.size(), before + 1);
+    EXPECT_EQ(services.sent.back().first, 5u);
+    EXPECT_EQ(services.sent.back().second[kOffMarkerTlv], kMarkerResponse);
+
     lacp::l2_aggr_services_set(nullptr);
+    swc_lacp_more_work(); // a hook left registered finds no module and does nothing
+    loop_hooks_init();
     timer_reg_init();
     conf_reset();
     unsetenv("PORTVISOR_WORKDIR");
