@@ -1,14 +1,13 @@
 #include "l2_aggr.h"
 
 #include "conf.h"
+#include "lacp_support.h"
 #include "le.h"
 #include "loop.h"
 #include "mgmt.h"
 #include "trace.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -22,17 +21,8 @@ constexpr size_t kStatusPortOffset = 136;
 constexpr uint32_t kMsPerTick = 1000;
 constexpr uint32_t kMaxCatchUpMs = 20000;
 
-[[noreturn]] void assertion_failed(const char *expression, const char *function) {
-    trace_printf(TRACE_MOD_L2, function, nullptr, 0, 0, 0, TRACE_EMERG, "Assertion failed: %s", expression);
-    std::abort();
-}
-#define AGGR_ASSERT(cond)                                                                                    \
-    do {                                                                                                     \
-        if (!(cond))                                                                                         \
-            assertion_failed(#cond, __func__);                                                               \
-    } while (0)
-
-#define TRACE(level, ...) trace(level, __func__, __LINE__, __VA_ARGS__)
+#define AGGR_ASSERT(cond) LACP_ASSERT_IN(TRACE_MOD_L2, cond)
+#define TRACE LACP_TRACE
 
 bool valid_port(unsigned port) { return port > 0 && port <= kPortCount; }
 bool valid_aid(unsigned aid) { return aid > 0 && aid <= kAggregatorCount; }
@@ -96,14 +86,13 @@ void AggrModule::EngineHost::trace(unsigned level, const char *function, int lin
 AggrModule::AggrModule(AggrServices &services) : services_(services), engine_host_(*this), engine_(engine_host_) {}
 
 void AggrModule::trace(unsigned level, const char *function, int line, const char *format, ...) {
-    if (level > trace_module_level(TRACE_MOD_L2))
-        return;
     char text[TRACE_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    bool shown = format_trace_line(TRACE_MOD_L2, level, text, sizeof text, format, args);
     va_end(args);
-    services_.trace(TRACE_MOD_L2, level, function, line, text);
+    if (shown)
+        services_.trace(TRACE_MOD_L2, level, function, line, text);
 }
 
 void AggrModule::init() {
@@ -580,19 +569,13 @@ using lacp::g_module;
 
 namespace {
 lacp::AggrModule &module() {
-    if (!g_module) {
-        trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, TRACE_EMERG, "aggregation module not initialised");
-        std::abort();
-    }
+    LACP_ASSERT_IN(TRACE_MOD_L2, g_module != nullptr);
     return *g_module;
 }
 } // namespace
 
 void l2_aggr_init() {
-    if (!lacp::g_services) {
-        trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, TRACE_EMERG, "no aggregation services");
-        std::abort();
-    }
+    LACP_ASSERT_IN(TRACE_MOD_L2, lacp::g_services != nullptr);
     g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services);
     g_module->init();
     timer_reg(lacp_tick, lacp::kLacpTickPeriodMs);

@@ -1,11 +1,10 @@
 #include "lacp_engine.h"
 
+#include "lacp_support.h"
 #include "le.h"
 #include "trace.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace lacp {
@@ -20,18 +19,8 @@ constexpr uint8_t kAggregateWaitTicks = 2;
 constexpr uint8_t kTxPerTick = 3;
 constexpr uint8_t kInitialActorState = kStateActivity | kStateTimeout | kStateAggregation;
 
-// Callers passing a port or aggregator outside 1..6 are broken; the daemon must not go on with them.
-[[noreturn]] void assertion_failed(const char *expression, const char *function) {
-    trace_printf(TRACE_MOD_LACP, function, nullptr, 0, 0, 0, TRACE_EMERG, "Assertion failed: %s", expression);
-    std::abort();
-}
-#define LACP_ASSERT(cond)                                                                                    \
-    do {                                                                                                     \
-        if (!(cond))                                                                                         \
-            assertion_failed(#cond, __func__);                                                               \
-    } while (0)
-
-#define TRACE(level, ...) trace(level, __func__, __LINE__, __VA_ARGS__)
+#define LACP_ASSERT(cond) LACP_ASSERT_IN(TRACE_MOD_LACP, cond)
+#define TRACE LACP_TRACE
 
 bool same_partner_identity(const PortInfo &a, const PortInfo &b) {
     return a.port == b.port && a.port_priority == b.port_priority && a.system == b.system &&
@@ -77,14 +66,13 @@ PortConfig decode_port_config(const uint8_t *in) {
 Engine::Engine(Host &host) : host_(host) {}
 
 void Engine::trace(unsigned level, const char *function, int line, const char *format, ...) {
-    if (level > trace_module_level(TRACE_MOD_LACP))
-        return;
     char text[TRACE_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    bool shown = format_trace_line(TRACE_MOD_LACP, level, text, sizeof text, format, args);
     va_end(args);
-    host_.trace(level, function, line, text);
+    if (shown)
+        host_.trace(level, function, line, text);
 }
 
 Port &Engine::port_ref(unsigned number) {

@@ -1,16 +1,49 @@
 // Recording daemon services for the aggregation module: chip calls, port states and frames.
 #pragma once
 
+#include "conf.h"
 #include "l2_aggr.h"
+#include "lacp_test_host.h"
+#include "loop.h"
+#include "process_util.h"
+#include "trace.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace lacp_test {
+
+// A fresh configuration store in its own work directory, empty timer and hook registries, and the l2 and
+// lacp traces on, for as long as the object lives.
+class DaemonStore {
+  public:
+    DaemonStore() {
+        setenv("PORTVISOR_WORKDIR", dir_.path().c_str(), 1);
+        g_daemon = daemon_state{};
+        trace_option_apply("l2", "noise");
+        trace_option_apply("lacp", "noise");
+        timer_reg_init();
+        loop_hooks_init();
+        conf_reset();
+    }
+    ~DaemonStore() {
+        conf_reset();
+        loop_hooks_init();
+        timer_reg_init();
+        trace_reset_levels();
+        unsetenv("PORTVISOR_WORKDIR");
+    }
+    DaemonStore(const DaemonStore &) = delete;
+    DaemonStore &operator=(const DaemonStore &) = delete;
+
+  private:
+    temp_dir dir_;
+};
 
 class RecordingServices : public lacp::AggrServices {
   public:

@@ -20,20 +20,8 @@ namespace {
 class AggrTable : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-        g_daemon = daemon_state{};
-        trace_option_apply("l2", "noise");
-        trace_option_apply("lacp", "noise");
-        timer_reg_init();
-        conf_reset();
         module.init();
         services.calls.clear();
-    }
-    void TearDown() override {
-        conf_reset();
-        timer_reg_init();
-        trace_reset_levels();
-        unsetenv("PORTVISOR_WORKDIR");
     }
     std::vector<uint32_t> numbers() const {
         std::vector<uint32_t> out;
@@ -60,7 +48,7 @@ class AggrTable : public ::testing::Test {
     }
     static uint32_t res(const std::vector<uint8_t> &bytes) { return le_load32(bytes.data() + 8); }
 
-    temp_dir dir;
+    DaemonStore store;
     RecordingServices services{0xA};
     AggrModule module{services};
 };

@@ -20,27 +20,12 @@ namespace {
 class TwoSwitches : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-        g_daemon = daemon_state{};
-        trace_option_apply("l2", "noise");
-        trace_option_apply("lacp", "noise");
-        conf_reset();
         a.init();
         b.init();
         for (unsigned p = 1; p <= kPortCount; ++p) {
             a.engine().set_portconfig(p, port_config(1).data());
             b.engine().set_portconfig(p, port_config(1).data());
         }
-    }
-    void TearDown() override {
-        conf_reset();
-        trace_reset_levels();
-        unsetenv("PORTVISOR_WORKDIR");
-    }
-    static std::vector<uint8_t> port_config(uint16_t key) {
-        std::vector<uint8_t> bytes(kPortConfigSize);
-        encode_port_config(PortConfig{32768, key, 1, 1, 1}, bytes.data());
-        return bytes;
     }
     void link(unsigned port, int up) {
         sa.link[port] = sb.link[port] = up;
@@ -78,7 +63,7 @@ class TwoSwitches : public ::testing::Test {
         return std::vector<uint8_t>(bytes.begin() + MGMT_HEADER_SIZE, bytes.end());
     }
 
-    temp_dir dir;
+    DaemonStore store;
     RecordingServices sa{0xA}, sb{0xB};
     AggrModule a{sa}, b{sb};
     size_t na = 0, nb = 0;
@@ -165,11 +150,7 @@ TEST_F(TwoSwitches, ReadingTheConfigurationRebuildsAnAggregationItRemoved) {
 
 // The daemon's entry points on the process-wide module, driven by the main loop's timer registry.
 TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
-    temp_dir dir;
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    conf_reset();
-    timer_reg_init();
-    loop_hooks_init();
+    DaemonStore store;
     RecordingServices services{0xC};
     services.link[4] = 1;
     lacp::l2_aggr_services_set(&services);
@@ -207,10 +188,6 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
 
     lacp::l2_aggr_services_set(nullptr);
     swc_lacp_more_work(); // a hook left registered finds no module and does nothing
-    loop_hooks_init();
-    timer_reg_init();
-    conf_reset();
-    unsetenv("PORTVISOR_WORKDIR");
 }
 
 } // namespace
