@@ -222,13 +222,13 @@ void Engine::linkstate_changed(unsigned port, int link) {
 void Engine::receive(unsigned port, const uint8_t *frame, size_t length) {
     LACP_ASSERT(frame != nullptr);
     Port &p = port_ref(port);
+    ensure_initialised(); // counters of an engine that starts later would be wiped
     if (length < kPduLength) {
         ++p.counters.illegal;
         TRACE(TRACE_DEBUG, "Ignoring xxPDU frame from port %u with short length (%u)\n", port,
               static_cast<unsigned>(length));
         return;
     }
-    ensure_initialised();
     finish_sweep();
     switch (frame[kOffSubtype]) {
     case kSubtypeLacp: {
