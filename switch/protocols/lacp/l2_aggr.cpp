@@ -304,6 +304,14 @@ void AggrModule::forget_lacp_aggregation(const AggrEntry &entry) {
     }
 }
 
+// A configured entry that takes or removes the number of an LACP aggregation would otherwise be changed
+// or deleted later by that aggregation's members leaving.
+void AggrModule::release_lacp_number(uint32_t poag_no) {
+    int index = find(poag_no);
+    if (index >= 0)
+        forget_lacp_aggregation(table_[static_cast<unsigned>(index)]);
+}
+
 // ---- LACP configuration ----
 
 void AggrModule::lacp_config_set(const uint8_t *record) {
@@ -382,10 +390,7 @@ void AggrModule::read_table_block() {
         forget_lacp_aggregation(current);
     }
     for (size_t i = 0; i < entries; ++i) {
-        // A configured number replaces an LACP aggregation of the same number.
-        int index = find(wanted[i].poag_no);
-        if (index >= 0)
-            forget_lacp_aggregation(table_[static_cast<unsigned>(index)]);
+        release_lacp_number(wanted[i].poag_no);
         config_add(wanted[i]);
     }
 }
@@ -469,6 +474,7 @@ void AggrModule::mgmt_table(mgmt_object &object) {
         for (unsigned i = 0; i < count; ++i) {
             AggrEntry entry = decode_aggr_entry(object.entry(i, kAggrEntrySize));
             entry.aid = 0;
+            release_lacp_number(entry.poag_no);
             int result = object.cmd() == MGMT_CMD_ADD ? config_add(entry) : config_del(entry.poag_no);
             if (result < 0)
                 res = MGMT_RES_FAIL;

@@ -127,6 +127,7 @@ class AggrModule {
     void save_mode();
     void read_table_block();
     void forget_lacp_aggregation(const AggrEntry &entry);
+    void release_lacp_number(uint32_t poag_no);
     void trace(unsigned level, const char *function, int line, const char *format, ...)
         __attribute__((format(printf, 5, 6)));
 

@@ -201,6 +201,21 @@ TEST_F(AggrTable, SavedTableHoldsOnlyConfiguredEntries) {
     EXPECT_EQ(decode_aggr_entry(block + 40), entry(9, {5, 6}));
 }
 
+TEST_F(AggrTable, ConfiguredEntryTakingAnLacpNumberIsLeftAloneByLacp) {
+    module.set_hwaggr(1, 1);
+    module.set_hwaggr(1, 2); // LACP's 7
+    auto add = table_request(MGMT_CMD_ADD, {entry(7, {5, 6})}, 1);
+    mgmt_object obj{add.data(), static_cast<uint16_t>(add.size())};
+    module.mgmt_table(obj);
+    EXPECT_EQ(res(add), 0u);
+    EXPECT_EQ(module.aid_poag(1), 0u);
+    // The LACP ports detach later: the configured aggregation stays as it was set.
+    module.clear_hwaggr(1, 1);
+    module.clear_hwaggr(1, 2);
+    ASSERT_EQ(module.table_count(), 1u);
+    EXPECT_EQ(module.table_entry(0), entry(7, {5, 6}));
+}
+
 TEST_F(AggrTable, ReadingTheBlockDropsOtherEntriesAndLacpForgetsThem) {
     module.set_hwaggr(1, 1);
     module.set_hwaggr(1, 2); // LACP's 7
