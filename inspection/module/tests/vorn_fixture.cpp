@@ -23,6 +23,7 @@ void VornTest::SetUp() {
   kern::clear_failures();
   baseline_blocks_ = kern::blocks_in_use();
   device_ = std::make_unique<quorix::Device>();
+  device_->set_matcher(&matcher_);
   kern::set_delivery_sink([this](const sk_buff &, kern::Fate fate, bool inspected) {
     deliveries_.push_back(Delivery{fate, inspected});
   });

@@ -11,6 +11,7 @@
 #include "kservices.h"
 #include "quorix_device.h"
 #include "vorn_image.h"
+#include "vorn_matcher.h"
 #include "vorn_module.h"
 
 namespace vorn_test {
@@ -55,6 +56,7 @@ class VornTest : public ::testing::Test {
   bool printed(const std::string &text) const;
   std::string proc_report() const;
 
+  vorn::SoftwareMatcher matcher_;
   std::unique_ptr<quorix::Device> device_;
   std::vector<Delivery> deliveries_;
   size_t baseline_blocks_ = 0;
