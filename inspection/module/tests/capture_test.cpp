@@ -54,12 +54,6 @@ class Capture : public VornTest {
     EXPECT_EQ(fates.size(), frames.size());
     return fates;
   }
-  std::vector<VornLogRecord> events() {
-    auto table = std::make_unique<ParamtVornLogTable>();
-    table->count = 8191;
-    EXPECT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), 0);
-    return std::vector<VornLogRecord>(table->ring, table->ring + table->count);
-  }
 };
 
 TEST_F(Capture, HttpRequestForPasswdDropsTheRestOfItsConnection) {

@@ -43,18 +43,21 @@ class Pipeline : public VornTest {
     compiler.add(s);
     install(compiler);
   }
+  // A rule that counts: it hits only after 2 hits within 10 seconds of the first counted one.
+  void install_counted_rule() {
+    SignatureCompiler compiler;
+    Signature s = sig(13, "brute", false, 3);
+    s.threshold = 2;
+    s.duration = 10;
+    compiler.add(s);
+    install(compiler);
+  }
   // Sends one frame; returns the code the hook reported.
   int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP, const std::string &device = "eth0") {
     return kern::receive(frame(bytes, ethertype, device));
   }
   Delivery last() const { return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back(); }
   bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::dropped; }
-  std::vector<VornLogRecord> events() {
-    auto table = std::make_unique<ParamtVornLogTable>();
-    table->count = 8191;
-    EXPECT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), 0);
-    return std::vector<VornLogRecord>(table->ring, table->ring + table->count);
-  }
 };
 
 TEST_F(Pipeline, SignatureInTcpPayloadIsDroppedAndLogged) {
@@ -138,12 +141,7 @@ TEST_F(Pipeline, HitOfAnApplicationSwitchedOffIsIgnored) {
 }
 
 TEST_F(Pipeline, RuleCountsHitsWithinItsDuration) {
-  SignatureCompiler compiler;
-  Signature s = sig(13, "brute", false, 3);
-  s.threshold = 2;
-  s.duration = 10;
-  compiler.add(s);
-  install(compiler);
+  install_counted_rule();
   auto hit = Packet().carrying("brute").bytes();
   send(hit);
   EXPECT_FALSE(dropped());
@@ -157,12 +155,7 @@ TEST_F(Pipeline, RuleCountsHitsWithinItsDuration) {
 }
 
 TEST_F(Pipeline, HitAfterTheDurationRestartsTheCount) {
-  SignatureCompiler compiler;
-  Signature s = sig(13, "brute", false, 3);
-  s.threshold = 2;
-  s.duration = 10;
-  compiler.add(s);
-  install(compiler);
+  install_counted_rule();
   auto hit = Packet().carrying("brute").bytes();
   send(hit);
   send(hit);

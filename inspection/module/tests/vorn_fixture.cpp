@@ -86,6 +86,13 @@ vorn::EngineImage VornTest::basic_image() {
   return image;
 }
 
+std::vector<vorn::VornLogRecord> VornTest::events() {
+  auto table = std::make_unique<vorn::ParamtVornLogTable>();
+  table->count = 8191;
+  EXPECT_EQ(ioctl(vorn::VORN_IOC_GET_LOGS, table.get()), 0);
+  return std::vector<vorn::VornLogRecord>(table->ring, table->ring + table->count);
+}
+
 bool VornTest::printed(const std::string &text) const {
   auto lines = kern::printk_lines();
   return std::any_of(lines.begin(), lines.end(), [&](const std::string &l) { return l.find(text) != std::string::npos; });

@@ -13,6 +13,7 @@
 #include "vorn_image.h"
 #include "vorn_matcher.h"
 #include "vorn_module.h"
+#include "vorn_records.h"
 
 namespace vorn_test {
 
@@ -53,6 +54,8 @@ class VornTest : public ::testing::Test {
   int download(const vorn::EngineImage &image) { return download(image.packed(1)); }
   // Downloads the basic image and switches inspection on.
   void enable_inspection();
+  // Takes every event waiting in the module's log ring, through GET_LOGS.
+  std::vector<vorn::VornLogRecord> events();
   bool printed(const std::string &text) const;
   std::string proc_report() const;
 
