@@ -53,6 +53,18 @@ bool in_child(F &&body) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Downloads an image through LOAD_RULE_TABLES from memory below 4 GiB, as the agent does.
+int download(int fd, const EngineImage &image) {
+  auto packed = image.packed(1);
+  void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  if (low == MAP_FAILED) return -1000;
+  std::memcpy(low, packed.data(), packed.size());
+  ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
+  int rc = vorndev_ioctl(fd, VORN_IOC_LOAD_RULE_TABLES, &table);
+  munmap(low, packed.size());
+  return rc;
+}
+
 class Vornkd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -136,21 +148,15 @@ TEST_F(Vornkd, PolicyDownloadReadsTheHeaderAndStreamFromTheCaller) {
   EngineImage image;
   image.set_enable_word(1);
   image.set_app(7, 3, 1, "Jabber");
-  auto packed = image.packed(1);
-  void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-  ASSERT_NE(low, MAP_FAILED);
-  std::memcpy(low, packed.data(), packed.size());
   int fd = vorndev_open("/dev/vorn", O_RDWR);
   ASSERT_GE(fd, 0);
-  ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
-  EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_LOAD_RULE_TABLES, &table), 0);
+  EXPECT_EQ(download(fd, image), 0);
   IM_P2P_AD_Info info{};
   info.index = 3;
   EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_IM_ACTION, &info), 0);
   EXPECT_EQ(info.AppID, 7);
   EXPECT_STREQ(info.name, "Jabber");
   vorndev_close(fd);
-  munmap(low, packed.size());
   std::string report = run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --report");
   EXPECT_NE(report.find("Quorix Driver Version = v1.59, State=OK\n"), std::string::npos) << report;
   EXPECT_NE(report.find("# of Tcp Conn=0,MLT_EST=1800,MLT_ABN=60\n"), std::string::npos);
@@ -168,15 +174,9 @@ TEST_F(Vornkd, InjectedTrafficIsInspectedAndLogged) {
   passwd.category = 11;
   compiler.add(passwd);
   compiler.compile(&image);
-  auto packed = image.packed(1);
-  void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-  ASSERT_NE(low, MAP_FAILED);
-  std::memcpy(low, packed.data(), packed.size());
   int fd = vorndev_open("/dev/vorn", O_RDWR);
   ASSERT_GE(fd, 0);
-  ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
-  ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_LOAD_RULE_TABLES, &table), 0);
-  munmap(low, packed.size());
+  ASSERT_EQ(download(fd, image), 0);
   ParamtVornStatus on{1, 0};
   ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_SET_STATUS, &on), 0);
 
