@@ -18,6 +18,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -130,7 +131,7 @@ int32_t receive_frame(int fd, const vornkd::Request &request) {
 }
 
 // One connection: a caller process's open device.
-void serve_connection(int fd) {
+void serve_device(int fd) {
   ucred peer{};
   socklen_t size = sizeof peer;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
@@ -156,15 +157,25 @@ void serve_connection(int fd) {
   kern::chrdev_release(vorn::kVornMajor);
 }
 
+// Callers open the device for every command, so connections come and go all day: each thread says
+// when it is done and the server joins it, keeping only live ones.
+struct Connection {
+  int fd;
+  std::atomic<bool> finished{false};
+  std::thread thread;
+};
+
+void serve_connection(Connection *connection) {
+  serve_device(connection->fd);
+  connection->finished = true;
+}
+
 class Server {
  public:
   explicit Server(std::string path) : path_(std::move(path)) {}
   ~Server() {
-    for (auto &c : connections_) shutdown(c.fd, SHUT_RDWR);
-    for (auto &c : connections_) {
-      c.thread.join();
-      close(c.fd);
-    }
+    for (auto &c : connections_) shutdown(c->fd, SHUT_RDWR);
+    for (auto &c : connections_) finish(*c);
     if (listen_fd_ >= 0) {
       close(listen_fd_);
       unlink(path_.c_str());
@@ -212,21 +223,37 @@ class Server {
       }
       if (fds[1].revents) return;
       if (fds[0].revents & POLLIN) {
+        reap_finished();
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) connections_.push_back(Connection{fd, std::thread(serve_connection, fd)});
+        if (fd < 0) continue;
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        connection->thread = std::thread(serve_connection, connection.get());
+        connections_.push_back(std::move(connection));
       }
     }
   }
 
+
  private:
-  struct Connection {
-    int fd;
-    std::thread thread;
-  };
+  static void finish(Connection &c) {
+    c.thread.join();
+    close(c.fd);
+  }
+  void reap_finished() {
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if ((*it)->finished) {
+        finish(**it);
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
   std::string path_;
   int listen_fd_ = -1;
   int lock_fd_ = -1;
-  std::vector<Connection> connections_;
+  std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 int serve(const std::string &path) {

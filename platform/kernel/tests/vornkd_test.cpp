@@ -270,6 +270,20 @@ TEST_F(Vornkd, SecondCallerIsRefusedWhileAnIoctlRuns) {
   close(uffd);
 }
 
+// Callers open the device for every command; vornkd must not keep what each connection held.
+TEST_F(Vornkd, ConnectionsThatEndAreReleased) {
+  ParamtVornStatus status{};
+  for (int i = 0; i < 300; ++i) {
+    int fd = vorndev_open("/dev/vorn", O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status), 0);
+    vorndev_close(fd);
+  }
+  size_t descriptors = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/" + std::to_string(daemon_) + "/fd")) ++descriptors;
+  EXPECT_LT(descriptors, 32u);
+}
+
 TEST_F(Vornkd, SigtermStopsItAndRemovesTheSocket) {
   EXPECT_EQ(stop_daemon(), 0);
   EXPECT_FALSE(fs::exists(device_));
