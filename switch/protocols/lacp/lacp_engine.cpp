@@ -30,6 +30,13 @@ bool same_partner_identity(const PortInfo &a, const PortInfo &b) {
 
 bool short_timeout(uint8_t state) { return state & kStateTimeout; }
 
+FlagText sm_vars_text(uint16_t vars) {
+    static constexpr const char *names[10] = {"begin ",   "lacp_enabled ", "actor_churn ", "partner_churn ",
+                                              "ready ",   "ready_n ",      "matched ",     "standby ",
+                                              "selected ", "moved "};
+    return flag_text(vars, names, 10);
+}
+
 } // namespace
 
 void Host::trace(unsigned level, const char *function, int line, const char *text) {
@@ -307,7 +314,7 @@ void Engine::rx_machine(Port &p, const Lacpdu *pdu) {
     if (p.rx_state == last && !pdu)
         return;
     TRACE(TRACE_DEBUG, "Rx Machine: Port=%u, Last State=%u, Curr State=%u smvars 0x%x %s\n", p.number, last,
-          p.rx_state, p.sm_vars, pdu ? "with PDU" : "");
+          p.rx_state, p.sm_vars, sm_vars_text(p.sm_vars).data());
     rx_enter(p, pdu);
 }
 

@@ -93,19 +93,25 @@ std::array<char, 18> mac_text(const Mac &mac) {
     return text;
 }
 
-std::array<char, 96> state_text(uint8_t state) {
-    static constexpr const char *names[8] = {"activity ",    "timeout ",      "aggregation ", "synchronization ",
-                                             "collecting ",  "distributing ", "defaulted ",   "expired "};
-    std::array<char, 96> text{};
+FlagText flag_text(unsigned bits, const char *const *names, unsigned name_count) {
+    FlagText text{};
     size_t used = 0;
-    for (unsigned bit = 0; bit < 8; ++bit) {
-        if (!(state & (1u << bit)))
+    for (unsigned bit = 0; bit < name_count; ++bit) {
+        if (!(bits & (1u << bit)))
             continue;
         size_t n = std::strlen(names[bit]);
+        if (used + n >= text.size())
+            break;
         std::memcpy(text.data() + used, names[bit], n);
         used += n;
     }
     return text;
+}
+
+FlagText state_text(uint8_t state) {
+    static constexpr const char *names[8] = {"activity ",    "timeout ",      "aggregation ", "synchronization ",
+                                             "collecting ",  "distributing ", "defaulted ",   "expired "};
+    return flag_text(state, names, 8);
 }
 
 } // namespace lacp

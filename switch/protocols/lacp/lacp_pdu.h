@@ -72,8 +72,10 @@ void make_marker_response(const uint8_t *request, const Mac &source, uint8_t *ou
 
 // "01-80-C2-00-00-02" (the daemon's MAC text in traces).
 std::array<char, 18> mac_text(const Mac &mac);
-// State bit names in bit order, each followed by a space ("activity timeout ").
-std::array<char, 96> state_text(uint8_t state);
+// Names of the set bits in bit order, each followed by a space ("activity timeout ").
+using FlagText = std::array<char, 128>;
+FlagText flag_text(unsigned bits, const char *const *names, unsigned name_count);
+FlagText state_text(uint8_t state);
 
 inline bool is_zero(const Mac &mac) { return mac == Mac{}; }
 
