@@ -145,8 +145,8 @@ class AggrModule {
     unsigned dropped_tick_warnings_ = 50;
 };
 
-// The module the daemon runs, on the services it was given (null: none yet; every entry point below
-// then has nothing to work on and the daemon must not call it).
+// The module the daemon runs, on the services it was given. The daemon sets its services before
+// l2_aggr_init; until then every entry point below but swc_lacp_more_work is an assertion failure.
 void l2_aggr_services_set(AggrServices *services);
 AggrModule *l2_aggr_module();
 
