@@ -397,19 +397,27 @@ TEST_F(LacpPair, PortStatusRecordLayout) {
 
 TEST_F(LacpPair, SweepAdvancesOnePortPerPassAndApiCallsFinishIt) {
     net.configure_all(1);
-    net.link(1, 1);
+    for (unsigned p = 1; p <= kPortCount; ++p)
+        net.cut[p] = true;
+    net.link(2, 1);
+    net.link(6, 1);
     net.seconds(2);
-    uint32_t t = net.a.ticks();
-    net.a.tick();
-    EXPECT_EQ(net.a.ticks(), t + 1);
-    // Mid-sweep, a configuration call first steps the rest of the ports of this sweep.
-    net.a.more_work();
+    ASSERT_EQ(net.a.port(2).rx_state, kRxExpired);
+    ASSERT_EQ(net.a.port(2).current_while, 3);
+    ASSERT_EQ(net.a.port(6).current_while, 3);
+
+    net.a.tick(); // steps port 1 only
+    EXPECT_EQ(net.a.port(2).current_while, 3);
+    net.a.more_work(); // port 2
+    EXPECT_EQ(net.a.port(2).current_while, 2);
+    EXPECT_EQ(net.a.port(6).current_while, 3);
     uint8_t rec[kPortStatusSize];
-    net.a.get_port_status(6, rec);
-    size_t traced = net.host_a.traces.size();
+    net.a.get_port_status(1, rec); // finishes the sweep: ports 3..6
+    EXPECT_EQ(net.a.port(6).current_while, 2);
     for (unsigned pass = 0; pass < kPortCount; ++pass)
         net.a.more_work();
-    EXPECT_EQ(net.host_a.traces.size(), traced) << "no port is stepped twice in one sweep";
+    EXPECT_EQ(net.a.port(2).current_while, 2) << "no port is stepped twice in one second";
+    EXPECT_EQ(net.a.port(6).current_while, 2);
 }
 
 } // namespace
