@@ -54,7 +54,7 @@ class RecordingServices : public lacp::AggrServices {
         }
     }
     int link_state(unsigned port) override { return link[port]; }
-    int link_duplex(unsigned) override { return 1; }
+    int link_duplex(unsigned port) override { return link[port]; }
     uint16_t make_key(unsigned port, uint16_t admin_key) override {
         return static_cast<uint16_t>((admin_key << 8 | (speed[port] & 15)) & 0xffff);
     }

@@ -32,7 +32,8 @@ class RecordingHost : public lacp::Host {
     }
 
     int link_state(unsigned port) override { return link[port]; }
-    int link_duplex(unsigned port) override { return duplex[port]; }
+    // Like port management: the duplex of a port is known only while its link is up.
+    int link_duplex(unsigned port) override { return link[port] ? duplex[port] : 0; }
     uint16_t make_key(unsigned port, uint16_t admin_key) override {
         return static_cast<uint16_t>((admin_key << 8 | (speed[port] & 15)) & 0xffff);
     }
