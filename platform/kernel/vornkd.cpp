@@ -1,5 +1,5 @@
-// vornkd: loads the vorn module on the stand-in kernel, with the engine device model behind it, and
-// serves /dev/vorn to other processes over a Unix socket at the
+// vornkd: loads the vorn module on the stand-in kernel, with the engine device model and its
+// software matcher behind it, and serves /dev/vorn to other processes over a Unix socket at the
 // device path. Each caller's ioctl runs on the module's CPU with that caller's memory reached through
 // process_vm_readv/writev, as the kernel's user copies would reach it.
 //
@@ -27,6 +27,7 @@
 
 #include "kservices.h"
 #include "quorix_device.h"
+#include "vorn_matcher.h"
 #include "vorn_module.h"
 #include "vornkd_protocol.h"
 
@@ -179,6 +180,8 @@ int serve(const std::string &path) {
   kern::clock_use_real(true);
   kern::printk_echo(true);
   quorix::Device device;
+  vorn::SoftwareMatcher matcher;
+  device.set_matcher(&matcher);
   int rc = 0;
   {
     kern::CpuSection cpu;
