@@ -39,7 +39,10 @@ constexpr uint8_t kRuleHasHeaderRule = 0x01;
 constexpr uint32_t kRuleHeaderRuleOffset = 4;
 constexpr unsigned kMaxHitStates = 128;
 
-// Header-only rule (12 bytes): port operators and the third operator.
+// Header-only rule (12 bytes): port operators compare a port with the rule's range [low, high]:
+// below means port < low, above port > high, inside low <= port <= high, outside not inside. The
+// third operator compares the TCP flags (other protocols: the IP protocol number) with the rule's
+// value: equal, differ, or (TCP only) flags a subset of the rule's flags.
 enum PortOperator : uint8_t { kPortAny = 0, kPortBelow = 1, kPortAbove = 2, kPortInside = 3, kPortOutside = 4 };
 enum FieldOperator : uint8_t { kFieldAny = 0, kFieldEqual = 1, kFieldDiffer = 2, kFlagsInSet = 3 };
 

@@ -92,6 +92,7 @@ void buildExtrField(ExtractedField *field, const unsigned char *d) {
   field->flags = d[16];
   field->length = d[17];
   field->extra = load16(d + 18);
+  field->protocol = d[6];
 }
 
 int searchHdrTableEntry(const ExtractedField &field, unsigned group, const unsigned char rule[12]) {
@@ -99,7 +100,8 @@ int searchHdrTableEntry(const ExtractedField &field, unsigned group, const unsig
   uint8_t destination_op = rule[2] & 7;
   uint8_t source_op = (rule[2] >> 3) & 7;
   uint8_t field_op = static_cast<uint8_t>((rule[2] >> 6) | ((rule[3] & 1) << 2));
-  return field_passes(field_op, group, field.flags, load16(rule)) &&
+  uint8_t value = group == kGroupTcp ? field.flags : field.protocol;
+  return field_passes(field_op, group, value, load16(rule)) &&
          port_passes(source_op, field.source, load16(rule + 4), load16(rule + 6)) &&
          port_passes(destination_op, field.destination, load16(rule + 8), load16(rule + 10));
 }

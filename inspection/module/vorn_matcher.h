@@ -10,13 +10,15 @@
 namespace vorn {
 
 // Descriptor bytes 12..19: the ports or their substitutes, flags or type of service, header length
-// or time to live, ICMP sequence.
+// or time to live, ICMP sequence; with the IP protocol (byte 6), which header rules of protocols
+// other than TCP compare.
 struct ExtractedField {
   uint16_t destination;
   uint16_t source;
   uint8_t flags;
   uint8_t length;
   uint16_t extra;
+  uint8_t protocol;
 };
 
 struct ResultQueue {

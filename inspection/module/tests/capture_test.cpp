@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "packet_builder.h"
-#include "pcap_reader.h"
+#include "pcap_file.h"
 #include "vorn_engine_format.h"
 #include "vorn_fixture.h"
 #include "vorn_sigc.h"
@@ -43,7 +43,7 @@ class Capture : public VornTest {
   }
   // Replays a capture; returns the fate of each frame in order.
   std::vector<kern::Fate> replay(const std::string &name) {
-    auto frames = read_pcap(std::string(VORN_CAPTURES) + "/" + name);
+    auto frames = pcap::read_file(std::string(VORN_CAPTURES) + "/" + name);
     deliveries_.clear();
     for (const auto &f : frames) {
       kern::clock_set(f.seconds, f.microseconds / 1000);
@@ -70,7 +70,7 @@ TEST_F(Capture, HttpRequestForPasswdDropsTheRestOfItsConnection) {
 
 // Each probe hits the rule and marks its connection, so the target's reset is dropped as well.
 TEST_F(Capture, NmapXmasProbesHitTheHeaderOnlyRule) {
-  auto frames = read_pcap(std::string(VORN_CAPTURES) + "/nmap_xmas.pcap");
+  auto frames = pcap::read_file(std::string(VORN_CAPTURES) + "/nmap_xmas.pcap");
   auto fates = replay("nmap_xmas.pcap");
   size_t probes = 0;
   for (size_t i = 0; i < frames.size(); ++i) {

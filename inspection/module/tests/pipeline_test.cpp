@@ -203,6 +203,27 @@ TEST_F(Pipeline, TcpFlagsSubsetRule) {
   EXPECT_FALSE(dropped());
 }
 
+TEST_F(Pipeline, RuleForOtherProtocolsComparesTheProtocolNumber) {
+  SignatureCompiler compiler;
+  HeaderOnlySignature h;
+  h.group = EngineImage::Group::other;
+  h.rule = make_header_rule(engine_format::kFieldEqual, 47, 0, 0, 0, 0, 0, 0);  // GRE
+  compiler.add(h);
+  install(compiler);
+  Packet gre;
+  gre.protocol = 47;
+  send(gre.carrying("tunnelled").bytes());
+  EXPECT_EQ(descriptor_at(0)[kDescResultCount], 1);
+  EXPECT_EQ(load16(descriptor_at(0) + kDescResults), 0x8000);
+  // The engine reports the rule, but header conditions never match protocols other than TCP, UDP
+  // and ICMP, so the hit is not counted.
+  EXPECT_FALSE(dropped());
+  Packet esp;
+  esp.protocol = 50;
+  send(esp.carrying("tunnelled").bytes());
+  EXPECT_EQ(descriptor_at(1)[kDescResultCount], 0);
+}
+
 TEST_F(Pipeline, DroppedConnectionDropsItsLaterPackets) {
   install_one("attack");
   Packet client = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);

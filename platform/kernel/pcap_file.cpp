@@ -1,10 +1,10 @@
-#include "pcap_reader.h"
+#include "pcap_file.h"
 
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
-namespace vorn_test {
+namespace pcap {
 
 namespace {
 
@@ -36,19 +36,27 @@ constexpr uint32_t kEthernet = 1;
 
 }  // namespace
 
-std::vector<CapturedFrame> read_pcap(const std::string &path) {
+std::vector<CapturedFrame> read_file(const std::string &path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot open " + path);
   std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (data.size() < 24) throw std::runtime_error(path + ": too short for a pcap header");
+  try {
+    return parse(data);
+  } catch (const std::runtime_error &e) {
+    throw std::runtime_error(path + ": " + e.what());
+  }
+}
+
+std::vector<CapturedFrame> parse(const std::vector<unsigned char> &data) {
+  if (data.size() < 24) throw std::runtime_error("too short for a pcap header");
   uint32_t magic = data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t{data[3]} << 24);
   auto swap = [](uint32_t v) { return __builtin_bswap32(v); };
   bool swapped = magic == swap(kMicroMagic) || magic == swap(kNanoMagic);
   bool nano = magic == kNanoMagic || magic == swap(kNanoMagic);
-  if (!swapped && magic != kMicroMagic && magic != kNanoMagic) throw std::runtime_error(path + ": not a pcap file");
+  if (!swapped && magic != kMicroMagic && magic != kNanoMagic) throw std::runtime_error("not a pcap file");
   Cursor in(data, swapped);
   in.take(20);
-  if (in.u32() != kEthernet) throw std::runtime_error(path + ": not an Ethernet capture");
+  if (in.u32() != kEthernet) throw std::runtime_error("not an Ethernet capture");
   std::vector<CapturedFrame> frames;
   while (in.has(16)) {
     CapturedFrame frame;
@@ -57,7 +65,7 @@ std::vector<CapturedFrame> read_pcap(const std::string &path) {
     frame.microseconds = nano ? fraction / 1000 : fraction;
     uint32_t captured = in.u32();
     in.u32();
-    if (!in.has(captured)) throw std::runtime_error(path + ": truncated record");
+    if (!in.has(captured)) throw std::runtime_error("truncated record");
     const unsigned char *bytes = in.take(captured);
     size_t header = 14;
     if (captured < header) continue;
@@ -73,4 +81,4 @@ std::vector<CapturedFrame> read_pcap(const std::string &path) {
   return frames;
 }
 
-}  // namespace vorn_test
+}  // namespace pcap
