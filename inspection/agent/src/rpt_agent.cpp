@@ -292,22 +292,28 @@ uint64_t RptGetWan() {
   return wanOfText(readSmallFile(path && *path ? path : "/proc/net/dev"));
 }
 
-int RptPaintChart(const RptAgnt *agent, std::FILE *file) {
+bool sumHours(const RptAgnt *agent, int wan[24], int events[24]) {
   uint32_t current = agent[rpt::kCurrentSlot], oldest = agent[rpt::kOldestSlot];
-  if (current >= rpt::kSlots || oldest >= rpt::kSlots) return 1;
+  if (current >= rpt::kSlots || oldest >= rpt::kSlots) return false;
   std::size_t per_hour = 3600 / tickInterval(agent);
   std::size_t filled = (current + rpt::kSlots - oldest) % rpt::kSlots;
   uint64_t wan_bytes[24] = {}, event_sums[24] = {};
   for (std::size_t back = 0; back < filled && back / per_hour < 24; ++back) {
     std::size_t slot = (current + rpt::kSlots - 1 - back) % rpt::kSlots;
-    wan_bytes[back / per_hour] = saturatingAdd(wan_bytes[back / per_hour], loadU64(agent, rpt::kSlotWan + 2 * slot));
-    event_sums[back / per_hour] += agent[rpt::kSlotEvents + slot];
+    std::size_t hour = back / per_hour;
+    wan_bytes[hour] = saturatingAdd(wan_bytes[hour], loadU64(agent, rpt::kSlotWan + 2 * slot));
+    event_sums[hour] += agent[rpt::kSlotEvents + slot];
   }
-  int wan[24], events[24];
   for (int hour = 0; hour < 24; ++hour) {
     wan[hour] = clampToInt(wan_bytes[hour] >> 20);
     events[hour] = clampToInt(event_sums[hour]);
   }
+  return true;
+}
+
+int RptPaintChart(const RptAgnt *agent, std::FILE *file) {
+  int wan[24], events[24];
+  if (!sumHours(agent, wan, events)) return 1;
   return doPaint(file, wan, events) < 0 ? 1 : 0;
 }
 

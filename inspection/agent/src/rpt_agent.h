@@ -33,7 +33,10 @@ uint32_t sourceEvents(uint32_t source);
 // 0 when there is no such line.
 uint64_t RptGetWan();
 
-// Sums the slots into 24 hour buckets (most recent first) and draws the chart: 0, or 1 on failure.
+// Sums the slots since start or reset into 24 hour buckets, the most recent hour first: WAN in MiB,
+// events as counted. False when the slot indices are out of range.
+bool sumHours(const RptAgnt *agent, int wan[24], int events[24]);
+// Draws the chart of the hour buckets: 0, or 1 on failure.
 int RptPaintChart(const RptAgnt *agent, std::FILE *file);
 
 }  // namespace vornagent
