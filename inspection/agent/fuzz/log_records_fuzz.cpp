@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   emptySourceTree();
   for (std::size_t at : {rpt::kRingRead, rpt::kRingWrite, rpt::kCurrentSlot, rpt::kOldestSlot, rpt::kInterval})
     report[at] = in.word();
-  for (int tick = 0; tick < 8 && in.size > 0; ++tick) RptRawEventRetrive(report.data());
+  for (int tick = 0; tick < 4 && in.size > 0; ++tick) RptRawEventRetrive(report.data());
 
   if (sourceCount() > 8192) std::abort();
   for (std::size_t place = 0; place < rpt::kTopPlaces; ++place)

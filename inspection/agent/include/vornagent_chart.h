@@ -8,10 +8,7 @@
 
 #include <gd.h>
 
-#ifndef VORNAGENT_API
-/* The library exports only its documented C interface. */
-#define VORNAGENT_API __attribute__((visibility("default")))
-#endif
+#include "vornagent.h"
 
 #ifdef __cplusplus
 extern "C" {

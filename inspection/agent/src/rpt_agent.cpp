@@ -150,9 +150,10 @@ void fetchEvents(RptAgnt *agent, int fd, std::size_t slot) {
     printMessage(kSource, 662, "Get Raw Data Fail");
     return;
   }
-  uint32_t end = agent[rpt::kRingWrite] & rpt::kRingMask;
-  for (uint32_t index = first; index != end; index = (index + 1) & rpt::kRingMask)
-    accountRecord(agent, ringRecord(agent, index), slot);
+  // A write index past what was asked for would count records that are already counted.
+  uint32_t copied = std::min((agent[rpt::kRingWrite] - first) & rpt::kRingMask, wanted);
+  agent[rpt::kRingWrite] = (first + copied) & rpt::kRingMask;
+  for (uint32_t i = 0; i < copied; ++i) accountRecord(agent, ringRecord(agent, first + i), slot);
 }
 
 void advanceSlot(RptAgnt *agent, std::size_t slot) {

@@ -80,6 +80,7 @@ int FakeModule::getLogs(uint8_t *block) {
     write = (write + 1) & 0x1fff;
     ++copied;
   }
+  write = (write + write_overrun) & 0x1fff;
   std::memcpy(block + kWrite, &write, 4);
   std::memcpy(block + kCount, &copied, 4);
   return 0;

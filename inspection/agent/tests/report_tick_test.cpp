@@ -214,6 +214,19 @@ TEST_F(ReportTick, RingIndicesFromTheSegmentAreKeptInsideTheRing) {
   EXPECT_EQ(category(1), 1u);
 }
 
+// A module that moves the write index further than it copied must not make old records count again.
+TEST_F(ReportTick, OnlyTheRecordsTheModuleCopiedAreCounted) {
+  module_.logEvent(kAlice, 1, 1);
+  tick();
+  module_.logEvent(kBob, 1, 1);
+  module_.write_overrun = 100;
+  tick();
+  EXPECT_EQ(category(1), 2u);
+  EXPECT_EQ(stored(), 2u);
+  EXPECT_EQ(sourceEvents(kAlice), 1u);
+  EXPECT_EQ(sourceCount(), 2u);
+}
+
 // --- top list --------------------------------------------------------------------------------------
 
 TEST_F(ReportTick, TheTopListKeepsTheSixBusiestInOrderAndEqualsNeverPass) {
