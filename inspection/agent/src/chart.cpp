@@ -91,7 +91,7 @@ void paintAxes(gdImagePtr image, int wan_scale, int event_scale, int colour) {
   plotLine(image, 0, kPlotHeight, kPlotWidth, kPlotHeight, colour);
   plotLine(image, 0, kPlotHeight + 3, kPlotWidth, kPlotHeight + 3, colour);
   gdFontPtr tiny = gdFontGetTiny();
-  char text[8];
+  char text[16];
   for (int hour = 0; hour <= kHours; ++hour) {
     plotLine(image, kColumn * hour, kPlotHeight + 3, kColumn * hour, kPlotHeight + 5, colour);
     if (hour == 0) {
