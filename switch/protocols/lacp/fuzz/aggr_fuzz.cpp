@@ -1,6 +1,7 @@
 // What reaches the aggregation module from outside: management datagrams (objects 4007, 4008, 4017, 4018)
 // and the configuration blocks 9, 10 and 20 of a switch.conf. The first byte chooses which.
 #include "conf.h"
+#include "fuzz_system.h"
 #include "l2_aggr.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -10,28 +11,15 @@
 
 namespace {
 
-class FuzzServices : public lacp::AggrServices {
+class FuzzServices : public FuzzSystem<lacp::AggrServices> {
   public:
-    int link_state(unsigned port) override { return port % 2; }
-    int link_duplex(unsigned) override { return 1; }
-    uint16_t make_key(unsigned, uint16_t admin_key) override { return static_cast<uint16_t>(admin_key << 8 | 3); }
-    lacp::Mac system_mac() override { return {2, 0, 0, 0, 0, 1}; }
-    lacp::Mac port_mac(unsigned port) override { return {2, 0, 0, 0, 0, static_cast<uint8_t>(port)}; }
-    uint8_t *frame_alloc(unsigned, size_t length, void **buffer_ref) override {
-        buffer_.assign(length, 0);
-        *buffer_ref = &buffer_;
-        return buffer_.data();
-    }
-    bool frame_send(unsigned, uint8_t *, size_t, void *) override { return true; }
+    // Number 9 is refused, as a chip may refuse a member set.
     int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &) override { return poag_no == 9 ? -64 : 0; }
     int aggr_mode_set(const std::array<uint32_t, 5> &) override { return 0; }
     int port_set_stp_state(unsigned, uint32_t) override { return 0; }
     void rstp_aggr_add(uint32_t, const std::array<uint32_t, 7> &) override {}
     void rstp_aggr_del(uint32_t) override {}
     void trace(unsigned, unsigned, const char *, int, const char *) override {}
-
-  private:
-    std::vector<uint8_t> buffer_;
 };
 
 FuzzServices services;

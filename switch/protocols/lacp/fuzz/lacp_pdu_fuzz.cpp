@@ -1,5 +1,6 @@
 // Frames from the wire into an engine whose ports are up and aggregating: any byte string must be
 // counted or handled, never read past or crash.
+#include "fuzz_system.h"
 #include "lacp_engine.h"
 
 #include <cstddef>
@@ -10,26 +11,12 @@
 
 namespace {
 
-class FuzzHost : public lacp::Host {
+class FuzzHost : public FuzzSystem<lacp::Host> {
   public:
-    int link_state(unsigned) override { return 1; }
-    int link_duplex(unsigned) override { return 1; }
-    uint16_t make_key(unsigned, uint16_t admin_key) override { return static_cast<uint16_t>(admin_key << 8 | 3); }
-    lacp::Mac system_mac() override { return {2, 0, 0, 0, 0, 1}; }
-    lacp::Mac port_mac(unsigned port) override { return {2, 0, 0, 0, 0, static_cast<uint8_t>(port)}; }
-    uint8_t *frame_alloc(unsigned, size_t length, void **buffer_ref) override {
-        buffer_.assign(length, 0);
-        *buffer_ref = &buffer_;
-        return buffer_.data();
-    }
-    bool frame_send(unsigned, uint8_t *, size_t, void *) override { return true; }
     void set_hwaggr(unsigned, unsigned) override {}
     void clear_hwaggr(unsigned, unsigned) override {}
     int fwdstate(unsigned) override { return 1; }
     void trace(unsigned, const char *, int, const char *) override {}
-
-  private:
-    std::vector<uint8_t> buffer_;
 };
 
 } // namespace

@@ -45,32 +45,10 @@ class DaemonStore {
     temp_dir dir_;
 };
 
-class RecordingServices : public lacp::AggrServices {
+class RecordingServices : public RecordingSystem<lacp::AggrServices> {
   public:
-    explicit RecordingServices(uint8_t system_id) : system_id_(system_id) {
-        for (unsigned p = 0; p <= lacp::kPortCount; ++p) {
-            link[p] = 0;
-            speed[p] = 3;
-        }
-    }
-    int link_state(unsigned port) override { return link[port]; }
-    int link_duplex(unsigned port) override { return link[port]; }
-    uint16_t make_key(unsigned port, uint16_t admin_key) override {
-        return static_cast<uint16_t>((admin_key << 8 | (speed[port] & 15)) & 0xffff);
-    }
-    lacp::Mac system_mac() override { return port_mac(1); }
-    lacp::Mac port_mac(unsigned port) override {
-        return lacp::Mac{0x02, 0x00, 0x00, 0x00, system_id_, static_cast<uint8_t>(port)};
-    }
-    uint8_t *frame_alloc(unsigned, size_t length, void **buffer_ref) override {
-        buffers_.emplace_back(length, 0);
-        *buffer_ref = &buffers_.back();
-        return buffers_.back().data();
-    }
-    bool frame_send(unsigned port, uint8_t *frame, size_t length, void *) override {
-        sent.emplace_back(port, std::vector<uint8_t>(frame, frame + length));
-        return true;
-    }
+    using RecordingSystem::RecordingSystem;
+
     int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) override {
         std::string text = "members " + std::to_string(poag_no) + " ";
         for (unsigned p = 1; p <= lacp::kPortCount; ++p)
@@ -97,23 +75,8 @@ class RecordingServices : public lacp::AggrServices {
         traces.emplace_back(level, text);
     }
 
-    size_t traces_containing(const std::string &needle) const {
-        size_t n = 0;
-        for (const auto &t : traces)
-            n += t.second.find(needle) != std::string::npos;
-        return n;
-    }
-
-    int link[lacp::kPortCount + 1];
-    uint32_t speed[lacp::kPortCount + 1];
     int chip_rc = 0;
-    std::vector<std::pair<unsigned, std::vector<uint8_t>>> sent;
     std::vector<std::string> calls;
-    std::vector<std::pair<unsigned, std::string>> traces;
-
-  private:
-    uint8_t system_id_;
-    std::deque<std::vector<uint8_t>> buffers_;
 };
 
 inline lacp::AggrEntry entry(uint32_t poag, std::initializer_list<unsigned> ports, uint16_t aid = 0) {

@@ -35,9 +35,9 @@ class TwoSwitches : public ::testing::Test {
     void deliver() {
         while (na < sa.sent.size() || nb < sb.sent.size()) {
             for (; na < sa.sent.size(); ++na)
-                b.engine().receive(sa.sent[na].first, sa.sent[na].second.data(), sa.sent[na].second.size());
+                b.engine().receive(sa.sent[na].port, sa.sent[na].bytes.data(), sa.sent[na].bytes.size());
             for (; nb < sb.sent.size(); ++nb)
-                a.engine().receive(sb.sent[nb].first, sb.sent[nb].second.data(), sb.sent[nb].second.size());
+                a.engine().receive(sb.sent[nb].port, sb.sent[nb].bytes.data(), sb.sent[nb].bytes.size());
         }
     }
     // The main loop: the 500-ms timer drives the ticks, every pass steps one port.
@@ -169,7 +169,7 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
             swc_lacp_more_work();
     }
     EXPECT_GE(services.sent.size(), 2u) << "LACPDUs leave port 4 every 2 s";
-    EXPECT_EQ(services.sent.front().first, 4u);
+    EXPECT_EQ(services.sent.front().port, 4u);
     uint8_t st[kPortStatusSize];
     swc_lacp_get_port_status(4, st);
     EXPECT_EQ(le_load16(st + 4), 0x0303);
@@ -183,8 +183,8 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
     size_t before = services.sent.size();
     swc_lacp_receive(5, marker.data(), static_cast<uint32_t>(marker.size()));
     ASSERT_EQ(services.sent.size(), before + 1);
-    EXPECT_EQ(services.sent.back().first, 5u);
-    EXPECT_EQ(services.sent.back().second[kOffMarkerTlv], kMarkerResponse);
+    EXPECT_EQ(services.sent.back().port, 5u);
+    EXPECT_EQ(services.sent.back().bytes[kOffMarkerTlv], kMarkerResponse);
 
     lacp::l2_aggr_services_set(nullptr);
     swc_lacp_more_work(); // a hook left registered finds no module and does nothing

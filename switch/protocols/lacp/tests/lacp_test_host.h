@@ -21,9 +21,12 @@ struct SentFrame {
     std::vector<uint8_t> bytes;
 };
 
-class RecordingHost : public lacp::Host {
+// What both kinds of recording host share: links, speeds and keys, addresses, a frame recorder and the
+// trace lines they were given.
+template <class Interface>
+class RecordingSystem : public Interface {
   public:
-    explicit RecordingHost(uint8_t system_id) : system_id_(system_id) {
+    explicit RecordingSystem(uint8_t system_id) : system_id_(system_id) {
         for (unsigned p = 0; p <= lacp::kPortCount; ++p) {
             link[p] = 0;
             duplex[p] = 1;
@@ -52,16 +55,6 @@ class RecordingHost : public lacp::Host {
         sent.push_back({port, std::vector<uint8_t>(frame, frame + length)});
         return send_ok;
     }
-    void set_hwaggr(unsigned aggregator, unsigned port) override {
-        events.push_back("set " + std::to_string(aggregator) + " " + std::to_string(port));
-    }
-    void clear_hwaggr(unsigned aggregator, unsigned port) override {
-        events.push_back("clear " + std::to_string(aggregator) + " " + std::to_string(port));
-    }
-    int fwdstate(unsigned) override { return 1; }
-    void trace(unsigned level, const char *, int, const char *text) override {
-        traces.emplace_back(level, text);
-    }
 
     size_t traces_containing(const std::string &needle) const {
         size_t n = 0;
@@ -82,12 +75,27 @@ class RecordingHost : public lacp::Host {
     bool alloc_ok = true;
     bool send_ok = true;
     std::vector<SentFrame> sent;
-    std::vector<std::string> events;
     std::vector<std::pair<unsigned, std::string>> traces;
 
   private:
     uint8_t system_id_;
     std::deque<std::vector<uint8_t>> buffers_;
+};
+
+class RecordingHost : public RecordingSystem<lacp::Host> {
+  public:
+    using RecordingSystem::RecordingSystem;
+
+    void set_hwaggr(unsigned aggregator, unsigned port) override {
+        events.push_back("set " + std::to_string(aggregator) + " " + std::to_string(port));
+    }
+    void clear_hwaggr(unsigned aggregator, unsigned port) override {
+        events.push_back("clear " + std::to_string(aggregator) + " " + std::to_string(port));
+    }
+    int fwdstate(unsigned) override { return 1; }
+    void trace(unsigned level, const char *, int, const char *text) override { traces.emplace_back(level, text); }
+
+    std::vector<std::string> events;
 };
 
 // LACP enabled with the given key, short timeout, active.
