@@ -197,7 +197,7 @@ bool served_while_busy(const mgmt_object &object) {
 
 void mgmt_server_init() {
     server.buffer.assign(MGMT_BUFFER_SIZE, 0);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         MGMT_TRACE(TRACE_ERROR, "open socket failed");
         return;
