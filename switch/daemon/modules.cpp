@@ -1,8 +1,10 @@
 #include "modules.h"
 
 #include "board.h"
+#include "chip_objects.h"
 #include "conf.h"
 #include "mgmt.h"
+#include "packet.h"
 
 void modules_init() {
     // The store asks these modules for their defaults while it starts, so they are known before it.
@@ -10,5 +12,7 @@ void modules_init() {
     mgmt_module_reg(2, conf_mgmt);
     board_init();
     conf_init();
+    packet_init();
+    chip_objects_reg();
     mgmt_init();
 }
