@@ -174,7 +174,10 @@ protected:
         EXPECT_EQ(launcher.wait_exit(10s), 0);
         pid_t worker = wait_for_pid_file(pidfile());
         pid_t supervisor = worker > 0 ? parent_of(worker) : -1;
-        // The double fork leaves an intermediate process behind briefly; collect it.
+        // The supervisor becomes this process's child once the intermediate process of the double fork
+        // has exited; collect that one.
+        for (int i = 0; i < 1000 && supervisor > 0 && parent_of(supervisor) != getpid(); ++i)
+            std::this_thread::sleep_for(5ms);
         while (waitpid(-1, nullptr, WNOHANG) > 0) {
         }
         return {worker, supervisor};
