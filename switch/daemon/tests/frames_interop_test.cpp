@@ -5,6 +5,7 @@
 #include "mgmt.h"
 #include "mgmt_client.h"
 #include "packet.h"
+#include "packet_checks.h"
 #include "process_util.h"
 #include "swc_api.h"
 #include "swc_cpu.h"
@@ -173,13 +174,6 @@ protected:
             packet_queue();
         }
         return true;
-    }
-    void expect_pools_full() {
-        const packet_stats s = packet_stats_get();
-        EXPECT_EQ(s.free[0], PACKET_SMALL_COUNT);
-        EXPECT_EQ(s.free[1], PACKET_MEDIUM_COUNT);
-        EXPECT_EQ(s.free[2], PACKET_BIG_COUNT);
-        EXPECT_EQ(s.rx_list + s.tx_list, 0u);
     }
     int fd = -1;
     swc_api_state state{};
