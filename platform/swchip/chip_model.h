@@ -16,7 +16,7 @@
 
 namespace swchip {
 
-inline constexpr uint32_t kChipIdG5RevA = 0x073850E9;  // part 0x7385, revision A, maker 0x74
+inline constexpr uint32_t kChipIdG5RevA = 0x073850E9;  // chip 0x7385, revision A, maker 0x74
 inline constexpr unsigned kChipPorts = 7;              // chip ports 0..6
 inline constexpr unsigned kMacEntries = 8192;          // 2048 buckets of 4
 inline constexpr unsigned kVlans = 4096;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <string>
 
 namespace {
@@ -19,16 +19,27 @@ protected:
     }
 };
 
-const std::string date_ms = R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}\.\d{3})";
+// True when `line` is "YYYY/MM/DD hh:mm:ss.mmm" followed by `rest`.
+bool dated_line(const std::string &line, const std::string &rest) {
+    const std::string shape = "dddd/dd/dd dd:dd:dd.ddd";
+    if (line.size() != shape.size() + rest.size())
+        return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        bool ok = shape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == shape[i];
+        if (!ok)
+            return false;
+    }
+    return line.compare(shape.size(), rest.size(), rest) == 0;
+}
 
 TEST_F(Trace, PlainEventLineHasModuleFunctionLineAndLevel) {
     std::string out = capture([] { trace_printf(TRACE_MOD_MAIN, "main", nullptr, 42, 0, 0, TRACE_ERROR, "%s started", "pv"); });
-    EXPECT_TRUE(std::regex_match(out, std::regex(date_ms + R"( portvisor/main/main\(42\)/error: pv started\n)"))) << out;
+    EXPECT_TRUE(dated_line(out, " portvisor/main/main(42)/error: pv started\n")) << out;
 }
 
 TEST_F(Trace, LineWithSourceUnitNamesFunctionAndUnit) {
     std::string out = capture([] { trace_printf(TRACE_MOD_PORT, "port_init", "port.cpp", 7, 0, 0, TRACE_EMERG, "x=%d", 3); });
-    EXPECT_TRUE(std::regex_match(out, std::regex(date_ms + R"( portvisor/port_init\(port.cpp 7\)/emerg: x=3\n)"))) << out;
+    EXPECT_TRUE(dated_line(out, " portvisor/port_init(port.cpp 7)/emerg: x=3\n")) << out;
 }
 
 TEST_F(Trace, LevelsAboveTheModuleLevelAreFiltered) {
