@@ -161,38 +161,19 @@ swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t* counters) {
 
 namespace {
 // Controller, address and register checks of the MIIM calls; `write_value` >= 0 selects the texts of
-// the write.
+// the write, which name the whole request.
 bool valid_miim(uint32_t controller, uint32_t addr, uint32_t reg, int64_t write_value) {
-  const bool write = write_value >= 0;
-  const unsigned value = static_cast<unsigned>(write ? write_value : 0);
-  if (controller > 1) {
-    if (write) {
-      SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "MII controller not valid (miim=%d addr=%d reg=%d value=0x%x)",
-                static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg), value);
-    } else {
-      SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "MII controller %d not valid", static_cast<int>(controller));
-    }
-    return false;
+  const char* what = controller > 1 ? "MII controller" : addr > 31 ? "addr" : reg > 31 ? "reg" : nullptr;
+  if (!what) return true;
+  if (write_value >= 0) {
+    SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)", what,
+              static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg),
+              static_cast<unsigned>(write_value));
+  } else {
+    const uint32_t number = controller > 1 ? controller : addr > 31 ? addr : reg;
+    SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "%s %d not valid", what, static_cast<int>(number));
   }
-  if (addr > 31) {
-    if (write) {
-      SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "addr not valid (miim=%d addr=%d reg=%d value=0x%x)",
-                static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg), value);
-    } else {
-      SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "addr %d not valid", static_cast<int>(addr));
-    }
-    return false;
-  }
-  if (reg > 31) {
-    if (write) {
-      SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "reg not valid (miim=%d addr=%d reg=%d value=0x%x)",
-                static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg), value);
-    } else {
-      SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "reg %d not valid", static_cast<int>(reg));
-    }
-    return false;
-  }
-  return true;
+  return false;
 }
 }  // namespace
 

@@ -11,14 +11,25 @@ class Phys : public ChipFixture {
  protected:
   void SetUp() override {
     ChipFixture::SetUp();
-    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
-    swc_port_map_set(map);
-    swgenio_clear_recorded();
+    map_board_ports();
   }
 
   static swc_phy_reset_setup_t reset_setup(uint32_t interface_type) { return {interface_type, 0, 0, 0, 0}; }
 
   static swc_phy_setup_t aneg_all() { return {SWC_PHY_MODE_ANEG, 0, 0, 1, 1, 1, 1, 1, 1, 1}; }
+
+  // Resets an internal PHY, starts autonegotiation advertising everything and reads past the drop the
+  // restart latches; the status of the second read.
+  swc_port_status_t bring_up(uint32_t port_no) {
+    const auto r = reset_setup(SWC_IF_INTERNAL);
+    EXPECT_EQ(swc_phy_reset(port_no, &r), 0);
+    const auto s = aneg_all();
+    EXPECT_EQ(swc_phy_setup(port_no, &s), 0);
+    swc_port_status_t st{};
+    swc_port_status_get(port_no, &st);
+    EXPECT_EQ(swc_port_status_get(port_no, &st), 0);
+    return st;
+  }
 
   // PHY register writes (controller, address, register, value) of the recorded MIIM commands.
   std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>> phy_writes() const {
@@ -126,13 +137,7 @@ TEST_F(Phys, PortsOutsideThePhyStateAreRefused) {
 }
 
 TEST_F(Phys, AutonegotiationFollowsThePartner) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
-  ASSERT_EQ(swc_phy_reset(2, &r), 0);
-  const auto s = aneg_all();
-  ASSERT_EQ(swc_phy_setup(2, &s), 0);
-  swc_port_status_t st{};
-  ASSERT_EQ(swc_port_status_get(2, &st), 0);  // the restart shows as a drop once
-  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  swc_port_status_t st = bring_up(2);
   EXPECT_EQ(st.link, 1u);
   EXPECT_EQ(st.link_down_event, 0u);
   EXPECT_EQ(st.speed, SWC_SPEED_1G);
@@ -150,13 +155,7 @@ TEST_F(Phys, AutonegotiationFollowsThePartner) {
 }
 
 TEST_F(Phys, CablePulledAndPluggedBack) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
-  ASSERT_EQ(swc_phy_reset(1, &r), 0);
-  const auto s = aneg_all();
-  ASSERT_EQ(swc_phy_setup(1, &s), 0);
-  swc_port_status_t st{};
-  swc_port_status_get(1, &st);
-  ASSERT_EQ(swc_port_status_get(1, &st), 0);
+  swc_port_status_t st = bring_up(1);
   ASSERT_EQ(st.link, 1u);
 
   chip.phy(0, 0).unplug();
@@ -177,13 +176,7 @@ TEST_F(Phys, CablePulledAndPluggedBack) {
 }
 
 TEST_F(Phys, DropThatCameBackRunsBothCorrections) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
-  ASSERT_EQ(swc_phy_reset(1, &r), 0);
-  const auto s = aneg_all();
-  ASSERT_EQ(swc_phy_setup(1, &s), 0);
-  swc_port_status_t st{};
-  swc_port_status_get(1, &st);
-  ASSERT_EQ(swc_port_status_get(1, &st), 0);
+  swc_port_status_t st = bring_up(1);
   chip.phy(0, 0).unplug();
   chip.phy(0, 0).plug(swchip::kAbilityAll);
   swgenio_clear_recorded();
