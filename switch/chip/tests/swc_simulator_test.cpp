@@ -237,6 +237,20 @@ TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
   EXPECT_EQ(swc_port_status_get(2, &st), SWC_RC_PHY_NOT_MOUNTED);
 }
 
+TEST_F(Simulator, SimulatorThatStopsAnsweringFailsTheAccessInsteadOfHanging) {
+  select(open_device(sim.device));
+  uint32_t value = 0;
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  ::kill(sim.pid, SIGSTOP);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  ::kill(sim.pid, SIGCONT);
+  // The late reply is not taken for the next access's: the connection stays failed.
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  select(open_device(sim.device));
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(value, 0x073850E9u);
+}
+
 TEST_F(Simulator, TerminatesOnSigtermAndRemovesItsSockets) {
   EXPECT_EQ(sim.stop(), 0);
   struct stat st;
