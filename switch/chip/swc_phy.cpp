@@ -212,7 +212,7 @@ swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
       value = 0xB000;
       break;
     default:
-      return unsupported_interface(__func__, port_no, phy, "Birch");
+      return unsupported_interface("swc_phy_reset", port_no, phy, "Birch");
   }
   return raw_write(port_no, 23, value | 0x20);
 }
@@ -230,7 +230,7 @@ swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
     case SWC_IF_SERDES:
       return raw_write(port_no, 23, 0x1000);
     default:
-      return unsupported_interface(__func__, port_no, phy, "Cedar");
+      return unsupported_interface("swc_phy_reset", port_no, phy, "Cedar");
   }
 }
 
@@ -251,7 +251,7 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t& phy, uint32_t oui, uint
     case 8:
     case 9:
       return phy.reset_setup.mac_interface == SWC_IF_INTERNAL ? SWC_RC_OK
-                                                             : unsupported_interface(__func__, port_no, phy, "Corvex");
+                                                             : unsupported_interface("swc_phy_reset", port_no, phy, "Corvex");
     case 0:
       if (oui == 0x5043 && model == 2 && phy.revision == 4) {
         if (phy.reset_setup.mac_interface == SWC_IF_RGMII) PHY_TRY(raw_write(port_no, 27, 0x848B));
@@ -301,7 +301,7 @@ swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
       code = 0x3000;
       break;
     default:
-      return unsupported_interface(__func__, port_no, phy, "Alder");
+      return unsupported_interface("swc_phy_reset", port_no, phy, "Alder");
   }
   const uint32_t skew = r.rx_skew_ps != 0 || r.tx_skew_ps != 0 ? 0x100 : 0;
   PHY_TRY(raw_write(port_no, 23, code | skew | 0x14 | (phy.revision == 6 ? 0x200 : 0)));
