@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -20,7 +21,7 @@ namespace {
 
 enum class Backend { simulator, in_process };
 
-constexpr int kReplySpins = 2000;
+constexpr std::chrono::microseconds kReplySpin{200};
 constexpr time_t kReplyTimeoutSeconds = 5;
 
 struct Layer {
@@ -75,7 +76,8 @@ std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record,
   // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
   // put to sleep and woken for every register access. Then wait normally.
   n = -1;
-  for (int spin = 0; spin < kReplySpins && n < 0; ++spin) {
+  const auto spin_until = std::chrono::steady_clock::now() + kReplySpin;
+  while (n < 0 && std::chrono::steady_clock::now() < spin_until) {
     n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
     if (n < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
   }
