@@ -9,6 +9,11 @@
 
 #include <stdint.h>
 
+#ifndef VORNAGENT_API
+/* The library exports only its documented C interface. */
+#define VORNAGENT_API __attribute__((visibility("default")))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -46,40 +51,40 @@ typedef struct CmdAgnt {
 } CmdAgnt;
 
 /* Daemon side. */
-int kaStartup(void);
-int kaShutDown(void);
+VORNAGENT_API int kaStartup(void);
+VORNAGENT_API int kaShutDown(void);
 
 /* Locking and attachment. */
-int kaGetKey(void);
-int kaSemInternalWait(int id);
-int kaSemInternalSignal(int id);
-int kaSemWait(int id);
-int kaSemSignal(int id);
-int kaGetRawDataShm(void);
-void kaReleaseRawDataShm(void);
-int kaGetSharedMemory(void **addr, int *size);
-int kaReleaseSharedMemory(void **addr);
+VORNAGENT_API int kaGetKey(void);
+VORNAGENT_API int kaSemInternalWait(int id);
+VORNAGENT_API int kaSemInternalSignal(int id);
+VORNAGENT_API int kaSemWait(int id);
+VORNAGENT_API int kaSemSignal(int id);
+VORNAGENT_API int kaGetRawDataShm(void);
+VORNAGENT_API void kaReleaseRawDataShm(void);
+VORNAGENT_API int kaGetSharedMemory(void **addr, int *size);
+VORNAGENT_API int kaReleaseSharedMemory(void **addr);
 
 /* Settings. */
-int kaGetIPSFunction(int *on);
-int kaSetIPSFunction(int on);
-int kaGetAppInfo(IM_P2P_AD_Info *rec, int type);
-int kaSetAppInfo(IM_P2P_AD_Info *rec, int type);
-int kaGetAppInfoTH(KaAppInfoTH *rec, int type);
-int kaSetAppInfoTH(KaAppInfoTH *rec, int type);
-int kaGetAllAppInfo(CmdAgnt *agent);
-int kaSetAllAppStat(CmdAgnt *agent);
-int kaGetAllAppInfoTH(CmdAgnt *agent);
-int kaSetAllAppStatTH(CmdAgnt *agent);
+VORNAGENT_API int kaGetIPSFunction(int *on);
+VORNAGENT_API int kaSetIPSFunction(int on);
+VORNAGENT_API int kaGetAppInfo(IM_P2P_AD_Info *rec, int type);
+VORNAGENT_API int kaSetAppInfo(IM_P2P_AD_Info *rec, int type);
+VORNAGENT_API int kaGetAppInfoTH(KaAppInfoTH *rec, int type);
+VORNAGENT_API int kaSetAppInfoTH(KaAppInfoTH *rec, int type);
+VORNAGENT_API int kaGetAllAppInfo(CmdAgnt *agent);
+VORNAGENT_API int kaSetAllAppStat(CmdAgnt *agent);
+VORNAGENT_API int kaGetAllAppInfoTH(CmdAgnt *agent);
+VORNAGENT_API int kaSetAllAppStatTH(CmdAgnt *agent);
 
 /* Policy. */
-int kaUpdateSig(void);
-int kaGetSigVer(int *major, int *minor);
+VORNAGENT_API int kaUpdateSig(void);
+VORNAGENT_API int kaGetSigVer(int *major, int *minor);
 /* Appends one formatted line to the policy debug log "/var/glb_dbg". */
-int mylog(const char *format, ...) __attribute__((format(printf, 1, 2)));
+VORNAGENT_API int mylog(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 /* Helpers. */
-int kaU32ToAddr(uint32_t addr, char *buf, int show_zero);
+VORNAGENT_API int kaU32ToAddr(uint32_t addr, char *buf, int show_zero);
 
 #ifdef __cplusplus
 }

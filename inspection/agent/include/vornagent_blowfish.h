@@ -7,6 +7,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#ifndef VORNAGENT_API
+/* The library exports only its documented C interface. */
+#define VORNAGENT_API __attribute__((visibility("default")))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -17,16 +22,16 @@ typedef struct bw_Context {
 } bw_Context;
 
 /* Key schedule; -1 for a null or empty key. Bytes beyond the 72 the schedule consumes are not used. */
-int bw_Encrypt_Init(bw_Context *context, const uint8_t *key, size_t key_length);
-void bw_Encrypt(const bw_Context *context, uint32_t *left, uint32_t *right);
-void bw_Decrypt(const bw_Context *context, uint32_t *left, uint32_t *right);
+VORNAGENT_API int bw_Encrypt_Init(bw_Context *context, const uint8_t *key, size_t key_length);
+VORNAGENT_API void bw_Encrypt(const bw_Context *context, uint32_t *left, uint32_t *right);
+VORNAGENT_API void bw_Decrypt(const bw_Context *context, uint32_t *left, uint32_t *right);
 
 /* ECB over a buffer in place; -1 when length is not a multiple of 8 or the key is empty. */
-int bw_EncryptMemory(const uint8_t *key, size_t key_length, uint8_t *buffer, size_t length);
-int bw_DecryptMemory(const uint8_t *key, size_t key_length, uint8_t *buffer, size_t length);
+VORNAGENT_API int bw_EncryptMemory(const uint8_t *key, size_t key_length, uint8_t *buffer, size_t length);
+VORNAGENT_API int bw_DecryptMemory(const uint8_t *key, size_t key_length, uint8_t *buffer, size_t length);
 
 /* Keys the context with the self-test key and checks one block both ways: 0 or -1. */
-int bw_Test(bw_Context *context);
+VORNAGENT_API int bw_Test(bw_Context *context);
 
 #ifdef __cplusplus
 }

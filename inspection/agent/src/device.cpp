@@ -2,20 +2,25 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+
+#include "vorndev.h"
 
 namespace vornagent {
 
 namespace {
 
-int systemOpen(const char *path, int flags) { return ::open(path, flags); }
-int systemIoctl(int fd, unsigned long request, void *arg) { return ::ioctl(fd, request, arg); }
-int systemClose(int fd) { return ::close(fd); }
+// The device client opens a real character device directly and otherwise reaches the process that
+// serves the device on this host.
+void shortPause() {
+  timespec pause{0, 1000000};
+  nanosleep(&pause, nullptr);
+}
 
-constexpr DeviceOps kSystemOps{systemOpen, systemIoctl, systemClose};
+constexpr DeviceOps kSystemOps{vorndev_open, vorndev_ioctl, vorndev_close, shortPause};
 const DeviceOps *currentOps = &kSystemOps;
 
 }  // namespace
@@ -29,6 +34,15 @@ int openDevice() {
 }
 
 void closeDevice(int fd) { currentOps->close(fd); }
+
+int openDeviceWithRetries(int tries) {
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    if (attempt > 0) currentOps->pause();
+    int fd = openDevice();
+    if (fd >= 0) return fd;
+  }
+  return -1;
+}
 
 int lockedIoctl(int fd, unsigned long request, void *record) {
   int locked;

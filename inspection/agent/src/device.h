@@ -7,12 +7,13 @@ namespace vornagent {
 
 constexpr const char *kDevicePath = "/dev/vorn";
 
-// How the device is reached: the system calls on the router, the host's device client elsewhere;
-// tests may put an in-process module behind it.
+// How the device is reached: through the device client by default; tests may put an in-process
+// module behind it.
 struct DeviceOps {
   int (*open)(const char *path, int flags);
   int (*ioctl)(int fd, unsigned long request, void *arg);
   int (*close)(int fd);
+  void (*pause)();  // between two tries to open a device that may be between two users
 };
 
 // Installs other device operations (nullptr restores the default). For tests.
@@ -24,6 +25,9 @@ void closeDevice(int fd);
 
 // flock, ioctl, unlock on an open descriptor; the ioctl's result.
 int lockedIoctl(int fd, unsigned long request, void *record);
+
+// Opens the device, trying `tries` times with a short pause between; -1 when every try failed.
+int openDeviceWithRetries(int tries);
 
 // openDevice + lockedIoctl + closeDevice; -1 when the device cannot be opened.
 int deviceCommand(unsigned long request, void *record);

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "cmd_agent.h"
 #include "device.h"
@@ -84,21 +83,11 @@ class LowBuffer {
   std::size_t size_;
 };
 
-int openDeviceWithRetries() {
-  for (int attempt = 0; attempt < kOpenTries; ++attempt) {
-    int fd = openDevice();
-    if (fd >= 0) return fd;
-    timespec pause{0, 1000000};  // the device may be between two users
-    nanosleep(&pause, nullptr);
-  }
-  return -1;
-}
-
 // Hands the engine image to the module. The exclusive lock keeps other library calls from running
 // into the module's one-ioctl-at-a-time refusal during the download.
 bool RulDownloadKernel(const std::vector<uint8_t> &download) {
   LowBuffer buffer(download.size());
-  int fd = buffer.data() ? openDeviceWithRetries() : -1;
+  int fd = buffer.data() ? openDeviceWithRetries(kOpenTries) : -1;
   bool loaded = false;
   if (fd >= 0) {
     std::memcpy(buffer.data(), download.data(), download.size());

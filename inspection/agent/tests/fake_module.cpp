@@ -16,10 +16,14 @@ namespace {
 constexpr int kRefused = -25;
 FakeModule *installed = nullptr;
 
-int fakeOpen(const char *, int) { return installed && installed->device_present ? ::open("/dev/null", O_RDWR) : -1; }
+int fakeOpen(const char *, int) {
+  ++installed->opens;
+  return installed->device_present ? ::open("/dev/null", O_RDWR) : -1;
+}
 int fakeIoctl(int, unsigned long request, void *arg) { return installed->ioctl(request, arg); }
 int fakeClose(int fd) { return ::close(fd); }
-constexpr DeviceOps kFakeOps{fakeOpen, fakeIoctl, fakeClose};
+void fakePause() { ++installed->pauses; }
+constexpr DeviceOps kFakeOps{fakeOpen, fakeIoctl, fakeClose, fakePause};
 
 struct AppRange {
   int first, last;

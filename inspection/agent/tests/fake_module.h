@@ -34,6 +34,8 @@ struct FakeModule {
   std::vector<uint8_t> image;           // the engine image of the last successful download
   uint32_t last_download_address = 0;
   bool device_present = true;
+  int opens = 0;   // tries to open the device
+  int pauses = 0;  // waits between two tries
 
   // Adds `count` entries of a type (0 IM, 1 P2P, 2 anomaly) with indices 0.. and names "<prefix><n>".
   void addApps(int type, int count, const std::string &prefix);

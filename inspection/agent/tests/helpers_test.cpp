@@ -41,12 +41,13 @@ struct LockProbe {
     return 0;
   }
   static int close(int fd) { return ::close(fd); }
+  static void pause() {}
 };
 
 TEST(DeviceAccess, EachCommandHoldsTheExclusiveLockAndNeverCreatesTheNode) {
   LockProbe::path = (std::filesystem::temp_directory_path() / ("vornagent-lock." + std::to_string(getpid()))).string();
   ::close(::open(LockProbe::path.c_str(), O_CREAT | O_RDWR, 0600));
-  DeviceOps ops{LockProbe::open, LockProbe::ioctl, LockProbe::close};
+  DeviceOps ops{LockProbe::open, LockProbe::ioctl, LockProbe::close, LockProbe::pause};
   setDeviceOps(&ops);
   ParamtVornStatus status{};
   EXPECT_EQ(deviceCommand(kIocGetStatus, &status), 0);

@@ -59,13 +59,6 @@ PolicySpec sampleSpec(uint32_t version = 0x00020005) {
   return spec;
 }
 
-std::vector<uint8_t> payloadWithSize(std::size_t size) {
-  std::vector<uint8_t> payload = builder::buildPayload(sampleSpec());
-  payload.resize(size, 0);
-  builder::fixPayloadChecksum(payload);
-  return payload;
-}
-
 TEST(PolicyFormat, LengthMustBeAWholeNumberOfBlocksWithinTheSegment) {
   ParsedPolicy parsed;
   std::vector<uint8_t> file = builder::buildPolicyFile(sampleSpec());
@@ -80,13 +73,20 @@ TEST(PolicyFormat, LengthMustBeAWholeNumberOfBlocksWithinTheSegment) {
   EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Decrypt);
 }
 
-TEST(PolicyFormat, APayloadOfAThousandBytesDecrypts) {
-  std::vector<uint8_t> payload = payloadWithSize(4000);
-  payload.resize(1000);  // only the sizes matter here: a 1000-byte payload is a valid length
+TEST(PolicyFormat, APayloadOfAThousandBytesLoads) {
+  std::vector<uint8_t> payload(kPolicyHeaderSize, 0);
+  payload[21] = 1;
+  payload[22] = 1;
+  for (const auto &section : {builder::compressedSection(0, std::vector<uint8_t>(128, 'n')),
+                              builder::compressedSection(builder::kEngineTableId, std::vector<uint8_t>(64, 0))})
+    payload.insert(payload.end(), section.begin(), section.end());
+  ASSERT_LT(payload.size() + kTrailerSize + 4, 1000u);
+  payload.resize(1000, 0);
   builder::fixPayloadChecksum(payload);
   std::vector<uint8_t> file = builder::sealPolicy(payload, kKeyMaterial);
   ParsedPolicy parsed;
-  EXPECT_NE(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Decrypt);
+  EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::None);
+  EXPECT_EQ(parsed.payload_length, 1000u);
 }
 
 TEST(PolicyFormat, TwoCompressedSectionsLieBackToBack) {
@@ -258,7 +258,15 @@ TEST_F(PolicyInstallTest, DamagedFilesAreRefusedAndTheRunningPolicyStays) {
   builder::fixPayloadChecksum(payload);
   std::vector<uint8_t> bad_section = builder::sealPolicy(payload, kKeyMaterial);
 
-  for (const auto &file : {bad_mask, bad_checksum, bad_section}) {
+  payload = builder::buildPayload(sampleSpec());
+  uint32_t c = loadLittleEndian32(&payload[kFirstSection + 8]);
+  uint8_t *stream = &payload[kFirstSection + 12];
+  stream[3] ^= 0x55;
+  storeLittleEndian32(stream + c, -RulCheckSum(stream, c));
+  builder::fixPayloadChecksum(payload);
+  std::vector<uint8_t> bad_stream = builder::sealPolicy(payload, kKeyMaterial);
+
+  for (const auto &file : {bad_mask, bad_checksum, bad_section, bad_stream}) {
     upload(file);
     EXPECT_EQ(kaUpdateSig(), -1);
   }
@@ -266,6 +274,9 @@ TEST_F(PolicyInstallTest, DamagedFilesAreRefusedAndTheRunningPolicyStays) {
             "kaRulAgnt(270) : Read Policy File Len Error\n"
             "kaRulAgnt(293) : Check Policy File Fail\n"
             "kaRulAgnt(293) : Check Policy File Fail\n");
+  std::string out = ::testing::internal::GetCapturedStdout();
+  ::testing::internal::CaptureStdout();
+  EXPECT_NE(out.find("kaRulAgnt(357) : Decompress Error\nException Handle\n"), std::string::npos);
   EXPECT_EQ(module_.commands.size(), commands);
   EXPECT_EQ(version(), std::make_pair(3, 1));
   EXPECT_EQ(attackName(2), "Land");
@@ -290,10 +301,12 @@ TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
   EXPECT_EQ(module_.state, 2u);
 }
 
-TEST_F(PolicyInstallTest, WithoutADeviceTheLoadFailsAfterItsRetries) {
+TEST_F(PolicyInstallTest, WithoutADeviceTheLoadFailsAfterElevenTries) {
   module_.device_present = false;
   upload(builder::buildPolicyFile(sampleSpec()));
   EXPECT_EQ(kaUpdateSig(), -1);
+  EXPECT_EQ(module_.opens, 11);
+  EXPECT_EQ(module_.pauses, 10);
   EXPECT_TRUE(module_.commands.empty());
 }
 

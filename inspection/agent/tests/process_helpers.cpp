@@ -60,8 +60,8 @@ BackgroundProgram::~BackgroundProgram() {
   if (pid_ > 0) stop();
 }
 
-bool BackgroundProgram::waitFor(const std::string &text) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+bool BackgroundProgram::waitFor(const std::string &text, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
   while (output_.find(text) == std::string::npos) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;

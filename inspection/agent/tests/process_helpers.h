@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -34,8 +35,8 @@ class BackgroundProgram {
   BackgroundProgram(const BackgroundProgram &) = delete;
   BackgroundProgram &operator=(const BackgroundProgram &) = delete;
 
-  // Reads output until a line holding `text` arrives; false at end of output or after 10 s.
-  bool waitFor(const std::string &text);
+  // Reads output until `text` arrives; false at end of output or when `limit` has passed.
+  bool waitFor(const std::string &text, std::chrono::milliseconds limit = std::chrono::seconds(10));
   // Sends SIGTERM and waits; the exit status or -1.
   int stop();
   pid_t pid() const { return pid_; }

@@ -3,8 +3,7 @@
 #include <sys/sem.h>
 #include <sys/shm.h>
 
-#include <chrono>
-#include <thread>
+#include <poll.h>
 
 #include "ipc_namespace.h"
 #include "process_helpers.h"
@@ -97,20 +96,22 @@ TEST_F(DaemonTest, ClientsSerialiseOnTheSemaphoreAndADeadHolderGivesItBack) {
   char c;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
 
-  auto started = std::chrono::steady_clock::now();
-  pid_t waiter = child([] {
+  int acquired[2];
+  ASSERT_EQ(pipe(acquired), 0);
+  pid_t waiter = child([&] {
     int id = kaGetKey();
     if (id < 0 || kaSemWait(id) != 0) return 1;
-    return kaSemSignal(id) == 0 ? 0 : 2;
+    char a = 'a';
+    if (write(acquired[1], &a, 1) != 1) return 2;
+    return kaSemSignal(id) == 0 ? 0 : 3;
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  int status = 0;
-  EXPECT_EQ(waitpid(waiter, &status, WNOHANG), 0) << "the second client did not wait for the first";
+  pollfd got{acquired[0], POLLIN, 0};
+  EXPECT_EQ(poll(&got, 1, 300), 0) << "the second client did not wait for the first";
 
   ASSERT_EQ(write(release[1], "x", 1), 1);
   EXPECT_EQ(exitStatus(holder), 0);
+  EXPECT_EQ(read(acquired[0], &c, 1), 1);
   EXPECT_EQ(exitStatus(waiter), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
   EXPECT_EQ(semctl(semget(14610, 1, 0), 0, GETVAL), 1);
   EXPECT_EQ(daemon.stop(), 0);
 }

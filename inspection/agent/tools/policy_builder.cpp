@@ -150,7 +150,7 @@ std::vector<uint8_t> engineImage(const PolicySpec &spec) {
 std::vector<uint8_t> compressedSection(uint32_t id, const std::vector<uint8_t> &contents) {
   uLongf size = compressBound(contents.size());
   std::vector<uint8_t> stream(size);
-  if (compress2(stream.data(), &size, contents.data(), contents.size(), Z_BEST_COMPRESSION) != Z_OK)
+  if (compress2(stream.data(), &size, contents.data(), contents.size(), Z_DEFAULT_COMPRESSION) != Z_OK)
     throw std::runtime_error("zlib failed");
   stream.resize(size);
   padTo(stream, 4);  // the check word then sits on a word boundary; inflate ignores the padding
