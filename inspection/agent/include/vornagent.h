@@ -1,0 +1,93 @@
+/* vornagent: the user-space side of the inspection engine.
+ *
+ * An inspection daemon starts the agents with kaStartup() and stops them with kaShutDown(); short-lived
+ * clients (web pages, the policy uploader) call the other ka* functions. The processes share state only
+ * through System V shared-memory segments and one semaphore. All calls return 0 for success and -1 for
+ * failure unless said otherwise. */
+#ifndef VORNAGENT_H
+#define VORNAGENT_H
+
+#include <stdint.h>
+
+#ifndef VORNAGENT_API
+/* The library exports only its documented C interface. */
+#define VORNAGENT_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Application entry of the IM, P2P or anomaly tables (68 bytes, as the control device exchanges it). */
+typedef struct IM_P2P_AD_Info {
+  uint8_t index;  /* the entry's position within its type */
+  uint8_t action; /* 0 or 1 */
+  uint16_t AppID;
+  char name[64];
+} IM_P2P_AD_Info;
+
+/* Port-scan or DDoS threshold rule (72 bytes). */
+typedef struct KaAppInfoTH {
+  uint8_t index;
+  uint8_t action;
+  uint16_t rule_id;
+  uint32_t threshold;
+  char name[64];
+} KaAppInfoTH;
+
+enum { KA_APP_IM = 0, KA_APP_P2P = 1, KA_APP_ANOMALY = 2 };
+enum { KA_TH_DDOS = 0, KA_TH_PORTSCAN = 1 };
+enum { KA_APP_TABLE_SIZE = 128, KA_TH_TABLE_SIZE = 16 };
+
+/* The command agent's shared mirror of the module's settings (segment key 13668, 28460 bytes). */
+typedef struct CmdAgnt {
+  uint32_t ips;    /* 1 on, 0 off */
+  uint32_t status; /* cleared before each state change */
+  uint32_t unused[4];
+  uint32_t app_count[3]; /* valid records in the IM, P2P and anomaly tables */
+  uint32_t th_count[2];  /* valid records in the DDoS and port-scan tables */
+  IM_P2P_AD_Info app[3][KA_APP_TABLE_SIZE];
+  KaAppInfoTH th[2][KA_TH_TABLE_SIZE];
+} CmdAgnt;
+
+/* Daemon side. */
+VORNAGENT_API int kaStartup(void);
+VORNAGENT_API int kaShutDown(void);
+
+/* Locking and attachment. */
+VORNAGENT_API int kaGetKey(void);
+VORNAGENT_API int kaSemInternalWait(int id);
+VORNAGENT_API int kaSemInternalSignal(int id);
+VORNAGENT_API int kaSemWait(int id);
+VORNAGENT_API int kaSemSignal(int id);
+VORNAGENT_API int kaGetRawDataShm(void);
+VORNAGENT_API void kaReleaseRawDataShm(void);
+VORNAGENT_API int kaGetSharedMemory(void **addr, int *size);
+VORNAGENT_API int kaReleaseSharedMemory(void **addr);
+
+/* Settings. */
+VORNAGENT_API int kaGetIPSFunction(int *on);
+VORNAGENT_API int kaSetIPSFunction(int on);
+VORNAGENT_API int kaGetAppInfo(IM_P2P_AD_Info *rec, int type);
+VORNAGENT_API int kaSetAppInfo(IM_P2P_AD_Info *rec, int type);
+VORNAGENT_API int kaGetAppInfoTH(KaAppInfoTH *rec, int type);
+VORNAGENT_API int kaSetAppInfoTH(KaAppInfoTH *rec, int type);
+VORNAGENT_API int kaGetAllAppInfo(CmdAgnt *agent);
+VORNAGENT_API int kaSetAllAppStat(CmdAgnt *agent);
+VORNAGENT_API int kaGetAllAppInfoTH(CmdAgnt *agent);
+VORNAGENT_API int kaSetAllAppStatTH(CmdAgnt *agent);
+
+/* Policy. */
+VORNAGENT_API int kaUpdateSig(void);
+VORNAGENT_API int kaGetSigVer(int *major, int *minor);
+/* Appends one formatted line to the policy debug log "/var/glb_dbg". */
+VORNAGENT_API int mylog(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+/* Helpers. */
+VORNAGENT_API int kaU32ToAddr(uint32_t addr, char *buf, int show_zero);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,248 @@
+// The ka* interface as a whole: daemon start and stop, the alarm tick, the semaphore and the
+// clients' attachments.
+#include <sys/ipc.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "client_state.h"
+#include "cmd_agent.h"
+#include "ipc.h"
+#include "messages.h"
+#include "records.h"
+#include "rpt_agent.h"
+#include "rul_agent.h"
+
+namespace vornagent {
+
+namespace {
+
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 6;
+
+// The daemon's state. The alarm handler reads it, so it is only changed while the alarm is off.
+struct Daemon {
+  int semaphore = -1;
+  bool created_semaphore = false;
+  CmdAgnt *cmd = nullptr;
+  RulAgnt *rul = nullptr;
+  RptAgnt *rpt = nullptr;
+  struct sigaction previous_alarm {};
+  bool alarm_installed = false;
+};
+Daemon daemon_state;
+
+ClientAttachments client;
+
+int semaphoreOperation(int id, short delta) {
+  sembuf operation{0, delta, SEM_UNDO};
+  int result;
+  while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {
+  }
+  return result;
+}
+
+bool setSemaphoreFree(int id) { return semctl(id, 0, SETVAL, 1) == 0; }
+
+// Creates the set or adopts one that exists. A set made by a client through kaGetKey is already
+// free, and one held by a live process must keep its value.
+bool acquireDaemonSemaphore() {
+  int id = semget(kSemaphoreKey, 1, IPC_CREAT | IPC_EXCL | 0666);
+  if (id >= 0) {
+    if (!setSemaphoreFree(id)) {
+      semctl(id, 0, IPC_RMID);
+      return false;
+    }
+    daemon_state.created_semaphore = true;
+  } else if (errno == EEXIST) {
+    id = semget(kSemaphoreKey, 1, 0666);
+    daemon_state.created_semaphore = false;
+  }
+  daemon_state.semaphore = id;
+  return id >= 0;
+}
+
+// Undoes a start that failed half way: only what this start created goes.
+void undoStartup() {
+  if (daemon_state.rpt) {
+    RptAgntExit(daemon_state.rpt);
+    removeSegment(kRptAgntKey);
+    removeSegment(kRawPolicyKey);
+  }
+  if (daemon_state.rul) {
+    RulAgntExit(daemon_state.rul);
+    removeSegment(kRulAgntKey);
+  }
+  if (daemon_state.cmd) {
+    CmdAgntExit(daemon_state.cmd);
+    removeSegment(kCmdAgntKey);
+  }
+  if (daemon_state.semaphore >= 0 && daemon_state.created_semaphore) semctl(daemon_state.semaphore, 0, IPC_RMID);
+  daemon_state = Daemon{};
+}
+
+void onAlarm(int) {
+  int saved_errno = errno;
+  RptAgnt *report = daemon_state.rpt;
+  if (report && semaphoreOperation(daemon_state.semaphore, -1) == 0) {
+    if (report[rpt::kTreeResetRequest] == 1) report[rpt::kTreeResetRequest] = 0;
+    semaphoreOperation(daemon_state.semaphore, 1);
+  }
+  if (report) alarm(tickInterval(report));
+  errno = saved_errno;
+}
+
+bool installAlarm() {
+  struct sigaction action {};
+  action.sa_handler = onAlarm;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGALRM, &action, &daemon_state.previous_alarm) != 0) return false;
+  daemon_state.alarm_installed = true;
+  alarm(tickInterval(daemon_state.rpt));
+  return true;
+}
+
+void removeAlarm() {
+  if (!daemon_state.alarm_installed) return;
+  alarm(0);
+  sigaction(SIGALRM, &daemon_state.previous_alarm, nullptr);
+  daemon_state.alarm_installed = false;
+}
+
+template <typename T>
+T *attachWhole(key_t key, std::size_t size, std::size_t &attached_size) {
+  int id = findSegment(key, size);
+  if (id < 0) return nullptr;
+  shmid_ds info{};
+  if (shmctl(id, IPC_STAT, &info) != 0) return nullptr;
+  void *address = shmat(id, nullptr, SHM_RDONLY);
+  if (address == reinterpret_cast<void *>(-1)) return nullptr;
+  attached_size = info.shm_segsz;
+  return static_cast<T *>(address);
+}
+
+}  // namespace
+
+const ClientAttachments &clientAttachments() { return client; }
+
+}  // namespace vornagent
+
+using namespace vornagent;
+
+extern "C" {
+
+int kaStartup(void) {
+  char banner[64];
+  std::snprintf(banner, sizeof banner, "vorn daemon version %d.%d\n", kVersionMajor, kVersionMinor);
+  printText(banner);
+  if (daemon_state.cmd) return -1;  // already started in this process
+  if (!acquireDaemonSemaphore()) {
+    daemon_state = Daemon{};
+    return -1;
+  }
+  daemon_state.cmd = CmdAgntInit();
+  if (daemon_state.cmd) daemon_state.rul = RulAgntInit();
+  if (daemon_state.rul) daemon_state.rpt = RptAgntInit();
+  if (!daemon_state.rpt || !installAlarm()) {
+    undoStartup();
+    return -1;
+  }
+  return 0;
+}
+
+int kaShutDown(void) {
+  removeAlarm();
+  if (daemon_state.cmd) {
+    CmdAgntExit(daemon_state.cmd);
+    removeSegment(kCmdAgntKey);
+  }
+  if (daemon_state.rul) {
+    RulAgntExit(daemon_state.rul);
+    removeSegment(kRulAgntKey);
+    removeSegment(kSectionsKey);
+  }
+  if (daemon_state.rpt) {
+    RptAgntExit(daemon_state.rpt);
+    removeSegment(kRptAgntKey);
+    removeSegment(kRawPolicyKey);
+  }
+  daemon_state = Daemon{};
+  int id = semget(kSemaphoreKey, 1, 0);
+  if (id < 0) return id;
+  return semctl(id, 0, IPC_RMID);
+}
+
+int kaGetKey(void) {
+  int id = semget(kSemaphoreKey, 1, IPC_CREAT | IPC_EXCL | 0666);
+  if (id >= 0) {
+    // A fresh set starts at 0, which would block every client and never be given back.
+    if (!setSemaphoreFree(id)) return -1;
+    return id;
+  }
+  if (errno != EEXIST) return -1;
+  return semget(kSemaphoreKey, 1, 0666);
+}
+
+int kaSemInternalWait(int id) { return semaphoreOperation(id, -1); }
+
+int kaSemInternalSignal(int id) { return semaphoreOperation(id, 1); }
+
+int kaSemWait(int id) {
+  int result = kaSemInternalWait(id);
+  if (result == 0) kaGetRawDataShm();
+  return result;
+}
+
+int kaSemSignal(int id) {
+  kaReleaseRawDataShm();
+  return kaSemInternalSignal(id);
+}
+
+void kaReleaseRawDataShm(void) {
+  detachSegment(const_cast<uint32_t *>(client.report));
+  detachSegment(const_cast<RulAgnt *>(client.rule));
+  detachSegment(const_cast<uint8_t *>(client.sections));
+  client = ClientAttachments{};
+}
+
+int kaGetRawDataShm(void) {
+  kaReleaseRawDataShm();
+  std::size_t size = 0;
+  client.report = attachWhole<const uint32_t>(kRptAgntKey, rpt::kBytes, size);
+  client.rule = attachWhole<const RulAgnt>(kRulAgntKey, sizeof(RulAgnt), size);
+  if (client.rule && client.rule->decompressed_size > 0)
+    client.sections = attachWhole<const uint8_t>(kSectionsKey, client.rule->decompressed_size, client.sections_size);
+  if (!client.report || !client.rule || !client.sections) kaReleaseRawDataShm();
+  return 0;
+}
+
+int kaGetSharedMemory(void **addr, int *size) {
+  if (!addr || !size) return -1;
+  *addr = attachSegment(kRawPolicyKey, kRawPolicySize);
+  *size = *addr ? static_cast<int>(kRawPolicySize) : 0;
+  return *addr ? 0 : -1;
+}
+
+int kaReleaseSharedMemory(void **addr) {
+  if (!addr || !*addr) return -1;
+  if (shmdt(*addr) != 0) return -1;
+  *addr = nullptr;
+  return 0;
+}
+
+int kaU32ToAddr(uint32_t addr, char *buf, int show_zero) {
+  if (!buf) return -1;
+  if (addr == 0xFFFFFFFFu && show_zero != 1) {
+    std::snprintf(buf, 16, "N/A");
+  } else {
+    std::snprintf(buf, 16, "%u.%u.%u.%u", addr & 0xFF, (addr >> 8) & 0xFF, (addr >> 16) & 0xFF, addr >> 24);
+  }
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,253 @@
+#include "cmd_agent.h"
+
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "device.h"
+#include "ipc.h"
+#include "messages.h"
+
+namespace vornagent {
+
+namespace {
+
+constexpr const char *kSource = "kaCmdAgnt";
+
+constexpr unsigned long kGetAppCommand[] = {kIocGetImAction, kIocGetP2pAction, kIocGetAnomalyAction};
+constexpr unsigned long kSetAppCommand[] = {kIocSetImAction, kIocSetP2pAction, kIocSetAnomalyAction};
+constexpr unsigned long kGetThresholdCommand[] = {kIocGetRuleDdos, kIocGetRulePortscan};
+constexpr unsigned long kSetThresholdCommand[] = {kIocSetRuleDdos, kIocSetRulePortscan};
+
+bool isAppType(int type) { return type >= KA_APP_IM && type <= KA_APP_ANOMALY; }
+bool isThresholdType(int type) { return type == KA_TH_DDOS || type == KA_TH_PORTSCAN; }
+bool isAction(uint8_t action) { return action == 0 || action == 1; }
+
+// Counts live in a segment any process may write: never trust them beyond the table size.
+uint32_t appCount(const CmdAgnt &agent, int type) {
+  return std::min<uint32_t>(agent.app_count[type], KA_APP_TABLE_SIZE);
+}
+uint32_t thresholdCount(const CmdAgnt &agent, int type) {
+  return std::min<uint32_t>(agent.th_count[type], KA_TH_TABLE_SIZE);
+}
+
+// Names are fixed 64-byte fields that need not be terminated.
+bool sameName(const char *a, const char *b) { return std::strncmp(a, b, 64) == 0; }
+
+int statusCommand(unsigned long request, ParamtVornStatus &record) {
+  return deviceCommand(request, &record) == 0 && record.status == 0 ? 0 : 1;
+}
+
+// Runs `body` with the daemon's mirror attached; -1 when there is none.
+template <typename Body>
+int withMirror(Body body) {
+  CmdAgnt *agent = CmdAgntAttach();
+  if (!agent) return -1;
+  int result = body(*agent);
+  CmdAgntExit(agent);
+  return result;
+}
+
+}  // namespace
+
+uint32_t thresholdBound(int type, int position) {
+  if (position < 0 || position > 4) return 0;
+  if (type == KA_TH_DDOS) return position <= 3 ? 60000 : 0;
+  if (type == KA_TH_PORTSCAN) return position <= 3 ? 3040 : 2048;
+  return 0;
+}
+
+int CmdGetVrnStat(int *on) {
+  if (!on) return 1;
+  ParamtVornStatus record{};
+  if (statusCommand(kIocGetStatus, record) != 0) {
+    printMessage(kSource, 238, "Get Vorn Stat Fail");
+    return 1;
+  }
+  *on = static_cast<int>(record.value);
+  return 0;
+}
+
+int CmdSetVrnStat(int on) {
+  ParamtVornStatus record{static_cast<uint32_t>(on), 0};
+  if (statusCommand(kIocSetStatus, record) != 0) {
+    printMessage(kSource, 276, "Set Vorn Stat Fail");
+    return 1;
+  }
+  return 0;
+}
+
+int CmdStartUpVrn(int *on) {
+  if (!on) return 1;
+  *on = 1;
+  return CmdSetVrnStat(1);
+}
+
+int CmdGetAppInfo(IM_P2P_AD_Info *rec, int type) {
+  if (!rec || !isAppType(type)) return 1;
+  return deviceCommand(kGetAppCommand[type], rec) == 0 ? 0 : 1;
+}
+
+int CmdSetAppStat(IM_P2P_AD_Status *rec, int type) {
+  if (!rec || !isAppType(type)) return 1;
+  if (deviceCommand(kSetAppCommand[type], rec) != 0) {
+    printMessage(kSource, 206, "Get App Info Fail");
+    return 1;
+  }
+  return 0;
+}
+
+int CmdGetAppInfoTH(KaAppInfoTH *rec, int type) {
+  if (!rec || !isThresholdType(type)) return 1;
+  return deviceCommand(kGetThresholdCommand[type], rec) == 0 ? 0 : 1;
+}
+
+int CmdSetAppStatTH(KaAppStatTH *rec, int type) {
+  if (!rec || !isThresholdType(type)) return 1;
+  if (deviceCommand(kSetThresholdCommand[type], rec) != 0) {
+    printMessage(kSource, 97, "Get App Info Fail");
+    return 1;
+  }
+  return 0;
+}
+
+CmdAgnt *CmdAgntInit() {
+  void *address = nullptr;
+  int id = createSegment(kCmdAgntKey, sizeof(CmdAgnt));
+  if (id >= 0) {
+    address = shmat(id, nullptr, 0);
+    if (address == reinterpret_cast<void *>(-1)) address = nullptr;
+  }
+  if (!address) {
+    printMessage(kSource, 309, "Out of Space");
+    return nullptr;
+  }
+  auto *agent = static_cast<CmdAgnt *>(address);
+  std::memset(agent, 0, sizeof *agent);
+  agent->ips = 1;
+  return agent;
+}
+
+CmdAgnt *CmdAgntAttach() { return static_cast<CmdAgnt *>(attachSegment(kCmdAgntKey, sizeof(CmdAgnt))); }
+
+void CmdAgntExit(CmdAgnt *agent) { detachSegment(agent); }
+
+}  // namespace vornagent
+
+using namespace vornagent;
+
+extern "C" {
+
+int kaGetIPSFunction(int *on) {
+  if (!on) return -1;
+  return CmdGetVrnStat(on) == 0 ? 0 : -1;
+}
+
+int kaSetIPSFunction(int on) {
+  if (on != 0 && on != 1) return -1;
+  return withMirror([on](CmdAgnt &agent) {
+    uint32_t previous = agent.ips;
+    agent.ips = static_cast<uint32_t>(on);
+    agent.status = 0;
+    if (CmdSetVrnStat(on) == 0) return 0;
+    // Keep the mirror equal to the module, or the next policy load would push the wrong state.
+    agent.ips = previous;
+    return -1;
+  });
+}
+
+int kaGetAppInfo(IM_P2P_AD_Info *rec, int type) { return CmdGetAppInfo(rec, type) == 0 ? 0 : -1; }
+
+int kaGetAppInfoTH(KaAppInfoTH *rec, int type) { return CmdGetAppInfoTH(rec, type) == 0 ? 0 : -1; }
+
+int kaSetAppInfo(IM_P2P_AD_Info *rec, int type) {
+  if (!rec || !isAction(rec->action) || !isAppType(type)) return -1;
+  return withMirror([rec, type](CmdAgnt &agent) {
+    IM_P2P_AD_Info *table = agent.app[type];
+    IM_P2P_AD_Info *end = table + appCount(agent, type);
+    IM_P2P_AD_Info *entry =
+        std::find_if(table, end, [rec](const IM_P2P_AD_Info &e) { return sameName(e.name, rec->name); });
+    if (entry == end) return -1;
+    IM_P2P_AD_Status status{entry->index, rec->action, entry->AppID};
+    if (CmdSetAppStat(&status, type) != 0) return -1;
+    entry->action = rec->action;
+    return 0;
+  });
+}
+
+int kaSetAppInfoTH(KaAppInfoTH *rec, int type) {
+  if (!rec || !isAction(rec->action) || !isThresholdType(type)) return -1;
+  return withMirror([rec, type](CmdAgnt &agent) {
+    KaAppInfoTH *table = agent.th[type];
+    KaAppInfoTH *end = table + thresholdCount(agent, type);
+    KaAppInfoTH *entry =
+        std::find_if(table, end, [rec](const KaAppInfoTH &e) { return sameName(e.name, rec->name); });
+    if (entry == end) return -1;
+    uint32_t bound = thresholdBound(type, static_cast<int>(entry - table));
+    if (rec->threshold < 1 || rec->threshold > bound) return -1;
+    KaAppStatTH status{entry->index, rec->action, entry->rule_id, rec->threshold};
+    if (CmdSetAppStatTH(&status, type) != 0) return -1;
+    entry->action = rec->action;
+    entry->threshold = rec->threshold;
+    return 0;
+  });
+}
+
+int kaGetAllAppInfo(CmdAgnt *agent) {
+  if (!agent) return -1;
+  for (int type = KA_APP_IM; type <= KA_APP_ANOMALY; ++type) {
+    uint32_t stored = 0;
+    for (; stored < KA_APP_TABLE_SIZE; ++stored) {
+      IM_P2P_AD_Info record{};
+      record.index = static_cast<uint8_t>(stored);
+      if (CmdGetAppInfo(&record, type) != 0) break;
+      record.index = static_cast<uint8_t>(stored);
+      agent->app[type][stored] = record;
+    }
+    agent->app_count[type] = stored;
+  }
+  return 0;
+}
+
+int kaGetAllAppInfoTH(CmdAgnt *agent) {
+  if (!agent) return -1;
+  for (int type = KA_TH_DDOS; type <= KA_TH_PORTSCAN; ++type) {
+    uint32_t stored = 0;
+    for (; stored < KA_TH_TABLE_SIZE; ++stored) {
+      KaAppInfoTH record{};
+      record.index = static_cast<uint8_t>(stored);
+      if (CmdGetAppInfoTH(&record, type) != 0) break;
+      record.index = static_cast<uint8_t>(stored);
+      agent->th[type][stored] = record;
+    }
+    agent->th_count[type] = stored;
+  }
+  return 0;
+}
+
+int kaSetAllAppStat(CmdAgnt *agent) {
+  if (!agent) return -1;
+  for (int type = KA_APP_IM; type <= KA_APP_ANOMALY; ++type) {
+    for (uint32_t j = 0; j < appCount(*agent, type); ++j) {
+      const IM_P2P_AD_Info &entry = agent->app[type][j];
+      IM_P2P_AD_Status status{entry.index, entry.action, entry.AppID};
+      if (CmdSetAppStat(&status, type) != 0) printText("Set All App Stat error\n");
+    }
+  }
+  return 0;
+}
+
+int kaSetAllAppStatTH(CmdAgnt *agent) {
+  if (!agent) return -1;
+  for (int type = KA_TH_DDOS; type <= KA_TH_PORTSCAN; ++type) {
+    for (uint32_t j = 0; j < thresholdCount(*agent, type); ++j) {
+      const KaAppInfoTH &entry = agent->th[type][j];
+      KaAppStatTH status{entry.index, entry.action, entry.rule_id, entry.threshold};
+      if (CmdSetAppStatTH(&status, type) != 0) printText("Set All App Stat error\n");
+    }
+  }
+  return 0;
+}
+
+}  // extern "C"

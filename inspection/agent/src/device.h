@@ -1,0 +1,35 @@
+// Access to the inspection module's control device /dev/vorn. Every command opens the device, takes
+// the exclusive flock that serialises the library's callers across processes, issues the ioctl,
+// unlocks and closes.
+#pragma once
+
+namespace vornagent {
+
+constexpr const char *kDevicePath = "/dev/vorn";
+
+// How the device is reached: through the device client by default; tests may put an in-process
+// module behind it.
+struct DeviceOps {
+  int (*open)(const char *path, int flags);
+  int (*ioctl)(int fd, unsigned long request, void *arg);
+  int (*close)(int fd);
+  void (*pause)();  // between two tries to open a device that may be between two users
+};
+
+// Installs other device operations (nullptr restores the default). For tests.
+void setDeviceOps(const DeviceOps *ops);
+
+// Opens the device for reading and writing; -1 on failure. Never creates anything at the path.
+int openDevice();
+void closeDevice(int fd);
+
+// flock, ioctl, unlock on an open descriptor; the ioctl's result.
+int lockedIoctl(int fd, unsigned long request, void *record);
+
+// Opens the device, trying `tries` times with a short pause between; -1 when every try failed.
+int openDeviceWithRetries(int tries);
+
+// openDevice + lockedIoctl + closeDevice; -1 when the device cannot be opened.
+int deviceCommand(unsigned long request, void *record);
+
+}  // namespace vornagent

@@ -1,0 +1,61 @@
+// An in-process stand-in for the module's settings commands, behind the library's device seam:
+// the application table (IM 1..100, P2P 101..200, anomaly 201..254) and the scan and flood rules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device.h"
+
+namespace vornagent::testing {
+
+struct FakeApp {
+  bool valid = false;
+  uint8_t index = 0;
+  uint8_t action = 0;
+  std::string name;
+};
+
+struct FakeRule {
+  bool valid = false;
+  uint8_t index = 0;
+  uint8_t action = 0;
+  uint16_t threshold = 0;
+  std::string name;
+};
+
+struct FakeModule {
+  uint32_t ips = 1;
+  uint32_t state = 8;  // 8: a policy is loaded
+  FakeApp apps[256];
+  FakeRule rules[32];
+  std::vector<unsigned long> commands;  // every ioctl received, in order
+  std::vector<uint8_t> image;           // the engine image of the last successful download
+  uint32_t last_download_address = 0;
+  bool device_present = true;
+  int opens = 0;   // tries to open the device
+  int pauses = 0;  // waits between two tries
+
+  // Adds `count` entries of a type (0 IM, 1 P2P, 2 anomaly) with indices 0.. and names "<prefix><n>".
+  void addApps(int type, int count, const std::string &prefix);
+  // Adds rules (0 DDoS ids from 17, 1 port scan ids from 1) with indices 0.. and names "<prefix><n>".
+  void addRules(int type, int count, const std::string &prefix);
+
+  int ioctl(unsigned long request, void *arg);
+
+ private:
+  int loadRuleTables(uint32_t header_address);
+  void tablesFromImage();
+};
+
+// Installs `module` behind the device seam for the lifetime of the object.
+class FakeDevice {
+ public:
+  explicit FakeDevice(FakeModule &module);
+  ~FakeDevice();
+  FakeDevice(const FakeDevice &) = delete;
+  FakeDevice &operator=(const FakeDevice &) = delete;
+};
+
+}  // namespace vornagent::testing

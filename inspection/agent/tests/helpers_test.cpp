@@ -1,0 +1,224 @@
+// Device access discipline, the segments and semaphore of one daemon start, and the small helpers.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <cstring>
+#include <string>
+
+#include "cmd_agent.h"
+#include "device.h"
+#include "ipc.h"
+#include "ipc_namespace.h"
+#include "records.h"
+#include "rpt_agent.h"
+#include "rul_agent.h"
+#include "client_state.h"
+
+namespace vornagent {
+namespace {
+
+// --- device access -------------------------------------------------------------------------------
+
+struct LockProbe {
+  static inline std::string path;
+  static inline int open_flags = 0;
+  static inline bool locked_during_ioctl = false;
+  static int open(const char *, int flags) {
+    open_flags = flags;
+    return ::open(path.c_str(), O_RDWR);
+  }
+  static int ioctl(int, unsigned long, void *) {
+    int other = ::open(path.c_str(), O_RDWR);
+    locked_during_ioctl = flock(other, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(other);
+    return 0;
+  }
+  static int close(int fd) { return ::close(fd); }
+  static void pause() {}
+};
+
+TEST(DeviceAccess, EachCommandHoldsTheExclusiveLockAndNeverCreatesTheNode) {
+  LockProbe::path = (std::filesystem::temp_directory_path() / ("vornagent-lock." + std::to_string(getpid()))).string();
+  ::close(::open(LockProbe::path.c_str(), O_CREAT | O_RDWR, 0600));
+  DeviceOps ops{LockProbe::open, LockProbe::ioctl, LockProbe::close, LockProbe::pause};
+  setDeviceOps(&ops);
+  ParamtVornStatus status{};
+  EXPECT_EQ(deviceCommand(kIocGetStatus, &status), 0);
+  setDeviceOps(nullptr);
+  EXPECT_TRUE(LockProbe::locked_during_ioctl);
+  EXPECT_EQ(LockProbe::open_flags & O_CREAT, 0);
+  EXPECT_EQ(LockProbe::open_flags & O_ACCMODE, O_RDWR);
+  // Once the command is done the lock is free again.
+  int fd = ::open(LockProbe::path.c_str(), O_RDWR);
+  EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+  std::filesystem::remove(LockProbe::path);
+}
+
+TEST(ThresholdBounds, FollowTheLibraryTable) {
+  EXPECT_EQ(thresholdBound(KA_TH_DDOS, 0), 60000u);
+  EXPECT_EQ(thresholdBound(KA_TH_DDOS, 3), 60000u);
+  EXPECT_EQ(thresholdBound(KA_TH_DDOS, 4), 0u);
+  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, 3), 3040u);
+  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, 4), 2048u);
+  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, 5), 0u);
+  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, -1), 0u);
+}
+
+TEST(AddressText, DottedFromTheLowestByteAndNAForTheEmptyMark) {
+  char text[16];
+  EXPECT_EQ(kaU32ToAddr(0xFFFFFFFFu, text, 0), 0);
+  EXPECT_STREQ(text, "N/A");
+  EXPECT_EQ(kaU32ToAddr(0xFFFFFFFFu, text, 1), 0);
+  EXPECT_STREQ(text, "255.255.255.255");
+  EXPECT_EQ(kaU32ToAddr(0x0401A8C0u, text, 0), 0);
+  EXPECT_STREQ(text, "192.168.1.4");
+  EXPECT_EQ(kaU32ToAddr(1, nullptr, 0), -1);
+}
+
+// --- one daemon start in this process ---------------------------------------------------------------
+
+std::size_t segmentSize(key_t key) {
+  int id = shmget(key, 0, 0);
+  if (id < 0) return 0;
+  shmid_ds info{};
+  shmctl(id, IPC_STAT, &info);
+  return info.shm_segsz;
+}
+
+int semaphoreValue() {
+  int id = semget(kSemaphoreKey, 1, 0);
+  return id < 0 ? -1 : semctl(id, 0, GETVAL);
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(enterFreshIpcNamespace());
+    ::testing::internal::CaptureStdout();
+  }
+  void TearDown() override { ::testing::internal::GetCapturedStdout(); }
+};
+
+TEST_F(StartupTest, CreatesEveryObjectWithItsSizeAndShutDownRemovesThem) {
+  ASSERT_EQ(kaStartup(), 0);
+  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_EQ(segmentSize(kCmdAgntKey), 28460u);
+  EXPECT_EQ(segmentSize(kRulAgntKey), 264u);
+  EXPECT_EQ(segmentSize(kRptAgntKey), 338672u);
+  EXPECT_EQ(segmentSize(kRawPolicyKey), 819200u);
+  auto *mirror = CmdAgntAttach();
+  ASSERT_NE(mirror, nullptr);
+  EXPECT_EQ(mirror->ips, 1u);
+  CmdAgntExit(mirror);
+  auto *report = static_cast<const uint32_t *>(attachSegment(kRptAgntKey));
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(report[rpt::kInterval], 5u);
+  EXPECT_EQ(report[rpt::kShownCategories], 10u);
+  EXPECT_EQ(report[rpt::kCategoryMap + 6], 9u);
+  EXPECT_EQ(report[rpt::kCategoryMap + 9], 0xFFFFFFFFu);
+  EXPECT_EQ(report[rpt::kTopAddresses + 11], 0xFFFFFFFFu);
+  detachSegment(const_cast<uint32_t *>(report));
+  auto *rule = RulAgntAttach();
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(0, std::memcmp(rule->key, kKeyMaterial, kKeySize));
+  detachSegment(rule);
+
+  EXPECT_EQ(kaShutDown(), 0);
+  for (key_t key : {kCmdAgntKey, kRulAgntKey, kRptAgntKey, kRawPolicyKey, kSectionsKey})
+    EXPECT_LT(shmget(key, 0, 0), 0) << key;
+  EXPECT_LT(semget(kSemaphoreKey, 1, 0), 0);
+}
+
+TEST_F(StartupTest, TheAlarmTicksEveryFiveSecondsAndStopsAtShutDown) {
+  ASSERT_EQ(kaStartup(), 0);
+  unsigned remaining = alarm(0);
+  EXPECT_GE(remaining, 4u);
+  EXPECT_LE(remaining, 5u);
+  auto *report = static_cast<uint32_t *>(attachSegment(kRptAgntKey));
+  report[rpt::kTreeResetRequest] = 1;
+  raise(SIGALRM);
+  EXPECT_EQ(report[rpt::kTreeResetRequest], 0u);
+  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_GT(alarm(0), 0u);  // the tick re-armed itself
+  detachSegment(report);
+  ASSERT_EQ(kaShutDown(), 0);
+  EXPECT_EQ(alarm(0), 0u);
+  struct sigaction current {};
+  sigaction(SIGALRM, nullptr, &current);
+  EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+TEST_F(StartupTest, AClientMadeSemaphoreIsFreeAndTheDaemonAdoptsIt) {
+  int id = kaGetKey();
+  ASSERT_GE(id, 0);
+  EXPECT_EQ(semaphoreValue(), 1);
+  ASSERT_EQ(kaSemWait(id), 0);  // would block for ever on a set created at 0
+  ASSERT_EQ(kaSemSignal(id), 0);
+  EXPECT_EQ(kaGetKey(), id);
+  ASSERT_EQ(kaStartup(), 0);
+  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_EQ(kaShutDown(), 0);
+}
+
+TEST_F(StartupTest, SegmentsLeftByADeadDaemonDoNotBlockTheNextStart) {
+  for (auto [key, size] : {std::pair{kCmdAgntKey, std::size_t{28460}}, {kRulAgntKey, 264}, {kRptAgntKey, 338672}})
+    ASSERT_GE(shmget(key, size, IPC_CREAT | IPC_EXCL | 0666), 0);
+  ASSERT_EQ(kaStartup(), 0);
+  EXPECT_EQ(kaShutDown(), 0);
+}
+
+TEST_F(StartupTest, AFailedStartRemovesOnlyWhatItCreated) {
+  // Another process holds the report segment (simulated by our own attachment).
+  int id = shmget(kRptAgntKey, 338672, IPC_CREAT | IPC_EXCL | 0666);
+  ASSERT_GE(id, 0);
+  void *held = shmat(id, nullptr, 0);
+  ASSERT_NE(held, reinterpret_cast<void *>(-1));
+  int sem = kaGetKey();
+  ASSERT_GE(sem, 0);
+
+  EXPECT_EQ(kaStartup(), -1);
+  EXPECT_EQ(shmget(kRptAgntKey, 0, 0), id);
+  EXPECT_EQ(semget(kSemaphoreKey, 1, 0), sem);
+  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_LT(shmget(kCmdAgntKey, 0, 0), 0);
+  EXPECT_LT(shmget(kRulAgntKey, 0, 0), 0);
+  EXPECT_EQ(alarm(0), 0u);
+  shmdt(held);
+}
+
+TEST_F(StartupTest, ClientAttachmentsBeforeAnyPolicyStayEmpty) {
+  ASSERT_EQ(kaStartup(), 0);
+  EXPECT_EQ(kaGetRawDataShm(), 0);
+  EXPECT_EQ(clientAttachments().report, nullptr);
+  kaReleaseRawDataShm();
+  EXPECT_EQ(kaShutDown(), 0);
+}
+
+TEST_F(StartupTest, TheUploaderAttachesTheRawPolicySegment) {
+  void *address = reinterpret_cast<void *>(1);
+  int size = 7;
+  EXPECT_EQ(kaGetSharedMemory(&address, &size), -1);
+  EXPECT_EQ(address, nullptr);
+  EXPECT_EQ(size, 0);
+
+  ASSERT_EQ(kaStartup(), 0);
+  ASSERT_EQ(kaGetSharedMemory(&address, &size), 0);
+  EXPECT_EQ(size, 819200);
+  static_cast<char *>(address)[819199] = 1;
+  EXPECT_EQ(kaReleaseSharedMemory(&address), 0);
+  EXPECT_EQ(address, nullptr);
+  EXPECT_EQ(kaReleaseSharedMemory(&address), -1);
+  EXPECT_EQ(kaReleaseSharedMemory(nullptr), -1);
+  EXPECT_EQ(kaShutDown(), 0);
+}
+
+}  // namespace
+}  // namespace vornagent

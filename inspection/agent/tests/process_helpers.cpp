@@ -1,0 +1,91 @@
+#include "process_helpers.h"
+
+#include <poll.h>
+
+#include <chrono>
+
+namespace vornagent::testing {
+
+namespace {
+
+pid_t spawn(const std::string &program, const std::vector<std::string> &args,
+            const std::vector<std::string> &environment, int &out) {
+  int pipefd[2];
+  if (pipe(pipefd) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefd[1], STDOUT_FILENO);
+    close(pipefd[0]);
+    close(pipefd[1]);
+    for (const std::string &assignment : environment) putenv(const_cast<char *>(assignment.c_str()));
+    std::vector<char *> argv{const_cast<char *>(program.c_str())};
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  out = pipefd[0];
+  return pid;
+}
+
+int waitExit(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+Output runProgram(const std::string &program, const std::vector<std::string> &args,
+                  const std::vector<std::string> &environment) {
+  Output result;
+  int out = -1;
+  pid_t pid = spawn(program, args, environment, out);
+  if (pid < 0) return result;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(out, buffer, sizeof buffer)) > 0) result.text.append(buffer, static_cast<std::size_t>(n));
+  close(out);
+  result.status = waitExit(pid);
+  return result;
+}
+
+BackgroundProgram::BackgroundProgram(const std::string &program, const std::vector<std::string> &args,
+                                     const std::vector<std::string> &environment) {
+  pid_ = spawn(program, args, environment, out_);
+}
+
+BackgroundProgram::~BackgroundProgram() {
+  if (pid_ > 0) stop();
+}
+
+bool BackgroundProgram::waitFor(const std::string &text, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (output_.find(text) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    char buffer[1024];
+    ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+int BackgroundProgram::stop() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGTERM);
+  int status = waitExit(pid_);
+  pid_ = -1;
+  char buffer[1024];
+  ssize_t n;
+  while ((n = read(out_, buffer, sizeof buffer)) > 0) output_.append(buffer, static_cast<std::size_t>(n));
+  close(out_);
+  out_ = -1;
+  return status;
+}
+
+}  // namespace vornagent::testing

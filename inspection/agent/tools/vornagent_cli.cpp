@@ -1,0 +1,145 @@
+// A client program calling the agent library as the router's web pages and uploader would.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "vornagent.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: vornagent-cli ips [on|off]\n"
+               "       vornagent-cli apps <im|p2p|anomaly>\n"
+               "       vornagent-cli app <im|p2p|anomaly> <name> <action>\n"
+               "       vornagent-cli thresholds <ddos|portscan>\n"
+               "       vornagent-cli threshold <ddos|portscan> <name> <action> <threshold>\n"
+               "       vornagent-cli upload <policy file>\n"
+               "       vornagent-cli version\n");
+  return 2;
+}
+
+int appType(const std::string &name) {
+  if (name == "im") return KA_APP_IM;
+  if (name == "p2p") return KA_APP_P2P;
+  if (name == "anomaly") return KA_APP_ANOMALY;
+  return -1;
+}
+
+int thresholdType(const std::string &name) {
+  if (name == "ddos") return KA_TH_DDOS;
+  if (name == "portscan") return KA_TH_PORTSCAN;
+  return -1;
+}
+
+// Reports a library result: "ok" or "failed", exit status 0 or 1.
+int finish(int result) {
+  std::printf("%s\n", result == 0 ? "ok" : "failed");
+  return result == 0 ? 0 : 1;
+}
+
+std::string nameOf(const char (&name)[64]) { return std::string(name, strnlen(name, sizeof name)); }
+
+int showIps() {
+  int on = 0;
+  if (kaGetIPSFunction(&on) != 0) return finish(-1);
+  std::printf("%s\n", on ? "on" : "off");
+  return 0;
+}
+
+int listApps(int type) {
+  auto agent = std::make_unique<CmdAgnt>();
+  kaGetAllAppInfo(agent.get());
+  for (uint32_t i = 0; i < agent->app_count[type]; ++i) {
+    const IM_P2P_AD_Info &e = agent->app[type][i];
+    std::printf("%u %u %u %s\n", e.index, e.action, e.AppID, nameOf(e.name).c_str());
+  }
+  return 0;
+}
+
+int listThresholds(int type) {
+  auto agent = std::make_unique<CmdAgnt>();
+  kaGetAllAppInfoTH(agent.get());
+  for (uint32_t i = 0; i < agent->th_count[type]; ++i) {
+    const KaAppInfoTH &e = agent->th[type][i];
+    std::printf("%u %u %u %u %s\n", e.index, e.action, e.rule_id, e.threshold, nameOf(e.name).c_str());
+  }
+  return 0;
+}
+
+bool copyName(char (&target)[64], const std::string &name) {
+  if (name.size() >= sizeof target) return false;
+  std::memcpy(target, name.c_str(), name.size() + 1);
+  return true;
+}
+
+int setApp(int type, const std::string &name, const char *action) {
+  IM_P2P_AD_Info record{};
+  if (!copyName(record.name, name)) return finish(-1);
+  record.action = static_cast<uint8_t>(std::atoi(action));
+  return finish(kaSetAppInfo(&record, type));
+}
+
+int setThreshold(int type, const std::string &name, const char *action, const char *threshold) {
+  KaAppInfoTH record{};
+  if (!copyName(record.name, name)) return finish(-1);
+  record.action = static_cast<uint8_t>(std::atoi(action));
+  record.threshold = static_cast<uint32_t>(std::strtoul(threshold, nullptr, 10));
+  return finish(kaSetAppInfoTH(&record, type));
+}
+
+// The uploader's sequence: attach the raw policy segment, write the file, detach, install.
+int upload(const char *path) {
+  std::FILE *file = std::fopen(path, "rb");
+  if (!file) {
+    std::fprintf(stderr, "vornagent-cli: cannot read %s\n", path);
+    return finish(-1);
+  }
+  void *segment = nullptr;
+  int size = 0;
+  if (kaGetSharedMemory(&segment, &size) != 0) {
+    std::fclose(file);
+    return finish(-1);
+  }
+  std::memset(segment, 0, static_cast<std::size_t>(size));
+  std::size_t length = std::fread(segment, 1, static_cast<std::size_t>(size), file);
+  bool too_large = length == static_cast<std::size_t>(size) && std::fgetc(file) != EOF;
+  std::fclose(file);
+  kaReleaseSharedMemory(&segment);
+  if (too_large) {
+    std::fprintf(stderr, "vornagent-cli: %s does not fit the upload segment\n", path);
+    return finish(-1);
+  }
+  return finish(kaUpdateSig());
+}
+
+int showVersion() {
+  int first = 0, second = 0;
+  if (kaGetSigVer(&first, &second) != 0) return finish(-1);
+  std::printf("%d.%d\n", first, second);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2) return usage();
+  std::string command = argv[1];
+  if (command == "ips" && argc == 2) return showIps();
+  if (command == "ips" && argc == 3) {
+    std::string state = argv[2];
+    if (state != "on" && state != "off") return usage();
+    return finish(kaSetIPSFunction(state == "on" ? 1 : 0));
+  }
+  if (command == "apps" && argc == 3 && appType(argv[2]) >= 0) return listApps(appType(argv[2]));
+  if (command == "app" && argc == 5 && appType(argv[2]) >= 0) return setApp(appType(argv[2]), argv[3], argv[4]);
+  if (command == "thresholds" && argc == 3 && thresholdType(argv[2]) >= 0)
+    return listThresholds(thresholdType(argv[2]));
+  if (command == "threshold" && argc == 6 && thresholdType(argv[2]) >= 0)
+    return setThreshold(thresholdType(argv[2]), argv[3], argv[4], argv[5]);
+  if (command == "upload" && argc == 3) return upload(argv[2]);
+  if (command == "version" && argc == 2) return showVersion();
+  return usage();
+}

@@ -1,0 +1,211 @@
+// The engine driver against the device model: registers, header-rule window, descriptor ring and
+// interrupt handler, decompression.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "vorn_engine.h"
+#include "vorn_fixture.h"
+#include "vorn_pipeline.h"
+
+namespace vorn_test {
+namespace {
+
+using namespace vorn;
+
+class Engine : public VornTest {
+ protected:
+  void send_udp(int count = 1) {
+    unsigned char ip[36] = {0x45, 0, 0, 36, 0, 1, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2,
+                            0x30, 0x39, 0, 53, 0, 16, 0, 0, 'p', 'a', 'y', 'l', 'o', 'a', 'd', '!'};
+    for (int i = 0; i < count; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, sizeof ip));
+  }
+};
+
+TEST_F(Engine, InitialisationProgramsTheTableBasesWithTheBusOffset) {
+  EXPECT_EQ(device_->register_value(0x00), QuorixMemBus + 0xda0000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x08), QuorixMemBus + 0x198000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x0c), QuorixMemBus + 0x080000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x10), QuorixMemBus + 0x000000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x14), QuorixMemBus + 0x0c0000 + 0x40000000);
+  EXPECT_EQ(load32(pVornRuleSetInfo + 48), QuorixMemBus + 0xdc3a78);
+  EXPECT_EQ(load32(pVornRuleSetInfo + 64), QuorixMemBus + 0xdf8878);
+}
+
+TEST_F(Engine, RingStartsOwnedBySoftwareWithOneEndMark) {
+  for (uint32_t i = 0; i < kDescriptorCount; ++i) {
+    EXPECT_TRUE(descriptor_done(descriptor_at(i)));
+    EXPECT_EQ(descriptor_at(i)[kDescControl], i == kDescriptorCount - 1 ? kDescEndOfRing : 0);
+  }
+}
+
+TEST_F(Engine, InitialisationOutsideStateTwoIsRefusedAndChangesNothing) {
+  uint32_t before = device_->register_value(0x00);
+  kern::CpuSection cpu;
+  EXPECT_EQ(qxDrvInit(), kQxStateError);
+  EXPECT_TRUE(printed("qxDrvInit:State Error,state=4\n"));
+  EXPECT_EQ(device_->register_value(0x00), before);
+}
+
+TEST_F(Engine, HeaderRuleWindowRefusesBadRanges) {
+  unsigned char rules[24] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+  kern::CpuSection cpu;
+  EXPECT_EQ(qxInsertHdrRule(rules, 10, 9), kQxIndexError);
+  EXPECT_EQ(qxInsertHdrRule(rules, 512, 512), kQxIndexError);
+  EXPECT_EQ(qxInsertHdrRule(rules, 511, 512), kQxIndexError);
+  EXPECT_EQ(qxInsertHdrRule(rules, 510, 511), 0);
+  EXPECT_EQ(device_->tables().header_rules[510 * 3], 0x04030201u);
+  EXPECT_EQ(device_->tables().header_rules[511 * 3 + 2], 0x18171615u);
+  DriverState = kStateOk;
+  EXPECT_EQ(qxInsertHdrRule(rules, 0, 0), kQxStateError);
+  DriverState = kStateQxDrvInited;
+}
+
+TEST_F(Engine, QueuedPacketRoundTripsThroughTheEngine) {
+  enable_inspection();
+  send_udp();
+  ASSERT_EQ(deliveries_.size(), 1u);
+  EXPECT_EQ(deliveries_[0].fate, kern::Fate::delivered);
+  EXPECT_TRUE(deliveries_[0].inspected);
+  const unsigned char *d = descriptor_at(0);
+  EXPECT_TRUE(descriptor_done(d));
+  EXPECT_EQ(d[kDescControl], kDescFirst | kDescLast | kDescInterrupt);
+  EXPECT_EQ(d[6], 17);
+  EXPECT_EQ(load16(d + 4), 53);
+  EXPECT_EQ(load16(d + 12), 53);
+  EXPECT_EQ(load16(d + 14), 0x3039);
+  EXPECT_EQ(d[8] | (d[9] << 8) | (d[10] << 16), 8);
+  unsigned char *payload = kern::bus_to_virt(load32(d) - 0x40000000, 8);
+  ASSERT_NE(payload, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(payload), 8), "payload!");
+  EXPECT_EQ(desc_read_index, 1u);
+  EXPECT_EQ(desc_write_index, 1u);
+  EXPECT_EQ(MappingTable_IpsDescriptorToSkb[0], nullptr);
+}
+
+TEST_F(Engine, HeldDescriptorsFinishInOrderWhenTheEngineRuns) {
+  enable_inspection();
+  device_->set_auto_run(false);
+  send_udp(5);
+  EXPECT_TRUE(deliveries_.empty());
+  EXPECT_EQ(desc_write_index, 5u);
+  EXPECT_EQ(desc_read_index, 0u);
+  EXPECT_FALSE(descriptor_done(descriptor_at(0)));
+  EXPECT_EQ(device_->run(2), 2u);
+  EXPECT_EQ(deliveries_.size(), 2u);
+  EXPECT_EQ(desc_read_index, 2u);
+  device_->run();
+  EXPECT_EQ(deliveries_.size(), 5u);
+  EXPECT_EQ(desc_read_index, 5u);
+  EXPECT_FALSE(device_->fetching());
+}
+
+TEST_F(Engine, RingWrapsAtItsEndMark) {
+  enable_inspection();
+  send_udp(1030);
+  EXPECT_EQ(deliveries_.size(), 1030u);
+  EXPECT_EQ(desc_write_index, 6u);
+  EXPECT_EQ(desc_read_index, 6u);
+}
+
+TEST_F(Engine, FullRingDeliversUninspected) {
+  enable_inspection();
+  device_->set_auto_run(false);
+  send_udp(1023);
+  EXPECT_TRUE(deliveries_.empty());
+  send_udp(1);  // one slot always stays free
+  ASSERT_EQ(deliveries_.size(), 1u);
+  EXPECT_FALSE(deliveries_[0].inspected);
+  device_->run();
+  EXPECT_EQ(deliveries_.size(), 1024u);
+}
+
+TEST_F(Engine, CompletionWithoutHeldPacketIsReported) {
+  enable_inspection();
+  device_->set_auto_run(false);
+  send_udp(1);
+  sk_buff *held = MappingTable_IpsDescriptorToSkb[0];
+  MappingTable_IpsDescriptorToSkb[0] = nullptr;
+  device_->run();
+  EXPECT_TRUE(printed("0==MappingTable_IpsDescriptorToSkb[ProcessingIndex]\n"));
+  EXPECT_EQ(desc_read_index, 1u);
+  kfree_skb(held);
+}
+
+TEST_F(Engine, PrivateCopyIsReleasedNotDelivered) {
+  enable_inspection();
+  device_->set_auto_run(false);
+  send_udp(1);
+  descriptor_at(0)[kDescMark] = kPrivateCopyMark;
+  device_->run();
+  EXPECT_TRUE(deliveries_.empty());
+  EXPECT_EQ(descriptor_at(0)[kDescMark], 0);
+}
+
+TEST_F(Engine, ResetForcesABusyEngineToStop) {
+  enable_inspection();
+  device_->set_auto_run(false);
+  send_udp(1);
+  ASSERT_TRUE(device_->fetching());
+  kern::CpuSection cpu;
+  qxDrvReset();
+  EXPECT_TRUE(printed("force IDP Engine to reset\n"));
+  EXPECT_FALSE(device_->fetching());
+  EXPECT_EQ(DriverState, kStateModuleInited);
+  qxDropHeldPackets();
+  DriverState = kStateOk;
+}
+
+// ---- decompression --------------------------------------------------------------------------------
+std::vector<unsigned char> deflated(const std::string &text) {
+  uLongf size = compressBound(static_cast<uLong>(text.size()));
+  std::vector<unsigned char> out(size);
+  compress2(out.data(), &size, reinterpret_cast<const Bytef *>(text.data()), static_cast<uLong>(text.size()), 9);
+  out.resize(size);
+  return out;
+}
+
+TEST(Uncompress, InflatesAndReportsTheLength) {
+  std::string text(5000, 'q');
+  auto stream = deflated(text);
+  std::vector<unsigned char> out(8000);
+  uint32_t length = static_cast<uint32_t>(out.size());
+  EXPECT_EQ(uncompress(out.data(), &length, stream.data(), static_cast<uint32_t>(stream.size())), 0);
+  EXPECT_EQ(length, 5000u);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 5000), text);
+}
+
+TEST(Uncompress, TruncatedStreamFails) {
+  auto stream = deflated(std::string(5000, 'q') + "tail of a longer text");
+  std::vector<unsigned char> out(8000);
+  uint32_t length = static_cast<uint32_t>(out.size());
+  EXPECT_EQ(uncompress(out.data(), &length, stream.data(), static_cast<uint32_t>(stream.size() / 2)), -3);
+}
+
+TEST(Uncompress, TooSmallDestinationFails) {
+  auto stream = deflated(std::string(5000, 'q'));
+  std::vector<unsigned char> out(100);
+  uint32_t length = static_cast<uint32_t>(out.size());
+  EXPECT_NE(uncompress(out.data(), &length, stream.data(), static_cast<uint32_t>(stream.size())), 0);
+}
+
+TEST(Uncompress, PresetDictionaryIsRefused) {
+  z_stream z{};
+  deflateInit(&z, 6);
+  const Bytef dictionary[] = "dictionary";
+  deflateSetDictionary(&z, dictionary, sizeof dictionary);
+  std::string text = "dictionary dictionary";
+  std::vector<unsigned char> stream(256);
+  z.next_in = reinterpret_cast<Bytef *>(text.data());
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = stream.data();
+  z.avail_out = static_cast<uInt>(stream.size());
+  deflate(&z, Z_FINISH);
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  std::vector<unsigned char> out(256);
+  uint32_t length = static_cast<uint32_t>(out.size());
+  EXPECT_EQ(uncompress(out.data(), &length, stream.data(), static_cast<uint32_t>(stream.size())), -3);
+}
+
+}  // namespace
+}  // namespace vorn_test

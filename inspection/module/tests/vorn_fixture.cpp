@@ -1,0 +1,99 @@
+#include "vorn_fixture.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+
+#include "vorn_records.h"
+
+namespace vorn_test {
+
+LowBuffer::LowBuffer(size_t size) : size_(size) {
+  void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  data_ = p == MAP_FAILED ? nullptr : static_cast<unsigned char *>(p);
+}
+
+LowBuffer::~LowBuffer() {
+  if (data_) munmap(data_, size_);
+}
+
+void VornTest::SetUp() {
+  kern::clock_use_real(false);
+  kern::clock_set(1700000000);
+  kern::clear_failures();
+  baseline_blocks_ = kern::blocks_in_use();
+  device_ = std::make_unique<quorix::Device>();
+  kern::set_delivery_sink([this](const sk_buff &, kern::Fate fate, bool inspected) {
+    deliveries_.push_back(Delivery{fate, inspected});
+  });
+  kern::printk_clear();
+  ASSERT_EQ(load_module(), 0);
+}
+
+void VornTest::TearDown() {
+  if (loaded_) unload_module();
+  kern::set_delivery_sink(nullptr);
+  device_.reset();
+  kern::clear_failures();
+  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks_);
+}
+
+int VornTest::load_module() {
+  kern::CpuSection cpu;
+  int rc = vorn::init_module();
+  loaded_ = rc == 0;
+  return rc;
+}
+
+void VornTest::unload_module() {
+  kern::CpuSection cpu;
+  vorn::cleanup_module();
+  loaded_ = false;
+}
+
+int VornTest::ioctl(uint32_t cmd, const void *arg) {
+  return kern::chrdev_ioctl(vorn::kVornMajor, cmd, reinterpret_cast<unsigned long>(arg));
+}
+
+int VornTest::download(const std::vector<unsigned char> &packed) {
+  LowBuffer buffer(packed.size());
+  if (!buffer.data()) return -1000;
+  std::copy(packed.begin(), packed.end(), buffer.data());
+  vorn::ParamtVornPolicyTable table{buffer.address(), 0};
+  return ioctl(vorn::VORN_IOC_LOAD_RULE_TABLES, &table);
+}
+
+void VornTest::enable_inspection() {
+  ASSERT_EQ(download(basic_image()), 0);
+  vorn::ParamtVornStatus on{1, 0};
+  ASSERT_EQ(ioctl(vorn::VORN_IOC_SET_STATUS, &on), 0);
+}
+
+vorn::EngineImage VornTest::basic_image() {
+  vorn::EngineImage image;
+  image.set_enable_word(1);
+  image.set_bases(500, 1000);
+  image.set_app(1, 0, 1, "ICQ");
+  image.set_app(2, 1, 0, "MSN");
+  image.set_app(101, 0, 1, "BitTorrent");
+  image.set_app(102, 1, 1, "eDonkey", 0);
+  image.set_app(201, 0, 0, "HTTP");
+  image.set_threshold_rule(1, 0, 1, 100, "SYN scan");
+  image.set_threshold_rule(5, 4, 1, 50, "IP sweep");
+  image.set_threshold_rule(17, 0, 1, 2000, "SYN flood");
+  image.set_threshold_rule(18, 1, 0, 3000, "UDP flood", 0);
+  return image;
+}
+
+bool VornTest::printed(const std::string &text) const {
+  auto lines = kern::printk_lines();
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string &l) { return l.find(text) != std::string::npos; });
+}
+
+std::string VornTest::proc_report() const {
+  std::string text;
+  kern::proc_read(vorn::kProcName, &text);
+  return text;
+}
+
+}  // namespace vorn_test

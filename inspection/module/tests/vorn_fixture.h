@@ -1,0 +1,66 @@
+// Loads the vorn module on the stand-in kernel with the engine device model behind its registers.
+#ifndef INSPECTION_MODULE_TESTS_VORN_FIXTURE_H
+#define INSPECTION_MODULE_TESTS_VORN_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kservices.h"
+#include "quorix_device.h"
+#include "vorn_image.h"
+#include "vorn_module.h"
+
+namespace vorn_test {
+
+// Memory below 4 GiB, so its address fits the 32-bit header address of a policy download.
+class LowBuffer {
+ public:
+  explicit LowBuffer(size_t size);
+  ~LowBuffer();
+  LowBuffer(const LowBuffer &) = delete;
+  LowBuffer &operator=(const LowBuffer &) = delete;
+  unsigned char *data() const { return data_; }
+  uint32_t address() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(data_)); }
+
+ private:
+  unsigned char *data_;
+  size_t size_;
+};
+
+struct Delivery {
+  kern::Fate fate;
+  bool inspected;
+};
+
+class VornTest : public ::testing::Test {
+ public:
+  // An image with IPS enabled and a few applications and threshold rules, valid and not.
+  static vorn::EngineImage basic_image();
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  int load_module();
+  void unload_module();
+  int ioctl(uint32_t cmd, const void *arg);
+  // Downloads a packed table (header + stream) through LOAD_RULE_TABLES.
+  int download(const std::vector<unsigned char> &packed);
+  int download(const vorn::EngineImage &image) { return download(image.packed(1)); }
+  // Downloads the basic image and switches inspection on.
+  void enable_inspection();
+  bool printed(const std::string &text) const;
+  std::string proc_report() const;
+
+  std::unique_ptr<quorix::Device> device_;
+  std::vector<Delivery> deliveries_;
+  size_t baseline_blocks_ = 0;
+  bool loaded_ = false;
+};
+
+}  // namespace vorn_test
+
+#endif

@@ -1,0 +1,81 @@
+// Driver of the Quorix matching engine: registers, reset and initialisation, the descriptor ring and
+// its interrupt handler, the register file after a policy load, and the image decompression.
+#ifndef INSPECTION_MODULE_VORN_ENGINE_H
+#define INSPECTION_MODULE_VORN_ENGINE_H
+
+#include <cstdint>
+
+#include "vorn_module.h"
+
+namespace vorn {
+
+constexpr int kQxStateError = 0x10000007;
+constexpr int kQxIndexError = 0x10000001;
+
+constexpr uint32_t kQxRegisterBase = 0xF7200000;
+constexpr uint32_t kSystemControlRegister = 0xF7700004;
+constexpr uint32_t kQxBusOffset = 0x40000000;
+constexpr unsigned kIrqSearchFinish = 16;
+constexpr unsigned kIrqQueueEmpty = 17;
+
+// Descriptor bytes.
+constexpr unsigned kDescControl = 7;
+constexpr uint8_t kDescEndOfRing = 0x80;
+constexpr uint8_t kDescInterrupt = 0x40;
+constexpr uint8_t kDescFirst = 0x20;
+constexpr uint8_t kDescLast = 0x10;
+constexpr unsigned kDescMark = 11;
+constexpr unsigned kDescResultCount = 36;
+constexpr unsigned kDescFlags = 37;
+constexpr unsigned kDescDone = 39;
+constexpr uint8_t kDescDoneBit = 0x80;
+constexpr unsigned kDescResults = 40;
+constexpr unsigned kDescMaxResults = 12;
+constexpr uint8_t kPrivateCopyMark = 90;
+
+extern uint32_t desc_write_index;
+extern uint32_t desc_read_index;
+extern uint32_t num_of_total_desc;
+extern unsigned char *qx_desc_table;
+
+inline unsigned char *descriptor_at(uint32_t index) { return qx_desc_table + index * 64; }
+inline bool descriptor_done(const unsigned char *d) { return (d[kDescDone] & kDescDoneBit) != 0; }
+
+// Register accessors (table bases and the descriptor start take bus addresses; 0x40000000 is added).
+uint32_t readQXStatusRegister();
+void writeQXStatusRegister(uint32_t value);
+uint32_t readQXDMAFetchEnableRegister();
+void writeQXDMAFetchEnableRegister(uint32_t value);
+uint32_t readQXDescStartAddrRegister();
+void writeQXDescStartAddrRegister(dma_addr_t bus);
+uint32_t readQXDescPtrRegister();
+uint32_t readQXStateTableBaseRegister();
+void writeQXStateTableBaseRegister(dma_addr_t bus);
+uint32_t readQXRuleTableBaseRegister();
+void writeQXRuleTableBaseRegister(dma_addr_t bus);
+uint32_t readQXPatternTableBaseRegister();
+void writeQXPatternTableBaseRegister(dma_addr_t bus);
+void writeQXMatchedStateQueueBaseRegister(dma_addr_t bus);
+void writeQXCSTRegister(unsigned index, uint32_t value);
+void writeQXZeroStateTableRegister(unsigned index, uint32_t value);
+// Writes rules first..last (12 bytes each, from `rules`) into the header-only rule window.
+int writeQXHdrRuleTableRegister(const unsigned char *rules, uint32_t first, uint32_t last);
+
+int qxDrvReset();
+int qxDrvInit();
+int qxInsertHdrRule(const unsigned char *rules, uint32_t first, uint32_t last);
+int qxInsertionDescComplete();
+int QuorixRegisterFile_Setting(unsigned char *memory);
+void Vorn_SearchFinishISR(int irq, void *dev_id, pt_regs *regs);
+int uncompress(unsigned char *dest, uint32_t *dest_len, const unsigned char *source, uint32_t source_len);
+
+// Stops the descriptor fetch and waits (bounded) for the engine to go idle. True when idle.
+bool qxStopEngine();
+// Releases every packet still held by a descriptor.
+void qxDropHeldPackets();
+// Releases the interrupt lines the driver requested.
+void qxIsrRelease();
+
+}  // namespace vorn
+
+#endif

@@ -1,0 +1,348 @@
+#include "vorn_tracker.h"
+
+namespace vorn {
+
+uint32_t Tcp_currentconn = 0;
+uint32_t BKTcpLongestChain = 0;
+uint64_t BKTcpProbeTotal = 0;
+uint32_t BKTcpAgingTimeStamp = 0;
+uint32_t BKTcpForceAgingTimeStamp = 0;
+uint32_t BKTcpBootTime = 0;
+uint32_t MinLiveTime_in_EstState = 1800;
+uint32_t MinLiveTime_in_AbnormalState = 60;
+uint8_t isBKTcpConntrackInited = 0;
+
+namespace {
+
+constexpr uint32_t kAgingPeriod = 30;
+constexpr uint32_t kForceAgingPeriod = 10;
+constexpr uint32_t kEstablishedLifetime = 901;
+constexpr uint32_t kOtherLifetime = 31;
+constexpr uint32_t kForceIdle = 10;
+
+void build_key(const PacketView &packet, uint8_t key[12], uint8_t reverse[12]) {
+  std::memcpy(key, packet.ip + 12, 4);
+  std::memcpy(key + 4, packet.ip + 16, 4);
+  std::memcpy(key + 8, packet.transport + 2, 2);  // destination port bytes
+  std::memcpy(key + 10, packet.transport, 2);     // source port bytes
+  std::memcpy(reverse, packet.ip + 16, 4);
+  std::memcpy(reverse + 4, packet.ip + 12, 4);
+  std::memcpy(reverse + 8, packet.transport, 2);
+  std::memcpy(reverse + 10, packet.transport + 2, 2);
+}
+
+bool holds_key(const TcpConnection &record, const uint8_t key[12]) {
+  return std::memcmp(record.key, key, 12) == 0 || std::memcmp(record.reverse_key, key, 12) == 0;
+}
+
+void claim(TcpConnection *record, uint32_t hash, const uint8_t key[12], const uint8_t reverse[12]) {
+  std::memset(record, 0, sizeof *record);
+  record->in_use = kSlotInUse;
+  record->state = kTcpNew;
+  record->hash = hash;
+  std::memcpy(record->key, key, 12);
+  std::memcpy(record->reverse_key, reverse, 12);
+  record->created = xtime_seconds();
+  ++Tcp_currentconn;
+}
+
+// A freed slot right before a never-used one ends no probe run, so it becomes never-used again
+// (and so do freed slots before it); runs stay short however many connections come and go.
+void free_slot(TcpConnection *record) {
+  TcpConnection *table = tcp_table();
+  uint32_t index = static_cast<uint32_t>(record - table);
+  record->in_use = kSlotDeleted;
+  if (table[(index + 1) % kTcpTableRecords].in_use != kSlotFree) return;
+  for (uint32_t n = 0; n < kTcpTableRecords && table[index].in_use == kSlotDeleted; ++n) {
+    table[index].in_use = kSlotFree;
+    index = (index + kTcpTableRecords - 1) % kTcpTableRecords;
+  }
+}
+
+bool ack_alone(uint8_t flags) { return (flags & (kFin | kSyn | kRst | kAck)) == kAck; }
+char device_digit(const sk_buff *skb) { return skb->dev ? skb->dev->name[3] : '\0'; }
+
+// A SYN+ACK for a connection whose SYN went out another way: find the client's record by server.
+TcpConnection *find_half_open(uint32_t server, const unsigned char *server_port_bytes) {
+  TcpConnection *table = tcp_table();
+  uint32_t seen = 0;
+  for (uint32_t i = 0; i < kTcpTableRecords && seen < Tcp_currentconn; ++i) {
+    if (table[i].in_use != kSlotInUse) continue;
+    ++seen;
+    if (table[i].state == kTcpSynSeen && std::memcmp(table[i].key + 4, &server, 4) == 0 &&
+        std::memcmp(table[i].key + 8, server_port_bytes, 2) == 0)
+      return &table[i];
+  }
+  return nullptr;
+}
+
+int step_new(sk_buff *skb, const PacketView &packet, TcpConnection *record, uint8_t flags) {
+  if ((flags & (kSyn | kAck)) == kSyn) {
+    record->state = kTcpSynSeen;
+    record->server_port = packet.destination_port();
+    return 0;
+  }
+  if ((flags & (kSyn | kAck)) == (kSyn | kAck) && device_digit(skb) == '1') {
+    TcpConnection *client = find_half_open(packet.source(), packet.transport);
+    if (!client) return 1;
+    record->state = kTcpEstablished;
+    record->server_port = packet.source_port();
+    return 0;
+  }
+  record->state = kTcpInvalid;
+  return 1;
+}
+
+int step_closing(const PacketView &packet, TcpConnection *record, uint8_t flags) {
+  bool from_first_closer = packet.source() == record->first_fin_address;
+  switch (record->state) {
+    case kTcpFirstFin:
+      if (from_first_closer) {
+        if (!ack_alone(flags)) return 1;
+        if (record->closing == 7) {
+          record->state = kTcpBothFin;
+        } else {
+          BKTcpConnectionClose(record, 0);
+        }
+        return 0;
+      }
+      if ((flags & (kFin | kAck | kSyn | kRst)) == kFin) {
+        record->closing = 7;
+      } else if (ack_alone(flags)) {
+        record->state = kTcpFinAcked;
+      } else if ((flags & (kFin | kAck | kSyn | kRst)) == (kFin | kAck)) {
+        record->closing = 6;
+      } else {
+        return 1;
+      }
+      return 0;
+    case kTcpFinAcked:
+      if (!from_first_closer) return (flags & kFin) ? 0 : 1;
+      if (!ack_alone(flags)) return 1;
+      BKTcpConnectionClose(record, 0);
+      return 0;
+    case kTcpBothFin:
+      if (from_first_closer || !ack_alone(flags)) return 1;
+      BKTcpConnectionClose(record, 0);
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+}  // namespace
+
+void DoBKTcpConntrackInit() {
+  if (isBKTcpConntrackInited) {
+    printk("%s() ERROR, is inited already?\n", "DoBKTcpConntrackInit");
+    return;
+  }
+  if (!pTcpConnectionTable) {
+    printk("%s() Memory Part ERROR\n", "DoBKTcpConntrackInit");
+    return;
+  }
+  std::memset(pTcpConnectionTable, 0, kConnectionTableSize);
+  Tcp_currentconn = 0;
+  BKTcpLongestChain = 0;
+  BKTcpProbeTotal = 0;
+  MinLiveTime_in_EstState = 1800;
+  MinLiveTime_in_AbnormalState = 60;
+  BKTcpBootTime = BKTcpAgingTimeStamp = BKTcpForceAgingTimeStamp = xtime_seconds();
+  isBKTcpConntrackInited = 1;
+}
+
+void DoBKTcpConntrackCleanup() {
+  if (!isBKTcpConntrackInited) {
+    printk("%s() ERROR\n", "DoBKTcpConntrackCleanup");
+    return;
+  }
+  isBKTcpConntrackInited = 0;
+}
+
+uint32_t BKTcpConnectionHash(const uint8_t key[12]) {
+  uint32_t s = load32(key);
+  uint32_t d = load32(key + 4);
+  uint32_t p1 = load16(key + 8);
+  uint32_t p2 = load16(key + 10);
+  return ((s + (s >> 16) + d + (d >> 16) + p1 + p2) << 2) & 0xffff;
+}
+
+int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {
+  uint8_t key[12];
+  uint8_t reverse[12];
+  build_key(packet, key, reverse);
+  uint32_t hash = BKTcpConnectionHash(key);
+  TcpConnection *table = tcp_table();
+  TcpConnection *reusable = nullptr;
+  int result = kNotFound;
+  uint32_t run = 0;
+  for (uint32_t index = hash; run < kTcpTableRecords; index = (index + 1) % kTcpTableRecords) {
+    ++run;
+    TcpConnection &slot = table[index];
+    if (slot.in_use == kSlotDeleted) {
+      if (!reusable) reusable = &slot;
+      continue;
+    }
+    if (slot.in_use != kSlotInUse) {
+      reusable = reusable ? reusable : &slot;
+      break;
+    }
+    if (slot.hash == hash && holds_key(slot, key)) {
+      *record = &slot;
+      result = kFoundOrCreated;
+      break;
+    }
+  }
+  if (result != kFoundOrCreated && reusable) {
+    if (Tcp_currentconn > kTcpMaxConnections) {
+      result = kTableFull;
+    } else {
+      claim(reusable, hash, key, reverse);
+      *record = reusable;
+      result = kFoundOrCreated;
+    }
+  }
+  BKTcpProbeTotal += run;
+  if (run > BKTcpLongestChain) BKTcpLongestChain = run;
+  if (result == kFoundOrCreated) {
+    (*record)->last_time = xtime_seconds();
+    ++(*record)->packets;
+    (*record)->bytes += packet.total_length;
+  }
+  return result;
+}
+
+void BKTcpConnectionClose(TcpConnection *record, int) {
+  unsigned long flags;
+  local_irq_save(flags);
+  if (record->in_use == kSlotInUse) {
+    record->state = kTcpClosed;
+    free_slot(record);
+    if (Tcp_currentconn) --Tcp_currentconn;
+  }
+  local_irq_restore(flags);
+}
+
+void BKTcpConnectionReset(TcpConnection *record) { record->drop = 1; }
+
+int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *record) {
+  uint8_t flags = packet.tcp_flags();
+  if (flags & kRst) {
+    BKTcpConnectionClose(record, 0);
+    return 0;
+  }
+  switch (record->state) {
+    case kTcpNew: return step_new(skb, packet, record, flags);
+    case kTcpSynSeen:
+      if ((flags & (kSyn | kAck)) == (kSyn | kAck) && packet.source() == load32(record->key + 4)) {
+        record->state = kTcpSynAckSeen;
+        return 0;
+      }
+      if ((flags & (kSyn | kAck)) == kSyn) return 0;
+      if (ack_alone(flags) && device_digit(skb) == '0') {
+        record->state = kTcpEstablished;
+        return 0;
+      }
+      return 1;
+    case kTcpSynAckSeen:
+      if (ack_alone(flags) && packet.source() == load32(record->key)) {
+        record->state = kTcpEstablished;
+        return 0;
+      }
+      return 1;
+    case kTcpEstablished:
+      if (flags & kFin) {
+        record->state = kTcpFirstFin;
+        record->closing = 0;
+        record->first_fin_address = packet.source();
+        return 0;
+      }
+      return (flags & (kAck | kSyn)) == kAck ? 0 : 1;
+    case kTcpFirstFin:
+    case kTcpFinAcked:
+    case kTcpBothFin: return step_closing(packet, record, flags);
+    case kTcpClosed:
+    case kTcpInvalid: return 1;
+    default:
+      printk("TcpParse : default ???????... \n");
+      record->state = kTcpInvalid;
+      return 1;
+  }
+}
+
+void BKTcpConnectionAgingOut() {
+  MinLiveTime_in_EstState = 1800;
+  MinLiveTime_in_AbnormalState = 60;
+  uint32_t now = xtime_seconds();
+  uint32_t to_visit = Tcp_currentconn;
+  TcpConnection *table = tcp_table();
+  for (uint32_t i = 0; i < kTcpTableRecords && to_visit > 0; ++i) {
+    TcpConnection &record = table[i];
+    if (record.in_use != kSlotInUse) continue;
+    --to_visit;
+    uint32_t idle = now - record.last_time;
+    if (idle >= (record.state == kTcpEstablished ? kEstablishedLifetime : kOtherLifetime))
+      BKTcpConnectionClose(&record, 1);
+  }
+}
+
+void BKTcpConnectionForceAgingOut() {
+  uint32_t now = xtime_seconds();
+  TcpConnection *table = tcp_table();
+  for (uint32_t i = 0; i < kTcpTableRecords; ++i)
+    if (table[i].in_use == kSlotInUse && now - table[i].last_time > kForceIdle) BKTcpConnectionClose(&table[i], 2);
+}
+
+int BKTcpConnTrack(sk_buff *skb, const PacketView &packet) {
+  if (!skb || !packet.transport || packet.protocol != kTcp) return -1;
+  skb->conn = nullptr;
+  uint32_t now = xtime_seconds();
+  if (now - BKTcpAgingTimeStamp > kAgingPeriod) {
+    BKTcpConnectionAgingOut();
+    BKTcpAgingTimeStamp = now;
+  }
+  TcpConnection *record = nullptr;
+  switch (BKTcpConnectionFind(packet, &record)) {
+    case kFoundOrCreated: {
+      skb->conn = record;
+      if (record->drop == 1) return 1;
+      unsigned long flags;
+      local_irq_save(flags);
+      BKTcpStateMachine(skb, packet, record);
+      local_irq_restore(flags);
+      return 0;
+    }
+    case kTableFull:
+      if (now - BKTcpForceAgingTimeStamp > kForceAgingPeriod) {
+        BKTcpConnectionForceAgingOut();
+        BKTcpForceAgingTimeStamp = now;
+      }
+      return 0;
+    default:
+      printk("TCP_CONNECTION_ERROR_UNKNOWN\n");
+      return 0;
+  }
+}
+
+int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes) {
+  TcpConnection *table = tcp_table();
+  uint32_t seen = 0;
+  for (uint32_t i = 0; i < kTcpTableRecords && seen < Tcp_currentconn; ++i) {
+    if (table[i].in_use != kSlotInUse) continue;
+    ++seen;
+    if (load32(table[i].key + 4) == address && std::memcmp(table[i].key + 8, &port_bytes, 2) == 0) return 1;
+  }
+  return 0;
+}
+
+TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet) {
+  auto *record = static_cast<TcpConnection *>(skb->conn);
+  if (!record || !pTcpConnectionTable || packet.protocol != kTcp || !packet.transport) return nullptr;
+  if (record->in_use != kSlotInUse) return nullptr;
+  uint8_t key[12];
+  uint8_t reverse[12];
+  build_key(packet, key, reverse);
+  return holds_key(*record, key) ? record : nullptr;
+}
+
+}  // namespace vorn

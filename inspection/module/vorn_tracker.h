@@ -1,0 +1,89 @@
+// TCP connection tracker: a 65536-record open-addressing table in DMA-coherent memory.
+#ifndef INSPECTION_MODULE_VORN_TRACKER_H
+#define INSPECTION_MODULE_VORN_TRACKER_H
+
+#include <cstdint>
+
+#include "vorn_module.h"
+#include "vorn_packet.h"
+
+namespace vorn {
+
+constexpr uint32_t kTcpTableRecords = 65536;
+constexpr uint32_t kTcpMaxConnections = 0x5fff;  // no new record while more than this are in use
+
+// Slot use: 0 never used, 1 in use, 2 freed (probe runs continue past it; readers test for 1).
+enum SlotUse : uint8_t { kSlotFree = 0, kSlotInUse = 1, kSlotDeleted = 2 };
+
+enum TcpState : uint8_t {
+  kTcpNew = 0,
+  kTcpSynSeen = 1,
+  kTcpSynAckSeen = 2,
+  kTcpEstablished = 3,
+  kTcpFirstFin = 4,
+  kTcpFinAcked = 5,
+  kTcpClosed = 6,
+  kTcpBothFin = 7,
+  kTcpInvalid = 15,
+};
+
+#pragma pack(push, 1)
+struct TcpConnection {
+  uint8_t in_use;
+  uint8_t state;
+  uint8_t drop;
+  uint8_t closing;
+  uint32_t hash;
+  uint8_t key[12];
+  uint8_t reverse_key[12];
+  uint32_t last_time;
+  uint32_t packets;
+  uint64_t bytes;
+  uint16_t server_port;
+  uint16_t attack_id;
+  uint32_t first_fin_address;
+  uint32_t created;
+  uint32_t unused;
+};
+#pragma pack(pop)
+static_assert(sizeof(TcpConnection) == 64);
+static_assert(offsetof(TcpConnection, key) == 8);
+static_assert(offsetof(TcpConnection, reverse_key) == 20);
+static_assert(offsetof(TcpConnection, last_time) == 32);
+static_assert(offsetof(TcpConnection, bytes) == 40);
+static_assert(offsetof(TcpConnection, server_port) == 48);
+static_assert(offsetof(TcpConnection, first_fin_address) == 52);
+static_assert(offsetof(TcpConnection, created) == 56);
+
+extern uint32_t Tcp_currentconn;
+extern uint32_t BKTcpLongestChain;
+extern uint64_t BKTcpProbeTotal;
+extern uint32_t BKTcpAgingTimeStamp;
+extern uint32_t BKTcpForceAgingTimeStamp;
+extern uint32_t BKTcpBootTime;
+extern uint32_t MinLiveTime_in_EstState;
+extern uint32_t MinLiveTime_in_AbnormalState;
+extern uint8_t isBKTcpConntrackInited;
+
+enum FindResult : int { kFoundOrCreated = 0, kTableFull = 1, kNotFound = 3 };
+
+void DoBKTcpConntrackInit();
+void DoBKTcpConntrackCleanup();
+// 1 drop, 0 pass, -1 no packet. Sets skb->conn to the connection record, or null.
+int BKTcpConnTrack(sk_buff *skb, const PacketView &packet);
+int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record);
+int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *record);
+uint32_t BKTcpConnectionHash(const uint8_t key[12]);
+void BKTcpConnectionClose(TcpConnection *record, int reason);
+void BKTcpConnectionReset(TcpConnection *record);
+void BKTcpConnectionAgingOut();
+void BKTcpConnectionForceAgingOut();
+int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes);
+// The connection a queued packet was tracked under, if that record still holds this packet's
+// connection (records can be closed and reused while the packet waits for the engine).
+TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet);
+inline TcpConnection *tcp_table() { return reinterpret_cast<TcpConnection *>(pTcpConnectionTable); }
+
+}  // namespace vorn
+
+#endif

@@ -1,0 +1,689 @@
+#include "kservices.h"
+
+#include <sys/mman.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// ---- the CPU ------------------------------------------------------------------------------------
+std::mutex cpu_mutex;
+thread_local int cpu_depth = 0;
+
+// ---- printk capture -----------------------------------------------------------------------------
+constexpr size_t kMaxPrintkLines = 20000;
+std::mutex printk_mutex;
+std::vector<std::string> printk_log;
+bool printk_to_stderr = false;
+
+// ---- memory accounting and failure injection ------------------------------------------------------
+std::mutex memory_mutex;
+std::map<const void *, size_t> held_blocks;
+
+struct FailurePlan {
+  int skip = 0;
+  int count = 0;
+};
+std::map<kern::Alloc, FailurePlan> failure_plans;
+
+bool should_fail(kern::Alloc kind) {
+  std::lock_guard lock(memory_mutex);
+  auto it = failure_plans.find(kind);
+  if (it == failure_plans.end() || it->second.count == 0) return false;
+  if (it->second.skip > 0) {
+    --it->second.skip;
+    return false;
+  }
+  --it->second.count;
+  return true;
+}
+
+void note_block(const void *p, size_t size) {
+  std::lock_guard lock(memory_mutex);
+  held_blocks[p] = size;
+}
+
+void forget_block(const void *p) {
+  std::lock_guard lock(memory_mutex);
+  held_blocks.erase(p);
+}
+
+// ---- bus address space --------------------------------------------------------------------------
+// DMA-visible blocks get 32-bit bus addresses below 0x40000000, so that a table base plus the
+// engine's 0x40000000 offset still fits 32 bits.
+constexpr uint64_t kBusStart = 0x00100000;
+constexpr uint64_t kBusEnd = 0x40000000;
+
+struct DmaBlock {
+  unsigned char *virt;
+  size_t size;
+  dma_addr_t bus;
+};
+std::mutex dma_mutex;
+std::map<uintptr_t, DmaBlock> dma_by_virt;
+std::map<uint64_t, DmaBlock> dma_by_bus;
+
+bool claim_bus_range(unsigned char *virt, size_t size, dma_addr_t *bus) {
+  std::lock_guard lock(dma_mutex);
+  uint64_t candidate = kBusStart;
+  for (const auto &[start, block] : dma_by_bus) {
+    if (candidate + size <= start) break;
+    candidate = std::max<uint64_t>(candidate, (start + block.size + 0xFFF) & ~uint64_t{0xFFF});
+  }
+  if (candidate + size > kBusEnd) return false;
+  DmaBlock block{virt, size, static_cast<dma_addr_t>(candidate)};
+  dma_by_bus[candidate] = block;
+  dma_by_virt[reinterpret_cast<uintptr_t>(virt)] = block;
+  *bus = block.bus;
+  return true;
+}
+
+void release_bus_range(const void *virt) {
+  std::lock_guard lock(dma_mutex);
+  auto it = dma_by_virt.find(reinterpret_cast<uintptr_t>(virt));
+  if (it == dma_by_virt.end()) return;
+  dma_by_bus.erase(it->second.bus);
+  dma_by_virt.erase(it);
+}
+
+// ---- socket buffer data pool ----------------------------------------------------------------------
+// Frame data comes from one DMA-visible pool of fixed chunks, so descriptors can name it by bus
+// address and a frame costs no allocation bookkeeping beyond a free list.
+constexpr size_t kChunkSize = 2048;
+constexpr size_t kChunkCount = 32768;
+
+class FramePool {
+ public:
+  unsigned char *take() {
+    std::lock_guard lock(mutex_);
+    if (!base_ && !reserve()) return nullptr;
+    if (free_.empty()) return nullptr;
+    size_t index = free_.back();
+    free_.pop_back();
+    return base_ + index * kChunkSize;
+  }
+  void give(unsigned char *chunk) {
+    std::lock_guard lock(mutex_);
+    free_.push_back(static_cast<size_t>(chunk - base_) / kChunkSize);
+  }
+  bool owns(const unsigned char *p) const { return base_ && p >= base_ && p < base_ + kChunkSize * kChunkCount; }
+
+ private:
+  bool reserve() {
+    void *area = mmap(nullptr, kChunkSize * kChunkCount, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                      -1, 0);
+    if (area == MAP_FAILED) return false;
+    dma_addr_t bus = 0;
+    if (!claim_bus_range(static_cast<unsigned char *>(area), kChunkSize * kChunkCount, &bus)) {
+      munmap(area, kChunkSize * kChunkCount);
+      return false;
+    }
+    base_ = static_cast<unsigned char *>(area);
+    free_.reserve(kChunkCount);
+    for (size_t i = kChunkCount; i-- > 0;) free_.push_back(i);
+    return true;
+  }
+  std::mutex mutex_;
+  unsigned char *base_ = nullptr;
+  std::vector<size_t> free_;
+};
+FramePool frame_pool;
+
+}  // namespace
+
+struct skb_data {
+  unsigned char *buffer = nullptr;
+  bool pooled = false;
+  int refs = 1;
+};
+
+namespace {
+
+// ---- registries ----------------------------------------------------------------------------------
+struct CharDevice {
+  std::string name;
+  const file_operations *fops;
+};
+std::map<unsigned, CharDevice> char_devices;
+std::map<std::string, std::unique_ptr<proc_dir_entry>> proc_entries;
+std::map<std::string, std::unique_ptr<net_device>> net_devices;
+
+struct IrqLine {
+  irq_handler_t handler = nullptr;
+  void *dev_id = nullptr;
+  std::string name;
+  int disable_depth = 0;
+  bool pending = false;
+};
+std::map<unsigned, IrqLine> irq_lines;
+bool irqs_masked = false;
+bool delivering = false;
+
+struct MmioMapping {
+  uint32_t size;
+  kern::MmioDevice *device;
+};
+std::map<uint32_t, MmioMapping> mmio_map;
+
+// ---- clock ---------------------------------------------------------------------------------------
+std::atomic<bool> clock_real{false};
+std::atomic<uint64_t> virtual_ms{uint64_t{1700000000} * 1000};
+
+thread_local int current_pid = 0;
+
+kern::DeliverySink delivery_sink;
+
+void deliver_pending_irqs() {
+  if (irqs_masked || delivering) return;
+  delivering = true;
+  bool ran = true;
+  while (ran) {
+    ran = false;
+    for (auto &[irq, line] : irq_lines) {
+      if (!line.pending || line.disable_depth > 0 || !line.handler || irqs_masked) continue;
+      line.pending = false;
+      irqs_masked = true;  // a handler runs with interrupts masked, as on interrupt entry
+      pt_regs regs;
+      line.handler(static_cast<int>(irq), line.dev_id, &regs);
+      irqs_masked = false;
+      ran = true;
+    }
+  }
+  delivering = false;
+}
+
+// Leaves the CPU for the length of a sleeping operation and takes it back afterwards.
+class CpuSleep {
+ public:
+  CpuSleep() : depth_(cpu_depth), masked_(irqs_masked) {
+    if (depth_ > 0) {
+      cpu_depth = 0;
+      cpu_mutex.unlock();
+    }
+  }
+  ~CpuSleep() {
+    if (depth_ > 0) {
+      cpu_mutex.lock();
+      cpu_depth = depth_;
+      irqs_masked = masked_;
+    }
+  }
+
+ private:
+  int depth_;
+  bool masked_;
+};
+
+unsigned long copy_user(void *local, unsigned long remote, unsigned long n, bool to_user) {
+  if (n == 0) return 0;
+  if (!access_ok(to_user ? VERIFY_WRITE : VERIFY_READ, remote, n)) return n;
+  CpuSleep sleep;
+  iovec local_iov{local, n};
+  iovec remote_iov{reinterpret_cast<void *>(remote), n};
+  pid_t pid = kern::user_process();
+  ssize_t done = to_user ? process_vm_writev(pid, &local_iov, 1, &remote_iov, 1, 0)
+                         : process_vm_readv(pid, &local_iov, 1, &remote_iov, 1, 0);
+  if (done < 0) return n;
+  return n - static_cast<unsigned long>(done);
+}
+
+void free_skb_struct(sk_buff *skb) {
+  skb_data *shared = skb->shared;
+  if (shared && --shared->refs == 0) {
+    if (shared->pooled) {
+      frame_pool.give(shared->buffer);
+    } else {
+      release_bus_range(shared->buffer);
+      std::free(shared->buffer);
+    }
+    delete shared;
+  }
+  forget_block(skb);
+  delete skb;
+}
+
+}  // namespace
+
+// ==================================================================================================
+int printk(const char *format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::lock_guard lock(printk_mutex);
+  if (printk_log.size() >= kMaxPrintkLines) printk_log.erase(printk_log.begin(), printk_log.begin() + kMaxPrintkLines / 2);
+  printk_log.emplace_back(line);
+  if (printk_to_stderr) fputs(line, stderr);
+  return n;
+}
+
+int register_chrdev(unsigned int major, const char *name, const file_operations *fops) {
+  if (should_fail(kern::Alloc::chrdev) || char_devices.count(major)) return -16;
+  char_devices[major] = CharDevice{name, fops};
+  return 0;
+}
+
+int unregister_chrdev(unsigned int major, const char *name) {
+  auto it = char_devices.find(major);
+  if (it == char_devices.end() || it->second.name != name) return -22;
+  char_devices.erase(it);
+  return 0;
+}
+
+proc_dir_entry *create_proc_entry(const char *name, int, proc_dir_entry *) {
+  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  auto &slot = proc_entries[name];
+  if (slot) return nullptr;
+  slot = std::make_unique<proc_dir_entry>();
+  return slot.get();
+}
+
+void remove_proc_entry(const char *name, proc_dir_entry *) { proc_entries.erase(name); }
+
+void *kmalloc(size_t size, int) {
+  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  void *p = std::malloc(size ? size : 1);
+  if (p) note_block(p, size);
+  return p;
+}
+
+void kfree(const void *p) {
+  if (!p) return;
+  forget_block(p);
+  std::free(const_cast<void *>(p));
+}
+
+void *vmalloc(size_t size) {
+  if (should_fail(kern::Alloc::vmalloc)) return nullptr;
+  void *p = std::malloc(size ? size : 1);
+  if (p) note_block(p, size);
+  return p;
+}
+
+void vfree(const void *p) { kfree(p); }
+
+void *pci_alloc_consistent(void *, size_t size, dma_addr_t *bus) {
+  if (should_fail(kern::Alloc::dma)) return nullptr;
+  auto *p = static_cast<unsigned char *>(std::calloc(1, size));
+  if (!p) return nullptr;
+  if (!claim_bus_range(p, size, bus)) {
+    std::free(p);
+    return nullptr;
+  }
+  note_block(p, size);
+  return p;
+}
+
+void consistent_free(void *vaddr, size_t, dma_addr_t) {
+  if (!vaddr) return;
+  release_bus_range(vaddr);
+  forget_block(vaddr);
+  std::free(vaddr);
+}
+
+// The host's caches are coherent with the device models; nothing to flush or invalidate.
+void consistent_sync(const void *, size_t, int) {}
+
+dma_addr_t virt_to_bus(const void *p) {
+  auto address = reinterpret_cast<uintptr_t>(p);
+  std::lock_guard lock(dma_mutex);
+  auto it = dma_by_virt.upper_bound(address);
+  if (it == dma_by_virt.begin()) return 0;
+  --it;
+  if (address >= it->first + it->second.size) return 0;
+  return it->second.bus + static_cast<dma_addr_t>(address - it->first);
+}
+
+int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const char *name, void *dev_id) {
+  if (should_fail(kern::Alloc::irq)) return -16;
+  IrqLine &line = irq_lines[irq];
+  if (line.handler) return -16;
+  line.handler = handler;
+  line.dev_id = dev_id;
+  line.name = name;
+  line.disable_depth = 0;
+  return 0;
+}
+
+void free_irq(unsigned int irq, void *dev_id) {
+  auto it = irq_lines.find(irq);
+  if (it == irq_lines.end() || it->second.dev_id != dev_id) return;
+  irq_lines.erase(it);
+}
+
+void disable_irq(unsigned int irq) { ++irq_lines[irq].disable_depth; }
+
+void enable_irq(unsigned int irq) {
+  IrqLine &line = irq_lines[irq];
+  if (line.disable_depth > 0) --line.disable_depth;
+  deliver_pending_irqs();
+}
+
+void soc_set_interrupt_trigger(unsigned int, int, int) {}
+
+unsigned long kern_irq_save() {
+  unsigned long was = irqs_masked ? 1 : 0;
+  irqs_masked = true;
+  return was;
+}
+
+void kern_irq_restore(unsigned long flags) {
+  irqs_masked = flags != 0;
+  deliver_pending_irqs();
+}
+
+void cpu_relax() { deliver_pending_irqs(); }
+
+uint32_t readl(uint32_t address) {
+  auto it = mmio_map.upper_bound(address);
+  if (it == mmio_map.begin()) return 0;
+  --it;
+  if (address - it->first >= it->second.size) return 0;
+  return it->second.device->read(address - it->first);
+}
+
+void writel(uint32_t value, uint32_t address) {
+  auto it = mmio_map.upper_bound(address);
+  if (it == mmio_map.begin()) return;
+  --it;
+  if (address - it->first >= it->second.size) return;
+  it->second.device->write(address - it->first, value);
+}
+
+unsigned long jiffies_now() {
+  if (clock_real) {
+    auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10);
+  }
+  return static_cast<unsigned long>(virtual_ms.load() / 10);
+}
+
+uint32_t xtime_seconds() {
+  if (clock_real) return static_cast<uint32_t>(std::time(nullptr));
+  return static_cast<uint32_t>(virtual_ms.load() / 1000);
+}
+
+bool access_ok(int, unsigned long address, unsigned long size) {
+  constexpr unsigned long kUserLimit = 0x00007FFFFFFFF000UL;
+  return address <= kUserLimit && size <= kUserLimit - address;
+}
+
+unsigned long copy_from_user(void *to, unsigned long from, unsigned long n) { return copy_user(to, from, n, false); }
+
+unsigned long copy_to_user(unsigned long to, const void *from, unsigned long n) {
+  return copy_user(const_cast<void *>(from), to, n, true);
+}
+
+uint16_t htons_k(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+
+sk_buff *alloc_skb(unsigned int size, int flags) {
+  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  (void)flags;
+  auto shared = std::make_unique<skb_data>();
+  if (size <= kChunkSize) {
+    shared->buffer = frame_pool.take();
+    shared->pooled = shared->buffer != nullptr;
+  }
+  if (!shared->buffer) {
+    shared->buffer = static_cast<unsigned char *>(std::calloc(1, size ? size : 1));
+    dma_addr_t bus = 0;
+    if (!shared->buffer || !claim_bus_range(shared->buffer, size ? size : 1, &bus)) {
+      std::free(shared->buffer);
+      return nullptr;
+    }
+  }
+  auto *skb = new sk_buff;
+  skb->data = shared->buffer;
+  skb->len = size;
+  skb->shared = shared.release();
+  note_block(skb, sizeof *skb);
+  return skb;
+}
+
+sk_buff *skb_clone(sk_buff *skb, int) {
+  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  auto *clone = new sk_buff(*skb);
+  clone->users = 1;
+  clone->cloned = true;
+  skb->cloned = true;
+  ++clone->shared->refs;
+  note_block(clone, sizeof *clone);
+  return clone;
+}
+
+void kfree_skb(sk_buff *skb) {
+  if (!skb) return;
+  if (--skb->users > 0) return;
+  free_skb_struct(skb);
+}
+
+sk_buff *skb_share_check(sk_buff *skb, int flags) {
+  if (!skb_shared(skb)) return skb;
+  sk_buff *clone = skb_clone(skb, flags);
+  if (!clone) return nullptr;
+  kfree_skb(skb);
+  return clone;
+}
+
+bool pskb_may_pull(sk_buff *skb, unsigned int n) { return n <= skb->len; }
+
+int (*PacketInspect)(sk_buff *skb, int *code) = nullptr;
+
+void IPS_CallBack(sk_buff *skb, int verdict) {
+  if (!skb) return;
+  if (delivery_sink) delivery_sink(*skb, verdict == 1 ? kern::Fate::dropped : kern::Fate::delivered, true);
+  kfree_skb(skb);
+}
+
+int netif_rx(sk_buff *skb) {
+  if (!skb) return 1;
+  if (delivery_sink) delivery_sink(*skb, kern::Fate::delivered, false);
+  kfree_skb(skb);
+  return 0;
+}
+
+// ==================================================================================================
+namespace kern {
+
+CpuSection::CpuSection() : entered_(cpu_depth == 0) {
+  if (entered_) cpu_mutex.lock();
+  ++cpu_depth;
+}
+
+CpuSection::~CpuSection() {
+  if (cpu_depth == 1) deliver_pending_irqs();
+  --cpu_depth;
+  if (entered_) cpu_mutex.unlock();
+}
+
+std::vector<std::string> printk_lines() {
+  std::lock_guard lock(printk_mutex);
+  return printk_log;
+}
+
+void printk_clear() {
+  std::lock_guard lock(printk_mutex);
+  printk_log.clear();
+}
+
+void printk_echo(bool to_stderr) { printk_to_stderr = to_stderr; }
+
+namespace {
+const file_operations *fops_of(unsigned major) {
+  auto it = char_devices.find(major);
+  return it == char_devices.end() ? nullptr : it->second.fops;
+}
+}  // namespace
+
+int chrdev_open(unsigned int major) {
+  CpuSection cpu;
+  const file_operations *fops = fops_of(major);
+  if (!fops) return -19;
+  inode node;
+  file f;
+  return fops->open ? fops->open(&node, &f) : 0;
+}
+
+int chrdev_release(unsigned int major) {
+  CpuSection cpu;
+  const file_operations *fops = fops_of(major);
+  if (!fops) return -19;
+  inode node;
+  file f;
+  return fops->release ? fops->release(&node, &f) : 0;
+}
+
+int chrdev_ioctl(unsigned int major, unsigned int cmd, unsigned long arg) {
+  CpuSection cpu;
+  const file_operations *fops = fops_of(major);
+  if (!fops) return -19;
+  if (!fops->ioctl) return -25;
+  inode node;
+  file f;
+  return fops->ioctl(&node, &f, cmd, arg);
+}
+
+long chrdev_read(unsigned int major, char *buffer, size_t size) {
+  CpuSection cpu;
+  const file_operations *fops = fops_of(major);
+  if (!fops) return -19;
+  file f;
+  long offset = 0;
+  return fops->read ? fops->read(&f, buffer, size, &offset) : -22;
+}
+
+long chrdev_write(unsigned int major, const char *buffer, size_t size) {
+  CpuSection cpu;
+  const file_operations *fops = fops_of(major);
+  if (!fops) return -19;
+  file f;
+  long offset = 0;
+  return fops->write ? fops->write(&f, buffer, size, &offset) : -22;
+}
+
+bool chrdev_registered(unsigned int major, std::string *name) {
+  CpuSection cpu;
+  auto it = char_devices.find(major);
+  if (it == char_devices.end()) return false;
+  if (name) *name = it->second.name;
+  return true;
+}
+
+bool proc_read(const std::string &name, std::string *text) {
+  CpuSection cpu;
+  auto it = proc_entries.find(name);
+  if (it == proc_entries.end() || !it->second->read_proc) return false;
+  std::vector<char> page(4096);
+  char *start = nullptr;
+  int eof = 0;
+  int n = it->second->read_proc(page.data(), &start, 0, static_cast<int>(page.size()), &eof, it->second->data);
+  if (n < 0) return false;
+  text->assign(page.data(), std::min<size_t>(static_cast<size_t>(n), page.size()));
+  return true;
+}
+
+bool proc_registered(const std::string &name) {
+  CpuSection cpu;
+  return proc_entries.count(name) != 0;
+}
+
+size_t blocks_in_use() {
+  std::lock_guard lock(memory_mutex);
+  return held_blocks.size();
+}
+
+void fail_next(Alloc kind, int skip, int count) {
+  std::lock_guard lock(memory_mutex);
+  failure_plans[kind] = FailurePlan{skip, count};
+}
+
+void clear_failures() {
+  std::lock_guard lock(memory_mutex);
+  failure_plans.clear();
+}
+
+unsigned char *bus_to_virt(dma_addr_t bus, size_t size) {
+  std::lock_guard lock(dma_mutex);
+  auto it = dma_by_bus.upper_bound(bus);
+  if (it == dma_by_bus.begin()) return nullptr;
+  --it;
+  uint64_t offset = bus - it->first;
+  if (offset > it->second.size || size > it->second.size - offset) return nullptr;
+  return it->second.virt + offset;
+}
+
+void raise_irq(unsigned int irq) {
+  CpuSection cpu;
+  auto it = irq_lines.find(irq);
+  if (it == irq_lines.end() || !it->second.handler) return;  // nobody listens: the edge is lost
+  it->second.pending = true;
+  deliver_pending_irqs();
+}
+
+bool irq_requested(unsigned int irq, std::string *name) {
+  CpuSection cpu;
+  auto it = irq_lines.find(irq);
+  if (it == irq_lines.end() || !it->second.handler) return false;
+  if (name) *name = it->second.name;
+  return true;
+}
+
+void map_device(uint32_t base, uint32_t size, MmioDevice *device) { mmio_map[base] = MmioMapping{size, device}; }
+
+void unmap_device(uint32_t base) { mmio_map.erase(base); }
+
+void clock_use_real(bool real) { clock_real = real; }
+
+void clock_set(uint32_t seconds, uint32_t milliseconds) { virtual_ms = uint64_t{seconds} * 1000 + milliseconds; }
+
+void clock_advance_ms(uint64_t milliseconds) { virtual_ms += milliseconds; }
+
+void set_user_process(int pid) { current_pid = pid; }
+
+int user_process() { return current_pid ? current_pid : static_cast<int>(getpid()); }
+
+int receive(sk_buff *skb) {
+  CpuSection cpu;
+  int code = 0;
+  if (PacketInspect) {
+    PacketInspect(skb, &code);  // the frame belongs to the module from here on, whatever it returns
+  } else {
+    netif_rx(skb);
+  }
+  return code;
+}
+
+void set_delivery_sink(DeliverySink sink) {
+  CpuSection cpu;
+  delivery_sink = std::move(sink);
+}
+
+sk_buff *make_frame(const std::string &device, uint16_t ethertype, const void *payload, size_t size) {
+  sk_buff *skb = alloc_skb(static_cast<unsigned>(size), GFP_ATOMIC);
+  if (!skb) return nullptr;
+  if (size) std::memcpy(skb->data, payload, size);
+  skb->protocol = htons_k(ethertype);
+  CpuSection cpu;
+  auto &dev = net_devices[device];
+  if (!dev) {
+    dev = std::make_unique<net_device>();
+    std::snprintf(dev->name, sizeof dev->name, "%s", device.c_str());
+  }
+  skb->dev = dev.get();
+  return skb;
+}
+
+}  // namespace kern

@@ -1,0 +1,217 @@
+// vornkd: loads the vorn module on the stand-in kernel, with the engine device model behind it, and
+// serves /dev/vorn to other processes over a Unix socket at the
+// device path. Each caller's ioctl runs on the module's CPU with that caller's memory reached through
+// process_vm_readv/writev, as the kernel's user copies would reach it.
+//
+//   vornkd            serve until SIGTERM or SIGINT
+//   vornkd --report   print the /proc/driver/vorn report of the running module
+//
+// VORN_DEVICE overrides the device path "/dev/vorn".
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kservices.h"
+#include "quorix_device.h"
+#include "vorn_module.h"
+#include "vornkd_protocol.h"
+
+namespace {
+
+constexpr const char *kDefaultDevice = "/dev/vorn";
+
+sockaddr_un socket_address(const std::string &path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
+
+int print_report(const std::string &path) {
+  if (path.size() >= sizeof(sockaddr_un::sun_path)) {
+    std::fprintf(stderr, "vornkd: device path too long: %s\n", path.c_str());
+    return 1;
+  }
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address = socket_address(path);
+  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    std::fprintf(stderr, "vornkd: no module serves %s: %s\n", path.c_str(), std::strerror(errno));
+    return 1;
+  }
+  vornkd::Request request{vornkd::kReport, 0, 0};
+  uint32_t length = 0;
+  std::string text;
+  bool ok = vornkd::write_fully(fd, &request, sizeof request) && vornkd::read_fully(fd, &length, sizeof length) &&
+            length <= 65536;
+  if (ok) {
+    text.resize(length);
+    ok = vornkd::read_fully(fd, text.data(), length);
+  }
+  close(fd);
+  if (!ok) {
+    std::fprintf(stderr, "vornkd: no report from %s\n", path.c_str());
+    return 1;
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return 0;
+}
+
+// One connection: a caller process's open device.
+void serve_connection(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
+  kern::set_user_process(peer.pid);
+  kern::chrdev_open(vorn::kVornMajor);
+  vornkd::Request request{};
+  while (vornkd::read_fully(fd, &request, sizeof request)) {
+    if (request.operation == vornkd::kIoctl) {
+      int32_t result = kern::chrdev_ioctl(vorn::kVornMajor, request.command, static_cast<unsigned long>(request.argument));
+      if (!vornkd::write_fully(fd, &result, sizeof result)) break;
+    } else if (request.operation == vornkd::kReport) {
+      std::string text;
+      kern::proc_read(vorn::kProcName, &text);
+      auto length = static_cast<uint32_t>(text.size());
+      if (!vornkd::write_fully(fd, &length, sizeof length) || !vornkd::write_fully(fd, text.data(), text.size())) break;
+    } else {
+      break;
+    }
+  }
+  kern::chrdev_release(vorn::kVornMajor);
+}
+
+class Server {
+ public:
+  explicit Server(std::string path) : path_(std::move(path)) {}
+  ~Server() {
+    for (auto &c : connections_) shutdown(c.fd, SHUT_RDWR);
+    for (auto &c : connections_) {
+      c.thread.join();
+      close(c.fd);
+    }
+    if (listen_fd_ >= 0) {
+      close(listen_fd_);
+      unlink(path_.c_str());
+    }
+    if (lock_fd_ >= 0) close(lock_fd_);
+  }
+
+  bool start() {
+    if (path_.size() >= sizeof(sockaddr_un::sun_path)) {
+      std::fprintf(stderr, "vornkd: device path too long: %s\n", path_.c_str());
+      return false;
+    }
+    struct stat info {};
+    if (lstat(path_.c_str(), &info) == 0) {
+      if (!S_ISSOCK(info.st_mode)) {
+        std::fprintf(stderr, "vornkd: %s exists and is not a socket\n", path_.c_str());
+        return false;
+      }
+      unlink(path_.c_str());  // left by a vornkd that did not stop cleanly
+    }
+    lock_fd_ = open(vornkd::lock_path(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (lock_fd_ < 0) {
+      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", vornkd::lock_path(path_).c_str(), std::strerror(errno));
+      return false;
+    }
+    sockaddr_un address = socket_address(path_);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
+      std::fprintf(stderr, "vornkd: cannot listen at %s: %s\n", path_.c_str(), std::strerror(errno));
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    chmod(path_.c_str(), 0666);
+    listen_fd_ = fd;
+    return true;
+  }
+
+  // Serves until a signal arrives on `signal_fd`.
+  void run(int signal_fd) {
+    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {signal_fd, POLLIN, 0}};
+    while (true) {
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[1].revents) return;
+      if (fds[0].revents & POLLIN) {
+        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) connections_.push_back(Connection{fd, std::thread(serve_connection, fd)});
+      }
+    }
+  }
+
+ private:
+  struct Connection {
+    int fd;
+    std::thread thread;
+  };
+  std::string path_;
+  int listen_fd_ = -1;
+  int lock_fd_ = -1;
+  std::vector<Connection> connections_;
+};
+
+int serve(const std::string &path) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
+
+  kern::clock_use_real(true);
+  kern::printk_echo(true);
+  quorix::Device device;
+  int rc = 0;
+  {
+    kern::CpuSection cpu;
+    rc = vorn::init_module();
+  }
+  if (rc != 0) {
+    std::fprintf(stderr, "vornkd: the module did not start (%d)\n", rc);
+    return 1;
+  }
+  {
+    Server server(path);
+    if (server.start()) {
+      server.run(signal_fd);
+    } else {
+      rc = 1;
+    }
+  }
+  {
+    kern::CpuSection cpu;
+    vorn::cleanup_module();
+  }
+  close(signal_fd);
+  return rc;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string path = vornkd::device_path(kDefaultDevice);
+  if (argc == 2 && std::strcmp(argv[1], "--report") == 0) return print_report(path);
+  if (argc != 1) {
+    std::fprintf(stderr, "usage: vornkd [--report]\n");
+    return 2;
+  }
+  return serve(path);
+}

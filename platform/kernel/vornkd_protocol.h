@@ -1,0 +1,35 @@
+// What vornkd and the device client library exchange over the device socket (host byte order: both
+// ends run on the same machine).
+#ifndef PLATFORM_KERNEL_VORNKD_PROTOCOL_H
+#define PLATFORM_KERNEL_VORNKD_PROTOCOL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vornkd {
+
+enum Operation : uint32_t { kIoctl = 1, kReport = 2 };
+
+struct Request {
+  uint32_t operation;
+  uint32_t command;
+  uint64_t argument;  // an address in the caller's memory
+};
+static_assert(sizeof(Request) == 16);
+
+// An ioctl is answered by one int32 (0 or a negative errno value); a report by a uint32 length and
+// the text.
+
+// The lock file kept beside the socket: flock on it stands for flock on the device node.
+inline std::string lock_path(const std::string &device_path) { return device_path + ".lock"; }
+
+// The device path: VORN_DEVICE when set, else the given default.
+std::string device_path(const char *default_path);
+
+bool read_fully(int fd, void *buffer, size_t size);
+bool write_fully(int fd, const void *buffer, size_t size);
+
+}  // namespace vornkd
+
+#endif

@@ -1,0 +1,226 @@
+#include "control.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+namespace swchip {
+
+namespace {
+
+std::vector<std::string> split_words(std::string_view line) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\n' || line[i] == '\r')) ++i;
+    size_t start = i;
+    while (i < line.size() && !(line[i] == ' ' || line[i] == '\t' || line[i] == '\n' || line[i] == '\r')) ++i;
+    if (i > start) words.emplace_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+std::optional<uint32_t> parse_number(const std::string& word, uint64_t max = 0xFFFFFFFFu) {
+  if (word.empty() || word[0] == '-') return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(word.c_str(), &end, 0);
+  if (errno != 0 || *end != '\0' || v > max) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+std::string hex32(uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(v));
+  return text;
+}
+
+const std::string kUsage = "error: unknown command";
+
+struct Address {
+  uint32_t block, subblock, reg;
+};
+
+std::optional<Address> parse_address(const std::vector<std::string>& w, size_t at) {
+  if (w.size() < at + 3) return std::nullopt;
+  auto b = parse_number(w[at], 7);
+  auto s = parse_number(w[at + 1], 15);
+  auto r = parse_number(w[at + 2], 255);
+  if (!b || !s || !r) return std::nullopt;
+  return Address{*b, *s, *r};
+}
+
+std::optional<AccessKind> parse_kind(const std::string& word) {
+  if (word == "any") return AccessKind::any;
+  if (word == "spi-read") return AccessKind::spi_read;
+  if (word == "spi-write") return AccessKind::spi_write;
+  if (word == "bus-read") return AccessKind::bus_read;
+  if (word == "bus-write") return AccessKind::bus_write;
+  return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
+  if (text.size() % 2) return std::nullopt;
+  std::vector<uint8_t> out;
+  out.reserve(text.size() / 2);
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned byte = 0;
+    for (size_t j = i; j < i + 2; ++j) {
+      const char c = text[j];
+      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (digit < 0) return std::nullopt;
+      byte = byte << 4 | static_cast<unsigned>(digit);
+    }
+    out.push_back(static_cast<uint8_t>(byte));
+  }
+  return out;
+}
+
+std::string to_hex(const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Control::inject(const std::vector<std::string>& w) {
+  auto q = w.size() >= 4 ? parse_number(w[1], 2) : std::nullopt;
+  auto c = w.size() >= 4 ? parse_number(w[2], kChipPorts - 1) : std::nullopt;
+  auto frame = w.size() >= 4 ? from_hex(w[3]) : std::nullopt;
+  auto tci = w.size() == 5 ? parse_number(w[4], 0xFFFF) : std::optional<uint32_t>(0);
+  if (!q || *q == 0 || !c || !frame || !tci || w.size() > 5) {
+    return "error: usage: inject QUEUE CHIPPORT HEXFRAME [TCI]";
+  }
+  if (!chip_.inject_cpu_frame(*q, *c, *frame, static_cast<uint16_t>(*tci))) return "error: frame dropped";
+  return "ok";
+}
+
+std::string Control::execute(std::string_view line) {
+  const auto w = split_words(line);
+  if (w.empty()) return kUsage;
+  const std::string& cmd = w[0];
+
+  if (cmd == "read") {
+    auto a = parse_address(w, 1);
+    if (!a || w.size() != 4) return "error: usage: read BLOCK SUBBLOCK REGISTER";
+    return hex32(chip_.read(a->block, a->subblock, a->reg));
+  }
+  if (cmd == "write") {
+    auto a = parse_address(w, 1);
+    auto v = w.size() == 5 ? parse_number(w[4]) : std::nullopt;
+    if (!a || !v) return "error: usage: write BLOCK SUBBLOCK REGISTER VALUE";
+    chip_.write(a->block, a->subblock, a->reg, *v);
+    return "ok";
+  }
+  if (cmd == "dump" && w.size() == 2 && w[1] == "mac") return chip_.dump_mac_table();
+  if (cmd == "dump" && w.size() == 2 && w[1] == "vlan") return chip_.dump_vlan_table();
+  if (cmd == "phy") {
+    auto c = w.size() == 4 ? parse_number(w[1], 1) : std::nullopt;
+    auto a = w.size() == 4 ? parse_number(w[2], 31) : std::nullopt;
+    if (!c || !a || (w[3] != "absent" && w[3] != "present")) return "error: usage: phy CONTROLLER ADDRESS absent|present";
+    chip_.phy(*c, *a).mounted = w[3] == "present";
+    return "ok";
+  }
+  if (cmd == "inject") {
+    return inject(w);
+  }
+  if (cmd == "transmitted") {
+    auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+    if (!c) return "error: usage: transmitted CHIPPORT";
+    std::string out;
+    for (const auto& frame : chip_.take_transmitted(*c)) out += to_hex(frame) + "\n";
+    return out;
+  }
+  if (cmd == "dump") {
+    uint32_t block = 8;
+    if (w.size() == 2) {
+      auto b = parse_number(w[1], 7);
+      if (!b) return "error: usage: dump [BLOCK]";
+      block = *b;
+    } else if (w.size() > 2) {
+      return "error: usage: dump [BLOCK]";
+    }
+    return chip_.dump_registers(block);
+  }
+  if (cmd == "fail") {
+    if (w.size() == 2 && w[1] == "off") {
+      driver_.clear_faults();
+      return "ok";
+    }
+    if (w.size() < 2) return "error: usage: fail KIND [block B] [count N] | fail off";
+    auto kind = parse_kind(w[1]);
+    if (!kind) return "error: unknown access kind";
+    FaultRule rule;
+    rule.kind = *kind;
+    for (size_t i = 2; i < w.size(); i += 2) {
+      if (i + 1 >= w.size()) return "error: missing value";
+      if (w[i] == "block") {
+        auto b = parse_number(w[i + 1], 7);
+        if (!b) return "error: bad block";
+        rule.block = static_cast<int>(*b);
+      } else if (w[i] == "count") {
+        auto n = parse_number(w[i + 1], 0x7FFFFFFF);
+        if (!n) return "error: bad count";
+        rule.remaining = static_cast<int>(*n);
+      } else {
+        return "error: unknown option " + w[i];
+      }
+    }
+    driver_.add_fault(rule);
+    return "ok";
+  }
+  if (cmd == "stick") {
+    if (w.size() != 3 || (w[2] != "on" && w[2] != "off")) return "error: usage: stick BIT on|off";
+    const bool on = w[2] == "on";
+    bool* bit = w[1] == "done"      ? &chip_.stuck.indirect_done
+                : w[1] == "miim"    ? &chip_.stuck.miim_busy
+                : w[1] == "mac"     ? &chip_.stuck.mac_busy
+                : w[1] == "vlan"    ? &chip_.stuck.vlan_busy
+                : w[1] == "arbiter" ? &chip_.stuck.arbiter_full
+                : w[1] == "txbusy"  ? &chip_.stuck.tx_busy
+                                    : nullptr;
+    if (!bit) return "error: unknown bit " + w[1];
+    *bit = on;
+    return "ok";
+  }
+  if (cmd == "done-delay") {
+    auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
+    if (!n) return "error: usage: done-delay N";
+    chip_.indirect_done_delay = *n;
+    return "ok";
+  }
+  if (cmd == "chipid") {
+    auto v = w.size() == 2 ? parse_number(w[1]) : std::nullopt;
+    if (!v) return "error: usage: chipid VALUE";
+    chip_.set_chip_id(*v);
+    return "ok";
+  }
+  if (cmd == "gpio-input") {
+    auto v = w.size() == 2 ? parse_number(w[1]) : std::nullopt;
+    if (!v) return "error: usage: gpio-input VALUE";
+    driver_.set_cpu_gpio_input(*v);
+    return "ok";
+  }
+  if (cmd == "driver" && w.size() == 1) {
+    char text[160];
+    std::snprintf(text, sizeof text, "spi-timing %u %u %u cpu-gpio-direction 0x%08x cpu-gpio-output 0x%08x",
+                  static_cast<unsigned>(driver_.spi_timing(0)), static_cast<unsigned>(driver_.spi_timing(1)),
+                  static_cast<unsigned>(driver_.spi_timing(2)), static_cast<unsigned>(driver_.cpu_gpio_direction()),
+                  static_cast<unsigned>(driver_.cpu_gpio_output()));
+    return text;
+  }
+  if (cmd == "power-on" && w.size() == 1) {
+    chip_.power_on();
+    return "ok";
+  }
+  return kUsage;
+}
+
+}  // namespace swchip

@@ -1,0 +1,42 @@
+// Text commands of the simulator's control socket: register access, dumps and fault injection.
+//
+//   read B S R                 -> "0x%08x"
+//   write B S R V              -> "ok"
+//   dump [B]                   -> one line per non-zero register: "B S 0xRR 0xVVVVVVVV"
+//   fail KIND [block B] [count N]   KIND: any, spi-read, spi-write, bus-read, bus-write
+//   fail off                   -> clears every failure rule
+//   stick BIT on|off           BIT: done, miim, mac, vlan, arbiter, txbusy
+//   phy C A absent|present     -> whether a PHY answers on MIIM controller C at address A
+//   inject Q CHIPPORT HEX [TCI] -> queues a frame for the CPU on receive queue Q (1 or 2)
+//   transmitted CHIPPORT       -> the frames the CPU sent out of a chip port, one hex line each
+//   dump mac | dump vlan       -> the valid MAC table entries / the non-empty VLAN entries
+//   done-delay N               -> the indirect-read done flag shows after N status reads
+//   chipid V                   -> the chip id register reads V
+//   gpio-input V               -> levels of the CPU GPIO inputs
+//   driver                     -> "spi-timing A B C cpu-gpio-direction 0x.. cpu-gpio-output 0x.."
+//   power-on                   -> every register to its default
+// A reply that starts with "error: " reports a rejected command.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chip_model.h"
+#include "driver.h"
+
+namespace swchip {
+
+class Control {
+ public:
+  Control(ChipModel& chip, Driver& driver) : chip_(chip), driver_(driver) {}
+  std::string execute(std::string_view line);
+
+ private:
+  std::string inject(const std::vector<std::string>& words);
+
+  ChipModel& chip_;
+  Driver& driver_;
+};
+
+}  // namespace swchip

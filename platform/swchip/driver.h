@@ -1,0 +1,58 @@
+// The switch I/O driver's requests carried out on the chip model.
+//
+// `Driver::handle` takes one request code and its record (as the device's ioctl would) and answers
+// 0 or a negative errno. The simulator process serves it over its socket; tests call it in-process.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "chip_model.h"
+
+namespace swchip {
+
+// Which register accesses a fault rule makes fail.
+enum class AccessKind { any, spi_read, spi_write, bus_read, bus_write };
+
+struct FaultRule {
+  AccessKind kind = AccessKind::any;
+  int block = -1;      // -1: every block
+  int remaining = -1;  // failures still to give; -1: for ever
+};
+
+class Driver {
+ public:
+  explicit Driver(ChipModel& chip) : chip_(chip) {}
+
+  // One driver request; `record` holds exactly the request's record size.
+  int handle(uint32_t code, std::span<uint8_t> record);
+
+  void add_fault(const FaultRule& rule) { faults_.push_back(rule); }
+  void clear_faults() { faults_.clear(); }
+
+  uint32_t spi_timing(size_t i) const { return spi_timing_[i]; }
+  uint32_t cpu_gpio_direction() const { return gpio_direction_; }
+  uint32_t cpu_gpio_output() const { return gpio_output_; }
+  // Level of the CPU GPIO lines configured as inputs.
+  void set_cpu_gpio_input(uint32_t levels) { gpio_input_ = levels; }
+
+  static constexpr const char* kVersionText = "swchipd simulated SwGenIO 1.0";
+
+ private:
+  bool should_fail(AccessKind kind, unsigned block);
+  int spi_transfer(std::span<uint8_t> record);
+  int bus_read(std::span<uint8_t> record);
+  int bus_write(std::span<uint8_t> record);
+  int gpio_request(uint32_t code, std::span<uint8_t> record);
+
+  ChipModel& chip_;
+  std::vector<FaultRule> faults_;
+  uint32_t spi_timing_[3] = {0, 0, 0};
+  uint32_t gpio_direction_ = 0;
+  uint32_t gpio_output_ = 0;
+  uint32_t gpio_input_ = 0;
+};
+
+}  // namespace swchip

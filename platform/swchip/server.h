@@ -1,0 +1,46 @@
+// The simulator's socket service: the device socket (one SOCK_SEQPACKET connection per open of the
+// device, one datagram per driver request) and the control socket (one SOCK_STREAM connection per
+// command line, answered and closed).
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "control.h"
+#include "driver.h"
+
+namespace swchip {
+
+class Server {
+ public:
+  Server(Driver& driver, Control& control) : driver_(driver), control_(control) {}
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds both sockets (replacing stale socket files). False with a message on failure.
+  bool listen(const std::string& device_path, const std::string& control_path, std::string& error);
+
+  // Serves until `stop` becomes non-zero. `wait_mask` is the signal mask in force while waiting, so
+  // that a blocked SIGTERM is delivered only there.
+  void run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask);
+
+ private:
+  void accept_device_client();
+  void serve_device_client(size_t index);
+  void serve_control_client();
+
+  Driver& driver_;
+  Control& control_;
+  int device_listener_ = -1;
+  int control_listener_ = -1;
+  std::string device_path_;
+  std::string control_path_;
+  std::vector<int> clients_;
+};
+
+// Bound Unix socket of the given type; -1 with errno on failure.
+int listen_unix(const std::string& path, int type);
+
+}  // namespace swchip

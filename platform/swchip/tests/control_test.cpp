@@ -1,0 +1,50 @@
+// Control commands of the simulator.
+#include <gtest/gtest.h>
+
+#include "control.h"
+
+namespace swchip {
+namespace {
+
+class ControlCommands : public ::testing::Test {
+ protected:
+  ChipModel chip;
+  Driver driver{chip};
+  Control control{chip, driver};
+};
+
+TEST_F(ControlCommands, ReadAndWriteRegisters) {
+  EXPECT_EQ(control.execute("write 2 0 0x40 0x5f"), "ok");
+  EXPECT_EQ(control.execute("read 2 0 0x40"), "0x0000005f");
+  EXPECT_EQ(control.execute("read 7 0 0x18\n"), "0x073850e9");
+}
+
+TEST_F(ControlCommands, RejectsBadAddressesAndValues) {
+  EXPECT_EQ(control.execute("read 8 0 0").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("read 1 16 0").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("read 1 0 256").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("write 1 0 0 0x1ffffffff").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("write 1 0 0 -1").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("read 1 0").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("frobnicate").rfind("error: ", 0), 0u);
+}
+
+TEST_F(ControlCommands, DumpListsNonZeroRegisters) {
+  control.execute("write 1 3 0x10 1522");
+  EXPECT_EQ(control.execute("dump 1"), "1 3 0x10 0x000005f2\n");
+  EXPECT_NE(control.execute("dump").find("7 0 0x18 0x073850e9"), std::string::npos);
+}
+
+TEST_F(ControlCommands, FaultsStuckBitsAndChipId) {
+  EXPECT_EQ(control.execute("fail spi-read block 7 count 1"), "ok");
+  EXPECT_EQ(control.execute("fail bogus").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("fail off"), "ok");
+  EXPECT_EQ(control.execute("stick done on"), "ok");
+  EXPECT_TRUE(chip.stuck.indirect_done);
+  EXPECT_EQ(control.execute("chipid 0"), "ok");
+  EXPECT_EQ(chip.read(7, 0, 0x18), 0u);
+}
+
+}  // namespace
+}  // namespace swchip

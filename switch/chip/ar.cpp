@@ -1,0 +1,392 @@
+#include "ar.h"
+
+#include "swc_api.h"
+#include "swc_clock.h"
+#include "swc_ll.h"
+#include "swc_reg.h"
+#include "swc_trace.h"
+
+#define AR_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_LL, level, __VA_ARGS__)
+
+namespace {
+
+constexpr uint32_t kMiimCommand = 1;
+constexpr uint32_t kMiimStatus = 0;
+constexpr uint32_t kMiimData = 2;
+constexpr uint32_t kMiimRead = 0x4000000;
+constexpr uint32_t kMiimInvalid = 0x10000;
+
+constexpr uint32_t kRegMacHigh = 0x06;
+constexpr uint32_t kRegMacLow = 0x07;
+constexpr uint32_t kRegMacCommand = 0xB0;
+constexpr uint32_t kRegMacIndex = 0xC0;
+constexpr uint32_t kRegVlanCommand = 0xD0;
+constexpr uint32_t kRegVlanAddress = 0xE0;
+constexpr uint32_t kVlanMaskBits = 0x17C;
+
+// Flow-control buffer tables: eight rows of 22 values; rows 3 and 7 are not used.
+using buffer_row = uint16_t[22];
+constexpr buffer_row kBufferTableG5[8] = {
+    {0, 20, 20, 0, 0, 0, 0, 21, 22, 23, 24, 0, 0, 0, 0, 24, 24, 24, 24, 0, 0, 0},
+    {0, 12, 12, 2, 2, 2, 2, 14, 14, 14, 14, 2, 2, 2, 2, 18, 18, 18, 18, 0, 0, 0},
+    {0, 12, 8, 0, 0, 0, 0, 6, 7, 8, 9, 0, 0, 0, 0, 20, 20, 20, 20, 1, 255, 0},
+    {},
+    {0, 18, 18, 0, 0, 0, 0, 21, 22, 23, 24, 0, 0, 0, 0, 21, 21, 21, 21, 0, 0, 0},
+    {0, 12, 12, 4, 4, 4, 4, 15, 15, 15, 15, 4, 4, 4, 4, 15, 15, 15, 15, 0, 0, 0},
+    {0, 6, 2, 0, 0, 0, 0, 14, 15, 16, 17, 0, 0, 0, 0, 26, 26, 26, 26, 1, 255, 0},
+    {},
+};
+constexpr buffer_row kBufferTableG5e[8] = {
+    {0, 16, 16, 0, 0, 0, 0, 14, 16, 18, 20, 0, 0, 0, 0, 21, 21, 21, 21, 0, 0, 0},
+    {0, 16, 16, 6, 6, 6, 6, 18, 18, 18, 18, 6, 6, 6, 6, 22, 22, 22, 22, 0, 0, 0},
+    {0, 16, 12, 0, 0, 0, 0, 10, 11, 12, 13, 0, 0, 0, 0, 24, 24, 24, 24, 1, 255, 0},
+    {},
+    {4, 16, 16, 0, 0, 0, 0, 14, 16, 18, 20, 0, 0, 0, 0, 21, 21, 21, 21, 0, 0, 0},
+    {4, 16, 16, 8, 8, 8, 8, 19, 19, 19, 19, 8, 8, 8, 8, 21, 21, 21, 21, 0, 0, 0},
+    {0, 8, 4, 0, 0, 0, 0, 18, 19, 20, 21, 0, 0, 0, 0, 30, 30, 30, 30, 1, 255, 0},
+    {},
+};
+
+// Buffer mode 0..5 to its table row.
+constexpr unsigned kBufferRow[6] = {0, 1, 4, 5, 2, 6};
+
+swc_rc wait_idle(uint32_t reg, uint32_t busy_bits, const char* function, const char* what) {
+  for (uint32_t poll = 0; poll < SWC_IDLE_POLLS; ++poll) {
+    uint32_t value;
+    SWC_TRY(swc_reg_rd(2, 0, reg, &value));
+    if ((value & busy_bits) == 0) return SWC_RC_OK;
+  }
+  SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "%s command did not complete after %u polls", what,
+               static_cast<unsigned>(SWC_IDLE_POLLS));
+  return SWC_RC_READ_FAILED;
+}
+
+uint32_t mac_mode(uint32_t speed) {
+  switch (speed) {
+    case SWC_SPEED_1G:
+      return 1;
+    case SWC_SPEED_100M:
+      return 2;
+    case SWC_SPEED_10M:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+// MAC mode bits of port register 0, or -5 for an interface the port cannot take.
+int32_t port_mac_mode(uint32_t port_no, const swc_port_setup_t& setup) {
+  switch (setup.interface_type) {
+    case SWC_IF_NO_CONNECTION:
+      return 0;
+    case SWC_IF_INTERNAL:
+      return port_no >= 1 && port_no <= 5 ? 4 : SWC_RC_ILLEGAL;
+    case SWC_IF_GMII:
+    case SWC_IF_RGMII:
+      if (port_no < 6) return SWC_RC_ILLEGAL;
+      [[fallthrough]];
+    case SWC_IF_LOOPBACK:
+      return mac_mode(setup.speed) != 0 ? static_cast<int32_t>(mac_mode(setup.speed)) : SWC_RC_ILLEGAL;
+    default:
+      return SWC_RC_ILLEGAL;
+  }
+}
+
+uint32_t interface_code(uint32_t interface_type) {
+  switch (interface_type) {
+    case SWC_IF_LOOPBACK:
+      return 0x21;
+    case SWC_IF_RGMII:
+      return 0x2C;
+    case SWC_IF_INTERNAL:
+      return 0x00;
+    default:  // GMII and no connection
+      return 0x20;
+  }
+}
+
+swc_rc tx_word(uint32_t chip_port, uint32_t word) {
+  SWC_TRY(swc_port_wr(chip_port, 0xC0, word));
+  for (uint32_t poll = 0; poll < AR_TX_BUSY_POLLS; ++poll) {
+    uint32_t status;
+    SWC_TRY(swc_port_rd(chip_port, 0xC8, &status));
+    if ((status & 0x100) == 0) return SWC_RC_OK;
+  }
+  SWC_TRY(swc_port_bit(chip_port, 0xC4, 1, true));
+  return SWC_RC_TX_STALLED;
+}
+
+}  // namespace
+
+int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value) {
+  if (controller > 1) {
+    AR_TRACE(TRACE_ERROR, "illegal miim_controller: %d", static_cast<int>(controller));
+    return SWC_RC_ILLEGAL;
+  }
+  if (phy_addr >= 32 || phy_reg >= 32) {
+    AR_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr), static_cast<int>(phy_reg));
+    return SWC_RC_ILLEGAL;
+  }
+  SWC_TRY(swc_reg_wr(3, controller, kMiimCommand,
+                     (write ? 0 : kMiimRead) | phy_reg << 16 | phy_addr << 21 | (write ? value & 0xFFFF : 0)));
+  bool idle = false;
+  for (uint32_t poll = 0; poll < SWC_IDLE_POLLS && !idle; ++poll) {
+    uint32_t status;
+    SWC_TRY(swc_reg_rd(3, controller, kMiimStatus, &status));
+    idle = (status & 0xF) == 0;
+  }
+  if (!idle) {
+    AR_TRACE(TRACE_ERROR, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
+             static_cast<unsigned>(SWC_IDLE_POLLS));
+    return SWC_RC_READ_FAILED;
+  }
+  if (write) return SWC_RC_OK;
+  uint32_t data;
+  SWC_TRY(swc_reg_rd(3, controller, kMiimData, &data));
+  if (data & kMiimInvalid) return SWC_RC_PHY_NOT_MOUNTED;
+  return static_cast<int32_t>(data & 0xFFFF);
+}
+
+swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  const int32_t mode = port_mac_mode(port_no, *setup);
+  if (mode < 0) {
+    AR_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d", static_cast<int>(setup->interface_type),
+             static_cast<int>(setup->speed), static_cast<int>(port_no));
+    return SWC_RC_ILLEGAL;
+  }
+  const bool gigabit = setup->speed == SWC_SPEED_1G;
+  uint32_t gap[3] = {6, 8, gigabit ? 6u : 17u};
+  for (int i = 0; i < 3; ++i) {
+    if (setup->gap[i] != 0) gap[i] = setup->gap[i];
+  }
+  const swc_api_state& s = *swc_state();
+  const uint32_t v = static_cast<uint32_t>(mode) | (gap[2] & 0x1F) << 6 | (s.vlan_port_mode[port_no].aware ? 1u << 14 : 0) |
+                     (gigabit ? 1u << 17 : 0) | (setup->full_duplex ? 1u << 18 : 0) | uint32_t{setup->pause_mac[5]} << 19;
+  SWC_TRY(swc_port_wr(c, 0, v | 0x28000030));
+  SWC_TRY(swc_reg_bit(5, 0, 14, c, false));
+  SWC_TRY(swc_port_wr(c, 0, v | 0x08000000));
+  swc_clock_get().busy_wait_us(1);
+  SWC_TRY(swc_port_wr(c, 0, v));
+  SWC_TRY(swc_port_wrm(c, 2, (gap[0] & 0xF) | (gap[1] & 0xF) << 4 | 0x200 | 0x8000, 0xFFFF));
+  SWC_TRY(swc_port_wrm(c, 0x19, interface_code(setup->interface_type), 0xFF));
+  if (setup->power_down) SWC_TRY(swc_port_wrm(c, 0, 0x20000030, 0x20000030));
+  SWC_TRY(swc_port_wrm(c, 0x10, setup->max_length & 0xFFFF, 0x1FFFF));
+  return ar_setup_flowcontrol(port_no, &s.port_setup[port_no]);
+}
+
+swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t* setup) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  const swc_api_state& s = *swc_state();
+  const bool jumbo = setup->max_length > SWC_MAX_STANDARD_FRAME;
+  const bool buffer_mode = s.qos_setup.word[2] != 0;
+  unsigned mode;
+  if (!setup->flow_obey && !setup->flow_generate) {
+    mode = jumbo ? (buffer_mode ? 3 : 2) : (buffer_mode ? 1 : 0);
+  } else {
+    mode = jumbo ? 5 : 4;
+  }
+  const uint8_t* mac = setup->pause_mac;
+  SWC_TRY(swc_port_wr(c, 8, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]));
+  SWC_TRY(swc_port_wr(c, 0xC, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
+  SWC_TRY(swc_port_wr(c, 4, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0)));
+  const buffer_row& r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
+  SWC_TRY(swc_port_wr(c, 0xDF, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0)));
+  if (s.g5e) SWC_TRY(swc_port_bit(c, 0xDF, 31, true));
+  SWC_TRY(swc_port_wr(c, 0xDE, uint32_t{r[1]} << 8 | r[2]));
+  for (uint32_t q = 0; q < 4; ++q) {
+    SWC_TRY(swc_port_wr(c, 0xE0 + q,
+                        uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]));
+  }
+  return SWC_RC_OK;
+}
+
+swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t* header) {
+  uint32_t first, second;
+  SWC_TRY(swc_reg_rd(4, 2 * queue - 2, 0, &first));
+  SWC_TRY(swc_reg_rd(4, 2 * queue - 2, 1, &second));
+  const uint32_t length_field = (first >> 16) & 0x3FFF;
+  const uint32_t chip_port = first & 7;
+  header->length = length_field - 4;
+  header->flag = first >> 31;
+  header->vid = (second >> 16) & 0xFFF;
+  header->cfi = (second >> 28) & 1;
+  header->user_priority = second >> 29;
+  if (((second >> 4) & 0x1FF) != 0x52) {
+    AR_TRACE(TRACE_ERROR, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned long>(first),
+             static_cast<unsigned long>(second));
+    swc_ll_cpu_rx_discard_frame(queue);
+    return SWC_RC_BAD_CHIP;
+  }
+  // Chip port 7 does not exist: it must not index the port map.
+  header->port_no = chip_port < SWC_CHIP_PORTS ? swc_state()->chip_port_to_port[chip_port] : 0;
+  if (header->port_no < 1 || header->port_no > SWC_PORTS) {
+    AR_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned>(header->port_no),
+             static_cast<unsigned long>(first), static_cast<unsigned long>(second));
+    swc_ll_cpu_rx_discard_frame(queue);
+    return SWC_RC_BAD_CHIP;
+  }
+  // A length below the FCS, or beyond the receive window, would make the copy read past the frame.
+  if (length_field < 4 || header->length > AR_RX_MAX_FRAME) {
+    AR_TRACE(TRACE_ERROR, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned>(length_field),
+             static_cast<unsigned long>(first), static_cast<unsigned long>(second));
+    header->length = 0;
+    swc_ll_cpu_rx_discard_frame(queue);
+    return SWC_RC_BAD_CHIP;
+  }
+  return SWC_RC_OK;
+}
+
+swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length, uint32_t vid) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  const bool tagged = vid != 0;
+  size_t total = length + 4 + (tagged ? 4 : 0);
+  if (total < 64) total = 64;
+  if (!frame || length == 0 || total > AR_TX_MAX_TOTAL) {
+    AR_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
+    return SWC_RC_ILLEGAL;
+  }
+  SWC_TRY(tx_word(c, static_cast<uint32_t>(total) << 16));
+  SWC_TRY(tx_word(c, 0x520));
+  const size_t frame_words = (length + 3) / 4;
+  uint32_t count = 1;  // the closing zero word
+  for (size_t k = 0; k < frame_words; ++k) {
+    if (tagged && k == 3) {
+      SWC_TRY(tx_word(c, 0x81000000u | (vid & 0xFFF)));
+      ++count;
+    }
+    uint32_t word = 0;
+    for (size_t i = 0; i < 4; ++i) {
+      const size_t at = 4 * k + i;
+      word = word << 8 | (at < length ? frame[at] : 0);
+    }
+    SWC_TRY(tx_word(c, word));
+    ++count;
+  }
+  // A frame too short to reach the tag position still carries its tag right after its last word.
+  if (tagged && frame_words <= 3) {
+    SWC_TRY(tx_word(c, 0x81000000u | (vid & 0xFFF)));
+    ++count;
+  }
+  SWC_TRY(tx_word(c, 0));
+  for (; count < 16; ++count) SWC_TRY(tx_word(c, 0));
+  if (count % 2) SWC_TRY(tx_word(c, 0));
+  return SWC_RC_OK;
+}
+
+swc_rc ar_vlan_table_idle() { return wait_idle(kRegVlanCommand, 3, __func__, "VLAN"); }
+swc_rc ar_mac_table_idle() { return wait_idle(kRegMacCommand, 7, __func__, "MAC"); }
+
+swc_rc ar_vlan_entry_write(uint32_t vid, const ar_vlan_entry_t* entry) {
+  SWC_TRY(swc_reg_wr(2, 0, kRegVlanAddress, vid & 0xFFF));
+  SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 2 | (entry->mask << 2 & kVlanMaskBits) | (entry->flags & 7) << 28));
+  return ar_vlan_table_idle();
+}
+
+swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t* entry) {
+  SWC_TRY(swc_reg_wr(2, 0, kRegVlanAddress, vid & 0xFFF));
+  SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 1));
+  SWC_TRY(ar_vlan_table_idle());
+  uint32_t value;
+  SWC_TRY(swc_reg_rd(2, 0, kRegVlanCommand, &value));
+  entry->mask = (value & kVlanMaskBits) >> 2;
+  entry->flags = (value >> 28) & 7;
+  return SWC_RC_OK;
+}
+
+swc_rc ar_vlan_table_clear() {
+  AR_TRACE(TRACE_DEBUG, "enter");
+  const ar_vlan_entry_t empty{0, 0};
+  for (uint32_t vid = 0; vid < SWC_VLANS; ++vid) SWC_TRY(ar_vlan_entry_write(vid, &empty));
+  return SWC_RC_OK;
+}
+
+namespace {
+// Fills entry and PGID from the command register after a read by index.
+swc_rc mac_entry_decode(swc_mac_entry_t* entry, uint32_t* pgid) {
+  uint32_t s, h, l;
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacCommand, &s));
+  if ((s & (1u << 10)) == 0) return SWC_RC_NOT_FOUND;
+  entry->copy_to_cpu = (s >> 14) & 1;
+  entry->locked = (s >> 9) & 1;
+  entry->aged = (s >> 11) & 1;
+  uint32_t group = (s >> 3) & 0x3F;
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacHigh, &h));
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacLow, &l));
+  swc_api_state& state = *swc_state();
+  uint8_t* mac = entry->vid_mac.mac;
+  if (entry->locked && entry->aged) {
+    // IPv4 multicast: the port mask sits in the address registers, the address is 01-00-5E-xx-xx-xx.
+    const uint32_t mask = (h & 0xFFFF) << 8 | group << 24 | l >> 24;
+    for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+      const int32_t c = state.port_to_chip_port[p];
+      state.pgid[0].member[p] = c >= 0 && (mask >> c & 1) ? 1 : 0;
+    }
+    for (uint32_t poag = SWC_PORTS + 1; poag < SWC_POAG_SLOTS; ++poag) state.pgid[0].member[poag] = 0;
+    group = 0;
+    mac[0] = 0x01;
+    mac[1] = 0x00;
+    mac[2] = 0x5E;
+    mac[3] = static_cast<uint8_t>(l >> 16);
+    mac[4] = static_cast<uint8_t>(l >> 8);
+    mac[5] = static_cast<uint8_t>(l);
+  } else {
+    if (group < 7) group = state.chip_port_to_port[group];
+    mac[0] = static_cast<uint8_t>(h >> 8);
+    mac[1] = static_cast<uint8_t>(h);
+    mac[2] = static_cast<uint8_t>(l >> 24);
+    mac[3] = static_cast<uint8_t>(l >> 16);
+    mac[4] = static_cast<uint8_t>(l >> 8);
+    mac[5] = static_cast<uint8_t>(l);
+  }
+  entry->vid_mac.vid = (h >> 16) & 0xFFF;
+  *pgid = group;
+  return SWC_RC_OK;
+}
+}  // namespace
+
+swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid, uint32_t lookup) {
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacIndex, (index & 3) << 11 | (lookup ? 1u << 13 : 0) | (index >> 2 & 0x7FF)));
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, 6));
+  SWC_TRY(ar_mac_table_idle());
+  return mac_entry_decode(entry, pgid);
+}
+
+swc_rc ar_reset_memories() {
+  AR_TRACE(TRACE_DEBUG, "enter");
+  swc_clock& clock = swc_clock_get();
+  for (uint32_t id = 0; id < 16; ++id) {
+    if (id == 6 || id == 7) continue;
+    SWC_TRY(swc_reg_wr(3, 2, 0, 0x1010400 | id));
+    clock.sleep_ms(1);
+  }
+  clock.sleep_ms(30);
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, 5));
+  SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 3));
+  clock.sleep_ms(40);
+  return SWC_RC_OK;
+}
+
+swc_rc ar_setup_cpu_if(const swc_init_setup* setup) {
+  AR_TRACE(TRACE_DEBUG, "enter");
+  if (!setup->serial) {
+    if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0E0E0E0E));
+    if (setup->bus_mode == 1) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0D0D0D0D));
+    SWC_TRY(swc_reg_wr(7, 0, 0, 0x81818181));
+  } else {
+    SWC_TRY(swc_reg_wr(7, 0, 0, 0x99999999));
+  }
+  // Ceiling of the hold time over 11.2 ns, in 64 bits so that an absurd time cannot wrap into range.
+  const int64_t hold = setup->hold_time_ns == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(setup->hold_time_ns));
+  const uint64_t count = hold == -1 ? 15 : (10 * static_cast<uint64_t>(hold) + 111) / 112;
+  if (count > 15) {
+    AR_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
+    return SWC_RC_ILLEGAL;
+  }
+  SWC_TRY(swc_reg_wr(7, 0, 0x30, static_cast<uint32_t>(count) << 8 | (setup->further ? 0 : 0x20)));
+  if (setup->serial) SWC_TRY(swc_reg_wr(7, 0, 1, 0));
+  return SWC_RC_OK;
+}

@@ -1,0 +1,160 @@
+#include "swc_api.h"
+
+#include <cstring>
+
+#include "swc_io.h"
+#include "swc_ll.h"
+#include "swc_phy.h"
+#include "swc_trace.h"
+
+namespace {
+
+// Stands in until the daemon installs a context, so that calls made without one fail cleanly.
+swc_api_state g_builtin_state;
+swc_context g_builtin_context{-1, &g_builtin_state, nullptr};
+swc_api_state* g_state = &g_builtin_state;
+
+#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
+
+void set_port_defaults(swc_api_state& s) {
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    const uint32_t chip_port = p == SWC_PORTS ? 6 : p - 1;
+    s.default_chip_port[p] = chip_port;
+    s.port_to_chip_port[p] = static_cast<int32_t>(chip_port);
+    s.chip_port_to_port[chip_port] = p;
+    s.port_to_poag[p] = p;
+    s.stp_state[p] = SWC_STP_DISABLED;
+    s.auth_state[p] = SWC_AUTH_BOTH;
+    s.pvlan_member[1][p] = 1;
+  }
+}
+
+void set_pgid_defaults(swc_api_state& s) {
+  s.mac_table_size = SWC_MAC_TABLE_SIZE;
+  s.pgid_count = SWC_PGIDS;
+  for (uint32_t n = 1; n <= SWC_PORTS; ++n) {
+    s.pgid[n].member[n] = 1;
+    s.pgid[n].references = 1;
+  }
+  s.pgid[7].references = 1;  // the empty destination set
+  for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) s.pgid[8].member[poag] = 1;  // flooding
+  s.pgid[8].references = 1;
+}
+
+void set_qos_defaults(swc_api_state& s) {
+  s.qos_priorities = 4;
+  for (auto& qos : s.port_qos) {
+    qos.dscp_enable = 0;
+    qos.second_enable = 0;
+    for (auto& prio : qos.dscp_prio) prio = 1;
+    for (auto& prio : qos.tag_prio) prio = 1;
+    qos.default_prio = 1;
+    qos.field = 0;
+  }
+  s.qos_setup.word[0] = -1;
+  s.qos_setup.word[1] = -1;
+  s.qos_setup.word[2] = 0;
+  s.qos_setup.word[3] = 0;
+}
+
+// Every shadow element starts on the free list, pushed in index order (so the last one is the head).
+void set_mac_shadow_defaults(swc_api_state& s) {
+  s.mac_sorted_head = SWC_MAC_NONE;
+  s.mac_free_head = SWC_MAC_NONE;
+  for (uint32_t i = 0; i < SWC_MAC_TABLE_SIZE; ++i) {
+    s.mac_shadow[i].next = s.mac_free_head;
+    s.mac_free_head = i;
+  }
+}
+
+}  // namespace
+
+size_t swc_sizeof_al() { return sizeof(swc_api_state); }
+
+swc_api_state* swc_state() { return g_state; }
+
+swc_rc swc_select_context(swc_context* context) {
+  if (!context || !context->state) context = &g_builtin_context;
+  g_state = context->state;
+  swc_io_select_context(context);
+  swc_phy_select_context(context->phy);
+  return SWC_RC_OK;
+}
+
+void swc_init_state(const swc_init_setup* setup) {
+  HL_TRACE(TRACE_DEBUG, "enter");
+  swc_api_state& s = *g_state;
+  std::memset(&s, 0, sizeof s);
+  set_port_defaults(s);
+  set_pgid_defaults(s);
+  s.mirror_monitor_port = 1;
+  set_qos_defaults(s);
+  s.serial = setup ? setup->serial : 0;
+  set_mac_shadow_defaults(s);
+}
+
+swc_rc swc_port_map_set(const swc_port_map_t* port_map) {
+  HL_TRACE(TRACE_DEBUG, "enter");
+  if (!port_map) {
+    HL_TRACE(TRACE_ERROR, "illegal port_map");
+    return SWC_RC_ILLEGAL;
+  }
+  swc_api_state& s = *g_state;
+  uint32_t uses[SWC_CHIP_PORTS] = {};
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    int32_t chip_port = port_map[p].chip_port;
+    if (chip_port >= static_cast<int32_t>(SWC_CHIP_PORTS)) {
+      // Beyond the chip's ports: the port is treated as having none, rather than indexing past the maps.
+      HL_TRACE(TRACE_ERROR, "illegal chip_port: %d for port_no: %d", chip_port, static_cast<int>(p));
+      chip_port = -1;
+    }
+    s.port_to_chip_port[p] = chip_port;
+    s.unmapped[p] = chip_port < 0 ? 1 : 0;
+    if (chip_port >= 0) {
+      s.chip_port_to_port[chip_port] = p;
+      ++uses[chip_port];
+    }
+    s.miim_address[p] = port_map[p].miim_address;
+    s.miim_controller[p] = port_map[p].miim_controller;
+    swc_phy_map_port(p, static_cast<int32_t>(port_map[p].miim_controller & 15),
+                     static_cast<int32_t>(port_map[p].miim_address));
+  }
+  // A port without a chip port still gets an unused one, so the maps stay consistent; its unmapped flag
+  // keeps it out of every mask.
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    if (s.port_to_chip_port[p] >= 0) continue;
+    for (uint32_t q = 1; q <= SWC_PORTS; ++q) {
+      const uint32_t candidate = s.default_chip_port[q];
+      if (uses[candidate] != 0) continue;
+      HL_TRACE(TRACE_DEBUG, "Mapping unused port_no: %d to chip_port: %d", static_cast<int>(p),
+               static_cast<int>(candidate));
+      s.port_to_chip_port[p] = static_cast<int32_t>(candidate);
+      s.chip_port_to_port[candidate] = p;
+      ++uses[candidate];
+      break;
+    }
+  }
+  return SWC_RC_OK;
+}
+
+swc_rc swc_init(const swc_init_setup* setup) {
+  HL_TRACE(TRACE_DEBUG, "enter");
+  swc_init_state(setup);
+  swc_rc rc = swc_ll_init(setup);
+  if (rc < 0) return rc;
+  const swc_vlan_port_mode_t unaware{0, 1, 1, 0, 0};
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    rc = swc_vlan_port_mode_set(p, &unaware);
+    if (rc < 0) return rc;
+  }
+  const uint32_t vlan1_members[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
+  rc = swc_vlan_port_members_set(1, vlan1_members);
+  if (rc < 0) return rc;
+  rc = swc_pgid_table_write(8);
+  if (rc < 0) return rc;
+  swc_cpu_rx_registration_t registration{};
+  registration.flag[0] = 1;
+  rc = swc_cpu_rx_registration_set(&registration);
+  if (rc < 0) return rc;
+  return swc_phy_init(SWC_PORTS);
+}

@@ -1,0 +1,561 @@
+#include "swc_ll.h"
+
+#include <algorithm>
+
+#include "ar.h"
+#include "swc_api.h"
+#include "swc_clock.h"
+#include "swc_io.h"
+#include "swc_reg.h"
+#include "swc_trace.h"
+
+#define LL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_LL, level, __VA_ARGS__)
+
+namespace {
+
+constexpr uint32_t kRegMacHigh = 0x06;
+constexpr uint32_t kRegMacLow = 0x07;
+constexpr uint32_t kRegAgeArguments = 0x09;
+constexpr uint32_t kRegMacEvents = 0x0A;
+constexpr uint32_t kRegMacCommand = 0xB0;
+constexpr uint32_t kMacValid = 1u << 10;
+constexpr uint32_t kMacLocked = 1u << 9;
+constexpr uint32_t kMacIpmc = 1u << 11;
+constexpr uint32_t kMacCopyToCpu = 1u << 14;
+
+bool forwarding(uint32_t stp) { return stp == SWC_STP_FORWARDING || stp == SWC_STP_ENABLED; }
+bool learning(uint32_t stp) { return stp == SWC_STP_LEARNING || forwarding(stp); }
+
+uint32_t all_ports_mask() {
+  uint32_t flags[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
+  return swc_chip_port_bitfield(flags);
+}
+
+// Members plus the mirror monitor port when one of them is egress-mirrored.
+void add_egress_monitor(const uint32_t* members, uint32_t* out) {
+  const swc_api_state& s = *swc_state();
+  bool mirrored = false;
+  for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) {
+    out[p] = p == 0 ? 0 : members[p];
+    if (p != 0 && members[p] && s.mirror_egress[p]) mirrored = true;
+  }
+  if (mirrored && s.mirror_monitor_port >= 1 && s.mirror_monitor_port <= SWC_PORTS) out[s.mirror_monitor_port] = 1;
+}
+
+swc_rc check_queue(uint32_t queue) {
+  if (queue == 1 || queue == 2) return SWC_RC_OK;
+  LL_TRACE(TRACE_ERROR, "illegal queue_no: %d", static_cast<int>(queue));
+  return SWC_RC_ILLEGAL;
+}
+
+swc_rc mac_address_write(uint32_t vid, const uint8_t* mac) {
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacHigh, (vid & 0xFFF) << 16 | uint32_t{mac[0]} << 8 | mac[1]));
+  return swc_reg_wr(2, 0, kRegMacLow,
+                    uint32_t{mac[2]} << 24 | uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]);
+}
+
+swc_rc mac_command(uint32_t command) {
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, command));
+  return ar_mac_table_idle();
+}
+
+// 11-bit hash bucket of (VID, MAC): the five 11-bit pieces of the 54-bit key folded together.
+uint32_t mac_hash(uint32_t vid, const uint8_t* mac) {
+  uint64_t key = uint64_t{vid & 0x3F} << 48;
+  for (int i = 0; i < 6; ++i) key |= uint64_t{mac[i]} << (40 - 8 * i);
+  uint32_t hash = 0;
+  for (int piece = 0; piece < 5; ++piece) hash ^= static_cast<uint32_t>(key >> (11 * piece)) & 0x7FF;
+  return hash;
+}
+
+swc_rc wait_arbiter_empty(uint32_t mask) {
+  for (uint32_t poll = 0; poll < SWC_ARBITER_POLLS; ++poll) {
+    uint32_t empty;
+    SWC_TRY(swc_reg_rd(5, 0, 12, &empty));
+    if ((empty & mask) == mask) return SWC_RC_OK;
+  }
+  return SWC_RC_ARBITER;
+}
+
+}  // namespace
+
+uint32_t swc_chip_port_bitfield(const uint32_t* flags) {
+  const swc_api_state& s = *swc_state();
+  uint32_t mask = 0;
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    if (!flags[p]) continue;
+    if (s.unmapped[p]) {
+      SWC_TRACE(TRACE_MOD_API_LL, TRACE_ERROR, "Unmapped port enabled: %d", static_cast<int>(p));
+      continue;
+    }
+    mask |= 1u << (static_cast<uint32_t>(s.port_to_chip_port[p]) & 0x1F);
+  }
+  return mask;
+}
+
+swc_rc swc_ll_chipid_get(swc_chipid_t* id) {
+  uint32_t v;
+  SWC_TRY(swc_reg_rd(7, 0, 0x18, &v));
+  swc_chipid_t decoded{};
+  if (v >= 1 && v <= 7) {
+    decoded.part = 0x7301;
+    decoded.revision = v;
+  } else if (((v >> 1) & 0x7FF) != 0x74) {
+    LL_TRACE(TRACE_ERROR, "CPU interface error. Chipid: 0x%08lx", static_cast<unsigned long>(v));
+    return v == 0 || v == 0xFFFFFFFFu ? SWC_RC_BAD_CHIP : SWC_RC_NOT_NOW;
+  } else {
+    decoded.part = static_cast<uint16_t>(v >> 12);
+    decoded.revision = (v >> 28) + 1;
+  }
+  if (id) *id = decoded;
+  return SWC_RC_OK;
+}
+
+swc_rc swc_ll_init(const swc_init_setup* setup) {
+  LL_TRACE(TRACE_DEBUG, "enter");
+  swc_io_init();
+  if (!setup || setup->reset != 1) {
+    LL_TRACE(TRACE_ERROR, "start-up without chip reset is not supported");
+    return SWC_RC_UNSUPPORTED;
+  }
+  swc_clock& clock = swc_clock_get();
+  SWC_TRY(ar_setup_cpu_if(setup));
+  SWC_TRY(swc_reg_wr(7, 0, 0x14, 1));
+  clock.busy_wait_us(125);
+  SWC_TRY(ar_setup_cpu_if(setup));
+  SWC_TRY(swc_reg_wr(7, 0, 0x14, 2));
+  clock.busy_wait_us(125);
+
+  swc_chipid_t id;
+  SWC_TRY(swc_ll_chipid_get(&id));
+  LL_TRACE(TRACE_DEBUG, "found NVC%04x_%d", static_cast<unsigned>(id.part), static_cast<int>(id.revision));
+  swc_api_state& s = *swc_state();
+  s.g5e = id.part == 0x7395 ? 1 : 0;
+
+  SWC_TRY(ar_reset_memories());
+  uint32_t c;
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    SWC_TRY(swc_chip_port_of(p, &c));
+    SWC_TRY(swc_port_bit(c, 0x24, 1, true));
+  }
+  SWC_TRY(ar_vlan_table_clear());
+  SWC_TRY(swc_reg_bit(7, 0, 0x14, 1, true));
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    SWC_TRY(swc_chip_port_of(p, &c));
+    SWC_TRY(swc_port_wrm(c, 0x6E, 0, 0x41));
+    SWC_TRY(swc_port_bit(c, 0x6E, 6, true));
+    SWC_TRY(swc_port_wr(c, 0x58, 0x39B909B9));
+  }
+  SWC_TRY(swc_reg_wrm(7, 0, 0x31, (s.g5e ? 10u : 8u) << 7, 0x1F << 7));
+  SWC_TRY(swc_reg_wr(4, 7, 0xFF, 0));
+  const uint32_t all = all_ports_mask();
+  SWC_TRY(swc_reg_wr(2, 0, 4, all));
+  SWC_TRY(swc_reg_wr(2, 0, 0x10, all));
+  return swc_reg_wrm(2, 0, 3, 0x20000000, 0x20000000);
+}
+
+swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  const uint32_t stp = swc_state()->stp_state[port_no];
+  LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
+  SWC_TRY(swc_reg_bit(5, 0, 14, c, !enable));
+  SWC_TRY(swc_port_bit(c, 0, 16, enable));
+  LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d, ingress_forwarding: %d", static_cast<int>(c),
+           static_cast<int>(enable), forwarding(stp) ? 1 : 0);
+  SWC_TRY(swc_reg_bit(2, 0, 13, c, learning(stp)));
+  return swc_port_bit(c, 0, 28, enable);
+}
+
+swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t* setup) {
+  LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_ll_port_queue_enable(port_no, 0));
+  const swc_rc own = wait_arbiter_empty(1u << c);
+  if (own == SWC_RC_OK) {
+    SWC_TRY(ar_port_setup(port_no, setup));
+    return swc_ll_port_queue_enable(port_no, 1);
+  }
+  if (own != SWC_RC_ARBITER) return own;
+  LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.", static_cast<int>(port_no));
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    if (p != port_no) SWC_TRY(swc_ll_port_queue_enable(p, 0));
+  }
+  const swc_rc all = wait_arbiter_empty(all_ports_mask());
+  if (all == SWC_RC_ARBITER) {
+    LL_TRACE(TRACE_ERROR, "Timeout: Arbiter does not empty all ports.");
+    return SWC_RC_ARBITER;
+  }
+  SWC_TRY(all);
+  const swc_api_state& s = *swc_state();
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    if (p == port_no) continue;
+    SWC_TRY(ar_port_setup(p, &s.port_setup[p]));
+    SWC_TRY(swc_ll_port_queue_enable(p, 1));
+  }
+  SWC_TRY(ar_port_setup(port_no, setup));
+  return swc_ll_port_queue_enable(port_no, 1);
+}
+
+uint32_t swc_ll_prio_to_queue(uint32_t prio) {
+  switch (swc_state()->qos_priorities) {
+    case 4:
+      // Priorities outside 1..4 take the nearest one rather than a queue the chip does not have.
+      return prio < 1 ? 0 : prio > 4 ? 3 : prio - 1;
+    case 2:
+      return prio == 1 ? 1 : 3;
+    case 1:
+      return 3;
+    default:
+      return 0;
+  }
+}
+
+swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t* qos) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_port_bit(c, 0x77, 21, qos->dscp_enable));
+  SWC_TRY(swc_port_bit(c, 0x6F, 28, qos->second_enable));
+  uint32_t histogram[4] = {};
+  for (uint32_t prio : qos->dscp_prio) ++histogram[swc_ll_prio_to_queue(prio)];
+  LL_TRACE(TRACE_DEBUG, "Port %u: phist = %u %u %u %u\n", static_cast<unsigned>(port_no),
+           static_cast<unsigned>(histogram[0]), static_cast<unsigned>(histogram[1]),
+           static_cast<unsigned>(histogram[2]), static_cast<unsigned>(histogram[3]));
+  uint32_t default_queue = 0;
+  for (uint32_t q = 1; q < 4; ++q) {
+    if (histogram[q] > histogram[default_queue]) default_queue = q;
+  }
+  LL_TRACE(TRACE_DEBUG, "Port %u: Default DSCP prio = %u\n", static_cast<unsigned>(port_no),
+           static_cast<unsigned>(default_queue));
+  uint32_t fields = 0;
+  for (uint32_t n = 0; n < 8; ++n) fields |= default_queue << (4 * n);
+  uint32_t slots_low = 0, slots_high = 0;
+  uint32_t slot = 0;
+  for (uint32_t dscp = 0; dscp < SWC_QOS_DSCP && slot < 7; ++dscp) {
+    const uint32_t queue = swc_ll_prio_to_queue(qos->dscp_prio[dscp]);
+    if (queue == default_queue) continue;
+    LL_TRACE(TRACE_DEBUG, "Port %u: DSCP %u prio = %u\n", static_cast<unsigned>(port_no),
+             static_cast<unsigned>(dscp), static_cast<unsigned>(queue));
+    fields = (fields & ~(0xFu << (4 * slot))) | queue << (4 * slot);
+    if (slot < 4) {
+      slots_low |= dscp << (8 * slot);
+    } else {
+      slots_high |= dscp << (8 * (slot - 4));
+    }
+    ++slot;
+  }
+  SWC_TRY(swc_port_wr(c, 0x60, fields));
+  SWC_TRY(swc_port_wr(c, 0x61, slots_low));
+  SWC_TRY(swc_port_wr(c, 0x62, slots_high));
+  for (uint32_t i = 0; i < SWC_QOS_TAGS; ++i) {
+    SWC_TRY(swc_port_wrm(c, 0x75, swc_ll_prio_to_queue(qos->tag_prio[i]) << (4 * i), 3u << (4 * i)));
+  }
+  SWC_TRY(swc_port_wrm(c, 0x7A, (qos->field & 3) << 12, 3u << 12));
+  return swc_port_wrm(c, 0x6F, swc_ll_prio_to_queue(qos->default_prio) << 16, 3u << 16);
+}
+
+swc_rc swc_ll_port_flowcontrol_set(uint32_t port_no) {
+  if (port_no < 1 || port_no > SWC_PORTS) {
+    LL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    return SWC_RC_ILLEGAL;
+  }
+  return ar_setup_flowcontrol(port_no, &swc_state()->port_setup[port_no]);
+}
+
+namespace {
+// Rate in the chip's units: r x 1000 / 981, at least 1 and at most 255.
+uint32_t scaled_rate(int32_t rate) {
+  const uint64_t scaled = uint64_t{static_cast<uint32_t>(rate)} * 1000 / 981;
+  return scaled == 0 ? 1 : scaled > 254 ? 255 : static_cast<uint32_t>(scaled);
+}
+}  // namespace
+
+swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t* qos) {
+  const swc_api_state& s = *swc_state();
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    if (!s.unmapped[p]) SWC_TRY(ar_setup_flowcontrol(p, &s.port_setup[p]));
+  }
+  const int32_t rate0 = qos->word[0];
+  const int32_t rate1 = qos->word[1];
+  return swc_reg_wr(2, 0, 2,
+                    (rate1 != -1 ? 1u << 31 : 0) | scaled_rate(rate1) << 16 | scaled_rate(rate0) << 8 |
+                        (rate0 != -1 ? 1u << 30 : 0));
+}
+
+swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t* counters) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  static constexpr uint32_t kWordOf[8] = {0, 1, 3, 2, 6, 8, 7, 11};
+  for (uint32_t i = 0; i < 8; ++i) SWC_TRY(swc_port_rd(c, 0x50 + i, &counters->word[kWordOf[i]]));
+  return SWC_RC_OK;
+}
+
+swc_rc swc_ll_aggr_mode_set(const uint32_t* m) {
+  uint32_t selector;
+  if (!m[2] && !m[3]) {
+    selector = (m[0] ? 1u : 0) | (m[1] ? 2u : 0);
+    if (selector == 0) selector = 5;
+  } else {
+    selector = !m[0] && !m[1] ? 5 : 0;
+  }
+  if (m[4]) selector = 4;
+  SWC_TRY(swc_reg_wrm(2, 0, 0x20, selector, 7));
+  uint32_t c;
+  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    SWC_TRY(swc_chip_port_of(p, &c));
+    SWC_TRY(swc_port_wrm(c, 0x7B, (m[2] ? 2u : 0) | (m[3] ? 1u : 0), 3));
+  }
+  return SWC_RC_OK;
+}
+
+swc_rc swc_ll_cpu_rx_registration_set(const swc_cpu_rx_registration_t* reg) {
+  uint32_t bits = 0;
+  for (uint32_t f = 1; f <= 16; ++f) bits |= (reg->flag[f] ? 1u : 0) << (f - 1);
+  bits |= (reg->flag[0] ? 1u : 0) << 16;
+  bits |= (reg->flag[18] ? 1u : 0) << 18;
+  bits |= (reg->flag[17] ? 1u : 0) << 19;
+  return swc_reg_wrm(2, 0, 0xA0, bits, ~(3u << 20));
+}
+
+swc_rc swc_ll_cpu_rx_frameready(uint32_t queue) {
+  SWC_TRY(check_queue(queue));
+  uint32_t status;
+  SWC_TRY(swc_reg_rd(7, 0, 0x31, &status));
+  return (status >> (29 + queue)) & 1;
+}
+
+swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t* header, uint8_t* buffer, size_t length) {
+  SWC_TRY(check_queue(queue));
+  SWC_TRY(ar_cpurx_systemheader(queue, header));
+  if (!buffer) return SWC_RC_RX_BUFFER;
+  const size_t copy = header->length < length ? header->length : length;
+  const uint32_t first = 2 * queue - 2;
+  for (size_t k = 0; 4 * k < copy; ++k) {
+    uint32_t word;
+    SWC_TRY(swc_reg_rd(4, first + static_cast<uint32_t>((k + 2) >> 8), (k + 2) & 0xFF, &word));
+    for (size_t i = 0; i < 4 && 4 * k + i < copy; ++i) buffer[4 * k + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
+  }
+  if (header->length > length) return SWC_RC_RX_BUFFER;
+  if (!swc_state()->g5e) {
+    uint32_t pointer;
+    SWC_TRY(swc_reg_rd(4, queue == 1 ? 4 : 6, 0, &pointer));
+    if ((pointer & 0x3FF) + ((header->length + 19) >> 3) > 1023) {
+      SWC_TRY(swc_reg_wr(4, queue == 1 ? 0 : 2, 0, (header->length + 0x2004) << 16));
+    }
+  }
+  return swc_ll_cpu_rx_discard_frame(queue);
+}
+
+swc_rc swc_ll_cpu_rx_discard_frame(uint32_t queue) {
+  SWC_TRY(check_queue(queue));
+  return swc_reg_wr(4, 2 * queue + 2, 0, 0);
+}
+
+swc_rc swc_ll_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length, uint32_t vid) {
+  return ar_cpu_tx_frame(port_no, frame, length, vid);
+}
+
+swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* mode) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  const bool aware = mode->aware != 0;
+  SWC_TRY(swc_port_bit(c, 0, 14, aware));
+  SWC_TRY(swc_port_bit(c, 0, 15, false));
+  SWC_TRY(swc_port_wrm(c, 0x7A, mode->port_vid & 0xFFF, 0xFFF));
+  SWC_TRY(swc_port_bit(c, 0x79, 8, !aware));
+  SWC_TRY(swc_port_bit(c, 0x79, 7, !aware));
+  SWC_TRY(swc_port_bit(c, 0x6E, 2, mode->frame_type == 1));
+  SWC_TRY(swc_port_bit(c, 0x6E, 1, mode->frame_type == 2));
+  SWC_TRY(swc_reg_bit(2, 0, 5, c, mode->ingress_filter != 0));
+  const uint32_t untagged = mode->untagged_vid;
+  const bool tag = aware && untagged != 0x1000;
+  const bool untag_one = tag && untagged != 0;
+  // Bits 4-15 carry the VID only; "untag all" (0x1000) is expressed by bits 0 and 3.
+  return swc_port_wrm(c, 0x24, (untagged & 0xFFF) << 4 | (tag ? 1u : 0) | (untag_one ? 8u : 0), 0xFFF9);
+}
+
+swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t* members) {
+  uint32_t flags[SWC_PORT_SLOTS];
+  add_egress_monitor(members, flags);
+  ar_vlan_entry_t entry;
+  SWC_TRY(ar_vlan_entry_read(vid, &entry));
+  entry.mask = swc_chip_port_bitfield(flags);
+  return ar_vlan_entry_write(vid, &entry);
+}
+
+swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t* entry, uint32_t pgid) {
+  const uint8_t* mac = entry->vid_mac.mac;
+  const uint32_t vid = entry->vid_mac.vid & 0xFFF;
+  const uint32_t cpu = entry->copy_to_cpu ? kMacCopyToCpu : 0;
+  if (pgid == 0) {
+    // IPv4 multicast: the destination ports travel in place of MAC bytes 0-2.
+    const uint32_t m = swc_chip_port_bitfield(swc_state()->pgid[0].member);
+    SWC_TRY(swc_reg_wr(2, 0, kRegMacHigh, vid << 16 | ((m >> 8) & 0xFFFF)));
+    SWC_TRY(swc_reg_wr(2, 0, kRegMacLow,
+                       (m & 0xFF) << 24 | uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
+    return mac_command(1 | kMacValid | kMacIpmc | kMacLocked | cpu);
+  }
+  uint32_t group = pgid;
+  if (pgid < 7) SWC_TRY(swc_chip_port_of(pgid, &group));
+  SWC_TRY(mac_address_write(vid, mac));
+  return mac_command(1 | (group & 0x3F) << 3 | kMacValid | (entry->locked ? kMacLocked : 0) | cpu);
+}
+
+swc_rc swc_ll_mac_table_forget_vid_mac(const swc_vid_mac_t* vid_mac) {
+  SWC_TRY(mac_address_write(vid_mac->vid, vid_mac->mac));
+  return mac_command(2);
+}
+
+swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t* entry, uint32_t* pgid) {
+  const uint32_t bucket = mac_hash(entry->vid_mac.vid, entry->vid_mac.mac);
+  for (uint32_t slot = 0; slot < 4; ++slot) {
+    swc_mac_entry_t found{};
+    uint32_t found_pgid = 0;
+    const swc_rc rc = ar_mac_table_read_index(bucket * 4 + slot, &found, &found_pgid, 1);
+    if (rc == SWC_RC_NOT_FOUND) continue;
+    SWC_TRY(rc);
+    const bool same = found.vid_mac.vid == (entry->vid_mac.vid & 0xFFF) &&
+                      std::equal(found.vid_mac.mac, found.vid_mac.mac + 6, entry->vid_mac.mac);
+    if (same) {
+      *entry = found;
+      *pgid = found_pgid;
+      return SWC_RC_OK;
+    }
+  }
+  return SWC_RC_NOT_FOUND;
+}
+
+swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid) {
+  if (index < 1 || index > SWC_MAC_TABLE_SIZE) {
+    LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
+    return SWC_RC_ILLEGAL;
+  }
+  return ar_mac_table_read_index(index - 1, entry, pgid, 0);
+}
+
+swc_rc swc_ll_mac_table_age(uint32_t port_given, uint32_t port_no, uint32_t vid_given, uint32_t vid) {
+  uint32_t args = 0;
+  if (port_given) {
+    uint32_t c;
+    SWC_TRY(swc_chip_port_of(port_no, &c));
+    args |= 0x80000000u | c << 16;
+  }
+  if (vid_given) args |= 0x8000u | (vid & 0xFFF);
+  SWC_TRY(swc_reg_wr(2, 0, kRegAgeArguments, args));
+  return mac_command(3);
+}
+
+swc_rc swc_ll_mac_table_forget(uint32_t port_given, uint32_t port_no, uint32_t vid_given, uint32_t vid) {
+  SWC_TRY(swc_ll_mac_table_age(port_given, port_no, vid_given, vid));
+  return swc_ll_mac_table_age(port_given, port_no, vid_given, vid);
+}
+
+swc_rc swc_ll_mac_table_status_get(uint32_t* status) {
+  uint32_t events;
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacEvents, &events));
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacEvents, events & (1u << 15 | 1u << 16 | 1u << 17 | 1u << 20)));
+  status[0] = (events >> 16) & 1;
+  status[1] = (events >> 17) & 1;
+  status[2] = (events >> 15) & 1;
+  status[3] = (events >> 20) & 1;
+  return SWC_RC_OK;
+}
+
+swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t* members) {
+  if (pgid >= SWC_PGIDS) {
+    LL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid));
+    return SWC_RC_ILLEGAL;
+  }
+  uint32_t flags[SWC_PORT_SLOTS];
+  add_egress_monitor(members, flags);
+  uint32_t index = pgid;
+  if (pgid >= 1 && pgid < 7) SWC_TRY(swc_chip_port_of(pgid, &index));
+  return swc_reg_wr(2, 0, 0x40 + index, swc_chip_port_bitfield(flags));
+}
+
+swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t* members) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  const swc_api_state& s = *swc_state();
+  uint32_t flags[SWC_PORT_SLOTS];
+  for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) flags[p] = p == 0 ? 0 : members[p];
+  if (s.mirror_egress[port_no] && !s.mirror_ingress[port_no] && s.mirror_monitor_port >= 1 &&
+      s.mirror_monitor_port <= SWC_PORTS) {
+    flags[s.mirror_monitor_port] = 0;
+  }
+  return swc_reg_wrm(2, 0, 0x80 + c, swc_chip_port_bitfield(flags), 0x5F);
+}
+
+swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t* members) {
+  if (index < 1 || index > 16) {
+    LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
+    return SWC_RC_ILLEGAL;
+  }
+  return swc_reg_wr(2, 0, 0x2F + index, swc_chip_port_bitfield(members));
+}
+
+swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t* members) {
+  return swc_reg_wr(2, 0, 4, swc_chip_port_bitfield(members));
+}
+
+swc_rc swc_ll_mirror_monitor_port_set(uint32_t port_no) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  return swc_reg_wrm(2, 0, 0xF0, c, 0x1F);
+}
+
+swc_rc swc_ll_mirror_ingress_port_set(uint32_t port_no, uint32_t enable) {
+  uint32_t c;
+  SWC_TRY(swc_chip_port_of(port_no, &c));
+  return swc_reg_bit(2, 0, 0x80 + c, 26, enable != 0);
+}
+
+swc_rc swc_ll_register_read(uint32_t address, uint32_t* value) {
+  return swc_reg_rd((address >> 12) & 7, (address >> 8) & 15, address & 0xFF, value);
+}
+
+swc_rc swc_ll_register_write(uint32_t address, uint32_t value) {
+  return swc_reg_wr((address >> 12) & 7, (address >> 8) & 15, address & 0xFF, value);
+}
+
+int32_t swc_ll_miim_read(uint32_t controller, uint32_t phy_addr, uint32_t phy_reg) {
+  return ar_phy_readwrite(false, controller, phy_addr, phy_reg, 0);
+}
+
+swc_rc swc_ll_miim_write(uint32_t controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value) {
+  return ar_phy_readwrite(true, controller, phy_addr, phy_reg, value & 0xFFFF);
+}
+
+namespace {
+swc_rc check_gpio(uint32_t gpio_no, uint32_t last) {
+  if (gpio_no <= last) return SWC_RC_OK;
+  SWC_TRACE(TRACE_MOD_API_LL, TRACE_ERROR, "illegal gpio_no: %d", static_cast<int>(gpio_no));
+  return SWC_RC_ILLEGAL;
+}
+}  // namespace
+
+swc_rc swc_ll_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
+  SWC_TRY(check_gpio(gpio_no, 5));
+  return swc_reg_bit(7, 0, 0x34, gpio_no + 4, output != 0);
+}
+
+swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t* value) {
+  // GPIOs 4 and 5 are outputs only; their register bits would be other pins' directions.
+  SWC_TRY(check_gpio(gpio_no, 3));
+  uint32_t v;
+  SWC_TRY(swc_reg_rd(7, 0, 0x34, &v));
+  *value = (v >> gpio_no) & 1;
+  return SWC_RC_OK;
+}
+
+swc_rc swc_ll_gpio_output_write(uint32_t gpio_no, uint32_t value) {
+  SWC_TRY(check_gpio(gpio_no, 5));
+  if (gpio_no <= 3) return swc_reg_bit(7, 0, 0x34, gpio_no, value != 0);
+  return swc_reg_bit(7, 0, 0x30, gpio_no - 2, value != 0);
+}
+
+swc_rc swc_ll_cpu_rx_frameready_int_enable(uint32_t, uint32_t) { return SWC_RC_OK; }
+swc_rc swc_ll_cpu_rx_queue_map_set(const uint32_t*) { return SWC_RC_OK; }
+swc_rc swc_ll_optimize_1sec() { return SWC_RC_OK; }
+swc_rc swc_ll_optimize_100msec() { return SWC_RC_OK; }

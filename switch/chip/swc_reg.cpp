@@ -1,0 +1,52 @@
+#include "swc_reg.h"
+
+#include "swc_io.h"
+#include "swc_trace.h"
+
+swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value) {
+  return swc_state()->serial ? swc_io_si_rd(block, subblock, reg, value) : swc_io_pi_rd(block, subblock, reg, value);
+}
+
+swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
+  return swc_state()->serial ? swc_io_si_wr(block, subblock, reg, value) : swc_io_pi_wr(block, subblock, reg, value);
+}
+
+swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask) {
+  uint32_t old;
+  SWC_TRY(swc_reg_rd(block, subblock, reg, &old));
+  return swc_reg_wr(block, subblock, reg, (old & ~mask) | (value & mask));
+}
+
+swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on) {
+  return swc_reg_wrm(block, subblock, reg, on ? 1u << bit : 0, 1u << bit);
+}
+
+namespace {
+uint32_t port_block(uint32_t chip_port) { return chip_port < 16 ? 1 : 6; }
+uint32_t port_subblock(uint32_t chip_port) { return chip_port < 16 ? chip_port : chip_port - 16; }
+}  // namespace
+
+swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t* value) {
+  return swc_reg_rd(port_block(chip_port), port_subblock(chip_port), reg, value);
+}
+
+swc_rc swc_port_wr(uint32_t chip_port, uint32_t reg, uint32_t value) {
+  return swc_reg_wr(port_block(chip_port), port_subblock(chip_port), reg, value);
+}
+
+swc_rc swc_port_wrm(uint32_t chip_port, uint32_t reg, uint32_t value, uint32_t mask) {
+  return swc_reg_wrm(port_block(chip_port), port_subblock(chip_port), reg, value, mask);
+}
+
+swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on) {
+  return swc_port_wrm(chip_port, reg, on ? 1u << bit : 0, 1u << bit);
+}
+
+swc_rc swc_chip_port_of(uint32_t port_no, uint32_t* chip_port) {
+  if (port_no < 1 || port_no > SWC_PORTS) {
+    SWC_TRACE(TRACE_MOD_API_LL, TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    return SWC_RC_ILLEGAL;
+  }
+  *chip_port = static_cast<uint32_t>(swc_state()->port_to_chip_port[port_no]) & 0x1F;
+  return SWC_RC_OK;
+}

@@ -1,0 +1,34 @@
+// Register access for the low-level and chip family layers: the SPI or the parallel path as the API
+// state's serial-interface flag says, read-modify-writes, and per-port registers by chip port.
+#pragma once
+
+#include <cstdint>
+
+#include "swc_api.h"
+#include "swc_types.h"
+
+#define SWC_TRY(expression)                  \
+  do {                                       \
+    const swc_rc swc_try_rc_ = (expression); \
+    if (swc_try_rc_ < 0) return swc_try_rc_; \
+  } while (0)
+
+swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value);
+swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value);
+// Changes only the bits under `mask` to those of `value`.
+swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask);
+// One bit set or cleared.
+swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on);
+
+// Port register R of chip port c: (1, c, R) below chip port 16, (6, c - 16, R) from there on.
+swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t* value);
+swc_rc swc_port_wr(uint32_t chip_port, uint32_t reg, uint32_t value);
+swc_rc swc_port_wrm(uint32_t chip_port, uint32_t reg, uint32_t value, uint32_t mask);
+swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on);
+
+// Chip port of a port 1..6; -5 (traced) for another number.
+swc_rc swc_chip_port_of(uint32_t port_no, uint32_t* chip_port);
+
+// Polls of a status bit that the chip clears when an action completes. The chip normally answers at
+// once; the bound turns a stuck bit into an error instead of a hung daemon.
+inline constexpr uint32_t SWC_IDLE_POLLS = 100000;

@@ -1,0 +1,175 @@
+#include "swgenio.h"
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "wire.h"
+
+namespace {
+
+enum class Backend { simulator, in_process };
+
+constexpr int kReplySpins = 2000;
+
+struct Layer {
+  std::map<int, Backend> descriptors;  // descriptors not listed are real devices
+  swgenio_handler handler;
+  std::vector<swgenio_access> recorded;
+  bool recording = true;
+};
+
+Layer& layer() {
+  static Layer instance;
+  return instance;
+}
+
+int connect_simulator(const char* path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const size_t length = std::strlen(path);
+  if (length >= sizeof addr.sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(addr.sun_path, path, length);
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+bool names_socket(const char* path) {
+  struct stat st;
+  return ::stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+int simulator_request(int fd, uint32_t request, uint8_t* record, size_t size) {
+  const auto datagram = swgenio::wire::encode_request(request, {record, size});
+  ssize_t n;
+  do {
+    n = ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(datagram.size())) return -EIO;
+  uint8_t answer[swgenio::wire::kMaxDatagram];
+  // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
+  // put to sleep and woken for every register access. Then wait normally.
+  n = -1;
+  for (int spin = 0; spin < kReplySpins && n < 0; ++spin) {
+    n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return -EIO;
+  }
+  while (n < 0) {
+    n = ::recv(fd, answer, sizeof answer, 0);
+    if (n < 0 && errno != EINTR) return -EIO;
+  }
+  if (n <= 0) return -EIO;
+  const auto reply = swgenio::wire::decode_reply({answer, static_cast<size_t>(n)});
+  if (!reply) return -EIO;
+  if (reply->result != 0) return reply->result < 0 ? reply->result : -EIO;
+  if (!reply->record.empty()) {
+    if (reply->record.size() != size) return -EIO;
+    std::memcpy(record, reply->record.data(), size);
+  }
+  return 0;
+}
+
+swgenio_access decode_access(uint32_t request, const uint8_t* record, int result) {
+  swgenio_access a{swgenio_access::Kind::other, 0, 0, 0, 0, request, result};
+  if (request == swgenio::kCpldSpiReadWrite) {
+    const uint8_t* buf = record + 4;
+    a.kind = (buf[0] & swgenio::kSpiWriteFlag) ? swgenio_access::Kind::spi_write : swgenio_access::Kind::spi_read;
+    a.block = buf[0] >> 5;
+    a.subblock = buf[0] & 0x0F;
+    a.reg = buf[1];
+    a.value = uint32_t{buf[2]} << 24 | uint32_t{buf[3]} << 16 | uint32_t{buf[4]} << 8 | buf[5];
+  } else if (request == swgenio::k32BitRead || request == swgenio::k32BitWrite) {
+    const uint32_t offset = swgenio::wire::get_u32(record);
+    a.kind = request == swgenio::k32BitRead ? swgenio_access::Kind::bus_read : swgenio_access::Kind::bus_write;
+    a.block = (offset >> 12) & 7;
+    a.subblock = (offset >> 8) & 15;
+    a.reg = offset & 0xFF;
+    a.value = swgenio::wire::get_u32(record + 4);
+  }
+  return a;
+}
+
+int in_process_request(uint32_t request, uint8_t* record, size_t size) {
+  Layer& l = layer();
+  if (!l.handler) return -ENODEV;
+  const int result = l.handler(request, {record, size});
+  if (l.recording) l.recorded.push_back(decode_access(request, record, result));
+  return result;
+}
+
+}  // namespace
+
+int swgenio_open(const char* path, int flags) {
+  Layer& l = layer();
+  if (l.handler) {
+    const int fd = ::eventfd(0, 0);
+    if (fd >= 0) l.descriptors[fd] = Backend::in_process;
+    return fd;
+  }
+  if (const char* override_path = std::getenv("PORTVISOR_SWITCH_DEVICE"); override_path && *override_path) {
+    path = override_path;
+  }
+  if (names_socket(path)) {
+    const int fd = connect_simulator(path);
+    if (fd >= 0) l.descriptors[fd] = Backend::simulator;
+    return fd;
+  }
+  return ::open(path, flags);
+}
+
+int swgenio_ioctl(int fd, uint32_t request, void* record) {
+  Layer& l = layer();
+  const auto it = l.descriptors.find(fd);
+  if (it == l.descriptors.end()) return ::ioctl(fd, static_cast<unsigned long>(request), record);
+  const size_t size = swgenio::request_size(request);
+  auto* bytes = static_cast<uint8_t*>(record);
+  const int result = it->second == Backend::simulator ? simulator_request(fd, request, bytes, size)
+                                                      : in_process_request(request, bytes, size);
+  if (result != 0) {
+    errno = -result;
+    return -1;
+  }
+  return 0;
+}
+
+int swgenio_close(int fd) {
+  layer().descriptors.erase(fd);
+  return ::close(fd);
+}
+
+void swgenio_attach_in_process(swgenio_handler handler) {
+  layer().handler = std::move(handler);
+  layer().recorded.clear();
+  layer().recording = true;
+}
+
+void swgenio_detach_in_process() {
+  Layer& l = layer();
+  l.handler = nullptr;
+  for (auto it = l.descriptors.begin(); it != l.descriptors.end();) {
+    it = it->second == Backend::in_process ? l.descriptors.erase(it) : std::next(it);
+  }
+}
+
+const std::vector<swgenio_access>& swgenio_recorded() { return layer().recorded; }
+void swgenio_clear_recorded() { layer().recorded.clear(); }
+void swgenio_set_recording(bool on) { layer().recording = on; }

@@ -1,0 +1,53 @@
+// Access layer of the switch I/O driver: use these calls in place of open/ioctl/close on the device.
+//
+// Three back ends sit behind the same descriptors:
+//  - the real device: a plain open and ioctl;
+//  - the chip simulator: when the environment variable PORTVISOR_SWITCH_DEVICE is set, its value
+//    replaces every path given to swgenio_open; a path that names a Unix socket is reached as the
+//    simulator (one connection per open, one datagram per request, see platform/swchip/wire.h);
+//  - in process (tests): after swgenio_attach_in_process every open is served by the given handler,
+//    and each request is recorded so tests can compare exact register sequences.
+// Every descriptor is a real file descriptor (fcntl works on it); close it with swgenio_close.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "swgenio_abi.h"
+
+// Opens the device (or the simulator) with open(2) flags; a descriptor, or -1 with errno set.
+int swgenio_open(const char* path, int flags);
+
+// Issues one driver request with its record (as many bytes as the request code says). 0, or -1 with
+// errno set to the driver's error.
+int swgenio_ioctl(int fd, uint32_t request, void* record);
+
+int swgenio_close(int fd);
+
+// In-process back end. The handler answers a request with 0 or a negative errno and may change the
+// record in place.
+using swgenio_handler = std::function<int(uint32_t request, std::span<uint8_t> record)>;
+void swgenio_attach_in_process(swgenio_handler handler);
+void swgenio_detach_in_process();
+
+// One request as the in-process back end saw it. Register accesses are decoded; for the 32-bit
+// requests block/subblock/reg come from the offset. `value` is the value written or returned.
+struct swgenio_access {
+  enum class Kind { spi_read, spi_write, bus_read, bus_write, other };
+  Kind kind;
+  unsigned block;
+  unsigned subblock;
+  unsigned reg;
+  uint32_t value;
+  uint32_t request;
+  int result;  // 0 or the negative errno the handler gave
+
+  bool operator==(const swgenio_access&) const = default;
+};
+
+const std::vector<swgenio_access>& swgenio_recorded();
+void swgenio_clear_recorded();
+// Recording is on after attaching; long polls in tests switch it off.
+void swgenio_set_recording(bool on);

@@ -1,0 +1,71 @@
+// Starts swchipd on unique socket paths for one test and stops it afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+extern char** environ;
+
+class SimulatorProcess {
+ public:
+  SimulatorProcess() {
+    static int serial = 0;
+    const std::string base = "/tmp/swc-sim-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+    device = base + ".dev";
+    control = base + ".ctl";
+  }
+  ~SimulatorProcess() { stop(); }
+
+  bool start() {
+    const char* bin = std::getenv("SWCHIPD_BIN");
+    if (!bin) return false;
+    std::string b = bin, d = "--device", c = "--control";
+    char* argv[] = {b.data(), d.data(), device.data(), c.data(), control.data(), nullptr};
+    if (posix_spawn(&pid, bin, nullptr, nullptr, argv, environ) != 0) return false;
+    // Bounded wait for the process to bind both sockets.
+    for (int i = 0; i < 500; ++i) {
+      struct stat st;
+      if (::stat(control.c_str(), &st) == 0 && ::stat(device.c_str(), &st) == 0) return true;
+      usleep(10000);
+    }
+    return false;
+  }
+
+  // Sends SIGTERM and returns the exit status (-1 if it did not exit normally).
+  int stop() {
+    if (pid <= 0) return -1;
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Runs swchipctl with the given command; returns its output and sets `exit_status`.
+  std::string ctl(const std::string& command, int* exit_status = nullptr) const {
+    const char* bin = std::getenv("SWCHIPCTL_BIN");
+    if (!bin) return "no SWCHIPCTL_BIN";
+    const std::string line = std::string(bin) + " --control " + control + " " + command;
+    FILE* pipe = ::popen(line.c_str(), "r");
+    std::string out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) out.append(buf.data(), n);
+    const int status = ::pclose(pipe);
+    if (exit_status) *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+  }
+
+  std::string device;
+  std::string control;
+  pid_t pid = -1;
+};

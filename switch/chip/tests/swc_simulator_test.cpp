@@ -1,0 +1,178 @@
+// The access layer's socket back end against the simulator process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "simulator_process.h"
+#include "swc_api.h"
+#include "swc_io.h"
+#include "swgenio.h"
+#include "wire.h"
+
+namespace {
+
+class Simulator : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(sim.start()) << "swchipd did not start"; }
+  void TearDown() override {
+    swc_select_context(nullptr);
+    for (int fd : open_fds) swgenio_close(fd);
+    ::unsetenv("PORTVISOR_SWITCH_DEVICE");
+  }
+
+  int open_device(const std::string& path) {
+    const int fd = swgenio_open(path.c_str(), O_RDWR);
+    if (fd >= 0) open_fds.push_back(fd);
+    return fd;
+  }
+
+  void select(int fd) {
+    context.fd = fd;
+    context.state = &state;
+    context.phy = nullptr;
+    swc_select_context(&context);
+    state.serial = 1;
+  }
+
+  SimulatorProcess sim;
+  std::vector<int> open_fds;
+  swc_api_state state{};
+  swc_context context{};
+};
+
+TEST_F(Simulator, TwoOpensSeeOneChip) {
+  const int board = open_device(sim.device);
+  const int api = open_device(sim.device);
+  ASSERT_GE(board, 0);
+  ASSERT_GE(api, 0);
+  select(api);
+  ASSERT_EQ(swc_io_si_wr(1, 3, 0x10, 1522), 0);
+  swgenio::SpiRecord record{};
+  record.length = 6;
+  record.buffer[0] = 1 << 5 | 3;
+  record.buffer[1] = 0x10;
+  ASSERT_EQ(swgenio_ioctl(board, swgenio::kCpldSpiReadWrite, &record), 0);
+  EXPECT_EQ(record.buffer[4], 0x05);
+  EXPECT_EQ(record.buffer[5], 0xF2);
+  EXPECT_EQ(sim.ctl("read 1 3 0x10"), "0x000005f2\n");
+}
+
+TEST_F(Simulator, ParallelPathWithIndirectReads) {
+  select(open_device(sim.device));
+  state.serial = 0;
+  ASSERT_EQ(swc_io_pi_wr(2, 0, 0x45, 0xDEADBEEF), 0);
+  uint32_t value = 0;
+  ASSERT_EQ(swc_io_pi_rd(2, 0, 0x45, &value), 0);
+  EXPECT_EQ(value, 0xDEADBEEFu);
+  ASSERT_EQ(swc_io_pi_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(value, 0x073850E9u);
+  EXPECT_EQ(sim.ctl("stick done on"), "ok\n");
+  EXPECT_EQ(swc_io_pi_rd(2, 0, 0x45, &value), SWC_RC_READ_FAILED);
+}
+
+TEST_F(Simulator, InjectedFailuresGiveReadAndWriteCodes) {
+  select(open_device(sim.device));
+  EXPECT_EQ(sim.ctl("fail spi-read count 1"), "ok\n");
+  uint32_t value = 5;
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(sim.ctl("fail spi-write block 2"), "ok\n");
+  EXPECT_EQ(swc_io_si_wr(2, 0, 0x40, 1), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_io_si_wr(1, 0, 0x40, 1), 0);
+}
+
+TEST_F(Simulator, DriverRequestsOfTheBoard) {
+  const int fd = open_device(sim.device);
+  swgenio::VersionRecord version{};
+  ASSERT_EQ(swgenio_ioctl(fd, swgenio::kDriverVersion, &version), 0);
+  EXPECT_EQ(std::string(version.text, strnlen(version.text, sizeof version.text)), "swchipd simulated SwGenIO 1.0");
+  swgenio::SpiTimingRecord timing{{511, 1, 400}};
+  ASSERT_EQ(swgenio_ioctl(fd, swgenio::kSpiTiming, &timing), 0);
+  swgenio::GpioRecord gpio{1u << 3, 1u << 3};
+  ASSERT_EQ(swgenio_ioctl(fd, swgenio::kCpuGpioDirection, &gpio), 0);
+  ASSERT_EQ(swgenio_ioctl(fd, swgenio::kCpuGpioSet, &gpio), 0);
+  swgenio::GpioRecord get{1u << 3, 0};
+  ASSERT_EQ(swgenio_ioctl(fd, swgenio::kCpuGpioGet, &get), 0);
+  EXPECT_EQ(get.value, 1u << 3);
+  EXPECT_EQ(sim.ctl("driver"), "spi-timing 511 1 400 cpu-gpio-direction 0x00000008 cpu-gpio-output 0x00000008\n");
+  // A descriptor of the access layer is a real one.
+  EXPECT_EQ(fcntl(fd, F_SETFD, FD_CLOEXEC), 0);
+  // An unknown request is refused by the driver, not by a crash.
+  uint8_t record[8] = {};
+  errno = 0;
+  EXPECT_EQ(swgenio_ioctl(fd, 0xc0084799, record), -1);
+  EXPECT_EQ(errno, ENOTTY);
+}
+
+TEST_F(Simulator, EnvironmentVariableRedirectsTheDevicePath) {
+  ::setenv("PORTVISOR_SWITCH_DEVICE", sim.device.c_str(), 1);
+  select(open_device("/dev/swgenio"));
+  uint32_t value = 0;
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(value, 0x073850E9u);
+}
+
+TEST_F(Simulator, ChipStateSurvivesAClientThatGoesAway) {
+  int fd = open_device(sim.device);
+  select(fd);
+  ASSERT_EQ(swc_io_si_wr(2, 0, 0x41, 77), 0);
+  swgenio_close(fd);
+  open_fds.clear();
+  select(open_device(sim.device));
+  uint32_t value = 0;
+  ASSERT_EQ(swc_io_si_rd(2, 0, 0x41, &value), 0);
+  EXPECT_EQ(value, 77u);
+}
+
+int raw_connect(const std::string& path) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size());
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+  return fd;
+}
+
+int32_t round_trip(int fd, const std::vector<uint8_t>& datagram) {
+  if (::send(fd, datagram.data(), datagram.size(), 0) < 0) return 1;
+  uint8_t reply[600];
+  const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
+  auto decoded = swgenio::wire::decode_reply({reply, n > 0 ? static_cast<size_t>(n) : 0});
+  return decoded ? decoded->result : 1;
+}
+
+TEST_F(Simulator, MalformedRequestsGetErrorRepliesAndServiceGoesOn) {
+  const int fd = raw_connect(sim.device);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(round_trip(fd, {1, 2, 3}), -EINVAL);
+  EXPECT_EQ(round_trip(fd, swgenio::wire::encode_request(0xdeadbeef, std::vector<uint8_t>(8))), -ENOTTY);
+  EXPECT_EQ(round_trip(fd, swgenio::wire::encode_request(swgenio::k32BitRead, std::vector<uint8_t>(3))), -EINVAL);
+  EXPECT_EQ(round_trip(fd, std::vector<uint8_t>(4000, 0x53)), -EINVAL);
+  std::vector<uint8_t> spi(20, 0);
+  spi[0] = 7;  // SPI length other than 6
+  EXPECT_EQ(round_trip(fd, swgenio::wire::encode_request(swgenio::kCpldSpiReadWrite, spi)), -EINVAL);
+  ::close(fd);
+  EXPECT_EQ(sim.ctl("read 7 0 0x18"), "0x073850e9\n");
+}
+
+TEST_F(Simulator, ControlClientReportsRejectedCommands) {
+  int status = 0;
+  EXPECT_EQ(sim.ctl("read 9 0 0", &status).rfind("error: ", 0), 0u);
+  EXPECT_EQ(status, 1);
+  sim.ctl("read 7 0 0x18", &status);
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(Simulator, TerminatesOnSigtermAndRemovesItsSockets) {
+  EXPECT_EQ(sim.stop(), 0);
+  struct stat st;
+  EXPECT_NE(::stat(sim.device.c_str(), &st), 0);
+  EXPECT_NE(::stat(sim.control.c_str(), &st), 0);
+}
+
+}  // namespace

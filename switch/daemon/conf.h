@@ -1,0 +1,46 @@
+// Configuration store: numbered blocks in memory, mirrored to "switch.conf" in the work directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct mgmt_object;
+
+// Header block (id 0) of switch.conf.
+inline constexpr uint32_t CONF_COOKIE = 0x56545353;
+inline constexpr uint32_t CONF_ID = 18;
+inline constexpr uint16_t CONF_MAJOR = 14;
+inline constexpr uint32_t CONF_HEADER_SIZE = 32;
+// Debug flag word that disables reading and writing the file.
+inline constexpr int CONF_DEBUG_FILE_DISABLED = 11;
+
+enum conf_action_code : uint32_t { CONF_ACTION_CREATE = 0, CONF_ACTION_READ = 1 };
+struct conf_action {
+    uint32_t action;
+    uint32_t keep;
+};
+using conf_action_fn = void (*)(const conf_action &action);
+
+// The four top-level module actions, called in this order for defaults and for re-reading.
+enum conf_module_slot { CONF_MODULE_PORT, CONF_MODULE_L2, CONF_MODULE_L3, CONF_MODULE_MGMT, CONF_MODULE_COUNT };
+void conf_module_reg(conf_module_slot slot, conf_action_fn action);
+
+void conf_init();
+// Finds, creates or resizes a block; the data stays valid until the block is resized or removed.
+uint8_t *conf_create(uint32_t id, uint32_t size);
+uint8_t *conf_open(uint32_t id, uint32_t *size);
+// Ends a change: the file is rewritten when the block differs from its record there.
+void conf_close(uint32_t id);
+int conf_busy();
+void conf_make_default(uint32_t keep);
+void conf_mgmt(mgmt_object &object);
+
+// Whole-file operations; 0 or -1.
+int conf_file_read();
+int conf_file_write();
+// Checks a file image's header and loads its blocks; 0 or -1.
+int conf_load_image(const std::vector<uint8_t> &bytes);
+std::string conf_file_path();
+// Drops every block and any pending request (tests start from an empty store).
+void conf_reset();

@@ -1,0 +1,62 @@
+// UDP management server on port 28: datagrams of request objects answered in place.
+#pragma once
+
+#include "le.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <sys/types.h>
+
+inline constexpr uint16_t MGMT_PORT = 28;
+inline constexpr size_t MGMT_BUFFER_SIZE = 65535;
+inline constexpr size_t MGMT_HEADER_SIZE = 16;
+inline constexpr size_t MGMT_TABLE_HEADER_SIZE = 20;
+
+enum mgmt_cmd : uint32_t { MGMT_CMD_GET = 0, MGMT_CMD_SET = 1, MGMT_CMD_ADD = 2, MGMT_CMD_DEL = 3 };
+enum mgmt_result : uint32_t { MGMT_RES_OK = 0, MGMT_RES_FAIL = 1, MGMT_RES_NO_HANDLER = 2, MGMT_RES_BUSY = 3 };
+
+// One object inside a datagram: the header {u32 obj_id, u32 cmd, u32 res, u16 id, u16 obj_size} and
+// obj_size - 16 bytes of data. The server only hands out objects that lie wholly inside the datagram;
+// handlers check with has_data before touching data, so nothing outside the object is read or written.
+struct mgmt_object {
+    uint8_t *bytes;
+    uint16_t size; // obj_size, at least 16
+
+    uint32_t obj_id() const { return le_load32(bytes); }
+    uint32_t cmd() const { return le_load32(bytes + 4); }
+    uint32_t res() const { return le_load32(bytes + 8); }
+    void set_res(uint32_t res) { le_store32(bytes + 8, res); }
+    uint16_t entry_id() const { return le_load16(bytes + 12); }
+    // True when `length` data bytes (after the 16-byte header) fit in the object.
+    bool has_data(size_t length) const { return MGMT_HEADER_SIZE + length <= size; }
+    uint8_t *data() { return bytes + MGMT_HEADER_SIZE; }
+    uint32_t data32(size_t offset) const { return le_load32(bytes + MGMT_HEADER_SIZE + offset); }
+    void set_data32(size_t offset, uint32_t v) { le_store32(bytes + MGMT_HEADER_SIZE + offset, v); }
+    // Table objects: u16 count at 16, u16 entry size at 18, entries from 20 (valid once the table check passed).
+    uint16_t table_count() const { return le_load16(bytes + 16); }
+    uint16_t table_entry_size() const { return le_load16(bytes + 18); }
+    uint8_t *entry(size_t index, size_t entry_size) { return bytes + MGMT_TABLE_HEADER_SIZE + index * entry_size; }
+};
+
+using mgmt_handler = void (*)(mgmt_object &object);
+
+// Module handlers by thousands: 1 packet, 2 conf, 3 port, 4 l2, 5 l3. Ids of a thousand without a
+// handler, and ids outside the ranges, are answered with result 2.
+inline constexpr unsigned MGMT_MODULE_COUNT = 6;
+void mgmt_module_reg(unsigned thousand, mgmt_handler handler);
+// The management module's own objects 0..13 whose data come from the switch API (registers, PHYs, chip
+// id, CPU capture) are served by handlers the API's owners register here; until then: result 2.
+inline constexpr uint32_t MGMT_OBJ_COUNT = 14;
+void mgmt_object_reg(uint32_t obj_id, mgmt_handler handler);
+
+// 0 when the table object's count, entry size and obj_size agree; otherwise result 1 and -1.
+int mgmt_table_check(mgmt_object &object, uint16_t entry_size, uint16_t max_count);
+
+void mgmt_init();
+void mgmt_conf(const struct conf_action &action);
+void mgmt_event(int fd, unsigned events);
+
+// Serves one datagram in place; returns the length to send back, or 0 when no reply is due.
+size_t mgmt_process(uint8_t *buffer, size_t length);
+// Drops the registered handlers and closes the server (tests).
+void mgmt_reset();

@@ -1,0 +1,195 @@
+#include "router_http_client.h"
+
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "tunnel_plan.h"
+
+namespace tunmira {
+namespace {
+
+constexpr DWORD kConnectionAborted = 12030;  // ERROR_INTERNET_CONNECTION_ABORTED
+constexpr DWORD kForceRetry = 12032;         // ERROR_INTERNET_FORCE_RETRY
+constexpr DWORD kInvalidAuthority = 12045;   // ERROR_INTERNET_INVALID_CA
+constexpr DWORD kReplyChunk = 1024;
+
+constexpr const char* kConnectionResetText =
+    "The connection with the server has been reset or terminated, or an incompatible SSL protocol was "
+    "encountered. For example, WinHTTP version 5.1 does not support SSL2 unless the client specifically "
+    "enables it.";
+constexpr const char* kUntrustedRootText =
+    "Indicates that a certificate chain was processed, but terminated in a root certificate that is not "
+    "trusted by the trust provider (equivalent to CERT_E_UNTRUSTEDROOT).";
+
+bool SendRequest(HINTERNET request) {
+  INTERNET_BUFFERSA buffersIn{};
+  buffersIn.dwStructSize = sizeof(buffersIn);
+  return ::HttpSendRequestExA(request, &buffersIn, nullptr, HSR_INITIATE, 0) != FALSE;
+}
+
+bool EndRequest(HINTERNET request) { return ::HttpEndRequestA(request, nullptr, HSR_INITIATE, 0) != FALSE; }
+
+bool QueryStatus(HINTERNET request, DWORD& status) {
+  DWORD size = sizeof(status);
+  return ::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) != FALSE;
+}
+
+// The reply memory ran out: leave a note where the user can find it.
+void WriteAllocFailureNote() {
+  if (std::FILE* file = std::fopen("err.txt", "wb")) {
+    std::fputs("Alloc memory failure!", file);
+    std::fclose(file);
+  }
+}
+
+}  // namespace
+
+RouterHttpClient::RouterHttpClient(ClientSeams seams)
+    : seams_(std::move(seams)),
+      internet_(::InternetOpenA(std::string(kUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {}
+
+RouterHttpClient::~RouterHttpClient() { Close(); }
+
+int RouterHttpClient::Close() {
+  request_.reset();
+  connection_.reset();
+  if (!internet_) return 0;
+  return ::InternetCloseHandle(static_cast<HINTERNET>(internet_.release())) ? 1 : 0;
+}
+
+int RouterHttpClient::Fail(int code) {
+  lastError_ = ::GetLastError();
+  return code;
+}
+
+int RouterHttpClient::OpenRequest(std::string_view url, std::uint16_t port, std::string_view user,
+                                  std::string_view password, bool isPost, std::string& host) {
+  request_.reset();
+  connection_.reset();
+  const std::string urlText(url);
+  URL_COMPONENTSA parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;
+  parts.dwUrlPathLength = 1;
+  if (!::InternetCrackUrlA(urlText.c_str(), 0, 0, &parts) || parts.lpszHostName == nullptr) {
+    return Fail(kHttpNoConnection);
+  }
+  host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  std::string path = parts.lpszUrlPath != nullptr ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : "/";
+  if (host.size() > kMaxHostLength) return kHttpNoConnection;
+
+  const bool secure = IsSecureUrl(url);
+  const std::string userText(user);
+  const std::string passwordText(password);
+  connection_.reset(::InternetConnectA(static_cast<HINTERNET>(internet_.get()), host.c_str(), port, userText.c_str(),
+                                       passwordText.c_str(), INTERNET_SERVICE_HTTP,
+                                       isPost ? kPostConnectFlags : kGetConnectFlags, 0));
+  if (!connection_) return Fail(kHttpNoConnection);
+
+  const char* acceptTypes[] = {"*/*", nullptr};
+  const DWORD requestFlags = secure ? kSecureRequestFlags : (isPost ? kPlainPostRequestFlags : kPlainGetRequestFlags);
+  request_.reset(::HttpOpenRequestA(static_cast<HINTERNET>(connection_.get()), isPost ? "POST" : "GET", path.c_str(),
+                                    nullptr, isPost ? urlText.c_str() : nullptr, acceptTypes, requestFlags, 0));
+  if (!request_) {
+    const int code = Fail(kHttpNoConnection);
+    connection_.reset();
+    return code;
+  }
+  return kHttpOk;
+}
+
+int RouterHttpClient::AddHeaders(const std::vector<HeaderLine>& headers) {
+  for (const HeaderLine& header : headers) {
+    if (!::HttpAddRequestHeadersA(static_cast<HINTERNET>(request_.get()), header.text.c_str(),
+                                  static_cast<DWORD>(header.text.size()), header.flags)) {
+      return Fail(kHttpHeaderFailed);
+    }
+  }
+  return kHttpOk;
+}
+
+// Routers carry self-made certificates: an unknown authority, a name that is not the address the
+// wizard uses and an expired date are all accepted.
+void RouterHttpClient::AcceptUnknownAuthority() {
+  DWORD flags = 0;
+  DWORD size = sizeof(flags);
+  ::InternetQueryOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
+  flags |= kIgnoreUnknownAuthority;
+  ::InternetSetOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+}
+
+int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string_view selection, std::string& form,
+                           std::string_view user, std::string_view password, int readReply) {
+  std::string host;
+  if (const int opened = OpenRequest(url, port, user, password, true, host); opened != kHttpOk) return opened;
+  const auto headers = PostHeaders(host, selection, readReply == 1, user, password, form.size());
+  if (!headers) return kHttpHeaderFailed;
+  if (const int added = AddHeaders(*headers); added != kHttpOk) return added;
+  AcceptUnknownAuthority();
+
+  HINTERNET request = static_cast<HINTERNET>(request_.get());
+  if (!SendRequest(request)) return Fail(kHttpSendFailed);
+  DWORD written = 0;
+  if (!::InternetWriteFile(request, form.data(), static_cast<DWORD>(form.size()), &written) || written != form.size()) {
+    return Fail(kHttpWriteFailed);
+  }
+  if (!EndRequest(request)) {
+    const int code = Fail(kHttpEndFailed);
+    if (lastError_ == kConnectionAborted) seams_.notify(kConnectionResetText);
+    return code;
+  }
+  DWORD status = 0;
+  if (!QueryStatus(request, status)) return Fail(kHttpStatusUnknown);
+  if (const int accepted = PostResultForStatus(status); accepted != kHttpOk) return accepted;
+  if (readReply != 1) return kHttpOk;
+  seams_.sleep(kConnectReplyDelayMs);
+  return ReadReply(request, form, kPageCapacity);
+}
+
+int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
+                          std::string* body, std::size_t capacity) {
+  std::string host;
+  if (const int opened = OpenRequest(url, port, user, password, false, host); opened != kHttpOk) return opened;
+  const auto headers = GetHeaders(user, password);
+  if (!headers) return kHttpHeaderFailed;
+  if (const int added = AddHeaders(*headers); added != kHttpOk) return added;
+  AcceptUnknownAuthority();
+
+  HINTERNET request = static_cast<HINTERNET>(request_.get());
+  if (!SendRequest(request)) {
+    const int code = Fail(kHttpSendFailed);
+    if (lastError_ == kInvalidAuthority) seams_.notify(kUntrustedRootText);
+    return code;
+  }
+  if (!EndRequest(request)) {
+    lastError_ = ::GetLastError();
+    if (lastError_ == kForceRetry && !EndRequest(request)) return Fail(kHttpEndFailed);
+  }
+  DWORD status = 0;
+  if (!QueryStatus(request, status)) return Fail(kHttpStatusUnknown);
+  if (status == 200) return body != nullptr ? ReadReply(request, *body, capacity) : kHttpOk;
+  if (status == 401) return kHttpUnauthorized;
+  return kHttpNoConnection;
+}
+
+int RouterHttpClient::ReadReply(HINTERNET request, std::string& body, std::size_t capacity) {
+  std::vector<char> reply;
+  char chunk[kReplyChunk];
+  try {
+    while (true) {
+      DWORD read = 0;
+      if (!::InternetReadFile(request, chunk, kReplyChunk, &read) || read == 0) break;
+      reply.insert(reply.end(), chunk, chunk + read);
+      // Stop as soon as the reply cannot fit: a router cannot make the wizard hold more than this.
+      if (reply.size() > capacity) return kHttpReplyTooLong;
+    }
+  } catch (const std::bad_alloc&) {
+    WriteAllocFailureNote();
+    return kHttpNoMemory;
+  }
+  body.assign(reply.begin(), reply.end());
+  return kHttpOk;
+}
+
+}  // namespace tunmira
