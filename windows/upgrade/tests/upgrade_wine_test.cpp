@@ -18,6 +18,7 @@
 
 #include "adapter_frame_port.h"
 #include "adapter_packet_io.h"
+#include "window_engine_host.h"
 #include "device_name.h"
 #include "hl_download.h"
 #include "hl_upgrade.h"
@@ -344,6 +345,30 @@ TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheL
   Sleep(800);  // the library completes the abandoned send into the record kept for it
   EXPECT_EQ(HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block), 0);
   io.CloseAdapter();
+}
+
+TEST(WindowEngineHostTest, ProgressIsPostedAsMessage1781WithPointerSizedParameters) {
+  // A null window posts to this thread's queue, which stands in for the dialog here.
+  int rebootWaits = 0;
+  WindowEngineHost host(nullptr, [&] { ++rebootWaits; });
+  host.PostProgress(kProgressFailed, 12);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_UPGRADE_PROGRESS, WM_UPGRADE_PROGRESS, PM_REMOVE));
+  EXPECT_EQ(message.wParam, static_cast<WPARAM>(-1));
+  EXPECT_EQ(static_cast<std::intptr_t>(message.wParam), -1);
+  EXPECT_EQ(message.lParam, 12);
+  host.StartRebootWait();
+  EXPECT_EQ(rebootWaits, 1);
+}
+
+TEST(WindowEngineHostTest, TheWorkersQuitMessageSurvivesThePump) {
+  WindowEngineHost host(nullptr, nullptr);
+  PostQuitMessage(5);
+  host.PumpOneMessage();
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 5u);
 }
 
 }  // namespace
