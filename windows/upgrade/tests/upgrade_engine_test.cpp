@@ -74,7 +74,7 @@ TEST_F(EngineTest, ScanFindsTheRouterWithThreeDiscoversInAboutSixSeconds) {
 }
 
 TEST_F(EngineTest, ADeviceAnsweringTwiceIsListedOnce) {
-  router.faults.duplicateReplies = true;
+  router.faults.replyCopies = 2;
   std::vector<std::string> names;
   EXPECT_EQ(HLdownload(engine).ScanDevices(names), 1);
 }
@@ -245,7 +245,7 @@ TEST_F(EngineTest, EmptyImageGoesFromStartStraightToEnd) {
 }
 
 TEST_F(EngineTest, DuplicatedRepliesAreHarmless) {
-  router.faults.duplicateReplies = true;
+  router.faults.replyCopies = 2;
   auto image = MakeImage(20 * 512 + 3);
   RunTransfer(image);
   EXPECT_TRUE(Succeeded());

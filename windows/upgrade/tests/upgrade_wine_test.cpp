@@ -244,6 +244,35 @@ TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
   EXPECT_EQ(VersionText(block), "V1.0.23");
 }
 
+TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoing) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "--copies 80");
+  ASSERT_TRUE(peer.Ready());
+  UsePeer(peer.port());
+  AdapterPacketIo io;
+  ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
+  FrameBuffer query{};
+  FrameFields fields;
+  fields.destination = *MacOfDeviceName("VT010203");
+  fields.source = kOwnMac;
+  fields.etherType = kEtherTypeVariant1;
+  std::size_t length = EncodeFrame(fields, {}, query);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(io.SendUpgradeFrame(query.data(), length), 0);
+    Sleep(1000);  // 80 answers arrive while nobody receives: 64 wait in the posted slots
+    FrameBuffer frame;
+    int received = 0;
+    while (std::size_t n = io.ReceiveUpgradeFrame(frame.data())) {
+      ASSERT_GE(n, 60u);
+      auto parsed = ParseFrame(std::span<const std::uint8_t>(frame.data(), n));
+      ASSERT_TRUE(parsed);
+      EXPECT_EQ(parsed->fields.length, kInfoBlockSize);
+      ++received;
+    }
+    EXPECT_EQ(received, 64) << "round " << round;
+  }
+}
+
 class WineUpgradeTest : public WineAdapterTest {
  protected:
   // Scans, queries and upgrades like the wizard does; returns the seconds the transfer took.

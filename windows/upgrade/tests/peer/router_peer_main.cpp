@@ -2,7 +2,7 @@
 // NDIS library's virtual adapters (one datagram = one Ethernet frame). Replies go back to the sender.
 //
 //   upgrade_router_peer --port-file PATH [--image-out PATH] [--mac aa:bb:cc:dd:ee:ff] [--version HEX]
-//                       [--drop OPCODE:COUNT]... [--silent-verify] [--start-ack5] [--variant0]
+//                       [--drop OPCODE:COUNT]... [--copies N] [--silent-verify] [--start-ack5] [--variant0]
 //                       [--end-status N] [--lifetime SECONDS]
 //
 // The chosen port is written to --port-file once the socket listens. After each end request the
@@ -79,6 +79,8 @@ Options ParseOptions(int argc, char** argv) {
       unsigned opcode, count;
       if (std::sscanf(value().c_str(), "%u:%u", &opcode, &count) != 2) Usage("bad --drop");
       o.faults.dropReplies[static_cast<std::uint16_t>(opcode)] = static_cast<int>(count);
+    } else if (arg == "--copies") {
+      o.faults.replyCopies = std::atoi(value().c_str());
     } else if (arg == "--silent-verify") {
       o.faults.silentVerify = true;
     } else if (arg == "--start-ack5") {
