@@ -153,6 +153,18 @@ struct RecordingHost final : EngineHost {
   int rebootWaits = 0;
 };
 
+// The engine wired to an open adapter, as the wizard wires it.
+struct EngineOnAdapter {
+  EngineOnAdapter(AdapterPacketIo& io, RecordingHost& host) : port(io), engine(port, clock, host, images) {}
+  int QueryRouter(DeviceInfoBlock& block) {
+    return HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block);
+  }
+  AdapterFramePort port;
+  TickClock clock;
+  FileImageStore images;
+  UpgradeEngine engine;
+};
+
 struct ListedAdapter {
   std::string description, deviceName;
 };
@@ -234,13 +246,10 @@ TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
   ASSERT_EQ(io.GetOwnMac(mac), 0);
   EXPECT_EQ(mac[5], 0x31);
   // The slots of the first adapter were posted again on the second: a query still gets its answer.
-  AdapterFramePort port(io);
-  TickClock clock;
   RecordingHost host;
-  FileImageStore images;
-  UpgradeEngine engine(port, clock, host, images);
+  EngineOnAdapter wired(io, host);
   DeviceInfoBlock block{};
-  EXPECT_EQ(HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block), 0);
+  EXPECT_EQ(wired.QueryRouter(block), 0);
   EXPECT_EQ(VersionText(block), "V1.0.23");
 }
 
@@ -284,21 +293,18 @@ class WineUpgradeTest : public WineAdapterTest {
     }
     AdapterPacketIo io;
     EXPECT_EQ(io.OpenAdapter(kDeviceName), kOpened);
-    AdapterFramePort port(io);
-    TickClock clock;
-    FileImageStore images;
-    UpgradeEngine engine(port, clock, host, images);
-    HLdownload download(engine);
+    EngineOnAdapter wired(io, host);
+    HLdownload download(wired.engine);
     std::vector<std::string> names;
     EXPECT_EQ(download.ScanDevices(names), 1);
     EXPECT_EQ(names, std::vector<std::string>{"VT010203"});
     DeviceInfoBlock routerBlock{}, fileBlock{};
-    EXPECT_EQ(download.QueryDeviceInfo(*MacOfDeviceName("VT010203"), routerBlock), 0);
+    EXPECT_EQ(wired.QueryRouter(routerBlock), 0);
     EXPECT_EQ(VersionText(routerBlock), "V1.0.23");
     EXPECT_EQ(download.ReadBinHeader(dir.Windows("HBX7300NQ.bin"), fileBlock), 0);
     EXPECT_EQ(VersionText(fileBlock), "V1.1.05");
     auto start = std::chrono::steady_clock::now();
-    HLupgrade(engine).Run("VT010203", dir.Windows("HBX7300NQ.bin"));
+    HLupgrade(wired.engine).Run("VT010203", dir.Windows("HBX7300NQ.bin"));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     io.ClearPacketFilter();
     return seconds;
@@ -355,13 +361,10 @@ TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheL
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");
   AdapterPacketIo io;
   ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
-  AdapterFramePort port(io);
-  TickClock clock;
   RecordingHost host;
-  FileImageStore images;
-  UpgradeEngine engine(port, clock, host, images);
+  EngineOnAdapter wired(io, host);
   DeviceInfoBlock block{};
-  EXPECT_EQ(HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block), 0);
+  EXPECT_EQ(wired.QueryRouter(block), 0);
 
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5600");
   std::uint8_t frame[64] = {};
@@ -372,7 +375,7 @@ TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheL
   EXPECT_LT(waited, 5500u);
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");
   Sleep(800);  // the library completes the abandoned send into the record kept for it
-  EXPECT_EQ(HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block), 0);
+  EXPECT_EQ(wired.QueryRouter(block), 0);
   io.CloseAdapter();
 }
 
