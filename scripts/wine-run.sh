@@ -27,7 +27,35 @@ session_running() {
   return 1
 }
 
+# Without a display (ctest run by hand rather than by the test command), windows go to a virtual one
+# shared by the programs of this prefix; it ends by itself when its last client (wine's desktop) has gone.
+display_file=$WINEPREFIX.display
+shared_display() {
+  local display pid
+  if [ -f "$display_file" ]; then
+    read -r display pid <"$display_file" || true
+    if [ -n "${pid:-}" ] && kill -0 "$pid" 2>/dev/null; then
+      echo "$display"
+      return
+    fi
+  fi
+  local fifo
+  fifo=$(mktemp -u "$WINEPREFIX.displayfd.XXXXXX")
+  mkfifo "$fifo"
+  setsid Xvfb -displayfd 3 -terminate -nolisten tcp -screen 0 1280x1024x24 3>"$fifo" </dev/null \
+    >/dev/null 2>&1 9>&- &
+  pid=$!
+  read -r -t 10 display <"$fifo" || true
+  rm -f "$fifo"
+  echo ":$display $pid" >"$display_file"
+  echo ":$display"
+}
+
 mkdir -p "$WINEPREFIX"
+if [ -z "${DISPLAY:-}" ]; then
+  DISPLAY=$( (flock 9; shared_display) 9>"$WINEPREFIX.lock")
+  export DISPLAY
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ] || ! session_running; then
   (
     flock 9

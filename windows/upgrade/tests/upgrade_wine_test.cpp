@@ -201,6 +201,26 @@ TEST_F(WineAdapterTest, ListsTheConfiguredAdaptersWithDescriptionAndDeviceName) 
   EXPECT_EQ(list.adapters[0].deviceName.substr(8), kGuid);
 }
 
+TEST_F(WineAdapterTest, TheFirstAdapterThatCannotBeDescribedEndsTheList) {
+  // A description longer than the 260-byte text the program offers cannot be read.
+  std::string tooLong(300, 'x');
+  SetEnvironmentVariableA("W64N55_ADAPTERS", ("{A}|00:00:00:00:00:01|first;{B}|00:00:00:00:00:02|" + tooLong +
+                                              ";{C}|00:00:00:00:00:03|third")
+                                                 .c_str());
+  AdapterPacketIo io;
+  CollectingList list;
+  EXPECT_EQ(io.EnumerateAdapters(list), 1);
+  ASSERT_EQ(list.adapters.size(), 1u);
+  EXPECT_EQ(list.adapters[0].deviceName, "\\DEVICE\\{A}");
+}
+
+TEST_F(WineAdapterTest, NoAdaptersGiveAnEmptyList) {
+  SetEnvironmentVariableA("W64N55_ADAPTERS", ";");
+  AdapterPacketIo io;
+  CollectingList list;
+  EXPECT_EQ(io.EnumerateAdapters(list), 0);
+}
+
 TEST_F(WineAdapterTest, MirrorsTheEthernetAdaptersTheIpHelperReports) {
   SetEnvironmentVariableA("W64N55_ADAPTERS", nullptr);
   std::set<std::string> expected;
