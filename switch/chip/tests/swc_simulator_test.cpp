@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "simulator_process.h"
 #include "swc_api.h"
 #include "swc_io.h"
+#include "swc_ll.h"
 #include "swgenio.h"
 #include "wire.h"
 
@@ -35,12 +37,14 @@ class Simulator : public ::testing::Test {
     context.state = &state;
     context.phy = nullptr;
     swc_select_context(&context);
-    state.serial = 1;
+    const swc_init_setup setup{1, 1, 0, -1, 0};
+    swc_init_state(&setup);
   }
 
   SimulatorProcess sim;
   std::vector<int> open_fds;
-  swc_api_state state{};
+  std::unique_ptr<swc_api_state> state_record = std::make_unique<swc_api_state>();
+  swc_api_state& state = *state_record;
   swc_context context{};
 };
 
@@ -166,6 +170,39 @@ TEST_F(Simulator, ControlClientReportsRejectedCommands) {
   EXPECT_EQ(status, 1);
   sim.ctl("read 7 0 0x18", &status);
   EXPECT_EQ(status, 0);
+}
+
+TEST_F(Simulator, CpuFramesThroughTheSocket) {
+  select(open_device(sim.device));
+  const std::string hex = "0180c2000000001122334455002642420300000000000000000000000000000000000000000000000000000000000000000000000000000000000000";
+  EXPECT_EQ(sim.ctl("inject 1 6 " + hex + " 0x0001"), "ok\n");
+  ASSERT_EQ(swc_ll_cpu_rx_frameready(1), 1);
+  swc_cpu_rx_header_t header{};
+  uint8_t buffer[2048];
+  ASSERT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer, sizeof buffer), 0);
+  ASSERT_EQ(header.length, hex.size() / 2);
+  EXPECT_EQ(header.port_no, 6u);
+  EXPECT_EQ(header.vid, 1u);
+  EXPECT_EQ(buffer[14], 0x42);
+  EXPECT_EQ(swc_ll_cpu_rx_frameready(1), 0);
+
+  ASSERT_EQ(swc_ll_cpu_tx_frame(3, buffer, header.length, 0), 0);
+  EXPECT_EQ(sim.ctl("transmitted 2"), hex + "\n");
+  EXPECT_EQ(sim.ctl("transmitted 2"), "\n");
+}
+
+TEST_F(Simulator, TablesAndStuckBitsThroughTheControlSocket) {
+  select(open_device(sim.device));
+  swc_mac_entry_t e{};
+  e.vid_mac.vid = 1;
+  e.vid_mac.mac[0] = 0x02;
+  e.vid_mac.mac[5] = 0x07;
+  ASSERT_EQ(swc_ll_mac_table_learn(&e, 1), 0);
+  EXPECT_NE(sim.ctl("dump mac").find("vid 1 mac 020000000007"), std::string::npos);
+  EXPECT_EQ(sim.ctl("stick mac on"), "ok\n");
+  EXPECT_EQ(swc_ll_mac_table_learn(&e, 1), SWC_RC_READ_FAILED);
+  EXPECT_EQ(sim.ctl("phy 0 2 absent"), "ok\n");
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 1), SWC_RC_PHY_NOT_MOUNTED);
 }
 
 TEST_F(Simulator, TerminatesOnSigtermAndRemovesItsSockets) {
