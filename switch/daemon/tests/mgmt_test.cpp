@@ -1,5 +1,6 @@
 #include "board.h"
 #include "le.h"
+#include "swc_clock.h"
 #include "store_fixture.h"
 
 #include <cstring>
@@ -72,7 +73,7 @@ TEST_F(Mgmt, MalformedDatagramsGetNoReply) {
 
 TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
     datagram d;
-    size_t own_api = d.add(0, MGMT_CMD_GET, 12);    // served once the switch API registers it
+    size_t own_api = d.add(0, MGMT_CMD_GET, 12);    // served once the switch API offers register access
     size_t beyond = d.add(14, MGMT_CMD_GET, 0);
     size_t port = d.add(3001, MGMT_CMD_GET, 4);      // port module not present
     size_t range = d.add(9000, MGMT_CMD_GET, 0);
@@ -83,6 +84,38 @@ TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
     EXPECT_EQ(d.res(port), 2u);
     EXPECT_EQ(d.res(range), 2u);
     EXPECT_EQ(d.res(conf), 1u);
+}
+
+TEST_F(Mgmt, PhyObjectsRefuseBadPortsAndReportApiFailures) {
+    datagram d;
+    size_t port0 = d.add(1, MGMT_CMD_GET, 12);
+    size_t port7 = d.add(1, MGMT_CMD_SET, 12);
+    le_store32(&d.bytes[port7 + 16], 7);
+    size_t short_obj = d.add(1, MGMT_CMD_GET, 8);
+    le_store32(&d.bytes[short_obj + 16], 1);
+    size_t no_chip = d.add(1, MGMT_CMD_GET, 12); // no switch API context in this test
+    le_store32(&d.bytes[no_chip + 16], 1);
+    size_t raw_short = d.add(2, MGMT_CMD_GET, 12);
+    d.process();
+    EXPECT_EQ(d.res(port0), 1u);
+    EXPECT_EQ(d.res(port7), 1u);
+    EXPECT_EQ(d.res(short_obj), 1u);
+    EXPECT_EQ(d.res(no_chip), 1u);
+    EXPECT_EQ(d.res(raw_short), 1u);
+}
+
+TEST_F(Mgmt, RequestAndReplyDumpedAsHexLinesAtDebug) {
+    trace_option_apply("mgmt", "debug");
+    datagram d;
+    d.add(8, MGMT_CMD_GET, 8, 0x0102);
+    ::testing::internal::CaptureStdout();
+    d.process();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("obj_id: 8, cmd: 0 (MGMT_CMD_GET), res: -286331154, id: 258, size: 24\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("/debug: Request:\n"), std::string::npos);
+    EXPECT_NE(out.find("/debug: 08 00 00 00 00 00 00 00-ee ee ee ee 02 01 18 00 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("/debug: 06 00 00 00 00 00 00 00-\n"), std::string::npos) << out; // reply's last line
 }
 
 void answer_7(mgmt_object &object) {
@@ -246,6 +279,14 @@ TEST_F(Mgmt, TableCheck) {
     std::vector<uint8_t> header_only(16, 0);
     mgmt_object bare{header_only.data(), 16};
     EXPECT_EQ(mgmt_table_check(bare, 8, 2), -1);
+}
+
+TEST(BoardSleep, WaitsOnTheSwitchLayersClock) {
+    swc_manual_clock clock;
+    swc_clock_set(&clock);
+    board_msleep(1000);
+    swc_clock_set(nullptr);
+    EXPECT_EQ(clock.slept_ms(), 1000u);
 }
 
 TEST(BoardMac, DerivedFromEth0) {
