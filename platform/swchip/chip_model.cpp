@@ -386,6 +386,11 @@ void ChipModel::cpu_tx_word(unsigned chip_port, uint32_t word) {
     frame[i] = static_cast<uint8_t>(words[2 + i / 4] >> (24 - 8 * (i % 4)));
   }
   words.clear();
+  emit(chip_port, std::move(frame));
+}
+
+void ChipModel::emit(unsigned chip_port, std::vector<uint8_t> frame) {
+  if (egress) return egress(chip_port, frame);
   auto& sent = transmitted_[chip_port];
   if (sent.size() == kTransmittedKept) sent.erase(sent.begin());
   sent.push_back(std::move(frame));

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,16 @@ class ChipModel {
   // CPU transmit: frames the chip sent out of a chip port, oldest first; taking them empties the list.
   std::vector<std::vector<uint8_t>> take_transmitted(unsigned chip_port);
 
+  // A frame from the wire of a chip port, forwarded as the chip's registers say (forwarding.cpp):
+  // VLAN classification, capture of reserved addresses to the CPU, learning, source, destination,
+  // VLAN and aggregation masks, egress tagging.
+  void receive_frame(unsigned chip_port, const std::vector<uint8_t>& frame);
+  // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
+  // take_transmitted.
+  std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
+  unsigned ingress_drops() const { return ingress_drops_; }
+
   // Lines "block subblock register value" for every non-zero stored word of a block (all blocks when
   // block is above 7); the MAC and VLAN tables as lines of their valid entries.
   std::string dump_registers(unsigned block) const;
@@ -128,6 +139,10 @@ class ChipModel {
 
   void reset_tables();
 
+  void emit(unsigned chip_port, std::vector<uint8_t> frame);
+  void hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port);
+  uint32_t destination_mask(uint32_t vid, const std::vector<uint8_t>& frame, bool& copy_to_cpu) const;
+
   std::vector<uint32_t> regs_;
   uint32_t chip_id_ = kChipIdG5RevA;
   bool indirect_armed_ = false;
@@ -141,6 +156,7 @@ class ChipModel {
   unsigned cpu_drops_ = 0;
   std::array<TxAssembly, kChipPorts> tx_assembly_;
   std::array<std::vector<std::vector<uint8_t>>, kChipPorts> transmitted_;
+  unsigned ingress_drops_ = 0;
 };
 
 }  // namespace swchip
