@@ -2,48 +2,31 @@
 #include "le.h"
 #include "mgmt.h"
 
-#include "chip_model.h"
-#include "driver.h"
-#include "swc_api.h"
-#include "swc_phy.h"
-#include "swgenio.h"
+#include "chip_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 namespace {
 
-class MgmtPhy : public ::testing::Test {
+class MgmtPhy : public ChipFixture {
 protected:
     void SetUp() override {
-        swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
-        state = std::make_unique<swc_api_state>();
-        phy_bytes.assign(swc_phy_sizeof_al(6), 0);
-        phy_context.state = reinterpret_cast<swc_phy_state *>(phy_bytes.data());
-        context.fd = swgenio_open("/dev/swgenio", O_RDWR);
-        ASSERT_GE(context.fd, 0);
-        context.state = state.get();
-        context.phy = &phy_context;
-        swc_select_context(&context);
-        swc_init_setup setup{1, 1, 0, -1, 0};
-        swc_init_state(&setup);
-        swc_phy_init(6);
+        ChipFixture::SetUp();
         // Front ports 1..5 on MIIM controller 0 at addresses 0..4, port 6 on controller 1 at address 3.
         swc_port_map_t map[7] = {};
         for (int port = 1; port <= 5; ++port)
             map[port] = swc_port_map_t{port - 1, 0, static_cast<uint32_t>(port - 1)};
         map[6] = swc_port_map_t{6, 1, 3};
         swc_port_map_set(map);
+        mgmt_reset();
+        mgmt_init();
     }
     void TearDown() override {
-        swc_select_context(nullptr);
-        swgenio_close(context.fd);
-        swgenio_detach_in_process();
+        mgmt_reset();
+        ChipFixture::TearDown();
     }
     // One object; returns its bytes after processing.
     std::vector<uint8_t> request(uint32_t obj_id, uint32_t cmd, std::vector<uint8_t> data) {
@@ -55,12 +38,6 @@ protected:
         EXPECT_EQ(mgmt_process(d.data(), d.size()), d.size());
         return d;
     }
-    swchip::ChipModel chip;
-    swchip::Driver driver{chip};
-    std::unique_ptr<swc_api_state> state;
-    std::vector<unsigned char> phy_bytes;
-    swc_phy_context phy_context{};
-    swc_context context{};
 };
 
 std::vector<uint8_t> port_data(uint32_t port, uint32_t reg, uint16_t value, uint16_t mask) {
@@ -83,8 +60,6 @@ std::vector<uint8_t> address_data(uint32_t controller, uint32_t address, uint32_
 }
 
 TEST_F(MgmtPhy, PortRegisterWrittenUnderMaskAndReadBack) {
-    mgmt_reset();
-    mgmt_init();
     auto set = request(1, MGMT_CMD_SET, port_data(3, 4, 0x0041, 0x00FF));
     EXPECT_EQ(le_load32(&set[8]), 0u);
     auto get = request(1, MGMT_CMD_GET, port_data(3, 4, 0, 0));
@@ -94,18 +69,14 @@ TEST_F(MgmtPhy, PortRegisterWrittenUnderMaskAndReadBack) {
     auto raw = request(2, MGMT_CMD_GET, address_data(0, 2, 4, 0, 0));
     EXPECT_EQ(le_load32(&raw[8]), 0u);
     EXPECT_EQ(le_load16(&raw[28]) & 0xFF, 0x41);
-    mgmt_reset();
 }
 
 TEST_F(MgmtPhy, IdentifierReadByBusAddressAndMissingPhyFails) {
-    mgmt_reset();
-    mgmt_init();
     auto id = request(2, MGMT_CMD_GET, address_data(0, 4, 2, 0, 0));
     EXPECT_EQ(le_load32(&id[8]), 0u);
     EXPECT_EQ(le_load16(&id[28]), chip.phy(0, 4).read(2));
     auto absent = request(2, MGMT_CMD_GET, address_data(0, 20, 2, 0, 0)); // nothing mounted there
     EXPECT_EQ(le_load32(&absent[8]), 1u);
-    mgmt_reset();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -310,7 +311,7 @@ int RoadWarrior::pwSet(const PasswordArgs& a) {
 
 // ---- ISAKMP status request ----
 
-// The worker's own copy of everything it needs: it never reads the caller's memory.
+// What the worker works from, copied out of the caller's arguments.
 struct RoadWarrior::IsakmpRequest {
     WorkDir dir;
     std::string url;
@@ -345,31 +346,33 @@ int RoadWarrior::requestIsakmp(const ConnectionArgs& a) {
     auto loaded = loadWorkDir(a.iniPath);
     if (std::holds_alternative<int>(loaded)) return kIsakmpFailed;
     if (isakmpBusy_.exchange(true)) return kIsakmpFailed;
+    struct Release {
+        std::atomic<bool>& busy;
+        ~Release() { busy = false; }
+    } release{isakmpBusy_};
 
-    auto request = std::make_shared<IsakmpRequest>();
-    request->dir = std::get<WorkDir>(loaded);
-    request->url = gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/CheckIsakmp.htm",
-                              "?IP=" + percentEncode(a.localIp));
-    auto control = std::make_shared<RunControl>();
-    std::packaged_task<IsakmpOutcome()> task([this, request, control] { return runIsakmpRequest(*request, *control); });
-    std::future<IsakmpOutcome> outcome = task.get_future();
+    IsakmpRequest request{std::get<WorkDir>(loaded),
+                          gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/CheckIsakmp.htm",
+                                     "?IP=" + percentEncode(a.localIp))};
+    RunControl control;
+    IsakmpOutcome outcome = IsakmpOutcome::Ran;
     std::promise<void> finished;
     std::future<void> done = finished.get_future();
-    std::thread worker([task = std::move(task), finished = std::move(finished)]() mutable {
-        task();
-        finished.set_value();  // on every path, so the caller never waits for nothing
+    // The worker is always joined before this returns, so it may work on these locals.
+    std::thread worker([&] {
+        outcome = runIsakmpRequest(request, control);
+        finished.set_value();
     });
 
     if (!platform_.waitFor(done, kIsakmpWait)) {
         // Too slow: end the wget it waits for (never the thread itself) so it finishes at once.
-        control->cancelled = true;
+        control.cancelled = true;
     }
     worker.join();
-    isakmpBusy_ = false;
 
-    int http = readHttpStatus(request->dir.file(kIsakmpLog));
+    int http = readHttpStatus(request.dir.file(kIsakmpLog));
     if (http == 200) return kOk;
-    if (outcome.get() == IsakmpOutcome::Ran) writeStatusConf(request->dir, kIsakmpPrefix, httpStatusText(http));
+    if (outcome == IsakmpOutcome::Ran) writeStatusConf(request.dir, kIsakmpPrefix, httpStatusText(http));
     return kIsakmpFailed;
 }
 

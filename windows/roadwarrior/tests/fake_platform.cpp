@@ -98,6 +98,7 @@ bool FakePlatform::runWget(const std::vector<std::string>& argv, const std::stri
         if (argv[i].rfind("--output-document=", 0) == 0) document = nativePath(argv[i].substr(18));
     }
     writeFile(document, "");  // wget truncates its output document first
+    if (whileWgetRuns) whileWgetRuns();
     if (script.hangs) {
         while (!control || !control->cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         wgetWasCancelled = true;

@@ -62,6 +62,7 @@ public:
     std::vector<void*> windows;
     FakeRegistry reg;
     bool wgetWasCancelled = false;
+    std::function<void()> whileWgetRuns;  // called from inside each wget run
 
     bool runProgram(const std::string& commandLine, const std::string& directory, Duration limit,
                     const RunControl* control) override;

@@ -181,6 +181,16 @@ TEST_F(Isakmp, TooSlowRequestIsEndedAndTheNextMayStart) {
     EXPECT_EQ(rw.requestIsakmp(conn()), kOk);
 }
 
+TEST_F(Isakmp, SecondRequestWhileOneRunsIsRefused) {
+    int second = 0;
+    auto args = conn();
+    platform.whileWgetRuns = [&] { second = rw.requestIsakmp(args); };
+    platform.wget.push_back(WgetScript::ok());
+    EXPECT_EQ(rw.requestIsakmp(args), kOk);
+    EXPECT_EQ(second, kIsakmpFailed);
+    EXPECT_EQ(platform.runsOf("wget.exe").size(), 1u);
+}
+
 TEST_F(Isakmp, AnEarlierLogIsNeverTakenForThisOne) {
     work.write("wget_request_error.txt", "HTTP request sent, awaiting response... 200 OK\n");
     platform.wget.push_back(WgetScript::withoutLog());
