@@ -13,9 +13,7 @@ class Ports : public ChipFixture {
  protected:
   void SetUp() override {
     ChipFixture::SetUp();
-    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
-    swc_port_map_set(map);
-    swgenio_clear_recorded();
+    map_board_ports();
   }
   // Sets chip counter register 0x50 + index of a chip port.
   void counter(unsigned chip_port, unsigned index, uint32_t value) { chip.write(1, chip_port, 0x50 + index, value); }
