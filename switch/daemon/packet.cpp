@@ -19,6 +19,9 @@ inline constexpr uint32_t OBJ_RX_COUNTERS = 1000, OBJ_TEST_FRAME = 1001, OBJ_POO
 inline constexpr size_t ETHERTYPE_OFFSET = 12, ETH_HEADER_LENGTH = 14;
 inline constexpr uint16_t ETHERTYPE_IPV4 = 0x0800, ETHERTYPE_ARP = 0x0806;
 inline constexpr size_t TX_TRACE_BYTES = 64;
+// Passes the receive poll rests after the chip could not be read (about a second of an idle loop), so a
+// missing or failing device costs a trace a second instead of a flood of them.
+inline constexpr uint32_t POLL_BACKOFF_PASSES = 1000;
 
 struct pool_spec {
     uint32_t size;
@@ -50,6 +53,7 @@ struct packet_module {
     uint32_t rx_counters[PACKET_RX_QUEUES] = {};
     uint32_t rx_dropped = 0;
     uint32_t rx_undelivered = 0;
+    uint32_t poll_backoff = 0;
     packet_receiver l2_receiver = nullptr;
     packet_receiver l3_receiver = nullptr;
 };
@@ -165,7 +169,13 @@ void deliver(packet_buffer *buffer) {
 
 // Takes the head frame of one CPU queue into a buffer; false when this pass should stop.
 bool receive_from(uint32_t queue) {
-    if (swc_cpu_rx_frameready(queue) <= 0)
+    const swc_rc ready = swc_cpu_rx_frameready(queue);
+    if (ready < 0) {
+        PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frameready failed, rc: %d, queue_no: %d", ready, static_cast<int>(queue));
+        packets.poll_backoff = POLL_BACKOFF_PASSES;
+        return false;
+    }
+    if (ready == 0)
         return true;
     swc_cpu_rx_header_t header{};
     swc_rc rc = swc_cpu_rx_frame(queue, &header, nullptr, 0);
@@ -271,6 +281,7 @@ void packet_buffer_init() {
         counter = 0;
     packets.rx_dropped = 0;
     packets.rx_undelivered = 0;
+    packets.poll_backoff = 0;
     packets.rx_list = nullptr;
     packets.tx_list = nullptr;
     for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
@@ -358,6 +369,10 @@ int packet_tx(packet_buffer *buffer) {
 }
 
 void packet_poll() {
+    if (packets.poll_backoff > 0) {
+        --packets.poll_backoff;
+        return;
+    }
     for (uint32_t queue = 1; queue <= SWC_CPU_QUEUES; ++queue)
         if (!receive_from(queue))
             return;

@@ -213,3 +213,22 @@ TEST(PacketTexts, AddressesAndStatesAsTheTracesShowThem) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PacketPath, UnreadableChipIsPolledOnceASecondNotOnEveryPass) {
+    swc_select_context(nullptr); // no device: every register access fails
+    swgenio_clear_recorded();
+    for (int pass = 0; pass < 500; ++pass)
+        packet_poll();
+    swc_select_context(&context);
+    for (int pass = 0; pass < 500; ++pass)
+        packet_poll();
+    EXPECT_TRUE(accesses().empty()) << "still resting after the failure";
+    ASSERT_TRUE(chip.inject_cpu_frame(1, 0, ether_frame(60, 0x8809), 1));
+    for (int pass = 0; pass < 1001; ++pass)
+        packet_poll();
+    EXPECT_EQ(packet_rx_count(1), 1u) << "polling again after the rest";
+}
+
+} // namespace
