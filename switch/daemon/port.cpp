@@ -41,7 +41,6 @@ struct port_runtime {
     bool link = false; // set once a link-up has been handled
     uint32_t stp_state = SWC_STP_FORWARDING;
     bool phy_mounted = false;
-    bool cablescan_done = true;
 };
 
 struct port_module {
@@ -463,8 +462,6 @@ void port_init() {
     timer_reg(port_counters_poll, PORT_COUNTERS_POLL_MS);
     timer_reg(port_optimize_1sec, 1000);
     timer_reg(port_optimize_100msec, 100);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port)
-        ports.runtime[port].cablescan_done = true;
 }
 
 void port_conf(const conf_action &action) {

@@ -7,17 +7,10 @@
 #include "process_util.h"
 #include "trace.h"
 
-#include "chip_model.h"
-#include "driver.h"
-#include "swc_api.h"
-#include "swc_clock.h"
-#include "swc_phy.h"
+#include "chip_fixture.h"
 #include "swc_qos_state.h"
-#include "swgenio.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
 
 #include <cstdlib>
 #include <memory>
@@ -30,38 +23,25 @@ using swchip::kAbility100Full;
 using swchip::kAbility100Half;
 using swchip::kAbility1000Full;
 
-class PortModule : public ::testing::Test {
+class PortModule : public ChipFixture {
 protected:
     void SetUp() override {
+        ChipFixture::SetUp();
         setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
         g_daemon = daemon_state{};
         trace_reset_levels();
         timer_reg_init();
         conf_reset();
         mgmt_reset();
-        swc_clock_set(&clock);
-        swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
-        state = std::make_unique<swc_api_state>();
-        phy_bytes.assign(swc_phy_sizeof_al(6), 0);
-        phy_context.state = reinterpret_cast<swc_phy_state *>(phy_bytes.data());
-        context.fd = swgenio_open("/dev/swgenio", O_RDWR);
-        ASSERT_GE(context.fd, 0);
-        context.state = state.get();
-        context.phy = &phy_context;
-        swc_select_context(&context);
-        swc_phy_init(6);
         conf_module_reg(CONF_MODULE_PORT, port_conf);
         mgmt_module_reg(3, port_mgmt);
     }
     void TearDown() override {
-        swc_select_context(nullptr);
-        swgenio_close(context.fd);
-        swgenio_detach_in_process();
-        swc_clock_set(nullptr);
         mgmt_reset();
         conf_reset();
         timer_reg_init();
         unsetenv("PORTVISOR_WORKDIR");
+        ChipFixture::TearDown();
     }
     // The daemon's start: the store (defaults on a first start), then the port module.
     void start() {
@@ -100,13 +80,6 @@ protected:
     }
 
     temp_dir dir;
-    swchip::ChipModel chip;
-    swchip::Driver driver{chip};
-    swc_manual_clock clock;
-    std::unique_ptr<swc_api_state> state;
-    std::vector<unsigned char> phy_bytes;
-    swc_phy_context phy_context{};
-    swc_context context{};
 };
 
 TEST_F(PortModule, FirstStartStoresDefaultsAndBringsAllSixPortsUpAt1GFull) {
