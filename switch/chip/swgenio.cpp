@@ -22,7 +22,16 @@ namespace {
 enum class Backend { simulator, in_process };
 
 constexpr std::chrono::microseconds kReplySpin{200};
-constexpr time_t kReplyTimeoutSeconds = 5;
+constexpr uint64_t kReplyTimeoutMs = 30000;
+
+// The reply timeout; tests shorten it with PORTVISOR_SWITCH_REPLY_TIMEOUT_MS.
+uint64_t reply_timeout_ms() {
+  const char* text = std::getenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
+  if (!text || !*text) return kReplyTimeoutMs;
+  char* end = nullptr;
+  const unsigned long long ms = std::strtoull(text, &end, 10);
+  return *end == '\0' && ms > 0 ? ms : kReplyTimeoutMs;
+}
 
 struct Layer {
   std::map<int, Backend> descriptors;  // descriptors not listed are real devices
@@ -48,7 +57,8 @@ int connect_simulator(const char* path) {
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
   if (fd < 0) return -1;
   // A simulator that stopped answering must not hang the daemon for ever.
-  const timeval limit{kReplyTimeoutSeconds, 0};
+  const uint64_t ms = reply_timeout_ms();
+  const timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
     const int saved = errno;

@@ -25,6 +25,7 @@ class Simulator : public ::testing::Test {
     swc_select_context(nullptr);
     for (int fd : open_fds) swgenio_close(fd);
     ::unsetenv("PORTVISOR_SWITCH_DEVICE");
+    ::unsetenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
   }
 
   int open_device(const std::string& path) {
@@ -239,6 +240,7 @@ TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
 }
 
 TEST_F(Simulator, SimulatorThatStopsAnsweringFailsTheAccessInsteadOfHanging) {
+  ::setenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS", "1000", 1);
   select(open_device(sim.device));
   uint32_t value = 0;
   ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
