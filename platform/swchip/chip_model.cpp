@@ -24,15 +24,8 @@ constexpr unsigned kRegMacIndex = 0xC0;
 constexpr unsigned kRegVlanCommand = 0xD0;
 constexpr unsigned kRegVlanAddress = 0xE0;
 
-constexpr uint32_t kEventLearned = 1u << 16;
-constexpr uint32_t kEventChanged = 1u << 17;
-constexpr uint32_t kEventLearnFailed = 1u << 15;
-constexpr uint32_t kEventAgedOut = 1u << 20;
 constexpr uint32_t kMacEventBits = kEventLearned | kEventChanged | kEventLearnFailed | kEventAgedOut;
 
-constexpr uint32_t kMacFlagLocked = 1u << 9;
-constexpr uint32_t kMacFlagValid = 1u << 10;
-constexpr uint32_t kMacFlagIpmc = 1u << 11;
 constexpr uint32_t kMacFlagBits = 0x7FF8;  // bits 3-14
 
 constexpr uint32_t kVlanMaskBits = 0x17C;

@@ -24,6 +24,17 @@ inline constexpr unsigned kVlans = 4096;
 inline constexpr size_t kMaxCpuFrame = 2036;           // the receive window holds 510 words with the FCS
 inline constexpr unsigned kCpuQueueUnits = 1023;       // queue space in 8-byte units
 
+// Flags of a MAC table entry (bits 3-14 of the MAC command register hold them with the PGID) and the
+// table events of (2,0,0x0A).
+inline constexpr uint32_t kMacFlagLocked = 1u << 9;
+inline constexpr uint32_t kMacFlagValid = 1u << 10;
+inline constexpr uint32_t kMacFlagIpmc = 1u << 11;
+inline constexpr uint32_t kMacFlagCpu = 1u << 14;
+inline constexpr uint32_t kEventLearned = 1u << 16;
+inline constexpr uint32_t kEventChanged = 1u << 17;
+inline constexpr uint32_t kEventLearnFailed = 1u << 15;
+inline constexpr uint32_t kEventAgedOut = 1u << 20;
+
 // Bits that never report completion while set; for fault injection.
 struct StuckBits {
   bool indirect_done = false;  // (7,0,0x30) bit 4 never set after an indirect read start

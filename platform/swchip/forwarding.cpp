@@ -43,10 +43,6 @@ constexpr unsigned kRegCapture = 0xA0;
 constexpr unsigned kRegMonitor = 0xF0;
 constexpr uint32_t kIngressMirror = 1u << 26;
 
-constexpr uint32_t kMacFlagLocked = 1u << 9;
-constexpr uint32_t kMacFlagValid = 1u << 10;
-constexpr uint32_t kMacFlagIpmc = 1u << 11;
-constexpr uint32_t kMacFlagCpu = 1u << 14;
 
 uint64_t address_at(const std::vector<uint8_t>& frame, size_t offset) {
   uint64_t v = 0;
@@ -99,7 +95,7 @@ void ChipModel::hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port) {
   if (const int same = mac_find(vid, mac); same >= 0) {
     MacEntry& e = mac_table_[same];
     if (e.flags & kMacFlagLocked) return;
-    if (e.flags != flags) raise_mac_event(1u << 17);
+    if (e.flags != flags) raise_mac_event(kEventChanged);
     e = MacEntry{true, false, flags, high, low};
     return;
   }
@@ -110,10 +106,10 @@ void ChipModel::hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port) {
     MacEntry& e = mac_table_[bucket * 4 + slot];
     if (e.valid) continue;
     e = MacEntry{true, false, flags, high, low};
-    raise_mac_event(1u << 16);
+    raise_mac_event(kEventLearned);
     return;
   }
-  raise_mac_event(1u << 15);  // bucket full
+  raise_mac_event(kEventLearnFailed);
 }
 
 uint32_t ChipModel::destination_mask(uint32_t vid, const std::vector<uint8_t>& frame, bool& copy_to_cpu) const {

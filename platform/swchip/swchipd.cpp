@@ -58,10 +58,7 @@ int main(int argc, char** argv) {
   swchip::Control control(chip, driver);
   swchip::Server server(driver, control);
   std::string error;
-  if (!server.listen(device_path, control_path, error)) {
-    std::fprintf(stderr, "swchipd: %s\n", error.c_str());
-    return 1;
-  }
+  // The front ports exist before the device socket appears, so whoever waits for the socket finds them.
   swchip::FrontPorts ports(chip);
   if (!front_prefix.empty()) {
     if (!ports.open(front_prefix, error)) {
@@ -69,6 +66,10 @@ int main(int argc, char** argv) {
       return 1;
     }
     for (unsigned i = 0; i < swchip::FrontPorts::kPorts; ++i) server.add_source(ports.fd(i), [&ports, i] { ports.receive(i); });
+  }
+  if (!server.listen(device_path, control_path, error)) {
+    std::fprintf(stderr, "swchipd: %s\n", error.c_str());
+    return 1;
   }
   server.run(g_stop, &wait_mask);
   return 0;

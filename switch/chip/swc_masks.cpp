@@ -1,6 +1,7 @@
 // The chip's forwarding masks, recomputed from the inputs kept in the API state whenever one changes.
 #include "swc_api.h"
 #include "swc_ll.h"
+#include "swc_masks.h"
 #include "swc_qos_state.h"
 #include "swc_trace.h"
 

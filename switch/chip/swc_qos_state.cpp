@@ -2,6 +2,7 @@
 
 #include "swc_api.h"
 #include "swc_ll.h"
+#include "swc_masks.h"
 #include "swc_trace.h"
 
 #define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)

@@ -1,5 +1,5 @@
 // Switch API: QoS, the two per-port states that gate forwarding (802.1X authorisation and spanning
-// tree), the masks computed from them, GPIOs, chip identification and raw register access.
+// tree), GPIOs, chip identification and raw register access.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,6 @@ swc_rc swc_port_stp_state_get(uint32_t port_no, uint32_t* stp_state);
 const char* swc_stp_state_name(uint32_t stp_state);
 // FORWARDING and ENABLED both forward.
 bool swc_stp_forwarding(uint32_t stp_state);
-
-// Recomputes the selected chip masks (source, destination, aggregation) from the stored inputs.
-swc_rc swc_update_masks(uint32_t src_update, uint32_t dest_update, uint32_t aggr_update);
 
 swc_rc swc_gpio_direction_set(uint32_t gpio_no, uint32_t output);
 swc_rc swc_gpio_input_read(uint32_t gpio_no, uint32_t* value);

@@ -3,6 +3,7 @@
 #include "chip_fixture.h"
 #include "mgmt.h"
 #include "packet.h"
+#include "packet_checks.h"
 #include "swc_qos_state.h"
 
 #include <gtest/gtest.h>
@@ -33,13 +34,6 @@ protected:
         packet_l3_receiver_set(nullptr);
         received_l2.clear();
         received_l3.clear();
-    }
-    void expect_pools_full() {
-        const packet_stats s = packet_stats_get();
-        EXPECT_EQ(s.free[0], PACKET_SMALL_COUNT);
-        EXPECT_EQ(s.free[1], PACKET_MEDIUM_COUNT);
-        EXPECT_EQ(s.free[2], PACKET_BIG_COUNT);
-        EXPECT_EQ(s.rx_list + s.tx_list, 0u);
     }
 };
 
