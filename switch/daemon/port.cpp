@@ -245,18 +245,24 @@ bool refuse_illegal_port(mgmt_object &object, uint32_t port) {
     return true;
 }
 
+// Commands a table object serves: GET, and SET when `set_served`; the entries must fit in the object.
+bool served_table(mgmt_object &object, size_t entry_size, bool set_served) {
+    uint32_t cmd = object.cmd();
+    if (cmd != MGMT_CMD_GET && !(set_served && cmd == MGMT_CMD_SET)) {
+        PORT_TRACE(TRACE_ERROR, set_served ? "Only GET/SET supported" : "Only GET supported");
+        object.set_res(MGMT_RES_FAIL);
+        return false;
+    }
+    return table_fits(object, entry_size);
+}
+
 constexpr size_t CONFIG_ENTRY_SIZE = 28, STATUS_ENTRY_SIZE = 64, COUNTERS_ENTRY_SIZE = 108, MAP_ENTRY_SIZE = 16,
                  STP_ENTRY_SIZE = 8;
 
 void mgmt_port_config(mgmt_object &object) {
+    if (!served_table(object, CONFIG_ENTRY_SIZE, true))
+        return;
     bool is_set = object.cmd() == MGMT_CMD_SET;
-    if (!is_set && object.cmd() != MGMT_CMD_GET) {
-        PORT_TRACE(TRACE_ERROR, "Only GET/SET supported");
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    if (!table_fits(object, CONFIG_ENTRY_SIZE))
-        return;
     for (unsigned i = 0; i < object.table_count(); ++i) {
         uint8_t *entry = object.entry(i, CONFIG_ENTRY_SIZE);
         uint32_t port = le_load32(entry);
@@ -301,12 +307,7 @@ void mgmt_port_status(mgmt_object &object) {
 
 // {u32 poag, 13 x u64}: the counters follow the port word directly, at entry offset 4.
 void mgmt_port_counters(mgmt_object &object) {
-    if (object.cmd() != MGMT_CMD_GET && object.cmd() != MGMT_CMD_SET) {
-        PORT_TRACE(TRACE_ERROR, "Only GET/SET supported");
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    if (!table_fits(object, COUNTERS_ENTRY_SIZE))
+    if (!served_table(object, COUNTERS_ENTRY_SIZE, true))
         return;
     for (unsigned i = 0; i < object.table_count(); ++i) {
         uint8_t *entry = object.entry(i, COUNTERS_ENTRY_SIZE);
@@ -331,12 +332,7 @@ void mgmt_port_counters(mgmt_object &object) {
 }
 
 void mgmt_port_map(mgmt_object &object) {
-    if (object.cmd() != MGMT_CMD_GET) {
-        PORT_TRACE(TRACE_ERROR, "Only GET supported");
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    if (!table_fits(object, MAP_ENTRY_SIZE))
+    if (!served_table(object, MAP_ENTRY_SIZE, false))
         return;
     for (unsigned i = 0; i < object.table_count(); ++i) {
         uint8_t *entry = object.entry(i, MAP_ENTRY_SIZE);
@@ -351,14 +347,9 @@ void mgmt_port_map(mgmt_object &object) {
 }
 
 void mgmt_port_stp(mgmt_object &object) {
+    if (!served_table(object, STP_ENTRY_SIZE, true))
+        return;
     bool is_set = object.cmd() == MGMT_CMD_SET;
-    if (!is_set && object.cmd() != MGMT_CMD_GET) {
-        PORT_TRACE(TRACE_ERROR, "Only GET/SET supported");
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    if (!table_fits(object, STP_ENTRY_SIZE))
-        return;
     for (unsigned i = 0; i < object.table_count(); ++i) {
         uint8_t *entry = object.entry(i, STP_ENTRY_SIZE);
         uint32_t port = le_load32(entry);
