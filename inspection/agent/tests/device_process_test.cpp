@@ -7,14 +7,21 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "ipc_namespace.h"
+#include "packet_builder.h"
+#include "pcap_file.h"
 #include "process_helpers.h"
+#include "vorn_records.h"
+#include "vorn_sigc.h"
+#include "vorndev.h"
 
 namespace vornagent::testing {
 namespace {
@@ -86,6 +93,33 @@ class DeviceChainTest : public ::testing::Test {
     return policy;
   }
 
+  // A copy of a policy file with one payload byte flipped, so its checksum no longer holds.
+  std::string damagedCopy(const std::string &policy) {
+    std::ifstream in(policy, std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    bytes.at(64) ^= 1;
+    std::string damaged = (dir_ / "damaged.bin").string();
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return damaged;
+  }
+
+  // Feeds a capture to the module through vornkd and takes the events it logged. The device lock is
+  // held throughout, so no agent can take the events first.
+  std::vector<vorn::VornLogRecord> injectAndCollect(const std::string &capture, std::string *summary) {
+    int fd = vorndev_open(device_.c_str(), O_RDWR);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    Output injected = runProgram(programPath("VORNKD_BIN"), {"--inject", capture, "--device", "eth1"}, environment_);
+    EXPECT_EQ(injected.status, 0);
+    *summary = injected.text;
+    auto logs = std::make_unique<vorn::ParamtVornLogTable>();
+    logs->count = 100;
+    EXPECT_EQ(vorndev_ioctl(fd, vorn::VORN_IOC_GET_LOGS, logs.get()), 0);
+    flock(fd, LOCK_UN);
+    vorndev_close(fd);
+    return {logs->ring, logs->ring + std::min<uint32_t>(logs->count, 100)};
+  }
+
   fs::path dir_;
   std::string device_;
   std::vector<std::string> environment_;
@@ -131,15 +165,7 @@ TEST_F(DeviceChainTest, TheSamplePolicyBuildsAndInstalls) {
 
 TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
   std::string policy = installSample();
-  std::vector<char> bytes;
-  {
-    std::ifstream in(policy, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  bytes[64] ^= 1;
-  std::string damaged = (dir_ / "damaged.bin").string();
-  std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  EXPECT_EQ(cli({"upload", damaged}).status, 1);
+  EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
   EXPECT_EQ(cli({"version"}).text, "4.2\n");
   EXPECT_EQ(cli({"ips"}).text, "on\n");
   std::ifstream log(dir_ / "glb_dbg");
@@ -161,6 +187,81 @@ TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
   close(lock);
   EXPECT_TRUE(client.waitFor("ok"));
   EXPECT_TRUE(uploader.waitFor("ok"));
+}
+
+// An engine image carrying two signatures, compiled by the module's signature compiler.
+void writeEngineImage(const std::string &path) {
+  vorn::EngineImage image;
+  image.set_enable_word(1);
+  image.set_bases(500, 1000);
+  vorn::SignatureCompiler compiler;
+  vorn::Signature passwd;
+  passwd.rule_id = 20;
+  passwd.pattern = "/etc/passwd";
+  passwd.category = 11;
+  compiler.add(passwd);
+  vorn::Signature shell;
+  shell.rule_id = 21;
+  shell.pattern = "cmd.exe";
+  shell.nocase = true;
+  shell.category = 2;
+  compiler.add(shell);
+  compiler.compile(&image);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char *>(image.bytes().data()), static_cast<std::streamsize>(image.bytes().size()));
+}
+
+// Two packets carrying a signature and two clean ones; `port` makes the TCP connections new ones.
+std::string writeCapture(const fs::path &path, uint16_t port) {
+  using vorn_test::Packet;
+  std::vector<Packet> packets = {
+      Packet().from("10.0.0.1", port).to("10.0.0.2", 80).carrying("GET /etc/passwd HTTP/1.0\r\n"),
+      Packet().from("10.0.0.1", static_cast<uint16_t>(port + 1)).to("10.0.0.2", 80).carrying("GET /index.html HTTP/1.0\r\n"),
+      Packet().udp().from("10.0.0.3", port).to("10.0.0.2", 69).carrying("get CMD.EXE now"),
+      Packet().udp().from("10.0.0.3", port).to("10.0.0.2", 69).carrying("get readme.txt"),
+  };
+  std::vector<pcap::CapturedFrame> frames;
+  for (const Packet &packet : packets) {
+    pcap::CapturedFrame frame;
+    frame.ethertype = 0x0800;
+    frame.payload = packet.bytes();
+    frames.push_back(frame);
+  }
+  pcap::write_file(path.string(), frames);
+  return path.string();
+}
+
+void expectSignatureEvents(const std::vector<vorn::VornLogRecord> &events) {
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].attack_id, 20u);
+  EXPECT_EQ(events[0].category, 11u);
+  EXPECT_EQ(events[0].source, vorn_test::address_as_stored("10.0.0.1"));
+  EXPECT_EQ(events[1].attack_id, 21u);
+  EXPECT_EQ(events[1].category, 2u);
+  EXPECT_EQ(events[1].source, vorn_test::address_as_stored("10.0.0.3"));
+}
+
+// Signatures travel the whole way: compiled into an engine image, built into a policy file, installed
+// through the inspection daemon, downloaded into the module; traffic then comes through vornkd.
+TEST_F(DeviceChainTest, InstalledSignaturesDropMatchingTrafficAndADamagedPolicyChangesNothing) {
+  writeEngineImage((dir_ / "engine.img").string());
+  std::string policy = buildPolicy(
+      "version 5 1\n"
+      "name 20 Password file access\n"
+      "name 21 Windows shell\n"
+      "image engine.img\n"
+      "rule 17 0 1 1000 SYN Flood\n");
+  ASSERT_EQ(cli({"upload", policy}).status, 0);
+  ASSERT_EQ(cli({"ips"}).text, "on\n");
+
+  std::string summary;
+  expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "first.pcap", 41000), &summary));
+  EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
+
+  EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
+  EXPECT_EQ(cli({"version"}).text, "5.1\n");
+  expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "second.pcap", 42000), &summary));
+  EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
 }
 
 }  // namespace
