@@ -29,9 +29,7 @@ class Pipeline : public VornTest {
   // Compiles the signatures into the basic image, downloads it and switches inspection on.
   void install(SignatureCompiler &compiler, EngineImage image = basic_image()) {
     compiler.compile(&image);
-    ASSERT_EQ(download(image), 0);
-    ParamtVornStatus on{1, 0};
-    ASSERT_EQ(ioctl(VORN_IOC_SET_STATUS, &on), 0);
+    install_image(image);
   }
   void install_one(const std::string &pattern, uint16_t rule_id = 7, uint8_t app = 0) {
     SignatureCompiler compiler;
@@ -52,12 +50,6 @@ class Pipeline : public VornTest {
     compiler.add(s);
     install(compiler);
   }
-  // Sends one frame; returns the code the hook reported.
-  int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP, const std::string &device = "eth0") {
-    return kern::receive(frame(bytes, ethertype, device));
-  }
-  Delivery last() const { return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back(); }
-  bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::dropped; }
 };
 
 TEST_F(Pipeline, SignatureInTcpPayloadIsDroppedAndLogged) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "packet_builder.h"
 #include "vorn_records.h"
 
 namespace vorn_test {
@@ -64,10 +65,14 @@ int VornTest::download(const std::vector<unsigned char> &packed) {
   return ioctl(vorn::VORN_IOC_LOAD_RULE_TABLES, &table);
 }
 
-void VornTest::enable_inspection() {
-  ASSERT_EQ(download(basic_image()), 0);
+void VornTest::install_image(const vorn::EngineImage &image) {
+  ASSERT_EQ(download(image), 0);
   vorn::ParamtVornStatus on{1, 0};
   ASSERT_EQ(ioctl(vorn::VORN_IOC_SET_STATUS, &on), 0);
+}
+
+int VornTest::send(const std::vector<unsigned char> &bytes, uint16_t ethertype, const std::string &device) {
+  return kern::receive(frame(bytes, ethertype, device));
 }
 
 vorn::EngineImage VornTest::basic_image() {
