@@ -18,11 +18,6 @@ constexpr size_t kHostNameMax = 63;
 unsigned char HttpText[kHttpTextSize];
 unsigned char TelnetText[kTelnetTextSize];
 
-uint16_t be16(const unsigned char *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t be32(const unsigned char *p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 uint32_t header_length(const unsigned char *ip) { return (ip[0] & 0x0f) * 4u; }
 uint32_t total_length(const unsigned char *ip) { return be16(ip + 2); }
 // Bytes of the transport part; the IP check has made sure the header lies inside the total.

@@ -30,11 +30,6 @@ int finish(sk_buff *skb, int verdict) {
   return verdict;
 }
 
-uint16_t be16(const unsigned char *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t be32(const unsigned char *p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // 0: the IP header was found (skb->nh set); otherwise the frame is finished with verdict 0.
 bool locate_pppoe_ip(sk_buff *skb) {
   const unsigned char *pppoe = skb->data;
