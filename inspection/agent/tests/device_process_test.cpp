@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <png.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -14,11 +16,13 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "ipc_namespace.h"
 #include "packet_builder.h"
 #include "pcap_file.h"
 #include "process_helpers.h"
+#include "vorn_image.h"
 #include "vorn_records.h"
 #include "vorn_sigc.h"
 #include "vorndev.h"
@@ -48,7 +52,8 @@ class DeviceChainTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     device_ = (dir_ / "vorn").string();
-    environment_ = {"VORN_DEVICE=" + device_, "VORNAGENT_DEBUG_LOG=" + (dir_ / "glb_dbg").string()};
+    environment_ = {"VORN_DEVICE=" + device_, "VORNAGENT_DEBUG_LOG=" + (dir_ / "glb_dbg").string(),
+                    "VORNAGENT_NET_DEV=" + (dir_ / "net_dev").string()};
     kernel_ = std::make_unique<BackgroundProgram>(programPath("VORNKD_BIN"), std::vector<std::string>{}, environment_);
     for (int i = 0; i < 200 && !connectable(device_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
     ASSERT_TRUE(connectable(device_)) << "vornkd did not come up";
@@ -93,6 +98,36 @@ class DeviceChainTest : public ::testing::Test {
     return policy;
   }
 
+  // Installs a policy whose engine image holds two signatures ("/etc/passwd" as attack 20 of
+  // category 11, "cmd.exe" as 21 of category 2), compiled by the module's signature compiler.
+  std::string installSignatures() {
+    vorn::EngineImage image;
+    vorn::SignatureCompiler compiler;
+    for (auto [id, pattern, category] : {std::tuple{20, "/etc/passwd", 11}, {21, "cmd.exe", 2}}) {
+      vorn::Signature signature;
+      signature.rule_id = static_cast<uint16_t>(id);
+      signature.pattern = pattern;
+      signature.nocase = true;
+      signature.category = static_cast<uint8_t>(category);
+      compiler.add(signature);
+    }
+    compiler.compile(&image);
+    std::ofstream(dir_ / "image.bin", std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.bytes().data()), static_cast<std::streamsize>(image.bytes().size()));
+    std::string policy = buildPolicy("version 1 1\nname 20 Password File Access\nname 21 Command Shell Access\n"
+                                     "image " + (dir_ / "image.bin").string() + "\n");
+    Output uploaded = cli({"upload", policy});
+    EXPECT_EQ(uploaded.status, 0) << uploaded.text;
+    return policy;
+  }
+
+  // Feeds the frames of a capture to the module's receive path through vornkd; its summary line.
+  std::string injectCapture(const std::string &path) {
+    Output injected = runProgram(programPath("VORNKD_BIN"), {"--inject", path}, environment_);
+    EXPECT_EQ(injected.status, 0) << injected.text;
+    return injected.text;
+  }
+
   // A copy of a policy file with one payload byte flipped, so its checksum no longer holds.
   std::string damagedCopy(const std::string &policy) {
     std::ifstream in(policy, std::ios::binary);
@@ -101,23 +136,6 @@ class DeviceChainTest : public ::testing::Test {
     std::string damaged = (dir_ / "damaged.bin").string();
     std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return damaged;
-  }
-
-  // Feeds a capture to the module through vornkd and takes the events it logged. The device lock is
-  // held throughout, so no agent can take the events first.
-  std::vector<vorn::VornLogRecord> injectAndCollect(const std::string &capture, std::string *summary) {
-    int fd = vorndev_open(device_.c_str(), O_RDWR);
-    EXPECT_GE(fd, 0);
-    EXPECT_EQ(flock(fd, LOCK_EX), 0);
-    Output injected = runProgram(programPath("VORNKD_BIN"), {"--inject", capture, "--device", "eth1"}, environment_);
-    EXPECT_EQ(injected.status, 0);
-    *summary = injected.text;
-    auto logs = std::make_unique<vorn::ParamtVornLogTable>();
-    logs->count = 100;
-    EXPECT_EQ(vorndev_ioctl(fd, vorn::VORN_IOC_GET_LOGS, logs.get()), 0);
-    flock(fd, LOCK_UN);
-    vorndev_close(fd);
-    return {logs->ring, logs->ring + std::min<uint32_t>(logs->count, 100)};
   }
 
   fs::path dir_;
@@ -189,27 +207,68 @@ TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
   EXPECT_TRUE(uploader.waitFor("ok"));
 }
 
-// An engine image carrying two signatures, compiled by the module's signature compiler.
-void writeEngineImage(const std::string &path) {
-  vorn::EngineImage image;
-  image.set_enable_word(1);
-  image.set_bases(500, 1000);
-  vorn::SignatureCompiler compiler;
-  vorn::Signature passwd;
-  passwd.rule_id = 20;
-  passwd.pattern = "/etc/passwd";
-  passwd.category = 11;
-  compiler.add(passwd);
-  vorn::Signature shell;
-  shell.rule_id = 21;
-  shell.pattern = "cmd.exe";
-  shell.nocase = true;
-  shell.category = 2;
-  compiler.add(shell);
-  compiler.compile(&image);
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char *>(image.bytes().data()), static_cast<std::streamsize>(image.bytes().size()));
+// --- reports from real traffic ---------------------------------------------------------------------
+
+class ReportChainTest : public DeviceChainTest {
+ protected:
+  void inject(const std::string &capture) { injectCapture(programPath("VORN_CAPTURES") + "/" + capture); }
+
+  // Lets the daemon's alarm come now instead of in up to 5 seconds, and waits until the tick shows
+  // in the top list.
+  std::string tickUntil(const std::string &expected_top) {
+    kill(daemon_->pid(), SIGALRM);
+    std::string top;
+    for (int i = 0; i < 200; ++i) {
+      top = cli({"top5"}).text;
+      if (top == expected_top) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return top;
+  }
+};
+
+TEST_F(ReportChainTest, EventsOfRealTrafficReachTheReports) {
+  installSignatures();
+  std::ofstream(dir_ / "net_dev") << "  eth1: 3145728 10 0 0 0 0 0 0 1048576 5 0 0 0 0 0 0\n";
+  // Five datagrams with "cmd.exe" from 10.77.0.1 and the five port-unreachable errors quoting them
+  // from 10.77.0.2; then one request for /etc/passwd from 10.77.0.1.
+  inject("hping3_udp.pcap");
+  inject("http_passwd.pcap");
+  const std::string top = "10.77.0.1 6\n10.77.0.2 5\nN/A 0\nN/A 0\nN/A 0\n";
+  EXPECT_EQ(tickUntil(top), top);
+  std::string categories = cli({"categories"}).text;
+  EXPECT_EQ(categories.substr(0, categories.find("Access Control")),
+            "Buffer Overflow: 10\nWeb Attacks: 1\nDoS / DDoS: 0\n");
+
+  std::string events = cli({"events"}).text;
+  EXPECT_NE(events.find(" 10.77.0.1 Password File Access\n"), std::string::npos) << events;
+  EXPECT_EQ(events.substr(0, events.find('\n')).substr(events.find(' ')), " 10.77.0.1 Password File Access");
+  EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 11);
+
+  std::string chart = (dir_ / "chart.png").string();
+  EXPECT_EQ(cli({"chart", chart}).status, 0);
+  std::ifstream png(chart, std::ios::binary);
+  unsigned char header[24] = {};
+  png.read(reinterpret_cast<char *>(header), sizeof header);
+  EXPECT_EQ(png_sig_cmp(header, 0, 8), 0);
+  EXPECT_EQ(header[19], 404 & 0xFF);  // width, big-endian at 16
+  EXPECT_EQ(header[23], 225);         // height at 20
 }
+
+TEST_F(ReportChainTest, AResetEmptiesTheReportsAndTheNextEventsCountAfresh) {
+  installSignatures();
+  inject("hping3_udp.pcap");
+  const std::string top = "10.77.0.1 5\n10.77.0.2 5\nN/A 0\nN/A 0\nN/A 0\n";
+  ASSERT_EQ(tickUntil(top), top);
+  EXPECT_EQ(cli({"reset"}).status, 0);
+  EXPECT_EQ(cli({"top5"}).text, "N/A 0\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
+  EXPECT_EQ(cli({"events"}).text, "");
+  inject("http_passwd.pcap");
+  // The daemon forgot its sources: 10.77.0.1 does not come back with its old count.
+  EXPECT_EQ(tickUntil("10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n"), "10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
+}
+
+// --- signatures end to end -------------------------------------------------------------------------
 
 // Two packets carrying a signature and two clean ones; `port` makes the TCP connections new ones.
 std::string writeCapture(const fs::path &path, uint16_t port) {
@@ -241,17 +300,28 @@ void expectSignatureEvents(const std::vector<vorn::VornLogRecord> &events) {
   EXPECT_EQ(events[1].source, vorn_test::address_as_stored("10.0.0.3"));
 }
 
+class SignatureChainTest : public DeviceChainTest {
+ protected:
+  // Injects a capture and takes the events the module logged for it. The device lock is held
+  // throughout, so the daemon's tick cannot take the events first.
+  std::vector<vorn::VornLogRecord> injectAndCollect(const std::string &capture, std::string *summary) {
+    int fd = vorndev_open(device_.c_str(), O_RDWR);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    *summary = injectCapture(capture);
+    auto logs = std::make_unique<vorn::ParamtVornLogTable>();
+    logs->count = 100;
+    EXPECT_EQ(vorndev_ioctl(fd, vorn::VORN_IOC_GET_LOGS, logs.get()), 0);
+    flock(fd, LOCK_UN);
+    vorndev_close(fd);
+    return {logs->ring, logs->ring + std::min<uint32_t>(logs->count, 100)};
+  }
+};
+
 // Signatures travel the whole way: compiled into an engine image, built into a policy file, installed
 // through the inspection daemon, downloaded into the module; traffic then comes through vornkd.
-TEST_F(DeviceChainTest, InstalledSignaturesDropMatchingTrafficAndADamagedPolicyChangesNothing) {
-  writeEngineImage((dir_ / "engine.img").string());
-  std::string policy = buildPolicy(
-      "version 5 1\n"
-      "name 20 Password file access\n"
-      "name 21 Windows shell\n"
-      "image engine.img\n"
-      "rule 17 0 1 1000 SYN Flood\n");
-  ASSERT_EQ(cli({"upload", policy}).status, 0);
+TEST_F(SignatureChainTest, InstalledSignaturesDropMatchingTrafficAndADamagedPolicyChangesNothing) {
+  std::string policy = installSignatures();
   ASSERT_EQ(cli({"ips"}).text, "on\n");
 
   std::string summary;
@@ -259,7 +329,7 @@ TEST_F(DeviceChainTest, InstalledSignaturesDropMatchingTrafficAndADamagedPolicyC
   EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
 
   EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
-  EXPECT_EQ(cli({"version"}).text, "5.1\n");
+  EXPECT_EQ(cli({"version"}).text, "1.1\n");
   expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "second.pcap", 42000), &summary));
   EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
 }
