@@ -41,19 +41,6 @@ class Capture : public VornTest {
     s.category = category;
     compiler.add(s);
   }
-  // Replays a capture; returns the fate of each frame in order.
-  std::vector<kern::Fate> replay(const std::string &name) {
-    auto frames = pcap::read_file(std::string(VORN_CAPTURES) + "/" + name);
-    deliveries_.clear();
-    for (const auto &f : frames) {
-      kern::clock_set(f.seconds, f.microseconds / 1000);
-      kern::receive(frame(f.payload, f.ethertype, "eth1"));
-    }
-    std::vector<kern::Fate> fates;
-    for (const auto &d : deliveries_) fates.push_back(d.fate);
-    EXPECT_EQ(fates.size(), frames.size());
-    return fates;
-  }
 };
 
 TEST_F(Capture, HttpRequestForPasswdDropsTheRestOfItsConnection) {

@@ -263,6 +263,35 @@ TEST_F(Detectors, FloodOfATypeWithoutAnEventPasses) {
   EXPECT_TRUE(printed("DDOS Type ERROR!!\n"));
 }
 
+// ---- captures of real tools --------------------------------------------------------------------
+// nmap -sS over ports 20-29: each probe is answered with RST+ACK, which is no scan.
+TEST_F(Detectors, NmapSynScanIsCaughtAtTheFifthPort) {
+  install_rules({{kRuleSynScan, 5}});
+  auto fates = replay("nmap_syn.pcap");
+  ASSERT_EQ(fates.size(), 20u);
+  for (size_t i = 0; i < fates.size(); ++i) {
+    bool late_probe = i % 2 == 0 && i / 2 >= 4;
+    EXPECT_EQ(fates[i], late_probe ? kern::Fate::dropped : kern::Fate::delivered) << i;
+  }
+  auto log = events();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].attack_id, kBase + 82);
+  EXPECT_EQ(log[0].source, address_as_stored("10.77.0.1"));
+}
+
+// hping3 sends its five datagrams to port 53 from a new source port each: no port scan, but a flood
+// once the threshold of three is passed; the port-unreachable replies are ICMP and not counted.
+TEST_F(Detectors, Hping3UdpBurstIsAFloodNotAScan) {
+  install_rules({{kRuleUdpScan, 2}, {kRuleUdpFlood, 3}});
+  auto fates = replay("hping3_udp.pcap");
+  ASSERT_EQ(fates.size(), 10u);
+  for (size_t i = 0; i < fates.size(); ++i) {
+    bool flooding = i % 2 == 0 && i / 2 >= 3;
+    EXPECT_EQ(fates[i], flooding ? kern::Fate::dropped : kern::Fate::delivered) << i;
+  }
+  EXPECT_EQ(attack_ids(), std::vector<uint32_t>{kBase + 87});
+}
+
 // ---- set-up after a policy load -----------------------------------------------------------------
 TEST_F(Detectors, EveryLoadStartsTheDetectorsAfresh) {
   install_rules({{kRuleSynScan, 3}});
