@@ -77,7 +77,7 @@ bool option_has_length(uint8_t type) {
   }
 }
 
-// "a.b.c.d" (each part 1..3 digits, at most 255) as stored in an IP header; 0 when not an address.
+// "a.b.c.d" (each number 1..3 digits, at most 255) as stored in an IP header; 0 when not an address.
 uint32_t dotted_address(const char *text, size_t length) {
   uint32_t address = 0;
   unsigned parts = 0, digits = 0, value = 0;
