@@ -11,6 +11,7 @@
 
 #include "client_state.h"
 #include "cmd_agent.h"
+#include "device.h"
 #include "ipc.h"
 #include "messages.h"
 #include "records.h"
@@ -104,7 +105,8 @@ bool takeSemaphoreNow(int id) {
 void kaOnAlarm(int) {
   int saved_errno = errno;
   if (RptAgnt *report = daemon_state.rpt) {
-    if (takeSemaphoreNow(daemon_state.semaphore)) {
+    // The same holds for the device lock when the alarm interrupted one of this process's commands.
+    if (!deviceLockedHere() && takeSemaphoreNow(daemon_state.semaphore)) {
       unsigned late = static_cast<unsigned>(late_ticks);
       if (report[rpt::kTreeResetRequest] == 1) {
         // The report starts afresh from the reset; slots skipped before it are not its time.

@@ -123,6 +123,23 @@ TEST_F(ReportClient, AnAlarmWhileTheReportIsLockedIsCaughtUpAtTheNext) {
   detachSegment(const_cast<uint32_t *>(report));
 }
 
+// Likewise when the alarm comes while the daemon's own code holds the device lock in a command.
+TEST_F(ReportClient, AnAlarmDuringTheProcesssOwnDeviceCommandIsCaughtUpAtTheNext) {
+  auto *report = static_cast<const uint32_t *>(attachSegment(kRptAgntKey));
+  module_.logEvent(kBob, 1, 1);
+  module_.signal_in_next_ioctl = SIGALRM;
+  EXPECT_EQ(kaSetIPSFunction(0), 0);
+  alarm(0);
+  EXPECT_EQ(module_.ips, 0u);
+  EXPECT_EQ(report[rpt::kCurrentSlot], 0u);
+  EXPECT_EQ(module_.log.size(), 1u);
+  tick();
+  EXPECT_TRUE(module_.log.empty());
+  EXPECT_EQ(report[rpt::kCurrentSlot], 2u);
+  EXPECT_EQ(report[rpt::kSlotEvents + 1], 1u);
+  detachSegment(const_cast<uint32_t *>(report));
+}
+
 TEST_F(ReportClient, CategoriesListTheShownOnesBusiestFirstInCodeOrderOnTies) {
   for (int i = 0; i < 2; ++i) module_.logEvent(kAlice, 1, 11);
   module_.logEvent(kAlice, 1, 7);
