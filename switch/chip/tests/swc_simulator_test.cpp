@@ -12,6 +12,7 @@
 #include "swc_api.h"
 #include "swc_io.h"
 #include "swc_ll.h"
+#include "swc_phy.h"
 #include "swgenio.h"
 #include "wire.h"
 
@@ -24,6 +25,7 @@ class Simulator : public ::testing::Test {
     swc_select_context(nullptr);
     for (int fd : open_fds) swgenio_close(fd);
     ::unsetenv("PORTVISOR_SWITCH_DEVICE");
+    ::unsetenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
   }
 
   int open_device(const std::string& path) {
@@ -191,7 +193,7 @@ TEST_F(Simulator, CpuFramesThroughTheSocket) {
   EXPECT_EQ(sim.ctl("transmitted 2"), "\n");
 }
 
-TEST_F(Simulator, TablesAndStuckBitsThroughTheControlSocket) {
+TEST_F(Simulator, TablesPhysAndStuckBitsThroughTheControlSocket) {
   select(open_device(sim.device));
   swc_mac_entry_t e{};
   e.vid_mac.vid = 1;
@@ -200,9 +202,56 @@ TEST_F(Simulator, TablesAndStuckBitsThroughTheControlSocket) {
   ASSERT_EQ(swc_ll_mac_table_learn(&e, 1), 0);
   EXPECT_NE(sim.ctl("dump mac").find("vid 1 mac 020000000007"), std::string::npos);
   EXPECT_EQ(sim.ctl("stick mac on"), "ok\n");
-  EXPECT_EQ(swc_ll_mac_table_learn(&e, 1), SWC_RC_READ_FAILED);
+  EXPECT_EQ(sim.ctl("write 2 0 0xb0 5"), "ok\n");  // a clear that never completes
+  EXPECT_EQ(sim.ctl("read 2 0 0xb0"), "0x00000005\n");
   EXPECT_EQ(sim.ctl("phy 0 2 absent"), "ok\n");
   EXPECT_EQ(swc_ll_miim_read(0, 2, 1), SWC_RC_PHY_NOT_MOUNTED);
+}
+
+TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
+  std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
+  swc_phy_context phy{0, reinterpret_cast<swc_phy_state*>(phy_state.data())};
+  context = {open_device(sim.device), &state, &phy};
+  swc_select_context(&context);
+  const swc_init_setup setup{1, 1, 0, -1, 0};
+  ASSERT_EQ(swc_init(&setup), 0);
+  const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+  ASSERT_EQ(swc_port_map_set(map), 0);
+  const swc_phy_reset_setup_t reset{SWC_IF_INTERNAL, 0, 0, 0, 0};
+  ASSERT_EQ(swc_phy_reset(2, &reset), 0);
+  const swc_phy_setup_t aneg{SWC_PHY_MODE_ANEG, 0, 0, 1, 1, 1, 1, 1, 1, 1};
+  ASSERT_EQ(swc_phy_setup(2, &aneg), 0);
+  swc_port_status_t st{};
+  swc_port_status_get(2, &st);
+  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  EXPECT_EQ(st.link, 1u);
+  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+
+  EXPECT_EQ(sim.ctl("cable 0 1 unplug"), "ok\n");
+  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  EXPECT_EQ(st.link, 0u);
+  EXPECT_EQ(sim.ctl("cable 0 1 plug 0x1c0"), "ok\n");  // 10 full, 100 half and full
+  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  EXPECT_EQ(st.link, 1u);
+  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.full_duplex, 1u);
+  EXPECT_EQ(sim.ctl("phy 0 1 absent"), "ok\n");
+  EXPECT_EQ(swc_port_status_get(2, &st), SWC_RC_PHY_NOT_MOUNTED);
+}
+
+TEST_F(Simulator, SimulatorThatStopsAnsweringFailsTheAccessInsteadOfHanging) {
+  ::setenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS", "1000", 1);
+  select(open_device(sim.device));
+  uint32_t value = 0;
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  ::kill(sim.pid, SIGSTOP);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  ::kill(sim.pid, SIGCONT);
+  // The late reply is not taken for the next access's: the connection stays failed.
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  select(open_device(sim.device));
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(value, 0x073850E9u);
 }
 
 TEST_F(Simulator, TerminatesOnSigtermAndRemovesItsSockets) {
