@@ -167,6 +167,7 @@ class Engine {
     const Port &port(unsigned p) const { return ports_[p]; }
     const Bridge &bridge(unsigned slot) const { return bridges_[slot]; }
     int bridge_of_vid(unsigned vid) const;
+    unsigned representative(unsigned front_port) const { return rep_[front_port]; }
     uint16_t ticks() const { return ticks_; }
 
   private:
