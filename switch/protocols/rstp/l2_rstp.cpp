@@ -332,6 +332,8 @@ void swc_rstp_get_portconfig(unsigned portno, uint8_t *config) {
 void swc_rstp_set_mcheck(unsigned poag) { engine().set_mcheck(poag); }
 void swc_rstp_vlan_add(unsigned vid, const uint8_t *members) { engine().vlan_add(vid, members); }
 void swc_rstp_vlan_del(unsigned vid) { engine().vlan_del(vid); }
+void swc_rstp_aggr_add(unsigned aid, const uint32_t *members) { engine().aggr_add(aid, members); }
+void swc_rstp_aggr_del(unsigned aid) { engine().aggr_del(aid); }
 void swc_rstp_linkstate_changed(unsigned portno, int link) { engine().linkstate_changed(portno, link != 0); }
 void swc_rstp_receive(unsigned from_port, const uint8_t *frame, uint32_t length) {
     engine().receive(from_port, frame, length);

@@ -55,6 +55,8 @@ void swc_rstp_get_portconfig(unsigned portno, uint8_t *config);
 void swc_rstp_set_mcheck(unsigned poag);
 void swc_rstp_vlan_add(unsigned vid, const uint8_t *members);
 void swc_rstp_vlan_del(unsigned vid);
+void swc_rstp_aggr_add(unsigned aid, const uint32_t *members); // members[7], index 0 unused
+void swc_rstp_aggr_del(unsigned aid);
 void swc_rstp_linkstate_changed(unsigned portno, int link);
 void swc_rstp_receive(unsigned from_port, const uint8_t *frame, uint32_t length);
 void swc_rstp_tick();

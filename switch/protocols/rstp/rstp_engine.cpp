@@ -214,9 +214,26 @@ void Engine::port_reinit(Port &p) {
     if (p.admin_non_stp)
         p.role = kRoleNonStp;
     p.send_rstp = true;
-    if (p.number <= kFrontPorts && p.active)
-        p.speed = host_.link_speed(p.number);
+    if (p.active)
+        p.speed = port_speed(p);
     p.p2p_recompute = true;
+}
+
+unsigned Engine::port_speed(const Port &p) {
+    if (p.number <= kFrontPorts)
+        return host_.link_speed(p.number);
+    unsigned sum = 0;
+    for (unsigned f = 1; f <= kFrontPorts; ++f)
+        if (rep_[f] == p.number && host_.link_state(f))
+            sum += host_.link_speed(f);
+    return sum;
+}
+
+bool Engine::aggr_link(unsigned aid) {
+    for (unsigned f = 1; f <= kFrontPorts; ++f)
+        if (rep_[f] == aid && host_.link_state(f))
+            return true;
+    return false;
 }
 
 void Engine::move_port(unsigned n, int to) {
@@ -246,8 +263,7 @@ void Engine::new_port_state(unsigned n, bool link) {
            unsigned(p.admin_non_stp));
     if (link) {
         p.p2p_recompute = true;
-        if (n <= kFrontPorts)
-            p.speed = host_.link_speed(n);
+        p.speed = port_speed(p);
     }
     enable_port(p, link);
 }
@@ -276,9 +292,21 @@ void Engine::linkstate_changed(unsigned portno, bool link) {
         return;
     finish_work();
     Port &p = ports_[rep_[portno]];
-    bool duplex = host_.link_duplex(portno);
-    RTRACE(TRACE_INFO, "Port %u changed state from %u to %s (duplex %s)\n", portno, unsigned(p.link),
-           link ? "up" : "down", duplex ? "full" : "half");
+    if (p.number == portno) {
+        RTRACE(TRACE_INFO, "Port %u changed state from %u to %s (duplex %s)\n", portno, unsigned(p.link),
+               link ? "up" : "down", host_.link_duplex(portno) ? "full" : "half");
+    } else {
+        link = aggr_link(p.number) || link;
+        RTRACE(TRACE_INFO, "Aggr Port %u (phys %u) changed state from %u to %s\n", p.number, portno,
+               unsigned(p.link), link ? "up" : "down");
+        if (link == p.link && link) {
+            // A member came or went while the aggregation stays up: its speed and cost change.
+            p.speed = port_speed(p);
+            p.p2p_recompute = true;
+            bridge_update();
+            return;
+        }
+    }
     if (link == p.link)
         return;
     new_port_state(p.number, link);
@@ -431,6 +459,86 @@ void Engine::vlan_del(unsigned vid) {
     bridges_[slot].in_use = false;
     active_.erase(std::remove(active_.begin(), active_.end(), unsigned(slot)), active_.end());
     bridge_update();
+}
+
+void Engine::aggr_add(unsigned aid, const uint32_t *members) {
+    if (!initialised_ || members == nullptr || aid <= kFrontPorts || aid > kLogicalPorts)
+        return;
+    finish_work();
+    // Every member must run the protocol before any is mapped: a half-built aggregation would leave the
+    // earlier members outside spanning tree in whatever state they had.
+    for (unsigned f = 1; f <= kFrontPorts; ++f)
+        if (members[f] && !ports_[f].config.enabled) {
+            RTRACE(TRACE_WARN, "Running LACP without RSTP on port %u\n", f);
+            return;
+        }
+    Port &a = ports_[aid];
+    unsigned first = 0;
+    bool all_edge = true;
+    for (unsigned f = 1; f <= kFrontPorts; ++f) {
+        Port &p = ports_[f];
+        if (members[f]) {
+            first = first ? first : f;
+            all_edge = all_edge && p.oper_edge;
+            if (rep_[f] == aid)
+                continue;
+            if (p.link)
+                enable_port(p, false);
+            rep_[f] = aid;
+            p.active = false;
+            port_reinit(p);
+            if (a.active && a.stp_state != kStpUnknown && p.stp_state != a.stp_state) {
+                p.stp_state = a.stp_state;
+                host_.set_stpstate(f, a.stp_state);
+            }
+        } else if (rep_[f] == aid) {
+            give_back(f, a);
+        }
+    }
+    if (first == 0)
+        return;
+    RTRACE(TRACE_INFO, "Added aggr %u with port %u\n", aid, first);
+    tx_[aid] = first;
+    move_port(aid, ports_[first].bridge);
+    a.mac = ports_[first].mac;
+    a.active = true;
+    a.config.admin_edge = all_edge;
+    port_reinit(a);
+    a.link = false;
+    new_port_state(aid, aggr_link(aid));
+    bridge_update();
+}
+
+void Engine::aggr_del(unsigned aid) {
+    if (!initialised_ || aid < 1 || aid > kLogicalPorts)
+        return;
+    finish_work();
+    unsigned first = aid > kFrontPorts ? tx_[aid] : 0;
+    RTRACE(TRACE_INFO, "Deleting aggr %u with port %u\n", aid, first);
+    if (first == 0 || aid <= kFrontPorts)
+        return;
+    Port &a = ports_[aid];
+    tx_[aid] = 0;
+    new_port_state(aid, false);
+    move_port(aid, default_);
+    a.active = false;
+    port_reinit(a);
+    for (unsigned f = 1; f <= kFrontPorts; ++f)
+        if (rep_[f] == aid)
+            give_back(f, a);
+    bridge_update();
+}
+
+void Engine::give_back(unsigned f, const Port &aggr) {
+    Port &p = ports_[f];
+    set_stp_state(p, kStpBlocking);
+    rep_[f] = f;
+    p.active = true;
+    port_reinit(p);
+    p.state.fill(kBegin);
+    p.oper_edge = aggr.oper_edge;
+    p.link = false;
+    new_port_state(f, host_.link_state(f));
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -158,6 +158,10 @@ class Engine {
     void vlan_add(unsigned vid, const uint8_t *members); // members[1..6]
     void vlan_del(unsigned vid);
 
+    // Aggregation ports 7..9 follow the hardware aggregations; members[1..6] flag the front ports.
+    void aggr_add(unsigned aid, const uint32_t *members);
+    void aggr_del(unsigned aid);
+
     void linkstate_changed(unsigned portno, bool link);
     void receive(unsigned from_port, const uint8_t *frame, size_t length);
     void tick();
@@ -187,6 +191,9 @@ class Engine {
     void new_port_state(unsigned p, bool link);
     void enable_port(Port &p, bool link);
     void refresh_link(Port &p);
+    unsigned port_speed(const Port &p);
+    bool aggr_link(unsigned aid);
+    void give_back(unsigned front, const Port &aggr);
     Port *first_port(const Bridge &b);
     void rx_bpdu(Port &p, const Bpdu &bpdu);
     void record_bpdu(Port &p, const Bpdu &bpdu);

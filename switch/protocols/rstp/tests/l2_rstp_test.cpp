@@ -123,6 +123,17 @@ TEST_F(Glue, McheckByteZeroForcesTheAggregationPorts) {
     EXPECT_FALSE(l2_rstp_engine()->port(1).mcheck);
 }
 
+TEST_F(Glue, AggregationEntryPointsMapTheMembers) {
+    const uint32_t members[7] = {0, 1, 1, 0, 0, 0, 0};
+    swc_rstp_aggr_add(9, members);
+    EXPECT_EQ(l2_rstp_engine()->representative(2), 9u);
+    uint8_t ps[kPortStatusSize];
+    swc_rstp_get_port_status(2, ps);
+    EXPECT_EQ(le_load16(ps + 28), 9);
+    swc_rstp_aggr_del(9);
+    EXPECT_EQ(l2_rstp_engine()->representative(2), 2u);
+}
+
 TEST_F(Glue, TimerConvertsMillisecondsIntoTicks) {
     uint16_t before = l2_rstp_engine()->ticks();
     EXPECT_EQ(rstp_tick(10000, 0, 0), 10000u);

@@ -98,3 +98,60 @@ TEST_F(Instances, PortWithoutProtocolIsHeldForwardingAndComesBackDiscarding) {
 
 } // namespace
 } // namespace rstp::test
+
+namespace rstp::test {
+namespace {
+
+TEST(Aggregation, SendsOnTheFirstMemberAndCountsFramesOfEveryMember) {
+    Network net;
+    Node &a = net.add(1, 4096);
+    Node &b = net.add(2);
+    a.host.speed[3] = a.host.speed[4] = b.host.speed[3] = b.host.speed[4] = 100;
+    net.start();
+    net.connect(a, 3, b, 4);
+    net.connect(a, 4, b, 3);
+    const uint32_t members[7] = {0, 0, 0, 1, 1, 0, 0};
+    a.engine.aggr_add(7, members);
+    b.engine.aggr_add(7, members);
+    net.ticks(5);
+    EXPECT_EQ(a.engine.port(7).path_cost, 100000u);
+    EXPECT_EQ(a.engine.representative(4), 7u);
+    for (const Sent &s : a.host.sent)
+        if (s.frame[20] == kBpduRst && s.port == 4)
+            ADD_FAILURE() << "an aggregation sends on its first member only";
+    const Sent &last = a.host.sent.back();
+    EXPECT_EQ(last.port, 3u);
+    EXPECT_TRUE(std::equal(a.host.macs[3].begin(), a.host.macs[3].end(), last.frame.begin() + 6));
+    EXPECT_GT(b.engine.port(7).counters.rst_received, 0u) << "received on member 4, counted on the aggregation";
+    EXPECT_EQ(b.engine.port(4).counters.rst_received, 0u);
+    EXPECT_EQ(b.engine.port(7).role, kRoleRoot);
+    EXPECT_EQ(b.host.stp[3], kStpForwarding);
+    EXPECT_EQ(b.host.stp[4], kStpForwarding) << "members follow the aggregation port's state";
+
+    a.engine.aggr_del(7);
+    b.engine.aggr_del(7);
+    net.ticks(40);
+    EXPECT_EQ(b.engine.representative(4), 4u);
+    EXPECT_TRUE(b.engine.port(7).boring());
+    int alternates = (b.engine.port(3).role == kRoleAlternate) + (b.engine.port(4).role == kRoleAlternate);
+    EXPECT_EQ(alternates, 1) << "two plain links between two bridges: one blocks";
+}
+
+TEST(Aggregation, AMemberWithoutSpanningTreeLeavesEveryMemberUnmapped) {
+    FakeHost host{1};
+    Engine engine{host};
+    host.link[1] = host.link[2] = true;
+    engine.start();
+    PortConfig off;
+    off.enabled = 0;
+    engine.set_port_config(2, off);
+    const uint32_t members[7] = {0, 1, 1, 0, 0, 0, 0};
+    engine.aggr_add(8, members);
+    EXPECT_TRUE(host.traced("Running LACP without RSTP on port 2"));
+    EXPECT_EQ(engine.representative(1), 1u);
+    EXPECT_FALSE(engine.port(1).boring());
+    EXPECT_TRUE(engine.port(8).boring());
+}
+
+} // namespace
+} // namespace rstp::test
