@@ -68,21 +68,10 @@ unsigned bucket_of(uint32_t vid, uint64_t mac) {
 }  // namespace
 
 ChipModel::ChipModel() : regs_(8 * 16 * 256, 0), mac_table_(kMacEntries), vlan_table_(kVlans) {
-  // Internal PHYs of ports 1..5 on controller 0, the external PHY of port 6 on controller 1.
-  for (unsigned a = 0; a < 5; ++a) {
-    PhyModel& p = phys_[0][a];
-    p.mounted = true;
-    p.reg[0] = 0x1140;
-    p.reg[1] = 0x796D;
-    p.reg[2] = 0x0007;
-    p.reg[3] = 0x0451;
-  }
-  PhyModel& external = phys_[1][3];
-  external.mounted = true;
-  external.reg[0] = 0x1140;
-  external.reg[1] = 0x796D;
-  external.reg[2] = 0x000F;
-  external.reg[3] = 0xC581;
+  // Internal PHYs of ports 1..5 on controller 0 (family 7, revision 1), the external RGMII PHY of
+  // port 6 on controller 1 (family 4, revision 1).
+  for (unsigned a = 0; a < 5; ++a) phys_[0][a] = PhyModel(0x0007, 0x0451);
+  phys_[1][3] = PhyModel(0x000F, 0xC581);
   power_on();
 }
 
@@ -363,10 +352,9 @@ void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
   PhyModel& p = phys_[subblock][(value >> 21) & 31];
   const unsigned phy_reg = (value >> 16) & 31;
   if (value & 0x4000000u) {
-    stored(3, subblock, 2) = p.mounted ? p.reg[phy_reg] : 0x1FFFF;
+    stored(3, subblock, 2) = p.mounted ? p.read(phy_reg) : 0x1FFFF;
   } else if (p.mounted) {
-    // The reset bit completes at once.
-    p.reg[phy_reg] = static_cast<uint16_t>(phy_reg == 0 ? value & 0x7FFF : value & 0xFFFF);
+    p.write(phy_reg, static_cast<uint16_t>(value));
   }
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "phy_model.h"
+
 namespace swchip {
 
 inline constexpr uint32_t kChipIdG5RevA = 0x073850E9;  // chip 0x7385, revision A, maker 0x74
@@ -42,11 +44,6 @@ struct MacEntry {
 struct VlanEntry {
   uint32_t mask = 0;   // chip-port bit field
   uint32_t flags = 0;  // three flags
-};
-
-struct PhyModel {
-  bool mounted = false;
-  std::array<uint16_t, 32> reg{};
 };
 
 class ChipModel {

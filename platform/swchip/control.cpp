@@ -90,6 +90,13 @@ std::string to_hex(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+PhyModel* Control::parse_phy(const std::vector<std::string>& w) {
+  const auto controller = parse_number(w[1], 1);
+  const auto address = parse_number(w[2], 31);
+  if (!controller.has_value() || !address.has_value()) return nullptr;
+  return &chip_.phy(controller.value(), address.value());
+}
+
 std::string Control::inject(const std::vector<std::string>& w) {
   auto q = w.size() >= 4 ? parse_number(w[1], 2) : std::nullopt;
   auto c = w.size() >= 4 ? parse_number(w[2], kChipPorts - 1) : std::nullopt;
@@ -122,10 +129,24 @@ std::string Control::execute(std::string_view line) {
   if (cmd == "dump" && w.size() == 2 && w[1] == "mac") return chip_.dump_mac_table();
   if (cmd == "dump" && w.size() == 2 && w[1] == "vlan") return chip_.dump_vlan_table();
   if (cmd == "phy") {
-    auto c = w.size() == 4 ? parse_number(w[1], 1) : std::nullopt;
-    auto a = w.size() == 4 ? parse_number(w[2], 31) : std::nullopt;
-    if (!c || !a || (w[3] != "absent" && w[3] != "present")) return "error: usage: phy CONTROLLER ADDRESS absent|present";
-    chip_.phy(*c, *a).mounted = w[3] == "present";
+    PhyModel* phy = w.size() == 4 ? parse_phy(w) : nullptr;
+    if (!phy || (w[3] != "absent" && w[3] != "present")) return "error: usage: phy CONTROLLER ADDRESS absent|present";
+    phy->mounted = w[3] == "present";
+    return "ok";
+  }
+  if (cmd == "cable") {
+    PhyModel* target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
+    const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;
+    const auto abilities = w.size() == 5 ? parse_number(w[4]) : std::optional<uint32_t>(all);
+    if (!target || !abilities || (w[3] != "plug" && w[3] != "unplug")) {
+      return "error: usage: cable CONTROLLER ADDRESS plug [ABILITIES] | unplug";
+    }
+    PhyModel& phy = *target;
+    if (w[3] == "plug") {
+      phy.plug(*abilities);
+    } else {
+      phy.unplug();
+    }
     return "ok";
   }
   if (cmd == "inject") {

@@ -7,6 +7,9 @@
 //   fail off                   -> clears every failure rule
 //   stick BIT on|off           BIT: done, miim, mac, vlan, arbiter, txbusy
 //   phy C A absent|present     -> whether a PHY answers on MIIM controller C at address A
+//   cable C A plug [ABILITIES] | cable C A unplug
+//                              -> the PHY's cable, plugged to a partner with the abilities of
+//                                 register 5 (bit 16: 1000 full; default all and both pauses)
 //   inject Q CHIPPORT HEX [TCI] -> queues a frame for the CPU on receive queue Q (1 or 2)
 //   transmitted CHIPPORT       -> the frames the CPU sent out of a chip port, one hex line each
 //   dump mac | dump vlan       -> the valid MAC table entries / the non-empty VLAN entries
@@ -34,6 +37,8 @@ class Control {
 
  private:
   std::string inject(const std::vector<std::string>& words);
+  // The PHY named by words 1 and 2 (controller, address), or nullptr.
+  PhyModel* parse_phy(const std::vector<std::string>& words);
 
   ChipModel& chip_;
   Driver& driver_;

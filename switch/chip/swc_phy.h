@@ -1,19 +1,51 @@
-// PHY layer: the PHY state and the port-to-MIIM map.
+// PHY layer: PHY identification by family, reset with the family's corrections, autonegotiation or
+// forced set-up, link status with link-down and link-up events, and paged register access. Ports
+// 1..6 are the front ports; port 0 is the pseudo-port of raw access by controller and address.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "swc_port.h"
 #include "swc_state.h"
 #include "swc_types.h"
 
-swc_rc swc_phy_select_context(swc_phy_context* context);
+// Register pages (register 31 selects one); a paged register number is page << 5 | register.
+inline constexpr uint32_t SWC_PHY_PAGE_STANDARD = 0;
+inline constexpr uint32_t SWC_PHY_PAGE_EXTENDED = 1;
+inline constexpr uint32_t SWC_PHY_PAGE_GPIO = 0x10;
+inline constexpr uint32_t SWC_PHY_PAGE_TEST = 0x2A30;
+inline constexpr uint32_t SWC_PHY_PAGE_TR = 0x52B5;
+constexpr uint32_t swc_phy_paged(uint32_t page, uint32_t reg) { return page << 5 | reg; }
+
+// PHY setup modes.
+inline constexpr uint32_t SWC_PHY_MODE_ANEG = 0;
+inline constexpr uint32_t SWC_PHY_MODE_FORCED = 1;
+inline constexpr uint32_t SWC_PHY_MODE_POWER_DOWN = 2;
+
+swc_rc swc_phy_io_init();
 swc_rc swc_phy_io_select_context(swc_phy_context* context);
+swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t* value);
+swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t value);
+
+swc_rc swc_phy_select_context(swc_phy_context* context);
 // Size of a PHY state for `ports` ports (plus the raw-access pseudo-port 0).
 size_t swc_phy_sizeof_al(uint32_t ports);
 // Initialises the PHY state for `ports` ports: every record unmapped, link down.
 swc_rc swc_phy_init(uint32_t ports);
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address);
 
+swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t* value);
+swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value);
+swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask);
+
+swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup);
+swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup);
+swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status);
+swc_rc swc_phy_reset_and_setup(uint32_t port_no);
+
 // The PHY record of a port, or nullptr when no PHY state is installed or the port is outside it.
 swc_phy_port_t* swc_phy_port(uint32_t port_no);
+
+// How long a soft reset may take.
+inline constexpr uint64_t SWC_PHY_RESET_TIMEOUT_MS = 5000;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 
 #include "wire.h"
 
@@ -20,6 +21,7 @@ namespace {
 enum class Backend { simulator, in_process };
 
 constexpr int kReplySpins = 2000;
+constexpr time_t kReplyTimeoutSeconds = 5;
 
 struct Layer {
   std::map<int, Backend> descriptors;  // descriptors not listed are real devices
@@ -44,6 +46,9 @@ int connect_simulator(const char* path) {
   std::memcpy(addr.sun_path, path, length);
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
   if (fd < 0) return -1;
+  // A simulator that stopped answering must not hang the daemon for ever.
+  const timeval limit{kReplyTimeoutSeconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
     const int saved = errno;
     ::close(fd);
@@ -58,34 +63,43 @@ bool names_socket(const char* path) {
   return ::stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-int simulator_request(int fd, uint32_t request, uint8_t* record, size_t size) {
+// One request and its reply: the driver's result, or std::nullopt when the connection failed.
+std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record, size_t size) {
   const auto datagram = swgenio::wire::encode_request(request, {record, size});
   ssize_t n;
   do {
     n = ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
-  if (n != static_cast<ssize_t>(datagram.size())) return -EIO;
+  if (n != static_cast<ssize_t>(datagram.size())) return std::nullopt;
   uint8_t answer[swgenio::wire::kMaxDatagram];
   // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
   // put to sleep and woken for every register access. Then wait normally.
   n = -1;
   for (int spin = 0; spin < kReplySpins && n < 0; ++spin) {
     n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return -EIO;
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
   }
   while (n < 0) {
     n = ::recv(fd, answer, sizeof answer, 0);
-    if (n < 0 && errno != EINTR) return -EIO;
+    if (n < 0 && errno != EINTR) return std::nullopt;
   }
-  if (n <= 0) return -EIO;
   const auto reply = swgenio::wire::decode_reply({answer, static_cast<size_t>(n)});
-  if (!reply) return -EIO;
+  if (!reply) return std::nullopt;
   if (reply->result != 0) return reply->result < 0 ? reply->result : -EIO;
   if (!reply->record.empty()) {
-    if (reply->record.size() != size) return -EIO;
+    if (reply->record.size() != size) return std::nullopt;
     std::memcpy(record, reply->record.data(), size);
   }
   return 0;
+}
+
+// After a failed exchange the connection is shut down: a reply that came late must never be taken
+// for the answer to a later request.
+int simulator_request(int fd, uint32_t request, uint8_t* record, size_t size) {
+  const auto result = simulator_exchange(fd, request, record, size);
+  if (result) return *result;
+  ::shutdown(fd, SHUT_RDWR);
+  return -EIO;
 }
 
 swgenio_access decode_access(uint32_t request, const uint8_t* record, int result) {

@@ -46,5 +46,23 @@ TEST_F(ControlCommands, FaultsStuckBitsAndChipId) {
   EXPECT_EQ(chip.read(7, 0, 0x18), 0u);
 }
 
+TEST_F(ControlCommands, CablesPhysAndCpuFrames) {
+  EXPECT_EQ(control.execute("cable 0 2 unplug"), "ok");
+  EXPECT_FALSE(chip.phy(0, 2).link());
+  EXPECT_EQ(control.execute("cable 0 2 plug 0x100"), "ok");
+  EXPECT_EQ(chip.phy(0, 2).speed(), 2u);
+  EXPECT_EQ(control.execute("cable 2 0 plug").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("phy 1 3 absent"), "ok");
+  EXPECT_FALSE(chip.phy(1, 3).mounted);
+  EXPECT_EQ(control.execute("inject 1 6 0102030405 0x0064"), "ok");
+  EXPECT_EQ(chip.cpu_queue_length(1), 1u);
+  EXPECT_EQ(control.execute("inject 3 6 0102").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("inject 1 6 01020").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("inject 1 6 zz").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("transmitted 0"), "");
+  EXPECT_EQ(control.execute("stick arbiter on"), "ok");
+  EXPECT_EQ(chip.read(5, 0, 12), 0u);
+}
+
 }  // namespace
 }  // namespace swchip

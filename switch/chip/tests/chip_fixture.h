@@ -62,6 +62,14 @@ class ChipFixture : public ::testing::Test {
     read_overrides[swgenio::bus_offset(b, s, r)] = std::move(f);
   }
 
+  // The board's port map: ports 1..5 on internal PHYs 0..4 of controller 0, port 6 on PHY 3 of
+  // controller 1.
+  void map_board_ports() {
+    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+    swc_port_map_set(map);
+    swgenio_clear_recorded();
+  }
+
   // Only the register accesses, in order.
   static std::vector<swgenio_access> accesses() { return swgenio_recorded(); }
 

@@ -349,7 +349,7 @@ TEST_F(LowLevel, MiimAccessAndItsFailures) {
   EXPECT_EQ(swc_ll_miim_read(0, 2, 2), 0x0007);
   EXPECT_EQ(swc_ll_miim_read(1, 3, 3), 0xC581);
   ASSERT_EQ(swc_ll_miim_write(0, 1, 4, 0x1DE1), 0);
-  EXPECT_EQ(chip.phy(0, 1).reg[4], 0x1DE1);
+  EXPECT_EQ(chip.phy(0, 1).peek(0, 4), 0x1DE1);
   EXPECT_EQ(writes_of(accesses()).back(), W(3, 0, 1, 4u << 16 | 1u << 21 | 0x1DE1));
   EXPECT_EQ(swc_ll_miim_read(1, 4, 2), SWC_RC_PHY_NOT_MOUNTED);
   EXPECT_EQ(swc_ll_miim_read(2, 0, 0), SWC_RC_ILLEGAL);

@@ -6,10 +6,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "simulator_process.h"
 #include "swc_api.h"
 #include "swc_io.h"
+#include "swc_ll.h"
+#include "swc_phy.h"
 #include "swgenio.h"
 #include "wire.h"
 
@@ -35,12 +38,14 @@ class Simulator : public ::testing::Test {
     context.state = &state;
     context.phy = nullptr;
     swc_select_context(&context);
-    state.serial = 1;
+    const swc_init_setup setup{1, 1, 0, -1, 0};
+    swc_init_state(&setup);
   }
 
   SimulatorProcess sim;
   std::vector<int> open_fds;
-  swc_api_state state{};
+  std::unique_ptr<swc_api_state> state_record = std::make_unique<swc_api_state>();
+  swc_api_state& state = *state_record;
   swc_context context{};
 };
 
@@ -166,6 +171,84 @@ TEST_F(Simulator, ControlClientReportsRejectedCommands) {
   EXPECT_EQ(status, 1);
   sim.ctl("read 7 0 0x18", &status);
   EXPECT_EQ(status, 0);
+}
+
+TEST_F(Simulator, CpuFramesThroughTheSocket) {
+  select(open_device(sim.device));
+  const std::string hex = "0180c2000000001122334455002642420300000000000000000000000000000000000000000000000000000000000000000000000000000000000000";
+  EXPECT_EQ(sim.ctl("inject 1 6 " + hex + " 0x0001"), "ok\n");
+  ASSERT_EQ(swc_ll_cpu_rx_frameready(1), 1);
+  swc_cpu_rx_header_t header{};
+  uint8_t buffer[2048];
+  ASSERT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer, sizeof buffer), 0);
+  ASSERT_EQ(header.length, hex.size() / 2);
+  EXPECT_EQ(header.port_no, 6u);
+  EXPECT_EQ(header.vid, 1u);
+  EXPECT_EQ(buffer[14], 0x42);
+  EXPECT_EQ(swc_ll_cpu_rx_frameready(1), 0);
+
+  ASSERT_EQ(swc_ll_cpu_tx_frame(3, buffer, header.length, 0), 0);
+  EXPECT_EQ(sim.ctl("transmitted 2"), hex + "\n");
+  EXPECT_EQ(sim.ctl("transmitted 2"), "\n");
+}
+
+TEST_F(Simulator, TablesAndStuckBitsThroughTheControlSocket) {
+  select(open_device(sim.device));
+  swc_mac_entry_t e{};
+  e.vid_mac.vid = 1;
+  e.vid_mac.mac[0] = 0x02;
+  e.vid_mac.mac[5] = 0x07;
+  ASSERT_EQ(swc_ll_mac_table_learn(&e, 1), 0);
+  EXPECT_NE(sim.ctl("dump mac").find("vid 1 mac 020000000007"), std::string::npos);
+  EXPECT_EQ(sim.ctl("stick mac on"), "ok\n");
+  EXPECT_EQ(swc_ll_mac_table_learn(&e, 1), SWC_RC_READ_FAILED);
+  EXPECT_EQ(sim.ctl("phy 0 2 absent"), "ok\n");
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 1), SWC_RC_PHY_NOT_MOUNTED);
+}
+
+TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
+  std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
+  swc_phy_context phy{0, reinterpret_cast<swc_phy_state*>(phy_state.data())};
+  context = {open_device(sim.device), &state, &phy};
+  swc_select_context(&context);
+  const swc_init_setup setup{1, 1, 0, -1, 0};
+  ASSERT_EQ(swc_init(&setup), 0);
+  const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+  ASSERT_EQ(swc_port_map_set(map), 0);
+  const swc_phy_reset_setup_t reset{SWC_IF_INTERNAL, 0, 0, 0, 0};
+  ASSERT_EQ(swc_phy_reset(2, &reset), 0);
+  const swc_phy_setup_t aneg{SWC_PHY_MODE_ANEG, 0, 0, 1, 1, 1, 1, 1, 1, 1};
+  ASSERT_EQ(swc_phy_setup(2, &aneg), 0);
+  swc_port_status_t st{};
+  swc_port_status_get(2, &st);
+  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  EXPECT_EQ(st.link, 1u);
+  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+
+  EXPECT_EQ(sim.ctl("cable 0 1 unplug"), "ok\n");
+  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  EXPECT_EQ(st.link, 0u);
+  EXPECT_EQ(sim.ctl("cable 0 1 plug 0x1c0"), "ok\n");  // 10 full, 100 half and full
+  ASSERT_EQ(swc_port_status_get(2, &st), 0);
+  EXPECT_EQ(st.link, 1u);
+  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.full_duplex, 1u);
+  EXPECT_EQ(sim.ctl("phy 0 1 absent"), "ok\n");
+  EXPECT_EQ(swc_port_status_get(2, &st), SWC_RC_PHY_NOT_MOUNTED);
+}
+
+TEST_F(Simulator, SimulatorThatStopsAnsweringFailsTheAccessInsteadOfHanging) {
+  select(open_device(sim.device));
+  uint32_t value = 0;
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  ::kill(sim.pid, SIGSTOP);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  ::kill(sim.pid, SIGCONT);
+  // The late reply is not taken for the next access's: the connection stays failed.
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  select(open_device(sim.device));
+  ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(value, 0x073850E9u);
 }
 
 TEST_F(Simulator, TerminatesOnSigtermAndRemovesItsSockets) {
