@@ -24,3 +24,42 @@ export TORVEL_MTD_MAP=$demo/mtd-map
 "$bin/vostrel" erase "..$demo/mtd3"
 "$bin/vostrel" program "..$demo/mtd3" "$demo/firmware.img"
 cmp -n 40960 "$demo/mtd3" "$demo/firmware.img" && echo "=== partition holds the image byte for byte"
+
+echo
+echo "=== portvisor on the simulated board"
+if [ "$(id -u)" != 0 ]; then
+  echo "The simulated board needs root (a network namespace, a tap device \"eth0\", UDP port 28)." >&2
+  exit 1
+fi
+ns=portvisor-board
+ip netns del "$ns" 2>/dev/null || true
+ip netns add "$ns"
+cleanup() {
+  [ -n "${sim_pid:-}" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  ip netns del "$ns" 2>/dev/null || true
+  rm -rf "$demo"
+}
+trap cleanup EXIT
+# The board's own network: loopback for the management port, and "eth0" whose address gives the base MAC.
+ip netns exec "$ns" ip link set lo up
+ip netns exec "$ns" ip tuntap add eth0 mode tap
+ip netns exec "$ns" ip link set eth0 address 00:11:22:33:44:55 up
+
+# The switch chip simulator stands in for the switch I/O driver behind /dev/swgenio.
+ip netns exec "$ns" "$bin/swchipd" --device "$demo/swgenio" --control "$demo/swchip-control" &
+sim_pid=$!
+for _ in $(seq 100); do [ -S "$demo/swgenio" ] && break; sleep 0.05; done
+
+cat <<INFO
+The switch daemon runs below in the network namespace "$ns" with its traces, until Ctrl-C.
+Reach its management port, UDP 28 on 127.0.0.1 inside that namespace, from another terminal:
+  ip netns exec $ns $bin/pvmgmt 8 get +8          # port count: res=0 data=0600000000000000
+  ip netns exec $ns $bin/pvmgmt 11 get +6         # base MAC address derived from eth0
+  ip netns exec $ns $bin/pvmgmt 10 set 01000000   # suspend (00000000 resumes)
+  ip netns exec $ns $bin/pvmgmt 5 set             # terminate
+The simulated chip answers: $bin/swchipctl --control $demo/swchip-control read 7 0 0x18
+INFO
+set +e
+PORTVISOR_SWITCH_DEVICE=$demo/swgenio ip netns exec "$ns" "$bin/portvisor" --trace all debug
+status=$?
+echo "=== portvisor ended with status $status"

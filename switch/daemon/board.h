@@ -37,7 +37,7 @@ void board_led_set(int led, int value);
 void board_led_mode_set(int led, int mode);
 int board_led_get();
 
-// Waits ms milliseconds without spinning.
+// Waits ms milliseconds without spinning (on the switch layer's clock).
 void board_msleep(unsigned ms);
 // Sets FD_CLOEXEC; a failure is traced and otherwise ignored.
 void close_on_exec_flag(int fd);

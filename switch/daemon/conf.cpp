@@ -92,7 +92,7 @@ private:
 };
 
 bool header_valid(const std::vector<uint8_t> &bytes) {
-    if (bytes.size() < 8 + CONF_HEADER_SIZE || le_load32(&bytes[0]) != 0 || le_load32(&bytes[4]) != CONF_HEADER_SIZE) {
+    if (bytes.size() < 8 + CONF_HEADER_SIZE || le_load32(&bytes[4]) != CONF_HEADER_SIZE) {
         CONF_TRACE(TRACE_ERROR, "File too small");
         return false;
     }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 daemon_state g_daemon;
@@ -199,9 +200,9 @@ void loop_hooks_init() {
 
 namespace {
 
-// Returns select's result with EINTR counted as 0, or -1 after tracing any other error.
-int checked_select(int nfds, fd_set *r, fd_set *w, fd_set *e, timeval *timeout, bool detailed) {
-    int rc = select(nfds, r, w, e, timeout);
+// Turns select's result into: > 0 ready, 0 nothing (EINTR counts as 0, with the sets cleared), or -1
+// after tracing any other error.
+int checked_select_result(int rc, fd_set *r, fd_set *w, fd_set *e, bool detailed) {
     if (rc >= 0)
         return rc;
     if (errno == EINTR) {
@@ -219,8 +220,19 @@ int checked_select(int nfds, fd_set *r, fd_set *w, fd_set *e, timeval *timeout, 
     return -1;
 }
 
-// Only the management socket is served; with no socket the loop just waits for a signal.
+// Only the management socket is served; with no socket the loop just waits for a signal. The wait has
+// no timeout, so the terminating signals are held back until pselect takes them atomically: one that
+// arrives just before the wait would otherwise be noticed only at the next datagram.
 bool paused_pass() {
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int signo : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&held, signo);
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    if (g_daemon.terminate) {
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        return true;
+    }
     fd_set r, w, e;
     FD_ZERO(&r);
     FD_ZERO(&w);
@@ -230,7 +242,9 @@ bool paused_pass() {
         FD_SET(g_daemon.mgmt_socket, &r);
         nfds = g_daemon.mgmt_socket + 1;
     }
-    if (checked_select(nfds, &r, &w, &e, nullptr, false) < 0)
+    int rc = checked_select_result(pselect(nfds, &r, &w, &e, nullptr, &previous), &r, &w, &e, false);
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (rc < 0)
         return false;
     fd_dispatch(&r, &w, &e);
     return true;
@@ -239,7 +253,7 @@ bool paused_pass() {
 bool running_pass(uint32_t &last_ms) {
     fd_set r = fds.read_set, w = fds.write_set, e = fds.except_set;
     timeval timeout{0, 1000};
-    int rc = checked_select(fds.highest + 1, &r, &w, &e, &timeout, true);
+    int rc = checked_select_result(select(fds.highest + 1, &r, &w, &e, &timeout), &r, &w, &e, true);
     if (rc < 0)
         return false;
     if (rc > 0)

@@ -3,6 +3,8 @@
 #include "board.h"
 #include "conf.h"
 #include "loop.h"
+#include "swc_phy.h"
+#include "swc_port.h"
 #include "trace.h"
 
 #include <arpa/inet.h>
@@ -41,10 +43,11 @@ const char *cmd_name(uint32_t cmd) {
     return cmd < 4 ? names[cmd] : "??";
 }
 
+// Traced as the receive callback's lines, where the request and reply dumps belong.
 void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
     if (trace_module_level(TRACE_MOD_MGMT) < TRACE_DEBUG)
         return; // the hex lines are costly to build and only shown at debug
-    MGMT_TRACE(TRACE_DEBUG, "%s", title);
+    trace_printf(TRACE_MOD_MGMT, "mgmt_event", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s", title);
     for (size_t line = 0; line < length; line += 16) {
         char text[16 * 3 + 1];
         size_t pos = 0;
@@ -52,7 +55,7 @@ void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
             pos += static_cast<size_t>(std::snprintf(text + pos, sizeof text - pos, "%02x%c", bytes[i],
                                                      i - line == 7 ? '-' : ' '));
         text[pos] = '\0';
-        MGMT_TRACE(TRACE_DEBUG, "%s", text);
+        trace_printf(TRACE_MOD_MGMT, "mgmt_event", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s", text);
     }
 }
 
@@ -100,6 +103,51 @@ template <size_t N> void data_block_object(mgmt_object &object, std::array<uint8
         save_block(conf_id, block.data(), N);
     }
     object.set_res(MGMT_RES_OK);
+}
+
+void set_api_result(mgmt_object &object, swc_rc rc) {
+    object.set_res(rc < 0 ? MGMT_RES_FAIL : MGMT_RES_OK);
+}
+
+// {u32 port, u32 register, u16 value, u16 mask}
+void obj_phy_register(mgmt_object &object) {
+    if (!object.has_data(12))
+        return;
+    uint32_t port = object.data32(0);
+    uint32_t reg = object.data32(4);
+    // The peer's port indexes the API's PHY records: only front ports are served here.
+    if (port < 1 || port > 6) {
+        MGMT_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+        return;
+    }
+    uint8_t *value = object.data() + 8;
+    if (object.cmd() == MGMT_CMD_GET) {
+        uint16_t read = 0;
+        swc_rc rc = swc_phy_read(port, reg, &read);
+        le_store16(value, read);
+        set_api_result(object, rc);
+    } else {
+        set_api_result(object, swc_phy_writemasked(port, reg, le_load16(value), le_load16(value + 2)));
+    }
+}
+
+// {u32 MIIM controller, u32 PHY address, u32 register, u16 value, u16 mask}
+void obj_phy_addr_register(mgmt_object &object) {
+    if (!object.has_data(16))
+        return;
+    uint32_t controller = object.data32(0);
+    uint32_t address = object.data32(4);
+    uint32_t reg = object.data32(8);
+    uint8_t *value = object.data() + 12;
+    if (object.cmd() == MGMT_CMD_GET) {
+        uint16_t read = 0;
+        swc_rc rc = swc_phy_addr_read(controller, address, reg, &read);
+        le_store16(value, read);
+        set_api_result(object, rc);
+    } else {
+        set_api_result(object,
+                       swc_phy_addr_writemasked(controller, address, reg, le_load16(value), le_load16(value + 2)));
+    }
 }
 
 void obj_debug_flags(mgmt_object &object) {
@@ -197,7 +245,7 @@ bool served_while_busy(const mgmt_object &object) {
 
 void mgmt_server_init() {
     server.buffer.assign(MGMT_BUFFER_SIZE, 0);
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         MGMT_TRACE(TRACE_ERROR, "open socket failed");
         return;
@@ -334,6 +382,8 @@ void mgmt_conf(const conf_action &action) {
 
 void mgmt_init() {
     MGMT_TRACE(TRACE_DEBUG, "Init");
+    server.objects[1] = obj_phy_register;
+    server.objects[2] = obj_phy_addr_register;
     server.objects[3] = obj_debug_flags;
     server.objects[5] = obj_terminate;
     server.objects[6] = obj_data_a;

@@ -44,8 +44,9 @@ using mgmt_handler = void (*)(mgmt_object &object);
 // handler, and ids outside the ranges, are answered with result 2.
 inline constexpr unsigned MGMT_MODULE_COUNT = 6;
 void mgmt_module_reg(unsigned thousand, mgmt_handler handler);
-// The management module's own objects 0..13 whose data come from the switch API (registers, PHYs, chip
-// id, CPU capture) are served by handlers the API's owners register here; until then: result 2.
+// The management module's own objects 0..13 whose switch API calls are not part of the API yet (chip
+// registers 0 and 4, chip id 12, CPU capture 13) are served by handlers registered here; until then:
+// result 2.
 inline constexpr uint32_t MGMT_OBJ_COUNT = 14;
 void mgmt_object_reg(uint32_t obj_id, mgmt_handler handler);
 

@@ -5,9 +5,11 @@
 #include "mgmt.h"
 
 void modules_init() {
-    // The store asks these modules for their defaults while it starts, so they are known before it.
+    // The store asks the modules for their defaults while it starts, and management requests may come
+    // as soon as the server is up: both tables are filled before any module starts.
     conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
     mgmt_module_reg(2, conf_mgmt);
+    // Start-up order: board, conf, port, packet, l2, l3, mgmt.
     board_init();
     conf_init();
     mgmt_init();

@@ -143,7 +143,7 @@ TEST_F(Conf, TruncatedRecordIsDroppedAndEarlierBlocksKept) {
     add_record(bytes, 0, header());
     add_record(bytes, 5, {1, 2, 3, 4});
     add_record(bytes, 6, std::vector<uint8_t>(40, 7));
-    bytes.resize(bytes.size() - 10);
+    bytes.erase(bytes.end() - 10, bytes.end());
     write_file(bytes);
     conf_init();
     EXPECT_NE(conf_open(5, nullptr), nullptr);

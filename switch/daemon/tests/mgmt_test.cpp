@@ -1,5 +1,6 @@
 #include "board.h"
 #include "le.h"
+#include "swc_clock.h"
 #include "store_fixture.h"
 
 #include <cstring>
@@ -21,6 +22,13 @@ struct datagram {
         return off;
     }
     uint32_t res(size_t off) const { return le_load32(&bytes[off + 8]); }
+    // The result of every object, in order.
+    std::vector<uint32_t> results() const {
+        std::vector<uint32_t> all;
+        for (size_t off = 0; off + 16 <= bytes.size(); off += le_load16(&bytes[off + 14]))
+            all.push_back(res(off));
+        return all;
+    }
     uint32_t u32(size_t off) const { return le_load32(&bytes[off]); }
     size_t process() { return mgmt_process(bytes.data(), bytes.size()); }
 };
@@ -72,17 +80,41 @@ TEST_F(Mgmt, MalformedDatagramsGetNoReply) {
 
 TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
     datagram d;
-    size_t own_api = d.add(0, MGMT_CMD_GET, 12);    // served once the switch API registers it
-    size_t beyond = d.add(14, MGMT_CMD_GET, 0);
-    size_t port = d.add(3001, MGMT_CMD_GET, 4);      // port module not present
-    size_t range = d.add(9000, MGMT_CMD_GET, 0);
-    size_t conf = d.add(2005, MGMT_CMD_GET, 0);      // the store answers its unknown ids with 1
+    d.add(0, MGMT_CMD_GET, 12);    // served once the switch API offers register access
+    d.add(14, MGMT_CMD_GET, 0);
+    d.add(3001, MGMT_CMD_GET, 4);  // port module not present
+    d.add(9000, MGMT_CMD_GET, 0);
+    d.add(2005, MGMT_CMD_GET, 0);  // the store answers its unknown ids with 1
     ASSERT_EQ(d.process(), d.bytes.size());
-    EXPECT_EQ(d.res(own_api), 2u);
-    EXPECT_EQ(d.res(beyond), 2u);
-    EXPECT_EQ(d.res(port), 2u);
-    EXPECT_EQ(d.res(range), 2u);
-    EXPECT_EQ(d.res(conf), 1u);
+    EXPECT_EQ(d.results(), (std::vector<uint32_t>{2, 2, 2, 2, 1}));
+}
+
+TEST_F(Mgmt, PhyObjectsRefuseBadPortsAndReportApiFailures) {
+    datagram d;
+    d.add(1, MGMT_CMD_GET, 12); // port 0
+    size_t port7 = d.add(1, MGMT_CMD_SET, 12);
+    le_store32(&d.bytes[port7 + 16], 7);
+    size_t short_obj = d.add(1, MGMT_CMD_GET, 8);
+    le_store32(&d.bytes[short_obj + 16], 1);
+    size_t no_chip = d.add(1, MGMT_CMD_GET, 12); // no switch API context in this test
+    le_store32(&d.bytes[no_chip + 16], 1);
+    d.add(2, MGMT_CMD_GET, 12); // raw access needs 16 data bytes
+    d.process();
+    EXPECT_EQ(d.results(), (std::vector<uint32_t>{1, 1, 1, 1, 1}));
+}
+
+TEST_F(Mgmt, RequestAndReplyDumpedAsHexLinesAtDebug) {
+    trace_option_apply("mgmt", "debug");
+    datagram d;
+    d.add(8, MGMT_CMD_GET, 8, 0x0102);
+    ::testing::internal::CaptureStdout();
+    d.process();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("obj_id: 8, cmd: 0 (MGMT_CMD_GET), res: -286331154, id: 258, size: 24\n"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("/debug: Request:\n"), std::string::npos);
+    EXPECT_NE(out.find("/debug: 08 00 00 00 00 00 00 00-ee ee ee ee 02 01 18 00 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("/debug: 06 00 00 00 00 00 00 00-\n"), std::string::npos) << out; // reply's last line
 }
 
 void answer_7(mgmt_object &object) {
@@ -246,6 +278,14 @@ TEST_F(Mgmt, TableCheck) {
     std::vector<uint8_t> header_only(16, 0);
     mgmt_object bare{header_only.data(), 16};
     EXPECT_EQ(mgmt_table_check(bare, 8, 2), -1);
+}
+
+TEST(BoardSleep, WaitsOnTheSwitchLayersClock) {
+    swc_manual_clock clock;
+    swc_clock_set(&clock);
+    board_msleep(1000);
+    swc_clock_set(nullptr);
+    EXPECT_EQ(clock.slept_ms(), 1000u);
 }
 
 TEST(BoardMac, DerivedFromEth0) {

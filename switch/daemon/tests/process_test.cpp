@@ -1,4 +1,5 @@
 // The real portvisor binary in the foreground and in daemon mode, and the supervisor's restart rule.
+#include "mgmt_client.h"
 #include "process_util.h"
 #include "startup.h"
 
@@ -24,8 +25,18 @@ protected:
     std::string pidfile() const { return dir.path() + "/portvisor.pid"; }
     std::vector<std::string> env() const {
         return {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + pidfile(),
-                "PORTVISOR_MGMT_PORT=0", "PORTVISOR_SWITCH_DEVICE=" + dir.path() + "/no-device"};
+                "PORTVISOR_MGMT_PORT=" + std::to_string(port), "PORTVISOR_SWITCH_DEVICE=" + dir.path() + "/no-device"};
     }
+    // Waits until the daemon answers management requests.
+    bool wait_ready(mgmt_client &client) {
+        for (int i = 0; i < 200; ++i) {
+            uint32_t res = 99;
+            if (client.object(8, 0, std::vector<uint8_t>(8), res, 50ms))
+                return res == 0;
+        }
+        return false;
+    }
+    uint16_t port = free_udp_port();
     std::vector<std::string> args(std::vector<std::string> extra) const {
         extra.insert(extra.begin(), std::getenv("PORTVISOR_BIN"));
         return extra;
@@ -82,6 +93,59 @@ TEST_F(Portvisor, TraceWithoutArgumentsExits1) {
     EXPECT_NE(pv.output().find("Trace option: --trace <module> <level>"), std::string::npos);
 }
 
+TEST_F(Portvisor, ManagementSuspendResumeAndTerminate) {
+    child_process pv(args({"--trace", "mgmt", "note"}), env());
+    mgmt_client client(port);
+    ASSERT_TRUE(wait_ready(client)) << pv.output();
+    uint32_t res = 99;
+    ASSERT_TRUE(client.object(10, 1, u32_data(1), res, 1s));
+    EXPECT_EQ(res, 0u);
+    EXPECT_TRUE(pv.wait_for_output("Pause execution", 5s)) << pv.output();
+    auto paused = client.object(10, 0, u32_data(0), res, 1s); // still answered while paused
+    ASSERT_TRUE(paused);
+    EXPECT_EQ(le_load32(paused->data()), 1u);
+    ASSERT_TRUE(client.object(10, 1, u32_data(0), res, 1s));
+    EXPECT_TRUE(pv.wait_for_output("Resume execution", 5s)) << pv.output();
+    ASSERT_TRUE(client.object(5, 1, {}, res, 1s));
+    EXPECT_EQ(res, 0u);
+    EXPECT_EQ(pv.wait_exit(10s), 0);
+    EXPECT_NE(pv.output().find("Termination requested"), std::string::npos);
+}
+
+TEST_F(Portvisor, PausedAtStartServesManagementOnly) {
+    child_process pv(args({"--pause_execution"}), env());
+    mgmt_client client(port);
+    ASSERT_TRUE(wait_ready(client)) << pv.output();
+    uint32_t res = 99;
+    auto pause = client.object(10, 0, u32_data(0), res, 1s);
+    ASSERT_TRUE(pause);
+    EXPECT_EQ(le_load32(pause->data()), 1u);
+    ASSERT_TRUE(client.object(5, 1, {}, res, 1s));
+    EXPECT_EQ(pv.wait_exit(10s), 0);
+}
+
+TEST_F(Portvisor, PausedDaemonEndsOnSigterm) {
+    child_process pv(args({"--pause_execution"}), env());
+    mgmt_client client(port);
+    ASSERT_TRUE(wait_ready(client)) << pv.output();
+    kill(pv.pid(), SIGTERM);
+    EXPECT_EQ(pv.wait_exit(10s), 0);
+}
+
+TEST_F(Portvisor, MalformedDatagramGetsNoReplyAndDaemonLives) {
+    child_process pv(args({}), env());
+    mgmt_client client(port);
+    ASSERT_TRUE(wait_ready(client)) << pv.output();
+    std::vector<uint8_t> bad(16, 0);
+    le_store16(&bad[14], 15);
+    EXPECT_FALSE(client.request(bad, 200ms));
+    EXPECT_FALSE(client.request(std::vector<uint8_t>(3, 0xFF), 200ms));
+    EXPECT_TRUE(wait_ready(client));
+    kill(pv.pid(), SIGTERM);
+    EXPECT_EQ(pv.wait_exit(10s), 0);
+    EXPECT_GT(read_text_file(dir.path() + "/work/switch.conf").size(), 40u); // defaults written at start
+}
+
 pid_t parent_of(pid_t pid) {
     std::string stat = read_text_file("/proc/" + std::to_string(pid) + "/stat");
     std::istringstream in(stat.substr(stat.rfind(')') + 2));
@@ -110,7 +174,10 @@ protected:
         EXPECT_EQ(launcher.wait_exit(10s), 0);
         pid_t worker = wait_for_pid_file(pidfile());
         pid_t supervisor = worker > 0 ? parent_of(worker) : -1;
-        // The double fork leaves an intermediate process behind briefly; collect it.
+        // The supervisor becomes this process's child once the intermediate process of the double fork
+        // has exited; collect that one.
+        for (int i = 0; i < 1000 && supervisor > 0 && parent_of(supervisor) != getpid(); ++i)
+            std::this_thread::sleep_for(5ms);
         while (waitpid(-1, nullptr, WNOHANG) > 0) {
         }
         return {worker, supervisor};
