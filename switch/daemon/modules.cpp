@@ -2,6 +2,7 @@
 
 #include "board.h"
 #include "conf.h"
+#include "l2.h"
 #include "mgmt.h"
 
 void modules_init() {
@@ -9,8 +10,11 @@ void modules_init() {
     // as soon as the server is up: both tables are filled before any module starts.
     conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
     mgmt_module_reg(2, conf_mgmt);
+    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    mgmt_module_reg(4, l2_mgmt);
     // Start-up order: board, conf, port, packet, l2, l3, mgmt.
     board_init();
     conf_init();
+    l2_init();
     mgmt_init();
 }
