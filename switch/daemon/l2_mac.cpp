@@ -1,6 +1,7 @@
 #include "l2_mac.h"
 
 #include "conf.h"
+#include "l2_table.h"
 #include "le.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -316,53 +317,25 @@ int mac_config_add(const l2_mac_entry &entry) {
         L2_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(entry.vid));
         return -1;
     }
-    auto &table = mac.table;
-    const auto at = std::lower_bound(table.begin(), table.end(), entry, key_less);
-    const int index = static_cast<int>(at - table.begin());
-    if (at != table.end() && same_key(*at, entry)) {
-        L2_TRACE(TRACE_DEBUG, "Updating at index %d", index);
-        forget_in_chip(*at, nullptr);
-        *at = entry;
-    } else if (at != table.end()) {
-        if (table.size() >= L2_MAC_TABLE_MAX) {
-            L2_TRACE(TRACE_ERROR, "Insert failed, table full");
-            return -1;
-        }
-        L2_TRACE(TRACE_DEBUG, "Inserting at index %d", index);
-        table.insert(at, entry);
-    } else {
-        if (table.size() >= L2_MAC_TABLE_MAX) {
-            L2_TRACE(TRACE_ERROR, "Add failed, table full");
-            return -1;
-        }
-        L2_TRACE(TRACE_DEBUG, "Adding at index %d", index);
-        table.push_back(entry);
-    }
+    table_put how{};
+    const int index = sorted_table_put(mac.table, entry, L2_MAC_TABLE_MAX, key_less, TRACE_MOD_L2, __func__, &how);
+    if (index < 0)
+        return -1;
+    // The chip entry of the key is replaced; a failure to remove it is only traced.
+    if (how == table_put::updated)
+        forget_in_chip(entry, nullptr);
     return learn_in_chip(entry) ? index : -1;
 }
 
 int mac_config_del(const l2_mac_entry &entry) {
-    auto &table = mac.table;
-    const auto at = std::lower_bound(table.begin(), table.end(), entry, key_less);
-    if (at == table.end() || !same_key(*at, entry)) {
-        L2_TRACE(TRACE_ERROR, "Delete failed, not found");
+    const int index = sorted_table_remove(mac.table, entry, key_less, TRACE_MOD_L2, __func__);
+    if (index < 0)
         return -1;
-    }
-    const int index = static_cast<int>(at - table.begin());
-    L2_TRACE(TRACE_DEBUG, "Deleting at index %d", index);
-    const bool forgotten = forget_in_chip(*at, "swc_mac_table_forget_vid_mac failed");
-    table.erase(at);
-    return forgotten ? index : -1;
+    return forget_in_chip(entry, "swc_mac_table_forget_vid_mac failed") ? index : -1;
 }
 
 int mac_config_get(l2_mac_entry &entry, bool exact) {
-    const auto &table = mac.table;
-    auto at = exact ? std::lower_bound(table.begin(), table.end(), entry, key_less)
-                    : std::upper_bound(table.begin(), table.end(), entry, key_less);
-    if (at == table.end())
-        return -1;
-    entry = *at;
-    return static_cast<int>(at - table.begin());
+    return sorted_table_get(mac.table, entry, exact, key_less);
 }
 
 size_t mac_config_count() {
