@@ -1,4 +1,5 @@
-// Switch API: port groups (PGIDs), the destination sets that MAC entries point to.
+// Switch API: the inputs of the chip's forwarding masks: VLAN membership, private VLANs, aggregations
+// and port groups (PGIDs, the destination sets that MAC entries point to).
 #pragma once
 
 #include <cstdint>
@@ -11,3 +12,16 @@
 swc_rc swc_pgid_alloc(uint32_t* pgid_no, uint32_t exclusive, const uint32_t* members);
 // Drops one reference; -5 for a PGID that is already free or reserved.
 swc_rc swc_pgid_free(uint32_t pgid_no);
+
+// VLAN port mode of a port 0..6 (0 is accepted and holds zeros).
+swc_rc swc_vlan_port_mode_get(uint32_t port_no, swc_vlan_port_mode_t* mode);
+// Member flags [7] of a VLAN 0..4095 as last written.
+swc_rc swc_vlan_port_members_get(uint32_t vid, uint32_t* members);
+// Member flags [7] of a private VLAN 1..6.
+swc_rc swc_pvlan_port_members_get(uint32_t pvlan_no, uint32_t* members);
+// Flags [7] of the ports whose poag is poag_no (1..9).
+swc_rc swc_aggr_port_members_get(uint32_t poag_no, uint32_t* members);
+// The poag of a port 1..6, or -5.
+swc_rc swc_aggr_port_member_get(uint32_t port_no);
+// Aggregation mode flags m0..m4: the frame fields the aggregation code is computed from.
+swc_rc swc_aggr_mode_set(const uint32_t* mode);
