@@ -2,6 +2,7 @@
 
 #include "conf.h"
 #include "l2_mac.h"
+#include "l2_vlan.h"
 #include "mgmt.h"
 #include "swc_mac.h"
 #include "trace.h"
@@ -99,6 +100,7 @@ int swc_os_flush_fdb(uint32_t flush_port, uint32_t port, uint32_t flush_vlan, ui
 void l2_init() {
     L2_TRACE(TRACE_DEBUG, "Init");
     l2_mac_init();
+    l2_vlan_init();
     l2_conf(conf_action{CONF_ACTION_READ, 0});
 }
 
@@ -113,10 +115,11 @@ void l2_conf(const conf_action &action) {
     }
     const bool create = action.action == CONF_ACTION_CREATE;
     l2_mac_conf(create);
+    l2_vlan_conf(create);
 }
 
 void l2_mgmt(mgmt_object &object) {
-    if (l2_mac_mgmt(object))
+    if (l2_mac_mgmt(object) || l2_vlan_mgmt(object))
         return;
     object.set_res(MGMT_RES_NO_HANDLER);
 }

@@ -21,8 +21,7 @@ inline constexpr uint32_t OBJ_MAC_TABLE = 4000, OBJ_MAC_STATUS = 4001, OBJ_MAC_F
                           OBJ_MAC_AGE_TIME = 4003, OBJ_MAC_LEARNED_PER_PORT = 4016;
 inline constexpr uint16_t MGMT_MAC_MAX = 128;
 inline constexpr size_t STATUS_RECORD_SIZE = 44;
-inline constexpr size_t TABLE_BLOCK_SIZE = 4 + L2_MAC_SAVED_MAX * L2_MAC_RECORD_SIZE;
-static_assert(TABLE_BLOCK_SIZE == 1284);
+static_assert(4 + L2_MAC_SAVED_MAX * L2_MAC_RECORD_SIZE == 1284);
 inline constexpr uint32_t MAX_VID = 4095;
 
 struct mac_module {
@@ -80,38 +79,8 @@ void save_general(uint32_t age_time) {
     }
 }
 
-// The count, the entry size and the first 32 entries; the rest of the block zero.
 void save_table(const std::vector<l2_mac_entry> &entries) {
-    uint8_t *block = conf_create(L2_MAC_CONF_TABLE, TABLE_BLOCK_SIZE);
-    if (!block)
-        return;
-    std::memset(block, 0, TABLE_BLOCK_SIZE);
-    const size_t count = std::min(entries.size(), L2_MAC_SAVED_MAX);
-    le_store16(block, static_cast<uint16_t>(count));
-    le_store16(block + 2, L2_MAC_RECORD_SIZE);
-    for (size_t i = 0; i < count; ++i)
-        l2_mac_record_store(block + 4 + i * L2_MAC_RECORD_SIZE, entries[i]);
-    conf_close(L2_MAC_CONF_TABLE);
-}
-
-// The entries of block 6 as far as the block really holds them; none when its header is foreign.
-std::vector<l2_mac_entry> read_table_block() {
-    std::vector<l2_mac_entry> entries;
-    uint32_t size = 0;
-    const uint8_t *block = conf_open(L2_MAC_CONF_TABLE, &size);
-    if (!block || size < 4)
-        return entries;
-    if (le_load16(block + 2) != L2_MAC_RECORD_SIZE) {
-        L2_TRACE(TRACE_ERROR, "Illegal entry size: %d", le_load16(block + 2));
-        return entries;
-    }
-    const size_t count = std::min<size_t>({le_load16(block), L2_MAC_SAVED_MAX, (size - 4) / L2_MAC_RECORD_SIZE});
-    for (size_t i = 0; i < count; ++i) {
-        l2_mac_entry entry{};
-        l2_mac_record_load(block + 4 + i * L2_MAC_RECORD_SIZE, entry);
-        entries.push_back(entry);
-    }
-    return entries;
+    conf_table_save(L2_MAC_CONF_TABLE, L2_MAC_RECORD_SIZE, L2_MAC_SAVED_MAX, entries, l2_mac_record_store);
 }
 
 void read_configuration() {
@@ -123,7 +92,8 @@ void read_configuration() {
         mac.age_time = L2_MAC_DEFAULT_AGE_TIME;
         save_general(mac.age_time);
     }
-    const std::vector<l2_mac_entry> wanted = read_table_block();
+    const auto wanted =
+        conf_table_read<l2_mac_entry>(L2_MAC_CONF_TABLE, L2_MAC_RECORD_SIZE, L2_MAC_SAVED_MAX, l2_mac_record_load);
     std::vector<l2_mac_entry> stale;
     for (const l2_mac_entry &have : mac.table) {
         if (std::none_of(wanted.begin(), wanted.end(), [&](const l2_mac_entry &w) { return same_key(w, have); }))

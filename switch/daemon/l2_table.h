@@ -3,10 +3,14 @@
 // under the calling operation's name.
 #pragma once
 
+#include "conf.h"
+#include "le.h"
 #include "trace.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 enum class table_put { updated, inserted };
@@ -59,4 +63,44 @@ template <class T, class Less> int sorted_table_get(const std::vector<T> &table,
         return -1;
     key = *at;
     return static_cast<int>(at - table.begin());
+}
+
+// Configuration blocks of these tables: u16 count, u16 entry size, then room for `max` entries, of
+// which the first ones of the table are saved and the rest is zero.
+template <class T, class Store>
+void conf_table_save(uint32_t id, size_t record_size, size_t max, const std::vector<T> &entries, Store store) {
+    const size_t size = 4 + max * record_size;
+    uint8_t *block = conf_create(id, static_cast<uint32_t>(size));
+    if (!block)
+        return;
+    std::memset(block, 0, size);
+    const size_t count = std::min(entries.size(), max);
+    le_store16(block, static_cast<uint16_t>(count));
+    le_store16(block + 2, static_cast<uint16_t>(record_size));
+    for (size_t i = 0; i < count; ++i)
+        store(block + 4 + i * record_size, entries[i]);
+    conf_close(id);
+}
+
+// The entries of such a block as far as the block really holds them (a count beyond its size or the
+// table's is cut); none when the block is missing or its entry size is foreign.
+template <class T, class Load>
+std::vector<T> conf_table_read(uint32_t id, size_t record_size, size_t max, Load load) {
+    std::vector<T> entries;
+    uint32_t size = 0;
+    const uint8_t *block = conf_open(id, &size);
+    if (!block || size < 4)
+        return entries;
+    if (le_load16(block + 2) != record_size) {
+        trace_printf(TRACE_MOD_CONF, __func__, nullptr, __LINE__, 0, 0, TRACE_ERROR, "Illegal entry size: %d in ID %d",
+                     le_load16(block + 2), static_cast<int>(id));
+        return entries;
+    }
+    const size_t count = std::min<size_t>({le_load16(block), max, (size - 4) / record_size});
+    for (size_t i = 0; i < count; ++i) {
+        T entry{};
+        load(block + 4 + i * record_size, entry);
+        entries.push_back(entry);
+    }
+    return entries;
 }
