@@ -322,6 +322,9 @@ swc_rc swc_ipmc_flood_mask_set(const uint32_t* members) {
 
 swc_rc swc_mac_table_optimize() {
   swc_api_state& s = *swc_state();
+  // The lists are built by swc_init_state; in a state that never went through it both heads are 0,
+  // which no built shadow can show, and walking them would not end.
+  if (s.mac_sorted_head == s.mac_free_head) return SWC_RC_NOT_NOW;
   if (s.mac_walk_position == 0) {
     const swc_rc rc = status_poll();
     if (rc < 0) return rc;

@@ -159,6 +159,13 @@ TEST_F(MacTable, PassWithoutEventsReadsNothing) {
   EXPECT_EQ(recorded[1].reg, 0x0Au);
 }
 
+TEST_F(MacTable, StateThatWasNeverInitialisedIsNotWalked) {
+  learn(vm(1, {0, 0, 0, 0, 0, 1}), {1});
+  state->mac_sorted_head = state->mac_free_head = 0;
+  state->mac_shadow[0].next = 0;
+  EXPECT_EQ(swc_mac_table_optimize(), SWC_RC_NOT_NOW);
+}
+
 TEST_F(MacTable, StaticUnicastEntrySharesThePortPgid) {
   const swc_vid_mac_t key = vm(1, {0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE});
   learn(key, {3});
