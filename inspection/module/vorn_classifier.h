@@ -1,5 +1,4 @@
-// Software model of the Quorix engine: the header-only rule classifier, the pattern search over the
-// compiled tables, and the routines that build a descriptor's extracted fields and result queue.
+// Set-up shared by the driver and the software model of the Quorix engine (vorn_matcher.h).
 #ifndef INSPECTION_MODULE_VORN_CLASSIFIER_H
 #define INSPECTION_MODULE_VORN_CLASSIFIER_H
 
@@ -7,10 +6,9 @@
 
 namespace vorn {
 
-// Scratch set-up of the model, called by engine initialisation: remembers the table places, clears
-// the model's statics and builds the character map that folds "A".."Z" to "a".."z".
-void initializePmaMem(unsigned char *pattern_table, unsigned char *rule_table, unsigned char *state_table,
-                      unsigned char *matched_state_queue);
+// Set-up of the model, called by engine initialisation: builds the character map that folds "A".."Z"
+// to "a".."z". The model finds the tables themselves through the engine's base registers.
+void initializePmaMem();
 extern unsigned char CharacterMap[256];
 
 }  // namespace vorn

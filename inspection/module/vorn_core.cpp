@@ -437,6 +437,7 @@ int Quorix_init() {
     DriverState = kStateClose;
     return rc < 0 ? rc : -EBUSY;
   }
+  reset_traffic_messages();
   PacketInspect = kkPacketInspect;
   return 0;
 }

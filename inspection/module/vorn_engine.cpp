@@ -191,8 +191,7 @@ int qxDrvInit() {
   int rc = register_interrupts();
   if (rc != 0) return rc;
 
-  initializePmaMem(QuorixMem + kPatternTableOffset, QuorixMem + kRuleTableOffset, QuorixMem + kStateTableOffset,
-                   QuorixMem + kMatchedStateQueueOffset);
+  initializePmaMem();
   init_descriptor_ring();
 
   consistent_sync(qx_desc_table, kDescriptorCount * 64, DMA_TO_DEVICE);

@@ -15,15 +15,17 @@ constexpr uint8_t kPppIpv4 = 0x21;
 
 // Messages caused by traffic are limited to a burst of 10 every 5 seconds, so a flood cannot turn
 // into a flood of console output.
+struct MessageWindow {
+  unsigned long start = 0;
+  int printed = 0;
+  bool fresh = true;
+};
+MessageWindow TrafficMessages;
+
 bool traffic_message_allowed() {
-  static unsigned long window_start = 0;
-  static int in_window = 0;
   unsigned long now = jiffies_now();
-  if (now - window_start >= 5 * HZ) {
-    window_start = now;
-    in_window = 0;
-  }
-  return in_window++ < 10;
+  if (TrafficMessages.fresh || now - TrafficMessages.start >= 5 * HZ) TrafficMessages = MessageWindow{now, 0, false};
+  return TrafficMessages.printed++ < 10;
 }
 
 #define TRAFFIC_PRINTK(...)                         \
@@ -149,6 +151,8 @@ bool result_id_in_range(uint16_t id) {
 }
 
 }  // namespace
+
+void reset_traffic_messages() { TrafficMessages = MessageWindow{}; }
 
 bool locate_ip_packet(const sk_buff *skb, PacketView *packet) {
   if (!skb->nh || skb->nh < skb->data || skb->nh > skb->data + skb->len) return false;

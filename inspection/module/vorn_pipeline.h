@@ -33,6 +33,9 @@ int kkAddVornLog(const PacketView &packet, uint16_t attack_id, uint8_t category)
 // carrying IPv4). Used by the hook and again by the interrupt handler for a held packet.
 bool locate_ip_packet(const sk_buff *skb, PacketView *packet);
 
+// Messages caused by traffic come in bursts of at most 10 every 5 seconds; a new module starts afresh.
+void reset_traffic_messages();
+
 }  // namespace vorn
 
 #endif

@@ -63,7 +63,10 @@ uint32_t Device::read_register(uint32_t offset) {
 }
 
 void Device::write_register(uint32_t offset, uint32_t value) {
-  auto bus = [](uint32_t v) { return v >= kBusOffset ? v - kBusOffset : 0; };
+  auto bus = [this](uint32_t v) {
+    ++tables_.generation;
+    return v >= kBusOffset ? v - kBusOffset : 0;
+  };
   switch (offset) {
     case kDescriptorStart:
       descriptor_start_ = value;

@@ -1,10 +1,12 @@
-// vornkd: loads the vorn module on the stand-in kernel, with the engine device model behind it, and
-// serves /dev/vorn to other processes over a Unix socket at the
+// vornkd: loads the vorn module on the stand-in kernel, with the engine device model and its
+// software matcher behind it, and serves /dev/vorn to other processes over a Unix socket at the
 // device path. Each caller's ioctl runs on the module's CPU with that caller's memory reached through
 // process_vm_readv/writev, as the kernel's user copies would reach it.
 //
-//   vornkd            serve until SIGTERM or SIGINT
-//   vornkd --report   print the /proc/driver/vorn report of the running module
+//   vornkd                                 serve until SIGTERM or SIGINT
+//   vornkd --report                        print the /proc/driver/vorn report of the running module
+//   vornkd --inject FILE [--device NAME]   feed the Ethernet frames of a pcap capture to the running
+//                                          module's receive path, as received on NAME (default eth1)
 //
 // VORN_DEVICE overrides the device path "/dev/vorn".
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,7 +29,9 @@
 #include <vector>
 
 #include "kservices.h"
+#include "pcap_file.h"
 #include "quorix_device.h"
+#include "vorn_matcher.h"
 #include "vorn_module.h"
 #include "vornkd_protocol.h"
 
@@ -41,17 +46,25 @@ sockaddr_un socket_address(const std::string &path) {
   return address;
 }
 
-int print_report(const std::string &path) {
+// A connection to the running vornkd, or -1 (with the reason printed).
+int connect_to_daemon(const std::string &path) {
   if (path.size() >= sizeof(sockaddr_un::sun_path)) {
     std::fprintf(stderr, "vornkd: device path too long: %s\n", path.c_str());
-    return 1;
+    return -1;
   }
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address = socket_address(path);
   if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
     std::fprintf(stderr, "vornkd: no module serves %s: %s\n", path.c_str(), std::strerror(errno));
-    return 1;
+    if (fd >= 0) close(fd);
+    return -1;
   }
+  return fd;
+}
+
+int print_report(const std::string &path) {
+  int fd = connect_to_daemon(path);
+  if (fd < 0) return 1;
   vornkd::Request request{vornkd::kReport, 0, 0};
   uint32_t length = 0;
   std::string text;
@@ -70,8 +83,55 @@ int print_report(const std::string &path) {
   return 0;
 }
 
+int inject(const std::string &path, const std::string &capture, const std::string &device) {
+  std::vector<pcap::CapturedFrame> frames;
+  try {
+    frames = pcap::read_file(capture);
+  } catch (const std::exception &e) {
+    std::fprintf(stderr, "vornkd: %s\n", e.what());
+    return 1;
+  }
+  int fd = connect_to_daemon(path);
+  if (fd < 0) return 1;
+  char name[16] = {};
+  std::snprintf(name, sizeof name, "%s", device.c_str());
+  size_t fates[3] = {};
+  for (const auto &frame : frames) {
+    if (frame.payload.size() > vornkd::kMaxFrame) continue;
+    vornkd::Request request{vornkd::kFrame, frame.ethertype, frame.payload.size()};
+    int32_t fate = -1;
+    if (!vornkd::write_fully(fd, &request, sizeof request) || !vornkd::write_fully(fd, name, sizeof name) ||
+        !vornkd::write_fully(fd, frame.payload.data(), frame.payload.size()) ||
+        !vornkd::read_fully(fd, &fate, sizeof fate) || fate < 0 || fate > 2) {
+      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n", static_cast<size_t>(&frame - frames.data()));
+      close(fd);
+      return 1;
+    }
+    ++fates[fate];
+  }
+  close(fd);
+  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held\n", frames.size(), fates[0], fates[1], fates[2]);
+  return 0;
+}
+
+// The fate of the frame being received, as the delivery sink learns it (on the CPU).
+int32_t current_frame_fate = vornkd::kHeld;
+
+int32_t receive_frame(int fd, const vornkd::Request &request) {
+  if (request.argument > vornkd::kMaxFrame) return -1;
+  char name[17] = {};
+  std::vector<unsigned char> bytes(static_cast<size_t>(request.argument));
+  if (!vornkd::read_fully(fd, name, 16) || !vornkd::read_fully(fd, bytes.data(), bytes.size())) return -1;
+  sk_buff *skb = kern::make_frame(name, static_cast<uint16_t>(request.command), bytes.data(), bytes.size());
+  if (!skb) return -1;
+  kern::CpuSection cpu;
+  current_frame_fate = vornkd::kHeld;
+  kern::receive(skb);
+  return current_frame_fate;
+}
+
 // One connection: a caller process's open device.
-void serve_connection(int fd) {
+void serve_device(int fd) {
   ucred peer{};
   socklen_t size = sizeof peer;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
@@ -82,6 +142,9 @@ void serve_connection(int fd) {
     if (request.operation == vornkd::kIoctl) {
       int32_t result = kern::chrdev_ioctl(vorn::kVornMajor, request.command, static_cast<unsigned long>(request.argument));
       if (!vornkd::write_fully(fd, &result, sizeof result)) break;
+    } else if (request.operation == vornkd::kFrame) {
+      int32_t fate = receive_frame(fd, request);
+      if (fate < 0 || !vornkd::write_fully(fd, &fate, sizeof fate)) break;
     } else if (request.operation == vornkd::kReport) {
       std::string text;
       kern::proc_read(vorn::kProcName, &text);
@@ -94,15 +157,25 @@ void serve_connection(int fd) {
   kern::chrdev_release(vorn::kVornMajor);
 }
 
+// Callers open the device for every command, so connections come and go all day: each thread says
+// when it is done and the server joins it, keeping only live ones.
+struct Connection {
+  int fd;
+  std::atomic<bool> finished{false};
+  std::thread thread;
+};
+
+void serve_connection(Connection *connection) {
+  serve_device(connection->fd);
+  connection->finished = true;
+}
+
 class Server {
  public:
   explicit Server(std::string path) : path_(std::move(path)) {}
   ~Server() {
-    for (auto &c : connections_) shutdown(c.fd, SHUT_RDWR);
-    for (auto &c : connections_) {
-      c.thread.join();
-      close(c.fd);
-    }
+    for (auto &c : connections_) shutdown(c->fd, SHUT_RDWR);
+    for (auto &c : connections_) finish(*c);
     if (listen_fd_ >= 0) {
       close(listen_fd_);
       unlink(path_.c_str());
@@ -150,21 +223,37 @@ class Server {
       }
       if (fds[1].revents) return;
       if (fds[0].revents & POLLIN) {
+        reap_finished();
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) connections_.push_back(Connection{fd, std::thread(serve_connection, fd)});
+        if (fd < 0) continue;
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        connection->thread = std::thread(serve_connection, connection.get());
+        connections_.push_back(std::move(connection));
       }
     }
   }
 
+
  private:
-  struct Connection {
-    int fd;
-    std::thread thread;
-  };
+  static void finish(Connection &c) {
+    c.thread.join();
+    close(c.fd);
+  }
+  void reap_finished() {
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if ((*it)->finished) {
+        finish(**it);
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
   std::string path_;
   int listen_fd_ = -1;
   int lock_fd_ = -1;
-  std::vector<Connection> connections_;
+  std::vector<std::unique_ptr<Connection>> connections_;
 };
 
 int serve(const std::string &path) {
@@ -178,7 +267,12 @@ int serve(const std::string &path) {
 
   kern::clock_use_real(true);
   kern::printk_echo(true);
+  kern::set_delivery_sink([](const sk_buff &, kern::Fate fate, bool) {
+    current_frame_fate = fate == kern::Fate::dropped ? vornkd::kDropped : vornkd::kDelivered;
+  });
   quorix::Device device;
+  vorn::SoftwareMatcher matcher;
+  device.set_matcher(&matcher);
   int rc = 0;
   {
     kern::CpuSection cpu;
@@ -209,8 +303,11 @@ int serve(const std::string &path) {
 int main(int argc, char **argv) {
   std::string path = vornkd::device_path(kDefaultDevice);
   if (argc == 2 && std::strcmp(argv[1], "--report") == 0) return print_report(path);
+  if ((argc == 3 || argc == 5) && std::strcmp(argv[1], "--inject") == 0 &&
+      (argc == 3 || std::strcmp(argv[3], "--device") == 0))
+    return inject(path, argv[2], argc == 5 ? argv[4] : "eth1");
   if (argc != 1) {
-    std::fprintf(stderr, "usage: vornkd [--report]\n");
+    std::fprintf(stderr, "usage: vornkd [--report | --inject FILE [--device NAME]]\n");
     return 2;
   }
   return serve(path);

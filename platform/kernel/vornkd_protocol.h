@@ -9,7 +9,7 @@
 
 namespace vornkd {
 
-enum Operation : uint32_t { kIoctl = 1, kReport = 2 };
+enum Operation : uint32_t { kIoctl = 1, kReport = 2, kFrame = 3 };
 
 struct Request {
   uint32_t operation;
@@ -19,7 +19,10 @@ struct Request {
 static_assert(sizeof(Request) == 16);
 
 // An ioctl is answered by one int32 (0 or a negative errno value); a report by a uint32 length and
-// the text.
+// the text. A frame (command: EtherType, argument: length up to kMaxFrame) is followed by the
+// receiving device's name (16 bytes) and the frame after its link header; it is answered by its fate.
+constexpr uint32_t kMaxFrame = 65535;
+enum FrameFate : int32_t { kDelivered = 0, kDropped = 1, kHeld = 2 };
 
 // The lock file kept beside the socket: flock on it stands for flock on the device node.
 inline std::string lock_path(const std::string &device_path) { return device_path + ".lock"; }

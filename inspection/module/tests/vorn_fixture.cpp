@@ -23,6 +23,7 @@ void VornTest::SetUp() {
   kern::clear_failures();
   baseline_blocks_ = kern::blocks_in_use();
   device_ = std::make_unique<quorix::Device>();
+  device_->set_matcher(&matcher_);
   kern::set_delivery_sink([this](const sk_buff &, kern::Fate fate, bool inspected) {
     deliveries_.push_back(Delivery{fate, inspected});
   });
@@ -83,6 +84,13 @@ vorn::EngineImage VornTest::basic_image() {
   image.set_threshold_rule(17, 0, 1, 2000, "SYN flood");
   image.set_threshold_rule(18, 1, 0, 3000, "UDP flood", 0);
   return image;
+}
+
+std::vector<vorn::VornLogRecord> VornTest::events() {
+  auto table = std::make_unique<vorn::ParamtVornLogTable>();
+  table->count = 8191;
+  EXPECT_EQ(ioctl(vorn::VORN_IOC_GET_LOGS, table.get()), 0);
+  return std::vector<vorn::VornLogRecord>(table->ring, table->ring + table->count);
 }
 
 bool VornTest::printed(const std::string &text) const {

@@ -11,7 +11,9 @@
 #include "kservices.h"
 #include "quorix_device.h"
 #include "vorn_image.h"
+#include "vorn_matcher.h"
 #include "vorn_module.h"
+#include "vorn_records.h"
 
 namespace vorn_test {
 
@@ -52,9 +54,12 @@ class VornTest : public ::testing::Test {
   int download(const vorn::EngineImage &image) { return download(image.packed(1)); }
   // Downloads the basic image and switches inspection on.
   void enable_inspection();
+  // Takes every event waiting in the module's log ring, through GET_LOGS.
+  std::vector<vorn::VornLogRecord> events();
   bool printed(const std::string &text) const;
   std::string proc_report() const;
 
+  vorn::SoftwareMatcher matcher_;
   std::unique_ptr<quorix::Device> device_;
   std::vector<Delivery> deliveries_;
   size_t baseline_blocks_ = 0;

@@ -24,6 +24,7 @@
 
 #include "vorn_image.h"
 #include "vorn_records.h"
+#include "vorn_sigc.h"
 #include "vorndev.h"
 
 namespace {
@@ -50,6 +51,18 @@ bool in_child(F &&body) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Downloads an image through LOAD_RULE_TABLES from memory below 4 GiB, as the agent does.
+int download(int fd, const EngineImage &image) {
+  auto packed = image.packed(1);
+  void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  if (low == MAP_FAILED) return -1000;
+  std::memcpy(low, packed.data(), packed.size());
+  ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
+  int rc = vorndev_ioctl(fd, VORN_IOC_LOAD_RULE_TABLES, &table);
+  munmap(low, packed.size());
+  return rc;
 }
 
 class Vornkd : public ::testing::Test {
@@ -135,24 +148,60 @@ TEST_F(Vornkd, PolicyDownloadReadsTheHeaderAndStreamFromTheCaller) {
   EngineImage image;
   image.set_enable_word(1);
   image.set_app(7, 3, 1, "Jabber");
-  auto packed = image.packed(1);
-  void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-  ASSERT_NE(low, MAP_FAILED);
-  std::memcpy(low, packed.data(), packed.size());
   int fd = vorndev_open("/dev/vorn", O_RDWR);
   ASSERT_GE(fd, 0);
-  ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
-  EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_LOAD_RULE_TABLES, &table), 0);
+  EXPECT_EQ(download(fd, image), 0);
   IM_P2P_AD_Info info{};
   info.index = 3;
   EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_IM_ACTION, &info), 0);
   EXPECT_EQ(info.AppID, 7);
   EXPECT_STREQ(info.name, "Jabber");
   vorndev_close(fd);
-  munmap(low, packed.size());
   std::string report = run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --report");
   EXPECT_NE(report.find("Quorix Driver Version = v1.59, State=OK\n"), std::string::npos) << report;
   EXPECT_NE(report.find("# of Tcp Conn=0,MLT_EST=1800,MLT_ABN=60\n"), std::string::npos);
+}
+
+// A policy with one signature, then real traffic through the served module's receive path; the
+// event comes back through GET_LOGS as the agent would pull it.
+TEST_F(Vornkd, InjectedTrafficIsInspectedAndLogged) {
+  EngineImage image;
+  image.set_enable_word(1);
+  SignatureCompiler compiler;
+  Signature passwd;
+  passwd.rule_id = 20;
+  passwd.pattern = "/etc/passwd";
+  passwd.category = 11;
+  compiler.add(passwd);
+  compiler.compile(&image);
+  int fd = vorndev_open("/dev/vorn", O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(download(fd, image), 0);
+  ParamtVornStatus on{1, 0};
+  ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_SET_STATUS, &on), 0);
+
+  std::string capture = std::string(std::getenv("VORN_CAPTURES")) + "/http_passwd.pcap";
+  std::string out = run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --inject " + capture + " --device eth1");
+  EXPECT_EQ(out, "12 frames: 3 delivered, 9 dropped, 0 held\n");
+
+  auto logs = std::make_unique<ParamtVornLogTable>();
+  logs->count = 100;
+  ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_LOGS, logs.get()), 0);
+  ASSERT_EQ(logs->count, 1u);
+  EXPECT_EQ(logs->ring[0].attack_id, 20u);
+  EXPECT_EQ(logs->ring[0].category, 11u);
+  EXPECT_EQ(logs->ring[0].source, 0x01004d0au);  // 10.77.0.1 as stored
+  vorndev_close(fd);
+}
+
+TEST_F(Vornkd, InjectRefusesAFileThatIsNoCapture) {
+  std::string bogus = (dir_ / "bogus.pcap").string();
+  FILE *f = std::fopen(bogus.c_str(), "w");
+  std::fputs("not a capture at all, just text", f);
+  std::fclose(f);
+  std::string command = std::string(std::getenv("VORNKD_BIN")) + " --inject " + bogus + " 2>&1";
+  EXPECT_NE(run_and_capture(command).find("not a pcap file"), std::string::npos);
+  EXPECT_NE(system(command.c_str()), 0);
 }
 
 TEST_F(Vornkd, ReportPrintsTheProcLines) {
@@ -219,6 +268,20 @@ TEST_F(Vornkd, SecondCallerIsRefusedWhileAnIoctlRuns) {
   vorndev_close(fd);
   munmap(page, page_size);
   close(uffd);
+}
+
+// Callers open the device for every command; vornkd must not keep what each connection held.
+TEST_F(Vornkd, ConnectionsThatEndAreReleased) {
+  ParamtVornStatus status{};
+  for (int i = 0; i < 300; ++i) {
+    int fd = vorndev_open("/dev/vorn", O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status), 0);
+    vorndev_close(fd);
+  }
+  size_t descriptors = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/" + std::to_string(daemon_) + "/fd")) ++descriptors;
+  EXPECT_LT(descriptors, 32u);
 }
 
 TEST_F(Vornkd, SigtermStopsItAndRemovesTheSocket) {

@@ -1,0 +1,78 @@
+#include "packet_builder.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+namespace vorn_test {
+
+namespace {
+void put16(std::vector<unsigned char> &b, size_t at, uint16_t v) {
+  b[at] = static_cast<unsigned char>(v >> 8);
+  b[at + 1] = static_cast<unsigned char>(v);
+}
+void put32(std::vector<unsigned char> &b, size_t at, uint32_t v) {
+  put16(b, at, static_cast<uint16_t>(v >> 16));
+  put16(b, at + 2, static_cast<uint16_t>(v));
+}
+}  // namespace
+
+uint32_t address_as_stored(const std::string &dotted) {
+  in_addr a{};
+  inet_pton(AF_INET, dotted.c_str(), &a);
+  return a.s_addr;
+}
+
+std::vector<unsigned char> Packet::bytes() const {
+  size_t transport = protocol == 6 ? 20 : (protocol == 17 || protocol == 1) ? 8 : 0;
+  std::vector<unsigned char> b(20 + transport + payload.size(), 0);
+  b[0] = 0x45;
+  put16(b, 2, static_cast<uint16_t>(b.size()));
+  put16(b, 4, identification);
+  b[8] = ttl;
+  b[9] = protocol;
+  uint32_t s = address_as_stored(source);
+  uint32_t d = address_as_stored(destination);
+  std::memcpy(&b[12], &s, 4);
+  std::memcpy(&b[16], &d, 4);
+  if (protocol == 6) {
+    put16(b, 20, source_port);
+    put16(b, 22, destination_port);
+    put32(b, 24, sequence);
+    put32(b, 28, acknowledgement);
+    b[32] = 5 << 4;
+    b[33] = tcp_flags;
+    put16(b, 34, window);
+  } else if (protocol == 17) {
+    put16(b, 20, source_port);
+    put16(b, 22, destination_port);
+    put16(b, 24, static_cast<uint16_t>(8 + payload.size()));
+  } else if (protocol == 1) {
+    b[20] = icmp_type;
+    put16(b, 24, 0x1234);
+    put16(b, 26, 1);
+  }
+  std::memcpy(b.data() + 20 + transport, payload.data(), payload.size());
+  return b;
+}
+
+std::vector<unsigned char> pppoe(const std::vector<unsigned char> &ip, bool one_byte_protocol, uint16_t protocol) {
+  std::vector<unsigned char> b = {0x11, 0x00, 0x12, 0x34, 0, 0};
+  if (one_byte_protocol) {
+    b.push_back(static_cast<unsigned char>(protocol));
+  } else {
+    b.push_back(static_cast<unsigned char>(protocol >> 8));
+    b.push_back(static_cast<unsigned char>(protocol));
+  }
+  uint16_t length = static_cast<uint16_t>(b.size() - 6 + ip.size());
+  b[4] = static_cast<unsigned char>(length >> 8);
+  b[5] = static_cast<unsigned char>(length);
+  b.insert(b.end(), ip.begin(), ip.end());
+  return b;
+}
+
+sk_buff *frame(const std::vector<unsigned char> &bytes, uint16_t ethertype, const std::string &device) {
+  return kern::make_frame(device, ethertype, bytes.data(), bytes.size());
+}
+
+}  // namespace vorn_test

@@ -1,0 +1,174 @@
+// The TCP connection tracker: states over real handshakes, closing, ageing, a full table, and probe
+// runs that survive freed slots.
+#include <gtest/gtest.h>
+
+#include "packet_builder.h"
+#include "vorn_fixture.h"
+#include "vorn_tracker.h"
+
+namespace vorn_test {
+namespace {
+
+using namespace vorn;
+
+class Tracker : public VornTest {
+ protected:
+  void SetUp() override {
+    VornTest::SetUp();
+    enable_inspection();
+  }
+  void send(const Packet &packet, const std::string &device = "eth0") {
+    kern::receive(frame(packet.bytes(), ETH_P_IP, device));
+  }
+  // The record of a packet's connection, or null.
+  TcpConnection *record_of(const Packet &packet) {
+    auto bytes = packet.bytes();
+    PacketView view;
+    parse_ipv4(bytes.data(), bytes.size(), &view);
+    TcpConnection *record = nullptr;
+    uint32_t in_use = Tcp_currentconn;
+    if (BKTcpConnectionFind(view, &record) != kFoundOrCreated || Tcp_currentconn != in_use) {
+      if (Tcp_currentconn != in_use) BKTcpConnectionClose(record, 0);
+      return nullptr;
+    }
+    return record;
+  }
+  Packet client = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80).carrying("");
+  Packet server = client.reply();
+};
+
+TEST_F(Tracker, HandshakeEstablishesAndTheClosingHandshakeFrees) {
+  send(client.flags(kSyn));
+  EXPECT_EQ(record_of(client)->state, kTcpSynSeen);
+  EXPECT_EQ(record_of(client)->server_port, 80);
+  send(server.flags(kSyn | kAck));
+  EXPECT_EQ(record_of(client)->state, kTcpSynAckSeen);
+  send(client.flags(kAck));
+  EXPECT_EQ(record_of(client)->state, kTcpEstablished);
+  send(client.flags(kPsh | kAck).carrying("data"));
+  EXPECT_EQ(record_of(client)->state, kTcpEstablished);
+  EXPECT_EQ(Tcp_currentconn, 1u);
+
+  send(client.flags(kFin | kAck).carrying(""));
+  EXPECT_EQ(record_of(client)->state, kTcpFirstFin);
+  send(server.flags(kAck));
+  EXPECT_EQ(record_of(client)->state, kTcpFinAcked);
+  send(server.flags(kFin | kAck));
+  send(client.flags(kAck));
+  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(record_of(client), nullptr);
+}
+
+TEST_F(Tracker, ResetFreesTheRecord) {
+  send(client.flags(kSyn));
+  send(server.flags(kSyn | kAck));
+  send(client.flags(kAck));
+  ASSERT_EQ(Tcp_currentconn, 1u);
+  send(server.flags(kRst));
+  EXPECT_EQ(Tcp_currentconn, 0u);
+}
+
+TEST_F(Tracker, ReverseDirectionFindsTheSameRecordAndCounts) {
+  send(client.flags(kSyn));
+  send(server.flags(kSyn | kAck));
+  TcpConnection *record = record_of(client);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record, record_of(server));
+  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_GE(record->packets, 2u);
+  EXPECT_EQ(record->hash, BKTcpConnectionHash(record->reverse_key));
+}
+
+TEST_F(Tracker, SynAckWithoutSynIsInvalidOnTheLanSide) {
+  send(server.flags(kSyn | kAck), "eth0");
+  EXPECT_EQ(record_of(server)->state, kTcpInvalid);
+}
+
+TEST_F(Tracker, AgeingKeepsAnEstablishedConnectionFor900Seconds) {
+  send(client.flags(kSyn));
+  send(server.flags(kSyn | kAck));
+  send(client.flags(kAck));
+  Packet other = Packet().from("10.0.0.7", 5000).to("10.0.0.8", 25).flags(kSyn);
+  kern::clock_advance_ms(900 * 1000);
+  send(other);  // ages the table on the way
+  EXPECT_EQ(Tcp_currentconn, 2u);
+  kern::clock_advance_ms(31 * 1000);
+  send(Packet().from("10.0.0.9", 5000).to("10.0.0.8", 25).flags(kSyn));
+  // The established one is now 931 s idle; the half-open one 31 s.
+  EXPECT_EQ(Tcp_currentconn, 1u);
+}
+
+TEST_F(Tracker, AgeingClosesAnEstablishedConnectionAt901Seconds) {
+  send(client.flags(kSyn));
+  send(server.flags(kSyn | kAck));
+  send(client.flags(kAck));
+  kern::clock_advance_ms(901 * 1000);
+  send(Packet().from("10.0.0.7", 5000).to("10.0.0.8", 25).flags(kSyn));
+  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(record_of(client), nullptr);
+}
+
+TEST_F(Tracker, FullTableRefusesNewKeysAndForceAgesIdleOnes) {
+  for (uint32_t i = 0; i < 24576; ++i) {
+    Packet p = Packet().from("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), 1024 + i % 1000)
+                   .to("10.0.0.2", 80)
+                   .flags(kSyn);
+    send(p);
+  }
+  ASSERT_EQ(Tcp_currentconn, 24576u);
+  Packet late = Packet().from("10.9.9.9", 7777).to("10.0.0.2", 80).flags(kSyn);
+  send(late);
+  EXPECT_EQ(Tcp_currentconn, 24576u);
+  EXPECT_EQ(deliveries_.back().fate, kern::Fate::delivered);
+  kern::clock_advance_ms(11 * 1000);
+  send(late);  // still full: this packet passes untracked but the idle records go
+  EXPECT_EQ(Tcp_currentconn, 0u);
+  send(late);
+  EXPECT_EQ(Tcp_currentconn, 1u);
+}
+
+TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
+  Packet a = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);
+  Packet b = Packet().from("10.0.0.1", 80).to("10.0.0.2", 41000);  // same hash: stored after a
+  send(a.flags(kSyn));
+  send(b.flags(kSyn));
+  TcpConnection *b_record = record_of(b);
+  ASSERT_NE(b_record, nullptr);
+  b_record->drop = 1;  // as a signature hit on b would
+  send(a.flags(kRst));
+  ASSERT_EQ(Tcp_currentconn, 1u);
+  send(b.flags(kAck).carrying("more"));
+  EXPECT_EQ(Tcp_currentconn, 1u);  // no duplicate record
+  EXPECT_EQ(deliveries_.back().fate, kern::Fate::dropped);
+  send(b.flags(kRst).carrying(""));  // a marked connection drops even its reset: it stays until aged
+  EXPECT_EQ(Tcp_currentconn, 1u);
+  kern::clock_advance_ms(31 * 1000);
+  send(a.flags(kSyn));  // ages b out on the way
+  EXPECT_EQ(Tcp_currentconn, 1u);
+  // With b gone the run is short again: a's new record lands at its hash index.
+  EXPECT_EQ(record_of(a) - tcp_table(), static_cast<long>(BKTcpConnectionHash(record_of(a)->key)));
+}
+
+TEST_F(Tracker, EverInEstablishedStateByServerAddressAndPort) {
+  send(client.flags(kSyn));
+  uint16_t port_bytes = htons_k(80);
+  EXPECT_EQ(BKTcpConnection_Check_EverInEstState(address_as_stored("10.0.0.2"), port_bytes), 1);
+  EXPECT_EQ(BKTcpConnection_Check_EverInEstState(address_as_stored("10.0.0.2"), htons_k(81)), 0);
+}
+
+TEST_F(Tracker, ProcReportCountsConnections) {
+  send(client.flags(kSyn));
+  send(Packet().from("10.0.0.3", 1).to("10.0.0.4", 2).flags(kSyn));
+  EXPECT_NE(proc_report().find("# of Tcp Conn=2,MLT_EST=1800,MLT_ABN=60\n"), std::string::npos);
+}
+
+TEST(TrackerHash, IsSymmetric) {
+  uint8_t key[12] = {10, 0, 0, 1, 10, 0, 0, 2, 0, 80, 0xa0, 0x28};
+  uint8_t reverse[12] = {10, 0, 0, 2, 10, 0, 0, 1, 0xa0, 0x28, 0, 80};
+  EXPECT_EQ(BKTcpConnectionHash(key), BKTcpConnectionHash(reverse));
+  EXPECT_EQ(BKTcpConnectionHash(key) % 4, 0u);
+  EXPECT_LT(BKTcpConnectionHash(key), 65536u);
+}
+
+}  // namespace
+}  // namespace vorn_test

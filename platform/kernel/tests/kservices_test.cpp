@@ -1,0 +1,146 @@
+// The stand-in kernel's services as the module relies on them.
+#include "kservices.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::vector<int> handled;
+bool masked_in_handler = false;
+
+void record_irq(int irq, void *, pt_regs *) {
+  handled.push_back(irq);
+  unsigned long flags;
+  local_irq_save(flags);
+  masked_in_handler = flags != 0;
+  local_irq_restore(flags);
+}
+
+class Interrupts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    handled.clear();
+    ASSERT_EQ(request_irq(40, record_irq, 0, "test40", nullptr), 0);
+    ASSERT_EQ(request_irq(41, record_irq, 0, "test41", nullptr), 0);
+  }
+  void TearDown() override {
+    free_irq(40, nullptr);
+    free_irq(41, nullptr);
+  }
+};
+
+TEST_F(Interrupts, RaisedWhileMaskedRunsAtTheUnmask) {
+  kern::CpuSection cpu;
+  unsigned long flags;
+  local_irq_save(flags);
+  kern::raise_irq(40);
+  EXPECT_TRUE(handled.empty());
+  local_irq_restore(flags);
+  ASSERT_EQ(handled.size(), 1u);
+  EXPECT_TRUE(masked_in_handler);
+}
+
+TEST_F(Interrupts, DisabledLineWaitsForEnable) {
+  kern::CpuSection cpu;
+  disable_irq(41);
+  kern::raise_irq(41);
+  kern::raise_irq(40);
+  EXPECT_EQ(handled, std::vector<int>{40});
+  enable_irq(41);
+  EXPECT_EQ(handled, (std::vector<int>{40, 41}));
+}
+
+TEST_F(Interrupts, SecondRequestOfALineFails) {
+  EXPECT_EQ(request_irq(40, record_irq, 0, "again", nullptr), -16);
+  std::string name;
+  ASSERT_TRUE(kern::irq_requested(40, &name));
+  EXPECT_EQ(name, "test40");
+}
+
+TEST(Dma, BlocksGetBusAddressesBelowTheEngineOffset) {
+  dma_addr_t first_bus = 0;
+  dma_addr_t second_bus = 0;
+  auto *first = static_cast<unsigned char *>(pci_alloc_consistent(nullptr, 0x10000, &first_bus));
+  auto *second = static_cast<unsigned char *>(pci_alloc_consistent(nullptr, 0x1000, &second_bus));
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_LT(first_bus + 0x10000u, 0x40000000u);
+  EXPECT_EQ(virt_to_bus(first + 0x123), first_bus + 0x123);
+  EXPECT_EQ(kern::bus_to_virt(first_bus + 0x100, 16), first + 0x100);
+  EXPECT_EQ(kern::bus_to_virt(first_bus + 0xfff8, 16), nullptr);  // runs past the block
+  EXPECT_EQ(virt_to_bus(&first_bus), 0u);                          // not DMA memory
+  consistent_free(first, 0x10000, first_bus);
+  EXPECT_EQ(kern::bus_to_virt(first_bus, 1), nullptr);
+  dma_addr_t again_bus = 0;
+  void *again = pci_alloc_consistent(nullptr, 0x8000, &again_bus);
+  EXPECT_EQ(again_bus, first_bus);  // freed bus space is used again
+  consistent_free(again, 0x8000, again_bus);
+  consistent_free(second, 0x1000, second_bus);
+}
+
+TEST(SocketBuffers, ShareCheckClonesOnlyASharedBuffer) {
+  size_t before = kern::blocks_in_use();
+  const char text[] = "frame";
+  sk_buff *skb = kern::make_frame("eth0", ETH_P_IP, text, sizeof text);
+  EXPECT_EQ(skb_share_check(skb, GFP_ATOMIC), skb);
+  ++skb->users;
+  sk_buff *own = skb_share_check(skb, GFP_ATOMIC);
+  ASSERT_NE(own, skb);
+  EXPECT_EQ(skb->users, 1);
+  EXPECT_EQ(own->data, skb->data);
+  EXPECT_NE(virt_to_bus(own->data), 0u);
+  ++skb->users;
+  kern::fail_next(kern::Alloc::kmalloc);
+  EXPECT_EQ(skb_share_check(skb, GFP_ATOMIC), nullptr);
+  EXPECT_EQ(skb->users, 2);
+  kfree_skb(skb);
+  kfree_skb(skb);
+  kfree_skb(own);
+  EXPECT_EQ(kern::blocks_in_use(), before);
+}
+
+TEST(UserCopies, BadAddressesCopyNothing) {
+  char source[16] = "caller's record";
+  char target[16] = {};
+  EXPECT_EQ(copy_from_user(target, reinterpret_cast<unsigned long>(source), sizeof source), 0u);
+  EXPECT_STREQ(target, source);
+  EXPECT_EQ(copy_from_user(target, 0x1000, sizeof target), sizeof target);
+  EXPECT_EQ(copy_to_user(0xffff800000000000UL, source, sizeof source), sizeof source);
+  EXPECT_FALSE(access_ok(VERIFY_READ, 0x7ffffffff000UL, 0x2000));
+  EXPECT_TRUE(access_ok(VERIFY_READ, reinterpret_cast<unsigned long>(source), sizeof source));
+}
+
+TEST(Printk, KeepsLinesWithTheirLevels) {
+  kern::printk_clear();
+  printk("<3>failed %d\n", 7);
+  printk("plain");
+  auto lines = kern::printk_lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "<3>failed 7\n");
+  EXPECT_EQ(lines[1], "plain");
+}
+
+TEST(Clock, VirtualTimeAdvancesOnlyWhenTold) {
+  kern::clock_use_real(false);
+  kern::clock_set(1000, 250);
+  EXPECT_EQ(xtime_seconds(), 1000u);
+  EXPECT_EQ(jiffies_now(), 100025ul);
+  kern::clock_advance_ms(1750);
+  EXPECT_EQ(xtime_seconds(), 1002u);
+}
+
+TEST(ReceivePath, WithoutHookFramesAreDelivered) {
+  std::vector<kern::Fate> fates;
+  kern::set_delivery_sink([&](const sk_buff &, kern::Fate fate, bool inspected) {
+    fates.push_back(fate);
+    EXPECT_FALSE(inspected);
+  });
+  kern::receive(kern::make_frame("eth0", ETH_P_IP, "x", 1));
+  kern::set_delivery_sink(nullptr);
+  EXPECT_EQ(fates, std::vector<kern::Fate>{kern::Fate::delivered});
+}
+
+}  // namespace
