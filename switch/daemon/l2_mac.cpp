@@ -121,39 +121,10 @@ uint32_t mac_timer(uint32_t now, uint32_t, uint32_t) {
 // ---- management objects
 
 void obj_mac_table(mgmt_object &object) {
-    if (mgmt_table_check(object, L2_MAC_RECORD_SIZE, MGMT_MAC_MAX) < 0)
-        return;
-    object.set_res(MGMT_RES_OK);
-    const uint16_t count = object.table_count();
-    switch (object.cmd()) {
-    case MGMT_CMD_GET: {
-        if (count == 0)
-            return;
-        l2_mac_entry at{};
-        l2_mac_record_load(object.entry(0, L2_MAC_RECORD_SIZE), at);
-        uint16_t found = 0;
-        for (; found < count; ++found) {
-            if (mac_config_get(at, found == 0) < 0)
-                break;
-            l2_mac_record_store(object.entry(found, L2_MAC_RECORD_SIZE), at);
-        }
-        le_store16(object.bytes + 16, found);
-        return;
-    }
-    case MGMT_CMD_ADD:
-    case MGMT_CMD_DEL:
-        for (uint16_t i = 0; i < count; ++i) {
-            l2_mac_entry entry{};
-            l2_mac_record_load(object.entry(i, L2_MAC_RECORD_SIZE), entry);
-            const int rc = object.cmd() == MGMT_CMD_ADD ? mac_config_add(entry) : mac_config_del(entry);
-            if (rc < 0)
-                object.set_res(MGMT_RES_FAIL);
-        }
-        save_table(mac.table);
-        return;
-    default:
-        object.set_res(MGMT_RES_FAIL);
-    }
+    static const table_object_ops<l2_mac_entry> ops{L2_MAC_RECORD_SIZE,   MGMT_MAC_MAX,   l2_mac_record_load,
+                                                    l2_mac_record_store,  mac_config_get, mac_config_add,
+                                                    mac_config_del,       [] { save_table(mac.table); }};
+    sorted_table_object(object, ops);
 }
 
 struct status_entry {

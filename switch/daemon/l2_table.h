@@ -5,6 +5,7 @@
 
 #include "conf.h"
 #include "le.h"
+#include "mgmt.h"
 #include "trace.h"
 
 #include <algorithm>
@@ -103,4 +104,51 @@ std::vector<T> conf_table_read(uint32_t id, size_t record_size, size_t max, Load
         entries.push_back(entry);
     }
     return entries;
+}
+
+// A management table object of such a table. GET walks from the first entry's key: entry 0 is the
+// first at or above it, each further one the next above the previous answer, and the count is cut at
+// the first miss. ADD and DEL apply each entry (any failure gives result 1) and then save the table.
+// SET gives result 1.
+template <class T> struct table_object_ops {
+    size_t record_size;
+    uint16_t max_count;
+    void (*load)(const uint8_t *record, T &entry);
+    void (*store)(uint8_t *record, const T &entry);
+    int (*get)(T &entry, bool exact);
+    int (*add)(const T &entry);
+    int (*del)(const T &entry);
+    void (*save)();
+};
+
+template <class T> void sorted_table_object(mgmt_object &object, const table_object_ops<T> &ops) {
+    if (mgmt_table_check(object, static_cast<uint16_t>(ops.record_size), ops.max_count) < 0)
+        return;
+    object.set_res(MGMT_RES_OK);
+    const uint16_t count = object.table_count();
+    switch (object.cmd()) {
+    case MGMT_CMD_GET: {
+        if (count == 0)
+            return;
+        T at{};
+        ops.load(object.entry(0, ops.record_size), at);
+        uint16_t found = 0;
+        for (; found < count && ops.get(at, found == 0) >= 0; ++found)
+            ops.store(object.entry(found, ops.record_size), at);
+        le_store16(object.bytes + 16, found);
+        return;
+    }
+    case MGMT_CMD_ADD:
+    case MGMT_CMD_DEL:
+        for (uint16_t i = 0; i < count; ++i) {
+            T entry{};
+            ops.load(object.entry(i, ops.record_size), entry);
+            if ((object.cmd() == MGMT_CMD_ADD ? ops.add(entry) : ops.del(entry)) < 0)
+                object.set_res(MGMT_RES_FAIL);
+        }
+        ops.save();
+        return;
+    default:
+        object.set_res(MGMT_RES_FAIL);
+    }
 }

@@ -140,36 +140,16 @@ void vlan_general_set(uint32_t aware) {
 // ---- management objects
 
 void obj_vlan_table(mgmt_object &object) {
-    if (mgmt_table_check(object, L2_VLAN_RECORD_SIZE, L2_VLAN_TABLE_MAX) < 0)
-        return;
-    object.set_res(MGMT_RES_OK);
-    const uint16_t count = object.table_count();
-    switch (object.cmd()) {
-    case MGMT_CMD_GET: {
-        if (count == 0)
-            return;
-        l2_vlan_entry at{};
-        at.vid = le_load32(object.entry(0, L2_VLAN_RECORD_SIZE));
-        uint16_t found = 0;
-        for (; found < count && vlan_config_get(at, found == 0) >= 0; ++found)
-            l2_vlan_record_store(object.entry(found, L2_VLAN_RECORD_SIZE), at);
-        le_store16(object.bytes + 16, found);
-        return;
-    }
-    case MGMT_CMD_ADD:
-    case MGMT_CMD_DEL:
-        for (uint16_t i = 0; i < count; ++i) {
-            l2_vlan_entry entry{};
-            l2_vlan_record_load(object.entry(i, L2_VLAN_RECORD_SIZE), entry);
-            const int rc = object.cmd() == MGMT_CMD_ADD ? vlan_config_add(entry) : vlan_config_del(entry.vid);
-            if (rc < 0)
-                object.set_res(MGMT_RES_FAIL);
-        }
-        save_table(vlan.table);
-        return;
-    default:
-        object.set_res(MGMT_RES_FAIL);
-    }
+    static const table_object_ops<l2_vlan_entry> ops{
+        L2_VLAN_RECORD_SIZE,
+        L2_VLAN_TABLE_MAX,
+        l2_vlan_record_load,
+        l2_vlan_record_store,
+        vlan_config_get,
+        vlan_config_add,
+        [](const l2_vlan_entry &entry) { return vlan_config_del(entry.vid); },
+        [] { save_table(vlan.table); }};
+    sorted_table_object(object, ops);
 }
 
 void obj_vlan_status(mgmt_object &object) {
