@@ -24,15 +24,8 @@ constexpr unsigned kRegMacIndex = 0xC0;
 constexpr unsigned kRegVlanCommand = 0xD0;
 constexpr unsigned kRegVlanAddress = 0xE0;
 
-constexpr uint32_t kEventLearned = 1u << 16;
-constexpr uint32_t kEventChanged = 1u << 17;
-constexpr uint32_t kEventLearnFailed = 1u << 15;
-constexpr uint32_t kEventAgedOut = 1u << 20;
 constexpr uint32_t kMacEventBits = kEventLearned | kEventChanged | kEventLearnFailed | kEventAgedOut;
 
-constexpr uint32_t kMacFlagLocked = 1u << 9;
-constexpr uint32_t kMacFlagValid = 1u << 10;
-constexpr uint32_t kMacFlagIpmc = 1u << 11;
 constexpr uint32_t kMacFlagBits = 0x7FF8;  // bits 3-14
 
 constexpr uint32_t kVlanMaskBits = 0x17C;
@@ -386,6 +379,11 @@ void ChipModel::cpu_tx_word(unsigned chip_port, uint32_t word) {
     frame[i] = static_cast<uint8_t>(words[2 + i / 4] >> (24 - 8 * (i % 4)));
   }
   words.clear();
+  emit(chip_port, std::move(frame));
+}
+
+void ChipModel::emit(unsigned chip_port, std::vector<uint8_t> frame) {
+  if (egress) return egress(chip_port, frame);
   auto& sent = transmitted_[chip_port];
   if (sent.size() == kTransmittedKept) sent.erase(sent.begin());
   sent.push_back(std::move(frame));

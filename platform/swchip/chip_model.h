@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,17 @@ inline constexpr unsigned kMacEntries = 8192;          // 2048 buckets of 4
 inline constexpr unsigned kVlans = 4096;
 inline constexpr size_t kMaxCpuFrame = 2036;           // the receive window holds 510 words with the FCS
 inline constexpr unsigned kCpuQueueUnits = 1023;       // queue space in 8-byte units
+
+// Flags of a MAC table entry (bits 3-14 of the MAC command register hold them with the PGID) and the
+// table events of (2,0,0x0A).
+inline constexpr uint32_t kMacFlagLocked = 1u << 9;
+inline constexpr uint32_t kMacFlagValid = 1u << 10;
+inline constexpr uint32_t kMacFlagIpmc = 1u << 11;
+inline constexpr uint32_t kMacFlagCpu = 1u << 14;
+inline constexpr uint32_t kEventLearned = 1u << 16;
+inline constexpr uint32_t kEventChanged = 1u << 17;
+inline constexpr uint32_t kEventLearnFailed = 1u << 15;
+inline constexpr uint32_t kEventAgedOut = 1u << 20;
 
 // Bits that never report completion while set; for fault injection.
 struct StuckBits {
@@ -85,6 +97,16 @@ class ChipModel {
   // CPU transmit: frames the chip sent out of a chip port, oldest first; taking them empties the list.
   std::vector<std::vector<uint8_t>> take_transmitted(unsigned chip_port);
 
+  // A frame from the wire of a chip port, forwarded as the chip's registers say (forwarding.cpp):
+  // VLAN classification, capture of reserved addresses to the CPU, learning, source, destination,
+  // VLAN and aggregation masks, egress tagging.
+  void receive_frame(unsigned chip_port, const std::vector<uint8_t>& frame);
+  // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
+  // take_transmitted.
+  std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
+  unsigned ingress_drops() const { return ingress_drops_; }
+
   // Lines "block subblock register value" for every non-zero stored word of a block (all blocks when
   // block is above 7); the MAC and VLAN tables as lines of their valid entries.
   std::string dump_registers(unsigned block) const;
@@ -128,6 +150,10 @@ class ChipModel {
 
   void reset_tables();
 
+  void emit(unsigned chip_port, std::vector<uint8_t> frame);
+  void hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port);
+  uint32_t destination_mask(uint32_t vid, const std::vector<uint8_t>& frame, bool& copy_to_cpu) const;
+
   std::vector<uint32_t> regs_;
   uint32_t chip_id_ = kChipIdG5RevA;
   bool indirect_armed_ = false;
@@ -141,6 +167,7 @@ class ChipModel {
   unsigned cpu_drops_ = 0;
   std::array<TxAssembly, kChipPorts> tx_assembly_;
   std::array<std::vector<std::vector<uint8_t>>, kChipPorts> transmitted_;
+  unsigned ingress_drops_ = 0;
 };
 
 }  // namespace swchip

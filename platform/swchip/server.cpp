@@ -89,6 +89,7 @@ void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
     fds.clear();
     fds.push_back({device_listener_, POLLIN, 0});
     fds.push_back({control_listener_, POLLIN, 0});
+    for (const source& s : sources_) fds.push_back({s.fd, POLLIN, 0});
     for (int fd : clients_) fds.push_back({fd, POLLIN, 0});
     // While clients are busy, look again at once instead of sleeping: a register access is one short
     // round trip, and a sleep and wake-up per access would cost more than the access itself.
@@ -105,8 +106,12 @@ void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
       return;
     }
     // Clients first, from the back, so that removing one keeps the others' indexes valid.
-    for (size_t i = fds.size(); i-- > 2;) {
-      if (fds[i].revents != 0) serve_device_client(i - 2);
+    const size_t first_client = 2 + sources_.size();
+    for (size_t i = fds.size(); i-- > first_client;) {
+      if (fds[i].revents != 0) serve_device_client(i - first_client);
+    }
+    for (size_t i = 0; i < sources_.size(); ++i) {
+      if (fds[2 + i].revents != 0) sources_[i].on_readable();
     }
     if (fds[0].revents & POLLIN) accept_device_client();
     if (fds[1].revents & POLLIN) serve_control_client();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ class Server {
   // that a blocked SIGTERM is delivered only there.
   void run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask);
 
+  // A further descriptor to watch (the front ports); `on_readable` runs when it has data.
+  void add_source(int fd, std::function<void()> on_readable) { sources_.push_back({fd, std::move(on_readable)}); }
+
  private:
   void accept_device_client();
   void serve_device_client(size_t index);
@@ -38,6 +42,11 @@ class Server {
   std::string device_path_;
   std::string control_path_;
   std::vector<int> clients_;
+  struct source {
+    int fd;
+    std::function<void()> on_readable;
+  };
+  std::vector<source> sources_;
 };
 
 // Bound Unix socket of the given type; -1 with errno on failure.

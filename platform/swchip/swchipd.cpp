@@ -1,7 +1,7 @@
 // swchipd: the simulated switch chip behind the switch I/O driver's requests.
 //
-//   swchipd --device SOCKET --control SOCKET
-// Runs in the foreground until SIGTERM or SIGINT. The chip keeps its registers across client
+//   swchipd --device SOCKET --control SOCKET [--front-ports PREFIX]
+// With --front-ports the six front ports are TAP devices PREFIX1..PREFIX6 (root). Runs in the foreground until SIGTERM or SIGINT. The chip keeps its registers across client
 // disconnects, so a restarted daemon finds the chip as it left it.
 #include <csignal>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "chip_model.h"
 #include "control.h"
 #include "driver.h"
+#include "front_ports.h"
 #include "server.h"
 
 namespace {
@@ -18,18 +19,20 @@ volatile std::sig_atomic_t g_stop = 0;
 void on_stop(int) { g_stop = 1; }
 
 int usage() {
-  std::fprintf(stderr, "usage: swchipd --device SOCKET --control SOCKET\n");
+  std::fprintf(stderr, "usage: swchipd --device SOCKET --control SOCKET [--front-ports PREFIX]\n");
   return 2;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string device_path, control_path;
+  std::string device_path, control_path, front_prefix;
   for (int i = 1; i < argc; ++i) {
     if (i + 1 < argc && std::strcmp(argv[i], "--device") == 0) {
       device_path = argv[++i];
     } else if (i + 1 < argc && std::strcmp(argv[i], "--control") == 0) {
       control_path = argv[++i];
+    } else if (i + 1 < argc && std::strcmp(argv[i], "--front-ports") == 0) {
+      front_prefix = argv[++i];
     } else {
       return usage();
     }
@@ -55,6 +58,15 @@ int main(int argc, char** argv) {
   swchip::Control control(chip, driver);
   swchip::Server server(driver, control);
   std::string error;
+  // The front ports exist before the device socket appears, so whoever waits for the socket finds them.
+  swchip::FrontPorts ports(chip);
+  if (!front_prefix.empty()) {
+    if (!ports.open(front_prefix, error)) {
+      std::fprintf(stderr, "swchipd: %s\n", error.c_str());
+      return 1;
+    }
+    for (unsigned i = 0; i < swchip::FrontPorts::kPorts; ++i) server.add_source(ports.fd(i), [&ports, i] { ports.receive(i); });
+  }
   if (!server.listen(device_path, control_path, error)) {
     std::fprintf(stderr, "swchipd: %s\n", error.c_str());
     return 1;

@@ -1,9 +1,11 @@
 #include "modules.h"
 
 #include "board.h"
+#include "chip_objects.h"
 #include "conf.h"
 #include "l2.h"
 #include "mgmt.h"
+#include "packet.h"
 
 void modules_init() {
     // The store asks the modules for their defaults while it starts, and management requests may come
@@ -15,6 +17,8 @@ void modules_init() {
     // Start-up order: board, conf, port, packet, l2, l3, mgmt.
     board_init();
     conf_init();
+    packet_init();
+    chip_objects_reg();
     l2_init();
     mgmt_init();
 }

@@ -50,9 +50,32 @@ typedef struct CmdAgnt {
   KaAppInfoTH th[2][KA_TH_TABLE_SIZE];
 } CmdAgnt;
 
-/* Daemon side. */
+/* The five busiest sources: address texts ("N/A" for an empty place) and event counts (100 bytes). */
+typedef struct KaTop5 {
+  char address[5][16];
+  uint32_t count[5];
+} KaTop5;
+
+/* Event totals of the categories the reports show, busiest first; the first n entries are filled. */
+typedef struct KaCategoryList {
+  uint32_t n;
+  char name[12][32];
+  uint32_t count[12];
+} KaCategoryList;
+
+/* One logged event (84 bytes). */
+typedef struct KaRawEvent {
+  uint32_t time; /* seconds */
+  char name[64]; /* attack name from the loaded policy */
+  char address[16];
+} KaRawEvent;
+
+/* Daemon side. kaStartup arms a 5-second alarm whose SIGALRM handler only marks a report tick due;
+ * the daemon's loop calls kaTick whenever a signal has woken it, and the tick runs there, outside the
+ * signal handler. kaTick returns 1 when a tick ran, 0 when none was due, -1 before kaStartup. */
 VORNAGENT_API int kaStartup(void);
 VORNAGENT_API int kaShutDown(void);
+VORNAGENT_API int kaTick(void);
 
 /* Locking and attachment. */
 VORNAGENT_API int kaGetKey(void);
@@ -82,6 +105,16 @@ VORNAGENT_API int kaUpdateSig(void);
 VORNAGENT_API int kaGetSigVer(int *major, int *minor);
 /* Appends one formatted line to the policy debug log "/var/glb_dbg". */
 VORNAGENT_API int mylog(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+/* Reports. kaGetRawData reads through the attachments of a kaSemWait bracket; n = 0 is the newest
+ * event. kaGetAttackName copies the 64-byte name of an attack id, also within such a bracket.
+ * kaPaintChart writes the 24-hour chart as PNG to `path`. */
+VORNAGENT_API int kaGetTop5(KaTop5 *out);
+VORNAGENT_API int kaGetCategory(KaCategoryList *out);
+VORNAGENT_API int kaGetRawData(int n, KaRawEvent *out);
+VORNAGENT_API int kaGetAttackName(uint32_t id, char out[64]);
+VORNAGENT_API int kaResetLog(void);
+VORNAGENT_API int kaPaintChart(const char *path);
 
 /* Helpers. */
 VORNAGENT_API int kaU32ToAddr(uint32_t addr, char *buf, int show_zero);

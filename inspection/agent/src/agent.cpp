@@ -85,20 +85,23 @@ void undoStartup() {
   daemon_state = Daemon{};
 }
 
-void onAlarm(int) {
+// Set by the alarm handler, taken by kaTick.
+volatile sig_atomic_t tick_due = 0;
+
+// The SIGALRM handler. It may interrupt the daemon anywhere (inside malloc, stdio or the device
+// client's lock), so it does only what is safe there: it marks the tick due and re-arms the alarm.
+void kaOnAlarm(int) {
   int saved_errno = errno;
-  RptAgnt *report = daemon_state.rpt;
-  if (report && semaphoreOperation(daemon_state.semaphore, -1) == 0) {
-    if (report[rpt::kTreeResetRequest] == 1) report[rpt::kTreeResetRequest] = 0;
-    semaphoreOperation(daemon_state.semaphore, 1);
+  if (const RptAgnt *report = daemon_state.rpt) {
+    tick_due = 1;
+    alarm(tickInterval(report));
   }
-  if (report) alarm(tickInterval(report));
   errno = saved_errno;
 }
 
 bool installAlarm() {
   struct sigaction action {};
-  action.sa_handler = onAlarm;
+  action.sa_handler = kaOnAlarm;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   if (sigaction(SIGALRM, &action, &daemon_state.previous_alarm) != 0) return false;
@@ -157,6 +160,8 @@ int kaStartup(void) {
 
 int kaShutDown(void) {
   removeAlarm();
+  tick_due = 0;
+  emptySourceTree();
   if (daemon_state.cmd) {
     CmdAgntExit(daemon_state.cmd);
     removeSegment(kCmdAgntKey);
@@ -175,6 +180,21 @@ int kaShutDown(void) {
   int id = semget(kSemaphoreKey, 1, 0);
   if (id < 0) return id;
   return semctl(id, 0, IPC_RMID);
+}
+
+int kaTick(void) {
+  RptAgnt *report = daemon_state.rpt;
+  if (!report) return -1;
+  if (!tick_due) return 0;
+  tick_due = 0;
+  if (semaphoreOperation(daemon_state.semaphore, -1) != 0) return 0;
+  if (report[rpt::kTreeResetRequest] == 1) {
+    emptySourceTree();
+    report[rpt::kTreeResetRequest] = 0;
+  }
+  RptRawEventRetrive(report);
+  semaphoreOperation(daemon_state.semaphore, 1);
+  return 1;
 }
 
 int kaGetKey(void) {

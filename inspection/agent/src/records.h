@@ -62,6 +62,10 @@ static_assert(sizeof(IM_P2P_AD_Info) == 68 && offsetof(IM_P2P_AD_Info, name) == 
 static_assert(sizeof(KaAppInfoTH) == 72 && offsetof(KaAppInfoTH, threshold) == 4 &&
               offsetof(KaAppInfoTH, name) == 8);
 
+static_assert(sizeof(KaTop5) == 100 && offsetof(KaTop5, count) == 80);
+static_assert(sizeof(KaCategoryList) == 436 && offsetof(KaCategoryList, count) == 388);
+static_assert(sizeof(KaRawEvent) == 84 && offsetof(KaRawEvent, address) == 68);
+
 static_assert(sizeof(CmdAgnt) == 28460);
 static_assert(offsetof(CmdAgnt, app_count) == 24 && offsetof(CmdAgnt, th_count) == 36);
 static_assert(offsetof(CmdAgnt, app) == 44 && offsetof(CmdAgnt, app[1]) == 8748 &&
@@ -112,10 +116,26 @@ namespace rpt {
 constexpr std::size_t kWords = 84668;
 constexpr std::size_t kBytes = kWords * 4;
 constexpr std::size_t kTreeRoot = 0;  // a daemon heap pointer on the router; stays 0 here
-constexpr std::size_t kCategoryCounters = 1;
+constexpr std::size_t kCategoryCounters = 1;  // categories 1..12, so word c counts category c
+constexpr std::size_t kCategories = 12;
+// The event ring is a ParamtVornLogTable: the module fills it in place through GET_LOGS.
+constexpr std::size_t kLogTable = 13;
+constexpr std::size_t kRingRecords = 8192;
+constexpr uint32_t kRingMask = kRingRecords - 1;
+constexpr std::size_t kRecordWords = 4;
+constexpr std::size_t kRingRead = kLogTable + kRingRecords * kRecordWords;  // 32781
+constexpr std::size_t kRingWrite = kRingRead + 1;
+constexpr std::size_t kRingCount = kRingRead + 2;
+constexpr std::size_t kRingStatus = kRingRead + 3;
 constexpr std::size_t kTopCounts = 32785;
+constexpr std::size_t kTopPlaces = 6;
 constexpr std::size_t kTopAddresses = 32797;
 constexpr std::size_t kTopAddressWords = 12;
+constexpr std::size_t kSlots = 17280;  // 24 hours of 5-second slots
+constexpr std::size_t kSlotWan = 32809;     // uint64 per slot, two words each
+constexpr std::size_t kSlotEvents = 67369;  // uint32 per slot
+constexpr std::size_t kOldestSlot = 84649;
+constexpr std::size_t kCurrentSlot = 84650;
 constexpr std::size_t kLastWan = 84651;
 constexpr std::size_t kInterval = 84653;
 constexpr std::size_t kCategoryMap = 84654;
@@ -124,5 +144,27 @@ constexpr std::size_t kTreeResetRequest = 84667;
 constexpr uint32_t kDefaultInterval = 5;
 }  // namespace rpt
 static_assert(rpt::kBytes == 338672);
+static_assert(rpt::kRingRead == 32781 && rpt::kRingStatus == 32784);
+static_assert(rpt::kSlotEvents == rpt::kSlotWan + 2 * rpt::kSlots && rpt::kOldestSlot == rpt::kSlotEvents + rpt::kSlots);
+
+// One inspection event as the module logs it.
+struct VornLogRecord {
+  uint32_t source;  // IPv4 address as it stands in the IP header
+  uint32_t attack_id;
+  uint32_t category;  // 1..12
+  uint32_t time;      // seconds
+};
+static_assert(sizeof(VornLogRecord) == 16);
+constexpr std::size_t kLogTableBytes = 0x20010;
+static_assert(rpt::kRingRecords * sizeof(VornLogRecord) + 16 == kLogTableBytes);
+
+// The 64-bit counters of the report segment are two little-endian words at any word offset.
+inline uint64_t loadU64(const uint32_t *words, std::size_t at) {
+  return static_cast<uint64_t>(words[at]) | static_cast<uint64_t>(words[at + 1]) << 32;
+}
+inline void storeU64(uint32_t *words, std::size_t at, uint64_t value) {
+  words[at] = static_cast<uint32_t>(value);
+  words[at + 1] = static_cast<uint32_t>(value >> 32);
+}
 
 }  // namespace vornagent

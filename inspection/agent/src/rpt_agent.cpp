@@ -2,11 +2,18 @@
 
 #include <sys/shm.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "device.h"
 #include "ipc.h"
 #include "messages.h"
 #include "records.h"
+#include "rpt_tree.h"
+#include "vornagent_chart.h"
 
 namespace vornagent {
 
@@ -17,6 +24,11 @@ constexpr const char *kSource = "kaRptAgnt";
 // Display position of categories 1..12; -1 for the two the reports do not show.
 constexpr int32_t kCategoryMap[12] = {0, 1, 2, 3, 4, 5, 9, 8, 6, -1, 7, -1};
 constexpr uint32_t kShownCategories = 10;
+constexpr uint32_t kNotShown = 0xFFFFFFFFu;
+constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+constexpr uint64_t kUnreadable = uint64_t{1} << 63;
+
+SourceTree daemon_tree;
 
 RptAgnt *createReportSegment() {
   int id = createSegment(kRptAgntKey, rpt::kBytes);
@@ -25,12 +37,210 @@ RptAgnt *createReportSegment() {
   return address == reinterpret_cast<void *>(-1) ? nullptr : static_cast<RptAgnt *>(address);
 }
 
+uint32_t *ringRecord(RptAgnt *agent, uint32_t index) {
+  return agent + rpt::kLogTable + static_cast<std::size_t>(index & rpt::kRingMask) * rpt::kRecordWords;
+}
+
+// The categories that count: 1..12 and shown in the reports.
+bool isCounted(const RptAgnt *agent, uint32_t category) {
+  return category >= 1 && category <= rpt::kCategories && agent[rpt::kCategoryMap + category - 1] != kNotShown;
+}
+
+// --- top list --------------------------------------------------------------------------------------
+
+// Insertion sort by count, descending; an entry never passes an equal one.
+void RptTopListSort(RptAgnt *agent) {
+  uint32_t *counts = agent + rpt::kTopCounts;
+  uint32_t *addresses = agent + rpt::kTopAddresses;
+  for (std::size_t i = 1; i < rpt::kTopPlaces; ++i) {
+    for (std::size_t j = i; j > 0 && counts[j - 1] < counts[j]; --j) {
+      std::swap(counts[j - 1], counts[j]);
+      std::swap(addresses[j - 1], addresses[j]);
+    }
+  }
+}
+
+void RptTopListUpdate(RptAgnt *agent, uint32_t key, uint32_t count) {
+  uint32_t *counts = agent + rpt::kTopCounts;
+  uint32_t *addresses = agent + rpt::kTopAddresses;
+  uint32_t *listed = std::find(addresses, addresses + rpt::kTopPlaces, key);
+  if (listed != addresses + rpt::kTopPlaces) {
+    counts[listed - addresses] = count;
+    RptTopListSort(agent);
+  } else {
+    uint32_t *below = std::find_if(counts, counts + rpt::kTopPlaces, [&](uint32_t c) { return c < count; });
+    if (below != counts + rpt::kTopPlaces) {
+      std::size_t place = static_cast<std::size_t>(below - counts);
+      std::copy_backward(counts + place, counts + rpt::kTopPlaces - 1, counts + rpt::kTopPlaces);
+      std::copy_backward(addresses + place, addresses + rpt::kTopPlaces - 1, addresses + rpt::kTopPlaces);
+      counts[place] = count;
+      addresses[place] = key;
+    }
+  }
+  for (std::size_t place = 0; place < rpt::kTopPlaces; ++place)
+    if (counts[place] == 0) addresses[place] = kNoAddress;
+}
+
+// --- the tick --------------------------------------------------------------------------------------
+
+// Books the traffic since the last tick into the current slot.
+void recordWan(RptAgnt *agent, std::size_t slot) {
+  uint64_t now = RptGetWan();
+  std::size_t slot_word = rpt::kSlotWan + 2 * slot;
+  if (now >= kUnreadable) {
+    storeU64(agent, slot_word, 0);
+    return;
+  }
+  uint64_t last = loadU64(agent, rpt::kLastWan);
+  storeU64(agent, slot_word, now >= last ? now - last : now);  // a smaller counter restarted
+  storeU64(agent, rpt::kLastWan, now);
+}
+
+// Forgets the oldest record of the ring.
+void expireRecord(RptAgnt *agent, const uint32_t *record) {
+  uint32_t source = record[0];
+  int64_t left = daemon_tree.remove(source);
+  if (left >= 0) RptTopListUpdate(agent, source, static_cast<uint32_t>(left));
+  uint32_t category = record[2];
+  if (isCounted(agent, category) && agent[rpt::kCategoryCounters + category - 1] > 0)
+    --agent[rpt::kCategoryCounters + category - 1];
+}
+
+// Counts one new record of the ring.
+void accountRecord(RptAgnt *agent, const uint32_t *record, std::size_t slot) {
+  uint32_t category = record[2];
+  if (category < 1 || category > rpt::kCategories)
+    printText("wrong category value\n");
+  else if (!isCounted(agent, category))
+    printText("category not supported\n");
+  else
+    ++agent[rpt::kCategoryCounters + category - 1];
+  if (const RptAvlT *node = daemon_tree.add(record[0])) RptTopListUpdate(agent, node->key, node->count);
+  ++agent[rpt::kSlotEvents + slot];
+}
+
+// Makes room for `wanted` records: the module stops copying when the ring is full.
+void makeRoom(RptAgnt *agent, uint32_t wanted) {
+  uint32_t read = agent[rpt::kRingRead] & rpt::kRingMask;
+  uint32_t write = agent[rpt::kRingWrite] & rpt::kRingMask;
+  uint32_t free = write < read ? read - write : rpt::kRingRecords - (write - read);
+  if (free < wanted) {
+    uint32_t expired = wanted - free + 1;
+    for (uint32_t i = 0; i < expired; ++i) expireRecord(agent, ringRecord(agent, read + i));
+    read = (read + expired) & rpt::kRingMask;
+  }
+  agent[rpt::kRingRead] = read;
+  agent[rpt::kRingWrite] = write;
+}
+
+// Asks the module how many events wait and pulls them into the ring.
+void fetchEvents(RptAgnt *agent, int fd, std::size_t slot) {
+  int result = lockedIoctl(fd, kIocGetLogsLen, &agent[rpt::kRingCount]);
+  if (result != 0 || agent[rpt::kRingStatus] != 0) {
+    printMessage(kSource, 592, "Get Raw Data Length Fail");
+    return;
+  }
+  // The module never answers more than its own ring holds; a larger count cannot be copied anyway.
+  uint32_t wanted = std::min<uint32_t>(agent[rpt::kRingCount], rpt::kRingRecords - 1);
+  if (wanted == 0) return;
+  makeRoom(agent, wanted);
+  agent[rpt::kRingCount] = wanted;
+  uint32_t first = agent[rpt::kRingWrite];
+  if (lockedIoctl(fd, kIocGetLogs, &agent[rpt::kLogTable]) != 0) {
+    printMessage(kSource, 662, "Get Raw Data Fail");
+    return;
+  }
+  // A write index past what was asked for would count records that are already counted.
+  uint32_t copied = std::min((agent[rpt::kRingWrite] - first) & rpt::kRingMask, wanted);
+  agent[rpt::kRingWrite] = (first + copied) & rpt::kRingMask;
+  for (uint32_t i = 0; i < copied; ++i) accountRecord(agent, ringRecord(agent, first + i), slot);
+}
+
+void advanceSlot(RptAgnt *agent, std::size_t slot) {
+  uint32_t current = static_cast<uint32_t>((slot + 1) % rpt::kSlots);
+  agent[rpt::kCurrentSlot] = current;
+  if (current == agent[rpt::kOldestSlot]) agent[rpt::kOldestSlot] = static_cast<uint32_t>((current + 1) % rpt::kSlots);
+}
+
+// --- WAN counters ----------------------------------------------------------------------------------
+
+// Decimal digits up to the first other character; saturates instead of wrapping.
+uint64_t StrToLongLong(const char *&text, const char *end) {
+  uint64_t value = 0;
+  for (; text < end && *text >= '0' && *text <= '9'; ++text) {
+    uint64_t digit = static_cast<uint64_t>(*text - '0');
+    value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
+  }
+  return value;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Received + sent bytes from the numbers after "<name>:" on one line.
+uint64_t countersOfLine(const char *text, const char *end) {
+  uint64_t received = 0, sent = 0;
+  int numbers = 0;
+  while (text < end && numbers < 9) {
+    while (text < end && isBlank(*text)) ++text;
+    if (text == end || *text < '0' || *text > '9') break;
+    uint64_t value = StrToLongLong(text, end);
+    while (text < end && !isBlank(*text)) ++text;  // the rest of a malformed number
+    if (++numbers == 1) received = value;
+    if (numbers == 9) sent = value;
+  }
+  return received > UINT64_MAX - sent ? UINT64_MAX : received + sent;
+}
+
+// The counters of "eth1" on the line that names exactly it.
+uint64_t wanOfText(const std::string &text) {
+  std::size_t line = 0;
+  while (line < text.size()) {
+    std::size_t line_end = text.find('\n', line);
+    if (line_end == std::string::npos) line_end = text.size();
+    std::size_t colon = text.find(':', line);
+    if (colon < line_end) {
+      std::size_t name = text.find_first_not_of(" \t", line);
+      if (colon - name == 4 && text.compare(name, 4, "eth1") == 0)
+        return countersOfLine(text.data() + colon + 1, text.data() + line_end);
+    }
+    line = line_end + 1;
+  }
+  return 0;
+}
+
+std::string readSmallFile(const char *path) {
+  constexpr std::size_t kLimit = 1 << 20;
+  std::string text;
+  std::FILE *file = std::fopen(path, "r");
+  if (!file) return text;
+  char buffer[4096];
+  std::size_t got;
+  while (text.size() < kLimit && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  std::fclose(file);
+  return text;
+}
+
+// --- chart -----------------------------------------------------------------------------------------
+
+int clampToInt(uint64_t value) { return static_cast<int>(std::min<uint64_t>(value, INT_MAX)); }
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
 }  // namespace
 
 RptAgnt *RptBuildCatgMap(RptAgnt *agent) {
   for (int i = 0; i < 12; ++i) agent[rpt::kCategoryMap + i] = static_cast<uint32_t>(kCategoryMap[i]);
   agent[rpt::kShownCategories] = kShownCategories;
   return agent;
+}
+
+void resetReport(RptAgnt *agent, uint64_t wan) {
+  std::memset(agent + 1, 0, rpt::kBytes - sizeof(RptAgnt));
+  RptBuildCatgMap(agent);
+  for (std::size_t i = 0; i < rpt::kTopAddressWords; ++i) agent[rpt::kTopAddresses + i] = kNoAddress;
+  agent[rpt::kInterval] = rpt::kDefaultInterval;
+  // The traffic before this moment is not the report's: counting starts from the counter's value now.
+  storeU64(agent, rpt::kLastWan, wan < kUnreadable ? wan : 0);
 }
 
 RptAgnt *RptAgntInit() {
@@ -45,12 +255,9 @@ RptAgnt *RptAgntInit() {
     removeSegment(kRptAgntKey);
     return nullptr;
   }
-  std::memset(agent, 0, rpt::kBytes);
-  RptBuildCatgMap(agent);
-  for (std::size_t i = 0; i < rpt::kTopAddressWords; ++i) agent[rpt::kTopAddresses + i] = 0xFFFFFFFFu;
-  agent[rpt::kInterval] = rpt::kDefaultInterval;
-  agent[rpt::kLastWan] = 0;
-  agent[rpt::kLastWan + 1] = 0;
+  agent[rpt::kTreeRoot] = 0;
+  resetReport(agent, RptGetWan());
+  emptySourceTree();
   return agent;
 }
 
@@ -59,6 +266,56 @@ void RptAgntExit(RptAgnt *agent) { detachSegment(agent); }
 unsigned tickInterval(const RptAgnt *agent) {
   uint32_t interval = agent ? agent[rpt::kInterval] : 0;
   return interval >= 1 && interval <= 3600 ? interval : rpt::kDefaultInterval;
+}
+
+void RptRawEventRetrive(RptAgnt *agent) {
+  int fd = openDevice();
+  if (fd < 0) return;
+  std::size_t slot = agent[rpt::kCurrentSlot] % rpt::kSlots;
+  recordWan(agent, slot);
+  agent[rpt::kSlotEvents + slot] = 0;
+  fetchEvents(agent, fd, slot);
+  advanceSlot(agent, slot);
+  closeDevice(fd);
+}
+
+void emptySourceTree() { daemon_tree.clear(); }
+
+std::size_t sourceCount() { return daemon_tree.size(); }
+
+uint32_t sourceEvents(uint32_t source) {
+  const RptAvlT *node = daemon_tree.find(source);
+  return node ? node->count : 0;
+}
+
+uint64_t RptGetWan() {
+  const char *path = std::getenv("VORNAGENT_NET_DEV");
+  return wanOfText(readSmallFile(path && *path ? path : "/proc/net/dev"));
+}
+
+bool sumHours(const RptAgnt *agent, int wan[24], int events[24]) {
+  uint32_t current = agent[rpt::kCurrentSlot], oldest = agent[rpt::kOldestSlot];
+  if (current >= rpt::kSlots || oldest >= rpt::kSlots) return false;
+  std::size_t per_hour = 3600 / tickInterval(agent);
+  std::size_t filled = (current + rpt::kSlots - oldest) % rpt::kSlots;
+  uint64_t wan_bytes[24] = {}, event_sums[24] = {};
+  for (std::size_t back = 0; back < filled && back / per_hour < 24; ++back) {
+    std::size_t slot = (current + rpt::kSlots - 1 - back) % rpt::kSlots;
+    std::size_t hour = back / per_hour;
+    wan_bytes[hour] = saturatingAdd(wan_bytes[hour], loadU64(agent, rpt::kSlotWan + 2 * slot));
+    event_sums[hour] += agent[rpt::kSlotEvents + slot];
+  }
+  for (int hour = 0; hour < 24; ++hour) {
+    wan[hour] = clampToInt(wan_bytes[hour] >> 20);
+    events[hour] = clampToInt(event_sums[hour]);
+  }
+  return true;
+}
+
+int RptPaintChart(const RptAgnt *agent, std::FILE *file) {
+  int wan[24], events[24];
+  if (!sumHours(agent, wan, events)) return 1;
+  return doPaint(file, wan, events) < 0 ? 1 : 0;
 }
 
 }  // namespace vornagent

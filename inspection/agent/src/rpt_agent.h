@@ -1,7 +1,9 @@
-// Report agent segment: created by the daemon, read by the report clients.
+// Report agent: the report segment, the tick that fills it from the module's event log, and the
+// chart of its last 24 hours.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace vornagent {
 
@@ -11,8 +13,30 @@ using RptAgnt = uint32_t;  // the segment is addressed as 84668 little-endian wo
 RptAgnt *RptAgntInit();
 void RptAgntExit(RptAgnt *agent);
 RptAgnt *RptBuildCatgMap(RptAgnt *agent);
+// Clears everything but word 0 and sets the starting values; the WAN counter starts at `wan`.
+void resetReport(RptAgnt *agent, uint64_t wan);
 
 // Tick interval from the shared word, kept to a sane range because any process may write it.
 unsigned tickInterval(const RptAgnt *agent);
+
+// One tick: pulls the module's new events into the ring, expiring the oldest when it is full,
+// counts them, and closes the current 5-second slot with its events and WAN traffic.
+void RptRawEventRetrive(RptAgnt *agent);
+// Forgets every source (the daemon's tree); the ring's records stay.
+void emptySourceTree();
+// Number of sources the daemon now tracks.
+std::size_t sourceCount();
+// Events of one source in the daemon's tree; 0 when it has none.
+uint32_t sourceEvents(uint32_t source);
+
+// WAN bytes (received + sent) of "eth1" in /proc/net/dev (VORNAGENT_NET_DEV names another file);
+// 0 when there is no such line.
+uint64_t RptGetWan();
+
+// Sums the slots since start or reset into 24 hour buckets, the most recent hour first: WAN in MiB,
+// events as counted. False when the slot indices are out of range.
+bool sumHours(const RptAgnt *agent, int wan[24], int events[24]);
+// Draws the chart of the hour buckets: 0, or 1 on failure.
+int RptPaintChart(const RptAgnt *agent, std::FILE *file);
 
 }  // namespace vornagent

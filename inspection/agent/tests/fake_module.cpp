@@ -60,6 +60,32 @@ void FakeModule::addRules(int type, int count, const std::string &prefix) {
     rules[first + i] = FakeRule{true, static_cast<uint8_t>(i), 0, 100, prefix + std::to_string(i)};
 }
 
+void FakeModule::logEvent(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time) {
+  if (log.size() < 1023) log.push_back(VornLogRecord{source, attack_id, category, time});
+}
+
+// Copies waiting events into the caller's ring until either side runs out, as the module does.
+int FakeModule::getLogs(uint8_t *block) {
+  constexpr std::size_t kRead = 0x20000, kWrite = 0x20004, kCount = 0x20008;
+  uint32_t read, write, count;
+  std::memcpy(&read, block + kRead, 4);
+  std::memcpy(&write, block + kWrite, 4);
+  std::memcpy(&count, block + kCount, 4);
+  if (count == 0) return 0;
+  if (count >= 8192 || read >= 8192 || write >= 8192) return kRefused;
+  uint32_t copied = 0;
+  while (copied < count && !log.empty() && ((write + 1) & 0x1fff) != read) {
+    std::memcpy(block + write * sizeof(VornLogRecord), &log.front(), sizeof(VornLogRecord));
+    log.pop_front();
+    write = (write + 1) & 0x1fff;
+    ++copied;
+  }
+  write = (write + write_overrun) & 0x1fff;
+  std::memcpy(block + kWrite, &write, 4);
+  std::memcpy(block + kCount, &copied, 4);
+  return 0;
+}
+
 // Reads the download section at the caller's 32-bit address, as the module does.
 int FakeModule::loadRuleTables(uint32_t header_address) {
   last_download_address = header_address;
@@ -118,6 +144,12 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
       }
       return 0;
     }
+    case kIocGetLogsLen:
+      if (refuse_log_length) return kRefused;
+      *static_cast<uint32_t *>(arg) = static_cast<uint32_t>(log.size());
+      return 0;
+    case kIocGetLogs:
+      return refuse_logs ? kRefused : getLogs(static_cast<uint8_t *>(arg));
     case kIocGetImAction:
     case kIocGetP2pAction:
     case kIocGetAnomalyAction: {

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "device.h"
+#include "records.h"
 
 namespace vornagent::testing {
 
@@ -36,6 +38,13 @@ struct FakeModule {
   bool device_present = true;
   int opens = 0;   // tries to open the device
   int pauses = 0;  // waits between two tries
+  std::deque<VornLogRecord> log;  // events waiting in the module's ring
+  bool refuse_log_length = false;
+  bool refuse_logs = false;
+  uint32_t write_overrun = 0;  // moves the caller's write index this much further than it copied
+
+  // Logs an event as the inspection path would; the ring holds at most 1023 records.
+  void logEvent(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time = 0);
 
   // Adds `count` entries of a type (0 IM, 1 P2P, 2 anomaly) with indices 0.. and names "<prefix><n>".
   void addApps(int type, int count, const std::string &prefix);
@@ -46,6 +55,7 @@ struct FakeModule {
 
  private:
   int loadRuleTables(uint32_t header_address);
+  int getLogs(uint8_t *block);
   void tablesFromImage();
 };
 

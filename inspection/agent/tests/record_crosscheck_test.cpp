@@ -87,4 +87,17 @@ TEST(RecordCrossCheck, BuilderTablesMatchTheModulesImageLayout) {
   EXPECT_EQ(region(ours, vorn::kThresholdTableOffset, rules), region(module_image, vorn::kThresholdTableOffset, rules));
 }
 
+// The tick hands the module the report segment's event ring as its log table.
+TEST(RecordCrossCheck, TheReportRingIsTheModulesLogTable) {
+  EXPECT_EQ(sizeof(lib::VornLogRecord), sizeof(vorn::VornLogRecord));
+  EXPECT_EQ(offsetof(lib::VornLogRecord, category), offsetof(vorn::VornLogRecord, category));
+  EXPECT_EQ(offsetof(lib::VornLogRecord, time), offsetof(vorn::VornLogRecord, time));
+  EXPECT_EQ(lib::kLogTableBytes, sizeof(vorn::ParamtVornLogTable));
+  constexpr std::size_t kTable = lib::rpt::kLogTable * 4;
+  EXPECT_EQ(lib::rpt::kRingRead * 4 - kTable, offsetof(vorn::ParamtVornLogTable, read_index));
+  EXPECT_EQ(lib::rpt::kRingWrite * 4 - kTable, offsetof(vorn::ParamtVornLogTable, write_index));
+  EXPECT_EQ(lib::rpt::kRingCount * 4 - kTable, offsetof(vorn::ParamtVornLogTable, count));
+  EXPECT_EQ(lib::rpt::kRingStatus * 4 - kTable, offsetof(vorn::ParamtVornLogTable, status));
+}
+
 }  // namespace

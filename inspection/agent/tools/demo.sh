@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shows the agent library at work on this machine: vornkd serves the module at a private device
 # path, the inspection daemon starts the agents, a policy built from the sample description is
-# installed, and a client reads and changes settings. Runs in its own IPC namespace (needs root).
+# installed, a client reads and changes settings, and the reports and chart are read. Runs in its own IPC namespace (needs root).
 # Usage: bash inspection/agent/tools/demo.sh [bin folder, default build/host/bin]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
@@ -13,6 +13,7 @@ kernel=$!
 trap 'kill $kernel 2>/dev/null; wait $kernel 2>/dev/null; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [ -S "$VORN_DEVICE" ] && break; sleep 0.05; done
 
+export chart=${CHART:-/tmp/vornagent-chart.png}
 export bin work sample=$root/inspection/agent/tests/policies/sample.policy.txt
 unshare --ipc bash -euo pipefail -c '
   cli=$bin/vornagent-cli
@@ -30,4 +31,8 @@ unshare --ipc bash -euo pipefail -c '
   "$cli" threshold portscan "IP Sweep" 1 2049 || true
   echo "--- port-scan rules";                  "$cli" thresholds portscan
   echo "--- inspection state";                 "$cli" ips
+  echo "--- report tick now (SIGALRM), busiest sources and categories"
+  kill -ALRM $daemon; sleep 0.2
+  "$cli" top5; "$cli" categories
+  echo "--- 24-hour chart";                    "$cli" chart "$chart" && echo "written to $chart"
 '

@@ -17,7 +17,12 @@ int usage() {
                "       vornagent-cli thresholds <ddos|portscan>\n"
                "       vornagent-cli threshold <ddos|portscan> <name> <action> <threshold>\n"
                "       vornagent-cli upload <policy file>\n"
-               "       vornagent-cli version\n");
+               "       vornagent-cli version\n"
+               "       vornagent-cli top5\n"
+               "       vornagent-cli categories\n"
+               "       vornagent-cli events\n"
+               "       vornagent-cli chart <png file>\n"
+               "       vornagent-cli reset\n");
   return 2;
 }
 
@@ -122,6 +127,31 @@ int showVersion() {
   return 0;
 }
 
+int showTop5() {
+  KaTop5 top{};
+  if (kaGetTop5(&top) != 0) return finish(-1);
+  for (int place = 0; place < 5; ++place) std::printf("%s %u\n", top.address[place], top.count[place]);
+  return 0;
+}
+
+int showCategories() {
+  KaCategoryList list{};
+  if (kaGetCategory(&list) != 0) return finish(-1);
+  for (uint32_t i = 0; i < list.n && i < 12; ++i) std::printf("%s: %u\n", list.name[i], list.count[i]);
+  return 0;
+}
+
+// Every stored event, newest first, read inside one semaphore bracket as the web pages do.
+int showEvents() {
+  int semaphore = kaGetKey();
+  if (semaphore < 0 || kaSemWait(semaphore) != 0) return finish(-1);
+  KaRawEvent event{};
+  for (int n = 0; kaGetRawData(n, &event) == 0; ++n)
+    std::printf("%u %s %s\n", event.time, event.address, std::string(event.name, strnlen(event.name, 64)).c_str());
+  kaSemSignal(semaphore);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -141,5 +171,10 @@ int main(int argc, char **argv) {
     return setThreshold(thresholdType(argv[2]), argv[3], argv[4], argv[5]);
   if (command == "upload" && argc == 3) return upload(argv[2]);
   if (command == "version" && argc == 2) return showVersion();
+  if (command == "top5" && argc == 2) return showTop5();
+  if (command == "categories" && argc == 2) return showCategories();
+  if (command == "events" && argc == 2) return showEvents();
+  if (command == "chart" && argc == 3) return finish(kaPaintChart(argv[2]));
+  if (command == "reset" && argc == 2) return finish(kaResetLog());
   return usage();
 }

@@ -1,0 +1,257 @@
+// The report calls of the web pages against a started daemon in this process: top list, category
+// totals, single events with their names, reset, the chart, and the hour buckets behind it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "fake_module.h"
+#include "ipc.h"
+#include "ipc_namespace.h"
+#include "policy_builder.h"
+#include "records.h"
+#include "rpt_agent.h"
+#include "rpt_tree.h"
+
+namespace vornagent {
+namespace {
+
+using testing::FakeDevice;
+using testing::FakeModule;
+
+constexpr uint32_t kAlice = 0x0100000a;  // 10.0.0.1 as stored
+constexpr uint32_t kBob = 0x0200000a;
+
+class ReportClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(enterFreshIpcNamespace());
+    setenv("VORNAGENT_NET_DEV", "/nonexistent/net_dev", 1);
+    ::testing::internal::CaptureStdout();
+    module_.state = 4;
+    ASSERT_EQ(kaStartup(), 0);
+    installNames({"Zero", "Ping of Death", "Land"});
+    semaphore_ = kaGetKey();
+  }
+  void TearDown() override {
+    kaShutDown();
+    output_ = ::testing::internal::GetCapturedStdout();
+    unsetenv("VORNAGENT_NET_DEV");
+  }
+
+  void installNames(std::vector<std::string> names) {
+    builder::PolicySpec spec;
+    spec.attack_names = std::move(names);
+    std::vector<uint8_t> file = builder::buildPolicyFile(spec);
+    void *segment = nullptr;
+    int size = 0;
+    ASSERT_EQ(kaGetSharedMemory(&segment, &size), 0);
+    std::memcpy(segment, file.data(), file.size());
+    kaReleaseSharedMemory(&segment);
+    ASSERT_EQ(kaUpdateSig(), 0);
+  }
+
+  // The alarm fires and the daemon's loop runs the tick.
+  void tick() {
+    raise(SIGALRM);
+    ASSERT_EQ(kaTick(), 1);
+  }
+
+  std::vector<KaRawEvent> events() {
+    std::vector<KaRawEvent> all;
+    EXPECT_EQ(kaSemWait(semaphore_), 0);
+    KaRawEvent event{};
+    for (int n = 0; kaGetRawData(n, &event) == 0; ++n) all.push_back(event);
+    EXPECT_EQ(kaGetRawData(-1, &event), -1);
+    kaSemSignal(semaphore_);
+    return all;
+  }
+
+  FakeModule module_;
+  FakeDevice device_{module_};
+  int semaphore_ = -1;
+  std::string output_;
+};
+
+TEST_F(ReportClient, TopFiveShowsTheBusiestSourcesAndNAForEmptyPlaces) {
+  for (int i = 0; i < 3; ++i) module_.logEvent(kBob, 1, 1);
+  module_.logEvent(kAlice, 2, 4);
+  module_.logEvent(0xFFFFFFFFu, 2, 4);
+  tick();
+  KaTop5 top{};
+  ASSERT_EQ(kaGetTop5(&top), 0);
+  EXPECT_STREQ(top.address[0], "10.0.0.2");
+  EXPECT_EQ(top.count[0], 3u);
+  EXPECT_STREQ(top.address[1], "10.0.0.1");
+  EXPECT_STREQ(top.address[2], "255.255.255.255");  // a real source, not an empty place
+  EXPECT_STREQ(top.address[3], "N/A");
+  EXPECT_EQ(top.count[3], 0u);
+  EXPECT_EQ(kaGetTop5(nullptr), -1);
+}
+
+TEST_F(ReportClient, CategoriesListTheShownOnesBusiestFirstInCodeOrderOnTies) {
+  for (int i = 0; i < 2; ++i) module_.logEvent(kAlice, 1, 11);
+  module_.logEvent(kAlice, 1, 7);
+  tick();
+  KaCategoryList list{};
+  ASSERT_EQ(kaGetCategory(&list), 0);
+  ASSERT_EQ(list.n, 10u);
+  EXPECT_STREQ(list.name[0], "Web Attacks");
+  EXPECT_EQ(list.count[0], 2u);
+  EXPECT_STREQ(list.name[1], "P2P");
+  EXPECT_STREQ(list.name[2], "DoS / DDoS");
+  EXPECT_STREQ(list.name[8], "IM");
+  EXPECT_STREQ(list.name[9], "Virus Worm");
+  EXPECT_EQ(list.name[10][0], '\0');
+  for (uint32_t i = 0; i < list.n; ++i) {
+    EXPECT_STRNE(list.name[i], "Porn");
+    EXPECT_STRNE(list.name[i], "Spam");
+  }
+}
+
+TEST_F(ReportClient, TheNumberOfCategoriesShownNeverExceedsTheList) {
+  auto *report = static_cast<uint32_t *>(attachSegment(kRptAgntKey));
+  report[rpt::kShownCategories] = 1000;
+  KaCategoryList list{};
+  ASSERT_EQ(kaGetCategory(&list), 0);
+  EXPECT_EQ(list.n, 10u);
+  report[rpt::kShownCategories] = 3;
+  ASSERT_EQ(kaGetCategory(&list), 0);
+  EXPECT_EQ(list.n, 3u);
+  detachSegment(report);
+}
+
+TEST_F(ReportClient, RawEventsComeNewestFirstWithNameAndDottedAddress) {
+  module_.logEvent(kAlice, 1, 1, 1000);
+  module_.logEvent(0xFFFFFFFFu, 2, 1, 1001);
+  module_.logEvent(kBob, 3, 1, 1002);  // one past the names
+  tick();
+  std::vector<KaRawEvent> all = events();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].time, 1002u);
+  EXPECT_STREQ(all[0].name, "");
+  EXPECT_STREQ(all[1].address, "255.255.255.255");
+  EXPECT_STREQ(all[1].name, "Land");
+  EXPECT_STREQ(all[2].address, "10.0.0.1");
+  EXPECT_STREQ(all[2].name, "Ping of Death");
+}
+
+TEST_F(ReportClient, AttackNamesAreBoundedByTheNamesThisClientAttached) {
+  char name[64];
+  EXPECT_EQ(kaGetAttackName(0, name), -1);  // outside a bracket
+  ASSERT_EQ(kaSemWait(semaphore_), 0);
+  EXPECT_EQ(kaGetAttackName(2, name), 0);
+  EXPECT_STREQ(name, "Land");
+  EXPECT_EQ(kaGetAttackName(3, name), -1);
+  kaSemSignal(semaphore_);
+  KaRawEvent event{};
+  EXPECT_EQ(kaGetRawData(0, &event), -1);
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find("RawDataAgnt is NULL\n"), std::string::npos);
+  ::testing::internal::CaptureStdout();
+}
+
+TEST_F(ReportClient, ResetEmptiesEverythingAndTheDaemonForgetsItsSources) {
+  for (int i = 0; i < 4; ++i) module_.logEvent(kBob, 1, 1);
+  tick();
+  ASSERT_EQ(kaResetLog(), 0);
+  KaTop5 top{};
+  kaGetTop5(&top);
+  EXPECT_STREQ(top.address[0], "N/A");
+  EXPECT_TRUE(events().empty());
+  module_.logEvent(kBob, 1, 1);
+  tick();
+  EXPECT_EQ(sourceEvents(kBob), 1u);  // the old four are not counted again
+  kaGetTop5(&top);
+  EXPECT_EQ(top.count[0], 1u);
+}
+
+TEST_F(ReportClient, TheChartIsWrittenAndAMissingReportLeavesNoFile) {
+  std::filesystem::path chart = std::filesystem::temp_directory_path() / ("vornagent-report." + std::to_string(getpid()) + ".png");
+  tick();
+  ASSERT_EQ(kaPaintChart(chart.c_str()), 0);
+  EXPECT_GT(std::filesystem::file_size(chart), 100u);
+  std::filesystem::remove(chart);
+  EXPECT_EQ(kaPaintChart("/nonexistent/dir/chart.png"), -1);
+  kaShutDown();
+  EXPECT_EQ(kaPaintChart(chart.c_str()), -1);
+  EXPECT_FALSE(std::filesystem::exists(chart));
+}
+
+// --- hour buckets ----------------------------------------------------------------------------------
+
+TEST(HourBuckets, TenMinutesAfterStartOnlyTheLatestHourHoldsAnything) {
+  std::vector<uint32_t> report(rpt::kWords);
+  resetReport(report.data(), 0);
+  for (uint32_t slot = 0; slot < 120; ++slot) {
+    report[rpt::kSlotEvents + slot] = 1;
+    storeU64(report.data(), rpt::kSlotWan + 2 * slot, 1 << 20);
+  }
+  report[rpt::kCurrentSlot] = 120;
+  int wan[24], events[24];
+  ASSERT_TRUE(sumHours(report.data(), wan, events));
+  EXPECT_EQ(events[0], 120);
+  EXPECT_EQ(wan[0], 120);
+  for (int hour = 1; hour < 24; ++hour) EXPECT_EQ(events[hour] + wan[hour], 0) << hour;
+}
+
+TEST(HourBuckets, SevenHundredTwentySlotsMakeAnHourCountedBackFromTheCurrentSlot) {
+  std::vector<uint32_t> report(rpt::kWords);
+  resetReport(report.data(), 0);
+  for (uint32_t slot = 0; slot < rpt::kSlots; ++slot) report[rpt::kSlotEvents + slot] = 1;
+  report[rpt::kCurrentSlot] = 100;  // a wrapped day: the oldest is the one after the current
+  report[rpt::kOldestSlot] = 101;
+  report[rpt::kSlotEvents + 99] = 1000;  // the newest slot
+  int wan[24], events[24];
+  ASSERT_TRUE(sumHours(report.data(), wan, events));
+  EXPECT_EQ(events[0], 720 - 1 + 1000);
+  for (int hour = 1; hour < 23; ++hour) EXPECT_EQ(events[hour], 720);
+  EXPECT_EQ(events[23], 720 - 1);  // 17279 slots in all
+  report[rpt::kOldestSlot] = rpt::kSlots;
+  EXPECT_FALSE(sumHours(report.data(), wan, events));
+}
+
+// --- the per-source tree ---------------------------------------------------------------------------
+
+// Checks order, heights and balance; returns the number of nodes.
+std::size_t checkTree(const RptAvlT *node, int64_t low, int64_t high) {
+  if (!node) return 0;
+  EXPECT_GT(int64_t{node->key}, low);
+  EXPECT_LT(int64_t{node->key}, high);
+  int32_t left = RptAvlTHeight(node->left.get()), right = RptAvlTHeight(node->right.get());
+  EXPECT_EQ(node->height, 1 + std::max(left, right));
+  EXPECT_LE(std::abs(left - right), 1);
+  return 1 + checkTree(node->left.get(), low, node->key) + checkTree(node->right.get(), node->key, high);
+}
+
+TEST(SourceTree, StaysOrderedAndBalancedThroughInsertionsAndDeletions) {
+  SourceTree tree;
+  std::mt19937 random(7);
+  std::vector<uint32_t> keys;
+  for (int i = 0; i < 3000; ++i) keys.push_back(random() % 5000);
+  for (uint32_t key : keys) tree.add(key);
+  std::shuffle(keys.begin(), keys.end(), random);
+  for (std::size_t i = 0; i < keys.size() / 2; ++i) tree.remove(keys[i]);
+  std::size_t nodes = checkTree(tree.root(), -1, int64_t{1} << 33);
+  EXPECT_EQ(nodes, tree.size());
+  EXPECT_LE(RptAvlTHeight(tree.root()), 16);
+  for (std::size_t i = keys.size() / 2; i < keys.size(); ++i) tree.remove(keys[i]);
+  EXPECT_EQ(tree.size(), 0u);
+  EXPECT_EQ(tree.root(), nullptr);
+}
+
+TEST(SourceTree, HoldsNoMoreSourcesThanTheRingCanHaveRecords) {
+  SourceTree tree;
+  ::testing::internal::CaptureStdout();
+  for (uint32_t key = 0; key < SourceTree::kCapacity; ++key) ASSERT_NE(tree.add(key), nullptr);
+  EXPECT_EQ(tree.add(SourceTree::kCapacity), nullptr);
+  EXPECT_NE(tree.add(5), nullptr);  // a known source still counts
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "kaRptAgnt(131) : Out of Space\n");
+  EXPECT_EQ(tree.remove(SourceTree::kCapacity + 1), -1);
+}
+
+}  // namespace
+}  // namespace vornagent

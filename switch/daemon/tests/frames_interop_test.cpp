@@ -1,0 +1,313 @@
+// Front ports on the wire: the chip simulator binds its ports to TAP devices swp1..swp6, a peer network
+// namespace holds swp1 and swp2 and talks through raw sockets. Frames go into portvisor's receive path,
+// frames the CPU sends come out on the right TAP byte for byte, and bursts and malformed frames leave the
+// buffer pools full. Needs root (namespaces, TAP devices, UDP port 28).
+#include "mgmt.h"
+#include "mgmt_client.h"
+#include "packet.h"
+#include "packet_checks.h"
+#include "process_util.h"
+#include "swc_api.h"
+#include "swc_cpu.h"
+#include "swc_phy.h"
+#include "swc_qos_state.h"
+#include "swgenio.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool run(const std::string &command) {
+    return std::system(command.c_str()) == 0;
+}
+
+const std::string peer_ns = "frames-peer-" + std::to_string(getpid());
+
+// This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
+// namespace gets the front ports swp1 and swp2 once the simulator made them.
+class board_namespace : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
+        ASSERT_TRUE(run("ip link set lo up"));
+        ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 up"));
+        ASSERT_TRUE(run("ip netns add " + peer_ns));
+    }
+    void TearDown() override { run("ip netns del " + peer_ns); }
+};
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+
+// A raw socket on an interface of the peer namespace.
+class peer_socket {
+public:
+    explicit peer_socket(const std::string &ifname) {
+        const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int there = open(("/var/run/netns/" + peer_ns).c_str(), O_RDONLY | O_CLOEXEC);
+        if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
+            fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+            sockaddr_ll address{};
+            address.sll_family = AF_PACKET;
+            address.sll_protocol = htons(ETH_P_ALL);
+            address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
+            if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+                close(fd_);
+                fd_ = -1;
+            }
+            setns(here, CLONE_NEWNET);
+        }
+        if (here >= 0)
+            close(here);
+        if (there >= 0)
+            close(there);
+    }
+    ~peer_socket() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    bool send(const std::vector<uint8_t> &frame) { return ::send(fd_, frame.data(), frame.size(), 0) == ssize_t(frame.size()); }
+    // The next frame that arrives, skipping the peer stack's own traffic (IPv6 neighbour discovery).
+    std::optional<std::vector<uint8_t>> receive(uint16_t type, std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0)
+                continue;
+            std::vector<uint8_t> frame(10000);
+            sockaddr_ll from{};
+            socklen_t from_length = sizeof from;
+            const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
+            if (n < 14 || from.sll_pkttype == PACKET_OUTGOING)
+                continue;
+            frame.resize(static_cast<size_t>(n));
+            if ((frame[12] << 8 | frame[13]) == type)
+                return frame;
+        }
+        return std::nullopt;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::vector<uint8_t> frame_to(const std::vector<uint8_t> &destination, uint16_t type, size_t length, uint8_t fill) {
+    std::vector<uint8_t> f(length, fill);
+    std::copy(destination.begin(), destination.end(), f.begin());
+    const uint8_t source[6] = {0x02, 0x00, 0x00, 0x00, 0x0A, 0x01};
+    std::copy(source, source + 6, f.begin() + 6);
+    f[12] = static_cast<uint8_t>(type >> 8);
+    f[13] = static_cast<uint8_t>(type);
+    return f;
+}
+const std::vector<uint8_t> bridge_group = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
+
+class FrontPorts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        simulator = std::make_unique<child_process>(
+            std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", dir.path() + "/ctl",
+                                     "--front-ports", "swp"},
+            std::vector<std::string>{});
+        struct stat st {};
+        for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
+        for (const char *port : {"swp1", "swp2"})
+            ASSERT_TRUE(run(std::string("ip link set ") + port + " netns " + peer_ns + " && ip netns exec " + peer_ns +
+                            " ip link set " + port + " up"));
+    }
+    void TearDown() override {
+        kill(simulator->pid(), SIGTERM);
+        simulator->wait_exit(5s);
+    }
+    std::string device() const { return dir.path() + "/swgenio"; }
+    temp_dir dir;
+    std::unique_ptr<child_process> simulator;
+};
+
+// The switch API and the packet module in this process, on the simulator over its device socket, as
+// portvisor runs them once its ports are started.
+class PacketPathOnFrontPorts : public FrontPorts {
+protected:
+    void SetUp() override {
+        FrontPorts::SetUp();
+        if (HasFatalFailure())
+            return;
+        fd = swgenio_open(device().c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        phy_state.assign(swc_phy_sizeof_al(6), 0);
+        phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
+        context = swc_context{fd, &state, &phy};
+        swc_select_context(&context);
+        const swc_init_setup setup{1, 1, 0, -1, 0};
+        ASSERT_EQ(swc_init(&setup), 0);
+        packet_buffer_init();
+        packet_l2_receiver_set(nullptr);
+    }
+    void TearDown() override {
+        swc_select_context(nullptr);
+        if (fd >= 0)
+            swgenio_close(fd);
+        FrontPorts::TearDown();
+    }
+    // Runs the main loop's packet hooks until `done` holds or the time is up.
+    template <typename Done> bool pump(Done done, std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            packet_poll();
+            packet_queue();
+        }
+        return true;
+    }
+    int fd = -1;
+    swc_api_state state{};
+    std::vector<unsigned char> phy_state;
+    swc_phy_context phy{};
+    swc_context context{};
+};
+
+std::vector<std::vector<uint8_t>> l2_frames;
+std::vector<uint32_t> l2_ports;
+void keep_l2(packet_buffer *buffer) {
+    l2_frames.emplace_back(buffer->data, buffer->data + buffer->length);
+    l2_ports.push_back(buffer->poag_no);
+    packet_free(buffer);
+}
+
+TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortState) {
+    l2_frames.clear();
+    l2_ports.clear();
+    packet_l2_receiver_set(keep_l2);
+    ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_BLOCKING), 0);
+    ASSERT_EQ(swc_port_auth_state_set(2, SWC_AUTH_NONE), 0);
+    ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+    peer_socket peer1("swp1"), peer2("swp2");
+    ASSERT_TRUE(peer1.ok() && peer2.ok());
+    auto bpdu = frame_to(bridge_group, 0x0026, 60, 0);
+    bpdu[14] = 0x42;
+    bpdu[15] = 0x42;
+    bpdu[16] = 0x03;
+    ASSERT_TRUE(peer1.send(bpdu));
+    // EAPOL in VLAN 7 on the unauthorised port: the tag is the chip's business, the CPU gets it stripped.
+    auto eapol = frame_to({0x01, 0x80, 0xC2, 0x00, 0x00, 0x03}, 0x8100, 64, 0x33);
+    eapol[14] = 0x00;
+    eapol[15] = 0x07;
+    eapol[16] = 0x88;
+    eapol[17] = 0x8E;
+    const swc_vlan_port_mode_t aware{1, 1, 1, 0, 0};
+    ASSERT_EQ(swc_vlan_port_mode_set(2, &aware), 0);
+    ASSERT_TRUE(peer2.send(eapol));
+    ASSERT_TRUE(pump([] { return l2_frames.size() == 2; }, 5s));
+    EXPECT_EQ(l2_frames[0], bpdu);
+    EXPECT_EQ(l2_ports[0], 1u);
+    ASSERT_EQ(l2_frames[1].size(), 60u);
+    EXPECT_EQ(l2_frames[1][12], 0x88);
+    EXPECT_EQ(l2_frames[1][13], 0x8E);
+    EXPECT_EQ(l2_ports[1], 2u);
+    EXPECT_EQ(packet_rx_count(1), 2u);
+    // Nothing of it was forwarded to the other port.
+    EXPECT_FALSE(peer2.receive(0x0026, 200ms));
+    expect_pools_full();
+}
+
+TEST_F(PacketPathOnFrontPorts, BurstAndMalformedFramesLeaveThePoolsFull) {
+    ASSERT_TRUE(run("ip netns exec " + peer_ns + " ip link set swp1 mtu 9000"));
+    ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_BLOCKING), 0);
+    peer_socket peer("swp1");
+    ASSERT_TRUE(peer.ok());
+    const unsigned burst = 200;
+    for (unsigned i = 0; i < burst; ++i)
+        ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 60 + (i * 37) % 1400, static_cast<uint8_t>(i))));
+    ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 3000, 1)));  // beyond the CPU queue's window
+    ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 14, 0)));  // a runt: header only
+    // The chip's queue overflows under the burst and drops the rest itself; wait until nothing moves.
+    uint32_t seen = 0;
+    for (int quiet = 0; quiet < 20;) {
+        pump([] { return false; }, 20ms);
+        const uint32_t now = packet_rx_count(1) + packet_stats_get().rx_dropped;
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = now;
+    }
+    const packet_stats s = packet_stats_get();
+    EXPECT_GT(packet_rx_count(1), 0u);
+    EXPECT_LE(packet_rx_count(1) + s.rx_dropped, burst + 1) << "the oversized frame never reaches the CPU";
+    EXPECT_EQ(s.rx_undelivered, packet_rx_count(1)) << "no receiver: each frame counted and freed";
+    expect_pools_full();
+}
+
+// portvisor itself on the front ports: its packet module's objects answer, pools full after start.
+TEST_F(FrontPorts, DaemonServesThePacketObjects) {
+    child_process daemon({std::getenv("PORTVISOR_BIN"), "--trace", "packet", "debug"},
+                         {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                          "PORTVISOR_SWITCH_DEVICE=" + device()});
+    mgmt_client client{28};
+    std::optional<std::vector<uint8_t>> pools;
+    uint32_t res = 99;
+    for (int i = 0; i < 200 && !pools; ++i)
+        pools = client.object(1002, MGMT_CMD_GET, std::vector<uint8_t>(28), res, 50ms);
+    ASSERT_TRUE(pools) << daemon.output();
+    EXPECT_EQ(res, 0u);
+    EXPECT_EQ(le_load32(pools->data()), PACKET_SMALL_COUNT);
+    EXPECT_EQ(le_load32(pools->data() + 8), PACKET_BIG_COUNT);
+    ASSERT_TRUE(client.object(1000, MGMT_CMD_SET, std::vector<uint8_t>(12), res, 5s));
+    EXPECT_EQ(res, 0u);
+    EXPECT_TRUE(daemon.wait_for_output("portvisor/packet/packet_init(", 5s)) << daemon.output();
+    kill(daemon.pid(), SIGTERM);
+    EXPECT_EQ(daemon.wait_exit(10s), 0);
+}
+
+TEST_F(FrontPorts, FrameTheCpuSendsLeavesOnItsTapUnchanged) {
+    const int fd = swgenio_open(device().c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    swc_api_state state{};
+    std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
+    swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
+    swc_context context{fd, &state, &phy};
+    swc_select_context(&context);
+    const swc_init_setup setup{1, 1, 0, -1, 0};
+    ASSERT_EQ(swc_init(&setup), 0);
+    ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+    packet_buffer_init();
+
+    peer_socket peer("swp2");
+    ASSERT_TRUE(peer.ok());
+    for (size_t length : {size_t{42}, size_t{60}, size_t{1514}}) {
+        auto frame = frame_to({0x02, 0x00, 0x00, 0x00, 0x0B, 0x02}, 0x88B5, length, static_cast<uint8_t>(length));
+        packet_buffer *buffer = packet_alloc(static_cast<uint32_t>(length));
+        ASSERT_NE(buffer, nullptr);
+        std::copy(frame.begin(), frame.end(), buffer->data);
+        buffer->length = static_cast<uint32_t>(length);
+        buffer->poag_no = 2;
+        ASSERT_EQ(packet_tx(buffer), 0);
+        packet_queue();
+        const auto got = peer.receive(0x88B5, 5s);
+        ASSERT_TRUE(got) << "length " << length;
+        if (frame.size() < 60)
+            frame.resize(60, 0); // as on a wire
+        EXPECT_EQ(*got, frame);
+    }
+    EXPECT_EQ(packet_stats_get().free[2], PACKET_BIG_COUNT);
+    swc_select_context(nullptr);
+    swgenio_close(fd);
+}
+
+} // namespace
