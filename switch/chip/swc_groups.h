@@ -25,3 +25,17 @@ swc_rc swc_aggr_port_members_get(uint32_t poag_no, uint32_t* members);
 swc_rc swc_aggr_port_member_get(uint32_t port_no);
 // Aggregation mode flags m0..m4: the frame fields the aggregation code is computed from.
 swc_rc swc_aggr_mode_set(const uint32_t* mode);
+
+// Member flags [7] of a private VLAN 1..6; recomputes the source masks.
+swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t* members);
+// The ports flagged in members [7] join poag_no (1..9), the others leave it. A port poag must name
+// exactly itself (-64 otherwise). Recomputes all masks.
+swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t* members);
+// Port 1..6 into poag 1..9 (itself or an aggregation 7..9); recomputes all masks when it changes.
+swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no);
+
+// Mirroring: the monitor port 1..6 receives copies of the mirrored ports' frames; flags [7] by port.
+// At most one port may be mirrored on egress only (-5 otherwise, nothing stored).
+swc_rc swc_mirror_monitor_port_set(uint32_t port_no);
+swc_rc swc_mirror_ingress_ports_set(const uint32_t* ports);
+swc_rc swc_mirror_egress_ports_set(const uint32_t* ports);
