@@ -4,11 +4,11 @@
 #include "l2_mac.h"
 #include "l2_vlan.h"
 #include "mgmt.h"
+#include "packet.h"
 #include "swc_mac.h"
 #include "trace.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -51,13 +51,13 @@ uint8_t byte_at(const uint8_t *frame, size_t length, size_t i) {
 }
 
 void trace_drop(const uint8_t *frame, size_t length) {
-    char destination[18];
-    std::snprintf(destination, sizeof destination, "%02X-%02X-%02X-%02X-%02X-%02X", byte_at(frame, length, 0),
-                  byte_at(frame, length, 1), byte_at(frame, length, 2), byte_at(frame, length, 3),
-                  byte_at(frame, length, 4), byte_at(frame, length, 5));
+    uint8_t destination[6] = {};
+    for (size_t i = 0; i < sizeof destination; ++i)
+        destination[i] = byte_at(frame, length, i);
     RSTP_TRACE(TRACE_DEBUG, "Dropping packet len %ld destaddr %s llc 0x%02x%02x%02x%02x%02x\n",
-               static_cast<long>(length), destination, byte_at(frame, length, 14), byte_at(frame, length, 15),
-               byte_at(frame, length, 16), byte_at(frame, length, 17), byte_at(frame, length, 18));
+               static_cast<long>(length), mac_addr_txt(destination), byte_at(frame, length, 14),
+               byte_at(frame, length, 15), byte_at(frame, length, 16), byte_at(frame, length, 17),
+               byte_at(frame, length, 18));
 }
 
 } // namespace
@@ -85,6 +85,11 @@ bool l2_frame_dispatch(uint32_t port, const uint8_t *frame, size_t length) {
     return false;
 }
 
+void l2_packet_rx(packet_buffer *buffer) {
+    l2_frame_dispatch(buffer->poag_no, buffer->data, buffer->length);
+    packet_free(buffer);
+}
+
 int swc_os_flush_fdb(uint32_t flush_port, uint32_t port, uint32_t flush_vlan, uint32_t vid) {
     if (flush_port && flush_vlan)
         return swc_mac_table_forget_port_in_vlan(port, vid);
@@ -99,6 +104,7 @@ int swc_os_flush_fdb(uint32_t flush_port, uint32_t port, uint32_t flush_vlan, ui
 
 void l2_init() {
     L2_TRACE(TRACE_DEBUG, "Init");
+    packet_l2_receiver_set(l2_packet_rx);
     l2_mac_init();
     l2_vlan_init();
     l2_conf(conf_action{CONF_ACTION_READ, 0});

@@ -8,6 +8,7 @@
 
 struct conf_action;
 struct mgmt_object;
+struct packet_buffer;
 
 void l2_init();
 void l2_conf(const conf_action &action);
@@ -21,6 +22,10 @@ l2_frame_class l2_frame_classify(const uint8_t *frame, size_t length);
 // like a frame of no class.
 using l2_frame_receiver = void (*)(uint32_t port, const uint8_t *frame, uint32_t length);
 void l2_frame_receiver_set(l2_frame_class frame_class, l2_frame_receiver receiver);
+
+// Receiver of the CPU frame path for every frame that is not IPv4 or ARP: dispatches it and frees the
+// buffer.
+void l2_packet_rx(packet_buffer *buffer);
 
 // Hands one frame from a front port to its engine, or drops it with a trace; true when delivered.
 bool l2_frame_dispatch(uint32_t port, const uint8_t *frame, size_t length);

@@ -2,6 +2,7 @@
 // frame dispatch, on the in-process chip model.
 #include "l2_fixture.h"
 #include "l2_mac.h"
+#include "packet.h"
 #include "swc_ll.h"
 #include "swc_mac.h"
 
@@ -333,6 +334,21 @@ TEST_F(L2Dispatch, ShortOrForeignFramesAreDropped) {
     // A class whose engine is not there is dropped too.
     auto f = frame(0x02, 0x8809, 60);
     EXPECT_FALSE(l2_frame_dispatch(1, f.data(), f.size()));
+}
+
+TEST_F(L2Dispatch, CpuFramesReachTheirEngineThroughThePacketPathAndBuffersComeBack) {
+    packet_buffer_init();
+    l2_frame_receiver_set(L2_FRAME_RSTP, record_frame);
+    ASSERT_TRUE(chip.inject_cpu_frame(1, 3, bpdu(60), 0));       // chip port 3: port 4
+    ASSERT_TRUE(chip.inject_cpu_frame(2, 0, frame(0x02, 0x8809, 60), 0)); // no LACP engine: dropped
+    packet_poll();
+    got_port = 0;
+    packet_queue();
+    EXPECT_EQ(got_port, 4u);
+    EXPECT_EQ(got_length, 60u);
+    const packet_stats stats = packet_stats_get();
+    EXPECT_EQ(stats.free[0], PACKET_SMALL_COUNT);
+    EXPECT_EQ(stats.rx_list, 0u);
 }
 
 } // namespace
