@@ -177,7 +177,13 @@ void ChipModel::write_system(unsigned reg, uint32_t value) {
       stored(kSystemBlock, 0, reg) = value & ~(kQueueNotEmpty[0] | kQueueNotEmpty[1]);
       return;
     case kRegSoftReset:
-      if (value & 1) power_on();
+      if (value & 1) {
+        power_on();
+        // The internal PHYs are part of the chip and restart with it.
+        for (unsigned a = 0; a < 5; ++a) {
+          if (phys_[0][a].mounted) phys_[0][a].write(0, 0x8000);
+        }
+      }
       stored(kSystemBlock, 0, reg) = value;
       return;
     default:

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 
 #include "swgenio_abi.h"
@@ -15,7 +16,14 @@ namespace swchip {
 
 namespace {
 constexpr size_t kMaxControlLine = 16384;  // room for a hex frame of the largest CPU size
-constexpr unsigned kBusyPolls = 20000;
+// How long the server keeps looking for the next request before it sleeps in poll.
+constexpr uint64_t kBusyWindowUs = 500;
+
+uint64_t monotonic_us() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+}
 
 bool fill_address(const std::string& path, sockaddr_un& addr) {
   std::memset(&addr, 0, sizeof addr);
@@ -84,7 +92,7 @@ bool Server::listen(const std::string& device_path, const std::string& control_p
 
 void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
   std::vector<pollfd> fds;
-  unsigned idle_polls = kBusyPolls;
+  uint64_t last_request_us = 0;
   while (!stop) {
     fds.clear();
     fds.push_back({device_listener_, POLLIN, 0});
@@ -94,13 +102,10 @@ void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
     // While clients are busy, look again at once instead of sleeping: a register access is one short
     // round trip, and a sleep and wake-up per access would cost more than the access itself.
     const timespec no_wait{0, 0};
-    const bool busy = idle_polls < kBusyPolls;
+    const bool busy = monotonic_us() - last_request_us < kBusyWindowUs;
     const int n = ::ppoll(fds.data(), fds.size(), busy ? &no_wait : nullptr, wait_mask);
-    if (n == 0) {
-      ++idle_polls;
-      continue;
-    }
-    idle_polls = 0;
+    if (n == 0) continue;
+    last_request_us = monotonic_us();
     if (n < 0) {
       if (errno == EINTR) continue;
       return;

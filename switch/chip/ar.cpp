@@ -149,7 +149,7 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
 
 swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const int32_t mode = port_mac_mode(port_no, *setup);
   if (mode < 0) {
     AR_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d", static_cast<int>(setup->interface_type),
@@ -178,7 +178,7 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
 
 swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t* setup) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const swc_api_state& s = *swc_state();
   const bool jumbo = setup->max_length > SWC_MAX_STANDARD_FRAME;
   const bool buffer_mode = s.qos_setup.word[2] != 0;
@@ -241,7 +241,7 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t* header) {
 
 swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length, uint32_t vid) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const bool tagged = vid != 0;
   size_t total = length + 4 + (tagged ? 4 : 0);
   if (total < 64) total = 64;

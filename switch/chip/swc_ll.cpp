@@ -42,9 +42,9 @@ void add_egress_monitor(const uint32_t* members, uint32_t* out) {
   if (mirrored && s.mirror_monitor_port >= 1 && s.mirror_monitor_port <= SWC_PORTS) out[s.mirror_monitor_port] = 1;
 }
 
-swc_rc check_queue(uint32_t queue) {
+swc_rc check_queue(const char* function, uint32_t queue) {
   if (queue == 1 || queue == 2) return SWC_RC_OK;
-  LL_TRACE(TRACE_ERROR, "illegal queue_no: %d", static_cast<int>(queue));
+  SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal queue_no: %d", static_cast<int>(queue));
   return SWC_RC_ILLEGAL;
 }
 
@@ -135,13 +135,13 @@ swc_rc swc_ll_init(const swc_init_setup* setup) {
   SWC_TRY(ar_reset_memories());
   uint32_t c;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
-    SWC_TRY(swc_chip_port_of(p, &c));
+    SWC_TRY(swc_chip_port_of(__func__, p, &c));
     SWC_TRY(swc_port_bit(c, 0x24, 1, true));
   }
   SWC_TRY(ar_vlan_table_clear());
   SWC_TRY(swc_reg_bit(7, 0, 0x14, 1, true));
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
-    SWC_TRY(swc_chip_port_of(p, &c));
+    SWC_TRY(swc_chip_port_of(__func__, p, &c));
     SWC_TRY(swc_port_wrm(c, 0x6E, 0, 0x41));
     SWC_TRY(swc_port_bit(c, 0x6E, 6, true));
     SWC_TRY(swc_port_wr(c, 0x58, 0x39B909B9));
@@ -156,7 +156,7 @@ swc_rc swc_ll_init(const swc_init_setup* setup) {
 
 swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const uint32_t stp = swc_state()->stp_state[port_no];
   LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
   SWC_TRY(swc_reg_bit(5, 0, 14, c, !enable));
@@ -170,7 +170,7 @@ swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
 swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t* setup) {
   LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_ll_port_queue_enable(port_no, 0));
   const swc_rc own = wait_arbiter_empty(1u << c);
   if (own == SWC_RC_OK) {
@@ -214,7 +214,7 @@ uint32_t swc_ll_prio_to_queue(uint32_t prio) {
 
 swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t* qos) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_port_bit(c, 0x77, 21, qos->dscp_enable));
   SWC_TRY(swc_port_bit(c, 0x6F, 28, qos->second_enable));
   uint32_t histogram[4] = {};
@@ -285,7 +285,7 @@ swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t* qos) {
 
 swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t* counters) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   static constexpr uint32_t kWordOf[8] = {0, 1, 3, 2, 6, 8, 7, 11};
   for (uint32_t i = 0; i < 8; ++i) SWC_TRY(swc_port_rd(c, 0x50 + i, &counters->word[kWordOf[i]]));
   return SWC_RC_OK;
@@ -303,7 +303,7 @@ swc_rc swc_ll_aggr_mode_set(const uint32_t* m) {
   SWC_TRY(swc_reg_wrm(2, 0, 0x20, selector, 7));
   uint32_t c;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
-    SWC_TRY(swc_chip_port_of(p, &c));
+    SWC_TRY(swc_chip_port_of(__func__, p, &c));
     SWC_TRY(swc_port_wrm(c, 0x7B, (m[2] ? 2u : 0) | (m[3] ? 1u : 0), 3));
   }
   return SWC_RC_OK;
@@ -319,14 +319,14 @@ swc_rc swc_ll_cpu_rx_registration_set(const swc_cpu_rx_registration_t* reg) {
 }
 
 swc_rc swc_ll_cpu_rx_frameready(uint32_t queue) {
-  SWC_TRY(check_queue(queue));
+  SWC_TRY(check_queue(__func__, queue));
   uint32_t status;
   SWC_TRY(swc_reg_rd(7, 0, 0x31, &status));
   return (status >> (29 + queue)) & 1;
 }
 
 swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t* header, uint8_t* buffer, size_t length) {
-  SWC_TRY(check_queue(queue));
+  SWC_TRY(check_queue(__func__, queue));
   SWC_TRY(ar_cpurx_systemheader(queue, header));
   if (!buffer) return SWC_RC_RX_BUFFER;
   const size_t copy = header->length < length ? header->length : length;
@@ -348,7 +348,7 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t* header, uint8_t*
 }
 
 swc_rc swc_ll_cpu_rx_discard_frame(uint32_t queue) {
-  SWC_TRY(check_queue(queue));
+  SWC_TRY(check_queue(__func__, queue));
   return swc_reg_wr(4, 2 * queue + 2, 0, 0);
 }
 
@@ -358,7 +358,7 @@ swc_rc swc_ll_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length
 
 swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* mode) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const bool aware = mode->aware != 0;
   SWC_TRY(swc_port_bit(c, 0, 14, aware));
   SWC_TRY(swc_port_bit(c, 0, 15, false));
@@ -397,7 +397,7 @@ swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t* entry, uint32_t pgid) {
     return mac_command(1 | kMacValid | kMacIpmc | kMacLocked | cpu);
   }
   uint32_t group = pgid;
-  if (pgid < 7) SWC_TRY(swc_chip_port_of(pgid, &group));
+  if (pgid < 7) SWC_TRY(swc_chip_port_of(__func__, pgid, &group));
   SWC_TRY(mac_address_write(vid, mac));
   return mac_command(1 | (group & 0x3F) << 3 | kMacValid | (entry->locked ? kMacLocked : 0) | cpu);
 }
@@ -438,7 +438,7 @@ swc_rc swc_ll_mac_table_age(uint32_t port_given, uint32_t port_no, uint32_t vid_
   uint32_t args = 0;
   if (port_given) {
     uint32_t c;
-    SWC_TRY(swc_chip_port_of(port_no, &c));
+    SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
     args |= 0x80000000u | c << 16;
   }
   if (vid_given) args |= 0x8000u | (vid & 0xFFF);
@@ -470,13 +470,13 @@ swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t* members) {
   uint32_t flags[SWC_PORT_SLOTS];
   add_egress_monitor(members, flags);
   uint32_t index = pgid;
-  if (pgid >= 1 && pgid < 7) SWC_TRY(swc_chip_port_of(pgid, &index));
+  if (pgid >= 1 && pgid < 7) SWC_TRY(swc_chip_port_of(__func__, pgid, &index));
   return swc_reg_wr(2, 0, 0x40 + index, swc_chip_port_bitfield(flags));
 }
 
 swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t* members) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const swc_api_state& s = *swc_state();
   uint32_t flags[SWC_PORT_SLOTS];
   for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) flags[p] = p == 0 ? 0 : members[p];
@@ -501,13 +501,13 @@ swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t* members) {
 
 swc_rc swc_ll_mirror_monitor_port_set(uint32_t port_no) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   return swc_reg_wrm(2, 0, 0xF0, c, 0x1F);
 }
 
 swc_rc swc_ll_mirror_ingress_port_set(uint32_t port_no, uint32_t enable) {
   uint32_t c;
-  SWC_TRY(swc_chip_port_of(port_no, &c));
+  SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   return swc_reg_bit(2, 0, 0x80 + c, 26, enable != 0);
 }
 
@@ -528,21 +528,21 @@ swc_rc swc_ll_miim_write(uint32_t controller, uint32_t phy_addr, uint32_t phy_re
 }
 
 namespace {
-swc_rc check_gpio(uint32_t gpio_no, uint32_t last) {
+swc_rc check_gpio(const char* function, uint32_t gpio_no, uint32_t last) {
   if (gpio_no <= last) return SWC_RC_OK;
-  SWC_TRACE(TRACE_MOD_API_LL, TRACE_ERROR, "illegal gpio_no: %d", static_cast<int>(gpio_no));
+  SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal gpio_no: %d", static_cast<int>(gpio_no));
   return SWC_RC_ILLEGAL;
 }
 }  // namespace
 
 swc_rc swc_ll_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
-  SWC_TRY(check_gpio(gpio_no, 5));
+  SWC_TRY(check_gpio(__func__, gpio_no, 5));
   return swc_reg_bit(7, 0, 0x34, gpio_no + 4, output != 0);
 }
 
 swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t* value) {
   // GPIOs 4 and 5 are outputs only; their register bits would be other pins' directions.
-  SWC_TRY(check_gpio(gpio_no, 3));
+  SWC_TRY(check_gpio(__func__, gpio_no, 3));
   uint32_t v;
   SWC_TRY(swc_reg_rd(7, 0, 0x34, &v));
   *value = (v >> gpio_no) & 1;
@@ -550,7 +550,7 @@ swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t* value) {
 }
 
 swc_rc swc_ll_gpio_output_write(uint32_t gpio_no, uint32_t value) {
-  SWC_TRY(check_gpio(gpio_no, 5));
+  SWC_TRY(check_gpio(__func__, gpio_no, 5));
   if (gpio_no <= 3) return swc_reg_bit(7, 0, 0x34, gpio_no, value != 0);
   return swc_reg_bit(7, 0, 0x30, gpio_no - 2, value != 0);
 }

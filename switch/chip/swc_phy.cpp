@@ -190,9 +190,10 @@ constexpr uint8_t kCedarProgram[] = {0x02, 0x40, 0x0C, 0x02, 0x40, 0x21, 0x02, 0
                                      0xC2, 0xAD, 0xC2, 0xCA, 0x75, 0xCB, 0x9A, 0x75, 0xCA, 0x46, 0x85, 0xCB,
                                      0xCD, 0x85, 0xCA, 0xCC, 0xD2, 0xCA, 0xD2, 0xAD, 0x22, 0x22, 0x22, 0x22};
 
-swc_rc unsupported_interface(uint32_t port_no, const swc_phy_port_t& phy, const char* family_name) {
-  PHY_TRACE(TRACE_ERROR, "port_no %d, MAC interface %s not supported for %s", static_cast<int>(port_no),
-            interface_name(phy.reset_setup.mac_interface), family_name);
+swc_rc unsupported_interface(const char* function, uint32_t port_no, const swc_phy_port_t& phy,
+                             const char* family_name) {
+  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "port_no %d, MAC interface %s not supported for %s",
+               static_cast<int>(port_no), interface_name(phy.reset_setup.mac_interface), family_name);
   return SWC_RC_ILLEGAL;
 }
 
@@ -211,7 +212,7 @@ swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
       value = 0xB000;
       break;
     default:
-      return unsupported_interface(port_no, phy, "Birch");
+      return unsupported_interface("swc_phy_reset", port_no, phy, "Birch");
   }
   return raw_write(port_no, 23, value | 0x20);
 }
@@ -229,7 +230,7 @@ swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
     case SWC_IF_SERDES:
       return raw_write(port_no, 23, 0x1000);
     default:
-      return unsupported_interface(port_no, phy, "Cedar");
+      return unsupported_interface("swc_phy_reset", port_no, phy, "Cedar");
   }
 }
 
@@ -250,7 +251,7 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t& phy, uint32_t oui, uint
     case 8:
     case 9:
       return phy.reset_setup.mac_interface == SWC_IF_INTERNAL ? SWC_RC_OK
-                                                             : unsupported_interface(port_no, phy, "Corvex");
+                                                             : unsupported_interface("swc_phy_reset", port_no, phy, "Corvex");
     case 0:
       if (oui == 0x5043 && model == 2 && phy.revision == 4) {
         if (phy.reset_setup.mac_interface == SWC_IF_RGMII) PHY_TRY(raw_write(port_no, 27, 0x848B));
@@ -300,7 +301,7 @@ swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
       code = 0x3000;
       break;
     default:
-      return unsupported_interface(port_no, phy, "Alder");
+      return unsupported_interface("swc_phy_reset", port_no, phy, "Alder");
   }
   const uint32_t skew = r.rx_skew_ps != 0 || r.tx_skew_ps != 0 ? 0x100 : 0;
   PHY_TRY(raw_write(port_no, 23, code | skew | 0x14 | (phy.revision == 6 ? 0x200 : 0)));
@@ -531,8 +532,8 @@ swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t& phy, uint16_t control
   return SWC_RC_OK;
 }
 
-swc_rc illegal_port(uint32_t port_no) {
-  PHY_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+swc_rc illegal_port(const char* function, uint32_t port_no) {
+  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
   return SWC_RC_ILLEGAL;
 }
 
@@ -608,7 +609,7 @@ swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
   PHY_TRACE(TRACE_DEBUG, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
             static_cast<unsigned>(bus), static_cast<unsigned>(address));
   swc_phy_port_t* r = swc_phy_port(port_no);
-  if (!r) return illegal_port(port_no);
+  if (!r) return illegal_port(__func__, port_no);
   r->bus = bus;
   r->address = address;
   return SWC_RC_OK;
@@ -617,7 +618,7 @@ swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
 // ---- paged access ----
 
 swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t* value) {
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   const uint32_t page = reg >> 5;
   if (page != 0) PHY_TRY(select_page(port_no, page));
   PHY_TRY(raw_read(port_no, reg & 31, value));
@@ -629,7 +630,7 @@ swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
   const uint32_t page = reg >> 5;
   PHY_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x", static_cast<int>(port_no), reg & 31,
             page_text(page), static_cast<unsigned>(value & 0xFFFF));
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   if (page != 0) PHY_TRY(select_page(port_no, page));
   PHY_TRY(raw_write(port_no, reg & 31, value));
   if (page != 0) PHY_TRY(select_page(port_no, 0));
@@ -640,7 +641,7 @@ swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint3
   const uint32_t page = reg >> 5;
   PHY_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x, mask: 0x%04x", static_cast<int>(port_no),
             reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF), static_cast<unsigned>(mask & 0xFFFF));
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   if (page != 0) PHY_TRY(select_page(port_no, page));
   PHY_TRY(raw_writemasked(port_no, reg & 31, value, mask));
   if (page != 0) PHY_TRY(select_page(port_no, 0));
@@ -651,7 +652,7 @@ swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint3
 
 swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup) {
   PHY_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t& phy = record(port_no);
   phy.reset_setup = *reset_setup;
   phy.family = phy.part = phy.revision = 0;
@@ -672,7 +673,7 @@ swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup)
 
 swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup) {
   PHY_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(setup->mode));
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t& phy = record(port_no);
   phy.setup = *setup;
   const swc_phy_setup_t& s = phy.setup;
@@ -722,7 +723,7 @@ swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup) {
 }
 
 swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status) {
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t& phy = record(port_no);
   uint16_t control_status;
   PHY_TRY(raw_read(port_no, 1, &control_status));
@@ -763,7 +764,7 @@ swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status) {
 }
 
 swc_rc swc_phy_reset_and_setup(uint32_t port_no) {
-  if (!valid_port(port_no)) return illegal_port(port_no);
+  if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t& phy = record(port_no);
   if (phy.family != 2 || phy.revision != 6 || phy.setup.mode != SWC_PHY_MODE_FORCED ||
       phy.setup.forced_speed != SWC_SPEED_100M || phy.link != 0) {

@@ -24,15 +24,15 @@ const char* speed_name(uint32_t speed) {
 constexpr uint32_t kKeptWords[] = {0, 1, 2, 3, 6, 7, 8, 11};
 constexpr unsigned width_of(uint32_t word) { return word <= 1 ? 32 : 24; }
 
-bool valid_port(uint32_t port_no) {
+bool valid_port(const char* function, uint32_t port_no) {
   if (port_no >= 1 && port_no <= SWC_PORTS) return true;
-  SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
-bool valid_poag(uint32_t poag_no) {
+bool valid_poag(const char* function, uint32_t poag_no) {
   if (poag_no >= 1 && poag_no < SWC_POAG_SLOTS) return true;
-  SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
+  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal poag_no: %d", static_cast<int>(poag_no));
   return false;
 }
 
@@ -65,7 +65,7 @@ swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
            speed_name(setup->speed), static_cast<int>(setup->full_duplex));
   HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d", static_cast<int>(setup->flow_obey),
            static_cast<int>(setup->flow_generate), static_cast<int>(setup->max_length));
-  if (!valid_port(port_no)) return SWC_RC_ILLEGAL;
+  if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
   if (setup->max_length > SWC_MAX_FRAME_LENGTH) {
     HL_TRACE(TRACE_ERROR, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
     return SWC_RC_ILLEGAL;
@@ -106,7 +106,7 @@ swc_rc swc_port_status_get(uint32_t port_no, swc_port_status_t* status) {
 
 swc_rc swc_port_counters_update(uint32_t port_no) {
   HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
-  if (!valid_port(port_no)) return SWC_RC_ILLEGAL;
+  if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
   swc_raw_counters_t raw{};
   const swc_rc rc = swc_ll_port_counters_read(port_no, &raw);
   if (rc < 0) return rc;
@@ -125,7 +125,7 @@ swc_rc swc_port_counters_update(uint32_t port_no) {
 
 swc_rc swc_poag_counters_clear(uint32_t poag_no) {
   HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
-  if (!valid_poag(poag_no)) return SWC_RC_ILLEGAL;
+  if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
   if (rc < 0) return rc;
@@ -138,7 +138,7 @@ swc_rc swc_poag_counters_clear(uint32_t poag_no) {
 
 swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t* counters) {
   HL_TRACE(TRACE_NOISE, "poag_no: %d", static_cast<int>(poag_no));
-  if (!valid_poag(poag_no)) return SWC_RC_ILLEGAL;
+  if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
   if (rc < 0) return rc;
@@ -162,23 +162,23 @@ swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t* counters) {
 namespace {
 // Controller, address and register checks of the MIIM calls; `write_value` >= 0 selects the texts of
 // the write, which name the whole request.
-bool valid_miim(uint32_t controller, uint32_t addr, uint32_t reg, int64_t write_value) {
+bool valid_miim(const char* function, uint32_t controller, uint32_t addr, uint32_t reg, int64_t write_value) {
   const char* what = controller > 1 ? "MII controller" : addr > 31 ? "addr" : reg > 31 ? "reg" : nullptr;
   if (!what) return true;
   if (write_value >= 0) {
-    SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)", what,
+    SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)", what,
               static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg),
               static_cast<unsigned>(write_value));
   } else {
     const uint32_t number = controller > 1 ? controller : addr > 31 ? addr : reg;
-    SWC_TRACE(TRACE_MOD_API_HL, TRACE_ERROR, "%s %d not valid", what, static_cast<int>(number));
+    SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s %d not valid", what, static_cast<int>(number));
   }
   return false;
 }
 }  // namespace
 
 swc_rc swc_miim_phy_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint16_t* value) {
-  if (!valid_miim(miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
+  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
   const int32_t result = swc_ll_miim_read(miim_controller, phy_addr, phy_reg);
   if (result < 0) return result;
   *value = static_cast<uint16_t>(result);
@@ -186,13 +186,13 @@ swc_rc swc_miim_phy_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t p
 }
 
 swc_rc swc_miim_phy_write(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value) {
-  if (!valid_miim(miim_controller, phy_addr, phy_reg, value)) return SWC_RC_ILLEGAL;
+  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, value)) return SWC_RC_ILLEGAL;
   return swc_ll_miim_write(miim_controller, phy_addr, phy_reg, value & 0xFFFF);
 }
 
 swc_rc swc_miim_phy_writemasked(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value,
                                 uint32_t mask) {
-  if (!valid_miim(miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
+  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
   const int32_t old = swc_ll_miim_read(miim_controller, phy_addr, phy_reg);
   if (old < 0) return old;
   const uint32_t updated = (value & mask) | (static_cast<uint32_t>(old) & ~mask);

@@ -42,9 +42,9 @@ swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on) {
   return swc_port_wrm(chip_port, reg, on ? 1u << bit : 0, 1u << bit);
 }
 
-swc_rc swc_chip_port_of(uint32_t port_no, uint32_t* chip_port) {
+swc_rc swc_chip_port_of(const char* function, uint32_t port_no, uint32_t* chip_port) {
   if (port_no < 1 || port_no > SWC_PORTS) {
-    SWC_TRACE(TRACE_MOD_API_LL, TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   *chip_port = static_cast<uint32_t>(swc_state()->port_to_chip_port[port_no]) & 0x1F;

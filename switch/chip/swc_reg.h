@@ -26,8 +26,8 @@ swc_rc swc_port_wr(uint32_t chip_port, uint32_t reg, uint32_t value);
 swc_rc swc_port_wrm(uint32_t chip_port, uint32_t reg, uint32_t value, uint32_t mask);
 swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on);
 
-// Chip port of a port 1..6; -5 (traced) for another number.
-swc_rc swc_chip_port_of(uint32_t port_no, uint32_t* chip_port);
+// Chip port of a port 1..6; -5 (traced under the caller's name) for another number.
+swc_rc swc_chip_port_of(const char* function, uint32_t port_no, uint32_t* chip_port);
 
 // Polls of a status bit that the chip clears when an action completes. The chip normally answers at
 // once; the bound turns a stuck bit into an error instead of a hung daemon.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -20,8 +21,17 @@ namespace {
 
 enum class Backend { simulator, in_process };
 
-constexpr int kReplySpins = 2000;
-constexpr time_t kReplyTimeoutSeconds = 5;
+constexpr std::chrono::microseconds kReplySpin{200};
+constexpr uint64_t kReplyTimeoutMs = 30000;
+
+// The reply timeout; tests shorten it with PORTVISOR_SWITCH_REPLY_TIMEOUT_MS.
+uint64_t reply_timeout_ms() {
+  const char* text = std::getenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
+  if (!text || !*text) return kReplyTimeoutMs;
+  char* end = nullptr;
+  const unsigned long long ms = std::strtoull(text, &end, 10);
+  return *end == '\0' && ms > 0 ? ms : kReplyTimeoutMs;
+}
 
 struct Layer {
   std::map<int, Backend> descriptors;  // descriptors not listed are real devices
@@ -47,7 +57,8 @@ int connect_simulator(const char* path) {
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
   if (fd < 0) return -1;
   // A simulator that stopped answering must not hang the daemon for ever.
-  const timeval limit{kReplyTimeoutSeconds, 0};
+  const uint64_t ms = reply_timeout_ms();
+  const timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
     const int saved = errno;
@@ -75,7 +86,8 @@ std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record,
   // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
   // put to sleep and woken for every register access. Then wait normally.
   n = -1;
-  for (int spin = 0; spin < kReplySpins && n < 0; ++spin) {
+  const auto spin_until = std::chrono::steady_clock::now() + kReplySpin;
+  while (n < 0 && std::chrono::steady_clock::now() < spin_until) {
     n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
     if (n < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
   }

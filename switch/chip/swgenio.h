@@ -8,6 +8,8 @@
 //  - in process (tests): after swgenio_attach_in_process every open is served by the given handler,
 //    and each request is recorded so tests can compare exact register sequences.
 // Every descriptor is a real file descriptor (fcntl works on it); close it with swgenio_close.
+// A simulator that does not answer a request within 30 s (PORTVISOR_SWITCH_REPLY_TIMEOUT_MS, for
+// tests) fails it with EIO, and every later request on that descriptor fails too.
 #pragma once
 
 #include <cstdint>

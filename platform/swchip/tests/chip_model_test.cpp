@@ -31,6 +31,15 @@ TEST(ChipModel, SoftResetClearsRegistersAndKeepsTheResetWord) {
   EXPECT_EQ(chip.read(7, 0, 0x14), 2u);
 }
 
+TEST(ChipModel, SoftResetRestartsTheInternalPhysOnly) {
+  ChipModel chip;
+  chip.phy(0, 2).write(4, 0x0021);
+  chip.phy(1, 3).write(4, 0x0021);
+  chip.write(7, 0, 0x14, 1);
+  EXPECT_EQ(chip.phy(0, 2).peek(0, 4), 0x0DE1);
+  EXPECT_EQ(chip.phy(1, 3).peek(0, 4), 0x0021);
+}
+
 TEST(ChipModel, DoneFlagIsStatusOnlyAndFollowsTheIndirectRead) {
   ChipModel chip;
   chip.write(7, 0, 0x30, 0xF1C);  // hold count and GPIO outputs stored, done not

@@ -84,6 +84,33 @@ TEST_F(LowLevel, FullInitConfiguresVlanOneFloodGroupAndCapture) {
   }
 }
 
+TEST_F(LowLevel, RejectedArgumentsStoreNothing) {
+  const uint32_t members[7] = {0, 1, 1, 0, 0, 0, 0};
+  EXPECT_EQ(swc_vlan_port_members_set(4096, members), SWC_RC_ILLEGAL);
+  const swc_vlan_port_mode_t mode{1, 5, 5, 0, 0};
+  EXPECT_EQ(swc_vlan_port_mode_set(7, &mode), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_vlan_port_mode_set(0, &mode), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_pgid_table_write(64), SWC_RC_ILLEGAL);
+  EXPECT_TRUE(accesses().empty());
+  for (const auto& m : state->vlan_port_mode) EXPECT_EQ(m.port_vid, 0u);
+  // A members write the chip refuses is not stored either.
+  driver.add_fault({swchip::AccessKind::spi_write, 2, -1});
+  EXPECT_EQ(swc_vlan_port_members_set(9, members), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(state->vlan[9].in_use, 0u);
+}
+
+TEST_F(LowLevel, DestinationMaskCoversTheWholeAggregation) {
+  state->port_to_poag[2] = 7;
+  state->port_to_poag[3] = 7;
+  state->pgid[20].member[2] = 1;
+  state->pgid[20].references = 1;
+  ASSERT_EQ(swc_pgid_table_write(20), 0);
+  EXPECT_EQ(chip.peek(2, 0, 0x40 + 20), 0x6u);  // ports 2 and 3: chip ports 1 and 2
+  state->unmapped[4] = 1;
+  EXPECT_EQ(swc_pgid_table_write(4), 0);  // skipped
+  EXPECT_EQ(chip.peek(2, 0, 0x40 + 3), 0u);
+}
+
 TEST_F(LowLevel, ChipIdDecoding) {
   swc_chipid_t id{};
   ASSERT_EQ(swc_ll_chipid_get(&id), 0);

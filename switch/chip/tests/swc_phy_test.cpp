@@ -222,4 +222,92 @@ TEST_F(Phys, ForcedHundredFullNeedsAPartnerThatCanDoIt) {
   EXPECT_EQ(st.link, 0u);
 }
 
+TEST_F(Phys, CedarRevisionZeroLoadsItsPackageProgram) {
+  chip.phy(0, 0) = swchip::PhyModel(0x0007, 0x0680);  // OUI 0x1C1, model 0x28, revision 0
+  const auto r = reset_setup(SWC_IF_SGMII);
+  ASSERT_EQ(swc_phy_reset(1, &r), 0);
+  EXPECT_EQ(swc_phy_port(1)->family, 5u);
+  EXPECT_EQ(swc_phy_port(1)->part, 8538u);
+  size_t program_bytes = 0;
+  for (const auto& [c, a, reg, v] : phy_writes()) {
+    if (reg == 12 && (v & 0xFF00) == 0x5000 && v != 0x5000) ++program_bytes;
+  }
+  EXPECT_EQ(program_bytes, 36u);
+  const auto& phy = chip.phy(0, 0);
+  EXPECT_EQ(phy.peek(swchip::kPageTr, 17), 0x3D);
+  EXPECT_EQ(phy.tr(0x606), 0x3Du);
+  EXPECT_EQ(phy.tr(0xE06), 0x3Du);
+  EXPECT_EQ(phy.peek(SWC_PHY_PAGE_GPIO, 0), 0xC099);
+  EXPECT_EQ(phy.peek(1, 20) & 0x1800, 0x1800);
+  EXPECT_EQ(phy.peek(0, 23), 0u);
+  const auto serdes = reset_setup(SWC_IF_RGMII);
+  EXPECT_EQ(swc_phy_reset(1, &serdes), SWC_RC_ILLEGAL);
+}
+
+TEST_F(Phys, GenericPhyTakesSpeedFromTheStandardRegisters) {
+  chip.phy(0, 2) = swchip::PhyModel(0x0123, 0x4560);  // no known family
+  const auto r = reset_setup(SWC_IF_INTERNAL);
+  ASSERT_EQ(swc_phy_reset(3, &r), 0);
+  EXPECT_EQ(swc_phy_port(3)->family, 0u);
+  const auto s = aneg_all();
+  ASSERT_EQ(swc_phy_setup(3, &s), 0);
+  swc_port_status_t st{};
+  swc_port_status_get(3, &st);
+  ASSERT_EQ(swc_port_status_get(3, &st), 0);
+  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+  chip.phy(0, 2).plug(swchip::kAbility100Half | swchip::kAbility10Full);
+  ASSERT_EQ(swc_port_status_get(3, &st), 0);
+  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.full_duplex, 0u);
+}
+
+TEST_F(Phys, BirchLinkDownPowersThePhyDownBriefly) {
+  swc_phy_reset_setup_t r{SWC_IF_RGMII, 0, 0, 0, 0};
+  ASSERT_EQ(swc_phy_reset(6, &r), 0);
+  const auto s = aneg_all();
+  ASSERT_EQ(swc_phy_setup(6, &s), 0);
+  swc_port_status_t st{};
+  swc_port_status_get(6, &st);
+  ASSERT_EQ(swc_port_status_get(6, &st), 0);
+  ASSERT_EQ(st.link, 1u);
+  const uint64_t slept = clock.slept_ms();
+  chip.phy(1, 3).unplug();
+  ASSERT_EQ(swc_port_status_get(6, &st), 0);
+  EXPECT_EQ(clock.slept_ms() - slept, 100u);
+  EXPECT_EQ(chip.phy(1, 3).peek(0, 0) & 0x800, 0u);  // restored
+}
+
+TEST_F(Phys, TenMegabitLinkUpOnCorvexSetsItsTestField) {
+  const auto r = reset_setup(SWC_IF_INTERNAL);
+  ASSERT_EQ(swc_phy_reset(1, &r), 0);
+  chip.phy(0, 0).plug(swchip::kAbility10Full);
+  const auto s = aneg_all();
+  ASSERT_EQ(swc_phy_setup(1, &s), 0);
+  swc_port_status_t st{};
+  ASSERT_EQ(swc_port_status_get(1, &st), 0);
+  EXPECT_EQ(st.speed, SWC_SPEED_10M);
+  EXPECT_EQ(chip.phy(0, 0).peek(swchip::kPageTest, 20) & 0x1F00, 0x13u << 8);
+}
+
+TEST_F(Phys, RecheckResetsOnlyAForcedAlderRevisionSixWithoutLink) {
+  chip.phy(0, 1) = swchip::PhyModel(0x000F, 0xC446);
+  const swc_phy_reset_setup_t r{SWC_IF_RGMII, 0, 0, 0, 0};
+  ASSERT_EQ(swc_phy_reset(2, &r), 0);
+  swc_phy_setup_t s{SWC_PHY_MODE_FORCED, SWC_SPEED_100M, 1, 0, 0, 0, 0, 0, 0, 0};
+  ASSERT_EQ(swc_phy_setup(2, &s), 0);
+  swgenio_clear_recorded();
+  ASSERT_EQ(swc_phy_reset_and_setup(2), 0);
+  const auto w = phy_writes();
+  ASSERT_FALSE(w.empty());
+  EXPECT_EQ(w.front(), std::make_tuple(0u, 1u, 0u, 0x8000u));
+  EXPECT_EQ(w.back(), std::make_tuple(0u, 1u, 0u, 0x2100u));
+  swc_phy_port(2)->link = 1;
+  swgenio_clear_recorded();
+  ASSERT_EQ(swc_phy_reset_and_setup(2), 0);
+  EXPECT_TRUE(phy_writes().empty());
+  swgenio_clear_recorded();
+  ASSERT_EQ(swc_phy_reset_and_setup(1), 0);  // family 7: never
+  EXPECT_TRUE(accesses().empty());
+}
+
 }  // namespace

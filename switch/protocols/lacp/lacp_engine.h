@@ -1,0 +1,193 @@
+// The LACP engine: receive, periodic, selection, mux, transmit and partner churn machines for the six
+// front ports. It touches nothing itself; everything it needs from the system comes through its host, so
+// several engines can run side by side (two systems back to back in one test).
+#pragma once
+
+#include "lacp_pdu.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace lacp {
+
+inline constexpr unsigned kPortCount = 6;
+inline constexpr unsigned kAggregatorCount = 6;
+inline constexpr size_t kSystemConfigSize = 12;
+inline constexpr size_t kPortConfigSize = 8;
+inline constexpr size_t kAggrStatusSize = 28;
+inline constexpr size_t kPortStatusSize = 48;
+
+// What the engine asks of the system it runs in. Ports are 1..6, aggregator ids 1..6.
+class Host {
+  public:
+    virtual ~Host() = default;
+    virtual int link_state(unsigned port) = 0;  // 1 link up
+    virtual int link_duplex(unsigned port) = 0; // 1 full duplex
+    virtual uint16_t make_key(unsigned port, uint16_t admin_key) = 0;
+    virtual Mac system_mac() = 0;
+    virtual Mac port_mac(unsigned port) = 0;
+    // A buffer of `length` bytes to fill and hand to frame_send, or null when none is free.
+    virtual uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) = 0;
+    // Takes the buffer in every case; true when the frame was queued.
+    virtual bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) = 0;
+    // A port starts or stops collecting and distributing on an aggregator.
+    virtual void set_hwaggr(unsigned aggregator, unsigned port) = 0;
+    virtual void clear_hwaggr(unsigned aggregator, unsigned port) = 0;
+    // Whether the port's spanning-tree state is applied to the chip (reported in the port status).
+    virtual int fwdstate(unsigned port) = 0;
+    // One finished trace line of module lacp; the default prints it through the daemon's trace facility.
+    virtual void trace(unsigned level, const char *function, int line, const char *text);
+};
+
+struct SystemConfig {
+    uint16_t priority = 32768;
+    Mac mac{};
+    bool operator==(const SystemConfig &) const = default;
+};
+
+struct PortConfig {
+    uint16_t port_priority = 32768;
+    uint16_t admin_key = 0;
+    uint8_t enabled = 0;
+    uint8_t fast_timeout = 1;
+    uint8_t active = 1;
+    bool operator==(const PortConfig &) const = default;
+};
+
+// The stored records (little-endian, reserved bytes zero).
+void encode_system_config(const SystemConfig &config, uint8_t *out);
+SystemConfig decode_system_config(const uint8_t *in);
+void encode_port_config(const PortConfig &config, uint8_t *out);
+PortConfig decode_port_config(const uint8_t *in);
+
+// Machine variables of a port.
+enum sm_var : uint16_t {
+    kBegin = 0x001,
+    kLacpEnabled = 0x002,
+    kActorChurn = 0x004,
+    kPartnerChurn = 0x008,
+    kReady = 0x010,
+    kReadyN = 0x020,
+    kMatched = 0x040,
+    kStandby = 0x080,
+    kSelected = 0x100,
+    kMoved = 0x200,
+};
+
+enum rx_state : uint16_t { kRxInitialize = 1, kRxPortDisabled, kRxLacpDisabled, kRxExpired, kRxDefaulted, kRxCurrent };
+enum periodic_state : uint16_t { kNoPeriodic = 1, kFastPeriodic, kSlowPeriodic, kPeriodicTx };
+enum mux_state : uint16_t { kMuxDetached = 1, kMuxWaiting, kMuxAttached, kMuxCollectingDistributing };
+enum churn_state : uint16_t { kNoChurn = 1, kChurnMonitoring };
+
+struct PortCounters {
+    uint32_t lacpdus_sent = 0;
+    uint32_t lacpdus_received = 0;
+    uint32_t reserved = 0;
+    uint32_t markers_received = 0;
+    uint32_t marker_responses_sent = 0;
+    uint32_t marker_responses_received = 0;
+    uint32_t unknown_subtype = 0;
+    uint32_t illegal = 0;
+};
+
+struct Port {
+    PortConfig config;
+    uint16_t number = 0;
+    Mac mac{};
+    bool ntt = false;
+    uint16_t actor_oper_key = 0;
+    uint8_t actor_state = 0;
+    PortInfo partner_admin;
+    PortInfo partner_oper;
+    uint8_t enabled = 0;
+    uint8_t full_duplex = 0;
+    unsigned selected_aggregator = 0; // id, 0 none
+    unsigned hw_aggregator = 0;       // id of the aggregator the port collects and distributes on, 0 none
+    unsigned next_in_aggregator = 0;  // port number, 0 end of list
+    uint16_t collector_max_delay = 0;
+    uint16_t sm_vars = 0;
+    uint16_t rx_state = 0, mux_state = 0, periodic_state = 0, churn_state = 0;
+    uint8_t current_while = 0, wait_while = 0, periodic_timer = 0, churn_timer = 0;
+    uint8_t tx_budget = 0;
+    PortCounters counters;
+
+    bool has(uint16_t var) const { return sm_vars & var; }
+};
+
+struct Aggregator {
+    unsigned id = 0;
+    uint16_t admin_key = 0;
+    uint16_t actor_oper_key = 0;
+    Mac partner_system{};
+    uint16_t partner_system_priority = 0;
+    uint16_t partner_key = 0;
+    unsigned first_port = 0; // port number, 0 empty
+    uint8_t port_count = 0;
+    uint8_t individual = 0;
+    uint32_t change_tick = 0;
+};
+
+class Engine {
+  public:
+    explicit Engine(Host &host);
+
+    void init();
+    void set_config(const uint8_t *system);
+    void get_config(uint8_t *system);
+    void set_portconfig(unsigned port, const uint8_t *config);
+    void get_portconfig(unsigned port, uint8_t *config);
+    void linkstate_changed(unsigned port, int link);
+    void receive(unsigned port, const uint8_t *frame, size_t length);
+    void tick();
+    void more_work();
+    // All machines of the port back to their begin states at its next step.
+    void restart_port(unsigned port);
+    bool get_aggr_status(unsigned aggregator, uint8_t *status);
+    void get_port_status(unsigned port, uint8_t *status);
+
+    // Read-only views for the module's status and for tests.
+    const Port &port(unsigned number) const { return ports_[number - 1]; }
+    const Aggregator &aggregator(unsigned id) const { return aggregators_[id - 1]; }
+    uint32_t ticks() const { return ticks_; }
+    const SystemConfig &system() const { return system_; }
+
+  private:
+    Port &port_ref(unsigned number);
+    void ensure_initialised();
+    void finish_sweep();
+    void step_port(Port &p);
+    void restart(Port &p);
+    void apply_link(Port &p);
+
+    void rx_machine(Port &p, const Lacpdu *pdu);
+    void rx_enter(Port &p, const Lacpdu *pdu);
+    void record_default(Port &p);
+    void update_default_selected(Port &p);
+    void rx_update(Port &p, const Lacpdu &pdu);
+    void periodic_machine(Port &p);
+    void selection_logic(Port &p);
+    void leave_aggregator(Port &p);
+    void update_ready(unsigned aggregator);
+    void mux_machine(Port &p);
+    void mux_enter(Port &p);
+    void disable_collecting_distributing(Port &p);
+    void enable_collecting_distributing(Port &p);
+    void tx_machine(Port &p);
+    bool lacpdu_send(Port &p);
+    void churn_machine(Port &p);
+    void handle_markerframe(Port &p, const uint8_t *frame);
+
+    void trace(unsigned level, const char *function, int line, const char *format, ...)
+        __attribute__((format(printf, 5, 6)));
+
+    Host &host_;
+    bool initialised_ = false;
+    SystemConfig system_;
+    uint32_t ticks_ = 0;
+    std::array<Aggregator, kAggregatorCount> aggregators_{};
+    std::array<Port, kPortCount> ports_{};
+    unsigned sweep_next_ = kPortCount; // index of the next port to step; kPortCount: no sweep in progress
+};
+
+} // namespace lacp
