@@ -3,6 +3,7 @@
 #include "board.h"
 #include "chip_objects.h"
 #include "conf.h"
+#include "l2.h"
 #include "mgmt.h"
 #include "packet.h"
 #include "port.h"
@@ -14,11 +15,14 @@ void modules_init() {
     conf_module_reg(CONF_MODULE_PORT, port_conf);
     mgmt_module_reg(2, conf_mgmt);
     mgmt_module_reg(3, port_mgmt);
+    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    mgmt_module_reg(4, l2_mgmt);
     // Start-up order: board, conf, port, packet, l2, l3, mgmt.
     board_init();
     conf_init();
     port_init();
     packet_init();
     chip_objects_reg();
+    l2_init();
     mgmt_init();
 }

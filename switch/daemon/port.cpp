@@ -8,6 +8,7 @@
 
 #include "swc_api.h"
 #include "swc_ll.h"
+#include "swc_mac.h"
 #include "swc_phy.h"
 #include "swc_port.h"
 #include "swc_qos_state.h"
@@ -535,8 +536,8 @@ void link_down(unsigned port) {
     PORT_TRACE(TRACE_DEBUG, "Link down on port %d", port);
     PORT_API(swc_port_stp_state_set(port, SWC_STP_DISABLED));
     port_setup_commit(port, true);
-    // Forgets the port's learned addresses (the MAC table module's forget-by-port request).
-    PORT_API(swc_ll_mac_table_forget(1, port, 0, 0));
+    // Forgets the port's learned addresses.
+    PORT_API(swc_mac_table_forget_port(port));
     ports.runtime[port].link = false;
 }
 
@@ -646,7 +647,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_ll_optimize_1sec()) == SWC_RC_ARBITER) {
+    if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
         PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
         fatal_chip_error();
     }
