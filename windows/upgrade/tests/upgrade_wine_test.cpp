@@ -31,20 +31,6 @@ const char kGuid[] = "{5E1F0C2A-0000-4000-8000-0000000000A1}";
 const char kDeviceName[] = "\\DEVICE\\{5E1F0C2A-0000-4000-8000-0000000000A1}";
 const Mac kOwnMac{0x00, 0x16, 0x3E, 0x10, 0x20, 0x30};
 
-std::vector<std::uint8_t> MakeImage(std::size_t size) {
-  std::vector<std::uint8_t> image(size);
-  std::uint32_t x = 12345;
-  for (auto& b : image) {
-    x = x * 1103515245 + 12345;
-    b = static_cast<std::uint8_t>(x >> 16);
-  }
-  std::memcpy(&image[256], kHeaderMark, kHeaderMarkSize);
-  std::memcpy(&image[256 + 63], kHeaderMark, kHeaderMarkSize);
-  image[256 + 7 + 50] = 0x11;
-  image[256 + 7 + 51] = 0x05;
-  return image;
-}
-
 struct RecordingHost final : EngineHost {
   void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override { posts.push_back({wParam, lParam}); }
   void StartRebootWait() override { ++rebootWaits; }

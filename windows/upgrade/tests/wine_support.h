@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -114,5 +115,20 @@ class RouterPeerProcess {
   bool started_ = false;
   int port_ = 0;
 };
+
+// A pseudo-random image with a header carrying version 0x1105 at byte 256.
+inline std::vector<std::uint8_t> MakeImage(std::size_t size) {
+  std::vector<std::uint8_t> image(size);
+  std::uint32_t x = 12345;
+  for (auto& b : image) {
+    x = x * 1103515245 + 12345;
+    b = static_cast<std::uint8_t>(x >> 16);
+  }
+  std::memcpy(&image[256], "vAnTrOs", 7);
+  std::memcpy(&image[256 + 63], "vAnTrOs", 7);
+  image[256 + 7 + 50] = 0x11;
+  image[256 + 7 + 51] = 0x05;
+  return image;
+}
 
 }  // namespace upgrade
