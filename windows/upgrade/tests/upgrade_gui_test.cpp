@@ -53,13 +53,14 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
 
 class UpgradeExe {
  public:
-  UpgradeExe(const UnixTempDir& dir, int peerPort, const std::string& guid) : dir_(dir) {
+  UpgradeExe(const UnixTempDir& dir, int peerPort, const std::string& guid, const std::string& adapters = {})
+      : dir_(dir) {
     std::string exe = Env("UPGRADE_EXE");
     std::string windowsExe = "Z:" + exe;
     for (char& c : windowsExe)
       if (c == '/') c = '\\';
     SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(peerPort)).c_str());
-    SetEnvironmentVariableA("W64N55_ADAPTERS", (guid + "|00:16:3e:44:55:66|Virtual Ethernet Z").c_str());
+    SetEnvironmentVariableA("W64N55_ADAPTERS", (adapters.empty() ? guid + "|00:16:3e:44:55:66|Virtual Ethernet Z" : adapters).c_str());
     SetEnvironmentVariableA("RT_PROMPT_LOG", dir.Windows("prompts.txt").c_str());
     SetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", "5");
     std::string command = "\"" + windowsExe + "\"";
@@ -185,6 +186,30 @@ TEST_F(UpgradeGuiTest, AnImageWithoutHeaderCannotBeUpgraded) {
   EXPECT_EQ(app.Prompts(),
             "message|Bad bin file, cannot upgrade your device!\r\nmessage|You can't upgrade your device!\r\n");
   EXPECT_FALSE(app.Visible(kUpgrade));
+  app.Click(IDCANCEL);
+  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
+  RouterPeerProcess peer(dir, "");
+  ASSERT_TRUE(peer.Ready());
+  UpgradeExe app(dir, peer.port(), guid,
+                 guid + "|00:16:3e:00:00:01|b second;{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:00:00:02|"
+                        "Z first;{5E1F0C2A-0000-4000-8000-0000000000C3}|00:16:3e:00:00:03|a third");
+  ASSERT_NE(app.dialog(), nullptr);
+  EXPECT_EQ(SendMessageA(app.Item(kAdapters), LB_GETCOUNT, 0, 0), 3);
+  app.Click(kNext);
+  ASSERT_TRUE(WaitFor([&] { return app.Visible(kAdapters); }, 10000));
+  EXPECT_TRUE(app.Visible(kDescription));
+  EXPECT_TRUE(app.Visible(1002));
+  EXPECT_EQ(app.Text(kDescription), "Z first");
+  SendMessageA(app.Item(kAdapters), LB_SETCURSEL, 2, 0);
+  PostMessageA(app.dialog(), WM_COMMAND, MAKEWPARAM(kAdapters, LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(app.Item(kAdapters)));
+  EXPECT_TRUE(WaitFor([&] { return app.Text(kDescription) == "b second"; }, 5000)) << app.Text(kDescription);
+  app.Click(1002);
+  EXPECT_TRUE(WaitFor([&] { return !app.Visible(kAdapters); }, 5000));
+  EXPECT_EQ(app.Prompts(), "");
   app.Click(IDCANCEL);
   EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
 }
