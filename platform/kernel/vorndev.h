@@ -4,7 +4,11 @@
  * vorndev_open returns a descriptor on which flock() serialises exactly as on the device node: on
  * the served device it is a descriptor of the lock file vornkd keeps beside its socket. Open never
  * creates anything. vorndev_ioctl returns what ioctl(2) would: the result, or -1 with errno set (25
- * for a refusal, 14 for a bad address). */
+ * for a refusal, 14 for a bad address). A served path too long for a socket address fails with
+ * ENAMETOOLONG.
+ *
+ * The three calls are async-signal-safe, as the system calls on the real node are: a signal handler
+ * may use the device while the code it interrupted is inside one of them. */
 #ifndef PLATFORM_KERNEL_VORNDEV_H
 #define PLATFORM_KERNEL_VORNDEV_H
 

@@ -3,13 +3,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 
 namespace vornkd {
 
-std::string device_path(const char *default_path) {
-  const char *overridden = std::getenv("VORN_DEVICE");
-  return overridden && *overridden ? overridden : default_path;
+const char *device_path(const char *default_path) {
+  constexpr char kVariable[] = "VORN_DEVICE";
+  constexpr std::size_t kLength = sizeof kVariable - 1;
+  for (char **entry = environ; entry && *entry; ++entry) {
+    const char *text = *entry;
+    if (std::strncmp(text, kVariable, kLength) == 0 && text[kLength] == '=')
+      return text[kLength + 1] != '\0' ? text + kLength + 1 : default_path;
+  }
+  return default_path;
 }
 
 bool read_fully(int fd, void *buffer, size_t size) {

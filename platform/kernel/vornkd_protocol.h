@@ -25,11 +25,14 @@ constexpr uint32_t kMaxFrame = 65535;
 enum FrameFate : int32_t { kDelivered = 0, kDropped = 1, kHeld = 2 };
 
 // The lock file kept beside the socket: flock on it stands for flock on the device node.
-inline std::string lock_path(const std::string &device_path) { return device_path + ".lock"; }
+constexpr char kLockSuffix[] = ".lock";
+inline std::string lock_path(const std::string &device_path) { return device_path + kLockSuffix; }
 
-// The device path: VORN_DEVICE when set, else the given default.
-std::string device_path(const char *default_path);
+// The device path: VORN_DEVICE when set, else the given default. Async-signal-safe (the device
+// client may run in a signal handler): it reads the environment itself instead of calling getenv.
+const char *device_path(const char *default_path);
 
+// Whole transfers, resumed after EINTR; async-signal-safe.
 bool read_fully(int fd, void *buffer, size_t size);
 bool write_fully(int fd, const void *buffer, size_t size);
 

@@ -70,12 +70,10 @@ typedef struct KaRawEvent {
   char address[16];
 } KaRawEvent;
 
-/* Daemon side. kaStartup arms a 5-second alarm whose SIGALRM handler only marks a report tick due;
- * the daemon's loop calls kaTick whenever a signal has woken it, and the tick runs there, outside the
- * signal handler. kaTick returns 1 when a tick ran, 0 when none was due, -1 before kaStartup. */
+/* Daemon side. kaStartup installs a SIGALRM handler and arms a 5-second alarm; the report tick runs
+ * in that handler, so the daemon only has to let the signal through until it calls kaShutDown. */
 VORNAGENT_API int kaStartup(void);
 VORNAGENT_API int kaShutDown(void);
-VORNAGENT_API int kaTick(void);
 
 /* Locking and attachment. */
 VORNAGENT_API int kaGetKey(void);

@@ -11,6 +11,7 @@
 
 #include "client_state.h"
 #include "cmd_agent.h"
+#include "device.h"
 #include "ipc.h"
 #include "messages.h"
 #include "records.h"
@@ -85,15 +86,40 @@ void undoStartup() {
   daemon_state = Daemon{};
 }
 
-// Set by the alarm handler, taken by kaTick.
-volatile sig_atomic_t tick_due = 0;
+// Ticks skipped because the report data was locked; the next tick that runs catches them up.
+// Only the handler changes it while the alarm is on.
+volatile sig_atomic_t late_ticks = 0;
 
-// The SIGALRM handler. It may interrupt the daemon anywhere (inside malloc, stdio or the device
-// client's lock), so it does only what is safe there: it marks the tick due and re-arms the alarm.
+// Takes the semaphore only if it is free now. The handler must never wait for it: the holder may be
+// the very code the alarm interrupted, which cannot give it back until the handler returns.
+bool takeSemaphoreNow(int id) {
+  sembuf operation{0, -1, SEM_UNDO | IPC_NOWAIT};
+  int result;
+  while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {
+  }
+  return result == 0;
+}
+
+// The SIGALRM handler: the report tick itself. Everything it reaches is async-signal-safe (system
+// calls, the device client, the preallocated source tree, hand-formatted messages).
 void kaOnAlarm(int) {
   int saved_errno = errno;
-  if (const RptAgnt *report = daemon_state.rpt) {
-    tick_due = 1;
+  if (RptAgnt *report = daemon_state.rpt) {
+    // The same holds for the device lock when the alarm interrupted one of this process's commands.
+    if (!deviceLockedHere() && takeSemaphoreNow(daemon_state.semaphore)) {
+      unsigned late = static_cast<unsigned>(late_ticks);
+      if (report[rpt::kTreeResetRequest] == 1) {
+        // The report starts afresh from the reset; slots skipped before it are not its time.
+        emptySourceTree();
+        report[rpt::kTreeResetRequest] = 0;
+        late = 0;
+      }
+      if (RptRawEventRetrive(report, late)) late = 0;
+      late_ticks = static_cast<sig_atomic_t>(late);
+      semaphoreOperation(daemon_state.semaphore, 1);
+    } else if (late_ticks < static_cast<sig_atomic_t>(rpt::kSlots)) {
+      late_ticks = late_ticks + 1;
+    }
     alarm(tickInterval(report));
   }
   errno = saved_errno;
@@ -151,6 +177,7 @@ int kaStartup(void) {
   daemon_state.cmd = CmdAgntInit();
   if (daemon_state.cmd) daemon_state.rul = RulAgntInit();
   if (daemon_state.rul) daemon_state.rpt = RptAgntInit();
+  late_ticks = 0;
   if (!daemon_state.rpt || !installAlarm()) {
     undoStartup();
     return -1;
@@ -160,7 +187,7 @@ int kaStartup(void) {
 
 int kaShutDown(void) {
   removeAlarm();
-  tick_due = 0;
+  late_ticks = 0;
   emptySourceTree();
   if (daemon_state.cmd) {
     CmdAgntExit(daemon_state.cmd);
@@ -180,21 +207,6 @@ int kaShutDown(void) {
   int id = semget(kSemaphoreKey, 1, 0);
   if (id < 0) return id;
   return semctl(id, 0, IPC_RMID);
-}
-
-int kaTick(void) {
-  RptAgnt *report = daemon_state.rpt;
-  if (!report) return -1;
-  if (!tick_due) return 0;
-  tick_due = 0;
-  if (semaphoreOperation(daemon_state.semaphore, -1) != 0) return 0;
-  if (report[rpt::kTreeResetRequest] == 1) {
-    emptySourceTree();
-    report[rpt::kTreeResetRequest] = 0;
-  }
-  RptRawEventRetrive(report);
-  semaphoreOperation(daemon_state.semaphore, 1);
-  return 1;
 }
 
 int kaGetKey(void) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <ctime>
 
 #include "vorndev.h"
@@ -22,6 +23,9 @@ void shortPause() {
 
 constexpr DeviceOps kSystemOps{vorndev_open, vorndev_ioctl, vorndev_close, shortPause};
 const DeviceOps *currentOps = &kSystemOps;
+
+// Nesting depth of lockedIoctl: a handler's own command nests inside the one it interrupted.
+volatile sig_atomic_t lock_depth = 0;
 
 }  // namespace
 
@@ -45,15 +49,21 @@ int openDeviceWithRetries(int tries) {
 }
 
 int lockedIoctl(int fd, unsigned long request, void *record) {
+  lock_depth = lock_depth + 1;
   int locked;
   while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
   }
-  if (locked != 0) return -1;
-  lseek(fd, 0, SEEK_SET);
-  int result = currentOps->ioctl(fd, request, record);
-  flock(fd, LOCK_UN);
+  int result = -1;
+  if (locked == 0) {
+    lseek(fd, 0, SEEK_SET);
+    result = currentOps->ioctl(fd, request, record);
+    flock(fd, LOCK_UN);
+  }
+  lock_depth = lock_depth - 1;
   return result;
 }
+
+bool deviceLockedHere() { return lock_depth > 0; }
 
 int deviceCommand(unsigned long request, void *record) {
   int fd = openDevice();

@@ -26,6 +26,10 @@ void closeDevice(int fd);
 // flock, ioctl, unlock on an open descriptor; the ioctl's result.
 int lockedIoctl(int fd, unsigned long request, void *record);
 
+// True while code of this process holds the device lock in lockedIoctl. A signal handler that
+// interrupted it must not wait for the lock: it is not given back until the handler returns.
+bool deviceLockedHere();
+
 // Opens the device, trying `tries` times with a short pause between; -1 when every try failed.
 int openDeviceWithRetries(int tries);
 

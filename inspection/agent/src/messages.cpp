@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cstddef>
 #include <cstring>
 
 namespace vornagent {
@@ -19,12 +18,40 @@ void writeAll(const char *text, std::size_t length) {
   }
 }
 
+// A line built in a fixed buffer; what does not fit is cut off.
+class Line {
+ public:
+  Line &text(const char *part) {
+    for (; *part != '\0' && length_ < sizeof buffer_; ++part) buffer_[length_++] = *part;
+    return *this;
+  }
+  Line &decimal(int value) {
+    char digits[12];
+    std::size_t count = 0;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+      digits[count++] = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude > 0);
+    if (value < 0) digits[count++] = '-';
+    while (count > 0 && length_ < sizeof buffer_) buffer_[length_++] = digits[--count];
+    return *this;
+  }
+  void write() const { writeAll(buffer_, length_); }
+
+ private:
+  char buffer_[256];
+  std::size_t length_ = 0;
+};
+
 }  // namespace
 
 void printMessage(const char *source, int line, const char *text) {
-  char buffer[256];
-  int length = std::snprintf(buffer, sizeof buffer, "%s(%d) : %s\n", source, line, text);
-  if (length > 0) writeAll(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
+  Line().text(source).text("(").decimal(line).text(") : ").text(text).text("\n").write();
+}
+
+void printTagged(const char *source, int line, const char *rest) {
+  Line().text(source).text("(").decimal(line).text(")").text(rest).write();
 }
 
 void printText(const char *text) { writeAll(text, std::strlen(text)); }

@@ -1,12 +1,13 @@
 #include "rpt_agent.h"
 
+#include <fcntl.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "device.h"
 #include "ipc.h"
@@ -124,7 +125,9 @@ void makeRoom(RptAgnt *agent, uint32_t wanted) {
   uint32_t read = agent[rpt::kRingRead] & rpt::kRingMask;
   uint32_t write = agent[rpt::kRingWrite] & rpt::kRingMask;
   uint32_t free = write < read ? read - write : rpt::kRingRecords - (write - read);
-  if (free < wanted) {
+  // The module leaves one place empty, so `free` places take free - 1 records: at equality one of
+  // the wanted records would stay behind in the module.
+  if (free <= wanted) {
     uint32_t expired = wanted - free + 1;
     for (uint32_t i = 0; i < expired; ++i) expireRecord(agent, ringRecord(agent, read + i));
     read = (read + expired) & rpt::kRingMask;
@@ -191,33 +194,51 @@ uint64_t countersOfLine(const char *text, const char *end) {
   return received > UINT64_MAX - sent ? UINT64_MAX : received + sent;
 }
 
-// The counters of "eth1" on the line that names exactly it.
-uint64_t wanOfText(const std::string &text) {
-  std::size_t line = 0;
-  while (line < text.size()) {
-    std::size_t line_end = text.find('\n', line);
-    if (line_end == std::string::npos) line_end = text.size();
-    std::size_t colon = text.find(':', line);
-    if (colon < line_end) {
-      std::size_t name = text.find_first_not_of(" \t", line);
-      if (colon - name == 4 && text.compare(name, 4, "eth1") == 0)
-        return countersOfLine(text.data() + colon + 1, text.data() + line_end);
-    }
-    line = line_end + 1;
-  }
-  return 0;
+// The counters of "eth1" when `line` (without its newline) names exactly it; false otherwise.
+bool wanOfLine(const char *line, const char *end, uint64_t &wan) {
+  const char *name = line;
+  while (name < end && isBlank(*name)) ++name;
+  const char *colon = name;
+  while (colon < end && *colon != ':') ++colon;
+  if (colon == end || colon - name != 4 || std::memcmp(name, "eth1", 4) != 0) return false;
+  wan = countersOfLine(colon + 1, end);
+  return true;
 }
 
-std::string readSmallFile(const char *path) {
+// The value of an environment variable, read by hand: getenv is not async-signal-safe.
+const char *environmentValue(const char *name) {
+  std::size_t length = std::strlen(name);
+  for (char **entry = environ; entry && *entry; ++entry)
+    if (std::strncmp(*entry, name, length) == 0 && (*entry)[length] == '=') return *entry + length + 1;
+  return nullptr;
+}
+
+// Reads the file line by line through fixed buffers (the tick runs in a signal handler). A line
+// longer than the line buffer is judged by its beginning, which holds the name and the counters.
+uint64_t wanOfFile(const char *path) {
   constexpr std::size_t kLimit = 1 << 20;
-  std::string text;
-  std::FILE *file = std::fopen(path, "r");
-  if (!file) return text;
-  char buffer[4096];
-  std::size_t got;
-  while (text.size() < kLimit && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  std::fclose(file);
-  return text;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char chunk[1024], line[512];
+  std::size_t line_length = 0, total = 0;
+  uint64_t wan = 0;
+  bool found = false;
+  ssize_t got;
+  while (!found && total < kLimit && ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))) {
+    if (got < 0) continue;
+    total += static_cast<std::size_t>(got);
+    for (ssize_t i = 0; i < got && !found; ++i) {
+      if (chunk[i] == '\n') {
+        found = wanOfLine(line, line + line_length, wan);
+        line_length = 0;
+      } else if (line_length < sizeof line) {
+        line[line_length++] = chunk[i];
+      }
+    }
+  }
+  if (!found && line_length > 0) wanOfLine(line, line + line_length, wan);
+  close(fd);
+  return wan;
 }
 
 // --- chart -----------------------------------------------------------------------------------------
@@ -268,15 +289,24 @@ unsigned tickInterval(const RptAgnt *agent) {
   return interval >= 1 && interval <= 3600 ? interval : rpt::kDefaultInterval;
 }
 
-void RptRawEventRetrive(RptAgnt *agent) {
+bool RptRawEventRetrive(RptAgnt *agent, unsigned late) {
   int fd = openDevice();
-  if (fd < 0) return;
+  if (fd < 0) return false;
+  // Ticks that could not run left their slots open; they close empty, so that the slots keep time
+  // and this tick's traffic and events (all that waited) land in the slot that ends now.
+  for (unsigned i = 0; i < std::min<unsigned>(late, rpt::kSlots); ++i) {
+    std::size_t slot = agent[rpt::kCurrentSlot] % rpt::kSlots;
+    storeU64(agent, rpt::kSlotWan + 2 * slot, 0);
+    agent[rpt::kSlotEvents + slot] = 0;
+    advanceSlot(agent, slot);
+  }
   std::size_t slot = agent[rpt::kCurrentSlot] % rpt::kSlots;
   recordWan(agent, slot);
   agent[rpt::kSlotEvents + slot] = 0;
   fetchEvents(agent, fd, slot);
   advanceSlot(agent, slot);
   closeDevice(fd);
+  return true;
 }
 
 void emptySourceTree() { daemon_tree.clear(); }
@@ -289,8 +319,8 @@ uint32_t sourceEvents(uint32_t source) {
 }
 
 uint64_t RptGetWan() {
-  const char *path = std::getenv("VORNAGENT_NET_DEV");
-  return wanOfText(readSmallFile(path && *path ? path : "/proc/net/dev"));
+  const char *path = environmentValue("VORNAGENT_NET_DEV");
+  return wanOfFile(path && *path ? path : "/proc/net/dev");
 }
 
 bool sumHours(const RptAgnt *agent, int wan[24], int events[24]) {

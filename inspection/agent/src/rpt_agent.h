@@ -20,8 +20,10 @@ void resetReport(RptAgnt *agent, uint64_t wan);
 unsigned tickInterval(const RptAgnt *agent);
 
 // One tick: pulls the module's new events into the ring, expiring the oldest when it is full,
-// counts them, and closes the current 5-second slot with its events and WAN traffic.
-void RptRawEventRetrive(RptAgnt *agent);
+// counts them, and closes the current 5-second slot with its events and WAN traffic; `late` ticks
+// skipped before it first close their slots empty. False, with nothing done, when the device cannot
+// be opened. Async-signal-safe: it runs in the daemon's SIGALRM handler.
+bool RptRawEventRetrive(RptAgnt *agent, unsigned late = 0);
 // Forgets every source (the daemon's tree); the ring's records stay.
 void emptySourceTree();
 // Number of sources the daemon now tracks.

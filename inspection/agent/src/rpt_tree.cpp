@@ -1,7 +1,6 @@
 #include "rpt_tree.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "messages.h"
 
@@ -11,114 +10,138 @@ namespace {
 
 constexpr const char *kSource = "kaRptAgnt";
 
-void updateHeight(RptAvlT &node) {
-  node.height = 1 + std::max(RptAvlTHeight(node.left.get()), RptAvlTHeight(node.right.get()));
-}
+void updateHeight(RptAvlT &node) { node.height = 1 + std::max(RptAvlTHeight(node.left), RptAvlTHeight(node.right)); }
 
-int32_t balance(const RptAvlT &node) { return RptAvlTHeight(node.left.get()) - RptAvlTHeight(node.right.get()); }
+int32_t balance(const RptAvlT &node) { return RptAvlTHeight(node.left) - RptAvlTHeight(node.right); }
 
 // The left child becomes the root of this subtree.
-RptAvlTree RptAvlTSingleRotateLeft(RptAvlTree node) {
-  RptAvlTree child = std::move(node->left);
-  node->left = std::move(child->right);
+RptAvlT *RptAvlTSingleRotateLeft(RptAvlT *node) {
+  RptAvlT *child = node->left;
+  node->left = child->right;
   updateHeight(*node);
-  child->right = std::move(node);
+  child->right = node;
   updateHeight(*child);
   return child;
 }
 
 // The right child becomes the root of this subtree.
-RptAvlTree RptAvlTSingleRotateRight(RptAvlTree node) {
-  RptAvlTree child = std::move(node->right);
-  node->right = std::move(child->left);
+RptAvlT *RptAvlTSingleRotateRight(RptAvlT *node) {
+  RptAvlT *child = node->right;
+  node->right = child->left;
   updateHeight(*node);
-  child->left = std::move(node);
+  child->left = node;
   updateHeight(*child);
   return child;
 }
 
-RptAvlTree RptAvlTDoubleRotateLeft(RptAvlTree node) {
-  node->left = RptAvlTSingleRotateRight(std::move(node->left));
-  return RptAvlTSingleRotateLeft(std::move(node));
+RptAvlT *RptAvlTDoubleRotateLeft(RptAvlT *node) {
+  node->left = RptAvlTSingleRotateRight(node->left);
+  return RptAvlTSingleRotateLeft(node);
 }
 
-RptAvlTree RptAvlTDoubleRotateRight(RptAvlTree node) {
-  node->right = RptAvlTSingleRotateLeft(std::move(node->right));
-  return RptAvlTSingleRotateRight(std::move(node));
+RptAvlT *RptAvlTDoubleRotateRight(RptAvlT *node) {
+  node->right = RptAvlTSingleRotateLeft(node->right);
+  return RptAvlTSingleRotateRight(node);
 }
 
 // Restores the height rule at one node after an insertion or deletion below it.
-RptAvlTree rebalance(RptAvlTree node) {
+RptAvlT *rebalance(RptAvlT *node) {
   updateHeight(*node);
   int32_t lean = balance(*node);
-  if (lean > 1) {
-    return balance(*node->left) >= 0 ? RptAvlTSingleRotateLeft(std::move(node))
-                                     : RptAvlTDoubleRotateLeft(std::move(node));
-  }
-  if (lean < -1) {
-    return balance(*node->right) <= 0 ? RptAvlTSingleRotateRight(std::move(node))
-                                      : RptAvlTDoubleRotateRight(std::move(node));
-  }
+  if (lean > 1) return balance(*node->left) >= 0 ? RptAvlTSingleRotateLeft(node) : RptAvlTDoubleRotateLeft(node);
+  if (lean < -1) return balance(*node->right) <= 0 ? RptAvlTSingleRotateRight(node) : RptAvlTDoubleRotateRight(node);
   return node;
 }
 
 // Takes the smallest node out of a subtree; returns the rest.
-RptAvlTree takeMin(RptAvlTree tree, RptAvlTree &smallest) {
+RptAvlT *takeMin(RptAvlT *tree, RptAvlT *&smallest) {
   if (!tree->left) {
-    RptAvlTree rest = std::move(tree->right);
-    smallest = std::move(tree);
-    return rest;
+    smallest = tree;
+    return tree->right;
   }
-  tree->left = takeMin(std::move(tree->left), smallest);
-  return rebalance(std::move(tree));
+  tree->left = takeMin(tree->left, smallest);
+  return rebalance(tree);
 }
 
 }  // namespace
 
+NodePool::NodePool(std::size_t capacity)
+    : nodes_(std::make_unique_for_overwrite<RptAvlT[]>(capacity)), capacity_(capacity) {}
+
+RptAvlT *NodePool::take() {
+  RptAvlT *node = nullptr;
+  if (free_) {
+    node = free_;
+    free_ = node->right;
+  } else if (fresh_ < capacity_) {
+    node = &nodes_[fresh_++];
+  } else {
+    return nullptr;
+  }
+  ++used_;
+  return node;
+}
+
+void NodePool::give(RptAvlT *node) {
+  node->right = free_;
+  free_ = node;
+  --used_;
+}
+
+void NodePool::reset() {
+  fresh_ = 0;
+  free_ = nullptr;
+  used_ = 0;
+}
+
 int32_t RptAvlTHeight(const RptAvlT *tree) { return tree ? tree->height : -1; }
 
-RptAvlTree RptAvlTInsert(uint32_t key, uint32_t count, RptAvlTree tree) {
+RptAvlT *RptAvlTInsert(uint32_t key, uint32_t count, RptAvlT *tree, NodePool &pool) {
   if (!tree) {
-    auto node = std::make_unique<RptAvlT>();
-    node->key = key;
-    node->count = count;
+    RptAvlT *node = pool.take();
+    if (!node) {
+      printMessage(kSource, 131, "Out of Space");
+      return nullptr;
+    }
+    *node = RptAvlT{key, count, nullptr, nullptr, 0};
     return node;
   }
   if (key < tree->key)
-    tree->left = RptAvlTInsert(key, count, std::move(tree->left));
+    tree->left = RptAvlTInsert(key, count, tree->left, pool);
   else if (key > tree->key)
-    tree->right = RptAvlTInsert(key, count, std::move(tree->right));
+    tree->right = RptAvlTInsert(key, count, tree->right, pool);
   else
     return tree;
-  return rebalance(std::move(tree));
+  return rebalance(tree);
 }
 
-RptAvlTree RptAvlTDelete(uint32_t key, RptAvlTree tree) {
+RptAvlT *RptAvlTDelete(uint32_t key, RptAvlT *tree, NodePool &pool) {
   if (!tree) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s(%d) Element not found\n", kSource, 203);
-    printText(text);
+    printTagged(kSource, 203, " Element not found\n");
     return tree;
   }
   if (key < tree->key) {
-    tree->left = RptAvlTDelete(key, std::move(tree->left));
+    tree->left = RptAvlTDelete(key, tree->left, pool);
   } else if (key > tree->key) {
-    tree->right = RptAvlTDelete(key, std::move(tree->right));
+    tree->right = RptAvlTDelete(key, tree->right, pool);
   } else if (tree->left && tree->right) {
     // The smallest node of the right subtree takes this node's place.
-    RptAvlTree successor;
-    RptAvlTree rest = takeMin(std::move(tree->right), successor);
-    successor->left = std::move(tree->left);
-    successor->right = std::move(rest);
-    tree = std::move(successor);
+    RptAvlT *successor = nullptr;
+    RptAvlT *rest = takeMin(tree->right, successor);
+    successor->left = tree->left;
+    successor->right = rest;
+    pool.give(tree);
+    tree = successor;
   } else {
-    return std::move(tree->left ? tree->left : tree->right);
+    RptAvlT *child = tree->left ? tree->left : tree->right;
+    pool.give(tree);
+    return child;
   }
-  return rebalance(std::move(tree));
+  return rebalance(tree);
 }
 
 RptAvlT *RptAvlTSrch(uint32_t key, RptAvlT *tree) {
-  while (tree && tree->key != key) tree = key < tree->key ? tree->left.get() : tree->right.get();
+  while (tree && tree->key != key) tree = key < tree->key ? tree->left : tree->right;
   return tree;
 }
 
@@ -127,12 +150,7 @@ RptAvlT *SourceTree::add(uint32_t key) {
     ++node->count;
     return node;
   }
-  if (size_ >= kCapacity) {
-    printMessage(kSource, 131, "Out of Space");
-    return nullptr;
-  }
-  root_ = RptAvlTInsert(key, 1, std::move(root_));
-  ++size_;
+  root_ = RptAvlTInsert(key, 1, root_, pool_);
   return find(key);
 }
 
@@ -141,10 +159,7 @@ int64_t SourceTree::remove(uint32_t key) {
   if (!node) return -1;
   uint32_t count = node->count > 0 ? node->count - 1 : 0;
   node->count = count;
-  if (count == 0) {
-    root_ = RptAvlTDelete(key, std::move(root_));
-    --size_;
-  }
+  if (count == 0) root_ = RptAvlTDelete(key, root_, pool_);
   return count;
 }
 

@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "records.h"
@@ -124,6 +125,10 @@ void FakeModule::tablesFromImage() {
 }
 
 int FakeModule::ioctl(unsigned long request, void *arg) {
+  if (int signal_number = signal_in_next_ioctl) {
+    signal_in_next_ioctl = 0;
+    raise(signal_number);
+  }
   commands.push_back(request);
   switch (request) {
     case kIocLoadRuleTables:

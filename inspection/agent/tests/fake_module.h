@@ -42,6 +42,7 @@ struct FakeModule {
   bool refuse_log_length = false;
   bool refuse_logs = false;
   uint32_t write_overrun = 0;  // moves the caller's write index this much further than it copied
+  int signal_in_next_ioctl = 0;  // raised inside the next ioctl, while the caller holds the device lock
 
   // Logs an event as the inspection path would; the ring holds at most 1023 records.
   void logEvent(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time = 0);

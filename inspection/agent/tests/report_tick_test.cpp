@@ -173,6 +173,17 @@ TEST_F(ReportTick, AFullRingExpiresExactlyTheRoomTheNewEventsNeed) {
   EXPECT_TRUE(module_.log.empty());
 }
 
+// Room for exactly as many records as wait is one too few: the module keeps a place empty.
+TEST_F(ReportTick, RoomEqualToTheWaitingEventsStillTakesThemAll) {
+  fill(module_, report(), kAlice, 1, 8182);
+  for (int i = 0; i < 10; ++i) module_.logEvent(kBob, 1, 4);
+  tick();
+  EXPECT_TRUE(module_.log.empty());
+  EXPECT_EQ(category(4), 10u);
+  EXPECT_EQ(category(1), 8181u);
+  EXPECT_EQ(stored(), 8191u);
+}
+
 TEST_F(ReportTick, ASourceWhoseEventsAllExpireLeavesTheTreeAndShowsAsEmpty) {
   for (int i = 0; i < 3; ++i) module_.logEvent(kCarol, 1, 2);
   tick();
@@ -286,6 +297,26 @@ TEST_F(ReportTick, OnlyTheLineNamingExactlyEth1Counts) {
   EXPECT_EQ(RptGetWan(), 0u);
   std::filesystem::remove(net_dev_);
   EXPECT_EQ(RptGetWan(), 0u);
+}
+
+// --- ticks that could not run ------------------------------------------------------------------
+
+TEST_F(ReportTick, SkippedTicksCloseEmptySlotsBeforeTheCatchUp) {
+  writeCounters(100, 0);
+  tick();
+  module_.logEvent(kAlice, 1, 1);
+  writeCounters(700, 0);
+  EXPECT_TRUE(RptRawEventRetrive(report(), 2));
+  EXPECT_EQ(word(rpt::kCurrentSlot), 4u);
+  EXPECT_EQ(slotWan(1), 0u);
+  EXPECT_EQ(slotWan(2), 0u);
+  EXPECT_EQ(slotWan(3), 600u);
+  EXPECT_EQ(slotEvents(1), 0u);
+  EXPECT_EQ(slotEvents(3), 1u);
+  // Without the device nothing moves, the skipped slots included.
+  module_.device_present = false;
+  EXPECT_FALSE(RptRawEventRetrive(report(), 3));
+  EXPECT_EQ(word(rpt::kCurrentSlot), 4u);
 }
 
 // --- the 24-hour window ----------------------------------------------------------------------------

@@ -14,6 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <sys/time.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +67,49 @@ int download(int fd, const EngineImage &image) {
   munmap(low, packed.size());
   return rc;
 }
+
+// A page whose first touch waits until the test hands it out: an ioctl copying its answer there
+// stays inside the module until then.
+class LatePage {
+ public:
+  LatePage() {
+    uffd_ = static_cast<int>(syscall(SYS_userfaultfd, O_CLOEXEC | O_NONBLOCK));
+    size_ = sysconf(_SC_PAGESIZE);
+    page_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    uffdio_api api{UFFD_API, 0, {}};
+    uffdio_register registration{{range_start(), range_length()}, UFFDIO_REGISTER_MODE_MISSING, 0};
+    ready_ = uffd_ >= 0 && page_ != MAP_FAILED && ioctl(uffd_, UFFDIO_API, &api) == 0 &&
+             ioctl(uffd_, UFFDIO_REGISTER, &registration) == 0;
+  }
+  ~LatePage() {
+    if (page_ != MAP_FAILED) munmap(page_, size_);
+    if (uffd_ >= 0) close(uffd_);
+  }
+  LatePage(const LatePage &) = delete;
+  LatePage &operator=(const LatePage &) = delete;
+
+  bool ready() const { return ready_; }
+  void *address() const { return page_; }
+  // Waits until someone touches the page.
+  bool waitForTouch() {
+    pollfd waiting{uffd_, POLLIN, 0};
+    uffd_msg message{};
+    return poll(&waiting, 1, 10000) == 1 && read(uffd_, &message, sizeof message) == sizeof message;
+  }
+  // Hands the page out, zero-filled; the waiting toucher goes on.
+  bool provide() {
+    uffdio_zeropage zero{{range_start(), range_length()}, 0, 0};
+    return ioctl(uffd_, UFFDIO_ZEROPAGE, &zero) == 0;
+  }
+
+ private:
+  unsigned long range_start() const { return reinterpret_cast<unsigned long>(page_); }
+  unsigned long range_length() const { return static_cast<unsigned long>(size_); }
+  int uffd_ = -1;
+  long size_ = 0;
+  void *page_ = MAP_FAILED;
+  bool ready_ = false;
+};
 
 class Vornkd : public ::testing::Test {
  protected:
@@ -229,25 +275,13 @@ TEST_F(Vornkd, FlockOnTheDescriptorExcludesOtherProcesses) {
 // The first caller's ioctl sleeps in its copy back (the record's page is missing and handed out only
 // later); meanwhile a second caller is refused at once, and the first completes.
 TEST_F(Vornkd, SecondCallerIsRefusedWhileAnIoctlRuns) {
-  int uffd = static_cast<int>(syscall(SYS_userfaultfd, O_CLOEXEC | O_NONBLOCK));
-  ASSERT_GE(uffd, 0) << std::strerror(errno);
-  uffdio_api api{UFFD_API, 0, {}};
-  ASSERT_EQ(ioctl(uffd, UFFDIO_API, &api), 0);
-  long page_size = sysconf(_SC_PAGESIZE);
-  void *page = mmap(nullptr, page_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(page, MAP_FAILED);
-  uffdio_register registration{{reinterpret_cast<unsigned long>(page), static_cast<unsigned long>(page_size)},
-                               UFFDIO_REGISTER_MODE_MISSING, 0};
-  ASSERT_EQ(ioctl(uffd, UFFDIO_REGISTER, &registration), 0);
-
+  LatePage page;
+  ASSERT_TRUE(page.ready()) << std::strerror(errno);
   int fd = vorndev_open("/dev/vorn", O_RDWR);
   ASSERT_GE(fd, 0);
   std::atomic<int> first_result{1};
-  std::thread first([&] { first_result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, page); });
-  pollfd waiting{uffd, POLLIN, 0};
-  ASSERT_EQ(poll(&waiting, 1, 10000), 1);
-  uffd_msg message{};
-  ASSERT_EQ(read(uffd, &message, sizeof message), static_cast<ssize_t>(sizeof message));
+  std::thread first([&] { first_result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, page.address()); });
+  ASSERT_TRUE(page.waitForTouch());
 
   EXPECT_TRUE(in_child([] {
     int other = vorndev_open("/dev/vorn", O_RDWR);
@@ -255,19 +289,16 @@ TEST_F(Vornkd, SecondCallerIsRefusedWhileAnIoctlRuns) {
     return other >= 0 && vorndev_ioctl(other, VORN_IOC_GET_STATUS, &status) == -1 && errno == 25;
   }));
 
-  uffdio_zeropage zero{{reinterpret_cast<unsigned long>(page), static_cast<unsigned long>(page_size)}, 0, 0};
-  ASSERT_EQ(ioctl(uffd, UFFDIO_ZEROPAGE, &zero), 0);
+  ASSERT_TRUE(page.provide());
   first.join();
   EXPECT_EQ(first_result.load(), 0);
-  EXPECT_EQ(static_cast<ParamtVornStatus *>(page)->status, 0x1000004u);
+  EXPECT_EQ(static_cast<ParamtVornStatus *>(page.address())->status, 0x1000004u);
   EXPECT_TRUE(in_child([] {
     int other = vorndev_open("/dev/vorn", O_RDWR);
     ParamtVornStatus status{};
     return other >= 0 && vorndev_ioctl(other, VORN_IOC_GET_STATUS, &status) == 0;
   }));
   vorndev_close(fd);
-  munmap(page, page_size);
-  close(uffd);
 }
 
 // Callers open the device for every command; vornkd must not keep what each connection held.
@@ -307,6 +338,179 @@ TEST_F(Vornkd, ACharacterDeviceIsOpenedDirectly) {
   EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status), -1);
   EXPECT_EQ(errno, ENOTTY);
   EXPECT_EQ(vorndev_close(fd), 0);
+}
+
+// --- the client used from a signal handler --------------------------------------------------------
+
+// What the handler below did with the device, for the test to check once it has returned.
+// Lock-free atomics: safe to count with in a signal handler.
+struct HandlerUse {
+  std::atomic<int> runs{0};
+  std::atomic<int> opened{0};          // descriptors it got
+  std::atomic<int> answered{0};        // ioctls answered 0
+  std::atomic<int> refused{0};         // ioctls refused with 25 (the module was busy)
+  std::atomic<int> other_failures{0};  // anything else: a mixed-up or lost connection
+  std::atomic<int> closed{0};
+  std::atomic<int> done_pipe{-1};      // told after each run, when set
+
+  void reset() {
+    for (auto *counter : {&runs, &opened, &answered, &refused, &other_failures, &closed}) *counter = 0;
+    done_pipe = -1;
+  }
+};
+HandlerUse handler_use;
+
+// A whole device command, as the agent's report tick makes one from its caller's SIGALRM handler.
+void useDeviceInHandler(int) {
+  int saved_errno = errno;
+  ++handler_use.runs;
+  int fd = vorndev_open("/dev/vorn", O_RDWR);
+  if (fd >= 0) {
+    ++handler_use.opened;
+    ParamtVornStatus status{};
+    int result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status);
+    if (result == 0 && status.status == 0x1000004u)
+      ++handler_use.answered;
+    else if (result == -1 && errno == 25)
+      ++handler_use.refused;
+    else
+      ++handler_use.other_failures;
+    if (vorndev_close(fd) == 0) ++handler_use.closed;
+  } else {
+    ++handler_use.other_failures;
+  }
+  if (int pipe_fd = handler_use.done_pipe; pipe_fd >= 0) {
+    char c = 'd';
+    if (write(pipe_fd, &c, 1) != 1) ++handler_use.other_failures;
+  }
+  errno = saved_errno;
+}
+
+std::size_t openDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+class VorndevInSignalHandler : public Vornkd {
+ protected:
+  void SetUp() override {
+    Vornkd::SetUp();
+    handler_use.reset();
+  }
+  void TearDown() override {
+    if (handled_ != 0) sigaction(handled_, &previous_, nullptr);
+    Vornkd::TearDown();
+  }
+  void handle(int signal_number, int flags) {
+    struct sigaction action {};
+    action.sa_handler = useDeviceInHandler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(signal_number, &action, &previous_), 0);
+    handled_ = signal_number;
+  }
+  int handled_ = 0;
+  struct sigaction previous_ {};
+};
+
+// The interrupted call waits inside vorndev_ioctl for its answer (the module sleeps in the copy back
+// to a missing page); the handler opens, asks and closes on its own connection, is refused because
+// the module is busy, and the interrupted call then gets its own answer on its own descriptor.
+TEST_F(VorndevInSignalHandler, AHandlerUsesTheDeviceWhileTheInterruptedCallWaitsForItsAnswer) {
+  handle(SIGUSR1, 0);
+  LatePage page;
+  ASSERT_TRUE(page.ready()) << std::strerror(errno);
+  std::size_t descriptors_before = openDescriptors();
+  int done[2];
+  ASSERT_EQ(pipe(done), 0);
+  handler_use.done_pipe = done[1];
+
+  int fd = vorndev_open("/dev/vorn", O_RDWR);
+  ASSERT_GE(fd, 0);
+  pthread_t caller = pthread_self();
+  std::atomic<bool> helper_ok{false};
+  // Once the module waits for the page, the caller is inside vorndev_ioctl: interrupt it there, and
+  // hand out the page only after the handler is done.
+  std::thread helper([&] {
+    char c;
+    helper_ok = page.waitForTouch() && pthread_kill(caller, SIGUSR1) == 0 && read(done[0], &c, 1) == 1 &&
+                page.provide();
+  });
+  int result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, page.address());
+  helper.join();
+  ASSERT_TRUE(helper_ok);
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(static_cast<ParamtVornStatus *>(page.address())->status, 0x1000004u);
+  EXPECT_EQ(handler_use.runs, 1);
+  EXPECT_EQ(handler_use.opened, 1);
+  EXPECT_EQ(handler_use.refused, 1);
+  EXPECT_EQ(handler_use.other_failures, 0);
+  EXPECT_EQ(handler_use.closed, 1);
+  // The interrupted descriptor still reaches its own connection.
+  ParamtVornStatus status{};
+  EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status), 0);
+  EXPECT_EQ(status.status, 0x1000004u);
+  EXPECT_EQ(vorndev_close(fd), 0);
+  handler_use.done_pipe = -1;
+  close(done[0]);
+  close(done[1]);
+  EXPECT_EQ(openDescriptors(), descriptors_before);
+}
+
+// A timer interrupts the caller's calls wherever they happen to be, many times over: whole commands
+// on the served device, and ioctls on a plain descriptor, which spend most of their time looking the
+// descriptor up in the client's table. Every call on either side gets a device answer (the module
+// may refuse one of two overlapping ioctls) and no descriptor is left behind.
+TEST_F(VorndevInSignalHandler, RepeatedInterruptionsAnywhereLeaveEveryCallRight) {
+  handle(SIGALRM, SA_RESTART);
+  int plain = open("/dev/null", O_RDWR);
+  ASSERT_GE(plain, 0);
+  std::size_t descriptors_before = openDescriptors();
+
+  itimerval every{{0, 200}, {0, 200}};
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every, nullptr), 0);
+  int commands = 0, other_failures = 0;
+  while (handler_use.runs < 300) {
+    ++commands;
+    int fd = vorndev_open("/dev/vorn", O_RDWR);
+    if (fd < 0) {
+      ++other_failures;
+      continue;
+    }
+    ParamtVornStatus status{};
+    int result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status);
+    if (!(result == 0 && status.status == 0x1000004u) && !(result == -1 && errno == 25)) ++other_failures;
+    if (vorndev_close(fd) != 0) ++other_failures;
+    for (int i = 0; i < 2000; ++i)
+      if (vorndev_ioctl(plain, VORN_IOC_GET_STATUS, &status) != -1 || errno != ENOTTY) ++other_failures;
+  }
+  itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
+
+  EXPECT_EQ(other_failures, 0) << "in " << commands << " rounds";
+  EXPECT_EQ(handler_use.other_failures, 0);
+  EXPECT_EQ(handler_use.opened, handler_use.runs.load());
+  EXPECT_EQ(handler_use.closed, handler_use.runs.load());
+  EXPECT_EQ(openDescriptors(), descriptors_before);
+  close(plain);
+}
+
+TEST_F(Vornkd, APathTooLongForASocketAddressIsRefused) {
+  // Symbolic links make a long name for the served socket and its lock file.
+  fs::path deep = dir_;
+  while (deep.string().size() < sizeof(sockaddr_un::sun_path)) deep /= "directory_level";
+  fs::create_directories(deep);
+  fs::path alias = deep / "vorn";
+  fs::create_symlink(device_, alias);
+  fs::create_symlink(device_ + ".lock", alias.string() + ".lock");
+  setenv("VORN_DEVICE", alias.c_str(), 1);
+  std::size_t descriptors_before = openDescriptors();
+  errno = 0;
+  EXPECT_EQ(vorndev_open("/dev/vorn", O_RDWR), -1);
+  EXPECT_EQ(errno, ENAMETOOLONG);
+  EXPECT_EQ(openDescriptors(), descriptors_before);
 }
 
 }  // namespace
