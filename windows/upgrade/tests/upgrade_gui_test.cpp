@@ -73,7 +73,9 @@ class UpgradeExe {
         CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &pi)) {
       CloseHandle(pi.hThread);
       process_ = pi.hProcess;
-      WaitFor([&] { return (dialog_ = FindWindowA(nullptr, kCaption)) != nullptr; }, 30000);
+      // The dialog is shown once its start-up is done; until then its controls' state means nothing.
+      WaitFor([&] { return (dialog_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(dialog_); },
+              30000);
     }
   }
   ~UpgradeExe() {
