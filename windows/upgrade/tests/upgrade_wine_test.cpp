@@ -19,6 +19,7 @@
 #include "adapter_frame_port.h"
 #include "adapter_packet_io.h"
 #include "window_engine_host.h"
+#include "wine_support.h"
 #include "device_name.h"
 #include "hl_download.h"
 #include "hl_upgrade.h"
@@ -29,122 +30,6 @@ namespace {
 const char kGuid[] = "{5E1F0C2A-0000-4000-8000-0000000000A1}";
 const char kDeviceName[] = "\\DEVICE\\{5E1F0C2A-0000-4000-8000-0000000000A1}";
 const Mac kOwnMac{0x00, 0x16, 0x3E, 0x10, 0x20, 0x30};
-
-std::string Env(const char* name) {
-  char value[4096];
-  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
-}
-
-// A folder under /tmp, reached from Windows through drive Z:.
-class UnixTempDir {
- public:
-  UnixTempDir() {
-    static int counter = 0;
-    unix_ = "/tmp/rt-upgrade-wine-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
-            "-" + std::to_string(++counter);
-    CreateDirectoryA(Windows("").c_str(), nullptr);
-  }
-  ~UnixTempDir() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(Windows("*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-      do DeleteFileA(Windows(found.cFileName).c_str());
-      while (FindNextFileA(h, &found));
-      FindClose(h);
-    }
-    RemoveDirectoryA(Windows("").c_str());
-  }
-  std::string Unix(const std::string& name) const { return unix_ + "/" + name; }
-  std::string Windows(const std::string& name) const {
-    std::string path = "Z:" + unix_ + "\\" + name;
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    return path;
-  }
-
- private:
-  std::string unix_;
-};
-
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::vector<std::uint8_t> MakeImage(std::size_t size) {
-  std::vector<std::uint8_t> image(size);
-  std::uint32_t x = 12345;
-  for (auto& b : image) {
-    x = x * 1103515245 + 12345;
-    b = static_cast<std::uint8_t>(x >> 16);
-  }
-  std::memcpy(&image[256], kHeaderMark, kHeaderMarkSize);
-  std::memcpy(&image[256 + 63], kHeaderMark, kHeaderMarkSize);
-  image[256 + 7 + 50] = 0x11;
-  image[256 + 7 + 51] = 0x05;
-  return image;
-}
-
-// The native router peer, started through wine from the host build's bin folder. Wine cannot wait for
-// a Unix process, so the peer reports its port through a file and leaves on a "quit" datagram.
-class RouterPeerProcess {
- public:
-  RouterPeerProcess(const UnixTempDir& dir, const std::string& options) : dir_(dir) {
-    WSADATA wsa;
-    winsock_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
-    std::string binDir = Env("RT_HOST_BIN_DIR");
-    std::string command = binDir + "/upgrade_router_peer --port-file " + dir.Unix("port") + " --image-out " +
-                          dir.Unix("received.bin") + " --lifetime 300 " + options;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    started_ = !binDir.empty() &&
-               CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-    if (started_) {
-      CloseHandle(pi.hThread);
-      CloseHandle(pi.hProcess);
-    }
-    for (int i = 0; started_ && i < 200 && port_ == 0; ++i) {
-      std::ifstream in(dir.Windows("port"));
-      if (!(in >> port_)) Sleep(50);
-    }
-  }
-  ~RouterPeerProcess() {
-    if (port_ != 0) SendQuit();
-    if (winsock_) WSACleanup();
-  }
-  void SendQuit() const {
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<u_short>(port_));
-    sendto(s, "quit", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    closesocket(s);
-  }
-  bool Ready() const { return port_ != 0; }
-  int port() const { return port_; }
-
-  // Waits for the peer's record of the end request; the image it kept when it accepted one.
-  bool WaitForEnd(int& status) const {
-    for (int i = 0; i < 100; ++i) {
-      std::ifstream in(dir_.Windows("received.bin.end"));
-      if (in >> status) return true;
-      Sleep(50);
-    }
-    return false;
-  }
-  std::vector<std::uint8_t> ReceivedImage() const { return ReadAll(dir_.Windows("received.bin")); }
-
- private:
-  const UnixTempDir& dir_;
-  bool winsock_ = false;
-  bool started_ = false;
-  int port_ = 0;
-};
 
 struct RecordingHost final : EngineHost {
   void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override { posts.push_back({wParam, lParam}); }

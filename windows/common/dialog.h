@@ -1,0 +1,81 @@
+// Our own small window layer over plain Win32 for the dialog-based tools: a modal dialog bound to its
+// object, and controls subclassed by objects that also get the owner-draw and colour messages their
+// parent receives about them.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+namespace rtwin {
+
+// A control window driven by an object: its own messages go to WindowProc, and the dialog reflects
+// WM_DRAWITEM, WM_MEASUREITEM, WM_COMPAREITEM, WM_DELETEITEM and WM_CTLCOLOR* about it to Reflect.
+class CControl {
+ public:
+  CControl() = default;
+  virtual ~CControl();
+  CControl(const CControl&) = delete;
+  CControl& operator=(const CControl&) = delete;
+
+  // Attaches the object to the dialog's control `id`; false when there is no such control.
+  bool SubclassDlgItem(int id, HWND dialog);
+  HWND hwnd() const { return hwnd_; }
+  void Invalidate() const { if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE); }
+
+  // The object attached to a window, or nullptr.
+  static CControl* FromHandle(HWND window);
+
+  // A reflected parent message; nullopt lets the dialog handle it as usual.
+  virtual std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam);
+
+ protected:
+  // The control's own messages; the default passes them to the control's class.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
+  virtual void OnSubclassed() {}
+  // Called once the window is gone; the object may delete itself here.
+  virtual void OnDetached() {}
+
+ private:
+  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  void Detach();
+  HWND hwnd_ = nullptr;
+};
+
+class CDialog {
+ public:
+  CDialog(int templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
+  virtual ~CDialog() = default;
+  CDialog(const CDialog&) = delete;
+  CDialog& operator=(const CDialog&) = delete;
+
+  INT_PTR DoModal();
+  HWND hwnd() const { return hwnd_; }
+  HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+  void ShowItem(int id, bool show) const { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
+  void EnableItem(int id, bool enable) const { EnableWindow(Item(id), enable ? TRUE : FALSE); }
+  void SetItemText(int id, const std::string& text) const { SetDlgItemTextA(hwnd_, id, text.c_str()); }
+  std::string ItemText(int id) const;
+  void EndDialog(INT_PTR result) { ::EndDialog(hwnd_, result); }
+
+ protected:
+  virtual BOOL OnInitDialog() { return TRUE; }
+  // BN_CLICKED and the other notifications; true when handled.
+  virtual bool OnCommand(int id, int code) { (void)id; (void)code; return false; }
+  virtual void OnOK() { EndDialog(IDOK); }
+  virtual void OnCancel() { EndDialog(IDCANCEL); }
+  // Every other message; nullopt leaves it to the default handling.
+  virtual std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  virtual void OnDestroy() {}
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
+  INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  int templateId_;
+  HWND parent_;
+  HWND hwnd_ = nullptr;
+};
+
+}  // namespace rtwin

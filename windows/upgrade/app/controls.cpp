@@ -1,0 +1,334 @@
+#include "controls.h"
+
+#include <cstring>
+#include <memory>
+
+#include "prompts.h"
+
+namespace upgrade {
+
+ZAdapterInfo::ZAdapterInfo(const char* adapterName)
+    : valid_(AdapterPacketIo::ReadAdapterTexts(adapterName, description_, deviceName_)) {}
+
+int ZAdapterListBox::Add(const char* adapterName) {
+  auto info = std::make_unique<ZAdapterInfo>(adapterName);
+  if (!info->IsValid()) return -1;
+  // The list owns the item from here on and deletes it through WM_DELETEITEM.
+  auto index = SendMessageA(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(info.get()));
+  if (index < 0) return -1;
+  info.release();
+  return static_cast<int>(index);
+}
+
+int ZAdapterListBox::Count() const { return static_cast<int>(SendMessageA(hwnd(), LB_GETCOUNT, 0, 0)); }
+
+void ZAdapterListBox::Select(int index) const { SendMessageA(hwnd(), LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
+void ZAdapterListBox::Clear() const { SendMessageA(hwnd(), LB_RESETCONTENT, 0, 0); }
+
+const ZAdapterInfo* ZAdapterListBox::ItemAt(int index) const {
+  if (index < 0) return nullptr;
+  auto data = SendMessageA(hwnd(), LB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+  return data == LB_ERR ? nullptr : reinterpret_cast<const ZAdapterInfo*>(data);
+}
+
+const ZAdapterInfo* ZAdapterListBox::Selected() const {
+  return ItemAt(static_cast<int>(SendMessageA(hwnd(), LB_GETCURSEL, 0, 0)));
+}
+
+std::string ZAdapterListBox::SelectedDescription() const {
+  const ZAdapterInfo* info = Selected();
+  if (info == nullptr || info->Description().empty()) return "=";
+  return info->Description();
+}
+
+void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT& item) const {
+  const ZAdapterInfo* info = reinterpret_cast<const ZAdapterInfo*>(item.itemData);
+  if (item.itemID == static_cast<UINT>(-1) || info == nullptr) return;
+  if (!(item.itemAction & (ODA_DRAWENTIRE | ODA_SELECT | ODA_FOCUS))) return;
+  bool selected = (item.itemState & ODS_SELECTED) != 0;
+  RECT rect = item.rcItem;
+  HBRUSH brush = selected ? GetSysColorBrush(COLOR_HIGHLIGHT) : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  FillRect(item.hDC, &rect, brush);
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(info->IconId()));
+  if (icon) DrawIcon(item.hDC, rect.left + 2, rect.top, icon);
+  rect.left += GetSystemMetrics(SM_CXICON) + 4;
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, selected ? RGB(255, 255, 255) : RGB(0, 0, 0));
+  DrawTextA(item.hDC, info->Description().c_str(), -1, &rect, DT_SINGLELINE | DT_VCENTER);
+}
+
+std::optional<LRESULT> ZAdapterListBox::Reflect(UINT message, WPARAM, LPARAM lParam) {
+  switch (message) {
+    case WM_MEASUREITEM:
+      reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = static_cast<UINT>(GetSystemMetrics(SM_CYICON));
+      return TRUE;
+    case WM_COMPAREITEM: {
+      auto* c = reinterpret_cast<COMPAREITEMSTRUCT*>(lParam);
+      auto* a = reinterpret_cast<const ZAdapterInfo*>(c->itemData1);
+      auto* b = reinterpret_cast<const ZAdapterInfo*>(c->itemData2);
+      int r = a->Description().compare(b->Description());  // byte-wise: unsigned char order
+      return r < 0 ? -1 : r > 0 ? 1 : 0;
+    }
+    case WM_DRAWITEM:
+      DrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
+    case WM_DELETEITEM: {
+      std::unique_ptr<ZAdapterInfo> owned(
+          reinterpret_cast<ZAdapterInfo*>(reinterpret_cast<DELETEITEMSTRUCT*>(lParam)->itemData));
+      return TRUE;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+CHoverButton::~CHoverButton() {
+  if (bitmap_) DeleteObject(bitmap_);
+}
+
+bool CHoverButton::LoadBitmap(int resourceId) {
+  auto loaded = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId), IMAGE_BITMAP,
+                                                0, 0, LR_LOADMAP3DCOLORS));
+  if (loaded == nullptr) return false;
+  if (bitmap_) DeleteObject(bitmap_);
+  bitmap_ = loaded;
+  BITMAP info{};
+  GetObjectA(bitmap_, sizeof info, &info);
+  frameWidth_ = info.bmWidth / 3;
+  frameHeight_ = info.bmHeight;
+  SetWindowPos(hwnd(), nullptr, 0, 0, frameWidth_, frameHeight_, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Invalidate();
+  return true;
+}
+
+void CHoverButton::DrawItem(const DRAWITEMSTRUCT& item) const {
+  if (bitmap_ == nullptr) return;
+  int frame = 0;
+  if (!(item.itemState & ODS_DISABLED)) {
+    if (item.itemState & ODS_SELECTED) frame = 1;
+    else if (hover_) frame = 2;
+  }
+  HDC memory = CreateCompatibleDC(item.hDC);
+  HGDIOBJ old = SelectObject(memory, bitmap_);
+  BitBlt(item.hDC, 0, 0, frameWidth_, frameHeight_, memory, frame * frameWidth_, 0, SRCCOPY);
+  SelectObject(memory, old);
+  DeleteDC(memory);
+}
+
+std::optional<LRESULT> CHoverButton::Reflect(UINT message, WPARAM, LPARAM lParam) {
+  if (message != WM_DRAWITEM) return std::nullopt;
+  DrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
+  return TRUE;
+}
+
+LRESULT CHoverButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_MOUSEMOVE:
+      if (!tracking_) {
+        TRACKMOUSEEVENT track{sizeof track, TME_HOVER | TME_LEAVE, hwnd(), 1};
+        tracking_ = TrackMouseEvent(&track) != FALSE;
+      }
+      break;
+    case WM_MOUSEHOVER:
+      hover_ = true;
+      Invalidate();
+      break;
+    case WM_MOUSELEAVE:
+      hover_ = tracking_ = false;
+      Invalidate();
+      break;
+    default:
+      break;
+  }
+  return Default(message, wParam, lParam);
+}
+
+CStaticLink::~CStaticLink() {
+  if (underlined_) DeleteObject(underlined_);
+}
+
+std::optional<LRESULT> CStaticLink::Reflect(UINT message, WPARAM wParam, LPARAM) {
+  if (message != WM_CTLCOLORSTATIC || noLink_) return std::nullopt;
+  char className[16] = {};
+  GetClassNameA(hwnd(), className, sizeof className);
+  LONG style = GetWindowLongA(hwnd(), GWL_STYLE) & SS_TYPEMASK;
+  if (lstrcmpiA(className, "Static") != 0 || style > SS_RIGHT) return std::nullopt;
+  HDC dc = reinterpret_cast<HDC>(wParam);
+  if (underlined_ == nullptr) {
+    LOGFONTA font{};
+    HFONT current = reinterpret_cast<HFONT>(SendMessageA(hwnd(), WM_GETFONT, 0, 0));
+    GetObjectA(current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    font.lfUnderline = TRUE;
+    underlined_ = CreateFontIndirectA(&font);
+  }
+  SelectObject(dc, underlined_);
+  SetTextColor(dc, color_);
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}
+
+namespace {
+// The help program's hand, or the system's when that program has none.
+HCURSOR LinkCursor() {
+  static HCURSOR cursor = [] {
+    HCURSOR found = nullptr;
+    char windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+      std::string path = std::string(windows) + "\\winhlp32.exe";
+      if (HMODULE help = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        if (HCURSOR hand = LoadCursorA(help, MAKEINTRESOURCEA(106))) found = CopyCursor(hand);
+        FreeLibrary(help);
+      }
+    }
+    return found ? found : LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+  }();
+  return cursor;
+}
+}  // namespace
+
+LRESULT CStaticLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SETCURSOR:
+      if (!noLink_) {
+        SetCursor(LinkCursor());
+        return TRUE;
+      }
+      break;
+    case WM_NCHITTEST:
+      if (!noLink_) return HTCLIENT;  // a static is transparent to the mouse otherwise
+      break;
+    case WM_LBUTTONUP:
+      if (!noLink_) Open();
+      break;
+    default:
+      break;
+  }
+  return Default(message, wParam, lParam);
+}
+
+void CStaticLink::Open() {
+  HWND owner = GetParent(hwnd());
+  bool opened = rtwin::OpenDocument(owner, link_);
+  if (!opened) {
+    char text[512] = {};
+    GetWindowTextA(hwnd(), text, sizeof text);
+    link_ = text;
+    opened = rtwin::OpenDocument(owner, link_);
+  }
+  if (!opened) {
+    char text[512] = {};
+    if (LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(GetDlgCtrlID(hwnd())), text, sizeof text) > 0) {
+      link_ = text;
+      opened = rtwin::OpenDocument(owner, link_);
+    }
+  }
+  if (!opened) {
+    MessageBeep(0);
+    noLink_ = true;
+    return;
+  }
+  color_ = RGB(128, 0, 128);
+  Invalidate();
+}
+
+void CStaticLink::OnDetached() {
+  if (autoDelete_) std::unique_ptr<CStaticLink> self(this);
+}
+
+int& CPictureCtrl::CurrentPictureId() {
+  static int id = 150;
+  return id;
+}
+
+CPictureCtrl::~CPictureCtrl() {
+  if (picture_) picture_->Release();
+}
+
+bool CPictureCtrl::LoadPicture(int resourceId) {
+  HMODULE module = GetModuleHandleA(nullptr);
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(resourceId), "IMAGE");
+  if (found == nullptr) return false;
+  DWORD size = SizeofResource(module, found);
+  const void* bytes = LockResource(LoadResource(module, found));
+  if (bytes == nullptr || size == 0) return false;
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+  if (memory == nullptr) return false;
+  std::memcpy(GlobalLock(memory), bytes, size);
+  GlobalUnlock(memory);
+  IStream* stream = nullptr;
+  if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+    GlobalFree(memory);
+    return false;
+  }
+  IPicture* loaded = nullptr;
+  HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&loaded));
+  stream->Release();
+  if (FAILED(hr) || loaded == nullptr) return false;
+  if (picture_) picture_->Release();
+  picture_ = loaded;
+  Invalidate();
+  return true;
+}
+
+void CPictureCtrl::OnSubclassed() {
+  if (picture_ != nullptr) return;
+  int id = CurrentPictureId();
+  if (id != 145 && id != 146 && (id < 150 || id > 155)) id = 150;
+  LoadPicture(id);
+  char text[8];
+  if (LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(GetDlgCtrlID(hwnd())), text, sizeof text) == 0)
+    noLink_ = true;
+}
+
+SIZE CPictureCtrl::PictureSize() const {
+  SIZE size{0, 0};
+  if (picture_ == nullptr) return size;
+  OLE_XSIZE_HIMETRIC width = 0;
+  OLE_YSIZE_HIMETRIC height = 0;
+  picture_->get_Width(&width);
+  picture_->get_Height(&height);
+  HDC screen = GetDC(nullptr);
+  size.cx = MulDiv(width, GetDeviceCaps(screen, LOGPIXELSX), 2540);
+  size.cy = MulDiv(height, GetDeviceCaps(screen, LOGPIXELSY), 2540);
+  ReleaseDC(nullptr, screen);
+  return size;
+}
+
+LRESULT CPictureCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd(), &paint);
+      if (picture_) {
+        SIZE size = PictureSize();
+        OLE_XSIZE_HIMETRIC width = 0;
+        OLE_YSIZE_HIMETRIC height = 0;
+        picture_->get_Width(&width);
+        picture_->get_Height(&height);
+        RECT client;
+        GetClientRect(hwnd(), &client);
+        IntersectClipRect(dc, 0, 0, client.right, client.bottom);
+        picture_->Render(dc, 0, 0, size.cx, size.cy, 0, height, width, -height, nullptr);
+      }
+      EndPaint(hwnd(), &paint);
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      RECT client;
+      GetClientRect(hwnd(), &client);
+      SIZE size = PictureSize();
+      ExcludeClipRect(dc, 0, 0, size.cx, size.cy);
+      auto brush = reinterpret_cast<HBRUSH>(GetClassLongPtrA(hwnd(), GCLP_HBRBACKGROUND));
+      FillRect(dc, &client, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+      SelectClipRgn(dc, nullptr);
+      return TRUE;
+    }
+    default:
+      return CStaticLink::WindowProc(message, wParam, lParam);
+  }
+}
+
+}  // namespace upgrade

@@ -1,0 +1,40 @@
+// Resource and control ids of the upgrade wizard.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDD_UPGRADE_DIALOG 101
+#define IDR_MAINFRAME 102
+#define IDI_ADAPTER 103
+#define IDB_ABOUT_OK 147
+#define IDB_BACK 160
+#define IDB_NEXT 161
+#define IDB_UPGRADE 162
+#define IDB_CLOSE 163
+#define IDP_UPGRADE 145
+#define IDP_WELCOME 150
+#define IDP_ADAPTER 152
+#define IDP_DEVICES 153
+#define IDP_VERSIONS 154
+#define IDP_DONE 155
+
+#define IDS_RUNNING_TITLE 2000
+#define IDS_ABOUTBOX 2001
+#define IDS_RECOVER_FAIL 2002
+
+#define IDC_PICTURE 1000
+#define IDC_NEXT 1001
+#define IDC_BACK 1002
+#define IDC_UPGRADE 1003
+#define IDC_PROGRESS 1010
+#define IDC_STATUS 1011
+#define IDC_DEVICES 1012
+#define IDC_DESCRIPTION 1013
+#define IDC_ADAPTERS 1014
+#define IDC_MAC_LABEL 1021
+#define IDC_ROUTER_VERSION 1022
+#define IDC_FILE_VERSION 1023
+#define IDC_MODEL 1024
+#define IDC_GO_TOP 1027
+#define IDC_COMBO 1028
+
+#define IDM_ABOUTBOX 16

@@ -1,0 +1,359 @@
+// The IP helper's header needs winsock's before windows.h comes in through the dialog's.
+#include <winsock2.h>
+#include <iphlpapi.h>
+
+#include "tavlen_dlg.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "prompts.h"
+#include "resource.h"
+#include "window_engine_host.h"
+
+namespace upgrade {
+namespace {
+
+constexpr char kCaption[] = "HBX7300NQ Upgrade Utility V1.0";
+constexpr COLORREF kPageBlue = RGB(0x51, 0x6D, 0xB6);
+
+// Milliseconds per reboot-wait step; tests shorten it through UPGRADE_REBOOT_STEP_MS.
+DWORD RebootStepMs() {
+  char value[16];
+  DWORD n = GetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", value, sizeof value);
+  if (n == 0 || n >= sizeof value) return 240;
+  return static_cast<DWORD>(strtoul(value, nullptr, 10));
+}
+
+std::string CurrentDirectory() {
+  DWORD n = GetCurrentDirectoryA(0, nullptr);
+  std::string dir(n, '\0');
+  if (n == 0) return dir;
+  dir.resize(GetCurrentDirectoryA(n, dir.data()));
+  return dir;
+}
+
+class CAboutDlg final : public rtwin::CDialog {
+ public:
+  explicit CAboutDlg(HWND parent) : CDialog(IDD_ABOUTBOX, parent) {}
+
+ protected:
+  BOOL OnInitDialog() override {
+    ok_.SubclassDlgItem(IDOK, hwnd());
+    ok_.LoadBitmap(IDB_ABOUT_OK);
+    return TRUE;
+  }
+
+ private:
+  CHoverButton ok_;
+};
+
+}  // namespace
+
+void CTavlenDlg::DialogEngineHost::PostProgress(std::intptr_t wParam, std::intptr_t lParam) {
+  PostMessageA(dialog_.progressWindow_.load(), WM_UPGRADE_PROGRESS, static_cast<WPARAM>(wParam),
+               static_cast<LPARAM>(lParam));
+}
+
+void CTavlenDlg::DialogEngineHost::StartRebootWait() {
+  dialog_.rebootToken_ = kRebootWaitToken;
+  ++dialog_.workersRunning_;
+  HANDLE thread = CreateThread(nullptr, 2048, RebootWaitWorker, &dialog_, 0, nullptr);
+  if (thread == nullptr) {
+    // Without the wait the router's reboot is simply not shown; the success page still follows.
+    --dialog_.workersRunning_;
+    PostProgress(kRebootDone, 0);
+    return;
+  }
+  CloseHandle(thread);
+}
+
+void CTavlenDlg::DialogEngineHost::PumpOneMessage() { WindowEngineHost(nullptr, {}).PumpOneMessage(); }
+
+CTavlenDlg::CTavlenDlg() : CDialog(IDD_UPGRADE_DIALOG) {
+  whiteBrush_ = CreateSolidBrush(RGB(255, 255, 255));
+  pageBrush_ = CreateSolidBrush(kPageBlue);
+}
+
+CTavlenDlg::~CTavlenDlg() {
+  DeleteObject(whiteBrush_);
+  DeleteObject(pageBrush_);
+}
+
+BOOL CTavlenDlg::OnInitDialog() {
+  progressWindow_ = hwnd();
+  picture_.SubclassDlgItem(IDC_PICTURE, hwnd());
+  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+  if (HMENU menu = GetSystemMenu(hwnd(), FALSE)) {
+    char about[128] = {};
+    if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, about, sizeof about) > 0) {
+      AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+      AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about);
+    }
+  }
+  icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+  SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+  adapters_.SubclassDlgItem(IDC_ADAPTERS, hwnd());
+  next_.SubclassDlgItem(IDC_NEXT, hwnd());
+  back_.SubclassDlgItem(IDC_BACK, hwnd());
+  upgrade_.SubclassDlgItem(IDC_UPGRADE, hwnd());
+  close_.SubclassDlgItem(IDCANCEL, hwnd());
+  back_.LoadBitmap(IDB_BACK);
+  next_.LoadBitmap(IDB_NEXT);
+  upgrade_.LoadBitmap(IDB_UPGRADE);
+  close_.LoadBitmap(IDB_CLOSE);
+  for (int id : {IDC_MAC_LABEL, IDC_GO_TOP, IDC_COMBO}) ShowItem(id, false);
+
+  SendMessageA(Item(IDC_PROGRESS), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+  imagePath_ = ImagePathIn(CurrentDirectory());
+
+  adapters_.Clear();
+  adapterCount_ = io_.EnumerateAdapters(adapters_);
+  flow_.Start();
+  return TRUE;
+}
+
+void CTavlenDlg::ShowPage(const PageView& view) {
+  bool versions = view.versions;
+  ShowItem(IDC_NEXT, view.next);
+  EnableItem(IDC_NEXT, view.nextEnabled);
+  ShowItem(IDC_BACK, view.back);
+  ShowItem(IDCANCEL, view.close);
+  ShowItem(IDC_UPGRADE, view.upgrade);
+  ApplyButtons(view.back, view.close, view.upgrade);
+  ShowItem(IDC_ADAPTERS, view.adapterList);
+  ShowItem(IDC_DESCRIPTION, view.adapterList);
+  FillDeviceList();
+  ShowItem(IDC_DEVICES, view.deviceList);
+  SetItemText(IDC_MODEL, "HBX7300NQ");
+  SetItemText(IDC_ROUTER_VERSION, flow_.routerVersion());
+  SetItemText(IDC_FILE_VERSION, flow_.fileVersion());
+  for (int id : {IDC_MODEL, IDC_ROUTER_VERSION, IDC_FILE_VERSION}) ShowItem(id, versions);
+  if (view.progress) {
+    SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+    SetItemText(IDC_STATUS, "");
+  }
+  ShowItem(IDC_PROGRESS, view.progress);
+  ShowItem(IDC_STATUS, view.progress);
+  CPictureCtrl::CurrentPictureId() = view.picture;
+  picture_.LoadPicture(view.picture);
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CTavlenDlg::ApplyButtons(bool back, bool close, bool upgrade) {
+  EnableItem(IDC_BACK, back);
+  EnableItem(IDCANCEL, close);
+  EnableItem(IDC_UPGRADE, upgrade);
+}
+
+void CTavlenDlg::FillDeviceList() {
+  HWND list = Item(IDC_DEVICES);
+  SendMessageA(list, LB_RESETCONTENT, 0, 0);
+  for (const auto& name : flow_.devices()) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  if (!flow_.devices().empty()) SendMessageA(list, LB_SETCURSEL, 0, 0);
+}
+
+void CTavlenDlg::Message(const std::string& text) { rtwin::MessageBoxText(hwnd(), text, kCaption); }
+
+void CTavlenDlg::Exit(int status) {
+  ReleaseAdapter();
+  ExitProcess(static_cast<UINT>(status));
+}
+
+void CTavlenDlg::SelectAdapter(int index) {
+  adapters_.Select(index);
+  SetItemText(IDC_DESCRIPTION, adapters_.SelectedDescription());
+}
+
+std::string CTavlenDlg::SelectedDeviceName() {
+  const ZAdapterInfo* info = adapters_.Selected();
+  return info ? info->DeviceName() : std::string();
+}
+
+std::optional<std::string> CTavlenDlg::AdapterGateway(const std::string& guid) {
+  ULONG size = 704;
+  std::vector<unsigned char> buffer(size);
+  ULONG rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+  if (rc == ERROR_BUFFER_OVERFLOW) {
+    buffer.resize(size);
+    rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+  }
+  if (rc != ERROR_SUCCESS) return std::nullopt;
+  std::vector<GatewayEntry> entries;
+  for (auto* a = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()); a != nullptr; a = a->Next)
+    entries.push_back({a->AdapterName, a->Type, a->GatewayList.IpAddress.String});
+  return ChooseGateway(entries, guid);
+}
+
+void CTavlenDlg::BusyCursor(bool busy) {
+  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
+}
+
+bool CTavlenDlg::OnCommand(int id, int code) {
+  if (code == BN_CLICKED && id == IDC_NEXT) {
+    if (flow_.page() == Page::kVersions) {
+      auto caret = SendMessageA(Item(IDC_DEVICES), LB_GETCARETINDEX, 0, 0);
+      flow_.SetDeviceIndex(caret < 0 ? 0 : static_cast<std::size_t>(caret));
+    }
+    flow_.OnNext();
+    return true;
+  }
+  if (code == BN_CLICKED && id == IDC_BACK) {
+    flow_.OnBack();
+    return true;
+  }
+  if (code == BN_CLICKED && id == IDC_UPGRADE) {
+    OnUpgrade();
+    return true;
+  }
+  if (code == LBN_SELCHANGE && id == IDC_ADAPTERS) {
+    SetItemText(IDC_DESCRIPTION, adapters_.SelectedDescription());
+    return true;
+  }
+  return false;
+}
+
+void CTavlenDlg::OnCancel() {
+  // Closing now would release the adapter under the transfer or leave the router mid-upgrade.
+  if (workersRunning_ > 0) return;
+  EndDialog(IDCANCEL);
+}
+
+void CTavlenDlg::OnUpgrade() {
+  if (workersRunning_ > 0 || flow_.page() != Page::kUpgrade) return;
+  BusyCursor(true);
+  ApplyButtons(false, false, false);
+  SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+  SetItemText(IDC_STATUS, "");
+  if (!upgradeEnabled_) return;
+  progressWindow_ = hwnd();
+  ++workersRunning_;
+  HANDLE thread = CreateThread(nullptr, 2048, UpgradeWorker, this, 0, nullptr);
+  if (thread == nullptr) {
+    --workersRunning_;
+    host_.PostProgress(kProgressFailed, kGeneralFailure);
+    return;
+  }
+  CloseHandle(thread);
+}
+
+DWORD WINAPI CTavlenDlg::UpgradeWorker(void* self) {
+  auto* dialog = static_cast<CTavlenDlg*>(self);
+  HLupgrade(dialog->engine_).Run(dialog->flow_.selectedDevice(), dialog->imagePath_);
+  --dialog->workersRunning_;
+  return 0;
+}
+
+DWORD WINAPI CTavlenDlg::RebootWaitWorker(void* self) {
+  auto* dialog = static_cast<CTavlenDlg*>(self);
+  if (dialog->rebootToken_ == kRebootWaitToken) {
+    HWND window = dialog->progressWindow_;
+    DWORD step = RebootStepMs();
+    SetDlgItemTextA(window, IDC_STATUS, "Wait rebooting...");
+    for (int i = 0; i <= 100; ++i) {
+      SendMessageA(window, WM_UPGRADE_PROGRESS, static_cast<WPARAM>(i), kRebootTick);
+      Sleep(step);
+    }
+    PostMessageA(window, WM_UPGRADE_PROGRESS, kRebootDone, 0);
+  }
+  --dialog->workersRunning_;
+  return 0;
+}
+
+void CTavlenDlg::OnUpgradeProgress(std::intptr_t wParam, std::intptr_t lParam) {
+  ProgressEffect effect = EffectOfProgress(wParam, lParam);
+  HWND progress = Item(IDC_PROGRESS);
+  if (effect.position >= 0) SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(effect.position), 0);
+  switch (effect.kind) {
+    case ProgressEffect::kStarted:
+      ApplyButtons(false, false, false);
+      break;
+    case ProgressEffect::kRebooted:
+      upgradeEnabled_ = false;
+      PostMessageA(hwnd(), WM_UPGRADE_PROGRESS, kUpgradeSucceeded, 0);
+      break;
+    case ProgressEffect::kSucceeded:
+      BusyCursor(false);
+      flow_.OnUpgradeSucceeded();
+      break;
+    case ProgressEffect::kFailed:
+      BusyCursor(false);
+      ApplyButtons(true, true, true);
+      break;
+    default:
+      break;
+  }
+  if (!effect.status.empty()) SetItemText(IDC_STATUS, effect.status);
+  if (effect.kind == ProgressEffect::kFailed) Message(effect.message);
+}
+
+HBRUSH CTavlenDlg::PageBrush(HDC dc, HWND control) {
+  Page page = flow_.page();
+  if (page == Page::kNone) return nullptr;
+  SetBkMode(dc, TRANSPARENT);
+  if (page <= Page::kAdapter) {
+    SetTextColor(dc, RGB(0, 0, 0));
+    return whiteBrush_;
+  }
+  if (GetDlgCtrlID(control) == IDC_COMBO) {
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, RGB(255, 255, 255));
+    return whiteBrush_;
+  }
+  SetTextColor(dc, RGB(255, 255, 255));
+  return pageBrush_;
+}
+
+std::optional<INT_PTR> CTavlenDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_UPGRADE_PROGRESS:
+      OnUpgradeProgress(static_cast<std::intptr_t>(wParam), static_cast<std::intptr_t>(lParam));
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg(hwnd()).DoModal();
+        return 0;
+      }
+      // Alt+F4 and the system menu's Close reach OnCancel through IDCANCEL.
+      return std::nullopt;
+    case WM_PAINT:
+      if (IsIconic(hwnd())) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(hwnd(), &paint);
+        RECT rect;
+        GetClientRect(hwnd(), &rect);
+        DrawIcon(dc, (rect.right - GetSystemMetrics(SM_CXICON) + 1) / 2,
+                 (rect.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2, icon_);
+        EndPaint(hwnd(), &paint);
+        return 0;
+      }
+      return std::nullopt;
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(icon_);
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+      if (HBRUSH brush = PageBrush(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+        return reinterpret_cast<INT_PTR>(brush);
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+void CTavlenDlg::ReleaseAdapter() {
+  if (flow_.page() > Page::kAdapter) io_.ClearPacketFilter();
+  io_.CloseAdapter();
+  io_.ReleaseAdapterIo();
+}
+
+void CTavlenDlg::OnDestroy() { ReleaseAdapter(); }
+
+}  // namespace upgrade
