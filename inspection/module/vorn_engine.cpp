@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include "vorn_classifier.h"
+#include "vorn_detectors.h"
 #include "vorn_pipeline.h"
 
 namespace vorn {
@@ -242,8 +243,15 @@ int QuorixRegisterFile_Setting(unsigned char *memory) {
   for (unsigned i = 0; i < 128; ++i) writeQXZeroStateTableRegister(i, load32(memory + kZeroStateTableOffset + 4 * i));
   for (unsigned i = 0; i < 8; ++i) writeQXCSTRegister(i, load32(memory + kCharsetTableOffset + 4 * i));
   uint32_t rules = load32(memory + kHeaderRuleCountOffset);
-  if (rules != 0) return qxInsertHdrRule(memory + kHeaderRulesOffset, 0, rules - 1);
-  return 0;
+  int rc = rules != 0 ? qxInsertHdrRule(memory + kHeaderRulesOffset, 0, rules - 1) : 0;
+  // The detectors' tables lie in (or follow) the memory the image has just overwritten.
+  DdosInit();
+  printk("Enable DDOS Detection!!\n");
+  PortScanInit();
+  printk("Enable PortScan Detection!!\n");
+  IPSweepInit();
+  printk("Enable IP Sweep Detection!!\n");
+  return rc;
 }
 
 void Vorn_SearchFinishISR(int, void *, pt_regs *) {

@@ -94,6 +94,11 @@ inline uint16_t load16(const unsigned char *p) { return static_cast<uint16_t>(p[
 inline uint32_t load32(const unsigned char *p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
+// Big-endian (network order) loads of packet header fields.
+inline uint16_t be16(const unsigned char *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint32_t be32(const unsigned char *p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
 inline void store16(unsigned char *p, uint16_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);

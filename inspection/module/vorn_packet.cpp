@@ -5,7 +5,6 @@
 namespace vorn {
 
 namespace {
-uint16_t be16(const unsigned char *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 bool has_ports(uint8_t protocol) { return protocol == kTcp || protocol == kUdp; }
 }  // namespace

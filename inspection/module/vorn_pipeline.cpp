@@ -1,5 +1,7 @@
 #include "vorn_pipeline.h"
 
+#include "vorn_checks.h"
+#include "vorn_detectors.h"
 #include "vorn_engine.h"
 #include "vorn_tracker.h"
 
@@ -22,26 +24,10 @@ struct MessageWindow {
 };
 MessageWindow TrafficMessages;
 
-bool traffic_message_allowed() {
-  unsigned long now = jiffies_now();
-  if (TrafficMessages.fresh || now - TrafficMessages.start >= 5 * HZ) TrafficMessages = MessageWindow{now, 0, false};
-  return TrafficMessages.printed++ < 10;
-}
-
-#define TRAFFIC_PRINTK(...)                         \
-  do {                                              \
-    if (traffic_message_allowed()) printk(__VA_ARGS__); \
-  } while (0)
-
 int finish(sk_buff *skb, int verdict) {
   IPS_CallBack(skb, verdict);
   VornLock_PacketInspect = 0;
   return verdict;
-}
-
-uint16_t be16(const unsigned char *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t be32(const unsigned char *p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
 // 0: the IP header was found (skb->nh set); otherwise the frame is finished with verdict 0.
@@ -150,9 +136,63 @@ bool result_id_in_range(uint16_t id) {
   return id < kPatternRuleRecords;
 }
 
+bool application_check_on(uint8_t entry) { return Tables.app_table[entry].action == 1; }
+
+// The TCP service checks by destination port: HTTP and Telnet queue a decoded copy and let the packet
+// go on to signature matching; FTP and RPC decide themselves.
+bool tcp_service_check_drops(sk_buff *skb, const PacketView &packet) {
+  int code = 0;
+  switch (packet.destination_port()) {
+    case 80:
+      if (application_check_on(kAnomalyHttp)) kkAnomalyHttpCheck_NonBlocking(skb, packet, &code);
+      return false;
+    case 23:
+      if (application_check_on(kAnomalyTelnet)) kkAnomalyTelnetCheck_NonBlocking(skb, packet, &code);
+      return false;
+    case 21: return application_check_on(kAnomalyFtp) && kkAnomalyFtpCheck(packet) == 1;
+    default: return application_check_on(kAnomalyRpc) && kkAnomalyRpcCheck(packet) == 1;
+  }
+}
+
+bool tcp_detectors_drop(sk_buff *skb, const PacketView &packet) {
+  if (BKTcpConnTrack(skb, packet) == 1) return true;
+  auto *connection = static_cast<TcpConnection *>(skb->conn);
+  if ((!connection || connection->packets <= 1) && kkDetectPortScan(skb, packet) == 1) return true;
+  if ((packet.tcp_flags() & (kSyn | kAck)) == kSyn) {
+    if (Tables.threshold_table[kRuleIpSweep].action == 1 && kkIpSweepDetect(packet, packet.destination_port()) == 1)
+      return true;
+    if (kkDetectDdos(packet, kRuleSynFlood) == 1) return true;
+  }
+  return tcp_service_check_drops(skb, packet);
+}
+
+// The detectors and anomaly checks that run before signature matching: true when one drops.
+bool detectors_drop(sk_buff *skb, const PacketView &packet) {
+  switch (packet.protocol) {
+    case kIcmp: return kkDetectDdos(packet, kRuleIcmpFlood) == 1;
+    case kIgmp: return kkDetectDdos(packet, kRuleIgmpFlood) == 1;
+    case kUdp:
+      if (kkDetectPortScan(skb, packet) == 1) {
+        TRAFFIC_PRINTK("Drop by Port Scan UDP\n");
+        return true;
+      }
+      return kkDetectDdos(packet, kRuleUdpFlood) == 1;
+    case kTcp: return tcp_detectors_drop(skb, packet);
+    default: return false;
+  }
+}
+
 }  // namespace
 
 void reset_traffic_messages() { TrafficMessages = MessageWindow{}; }
+
+bool traffic_message_allowed() {
+  unsigned long now = jiffies_now();
+  if (TrafficMessages.fresh || now - TrafficMessages.start >= 5 * HZ) TrafficMessages = MessageWindow{now, 0, false};
+  return TrafficMessages.printed++ < 10;
+}
+
+uint16_t event_base() { return load16(pVornRuleSetInfo + kRuleSetEventBase); }
 
 bool locate_ip_packet(const sk_buff *skb, PacketView *packet) {
   if (!skb->nh || skb->nh < skb->data || skb->nh > skb->data + skb->len) return false;
@@ -210,6 +250,10 @@ int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint
 }
 
 int kkAddVornLog(const PacketView &packet, uint16_t attack_id, uint8_t category) {
+  return kkAddVornLog(packet.source(), attack_id, category);
+}
+
+int kkAddVornLog(uint32_t source, uint16_t attack_id, uint8_t category) {
   unsigned long flags;
   local_irq_save(flags);
   VornKernLogQueue *ring = pVornKernLogQueue;
@@ -219,7 +263,7 @@ int kkAddVornLog(const PacketView &packet, uint16_t attack_id, uint8_t category)
     TRAFFIC_PRINTK("Kernel Result Queue is FULL\n");
     return 1;
   }
-  ring->records[write] = VornLogRecord{packet.source(), attack_id, category, xtime_seconds()};
+  ring->records[write] = VornLogRecord{source, attack_id, category, xtime_seconds()};
   ring->write_index = (write + 1) & kKernLogMask;
   local_irq_restore(flags);
   return 0;
@@ -351,10 +395,14 @@ int kkPacketInspect(sk_buff *skb, int *code) {
   } else if (!locate_pppoe_ip(skb)) {
     return finish(skb, 0);
   }
+  switch (kkIntegrityCheck(skb)) {
+    case kIntegrityFailed: return finish(skb, 1);
+    case kIntegrityFragment: return finish(skb, 0);
+    default: break;
+  }
   PacketView packet;
   if (!locate_ip_packet(skb, &packet)) return finish(skb, 0);  // unreadable: passed without checks
-
-  if (packet.protocol == kTcp && BKTcpConnTrack(skb, packet) == 1) return finish(skb, 1);
+  if (detectors_drop(skb, packet)) return finish(skb, 1);
 
   int rc = kkSignatureMatch_NonBlocking(skb, packet, 0, code);
   if (rc != 0) netif_rx(skb);

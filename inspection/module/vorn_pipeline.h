@@ -28,6 +28,10 @@ int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint
 int kkNK_HeaderRuleCheck(const sk_buff *skb, const PacketView &packet, const unsigned char *condition);
 int kkNK_OP_ValueCheck(uint8_t op, uint32_t packet_value, uint32_t rule_value);
 int kkAddVornLog(const PacketView &packet, uint16_t attack_id, uint8_t category);
+// The same for a packet whose header may not be readable as a whole: the source as stored.
+int kkAddVornLog(uint32_t source, uint16_t attack_id, uint8_t category);
+// The base of the module's own attack ids (rule-set byte 40).
+uint16_t event_base();
 
 // Finds the IP packet in a frame whose link header has been removed (IPv4 or a PPPoE session
 // carrying IPv4). Used by the hook and again by the interrupt handler for a held packet.
@@ -35,6 +39,12 @@ bool locate_ip_packet(const sk_buff *skb, PacketView *packet);
 
 // Messages caused by traffic come in bursts of at most 10 every 5 seconds; a new module starts afresh.
 void reset_traffic_messages();
+bool traffic_message_allowed();
+
+#define TRAFFIC_PRINTK(...)                                        \
+  do {                                                             \
+    if (::vorn::traffic_message_allowed()) printk(__VA_ARGS__);    \
+  } while (0)
 
 }  // namespace vorn
 

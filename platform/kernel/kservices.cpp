@@ -464,6 +464,17 @@ sk_buff *skb_clone(sk_buff *skb, int) {
   return clone;
 }
 
+sk_buff *skb_copy(const sk_buff *skb, int flags) {
+  sk_buff *copy = alloc_skb(skb->len, flags);
+  if (!copy) return nullptr;
+  if (skb->len) std::memcpy(copy->data, skb->data, skb->len);
+  if (skb->nh) copy->nh = copy->data + (skb->nh - skb->data);
+  copy->protocol = skb->protocol;
+  copy->dev = skb->dev;
+  copy->conn = skb->conn;
+  return copy;
+}
+
 void kfree_skb(sk_buff *skb) {
   if (!skb) return;
   if (--skb->users > 0) return;

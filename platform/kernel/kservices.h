@@ -121,6 +121,9 @@ uint16_t htons_k(uint16_t v);
 
 sk_buff *alloc_skb(unsigned int size, int flags);
 sk_buff *skb_clone(sk_buff *skb, int flags);
+// A private copy: its own data block holding the same bytes, with the same headers, device and
+// connection. Null when memory runs out.
+sk_buff *skb_copy(const sk_buff *skb, int flags);
 void kfree_skb(sk_buff *skb);
 inline bool skb_shared(const sk_buff *skb) { return skb->users != 1; }
 // Returns a private buffer: the same one when not shared, else a clone (the original losing one

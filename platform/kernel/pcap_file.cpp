@@ -34,7 +34,40 @@ constexpr uint32_t kMicroMagic = 0xa1b2c3d4;
 constexpr uint32_t kNanoMagic = 0xa1b23c4d;
 constexpr uint32_t kEthernet = 1;
 
+void put32(std::vector<unsigned char> &out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
 }  // namespace
+
+std::vector<unsigned char> serialize(const std::vector<CapturedFrame> &frames) {
+  std::vector<unsigned char> out;
+  put32(out, kMicroMagic);
+  put32(out, 0x00040002);  // version 2.4
+  put32(out, 0);           // time zone
+  put32(out, 0);           // stamp accuracy
+  put32(out, 65535);       // snap length
+  put32(out, kEthernet);
+  for (const CapturedFrame &frame : frames) {
+    auto length = static_cast<uint32_t>(14 + frame.payload.size());
+    put32(out, frame.seconds);
+    put32(out, frame.microseconds);
+    put32(out, length);
+    put32(out, length);
+    out.insert(out.end(), 12, 0);
+    out.push_back(static_cast<unsigned char>(frame.ethertype >> 8));
+    out.push_back(static_cast<unsigned char>(frame.ethertype));
+    out.insert(out.end(), frame.payload.begin(), frame.payload.end());
+  }
+  return out;
+}
+
+void write_file(const std::string &path, const std::vector<CapturedFrame> &frames) {
+  std::vector<unsigned char> data = serialize(frames);
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()));
+  if (!file) throw std::runtime_error("cannot write " + path);
+}
 
 std::vector<CapturedFrame> read_file(const std::string &path) {
   std::ifstream file(path, std::ios::binary);

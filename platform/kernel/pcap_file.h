@@ -1,4 +1,5 @@
-// Reads classic pcap files (either byte order, microsecond or nanosecond stamps) of Ethernet frames.
+// Reads classic pcap files (either byte order, microsecond or nanosecond stamps) of Ethernet frames,
+// and writes them (little-endian, microsecond stamps), so tests can make the captures they replay.
 #ifndef PLATFORM_KERNEL_PCAP_FILE_H
 #define PLATFORM_KERNEL_PCAP_FILE_H
 
@@ -20,6 +21,10 @@ struct CapturedFrame {
 std::vector<CapturedFrame> parse(const std::vector<unsigned char> &data);
 // Reads and parses a capture file.
 std::vector<CapturedFrame> read_file(const std::string &path);
+// A capture of the frames, each behind an Ethernet header with zero addresses and its EtherType.
+std::vector<unsigned char> serialize(const std::vector<CapturedFrame> &frames);
+// Writes serialize(frames) to a file; throws std::runtime_error when it cannot.
+void write_file(const std::string &path, const std::vector<CapturedFrame> &frames);
 
 }  // namespace pcap
 

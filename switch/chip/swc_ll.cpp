@@ -1,6 +1,7 @@
 #include "swc_ll.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "ar.h"
 #include "swc_api.h"
@@ -69,7 +70,8 @@ uint32_t mac_hash(uint32_t vid, const uint8_t* mac) {
 }
 
 swc_rc wait_arbiter_empty(uint32_t mask) {
-  for (uint32_t poll = 0; poll < SWC_ARBITER_POLLS; ++poll) {
+  const uint32_t polls = swc_arbiter_polls();
+  for (uint32_t poll = 0; poll < polls; ++poll) {
     uint32_t empty;
     SWC_TRY(swc_reg_rd(5, 0, 12, &empty));
     if ((empty & mask) == mask) return SWC_RC_OK;
@@ -78,6 +80,15 @@ swc_rc wait_arbiter_empty(uint32_t mask) {
 }
 
 }  // namespace
+
+uint32_t swc_arbiter_polls() {
+  static const uint32_t polls = [] {
+    const char* text = std::getenv("PORTVISOR_ARBITER_POLLS");
+    const unsigned long value = text ? std::strtoul(text, nullptr, 10) : 0;
+    return value > 0 && value < SWC_ARBITER_POLLS ? static_cast<uint32_t>(value) : SWC_ARBITER_POLLS;
+  }();
+  return polls;
+}
 
 uint32_t swc_chip_port_bitfield(const uint32_t* flags) {
   const swc_api_state& s = *swc_state();

@@ -65,5 +65,8 @@ swc_rc swc_ll_optimize_100msec();
 
 // Polls of the arbiter's empty status before a port reconfiguration gives up.
 inline constexpr uint32_t SWC_ARBITER_POLLS = 1000000;
+// The poll count in use: SWC_ARBITER_POLLS, unless PORTVISOR_ARBITER_POLLS gives a smaller one. Process
+// tests set it: through the simulator's socket a million polls take minutes.
+uint32_t swc_arbiter_polls();
 // Egress queue of a priority under the current number of priorities.
 uint32_t swc_ll_prio_to_queue(uint32_t prio);

@@ -7,19 +7,25 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <png.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <tuple>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
+#include <tuple>
 
 #include "ipc_namespace.h"
-#include <png.h>
+#include "packet_builder.h"
+#include "pcap_file.h"
 #include "process_helpers.h"
 #include "vorn_image.h"
+#include "vorn_records.h"
 #include "vorn_sigc.h"
+#include "vorndev.h"
 
 namespace vornagent::testing {
 namespace {
@@ -92,6 +98,46 @@ class DeviceChainTest : public ::testing::Test {
     return policy;
   }
 
+  // Installs a policy whose engine image holds two signatures ("/etc/passwd" as attack 20 of
+  // category 11, "cmd.exe" as 21 of category 2), compiled by the module's signature compiler.
+  std::string installSignatures() {
+    vorn::EngineImage image;
+    vorn::SignatureCompiler compiler;
+    for (auto [id, pattern, category] : {std::tuple{20, "/etc/passwd", 11}, {21, "cmd.exe", 2}}) {
+      vorn::Signature signature;
+      signature.rule_id = static_cast<uint16_t>(id);
+      signature.pattern = pattern;
+      signature.nocase = true;
+      signature.category = static_cast<uint8_t>(category);
+      compiler.add(signature);
+    }
+    compiler.compile(&image);
+    std::ofstream(dir_ / "image.bin", std::ios::binary)
+        .write(reinterpret_cast<const char *>(image.bytes().data()), static_cast<std::streamsize>(image.bytes().size()));
+    std::string policy = buildPolicy("version 1 1\nname 20 Password File Access\nname 21 Command Shell Access\n"
+                                     "image " + (dir_ / "image.bin").string() + "\n");
+    Output uploaded = cli({"upload", policy});
+    EXPECT_EQ(uploaded.status, 0) << uploaded.text;
+    return policy;
+  }
+
+  // Feeds the frames of a capture to the module's receive path through vornkd; its summary line.
+  std::string injectCapture(const std::string &path) {
+    Output injected = runProgram(programPath("VORNKD_BIN"), {"--inject", path}, environment_);
+    EXPECT_EQ(injected.status, 0) << injected.text;
+    return injected.text;
+  }
+
+  // A copy of a policy file with one payload byte flipped, so its checksum no longer holds.
+  std::string damagedCopy(const std::string &policy) {
+    std::ifstream in(policy, std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    bytes.at(64) ^= 1;
+    std::string damaged = (dir_ / "damaged.bin").string();
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return damaged;
+  }
+
   fs::path dir_;
   std::string device_;
   std::vector<std::string> environment_;
@@ -137,15 +183,7 @@ TEST_F(DeviceChainTest, TheSamplePolicyBuildsAndInstalls) {
 
 TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
   std::string policy = installSample();
-  std::vector<char> bytes;
-  {
-    std::ifstream in(policy, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  bytes[64] ^= 1;
-  std::string damaged = (dir_ / "damaged.bin").string();
-  std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  EXPECT_EQ(cli({"upload", damaged}).status, 1);
+  EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
   EXPECT_EQ(cli({"version"}).text, "4.2\n");
   EXPECT_EQ(cli({"ips"}).text, "on\n");
   std::ifstream log(dir_ / "glb_dbg");
@@ -169,37 +207,11 @@ TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
   EXPECT_TRUE(uploader.waitFor("ok"));
 }
 
-
 // --- reports from real traffic ---------------------------------------------------------------------
 
 class ReportChainTest : public DeviceChainTest {
  protected:
-  // A policy whose engine image holds two signatures, as the module's own captures exercise them.
-  void installSignatures() {
-    vorn::EngineImage image;
-    vorn::SignatureCompiler compiler;
-    for (auto [id, pattern, category] : {std::tuple{20, "/etc/passwd", 11}, {21, "cmd.exe", 2}}) {
-      vorn::Signature signature;
-      signature.rule_id = static_cast<uint16_t>(id);
-      signature.pattern = pattern;
-      signature.nocase = true;
-      signature.category = static_cast<uint8_t>(category);
-      compiler.add(signature);
-    }
-    compiler.compile(&image);
-    std::ofstream(dir_ / "image.bin", std::ios::binary)
-        .write(reinterpret_cast<const char *>(image.bytes().data()), static_cast<std::streamsize>(image.bytes().size()));
-    std::string policy = buildPolicy("version 1 1\nname 20 Password File Access\nname 21 Command Shell Access\n"
-                                     "image " + (dir_ / "image.bin").string() + "\n");
-    Output uploaded = cli({"upload", policy});
-    ASSERT_EQ(uploaded.status, 0) << uploaded.text;
-  }
-
-  void inject(const std::string &capture) {
-    Output injected = runProgram(programPath("VORNKD_BIN"),
-                                 {"--inject", programPath("VORN_CAPTURES") + "/" + capture}, environment_);
-    ASSERT_EQ(injected.status, 0) << injected.text;
-  }
+  void inject(const std::string &capture) { injectCapture(programPath("VORN_CAPTURES") + "/" + capture); }
 
   // Lets the daemon's alarm come now instead of in up to 5 seconds, and waits until the tick shows
   // in the top list.
@@ -254,6 +266,72 @@ TEST_F(ReportChainTest, AResetEmptiesTheReportsAndTheNextEventsCountAfresh) {
   inject("http_passwd.pcap");
   // The daemon forgot its sources: 10.77.0.1 does not come back with its old count.
   EXPECT_EQ(tickUntil("10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n"), "10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
+}
+
+// --- signatures end to end -------------------------------------------------------------------------
+
+// Two packets carrying a signature and two clean ones; `port` makes the TCP connections new ones.
+std::string writeCapture(const fs::path &path, uint16_t port) {
+  using vorn_test::Packet;
+  std::vector<Packet> packets = {
+      Packet().from("10.0.0.1", port).to("10.0.0.2", 80).carrying("GET /etc/passwd HTTP/1.0\r\n"),
+      Packet().from("10.0.0.1", static_cast<uint16_t>(port + 1)).to("10.0.0.2", 80).carrying("GET /index.html HTTP/1.0\r\n"),
+      Packet().udp().from("10.0.0.3", port).to("10.0.0.2", 69).carrying("get CMD.EXE now"),
+      Packet().udp().from("10.0.0.3", port).to("10.0.0.2", 69).carrying("get readme.txt"),
+  };
+  std::vector<pcap::CapturedFrame> frames;
+  for (const Packet &packet : packets) {
+    pcap::CapturedFrame frame;
+    frame.ethertype = 0x0800;
+    frame.payload = packet.bytes();
+    frames.push_back(frame);
+  }
+  pcap::write_file(path.string(), frames);
+  return path.string();
+}
+
+void expectSignatureEvents(const std::vector<vorn::VornLogRecord> &events) {
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].attack_id, 20u);
+  EXPECT_EQ(events[0].category, 11u);
+  EXPECT_EQ(events[0].source, vorn_test::address_as_stored("10.0.0.1"));
+  EXPECT_EQ(events[1].attack_id, 21u);
+  EXPECT_EQ(events[1].category, 2u);
+  EXPECT_EQ(events[1].source, vorn_test::address_as_stored("10.0.0.3"));
+}
+
+class SignatureChainTest : public DeviceChainTest {
+ protected:
+  // Injects a capture and takes the events the module logged for it. The device lock is held
+  // throughout, so the daemon's tick cannot take the events first.
+  std::vector<vorn::VornLogRecord> injectAndCollect(const std::string &capture, std::string *summary) {
+    int fd = vorndev_open(device_.c_str(), O_RDWR);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    *summary = injectCapture(capture);
+    auto logs = std::make_unique<vorn::ParamtVornLogTable>();
+    logs->count = 100;
+    EXPECT_EQ(vorndev_ioctl(fd, vorn::VORN_IOC_GET_LOGS, logs.get()), 0);
+    flock(fd, LOCK_UN);
+    vorndev_close(fd);
+    return {logs->ring, logs->ring + std::min<uint32_t>(logs->count, 100)};
+  }
+};
+
+// Signatures travel the whole way: compiled into an engine image, built into a policy file, installed
+// through the inspection daemon, downloaded into the module; traffic then comes through vornkd.
+TEST_F(SignatureChainTest, InstalledSignaturesDropMatchingTrafficAndADamagedPolicyChangesNothing) {
+  std::string policy = installSignatures();
+  ASSERT_EQ(cli({"ips"}).text, "on\n");
+
+  std::string summary;
+  expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "first.pcap", 41000), &summary));
+  EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
+
+  EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
+  EXPECT_EQ(cli({"version"}).text, "1.1\n");
+  expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "second.pcap", 42000), &summary));
+  EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
 }
 
 }  // namespace

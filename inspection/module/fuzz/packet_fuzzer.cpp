@@ -27,6 +27,10 @@ struct Module {
   void load_signatures() {
     vorn::EngineImage image;
     image.set_enable_word(1);
+    image.set_bases(500, 1000);
+    // Every anomaly check on, and the detectors with low thresholds so that alarms are reached.
+    for (uint8_t app = 201; app <= 204; ++app) image.set_app(app, static_cast<uint8_t>(app - 201), 1, "check");
+    for (uint8_t rule : {1, 2, 3, 4, 5, 17, 18, 19, 20}) image.set_threshold_rule(rule, 0, 1, 3, "detector");
     vorn::SignatureCompiler compiler;
     const char *patterns[] = {"/etc/passwd", "cmd.exe", "USER root", "\x90\x90\x90\x90", "GET /", "attack"};
     uint16_t id = 1;

@@ -29,9 +29,7 @@ class Pipeline : public VornTest {
   // Compiles the signatures into the basic image, downloads it and switches inspection on.
   void install(SignatureCompiler &compiler, EngineImage image = basic_image()) {
     compiler.compile(&image);
-    ASSERT_EQ(download(image), 0);
-    ParamtVornStatus on{1, 0};
-    ASSERT_EQ(ioctl(VORN_IOC_SET_STATUS, &on), 0);
+    install_image(image);
   }
   void install_one(const std::string &pattern, uint16_t rule_id = 7, uint8_t app = 0) {
     SignatureCompiler compiler;
@@ -52,12 +50,6 @@ class Pipeline : public VornTest {
     compiler.add(s);
     install(compiler);
   }
-  // Sends one frame; returns the code the hook reported.
-  int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP, const std::string &device = "eth0") {
-    return kern::receive(frame(bytes, ethertype, device));
-  }
-  Delivery last() const { return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back(); }
-  bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::dropped; }
 };
 
 TEST_F(Pipeline, SignatureInTcpPayloadIsDroppedAndLogged) {
@@ -332,24 +324,34 @@ TEST_F(Pipeline, FailedCloneFinishesTheOriginal) {
   kfree_skb(skb);
 }
 
-TEST_F(Pipeline, MalformedPacketsPassWithoutBeingRead) {
+// Each is caught by the integrity check before anything reads past its headers; one too short to
+// hold an IP header is not even pulled.
+TEST_F(Pipeline, MalformedPacketsAreDroppedByTheIntegrityCheck) {
   install_one("attack");
   std::vector<std::vector<unsigned char>> bad;
+  std::vector<uint32_t> offsets;
   auto good = Packet().carrying("attack").bytes();
-  bad.push_back({0x45, 0, 0});                                  // shorter than an IP header
-  auto v = good; v[0] = 0x65; bad.push_back(v);                 // version 6
-  v = good; v[0] = 0x44; bad.push_back(v);                      // header length 16
-  v = good; v[0] = 0x4f; bad.push_back(v);                      // header longer than the packet
-  v = good; v[2] = 0x10; v[3] = 0x00; bad.push_back(v);         // total length past the buffer
-  v = good; v[2] = 0; v[3] = 10; bad.push_back(v);              // total length below the header
-  v = good; v[32] = 0x40; bad.push_back(v);                     // TCP data offset 4
-  v = good; v[32] = 0xf0; bad.push_back(v);                     // TCP data offset past the packet
-  v = good; v.resize(30); v[2] = 0; v[3] = 30; bad.push_back(v); // TCP header cut short
-  auto u = Packet().udp().bytes(); u.resize(24); u[3] = 24; bad.push_back(u);  // UDP header cut short
+  auto v = good; v[0] = 0x65; bad.push_back(v); offsets.push_back(2);                      // version 6
+  v = good; v[0] = 0x44; bad.push_back(v); offsets.push_back(3);                           // header length 16
+  v = good; v[0] = 0x4f; bad.push_back(v); offsets.push_back(1);                           // header past the packet
+  v = good; v[2] = 0x10; v[3] = 0x00; bad.push_back(v); offsets.push_back(3);              // total length 4096
+  v = good; v[2] = 0; v[3] = 10; bad.push_back(v); offsets.push_back(3);                   // total length below 20
+  v = good; v[32] = 0x40; bad.push_back(v); offsets.push_back(21);                         // TCP data offset 4
+  v = good; v[32] = 0xf0; bad.push_back(v); offsets.push_back(21);                         // data offset past the packet
+  v = good; v.resize(30); v[2] = 0; v[3] = 30; bad.push_back(v); offsets.push_back(21);    // TCP header cut short
+  auto u = Packet().udp().bytes(); u.resize(24); u[3] = 24; bad.push_back(u); offsets.push_back(42);  // UDP cut short
   for (const auto &packet : bad) send(packet);
   ASSERT_EQ(deliveries_.size(), bad.size());
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::delivered);
+  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::dropped);
+  auto log = events();
+  ASSERT_EQ(log.size(), offsets.size());
+  for (size_t i = 0; i < log.size(); ++i) {
+    EXPECT_EQ(log[i].attack_id, 1000 + offsets[i]) << i;
+    EXPECT_EQ(log[i].category, 6u);
+  }
   EXPECT_EQ(Tcp_currentconn, 0u);
+  send({0x45, 0, 0});  // shorter than an IP header
+  EXPECT_EQ(last().fate, kern::Fate::delivered);
 }
 
 TEST_F(Pipeline, TrailingBytesBeyondTheTotalLengthAreNotScanned) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "packet_builder.h"
+#include "pcap_file.h"
 #include "vorn_records.h"
 
 namespace vorn_test {
@@ -64,10 +66,27 @@ int VornTest::download(const std::vector<unsigned char> &packed) {
   return ioctl(vorn::VORN_IOC_LOAD_RULE_TABLES, &table);
 }
 
-void VornTest::enable_inspection() {
-  ASSERT_EQ(download(basic_image()), 0);
+void VornTest::install_image(const vorn::EngineImage &image) {
+  ASSERT_EQ(download(image), 0);
   vorn::ParamtVornStatus on{1, 0};
   ASSERT_EQ(ioctl(vorn::VORN_IOC_SET_STATUS, &on), 0);
+}
+
+std::vector<kern::Fate> VornTest::replay(const std::string &name) {
+  auto frames = pcap::read_file(std::string(VORN_CAPTURES) + "/" + name);
+  deliveries_.clear();
+  for (const auto &f : frames) {
+    kern::clock_set(f.seconds, f.microseconds / 1000);
+    kern::receive(frame(f.payload, f.ethertype, "eth1"));
+  }
+  std::vector<kern::Fate> fates;
+  for (const auto &d : deliveries_) fates.push_back(d.fate);
+  EXPECT_EQ(fates.size(), frames.size());
+  return fates;
+}
+
+int VornTest::send(const std::vector<unsigned char> &bytes, uint16_t ethertype, const std::string &device) {
+  return kern::receive(frame(bytes, ethertype, device));
 }
 
 vorn::EngineImage VornTest::basic_image() {

@@ -53,7 +53,16 @@ class VornTest : public ::testing::Test {
   int download(const std::vector<unsigned char> &packed);
   int download(const vorn::EngineImage &image) { return download(image.packed(1)); }
   // Downloads the basic image and switches inspection on.
-  void enable_inspection();
+  void enable_inspection() { install_image(basic_image()); }
+  // Downloads an image and switches inspection on.
+  void install_image(const vorn::EngineImage &image);
+  // Sends one frame; returns the code the hook reported.
+  int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP, const std::string &device = "eth0");
+  Delivery last() const { return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back(); }
+  bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::dropped; }
+  // Replays a capture of tests/captures as received on eth1, on a clock that follows its stamps;
+  // returns the fate of each frame in order.
+  std::vector<kern::Fate> replay(const std::string &name);
   // Takes every event waiting in the module's log ring, through GET_LOGS.
   std::vector<vorn::VornLogRecord> events();
   bool printed(const std::string &text) const;

@@ -102,6 +102,27 @@ TEST(SocketBuffers, ShareCheckClonesOnlyASharedBuffer) {
   EXPECT_EQ(kern::blocks_in_use(), before);
 }
 
+TEST(SocketBuffers, CopyOwnsItsBytesAndKeepsTheHeaders) {
+  size_t before = kern::blocks_in_use();
+  const char text[] = "pppoe+ip";
+  sk_buff *skb = kern::make_frame("ppp0", ETH_P_PPP_SES, text, sizeof text);
+  skb->nh = skb->data + 6;
+  sk_buff *copy = skb_copy(skb, GFP_ATOMIC);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy->data, skb->data);
+  EXPECT_EQ(copy->nh, copy->data + 6);
+  EXPECT_EQ(copy->dev, skb->dev);
+  EXPECT_EQ(copy->protocol, skb->protocol);
+  EXPECT_NE(virt_to_bus(copy->data), 0u);
+  copy->data[0] = 'X';
+  EXPECT_EQ(skb->data[0], 'p');
+  kern::fail_next(kern::Alloc::kmalloc);
+  EXPECT_EQ(skb_copy(skb, GFP_ATOMIC), nullptr);
+  kfree_skb(copy);
+  kfree_skb(skb);
+  EXPECT_EQ(kern::blocks_in_use(), before);
+}
+
 TEST(UserCopies, BadAddressesCopyNothing) {
   char source[16] = "caller's record";
   char target[16] = {};

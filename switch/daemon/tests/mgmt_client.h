@@ -33,6 +33,11 @@ public:
     std::optional<std::vector<uint8_t>> request(const std::vector<uint8_t> &datagram,
                                                 std::chrono::milliseconds timeout) {
         sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&peer_), sizeof peer_);
+        return receive(timeout);
+    }
+
+    // The next datagram that arrives within the timeout.
+    std::optional<std::vector<uint8_t>> receive(std::chrono::milliseconds timeout) {
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
             return std::nullopt;
@@ -52,8 +57,17 @@ public:
         le_store32(&d[4], cmd);
         le_store16(&d[14], static_cast<uint16_t>(16 + data.size()));
         d.insert(d.end(), data.begin(), data.end());
+        // A reply of another shape answers an earlier request that this peer no longer waited for
+        // (a daemon busy at start answers every readiness probe at once): skip it.
+        auto deadline = std::chrono::steady_clock::now() + timeout;
         auto reply = request(d, timeout);
-        if (!reply || reply->size() != d.size())
+        while (reply && (reply->size() != d.size() || le_load32(reply->data()) != obj_id)) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return std::nullopt;
+            reply = receive(left);
+        }
+        if (!reply)
             return std::nullopt;
         res = le_load32(reply->data() + 8);
         return std::vector<uint8_t>(reply->begin() + 16, reply->end());

@@ -178,8 +178,7 @@ void RouterPeer::ApplyFaults(std::uint16_t opcode, Frame& reply, std::vector<Fra
   if (Consume(faults.dropReplies, opcode)) return;
   if (Consume(faults.wrongSegment, opcode)) PutLe16(&reply[20], static_cast<std::uint16_t>(Le16(&reply[20]) + 1));
   if (Consume(faults.shortReplies, opcode)) reply.resize(kHeader);
-  out.push_back(reply);
-  if (faults.duplicateReplies) out.push_back(reply);
+  for (int i = 0; i < std::max(1, faults.replyCopies); ++i) out.push_back(reply);
 }
 
 std::vector<Frame> RouterPeer::HandleFrame(std::span<const std::uint8_t> frame) {

@@ -31,7 +31,7 @@ struct PeerFaults {
   std::map<std::uint16_t, int> wrongSegment;     // opcode -> how many replies carry a wrong segment
   std::map<std::uint16_t, int> shortReplies;     // opcode -> how many replies are cut to 24 bytes
   bool silentVerify = false;                     // never answer verification
-  bool duplicateReplies = false;                 // every reply goes out twice
+  int replyCopies = 1;                           // every reply goes out this many times
   bool silent = false;                           // answer nothing at all
   bool startAckOpcode5 = false;                  // acknowledge a start with opcode 5
   std::uint16_t startStatus = kOk;

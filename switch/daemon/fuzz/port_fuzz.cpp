@@ -1,0 +1,75 @@
+// The port module's outside inputs on the in-process chip model. The first byte selects the input:
+// even, a management datagram of port objects (3000..3020) as a peer could send it; odd, the stored
+// configuration block as a file could carry it, read at start.
+#include "chip_model.h"
+#include "conf.h"
+#include "driver.h"
+#include "loop.h"
+#include "mgmt.h"
+#include "port.h"
+#include "swc_api.h"
+#include "swc_clock.h"
+#include "swc_phy.h"
+#include "swgenio.h"
+#include "trace.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct harness {
+    swchip::ChipModel chip;
+    swchip::Driver driver{chip};
+    swc_api_state state{};
+    std::vector<unsigned char> phy_state;
+    swc_phy_context phy{};
+    swc_context context{};
+    swc_manual_clock clock; // the start-up's sleep and PHY waits pass at once
+
+    harness() {
+        swc_clock_set(&clock);
+        trace_option_apply("all", "emerg"); // rejections are expected; their lines only slow the runs
+        char dir[] = "/tmp/pv_port_fuzz.XXXXXX";
+        setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
+        g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1; // the store stays in memory
+        swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
+        swgenio_set_recording(false);
+        phy_state.assign(swc_phy_sizeof_al(6), 0);
+        phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
+        context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+        swc_select_context(&context);
+        conf_module_reg(CONF_MODULE_PORT, port_conf);
+        mgmt_module_reg(3, port_mgmt);
+        conf_init();
+        port_init();
+    }
+};
+
+void stored_block(const uint8_t *data, size_t size) {
+    uint8_t *block = conf_create(PORT_CONF_BLOCK, static_cast<uint32_t>(size));
+    if (!block)
+        return;
+    if (size)
+        std::memcpy(block, data, size);
+    conf_close(PORT_CONF_BLOCK);
+    port_conf(conf_action{CONF_ACTION_READ, 0});
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static harness h;
+    if (size < 1 || size > MGMT_BUFFER_SIZE)
+        return 0;
+    if (data[0] & 1) {
+        stored_block(data + 1, size - 1);
+        return 0;
+    }
+    // Exactly the datagram's bytes, so any read past its end is caught.
+    std::vector<uint8_t> datagram(data + 1, data + size);
+    mgmt_process(datagram.data(), datagram.size());
+    port_status_poll(0, 0, 33);
+    return 0;
+}

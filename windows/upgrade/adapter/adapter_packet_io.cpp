@@ -1,0 +1,227 @@
+#include "adapter_packet_io.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "w64n55.h"
+
+namespace upgrade {
+namespace {
+
+constexpr DWORD kTextSize = 260;
+constexpr DWORD kIoPending = 997;
+
+}  // namespace
+
+AdapterPacketIo::SendRecord::~SendRecord() {
+  if (event) CloseHandle(event);
+}
+
+AdapterPacketIo::~AdapterPacketIo() {
+  CloseAdapter();
+  ReleaseAdapterIo();
+}
+
+bool AdapterPacketIo::ReadAdapterTexts(const char* adapterName, std::string& description,
+                                       std::string& deviceName) {
+  char text[kTextSize] = {};
+  DWORD size = kTextSize;
+  if (W64AdapterDescription(adapterName, text, &size) != 0) return false;
+  text[kTextSize - 1] = '\0';
+  description = text;
+  std::memset(text, 0, sizeof text);
+  size = kTextSize;
+  if (W64AdapterDeviceName(adapterName, text, &size) != 0) return false;
+  text[kTextSize - 1] = '\0';
+  deviceName = text;
+  return true;
+}
+
+int AdapterPacketIo::EnumerateAdapters(AdapterListSink& list) {
+  INT_PTR enumeration = W64OpenAdapterEnum();
+  if (enumeration == w64n55::kInvalidHandle) return 0;
+  int listed = 0;
+  for (char* name = W64FirstAdapterName(enumeration); name != w64n55::kNoName;
+       name = W64NextAdapterName(enumeration)) {
+    bool added = list.AddAdapter(name);
+    // The name is the library's either way; the first adapter that cannot be listed ends the list.
+    W64FreeAdapterName(name);
+    if (!added) break;
+    ++listed;
+  }
+  W64CloseAdapterEnum(enumeration);
+  return listed;
+}
+
+int AdapterPacketIo::OpenAdapter(const std::string& deviceName) {
+  CloseAdapter();
+  adapter_ = W64OpenAdapter(deviceName.c_str());
+  if (adapter_ == w64n55::kInvalidHandle) {
+    adapter_ = kNoAdapter;
+    return kOpenFailed;
+  }
+  if (CreateAdapterEvent() != 0) return kMarkerFailed;
+  if (StartReceiving() != 0) return kReceptionFailed;
+  return kOpened;
+}
+
+int AdapterPacketIo::CreateAdapterEvent() {
+  if (!IsOpen()) return 1;
+  if (marker_ != nullptr) return 0;
+  marker_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (marker_ != nullptr) return 0;
+  CloseAdapter();
+  return 2;
+}
+
+bool AdapterPacketIo::AllocReceiveSlots() {
+  for (std::size_t i = 0; i < kReceiveSlots; ++i) {
+    if (slots_[i]) continue;
+    auto slot = std::make_unique<ReceiveSlot>();
+    std::memset(slot.get(), 0, sizeof(ReceiveSlot));
+    slot->packet.capacity = kSlotCapacity;
+    slot->overlapped.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // Reception needs every slot with its event: a missing one would break the whole wait set.
+    if (slot->overlapped.hEvent == nullptr) return false;
+    slots_[i] = std::move(slot);
+  }
+  return true;
+}
+
+void AdapterPacketIo::FreeReceiveSlots(std::size_t count) {
+  for (std::size_t i = 0; i < std::min(count, kReceiveSlots); ++i) {
+    if (!slots_[i]) continue;
+    CloseHandle(slots_[i]->overlapped.hEvent);
+    slots_[i].reset();
+    slotEvents_[i] = nullptr;
+  }
+}
+
+bool AdapterPacketIo::PostSlot(std::size_t index) {
+  ReceiveSlot& slot = *slots_[index];
+  slot.packet.receivedLength = 0;
+  W64PostReceive(adapter_, &slot.packet, reinterpret_cast<DWORD*>(&slot.completionCount), &slot.overlapped, 0);
+  return true;
+}
+
+void AdapterPacketIo::FailReception() {
+  // The library must let go of the slots before they are freed.
+  CloseAdapter();
+  FreeReceiveSlots(kReceiveSlots);
+  if (marker_ != nullptr) {
+    CloseHandle(marker_);
+    marker_ = nullptr;
+  }
+}
+
+int AdapterPacketIo::StartReceiving() {
+  if (!IsOpen()) return 1;
+  if (!AllocReceiveSlots()) {
+    FailReception();
+    return 4;
+  }
+  for (std::size_t i = 0; i < kReceiveSlots; ++i) slotEvents_[i] = slots_[i]->overlapped.hEvent;
+  for (std::size_t i = 0; i < kReceiveSlots; ++i) {
+    // A slot left from an earlier adapter may hold a completion of the old handle: start it clean.
+    if (!ResetEvent(slotEvents_[i])) break;
+    PostSlot(i);
+  }
+  if (EnableFrameReception()) return 0;
+  FailReception();
+  return 4;
+}
+
+bool AdapterPacketIo::RequestOid(std::uint32_t direction, std::uint32_t oid, void* buffer, std::uint32_t length) {
+  if (!IsOpen()) return false;
+  // The whole record is zeroed: the library's own bytes must not start as stack garbage.
+  std::array<std::uint8_t, w64n55::kRequestRecordSize> record{};
+  std::memcpy(&record[w64n55::kRequestDirectionOffset], &direction, 4);
+  std::memcpy(&record[w64n55::kRequestOidOffset], &oid, 4);
+  std::memcpy(&record[w64n55::kRequestBufferOffset], &buffer, sizeof buffer);
+  std::memcpy(&record[w64n55::kRequestLengthOffset], &length, 4);
+  return W64Request(adapter_, record.data(), requestWork_.data(), 1) == 0;
+}
+
+bool AdapterPacketIo::SetPacketFilter(std::uint32_t filter) {
+  return RequestOid(w64n55::kRequestSet, w64n55::kOidCurrentPacketFilter, &filter, sizeof filter);
+}
+
+bool AdapterPacketIo::EnableFrameReception() {
+  if (!SetPacketFilter(w64n55::kFilterDirected)) return false;
+  return SetPacketFilter(w64n55::kFilterDirected | w64n55::kFilterBroadcast);
+}
+
+bool AdapterPacketIo::QueryOwnMac(std::uint8_t (&out)[6]) {
+  macQuery_.fill(0);
+  if (!RequestOid(w64n55::kRequestQuery, w64n55::kOidCurrentAddress, macQuery_.data(),
+                  static_cast<std::uint32_t>(macQuery_.size()))) {
+    return false;
+  }
+  std::memcpy(out, macQuery_.data(), 6);
+  return true;
+}
+
+void AdapterPacketIo::ReapFinishedSends() {
+  parkedSends_.remove_if([](const std::unique_ptr<SendRecord>& s) {
+    return WaitForSingleObject(s->event, 0) == WAIT_OBJECT_0;
+  });
+}
+
+int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t* frame, std::size_t length) {
+  if (!IsOpen()) return 1;
+  ReapFinishedSends();
+  auto send = std::make_unique<SendRecord>();
+  send->event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (send->event == nullptr || !ResetEvent(send->event)) return 9;
+  send->overlapped.hEvent = send->event;
+  // The library may still read the frame after we stop waiting, so it gets a copy of its own.
+  send->frame = std::make_unique<std::uint8_t[]>(length);
+  std::memcpy(send->frame.get(), frame, length);
+  BOOL done = W64Send(adapter_, send->frame.get(), static_cast<DWORD>(length), &send->count, &send->overlapped);
+  if (!done && W64LastError() == kIoPending) {
+    if (WaitForSingleObjectEx(send->event, kSendWaitMs, TRUE) != WAIT_OBJECT_0) {
+      parkedSends_.push_back(std::move(send));
+    }
+  }
+  return 0;
+}
+
+std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t* buffer) {
+  if (!IsOpen() || slotEvents_[0] == nullptr) {
+    Sleep(kReceiveWaitMs);
+    return 0;
+  }
+  DWORD fired = WaitForMultipleObjects(static_cast<DWORD>(kReceiveSlots), slotEvents_.data(), FALSE,
+                                       kReceiveWaitMs);
+  if (fired == WAIT_FAILED) {
+    // Sit out the wait a success would have had, so a broken wait set cannot spin the engine.
+    Sleep(kReceiveWaitMs);
+    return 0;
+  }
+  if (fired < WAIT_OBJECT_0 || fired >= WAIT_OBJECT_0 + kReceiveSlots) return 0;
+  std::size_t index = fired - WAIT_OBJECT_0;
+  ReceiveSlot& slot = *slots_[index];
+  std::size_t length = std::min<std::size_t>(slot.packet.receivedLength, kSlotCapacity);
+  std::memcpy(buffer, slot.packet.data, length);
+  if (!ResetEvent(slotEvents_[index])) return 1;
+  PostSlot(index);
+  return length;
+}
+
+void AdapterPacketIo::CloseAdapter() {
+  if (!IsOpen()) return;
+  // The library drops pending receives and wakes pending sends before close returns.
+  W64CloseAdapter(adapter_);
+  adapter_ = kNoAdapter;
+  parkedSends_.clear();
+}
+
+void AdapterPacketIo::ReleaseAdapterIo() {
+  if (marker_ != nullptr) {
+    CloseHandle(marker_);
+    marker_ = nullptr;
+  }
+  FreeReceiveSlots(kReceiveSlots);
+}
+
+}  // namespace upgrade

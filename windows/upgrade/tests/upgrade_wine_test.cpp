@@ -1,0 +1,427 @@
+// Under wine: the adapter access layer through the stand-in W64N55.dll (imported by ordinal), and whole
+// upgrades from the engine through the library to the native router peer, whose received image is
+// compared byte for byte with the file sent.
+#include <winsock2.h>
+#include <iphlpapi.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "adapter_frame_port.h"
+#include "adapter_packet_io.h"
+#include "window_engine_host.h"
+#include "device_name.h"
+#include "hl_download.h"
+#include "hl_upgrade.h"
+
+namespace upgrade {
+namespace {
+
+const char kGuid[] = "{5E1F0C2A-0000-4000-8000-0000000000A1}";
+const char kDeviceName[] = "\\DEVICE\\{5E1F0C2A-0000-4000-8000-0000000000A1}";
+const Mac kOwnMac{0x00, 0x16, 0x3E, 0x10, 0x20, 0x30};
+
+std::string Env(const char* name) {
+  char value[4096];
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// A folder under /tmp, reached from Windows through drive Z:.
+class UnixTempDir {
+ public:
+  UnixTempDir() {
+    static int counter = 0;
+    unix_ = "/tmp/rt-upgrade-wine-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
+            "-" + std::to_string(++counter);
+    CreateDirectoryA(Windows("").c_str(), nullptr);
+  }
+  ~UnixTempDir() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(Windows("*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+      do DeleteFileA(Windows(found.cFileName).c_str());
+      while (FindNextFileA(h, &found));
+      FindClose(h);
+    }
+    RemoveDirectoryA(Windows("").c_str());
+  }
+  std::string Unix(const std::string& name) const { return unix_ + "/" + name; }
+  std::string Windows(const std::string& name) const {
+    std::string path = "Z:" + unix_ + "\\" + name;
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+  }
+
+ private:
+  std::string unix_;
+};
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::uint8_t> MakeImage(std::size_t size) {
+  std::vector<std::uint8_t> image(size);
+  std::uint32_t x = 12345;
+  for (auto& b : image) {
+    x = x * 1103515245 + 12345;
+    b = static_cast<std::uint8_t>(x >> 16);
+  }
+  std::memcpy(&image[256], kHeaderMark, kHeaderMarkSize);
+  std::memcpy(&image[256 + 63], kHeaderMark, kHeaderMarkSize);
+  image[256 + 7 + 50] = 0x11;
+  image[256 + 7 + 51] = 0x05;
+  return image;
+}
+
+// The native router peer, started through wine from the host build's bin folder. Wine cannot wait for
+// a Unix process, so the peer reports its port through a file and leaves on a "quit" datagram.
+class RouterPeerProcess {
+ public:
+  RouterPeerProcess(const UnixTempDir& dir, const std::string& options) : dir_(dir) {
+    WSADATA wsa;
+    winsock_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    std::string binDir = Env("RT_HOST_BIN_DIR");
+    std::string command = binDir + "/upgrade_router_peer --port-file " + dir.Unix("port") + " --image-out " +
+                          dir.Unix("received.bin") + " --lifetime 300 " + options;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    started_ = !binDir.empty() &&
+               CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    if (started_) {
+      CloseHandle(pi.hThread);
+      CloseHandle(pi.hProcess);
+    }
+    for (int i = 0; started_ && i < 200 && port_ == 0; ++i) {
+      std::ifstream in(dir.Windows("port"));
+      if (!(in >> port_)) Sleep(50);
+    }
+  }
+  ~RouterPeerProcess() {
+    if (port_ != 0) SendQuit();
+    if (winsock_) WSACleanup();
+  }
+  void SendQuit() const {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<u_short>(port_));
+    sendto(s, "quit", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    closesocket(s);
+  }
+  bool Ready() const { return port_ != 0; }
+  int port() const { return port_; }
+
+  // Waits for the peer's record of the end request; the image it kept when it accepted one.
+  bool WaitForEnd(int& status) const {
+    for (int i = 0; i < 100; ++i) {
+      std::ifstream in(dir_.Windows("received.bin.end"));
+      if (in >> status) return true;
+      Sleep(50);
+    }
+    return false;
+  }
+  std::vector<std::uint8_t> ReceivedImage() const { return ReadAll(dir_.Windows("received.bin")); }
+
+ private:
+  const UnixTempDir& dir_;
+  bool winsock_ = false;
+  bool started_ = false;
+  int port_ = 0;
+};
+
+struct RecordingHost final : EngineHost {
+  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override { posts.push_back({wParam, lParam}); }
+  void StartRebootWait() override { ++rebootWaits; }
+  std::vector<std::pair<std::intptr_t, std::intptr_t>> posts;
+  int rebootWaits = 0;
+};
+
+// The engine wired to an open adapter, as the wizard wires it.
+struct EngineOnAdapter {
+  EngineOnAdapter(AdapterPacketIo& io, RecordingHost& host) : port(io), engine(port, clock, host, images) {}
+  int QueryRouter(DeviceInfoBlock& block) {
+    return HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block);
+  }
+  AdapterFramePort port;
+  TickClock clock;
+  FileImageStore images;
+  UpgradeEngine engine;
+};
+
+struct ListedAdapter {
+  std::string description, deviceName;
+};
+
+class CollectingList final : public AdapterListSink {
+ public:
+  bool AddAdapter(const char* name) override {
+    ListedAdapter a;
+    if (!AdapterPacketIo::ReadAdapterTexts(name, a.description, a.deviceName)) return false;
+    adapters.push_back(a);
+    return true;
+  }
+  std::vector<ListedAdapter> adapters;
+};
+
+class WineAdapterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetEnvironmentVariableA("W64N55_ADAPTERS",
+                            (std::string(kGuid) + "|00:16:3e:10:20:30|Virtual Ethernet A;"
+                             "{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:10:20:31|Virtual Ethernet B")
+                                .c_str());
+    SetEnvironmentVariableA("W64N55_SEND_MODE", nullptr);
+  }
+  void UsePeer(int port) { SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(port)).c_str()); }
+};
+
+TEST_F(WineAdapterTest, ListsTheConfiguredAdaptersWithDescriptionAndDeviceName) {
+  AdapterPacketIo io;
+  CollectingList list;
+  ASSERT_EQ(io.EnumerateAdapters(list), 2);
+  EXPECT_EQ(list.adapters[0].description, "Virtual Ethernet A");
+  EXPECT_EQ(list.adapters[0].deviceName, kDeviceName);
+  EXPECT_EQ(list.adapters[0].deviceName.substr(8), kGuid);
+}
+
+TEST_F(WineAdapterTest, TheFirstAdapterThatCannotBeDescribedEndsTheList) {
+  // A description longer than the 260-byte text the program offers cannot be read.
+  std::string tooLong(300, 'x');
+  SetEnvironmentVariableA("W64N55_ADAPTERS", ("{A}|00:00:00:00:00:01|first;{B}|00:00:00:00:00:02|" + tooLong +
+                                              ";{C}|00:00:00:00:00:03|third")
+                                                 .c_str());
+  AdapterPacketIo io;
+  CollectingList list;
+  EXPECT_EQ(io.EnumerateAdapters(list), 1);
+  ASSERT_EQ(list.adapters.size(), 1u);
+  EXPECT_EQ(list.adapters[0].deviceName, "\\DEVICE\\{A}");
+}
+
+TEST_F(WineAdapterTest, NoAdaptersGiveAnEmptyList) {
+  SetEnvironmentVariableA("W64N55_ADAPTERS", ";");
+  AdapterPacketIo io;
+  CollectingList list;
+  EXPECT_EQ(io.EnumerateAdapters(list), 0);
+}
+
+TEST_F(WineAdapterTest, MirrorsTheEthernetAdaptersTheIpHelperReports) {
+  SetEnvironmentVariableA("W64N55_ADAPTERS", nullptr);
+  std::set<std::string> expected;
+  ULONG size = 0;
+  if (GetAdaptersInfo(nullptr, &size) == ERROR_BUFFER_OVERFLOW) {
+    std::vector<std::uint8_t> buffer(size);
+    auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    ASSERT_EQ(GetAdaptersInfo(info, &size), static_cast<ULONG>(NO_ERROR));
+    for (; info; info = info->Next)
+      if (info->Type == MIB_IF_TYPE_ETHERNET) expected.insert(std::string("\\DEVICE\\") + info->AdapterName);
+  }
+  AdapterPacketIo io;
+  CollectingList list;
+  EXPECT_EQ(io.EnumerateAdapters(list), static_cast<int>(expected.size()));
+  std::set<std::string> listed;
+  for (auto& a : list.adapters) listed.insert(a.deviceName);
+  EXPECT_EQ(listed, expected);
+}
+
+TEST_F(WineAdapterTest, NothingWorksWithoutAnOpenAdapter) {
+  AdapterPacketIo io;
+  std::uint8_t frame[64] = {};
+  std::uint8_t mac[6];
+  EXPECT_EQ(io.SendUpgradeFrame(frame, sizeof frame), 1);
+  EXPECT_EQ(io.StartReceiving(), 1);
+  EXPECT_EQ(io.CreateAdapterEvent(), 1);
+  EXPECT_EQ(io.GetOwnMac(mac), 2);
+  EXPECT_EQ(io.OpenAdapter("\\DEVICE\\{00000000-0000-0000-0000-000000000000}"), kOpenFailed);
+  EXPECT_FALSE(io.IsOpen());
+}
+
+TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "");
+  ASSERT_TRUE(peer.Ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << Env("RT_HOST_BIN_DIR");
+  UsePeer(peer.port());
+  AdapterPacketIo io;
+  ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
+  std::uint8_t mac[6];
+  ASSERT_EQ(io.GetOwnMac(mac), 0);
+  EXPECT_EQ(0, std::memcmp(mac, kOwnMac.data(), 6));
+  ASSERT_EQ(io.OpenAdapter("\\DEVICE\\{5E1F0C2A-0000-4000-8000-0000000000B2}"), kOpened);
+  ASSERT_EQ(io.GetOwnMac(mac), 0);
+  EXPECT_EQ(mac[5], 0x31);
+  // The slots of the first adapter were posted again on the second: a query still gets its answer.
+  RecordingHost host;
+  EngineOnAdapter wired(io, host);
+  DeviceInfoBlock block{};
+  EXPECT_EQ(wired.QueryRouter(block), 0);
+  EXPECT_EQ(VersionText(block), "V1.0.23");
+}
+
+TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoing) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "--copies 80");
+  ASSERT_TRUE(peer.Ready());
+  UsePeer(peer.port());
+  AdapterPacketIo io;
+  ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
+  FrameBuffer query{};
+  FrameFields fields;
+  fields.destination = *MacOfDeviceName("VT010203");
+  fields.source = kOwnMac;
+  fields.etherType = kEtherTypeVariant1;
+  std::size_t length = EncodeFrame(fields, {}, query);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(io.SendUpgradeFrame(query.data(), length), 0);
+    Sleep(1000);  // 80 answers arrive while nobody receives: 64 wait in the posted slots
+    FrameBuffer frame;
+    int received = 0;
+    while (std::size_t n = io.ReceiveUpgradeFrame(frame.data())) {
+      ASSERT_GE(n, 60u);
+      auto parsed = ParseFrame(std::span<const std::uint8_t>(frame.data(), n));
+      ASSERT_TRUE(parsed);
+      EXPECT_EQ(parsed->fields.length, kInfoBlockSize);
+      ++received;
+    }
+    EXPECT_EQ(received, 64) << "round " << round;
+  }
+}
+
+class WineUpgradeTest : public WineAdapterTest {
+ protected:
+  // Scans, queries and upgrades like the wizard does; returns the seconds the transfer took.
+  double Upgrade(RouterPeerProcess& peer, const std::vector<std::uint8_t>& image, const UnixTempDir& dir) {
+    UsePeer(peer.port());
+    {
+      std::ofstream out(dir.Windows("HBX7300NQ.bin"), std::ios::binary);
+      out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+    AdapterPacketIo io;
+    EXPECT_EQ(io.OpenAdapter(kDeviceName), kOpened);
+    EngineOnAdapter wired(io, host);
+    HLdownload download(wired.engine);
+    std::vector<std::string> names;
+    EXPECT_EQ(download.ScanDevices(names), 1);
+    EXPECT_EQ(names, std::vector<std::string>{"VT010203"});
+    DeviceInfoBlock routerBlock{}, fileBlock{};
+    EXPECT_EQ(wired.QueryRouter(routerBlock), 0);
+    EXPECT_EQ(VersionText(routerBlock), "V1.0.23");
+    EXPECT_EQ(download.ReadBinHeader(dir.Windows("HBX7300NQ.bin"), fileBlock), 0);
+    EXPECT_EQ(VersionText(fileBlock), "V1.1.05");
+    auto start = std::chrono::steady_clock::now();
+    HLupgrade(wired.engine).Run("VT010203", dir.Windows("HBX7300NQ.bin"));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    io.ClearPacketFilter();
+    return seconds;
+  }
+
+  RecordingHost host;
+};
+
+TEST_F(WineUpgradeTest, FourMebibyteImageArrivesByteForByte) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "");
+  ASSERT_TRUE(peer.Ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << Env("RT_HOST_BIN_DIR");
+  auto image = MakeImage(4u << 20);
+  double seconds = Upgrade(peer, image, dir);
+  ASSERT_EQ(host.rebootWaits, 1);
+  int status = -1;
+  ASSERT_TRUE(peer.WaitForEnd(status));
+  EXPECT_EQ(status, 0);
+  auto received = peer.ReceivedImage();
+  ASSERT_EQ(received.size(), image.size());
+  EXPECT_TRUE(received == image);
+  double frames = 2.0 * 2 * (image.size() / 512) + 4;  // program and verify frames, each answered
+  std::printf("4 MiB upgrade under wine: %.2f s, %.0f frames/s (requests and replies)\n", seconds,
+              frames / seconds);
+  EXPECT_EQ(host.posts.back().first, 199);
+}
+
+TEST_F(WineUpgradeTest, FallsBackToEtherTypeZeroAndRecoversLostAnswersOverTheRealPath) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "--variant0 --start-ack5 --drop 2:2 --drop 4:1");
+  ASSERT_TRUE(peer.Ready());
+  auto image = MakeImage(64 * 1024 + 100);
+  Upgrade(peer, image, dir);
+  ASSERT_EQ(host.rebootWaits, 1);
+  EXPECT_TRUE(peer.ReceivedImage() == image);
+}
+
+TEST_F(WineUpgradeTest, RefusedEndIsReportedAsAProgrammingError) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "--end-status 13");
+  ASSERT_TRUE(peer.Ready());
+  Upgrade(peer, MakeImage(10000), dir);
+  EXPECT_EQ(host.rebootWaits, 0);
+  EXPECT_EQ(host.posts.back(), std::make_pair(kProgressFailed, std::intptr_t{7}));
+  EXPECT_FALSE(FileExists(dir.Windows("received.bin")));
+}
+
+TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheLibraryLetsGo) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "");
+  ASSERT_TRUE(peer.Ready());
+  UsePeer(peer.port());
+  SetEnvironmentVariableA("W64N55_SEND_MODE", "pending");
+  SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");
+  AdapterPacketIo io;
+  ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
+  RecordingHost host;
+  EngineOnAdapter wired(io, host);
+  DeviceInfoBlock block{};
+  EXPECT_EQ(wired.QueryRouter(block), 0);
+
+  SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5600");
+  std::uint8_t frame[64] = {};
+  DWORD before = GetTickCount();
+  EXPECT_EQ(io.SendUpgradeFrame(frame, sizeof frame), 0);
+  DWORD waited = GetTickCount() - before;
+  EXPECT_GE(waited, 4900u);
+  EXPECT_LT(waited, 5500u);
+  SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");
+  Sleep(800);  // the library completes the abandoned send into the record kept for it
+  EXPECT_EQ(wired.QueryRouter(block), 0);
+  io.CloseAdapter();
+}
+
+TEST(WindowEngineHostTest, ProgressIsPostedAsMessage1781WithPointerSizedParameters) {
+  // A null window posts to this thread's queue, which stands in for the dialog here.
+  int rebootWaits = 0;
+  WindowEngineHost host(nullptr, [&] { ++rebootWaits; });
+  host.PostProgress(kProgressFailed, 12);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_UPGRADE_PROGRESS, WM_UPGRADE_PROGRESS, PM_REMOVE));
+  EXPECT_EQ(message.wParam, static_cast<WPARAM>(-1));
+  EXPECT_EQ(static_cast<std::intptr_t>(message.wParam), -1);
+  EXPECT_EQ(message.lParam, 12);
+  host.StartRebootWait();
+  EXPECT_EQ(rebootWaits, 1);
+}
+
+TEST(WindowEngineHostTest, TheWorkersQuitMessageSurvivesThePump) {
+  WindowEngineHost host(nullptr, nullptr);
+  PostQuitMessage(5);
+  host.PumpOneMessage();
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 5u);
+}
+
+}  // namespace
+}  // namespace upgrade
