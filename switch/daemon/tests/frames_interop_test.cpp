@@ -271,7 +271,8 @@ protected:
         mgmt_client client{28};
         bool ready = false;
         uint32_t res = 99;
-        for (int i = 0; i < 200 && !ready; ++i)
+        // Starting the chip through the simulator's socket takes a while on a loaded machine.
+        for (int i = 0; i < 600 && !ready; ++i)
             ready = client.object(1002, MGMT_CMD_GET, std::vector<uint8_t>(28), res, 50ms).has_value();
         ASSERT_TRUE(ready) << daemon->output();
         // The ports come up through the status poll; frames from a port whose link is down go nowhere.
