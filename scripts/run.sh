@@ -45,8 +45,9 @@ ip netns exec "$ns" ip link set lo up
 ip netns exec "$ns" ip tuntap add eth0 mode tap
 ip netns exec "$ns" ip link set eth0 address 00:11:22:33:44:55 up
 
-# The switch chip simulator stands in for the switch I/O driver behind /dev/swgenio.
-ip netns exec "$ns" "$bin/swchipd" --device "$demo/swgenio" --control "$demo/swchip-control" &
+# The switch chip simulator stands in for the switch I/O driver behind /dev/swgenio; its six front ports
+# are the tap devices swp1..swp6.
+ip netns exec "$ns" "$bin/swchipd" --device "$demo/swgenio" --control "$demo/swchip-control" --front-ports swp &
 sim_pid=$!
 for _ in $(seq 100); do [ -S "$demo/swgenio" ] && break; sleep 0.05; done
 
@@ -58,6 +59,11 @@ Reach its management port, UDP 28 on 127.0.0.1 inside that namespace, from anoth
   ip netns exec $ns $bin/pvmgmt 10 set 01000000   # suspend (00000000 resumes)
   ip netns exec $ns $bin/pvmgmt 5 set             # terminate
 The simulated chip answers: $bin/swchipctl --control $demo/swchip-control read 7 0 0x18
+The switch's front ports are the tap devices swp1..swp6 in that namespace; frames written to them enter
+the switch, frames it sends leave on them:
+  ip netns exec $ns $bin/pvmgmt 1001 set 010000003c00000002000000000100000180c2000000  # a test frame out of port 1
+  ip netns exec $ns ip -s link show swp1                    # its "RX" counter: frames the switch sent
+  ip netns exec $ns $bin/pvmgmt 1002 get +28                # buffer pools: free small, medium, big, lists, drops
 INFO
 set +e
 PORTVISOR_SWITCH_DEVICE=$demo/swgenio ip netns exec "$ns" "$bin/portvisor" --trace all debug
