@@ -41,7 +41,9 @@ function(rt_add_gtest name)
   if(A_ENV)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${A_ENV}")
   endif()
-  if(A_RUN_SERIAL)
+  # Interop tests start daemons, simulators and peers with start-up deadlines; run them alone so the
+  # rest of a parallel run cannot starve them.
+  if(A_RUN_SERIAL OR A_LABEL STREQUAL "interop")
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
   endif()
 endfunction()
