@@ -60,7 +60,7 @@ function(rt_add_fuzzer name)
   set(work ${CMAKE_BINARY_DIR}/fuzz/${name}.corpus)
   file(MAKE_DIRECTORY ${work})
   add_test(NAME ${name}
-           COMMAND ${name} -max_total_time=${RT_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+           COMMAND ${name} -max_total_time=${RT_FUZZ_SECONDS} -timeout=60 -rss_limit_mb=2048
                    ${work} ${CMAKE_CURRENT_SOURCE_DIR}/${A_CORPUS})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
 endfunction()
