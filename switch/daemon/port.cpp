@@ -647,7 +647,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
+    if (PORT_API(swc_ll_optimize_1sec()) == SWC_RC_ARBITER) {
         PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
         fatal_chip_error();
     }
