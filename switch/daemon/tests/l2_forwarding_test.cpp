@@ -1,6 +1,7 @@
 // Frames through the in-process chip as the L2 module leaves it configured: learned unicast reaches its
 // port alone, mirrored ports' frames reach the monitor port, private VLANs keep their ports apart.
 #include "l2_fixture.h"
+#include "l2_mac.h"
 #include "l2_mirror.h"
 #include "l2_pvlan.h"
 #include "swc_qos_state.h"
@@ -100,6 +101,16 @@ TEST_F(L2Forwarding, LearnedUnicastReachesItsPortAloneAndBroadcastStaysInTheVlan
     const std::vector<uint8_t> multicast{0x01, 0x00, 0x5E, 0x00, 0x00, 0x07};
     EXPECT_EQ(send(4, multicast, 4), bit(2) | bit(3) | bit(5) | bit(6));
     EXPECT_EQ(send(1, BROADCAST, 1), bit(6)) << "port 1 is alone in VLAN 1 with the trunk";
+}
+
+TEST_F(L2Forwarding, StaticEntriesSendToTheirPorts) {
+    l2_mac_entry one{2, {0x02, 0, 0, 0, 0, 0x44}, {0, 0, 0, 1, 0, 0}};
+    l2_mac_entry two{2, {0x02, 0, 0, 0, 0, 0x45}, {0, 0, 1, 1, 0, 0}};
+    ASSERT_GE(mac_config_add(one), 0);
+    ASSERT_GE(mac_config_add(two), 0);
+    EXPECT_EQ(send(2, host_mac(0x44), 2), bit(4));
+    EXPECT_EQ(send(2, host_mac(0x45), 2), bit(3) | bit(4));
+    EXPECT_EQ(send(4, host_mac(0x45), 4), bit(3)) << "never back to the sender";
 }
 
 TEST_F(L2Forwarding, MirroredPortsFramesBothWaysReachTheMonitor) {
