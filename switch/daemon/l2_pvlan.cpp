@@ -79,7 +79,9 @@ void clear_chip_leftovers(const std::vector<l2_pvlan_entry> &wanted) {
         if (holds(wanted, n) || holds(table, n))
             continue;
         uint32_t members[PORTS + 1] = {};
-        if (swc_pvlan_port_members_get(n, members) < 0 || std::none_of(members + 1, members + PORTS + 1, [](uint32_t m) { return m != 0; }))
+        const bool any = swc_pvlan_port_members_get(n, members) >= 0 &&
+                         std::any_of(members + 1, members + PORTS + 1, [](uint32_t m) { return m != 0; });
+        if (!any)
             continue;
         const uint32_t none[PORTS + 1] = {};
         if (!chip_members_set(n, none))

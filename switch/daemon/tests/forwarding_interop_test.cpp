@@ -175,7 +175,8 @@ protected:
     void start_portvisor() {
         daemon = std::make_unique<child_process>(
             std::vector<std::string>{std::getenv("PORTVISOR_BIN")},
-            std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+            std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
+                                     "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
                                      "PORTVISOR_SWITCH_DEVICE=" + device()});
         bool ready = false;
         for (int i = 0; i < 600 && !ready; ++i) {
@@ -249,7 +250,8 @@ TEST_F(Forwarding, LearnedUnicastBroadcastAndMulticastCrossTheSwitch) {
     EXPECT_EQ(responders(2, host_ip(1)), 0u) << "port 1 is in VLAN 1";
 
     iperf_server = std::make_unique<child_process>(
-        std::vector<std::string>{"/bin/ip", "netns", "exec", host_ns(3), "iperf3", "-s", "-1", "--forceflush"}, std::vector<std::string>{});
+        std::vector<std::string>{"/bin/ip", "netns", "exec", host_ns(3), "iperf3", "-s", "-1", "--forceflush"},
+        std::vector<std::string>{});
     ASSERT_TRUE(iperf_server->wait_for_output("Server listening", 10s)) << iperf_server->output();
     const std::string result = output_of(in_host(2, "iperf3 -J -t 2 -c " + host_ip(3)));
     const size_t received = result.find("\"sum_received\"");
@@ -287,7 +289,8 @@ protected:
         for (const auto &f : seen) {
             icmp += is_icmp(f);
             const auto at = std::find(copies.begin(), copies.end(), f);
-            EXPECT_NE(at, copies.end()) << "a frame of port 1 without a copy, EtherType " << std::hex << (f[12] << 8 | f[13]);
+            EXPECT_NE(at, copies.end()) << "a frame of port 1 without a copy, EtherType " << std::hex
+                                        << (f[12] << 8 | f[13]);
             if (at != copies.end())
                 copies.erase(at);
         }

@@ -116,7 +116,8 @@ TEST_F(L2Pvlan, SeventhPrivateVlanOfARequestIsRefusedAndTheRestSaved) {
     // The table is full: nothing new, but updates still go in.
     EXPECT_EQ(res(add({pvlan_of(3, {3, 4})})), 0u);
     EXPECT_EQ(chip_members(3), 1u << 3 | 1u << 4);
-    EXPECT_EQ(res(request(4011, MGMT_CMD_GET, table(32, std::vector<std::vector<uint8_t>>(8, record(pvlan_of(1, {})))))), 1u);
+    const std::vector<std::vector<uint8_t>> eight(8, record(pvlan_of(1, {})));
+    EXPECT_EQ(res(request(4011, MGMT_CMD_GET, table(32, eight))), 1u);
     EXPECT_EQ(res(request(4011, MGMT_CMD_SET, table(32, {record(pvlan_of(1, {}))}))), 1u);
 }
 
