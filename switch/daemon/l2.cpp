@@ -2,6 +2,8 @@
 
 #include "conf.h"
 #include "l2_mac.h"
+#include "l2_mirror.h"
+#include "l2_pvlan.h"
 #include "l2_vlan.h"
 #include "mgmt.h"
 #include "packet.h"
@@ -107,6 +109,8 @@ void l2_init() {
     packet_l2_receiver_set(l2_packet_rx);
     l2_mac_init();
     l2_vlan_init();
+    l2_mirror_init();
+    l2_pvlan_init();
     l2_conf(conf_action{CONF_ACTION_READ, 0});
 }
 
@@ -122,10 +126,12 @@ void l2_conf(const conf_action &action) {
     const bool create = action.action == CONF_ACTION_CREATE;
     l2_mac_conf(create);
     l2_vlan_conf(create);
+    l2_mirror_conf(create);
+    l2_pvlan_conf(create);
 }
 
 void l2_mgmt(mgmt_object &object) {
-    if (l2_mac_mgmt(object) || l2_vlan_mgmt(object))
+    if (l2_mac_mgmt(object) || l2_vlan_mgmt(object) || l2_mirror_mgmt(object) || l2_pvlan_mgmt(object))
         return;
     object.set_res(MGMT_RES_NO_HANDLER);
 }
