@@ -14,6 +14,8 @@ leases="$state/dhclient.$interface.leases"
 self=$(readlink -f "$0")
 
 start() {
+    # One client per device: one left from an earlier daemon goes first.
+    stop
     mkdir -p "$state"
     dhclient -4 -nw -sf "$self" -pf "$pidfile" -lf "$leases" "$interface"
 }
@@ -55,10 +57,7 @@ fi
 case "${1:-}" in
 start) start ;;
 stop) stop ;;
-restart)
-    stop
-    start
-    ;;
+restart) start ;;
 *)
     echo "usage: $0 start|stop|restart" >&2
     exit 1
