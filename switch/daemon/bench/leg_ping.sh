@@ -71,7 +71,7 @@ wait_path $ra 10.86.0.1
 
 measure() { # name client-ns address
     local rtt flood sent received
-    rtt=$(ip netns exec "$2" ping -q -c "$pings" -i 0.02 "$3" | awk -F' = ' '/^rtt/ {print $2}')
+    rtt=$(ip netns exec "$2" ping -q -c "$pings" -i 0.02 "$3" | awk -F' = ' '/^rtt/ {split($2, v, ","); print v[1]}')
     flood=$(ip netns exec "$2" ping -q -f -w "$seconds" "$3" || true)
     sent=$(echo "$flood" | awk '/packets transmitted/ {print $1}')
     received=$(echo "$flood" | awk '/packets transmitted/ {print $4}')
