@@ -92,9 +92,6 @@ void rip_configure(const l3_leg &leg) {
     rip_send_line("exit");
 }
 
-// Called when a leg's address goes away; the host needs nothing beyond the new ifconfig lines.
-void address_removed(const l3_leg &) {}
-
 // Another leg with a device shares the VID and with it the leg MAC and broadcast entries.
 bool vid_shared(const l3_leg &leg) {
     return std::any_of(legs.table.begin(), legs.table.end(),
@@ -146,10 +143,9 @@ void rl_api_del(const l3_leg &leg) {
 void update_existing(const l3_leg &old, const l3_leg &leg) {
     if (old.fd < 0)
         return;
+    // A changed address needs no removal step of its own: the ifconfig lines that follow replace it.
     if (leg.dhcp == 0) {
         dhcp_client("rl_config_add", "stop");
-        if (old.ip != leg.ip || old.mask != leg.mask)
-            address_removed(old);
     } else {
         dhcp_client("rl_config_add", old.dhcp ? "restart" : "start");
     }
@@ -360,7 +356,6 @@ int rl_config_del(uint32_t rlid) {
     legs.table.erase(legs.table.begin() + index);
     if (leg.fd >= 0) {
         if (!leg.dhcp) {
-            address_removed(leg);
             run_command("rl_config_del", "/sbin/ifconfig %s down", l3_tap_txt(leg.rlid));
         } else {
             dhcp_client("rl_config_del", "stop");
