@@ -5,12 +5,16 @@
 # portvisor's leg 1 (tap1, set through object 5003) in the board's namespace, so every echo crosses the
 # chip, the CPU port, the TAP device and the board's IP stack both ways. The reference: two namespaces
 # joined by a veth pair. Needs root.
+# The flood keeps `preload` echoes in flight, so it measures what the path carries rather than ping's own
+# pace (a plain flood sends only as fast as answers come back, or 100 a second).
 # Usage: leg_ping.sh [build dir, default build/host] [flood seconds, default 3] [pings, default 50]
+#                    [preload, default 16]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 build=${1:-$root/build/host}
 seconds=${2:-3}
 pings=${3:-50}
+preload=${4:-16}
 bin=$build/bin
 for tool in "$bin/portvisor" "$bin/swchipd" "$bin/pvmgmt"; do
     [ -x "$tool" ] || { echo "missing $tool: build portvisor, swchipd and pvmgmt first" >&2; exit 1; }
@@ -72,11 +76,11 @@ wait_path $ra 10.86.0.1
 measure() { # name client-ns address
     local rtt flood sent received
     rtt=$(ip netns exec "$2" ping -q -c "$pings" -i 0.02 "$3" | awk -F' = ' '/^rtt/ {split($2, v, ","); print v[1]}')
-    flood=$(ip netns exec "$2" ping -q -f -w "$seconds" "$3" || true)
+    flood=$(ip netns exec "$2" ping -q -f -l "$preload" -w "$seconds" "$3" || true)
     sent=$(echo "$flood" | awk '/packets transmitted/ {print $1}')
     received=$(echo "$flood" | awk '/packets transmitted/ {print $4}')
-    printf '%-12s ping rtt min/avg/max/mdev %-32s flood %ss: %s sent, %s answered, %s echoes/s\n' "$1" "$rtt" \
-        "$seconds" "$sent" "$received" "$((received / seconds))"
+    printf '%-12s ping rtt min/avg/max/mdev %-32s flood %ss (%s in flight): %s sent, %s answered, %s echoes/s\n' "$1" "$rtt" \
+        "$seconds" "$preload" "$sent" "$received" "$((received / seconds))"
 }
 measure "router leg" $host 10.87.0.1
 measure "veth pair" $ra 10.86.0.1
