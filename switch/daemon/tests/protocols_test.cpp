@@ -66,7 +66,7 @@ protected:
     void stop() {
         for (int id = 0; id < L2_PROTOS; ++id)
             l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
-        lacp::l2_aggr_services_set(nullptr);
+        lacp::l2_aggr_services_set(nullptr, nullptr);
         rstp::l2_rstp_services_set(nullptr);
         mgmt_reset();
         conf_reset();
