@@ -17,6 +17,7 @@
 #include "trace.h"
 
 #include "chip_fixture.h"
+#include "swc_groups.h"
 #include "swc_qos_state.h"
 
 #include <gtest/gtest.h>
@@ -181,6 +182,35 @@ TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwar
     EXPECT_EQ(chip_state, SWC_STP_ENABLED);
 }
 
+TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
+    start();
+    plug(3);
+    auto chip_state = [] {
+        uint32_t state = 99;
+        EXPECT_EQ(swc_port_stp_state_get(3, &state), 0);
+        return state;
+    };
+    swc_os_set_stpstate(3, STP_LRN);
+    EXPECT_EQ(chip_state(), SWC_STP_LEARNING);
+    swc_os_set_stpstate(3, STP_FWD);
+    EXPECT_EQ(chip_state(), SWC_STP_FORWARDING);
+    swc_os_set_fwdstate(3, 0);
+    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+    swc_os_set_stpstate(3, STP_DIS);
+    EXPECT_EQ(swc_os_get_stpstate(3), STP_DIS);
+    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING) << "kept, not applied";
+    swc_os_set_fwdstate(3, 1);
+    EXPECT_EQ(chip_state(), SWC_STP_DISABLED);
+    unplug(3);
+    swc_os_set_stpstate(3, STP_BLK);
+    EXPECT_EQ(port_get_stp_state(3), SWC_STP_BLOCKING);
+    EXPECT_EQ(chip_state(), SWC_STP_DISABLED) << "a port without link waits for its link";
+    plug(3);
+    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+    EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
+    EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
+}
+
 TEST_F(Portvisor, ProtocolObjectsAnswer) {
     start();
     struct probe {
@@ -223,6 +253,7 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     entry.members[4] = entry.members[5] = 1;
     lacp::encode_aggr_entry(entry, add.data() + MGMT_TABLE_HEADER_SIZE);
     EXPECT_EQ(process(add), MGMT_RES_OK);
+    EXPECT_EQ(swc_aggr_port_member_get(4), 8) << "the chip holds the aggregation";
 
     stop();
     start(); // reads switch.conf from the work directory
@@ -234,6 +265,7 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     EXPECT_EQ(lacp::l2_aggr_module()->mode()[2], 1u);
     ASSERT_EQ(lacp::l2_aggr_module()->table_count(), 1u);
     EXPECT_EQ(lacp::l2_aggr_module()->table_entry(0), entry);
+    EXPECT_EQ(swc_aggr_port_member_get(5), 8);
     EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
     EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
 }
