@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -209,6 +210,21 @@ TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
     EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
     EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
     EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
+}
+
+TEST_F(Portvisor, SpanningTreeTickDriverRunsBeforeTheLacpOne) {
+    start();
+    run(2000);
+    trace_option_apply("all", "warn");
+    testing::internal::CaptureStdout();
+    timer_dispatch(now + 30000); // every 500-ms timer jumps: each tick driver warns in its turn
+    const std::string out = testing::internal::GetCapturedStdout();
+    const size_t rstp_line = out.find("/rstp/");
+    const size_t lacp_line = out.find("/l2/tick("); // the aggregation module's tick driver
+    ASSERT_NE(rstp_line, std::string::npos) << out;
+    ASSERT_NE(lacp_line, std::string::npos) << out;
+    EXPECT_LT(rstp_line, lacp_line) << out;
+    EXPECT_NE(out.find("Timer jumped more than 20 ticks: reset", lacp_line), std::string::npos) << out;
 }
 
 TEST_F(Portvisor, ProtocolObjectsAnswer) {
