@@ -24,6 +24,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -45,6 +46,7 @@ protected:
             phy(port).unplug();
     }
     void TearDown() override {
+        chip.egress = nullptr;
         stop();
         unsetenv("PORTVISOR_WORKDIR");
         ChipFixture::TearDown();
@@ -86,15 +88,32 @@ protected:
         phy(port).unplug();
         port_status_update(port);
     }
-    // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass.
+    // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass;
+    // frames on a looped cable come back in between.
     void run(uint32_t ms) {
         for (uint32_t i = 0; i < ms; ++i) {
             ++now;
             timer_dispatch(now);
             packet_queue();
+            deliver_looped();
             packet_poll();
             l2_protocols_more_work();
         }
+    }
+    // A cable from front port a to front port b of the same switch.
+    void loop_cable(unsigned a, unsigned b) {
+        chip.egress = [this, a, b](unsigned chip_port, const std::vector<uint8_t> &frame) {
+            if (chip_port == kChipPort[a])
+                looped.push_back({kChipPort[b], frame});
+            else if (chip_port == kChipPort[b])
+                looped.push_back({kChipPort[a], frame});
+        };
+    }
+    void deliver_looped() {
+        auto frames = std::move(looped);
+        looped.clear();
+        for (const auto &[chip_port, frame] : frames)
+            chip.receive_frame(chip_port, frame);
     }
     // A CPU frame from the chip's queue through the frame path.
     void from_cpu(unsigned port, const std::vector<uint8_t> &frame) {
@@ -165,6 +184,7 @@ protected:
 
     temp_dir dir;
     uint32_t now = 5000000;
+    std::vector<std::pair<unsigned, std::vector<uint8_t>>> looped;
 };
 
 TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwardsWithoutIt) {
@@ -368,6 +388,36 @@ TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
     EXPECT_GE(bpdus, 2u) << "hello every 2 s";
     EXPECT_GE(lacpdus, 3u) << "fast periodic: every second";
     expect_pools_full();
+}
+
+TEST_F(Portvisor, ACableLoopingTwoPortsLeavesOneOfThemDiscarding) {
+    start();
+    loop_cable(1, 2);
+    ASSERT_EQ(set_rstp(rstp_on({1, 2})), MGMT_RES_OK);
+    // Both ports in one VLAN, so one instance sees the loop.
+    auto vlan = table(4004, MGMT_CMD_ADD, 1, 32);
+    le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE, 1);
+    for (unsigned port : {1u, 2u, 6u})
+        le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE + 4 + 4 * port, 1);
+    ASSERT_EQ(process(vlan), MGMT_RES_OK);
+    plug(1);
+    plug(2);
+    // Its own backup port never agrees to a proposal: the designated port forwards after twice the
+    // forward delay (15 s).
+    run(32000);
+    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+    ASSERT_EQ(process(status), MGMT_RES_OK);
+    auto role = [&](unsigned port) { return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 32]; };
+    auto state = [&](unsigned port) { return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 30]; };
+    EXPECT_EQ(role(1), rstp::kRoleDesignated);
+    EXPECT_EQ(state(1), 3) << "forwarding";
+    EXPECT_EQ(role(2), rstp::kRoleBackup);
+    EXPECT_EQ(state(2), 1) << "discarding";
+    uint32_t chip1 = 0, chip2 = 0;
+    ASSERT_EQ(swc_port_stp_state_get(1, &chip1), 0);
+    ASSERT_EQ(swc_port_stp_state_get(2, &chip2), 0);
+    EXPECT_EQ(chip1, SWC_STP_FORWARDING);
+    EXPECT_EQ(chip2, SWC_STP_BLOCKING) << "the chip blocks the loop";
 }
 
 TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
