@@ -27,10 +27,6 @@ constexpr uint32_t kMaxCatchUpMs = 20000;
 bool valid_port(unsigned port) { return port > 0 && port <= kPortCount; }
 bool valid_aid(unsigned aid) { return aid > 0 && aid <= kAggregatorCount; }
 
-// Engine states dis, blk, lrn, fwd, enb as the chip's DISABLED, BLOCKING, LEARNING, FORWARDING, ENABLED.
-constexpr uint32_t kApiStpState[5] = {0, 1, 3, 4, 5};
-constexpr uint32_t kApiBlocking = 1;
-
 size_t port_config_offset(unsigned port) { return kLacpPortConfigOffset + kPortConfigSize * (port - 1); }
 
 } // namespace
@@ -52,38 +48,10 @@ AggrEntry decode_aggr_entry(const uint8_t *in) {
     return entry;
 }
 
-void AggrServices::trace(unsigned module, unsigned level, const char *function, int line, const char *text) {
-    trace_set_context(level, function, line, module);
-    trace_context_printf("%s", text);
-}
-
-// ---- the engine's host ----
-
-int AggrModule::EngineHost::link_state(unsigned port) { return module_.services_.link_state(port); }
-int AggrModule::EngineHost::link_duplex(unsigned port) { return module_.services_.link_duplex(port); }
-uint16_t AggrModule::EngineHost::make_key(unsigned port, uint16_t admin_key) {
-    return module_.services_.make_key(port, admin_key);
-}
-Mac AggrModule::EngineHost::system_mac() { return module_.services_.system_mac(); }
-Mac AggrModule::EngineHost::port_mac(unsigned port) { return module_.services_.port_mac(port); }
-uint8_t *AggrModule::EngineHost::frame_alloc(unsigned port, size_t length, void **buffer_ref) {
-    return module_.services_.frame_alloc(port, length, buffer_ref);
-}
-bool AggrModule::EngineHost::frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) {
-    return module_.services_.frame_send(port, frame, length, buffer_ref);
-}
-void AggrModule::EngineHost::set_hwaggr(unsigned aggregator, unsigned port) { module_.set_hwaggr(aggregator, port); }
-void AggrModule::EngineHost::clear_hwaggr(unsigned aggregator, unsigned port) {
-    module_.clear_hwaggr(aggregator, port);
-}
-int AggrModule::EngineHost::fwdstate(unsigned port) { return module_.get_fwdstate(port); }
-void AggrModule::EngineHost::trace(unsigned level, const char *function, int line, const char *text) {
-    module_.services_.trace(TRACE_MOD_LACP, level, function, line, text);
-}
-
 // ---- module ----
 
-AggrModule::AggrModule(AggrServices &services) : services_(services), engine_host_(*this), engine_(engine_host_) {}
+AggrModule::AggrModule(proto::PortServices &services, AggrChip &chip)
+    : services_(services), chip_(chip), events_(*this), engine_(services, events_) {}
 
 void AggrModule::trace(unsigned level, const char *function, int line, const char *format, ...) {
     char text[TRACE_TEXT_SIZE];
@@ -101,7 +69,7 @@ void AggrModule::init() {
     table_ = {};
     mode_ = kDefaultMode;
     for (unsigned port = 1; port <= kPortCount; ++port)
-        set_fwdstate(port, 1);
+        services_.set_fwdstate(port, 1);
     engine_.init();
     own_mac_ = services_.system_mac();
     TRACE(TRACE_DEBUG, "Initializing config\n");
@@ -150,14 +118,14 @@ int AggrModule::config_add(const AggrEntry &entry) {
         table_[index] = entry;
         ++count_;
     }
-    if (services_.aggr_port_members_set(entry.poag_no, entry.members) != 0) {
+    if (chip_.aggr_port_members_set(entry.poag_no, entry.members) != 0) {
         TRACE(TRACE_ERROR, "swc_aggr_port_members_set failed");
         // The table mirrors the chip: an entry the chip refused must not be kept, nor saved.
         table_ = before;
         count_ = count_before;
         return -1;
     }
-    services_.rstp_aggr_add(entry.poag_no, entry.members);
+    chip_.rstp_aggr_add(entry.poag_no, entry.members);
     return static_cast<int>(index);
 }
 
@@ -168,9 +136,9 @@ int AggrModule::config_del(uint32_t poag_no) {
         return -1;
     }
     TRACE(TRACE_DEBUG, "Deleting at index %d", index);
-    services_.rstp_aggr_del(poag_no);
+    chip_.rstp_aggr_del(poag_no);
     int result = index;
-    if (services_.aggr_port_members_set(poag_no, std::array<uint32_t, 7>{}) != 0) {
+    if (chip_.aggr_port_members_set(poag_no, std::array<uint32_t, 7>{}) != 0) {
         TRACE(TRACE_DEBUG, "swc_aggr_port_members_set failed");
         result = -1;
     }
@@ -189,37 +157,6 @@ int AggrModule::config_get(AggrEntry &entry, bool exact) const {
         }
     }
     return -1;
-}
-
-// ---- spanning-tree state ----
-
-void AggrModule::set_stpstate(unsigned port, uint32_t state) {
-    AGGR_ASSERT(state <= STP_ENB);
-    AGGR_ASSERT(valid_port(port));
-    stp_state_[port] = state;
-    if (apply_[port] == 1)
-        services_.port_set_stp_state(port, kApiStpState[state]);
-}
-
-uint32_t AggrModule::get_stpstate(unsigned port) const {
-    AGGR_ASSERT(valid_port(port));
-    return stp_state_[port];
-}
-
-int AggrModule::get_fwdstate(unsigned port) const {
-    AGGR_ASSERT(valid_port(port));
-    return apply_[port];
-}
-
-void AggrModule::set_fwdstate(unsigned port, int flag) {
-    AGGR_ASSERT(valid_port(port));
-    if (apply_[port] == 0 && flag == 1) {
-        apply_[port] = 1;
-        set_stpstate(port, stp_state_[port]);
-    } else if (apply_[port] == 1 && flag == 0) {
-        apply_[port] = 0;
-        services_.port_set_stp_state(port, kApiBlocking);
-    }
 }
 
 // ---- hardware aggregations made by LACP ----
@@ -396,6 +333,10 @@ void AggrModule::read_table_block() {
 }
 
 void AggrModule::conf(bool create) {
+    if (g_daemon.debug_flags[kDebugDisableAggr]) {
+        TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
+        return;
+    }
     if (create) {
         uint8_t *mode = conf_create(kConfBlockMode, kAggrModeSize);
         if (mode) {
@@ -417,7 +358,7 @@ void AggrModule::conf(bool create) {
     if (const uint8_t *mode = conf_open(kConfBlockMode, &size); mode && size >= kAggrModeSize) {
         for (unsigned i = 0; i < 5; ++i)
             mode_[i] = le_load32(mode + 4 * i);
-        services_.aggr_mode_set(mode_);
+        chip_.aggr_mode_set(mode_);
     }
     read_table_block();
     if (const uint8_t *lacp = conf_open(kConfBlockLacp, &size); lacp && size >= kLacpConfigSize) {
@@ -502,7 +443,7 @@ void AggrModule::mgmt_gen_conf(mgmt_object &object) {
     case MGMT_CMD_SET:
         for (unsigned i = 0; i < 5; ++i)
             mode_[i] = object.data32(4 * i);
-        services_.aggr_mode_set(mode_);
+        chip_.aggr_mode_set(mode_);
         save_mode();
         object.set_res(MGMT_RES_OK);
         break;
@@ -558,13 +499,15 @@ void AggrModule::mgmt_lacp_status(mgmt_object &object) {
 // ---- the daemon's module ----
 
 namespace {
-AggrServices *g_services = nullptr;
+proto::PortServices *g_services = nullptr;
+AggrChip *g_chip = nullptr;
 std::unique_ptr<AggrModule> g_module;
 } // namespace
 
-void l2_aggr_services_set(AggrServices *services) {
+void l2_aggr_services_set(proto::PortServices *services, AggrChip *chip) {
     g_module.reset();
     g_services = services;
+    g_chip = chip;
 }
 
 AggrModule *l2_aggr_module() { return g_module.get(); }
@@ -581,14 +524,22 @@ lacp::AggrModule &module() {
 } // namespace
 
 void l2_aggr_init() {
-    LACP_ASSERT_IN(TRACE_MOD_L2, lacp::g_services != nullptr);
-    g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services);
+    LACP_ASSERT_IN(TRACE_MOD_L2, lacp::g_services != nullptr && lacp::g_chip != nullptr);
+    g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services, *lacp::g_chip);
     g_module->init();
     timer_reg(lacp_tick, lacp::kLacpTickPeriodMs);
-    loop_pass_hook_reg(swc_lacp_more_work);
 }
 
-void l2_aggr_conf(int create) { module().conf(create != 0); }
+void l2_aggr_conf(int create) {
+    // On a first start the store writes every module's defaults before the modules start: a module
+    // that has not started yet writes those of a fresh one. Its configuration is read at l2_init.
+    if (!g_module && create && lacp::g_services && lacp::g_chip) {
+        lacp::AggrModule fresh(*lacp::g_services, *lacp::g_chip);
+        fresh.conf(true);
+        return;
+    }
+    module().conf(create != 0);
+}
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed) { return module().tick(now, last, elapsed); }
 void l2_aggr_table(mgmt_object &object) { module().mgmt_table(object); }
 void l2_aggr_gen_conf(mgmt_object &object) { module().mgmt_gen_conf(object); }
@@ -597,10 +548,6 @@ void l2_lacp_status(mgmt_object &object) { module().mgmt_lacp_status(object); }
 
 int swc_os_set_hwaggr(unsigned aid, unsigned new_port) { return module().set_hwaggr(aid, new_port); }
 void swc_os_clear_hwaggr(unsigned aid, unsigned old_port) { module().clear_hwaggr(aid, old_port); }
-void swc_os_set_stpstate(unsigned port, uint32_t state) { module().set_stpstate(port, state); }
-uint32_t swc_os_get_stpstate(unsigned port) { return module().get_stpstate(port); }
-int swc_os_get_fwdstate(unsigned port) { return module().get_fwdstate(port); }
-void swc_os_set_fwdstate(unsigned port, int flag) { module().set_fwdstate(port, flag); }
 
 void swc_lacp_init() { module().engine().init(); }
 void swc_lacp_set_config(const uint8_t *system) { module().engine().set_config(system); }

@@ -1,5 +1,4 @@
-// The aggregation module of portvisor: the table of hardware link aggregations, the per-port
-// spanning-tree state that LACP and RSTP set, the operating-system side of the LACP engine, the
+// The aggregation module of portvisor: the table of hardware link aggregations, the operating-system side of the LACP engine, the
 // configuration blocks 9, 10 and 20 and the management objects 4007, 4008, 4017 and 4018.
 #pragma once
 
@@ -26,9 +25,6 @@ static_assert(kTableBlockSize == 112);
 inline constexpr uint32_t kObjTable = 4007, kObjMode = 4008, kObjLacpConfig = 4017, kObjLacpStatus = 4018;
 inline constexpr uint32_t kLacpTickPeriodMs = 500;
 
-// The engines' spanning-tree states.
-enum swc_common_stpstate_t : uint32_t { STP_DIS = 0, STP_BLK = 1, STP_LRN = 2, STP_FWD = 3, STP_ENB = 4 };
-
 struct AggrEntry {
     uint32_t poag_no = 0;
     std::array<uint32_t, 7> members{}; // index 1..6: front port is a member; index 0 unused
@@ -38,32 +34,20 @@ struct AggrEntry {
 void encode_aggr_entry(const AggrEntry &entry, uint8_t *out);
 AggrEntry decode_aggr_entry(const uint8_t *in);
 
-// Everything the module needs from the rest of the daemon: the engine's operating-system services and
-// the chip and spanning-tree calls of the aggregation table.
-class AggrServices {
+// What only the aggregation module needs besides the port services: the chip's aggregation members and
+// mode (swc_rc results, 0 success), and the spanning tree, which follows the hardware aggregations.
+class AggrChip {
   public:
-    virtual ~AggrServices() = default;
-    virtual int link_state(unsigned port) = 0;
-    virtual int link_duplex(unsigned port) = 0;
-    virtual uint16_t make_key(unsigned port, uint16_t admin_key) = 0;
-    virtual Mac system_mac() = 0;
-    virtual Mac port_mac(unsigned port) = 0;
-    virtual uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) = 0;
-    virtual bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) = 0;
-    // The chip's aggregation members and mode; swc_rc results (0 success).
+    virtual ~AggrChip() = default;
     virtual int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
     virtual int aggr_mode_set(const std::array<uint32_t, 5> &mode) = 0;
-    // The chip port state (DISABLED 0, BLOCKING 1, LEARNING 3, FORWARDING 4, ENABLED 5).
-    virtual int port_set_stp_state(unsigned port, uint32_t api_state) = 0;
-    // Spanning tree follows the hardware aggregations.
     virtual void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
     virtual void rstp_aggr_del(uint32_t poag_no) = 0;
-    virtual void trace(unsigned module, unsigned level, const char *function, int line, const char *text);
 };
 
 class AggrModule {
   public:
-    explicit AggrModule(AggrServices &services);
+    AggrModule(proto::PortServices &services, AggrChip &chip);
     AggrModule(const AggrModule &) = delete;
     AggrModule &operator=(const AggrModule &) = delete;
 
@@ -74,11 +58,6 @@ class AggrModule {
     int config_add(const AggrEntry &entry);
     int config_del(uint32_t poag_no);
     int config_get(AggrEntry &entry, bool exact) const;
-
-    void set_stpstate(unsigned port, uint32_t state);
-    uint32_t get_stpstate(unsigned port) const;
-    int get_fwdstate(unsigned port) const;
-    void set_fwdstate(unsigned port, int flag);
 
     int set_hwaggr(unsigned aid, unsigned new_port);
     void clear_hwaggr(unsigned aid, unsigned old_port);
@@ -100,21 +79,12 @@ class AggrModule {
     uint16_t aid_portmap(unsigned port) const { return aid_portmap_[port]; }
 
   private:
-    // Hands the engine's questions to the services and its aggregation events to the module.
-    class EngineHost : public Host {
+    // The engine's aggregation events reach the module's hardware aggregations.
+    class Events : public AggregatorEvents {
       public:
-        explicit EngineHost(AggrModule &module) : module_(module) {}
-        int link_state(unsigned port) override;
-        int link_duplex(unsigned port) override;
-        uint16_t make_key(unsigned port, uint16_t admin_key) override;
-        Mac system_mac() override;
-        Mac port_mac(unsigned port) override;
-        uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) override;
-        bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) override;
-        void set_hwaggr(unsigned aggregator, unsigned port) override;
-        void clear_hwaggr(unsigned aggregator, unsigned port) override;
-        int fwdstate(unsigned port) override;
-        void trace(unsigned level, const char *function, int line, const char *text) override;
+        explicit Events(AggrModule &module) : module_(module) {}
+        void set_hwaggr(unsigned aggregator, unsigned port) override { module_.set_hwaggr(aggregator, port); }
+        void clear_hwaggr(unsigned aggregator, unsigned port) override { module_.clear_hwaggr(aggregator, port); }
 
       private:
         AggrModule &module_;
@@ -131,8 +101,9 @@ class AggrModule {
     void trace(unsigned level, const char *function, int line, const char *format, ...)
         __attribute__((format(printf, 5, 6)));
 
-    AggrServices &services_;
-    EngineHost engine_host_;
+    proto::PortServices &services_;
+    AggrChip &chip_;
+    Events events_;
     Engine engine_;
     std::array<AggrEntry, kAggrTableMax> table_{};
     unsigned count_ = 0;
@@ -140,20 +111,20 @@ class AggrModule {
     std::array<uint16_t, kPortCount + 1> aid_portmap_{};
     std::array<uint32_t, kAggregatorCount + 1> aid_poag_{};
     Mac own_mac_{};
-    std::array<uint32_t, kPortCount + 1> stp_state_{};
-    std::array<int, kPortCount + 1> apply_{};
     unsigned dropped_tick_warnings_ = 50;
 };
 
 // The module the daemon runs, on the services it was given. The daemon sets its services before
 // l2_aggr_init; until then every entry point below but swc_lacp_more_work is an assertion failure.
-void l2_aggr_services_set(AggrServices *services);
+// Module debug flag word 9 leaves the aggregation configuration alone.
+inline constexpr int kDebugDisableAggr = 9;
+void l2_aggr_services_set(proto::PortServices *services, AggrChip *chip);
 AggrModule *l2_aggr_module();
 
 } // namespace lacp
 
-// The daemon's entry points. l2_aggr_init registers the one-second tick driver with the timer registry
-// and the engine's sweep step as a per-pass hook of the main loop.
+// The daemon's entry points. l2_aggr_init registers the one-second tick driver with the timer registry;
+// the L2 module runs swc_lacp_more_work on every pass of the main loop.
 void l2_aggr_init();
 void l2_aggr_conf(int create);
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed);
@@ -164,10 +135,6 @@ void l2_lacp_status(mgmt_object &object);
 
 int swc_os_set_hwaggr(unsigned aid, unsigned new_port);
 void swc_os_clear_hwaggr(unsigned aid, unsigned old_port);
-void swc_os_set_stpstate(unsigned port, uint32_t state);
-uint32_t swc_os_get_stpstate(unsigned port);
-int swc_os_get_fwdstate(unsigned port);
-void swc_os_set_fwdstate(unsigned port, int flag);
 
 void swc_lacp_init();
 void swc_lacp_set_config(const uint8_t *system);

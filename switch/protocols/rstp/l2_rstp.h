@@ -21,6 +21,7 @@ inline constexpr size_t kPortStatusSize = 68;
 inline constexpr size_t kStatusSize = 312 + 10 * kPortStatusSize; // 992
 inline constexpr size_t kMcheckSize = 7;
 inline constexpr uint32_t kTickPeriodMs = 500;
+inline constexpr uint32_t kObjConfig = 4019, kObjStatus = 4020, kObjMcheck = 4021;
 
 // The whole configuration: bridge, then slot 0 (aggregation ports 7..9) and front ports 1..6.
 struct Config {
@@ -36,7 +37,7 @@ void encode_bridge_status(const Engine &engine, unsigned slot, uint8_t *out);
 void encode_port_status(const Engine &engine, unsigned poag, uint8_t *out);
 
 // The daemon's services; set before l2_rstp_init.
-void l2_rstp_services_set(Host *services);
+void l2_rstp_services_set(proto::PortServices *services);
 Engine *l2_rstp_engine();
 
 } // namespace rstp
