@@ -350,3 +350,8 @@ swc_rc swc_optimize_1sec() {
   if (rc < 0) return rc;
   return swc_mac_table_optimize();
 }
+
+swc_rc swc_optimize_100msec() {
+  HL_TRACE(TRACE_NOISE, "enter");
+  return swc_ll_optimize_100msec();
+}
