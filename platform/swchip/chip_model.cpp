@@ -74,6 +74,18 @@ size_t ChipModel::index(unsigned block, unsigned subblock, unsigned reg) {
 
 unsigned ChipModel::mac_bucket(uint32_t vid, const uint8_t mac[6]) { return bucket_of(vid, mac48(mac)); }
 
+unsigned ChipModel::learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count) {
+  constexpr uint64_t kMaxTries = 1u << 20;
+  unsigned added = 0;
+  for (uint64_t i = 0; i < kMaxTries && added < count; ++i) {
+    const uint64_t mac = (first_mac + i) & 0xFFFFFFFFFFFFull;
+    if (mac_find(vid, mac) >= 0) continue;
+    hardware_learn(vid, mac, chip_port);
+    added += mac_find(vid, mac) >= 0 ? 1 : 0;
+  }
+  return added;
+}
+
 void ChipModel::reset_tables() {
   for (auto& e : mac_table_) e = MacEntry{};
   for (auto& e : vlan_table_) e = VlanEntry{};

@@ -104,6 +104,11 @@ class ChipModel {
   // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
   // take_transmitted.
   std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  // Hardware learning of `count` source addresses on a chip port, from `first_mac` on in ascending
+  // order, as if frames from them had arrived: an address whose bucket is full is not taken and the
+  // next one is tried, so up to `count` entries are added. Stops after 2^20 addresses; returns how many
+  // entries were added.
+  unsigned learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count);
   // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
   unsigned ingress_drops() const { return ingress_drops_; }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,8 @@ class Server {
   void accept_device_client();
   void serve_device_client(size_t index);
   void serve_control_client();
+  // The reply to one datagram of a device client: a single request or a batch.
+  std::vector<uint8_t> answer(std::span<const uint8_t> datagram);
 
   Driver& driver_;
   Control& control_;
