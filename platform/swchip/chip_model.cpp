@@ -95,6 +95,7 @@ void ChipModel::power_on() {
   std::fill(regs_.begin(), regs_.end(), 0);
   indirect_armed_ = false;
   indirect_status_reads_ = 0;
+  mac_busy_left_ = 0;
   reset_tables();
   for (auto& q : cpu_queues_) q.clear();
   cpu_queue_units_ = {};
@@ -211,7 +212,13 @@ void ChipModel::start_indirect_read(unsigned block, unsigned subblock, unsigned 
 }
 
 // Analyzer: MAC table, VLAN table, event flags.
-uint32_t ChipModel::read_analyzer(unsigned reg) { return stored(2, 0, reg); }
+uint32_t ChipModel::read_analyzer(unsigned reg) {
+  const uint32_t value = stored(2, 0, reg);
+  if (reg == kRegMacCommand && mac_busy_left_ > 0 && --mac_busy_left_ == 0 && !stuck.mac_busy) {
+    stored(2, 0, reg) &= ~7u;
+  }
+  return value;
+}
 
 void ChipModel::write_analyzer(unsigned reg, uint32_t value) {
   switch (reg) {
@@ -264,7 +271,8 @@ void ChipModel::mac_command(uint32_t command) {
     default:
       break;
   }
-  if (!stuck.mac_busy) stored(2, 0, kRegMacCommand) &= ~7u;
+  mac_busy_left_ = mac_busy_reads;
+  if (!stuck.mac_busy && mac_busy_left_ == 0) stored(2, 0, kRegMacCommand) &= ~7u;
 }
 
 void ChipModel::mac_learn(uint32_t flags) {

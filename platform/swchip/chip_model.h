@@ -79,6 +79,9 @@ class ChipModel {
 
   StuckBits stuck;
   unsigned indirect_done_delay = 0;
+  // Reads of the MAC command register that still show a command busy after it was written (a slow
+  // table); 0: commands complete at once.
+  unsigned mac_busy_reads = 0;
 
   // MAC table: the bucket of (VID, MAC) and the entries, indexed 4 * bucket + slot.
   static unsigned mac_bucket(uint32_t vid, const uint8_t mac[6]);
@@ -162,6 +165,7 @@ class ChipModel {
   std::vector<uint32_t> regs_;
   uint32_t chip_id_ = kChipIdG5RevA;
   bool indirect_armed_ = false;
+  unsigned mac_busy_left_ = 0;
   unsigned indirect_status_reads_ = 0;
 
   std::vector<MacEntry> mac_table_;

@@ -242,6 +242,12 @@ std::string Control::execute(std::string_view line) {
     chip_.indirect_done_delay = *n;
     return "ok";
   }
+  if (cmd == "mac-busy") {
+    auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
+    if (!n) return "error: usage: mac-busy N";
+    chip_.mac_busy_reads = *n;
+    return "ok";
+  }
   if (cmd == "chipid") {
     auto v = w.size() == 2 ? parse_number(w[1]) : std::nullopt;
     if (!v) return "error: usage: chipid VALUE";

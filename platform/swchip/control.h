@@ -16,6 +16,7 @@
 //   learn CHIPPORT VID MAC COUNT -> hardware learning of COUNT new source addresses on a chip port,
 //                                 from MAC (aa:bb:cc:dd:ee:ff) up, skipping full buckets: "ok N"
 //   done-delay N               -> the indirect-read done flag shows after N status reads
+//   mac-busy N                 -> a MAC table command shows busy for N reads of its register
 //   chipid V                   -> the chip id register reads V
 //   gpio-input V               -> levels of the CPU GPIO inputs
 //   driver                     -> "spi-timing A B C cpu-gpio-direction 0x.. cpu-gpio-output 0x.."

@@ -1,0 +1,145 @@
+// Table reads through batches of register accesses, against the simulator process: the same entries
+// and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
+// rebuilt from a table the simulator learned.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <tuple>
+#include <vector>
+
+#include "simulator_process.h"
+#include "swc_api.h"
+#include "swc_ll.h"
+#include "swc_mac.h"
+#include "swgenio.h"
+
+namespace {
+
+struct ReadResult {
+  swc_rc rc;
+  uint32_t vid;
+  std::vector<uint8_t> mac;
+  uint32_t pgid;
+  bool operator==(const ReadResult&) const = default;
+};
+
+class BatchedTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.start()) << "swchipd did not start";
+    fd = swgenio_open(sim.device.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(swgenio_takes_batches(fd));
+    context = {fd, state.get(), nullptr};
+    swc_select_context(&context);
+    const swc_init_setup setup{1, 1, 0, -1, 0};
+    swc_init_state(&setup);
+    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+    swc_port_map_set(map);
+  }
+  void TearDown() override {
+    swc_select_context(nullptr);
+    if (fd >= 0) swgenio_close(fd);
+  }
+
+  std::vector<ReadResult> batched(uint32_t first, uint32_t count) {
+    std::vector<swc_mac_entry_t> entries(count);
+    std::vector<uint32_t> pgids(count);
+    std::vector<swc_rc> rcs(count);
+    EXPECT_EQ(swc_ll_mac_table_read_range(first, count, entries.data(), pgids.data(), rcs.data()), 0);
+    std::vector<ReadResult> out;
+    for (uint32_t i = 0; i < count; ++i) out.push_back(result_of(rcs[i], entries[i], pgids[i]));
+    return out;
+  }
+  std::vector<ReadResult> one_by_one(uint32_t first, uint32_t count) {
+    std::vector<ReadResult> out;
+    for (uint32_t i = first; i < first + count; ++i) {
+      swc_mac_entry_t entry{};
+      uint32_t pgid = 0;
+      const swc_rc rc = swc_ll_mac_table_read(i, &entry, &pgid);
+      out.push_back(result_of(rc, entry, pgid));
+    }
+    return out;
+  }
+  static ReadResult result_of(swc_rc rc, const swc_mac_entry_t& e, uint32_t pgid) {
+    if (rc < 0) return {rc, 0, {}, 0};
+    return {rc, e.vid_mac.vid, std::vector<uint8_t>(e.vid_mac.mac, e.vid_mac.mac + 6), pgid};
+  }
+  static size_t valid(const std::vector<ReadResult>& r) {
+    size_t n = 0;
+    for (const auto& x : r) n += x.rc == 0;
+    return n;
+  }
+
+  SimulatorProcess sim;
+  int fd = -1;
+  std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
+  swc_context context{};
+};
+
+TEST_F(BatchedTable, ReadsTheSameEntriesAsSingleAccesses) {
+  ASSERT_EQ(sim.ctl("learn 1 7 02:00:00:00:00:00 3000"), "ok 3000\n");
+  const auto fast = batched(1, SWC_MAC_TABLE_SIZE);
+  EXPECT_EQ(valid(fast), 3000u);
+  EXPECT_EQ(fast, one_by_one(1, SWC_MAC_TABLE_SIZE));
+  for (const auto& r : fast) {
+    if (r.rc == 0) {
+      EXPECT_EQ(r.pgid, 2u) << "learned on chip port 1, which is port 2";
+    }
+  }
+  uint32_t first = 0, last = 0;
+  swc_rc rcs[1];
+  EXPECT_EQ(swc_ll_mac_table_read_range(0, 1, nullptr, &first, rcs), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_ll_mac_table_read_range(SWC_MAC_TABLE_SIZE, 2, nullptr, &last, rcs), SWC_RC_ILLEGAL);
+}
+
+TEST_F(BatchedTable, FailedAccessEndsOnlyItsIndex) {
+  ASSERT_EQ(sim.ctl("learn 0 1 02:00:00:00:00:00 8192"), "ok 8192\n");
+  const auto expected = one_by_one(1, 200);
+  for (const auto& [fault, code] : {std::pair{"spi-write", SWC_RC_WRITE_FAILED}, std::pair{"spi-read", SWC_RC_READ_FAILED}}) {
+    // The first write (the first index's index register) or the first read (its completion poll) fails.
+    ASSERT_EQ(sim.ctl(std::string("fail ") + fault + " block 2 count 1"), "ok\n");
+    const auto got = batched(1, 200);
+    EXPECT_EQ(got[0].rc, code) << fault;
+    EXPECT_EQ(std::vector<ReadResult>(got.begin() + 1, got.end()),
+              std::vector<ReadResult>(expected.begin() + 1, expected.end()))
+        << fault;
+  }
+}
+
+TEST_F(BatchedTable, SlowChipIsPolledUntilItAnswers) {
+  ASSERT_EQ(sim.ctl("learn 3 9 02:00:00:00:00:00 500"), "ok 500\n");
+  const auto expected = one_by_one(1, 1024);
+  ASSERT_EQ(sim.ctl("mac-busy 3"), "ok\n");
+  EXPECT_EQ(batched(1, 1024), expected);
+  ASSERT_EQ(sim.ctl("stick mac on"), "ok\n");
+  const auto stuck = batched(1, 1);
+  EXPECT_EQ(stuck[0].rc, SWC_RC_READ_FAILED);
+}
+
+TEST_F(BatchedTable, ShadowRebuiltFromTheSimulatorsTableWalksEveryEntryInOrder) {
+  ASSERT_EQ(sim.ctl("learn 4 12 02:00:00:00:00:00 8192"), "ok 8192\n");
+  // The learning raised the chip's table events: a full pass of eight steps follows.
+  for (int step = 0; step < 8; ++step) ASSERT_EQ(swc_mac_table_optimize(), 0);
+  EXPECT_EQ(state->mac_walk_position, 0u);
+  size_t in_chip = 0;
+  std::istringstream dump(sim.ctl("dump mac"));
+  for (std::string line; std::getline(dump, line);) in_chip += !line.empty();
+  std::vector<std::tuple<uint32_t, std::vector<uint8_t>>> walked;
+  swc_vid_mac_t at{};
+  swc_mac_entry_t e{};
+  while (swc_mac_table_get_next(&at, &e) == 0) {
+    walked.emplace_back(e.vid_mac.vid, std::vector<uint8_t>(e.vid_mac.mac, e.vid_mac.mac + 6));
+    at = e.vid_mac;
+  }
+  EXPECT_EQ(walked.size(), in_chip);
+  EXPECT_EQ(walked.size(), 8192u);
+  EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end()));
+  EXPECT_EQ(std::set(walked.begin(), walked.end()).size(), walked.size());
+}
+
+}  // namespace
