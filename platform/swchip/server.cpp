@@ -120,6 +120,7 @@ void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
     }
     if (fds[0].revents & POLLIN) accept_device_client();
     if (fds[1].revents & POLLIN) serve_control_client();
+    for (const auto& hook : after_wakeup_) hook();
   }
 }
 

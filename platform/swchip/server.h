@@ -31,6 +31,8 @@ class Server {
 
   // A further descriptor to watch (the front ports); `on_readable` runs when it has data.
   void add_source(int fd, std::function<void()> on_readable) { sources_.push_back({fd, std::move(on_readable)}); }
+  // Work to do after every wake-up that served something (the front ports' carriers).
+  void add_after_wakeup(std::function<void()> hook) { after_wakeup_.push_back(std::move(hook)); }
 
  private:
   void accept_device_client();
@@ -51,6 +53,7 @@ class Server {
     std::function<void()> on_readable;
   };
   std::vector<source> sources_;
+  std::vector<std::function<void()>> after_wakeup_;
 };
 
 // Bound Unix socket of the given type; -1 with errno on failure.

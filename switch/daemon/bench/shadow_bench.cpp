@@ -5,7 +5,9 @@
 // trace lines (api_hl at debug, millisecond stamps) give the length of each rebuild step.
 // Targets: no loop pass over 50 ms, management p99 under 1 ms while the shadow is rebuilt.
 //
-// Run as root (it makes a network namespace of its own): build/<preset>/bin/pv_shadow_bench [seconds]
+// Run as root (it makes a network namespace of its own):
+//   build/<preset>/bin/pv_shadow_bench [seconds [portvisor binary]]
+// The second argument measures another build of the daemon against the same simulator.
 #include "mgmt_client.h"
 #include "process_util.h"
 
@@ -121,7 +123,8 @@ int main(int argc, char **argv) {
     struct stat st {};
     for (int i = 0; i < 500 && stat(control_path.c_str(), &st) != 0; ++i)
         std::this_thread::sleep_for(10ms);
-    child_process pv({PORTVISOR_PATH, "--trace", "api_hl", "debug", "--trace", "port", "info"},
+    const std::string daemon = argc > 2 ? argv[2] : PORTVISOR_PATH;
+    child_process pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
                      {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
                       "PORTVISOR_SWITCH_DEVICE=" + device});
     mgmt_client client(MGMT_PORT_NUMBER);
