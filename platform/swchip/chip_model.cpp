@@ -76,6 +76,9 @@ unsigned ChipModel::mac_bucket(uint32_t vid, const uint8_t mac[6]) { return buck
 
 unsigned ChipModel::learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count) {
   constexpr uint64_t kMaxTries = 1u << 20;
+  const auto free_slots = static_cast<unsigned>(std::count_if(mac_table_.begin(), mac_table_.end(),
+                                                              [](const MacEntry& e) { return !e.valid; }));
+  count = std::min(count, free_slots);
   unsigned added = 0;
   for (uint64_t i = 0; i < kMaxTries && added < count; ++i) {
     const uint64_t mac = (first_mac + i) & 0xFFFFFFFFFFFFull;
