@@ -1,5 +1,6 @@
 #include "chip_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace swchip {
