@@ -243,7 +243,8 @@ void run_batched(script_cursor& c) {
     }
     const auto results = swgenio_batch(g_context->fd, batch);
     if (!results) {
-      // The connection failed: the single accesses report every further op as the driver answers it.
+      // The simulator refused the batch (one that predates batches answers -EINVAL) or the connection
+      // failed: the single accesses carry on, each reporting its op as the driver answers it.
       run_one_by_one(c, swc_io_si_rd, swc_io_si_wr);
       return;
     }
