@@ -1,11 +1,14 @@
 // Table reads through batches of register accesses, against the simulator process: the same entries
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
-// rebuilt from a table the simulator learned.
+// rebuilt from a table the simulator learned; malformed batches refused over the socket.
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -16,6 +19,7 @@
 #include "swc_ll.h"
 #include "swc_mac.h"
 #include "swgenio.h"
+#include "wire.h"
 
 namespace {
 
@@ -140,6 +144,51 @@ TEST_F(BatchedTable, ShadowRebuiltFromTheSimulatorsTableWalksEveryEntryInOrder) 
   EXPECT_EQ(walked.size(), 2048u);
   EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end()));
   EXPECT_EQ(std::set(walked.begin(), walked.end()).size(), walked.size());
+}
+
+// A batch over a connection of its own; the decoded reply (std::nullopt for none).
+std::optional<swgenio::wire::BatchReply> raw_batch(const std::string& device, const std::vector<uint8_t>& datagram,
+                                                   size_t ops) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, device.c_str(), device.size());
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  std::optional<swgenio::wire::BatchReply> reply;
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::send(fd, datagram.data(), datagram.size(), 0) == static_cast<ssize_t>(datagram.size())) {
+    std::vector<uint8_t> answer(swgenio::wire::kMaxBatchDatagram);
+    const ssize_t n = ::recv(fd, answer.data(), answer.size(), 0);
+    if (n > 0) reply = swgenio::wire::decode_batch_reply({answer.data(), static_cast<size_t>(n)}, ops);
+  }
+  if (fd >= 0) ::close(fd);
+  return reply;
+}
+
+TEST(BatchOverTheSocket, MalformedBatchesGetErrorRepliesAndServiceGoesOn) {
+  SimulatorProcess sim;
+  ASSERT_TRUE(sim.start());
+  using swgenio::wire::BatchKind;
+  const std::vector<swgenio::wire::BatchOp> ops{{BatchKind::write, true, 2, 0, 0x41, 0x5F},
+                                                {BatchKind::read, true, 2, 0, 0x41, 0}};
+  const auto good = swgenio::wire::encode_batch_request(ops);
+  auto miscounted = good;
+  miscounted[4] = 3;
+  auto bad_kind = good;
+  bad_kind[8] = 9;
+  auto oversized = good;
+  oversized.resize(swgenio::wire::kMaxBatchDatagram + 100);
+  for (const auto& datagram : {miscounted, bad_kind, oversized}) {
+    const auto reply = raw_batch(sim.device, datagram, ops.size());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->result, -EINVAL);
+    EXPECT_TRUE(reply->ops.empty());
+  }
+  EXPECT_EQ(sim.ctl("read 2 0 0x41"), "0x00000000\n") << "nothing of a refused batch ran";
+  const auto reply = raw_batch(sim.device, good, ops.size());
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->result, 0);
+  ASSERT_EQ(reply->ops.size(), 2u);
+  EXPECT_EQ(reply->ops[1].value, 0x5Fu);
 }
 
 }  // namespace
