@@ -1,19 +1,23 @@
 // Table reads through batches of register accesses, against the simulator process: the same entries
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
-// rebuilt from a table the simulator learned; malformed batches refused over the socket.
+// rebuilt from a table the simulator learned; malformed batches refused over the socket, and a
+// simulator that refuses every batch still read correctly.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <thread>
 #include <vector>
 
+#include "driver.h"
 #include "simulator_process.h"
 #include "swc_api.h"
 #include "swc_ll.h"
@@ -189,6 +193,90 @@ TEST(BatchOverTheSocket, MalformedBatchesGetErrorRepliesAndServiceGoesOn) {
   EXPECT_EQ(reply->result, 0);
   ASSERT_EQ(reply->ops.size(), 2u);
   EXPECT_EQ(reply->ops[1].value, 0x5Fu);
+}
+
+// A simulator from before batches: single requests are served from a chip model, every batch is
+// refused as a malformed request.
+class SimulatorWithoutBatches {
+ public:
+  SimulatorWithoutBatches() {
+    chip.learn_addresses(2, 3, 0x020000000000, 300);
+    listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size());
+    ::unlink(path.c_str());
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 1) != 0) {
+      ADD_FAILURE() << "cannot listen on " << path;
+      return;
+    }
+    server = std::thread([this] { serve(); });
+  }
+  ~SimulatorWithoutBatches() {
+    ::shutdown(listener, SHUT_RDWR);
+    if (server.joinable()) server.join();
+    ::close(listener);
+    ::unlink(path.c_str());
+  }
+
+  std::string path = "/tmp/swc-old-sim-" + std::to_string(getpid()) + ".dev";
+  swchip::ChipModel chip;
+  std::atomic<unsigned> refused{0};
+
+ private:
+  void serve() {
+    const int fd = ::accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    swchip::Driver driver(chip);
+    std::vector<uint8_t> datagram(swgenio::wire::kMaxBatchDatagram);
+    for (ssize_t n; (n = ::recv(fd, datagram.data(), datagram.size(), 0)) > 0;) {
+      std::vector<uint8_t> reply;
+      auto decoded = swgenio::wire::decode_request({datagram.data(), static_cast<size_t>(n)});
+      if (decoded.error != 0) {
+        refused += swgenio::wire::is_batch({datagram.data(), static_cast<size_t>(n)});
+        reply = swgenio::wire::encode_reply(decoded.error, {});
+      } else {
+        const int rc = driver.handle(decoded.request.code, decoded.request.record);
+        reply = swgenio::wire::encode_reply(rc, rc == 0 ? std::span<const uint8_t>(decoded.request.record)
+                                                        : std::span<const uint8_t>());
+      }
+      ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    }
+    ::close(fd);
+  }
+
+  int listener = -1;
+  std::thread server;
+};
+
+TEST(BatchOverTheSocket, SimulatorThatRefusesBatchesIsReadOneAccessAtATime) {
+  SimulatorWithoutBatches old;
+  const int fd = swgenio_open(old.path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  auto state = std::make_unique<swc_api_state>();
+  swc_context context{fd, state.get(), nullptr};
+  swc_select_context(&context);
+  const swc_init_setup setup{1, 1, 0, -1, 0};
+  swc_init_state(&setup);
+  std::vector<swc_mac_entry_t> entries(SWC_MAC_TABLE_SIZE);
+  std::vector<uint32_t> pgids(SWC_MAC_TABLE_SIZE);
+  std::vector<swc_rc> rcs(SWC_MAC_TABLE_SIZE);
+  EXPECT_EQ(swc_ll_mac_table_read_range(1, SWC_MAC_TABLE_SIZE, entries.data(), pgids.data(), rcs.data()), 0);
+  // Closing ends the server thread's connection before anything is checked.
+  swc_select_context(nullptr);
+  swgenio_close(fd);
+  EXPECT_GE(old.refused, 1u);
+  unsigned valid = 0, wrong = 0;
+  for (uint32_t i = 0; i < SWC_MAC_TABLE_SIZE; ++i) {
+    const bool read = rcs[i] == 0;
+    wrong += read != old.chip.mac_entry(i).valid;
+    if (read) {
+      ++valid;
+      wrong += entries[i].vid_mac.vid != 3u || entries[i].vid_mac.mac[0] != 0x02;
+    }
+  }
+  EXPECT_EQ(valid, 300u);
+  EXPECT_EQ(wrong, 0u);
 }
 
 }  // namespace
