@@ -1,5 +1,6 @@
 #include "chip_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace swchip {
@@ -74,6 +75,21 @@ size_t ChipModel::index(unsigned block, unsigned subblock, unsigned reg) {
 
 unsigned ChipModel::mac_bucket(uint32_t vid, const uint8_t mac[6]) { return bucket_of(vid, mac48(mac)); }
 
+unsigned ChipModel::learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count) {
+  constexpr uint64_t kMaxTries = 1u << 20;
+  const auto free_slots = static_cast<unsigned>(std::count_if(mac_table_.begin(), mac_table_.end(),
+                                                              [](const MacEntry& e) { return !e.valid; }));
+  count = std::min(count, free_slots);
+  unsigned added = 0;
+  for (uint64_t i = 0; i < kMaxTries && added < count; ++i) {
+    const uint64_t mac = (first_mac + i) & 0xFFFFFFFFFFFFull;
+    if (mac_find(vid, mac) >= 0) continue;
+    hardware_learn(vid, mac, chip_port);
+    added += mac_find(vid, mac) >= 0 ? 1 : 0;
+  }
+  return added;
+}
+
 void ChipModel::reset_tables() {
   for (auto& e : mac_table_) e = MacEntry{};
   for (auto& e : vlan_table_) e = VlanEntry{};
@@ -83,6 +99,7 @@ void ChipModel::power_on() {
   std::fill(regs_.begin(), regs_.end(), 0);
   indirect_armed_ = false;
   indirect_status_reads_ = 0;
+  mac_busy_left_ = 0;
   reset_tables();
   for (auto& q : cpu_queues_) q.clear();
   cpu_queue_units_ = {};
@@ -199,7 +216,13 @@ void ChipModel::start_indirect_read(unsigned block, unsigned subblock, unsigned 
 }
 
 // Analyzer: MAC table, VLAN table, event flags.
-uint32_t ChipModel::read_analyzer(unsigned reg) { return stored(2, 0, reg); }
+uint32_t ChipModel::read_analyzer(unsigned reg) {
+  const uint32_t value = stored(2, 0, reg);
+  if (reg == kRegMacCommand && mac_busy_left_ > 0 && --mac_busy_left_ == 0 && !stuck.mac_busy) {
+    stored(2, 0, reg) &= ~7u;
+  }
+  return value;
+}
 
 void ChipModel::write_analyzer(unsigned reg, uint32_t value) {
   switch (reg) {
@@ -252,7 +275,8 @@ void ChipModel::mac_command(uint32_t command) {
     default:
       break;
   }
-  if (!stuck.mac_busy) stored(2, 0, kRegMacCommand) &= ~7u;
+  mac_busy_left_ = mac_busy_reads;
+  if (!stuck.mac_busy && mac_busy_left_ == 0) stored(2, 0, kRegMacCommand) &= ~7u;
 }
 
 void ChipModel::mac_learn(uint32_t flags) {

@@ -79,6 +79,9 @@ class ChipModel {
 
   StuckBits stuck;
   unsigned indirect_done_delay = 0;
+  // Reads of the MAC command register that still show a command busy after it was written (a slow
+  // table); 0: commands complete at once.
+  unsigned mac_busy_reads = 0;
 
   // MAC table: the bucket of (VID, MAC) and the entries, indexed 4 * bucket + slot.
   static unsigned mac_bucket(uint32_t vid, const uint8_t mac[6]);
@@ -104,6 +107,11 @@ class ChipModel {
   // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
   // take_transmitted.
   std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  // Hardware learning of `count` source addresses on a chip port, from `first_mac` on in ascending
+  // order, as if frames from them had arrived: an address whose bucket is full is not taken and the
+  // next one is tried, so up to `count` entries are added. Stops after 2^20 addresses; returns how many
+  // entries were added.
+  unsigned learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count);
   // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
   unsigned ingress_drops() const { return ingress_drops_; }
 
@@ -157,6 +165,7 @@ class ChipModel {
   std::vector<uint32_t> regs_;
   uint32_t chip_id_ = kChipIdG5RevA;
   bool indirect_armed_ = false;
+  unsigned mac_busy_left_ = 0;
   unsigned indirect_status_reads_ = 0;
 
   std::vector<MacEntry> mac_table_;

@@ -78,6 +78,19 @@ std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
   return out;
 }
 
+// aa:bb:cc:dd:ee:ff as a 48-bit number.
+std::optional<uint64_t> parse_mac(const std::string& text) {
+  if (text.size() != 17) return std::nullopt;
+  uint64_t mac = 0;
+  for (size_t i = 0; i < 17; i += 3) {
+    if (i + 2 < 17 && text[i + 2] != ':') return std::nullopt;
+    const auto byte = from_hex(text.substr(i, 2));
+    if (!byte) return std::nullopt;
+    mac = mac << 8 | (*byte)[0];
+  }
+  return mac;
+}
+
 std::string to_hex(const std::vector<uint8_t>& bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
@@ -107,6 +120,15 @@ std::string Control::inject(const std::vector<std::string>& w) {
   }
   if (!chip_.inject_cpu_frame(*q, *c, *frame, static_cast<uint16_t>(*tci))) return "error: frame dropped";
   return "ok";
+}
+
+std::string Control::learn(const std::vector<std::string>& w) {
+  auto port = w.size() == 5 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+  auto vid = w.size() == 5 ? parse_number(w[2], kVlans - 1) : std::nullopt;
+  auto mac = w.size() == 5 ? parse_mac(w[3]) : std::nullopt;
+  auto count = w.size() == 5 ? parse_number(w[4], kMacEntries) : std::nullopt;
+  if (!port || !vid || !mac || !count) return "error: usage: learn CHIPPORT VID MAC COUNT";
+  return "ok " + std::to_string(chip_.learn_addresses(*port, *vid, *mac, *count));
 }
 
 std::string Control::execute(std::string_view line) {
@@ -151,6 +173,9 @@ std::string Control::execute(std::string_view line) {
   }
   if (cmd == "inject") {
     return inject(w);
+  }
+  if (cmd == "learn") {
+    return learn(w);
   }
   if (cmd == "transmitted") {
     auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
@@ -215,6 +240,12 @@ std::string Control::execute(std::string_view line) {
     auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
     if (!n) return "error: usage: done-delay N";
     chip_.indirect_done_delay = *n;
+    return "ok";
+  }
+  if (cmd == "mac-busy") {
+    auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
+    if (!n) return "error: usage: mac-busy N";
+    chip_.mac_busy_reads = *n;
     return "ok";
   }
   if (cmd == "chipid") {

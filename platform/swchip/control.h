@@ -13,7 +13,10 @@
 //   inject Q CHIPPORT HEX [TCI] -> queues a frame for the CPU on receive queue Q (1 or 2)
 //   transmitted CHIPPORT       -> the frames the CPU sent out of a chip port, one hex line each
 //   dump mac | dump vlan       -> the valid MAC table entries / the non-empty VLAN entries
+//   learn CHIPPORT VID MAC COUNT -> hardware learning of COUNT new source addresses on a chip port,
+//                                 from MAC (aa:bb:cc:dd:ee:ff) up, skipping full buckets: "ok N"
 //   done-delay N               -> the indirect-read done flag shows after N status reads
+//   mac-busy N                 -> a MAC table command shows busy for N reads of its register
 //   chipid V                   -> the chip id register reads V
 //   gpio-input V               -> levels of the CPU GPIO inputs
 //   driver                     -> "spi-timing A B C cpu-gpio-direction 0x.. cpu-gpio-output 0x.."
@@ -37,6 +40,7 @@ class Control {
 
  private:
   std::string inject(const std::vector<std::string>& words);
+  std::string learn(const std::vector<std::string>& words);
   // The PHY named by words 1 and 2 (controller, address), or nullptr.
   PhyModel* parse_phy(const std::vector<std::string>& words);
 

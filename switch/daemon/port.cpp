@@ -9,7 +9,6 @@
 #include "trace.h"
 
 #include "swc_api.h"
-#include "swc_ll.h"
 #include "swc_mac.h"
 #include "swc_phy.h"
 #include "swc_port.h"
@@ -652,7 +651,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_ll_optimize_1sec()) == SWC_RC_ARBITER) {
+    if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
         PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
         fatal_chip_error();
     }
@@ -660,7 +659,7 @@ uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_ll_optimize_100msec()) == SWC_RC_ARBITER) {
+    if (PORT_API(swc_optimize_100msec()) == SWC_RC_ARBITER) {
         PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_100msec().");
         fatal_chip_error();
     }
