@@ -104,6 +104,8 @@ class ChipModel {
   // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
   // take_transmitted.
   std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  // Egress queue 0..3 the port's QoS registers give a frame received on `chip_port` (qos_model.cpp).
+  unsigned classify_queue(unsigned chip_port, const std::vector<uint8_t>& frame) const;
   // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
   unsigned ingress_drops() const { return ingress_drops_; }
 

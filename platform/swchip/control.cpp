@@ -152,6 +152,12 @@ std::string Control::execute(std::string_view line) {
   if (cmd == "inject") {
     return inject(w);
   }
+  if (cmd == "classify") {
+    auto c = w.size() == 3 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+    auto frame = w.size() == 3 ? from_hex(w[2]) : std::nullopt;
+    if (!c || !frame) return "error: usage: classify CHIPPORT HEXFRAME";
+    return "queue " + std::to_string(chip_.classify_queue(*c, *frame));
+  }
   if (cmd == "transmitted") {
     auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
     if (!c) return "error: usage: transmitted CHIPPORT";

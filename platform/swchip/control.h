@@ -11,6 +11,7 @@
 //                              -> the PHY's cable, plugged to a partner with the abilities of
 //                                 register 5 (bit 16: 1000 full; default all and both pauses)
 //   inject Q CHIPPORT HEX [TCI] -> queues a frame for the CPU on receive queue Q (1 or 2)
+//   classify CHIPPORT HEX      -> "queue N": the egress queue the port's QoS settings give the frame
 //   transmitted CHIPPORT       -> the frames the CPU sent out of a chip port, one hex line each
 //   dump mac | dump vlan       -> the valid MAC table entries / the non-empty VLAN entries
 //   done-delay N               -> the indirect-read done flag shows after N status reads

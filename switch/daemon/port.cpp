@@ -4,6 +4,7 @@
 #include "conf.h"
 #include "loop.h"
 #include "mgmt.h"
+#include "port_qos.h"
 #include "trace.h"
 
 #include "swc_api.h"
@@ -448,6 +449,7 @@ void port_init() {
     board_msleep(1000);
     getchipid();
     port_link_init();
+    port_qos_init();
     port_reset_ports();
     port_conf(conf_action{CONF_ACTION_READ, 0});
     timer_reg(port_status_poll, PORT_STATUS_POLL_MS);
@@ -460,9 +462,11 @@ void port_conf(const conf_action &action) {
     switch (action.action) {
     case CONF_ACTION_CREATE:
         port_conf_create_default();
+        port_qos_config(1);
         break;
     case CONF_ACTION_READ:
         port_conf_load();
+        port_qos_config(0);
         break;
     default:
         PORT_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
@@ -663,6 +667,10 @@ uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
 }
 
 void port_mgmt(mgmt_object &object) {
+    if (port_qos_handles(object.obj_id())) {
+        port_qos_mgmt(object);
+        return;
+    }
     object.set_res(MGMT_RES_OK);
     switch (object.obj_id()) {
     case 3000: mgmt_port_config(object); break;
