@@ -180,9 +180,7 @@ void ChipModel::write_system(unsigned reg, uint32_t value) {
       if (value & 1) {
         power_on();
         // The internal PHYs are part of the chip and restart with it.
-        for (unsigned a = 0; a < 5; ++a) {
-          if (phys_[0][a].mounted) phys_[0][a].write(0, 0x8000);
-        }
+        for (unsigned a = 0; a < 5; ++a) phys_[0][a].hardware_reset();
       }
       stored(kSystemBlock, 0, reg) = value;
       return;

@@ -134,6 +134,18 @@ std::string Control::execute(std::string_view line) {
     phy->mounted = w[3] == "present";
     return "ok";
   }
+  if (cmd == "cable" && w.size() >= 4 && w[3] == "describe") {
+    PhyModel* target = parse_phy(w);
+    std::string text;
+    for (size_t i = 4; i < w.size(); ++i) text += w[i] + " ";
+    CableDescription cable;
+    const std::string wrong = target ? parse_cable_description(text, cable) : "bad controller or address";
+    if (!wrong.empty()) {
+      return "error: " + wrong + "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
+    }
+    target->describe_cable(cable);
+    return "ok";
+  }
   if (cmd == "cable") {
     PhyModel* target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
     const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;

@@ -65,7 +65,8 @@ uint16_t PhyModel::read(unsigned reg) {
     case 10:
       return link_ && speed_ == 3 && aneg_complete_ ? 0x0800 : 0;
     case 28: {
-      const uint16_t speed_bits = link_ ? static_cast<uint16_t>((speed_ - 1) << 3) : 0;
+      // During a cable test the PHY reports the gigabit mode the test runs in.
+      const uint16_t speed_bits = cable_test_running() ? 2 << 3 : link_ ? static_cast<uint16_t>((speed_ - 1) << 3) : 0;
       return static_cast<uint16_t>((at(0, 28) & ~0x38u) | speed_bits | (full_duplex() ? 0x20 : 0));
     }
     default:
@@ -83,14 +84,17 @@ void PhyModel::write(unsigned reg, uint16_t value) {
     const uint16_t address = value & 0x1FFF;
     if ((value & 0xE000) == 0x8000) tr_[address] = uint32_t{at(kPageTr, 18)} << 16 | at(kPageTr, 17);
     if ((value & 0xE000) == 0xA000) {
-      at(kPageTr, 17) = static_cast<uint16_t>(tr(address));
-      at(kPageTr, 18) = static_cast<uint16_t>(tr(address) >> 16);
+      const uint32_t word = tr_read_value(address);
+      at(kPageTr, 17) = static_cast<uint16_t>(word);
+      at(kPageTr, 18) = static_cast<uint16_t>(word >> 16);
     }
     at(kPageTr, reg) = value | 0x8000;  // completes at once
+    cable_test_write(page_, reg, value);
     return;
   }
   if (page_ != 0) {
     at(page_, reg) = value;
+    cable_test_write(page_, reg, value);
     return;
   }
   if (reg == 0 && (value & kControlReset)) {
@@ -106,6 +110,14 @@ void PhyModel::write(unsigned reg, uint16_t value) {
     at(0, 0) &= static_cast<uint16_t>(~kControlRestart);
     resolve();
   }
+}
+
+void PhyModel::hardware_reset() {
+  if (!mounted) return;
+  power_on_defaults();
+  reset_reads_left_ = reset_reads;
+  set_link(false);
+  resolve();
 }
 
 void PhyModel::plug(uint32_t partner_abilities) {

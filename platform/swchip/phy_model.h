@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 
+#include "phy_echo.h"
+
 namespace swchip {
 
 // Partner abilities in the layout of register 5, plus one bit for 1000 Mbit/s full duplex.
@@ -31,6 +33,9 @@ class PhyModel {
   // Status reads that still show the reset bit after a soft reset (a slow or stuck reset).
   unsigned reset_reads = 0;
 
+  // The reset of the chip the PHY is part of: everything to its power-on state, the page included.
+  void hardware_reset();
+
   uint16_t read(unsigned reg);
   void write(unsigned reg, uint16_t value);
 
@@ -43,6 +48,12 @@ class PhyModel {
   unsigned speed() const { return link_ ? speed_ : 0; }
   bool full_duplex() const { return link_ && full_duplex_; }
 
+  // The cable as the echo canceller sees it during a cable test (phy_echo.cpp).
+  void describe_cable(const CableDescription& cable) { cable_description_ = cable; }
+  const CableDescription& cable_description() const { return cable_description_; }
+  // A cable test runs from the write of extended register 24 bit 15 until the test ends.
+  bool cable_test_running() const;
+
   // Register of a page without side effects.
   uint16_t peek(uint16_t page, unsigned reg) const;
   uint32_t tr(uint16_t address) const;
@@ -53,6 +64,8 @@ class PhyModel {
   void set_link(bool up);
   uint16_t& at(uint16_t page, unsigned reg) { return pages_[page][reg & 31]; }
   uint16_t page() const { return page_; }
+  uint32_t tr_read_value(uint16_t address);
+  void cable_test_write(uint16_t page, unsigned reg, uint16_t value);
 
   uint16_t id2_ = 0;
   uint16_t id3_ = 0;
@@ -67,6 +80,8 @@ class PhyModel {
   bool full_duplex_ = false;
   bool aneg_complete_ = false;
   unsigned reset_reads_left_ = 0;
+  CableDescription cable_description_;
+  uint32_t echo_reads_ = 0;
 };
 
 }  // namespace swchip

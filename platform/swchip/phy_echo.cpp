@@ -1,0 +1,141 @@
+#include "phy_echo.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+#include "phy_model.h"
+
+namespace swchip {
+
+namespace {
+constexpr int kSpike = 3000;     // reflection of an open or a short
+constexpr int kCableEnd = 60;    // the partner's port at the end of a good pair
+constexpr unsigned kTapOffset = 6;  // taps between the port and the start of the cable
+// Highest tap a reflection may sit at: the canceller's registers of pair A follow its taps.
+constexpr unsigned kLastTap = 0xB8;
+constexpr unsigned kCoarseOffset = 0x1C0;  // coarse search result, per pair
+
+// Distance in metres of the tap index v after the front end, as the cable test converts it.
+unsigned metres_of(unsigned v) { return v - ((((v + (v >> 4)) >> 2) + 1) >> 1); }
+
+int noise(unsigned pair, unsigned tap, uint32_t read) {
+  uint32_t h = pair * 0x9E3779B1u ^ tap * 0x85EBCA77u ^ read * 0xC2B2AE3Du;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  const int magnitude = 4 + static_cast<int>(h % 9);  // 4..12: above the test's quiet level of 3
+  return (h & 0x100) ? -magnitude : magnitude;
+}
+
+// The spike of a pair: its tap and size, or size 0.
+struct Reflection {
+  unsigned tap = 0;
+  int size = 0;
+};
+
+Reflection reflection_of(const CableDescription& cable, unsigned pair) {
+  if (cable.length_m == 0) return {};
+  const PairDescription& p = cable.pairs[pair];
+  if (p.fault == PairFault::good) {
+    // The partner's port reflects a little, one tap after where an open end would.
+    const unsigned tap = echo::tap_of(cable.length_m) + 1;
+    if (tap >= echo::kNoiseFloorFirst) return {};  // beyond the reach of the fine search
+    return {tap, kCableEnd};
+  }
+  return {echo::tap_of(p.distance_m), p.fault == PairFault::open ? kSpike : -kSpike};
+}
+
+uint32_t coefficient_word(int value) { return static_cast<uint32_t>(value) & 0x3FFF; }
+}  // namespace
+
+namespace echo {
+
+unsigned tap_of(unsigned metres) {
+  unsigned v = 0;
+  while (metres_of(v) < metres && v < kLastTap) ++v;
+  unsigned tap = v + kTapOffset;
+  // The noise floor taps hold no reflection: one there shows on the first tap after them.
+  if (tap >= kNoiseFloorFirst && tap <= kNoiseFloorLast) tap = kNoiseFloorLast + 1;
+  return tap > kLastTap ? kLastTap : tap;
+}
+
+uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_range_word, uint32_t read,
+                 uint32_t stored) {
+  const unsigned pair = address >> 11 & 3;
+  const unsigned offset = address & 0x7FF;
+  // Sub-ranges other than 0 look across pairs: the cable has nothing to show there.
+  const bool direct = (sub_range_word >> 13 & 0xFF) == 0;
+  const Reflection r = direct ? reflection_of(cable, pair) : Reflection{};
+  if (offset == kCoarseOffset) {
+    // A reflection beyond the fine taps is found by the coarse search: bit 7, its tap from 0x48.
+    if (r.size != 0 && r.tap > kNoiseFloorLast) return 0x80u | (r.tap - kNoiseFloorFirst) << 16;
+    return 0;
+  }
+  if ((offset & 1) || offset >= 2 * 0xC0) return stored;
+  const unsigned tap = offset / 2;
+  int value = noise(pair, tap, read);
+  // A reflection rises over the taps before its peak with its own sign.
+  if (r.size != 0 && tap == r.tap) value += r.size;
+  if (r.size != 0 && r.size != kCableEnd && tap < r.tap && tap + 3 >= r.tap) value += r.size >> (3 + 2 * (r.tap - tap - 1));
+  return coefficient_word(value);
+}
+
+}  // namespace echo
+
+std::string parse_cable_description(const std::string& text, CableDescription& out) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  if (words.empty()) return "missing length";
+  CableDescription cable;
+  char* end = nullptr;
+  const unsigned long length = std::strtoul(words[0].c_str(), &end, 10);
+  if (*end != '\0' || words[0][0] == '-' || length == 0 || length > kMaxCableMetres) {
+    return "length must be 1.." + std::to_string(kMaxCableMetres);
+  }
+  cable.length_m = static_cast<unsigned>(length);
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w.size() < 3 || w[0] < 'A' || w[0] > 'D' || w[1] != '=') return "bad pair " + w;
+    PairDescription& p = cable.pairs[static_cast<unsigned>(w[0] - 'A')];
+    const size_t at = w.find('@');
+    const std::string kind = w.substr(2, at == std::string::npos ? std::string::npos : at - 2);
+    if (kind == "good") {
+      p.fault = PairFault::good;
+      if (at != std::string::npos) return "a good pair has no distance: " + w;
+      continue;
+    }
+    if (kind != "open" && kind != "short") return "bad kind in " + w;
+    if (at == std::string::npos) return "missing distance in " + w;
+    const std::string metres = w.substr(at + 1);
+    const unsigned long d = std::strtoul(metres.c_str(), &end, 10);
+    if (metres.empty() || *end != '\0' || metres[0] == '-' || d > cable.length_m) {
+      return "distance must be 0..length in " + w;
+    }
+    p.fault = kind == "open" ? PairFault::open : PairFault::shorted;
+    p.distance_m = static_cast<unsigned>(d);
+  }
+  out = cable;
+  return "";
+}
+
+// ---- the PHY's side of the cable test ----
+
+bool PhyModel::cable_test_running() const { return peek(1, 24) & 0x8000; }
+
+uint32_t PhyModel::tr_read_value(uint16_t address) {
+  if (!cable_test_running()) return tr(address);
+  return echo::tr_word(cable_description_, address, tr(0x0188), ++echo_reads_, tr(address));
+}
+
+void PhyModel::cable_test_write(uint16_t page, unsigned reg, uint16_t value) {
+  // The test ends with its result written (test register 12 bit 0) or its register restored (TR 0x0190).
+  if ((page == kPageTest && reg == 12 && (value & 1)) ||
+      (page == kPageTr && reg == 16 && (value & 0xE000) == 0x8000 && (value & 0x1FFF) == 0x0190 &&
+       tr(0x0190) == 0x0F47)) {
+    at(1, 24) = static_cast<uint16_t>(at(1, 24) & ~0x8000u);
+  }
+}
+
+}  // namespace swchip
