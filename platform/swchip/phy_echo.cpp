@@ -77,7 +77,10 @@ uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_r
   int value = noise(pair, tap, read);
   // A reflection rises over the taps before its peak with its own sign.
   if (r.size != 0 && tap == r.tap) value += r.size;
-  if (r.size != 0 && r.size != kCableEnd && tap < r.tap && tap + 3 >= r.tap) value += r.size >> (3 + 2 * (r.tap - tap - 1));
+  const bool floor_tap = tap >= kNoiseFloorFirst && tap <= kNoiseFloorLast;
+  if (r.size != 0 && r.size != kCableEnd && !floor_tap && tap < r.tap && tap + 3 >= r.tap) {
+    value += r.size >> (3 + 2 * (r.tap - tap - 1));
+  }
   return coefficient_word(value);
 }
 

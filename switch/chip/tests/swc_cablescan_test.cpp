@@ -46,6 +46,13 @@ class CableScan : public ChipFixture {
   }
 };
 
+// PHY identities of the families (register 2, register 3 with revision 1).
+constexpr uint16_t kFamily4[2] = {0x000F, 0xC581};
+constexpr uint16_t kFamily5[2] = {0x0007, 0x0681};
+constexpr uint16_t kFamily8[2] = {0x0007, 0x0501};
+constexpr uint16_t kFamily9[2] = {0x0007, 0x0551};
+constexpr uint16_t kFamily6[2] = {0x0007, 0x0421};
+
 TEST_F(CableScan, FaultsAndGoodPairsOfAFamilySevenPort) {
   reset(1);
   describe(1, "30 B=open@12 C=short@20");
@@ -61,6 +68,231 @@ TEST_F(CableScan, FaultsAndGoodPairsOfAFamilySevenPort) {
   EXPECT_EQ(r.length[1], 12u);
   EXPECT_EQ(r.length[2], 20u);
   EXPECT_EQ(r.length[3], 30u);
+}
+
+TEST_F(CableScan, EachFamilyFindsOpenShortAndCableEnd) {
+  struct Case {
+    const char* name;
+    const uint16_t* id;
+    unsigned port;
+    uint32_t mac_interface;
+  };
+  const Case cases[] = {{"family 4", kFamily4, 6, SWC_IF_RGMII},
+                        {"family 5", kFamily5, 2, SWC_IF_SGMII},
+                        {"family 8", kFamily8, 3, SWC_IF_INTERNAL},
+                        {"family 9", kFamily9, 4, SWC_IF_INTERNAL}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    phy(c.port) = swchip::PhyModel(c.id[0], c.id[1]);
+    const swc_phy_reset_setup_t r{c.mac_interface, 0, 0, 0, 0};
+    ASSERT_EQ(swc_phy_reset(c.port, &r), 0);
+    describe(c.port, "45 A=short@3 C=open@33");
+    swc_phy_cablescan_result_t result{};
+    ASSERT_EQ(run(c.port, result), 0);
+    EXPECT_EQ(result.valid, 1u);
+    const uint16_t status[4] = {1, 0, 2, 0};
+    const uint16_t length[4] = {3, 45, 33, 45};
+    for (unsigned pair = 0; pair < 4; ++pair) {
+      EXPECT_EQ(result.status[pair], status[pair]) << pair;
+      EXPECT_EQ(result.length[pair], length[pair]) << pair;
+    }
+    // The PHY is left as it was found: test ended, TR window closed, standard page.
+    EXPECT_FALSE(phy(c.port).cable_test_running());
+    EXPECT_EQ(phy(c.port).peek(swchip::kPageTest, 8) & 0x200, 0);
+    EXPECT_EQ(phy(c.port).tr(0x0F86) & 0x300000u, 0u);
+    EXPECT_EQ(phy(c.port).read(31), 0);
+  }
+}
+
+TEST_F(CableScan, FarFaultsAreFoundThroughTheCoarseSearch) {
+  reset(2);
+  describe(2, "140 A=open@60 B=short@100 C=open@139");
+  swc_phy_cablescan_result_t r{};
+  ASSERT_EQ(run(2, r), 0);
+  EXPECT_EQ(r.status[0], 2u);
+  EXPECT_EQ(r.status[1], 1u);
+  EXPECT_EQ(r.status[2], 2u);
+  // 60 m lies on the canceller's noise floor taps; the reflection shows on the first tap after them.
+  EXPECT_EQ(swchip::echo::tap_of(60), 0x50u);
+  EXPECT_EQ(r.length[0], 64u);
+  EXPECT_EQ(r.length[1], 100u);
+  EXPECT_EQ(r.length[2], 139u);
+  // A good pair of a cable this long shows no reflection the fine search can reach.
+  EXPECT_EQ(r.status[3], 0u);
+  EXPECT_EQ(r.length[3], 255u);
+}
+
+TEST_F(CableScan, CrossoverExchangesPairsAAndB) {
+  reset(1);
+  describe(1, "20 A=open@5 D=short@15");
+  phy(1).write(28, static_cast<uint16_t>(1u << 12));  // crossover state 1
+  swc_phy_cablescan_result_t r{};
+  ASSERT_EQ(run(1, r), 0);
+  EXPECT_EQ(r.status[0], 0u);
+  EXPECT_EQ(r.status[1], 2u);
+  EXPECT_EQ(r.length[1], 5u);
+  EXPECT_EQ(r.status[3], 1u);  // C and D stay
+  EXPECT_EQ(r.length[3], 15u);
+
+  phy(1).write(28, static_cast<uint16_t>(0u << 12));  // both exchanges
+  ASSERT_EQ(run(1, r), 0);
+  EXPECT_EQ(r.status[1], 2u);
+  EXPECT_EQ(r.status[2], 1u);
+  EXPECT_EQ(r.length[2], 15u);
+}
+
+TEST_F(CableScan, StepBeforeItsDeadlineLeavesThePhyAlone) {
+  reset(1);
+  describe(1, "10");
+  ASSERT_EQ(swc_phy_cablescan_start(1), 0);
+  swc_phy_cablescan_result_t r{};
+  swgenio_set_recording(true);
+  swgenio_clear_recorded();
+  EXPECT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);  // the first step is 1 ms away
+  EXPECT_TRUE(accesses().empty());
+  EXPECT_EQ(r.valid, 0u);
+  EXPECT_EQ(r.status[0], 1u);
+  EXPECT_EQ(r.length[0], 0u);
+  clock.advance_us(1000);
+  EXPECT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);  // state 1 ran, state 2 is 750 ms away
+  EXPECT_FALSE(accesses().empty());
+  EXPECT_TRUE(phy(1).cable_test_running());
+  swgenio_clear_recorded();
+  clock.advance_us(749'000);
+  EXPECT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);
+  EXPECT_TRUE(accesses().empty());
+}
+
+TEST_F(CableScan, FamilyThatCannotRunItNeverStartsAndReportsNoResult) {
+  phy(2) = swchip::PhyModel(kFamily6[0], kFamily6[1]);
+  reset(2);
+  ASSERT_EQ(swc_phy_port(2)->family, 6u);
+  swgenio_set_recording(true);
+  swgenio_clear_recorded();
+  EXPECT_EQ(swc_phy_cablescan_start(2), 0);
+  swc_phy_cablescan_result_t r{};
+  EXPECT_EQ(swc_phy_cablescan_get(2, &r), SWC_RC_NOT_NOW);
+  EXPECT_EQ(r.valid, 0u);
+  EXPECT_TRUE(accesses().empty());
+  // Ports without a PHY record are refused.
+  EXPECT_EQ(swc_phy_cablescan_start(7), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_cablescan_get(0, &r), SWC_RC_ILLEGAL);
+}
+
+TEST_F(CableScan, PhyThatStopsAnsweringEndsTheTest) {
+  reset(3);
+  describe(3, "10");
+  ASSERT_EQ(swc_phy_cablescan_start(3), 0);
+  swc_phy_cablescan_result_t r{};
+  clock.advance_us(1000);
+  ASSERT_EQ(swc_phy_cablescan_get(3, &r), SWC_RC_RUNNING);
+  chip.phy(0, 2).mounted = false;
+  clock.advance_us(1'000'000);
+  EXPECT_EQ(swc_phy_cablescan_get(3, &r), SWC_RC_PHY_NOT_MOUNTED);
+  EXPECT_EQ(swc_phy_port(3)->cablescan.state, 0);
+  EXPECT_EQ(swc_phy_cablescan_get(3, &r), SWC_RC_NOT_NOW);  // idle, nothing valid
+}
+
+TEST_F(CableScan, RestartWhileRunningRestoresThePhysOwnSettings) {
+  reset(1);
+  describe(1, "10");
+  phy(1).write(28, static_cast<uint16_t>(phy(1).peek(0, 28) | 0x40));  // bit 6, cleared during the test
+  swc_phy_cablescan_result_t r{};
+  ASSERT_EQ(swc_phy_cablescan_start(1), 0);
+  clock.advance_us(1000);
+  ASSERT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);
+  EXPECT_EQ(phy(1).peek(0, 28) & 0x40, 0);
+  ASSERT_EQ(run(1, r), 0);  // started again while running
+  EXPECT_EQ(phy(1).peek(0, 28) & 0x40, 0x40);
+}
+
+TEST_F(CableScan, FamilyEightWritesItsResultsIntoThePhy) {
+  phy(3) = swchip::PhyModel(kFamily8[0], kFamily8[1]);
+  reset(3);
+  describe(3, "40 B=open@20");
+  phy(3).write(23, 0x40);
+  swc_phy_cablescan_result_t r{};
+  ASSERT_EQ(run(3, r), 0);
+  EXPECT_EQ(phy(3).peek(1, 26), 0x0200);  // status of B in bits 8-11
+  const unsigned location_b = swchip::echo::tap_of(20);
+  EXPECT_EQ(phy(3).peek(1, 24) & 0x3F, 20u & 0x3F);  // lengths, as the results carry them
+  EXPECT_NE(location_b, 0u);
+  EXPECT_EQ(phy(3).peek(0, 23) & 0xC0, 0x40);  // its mode restored
+}
+
+TEST_F(CableScan, PhyLeftOnAnotherPageByAnEndedProcessResetsAtOnce) {
+  // The external PHY survives a daemon restart; the last process left it on the TR page.
+  phy(6).write(31, swchip::kPageTr);
+  const uint64_t start = clock.now_us();
+  reset(6);
+  EXPECT_EQ(swc_phy_port(6)->family, 4u);
+  EXPECT_LT(clock.now_us() - start, 1'000'000u);
+  EXPECT_EQ(phy(6).read(31), 0);
+  // And a test ended half-way by such a restart: the reset clears it, the next test runs.
+  describe(6, "20 A=open@10");
+  ASSERT_EQ(swc_phy_cablescan_start(6), 0);
+  swc_phy_cablescan_result_t r{};
+  clock.advance_us(1000);
+  ASSERT_EQ(swc_phy_cablescan_get(6, &r), SWC_RC_RUNNING);
+  reset(6);
+  EXPECT_EQ(swc_phy_port(6)->cablescan.state, 0);
+  ASSERT_EQ(run(6, r), 0);
+  EXPECT_EQ(r.status[0], 2u);
+  EXPECT_EQ(r.length[0], 10u);
+}
+
+TEST_F(CableScan, LengthFromLocation) {
+  EXPECT_EQ(swc_cablescan_length(7, false, 7), 0);
+  EXPECT_EQ(swc_cablescan_length(7, false, 0xFF), 0xFF);
+  EXPECT_EQ(swc_cablescan_length(7, false, 41), 30);
+  EXPECT_EQ(swc_cablescan_length(7, true, 41), 29);
+  EXPECT_EQ(swc_cablescan_length(1, false, 41), 29);
+  EXPECT_EQ(swc_cablescan_length(1, true, 41), 24);
+  // Family 1 with the variant set: locations 8..12 lie at the port, never a negative distance.
+  EXPECT_EQ(swc_cablescan_length(1, true, 8), 0);
+  EXPECT_EQ(swc_cablescan_length(1, true, 12), 0);
+  EXPECT_EQ(swc_cablescan_length(1, true, 14), 1);
+}
+
+TEST_F(CableScan, ThresholdsFollowTheTapAndStayInRange) {
+  swc_cablescan_task_t t{};
+  swc_phy_cablescan_threshold_set(&t, 68);  // v = 0xFFFE: exponent -1
+  EXPECT_EQ(t.threshold1, 255);
+  EXPECT_EQ(t.threshold2, 85);
+  swc_phy_cablescan_threshold_set(&t, 12);  // v = 446: exponent 1
+  EXPECT_EQ(t.threshold1, 892);
+  EXPECT_EQ(t.threshold2, 297);
+  swc_phy_cablescan_threshold_set(&t, 190);  // far: the floors hold
+  EXPECT_EQ(t.threshold1, 23);
+  EXPECT_EQ(t.threshold2, 15);
+  t.echo_offset = 4000;  // exponent far above 16 bits: saturates, then the cap for taps above 31
+  swc_phy_cablescan_threshold_set(&t, 40);
+  EXPECT_EQ(t.threshold1, 0xFFFF);
+  EXPECT_EQ(t.threshold2, 1012);
+  t.echo_offset = -30000;  // exponent far below: the lower bound
+  swc_phy_cablescan_threshold_set(&t, 0);
+  EXPECT_EQ(t.threshold1, 23);
+  t.echo_offset = 0;
+  t.flags = SWC_CABLESCAN_FLAG_VARIANT;
+  swc_phy_cablescan_threshold_set(&t, 12);
+  EXPECT_EQ(t.threshold2, 446);
+  t.flags = 0;
+  t.sub_range = 2;
+  swc_phy_cablescan_threshold_set(&t, 12);  // 500 lower
+  EXPECT_EQ(t.threshold1, 229);
+}
+
+TEST_F(CableScan, PackedReadBackFields) {
+  // Register 20 first; bit 15 of register 20 is bit offset 0.
+  uint16_t regs[17] = {};
+  regs[0] = 0xABCD;
+  regs[1] = 0x1234;
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 0, 16, false), 0xABCD);
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 4, 16, false), 0xBCD1);
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 0, 20, true), static_cast<int32_t>(0xABCD1 - 0x100000));
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 16, 15, false), 0x1234 >> 1);
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 12, 30, false), -1);  // three registers
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 16 * 16 + 8, 15, false), -1);  // beyond register 4
 }
 
 }  // namespace
