@@ -74,7 +74,7 @@ uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_r
   }
   if ((offset & 1) || offset >= 2 * 0xC0) return stored;
   const unsigned tap = offset / 2;
-  int value = noise(pair, tap, read);
+  int value = cable.silent ? 0 : noise(pair, tap, read);
   // A reflection rises over the taps before its peak with its own sign.
   if (r.size != 0 && tap == r.tap) value += r.size;
   const bool floor_tap = tap >= kNoiseFloorFirst && tap <= kNoiseFloorLast;
@@ -100,6 +100,10 @@ std::string parse_cable_description(const std::string& text, CableDescription& o
   cable.length_m = static_cast<unsigned>(length);
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
+    if (w == "silent") {
+      cable.silent = true;
+      continue;
+    }
     if (w.size() < 3 || w[0] < 'A' || w[0] > 'D' || w[1] != '=') return "bad pair " + w;
     PairDescription& p = cable.pairs[static_cast<unsigned>(w[0] - 'A')];
     const size_t at = w.find('@');

@@ -4,6 +4,7 @@
 #include "conf.h"
 #include "loop.h"
 #include "mgmt.h"
+#include "port_cablescan.h"
 #include "port_qos.h"
 #include "trace.h"
 
@@ -456,6 +457,7 @@ void port_init() {
     timer_reg(port_counters_poll, PORT_COUNTERS_POLL_MS);
     timer_reg(port_optimize_1sec, 1000);
     timer_reg(port_optimize_100msec, 100);
+    port_cablescan_init();
 }
 
 void port_conf(const conf_action &action) {
@@ -646,6 +648,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
     unsigned port = ports.counters_pointer;
     PORT_API(swc_port_counters_update(port));
     PORT_API(swc_phy_reset_and_setup(port));
+    port_cablescan_step(port);
     ports.counters_pointer = next_port(port);
     return now;
 }
@@ -676,6 +679,7 @@ void port_mgmt(mgmt_object &object) {
     case 3000: mgmt_port_config(object); break;
     case 3001: mgmt_port_status(object); break;
     case 3002: mgmt_port_counters(object); break;
+    case CABLESCAN_OBJ: mgmt_port_cablescan_table(object); break;
     case 3019: mgmt_port_map(object); break;
     case 3020: mgmt_port_stp(object); break;
     default: object.set_res(MGMT_RES_NO_HANDLER); break;
