@@ -348,6 +348,7 @@ void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
   if (subblock >= 2 || reg != 1) return;
   PhyModel& p = phys_[subblock][(value >> 21) & 31];
   const unsigned phy_reg = (value >> 16) & 31;
+  ++miim_transfers_;
   if (value & 0x4000000u) {
     stored(3, subblock, 2) = p.mounted ? p.read(phy_reg) : 0x1FFFF;
   } else if (p.mounted) {

@@ -85,6 +85,8 @@ class ChipModel {
   const MacEntry& mac_entry(unsigned index) const { return mac_table_[index % kMacEntries]; }
   const VlanEntry& vlan_entry(unsigned vid) const { return vlan_table_[vid % kVlans]; }
 
+  // MIIM transfers (PHY register reads and writes) since power-on of the model object; for measurements.
+  unsigned miim_transfers() const { return miim_transfers_; }
   // PHY on MIIM controller 0 or 1 at address 0..31.
   PhyModel& phy(unsigned controller, unsigned address) { return phys_[controller & 1][address & 31]; }
 
@@ -170,6 +172,7 @@ class ChipModel {
   std::array<TxAssembly, kChipPorts> tx_assembly_;
   std::array<std::vector<std::vector<uint8_t>>, kChipPorts> transmitted_;
   unsigned ingress_drops_ = 0;
+  unsigned miim_transfers_ = 0;
 };
 
 }  // namespace swchip
