@@ -1,5 +1,6 @@
 #include "phy_echo.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -11,7 +12,6 @@ namespace swchip {
 namespace {
 constexpr int kSpike = 3000;     // reflection of an open or a short
 constexpr int kCableEnd = 60;    // the partner's port at the end of a good pair
-constexpr unsigned kTapOffset = 6;  // taps between the port and the start of the cable
 // Highest tap a reflection may sit at: the canceller's registers of pair A follow its taps.
 constexpr unsigned kLastTap = 0xB8;
 constexpr unsigned kCoarseOffset = 0x1C0;  // coarse search result, per pair
@@ -51,10 +51,10 @@ uint32_t coefficient_word(int value) { return static_cast<uint32_t>(value) & 0x3
 
 namespace echo {
 
-unsigned tap_of(unsigned metres) {
+unsigned tap_of(unsigned metres, unsigned offset) {
   unsigned v = 0;
   while (metres_of(v) < metres && v < kLastTap) ++v;
-  unsigned tap = v + kTapOffset;
+  unsigned tap = v + offset;
   // The noise floor taps hold no reflection: one there shows on the first tap after them.
   if (tap >= kNoiseFloorFirst && tap <= kNoiseFloorLast) tap = kNoiseFloorLast + 1;
   return tap > kLastTap ? kLastTap : tap;
@@ -82,6 +82,25 @@ uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_r
     value += r.size >> (3 + 2 * (r.tap - tap - 1));
   }
   return coefficient_word(value);
+}
+
+int wide_coefficient(const CableDescription& cable, unsigned pair, unsigned tap, uint32_t read) {
+  constexpr unsigned kTaps = 64;
+  int value = cable.silent ? 0 : noise(pair, tap, read);
+  if (cable.length_m != 0) {
+    const PairDescription& p = cable.pairs[pair & 3];
+    if (p.fault == PairFault::good) {
+      // Family 1 finds a cable end three taps before the partner's port.
+      if (tap == tap_of(cable.length_m, 7) + 3) value += kCableEnd;
+    } else {
+      const unsigned at = std::min(tap_of(p.distance_m, 7), kTaps - 1);
+      // The fields of the far taps are narrower: the reflection's size stays inside them.
+      const int size = (at < 32 ? 2000 : 1000) * (p.fault == PairFault::open ? 1 : -1);
+      if (tap == at) value += size;
+      if (tap < at && tap + 3 >= at) value += size >> (3 + 2 * (at - tap - 1));
+    }
+  }
+  return value * 16;
 }
 
 }  // namespace echo
@@ -129,7 +148,56 @@ std::string parse_cable_description(const std::string& text, CableDescription& o
 
 // ---- the PHY's side of the cable test ----
 
-bool PhyModel::cable_test_running() const { return peek(1, 24) & 0x8000; }
+bool PhyModel::cable_test_running() const {
+  // Family 1 runs the test from its reprogramming of TR 0x0770 until the restore clears it.
+  return (peek(1, 24) & 0x8000) || (tr_command_register() == 0 && (tr(0x0770) & 3) == 3);
+}
+
+unsigned PhyModel::tr_command_register() const {
+  const uint32_t oui = uint32_t{id2_} << 6 | id3_ >> 10;
+  const unsigned model = (id3_ >> 4) & 0x3F;
+  return oui == 0x3F1 && (model == 1 || model == 4) ? 0 : 16;
+}
+
+namespace {
+// Stores a field into the read-back bit string: registers 20 down to 4, most significant bit first.
+void put_field(std::array<uint16_t, 17>& regs, unsigned offset, unsigned width, uint32_t value) {
+  for (unsigned i = 0; i < width; ++i) {
+    const unsigned b = offset + i;
+    const uint16_t bit = static_cast<uint16_t>(1u << (15 - (b & 15)));
+    if (value >> (width - 1 - i) & 1) {
+      regs[b >> 4] |= bit;
+    } else {
+      regs[b >> 4] &= static_cast<uint16_t>(~bit);
+    }
+  }
+}
+}  // namespace
+
+void PhyModel::echo_command(uint16_t value) {
+  const unsigned operand = value & 0x1FFF;
+  std::array<uint16_t, 17> regs{};
+  ++echo_reads_;
+  for (unsigned pair = 0; pair < 4; ++pair) {
+    if (operand < 0x80) {
+      // Wide view: per pair one field for each range of 16 taps.
+      static constexpr unsigned kStart[4] = {0, 20, 38, 53};
+      static constexpr unsigned kWidth[4] = {20, 18, 15, 15};
+      const unsigned j = ((operand >> 1) - 0x20) & 0xF;
+      for (unsigned r = 0; r < 4; ++r) {
+        const int v = echo::wide_coefficient(cable_description_, pair, 16 * r + j, echo_reads_);
+        put_field(regs, 68 * pair + kStart[r], kWidth[r], static_cast<uint32_t>(v) & ((1u << kWidth[r]) - 1));
+      }
+    } else {
+      // Narrow views look across pairs and at the noise floor: noise only.
+      for (unsigned q = 0; q < 4; ++q) {
+        const int n = cable_description_.silent ? 0 : 16 * (4 + static_cast<int>((echo_reads_ + pair + q) % 9));
+        put_field(regs, 15 * (q < 3 ? 3 * pair + q : 12 + pair), 15, static_cast<uint32_t>(n) & 0x7FFF);
+      }
+    }
+  }
+  for (unsigned i = 0; i < regs.size(); ++i) at(kPageTr, 20 - i) = regs[i];
+}
 
 uint32_t PhyModel::tr_read_value(uint16_t address) {
   if (!cable_test_running()) return tr(address);
@@ -139,7 +207,7 @@ uint32_t PhyModel::tr_read_value(uint16_t address) {
 void PhyModel::cable_test_write(uint16_t page, unsigned reg, uint16_t value) {
   // The test ends with its result written (test register 12 bit 0) or its register restored (TR 0x0190).
   if ((page == kPageTest && reg == 12 && (value & 1)) ||
-      (page == kPageTr && reg == 16 && (value & 0xE000) == 0x8000 && (value & 0x1FFF) == 0x0190 &&
+      (page == kPageTr && reg == tr_command_register() && (value & 0xE000) == 0x8000 && (value & 0x1FFF) == 0x0190 &&
        tr(0x0190) == 0x0F47)) {
     at(1, 24) = static_cast<uint16_t>(at(1, 24) & ~0x8000u);
   }

@@ -34,8 +34,11 @@ namespace echo {
 // Taps of the canceller whose coefficients are noise only: the test reads its noise floor there.
 inline constexpr unsigned kNoiseFloorFirst = 0x48;
 inline constexpr unsigned kNoiseFloorLast = 0x4F;
-// The tap of a reflection `metres` away.
-unsigned tap_of(unsigned metres);
+// The tap of a reflection `metres` away, `offset` taps between the port and the cable.
+unsigned tap_of(unsigned metres, unsigned offset = 6);
+// The echo canceller of a family-1 PHY: the coefficient of a pair at a tap (0..63), 16 times the
+// scale of the TR coefficients of the other families.
+int wide_coefficient(const CableDescription& cable, unsigned pair, unsigned tap, uint32_t read);
 // The TR word the cable test reads at `address` while it runs, for a description; `read` counts the
 // reads so the noise changes from one read to the next. Addresses outside the canceller's give
 // `stored`.

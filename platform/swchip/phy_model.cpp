@@ -13,7 +13,6 @@ constexpr uint16_t kControlSpeed1000 = 0x0040;
 constexpr uint16_t kStatusAbilities = 0x7949;
 constexpr uint16_t kStatusLink = 0x0004;
 constexpr uint16_t kStatusAnegComplete = 0x0020;
-constexpr unsigned kRegTrCommand = 16;
 }  // namespace
 
 PhyModel::PhyModel(uint16_t id2, uint16_t id3) : mounted(true), id2_(id2), id3_(id3) { power_on_defaults(); }
@@ -80,14 +79,18 @@ void PhyModel::write(unsigned reg, uint16_t value) {
     page_ = value;
     return;
   }
-  if (page_ == kPageTr && reg == kRegTrCommand) {
+  const unsigned command = tr_command_register();
+  if (page_ == kPageTr && reg == command) {
     const uint16_t address = value & 0x1FFF;
-    if ((value & 0xE000) == 0x8000) tr_[address] = uint32_t{at(kPageTr, 18)} << 16 | at(kPageTr, 17);
+    if ((value & 0xE000) == 0x8000) {
+      tr_[address] = uint32_t{at(kPageTr, command + 2)} << 16 | at(kPageTr, command + 1);
+    }
     if ((value & 0xE000) == 0xA000) {
       const uint32_t word = tr_read_value(address);
-      at(kPageTr, 17) = static_cast<uint16_t>(word);
-      at(kPageTr, 18) = static_cast<uint16_t>(word >> 16);
+      at(kPageTr, command + 1) = static_cast<uint16_t>(word);
+      at(kPageTr, command + 2) = static_cast<uint16_t>(word >> 16);
     }
+    if ((value & 0xE000) == 0xE000 && command == 0) echo_command(value);
     at(kPageTr, reg) = value | 0x8000;  // completes at once
     cable_test_write(page_, reg, value);
     return;

@@ -64,7 +64,11 @@ class PhyModel {
   void set_link(bool up);
   uint16_t& at(uint16_t page, unsigned reg) { return pages_[page][reg & 31]; }
   uint16_t page() const { return page_; }
+  // Families 1 and 2 reach the TR registers through page registers 0, 1, 2; the others through 16-18.
+  unsigned tr_command_register() const;
   uint32_t tr_read_value(uint16_t address);
+  // Family 1: an echo canceller command, answered in the packed read-back registers 20 down to 4.
+  void echo_command(uint16_t value);
   void cable_test_write(uint16_t page, unsigned reg, uint16_t value);
 
   uint16_t id2_ = 0;

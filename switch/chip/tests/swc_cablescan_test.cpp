@@ -52,6 +52,7 @@ constexpr uint16_t kFamily5[2] = {0x0007, 0x0681};
 constexpr uint16_t kFamily8[2] = {0x0007, 0x0501};
 constexpr uint16_t kFamily9[2] = {0x0007, 0x0551};
 constexpr uint16_t kFamily6[2] = {0x0007, 0x0421};
+constexpr uint16_t kFamily1[2] = {0x000F, 0xC411};
 
 TEST_F(CableScan, FaultsAndGoodPairsOfAFamilySevenPort) {
   reset(1);
@@ -102,6 +103,46 @@ TEST_F(CableScan, EachFamilyFindsOpenShortAndCableEnd) {
     EXPECT_EQ(phy(c.port).tr(0x0F86) & 0x300000u, 0u);
     EXPECT_EQ(phy(c.port).read(31), 0);
   }
+}
+
+TEST_F(CableScan, FamilyOneReadsThePackedEchoCancellerAndRestoresItsReprogramming) {
+  phy(2) = swchip::PhyModel(kFamily1[0], kFamily1[1]);
+  reset(2);
+  ASSERT_EQ(swc_phy_port(2)->family, 1u);
+  describe(2, "40 A=open@10 B=short@30");
+  // Settings the test reprograms and must give back.
+  phy(2).write(9, 0x0200);
+  phy(2).write(31, swchip::kPageTest);
+  phy(2).write(5, 0x0008);
+  phy(2).write(31, swchip::kPageTr);
+  for (const auto& [address, word] : {std::pair<uint16_t, uint32_t>{0x1680, 0x00155400}, {0x0F86, 0x00123800},
+                                      {0x0F82, 0x00000010}, {0x0FA0, 0x00001500}}) {
+    phy(2).write(2, static_cast<uint16_t>(word >> 16));
+    phy(2).write(1, static_cast<uint16_t>(word));
+    phy(2).write(0, static_cast<uint16_t>(0x8000 | address));
+  }
+  phy(2).write(31, 0);
+  const uint16_t control = phy(2).peek(0, 0);
+  swc_phy_cablescan_result_t r{};
+  ASSERT_EQ(run(2, r), 0);
+  EXPECT_EQ(r.valid, 1u);
+  const uint16_t status[4] = {2, 1, 0, 0}, length[4] = {10, 30, 40, 40};
+  for (unsigned pair = 0; pair < 4; ++pair) {
+    EXPECT_EQ(r.status[pair], status[pair]) << pair;
+    EXPECT_EQ(r.length[pair], length[pair]) << pair;
+  }
+  EXPECT_FALSE(phy(2).cable_test_running());
+  EXPECT_EQ(phy(2).peek(0, 0) & ~0x0A00u, control & ~0x0A00u);  // restart and power-down pulse aside
+  EXPECT_EQ(phy(2).peek(0, 9) & 0x1800, 0);
+  EXPECT_EQ(phy(2).peek(0, 28) & 0x4, 0);
+  EXPECT_EQ(phy(2).peek(swchip::kPageTest, 5) & 0x18, 0x08);
+  EXPECT_EQ(phy(2).tr(0x1680), 0x00155400u);
+  EXPECT_EQ(phy(2).tr(0x0F86), 0x00123800u);
+  EXPECT_EQ(phy(2).tr(0x0F82), 0x00000010u);
+  EXPECT_EQ(phy(2).tr(0x0FA0), 0x00001500u);
+  for (uint16_t cleared : {0x0F8A, 0x0F88, 0x0FA2, 0x0770, 0x1684}) EXPECT_EQ(phy(2).tr(cleared), 0u) << cleared;
+  EXPECT_EQ(phy(2).tr(0x0240) & 0xFF, 0u);
+  EXPECT_EQ(phy(2).read(31), 0);
 }
 
 TEST_F(CableScan, FarFaultsAreFoundThroughTheCoarseSearch) {
