@@ -173,13 +173,19 @@ TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl)
     ASSERT_EQ(ctl("cable 0 0 describe 30 B=open@12 C=short@20"), "ok");
     ASSERT_EQ(ctl("cable 1 3 describe 90 A=short@75 D=open@1"), "ok");
     EXPECT_NE(ctl("cable 0 0 describe 30 B=open@31").find("error: "), std::string::npos);
-    const auto started = std::chrono::steady_clock::now();
-    auto result = cablescan({1, 6});
-    const auto took = std::chrono::steady_clock::now() - started;
-    ASSERT_TRUE(result) << pv->output();
-    std::printf("CableScan of ports 1 and 6 through object 3018: %lld ms\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-    const cable_entry &p1 = (*result)[0], &p6 = (*result)[1];
+    // One port per request: tests on several ports share the request's 20 s, which a slow simulator
+    // (a sanitizer build on a loaded machine) may not keep.
+    std::vector<cable_entry> result;
+    for (uint32_t port : {1u, 6u}) {
+        const auto started = std::chrono::steady_clock::now();
+        auto one = cablescan({port});
+        const auto took = std::chrono::steady_clock::now() - started;
+        ASSERT_TRUE(one) << pv->output();
+        std::printf("CableScan of port %u through object 3018: %lld ms\n", port,
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        result.push_back((*one)[0]);
+    }
+    const cable_entry &p1 = result[0], &p6 = result[1];
     EXPECT_EQ(p1.port, 1u);
     EXPECT_EQ(p1.valid, 1u);
     EXPECT_EQ(p1.result_valid, 1u);
