@@ -138,7 +138,8 @@ protected:
         return data;
     }
     // Object 3018 for the ports; each entry's result.
-    std::optional<std::vector<cable_entry>> cablescan(const std::vector<uint32_t> &ports) {
+    std::optional<std::vector<cable_entry>> cablescan(const std::vector<uint32_t> &ports,
+                                                      std::chrono::milliseconds timeout = 60s) {
         std::vector<uint8_t> data(4 + ports.size() * 28, 0);
         le_store16(&data[0], static_cast<uint16_t>(ports.size()));
         le_store16(&data[2], 28);
@@ -146,7 +147,7 @@ protected:
             le_store32(&data[4 + i * 28], ports[i]);
         mgmt_client client{28};
         uint32_t res = 99;
-        auto reply = client.object(3018, 0, data, res, 60s);
+        auto reply = client.object(3018, 0, data, res, timeout);
         if (!reply || res != 0)
             return std::nullopt;
         std::vector<cable_entry> out(ports.size());
@@ -262,7 +263,7 @@ TEST_F(QosAndCablesOnSimulator, DaemonKilledDuringACableTestLeavesNothingBehindF
     std::unique_ptr<child_process> pv;
     ASSERT_TRUE(start_and_wait(pv)) << pv->output();
     ASSERT_EQ(ctl("cable 1 3 describe 40 silent"), "ok"); // a test that runs long
-    auto pending = std::async(std::launch::async, [this] { return cablescan({6}); });
+    auto pending = std::async(std::launch::async, [this] { return cablescan({6}, 5s); });
     ASSERT_TRUE(pv->wait_for_output("Starting CableScan for port 6", 10s)) << pv->output();
     std::this_thread::sleep_for(1500ms);
     kill(pv->pid(), SIGKILL);
