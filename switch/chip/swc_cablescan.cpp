@@ -917,7 +917,12 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t* task) {
   g_page = 0;  // every step starts and ends on the standard page
   swc_rc rc;
   if (t.state & SWC_CABLESCAN_CLEANUP) {
-    rc = (t.state & 0x7F) == 0 ? SWC_RC_OK : cleanup(t, family);
+    if ((t.state & 0x7F) == 0) {
+      t.state = 0;  // nothing was started: nothing to restore
+      rc = SWC_RC_OK;
+    } else {
+      rc = cleanup(t, family);
+    }
   } else {
     rc = dispatch(t, family);
   }

@@ -282,6 +282,18 @@ TEST_F(CableScan, PhyLeftOnAnotherPageByAnEndedProcessResetsAtOnce) {
   EXPECT_EQ(r.length[0], 10u);
 }
 
+TEST_F(CableScan, BulkPhyMapStoresThePairsInRecordOrder) {
+  swc_phy_port_map_t map{3, {{-1, -1}, {1, 7}, {0, 9}}};
+  ASSERT_EQ(swc_phy_port_map_set(&map), 0);
+  EXPECT_EQ(swc_phy_port(1)->bus, 1);
+  EXPECT_EQ(swc_phy_port(1)->address, 7);
+  EXPECT_EQ(swc_phy_port(2)->address, 9);
+  EXPECT_EQ(swc_phy_port(3)->address, 2);  // beyond the count: as it was
+  map.count = 8;  // more records than the PHY state has
+  EXPECT_EQ(swc_phy_port_map_set(&map), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_port_map_set(nullptr), SWC_RC_ILLEGAL);
+}
+
 TEST_F(CableScan, LengthFromLocation) {
   EXPECT_EQ(swc_cablescan_length(7, false, 7), 0);
   EXPECT_EQ(swc_cablescan_length(7, false, 0xFF), 0xFF);
