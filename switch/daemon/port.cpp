@@ -639,6 +639,7 @@ uint32_t swc_os_make_key(unsigned port, uint32_t configured_key) {
 }
 
 uint32_t port_status_poll(uint32_t now, uint32_t, uint32_t) {
+    port_cablescan_step(ports.status_pointer);
     port_status_update(ports.status_pointer);
     ports.status_pointer = next_port(ports.status_pointer);
     return now;
@@ -648,7 +649,6 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
     unsigned port = ports.counters_pointer;
     PORT_API(swc_port_counters_update(port));
     PORT_API(swc_phy_reset_and_setup(port));
-    port_cablescan_step(port);
     ports.counters_pointer = next_port(port);
     return now;
 }

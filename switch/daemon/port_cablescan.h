@@ -17,8 +17,8 @@ void cablescan_start(unsigned port);
 // Steps every pending test until the entry's port is done or 20 s have passed, then fills the
 // entry {u32 port, u32 valid, u32 result valid, u16 status[4], u16 length[4]} from the port's result.
 void port_cablescan_get(uint8_t *entry);
-// A test a timed-out request left running goes on one step per call, so the PHY gets its settings
-// back even when no one asks for the result again.
+// A test a timed-out request left running goes on one step per call (the status poll's, every 198 ms
+// per port), so the PHY gets its settings back even when no one asks for the result again.
 void port_cablescan_step(unsigned port);
 bool port_cablescan_pending(unsigned port);
 // Object 3018.
