@@ -138,7 +138,8 @@ TEST_F(PortCableScan, TestThatOutlastsTwentySecondsIsLeftToTheStatusPoll) {
     EXPECT_TRUE(port_cablescan_pending(2));
     EXPECT_TRUE(phy(2).cable_test_running());
     // The status poll takes the test on to its end; the PHY gets its settings back.
-    for (unsigned round = 0; round < 20000 && port_cablescan_pending(2); ++round) {
+    // (Its quiet reads of the noise floor take 2 s each, a hundred per pair.)
+    for (unsigned round = 0; round < 100000 && port_cablescan_pending(2); ++round) {
         clock.advance_us(33'000);
         port_status_poll(0, 0, 33);
     }
