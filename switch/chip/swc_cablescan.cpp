@@ -893,8 +893,6 @@ bool swc_cablescan_family_supported(uint32_t family) {
   return family == 1 || family == 4 || family == 5 || family == 7 || family == 8 || family == 9;
 }
 
-const int16_t* swc_phy_cablescan_coefficients() { return g_coefficients; }
-
 swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode) {
   CS_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
   swc_phy_port_t* phy = swc_phy_port(port_no);

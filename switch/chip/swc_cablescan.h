@@ -23,8 +23,10 @@ inline constexpr uint8_t SWC_CABLESCAN_FLAG_REFERENCE = 0x08;
 inline constexpr uint8_t SWC_CABLESCAN_CLEANUP = 0x80;
 inline constexpr uint8_t SWC_CABLESCAN_NO_REFLECTION = 0xFF;
 
-// Elements of the coefficient buffer: element 0 the largest magnitude of the last read, 1..12 the
-// averaged coefficients of its taps.
+// Elements of the coefficient buffer that swc_phy_cablescan_coeff_read fills: element 0 the largest
+// magnitude of the read, 1..12 the averaged coefficients of its taps. One buffer serves every port:
+// each step reads the coefficients it looks at before it looks at them, so tests on several ports may
+// take turns.
 inline constexpr unsigned SWC_CABLESCAN_COEFFICIENTS = 13;
 
 // Whether PHY family `family` can run CableScan (1, 4, 5, 7, 8 and 9).
@@ -51,10 +53,6 @@ swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t* task, uint32_t first_
 // 1 when the pair's finding stands (or the variant needs no check), 0 when it was dropped, or a code.
 swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t* task, uint32_t limit);
 swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t* task, uint32_t mode);
-
-// The coefficient buffer, shared by all ports: one port is read at a time, and every step reads the
-// coefficients it looks at before it looks at them.
-const int16_t* swc_phy_cablescan_coefficients();
 
 // Metres of cable to a reflection at tap `location` for a PHY family and measurement variant;
 // 0 below tap 8, SWC_CABLESCAN_NO_REFLECTION kept.
