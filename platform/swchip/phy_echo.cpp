@@ -205,6 +205,12 @@ uint32_t PhyModel::tr_read_value(uint16_t address) {
 }
 
 void PhyModel::cable_test_write(uint16_t page, unsigned reg, uint16_t value) {
+  // A test starts with extended register 24 bit 15 (family 1: its last reprogramming write of TR
+  // 0x0770); the PHY takes a few reads of register 28 to settle into it.
+  const bool starts = (page == 1 && reg == 24 && (value & 0x8000)) ||
+                      (page == kPageTr && reg == tr_command_register() && (value & 0xE000) == 0x8000 &&
+                       (value & 0x1FFF) == 0x0770 && (tr(0x0770) & 3) == 3);
+  if (starts) settle_left_ = cable_test_settle_reads;
   // The test ends with its result written (test register 12 bit 0) or its register restored (TR 0x0190).
   if ((page == kPageTest && reg == 12 && (value & 1)) ||
       (page == kPageTr && reg == tr_command_register() && (value & 0xE000) == 0x8000 && (value & 0x1FFF) == 0x0190 &&

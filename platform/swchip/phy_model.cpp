@@ -41,6 +41,10 @@ uint32_t PhyModel::tr(uint16_t address) const {
 uint16_t PhyModel::read(unsigned reg) {
   reg &= 31;
   if (reg == 31) return page_;
+  if (page_ == kPageTr && reg == tr_command_register() && tr_busy_left_ > 0) {
+    --tr_busy_left_;
+    return static_cast<uint16_t>(at(page_, reg) & ~0x8000u);
+  }
   if (page_ != 0) return at(page_, reg);
   switch (reg) {
     case 0:
@@ -65,7 +69,11 @@ uint16_t PhyModel::read(unsigned reg) {
       return link_ && speed_ == 3 && aneg_complete_ ? 0x0800 : 0;
     case 28: {
       // During a cable test the PHY reports the gigabit mode the test runs in.
-      const uint16_t speed_bits = cable_test_running() ? 2 << 3 : link_ ? static_cast<uint16_t>((speed_ - 1) << 3) : 0;
+      uint16_t speed_bits = link_ ? static_cast<uint16_t>((speed_ - 1) << 3) : 0;
+      if (cable_test_running()) {
+        speed_bits = settle_left_ > 0 ? 0 : 2 << 3;
+        if (settle_left_ > 0) --settle_left_;
+      }
       return static_cast<uint16_t>((at(0, 28) & ~0x38u) | speed_bits | (full_duplex() ? 0x20 : 0));
     }
     default:
@@ -91,7 +99,8 @@ void PhyModel::write(unsigned reg, uint16_t value) {
       at(kPageTr, command + 2) = static_cast<uint16_t>(word >> 16);
     }
     if ((value & 0xE000) == 0xE000 && command == 0) echo_command(value);
-    at(kPageTr, reg) = value | 0x8000;  // completes at once
+    at(kPageTr, reg) = value | 0x8000;  // done once tr_busy_reads reads have passed
+    tr_busy_left_ = tr_busy_reads;
     cable_test_write(page_, reg, value);
     return;
   }

@@ -32,6 +32,10 @@ class PhyModel {
   bool mounted = false;
   // Status reads that still show the reset bit after a soft reset (a slow or stuck reset).
   unsigned reset_reads = 0;
+  // Reads of register 28 after a cable test starts before the PHY shows the gigabit mode the test runs in.
+  unsigned cable_test_settle_reads = 2;
+  // Reads of the TR command register that still show a command busy after it was written.
+  unsigned tr_busy_reads = 0;
 
   // The reset of the chip the PHY is part of: everything to its power-on state, the page included.
   void hardware_reset();
@@ -86,6 +90,8 @@ class PhyModel {
   unsigned reset_reads_left_ = 0;
   CableDescription cable_description_;
   uint32_t echo_reads_ = 0;
+  unsigned settle_left_ = 0;
+  unsigned tr_busy_left_ = 0;
 };
 
 }  // namespace swchip

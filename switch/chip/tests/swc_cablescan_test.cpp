@@ -182,6 +182,42 @@ TEST_F(CableScan, CrossoverExchangesPairsAAndB) {
   EXPECT_EQ(r.length[2], 15u);
 }
 
+TEST_F(CableScan, PhyThatTakesItsTimeIsWaitedFor) {
+  reset(1);
+  describe(1, "20 A=open@7");
+  phy(1).cable_test_settle_reads = 30;  // 30 checks of register 28, 5 ms apart
+  phy(1).tr_busy_reads = 3;             // every TR command polled a few times
+  swc_phy_cablescan_result_t r{};
+  ASSERT_EQ(run(1, r), 0);
+  EXPECT_EQ(r.status[0], 2u);
+  EXPECT_EQ(r.length[0], 7u);
+}
+
+TEST_F(CableScan, PhyThatNeverSettlesEndsTheTestAfterFourHundredChecks) {
+  reset(1);
+  describe(1, "20 A=open@7");
+  phy(1).cable_test_settle_reads = 1000000;
+  swc_phy_cablescan_result_t r{};
+  const uint64_t start = clock.now_us();
+  unsigned polls = 0;
+  ASSERT_EQ(run(1, r, &polls), 0);
+  // Up to state 3 and then 400 checks 5 ms apart: about 2 s, and nothing found.
+  EXPECT_GE(clock.now_us() - start, 2'000'000u);
+  EXPECT_LT(clock.now_us() - start, 4'000'000u);
+  EXPECT_EQ(r.status[0], 0u);
+  EXPECT_FALSE(phy(1).cable_test_running());
+}
+
+TEST_F(CableScan, TrCommandThatNeverCompletesGivesUpAfterHalfASecond) {
+  reset(1);
+  phy(1).tr_busy_reads = 1000000;
+  uint32_t value = 7;
+  const uint64_t start = clock.now_us();
+  EXPECT_EQ(swc_phy_cablescan_tr_read(1, 0x0FF0, &value), SWC_RC_NOT_NOW);
+  EXPECT_GE(clock.now_us() - start, 500'000u);
+  EXPECT_LT(clock.now_us() - start, 600'000u);
+}
+
 TEST_F(CableScan, StepBeforeItsDeadlineLeavesThePhyAlone) {
   reset(1);
   describe(1, "10");
