@@ -68,6 +68,7 @@ uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_r
   const bool direct = (sub_range_word >> 13 & 0xFF) == 0;
   const Reflection r = direct ? reflection_of(cable, pair) : Reflection{};
   if (offset == kCoarseOffset) {
+    if (cable.disturbed) return 0xF00080;
     // A reflection beyond the fine taps is found by the coarse search: bit 7, its tap from 0x48.
     if (r.size != 0 && r.tap > kNoiseFloorLast) return 0x80u | (r.tap - kNoiseFloorFirst) << 16;
     return 0;
@@ -121,6 +122,10 @@ std::string parse_cable_description(const std::string& text, CableDescription& o
     const std::string& w = words[i];
     if (w == "silent") {
       cable.silent = true;
+      continue;
+    }
+    if (w == "disturbed") {
+      cable.disturbed = true;
       continue;
     }
     if (w.size() < 3 || w[0] < 'A' || w[0] > 'D' || w[1] != '=') return "bad pair " + w;

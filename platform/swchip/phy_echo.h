@@ -21,13 +21,14 @@ struct CableDescription {
   unsigned length_m = 0;  // 0: no description, the canceller sees noise only
   std::array<PairDescription, 4> pairs{};
   bool silent = false;    // a canceller that learned nothing: no noise either
+  bool disturbed = false; // every coarse search reports a disturbance (energy from a link partner)
 };
 
 // Longest cable and distance a description may give.
 inline constexpr unsigned kMaxCableMetres = 150;
 
-// Parses "LENGTH [PAIR=KIND[@METRES]]... [silent]", PAIR one of A-D, KIND good, open or short; pairs
-// not named are good. An empty string on success, else what is wrong.
+// Parses "LENGTH [PAIR=KIND[@METRES]]... [silent] [disturbed]", PAIR one of A-D, KIND good, open or
+// short; pairs not named are good. An empty string on success, else what is wrong.
 std::string parse_cable_description(const std::string& text, CableDescription& out);
 
 namespace echo {

@@ -7,7 +7,6 @@
 #include "phy_model.h"
 #include "swc_cablescan.h"
 #include "swc_phy.h"
-#include "trace.h"
 
 namespace {
 
@@ -57,7 +56,6 @@ constexpr uint16_t kFamily1[2] = {0x000F, 0xC411};
 TEST_F(CableScan, FaultsAndGoodPairsOfAFamilySevenPort) {
   reset(1);
   describe(1, "30 B=open@12 C=short@20");
-  if (getenv("CS_TRACE")) trace_option_apply("cablescan", getenv("CS_TRACE"));
   swc_phy_cablescan_result_t r{};
   ASSERT_EQ(run(1, r), 0);
   EXPECT_EQ(r.valid, 1u);
@@ -216,6 +214,19 @@ TEST_F(CableScan, TrCommandThatNeverCompletesGivesUpAfterHalfASecond) {
   EXPECT_EQ(swc_phy_cablescan_tr_read(1, 0x0FF0, &value), SWC_RC_NOT_NOW);
   EXPECT_GE(clock.now_us() - start, 500'000u);
   EXPECT_LT(clock.now_us() - start, 600'000u);
+}
+
+TEST_F(CableScan, DisturbancesOnEveryReadEndTheTestAfterTen) {
+  reset(1);
+  describe(1, "20 A=open@7 disturbed");
+  swc_phy_cablescan_result_t r{};
+  const uint64_t start = clock.now_us();
+  ASSERT_EQ(run(1, r), 0);
+  // Ten rounds of sub-range programming (500 ms each) and reads, then the clean-up.
+  EXPECT_GE(clock.now_us() - start, 5'000'000u);
+  EXPECT_LT(clock.now_us() - start, 7'000'000u);
+  for (unsigned pair = 0; pair < 4; ++pair) EXPECT_EQ(r.status[pair], 0u) << pair;
+  EXPECT_FALSE(phy(1).cable_test_running());
 }
 
 TEST_F(CableScan, StepBeforeItsDeadlineLeavesThePhyAlone) {
