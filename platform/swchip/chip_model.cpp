@@ -197,9 +197,7 @@ void ChipModel::write_system(unsigned reg, uint32_t value) {
       if (value & 1) {
         power_on();
         // The internal PHYs are part of the chip and restart with it.
-        for (unsigned a = 0; a < 5; ++a) {
-          if (phys_[0][a].mounted) phys_[0][a].write(0, 0x8000);
-        }
+        for (unsigned a = 0; a < 5; ++a) phys_[0][a].hardware_reset();
       }
       stored(kSystemBlock, 0, reg) = value;
       return;
@@ -374,6 +372,7 @@ void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
   if (subblock >= 2 || reg != 1) return;
   PhyModel& p = phys_[subblock][(value >> 21) & 31];
   const unsigned phy_reg = (value >> 16) & 31;
+  ++miim_transfers_;
   if (value & 0x4000000u) {
     stored(3, subblock, 2) = p.mounted ? p.read(phy_reg) : 0x1FFFF;
   } else if (p.mounted) {

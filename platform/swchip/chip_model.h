@@ -88,6 +88,8 @@ class ChipModel {
   const MacEntry& mac_entry(unsigned index) const { return mac_table_[index % kMacEntries]; }
   const VlanEntry& vlan_entry(unsigned vid) const { return vlan_table_[vid % kVlans]; }
 
+  // MIIM transfers (PHY register reads and writes) since power-on of the model object; for measurements.
+  unsigned miim_transfers() const { return miim_transfers_; }
   // PHY on MIIM controller 0 or 1 at address 0..31.
   PhyModel& phy(unsigned controller, unsigned address) { return phys_[controller & 1][address & 31]; }
 
@@ -112,6 +114,8 @@ class ChipModel {
   // next one is tried, so up to `count` entries are added. Stops after 2^20 addresses; returns how many
   // entries were added.
   unsigned learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count);
+  // Egress queue 0..3 the port's QoS registers give a frame received on `chip_port` (qos_model.cpp).
+  unsigned classify_queue(unsigned chip_port, const std::vector<uint8_t>& frame) const;
   // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
   unsigned ingress_drops() const { return ingress_drops_; }
 
@@ -177,6 +181,7 @@ class ChipModel {
   std::array<TxAssembly, kChipPorts> tx_assembly_;
   std::array<std::vector<std::vector<uint8_t>>, kChipPorts> transmitted_;
   unsigned ingress_drops_ = 0;
+  unsigned miim_transfers_ = 0;
 };
 
 }  // namespace swchip

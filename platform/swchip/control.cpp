@@ -156,6 +156,18 @@ std::string Control::execute(std::string_view line) {
     phy->mounted = w[3] == "present";
     return "ok";
   }
+  if (cmd == "cable" && w.size() >= 4 && w[3] == "describe") {
+    PhyModel* target = parse_phy(w);
+    std::string text;
+    for (size_t i = 4; i < w.size(); ++i) text += w[i] + " ";
+    CableDescription cable;
+    const std::string wrong = target ? parse_cable_description(text, cable) : "bad controller or address";
+    if (!wrong.empty()) {
+      return "error: " + wrong + "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
+    }
+    target->describe_cable(cable);
+    return "ok";
+  }
   if (cmd == "cable") {
     PhyModel* target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
     const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;
@@ -176,6 +188,12 @@ std::string Control::execute(std::string_view line) {
   }
   if (cmd == "learn") {
     return learn(w);
+  }
+  if (cmd == "classify") {
+    auto c = w.size() == 3 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+    auto frame = w.size() == 3 ? from_hex(w[2]) : std::nullopt;
+    if (!c || !frame) return "error: usage: classify CHIPPORT HEXFRAME";
+    return "queue " + std::to_string(chip_.classify_queue(*c, *frame));
   }
   if (cmd == "transmitted") {
     auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
