@@ -41,8 +41,8 @@ TEST_F(SimulatedBoard, RestartReadsTheSavedConfiguration) {
     std::vector<uint8_t> block(100, 0x42);
     ASSERT_TRUE(client.object(6, 1, block, res, 1s));
     ASSERT_EQ(res, 0u);
-    ASSERT_TRUE(client.object(5, 1, {}, res, 1s));
-    ASSERT_EQ(first->wait_exit(10s), 0);
+    ASSERT_TRUE(client.object(5, 1, {}, res, 1s)) << first->output();
+    ASSERT_EQ(first->wait_exit(10s), 0) << first->output();
 
     auto second = start_portvisor();
     ASSERT_TRUE(wait_ready()) << second->output();

@@ -34,6 +34,7 @@ child_process::child_process(const std::vector<std::string> &argv, const std::ve
     }
     close(fds[1]);
     out_fd_ = fds[0];
+    reader_ = std::thread([this] { drain(); });
 }
 
 child_process::~child_process() {
@@ -41,37 +42,49 @@ child_process::~child_process() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0)
-        close(out_fd_);
+    // A daemonised grandchild may hold the pipe open: the reader stops on the flag, not on its end.
+    stop_ = true;
+    reader_.join();
+    close(out_fd_);
 }
 
-bool child_process::read_some(std::chrono::milliseconds timeout) {
-    pollfd p{out_fd_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
-        return false;
+void child_process::drain() {
     char buf[4096];
-    ssize_t n = read(out_fd_, buf, sizeof buf);
-    if (n <= 0)
-        return false;
-    output_.append(buf, static_cast<size_t>(n));
-    return true;
+    while (!stop_) {
+        pollfd p{out_fd_, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = read(out_fd_, buf, sizeof buf);
+        std::lock_guard lock(mutex_);
+        if (n <= 0) {
+            output_ended_ = true;
+            grown_.notify_all();
+            return;
+        }
+        output_.append(buf, static_cast<size_t>(n));
+        grown_.notify_all();
+    }
+}
+
+std::string child_process::output() const {
+    std::lock_guard lock(mutex_);
+    return output_;
 }
 
 bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_.find(text) == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !read_some(left))
-            return false;
-    }
-    return true;
+    std::unique_lock lock(mutex_);
+    return grown_.wait_for(lock, timeout,
+                           [&] { return output_.find(text) != std::string::npos || output_ended_; }) &&
+           output_.find(text) != std::string::npos;
 }
 
 int child_process::wait_exit(std::chrono::milliseconds timeout) {
     int status = wait_child_exit(pid_, timeout);
-    if (status >= 0)
+    if (status >= 0) {
         reaped_ = true;
-    while (read_some(std::chrono::milliseconds(0))) {
+        // What the child wrote before it ended is in the output once the pipe is drained.
+        std::unique_lock lock(mutex_);
+        grown_.wait_for(lock, std::chrono::milliseconds(500), [&] { return output_ended_; });
     }
     return status;
 }

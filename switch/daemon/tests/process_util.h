@@ -1,10 +1,16 @@
-// Runs a program as a child with its standard output on a pipe, for tests of real processes.
+// Runs a program as a child with its standard output on a pipe, for tests of real processes. A thread
+// drains the pipe all the time, so a child that traces a lot never blocks on a full pipe while the test
+// is busy elsewhere.
 #pragma once
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class child_process {
@@ -16,18 +22,24 @@ public:
     child_process &operator=(const child_process &) = delete;
 
     pid_t pid() const { return pid_; }
-    // Reads output until it contains `text`; false on timeout or end of output.
+    // Waits until the output contains `text`; false on timeout or end of output.
     bool wait_for_output(const std::string &text, std::chrono::milliseconds timeout);
-    const std::string &output() const { return output_; }
+    // The output read so far.
+    std::string output() const;
     // Waits for the exit; returns the exit status, 128 + signal when killed, -1 on timeout.
     int wait_exit(std::chrono::milliseconds timeout);
 
 private:
-    bool read_some(std::chrono::milliseconds timeout);
+    void drain();
     pid_t pid_ = -1;
     int out_fd_ = -1;
     bool reaped_ = false;
+    mutable std::mutex mutex_;
+    std::condition_variable grown_;
     std::string output_;
+    bool output_ended_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
 };
 
 // Waits for a child of this process (including orphans adopted as subreaper); same codes as above.
