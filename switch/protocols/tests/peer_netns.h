@@ -6,6 +6,9 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,3 +83,43 @@ bool peers::eventually(Done done, std::chrono::milliseconds timeout, std::chrono
         std::this_thread::sleep_for(step);
     }
 }
+
+namespace peers {
+
+// A raw socket on an interface of a namespace: whole Ethernet frames in and out.
+class raw_socket {
+public:
+    raw_socket(const netns &ns, const std::string &ifname);
+    ~raw_socket();
+    raw_socket(const raw_socket &) = delete;
+    raw_socket &operator=(const raw_socket &) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    bool send(const std::vector<uint8_t> &frame) const;
+    // The next frame that came in (not one this side sent) whose EtherType or length field is `type`.
+    std::optional<std::vector<uint8_t>> receive(uint16_t type, std::chrono::milliseconds timeout) const;
+
+private:
+    int fd_ = -1;
+};
+
+// tshark capturing on an interface of a namespace into a file; stopped at destruction.
+class capture {
+public:
+    capture(const netns &ns, const std::string &ifname, const std::string &file, const std::string &filter);
+    ~capture() { stop(); }
+    // Ends the capture; the file is complete afterwards.
+    void stop();
+    const std::string &file() const { return file_; }
+
+private:
+    std::string file_;
+    std::unique_ptr<background_process> tshark_;
+};
+
+// tshark reading a capture: the frames that match `display_filter`, and those of them with a dissector
+// warning, error or malformed mark (frame numbers, one per line).
+std::vector<std::string> dissect(const std::string &file, const std::string &display_filter, const std::string &fields);
+std::vector<std::string> dissector_problems(const std::string &file, const std::string &display_filter);
+
+} // namespace peers
