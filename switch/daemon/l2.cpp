@@ -3,6 +3,7 @@
 #include "conf.h"
 #include "l2_mac.h"
 #include "l2_vlan.h"
+#include "loop.h"
 #include "mgmt.h"
 #include "packet.h"
 #include "swc_mac.h"
@@ -34,6 +35,12 @@ constexpr uint8_t BRIDGE_GROUP_PREFIX[5] = {0x01, 0x80, 0xC2, 0x00, 0x00};
 constexpr uint8_t BPDU_LLC[5] = {0x42, 0x42, 0x03, 0x00, 0x00};
 
 std::array<l2_frame_receiver, L2_FRAME_CLASSES> receivers{};
+std::array<l2_protocol, L2_PROTOS> protocols{};
+
+// The frames each protocol module receives.
+constexpr l2_frame_class protocol_frames[L2_PROTOS] = {L2_FRAME_LACP, L2_FRAME_RSTP, L2_FRAME_DOT1X};
+// Link changes and the per-pass work reach the engines in this order.
+constexpr l2_protocol_id engine_order[] = {L2_PROTO_AGGR, L2_PROTO_RSTP, L2_PROTO_DOT1X};
 
 bool matches(const frame_rule &rule, const uint8_t *frame, size_t length) {
     if (length <= rule.min_length)
@@ -60,7 +67,56 @@ void trace_drop(const uint8_t *frame, size_t length) {
                byte_at(frame, length, 18));
 }
 
+void protocol_init(l2_protocol_id id) {
+    if (protocols[id].init)
+        protocols[id].init();
+}
+
+void protocol_conf(l2_protocol_id id, bool create) {
+    if (protocols[id].conf)
+        protocols[id].conf(create ? 1 : 0);
+}
+
+// The VLAN table starts before the spanning tree and already holds VLANs then (VLAN 1 at least): the
+// spanning tree learns of each at its start, as it learns of every later change.
+void announce_vlans_to_rstp() {
+    if (!protocols[L2_PROTO_RSTP].vlan_add)
+        return;
+    l2_vlan_entry entry{};
+    for (int i = vlan_config_get(entry, true); i >= 0; i = vlan_config_get(entry, false))
+        protocols[L2_PROTO_RSTP].vlan_add(entry.vid, entry.member);
+}
+
 } // namespace
+
+void l2_protocol_set(l2_protocol_id id, const l2_protocol &protocol) {
+    if (id >= L2_PROTOS)
+        return;
+    protocols[id] = protocol;
+    l2_frame_receiver_set(protocol_frames[id], protocol.receive);
+}
+
+void l2_protocols_more_work() {
+    for (l2_protocol_id id : engine_order)
+        if (protocols[id].more_work)
+            protocols[id].more_work();
+}
+
+void l2_link_changed(unsigned port, int link) {
+    for (l2_protocol_id id : engine_order)
+        if (protocols[id].link_changed)
+            protocols[id].link_changed(port, link);
+}
+
+void l2_vlan_changed(uint32_t vid, const uint32_t *member) {
+    if (protocols[L2_PROTO_RSTP].vlan_add)
+        protocols[L2_PROTO_RSTP].vlan_add(vid, member);
+}
+
+void l2_vlan_deleted(uint32_t vid) {
+    if (protocols[L2_PROTO_RSTP].vlan_del)
+        protocols[L2_PROTO_RSTP].vlan_del(vid);
+}
 
 l2_frame_class l2_frame_classify(const uint8_t *frame, size_t length) {
     for (size_t c = 0; c < frame_rules.size(); ++c) {
@@ -107,6 +163,12 @@ void l2_init() {
     packet_l2_receiver_set(l2_packet_rx);
     l2_mac_init();
     l2_vlan_init();
+    protocol_init(L2_PROTO_RSTP);
+    announce_vlans_to_rstp();
+    protocol_init(L2_PROTO_DOT1X);
+    protocol_init(L2_PROTO_AGGR);
+    // The mirror and private-VLAN modules start here, in that order.
+    loop_pass_hook_reg(l2_protocols_more_work);
     l2_conf(conf_action{CONF_ACTION_READ, 0});
 }
 
@@ -122,10 +184,17 @@ void l2_conf(const conf_action &action) {
     const bool create = action.action == CONF_ACTION_CREATE;
     l2_mac_conf(create);
     l2_vlan_conf(create);
+    protocol_conf(L2_PROTO_AGGR, create);
+    // The mirror and private-VLAN configurations follow here, in that order.
+    protocol_conf(L2_PROTO_RSTP, create);
+    protocol_conf(L2_PROTO_DOT1X, create);
 }
 
 void l2_mgmt(mgmt_object &object) {
     if (l2_mac_mgmt(object) || l2_vlan_mgmt(object))
         return;
+    for (const l2_protocol &protocol : protocols)
+        if (protocol.mgmt && protocol.mgmt(object))
+            return;
     object.set_res(MGMT_RES_NO_HANDLER);
 }

@@ -30,5 +30,33 @@ void l2_packet_rx(packet_buffer *buffer);
 // Hands one frame from a front port to its engine, or drops it with a trace; true when delivered.
 bool l2_frame_dispatch(uint32_t port, const uint8_t *frame, size_t length);
 
+// The protocol modules (aggregation with LACP, spanning tree, 802.1X) live outside the daemon core.
+// portvisor fills their slots before the modules start; an empty slot, or an empty entry of a slot,
+// is skipped. l2_init and l2_conf call them in their places of the start-up and configuration order,
+// the frame dispatch hands them their frames, port management tells them about link changes (through
+// l2_link_changed) and the main loop runs their per-pass work.
+enum l2_protocol_id { L2_PROTO_AGGR, L2_PROTO_RSTP, L2_PROTO_DOT1X, L2_PROTOS };
+struct l2_protocol {
+    void (*init)();
+    void (*conf)(int create);
+    bool (*mgmt)(mgmt_object &object); // false: the object is not the module's
+    void (*more_work)();
+    void (*link_changed)(unsigned port, int link);
+    l2_frame_receiver receive;
+    // The VLAN table's changes (the spanning tree runs one instance per VLAN): member[7], index 1..6.
+    void (*vlan_add)(uint32_t vid, const uint32_t *member);
+    void (*vlan_del)(uint32_t vid);
+};
+void l2_protocol_set(l2_protocol_id id, const l2_protocol &protocol);
+
+// A front port's link changed, after port management set the chip's port state: LACP, then RSTP, then
+// 802.1X hear of it.
+void l2_link_changed(unsigned port, int link);
+// The protocols' per-pass work, LACP then RSTP (l2_init registers it with the main loop).
+void l2_protocols_more_work();
+// The VLAN table added or changed, or deleted, a VLAN.
+void l2_vlan_changed(uint32_t vid, const uint32_t *member);
+void l2_vlan_deleted(uint32_t vid);
+
 // For LACP and RSTP: forgets the learned entries of a port, a VLAN, or a port in a VLAN.
 int swc_os_flush_fdb(uint32_t flush_port, uint32_t port, uint32_t flush_vlan, uint32_t vid);

@@ -1,6 +1,7 @@
 #include "l2_vlan.h"
 
 #include "conf.h"
+#include "l2.h"
 #include "l2_table.h"
 #include "le.h"
 #include "loop.h"
@@ -258,6 +259,7 @@ int vlan_config_add(const l2_vlan_entry &entry) {
         return -1;
     if (!chip_keeps_vlan(entry.vid) && chip_members_set(entry.vid, entry.member) < 0)
         return -1;
+    l2_vlan_changed(entry.vid, entry.member);
     return index;
 }
 
@@ -271,9 +273,9 @@ int vlan_config_del(uint32_t vid) {
     // Whatever add wrote to the chip goes again, so a deleted VLAN cannot come back to life when the
     // switch is turned on.
     const uint32_t none[7] = {};
-    if (!chip_keeps_vlan(vid) && chip_members_set(vid, none) < 0)
-        return -1;
-    return index;
+    const bool chip_failed = !chip_keeps_vlan(vid) && chip_members_set(vid, none) < 0;
+    l2_vlan_deleted(vid);
+    return chip_failed ? -1 : index;
 }
 
 int vlan_config_get(l2_vlan_entry &entry, bool exact) {

@@ -2,8 +2,10 @@
 
 #include "board.h"
 #include "conf.h"
+#include "l2.h"
 #include "loop.h"
 #include "mgmt.h"
+#include "port_stp.h"
 #include "trace.h"
 
 #include "swc_api.h"
@@ -106,6 +108,7 @@ void port_link_init() {
         ports.runtime[port] = port_runtime{};
         ports.config[port] = PORT_CONFIG_UNLOADED;
     }
+    port_stp_reset();
     ports.status_pointer = ports.counters_pointer = 1;
 }
 
@@ -539,6 +542,7 @@ void link_down(unsigned port) {
     // Forgets the port's learned addresses.
     PORT_API(swc_mac_table_forget_port(port));
     ports.runtime[port].link = false;
+    l2_link_changed(port, 0);
 }
 
 void link_up(unsigned port) {
@@ -547,6 +551,7 @@ void link_up(unsigned port) {
     port_setup_commit(port, false);
     PORT_API(swc_port_stp_state_set(port, ports.runtime[port].stp_state));
     ports.runtime[port].link = true;
+    l2_link_changed(port, 1);
 }
 
 void port_status_update(unsigned port) {

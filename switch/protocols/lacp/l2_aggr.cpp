@@ -27,10 +27,6 @@ constexpr uint32_t kMaxCatchUpMs = 20000;
 bool valid_port(unsigned port) { return port > 0 && port <= kPortCount; }
 bool valid_aid(unsigned aid) { return aid > 0 && aid <= kAggregatorCount; }
 
-// Engine states dis, blk, lrn, fwd, enb as the chip's DISABLED, BLOCKING, LEARNING, FORWARDING, ENABLED.
-constexpr uint32_t kApiStpState[5] = {0, 1, 3, 4, 5};
-constexpr uint32_t kApiBlocking = 1;
-
 size_t port_config_offset(unsigned port) { return kLacpPortConfigOffset + kPortConfigSize * (port - 1); }
 
 } // namespace
@@ -76,7 +72,7 @@ void AggrModule::EngineHost::set_hwaggr(unsigned aggregator, unsigned port) { mo
 void AggrModule::EngineHost::clear_hwaggr(unsigned aggregator, unsigned port) {
     module_.clear_hwaggr(aggregator, port);
 }
-int AggrModule::EngineHost::fwdstate(unsigned port) { return module_.get_fwdstate(port); }
+int AggrModule::EngineHost::fwdstate(unsigned port) { return module_.services_.fwdstate(port); }
 void AggrModule::EngineHost::trace(unsigned level, const char *function, int line, const char *text) {
     module_.services_.trace(TRACE_MOD_LACP, level, function, line, text);
 }
@@ -101,7 +97,7 @@ void AggrModule::init() {
     table_ = {};
     mode_ = kDefaultMode;
     for (unsigned port = 1; port <= kPortCount; ++port)
-        set_fwdstate(port, 1);
+        services_.set_fwdstate(port, 1);
     engine_.init();
     own_mac_ = services_.system_mac();
     TRACE(TRACE_DEBUG, "Initializing config\n");
@@ -189,37 +185,6 @@ int AggrModule::config_get(AggrEntry &entry, bool exact) const {
         }
     }
     return -1;
-}
-
-// ---- spanning-tree state ----
-
-void AggrModule::set_stpstate(unsigned port, uint32_t state) {
-    AGGR_ASSERT(state <= STP_ENB);
-    AGGR_ASSERT(valid_port(port));
-    stp_state_[port] = state;
-    if (apply_[port] == 1)
-        services_.port_set_stp_state(port, kApiStpState[state]);
-}
-
-uint32_t AggrModule::get_stpstate(unsigned port) const {
-    AGGR_ASSERT(valid_port(port));
-    return stp_state_[port];
-}
-
-int AggrModule::get_fwdstate(unsigned port) const {
-    AGGR_ASSERT(valid_port(port));
-    return apply_[port];
-}
-
-void AggrModule::set_fwdstate(unsigned port, int flag) {
-    AGGR_ASSERT(valid_port(port));
-    if (apply_[port] == 0 && flag == 1) {
-        apply_[port] = 1;
-        set_stpstate(port, stp_state_[port]);
-    } else if (apply_[port] == 1 && flag == 0) {
-        apply_[port] = 0;
-        services_.port_set_stp_state(port, kApiBlocking);
-    }
 }
 
 // ---- hardware aggregations made by LACP ----
@@ -396,6 +361,10 @@ void AggrModule::read_table_block() {
 }
 
 void AggrModule::conf(bool create) {
+    if (g_daemon.debug_flags[kDebugDisableAggr]) {
+        TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
+        return;
+    }
     if (create) {
         uint8_t *mode = conf_create(kConfBlockMode, kAggrModeSize);
         if (mode) {
@@ -585,10 +554,18 @@ void l2_aggr_init() {
     g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services);
     g_module->init();
     timer_reg(lacp_tick, lacp::kLacpTickPeriodMs);
-    loop_pass_hook_reg(swc_lacp_more_work);
 }
 
-void l2_aggr_conf(int create) { module().conf(create != 0); }
+void l2_aggr_conf(int create) {
+    // On a first start the store writes every module's defaults before the modules start: a module
+    // that has not started yet writes those of a fresh one. Its configuration is read at l2_init.
+    if (!g_module && create && lacp::g_services) {
+        lacp::AggrModule fresh(*lacp::g_services);
+        fresh.conf(true);
+        return;
+    }
+    module().conf(create != 0);
+}
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed) { return module().tick(now, last, elapsed); }
 void l2_aggr_table(mgmt_object &object) { module().mgmt_table(object); }
 void l2_aggr_gen_conf(mgmt_object &object) { module().mgmt_gen_conf(object); }
@@ -597,10 +574,6 @@ void l2_lacp_status(mgmt_object &object) { module().mgmt_lacp_status(object); }
 
 int swc_os_set_hwaggr(unsigned aid, unsigned new_port) { return module().set_hwaggr(aid, new_port); }
 void swc_os_clear_hwaggr(unsigned aid, unsigned old_port) { module().clear_hwaggr(aid, old_port); }
-void swc_os_set_stpstate(unsigned port, uint32_t state) { module().set_stpstate(port, state); }
-uint32_t swc_os_get_stpstate(unsigned port) { return module().get_stpstate(port); }
-int swc_os_get_fwdstate(unsigned port) { return module().get_fwdstate(port); }
-void swc_os_set_fwdstate(unsigned port, int flag) { module().set_fwdstate(port, flag); }
 
 void swc_lacp_init() { module().engine().init(); }
 void swc_lacp_set_config(const uint8_t *system) { module().engine().set_config(system); }

@@ -1,5 +1,4 @@
-// The aggregation module of portvisor: the table of hardware link aggregations, the per-port
-// spanning-tree state that LACP and RSTP set, the operating-system side of the LACP engine, the
+// The aggregation module of portvisor: the table of hardware link aggregations, the operating-system side of the LACP engine, the
 // configuration blocks 9, 10 and 20 and the management objects 4007, 4008, 4017 and 4018.
 #pragma once
 
@@ -26,9 +25,6 @@ static_assert(kTableBlockSize == 112);
 inline constexpr uint32_t kObjTable = 4007, kObjMode = 4008, kObjLacpConfig = 4017, kObjLacpStatus = 4018;
 inline constexpr uint32_t kLacpTickPeriodMs = 500;
 
-// The engines' spanning-tree states.
-enum swc_common_stpstate_t : uint32_t { STP_DIS = 0, STP_BLK = 1, STP_LRN = 2, STP_FWD = 3, STP_ENB = 4 };
-
 struct AggrEntry {
     uint32_t poag_no = 0;
     std::array<uint32_t, 7> members{}; // index 1..6: front port is a member; index 0 unused
@@ -53,8 +49,9 @@ class AggrServices {
     // The chip's aggregation members and mode; swc_rc results (0 success).
     virtual int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
     virtual int aggr_mode_set(const std::array<uint32_t, 5> &mode) = 0;
-    // The chip port state (DISABLED 0, BLOCKING 1, LEARNING 3, FORWARDING 4, ENABLED 5).
-    virtual int port_set_stp_state(unsigned port, uint32_t api_state) = 0;
+    // Whether the port's spanning-tree state reaches the chip (the daemon keeps the flag and the state).
+    virtual int fwdstate(unsigned port) = 0;
+    virtual void set_fwdstate(unsigned port, int flag) = 0;
     // Spanning tree follows the hardware aggregations.
     virtual void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
     virtual void rstp_aggr_del(uint32_t poag_no) = 0;
@@ -74,11 +71,6 @@ class AggrModule {
     int config_add(const AggrEntry &entry);
     int config_del(uint32_t poag_no);
     int config_get(AggrEntry &entry, bool exact) const;
-
-    void set_stpstate(unsigned port, uint32_t state);
-    uint32_t get_stpstate(unsigned port) const;
-    int get_fwdstate(unsigned port) const;
-    void set_fwdstate(unsigned port, int flag);
 
     int set_hwaggr(unsigned aid, unsigned new_port);
     void clear_hwaggr(unsigned aid, unsigned old_port);
@@ -140,20 +132,20 @@ class AggrModule {
     std::array<uint16_t, kPortCount + 1> aid_portmap_{};
     std::array<uint32_t, kAggregatorCount + 1> aid_poag_{};
     Mac own_mac_{};
-    std::array<uint32_t, kPortCount + 1> stp_state_{};
-    std::array<int, kPortCount + 1> apply_{};
     unsigned dropped_tick_warnings_ = 50;
 };
 
 // The module the daemon runs, on the services it was given. The daemon sets its services before
 // l2_aggr_init; until then every entry point below but swc_lacp_more_work is an assertion failure.
+// Module debug flag word 9 leaves the aggregation configuration alone.
+inline constexpr int kDebugDisableAggr = 9;
 void l2_aggr_services_set(AggrServices *services);
 AggrModule *l2_aggr_module();
 
 } // namespace lacp
 
-// The daemon's entry points. l2_aggr_init registers the one-second tick driver with the timer registry
-// and the engine's sweep step as a per-pass hook of the main loop.
+// The daemon's entry points. l2_aggr_init registers the one-second tick driver with the timer registry;
+// the L2 module runs swc_lacp_more_work on every pass of the main loop.
 void l2_aggr_init();
 void l2_aggr_conf(int create);
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed);
@@ -164,10 +156,6 @@ void l2_lacp_status(mgmt_object &object);
 
 int swc_os_set_hwaggr(unsigned aid, unsigned new_port);
 void swc_os_clear_hwaggr(unsigned aid, unsigned old_port);
-void swc_os_set_stpstate(unsigned port, uint32_t state);
-uint32_t swc_os_get_stpstate(unsigned port);
-int swc_os_get_fwdstate(unsigned port);
-void swc_os_set_fwdstate(unsigned port, int flag);
 
 void swc_lacp_init();
 void swc_lacp_set_config(const uint8_t *system);

@@ -158,13 +158,14 @@ Engine &engine() {
     return *g_engine;
 }
 
-Config current_config() {
+Config current_config(Engine &e) {
     Config c;
-    c.bridge = engine().config();
+    c.bridge = e.config();
     for (unsigned slot = 0; slot < 7; ++slot)
-        c.ports[slot] = engine().port_config(slot);
+        c.ports[slot] = e.port_config(slot);
     return c;
 }
+Config current_config() { return current_config(engine()); }
 
 void apply_config(const Config &c) {
     engine().set_config(c.bridge);
@@ -172,12 +173,21 @@ void apply_config(const Config &c) {
         engine().set_port_config(slot, c.ports[slot]);
 }
 
-void save_config() {
+void save_config(const Config &c) {
     uint8_t *block = conf_create(kConfBlock, kConfigSize);
     if (!block)
         return;
-    encode_config(current_config(), block);
+    encode_config(c, block);
     conf_close(kConfBlock);
+}
+void save_config() { save_config(current_config()); }
+
+// A fresh switch runs no spanning tree until a port is configured for it.
+Config default_config(Engine &e) {
+    Config c = current_config(e);
+    for (PortConfig &p : c.ports)
+        p.enabled = 0;
+    return c;
 }
 
 } // namespace
@@ -202,20 +212,23 @@ void l2_rstp_init() {
     g_engine = std::make_unique<Engine>(*g_services);
     g_tick_warnings = 50;
     timer_reg(rstp_tick, kTickPeriodMs);
-    loop_pass_hook_reg(swc_rstp_more_work);
     g_engine->start();
     MTRACE(TRACE_INFO, "Initializing config\n");
 }
 
 void l2_rstp_conf(int create) {
     if (create) {
+        // On a first start the store writes every module's defaults before the modules start: an
+        // engine that has not started yet writes those of a fresh one. The block is read at l2_init.
         MTRACE(TRACE_INFO, "Writing config\n");
-        Config c = current_config();
-        // A fresh switch runs no spanning tree until a port is configured for it.
-        for (PortConfig &p : c.ports)
-            p.enabled = 0;
+        if (!g_engine && g_services) {
+            Engine fresh(*g_services);
+            save_config(default_config(fresh));
+            return;
+        }
+        Config c = default_config(engine());
         apply_config(c);
-        save_config();
+        save_config(c);
         return;
     }
     MTRACE(TRACE_INFO, "Reading config\n");

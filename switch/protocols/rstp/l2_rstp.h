@@ -21,6 +21,7 @@ inline constexpr size_t kPortStatusSize = 68;
 inline constexpr size_t kStatusSize = 312 + 10 * kPortStatusSize; // 992
 inline constexpr size_t kMcheckSize = 7;
 inline constexpr uint32_t kTickPeriodMs = 500;
+inline constexpr uint32_t kObjConfig = 4019, kObjStatus = 4020, kObjMcheck = 4021;
 
 // The whole configuration: bridge, then slot 0 (aggregation ports 7..9) and front ports 1..6.
 struct Config {

@@ -16,7 +16,8 @@ class FuzzServices : public FuzzSystem<lacp::AggrServices> {
     // Number 9 is refused, as a chip may refuse a member set.
     int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &) override { return poag_no == 9 ? -64 : 0; }
     int aggr_mode_set(const std::array<uint32_t, 5> &) override { return 0; }
-    int port_set_stp_state(unsigned, uint32_t) override { return 0; }
+    int fwdstate(unsigned) override { return 1; }
+    void set_fwdstate(unsigned, int) override {}
     void rstp_aggr_add(uint32_t, const std::array<uint32_t, 7> &) override {}
     void rstp_aggr_del(uint32_t) override {}
     void trace(unsigned, unsigned, const char *, int, const char *) override {}

@@ -63,10 +63,8 @@ class RecordingServices : public RecordingSystem<lacp::AggrServices> {
         calls.push_back(text);
         return 0;
     }
-    int port_set_stp_state(unsigned port, uint32_t api_state) override {
-        calls.push_back("stp " + std::to_string(port) + " " + std::to_string(api_state));
-        return 0;
-    }
+    int fwdstate(unsigned port) override { return apply[port]; }
+    void set_fwdstate(unsigned port, int flag) override { apply[port] = flag; }
     void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &) override {
         calls.push_back("rstp add " + std::to_string(poag_no));
     }
@@ -77,6 +75,7 @@ class RecordingServices : public RecordingSystem<lacp::AggrServices> {
 
     int chip_rc = 0;
     std::vector<std::string> calls;
+    int apply[lacp::kPortCount + 1] = {};
 };
 
 inline lacp::AggrEntry entry(uint32_t poag, std::initializer_list<unsigned> ports, uint16_t aid = 0) {

@@ -174,7 +174,7 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
     swc_lacp_get_port_status(4, st);
     EXPECT_EQ(le_load16(st + 4), 0x0303);
     EXPECT_EQ(le_load32(st + 16), services.sent.size());
-    EXPECT_EQ(swc_os_get_fwdstate(4), 1);
+    EXPECT_EQ(services.apply[4], 1);
 
     // A marker request through the dispatch's receiver shape is answered on the same port.
     std::vector<uint8_t> marker(kPduLength, 0);

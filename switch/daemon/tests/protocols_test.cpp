@@ -1,0 +1,365 @@
+// portvisor's modules with the protocol engines in their slots, in-process on the chip model: the
+// start-up order, the objects and blocks of the aggregation and spanning-tree modules, frames from the
+// CPU queues to the engines and from the engines to the front ports, link changes and bad frames.
+#include "board.h"
+#include "conf.h"
+#include "l2.h"
+#include "l2_aggr.h"
+#include "l2_rstp.h"
+#include "loop.h"
+#include "mgmt.h"
+#include "packet.h"
+#include "packet_checks.h"
+#include "port.h"
+#include "port_stp.h"
+#include "process_util.h"
+#include "protocols.h"
+#include "trace.h"
+
+#include "chip_fixture.h"
+#include "swc_qos_state.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kEth0[6] = {0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
+// Chip port of each front port 1..6.
+constexpr unsigned kChipPort[7] = {0, 0, 1, 2, 3, 4, 6};
+
+class Portvisor : public ChipFixture {
+protected:
+    void SetUp() override {
+        ChipFixture::SetUp();
+        setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
+        g_daemon = daemon_state{};
+        trace_reset_levels();
+        board_derive_base_mac(kEth0);
+        // No cable yet: links come when a test plugs one.
+        for (unsigned port = 1; port <= PORT_COUNT; ++port)
+            phy(port).unplug();
+    }
+    void TearDown() override {
+        stop();
+        unsetenv("PORTVISOR_WORKDIR");
+        ChipFixture::TearDown();
+    }
+    // The modules as main starts them: slots filled, then board (already there), conf, port, packet, l2.
+    void start() {
+        timer_reg_init();
+        loop_hooks_init();
+        conf_reset();
+        mgmt_reset();
+        conf_module_reg(CONF_MODULE_PORT, port_conf);
+        conf_module_reg(CONF_MODULE_L2, l2_conf);
+        mgmt_module_reg(3, port_mgmt);
+        mgmt_module_reg(4, l2_mgmt);
+        protocols_install();
+        conf_init();
+        port_init();
+        packet_init();
+        l2_init();
+    }
+    void stop() {
+        for (int id = 0; id < L2_PROTOS; ++id)
+            l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
+        lacp::l2_aggr_services_set(nullptr);
+        rstp::l2_rstp_services_set(nullptr);
+        mgmt_reset();
+        conf_reset();
+        for (int c : {CONF_MODULE_PORT, CONF_MODULE_L2})
+            conf_module_reg(static_cast<conf_module_slot>(c), nullptr);
+        timer_reg_init();
+        loop_hooks_init();
+    }
+    swchip::PhyModel &phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
+    void plug(unsigned port) {
+        phy(port).plug(swchip::kAbilityAll);
+        port_status_update(port);
+    }
+    void unplug(unsigned port) {
+        phy(port).unplug();
+        port_status_update(port);
+    }
+    // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass.
+    void run(uint32_t ms) {
+        for (uint32_t i = 0; i < ms; ++i) {
+            ++now;
+            timer_dispatch(now);
+            packet_queue();
+            packet_poll();
+            l2_protocols_more_work();
+        }
+    }
+    // A CPU frame from the chip's queue through the frame path.
+    void from_cpu(unsigned port, const std::vector<uint8_t> &frame) {
+        ASSERT_TRUE(chip.inject_cpu_frame(1, kChipPort[port], frame, 1));
+        packet_poll();
+        packet_queue();
+    }
+    static std::vector<uint8_t> object(uint32_t id, uint32_t cmd, size_t data_size) {
+        std::vector<uint8_t> o(MGMT_HEADER_SIZE + data_size, 0);
+        le_store32(o.data(), id);
+        le_store32(o.data() + 4, cmd);
+        le_store32(o.data() + 8, 0xFF);
+        le_store16(o.data() + 14, static_cast<uint16_t>(o.size()));
+        return o;
+    }
+    static std::vector<uint8_t> table(uint32_t id, uint32_t cmd, uint16_t count, uint16_t entry_size) {
+        auto o = object(id, cmd, 4 + count * entry_size);
+        le_store16(o.data() + 16, count);
+        le_store16(o.data() + 18, entry_size);
+        return o;
+    }
+    static uint32_t process(std::vector<uint8_t> &o) {
+        EXPECT_EQ(mgmt_process(o.data(), o.size()), o.size());
+        return le_load32(o.data() + 8);
+    }
+    // Spanning tree configuration with the protocol on the given front ports.
+    static rstp::Config rstp_on(std::initializer_list<unsigned> ports, uint16_t priority = 32768) {
+        rstp::Config c;
+        c.bridge.priority = priority;
+        for (auto &p : c.ports)
+            p.enabled = 0;
+        for (unsigned p : ports)
+            c.ports[p].enabled = 1;
+        return c;
+    }
+    uint32_t set_rstp(const rstp::Config &c) {
+        auto o = object(rstp::kObjConfig, MGMT_CMD_SET, rstp::kConfigSize);
+        rstp::encode_config(c, o.data() + MGMT_HEADER_SIZE);
+        return process(o);
+    }
+    uint32_t set_lacp(unsigned port, uint16_t key) {
+        auto o = object(lacp::kObjLacpConfig, MGMT_CMD_GET, lacp::kLacpConfigSize);
+        EXPECT_EQ(process(o), MGMT_RES_OK);
+        le_store32(o.data() + 4, MGMT_CMD_SET);
+        lacp::encode_port_config(lacp::PortConfig{32768, key, 1, 1, 1}, o.data() + MGMT_HEADER_SIZE + 20 + 8 * (port - 1));
+        return process(o);
+    }
+    static std::vector<uint8_t> bpdu(uint8_t version, uint8_t type, rstp::Mac source) {
+        rstp::Bpdu b;
+        b.version = version;
+        b.type = type;
+        b.vector.root = rstp::BridgeId{0x1000, source};
+        b.vector.designated_bridge = b.vector.root;
+        b.vector.designated_port = 0x8001;
+        b.times = rstp::Times{0, 20, 15, 2};
+        std::vector<uint8_t> f(60, 0);
+        rstp::encode_bpdu(b, source, f.data());
+        return f;
+    }
+    static std::vector<uint8_t> lacpdu(uint16_t partner_port) {
+        lacp::PortInfo actor{32768, lacp::Mac{0x02, 0xAA, 0, 0, 0, 1}, 7, 32768, partner_port, 0x3D};
+        std::vector<uint8_t> f(lacp::kPduLength, 0);
+        lacp::encode_lacpdu(actor.system, actor, lacp::PortInfo{}, f.data());
+        return f;
+    }
+    const rstp::Port &rstp_port(unsigned p) { return rstp::l2_rstp_engine()->port(p); }
+    const lacp::Port &lacp_port(unsigned p) { return lacp::l2_aggr_module()->engine().port(p); }
+
+    temp_dir dir;
+    uint32_t now = 5000000;
+};
+
+TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwardsWithoutIt) {
+    start();
+    ASSERT_NE(rstp::l2_rstp_engine(), nullptr);
+    ASSERT_NE(lacp::l2_aggr_module(), nullptr);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+        EXPECT_EQ(swc_os_get_fwdstate(port), 1) << port;
+        // The defaults switch the protocol off: the port is held in enb.
+        EXPECT_EQ(swc_os_get_stpstate(port), STP_ENB) << port;
+        EXPECT_EQ(port_get_stp_state(port), SWC_STP_ENABLED) << port;
+    }
+    plug(2);
+    uint32_t chip_state = 0;
+    ASSERT_EQ(swc_port_stp_state_get(2, &chip_state), 0);
+    EXPECT_EQ(chip_state, SWC_STP_ENABLED);
+}
+
+TEST_F(Portvisor, ProtocolObjectsAnswer) {
+    start();
+    struct probe {
+        uint32_t id;
+        size_t size;
+    };
+    for (const probe &p : {probe{lacp::kObjMode, lacp::kAggrModeSize}, probe{lacp::kObjLacpConfig, lacp::kLacpConfigSize},
+                           probe{lacp::kObjLacpStatus, lacp::kLacpStatusSize}, probe{rstp::kObjConfig, rstp::kConfigSize},
+                           probe{rstp::kObjStatus, rstp::kStatusSize}, probe{rstp::kObjMcheck, rstp::kMcheckSize}}) {
+        auto o = object(p.id, MGMT_CMD_GET, p.size);
+        EXPECT_EQ(process(o), MGMT_RES_OK) << p.id;
+    }
+    auto t = table(lacp::kObjTable, MGMT_CMD_GET, 1, lacp::kAggrEntrySize);
+    EXPECT_EQ(process(t), MGMT_RES_OK);
+    EXPECT_EQ(le_load16(t.data() + 16), 0u) << "no aggregation yet";
+    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+    process(status);
+    // VLANs 1, 2 and 6 of the defaults have instances besides the default one.
+    unsigned enabled = 0;
+    for (unsigned slot = 0; slot < rstp::kInstances; ++slot)
+        enabled += status[MGMT_HEADER_SIZE + rstp::kBridgeStatusSize * slot + 42];
+    EXPECT_EQ(enabled, 4u);
+}
+
+TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart) {
+    start();
+    for (auto [id, size] : {std::pair{9u, 20u}, {10u, 112u}, {20u, 68u}, {21u, 96u}}) {
+        uint32_t got = 0;
+        EXPECT_NE(conf_open(id, &got), nullptr) << id;
+        EXPECT_EQ(got, size) << id;
+    }
+    EXPECT_EQ(set_rstp(rstp_on({1, 2}, 4096)), MGMT_RES_OK);
+    EXPECT_EQ(set_lacp(3, 5), MGMT_RES_OK);
+    auto mode = object(lacp::kObjMode, MGMT_CMD_SET, lacp::kAggrModeSize);
+    le_store32(mode.data() + MGMT_HEADER_SIZE + 8, 1);
+    EXPECT_EQ(process(mode), MGMT_RES_OK);
+    auto add = table(lacp::kObjTable, MGMT_CMD_ADD, 1, lacp::kAggrEntrySize);
+    lacp::AggrEntry entry;
+    entry.poag_no = 8;
+    entry.members[4] = entry.members[5] = 1;
+    lacp::encode_aggr_entry(entry, add.data() + MGMT_TABLE_HEADER_SIZE);
+    EXPECT_EQ(process(add), MGMT_RES_OK);
+
+    stop();
+    start(); // reads switch.conf from the work directory
+    EXPECT_EQ(rstp::l2_rstp_engine()->config().priority, 4096);
+    EXPECT_EQ(rstp::l2_rstp_engine()->port_config(2).enabled, 1);
+    EXPECT_EQ(rstp::l2_rstp_engine()->port_config(3).enabled, 0);
+    EXPECT_EQ(lacp_port(3).config.enabled, 1);
+    EXPECT_EQ(lacp_port(3).config.admin_key, 5);
+    EXPECT_EQ(lacp::l2_aggr_module()->mode()[2], 1u);
+    ASSERT_EQ(lacp::l2_aggr_module()->table_count(), 1u);
+    EXPECT_EQ(lacp::l2_aggr_module()->table_entry(0), entry);
+    EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
+    EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
+}
+
+TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {
+    g_daemon.debug_flags[lacp::kDebugDisableAggr] = 1;
+    start();
+    uint32_t size = 0;
+    EXPECT_EQ(conf_open(9, &size), nullptr);
+    EXPECT_EQ(conf_open(10, &size), nullptr);
+    EXPECT_EQ(conf_open(20, &size), nullptr);
+    EXPECT_NE(conf_open(21, &size), nullptr) << "the spanning tree has no debug word";
+}
+
+TEST_F(Portvisor, BpdusAndLacpdusFromTheCpuQueueReachTheEngines) {
+    start();
+    ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
+    plug(1);
+    plug(3);
+    from_cpu(1, bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
+    EXPECT_EQ(rstp_port(1).counters.rst_received, 1u);
+    from_cpu(1, bpdu(0, rstp::kBpduConfig, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
+    EXPECT_EQ(rstp_port(1).counters.config_received, 1u);
+    from_cpu(3, lacpdu(4));
+    EXPECT_EQ(lacp_port(3).counters.lacpdus_received, 1u);
+    run(10); // the engines' answers leave
+    expect_pools_full();
+}
+
+TEST_F(Portvisor, ChipCapturesBpdusFromTheWireToTheCpu) {
+    start();
+    ASSERT_EQ(set_rstp(rstp_on({4})), MGMT_RES_OK);
+    plug(4);
+    chip.receive_frame(kChipPort[4], bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 4}));
+    chip.receive_frame(kChipPort[4], lacpdu(1));
+    run(5);
+    EXPECT_EQ(rstp_port(4).counters.rst_received, 1u);
+    EXPECT_EQ(lacp_port(4).counters.lacpdus_received, 1u);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+        if (port == 4)
+            continue;
+        for (const auto &f : chip.take_transmitted(kChipPort[port]))
+            EXPECT_NE(f[0], 0x01) << "not flooded: port " << port;
+    }
+}
+
+TEST_F(Portvisor, LinkChangesReachBothEngines) {
+    start();
+    ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
+    ASSERT_EQ(set_lacp(2, 1), MGMT_RES_OK);
+    plug(2);
+    EXPECT_EQ(lacp_port(2).enabled, 1);
+    EXPECT_TRUE(rstp_port(2).link);
+    EXPECT_EQ(swc_os_get_stpstate(2), STP_BLK) << "a new link starts discarding";
+    unplug(2);
+    EXPECT_EQ(lacp_port(2).enabled, 0);
+    EXPECT_FALSE(rstp_port(2).link);
+    EXPECT_LE(swc_os_get_stpstate(2), STP_BLK);
+}
+
+TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
+    start();
+    ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
+    ASSERT_EQ(set_lacp(5, 1), MGMT_RES_OK);
+    plug(2);
+    plug(5);
+    run(4000);
+    uint8_t mac2[6], mac5[6];
+    swc_os_get_portmac(2, mac2);
+    swc_os_get_portmac(5, mac5);
+    size_t bpdus = 0, lacpdus = 0;
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+        for (const auto &f : chip.take_transmitted(kChipPort[port])) {
+            ASSERT_GE(f.size(), 60u);
+            const bool is_bpdu = f[5] == 0x00 && f[14] == 0x42;
+            const bool is_lacpdu = f[5] == 0x02 && f[12] == 0x88 && f[13] == 0x09;
+            ASSERT_TRUE(is_bpdu || is_lacpdu) << "port " << port;
+            EXPECT_EQ(port, is_bpdu ? 2u : 5u);
+            EXPECT_TRUE(std::equal(f.begin() + 6, f.begin() + 12, is_bpdu ? mac2 : mac5));
+            bpdus += is_bpdu;
+            lacpdus += is_lacpdu;
+        }
+    }
+    EXPECT_GE(bpdus, 2u) << "hello every 2 s";
+    EXPECT_GE(lacpdus, 3u) << "fast periodic: every second";
+    expect_pools_full();
+}
+
+TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
+    start();
+    ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
+    plug(1);
+    plug(2);
+    const rstp::Mac peer{0x02, 0xBB, 0, 0, 0, 1};
+    auto truncated = bpdu(2, rstp::kBpduRst, peer);
+    truncated.resize(40);
+    from_cpu(1, truncated);
+    EXPECT_EQ(rstp_port(1).counters.illegal, 1u);
+    auto claims_more = bpdu(2, rstp::kBpduRst, peer);
+    le_store16(claims_more.data() + 12, 0); // big-endian length field 0x0100 ... beyond the frame
+    claims_more[12] = 0x01;
+    from_cpu(1, claims_more);
+    EXPECT_EQ(rstp_port(1).counters.illegal, 2u);
+    from_cpu(1, bpdu(0, rstp::kBpduRst, peer)); // an RST BPDU must say version 2 or more
+    EXPECT_EQ(rstp_port(1).counters.unrecognised, 1u);
+    auto oversized = bpdu(2, rstp::kBpduRst, peer);
+    oversized.resize(1514, 0xEE);
+    from_cpu(1, oversized);
+    EXPECT_EQ(rstp_port(1).counters.rst_received, 1u) << "bytes after the BPDU are padding";
+    EXPECT_EQ(rstp_port(1).counters.illegal, 2u);
+
+    auto short_lacpdu = lacpdu(1);
+    short_lacpdu.resize(60);
+    from_cpu(2, short_lacpdu);
+    auto bad_tlv = lacpdu(1);
+    bad_tlv[lacp::kOffActorTlv + 1] = 0x30;
+    from_cpu(2, bad_tlv);
+    auto big = lacpdu(1);
+    big.resize(1514, 0);
+    from_cpu(2, big);
+    EXPECT_EQ(lacp_port(2).counters.illegal, 2u);
+    EXPECT_EQ(lacp_port(2).counters.lacpdus_received, 1u);
+    run(10);
+    expect_pools_full();
+    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+    EXPECT_EQ(process(status), MGMT_RES_OK) << "still serving";
+}
+
+} // namespace
