@@ -197,11 +197,13 @@ std::optional<std::vector<uint8_t>> raw_socket::receive(uint16_t type, std::chro
     return std::nullopt;
 }
 
-capture::capture(const netns &ns, const std::string &ifname, const std::string &file, const std::string &filter)
+capture::capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
+                 const std::string &filter)
     : file_(file) {
-    tshark_ = std::make_unique<background_process>(
-        std::vector<std::string>{"ip", "netns", "exec", ns.name(), "tshark", "-Q", "-n", "-i", ifname, "-f", filter, "-w", file},
-        file + ".log");
+    std::vector<std::string> argv = {"ip", "netns", "exec", ns.name(), "tshark", "-Q", "-n", "-f", filter, "-w", file};
+    for (const std::string &i : ifnames)
+        argv.insert(argv.end(), {"-i", i});
+    tshark_ = std::make_unique<background_process>(argv, file + ".log");
     // Capturing only starts once dumpcap has opened the interface and written the file's header.
     eventually([&] { return std::filesystem::exists(file) && std::filesystem::file_size(file) > 0; },
                std::chrono::seconds(20));
@@ -227,13 +229,15 @@ std::vector<std::string> lines(const std::string &text) {
 } // namespace
 
 std::vector<std::string> dissect(const std::string &file, const std::string &display_filter, const std::string &fields) {
-    return lines(shell("tshark -n -r " + quote(file) + " -Y " + quote(display_filter) + " -T fields -E separator=, " +
-                       fields + " 2>/dev/null")
+    // tshark's notes on stderr (running as root and the like) stay out of the fields.
+    return lines(shell("(tshark -n -r " + quote(file) + " -Y " + quote(display_filter) + " -T fields -E separator=, " +
+                       fields + " 2>/dev/null)")
                      .output);
 }
 
 std::vector<std::string> dissector_problems(const std::string &file, const std::string &display_filter) {
-    return dissect(file, "(" + display_filter + ") && (_ws.expert.severity >= warning || _ws.malformed)", "-e frame.number");
+    return dissect(file, "(" + display_filter + ") && (_ws.expert.severity >= warning || _ws.malformed)",
+                   "-e frame.number -e eth.src -e _ws.expert.message");
 }
 
 } // namespace peers

@@ -103,10 +103,10 @@ private:
     int fd_ = -1;
 };
 
-// tshark capturing on an interface of a namespace into a file; stopped at destruction.
+// tshark capturing on interfaces of a namespace into a file; stopped at destruction.
 class capture {
 public:
-    capture(const netns &ns, const std::string &ifname, const std::string &file, const std::string &filter);
+    capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file, const std::string &filter);
     ~capture() { stop(); }
     // Ends the capture; the file is complete afterwards.
     void stop();
@@ -118,7 +118,7 @@ private:
 };
 
 // tshark reading a capture: the frames that match `display_filter`, and those of them with a dissector
-// warning, error or malformed mark (frame numbers, one per line).
+// warning, error or malformed mark ("number,source,expert messages" each).
 std::vector<std::string> dissect(const std::string &file, const std::string &display_filter, const std::string &fields);
 std::vector<std::string> dissector_problems(const std::string &file, const std::string &display_filter);
 
