@@ -2,6 +2,8 @@
 
 #include "conf.h"
 #include "l2_mac.h"
+#include "l2_mirror.h"
+#include "l2_pvlan.h"
 #include "l2_vlan.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -167,7 +169,8 @@ void l2_init() {
     announce_vlans_to_rstp();
     protocol_init(L2_PROTO_DOT1X);
     protocol_init(L2_PROTO_AGGR);
-    // The mirror and private-VLAN modules start here, in that order.
+    l2_mirror_init();
+    l2_pvlan_init();
     loop_pass_hook_reg(l2_protocols_more_work);
     l2_conf(conf_action{CONF_ACTION_READ, 0});
 }
@@ -185,13 +188,14 @@ void l2_conf(const conf_action &action) {
     l2_mac_conf(create);
     l2_vlan_conf(create);
     protocol_conf(L2_PROTO_AGGR, create);
-    // The mirror and private-VLAN configurations follow here, in that order.
+    l2_mirror_conf(create);
+    l2_pvlan_conf(create);
     protocol_conf(L2_PROTO_RSTP, create);
     protocol_conf(L2_PROTO_DOT1X, create);
 }
 
 void l2_mgmt(mgmt_object &object) {
-    if (l2_mac_mgmt(object) || l2_vlan_mgmt(object))
+    if (l2_mac_mgmt(object) || l2_vlan_mgmt(object) || l2_mirror_mgmt(object) || l2_pvlan_mgmt(object))
         return;
     for (const l2_protocol &protocol : protocols)
         if (protocol.mgmt && protocol.mgmt(object))

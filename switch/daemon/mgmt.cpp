@@ -34,6 +34,7 @@ struct mgmt_server {
     std::array<uint8_t, DATA_B_SIZE> data_b{};
     std::array<mgmt_handler, MGMT_MODULE_COUNT> modules{};
     std::array<mgmt_handler, MGMT_OBJ_COUNT> objects{};
+    uint64_t foreign_drops = 0;
 };
 
 mgmt_server server;
@@ -254,7 +255,9 @@ void mgmt_server_init() {
     uint16_t port = port_env && *port_env ? static_cast<uint16_t>(std::atoi(port_env)) : MGMT_PORT;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    // The protocol carries no authentication and reaches chip registers, the daemon's life and every
+    // setting: only programs on the box itself may talk to it.
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(port);
     if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
         MGMT_TRACE(TRACE_ERROR, "bind socket failed");
@@ -335,6 +338,14 @@ size_t mgmt_process(uint8_t *buffer, size_t length) {
     }
 }
 
+// 127.0.0.0/8 only; a datagram from any other source gets no answer.
+bool from_the_box_itself(const sockaddr_storage &peer, socklen_t peer_len) {
+    if (peer.ss_family != AF_INET || peer_len < static_cast<socklen_t>(sizeof(sockaddr_in)))
+        return false;
+    const auto &address = reinterpret_cast<const sockaddr_in &>(peer);
+    return (ntohl(address.sin_addr.s_addr) >> 24) == IN_LOOPBACKNET;
+}
+
 void mgmt_event(int fd, unsigned events) {
     if (!(events & FD_EVENT_READ))
         return;
@@ -344,6 +355,12 @@ void mgmt_event(int fd, unsigned events) {
                          &peer_len);
     if (n < 1)
         return;
+    if (!from_the_box_itself(peer, peer_len)) {
+        ++server.foreign_drops;
+        MGMT_TRACE(TRACE_WARN, "Dropping message from a non-local sender (%llu dropped)",
+                   static_cast<unsigned long long>(server.foreign_drops));
+        return;
+    }
     MGMT_TRACE(TRACE_DEBUG, "Received message, size: %d", static_cast<int>(n));
     size_t reply = mgmt_process(server.buffer.data(), static_cast<size_t>(n));
     if (reply == 0)
