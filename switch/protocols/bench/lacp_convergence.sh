@@ -34,11 +34,11 @@ done
 ovs_start A "$a"; ovs_start B "$b"
 ovs_vsctl A add-br br0 -- set bridge br0 datapath_type=netdev
 ovs_vsctl B add-br br0 -- set bridge br0 datapath_type=netdev
-ovs_vsctl B add-bond br0 bond0 l1b l2b lacp=active -- set port bond0 other_config:lacp-time=fast
+ovs_vsctl B add-bond br0 bond0 l1b l2b lacp=active bond_mode=balance-tcp -- set port bond0 other_config:lacp-time=fast
 : >"$work/ovs.samples"
 for run in $(seq "$runs"); do
   wait_until 20 ovs_detached B || { echo "bond of B still attached"; exit 1; }
-  ovs_vsctl A add-bond br0 bond0 l1a l2a lacp=active -- set port bond0 other_config:lacp-time=fast
+  ovs_vsctl A add-bond br0 bond0 l1a l2a lacp=active bond_mode=balance-tcp -- set port bond0 other_config:lacp-time=fast
   t0=$(now_ms)
   wait_until 30 eval 'ovs_aggregated A 2 && ovs_aggregated B 2' || { echo "no bond"; ovs_appctl A lacp/show; exit 1; }
   ms=$(($(now_ms) - t0))
@@ -58,7 +58,7 @@ if ! pv 4018 get +424 >/dev/null; then
   exit 0
 fi
 for p in swp1 swp2; do ip netns exec "$s" ip link set "$p" netns "$b"; ip netns exec "$b" ip link set "$p" up; done
-ovs_vsctl B add-bond br0 bond0 swp1 swp2 lacp=active -- set port bond0 other_config:lacp-time=fast
+ovs_vsctl B add-bond br0 bond0 swp1 swp2 lacp=active bond_mode=balance-tcp -- set port bond0 other_config:lacp-time=fast
 
 # Object 4017 with LACP on ($1 = 1) or off on ports 1 and 2: system priority 32768, own MAC, every
 # port priority 32768, key 0, fast timeout, active.

@@ -94,7 +94,10 @@ bool ovs_peer::add_lacp_bond(const std::string &bridge, const std::string &bond,
     std::string command = "add-bond " + quote(bridge) + " " + quote(bond);
     for (const std::string &i : ifnames)
         command += " " + quote(i);
-    return vsctl(command + " lacp=active -- set port " + quote(bond) + " other_config:lacp-time=fast").ok();
+    // Load balancing over every member, as a partner switch expects: an active-backup bond would drop
+    // what the switch hashes onto its backup member.
+    return vsctl(command + " lacp=active bond_mode=balance-tcp -- set port " + quote(bond) +
+                 " other_config:lacp-time=fast").ok();
 }
 
 std::vector<lacp_bond> ovs_peer::lacp_show() const { return parse_lacp_show(appctl("lacp/show").output); }

@@ -29,7 +29,7 @@ public:
     // A bridge of the user-space datapath; `options` are further "key=value" columns of the bridge.
     bool add_bridge(const std::string &bridge, const std::string &options = "") const;
     bool add_port(const std::string &bridge, const std::string &ifname) const;
-    // A bond of the given interfaces with active LACP and the fast (one second) LACP timer.
+    // A load-balancing bond of the given interfaces with active LACP and the fast (one second) LACP timer.
     bool add_lacp_bond(const std::string &bridge, const std::string &bond, const std::vector<std::string> &ifnames) const;
 
     std::vector<lacp_bond> lacp_show() const;
