@@ -26,7 +26,7 @@ outage_ms() {
   sleep 1
   local pulled
   pulled=$(date +%s.%N)
-  "$@"
+  "$@" >/dev/null
   wait "$ping_pid" || true
   awk -v t="$pulled" '/bytes from/ {
       ts = substr($1, 2, length($1) - 2) + 0
@@ -82,10 +82,11 @@ if ! pv 4020 get +992 >/dev/null; then
   exit 0
 fi
 ovs_vsctl B del-port br0 l1b -- del-port br0 l2b
-for p in swp1 swp2; do ip netns exec "$s" ip link set "$p" netns "$b"; ip netns exec "$b" ip link set "$p" up; done
-ip netns exec "$s" ip link set swp3 netns "$h"
-ip netns exec "$h" ip addr add 10.77.0.1/24 dev swp3; ip netns exec "$h" ip link set swp3 up
-ovs_vsctl B add-port br0 swp1 -- add-port br0 swp2
+# Front ports 2 and 3 (VLAN 2 of the default configuration) loop onto the root; the host is on port 4.
+for p in swp2 swp3; do ip netns exec "$s" ip link set "$p" netns "$b"; ip netns exec "$b" ip link set "$p" up; done
+ip netns exec "$s" ip link set swp4 netns "$h"
+ip netns exec "$h" ip addr add 10.77.0.1/24 dev swp4; ip netns exec "$h" ip link set swp4 up
+ovs_vsctl B add-port br0 swp2 -- add-port br0 swp3
 # Bridge: priority 32768, max age 6, hello 2, forward delay 4, version 2; every port: automatic cost,
 # priority 128, RSTP on, edge until a BPDU says otherwise, point-to-point from the duplex.
 bridge_conf=$(hex16 32768)$(hex16 6)$(hex16 2)$(hex16 4)02000000
@@ -100,20 +101,20 @@ pv_port() { # P -> "role state"
 }
 pv_root_port() { # the front port whose role is Root (3), or nothing
   local st p; st=$(pv 4020 get +992) || return 1
-  for p in 1 2; do [ "$(le8 "$st" $((312 + 68 * p + 32)))" = 3 ] && echo "$p"; done; return 0
+  for p in 2 3; do [ "$(le8 "$st" $((312 + 68 * p + 32)))" = 3 ] && echo "$p"; done; return 0
 }
 pv_converged() {
   local st; st=$(pv 4020 get +992) || return 1
   local r1 r2 s1 s2
-  r1=$(le8 "$st" $((312 + 68 + 32))); s1=$(le8 "$st" $((312 + 68 + 30)))
-  r2=$(le8 "$st" $((312 + 136 + 32))); s2=$(le8 "$st" $((312 + 136 + 30)))
+  r1=$(le8 "$st" $((312 + 68 * 2 + 32))); s1=$(le8 "$st" $((312 + 68 * 2 + 30)))
+  r2=$(le8 "$st" $((312 + 68 * 3 + 32))); s2=$(le8 "$st" $((312 + 68 * 3 + 30)))
   # One root port forwarding, one alternate discarding, and the root bridge's two ports forwarding.
   { [ "$r1$s1$r2$s2" = 3311 ] || [ "$r1$s1$r2$s2" = 1133 ]; } &&
-  [ "$(rstp_role B br0 swp1)" = "Designated Forwarding" ] && [ "$(rstp_role B br0 swp2)" = "Designated Forwarding" ]
+  [ "$(rstp_role B br0 swp2)" = "Designated Forwarding" ] && [ "$(rstp_role B br0 swp3)" = "Designated Forwarding" ]
 }
 : >"$work/pv.samples"
 for run in $(seq "$runs"); do
-  wait_until 60 pv_converged || { echo "portvisor did not converge"; pv_port 1; pv_port 2; ovs_appctl B rstp/show; exit 1; }
+  wait_until 60 pv_converged || { echo "portvisor did not converge"; pv_port 2; pv_port 3; ovs_appctl B rstp/show; exit 1; }
   rp=$(pv_root_port)
   ms=$(outage_ms "$h" 10.77.0.2 3 cable "$rp" unplug)
   echo "run $run: root port $rp, outage $ms ms"
