@@ -16,6 +16,9 @@ bin=${BIN:-$root/build/host/bin}
 runs=${1:-5}
 source "$root/switch/protocols/bench/peers_lib.sh"
 
+# After the roles settle, the topology change of the last re-plug runs out (tcWhile: two hello times)
+# before the next pull, so one run's flush does not land in the next run's figure.
+settle=5
 ovs_timers="other_config:rstp-forward-delay=4 other_config:rstp-max-age=6 other_config:rstp-hello-time=2"
 
 # Pings $2 from namespace $1 for $3 seconds, running "$4..." one second in; prints the outage in ms.
@@ -64,6 +67,7 @@ ovs_root_link() { [ "$(rstp_role A br0 l1a)" = "Root Forwarding" ] && echo l1a |
 : >"$work/ovs.samples"
 for run in $(seq "$runs"); do
   wait_until 40 ovs_converged || { echo "Open vSwitch pair did not converge"; ovs_appctl A rstp/show; exit 1; }
+  sleep "$settle"
   rl=$(ovs_root_link)
   ms=$(outage_ms "$a" 10.77.0.2 3 ip netns exec "$a" ip link set "$rl" down)
   echo "run $run: root port $rl, outage $ms ms"
@@ -115,6 +119,7 @@ pv_converged() {
 : >"$work/pv.samples"
 for run in $(seq "$runs"); do
   wait_until 60 pv_converged || { echo "portvisor did not converge"; pv_port 2; pv_port 3; ovs_appctl B rstp/show; exit 1; }
+  sleep "$settle"
   rp=$(pv_root_port)
   ms=$(outage_ms "$h" 10.77.0.2 3 cable "$rp" unplug)
   echo "run $run: root port $rp, outage $ms ms"
