@@ -64,8 +64,15 @@ the switch, frames it sends leave on them:
   ip netns exec $ns $bin/pvmgmt 1001 set 010000003c00000002000000000100000180c2000000  # a test frame out of port 1
   ip netns exec $ns ip -s link show swp1                    # its "RX" counter: frames the switch sent
   ip netns exec $ns $bin/pvmgmt 1002 get +28                # buffer pools: free small, medium, big, lists, drops
+Router leg 1 (device tap1 in that namespace) in VLAN 1, 192.168.1.1/24, IP enabled; hosts on port 1 reach it:
+  ip netns exec $ns $bin/pvmgmt 5003 set 010000000101a8c000ffffff000000000000000001000000
+The same leg taking its address from a DHCP server on port 1 (dhclient, through
+switch/daemon/tools/dhcpc_inband.sh):
+  ip netns exec $ns $bin/pvmgmt 5003 set 010000000000000000000000000000000100000001000000
 INFO
 set +e
-PORTVISOR_SWITCH_DEVICE=$demo/swgenio ip netns exec "$ns" "$bin/portvisor" --trace all debug
+# The board's in-band DHCP client script is ours here.
+PORTVISOR_SWITCH_DEVICE=$demo/swgenio PORTVISOR_DHCP_SCRIPT=$root/switch/daemon/tools/dhcpc_inband.sh \
+  DHCPC_INBAND_STATE=$demo/dhcpc ip netns exec "$ns" "$bin/portvisor" --trace all debug
 status=$?
 echo "=== portvisor ended with status $status"

@@ -4,6 +4,7 @@
 #include "chip_objects.h"
 #include "conf.h"
 #include "l2.h"
+#include "l3.h"
 #include "mgmt.h"
 #include "packet.h"
 #include "port.h"
@@ -17,6 +18,8 @@ void modules_init() {
     mgmt_module_reg(3, port_mgmt);
     conf_module_reg(CONF_MODULE_L2, l2_conf);
     mgmt_module_reg(4, l2_mgmt);
+    conf_module_reg(CONF_MODULE_L3, l3_conf);
+    mgmt_module_reg(5, l3_mgmt);
     // Start-up order: board, conf, port, packet, l2, l3, mgmt.
     board_init();
     conf_init();
@@ -24,5 +27,6 @@ void modules_init() {
     packet_init();
     chip_objects_reg();
     l2_init();
+    l3_init();
     mgmt_init();
 }

@@ -10,73 +10,57 @@
 #include "port_stp.h"
 #include "swc_groups.h"
 
-#include <cstring>
 
 namespace {
 
-lacp::Mac portmac(unsigned port) {
-    lacp::Mac mac{};
-    swc_os_get_portmac(port, mac.data());
-    return mac;
-}
-
-// The aggregation module's services: the swc_os_* callbacks, the chip's aggregation calls and the
-// spanning tree's view of the aggregations.
-class DaemonAggrServices : public lacp::AggrServices {
+// The port services of both engines, over the daemon's swc_os_* callbacks.
+class DaemonPortServices : public proto::PortServices {
   public:
-    int link_state(unsigned port) override { return swc_os_get_linkstate(port); }
-    int link_duplex(unsigned port) override { return swc_os_get_linkduplex(port); }
-    uint16_t make_key(unsigned port, uint16_t admin_key) override {
-        return static_cast<uint16_t>(swc_os_make_key(port, admin_key));
+    proto::Mac port_mac(unsigned port) override {
+        proto::Mac mac{};
+        swc_os_get_portmac(port, mac.data());
+        return mac;
     }
-    lacp::Mac system_mac() override {
-        lacp::Mac mac{};
+    proto::Mac system_mac() override {
+        proto::Mac mac{};
         swc_os_get_system_mac(mac.data());
         return mac;
     }
-    lacp::Mac port_mac(unsigned port) override { return portmac(port); }
+    bool link_state(unsigned port) override { return swc_os_get_linkstate(port) != 0; }
+    unsigned link_speed(unsigned port) override { return swc_os_get_linkspeed(port); }
+    bool link_duplex(unsigned port) override { return swc_os_get_linkduplex(port) != 0; }
+    uint16_t make_key(unsigned port, uint16_t admin_key) override {
+        return static_cast<uint16_t>(swc_os_make_key(port, admin_key));
+    }
     uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) override {
         return swc_os_frame_alloc(port, static_cast<uint32_t>(length), buffer_ref);
     }
     bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) override {
         return swc_os_frame_send(port, frame, static_cast<uint32_t>(length), buffer_ref) == 0;
     }
+    void set_stpstate(unsigned port, proto::StpState state) override { swc_os_set_stpstate(port, state); }
+    int fwdstate(unsigned port) override { return swc_os_get_fwdstate(port); }
+    void set_fwdstate(unsigned port, int flag) override { swc_os_set_fwdstate(port, flag); }
+    void flush_fdb(int flush_port, unsigned port, int flush_vlan, unsigned vid) override {
+        swc_os_flush_fdb(flush_port, port, flush_vlan, vid);
+    }
+};
+
+// The chip's aggregation calls and the spanning tree's view of the aggregations.
+class DaemonAggrChip : public lacp::AggrChip {
+  public:
     int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) override {
         return swc_aggr_port_members_set(poag_no, members.data());
     }
     int aggr_mode_set(const std::array<uint32_t, 5> &mode) override { return swc_aggr_mode_set(mode.data()); }
-    int fwdstate(unsigned port) override { return swc_os_get_fwdstate(port); }
-    void set_fwdstate(unsigned port, int flag) override { swc_os_set_fwdstate(port, flag); }
     void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &members) override {
         swc_rstp_aggr_add(poag_no, members.data());
     }
     void rstp_aggr_del(uint32_t poag_no) override { swc_rstp_aggr_del(poag_no); }
 };
 
-// The spanning tree's services over the same callbacks.
-class DaemonRstpHost : public rstp::Host {
-  public:
-    rstp::Mac port_mac(unsigned port) override { return portmac(port); }
-    bool link_state(unsigned port) override { return swc_os_get_linkstate(port) != 0; }
-    unsigned link_speed(unsigned port) override { return swc_os_get_linkspeed(port); }
-    bool link_duplex(unsigned port) override { return swc_os_get_linkduplex(port) != 0; }
-    void set_stpstate(unsigned port, rstp::StpState state) override { swc_os_set_stpstate(port, state); }
-    void set_fwdstate(unsigned port, int flag) override { swc_os_set_fwdstate(port, flag); }
-    bool frame_send(unsigned port, const uint8_t *frame, size_t length) override {
-        void *buffer = nullptr;
-        uint8_t *data = swc_os_frame_alloc(port, static_cast<uint32_t>(length), &buffer);
-        if (!data)
-            return false;
-        std::memcpy(data, frame, length);
-        return swc_os_frame_send(port, data, static_cast<uint32_t>(length), buffer) == 0;
-    }
-    void flush_fdb(int flush_port, unsigned port, int flush_vlan, unsigned vid) override {
-        swc_os_flush_fdb(flush_port, port, flush_vlan, vid);
-    }
-};
-
-DaemonAggrServices aggr_services;
-DaemonRstpHost rstp_host;
+DaemonPortServices port_services;
+DaemonAggrChip aggr_chip;
 
 bool aggr_mgmt(mgmt_object &object) {
     switch (object.obj_id()) {
@@ -112,8 +96,8 @@ void rstp_vlan_del(uint32_t vid) { swc_rstp_vlan_del(vid); }
 } // namespace
 
 void protocols_install() {
-    lacp::l2_aggr_services_set(&aggr_services);
-    rstp::l2_rstp_services_set(&rstp_host);
+    lacp::l2_aggr_services_set(&port_services, &aggr_chip);
+    rstp::l2_rstp_services_set(&port_services);
     l2_protocol_set(L2_PROTO_AGGR, l2_protocol{l2_aggr_init, l2_aggr_conf, aggr_mgmt, swc_lacp_more_work,
                                                lacp_link_changed, swc_lacp_receive, nullptr, nullptr});
     l2_protocol_set(L2_PROTO_RSTP, l2_protocol{l2_rstp_init, l2_rstp_conf, rstp_mgmt, swc_rstp_more_work,

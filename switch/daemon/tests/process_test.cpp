@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,19 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+// The daemon sets the host's network parameters at start (the router legs' rp_filter); run as root,
+// it gets a network namespace of its own so the machine running the tests is left as it was.
+class own_network : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (geteuid() != 0)
+            return;
+        ASSERT_EQ(unshare(CLONE_NEWNET), 0);
+        ASSERT_EQ(std::system("ip link set lo up"), 0);
+    }
+};
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new own_network);
 
 class Portvisor : public ::testing::Test {
 protected:

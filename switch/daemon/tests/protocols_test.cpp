@@ -17,11 +17,14 @@
 #include "trace.h"
 
 #include "chip_fixture.h"
+#include "swc_groups.h"
 #include "swc_qos_state.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,6 +46,7 @@ protected:
             phy(port).unplug();
     }
     void TearDown() override {
+        chip.egress = nullptr;
         stop();
         unsetenv("PORTVISOR_WORKDIR");
         ChipFixture::TearDown();
@@ -66,7 +70,7 @@ protected:
     void stop() {
         for (int id = 0; id < L2_PROTOS; ++id)
             l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
-        lacp::l2_aggr_services_set(nullptr);
+        lacp::l2_aggr_services_set(nullptr, nullptr);
         rstp::l2_rstp_services_set(nullptr);
         mgmt_reset();
         conf_reset();
@@ -84,15 +88,32 @@ protected:
         phy(port).unplug();
         port_status_update(port);
     }
-    // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass.
+    // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass;
+    // frames on a looped cable come back in between.
     void run(uint32_t ms) {
         for (uint32_t i = 0; i < ms; ++i) {
             ++now;
             timer_dispatch(now);
             packet_queue();
+            deliver_looped();
             packet_poll();
             l2_protocols_more_work();
         }
+    }
+    // A cable from front port a to front port b of the same switch.
+    void loop_cable(unsigned a, unsigned b) {
+        chip.egress = [this, a, b](unsigned chip_port, const std::vector<uint8_t> &frame) {
+            if (chip_port == kChipPort[a])
+                looped.push_back({kChipPort[b], frame});
+            else if (chip_port == kChipPort[b])
+                looped.push_back({kChipPort[a], frame});
+        };
+    }
+    void deliver_looped() {
+        auto frames = std::move(looped);
+        looped.clear();
+        for (const auto &[chip_port, frame] : frames)
+            chip.receive_frame(chip_port, frame);
     }
     // A CPU frame from the chip's queue through the frame path.
     void from_cpu(unsigned port, const std::vector<uint8_t> &frame) {
@@ -163,6 +184,7 @@ protected:
 
     temp_dir dir;
     uint32_t now = 5000000;
+    std::vector<std::pair<unsigned, std::vector<uint8_t>>> looped;
 };
 
 TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwardsWithoutIt) {
@@ -179,6 +201,50 @@ TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwar
     uint32_t chip_state = 0;
     ASSERT_EQ(swc_port_stp_state_get(2, &chip_state), 0);
     EXPECT_EQ(chip_state, SWC_STP_ENABLED);
+}
+
+TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
+    start();
+    plug(3);
+    auto chip_state = [] {
+        uint32_t state = 99;
+        EXPECT_EQ(swc_port_stp_state_get(3, &state), 0);
+        return state;
+    };
+    swc_os_set_stpstate(3, STP_LRN);
+    EXPECT_EQ(chip_state(), SWC_STP_LEARNING);
+    swc_os_set_stpstate(3, STP_FWD);
+    EXPECT_EQ(chip_state(), SWC_STP_FORWARDING);
+    swc_os_set_fwdstate(3, 0);
+    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+    swc_os_set_stpstate(3, STP_DIS);
+    EXPECT_EQ(swc_os_get_stpstate(3), STP_DIS);
+    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING) << "kept, not applied";
+    swc_os_set_fwdstate(3, 1);
+    EXPECT_EQ(chip_state(), SWC_STP_DISABLED);
+    unplug(3);
+    swc_os_set_stpstate(3, STP_BLK);
+    EXPECT_EQ(port_get_stp_state(3), SWC_STP_BLOCKING);
+    EXPECT_EQ(chip_state(), SWC_STP_DISABLED) << "a port without link waits for its link";
+    plug(3);
+    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+    EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
+    EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
+}
+
+TEST_F(Portvisor, SpanningTreeTickDriverRunsBeforeTheLacpOne) {
+    start();
+    run(2000);
+    trace_option_apply("all", "warn");
+    testing::internal::CaptureStdout();
+    timer_dispatch(now + 30000); // every 500-ms timer jumps: each tick driver warns in its turn
+    const std::string out = testing::internal::GetCapturedStdout();
+    const size_t rstp_line = out.find("/rstp/");
+    const size_t lacp_line = out.find("/l2/tick("); // the aggregation module's tick driver
+    ASSERT_NE(rstp_line, std::string::npos) << out;
+    ASSERT_NE(lacp_line, std::string::npos) << out;
+    EXPECT_LT(rstp_line, lacp_line) << out;
+    EXPECT_NE(out.find("Timer jumped more than 20 ticks: reset", lacp_line), std::string::npos) << out;
 }
 
 TEST_F(Portvisor, ProtocolObjectsAnswer) {
@@ -223,6 +289,7 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     entry.members[4] = entry.members[5] = 1;
     lacp::encode_aggr_entry(entry, add.data() + MGMT_TABLE_HEADER_SIZE);
     EXPECT_EQ(process(add), MGMT_RES_OK);
+    EXPECT_EQ(swc_aggr_port_member_get(4), 8) << "the chip holds the aggregation";
 
     stop();
     start(); // reads switch.conf from the work directory
@@ -234,6 +301,7 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     EXPECT_EQ(lacp::l2_aggr_module()->mode()[2], 1u);
     ASSERT_EQ(lacp::l2_aggr_module()->table_count(), 1u);
     EXPECT_EQ(lacp::l2_aggr_module()->table_entry(0), entry);
+    EXPECT_EQ(swc_aggr_port_member_get(5), 8);
     EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
     EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
 }
@@ -320,6 +388,36 @@ TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
     EXPECT_GE(bpdus, 2u) << "hello every 2 s";
     EXPECT_GE(lacpdus, 3u) << "fast periodic: every second";
     expect_pools_full();
+}
+
+TEST_F(Portvisor, ACableLoopingTwoPortsLeavesOneOfThemDiscarding) {
+    start();
+    loop_cable(1, 2);
+    ASSERT_EQ(set_rstp(rstp_on({1, 2})), MGMT_RES_OK);
+    // Both ports in one VLAN, so one instance sees the loop.
+    auto vlan = table(4004, MGMT_CMD_ADD, 1, 32);
+    le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE, 1);
+    for (unsigned port : {1u, 2u, 6u})
+        le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE + 4 + 4 * port, 1);
+    ASSERT_EQ(process(vlan), MGMT_RES_OK);
+    plug(1);
+    plug(2);
+    // Its own backup port never agrees to a proposal: the designated port forwards after twice the
+    // forward delay (15 s).
+    run(32000);
+    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+    ASSERT_EQ(process(status), MGMT_RES_OK);
+    auto role = [&](unsigned port) { return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 32]; };
+    auto state = [&](unsigned port) { return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 30]; };
+    EXPECT_EQ(role(1), rstp::kRoleDesignated);
+    EXPECT_EQ(state(1), 3) << "forwarding";
+    EXPECT_EQ(role(2), rstp::kRoleBackup);
+    EXPECT_EQ(state(2), 1) << "discarding";
+    uint32_t chip1 = 0, chip2 = 0;
+    ASSERT_EQ(swc_port_stp_state_get(1, &chip1), 0);
+    ASSERT_EQ(swc_port_stp_state_get(2, &chip2), 0);
+    EXPECT_EQ(chip1, SWC_STP_FORWARDING);
+    EXPECT_EQ(chip2, SWC_STP_BLOCKING) << "the chip blocks the loop";
 }
 
 TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {

@@ -48,38 +48,10 @@ AggrEntry decode_aggr_entry(const uint8_t *in) {
     return entry;
 }
 
-void AggrServices::trace(unsigned module, unsigned level, const char *function, int line, const char *text) {
-    trace_set_context(level, function, line, module);
-    trace_context_printf("%s", text);
-}
-
-// ---- the engine's host ----
-
-int AggrModule::EngineHost::link_state(unsigned port) { return module_.services_.link_state(port); }
-int AggrModule::EngineHost::link_duplex(unsigned port) { return module_.services_.link_duplex(port); }
-uint16_t AggrModule::EngineHost::make_key(unsigned port, uint16_t admin_key) {
-    return module_.services_.make_key(port, admin_key);
-}
-Mac AggrModule::EngineHost::system_mac() { return module_.services_.system_mac(); }
-Mac AggrModule::EngineHost::port_mac(unsigned port) { return module_.services_.port_mac(port); }
-uint8_t *AggrModule::EngineHost::frame_alloc(unsigned port, size_t length, void **buffer_ref) {
-    return module_.services_.frame_alloc(port, length, buffer_ref);
-}
-bool AggrModule::EngineHost::frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) {
-    return module_.services_.frame_send(port, frame, length, buffer_ref);
-}
-void AggrModule::EngineHost::set_hwaggr(unsigned aggregator, unsigned port) { module_.set_hwaggr(aggregator, port); }
-void AggrModule::EngineHost::clear_hwaggr(unsigned aggregator, unsigned port) {
-    module_.clear_hwaggr(aggregator, port);
-}
-int AggrModule::EngineHost::fwdstate(unsigned port) { return module_.services_.fwdstate(port); }
-void AggrModule::EngineHost::trace(unsigned level, const char *function, int line, const char *text) {
-    module_.services_.trace(TRACE_MOD_LACP, level, function, line, text);
-}
-
 // ---- module ----
 
-AggrModule::AggrModule(AggrServices &services) : services_(services), engine_host_(*this), engine_(engine_host_) {}
+AggrModule::AggrModule(proto::PortServices &services, AggrChip &chip)
+    : services_(services), chip_(chip), events_(*this), engine_(services, events_) {}
 
 void AggrModule::trace(unsigned level, const char *function, int line, const char *format, ...) {
     char text[TRACE_TEXT_SIZE];
@@ -146,14 +118,14 @@ int AggrModule::config_add(const AggrEntry &entry) {
         table_[index] = entry;
         ++count_;
     }
-    if (services_.aggr_port_members_set(entry.poag_no, entry.members) != 0) {
+    if (chip_.aggr_port_members_set(entry.poag_no, entry.members) != 0) {
         TRACE(TRACE_ERROR, "swc_aggr_port_members_set failed");
         // The table mirrors the chip: an entry the chip refused must not be kept, nor saved.
         table_ = before;
         count_ = count_before;
         return -1;
     }
-    services_.rstp_aggr_add(entry.poag_no, entry.members);
+    chip_.rstp_aggr_add(entry.poag_no, entry.members);
     return static_cast<int>(index);
 }
 
@@ -164,9 +136,9 @@ int AggrModule::config_del(uint32_t poag_no) {
         return -1;
     }
     TRACE(TRACE_DEBUG, "Deleting at index %d", index);
-    services_.rstp_aggr_del(poag_no);
+    chip_.rstp_aggr_del(poag_no);
     int result = index;
-    if (services_.aggr_port_members_set(poag_no, std::array<uint32_t, 7>{}) != 0) {
+    if (chip_.aggr_port_members_set(poag_no, std::array<uint32_t, 7>{}) != 0) {
         TRACE(TRACE_DEBUG, "swc_aggr_port_members_set failed");
         result = -1;
     }
@@ -386,7 +358,7 @@ void AggrModule::conf(bool create) {
     if (const uint8_t *mode = conf_open(kConfBlockMode, &size); mode && size >= kAggrModeSize) {
         for (unsigned i = 0; i < 5; ++i)
             mode_[i] = le_load32(mode + 4 * i);
-        services_.aggr_mode_set(mode_);
+        chip_.aggr_mode_set(mode_);
     }
     read_table_block();
     if (const uint8_t *lacp = conf_open(kConfBlockLacp, &size); lacp && size >= kLacpConfigSize) {
@@ -471,7 +443,7 @@ void AggrModule::mgmt_gen_conf(mgmt_object &object) {
     case MGMT_CMD_SET:
         for (unsigned i = 0; i < 5; ++i)
             mode_[i] = object.data32(4 * i);
-        services_.aggr_mode_set(mode_);
+        chip_.aggr_mode_set(mode_);
         save_mode();
         object.set_res(MGMT_RES_OK);
         break;
@@ -527,13 +499,15 @@ void AggrModule::mgmt_lacp_status(mgmt_object &object) {
 // ---- the daemon's module ----
 
 namespace {
-AggrServices *g_services = nullptr;
+proto::PortServices *g_services = nullptr;
+AggrChip *g_chip = nullptr;
 std::unique_ptr<AggrModule> g_module;
 } // namespace
 
-void l2_aggr_services_set(AggrServices *services) {
+void l2_aggr_services_set(proto::PortServices *services, AggrChip *chip) {
     g_module.reset();
     g_services = services;
+    g_chip = chip;
 }
 
 AggrModule *l2_aggr_module() { return g_module.get(); }
@@ -550,8 +524,8 @@ lacp::AggrModule &module() {
 } // namespace
 
 void l2_aggr_init() {
-    LACP_ASSERT_IN(TRACE_MOD_L2, lacp::g_services != nullptr);
-    g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services);
+    LACP_ASSERT_IN(TRACE_MOD_L2, lacp::g_services != nullptr && lacp::g_chip != nullptr);
+    g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services, *lacp::g_chip);
     g_module->init();
     timer_reg(lacp_tick, lacp::kLacpTickPeriodMs);
 }
@@ -559,8 +533,8 @@ void l2_aggr_init() {
 void l2_aggr_conf(int create) {
     // On a first start the store writes every module's defaults before the modules start: a module
     // that has not started yet writes those of a fresh one. Its configuration is read at l2_init.
-    if (!g_module && create && lacp::g_services) {
-        lacp::AggrModule fresh(*lacp::g_services);
+    if (!g_module && create && lacp::g_services && lacp::g_chip) {
+        lacp::AggrModule fresh(*lacp::g_services, *lacp::g_chip);
         fresh.conf(true);
         return;
     }

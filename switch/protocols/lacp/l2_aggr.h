@@ -34,33 +34,20 @@ struct AggrEntry {
 void encode_aggr_entry(const AggrEntry &entry, uint8_t *out);
 AggrEntry decode_aggr_entry(const uint8_t *in);
 
-// Everything the module needs from the rest of the daemon: the engine's operating-system services and
-// the chip and spanning-tree calls of the aggregation table.
-class AggrServices {
+// What only the aggregation module needs besides the port services: the chip's aggregation members and
+// mode (swc_rc results, 0 success), and the spanning tree, which follows the hardware aggregations.
+class AggrChip {
   public:
-    virtual ~AggrServices() = default;
-    virtual int link_state(unsigned port) = 0;
-    virtual int link_duplex(unsigned port) = 0;
-    virtual uint16_t make_key(unsigned port, uint16_t admin_key) = 0;
-    virtual Mac system_mac() = 0;
-    virtual Mac port_mac(unsigned port) = 0;
-    virtual uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) = 0;
-    virtual bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) = 0;
-    // The chip's aggregation members and mode; swc_rc results (0 success).
+    virtual ~AggrChip() = default;
     virtual int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
     virtual int aggr_mode_set(const std::array<uint32_t, 5> &mode) = 0;
-    // Whether the port's spanning-tree state reaches the chip (the daemon keeps the flag and the state).
-    virtual int fwdstate(unsigned port) = 0;
-    virtual void set_fwdstate(unsigned port, int flag) = 0;
-    // Spanning tree follows the hardware aggregations.
     virtual void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
     virtual void rstp_aggr_del(uint32_t poag_no) = 0;
-    virtual void trace(unsigned module, unsigned level, const char *function, int line, const char *text);
 };
 
 class AggrModule {
   public:
-    explicit AggrModule(AggrServices &services);
+    AggrModule(proto::PortServices &services, AggrChip &chip);
     AggrModule(const AggrModule &) = delete;
     AggrModule &operator=(const AggrModule &) = delete;
 
@@ -92,21 +79,12 @@ class AggrModule {
     uint16_t aid_portmap(unsigned port) const { return aid_portmap_[port]; }
 
   private:
-    // Hands the engine's questions to the services and its aggregation events to the module.
-    class EngineHost : public Host {
+    // The engine's aggregation events reach the module's hardware aggregations.
+    class Events : public AggregatorEvents {
       public:
-        explicit EngineHost(AggrModule &module) : module_(module) {}
-        int link_state(unsigned port) override;
-        int link_duplex(unsigned port) override;
-        uint16_t make_key(unsigned port, uint16_t admin_key) override;
-        Mac system_mac() override;
-        Mac port_mac(unsigned port) override;
-        uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) override;
-        bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) override;
-        void set_hwaggr(unsigned aggregator, unsigned port) override;
-        void clear_hwaggr(unsigned aggregator, unsigned port) override;
-        int fwdstate(unsigned port) override;
-        void trace(unsigned level, const char *function, int line, const char *text) override;
+        explicit Events(AggrModule &module) : module_(module) {}
+        void set_hwaggr(unsigned aggregator, unsigned port) override { module_.set_hwaggr(aggregator, port); }
+        void clear_hwaggr(unsigned aggregator, unsigned port) override { module_.clear_hwaggr(aggregator, port); }
 
       private:
         AggrModule &module_;
@@ -123,8 +101,9 @@ class AggrModule {
     void trace(unsigned level, const char *function, int line, const char *format, ...)
         __attribute__((format(printf, 5, 6)));
 
-    AggrServices &services_;
-    EngineHost engine_host_;
+    proto::PortServices &services_;
+    AggrChip &chip_;
+    Events events_;
     Engine engine_;
     std::array<AggrEntry, kAggrTableMax> table_{};
     unsigned count_ = 0;
@@ -139,7 +118,7 @@ class AggrModule {
 // l2_aggr_init; until then every entry point below but swc_lacp_more_work is an assertion failure.
 // Module debug flag word 9 leaves the aggregation configuration alone.
 inline constexpr int kDebugDisableAggr = 9;
-void l2_aggr_services_set(AggrServices *services);
+void l2_aggr_services_set(proto::PortServices *services, AggrChip *chip);
 AggrModule *l2_aggr_module();
 
 } // namespace lacp

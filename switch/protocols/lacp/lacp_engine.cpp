@@ -39,11 +39,6 @@ FlagText sm_vars_text(uint16_t vars) {
 
 } // namespace
 
-void Host::trace(unsigned level, const char *function, int line, const char *text) {
-    trace_set_context(level, function, line, TRACE_MOD_LACP);
-    trace_context_printf("%s", text);
-}
-
 void encode_system_config(const SystemConfig &config, uint8_t *out) {
     std::memset(out, 0, kSystemConfigSize);
     le_store16(out, config.priority);
@@ -70,7 +65,7 @@ PortConfig decode_port_config(const uint8_t *in) {
     return PortConfig{le_load16(in), le_load16(in + 2), in[4], in[5], in[6]};
 }
 
-Engine::Engine(Host &host) : host_(host) {}
+Engine::Engine(proto::PortServices &services, AggregatorEvents &events) : services_(services), events_(events) {}
 
 void Engine::trace(unsigned level, const char *function, int line, const char *format, ...) {
     char text[TRACE_TEXT_SIZE];
@@ -79,7 +74,7 @@ void Engine::trace(unsigned level, const char *function, int line, const char *f
     bool shown = format_trace_line(TRACE_MOD_LACP, level, text, sizeof text, format, args);
     va_end(args);
     if (shown)
-        host_.trace(level, function, line, text);
+        services_.trace(TRACE_MOD_LACP, level, function, line, text);
 }
 
 Port &Engine::port_ref(unsigned number) {
@@ -110,17 +105,17 @@ void Engine::init() {
     ensure_initialised();
     finish_sweep();
     if (is_zero(system_.mac))
-        system_.mac = host_.system_mac();
+        system_.mac = services_.system_mac();
     for (Port &p : ports_) {
-        p.mac = host_.port_mac(p.number);
+        p.mac = services_.port_mac(p.number);
         apply_link(p);
     }
 }
 
 void Engine::apply_link(Port &p) {
-    p.enabled = host_.link_state(p.number) ? 1 : 0;
-    p.full_duplex = host_.link_duplex(p.number) ? 1 : 0;
-    p.actor_oper_key = host_.make_key(p.number, p.config.admin_key);
+    p.enabled = services_.link_state(p.number) ? 1 : 0;
+    p.full_duplex = services_.link_duplex(p.number) ? 1 : 0;
+    p.actor_oper_key = services_.make_key(p.number, p.config.admin_key);
     restart(p);
 }
 
@@ -195,7 +190,7 @@ void Engine::set_portconfig(unsigned port, const uint8_t *config) {
     if (wanted == p.config)
         return;
     p.config = wanted;
-    p.actor_oper_key = host_.make_key(port, wanted.admin_key);
+    p.actor_oper_key = services_.make_key(port, wanted.admin_key);
     if (wanted.fast_timeout == 1)
         p.actor_state |= kStateTimeout;
     else
@@ -219,7 +214,7 @@ void Engine::linkstate_changed(unsigned port, int link) {
     if (!initialised_ || up == p.enabled)
         return;
     TRACE(TRACE_INFO, "Port %u changed state from %u to %s (duplex %s)\n", port, p.enabled, up ? "up" : "down",
-          host_.link_duplex(port) ? "full" : "half");
+          services_.link_duplex(port) ? "full" : "half");
     finish_sweep();
     apply_link(p);
 }
@@ -276,13 +271,13 @@ void Engine::handle_markerframe(Port &p, const uint8_t *frame) {
     }
     ++p.counters.markers_received;
     void *buffer = nullptr;
-    uint8_t *out = host_.frame_alloc(p.number, kPduLength, &buffer);
+    uint8_t *out = services_.frame_alloc(p.number, kPduLength, &buffer);
     if (!out)
         return;
     make_marker_response(frame, p.mac, out);
     TRACE(TRACE_DEBUG, "Sent MARKERPDU (resp 0x%x) on port %u\n", kMarkerResponse, p.number);
     ++p.counters.marker_responses_sent;
-    host_.frame_send(p.number, out, kPduLength, buffer);
+    services_.frame_send(p.number, out, kPduLength, buffer);
 }
 
 // ---- receive machine ----
@@ -630,7 +625,7 @@ void Engine::disable_collecting_distributing(Port &p) {
     aggregators_[p.hw_aggregator - 1].change_tick = ticks_;
     unsigned id = p.hw_aggregator;
     p.hw_aggregator = 0;
-    host_.clear_hwaggr(id, p.number);
+    events_.clear_hwaggr(id, p.number);
 }
 
 void Engine::enable_collecting_distributing(Port &p) {
@@ -638,7 +633,7 @@ void Engine::enable_collecting_distributing(Port &p) {
     LACP_ASSERT(p.selected_aggregator != 0);
     p.hw_aggregator = p.selected_aggregator;
     aggregators_[p.hw_aggregator - 1].change_tick = ticks_;
-    host_.set_hwaggr(p.hw_aggregator, p.number);
+    events_.set_hwaggr(p.hw_aggregator, p.number);
 }
 
 // ---- transmit ----
@@ -658,7 +653,7 @@ void Engine::tx_machine(Port &p) {
 
 bool Engine::lacpdu_send(Port &p) {
     void *buffer = nullptr;
-    uint8_t *frame = host_.frame_alloc(p.number, kPduLength, &buffer);
+    uint8_t *frame = services_.frame_alloc(p.number, kPduLength, &buffer);
     if (!frame)
         return false;
     PortInfo actor{system_.priority, system_.mac, p.actor_oper_key, p.config.port_priority, p.number, p.actor_state};
@@ -670,7 +665,7 @@ bool Engine::lacpdu_send(Port &p) {
           frame[kOffPartnerTlv + 10] << 8 | frame[kOffPartnerTlv + 11], p.partner_oper.state,
           state_text(p.partner_oper.state).data());
     ++p.counters.lacpdus_sent;
-    return host_.frame_send(p.number, frame, kPduLength, buffer);
+    return services_.frame_send(p.number, frame, kPduLength, buffer);
 }
 
 // ---- partner churn ----
@@ -715,7 +710,7 @@ void Engine::get_port_status(unsigned port, uint8_t *status) {
     std::memset(status, 0, kPortStatusSize);
     le_store16(status, p.number);
     status[2] = p.has(kLacpEnabled) ? 1 : 0;
-    status[3] = static_cast<uint8_t>(host_.fwdstate(port));
+    status[3] = static_cast<uint8_t>(services_.fwdstate(port));
     le_store16(status + 4, p.actor_oper_key);
     le_store16(status + 6, p.config.admin_key);
     le_store16(status + 8, static_cast<uint16_t>(p.selected_aggregator));

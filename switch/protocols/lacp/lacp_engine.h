@@ -1,9 +1,10 @@
 // The LACP engine: receive, periodic, selection, mux, transmit and partner churn machines for the six
-// front ports. It touches nothing itself; everything it needs from the system comes through its host, so
-// several engines can run side by side (two systems back to back in one test).
+// front ports. It touches nothing itself; everything it needs from the system comes through the port
+// services, so several engines can run side by side (two systems back to back in one test).
 #pragma once
 
 #include "lacp_pdu.h"
+#include "port_services.h"
 
 #include <array>
 #include <cstddef>
@@ -18,26 +19,13 @@ inline constexpr size_t kPortConfigSize = 8;
 inline constexpr size_t kAggrStatusSize = 28;
 inline constexpr size_t kPortStatusSize = 48;
 
-// What the engine asks of the system it runs in. Ports are 1..6, aggregator ids 1..6.
-class Host {
+// The engine's events towards the aggregation module: a port starts or stops collecting and
+// distributing on an aggregator (ids 1..6, ports 1..6).
+class AggregatorEvents {
   public:
-    virtual ~Host() = default;
-    virtual int link_state(unsigned port) = 0;  // 1 link up
-    virtual int link_duplex(unsigned port) = 0; // 1 full duplex
-    virtual uint16_t make_key(unsigned port, uint16_t admin_key) = 0;
-    virtual Mac system_mac() = 0;
-    virtual Mac port_mac(unsigned port) = 0;
-    // A buffer of `length` bytes to fill and hand to frame_send, or null when none is free.
-    virtual uint8_t *frame_alloc(unsigned port, size_t length, void **buffer_ref) = 0;
-    // Takes the buffer in every case; true when the frame was queued.
-    virtual bool frame_send(unsigned port, uint8_t *frame, size_t length, void *buffer_ref) = 0;
-    // A port starts or stops collecting and distributing on an aggregator.
+    virtual ~AggregatorEvents() = default;
     virtual void set_hwaggr(unsigned aggregator, unsigned port) = 0;
     virtual void clear_hwaggr(unsigned aggregator, unsigned port) = 0;
-    // Whether the port's spanning-tree state is applied to the chip (reported in the port status).
-    virtual int fwdstate(unsigned port) = 0;
-    // One finished trace line of module lacp; the default prints it through the daemon's trace facility.
-    virtual void trace(unsigned level, const char *function, int line, const char *text);
 };
 
 struct SystemConfig {
@@ -130,7 +118,7 @@ struct Aggregator {
 
 class Engine {
   public:
-    explicit Engine(Host &host);
+    Engine(proto::PortServices &services, AggregatorEvents &events);
 
     void init();
     void set_config(const uint8_t *system);
@@ -181,7 +169,8 @@ class Engine {
     void trace(unsigned level, const char *function, int line, const char *format, ...)
         __attribute__((format(printf, 5, 6)));
 
-    Host &host_;
+    proto::PortServices &services_;
+    AggregatorEvents &events_;
     bool initialised_ = false;
     SystemConfig system_;
     uint32_t ticks_ = 0;

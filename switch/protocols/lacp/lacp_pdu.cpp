@@ -1,5 +1,7 @@
 #include "lacp_pdu.h"
 
+#include "le.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -9,31 +11,25 @@ namespace {
 constexpr uint8_t kTlvActor = 1, kTlvPartner = 2, kTlvCollector = 3;
 constexpr uint8_t kInfoTlvLength = 20, kCollectorTlvLength = 16;
 
-uint16_t be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-void put_be16(uint8_t *p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
 // Layout of one information TLV: type, length, priority, system, key, port priority, port, state.
 void encode_info(uint8_t type, const PortInfo &info, uint8_t *tlv) {
     tlv[0] = type;
     tlv[1] = kInfoTlvLength;
-    put_be16(tlv + 2, info.system_priority);
+    be_store16(tlv + 2, info.system_priority);
     std::memcpy(tlv + 4, info.system.data(), 6);
-    put_be16(tlv + 10, info.key);
-    put_be16(tlv + 12, info.port_priority);
-    put_be16(tlv + 14, info.port);
+    be_store16(tlv + 10, info.key);
+    be_store16(tlv + 12, info.port_priority);
+    be_store16(tlv + 14, info.port);
     tlv[16] = info.state;
 }
 
 PortInfo decode_info(const uint8_t *tlv) {
     PortInfo info;
-    info.system_priority = be16(tlv + 2);
+    info.system_priority = be_load16(tlv + 2);
     std::memcpy(info.system.data(), tlv + 4, 6);
-    info.key = be16(tlv + 10);
-    info.port_priority = be16(tlv + 12);
-    info.port = be16(tlv + 14);
+    info.key = be_load16(tlv + 10);
+    info.port_priority = be_load16(tlv + 12);
+    info.port = be_load16(tlv + 14);
     info.state = tlv[16];
     return info;
 }
@@ -41,7 +37,7 @@ PortInfo decode_info(const uint8_t *tlv) {
 void write_header(const Mac &source, uint8_t subtype, uint8_t *out) {
     std::memcpy(out, kSlowProtocolsMac.data(), 6);
     std::memcpy(out + 6, source.data(), 6);
-    put_be16(out + 12, kSlowProtocolsType);
+    be_store16(out + 12, kSlowProtocolsType);
     out[kOffSubtype] = subtype;
 }
 
@@ -75,7 +71,7 @@ std::optional<Lacpdu> decode_lacpdu(const uint8_t *frame, size_t length) {
     pdu.partner = decode_info(frame + kOffPartnerTlv);
     // An older peer may leave the collector TLV out; its delay then counts as unknown (0).
     if (frame[kOffCollectorTlv] == kTlvCollector && frame[kOffCollectorTlv + 1] == kCollectorTlvLength)
-        pdu.collector_max_delay = be16(frame + kOffCollectorTlv + 2);
+        pdu.collector_max_delay = be_load16(frame + kOffCollectorTlv + 2);
     return pdu;
 }
 

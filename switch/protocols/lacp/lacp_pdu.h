@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "port_services.h"
+
 namespace lacp {
 
-using Mac = std::array<uint8_t, 6>;
+using proto::Mac;
 
 inline constexpr size_t kPduLength = 124;
 inline constexpr Mac kSlowProtocolsMac{0x01, 0x80, 0xC2, 0x00, 0x00, 0x02};

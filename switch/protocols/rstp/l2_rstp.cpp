@@ -132,7 +132,7 @@ void encode_port_status(const Engine &engine, unsigned poag, uint8_t *out) {
 
 namespace {
 
-Host *g_services = nullptr;
+proto::PortServices *g_services = nullptr;
 std::unique_ptr<Engine> g_engine;
 unsigned g_tick_warnings = 50;
 constexpr uint32_t kMsPerTick = 1000;
@@ -146,7 +146,7 @@ void module_trace(unsigned level, const char *function, int line, const char *fo
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    g_services->trace(level, function, line, text);
+    g_services->trace(TRACE_MOD_RSTP, level, function, line, text);
 }
 #define MTRACE(level, ...) module_trace(level, __func__, __LINE__, __VA_ARGS__)
 
@@ -192,7 +192,7 @@ Config default_config(Engine &e) {
 
 } // namespace
 
-void l2_rstp_services_set(Host *services) {
+void l2_rstp_services_set(proto::PortServices *services) {
     g_engine.reset();
     g_services = services;
 }

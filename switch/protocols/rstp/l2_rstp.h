@@ -37,7 +37,7 @@ void encode_bridge_status(const Engine &engine, unsigned slot, uint8_t *out);
 void encode_port_status(const Engine &engine, unsigned poag, uint8_t *out);
 
 // The daemon's services; set before l2_rstp_init.
-void l2_rstp_services_set(Host *services);
+void l2_rstp_services_set(proto::PortServices *services);
 Engine *l2_rstp_engine();
 
 } // namespace rstp

@@ -1,29 +1,20 @@
 #include "rstp_bpdu.h"
 
+#include "le.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace rstp {
 namespace {
 
-void put16(uint8_t *p, uint16_t v) {
-    p[0] = uint8_t(v >> 8);
-    p[1] = uint8_t(v);
-}
-void put32(uint8_t *p, uint32_t v) {
-    put16(p, uint16_t(v >> 16));
-    put16(p + 2, uint16_t(v));
-}
-uint16_t get16(const uint8_t *p) { return uint16_t(p[0] << 8 | p[1]); }
-uint32_t get32(const uint8_t *p) { return uint32_t(get16(p)) << 16 | get16(p + 2); }
-
 void put_id(uint8_t *p, const BridgeId &id) {
-    put16(p, id.priority);
+    be_store16(p, id.priority);
     std::memcpy(p + 2, id.mac.data(), 6);
 }
 BridgeId get_id(const uint8_t *p) {
     BridgeId id;
-    id.priority = get16(p);
+    id.priority = be_load16(p);
     std::memcpy(id.mac.data(), p + 2, 6);
     return id;
 }
@@ -64,7 +55,7 @@ size_t encode_bpdu(const Bpdu &b, const Mac &source, uint8_t *out) {
     std::memset(out, 0, kBpduHeaderLength + length);
     std::memcpy(out, kBpduMac.data(), 6);
     std::memcpy(out + 6, source.data(), 6);
-    put16(out + 12, uint16_t(length + 3));
+    be_store16(out + 12, uint16_t(length + 3));
     out[14] = 0x42;
     out[15] = 0x42;
     out[16] = 0x03;
@@ -74,9 +65,9 @@ size_t encode_bpdu(const Bpdu &b, const Mac &source, uint8_t *out) {
         return kBpduHeaderLength + length;
     out[21] = b.flags;
     put_id(out + 22, b.vector.root);
-    put32(out + 30, b.vector.root_path_cost);
+    be_store32(out + 30, b.vector.root_path_cost);
     put_id(out + 34, b.vector.designated_bridge);
-    put16(out + 42, b.vector.designated_port);
+    be_store16(out + 42, b.vector.designated_port);
     out[44] = b.times.message_age;
     out[46] = b.times.max_age;
     out[48] = b.times.hello_time;
@@ -87,7 +78,7 @@ size_t encode_bpdu(const Bpdu &b, const Mac &source, uint8_t *out) {
 Decode decode_bpdu(const uint8_t *frame, size_t length, Bpdu &out) {
     if (length < kBpduHeaderLength + kTcnBpduLength)
         return Decode::Illegal;
-    if (frame[14] != 0x42 || frame[15] != 0x42 || frame[16] != 0x03 || get16(frame + 17) != 0)
+    if (frame[14] != 0x42 || frame[15] != 0x42 || frame[16] != 0x03 || be_load16(frame + 17) != 0)
         return Decode::Unrecognised;
     Bpdu b;
     b.version = frame[19];
@@ -95,15 +86,15 @@ Decode decode_bpdu(const uint8_t *frame, size_t length, Bpdu &out) {
     if (b.type != kBpduConfig && b.type != kBpduTcn && !(b.type == kBpduRst && b.version >= 2))
         return Decode::Unrecognised;
     size_t need = bpdu_length(b.type);
-    size_t llc_length = get16(frame + 12);
+    size_t llc_length = be_load16(frame + 12);
     if (llc_length < need + 3 || llc_length > length - 14)
         return Decode::Illegal;
     if (b.type != kBpduTcn) {
         b.flags = frame[21];
         b.vector.root = get_id(frame + 22);
-        b.vector.root_path_cost = get32(frame + 30);
+        b.vector.root_path_cost = be_load32(frame + 30);
         b.vector.designated_bridge = get_id(frame + 34);
-        b.vector.designated_port = get16(frame + 42);
+        b.vector.designated_port = be_load16(frame + 42);
         b.times.message_age = frame[44];
         b.times.max_age = frame[46];
         b.times.hello_time = frame[48];

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "port_services.h"
+
 namespace rstp {
 
-using Mac = std::array<uint8_t, 6>;
+using proto::Mac;
 
 inline constexpr Mac kBpduMac{0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
 

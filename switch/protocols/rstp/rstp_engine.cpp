@@ -74,12 +74,7 @@ uint32_t path_cost_for_speed(unsigned mbits) {
     return std::max<uint32_t>(20000000 / mbits, 2);
 }
 
-void Host::trace(unsigned level, const char *function, int line, const char *text) {
-    trace_set_context(level, function, line, TRACE_MOD_RSTP);
-    trace_context_printf("%s", text);
-}
-
-Engine::Engine(Host &host) : host_(host) {}
+Engine::Engine(proto::PortServices &services) : services_(services) {}
 
 void Engine::trace(unsigned level, const char *function, int line, const char *format, ...) {
     char text[TRACE_TEXT_SIZE];
@@ -87,7 +82,7 @@ void Engine::trace(unsigned level, const char *function, int line, const char *f
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    host_.trace(level, function, line, text);
+    services_.trace(TRACE_MOD_RSTP, level, function, line, text);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -110,9 +105,9 @@ void Engine::start() {
     }
     for (unsigned p = 1; p <= kFrontPorts; ++p) {
         Port &port = ports_[p];
-        port.mac = host_.port_mac(p);
-        bool link = host_.link_state(p);
-        host_.set_fwdstate(p, 1);
+        port.mac = services_.port_mac(p);
+        bool link = services_.link_state(p);
+        services_.set_fwdstate(p, 1);
         set_stp_state(port, !port.config.enabled ? kStpEnabled : link ? kStpBlocking : kStpDisabled);
         port.link = false;
         new_port_state(p, link);
@@ -202,7 +197,7 @@ void Engine::port_init_in_bridge(Port &p, const Bridge &b) {
 
 void Engine::refresh_link(Port &p) {
     if (p.number <= kFrontPorts)
-        p.link = host_.link_state(p.number) && p.active;
+        p.link = services_.link_state(p.number) && p.active;
 }
 
 void Engine::port_reinit(Port &p) {
@@ -224,17 +219,17 @@ void Engine::port_reinit(Port &p) {
 
 unsigned Engine::port_speed(const Port &p) {
     if (p.number <= kFrontPorts)
-        return host_.link_speed(p.number);
+        return services_.link_speed(p.number);
     unsigned sum = 0;
     for (unsigned f = 1; f <= kFrontPorts; ++f)
-        if (rep_[f] == p.number && host_.link_state(f))
-            sum += host_.link_speed(f);
+        if (rep_[f] == p.number && services_.link_state(f))
+            sum += services_.link_speed(f);
     return sum;
 }
 
 bool Engine::aggr_link(unsigned aid) {
     for (unsigned f = 1; f <= kFrontPorts; ++f)
-        if (rep_[f] == aid && host_.link_state(f))
+        if (rep_[f] == aid && services_.link_state(f))
             return true;
     return false;
 }
@@ -297,7 +292,7 @@ void Engine::linkstate_changed(unsigned portno, bool link) {
     Port &p = ports_[rep_[portno]];
     if (p.number == portno) {
         RTRACE(TRACE_INFO, "Port %u changed state from %u to %s (duplex %s)\n", portno, unsigned(p.link),
-               link ? "up" : "down", host_.link_duplex(portno) ? "full" : "half");
+               link ? "up" : "down", services_.link_duplex(portno) ? "full" : "half");
     } else {
         link = aggr_link(p.number) || link;
         RTRACE(TRACE_INFO, "Aggr Port %u (phys %u) changed state from %u to %s\n", p.number, portno,
@@ -322,13 +317,13 @@ void Engine::set_stp_state(Port &p, StpState state) {
     RTRACE(TRACE_INFO, "Port %u: New stp state %s\n", p.number, state <= kStpEnabled ? kStpStateNames[state] : "?");
     p.stp_state = state;
     if (p.number <= kFrontPorts) {
-        host_.set_stpstate(p.number, state);
+        services_.set_stpstate(p.number, state);
         return;
     }
     for (unsigned f = 1; f <= kFrontPorts; ++f)
         if (rep_[f] == p.number && ports_[f].stp_state != state) {
             ports_[f].stp_state = state;
-            host_.set_stpstate(f, state);
+            services_.set_stpstate(f, state);
         }
 }
 
@@ -341,13 +336,13 @@ void Engine::flush(unsigned port, unsigned vid, unsigned type, unsigned reason) 
     int by_vlan = vid != 0;
     if (port == 0) {
         if (by_vlan)
-            host_.flush_fdb(0, 0, 1, vid);
+            services_.flush_fdb(0, 0, 1, vid);
         return;
     }
     for (unsigned f = 1; f <= kFrontPorts; ++f) {
         bool mine = f == port || rep_[f] == port;
         if (type == 1 ? mine : !mine)
-            host_.flush_fdb(1, f, by_vlan, vid);
+            services_.flush_fdb(1, f, by_vlan, vid);
     }
 }
 
@@ -492,7 +487,7 @@ void Engine::aggr_add(unsigned aid, const uint32_t *members) {
             port_reinit(p);
             if (a.active && a.stp_state != kStpUnknown && p.stp_state != a.stp_state) {
                 p.stp_state = a.stp_state;
-                host_.set_stpstate(f, a.stp_state);
+                services_.set_stpstate(f, a.stp_state);
             }
         } else if (rep_[f] == aid) {
             give_back(f, a);
@@ -541,7 +536,7 @@ void Engine::give_back(unsigned f, const Port &aggr) {
     p.state.fill(kBegin);
     p.oper_edge = aggr.oper_edge;
     p.link = false;
-    new_port_state(f, host_.link_state(f));
+    new_port_state(f, services_.link_state(f));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -1259,10 +1254,10 @@ void Engine::enter(Port &p, unsigned m) {
         break;
     case kP2p:
         if (p.state[m] == kP2pRecompute) {
-            bool duplex = p.number <= kFrontPorts ? host_.link_duplex(p.number) : true;
+            bool duplex = p.number <= kFrontPorts ? services_.link_duplex(p.number) : true;
             for (unsigned f = 1; p.number > kFrontPorts && f <= kFrontPorts; ++f)
                 if (rep_[f] == p.number && f != p.number)
-                    duplex = duplex && host_.link_duplex(f);
+                    duplex = duplex && services_.link_duplex(f);
             p.oper_p2p = p.config.admin_p2p == kP2pOn || (p.config.admin_p2p == kP2pAuto && duplex);
             p.p2p_recompute = false;
         }
@@ -1458,7 +1453,12 @@ void Engine::tx_bpdu(Port &p, uint8_t type) {
     unsigned front = tx_[p.number];
     if (front == 0)
         return;
-    uint8_t frame[kMaxBpduFrame];
+    void *buffer = nullptr;
+    uint8_t *frame = services_.frame_alloc(front, kBpduHeaderLength + bpdu_length(type), &buffer);
+    if (!frame) {
+        RTRACE(TRACE_ERROR, "No buffer for BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
+        return;
+    }
     size_t length = encode_bpdu(b, ports_[front].mac, frame);
     RTRACE(TRACE_DEBUG, "Sent BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
     if (type == kBpduRst)
@@ -1467,7 +1467,7 @@ void Engine::tx_bpdu(Port &p, uint8_t type) {
         p.counters.config_sent++;
     else
         p.counters.tcn_sent++;
-    host_.frame_send(front, frame, length);
+    services_.frame_send(front, frame, length, buffer);
 }
 
 } // namespace rstp

@@ -1,7 +1,7 @@
 // The rapid spanning tree engine: bridge instances (one per VLAN plus the default, VID 4096) over nine
 // logical ports (front ports 1..6, aggregation ports 7..9), their state machines, BPDU input and output.
-// It touches nothing itself: the chip, the frame path and the clock reach it through its host, so
-// several engines (bridges) can run back to back in one process.
+// It touches nothing itself: the chip and the frame path reach it through the port services, so several
+// engines (bridges) can run back to back in one process.
 #pragma once
 
 #include "rstp_bpdu.h"
@@ -20,8 +20,9 @@ inline constexpr uint8_t kTxHoldCount = 3;
 inline constexpr uint8_t kMigrateTime = 3;
 inline constexpr uint8_t kEdgeDelay = 3;
 
-enum StpState : uint8_t { kStpDisabled = 0, kStpBlocking = 1, kStpLearning = 2, kStpForwarding = 3, kStpEnabled = 4,
-                          kStpUnknown = 255 /* before the engine first sets it */ };
+using proto::StpState;
+using proto::kStpDisabled, proto::kStpBlocking, proto::kStpLearning, proto::kStpForwarding, proto::kStpEnabled,
+    proto::kStpUnknown;
 enum Role : uint8_t { kRoleDisabled, kRoleAlternate, kRoleBackup, kRoleRoot, kRoleDesignated, kRoleNonStp };
 enum InfoIs : uint8_t { kInfoMine, kInfoAged, kInfoReceived, kInfoDisabled };
 
@@ -123,28 +124,9 @@ struct Bridge {
     uint32_t sweeps_since_tc = 0;
 };
 
-// What the engine needs from the system it runs in. Front ports are 1..6.
-class Host {
-  public:
-    virtual ~Host() = default;
-    virtual Mac port_mac(unsigned port) = 0;
-    virtual bool link_state(unsigned port) = 0;
-    virtual unsigned link_speed(unsigned port) = 0; // Mbit/s, 0 unknown
-    virtual bool link_duplex(unsigned port) = 0;    // true: full duplex
-    virtual void set_stpstate(unsigned port, StpState state) = 0;
-    // The port's spanning tree state is applied to the chip from now on.
-    virtual void set_fwdstate(unsigned port, int flag) = 0;
-    // Hands a whole frame to the frame path; false when it was not queued.
-    virtual bool frame_send(unsigned port, const uint8_t *frame, size_t length) = 0;
-    // Forgets learned addresses: of one port (flush_port) or all, in one VLAN (flush_vlan) or all.
-    virtual void flush_fdb(int flush_port, unsigned port, int flush_vlan, unsigned vid) = 0;
-    // One finished trace line of module rstp; the default prints it through the daemon's trace facility.
-    virtual void trace(unsigned level, const char *function, int line, const char *text);
-};
-
 class Engine {
   public:
-    explicit Engine(Host &host);
+    explicit Engine(proto::PortServices &services);
 
     void start();
     bool initialised() const { return initialised_; }
@@ -218,7 +200,7 @@ class Engine {
     const Times &times_of(const Port &p) const;
     unsigned force_version() const { return config_.force_version; }
 
-    Host &host_;
+    proto::PortServices &services_;
     bool initialised_ = false;
     BridgeConfig config_;
     uint16_t ticks_ = 0;

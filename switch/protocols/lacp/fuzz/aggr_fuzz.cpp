@@ -1,8 +1,8 @@
 // What reaches the aggregation module from outside: management datagrams (objects 4007, 4008, 4017, 4018)
 // and the configuration blocks 9, 10 and 20 of a switch.conf. The first byte chooses which.
 #include "conf.h"
-#include "fuzz_system.h"
 #include "l2_aggr.h"
+#include "scripted_port_services.h"
 #include "loop.h"
 #include "mgmt.h"
 
@@ -11,13 +11,16 @@
 
 namespace {
 
-class FuzzServices : public FuzzSystem<lacp::AggrServices> {
+// Odd ports up; trace lines go nowhere.
+class FuzzServices : public proto_test::ScriptedPortServices, public lacp::AggrChip {
   public:
+    FuzzServices() : ScriptedPortServices(1) {
+        for (unsigned port = 1; port <= proto::kFrontPorts; ++port)
+            link[port] = port % 2;
+    }
     // Number 9 is refused, as a chip may refuse a member set.
     int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &) override { return poag_no == 9 ? -64 : 0; }
     int aggr_mode_set(const std::array<uint32_t, 5> &) override { return 0; }
-    int fwdstate(unsigned) override { return 1; }
-    void set_fwdstate(unsigned, int) override {}
     void rstp_aggr_add(uint32_t, const std::array<uint32_t, 7> &) override {}
     void rstp_aggr_del(uint32_t) override {}
     void trace(unsigned, unsigned, const char *, int, const char *) override {}
@@ -41,7 +44,7 @@ void init_once() {
         return;
     done = true;
     g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1; // the store stays in memory
-    lacp::l2_aggr_services_set(&services);
+    lacp::l2_aggr_services_set(&services, &services);
     l2_aggr_init();
     mgmt_module_reg(4, l2_objects);
 }
@@ -66,6 +69,7 @@ void read_blocks(const uint8_t *data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    services.sent.clear(); // the recorded frames of one input only
     init_once();
     if (size < 1 || size > MGMT_BUFFER_SIZE)
         return 0;

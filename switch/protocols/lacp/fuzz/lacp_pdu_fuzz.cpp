@@ -1,7 +1,7 @@
 // Frames from the wire into an engine whose ports are up and aggregating: any byte string must be
 // counted or handled, never read past or crash.
-#include "fuzz_system.h"
 #include "lacp_engine.h"
+#include "scripted_port_services.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,19 +11,24 @@
 
 namespace {
 
-class FuzzHost : public FuzzSystem<lacp::Host> {
+// Odd ports up; aggregation events and trace lines go nowhere.
+class FuzzHost : public proto_test::ScriptedPortServices, public lacp::AggregatorEvents {
   public:
+    FuzzHost() : ScriptedPortServices(1) {
+        for (unsigned port = 1; port <= proto::kFrontPorts; ++port)
+            link[port] = port % 2;
+        apply.fill(1);
+    }
     void set_hwaggr(unsigned, unsigned) override {}
     void clear_hwaggr(unsigned, unsigned) override {}
-    int fwdstate(unsigned) override { return 1; }
-    void trace(unsigned, const char *, int, const char *) override {}
+    void trace(unsigned, unsigned, const char *, int, const char *) override {}
 };
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzHost host;
-    lacp::Engine engine(host);
+    lacp::Engine engine(host, host);
     engine.init();
     uint8_t config[lacp::kPortConfigSize];
     lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, config);

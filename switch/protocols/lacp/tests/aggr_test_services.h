@@ -1,4 +1,4 @@
-// Recording daemon services for the aggregation module: chip calls, port states and frames.
+// Recording services for the aggregation module: chip calls, port states and frames.
 #pragma once
 
 #include "conf.h"
@@ -45,9 +45,9 @@ class DaemonStore {
     temp_dir dir_;
 };
 
-class RecordingServices : public RecordingSystem<lacp::AggrServices> {
+class RecordingServices : public LacpScripted, public lacp::AggrChip {
   public:
-    using RecordingSystem::RecordingSystem;
+    using LacpScripted::LacpScripted;
 
     int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) override {
         std::string text = "members " + std::to_string(poag_no) + " ";
@@ -63,19 +63,13 @@ class RecordingServices : public RecordingSystem<lacp::AggrServices> {
         calls.push_back(text);
         return 0;
     }
-    int fwdstate(unsigned port) override { return apply[port]; }
-    void set_fwdstate(unsigned port, int flag) override { apply[port] = flag; }
     void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &) override {
         calls.push_back("rstp add " + std::to_string(poag_no));
     }
     void rstp_aggr_del(uint32_t poag_no) override { calls.push_back("rstp del " + std::to_string(poag_no)); }
-    void trace(unsigned, unsigned level, const char *, int, const char *text) override {
-        traces.emplace_back(level, text);
-    }
 
     int chip_rc = 0;
     std::vector<std::string> calls;
-    int apply[lacp::kPortCount + 1] = {};
 };
 
 inline lacp::AggrEntry entry(uint32_t poag, std::initializer_list<unsigned> ports, uint16_t aid = 0) {

@@ -126,8 +126,8 @@ TEST_F(LacpPair, DifferentKeysNeverShareAnAggregator) {
 
 TEST_F(LacpPair, DifferentSpeedsGiveDifferentKeys) {
     net.configure_all(1);
-    net.host_a.speed[2] = 2;
-    net.host_b.speed[2] = 2;
+    net.host_a.speed[2] = 100;
+    net.host_b.speed[2] = 100;
     net.link(1, 1);
     net.link(2, 1);
     net.seconds(10);

@@ -65,7 +65,7 @@ class TwoSwitches : public ::testing::Test {
 
     DaemonStore store;
     RecordingServices sa{0xA}, sb{0xB};
-    AggrModule a{sa}, b{sb};
+    AggrModule a{sa, sa}, b{sb, sb};
     size_t na = 0, nb = 0;
     uint32_t now = 100000, last_a = 0, last_b = 0;
 };
@@ -153,7 +153,7 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
     DaemonStore store;
     RecordingServices services{0xC};
     services.link[4] = 1;
-    lacp::l2_aggr_services_set(&services);
+    lacp::l2_aggr_services_set(&services, &services);
     l2_aggr_init();
     l2_aggr_conf(1);
     uint8_t config[kPortConfigSize];
@@ -186,7 +186,7 @@ TEST(LacpEntryPoints, TimerRegistryDrivesTheEngineThroughTheDaemonNames) {
     EXPECT_EQ(services.sent.back().port, 5u);
     EXPECT_EQ(services.sent.back().bytes[kOffMarkerTlv], kMarkerResponse);
 
-    lacp::l2_aggr_services_set(nullptr);
+    lacp::l2_aggr_services_set(nullptr, nullptr);
     swc_lacp_more_work(); // a hook left registered finds no module and does nothing
 }
 

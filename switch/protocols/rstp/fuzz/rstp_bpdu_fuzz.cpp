@@ -1,23 +1,22 @@
 // Frames from the wire into the BPDU decoder and a running bridge: the first byte picks the front port,
 // the rest is the frame. Every few frames a tick lets the machines act on what was accepted.
 #include "rstp_engine.h"
+#include "scripted_port_services.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace {
 
-class QuietHost : public rstp::Host {
+// Every link up, port 5 at half duplex, port 6 of unknown speed; trace lines go nowhere.
+class QuietHost : public proto_test::ScriptedPortServices {
   public:
-    rstp::Mac port_mac(unsigned port) override { return {0x02, 0, 0, 0, 1, uint8_t(port)}; }
-    bool link_state(unsigned) override { return true; }
-    unsigned link_speed(unsigned port) override { return port == 6 ? 0 : 1000; }
-    bool link_duplex(unsigned port) override { return port != 5; }
-    void set_stpstate(unsigned, rstp::StpState) override {}
-    void set_fwdstate(unsigned, int) override {}
-    bool frame_send(unsigned, const uint8_t *, size_t length) override { return length <= rstp::kMaxBpduFrame; }
-    void flush_fdb(int, unsigned, int, unsigned) override {}
-    void trace(unsigned, const char *, int, const char *) override {}
+    QuietHost() : ScriptedPortServices(1) {
+        link.fill(true);
+        duplex[5] = false;
+        speed[6] = 0;
+    }
+    void trace(unsigned, unsigned, const char *, int, const char *) override {}
 };
 
 } // namespace
@@ -46,5 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int t = 0; t < 5; ++t)
         engine.tick();
     engine.finish_work();
+    // Whatever came in, every BPDU sent out was written into its own buffer and fits a BPDU frame.
+    if (host.foreign_sends != 0)
+        __builtin_trap();
+    for (const auto &frame : host.sent)
+        if (frame.bytes.size() > rstp::kMaxBpduFrame)
+            __builtin_trap();
     return 0;
 }

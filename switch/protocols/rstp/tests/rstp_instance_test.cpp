@@ -28,7 +28,7 @@ TEST_F(Instances, StartPutsEveryPortIntoTheDefaultInstance) {
     for (unsigned p = 1; p <= kLogicalPorts; ++p)
         EXPECT_EQ(vid_of(p), kDefaultVid);
     EXPECT_TRUE(engine.port(7).admin_non_stp);
-    EXPECT_EQ(host.fwdstate[1], 1);
+    EXPECT_EQ(host.apply[1], 1);
     EXPECT_EQ(host.stp[4], kStpBlocking);
 }
 
@@ -120,11 +120,11 @@ TEST(Aggregation, SendsOnTheFirstMemberAndCountsFramesOfEveryMember) {
     EXPECT_EQ(a.engine.port(7).path_cost, 100000u);
     EXPECT_EQ(a.engine.representative(4), 7u);
     for (size_t i = sent_alone; i < a.host.sent.size(); ++i)
-        if (a.host.sent[i].frame[20] == kBpduRst && a.host.sent[i].port == 4)
+        if (a.host.sent[i].bytes[20] == kBpduRst && a.host.sent[i].port == 4)
             ADD_FAILURE() << "an aggregation sends on its first member only";
     const Sent &last = a.host.sent.back();
     EXPECT_EQ(last.port, 3u);
-    EXPECT_TRUE(std::equal(a.host.macs[3].begin(), a.host.macs[3].end(), last.frame.begin() + 6));
+    EXPECT_TRUE(std::equal(a.host.macs[3].begin(), a.host.macs[3].end(), last.bytes.begin() + 6));
     EXPECT_GT(b.engine.port(7).counters.rst_received, 0u) << "received on member 4, counted on the aggregation";
     EXPECT_EQ(b.engine.port(4).counters.rst_received, received_alone);
     EXPECT_EQ(b.engine.port(7).role, kRoleRoot);

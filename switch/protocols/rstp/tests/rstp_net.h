@@ -1,8 +1,9 @@
-// Bridges on an in-memory wire: each engine has a fake host, frames sent on a port are padded as the
-// chip pads them and handed to the engine at the other end of the cable; time is a tick counter.
+// Bridges on an in-memory wire: each engine has scripted port services, frames sent on a port are padded
+// as the chip pads them and handed to the engine at the other end of the cable; time is a tick counter.
 #pragma once
 
 #include "rstp_engine.h"
+#include "scripted_port_services.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -14,56 +15,9 @@
 
 namespace rstp::test {
 
-struct Flush {
-    int flush_port;
-    unsigned port;
-    int flush_vlan;
-    unsigned vid;
-};
-
-struct Sent {
-    unsigned port;
-    std::vector<uint8_t> frame;
-};
-
-class FakeHost : public Host {
-  public:
-    explicit FakeHost(uint8_t id) {
-        for (unsigned p = 1; p <= kFrontPorts; ++p)
-            macs[p] = Mac{0x02, 0x00, 0x00, 0x00, id, uint8_t(p)};
-    }
-    Mac port_mac(unsigned port) override { return macs[port]; }
-    bool link_state(unsigned port) override { return link[port]; }
-    unsigned link_speed(unsigned port) override { return link[port] ? speed[port] : 0; }
-    bool link_duplex(unsigned port) override { return duplex[port]; }
-    void set_stpstate(unsigned port, StpState state) override { stp[port] = state; }
-    void set_fwdstate(unsigned port, int flag) override { fwdstate[port] = flag; }
-    bool frame_send(unsigned port, const uint8_t *frame, size_t length) override {
-        sent.push_back({port, std::vector<uint8_t>(frame, frame + length)});
-        return true;
-    }
-    void flush_fdb(int flush_port, unsigned port, int flush_vlan, unsigned vid) override {
-        flushes.push_back({flush_port, port, flush_vlan, vid});
-    }
-    void trace(unsigned, const char *, int, const char *text) override { lines.emplace_back(text); }
-
-    bool traced(const std::string &needle) const {
-        for (const auto &l : lines)
-            if (l.find(needle) != std::string::npos)
-                return true;
-        return false;
-    }
-
-    std::array<Mac, kFrontPorts + 1> macs{};
-    std::array<bool, kFrontPorts + 1> link{};
-    std::array<unsigned, kFrontPorts + 1> speed{0, 1000, 1000, 1000, 1000, 1000, 1000};
-    std::array<bool, kFrontPorts + 1> duplex{false, true, true, true, true, true, true};
-    std::array<int, kFrontPorts + 1> stp{};
-    std::array<int, kFrontPorts + 1> fwdstate{};
-    std::vector<Sent> sent;
-    std::vector<Flush> flushes;
-    std::vector<std::string> lines;
-};
+using proto_test::Flush;
+using Sent = proto_test::SentFrame;
+using FakeHost = proto_test::ScriptedPortServices;
 
 struct Node {
     explicit Node(uint8_t id) : host(id), engine(host) {}
@@ -122,8 +76,8 @@ class Network {
                     auto it = cables_.find({n.get(), s.port});
                     if (it == cables_.end() || muted_[{n.get(), s.port}] || !n->host.link[s.port])
                         continue;
-                    s.frame.resize(std::max<size_t>(s.frame.size(), 60), 0);
-                    it->second.first->engine.receive(it->second.second, s.frame.data(), s.frame.size());
+                    s.bytes.resize(std::max<size_t>(s.bytes.size(), 60), 0);
+                    it->second.first->engine.receive(it->second.second, s.bytes.data(), s.bytes.size());
                 }
             }
             if (!moved)

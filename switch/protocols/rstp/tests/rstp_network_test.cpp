@@ -204,8 +204,8 @@ TEST(LegacyNeighbour, RstpBridgeFallsBackToConfigurationBpdusAndTcns) {
     for (size_t i = from; i < rapid.host.sent.size(); ++i) {
         const Sent &s = rapid.host.sent[i];
         if (s.port == 1) {
-            tcn = tcn || s.frame[20] == kBpduTcn;
-            rst_on_1 = rst_on_1 || s.frame[20] == kBpduRst;
+            tcn = tcn || s.bytes[20] == kBpduTcn;
+            rst_on_1 = rst_on_1 || s.bytes[20] == kBpduRst;
         }
     }
     EXPECT_TRUE(tcn);
@@ -213,8 +213,8 @@ TEST(LegacyNeighbour, RstpBridgeFallsBackToConfigurationBpdusAndTcns) {
     bool acked = false;
     for (size_t i = legacy_from; i < legacy.host.sent.size(); ++i) {
         const Sent &s = legacy.host.sent[i];
-        EXPECT_NE(s.frame[20], kBpduRst);
-        acked = acked || (s.frame[20] == kBpduConfig && (s.frame[21] & kFlagTcAck));
+        EXPECT_NE(s.bytes[20], kBpduRst);
+        acked = acked || (s.bytes[20] == kBpduConfig && (s.bytes[21] & kFlagTcAck));
     }
     EXPECT_TRUE(acked);
     EXPECT_EQ(port(rapid, 1).role, kRoleRoot);
@@ -232,7 +232,7 @@ TEST(LegacyNeighbour, ForceVersionZeroIgnoresRstBpdus) {
     EXPECT_EQ(port(legacy, 1).role, kRoleRoot);
     EXPECT_GT(port(legacy, 1).counters.config_received, 0u);
     for (const Sent &s : legacy.host.sent)
-        EXPECT_NE(s.frame[20], kBpduRst);
+        EXPECT_NE(s.bytes[20], kBpduRst);
 }
 
 TEST(Transmit, AtMostThreeBpdusPerPortPerTick) {
