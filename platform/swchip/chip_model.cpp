@@ -1,5 +1,6 @@
 #include "chip_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace swchip {
@@ -74,6 +75,21 @@ size_t ChipModel::index(unsigned block, unsigned subblock, unsigned reg) {
 
 unsigned ChipModel::mac_bucket(uint32_t vid, const uint8_t mac[6]) { return bucket_of(vid, mac48(mac)); }
 
+unsigned ChipModel::learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count) {
+  constexpr uint64_t kMaxTries = 1u << 20;
+  const auto free_slots = static_cast<unsigned>(std::count_if(mac_table_.begin(), mac_table_.end(),
+                                                              [](const MacEntry& e) { return !e.valid; }));
+  count = std::min(count, free_slots);
+  unsigned added = 0;
+  for (uint64_t i = 0; i < kMaxTries && added < count; ++i) {
+    const uint64_t mac = (first_mac + i) & 0xFFFFFFFFFFFFull;
+    if (mac_find(vid, mac) >= 0) continue;
+    hardware_learn(vid, mac, chip_port);
+    added += mac_find(vid, mac) >= 0 ? 1 : 0;
+  }
+  return added;
+}
+
 void ChipModel::reset_tables() {
   for (auto& e : mac_table_) e = MacEntry{};
   for (auto& e : vlan_table_) e = VlanEntry{};
@@ -83,6 +99,7 @@ void ChipModel::power_on() {
   std::fill(regs_.begin(), regs_.end(), 0);
   indirect_armed_ = false;
   indirect_status_reads_ = 0;
+  mac_busy_left_ = 0;
   reset_tables();
   for (auto& q : cpu_queues_) q.clear();
   cpu_queue_units_ = {};
@@ -180,9 +197,7 @@ void ChipModel::write_system(unsigned reg, uint32_t value) {
       if (value & 1) {
         power_on();
         // The internal PHYs are part of the chip and restart with it.
-        for (unsigned a = 0; a < 5; ++a) {
-          if (phys_[0][a].mounted) phys_[0][a].write(0, 0x8000);
-        }
+        for (unsigned a = 0; a < 5; ++a) phys_[0][a].hardware_reset();
       }
       stored(kSystemBlock, 0, reg) = value;
       return;
@@ -199,7 +214,13 @@ void ChipModel::start_indirect_read(unsigned block, unsigned subblock, unsigned 
 }
 
 // Analyzer: MAC table, VLAN table, event flags.
-uint32_t ChipModel::read_analyzer(unsigned reg) { return stored(2, 0, reg); }
+uint32_t ChipModel::read_analyzer(unsigned reg) {
+  const uint32_t value = stored(2, 0, reg);
+  if (reg == kRegMacCommand && mac_busy_left_ > 0 && --mac_busy_left_ == 0 && !stuck.mac_busy) {
+    stored(2, 0, reg) &= ~7u;
+  }
+  return value;
+}
 
 void ChipModel::write_analyzer(unsigned reg, uint32_t value) {
   switch (reg) {
@@ -252,7 +273,8 @@ void ChipModel::mac_command(uint32_t command) {
     default:
       break;
   }
-  if (!stuck.mac_busy) stored(2, 0, kRegMacCommand) &= ~7u;
+  mac_busy_left_ = mac_busy_reads;
+  if (!stuck.mac_busy && mac_busy_left_ == 0) stored(2, 0, kRegMacCommand) &= ~7u;
 }
 
 void ChipModel::mac_learn(uint32_t flags) {
@@ -350,6 +372,7 @@ void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
   if (subblock >= 2 || reg != 1) return;
   PhyModel& p = phys_[subblock][(value >> 21) & 31];
   const unsigned phy_reg = (value >> 16) & 31;
+  ++miim_transfers_;
   if (value & 0x4000000u) {
     stored(3, subblock, 2) = p.mounted ? p.read(phy_reg) : 0x1FFFF;
   } else if (p.mounted) {

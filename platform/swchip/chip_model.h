@@ -79,12 +79,17 @@ class ChipModel {
 
   StuckBits stuck;
   unsigned indirect_done_delay = 0;
+  // Reads of the MAC command register that still show a command busy after it was written (a slow
+  // table); 0: commands complete at once.
+  unsigned mac_busy_reads = 0;
 
   // MAC table: the bucket of (VID, MAC) and the entries, indexed 4 * bucket + slot.
   static unsigned mac_bucket(uint32_t vid, const uint8_t mac[6]);
   const MacEntry& mac_entry(unsigned index) const { return mac_table_[index % kMacEntries]; }
   const VlanEntry& vlan_entry(unsigned vid) const { return vlan_table_[vid % kVlans]; }
 
+  // MIIM transfers (PHY register reads and writes) since power-on of the model object; for measurements.
+  unsigned miim_transfers() const { return miim_transfers_; }
   // PHY on MIIM controller 0 or 1 at address 0..31.
   PhyModel& phy(unsigned controller, unsigned address) { return phys_[controller & 1][address & 31]; }
 
@@ -104,6 +109,13 @@ class ChipModel {
   // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
   // take_transmitted.
   std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  // Hardware learning of `count` source addresses on a chip port, from `first_mac` on in ascending
+  // order, as if frames from them had arrived: an address whose bucket is full is not taken and the
+  // next one is tried, so up to `count` entries are added. Stops after 2^20 addresses; returns how many
+  // entries were added.
+  unsigned learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count);
+  // Egress queue 0..3 the port's QoS registers give a frame received on `chip_port` (qos_model.cpp).
+  unsigned classify_queue(unsigned chip_port, const std::vector<uint8_t>& frame) const;
   // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
   unsigned ingress_drops() const { return ingress_drops_; }
 
@@ -157,6 +169,7 @@ class ChipModel {
   std::vector<uint32_t> regs_;
   uint32_t chip_id_ = kChipIdG5RevA;
   bool indirect_armed_ = false;
+  unsigned mac_busy_left_ = 0;
   unsigned indirect_status_reads_ = 0;
 
   std::vector<MacEntry> mac_table_;
@@ -168,6 +181,7 @@ class ChipModel {
   std::array<TxAssembly, kChipPorts> tx_assembly_;
   std::array<std::vector<std::vector<uint8_t>>, kChipPorts> transmitted_;
   unsigned ingress_drops_ = 0;
+  unsigned miim_transfers_ = 0;
 };
 
 }  // namespace swchip

@@ -78,6 +78,19 @@ std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
   return out;
 }
 
+// aa:bb:cc:dd:ee:ff as a 48-bit number.
+std::optional<uint64_t> parse_mac(const std::string& text) {
+  if (text.size() != 17) return std::nullopt;
+  uint64_t mac = 0;
+  for (size_t i = 0; i < 17; i += 3) {
+    if (i + 2 < 17 && text[i + 2] != ':') return std::nullopt;
+    const auto byte = from_hex(text.substr(i, 2));
+    if (!byte) return std::nullopt;
+    mac = mac << 8 | (*byte)[0];
+  }
+  return mac;
+}
+
 std::string to_hex(const std::vector<uint8_t>& bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
@@ -109,6 +122,15 @@ std::string Control::inject(const std::vector<std::string>& w) {
   return "ok";
 }
 
+std::string Control::learn(const std::vector<std::string>& w) {
+  auto port = w.size() == 5 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+  auto vid = w.size() == 5 ? parse_number(w[2], kVlans - 1) : std::nullopt;
+  auto mac = w.size() == 5 ? parse_mac(w[3]) : std::nullopt;
+  auto count = w.size() == 5 ? parse_number(w[4], kMacEntries) : std::nullopt;
+  if (!port || !vid || !mac || !count) return "error: usage: learn CHIPPORT VID MAC COUNT";
+  return "ok " + std::to_string(chip_.learn_addresses(*port, *vid, *mac, *count));
+}
+
 std::string Control::execute(std::string_view line) {
   const auto w = split_words(line);
   if (w.empty()) return kUsage;
@@ -134,6 +156,18 @@ std::string Control::execute(std::string_view line) {
     phy->mounted = w[3] == "present";
     return "ok";
   }
+  if (cmd == "cable" && w.size() >= 4 && w[3] == "describe") {
+    PhyModel* target = parse_phy(w);
+    std::string text;
+    for (size_t i = 4; i < w.size(); ++i) text += w[i] + " ";
+    CableDescription cable;
+    const std::string wrong = target ? parse_cable_description(text, cable) : "bad controller or address";
+    if (!wrong.empty()) {
+      return "error: " + wrong + "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
+    }
+    target->describe_cable(cable);
+    return "ok";
+  }
   if (cmd == "cable") {
     PhyModel* target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
     const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;
@@ -151,6 +185,15 @@ std::string Control::execute(std::string_view line) {
   }
   if (cmd == "inject") {
     return inject(w);
+  }
+  if (cmd == "learn") {
+    return learn(w);
+  }
+  if (cmd == "classify") {
+    auto c = w.size() == 3 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+    auto frame = w.size() == 3 ? from_hex(w[2]) : std::nullopt;
+    if (!c || !frame) return "error: usage: classify CHIPPORT HEXFRAME";
+    return "queue " + std::to_string(chip_.classify_queue(*c, *frame));
   }
   if (cmd == "transmitted") {
     auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
@@ -215,6 +258,12 @@ std::string Control::execute(std::string_view line) {
     auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
     if (!n) return "error: usage: done-delay N";
     chip_.indirect_done_delay = *n;
+    return "ok";
+  }
+  if (cmd == "mac-busy") {
+    auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
+    if (!n) return "error: usage: mac-busy N";
+    chip_.mac_busy_reads = *n;
     return "ok";
   }
   if (cmd == "chipid") {

@@ -10,10 +10,19 @@
 //   cable C A plug [ABILITIES] | cable C A unplug
 //                              -> the PHY's cable, plugged to a partner with the abilities of
 //                                 register 5 (bit 16: 1000 full; default all and both pauses)
+//   cable C A describe METRES [PAIR=KIND[@M]]... [silent] [disturbed]
+//                              -> the cable the PHY's echo canceller sees in a cable test: its length
+//                                 and per pair A-D good (default), open@M or short@M metres away;
+//                                 "silent": no noise on the taps (the test waits long for it);
+//                                 "disturbed": every coarse search reports a disturbance
 //   inject Q CHIPPORT HEX [TCI] -> queues a frame for the CPU on receive queue Q (1 or 2)
+//   classify CHIPPORT HEX      -> "queue N": the egress queue the port's QoS settings give the frame
 //   transmitted CHIPPORT       -> the frames the CPU sent out of a chip port, one hex line each
 //   dump mac | dump vlan       -> the valid MAC table entries / the non-empty VLAN entries
+//   learn CHIPPORT VID MAC COUNT -> hardware learning of COUNT new source addresses on a chip port,
+//                                 from MAC (aa:bb:cc:dd:ee:ff) up, skipping full buckets: "ok N"
 //   done-delay N               -> the indirect-read done flag shows after N status reads
+//   mac-busy N                 -> a MAC table command shows busy for N reads of its register
 //   chipid V                   -> the chip id register reads V
 //   gpio-input V               -> levels of the CPU GPIO inputs
 //   driver                     -> "spi-timing A B C cpu-gpio-direction 0x.. cpu-gpio-output 0x.."
@@ -37,6 +46,7 @@ class Control {
 
  private:
   std::string inject(const std::vector<std::string>& words);
+  std::string learn(const std::vector<std::string>& words);
   // The PHY named by words 1 and 2 (controller, address), or nullptr.
   PhyModel* parse_phy(const std::vector<std::string>& words);
 

@@ -65,6 +65,50 @@ int Driver::spi_transfer(std::span<uint8_t> record) {
   return 0;
 }
 
+int Driver::spi_access(const swgenio::wire::BatchOp& op, uint32_t& value) {
+  const bool is_write = op.kind == swgenio::wire::BatchKind::write;
+  swgenio::SpiRecord record{};
+  record.length = swgenio::kSpiLength;
+  record.buffer[0] = static_cast<uint8_t>(op.block << 5 | op.subblock | (is_write ? swgenio::kSpiWriteFlag : 0));
+  record.buffer[1] = op.reg;
+  if (is_write) {
+    record.buffer[2] = static_cast<uint8_t>(op.value >> 24);
+    record.buffer[3] = static_cast<uint8_t>(op.value >> 16);
+    record.buffer[4] = static_cast<uint8_t>(op.value >> 8);
+    record.buffer[5] = static_cast<uint8_t>(op.value);
+  }
+  const int rc = spi_transfer({reinterpret_cast<uint8_t*>(&record), sizeof record});
+  value = is_write || rc != 0 ? 0
+                              : uint32_t{record.buffer[2]} << 24 | uint32_t{record.buffer[3]} << 16 |
+                                    uint32_t{record.buffer[4]} << 8 | record.buffer[5];
+  return rc;
+}
+
+std::vector<swgenio::wire::BatchOpResult> Driver::run_batch(std::span<const swgenio::wire::BatchOp> ops) {
+  using swgenio::wire::BatchKind;
+  std::vector<swgenio::wire::BatchOpResult> results;
+  results.reserve(ops.size());
+  bool skipping = false;
+  for (const auto& op : ops) {
+    swgenio::wire::BatchOpResult result{swgenio::wire::kBatchSkipped, 0};
+    if (!skipping) {
+      result.result = spi_access(op, result.value);
+      if (result.result != 0) {
+        skipping = true;
+      } else if (op.kind == BatchKind::test && (result.value & op.value) == 0) {
+        skipping = true;
+      } else if (op.kind == BatchKind::poll && (result.value & op.value) != 0) {
+        result.result = swgenio::wire::kBatchBusy;
+        results.push_back(result);
+        return results;
+      }
+    }
+    results.push_back(result);
+    if (op.group_end) skipping = false;
+  }
+  return results;
+}
+
 int Driver::bus_read(std::span<uint8_t> record) {
   const uint32_t offset = get_u32(record.data());
   const unsigned block = (offset >> 12) & 7;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "chip_model.h"
+#include "wire.h"
 
 namespace swchip {
 
@@ -29,6 +30,10 @@ class Driver {
   // One driver request; `record` holds exactly the request's record size.
   int handle(uint32_t code, std::span<uint8_t> record);
 
+  // A batch of SPI register accesses (wire.h): each op is carried out as its own SPI request would be,
+  // faults included. The results of the ops handled, in order; fewer than the ops when a poll read busy.
+  std::vector<swgenio::wire::BatchOpResult> run_batch(std::span<const swgenio::wire::BatchOp> ops);
+
   void add_fault(const FaultRule& rule) { faults_.push_back(rule); }
   void clear_faults() { faults_.clear(); }
 
@@ -43,6 +48,8 @@ class Driver {
  private:
   bool should_fail(AccessKind kind, unsigned block);
   int spi_transfer(std::span<uint8_t> record);
+  // One register access of a batch through the SPI path; 0 or a negative errno.
+  int spi_access(const swgenio::wire::BatchOp& op, uint32_t& value);
   int bus_read(std::span<uint8_t> record);
   int bus_write(std::span<uint8_t> record);
   int gpio_request(uint32_t code, std::span<uint8_t> record);

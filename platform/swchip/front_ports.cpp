@@ -51,6 +51,10 @@ bool bring_up(const std::string& name, std::string& error) {
 
 unsigned front_port_chip_port(unsigned port_no) { return port_no == FrontPorts::kPorts ? 6 : port_no - 1; }
 
+PhyAddress front_port_phy(unsigned port_no) {
+  return port_no == FrontPorts::kPorts ? PhyAddress{1, 3} : PhyAddress{0, port_no - 1};
+}
+
 FrontPorts::~FrontPorts() {
   chip_.egress = nullptr;
   for (int fd : fds_)
@@ -64,7 +68,24 @@ bool FrontPorts::open(const std::string& prefix, std::string& error) {
     if (fds_[i] < 0 || !bring_up(name, error)) return false;
   }
   chip_.egress = [this](unsigned chip_port, const std::vector<uint8_t>& frame) { transmit(chip_port, frame); };
+  sync_carriers();
   return true;
+}
+
+bool FrontPorts::wire_up(unsigned index) {
+  const PhyAddress at = front_port_phy(index + 1);
+  const PhyModel& phy = chip_.phy(at.controller, at.address);
+  return phy.mounted && phy.link();
+}
+
+void FrontPorts::sync_carriers() {
+  for (unsigned i = 0; i < kPorts; ++i) {
+    if (fds_[i] < 0) continue;
+    int carrier = wire_up(i) ? 1 : 0;
+    if (carrier == carriers_[i]) continue;
+    // Only a carrier the kernel took is remembered, so a failed change is tried again next time.
+    if (::ioctl(fds_[i], TUNSETCARRIER, &carrier) == 0) carriers_[i] = carrier;
+  }
 }
 
 void FrontPorts::receive(unsigned index) {
@@ -73,6 +94,8 @@ void FrontPorts::receive(unsigned index) {
     const ssize_t got = ::read(fds_[index], frame.data(), frame.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return;
+    // Frames that reach a port without link never enter the chip, as on a wire without its cable.
+    if (!wire_up(index)) continue;
     // A frame larger than any the chip takes arrives cut at kMaxFrame + 1 bytes, which the chip refuses.
     std::vector<uint8_t> wire(frame.begin(), frame.begin() + got);
     // The peer's stack hands the TAP frames as short as their contents (a BPDU is 53 bytes); on a wire
@@ -84,7 +107,7 @@ void FrontPorts::receive(unsigned index) {
 
 void FrontPorts::transmit(unsigned chip_port, const std::vector<uint8_t>& frame) {
   for (unsigned i = 0; i < kPorts; ++i) {
-    if (front_port_chip_port(i + 1) != chip_port || fds_[i] < 0) continue;
+    if (front_port_chip_port(i + 1) != chip_port || fds_[i] < 0 || !wire_up(i)) continue;
     std::vector<uint8_t> wire = frame;
     if (wire.size() < kMinWireFrame) wire.resize(kMinWireFrame, 0);
     // A port whose other side is down or gone drops the frame, as a wire without a peer would.

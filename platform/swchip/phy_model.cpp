@@ -13,7 +13,6 @@ constexpr uint16_t kControlSpeed1000 = 0x0040;
 constexpr uint16_t kStatusAbilities = 0x7949;
 constexpr uint16_t kStatusLink = 0x0004;
 constexpr uint16_t kStatusAnegComplete = 0x0020;
-constexpr unsigned kRegTrCommand = 16;
 }  // namespace
 
 PhyModel::PhyModel(uint16_t id2, uint16_t id3) : mounted(true), id2_(id2), id3_(id3) { power_on_defaults(); }
@@ -42,6 +41,10 @@ uint32_t PhyModel::tr(uint16_t address) const {
 uint16_t PhyModel::read(unsigned reg) {
   reg &= 31;
   if (reg == 31) return page_;
+  if (page_ == kPageTr && reg == tr_command_register() && tr_busy_left_ > 0) {
+    --tr_busy_left_;
+    return static_cast<uint16_t>(at(page_, reg) & ~0x8000u);
+  }
   if (page_ != 0) return at(page_, reg);
   switch (reg) {
     case 0:
@@ -65,7 +68,12 @@ uint16_t PhyModel::read(unsigned reg) {
     case 10:
       return link_ && speed_ == 3 && aneg_complete_ ? 0x0800 : 0;
     case 28: {
-      const uint16_t speed_bits = link_ ? static_cast<uint16_t>((speed_ - 1) << 3) : 0;
+      // During a cable test the PHY reports the gigabit mode the test runs in.
+      uint16_t speed_bits = link_ ? static_cast<uint16_t>((speed_ - 1) << 3) : 0;
+      if (cable_test_running()) {
+        speed_bits = settle_left_ > 0 ? 0 : 2 << 3;
+        if (settle_left_ > 0) --settle_left_;
+      }
       return static_cast<uint16_t>((at(0, 28) & ~0x38u) | speed_bits | (full_duplex() ? 0x20 : 0));
     }
     default:
@@ -79,18 +87,26 @@ void PhyModel::write(unsigned reg, uint16_t value) {
     page_ = value;
     return;
   }
-  if (page_ == kPageTr && reg == kRegTrCommand) {
+  const unsigned command = tr_command_register();
+  if (page_ == kPageTr && reg == command) {
     const uint16_t address = value & 0x1FFF;
-    if ((value & 0xE000) == 0x8000) tr_[address] = uint32_t{at(kPageTr, 18)} << 16 | at(kPageTr, 17);
-    if ((value & 0xE000) == 0xA000) {
-      at(kPageTr, 17) = static_cast<uint16_t>(tr(address));
-      at(kPageTr, 18) = static_cast<uint16_t>(tr(address) >> 16);
+    if ((value & 0xE000) == 0x8000) {
+      tr_[address] = uint32_t{at(kPageTr, command + 2)} << 16 | at(kPageTr, command + 1);
     }
-    at(kPageTr, reg) = value | 0x8000;  // completes at once
+    if ((value & 0xE000) == 0xA000) {
+      const uint32_t word = tr_read_value(address);
+      at(kPageTr, command + 1) = static_cast<uint16_t>(word);
+      at(kPageTr, command + 2) = static_cast<uint16_t>(word >> 16);
+    }
+    if ((value & 0xE000) == 0xE000 && command == 0) echo_command(value);
+    at(kPageTr, reg) = value | 0x8000;  // done once tr_busy_reads reads have passed
+    tr_busy_left_ = tr_busy_reads;
+    cable_test_write(page_, reg, value);
     return;
   }
   if (page_ != 0) {
     at(page_, reg) = value;
+    cable_test_write(page_, reg, value);
     return;
   }
   if (reg == 0 && (value & kControlReset)) {
@@ -106,6 +122,14 @@ void PhyModel::write(unsigned reg, uint16_t value) {
     at(0, 0) &= static_cast<uint16_t>(~kControlRestart);
     resolve();
   }
+}
+
+void PhyModel::hardware_reset() {
+  if (!mounted) return;
+  power_on_defaults();
+  reset_reads_left_ = reset_reads;
+  set_link(false);
+  resolve();
 }
 
 void PhyModel::plug(uint32_t partner_abilities) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 
+#include "phy_echo.h"
+
 namespace swchip {
 
 // Partner abilities in the layout of register 5, plus one bit for 1000 Mbit/s full duplex.
@@ -30,6 +32,13 @@ class PhyModel {
   bool mounted = false;
   // Status reads that still show the reset bit after a soft reset (a slow or stuck reset).
   unsigned reset_reads = 0;
+  // Reads of register 28 after a cable test starts before the PHY shows the gigabit mode the test runs in.
+  unsigned cable_test_settle_reads = 2;
+  // Reads of the TR command register that still show a command busy after it was written.
+  unsigned tr_busy_reads = 0;
+
+  // The reset of the chip the PHY is part of: everything to its power-on state, the page included.
+  void hardware_reset();
 
   uint16_t read(unsigned reg);
   void write(unsigned reg, uint16_t value);
@@ -43,6 +52,12 @@ class PhyModel {
   unsigned speed() const { return link_ ? speed_ : 0; }
   bool full_duplex() const { return link_ && full_duplex_; }
 
+  // The cable as the echo canceller sees it during a cable test (phy_echo.cpp).
+  void describe_cable(const CableDescription& cable) { cable_description_ = cable; }
+  const CableDescription& cable_description() const { return cable_description_; }
+  // A cable test runs from the write of extended register 24 bit 15 until the test ends.
+  bool cable_test_running() const;
+
   // Register of a page without side effects.
   uint16_t peek(uint16_t page, unsigned reg) const;
   uint32_t tr(uint16_t address) const;
@@ -53,6 +68,12 @@ class PhyModel {
   void set_link(bool up);
   uint16_t& at(uint16_t page, unsigned reg) { return pages_[page][reg & 31]; }
   uint16_t page() const { return page_; }
+  // Families 1 and 2 reach the TR registers through page registers 0, 1, 2; the others through 16-18.
+  unsigned tr_command_register() const;
+  uint32_t tr_read_value(uint16_t address);
+  // Family 1: an echo canceller command, answered in the packed read-back registers 20 down to 4.
+  void echo_command(uint16_t value);
+  void cable_test_write(uint16_t page, unsigned reg, uint16_t value);
 
   uint16_t id2_ = 0;
   uint16_t id3_ = 0;
@@ -67,6 +88,10 @@ class PhyModel {
   bool full_duplex_ = false;
   bool aneg_complete_ = false;
   unsigned reset_reads_left_ = 0;
+  CableDescription cable_description_;
+  uint32_t echo_reads_ = 0;
+  unsigned settle_left_ = 0;
+  unsigned tr_busy_left_ = 0;
 };
 
 }  // namespace swchip

@@ -120,6 +120,7 @@ void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
     }
     if (fds[0].revents & POLLIN) accept_device_client();
     if (fds[1].revents & POLLIN) serve_control_client();
+    for (const auto& hook : after_wakeup_) hook();
   }
 }
 
@@ -130,7 +131,7 @@ void Server::accept_device_client() {
 
 void Server::serve_device_client(size_t index) {
   const int fd = clients_[index];
-  uint8_t datagram[swgenio::wire::kMaxDatagram];
+  uint8_t datagram[swgenio::wire::kMaxBatchDatagram];
   const ssize_t n = ::recv(fd, datagram, sizeof datagram, MSG_TRUNC | MSG_DONTWAIT);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n <= 0) {
@@ -139,22 +140,26 @@ void Server::serve_device_client(size_t index) {
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
     return;
   }
-  std::vector<uint8_t> reply;
-  if (static_cast<size_t>(n) > sizeof datagram) {
-    reply = swgenio::wire::encode_reply(-EINVAL, {});
-  } else {
-    auto decoded = swgenio::wire::decode_request({datagram, static_cast<size_t>(n)});
-    if (decoded.error != 0) {
-      reply = swgenio::wire::encode_reply(decoded.error, {});
-    } else {
-      auto& record = decoded.request.record;
-      const int result = driver_.handle(decoded.request.code, record);
-      const bool returns_data = result == 0 && (swgenio::request_direction(decoded.request.code) & swgenio::kDirRead);
-      reply = swgenio::wire::encode_reply(result, returns_data ? std::span<const uint8_t>(record)
-                                                               : std::span<const uint8_t>());
-    }
-  }
+  const std::vector<uint8_t> reply = static_cast<size_t>(n) > sizeof datagram
+                                         ? swgenio::wire::encode_reply(-EINVAL, {})
+                                         : answer({datagram, static_cast<size_t>(n)});
   ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+}
+
+std::vector<uint8_t> Server::answer(std::span<const uint8_t> datagram) {
+  if (swgenio::wire::is_batch(datagram)) {
+    const auto batch = swgenio::wire::decode_batch_request(datagram);
+    if (batch.error != 0) return swgenio::wire::encode_batch_reply(batch.error, {});
+    return swgenio::wire::encode_batch_reply(0, driver_.run_batch(batch.ops));
+  }
+  if (datagram.size() > swgenio::wire::kMaxDatagram) return swgenio::wire::encode_reply(-EINVAL, {});
+  auto decoded = swgenio::wire::decode_request(datagram);
+  if (decoded.error != 0) return swgenio::wire::encode_reply(decoded.error, {});
+  auto& record = decoded.request.record;
+  const int result = driver_.handle(decoded.request.code, record);
+  const bool returns_data = result == 0 && (swgenio::request_direction(decoded.request.code) & swgenio::kDirRead);
+  return swgenio::wire::encode_reply(result, returns_data ? std::span<const uint8_t>(record)
+                                                          : std::span<const uint8_t>());
 }
 
 void Server::serve_control_client() {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,11 +31,15 @@ class Server {
 
   // A further descriptor to watch (the front ports); `on_readable` runs when it has data.
   void add_source(int fd, std::function<void()> on_readable) { sources_.push_back({fd, std::move(on_readable)}); }
+  // Work to do after every wake-up that served something (the front ports' carriers).
+  void add_after_wakeup(std::function<void()> hook) { after_wakeup_.push_back(std::move(hook)); }
 
  private:
   void accept_device_client();
   void serve_device_client(size_t index);
   void serve_control_client();
+  // The reply to one datagram of a device client: a single request or a batch.
+  std::vector<uint8_t> answer(std::span<const uint8_t> datagram);
 
   Driver& driver_;
   Control& control_;
@@ -47,6 +53,7 @@ class Server {
     std::function<void()> on_readable;
   };
   std::vector<source> sources_;
+  std::vector<std::function<void()>> after_wakeup_;
 };
 
 // Bound Unix socket of the given type; -1 with errno on failure.

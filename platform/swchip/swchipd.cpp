@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     for (unsigned i = 0; i < swchip::FrontPorts::kPorts; ++i) server.add_source(ports.fd(i), [&ports, i] { ports.receive(i); });
+    // Register requests and control commands can change a PHY's link: the TAPs' carriers follow.
+    server.add_after_wakeup([&ports] { ports.sync_carriers(); });
   }
   if (!server.listen(device_path, control_path, error)) {
     std::fprintf(stderr, "swchipd: %s\n", error.c_str());

@@ -80,4 +80,80 @@ std::optional<Reply> decode_reply(std::span<const uint8_t> datagram) {
   return reply;
 }
 
+bool is_batch(std::span<const uint8_t> datagram) {
+  return datagram.size() >= 4 && get_u32(datagram.data()) == kBatchMagic;
+}
+
+std::vector<uint8_t> encode_batch_request(std::span<const BatchOp> ops) {
+  std::vector<uint8_t> out(kBatchHeader + ops.size() * kBatchOpSize);
+  put_u32(out.data(), kBatchMagic);
+  put_u32(out.data() + 4, static_cast<uint32_t>(ops.size()));
+  uint8_t* at = out.data() + kBatchHeader;
+  for (const BatchOp& op : ops) {
+    at[0] = static_cast<uint8_t>(static_cast<uint8_t>(op.kind) | (op.group_end ? kBatchGroupEnd : 0));
+    at[1] = op.block;
+    at[2] = op.subblock;
+    at[3] = op.reg;
+    put_u32(at + 4, op.value);
+    at += kBatchOpSize;
+  }
+  return out;
+}
+
+DecodedBatch decode_batch_request(std::span<const uint8_t> datagram) {
+  DecodedBatch out;
+  const auto malformed = [&out] {
+    out.error = -EINVAL;
+    out.ops.clear();
+    return out;
+  };
+  if (datagram.size() < kBatchHeader || !is_batch(datagram)) return malformed();
+  const uint32_t count = get_u32(datagram.data() + 4);
+  if (count == 0 || count > kMaxBatchOps || datagram.size() - kBatchHeader != count * kBatchOpSize) {
+    return malformed();
+  }
+  out.ops.reserve(count);
+  for (const uint8_t* at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size(); at += kBatchOpSize) {
+    const uint8_t kind = at[0] & static_cast<uint8_t>(~kBatchGroupEnd);
+    if (kind > static_cast<uint8_t>(BatchKind::test) || at[1] > 7 || at[2] > 15) return malformed();
+    out.ops.push_back({static_cast<BatchKind>(kind), (at[0] & kBatchGroupEnd) != 0, at[1], at[2], at[3], get_u32(at + 4)});
+  }
+  return out;
+}
+
+std::vector<uint8_t> encode_batch_reply(int32_t result, std::span<const BatchOpResult> ops) {
+  std::vector<uint8_t> out(kBatchHeader + ops.size() * kBatchOpSize);
+  put_u32(out.data(), static_cast<uint32_t>(result));
+  put_u32(out.data() + 4, static_cast<uint32_t>(ops.size()));
+  uint8_t* at = out.data() + kBatchHeader;
+  for (const BatchOpResult& op : ops) {
+    put_u32(at, static_cast<uint32_t>(op.result));
+    put_u32(at + 4, op.value);
+    at += kBatchOpSize;
+  }
+  return out;
+}
+
+std::optional<BatchReply> decode_batch_reply(std::span<const uint8_t> datagram, size_t sent) {
+  if (datagram.size() < kBatchHeader) return std::nullopt;
+  const uint32_t count = get_u32(datagram.data() + 4);
+  if (count > sent || datagram.size() - kBatchHeader != size_t{count} * kBatchOpSize) return std::nullopt;
+  BatchReply reply;
+  reply.result = static_cast<int32_t>(get_u32(datagram.data()));
+  if (reply.result != 0 && count != 0) return std::nullopt;
+  reply.ops.reserve(count);
+  for (const uint8_t* at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size(); at += kBatchOpSize) {
+    const int32_t result = static_cast<int32_t>(get_u32(at));
+    if (result > kBatchBusy) return std::nullopt;
+    reply.ops.push_back({result, get_u32(at + 4)});
+  }
+  // The simulator stops early only after a busy poll, and a busy poll always ends the reply.
+  for (size_t i = 0; i + 1 < reply.ops.size(); ++i) {
+    if (reply.ops[i].result == kBatchBusy) return std::nullopt;
+  }
+  const bool stopped = !reply.ops.empty() && reply.ops.back().result == kBatchBusy;
+  if (reply.result == 0 && (count < sent) != stopped) return std::nullopt;
+  return reply;
+}
+
 }  // namespace swgenio::wire

@@ -1,7 +1,10 @@
 #include "ar.h"
 
+#include <algorithm>
+
 #include "swc_api.h"
 #include "swc_clock.h"
+#include "swc_io.h"
 #include "swc_ll.h"
 #include "swc_reg.h"
 #include "swc_trace.h"
@@ -305,17 +308,12 @@ swc_rc ar_vlan_table_clear() {
 }
 
 namespace {
-// Fills entry and PGID from the command register after a read by index.
-swc_rc mac_entry_decode(swc_mac_entry_t* entry, uint32_t* pgid) {
-  uint32_t s, h, l;
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacCommand, &s));
-  if ((s & (1u << 10)) == 0) return SWC_RC_NOT_FOUND;
+// Entry and PGID from the command and address registers of a valid entry.
+void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_t* entry, uint32_t* pgid) {
   entry->copy_to_cpu = (s >> 14) & 1;
   entry->locked = (s >> 9) & 1;
   entry->aged = (s >> 11) & 1;
   uint32_t group = (s >> 3) & 0x3F;
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacHigh, &h));
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacLow, &l));
   swc_api_state& state = *swc_state();
   uint8_t* mac = entry->vid_mac.mac;
   if (entry->locked && entry->aged) {
@@ -344,15 +342,73 @@ swc_rc mac_entry_decode(swc_mac_entry_t* entry, uint32_t* pgid) {
   }
   entry->vid_mac.vid = (h >> 16) & 0xFFF;
   *pgid = group;
+}
+
+constexpr uint32_t kMacEntryValid = 1u << 10;
+
+// Fills entry and PGID from the command register after a read by index.
+swc_rc mac_entry_decode(swc_mac_entry_t* entry, uint32_t* pgid) {
+  uint32_t s, h, l;
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacCommand, &s));
+  if ((s & kMacEntryValid) == 0) return SWC_RC_NOT_FOUND;
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacHigh, &h));
+  SWC_TRY(swc_reg_rd(2, 0, kRegMacLow, &l));
+  mac_entry_from_registers(s, h, l, entry, pgid);
+  return SWC_RC_OK;
+}
+
+uint32_t mac_index_word(uint32_t index, uint32_t lookup) {
+  return (index & 3) << 11 | (lookup ? 1u << 13 : 0) | (index >> 2 & 0x7FF);
+}
+
+// The accesses of ar_mac_table_read_index as one script group of six ops.
+constexpr size_t kMacReadOps = 6;
+void mac_read_script(uint32_t index, swc_io_op* ops) {
+  using kind = swc_io_op::kind_t;
+  ops[0] = {kind::write, false, 2, 0, kRegMacIndex, mac_index_word(index, 0)};
+  ops[1] = {kind::write, false, 2, 0, kRegMacCommand, 6};
+  ops[2] = {kind::poll, false, 2, 0, kRegMacCommand, 7, SWC_IDLE_POLLS};
+  ops[3] = {kind::test, false, 2, 0, kRegMacCommand, kMacEntryValid};
+  ops[4] = {kind::read, false, 2, 0, kRegMacHigh, 0};
+  ops[5] = {kind::read, true, 2, 0, kRegMacLow, 0};
+}
+
+// The outcome of one index's group, as ar_mac_table_read_index would have returned it.
+swc_rc mac_read_outcome(const swc_io_op* ops, swc_mac_entry_t* entry, uint32_t* pgid) {
+  for (size_t i = 0; i < kMacReadOps; ++i) {
+    if (ops[i].timed_out) {
+      SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, "ar_mac_table_idle", "MAC command did not complete after %u polls",
+                   static_cast<unsigned>(SWC_IDLE_POLLS));
+    }
+    if (ops[i].ran && ops[i].rc < 0) return ops[i].rc;
+  }
+  if (!ops[4].ran) return SWC_RC_NOT_FOUND;  // the entry's valid bit was clear
+  mac_entry_from_registers(ops[3].result, ops[4].result, ops[5].result, entry, pgid);
   return SWC_RC_OK;
 }
 }  // namespace
 
 swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid, uint32_t lookup) {
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacIndex, (index & 3) << 11 | (lookup ? 1u << 13 : 0) | (index >> 2 & 0x7FF)));
+  SWC_TRY(swc_reg_wr(2, 0, kRegMacIndex, mac_index_word(index, lookup)));
   SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, 6));
   SWC_TRY(ar_mac_table_idle());
   return mac_entry_decode(entry, pgid);
+}
+
+swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t* entries, uint32_t* pgids,
+                                 swc_rc* results) {
+  constexpr uint32_t kIndexesPerScript = 64;
+  swc_io_op ops[kIndexesPerScript * kMacReadOps];
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(count - done, kIndexesPerScript);
+    for (uint32_t i = 0; i < n; ++i) mac_read_script(first + done + i, ops + i * kMacReadOps);
+    swc_reg_run(ops, n * kMacReadOps);
+    for (uint32_t i = 0; i < n; ++i) {
+      results[done + i] = mac_read_outcome(ops + i * kMacReadOps, &entries[done + i], &pgids[done + i]);
+    }
+    done += n;
+  }
+  return SWC_RC_OK;
 }
 
 swc_rc ar_reset_memories() {

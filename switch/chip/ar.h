@@ -33,6 +33,10 @@ swc_rc ar_vlan_table_clear();
 
 // Reads MAC table index 0..8191 (4 * bucket + slot); -7 when the entry is not valid.
 swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid, uint32_t lookup);
+// Reads `count` entries from index `first` on (0-based) with the same accesses as that many calls of
+// ar_mac_table_read_index, handed to register I/O as scripts; each index's code goes to results[i].
+swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t* entries, uint32_t* pgids,
+                                 swc_rc* results);
 swc_rc ar_mac_table_idle();
 swc_rc ar_vlan_table_idle();
 

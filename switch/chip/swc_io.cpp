@@ -1,5 +1,8 @@
 #include "swc_io.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "swc_trace.h"
 #include "swgenio.h"
 
@@ -129,4 +132,141 @@ swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
   }
   trace_access(__func__, block, subblock, reg, value);
   return rc;
+}
+
+namespace {
+
+using rd_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t*);
+using wr_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t);
+
+// Group state of a running script.
+struct script_cursor {
+  swc_io_op* ops;
+  size_t count;
+  size_t at = 0;
+  bool skipping = false;
+
+  // Marks the current op done with its outcome and moves on; a failure or a clear test ends the group.
+  void finish(bool ends_group) {
+    skipping = skipping || ends_group;
+    if (ops[at].group_end) skipping = false;
+    ++at;
+  }
+  void skip() {
+    ops[at].ran = false;
+    finish(false);
+  }
+};
+
+// Reads until the bits clear, `done` reads having been made already; true when they cleared.
+bool continue_poll(swc_io_op& op, uint32_t done, rd_fn rd) {
+  for (; done < op.polls; ++done) {
+    op.rc = rd(op.block, op.subblock, op.reg, &op.result);
+    if (op.rc < 0) return false;
+    if ((op.result & op.value) == 0) return true;
+  }
+  op.timed_out = true;
+  op.rc = SWC_RC_READ_FAILED;
+  return false;
+}
+
+// One op through the single-access functions; true when it ends its group.
+bool run_one(swc_io_op& op, rd_fn rd, wr_fn wr) {
+  op.ran = true;
+  op.timed_out = false;
+  switch (op.kind) {
+    case swc_io_op::kind_t::write:
+      op.rc = wr(op.block, op.subblock, op.reg, op.value);
+      return op.rc < 0;
+    case swc_io_op::kind_t::read:
+      op.rc = rd(op.block, op.subblock, op.reg, &op.result);
+      return op.rc < 0;
+    case swc_io_op::kind_t::poll:
+      return !continue_poll(op, 0, rd);
+    case swc_io_op::kind_t::test:
+      op.rc = rd(op.block, op.subblock, op.reg, &op.result);
+      return op.rc < 0 || (op.result & op.value) == 0;
+  }
+  return true;
+}
+
+void run_one_by_one(script_cursor& c, rd_fn rd, wr_fn wr) {
+  while (c.at < c.count) {
+    if (c.skipping) {
+      c.skip();
+    } else {
+      c.finish(run_one(c.ops[c.at], rd, wr));
+    }
+  }
+}
+
+swgenio::wire::BatchOp to_wire(const swc_io_op& op) {
+  using swgenio::wire::BatchKind;
+  const BatchKind kind = op.kind == swc_io_op::kind_t::write  ? BatchKind::write
+                         : op.kind == swc_io_op::kind_t::poll ? BatchKind::poll
+                         : op.kind == swc_io_op::kind_t::test ? BatchKind::test
+                                                              : BatchKind::read;
+  return {kind, op.group_end, static_cast<uint8_t>(op.block & 7), static_cast<uint8_t>(op.subblock & 15),
+          static_cast<uint8_t>(op.reg), op.value};
+}
+
+// Takes one op's result from a batch reply, traced as its single access would be; true when it ends
+// its group.
+bool take_result(swc_io_op& op, const swgenio::wire::BatchOpResult& r) {
+  const bool write = op.kind == swc_io_op::kind_t::write;
+  const char* function = write ? "swc_io_si_wr" : "swc_io_si_rd";
+  op.ran = true;
+  op.timed_out = false;
+  op.result = write ? 0 : r.value;
+  op.rc = SWC_RC_OK;
+  if (r.result < 0) {
+    SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, function, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
+    op.rc = write ? SWC_RC_WRITE_FAILED : SWC_RC_READ_FAILED;
+  }
+  trace_access(function, op.block, op.subblock, op.reg, write ? op.value : op.result);
+  if (op.rc < 0) return true;
+  if (op.kind == swc_io_op::kind_t::poll && r.result == swgenio::wire::kBatchBusy) {
+    return !continue_poll(op, 1, swc_io_si_rd);
+  }
+  return op.kind == swc_io_op::kind_t::test && (op.result & op.value) == 0;
+}
+
+void run_batched(script_cursor& c) {
+  std::vector<swgenio::wire::BatchOp> batch;
+  batch.reserve(std::min(c.count, swgenio::wire::kMaxBatchOps));
+  while (c.at < c.count) {
+    while (c.skipping && c.at < c.count) c.skip();
+    if (c.at == c.count) return;
+    batch.clear();
+    for (size_t i = c.at; i < c.count && batch.size() < swgenio::wire::kMaxBatchOps; ++i) {
+      batch.push_back(to_wire(c.ops[i]));
+    }
+    const auto results = swgenio_batch(g_context->fd, batch);
+    if (!results) {
+      // The simulator refused the batch (one that predates batches answers -EINVAL) or the connection
+      // failed: the single accesses carry on, each reporting its op as the driver answers it.
+      run_one_by_one(c, swc_io_si_rd, swc_io_si_wr);
+      return;
+    }
+    for (const auto& r : *results) {
+      if (r.result == swgenio::wire::kBatchSkipped) {
+        c.skip();
+      } else {
+        c.finish(take_result(c.ops[c.at], r));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void swc_io_run(swc_io_op* ops, size_t count, bool serial) {
+  script_cursor cursor{ops, count};
+  if (!serial) {
+    run_one_by_one(cursor, swc_io_pi_rd, swc_io_pi_wr);
+  } else if (swgenio_takes_batches(g_context->fd)) {
+    run_batched(cursor);
+  } else {
+    run_one_by_one(cursor, swc_io_si_rd, swc_io_si_wr);
+  }
 }

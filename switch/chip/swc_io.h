@@ -2,6 +2,7 @@
 // SPI path or the parallel CPU bus.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "swc_state.h"
@@ -22,3 +23,31 @@ swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
 
 // Status reads of the indirect read before it gives up: the first and 25 retries.
 inline constexpr int SWC_IO_DONE_RETRIES = 25;
+
+// A script of register accesses, run in order and in groups, so that a walk over a chip table can reach
+// the chip simulator in a few exchanges instead of one per access. Every back end carries out exactly
+// the accesses that running the ops one by one with swc_io_*_rd/wr would:
+//  - write, read: one access;
+//  - poll: reads until none of the `value` bits is set, at most `polls` reads;
+//  - test: one read; when none of the `value` bits is set, the rest of the group is skipped.
+// A failed access, or a poll whose bits never cleared, ends its group: its further ops are skipped.
+struct swc_io_op {
+  enum class kind_t : uint8_t { write, read, poll, test };
+  kind_t kind = kind_t::read;
+  bool group_end = false;
+  uint32_t block = 0;
+  uint32_t subblock = 0;
+  uint32_t reg = 0;
+  uint32_t value = 0;  // write: the value; poll and test: the bits looked at
+  uint32_t polls = 1;  // poll: the most reads
+
+  // Results.
+  bool ran = false;        // false: skipped
+  swc_rc rc = SWC_RC_OK;   // the failed access's code; -96 for a poll that never cleared
+  bool timed_out = false;  // a poll that never cleared
+  uint32_t result = 0;     // the value read (a poll's last read)
+};
+
+// Runs the script over the SPI path (serial nonzero) or the parallel path. On the SPI path to the chip
+// simulator the ops travel in batches; elsewhere one by one.
+void swc_io_run(swc_io_op* ops, size_t count, bool serial);

@@ -445,6 +445,15 @@ swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t* entry, uint32_t* p
   return ar_mac_table_read_index(index - 1, entry, pgid, 0);
 }
 
+swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, swc_mac_entry_t* entries, uint32_t* pgids,
+                                   swc_rc* results) {
+  if (first < 1 || count > SWC_MAC_TABLE_SIZE || first > SWC_MAC_TABLE_SIZE - count + 1) {
+    LL_TRACE(TRACE_ERROR, "illegal index: %d, count: %d", static_cast<int>(first), static_cast<int>(count));
+    return SWC_RC_ILLEGAL;
+  }
+  return ar_mac_table_read_indexes(first - 1, count, entries, pgids, results);
+}
+
 swc_rc swc_ll_mac_table_age(uint32_t port_given, uint32_t port_no, uint32_t vid_given, uint32_t vid) {
   uint32_t args = 0;
   if (port_given) {

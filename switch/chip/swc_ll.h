@@ -36,6 +36,10 @@ swc_rc swc_ll_mac_table_forget_vid_mac(const swc_vid_mac_t* vid_mac);
 swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t* entry, uint32_t* pgid);
 // Index 1..8192.
 swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid);
+// Indexes first..first + count - 1 (within 1..8192) read as swc_ll_mac_table_read would, each index's
+// code in results[i]; the table walk's bulk read. -5 for a range outside the table.
+swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, swc_mac_entry_t* entries, uint32_t* pgids,
+                                   swc_rc* results);
 swc_rc swc_ll_mac_table_age(uint32_t port_given, uint32_t port_no, uint32_t vid_given, uint32_t vid);
 swc_rc swc_ll_mac_table_forget(uint32_t port_given, uint32_t port_no, uint32_t vid_given, uint32_t vid);
 // Reads and clears the four table events: learned, changed, learn failed, aged out.

@@ -169,28 +169,39 @@ void insert_sorted(swc_api_state& s, uint32_t element) {
   s.mac_shadow[after].next = element;
 }
 
-// Reads the chip indexes of one block into the shadow; returns the last index read.
+void take_into_shadow(swc_api_state& s, uint32_t block, uint32_t index, const swc_mac_entry_t& entry) {
+  const uint32_t element = s.mac_free_head;
+  if (element == SWC_MAC_NONE) {
+    // Cannot happen while the chip holds at most 8192 entries; never link an element twice.
+    HL_TRACE(TRACE_ERROR, "shadow full at index: %d", static_cast<int>(index));
+    return;
+  }
+  s.mac_free_head = s.mac_shadow[element].next;
+  const mac_key key = key_of(entry.vid_mac);
+  s.mac_shadow[element].key_high = key.high;
+  s.mac_shadow[element].key_low = key.low;
+  s.mac_shadow[element].block = block;
+  insert_sorted(s, element);
+}
+
+// Reads the chip indexes of one block into the shadow, from the walk position up to the block's last
+// index; returns the last index read. The chip is read in runs of indexes, which register I/O can hand
+// to the chip in few exchanges; indexes that do not read are skipped.
 uint32_t read_block(swc_api_state& s, uint32_t block) {
-  uint32_t index = s.mac_walk_position;
-  do {
-    ++index;
-    swc_mac_entry_t entry{};
-    uint32_t pgid = 0;
-    if (swc_ll_mac_table_read(index, &entry, &pgid) < 0) continue;
-    const uint32_t element = s.mac_free_head;
-    if (element == SWC_MAC_NONE) {
-      // Cannot happen while the chip holds at most 8192 entries; never link an element twice.
-      HL_TRACE(TRACE_ERROR, "shadow full at index: %d", static_cast<int>(index));
-      continue;
+  constexpr uint32_t kRun = 128;
+  swc_mac_entry_t entries[kRun];
+  uint32_t pgids[kRun];
+  swc_rc results[kRun];
+  const uint32_t last = (block + 1) * SWC_MAC_BLOCK_SIZE;
+  for (uint32_t index = s.mac_walk_position + 1; index <= last; index += kRun) {
+    const uint32_t n = std::min(kRun, last - index + 1);
+    std::fill_n(entries, n, swc_mac_entry_t{});
+    if (swc_ll_mac_table_read_range(index, n, entries, pgids, results) < 0) continue;
+    for (uint32_t i = 0; i < n; ++i) {
+      if (results[i] >= 0) take_into_shadow(s, block, index + i, entries[i]);
     }
-    s.mac_free_head = s.mac_shadow[element].next;
-    const mac_key key = key_of(entry.vid_mac);
-    s.mac_shadow[element].key_high = key.high;
-    s.mac_shadow[element].key_low = key.low;
-    s.mac_shadow[element].block = block;
-    insert_sorted(s, element);
-  } while (index / SWC_MAC_BLOCK_SIZE == block);
-  return index;
+  }
+  return last;
 }
 
 }  // namespace
@@ -349,4 +360,9 @@ swc_rc swc_optimize_1sec() {
   const swc_rc rc = swc_ll_optimize_1sec();
   if (rc < 0) return rc;
   return swc_mac_table_optimize();
+}
+
+swc_rc swc_optimize_100msec() {
+  HL_TRACE(TRACE_NOISE, "enter");
+  return swc_ll_optimize_100msec();
 }

@@ -39,3 +39,5 @@ swc_rc swc_ipmc_flood_mask_set(const uint32_t* members);
 swc_rc swc_mac_table_optimize();
 // The chip's one-second work, then one optimiser step.
 swc_rc swc_optimize_1sec();
+// The chip's 100-ms work.
+swc_rc swc_optimize_100msec();

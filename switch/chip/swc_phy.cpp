@@ -1,5 +1,6 @@
 #include "swc_phy.h"
 
+#include "swc_cablescan.h"
 #include "swc_clock.h"
 #include "swc_trace.h"
 
@@ -615,6 +616,19 @@ swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
   return SWC_RC_OK;
 }
 
+swc_rc swc_phy_port_map_set(const swc_phy_port_map_t* map) {
+  PHY_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
+  if (!map || !g_phy_ready || map->count > g_phy_state->count || map->count > SWC_PORT_SLOTS) {
+    PHY_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
+    return SWC_RC_ILLEGAL;
+  }
+  for (uint32_t i = 0; i < map->count; ++i) {
+    g_phy_state->ports[i].bus = map->pair[i].bus;
+    g_phy_state->ports[i].address = map->pair[i].address;
+  }
+  return SWC_RC_OK;
+}
+
 // ---- paged access ----
 
 swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t* value) {
@@ -656,6 +670,16 @@ swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup)
   swc_phy_port_t& phy = record(port_no);
   phy.reset_setup = *reset_setup;
   phy.family = phy.part = phy.revision = 0;
+  // The reset brings the PHY's own defaults back: a test in progress has nothing left to restore.
+  phy.cablescan = swc_cablescan_task_t{};
+  // A PHY may have been left on another page (a process ended in the middle of a paged access): every
+  // register number below means page 0. Register 31 reads the same on every page.
+  uint16_t page;
+  PHY_TRY(raw_read(port_no, 31, &page));
+  if (page != 0) {
+    PHY_TRACE(TRACE_WARN, "port_no %d, PHY found on page 0x%04x", static_cast<int>(port_no), page);
+    PHY_TRY(select_page(port_no, 0));
+  }
   uint16_t id2, id3;
   PHY_TRY(raw_read(port_no, 2, &id2));
   PHY_TRY(raw_read(port_no, 3, &id3));
@@ -774,4 +798,28 @@ swc_rc swc_phy_reset_and_setup(uint32_t port_no) {
   const swc_phy_setup_t setup = phy.setup;
   PHY_TRY(swc_phy_reset(port_no, &reset_setup));
   return swc_phy_setup(port_no, &setup);
+}
+
+// ---- CableScan ----
+
+swc_rc swc_phy_cablescan_start(uint32_t port_no) {
+  PHY_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
+  return swc_phy_cablescan_task_start(port_no, 0);
+}
+
+swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t* result) {
+  PHY_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  *result = swc_phy_cablescan_result_t{0, {1, 1, 1, 1}, {0, 0, 0, 0}};
+  if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
+  swc_cablescan_task_t& task = record(port_no).cablescan;
+  const swc_rc rc = swc_phy_cablescan_task_run(&task);
+  if (rc < 0) return rc;
+  const bool valid = task.flags & SWC_CABLESCAN_FLAG_VALID;
+  result->valid = valid ? 1 : 0;
+  for (unsigned pair = 0; pair < 4; ++pair) {
+    result->status[pair] = task.status[pair] & 0x0F;
+    result->length[pair] = task.location[pair];
+  }
+  return valid ? SWC_RC_OK : SWC_RC_NOT_NOW;
 }

@@ -35,6 +35,17 @@ size_t swc_phy_sizeof_al(uint32_t ports);
 swc_rc swc_phy_init(uint32_t ports);
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address);
 
+// Bulk map: `count` (controller, address) pairs stored in records 0, 1, ... in order.
+struct swc_phy_map_pair_t {
+  int32_t bus;
+  int32_t address;
+};
+struct swc_phy_port_map_t {
+  uint32_t count;
+  swc_phy_map_pair_t pair[SWC_PORT_SLOTS];
+};
+swc_rc swc_phy_port_map_set(const swc_phy_port_map_t* map);
+
 swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t* value);
 swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value);
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask);
@@ -43,6 +54,20 @@ swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup)
 swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup);
 swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status);
 swc_rc swc_phy_reset_and_setup(uint32_t port_no);
+
+// CableScan result of a port: valid flag, then per pair A-D the status code and the length in metres
+// (255: no reflection found).
+struct swc_phy_cablescan_result_t {
+  uint32_t valid;
+  uint16_t status[4];
+  uint16_t length[4];
+};
+// Starts a CableScan test on the port (mode 0); 0 also for a PHY family that cannot run it.
+swc_rc swc_phy_cablescan_start(uint32_t port_no);
+// Runs one step of the port's test: -2 while it runs (result: valid 0, status 1, length 0), 0 when it
+// finished with a valid result, -3 when it finished without one (or never ran), another negative code
+// when the PHY failed.
+swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t* result);
 
 // The PHY record of a port, or nullptr when no PHY state is installed or the port is outside it.
 swc_phy_port_t* swc_phy_port(uint32_t port_no);

@@ -17,6 +17,8 @@ swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t val
   return swc_reg_wr(block, subblock, reg, (old & ~mask) | (value & mask));
 }
 
+void swc_reg_run(swc_io_op* ops, size_t count) { swc_io_run(ops, count, swc_state()->serial != 0); }
+
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on) {
   return swc_reg_wrm(block, subblock, reg, on ? 1u << bit : 0, 1u << bit);
 }

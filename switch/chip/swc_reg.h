@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "swc_api.h"
+#include "swc_io.h"
 #include "swc_types.h"
 
 #define SWC_TRY(expression)                  \
@@ -17,6 +18,8 @@ swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* val
 swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value);
 // Changes only the bits under `mask` to those of `value`.
 swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask);
+// A script of accesses (swc_io.h) over the path the API state's serial-interface flag says.
+void swc_reg_run(swc_io_op* ops, size_t count);
 // One bit set or cleared.
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on);
 

@@ -70,25 +70,28 @@ struct swc_cablescan_time_t {
 };
 
 struct swc_cablescan_task_t {
-  swc_cablescan_time_t deadline;
-  swc_cablescan_time_t now;
-  uint8_t state;       // 0 idle, 1..13 steps; bit 7 clean up
-  uint8_t port;
-  uint8_t flags;
-  uint8_t saved_mode;
-  uint32_t saved_registers;
-  uint32_t saved_tr_fields;
-  uint8_t status[4];
-  uint8_t location[4];
+  swc_cablescan_time_t deadline;  // a step before it does nothing
+  swc_cablescan_time_t now;       // read by the last step
+  uint8_t state;                  // 0 idle/done, 1..13 steps; bit 7 clean up, the low bits the state before
+  uint8_t port;                   // the PHY port
+  uint8_t flags;                  // see swc_cablescan.h
+  uint8_t saved_mode;             // register 23 bits 6-7 (family 8) or register 28 bit 6 (families 7, 9)
+  uint32_t saved_registers;       // family 1: standard registers 0, 9, 28 and test register 5
+  uint32_t saved_tr_fields;       // family 1: the TR fields the test reprograms
+  uint8_t status[4];              // pairs A-D
+  uint8_t location[4];            // tap index, 0xFF none; a length in metres once finished
   int16_t amplitude[4];
   int8_t pair;
   int8_t sub_range;
   uint8_t tap_count;
   uint8_t window_start;
-  uint16_t work[4];  // thresholds 1 and 2, noise accumulator, spare (pair levels in states 10-12)
+  uint16_t threshold1;   // also the wait counter (states 2, 3) and the disturbance count (states 5-7)
+  uint16_t threshold2;   // also the previous disturbance count (states 5-7)
+  uint16_t accumulator;  // disturbances of the sub-ranges so far
+  uint16_t level[4];     // pair levels of states 10 to 12
   int16_t echo_offset;
-  int8_t mask;
-  uint8_t pad;
+  int8_t mask;           // per-pair bits; the echo search's marker
+  uint8_t held;          // 1 while the PHY's own settings are saved and not yet restored
   uint32_t saved_tr_value;
 };
 

@@ -74,28 +74,37 @@ bool names_socket(const char* path) {
   return ::stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-// One request and its reply: the driver's result, or std::nullopt when the connection failed.
-std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record, size_t size) {
-  const auto datagram = swgenio::wire::encode_request(request, {record, size});
+// Sends one datagram and receives the answer into `answer`; its length, or std::nullopt when the
+// connection failed.
+std::optional<size_t> simulator_round_trip(int fd, const std::vector<uint8_t>& datagram, std::span<uint8_t> answer) {
   ssize_t n;
   do {
     n = ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(datagram.size())) return std::nullopt;
-  uint8_t answer[swgenio::wire::kMaxDatagram];
   // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
   // put to sleep and woken for every register access. Then wait normally.
   n = -1;
   const auto spin_until = std::chrono::steady_clock::now() + kReplySpin;
   while (n < 0 && std::chrono::steady_clock::now() < spin_until) {
-    n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+    n = ::recv(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_TRUNC);
     if (n < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
   }
   while (n < 0) {
-    n = ::recv(fd, answer, sizeof answer, 0);
+    n = ::recv(fd, answer.data(), answer.size(), MSG_TRUNC);
     if (n < 0 && errno != EINTR) return std::nullopt;
   }
-  const auto reply = swgenio::wire::decode_reply({answer, static_cast<size_t>(n)});
+  // A reply larger than any the simulator sends is not one of its answers.
+  if (static_cast<size_t>(n) > answer.size()) return std::nullopt;
+  return static_cast<size_t>(n);
+}
+
+// One request and its reply: the driver's result, or std::nullopt when the connection failed.
+std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record, size_t size) {
+  uint8_t answer[swgenio::wire::kMaxDatagram];
+  const auto n = simulator_round_trip(fd, swgenio::wire::encode_request(request, {record, size}), answer);
+  if (!n) return std::nullopt;
+  const auto reply = swgenio::wire::decode_reply({answer, *n});
   if (!reply) return std::nullopt;
   if (reply->result != 0) return reply->result < 0 ? reply->result : -EIO;
   if (!reply->record.empty()) {
@@ -175,6 +184,37 @@ int swgenio_ioctl(int fd, uint32_t request, void* record) {
     return -1;
   }
   return 0;
+}
+
+bool swgenio_takes_batches(int fd) {
+  const auto it = layer().descriptors.find(fd);
+  return it != layer().descriptors.end() && it->second == Backend::simulator;
+}
+
+std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(int fd,
+                                                                       std::span<const swgenio::wire::BatchOp> ops) {
+  if (!swgenio_takes_batches(fd)) {
+    errno = EOPNOTSUPP;
+    return std::nullopt;
+  }
+  if (ops.empty() || ops.size() > swgenio::wire::kMaxBatchOps) {
+    errno = EINVAL;
+    return std::nullopt;
+  }
+  std::vector<uint8_t> answer(swgenio::wire::kMaxBatchDatagram);
+  const auto n = simulator_round_trip(fd, swgenio::wire::encode_batch_request(ops), answer);
+  auto reply = n ? swgenio::wire::decode_batch_reply({answer.data(), *n}, ops.size()) : std::nullopt;
+  if (!reply) {
+    // As after a failed single request: a late answer must never be taken for a later one.
+    ::shutdown(fd, SHUT_RDWR);
+    errno = EIO;
+    return std::nullopt;
+  }
+  if (reply->result != 0) {
+    errno = reply->result < 0 ? -reply->result : EIO;
+    return std::nullopt;
+  }
+  return std::move(reply->ops);
 }
 
 int swgenio_close(int fd) {

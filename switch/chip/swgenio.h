@@ -14,10 +14,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "swgenio_abi.h"
+#include "wire.h"
 
 // Opens the device (or the simulator) with open(2) flags; a descriptor, or -1 with errno set.
 int swgenio_open(const char* path, int flags);
@@ -27,6 +29,17 @@ int swgenio_open(const char* path, int flags);
 int swgenio_ioctl(int fd, uint32_t request, void* record);
 
 int swgenio_close(int fd);
+
+// True when the descriptor is served by the chip simulator, which takes batches of SPI register
+// accesses (platform/swchip/wire.h). The real device and the in-process back end do not: their
+// callers issue the accesses one by one.
+bool swgenio_takes_batches(int fd);
+
+// Sends one batch (at most swgenio::wire::kMaxBatchOps ops) and returns the results of the ops the
+// simulator handled, or std::nullopt with errno set when the descriptor takes no batches (EOPNOTSUPP)
+// or the exchange failed (EIO; the connection is closed as after a failed single request).
+std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(int fd,
+                                                                       std::span<const swgenio::wire::BatchOp> ops);
 
 // In-process back end. The handler answers a request with 0 or a negative errno and may change the
 // record in place.

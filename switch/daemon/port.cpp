@@ -5,11 +5,12 @@
 #include "l2.h"
 #include "loop.h"
 #include "mgmt.h"
+#include "port_cablescan.h"
+#include "port_qos.h"
 #include "port_stp.h"
 #include "trace.h"
 
 #include "swc_api.h"
-#include "swc_ll.h"
 #include "swc_mac.h"
 #include "swc_phy.h"
 #include "swc_port.h"
@@ -451,21 +452,25 @@ void port_init() {
     board_msleep(1000);
     getchipid();
     port_link_init();
+    port_qos_init();
     port_reset_ports();
     port_conf(conf_action{CONF_ACTION_READ, 0});
     timer_reg(port_status_poll, PORT_STATUS_POLL_MS);
     timer_reg(port_counters_poll, PORT_COUNTERS_POLL_MS);
     timer_reg(port_optimize_1sec, 1000);
     timer_reg(port_optimize_100msec, 100);
+    port_cablescan_init();
 }
 
 void port_conf(const conf_action &action) {
     switch (action.action) {
     case CONF_ACTION_CREATE:
         port_conf_create_default();
+        port_qos_config(1);
         break;
     case CONF_ACTION_READ:
         port_conf_load();
+        port_qos_config(0);
         break;
     default:
         PORT_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
@@ -638,6 +643,7 @@ uint32_t swc_os_make_key(unsigned port, uint32_t configured_key) {
 }
 
 uint32_t port_status_poll(uint32_t now, uint32_t, uint32_t) {
+    port_cablescan_step(ports.status_pointer);
     port_status_update(ports.status_pointer);
     ports.status_pointer = next_port(ports.status_pointer);
     return now;
@@ -652,7 +658,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_ll_optimize_1sec()) == SWC_RC_ARBITER) {
+    if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
         PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
         fatal_chip_error();
     }
@@ -660,7 +666,7 @@ uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_ll_optimize_100msec()) == SWC_RC_ARBITER) {
+    if (PORT_API(swc_optimize_100msec()) == SWC_RC_ARBITER) {
         PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_100msec().");
         fatal_chip_error();
     }
@@ -668,11 +674,16 @@ uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
 }
 
 void port_mgmt(mgmt_object &object) {
+    if (port_qos_handles(object.obj_id())) {
+        port_qos_mgmt(object);
+        return;
+    }
     object.set_res(MGMT_RES_OK);
     switch (object.obj_id()) {
     case 3000: mgmt_port_config(object); break;
     case 3001: mgmt_port_status(object); break;
     case 3002: mgmt_port_counters(object); break;
+    case CABLESCAN_OBJ: mgmt_port_cablescan_table(object); break;
     case 3019: mgmt_port_map(object); break;
     case 3020: mgmt_port_stp(object); break;
     default: object.set_res(MGMT_RES_NO_HANDLER); break;

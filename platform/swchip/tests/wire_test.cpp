@@ -53,5 +53,67 @@ TEST(Wire, RequestCodesCarryTheirRecordSizes) {
   EXPECT_EQ(request_direction(kDriverVersion), kDirRead);
 }
 
+TEST(WireBatch, RequestAndReplyRoundTrip) {
+  const std::vector<BatchOp> ops{{BatchKind::write, false, 2, 0, 0xC0, 0x1234},
+                                 {BatchKind::poll, false, 2, 0, 0xB0, 7},
+                                 {BatchKind::test, true, 7, 15, 0xFF, 0x400}};
+  const auto datagram = encode_batch_request(ops);
+  ASSERT_EQ(datagram.size(), kBatchHeader + 3 * kBatchOpSize);
+  EXPECT_TRUE(is_batch(datagram));
+  const auto decoded = decode_batch_request(datagram);
+  ASSERT_EQ(decoded.error, 0);
+  EXPECT_EQ(decoded.ops, ops);
+
+  const std::vector<BatchOpResult> results{{kBatchDone, 0}, {kBatchDone, 1}, {-EIO, 0}};
+  const auto reply = decode_batch_reply(encode_batch_reply(0, results), ops.size());
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->result, 0);
+  EXPECT_EQ(reply->ops, results);
+}
+
+TEST(WireBatch, MalformedRequestsAreRefused) {
+  const std::vector<BatchOp> one{{BatchKind::read, true, 1, 2, 3, 0}};
+  auto good = encode_batch_request(one);
+  EXPECT_EQ(decode_batch_request(std::vector<uint8_t>(good.begin(), good.begin() + 7)).error, -EINVAL);
+  auto empty = good;
+  put_u32(empty.data() + 4, 0);
+  empty.resize(kBatchHeader);
+  EXPECT_EQ(decode_batch_request(empty).error, -EINVAL);
+  auto short_ops = good;
+  short_ops.pop_back();
+  EXPECT_EQ(decode_batch_request(short_ops).error, -EINVAL);
+  auto counted_more = good;
+  put_u32(counted_more.data() + 4, 2);
+  EXPECT_EQ(decode_batch_request(counted_more).error, -EINVAL);
+  auto huge_count = good;
+  put_u32(huge_count.data() + 4, 0x20000001);  // count * 8 wraps to 8 in 32 bits
+  EXPECT_EQ(decode_batch_request(huge_count).error, -EINVAL);
+  std::vector<BatchOp> too_many(kMaxBatchOps + 1);
+  EXPECT_EQ(decode_batch_request(encode_batch_request(too_many)).error, -EINVAL);
+  for (const auto& [offset, byte] : std::vector<std::pair<size_t, uint8_t>>{{8, 4}, {8, 0x44}, {9, 8}, {10, 16}}) {
+    auto bad = good;
+    bad[offset] = byte;
+    EXPECT_EQ(decode_batch_request(bad).error, -EINVAL) << offset << " " << int{byte};
+    EXPECT_TRUE(decode_batch_request(bad).ops.empty());
+  }
+}
+
+TEST(WireBatch, RepliesThatCannotAnswerTheBatchAreRefused) {
+  const std::vector<BatchOpResult> two{{kBatchDone, 1}, {kBatchDone, 2}};
+  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, two), 1)) << "more results than ops";
+  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, two), 3)) << "stopped early without a busy poll";
+  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{kBatchBusy, 1}, {kBatchDone, 2}}), 2));
+  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{7, 0}}), 1)) << "unknown result";
+  auto cut = encode_batch_reply(0, two);
+  cut.pop_back();
+  EXPECT_FALSE(decode_batch_reply(cut, 2));
+  const auto stopped = decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{kBatchBusy, 7}}), 3);
+  ASSERT_TRUE(stopped);
+  EXPECT_EQ(stopped->ops.size(), 1u);
+  const auto refused = decode_batch_reply(encode_batch_reply(-EINVAL, {}), 3);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->result, -EINVAL);
+}
+
 }  // namespace
 }  // namespace swgenio::wire

@@ -1,11 +1,15 @@
 // Register accesses per second through the access layer's socket back end, against the simulator's
-// server running on a thread of this process.
+// server running on a thread of this process, and a MAC shadow rebuild step over it against a full
+// table, batched and one read at a time.
 //   build/host/bin/swc_io_bench
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 #include <vector>
 #include <string>
@@ -17,6 +21,8 @@
 #include "server.h"
 #include "swc_api.h"
 #include "swc_io.h"
+#include "swc_ll.h"
+#include "swc_mac.h"
 #include "swc_phy.h"
 #include "swgenio.h"
 
@@ -87,6 +93,64 @@ void BM_ChipStartUp(benchmark::State& bench) {
   swgenio_close(context.fd);
 }
 BENCHMARK(BM_ChipStartUp)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Sends one command line to the simulator's control socket.
+void control_command(const std::string& path, const std::string& line) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
+  const std::string text = line + "\n";
+  if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) std::abort();
+  char reply[256];
+  while (::recv(fd, reply, sizeof reply, 0) > 0) {
+  }
+  ::close(fd);
+}
+
+// The switch API on the simulator thread's chip with a full MAC table (8192 learned entries).
+struct FullTable {
+  std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
+  swc_context context{};
+  FullTable() {
+    SimulatorThread& sim = simulator();
+    control_command(sim.control_path, "learn 0 1 02:00:00:00:00:00 8192");
+    context = {swgenio_open(sim.device.c_str(), O_RDWR), state.get(), nullptr};
+    swc_select_context(&context);
+    const swc_init_setup setup{1, 1, 0, -1, 0};
+    swc_init_state(&setup);
+  }
+  ~FullTable() {
+    swc_select_context(nullptr);
+    swgenio_close(context.fd);
+  }
+};
+
+// One step of the MAC shadow rebuild (1024 chip indexes) against a full table, as the daemon's
+// one-second timer runs it.
+void BM_MacShadowStep(benchmark::State& bench) {
+  FullTable table;
+  for (auto _ : bench) {
+    // Every step works: a new pass is started whenever the last one ended.
+    if (table.state->mac_walk_position == 0) table.state->mac_events_optimize.flag[1] = 1;
+    if (swc_mac_table_optimize() != 0) bench.SkipWithError("rebuild step failed");
+  }
+}
+BENCHMARK(BM_MacShadowStep)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same 1024 indexes read one at a time, each access its own exchange with the simulator.
+void BM_MacBlockOneReadAtATime(benchmark::State& bench) {
+  FullTable table;
+  for (auto _ : bench) {
+    for (uint32_t index = 1; index <= 1024; ++index) {
+      swc_mac_entry_t entry{};
+      uint32_t pgid = 0;
+      benchmark::DoNotOptimize(swc_ll_mac_table_read(index, &entry, &pgid));
+    }
+  }
+}
+BENCHMARK(BM_MacBlockOneReadAtATime)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SpiRead(benchmark::State& s) { run_accesses(s, true, true); }
 void BM_SpiWrite(benchmark::State& s) { run_accesses(s, true, false); }

@@ -159,6 +159,26 @@ TEST_F(MacTable, PassWithoutEventsReadsNothing) {
   EXPECT_EQ(recorded[1].reg, 0x0Au);
 }
 
+// The rebuild reads its block in runs; every back end still sees the accesses of one read per index,
+// in index order: here the in-process back end, which records each of them.
+TEST_F(MacTable, RebuildStepMakesTheAccessesOfOneReadPerIndex) {
+  learn(vm(1, {0, 0, 0, 0, 0, 1}), {1});
+  learn(vm(2, {0, 0, 0, 0, 0, 2}), {2});
+  swgenio_clear_recorded();
+  ASSERT_EQ(swc_mac_table_optimize(), 0);
+  auto step = accesses();
+  // The step starts with the event register (read, then the write that clears what was read).
+  ASSERT_GT(step.size(), 2u);
+  step.erase(step.begin(), step.begin() + 2);
+  swgenio_clear_recorded();
+  for (uint32_t index = 1; index <= SWC_MAC_BLOCK_SIZE; ++index) {
+    swc_mac_entry_t entry{};
+    uint32_t pgid = 0;
+    swc_ll_mac_table_read(index, &entry, &pgid);
+  }
+  EXPECT_EQ(step, accesses());
+}
+
 TEST_F(MacTable, StateThatWasNeverInitialisedIsNotWalked) {
   learn(vm(1, {0, 0, 0, 0, 0, 1}), {1});
   state->mac_sorted_head = state->mac_free_head = 0;

@@ -1,12 +1,14 @@
 // The port module's outside inputs on the in-process chip model. The first byte selects the input:
-// even, a management datagram of port objects (3000..3020) as a peer could send it; odd, the stored
-// configuration block as a file could carry it, read at start.
+// even, a management datagram of port objects (3000..3020, QoS and CableScan included) as a peer could
+// send it; odd, a stored configuration block as a file could carry it, read at start: bits 1-7 modulo
+// 3 choose block 3 (ports), 4 (port QoS) or 15 (general QoS).
 #include "chip_model.h"
 #include "conf.h"
 #include "driver.h"
 #include "loop.h"
 #include "mgmt.h"
 #include "port.h"
+#include "port_qos.h"
 #include "swc_api.h"
 #include "swc_clock.h"
 #include "swc_phy.h"
@@ -47,13 +49,13 @@ struct harness {
     }
 };
 
-void stored_block(const uint8_t *data, size_t size) {
-    uint8_t *block = conf_create(PORT_CONF_BLOCK, static_cast<uint32_t>(size));
+void stored_block(uint32_t id, const uint8_t *data, size_t size) {
+    uint8_t *block = conf_create(id, static_cast<uint32_t>(size));
     if (!block)
         return;
     if (size)
         std::memcpy(block, data, size);
-    conf_close(PORT_CONF_BLOCK);
+    conf_close(id);
     port_conf(conf_action{CONF_ACTION_READ, 0});
 }
 
@@ -64,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1 || size > MGMT_BUFFER_SIZE)
         return 0;
     if (data[0] & 1) {
-        stored_block(data + 1, size - 1);
+        static const uint32_t blocks[3] = {PORT_CONF_BLOCK, QOS_PORT_CONF_BLOCK, QOS_GEN_CONF_BLOCK};
+        stored_block(blocks[(data[0] >> 1) % 3], data + 1, size - 1);
         return 0;
     }
     // Exactly the datagram's bytes, so any read past its end is caught.

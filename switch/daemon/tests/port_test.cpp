@@ -8,6 +8,7 @@
 #include "trace.h"
 
 #include "chip_fixture.h"
+#include "swc_mac.h"
 #include "swc_qos_state.h"
 
 #include <gtest/gtest.h>
@@ -118,6 +119,24 @@ TEST_F(PortModule, PulledCableIsSeenWithinOneRoundAndTheChipStopsForwarding) {
     EXPECT_EQ(swc_os_get_linkspeed(4), 0u);
     EXPECT_EQ(chip_stp_state(4), SWC_STP_DISABLED);
     EXPECT_EQ(swc_os_get_linkstate(3), 1);
+}
+
+TEST_F(PortModule, TimersRebuildTheMacShadowSoWalksFindWhatTheChipLearned) {
+    start();
+    ASSERT_EQ(chip.learn_addresses(2, 1, 0x020000000010, 3), 3u);
+    swc_vid_mac_t at{};
+    swc_mac_entry_t entry{};
+    EXPECT_EQ(swc_mac_table_get_next(&at, &entry), SWC_RC_NOT_FOUND);
+    // Nine seconds of the loop's timers: the one-second step has gone over all eight blocks.
+    for (uint32_t now = 100; now <= 9000; now += 100)
+        timer_dispatch(now);
+    std::vector<uint8_t> last_bytes;
+    while (swc_mac_table_get_next(&at, &entry) == 0) {
+        last_bytes.push_back(entry.vid_mac.mac[5]);
+        EXPECT_EQ(entry.destination[3], 1u) << "learned on chip port 2: port 3";
+        at = entry.vid_mac;
+    }
+    EXPECT_EQ(last_bytes, (std::vector<uint8_t>{0x10, 0x11, 0x12}));
 }
 
 TEST_F(PortModule, SpeedAndDuplexFollowThePartner) {

@@ -1,9 +1,10 @@
 // pvmgmt: sends one management object to portvisor and prints the answer.
 //
-//   pvmgmt [--host IPV4] [--port N] OBJ_ID get|set|add|del [HEXDATA | +N]
+//   pvmgmt [--host IPV4] [--port N] [--wait SECONDS] OBJ_ID get|set|add|del [HEXDATA | +N]
 // HEXDATA are the object's data bytes after its 16-byte header (for example 01000000 for the u32 1);
 // +N sends N zero bytes (the room a GET answer needs). Prints "res=R" and the answered data in hex.
-// Exits 0 when an answer came, 1 when none came within a second, 2 on a usage error.
+// Exits 0 when an answer came, 1 when none came in time (a second, or --wait: a CableScan request,
+// object 3018, takes seconds), 2 on a usage error.
 #include "le.h"
 
 #include <arpa/inet.h>
@@ -22,7 +23,8 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: pvmgmt [--host IPV4] [--port N] OBJ_ID get|set|add|del [HEXDATA | +N]\n");
+    std::fprintf(stderr,
+                 "usage: pvmgmt [--host IPV4] [--port N] [--wait SECONDS] OBJ_ID get|set|add|del [HEXDATA | +N]\n");
     return 2;
 }
 
@@ -56,12 +58,15 @@ std::optional<std::vector<uint8_t>> parse_data(const std::string &text) {
 int main(int argc, char **argv) {
     std::string host = "127.0.0.1";
     unsigned long port = 28;
+    unsigned long wait_s = 1;
     int i = 1;
     for (; i + 1 < argc && argv[i][0] == '-' && argv[i][1] == '-'; i += 2) {
         if (std::strcmp(argv[i], "--host") == 0)
             host = argv[i + 1];
         else if (std::strcmp(argv[i], "--port") == 0)
             port = std::strtoul(argv[i + 1], nullptr, 10);
+        else if (std::strcmp(argv[i], "--wait") == 0)
+            wait_s = std::strtoul(argv[i + 1], nullptr, 10);
         else
             return usage();
     }
@@ -69,7 +74,7 @@ int main(int argc, char **argv) {
         return usage();
     auto cmd = command_code(argv[i + 1]);
     auto data = parse_data(argc - i == 3 ? argv[i + 2] : "");
-    if (!cmd || !data || data->size() > 65535 - 16 || port > 65535)
+    if (!cmd || !data || data->size() > 65535 - 16 || port > 65535 || wait_s < 1 || wait_s > 600)
         return usage();
 
     std::vector<uint8_t> datagram(16, 0);
@@ -87,7 +92,7 @@ int main(int argc, char **argv) {
     sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
     pollfd p{fd, POLLIN, 0};
     std::vector<uint8_t> reply(65535);
-    ssize_t n = poll(&p, 1, 1000) > 0 ? recv(fd, reply.data(), reply.size(), 0) : -1;
+    ssize_t n = poll(&p, 1, static_cast<int>(wait_s * 1000)) > 0 ? recv(fd, reply.data(), reply.size(), 0) : -1;
     close(fd);
     if (n < 16) {
         std::fprintf(stderr, "pvmgmt: no answer from %s:%lu\n", host.c_str(), port);
