@@ -29,7 +29,7 @@ a=pvb-a-$tag b=pvb-b-$tag
 netns_add "$a"; netns_add "$b"
 for l in l1 l2; do
   ip link add "${l}a" netns "$a" type veth peer name "${l}b" netns "$b"
-  ip netns exec "$a" ip link set "${l}a" up; ip netns exec "$b" ip link set "${l}b" up
+  ip netns exec "$a" ip link set "${l}a" arp off up; ip netns exec "$b" ip link set "${l}b" arp off up
 done
 ovs_start A "$a"; ovs_start B "$b"
 ovs_vsctl A add-br br0 -- set bridge br0 datapath_type=netdev
@@ -57,7 +57,11 @@ if ! pv 4018 get +424 >/dev/null; then
   echo "portvisor does not serve the LACP status (object 4018): not measured"
   exit 0
 fi
-for p in swp1 swp2; do ip netns exec "$s" ip link set "$p" netns "$b"; ip netns exec "$b" ip link set "$p" up; done
+for p in swp1 swp2; do
+  ip netns exec "$s" ip link set "$p" netns "$b"
+  # A bridge port: the namespace's own stack never answers ARP on it with the port's MAC.
+  ip netns exec "$b" ip link set "$p" arp off up
+done
 ovs_vsctl B add-bond br0 bond0 swp1 swp2 lacp=active bond_mode=balance-tcp -- set port bond0 other_config:lacp-time=fast
 
 # Object 4017 with LACP on ($1 = 1) or off on ports 1 and 2: system priority 32768, own MAC, every

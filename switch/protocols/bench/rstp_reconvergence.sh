@@ -47,7 +47,7 @@ netns_add "pvb-a-$tag"; netns_add "pvb-b-$tag"
 a=pvb-a-$tag b=pvb-b-$tag
 for l in l1 l2; do
   ip link add "${l}a" netns "$a" type veth peer name "${l}b" netns "$b"
-  ip netns exec "$a" ip link set "${l}a" up; ip netns exec "$b" ip link set "${l}b" up
+  ip netns exec "$a" ip link set "${l}a" arp off up; ip netns exec "$b" ip link set "${l}b" arp off up
 done
 ovs_start A "$a"; ovs_start B "$b"
 ovs_vsctl A add-br br0 -- set bridge br0 datapath_type=netdev rstp_enable=true $ovs_timers -- add-port br0 l1a -- add-port br0 l2a
@@ -87,7 +87,11 @@ if ! pv 4020 get +992 >/dev/null; then
 fi
 ovs_vsctl B del-port br0 l1b -- del-port br0 l2b
 # Front ports 2 and 3 (VLAN 2 of the default configuration) loop onto the root; the host is on port 4.
-for p in swp2 swp3; do ip netns exec "$s" ip link set "$p" netns "$b"; ip netns exec "$b" ip link set "$p" up; done
+for p in swp2 swp3; do
+  ip netns exec "$s" ip link set "$p" netns "$b"
+  # A bridge port: the namespace's own stack never answers ARP on it with the port's MAC.
+  ip netns exec "$b" ip link set "$p" arp off up
+done
 ip netns exec "$s" ip link set swp4 netns "$h"
 ip netns exec "$h" ip addr add 10.77.0.1/24 dev swp4; ip netns exec "$h" ip link set swp4 up
 ovs_vsctl B add-port br0 swp2 -- add-port br0 swp3

@@ -64,6 +64,16 @@ std::vector<uint32_t> aggregation_masks(const simulated_switch &sw) {
     return masks;
 }
 
+// The chip's MAC table and masks, for a failure message.
+std::string forwarding_report(const simulated_switch &sw) {
+    std::string text = "MAC table:\n" + sw.ctl("dump mac") + "\nmasks:";
+    for (const char *reg : {"0x80", "0x81", "0x82", "0x83", "0x84", "0x86", "0x40", "0x41", "0x42", "0x43", "0x48", "0x10"})
+        text += std::string(" ") + reg + "=" + sw.ctl(std::string("read 2 0 ") + reg);
+    for (uint32_t mask : aggregation_masks(sw))
+        text += " " + std::to_string(mask);
+    return text;
+}
+
 // LACP on the given front ports through object 4017, everything else as configured.
 bool enable_lacp(const simulated_switch &sw, const std::vector<unsigned> &ports, bool on) {
     const auto bytes = sw.get(kObjLacpConfig, lacp_config::size);
@@ -78,7 +88,7 @@ bool enable_lacp(const simulated_switch &sw, const std::vector<unsigned> &ports,
 class LacpWithOvs : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(peer.adopt("swp2") && peer.adopt("swp3"));
+        ASSERT_TRUE(peer.adopt_bridge_port("swp2") && peer.adopt_bridge_port("swp3"));
         ASSERT_TRUE(hosts.adopt("swp4"));
         ASSERT_TRUE(hosts.run("ip addr add 10.78.0.1/24 dev swp4").ok());
         ASSERT_TRUE(ovs.add_bridge("br0"));
@@ -131,7 +141,10 @@ TEST_F(LacpWithOvs, BondFormsCarriesFramesAndRidesOutAPulledCable) {
     EXPECT_GT(via2, 0u);
     EXPECT_GT(via3, 0u);
 
-    EXPECT_TRUE(pings_within(20s)) << "frames cross the bond";
+    EXPECT_TRUE(pings_within(20s)) << "frames cross the bond\n" << forwarding_report(sw) << "\n"
+                                   << ovs.appctl("bond/show").output << ovs.appctl("fdb/show br0").output
+                                   << hosts.run("ip neigh; ip -s link show swp4").output
+                                   << peer.run("ip neigh; ip -s link show br0").output;
 
     // One member's cable pulled: the bond stays up on the other on both sides, and frames still cross.
     ASSERT_TRUE(sw.cable(2, false));

@@ -95,6 +95,10 @@ bool netns::adopt(const std::string &ifname) const {
            run("ip link set " + quote(ifname) + " up").ok();
 }
 
+bool netns::adopt_bridge_port(const std::string &ifname) const {
+    return adopt(ifname) && run("ip link set " + quote(ifname) + " arp off").ok();
+}
+
 background_process::background_process(const std::vector<std::string> &argv, const std::string &log_path) {
     const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (log < 0)

@@ -39,6 +39,9 @@ public:
     // Moves an interface of the caller's namespace in here, brings it up and keeps IPv6 off it, so the
     // peer's own stack sends nothing that a test could take for protocol traffic.
     bool adopt(const std::string &ifname) const;
+    // The same for a port of a bridge in here: the namespace's own IPv4 stack also keeps off it, so it
+    // never answers an ARP request for a bridge address with the port's MAC.
+    bool adopt_bridge_port(const std::string &ifname) const;
 
 private:
     std::string name_;

@@ -83,7 +83,7 @@ bool ovs_port_is(const ovs_peer &ovs, const std::string &ifname, const std::stri
 class LoopOntoAPeer : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(peer.adopt("swp2") && peer.adopt("swp3"));
+        ASSERT_TRUE(peer.adopt_bridge_port("swp2") && peer.adopt_bridge_port("swp3"));
         ASSERT_TRUE(hosts.adopt("swp4"));
         ASSERT_TRUE(hosts.run("ip addr add 10.79.0.1/24 dev swp4").ok());
     }
