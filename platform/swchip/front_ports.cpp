@@ -97,7 +97,11 @@ void FrontPorts::receive(unsigned index) {
     // Frames that reach a port without link never enter the chip, as on a wire without its cable.
     if (!wire_up(index)) continue;
     // A frame larger than any the chip takes arrives cut at kMaxFrame + 1 bytes, which the chip refuses.
-    chip_.receive_frame(front_port_chip_port(index + 1), {frame.begin(), frame.begin() + got});
+    std::vector<uint8_t> wire(frame.begin(), frame.begin() + got);
+    // The peer's stack hands the TAP frames as short as their contents (a BPDU is 53 bytes); on a wire
+    // the sending interface pads them to the minimum frame, so the chip never sees a shorter one.
+    if (wire.size() < kMinWireFrame) wire.resize(kMinWireFrame, 0);
+    chip_.receive_frame(front_port_chip_port(index + 1), wire);
   }
 }
 
