@@ -41,9 +41,6 @@ template <size_t N> const char *pick(const char *const (&names)[N], uint8_t stat
 // Safety net: a port's machines settle in a handful of rounds; a cycle between states would otherwise
 // hang the daemon's main loop.
 constexpr unsigned kMaxRounds = 64;
-// Passes over one bridge's ports in a sweep while its machines or roles still move; what is left after
-// them waits for the next tick.
-constexpr unsigned kMaxPasses = 16;
 
 } // namespace
 
@@ -672,24 +669,7 @@ void Engine::more_work() {
         return;
     // End of the bridge: roles, then topology change bookkeeping.
     if (b.enabled) {
-        std::vector<uint8_t> roles_before;
-        for (unsigned n : b.ports)
-            roles_before.push_back(ports_[n].selected_role);
         role_selection(b);
-        bool roles_moved = false;
-        for (size_t i = 0; i < b.ports.size(); ++i)
-            roles_moved = roles_moved || ports_[b.ports[i]].selected_role != roles_before[i];
-        // A pass that moved machines or roles leaves work the ports' next step takes up (a new root port
-        // forwards, a designated port proposes): another pass now, not at the next tick, so a link
-        // change or a BPDU is carried through in one sweep.
-        if ((pass_moved_ || roles_moved) && ++passes_ < kMaxPasses) {
-            pass_moved_ = false;
-            current_port_ = 0;
-            while (current_port_ < b.ports.size() && ports_[b.ports[current_port_]].boring())
-                ++current_port_;
-            if (current_port_ < b.ports.size())
-                return;
-        }
         b.tc = std::any_of(b.ports.begin(), b.ports.end(), [&](unsigned n) { return ports_[n].tc_while != 0; });
         if (b.tc) {
             b.tc_count++;
@@ -702,8 +682,6 @@ void Engine::more_work() {
     auto it = std::find(active_.begin(), active_.end(), unsigned(current_bridge_));
     current_bridge_ = -1;
     current_port_ = 0;
-    passes_ = 0;
-    pass_moved_ = false;
     for (++it; it != active_.end(); ++it)
         if (!bridges_[*it].ports.empty()) {
             current_bridge_ = int(*it);
@@ -724,7 +702,6 @@ void Engine::step_port(Port &p) {
         }
         if (!any)
             return;
-        pass_moved_ = true;
         for (unsigned m = 0; m < kMachines; ++m)
             if (moved[m])
                 enter(p, m);

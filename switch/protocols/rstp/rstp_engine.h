@@ -210,9 +210,6 @@ class Engine {
     int default_ = -1;
     int current_bridge_ = -1;
     unsigned current_port_ = 0; // index into the bridge's port list
-    // Passes over the current bridge's ports in this sweep, and whether a machine moved in this pass.
-    unsigned passes_ = 0;
-    bool pass_moved_ = false;
     std::array<unsigned, kFrontPorts + 1> rep_{};     // logical port that stands for a front port
     std::array<unsigned, kLogicalPorts + 1> tx_{};    // front port a logical port sends on, 0 none
 };

@@ -110,23 +110,20 @@ TEST(Aggregation, SendsOnTheFirstMemberAndCountsFramesOfEveryMember) {
     net.start();
     net.connect(a, 3, b, 4);
     net.connect(a, 4, b, 3);
-    // The ports speak on their own from link up; what counts is what follows the aggregation.
-    const size_t sent_alone = a.host.sent.size();
-    const uint32_t received_alone = b.engine.port(4).counters.rst_received;
     const uint32_t members[7] = {0, 0, 0, 1, 1, 0, 0};
     a.engine.aggr_add(7, members);
     b.engine.aggr_add(7, members);
     net.ticks(5);
     EXPECT_EQ(a.engine.port(7).path_cost, 100000u);
     EXPECT_EQ(a.engine.representative(4), 7u);
-    for (size_t i = sent_alone; i < a.host.sent.size(); ++i)
-        if (a.host.sent[i].bytes[20] == kBpduRst && a.host.sent[i].port == 4)
+    for (const Sent &s : a.host.sent)
+        if (s.bytes[20] == kBpduRst && s.port == 4)
             ADD_FAILURE() << "an aggregation sends on its first member only";
     const Sent &last = a.host.sent.back();
     EXPECT_EQ(last.port, 3u);
     EXPECT_TRUE(std::equal(a.host.macs[3].begin(), a.host.macs[3].end(), last.bytes.begin() + 6));
     EXPECT_GT(b.engine.port(7).counters.rst_received, 0u) << "received on member 4, counted on the aggregation";
-    EXPECT_EQ(b.engine.port(4).counters.rst_received, received_alone);
+    EXPECT_EQ(b.engine.port(4).counters.rst_received, 0u);
     EXPECT_EQ(b.engine.port(7).role, kRoleRoot);
     EXPECT_EQ(b.host.stp[3], kStpForwarding);
     EXPECT_EQ(b.host.stp[4], kStpForwarding) << "members follow the aggregation port's state";
