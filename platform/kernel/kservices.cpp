@@ -4,6 +4,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -77,6 +78,25 @@ std::mutex dma_mutex;
 std::map<uintptr_t, DmaBlock> dma_by_virt;
 std::map<uint64_t, DmaBlock> dma_by_bus;
 
+// Each thread remembers the block it translated last; any claim or release of bus space changes
+// the generation and so forgets every remembered block. The descriptor ring and the engine's tables
+// are translated once per packet, so this turns those look-ups into a compare without the lock.
+std::atomic<uint64_t> dma_generation{0};
+struct RecentBlock {
+  uint64_t generation = ~uint64_t{0};
+  DmaBlock block{};
+};
+thread_local RecentBlock recent_block;
+
+const DmaBlock *recent_dma_block() {
+  return recent_block.generation == dma_generation.load(std::memory_order_acquire) ? &recent_block.block : nullptr;
+}
+
+// Called with dma_mutex held.
+void remember_dma_block(const DmaBlock &block) {
+  recent_block = RecentBlock{dma_generation.load(std::memory_order_relaxed), block};
+}
+
 bool claim_bus_range(unsigned char *virt, size_t size, dma_addr_t *bus) {
   std::lock_guard lock(dma_mutex);
   uint64_t candidate = kBusStart;
@@ -88,6 +108,7 @@ bool claim_bus_range(unsigned char *virt, size_t size, dma_addr_t *bus) {
   DmaBlock block{virt, size, static_cast<dma_addr_t>(candidate)};
   dma_by_bus[candidate] = block;
   dma_by_virt[reinterpret_cast<uintptr_t>(virt)] = block;
+  dma_generation.fetch_add(1, std::memory_order_release);
   *bus = block.bus;
   return true;
 }
@@ -98,6 +119,7 @@ void release_bus_range(const void *virt) {
   if (it == dma_by_virt.end()) return;
   dma_by_bus.erase(it->second.bus);
   dma_by_virt.erase(it);
+  dma_generation.fetch_add(1, std::memory_order_release);
 }
 
 // ---- socket buffer pool ---------------------------------------------------------------------------
@@ -219,14 +241,18 @@ std::map<unsigned, CharDevice> char_devices;
 std::map<std::string, std::unique_ptr<proc_dir_entry>> proc_entries;
 std::map<std::string, std::unique_ptr<net_device>> net_devices;
 
+// The interrupt controller's lines, flat, with a mask of those pending: delivery checks one word when
+// nothing waits, and raising a line allocates nothing.
+constexpr unsigned kIrqLines = 64;
 struct IrqLine {
   irq_handler_t handler = nullptr;
   void *dev_id = nullptr;
   std::string name;
   int disable_depth = 0;
-  bool pending = false;
 };
-std::map<unsigned, IrqLine> irq_lines;
+std::array<IrqLine, kIrqLines> irq_lines;
+uint64_t pending_irqs = 0;
+constexpr uint64_t irq_bit(unsigned irq) { return uint64_t{1} << irq; }
 bool irqs_masked = false;
 bool delivering = false;
 
@@ -245,14 +271,15 @@ thread_local int current_pid = 0;
 kern::DeliverySink delivery_sink;
 
 void deliver_pending_irqs() {
-  if (irqs_masked || delivering) return;
+  if (irqs_masked || delivering || pending_irqs == 0) return;
   delivering = true;
   bool ran = true;
   while (ran) {
     ran = false;
-    for (auto &[irq, line] : irq_lines) {
-      if (!line.pending || line.disable_depth > 0 || !line.handler || irqs_masked) continue;
-      line.pending = false;
+    for (unsigned irq = 0; irq < kIrqLines; ++irq) {
+      IrqLine &line = irq_lines[irq];
+      if (!(pending_irqs & irq_bit(irq)) || line.disable_depth > 0 || !line.handler || irqs_masked) continue;
+      pending_irqs &= ~irq_bit(irq);
       irqs_masked = true;  // a handler runs with interrupts masked, as on interrupt entry
       pt_regs regs;
       line.handler(static_cast<int>(irq), line.dev_id, &regs);
@@ -399,15 +426,21 @@ void consistent_sync(const void *, size_t, int) {}
 dma_addr_t virt_to_bus(const void *p) {
   if (dma_addr_t bus = frame_pool.bus_of(p)) return bus;
   auto address = reinterpret_cast<uintptr_t>(p);
+  if (const DmaBlock *recent = recent_dma_block()) {
+    auto start = reinterpret_cast<uintptr_t>(recent->virt);
+    if (address >= start && address - start < recent->size) return recent->bus + static_cast<dma_addr_t>(address - start);
+  }
   std::lock_guard lock(dma_mutex);
   auto it = dma_by_virt.upper_bound(address);
   if (it == dma_by_virt.begin()) return 0;
   --it;
   if (address >= it->first + it->second.size) return 0;
+  remember_dma_block(it->second);
   return it->second.bus + static_cast<dma_addr_t>(address - it->first);
 }
 
 int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const char *name, void *dev_id) {
+  if (irq >= kIrqLines) return -22;
   if (should_fail(kern::Alloc::irq)) return -16;
   IrqLine &line = irq_lines[irq];
   if (line.handler) return -16;
@@ -419,14 +452,17 @@ int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const ch
 }
 
 void free_irq(unsigned int irq, void *dev_id) {
-  auto it = irq_lines.find(irq);
-  if (it == irq_lines.end() || it->second.dev_id != dev_id) return;
-  irq_lines.erase(it);
+  if (irq >= kIrqLines || irq_lines[irq].dev_id != dev_id) return;
+  irq_lines[irq] = IrqLine{};
+  pending_irqs &= ~irq_bit(irq);
 }
 
-void disable_irq(unsigned int irq) { ++irq_lines[irq].disable_depth; }
+void disable_irq(unsigned int irq) {
+  if (irq < kIrqLines) ++irq_lines[irq].disable_depth;
+}
 
 void enable_irq(unsigned int irq) {
+  if (irq >= kIrqLines) return;
   IrqLine &line = irq_lines[irq];
   if (line.disable_depth > 0) --line.disable_depth;
   deliver_pending_irqs();
@@ -688,28 +724,31 @@ void clear_failures() {
 
 unsigned char *bus_to_virt(dma_addr_t bus, size_t size) {
   if (unsigned char *virt = nullptr; frame_pool.translate(bus, size, &virt)) return virt;
+  if (const DmaBlock *recent = recent_dma_block(); recent && bus >= recent->bus && bus - recent->bus < recent->size) {
+    uint64_t offset = bus - recent->bus;
+    return size > recent->size - offset ? nullptr : recent->virt + offset;
+  }
   std::lock_guard lock(dma_mutex);
   auto it = dma_by_bus.upper_bound(bus);
   if (it == dma_by_bus.begin()) return nullptr;
   --it;
   uint64_t offset = bus - it->first;
   if (offset > it->second.size || size > it->second.size - offset) return nullptr;
+  remember_dma_block(it->second);
   return it->second.virt + offset;
 }
 
 void raise_irq(unsigned int irq) {
   CpuSection cpu;
-  auto it = irq_lines.find(irq);
-  if (it == irq_lines.end() || !it->second.handler) return;  // nobody listens: the edge is lost
-  it->second.pending = true;
+  if (irq >= kIrqLines || !irq_lines[irq].handler) return;  // nobody listens: the edge is lost
+  pending_irqs |= irq_bit(irq);
   deliver_pending_irqs();
 }
 
 bool irq_requested(unsigned int irq, std::string *name) {
   CpuSection cpu;
-  auto it = irq_lines.find(irq);
-  if (it == irq_lines.end() || !it->second.handler) return false;
-  if (name) *name = it->second.name;
+  if (irq >= kIrqLines || !irq_lines[irq].handler) return false;
+  if (name) *name = irq_lines[irq].name;
   return true;
 }
 

@@ -60,6 +60,26 @@ TEST_F(Interrupts, SecondRequestOfALineFails) {
   EXPECT_EQ(name, "test40");
 }
 
+// A pending line that is freed must not fire for the next owner, and a line the controller does not
+// have is refused rather than written outside it.
+TEST_F(Interrupts, FreedLineForgetsItsPendingEdgeAndUnknownLinesAreRefused) {
+  {
+    kern::CpuSection cpu;
+    disable_irq(41);
+    kern::raise_irq(41);
+    free_irq(41, nullptr);
+    ASSERT_EQ(request_irq(41, record_irq, 0, "test41", nullptr), 0);
+  }
+  EXPECT_TRUE(handled.empty());
+  EXPECT_EQ(request_irq(64, record_irq, 0, "beyond", nullptr), -22);
+  EXPECT_EQ(request_irq(100000, record_irq, 0, "beyond", nullptr), -22);
+  disable_irq(100000);
+  enable_irq(100000);
+  kern::raise_irq(100000);
+  EXPECT_FALSE(kern::irq_requested(100000));
+  EXPECT_TRUE(handled.empty());
+}
+
 TEST(Dma, BlocksGetBusAddressesBelowTheEngineOffset) {
   dma_addr_t first_bus = 0;
   dma_addr_t second_bus = 0;
