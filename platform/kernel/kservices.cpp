@@ -276,9 +276,13 @@ void deliver_pending_irqs() {
   bool ran = true;
   while (ran) {
     ran = false;
+    // One pass in ascending line order, stepping straight to the next pending line.
     for (unsigned irq = 0; irq < kIrqLines; ++irq) {
+      uint64_t waiting = pending_irqs & ~(irq_bit(irq) - 1);
+      if (waiting == 0) break;
+      irq = static_cast<unsigned>(__builtin_ctzll(waiting));
       IrqLine &line = irq_lines[irq];
-      if (!(pending_irqs & irq_bit(irq)) || line.disable_depth > 0 || !line.handler || irqs_masked) continue;
+      if (line.disable_depth > 0 || !line.handler || irqs_masked) continue;
       pending_irqs &= ~irq_bit(irq);
       irqs_masked = true;  // a handler runs with interrupts masked, as on interrupt entry
       pt_regs regs;
