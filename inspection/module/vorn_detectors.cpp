@@ -140,8 +140,14 @@ uint32_t scan_hash(uint32_t source, uint32_t destination, uint32_t type) {
 }
 uint32_t scan_hash_of(const PortScanRecord &r) { return scan_hash(r.source, r.destination, r.type); }
 
-uint32_t sweep_hash(uint32_t source) { return (source ^ (source >> 16)) & (kSweepRecords - 1); }
-uint32_t sweep_hash_of(const SweepRecord &r) { return sweep_hash(r.source); }
+// A sweep record belongs to a source, a destination port and a destination prefix; hashing all
+// three keeps chains short when one source probes many ports (a port scan makes a record per port,
+// which on a source-only hash would put the whole table on one chain).
+uint32_t sweep_hash(uint32_t source, uint16_t port, uint32_t prefix) {
+  uint32_t h = source * 0x9e3779b1u ^ port * 0x85ebca6bu ^ prefix * 0xc2b2ae35u;
+  return (h ^ (h >> 15)) & (kSweepRecords - 1);
+}
+uint32_t sweep_hash_of(const SweepRecord &r) { return sweep_hash(r.source, r.port, r.prefix); }
 
 // Sets the port's bit; true when it was clear.
 bool mark_port(PortScanRecord &r, uint16_t port) {
@@ -310,7 +316,7 @@ int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
   uint32_t prefix = packet.destination() & 0xffff;
   uint8_t third = packet.ip[18], fourth = packet.ip[19];
   uint32_t bit = (third & 7u) * 256u + fourth;
-  uint32_t hash = sweep_hash(source);
+  uint32_t hash = sweep_hash(source, destination_port, prefix);
   bool corrupt = false;
   int32_t index = Sweeps.find(
       hash, [&](const SweepRecord &r) { return r.source == source && r.port == destination_port && r.prefix == prefix; },

@@ -1,5 +1,6 @@
 #include "vorn_matcher.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "vorn_classifier.h"
@@ -86,6 +87,54 @@ bool ResultQueue::add(uint16_t id) {
   return true;
 }
 
+namespace {
+// Ranges up to this many ports are listed port by port; wider ones go with the rules for all ports.
+constexpr uint32_t kNarrowRange = 64;
+constexpr uint32_t kPorts = 65536;
+static_assert(quorix::kHeaderRuleCount == kMaxHeaderRules);
+}  // namespace
+
+void HeaderRuleIndex::build(const unsigned char *rules, unsigned count) {
+  general_.clear();
+  by_port_.clear();
+  port_start_.assign(kPorts + 1, 0);
+  auto narrow = [](const unsigned char *rule, uint32_t *low, uint32_t *high) {
+    *low = load16(rule + 8);
+    *high = load16(rule + 10);
+    return (rule[2] & 7) == kPortInside && *low <= *high && *high - *low < kNarrowRange;
+  };
+  uint32_t low = 0, high = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned char *rule = rules + i * 12;
+    if (!(rule[3] & 0x80)) continue;
+    if (!narrow(rule, &low, &high)) {
+      general_.push_back(static_cast<uint16_t>(i));
+      continue;
+    }
+    for (uint32_t port = low; port <= high; ++port) ++port_start_[port + 1];
+  }
+  for (uint32_t port = 0; port < kPorts; ++port) port_start_[port + 1] += port_start_[port];
+  by_port_.resize(port_start_[kPorts]);
+  std::vector<uint32_t> fill(port_start_.begin(), port_start_.end() - 1);
+  for (unsigned i = 0; i < count; ++i) {
+    const unsigned char *rule = rules + i * 12;
+    if (!(rule[3] & 0x80) || !narrow(rule, &low, &high)) continue;
+    for (uint32_t port = low; port <= high; ++port) by_port_[fill[port]++] = static_cast<uint16_t>(i);
+  }
+}
+
+template <typename Visit>
+void HeaderRuleIndex::for_each(uint16_t port, uint32_t first, uint32_t last, Visit visit) const {
+  auto a = std::lower_bound(general_.begin(), general_.end(), first);
+  auto a_end = general_.end();
+  auto b = std::lower_bound(by_port_.begin() + port_start_[port], by_port_.begin() + port_start_[port + 1], first);
+  auto b_end = by_port_.begin() + port_start_[port + 1];
+  while (a != a_end || b != b_end) {
+    uint16_t next = (b == b_end || (a != a_end && *a < *b)) ? *a++ : *b++;
+    if (next > last || !visit(next)) return;
+  }
+}
+
 void buildExtrField(ExtractedField *field, const unsigned char *d) {
   field->destination = load16(d + 12);
   field->source = load16(d + 14);
@@ -107,20 +156,21 @@ int searchHdrTableEntry(const ExtractedField &field, unsigned group, const unsig
 }
 
 int searchHdrTableEntryGroup(const ExtractedField &field, unsigned group, const unsigned char *rules, uint32_t first,
-                             uint32_t last, ResultQueue *queue) {
+                             uint32_t last, const HeaderRuleIndex &index, ResultQueue *queue) {
   if (last < first) {
     printk("####################### Error! #######################\n");
     printk("search start: %d search end: %d\n", static_cast<int>(first), static_cast<int>(last));
     return 0;
   }
-  for (uint32_t index = first; index <= last && index < kMaxHeaderRules; ++index) {
-    if (!searchHdrTableEntry(field, group, rules + index * 12)) continue;
-    if (!queue->add(static_cast<uint16_t>(index | 0x8000))) {
-      queue->flags |= 0x20;
-      return -1;
-    }
-  }
-  return 0;
+  int rc = 0;
+  index.for_each(field.destination, first, std::min<uint32_t>(last, kMaxHeaderRules - 1), [&](uint16_t rule) {
+    if (!searchHdrTableEntry(field, group, rules + rule * 12)) return true;
+    if (queue->add(static_cast<uint16_t>(rule | 0x8000))) return true;
+    queue->flags |= 0x20;
+    rc = -1;
+    return false;
+  });
+  return rc;
 }
 
 void transferResultQ(const ResultQueue &queue, unsigned char *d) {
@@ -179,6 +229,15 @@ int search(const unsigned char *payload, uint32_t length, uint32_t *state_io, co
   return queue->count;
 }
 
+const HeaderRuleIndex &SoftwareMatcher::header_index(const quorix::EngineTables &registers) {
+  if (indexed_tables_ != &registers || indexed_generation_ != registers.header_generation) {
+    header_index_.build(reinterpret_cast<const unsigned char *>(registers.header_rules.data()), kMaxHeaderRules);
+    indexed_tables_ = &registers;
+    indexed_generation_ = registers.header_generation;
+  }
+  return header_index_;
+}
+
 bool SoftwareMatcher::resolve(const quorix::EngineTables &registers, Tables *out) {
   out->state = resolve_one(registers.state_table, kStateTableBytes);
   out->matched = resolve_one(registers.matched_state_queue, kMatchedQueueBytes);
@@ -197,7 +256,7 @@ void SoftwareMatcher::match(const quorix::EngineTables &registers, unsigned char
     uint32_t first = header_group[0] | ((header_group[1] & 1u) << 8);
     uint32_t last = header_group[2] | ((header_group[3] & 1u) << 8);
     const auto *rules = reinterpret_cast<const unsigned char *>(registers.header_rules.data());
-    searchHdrTableEntryGroup(field, group, rules, first, last, &queue);
+    searchHdrTableEntryGroup(field, group, rules, first, last, header_index(registers), &queue);
   }
   uint32_t length = d[8] | (d[9] << 8) | (d[10] << 16);
   uint32_t address = load32(d);

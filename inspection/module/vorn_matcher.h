@@ -4,6 +4,7 @@
 #define INSPECTION_MODULE_VORN_MATCHER_H
 
 #include <cstdint>
+#include <vector>
 
 #include "quorix_device.h"
 
@@ -29,11 +30,28 @@ struct ResultQueue {
   bool add(uint16_t id);
 };
 
+// Header rules listed by destination port, so that a packet meets only the rules that can pass it:
+// a rule whose destination test is a short range is listed under each port of the range, every other
+// enabled rule under all ports. Disabled rules are left out; they never pass.
+class HeaderRuleIndex {
+ public:
+  void build(const unsigned char *rules, unsigned count);
+  // Calls `visit(index)` in ascending order for each listed rule in [first, last] that may pass a
+  // packet to `port`, until `visit` returns false.
+  template <typename Visit>
+  void for_each(uint16_t port, uint32_t first, uint32_t last, Visit visit) const;
+
+ private:
+  std::vector<uint16_t> general_;
+  std::vector<uint32_t> port_start_;  // 65,537 offsets into by_port_
+  std::vector<uint16_t> by_port_;
+};
+
 void buildExtrField(ExtractedField *field, const unsigned char *descriptor);
 // Group 0 UDP, 1 TCP, 2 ICMP, 3 other.
 int searchHdrTableEntry(const ExtractedField &field, unsigned group, const unsigned char rule[12]);
 int searchHdrTableEntryGroup(const ExtractedField &field, unsigned group, const unsigned char *rules, uint32_t first,
-                             uint32_t last, ResultQueue *queue);
+                             uint32_t last, const HeaderRuleIndex &index, ResultQueue *queue);
 void transferResultQ(const ResultQueue &queue, unsigned char *descriptor);
 int qxMakePtnCaseBitmap(const unsigned char *pattern, uint32_t bitmap[4], int length);
 
@@ -49,7 +67,11 @@ class SoftwareMatcher : public quorix::Matcher {
     const unsigned char *rules = nullptr;
   };
   bool resolve(const quorix::EngineTables &tables, Tables *out);
+  const HeaderRuleIndex &header_index(const quorix::EngineTables &tables);
   uint32_t saved_state_ = 0;
+  HeaderRuleIndex header_index_;
+  const quorix::EngineTables *indexed_tables_ = nullptr;
+  uint32_t indexed_generation_ = 0;
 };
 
 // Walks the state table over the payload and adds each hit's pattern rule id to the queue.

@@ -4,6 +4,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include <sanitizer/asan_interface.h>
 
 namespace {
 
@@ -75,6 +78,25 @@ std::mutex dma_mutex;
 std::map<uintptr_t, DmaBlock> dma_by_virt;
 std::map<uint64_t, DmaBlock> dma_by_bus;
 
+// Each thread remembers the block it translated last; any claim or release of bus space changes
+// the generation and so forgets every remembered block. The descriptor ring and the engine's tables
+// are translated once per packet, so this turns those look-ups into a compare without the lock.
+std::atomic<uint64_t> dma_generation{0};
+struct RecentBlock {
+  uint64_t generation = ~uint64_t{0};
+  DmaBlock block{};
+};
+thread_local RecentBlock recent_block;
+
+const DmaBlock *recent_dma_block() {
+  return recent_block.generation == dma_generation.load(std::memory_order_acquire) ? &recent_block.block : nullptr;
+}
+
+// Called with dma_mutex held.
+void remember_dma_block(const DmaBlock &block) {
+  recent_block = RecentBlock{dma_generation.load(std::memory_order_relaxed), block};
+}
+
 bool claim_bus_range(unsigned char *virt, size_t size, dma_addr_t *bus) {
   std::lock_guard lock(dma_mutex);
   uint64_t candidate = kBusStart;
@@ -86,6 +108,7 @@ bool claim_bus_range(unsigned char *virt, size_t size, dma_addr_t *bus) {
   DmaBlock block{virt, size, static_cast<dma_addr_t>(candidate)};
   dma_by_bus[candidate] = block;
   dma_by_virt[reinterpret_cast<uintptr_t>(virt)] = block;
+  dma_generation.fetch_add(1, std::memory_order_release);
   *bus = block.bus;
   return true;
 }
@@ -96,50 +119,20 @@ void release_bus_range(const void *virt) {
   if (it == dma_by_virt.end()) return;
   dma_by_bus.erase(it->second.bus);
   dma_by_virt.erase(it);
+  dma_generation.fetch_add(1, std::memory_order_release);
 }
 
-// ---- socket buffer data pool ----------------------------------------------------------------------
-// Frame data comes from one DMA-visible pool of fixed chunks, so descriptors can name it by bus
-// address and a frame costs no allocation bookkeeping beyond a free list.
+// ---- socket buffer pool ---------------------------------------------------------------------------
+// Frame data comes from one DMA-visible area of fixed chunks, so descriptors can name it by bus
+// address; each chunk has its data record beside it, and buffer heads are recycled, so a frame
+// costs a free-list pop and push rather than heap allocations. The area's bus range is one flat
+// offset from its host address, which makes translation of frame bytes plain arithmetic. A head
+// back in the pool is poisoned for the address sanitizer, so a freed buffer used again is caught.
+// Chunk bytes stay readable after the frame is freed, as a descriptor may still name them.
 constexpr size_t kChunkSize = 2048;
 constexpr size_t kChunkCount = 32768;
-
-class FramePool {
- public:
-  unsigned char *take() {
-    std::lock_guard lock(mutex_);
-    if (!base_ && !reserve()) return nullptr;
-    if (free_.empty()) return nullptr;
-    size_t index = free_.back();
-    free_.pop_back();
-    return base_ + index * kChunkSize;
-  }
-  void give(unsigned char *chunk) {
-    std::lock_guard lock(mutex_);
-    free_.push_back(static_cast<size_t>(chunk - base_) / kChunkSize);
-  }
-  bool owns(const unsigned char *p) const { return base_ && p >= base_ && p < base_ + kChunkSize * kChunkCount; }
-
- private:
-  bool reserve() {
-    void *area = mmap(nullptr, kChunkSize * kChunkCount, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                      -1, 0);
-    if (area == MAP_FAILED) return false;
-    dma_addr_t bus = 0;
-    if (!claim_bus_range(static_cast<unsigned char *>(area), kChunkSize * kChunkCount, &bus)) {
-      munmap(area, kChunkSize * kChunkCount);
-      return false;
-    }
-    base_ = static_cast<unsigned char *>(area);
-    free_.reserve(kChunkCount);
-    for (size_t i = kChunkCount; i-- > 0;) free_.push_back(i);
-    return true;
-  }
-  std::mutex mutex_;
-  unsigned char *base_ = nullptr;
-  std::vector<size_t> free_;
-};
-FramePool frame_pool;
+constexpr size_t kPoolBytes = kChunkSize * kChunkCount;
+constexpr size_t kHeadsPerBlock = 256;
 
 }  // namespace
 
@@ -151,6 +144,94 @@ struct skb_data {
 
 namespace {
 
+class FramePool {
+ public:
+  // A head and a data record with a pooled chunk, or false (pool exhausted or unavailable).
+  bool take_frame(sk_buff **head, skb_data **data) {
+    std::lock_guard lock(mutex_);
+    if (!base_.load(std::memory_order_relaxed) && !reserve()) return false;
+    if (free_chunks_.empty()) return false;
+    size_t index = free_chunks_.back();
+    free_chunks_.pop_back();
+    unsigned char *chunk = base_.load(std::memory_order_relaxed) + index * kChunkSize;
+    records_[index] = skb_data{chunk, true, 1};
+    *data = &records_[index];
+    *head = take_head_locked();
+    return true;
+  }
+  sk_buff *take_head() {
+    std::lock_guard lock(mutex_);
+    return take_head_locked();
+  }
+  void give_head(sk_buff *head) {
+    ASAN_POISON_MEMORY_REGION(head, sizeof *head);
+    std::lock_guard lock(mutex_);
+    free_heads_.push_back(head);
+  }
+  void give_chunk(skb_data *data) {
+    unsigned char *base = base_.load(std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
+    free_chunks_.push_back(static_cast<size_t>(data->buffer - base) / kChunkSize);
+  }
+
+  // Bus address of a byte inside the area, 0 outside it.
+  dma_addr_t bus_of(const void *p) const {
+    const unsigned char *base = base_.load(std::memory_order_acquire);
+    auto *byte = static_cast<const unsigned char *>(p);
+    if (!base || byte < base || byte >= base + kPoolBytes) return 0;
+    return bus_ + static_cast<dma_addr_t>(byte - base);
+  }
+  // Whether `bus` falls inside the area; `*virt` is then the host pointer of [bus, bus + size), or
+  // null when the range runs past the area's end.
+  bool translate(dma_addr_t bus, size_t size, unsigned char **virt) const {
+    unsigned char *base = base_.load(std::memory_order_acquire);
+    if (!base || bus < bus_ || bus - bus_ >= kPoolBytes) return false;
+    size_t offset = bus - bus_;
+    *virt = size <= kPoolBytes - offset ? base + offset : nullptr;
+    return true;
+  }
+
+ private:
+  bool reserve() {
+    void *area = mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (area == MAP_FAILED) return false;
+    dma_addr_t bus = 0;
+    if (!claim_bus_range(static_cast<unsigned char *>(area), kPoolBytes, &bus)) {
+      munmap(area, kPoolBytes);
+      return false;
+    }
+    records_ = std::make_unique<skb_data[]>(kChunkCount);
+    free_chunks_.reserve(kChunkCount);
+    for (size_t i = kChunkCount; i-- > 0;) free_chunks_.push_back(i);
+    bus_ = bus;
+    base_.store(static_cast<unsigned char *>(area), std::memory_order_release);
+    return true;
+  }
+  sk_buff *take_head_locked() {
+    if (free_heads_.empty()) {
+      head_blocks_.push_back(std::make_unique<sk_buff[]>(kHeadsPerBlock));
+      free_heads_.reserve(head_blocks_.size() * kHeadsPerBlock);
+      for (size_t i = 0; i < kHeadsPerBlock; ++i) free_heads_.push_back(&head_blocks_.back()[i]);
+    }
+    sk_buff *head = free_heads_.back();
+    free_heads_.pop_back();
+    ASAN_UNPOISON_MEMORY_REGION(head, sizeof *head);
+    *head = sk_buff{};
+    return head;
+  }
+
+  std::mutex mutex_;
+  std::atomic<unsigned char *> base_{nullptr};
+  dma_addr_t bus_ = 0;  // written once, before base_ is published
+  std::unique_ptr<skb_data[]> records_;
+  std::vector<size_t> free_chunks_;
+  std::vector<std::unique_ptr<sk_buff[]>> head_blocks_;
+  std::vector<sk_buff *> free_heads_;
+};
+FramePool frame_pool;
+// Socket buffer heads held, counted apart from the block registry so a frame touches no map.
+std::atomic<size_t> heads_in_use{0};
+
 // ---- registries ----------------------------------------------------------------------------------
 struct CharDevice {
   std::string name;
@@ -160,14 +241,18 @@ std::map<unsigned, CharDevice> char_devices;
 std::map<std::string, std::unique_ptr<proc_dir_entry>> proc_entries;
 std::map<std::string, std::unique_ptr<net_device>> net_devices;
 
+// The interrupt controller's lines, flat, with a mask of those pending: delivery checks one word when
+// nothing waits, and raising a line allocates nothing.
+constexpr unsigned kIrqLines = 64;
 struct IrqLine {
   irq_handler_t handler = nullptr;
   void *dev_id = nullptr;
   std::string name;
   int disable_depth = 0;
-  bool pending = false;
 };
-std::map<unsigned, IrqLine> irq_lines;
+std::array<IrqLine, kIrqLines> irq_lines;
+uint64_t pending_irqs = 0;
+constexpr uint64_t irq_bit(unsigned irq) { return uint64_t{1} << irq; }
 bool irqs_masked = false;
 bool delivering = false;
 
@@ -186,14 +271,19 @@ thread_local int current_pid = 0;
 kern::DeliverySink delivery_sink;
 
 void deliver_pending_irqs() {
-  if (irqs_masked || delivering) return;
+  if (irqs_masked || delivering || pending_irqs == 0) return;
   delivering = true;
   bool ran = true;
   while (ran) {
     ran = false;
-    for (auto &[irq, line] : irq_lines) {
-      if (!line.pending || line.disable_depth > 0 || !line.handler || irqs_masked) continue;
-      line.pending = false;
+    // One pass in ascending line order, stepping straight to the next pending line.
+    for (unsigned irq = 0; irq < kIrqLines; ++irq) {
+      uint64_t waiting = pending_irqs & ~(irq_bit(irq) - 1);
+      if (waiting == 0) break;
+      irq = static_cast<unsigned>(__builtin_ctzll(waiting));
+      IrqLine &line = irq_lines[irq];
+      if (line.disable_depth > 0 || !line.handler || irqs_masked) continue;
+      pending_irqs &= ~irq_bit(irq);
       irqs_masked = true;  // a handler runs with interrupts masked, as on interrupt entry
       pt_regs regs;
       line.handler(static_cast<int>(irq), line.dev_id, &regs);
@@ -243,15 +333,15 @@ void free_skb_struct(sk_buff *skb) {
   skb_data *shared = skb->shared;
   if (shared && --shared->refs == 0) {
     if (shared->pooled) {
-      frame_pool.give(shared->buffer);
+      frame_pool.give_chunk(shared);
     } else {
       release_bus_range(shared->buffer);
       std::free(shared->buffer);
+      delete shared;
     }
-    delete shared;
   }
-  forget_block(skb);
-  delete skb;
+  heads_in_use.fetch_sub(1, std::memory_order_relaxed);
+  frame_pool.give_head(skb);
 }
 
 }  // namespace
@@ -338,16 +428,23 @@ void consistent_free(void *vaddr, size_t, dma_addr_t) {
 void consistent_sync(const void *, size_t, int) {}
 
 dma_addr_t virt_to_bus(const void *p) {
+  if (dma_addr_t bus = frame_pool.bus_of(p)) return bus;
   auto address = reinterpret_cast<uintptr_t>(p);
+  if (const DmaBlock *recent = recent_dma_block()) {
+    auto start = reinterpret_cast<uintptr_t>(recent->virt);
+    if (address >= start && address - start < recent->size) return recent->bus + static_cast<dma_addr_t>(address - start);
+  }
   std::lock_guard lock(dma_mutex);
   auto it = dma_by_virt.upper_bound(address);
   if (it == dma_by_virt.begin()) return 0;
   --it;
   if (address >= it->first + it->second.size) return 0;
+  remember_dma_block(it->second);
   return it->second.bus + static_cast<dma_addr_t>(address - it->first);
 }
 
 int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const char *name, void *dev_id) {
+  if (irq >= kIrqLines) return -22;
   if (should_fail(kern::Alloc::irq)) return -16;
   IrqLine &line = irq_lines[irq];
   if (line.handler) return -16;
@@ -359,14 +456,17 @@ int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const ch
 }
 
 void free_irq(unsigned int irq, void *dev_id) {
-  auto it = irq_lines.find(irq);
-  if (it == irq_lines.end() || it->second.dev_id != dev_id) return;
-  irq_lines.erase(it);
+  if (irq >= kIrqLines || irq_lines[irq].dev_id != dev_id) return;
+  irq_lines[irq] = IrqLine{};
+  pending_irqs &= ~irq_bit(irq);
 }
 
-void disable_irq(unsigned int irq) { ++irq_lines[irq].disable_depth; }
+void disable_irq(unsigned int irq) {
+  if (irq < kIrqLines) ++irq_lines[irq].disable_depth;
+}
 
 void enable_irq(unsigned int irq) {
+  if (irq >= kIrqLines) return;
   IrqLine &line = irq_lines[irq];
   if (line.disable_depth > 0) --line.disable_depth;
   deliver_pending_irqs();
@@ -432,35 +532,35 @@ uint16_t htons_k(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8))
 sk_buff *alloc_skb(unsigned int size, int flags) {
   if (should_fail(kern::Alloc::kmalloc)) return nullptr;
   (void)flags;
-  auto shared = std::make_unique<skb_data>();
-  if (size <= kChunkSize) {
-    shared->buffer = frame_pool.take();
-    shared->pooled = shared->buffer != nullptr;
-  }
-  if (!shared->buffer) {
-    shared->buffer = static_cast<unsigned char *>(std::calloc(1, size ? size : 1));
+  sk_buff *skb = nullptr;
+  skb_data *shared = nullptr;
+  if (size > kChunkSize || !frame_pool.take_frame(&skb, &shared)) {
+    auto own = std::make_unique<skb_data>();
+    own->buffer = static_cast<unsigned char *>(std::calloc(1, size ? size : 1));
     dma_addr_t bus = 0;
-    if (!shared->buffer || !claim_bus_range(shared->buffer, size ? size : 1, &bus)) {
-      std::free(shared->buffer);
+    if (!own->buffer || !claim_bus_range(own->buffer, size ? size : 1, &bus)) {
+      std::free(own->buffer);
       return nullptr;
     }
+    skb = frame_pool.take_head();
+    shared = own.release();
   }
-  auto *skb = new sk_buff;
   skb->data = shared->buffer;
   skb->len = size;
-  skb->shared = shared.release();
-  note_block(skb, sizeof *skb);
+  skb->shared = shared;
+  heads_in_use.fetch_add(1, std::memory_order_relaxed);
   return skb;
 }
 
 sk_buff *skb_clone(sk_buff *skb, int) {
   if (should_fail(kern::Alloc::kmalloc)) return nullptr;
-  auto *clone = new sk_buff(*skb);
+  sk_buff *clone = frame_pool.take_head();
+  *clone = *skb;
   clone->users = 1;
   clone->cloned = true;
   skb->cloned = true;
   ++clone->shared->refs;
-  note_block(clone, sizeof *clone);
+  heads_in_use.fetch_add(1, std::memory_order_relaxed);
   return clone;
 }
 
@@ -613,7 +713,7 @@ bool proc_registered(const std::string &name) {
 
 size_t blocks_in_use() {
   std::lock_guard lock(memory_mutex);
-  return held_blocks.size();
+  return held_blocks.size() + heads_in_use.load(std::memory_order_relaxed);
 }
 
 void fail_next(Alloc kind, int skip, int count) {
@@ -627,28 +727,32 @@ void clear_failures() {
 }
 
 unsigned char *bus_to_virt(dma_addr_t bus, size_t size) {
+  if (unsigned char *virt = nullptr; frame_pool.translate(bus, size, &virt)) return virt;
+  if (const DmaBlock *recent = recent_dma_block(); recent && bus >= recent->bus && bus - recent->bus < recent->size) {
+    uint64_t offset = bus - recent->bus;
+    return size > recent->size - offset ? nullptr : recent->virt + offset;
+  }
   std::lock_guard lock(dma_mutex);
   auto it = dma_by_bus.upper_bound(bus);
   if (it == dma_by_bus.begin()) return nullptr;
   --it;
   uint64_t offset = bus - it->first;
   if (offset > it->second.size || size > it->second.size - offset) return nullptr;
+  remember_dma_block(it->second);
   return it->second.virt + offset;
 }
 
 void raise_irq(unsigned int irq) {
   CpuSection cpu;
-  auto it = irq_lines.find(irq);
-  if (it == irq_lines.end() || !it->second.handler) return;  // nobody listens: the edge is lost
-  it->second.pending = true;
+  if (irq >= kIrqLines || !irq_lines[irq].handler) return;  // nobody listens: the edge is lost
+  pending_irqs |= irq_bit(irq);
   deliver_pending_irqs();
 }
 
 bool irq_requested(unsigned int irq, std::string *name) {
   CpuSection cpu;
-  auto it = irq_lines.find(irq);
-  if (it == irq_lines.end() || !it->second.handler) return false;
-  if (name) *name = it->second.name;
+  if (irq >= kIrqLines || !irq_lines[irq].handler) return false;
+  if (name) *name = irq_lines[irq].name;
   return true;
 }
 

@@ -1,8 +1,18 @@
 #include "quorix_device.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace quorix {
+
+namespace {
+// Unique across devices, so a matcher that outlives one device never takes another's header rules
+// for those it has already indexed.
+uint32_t fresh_header_generation() {
+  static std::atomic<uint32_t> counter{0};
+  return ++counter;
+}
+}  // namespace
 
 class Device::Registers : public kern::MmioDevice {
  public:
@@ -28,6 +38,7 @@ class Device::SystemControl : public kern::MmioDevice {
 
 Device::Device()
     : registers_(std::make_unique<Registers>(*this)), system_control_device_(std::make_unique<SystemControl>(*this)) {
+  tables_.header_generation = fresh_header_generation();
   kern::map_device(kRegisterBase, kRegisterWindow, registers_.get());
   kern::map_device(kSystemControlBase, kSystemControlWindow, system_control_device_.get());
 }
@@ -86,8 +97,10 @@ void Device::write_register(uint32_t offset, uint32_t value) {
   if (offset >= kCharsetTable0 && offset < kCharsetTable0 + 32) tables_.charsets[(offset - kCharsetTable0) / 4] = value;
   if (offset >= kZeroStateWindow && offset < kZeroStateWindow + kZeroStateWords * 4)
     tables_.zero_state[(offset - kZeroStateWindow) / 4] = value;
-  if (offset >= kHeaderRuleWindow && offset < kHeaderRuleWindow + kHeaderRuleCount * 12)
+  if (offset >= kHeaderRuleWindow && offset < kHeaderRuleWindow + kHeaderRuleCount * 12) {
     tables_.header_rules[(offset - kHeaderRuleWindow) / 4] = value;
+    tables_.header_generation = fresh_header_generation();
+  }
 }
 
 // Bit 7 low holds the engine in reset; the driver's set-clear-set pulse therefore resets it once.

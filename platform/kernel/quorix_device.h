@@ -57,7 +57,8 @@ struct EngineTables {
   std::array<uint32_t, 8> charsets{};
   std::array<uint32_t, kZeroStateWords> zero_state{};
   std::array<uint32_t, kHeaderRuleCount * 3> header_rules{};
-  uint32_t generation = 0;  // changes whenever a table base is written
+  uint32_t generation = 0;         // changes whenever a table base is written
+  uint32_t header_generation = 0;  // changes whenever a header rule word is written
 };
 
 // Computes a descriptor's results (count byte 36, flags byte 37, ids from byte 40). The payload is

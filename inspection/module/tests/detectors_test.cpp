@@ -174,6 +174,27 @@ TEST_F(Detectors, SlowSweepRestartsItsWindowInsteadOfAlarming) {
   EXPECT_TRUE(events().empty());
 }
 
+// One source probing a port per packet makes a sweep record per port: the table fills to its fixed
+// size and stops there, records made early are still found among the many, and once they age out the
+// table takes new sweeps again.
+TEST_F(Detectors, PortByPortProbingFillsTheSweepTableWithoutLosingEarlyRecords) {
+  install_rules({{kRuleIpSweep, 5}});
+  for (uint32_t port = 1; port <= 1500; ++port) syn("10.0.0.9", 7000, "10.0.1.1", static_cast<uint16_t>(port));
+  EXPECT_EQ(sweep_records_in_use(), static_cast<size_t>(kSweepRecords));
+  for (uint32_t h = 2; h <= 4; ++h) {
+    syn("10.0.0.9", static_cast<uint16_t>(7000 + h), "10.0.1." + std::to_string(h), 500);
+    EXPECT_FALSE(dropped()) << h;
+  }
+  syn("10.0.0.9", 7005, "10.0.1.5", 500);  // the fifth host on port 500, recorded early
+  EXPECT_TRUE(dropped());
+  for (uint32_t h = 2; h <= 6; ++h) syn("10.0.0.9", static_cast<uint16_t>(7000 + h), "10.0.1." + std::to_string(h), 1400);
+  EXPECT_FALSE(dropped());  // port 1400 found the table full and goes uncounted
+  kern::clock_advance_ms(6000);
+  for (uint32_t h = 2; h <= 6; ++h) syn("10.0.0.9", static_cast<uint16_t>(7100 + h), "10.0.1." + std::to_string(h), 1400);
+  EXPECT_TRUE(dropped());
+  EXPECT_LE(sweep_records_in_use(), static_cast<size_t>(kSweepRecords));
+}
+
 TEST_F(Detectors, SweepIsOnlyLookedForWhenItsRuleIsOn) {
   install_rules({});
   for (uint32_t h = 1; h <= 10; ++h) syn("10.0.0.9", static_cast<uint16_t>(6000 + h), "10.0.1." + std::to_string(h), 80);

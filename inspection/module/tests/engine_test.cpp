@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <random>
+
 #include "vorn_engine.h"
 #include "vorn_fixture.h"
+#include "vorn_matcher.h"
 #include "vorn_pipeline.h"
 
 namespace vorn_test {
@@ -162,6 +165,58 @@ std::vector<unsigned char> deflated(const std::string &text) {
   compress2(out.data(), &size, reinterpret_cast<const Bytef *>(text.data()), static_cast<uLong>(text.size()), 9);
   out.resize(size);
   return out;
+}
+
+// The engine model looks header rules up by destination port; whatever the rules (short and wide
+// ranges, every operator, disabled ones, a group window, a queue that fills), it must report exactly
+// what comparing the packet with every rule of the group in order reports.
+TEST(HeaderRuleIndex, ReportsWhatComparingEveryRuleReports) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<unsigned char> rules(kMaxHeaderRules * 12);
+    for (unsigned i = 0; i < kMaxHeaderRules; ++i) {
+      unsigned char *r = &rules[i * 12];
+      uint16_t low = static_cast<uint16_t>(random() % 4 ? 1000 + random() % 40 : random());
+      uint16_t high = static_cast<uint16_t>(random() % 3 ? low + random() % 70 : random());
+      r[0] = static_cast<unsigned char>(random() % 4);
+      r[1] = 0;
+      r[2] = static_cast<unsigned char>((random() % 6) | (random() % 5) << 3 | (random() % 3) << 6);
+      r[3] = static_cast<unsigned char>((random() % 8 ? 0x80 : 0) | (random() % 2));
+      store16(r + 4, 0);
+      store16(r + 6, static_cast<uint16_t>(random()));
+      store16(r + 8, low);
+      store16(r + 10, high);
+    }
+    HeaderRuleIndex index;
+    index.build(rules.data(), kMaxHeaderRules);
+    uint32_t first = random() % 3 ? 0 : random() % kMaxHeaderRules;
+    uint32_t last = random() % 3 ? kMaxHeaderRules - 1 : random() % (kMaxHeaderRules + 20);
+    if (last < first) std::swap(first, last);
+    for (int packet = 0; packet < 200; ++packet) {
+      ExtractedField field{};
+      field.destination = static_cast<uint16_t>(random() % 2 ? 990 + random() % 130 : random());
+      field.source = static_cast<uint16_t>(random());
+      field.flags = static_cast<uint8_t>(random() % 4);
+      field.protocol = static_cast<uint8_t>(random() % 4);
+      unsigned group = random() % 4;
+      ResultQueue indexed;
+      int rc = searchHdrTableEntryGroup(field, group, rules.data(), first, last, index, &indexed);
+      ResultQueue every;
+      int every_rc = 0;
+      for (uint32_t i = first; i <= last && i < kMaxHeaderRules; ++i) {
+        if (!searchHdrTableEntry(field, group, &rules[i * 12])) continue;
+        if (!every.add(static_cast<uint16_t>(i | 0x8000))) {
+          every.flags |= 0x20;
+          every_rc = -1;
+          break;
+        }
+      }
+      ASSERT_EQ(rc, every_rc) << round << "/" << packet;
+      ASSERT_EQ(indexed.count, every.count) << round << "/" << packet;
+      ASSERT_EQ(indexed.flags, every.flags) << round << "/" << packet;
+      for (unsigned i = 0; i < every.count; ++i) ASSERT_EQ(indexed.ids[i], every.ids[i]) << round << "/" << packet;
+    }
+  }
 }
 
 TEST(Uncompress, InflatesAndReportsTheLength) {

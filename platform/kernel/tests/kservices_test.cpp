@@ -60,6 +60,26 @@ TEST_F(Interrupts, SecondRequestOfALineFails) {
   EXPECT_EQ(name, "test40");
 }
 
+// A pending line that is freed must not fire for the next owner, and a line the controller does not
+// have is refused rather than written outside it.
+TEST_F(Interrupts, FreedLineForgetsItsPendingEdgeAndUnknownLinesAreRefused) {
+  {
+    kern::CpuSection cpu;
+    disable_irq(41);
+    kern::raise_irq(41);
+    free_irq(41, nullptr);
+    ASSERT_EQ(request_irq(41, record_irq, 0, "test41", nullptr), 0);
+  }
+  EXPECT_TRUE(handled.empty());
+  EXPECT_EQ(request_irq(64, record_irq, 0, "beyond", nullptr), -22);
+  EXPECT_EQ(request_irq(100000, record_irq, 0, "beyond", nullptr), -22);
+  disable_irq(100000);
+  enable_irq(100000);
+  kern::raise_irq(100000);
+  EXPECT_FALSE(kern::irq_requested(100000));
+  EXPECT_TRUE(handled.empty());
+}
+
 TEST(Dma, BlocksGetBusAddressesBelowTheEngineOffset) {
   dma_addr_t first_bus = 0;
   dma_addr_t second_bus = 0;
@@ -120,6 +140,53 @@ TEST(SocketBuffers, CopyOwnsItsBytesAndKeepsTheHeaders) {
   EXPECT_EQ(skb_copy(skb, GFP_ATOMIC), nullptr);
   kfree_skb(copy);
   kfree_skb(skb);
+  EXPECT_EQ(kern::blocks_in_use(), before);
+}
+
+// Frames come from a fixed pool of 2 KiB chunks; past its end, and for larger frames, the heap takes
+// over. Either way every byte must translate to a bus address and back, and distinct frames must
+// never share bytes.
+TEST(SocketBuffers, EveryFrameTranslatesBothWaysWhetherPooledOrNot) {
+  size_t before = kern::blocks_in_use();
+  constexpr size_t kFrames = 32768 + 2;  // the pool's chunks and two beyond
+  std::vector<sk_buff *> frames;
+  frames.reserve(kFrames + 1);
+  for (size_t i = 0; i < kFrames; ++i) {
+    sk_buff *skb = alloc_skb(64, GFP_ATOMIC);
+    ASSERT_NE(skb, nullptr) << i;
+    std::memcpy(skb->data, &i, sizeof i);
+    frames.push_back(skb);
+  }
+  frames.push_back(alloc_skb(9000, GFP_ATOMIC));
+  ASSERT_NE(frames.back(), nullptr);
+  EXPECT_EQ(kern::blocks_in_use(), before + frames.size());
+  for (size_t i = 0; i < frames.size(); i += (i < 16 || i + 16 > frames.size()) ? 1 : 997) {
+    sk_buff *skb = frames[i];
+    dma_addr_t bus = virt_to_bus(skb->data + 5);
+    ASSERT_NE(bus, 0u) << i;
+    EXPECT_LT(bus, 0x40000000u);
+    EXPECT_EQ(kern::bus_to_virt(bus - 5, skb->len), skb->data) << i;
+    if (i < kFrames) {
+      EXPECT_EQ(std::memcmp(skb->data, &i, sizeof i), 0) << i;
+    }
+  }
+  for (sk_buff *skb : frames) kfree_skb(skb);
+  EXPECT_EQ(kern::blocks_in_use(), before);
+
+  // Recycled heads come back clean: no header, connection or clone mark of their former frame.
+  sk_buff *first = alloc_skb(32, GFP_ATOMIC);
+  first->nh = first->data;
+  first->conn = first;
+  sk_buff *clone = skb_clone(first, GFP_ATOMIC);
+  kfree_skb(clone);
+  kfree_skb(first);
+  sk_buff *fresh = alloc_skb(32, GFP_ATOMIC);
+  EXPECT_EQ(fresh->nh, nullptr);
+  EXPECT_EQ(fresh->conn, nullptr);
+  EXPECT_FALSE(fresh->cloned);
+  EXPECT_EQ(fresh->users, 1);
+  EXPECT_FALSE(skb_shared(fresh));
+  kfree_skb(fresh);
   EXPECT_EQ(kern::blocks_in_use(), before);
 }
 
