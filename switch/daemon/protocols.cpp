@@ -3,12 +3,14 @@
 #include "board.h"
 #include "l2.h"
 #include "l2_aggr.h"
+#include "l2_dot1x.h"
 #include "l2_rstp.h"
 #include "mgmt.h"
 #include "packet.h"
 #include "port.h"
 #include "port_stp.h"
 #include "swc_groups.h"
+#include "swc_qos_state.h"
 
 
 namespace {
@@ -59,8 +61,16 @@ class DaemonAggrChip : public lacp::AggrChip {
     void rstp_aggr_del(uint32_t poag_no) override { swc_rstp_aggr_del(poag_no); }
 };
 
+// The 802.1X module's view of the chip's authorisation states and the ports' link.
+class DaemonDot1xHost : public dot1x::Host {
+  public:
+    void auth_state_set(unsigned port, uint32_t state) override { swc_port_auth_state_set(port, state); }
+    bool link_state(unsigned port) override { return swc_os_get_linkstate(port) != 0; }
+};
+
 DaemonPortServices port_services;
 DaemonAggrChip aggr_chip;
+DaemonDot1xHost dot1x_host;
 
 bool aggr_mgmt(mgmt_object &object) {
     switch (object.obj_id()) {
@@ -77,6 +87,15 @@ bool rstp_mgmt(mgmt_object &object) {
     case rstp::kObjConfig: l2_rstp_config(object); return true;
     case rstp::kObjStatus: l2_rstp_status(object); return true;
     case rstp::kObjMcheck: l2_rstp_mcheck(object); return true;
+    default: return false;
+    }
+}
+
+bool dot1x_mgmt(mgmt_object &object) {
+    switch (object.obj_id()) {
+    case dot1x::kObjConfig: l2_dot1x_config(object); return true;
+    case dot1x::kObjStatus: l2_dot1x_status(object); return true;
+    case dot1x::kObjReauth: l2_dot1x_reauth(object); return true;
     default: return false;
     }
 }
@@ -102,4 +121,7 @@ void protocols_install() {
                                                lacp_link_changed, swc_lacp_receive, nullptr, nullptr});
     l2_protocol_set(L2_PROTO_RSTP, l2_protocol{l2_rstp_init, l2_rstp_conf, rstp_mgmt, swc_rstp_more_work,
                                                rstp_link_changed, rstp_receive, rstp_vlan_add, rstp_vlan_del});
+    dot1x::l2_dot1x_host_set(&dot1x_host, nullptr);
+    l2_protocol_set(L2_PROTO_DOT1X, l2_protocol{l2_dot1x_init, l2_dot1x_conf, dot1x_mgmt, nullptr, nullptr,
+                                                nullptr, nullptr, nullptr});
 }

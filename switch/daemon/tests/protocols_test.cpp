@@ -5,6 +5,7 @@
 #include "conf.h"
 #include "l2.h"
 #include "l2_aggr.h"
+#include "l2_dot1x.h"
 #include "l2_rstp.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -17,6 +18,7 @@
 #include "trace.h"
 
 #include "chip_fixture.h"
+#include "swc_api.h"
 #include "swc_groups.h"
 #include "swc_qos_state.h"
 
@@ -72,6 +74,8 @@ protected:
             l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
         lacp::l2_aggr_services_set(nullptr, nullptr);
         rstp::l2_rstp_services_set(nullptr);
+        dot1x::l2_dot1x_host_set(nullptr, nullptr);
+        dot1x::dot1x_defaults_clear();
         mgmt_reset();
         conf_reset();
         for (int c : {CONF_MODULE_PORT, CONF_MODULE_L2})
@@ -304,6 +308,35 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     EXPECT_EQ(swc_aggr_port_member_get(5), 8);
     EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
     EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
+}
+
+TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
+    start();
+    uint32_t size = 0;
+    ASSERT_NE(conf_open(dot1x::kConfBlock, &size), nullptr);
+    EXPECT_EQ(size, dot1x::kConfigSize);
+    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
+    EXPECT_EQ(process(status), MGMT_RES_OK);
+
+    dot1x::Config c;
+    c.system.enabled = 1;
+    c.port_control[2] = dot1x::kForceUnauthorized;
+    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
+    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+    EXPECT_EQ(process(set), MGMT_RES_OK);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port)
+        ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_NONE), SWC_RC_OK);
+    c.system.enabled = 0;
+    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+    EXPECT_EQ(process(set), MGMT_RES_OK);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port)
+        EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_BOTH) << port;
+
+    stop();
+    start();
+    auto get = object(dot1x::kObjConfig, MGMT_CMD_GET, dot1x::kConfigSize);
+    EXPECT_EQ(process(get), MGMT_RES_OK);
+    EXPECT_EQ(dot1x::decode_config(get.data() + MGMT_HEADER_SIZE), c) << "block 22 kept the change";
 }
 
 TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {
