@@ -1,6 +1,7 @@
 #include "protocols.h"
 
 #include "board.h"
+#include "dot1x_radius.h"
 #include "l2.h"
 #include "l2_aggr.h"
 #include "l2_dot1x.h"
@@ -71,6 +72,8 @@ class DaemonDot1xHost : public dot1x::Host {
 DaemonPortServices port_services;
 DaemonAggrChip aggr_chip;
 DaemonDot1xHost dot1x_host;
+dot1x::RadiusBackEnd dot1x_back_end(port_services, [] { return dot1x::interface_ipv4("br0"); });
+dot1x::Machines dot1x_machines(port_services, dot1x_host, dot1x_back_end);
 
 bool aggr_mgmt(mgmt_object &object) {
     switch (object.obj_id()) {
@@ -100,6 +103,13 @@ bool dot1x_mgmt(mgmt_object &object) {
     }
 }
 
+void ieee8021x_os_check_rx() { dot1x_back_end.check_rx(); }
+void ieee8021x_set_port_enabled(unsigned port, int link) { dot1x_machines.set_port_enabled(port, link != 0); }
+void ieee8021x_mac_frame_received(uint32_t port, const uint8_t *frame, uint32_t length) {
+    dot1x_machines.frame_received(port, std::span<const uint8_t>(frame, length));
+}
+void dot1x_second_tick() { dot1x_machines.tick(); }
+
 void lacp_link_changed(unsigned port, int link) { swc_lacp_linkstate_changed(port, link); }
 void rstp_link_changed(unsigned port, int link) { swc_rstp_linkstate_changed(port, link); }
 void rstp_receive(uint32_t port, const uint8_t *frame, uint32_t length) { swc_rstp_receive(port, frame, length); }
@@ -118,10 +128,13 @@ void protocols_install() {
     lacp::l2_aggr_services_set(&port_services, &aggr_chip);
     rstp::l2_rstp_services_set(&port_services);
     l2_protocol_set(L2_PROTO_AGGR, l2_protocol{l2_aggr_init, l2_aggr_conf, aggr_mgmt, swc_lacp_more_work,
-                                               lacp_link_changed, swc_lacp_receive, nullptr, nullptr});
+                                               lacp_link_changed, swc_lacp_receive, nullptr, nullptr, nullptr});
     l2_protocol_set(L2_PROTO_RSTP, l2_protocol{l2_rstp_init, l2_rstp_conf, rstp_mgmt, swc_rstp_more_work,
-                                               rstp_link_changed, rstp_receive, rstp_vlan_add, rstp_vlan_del});
-    dot1x::l2_dot1x_host_set(&dot1x_host, nullptr);
-    l2_protocol_set(L2_PROTO_DOT1X, l2_protocol{l2_dot1x_init, l2_dot1x_conf, dot1x_mgmt, nullptr, nullptr,
-                                                nullptr, nullptr, nullptr});
+                                               rstp_link_changed, rstp_receive, rstp_vlan_add, rstp_vlan_del, nullptr});
+    dot1x_back_end.attach(&dot1x_machines);
+    dot1x::l2_dot1x_host_set(&dot1x_host, &dot1x_machines);
+    l2_protocol_set(L2_PROTO_DOT1X,
+                    l2_protocol{l2_dot1x_init, l2_dot1x_conf, dot1x_mgmt, ieee8021x_os_check_rx,
+                                ieee8021x_set_port_enabled, ieee8021x_mac_frame_received, nullptr, nullptr,
+                                dot1x_second_tick});
 }

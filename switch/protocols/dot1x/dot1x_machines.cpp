@@ -582,11 +582,21 @@ void Machines::server_reply(unsigned port, Reply reply, std::span<const uint8_t>
     if (p.waiting != kWaitServer || p.be != kBeResponse)
         return; // a late answer to a conversation that has moved on
     p.eap.assign(eap.begin(), eap.end());
-    p.waiting = kWaitNothing;
+    p.waiting = kWaitSupplicant;
     switch (reply) {
-    case Reply::challenge: p.eap_req = !p.eap.empty(); p.eap_no_req = p.eap.empty(); break;
-    case Reply::accept: p.eap_success = true; break;
-    case Reply::reject: p.eap_fail = true; break;
+    case Reply::challenge:
+        start_eap_timer(p);
+        p.eap_req = !p.eap.empty();
+        p.eap_no_req = p.eap.empty();
+        break;
+    case Reply::accept:
+        p.eap_success = true;
+        p.eap_timer = 0;
+        break;
+    case Reply::reject:
+        p.eap_fail = true;
+        p.eap_timer = 0;
+        break;
     }
     run(p);
 }
