@@ -362,6 +362,22 @@ TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
 
     start();
     plug(1);
+    plug(6);
+    // An ordinary broadcast from the supplicant's side: whether it reaches port 6 (the trunk of the
+    // default VLANs) shows port 1 open.
+    std::vector<uint8_t> ordinary(60, 0);
+    std::fill(ordinary.begin(), ordinary.begin() + 6, 0xFF);
+    ordinary[6] = 0x02;
+    ordinary[11] = 0x09;
+    ordinary[12] = 0x08;
+    ordinary[13] = 0x06;
+    auto passes_port_1 = [&] {
+        chip.take_transmitted(kChipPort[6]);
+        chip.receive_frame(kChipPort[1], ordinary);
+        run(2);
+        return !chip.take_transmitted(kChipPort[6]).empty();
+    };
+    ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
     dot1x::Config c;
     c.system.enabled = 1;
     c.system.server = INADDR_LOOPBACK;
@@ -380,6 +396,7 @@ TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
             request_identity = f;
     ASSERT_FALSE(request_identity.empty()) << "Request/Identity on port 1";
     EXPECT_EQ(request_identity[18], dot1x::EAP_REQUEST);
+    EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
 
     const dot1x::MacAddress supplicant{0x02, 0x5A, 0, 0, 0, 9};
     const std::vector<uint8_t> response{dot1x::EAP_RESPONSE, request_identity[19], 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
@@ -417,6 +434,7 @@ TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
         run(1);
     }
     EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
+    EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
 
     auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
     ASSERT_EQ(process(status), MGMT_RES_OK);
