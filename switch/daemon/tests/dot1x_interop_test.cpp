@@ -92,6 +92,15 @@ class Dot1xOnFrontPort : public SimulatedBoard {
         return false;
     }
     // Asked of the kernel in this namespace (/sys may show another one).
+    bool wait_status(unsigned port, uint32_t wanted, std::chrono::seconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            if (le_load32(status_of(port).data()) == wanted)
+                return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
     static std::string swp1_mac() {
         ifreq request{};
         std::strncpy(request.ifr_name, "swp1", IFNAMSIZ - 1);
@@ -129,6 +138,49 @@ TEST_F(Dot1xOnFrontPort, RightPasswordAuthorisesThePort) {
     EXPECT_STREQ(reinterpret_cast<const char *>(status.data() + 49), "alice");
     EXPECT_GE(status[26 + 3], 1) << "a back-end success";
     EXPECT_GE(status[15], 2) << "EAPOL frames received";
+}
+
+TEST_F(Dot1xOnFrontPort, ManagementObjectsReauthenticateAndForceThePort) {
+    enable();
+    const auto started = std::chrono::steady_clock::now();
+    start_supplicant("alice", "wonderland");
+    ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+    // A figure for the note, not a check: from the supplicant's start to the port authorised.
+    std::printf("time to authorised (EAP-MD5): %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - started)
+                                           .count()));
+    const uint8_t connecting_before = status_of(1)[4];
+
+    // Object 4024: port 1 at once; port 7 is skipped.
+    std::vector<uint8_t> table(4 + 2 * dot1x::kReauthEntrySize);
+    le_store16(table.data(), 2);
+    le_store16(table.data() + 2, uint16_t(dot1x::kReauthEntrySize));
+    le_store32(table.data() + 4, 1);
+    le_store32(table.data() + 8, 1);
+    le_store32(table.data() + 12, 7);
+    le_store32(table.data() + 16, 1);
+    uint32_t res = 99;
+    ASSERT_TRUE(client.object(dot1x::kObjReauth, 1, table, res, 5s).has_value());
+    EXPECT_EQ(res, 0u);
+    for (int i = 0; i < 100 && !(status_of(1)[4] != connecting_before &&
+                                 le_load32(status_of(1).data()) == dot1x::kAuthorized);
+         ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_NE(status_of(1)[4], connecting_before) << "a new exchange ran";
+    EXPECT_EQ(le_load32(status_of(1).data()), uint32_t(dot1x::kAuthorized)) << "and succeeded again";
+
+    dot1x::Config c;
+    c.system.enabled = 1;
+    c.system.server = 0x7F000001;
+    c.system.server_port = radius->port();
+    std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
+    c.port_control[1] = dot1x::kForceUnauthorized;
+    ASSERT_EQ(set_config(c), 0u);
+    EXPECT_TRUE(wait_status(1, dot1x::kUnauthorized, 5s)) << "force unauthorised";
+    c.port_control[1] = dot1x::kForceAuthorized;
+    ASSERT_EQ(set_config(c), 0u);
+    EXPECT_TRUE(wait_status(1, dot1x::kAuthorized, 5s)) << "force authorised";
 }
 
 TEST_F(Dot1xOnFrontPort, WrongPasswordLeavesThePortClosed) {
