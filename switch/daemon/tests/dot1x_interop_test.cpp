@@ -183,6 +183,35 @@ TEST_F(Dot1xOnFrontPort, ManagementObjectsReauthenticateAndForceThePort) {
     EXPECT_TRUE(wait_status(1, dot1x::kAuthorized, 5s)) << "force authorised";
 }
 
+TEST_F(Dot1xOnFrontPort, SilentServerEndsTheAttemptAndTheDaemonKeepsServing) {
+    enable();
+    radius.reset(); // the server is gone; its port answers nothing
+    start_supplicant("alice", "wonderland");
+    // Requests go out again every 10 s; the attempt ends by the back end's 40 s wait or, sooner, by the
+    // supplicant giving up and starting over (its own 30 s): either aborts it.
+    auto aborts = [this] {
+        const auto s = status_of(1);
+        return s[4 + 4] + s[4 + 6]; // time-outs and EAPOL-Starts while authenticating
+    };
+    for (int i = 0; i < 100 && status_of(1)[26] == 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_GE(status_of(1)[26], 1) << "the identity went to the server";
+    const int before = aborts();
+    bool aborted = false;
+    for (int i = 0; i < 700 && !aborted; ++i) {
+        aborted = aborts() > before;
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(aborted) << "the attempt was aborted";
+    const auto status = status_of(1);
+    EXPECT_EQ(le_load32(status.data()), uint32_t(dot1x::kUnauthorized));
+    EXPECT_GE(status[26], 1) << "responses went to the server";
+    uint32_t res = 99;
+    EXPECT_TRUE(client.object(dot1x::kObjConfig, 0, std::vector<uint8_t>(dot1x::kConfigSize), res, 5s).has_value())
+        << "port 28 still answers";
+    EXPECT_EQ(res, 0u);
+}
+
 TEST_F(Dot1xOnFrontPort, WrongPasswordLeavesThePortClosed) {
     enable();
     start_supplicant("bob", "not-his");

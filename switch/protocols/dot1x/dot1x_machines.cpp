@@ -334,6 +334,7 @@ void Machines::enter_be(PortRecord &p, BeState next) {
         back_end_.send_response(p);
         p.eap_resp = false;
         p.waiting = kWaitServer;
+        p.radius_timer = kServerTimeout;
         count(p.status.backend[kBeResponses]);
         break;
     case kBeIgnore:
@@ -567,6 +568,12 @@ void Machines::second_tick(PortRecord &p) {
         DTRACE(TRACE_DEBUG, "eapTimeout occured");
         p.eap_timeout = true;
     }
+    // An unanswered request goes out again every 10 s; after three the back end's 40 s wait ends it.
+    if (p.radius_timer && --p.radius_timer == 0 && p.waiting == kWaitServer) {
+        DTRACE(TRACE_DEBUG, "No RADIUS response");
+        back_end_.retransmit(p.port);
+        p.radius_timer = kServerTimeout;
+    }
     if (p.supp_timer && --p.supp_timer == 0) {
         DTRACE(TRACE_DEBUG, "No response from supplicant");
         if (p.waiting == kWaitSupplicant)
@@ -583,6 +590,7 @@ void Machines::server_reply(unsigned port, Reply reply, std::span<const uint8_t>
         return; // a late answer to a conversation that has moved on
     p.eap.assign(eap.begin(), eap.end());
     p.waiting = kWaitSupplicant;
+    p.radius_timer = 0;
     switch (reply) {
     case Reply::challenge:
         start_eap_timer(p);

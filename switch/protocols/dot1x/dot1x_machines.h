@@ -28,6 +28,7 @@ enum Waiting : uint8_t { kWaitSupplicant, kWaitServer, kWaitNothing };
 inline constexpr unsigned kReAuthMax = 2;
 inline constexpr uint16_t kQuietPeriod = 60;
 inline constexpr uint8_t kSuppTimeout = 10;
+inline constexpr uint8_t kServerTimeout = 10; // between retransmissions of a request
 inline constexpr uint16_t kServerWait = (3 + 1) * 10; // retransmissions + 1, times the server timeout
 inline constexpr uint8_t kFirstEapTimeout = 10;
 inline constexpr size_t kEapBufferSize = 1472;
@@ -39,7 +40,7 @@ struct PortRecord {
     uint8_t last_id = 0;
     Waiting waiting = kWaitNothing;
     uint16_t a_while = 0, quiet_while = 0, reauth_when = 0;
-    uint8_t eap_timer = 0, supp_timer = 0;
+    uint8_t eap_timer = 0, supp_timer = 0, radius_timer = 0;
     uint32_t control = kForceAuthorized, mode = kForceAuthorized;
     unsigned reauth_count = 0;
     PaeState pae = kPaeInitialize;
@@ -63,6 +64,7 @@ class BackEnd {
     virtual void reload_secret() = 0; // the shared secret of the configuration
     virtual void send_response(const PortRecord &port) = 0;
     virtual void forget_state(unsigned port) = 0; // a new conversation starts
+    virtual void retransmit(unsigned port) = 0;   // the outstanding request again, while retries remain
 };
 
 class Machines : public Authenticator {

@@ -20,6 +20,7 @@ class RadiusBackEnd : public BackEnd {
     void reload_secret() override;
     void send_response(const PortRecord &port) override;
     void forget_state(unsigned port) override { client_.forget_state(port); }
+    void retransmit(unsigned port) override { client_.retransmit(port); }
 
     // One pass: reads at most one datagram when the socket is readable, never waits.
     void check_rx();

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     reply[3] = uint8_t(reply.size());
     sign(reply, request_auth);
     back_end.datagram_received(reply);
-    for (int second = 0; second < 3; ++second)
+    for (int second = 0; second < 12; ++second)
         machines.tick();
     if (machines.port(1).eap.size() > RADIUS_MAX_PACKET)
         std::abort();

@@ -28,7 +28,9 @@ struct ScriptedBackEnd : BackEnd {
     void reload_secret() override { ++reloads; }
     void send_response(const PortRecord &p) override { responses.push_back({p.port, p.eap}); }
     void forget_state(unsigned) override { ++forgets; }
+    void retransmit(unsigned port) override { retransmits.push_back(port); }
     int opens = 0, reloads = 0, forgets = 0;
+    std::vector<unsigned> retransmits;
     std::vector<std::pair<unsigned, std::vector<uint8_t>>> responses;
 };
 
@@ -233,7 +235,12 @@ TEST_F(Machine, SupplicantSilenceResendsThenTimesOut) {
 TEST_F(Machine, ServerSilenceEndsTheAttemptAfterAWhile) {
     enable();
     receive(1, response(last_eap(1).at(1), EAP_TYPE_IDENTITY, "alice"));
-    ticks(kServerWait - 1);
+    ticks(kServerTimeout - 1);
+    EXPECT_TRUE(back_end.retransmits.empty());
+    ticks(1);
+    EXPECT_EQ(back_end.retransmits, std::vector<unsigned>{1}) << "the request again after 10 s";
+    ticks(kServerWait - kServerTimeout - 1);
+    EXPECT_EQ(back_end.retransmits.size(), 3u) << "every 10 s while waiting";
     EXPECT_EQ(machines.port(1).be, kBeResponse);
     ticks(1);
     EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating) << "aborted and restarted";
