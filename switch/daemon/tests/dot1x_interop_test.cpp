@@ -73,7 +73,7 @@ class Dot1xOnFrontPort : public SimulatedBoard {
     }
     void start_supplicant(const std::string &user, const std::string &password) {
         const std::string conf = dir.path() + "/wpa.conf";
-        std::ofstream(conf) << "ap_scan=0\nnetwork={\n key_mgmt=IEEE8021X\n eap=MD5\n identity=\"" << user
+        std::ofstream(conf) << "ctrl_interface=" << dir.path() << "/wpa\nap_scan=0\nnetwork={\n key_mgmt=IEEE8021X\n eap=MD5\n identity=\"" << user
                             << "\"\n password=\"" << password << "\"\n eapol_flags=0\n}\n";
         supplicant_log = dir.path() + "/wpa.log";
         supplicant = std::make_unique<child_process>(
@@ -210,6 +210,18 @@ TEST_F(Dot1xOnFrontPort, SilentServerEndsTheAttemptAndTheDaemonKeepsServing) {
     EXPECT_TRUE(client.object(dot1x::kObjConfig, 0, std::vector<uint8_t>(dot1x::kConfigSize), res, 5s).has_value())
         << "port 28 still answers";
     EXPECT_EQ(res, 0u);
+}
+
+TEST_F(Dot1xOnFrontPort, LogoffClosesThePortAndLogonOpensItAgain) {
+    enable();
+    start_supplicant("alice", "wonderland");
+    ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+    const std::string cli = "wpa_cli -p " + dir.path() + "/wpa -i swp1 ";
+    ASSERT_TRUE(run(cli + "logoff >/dev/null"));
+    EXPECT_TRUE(wait_status(1, dot1x::kUnauthorized, 10s)) << "logoff closes the port";
+    EXPECT_GE(status_of(1)[4 + 10], 1) << "a logoff while authenticated";
+    ASSERT_TRUE(run(cli + "logon >/dev/null"));
+    EXPECT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << "logon authenticates again";
 }
 
 TEST_F(Dot1xOnFrontPort, WrongPasswordLeavesThePortClosed) {
