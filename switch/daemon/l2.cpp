@@ -110,6 +110,12 @@ void l2_link_changed(unsigned port, int link) {
             protocols[id].link_changed(port, link);
 }
 
+uint32_t dot1x_1sec(uint32_t now, uint32_t, uint32_t) {
+    if (protocols[L2_PROTO_DOT1X].second_tick)
+        protocols[L2_PROTO_DOT1X].second_tick();
+    return now;
+}
+
 void l2_vlan_changed(uint32_t vid, const uint32_t *member) {
     if (protocols[L2_PROTO_RSTP].vlan_add)
         protocols[L2_PROTO_RSTP].vlan_add(vid, member);

@@ -46,6 +46,7 @@ struct l2_protocol {
     // The VLAN table's changes (the spanning tree runs one instance per VLAN): member[7], index 1..6.
     void (*vlan_add)(uint32_t vid, const uint32_t *member);
     void (*vlan_del)(uint32_t vid);
+    void (*second_tick)(); // 802.1X's timers count seconds
 };
 void l2_protocol_set(l2_protocol_id id, const l2_protocol &protocol);
 
@@ -54,6 +55,8 @@ void l2_protocol_set(l2_protocol_id id, const l2_protocol &protocol);
 void l2_link_changed(unsigned port, int link);
 // The protocols' per-pass work, LACP then RSTP (l2_init registers it with the main loop).
 void l2_protocols_more_work();
+// 802.1X's one-second timer; port management registers it at its start.
+uint32_t dot1x_1sec(uint32_t now, uint32_t last, uint32_t elapsed);
 // The VLAN table added or changed, or deleted, a VLAN.
 void l2_vlan_changed(uint32_t vid, const uint32_t *member);
 void l2_vlan_deleted(uint32_t vid);

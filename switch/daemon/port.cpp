@@ -460,6 +460,7 @@ void port_init() {
     timer_reg(port_optimize_1sec, 1000);
     timer_reg(port_optimize_100msec, 100);
     port_cablescan_init();
+    timer_reg(dot1x_1sec, 1000);
 }
 
 void port_conf(const conf_action &action) {

@@ -1,14 +1,17 @@
 #include "protocols.h"
 
 #include "board.h"
+#include "dot1x_radius.h"
 #include "l2.h"
 #include "l2_aggr.h"
+#include "l2_dot1x.h"
 #include "l2_rstp.h"
 #include "mgmt.h"
 #include "packet.h"
 #include "port.h"
 #include "port_stp.h"
 #include "swc_groups.h"
+#include "swc_qos_state.h"
 
 
 namespace {
@@ -59,8 +62,18 @@ class DaemonAggrChip : public lacp::AggrChip {
     void rstp_aggr_del(uint32_t poag_no) override { swc_rstp_aggr_del(poag_no); }
 };
 
+// The 802.1X module's view of the chip's authorisation states and the ports' link.
+class DaemonDot1xHost : public dot1x::Host {
+  public:
+    void auth_state_set(unsigned port, uint32_t state) override { swc_port_auth_state_set(port, state); }
+    bool link_state(unsigned port) override { return swc_os_get_linkstate(port) != 0; }
+};
+
 DaemonPortServices port_services;
 DaemonAggrChip aggr_chip;
+DaemonDot1xHost dot1x_host;
+dot1x::RadiusBackEnd dot1x_back_end(port_services, [] { return dot1x::interface_ipv4("br0"); });
+dot1x::Machines dot1x_machines(port_services, dot1x_host, dot1x_back_end);
 
 bool aggr_mgmt(mgmt_object &object) {
     switch (object.obj_id()) {
@@ -81,6 +94,22 @@ bool rstp_mgmt(mgmt_object &object) {
     }
 }
 
+bool dot1x_mgmt(mgmt_object &object) {
+    switch (object.obj_id()) {
+    case dot1x::kObjConfig: l2_dot1x_config(object); return true;
+    case dot1x::kObjStatus: l2_dot1x_status(object); return true;
+    case dot1x::kObjReauth: l2_dot1x_reauth(object); return true;
+    default: return false;
+    }
+}
+
+void ieee8021x_os_check_rx() { dot1x_back_end.check_rx(); }
+void ieee8021x_set_port_enabled(unsigned port, int link) { dot1x_machines.set_port_enabled(port, link != 0); }
+void ieee8021x_mac_frame_received(uint32_t port, const uint8_t *frame, uint32_t length) {
+    dot1x_machines.frame_received(port, std::span<const uint8_t>(frame, length));
+}
+void dot1x_second_tick() { dot1x_machines.tick(); }
+
 void lacp_link_changed(unsigned port, int link) { swc_lacp_linkstate_changed(port, link); }
 void rstp_link_changed(unsigned port, int link) { swc_rstp_linkstate_changed(port, link); }
 void rstp_receive(uint32_t port, const uint8_t *frame, uint32_t length) { swc_rstp_receive(port, frame, length); }
@@ -99,7 +128,13 @@ void protocols_install() {
     lacp::l2_aggr_services_set(&port_services, &aggr_chip);
     rstp::l2_rstp_services_set(&port_services);
     l2_protocol_set(L2_PROTO_AGGR, l2_protocol{l2_aggr_init, l2_aggr_conf, aggr_mgmt, swc_lacp_more_work,
-                                               lacp_link_changed, swc_lacp_receive, nullptr, nullptr});
+                                               lacp_link_changed, swc_lacp_receive, nullptr, nullptr, nullptr});
     l2_protocol_set(L2_PROTO_RSTP, l2_protocol{l2_rstp_init, l2_rstp_conf, rstp_mgmt, swc_rstp_more_work,
-                                               rstp_link_changed, rstp_receive, rstp_vlan_add, rstp_vlan_del});
+                                               rstp_link_changed, rstp_receive, rstp_vlan_add, rstp_vlan_del, nullptr});
+    dot1x_back_end.attach(&dot1x_machines);
+    dot1x::l2_dot1x_host_set(&dot1x_host, &dot1x_machines);
+    l2_protocol_set(L2_PROTO_DOT1X,
+                    l2_protocol{l2_dot1x_init, l2_dot1x_conf, dot1x_mgmt, ieee8021x_os_check_rx,
+                                ieee8021x_set_port_enabled, ieee8021x_mac_frame_received, nullptr, nullptr,
+                                dot1x_second_tick});
 }

@@ -1,13 +1,15 @@
-// Frames from the front ports into portvisor's L2 dispatch with the aggregation module and the spanning
-// tree running on every port (all links up, both protocols on), on the in-process chip model. The input
-// is cut into frames by 2-byte length prefixes; the first byte of each frame picks the port and whether
-// the frame gets a BPDU or an LACPDU header, so the engines' parsers are reached at once. Between frames
+// Frames from the front ports into portvisor's L2 dispatch with the aggregation module, the spanning
+// tree and 802.1X running on every port (all links up, all protocols on, 802.1X automatic), on the
+// in-process chip model. The input is cut into frames by 2-byte length prefixes; the first byte of each
+// frame picks the port and whether the frame gets a BPDU, an LACPDU or an EAPOL header, so the engines'
+// parsers are reached at once. Between frames
 // the main loop's timers and passes run; at the end the buffer pools must be full again.
 #include "chip_model.h"
 #include "conf.h"
 #include "driver.h"
 #include "l2.h"
 #include "l2_aggr.h"
+#include "l2_dot1x.h"
 #include "l2_rstp.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -29,6 +31,7 @@ namespace {
 
 constexpr uint8_t kBpduHeader[17] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0x09, 0, 0x27, 0x42, 0x42, 0x03};
 constexpr uint8_t kSlowHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x02, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0x09};
+constexpr uint8_t kEapolHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x03, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0x8E};
 
 struct harness {
     swchip::ChipModel chip;
@@ -72,6 +75,15 @@ struct harness {
         lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp_port);
         for (unsigned port = 1; port <= PORT_COUNT; ++port)
             swc_lacp_set_portconfig(port, lacp_port);
+        for (unsigned port = 1; port <= PORT_COUNT; ++port)
+            swc_dot1x_set_portconfig(port, dot1x::kAuto);
+        dot1x::SystemConfig dot1x_system;
+        dot1x_system.enabled = 1;
+        dot1x_system.server = 0x7F000001; // nothing answers there
+        dot1x_system.server_port = 9;
+        uint8_t dot1x_block[dot1x::kSystemConfigSize];
+        dot1x::encode_system(dot1x_system, dot1x_block);
+        swc_dot1x_set_systemconfig(dot1x_block);
         run(3000);
     }
     // The main loop over `ms` milliseconds.
@@ -100,7 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const unsigned port = 1 + selector % PORT_COUNT;
         // The header of the chosen class, then the rest of the frame as it came.
         std::vector<uint8_t> frame;
-        if (selector & 0x80)
+        if ((selector & 0xC0) == 0xC0)
+            frame.assign(kEapolHeader, kEapolHeader + sizeof kEapolHeader);
+        else if (selector & 0x80)
             frame.assign(kBpduHeader, kBpduHeader + sizeof kBpduHeader);
         else if (selector & 0x40)
             frame.assign(kSlowHeader, kSlowHeader + sizeof kSlowHeader);

@@ -38,7 +38,7 @@ struct Recorder {
     }
     static void vlan_del(uint32_t vid) { calls.push_back(name() + " vlan del " + std::to_string(vid)); }
     static l2_protocol slot() {
-        return l2_protocol{init, conf, mgmt, more_work, link_changed, receive, vlan_add, vlan_del};
+        return l2_protocol{init, conf, mgmt, more_work, link_changed, receive, vlan_add, vlan_del, nullptr};
     }
 };
 

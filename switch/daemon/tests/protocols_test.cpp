@@ -5,6 +5,7 @@
 #include "conf.h"
 #include "l2.h"
 #include "l2_aggr.h"
+#include "l2_dot1x.h"
 #include "l2_rstp.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -17,12 +18,22 @@
 #include "trace.h"
 
 #include "chip_fixture.h"
+#include "eapol_codec.h"
+#include "radius_test_util.h"
+#include "swc_api.h"
 #include "swc_groups.h"
 #include "swc_qos_state.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,6 +83,8 @@ protected:
             l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
         lacp::l2_aggr_services_set(nullptr, nullptr);
         rstp::l2_rstp_services_set(nullptr);
+        dot1x::l2_dot1x_host_set(nullptr, nullptr);
+        dot1x::dot1x_defaults_clear();
         mgmt_reset();
         conf_reset();
         for (int c : {CONF_MODULE_PORT, CONF_MODULE_L2})
@@ -304,6 +317,137 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     EXPECT_EQ(swc_aggr_port_member_get(5), 8);
     EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
     EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
+}
+
+TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
+    start();
+    uint32_t size = 0;
+    ASSERT_NE(conf_open(dot1x::kConfBlock, &size), nullptr);
+    EXPECT_EQ(size, dot1x::kConfigSize);
+    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
+    EXPECT_EQ(process(status), MGMT_RES_OK);
+
+    dot1x::Config c;
+    c.system.enabled = 1;
+    c.port_control[2] = dot1x::kForceUnauthorized;
+    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
+    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+    EXPECT_EQ(process(set), MGMT_RES_OK);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port)
+        ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_NONE), SWC_RC_OK);
+    c.system.enabled = 0;
+    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+    EXPECT_EQ(process(set), MGMT_RES_OK);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port)
+        EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_BOTH) << port;
+
+    stop();
+    start();
+    auto get = object(dot1x::kObjConfig, MGMT_CMD_GET, dot1x::kConfigSize);
+    EXPECT_EQ(process(get), MGMT_RES_OK);
+    EXPECT_EQ(dot1x::decode_config(get.data() + MGMT_HEADER_SIZE), c) << "block 22 kept the change";
+}
+
+// A supplicant on front port 1 and a RADIUS server on loopback: the frames go through the CPU queue and
+// the L2 dispatch, the Access-Request through the socket polled on each pass.
+TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
+    int server = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    getsockname(server, reinterpret_cast<sockaddr *>(&address), &length);
+
+    start();
+    plug(1);
+    plug(6);
+    // An ordinary broadcast from the supplicant's side: whether it reaches port 6 (the trunk of the
+    // default VLANs) shows port 1 open.
+    std::vector<uint8_t> ordinary(60, 0);
+    std::fill(ordinary.begin(), ordinary.begin() + 6, 0xFF);
+    ordinary[6] = 0x02;
+    ordinary[11] = 0x09;
+    ordinary[12] = 0x08;
+    ordinary[13] = 0x06;
+    auto passes_port_1 = [&] {
+        chip.take_transmitted(kChipPort[6]);
+        chip.receive_frame(kChipPort[1], ordinary);
+        run(2);
+        return !chip.take_transmitted(kChipPort[6]).empty();
+    };
+    ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
+    dot1x::Config c;
+    c.system.enabled = 1;
+    c.system.server = INADDR_LOOPBACK;
+    c.system.server_port = ntohs(address.sin_port);
+    std::strcpy(c.system.secret.data(), "s3cret");
+    c.port_control[1] = dot1x::kAuto;
+    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
+    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+    ASSERT_EQ(process(set), MGMT_RES_OK);
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE);
+    EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_BOTH) << "force authorised";
+    run(5);
+    std::vector<uint8_t> request_identity;
+    for (const auto &f : chip.take_transmitted(kChipPort[1]))
+        if (f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8e)
+            request_identity = f;
+    ASSERT_FALSE(request_identity.empty()) << "Request/Identity on port 1";
+    EXPECT_EQ(request_identity[18], dot1x::EAP_REQUEST);
+    EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
+
+    const dot1x::MacAddress supplicant{0x02, 0x5A, 0, 0, 0, 9};
+    const std::vector<uint8_t> response{dot1x::EAP_RESPONSE, request_identity[19], 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
+    std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
+    frame.insert(frame.end(), supplicant.begin(), supplicant.end());
+    frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
+    frame.insert(frame.end(), response.begin(), response.end());
+    frame.resize(60, 0);
+    from_cpu(1, frame);
+
+    pollfd p{server, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    std::vector<uint8_t> request(4096);
+    sockaddr_in peer{};
+    length = sizeof peer;
+    const ssize_t n = recvfrom(server, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&peer), &length);
+    ASSERT_GT(n, 20);
+    request.resize(size_t(n));
+    EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
+    dot1x::Digest authenticator{};
+    std::copy(request.begin() + 4, request.begin() + 20, authenticator.begin());
+
+    // A forged reject first: wrong secret, it changes nothing.
+    const std::vector<uint8_t> failure{dot1x::EAP_FAILURE, response[1], 0, 4};
+    auto forged = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_REJECT, request[1], authenticator, "guess",
+                                            {{dot1x::RADIUS_ATTR_EAP_MESSAGE, failure}}, true);
+    sendto(server, forged.data(), forged.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
+    auto accept = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
+                                            {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true);
+    sendto(server, accept.data(), accept.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+    close(server);
+    for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_BOTH; ++i) {
+        usleep(1000);
+        run(1);
+    }
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
+    EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
+
+    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
+    ASSERT_EQ(process(status), MGMT_RES_OK);
+    const uint8_t *record = status.data() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
+    EXPECT_EQ(le_load32(record), uint32_t(dot1x::kAuthorized));
+    EXPECT_STREQ(reinterpret_cast<const char *>(record + 31), "02:5a:00:00:00:09");
+    EXPECT_STREQ(reinterpret_cast<const char *>(record + 49), "alice");
+    EXPECT_EQ(record[26 + 3], 1) << "one back-end success";
+
+    unplug(1);
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "without link the machines wait in INITIALIZE and leave the chip alone";
+    plug(1);
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "link up starts over";
 }
 
 TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {

@@ -116,9 +116,18 @@ std::optional<RadiusClient::Delivery> RadiusClient::check_rx() {
     if (::poll(&pfd, 1, 0) <= 0 || !(pfd.revents & POLLIN))
         return std::nullopt;
     std::array<std::uint8_t, RADIUS_MAX_PACKET> buffer;
-    ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    sockaddr_in source{};
+    socklen_t source_length = sizeof source;
+    ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&source), &source_length);
     if (n < 1) {
         trace(LEVEL_EMERG, "ieee8021x_os_check_rx", "Error receiving RADIUS data, errno=%d", n < 0 ? errno : 0);
+        return std::nullopt;
+    }
+    // Only the configured server answers: anyone else on the network could otherwise close a port's
+    // request with a reply of its own.
+    if (source_length < sizeof source || source.sin_family != AF_INET || ntohl(source.sin_addr.s_addr) != server_ip_ ||
+        ntohs(source.sin_port) != server_port_) {
+        trace(LEVEL_DEBUG, "ieee8021x_os_check_rx", "Dropping RADIUS data from a host other than the server");
         return std::nullopt;
     }
     trace(LEVEL_DEBUG, "ieee8021x_os_check_rx", "Incoming radius data, len %d", static_cast<int>(n));

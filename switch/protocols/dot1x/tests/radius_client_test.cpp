@@ -111,6 +111,25 @@ TEST_F(RadiusClientTest, RepliesReachOnlyThePortTheyAnswer) {
     EXPECT_EQ(client_.outstanding_identifier(2), r2[1]);
 }
 
+TEST_F(RadiusClientTest, RepliesFromAnotherPortChangeNothing) {
+    auto r = request(2);
+    const auto reply = server_reply(RADIUS_ACCESS_ACCEPT, r[1], auth_of(r), "sec", {}, false);
+    sockaddr_in client{};
+    socklen_t len = sizeof client;
+    getsockname(client_.fd(), reinterpret_cast<sockaddr *>(&client), &len);
+    client.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&client), sizeof client);
+    close(fd);
+    EXPECT_FALSE(poll_client());
+    EXPECT_EQ(client_.outstanding_identifier(2), r[1]) << "the request stays open for the server";
+    server_.reply(reply);
+    auto delivered = poll_client();
+    ASSERT_TRUE(delivered);
+    EXPECT_EQ(delivered->port, 2u);
+}
+
 TEST_F(RadiusClientTest, ASecondReplyWithTheSameIdentifierFindsNoPort) {
     auto r = request(1);
     auto reply = server_reply(RADIUS_ACCESS_ACCEPT, r[1], auth_of(r), "sec", {}, false);
