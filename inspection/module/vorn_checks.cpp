@@ -19,17 +19,25 @@ constexpr size_t kHostNameMax = 63;
 unsigned char HttpText[kHttpTextSize];
 unsigned char TelnetText[kTelnetTextSize];
 
-uint32_t header_length(const unsigned char *ip) { return (ip[0] & 0x0f) * 4u; }
-uint32_t total_length(const unsigned char *ip) { return be16(ip + 2); }
+uint32_t header_length(const unsigned char *ip) {
+  return (ip[0] & 0x0f) * 4u;
+}
+uint32_t total_length(const unsigned char *ip) {
+  return be16(ip + 2);
+}
 // Bytes of the transport part; the IP check has made sure the header lies inside the total.
-uint32_t transport_length(const unsigned char *ip) { return total_length(ip) - header_length(ip); }
+uint32_t transport_length(const unsigned char *ip) {
+  return total_length(ip) - header_length(ip);
+}
 
 // The last two bytes of the dotted form, read as a number.
 bool low16_reserved(const unsigned char *address) {
   uint16_t low = be16(address + 2);
   return low == 0 || low == 0xffff;
 }
-bool either_address_reserved(const unsigned char *ip) { return low16_reserved(ip + 12) || low16_reserved(ip + 16); }
+bool either_address_reserved(const unsigned char *ip) {
+  return low16_reserved(ip + 12) || low16_reserved(ip + 16);
+}
 bool same_addresses_and_ports(const unsigned char *ip, const unsigned char *l4) {
   return load32(ip + 12) == load32(ip + 16) && be16(l4) == be16(l4 + 2);
 }
@@ -49,32 +57,67 @@ bool tcp_flags_acceptable(uint8_t flags) {
 
 bool udp_port_echoes(uint16_t port) {
   switch (port) {
-    case 7: case 9: case 19: case 22: case 53: case 109: case 110: return true;
-    default: return false;
+    case 7:
+    case 9:
+    case 19:
+    case 22:
+    case 53:
+    case 109:
+    case 110:
+      return true;
+    default:
+      return false;
   }
 }
 
 // Options that always have one length: the length byte they must carry, else 0.
 uint8_t fixed_option_length(uint8_t type) {
   switch (type) {
-    case 11: case 12: case 136: case 148: return 4;
-    case 82: return 12;
-    case 130: return 11;
-    default: return 0;
+    case 11:
+    case 12:
+    case 136:
+    case 148:
+      return 4;
+    case 82:
+      return 12;
+    case 130:
+      return 11;
+    default:
+      return 0;
   }
 }
 
 bool option_ends_walk(uint8_t type) {
   switch (type) {
-    case 0: case 10: case 15: case 142: case 144: case 147: case 150: case 151: case 152: case 205: return true;
-    default: return false;
+    case 0:
+    case 10:
+    case 15:
+    case 142:
+    case 144:
+    case 147:
+    case 150:
+    case 151:
+    case 152:
+    case 205:
+      return true;
+    default:
+      return false;
   }
 }
 
 bool option_has_length(uint8_t type) {
   switch (type) {
-    case 7: case 68: case 131: case 133: case 134: case 137: case 145: case 149: return true;
-    default: return false;
+    case 7:
+    case 68:
+    case 131:
+    case 133:
+    case 134:
+    case 137:
+    case 145:
+    case 149:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -97,10 +140,16 @@ uint32_t dotted_address(const char *text, size_t length) {
   return parts == 4 ? address : 0;
 }
 
-bool is_rpc_port(uint16_t port) { return port == 111 || port == 32768 || port == 32769 || (port >= 32771 && port <= 32779); }
+bool is_rpc_port(uint16_t port) {
+  return port == 111 || port == 32768 || port == 32769 || (port >= 32771 && port <= 32779);
+}
 
-bool blank(unsigned char c) { return c == ' ' || c == '\t' || c == '\r'; }
-unsigned char fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+bool blank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+unsigned char fold(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -182,7 +231,8 @@ void find_host(const unsigned char *p, size_t from, size_t length, size_t *start
 bool queue_private_copy(sk_buff *copy, const unsigned char *text, size_t length) {
   PacketView view;
   if (!locate_ip_packet(copy, &view) || view.protocol != kTcp) return false;
-  std::memcpy(const_cast<unsigned char *>(view.payload), text, length < view.payload_length ? length : view.payload_length);
+  std::memcpy(const_cast<unsigned char *>(view.payload), text,
+              length < view.payload_length ? length : view.payload_length);
   int code = 0;
   return kkSignatureMatch_NonBlocking(copy, view, kPrivateCopyMark, &code) == 0;
 }
@@ -266,11 +316,16 @@ int kkIntegrityCheck(const sk_buff *skb) {
   int result = kkIpIntegrityCheck(ip, static_cast<size_t>(skb->data + skb->len - ip));
   if (result != kIntegrityPassed) return result;
   switch (ip[9]) {
-    case kTcp: return kkTcpIntegrityCheck(ip);
-    case kUdp: return kkUdpIntegrityCheck(ip);
-    case kIcmp: return kkIcmpIntegrityCheck(ip);
-    case kIgmp: return kkIgmpIntegrityCheck(ip);
-    default: return kIntegrityPassed;
+    case kTcp:
+      return kkTcpIntegrityCheck(ip);
+    case kUdp:
+      return kkUdpIntegrityCheck(ip);
+    case kIcmp:
+      return kkIcmpIntegrityCheck(ip);
+    case kIgmp:
+      return kkIgmpIntegrityCheck(ip);
+    default:
+      return kIntegrityPassed;
   }
 }
 
@@ -325,9 +380,9 @@ int kkAnomalyRpcCheck(const PacketView &packet) {
 
 int isHTTPMethod(const char *word, size_t length) {
   // Lengths known at compile time: this runs for words of every HTTP packet.
-  static constexpr std::string_view methods[] = {"get",    "put",    "post",   "head",    "copy",    "move",
-                                                 "lock",   "link",   "trace",  "mkcol",   "delete",  "unlink",
-                                                 "unlock", "options", "connect", "propfind", "proppatch"};
+  static constexpr std::string_view methods[] = {
+      "get",   "put",    "post",   "head",   "copy",    "move",    "lock",     "link",     "trace",
+      "mkcol", "delete", "unlink", "unlock", "options", "connect", "propfind", "proppatch"};
   for (std::string_view method : methods)
     if (method.size() == length && std::memcmp(method.data(), word, length) == 0) return 1;
   return 0;
@@ -409,7 +464,9 @@ size_t StripTelnetCommands(const unsigned char *p, size_t length, unsigned char 
 }
 
 void kkAnomalyHttpCheck_NonBlocking(const sk_buff *skb, const PacketView &packet, int *code) {
-  size_t length = packet.payload_length > 5 ? NormaliseHttpRequest(packet.payload, packet.payload_length, HttpText, sizeof HttpText) : 0;
+  size_t length = packet.payload_length > 5
+                      ? NormaliseHttpRequest(packet.payload, packet.payload_length, HttpText, sizeof HttpText)
+                      : 0;
   sk_buff *copy = length ? skb_copy(skb, GFP_ATOMIC) : nullptr;
   if (!copy) {
     *code = -1;

@@ -32,10 +32,18 @@ constexpr int kBadRequest = -22;
 // The record of the running ioctl; the largest is the log table.
 alignas(8) unsigned char RecordBuffer[sizeof(ParamtVornLogTable)];
 
-int Quorix_open(inode *, file *) { return 0; }
-int Quorix_release(inode *, file *) { return 0; }
-long Quorix_read(file *, char *, size_t, long *) { return kBadRequest; }
-long Quorix_write(file *, const char *, size_t, long *) { return kBadRequest; }
+int Quorix_open(inode *, file *) {
+  return 0;
+}
+int Quorix_release(inode *, file *) {
+  return 0;
+}
+long Quorix_read(file *, char *, size_t, long *) {
+  return kBadRequest;
+}
+long Quorix_write(file *, const char *, size_t, long *) {
+  return kBadRequest;
+}
 
 const file_operations Quorix_fops = {Quorix_open, Quorix_release, Quorix_read, Quorix_write, Quorix_ioctl};
 
@@ -71,9 +79,13 @@ bool copy_record_in(unsigned long arg, size_t size) {
   return true;
 }
 
-int copy_record_out(unsigned long arg, size_t size) { return copy_to_user(arg, RecordBuffer, size) == 0 ? 0 : kRefused; }
+int copy_record_out(unsigned long arg, size_t size) {
+  return copy_to_user(arg, RecordBuffer, size) == 0 ? 0 : kRefused;
+}
 
-uint32_t status_word() { return DriverState == kStateOk ? 0 : 0x1000000u + DriverState; }
+uint32_t status_word() {
+  return DriverState == kStateOk ? 0 : 0x1000000u + DriverState;
+}
 
 // ---- commands -----------------------------------------------------------------------------------
 int get_status(unsigned long arg) {
@@ -180,7 +192,8 @@ bool download_image(unsigned long header_address) {
   }
   StreamBuffer stream(header.TableZippedSize ? header.TableZippedSize : 1);
   if (!stream.data()) return false;
-  if (copy_from_user(stream.data(), header_address + sizeof header, header.TableZippedSize) != 0) return false;
+  if (copy_from_user(stream.data(), header_address + sizeof header, header.TableZippedSize) != 0)
+    return false;
 
   // Nothing may read or write the engine memory while the image replaces it.
   qxStopEngine();
@@ -346,29 +359,44 @@ int set_threshold_rule(unsigned long arg) {
 }
 
 bool is_quiet_on_error(unsigned int cmd) {
-  return cmd == VORN_IOC_GET_P2P_ACTION || cmd == VORN_IOC_GET_IM_ACTION || cmd == VORN_IOC_GET_ANOMALY_ACTION ||
-         cmd == VORN_IOC_GET_RULE_PORTSCAN || cmd == VORN_IOC_GET_RULE_DDOS;
+  return cmd == VORN_IOC_GET_P2P_ACTION || cmd == VORN_IOC_GET_IM_ACTION ||
+         cmd == VORN_IOC_GET_ANOMALY_ACTION || cmd == VORN_IOC_GET_RULE_PORTSCAN ||
+         cmd == VORN_IOC_GET_RULE_DDOS;
 }
 
 int run_command(unsigned int cmd, unsigned long arg, bool *known) {
   *known = true;
   switch (cmd) {
-    case VORN_IOC_GET_STATUS: return get_status(arg);
-    case VORN_IOC_SET_STATUS: return set_status(arg);
-    case VORN_IOC_LOAD_RULE_TABLES: return load_rule_tables(arg);
-    case VORN_IOC_GET_LOGS: return get_logs(arg);
-    case VORN_IOC_GET_LOGS_LEN: return get_logs_len(arg);
-    case VORN_IOC_GET_IM_ACTION: return get_app_action(arg, 1, 100);
-    case VORN_IOC_GET_P2P_ACTION: return get_app_action(arg, 101, 200);
-    case VORN_IOC_GET_ANOMALY_ACTION: return get_app_action(arg, 201, 254);
+    case VORN_IOC_GET_STATUS:
+      return get_status(arg);
+    case VORN_IOC_SET_STATUS:
+      return set_status(arg);
+    case VORN_IOC_LOAD_RULE_TABLES:
+      return load_rule_tables(arg);
+    case VORN_IOC_GET_LOGS:
+      return get_logs(arg);
+    case VORN_IOC_GET_LOGS_LEN:
+      return get_logs_len(arg);
+    case VORN_IOC_GET_IM_ACTION:
+      return get_app_action(arg, 1, 100);
+    case VORN_IOC_GET_P2P_ACTION:
+      return get_app_action(arg, 101, 200);
+    case VORN_IOC_GET_ANOMALY_ACTION:
+      return get_app_action(arg, 201, 254);
     case VORN_IOC_SET_IM_ACTION:
     case VORN_IOC_SET_P2P_ACTION:
-    case VORN_IOC_SET_ANOMALY_ACTION: return set_app_action(arg);
-    case VORN_IOC_GET_RULE_PORTSCAN: return get_threshold_rule(arg, 1, 16);
-    case VORN_IOC_GET_RULE_DDOS: return get_threshold_rule(arg, 17, 31);
+    case VORN_IOC_SET_ANOMALY_ACTION:
+      return set_app_action(arg);
+    case VORN_IOC_GET_RULE_PORTSCAN:
+      return get_threshold_rule(arg, 1, 16);
+    case VORN_IOC_GET_RULE_DDOS:
+      return get_threshold_rule(arg, 17, 31);
     case VORN_IOC_SET_RULE_PORTSCAN:
-    case VORN_IOC_SET_RULE_DDOS: return set_threshold_rule(arg);
-    default: *known = false; return kRefused;
+    case VORN_IOC_SET_RULE_DDOS:
+      return set_threshold_rule(arg);
+    default:
+      *known = false;
+      return kRefused;
   }
 }
 
@@ -376,17 +404,26 @@ int run_command(unsigned int cmd, unsigned long arg, bool *known) {
 
 const char *driver_state_text(uint8_t state) {
   switch (state) {
-    case kStateClose: return "CLOSE";
-    case kStateModuleInited: return "MODULE_INITED";
-    case kStateQxDrvInited: return "QXDRV_INITED";
-    case kStateRuleInserting: return "RULE_INSERTING";
-    case kStateOk: return "OK";
-    case kStateQueueFull: return "QUEUE_FULL";
-    default: return "ERROR";
+    case kStateClose:
+      return "CLOSE";
+    case kStateModuleInited:
+      return "MODULE_INITED";
+    case kStateQxDrvInited:
+      return "QXDRV_INITED";
+    case kStateRuleInserting:
+      return "RULE_INSERTING";
+    case kStateOk:
+      return "OK";
+    case kStateQueueFull:
+      return "QUEUE_FULL";
+    default:
+      return "ERROR";
   }
 }
 
-void note_payload_bytes(uint32_t bytes) { PayloadRateSamples.bytes_now += bytes; }
+void note_payload_bytes(uint32_t bytes) {
+  PayloadRateSamples.bytes_now += bytes;
+}
 
 int Quorix_init() {
   printk("<6>Vorn Linux Driver:Version=%s(%s:%s)\n", kVersion, __DATE__, __TIME__);
@@ -405,8 +442,8 @@ int Quorix_init() {
   }
   std::memset(QuorixMem, 0, QX_MEM_SIZE);
   PayloadRateSamples = PayloadRate{};
-  pTcpConnectionTable =
-      static_cast<unsigned char *>(pci_alloc_consistent(nullptr, kConnectionTableSize, &TcpConnectionTableBus));
+  pTcpConnectionTable = static_cast<unsigned char *>(
+      pci_alloc_consistent(nullptr, kConnectionTableSize, &TcpConnectionTableBus));
   if (!pTcpConnectionTable) {
     printk("allocate TcpConnectionTable memory(%d) failed\n", static_cast<int>(kConnectionTableSize));
     free_engine_memory();
@@ -475,13 +512,15 @@ int Quorix_ioctl(inode *, file *, unsigned int cmd, unsigned long arg) {
   } else if ((cmd & 0xff) > 40) {
     printk("Quorix_ioctl():_IOC_NR ERROR\n");
     result = kRefused;
-  } else if ((cmd >> 30) != 0 && !access_ok((cmd >> 30) & 2 ? VERIFY_WRITE : VERIFY_READ, arg, (cmd >> 16) & 0x3fff)) {
+  } else if ((cmd >> 30) != 0 &&
+             !access_ok((cmd >> 30) & 2 ? VERIFY_WRITE : VERIFY_READ, arg, (cmd >> 16) & 0x3fff)) {
     printk("Quorix_ioctl():Memory Access Error,cmd=0x%X,arg=0x%lX\n", cmd, arg);
     result = kBadAddress;
   } else {
     result = run_command(cmd, arg, &known);
     if (!known) printk("Quorix_ioctl():Unknown Command,cmd=0x%X,arg=0x%lX\n", cmd, arg);
-    if (result != 0 && !is_quiet_on_error(cmd)) printk("Quorix_ioctl():Error on cmd=0x%X,arg=0x%lX\n", cmd, arg);
+    if (result != 0 && !is_quiet_on_error(cmd))
+      printk("Quorix_ioctl():Error on cmd=0x%X,arg=0x%lX\n", cmd, arg);
   }
   if (isDriversLocked.exchange(0) == 0) {
     printk("Quorix_release(): It is NOT opened!!\n");
@@ -493,7 +532,8 @@ int Quorix_ioctl(inode *, file *, unsigned int cmd, unsigned long arg) {
 int Quorix_read_proc(char *page, char **, long, int count, int *, void *) {
   int length = 0;
   auto line = [&](const char *format, auto... values) {
-    if (length < count) length += std::snprintf(page + length, static_cast<size_t>(count - length), format, values...);
+    if (length < count)
+      length += std::snprintf(page + length, static_cast<size_t>(count - length), format, values...);
     if (length > count) length = count;
   };
   uint32_t descriptor_pointer = readQXDescPtrRegister();

@@ -31,7 +31,8 @@ struct RecordTable {
     head_count = hash_count;
     for (uint32_t h = 0; h < hash_count; ++h) heads[h] = -1;
     std::memset(static_cast<void *>(records), 0, sizeof(Record) * count);
-    for (uint32_t i = 0; i < count; ++i) records[i].hash_next = i + 1 < count ? static_cast<int32_t>(i + 1) : -1;
+    for (uint32_t i = 0; i < count; ++i)
+      records[i].hash_next = i + 1 < count ? static_cast<int32_t>(i + 1) : -1;
     free_head = count ? 0 : -1;
     age_head = age_tail = -1;
     in_use = 0;
@@ -133,12 +134,16 @@ FloodEntry FloodTables[kFloodTypes][kFloodEntries];
 // types would let the others count across several seconds and take a steady stream for a flood.
 uint32_t FloodAgingTime[kFloodTypes];
 
-uint32_t host_order(uint32_t stored) { return __builtin_bswap32(stored); }
+uint32_t host_order(uint32_t stored) {
+  return __builtin_bswap32(stored);
+}
 
 uint32_t scan_hash(uint32_t source, uint32_t destination, uint32_t type) {
   return (source ^ destination ^ (type * 4)) & (kPortScanHeads - 1);
 }
-uint32_t scan_hash_of(const PortScanRecord &r) { return scan_hash(r.source, r.destination, r.type); }
+uint32_t scan_hash_of(const PortScanRecord &r) {
+  return scan_hash(r.source, r.destination, r.type);
+}
 
 // A sweep record belongs to a source, a destination port and a destination prefix; hashing all
 // three keeps chains short when one source probes many ports (a port scan makes a record per port,
@@ -147,7 +152,9 @@ uint32_t sweep_hash(uint32_t source, uint16_t port, uint32_t prefix) {
   uint32_t h = source * 0x9e3779b1u ^ port * 0x85ebca6bu ^ prefix * 0xc2b2ae35u;
   return (h ^ (h >> 15)) & (kSweepRecords - 1);
 }
-uint32_t sweep_hash_of(const SweepRecord &r) { return sweep_hash(r.source, r.port, r.prefix); }
+uint32_t sweep_hash_of(const SweepRecord &r) {
+  return sweep_hash(r.source, r.port, r.prefix);
+}
 
 // Sets the port's bit; true when it was clear.
 bool mark_port(PortScanRecord &r, uint16_t port) {
@@ -173,9 +180,13 @@ void start_sweep_window(SweepRecord &r, uint32_t now) {
   std::memset(r.host_map, 0, sizeof r.host_map);
 }
 
-const VornRuleEntry &threshold_rule(uint32_t id) { return Tables.threshold_table[id]; }
+const VornRuleEntry &threshold_rule(uint32_t id) {
+  return Tables.threshold_table[id];
+}
 
-uint16_t attack_id(uint8_t offset) { return static_cast<uint16_t>(event_base() + offset); }
+uint16_t attack_id(uint8_t offset) {
+  return static_cast<uint16_t>(event_base() + offset);
+}
 
 }  // namespace
 
@@ -228,12 +239,16 @@ int check_threshold(PortScanRecord *record, int type, const PacketView &packet) 
 
 int RecordScan(uint32_t source, uint32_t destination, uint16_t port, int type, const PacketView &packet) {
   uint32_t now = xtime_seconds();
-  Scans.age_out([now](const PortScanRecord &r) { return now - r.last_new_port > kDetectorAgeSeconds; }, scan_hash_of);
+  Scans.age_out([now](const PortScanRecord &r) { return now - r.last_new_port > kDetectorAgeSeconds; },
+                scan_hash_of);
   if (type == 0) return 0;
   uint32_t hash = scan_hash(source, destination, static_cast<uint32_t>(type));
   bool corrupt = false;
   int32_t index = Scans.find(
-      hash, [&](const PortScanRecord &r) { return r.source == source && r.destination == destination && r.type == uint32_t(type); },
+      hash,
+      [&](const PortScanRecord &r) {
+        return r.source == source && r.destination == destination && r.type == uint32_t(type);
+      },
       &corrupt);
   if (corrupt) {
     TRAFFIC_PRINTK("fatal port scan hdb index!\n");
@@ -276,8 +291,8 @@ int kkDetectPortScan(const sk_buff *skb, const PacketView &packet) {
   } else {
     return 0;
   }
-  return RecordScan(host_order(packet.source()), host_order(packet.destination()), packet.destination_port(), type,
-                    packet);
+  return RecordScan(host_order(packet.source()), host_order(packet.destination()), packet.destination_port(),
+                    type, packet);
 }
 
 int IPSweepInit() {
@@ -311,7 +326,8 @@ int check_ips_threshold(SweepRecord *record, const PacketView &packet) {
 
 int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
   uint32_t now = xtime_seconds();
-  Sweeps.age_out([now](const SweepRecord &r) { return now - r.last_seen > kDetectorAgeSeconds; }, sweep_hash_of);
+  Sweeps.age_out([now](const SweepRecord &r) { return now - r.last_seen > kDetectorAgeSeconds; },
+                 sweep_hash_of);
   uint32_t source = packet.source();
   uint32_t prefix = packet.destination() & 0xffff;
   uint8_t third = packet.ip[18], fourth = packet.ip[19];
@@ -319,7 +335,10 @@ int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
   uint32_t hash = sweep_hash(source, destination_port, prefix);
   bool corrupt = false;
   int32_t index = Sweeps.find(
-      hash, [&](const SweepRecord &r) { return r.source == source && r.port == destination_port && r.prefix == prefix; },
+      hash,
+      [&](const SweepRecord &r) {
+        return r.source == source && r.port == destination_port && r.prefix == prefix;
+      },
       &corrupt);
   if (index < 0) {
     index = Sweeps.take();
@@ -402,7 +421,11 @@ int kkDetectDdos(const PacketView &packet, uint32_t type) {
   return 1;
 }
 
-uint32_t port_scan_records_in_use() { return Scans.in_use; }
-uint32_t sweep_records_in_use() { return Sweeps.in_use; }
+uint32_t port_scan_records_in_use() {
+  return Scans.in_use;
+}
+uint32_t sweep_records_in_use() {
+  return Sweeps.in_use;
+}
 
 }  // namespace vorn

@@ -23,7 +23,7 @@ enum DetectorRule : uint8_t {
   kRuleIcmpFlood = 19,
   kRuleIgmpFlood = 20,
 };
-constexpr uint8_t kSweepOffset = 81;      // + scan type for port scans
+constexpr uint8_t kSweepOffset = 81;       // + scan type for port scans
 constexpr uint8_t kFloodOffset = 86 - 17;  // + flood type
 constexpr uint8_t kCategoryDos = 1;
 constexpr uint8_t kCategoryScan = 4;
@@ -40,8 +40,8 @@ struct PortScanRecord {
   uint32_t source;       // host order
   uint32_t destination;  // host order
   uint32_t type;
-  uint32_t low_ports[32];    // ports 0..1023
-  uint32_t high_ports[63];   // hashed ports above 1023 (2016 bits)
+  uint32_t low_ports[32];   // ports 0..1023
+  uint32_t high_ports[63];  // hashed ports above 1023 (2016 bits)
   uint32_t distinct;
   uint16_t lowest;
   uint16_t highest;

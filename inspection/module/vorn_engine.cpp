@@ -33,8 +33,12 @@ constexpr uint32_t kResetBit = 0x80;
 constexpr uint32_t kResetIdlePolls = 0xffffff;
 constexpr uint32_t kInitIdlePolls = 100;
 
-uint32_t reg_read(uint32_t offset) { return readl(kQxRegisterBase + offset); }
-void reg_write(uint32_t offset, uint32_t value) { writel(value, kQxRegisterBase + offset); }
+uint32_t reg_read(uint32_t offset) {
+  return readl(kQxRegisterBase + offset);
+}
+void reg_write(uint32_t offset, uint32_t value) {
+  writel(value, kQxRegisterBase + offset);
+}
 
 bool irqs_registered = false;
 
@@ -121,27 +125,63 @@ void release_earlier_descriptors(uint32_t index) {
   }
 }
 
-void *zlib_alloc(void *, unsigned items, unsigned size) { return vmalloc(size_t{items} * size); }
-void zlib_free(void *, void *p) { vfree(p); }
+void *zlib_alloc(void *, unsigned items, unsigned size) {
+  return vmalloc(size_t{items} * size);
+}
+void zlib_free(void *, void *p) {
+  vfree(p);
+}
 
 }  // namespace
 
-uint32_t readQXStatusRegister() { return reg_read(kRegStatus) & 0x1ff; }
-void writeQXStatusRegister(uint32_t value) { reg_write(kRegStatus, value & 0xff); }
-uint32_t readQXDMAFetchEnableRegister() { return reg_read(kRegFetchEnable) & 1; }
-void writeQXDMAFetchEnableRegister(uint32_t value) { reg_write(kRegFetchEnable, value & 1); }
-uint32_t readQXDescStartAddrRegister() { return reg_read(kRegDescStart); }
-void writeQXDescStartAddrRegister(dma_addr_t bus) { reg_write(kRegDescStart, bus + kQxBusOffset); }
-uint32_t readQXDescPtrRegister() { return reg_read(kRegDescPtr); }
-uint32_t readQXStateTableBaseRegister() { return reg_read(kRegStateBase); }
-void writeQXStateTableBaseRegister(dma_addr_t bus) { reg_write(kRegStateBase, bus + kQxBusOffset); }
-uint32_t readQXRuleTableBaseRegister() { return reg_read(kRegRuleBase); }
-void writeQXRuleTableBaseRegister(dma_addr_t bus) { reg_write(kRegRuleBase, bus + kQxBusOffset); }
-uint32_t readQXPatternTableBaseRegister() { return reg_read(kRegPatternBase); }
-void writeQXPatternTableBaseRegister(dma_addr_t bus) { reg_write(kRegPatternBase, bus + kQxBusOffset); }
-void writeQXMatchedStateQueueBaseRegister(dma_addr_t bus) { reg_write(kRegMatchedBase, bus + kQxBusOffset); }
-void writeQXCSTRegister(unsigned index, uint32_t value) { reg_write(kRegCst0 + 4 * (index & 7), value); }
-void writeQXZeroStateTableRegister(unsigned index, uint32_t value) { reg_write(kRegZeroState + 4 * (index & 127), value); }
+uint32_t readQXStatusRegister() {
+  return reg_read(kRegStatus) & 0x1ff;
+}
+void writeQXStatusRegister(uint32_t value) {
+  reg_write(kRegStatus, value & 0xff);
+}
+uint32_t readQXDMAFetchEnableRegister() {
+  return reg_read(kRegFetchEnable) & 1;
+}
+void writeQXDMAFetchEnableRegister(uint32_t value) {
+  reg_write(kRegFetchEnable, value & 1);
+}
+uint32_t readQXDescStartAddrRegister() {
+  return reg_read(kRegDescStart);
+}
+void writeQXDescStartAddrRegister(dma_addr_t bus) {
+  reg_write(kRegDescStart, bus + kQxBusOffset);
+}
+uint32_t readQXDescPtrRegister() {
+  return reg_read(kRegDescPtr);
+}
+uint32_t readQXStateTableBaseRegister() {
+  return reg_read(kRegStateBase);
+}
+void writeQXStateTableBaseRegister(dma_addr_t bus) {
+  reg_write(kRegStateBase, bus + kQxBusOffset);
+}
+uint32_t readQXRuleTableBaseRegister() {
+  return reg_read(kRegRuleBase);
+}
+void writeQXRuleTableBaseRegister(dma_addr_t bus) {
+  reg_write(kRegRuleBase, bus + kQxBusOffset);
+}
+uint32_t readQXPatternTableBaseRegister() {
+  return reg_read(kRegPatternBase);
+}
+void writeQXPatternTableBaseRegister(dma_addr_t bus) {
+  reg_write(kRegPatternBase, bus + kQxBusOffset);
+}
+void writeQXMatchedStateQueueBaseRegister(dma_addr_t bus) {
+  reg_write(kRegMatchedBase, bus + kQxBusOffset);
+}
+void writeQXCSTRegister(unsigned index, uint32_t value) {
+  reg_write(kRegCst0 + 4 * (index & 7), value);
+}
+void writeQXZeroStateTableRegister(unsigned index, uint32_t value) {
+  reg_write(kRegZeroState + 4 * (index & 127), value);
+}
 
 int writeQXHdrRuleTableRegister(const unsigned char *rules, uint32_t first, uint32_t last) {
   if (first >= kMaxHeaderRules || last >= kMaxHeaderRules || last < first) return kQxIndexError;
@@ -179,8 +219,7 @@ int qxDrvInit() {
     return kQxStateError;
   }
   writeQXDMAFetchEnableRegister(0);
-  for (uint32_t i = 0; i < kResetIdlePolls && readQXDMAFetchEnableRegister() != 0; ++i) {
-  }
+  for (uint32_t i = 0; i < kResetIdlePolls && readQXDMAFetchEnableRegister() != 0; ++i) {}
   bool idle = false;
   for (uint32_t i = 0; i < kInitIdlePolls && !idle; ++i) idle = (readQXStatusRegister() & kStatusIdle) != 0;
   if (!idle) printk("%s():Quorix is still Busy....\n", "qxDrvInit");
@@ -240,7 +279,8 @@ void qxDropHeldPackets() {
 
 int QuorixRegisterFile_Setting(unsigned char *memory) {
   qxDropHeldPackets();
-  for (unsigned i = 0; i < 128; ++i) writeQXZeroStateTableRegister(i, load32(memory + kZeroStateTableOffset + 4 * i));
+  for (unsigned i = 0; i < 128; ++i)
+    writeQXZeroStateTableRegister(i, load32(memory + kZeroStateTableOffset + 4 * i));
   for (unsigned i = 0; i < 8; ++i) writeQXCSTRegister(i, load32(memory + kCharsetTableOffset + 4 * i));
   uint32_t rules = load32(memory + kHeaderRuleCountOffset);
   int rc = rules != 0 ? qxInsertHdrRule(memory + kHeaderRulesOffset, 0, rules - 1) : 0;

@@ -38,8 +38,12 @@ extern uint32_t desc_read_index;
 extern uint32_t num_of_total_desc;
 extern unsigned char *qx_desc_table;
 
-inline unsigned char *descriptor_at(uint32_t index) { return qx_desc_table + index * 64; }
-inline bool descriptor_done(const unsigned char *d) { return (d[kDescDone] & kDescDoneBit) != 0; }
+inline unsigned char *descriptor_at(uint32_t index) {
+  return qx_desc_table + index * 64;
+}
+inline bool descriptor_done(const unsigned char *d) {
+  return (d[kDescDone] & kDescDoneBit) != 0;
+}
 
 // Register accessors (table bases and the descriptor start take bus addresses; 0x40000000 is added).
 uint32_t readQXStatusRegister();

@@ -43,7 +43,13 @@ constexpr unsigned kMaxHitStates = 128;
 // below means port < low, above port > high, inside low <= port <= high, outside not inside. The
 // third operator compares the TCP flags (other protocols: the IP protocol number) with the rule's
 // value: equal, differ, or (TCP only) flags a subset of the rule's flags.
-enum PortOperator : uint8_t { kPortAny = 0, kPortBelow = 1, kPortAbove = 2, kPortInside = 3, kPortOutside = 4 };
+enum PortOperator : uint8_t {
+  kPortAny = 0,
+  kPortBelow = 1,
+  kPortAbove = 2,
+  kPortInside = 3,
+  kPortOutside = 4
+};
 enum FieldOperator : uint8_t { kFieldAny = 0, kFieldEqual = 1, kFieldDiffer = 2, kFlagsInSet = 3 };
 
 }  // namespace vorn::engine_format

@@ -8,14 +8,17 @@ namespace vorn {
 
 EngineImage::EngineImage() : image_(kUsedTableMemory, 0) {}
 
-void EngineImage::set_enable_word(uint32_t value) { store32(at(kRuleSetOffset + kRuleSetEnableWord), value); }
+void EngineImage::set_enable_word(uint32_t value) {
+  store32(at(kRuleSetOffset + kRuleSetEnableWord), value);
+}
 
 void EngineImage::set_bases(uint16_t header_rule_base, uint16_t event_base) {
   store16(at(kRuleSetOffset + kRuleSetHeaderBase), header_rule_base);
   store16(at(kRuleSetOffset + kRuleSetEventBase), event_base);
 }
 
-void EngineImage::set_app(uint8_t app_id, uint8_t index, uint8_t action, const std::string &name, uint8_t valid) {
+void EngineImage::set_app(uint8_t app_id, uint8_t index, uint8_t action, const std::string &name,
+                          uint8_t valid) {
   VornAppEntry entry{};
   entry.valid = valid;
   entry.index = index;
@@ -45,7 +48,8 @@ void EngineImage::set_group(Group group, uint16_t first, uint16_t last, bool ena
   store16(g + 4, enabled ? 1 : 0);
 }
 
-void EngineImage::set_pattern_rule(uint16_t id, uint8_t category, uint8_t app_id, uint16_t threshold, uint16_t duration) {
+void EngineImage::set_pattern_rule(uint16_t id, uint8_t category, uint8_t app_id, uint16_t threshold,
+                                   uint16_t duration) {
   if (id >= kPatternRuleRecords) throw std::out_of_range("pattern rule id");
   unsigned char *rule = at(kRuleTableOffset + id * kPatternRuleRecordSize);
   rule[94] = category;
@@ -79,7 +83,9 @@ unsigned char *EngineImage::header_item_condition(uint16_t index) {
   return at(kHeaderItemsOffset + index * kHeaderItemSize + 12);
 }
 
-void EngineImage::set_header_rule_count(uint32_t count) { store32(at(kHeaderRuleCountOffset), count); }
+void EngineImage::set_header_rule_count(uint32_t count) {
+  store32(at(kHeaderRuleCountOffset), count);
+}
 
 std::vector<unsigned char> EngineImage::packed(int level) const {
   return pack_table(image_, POLICY_TABLE_ID_KERNEL_MEMORY_BANK_01, level);

@@ -19,8 +19,8 @@ class EngineImage {
   void set_enable_word(uint32_t value);
   void set_bases(uint16_t header_rule_base, uint16_t event_base);
   void set_app(uint8_t app_id, uint8_t index, uint8_t action, const std::string &name, uint8_t valid = 1);
-  void set_threshold_rule(uint8_t rule_id, uint8_t index, uint8_t action, uint16_t threshold, const std::string &name,
-                          uint8_t valid = 1);
+  void set_threshold_rule(uint8_t rule_id, uint8_t index, uint8_t action, uint16_t threshold,
+                          const std::string &name, uint8_t valid = 1);
   // The header-rule group the engine applies to one protocol (rule-set bytes 12..35).
   enum class Group { tcp = 0, udp = 1, icmp = 2, other = 3 };
   void set_group(Group group, uint16_t first, uint16_t last, bool enabled);
@@ -29,7 +29,8 @@ class EngineImage {
   unsigned char *condition(uint16_t pattern_rule_id);
   // Header-only rule `index`: the 12-byte engine rule and its 112-byte item.
   void set_header_rule(uint16_t index, const unsigned char rule[12]);
-  void set_header_item(uint16_t index, uint8_t category, uint8_t app_id, uint16_t threshold, uint16_t duration);
+  void set_header_item(uint16_t index, uint8_t category, uint8_t app_id, uint16_t threshold,
+                       uint16_t duration);
   unsigned char *header_item_condition(uint16_t index);
   void set_header_rule_count(uint32_t count);
 

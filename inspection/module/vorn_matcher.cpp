@@ -21,45 +21,66 @@ constexpr unsigned kGroupOther = 3;
 
 unsigned group_of_protocol(uint8_t protocol) {
   switch (protocol) {
-    case 6: return kGroupTcp;
-    case 17: return kGroupUdp;
-    case 1: return kGroupIcmp;
-    default: return kGroupOther;
+    case 6:
+      return kGroupTcp;
+    case 17:
+      return kGroupUdp;
+    case 1:
+      return kGroupIcmp;
+    default:
+      return kGroupOther;
   }
 }
 
 // Where the descriptor keeps the header-rule group of a protocol group.
 unsigned descriptor_group_offset(unsigned group) {
   switch (group) {
-    case kGroupTcp: return 20;
-    case kGroupUdp: return 24;
-    case kGroupIcmp: return 28;
-    default: return 32;
+    case kGroupTcp:
+      return 20;
+    case kGroupUdp:
+      return 24;
+    case kGroupIcmp:
+      return 28;
+    default:
+      return 32;
   }
 }
 
 bool port_passes(uint8_t op, uint16_t port, uint16_t low, uint16_t high) {
   switch (op) {
-    case kPortAny: return true;
-    case kPortBelow: return port < low;
-    case kPortAbove: return port > high;
-    case kPortInside: return port >= low && port <= high;
-    case kPortOutside: return port < low || port > high;
-    default: return false;
+    case kPortAny:
+      return true;
+    case kPortBelow:
+      return port < low;
+    case kPortAbove:
+      return port > high;
+    case kPortInside:
+      return port >= low && port <= high;
+    case kPortOutside:
+      return port < low || port > high;
+    default:
+      return false;
   }
 }
 
 bool field_passes(uint8_t op, unsigned group, uint8_t value, uint16_t rule_value) {
   switch (op) {
-    case kFieldAny: return true;
-    case kFieldEqual: return value == rule_value;
-    case kFieldDiffer: return value != rule_value;
-    case kFlagsInSet: return group == kGroupTcp && (value & ~rule_value) == 0;
-    default: return false;
+    case kFieldAny:
+      return true;
+    case kFieldEqual:
+      return value == rule_value;
+    case kFieldDiffer:
+      return value != rule_value;
+    case kFlagsInSet:
+      return group == kGroupTcp && (value & ~rule_value) == 0;
+    default:
+      return false;
   }
 }
 
-const unsigned char *resolve_one(uint32_t bus, uint32_t size) { return bus ? kern::bus_to_virt(bus, size) : nullptr; }
+const unsigned char *resolve_one(uint32_t bus, uint32_t size) {
+  return bus ? kern::bus_to_virt(bus, size) : nullptr;
+}
 
 // The case bitmap says which pattern characters are upper-case letters; a case-sensitive pattern
 // only matches where the payload has the same letters in the same case.
@@ -127,7 +148,8 @@ template <typename Visit>
 void HeaderRuleIndex::for_each(uint16_t port, uint32_t first, uint32_t last, Visit visit) const {
   auto a = std::lower_bound(general_.begin(), general_.end(), first);
   auto a_end = general_.end();
-  auto b = std::lower_bound(by_port_.begin() + port_start_[port], by_port_.begin() + port_start_[port + 1], first);
+  auto b =
+      std::lower_bound(by_port_.begin() + port_start_[port], by_port_.begin() + port_start_[port + 1], first);
   auto b_end = by_port_.begin() + port_start_[port + 1];
   while (a != a_end || b != b_end) {
     uint16_t next = (b == b_end || (a != a_end && *a < *b)) ? *a++ : *b++;
@@ -155,8 +177,9 @@ int searchHdrTableEntry(const ExtractedField &field, unsigned group, const unsig
          port_passes(destination_op, field.destination, load16(rule + 8), load16(rule + 10));
 }
 
-int searchHdrTableEntryGroup(const ExtractedField &field, unsigned group, const unsigned char *rules, uint32_t first,
-                             uint32_t last, const HeaderRuleIndex &index, ResultQueue *queue) {
+int searchHdrTableEntryGroup(const ExtractedField &field, unsigned group, const unsigned char *rules,
+                             uint32_t first, uint32_t last, const HeaderRuleIndex &index,
+                             ResultQueue *queue) {
   if (last < first) {
     printk("####################### Error! #######################\n");
     printk("search start: %d search end: %d\n", static_cast<int>(first), static_cast<int>(last));
@@ -186,9 +209,10 @@ int qxMakePtnCaseBitmap(const unsigned char *pattern, uint32_t bitmap[4], int le
   return length;
 }
 
-int search(const unsigned char *payload, uint32_t length, uint32_t *state_io, const quorix::EngineTables &registers,
-           const unsigned char *state_table, const unsigned char *matched, const unsigned char *patterns,
-           const unsigned char *rules, const ExtractedField &field, unsigned group, ResultQueue *queue) {
+int search(const unsigned char *payload, uint32_t length, uint32_t *state_io,
+           const quorix::EngineTables &registers, const unsigned char *state_table,
+           const unsigned char *matched, const unsigned char *patterns, const unsigned char *rules,
+           const ExtractedField &field, unsigned group, ResultQueue *queue) {
   uint32_t state = *state_io < kMaxStates ? *state_io : 0;
   for (uint32_t position = 0; position < length; ++position) {
     unsigned char c = CharacterMap[payload[position]];
@@ -214,11 +238,13 @@ int search(const unsigned char *payload, uint32_t length, uint32_t *state_io, co
       const unsigned char *record = patterns + pattern * kPatternRecordBytes;
       uint32_t pattern_length = load16(record);
       uint16_t rule_id = load16(record + 2);
-      if (pattern_length == 0 || pattern_length > kMaxPatternLength || pattern_length > position + 1) continue;
+      if (pattern_length == 0 || pattern_length > kMaxPatternLength || pattern_length > position + 1)
+        continue;
       if (rule_id >= kMaxRules) continue;
       if (!compare_case_bitmap(payload + position + 1 - pattern_length, record, pattern_length)) continue;
       const unsigned char *rule = rules + rule_id * kRuleRecordBytes;
-      if ((rule[0] & kRuleHasHeaderRule) && !searchHdrTableEntry(field, group, rule + kRuleHeaderRuleOffset)) continue;
+      if ((rule[0] & kRuleHasHeaderRule) && !searchHdrTableEntry(field, group, rule + kRuleHeaderRuleOffset))
+        continue;
       if (!queue->add(rule_id)) {
         *state_io = state;
         return queue->count;
@@ -231,7 +257,8 @@ int search(const unsigned char *payload, uint32_t length, uint32_t *state_io, co
 
 const HeaderRuleIndex &SoftwareMatcher::header_index(const quorix::EngineTables &registers) {
   if (indexed_tables_ != &registers || indexed_generation_ != registers.header_generation) {
-    header_index_.build(reinterpret_cast<const unsigned char *>(registers.header_rules.data()), kMaxHeaderRules);
+    header_index_.build(reinterpret_cast<const unsigned char *>(registers.header_rules.data()),
+                        kMaxHeaderRules);
     indexed_tables_ = &registers;
     indexed_generation_ = registers.header_generation;
   }
@@ -265,8 +292,8 @@ void SoftwareMatcher::match(const quorix::EngineTables &registers, unsigned char
   Tables tables;
   if (payload && !(queue.flags & 0x20) && resolve(registers, &tables)) {
     if (d[7] & 0x20) saved_state_ = 0;  // first descriptor of a packet starts at the root
-    search(payload, length, &saved_state_, registers, tables.state, tables.matched, tables.patterns, tables.rules, field,
-           group, &queue);
+    search(payload, length, &saved_state_, registers, tables.state, tables.matched, tables.patterns,
+           tables.rules, field, group, &queue);
   }
   transferResultQ(queue, d);
 }

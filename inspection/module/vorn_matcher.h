@@ -50,8 +50,8 @@ class HeaderRuleIndex {
 void buildExtrField(ExtractedField *field, const unsigned char *descriptor);
 // Group 0 UDP, 1 TCP, 2 ICMP, 3 other.
 int searchHdrTableEntry(const ExtractedField &field, unsigned group, const unsigned char rule[12]);
-int searchHdrTableEntryGroup(const ExtractedField &field, unsigned group, const unsigned char *rules, uint32_t first,
-                             uint32_t last, const HeaderRuleIndex &index, ResultQueue *queue);
+int searchHdrTableEntryGroup(const ExtractedField &field, unsigned group, const unsigned char *rules,
+                             uint32_t first, uint32_t last, const HeaderRuleIndex &index, ResultQueue *queue);
 void transferResultQ(const ResultQueue &queue, unsigned char *descriptor);
 int qxMakePtnCaseBitmap(const unsigned char *pattern, uint32_t bitmap[4], int length);
 
@@ -75,9 +75,10 @@ class SoftwareMatcher : public quorix::Matcher {
 };
 
 // Walks the state table over the payload and adds each hit's pattern rule id to the queue.
-int search(const unsigned char *payload, uint32_t length, uint32_t *state, const quorix::EngineTables &registers,
-           const unsigned char *state_table, const unsigned char *matched, const unsigned char *patterns,
-           const unsigned char *rules, const ExtractedField &field, unsigned group, ResultQueue *queue);
+int search(const unsigned char *payload, uint32_t length, uint32_t *state,
+           const quorix::EngineTables &registers, const unsigned char *state_table,
+           const unsigned char *matched, const unsigned char *patterns, const unsigned char *rules,
+           const ExtractedField &field, unsigned group, ResultQueue *queue);
 
 }  // namespace vorn
 

@@ -90,12 +90,16 @@ static_assert(sizeof(VornAppEntry) == 36);
 static_assert(sizeof(VornRuleEntry) == 40);
 
 // Little-endian loads and stores at any alignment.
-inline uint16_t load16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t load16(const unsigned char *p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t load32(const unsigned char *p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 // Big-endian (network order) loads of packet header fields.
-inline uint16_t be16(const unsigned char *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t be16(const unsigned char *p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 inline uint32_t be32(const unsigned char *p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
@@ -130,7 +134,9 @@ struct EngineTables {
 };
 extern EngineTables Tables;
 
-inline uint32_t ips_enable_word() { return pVornRuleSetInfo ? load32(pVornRuleSetInfo + kRuleSetEnableWord) : 0; }
+inline uint32_t ips_enable_word() {
+  return pVornRuleSetInfo ? load32(pVornRuleSetInfo + kRuleSetEnableWord) : 0;
+}
 inline void set_ips_enable_word(uint32_t v) {
   if (pVornRuleSetInfo) store32(pVornRuleSetInfo + kRuleSetEnableWord, v);
 }
@@ -148,8 +154,12 @@ void note_payload_bytes(uint32_t bytes);
 // ---- entry points -------------------------------------------------------------------------------
 int Quorix_init();
 void Quorix_cleanup();
-inline int init_module() { return Quorix_init(); }
-inline void cleanup_module() { Quorix_cleanup(); }
+inline int init_module() {
+  return Quorix_init();
+}
+inline void cleanup_module() {
+  Quorix_cleanup();
+}
 int Quorix_ioctl(inode *node, file *f, unsigned int cmd, unsigned long arg);
 int Quorix_read_proc(char *page, char **start, long off, int count, int *eof, void *data);
 const char *driver_state_text(uint8_t state);

@@ -6,14 +6,26 @@ namespace vorn {
 
 namespace {
 
-bool has_ports(uint8_t protocol) { return protocol == kTcp || protocol == kUdp; }
+bool has_ports(uint8_t protocol) {
+  return protocol == kTcp || protocol == kUdp;
+}
 }  // namespace
 
-uint32_t PacketView::source() const { return load32(ip + 12); }
-uint32_t PacketView::destination() const { return load32(ip + 16); }
-uint16_t PacketView::source_port() const { return transport && has_ports(protocol) ? be16(transport) : 0; }
-uint16_t PacketView::destination_port() const { return transport && has_ports(protocol) ? be16(transport + 2) : 0; }
-uint8_t PacketView::tcp_flags() const { return transport && protocol == kTcp ? transport[13] & 0x3f : 0; }
+uint32_t PacketView::source() const {
+  return load32(ip + 12);
+}
+uint32_t PacketView::destination() const {
+  return load32(ip + 16);
+}
+uint16_t PacketView::source_port() const {
+  return transport && has_ports(protocol) ? be16(transport) : 0;
+}
+uint16_t PacketView::destination_port() const {
+  return transport && has_ports(protocol) ? be16(transport + 2) : 0;
+}
+uint8_t PacketView::tcp_flags() const {
+  return transport && protocol == kTcp ? transport[13] & 0x3f : 0;
+}
 
 bool parse_ipv4(const unsigned char *ip, size_t available, PacketView *view) {
   *view = PacketView{};

@@ -20,9 +20,9 @@ struct PacketView {
   const unsigned char *payload = nullptr;    // what the engine scans
   uint32_t payload_length = 0;
 
-  uint32_t source() const;        // as stored in the header (first octet in the lowest byte)
-  uint32_t destination() const;   // likewise
-  uint16_t source_port() const;   // numeric; 0 without a TCP or UDP header
+  uint32_t source() const;       // as stored in the header (first octet in the lowest byte)
+  uint32_t destination() const;  // likewise
+  uint16_t source_port() const;  // numeric; 0 without a TCP or UDP header
   uint16_t destination_port() const;
   uint8_t tcp_flags() const;
 };

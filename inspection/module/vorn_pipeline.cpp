@@ -58,10 +58,14 @@ bool locate_pppoe_ip(sk_buff *skb) {
 
 uint32_t rule_set_group(uint8_t protocol) {
   switch (protocol) {
-    case kTcp: return kRuleSetGroupTcp;
-    case kUdp: return kRuleSetGroupUdp;
-    case kIcmp: return kRuleSetGroupIcmp;
-    default: return kRuleSetGroupOther;
+    case kTcp:
+      return kRuleSetGroupTcp;
+    case kUdp:
+      return kRuleSetGroupUdp;
+    case kIcmp:
+      return kRuleSetGroupIcmp;
+    default:
+      return kRuleSetGroupOther;
   }
 }
 
@@ -70,7 +74,11 @@ void fill_header_group(unsigned char *descriptor, uint8_t protocol) {
   uint16_t first = load16(group);
   uint16_t last = load16(group + 2);
   uint16_t enable = load16(group + 4);
-  unsigned char *out = descriptor + 20 + 4 * (protocol == kTcp ? 0 : protocol == kUdp ? 1 : protocol == kIcmp ? 2 : 3);
+  unsigned char *out = descriptor + 20 +
+                       4 * (protocol == kTcp    ? 0
+                            : protocol == kUdp  ? 1
+                            : protocol == kIcmp ? 2
+                                                : 3);
   out[0] = static_cast<unsigned char>(first);
   out[1] = (first >> 8) & 1;
   out[2] = static_cast<unsigned char>(last);
@@ -110,14 +118,19 @@ void fill_packet_fields(unsigned char *d, const PacketView &packet) {
 bool interface_selected(const sk_buff *skb, uint8_t selector) {
   const char *name = skb->dev ? skb->dev->name : "";
   switch (selector) {
-    case 0: return true;
-    case 1: return name[0] == 'e' && name[1] && name[2] && name[3] == '1';
-    case 3: return name[0] == 'e' && name[1] && name[2] && (name[3] == '0' || name[3] == '2');
-    default: return false;
+    case 0:
+      return true;
+    case 1:
+      return name[0] == 'e' && name[1] && name[2] && name[3] == '1';
+    case 3:
+      return name[0] == 'e' && name[1] && name[2] && (name[3] == '0' || name[3] == '2');
+    default:
+      return false;
   }
 }
 
-bool test_passes(const unsigned char *condition, uint32_t op_byte, uint32_t rule_value, uint32_t packet_value) {
+bool test_passes(const unsigned char *condition, uint32_t op_byte, uint32_t rule_value,
+                 uint32_t packet_value) {
   return kkNK_OP_ValueCheck(condition[op_byte], packet_value, rule_value) == 1;
 }
 
@@ -136,7 +149,9 @@ bool result_id_in_range(uint16_t id) {
   return id < kPatternRuleRecords;
 }
 
-bool application_check_on(uint8_t entry) { return Tables.app_table[entry].action == 1; }
+bool application_check_on(uint8_t entry) {
+  return Tables.app_table[entry].action == 1;
+}
 
 // The TCP service checks by destination port: HTTP and Telnet queue a decoded copy and let the packet
 // go on to signature matching; FTP and RPC decide themselves.
@@ -149,8 +164,10 @@ bool tcp_service_check_drops(sk_buff *skb, const PacketView &packet) {
     case 23:
       if (application_check_on(kAnomalyTelnet)) kkAnomalyTelnetCheck_NonBlocking(skb, packet, &code);
       return false;
-    case 21: return application_check_on(kAnomalyFtp) && kkAnomalyFtpCheck(packet) == 1;
-    default: return application_check_on(kAnomalyRpc) && kkAnomalyRpcCheck(packet) == 1;
+    case 21:
+      return application_check_on(kAnomalyFtp) && kkAnomalyFtpCheck(packet) == 1;
+    default:
+      return application_check_on(kAnomalyRpc) && kkAnomalyRpcCheck(packet) == 1;
   }
 }
 
@@ -159,7 +176,8 @@ bool tcp_detectors_drop(sk_buff *skb, const PacketView &packet) {
   auto *connection = static_cast<TcpConnection *>(skb->conn);
   if ((!connection || connection->packets <= 1) && kkDetectPortScan(skb, packet) == 1) return true;
   if ((packet.tcp_flags() & (kSyn | kAck)) == kSyn) {
-    if (Tables.threshold_table[kRuleIpSweep].action == 1 && kkIpSweepDetect(packet, packet.destination_port()) == 1)
+    if (Tables.threshold_table[kRuleIpSweep].action == 1 &&
+        kkIpSweepDetect(packet, packet.destination_port()) == 1)
       return true;
     if (kkDetectDdos(packet, kRuleSynFlood) == 1) return true;
   }
@@ -169,30 +187,39 @@ bool tcp_detectors_drop(sk_buff *skb, const PacketView &packet) {
 // The detectors and anomaly checks that run before signature matching: true when one drops.
 bool detectors_drop(sk_buff *skb, const PacketView &packet) {
   switch (packet.protocol) {
-    case kIcmp: return kkDetectDdos(packet, kRuleIcmpFlood) == 1;
-    case kIgmp: return kkDetectDdos(packet, kRuleIgmpFlood) == 1;
+    case kIcmp:
+      return kkDetectDdos(packet, kRuleIcmpFlood) == 1;
+    case kIgmp:
+      return kkDetectDdos(packet, kRuleIgmpFlood) == 1;
     case kUdp:
       if (kkDetectPortScan(skb, packet) == 1) {
         TRAFFIC_PRINTK("Drop by Port Scan UDP\n");
         return true;
       }
       return kkDetectDdos(packet, kRuleUdpFlood) == 1;
-    case kTcp: return tcp_detectors_drop(skb, packet);
-    default: return false;
+    case kTcp:
+      return tcp_detectors_drop(skb, packet);
+    default:
+      return false;
   }
 }
 
 }  // namespace
 
-void reset_traffic_messages() { TrafficMessages = MessageWindow{}; }
+void reset_traffic_messages() {
+  TrafficMessages = MessageWindow{};
+}
 
 bool traffic_message_allowed() {
   unsigned long now = jiffies_now();
-  if (TrafficMessages.fresh || now - TrafficMessages.start >= 5 * HZ) TrafficMessages = MessageWindow{now, 0, false};
+  if (TrafficMessages.fresh || now - TrafficMessages.start >= 5 * HZ)
+    TrafficMessages = MessageWindow{now, 0, false};
   return TrafficMessages.printed++ < 10;
 }
 
-uint16_t event_base() { return load16(pVornRuleSetInfo + kRuleSetEventBase); }
+uint16_t event_base() {
+  return load16(pVornRuleSetInfo + kRuleSetEventBase);
+}
 
 bool locate_ip_packet(const sk_buff *skb, PacketView *packet) {
   if (!skb->nh || skb->nh < skb->data || skb->nh > skb->data + skb->len) return false;
@@ -201,30 +228,43 @@ bool locate_ip_packet(const sk_buff *skb, PacketView *packet) {
 
 int kkNK_OP_ValueCheck(uint8_t op, uint32_t packet_value, uint32_t rule_value) {
   switch (op) {
-    case 0: return 1;
-    case 1: return packet_value == rule_value;
-    case 2: return packet_value != rule_value;
-    case 16: return packet_value > rule_value;
-    case 32: return packet_value < rule_value;
-    default: TRAFFIC_PRINTK("Unknown OP: %x!\n", op); return 0;
+    case 0:
+      return 1;
+    case 1:
+      return packet_value == rule_value;
+    case 2:
+      return packet_value != rule_value;
+    case 16:
+      return packet_value > rule_value;
+    case 32:
+      return packet_value < rule_value;
+    default:
+      TRAFFIC_PRINTK("Unknown OP: %x!\n", op);
+      return 0;
   }
 }
 
 int kkNK_HeaderRuleCheck(const sk_buff *, const PacketView &packet, const unsigned char *c) {
   const unsigned char *ip = packet.ip;
   uint32_t ip_payload = packet.total_length - packet.header_length;
-  bool ip_ok = test_passes(c, 4, load16(c + 24), packet.total_length) && test_passes(c, 5, load16(c + 26), be16(ip + 4)) &&
-               test_passes(c, 6, c[14], ip[8]) && test_passes(c, 7, load32(c + 32), packet.header_length);
+  bool ip_ok = test_passes(c, 4, load16(c + 24), packet.total_length) &&
+               test_passes(c, 5, load16(c + 26), be16(ip + 4)) && test_passes(c, 6, c[14], ip[8]) &&
+               test_passes(c, 7, load32(c + 32), packet.header_length);
   if (!ip_ok) return 0;
   const unsigned char *l4 = packet.transport;
   switch (packet.protocol) {
-    case kIcmp: return test_passes(c, 64, load32(c + 48), ip_payload);
+    case kIcmp:
+      return test_passes(c, 64, load32(c + 48), ip_payload);
     case kTcp:
-      return test_passes(c, 90, load32(c + 60), ip_payload) && test_passes(c, 92, load32(c + 68), be32(l4 + 4)) &&
-             test_passes(c, 93, load32(c + 72), be32(l4 + 8)) && test_passes(c, 94, load32(c + 76), be16(l4 + 18)) &&
+      return test_passes(c, 90, load32(c + 60), ip_payload) &&
+             test_passes(c, 92, load32(c + 68), be32(l4 + 4)) &&
+             test_passes(c, 93, load32(c + 72), be32(l4 + 8)) &&
+             test_passes(c, 94, load32(c + 76), be16(l4 + 18)) &&
              test_passes(c, 95, load32(c + 80), be16(l4 + 14));
-    case kUdp: return test_passes(c, 70, load32(c + 60), be16(l4 + 4));
-    default: return 0;
+    case kUdp:
+      return test_passes(c, 70, load32(c + 60), be16(l4 + 4));
+    default:
+      return 0;
   }
 }
 
@@ -233,7 +273,8 @@ int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint
   unsigned char *owner = header_only ? Tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize
                                      : Tables.rule_records + id * kPatternRuleRecordSize;
   HitCounters counters{owner + (header_only ? kItemCounters : kRuleCounters)};
-  const unsigned char *condition = header_only ? owner + kItemCondition : Tables.conditions + id * kConditionSize;
+  const unsigned char *condition =
+      header_only ? owner + kItemCondition : Tables.conditions + id * kConditionSize;
   uint32_t now = xtime_seconds();
   if (counters.first() == 0) store32(counters.base + 2, now);
   if (!interface_selected(skb, condition[15])) return 0;
@@ -343,7 +384,8 @@ void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, unsigned char *d, uint8_t
       const unsigned char *item = Tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize;
       category = item[kItemCategory];
       app = item[kItemAppId];
-      attack_id = static_cast<uint16_t>((id - kHeaderOnlyBit) + load16(pVornRuleSetInfo + kRuleSetHeaderBase));
+      attack_id =
+          static_cast<uint16_t>((id - kHeaderOnlyBit) + load16(pVornRuleSetInfo + kRuleSetHeaderBase));
     } else {
       const unsigned char *rule = Tables.rule_records + id * kPatternRuleRecordSize;
       category = rule[kRuleCategory];
@@ -396,9 +438,12 @@ int kkPacketInspect(sk_buff *skb, int *code) {
     return finish(skb, 0);
   }
   switch (kkIntegrityCheck(skb)) {
-    case kIntegrityFailed: return finish(skb, 1);
-    case kIntegrityFragment: return finish(skb, 0);
-    default: break;
+    case kIntegrityFailed:
+      return finish(skb, 1);
+    case kIntegrityFragment:
+      return finish(skb, 0);
+    default:
+      break;
   }
   PacketView packet;
   if (!locate_ip_packet(skb, &packet)) return finish(skb, 0);  // unreadable: passed without checks

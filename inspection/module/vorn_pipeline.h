@@ -41,9 +41,9 @@ bool locate_ip_packet(const sk_buff *skb, PacketView *packet);
 void reset_traffic_messages();
 bool traffic_message_allowed();
 
-#define TRAFFIC_PRINTK(...)                                        \
-  do {                                                             \
-    if (::vorn::traffic_message_allowed()) printk(__VA_ARGS__);    \
+#define TRAFFIC_PRINTK(...)                                     \
+  do {                                                          \
+    if (::vorn::traffic_message_allowed()) printk(__VA_ARGS__); \
   } while (0)
 
 }  // namespace vorn

@@ -11,7 +11,9 @@ using namespace engine_format;
 
 namespace {
 
-unsigned char fold(unsigned char c) { return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
+unsigned char fold(unsigned char c) {
+  return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
 
 // Aho-Corasick automaton with every transition filled in (a DFA).
 struct Automaton {
@@ -67,14 +69,17 @@ struct Automaton {
   }
 };
 
-void write_automaton(const Automaton &automaton, const std::vector<Signature> &signatures, EngineImage *image) {
+void write_automaton(const Automaton &automaton, const std::vector<Signature> &signatures,
+                     EngineImage *image) {
   std::vector<unsigned char> &bytes = image->bytes();
   unsigned char *states = bytes.data() + kStateTableOffset;
   for (size_t s = 0; s < automaton.next.size(); ++s)
-    for (int c = 0; c < 256; ++c) store16(states + s * kStateRowBytes + c * 2, static_cast<uint16_t>(automaton.next[s][c]));
+    for (int c = 0; c < 256; ++c)
+      store16(states + s * kStateRowBytes + c * 2, static_cast<uint16_t>(automaton.next[s][c]));
   for (int c = 0; c < 256; c += 2)
     store32(bytes.data() + kZeroStateTableOffset + c * 2,
-            static_cast<uint32_t>(automaton.next[0][c]) | (static_cast<uint32_t>(automaton.next[0][c + 1]) << 16));
+            static_cast<uint32_t>(automaton.next[0][c]) |
+                (static_cast<uint32_t>(automaton.next[0][c + 1]) << 16));
 
   uint32_t charsets[8] = {};
   for (const Signature &signature : signatures)
@@ -152,7 +157,8 @@ void SignatureCompiler::compile(EngineImage *image) const {
   if (header_only_.size() > kMaxHeaderRules) throw CompileError("too many header-only rules");
   header_indices_.assign(header_only_.size(), 0);
   uint16_t index = 0;
-  for (auto group : {EngineImage::Group::tcp, EngineImage::Group::udp, EngineImage::Group::icmp, EngineImage::Group::other}) {
+  for (auto group : {EngineImage::Group::tcp, EngineImage::Group::udp, EngineImage::Group::icmp,
+                     EngineImage::Group::other}) {
     uint16_t first = index;
     for (size_t n = 0; n < header_only_.size(); ++n) {
       const HeaderOnlySignature &h = header_only_[n];

@@ -59,8 +59,12 @@ void free_slot(TcpConnection *record) {
   }
 }
 
-bool ack_alone(uint8_t flags) { return (flags & (kFin | kSyn | kRst | kAck)) == kAck; }
-char device_digit(const sk_buff *skb) { return skb->dev ? skb->dev->name[3] : '\0'; }
+bool ack_alone(uint8_t flags) {
+  return (flags & (kFin | kSyn | kRst | kAck)) == kAck;
+}
+char device_digit(const sk_buff *skb) {
+  return skb->dev ? skb->dev->name[3] : '\0';
+}
 
 // A SYN+ACK for a connection whose SYN went out another way: find the client's record by server.
 TcpConnection *find_half_open(uint32_t server, const unsigned char *server_port_bytes) {
@@ -223,7 +227,9 @@ void BKTcpConnectionClose(TcpConnection *record, int) {
   local_irq_restore(flags);
 }
 
-void BKTcpConnectionReset(TcpConnection *record) { record->drop = 1; }
+void BKTcpConnectionReset(TcpConnection *record) {
+  record->drop = 1;
+}
 
 int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *record) {
   uint8_t flags = packet.tcp_flags();
@@ -232,7 +238,8 @@ int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *rec
     return 0;
   }
   switch (record->state) {
-    case kTcpNew: return step_new(skb, packet, record, flags);
+    case kTcpNew:
+      return step_new(skb, packet, record, flags);
     case kTcpSynSeen:
       if ((flags & (kSyn | kAck)) == (kSyn | kAck) && packet.source() == load32(record->key + 4)) {
         record->state = kTcpSynAckSeen;
@@ -260,9 +267,11 @@ int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *rec
       return (flags & (kAck | kSyn)) == kAck ? 0 : 1;
     case kTcpFirstFin:
     case kTcpFinAcked:
-    case kTcpBothFin: return step_closing(packet, record, flags);
+    case kTcpBothFin:
+      return step_closing(packet, record, flags);
     case kTcpClosed:
-    case kTcpInvalid: return 1;
+    case kTcpInvalid:
+      return 1;
     default:
       printk("TcpParse : default ???????... \n");
       record->state = kTcpInvalid;
@@ -290,7 +299,8 @@ void BKTcpConnectionForceAgingOut() {
   uint32_t now = xtime_seconds();
   TcpConnection *table = tcp_table();
   for (uint32_t i = 0; i < kTcpTableRecords; ++i)
-    if (table[i].in_use == kSlotInUse && now - table[i].last_time > kForceIdle) BKTcpConnectionClose(&table[i], 2);
+    if (table[i].in_use == kSlotInUse && now - table[i].last_time > kForceIdle)
+      BKTcpConnectionClose(&table[i], 2);
 }
 
 int BKTcpConnTrack(sk_buff *skb, const PacketView &packet) {

@@ -89,7 +89,8 @@ struct RecentBlock {
 thread_local RecentBlock recent_block;
 
 const DmaBlock *recent_dma_block() {
-  return recent_block.generation == dma_generation.load(std::memory_order_acquire) ? &recent_block.block : nullptr;
+  return recent_block.generation == dma_generation.load(std::memory_order_acquire) ? &recent_block.block
+                                                                                   : nullptr;
 }
 
 // Called with dma_mutex held.
@@ -193,7 +194,8 @@ class FramePool {
 
  private:
   bool reserve() {
-    void *area = mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void *area =
+        mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (area == MAP_FAILED) return false;
     dma_addr_t bus = 0;
     if (!claim_bus_range(static_cast<unsigned char *>(area), kPoolBytes, &bus)) {
@@ -252,7 +254,9 @@ struct IrqLine {
 };
 std::array<IrqLine, kIrqLines> irq_lines;
 uint64_t pending_irqs = 0;
-constexpr uint64_t irq_bit(unsigned irq) { return uint64_t{1} << irq; }
+constexpr uint64_t irq_bit(unsigned irq) {
+  return uint64_t{1} << irq;
+}
 bool irqs_masked = false;
 bool delivering = false;
 
@@ -354,7 +358,8 @@ int printk(const char *format, ...) {
   int n = vsnprintf(line, sizeof line, format, args);
   va_end(args);
   std::lock_guard lock(printk_mutex);
-  if (printk_log.size() >= kMaxPrintkLines) printk_log.erase(printk_log.begin(), printk_log.begin() + kMaxPrintkLines / 2);
+  if (printk_log.size() >= kMaxPrintkLines)
+    printk_log.erase(printk_log.begin(), printk_log.begin() + kMaxPrintkLines / 2);
   printk_log.emplace_back(line);
   if (printk_to_stderr) fputs(line, stderr);
   return n;
@@ -381,7 +386,9 @@ proc_dir_entry *create_proc_entry(const char *name, int, proc_dir_entry *) {
   return slot.get();
 }
 
-void remove_proc_entry(const char *name, proc_dir_entry *) { proc_entries.erase(name); }
+void remove_proc_entry(const char *name, proc_dir_entry *) {
+  proc_entries.erase(name);
+}
 
 void *kmalloc(size_t size, int) {
   if (should_fail(kern::Alloc::kmalloc)) return nullptr;
@@ -403,7 +410,9 @@ void *vmalloc(size_t size) {
   return p;
 }
 
-void vfree(const void *p) { kfree(p); }
+void vfree(const void *p) {
+  kfree(p);
+}
 
 void *pci_alloc_consistent(void *, size_t size, dma_addr_t *bus) {
   if (should_fail(kern::Alloc::dma)) return nullptr;
@@ -432,7 +441,8 @@ dma_addr_t virt_to_bus(const void *p) {
   auto address = reinterpret_cast<uintptr_t>(p);
   if (const DmaBlock *recent = recent_dma_block()) {
     auto start = reinterpret_cast<uintptr_t>(recent->virt);
-    if (address >= start && address - start < recent->size) return recent->bus + static_cast<dma_addr_t>(address - start);
+    if (address >= start && address - start < recent->size)
+      return recent->bus + static_cast<dma_addr_t>(address - start);
   }
   std::lock_guard lock(dma_mutex);
   auto it = dma_by_virt.upper_bound(address);
@@ -485,7 +495,9 @@ void kern_irq_restore(unsigned long flags) {
   deliver_pending_irqs();
 }
 
-void cpu_relax() { deliver_pending_irqs(); }
+void cpu_relax() {
+  deliver_pending_irqs();
+}
 
 uint32_t readl(uint32_t address) {
   auto it = mmio_map.upper_bound(address);
@@ -506,7 +518,8 @@ void writel(uint32_t value, uint32_t address) {
 unsigned long jiffies_now() {
   if (clock_real) {
     auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 10);
+    return static_cast<unsigned long>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() /
+                                      10);
   }
   return static_cast<unsigned long>(virtual_ms.load() / 10);
 }
@@ -521,13 +534,17 @@ bool access_ok(int, unsigned long address, unsigned long size) {
   return address <= kUserLimit && size <= kUserLimit - address;
 }
 
-unsigned long copy_from_user(void *to, unsigned long from, unsigned long n) { return copy_user(to, from, n, false); }
+unsigned long copy_from_user(void *to, unsigned long from, unsigned long n) {
+  return copy_user(to, from, n, false);
+}
 
 unsigned long copy_to_user(unsigned long to, const void *from, unsigned long n) {
   return copy_user(const_cast<void *>(from), to, n, true);
 }
 
-uint16_t htons_k(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+uint16_t htons_k(uint16_t v) {
+  return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
 
 sk_buff *alloc_skb(unsigned int size, int flags) {
   if (should_fail(kern::Alloc::kmalloc)) return nullptr;
@@ -589,7 +606,9 @@ sk_buff *skb_share_check(sk_buff *skb, int flags) {
   return clone;
 }
 
-bool pskb_may_pull(sk_buff *skb, unsigned int n) { return n <= skb->len; }
+bool pskb_may_pull(sk_buff *skb, unsigned int n) {
+  return n <= skb->len;
+}
 
 int (*PacketInspect)(sk_buff *skb, int *code) = nullptr;
 
@@ -630,7 +649,9 @@ void printk_clear() {
   printk_log.clear();
 }
 
-void printk_echo(bool to_stderr) { printk_to_stderr = to_stderr; }
+void printk_echo(bool to_stderr) {
+  printk_to_stderr = to_stderr;
+}
 
 namespace {
 const file_operations *fops_of(unsigned major) {
@@ -700,7 +721,8 @@ bool proc_read(const std::string &name, std::string *text) {
   std::vector<char> page(4096);
   char *start = nullptr;
   int eof = 0;
-  int n = it->second->read_proc(page.data(), &start, 0, static_cast<int>(page.size()), &eof, it->second->data);
+  int n =
+      it->second->read_proc(page.data(), &start, 0, static_cast<int>(page.size()), &eof, it->second->data);
   if (n < 0) return false;
   text->assign(page.data(), std::min<size_t>(static_cast<size_t>(n), page.size()));
   return true;
@@ -728,7 +750,8 @@ void clear_failures() {
 
 unsigned char *bus_to_virt(dma_addr_t bus, size_t size) {
   if (unsigned char *virt = nullptr; frame_pool.translate(bus, size, &virt)) return virt;
-  if (const DmaBlock *recent = recent_dma_block(); recent && bus >= recent->bus && bus - recent->bus < recent->size) {
+  if (const DmaBlock *recent = recent_dma_block();
+      recent && bus >= recent->bus && bus - recent->bus < recent->size) {
     uint64_t offset = bus - recent->bus;
     return size > recent->size - offset ? nullptr : recent->virt + offset;
   }
@@ -756,19 +779,33 @@ bool irq_requested(unsigned int irq, std::string *name) {
   return true;
 }
 
-void map_device(uint32_t base, uint32_t size, MmioDevice *device) { mmio_map[base] = MmioMapping{size, device}; }
+void map_device(uint32_t base, uint32_t size, MmioDevice *device) {
+  mmio_map[base] = MmioMapping{size, device};
+}
 
-void unmap_device(uint32_t base) { mmio_map.erase(base); }
+void unmap_device(uint32_t base) {
+  mmio_map.erase(base);
+}
 
-void clock_use_real(bool real) { clock_real = real; }
+void clock_use_real(bool real) {
+  clock_real = real;
+}
 
-void clock_set(uint32_t seconds, uint32_t milliseconds) { virtual_ms = uint64_t{seconds} * 1000 + milliseconds; }
+void clock_set(uint32_t seconds, uint32_t milliseconds) {
+  virtual_ms = uint64_t{seconds} * 1000 + milliseconds;
+}
 
-void clock_advance_ms(uint64_t milliseconds) { virtual_ms += milliseconds; }
+void clock_advance_ms(uint64_t milliseconds) {
+  virtual_ms += milliseconds;
+}
 
-void set_user_process(int pid) { current_pid = pid; }
+void set_user_process(int pid) {
+  current_pid = pid;
+}
 
-int user_process() { return current_pid ? current_pid : static_cast<int>(getpid()); }
+int user_process() {
+  return current_pid ? current_pid : static_cast<int>(getpid());
+}
 
 int receive(sk_buff *skb) {
   CpuSection cpu;

@@ -108,11 +108,11 @@ struct sk_buff {
   unsigned char *data = nullptr;  // what follows the link header
   unsigned char *nh = nullptr;    // network (IP) header, once a protocol handler has found it
   unsigned int len = 0;
-  uint16_t protocol = 0;          // EtherType in network byte order
+  uint16_t protocol = 0;  // EtherType in network byte order
   net_device *dev = nullptr;
   int users = 1;
   bool cloned = false;
-  void *conn = nullptr;           // connection record of the inspection module's tracker
+  void *conn = nullptr;  // connection record of the inspection module's tracker
   skb_data *shared = nullptr;
 };
 
@@ -125,7 +125,9 @@ sk_buff *skb_clone(sk_buff *skb, int flags);
 // connection. Null when memory runs out.
 sk_buff *skb_copy(const sk_buff *skb, int flags);
 void kfree_skb(sk_buff *skb);
-inline bool skb_shared(const sk_buff *skb) { return skb->users != 1; }
+inline bool skb_shared(const sk_buff *skb) {
+  return skb->users != 1;
+}
 // Returns a private buffer: the same one when not shared, else a clone (the original losing one
 // reference only once the clone exists). Null when the clone fails; the original is then untouched.
 sk_buff *skb_share_check(sk_buff *skb, int flags);

@@ -27,7 +27,9 @@ class Device::Registers : public kern::MmioDevice {
 class Device::SystemControl : public kern::MmioDevice {
  public:
   explicit SystemControl(Device &device) : device_(device) {}
-  uint32_t read(uint32_t offset) override { return offset == kSystemControlRegister ? device_.system_control_ : 0; }
+  uint32_t read(uint32_t offset) override {
+    return offset == kSystemControlRegister ? device_.system_control_ : 0;
+  }
   void write(uint32_t offset, uint32_t value) override {
     if (offset == kSystemControlRegister) device_.write_system_control(value);
   }
@@ -37,7 +39,8 @@ class Device::SystemControl : public kern::MmioDevice {
 };
 
 Device::Device()
-    : registers_(std::make_unique<Registers>(*this)), system_control_device_(std::make_unique<SystemControl>(*this)) {
+    : registers_(std::make_unique<Registers>(*this)),
+      system_control_device_(std::make_unique<SystemControl>(*this)) {
   tables_.header_generation = fresh_header_generation();
   kern::map_device(kRegisterBase, kRegisterWindow, registers_.get());
   kern::map_device(kSystemControlBase, kSystemControlWindow, system_control_device_.get());
@@ -55,17 +58,27 @@ uint32_t Device::register_value(uint32_t offset) {
 
 uint32_t Device::read_register(uint32_t offset) {
   switch (offset) {
-    case kDescriptorStart: return descriptor_start_;
-    case kFetchEnable: return fetch_enable_ ? 1 : 0;
-    case kStateTableBase: return tables_.state_table ? tables_.state_table + kBusOffset : 0;
-    case kRuleTableBase: return tables_.rule_table ? tables_.rule_table + kBusOffset : 0;
-    case kPatternTableBase: return tables_.pattern_table ? tables_.pattern_table + kBusOffset : 0;
-    case kMatchedStateBase: return tables_.matched_state_queue ? tables_.matched_state_queue + kBusOffset : 0;
-    case kDescriptorPointer: return descriptor_pointer_;
-    case kStatus: return (status_ & 0xff) | (fetch_enable_ ? 0 : kStatusIdle);
-    default: break;
+    case kDescriptorStart:
+      return descriptor_start_;
+    case kFetchEnable:
+      return fetch_enable_ ? 1 : 0;
+    case kStateTableBase:
+      return tables_.state_table ? tables_.state_table + kBusOffset : 0;
+    case kRuleTableBase:
+      return tables_.rule_table ? tables_.rule_table + kBusOffset : 0;
+    case kPatternTableBase:
+      return tables_.pattern_table ? tables_.pattern_table + kBusOffset : 0;
+    case kMatchedStateBase:
+      return tables_.matched_state_queue ? tables_.matched_state_queue + kBusOffset : 0;
+    case kDescriptorPointer:
+      return descriptor_pointer_;
+    case kStatus:
+      return (status_ & 0xff) | (fetch_enable_ ? 0 : kStatusIdle);
+    default:
+      break;
   }
-  if (offset >= kCharsetTable0 && offset < kCharsetTable0 + 32) return tables_.charsets[(offset - kCharsetTable0) / 4];
+  if (offset >= kCharsetTable0 && offset < kCharsetTable0 + 32)
+    return tables_.charsets[(offset - kCharsetTable0) / 4];
   if (offset >= kZeroStateWindow && offset < kZeroStateWindow + kZeroStateWords * 4)
     return tables_.zero_state[(offset - kZeroStateWindow) / 4];
   if (offset >= kHeaderRuleWindow && offset < kHeaderRuleWindow + kHeaderRuleCount * 12)
@@ -87,14 +100,26 @@ void Device::write_register(uint32_t offset, uint32_t value) {
       fetch_enable_ = (value & 1) != 0 && !in_reset_;
       if (fetch_enable_ && auto_run_) run();
       return;
-    case kStateTableBase: tables_.state_table = bus(value); return;
-    case kRuleTableBase: tables_.rule_table = bus(value); return;
-    case kPatternTableBase: tables_.pattern_table = bus(value); return;
-    case kMatchedStateBase: tables_.matched_state_queue = bus(value); return;
-    case kStatus: status_ = value & 0xff; return;
-    default: break;
+    case kStateTableBase:
+      tables_.state_table = bus(value);
+      return;
+    case kRuleTableBase:
+      tables_.rule_table = bus(value);
+      return;
+    case kPatternTableBase:
+      tables_.pattern_table = bus(value);
+      return;
+    case kMatchedStateBase:
+      tables_.matched_state_queue = bus(value);
+      return;
+    case kStatus:
+      status_ = value & 0xff;
+      return;
+    default:
+      break;
   }
-  if (offset >= kCharsetTable0 && offset < kCharsetTable0 + 32) tables_.charsets[(offset - kCharsetTable0) / 4] = value;
+  if (offset >= kCharsetTable0 && offset < kCharsetTable0 + 32)
+    tables_.charsets[(offset - kCharsetTable0) / 4] = value;
   if (offset >= kZeroStateWindow && offset < kZeroStateWindow + kZeroStateWords * 4)
     tables_.zero_state[(offset - kZeroStateWindow) / 4] = value;
   if (offset >= kHeaderRuleWindow && offset < kHeaderRuleWindow + kHeaderRuleCount * 12) {

@@ -30,7 +30,9 @@ constexpr int kMaxDescriptors = 4096;
 std::atomic<int> connections[kMaxDescriptors];
 static_assert(std::atomic<int>::is_always_lock_free, "the table must be safe to use in a signal handler");
 
-int connection_of(int fd) { return fd >= 0 && fd < kMaxDescriptors ? connections[fd].load() - 1 : -1; }
+int connection_of(int fd) {
+  return fd >= 0 && fd < kMaxDescriptors ? connections[fd].load() - 1 : -1;
+}
 
 // Closes a descriptor on a failure path, keeping the errno of the failure.
 void close_quietly(int fd) {
@@ -62,8 +64,8 @@ int connect_socket(const char *path) {
   if (fd < 0) return -1;
   int connected;
   // The device node's open is not cut short by a signal; neither is this.
-  while ((connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address)) != 0 && errno == EINTR) {
-  }
+  while ((connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address)) != 0 &&
+         errno == EINTR) {}
   if (connected != 0) {
     close_quietly(fd);
     return -1;
@@ -119,7 +121,8 @@ extern "C" int vorndev_ioctl(int fd, unsigned long request, void *arg) {
   if (socket_fd < 0) return ioctl(fd, request, arg);
   vornkd::Request message{vornkd::kIoctl, static_cast<uint32_t>(request), reinterpret_cast<uint64_t>(arg)};
   int32_t result = 0;
-  if (!vornkd::write_fully(socket_fd, &message, sizeof message) || !vornkd::read_fully(socket_fd, &result, sizeof result)) {
+  if (!vornkd::write_fully(socket_fd, &message, sizeof message) ||
+      !vornkd::read_fully(socket_fd, &result, sizeof result)) {
     errno = EIO;
     return -1;
   }

@@ -68,8 +68,8 @@ int print_report(const std::string &path) {
   vornkd::Request request{vornkd::kReport, 0, 0};
   uint32_t length = 0;
   std::string text;
-  bool ok = vornkd::write_fully(fd, &request, sizeof request) && vornkd::read_fully(fd, &length, sizeof length) &&
-            length <= 65536;
+  bool ok = vornkd::write_fully(fd, &request, sizeof request) &&
+            vornkd::read_fully(fd, &length, sizeof length) && length <= 65536;
   if (ok) {
     text.resize(length);
     ok = vornkd::read_fully(fd, text.data(), length);
@@ -103,14 +103,16 @@ int inject(const std::string &path, const std::string &capture, const std::strin
     if (!vornkd::write_fully(fd, &request, sizeof request) || !vornkd::write_fully(fd, name, sizeof name) ||
         !vornkd::write_fully(fd, frame.payload.data(), frame.payload.size()) ||
         !vornkd::read_fully(fd, &fate, sizeof fate) || fate < 0 || fate > 2) {
-      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n", static_cast<size_t>(&frame - frames.data()));
+      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n",
+                   static_cast<size_t>(&frame - frames.data()));
       close(fd);
       return 1;
     }
     ++fates[fate];
   }
   close(fd);
-  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held\n", frames.size(), fates[0], fates[1], fates[2]);
+  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held\n", frames.size(), fates[0], fates[1],
+              fates[2]);
   return 0;
 }
 
@@ -140,7 +142,8 @@ void serve_device(int fd) {
   vornkd::Request request{};
   while (vornkd::read_fully(fd, &request, sizeof request)) {
     if (request.operation == vornkd::kIoctl) {
-      int32_t result = kern::chrdev_ioctl(vorn::kVornMajor, request.command, static_cast<unsigned long>(request.argument));
+      int32_t result =
+          kern::chrdev_ioctl(vorn::kVornMajor, request.command, static_cast<unsigned long>(request.argument));
       if (!vornkd::write_fully(fd, &result, sizeof result)) break;
     } else if (request.operation == vornkd::kFrame) {
       int32_t fate = receive_frame(fd, request);
@@ -149,7 +152,9 @@ void serve_device(int fd) {
       std::string text;
       kern::proc_read(vorn::kProcName, &text);
       auto length = static_cast<uint32_t>(text.size());
-      if (!vornkd::write_fully(fd, &length, sizeof length) || !vornkd::write_fully(fd, text.data(), text.size())) break;
+      if (!vornkd::write_fully(fd, &length, sizeof length) ||
+          !vornkd::write_fully(fd, text.data(), text.size()))
+        break;
     } else {
       break;
     }
@@ -198,12 +203,14 @@ class Server {
     }
     lock_fd_ = open(vornkd::lock_path(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (lock_fd_ < 0) {
-      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", vornkd::lock_path(path_).c_str(), std::strerror(errno));
+      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", vornkd::lock_path(path_).c_str(),
+                   std::strerror(errno));
       return false;
     }
     sockaddr_un address = socket_address(path_);
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        listen(fd, 16) != 0) {
       std::fprintf(stderr, "vornkd: cannot listen at %s: %s\n", path_.c_str(), std::strerror(errno));
       if (fd >= 0) close(fd);
       return false;
@@ -233,7 +240,6 @@ class Server {
       }
     }
   }
-
 
  private:
   static void finish(Connection &c) {

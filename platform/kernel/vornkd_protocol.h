@@ -26,7 +26,9 @@ enum FrameFate : int32_t { kDelivered = 0, kDropped = 1, kHeld = 2 };
 
 // The lock file kept beside the socket: flock on it stands for flock on the device node.
 constexpr char kLockSuffix[] = ".lock";
-inline std::string lock_path(const std::string &device_path) { return device_path + kLockSuffix; }
+inline std::string lock_path(const std::string &device_path) {
+  return device_path + kLockSuffix;
+}
 
 // The device path: VORN_DEVICE when set, else the given default. Async-signal-safe (the device
 // client may run in a signal handler): it reads the environment itself instead of calling getenv.

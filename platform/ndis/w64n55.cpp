@@ -47,13 +47,13 @@ struct AdapterConfig {
   std::string description;
 };
 
-std::string EnvText(const char* name) {
+std::string EnvText(const char *name) {
   char value[2048];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
-std::optional<Mac> ParseMac(const std::string& text) {
+std::optional<Mac> ParseMac(const std::string &text) {
   Mac mac{};
   unsigned b[6];
   if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6) {
@@ -63,7 +63,7 @@ std::optional<Mac> ParseMac(const std::string& text) {
   return mac;
 }
 
-std::vector<std::string> Split(const std::string& text, char separator) {
+std::vector<std::string> Split(const std::string &text, char separator) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   for (;;) {
@@ -74,9 +74,9 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   }
 }
 
-std::vector<AdapterConfig> ConfiguredAdapters(const std::string& list) {
+std::vector<AdapterConfig> ConfiguredAdapters(const std::string &list) {
   std::vector<AdapterConfig> adapters;
-  for (const std::string& entry : Split(list, ';')) {
+  for (const std::string &entry : Split(list, ';')) {
     auto fields = Split(entry, '|');
     if (fields.size() != 3) continue;
     auto mac = ParseMac(fields[1]);
@@ -92,7 +92,7 @@ std::vector<AdapterConfig> MirroredAdapters() {
   ULONG size = 0;
   if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return adapters;
   std::vector<std::uint8_t> buffer(size);
-  auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  auto *info = reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data());
   if (GetAdaptersInfo(info, &size) != NO_ERROR) return adapters;
   for (; info != nullptr; info = info->Next) {
     if (info->Type != MIB_IF_TYPE_ETHERNET || info->AddressLength != 6) continue;
@@ -110,16 +110,16 @@ std::vector<AdapterConfig> CurrentAdapters() {
   return list.empty() ? MirroredAdapters() : ConfiguredAdapters(list);
 }
 
-std::optional<AdapterConfig> FindAdapter(const char* name, bool byDeviceName) {
+std::optional<AdapterConfig> FindAdapter(const char *name, bool byDeviceName) {
   if (name == nullptr) return std::nullopt;
-  for (const AdapterConfig& a : CurrentAdapters()) {
+  for (const AdapterConfig &a : CurrentAdapters()) {
     std::string key = byDeviceName ? "\\DEVICE\\" + a.guid : a.guid;
     if (_stricmp(key.c_str(), name) == 0) return a;
   }
   return std::nullopt;
 }
 
-DWORD CopyText(const std::string& text, char* buffer, DWORD* size) {
+DWORD CopyText(const std::string &text, char *buffer, DWORD *size) {
   if (buffer == nullptr || size == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   DWORD needed = static_cast<DWORD>(text.size() + 1);
   if (*size < needed) {
@@ -137,19 +137,19 @@ struct Enumeration {
 };
 
 struct PendingReceive {
-  std::uint8_t* packet;
-  DWORD* count;
-  OVERLAPPED* overlapped;
+  std::uint8_t *packet;
+  DWORD *count;
+  OVERLAPPED *overlapped;
 };
 
 struct PendingSend {
   DWORD due;
   std::vector<std::uint8_t> frame;
-  DWORD* count;
-  OVERLAPPED* overlapped;
+  DWORD *count;
+  OVERLAPPED *overlapped;
 };
 
-void Complete(OVERLAPPED* overlapped, DWORD* count, DWORD length) {
+void Complete(OVERLAPPED *overlapped, DWORD *count, DWORD length) {
   if (count) *count = length;
   overlapped->Internal = 0;
   overlapped->InternalHigh = length;
@@ -171,17 +171,17 @@ class VirtualAdapter {
     closesocket(socket_);
     std::lock_guard lock(mutex_);
     receives_.clear();  // never touched again: the caller may free them once close returned
-    for (PendingSend& send : sends_) SetEvent(send.overlapped->hEvent);
+    for (PendingSend &send : sends_) SetEvent(send.overlapped->hEvent);
     sends_.clear();
     WSACleanup();
   }
 
-  void PostReceive(std::uint8_t* packet, DWORD* count, OVERLAPPED* overlapped) {
+  void PostReceive(std::uint8_t *packet, DWORD *count, OVERLAPPED *overlapped) {
     std::lock_guard lock(mutex_);
     receives_.push_back({packet, count, overlapped});
   }
 
-  BOOL Send(const BYTE* frame, DWORD length, DWORD* count, OVERLAPPED* overlapped) {
+  BOOL Send(const BYTE *frame, DWORD length, DWORD *count, OVERLAPPED *overlapped) {
     if (frame == nullptr || length == 0 || length > kMaxFrame) return Fail(ERROR_INVALID_PARAMETER), FALSE;
     std::vector<std::uint8_t> bytes(frame, frame + length);
     if (bytes.size() < kMinFrame) bytes.resize(kMinFrame, 0);
@@ -196,18 +196,18 @@ class VirtualAdapter {
       sendReady_.notify_all();
       return Fail(kIoPending), FALSE;
     }
-    if (send(socket_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0) < 0) {
+    if (send(socket_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0) < 0) {
       return Fail(kLibraryFailure), FALSE;
     }
     if (count) *count = length;
     return TRUE;
   }
 
-  DWORD Request(void* record) {
+  DWORD Request(void *record) {
     if (record == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    auto* bytes = static_cast<std::uint8_t*>(record);
+    auto *bytes = static_cast<std::uint8_t *>(record);
     std::uint32_t direction, oid, length;
-    std::uint8_t* buffer;
+    std::uint8_t *buffer;
     std::memcpy(&direction, bytes + w64n55::kRequestDirectionOffset, 4);
     std::memcpy(&oid, bytes + w64n55::kRequestOidOffset, 4);
     std::memcpy(&buffer, bytes + w64n55::kRequestBufferOffset, sizeof buffer);
@@ -228,14 +228,14 @@ class VirtualAdapter {
   }
 
  private:
-  bool Wanted(const std::uint8_t* frame) const {
+  bool Wanted(const std::uint8_t *frame) const {
     std::uint32_t filter = filter_;
     bool broadcast = std::all_of(frame, frame + 6, [](std::uint8_t b) { return b == 0xFF; });
     if (broadcast) return (filter & w64n55::kFilterBroadcast) != 0;
     return (filter & w64n55::kFilterDirected) != 0 && std::memcmp(frame, config_.mac.data(), 6) == 0;
   }
 
-  void Deliver(const std::uint8_t* frame, DWORD length) {
+  void Deliver(const std::uint8_t *frame, DWORD length) {
     std::lock_guard lock(mutex_);
     if (receives_.empty()) {
       ++dropped_;
@@ -259,7 +259,7 @@ class VirtualAdapter {
       FD_SET(socket_, &readable);
       timeval wait{0, 50000};
       if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
-      int n = recv(socket_, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
+      int n = recv(socket_, reinterpret_cast<char *>(buffer.data()), static_cast<int>(buffer.size()), 0);
       if (n < 6) continue;  // errors (a peer not yet listening) and runts are not frames
       if (Wanted(buffer.data())) Deliver(buffer.data(), static_cast<DWORD>(std::min<int>(n, kMaxFrame)));
     }
@@ -272,13 +272,14 @@ class VirtualAdapter {
         sendReady_.wait_for(lock, std::chrono::milliseconds(50));
         continue;
       }
-      PendingSend& next = sends_.front();
+      PendingSend &next = sends_.front();
       auto wait = static_cast<std::int32_t>(next.due - GetTickCount());
       if (wait > 0) {
         sendReady_.wait_for(lock, std::chrono::milliseconds(std::min(wait, 50)));
         continue;
       }
-      send(socket_, reinterpret_cast<const char*>(next.frame.data()), static_cast<int>(next.frame.size()), 0);
+      send(socket_, reinterpret_cast<const char *>(next.frame.data()), static_cast<int>(next.frame.size()),
+           0);
       Complete(next.overlapped, next.count, static_cast<DWORD>(next.frame.size()));
       sends_.pop_front();
     }
@@ -308,7 +309,7 @@ std::shared_ptr<VirtualAdapter> AdapterOf(INT_PTR handle) {
   return it == g_adapters.end() ? nullptr : it->second;
 }
 
-char* NextName(INT_PTR handle) {
+char *NextName(INT_PTR handle) {
   std::lock_guard lock(g_tableMutex);
   auto it = g_enumerations.find(handle);
   if (it == g_enumerations.end() || it->second->next >= it->second->adapters.size()) return w64n55::kNoName;
@@ -327,14 +328,14 @@ std::optional<sockaddr_in> PeerAddress() {
   return peer;
 }
 
-SOCKET ConnectedSocket(const sockaddr_in& peer) {
+SOCKET ConnectedSocket(const sockaddr_in &peer) {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return s;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+  if (bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+      connect(s, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0) {
     closesocket(s);
     return INVALID_SOCKET;
   }
@@ -360,7 +361,7 @@ void W64CloseAdapterEnum(INT_PTR enumeration) {
   g_enumerations.erase(enumeration);
 }
 
-char* W64FirstAdapterName(INT_PTR enumeration) {
+char *W64FirstAdapterName(INT_PTR enumeration) {
   {
     std::lock_guard lock(g_tableMutex);
     auto it = g_enumerations.find(enumeration);
@@ -370,25 +371,27 @@ char* W64FirstAdapterName(INT_PTR enumeration) {
   return NextName(enumeration);
 }
 
-char* W64NextAdapterName(INT_PTR enumeration) { return NextName(enumeration); }
+char *W64NextAdapterName(INT_PTR enumeration) {
+  return NextName(enumeration);
+}
 
-void W64FreeAdapterName(char* name) {
+void W64FreeAdapterName(char *name) {
   if (name != w64n55::kNoName) std::free(name);
 }
 
-DWORD W64AdapterDescription(const char* name, char* buffer, DWORD* size) {
+DWORD W64AdapterDescription(const char *name, char *buffer, DWORD *size) {
   auto adapter = FindAdapter(name, false);
   if (!adapter) return Fail(ERROR_NOT_FOUND);
   return CopyText(adapter->description, buffer, size);
 }
 
-DWORD W64AdapterDeviceName(const char* name, char* buffer, DWORD* size) {
+DWORD W64AdapterDeviceName(const char *name, char *buffer, DWORD *size) {
   auto adapter = FindAdapter(name, false);
   if (!adapter) return Fail(ERROR_NOT_FOUND);
   return CopyText("\\DEVICE\\" + adapter->guid, buffer, size);
 }
 
-INT_PTR W64OpenAdapter(const char* deviceName) {
+INT_PTR W64OpenAdapter(const char *deviceName) {
   auto adapter = FindAdapter(deviceName, true);
   auto peer = PeerAddress();
   if (!adapter || !peer) return Fail(ERROR_NOT_FOUND), w64n55::kInvalidHandle;
@@ -419,26 +422,28 @@ void W64CloseAdapter(INT_PTR adapter) {
   closing.reset();
 }
 
-DWORD W64Request(INT_PTR adapter, void* record, void* /*workArea*/, DWORD /*wait*/) {
+DWORD W64Request(INT_PTR adapter, void *record, void * /*workArea*/, DWORD /*wait*/) {
   auto open = AdapterOf(adapter);
   if (!open) return Fail(ERROR_INVALID_HANDLE);
   return open->Request(record);
 }
 
-BOOL W64PostReceive(INT_PTR adapter, void* packet, DWORD* count, OVERLAPPED* overlapped, DWORD /*flag*/) {
+BOOL W64PostReceive(INT_PTR adapter, void *packet, DWORD *count, OVERLAPPED *overlapped, DWORD /*flag*/) {
   auto open = AdapterOf(adapter);
   if (!open) return Fail(ERROR_INVALID_HANDLE), FALSE;
   if (packet == nullptr || overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER), FALSE;
-  open->PostReceive(static_cast<std::uint8_t*>(packet), count, overlapped);
+  open->PostReceive(static_cast<std::uint8_t *>(packet), count, overlapped);
   return Fail(kIoPending), FALSE;
 }
 
-BOOL W64Send(INT_PTR adapter, const BYTE* frame, DWORD length, DWORD* count, OVERLAPPED* overlapped) {
+BOOL W64Send(INT_PTR adapter, const BYTE *frame, DWORD length, DWORD *count, OVERLAPPED *overlapped) {
   auto open = AdapterOf(adapter);
   if (!open) return Fail(ERROR_INVALID_HANDLE), FALSE;
   return open->Send(frame, length, count, overlapped);
 }
 
-DWORD W64LastError(void) { return g_lastError; }
+DWORD W64LastError(void) {
+  return g_lastError;
+}
 
 }  // extern "C"

@@ -46,7 +46,7 @@ uint64_t mac48(const uint8_t mac[6]) {
 }
 
 // The (VID, MAC) key an entry was learned with, from its address registers.
-void entry_key(uint32_t high, uint32_t low, bool ipmc, uint32_t& vid, uint64_t& mac) {
+void entry_key(uint32_t high, uint32_t low, bool ipmc, uint32_t &vid, uint64_t &mac) {
   vid = (high >> 16) & 0xFFF;
   if (ipmc) {
     mac = uint64_t{0x01005E} << 24 | (low & 0xFFFFFF);
@@ -73,12 +73,14 @@ size_t ChipModel::index(unsigned block, unsigned subblock, unsigned reg) {
   return (block & 7) << 12 | (subblock & 15) << 8 | (reg & 0xFF);
 }
 
-unsigned ChipModel::mac_bucket(uint32_t vid, const uint8_t mac[6]) { return bucket_of(vid, mac48(mac)); }
+unsigned ChipModel::mac_bucket(uint32_t vid, const uint8_t mac[6]) {
+  return bucket_of(vid, mac48(mac));
+}
 
 unsigned ChipModel::learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count) {
   constexpr uint64_t kMaxTries = 1u << 20;
-  const auto free_slots = static_cast<unsigned>(std::count_if(mac_table_.begin(), mac_table_.end(),
-                                                              [](const MacEntry& e) { return !e.valid; }));
+  const auto free_slots = static_cast<unsigned>(
+      std::count_if(mac_table_.begin(), mac_table_.end(), [](const MacEntry &e) { return !e.valid; }));
   count = std::min(count, free_slots);
   unsigned added = 0;
   for (uint64_t i = 0; i < kMaxTries && added < count; ++i) {
@@ -91,8 +93,8 @@ unsigned ChipModel::learn_addresses(unsigned chip_port, uint32_t vid, uint64_t f
 }
 
 void ChipModel::reset_tables() {
-  for (auto& e : mac_table_) e = MacEntry{};
-  for (auto& e : vlan_table_) e = VlanEntry{};
+  for (auto &e : mac_table_) e = MacEntry{};
+  for (auto &e : vlan_table_) e = VlanEntry{};
 }
 
 void ChipModel::power_on() {
@@ -101,9 +103,9 @@ void ChipModel::power_on() {
   indirect_status_reads_ = 0;
   mac_busy_left_ = 0;
   reset_tables();
-  for (auto& q : cpu_queues_) q.clear();
+  for (auto &q : cpu_queues_) q.clear();
   cpu_queue_units_ = {};
-  for (auto& t : tx_assembly_) t.words.clear();
+  for (auto &t : tx_assembly_) t.words.clear();
 }
 
 uint32_t ChipModel::peek(unsigned block, unsigned subblock, unsigned reg) const {
@@ -175,7 +177,8 @@ uint32_t ChipModel::read_system(unsigned reg) {
       return (value & ~kIndirectDone) | (done ? kIndirectDone : 0);
     }
     case kRegCpuQueueStatus:
-      return (value & ~(kQueueNotEmpty[0] | kQueueNotEmpty[1])) | (cpu_queues_[0].empty() ? 0 : kQueueNotEmpty[0]) |
+      return (value & ~(kQueueNotEmpty[0] | kQueueNotEmpty[1])) |
+             (cpu_queues_[0].empty() ? 0 : kQueueNotEmpty[0]) |
              (cpu_queues_[1].empty() ? 0 : kQueueNotEmpty[1]);
     default:
       return value;
@@ -243,7 +246,7 @@ void ChipModel::write_analyzer(unsigned reg, uint32_t value) {
 int ChipModel::mac_find(uint32_t vid, const uint64_t mac) const {
   const unsigned bucket = bucket_of(vid, mac);
   for (unsigned slot = 0; slot < 4; ++slot) {
-    const MacEntry& e = mac_table_[bucket * 4 + slot];
+    const MacEntry &e = mac_table_[bucket * 4 + slot];
     if (!e.valid) continue;
     uint32_t evid;
     uint64_t emac;
@@ -265,7 +268,7 @@ void ChipModel::mac_command(uint32_t command) {
       mac_age();
       break;
     case 5:
-      for (auto& e : mac_table_) e = MacEntry{};
+      for (auto &e : mac_table_) e = MacEntry{};
       break;
     case 6:
       mac_read();
@@ -285,7 +288,8 @@ void ChipModel::mac_learn(uint32_t flags) {
   entry_key(high, low, flags & kMacFlagIpmc, vid, mac);
   const MacEntry learned{true, false, flags | kMacFlagValid, high, low};
   if (const int same = mac_find(vid, mac); same >= 0) {
-    if (mac_table_[same].flags != learned.flags || mac_table_[same].high != high || mac_table_[same].low != low) {
+    if (mac_table_[same].flags != learned.flags || mac_table_[same].high != high ||
+        mac_table_[same].low != low) {
       raise_mac_event(kEventChanged);
     }
     mac_table_[same] = learned;
@@ -320,7 +324,7 @@ void ChipModel::mac_age() {
   const uint32_t chip_port = (args >> 16) & 0x1F;
   const bool vid_given = args & 0x8000u;
   const uint32_t vid = args & 0xFFF;
-  for (auto& e : mac_table_) {
+  for (auto &e : mac_table_) {
     if (!e.valid || (e.flags & kMacFlagLocked)) continue;
     if (port_given && ((e.flags & kMacFlagIpmc) || ((e.flags >> 3) & 0x3F) != chip_port)) continue;
     if (vid_given && ((e.high >> 16) & 0xFFF) != vid) continue;
@@ -335,15 +339,15 @@ void ChipModel::mac_age() {
 
 void ChipModel::mac_read() {
   const uint32_t at = stored(2, 0, kRegMacIndex);
-  const MacEntry& e = mac_table_[(at & 0x7FF) * 4 + ((at >> 11) & 3)];
+  const MacEntry &e = mac_table_[(at & 0x7FF) * 4 + ((at >> 11) & 3)];
   stored(2, 0, kRegMacCommand) = (stored(2, 0, kRegMacCommand) & 7) | (e.valid ? e.flags : 0);
   stored(2, 0, kRegMacHigh) = e.valid ? e.high : 0;
   stored(2, 0, kRegMacLow) = e.valid ? e.low : 0;
 }
 
 void ChipModel::vlan_command(uint32_t command) {
-  VlanEntry& e = vlan_table_[stored(2, 0, kRegVlanAddress) & 0xFFF];
-  uint32_t& reg = stored(2, 0, kRegVlanCommand);
+  VlanEntry &e = vlan_table_[stored(2, 0, kRegVlanAddress) & 0xFFF];
+  uint32_t &reg = stored(2, 0, kRegVlanCommand);
   switch (command & 3) {
     case 1:
       reg = (reg & 3) | (e.mask << 2 & kVlanMaskBits) | (e.flags & 7) << 28;
@@ -353,7 +357,7 @@ void ChipModel::vlan_command(uint32_t command) {
       e.flags = (command >> 28) & 7;
       break;
     case 3:
-      for (auto& v : vlan_table_) v = VlanEntry{};
+      for (auto &v : vlan_table_) v = VlanEntry{};
       break;
     default:
       break;
@@ -370,7 +374,7 @@ uint32_t ChipModel::read_miim(unsigned subblock, unsigned reg) {
 void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
   stored(3, subblock, reg) = value;
   if (subblock >= 2 || reg != 1) return;
-  PhyModel& p = phys_[subblock][(value >> 21) & 31];
+  PhyModel &p = phys_[subblock][(value >> 21) & 31];
   const unsigned phy_reg = (value >> 16) & 31;
   ++miim_transfers_;
   if (value & 0x4000000u) {
@@ -394,7 +398,7 @@ void ChipModel::write_port(unsigned chip_port, unsigned reg, uint32_t value) {
 }
 
 void ChipModel::cpu_tx_word(unsigned chip_port, uint32_t word) {
-  auto& words = tx_assembly_[chip_port].words;
+  auto &words = tx_assembly_[chip_port].words;
   words.push_back(word);
   if (words.size() < 2) return;
   const size_t total = words[0] >> 16;
@@ -413,7 +417,7 @@ void ChipModel::cpu_tx_word(unsigned chip_port, uint32_t word) {
 
 void ChipModel::emit(unsigned chip_port, std::vector<uint8_t> frame) {
   if (egress) return egress(chip_port, frame);
-  auto& sent = transmitted_[chip_port];
+  auto &sent = transmitted_[chip_port];
   if (sent.size() == kTransmittedKept) sent.erase(sent.begin());
   sent.push_back(std::move(frame));
 }
@@ -440,7 +444,8 @@ void ChipModel::write_cpu_queue(unsigned subblock, unsigned reg, uint32_t value)
   stored(4, subblock, reg) = value;
 }
 
-bool ChipModel::inject_cpu_frame(unsigned queue, unsigned chip_port, const std::vector<uint8_t>& frame, uint16_t tci) {
+bool ChipModel::inject_cpu_frame(unsigned queue, unsigned chip_port, const std::vector<uint8_t> &frame,
+                                 uint16_t tci) {
   const unsigned q = queue == 2 ? 1 : 0;
   const unsigned units = static_cast<unsigned>((frame.size() + 19) >> 3);
   if (frame.empty() || frame.size() > kMaxCpuFrame || cpu_queue_units_[q] + units > kCpuQueueUnits) {
@@ -459,14 +464,15 @@ void ChipModel::cpu_queue_changed(unsigned q) {
     for (unsigned r = 0; r < 256; ++r) stored(4, s, r) = 0;
   }
   if (cpu_queues_[q].empty()) return;
-  const CpuFrame& head = cpu_queues_[q].front();
+  const CpuFrame &head = cpu_queues_[q].front();
   const size_t length = head.data.size();
   stored(4, first, 0) = static_cast<uint32_t>((length + 4) << 16) | head.chip_port;
   stored(4, first, 1) = uint32_t{head.tci} << 16 | 0x52u << 4;
   // Frame then four FCS bytes, most significant byte first in each word.
   for (size_t i = 0; i < length; ++i) {
     const size_t k = i / 4 + 2;
-    stored(4, static_cast<unsigned>(first + (k >> 8)), k & 0xFF) |= uint32_t{head.data[i]} << (24 - 8 * (i % 4));
+    stored(4, static_cast<unsigned>(first + (k >> 8)), k & 0xFF) |= uint32_t{head.data[i]}
+                                                                    << (24 - 8 * (i % 4));
   }
 }
 
@@ -491,13 +497,14 @@ std::string ChipModel::dump_mac_table() const {
   std::string out;
   char line[96];
   for (unsigned i = 0; i < kMacEntries; ++i) {
-    const MacEntry& e = mac_table_[i];
+    const MacEntry &e = mac_table_[i];
     if (!e.valid) continue;
     uint32_t vid;
     uint64_t mac;
     entry_key(e.high, e.low, e.flags & kMacFlagIpmc, vid, mac);
     std::snprintf(line, sizeof line, "%u vid %u mac %012llx flags 0x%04x%s\n", i, static_cast<unsigned>(vid),
-                  static_cast<unsigned long long>(mac), static_cast<unsigned>(e.flags), e.aged ? " aged" : "");
+                  static_cast<unsigned long long>(mac), static_cast<unsigned>(e.flags),
+                  e.aged ? " aged" : "");
     out += line;
   }
   return out;
@@ -507,7 +514,7 @@ std::string ChipModel::dump_vlan_table() const {
   std::string out;
   char line[64];
   for (unsigned vid = 0; vid < kVlans; ++vid) {
-    const VlanEntry& e = vlan_table_[vid];
+    const VlanEntry &e = vlan_table_[vid];
     if (e.mask == 0 && e.flags == 0) continue;
     std::snprintf(line, sizeof line, "%u mask 0x%02x flags %u\n", vid, static_cast<unsigned>(e.mask),
                   static_cast<unsigned>(e.flags));

@@ -21,8 +21,8 @@ inline constexpr uint32_t kChipIdG5RevA = 0x073850E9;  // chip 0x7385, revision 
 inline constexpr unsigned kChipPorts = 7;              // chip ports 0..6
 inline constexpr unsigned kMacEntries = 8192;          // 2048 buckets of 4
 inline constexpr unsigned kVlans = 4096;
-inline constexpr size_t kMaxCpuFrame = 2036;           // the receive window holds 510 words with the FCS
-inline constexpr unsigned kCpuQueueUnits = 1023;       // queue space in 8-byte units
+inline constexpr size_t kMaxCpuFrame = 2036;      // the receive window holds 510 words with the FCS
+inline constexpr unsigned kCpuQueueUnits = 1023;  // queue space in 8-byte units
 
 // Flags of a MAC table entry (bits 3-14 of the MAC command register hold them with the PGID) and the
 // table events of (2,0,0x0A).
@@ -85,17 +85,17 @@ class ChipModel {
 
   // MAC table: the bucket of (VID, MAC) and the entries, indexed 4 * bucket + slot.
   static unsigned mac_bucket(uint32_t vid, const uint8_t mac[6]);
-  const MacEntry& mac_entry(unsigned index) const { return mac_table_[index % kMacEntries]; }
-  const VlanEntry& vlan_entry(unsigned vid) const { return vlan_table_[vid % kVlans]; }
+  const MacEntry &mac_entry(unsigned index) const { return mac_table_[index % kMacEntries]; }
+  const VlanEntry &vlan_entry(unsigned vid) const { return vlan_table_[vid % kVlans]; }
 
   // MIIM transfers (PHY register reads and writes) since power-on of the model object; for measurements.
   unsigned miim_transfers() const { return miim_transfers_; }
   // PHY on MIIM controller 0 or 1 at address 0..31.
-  PhyModel& phy(unsigned controller, unsigned address) { return phys_[controller & 1][address & 31]; }
+  PhyModel &phy(unsigned controller, unsigned address) { return phys_[controller & 1][address & 31]; }
 
   // CPU receive: queue 1 or 2 gets `frame` as received on `chip_port` with tag control `tci`; false
   // (a drop) when the frame is too long for the receive window or the queue is full.
-  bool inject_cpu_frame(unsigned queue, unsigned chip_port, const std::vector<uint8_t>& frame, uint16_t tci);
+  bool inject_cpu_frame(unsigned queue, unsigned chip_port, const std::vector<uint8_t> &frame, uint16_t tci);
   size_t cpu_queue_length(unsigned queue) const { return cpu_queues_[queue == 2].size(); }
   unsigned cpu_drops() const { return cpu_drops_; }
 
@@ -105,17 +105,17 @@ class ChipModel {
   // A frame from the wire of a chip port, forwarded as the chip's registers say (forwarding.cpp):
   // VLAN classification, capture of reserved addresses to the CPU, learning, source, destination,
   // VLAN and aggregation masks, egress tagging.
-  void receive_frame(unsigned chip_port, const std::vector<uint8_t>& frame);
+  void receive_frame(unsigned chip_port, const std::vector<uint8_t> &frame);
   // Where frames leaving a chip port go (CPU transmit and forwarding); unset, they are kept for
   // take_transmitted.
-  std::function<void(unsigned chip_port, const std::vector<uint8_t>& frame)> egress;
+  std::function<void(unsigned chip_port, const std::vector<uint8_t> &frame)> egress;
   // Hardware learning of `count` source addresses on a chip port, from `first_mac` on in ascending
   // order, as if frames from them had arrived: an address whose bucket is full is not taken and the
   // next one is tried, so up to `count` entries are added. Stops after 2^20 addresses; returns how many
   // entries were added.
   unsigned learn_addresses(unsigned chip_port, uint32_t vid, uint64_t first_mac, unsigned count);
   // Egress queue 0..3 the port's QoS registers give a frame received on `chip_port` (qos_model.cpp).
-  unsigned classify_queue(unsigned chip_port, const std::vector<uint8_t>& frame) const;
+  unsigned classify_queue(unsigned chip_port, const std::vector<uint8_t> &frame) const;
   // Frames the forwarding dropped at ingress (port closed, malformed, oversized, filtered).
   unsigned ingress_drops() const { return ingress_drops_; }
 
@@ -136,7 +136,9 @@ class ChipModel {
   };
 
   static size_t index(unsigned block, unsigned subblock, unsigned reg);
-  uint32_t& stored(unsigned block, unsigned subblock, unsigned reg) { return regs_[index(block, subblock, reg)]; }
+  uint32_t &stored(unsigned block, unsigned subblock, unsigned reg) {
+    return regs_[index(block, subblock, reg)];
+  }
 
   uint32_t read_system(unsigned reg);
   void write_system(unsigned reg, uint32_t value);
@@ -164,7 +166,7 @@ class ChipModel {
 
   void emit(unsigned chip_port, std::vector<uint8_t> frame);
   void hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port);
-  uint32_t destination_mask(uint32_t vid, const std::vector<uint8_t>& frame, bool& copy_to_cpu) const;
+  uint32_t destination_mask(uint32_t vid, const std::vector<uint8_t> &frame, bool &copy_to_cpu) const;
 
   std::vector<uint32_t> regs_;
   uint32_t chip_id_ = kChipIdG5RevA;

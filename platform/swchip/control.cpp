@@ -22,9 +22,9 @@ std::vector<std::string> split_words(std::string_view line) {
   return words;
 }
 
-std::optional<uint32_t> parse_number(const std::string& word, uint64_t max = 0xFFFFFFFFu) {
+std::optional<uint32_t> parse_number(const std::string &word, uint64_t max = 0xFFFFFFFFu) {
   if (word.empty() || word[0] == '-') return std::nullopt;
-  char* end = nullptr;
+  char *end = nullptr;
   errno = 0;
   const unsigned long long v = std::strtoull(word.c_str(), &end, 0);
   if (errno != 0 || *end != '\0' || v > max) return std::nullopt;
@@ -43,7 +43,7 @@ struct Address {
   uint32_t block, subblock, reg;
 };
 
-std::optional<Address> parse_address(const std::vector<std::string>& w, size_t at) {
+std::optional<Address> parse_address(const std::vector<std::string> &w, size_t at) {
   if (w.size() < at + 3) return std::nullopt;
   auto b = parse_number(w[at], 7);
   auto s = parse_number(w[at + 1], 15);
@@ -52,7 +52,7 @@ std::optional<Address> parse_address(const std::vector<std::string>& w, size_t a
   return Address{*b, *s, *r};
 }
 
-std::optional<AccessKind> parse_kind(const std::string& word) {
+std::optional<AccessKind> parse_kind(const std::string &word) {
   if (word == "any") return AccessKind::any;
   if (word == "spi-read") return AccessKind::spi_read;
   if (word == "spi-write") return AccessKind::spi_write;
@@ -61,7 +61,7 @@ std::optional<AccessKind> parse_kind(const std::string& word) {
   return std::nullopt;
 }
 
-std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
+std::optional<std::vector<uint8_t>> from_hex(const std::string &text) {
   if (text.size() % 2) return std::nullopt;
   std::vector<uint8_t> out;
   out.reserve(text.size() / 2);
@@ -69,7 +69,10 @@ std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
     unsigned byte = 0;
     for (size_t j = i; j < i + 2; ++j) {
       const char c = text[j];
-      const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
       if (digit < 0) return std::nullopt;
       byte = byte << 4 | static_cast<unsigned>(digit);
     }
@@ -79,7 +82,7 @@ std::optional<std::vector<uint8_t>> from_hex(const std::string& text) {
 }
 
 // aa:bb:cc:dd:ee:ff as a 48-bit number.
-std::optional<uint64_t> parse_mac(const std::string& text) {
+std::optional<uint64_t> parse_mac(const std::string &text) {
   if (text.size() != 17) return std::nullopt;
   uint64_t mac = 0;
   for (size_t i = 0; i < 17; i += 3) {
@@ -91,7 +94,7 @@ std::optional<uint64_t> parse_mac(const std::string& text) {
   return mac;
 }
 
-std::string to_hex(const std::vector<uint8_t>& bytes) {
+std::string to_hex(const std::vector<uint8_t> &bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
   for (uint8_t b : bytes) {
@@ -103,14 +106,14 @@ std::string to_hex(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-PhyModel* Control::parse_phy(const std::vector<std::string>& w) {
+PhyModel *Control::parse_phy(const std::vector<std::string> &w) {
   const auto controller = parse_number(w[1], 1);
   const auto address = parse_number(w[2], 31);
   if (!controller.has_value() || !address.has_value()) return nullptr;
   return &chip_.phy(controller.value(), address.value());
 }
 
-std::string Control::inject(const std::vector<std::string>& w) {
+std::string Control::inject(const std::vector<std::string> &w) {
   auto q = w.size() >= 4 ? parse_number(w[1], 2) : std::nullopt;
   auto c = w.size() >= 4 ? parse_number(w[2], kChipPorts - 1) : std::nullopt;
   auto frame = w.size() >= 4 ? from_hex(w[3]) : std::nullopt;
@@ -122,7 +125,7 @@ std::string Control::inject(const std::vector<std::string>& w) {
   return "ok";
 }
 
-std::string Control::learn(const std::vector<std::string>& w) {
+std::string Control::learn(const std::vector<std::string> &w) {
   auto port = w.size() == 5 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
   auto vid = w.size() == 5 ? parse_number(w[2], kVlans - 1) : std::nullopt;
   auto mac = w.size() == 5 ? parse_mac(w[3]) : std::nullopt;
@@ -134,7 +137,7 @@ std::string Control::learn(const std::vector<std::string>& w) {
 std::string Control::execute(std::string_view line) {
   const auto w = split_words(line);
   if (w.empty()) return kUsage;
-  const std::string& cmd = w[0];
+  const std::string &cmd = w[0];
 
   if (cmd == "read") {
     auto a = parse_address(w, 1);
@@ -151,31 +154,33 @@ std::string Control::execute(std::string_view line) {
   if (cmd == "dump" && w.size() == 2 && w[1] == "mac") return chip_.dump_mac_table();
   if (cmd == "dump" && w.size() == 2 && w[1] == "vlan") return chip_.dump_vlan_table();
   if (cmd == "phy") {
-    PhyModel* phy = w.size() == 4 ? parse_phy(w) : nullptr;
-    if (!phy || (w[3] != "absent" && w[3] != "present")) return "error: usage: phy CONTROLLER ADDRESS absent|present";
+    PhyModel *phy = w.size() == 4 ? parse_phy(w) : nullptr;
+    if (!phy || (w[3] != "absent" && w[3] != "present"))
+      return "error: usage: phy CONTROLLER ADDRESS absent|present";
     phy->mounted = w[3] == "present";
     return "ok";
   }
   if (cmd == "cable" && w.size() >= 4 && w[3] == "describe") {
-    PhyModel* target = parse_phy(w);
+    PhyModel *target = parse_phy(w);
     std::string text;
     for (size_t i = 4; i < w.size(); ++i) text += w[i] + " ";
     CableDescription cable;
     const std::string wrong = target ? parse_cable_description(text, cable) : "bad controller or address";
     if (!wrong.empty()) {
-      return "error: " + wrong + "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
+      return "error: " + wrong +
+             "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
     }
     target->describe_cable(cable);
     return "ok";
   }
   if (cmd == "cable") {
-    PhyModel* target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
+    PhyModel *target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
     const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;
     const auto abilities = w.size() == 5 ? parse_number(w[4]) : std::optional<uint32_t>(all);
     if (!target || !abilities || (w[3] != "plug" && w[3] != "unplug")) {
       return "error: usage: cable CONTROLLER ADDRESS plug [ABILITIES] | unplug";
     }
-    PhyModel& phy = *target;
+    PhyModel &phy = *target;
     if (w[3] == "plug") {
       phy.plug(*abilities);
     } else {
@@ -199,7 +204,7 @@ std::string Control::execute(std::string_view line) {
     auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
     if (!c) return "error: usage: transmitted CHIPPORT";
     std::string out;
-    for (const auto& frame : chip_.take_transmitted(*c)) out += to_hex(frame) + "\n";
+    for (const auto &frame : chip_.take_transmitted(*c)) out += to_hex(frame) + "\n";
     return out;
   }
   if (cmd == "dump") {
@@ -243,7 +248,7 @@ std::string Control::execute(std::string_view line) {
   if (cmd == "stick") {
     if (w.size() != 3 || (w[2] != "on" && w[2] != "off")) return "error: usage: stick BIT on|off";
     const bool on = w[2] == "on";
-    bool* bit = w[1] == "done"      ? &chip_.stuck.indirect_done
+    bool *bit = w[1] == "done"      ? &chip_.stuck.indirect_done
                 : w[1] == "miim"    ? &chip_.stuck.miim_busy
                 : w[1] == "mac"     ? &chip_.stuck.mac_busy
                 : w[1] == "vlan"    ? &chip_.stuck.vlan_busy
@@ -282,7 +287,8 @@ std::string Control::execute(std::string_view line) {
     char text[160];
     std::snprintf(text, sizeof text, "spi-timing %u %u %u cpu-gpio-direction 0x%08x cpu-gpio-output 0x%08x",
                   static_cast<unsigned>(driver_.spi_timing(0)), static_cast<unsigned>(driver_.spi_timing(1)),
-                  static_cast<unsigned>(driver_.spi_timing(2)), static_cast<unsigned>(driver_.cpu_gpio_direction()),
+                  static_cast<unsigned>(driver_.spi_timing(2)),
+                  static_cast<unsigned>(driver_.cpu_gpio_direction()),
                   static_cast<unsigned>(driver_.cpu_gpio_output()));
     return text;
   }

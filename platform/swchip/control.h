@@ -41,17 +41,17 @@ namespace swchip {
 
 class Control {
  public:
-  Control(ChipModel& chip, Driver& driver) : chip_(chip), driver_(driver) {}
+  Control(ChipModel &chip, Driver &driver) : chip_(chip), driver_(driver) {}
   std::string execute(std::string_view line);
 
  private:
-  std::string inject(const std::vector<std::string>& words);
-  std::string learn(const std::vector<std::string>& words);
+  std::string inject(const std::vector<std::string> &words);
+  std::string learn(const std::vector<std::string> &words);
   // The PHY named by words 1 and 2 (controller, address), or nullptr.
-  PhyModel* parse_phy(const std::vector<std::string>& words);
+  PhyModel *parse_phy(const std::vector<std::string> &words);
 
-  ChipModel& chip_;
-  Driver& driver_;
+  ChipModel &chip_;
+  Driver &driver_;
 };
 
 }  // namespace swchip

@@ -12,7 +12,7 @@ using swgenio::wire::get_u32;
 using swgenio::wire::put_u32;
 
 bool Driver::should_fail(AccessKind kind, unsigned block) {
-  for (auto& rule : faults_) {
+  for (auto &rule : faults_) {
     if (rule.remaining == 0) continue;
     if (rule.kind != AccessKind::any && rule.kind != kind) continue;
     if (rule.block >= 0 && static_cast<unsigned>(rule.block) != block) continue;
@@ -46,7 +46,7 @@ int Driver::handle(uint32_t code, std::span<uint8_t> record) {
 
 int Driver::spi_transfer(std::span<uint8_t> record) {
   if (get_u32(record.data()) != swgenio::kSpiLength) return -EINVAL;
-  uint8_t* buf = record.data() + 4;
+  uint8_t *buf = record.data() + 4;
   const unsigned block = buf[0] >> 5;
   const unsigned subblock = buf[0] & 0x0F;
   const unsigned reg = buf[1];
@@ -65,11 +65,12 @@ int Driver::spi_transfer(std::span<uint8_t> record) {
   return 0;
 }
 
-int Driver::spi_access(const swgenio::wire::BatchOp& op, uint32_t& value) {
+int Driver::spi_access(const swgenio::wire::BatchOp &op, uint32_t &value) {
   const bool is_write = op.kind == swgenio::wire::BatchKind::write;
   swgenio::SpiRecord record{};
   record.length = swgenio::kSpiLength;
-  record.buffer[0] = static_cast<uint8_t>(op.block << 5 | op.subblock | (is_write ? swgenio::kSpiWriteFlag : 0));
+  record.buffer[0] =
+      static_cast<uint8_t>(op.block << 5 | op.subblock | (is_write ? swgenio::kSpiWriteFlag : 0));
   record.buffer[1] = op.reg;
   if (is_write) {
     record.buffer[2] = static_cast<uint8_t>(op.value >> 24);
@@ -77,7 +78,7 @@ int Driver::spi_access(const swgenio::wire::BatchOp& op, uint32_t& value) {
     record.buffer[4] = static_cast<uint8_t>(op.value >> 8);
     record.buffer[5] = static_cast<uint8_t>(op.value);
   }
-  const int rc = spi_transfer({reinterpret_cast<uint8_t*>(&record), sizeof record});
+  const int rc = spi_transfer({reinterpret_cast<uint8_t *>(&record), sizeof record});
   value = is_write || rc != 0 ? 0
                               : uint32_t{record.buffer[2]} << 24 | uint32_t{record.buffer[3]} << 16 |
                                     uint32_t{record.buffer[4]} << 8 | record.buffer[5];
@@ -89,7 +90,7 @@ std::vector<swgenio::wire::BatchOpResult> Driver::run_batch(std::span<const swge
   std::vector<swgenio::wire::BatchOpResult> results;
   results.reserve(ops.size());
   bool skipping = false;
-  for (const auto& op : ops) {
+  for (const auto &op : ops) {
     swgenio::wire::BatchOpResult result{swgenio::wire::kBatchSkipped, 0};
     if (!skipping) {
       result.result = spi_access(op, result.value);

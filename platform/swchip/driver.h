@@ -25,7 +25,7 @@ struct FaultRule {
 
 class Driver {
  public:
-  explicit Driver(ChipModel& chip) : chip_(chip) {}
+  explicit Driver(ChipModel &chip) : chip_(chip) {}
 
   // One driver request; `record` holds exactly the request's record size.
   int handle(uint32_t code, std::span<uint8_t> record);
@@ -34,7 +34,7 @@ class Driver {
   // faults included. The results of the ops handled, in order; fewer than the ops when a poll read busy.
   std::vector<swgenio::wire::BatchOpResult> run_batch(std::span<const swgenio::wire::BatchOp> ops);
 
-  void add_fault(const FaultRule& rule) { faults_.push_back(rule); }
+  void add_fault(const FaultRule &rule) { faults_.push_back(rule); }
   void clear_faults() { faults_.clear(); }
 
   uint32_t spi_timing(size_t i) const { return spi_timing_[i]; }
@@ -43,18 +43,18 @@ class Driver {
   // Level of the CPU GPIO lines configured as inputs.
   void set_cpu_gpio_input(uint32_t levels) { gpio_input_ = levels; }
 
-  static constexpr const char* kVersionText = "swchipd simulated SwGenIO 1.0";
+  static constexpr const char *kVersionText = "swchipd simulated SwGenIO 1.0";
 
  private:
   bool should_fail(AccessKind kind, unsigned block);
   int spi_transfer(std::span<uint8_t> record);
   // One register access of a batch through the SPI path; 0 or a negative errno.
-  int spi_access(const swgenio::wire::BatchOp& op, uint32_t& value);
+  int spi_access(const swgenio::wire::BatchOp &op, uint32_t &value);
   int bus_read(std::span<uint8_t> record);
   int bus_write(std::span<uint8_t> record);
   int gpio_request(uint32_t code, std::span<uint8_t> record);
 
-  ChipModel& chip_;
+  ChipModel &chip_;
   std::vector<FaultRule> faults_;
   uint32_t spi_timing_[3] = {0, 0, 0};
   uint32_t gpio_direction_ = 0;

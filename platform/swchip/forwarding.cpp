@@ -43,18 +43,17 @@ constexpr unsigned kRegCapture = 0xA0;
 constexpr unsigned kRegMonitor = 0xF0;
 constexpr uint32_t kIngressMirror = 1u << 26;
 
-
-uint64_t address_at(const std::vector<uint8_t>& frame, size_t offset) {
+uint64_t address_at(const std::vector<uint8_t> &frame, size_t offset) {
   uint64_t v = 0;
   for (size_t i = 0; i < 6; ++i) v = v << 8 | frame[offset + i];
   return v;
 }
 
-bool tagged(const std::vector<uint8_t>& frame) {
+bool tagged(const std::vector<uint8_t> &frame) {
   return frame.size() >= kEthHeader + kTagLength && (frame[12] << 8 | frame[13]) == kTpid;
 }
 
-bool reserved_address(const std::vector<uint8_t>& frame, unsigned& last_nibble) {
+bool reserved_address(const std::vector<uint8_t> &frame, unsigned &last_nibble) {
   static const uint8_t prefix[5] = {0x01, 0x80, 0xC2, 0x00, 0x00};
   for (size_t i = 0; i < 5; ++i)
     if (frame[i] != prefix[i]) return false;
@@ -63,13 +62,13 @@ bool reserved_address(const std::vector<uint8_t>& frame, unsigned& last_nibble) 
   return true;
 }
 
-std::vector<uint8_t> without_tag(const std::vector<uint8_t>& frame) {
+std::vector<uint8_t> without_tag(const std::vector<uint8_t> &frame) {
   std::vector<uint8_t> out(frame.begin(), frame.begin() + kAddresses);
   out.insert(out.end(), frame.begin() + kAddresses + kTagLength, frame.end());
   return out;
 }
 
-std::vector<uint8_t> with_tag(const std::vector<uint8_t>& frame, uint16_t tci) {
+std::vector<uint8_t> with_tag(const std::vector<uint8_t> &frame, uint16_t tci) {
   std::vector<uint8_t> out(frame.begin(), frame.begin() + kAddresses);
   out.push_back(kTpid >> 8);
   out.push_back(kTpid & 0xFF);
@@ -79,7 +78,7 @@ std::vector<uint8_t> with_tag(const std::vector<uint8_t>& frame, uint16_t tci) {
   return out;
 }
 
-unsigned aggregation_code(const std::vector<uint8_t>& frame) {
+unsigned aggregation_code(const std::vector<uint8_t> &frame) {
   uint8_t x = 0;
   for (size_t i = 0; i < kAddresses; ++i) x ^= frame[i];
   return 1 + (x & 15);
@@ -93,7 +92,7 @@ void ChipModel::hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port) {
   const uint32_t low = static_cast<uint32_t>(mac);
   const uint32_t flags = kMacFlagValid | (chip_port & 0x3F) << 3;
   if (const int same = mac_find(vid, mac); same >= 0) {
-    MacEntry& e = mac_table_[same];
+    MacEntry &e = mac_table_[same];
     if (e.flags & kMacFlagLocked) return;
     if (e.flags != flags) raise_mac_event(kEventChanged);
     e = MacEntry{true, false, flags, high, low};
@@ -103,7 +102,7 @@ void ChipModel::hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port) {
   for (int i = 0; i < 6; ++i) bytes[i] = static_cast<uint8_t>(mac >> (40 - 8 * i));
   const unsigned bucket = mac_bucket(vid, bytes);
   for (unsigned slot = 0; slot < 4; ++slot) {
-    MacEntry& e = mac_table_[bucket * 4 + slot];
+    MacEntry &e = mac_table_[bucket * 4 + slot];
     if (e.valid) continue;
     e = MacEntry{true, false, flags, high, low};
     raise_mac_event(kEventLearned);
@@ -112,11 +111,12 @@ void ChipModel::hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port) {
   raise_mac_event(kEventLearnFailed);
 }
 
-uint32_t ChipModel::destination_mask(uint32_t vid, const std::vector<uint8_t>& frame, bool& copy_to_cpu) const {
+uint32_t ChipModel::destination_mask(uint32_t vid, const std::vector<uint8_t> &frame,
+                                     bool &copy_to_cpu) const {
   const uint64_t destination = address_at(frame, 0);
   copy_to_cpu = false;
   if (const int found = mac_find(vid, destination); found >= 0) {
-    const MacEntry& e = mac_table_[found];
+    const MacEntry &e = mac_table_[found];
     copy_to_cpu = e.flags & kMacFlagCpu;
     if (e.flags & kMacFlagIpmc) return (e.high & 0xFFFF) << 8 | e.low >> 24;
     return regs_[index(2, 0, kRegDestination + ((e.flags >> 3) & 0x3F))];
@@ -125,7 +125,7 @@ uint32_t ChipModel::destination_mask(uint32_t vid, const std::vector<uint8_t>& f
   return regs_[index(2, 0, kRegDestination + kFloodDestination)] & regs_[index(2, 0, kRegFlood)];
 }
 
-void ChipModel::receive_frame(unsigned chip_port, const std::vector<uint8_t>& frame) {
+void ChipModel::receive_frame(unsigned chip_port, const std::vector<uint8_t> &frame) {
   if (chip_port >= kChipPorts || frame.size() < kEthHeader || frame.size() > kMaxWireFrame) {
     ++ingress_drops_;
     return;

@@ -18,7 +18,7 @@ constexpr size_t kMaxFrame = 9600;
 constexpr size_t kMinWireFrame = 60;
 constexpr unsigned kFramesPerWakeup = 64;  // one busy port must not starve the register clients
 
-int open_tap(const std::string& name, std::string& error) {
+int open_tap(const std::string &name, std::string &error) {
   const int fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     error = std::string("/dev/net/tun: ") + std::strerror(errno);
@@ -35,7 +35,7 @@ int open_tap(const std::string& name, std::string& error) {
   return fd;
 }
 
-bool bring_up(const std::string& name, std::string& error) {
+bool bring_up(const std::string &name, std::string &error) {
   const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ifreq request{};
   std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
@@ -49,7 +49,9 @@ bool bring_up(const std::string& name, std::string& error) {
 
 }  // namespace
 
-unsigned front_port_chip_port(unsigned port_no) { return port_no == FrontPorts::kPorts ? 6 : port_no - 1; }
+unsigned front_port_chip_port(unsigned port_no) {
+  return port_no == FrontPorts::kPorts ? 6 : port_no - 1;
+}
 
 PhyAddress front_port_phy(unsigned port_no) {
   return port_no == FrontPorts::kPorts ? PhyAddress{1, 3} : PhyAddress{0, port_no - 1};
@@ -61,20 +63,22 @@ FrontPorts::~FrontPorts() {
     if (fd >= 0) ::close(fd);
 }
 
-bool FrontPorts::open(const std::string& prefix, std::string& error) {
+bool FrontPorts::open(const std::string &prefix, std::string &error) {
   for (unsigned i = 0; i < kPorts; ++i) {
     const std::string name = prefix + std::to_string(i + 1);
     fds_[i] = open_tap(name, error);
     if (fds_[i] < 0 || !bring_up(name, error)) return false;
   }
-  chip_.egress = [this](unsigned chip_port, const std::vector<uint8_t>& frame) { transmit(chip_port, frame); };
+  chip_.egress = [this](unsigned chip_port, const std::vector<uint8_t> &frame) {
+    transmit(chip_port, frame);
+  };
   sync_carriers();
   return true;
 }
 
 bool FrontPorts::wire_up(unsigned index) {
   const PhyAddress at = front_port_phy(index + 1);
-  const PhyModel& phy = chip_.phy(at.controller, at.address);
+  const PhyModel &phy = chip_.phy(at.controller, at.address);
   return phy.mounted && phy.link();
 }
 
@@ -105,7 +109,7 @@ void FrontPorts::receive(unsigned index) {
   }
 }
 
-void FrontPorts::transmit(unsigned chip_port, const std::vector<uint8_t>& frame) {
+void FrontPorts::transmit(unsigned chip_port, const std::vector<uint8_t> &frame) {
   for (unsigned i = 0; i < kPorts; ++i) {
     if (front_port_chip_port(i + 1) != chip_port || fds_[i] < 0 || !wire_up(i)) continue;
     std::vector<uint8_t> wire = frame;

@@ -27,14 +27,14 @@ class FrontPorts {
  public:
   static constexpr unsigned kPorts = 6;
 
-  explicit FrontPorts(ChipModel& chip) : chip_(chip) {}
+  explicit FrontPorts(ChipModel &chip) : chip_(chip) {}
   ~FrontPorts();
-  FrontPorts(const FrontPorts&) = delete;
-  FrontPorts& operator=(const FrontPorts&) = delete;
+  FrontPorts(const FrontPorts &) = delete;
+  FrontPorts &operator=(const FrontPorts &) = delete;
 
   // Creates (or attaches to) TAP devices prefix1..prefix6, brings them up and routes the chip's
   // egress to them. False with a message on failure (creating TAP devices needs CAP_NET_ADMIN).
-  bool open(const std::string& prefix, std::string& error);
+  bool open(const std::string &prefix, std::string &error);
 
   int fd(unsigned index) const { return fds_[index]; }
   // Reads every frame waiting on port index 0..5 and hands it to the chip while the wire is up (and
@@ -46,9 +46,9 @@ class FrontPorts {
   bool wire_up(unsigned index);
 
  private:
-  void transmit(unsigned chip_port, const std::vector<uint8_t>& frame);
+  void transmit(unsigned chip_port, const std::vector<uint8_t> &frame);
 
-  ChipModel& chip_;
+  ChipModel &chip_;
   std::array<int, kPorts> fds_{-1, -1, -1, -1, -1, -1};
   // The carrier each TAP was given last; -1 before the first.
   std::array<int, kPorts> carriers_{-1, -1, -1, -1, -1, -1};

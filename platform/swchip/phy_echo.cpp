@@ -10,14 +10,16 @@
 namespace swchip {
 
 namespace {
-constexpr int kSpike = 3000;     // reflection of an open or a short
-constexpr int kCableEnd = 60;    // the partner's port at the end of a good pair
+constexpr int kSpike = 3000;   // reflection of an open or a short
+constexpr int kCableEnd = 60;  // the partner's port at the end of a good pair
 // Highest tap a reflection may sit at: the canceller's registers of pair A follow its taps.
 constexpr unsigned kLastTap = 0xB8;
 constexpr unsigned kCoarseOffset = 0x1C0;  // coarse search result, per pair
 
 // Distance in metres of the tap index v after the front end, as the cable test converts it.
-unsigned metres_of(unsigned v) { return v - ((((v + (v >> 4)) >> 2) + 1) >> 1); }
+unsigned metres_of(unsigned v) {
+  return v - ((((v + (v >> 4)) >> 2) + 1) >> 1);
+}
 
 int noise(unsigned pair, unsigned tap, uint32_t read) {
   uint32_t h = pair * 0x9E3779B1u ^ tap * 0x85EBCA77u ^ read * 0xC2B2AE3Du;
@@ -34,9 +36,9 @@ struct Reflection {
   int size = 0;
 };
 
-Reflection reflection_of(const CableDescription& cable, unsigned pair) {
+Reflection reflection_of(const CableDescription &cable, unsigned pair) {
   if (cable.length_m == 0) return {};
-  const PairDescription& p = cable.pairs[pair];
+  const PairDescription &p = cable.pairs[pair];
   if (p.fault == PairFault::good) {
     // The partner's port reflects a little, one tap after where an open end would.
     const unsigned tap = echo::tap_of(cable.length_m) + 1;
@@ -46,7 +48,9 @@ Reflection reflection_of(const CableDescription& cable, unsigned pair) {
   return {echo::tap_of(p.distance_m), p.fault == PairFault::open ? kSpike : -kSpike};
 }
 
-uint32_t coefficient_word(int value) { return static_cast<uint32_t>(value) & 0x3FFF; }
+uint32_t coefficient_word(int value) {
+  return static_cast<uint32_t>(value) & 0x3FFF;
+}
 }  // namespace
 
 namespace echo {
@@ -60,7 +64,7 @@ unsigned tap_of(unsigned metres, unsigned offset) {
   return tap > kLastTap ? kLastTap : tap;
 }
 
-uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_range_word, uint32_t read,
+uint32_t tr_word(const CableDescription &cable, uint16_t address, uint32_t sub_range_word, uint32_t read,
                  uint32_t stored) {
   const unsigned pair = address >> 11 & 3;
   const unsigned offset = address & 0x7FF;
@@ -85,11 +89,11 @@ uint32_t tr_word(const CableDescription& cable, uint16_t address, uint32_t sub_r
   return coefficient_word(value);
 }
 
-int wide_coefficient(const CableDescription& cable, unsigned pair, unsigned tap, uint32_t read) {
+int wide_coefficient(const CableDescription &cable, unsigned pair, unsigned tap, uint32_t read) {
   constexpr unsigned kTaps = 64;
   int value = cable.silent ? 0 : noise(pair, tap, read);
   if (cable.length_m != 0) {
-    const PairDescription& p = cable.pairs[pair & 3];
+    const PairDescription &p = cable.pairs[pair & 3];
     if (p.fault == PairFault::good) {
       // Family 1 finds a cable end three taps before the partner's port.
       if (tap == tap_of(cable.length_m, 7) + 3) value += kCableEnd;
@@ -106,20 +110,20 @@ int wide_coefficient(const CableDescription& cable, unsigned pair, unsigned tap,
 
 }  // namespace echo
 
-std::string parse_cable_description(const std::string& text, CableDescription& out) {
+std::string parse_cable_description(const std::string &text, CableDescription &out) {
   std::istringstream in(text);
   std::vector<std::string> words;
   for (std::string w; in >> w;) words.push_back(w);
   if (words.empty()) return "missing length";
   CableDescription cable;
-  char* end = nullptr;
+  char *end = nullptr;
   const unsigned long length = std::strtoul(words[0].c_str(), &end, 10);
   if (*end != '\0' || words[0][0] == '-' || length == 0 || length > kMaxCableMetres) {
     return "length must be 1.." + std::to_string(kMaxCableMetres);
   }
   cable.length_m = static_cast<unsigned>(length);
   for (size_t i = 1; i < words.size(); ++i) {
-    const std::string& w = words[i];
+    const std::string &w = words[i];
     if (w == "silent") {
       cable.silent = true;
       continue;
@@ -129,7 +133,7 @@ std::string parse_cable_description(const std::string& text, CableDescription& o
       continue;
     }
     if (w.size() < 3 || w[0] < 'A' || w[0] > 'D' || w[1] != '=') return "bad pair " + w;
-    PairDescription& p = cable.pairs[static_cast<unsigned>(w[0] - 'A')];
+    PairDescription &p = cable.pairs[static_cast<unsigned>(w[0] - 'A')];
     const size_t at = w.find('@');
     const std::string kind = w.substr(2, at == std::string::npos ? std::string::npos : at - 2);
     if (kind == "good") {
@@ -166,7 +170,7 @@ unsigned PhyModel::tr_command_register() const {
 
 namespace {
 // Stores a field into the read-back bit string: registers 20 down to 4, most significant bit first.
-void put_field(std::array<uint16_t, 17>& regs, unsigned offset, unsigned width, uint32_t value) {
+void put_field(std::array<uint16_t, 17> &regs, unsigned offset, unsigned width, uint32_t value) {
   for (unsigned i = 0; i < width; ++i) {
     const unsigned b = offset + i;
     const uint16_t bit = static_cast<uint16_t>(1u << (15 - (b & 15)));
@@ -196,7 +200,8 @@ void PhyModel::echo_command(uint16_t value) {
     } else {
       // Narrow views look across pairs and at the noise floor: noise only.
       for (unsigned q = 0; q < 4; ++q) {
-        const int n = cable_description_.silent ? 0 : 16 * (4 + static_cast<int>((echo_reads_ + pair + q) % 9));
+        const int n =
+            cable_description_.silent ? 0 : 16 * (4 + static_cast<int>((echo_reads_ + pair + q) % 9));
         put_field(regs, 15 * (q < 3 ? 3 * pair + q : 12 + pair), 15, static_cast<uint32_t>(n) & 0x7FFF);
       }
     }
@@ -218,8 +223,8 @@ void PhyModel::cable_test_write(uint16_t page, unsigned reg, uint16_t value) {
   if (starts) settle_left_ = cable_test_settle_reads;
   // The test ends with its result written (test register 12 bit 0) or its register restored (TR 0x0190).
   if ((page == kPageTest && reg == 12 && (value & 1)) ||
-      (page == kPageTr && reg == tr_command_register() && (value & 0xE000) == 0x8000 && (value & 0x1FFF) == 0x0190 &&
-       tr(0x0190) == 0x0F47)) {
+      (page == kPageTr && reg == tr_command_register() && (value & 0xE000) == 0x8000 &&
+       (value & 0x1FFF) == 0x0190 && tr(0x0190) == 0x0F47)) {
     at(1, 24) = static_cast<uint16_t>(at(1, 24) & ~0x8000u);
   }
 }

@@ -15,7 +15,9 @@ constexpr uint16_t kStatusLink = 0x0004;
 constexpr uint16_t kStatusAnegComplete = 0x0020;
 }  // namespace
 
-PhyModel::PhyModel(uint16_t id2, uint16_t id3) : mounted(true), id2_(id2), id3_(id3) { power_on_defaults(); }
+PhyModel::PhyModel(uint16_t id2, uint16_t id3) : mounted(true), id2_(id2), id3_(id3) {
+  power_on_defaults();
+}
 
 void PhyModel::power_on_defaults() {
   pages_.clear();
@@ -57,7 +59,8 @@ uint16_t PhyModel::read(unsigned reg) {
       // Latched low: a link loss shows once, then the current state.
       const bool shown = link_ && !latched_down_;
       latched_down_ = false;
-      return kStatusAbilities | (shown ? kStatusLink : 0) | (aneg_complete_ && link_ ? kStatusAnegComplete : 0);
+      return kStatusAbilities | (shown ? kStatusLink : 0) |
+             (aneg_complete_ && link_ ? kStatusAnegComplete : 0);
     }
     case 2:
       return id2_;

@@ -53,8 +53,8 @@ class PhyModel {
   bool full_duplex() const { return link_ && full_duplex_; }
 
   // The cable as the echo canceller sees it during a cable test (phy_echo.cpp).
-  void describe_cable(const CableDescription& cable) { cable_description_ = cable; }
-  const CableDescription& cable_description() const { return cable_description_; }
+  void describe_cable(const CableDescription &cable) { cable_description_ = cable; }
+  const CableDescription &cable_description() const { return cable_description_; }
   // A cable test runs from the write of extended register 24 bit 15 until the test ends.
   bool cable_test_running() const;
 
@@ -66,7 +66,7 @@ class PhyModel {
   void power_on_defaults();
   void resolve();
   void set_link(bool up);
-  uint16_t& at(uint16_t page, unsigned reg) { return pages_[page][reg & 31]; }
+  uint16_t &at(uint16_t page, unsigned reg) { return pages_[page][reg & 31]; }
   uint16_t page() const { return page_; }
   // Families 1 and 2 reach the TR registers through page registers 0, 1, 2; the others through 16-18.
   unsigned tr_command_register() const;

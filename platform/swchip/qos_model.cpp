@@ -22,7 +22,7 @@ constexpr unsigned kRegDscpEnable = 0x77;
 constexpr unsigned kDscpSlots = 7;
 
 // The DSCP of an IPv4 frame (tagged or not), or -1.
-int ipv4_dscp(const std::vector<uint8_t>& frame) {
+int ipv4_dscp(const std::vector<uint8_t> &frame) {
   size_t type_at = 12;
   if (frame.size() >= 16 && frame[12] == 0x81 && frame[13] == 0x00) type_at = 16;
   if (frame.size() < type_at + 4 || frame[type_at] != 0x08 || frame[type_at + 1] != 0x00) return -1;
@@ -31,13 +31,13 @@ int ipv4_dscp(const std::vector<uint8_t>& frame) {
 }
 
 // The user priority of a tagged frame, or -1.
-int user_priority(const std::vector<uint8_t>& frame) {
+int user_priority(const std::vector<uint8_t> &frame) {
   if (frame.size() < 16 || frame[12] != 0x81 || frame[13] != 0x00) return -1;
   return frame[14] >> 5;
 }
 }  // namespace
 
-unsigned ChipModel::classify_queue(unsigned chip_port, const std::vector<uint8_t>& frame) const {
+unsigned ChipModel::classify_queue(unsigned chip_port, const std::vector<uint8_t> &frame) const {
   const unsigned c = chip_port % kChipPorts;
   const uint32_t enable = peek(1, c, kRegQosEnable);
   const int dscp = ipv4_dscp(frame);

@@ -25,7 +25,7 @@ uint64_t monotonic_us() {
   return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
 }
 
-bool fill_address(const std::string& path, sockaddr_un& addr) {
+bool fill_address(const std::string &path, sockaddr_un &addr) {
   std::memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
@@ -33,7 +33,7 @@ bool fill_address(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
-void send_all(int fd, const std::string& text) {
+void send_all(int fd, const std::string &text) {
   size_t sent = 0;
   while (sent < text.size()) {
     const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
@@ -44,7 +44,7 @@ void send_all(int fd, const std::string& text) {
 }
 }  // namespace
 
-int listen_unix(const std::string& path, int type) {
+int listen_unix(const std::string &path, int type) {
   sockaddr_un addr;
   if (!fill_address(path, addr)) {
     errno = ENAMETOOLONG;
@@ -53,7 +53,7 @@ int listen_unix(const std::string& path, int type) {
   const int fd = ::socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   ::unlink(path.c_str());
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || ::listen(fd, 16) < 0) {
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0 || ::listen(fd, 16) < 0) {
     const int saved = errno;
     ::close(fd);
     errno = saved;
@@ -74,7 +74,7 @@ Server::~Server() {
   }
 }
 
-bool Server::listen(const std::string& device_path, const std::string& control_path, std::string& error) {
+bool Server::listen(const std::string &device_path, const std::string &control_path, std::string &error) {
   device_listener_ = listen_unix(device_path, SOCK_SEQPACKET);
   if (device_listener_ < 0) {
     error = "device socket " + device_path + ": " + std::strerror(errno);
@@ -90,14 +90,14 @@ bool Server::listen(const std::string& device_path, const std::string& control_p
   return true;
 }
 
-void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
+void Server::run(volatile std::sig_atomic_t &stop, const sigset_t *wait_mask) {
   std::vector<pollfd> fds;
   uint64_t last_request_us = 0;
   while (!stop) {
     fds.clear();
     fds.push_back({device_listener_, POLLIN, 0});
     fds.push_back({control_listener_, POLLIN, 0});
-    for (const source& s : sources_) fds.push_back({s.fd, POLLIN, 0});
+    for (const source &s : sources_) fds.push_back({s.fd, POLLIN, 0});
     for (int fd : clients_) fds.push_back({fd, POLLIN, 0});
     // While clients are busy, look again at once instead of sleeping: a register access is one short
     // round trip, and a sleep and wake-up per access would cost more than the access itself.
@@ -120,7 +120,7 @@ void Server::run(volatile std::sig_atomic_t& stop, const sigset_t* wait_mask) {
     }
     if (fds[0].revents & POLLIN) accept_device_client();
     if (fds[1].revents & POLLIN) serve_control_client();
-    for (const auto& hook : after_wakeup_) hook();
+    for (const auto &hook : after_wakeup_) hook();
   }
 }
 
@@ -155,11 +155,12 @@ std::vector<uint8_t> Server::answer(std::span<const uint8_t> datagram) {
   if (datagram.size() > swgenio::wire::kMaxDatagram) return swgenio::wire::encode_reply(-EINVAL, {});
   auto decoded = swgenio::wire::decode_request(datagram);
   if (decoded.error != 0) return swgenio::wire::encode_reply(decoded.error, {});
-  auto& record = decoded.request.record;
+  auto &record = decoded.request.record;
   const int result = driver_.handle(decoded.request.code, record);
-  const bool returns_data = result == 0 && (swgenio::request_direction(decoded.request.code) & swgenio::kDirRead);
-  return swgenio::wire::encode_reply(result, returns_data ? std::span<const uint8_t>(record)
-                                                          : std::span<const uint8_t>());
+  const bool returns_data =
+      result == 0 && (swgenio::request_direction(decoded.request.code) & swgenio::kDirRead);
+  return swgenio::wire::encode_reply(
+      result, returns_data ? std::span<const uint8_t>(record) : std::span<const uint8_t>());
 }
 
 void Server::serve_control_client() {

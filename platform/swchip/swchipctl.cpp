@@ -19,7 +19,7 @@ int usage() {
 }
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   if (argc < 4 || std::strcmp(argv[1], "--control") != 0) return usage();
   const std::string path = argv[2];
   std::string line;
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   if (path.size() >= sizeof addr.sun_path) return usage();
   std::memcpy(addr.sun_path, path.c_str(), path.size());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
     std::fprintf(stderr, "swchipctl: %s: %s\n", path.c_str(), std::strerror(errno));
     return 2;
   }

@@ -16,7 +16,9 @@
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
-void on_stop(int) { g_stop = 1; }
+void on_stop(int) {
+  g_stop = 1;
+}
 
 int usage() {
   std::fprintf(stderr, "usage: swchipd --device SOCKET --control SOCKET [--front-ports PREFIX]\n");
@@ -24,7 +26,7 @@ int usage() {
 }
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   std::string device_path, control_path, front_prefix;
   for (int i = 1; i < argc; ++i) {
     if (i + 1 < argc && std::strcmp(argv[i], "--device") == 0) {
@@ -65,7 +67,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "swchipd: %s\n", error.c_str());
       return 1;
     }
-    for (unsigned i = 0; i < swchip::FrontPorts::kPorts; ++i) server.add_source(ports.fd(i), [&ports, i] { ports.receive(i); });
+    for (unsigned i = 0; i < swchip::FrontPorts::kPorts; ++i)
+      server.add_source(ports.fd(i), [&ports, i] { ports.receive(i); });
     // Register requests and control commands can change a PHY's link: the TAPs' carriers follow.
     server.add_after_wakeup([&ports] { ports.sync_carriers(); });
   }

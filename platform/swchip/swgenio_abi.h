@@ -11,27 +11,31 @@ namespace swgenio {
 
 // Request codes in the generic Linux ioctl layout: direction bits 30-31, size bits 16-29, type 8-15,
 // number 0-7. The type is 'G'.
-inline constexpr uint32_t kSpiTiming = 0x400c4701;      // write, 12 bytes: three u32
-inline constexpr uint32_t kCpldSpiReadWrite = 0xc0144702; // read-write, 20 bytes: u32 length, u8 buffer[16]
-inline constexpr uint32_t kDriverVersion = 0x81004719;  // read, 256 bytes of text
-inline constexpr uint32_t kCpuGpioDirection = 0x40084728; // write, 8 bytes: u32 mask, u32 value
-inline constexpr uint32_t kCpuGpioSet = 0x40084729;       // write, 8 bytes: u32 mask, u32 value
-inline constexpr uint32_t kCpuGpioGet = 0xc008472a;       // read-write, 8 bytes: u32 mask in, u32 value out
-inline constexpr uint32_t k32BitRead = 0xc008473e;        // read-write, 8 bytes: u32 offset, u32 value
-inline constexpr uint32_t k32BitWrite = 0x4008473f;       // write, 8 bytes: u32 offset, u32 value
+inline constexpr uint32_t kSpiTiming = 0x400c4701;         // write, 12 bytes: three u32
+inline constexpr uint32_t kCpldSpiReadWrite = 0xc0144702;  // read-write, 20 bytes: u32 length, u8 buffer[16]
+inline constexpr uint32_t kDriverVersion = 0x81004719;     // read, 256 bytes of text
+inline constexpr uint32_t kCpuGpioDirection = 0x40084728;  // write, 8 bytes: u32 mask, u32 value
+inline constexpr uint32_t kCpuGpioSet = 0x40084729;        // write, 8 bytes: u32 mask, u32 value
+inline constexpr uint32_t kCpuGpioGet = 0xc008472a;        // read-write, 8 bytes: u32 mask in, u32 value out
+inline constexpr uint32_t k32BitRead = 0xc008473e;         // read-write, 8 bytes: u32 offset, u32 value
+inline constexpr uint32_t k32BitWrite = 0x4008473f;        // write, 8 bytes: u32 offset, u32 value
 
 inline constexpr uint32_t kDirWrite = 1;  // the caller's record goes to the driver
 inline constexpr uint32_t kDirRead = 2;   // the driver fills the caller's record
 
-constexpr uint32_t request_size(uint32_t request) { return (request >> 16) & 0x3FFF; }
-constexpr uint32_t request_direction(uint32_t request) { return request >> 30; }
+constexpr uint32_t request_size(uint32_t request) {
+  return (request >> 16) & 0x3FFF;
+}
+constexpr uint32_t request_direction(uint32_t request) {
+  return request >> 30;
+}
 
 // Largest record any request carries (the driver version text).
 inline constexpr size_t kMaxRecord = 256;
 
 struct SpiRecord {
-  uint32_t length;      // always 6
-  uint8_t buffer[16];   // [0] block << 5 | write << 4 | subblock, [1] register, [2..5] value MSB first
+  uint32_t length;     // always 6
+  uint8_t buffer[16];  // [0] block << 5 | write << 4 | subblock, [1] register, [2..5] value MSB first
 };
 static_assert(sizeof(SpiRecord) == 20);
 static_assert(offsetof(SpiRecord, buffer) == 4);

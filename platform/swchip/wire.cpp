@@ -6,14 +6,14 @@
 
 namespace swgenio::wire {
 
-void put_u32(uint8_t* out, uint32_t value) {
+void put_u32(uint8_t *out, uint32_t value) {
   out[0] = static_cast<uint8_t>(value);
   out[1] = static_cast<uint8_t>(value >> 8);
   out[2] = static_cast<uint8_t>(value >> 16);
   out[3] = static_cast<uint8_t>(value >> 24);
 }
 
-uint32_t get_u32(const uint8_t* in) {
+uint32_t get_u32(const uint8_t *in) {
   return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
 }
 
@@ -88,8 +88,8 @@ std::vector<uint8_t> encode_batch_request(std::span<const BatchOp> ops) {
   std::vector<uint8_t> out(kBatchHeader + ops.size() * kBatchOpSize);
   put_u32(out.data(), kBatchMagic);
   put_u32(out.data() + 4, static_cast<uint32_t>(ops.size()));
-  uint8_t* at = out.data() + kBatchHeader;
-  for (const BatchOp& op : ops) {
+  uint8_t *at = out.data() + kBatchHeader;
+  for (const BatchOp &op : ops) {
     at[0] = static_cast<uint8_t>(static_cast<uint8_t>(op.kind) | (op.group_end ? kBatchGroupEnd : 0));
     at[1] = op.block;
     at[2] = op.subblock;
@@ -113,10 +113,12 @@ DecodedBatch decode_batch_request(std::span<const uint8_t> datagram) {
     return malformed();
   }
   out.ops.reserve(count);
-  for (const uint8_t* at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size(); at += kBatchOpSize) {
+  for (const uint8_t *at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size();
+       at += kBatchOpSize) {
     const uint8_t kind = at[0] & static_cast<uint8_t>(~kBatchGroupEnd);
     if (kind > static_cast<uint8_t>(BatchKind::test) || at[1] > 7 || at[2] > 15) return malformed();
-    out.ops.push_back({static_cast<BatchKind>(kind), (at[0] & kBatchGroupEnd) != 0, at[1], at[2], at[3], get_u32(at + 4)});
+    out.ops.push_back(
+        {static_cast<BatchKind>(kind), (at[0] & kBatchGroupEnd) != 0, at[1], at[2], at[3], get_u32(at + 4)});
   }
   return out;
 }
@@ -125,8 +127,8 @@ std::vector<uint8_t> encode_batch_reply(int32_t result, std::span<const BatchOpR
   std::vector<uint8_t> out(kBatchHeader + ops.size() * kBatchOpSize);
   put_u32(out.data(), static_cast<uint32_t>(result));
   put_u32(out.data() + 4, static_cast<uint32_t>(ops.size()));
-  uint8_t* at = out.data() + kBatchHeader;
-  for (const BatchOpResult& op : ops) {
+  uint8_t *at = out.data() + kBatchHeader;
+  for (const BatchOpResult &op : ops) {
     put_u32(at, static_cast<uint32_t>(op.result));
     put_u32(at + 4, op.value);
     at += kBatchOpSize;
@@ -142,7 +144,8 @@ std::optional<BatchReply> decode_batch_reply(std::span<const uint8_t> datagram, 
   reply.result = static_cast<int32_t>(get_u32(datagram.data()));
   if (reply.result != 0 && count != 0) return std::nullopt;
   reply.ops.reserve(count);
-  for (const uint8_t* at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size(); at += kBatchOpSize) {
+  for (const uint8_t *at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size();
+       at += kBatchOpSize) {
     const int32_t result = static_cast<int32_t>(get_u32(at));
     if (result > kBatchBusy) return std::nullopt;
     reply.ops.push_back({result, get_u32(at + 4)});

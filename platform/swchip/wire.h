@@ -43,8 +43,8 @@ struct Reply {
   std::vector<uint8_t> record;
 };
 
-void put_u32(uint8_t* out, uint32_t value);
-uint32_t get_u32(const uint8_t* in);
+void put_u32(uint8_t *out, uint32_t value);
+uint32_t get_u32(const uint8_t *in);
 
 std::vector<uint8_t> encode_request(uint32_t code, std::span<const uint8_t> record);
 std::vector<uint8_t> encode_reply(int32_t result, std::span<const uint8_t> record);
@@ -78,7 +78,7 @@ struct BatchOp {
   uint8_t reg = 0;
   uint32_t value = 0;  // write: the value; poll and test: the mask
 
-  bool operator==(const BatchOp&) const = default;
+  bool operator==(const BatchOp &) const = default;
 };
 
 // Result of one op in a batch reply, besides the negative errno of a failed access.
@@ -88,7 +88,7 @@ struct BatchOpResult {
   int32_t result = kBatchDone;
   uint32_t value = 0;
 
-  bool operator==(const BatchOpResult&) const = default;
+  bool operator==(const BatchOpResult &) const = default;
 };
 
 struct BatchReply {

@@ -45,7 +45,9 @@ void load_map_override() {
   }
 }
 
-__attribute__((constructor)) void init_map() { load_map_override(); }
+__attribute__((constructor)) void init_map() {
+  load_map_override();
+}
 
 int fill_with_erased_bytes(int fd) {
   off_t size = lseek(fd, 0, SEEK_END);

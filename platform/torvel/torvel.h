@@ -16,9 +16,9 @@ enum { FLASH_MTD_ENTRIES = 5 };
 // the field order is kept here and the pointer takes the host's width.
 struct flash_mtd_entry {
   uint32_t reserved0;
-  int32_t partition;     // handed to flash_erase_mtd
+  int32_t partition;  // handed to flash_erase_mtd
   uint32_t reserved1[4];
-  const char *device;    // character device of the partition, e.g. "/dev/mtd2"
+  const char *device;  // character device of the partition, e.g. "/dev/mtd2"
 };
 
 extern struct flash_mtd_entry flash_mtd_map[FLASH_MTD_ENTRIES];

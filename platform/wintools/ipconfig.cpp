@@ -5,9 +5,9 @@
 
 int _dowildcard = 0;
 
-int main(int argc, char** argv) {
-    auto args = wintools::arguments(argc, argv);
-    bool known = args.size() == 1 && (args[0] == "/flushdns" || args[0] == "/registerdns");
-    wintools::journal("ipconfig", args, known ? "" : "unknown");
-    return known ? 0 : 1;
+int main(int argc, char **argv) {
+  auto args = wintools::arguments(argc, argv);
+  bool known = args.size() == 1 && (args[0] == "/flushdns" || args[0] == "/registerdns");
+  wintools::journal("ipconfig", args, known ? "" : "unknown");
+  return known ? 0 : 1;
 }

@@ -20,201 +20,205 @@ int _dowildcard = 0;
 namespace {
 
 struct Options {
-    std::string logFile, document, url;
-    int timeoutSeconds = 900;
+  std::string logFile, document, url;
+  int timeoutSeconds = 900;
 };
 
 struct Url {
-    std::string user, password, host, pathAndQuery;
-    int port = 443;
+  std::string user, password, host, pathAndQuery;
+  int port = 443;
 };
 
 struct InternetCloser {
-    void operator()(HINTERNET h) const { InternetCloseHandle(h); }
+  void operator()(HINTERNET h) const { InternetCloseHandle(h); }
 };
 using Internet = std::unique_ptr<void, InternetCloser>;
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+  void operator()(std::FILE *f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 // Its own decoder, sharing no code with the client it serves: a fault in the client's encoding must
 // show up at the gateway, not be undone by the same fault here.
-std::string percentDecode(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
+std::string percentDecode(const std::string &text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
     }
-    return out;
+  }
+  return out;
 }
 
-std::string base64(const std::string& in) {
-    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < in.size(); i += 3) {
-        unsigned n = static_cast<unsigned char>(in[i]) << 16;
-        if (i + 1 < in.size()) n |= static_cast<unsigned char>(in[i + 1]) << 8;
-        if (i + 2 < in.size()) n |= static_cast<unsigned char>(in[i + 2]);
-        out += digits[(n >> 18) & 63];
-        out += digits[(n >> 12) & 63];
-        out += i + 1 < in.size() ? digits[(n >> 6) & 63] : '=';
-        out += i + 2 < in.size() ? digits[n & 63] : '=';
-    }
-    return out;
+std::string base64(const std::string &in) {
+  static const char *digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); i += 3) {
+    unsigned n = static_cast<unsigned char>(in[i]) << 16;
+    if (i + 1 < in.size()) n |= static_cast<unsigned char>(in[i + 1]) << 8;
+    if (i + 2 < in.size()) n |= static_cast<unsigned char>(in[i + 2]);
+    out += digits[(n >> 18) & 63];
+    out += digits[(n >> 12) & 63];
+    out += i + 1 < in.size() ? digits[(n >> 6) & 63] : '=';
+    out += i + 2 < in.size() ? digits[n & 63] : '=';
+  }
+  return out;
 }
 
-bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& problem) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if ((a == "-t" || a == "-o") && i + 1 < args.size()) {
-            if (a == "-o") o.logFile = args[i + 1];
-            ++i;  // one try is all this tool makes
-        } else if (a.rfind("--timeout=", 0) == 0) {
-            o.timeoutSeconds = std::atoi(a.c_str() + 10);
-        } else if (a.rfind("--output-document=", 0) == 0) {
-            o.document = a.substr(18);
-        } else if (!a.empty() && a[0] == '-') {
-            problem = "unrecognized option '" + a + "'";
-            return false;
-        } else if (o.url.empty()) {
-            o.url = a;
-        } else {
-            problem = "more than one URL";
-            return false;
-        }
+bool parseOptions(const std::vector<std::string> &args, Options &o, std::string &problem) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string &a = args[i];
+    if ((a == "-t" || a == "-o") && i + 1 < args.size()) {
+      if (a == "-o") o.logFile = args[i + 1];
+      ++i;  // one try is all this tool makes
+    } else if (a.rfind("--timeout=", 0) == 0) {
+      o.timeoutSeconds = std::atoi(a.c_str() + 10);
+    } else if (a.rfind("--output-document=", 0) == 0) {
+      o.document = a.substr(18);
+    } else if (!a.empty() && a[0] == '-') {
+      problem = "unrecognized option '" + a + "'";
+      return false;
+    } else if (o.url.empty()) {
+      o.url = a;
+    } else {
+      problem = "more than one URL";
+      return false;
     }
-    if (o.url.empty()) problem = "missing URL";
-    else if (o.document.empty()) problem = "missing --output-document";
-    return problem.empty();
+  }
+  if (o.url.empty())
+    problem = "missing URL";
+  else if (o.document.empty())
+    problem = "missing --output-document";
+  return problem.empty();
 }
 
-bool parseUrl(const std::string& text, Url& url) {
-    const std::string scheme = "https://";
-    if (text.rfind(scheme, 0) != 0) return false;
-    std::string rest = text.substr(scheme.size());
-    std::size_t slash = rest.find('/');
-    std::string authority = rest.substr(0, slash);
-    url.pathAndQuery = slash == std::string::npos ? "/" : rest.substr(slash);
-    std::size_t at = authority.rfind('@');
-    if (at != std::string::npos) {
-        std::string userinfo = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        std::size_t colon = userinfo.find(':');
-        url.user = percentDecode(userinfo.substr(0, colon));
-        if (colon != std::string::npos) url.password = percentDecode(userinfo.substr(colon + 1));
-    }
-    std::size_t colon = authority.rfind(':');
-    url.host = authority.substr(0, colon);
-    if (colon != std::string::npos) url.port = std::atoi(authority.c_str() + colon + 1);
-    return !url.host.empty() && url.port > 0 && url.port < 65536;
+bool parseUrl(const std::string &text, Url &url) {
+  const std::string scheme = "https://";
+  if (text.rfind(scheme, 0) != 0) return false;
+  std::string rest = text.substr(scheme.size());
+  std::size_t slash = rest.find('/');
+  std::string authority = rest.substr(0, slash);
+  url.pathAndQuery = slash == std::string::npos ? "/" : rest.substr(slash);
+  std::size_t at = authority.rfind('@');
+  if (at != std::string::npos) {
+    std::string userinfo = authority.substr(0, at);
+    authority = authority.substr(at + 1);
+    std::size_t colon = userinfo.find(':');
+    url.user = percentDecode(userinfo.substr(0, colon));
+    if (colon != std::string::npos) url.password = percentDecode(userinfo.substr(colon + 1));
+  }
+  std::size_t colon = authority.rfind(':');
+  url.host = authority.substr(0, colon);
+  if (colon != std::string::npos) url.port = std::atoi(authority.c_str() + colon + 1);
+  return !url.host.empty() && url.port > 0 && url.port < 65536;
 }
 
 // The URL as the log shows it: no credentials and no query (the query carries the password too).
-std::string shownUrl(const Url& url) {
-    return "https://" + url.host + ":" + std::to_string(url.port) + url.pathAndQuery.substr(0, url.pathAndQuery.find('?'));
+std::string shownUrl(const Url &url) {
+  return "https://" + url.host + ":" + std::to_string(url.port) +
+         url.pathAndQuery.substr(0, url.pathAndQuery.find('?'));
 }
 
-void logLine(std::FILE* log, const std::string& line) {
-    if (!log) return;
-    std::fprintf(log, "%s\n", line.c_str());
-    std::fflush(log);
+void logLine(std::FILE *log, const std::string &line) {
+  if (!log) return;
+  std::fprintf(log, "%s\n", line.c_str());
+  std::fflush(log);
 }
 
 std::string timestamp() {
-    std::time_t now = std::time(nullptr);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
-    return text;
+  std::time_t now = std::time(nullptr);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  return text;
 }
 
-int fetch(const Options& o, const Url& url, std::FILE* log, std::FILE* document) {
-    logLine(log, "--" + timestamp() + "--  " + shownUrl(url));
-    Internet session(InternetOpenA("rw-wget/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session) return 4;
-    DWORD timeoutMs = static_cast<DWORD>(o.timeoutSeconds) * 1000;
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-        InternetSetOptionA(session.get(), option, &timeoutMs, sizeof timeoutMs);
-    Internet connection(InternetConnectA(session.get(), url.host.c_str(), static_cast<INTERNET_PORT>(url.port), nullptr,
-                                         nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-    DWORD flags = INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
-                  INTERNET_FLAG_IGNORE_CERT_CN_INVALID | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-                  INTERNET_FLAG_NO_AUTH;
-    Internet request(connection ? HttpOpenRequestA(connection.get(), "GET", url.pathAndQuery.c_str(), nullptr, nullptr,
-                                                   nullptr, flags, 0)
-                                : nullptr);
-    if (!request) return 4;
-    DWORD security = 0, size = sizeof security;
-    InternetQueryOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
-    security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_REVOCATION;
-    InternetSetOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
+int fetch(const Options &o, const Url &url, std::FILE *log, std::FILE *document) {
+  logLine(log, "--" + timestamp() + "--  " + shownUrl(url));
+  Internet session(InternetOpenA("rw-wget/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  if (!session) return 4;
+  DWORD timeoutMs = static_cast<DWORD>(o.timeoutSeconds) * 1000;
+  for (DWORD option :
+       {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    InternetSetOptionA(session.get(), option, &timeoutMs, sizeof timeoutMs);
+  Internet connection(InternetConnectA(session.get(), url.host.c_str(), static_cast<INTERNET_PORT>(url.port),
+                                       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  DWORD flags = INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                INTERNET_FLAG_NO_UI | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
+                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_NO_AUTH;
+  Internet request(connection ? HttpOpenRequestA(connection.get(), "GET", url.pathAndQuery.c_str(), nullptr,
+                                                 nullptr, nullptr, flags, 0)
+                              : nullptr);
+  if (!request) return 4;
+  DWORD security = 0, size = sizeof security;
+  InternetQueryOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size);
+  security |= SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_REVOCATION;
+  InternetSetOptionA(request.get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof security);
 
-    std::string headers;
-    if (!url.user.empty() || !url.password.empty())
-        headers = "Authorization: Basic " + base64(url.user + ":" + url.password) + "\r\n";
-    logLine(log, "Connecting to " + url.host + ":" + std::to_string(url.port) + "...");
-    if (!HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
-                          nullptr, 0)) {
-        logLine(log, "failed: error " + std::to_string(GetLastError()) + ".");
-        return 4;
-    }
-    DWORD status = 0;
-    size = sizeof status;
-    HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
-    char reason[256] = "";
-    size = sizeof reason - 1;
-    HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_TEXT, reason, &size, nullptr);
-    logLine(log, "HTTP request sent, awaiting response... " + std::to_string(status) + " " + reason);
-    if (status != 200) {
-        logLine(log, "ERROR " + std::to_string(status) + ": " + reason + ".");
-        return 8;
-    }
-    char buffer[4096];
-    DWORD got = 0;
-    std::size_t total = 0;
-    while (InternetReadFile(request.get(), buffer, sizeof buffer, &got) && got > 0) {
-        if (std::fwrite(buffer, 1, got, document) != got) return 3;
-        total += got;
-    }
-    logLine(log, "Saving to: '" + o.document + "' (" + std::to_string(total) + " bytes)");
-    return 0;
+  std::string headers;
+  if (!url.user.empty() || !url.password.empty())
+    headers = "Authorization: Basic " + base64(url.user + ":" + url.password) + "\r\n";
+  logLine(log, "Connecting to " + url.host + ":" + std::to_string(url.port) + "...");
+  if (!HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
+                        static_cast<DWORD>(headers.size()), nullptr, 0)) {
+    logLine(log, "failed: error " + std::to_string(GetLastError()) + ".");
+    return 4;
+  }
+  DWORD status = 0;
+  size = sizeof status;
+  HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+  char reason[256] = "";
+  size = sizeof reason - 1;
+  HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_TEXT, reason, &size, nullptr);
+  logLine(log, "HTTP request sent, awaiting response... " + std::to_string(status) + " " + reason);
+  if (status != 200) {
+    logLine(log, "ERROR " + std::to_string(status) + ": " + reason + ".");
+    return 8;
+  }
+  char buffer[4096];
+  DWORD got = 0;
+  std::size_t total = 0;
+  while (InternetReadFile(request.get(), buffer, sizeof buffer, &got) && got > 0) {
+    if (std::fwrite(buffer, 1, got, document) != got) return 3;
+    total += got;
+  }
+  logLine(log, "Saving to: '" + o.document + "' (" + std::to_string(total) + " bytes)");
+  return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    auto args = wintools::arguments(argc, argv);
-    Options options;
-    std::string problem;
-    Url url;
-    if (!parseOptions(args, options, problem) || !parseUrl(options.url, url)) {
-        wintools::journal("wget", args, problem.empty() ? "bad URL" : problem);
-        std::fprintf(stderr, "wget: %s\n", problem.empty() ? "bad URL" : problem.c_str());
-        return 2;
-    }
-    // The journal keeps the call without the credentials and query of its URL.
-    std::vector<std::string> recorded = args;
-    for (auto& a : recorded)
-        if (a == options.url) a = shownUrl(url);
-    File log(options.logFile.empty() ? nullptr : std::fopen(options.logFile.c_str(), "w"));
-    File document(std::fopen(options.document.c_str(), "wb"));
-    if ((!options.logFile.empty() && !log) || !document) {
-        wintools::journal("wget", recorded, "cannot write its files");
-        return 3;
-    }
-    int status = fetch(options, url, log.get(), document.get());
-    wintools::journal("wget", recorded, "exit " + std::to_string(status));
-    return status;
+int main(int argc, char **argv) {
+  auto args = wintools::arguments(argc, argv);
+  Options options;
+  std::string problem;
+  Url url;
+  if (!parseOptions(args, options, problem) || !parseUrl(options.url, url)) {
+    wintools::journal("wget", args, problem.empty() ? "bad URL" : problem);
+    std::fprintf(stderr, "wget: %s\n", problem.empty() ? "bad URL" : problem.c_str());
+    return 2;
+  }
+  // The journal keeps the call without the credentials and query of its URL.
+  std::vector<std::string> recorded = args;
+  for (auto &a : recorded)
+    if (a == options.url) a = shownUrl(url);
+  File log(options.logFile.empty() ? nullptr : std::fopen(options.logFile.c_str(), "w"));
+  File document(std::fopen(options.document.c_str(), "wb"));
+  if ((!options.logFile.empty() && !log) || !document) {
+    wintools::journal("wget", recorded, "cannot write its files");
+    return 3;
+  }
+  int status = fetch(options, url, log.get(), document.get());
+  wintools::journal("wget", recorded, "exit " + std::to_string(status));
+  return status;
 }

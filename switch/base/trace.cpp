@@ -11,43 +11,57 @@
 namespace {
 
 struct module_entry {
-    unsigned number;
-    unsigned level;
-    const char *name;
+  unsigned number;
+  unsigned level;
+  const char *name;
 };
 
 struct level_entry {
-    unsigned level;
-    int syslog_priority;
-    const char *name;
+  unsigned level;
+  int syslog_priority;
+  const char *name;
 };
 
 constexpr unsigned default_level = TRACE_ERROR;
 
 std::array<module_entry, TRACE_MODULE_COUNT> modules = {{
-    {TRACE_MOD_UNKNOWN, default_level, "????"},  {TRACE_MOD_MAIN, default_level, "main"},
-    {TRACE_MOD_CONF, default_level, "conf"},     {TRACE_MOD_SWUP, default_level, "swup"},
-    {TRACE_MOD_PORT, default_level, "port"},     {TRACE_MOD_L2, default_level, "l2"},
-    {TRACE_MOD_L3, default_level, "l3"},         {TRACE_MOD_MGMT, default_level, "mgmt"},
-    {TRACE_MOD_PACKET, default_level, "packet"}, {TRACE_MOD_BOARD, default_level, "board"},
-    {TRACE_MOD_API_HL, default_level, "api_hl"}, {TRACE_MOD_API_LL, default_level, "api_ll"},
-    {TRACE_MOD_API_IO, default_level, "api_io"}, {TRACE_MOD_LACP, default_level, "lacp"},
-    {TRACE_MOD_RSTP, default_level, "rstp"},     {TRACE_MOD_CABLESCAN, default_level, "cablescan"},
+    {TRACE_MOD_UNKNOWN, default_level, "????"},
+    {TRACE_MOD_MAIN, default_level, "main"},
+    {TRACE_MOD_CONF, default_level, "conf"},
+    {TRACE_MOD_SWUP, default_level, "swup"},
+    {TRACE_MOD_PORT, default_level, "port"},
+    {TRACE_MOD_L2, default_level, "l2"},
+    {TRACE_MOD_L3, default_level, "l3"},
+    {TRACE_MOD_MGMT, default_level, "mgmt"},
+    {TRACE_MOD_PACKET, default_level, "packet"},
+    {TRACE_MOD_BOARD, default_level, "board"},
+    {TRACE_MOD_API_HL, default_level, "api_hl"},
+    {TRACE_MOD_API_LL, default_level, "api_ll"},
+    {TRACE_MOD_API_IO, default_level, "api_io"},
+    {TRACE_MOD_LACP, default_level, "lacp"},
+    {TRACE_MOD_RSTP, default_level, "rstp"},
+    {TRACE_MOD_CABLESCAN, default_level, "cablescan"},
     {TRACE_MOD_DOT1X, default_level, "dot1x"},
 }};
 
 // noise goes to the system log as LOG_DEBUG: syslog knows no priority 8.
 constexpr std::array<level_entry, TRACE_LEVEL_COUNT> levels = {{
-    {TRACE_EMERG, LOG_EMERG, "emerg"}, {TRACE_ALERT, LOG_ALERT, "alert"}, {TRACE_CRIT, LOG_CRIT, "crit"},
-    {TRACE_ERROR, LOG_ERR, "error"},   {TRACE_WARN, LOG_WARNING, "warn"}, {TRACE_NOTE, LOG_NOTICE, "note"},
-    {TRACE_INFO, LOG_INFO, "info"},    {TRACE_DEBUG, LOG_DEBUG, "debug"}, {TRACE_NOISE, LOG_DEBUG, "noise"},
+    {TRACE_EMERG, LOG_EMERG, "emerg"},
+    {TRACE_ALERT, LOG_ALERT, "alert"},
+    {TRACE_CRIT, LOG_CRIT, "crit"},
+    {TRACE_ERROR, LOG_ERR, "error"},
+    {TRACE_WARN, LOG_WARNING, "warn"},
+    {TRACE_NOTE, LOG_NOTICE, "note"},
+    {TRACE_INFO, LOG_INFO, "info"},
+    {TRACE_DEBUG, LOG_DEBUG, "debug"},
+    {TRACE_NOISE, LOG_DEBUG, "noise"},
 }};
 
 struct trace_context {
-    unsigned level = TRACE_NOISE;
-    const char *function = "main.c";
-    int line = 0;
-    unsigned module = TRACE_MOD_UNKNOWN;
+  unsigned level = TRACE_NOISE;
+  const char *function = "main.c";
+  int line = 0;
+  unsigned module = TRACE_MOD_UNKNOWN;
 };
 
 trace_context context;
@@ -56,188 +70,175 @@ bool daemon_mode = false;
 bool reporting_clock_failure = false;
 
 bool filtered(unsigned module, unsigned level) {
-    return module < TRACE_MODULE_COUNT && level > modules[module].level;
+  return module < TRACE_MODULE_COUNT && level > modules[module].level;
 }
 
 int syslog_priority(unsigned level) {
-    return level < TRACE_LEVEL_COUNT ? levels[level].syslog_priority : LOG_DEBUG;
+  return level < TRACE_LEVEL_COUNT ? levels[level].syslog_priority : LOG_DEBUG;
 }
 
 // Formats the text, drops trailing newlines and appends the API result, never beyond TRACE_TEXT_SIZE.
 void format_text(char (&text)[TRACE_TEXT_SIZE], int rc_flag, int rc, const char *format, va_list args) {
-    char suffix[32] = "";
-    if (rc_flag)
-        std::snprintf(suffix, sizeof suffix, " swc_rc=%d", rc);
-    const size_t room = sizeof text - std::strlen(suffix);
-    int n = std::vsnprintf(text, room, format, args);
-    size_t len = n < 0 ? 0 : std::min(static_cast<size_t>(n), room - 1);
-    text[len] = '\0';
-    while (len > 0 && text[len - 1] == '\n')
-        text[--len] = '\0';
-    std::memcpy(text + len, suffix, std::strlen(suffix) + 1);
+  char suffix[32] = "";
+  if (rc_flag) std::snprintf(suffix, sizeof suffix, " swc_rc=%d", rc);
+  const size_t room = sizeof text - std::strlen(suffix);
+  int n = std::vsnprintf(text, room, format, args);
+  size_t len = n < 0 ? 0 : std::min(static_cast<size_t>(n), room - 1);
+  text[len] = '\0';
+  while (len > 0 && text[len - 1] == '\n') text[--len] = '\0';
+  std::memcpy(text + len, suffix, std::strlen(suffix) + 1);
 }
 
 timeval time_of_day() {
-    timeval tv{};
-    int rc = gettimeofday(&tv, nullptr);
-    if (rc < 0) {
-        tv = timeval{};
-        if (!reporting_clock_failure) {
-            reporting_clock_failure = true;
-            trace_printf(TRACE_MOD_UNKNOWN, "vtrace", "trace.cpp", __LINE__, 1, rc, TRACE_DEBUG, "%s",
-                         "gettimeofday(&tv, NULL)");
-            reporting_clock_failure = false;
-        }
+  timeval tv{};
+  int rc = gettimeofday(&tv, nullptr);
+  if (rc < 0) {
+    tv = timeval{};
+    if (!reporting_clock_failure) {
+      reporting_clock_failure = true;
+      trace_printf(TRACE_MOD_UNKNOWN, "vtrace", "trace.cpp", __LINE__, 1, rc, TRACE_DEBUG, "%s",
+                   "gettimeofday(&tv, NULL)");
+      reporting_clock_failure = false;
     }
-    return tv;
+  }
+  return tv;
 }
 
 void print_foreground(const char *module_name, const char *function, const char *unit, int line,
                       const char *level_name, const char *text) {
-    timeval tv = time_of_day();
-    time_t seconds = tv.tv_sec;
-    tm local{};
-    localtime_r(&seconds, &local);
-    char date[32];
-    if (std::strftime(date, sizeof date, "%Y/%m/%d %T", &local) == 0)
-        std::strcpy(date, "????");
-    unsigned long ms = static_cast<unsigned long>(tv.tv_usec) / 1000;
-    if (unit)
-        std::printf("%s.%03lu portvisor/%s(%s %d)/%s: %s\n", date, ms, function, unit, line, level_name, text);
-    else
-        std::printf("%s.%03lu portvisor/%s/%s(%d)/%s: %s\n", date, ms, module_name, function, line,
-                    level_name, text);
-    std::fflush(stdout);
+  timeval tv = time_of_day();
+  time_t seconds = tv.tv_sec;
+  tm local{};
+  localtime_r(&seconds, &local);
+  char date[32];
+  if (std::strftime(date, sizeof date, "%Y/%m/%d %T", &local) == 0) std::strcpy(date, "????");
+  unsigned long ms = static_cast<unsigned long>(tv.tv_usec) / 1000;
+  if (unit)
+    std::printf("%s.%03lu portvisor/%s(%s %d)/%s: %s\n", date, ms, function, unit, line, level_name, text);
+  else
+    std::printf("%s.%03lu portvisor/%s/%s(%d)/%s: %s\n", date, ms, module_name, function, line, level_name,
+                text);
+  std::fflush(stdout);
 }
 
 void print_syslog(unsigned level, const char *module_name, const char *function, const char *unit, int line,
                   const char *level_name, const char *text) {
-    if (unit)
-        syslog(syslog_priority(level), "%s(%s %d)/%s: %s\n", function, unit, line, level_name, text);
-    else
-        syslog(syslog_priority(level), "%s/%s(%d)/%s: %s\n", module_name, function, line, level_name, text);
+  if (unit)
+    syslog(syslog_priority(level), "%s(%s %d)/%s: %s\n", function, unit, line, level_name, text);
+  else
+    syslog(syslog_priority(level), "%s/%s(%d)/%s: %s\n", module_name, function, line, level_name, text);
 }
 
-} // namespace
+}  // namespace
 
 const char *trace_module_name(unsigned module) {
-    return module < TRACE_MODULE_COUNT ? modules[module].name : "????";
+  return module < TRACE_MODULE_COUNT ? modules[module].name : "????";
 }
 
 const char *trace_level_name(unsigned level) {
-    return level < TRACE_LEVEL_COUNT ? levels[level].name : "????";
+  return level < TRACE_LEVEL_COUNT ? levels[level].name : "????";
 }
 
 unsigned trace_module_level(unsigned module) {
-    return module < TRACE_MODULE_COUNT ? modules[module].level : TRACE_NOISE;
+  return module < TRACE_MODULE_COUNT ? modules[module].level : TRACE_NOISE;
 }
 
 int vtrace(unsigned module, const char *function, const char *unit, int line, int rc_flag, int rc,
            unsigned level, const char *format, va_list args) {
-    if (rc_flag) {
-        if (rc >= 0)
-            return rc;
-        level = rc == -1 ? TRACE_WARN : TRACE_ERROR;
-    }
-    if (filtered(module, level))
-        return rc;
-    char text[TRACE_TEXT_SIZE];
-    format_text(text, rc_flag, rc, format, args);
-    if (!function)
-        function = "????";
-    if (daemon_mode)
-        print_syslog(level, trace_module_name(module), function, unit, line, trace_level_name(level), text);
-    else
-        print_foreground(trace_module_name(module), function, unit, line, trace_level_name(level), text);
-    return rc;
+  if (rc_flag) {
+    if (rc >= 0) return rc;
+    level = rc == -1 ? TRACE_WARN : TRACE_ERROR;
+  }
+  if (filtered(module, level)) return rc;
+  char text[TRACE_TEXT_SIZE];
+  format_text(text, rc_flag, rc, format, args);
+  if (!function) function = "????";
+  if (daemon_mode)
+    print_syslog(level, trace_module_name(module), function, unit, line, trace_level_name(level), text);
+  else
+    print_foreground(trace_module_name(module), function, unit, line, trace_level_name(level), text);
+  return rc;
 }
 
 int trace_printf(unsigned module, const char *function, const char *unit, int line, int rc_flag, int rc,
                  unsigned level, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    rc = vtrace(module, function, unit, line, rc_flag, rc, level, format, args);
-    va_end(args);
-    return rc;
+  va_list args;
+  va_start(args, format);
+  rc = vtrace(module, function, unit, line, rc_flag, rc, level, format, args);
+  va_end(args);
+  return rc;
 }
 
 void trace_set_context(unsigned level, const char *function, int line, unsigned module) {
-    context = trace_context{level, function, line, module};
+  context = trace_context{level, function, line, module};
 }
 
 int trace_context_printf(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    int rc = vtrace(context.module, context.function, nullptr, context.line, 0, 0, context.level, format, args);
-    va_end(args);
-    return rc;
+  va_list args;
+  va_start(args, format);
+  int rc = vtrace(context.module, context.function, nullptr, context.line, 0, 0, context.level, format, args);
+  va_end(args);
+  return rc;
 }
 
 namespace {
 
 bool find_module(const char *arg, unsigned &module) {
-    if (!arg)
-        return false;
-    for (const module_entry &entry : modules) {
-        if (std::strstr(arg, entry.name) || std::strstr(arg, "all")) {
-            module = entry.number;
-            return true;
-        }
+  if (!arg) return false;
+  for (const module_entry &entry : modules) {
+    if (std::strstr(arg, entry.name) || std::strstr(arg, "all")) {
+      module = entry.number;
+      return true;
     }
-    return false;
+  }
+  return false;
 }
 
 bool find_level(const char *arg, unsigned &level) {
-    if (!arg)
-        return false;
-    for (const level_entry &entry : levels) {
-        if (std::strstr(arg, entry.name)) {
-            level = entry.level;
-            return true;
-        }
+  if (!arg) return false;
+  for (const level_entry &entry : levels) {
+    if (std::strstr(arg, entry.name)) {
+      level = entry.level;
+      return true;
     }
-    return false;
+  }
+  return false;
 }
 
-} // namespace
+}  // namespace
 
 bool trace_option_apply(const char *module_arg, const char *level_arg) {
-    unsigned module = 0;
-    unsigned level = 0;
-    if (!find_module(module_arg, module) || !find_level(level_arg, level))
-        return false;
-    for (module_entry &entry : modules) {
-        if (module == TRACE_MOD_UNKNOWN || entry.number == module)
-            entry.level = level;
-    }
-    return true;
+  unsigned module = 0;
+  unsigned level = 0;
+  if (!find_module(module_arg, module) || !find_level(level_arg, level)) return false;
+  for (module_entry &entry : modules) {
+    if (module == TRACE_MOD_UNKNOWN || entry.number == module) entry.level = level;
+  }
+  return true;
 }
 
 void trace_option_help(FILE *out) {
-    std::fprintf(out, "Trace option: --trace <module> <level>\n\n");
-    std::fprintf(out, "Trace modules:\n");
-    for (const module_entry &entry : modules)
-        std::fprintf(out, "%s\n", entry.number == TRACE_MOD_UNKNOWN ? "all" : entry.name);
-    std::fprintf(out, "\nTrace levels:\n");
-    for (const level_entry &entry : levels)
-        std::fprintf(out, "%s\n", entry.name);
+  std::fprintf(out, "Trace option: --trace <module> <level>\n\n");
+  std::fprintf(out, "Trace modules:\n");
+  for (const module_entry &entry : modules)
+    std::fprintf(out, "%s\n", entry.number == TRACE_MOD_UNKNOWN ? "all" : entry.name);
+  std::fprintf(out, "\nTrace levels:\n");
+  for (const level_entry &entry : levels) std::fprintf(out, "%s\n", entry.name);
 }
 
 void trace_set_all_levels(unsigned level) {
-    for (module_entry &entry : modules)
-        entry.level = level;
+  for (module_entry &entry : modules) entry.level = level;
 }
 
 void trace_reset_levels() {
-    trace_set_all_levels(default_level);
-    daemon_mode = false;
+  trace_set_all_levels(default_level);
+  daemon_mode = false;
 }
 
 void trace_set_daemon_mode(bool on) {
-    daemon_mode = on;
+  daemon_mode = on;
 }
 
 void trace_syslog_open() {
-    if (daemon_mode)
-        openlog("portvisor", LOG_CONS, LOG_USER);
+  if (daemon_mode) openlog("portvisor", LOG_CONS, LOG_USER);
 }

@@ -53,7 +53,7 @@ constexpr buffer_row kBufferTableG5e[8] = {
 // Buffer mode 0..5 to its table row.
 constexpr unsigned kBufferRow[6] = {0, 1, 4, 5, 2, 6};
 
-swc_rc wait_idle(uint32_t reg, uint32_t busy_bits, const char* function, const char* what) {
+swc_rc wait_idle(uint32_t reg, uint32_t busy_bits, const char *function, const char *what) {
   for (uint32_t poll = 0; poll < SWC_IDLE_POLLS; ++poll) {
     uint32_t value;
     SWC_TRY(swc_reg_rd(2, 0, reg, &value));
@@ -78,7 +78,7 @@ uint32_t mac_mode(uint32_t speed) {
 }
 
 // MAC mode bits of port register 0, or -5 for an interface the port cannot take.
-int32_t port_mac_mode(uint32_t port_no, const swc_port_setup_t& setup) {
+int32_t port_mac_mode(uint32_t port_no, const swc_port_setup_t &setup) {
   switch (setup.interface_type) {
     case SWC_IF_NO_CONNECTION:
       return 0;
@@ -121,17 +121,20 @@ swc_rc tx_word(uint32_t chip_port, uint32_t word) {
 
 }  // namespace
 
-int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value) {
+int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uint32_t phy_reg,
+                         uint32_t value) {
   if (controller > 1) {
     AR_TRACE(TRACE_ERROR, "illegal miim_controller: %d", static_cast<int>(controller));
     return SWC_RC_ILLEGAL;
   }
   if (phy_addr >= 32 || phy_reg >= 32) {
-    AR_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr), static_cast<int>(phy_reg));
+    AR_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr),
+             static_cast<int>(phy_reg));
     return SWC_RC_ILLEGAL;
   }
-  SWC_TRY(swc_reg_wr(3, controller, kMiimCommand,
-                     (write ? 0 : kMiimRead) | phy_reg << 16 | phy_addr << 21 | (write ? value & 0xFFFF : 0)));
+  SWC_TRY(
+      swc_reg_wr(3, controller, kMiimCommand,
+                 (write ? 0 : kMiimRead) | phy_reg << 16 | phy_addr << 21 | (write ? value & 0xFFFF : 0)));
   bool idle = false;
   for (uint32_t poll = 0; poll < SWC_IDLE_POLLS && !idle; ++poll) {
     uint32_t status;
@@ -150,13 +153,14 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
   return static_cast<int32_t>(data & 0xFFFF);
 }
 
-swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
+swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const int32_t mode = port_mac_mode(port_no, *setup);
   if (mode < 0) {
-    AR_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d", static_cast<int>(setup->interface_type),
-             static_cast<int>(setup->speed), static_cast<int>(port_no));
+    AR_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d",
+             static_cast<int>(setup->interface_type), static_cast<int>(setup->speed),
+             static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   const bool gigabit = setup->speed == SWC_SPEED_1G;
@@ -164,9 +168,10 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
   for (int i = 0; i < 3; ++i) {
     if (setup->gap[i] != 0) gap[i] = setup->gap[i];
   }
-  const swc_api_state& s = *swc_state();
-  const uint32_t v = static_cast<uint32_t>(mode) | (gap[2] & 0x1F) << 6 | (s.vlan_port_mode[port_no].aware ? 1u << 14 : 0) |
-                     (gigabit ? 1u << 17 : 0) | (setup->full_duplex ? 1u << 18 : 0) | uint32_t{setup->pause_mac[5]} << 19;
+  const swc_api_state &s = *swc_state();
+  const uint32_t v = static_cast<uint32_t>(mode) | (gap[2] & 0x1F) << 6 |
+                     (s.vlan_port_mode[port_no].aware ? 1u << 14 : 0) | (gigabit ? 1u << 17 : 0) |
+                     (setup->full_duplex ? 1u << 18 : 0) | uint32_t{setup->pause_mac[5]} << 19;
   SWC_TRY(swc_port_wr(c, 0, v | 0x28000030));
   SWC_TRY(swc_reg_bit(5, 0, 14, c, false));
   SWC_TRY(swc_port_wr(c, 0, v | 0x08000000));
@@ -179,10 +184,10 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
   return ar_setup_flowcontrol(port_no, &s.port_setup[port_no]);
 }
 
-swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t* setup) {
+swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   const bool jumbo = setup->max_length > SWC_MAX_STANDARD_FRAME;
   const bool buffer_mode = s.qos_setup.word[2] != 0;
   unsigned mode;
@@ -191,22 +196,23 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t* setup) {
   } else {
     mode = jumbo ? 5 : 4;
   }
-  const uint8_t* mac = setup->pause_mac;
+  const uint8_t *mac = setup->pause_mac;
   SWC_TRY(swc_port_wr(c, 8, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]));
   SWC_TRY(swc_port_wr(c, 0xC, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
   SWC_TRY(swc_port_wr(c, 4, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0)));
-  const buffer_row& r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
+  const buffer_row &r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
   SWC_TRY(swc_port_wr(c, 0xDF, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0)));
   if (s.g5e) SWC_TRY(swc_port_bit(c, 0xDF, 31, true));
   SWC_TRY(swc_port_wr(c, 0xDE, uint32_t{r[1]} << 8 | r[2]));
   for (uint32_t q = 0; q < 4; ++q) {
-    SWC_TRY(swc_port_wr(c, 0xE0 + q,
-                        uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]));
+    SWC_TRY(swc_port_wr(
+        c, 0xE0 + q,
+        uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]));
   }
   return SWC_RC_OK;
 }
 
-swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t* header) {
+swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
   uint32_t first, second;
   SWC_TRY(swc_reg_rd(4, 2 * queue - 2, 0, &first));
   SWC_TRY(swc_reg_rd(4, 2 * queue - 2, 1, &second));
@@ -226,8 +232,9 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t* header) {
   // Chip port 7 does not exist: it must not index the port map.
   header->port_no = chip_port < SWC_CHIP_PORTS ? swc_state()->chip_port_to_port[chip_port] : 0;
   if (header->port_no < 1 || header->port_no > SWC_PORTS) {
-    AR_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned>(header->port_no),
-             static_cast<unsigned long>(first), static_cast<unsigned long>(second));
+    AR_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
+             static_cast<unsigned>(header->port_no), static_cast<unsigned long>(first),
+             static_cast<unsigned long>(second));
     swc_ll_cpu_rx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
   }
@@ -242,7 +249,7 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t* header) {
   return SWC_RC_OK;
 }
 
-swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length, uint32_t vid) {
+swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, uint32_t vid) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const bool tagged = vid != 0;
@@ -280,16 +287,21 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length, ui
   return SWC_RC_OK;
 }
 
-swc_rc ar_vlan_table_idle() { return wait_idle(kRegVlanCommand, 3, __func__, "VLAN"); }
-swc_rc ar_mac_table_idle() { return wait_idle(kRegMacCommand, 7, __func__, "MAC"); }
+swc_rc ar_vlan_table_idle() {
+  return wait_idle(kRegVlanCommand, 3, __func__, "VLAN");
+}
+swc_rc ar_mac_table_idle() {
+  return wait_idle(kRegMacCommand, 7, __func__, "MAC");
+}
 
-swc_rc ar_vlan_entry_write(uint32_t vid, const ar_vlan_entry_t* entry) {
+swc_rc ar_vlan_entry_write(uint32_t vid, const ar_vlan_entry_t *entry) {
   SWC_TRY(swc_reg_wr(2, 0, kRegVlanAddress, vid & 0xFFF));
-  SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 2 | (entry->mask << 2 & kVlanMaskBits) | (entry->flags & 7) << 28));
+  SWC_TRY(
+      swc_reg_wr(2, 0, kRegVlanCommand, 2 | (entry->mask << 2 & kVlanMaskBits) | (entry->flags & 7) << 28));
   return ar_vlan_table_idle();
 }
 
-swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t* entry) {
+swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t *entry) {
   SWC_TRY(swc_reg_wr(2, 0, kRegVlanAddress, vid & 0xFFF));
   SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 1));
   SWC_TRY(ar_vlan_table_idle());
@@ -309,13 +321,13 @@ swc_rc ar_vlan_table_clear() {
 
 namespace {
 // Entry and PGID from the command and address registers of a valid entry.
-void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_t* entry, uint32_t* pgid) {
+void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_t *entry, uint32_t *pgid) {
   entry->copy_to_cpu = (s >> 14) & 1;
   entry->locked = (s >> 9) & 1;
   entry->aged = (s >> 11) & 1;
   uint32_t group = (s >> 3) & 0x3F;
-  swc_api_state& state = *swc_state();
-  uint8_t* mac = entry->vid_mac.mac;
+  swc_api_state &state = *swc_state();
+  uint8_t *mac = entry->vid_mac.mac;
   if (entry->locked && entry->aged) {
     // IPv4 multicast: the port mask sits in the address registers, the address is 01-00-5E-xx-xx-xx.
     const uint32_t mask = (h & 0xFFFF) << 8 | group << 24 | l >> 24;
@@ -347,7 +359,7 @@ void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_
 constexpr uint32_t kMacEntryValid = 1u << 10;
 
 // Fills entry and PGID from the command register after a read by index.
-swc_rc mac_entry_decode(swc_mac_entry_t* entry, uint32_t* pgid) {
+swc_rc mac_entry_decode(swc_mac_entry_t *entry, uint32_t *pgid) {
   uint32_t s, h, l;
   SWC_TRY(swc_reg_rd(2, 0, kRegMacCommand, &s));
   if ((s & kMacEntryValid) == 0) return SWC_RC_NOT_FOUND;
@@ -363,7 +375,7 @@ uint32_t mac_index_word(uint32_t index, uint32_t lookup) {
 
 // The accesses of ar_mac_table_read_index as one script group of six ops.
 constexpr size_t kMacReadOps = 6;
-void mac_read_script(uint32_t index, swc_io_op* ops) {
+void mac_read_script(uint32_t index, swc_io_op *ops) {
   using kind = swc_io_op::kind_t;
   ops[0] = {kind::write, false, 2, 0, kRegMacIndex, mac_index_word(index, 0)};
   ops[1] = {kind::write, false, 2, 0, kRegMacCommand, 6};
@@ -374,11 +386,11 @@ void mac_read_script(uint32_t index, swc_io_op* ops) {
 }
 
 // The outcome of one index's group, as ar_mac_table_read_index would have returned it.
-swc_rc mac_read_outcome(const swc_io_op* ops, swc_mac_entry_t* entry, uint32_t* pgid) {
+swc_rc mac_read_outcome(const swc_io_op *ops, swc_mac_entry_t *entry, uint32_t *pgid) {
   for (size_t i = 0; i < kMacReadOps; ++i) {
     if (ops[i].timed_out) {
-      SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, "ar_mac_table_idle", "MAC command did not complete after %u polls",
-                   static_cast<unsigned>(SWC_IDLE_POLLS));
+      SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, "ar_mac_table_idle",
+                   "MAC command did not complete after %u polls", static_cast<unsigned>(SWC_IDLE_POLLS));
     }
     if (ops[i].ran && ops[i].rc < 0) return ops[i].rc;
   }
@@ -388,15 +400,15 @@ swc_rc mac_read_outcome(const swc_io_op* ops, swc_mac_entry_t* entry, uint32_t* 
 }
 }  // namespace
 
-swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid, uint32_t lookup) {
+swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t *entry, uint32_t *pgid, uint32_t lookup) {
   SWC_TRY(swc_reg_wr(2, 0, kRegMacIndex, mac_index_word(index, lookup)));
   SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, 6));
   SWC_TRY(ar_mac_table_idle());
   return mac_entry_decode(entry, pgid);
 }
 
-swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t* entries, uint32_t* pgids,
-                                 swc_rc* results) {
+swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t *entries, uint32_t *pgids,
+                                 swc_rc *results) {
   constexpr uint32_t kIndexesPerScript = 64;
   swc_io_op ops[kIndexesPerScript * kMacReadOps];
   for (uint32_t done = 0; done < count;) {
@@ -413,7 +425,7 @@ swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t
 
 swc_rc ar_reset_memories() {
   AR_TRACE(TRACE_DEBUG, "enter");
-  swc_clock& clock = swc_clock_get();
+  swc_clock &clock = swc_clock_get();
   for (uint32_t id = 0; id < 16; ++id) {
     if (id == 6 || id == 7) continue;
     SWC_TRY(swc_reg_wr(3, 2, 0, 0x1010400 | id));
@@ -426,7 +438,7 @@ swc_rc ar_reset_memories() {
   return SWC_RC_OK;
 }
 
-swc_rc ar_setup_cpu_if(const swc_init_setup* setup) {
+swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
   AR_TRACE(TRACE_DEBUG, "enter");
   if (!setup->serial) {
     if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0E0E0E0E));
@@ -436,7 +448,8 @@ swc_rc ar_setup_cpu_if(const swc_init_setup* setup) {
     SWC_TRY(swc_reg_wr(7, 0, 0, 0x99999999));
   }
   // Ceiling of the hold time over 11.2 ns, in 64 bits so that an absurd time cannot wrap into range.
-  const int64_t hold = setup->hold_time_ns == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(setup->hold_time_ns));
+  const int64_t hold =
+      setup->hold_time_ns == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(setup->hold_time_ns));
   const uint64_t count = hold == -1 ? 15 : (10 * static_cast<uint64_t>(hold) + 111) / 112;
   if (count > 15) {
     AR_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));

@@ -12,11 +12,11 @@ namespace {
 // Stands in until the daemon installs a context, so that calls made without one fail cleanly.
 swc_api_state g_builtin_state;
 swc_context g_builtin_context{-1, &g_builtin_state, nullptr};
-swc_api_state* g_state = &g_builtin_state;
+swc_api_state *g_state = &g_builtin_state;
 
 #define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
 
-void set_port_defaults(swc_api_state& s) {
+void set_port_defaults(swc_api_state &s) {
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     const uint32_t chip_port = p == SWC_PORTS ? 6 : p - 1;
     s.default_chip_port[p] = chip_port;
@@ -29,7 +29,7 @@ void set_port_defaults(swc_api_state& s) {
   }
 }
 
-void set_pgid_defaults(swc_api_state& s) {
+void set_pgid_defaults(swc_api_state &s) {
   s.mac_table_size = SWC_MAC_TABLE_SIZE;
   s.pgid_count = SWC_PGIDS;
   for (uint32_t n = 1; n <= SWC_PORTS; ++n) {
@@ -41,13 +41,13 @@ void set_pgid_defaults(swc_api_state& s) {
   s.pgid[8].references = 1;
 }
 
-void set_qos_defaults(swc_api_state& s) {
+void set_qos_defaults(swc_api_state &s) {
   s.qos_priorities = 4;
-  for (auto& qos : s.port_qos) {
+  for (auto &qos : s.port_qos) {
     qos.dscp_enable = 0;
     qos.second_enable = 0;
-    for (auto& prio : qos.dscp_prio) prio = 1;
-    for (auto& prio : qos.tag_prio) prio = 1;
+    for (auto &prio : qos.dscp_prio) prio = 1;
+    for (auto &prio : qos.tag_prio) prio = 1;
     qos.default_prio = 1;
     qos.field = 0;
   }
@@ -58,7 +58,7 @@ void set_qos_defaults(swc_api_state& s) {
 }
 
 // Every shadow element starts on the free list, pushed in index order (so the last one is the head).
-void set_mac_shadow_defaults(swc_api_state& s) {
+void set_mac_shadow_defaults(swc_api_state &s) {
   s.mac_sorted_head = SWC_MAC_NONE;
   s.mac_free_head = SWC_MAC_NONE;
   for (uint32_t i = 0; i < SWC_MAC_TABLE_SIZE; ++i) {
@@ -69,11 +69,15 @@ void set_mac_shadow_defaults(swc_api_state& s) {
 
 }  // namespace
 
-size_t swc_sizeof_al() { return sizeof(swc_api_state); }
+size_t swc_sizeof_al() {
+  return sizeof(swc_api_state);
+}
 
-swc_api_state* swc_state() { return g_state; }
+swc_api_state *swc_state() {
+  return g_state;
+}
 
-swc_rc swc_select_context(swc_context* context) {
+swc_rc swc_select_context(swc_context *context) {
   if (!context || !context->state) context = &g_builtin_context;
   g_state = context->state;
   swc_io_select_context(context);
@@ -81,9 +85,9 @@ swc_rc swc_select_context(swc_context* context) {
   return SWC_RC_OK;
 }
 
-void swc_init_state(const swc_init_setup* setup) {
+void swc_init_state(const swc_init_setup *setup) {
   HL_TRACE(TRACE_DEBUG, "enter");
-  swc_api_state& s = *g_state;
+  swc_api_state &s = *g_state;
   std::memset(&s, 0, sizeof s);
   set_port_defaults(s);
   set_pgid_defaults(s);
@@ -93,13 +97,13 @@ void swc_init_state(const swc_init_setup* setup) {
   set_mac_shadow_defaults(s);
 }
 
-swc_rc swc_port_map_set(const swc_port_map_t* port_map) {
+swc_rc swc_port_map_set(const swc_port_map_t *port_map) {
   HL_TRACE(TRACE_DEBUG, "enter");
   if (!port_map) {
     HL_TRACE(TRACE_ERROR, "illegal port_map");
     return SWC_RC_ILLEGAL;
   }
-  swc_api_state& s = *g_state;
+  swc_api_state &s = *g_state;
   uint32_t uses[SWC_CHIP_PORTS] = {};
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     int32_t chip_port = port_map[p].chip_port;
@@ -137,7 +141,7 @@ swc_rc swc_port_map_set(const swc_port_map_t* port_map) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_init(const swc_init_setup* setup) {
+swc_rc swc_init(const swc_init_setup *setup) {
   HL_TRACE(TRACE_DEBUG, "enter");
   swc_init_state(setup);
   swc_rc rc = swc_ll_init(setup);

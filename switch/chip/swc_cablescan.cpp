@@ -36,7 +36,7 @@ swc_rc select_page(uint32_t port_no, uint32_t page) {
 }
 
 // A register of the standard page.
-swc_rc std_read(uint32_t port_no, uint32_t reg, uint16_t* value) {
+swc_rc std_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
   CS_TRY(select_page(port_no, 0));
   return swc_phy_read(port_no, reg, value);
 }
@@ -52,7 +52,7 @@ swc_rc std_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t 
 }
 
 // A register of another page through the paged calls, which leave the PHY on page 0.
-swc_rc paged_read(uint32_t port_no, uint32_t page, uint32_t reg, uint16_t* value) {
+swc_rc paged_read(uint32_t port_no, uint32_t page, uint32_t reg, uint16_t *value) {
   const swc_rc rc = swc_phy_read(port_no, swc_phy_paged(page, reg), value);
   g_page = 0;
   return rc;
@@ -71,24 +71,27 @@ swc_rc paged_writemasked(uint32_t port_no, uint32_t page, uint32_t reg, uint32_t
 }
 
 uint32_t family_of(uint32_t port_no) {
-  const swc_phy_port_t* phy = swc_phy_port(port_no);
+  const swc_phy_port_t *phy = swc_phy_port(port_no);
   return phy ? phy->family : 0;
 }
 
 // The TR command register and its two data registers: page registers 0, 1, 2 on family 1, else 16,
 // 17, 18.
-uint32_t tr_command_reg(uint32_t port_no) { return family_of(port_no) == 1 ? 0 : 16; }
+uint32_t tr_command_reg(uint32_t port_no) {
+  return family_of(port_no) == 1 ? 0 : 16;
+}
 
 // Waits for bit 15 of a register of the TR page, at most 500 ms; -3 on a timeout.
 swc_rc wait_done(uint32_t port_no, uint32_t reg) {
-  swc_clock& clock = swc_clock_get();
+  swc_clock &clock = swc_clock_get();
   const uint64_t start = clock.now_us();
   for (;;) {
     uint16_t value = 0;
     CS_TRY(swc_phy_read(port_no, reg, &value));
     if (value & 0x8000) return SWC_RC_OK;
     if (clock.now_us() - start > kTrTimeoutUs) {
-      CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no), static_cast<int>(reg));
+      CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
+               static_cast<int>(reg));
       return SWC_RC_NOT_NOW;
     }
     clock.busy_wait_us(100);
@@ -96,15 +99,17 @@ swc_rc wait_done(uint32_t port_no, uint32_t reg) {
 }
 
 // A TR access that timed out gives -3 and the step goes on; every other failure ends it.
-bool fatal(swc_rc rc) { return rc < 0 && rc != SWC_RC_NOT_NOW; }
+bool fatal(swc_rc rc) {
+  return rc < 0 && rc != SWC_RC_NOT_NOW;
+}
 
-#define CS_ACCESS(expression)                  \
-  do {                                         \
-    const swc_rc cs_access_rc_ = (expression); \
+#define CS_ACCESS(expression)                       \
+  do {                                              \
+    const swc_rc cs_access_rc_ = (expression);      \
     if (fatal(cs_access_rc_)) return cs_access_rc_; \
   } while (0)
 
-swc_rc tr_get(uint32_t port_no, uint32_t address, uint32_t& value) {
+swc_rc tr_get(uint32_t port_no, uint32_t address, uint32_t &value) {
   value = 0;
   const swc_rc rc = swc_phy_cablescan_tr_read(port_no, address, &value);
   return fatal(rc) ? rc : SWC_RC_OK;
@@ -121,7 +126,9 @@ swc_rc tr_modify(uint32_t port_no, uint32_t address, uint32_t value, uint32_t ma
   return tr_set(port_no, address, (old & ~mask) | (value & mask));
 }
 
-constexpr uint32_t bits(unsigned low, unsigned high) { return ((1u << (high - low + 1)) - 1) << low; }
+constexpr uint32_t bits(unsigned low, unsigned high) {
+  return ((1u << (high - low + 1)) - 1) << low;
+}
 
 // ---- time ----
 
@@ -129,11 +136,13 @@ swc_cablescan_time_t time_of(uint64_t us) {
   return {static_cast<int64_t>(us / 1'000'000), static_cast<int64_t>(us % 1'000'000)};
 }
 
-uint64_t us_of(const swc_cablescan_time_t& t) {
+uint64_t us_of(const swc_cablescan_time_t &t) {
   return static_cast<uint64_t>(t.seconds) * 1'000'000 + static_cast<uint64_t>(t.microseconds);
 }
 
-void set_deadline(swc_cablescan_task_t& task, uint64_t ms) { task.deadline = time_of(us_of(task.now) + ms * 1000); }
+void set_deadline(swc_cablescan_task_t &task, uint64_t ms) {
+  task.deadline = time_of(us_of(task.now) + ms * 1000);
+}
 
 // ---- the family-1 reprogramming for the variant without link ----
 
@@ -146,7 +155,7 @@ swc_rc pulse_power_down(uint32_t port_no) {
   return std_writemasked(port_no, 0, 0, 0x0800);
 }
 
-swc_rc family1_reprogram(swc_cablescan_task_t& task) {
+swc_rc family1_reprogram(swc_cablescan_task_t &task) {
   const uint32_t p = task.port;
   uint16_t r0 = 0, r9 = 0, r28 = 0, t5 = 0;
   CS_TRY(std_read(p, 0, &r0));
@@ -183,7 +192,7 @@ swc_rc family1_reprogram(swc_cablescan_task_t& task) {
   return SWC_RC_OK;
 }
 
-swc_rc family1_restore(swc_cablescan_task_t& task) {
+swc_rc family1_restore(swc_cablescan_task_t &task) {
   const uint32_t p = task.port;
   const uint32_t r = task.saved_registers;
   const uint32_t f = task.saved_tr_fields;
@@ -207,25 +216,33 @@ swc_rc family1_restore(swc_cablescan_task_t& task) {
 
 // ---- steps ----
 
-bool variant(const swc_cablescan_task_t& t) { return t.flags & SWC_CABLESCAN_FLAG_VARIANT; }
-uint8_t sub_range_start(const swc_cablescan_task_t& t) { return (t.flags & 0x80) ? 0 : 3; }
-uint8_t low(uint8_t status) { return status & 0x0F; }
+bool variant(const swc_cablescan_task_t &t) {
+  return t.flags & SWC_CABLESCAN_FLAG_VARIANT;
+}
+uint8_t sub_range_start(const swc_cablescan_task_t &t) {
+  return (t.flags & 0x80) ? 0 : 3;
+}
+uint8_t low(uint8_t status) {
+  return status & 0x0F;
+}
 
-void clean_up(swc_cablescan_task_t& t) { t.state |= SWC_CABLESCAN_CLEANUP; }
+void clean_up(swc_cablescan_task_t &t) {
+  t.state |= SWC_CABLESCAN_CLEANUP;
+}
 
-void clear_pair(swc_cablescan_task_t& t, unsigned pair) {
+void clear_pair(swc_cablescan_task_t &t, unsigned pair) {
   t.status[pair] = 0;
   t.location[pair] = 0;
   t.amplitude[pair] = 0;
 }
 
 // Family 8: a test the PHY itself was asked for, on one of the eight ports of its package.
-swc_rc state_0(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_0(swc_cablescan_task_t &t, uint32_t family) {
   if (family != 8) return SWC_RC_OK;
   for (unsigned tries = 0; tries < 8; ++tries) {
     t.port = static_cast<uint8_t>((t.port + 1) & 7);
     // Ports of the package the board has no PHY record for are skipped.
-    const swc_phy_port_t* phy = swc_phy_port(t.port);
+    const swc_phy_port_t *phy = swc_phy_port(t.port);
     if (!phy || phy->bus < 0 || phy->family != 8) continue;
     uint16_t request = 0;
     CS_TRY(paged_read(t.port, 1, 24, &request));
@@ -242,7 +259,7 @@ swc_rc state_0(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_OK;
 }
 
-swc_rc state_1(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_1(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   t.tap_count = family == 1 ? 12 : 8;
   for (unsigned pair = 0; pair < kPairs; ++pair) clear_pair(t, pair);
@@ -274,7 +291,7 @@ swc_rc state_1(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-swc_rc state_2(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_2(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   if (family != 1) {
     uint16_t r17 = 0, e24 = 0;
@@ -303,7 +320,7 @@ swc_rc state_2(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-swc_rc state_3(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_3(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   uint16_t r28 = 0;
   CS_TRY(std_read(p, 28, &r28));
@@ -325,7 +342,7 @@ swc_rc state_3(swc_cablescan_task_t& t, uint32_t family) {
 }
 
 // States 4, 5 and 6 run as one step: a new sub-range, its disturbance counts, its programming.
-swc_rc state_6(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_6(swc_cablescan_task_t &t, uint32_t family) {
   t.threshold2 = t.threshold1;
   if (family == 1) {
     t.saved_tr_value = 0;
@@ -342,21 +359,23 @@ swc_rc state_6(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-swc_rc state_5(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_5(swc_cablescan_task_t &t, uint32_t family) {
   t.threshold1 = 0;
   t.threshold2 = 0;
   return state_6(t, family);
 }
 
-swc_rc state_4(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_4(swc_cablescan_task_t &t, uint32_t family) {
   t.sub_range = static_cast<int8_t>(sub_range_start(t));
   t.accumulator = 0;
   return state_5(t, family);
 }
 
-bool disturbed(uint32_t value) { return (value >> 16 & 0xFF) == 0xF0 && (value & 0x80); }
+bool disturbed(uint32_t value) {
+  return (value >> 16 & 0xFF) == 0xF0 && (value & 0x80);
+}
 
-swc_rc state_7(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   const uint16_t previous = t.threshold2;
   if (family == 1) {
@@ -405,10 +424,12 @@ swc_rc state_7(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-uint8_t first_window(uint32_t family) { return family == 1 ? 0xC0 : 0x48; }
+uint8_t first_window(uint32_t family) {
+  return family == 1 ? 0xC0 : 0x48;
+}
 
 // An echo search at `first_tap`, its finding checked against the noise floor.
-swc_rc search_window(swc_cablescan_task_t& t, uint32_t first_tap, uint32_t minimum_tap) {
+swc_rc search_window(swc_cablescan_task_t &t, uint32_t first_tap, uint32_t minimum_tap) {
   swc_phy_cablescan_threshold_set(&t, first_tap + t.tap_count / 2);
   CS_TRY(swc_phy_cablescan_echo_search(&t, first_tap, minimum_tap));
   const uint8_t s = low(t.status[t.pair]);
@@ -416,7 +437,7 @@ swc_rc search_window(swc_cablescan_task_t& t, uint32_t first_tap, uint32_t minim
   return SWC_RC_OK;
 }
 
-void next_pair_or_range(swc_cablescan_task_t& t) {
+void next_pair_or_range(swc_cablescan_task_t &t) {
   if (t.pair < 3) {
     ++t.pair;
     t.state = 8;
@@ -430,10 +451,10 @@ void next_pair_or_range(swc_cablescan_task_t& t) {
   }
 }
 
-swc_rc state_8(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_8(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
-  uint8_t& status = t.status[pair];
+  uint8_t &status = t.status[pair];
   status = static_cast<uint8_t>(low(status) << 4 | low(status));
   if (t.sub_range == 0 && (status & 0x80)) {
     next_pair_or_range(t);
@@ -459,22 +480,23 @@ swc_rc state_8(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-uint8_t window_of(const swc_cablescan_task_t& t, uint32_t family) {
+uint8_t window_of(const swc_cablescan_task_t &t, uint32_t family) {
   const uint8_t start = t.window_start;
   if (family == 1) return (start & 0x80) ? start - 0x80 : start & 0x1F;
   return start > 0x4F ? start & 0xF : start;
 }
 
-swc_rc state_9(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_9(swc_cablescan_task_t &t, uint32_t family) {
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
   const uint8_t w = window_of(t, family);
   CS_TRY(search_window(t, w, w == 4 ? 6 : 0));
   bool walk_ends = false;
   if (t.sub_range > 0) {
     if (w == 0) {
-      uint8_t& s = t.status[pair];
+      uint8_t &s = t.status[pair];
       if (low(s) != 0 && !(s & 0x08)) {
-        s = static_cast<uint8_t>((s & 0xF4) | 8 | (pair != static_cast<unsigned>(t.sub_range) ? t.sub_range : 0));
+        s = static_cast<uint8_t>((s & 0xF4) | 8 |
+                                 (pair != static_cast<unsigned>(t.sub_range) ? t.sub_range : 0));
       }
       walk_ends = true;
     } else {
@@ -498,7 +520,7 @@ swc_rc state_9(swc_cablescan_task_t& t, uint32_t family) {
 
 // State 10: the level of each pair without a finding, from the noise floor. A quiet read waits 2 s as
 // a deadline, not a sleep, so the daemon goes on meanwhile; the window start counts the reads.
-swc_rc state_10_levels(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_10_levels(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   const uint16_t quiet = variant(t) ? 0 : 3;
   while (t.pair < 4) {
@@ -522,7 +544,7 @@ swc_rc state_10_levels(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_OK;
 }
 
-swc_rc state_10(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_10(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   if (t.pair == 0 && t.window_start == 0) {
     bool any_quiet_pair = false;
@@ -553,7 +575,7 @@ swc_rc state_10(swc_cablescan_task_t& t, uint32_t family) {
   int lowest = -1, highest = -1;
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0) continue;
-    uint16_t& level = t.level[pair];
+    uint16_t &level = t.level[pair];
     level = level < 14 ? 20 : static_cast<uint16_t>(level + 6);
     if (level >= 181) {
       t.location[pair] = SWC_CABLESCAN_NO_REFLECTION;
@@ -575,16 +597,19 @@ swc_rc state_10(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-bool same_sign(int a, int b) { return (a < 0) == (b < 0); }
+bool same_sign(int a, int b) {
+  return (a < 0) == (b < 0);
+}
 
 // One window of state 11 for one pair: the strongest coefficient above the pair's level is its
 // reflection.
-swc_rc walk_pair(swc_cablescan_task_t& t, unsigned pair, uint8_t w) {
+swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
   const uint32_t p = t.port;
   CS_TRY(swc_phy_cablescan_coeff_read(p, pair, t.window_start, static_cast<uint32_t>(t.tap_count) | 0x30));
-  const int16_t coefficients[12] = {g_coefficients[1], g_coefficients[2], g_coefficients[3],  g_coefficients[4],
-                                    g_coefficients[5], g_coefficients[6], g_coefficients[7],  g_coefficients[8],
-                                    g_coefficients[9], g_coefficients[10], g_coefficients[11], g_coefficients[12]};
+  const int16_t coefficients[12] = {g_coefficients[1],  g_coefficients[2],  g_coefficients[3],
+                                    g_coefficients[4],  g_coefficients[5],  g_coefficients[6],
+                                    g_coefficients[7],  g_coefficients[8],  g_coefficients[9],
+                                    g_coefficients[10], g_coefficients[11], g_coefficients[12]};
   const int level = t.level[pair];
   for (int k = std::min<int>(t.tap_count, 12) - 1; k >= 0; --k) {
     if (t.mask & (1 << pair)) break;
@@ -602,10 +627,12 @@ swc_rc walk_pair(swc_cablescan_task_t& t, unsigned pair, uint8_t w) {
         const swc_rc rc = swc_phy_cablescan_noise_check(&t, 180);
         t.pair = pair_before;
         CS_TRY(rc);
-      } else if (std::abs(tap - location) <= 3 && same_sign(c, recorded) && std::abs(c) >= std::abs(recorded)) {
+      } else if (std::abs(tap - location) <= 3 && same_sign(c, recorded) &&
+                 std::abs(c) >= std::abs(recorded)) {
         t.location[pair] = static_cast<uint8_t>(tap);
         t.amplitude[pair] = static_cast<int16_t>(c);
-      } else if (std::abs(tap - location) <= 5 && !same_sign(c, recorded) && 8 * std::abs(c) >= 7 * std::abs(recorded)) {
+      } else if (std::abs(tap - location) <= 5 && !same_sign(c, recorded) &&
+                 8 * std::abs(c) >= 7 * std::abs(recorded)) {
         t.location[pair] = static_cast<uint8_t>(tap);
         t.amplitude[pair] = static_cast<int16_t>(c);
         t.mask = static_cast<int8_t>(t.mask | 1 << pair);
@@ -617,7 +644,7 @@ swc_rc walk_pair(swc_cablescan_task_t& t, unsigned pair, uint8_t w) {
   return SWC_RC_OK;
 }
 
-swc_rc state_11(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   CS_TRACE(TRACE_NOISE, "port_no: %d, window start 0x%02x", static_cast<int>(p), t.window_start);
   if ((t.flags & SWC_CABLESCAN_FLAG_WORKING) || (t.window_start & 0x7F) < t.tap_count) {
@@ -628,13 +655,13 @@ swc_rc state_11(swc_cablescan_task_t& t, uint32_t family) {
   const uint8_t first = first_window(family);
   if (family == 1 && t.window_start + t.tap_count == first && (t.saved_tr_value >> 2 & 0xFF) == 0) {
     t.window_start = 0xB4;
-    for (uint16_t& level : t.level) level = static_cast<uint16_t>(level + level / 4);
+    for (uint16_t &level : t.level) level = static_cast<uint16_t>(level + level / 4);
     t.saved_tr_value = ((0x34u - t.tap_count) << 2) + 2;
     CS_ACCESS(tr_set(p, 0x00B6, t.saved_tr_value + 1));
     CS_ACCESS(tr_set(p, 0x00B6, t.saved_tr_value));
   } else if (family != 1 && t.window_start + t.tap_count == first && (t.saved_tr_value >> 2 & 0xFF) == 0) {
     t.window_start = 0x40;
-    for (uint16_t& level : t.level) level = static_cast<uint16_t>(level + level / 4);
+    for (uint16_t &level : t.level) level = static_cast<uint16_t>(level + level / 4);
     t.saved_tr_value = ((0x40u - t.tap_count) << 1) + 1;
     CS_ACCESS(tr_set(p, 0x0188, t.saved_tr_value));
     CS_ACCESS(tr_set(p, 0x0184, 1));
@@ -661,10 +688,11 @@ swc_rc state_11(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-swc_rc state_12(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_12(swc_cablescan_task_t &t, uint32_t family) {
   CS_TRACE(TRACE_DEBUG, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
-           static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3], t.amplitude[0],
-           t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1], t.level[2], t.level[3]);
+           static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3],
+           t.amplitude[0], t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1], t.level[2],
+           t.level[3]);
   bool examined[kPairs] = {};
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0 || t.location[pair] == SWC_CABLESCAN_NO_REFLECTION) continue;
@@ -713,8 +741,8 @@ swc_rc state_12(swc_cablescan_task_t& t, uint32_t family) {
   } else {
     int second_lowest = -1, second_highest = -1;
     for (unsigned pair = 0; pair < kPairs; ++pair) {
-      const bool candidate = (examined[pair] && !(reference && pair == ref)) || static_cast<int>(pair) == lowest ||
-                             static_cast<int>(pair) == highest;
+      const bool candidate = (examined[pair] && !(reference && pair == ref)) ||
+                             static_cast<int>(pair) == lowest || static_cast<int>(pair) == highest;
       if (!candidate) continue;
       if (static_cast<int>(pair) != lowest &&
           (second_lowest < 0 || t.location[pair] < t.location[second_lowest]))
@@ -743,37 +771,38 @@ void swap_pairs(T (&values)[kPairs], unsigned a, unsigned b) {
   std::swap(values[a], values[b]);
 }
 
-void swap_results(swc_cablescan_task_t& t, unsigned a, unsigned b) {
+void swap_results(swc_cablescan_task_t &t, unsigned a, unsigned b) {
   swap_pairs(t.status, a, b);
   swap_pairs(t.location, a, b);
   swap_pairs(t.amplitude, a, b);
 }
 
-swc_rc state_13(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc state_13(swc_cablescan_task_t &t, uint32_t family) {
   uint16_t r28 = 0;
   CS_TRY(std_read(t.port, 28, &r28));
   const unsigned crossover = r28 >> 12 & 3;
   if (crossover == 0 || crossover == 1) {
     swap_results(t, 0, 1);
-    for (uint8_t& s : t.status) {
+    for (uint8_t &s : t.status) {
       if ((s & 0x08) && !(s & 0x02)) s ^= 1;
     }
   }
   if (crossover == 0 || crossover == 3) {
     swap_results(t, 2, 3);
-    for (uint8_t& s : t.status) {
+    for (uint8_t &s : t.status) {
       if ((s & 0x08) && (s & 0x02)) s ^= 1;
     }
   }
-  for (uint8_t& location : t.location) location = swc_cablescan_length(family, variant(t), location);
-  CS_TRACE(TRACE_DEBUG, "port_no: %d, status %d %d %d %d, length %d %d %d %d", static_cast<int>(t.port), t.status[0],
-           t.status[1], t.status[2], t.status[3], t.location[0], t.location[1], t.location[2], t.location[3]);
+  for (uint8_t &location : t.location) location = swc_cablescan_length(family, variant(t), location);
+  CS_TRACE(TRACE_DEBUG, "port_no: %d, status %d %d %d %d, length %d %d %d %d", static_cast<int>(t.port),
+           t.status[0], t.status[1], t.status[2], t.status[3], t.location[0], t.location[1], t.location[2],
+           t.location[3]);
   t.state = 0x8E;
   return SWC_RC_RUNNING;
 }
 
 // Restores the PHY and ends the test: results written into the PHY (family 8), validity decided.
-swc_rc cleanup(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   CS_TRY(select_page(p, kPageTr));
   if (family == 1) {
@@ -790,9 +819,11 @@ swc_rc cleanup(swc_cablescan_task_t& t, uint32_t family) {
     }
   }
   if (family == 8) {
-    const uint32_t s26 = low(t.status[0]) << 12 | low(t.status[1]) << 8 | low(t.status[2]) << 4 | low(t.status[3]);
+    const uint32_t s26 =
+        low(t.status[0]) << 12 | low(t.status[1]) << 8 | low(t.status[2]) << 4 | low(t.status[3]);
     CS_TRY(paged_write(p, 1, 26, s26));
-    CS_TRY(paged_write(p, 1, 25, (t.location[2] & 0x3Fu) << 8 | (t.location[3] & 0x3Fu) | (t.flags & 1u) << 15));
+    CS_TRY(
+        paged_write(p, 1, 25, (t.location[2] & 0x3Fu) << 8 | (t.location[3] & 0x3Fu) | (t.flags & 1u) << 15));
     CS_TRY(paged_write(p, 1, 24,
                        (t.location[0] & 0x3Fu) << 8 | (t.location[1] & 0x3Fu) | (t.flags & 0xC0u) | 0x8000u));
   }
@@ -810,7 +841,8 @@ swc_rc cleanup(swc_cablescan_task_t& t, uint32_t family) {
     } else {
       CS_TRY(paged_read(p, 1, family == 5 || family == 7 || family == 9 ? 24 : 25, &v));
     }
-    t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VALID) | ((v & 0x4000) ? SWC_CABLESCAN_FLAG_VALID : 0));
+    t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VALID) |
+                                   ((v & 0x4000) ? SWC_CABLESCAN_FLAG_VALID : 0));
   }
   if (family == 8) CS_TRY(std_writemasked(p, 23, t.saved_mode, 0xC0));
   if (family == 7 || family == 9) CS_TRY(std_writemasked(p, 28, t.saved_mode, 0x40));
@@ -824,22 +856,36 @@ swc_rc cleanup(swc_cablescan_task_t& t, uint32_t family) {
   return SWC_RC_OK;
 }
 
-swc_rc dispatch(swc_cablescan_task_t& t, uint32_t family) {
+swc_rc dispatch(swc_cablescan_task_t &t, uint32_t family) {
   switch (t.state) {
-    case 0: return state_0(t, family);
-    case 1: return state_1(t, family);
-    case 2: return state_2(t, family);
-    case 3: return state_3(t, family);
-    case 4: return state_4(t, family);
-    case 5: return state_5(t, family);
-    case 6: return state_6(t, family);
-    case 7: return state_7(t, family);
-    case 8: return state_8(t, family);
-    case 9: return state_9(t, family);
-    case 10: return state_10(t, family);
-    case 11: return state_11(t, family);
-    case 12: return state_12(t, family);
-    case 13: return state_13(t, family);
+    case 0:
+      return state_0(t, family);
+    case 1:
+      return state_1(t, family);
+    case 2:
+      return state_2(t, family);
+    case 3:
+      return state_3(t, family);
+    case 4:
+      return state_4(t, family);
+    case 5:
+      return state_5(t, family);
+    case 6:
+      return state_6(t, family);
+    case 7:
+      return state_7(t, family);
+    case 8:
+      return state_8(t, family);
+    case 9:
+      return state_9(t, family);
+    case 10:
+      return state_10(t, family);
+    case 11:
+      return state_11(t, family);
+    case 12:
+      return state_12(t, family);
+    case 13:
+      return state_13(t, family);
     default:
       clean_up(t);
       return SWC_RC_RUNNING;
@@ -848,7 +894,7 @@ swc_rc dispatch(swc_cablescan_task_t& t, uint32_t family) {
 
 // Coefficient read, family 1: the echo canceller is stepped through its taps by commands, and each
 // coefficient is taken out of the packed read-back registers.
-int32_t family1_value(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t k, swc_rc& rc) {
+int32_t family1_value(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t k, swc_rc &rc) {
   const bool wide = window >= 0x80 && window <= 0xBF;
   const uint32_t base = wide ? 0xE000 : 0xE080;
   const uint32_t tap_command = wide ? ((window + k) & 0xF) + 0x20 : (window & 0x1F) + k + 0x20;
@@ -895,9 +941,9 @@ bool swc_cablescan_family_supported(uint32_t family) {
 
 swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode) {
   CS_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
-  swc_phy_port_t* phy = swc_phy_port(port_no);
+  swc_phy_port_t *phy = swc_phy_port(port_no);
   if (!phy || !swc_cablescan_family_supported(phy->family)) return SWC_RC_OK;
-  swc_cablescan_task_t& t = phy->cablescan;
+  swc_cablescan_task_t &t = phy->cablescan;
   t.state = 1;
   t.port = static_cast<uint8_t>(port_no);
   t.flags = static_cast<uint8_t>((mode & 3) << 6);
@@ -906,8 +952,8 @@ swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t* task) {
-  swc_cablescan_task_t& t = *task;
+swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
+  swc_cablescan_task_t &t = *task;
   t.now = time_of(swc_clock_get().now_us());
   if (t.state != 0 && us_of(t.now) < us_of(t.deadline)) return SWC_RC_RUNNING;
   const uint32_t family = family_of(t.port);
@@ -941,7 +987,7 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t* task) {
   return t.state == 0 ? SWC_RC_OK : SWC_RC_RUNNING;
 }
 
-swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t* value) {
+swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t *value) {
   const uint32_t command = tr_command_reg(port_no);
   CS_TRY(select_page(port_no, kPageTr));
   CS_TRY(swc_phy_write(port_no, command, 0xA000 | (address & 0x1FFF)));
@@ -1021,8 +1067,8 @@ swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t wi
   return SWC_RC_OK;
 }
 
-void swc_phy_cablescan_threshold_set(swc_cablescan_task_t* task, uint32_t tap) {
-  swc_cablescan_task_t& t = *task;
+void swc_phy_cablescan_threshold_set(swc_cablescan_task_t *task, uint32_t tap) {
+  swc_cablescan_task_t &t = *task;
   uint32_t v = static_cast<uint32_t>(t.echo_offset - 8 * static_cast<int32_t>(tap) + 542) & 0xFFFF;
   if (t.sub_range != 0) v = (v - 500) & 0xFFFF;
   const int e = static_cast<int8_t>(v >> 8);
@@ -1053,8 +1099,8 @@ void swc_phy_cablescan_threshold_set(swc_cablescan_task_t* task, uint32_t tap) {
   t.threshold2 = static_cast<uint16_t>(t2);
 }
 
-swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t* task, uint32_t first_tap, uint32_t minimum_tap) {
-  swc_cablescan_task_t& t = *task;
+swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_tap, uint32_t minimum_tap) {
+  swc_cablescan_task_t &t = *task;
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
   const unsigned taps = std::min<unsigned>(t.tap_count, SWC_CABLESCAN_COEFFICIENTS - 1);
   // Family 1 reads through the view its window start selects; the others read from the first tap.
@@ -1065,7 +1111,7 @@ swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t* task, uint32_t first_
   for (int index = static_cast<int>(taps) - 1; index >= 0; --index) {
     const int c = g_coefficients[index + 1];
     const int tap = static_cast<int>(first_tap) + index;
-    uint8_t& status = t.status[pair];
+    uint8_t &status = t.status[pair];
     const int recorded = t.amplitude[pair];
     if (std::abs(c) > th2) {
       const int a = c * 32 / th2;
@@ -1099,8 +1145,8 @@ swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t* task, uint32_t first_
   return SWC_RC_OK;
 }
 
-swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t* task, uint32_t limit) {
-  swc_cablescan_task_t& t = *task;
+swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit) {
+  swc_cablescan_task_t &t = *task;
   if (variant(t)) return 1;
   const uint32_t p = t.port;
   const uint32_t family = family_of(p);
@@ -1113,7 +1159,7 @@ swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t* task, uint32_t limit)
     CS_ACCESS(tr_set(p, 0x0184, 2u << pair));
     CS_ACCESS(tr_set(p, 0x0184, 0));
   }
-  swc_clock& clock = swc_clock_get();
+  swc_clock &clock = swc_clock_get();
   clock.sleep_ms(1);
   if (family != 1) CS_ACCESS(tr_set(p, 0x0188, t.saved_tr_value));
   const bool has_status = low(t.status[pair]) != 0;
@@ -1154,7 +1200,7 @@ swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t* task, uint32_t limit)
   return 0;
 }
 
-swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t* task, uint32_t mode) {
+swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t *task, uint32_t mode) {
   static constexpr int32_t kTestTable[2][4] = {{1, 3, -3, -1}, {10, 30, -30, -10}};
   const uint32_t p = task->port;
   const bool family1 = family_of(p) == 1;
@@ -1167,7 +1213,8 @@ swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t* task, uint32_t mode) {
   }
   for (unsigned i = 0; i < 4; ++i) {
     const uint32_t entry = static_cast<uint32_t>(kTestTable[mode & 1][i]);
-    const uint32_t value = family1 ? (entry & 0xFFFF) << 16 : ((entry << 9) & 0xFFFF) | ((entry >> 7) & 0xFFFF) << 16;
+    const uint32_t value =
+        family1 ? (entry & 0xFFFF) << 16 : ((entry << 9) & 0xFFFF) | ((entry >> 7) & 0xFFFF) << 16;
     CS_ACCESS(tr_set(p, 0x0208 + 2 * i, value));
   }
   return tr_set(p, 0x0240, fill);
@@ -1183,7 +1230,7 @@ uint8_t swc_cablescan_length(uint32_t family, bool variant_set, uint8_t location
   return static_cast<uint8_t>(v - ((((v + (v >> 4)) >> 2) + 1) >> 1));
 }
 
-int32_t swc_cablescan_packed_field(const uint16_t* registers, unsigned register_count, unsigned offset,
+int32_t swc_cablescan_packed_field(const uint16_t *registers, unsigned register_count, unsigned offset,
                                    unsigned width, bool is_signed) {
   if (width == 0 || width > 31) return -1;
   const unsigned first = offset >> 4;

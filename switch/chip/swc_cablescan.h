@@ -38,21 +38,21 @@ swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode);
 // One step: -2 while the test runs (or its deadline has not come), 0 when the task is idle or finished
 // (results in status, location and amplitude), or the code of a failed PHY access (the task is
 // abandoned then).
-swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t* task);
+swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task);
 
 // Routines of the steps, for the PHY port of `task`.
 // TR register read: command, wait for completion (500 ms), data; -3 on a timeout.
-swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t* value);
+swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t *value);
 swc_rc swc_phy_cablescan_tr_write(uint32_t port_no, uint32_t address, uint32_t value);
 // Family 1: an echo canceller command through TR page register 0; -3 when it does not complete.
 swc_rc swc_phy_cablescan_ec_command(uint32_t port_no, uint32_t value);
 // Fills the coefficient buffer: descriptor bits 0-3 taps, bits 4-6 passes - 1, bit 7 peak only.
 swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t descriptor);
-void swc_phy_cablescan_threshold_set(swc_cablescan_task_t* task, uint32_t tap);
-swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t* task, uint32_t first_tap, uint32_t minimum_tap);
+void swc_phy_cablescan_threshold_set(swc_cablescan_task_t *task, uint32_t tap);
+swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_tap, uint32_t minimum_tap);
 // 1 when the pair's finding stands (or the variant needs no check), 0 when it was dropped, or a code.
-swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t* task, uint32_t limit);
-swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t* task, uint32_t mode);
+swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit);
+swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t *task, uint32_t mode);
 
 // Metres of cable to a reflection at tap `location` for a PHY family and measurement variant;
 // 0 below tap 8, SWC_CABLESCAN_NO_REFLECTION kept.
@@ -60,5 +60,5 @@ uint8_t swc_cablescan_length(uint32_t family, bool variant, uint8_t location);
 // A field of the family-1 read-back bit string: `registers[i]` holds register 20 - i; the field starts
 // at bit `offset` (most significant first) and is `width` bits wide. -1 when it spans more than two
 // registers or lies beyond them.
-int32_t swc_cablescan_packed_field(const uint16_t* registers, unsigned register_count, unsigned offset,
+int32_t swc_cablescan_packed_field(const uint16_t *registers, unsigned register_count, unsigned offset,
                                    unsigned width, bool is_signed);

@@ -16,20 +16,22 @@ class system_clock final : public swc_clock {
   }
   void busy_wait_us(uint64_t us) override {
     const uint64_t until = now_us() + us;
-    while (now_us() < until) {
-    }
+    while (now_us() < until) {}
   }
   void sleep_ms(uint64_t ms) override {
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
   }
 };
 
 system_clock g_system_clock;
-swc_clock* g_clock = &g_system_clock;
+swc_clock *g_clock = &g_system_clock;
 
 }  // namespace
 
-swc_clock& swc_clock_get() { return *g_clock; }
-void swc_clock_set(swc_clock* clock) { g_clock = clock ? clock : &g_system_clock; }
+swc_clock &swc_clock_get() {
+  return *g_clock;
+}
+void swc_clock_set(swc_clock *clock) {
+  g_clock = clock ? clock : &g_system_clock;
+}

@@ -16,9 +16,9 @@ class swc_clock {
 };
 
 // The installed clock (the system clock unless a test installed another).
-swc_clock& swc_clock_get();
+swc_clock &swc_clock_get();
 // Installs `clock` (nullptr: the system clock again). The caller keeps it alive while installed.
-void swc_clock_set(swc_clock* clock);
+void swc_clock_set(swc_clock *clock);
 
 // A clock that only moves when it is waited on; for tests.
 class swc_manual_clock : public swc_clock {

@@ -12,29 +12,32 @@ namespace {
 
 constexpr size_t kMacAddressLength = 6;
 
-bool legal_queue(uint32_t queue_no) { return queue_no >= 1 && queue_no <= SWC_CPU_QUEUES; }
+bool legal_queue(uint32_t queue_no) {
+  return queue_no >= 1 && queue_no <= SWC_CPU_QUEUES;
+}
 
-swc_rc reject_queue(const char* function, uint32_t queue_no) {
+swc_rc reject_queue(const char *function, uint32_t queue_no) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal queue_no: %d", static_cast<int>(queue_no));
   return SWC_RC_ILLEGAL;
 }
 
 // The VLAN tag a frame in VLAN vid leaves port p with: none when the port is not VLAN aware, untags
 // every VLAN (0x1000) or untags exactly this one.
-uint32_t egress_tag(const swc_api_state& s, uint32_t p, uint32_t vid) {
-  const swc_vlan_port_mode_t& mode = s.vlan_port_mode[p];
+uint32_t egress_tag(const swc_api_state &s, uint32_t p, uint32_t vid) {
+  const swc_vlan_port_mode_t &mode = s.vlan_port_mode[p];
   if (!mode.aware || mode.untagged_vid == 0x1000 || mode.untagged_vid == vid) return 0;
   return vid;
 }
 
-bool mirror_copy_due(const swc_api_state& s, bool sent_mirrored, bool monitor_sent) {
+bool mirror_copy_due(const swc_api_state &s, bool sent_mirrored, bool monitor_sent) {
   const uint32_t monitor = s.mirror_monitor_port;
-  return sent_mirrored && !monitor_sent && monitor >= 1 && monitor <= SWC_PORTS && swc_stp_forwarding(s.stp_state[monitor]);
+  return sent_mirrored && !monitor_sent && monitor >= 1 && monitor <= SWC_PORTS &&
+         swc_stp_forwarding(s.stp_state[monitor]);
 }
 
 // Whether a found destination (PGID) includes port p, directly or through p's aggregation.
-bool destination_member(const swc_api_state& s, uint32_t pgid, uint32_t p) {
-  const uint32_t* member = s.pgid[pgid].member;
+bool destination_member(const swc_api_state &s, uint32_t pgid, uint32_t p) {
+  const uint32_t *member = s.pgid[pgid].member;
   const uint32_t poag = s.port_to_poag[p];
   if (member[p] || (poag < SWC_POAG_SLOTS && member[poag])) return true;
   for (uint32_t q = 1; q <= SWC_PORTS; ++q) {
@@ -44,7 +47,7 @@ bool destination_member(const swc_api_state& s, uint32_t pgid, uint32_t p) {
 }
 
 // Looks the destination address up in the VLAN: true with the PGID when found, false to flood.
-swc_rc destination_pgid(uint32_t vid, const uint8_t* frame, bool& found, uint32_t& pgid) {
+swc_rc destination_pgid(uint32_t vid, const uint8_t *frame, bool &found, uint32_t &pgid) {
   swc_mac_entry_t entry{};
   entry.vid_mac.vid = vid;
   for (size_t i = 0; i < kMacAddressLength; ++i) entry.vid_mac.mac[i] = frame[i];
@@ -54,10 +57,11 @@ swc_rc destination_pgid(uint32_t vid, const uint8_t* frame, bool& found, uint32_
 }
 
 // Why port p does not get the frame, or nullptr when it does.
-const char* skip_reason(const swc_api_state& s, uint32_t p, uint32_t poag_no, uint32_t vid, uint32_t vlan_flood,
-                        bool pgid_found, uint32_t pgid) {
+const char *skip_reason(const swc_api_state &s, uint32_t p, uint32_t poag_no, uint32_t vid,
+                        uint32_t vlan_flood, bool pgid_found, uint32_t pgid) {
   if (!vlan_flood && s.port_to_poag[p] != poag_no) return "port_no: %d not member of poag_no: %d";
-  if (vlan_flood && pgid_found && !destination_member(s, pgid, p)) return "port_no: %d not a destination member";
+  if (vlan_flood && pgid_found && !destination_member(s, pgid, p))
+    return "port_no: %d not a destination member";
   if (!s.vlan[vid].member[p]) return "port_no: %d not a VLAN member";
   if (!s.aggr_code1_selected[p]) return "port_no: %d fails aggregation/STP/operational state check";
   return nullptr;
@@ -65,13 +69,13 @@ const char* skip_reason(const swc_api_state& s, uint32_t p, uint32_t poag_no, ui
 
 }  // namespace
 
-swc_rc swc_cpu_rx_registration_get(swc_cpu_rx_registration_t* registration) {
+swc_rc swc_cpu_rx_registration_get(swc_cpu_rx_registration_t *registration) {
   HL_TRACE(TRACE_DEBUG, "enter");
   *registration = swc_state()->cpu_rx_registration;
   return SWC_RC_OK;
 }
 
-swc_rc swc_cpu_rx_queue_map_set(const uint32_t* map) {
+swc_rc swc_cpu_rx_queue_map_set(const uint32_t *map) {
   HL_TRACE(TRACE_DEBUG, "enter");
   // A rejected entry fails the whole call: reporting success would hide a map the chip never got.
   swc_rc rc = SWC_RC_OK;
@@ -99,7 +103,7 @@ swc_rc swc_cpu_rx_frameready(uint32_t queue_no) {
   return rc;
 }
 
-swc_rc swc_cpu_rx_frame(uint32_t queue_no, swc_cpu_rx_header_t* header, uint8_t* buffer, size_t length) {
+swc_rc swc_cpu_rx_frame(uint32_t queue_no, swc_cpu_rx_header_t *header, uint8_t *buffer, size_t length) {
   HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
   return swc_ll_cpu_rx_frame(queue_no, header, buffer, length);
 }
@@ -109,9 +113,9 @@ swc_rc swc_cpu_rx_discard_frame(uint32_t queue_no) {
   return swc_ll_cpu_rx_discard_frame(queue_no);
 }
 
-swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t* frame, size_t length) {
+swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t length) {
   HL_TRACE(TRACE_NOISE, "length: %d", static_cast<int>(length));
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   uint32_t port = 0;
   if (poag_no >= 1 && poag_no <= SWC_PORTS) {
     if (s.stp_state[poag_no] == SWC_STP_DISABLED) {
@@ -136,7 +140,8 @@ swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t* frame, size_t lengt
   return ar_cpu_tx_frame(port, frame, length, 0);
 }
 
-swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t* frame, size_t length, uint32_t vlan_flood) {
+swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t *frame, size_t length,
+                        uint32_t vlan_flood) {
   HL_TRACE(TRACE_NOISE, "poag_no: %d, vid: %d, length: %d, vlan_flood: %d", static_cast<int>(poag_no),
            static_cast<int>(vid), static_cast<int>(length), static_cast<int>(vlan_flood));
   // The VID indexes the VLAN table, and a flood looks the destination address up in the frame.
@@ -144,7 +149,7 @@ swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t* frame, si
     HL_TRACE(TRACE_ERROR, "illegal vid: %d or length: %d", static_cast<int>(vid), static_cast<int>(length));
     return SWC_RC_ILLEGAL;
   }
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   bool pgid_found = false;
   uint32_t pgid = 0;
   if (vlan_flood) {
@@ -154,7 +159,7 @@ swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t* frame, si
   bool sent_mirrored = false;
   bool monitor_sent = false;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
-    if (const char* reason = skip_reason(s, p, poag_no, vid, vlan_flood, pgid_found, pgid)) {
+    if (const char *reason = skip_reason(s, p, poag_no, vid, vlan_flood, pgid_found, pgid)) {
       HL_TRACE(TRACE_NOISE, reason, static_cast<int>(p), static_cast<int>(poag_no));
       continue;
     }
@@ -169,10 +174,10 @@ swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t* frame, si
   return ar_cpu_tx_frame(monitor, frame, length, egress_tag(s, monitor, vid));
 }
 
-swc_rc swc_cpu_tx_port_frame(uint32_t poag_no, uint32_t vid, const uint8_t* frame, size_t length) {
+swc_rc swc_cpu_tx_port_frame(uint32_t poag_no, uint32_t vid, const uint8_t *frame, size_t length) {
   return swc_cpu_tx_frame(poag_no, vid, frame, length, 0);
 }
 
-swc_rc swc_cpu_tx_vlan_frame(uint32_t vid, const uint8_t* frame, size_t length) {
+swc_rc swc_cpu_tx_vlan_frame(uint32_t vid, const uint8_t *frame, size_t length) {
   return swc_cpu_tx_frame(0, vid, frame, length, 1);
 }

@@ -11,7 +11,7 @@ namespace {
 // PGIDs 1..8 (single ports, no port, flood) are held by the API itself from start-up.
 constexpr uint32_t kLastReservedPgid = 8;
 
-bool same_members(const swc_pgid_entry_t& entry, const uint32_t* members) {
+bool same_members(const swc_pgid_entry_t &entry, const uint32_t *members) {
   for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) {
     if ((entry.member[poag] != 0) != (members[poag] != 0)) return false;
   }
@@ -20,12 +20,12 @@ bool same_members(const swc_pgid_entry_t& entry, const uint32_t* members) {
 
 }  // namespace
 
-swc_rc swc_pgid_alloc(uint32_t* pgid_no, uint32_t exclusive, const uint32_t* members) {
+swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *members) {
   HL_TRACE(TRACE_DEBUG, "enter");
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   uint32_t free_pgid = 0;
   for (uint32_t n = 1; n < SWC_PGIDS; ++n) {
-    swc_pgid_entry_t& entry = s.pgid[n];
+    swc_pgid_entry_t &entry = s.pgid[n];
     if (entry.references == 0) {
       if (free_pgid == 0) free_pgid = n;
       continue;
@@ -39,10 +39,11 @@ swc_rc swc_pgid_alloc(uint32_t* pgid_no, uint32_t exclusive, const uint32_t* mem
   }
   if (free_pgid == 0) return SWC_RC_NOT_FOUND;
   HL_TRACE(TRACE_DEBUG, "using pgid_no: %d", static_cast<int>(free_pgid));
-  swc_pgid_entry_t& entry = s.pgid[free_pgid];
+  swc_pgid_entry_t &entry = s.pgid[free_pgid];
   entry.exclusive = exclusive;
   entry.references = 1;
-  for (uint32_t poag = 0; poag < SWC_POAG_SLOTS; ++poag) entry.member[poag] = poag == 0 ? 0 : members[poag] != 0;
+  for (uint32_t poag = 0; poag < SWC_POAG_SLOTS; ++poag)
+    entry.member[poag] = poag == 0 ? 0 : members[poag] != 0;
   const swc_rc rc = swc_pgid_table_write(free_pgid);
   if (rc < 0) {
     // The caller gets no PGID to free, so it must not stay taken.
@@ -60,7 +61,7 @@ swc_rc swc_pgid_free(uint32_t pgid_no) {
     HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;
   }
-  swc_pgid_entry_t& entry = swc_state()->pgid[pgid_no];
+  swc_pgid_entry_t &entry = swc_state()->pgid[pgid_no];
   if (entry.references == 0) {
     HL_TRACE(TRACE_ERROR, "pgid_no: %d already free", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;

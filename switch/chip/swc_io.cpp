@@ -9,7 +9,7 @@
 namespace {
 
 const swc_context kNoContext{-1, nullptr, nullptr};
-const swc_context* g_context = &kNoContext;
+const swc_context *g_context = &kNoContext;
 
 constexpr uint32_t kDoneStatus = swgenio::bus_offset(7, 0, 0x30);
 constexpr uint32_t kIndirectData = swgenio::bus_offset(7, 0, 0x2c);
@@ -17,15 +17,17 @@ constexpr uint32_t kDoneBit = 0x10;
 
 #define IO_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_IO, level, __VA_ARGS__)
 
-void trace_access(const char* function, uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
-  SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_NOISE, function, "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, value: 0x%08lx",
-               block, subblock, reg, static_cast<unsigned long>(value));
+void trace_access(const char *function, uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
+  SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_NOISE, function,
+               "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, value: 0x%08lx", block, subblock, reg,
+               static_cast<unsigned long>(value));
 }
 
-int spi_transfer(uint32_t block, uint32_t subblock, uint32_t reg, bool write, uint32_t* value) {
+int spi_transfer(uint32_t block, uint32_t subblock, uint32_t reg, bool write, uint32_t *value) {
   swgenio::SpiRecord record{};
   record.length = swgenio::kSpiLength;
-  record.buffer[0] = static_cast<uint8_t>((block & 7) << 5 | (subblock & 15) | (write ? swgenio::kSpiWriteFlag : 0));
+  record.buffer[0] =
+      static_cast<uint8_t>((block & 7) << 5 | (subblock & 15) | (write ? swgenio::kSpiWriteFlag : 0));
   record.buffer[1] = static_cast<uint8_t>(reg);
   if (write) {
     record.buffer[2] = static_cast<uint8_t>(*value >> 24);
@@ -35,21 +37,21 @@ int spi_transfer(uint32_t block, uint32_t subblock, uint32_t reg, bool write, ui
   }
   if (swgenio_ioctl(g_context->fd, swgenio::kCpldSpiReadWrite, &record) != 0) return -1;
   if (!write) {
-    *value = uint32_t{record.buffer[2]} << 24 | uint32_t{record.buffer[3]} << 16 | uint32_t{record.buffer[4]} << 8 |
-             record.buffer[5];
+    *value = uint32_t{record.buffer[2]} << 24 | uint32_t{record.buffer[3]} << 16 |
+             uint32_t{record.buffer[4]} << 8 | record.buffer[5];
   }
   return 0;
 }
 
 // One 32-bit bus read; false when the request failed.
-bool bus_read(uint32_t offset, uint32_t* value) {
+bool bus_read(uint32_t offset, uint32_t *value) {
   swgenio::BusRecord record{offset, 0};
   if (swgenio_ioctl(g_context->fd, swgenio::k32BitRead, &record) != 0) return false;
   *value = record.value;
   return true;
 }
 
-swc_rc pi_rd_fast(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value) {
+swc_rc pi_rd_fast(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   if (!bus_read(swgenio::bus_offset(block, subblock, reg), value)) {
     SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd_fast", "ioctl(fd,SWGENIO_32BIT_READ) failed");
     *value = 0;
@@ -58,7 +60,7 @@ swc_rc pi_rd_fast(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* val
   return SWC_RC_OK;
 }
 
-swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value) {
+swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   uint32_t ignored;
   *value = 0;
   if (!bus_read(swgenio::bus_offset(block, subblock, reg), &ignored)) {
@@ -81,21 +83,23 @@ swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t*
     }
   }
   SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd",
-               "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, DONE failed after %d retries", block, subblock, reg,
-               SWC_IO_DONE_RETRIES);
+               "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, DONE failed after %d retries", block, subblock,
+               reg, SWC_IO_DONE_RETRIES);
   return SWC_RC_READ_FAILED;
 }
 
 }  // namespace
 
-void swc_io_select_context(const swc_context* context) { g_context = context ? context : &kNoContext; }
+void swc_io_select_context(const swc_context *context) {
+  g_context = context ? context : &kNoContext;
+}
 
 swc_rc swc_io_init() {
   IO_TRACE(TRACE_DEBUG, "enter");
   return SWC_RC_OK;
 }
 
-swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value) {
+swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   swc_rc rc = SWC_RC_OK;
   if (spi_transfer(block, subblock, reg, false, value) != 0) {
     IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
@@ -116,7 +120,7 @@ swc_rc swc_io_si_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
   return rc;
 }
 
-swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value) {
+swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   const swc_rc rc = (block == 4 || block == 7) ? pi_rd_fast(block, subblock, reg, value)
                                                : pi_rd_indirect(block, subblock, reg, value);
   trace_access(__func__, block, subblock, reg, *value);
@@ -136,12 +140,12 @@ swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
 
 namespace {
 
-using rd_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t*);
+using rd_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t *);
 using wr_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t);
 
 // Group state of a running script.
 struct script_cursor {
-  swc_io_op* ops;
+  swc_io_op *ops;
   size_t count;
   size_t at = 0;
   bool skipping = false;
@@ -159,7 +163,7 @@ struct script_cursor {
 };
 
 // Reads until the bits clear, `done` reads having been made already; true when they cleared.
-bool continue_poll(swc_io_op& op, uint32_t done, rd_fn rd) {
+bool continue_poll(swc_io_op &op, uint32_t done, rd_fn rd) {
   for (; done < op.polls; ++done) {
     op.rc = rd(op.block, op.subblock, op.reg, &op.result);
     if (op.rc < 0) return false;
@@ -171,7 +175,7 @@ bool continue_poll(swc_io_op& op, uint32_t done, rd_fn rd) {
 }
 
 // One op through the single-access functions; true when it ends its group.
-bool run_one(swc_io_op& op, rd_fn rd, wr_fn wr) {
+bool run_one(swc_io_op &op, rd_fn rd, wr_fn wr) {
   op.ran = true;
   op.timed_out = false;
   switch (op.kind) {
@@ -190,7 +194,7 @@ bool run_one(swc_io_op& op, rd_fn rd, wr_fn wr) {
   return true;
 }
 
-void run_one_by_one(script_cursor& c, rd_fn rd, wr_fn wr) {
+void run_one_by_one(script_cursor &c, rd_fn rd, wr_fn wr) {
   while (c.at < c.count) {
     if (c.skipping) {
       c.skip();
@@ -200,21 +204,25 @@ void run_one_by_one(script_cursor& c, rd_fn rd, wr_fn wr) {
   }
 }
 
-swgenio::wire::BatchOp to_wire(const swc_io_op& op) {
+swgenio::wire::BatchOp to_wire(const swc_io_op &op) {
   using swgenio::wire::BatchKind;
   const BatchKind kind = op.kind == swc_io_op::kind_t::write  ? BatchKind::write
                          : op.kind == swc_io_op::kind_t::poll ? BatchKind::poll
                          : op.kind == swc_io_op::kind_t::test ? BatchKind::test
                                                               : BatchKind::read;
-  return {kind, op.group_end, static_cast<uint8_t>(op.block & 7), static_cast<uint8_t>(op.subblock & 15),
-          static_cast<uint8_t>(op.reg), op.value};
+  return {kind,
+          op.group_end,
+          static_cast<uint8_t>(op.block & 7),
+          static_cast<uint8_t>(op.subblock & 15),
+          static_cast<uint8_t>(op.reg),
+          op.value};
 }
 
 // Takes one op's result from a batch reply, traced as its single access would be; true when it ends
 // its group.
-bool take_result(swc_io_op& op, const swgenio::wire::BatchOpResult& r) {
+bool take_result(swc_io_op &op, const swgenio::wire::BatchOpResult &r) {
   const bool write = op.kind == swc_io_op::kind_t::write;
-  const char* function = write ? "swc_io_si_wr" : "swc_io_si_rd";
+  const char *function = write ? "swc_io_si_wr" : "swc_io_si_rd";
   op.ran = true;
   op.timed_out = false;
   op.result = write ? 0 : r.value;
@@ -231,7 +239,7 @@ bool take_result(swc_io_op& op, const swgenio::wire::BatchOpResult& r) {
   return op.kind == swc_io_op::kind_t::test && (op.result & op.value) == 0;
 }
 
-void run_batched(script_cursor& c) {
+void run_batched(script_cursor &c) {
   std::vector<swgenio::wire::BatchOp> batch;
   batch.reserve(std::min(c.count, swgenio::wire::kMaxBatchOps));
   while (c.at < c.count) {
@@ -248,7 +256,7 @@ void run_batched(script_cursor& c) {
       run_one_by_one(c, swc_io_si_rd, swc_io_si_wr);
       return;
     }
-    for (const auto& r : *results) {
+    for (const auto &r : *results) {
       if (r.result == swgenio::wire::kBatchSkipped) {
         c.skip();
       } else {
@@ -260,7 +268,7 @@ void run_batched(script_cursor& c) {
 
 }  // namespace
 
-void swc_io_run(swc_io_op* ops, size_t count, bool serial) {
+void swc_io_run(swc_io_op *ops, size_t count, bool serial) {
   script_cursor cursor{ops, count};
   if (!serial) {
     run_one_by_one(cursor, swc_io_pi_rd, swc_io_pi_wr);

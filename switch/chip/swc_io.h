@@ -10,15 +10,15 @@
 
 // Keeps the context whose descriptor the accesses use. Before a context is selected every access
 // fails (-96 / -97).
-void swc_io_select_context(const swc_context* context);
+void swc_io_select_context(const swc_context *context);
 swc_rc swc_io_init();
 
 // SPI path: 0, or -96 (read) / -97 (write).
-swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value);
+swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value);
 swc_rc swc_io_si_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value);
 
 // Parallel path: blocks 4 and 7 are read directly, the others through the indirect read handshake.
-swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value);
+swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value);
 swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value);
 
 // Status reads of the indirect read before it gives up: the first and 25 retries.
@@ -50,4 +50,4 @@ struct swc_io_op {
 
 // Runs the script over the SPI path (serial nonzero) or the parallel path. On the SPI path to the chip
 // simulator the ops travel in batches; elsewhere one by one.
-void swc_io_run(swc_io_op* ops, size_t count, bool serial);
+void swc_io_run(swc_io_op *ops, size_t count, bool serial);

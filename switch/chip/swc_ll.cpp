@@ -24,8 +24,12 @@ constexpr uint32_t kMacLocked = 1u << 9;
 constexpr uint32_t kMacIpmc = 1u << 11;
 constexpr uint32_t kMacCopyToCpu = 1u << 14;
 
-bool forwarding(uint32_t stp) { return stp == SWC_STP_FORWARDING || stp == SWC_STP_ENABLED; }
-bool learning(uint32_t stp) { return stp == SWC_STP_LEARNING || forwarding(stp); }
+bool forwarding(uint32_t stp) {
+  return stp == SWC_STP_FORWARDING || stp == SWC_STP_ENABLED;
+}
+bool learning(uint32_t stp) {
+  return stp == SWC_STP_LEARNING || forwarding(stp);
+}
 
 uint32_t all_ports_mask() {
   uint32_t flags[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
@@ -33,23 +37,24 @@ uint32_t all_ports_mask() {
 }
 
 // Members plus the mirror monitor port when one of them is egress-mirrored.
-void add_egress_monitor(const uint32_t* members, uint32_t* out) {
-  const swc_api_state& s = *swc_state();
+void add_egress_monitor(const uint32_t *members, uint32_t *out) {
+  const swc_api_state &s = *swc_state();
   bool mirrored = false;
   for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) {
     out[p] = p == 0 ? 0 : members[p];
     if (p != 0 && members[p] && s.mirror_egress[p]) mirrored = true;
   }
-  if (mirrored && s.mirror_monitor_port >= 1 && s.mirror_monitor_port <= SWC_PORTS) out[s.mirror_monitor_port] = 1;
+  if (mirrored && s.mirror_monitor_port >= 1 && s.mirror_monitor_port <= SWC_PORTS)
+    out[s.mirror_monitor_port] = 1;
 }
 
-swc_rc check_queue(const char* function, uint32_t queue) {
+swc_rc check_queue(const char *function, uint32_t queue) {
   if (queue == 1 || queue == 2) return SWC_RC_OK;
   SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal queue_no: %d", static_cast<int>(queue));
   return SWC_RC_ILLEGAL;
 }
 
-swc_rc mac_address_write(uint32_t vid, const uint8_t* mac) {
+swc_rc mac_address_write(uint32_t vid, const uint8_t *mac) {
   SWC_TRY(swc_reg_wr(2, 0, kRegMacHigh, (vid & 0xFFF) << 16 | uint32_t{mac[0]} << 8 | mac[1]));
   return swc_reg_wr(2, 0, kRegMacLow,
                     uint32_t{mac[2]} << 24 | uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]);
@@ -61,7 +66,7 @@ swc_rc mac_command(uint32_t command) {
 }
 
 // 11-bit hash bucket of (VID, MAC): the five 11-bit pieces of the 54-bit key folded together.
-uint32_t mac_hash(uint32_t vid, const uint8_t* mac) {
+uint32_t mac_hash(uint32_t vid, const uint8_t *mac) {
   uint64_t key = uint64_t{vid & 0x3F} << 48;
   for (int i = 0; i < 6; ++i) key |= uint64_t{mac[i]} << (40 - 8 * i);
   uint32_t hash = 0;
@@ -83,15 +88,15 @@ swc_rc wait_arbiter_empty(uint32_t mask) {
 
 uint32_t swc_arbiter_polls() {
   static const uint32_t polls = [] {
-    const char* text = std::getenv("PORTVISOR_ARBITER_POLLS");
+    const char *text = std::getenv("PORTVISOR_ARBITER_POLLS");
     const unsigned long value = text ? std::strtoul(text, nullptr, 10) : 0;
     return value > 0 && value < SWC_ARBITER_POLLS ? static_cast<uint32_t>(value) : SWC_ARBITER_POLLS;
   }();
   return polls;
 }
 
-uint32_t swc_chip_port_bitfield(const uint32_t* flags) {
-  const swc_api_state& s = *swc_state();
+uint32_t swc_chip_port_bitfield(const uint32_t *flags) {
+  const swc_api_state &s = *swc_state();
   uint32_t mask = 0;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (!flags[p]) continue;
@@ -104,7 +109,7 @@ uint32_t swc_chip_port_bitfield(const uint32_t* flags) {
   return mask;
 }
 
-swc_rc swc_ll_chipid_get(swc_chipid_t* id) {
+swc_rc swc_ll_chipid_get(swc_chipid_t *id) {
   uint32_t v;
   SWC_TRY(swc_reg_rd(7, 0, 0x18, &v));
   swc_chipid_t decoded{};
@@ -122,14 +127,14 @@ swc_rc swc_ll_chipid_get(swc_chipid_t* id) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_ll_init(const swc_init_setup* setup) {
+swc_rc swc_ll_init(const swc_init_setup *setup) {
   LL_TRACE(TRACE_DEBUG, "enter");
   swc_io_init();
   if (!setup || setup->reset != 1) {
     LL_TRACE(TRACE_ERROR, "start-up without chip reset is not supported");
     return SWC_RC_UNSUPPORTED;
   }
-  swc_clock& clock = swc_clock_get();
+  swc_clock &clock = swc_clock_get();
   SWC_TRY(ar_setup_cpu_if(setup));
   SWC_TRY(swc_reg_wr(7, 0, 0x14, 1));
   clock.busy_wait_us(125);
@@ -140,7 +145,7 @@ swc_rc swc_ll_init(const swc_init_setup* setup) {
   swc_chipid_t id;
   SWC_TRY(swc_ll_chipid_get(&id));
   LL_TRACE(TRACE_DEBUG, "found NVC%04x_%d", static_cast<unsigned>(id.part), static_cast<int>(id.revision));
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   s.g5e = id.part == 0x7395 ? 1 : 0;
 
   SWC_TRY(ar_reset_memories());
@@ -178,7 +183,7 @@ swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
   return swc_port_bit(c, 0, 28, enable);
 }
 
-swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t* setup) {
+swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t *setup) {
   LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
@@ -189,7 +194,8 @@ swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t*
     return swc_ll_port_queue_enable(port_no, 1);
   }
   if (own != SWC_RC_ARBITER) return own;
-  LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.", static_cast<int>(port_no));
+  LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.",
+           static_cast<int>(port_no));
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (p != port_no) SWC_TRY(swc_ll_port_queue_enable(p, 0));
   }
@@ -199,7 +205,7 @@ swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t*
     return SWC_RC_ARBITER;
   }
   SWC_TRY(all);
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (p == port_no) continue;
     SWC_TRY(ar_port_setup(p, &s.port_setup[p]));
@@ -223,7 +229,7 @@ uint32_t swc_ll_prio_to_queue(uint32_t prio) {
   }
 }
 
-swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t* qos) {
+swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_port_bit(c, 0x77, 21, qos->dscp_enable));
@@ -282,8 +288,8 @@ uint32_t scaled_rate(int32_t rate) {
 }
 }  // namespace
 
-swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t* qos) {
-  const swc_api_state& s = *swc_state();
+swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t *qos) {
+  const swc_api_state &s = *swc_state();
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (!s.unmapped[p]) SWC_TRY(ar_setup_flowcontrol(p, &s.port_setup[p]));
   }
@@ -294,7 +300,7 @@ swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t* qos) {
                         (rate0 != -1 ? 1u << 30 : 0));
 }
 
-swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t* counters) {
+swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t *counters) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   static constexpr uint32_t kWordOf[8] = {0, 1, 3, 2, 6, 8, 7, 11};
@@ -302,7 +308,7 @@ swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t* counters)
   return SWC_RC_OK;
 }
 
-swc_rc swc_ll_aggr_mode_set(const uint32_t* m) {
+swc_rc swc_ll_aggr_mode_set(const uint32_t *m) {
   uint32_t selector;
   if (!m[2] && !m[3]) {
     selector = (m[0] ? 1u : 0) | (m[1] ? 2u : 0);
@@ -320,7 +326,7 @@ swc_rc swc_ll_aggr_mode_set(const uint32_t* m) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_ll_cpu_rx_registration_set(const swc_cpu_rx_registration_t* reg) {
+swc_rc swc_ll_cpu_rx_registration_set(const swc_cpu_rx_registration_t *reg) {
   uint32_t bits = 0;
   for (uint32_t f = 1; f <= 16; ++f) bits |= (reg->flag[f] ? 1u : 0) << (f - 1);
   bits |= (reg->flag[0] ? 1u : 0) << 16;
@@ -336,7 +342,7 @@ swc_rc swc_ll_cpu_rx_frameready(uint32_t queue) {
   return (status >> (29 + queue)) & 1;
 }
 
-swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t* header, uint8_t* buffer, size_t length) {
+swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t *header, uint8_t *buffer, size_t length) {
   SWC_TRY(check_queue(__func__, queue));
   SWC_TRY(ar_cpurx_systemheader(queue, header));
   if (!buffer) return SWC_RC_RX_BUFFER;
@@ -345,7 +351,8 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t* header, uint8_t*
   for (size_t k = 0; 4 * k < copy; ++k) {
     uint32_t word;
     SWC_TRY(swc_reg_rd(4, first + static_cast<uint32_t>((k + 2) >> 8), (k + 2) & 0xFF, &word));
-    for (size_t i = 0; i < 4 && 4 * k + i < copy; ++i) buffer[4 * k + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
+    for (size_t i = 0; i < 4 && 4 * k + i < copy; ++i)
+      buffer[4 * k + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
   }
   if (header->length > length) return SWC_RC_RX_BUFFER;
   if (!swc_state()->g5e) {
@@ -363,11 +370,11 @@ swc_rc swc_ll_cpu_rx_discard_frame(uint32_t queue) {
   return swc_reg_wr(4, 2 * queue + 2, 0, 0);
 }
 
-swc_rc swc_ll_cpu_tx_frame(uint32_t port_no, const uint8_t* frame, size_t length, uint32_t vid) {
+swc_rc swc_ll_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, uint32_t vid) {
   return ar_cpu_tx_frame(port_no, frame, length, vid);
 }
 
-swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* mode) {
+swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const bool aware = mode->aware != 0;
@@ -386,7 +393,7 @@ swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* m
   return swc_port_wrm(c, 0x24, (untagged & 0xFFF) << 4 | (tag ? 1u : 0) | (untag_one ? 8u : 0), 0xFFF9);
 }
 
-swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t* members) {
+swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
   uint32_t flags[SWC_PORT_SLOTS];
   add_egress_monitor(members, flags);
   ar_vlan_entry_t entry;
@@ -395,8 +402,8 @@ swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t* members) {
   return ar_vlan_entry_write(vid, &entry);
 }
 
-swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t* entry, uint32_t pgid) {
-  const uint8_t* mac = entry->vid_mac.mac;
+swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t *entry, uint32_t pgid) {
+  const uint8_t *mac = entry->vid_mac.mac;
   const uint32_t vid = entry->vid_mac.vid & 0xFFF;
   const uint32_t cpu = entry->copy_to_cpu ? kMacCopyToCpu : 0;
   if (pgid == 0) {
@@ -413,12 +420,12 @@ swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t* entry, uint32_t pgid) {
   return mac_command(1 | (group & 0x3F) << 3 | kMacValid | (entry->locked ? kMacLocked : 0) | cpu);
 }
 
-swc_rc swc_ll_mac_table_forget_vid_mac(const swc_vid_mac_t* vid_mac) {
+swc_rc swc_ll_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
   SWC_TRY(mac_address_write(vid_mac->vid, vid_mac->mac));
   return mac_command(2);
 }
 
-swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t* entry, uint32_t* pgid) {
+swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t *entry, uint32_t *pgid) {
   const uint32_t bucket = mac_hash(entry->vid_mac.vid, entry->vid_mac.mac);
   for (uint32_t slot = 0; slot < 4; ++slot) {
     swc_mac_entry_t found{};
@@ -437,7 +444,7 @@ swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t* entry, uint32_t* pgid) {
   return SWC_RC_NOT_FOUND;
 }
 
-swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t* entry, uint32_t* pgid) {
+swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t *entry, uint32_t *pgid) {
   if (index < 1 || index > SWC_MAC_TABLE_SIZE) {
     LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
     return SWC_RC_ILLEGAL;
@@ -445,8 +452,8 @@ swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t* entry, uint32_t* p
   return ar_mac_table_read_index(index - 1, entry, pgid, 0);
 }
 
-swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, swc_mac_entry_t* entries, uint32_t* pgids,
-                                   swc_rc* results) {
+swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, swc_mac_entry_t *entries, uint32_t *pgids,
+                                   swc_rc *results) {
   if (first < 1 || count > SWC_MAC_TABLE_SIZE || first > SWC_MAC_TABLE_SIZE - count + 1) {
     LL_TRACE(TRACE_ERROR, "illegal index: %d, count: %d", static_cast<int>(first), static_cast<int>(count));
     return SWC_RC_ILLEGAL;
@@ -471,7 +478,7 @@ swc_rc swc_ll_mac_table_forget(uint32_t port_given, uint32_t port_no, uint32_t v
   return swc_ll_mac_table_age(port_given, port_no, vid_given, vid);
 }
 
-swc_rc swc_ll_mac_table_status_get(uint32_t* status) {
+swc_rc swc_ll_mac_table_status_get(uint32_t *status) {
   uint32_t events;
   SWC_TRY(swc_reg_rd(2, 0, kRegMacEvents, &events));
   SWC_TRY(swc_reg_wr(2, 0, kRegMacEvents, events & (1u << 15 | 1u << 16 | 1u << 17 | 1u << 20)));
@@ -482,7 +489,7 @@ swc_rc swc_ll_mac_table_status_get(uint32_t* status) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t* members) {
+swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members) {
   if (pgid >= SWC_PGIDS) {
     LL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid));
     return SWC_RC_ILLEGAL;
@@ -494,10 +501,10 @@ swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t* members) {
   return swc_reg_wr(2, 0, 0x40 + index, swc_chip_port_bitfield(flags));
 }
 
-swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t* members) {
+swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   uint32_t flags[SWC_PORT_SLOTS];
   for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) flags[p] = p == 0 ? 0 : members[p];
   if (s.mirror_egress[port_no] && !s.mirror_ingress[port_no] && s.mirror_monitor_port >= 1 &&
@@ -507,7 +514,7 @@ swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t* members) {
   return swc_reg_wrm(2, 0, 0x80 + c, swc_chip_port_bitfield(flags), 0x5F);
 }
 
-swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t* members) {
+swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
   if (index < 1 || index > 16) {
     LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
     return SWC_RC_ILLEGAL;
@@ -515,7 +522,7 @@ swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t* members) {
   return swc_reg_wr(2, 0, 0x2F + index, swc_chip_port_bitfield(members));
 }
 
-swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t* members) {
+swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t *members) {
   return swc_reg_wr(2, 0, 4, swc_chip_port_bitfield(members));
 }
 
@@ -531,7 +538,7 @@ swc_rc swc_ll_mirror_ingress_port_set(uint32_t port_no, uint32_t enable) {
   return swc_reg_bit(2, 0, 0x80 + c, 26, enable != 0);
 }
 
-swc_rc swc_ll_register_read(uint32_t address, uint32_t* value) {
+swc_rc swc_ll_register_read(uint32_t address, uint32_t *value) {
   return swc_reg_rd((address >> 12) & 7, (address >> 8) & 15, address & 0xFF, value);
 }
 
@@ -548,7 +555,7 @@ swc_rc swc_ll_miim_write(uint32_t controller, uint32_t phy_addr, uint32_t phy_re
 }
 
 namespace {
-swc_rc check_gpio(const char* function, uint32_t gpio_no, uint32_t last) {
+swc_rc check_gpio(const char *function, uint32_t gpio_no, uint32_t last) {
   if (gpio_no <= last) return SWC_RC_OK;
   SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal gpio_no: %d", static_cast<int>(gpio_no));
   return SWC_RC_ILLEGAL;
@@ -560,7 +567,7 @@ swc_rc swc_ll_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
   return swc_reg_bit(7, 0, 0x34, gpio_no + 4, output != 0);
 }
 
-swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t* value) {
+swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t *value) {
   // GPIOs 4 and 5 are outputs only; their register bits would be other pins' directions.
   SWC_TRY(check_gpio(__func__, gpio_no, 3));
   uint32_t v;
@@ -575,7 +582,15 @@ swc_rc swc_ll_gpio_output_write(uint32_t gpio_no, uint32_t value) {
   return swc_reg_bit(7, 0, 0x30, gpio_no - 2, value != 0);
 }
 
-swc_rc swc_ll_cpu_rx_frameready_int_enable(uint32_t, uint32_t) { return SWC_RC_OK; }
-swc_rc swc_ll_cpu_rx_queue_map_set(const uint32_t*) { return SWC_RC_OK; }
-swc_rc swc_ll_optimize_1sec() { return SWC_RC_OK; }
-swc_rc swc_ll_optimize_100msec() { return SWC_RC_OK; }
+swc_rc swc_ll_cpu_rx_frameready_int_enable(uint32_t, uint32_t) {
+  return SWC_RC_OK;
+}
+swc_rc swc_ll_cpu_rx_queue_map_set(const uint32_t *) {
+  return SWC_RC_OK;
+}
+swc_rc swc_ll_optimize_1sec() {
+  return SWC_RC_OK;
+}
+swc_rc swc_ll_optimize_100msec() {
+  return SWC_RC_OK;
+}

@@ -22,19 +22,21 @@ struct mac_key {
   uint32_t high;  // VID << 16 | MAC bytes 0-1
   uint32_t low;   // MAC bytes 2-5
 
-  bool operator<(const mac_key& o) const { return high != o.high ? high < o.high : low < o.low; }
-  bool operator<=(const mac_key& o) const { return !(o < *this); }
+  bool operator<(const mac_key &o) const { return high != o.high ? high < o.high : low < o.low; }
+  bool operator<=(const mac_key &o) const { return !(o < *this); }
 };
 
-mac_key key_of(const swc_vid_mac_t& vm) {
-  const uint8_t* m = vm.mac;
+mac_key key_of(const swc_vid_mac_t &vm) {
+  const uint8_t *m = vm.mac;
   return {(vm.vid & 0xFFF) << 16 | uint32_t{m[0]} << 8 | m[1],
           uint32_t{m[2]} << 24 | uint32_t{m[3]} << 16 | uint32_t{m[4]} << 8 | m[5]};
 }
 
-mac_key key_of(const swc_mac_shadow_entry_t& e) { return {e.key_high, e.key_low}; }
+mac_key key_of(const swc_mac_shadow_entry_t &e) {
+  return {e.key_high, e.key_low};
+}
 
-swc_vid_mac_t vid_mac_of(const swc_mac_shadow_entry_t& e) {
+swc_vid_mac_t vid_mac_of(const swc_mac_shadow_entry_t &e) {
   swc_vid_mac_t vm{};
   vm.vid = e.key_high >> 16;
   vm.mac[0] = static_cast<uint8_t>(e.key_high >> 8);
@@ -56,15 +58,15 @@ bool legal_port(uint32_t port_no) {
 }
 
 void raise_event(unsigned event) {
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   s.mac_events_status.flag[event] = 1;
   s.mac_events_optimize.flag[event] = 1;
 }
 
 // An aggregation gets the flag of its lowest-numbered member port.
-void destination_from_pgid(uint32_t pgid, swc_mac_entry_t* entry) {
-  const swc_api_state& s = *swc_state();
-  const uint32_t* member = s.pgid[pgid % SWC_PGIDS].member;
+void destination_from_pgid(uint32_t pgid, swc_mac_entry_t *entry) {
+  const swc_api_state &s = *swc_state();
+  const uint32_t *member = s.pgid[pgid % SWC_PGIDS].member;
   for (uint32_t poag = SWC_PORTS + 1; poag < SWC_POAG_SLOTS; ++poag) entry->destination[poag] = 0;
   for (uint32_t p = SWC_PORTS; p >= 1; --p) {
     entry->destination[p] = member[p];
@@ -73,7 +75,7 @@ void destination_from_pgid(uint32_t pgid, swc_mac_entry_t* entry) {
   }
 }
 
-swc_rc lookup_key(const swc_vid_mac_t& vid_mac, swc_mac_entry_t* entry) {
+swc_rc lookup_key(const swc_vid_mac_t &vid_mac, swc_mac_entry_t *entry) {
   *entry = swc_mac_entry_t{};
   entry->vid_mac = vid_mac;
   uint32_t pgid = 0;
@@ -84,7 +86,7 @@ swc_rc lookup_key(const swc_vid_mac_t& vid_mac, swc_mac_entry_t* entry) {
 }
 
 // The chip drops a learn silently when the key's hash bucket holds four locked entries.
-swc_rc confirm_learned(const swc_vid_mac_t& vid_mac) {
+swc_rc confirm_learned(const swc_vid_mac_t &vid_mac) {
   swc_mac_entry_t found{};
   found.vid_mac = vid_mac;
   uint32_t pgid = 0;
@@ -106,8 +108,8 @@ swc_rc status_poll() {
 
 // Sorted-list element at or below the key (next 0, the insertion point) or the first above it (next 1);
 // SWC_MAC_NONE when there is none.
-uint32_t search(const mac_key& key, bool next) {
-  const swc_api_state& s = *swc_state();
+uint32_t search(const mac_key &key, bool next) {
+  const swc_api_state &s = *swc_state();
   if (s.mac_index_count == 0) return SWC_MAC_NONE;
   uint32_t lo = 0;
   uint32_t hi = s.mac_index_count - 1;
@@ -132,18 +134,19 @@ uint32_t search(const mac_key& key, bool next) {
   return next ? SWC_MAC_NONE : last_at_or_below;
 }
 
-void rebuild_index(swc_api_state& s) {
+void rebuild_index(swc_api_state &s) {
   uint32_t count = 0;
   uint32_t position = 0;
-  for (uint32_t p = s.mac_sorted_head; p != SWC_MAC_NONE && count < SWC_MAC_INDEX_SIZE; p = s.mac_shadow[p].next) {
+  for (uint32_t p = s.mac_sorted_head; p != SWC_MAC_NONE && count < SWC_MAC_INDEX_SIZE;
+       p = s.mac_shadow[p].next) {
     if (position++ % SWC_MAC_INDEX_STEP == 0) s.mac_index[count++] = p;
   }
   s.mac_index_count = count;
 }
 
 // Moves the elements read from `block` to the free list; the others keep their order.
-void release_block(swc_api_state& s, uint32_t block) {
-  uint32_t* link = &s.mac_sorted_head;
+void release_block(swc_api_state &s, uint32_t block) {
+  uint32_t *link = &s.mac_sorted_head;
   while (*link != SWC_MAC_NONE) {
     const uint32_t p = *link;
     if (s.mac_shadow[p].block != block) {
@@ -156,7 +159,7 @@ void release_block(swc_api_state& s, uint32_t block) {
   }
 }
 
-void insert_sorted(swc_api_state& s, uint32_t element) {
+void insert_sorted(swc_api_state &s, uint32_t element) {
   const uint32_t after = search(key_of(s.mac_shadow[element]), false);
   if (after == SWC_MAC_NONE) {
     s.mac_shadow[element].next = s.mac_sorted_head;
@@ -169,7 +172,7 @@ void insert_sorted(swc_api_state& s, uint32_t element) {
   s.mac_shadow[after].next = element;
 }
 
-void take_into_shadow(swc_api_state& s, uint32_t block, uint32_t index, const swc_mac_entry_t& entry) {
+void take_into_shadow(swc_api_state &s, uint32_t block, uint32_t index, const swc_mac_entry_t &entry) {
   const uint32_t element = s.mac_free_head;
   if (element == SWC_MAC_NONE) {
     // Cannot happen while the chip holds at most 8192 entries; never link an element twice.
@@ -187,7 +190,7 @@ void take_into_shadow(swc_api_state& s, uint32_t block, uint32_t index, const sw
 // Reads the chip indexes of one block into the shadow, from the walk position up to the block's last
 // index; returns the last index read. The chip is read in runs of indexes, which register I/O can hand
 // to the chip in few exchanges; indexes that do not read are skipped.
-uint32_t read_block(swc_api_state& s, uint32_t block) {
+uint32_t read_block(swc_api_state &s, uint32_t block) {
   constexpr uint32_t kRun = 128;
   swc_mac_entry_t entries[kRun];
   uint32_t pgids[kRun];
@@ -206,7 +209,7 @@ uint32_t read_block(swc_api_state& s, uint32_t block) {
 
 }  // namespace
 
-swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t* vid_mac) {
+swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
   HL_TRACE(TRACE_DEBUG, "enter");
   if (!legal_vid(vid_mac->vid)) return SWC_RC_ILLEGAL;
   swc_mac_entry_t found{};
@@ -219,16 +222,16 @@ swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t* vid_mac) {
   return swc_ll_mac_table_forget_vid_mac(vid_mac);
 }
 
-swc_rc swc_mac_table_learn(const swc_mac_entry_t* entry) {
+swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry) {
   HL_TRACE(TRACE_DEBUG, "enter");
   if (!legal_vid(entry->vid_mac.vid)) return SWC_RC_ILLEGAL;
   const swc_rc forgotten = swc_mac_table_forget_vid_mac(&entry->vid_mac);
   if (forgotten < 0 && forgotten != SWC_RC_NOT_FOUND) return forgotten;
-  const uint8_t* mac = entry->vid_mac.mac;
+  const uint8_t *mac = entry->vid_mac.mac;
   uint32_t pgid = 0;
   if (mac[0] == 0x01 && mac[1] == 0x00 && mac[2] == 0x5E) {
     // IPv4 multicast: the chip carries the ports inside the entry, from PGID 0's list.
-    uint32_t* member = swc_state()->pgid[0].member;
+    uint32_t *member = swc_state()->pgid[0].member;
     for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) member[poag] = entry->destination[poag] != 0;
   } else {
     uint32_t members[SWC_POAG_SLOTS] = {};
@@ -246,19 +249,19 @@ swc_rc swc_mac_table_learn(const swc_mac_entry_t* entry) {
   return rc;
 }
 
-swc_rc swc_mac_table_lookup(const swc_vid_mac_t* vid_mac, swc_mac_entry_t* entry) {
+swc_rc swc_mac_table_lookup(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry) {
   HL_TRACE(TRACE_DEBUG, "enter");
   if (!legal_vid(vid_mac->vid)) return SWC_RC_ILLEGAL;
   return lookup_key(*vid_mac, entry);
 }
 
-swc_rc swc_mac_table_get_next(const swc_vid_mac_t* vid_mac, swc_mac_entry_t* entry) {
+swc_rc swc_mac_table_get_next(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry) {
   const mac_key key = key_of(*vid_mac);
   HL_TRACE(TRACE_DEBUG, "enter: %04lx-%04lx%08lx", static_cast<unsigned long>(key.high >> 16),
            static_cast<unsigned long>(key.high & 0xFFFF), static_cast<unsigned long>(key.low));
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   for (uint32_t p = search(key, true); p != SWC_MAC_NONE; p = s.mac_shadow[p].next) {
-    const swc_mac_shadow_entry_t& e = s.mac_shadow[p];
+    const swc_mac_shadow_entry_t &e = s.mac_shadow[p];
     HL_TRACE(TRACE_DEBUG, "next: %04lx-%04lx%08lx", static_cast<unsigned long>(e.key_high >> 16),
              static_cast<unsigned long>(e.key_high & 0xFFFF), static_cast<unsigned long>(e.key_low));
     // The chip may have dropped the entry since the pass that read it: go on with the next key.
@@ -267,7 +270,7 @@ swc_rc swc_mac_table_get_next(const swc_vid_mac_t* vid_mac, swc_mac_entry_t* ent
   return SWC_RC_NOT_FOUND;
 }
 
-swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t* entry) {
+swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t *entry) {
   HL_TRACE(TRACE_DEBUG, "idx: %d", static_cast<int>(idx));
   if (idx < 1 || idx > SWC_MAC_TABLE_SIZE) {
     HL_TRACE(TRACE_ERROR, "illegal idx: %d", static_cast<int>(idx));
@@ -280,11 +283,11 @@ swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t* entry) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_mac_table_status_get(uint32_t* status) {
+swc_rc swc_mac_table_status_get(uint32_t *status) {
   HL_TRACE(TRACE_NOISE, "enter");
   const swc_rc rc = status_poll();
   if (rc < 0) return rc;
-  swc_mac_events_t& a = swc_state()->mac_events_status;
+  swc_mac_events_t &a = swc_state()->mac_events_status;
   for (unsigned event = 0; event < SWC_MAC_EVENTS; ++event) {
     if (a.flag[event]) status[event] = 1;
     a.flag[event] = 0;
@@ -326,20 +329,20 @@ swc_rc swc_mac_table_forget_port_in_vlan(uint32_t port_no, uint32_t vid) {
   return swc_ll_mac_table_forget(1, port_no, 1, vid);
 }
 
-swc_rc swc_ipmc_flood_mask_set(const uint32_t* members) {
+swc_rc swc_ipmc_flood_mask_set(const uint32_t *members) {
   HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_ipmc_flood_mask_set(members);
 }
 
 swc_rc swc_mac_table_optimize() {
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   // The lists are built by swc_init_state; in a state that never went through it both heads are 0,
   // which no built shadow can show, and walking them would not end.
   if (s.mac_sorted_head == s.mac_free_head) return SWC_RC_NOT_NOW;
   if (s.mac_walk_position == 0) {
     const swc_rc rc = status_poll();
     if (rc < 0) return rc;
-    swc_mac_events_t& b = s.mac_events_optimize;
+    swc_mac_events_t &b = s.mac_events_optimize;
     // A failed learn alone changes nothing in the table.
     if (!b.flag[kEventLearned] && !b.flag[kEventChanged] && !b.flag[kEventForgotten]) return SWC_RC_OK;
     b.flag[kEventLearned] = b.flag[kEventChanged] = b.flag[kEventForgotten] = 0;

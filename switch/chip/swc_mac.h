@@ -15,18 +15,18 @@ inline constexpr uint32_t SWC_MAC_INDEX_STEP = 128;
 
 // Learns a static or multicast entry: the old entry of the key is forgotten first, then the entry is
 // learned with a (shared) PGID for its destination flags; -3 when no PGID is left.
-swc_rc swc_mac_table_learn(const swc_mac_entry_t* entry);
+swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry);
 // Forgets one entry, releasing its PGID when it is locked; -7 when the chip does not hold it.
-swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t* vid_mac);
+swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac);
 // Exact search in the chip; -7 when absent.
-swc_rc swc_mac_table_lookup(const swc_vid_mac_t* vid_mac, swc_mac_entry_t* entry);
+swc_rc swc_mac_table_lookup(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry);
 // The first chip entry whose key is above the given one, in (VID, MAC) order; -7 at the end. Entries
 // learned since the last shadow pass over their block are not seen yet.
-swc_rc swc_mac_table_get_next(const swc_vid_mac_t* vid_mac, swc_mac_entry_t* entry);
+swc_rc swc_mac_table_get_next(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry);
 // Chip index 1..8192; the chip's -7 for an empty index.
-swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t* entry);
+swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t *entry);
 // Raised events since the last call are set in status[4]; the others are left as the caller had them.
-swc_rc swc_mac_table_status_get(uint32_t* status);
+swc_rc swc_mac_table_status_get(uint32_t *status);
 swc_rc swc_mac_table_flush();
 swc_rc swc_mac_table_age();
 swc_rc swc_mac_table_age_vlan(uint32_t vid);
@@ -34,7 +34,7 @@ swc_rc swc_mac_table_forget_port(uint32_t port_no);
 swc_rc swc_mac_table_forget_vlan(uint32_t vid);
 swc_rc swc_mac_table_forget_port_in_vlan(uint32_t port_no, uint32_t vid);
 // Poag flags [10].
-swc_rc swc_ipmc_flood_mask_set(const uint32_t* members);
+swc_rc swc_ipmc_flood_mask_set(const uint32_t *members);
 // One step of the shadow rebuild (a block of 1024 indexes); a pass starts only after table events.
 swc_rc swc_mac_table_optimize();
 // The chip's one-second work, then one optimiser step.

@@ -24,7 +24,7 @@ bool legal_poag(uint32_t poag_no) {
 
 // The VLAN entries carry the monitor port for egress-mirrored members, so each in-use one is written
 // again after a mirror change.
-swc_rc rewrite_vlans(const swc_api_state& s) {
+swc_rc rewrite_vlans(const swc_api_state &s) {
   for (uint32_t vid = 1; vid < SWC_VLANS; ++vid) {
     if (!s.vlan[vid].in_use) continue;
     const swc_rc rc = swc_ll_vlan_port_members_set(vid, s.vlan[vid].member);
@@ -35,18 +35,18 @@ swc_rc rewrite_vlans(const swc_api_state& s) {
 
 }  // namespace
 
-swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t* members) {
+swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t *members) {
   HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
   if (pvlan_no < 1 || pvlan_no > SWC_PORTS) {
     HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
     return SWC_RC_ILLEGAL;
   }
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) s.pvlan_member[pvlan_no][p] = p == 0 ? 0 : members[p] != 0;
   return swc_update_masks(1, 0, 0);
 }
 
-swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t* members) {
+swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t *members) {
   HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
   if (!legal_poag(poag_no)) return SWC_RC_ILLEGAL;
   if (poag_no <= SWC_PORTS) {
@@ -63,7 +63,7 @@ swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t* members) {
       }
     }
   }
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (members[p]) {
       s.port_to_poag[p] = poag_no;
@@ -82,7 +82,7 @@ swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no) {
              static_cast<int>(poag_no));
     return SWC_RC_ILLEGAL;
   }
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   if (s.port_to_poag[port_no] == poag_no) return SWC_RC_OK;
   s.port_to_poag[port_no] = poag_no;
   return swc_update_masks(1, 1, 1);
@@ -91,7 +91,7 @@ swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no) {
 swc_rc swc_mirror_monitor_port_set(uint32_t port_no) {
   HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return SWC_RC_ILLEGAL;
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   s.mirror_monitor_port = port_no;
   swc_rc rc = rewrite_vlans(s);
   if (rc < 0) return rc;
@@ -100,9 +100,9 @@ swc_rc swc_mirror_monitor_port_set(uint32_t port_no) {
   return swc_ll_mirror_monitor_port_set(port_no);
 }
 
-swc_rc swc_mirror_ingress_ports_set(const uint32_t* ports) {
+swc_rc swc_mirror_ingress_ports_set(const uint32_t *ports) {
   HL_TRACE(TRACE_DEBUG, "enter");
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     const uint32_t enable = ports[p] != 0;
     const swc_rc rc = swc_ll_mirror_ingress_port_set(p, enable);
@@ -114,16 +114,17 @@ swc_rc swc_mirror_ingress_ports_set(const uint32_t* ports) {
   return swc_update_masks(1, 1, 0);
 }
 
-swc_rc swc_mirror_egress_ports_set(const uint32_t* ports) {
+swc_rc swc_mirror_egress_ports_set(const uint32_t *ports) {
   HL_TRACE(TRACE_DEBUG, "enter");
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   // The chip copies egress frames of one port only; a port mirrored both ways is copied on ingress.
   uint32_t egress_only = 0;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (ports[p] && !s.mirror_ingress[p]) ++egress_only;
   }
   if (egress_only > 1) {
-    HL_TRACE(TRACE_ERROR, "egress mirroring enabled on %d ports, maximum 1 allowed", static_cast<int>(egress_only));
+    HL_TRACE(TRACE_ERROR, "egress mirroring enabled on %d ports, maximum 1 allowed",
+             static_cast<int>(egress_only));
     return SWC_RC_ILLEGAL;
   }
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) s.mirror_egress[p] = ports[p] != 0;

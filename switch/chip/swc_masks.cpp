@@ -13,7 +13,7 @@ constexpr uint32_t kAggregationCodes = 16;
 
 // Where frames from port p may go: the members of p's private VLANs, when p forwards and is
 // authorised both ways; never p's own poag or an unmapped port.
-void source_mask(const swc_api_state& s, uint32_t p, uint32_t* mask) {
+void source_mask(const swc_api_state &s, uint32_t p, uint32_t *mask) {
   for (uint32_t q = 0; q < SWC_PORT_SLOTS; ++q) mask[q] = 0;
   if (!swc_stp_forwarding(s.stp_state[p]) || s.auth_state[p] != SWC_AUTH_BOTH) return;
   for (uint32_t pvlan = 1; pvlan <= SWC_PORTS; ++pvlan) {
@@ -25,7 +25,7 @@ void source_mask(const swc_api_state& s, uint32_t p, uint32_t* mask) {
   }
 }
 
-swc_rc write_source_masks(const swc_api_state& s) {
+swc_rc write_source_masks(const swc_api_state &s) {
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (s.unmapped[p]) continue;
     uint32_t mask[SWC_PORT_SLOTS];
@@ -36,7 +36,7 @@ swc_rc write_source_masks(const swc_api_state& s) {
   return SWC_RC_OK;
 }
 
-swc_rc write_destination_masks(const swc_api_state& s) {
+swc_rc write_destination_masks(const swc_api_state &s) {
   for (uint32_t pgid = 1; pgid < SWC_PGIDS; ++pgid) {
     if (s.pgid[pgid].references == 0) continue;
     const swc_rc rc = swc_pgid_table_write(pgid);
@@ -46,10 +46,12 @@ swc_rc write_destination_masks(const swc_api_state& s) {
 }
 
 // Each aggregation's active members take the sixteen codes in turn by rank; a lone port takes all.
-swc_rc write_aggregation_masks(swc_api_state& s) {
+swc_rc write_aggregation_masks(swc_api_state &s) {
   uint32_t count[SWC_PORT_SLOTS] = {};
   uint32_t rank[SWC_PORT_SLOTS] = {};
-  auto active = [&s](uint32_t p) { return swc_stp_forwarding(s.stp_state[p]) && s.auth_state[p] != SWC_AUTH_NONE; };
+  auto active = [&s](uint32_t p) {
+    return swc_stp_forwarding(s.stp_state[p]) && s.auth_state[p] != SWC_AUTH_NONE;
+  };
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (!active(p)) continue;
     for (uint32_t q = 1; q <= SWC_PORTS; ++q) {
@@ -75,7 +77,7 @@ swc_rc write_aggregation_masks(swc_api_state& s) {
 swc_rc swc_update_masks(uint32_t src_update, uint32_t dest_update, uint32_t aggr_update) {
   HL_TRACE(TRACE_DEBUG, "src_update: %d, dest_update: %d, aggr_update: %d", static_cast<int>(src_update),
            static_cast<int>(dest_update), static_cast<int>(aggr_update));
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   if (src_update) {
     const swc_rc rc = write_source_masks(s);
     if (rc < 0) return rc;

@@ -13,20 +13,21 @@
 
 namespace {
 
-swc_phy_context* g_phy_context = nullptr;
-swc_phy_state* g_phy_state = nullptr;
+swc_phy_context *g_phy_context = nullptr;
+swc_phy_state *g_phy_state = nullptr;
 // The caller's PHY state holds whatever its allocation left until swc_phy_init fills it in.
 bool g_phy_ready = false;
 
 constexpr size_t records_offset() {
-  return (sizeof(swc_phy_state) + alignof(swc_phy_port_t) - 1) / alignof(swc_phy_port_t) * alignof(swc_phy_port_t);
+  return (sizeof(swc_phy_state) + alignof(swc_phy_port_t) - 1) / alignof(swc_phy_port_t) *
+         alignof(swc_phy_port_t);
 }
 
 constexpr uint32_t kTest = SWC_PHY_PAGE_TEST;
 constexpr uint32_t kTr = SWC_PHY_PAGE_TR;
 constexpr uint32_t kExt = SWC_PHY_PAGE_EXTENDED;
 
-const char* page_text(uint32_t page) {
+const char *page_text(uint32_t page) {
   switch (page) {
     case 0:
       return "";
@@ -43,8 +44,8 @@ const char* page_text(uint32_t page) {
   }
 }
 
-const char* interface_name(uint32_t type) {
-  static const char* const kNames[] = {"N/C", "LOOPBACK", "INTERNAL", "MII",    "GMII",  "RGMII",
+const char *interface_name(uint32_t type) {
+  static const char *const kNames[] = {"N/C", "LOOPBACK", "INTERNAL", "MII",    "GMII", "RGMII",
                                        "TBI", "RTBI",     "SGMII",    "SERDES", "XGMII"};
   return type < sizeof kNames / sizeof kNames[0] ? kNames[type] : "????";
 }
@@ -61,18 +62,18 @@ struct family_entry {
 };
 
 constexpr family_entry kFamilies[] = {
-    {0x3F1, 0x01, 1, 8201, 0, 0}, {0x3F1, 0x04, 2, 8204, 0, 0}, {0x3F1, 0x0B, 3, 8211, 0, 0},
-    {0x3F1, 0x15, 3, 8221, 0, 0}, {0x3F1, 0x18, 4, 8224, 0, 0}, {0x3F1, 0x22, 4, 8234, 0, 0},
-    {0x3F1, 0x2C, 4, 8244, 0, 0}, {0x1C1, 0x02, 6, 8601, 0, 0}, {0x1C1, 0x03, 6, 8641, 0, 0},
-    {0x1C1, 0x05, 7, 7385, 0, 0}, {0x1C1, 0x08, 7, 7388, 5, 8538}, {0x1C1, 0x09, 8, 7389, 0, 0},
-    {0x1C1, 0x11, 8, 7389, 0, 0}, {0x1C1, 0x10, 8, 7390, 0, 0}, {0x1C1, 0x15, 9, 7395, 0, 0},
-    {0x1C1, 0x18, 9, 7398, 5, 8558}, {0x1C1, 0x28, 5, 8538, 0, 0}, {0x1C1, 0x38, 5, 8558, 0, 0},
+    {0x3F1, 0x01, 1, 8201, 0, 0},    {0x3F1, 0x04, 2, 8204, 0, 0},    {0x3F1, 0x0B, 3, 8211, 0, 0},
+    {0x3F1, 0x15, 3, 8221, 0, 0},    {0x3F1, 0x18, 4, 8224, 0, 0},    {0x3F1, 0x22, 4, 8234, 0, 0},
+    {0x3F1, 0x2C, 4, 8244, 0, 0},    {0x1C1, 0x02, 6, 8601, 0, 0},    {0x1C1, 0x03, 6, 8641, 0, 0},
+    {0x1C1, 0x05, 7, 7385, 0, 0},    {0x1C1, 0x08, 7, 7388, 5, 8538}, {0x1C1, 0x09, 8, 7389, 0, 0},
+    {0x1C1, 0x11, 8, 7389, 0, 0},    {0x1C1, 0x10, 8, 7390, 0, 0},    {0x1C1, 0x15, 9, 7395, 0, 0},
+    {0x1C1, 0x18, 9, 7398, 5, 8558}, {0x1C1, 0x28, 5, 8538, 0, 0},    {0x1C1, 0x38, 5, 8558, 0, 0},
 };
 
-void classify(swc_phy_port_t& phy, uint32_t oui, uint32_t model) {
+void classify(swc_phy_port_t &phy, uint32_t oui, uint32_t model) {
   phy.family = 0;
   phy.part = 0;
-  for (const auto& e : kFamilies) {
+  for (const auto &e : kFamilies) {
     if (e.oui != oui || e.model != model) continue;
     const bool other = e.family_other != 0 && phy.reset_setup.mac_interface != SWC_IF_INTERNAL;
     phy.family = other ? e.family_other : e.family;
@@ -87,15 +88,17 @@ bool valid_port(uint32_t port_no) {
   return g_phy_ready && port_no < g_phy_state->count && g_phy_state->ports[port_no].bus >= 0;
 }
 
-swc_phy_port_t& record(uint32_t port_no) { return g_phy_state->ports[port_no]; }
+swc_phy_port_t &record(uint32_t port_no) {
+  return g_phy_state->ports[port_no];
+}
 
-swc_rc raw_read(uint32_t port_no, uint32_t reg, uint16_t* value) {
-  const swc_phy_port_t& p = record(port_no);
+swc_rc raw_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
+  const swc_phy_port_t &p = record(port_no);
   return swc_phy_io_read(static_cast<uint32_t>(p.bus), static_cast<uint32_t>(p.address), reg, value);
 }
 
 swc_rc raw_write(uint32_t port_no, uint32_t reg, uint32_t value) {
-  const swc_phy_port_t& p = record(port_no);
+  const swc_phy_port_t &p = record(port_no);
   return swc_phy_io_write(static_cast<uint32_t>(p.bus), static_cast<uint32_t>(p.address), reg, value);
 }
 
@@ -105,7 +108,9 @@ swc_rc raw_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t 
   return raw_write(port_no, reg, (old & ~mask) | (value & mask));
 }
 
-swc_rc select_page(uint32_t port_no, uint32_t page) { return raw_write(port_no, 31, page); }
+swc_rc select_page(uint32_t port_no, uint32_t page) {
+  return raw_write(port_no, 31, page);
+}
 
 // Writes register 31 = TEST page straight through the PHY I/O.
 swc_rc page_test(uint32_t port_no) {
@@ -120,8 +125,12 @@ swc_rc tr_window(uint32_t port_no, bool open) {
 }
 
 // With the TR page selected: command register and data registers.
-swc_rc tr_read(uint32_t port_no, uint32_t address) { return raw_write(port_no, 16, 0xA000 | (address & 0x1FFF)); }
-swc_rc tr_write(uint32_t port_no, uint32_t address) { return raw_write(port_no, 16, 0x8000 | (address & 0x1FFF)); }
+swc_rc tr_read(uint32_t port_no, uint32_t address) {
+  return raw_write(port_no, 16, 0xA000 | (address & 0x1FFF));
+}
+swc_rc tr_write(uint32_t port_no, uint32_t address) {
+  return raw_write(port_no, 16, 0x8000 | (address & 0x1FFF));
+}
 swc_rc tr_store(uint32_t port_no, uint32_t address, uint32_t value) {
   PHY_TRY(raw_write(port_no, 18, value >> 16));
   PHY_TRY(raw_write(port_no, 17, value & 0xFFFF));
@@ -156,7 +165,9 @@ swc_rc link_up_patch(uint32_t port_no) {
 
 // ---- reset: checks, pre-set-up and corrections per family ----
 
-uint32_t skew_code(uint32_t ps) { return ps == 0 ? 0 : ps < 1600 ? 1 : ps < 2050 ? 2 : 3; }
+uint32_t skew_code(uint32_t ps) {
+  return ps == 0 ? 0 : ps < 1600 ? 1 : ps < 2050 ? 2 : 3;
+}
 
 struct reg_write {
   uint16_t reg;
@@ -164,26 +175,29 @@ struct reg_write {
 };
 
 constexpr reg_write kAlderRev6[] = {{27, 0x0114}};
-constexpr reg_write kAlderRev5[] = {
-    {23, 0x1100}, {31, 0x0000}, {31, 0xF01D}, {31, 0x2A30}, {1, 0x8000},  {31, 0x2A30}, {8, 0x0208},  {31, 0x52B5},
-    {2, 0x0085},  {1, 0x23F0},  {0, 0x8770},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},  {31, 0x52B5},
-    {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},  {31, 0x2A30}, {8, 0x0008},  {31, 0x2A30}, {1, 0x0000},  {31, 0x0000},
-    {0, 0x1840},  {31, 0x0000}, {0, 0x1040},  {31, 0x0000}, {31, 0x2DAF}};
+constexpr reg_write kAlderRev5[] = {{23, 0x1100}, {31, 0x0000}, {31, 0xF01D}, {31, 0x2A30}, {1, 0x8000},
+                                    {31, 0x2A30}, {8, 0x0208},  {31, 0x52B5}, {2, 0x0085},  {1, 0x23F0},
+                                    {0, 0x8770},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},
+                                    {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},  {31, 0x2A30},
+                                    {8, 0x0008},  {31, 0x2A30}, {1, 0x0000},  {31, 0x0000}, {0, 0x1840},
+                                    {31, 0x0000}, {0, 0x1040},  {31, 0x0000}, {31, 0x2DAF}};
 constexpr reg_write kAlderRev4[] = {
-    {31, 0xF01D}, {31, 0x0000}, {0, 0x9040},  {31, 0x0000}, {27, 0x0115}, {31, 0x2A30}, {1, 0x8000},  {31, 0x0000},
-    {9, 0x0300},  {31, 0x2A30}, {8, 0x0208},  {31, 0x2A30}, {5, 0x8000},  {31, 0x52B5}, {2, 0x0085},  {1, 0x21F0},
-    {0, 0x8770},  {31, 0x52B5}, {2, 0x0085},  {1, 0x23F0},  {0, 0x8770},  {31, 0x52B5}, {2, 0x0000},  {1, 0x1B00},
-    {0, 0x8FA0},  {31, 0x52B5}, {2, 0x0000},  {1, 0x7D00},  {0, 0x8FAC},  {31, 0x52B5}, {2, 0x00E0},  {1, 0xE30D},
-    {0, 0x870C},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0010},  {0, 0x8F84},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0012},
-    {0, 0x8F84},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0040},  {0, 0x8F86},  {31, 0x2A30}, {8, 0x0008},  {31, 0x0000},
-    {31, 0x2DAF}, {31, 0x2A30}, {1, 0x0000},  {31, 0x0000}, {0, 0x1840},  {31, 0x0000}, {0, 0x1040},  {31, 0x0000},
-    {9, 0x0300},  {31, 0x2A30}, {5, 0x8000},  {31, 0x2A30}, {8, 0x0208},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0000},
-    {0, 0x9782},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0000},  {0, 0x9782},  {31, 0x52B5}, {2, 0x003C},  {1, 0x3800},
-    {0, 0x8F8A},  {31, 0x52B5}, {2, 0x003C},  {1, 0x3800},  {0, 0x8F8A},  {31, 0x2A30}, {8, 0x0008},  {31, 0x0000}};
+    {31, 0xF01D}, {31, 0x0000}, {0, 0x9040},  {31, 0x0000}, {27, 0x0115}, {31, 0x2A30}, {1, 0x8000},
+    {31, 0x0000}, {9, 0x0300},  {31, 0x2A30}, {8, 0x0208},  {31, 0x2A30}, {5, 0x8000},  {31, 0x52B5},
+    {2, 0x0085},  {1, 0x21F0},  {0, 0x8770},  {31, 0x52B5}, {2, 0x0085},  {1, 0x23F0},  {0, 0x8770},
+    {31, 0x52B5}, {2, 0x0000},  {1, 0x1B00},  {0, 0x8FA0},  {31, 0x52B5}, {2, 0x0000},  {1, 0x7D00},
+    {0, 0x8FAC},  {31, 0x52B5}, {2, 0x00E0},  {1, 0xE30D},  {0, 0x870C},  {31, 0x52B5}, {2, 0x0000},
+    {1, 0x0010},  {0, 0x8F84},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0012},  {0, 0x8F84},  {31, 0x52B5},
+    {2, 0x0000},  {1, 0x0040},  {0, 0x8F86},  {31, 0x2A30}, {8, 0x0008},  {31, 0x0000}, {31, 0x2DAF},
+    {31, 0x2A30}, {1, 0x0000},  {31, 0x0000}, {0, 0x1840},  {31, 0x0000}, {0, 0x1040},  {31, 0x0000},
+    {9, 0x0300},  {31, 0x2A30}, {5, 0x8000},  {31, 0x2A30}, {8, 0x0208},  {31, 0x52B5}, {2, 0x0000},
+    {1, 0x0000},  {0, 0x9782},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0000},  {0, 0x9782},  {31, 0x52B5},
+    {2, 0x003C},  {1, 0x3800},  {0, 0x8F8A},  {31, 0x52B5}, {2, 0x003C},  {1, 0x3800},  {0, 0x8F8A},
+    {31, 0x2A30}, {8, 0x0008},  {31, 0x0000}};
 
 template <size_t N>
 swc_rc write_list(uint32_t port_no, const reg_write (&list)[N]) {
-  for (const auto& w : list) PHY_TRY(raw_write(port_no, w.reg, w.value));
+  for (const auto &w : list) PHY_TRY(raw_write(port_no, w.reg, w.value));
   return SWC_RC_OK;
 }
 
@@ -191,23 +205,23 @@ constexpr uint8_t kCedarProgram[] = {0x02, 0x40, 0x0C, 0x02, 0x40, 0x21, 0x02, 0
                                      0xC2, 0xAD, 0xC2, 0xCA, 0x75, 0xCB, 0x9A, 0x75, 0xCA, 0x46, 0x85, 0xCB,
                                      0xCD, 0x85, 0xCA, 0xCC, 0xD2, 0xCA, 0xD2, 0xAD, 0x22, 0x22, 0x22, 0x22};
 
-swc_rc unsupported_interface(const char* function, uint32_t port_no, const swc_phy_port_t& phy,
-                             const char* family_name) {
+swc_rc unsupported_interface(const char *function, uint32_t port_no, const swc_phy_port_t &phy,
+                             const char *family_name) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "port_no %d, MAC interface %s not supported for %s",
                static_cast<int>(port_no), interface_name(phy.reset_setup.mac_interface), family_name);
   return SWC_RC_ILLEGAL;
 }
 
-swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
-  const swc_phy_reset_setup_t& r = phy.reset_setup;
+swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
+  const swc_phy_reset_setup_t &r = phy.reset_setup;
   uint32_t value;
   switch (r.mac_interface) {
     case SWC_IF_RTBI:
       value = r.further ? 0x4002 : 0x5000;
       break;
     case SWC_IF_RGMII:
-      value = skew_code(r.tx_skew_ps) << 10 | skew_code(r.rx_skew_ps) << 8 | (r.media != 2 && r.media != 3 ? 0x1000 : 0) |
-              (r.media == 0 || r.media == 2 ? 4 : 2);
+      value = skew_code(r.tx_skew_ps) << 10 | skew_code(r.rx_skew_ps) << 8 |
+              (r.media != 2 && r.media != 3 ? 0x1000 : 0) | (r.media == 0 || r.media == 2 ? 4 : 2);
       break;
     case SWC_IF_SGMII:
       value = 0xB000;
@@ -218,7 +232,7 @@ swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
   return raw_write(port_no, 23, value | 0x20);
 }
 
-swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
   if (phy.revision == 0) {
     PHY_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
     PHY_TRY(raw_write(port_no, 0, 0x4C19));
@@ -235,7 +249,7 @@ swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t& phy) {
   }
 }
 
-swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t& phy, uint32_t oui, uint32_t model) {
+swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t &phy, uint32_t oui, uint32_t model) {
   switch (phy.family) {
     case 2:
       if (phy.revision < 4 || phy.revision > 6) {
@@ -251,8 +265,9 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t& phy, uint32_t oui, uint
     case 7:
     case 8:
     case 9:
-      return phy.reset_setup.mac_interface == SWC_IF_INTERNAL ? SWC_RC_OK
-                                                             : unsupported_interface("swc_phy_reset", port_no, phy, "Corvex");
+      return phy.reset_setup.mac_interface == SWC_IF_INTERNAL
+                 ? SWC_RC_OK
+                 : unsupported_interface("swc_phy_reset", port_no, phy, "Corvex");
     case 0:
       if (oui == 0x5043 && model == 2 && phy.revision == 4) {
         if (phy.reset_setup.mac_interface == SWC_IF_RGMII) PHY_TRY(raw_write(port_no, 27, 0x848B));
@@ -266,7 +281,7 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t& phy, uint32_t oui, uint
 }
 
 swc_rc soft_reset(uint32_t port_no) {
-  swc_clock& clock = swc_clock_get();
+  swc_clock &clock = swc_clock_get();
   PHY_TRY(raw_write(port_no, 0, 0x8000));
   clock.busy_wait_us(4);
   const uint64_t deadline = clock.now_us() + SWC_PHY_RESET_TIMEOUT_MS * 1000;
@@ -281,11 +296,11 @@ swc_rc soft_reset(uint32_t port_no) {
   return SWC_RC_PHY_RESET_TIMEOUT;
 }
 
-swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   if (phy.revision == 6) PHY_TRY(write_list(port_no, kAlderRev6));
   if (phy.revision == 5) PHY_TRY(write_list(port_no, kAlderRev5));
   if (phy.revision == 4) PHY_TRY(write_list(port_no, kAlderRev4));
-  const swc_phy_reset_setup_t& r = phy.reset_setup;
+  const swc_phy_reset_setup_t &r = phy.reset_setup;
   uint32_t code;
   switch (r.mac_interface) {
     case SWC_IF_MII:
@@ -309,7 +324,7 @@ swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
   return raw_write(port_no, 22, 0x3000);
 }
 
-swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   PHY_TRY(tr_window(port_no, true));
   PHY_TRY(select_page(port_no, kTr));
   PHY_TRY(tr_store(port_no, 0xFAE, 0x00040671));
@@ -331,7 +346,7 @@ swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
   return swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0, 0x10);
 }
 
-swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   PHY_TRY(tr_window(port_no, true));
   PHY_TRY(tr_patch(port_no));
   PHY_TRY(tr_window(port_no, false));
@@ -376,7 +391,7 @@ swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t& phy) 
   return select_page(port_no, 0);
 }
 
-swc_rc cedar_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc cedar_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   if (phy.revision == 0) PHY_TRY(cedar_revision0_corrections(port_no, phy));
   PHY_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
   PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
@@ -385,7 +400,7 @@ swc_rc cedar_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
   return select_page(port_no, 0);
 }
 
-swc_rc corvex_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc corvex_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   const bool rev0_family7 = phy.family == 7 && phy.revision == 0;
   PHY_TRY(page_test(port_no));
   if (phy.family != 8 && phy.reset_setup.mac_interface == SWC_IF_RGMII) {
@@ -431,7 +446,7 @@ swc_rc corvex_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
   return select_page(port_no, 0);
 }
 
-swc_rc corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   switch (phy.family) {
     case 2:
       return alder_corrections(port_no, phy);
@@ -450,7 +465,7 @@ swc_rc corrections(uint32_t port_no, const swc_phy_port_t& phy) {
 
 // ---- status events ----
 
-swc_rc link_down_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
+swc_rc link_down_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   const uint32_t f = phy.family;
   if (f == 3 || f == 4) {
     uint16_t control;
@@ -473,7 +488,7 @@ swc_rc link_down_corrections(uint32_t port_no, const swc_phy_port_t& phy) {
   return SWC_RC_OK;
 }
 
-swc_rc link_up_corrections(uint32_t port_no, const swc_phy_port_t& phy, uint32_t speed) {
+swc_rc link_up_corrections(uint32_t port_no, const swc_phy_port_t &phy, uint32_t speed) {
   const uint32_t f = phy.family;
   if (f != 4 && f != 5 && f != 7 && f != 8 && f != 9) return SWC_RC_OK;
   if (speed == SWC_SPEED_1G) return link_up_patch(port_no);
@@ -488,7 +503,8 @@ swc_rc link_up_corrections(uint32_t port_no, const swc_phy_port_t& phy, uint32_t
 }
 
 // Speed and duplex from the standard registers (family 0).
-swc_rc standard_speed(uint32_t port_no, const swc_phy_setup_t& setup, uint16_t partner, swc_port_status_t* status) {
+swc_rc standard_speed(uint32_t port_no, const swc_phy_setup_t &setup, uint16_t partner,
+                      swc_port_status_t *status) {
   uint16_t gigabit;
   PHY_TRY(raw_read(port_no, 10, &gigabit));
   status->full_duplex = 1;
@@ -511,13 +527,13 @@ swc_rc standard_speed(uint32_t port_no, const swc_phy_setup_t& setup, uint16_t p
   return SWC_RC_OK;
 }
 
-swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t& phy, uint16_t control_status,
-                   swc_port_status_t* status) {
+swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t &phy, uint16_t control_status,
+                   swc_port_status_t *status) {
   if ((control_status & 0x20) == 0) {
     status->link = 0;
     return SWC_RC_OK;
   }
-  const swc_phy_setup_t& s = phy.setup;
+  const swc_phy_setup_t &s = phy.setup;
   uint16_t partner;
   PHY_TRY(raw_read(port_no, 5, &partner));
   const bool pause = partner & 0x400;
@@ -533,7 +549,7 @@ swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t& phy, uint16_t control
   return SWC_RC_OK;
 }
 
-swc_rc illegal_port(const char* function, uint32_t port_no) {
+swc_rc illegal_port(const char *function, uint32_t port_no) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
   return SWC_RC_ILLEGAL;
 }
@@ -547,32 +563,33 @@ swc_rc swc_phy_io_init() {
   return SWC_RC_OK;
 }
 
-swc_rc swc_phy_io_select_context(swc_phy_context* context) {
+swc_rc swc_phy_io_select_context(swc_phy_context *context) {
   g_phy_context = context;
   return SWC_RC_OK;
 }
 
-swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t* value) {
+swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value) {
   const swc_rc rc = swc_miim_phy_read(bus & 15, addr, reg, value);
   if (rc < 0) {
-    SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: ERROR", bus, addr, reg);
+    SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: ERROR", bus,
+              addr, reg);
   } else {
-    SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x", bus, addr, reg,
-              static_cast<unsigned>(*value));
+    SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x", bus,
+              addr, reg, static_cast<unsigned>(*value));
   }
   return rc;
 }
 
 swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t value) {
   const swc_rc rc = swc_miim_phy_write(bus & 15, addr, reg, value);
-  SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x%s", bus, addr, reg,
-            static_cast<unsigned>(value & 0xFFFF), rc < 0 ? " FAILED" : "");
+  SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x%s", bus,
+            addr, reg, static_cast<unsigned>(value & 0xFFFF), rc < 0 ? " FAILED" : "");
   return rc;
 }
 
 // ---- state ----
 
-swc_rc swc_phy_select_context(swc_phy_context* context) {
+swc_rc swc_phy_select_context(swc_phy_context *context) {
   PHY_TRACE(TRACE_DEBUG, "enter");
   g_phy_state = context ? context->state : nullptr;
   g_phy_ready = false;
@@ -589,9 +606,9 @@ swc_rc swc_phy_init(uint32_t ports) {
   if (!g_phy_state) return SWC_RC_ILLEGAL;
   g_phy_state->count = ports + 1;
   g_phy_state->ports =
-      reinterpret_cast<swc_phy_port_t*>(reinterpret_cast<unsigned char*>(g_phy_state) + records_offset());
+      reinterpret_cast<swc_phy_port_t *>(reinterpret_cast<unsigned char *>(g_phy_state) + records_offset());
   for (uint32_t i = 0; i < g_phy_state->count; ++i) {
-    swc_phy_port_t& r = g_phy_state->ports[i];
+    swc_phy_port_t &r = g_phy_state->ports[i];
     r = swc_phy_port_t{};
     r.bus = -1;
     r.address = -1;
@@ -601,7 +618,7 @@ swc_rc swc_phy_init(uint32_t ports) {
   return SWC_RC_OK;
 }
 
-swc_phy_port_t* swc_phy_port(uint32_t port_no) {
+swc_phy_port_t *swc_phy_port(uint32_t port_no) {
   if (!g_phy_ready || port_no >= g_phy_state->count) return nullptr;
   return &g_phy_state->ports[port_no];
 }
@@ -609,14 +626,14 @@ swc_phy_port_t* swc_phy_port(uint32_t port_no) {
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
   PHY_TRACE(TRACE_DEBUG, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
             static_cast<unsigned>(bus), static_cast<unsigned>(address));
-  swc_phy_port_t* r = swc_phy_port(port_no);
+  swc_phy_port_t *r = swc_phy_port(port_no);
   if (!r) return illegal_port(__func__, port_no);
   r->bus = bus;
   r->address = address;
   return SWC_RC_OK;
 }
 
-swc_rc swc_phy_port_map_set(const swc_phy_port_map_t* map) {
+swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map) {
   PHY_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
   if (!map || !g_phy_ready || map->count > g_phy_state->count || map->count > SWC_PORT_SLOTS) {
     PHY_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
@@ -631,7 +648,7 @@ swc_rc swc_phy_port_map_set(const swc_phy_port_map_t* map) {
 
 // ---- paged access ----
 
-swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t* value) {
+swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   const uint32_t page = reg >> 5;
   if (page != 0) PHY_TRY(select_page(port_no, page));
@@ -654,7 +671,8 @@ swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
   const uint32_t page = reg >> 5;
   PHY_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x, mask: 0x%04x", static_cast<int>(port_no),
-            reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF), static_cast<unsigned>(mask & 0xFFFF));
+            reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF),
+            static_cast<unsigned>(mask & 0xFFFF));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   if (page != 0) PHY_TRY(select_page(port_no, page));
   PHY_TRY(raw_writemasked(port_no, reg & 31, value, mask));
@@ -664,10 +682,10 @@ swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint3
 
 // ---- reset, set-up, status ----
 
-swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup) {
+swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup) {
   PHY_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t& phy = record(port_no);
+  swc_phy_port_t &phy = record(port_no);
   phy.reset_setup = *reset_setup;
   phy.family = phy.part = phy.revision = 0;
   // The reset brings the PHY's own defaults back: a test in progress has nothing left to restore.
@@ -695,12 +713,12 @@ swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup)
   return corrections(port_no, phy);
 }
 
-swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup) {
+swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup) {
   PHY_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(setup->mode));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t& phy = record(port_no);
+  swc_phy_port_t &phy = record(port_no);
   phy.setup = *setup;
-  const swc_phy_setup_t& s = phy.setup;
+  const swc_phy_setup_t &s = phy.setup;
   switch (s.mode) {
     case SWC_PHY_MODE_ANEG: {
       const uint32_t advertise = 0x01 | (s.adv_10_half ? 0x20 : 0) | (s.adv_10_full ? 0x40 : 0) |
@@ -741,14 +759,15 @@ swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup) {
       }
       return SWC_RC_OK;
     default:
-      PHY_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no), static_cast<int>(s.mode));
+      PHY_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
+                static_cast<int>(s.mode));
       return SWC_RC_ILLEGAL;
   }
 }
 
-swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status) {
+swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t& phy = record(port_no);
+  swc_phy_port_t &phy = record(port_no);
   uint16_t control_status;
   PHY_TRY(raw_read(port_no, 1, &control_status));
   status->link_down_event = (control_status & 0x4) == 0 ? 1 : 0;
@@ -789,7 +808,7 @@ swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status) {
 
 swc_rc swc_phy_reset_and_setup(uint32_t port_no) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t& phy = record(port_no);
+  swc_phy_port_t &phy = record(port_no);
   if (phy.family != 2 || phy.revision != 6 || phy.setup.mode != SWC_PHY_MODE_FORCED ||
       phy.setup.forced_speed != SWC_SPEED_100M || phy.link != 0) {
     return SWC_RC_OK;
@@ -808,11 +827,11 @@ swc_rc swc_phy_cablescan_start(uint32_t port_no) {
   return swc_phy_cablescan_task_start(port_no, 0);
 }
 
-swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t* result) {
+swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t *result) {
   PHY_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   *result = swc_phy_cablescan_result_t{0, {1, 1, 1, 1}, {0, 0, 0, 0}};
   if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
-  swc_cablescan_task_t& task = record(port_no).cablescan;
+  swc_cablescan_task_t &task = record(port_no).cablescan;
   const swc_rc rc = swc_phy_cablescan_task_run(&task);
   if (rc < 0) return rc;
   const bool valid = task.flags & SWC_CABLESCAN_FLAG_VALID;

@@ -16,7 +16,9 @@ inline constexpr uint32_t SWC_PHY_PAGE_EXTENDED = 1;
 inline constexpr uint32_t SWC_PHY_PAGE_GPIO = 0x10;
 inline constexpr uint32_t SWC_PHY_PAGE_TEST = 0x2A30;
 inline constexpr uint32_t SWC_PHY_PAGE_TR = 0x52B5;
-constexpr uint32_t swc_phy_paged(uint32_t page, uint32_t reg) { return page << 5 | reg; }
+constexpr uint32_t swc_phy_paged(uint32_t page, uint32_t reg) {
+  return page << 5 | reg;
+}
 
 // PHY setup modes.
 inline constexpr uint32_t SWC_PHY_MODE_ANEG = 0;
@@ -24,11 +26,11 @@ inline constexpr uint32_t SWC_PHY_MODE_FORCED = 1;
 inline constexpr uint32_t SWC_PHY_MODE_POWER_DOWN = 2;
 
 swc_rc swc_phy_io_init();
-swc_rc swc_phy_io_select_context(swc_phy_context* context);
-swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t* value);
+swc_rc swc_phy_io_select_context(swc_phy_context *context);
+swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value);
 swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t value);
 
-swc_rc swc_phy_select_context(swc_phy_context* context);
+swc_rc swc_phy_select_context(swc_phy_context *context);
 // Size of a PHY state for `ports` ports (plus the raw-access pseudo-port 0).
 size_t swc_phy_sizeof_al(uint32_t ports);
 // Initialises the PHY state for `ports` ports: every record unmapped, link down.
@@ -44,15 +46,15 @@ struct swc_phy_port_map_t {
   uint32_t count;
   swc_phy_map_pair_t pair[SWC_PORT_SLOTS];
 };
-swc_rc swc_phy_port_map_set(const swc_phy_port_map_t* map);
+swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map);
 
-swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t* value);
+swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t *value);
 swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value);
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask);
 
-swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t* reset_setup);
-swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t* setup);
-swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t* status);
+swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup);
+swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup);
+swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status);
 swc_rc swc_phy_reset_and_setup(uint32_t port_no);
 
 // CableScan result of a port: valid flag, then per pair A-D the status code and the length in metres
@@ -67,10 +69,10 @@ swc_rc swc_phy_cablescan_start(uint32_t port_no);
 // Runs one step of the port's test: -2 while it runs (result: valid 0, status 1, length 0), 0 when it
 // finished with a valid result, -3 when it finished without one (or never ran), another negative code
 // when the PHY failed.
-swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t* result);
+swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t *result);
 
 // The PHY record of a port, or nullptr when no PHY state is installed or the port is outside it.
-swc_phy_port_t* swc_phy_port(uint32_t port_no);
+swc_phy_port_t *swc_phy_port(uint32_t port_no);
 
 // How long a soft reset may take.
 inline constexpr uint64_t SWC_PHY_RESET_TIMEOUT_MS = 5000;

@@ -9,34 +9,36 @@
 
 namespace {
 
-const char* interface_name(uint32_t type) {
-  static const char* const kNames[] = {"NO_CONNECTION", "LOOPBACK", "INTERNAL", "MII",    "GMII",  "RGMII",
+const char *interface_name(uint32_t type) {
+  static const char *const kNames[] = {"NO_CONNECTION", "LOOPBACK", "INTERNAL", "MII",    "GMII", "RGMII",
                                        "TBI",           "RTBI",     "SGMII",    "SERDES", "XGMII"};
   return type < sizeof kNames / sizeof kNames[0] ? kNames[type] : "????";
 }
 
-const char* speed_name(uint32_t speed) {
-  static const char* const kNames[] = {"UNDEFINED", "10M", "100M", "1G", "10G"};
+const char *speed_name(uint32_t speed) {
+  static const char *const kNames[] = {"UNDEFINED", "10M", "100M", "1G", "10G"};
   return speed < sizeof kNames / sizeof kNames[0] ? kNames[speed] : "???";
 }
 
 // The counter words the chip fills, and how wide each one is before it wraps.
 constexpr uint32_t kKeptWords[] = {0, 1, 2, 3, 6, 7, 8, 11};
-constexpr unsigned width_of(uint32_t word) { return word <= 1 ? 32 : 24; }
+constexpr unsigned width_of(uint32_t word) {
+  return word <= 1 ? 32 : 24;
+}
 
-bool valid_port(const char* function, uint32_t port_no) {
+bool valid_port(const char *function, uint32_t port_no) {
   if (port_no >= 1 && port_no <= SWC_PORTS) return true;
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
-bool valid_poag(const char* function, uint32_t poag_no) {
+bool valid_poag(const char *function, uint32_t poag_no) {
   if (poag_no >= 1 && poag_no < SWC_POAG_SLOTS) return true;
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal poag_no: %d", static_cast<int>(poag_no));
   return false;
 }
 
-bool jumbo_in_use(const swc_api_state& s) {
+bool jumbo_in_use(const swc_api_state &s) {
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (!s.unmapped[p] && s.max_length[p] > SWC_MAX_STANDARD_FRAME) return true;
   }
@@ -45,8 +47,8 @@ bool jumbo_in_use(const swc_api_state& s) {
 
 // Updates every port of a poag (the port itself, or an aggregation's members); the number of ports
 // through `members`.
-swc_rc update_poag_members(uint32_t poag_no, uint32_t* members) {
-  const swc_api_state& s = *swc_state();
+swc_rc update_poag_members(uint32_t poag_no, uint32_t *members) {
+  const swc_api_state &s = *swc_state();
   *members = 0;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (p != poag_no && s.port_to_poag[p] != poag_no) continue;
@@ -59,18 +61,19 @@ swc_rc update_poag_members(uint32_t poag_no, uint32_t* members) {
 
 }  // namespace
 
-swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
+swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
   HL_TRACE(TRACE_DEBUG, "port_no: %d, %stype: %s%s, speed: %s, fdx: %d", static_cast<int>(port_no),
            setup->power_down ? "POWERDOWN, " : "", interface_name(setup->interface_type), "",
            speed_name(setup->speed), static_cast<int>(setup->full_duplex));
-  HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d", static_cast<int>(setup->flow_obey),
-           static_cast<int>(setup->flow_generate), static_cast<int>(setup->max_length));
+  HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d",
+           static_cast<int>(setup->flow_obey), static_cast<int>(setup->flow_generate),
+           static_cast<int>(setup->max_length));
   if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
   if (setup->max_length > SWC_MAX_FRAME_LENGTH) {
     HL_TRACE(TRACE_ERROR, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
     return SWC_RC_ILLEGAL;
   }
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   s.max_length[port_no] = setup->max_length;
   const uint32_t jumbo_before = s.jumbo;
   s.jumbo = jumbo_in_use(s) ? 1 : 0;
@@ -98,7 +101,7 @@ swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t* setup) {
   return SWC_RC_OK;
 }
 
-swc_rc swc_port_status_get(uint32_t port_no, swc_port_status_t* status) {
+swc_rc swc_port_status_get(uint32_t port_no, swc_port_status_t *status) {
   status->link_down_event = status->link = status->speed = status->full_duplex = 0;
   HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   return swc_phy_status_get(port_no, status);
@@ -110,7 +113,7 @@ swc_rc swc_port_counters_update(uint32_t port_no) {
   swc_raw_counters_t raw{};
   const swc_rc rc = swc_ll_port_counters_read(port_no, &raw);
   if (rc < 0) return rc;
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   const uint32_t poag = s.port_to_poag[port_no];
   for (uint32_t word : kKeptWords) {
     const uint64_t now = raw.word[word];
@@ -131,19 +134,19 @@ swc_rc swc_poag_counters_clear(uint32_t poag_no) {
   if (rc < 0) return rc;
   // An aggregation without member ports keeps its totals.
   if (members > 0) {
-    for (auto& total : swc_state()->counters[poag_no]) total = 0;
+    for (auto &total : swc_state()->counters[poag_no]) total = 0;
   }
   return SWC_RC_OK;
 }
 
-swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t* counters) {
+swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t *counters) {
   HL_TRACE(TRACE_NOISE, "poag_no: %d", static_cast<int>(poag_no));
   if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
   if (rc < 0) return rc;
-  const uint64_t* w = swc_state()->counters[poag_no];
-  uint64_t* f = counters->field;
+  const uint64_t *w = swc_state()->counters[poag_no];
+  uint64_t *f = counters->field;
   f[0] = w[2];
   f[1] = w[0];
   f[2] = w[3];
@@ -162,13 +165,13 @@ swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t* counters) {
 namespace {
 // Controller, address and register checks of the MIIM calls; `write_value` >= 0 selects the texts of
 // the write, which name the whole request.
-bool valid_miim(const char* function, uint32_t controller, uint32_t addr, uint32_t reg, int64_t write_value) {
-  const char* what = controller > 1 ? "MII controller" : addr > 31 ? "addr" : reg > 31 ? "reg" : nullptr;
+bool valid_miim(const char *function, uint32_t controller, uint32_t addr, uint32_t reg, int64_t write_value) {
+  const char *what = controller > 1 ? "MII controller" : addr > 31 ? "addr" : reg > 31 ? "reg" : nullptr;
   if (!what) return true;
   if (write_value >= 0) {
-    SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)", what,
-              static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg),
-              static_cast<unsigned>(write_value));
+    SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)",
+                 what, static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg),
+                 static_cast<unsigned>(write_value));
   } else {
     const uint32_t number = controller > 1 ? controller : addr > 31 ? addr : reg;
     SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s %d not valid", what, static_cast<int>(number));
@@ -177,7 +180,7 @@ bool valid_miim(const char* function, uint32_t controller, uint32_t addr, uint32
 }
 }  // namespace
 
-swc_rc swc_miim_phy_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint16_t* value) {
+swc_rc swc_miim_phy_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint16_t *value) {
   if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
   const int32_t result = swc_ll_miim_read(miim_controller, phy_addr, phy_reg);
   if (result < 0) return result;
@@ -199,15 +202,17 @@ swc_rc swc_miim_phy_writemasked(uint32_t miim_controller, uint32_t phy_addr, uin
   return swc_ll_miim_write(miim_controller, phy_addr, phy_reg, updated & 0xFFFF);
 }
 
-swc_rc swc_phy_addr_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t reg, uint16_t* value) {
-  const swc_rc rc = swc_phy_map_port(0, static_cast<int32_t>(miim_controller & 15), static_cast<int32_t>(phy_addr));
+swc_rc swc_phy_addr_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t reg, uint16_t *value) {
+  const swc_rc rc =
+      swc_phy_map_port(0, static_cast<int32_t>(miim_controller & 15), static_cast<int32_t>(phy_addr));
   if (rc < 0) return rc;
   return swc_phy_read(0, reg, value);
 }
 
 swc_rc swc_phy_addr_writemasked(uint32_t miim_controller, uint32_t phy_addr, uint32_t reg, uint32_t value,
                                 uint32_t mask) {
-  const swc_rc rc = swc_phy_map_port(0, static_cast<int32_t>(miim_controller & 15), static_cast<int32_t>(phy_addr));
+  const swc_rc rc =
+      swc_phy_map_port(0, static_cast<int32_t>(miim_controller & 15), static_cast<int32_t>(phy_addr));
   if (rc < 0) return rc;
   return swc_phy_writemasked(0, reg, value, mask);
 }

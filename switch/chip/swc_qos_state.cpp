@@ -9,20 +9,22 @@
 
 namespace {
 
-bool legal_port(uint32_t port_no) { return port_no >= 1 && port_no <= SWC_PORTS; }
+bool legal_port(uint32_t port_no) {
+  return port_no >= 1 && port_no <= SWC_PORTS;
+}
 
-swc_rc reject_port(const char* function, uint32_t port_no) {
+swc_rc reject_port(const char *function, uint32_t port_no) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
   return SWC_RC_ILLEGAL;
 }
 
-const char* auth_state_name(uint32_t auth_state) {
-  static const char* const names[] = {"NONE", "EGRESS", "BOTH"};
+const char *auth_state_name(uint32_t auth_state) {
+  static const char *const names[] = {"NONE", "EGRESS", "BOTH"};
   return auth_state < 3 ? names[auth_state] : "???";
 }
 
 // Applies one port's stored QoS, flow control and queue enable; -1 from a step is soft.
-swc_rc apply_port_qos(uint32_t port_no, bool& soft_failure) {
+swc_rc apply_port_qos(uint32_t port_no, bool &soft_failure) {
   const swc_rc steps[] = {
       swc_ll_port_qos_setup_set(port_no, &swc_state()->port_qos[port_no]),
       swc_ll_port_flowcontrol_set(port_no),
@@ -41,8 +43,9 @@ bool swc_stp_forwarding(uint32_t stp_state) {
   return stp_state == SWC_STP_FORWARDING || stp_state == SWC_STP_ENABLED;
 }
 
-const char* swc_stp_state_name(uint32_t stp_state) {
-  static const char* const names[] = {"DISABLED", "BLOCKING", "LISTENING", "LEARNING", "FORWARDING", "ENABLED"};
+const char *swc_stp_state_name(uint32_t stp_state) {
+  static const char *const names[] = {"DISABLED", "BLOCKING",   "LISTENING",
+                                      "LEARNING", "FORWARDING", "ENABLED"};
   return stp_state <= SWC_STP_ENABLED ? names[stp_state] : "???";
 }
 
@@ -52,7 +55,7 @@ swc_rc swc_qos_prios_set(uint32_t prios) {
     HL_TRACE(TRACE_ERROR, "illegal prios: %d", static_cast<int>(prios));
     return SWC_RC_NOT_NOW;
   }
-  swc_api_state& s = *swc_state();
+  swc_api_state &s = *swc_state();
   if (s.qos_priorities == prios) return SWC_RC_OK;
   s.qos_priorities = prios;
   bool soft_failure = false;
@@ -66,34 +69,35 @@ swc_rc swc_qos_prios_set(uint32_t prios) {
   return soft_failure ? SWC_RC_SOFT_FAILURE : SWC_RC_OK;
 }
 
-swc_rc swc_port_qos_get(uint32_t port_no, swc_port_qos_t* qos) {
+swc_rc swc_port_qos_get(uint32_t port_no, swc_port_qos_t *qos) {
   HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *qos = swc_state()->port_qos[port_no];
   return SWC_RC_OK;
 }
 
-swc_rc swc_port_qos_set(uint32_t port_no, const swc_port_qos_t* qos) {
+swc_rc swc_port_qos_set(uint32_t port_no, const swc_port_qos_t *qos) {
   HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   swc_state()->port_qos[port_no] = *qos;
   return swc_ll_port_qos_setup_set(port_no, qos);
 }
 
-swc_rc swc_qos_setup_get(swc_qos_setup_t* qos) {
+swc_rc swc_qos_setup_get(swc_qos_setup_t *qos) {
   HL_TRACE(TRACE_DEBUG, "enter");
   *qos = swc_state()->qos_setup;
   return SWC_RC_OK;
 }
 
-swc_rc swc_qos_setup_set(const swc_qos_setup_t* qos) {
+swc_rc swc_qos_setup_set(const swc_qos_setup_t *qos) {
   HL_TRACE(TRACE_DEBUG, "enter");
   swc_state()->qos_setup = *qos;
   return swc_ll_qos_setup_set(qos);
 }
 
 swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, auth_state: %s", static_cast<int>(port_no), auth_state_name(auth_state));
+  HL_TRACE(TRACE_DEBUG, "port_no: %d, auth_state: %s", static_cast<int>(port_no),
+           auth_state_name(auth_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   if (auth_state > SWC_AUTH_BOTH) {
     HL_TRACE(TRACE_ERROR, "Illegal auth state: %d", static_cast<int>(auth_state));
@@ -104,7 +108,8 @@ swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
 }
 
 swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no), swc_stp_state_name(stp_state));
+  HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
+           swc_stp_state_name(stp_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   if (stp_state > SWC_STP_ENABLED) {
     HL_TRACE(TRACE_ERROR, "Illegal stp_state: %d", static_cast<int>(stp_state));
@@ -116,10 +121,11 @@ swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
   return swc_update_masks(1, 0, 1);
 }
 
-swc_rc swc_port_stp_state_get(uint32_t port_no, uint32_t* stp_state) {
+swc_rc swc_port_stp_state_get(uint32_t port_no, uint32_t *stp_state) {
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *stp_state = swc_state()->stp_state[port_no];
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no), swc_stp_state_name(*stp_state));
+  HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
+           swc_stp_state_name(*stp_state));
   return SWC_RC_OK;
 }
 
@@ -132,7 +138,7 @@ swc_rc swc_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
   return swc_ll_gpio_direction_set(gpio_no, output);
 }
 
-swc_rc swc_gpio_input_read(uint32_t gpio_no, uint32_t* value) {
+swc_rc swc_gpio_input_read(uint32_t gpio_no, uint32_t *value) {
   HL_TRACE(TRACE_DEBUG, "gpio_no: %d", static_cast<int>(gpio_no));
   return swc_ll_gpio_input_read(gpio_no, value);
 }
@@ -142,12 +148,12 @@ swc_rc swc_gpio_output_write(uint32_t gpio_no, uint32_t value) {
   return swc_ll_gpio_output_write(gpio_no, value);
 }
 
-swc_rc swc_chipid_get(swc_chipid_t* chipid) {
+swc_rc swc_chipid_get(swc_chipid_t *chipid) {
   HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_chipid_get(chipid);
 }
 
-swc_rc swc_register_read(uint32_t reg, uint32_t* value) {
+swc_rc swc_register_read(uint32_t reg, uint32_t *value) {
   HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx", static_cast<unsigned long>(reg));
   return swc_ll_register_read(reg, value);
 }

@@ -3,12 +3,14 @@
 #include "swc_io.h"
 #include "swc_trace.h"
 
-swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value) {
-  return swc_state()->serial ? swc_io_si_rd(block, subblock, reg, value) : swc_io_pi_rd(block, subblock, reg, value);
+swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
+  return swc_state()->serial ? swc_io_si_rd(block, subblock, reg, value)
+                             : swc_io_pi_rd(block, subblock, reg, value);
 }
 
 swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
-  return swc_state()->serial ? swc_io_si_wr(block, subblock, reg, value) : swc_io_pi_wr(block, subblock, reg, value);
+  return swc_state()->serial ? swc_io_si_wr(block, subblock, reg, value)
+                             : swc_io_pi_wr(block, subblock, reg, value);
 }
 
 swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask) {
@@ -17,18 +19,24 @@ swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t val
   return swc_reg_wr(block, subblock, reg, (old & ~mask) | (value & mask));
 }
 
-void swc_reg_run(swc_io_op* ops, size_t count) { swc_io_run(ops, count, swc_state()->serial != 0); }
+void swc_reg_run(swc_io_op *ops, size_t count) {
+  swc_io_run(ops, count, swc_state()->serial != 0);
+}
 
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on) {
   return swc_reg_wrm(block, subblock, reg, on ? 1u << bit : 0, 1u << bit);
 }
 
 namespace {
-uint32_t port_block(uint32_t chip_port) { return chip_port < 16 ? 1 : 6; }
-uint32_t port_subblock(uint32_t chip_port) { return chip_port < 16 ? chip_port : chip_port - 16; }
+uint32_t port_block(uint32_t chip_port) {
+  return chip_port < 16 ? 1 : 6;
+}
+uint32_t port_subblock(uint32_t chip_port) {
+  return chip_port < 16 ? chip_port : chip_port - 16;
+}
 }  // namespace
 
-swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t* value) {
+swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t *value) {
   return swc_reg_rd(port_block(chip_port), port_subblock(chip_port), reg, value);
 }
 
@@ -44,7 +52,7 @@ swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on) {
   return swc_port_wrm(chip_port, reg, on ? 1u << bit : 0, 1u << bit);
 }
 
-swc_rc swc_chip_port_of(const char* function, uint32_t port_no, uint32_t* chip_port) {
+swc_rc swc_chip_port_of(const char *function, uint32_t port_no, uint32_t *chip_port) {
   if (port_no < 1 || port_no > SWC_PORTS) {
     SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;

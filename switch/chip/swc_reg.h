@@ -14,23 +14,23 @@
     if (swc_try_rc_ < 0) return swc_try_rc_; \
   } while (0)
 
-swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t* value);
+swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value);
 swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value);
 // Changes only the bits under `mask` to those of `value`.
 swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask);
 // A script of accesses (swc_io.h) over the path the API state's serial-interface flag says.
-void swc_reg_run(swc_io_op* ops, size_t count);
+void swc_reg_run(swc_io_op *ops, size_t count);
 // One bit set or cleared.
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on);
 
 // Port register R of chip port c: (1, c, R) below chip port 16, (6, c - 16, R) from there on.
-swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t* value);
+swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t *value);
 swc_rc swc_port_wr(uint32_t chip_port, uint32_t reg, uint32_t value);
 swc_rc swc_port_wrm(uint32_t chip_port, uint32_t reg, uint32_t value, uint32_t mask);
 swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on);
 
 // Chip port of a port 1..6; -5 (traced under the caller's name) for another number.
-swc_rc swc_chip_port_of(const char* function, uint32_t port_no, uint32_t* chip_port);
+swc_rc swc_chip_port_of(const char *function, uint32_t port_no, uint32_t *chip_port);
 
 // Polls of a status bit that the chip clears when an action completes. The chip normally answers at
 // once; the bound turns a stuck bit into an error instead of a hung daemon.

@@ -9,9 +9,9 @@
 
 // API state: one shadow of all switch state, fields in this order.
 struct swc_api_state {
-  uint32_t serial;                                   // registers over SPI (nonzero) or the parallel bus
-  uint32_t chip_port_to_port[SWC_CHIP_PORTS];        // indexed by chip port
-  int32_t port_to_chip_port[SWC_PORT_SLOTS];         // negative: no chip port
+  uint32_t serial;                             // registers over SPI (nonzero) or the parallel bus
+  uint32_t chip_port_to_port[SWC_CHIP_PORTS];  // indexed by chip port
+  int32_t port_to_chip_port[SWC_PORT_SLOTS];   // negative: no chip port
   uint32_t miim_address[SWC_PORT_SLOTS];
   uint32_t miim_controller[SWC_PORT_SLOTS];
   uint32_t default_chip_port[SWC_PORT_SLOTS];
@@ -90,8 +90,8 @@ struct swc_cablescan_task_t {
   uint16_t accumulator;  // disturbances of the sub-ranges so far
   uint16_t level[4];     // pair levels of states 10 to 12
   int16_t echo_offset;
-  int8_t mask;           // per-pair bits; the echo search's marker
-  uint8_t held;          // 1 while the PHY's own settings are saved and not yet restored
+  int8_t mask;   // per-pair bits; the echo search's marker
+  uint8_t held;  // 1 while the PHY's own settings are saved and not yet restored
   uint32_t saved_tr_value;
 };
 
@@ -135,18 +135,18 @@ struct swc_phy_port_t {
 // record 0 is the pseudo-port of raw access by controller and address.
 struct swc_phy_state {
   uint32_t count;
-  swc_phy_port_t* ports;
+  swc_phy_port_t *ports;
   // swc_phy_port_t records follow
 };
 
 struct swc_phy_context {
   uint32_t spare;
-  swc_phy_state* state;
+  swc_phy_state *state;
 };
 
 // Handed to swc_select_context: the open switch I/O device, the API state and the PHY context.
 struct swc_context {
   int fd;
-  swc_api_state* state;
-  swc_phy_context* phy;
+  swc_api_state *state;
+  swc_phy_context *phy;
 };

@@ -5,7 +5,7 @@
 
 #define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
 
-swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* mode) {
+swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode) {
   HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (port_no < 1 || port_no > SWC_PORTS) {
     HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
@@ -15,7 +15,7 @@ swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t* mode
   return swc_ll_vlan_port_mode_set(port_no, mode);
 }
 
-swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t* members) {
+swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
   HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
   if (vid >= SWC_VLANS) {
     HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
@@ -23,7 +23,7 @@ swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t* members) {
   }
   const swc_rc rc = swc_ll_vlan_port_members_set(vid, members);
   if (rc < 0) return rc;
-  swc_vlan_entry_t& entry = swc_state()->vlan[vid];
+  swc_vlan_entry_t &entry = swc_state()->vlan[vid];
   for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) entry.member[p] = members[p];
   entry.in_use = 1;
   return SWC_RC_OK;
@@ -35,12 +35,12 @@ swc_rc swc_pgid_table_write(uint32_t pgid_no) {
     HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;
   }
-  const swc_api_state& s = *swc_state();
+  const swc_api_state &s = *swc_state();
   if (pgid_no >= 1 && pgid_no <= SWC_PORTS && s.unmapped[pgid_no]) {
     HL_TRACE(TRACE_DEBUG, "Skipping unmapped pgid_no: %d", static_cast<int>(pgid_no));
     return SWC_RC_OK;
   }
-  const uint32_t* member = s.pgid[pgid_no].member;
+  const uint32_t *member = s.pgid[pgid_no].member;
   uint32_t dest[SWC_PORT_SLOTS] = {};
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (s.unmapped[p]) continue;
@@ -55,7 +55,7 @@ swc_rc swc_pgid_table_write(uint32_t pgid_no) {
   return swc_ll_pgid_table_write(pgid_no, dest);
 }
 
-swc_rc swc_cpu_rx_registration_set(const swc_cpu_rx_registration_t* registration) {
+swc_rc swc_cpu_rx_registration_set(const swc_cpu_rx_registration_t *registration) {
   HL_TRACE(TRACE_DEBUG, "enter");
   swc_state()->cpu_rx_registration = *registration;
   return swc_ll_cpu_rx_registration_set(registration);

@@ -5,7 +5,7 @@
 
 swc_trace_context_t swc_trace_context{TRACE_MOD_API_HL, TRACE_DEBUG, "", 0};
 
-void swc_api_trace_printf(const char* format, ...) {
+void swc_api_trace_printf(const char *format, ...) {
   char text[TRACE_TEXT_SIZE];
   va_list args;
   va_start(args, format);

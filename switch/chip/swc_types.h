@@ -8,21 +8,21 @@
 using swc_rc = int32_t;
 
 inline constexpr swc_rc SWC_RC_OK = 0;
-inline constexpr swc_rc SWC_RC_SOFT_FAILURE = -1;       // a per-port step failed, the others went on
-inline constexpr swc_rc SWC_RC_RUNNING = -2;            // CableScan test still running
-inline constexpr swc_rc SWC_RC_NOT_NOW = -3;            // not possible now
-inline constexpr swc_rc SWC_RC_UNSUPPORTED = -4;        // unsupported PHY revision, start-up without reset
-inline constexpr swc_rc SWC_RC_ILLEGAL = -5;            // illegal parameter
-inline constexpr swc_rc SWC_RC_BAD_CHIP = -6;           // chip id reads 0 or all ones; bad CPU frame header
-inline constexpr swc_rc SWC_RC_NOT_FOUND = -7;          // no free PGID, MAC entry absent, end of a walk
-inline constexpr swc_rc SWC_RC_TX_STALLED = -8;         // CPU transmit did not complete
-inline constexpr swc_rc SWC_RC_ARBITER = -9;            // arbiter did not empty (fatal for the daemon)
-inline constexpr swc_rc SWC_RC_PHY_NOT_MOUNTED = -17;   // MIIM read flagged invalid
-inline constexpr swc_rc SWC_RC_PHY_RESET_TIMEOUT = -19; // PHY reset did not complete
-inline constexpr swc_rc SWC_RC_RX_BUFFER = -48;         // CPU receive buffer missing or too small
-inline constexpr swc_rc SWC_RC_AGGR_INCONSISTENT = -64; // aggregation member set inconsistent
-inline constexpr swc_rc SWC_RC_READ_FAILED = -96;       // register read failed
-inline constexpr swc_rc SWC_RC_WRITE_FAILED = -97;      // register write failed
+inline constexpr swc_rc SWC_RC_SOFT_FAILURE = -1;        // a per-port step failed, the others went on
+inline constexpr swc_rc SWC_RC_RUNNING = -2;             // CableScan test still running
+inline constexpr swc_rc SWC_RC_NOT_NOW = -3;             // not possible now
+inline constexpr swc_rc SWC_RC_UNSUPPORTED = -4;         // unsupported PHY revision, start-up without reset
+inline constexpr swc_rc SWC_RC_ILLEGAL = -5;             // illegal parameter
+inline constexpr swc_rc SWC_RC_BAD_CHIP = -6;            // chip id reads 0 or all ones; bad CPU frame header
+inline constexpr swc_rc SWC_RC_NOT_FOUND = -7;           // no free PGID, MAC entry absent, end of a walk
+inline constexpr swc_rc SWC_RC_TX_STALLED = -8;          // CPU transmit did not complete
+inline constexpr swc_rc SWC_RC_ARBITER = -9;             // arbiter did not empty (fatal for the daemon)
+inline constexpr swc_rc SWC_RC_PHY_NOT_MOUNTED = -17;    // MIIM read flagged invalid
+inline constexpr swc_rc SWC_RC_PHY_RESET_TIMEOUT = -19;  // PHY reset did not complete
+inline constexpr swc_rc SWC_RC_RX_BUFFER = -48;          // CPU receive buffer missing or too small
+inline constexpr swc_rc SWC_RC_AGGR_INCONSISTENT = -64;  // aggregation member set inconsistent
+inline constexpr swc_rc SWC_RC_READ_FAILED = -96;        // register read failed
+inline constexpr swc_rc SWC_RC_WRITE_FAILED = -97;       // register write failed
 
 // Front port 1..6; per-port tables are indexed 0..6 and use 1..6.
 using swc_port_no_t = uint32_t;
@@ -30,9 +30,9 @@ using swc_port_no_t = uint32_t;
 using swc_poag_no_t = uint32_t;
 
 inline constexpr unsigned SWC_PORTS = 6;
-inline constexpr unsigned SWC_PORT_SLOTS = 7;    // port tables indexed 0..6
-inline constexpr unsigned SWC_POAG_SLOTS = 10;   // poag tables indexed 0..9
-inline constexpr unsigned SWC_CHIP_PORTS = 7;    // chip ports 0..6 (5 unused on this board)
+inline constexpr unsigned SWC_PORT_SLOTS = 7;   // port tables indexed 0..6
+inline constexpr unsigned SWC_POAG_SLOTS = 10;  // poag tables indexed 0..9
+inline constexpr unsigned SWC_CHIP_PORTS = 7;   // chip ports 0..6 (5 unused on this board)
 inline constexpr unsigned SWC_VLANS = 4096;
 inline constexpr unsigned SWC_PGIDS = 64;
 inline constexpr unsigned SWC_MAC_TABLE_SIZE = 8192;
@@ -78,11 +78,11 @@ inline constexpr uint32_t SWC_SPEED_1G = 3;
 
 // Start-up record handed to swc_init.
 struct swc_init_setup {
-  uint32_t reset;         // must be 1: reset and fully initialise the chip
-  uint32_t serial;        // nonzero: registers over the SPI path; 0: over the parallel bus
-  uint32_t bus_mode;      // parallel bus mode (0 or 1)
-  int32_t hold_time_ns;   // bus hold time in nanoseconds, -1 for the longest
-  uint32_t further;       // nonzero leaves bit 5 of the CPU interface register clear
+  uint32_t reset;        // must be 1: reset and fully initialise the chip
+  uint32_t serial;       // nonzero: registers over the SPI path; 0: over the parallel bus
+  uint32_t bus_mode;     // parallel bus mode (0 or 1)
+  int32_t hold_time_ns;  // bus hold time in nanoseconds, -1 for the longest
+  uint32_t further;      // nonzero leaves bit 5 of the CPU interface register clear
 };
 static_assert(sizeof(swc_init_setup) == 20);
 

@@ -26,9 +26,9 @@ constexpr uint64_t kReplyTimeoutMs = 30000;
 
 // The reply timeout; tests shorten it with PORTVISOR_SWITCH_REPLY_TIMEOUT_MS.
 uint64_t reply_timeout_ms() {
-  const char* text = std::getenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
+  const char *text = std::getenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
   if (!text || !*text) return kReplyTimeoutMs;
-  char* end = nullptr;
+  char *end = nullptr;
   const unsigned long long ms = std::strtoull(text, &end, 10);
   return *end == '\0' && ms > 0 ? ms : kReplyTimeoutMs;
 }
@@ -40,12 +40,12 @@ struct Layer {
   bool recording = true;
 };
 
-Layer& layer() {
+Layer &layer() {
   static Layer instance;
   return instance;
 }
 
-int connect_simulator(const char* path) {
+int connect_simulator(const char *path) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   const size_t length = std::strlen(path);
@@ -60,7 +60,7 @@ int connect_simulator(const char* path) {
   const uint64_t ms = reply_timeout_ms();
   const timeval limit{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>(ms % 1000 * 1000)};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
     const int saved = errno;
     ::close(fd);
     errno = saved;
@@ -69,14 +69,15 @@ int connect_simulator(const char* path) {
   return fd;
 }
 
-bool names_socket(const char* path) {
+bool names_socket(const char *path) {
   struct stat st;
   return ::stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
 // Sends one datagram and receives the answer into `answer`; its length, or std::nullopt when the
 // connection failed.
-std::optional<size_t> simulator_round_trip(int fd, const std::vector<uint8_t>& datagram, std::span<uint8_t> answer) {
+std::optional<size_t> simulator_round_trip(int fd, const std::vector<uint8_t> &datagram,
+                                           std::span<uint8_t> answer) {
   ssize_t n;
   do {
     n = ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
@@ -100,7 +101,7 @@ std::optional<size_t> simulator_round_trip(int fd, const std::vector<uint8_t>& d
 }
 
 // One request and its reply: the driver's result, or std::nullopt when the connection failed.
-std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record, size_t size) {
+std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t *record, size_t size) {
   uint8_t answer[swgenio::wire::kMaxDatagram];
   const auto n = simulator_round_trip(fd, swgenio::wire::encode_request(request, {record, size}), answer);
   if (!n) return std::nullopt;
@@ -116,25 +117,27 @@ std::optional<int> simulator_exchange(int fd, uint32_t request, uint8_t* record,
 
 // After a failed exchange the connection is shut down: a reply that came late must never be taken
 // for the answer to a later request.
-int simulator_request(int fd, uint32_t request, uint8_t* record, size_t size) {
+int simulator_request(int fd, uint32_t request, uint8_t *record, size_t size) {
   const auto result = simulator_exchange(fd, request, record, size);
   if (result) return *result;
   ::shutdown(fd, SHUT_RDWR);
   return -EIO;
 }
 
-swgenio_access decode_access(uint32_t request, const uint8_t* record, int result) {
+swgenio_access decode_access(uint32_t request, const uint8_t *record, int result) {
   swgenio_access a{swgenio_access::Kind::other, 0, 0, 0, 0, request, result};
   if (request == swgenio::kCpldSpiReadWrite) {
-    const uint8_t* buf = record + 4;
-    a.kind = (buf[0] & swgenio::kSpiWriteFlag) ? swgenio_access::Kind::spi_write : swgenio_access::Kind::spi_read;
+    const uint8_t *buf = record + 4;
+    a.kind =
+        (buf[0] & swgenio::kSpiWriteFlag) ? swgenio_access::Kind::spi_write : swgenio_access::Kind::spi_read;
     a.block = buf[0] >> 5;
     a.subblock = buf[0] & 0x0F;
     a.reg = buf[1];
     a.value = uint32_t{buf[2]} << 24 | uint32_t{buf[3]} << 16 | uint32_t{buf[4]} << 8 | buf[5];
   } else if (request == swgenio::k32BitRead || request == swgenio::k32BitWrite) {
     const uint32_t offset = swgenio::wire::get_u32(record);
-    a.kind = request == swgenio::k32BitRead ? swgenio_access::Kind::bus_read : swgenio_access::Kind::bus_write;
+    a.kind =
+        request == swgenio::k32BitRead ? swgenio_access::Kind::bus_read : swgenio_access::Kind::bus_write;
     a.block = (offset >> 12) & 7;
     a.subblock = (offset >> 8) & 15;
     a.reg = offset & 0xFF;
@@ -143,8 +146,8 @@ swgenio_access decode_access(uint32_t request, const uint8_t* record, int result
   return a;
 }
 
-int in_process_request(uint32_t request, uint8_t* record, size_t size) {
-  Layer& l = layer();
+int in_process_request(uint32_t request, uint8_t *record, size_t size) {
+  Layer &l = layer();
   if (!l.handler) return -ENODEV;
   const int result = l.handler(request, {record, size});
   if (l.recording) l.recorded.push_back(decode_access(request, record, result));
@@ -153,14 +156,14 @@ int in_process_request(uint32_t request, uint8_t* record, size_t size) {
 
 }  // namespace
 
-int swgenio_open(const char* path, int flags) {
-  Layer& l = layer();
+int swgenio_open(const char *path, int flags) {
+  Layer &l = layer();
   if (l.handler) {
     const int fd = ::eventfd(0, 0);
     if (fd >= 0) l.descriptors[fd] = Backend::in_process;
     return fd;
   }
-  if (const char* override_path = std::getenv("PORTVISOR_SWITCH_DEVICE"); override_path && *override_path) {
+  if (const char *override_path = std::getenv("PORTVISOR_SWITCH_DEVICE"); override_path && *override_path) {
     path = override_path;
   }
   if (names_socket(path)) {
@@ -171,12 +174,12 @@ int swgenio_open(const char* path, int flags) {
   return ::open(path, flags);
 }
 
-int swgenio_ioctl(int fd, uint32_t request, void* record) {
-  Layer& l = layer();
+int swgenio_ioctl(int fd, uint32_t request, void *record) {
+  Layer &l = layer();
   const auto it = l.descriptors.find(fd);
   if (it == l.descriptors.end()) return ::ioctl(fd, static_cast<unsigned long>(request), record);
   const size_t size = swgenio::request_size(request);
-  auto* bytes = static_cast<uint8_t*>(record);
+  auto *bytes = static_cast<uint8_t *>(record);
   const int result = it->second == Backend::simulator ? simulator_request(fd, request, bytes, size)
                                                       : in_process_request(request, bytes, size);
   if (result != 0) {
@@ -191,8 +194,8 @@ bool swgenio_takes_batches(int fd) {
   return it != layer().descriptors.end() && it->second == Backend::simulator;
 }
 
-std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(int fd,
-                                                                       std::span<const swgenio::wire::BatchOp> ops) {
+std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(
+    int fd, std::span<const swgenio::wire::BatchOp> ops) {
   if (!swgenio_takes_batches(fd)) {
     errno = EOPNOTSUPP;
     return std::nullopt;
@@ -229,13 +232,19 @@ void swgenio_attach_in_process(swgenio_handler handler) {
 }
 
 void swgenio_detach_in_process() {
-  Layer& l = layer();
+  Layer &l = layer();
   l.handler = nullptr;
   for (auto it = l.descriptors.begin(); it != l.descriptors.end();) {
     it = it->second == Backend::in_process ? l.descriptors.erase(it) : std::next(it);
   }
 }
 
-const std::vector<swgenio_access>& swgenio_recorded() { return layer().recorded; }
-void swgenio_clear_recorded() { layer().recorded.clear(); }
-void swgenio_set_recording(bool on) { layer().recording = on; }
+const std::vector<swgenio_access> &swgenio_recorded() {
+  return layer().recorded;
+}
+void swgenio_clear_recorded() {
+  layer().recorded.clear();
+}
+void swgenio_set_recording(bool on) {
+  layer().recording = on;
+}

@@ -22,11 +22,11 @@
 #include "wire.h"
 
 // Opens the device (or the simulator) with open(2) flags; a descriptor, or -1 with errno set.
-int swgenio_open(const char* path, int flags);
+int swgenio_open(const char *path, int flags);
 
 // Issues one driver request with its record (as many bytes as the request code says). 0, or -1 with
 // errno set to the driver's error.
-int swgenio_ioctl(int fd, uint32_t request, void* record);
+int swgenio_ioctl(int fd, uint32_t request, void *record);
 
 int swgenio_close(int fd);
 
@@ -38,8 +38,8 @@ bool swgenio_takes_batches(int fd);
 // Sends one batch (at most swgenio::wire::kMaxBatchOps ops) and returns the results of the ops the
 // simulator handled, or std::nullopt with errno set when the descriptor takes no batches (EOPNOTSUPP)
 // or the exchange failed (EIO; the connection is closed as after a failed single request).
-std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(int fd,
-                                                                       std::span<const swgenio::wire::BatchOp> ops);
+std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(
+    int fd, std::span<const swgenio::wire::BatchOp> ops);
 
 // In-process back end. The handler answers a request with 0 or a negative errno and may change the
 // record in place.
@@ -59,10 +59,10 @@ struct swgenio_access {
   uint32_t request;
   int result;  // 0 or the negative errno the handler gave
 
-  bool operator==(const swgenio_access&) const = default;
+  bool operator==(const swgenio_access &) const = default;
 };
 
-const std::vector<swgenio_access>& swgenio_recorded();
+const std::vector<swgenio_access> &swgenio_recorded();
 void swgenio_clear_recorded();
 // Recording is on after attaching; long polls in tests switch it off.
 void swgenio_set_recording(bool on);

@@ -7,97 +7,90 @@
 
 namespace {
 
-inline constexpr uint32_t OBJ_REGISTER = 0, OBJ_REGISTER_BLOCK = 4, OBJ_CHIP_ID = 12, OBJ_CPU_REGISTRATION = 13;
-inline constexpr size_t BLOCK_HEADER = 16; // first address, count, step, mask
+inline constexpr uint32_t OBJ_REGISTER = 0, OBJ_REGISTER_BLOCK = 4, OBJ_CHIP_ID = 12,
+                          OBJ_CPU_REGISTRATION = 13;
+inline constexpr size_t BLOCK_HEADER = 16;  // first address, count, step, mask
 
 bool get_or_set(mgmt_object &object, size_t data_size) {
-    if ((object.cmd() == MGMT_CMD_GET || object.cmd() == MGMT_CMD_SET) && object.has_data(data_size))
-        return true;
-    object.set_res(MGMT_RES_FAIL);
-    return false;
+  if ((object.cmd() == MGMT_CMD_GET || object.cmd() == MGMT_CMD_SET) && object.has_data(data_size))
+    return true;
+  object.set_res(MGMT_RES_FAIL);
+  return false;
 }
 
 void finish(mgmt_object &object, swc_rc rc) {
-    object.set_res(rc < 0 ? MGMT_RES_FAIL : MGMT_RES_OK);
+  object.set_res(rc < 0 ? MGMT_RES_FAIL : MGMT_RES_OK);
 }
 
 void register_object(mgmt_object &object) {
-    if (!get_or_set(object, 12))
-        return;
-    const uint32_t address = object.data32(0);
-    if (object.cmd() == MGMT_CMD_SET)
-        return finish(object, swc_register_writemasked(address, object.data32(4), object.data32(8)));
-    uint32_t value = 0;
-    const swc_rc rc = swc_register_read(address, &value);
-    if (rc >= 0)
-        object.set_data32(4, value);
-    finish(object, rc);
+  if (!get_or_set(object, 12)) return;
+  const uint32_t address = object.data32(0);
+  if (object.cmd() == MGMT_CMD_SET)
+    return finish(object, swc_register_writemasked(address, object.data32(4), object.data32(8)));
+  uint32_t value = 0;
+  const swc_rc rc = swc_register_read(address, &value);
+  if (rc >= 0) object.set_data32(4, value);
+  finish(object, rc);
 }
 
 // The count comes from the peer: the values it names must lie inside the object.
 void register_block_object(mgmt_object &object) {
-    if (!get_or_set(object, BLOCK_HEADER))
-        return;
-    const uint32_t count = object.data32(4);
-    if (!object.has_data(BLOCK_HEADER + 4 * static_cast<uint64_t>(count))) {
-        object.set_res(MGMT_RES_FAIL);
-        return;
+  if (!get_or_set(object, BLOCK_HEADER)) return;
+  const uint32_t count = object.data32(4);
+  if (!object.has_data(BLOCK_HEADER + 4 * static_cast<uint64_t>(count))) {
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  uint32_t address = object.data32(0);
+  const uint32_t step = object.data32(8);
+  const uint32_t mask = object.data32(12);
+  for (uint32_t i = 0; i < count; ++i, address += step) {
+    const size_t at = BLOCK_HEADER + 4 * size_t{i};
+    swc_rc rc;
+    if (object.cmd() == MGMT_CMD_SET) {
+      rc = swc_register_writemasked(address, object.data32(at), mask);
+    } else {
+      uint32_t value = 0;
+      rc = swc_register_read(address, &value);
+      if (rc >= 0) object.set_data32(at, value);
     }
-    uint32_t address = object.data32(0);
-    const uint32_t step = object.data32(8);
-    const uint32_t mask = object.data32(12);
-    for (uint32_t i = 0; i < count; ++i, address += step) {
-        const size_t at = BLOCK_HEADER + 4 * size_t{i};
-        swc_rc rc;
-        if (object.cmd() == MGMT_CMD_SET) {
-            rc = swc_register_writemasked(address, object.data32(at), mask);
-        } else {
-            uint32_t value = 0;
-            rc = swc_register_read(address, &value);
-            if (rc >= 0)
-                object.set_data32(at, value);
-        }
-        if (rc < 0)
-            return finish(object, rc);
-    }
-    finish(object, SWC_RC_OK);
+    if (rc < 0) return finish(object, rc);
+  }
+  finish(object, SWC_RC_OK);
 }
 
 void chip_id_object(mgmt_object &object) {
-    if (object.cmd() != MGMT_CMD_GET || !object.has_data(8)) {
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    swc_chipid_t id{};
-    const swc_rc rc = swc_chipid_get(&id);
-    if (rc >= 0) {
-        le_store16(object.data(), id.part);
-        le_store16(object.data() + 2, 0);
-        object.set_data32(4, id.revision);
-    }
-    finish(object, rc);
+  if (object.cmd() != MGMT_CMD_GET || !object.has_data(8)) {
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  swc_chipid_t id{};
+  const swc_rc rc = swc_chipid_get(&id);
+  if (rc >= 0) {
+    le_store16(object.data(), id.part);
+    le_store16(object.data() + 2, 0);
+    object.set_data32(4, id.revision);
+  }
+  finish(object, rc);
 }
 
 void cpu_registration_object(mgmt_object &object) {
-    if (!get_or_set(object, 4 * SWC_REGISTRATION_FLAGS))
-        return;
-    swc_cpu_rx_registration_t registration{};
-    if (object.cmd() == MGMT_CMD_SET) {
-        for (unsigned i = 0; i < SWC_REGISTRATION_FLAGS; ++i)
-            registration.flag[i] = object.data32(4 * i);
-        return finish(object, swc_cpu_rx_registration_set(&registration));
-    }
-    const swc_rc rc = swc_cpu_rx_registration_get(&registration);
-    for (unsigned i = 0; i < SWC_REGISTRATION_FLAGS; ++i)
-        object.set_data32(4 * i, registration.flag[i]);
-    finish(object, rc);
+  if (!get_or_set(object, 4 * SWC_REGISTRATION_FLAGS)) return;
+  swc_cpu_rx_registration_t registration{};
+  if (object.cmd() == MGMT_CMD_SET) {
+    for (unsigned i = 0; i < SWC_REGISTRATION_FLAGS; ++i) registration.flag[i] = object.data32(4 * i);
+    return finish(object, swc_cpu_rx_registration_set(&registration));
+  }
+  const swc_rc rc = swc_cpu_rx_registration_get(&registration);
+  for (unsigned i = 0; i < SWC_REGISTRATION_FLAGS; ++i) object.set_data32(4 * i, registration.flag[i]);
+  finish(object, rc);
 }
 
-} // namespace
+}  // namespace
 
 void chip_objects_reg() {
-    mgmt_object_reg(OBJ_REGISTER, register_object);
-    mgmt_object_reg(OBJ_REGISTER_BLOCK, register_block_object);
-    mgmt_object_reg(OBJ_CHIP_ID, chip_id_object);
-    mgmt_object_reg(OBJ_CPU_REGISTRATION, cpu_registration_object);
+  mgmt_object_reg(OBJ_REGISTER, register_object);
+  mgmt_object_reg(OBJ_REGISTER_BLOCK, register_block_object);
+  mgmt_object_reg(OBJ_CHIP_ID, chip_id_object);
+  mgmt_object_reg(OBJ_CPU_REGISTRATION, cpu_registration_object);
 }

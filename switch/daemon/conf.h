@@ -17,13 +17,19 @@ inline constexpr int CONF_DEBUG_FILE_DISABLED = 11;
 
 enum conf_action_code : uint32_t { CONF_ACTION_CREATE = 0, CONF_ACTION_READ = 1 };
 struct conf_action {
-    uint32_t action;
-    uint32_t keep;
+  uint32_t action;
+  uint32_t keep;
 };
 using conf_action_fn = void (*)(const conf_action &action);
 
 // The four top-level module actions, called in this order for defaults and for re-reading.
-enum conf_module_slot { CONF_MODULE_PORT, CONF_MODULE_L2, CONF_MODULE_L3, CONF_MODULE_MGMT, CONF_MODULE_COUNT };
+enum conf_module_slot {
+  CONF_MODULE_PORT,
+  CONF_MODULE_L2,
+  CONF_MODULE_L3,
+  CONF_MODULE_MGMT,
+  CONF_MODULE_COUNT
+};
 void conf_module_reg(conf_module_slot slot, conf_action_fn action);
 
 void conf_init();

@@ -15,7 +15,13 @@ void l2_conf(const conf_action &action);
 void l2_mgmt(mgmt_object &object);
 
 // Frames the CPU receives for a protocol engine, recognised by destination address and a further test.
-enum l2_frame_class { L2_FRAME_LACP, L2_FRAME_RSTP, L2_FRAME_DOT1X, L2_FRAME_CLASSES, L2_FRAME_OTHER = L2_FRAME_CLASSES };
+enum l2_frame_class {
+  L2_FRAME_LACP,
+  L2_FRAME_RSTP,
+  L2_FRAME_DOT1X,
+  L2_FRAME_CLASSES,
+  L2_FRAME_OTHER = L2_FRAME_CLASSES
+};
 l2_frame_class l2_frame_classify(const uint8_t *frame, size_t length);
 
 // A protocol engine's receive entry (port 1..6, frame, length). A class without a receiver is dropped
@@ -37,16 +43,16 @@ bool l2_frame_dispatch(uint32_t port, const uint8_t *frame, size_t length);
 // l2_link_changed) and the main loop runs their per-pass work.
 enum l2_protocol_id { L2_PROTO_AGGR, L2_PROTO_RSTP, L2_PROTO_DOT1X, L2_PROTOS };
 struct l2_protocol {
-    void (*init)();
-    void (*conf)(int create);
-    bool (*mgmt)(mgmt_object &object); // false: the object is not the module's
-    void (*more_work)();
-    void (*link_changed)(unsigned port, int link);
-    l2_frame_receiver receive;
-    // The VLAN table's changes (the spanning tree runs one instance per VLAN): member[7], index 1..6.
-    void (*vlan_add)(uint32_t vid, const uint32_t *member);
-    void (*vlan_del)(uint32_t vid);
-    void (*second_tick)(); // 802.1X's timers count seconds
+  void (*init)();
+  void (*conf)(int create);
+  bool (*mgmt)(mgmt_object &object);  // false: the object is not the module's
+  void (*more_work)();
+  void (*link_changed)(unsigned port, int link);
+  l2_frame_receiver receive;
+  // The VLAN table's changes (the spanning tree runs one instance per VLAN): member[7], index 1..6.
+  void (*vlan_add)(uint32_t vid, const uint32_t *member);
+  void (*vlan_del)(uint32_t vid);
+  void (*second_tick)();  // 802.1X's timers count seconds
 };
 void l2_protocol_set(l2_protocol_id id, const l2_protocol &protocol);
 

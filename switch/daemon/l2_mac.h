@@ -9,8 +9,8 @@
 struct mgmt_object;
 
 // Configuration blocks.
-inline constexpr uint32_t L2_MAC_CONF_GENERAL = 5; // u32 age time in seconds
-inline constexpr uint32_t L2_MAC_CONF_TABLE = 6;   // u16 count, u16 entry size, the first 32 entries
+inline constexpr uint32_t L2_MAC_CONF_GENERAL = 5;  // u32 age time in seconds
+inline constexpr uint32_t L2_MAC_CONF_TABLE = 6;    // u16 count, u16 entry size, the first 32 entries
 inline constexpr uint32_t L2_MAC_DEFAULT_AGE_TIME = 300;
 inline constexpr size_t L2_MAC_TABLE_MAX = 8192;
 inline constexpr size_t L2_MAC_SAVED_MAX = 32;
@@ -19,9 +19,9 @@ inline constexpr int L2_DEBUG_DISABLE_MAC = 7;
 
 // A static entry: VLAN, address and destination ports 1..6 (member[0] is port 1; non-zero: member).
 struct l2_mac_entry {
-    uint32_t vid;
-    uint8_t mac[6];
-    uint32_t member[6];
+  uint32_t vid;
+  uint8_t mac[6];
+  uint32_t member[6];
 };
 
 // The 40-byte record of object 4000 and of block 6, little-endian.

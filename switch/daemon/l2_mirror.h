@@ -9,9 +9,9 @@
 struct mgmt_object;
 
 // Configuration blocks.
-inline constexpr uint32_t L2_MIRROR_CONF_MONITOR = 11; // u32 monitor port
-inline constexpr uint32_t L2_MIRROR_CONF_INGRESS = 12; // u16 count 6, u16 entry size 8, six entries
-inline constexpr uint32_t L2_MIRROR_CONF_EGRESS = 19;  // the same layout as block 12
+inline constexpr uint32_t L2_MIRROR_CONF_MONITOR = 11;  // u32 monitor port
+inline constexpr uint32_t L2_MIRROR_CONF_INGRESS = 12;  // u16 count 6, u16 entry size 8, six entries
+inline constexpr uint32_t L2_MIRROR_CONF_EGRESS = 19;   // the same layout as block 12
 inline constexpr uint32_t L2_MIRROR_DEFAULT_MONITOR = 1;
 // Module debug flag word that leaves the mirror configuration alone.
 inline constexpr int L2_DEBUG_DISABLE_MIRROR = 10;
@@ -19,8 +19,8 @@ inline constexpr int L2_DEBUG_DISABLE_MIRROR = 10;
 // Whether a port's frames are copied to the monitor port; the 8-byte record of objects 4010/4013 and
 // of blocks 12 and 19.
 struct l2_mirror_entry {
-    uint32_t port;
-    uint32_t enabled;
+  uint32_t port;
+  uint32_t enabled;
 };
 inline constexpr size_t L2_MIRROR_RECORD_SIZE = 8;
 

@@ -16,214 +16,204 @@ namespace {
 #define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr uint32_t OBJ_PVLAN_TABLE = 4011;
-inline constexpr uint32_t PVLAN_MAX = 6; // the chip's private VLANs are 1..6
+inline constexpr uint32_t PVLAN_MAX = 6;  // the chip's private VLANs are 1..6
 inline constexpr uint32_t PORTS = 6;
 static_assert(4 + L2_PVLAN_BLOCK_ENTRIES * L2_PVLAN_RECORD_SIZE == 228);
 
-std::vector<l2_pvlan_entry> table; // sorted by number
+std::vector<l2_pvlan_entry> table;  // sorted by number
 
 bool number_less(const l2_pvlan_entry &a, const l2_pvlan_entry &b) {
-    return a.pvlan_no < b.pvlan_no;
+  return a.pvlan_no < b.pvlan_no;
 }
 
 std::vector<l2_pvlan_entry>::iterator find(uint32_t pvlan_no) {
-    return std::find_if(table.begin(), table.end(), [&](const l2_pvlan_entry &e) { return e.pvlan_no == pvlan_no; });
+  return std::find_if(table.begin(), table.end(),
+                      [&](const l2_pvlan_entry &e) { return e.pvlan_no == pvlan_no; });
 }
 
 bool chip_members_set(uint32_t pvlan_no, const uint32_t *member) {
-    uint32_t flags[PORTS + 1] = {};
-    for (uint32_t p = 1; p <= PORTS; ++p)
-        flags[p] = member[p] != 0;
-    return swc_pvlan_port_members_set(pvlan_no, flags) >= 0;
+  uint32_t flags[PORTS + 1] = {};
+  for (uint32_t p = 1; p <= PORTS; ++p) flags[p] = member[p] != 0;
+  return swc_pvlan_port_members_set(pvlan_no, flags) >= 0;
 }
 
 // Every port a member.
 l2_pvlan_entry default_entry() {
-    l2_pvlan_entry e{};
-    e.pvlan_no = 1;
-    std::fill(std::begin(e.member), std::end(e.member), 1u);
-    return e;
+  l2_pvlan_entry e{};
+  e.pvlan_no = 1;
+  std::fill(std::begin(e.member), std::end(e.member), 1u);
+  return e;
 }
 
 void save_table() {
-    conf_table_save(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES, table, l2_pvlan_record_store);
+  conf_table_save(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES, table,
+                  l2_pvlan_record_store);
 }
 
 void create_defaults() {
-    conf_table_save(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES,
-                    std::vector<l2_pvlan_entry>{default_entry()}, l2_pvlan_record_store);
+  conf_table_save(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES,
+                  std::vector<l2_pvlan_entry>{default_entry()}, l2_pvlan_record_store);
 }
 
 // A block that is missing, or that no longer says it holds 32-byte entries, cannot be read.
 bool block_readable() {
-    uint32_t size = 0;
-    const uint8_t *block = conf_open(L2_PVLAN_CONF_TABLE, &size);
-    if (!block || size < 4)
-        return false;
-    if (le_load16(block + 2) != L2_PVLAN_RECORD_SIZE) {
-        L2_TRACE(TRACE_ERROR, "Illegal entry size: %d in ID %d", le_load16(block + 2),
-                 static_cast<int>(L2_PVLAN_CONF_TABLE));
-        return false;
-    }
-    return true;
+  uint32_t size = 0;
+  const uint8_t *block = conf_open(L2_PVLAN_CONF_TABLE, &size);
+  if (!block || size < 4) return false;
+  if (le_load16(block + 2) != L2_PVLAN_RECORD_SIZE) {
+    L2_TRACE(TRACE_ERROR, "Illegal entry size: %d in ID %d", le_load16(block + 2),
+             static_cast<int>(L2_PVLAN_CONF_TABLE));
+    return false;
+  }
+  return true;
 }
 
 bool holds(const std::vector<l2_pvlan_entry> &entries, uint32_t pvlan_no) {
-    return std::any_of(entries.begin(), entries.end(), [&](const l2_pvlan_entry &e) { return e.pvlan_no == pvlan_no; });
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const l2_pvlan_entry &e) { return e.pvlan_no == pvlan_no; });
 }
 
 // The chip starts with private VLAN 1 holding every port whatever the table says; a private VLAN the
 // configuration lacks must not keep ports together that the user separated.
 void clear_chip_leftovers(const std::vector<l2_pvlan_entry> &wanted) {
-    for (uint32_t n = 1; n <= PVLAN_MAX; ++n) {
-        if (holds(wanted, n) || holds(table, n))
-            continue;
-        uint32_t members[PORTS + 1] = {};
-        const bool any = swc_pvlan_port_members_get(n, members) >= 0 &&
-                         std::any_of(members + 1, members + PORTS + 1, [](uint32_t m) { return m != 0; });
-        if (!any)
-            continue;
-        const uint32_t none[PORTS + 1] = {};
-        if (!chip_members_set(n, none))
-            L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
-    }
+  for (uint32_t n = 1; n <= PVLAN_MAX; ++n) {
+    if (holds(wanted, n) || holds(table, n)) continue;
+    uint32_t members[PORTS + 1] = {};
+    const bool any = swc_pvlan_port_members_get(n, members) >= 0 &&
+                     std::any_of(members + 1, members + PORTS + 1, [](uint32_t m) { return m != 0; });
+    if (!any) continue;
+    const uint32_t none[PORTS + 1] = {};
+    if (!chip_members_set(n, none)) L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
+  }
 }
 
 void read_configuration() {
-    if (!block_readable()) {
-        create_defaults();
-        pvlan_config_add(default_entry());
-        return;
-    }
-    const auto wanted = conf_table_read<l2_pvlan_entry>(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE,
-                                                        L2_PVLAN_BLOCK_ENTRIES, l2_pvlan_record_load);
-    std::vector<uint32_t> stale;
-    for (const l2_pvlan_entry &have : table) {
-        if (!holds(wanted, have.pvlan_no))
-            stale.push_back(have.pvlan_no);
-    }
-    for (uint32_t n : stale)
-        pvlan_config_del(n);
-    clear_chip_leftovers(wanted);
-    for (const l2_pvlan_entry &entry : wanted)
-        pvlan_config_add(entry);
+  if (!block_readable()) {
+    create_defaults();
+    pvlan_config_add(default_entry());
+    return;
+  }
+  const auto wanted = conf_table_read<l2_pvlan_entry>(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE,
+                                                      L2_PVLAN_BLOCK_ENTRIES, l2_pvlan_record_load);
+  std::vector<uint32_t> stale;
+  for (const l2_pvlan_entry &have : table) {
+    if (!holds(wanted, have.pvlan_no)) stale.push_back(have.pvlan_no);
+  }
+  for (uint32_t n : stale) pvlan_config_del(n);
+  clear_chip_leftovers(wanted);
+  for (const l2_pvlan_entry &entry : wanted) pvlan_config_add(entry);
 }
 
 // GET answers each requested number on its own, a missing one as number 0.
 void obj_pvlan_table(mgmt_object &object) {
-    if (mgmt_table_check(object, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES) < 0)
-        return;
-    object.set_res(MGMT_RES_OK);
-    const uint16_t count = object.table_count();
-    switch (object.cmd()) {
+  if (mgmt_table_check(object, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES) < 0) return;
+  object.set_res(MGMT_RES_OK);
+  const uint16_t count = object.table_count();
+  switch (object.cmd()) {
     case MGMT_CMD_GET:
-        for (uint16_t i = 0; i < count; ++i) {
-            uint8_t *record = object.entry(i, L2_PVLAN_RECORD_SIZE);
-            l2_pvlan_entry entry{};
-            l2_pvlan_record_load(record, entry);
-            pvlan_config_get(entry);
-            l2_pvlan_record_store(record, entry);
-        }
-        return;
+      for (uint16_t i = 0; i < count; ++i) {
+        uint8_t *record = object.entry(i, L2_PVLAN_RECORD_SIZE);
+        l2_pvlan_entry entry{};
+        l2_pvlan_record_load(record, entry);
+        pvlan_config_get(entry);
+        l2_pvlan_record_store(record, entry);
+      }
+      return;
     case MGMT_CMD_ADD:
     case MGMT_CMD_DEL:
-        for (uint16_t i = 0; i < count; ++i) {
-            l2_pvlan_entry entry{};
-            l2_pvlan_record_load(object.entry(i, L2_PVLAN_RECORD_SIZE), entry);
-            const int rc = object.cmd() == MGMT_CMD_ADD ? pvlan_config_add(entry) : pvlan_config_del(entry.pvlan_no);
-            if (rc < 0)
-                object.set_res(MGMT_RES_FAIL);
-        }
-        save_table();
-        return;
+      for (uint16_t i = 0; i < count; ++i) {
+        l2_pvlan_entry entry{};
+        l2_pvlan_record_load(object.entry(i, L2_PVLAN_RECORD_SIZE), entry);
+        const int rc =
+            object.cmd() == MGMT_CMD_ADD ? pvlan_config_add(entry) : pvlan_config_del(entry.pvlan_no);
+        if (rc < 0) object.set_res(MGMT_RES_FAIL);
+      }
+      save_table();
+      return;
     default:
-        object.set_res(MGMT_RES_FAIL);
-    }
+      object.set_res(MGMT_RES_FAIL);
+  }
 }
 
-} // namespace
+}  // namespace
 
 void l2_pvlan_record_load(const uint8_t *record, l2_pvlan_entry &entry) {
-    entry.pvlan_no = le_load32(record);
-    for (int i = 0; i < 7; ++i)
-        entry.member[i] = le_load32(record + 4 + 4 * i);
+  entry.pvlan_no = le_load32(record);
+  for (int i = 0; i < 7; ++i) entry.member[i] = le_load32(record + 4 + 4 * i);
 }
 
 void l2_pvlan_record_store(uint8_t *record, const l2_pvlan_entry &entry) {
-    le_store32(record, entry.pvlan_no);
-    for (int i = 0; i < 7; ++i)
-        le_store32(record + 4 + 4 * i, entry.member[i]);
+  le_store32(record, entry.pvlan_no);
+  for (int i = 0; i < 7; ++i) le_store32(record + 4 + 4 * i, entry.member[i]);
 }
 
 int pvlan_config_add(const l2_pvlan_entry &entry) {
-    L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(entry.pvlan_no));
-    // A number the chip does not have would take a table slot and never act.
-    if (entry.pvlan_no < 1 || entry.pvlan_no > PVLAN_MAX) {
-        L2_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(entry.pvlan_no));
-        return -1;
-    }
-    table_put how{};
-    const int index = sorted_table_put(table, entry, L2_PVLAN_TABLE_MAX, number_less, TRACE_MOD_L2, __func__, &how);
-    if (index < 0)
-        return -1;
-    if (!chip_members_set(entry.pvlan_no, entry.member)) {
-        L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
-        return -1;
-    }
-    return index;
+  L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(entry.pvlan_no));
+  // A number the chip does not have would take a table slot and never act.
+  if (entry.pvlan_no < 1 || entry.pvlan_no > PVLAN_MAX) {
+    L2_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(entry.pvlan_no));
+    return -1;
+  }
+  table_put how{};
+  const int index =
+      sorted_table_put(table, entry, L2_PVLAN_TABLE_MAX, number_less, TRACE_MOD_L2, __func__, &how);
+  if (index < 0) return -1;
+  if (!chip_members_set(entry.pvlan_no, entry.member)) {
+    L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
+    return -1;
+  }
+  return index;
 }
 
 int pvlan_config_del(uint32_t pvlan_no) {
-    L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
-    const auto at = find(pvlan_no);
-    if (at == table.end()) {
-        L2_TRACE(TRACE_DEBUG, "Delete failed, not found");
-        return -1;
-    }
-    const int index = static_cast<int>(at - table.begin());
-    L2_TRACE(TRACE_DEBUG, "Deleting at index %d", index);
-    std::fill(std::begin(at->member), std::end(at->member), 0u);
-    const bool written = chip_members_set(pvlan_no, at->member);
-    if (!written)
-        L2_TRACE(TRACE_DEBUG, "swc_pvlan_port_members_set failed");
-    table.erase(at);
-    return written ? index : -1;
+  L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
+  const auto at = find(pvlan_no);
+  if (at == table.end()) {
+    L2_TRACE(TRACE_DEBUG, "Delete failed, not found");
+    return -1;
+  }
+  const int index = static_cast<int>(at - table.begin());
+  L2_TRACE(TRACE_DEBUG, "Deleting at index %d", index);
+  std::fill(std::begin(at->member), std::end(at->member), 0u);
+  const bool written = chip_members_set(pvlan_no, at->member);
+  if (!written) L2_TRACE(TRACE_DEBUG, "swc_pvlan_port_members_set failed");
+  table.erase(at);
+  return written ? index : -1;
 }
 
 int pvlan_config_get(l2_pvlan_entry &entry) {
-    const auto at = find(entry.pvlan_no);
-    if (at == table.end()) {
-        entry.pvlan_no = 0;
-        return 1;
-    }
-    entry = *at;
-    return static_cast<int>(at - table.begin());
+  const auto at = find(entry.pvlan_no);
+  if (at == table.end()) {
+    entry.pvlan_no = 0;
+    return 1;
+  }
+  entry = *at;
+  return static_cast<int>(at - table.begin());
 }
 
 size_t pvlan_config_count() {
-    return table.size();
+  return table.size();
 }
 
 void l2_pvlan_init() {
-    L2_TRACE(TRACE_DEBUG, "Init");
-    table.clear();
-    table.reserve(L2_PVLAN_TABLE_MAX);
+  L2_TRACE(TRACE_DEBUG, "Init");
+  table.clear();
+  table.reserve(L2_PVLAN_TABLE_MAX);
 }
 
 void l2_pvlan_conf(bool create) {
-    if (g_daemon.debug_flags[L2_DEBUG_DISABLE_PVLAN]) {
-        L2_TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
-        return;
-    }
-    if (create)
-        create_defaults();
-    else
-        read_configuration();
+  if (g_daemon.debug_flags[L2_DEBUG_DISABLE_PVLAN]) {
+    L2_TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
+    return;
+  }
+  if (create)
+    create_defaults();
+  else
+    read_configuration();
 }
 
 bool l2_pvlan_mgmt(mgmt_object &object) {
-    if (object.obj_id() != OBJ_PVLAN_TABLE)
-        return false;
-    obj_pvlan_table(object);
-    return true;
+  if (object.obj_id() != OBJ_PVLAN_TABLE) return false;
+  obj_pvlan_table(object);
+  return true;
 }

@@ -18,8 +18,8 @@ inline constexpr int L2_DEBUG_DISABLE_PVLAN = 9;
 // A private VLAN 1..6: member[0] unused, then ports 1..6 (non-zero: member). Also the 32-byte record of
 // object 4011 and block 17.
 struct l2_pvlan_entry {
-    uint32_t pvlan_no;
-    uint32_t member[7];
+  uint32_t pvlan_no;
+  uint32_t member[7];
 };
 inline constexpr size_t L2_PVLAN_RECORD_SIZE = 32;
 

@@ -8,9 +8,9 @@
 struct mgmt_object;
 
 // Configuration blocks.
-inline constexpr uint32_t L2_VLAN_CONF_TABLE = 7;   // u16 count, u16 entry size, the first 32 entries
-inline constexpr uint32_t L2_VLAN_CONF_PORTS = 8;   // u16 count 6, u16 size 20, six port records
-inline constexpr uint32_t L2_VLAN_CONF_GENERAL = 18; // u32 VLAN-aware switch
+inline constexpr uint32_t L2_VLAN_CONF_TABLE = 7;     // u16 count, u16 entry size, the first 32 entries
+inline constexpr uint32_t L2_VLAN_CONF_PORTS = 8;     // u16 count 6, u16 size 20, six port records
+inline constexpr uint32_t L2_VLAN_CONF_GENERAL = 18;  // u32 VLAN-aware switch
 inline constexpr size_t L2_VLAN_TABLE_MAX = 4096;
 inline constexpr size_t L2_VLAN_SAVED_MAX = 32;
 // Module debug flag word that leaves the VLAN configuration alone.
@@ -18,18 +18,18 @@ inline constexpr int L2_DEBUG_DISABLE_VLAN = 8;
 
 // A VLAN: member[0], then ports 1..6 (non-zero: member). Also the 32-byte record of objects 4004/4005.
 struct l2_vlan_entry {
-    uint32_t vid;
-    uint32_t member[7];
+  uint32_t vid;
+  uint32_t member[7];
 };
 inline constexpr size_t L2_VLAN_RECORD_SIZE = 32;
 
 // A front port's VLAN settings; the 20-byte record of object 4006 and block 8.
 struct l2_vlan_port {
-    uint32_t port;
-    uint32_t aware;
-    uint32_t pvid;
-    uint32_t frame_type;
-    uint32_t ingress_filter;
+  uint32_t port;
+  uint32_t aware;
+  uint32_t pvid;
+  uint32_t frame_type;
+  uint32_t ingress_filter;
 };
 inline constexpr size_t L2_VLAN_PORT_RECORD_SIZE = 20;
 

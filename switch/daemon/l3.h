@@ -11,9 +11,9 @@ struct mgmt_object;
 struct packet_buffer;
 
 // Configuration blocks.
-inline constexpr uint32_t L3_CONF_LEGS = 1;    // u16 count, u16 entry size 24, up to 32 legs
-inline constexpr uint32_t L3_CONF_ROUTES = 2;  // u16 count, u16 entry size 12, up to 32 routes
-inline constexpr uint32_t L3_CONF_GENERAL = 13; // u32 IP-enabled flag
+inline constexpr uint32_t L3_CONF_LEGS = 1;      // u16 count, u16 entry size 24, up to 32 legs
+inline constexpr uint32_t L3_CONF_ROUTES = 2;    // u16 count, u16 entry size 12, up to 32 routes
+inline constexpr uint32_t L3_CONF_GENERAL = 13;  // u32 IP-enabled flag
 inline constexpr size_t L3_LEG_MAX = 32;
 inline constexpr size_t L3_ROUTE_MAX = 32;
 inline constexpr size_t L3_LEG_RECORD_SIZE = 24;
@@ -26,21 +26,21 @@ inline constexpr uint32_t L3_FRAME_MIN_EXCLUSIVE = 13;
 // A router leg. The first six words are the 24-byte record of object 5000 and block 1; mac and fd
 // live in memory only (fd < 0: no TAP device).
 struct l3_leg {
-    uint32_t rlid; // also the TAP number
-    uint32_t vid;
-    uint32_t ip;   // host order
-    uint32_t mask; // host order
-    uint32_t rip;  // routing-protocol mode: 0 off, 1 version 1, other version 2
-    uint32_t dhcp; // 1: the address comes from the in-band DHCP client
-    uint8_t mac[6];
-    int fd = -1;
+  uint32_t rlid;  // also the TAP number
+  uint32_t vid;
+  uint32_t ip;    // host order
+  uint32_t mask;  // host order
+  uint32_t rip;   // routing-protocol mode: 0 off, 1 version 1, other version 2
+  uint32_t dhcp;  // 1: the address comes from the in-band DHCP client
+  uint8_t mac[6];
+  int fd = -1;
 };
 
 // A static route (host order), the 12-byte record of object 5001 and block 2.
 struct l3_route {
-    uint32_t network;
-    uint32_t mask;
-    uint32_t gateway;
+  uint32_t network;
+  uint32_t mask;
+  uint32_t gateway;
 };
 
 void l3_leg_record_load(const uint8_t *record, l3_leg &leg);
@@ -77,10 +77,10 @@ void l3_packet_event(int fd, unsigned events);
 
 // Frames from the TAP devices that were not sent, by reason.
 struct l3_stats {
-    uint32_t tap_short;     // 13 bytes or fewer
-    uint32_t tap_long;      // more than L3_FRAME_MAX bytes
-    uint32_t tap_no_leg;    // no leg for the descriptor (or IP disabled)
-    uint32_t tap_no_buffer; // no packet buffer free
+  uint32_t tap_short;      // 13 bytes or fewer
+  uint32_t tap_long;       // more than L3_FRAME_MAX bytes
+  uint32_t tap_no_leg;     // no leg for the descriptor (or IP disabled)
+  uint32_t tap_no_buffer;  // no packet buffer free
 };
 l3_stats l3_stats_get();
 

@@ -15,11 +15,11 @@ inline constexpr unsigned FD_EVENT_READ = 1, FD_EVENT_WRITE = 2, FD_EVENT_EXCEPT
 
 // Process-wide state shared by the modules.
 struct daemon_state {
-    bool daemon_mode = false;
-    volatile sig_atomic_t terminate = 0;
-    volatile sig_atomic_t pause = 0;
-    uint32_t debug_flags[DEBUG_FLAG_WORDS] = {};
-    int mgmt_socket = -1;
+  bool daemon_mode = false;
+  volatile sig_atomic_t terminate = 0;
+  volatile sig_atomic_t pause = 0;
+  uint32_t debug_flags[DEBUG_FLAG_WORDS] = {};
+  int mgmt_socket = -1;
 };
 extern daemon_state g_daemon;
 

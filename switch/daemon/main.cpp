@@ -2,6 +2,6 @@
 #include "startup.h"
 
 int main(int argc, char **argv) {
-    protocols_install();
-    return portvisor_main(argc, argv);
+  protocols_install();
+  return portvisor_main(argc, argv);
 }

@@ -13,29 +13,36 @@ inline constexpr size_t MGMT_HEADER_SIZE = 16;
 inline constexpr size_t MGMT_TABLE_HEADER_SIZE = 20;
 
 enum mgmt_cmd : uint32_t { MGMT_CMD_GET = 0, MGMT_CMD_SET = 1, MGMT_CMD_ADD = 2, MGMT_CMD_DEL = 3 };
-enum mgmt_result : uint32_t { MGMT_RES_OK = 0, MGMT_RES_FAIL = 1, MGMT_RES_NO_HANDLER = 2, MGMT_RES_BUSY = 3 };
+enum mgmt_result : uint32_t {
+  MGMT_RES_OK = 0,
+  MGMT_RES_FAIL = 1,
+  MGMT_RES_NO_HANDLER = 2,
+  MGMT_RES_BUSY = 3
+};
 
 // One object inside a datagram: the header {u32 obj_id, u32 cmd, u32 res, u16 id, u16 obj_size} and
 // obj_size - 16 bytes of data. The server only hands out objects that lie wholly inside the datagram;
 // handlers check with has_data before touching data, so nothing outside the object is read or written.
 struct mgmt_object {
-    uint8_t *bytes;
-    uint16_t size; // obj_size, at least 16
+  uint8_t *bytes;
+  uint16_t size;  // obj_size, at least 16
 
-    uint32_t obj_id() const { return le_load32(bytes); }
-    uint32_t cmd() const { return le_load32(bytes + 4); }
-    uint32_t res() const { return le_load32(bytes + 8); }
-    void set_res(uint32_t res) { le_store32(bytes + 8, res); }
-    uint16_t entry_id() const { return le_load16(bytes + 12); }
-    // True when `length` data bytes (after the 16-byte header) fit in the object.
-    bool has_data(size_t length) const { return MGMT_HEADER_SIZE + length <= size; }
-    uint8_t *data() { return bytes + MGMT_HEADER_SIZE; }
-    uint32_t data32(size_t offset) const { return le_load32(bytes + MGMT_HEADER_SIZE + offset); }
-    void set_data32(size_t offset, uint32_t v) { le_store32(bytes + MGMT_HEADER_SIZE + offset, v); }
-    // Table objects: u16 count at 16, u16 entry size at 18, entries from 20 (valid once the table check passed).
-    uint16_t table_count() const { return le_load16(bytes + 16); }
-    uint16_t table_entry_size() const { return le_load16(bytes + 18); }
-    uint8_t *entry(size_t index, size_t entry_size) { return bytes + MGMT_TABLE_HEADER_SIZE + index * entry_size; }
+  uint32_t obj_id() const { return le_load32(bytes); }
+  uint32_t cmd() const { return le_load32(bytes + 4); }
+  uint32_t res() const { return le_load32(bytes + 8); }
+  void set_res(uint32_t res) { le_store32(bytes + 8, res); }
+  uint16_t entry_id() const { return le_load16(bytes + 12); }
+  // True when `length` data bytes (after the 16-byte header) fit in the object.
+  bool has_data(size_t length) const { return MGMT_HEADER_SIZE + length <= size; }
+  uint8_t *data() { return bytes + MGMT_HEADER_SIZE; }
+  uint32_t data32(size_t offset) const { return le_load32(bytes + MGMT_HEADER_SIZE + offset); }
+  void set_data32(size_t offset, uint32_t v) { le_store32(bytes + MGMT_HEADER_SIZE + offset, v); }
+  // Table objects: u16 count at 16, u16 entry size at 18, entries from 20 (valid once the table check passed).
+  uint16_t table_count() const { return le_load16(bytes + 16); }
+  uint16_t table_entry_size() const { return le_load16(bytes + 18); }
+  uint8_t *entry(size_t index, size_t entry_size) {
+    return bytes + MGMT_TABLE_HEADER_SIZE + index * entry_size;
+  }
 };
 
 using mgmt_handler = void (*)(mgmt_object &object);

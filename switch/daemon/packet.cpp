@@ -11,9 +11,11 @@
 
 namespace {
 
-#define PACKET_TRACE(level, ...) trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define PACKET_TRACE(level, ...) \
+  trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // A switch API call's result: traced only when it failed.
-#define PACKET_API(call) trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+#define PACKET_API(call) \
+  trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
 inline constexpr uint32_t OBJ_RX_COUNTERS = 1000, OBJ_TEST_FRAME = 1001, OBJ_POOL_STATUS = 1002;
 inline constexpr size_t ETHERTYPE_OFFSET = 12, ETH_HEADER_LENGTH = 14;
@@ -24,9 +26,9 @@ inline constexpr size_t TX_TRACE_BYTES = 64;
 inline constexpr uint32_t POLL_BACKOFF_PASSES = 1000;
 
 struct pool_spec {
-    uint32_t size;
-    uint32_t count;
-    const char *name;
+  uint32_t size;
+  uint32_t count;
+  const char *name;
 };
 constexpr pool_spec pool_specs[PACKET_POOLS] = {
     {PACKET_SMALL_SIZE, PACKET_SMALL_COUNT, "small"},
@@ -36,451 +38,434 @@ constexpr pool_spec pool_specs[PACKET_POOLS] = {
 
 // Distance from one buffer's head to the next one's: head and data, rounded so every head is aligned.
 constexpr size_t buffer_stride(uint32_t size) {
-    const size_t bytes = sizeof(packet_buffer) + size;
-    return (bytes + alignof(packet_buffer) - 1) / alignof(packet_buffer) * alignof(packet_buffer);
+  const size_t bytes = sizeof(packet_buffer) + size;
+  return (bytes + alignof(packet_buffer) - 1) / alignof(packet_buffer) * alignof(packet_buffer);
 }
 
 struct free_deleter {
-    void operator()(void *block) const { std::free(block); }
+  void operator()(void *block) const { std::free(block); }
 };
 
 struct packet_module {
-    std::unique_ptr<void, free_deleter> block;
-    packet_buffer *free_list[PACKET_POOLS] = {};
-    uint32_t free_count[PACKET_POOLS] = {};
-    packet_buffer *rx_list = nullptr;
-    packet_buffer *tx_list = nullptr;
-    uint32_t rx_counters[PACKET_RX_QUEUES] = {};
-    uint32_t rx_dropped = 0;
-    uint32_t rx_undelivered = 0;
-    uint32_t poll_backoff = 0;
-    packet_receiver l2_receiver = nullptr;
-    packet_receiver l3_receiver = nullptr;
+  std::unique_ptr<void, free_deleter> block;
+  packet_buffer *free_list[PACKET_POOLS] = {};
+  uint32_t free_count[PACKET_POOLS] = {};
+  packet_buffer *rx_list = nullptr;
+  packet_buffer *tx_list = nullptr;
+  uint32_t rx_counters[PACKET_RX_QUEUES] = {};
+  uint32_t rx_dropped = 0;
+  uint32_t rx_undelivered = 0;
+  uint32_t poll_backoff = 0;
+  packet_receiver l2_receiver = nullptr;
+  packet_receiver l3_receiver = nullptr;
 };
 packet_module packets;
 
 const char *state_name(uint32_t state) {
-    return state == PACKET_FREE ? "PACKET_FREE" : state == PACKET_USED ? "PACKET_USED" : "???";
+  return state == PACKET_FREE ? "PACKET_FREE" : state == PACKET_USED ? "PACKET_USED" : "???";
 }
 
 int pool_of_size(uint32_t size) {
-    for (unsigned pool = 0; pool < PACKET_POOLS; ++pool)
-        if (pool_specs[pool].size == size)
-            return static_cast<int>(pool);
-    return -1;
+  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool)
+    if (pool_specs[pool].size == size) return static_cast<int>(pool);
+  return -1;
 }
 
 void push_free(unsigned pool, packet_buffer *buffer) {
-    buffer->state = PACKET_FREE;
-    buffer->next = packets.free_list[pool];
-    packets.free_list[pool] = buffer;
-    ++packets.free_count[pool];
+  buffer->state = PACKET_FREE;
+  buffer->next = packets.free_list[pool];
+  packets.free_list[pool] = buffer;
+  ++packets.free_count[pool];
 }
 
 void append(packet_buffer *&list, packet_buffer *buffer) {
-    buffer->next = nullptr;
-    packet_buffer **tail = &list;
-    while (*tail)
-        tail = &(*tail)->next;
-    *tail = buffer;
+  buffer->next = nullptr;
+  packet_buffer **tail = &list;
+  while (*tail) tail = &(*tail)->next;
+  *tail = buffer;
 }
 
 packet_buffer *take_head(packet_buffer *&list) {
-    packet_buffer *head = list;
-    if (head) {
-        list = head->next;
-        head->next = nullptr;
-    }
-    return head;
+  packet_buffer *head = list;
+  if (head) {
+    list = head->next;
+    head->next = nullptr;
+  }
+  return head;
 }
 
 uint32_t list_length(const packet_buffer *list) {
-    uint32_t n = 0;
-    for (; list; list = list->next)
-        ++n;
-    return n;
+  uint32_t n = 0;
+  for (; list; list = list->next) ++n;
+  return n;
 }
 
 // One pool's buffers carved from `at`; each is linked in front of the previous one.
 uint8_t *carve_pool(unsigned pool, uint8_t *at) {
-    const pool_spec &spec = pool_specs[pool];
-    for (uint32_t i = 0; i < spec.count; ++i) {
-        auto *buffer = reinterpret_cast<packet_buffer *>(at);
-        *buffer = packet_buffer{};
-        buffer->data = at + sizeof(packet_buffer);
-        buffer->size = spec.size;
-        push_free(pool, buffer);
-        at += buffer_stride(spec.size);
-    }
-    return at;
+  const pool_spec &spec = pool_specs[pool];
+  for (uint32_t i = 0; i < spec.count; ++i) {
+    auto *buffer = reinterpret_cast<packet_buffer *>(at);
+    *buffer = packet_buffer{};
+    buffer->data = at + sizeof(packet_buffer);
+    buffer->size = spec.size;
+    push_free(pool, buffer);
+    at += buffer_stride(spec.size);
+  }
+  return at;
 }
 
 void trace_hex_lines(const uint8_t *bytes, size_t length) {
-    if (trace_module_level(TRACE_MOD_PACKET) < TRACE_DEBUG)
-        return; // building the lines costs more than the frame's handling
-    for (size_t line = 0; line < length; line += 16) {
-        char text[16 * 3 + 1];
-        size_t pos = 0;
-        for (size_t i = line; i < length && i < line + 16; ++i)
-            pos += static_cast<size_t>(
-                std::snprintf(text + pos, sizeof text - pos, "%02x%c", bytes[i], i - line == 7 ? '-' : ' '));
-        text[pos] = '\0';
-        PACKET_TRACE(TRACE_DEBUG, "%s", text);
-    }
+  if (trace_module_level(TRACE_MOD_PACKET) < TRACE_DEBUG)
+    return;  // building the lines costs more than the frame's handling
+  for (size_t line = 0; line < length; line += 16) {
+    char text[16 * 3 + 1];
+    size_t pos = 0;
+    for (size_t i = line; i < length && i < line + 16; ++i)
+      pos += static_cast<size_t>(
+          std::snprintf(text + pos, sizeof text - pos, "%02x%c", bytes[i], i - line == 7 ? '-' : ' '));
+    text[pos] = '\0';
+    PACKET_TRACE(TRACE_DEBUG, "%s", text);
+  }
 }
 
 void send_one() {
-    packet_buffer *buffer = take_head(packets.tx_list);
-    if (!buffer)
-        return;
-    PACKET_TRACE(TRACE_DEBUG, "Tx frame, poag: %d, VID: %d, Length: %lu", static_cast<int>(buffer->poag_no),
-                 static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
-    trace_hex_lines(buffer->data, buffer->length < TX_TRACE_BYTES ? buffer->length : TX_TRACE_BYTES);
-    if (buffer->vid != 0)
-        PACKET_API(swc_cpu_tx_vlan_frame(buffer->vid, buffer->data, buffer->length));
-    else
-        PACKET_API(swc_cpu_tx_raw_frame(buffer->poag_no, buffer->data, buffer->length));
-    packet_free(buffer);
+  packet_buffer *buffer = take_head(packets.tx_list);
+  if (!buffer) return;
+  PACKET_TRACE(TRACE_DEBUG, "Tx frame, poag: %d, VID: %d, Length: %lu", static_cast<int>(buffer->poag_no),
+               static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
+  trace_hex_lines(buffer->data, buffer->length < TX_TRACE_BYTES ? buffer->length : TX_TRACE_BYTES);
+  if (buffer->vid != 0)
+    PACKET_API(swc_cpu_tx_vlan_frame(buffer->vid, buffer->data, buffer->length));
+  else
+    PACKET_API(swc_cpu_tx_raw_frame(buffer->poag_no, buffer->data, buffer->length));
+  packet_free(buffer);
 }
 
 void deliver(packet_buffer *buffer) {
-    PACKET_TRACE(TRACE_DEBUG, "Rx frame, port: %d, queue_no: %d, VID: %d, Length: %lu",
-                 static_cast<int>(buffer->poag_no), static_cast<int>(buffer->queue_no), static_cast<int>(buffer->vid),
+  PACKET_TRACE(TRACE_DEBUG, "Rx frame, port: %d, queue_no: %d, VID: %d, Length: %lu",
+               static_cast<int>(buffer->poag_no), static_cast<int>(buffer->queue_no),
+               static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
+  trace_hex_lines(buffer->data, buffer->length);
+  // Without a full Ethernet header there is no EtherType to dispatch on.
+  if (buffer->length < ETH_HEADER_LENGTH) {
+    PACKET_TRACE(TRACE_ERROR, "Dropping short frame, length: %lu",
                  static_cast<unsigned long>(buffer->length));
-    trace_hex_lines(buffer->data, buffer->length);
-    // Without a full Ethernet header there is no EtherType to dispatch on.
-    if (buffer->length < ETH_HEADER_LENGTH) {
-        PACKET_TRACE(TRACE_ERROR, "Dropping short frame, length: %lu", static_cast<unsigned long>(buffer->length));
-        ++packets.rx_dropped;
-        packet_free(buffer);
-        return;
-    }
-    const uint16_t type = static_cast<uint16_t>(buffer->data[ETHERTYPE_OFFSET] << 8 | buffer->data[ETHERTYPE_OFFSET + 1]);
-    const bool ip = type == ETHERTYPE_IPV4 || type == ETHERTYPE_ARP;
-    const packet_receiver receiver = ip ? packets.l3_receiver : packets.l2_receiver;
-    if (receiver) {
-        receiver(buffer);
-        return;
-    }
-    PACKET_TRACE(TRACE_DEBUG, "No %s receiver, dropping type 0x%04x", ip ? "l3" : "l2", static_cast<unsigned>(type));
-    ++packets.rx_undelivered;
+    ++packets.rx_dropped;
     packet_free(buffer);
+    return;
+  }
+  const uint16_t type =
+      static_cast<uint16_t>(buffer->data[ETHERTYPE_OFFSET] << 8 | buffer->data[ETHERTYPE_OFFSET + 1]);
+  const bool ip = type == ETHERTYPE_IPV4 || type == ETHERTYPE_ARP;
+  const packet_receiver receiver = ip ? packets.l3_receiver : packets.l2_receiver;
+  if (receiver) {
+    receiver(buffer);
+    return;
+  }
+  PACKET_TRACE(TRACE_DEBUG, "No %s receiver, dropping type 0x%04x", ip ? "l3" : "l2",
+               static_cast<unsigned>(type));
+  ++packets.rx_undelivered;
+  packet_free(buffer);
 }
 
 // Takes the head frame of one CPU queue into a buffer; false when this pass should stop.
 bool receive_from(uint32_t queue) {
-    const swc_rc ready = swc_cpu_rx_frameready(queue);
-    if (ready < 0) {
-        PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frameready failed, rc: %d, queue_no: %d", ready, static_cast<int>(queue));
-        packets.poll_backoff = POLL_BACKOFF_PASSES;
-        return false;
-    }
-    if (ready == 0)
-        return true;
-    swc_cpu_rx_header_t header{};
-    swc_rc rc = swc_cpu_rx_frame(queue, &header, nullptr, 0);
-    if (rc != SWC_RC_RX_BUFFER) {
-        // The chip layer has already dropped a frame whose header it could not trust.
-        ++packets.rx_dropped;
-        PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 1, rc: %d, rx_frames: %ld, queue_no: %d", rc,
-                     static_cast<long>(packets.rx_counters[queue]), static_cast<int>(queue));
-        return false;
-    }
-    packet_buffer *buffer = packet_alloc(header.length);
-    if (!buffer) {
-        PACKET_TRACE(TRACE_ERROR, "Rx packet_alloc failed");
-        ++packets.rx_dropped;
-        PACKET_API(swc_cpu_rx_discard_frame(queue));
-        return false;
-    }
-    rc = swc_cpu_rx_frame(queue, &header, buffer->data, buffer->size);
-    if (rc < 0) {
-        PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 2");
-        ++packets.rx_dropped;
-        packet_free(buffer);
-        return false;
-    }
-    buffer->poag_no = header.port_no;
-    buffer->vid = header.vid;
-    buffer->length = header.length;
-    buffer->queue_no = queue;
-    append(packets.rx_list, buffer);
-    ++packets.rx_counters[queue];
-    return true;
+  const swc_rc ready = swc_cpu_rx_frameready(queue);
+  if (ready < 0) {
+    PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frameready failed, rc: %d, queue_no: %d", ready,
+                 static_cast<int>(queue));
+    packets.poll_backoff = POLL_BACKOFF_PASSES;
+    return false;
+  }
+  if (ready == 0) return true;
+  swc_cpu_rx_header_t header{};
+  swc_rc rc = swc_cpu_rx_frame(queue, &header, nullptr, 0);
+  if (rc != SWC_RC_RX_BUFFER) {
+    // The chip layer has already dropped a frame whose header it could not trust.
+    ++packets.rx_dropped;
+    PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 1, rc: %d, rx_frames: %ld, queue_no: %d", rc,
+                 static_cast<long>(packets.rx_counters[queue]), static_cast<int>(queue));
+    return false;
+  }
+  packet_buffer *buffer = packet_alloc(header.length);
+  if (!buffer) {
+    PACKET_TRACE(TRACE_ERROR, "Rx packet_alloc failed");
+    ++packets.rx_dropped;
+    PACKET_API(swc_cpu_rx_discard_frame(queue));
+    return false;
+  }
+  rc = swc_cpu_rx_frame(queue, &header, buffer->data, buffer->size);
+  if (rc < 0) {
+    PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 2");
+    ++packets.rx_dropped;
+    packet_free(buffer);
+    return false;
+  }
+  buffer->poag_no = header.port_no;
+  buffer->vid = header.vid;
+  buffer->length = header.length;
+  buffer->queue_no = queue;
+  append(packets.rx_list, buffer);
+  ++packets.rx_counters[queue];
+  return true;
 }
 
 void mgmt_rx_counters(mgmt_object &object) {
-    if (!object.has_data(4 * PACKET_RX_QUEUES)) {
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    if (object.cmd() == MGMT_CMD_GET) {
-        for (unsigned q = 0; q < PACKET_RX_QUEUES; ++q)
-            object.set_data32(4 * q, packets.rx_counters[q]);
-    } else if (object.cmd() == MGMT_CMD_SET) {
-        for (auto &counter : packets.rx_counters)
-            counter = 0;
-    } else {
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    object.set_res(MGMT_RES_OK);
+  if (!object.has_data(4 * PACKET_RX_QUEUES)) {
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  if (object.cmd() == MGMT_CMD_GET) {
+    for (unsigned q = 0; q < PACKET_RX_QUEUES; ++q) object.set_data32(4 * q, packets.rx_counters[q]);
+  } else if (object.cmd() == MGMT_CMD_SET) {
+    for (auto &counter : packets.rx_counters) counter = 0;
+  } else {
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  object.set_res(MGMT_RES_OK);
 }
 
 // A frame of `length` bytes to the destination from the source, filled with 0xAA after the addresses.
 int send_test_frame(uint32_t poag_no, uint32_t length, const uint8_t *source, const uint8_t *destination) {
-    if (length < ETH_HEADER_LENGTH)
-        return -1;
-    packet_buffer *buffer = packet_alloc(length);
-    if (!buffer)
-        return -1;
-    for (uint32_t i = 0; i < length; ++i)
-        buffer->data[i] = i < 6 ? destination[i] : i < 12 ? source[i - 6] : 0xAA;
-    buffer->length = length;
-    buffer->poag_no = poag_no;
-    buffer->vid = 0;
-    return packet_tx(buffer);
+  if (length < ETH_HEADER_LENGTH) return -1;
+  packet_buffer *buffer = packet_alloc(length);
+  if (!buffer) return -1;
+  for (uint32_t i = 0; i < length; ++i)
+    buffer->data[i] = i < 6 ? destination[i] : i < 12 ? source[i - 6] : 0xAA;
+  buffer->length = length;
+  buffer->poag_no = poag_no;
+  buffer->vid = 0;
+  return packet_tx(buffer);
 }
 
 void mgmt_test_frame(mgmt_object &object) {
-    constexpr size_t data_size = 4 + 4 + 6 + 2 + 6;
-    if (object.cmd() != MGMT_CMD_SET || !object.has_data(data_size)) {
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    const uint8_t *data = object.data();
-    const int rc = send_test_frame(object.data32(0), object.data32(4), data + 8, data + 16);
-    object.set_res(rc == 0 ? MGMT_RES_OK : MGMT_RES_FAIL);
+  constexpr size_t data_size = 4 + 4 + 6 + 2 + 6;
+  if (object.cmd() != MGMT_CMD_SET || !object.has_data(data_size)) {
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  const uint8_t *data = object.data();
+  const int rc = send_test_frame(object.data32(0), object.data32(4), data + 8, data + 16);
+  object.set_res(rc == 0 ? MGMT_RES_OK : MGMT_RES_FAIL);
 }
 
 void mgmt_pool_status(mgmt_object &object) {
-    constexpr size_t words = PACKET_POOLS + 4;
-    if (object.cmd() != MGMT_CMD_GET || !object.has_data(4 * words)) {
-        object.set_res(MGMT_RES_FAIL);
-        return;
-    }
-    const packet_stats stats = packet_stats_get();
-    const uint32_t values[words] = {stats.free[0], stats.free[1],  stats.free[2],       stats.rx_list,
-                                    stats.tx_list, stats.rx_dropped, stats.rx_undelivered};
-    for (size_t i = 0; i < words; ++i)
-        object.set_data32(4 * i, values[i]);
-    object.set_res(MGMT_RES_OK);
+  constexpr size_t words = PACKET_POOLS + 4;
+  if (object.cmd() != MGMT_CMD_GET || !object.has_data(4 * words)) {
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  const packet_stats stats = packet_stats_get();
+  const uint32_t values[words] = {stats.free[0], stats.free[1],    stats.free[2],       stats.rx_list,
+                                  stats.tx_list, stats.rx_dropped, stats.rx_undelivered};
+  for (size_t i = 0; i < words; ++i) object.set_data32(4 * i, values[i]);
+  object.set_res(MGMT_RES_OK);
 }
 
-} // namespace
+}  // namespace
 
 size_t packet_block_size() {
-    size_t total = 0;
-    for (const pool_spec &spec : pool_specs)
-        total += spec.count * buffer_stride(spec.size);
-    return total;
+  size_t total = 0;
+  for (const pool_spec &spec : pool_specs) total += spec.count * buffer_stride(spec.size);
+  return total;
 }
 
 void packet_buffer_init() {
-    for (auto &counter : packets.rx_counters)
-        counter = 0;
-    packets.rx_dropped = 0;
-    packets.rx_undelivered = 0;
-    packets.poll_backoff = 0;
-    packets.rx_list = nullptr;
-    packets.tx_list = nullptr;
-    for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
-        packets.free_list[pool] = nullptr;
-        packets.free_count[pool] = 0;
-    }
-    packets.block.reset(std::malloc(packet_block_size()));
-    if (!packets.block) {
-        PACKET_TRACE(TRACE_ERROR, "malloc %lu failed", static_cast<unsigned long>(packet_block_size()));
-        return;
-    }
-    auto *at = static_cast<uint8_t *>(packets.block.get());
-    for (unsigned pool = 0; pool < PACKET_POOLS; ++pool)
-        at = carve_pool(pool, at);
+  for (auto &counter : packets.rx_counters) counter = 0;
+  packets.rx_dropped = 0;
+  packets.rx_undelivered = 0;
+  packets.poll_backoff = 0;
+  packets.rx_list = nullptr;
+  packets.tx_list = nullptr;
+  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
+    packets.free_list[pool] = nullptr;
+    packets.free_count[pool] = 0;
+  }
+  packets.block.reset(std::malloc(packet_block_size()));
+  if (!packets.block) {
+    PACKET_TRACE(TRACE_ERROR, "malloc %lu failed", static_cast<unsigned long>(packet_block_size()));
+    return;
+  }
+  auto *at = static_cast<uint8_t *>(packets.block.get());
+  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) at = carve_pool(pool, at);
 }
 
 void packet_init() {
-    PACKET_TRACE(TRACE_DEBUG, "Init");
-    packet_buffer_init();
-    loop_pass_hook_reg(packet_poll);
-    loop_ms_hook_reg(packet_queue);
-    mgmt_module_reg(1, packet_mgmt);
+  PACKET_TRACE(TRACE_DEBUG, "Init");
+  packet_buffer_init();
+  loop_pass_hook_reg(packet_poll);
+  loop_ms_hook_reg(packet_queue);
+  mgmt_module_reg(1, packet_mgmt);
 }
 
 packet_buffer *packet_alloc(uint32_t length) {
-    for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
-        if (length > pool_specs[pool].size || !packets.free_list[pool])
-            continue;
-        packet_buffer *buffer = packets.free_list[pool];
-        if (buffer->state != PACKET_FREE) {
-            PACKET_TRACE(TRACE_ERROR, "Illegal state (%s): %s", pool_specs[pool].name, state_name(buffer->state));
-            return nullptr;
-        }
-        packets.free_list[pool] = buffer->next;
-        --packets.free_count[pool];
-        buffer->next = nullptr;
-        buffer->state = PACKET_USED;
-        buffer->poag_no = 0;
-        buffer->vid = 0;
-        buffer->queue_no = 0;
-        buffer->length = 0;
-        return buffer;
+  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
+    if (length > pool_specs[pool].size || !packets.free_list[pool]) continue;
+    packet_buffer *buffer = packets.free_list[pool];
+    if (buffer->state != PACKET_FREE) {
+      PACKET_TRACE(TRACE_ERROR, "Illegal state (%s): %s", pool_specs[pool].name, state_name(buffer->state));
+      return nullptr;
     }
-    return nullptr;
+    packets.free_list[pool] = buffer->next;
+    --packets.free_count[pool];
+    buffer->next = nullptr;
+    buffer->state = PACKET_USED;
+    buffer->poag_no = 0;
+    buffer->vid = 0;
+    buffer->queue_no = 0;
+    buffer->length = 0;
+    return buffer;
+  }
+  return nullptr;
 }
 
 void packet_free(packet_buffer *buffer) {
-    if (!buffer)
-        return;
-    if (buffer->state != PACKET_USED) {
-        PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
-        return;
-    }
-    const int pool = pool_of_size(buffer->size);
-    if (pool < 0) {
-        PACKET_TRACE(TRACE_ERROR, "Invalid size: %lu", static_cast<unsigned long>(buffer->size));
-        return;
-    }
-    push_free(static_cast<unsigned>(pool), buffer);
+  if (!buffer) return;
+  if (buffer->state != PACKET_USED) {
+    PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
+    return;
+  }
+  const int pool = pool_of_size(buffer->size);
+  if (pool < 0) {
+    PACKET_TRACE(TRACE_ERROR, "Invalid size: %lu", static_cast<unsigned long>(buffer->size));
+    return;
+  }
+  push_free(static_cast<unsigned>(pool), buffer);
 }
 
 int packet_tx(packet_buffer *buffer) {
-    if (!buffer)
-        return -1;
-    if (buffer->state != PACKET_USED) {
-        PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
-        return -1;
-    }
-    const char *refusal = nullptr;
-    if (buffer->length > buffer->size)
-        PACKET_TRACE(TRACE_ERROR, "Illegal length: %lu, max: %lu", static_cast<unsigned long>(buffer->length),
-                     static_cast<unsigned long>(buffer->size));
-    else if (buffer->poag_no == 0 && buffer->vid == 0)
-        refusal = "Neither poag nor VID specified";
-    else if (buffer->poag_no != 0 && buffer->vid != 0)
-        refusal = "Both poag nor VID specified";
-    else {
-        append(packets.tx_list, buffer);
-        return 0;
-    }
-    if (refusal)
-        PACKET_TRACE(TRACE_ERROR, "%s", refusal);
-    packet_free(buffer);
+  if (!buffer) return -1;
+  if (buffer->state != PACKET_USED) {
+    PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
     return -1;
+  }
+  const char *refusal = nullptr;
+  if (buffer->length > buffer->size)
+    PACKET_TRACE(TRACE_ERROR, "Illegal length: %lu, max: %lu", static_cast<unsigned long>(buffer->length),
+                 static_cast<unsigned long>(buffer->size));
+  else if (buffer->poag_no == 0 && buffer->vid == 0)
+    refusal = "Neither poag nor VID specified";
+  else if (buffer->poag_no != 0 && buffer->vid != 0)
+    refusal = "Both poag nor VID specified";
+  else {
+    append(packets.tx_list, buffer);
+    return 0;
+  }
+  if (refusal) PACKET_TRACE(TRACE_ERROR, "%s", refusal);
+  packet_free(buffer);
+  return -1;
 }
 
 void packet_poll() {
-    if (packets.poll_backoff > 0) {
-        --packets.poll_backoff;
-        return;
-    }
-    for (uint32_t queue = 1; queue <= SWC_CPU_QUEUES; ++queue)
-        if (!receive_from(queue))
-            return;
+  if (packets.poll_backoff > 0) {
+    --packets.poll_backoff;
+    return;
+  }
+  for (uint32_t queue = 1; queue <= SWC_CPU_QUEUES; ++queue)
+    if (!receive_from(queue)) return;
 }
 
 void packet_queue() {
-    send_one();
-    while (packet_buffer *buffer = take_head(packets.rx_list))
-        deliver(buffer);
+  send_one();
+  while (packet_buffer *buffer = take_head(packets.rx_list)) deliver(buffer);
 }
 
 void packet_mgmt(mgmt_object &object) {
-    switch (object.obj_id()) {
+  switch (object.obj_id()) {
     case OBJ_RX_COUNTERS:
-        mgmt_rx_counters(object);
-        break;
+      mgmt_rx_counters(object);
+      break;
     case OBJ_TEST_FRAME:
-        mgmt_test_frame(object);
-        break;
+      mgmt_test_frame(object);
+      break;
     case OBJ_POOL_STATUS:
-        mgmt_pool_status(object);
-        break;
+      mgmt_pool_status(object);
+      break;
     default:
-        object.set_res(MGMT_RES_NO_HANDLER);
-    }
+      object.set_res(MGMT_RES_NO_HANDLER);
+  }
 }
 
 void packet_l2_receiver_set(packet_receiver receiver) {
-    packets.l2_receiver = receiver;
+  packets.l2_receiver = receiver;
 }
 
 void packet_l3_receiver_set(packet_receiver receiver) {
-    packets.l3_receiver = receiver;
+  packets.l3_receiver = receiver;
 }
 
 uint8_t *swc_os_frame_alloc(uint32_t port, uint32_t length, void **buffer_ref) {
-    *buffer_ref = nullptr;
-    if (port < 1 || port > SWC_PORTS) {
-        PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
-        return nullptr;
-    }
-    packet_buffer *buffer = packet_alloc(length);
-    if (!buffer)
-        return nullptr;
-    *buffer_ref = buffer;
-    return buffer->data;
+  *buffer_ref = nullptr;
+  if (port < 1 || port > SWC_PORTS) {
+    PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
+    return nullptr;
+  }
+  packet_buffer *buffer = packet_alloc(length);
+  if (!buffer) return nullptr;
+  *buffer_ref = buffer;
+  return buffer->data;
 }
 
 int swc_os_frame_send(uint32_t port, uint8_t *frame, uint32_t length, void *buffer_ref) {
-    auto *buffer = static_cast<packet_buffer *>(buffer_ref);
-    if (!buffer || buffer->data != frame)
-        return 1;
-    if (port < 1 || port > SWC_PORTS) {
-        PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
-        packet_free(buffer);
-        return 1;
-    }
-    buffer->poag_no = port;
-    buffer->vid = 0;
-    buffer->length = length;
-    return packet_tx(buffer) == 0 ? 0 : 1;
+  auto *buffer = static_cast<packet_buffer *>(buffer_ref);
+  if (!buffer || buffer->data != frame) return 1;
+  if (port < 1 || port > SWC_PORTS) {
+    PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
+    packet_free(buffer);
+    return 1;
+  }
+  buffer->poag_no = port;
+  buffer->vid = 0;
+  buffer->length = length;
+  return packet_tx(buffer) == 0 ? 0 : 1;
 }
 
 packet_stats packet_stats_get() {
-    packet_stats stats{};
-    for (unsigned pool = 0; pool < PACKET_POOLS; ++pool)
-        stats.free[pool] = packets.free_count[pool];
-    stats.rx_list = list_length(packets.rx_list);
-    stats.tx_list = list_length(packets.tx_list);
-    stats.rx_dropped = packets.rx_dropped;
-    stats.rx_undelivered = packets.rx_undelivered;
-    return stats;
+  packet_stats stats{};
+  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) stats.free[pool] = packets.free_count[pool];
+  stats.rx_list = list_length(packets.rx_list);
+  stats.tx_list = list_length(packets.tx_list);
+  stats.rx_dropped = packets.rx_dropped;
+  stats.rx_undelivered = packets.rx_undelivered;
+  return stats;
 }
 
 uint32_t packet_rx_count(unsigned queue_no) {
-    return queue_no < PACKET_RX_QUEUES ? packets.rx_counters[queue_no] : 0;
+  return queue_no < PACKET_RX_QUEUES ? packets.rx_counters[queue_no] : 0;
 }
 
 const char *mac_addr_txt(const uint8_t *mac) {
-    static char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
+  static char text[18];
+  std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
+                mac[5]);
+  return text;
 }
 
 const char *link_state_txt(uint32_t state) {
-    switch (state & 0xFF) {
+  switch (state & 0xFF) {
     case 0:
-        return "down";
+      return "down";
     case 1:
-        return "up";
+      return "up";
     default:
-        return "Undef";
-    }
+      return "Undef";
+  }
 }
 
 const char *link_duplex_txt(uint32_t duplex) {
-    switch (duplex & 0xFF) {
+  switch (duplex & 0xFF) {
     case 0:
-        return "half";
+      return "half";
     case 1:
-        return "full";
+      return "full";
     default:
-        return "undef";
-    }
+      return "undef";
+  }
 }
 
 const char *stp_state_txt(uint32_t state) {
-    static const char *const names[] = {"dis", "blk", "lrn", "fwd", "enb"};
-    const uint32_t s = state & 0xFF;
-    return s < 5 ? names[s] : "undef";
+  static const char *const names[] = {"dis", "blk", "lrn", "fwd", "enb"};
+  const uint32_t s = state & 0xFF;
+  return s < 5 ? names[s] : "undef";
 }

@@ -12,21 +12,21 @@ enum packet_state : uint32_t { PACKET_FREE = 0, PACKET_USED = 1 };
 
 // Head of every buffer; the data area follows it in the same block.
 struct packet_buffer {
-    uint32_t poag_no;  // transmit: destination port or aggregation (0: none); receive: source port
-    uint32_t vid;      // transmit: VLAN to flood in (0: none); receive: the frame's VLAN
-    uint32_t queue_no; // receive: the CPU queue it came from
-    uint32_t length;   // frame length in bytes
-    uint8_t *data;
-    packet_buffer *next;
-    uint32_t state;
-    uint32_t size;     // capacity of the data area
-    uint32_t spare;
+  uint32_t poag_no;   // transmit: destination port or aggregation (0: none); receive: source port
+  uint32_t vid;       // transmit: VLAN to flood in (0: none); receive: the frame's VLAN
+  uint32_t queue_no;  // receive: the CPU queue it came from
+  uint32_t length;    // frame length in bytes
+  uint8_t *data;
+  packet_buffer *next;
+  uint32_t state;
+  uint32_t size;  // capacity of the data area
+  uint32_t spare;
 };
 
 inline constexpr uint32_t PACKET_SMALL_SIZE = 64, PACKET_MEDIUM_SIZE = 512, PACKET_BIG_SIZE = 9604;
 inline constexpr uint32_t PACKET_SMALL_COUNT = 64, PACKET_MEDIUM_COUNT = 32, PACKET_BIG_COUNT = 32;
 inline constexpr unsigned PACKET_POOLS = 3;
-inline constexpr unsigned PACKET_RX_QUEUES = 3; // counters indexed by CPU queue 0..2 (1 and 2 used)
+inline constexpr unsigned PACKET_RX_QUEUES = 3;  // counters indexed by CPU queue 0..2 (1 and 2 used)
 
 // Bytes of the one allocation: every buffer's head and data area, each buffer aligned for its head.
 size_t packet_block_size();
@@ -63,11 +63,11 @@ int swc_os_frame_send(uint32_t port, uint8_t *frame, uint32_t length, void *buff
 
 // Pool and list state, for management object 1002 and tests.
 struct packet_stats {
-    uint32_t free[PACKET_POOLS];   // small, medium, big
-    uint32_t rx_list;              // frames waiting for their receiver
-    uint32_t tx_list;              // frames waiting to be sent
-    uint32_t rx_dropped;           // taken from a queue but malformed, or no buffer free
-    uint32_t rx_undelivered;       // no receiver for its kind
+  uint32_t free[PACKET_POOLS];  // small, medium, big
+  uint32_t rx_list;             // frames waiting for their receiver
+  uint32_t tx_list;             // frames waiting to be sent
+  uint32_t rx_dropped;          // taken from a queue but malformed, or no buffer free
+  uint32_t rx_undelivered;      // no receiver for its kind
 };
 packet_stats packet_stats_get();
 // The receive counters of object 1000, per CPU queue.

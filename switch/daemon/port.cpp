@@ -22,671 +22,672 @@
 
 namespace {
 
-#define PORT_TRACE(level, ...) trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define PORT_TRACE(level, ...) \
+  trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // Traces a failed API call with its text (nothing for a success) and yields the call's result.
-#define PORT_API(call) trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+#define PORT_API(call) \
+  trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
 // Front port -> {chip port, MIIM controller, PHY address} of this board; entry 0 is a placeholder.
 constexpr swc_port_map_t board_port_map[PORT_COUNT + 1] = {
     {-1, static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)},
-    {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3},
+    {0, 0, 0},
+    {1, 0, 1},
+    {2, 0, 2},
+    {3, 0, 3},
+    {4, 0, 4},
+    {6, 1, 3},
 };
 
 constexpr bool port_has_phy(unsigned port) {
-    return board_port_map[port].miim_controller != static_cast<uint32_t>(-1);
+  return board_port_map[port].miim_controller != static_cast<uint32_t>(-1);
 }
 
 constexpr uint32_t port_mac_interface(unsigned port) {
-    return port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL;
+  return port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL;
 }
 
 struct port_runtime {
-    swc_port_status_t status{};
-    bool link = false; // set once a link-up has been handled
-    uint32_t stp_state = SWC_STP_FORWARDING;
-    bool phy_mounted = false;
+  swc_port_status_t status{};
+  bool link = false;  // set once a link-up has been handled
+  uint32_t stp_state = SWC_STP_FORWARDING;
+  bool phy_mounted = false;
 };
 
 struct port_module {
-    std::array<port_config, PORT_COUNT + 1> config{};
-    std::array<port_runtime, PORT_COUNT + 1> runtime{};
-    unsigned status_pointer = 1;
-    unsigned counters_pointer = 1;
+  std::array<port_config, PORT_COUNT + 1> config{};
+  std::array<port_runtime, PORT_COUNT + 1> runtime{};
+  unsigned status_pointer = 1;
+  unsigned counters_pointer = 1;
 };
 
 port_module ports;
 
 uint64_t le_load64(const uint8_t *p) {
-    return static_cast<uint64_t>(le_load32(p + 4)) << 32 | le_load32(p);
+  return static_cast<uint64_t>(le_load32(p + 4)) << 32 | le_load32(p);
 }
 
 void le_store64(uint8_t *p, uint64_t v) {
-    le_store32(p, static_cast<uint32_t>(v));
-    le_store32(p + 4, static_cast<uint32_t>(v >> 32));
+  le_store32(p, static_cast<uint32_t>(v));
+  le_store32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 bool valid_port(unsigned port) {
-    return port >= 1 && port <= PORT_COUNT;
+  return port >= 1 && port <= PORT_COUNT;
 }
 
 unsigned next_port(unsigned port) {
-    return port >= PORT_COUNT ? 1 : port + 1;
+  return port >= PORT_COUNT ? 1 : port + 1;
 }
 
 // A failure the chip cannot recover from: the supervisor starts a fresh worker on exit status 2.
 [[noreturn]] void fatal_chip_error() {
-    std::exit(2);
+  std::exit(2);
 }
 
 void set_all_configs(const port_config &config) {
-    for (unsigned port = 1; port <= PORT_COUNT; ++port)
-        ports.config[port] = config;
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) ports.config[port] = config;
 }
 
 void reset_target() {
-    PORT_TRACE(TRACE_DEBUG, "Initialize the switch API.");
-    PORT_TRACE(TRACE_DEBUG, "Reset target chip.");
-    swc_init_setup init_setup{1, 1, 0, 0, 0};
-    PORT_API(swc_init(&init_setup));
+  PORT_TRACE(TRACE_DEBUG, "Initialize the switch API.");
+  PORT_TRACE(TRACE_DEBUG, "Reset target chip.");
+  swc_init_setup init_setup{1, 1, 0, 0, 0};
+  PORT_API(swc_init(&init_setup));
 }
 
 void getchipid() {
-    swc_chipid_t chipid{};
-    if (PORT_API(swc_chipid_get(&chipid)) < 0)
-        return; // the record holds nothing worth naming
-    const char revision = static_cast<char>(chipid.revision + 64);
-    if (const char *name = port_chip_name(chipid.part))
-        PORT_TRACE(TRACE_INFO, "Detected Chip: NVC%04X \"%s\" revision %c.", chipid.part, name, revision);
-    else
-        PORT_TRACE(TRACE_INFO, "Detected Chip Unknown: NVC%04X revision %c.", chipid.part, revision);
-    if (chipid.part != 0x7385 && chipid.part != 0x7395)
-        PORT_TRACE(TRACE_EMERG, "Detected part is not Corvex-G5/G5e, but NVC%04X.", chipid.part);
+  swc_chipid_t chipid{};
+  if (PORT_API(swc_chipid_get(&chipid)) < 0) return;  // the record holds nothing worth naming
+  const char revision = static_cast<char>(chipid.revision + 64);
+  if (const char *name = port_chip_name(chipid.part))
+    PORT_TRACE(TRACE_INFO, "Detected Chip: NVC%04X \"%s\" revision %c.", chipid.part, name, revision);
+  else
+    PORT_TRACE(TRACE_INFO, "Detected Chip Unknown: NVC%04X revision %c.", chipid.part, revision);
+  if (chipid.part != 0x7385 && chipid.part != 0x7395)
+    PORT_TRACE(TRACE_EMERG, "Detected part is not Corvex-G5/G5e, but NVC%04X.", chipid.part);
 }
 
 void port_link_init() {
-    PORT_TRACE(TRACE_DEBUG, "Initialize port module state variables");
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-        ports.runtime[port] = port_runtime{};
-        ports.config[port] = PORT_CONFIG_UNLOADED;
-    }
-    port_stp_reset();
-    ports.status_pointer = ports.counters_pointer = 1;
+  PORT_TRACE(TRACE_DEBUG, "Initialize port module state variables");
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+    ports.runtime[port] = port_runtime{};
+    ports.config[port] = PORT_CONFIG_UNLOADED;
+  }
+  port_stp_reset();
+  ports.status_pointer = ports.counters_pointer = 1;
 }
 
 void port_reset_ports() {
-    PORT_TRACE(TRACE_DEBUG, "Resetting ports");
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-        if (!port_has_phy(port))
-            continue;
-        port_runtime &runtime = ports.runtime[port];
-        runtime.phy_mounted = true;
-        swc_phy_reset_setup_t reset_setup{port_mac_interface(port), 0, 1800, 1800, 0};
-        swc_rc rc = swc_phy_reset(port, &reset_setup);
-        if (rc >= 0)
-            continue;
-        runtime.phy_mounted = false;
-        if (rc == SWC_RC_PHY_NOT_MOUNTED)
-            PORT_TRACE(TRACE_WARN, "PHY on port %d is not mounted", port);
-        else
-            PORT_TRACE(TRACE_ERROR, "swc_phy_reset failed for port %d", port);
-    }
+  PORT_TRACE(TRACE_DEBUG, "Resetting ports");
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+    if (!port_has_phy(port)) continue;
+    port_runtime &runtime = ports.runtime[port];
+    runtime.phy_mounted = true;
+    swc_phy_reset_setup_t reset_setup{port_mac_interface(port), 0, 1800, 1800, 0};
+    swc_rc rc = swc_phy_reset(port, &reset_setup);
+    if (rc >= 0) continue;
+    runtime.phy_mounted = false;
+    if (rc == SWC_RC_PHY_NOT_MOUNTED)
+      PORT_TRACE(TRACE_WARN, "PHY on port %d is not mounted", port);
+    else
+      PORT_TRACE(TRACE_ERROR, "swc_phy_reset failed for port %d", port);
+  }
 }
 
 void port_conf_create_default() {
-    uint8_t *block = conf_create(PORT_CONF_BLOCK, PORT_CONF_BLOCK_SIZE);
-    if (!block) {
-        PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not create default configuration file.");
-        return;
-    }
-    std::memset(block, 0, PORT_CONF_BLOCK_SIZE);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port)
-        port_config_encode(PORT_CONFIG_DEFAULT, block + port * PORT_CONFIG_RECORD_SIZE);
-    conf_close(PORT_CONF_BLOCK);
+  uint8_t *block = conf_create(PORT_CONF_BLOCK, PORT_CONF_BLOCK_SIZE);
+  if (!block) {
+    PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not create default configuration file.");
+    return;
+  }
+  std::memset(block, 0, PORT_CONF_BLOCK_SIZE);
+  for (unsigned port = 1; port <= PORT_COUNT; ++port)
+    port_config_encode(PORT_CONFIG_DEFAULT, block + port * PORT_CONFIG_RECORD_SIZE);
+  conf_close(PORT_CONF_BLOCK);
 }
 
 // Takes the stored block when it has the expected size and every port's settings are in range; a
 // block written by something else must not reach the chip.
 bool load_block(const uint8_t *block, uint32_t size) {
-    if (size != PORT_CONF_BLOCK_SIZE) {
-        PORT_TRACE(TRACE_WARN, "Configuration block has size %u, expected %u. Ignored.", size,
-                   static_cast<unsigned>(PORT_CONF_BLOCK_SIZE));
-        return false;
+  if (size != PORT_CONF_BLOCK_SIZE) {
+    PORT_TRACE(TRACE_WARN, "Configuration block has size %u, expected %u. Ignored.", size,
+               static_cast<unsigned>(PORT_CONF_BLOCK_SIZE));
+    return false;
+  }
+  std::array<port_config, PORT_COUNT + 1> loaded{};
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+    loaded[port] = port_config_decode(block + port * PORT_CONFIG_RECORD_SIZE);
+    if (const char *refusal = port_config_refusal(loaded[port])) {
+      PORT_TRACE(TRACE_WARN, "Stored configuration of port %d refused: %s. Ignored.", port, refusal);
+      return false;
     }
-    std::array<port_config, PORT_COUNT + 1> loaded{};
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-        loaded[port] = port_config_decode(block + port * PORT_CONFIG_RECORD_SIZE);
-        if (const char *refusal = port_config_refusal(loaded[port])) {
-            PORT_TRACE(TRACE_WARN, "Stored configuration of port %d refused: %s. Ignored.", port, refusal);
-            return false;
-        }
-    }
-    loaded[0] = ports.config[0];
-    ports.config = loaded;
-    return true;
+  }
+  loaded[0] = ports.config[0];
+  ports.config = loaded;
+  return true;
 }
 
 void port_conf_load() {
-    uint32_t size = 0;
-    const uint8_t *block = conf_open(PORT_CONF_BLOCK, &size);
-    if (!block) {
-        PORT_TRACE(TRACE_NOTE, "conf_open() failed. No existing configuration file.");
-        port_conf(conf_action{CONF_ACTION_CREATE, 0});
-        block = conf_open(PORT_CONF_BLOCK, &size);
-    }
-    bool loaded = false;
-    if (block) {
-        PORT_TRACE(TRACE_DEBUG, "Setting current configuration from loaded configuration file.");
-        loaded = load_block(block, size);
-        conf_close(PORT_CONF_BLOCK);
-    } else {
-        PORT_TRACE(TRACE_WARN, "conf_open() failed again. Still no configuration file.");
-    }
-    if (!loaded) {
-        PORT_TRACE(TRACE_DEBUG, "Setting current configuration from default values.");
-        set_all_configs(PORT_CONFIG_DEFAULT);
-    }
-    if (g_daemon.debug_flags[PORT_DEBUG_NO_COMMIT]) {
-        PORT_TRACE(TRACE_DEBUG, "Debug option port_disable_target_reset is active. Do not activate configuration.");
-        return;
-    }
-    PORT_TRACE(TRACE_DEBUG, "Activate current configuration.");
-    for (unsigned port = 1; port <= PORT_COUNT; ++port)
-        port_config_commit(port);
+  uint32_t size = 0;
+  const uint8_t *block = conf_open(PORT_CONF_BLOCK, &size);
+  if (!block) {
+    PORT_TRACE(TRACE_NOTE, "conf_open() failed. No existing configuration file.");
+    port_conf(conf_action{CONF_ACTION_CREATE, 0});
+    block = conf_open(PORT_CONF_BLOCK, &size);
+  }
+  bool loaded = false;
+  if (block) {
+    PORT_TRACE(TRACE_DEBUG, "Setting current configuration from loaded configuration file.");
+    loaded = load_block(block, size);
+    conf_close(PORT_CONF_BLOCK);
+  } else {
+    PORT_TRACE(TRACE_WARN, "conf_open() failed again. Still no configuration file.");
+  }
+  if (!loaded) {
+    PORT_TRACE(TRACE_DEBUG, "Setting current configuration from default values.");
+    set_all_configs(PORT_CONFIG_DEFAULT);
+  }
+  if (g_daemon.debug_flags[PORT_DEBUG_NO_COMMIT]) {
+    PORT_TRACE(TRACE_DEBUG,
+               "Debug option port_disable_target_reset is active. Do not activate configuration.");
+    return;
+  }
+  PORT_TRACE(TRACE_DEBUG, "Activate current configuration.");
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) port_config_commit(port);
 }
 
 swc_phy_setup_t phy_setup_of(const port_config &config) {
-    swc_phy_setup_t setup{};
-    if (!config.enabled) {
-        setup.mode = SWC_PHY_MODE_POWER_DOWN;
-    } else if (!config.aneg && config.speed != SWC_SPEED_1G) {
-        setup.mode = SWC_PHY_MODE_FORCED;
-        setup.forced_speed = config.speed;
-        setup.forced_full_duplex = config.fdx;
-    } else {
-        // 1G cannot be forced on copper: it is negotiated, advertised alone when aneg is off.
-        const uint32_t low_speeds = config.aneg != 0;
-        setup.mode = SWC_PHY_MODE_ANEG;
-        setup.adv_10_half = setup.adv_10_full = setup.adv_100_half = setup.adv_100_full = low_speeds;
-        setup.adv_1000_full = 1;
-        setup.adv_symmetric_pause = config.flow_control == 2 || config.flow_control == 3;
-        setup.adv_asymmetric_pause = config.flow_control == 1 || config.flow_control == 3;
-    }
-    return setup;
+  swc_phy_setup_t setup{};
+  if (!config.enabled) {
+    setup.mode = SWC_PHY_MODE_POWER_DOWN;
+  } else if (!config.aneg && config.speed != SWC_SPEED_1G) {
+    setup.mode = SWC_PHY_MODE_FORCED;
+    setup.forced_speed = config.speed;
+    setup.forced_full_duplex = config.fdx;
+  } else {
+    // 1G cannot be forced on copper: it is negotiated, advertised alone when aneg is off.
+    const uint32_t low_speeds = config.aneg != 0;
+    setup.mode = SWC_PHY_MODE_ANEG;
+    setup.adv_10_half = setup.adv_10_full = setup.adv_100_half = setup.adv_100_full = low_speeds;
+    setup.adv_1000_full = 1;
+    setup.adv_symmetric_pause = config.flow_control == 2 || config.flow_control == 3;
+    setup.adv_asymmetric_pause = config.flow_control == 1 || config.flow_control == 3;
+  }
+  return setup;
 }
 
 const char *true_false(bool value) {
-    return value ? "(true)" : "(false)";
+  return value ? "(true)" : "(false)";
 }
 
 // The status a port reads as while its PHY is missing: down, except the RGMII port, which has no
 // link to watch and runs at 1G full duplex.
 swc_port_status_t status_without_phy(unsigned port) {
-    if (port == 6)
-        return swc_port_status_t{0, 1, SWC_SPEED_1G, 1, 1, 1};
-    return swc_port_status_t{};
+  if (port == 6) return swc_port_status_t{0, 1, SWC_SPEED_1G, 1, 1, 1};
+  return swc_port_status_t{};
 }
 
 void encode_words(uint8_t *out, const uint32_t *words, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        le_store32(out + 4 * i, words[i]);
+  for (size_t i = 0; i < count; ++i) le_store32(out + 4 * i, words[i]);
 }
 
 // Table objects of the port module: u16 count at 16, entries of `entry_size` bytes from 20. The
 // count must fit in the object, or nothing is served.
 bool table_fits(mgmt_object &object, size_t entry_size) {
-    if (object.size >= MGMT_TABLE_HEADER_SIZE &&
-        MGMT_TABLE_HEADER_SIZE + static_cast<size_t>(object.table_count()) * entry_size <= object.size)
-        return true;
-    PORT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
-    object.set_res(MGMT_RES_FAIL);
-    return false;
+  if (object.size >= MGMT_TABLE_HEADER_SIZE &&
+      MGMT_TABLE_HEADER_SIZE + static_cast<size_t>(object.table_count()) * entry_size <= object.size)
+    return true;
+  PORT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
+  object.set_res(MGMT_RES_FAIL);
+  return false;
 }
 
 bool refuse_illegal_port(mgmt_object &object, uint32_t port) {
-    if (valid_port(port))
-        return false;
-    PORT_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
-    object.set_res(MGMT_RES_FAIL);
-    return true;
+  if (valid_port(port)) return false;
+  PORT_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+  object.set_res(MGMT_RES_FAIL);
+  return true;
 }
 
 // Commands a table object serves: GET, and SET when `set_served`; the entries must fit in the object.
 bool served_table(mgmt_object &object, size_t entry_size, bool set_served) {
-    uint32_t cmd = object.cmd();
-    if (cmd != MGMT_CMD_GET && !(set_served && cmd == MGMT_CMD_SET)) {
-        PORT_TRACE(TRACE_ERROR, set_served ? "Only GET/SET supported" : "Only GET supported");
-        object.set_res(MGMT_RES_FAIL);
-        return false;
-    }
-    return table_fits(object, entry_size);
+  uint32_t cmd = object.cmd();
+  if (cmd != MGMT_CMD_GET && !(set_served && cmd == MGMT_CMD_SET)) {
+    PORT_TRACE(TRACE_ERROR, set_served ? "Only GET/SET supported" : "Only GET supported");
+    object.set_res(MGMT_RES_FAIL);
+    return false;
+  }
+  return table_fits(object, entry_size);
 }
 
-constexpr size_t CONFIG_ENTRY_SIZE = 28, STATUS_ENTRY_SIZE = 64, COUNTERS_ENTRY_SIZE = 108, MAP_ENTRY_SIZE = 16,
-                 STP_ENTRY_SIZE = 8;
+constexpr size_t CONFIG_ENTRY_SIZE = 28, STATUS_ENTRY_SIZE = 64, COUNTERS_ENTRY_SIZE = 108,
+                 MAP_ENTRY_SIZE = 16, STP_ENTRY_SIZE = 8;
 
 void mgmt_port_config(mgmt_object &object) {
-    if (!served_table(object, CONFIG_ENTRY_SIZE, true))
-        return;
-    bool is_set = object.cmd() == MGMT_CMD_SET;
-    for (unsigned i = 0; i < object.table_count(); ++i) {
-        uint8_t *entry = object.entry(i, CONFIG_ENTRY_SIZE);
-        uint32_t port = le_load32(entry);
-        if (refuse_illegal_port(object, port))
-            break;
-        if (!is_set) {
-            port_config_encode(ports.config[port], entry + 4);
-            continue;
-        }
-        port_config config = port_config_decode(entry + 4);
-        if (config.max_length > PORT_MAX_LENGTH_LIMIT)
-            config.max_length = PORT_MAX_LENGTH_LIMIT;
-        if (const char *refusal = port_config_refusal(config)) {
-            PORT_TRACE(TRACE_ERROR, "Port %d: %s", port, refusal);
-            object.set_res(MGMT_RES_FAIL);
-            break;
-        }
-        ports.config[port] = config;
-        port_config_commit(port);
+  if (!served_table(object, CONFIG_ENTRY_SIZE, true)) return;
+  bool is_set = object.cmd() == MGMT_CMD_SET;
+  for (unsigned i = 0; i < object.table_count(); ++i) {
+    uint8_t *entry = object.entry(i, CONFIG_ENTRY_SIZE);
+    uint32_t port = le_load32(entry);
+    if (refuse_illegal_port(object, port)) break;
+    if (!is_set) {
+      port_config_encode(ports.config[port], entry + 4);
+      continue;
     }
-    if (is_set)
-        port_conf_save();
+    port_config config = port_config_decode(entry + 4);
+    if (config.max_length > PORT_MAX_LENGTH_LIMIT) config.max_length = PORT_MAX_LENGTH_LIMIT;
+    if (const char *refusal = port_config_refusal(config)) {
+      PORT_TRACE(TRACE_ERROR, "Port %d: %s", port, refusal);
+      object.set_res(MGMT_RES_FAIL);
+      break;
+    }
+    ports.config[port] = config;
+    port_config_commit(port);
+  }
+  if (is_set) port_conf_save();
 }
 
 void mgmt_port_status(mgmt_object &object) {
-    if (!table_fits(object, STATUS_ENTRY_SIZE) || object.cmd() != MGMT_CMD_GET)
-        return;
-    for (unsigned i = 0; i < object.table_count(); ++i) {
-        uint8_t *entry = object.entry(i, STATUS_ENTRY_SIZE);
-        uint32_t port = le_load32(entry);
-        if (refuse_illegal_port(object, port))
-            break;
-        port_status_update(port);
-        const swc_port_status_t &s = ports.runtime[port].status;
-        uint32_t capability = port_has_phy(port) ? 1 : 0;
-        const uint32_t words[16] = {port, s.link_down_event, s.link, s.speed, s.full_duplex, s.pause_obey,
-                                    s.pause_generate, capability, capability, capability, capability,
-                                    capability, capability, capability, capability, 0};
-        encode_words(entry, words, 16);
-    }
+  if (!table_fits(object, STATUS_ENTRY_SIZE) || object.cmd() != MGMT_CMD_GET) return;
+  for (unsigned i = 0; i < object.table_count(); ++i) {
+    uint8_t *entry = object.entry(i, STATUS_ENTRY_SIZE);
+    uint32_t port = le_load32(entry);
+    if (refuse_illegal_port(object, port)) break;
+    port_status_update(port);
+    const swc_port_status_t &s = ports.runtime[port].status;
+    uint32_t capability = port_has_phy(port) ? 1 : 0;
+    const uint32_t words[16] = {port,          s.link_down_event, s.link,           s.speed,
+                                s.full_duplex, s.pause_obey,      s.pause_generate, capability,
+                                capability,    capability,        capability,       capability,
+                                capability,    capability,        capability,       0};
+    encode_words(entry, words, 16);
+  }
 }
 
 // {u32 poag, 13 x u64}: the counters follow the port word directly, at entry offset 4.
 void mgmt_port_counters(mgmt_object &object) {
-    if (!served_table(object, COUNTERS_ENTRY_SIZE, true))
-        return;
-    for (unsigned i = 0; i < object.table_count(); ++i) {
-        uint8_t *entry = object.entry(i, COUNTERS_ENTRY_SIZE);
-        uint32_t poag = le_load32(entry);
-        if (object.cmd() != MGMT_CMD_GET) {
-            if (PORT_API(swc_poag_counters_clear(poag)) < 0) {
-                object.set_res(MGMT_RES_FAIL);
-                break;
-            }
-            continue;
-        }
-        swc_poag_counters_t counters{};
-        // The API leaves field 6 as the caller had it: here, as the request carried it.
-        counters.field[6] = le_load64(entry + 4 + 6 * 8);
-        if (PORT_API(swc_poag_counters_get(poag, &counters)) < 0) {
-            object.set_res(MGMT_RES_FAIL);
-            break;
-        }
-        for (size_t f = 0; f < 13; ++f)
-            le_store64(entry + 4 + f * 8, counters.field[f]);
+  if (!served_table(object, COUNTERS_ENTRY_SIZE, true)) return;
+  for (unsigned i = 0; i < object.table_count(); ++i) {
+    uint8_t *entry = object.entry(i, COUNTERS_ENTRY_SIZE);
+    uint32_t poag = le_load32(entry);
+    if (object.cmd() != MGMT_CMD_GET) {
+      if (PORT_API(swc_poag_counters_clear(poag)) < 0) {
+        object.set_res(MGMT_RES_FAIL);
+        break;
+      }
+      continue;
     }
+    swc_poag_counters_t counters{};
+    // The API leaves field 6 as the caller had it: here, as the request carried it.
+    counters.field[6] = le_load64(entry + 4 + 6 * 8);
+    if (PORT_API(swc_poag_counters_get(poag, &counters)) < 0) {
+      object.set_res(MGMT_RES_FAIL);
+      break;
+    }
+    for (size_t f = 0; f < 13; ++f) le_store64(entry + 4 + f * 8, counters.field[f]);
+  }
 }
 
 void mgmt_port_map(mgmt_object &object) {
-    if (!served_table(object, MAP_ENTRY_SIZE, false))
-        return;
-    for (unsigned i = 0; i < object.table_count(); ++i) {
-        uint8_t *entry = object.entry(i, MAP_ENTRY_SIZE);
-        uint32_t port = le_load32(entry);
-        if (refuse_illegal_port(object, port))
-            break;
-        const swc_port_map_t &map = board_port_map[port];
-        const uint32_t words[4] = {port, static_cast<uint32_t>(map.chip_port), map.miim_controller,
-                                   map.miim_address};
-        encode_words(entry, words, 4);
-    }
+  if (!served_table(object, MAP_ENTRY_SIZE, false)) return;
+  for (unsigned i = 0; i < object.table_count(); ++i) {
+    uint8_t *entry = object.entry(i, MAP_ENTRY_SIZE);
+    uint32_t port = le_load32(entry);
+    if (refuse_illegal_port(object, port)) break;
+    const swc_port_map_t &map = board_port_map[port];
+    const uint32_t words[4] = {port, static_cast<uint32_t>(map.chip_port), map.miim_controller,
+                               map.miim_address};
+    encode_words(entry, words, 4);
+  }
 }
 
 void mgmt_port_stp(mgmt_object &object) {
-    if (!served_table(object, STP_ENTRY_SIZE, true))
-        return;
-    bool is_set = object.cmd() == MGMT_CMD_SET;
-    for (unsigned i = 0; i < object.table_count(); ++i) {
-        uint8_t *entry = object.entry(i, STP_ENTRY_SIZE);
-        uint32_t port = le_load32(entry);
-        if (refuse_illegal_port(object, port))
-            break;
-        if (!is_set) {
-            le_store32(entry + 4, port_get_stp_state(port));
-        } else if (port_set_stp_state(port, le_load32(entry + 4)) < 0) {
-            object.set_res(MGMT_RES_FAIL);
-            break;
-        }
+  if (!served_table(object, STP_ENTRY_SIZE, true)) return;
+  bool is_set = object.cmd() == MGMT_CMD_SET;
+  for (unsigned i = 0; i < object.table_count(); ++i) {
+    uint8_t *entry = object.entry(i, STP_ENTRY_SIZE);
+    uint32_t port = le_load32(entry);
+    if (refuse_illegal_port(object, port)) break;
+    if (!is_set) {
+      le_store32(entry + 4, port_get_stp_state(port));
+    } else if (port_set_stp_state(port, le_load32(entry + 4)) < 0) {
+      object.set_res(MGMT_RES_FAIL);
+      break;
     }
+  }
 }
 
-} // namespace
+}  // namespace
 
 void port_config_encode(const port_config &config, uint8_t *out) {
-    const uint32_t words[PORT_CONFIG_WORDS] = {config.enabled, config.flow_control, config.aneg,
-                                               config.speed,   config.fdx,          config.max_length};
-    encode_words(out, words, PORT_CONFIG_WORDS);
+  const uint32_t words[PORT_CONFIG_WORDS] = {config.enabled, config.flow_control, config.aneg,
+                                             config.speed,   config.fdx,          config.max_length};
+  encode_words(out, words, PORT_CONFIG_WORDS);
 }
 
 port_config port_config_decode(const uint8_t *in) {
-    return port_config{le_load32(in),      le_load32(in + 4),  le_load32(in + 8),
-                       le_load32(in + 12), le_load32(in + 16), le_load32(in + 20)};
+  return port_config{le_load32(in),      le_load32(in + 4),  le_load32(in + 8),
+                     le_load32(in + 12), le_load32(in + 16), le_load32(in + 20)};
 }
 
 const char *port_config_refusal(const port_config &config) {
-    if (config.enabled > 1)
-        return "enabled must be 0 or 1";
-    if (config.flow_control > 3)
-        return "flow control must be 0..3";
-    if (config.aneg > 1)
-        return "aneg must be 0 or 1";
-    if (config.speed < SWC_SPEED_10M || config.speed > SWC_SPEED_1G)
-        return "speed must be 1 (10M), 2 (100M) or 3 (1G)";
-    if (config.fdx > 1)
-        return "fdx must be 0 or 1";
-    if (config.max_length > PORT_MAX_LENGTH_LIMIT)
-        return "max length above 9600";
-    return nullptr;
+  if (config.enabled > 1) return "enabled must be 0 or 1";
+  if (config.flow_control > 3) return "flow control must be 0..3";
+  if (config.aneg > 1) return "aneg must be 0 or 1";
+  if (config.speed < SWC_SPEED_10M || config.speed > SWC_SPEED_1G)
+    return "speed must be 1 (10M), 2 (100M) or 3 (1G)";
+  if (config.fdx > 1) return "fdx must be 0 or 1";
+  if (config.max_length > PORT_MAX_LENGTH_LIMIT) return "max length above 9600";
+  return nullptr;
 }
 
 const char *port_interface_name(uint32_t interface_type) {
-    static const char *const names[] = {"N/C", "LOOPBACK", "INTERNAL", "MII",    "GMII",  "RGMII",
-                                        "TBI", "RTBI",     "SGMII",    "SERDES", "XGMII"};
-    return interface_type < sizeof names / sizeof names[0] ? names[interface_type] : "????";
+  static const char *const names[] = {"N/C", "LOOPBACK", "INTERNAL", "MII",    "GMII", "RGMII",
+                                      "TBI", "RTBI",     "SGMII",    "SERDES", "XGMII"};
+  return interface_type < sizeof names / sizeof names[0] ? names[interface_type] : "????";
 }
 
 const char *port_speed_text(bool link, uint32_t speed, uint32_t fdx) {
-    if (!link)
-        return "----";
-    switch (speed) {
-    case 4: return fdx ? "10Gf" : "10Gh";
-    case SWC_SPEED_1G: return fdx ? "1G-f" : "1G-h";
-    case SWC_SPEED_100M: return fdx ? "100f" : "100h";
-    case SWC_SPEED_10M: return fdx ? " 10f" : " 10h";
-    default: return "????";
-    }
+  if (!link) return "----";
+  switch (speed) {
+    case 4:
+      return fdx ? "10Gf" : "10Gh";
+    case SWC_SPEED_1G:
+      return fdx ? "1G-f" : "1G-h";
+    case SWC_SPEED_100M:
+      return fdx ? "100f" : "100h";
+    case SWC_SPEED_10M:
+      return fdx ? " 10f" : " 10h";
+    default:
+      return "????";
+  }
 }
 
 const char *port_stp_state_name(uint32_t stp_state) {
-    static const char *const names[] = {"disabled", "blocking", "listing", "learning", "forwarding", "enabled"};
-    return stp_state < sizeof names / sizeof names[0] ? names[stp_state] : "??";
+  static const char *const names[] = {"disabled", "blocking", "listing", "learning", "forwarding", "enabled"};
+  return stp_state < sizeof names / sizeof names[0] ? names[stp_state] : "??";
 }
 
 const char *port_chip_name(uint16_t part) {
-    struct chip_name {
-        uint16_t part;
-        const char *name;
-    };
-    static const chip_name names[] = {
-        {0x7301, "Arden-II"},   {0x7303, "Brockley"},   {0x7306, "Colwyn"},     {0x7310, "Dunmore"},
-        {0x7372, "Ferrix-G16"}, {0x7374, "Ferrix-G24"}, {0x7376, "Ferrix-G26"}, {0x7380, "Glenrock"},
-        {0x7382, "Glenrock"},   {0x7384, "Hollin"},     {0x7386, "Hollin"},     {0x7385, "Corvex-G5"},
-        {0x7388, "Corvex-G8"},  {0x7389, "Corvex-G16"}, {0x7390, "Corvex-G24"}, {0x7395, "Corvex-G5e"},
-        {0x7398, "Corvex-G8e"},
-    };
-    for (const chip_name &entry : names)
-        if (entry.part == part)
-            return entry.name;
-    return nullptr;
+  struct chip_name {
+    uint16_t part;
+    const char *name;
+  };
+  static const chip_name names[] = {
+      {0x7301, "Arden-II"},   {0x7303, "Brockley"},   {0x7306, "Colwyn"},     {0x7310, "Dunmore"},
+      {0x7372, "Ferrix-G16"}, {0x7374, "Ferrix-G24"}, {0x7376, "Ferrix-G26"}, {0x7380, "Glenrock"},
+      {0x7382, "Glenrock"},   {0x7384, "Hollin"},     {0x7386, "Hollin"},     {0x7385, "Corvex-G5"},
+      {0x7388, "Corvex-G8"},  {0x7389, "Corvex-G16"}, {0x7390, "Corvex-G24"}, {0x7395, "Corvex-G5e"},
+      {0x7398, "Corvex-G8e"},
+  };
+  for (const chip_name &entry : names)
+    if (entry.part == part) return entry.name;
+  return nullptr;
 }
 
 const port_config &port_current_config(unsigned port) {
-    return ports.config[valid_port(port) ? port : 0];
+  return ports.config[valid_port(port) ? port : 0];
 }
 
 void port_init() {
-    PORT_TRACE(TRACE_DEBUG, "Init");
-    board_io_setup();
-    reset_target();
-    PORT_TRACE(TRACE_INFO, "Compiled for board: Corvex-G5 VANTROS.");
-    PORT_API(swc_port_map_set(board_port_map));
-    board_msleep(1000);
-    getchipid();
-    port_link_init();
-    port_qos_init();
-    port_reset_ports();
-    port_conf(conf_action{CONF_ACTION_READ, 0});
-    timer_reg(port_status_poll, PORT_STATUS_POLL_MS);
-    timer_reg(port_counters_poll, PORT_COUNTERS_POLL_MS);
-    timer_reg(port_optimize_1sec, 1000);
-    timer_reg(port_optimize_100msec, 100);
-    port_cablescan_init();
-    timer_reg(dot1x_1sec, 1000);
+  PORT_TRACE(TRACE_DEBUG, "Init");
+  board_io_setup();
+  reset_target();
+  PORT_TRACE(TRACE_INFO, "Compiled for board: Corvex-G5 VANTROS.");
+  PORT_API(swc_port_map_set(board_port_map));
+  board_msleep(1000);
+  getchipid();
+  port_link_init();
+  port_qos_init();
+  port_reset_ports();
+  port_conf(conf_action{CONF_ACTION_READ, 0});
+  timer_reg(port_status_poll, PORT_STATUS_POLL_MS);
+  timer_reg(port_counters_poll, PORT_COUNTERS_POLL_MS);
+  timer_reg(port_optimize_1sec, 1000);
+  timer_reg(port_optimize_100msec, 100);
+  port_cablescan_init();
+  timer_reg(dot1x_1sec, 1000);
 }
 
 void port_conf(const conf_action &action) {
-    switch (action.action) {
+  switch (action.action) {
     case CONF_ACTION_CREATE:
-        port_conf_create_default();
-        port_qos_config(1);
-        break;
+      port_conf_create_default();
+      port_qos_config(1);
+      break;
     case CONF_ACTION_READ:
-        port_conf_load();
-        port_qos_config(0);
-        break;
+      port_conf_load();
+      port_qos_config(0);
+      break;
     default:
-        PORT_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
-        break;
-    }
+      PORT_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
+      break;
+  }
 }
 
 void port_conf_save() {
-    uint8_t *block = conf_create(PORT_CONF_BLOCK, PORT_CONF_BLOCK_SIZE);
-    if (!block) {
-        PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not save current configuration.");
-        return;
-    }
-    for (unsigned port = 0; port <= PORT_COUNT; ++port)
-        port_config_encode(ports.config[port], block + port * PORT_CONFIG_RECORD_SIZE);
-    PORT_TRACE(TRACE_DEBUG, "Saving current configuration into configuration file.");
-    conf_close(PORT_CONF_BLOCK);
+  uint8_t *block = conf_create(PORT_CONF_BLOCK, PORT_CONF_BLOCK_SIZE);
+  if (!block) {
+    PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not save current configuration.");
+    return;
+  }
+  for (unsigned port = 0; port <= PORT_COUNT; ++port)
+    port_config_encode(ports.config[port], block + port * PORT_CONFIG_RECORD_SIZE);
+  PORT_TRACE(TRACE_DEBUG, "Saving current configuration into configuration file.");
+  conf_close(PORT_CONF_BLOCK);
 }
 
 int port_config_commit(unsigned port) {
-    PORT_TRACE(TRACE_DEBUG, "Commit Config on port %d.", port);
-    if (ports.runtime[port].link)
-        link_down(port); // the status poll brings the link up again with the new settings
-    else
-        port_setup_commit(port, true);
-    if (!port_has_phy(port) || !ports.runtime[port].phy_mounted)
-        return 0;
-    swc_phy_setup_t setup = phy_setup_of(ports.config[port]);
-    swc_rc rc = PORT_API(swc_phy_setup(port, &setup));
-    return rc < 0 ? rc : 0;
+  PORT_TRACE(TRACE_DEBUG, "Commit Config on port %d.", port);
+  if (ports.runtime[port].link)
+    link_down(port);  // the status poll brings the link up again with the new settings
+  else
+    port_setup_commit(port, true);
+  if (!port_has_phy(port) || !ports.runtime[port].phy_mounted) return 0;
+  swc_phy_setup_t setup = phy_setup_of(ports.config[port]);
+  swc_rc rc = PORT_API(swc_phy_setup(port, &setup));
+  return rc < 0 ? rc : 0;
 }
 
 int port_setup_commit(unsigned port, bool ignore_status) {
-    PORT_TRACE(TRACE_DEBUG, "Commit Setup on port %d.", port);
-    const port_config &config = ports.config[port];
-    const swc_port_status_t &status = ports.runtime[port].status;
-    swc_port_setup_t setup{};
-    setup.interface_type = port_mac_interface(port);
-    if ((config.aneg || config.speed == SWC_SPEED_1G) && status.link && !ignore_status) {
-        PORT_TRACE(TRACE_DEBUG, "Autoneg completed on port %d", port);
-        setup.speed = status.speed;
-        setup.full_duplex = status.full_duplex;
-        setup.flow_obey = status.pause_obey;
-        setup.flow_generate = status.pause_generate;
-    } else {
-        PORT_TRACE(TRACE_DEBUG, "Forced mode or link down %s or ignore status %s on port %d",
-                   true_false(!status.link), true_false(ignore_status), port);
-        setup.speed = config.speed;
-        setup.full_duplex = config.fdx;
-        setup.flow_obey = setup.flow_generate = config.flow_control != 0;
-    }
-    setup.power_down = !config.enabled;
-    board_mac_addr(port, setup.pause_mac);
-    setup.max_length = config.max_length;
-    bool obey = setup.flow_obey, generate = setup.flow_generate;
-    PORT_TRACE(TRACE_DEBUG, "Port %d %s, aneg %s, max_len: %d, %s%s%sflow control%s, %s %s", port,
-               config.enabled ? "enabled" : "disabled", config.aneg ? "enabled" : "disabled",
-               static_cast<int>(config.max_length), obey ? "obey " : "", obey && generate ? "and " : "",
-               generate ? "generate " : "", !obey && !generate ? " disabled" : "",
-               port_interface_name(setup.interface_type),
-               port_speed_text(status.link, setup.speed, setup.full_duplex));
-    swc_rc rc = PORT_API(swc_port_setup(port, &setup));
-    if (rc == SWC_RC_ARBITER) {
-        PORT_TRACE(TRACE_ERROR, "Fatal error in swc_port_setup(port %d).", port);
-        fatal_chip_error();
-    }
-    return rc;
+  PORT_TRACE(TRACE_DEBUG, "Commit Setup on port %d.", port);
+  const port_config &config = ports.config[port];
+  const swc_port_status_t &status = ports.runtime[port].status;
+  swc_port_setup_t setup{};
+  setup.interface_type = port_mac_interface(port);
+  if ((config.aneg || config.speed == SWC_SPEED_1G) && status.link && !ignore_status) {
+    PORT_TRACE(TRACE_DEBUG, "Autoneg completed on port %d", port);
+    setup.speed = status.speed;
+    setup.full_duplex = status.full_duplex;
+    setup.flow_obey = status.pause_obey;
+    setup.flow_generate = status.pause_generate;
+  } else {
+    PORT_TRACE(TRACE_DEBUG, "Forced mode or link down %s or ignore status %s on port %d",
+               true_false(!status.link), true_false(ignore_status), port);
+    setup.speed = config.speed;
+    setup.full_duplex = config.fdx;
+    setup.flow_obey = setup.flow_generate = config.flow_control != 0;
+  }
+  setup.power_down = !config.enabled;
+  board_mac_addr(port, setup.pause_mac);
+  setup.max_length = config.max_length;
+  bool obey = setup.flow_obey, generate = setup.flow_generate;
+  PORT_TRACE(TRACE_DEBUG, "Port %d %s, aneg %s, max_len: %d, %s%s%sflow control%s, %s %s", port,
+             config.enabled ? "enabled" : "disabled", config.aneg ? "enabled" : "disabled",
+             static_cast<int>(config.max_length), obey ? "obey " : "", obey && generate ? "and " : "",
+             generate ? "generate " : "", !obey && !generate ? " disabled" : "",
+             port_interface_name(setup.interface_type),
+             port_speed_text(status.link, setup.speed, setup.full_duplex));
+  swc_rc rc = PORT_API(swc_port_setup(port, &setup));
+  if (rc == SWC_RC_ARBITER) {
+    PORT_TRACE(TRACE_ERROR, "Fatal error in swc_port_setup(port %d).", port);
+    fatal_chip_error();
+  }
+  return rc;
 }
 
 void link_down(unsigned port) {
-    PORT_TRACE(TRACE_DEBUG, "Link down on port %d", port);
-    PORT_API(swc_port_stp_state_set(port, SWC_STP_DISABLED));
-    port_setup_commit(port, true);
-    // Forgets the port's learned addresses.
-    PORT_API(swc_mac_table_forget_port(port));
-    ports.runtime[port].link = false;
-    l2_link_changed(port, 0);
+  PORT_TRACE(TRACE_DEBUG, "Link down on port %d", port);
+  PORT_API(swc_port_stp_state_set(port, SWC_STP_DISABLED));
+  port_setup_commit(port, true);
+  // Forgets the port's learned addresses.
+  PORT_API(swc_mac_table_forget_port(port));
+  ports.runtime[port].link = false;
+  l2_link_changed(port, 0);
 }
 
 void link_up(unsigned port) {
-    const swc_port_status_t &status = ports.runtime[port].status;
-    PORT_TRACE(TRACE_DEBUG, "Link up on port %d: %s", port, port_speed_text(true, status.speed, status.full_duplex));
-    port_setup_commit(port, false);
-    PORT_API(swc_port_stp_state_set(port, ports.runtime[port].stp_state));
-    ports.runtime[port].link = true;
-    l2_link_changed(port, 1);
+  const swc_port_status_t &status = ports.runtime[port].status;
+  PORT_TRACE(TRACE_DEBUG, "Link up on port %d: %s", port,
+             port_speed_text(true, status.speed, status.full_duplex));
+  port_setup_commit(port, false);
+  PORT_API(swc_port_stp_state_set(port, ports.runtime[port].stp_state));
+  ports.runtime[port].link = true;
+  l2_link_changed(port, 1);
 }
 
 void port_status_update(unsigned port) {
-    port_runtime &runtime = ports.runtime[port];
-    if (port_has_phy(port) && !runtime.phy_mounted) {
-        PORT_TRACE(TRACE_NOISE, "PHY on port %d not mounted, assume link is down", port);
-        runtime.status = status_without_phy(port);
-    } else {
-        PORT_API(swc_port_status_get(port, &runtime.status));
-    }
-    if (runtime.status.link && !runtime.status.link_down_event) {
-        if (!runtime.link)
-            link_up(port);
-        return;
-    }
-    // Down now, or down and back again since the last poll: the engines see the loss either way.
-    if (runtime.link)
-        link_down(port);
-    if (runtime.status.link)
-        link_up(port);
+  port_runtime &runtime = ports.runtime[port];
+  if (port_has_phy(port) && !runtime.phy_mounted) {
+    PORT_TRACE(TRACE_NOISE, "PHY on port %d not mounted, assume link is down", port);
+    runtime.status = status_without_phy(port);
+  } else {
+    PORT_API(swc_port_status_get(port, &runtime.status));
+  }
+  if (runtime.status.link && !runtime.status.link_down_event) {
+    if (!runtime.link) link_up(port);
+    return;
+  }
+  // Down now, or down and back again since the last poll: the engines see the loss either way.
+  if (runtime.link) link_down(port);
+  if (runtime.status.link) link_up(port);
 }
 
 void port_get_link_state(unsigned port, int *link, uint32_t *speed, uint32_t *fdx) {
-    const port_runtime &runtime = ports.runtime[valid_port(port) ? port : 0];
-    if (link)
-        *link = runtime.link ? 1 : 0;
-    if (speed)
-        *speed = runtime.link ? runtime.status.speed : 0;
-    if (fdx)
-        *fdx = runtime.link ? runtime.status.full_duplex : 0;
+  const port_runtime &runtime = ports.runtime[valid_port(port) ? port : 0];
+  if (link) *link = runtime.link ? 1 : 0;
+  if (speed) *speed = runtime.link ? runtime.status.speed : 0;
+  if (fdx) *fdx = runtime.link ? runtime.status.full_duplex : 0;
 }
 
 int port_set_stp_state(unsigned port, uint32_t stp_state) {
-    // A state the chip refuses would otherwise be retried, and refused, at every link-up.
-    if (!valid_port(port) || stp_state > SWC_STP_ENABLED) {
-        PORT_TRACE(TRACE_ERROR, "port %d: illegal STP state %d", static_cast<int>(port), static_cast<int>(stp_state));
-        return -1;
-    }
-    PORT_TRACE(TRACE_DEBUG, "port %d: new STP state %s", port, port_stp_state_name(stp_state));
-    ports.runtime[port].stp_state = stp_state;
-    if (ports.runtime[port].link)
-        PORT_API(swc_port_stp_state_set(port, stp_state));
-    return 0;
+  // A state the chip refuses would otherwise be retried, and refused, at every link-up.
+  if (!valid_port(port) || stp_state > SWC_STP_ENABLED) {
+    PORT_TRACE(TRACE_ERROR, "port %d: illegal STP state %d", static_cast<int>(port),
+               static_cast<int>(stp_state));
+    return -1;
+  }
+  PORT_TRACE(TRACE_DEBUG, "port %d: new STP state %s", port, port_stp_state_name(stp_state));
+  ports.runtime[port].stp_state = stp_state;
+  if (ports.runtime[port].link) PORT_API(swc_port_stp_state_set(port, stp_state));
+  return 0;
 }
 
 uint32_t port_get_stp_state(unsigned port) {
-    return ports.runtime[valid_port(port) ? port : 0].stp_state;
+  return ports.runtime[valid_port(port) ? port : 0].stp_state;
 }
 
 uint32_t swc_os_get_linkspeed(unsigned port) {
-    assert(valid_port(port));
-    uint32_t speed = 0;
-    port_get_link_state(port, nullptr, &speed, nullptr);
-    switch (speed) {
-    case 0: return 0;
-    case SWC_SPEED_10M: return 10;
-    case SWC_SPEED_100M: return 100;
-    case SWC_SPEED_1G: return 1000;
-    case 4: return 10000;
-    default: return 1;
-    }
+  assert(valid_port(port));
+  uint32_t speed = 0;
+  port_get_link_state(port, nullptr, &speed, nullptr);
+  switch (speed) {
+    case 0:
+      return 0;
+    case SWC_SPEED_10M:
+      return 10;
+    case SWC_SPEED_100M:
+      return 100;
+    case SWC_SPEED_1G:
+      return 1000;
+    case 4:
+      return 10000;
+    default:
+      return 1;
+  }
 }
 
 int swc_os_get_linkstate(unsigned port) {
-    assert(valid_port(port));
-    int link = 0;
-    port_get_link_state(port, &link, nullptr, nullptr);
-    return link;
+  assert(valid_port(port));
+  int link = 0;
+  port_get_link_state(port, &link, nullptr, nullptr);
+  return link;
 }
 
 int swc_os_get_linkduplex(unsigned port) {
-    assert(valid_port(port));
-    int link = 0;
-    uint32_t fdx = 0;
-    port_get_link_state(port, &link, nullptr, &fdx);
-    return link && fdx ? 1 : 0;
+  assert(valid_port(port));
+  int link = 0;
+  uint32_t fdx = 0;
+  port_get_link_state(port, &link, nullptr, &fdx);
+  return link && fdx ? 1 : 0;
 }
 
 uint32_t swc_os_make_key(unsigned port, uint32_t configured_key) {
-    assert(valid_port(port));
-    uint32_t speed = 0;
-    port_get_link_state(port, nullptr, &speed, nullptr);
-    return (configured_key << 8 | (speed & 15)) & 0xffff;
+  assert(valid_port(port));
+  uint32_t speed = 0;
+  port_get_link_state(port, nullptr, &speed, nullptr);
+  return (configured_key << 8 | (speed & 15)) & 0xffff;
 }
 
 uint32_t port_status_poll(uint32_t now, uint32_t, uint32_t) {
-    port_cablescan_step(ports.status_pointer);
-    port_status_update(ports.status_pointer);
-    ports.status_pointer = next_port(ports.status_pointer);
-    return now;
+  port_cablescan_step(ports.status_pointer);
+  port_status_update(ports.status_pointer);
+  ports.status_pointer = next_port(ports.status_pointer);
+  return now;
 }
 
 uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
-    unsigned port = ports.counters_pointer;
-    PORT_API(swc_port_counters_update(port));
-    PORT_API(swc_phy_reset_and_setup(port));
-    ports.counters_pointer = next_port(port);
-    return now;
+  unsigned port = ports.counters_pointer;
+  PORT_API(swc_port_counters_update(port));
+  PORT_API(swc_phy_reset_and_setup(port));
+  ports.counters_pointer = next_port(port);
+  return now;
 }
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
-        PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
-        fatal_chip_error();
-    }
-    return now;
+  if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
+    PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
+    fatal_chip_error();
+  }
+  return now;
 }
 
 uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
-    if (PORT_API(swc_optimize_100msec()) == SWC_RC_ARBITER) {
-        PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_100msec().");
-        fatal_chip_error();
-    }
-    return now;
+  if (PORT_API(swc_optimize_100msec()) == SWC_RC_ARBITER) {
+    PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_100msec().");
+    fatal_chip_error();
+  }
+  return now;
 }
 
 void port_mgmt(mgmt_object &object) {
-    if (port_qos_handles(object.obj_id())) {
-        port_qos_mgmt(object);
-        return;
-    }
-    object.set_res(MGMT_RES_OK);
-    switch (object.obj_id()) {
-    case 3000: mgmt_port_config(object); break;
-    case 3001: mgmt_port_status(object); break;
-    case 3002: mgmt_port_counters(object); break;
-    case CABLESCAN_OBJ: mgmt_port_cablescan_table(object); break;
-    case 3019: mgmt_port_map(object); break;
-    case 3020: mgmt_port_stp(object); break;
-    default: object.set_res(MGMT_RES_NO_HANDLER); break;
-    }
+  if (port_qos_handles(object.obj_id())) {
+    port_qos_mgmt(object);
+    return;
+  }
+  object.set_res(MGMT_RES_OK);
+  switch (object.obj_id()) {
+    case 3000:
+      mgmt_port_config(object);
+      break;
+    case 3001:
+      mgmt_port_status(object);
+      break;
+    case 3002:
+      mgmt_port_counters(object);
+      break;
+    case CABLESCAN_OBJ:
+      mgmt_port_cablescan_table(object);
+      break;
+    case 3019:
+      mgmt_port_map(object);
+      break;
+    case 3020:
+      mgmt_port_stp(object);
+      break;
+    default:
+      object.set_res(MGMT_RES_NO_HANDLER);
+      break;
+  }
 }

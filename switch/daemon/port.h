@@ -22,16 +22,16 @@ inline constexpr uint32_t PORT_COUNTERS_POLL_MS = 1333;
 
 // One port's configuration as configuration block 3 stores it (six little-endian u32 in this order).
 struct port_config {
-    uint32_t enabled;      // 1 on, 0 powered down
-    uint32_t flow_control; // 0 off, 1 asymmetric, 2 symmetric, 3 both
-    uint32_t aneg;         // 1 auto-negotiation
-    uint32_t speed;        // forced speed code: 1 10M, 2 100M, 3 1G, 4 10G
-    uint32_t fdx;          // forced duplex, 1 full
-    uint32_t max_length;   // maximum frame length in bytes
+  uint32_t enabled;       // 1 on, 0 powered down
+  uint32_t flow_control;  // 0 off, 1 asymmetric, 2 symmetric, 3 both
+  uint32_t aneg;          // 1 auto-negotiation
+  uint32_t speed;         // forced speed code: 1 10M, 2 100M, 3 1G, 4 10G
+  uint32_t fdx;           // forced duplex, 1 full
+  uint32_t max_length;    // maximum frame length in bytes
 };
 inline constexpr size_t PORT_CONFIG_WORDS = 6;
 inline constexpr size_t PORT_CONFIG_RECORD_SIZE = PORT_CONFIG_WORDS * 4;
-inline constexpr size_t PORT_CONF_BLOCK_SIZE = (PORT_COUNT + 1) * PORT_CONFIG_RECORD_SIZE; // entry 0 unused
+inline constexpr size_t PORT_CONF_BLOCK_SIZE = (PORT_COUNT + 1) * PORT_CONFIG_RECORD_SIZE;  // entry 0 unused
 static_assert(PORT_CONF_BLOCK_SIZE == 168);
 
 inline constexpr port_config PORT_CONFIG_DEFAULT{1, 3, 1, 3, 1, 1518};

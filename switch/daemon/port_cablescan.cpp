@@ -11,8 +11,10 @@
 
 namespace {
 
-#define CS_TRACE(level, ...) trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
-#define CS_API(call) trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+#define CS_TRACE(level, ...) \
+  trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define CS_API(call) \
+  trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
 constexpr unsigned PORTS = 6;
 
@@ -20,96 +22,91 @@ constexpr unsigned PORTS = 6;
 std::array<bool, PORTS + 1> done{};
 
 bool valid_port(uint32_t port) {
-    return port >= 1 && port <= PORTS;
+  return port >= 1 && port <= PORTS;
 }
 
 // One step of a port's test; true once it is finished (any answer but "still running").
 bool step(unsigned port) {
-    swc_phy_cablescan_result_t result{};
-    return swc_phy_cablescan_get(port, &result) != SWC_RC_RUNNING;
+  swc_phy_cablescan_result_t result{};
+  return swc_phy_cablescan_get(port, &result) != SWC_RC_RUNNING;
 }
 
-} // namespace
+}  // namespace
 
 void port_cablescan_init() {
-    done.fill(true);
+  done.fill(true);
 }
 
 void cablescan_start(unsigned port) {
-    if (!valid_port(port))
-        return;
-    done[port] = false;
-    CS_API(swc_phy_cablescan_start(port));
+  if (!valid_port(port)) return;
+  done[port] = false;
+  CS_API(swc_phy_cablescan_start(port));
 }
 
 bool port_cablescan_pending(unsigned port) {
-    return valid_port(port) && !done[port];
+  return valid_port(port) && !done[port];
 }
 
 void port_cablescan_step(unsigned port) {
-    if (port_cablescan_pending(port) && step(port))
-        done[port] = true;
+  if (port_cablescan_pending(port) && step(port)) done[port] = true;
 }
 
 void port_cablescan_get(uint8_t *entry) {
-    uint32_t port = le_load32(entry);
-    if (!valid_port(port))
-        return;
-    swc_clock &clock = swc_clock_get();
-    const uint64_t deadline = clock.now_us() + uint64_t{CABLESCAN_WAIT_MS} * 1000;
-    while (!done[port]) {
-        for (unsigned p = 1; p <= PORTS; ++p)
-            port_cablescan_step(p);
-        if (done[port])
-            break;
-        if (clock.now_us() > deadline) {
-            CS_TRACE(TRACE_DEBUG, "timeout for port %d", static_cast<int>(port));
-            break;
-        }
-        // The tests wait for their deadlines: no need to spin the processor meanwhile.
-        clock.sleep_ms(1);
+  uint32_t port = le_load32(entry);
+  if (!valid_port(port)) return;
+  swc_clock &clock = swc_clock_get();
+  const uint64_t deadline = clock.now_us() + uint64_t{CABLESCAN_WAIT_MS} * 1000;
+  while (!done[port]) {
+    for (unsigned p = 1; p <= PORTS; ++p) port_cablescan_step(p);
+    if (done[port]) break;
+    if (clock.now_us() > deadline) {
+      CS_TRACE(TRACE_DEBUG, "timeout for port %d", static_cast<int>(port));
+      break;
     }
-    swc_phy_cablescan_result_t result{};
-    swc_rc rc = swc_phy_cablescan_get(port, &result);
-    le_store32(entry + 4, rc == SWC_RC_OK ? 1 : 0);
-    le_store32(entry + 8, result.valid);
-    for (unsigned pair = 0; pair < 4; ++pair) {
-        le_store16(entry + 12 + 2 * pair, result.status[pair]);
-        le_store16(entry + 20 + 2 * pair, result.length[pair]);
-    }
+    // The tests wait for their deadlines: no need to spin the processor meanwhile.
+    clock.sleep_ms(1);
+  }
+  swc_phy_cablescan_result_t result{};
+  swc_rc rc = swc_phy_cablescan_get(port, &result);
+  le_store32(entry + 4, rc == SWC_RC_OK ? 1 : 0);
+  le_store32(entry + 8, result.valid);
+  for (unsigned pair = 0; pair < 4; ++pair) {
+    le_store16(entry + 12 + 2 * pair, result.status[pair]);
+    le_store16(entry + 20 + 2 * pair, result.length[pair]);
+  }
 }
 
 void mgmt_port_cablescan_table(mgmt_object &object) {
-    object.set_res(MGMT_RES_OK);
-    if (object.size < MGMT_TABLE_HEADER_SIZE ||
-        MGMT_TABLE_HEADER_SIZE + static_cast<size_t>(object.table_count()) * CABLESCAN_ENTRY_SIZE > object.size) {
-        CS_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
-        object.set_res(MGMT_RES_FAIL);
-        return;
+  object.set_res(MGMT_RES_OK);
+  if (object.size < MGMT_TABLE_HEADER_SIZE ||
+      MGMT_TABLE_HEADER_SIZE + static_cast<size_t>(object.table_count()) * CABLESCAN_ENTRY_SIZE >
+          object.size) {
+    CS_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
+    object.set_res(MGMT_RES_FAIL);
+    return;
+  }
+  if (object.cmd() != MGMT_CMD_GET) return;
+  // Entries up to the first port outside 1..6 are served.
+  unsigned count = object.table_count();
+  for (unsigned i = 0; i < object.table_count(); ++i) {
+    uint32_t port = le_load32(object.entry(i, CABLESCAN_ENTRY_SIZE));
+    if (!valid_port(port)) {
+      CS_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+      object.set_res(MGMT_RES_FAIL);
+      count = i;
+      break;
     }
-    if (object.cmd() != MGMT_CMD_GET)
-        return;
-    // Entries up to the first port outside 1..6 are served.
-    unsigned count = object.table_count();
-    for (unsigned i = 0; i < object.table_count(); ++i) {
-        uint32_t port = le_load32(object.entry(i, CABLESCAN_ENTRY_SIZE));
-        if (!valid_port(port)) {
-            CS_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
-            object.set_res(MGMT_RES_FAIL);
-            count = i;
-            break;
-        }
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        uint32_t port = le_load32(object.entry(i, CABLESCAN_ENTRY_SIZE));
-        CS_TRACE(TRACE_DEBUG, "Starting CableScan for port %d", static_cast<int>(port));
-        cablescan_start(port);
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        uint8_t *entry = object.entry(i, CABLESCAN_ENTRY_SIZE);
-        uint32_t port = le_load32(entry);
-        CS_TRACE(TRACE_DEBUG, "CableScan for port %d", static_cast<int>(port));
-        port_cablescan_get(entry);
-        CS_TRACE(TRACE_DEBUG, "CableScan main done for port %d", static_cast<int>(port));
-    }
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    uint32_t port = le_load32(object.entry(i, CABLESCAN_ENTRY_SIZE));
+    CS_TRACE(TRACE_DEBUG, "Starting CableScan for port %d", static_cast<int>(port));
+    cablescan_start(port);
+  }
+  for (unsigned i = 0; i < count; ++i) {
+    uint8_t *entry = object.entry(i, CABLESCAN_ENTRY_SIZE);
+    uint32_t port = le_load32(entry);
+    CS_TRACE(TRACE_DEBUG, "CableScan for port %d", static_cast<int>(port));
+    port_cablescan_get(entry);
+    CS_TRACE(TRACE_DEBUG, "CableScan main done for port %d", static_cast<int>(port));
+  }
 }

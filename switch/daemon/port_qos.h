@@ -17,11 +17,11 @@ inline constexpr int QOS_DEBUG_NO_INIT = 6;
 
 // General record, block 15: five little-endian u32.
 struct qos_gen_record {
-    uint32_t prios;
-    uint32_t limit_a_enabled;
-    uint32_t limit_a;
-    uint32_t limit_b_enabled;
-    uint32_t limit_b;
+  uint32_t prios;
+  uint32_t limit_a_enabled;
+  uint32_t limit_a;
+  uint32_t limit_b_enabled;
+  uint32_t limit_b;
 };
 inline constexpr size_t QOS_GEN_RECORD_SIZE = 20;
 inline constexpr qos_gen_record QOS_GEN_DEFAULT{4, 0, 0, 0, 0};

@@ -10,8 +10,8 @@
 namespace {
 
 struct protocol_port {
-    uint32_t state = STP_DIS;
-    int apply = 0;
+  uint32_t state = STP_DIS;
+  int apply = 0;
 };
 
 std::array<protocol_port, PORT_COUNT + 1> protocol_ports{};
@@ -23,49 +23,48 @@ constexpr uint32_t chip_state[STP_ENB + 1] = {SWC_STP_DISABLED, SWC_STP_BLOCKING
 // A protocol engine passing a port or state out of range is broken; the daemon stops rather than
 // write past its tables.
 void require(bool condition, const char *expression, const char *function) {
-    if (condition)
-        return;
-    trace_printf(TRACE_MOD_L2, function, nullptr, __LINE__, 0, 0, TRACE_EMERG, "Assertion failed: %s", expression);
-    std::abort();
+  if (condition) return;
+  trace_printf(TRACE_MOD_L2, function, nullptr, __LINE__, 0, 0, TRACE_EMERG, "Assertion failed: %s",
+               expression);
+  std::abort();
 }
 #define PORT_STP_ASSERT(cond) require((cond), #cond, __func__)
 
 bool valid_port(unsigned port) {
-    return port >= 1 && port <= PORT_COUNT;
+  return port >= 1 && port <= PORT_COUNT;
 }
 
-} // namespace
+}  // namespace
 
 void swc_os_set_stpstate(unsigned port, uint32_t state) {
-    PORT_STP_ASSERT(state <= STP_ENB);
-    PORT_STP_ASSERT(valid_port(port));
-    protocol_ports[port].state = state;
-    if (protocol_ports[port].apply == 1)
-        port_set_stp_state(port, chip_state[state]);
+  PORT_STP_ASSERT(state <= STP_ENB);
+  PORT_STP_ASSERT(valid_port(port));
+  protocol_ports[port].state = state;
+  if (protocol_ports[port].apply == 1) port_set_stp_state(port, chip_state[state]);
 }
 
 uint32_t swc_os_get_stpstate(unsigned port) {
-    PORT_STP_ASSERT(valid_port(port));
-    return protocol_ports[port].state;
+  PORT_STP_ASSERT(valid_port(port));
+  return protocol_ports[port].state;
 }
 
 int swc_os_get_fwdstate(unsigned port) {
-    PORT_STP_ASSERT(valid_port(port));
-    return protocol_ports[port].apply;
+  PORT_STP_ASSERT(valid_port(port));
+  return protocol_ports[port].apply;
 }
 
 void swc_os_set_fwdstate(unsigned port, int flag) {
-    PORT_STP_ASSERT(valid_port(port));
-    protocol_port &p = protocol_ports[port];
-    if (p.apply == 0 && flag == 1) {
-        p.apply = 1;
-        swc_os_set_stpstate(port, p.state);
-    } else if (p.apply == 1 && flag == 0) {
-        p.apply = 0;
-        port_set_stp_state(port, SWC_STP_BLOCKING);
-    }
+  PORT_STP_ASSERT(valid_port(port));
+  protocol_port &p = protocol_ports[port];
+  if (p.apply == 0 && flag == 1) {
+    p.apply = 1;
+    swc_os_set_stpstate(port, p.state);
+  } else if (p.apply == 1 && flag == 0) {
+    p.apply = 0;
+    port_set_stp_state(port, SWC_STP_BLOCKING);
+  }
 }
 
 void port_stp_reset() {
-    protocol_ports.fill(protocol_port{});
+  protocol_ports.fill(protocol_port{});
 }

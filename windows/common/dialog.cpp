@@ -8,7 +8,9 @@ constexpr char kObjectProperty[] = "rtwin.control";
 constexpr UINT_PTR kSubclassId = 0x5254;
 }  // namespace
 
-CControl::~CControl() { Detach(); }
+CControl::~CControl() {
+  Detach();
+}
 
 bool CControl::SubclassDlgItem(int id, HWND dialog) {
   HWND window = GetDlgItem(dialog, id);
@@ -27,13 +29,17 @@ void CControl::Detach() {
   hwnd_ = nullptr;
 }
 
-CControl* CControl::FromHandle(HWND window) {
-  return window ? static_cast<CControl*>(GetPropA(window, kObjectProperty)) : nullptr;
+CControl *CControl::FromHandle(HWND window) {
+  return window ? static_cast<CControl *>(GetPropA(window, kObjectProperty)) : nullptr;
 }
 
-std::optional<LRESULT> CControl::Reflect(UINT, WPARAM, LPARAM) { return std::nullopt; }
+std::optional<LRESULT> CControl::Reflect(UINT, WPARAM, LPARAM) {
+  return std::nullopt;
+}
 
-LRESULT CControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) { return Default(message, wParam, lParam); }
+LRESULT CControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  return Default(message, wParam, lParam);
+}
 
 LRESULT CControl::Default(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd_, message, wParam, lParam);
@@ -41,7 +47,7 @@ LRESULT CControl::Default(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK CControl::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                         DWORD_PTR data) {
-  auto* self = reinterpret_cast<CControl*>(data);
+  auto *self = reinterpret_cast<CControl *>(data);
   if (message == WM_NCDESTROY) {
     LRESULT r = DefSubclassProc(window, message, wParam, lParam);
     self->Detach();
@@ -60,21 +66,25 @@ std::string CDialog::ItemText(int id) const {
   HWND item = Item(id);
   int n = item ? GetWindowTextLengthA(item) : 0;
   std::string text(static_cast<std::size_t>(n) + 1, '\0');
-  if (n > 0) text.resize(static_cast<std::size_t>(GetWindowTextA(item, text.data(), n + 1)));
-  else text.clear();
+  if (n > 0)
+    text.resize(static_cast<std::size_t>(GetWindowTextA(item, text.data(), n + 1)));
+  else
+    text.clear();
   return text;
 }
 
-std::optional<INT_PTR> CDialog::OnMessage(UINT, WPARAM, LPARAM) { return std::nullopt; }
+std::optional<INT_PTR> CDialog::OnMessage(UINT, WPARAM, LPARAM) {
+  return std::nullopt;
+}
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<CDialog*>(lParam);
+    auto *self = reinterpret_cast<CDialog *>(lParam);
     SetWindowLongPtrA(window, DWLP_USER, lParam);
     self->hwnd_ = window;
     return self->OnInitDialog();
   }
-  auto* self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+  auto *self = reinterpret_cast<CDialog *>(GetWindowLongPtrA(window, DWLP_USER));
   if (self == nullptr) return FALSE;
   return self->Dispatch(message, wParam, lParam);
 }
@@ -88,14 +98,23 @@ static bool ReturnsDirectly(UINT message) {
 INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND about = nullptr;
   switch (message) {
-    case WM_DRAWITEM: about = reinterpret_cast<DRAWITEMSTRUCT*>(lParam)->hwndItem; break;
-    case WM_COMPAREITEM: about = reinterpret_cast<COMPAREITEMSTRUCT*>(lParam)->hwndItem; break;
-    case WM_DELETEITEM: about = reinterpret_cast<DELETEITEMSTRUCT*>(lParam)->hwndItem; break;
-    case WM_MEASUREITEM: about = GetDlgItem(hwnd_, static_cast<int>(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->CtlID)); break;
+    case WM_DRAWITEM:
+      about = reinterpret_cast<DRAWITEMSTRUCT *>(lParam)->hwndItem;
+      break;
+    case WM_COMPAREITEM:
+      about = reinterpret_cast<COMPAREITEMSTRUCT *>(lParam)->hwndItem;
+      break;
+    case WM_DELETEITEM:
+      about = reinterpret_cast<DELETEITEMSTRUCT *>(lParam)->hwndItem;
+      break;
+    case WM_MEASUREITEM:
+      about = GetDlgItem(hwnd_, static_cast<int>(reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->CtlID));
+      break;
     default:
-      if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) about = reinterpret_cast<HWND>(lParam);
+      if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)
+        about = reinterpret_cast<HWND>(lParam);
   }
-  if (CControl* control = CControl::FromHandle(about)) {
+  if (CControl *control = CControl::FromHandle(about)) {
     if (auto r = control->Reflect(message, wParam, lParam)) {
       if (ReturnsDirectly(message)) return static_cast<INT_PTR>(*r);
       SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, *r);
@@ -106,8 +125,14 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     int id = LOWORD(wParam);
     int code = HIWORD(wParam);
     if (OnCommand(id, code)) return TRUE;
-    if (id == IDOK && code == BN_CLICKED) { OnOK(); return TRUE; }
-    if (id == IDCANCEL) { OnCancel(); return TRUE; }
+    if (id == IDOK && code == BN_CLICKED) {
+      OnOK();
+      return TRUE;
+    }
+    if (id == IDCANCEL) {
+      OnCancel();
+      return TRUE;
+    }
     return FALSE;
   }
   if (message == WM_DESTROY) OnDestroy();

@@ -16,16 +16,18 @@ class CControl {
  public:
   CControl() = default;
   virtual ~CControl();
-  CControl(const CControl&) = delete;
-  CControl& operator=(const CControl&) = delete;
+  CControl(const CControl &) = delete;
+  CControl &operator=(const CControl &) = delete;
 
   // Attaches the object to the dialog's control `id`; false when there is no such control.
   bool SubclassDlgItem(int id, HWND dialog);
   HWND hwnd() const { return hwnd_; }
-  void Invalidate() const { if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE); }
+  void Invalidate() const {
+    if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+  }
 
   // The object attached to a window, or nullptr.
-  static CControl* FromHandle(HWND window);
+  static CControl *FromHandle(HWND window);
 
   // A reflected parent message; nullopt lets the dialog handle it as usual.
   virtual std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam);
@@ -48,22 +50,26 @@ class CDialog {
  public:
   CDialog(int templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
   virtual ~CDialog() = default;
-  CDialog(const CDialog&) = delete;
-  CDialog& operator=(const CDialog&) = delete;
+  CDialog(const CDialog &) = delete;
+  CDialog &operator=(const CDialog &) = delete;
 
   INT_PTR DoModal();
   HWND hwnd() const { return hwnd_; }
   HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
   void ShowItem(int id, bool show) const { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
   void EnableItem(int id, bool enable) const { EnableWindow(Item(id), enable ? TRUE : FALSE); }
-  void SetItemText(int id, const std::string& text) const { SetDlgItemTextA(hwnd_, id, text.c_str()); }
+  void SetItemText(int id, const std::string &text) const { SetDlgItemTextA(hwnd_, id, text.c_str()); }
   std::string ItemText(int id) const;
   void EndDialog(INT_PTR result) { ::EndDialog(hwnd_, result); }
 
  protected:
   virtual BOOL OnInitDialog() { return TRUE; }
   // BN_CLICKED and the other notifications; true when handled.
-  virtual bool OnCommand(int id, int code) { (void)id; (void)code; return false; }
+  virtual bool OnCommand(int id, int code) {
+    (void)id;
+    (void)code;
+    return false;
+  }
   virtual void OnOK() { EndDialog(IDOK); }
   virtual void OnCancel() { EndDialog(IDCANCEL); }
   // Every other message; nullopt leaves it to the default handling.

@@ -14,16 +14,18 @@ std::string PromptLog() {
   return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
 }
 
-void Record(const std::string& log, const char* kind, const std::string& text) {
+void Record(const std::string &log, const char *kind, const std::string &text) {
   std::string line = kind;
   line += '|';
   for (char c : text) {
-    if (c == '\n') line += "\\n";
-    else if (c != '\r') line += c;
+    if (c == '\n')
+      line += "\\n";
+    else if (c != '\r')
+      line += c;
   }
   line += "\r\n";
-  HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -32,7 +34,7 @@ void Record(const std::string& log, const char* kind, const std::string& text) {
 
 }  // namespace
 
-int MessageBoxText(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+int MessageBoxText(HWND owner, const std::string &text, const std::string &caption, UINT type) {
   std::string log = PromptLog();
   if (!log.empty()) {
     Record(log, "message", text);
@@ -41,14 +43,15 @@ int MessageBoxText(HWND owner, const std::string& text, const std::string& capti
   return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
 }
 
-bool OpenDocument(HWND owner, const std::string& target) {
+bool OpenDocument(HWND owner, const std::string &target) {
   if (target.empty()) return false;
   std::string log = PromptLog();
   if (!log.empty()) {
     Record(log, "open", target);
     return true;
   }
-  auto result = reinterpret_cast<INT_PTR>(ShellExecuteA(owner, "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteA(owner, "open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 

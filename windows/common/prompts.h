@@ -9,9 +9,9 @@
 
 namespace rtwin {
 
-int MessageBoxText(HWND owner, const std::string& text, const std::string& caption, UINT type = MB_OK);
+int MessageBoxText(HWND owner, const std::string &text, const std::string &caption, UINT type = MB_OK);
 
 // ShellExecute "open"; true when the shell accepted the target.
-bool OpenDocument(HWND owner, const std::string& target);
+bool OpenDocument(HWND owner, const std::string &target);
 
 }  // namespace rtwin

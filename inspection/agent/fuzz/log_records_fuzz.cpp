@@ -31,8 +31,12 @@ struct Input {
 
 Input *input = nullptr;
 
-int fuzzOpen(const char *, int) { return ::open("/dev/null", O_RDWR); }
-int fuzzClose(int fd) { return ::close(fd); }
+int fuzzOpen(const char *, int) {
+  return ::open("/dev/null", O_RDWR);
+}
+int fuzzClose(int fd) {
+  return ::close(fd);
+}
 void fuzzPause() {}
 
 // GET_LOGS_LEN answers a count from the input; GET_LOGS writes records from the input at the
@@ -49,7 +53,8 @@ int fuzzIoctl(int, unsigned long request, void *arg) {
   uint32_t records = input->word() % 64;
   for (uint32_t i = 0; i < records && input->size > 0; ++i)
     for (std::size_t w = 0; w < rpt::kRecordWords; ++w)
-      words[((write + i) & rpt::kRingMask) * rpt::kRecordWords + w] = input->word() % 16 == 0 ? 13 : input->word();
+      words[((write + i) & rpt::kRingMask) * rpt::kRecordWords + w] =
+          input->word() % 16 == 0 ? 13 : input->word();
   words[read + 1] = input->word();
   words[read + 2] = records;
   return 0;
@@ -75,13 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   setDeviceOps(&kFuzzOps);
   resetReport(report.data(), 0);
   emptySourceTree();
-  for (std::size_t at : {rpt::kRingRead, rpt::kRingWrite, rpt::kCurrentSlot, rpt::kOldestSlot, rpt::kInterval})
+  for (std::size_t at :
+       {rpt::kRingRead, rpt::kRingWrite, rpt::kCurrentSlot, rpt::kOldestSlot, rpt::kInterval})
     report[at] = in.word();
   for (int tick = 0; tick < 4 && in.size > 0; ++tick) RptRawEventRetrive(report.data());
 
   if (sourceCount() > 8192) std::abort();
   for (std::size_t place = 0; place < rpt::kTopPlaces; ++place)
-    if (report[rpt::kTopCounts + place] == 0 && report[rpt::kTopAddresses + place] != 0xFFFFFFFFu) std::abort();
+    if (report[rpt::kTopCounts + place] == 0 && report[rpt::kTopAddresses + place] != 0xFFFFFFFFu)
+      std::abort();
   int wan[24], events[24];
   sumHours(report.data(), wan, events);
   setDeviceOps(nullptr);

@@ -42,12 +42,13 @@ ClientAttachments client;
 int semaphoreOperation(int id, short delta) {
   sembuf operation{0, delta, SEM_UNDO};
   int result;
-  while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {
-  }
+  while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {}
   return result;
 }
 
-bool setSemaphoreFree(int id) { return semctl(id, 0, SETVAL, 1) == 0; }
+bool setSemaphoreFree(int id) {
+  return semctl(id, 0, SETVAL, 1) == 0;
+}
 
 // Creates the set or adopts one that exists. A set made by a client through kaGetKey is already
 // free, and one held by a live process must keep its value.
@@ -82,7 +83,8 @@ void undoStartup() {
     CmdAgntExit(daemon_state.cmd);
     removeSegment(kCmdAgntKey);
   }
-  if (daemon_state.semaphore >= 0 && daemon_state.created_semaphore) semctl(daemon_state.semaphore, 0, IPC_RMID);
+  if (daemon_state.semaphore >= 0 && daemon_state.created_semaphore)
+    semctl(daemon_state.semaphore, 0, IPC_RMID);
   daemon_state = Daemon{};
 }
 
@@ -95,8 +97,7 @@ volatile sig_atomic_t late_ticks = 0;
 bool takeSemaphoreNow(int id) {
   sembuf operation{0, -1, SEM_UNDO | IPC_NOWAIT};
   int result;
-  while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {
-  }
+  while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {}
   return result == 0;
 }
 
@@ -157,7 +158,9 @@ T *attachWhole(key_t key, std::size_t size, std::size_t &attached_size) {
 
 }  // namespace
 
-const ClientAttachments &clientAttachments() { return client; }
+const ClientAttachments &clientAttachments() {
+  return client;
+}
 
 }  // namespace vornagent
 
@@ -220,9 +223,13 @@ int kaGetKey(void) {
   return semget(kSemaphoreKey, 1, 0666);
 }
 
-int kaSemInternalWait(int id) { return semaphoreOperation(id, -1); }
+int kaSemInternalWait(int id) {
+  return semaphoreOperation(id, -1);
+}
 
-int kaSemInternalSignal(int id) { return semaphoreOperation(id, 1); }
+int kaSemInternalSignal(int id) {
+  return semaphoreOperation(id, 1);
+}
 
 int kaSemWait(int id) {
   int result = kaSemInternalWait(id);
@@ -248,7 +255,8 @@ int kaGetRawDataShm(void) {
   client.report = attachWhole<const uint32_t>(kRptAgntKey, rpt::kBytes, size);
   client.rule = attachWhole<const RulAgnt>(kRulAgntKey, sizeof(RulAgnt), size);
   if (client.rule && client.rule->decompressed_size > 0)
-    client.sections = attachWhole<const uint8_t>(kSectionsKey, client.rule->decompressed_size, client.sections_size);
+    client.sections =
+        attachWhole<const uint8_t>(kSectionsKey, client.rule->decompressed_size, client.sections_size);
   if (!client.report || !client.rule || !client.sections) kaReleaseRawDataShm();
   return 0;
 }

@@ -42,7 +42,9 @@ void drawText(gdImagePtr image, gdFontPtr font, int x, int y, const char *text, 
   gdImageString(image, font, x, y, reinterpret_cast<unsigned char *>(const_cast<char *>(text)), colour);
 }
 
-int labelY(int row) { return 193 - kRow * row; }
+int labelY(int row) {
+  return 193 - kRow * row;
+}
 
 // Left scale: MiB of WAN traffic per hour.
 void paintWanLabel(gdImagePtr image, int scale, int colour) {
@@ -103,9 +105,13 @@ void paintAxes(gdImagePtr image, int wan_scale, int event_scale, int colour) {
   }
 }
 
-void writePng(gdImagePtr image, FILE *file) { gdImagePng(image, file); }
+void writePng(gdImagePtr image, FILE *file) {
+  gdImagePng(image, file);
+}
 
-int maxOf(const int values[kHours]) { return *std::max_element(values, values + kHours); }
+int maxOf(const int values[kHours]) {
+  return *std::max_element(values, values + kHours);
+}
 
 // Scale 0..3 for a maximum: up to `base`, 10 x base, 100 x base, above that.
 int chooseScale(int maximum, int base) {
@@ -122,7 +128,9 @@ void doAdjust(int wan[kHours], int events[kHours], int wan_scale, int event_scal
   adjust(events, kEventUnits[event_scale]);
 }
 
-int rowY(int value) { return kPlotHeight - kRow * std::clamp(value, 0, kTopRow); }
+int rowY(int value) {
+  return kPlotHeight - kRow * std::clamp(value, 0, kTopRow);
+}
 
 }  // namespace
 
@@ -141,7 +149,8 @@ void paintChart(gdImagePtr image, int values[kHours], int count, int colour) {
   if (count <= 0) return;
   plotLine(image, 0, kPlotHeight, kColumn, rowY(values[0]), colour);
   for (int i = 0; i + 1 < std::min(count, kHours); ++i)
-    plotLine(image, kColumn + kColumn * i, rowY(values[i]), 2 * kColumn + kColumn * i, rowY(values[i + 1]), colour);
+    plotLine(image, kColumn + kColumn * i, rowY(values[i]), 2 * kColumn + kColumn * i, rowY(values[i + 1]),
+             colour);
 }
 
 int doPaint(FILE *file, int wan[kHours], int events[kHours]) {

@@ -20,9 +20,15 @@ constexpr unsigned long kSetAppCommand[] = {kIocSetImAction, kIocSetP2pAction, k
 constexpr unsigned long kGetThresholdCommand[] = {kIocGetRuleDdos, kIocGetRulePortscan};
 constexpr unsigned long kSetThresholdCommand[] = {kIocSetRuleDdos, kIocSetRulePortscan};
 
-bool isAppType(int type) { return type >= KA_APP_IM && type <= KA_APP_ANOMALY; }
-bool isThresholdType(int type) { return type == KA_TH_DDOS || type == KA_TH_PORTSCAN; }
-bool isAction(uint8_t action) { return action == 0 || action == 1; }
+bool isAppType(int type) {
+  return type >= KA_APP_IM && type <= KA_APP_ANOMALY;
+}
+bool isThresholdType(int type) {
+  return type == KA_TH_DDOS || type == KA_TH_PORTSCAN;
+}
+bool isAction(uint8_t action) {
+  return action == 0 || action == 1;
+}
 
 // Counts live in a segment any process may write: never trust them beyond the table size.
 uint32_t appCount(const CmdAgnt &agent, int type) {
@@ -33,7 +39,9 @@ uint32_t thresholdCount(const CmdAgnt &agent, int type) {
 }
 
 // Names are fixed 64-byte fields that need not be terminated.
-bool sameName(const char *a, const char *b) { return std::strncmp(a, b, 64) == 0; }
+bool sameName(const char *a, const char *b) {
+  return std::strncmp(a, b, 64) == 0;
+}
 
 int statusCommand(unsigned long request, ParamtVornStatus &record) {
   return deviceCommand(request, &record) == 0 && record.status == 0 ? 0 : 1;
@@ -129,9 +137,13 @@ CmdAgnt *CmdAgntInit() {
   return agent;
 }
 
-CmdAgnt *CmdAgntAttach() { return static_cast<CmdAgnt *>(attachSegment(kCmdAgntKey, sizeof(CmdAgnt))); }
+CmdAgnt *CmdAgntAttach() {
+  return static_cast<CmdAgnt *>(attachSegment(kCmdAgntKey, sizeof(CmdAgnt)));
+}
 
-void CmdAgntExit(CmdAgnt *agent) { detachSegment(agent); }
+void CmdAgntExit(CmdAgnt *agent) {
+  detachSegment(agent);
+}
 
 }  // namespace vornagent
 
@@ -157,9 +169,13 @@ int kaSetIPSFunction(int on) {
   });
 }
 
-int kaGetAppInfo(IM_P2P_AD_Info *rec, int type) { return CmdGetAppInfo(rec, type) == 0 ? 0 : -1; }
+int kaGetAppInfo(IM_P2P_AD_Info *rec, int type) {
+  return CmdGetAppInfo(rec, type) == 0 ? 0 : -1;
+}
 
-int kaGetAppInfoTH(KaAppInfoTH *rec, int type) { return CmdGetAppInfoTH(rec, type) == 0 ? 0 : -1; }
+int kaGetAppInfoTH(KaAppInfoTH *rec, int type) {
+  return CmdGetAppInfoTH(rec, type) == 0 ? 0 : -1;
+}
 
 int kaSetAppInfo(IM_P2P_AD_Info *rec, int type) {
   if (!rec || !isAction(rec->action) || !isAppType(type)) return -1;

@@ -29,7 +29,9 @@ volatile sig_atomic_t lock_depth = 0;
 
 }  // namespace
 
-void setDeviceOps(const DeviceOps *ops) { currentOps = ops ? ops : &kSystemOps; }
+void setDeviceOps(const DeviceOps *ops) {
+  currentOps = ops ? ops : &kSystemOps;
+}
 
 int openDevice() {
   // No O_CREAT: creating a plain file at the device path would hide the real node for good.
@@ -37,7 +39,9 @@ int openDevice() {
   return fd < 0 ? -1 : fd;
 }
 
-void closeDevice(int fd) { currentOps->close(fd); }
+void closeDevice(int fd) {
+  currentOps->close(fd);
+}
 
 int openDeviceWithRetries(int tries) {
   for (int attempt = 0; attempt < tries; ++attempt) {
@@ -51,8 +55,7 @@ int openDeviceWithRetries(int tries) {
 int lockedIoctl(int fd, unsigned long request, void *record) {
   lock_depth = lock_depth + 1;
   int locked;
-  while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-  }
+  while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {}
   int result = -1;
   if (locked == 0) {
     lseek(fd, 0, SEEK_SET);
@@ -63,7 +66,9 @@ int lockedIoctl(int fd, unsigned long request, void *record) {
   return result;
 }
 
-bool deviceLockedHere() { return lock_depth > 0; }
+bool deviceLockedHere() {
+  return lock_depth > 0;
+}
 
 int deviceCommand(unsigned long request, void *record) {
   int fd = openDevice();

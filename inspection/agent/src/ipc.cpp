@@ -23,11 +23,14 @@ bool removeIfAbandoned(key_t key) {
 
 int createSegment(key_t key, std::size_t size) {
   int id = shmget(key, size, IPC_CREAT | IPC_EXCL | kMode);
-  if (id < 0 && errno == EEXIST && removeIfAbandoned(key)) id = shmget(key, size, IPC_CREAT | IPC_EXCL | kMode);
+  if (id < 0 && errno == EEXIST && removeIfAbandoned(key))
+    id = shmget(key, size, IPC_CREAT | IPC_EXCL | kMode);
   return id;
 }
 
-int findSegment(key_t key, std::size_t size) { return shmget(key, size, 0); }
+int findSegment(key_t key, std::size_t size) {
+  return shmget(key, size, 0);
+}
 
 void *attachSegment(key_t key, std::size_t size) {
   int id = findSegment(key, size);

@@ -54,6 +54,8 @@ void printTagged(const char *source, int line, const char *rest) {
   Line().text(source).text("(").decimal(line).text(")").text(rest).write();
 }
 
-void printText(const char *text) { writeAll(text, std::strlen(text)); }
+void printText(const char *text) {
+  writeAll(text, std::strlen(text));
+}
 
 }  // namespace vornagent

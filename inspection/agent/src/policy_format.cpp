@@ -45,7 +45,8 @@ PolicyError unpackSections(const std::vector<uint8_t> &payload, const std::vecto
                            ParsedPolicy &out) {
   uint64_t total = 0;
   for (const RawSection &s : raw) {
-    if (RulCheckSum(payload.data() + s.stream, std::size_t{s.compressed_size} + 4) != 0) return PolicyError::Decompress;
+    if (RulCheckSum(payload.data() + s.stream, std::size_t{s.compressed_size} + 4) != 0)
+      return PolicyError::Decompress;
     total += s.original_size;
   }
   if (total > kMaxDecompressedTotal) return PolicyError::Decompress;
@@ -53,9 +54,11 @@ PolicyError unpackSections(const std::vector<uint8_t> &payload, const std::vecto
   std::size_t offset = 0;
   for (const RawSection &s : raw) {
     uLongf produced = s.original_size;
-    if (uncompress(out.decompressed.data() + offset, &produced, payload.data() + s.stream, s.compressed_size) != Z_OK)
+    if (uncompress(out.decompressed.data() + offset, &produced, payload.data() + s.stream,
+                   s.compressed_size) != Z_OK)
       return PolicyError::Decompress;
-    out.sections.push_back({static_cast<uint32_t>(offset), static_cast<uint32_t>(produced), s.compressed_size});
+    out.sections.push_back(
+        {static_cast<uint32_t>(offset), static_cast<uint32_t>(produced), s.compressed_size});
     offset += produced;
   }
   return PolicyError::None;

@@ -32,7 +32,9 @@ const char *debugLogPath() {
   return path && *path ? path : "/var/glb_dbg";
 }
 
-void logError(int line, const char *text) { mylog("%s(%d) : %s\n", kSource, line, text); }
+void logError(int line, const char *text) {
+  mylog("%s(%d) : %s\n", kSource, line, text);
+}
 
 void reportParseError(PolicyError error) {
   switch (error) {
@@ -75,8 +77,12 @@ class LowBuffer {
   }
   LowBuffer(const LowBuffer &) = delete;
   LowBuffer &operator=(const LowBuffer &) = delete;
-  uint8_t *data() const { return address_; }
-  uint32_t address32() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address_)); }
+  uint8_t *data() const {
+    return address_;
+  }
+  uint32_t address32() const {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address_));
+  }
 
  private:
   uint8_t *address_ = nullptr;

@@ -115,7 +115,7 @@ static_assert(offsetof(RulAgnt, raw_address_unused) == 52 && offsetof(RulAgnt, p
 namespace rpt {
 constexpr std::size_t kWords = 84668;
 constexpr std::size_t kBytes = kWords * 4;
-constexpr std::size_t kTreeRoot = 0;  // a daemon heap pointer on the router; stays 0 here
+constexpr std::size_t kTreeRoot = 0;          // a daemon heap pointer on the router; stays 0 here
 constexpr std::size_t kCategoryCounters = 1;  // categories 1..12, so word c counts category c
 constexpr std::size_t kCategories = 12;
 // The event ring is a ParamtVornLogTable: the module fills it in place through GET_LOGS.
@@ -131,7 +131,7 @@ constexpr std::size_t kTopCounts = 32785;
 constexpr std::size_t kTopPlaces = 6;
 constexpr std::size_t kTopAddresses = 32797;
 constexpr std::size_t kTopAddressWords = 12;
-constexpr std::size_t kSlots = 17280;  // 24 hours of 5-second slots
+constexpr std::size_t kSlots = 17280;       // 24 hours of 5-second slots
 constexpr std::size_t kSlotWan = 32809;     // uint64 per slot, two words each
 constexpr std::size_t kSlotEvents = 67369;  // uint32 per slot
 constexpr std::size_t kOldestSlot = 84649;
@@ -145,7 +145,8 @@ constexpr uint32_t kDefaultInterval = 5;
 }  // namespace rpt
 static_assert(rpt::kBytes == 338672);
 static_assert(rpt::kRingRead == 32781 && rpt::kRingStatus == 32784);
-static_assert(rpt::kSlotEvents == rpt::kSlotWan + 2 * rpt::kSlots && rpt::kOldestSlot == rpt::kSlotEvents + rpt::kSlots);
+static_assert(rpt::kSlotEvents == rpt::kSlotWan + 2 * rpt::kSlots &&
+              rpt::kOldestSlot == rpt::kSlotEvents + rpt::kSlots);
 
 // One inspection event as the module logs it.
 struct VornLogRecord {

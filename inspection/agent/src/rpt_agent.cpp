@@ -44,7 +44,8 @@ uint32_t *ringRecord(RptAgnt *agent, uint32_t index) {
 
 // The categories that count: 1..12 and shown in the reports.
 bool isCounted(const RptAgnt *agent, uint32_t category) {
-  return category >= 1 && category <= rpt::kCategories && agent[rpt::kCategoryMap + category - 1] != kNotShown;
+  return category >= 1 && category <= rpt::kCategories &&
+         agent[rpt::kCategoryMap + category - 1] != kNotShown;
 }
 
 // --- top list --------------------------------------------------------------------------------------
@@ -162,7 +163,8 @@ void fetchEvents(RptAgnt *agent, int fd, std::size_t slot) {
 void advanceSlot(RptAgnt *agent, std::size_t slot) {
   uint32_t current = static_cast<uint32_t>((slot + 1) % rpt::kSlots);
   agent[rpt::kCurrentSlot] = current;
-  if (current == agent[rpt::kOldestSlot]) agent[rpt::kOldestSlot] = static_cast<uint32_t>((current + 1) % rpt::kSlots);
+  if (current == agent[rpt::kOldestSlot])
+    agent[rpt::kOldestSlot] = static_cast<uint32_t>((current + 1) % rpt::kSlots);
 }
 
 // --- WAN counters ----------------------------------------------------------------------------------
@@ -177,7 +179,9 @@ uint64_t StrToLongLong(const char *&text, const char *end) {
   return value;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // Received + sent bytes from the numbers after "<name>:" on one line.
 uint64_t countersOfLine(const char *text, const char *end) {
@@ -224,7 +228,8 @@ uint64_t wanOfFile(const char *path) {
   uint64_t wan = 0;
   bool found = false;
   ssize_t got;
-  while (!found && total < kLimit && ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))) {
+  while (!found && total < kLimit &&
+         ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR))) {
     if (got < 0) continue;
     total += static_cast<std::size_t>(got);
     for (ssize_t i = 0; i < got && !found; ++i) {
@@ -243,9 +248,13 @@ uint64_t wanOfFile(const char *path) {
 
 // --- chart -----------------------------------------------------------------------------------------
 
-int clampToInt(uint64_t value) { return static_cast<int>(std::min<uint64_t>(value, INT_MAX)); }
+int clampToInt(uint64_t value) {
+  return static_cast<int>(std::min<uint64_t>(value, INT_MAX));
+}
 
-uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
 
 }  // namespace
 
@@ -282,7 +291,9 @@ RptAgnt *RptAgntInit() {
   return agent;
 }
 
-void RptAgntExit(RptAgnt *agent) { detachSegment(agent); }
+void RptAgntExit(RptAgnt *agent) {
+  detachSegment(agent);
+}
 
 unsigned tickInterval(const RptAgnt *agent) {
   uint32_t interval = agent ? agent[rpt::kInterval] : 0;
@@ -309,9 +320,13 @@ bool RptRawEventRetrive(RptAgnt *agent, unsigned late) {
   return true;
 }
 
-void emptySourceTree() { daemon_tree.clear(); }
+void emptySourceTree() {
+  daemon_tree.clear();
+}
 
-std::size_t sourceCount() { return daemon_tree.size(); }
+std::size_t sourceCount() {
+  return daemon_tree.size();
+}
 
 uint32_t sourceEvents(uint32_t source) {
   const RptAvlT *node = daemon_tree.find(source);

@@ -16,8 +16,8 @@ namespace {
 
 constexpr std::size_t kNameSize = 64;
 constexpr const char *kCategoryNames[rpt::kCategories] = {
-    "DoS / DDoS", "Buffer Overflow", "Access Control", "Scan", "Trojan Horse", "Other",
-    "P2P",        "IM",              "Virus Worm",     "Porn", "Web Attacks",                            "Spam"};
+    "DoS / DDoS", "Buffer Overflow", "Access Control", "Scan",        "Trojan Horse", "Other", "P2P",
+    "IM",         "Virus Worm",      "Porn",           "Web Attacks", "Spam"};
 
 // Runs `body` with the report segment attached; -1 when it does not exist.
 template <typename Body>
@@ -61,7 +61,8 @@ int kaGetCategory(KaCategoryList *out) {
     for (uint32_t category = 1; category <= rpt::kCategories; ++category)
       if (report[rpt::kCategoryMap + category - 1] != 0xFFFFFFFFu)
         totals[shown++] = Total{category, report[rpt::kCategoryCounters + category - 1]};
-    std::stable_sort(totals, totals + shown, [](const Total &a, const Total &b) { return a.count > b.count; });
+    std::stable_sort(totals, totals + shown,
+                     [](const Total &a, const Total &b) { return a.count > b.count; });
     // The number to show comes from a shared word: never more than there are.
     std::size_t n = std::min<std::size_t>(report[rpt::kShownCategories], shown);
     std::memset(out, 0, sizeof *out);

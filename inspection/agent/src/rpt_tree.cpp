@@ -10,9 +10,13 @@ namespace {
 
 constexpr const char *kSource = "kaRptAgnt";
 
-void updateHeight(RptAvlT &node) { node.height = 1 + std::max(RptAvlTHeight(node.left), RptAvlTHeight(node.right)); }
+void updateHeight(RptAvlT &node) {
+  node.height = 1 + std::max(RptAvlTHeight(node.left), RptAvlTHeight(node.right));
+}
 
-int32_t balance(const RptAvlT &node) { return RptAvlTHeight(node.left) - RptAvlTHeight(node.right); }
+int32_t balance(const RptAvlT &node) {
+  return RptAvlTHeight(node.left) - RptAvlTHeight(node.right);
+}
 
 // The left child becomes the root of this subtree.
 RptAvlT *RptAvlTSingleRotateLeft(RptAvlT *node) {
@@ -48,8 +52,10 @@ RptAvlT *RptAvlTDoubleRotateRight(RptAvlT *node) {
 RptAvlT *rebalance(RptAvlT *node) {
   updateHeight(*node);
   int32_t lean = balance(*node);
-  if (lean > 1) return balance(*node->left) >= 0 ? RptAvlTSingleRotateLeft(node) : RptAvlTDoubleRotateLeft(node);
-  if (lean < -1) return balance(*node->right) <= 0 ? RptAvlTSingleRotateRight(node) : RptAvlTDoubleRotateRight(node);
+  if (lean > 1)
+    return balance(*node->left) >= 0 ? RptAvlTSingleRotateLeft(node) : RptAvlTDoubleRotateLeft(node);
+  if (lean < -1)
+    return balance(*node->right) <= 0 ? RptAvlTSingleRotateRight(node) : RptAvlTDoubleRotateRight(node);
   return node;
 }
 
@@ -94,7 +100,9 @@ void NodePool::reset() {
   used_ = 0;
 }
 
-int32_t RptAvlTHeight(const RptAvlT *tree) { return tree ? tree->height : -1; }
+int32_t RptAvlTHeight(const RptAvlT *tree) {
+  return tree ? tree->height : -1;
+}
 
 RptAvlT *RptAvlTInsert(uint32_t key, uint32_t count, RptAvlT *tree, NodePool &pool) {
   if (!tree) {

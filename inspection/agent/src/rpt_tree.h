@@ -29,8 +29,8 @@ class NodePool {
  private:
   std::unique_ptr<RptAvlT[]> nodes_;
   std::size_t capacity_;
-  std::size_t fresh_ = 0;      // nodes never handed out start here
-  RptAvlT *free_ = nullptr;    // nodes given back, linked through `right`
+  std::size_t fresh_ = 0;    // nodes never handed out start here
+  RptAvlT *free_ = nullptr;  // nodes given back, linked through `right`
   std::size_t used_ = 0;
 };
 

@@ -34,7 +34,9 @@ RulAgnt *RulAgntInit() {
   return agent;
 }
 
-RulAgnt *RulAgntAttach() { return static_cast<RulAgnt *>(attachSegment(kRulAgntKey, sizeof(RulAgnt))); }
+RulAgnt *RulAgntAttach() {
+  return static_cast<RulAgnt *>(attachSegment(kRulAgntKey, sizeof(RulAgnt)));
+}
 
 int RulAgntReset(RulAgnt *agent) {
   if (!agent) return 1;
@@ -46,7 +48,8 @@ int RulAgntReset(RulAgnt *agent) {
 void RulAgntRelease(RulAgnt *agent) {
   if (!agent) return;
   auto *bytes = reinterpret_cast<uint8_t *>(agent);
-  std::memset(bytes + offsetof(RulAgnt, version), 0, offsetof(RulAgnt, decompressed_size) - offsetof(RulAgnt, version));
+  std::memset(bytes + offsetof(RulAgnt, version), 0,
+              offsetof(RulAgnt, decompressed_size) - offsetof(RulAgnt, version));
 }
 
 void RulAgntExit(RulAgnt *agent) {

@@ -15,7 +15,8 @@ namespace {
 
 std::vector<uint8_t> hex(const std::string &text) {
   std::vector<uint8_t> bytes;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
   return bytes;
 }
 

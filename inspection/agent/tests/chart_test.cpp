@@ -44,10 +44,12 @@ PaletteImage decode(const std::filesystem::path &path) {
       png_colorp colours = nullptr;
       int count = 0;
       png_get_PLTE(png, info, &colours, &count);
-      for (int i = 0; i < count; ++i) image.palette.push_back({colours[i].red, colours[i].green, colours[i].blue});
+      for (int i = 0; i < count; ++i)
+        image.palette.push_back({colours[i].red, colours[i].green, colours[i].blue});
       image.pixels.resize(static_cast<std::size_t>(image.width * image.height));
       std::vector<png_bytep> rows;
-      for (int y = 0; y < image.height; ++y) rows.push_back(&image.pixels[static_cast<std::size_t>(y * image.width)]);
+      for (int y = 0; y < image.height; ++y)
+        rows.push_back(&image.pixels[static_cast<std::size_t>(y * image.width)]);
       png_read_image(png, rows.data());
     }
   }
@@ -97,10 +99,10 @@ TEST_F(Chart, IsAPaletteImageOfFixedSizeWithItsFiveColoursInOrder) {
 TEST_F(Chart, GridAndAxesFallOnTheirLines) {
   PaletteImage image = paint();
   EXPECT_EQ(image.at(0, 0), kBackground);
-  EXPECT_EQ(image.at(55 + 12, 50), kGrid);         // first hour column
-  EXPECT_EQ(image.at(55 + 30, 1 + 18), kGrid);     // first row line
-  EXPECT_EQ(image.at(55 + 276, 100), kGrid);       // last hour column
-  EXPECT_EQ(image.at(55 + 6, 100), kBackground);   // between two columns
+  EXPECT_EQ(image.at(55 + 12, 50), kGrid);        // first hour column
+  EXPECT_EQ(image.at(55 + 30, 1 + 18), kGrid);    // first row line
+  EXPECT_EQ(image.at(55 + 276, 100), kGrid);      // last hour column
+  EXPECT_EQ(image.at(55 + 6, 100), kBackground);  // between two columns
   for (int x : {-4, 0, 288, 292}) EXPECT_EQ(image.at(55 + x, 100), kBlack) << x;
   EXPECT_EQ(image.at(55 + 100, 1 + 201), kBlack);  // the second bottom line
   EXPECT_EQ(image.at(55 + 24, 1 + 203), kBlack);   // an hour tick
@@ -138,7 +140,7 @@ TEST_F(Chart, ScalesFollowTheMaxima) {
   wan_[3] = 10;
   events_[3] = 100;
   paint();
-  EXPECT_EQ(wan_[3], 10);    // WAN scale 0: not divided
+  EXPECT_EQ(wan_[3], 10);     // WAN scale 0: not divided
   EXPECT_EQ(events_[3], 10);  // event scale 0: tens
 
   wan_.fill(0), events_.fill(0);
@@ -146,9 +148,9 @@ TEST_F(Chart, ScalesFollowTheMaxima) {
   wan_[4] = 95;
   events_[3] = 101;
   paint();
-  EXPECT_EQ(wan_[3], 2);      // WAN scale 1: tens of MiB, rounded up
+  EXPECT_EQ(wan_[3], 2);  // WAN scale 1: tens of MiB, rounded up
   EXPECT_EQ(wan_[4], 10);
-  EXPECT_EQ(events_[3], 2);   // event scale 1: hundreds
+  EXPECT_EQ(events_[3], 2);  // event scale 1: hundreds
 
   wan_.fill(0), events_.fill(0);
   wan_[0] = 5000;
@@ -180,7 +182,7 @@ TEST(ChartLine, AValueAboveTheTopIsDrawnAtTheTopOfThePlot) {
   int colour = gdImageColorAllocate(image, 255, 255, 255);
   int values[24] = {12, 12, -3};
   paintChart(image, values, 24, colour);
-  EXPECT_EQ(gdImageGetPixel(image, 55 + 18, 1), colour);  // row 11: plot y 0
+  EXPECT_EQ(gdImageGetPixel(image, 55 + 18, 1), colour);            // row 11: plot y 0
   EXPECT_EQ(gdImageGetPixel(image, 55 + 42, 1 + 198 - 1), colour);  // negative: the bottom row
   gdImageDestroy(image);
 }

@@ -46,18 +46,20 @@ class DeviceChainTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(enterFreshIpcNamespace());
-    dir_ = fs::temp_directory_path() /
-           ("vornagent-chain." + std::to_string(getpid()) + "." +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("vornagent-chain." + std::to_string(getpid()) + "." +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     device_ = (dir_ / "vorn").string();
     environment_ = {"VORN_DEVICE=" + device_, "VORNAGENT_DEBUG_LOG=" + (dir_ / "glb_dbg").string(),
                     "VORNAGENT_NET_DEV=" + (dir_ / "net_dev").string()};
-    kernel_ = std::make_unique<BackgroundProgram>(programPath("VORNKD_BIN"), std::vector<std::string>{}, environment_);
-    for (int i = 0; i < 200 && !connectable(device_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    kernel_ = std::make_unique<BackgroundProgram>(programPath("VORNKD_BIN"), std::vector<std::string>{},
+                                                  environment_);
+    for (int i = 0; i < 200 && !connectable(device_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
     ASSERT_TRUE(connectable(device_)) << "vornkd did not come up";
-    daemon_ = std::make_unique<BackgroundProgram>(programPath("VORNAGENTD_BIN"), std::vector<std::string>{}, environment_);
+    daemon_ = std::make_unique<BackgroundProgram>(programPath("VORNAGENTD_BIN"), std::vector<std::string>{},
+                                                  environment_);
     ASSERT_TRUE(daemon_->waitFor("running")) << daemon_->output();
   }
   void TearDown() override {
@@ -113,9 +115,12 @@ class DeviceChainTest : public ::testing::Test {
     }
     compiler.compile(&image);
     std::ofstream(dir_ / "image.bin", std::ios::binary)
-        .write(reinterpret_cast<const char *>(image.bytes().data()), static_cast<std::streamsize>(image.bytes().size()));
-    std::string policy = buildPolicy("version 1 1\nname 20 Password File Access\nname 21 Command Shell Access\n"
-                                     "image " + (dir_ / "image.bin").string() + "\n");
+        .write(reinterpret_cast<const char *>(image.bytes().data()),
+               static_cast<std::streamsize>(image.bytes().size()));
+    std::string policy = buildPolicy(
+        "version 1 1\nname 20 Password File Access\nname 21 Command Shell Access\n"
+        "image " +
+        (dir_ / "image.bin").string() + "\n");
     Output uploaded = cli({"upload", policy});
     EXPECT_EQ(uploaded.status, 0) << uploaded.text;
     return policy;
@@ -199,8 +204,10 @@ TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
   BackgroundProgram client(programPath("VORNAGENT_CLI_BIN"), {"ips", "off"}, environment_);
   BackgroundProgram uploader(programPath("VORNAGENT_CLI_BIN"), {"upload", policy}, environment_);
-  EXPECT_FALSE(client.waitFor("ok", std::chrono::milliseconds(300))) << "a setting ran while the device was locked";
-  EXPECT_FALSE(uploader.waitFor("ok", std::chrono::milliseconds(300))) << "a download ran while the device was locked";
+  EXPECT_FALSE(client.waitFor("ok", std::chrono::milliseconds(300)))
+      << "a setting ran while the device was locked";
+  EXPECT_FALSE(uploader.waitFor("ok", std::chrono::milliseconds(300)))
+      << "a download ran while the device was locked";
   flock(lock, LOCK_UN);
   close(lock);
   EXPECT_TRUE(client.waitFor("ok"));
@@ -265,7 +272,8 @@ TEST_F(ReportChainTest, AResetEmptiesTheReportsAndTheNextEventsCountAfresh) {
   EXPECT_EQ(cli({"events"}).text, "");
   inject("http_passwd.pcap");
   // The daemon forgot its sources: 10.77.0.1 does not come back with its old count.
-  EXPECT_EQ(tickUntil("10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n"), "10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
+  EXPECT_EQ(tickUntil("10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n"),
+            "10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
 }
 
 // --- signatures end to end -------------------------------------------------------------------------
@@ -275,7 +283,10 @@ std::string writeCapture(const fs::path &path, uint16_t port) {
   using vorn_test::Packet;
   std::vector<Packet> packets = {
       Packet().from("10.0.0.1", port).to("10.0.0.2", 80).carrying("GET /etc/passwd HTTP/1.0\r\n"),
-      Packet().from("10.0.0.1", static_cast<uint16_t>(port + 1)).to("10.0.0.2", 80).carrying("GET /index.html HTTP/1.0\r\n"),
+      Packet()
+          .from("10.0.0.1", static_cast<uint16_t>(port + 1))
+          .to("10.0.0.2", 80)
+          .carrying("GET /index.html HTTP/1.0\r\n"),
       Packet().udp().from("10.0.0.3", port).to("10.0.0.2", 69).carrying("get CMD.EXE now"),
       Packet().udp().from("10.0.0.3", port).to("10.0.0.2", 69).carrying("get readme.txt"),
   };

@@ -21,9 +21,15 @@ int fakeOpen(const char *, int) {
   ++installed->opens;
   return installed->device_present ? ::open("/dev/null", O_RDWR) : -1;
 }
-int fakeIoctl(int, unsigned long request, void *arg) { return installed->ioctl(request, arg); }
-int fakeClose(int fd) { return ::close(fd); }
-void fakePause() { ++installed->pauses; }
+int fakeIoctl(int, unsigned long request, void *arg) {
+  return installed->ioctl(request, arg);
+}
+int fakeClose(int fd) {
+  return ::close(fd);
+}
+void fakePause() {
+  ++installed->pauses;
+}
 constexpr DeviceOps kFakeOps{fakeOpen, fakeIoctl, fakeClose, fakePause};
 
 struct AppRange {
@@ -113,14 +119,18 @@ void FakeModule::tablesFromImage() {
     std::size_t at = kAppTable + static_cast<std::size_t>(id) * 36;
     apps[id] = FakeApp{};
     if (at + 36 > image.size() || image[at] != 1) continue;
-    apps[id] = FakeApp{true, image[at + 1], image[at + 3], std::string(reinterpret_cast<char *>(&image[at + 4]), strnlen(reinterpret_cast<char *>(&image[at + 4]), 32))};
+    apps[id] = FakeApp{true, image[at + 1], image[at + 3],
+                       std::string(reinterpret_cast<char *>(&image[at + 4]),
+                                   strnlen(reinterpret_cast<char *>(&image[at + 4]), 32))};
   }
   for (int id = 0; id < 32; ++id) {
     std::size_t at = kRuleTable + static_cast<std::size_t>(id) * 40;
     rules[id] = FakeRule{};
     if (at + 40 > image.size() || image[at] != 1) continue;
-    rules[id] = FakeRule{true, image[at + 1], image[at + 3], static_cast<uint16_t>(image[at + 4] | image[at + 5] << 8),
-                         std::string(reinterpret_cast<char *>(&image[at + 8]), strnlen(reinterpret_cast<char *>(&image[at + 8]), 32))};
+    rules[id] = FakeRule{true, image[at + 1], image[at + 3],
+                         static_cast<uint16_t>(image[at + 4] | image[at + 5] << 8),
+                         std::string(reinterpret_cast<char *>(&image[at + 8]),
+                                     strnlen(reinterpret_cast<char *>(&image[at + 8]), 32))};
   }
 }
 

@@ -36,12 +36,12 @@ struct FakeModule {
   std::vector<uint8_t> image;           // the engine image of the last successful download
   uint32_t last_download_address = 0;
   bool device_present = true;
-  int opens = 0;   // tries to open the device
-  int pauses = 0;  // waits between two tries
+  int opens = 0;                  // tries to open the device
+  int pauses = 0;                 // waits between two tries
   std::deque<VornLogRecord> log;  // events waiting in the module's ring
   bool refuse_log_length = false;
   bool refuse_logs = false;
-  uint32_t write_overrun = 0;  // moves the caller's write index this much further than it copied
+  uint32_t write_overrun = 0;    // moves the caller's write index this much further than it copied
   int signal_in_next_ioctl = 0;  // raised inside the next ioctl, while the caller holds the device lock
 
   // Logs an event as the inspection path would; the ring holds at most 1023 records.

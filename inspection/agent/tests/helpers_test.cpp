@@ -45,7 +45,8 @@ struct LockProbe {
 };
 
 TEST(DeviceAccess, EachCommandHoldsTheExclusiveLockAndNeverCreatesTheNode) {
-  LockProbe::path = (std::filesystem::temp_directory_path() / ("vornagent-lock." + std::to_string(getpid()))).string();
+  LockProbe::path =
+      (std::filesystem::temp_directory_path() / ("vornagent-lock." + std::to_string(getpid()))).string();
   ::close(::open(LockProbe::path.c_str(), O_CREAT | O_RDWR, 0600));
   DeviceOps ops{LockProbe::open, LockProbe::ioctl, LockProbe::close, LockProbe::pause};
   setDeviceOps(&ops);
@@ -178,7 +179,8 @@ TEST_F(StartupTest, AClientMadeSemaphoreIsFreeAndTheDaemonAdoptsIt) {
 }
 
 TEST_F(StartupTest, SegmentsLeftByADeadDaemonDoNotBlockTheNextStart) {
-  for (auto [key, size] : {std::pair{kCmdAgntKey, std::size_t{28460}}, {kRulAgntKey, 264}, {kRptAgntKey, 338672}})
+  for (auto [key, size] :
+       {std::pair{kCmdAgntKey, std::size_t{28460}}, {kRulAgntKey, 264}, {kRptAgntKey, 338672}})
     ASSERT_GE(shmget(key, size, IPC_CREAT | IPC_EXCL | 0666), 0);
   ASSERT_EQ(kaStartup(), 0);
   EXPECT_EQ(kaShutDown(), 0);

@@ -77,8 +77,9 @@ TEST(PolicyFormat, APayloadOfAThousandBytesLoads) {
   std::vector<uint8_t> payload(kPolicyHeaderSize, 0);
   payload[21] = 1;
   payload[22] = 1;
-  for (const auto &section : {builder::compressedSection(0, std::vector<uint8_t>(128, 'n')),
-                              builder::compressedSection(builder::kEngineTableId, std::vector<uint8_t>(64, 0))})
+  for (const auto &section :
+       {builder::compressedSection(0, std::vector<uint8_t>(128, 'n')),
+        builder::compressedSection(builder::kEngineTableId, std::vector<uint8_t>(64, 0))})
     payload.insert(payload.end(), section.begin(), section.end());
   ASSERT_LT(payload.size() + kTrailerSize + 4, 1000u);
   payload.resize(1000, 0);
@@ -129,8 +130,10 @@ constexpr std::size_t kFirstSection = kPolicyHeaderSize;
 TEST(PolicyFormat, EveryDamageIsRefusedWithItsKind) {
   EXPECT_EQ(parseDamaged([](auto &p) { p[21] = 9; }), PolicyError::Format);
   EXPECT_EQ(parseDamaged([](auto &p) { p[22] = 0; }), PolicyError::Format);
-  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 8], 0xFFFFFFF0u); }), PolicyError::Format);
-  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 8], static_cast<uint32_t>(p.size())); }),
+  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 8], 0xFFFFFFF0u); }),
+            PolicyError::Format);
+  EXPECT_EQ(parseDamaged(
+                [](auto &p) { storeLittleEndian32(&p[kFirstSection + 8], static_cast<uint32_t>(p.size())); }),
             PolicyError::Format);
   // Section check word.
   EXPECT_EQ(parseDamaged([](auto &p) { p[kFirstSection + 12] ^= 1; }), PolicyError::Decompress);
@@ -143,7 +146,8 @@ TEST(PolicyFormat, EveryDamageIsRefusedWithItsKind) {
             }),
             PolicyError::Decompress);
   // Original sizes adding up past what memory may take.
-  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 4], 0xFFFFFFF0u); }), PolicyError::Decompress);
+  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 4], 0xFFFFFFF0u); }),
+            PolicyError::Decompress);
 }
 
 TEST(PolicyFormat, AFlippedEncryptedByteFailsThePayloadChecksum) {
@@ -201,7 +205,8 @@ class PolicyInstallTest : public ::testing::Test {
     kaGetRawDataShm();
     const ClientAttachments &c = clientAttachments();
     std::string name;
-    if (c.sections && (id + 1) * 64 <= c.sections_size) name = reinterpret_cast<const char *>(c.sections + id * 64);
+    if (c.sections && (id + 1) * 64 <= c.sections_size)
+      name = reinterpret_cast<const char *>(c.sections + id * 64);
     kaReleaseRawDataShm();
     return name;
   }
@@ -295,8 +300,10 @@ TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
   EXPECT_EQ(kaUpdateSig(), -1);
   std::string out = ::testing::internal::GetCapturedStdout();
   ::testing::internal::CaptureStdout();
-  EXPECT_NE(out.find("kaRulAgnt(225) : Load Policy Fail\nkaRulAgnt(367) : Download Kernel Error\nException Handle\n"),
-            std::string::npos);
+  EXPECT_NE(
+      out.find(
+          "kaRulAgnt(225) : Load Policy Fail\nkaRulAgnt(367) : Download Kernel Error\nException Handle\n"),
+      std::string::npos);
   EXPECT_EQ(version(), std::make_pair(0, 0));
   EXPECT_EQ(module_.state, 2u);
 }

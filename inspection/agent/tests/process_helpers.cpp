@@ -63,7 +63,8 @@ BackgroundProgram::~BackgroundProgram() {
 bool BackgroundProgram::waitFor(const std::string &text, std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (output_.find(text) == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{out_, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;

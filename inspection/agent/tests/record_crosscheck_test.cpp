@@ -70,10 +70,12 @@ TEST(RecordCrossCheck, BuilderTablesMatchTheModulesImageLayout) {
 
   vorn::EngineImage theirs;
   for (const auto &app : spec.apps)
-    theirs.set_app(static_cast<uint8_t>(app.app_id), static_cast<uint8_t>(app.index), static_cast<uint8_t>(app.action), app.name);
+    theirs.set_app(static_cast<uint8_t>(app.app_id), static_cast<uint8_t>(app.index),
+                   static_cast<uint8_t>(app.action), app.name);
   for (const auto &rule : spec.rules)
     theirs.set_threshold_rule(static_cast<uint8_t>(rule.rule_id), static_cast<uint8_t>(rule.index),
-                              static_cast<uint8_t>(rule.action), static_cast<uint16_t>(rule.threshold), rule.name);
+                              static_cast<uint8_t>(rule.action), static_cast<uint16_t>(rule.threshold),
+                              rule.name);
 
   auto region = [](const std::vector<uint8_t> &image, std::size_t offset, std::size_t size) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -84,7 +86,8 @@ TEST(RecordCrossCheck, BuilderTablesMatchTheModulesImageLayout) {
   std::size_t rules = vorn::kThresholdEntries * sizeof(vorn::VornRuleEntry);
   ASSERT_GE(ours.size(), vorn::kThresholdTableOffset + rules);
   EXPECT_EQ(region(ours, vorn::kAppTableOffset, apps), region(module_image, vorn::kAppTableOffset, apps));
-  EXPECT_EQ(region(ours, vorn::kThresholdTableOffset, rules), region(module_image, vorn::kThresholdTableOffset, rules));
+  EXPECT_EQ(region(ours, vorn::kThresholdTableOffset, rules),
+            region(module_image, vorn::kThresholdTableOffset, rules));
 }
 
 // The tick hands the module the report segment's event ring as its log table.

@@ -217,7 +217,8 @@ TEST_F(ReportClient, ResetEmptiesEverythingAndTheDaemonForgetsItsSources) {
 }
 
 TEST_F(ReportClient, TheChartIsWrittenAndAMissingReportLeavesNoFile) {
-  std::filesystem::path chart = std::filesystem::temp_directory_path() / ("vornagent-report." + std::to_string(getpid()) + ".png");
+  std::filesystem::path chart =
+      std::filesystem::temp_directory_path() / ("vornagent-report." + std::to_string(getpid()) + ".png");
   tick();
   ASSERT_EQ(kaPaintChart(chart.c_str()), 0);
   EXPECT_GT(std::filesystem::file_size(chart), 100u);

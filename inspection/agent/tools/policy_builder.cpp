@@ -81,7 +81,9 @@ PolicySpec readDescription(std::istream &in, const std::string &base_directory) 
     std::istringstream line(text);
     std::string keyword;
     if (!(line >> keyword) || keyword[0] == '#') continue;
-    auto path = [&](const std::string &name) { return name.starts_with('/') ? name : base_directory + "/" + name; };
+    auto path = [&](const std::string &name) {
+      return name.starts_with('/') ? name : base_directory + "/" + name;
+    };
     try {
       if (keyword == "version") {
         uint32_t first = 0, second = 0;
@@ -95,14 +97,16 @@ PolicySpec readDescription(std::istream &in, const std::string &base_directory) 
       } else if (keyword == "app") {
         AppEntry app;
         std::string type;
-        if (!(line >> type >> app.app_id >> app.index >> app.action)) throw std::runtime_error("bad app line");
+        if (!(line >> type >> app.app_id >> app.index >> app.action))
+          throw std::runtime_error("bad app line");
         app.type = appType(type);
         app.name = restOfLine(line);
         checkApp(app);
         spec.apps.push_back(app);
       } else if (keyword == "rule") {
         ThresholdRule rule;
-        if (!(line >> rule.rule_id >> rule.index >> rule.action >> rule.threshold)) throw std::runtime_error("bad rule line");
+        if (!(line >> rule.rule_id >> rule.index >> rule.action >> rule.threshold))
+          throw std::runtime_error("bad rule line");
         rule.name = restOfLine(line);
         checkRule(rule);
         spec.rules.push_back(rule);
@@ -122,7 +126,8 @@ PolicySpec readDescription(std::istream &in, const std::string &base_directory) 
 
 std::vector<uint8_t> engineImage(const PolicySpec &spec) {
   std::vector<uint8_t> image = spec.engine_image;
-  if (!spec.apps.empty() || !spec.rules.empty()) ensureSize(image, kThresholdTable + 32 * kThresholdEntrySize);
+  if (!spec.apps.empty() || !spec.rules.empty())
+    ensureSize(image, kThresholdTable + 32 * kThresholdEntrySize);
   ensureSize(image, kRuleSetInfo + 76);
   for (const AppEntry &app : spec.apps) {
     uint8_t *entry = image.data() + kAppTable + app.app_id * kAppEntrySize;
@@ -165,7 +170,8 @@ std::vector<uint8_t> compressedSection(uint32_t id, const std::vector<uint8_t> &
 
 std::vector<uint8_t> buildPayload(const PolicySpec &spec) {
   std::vector<uint8_t> names(spec.attack_names.size() * 64, 0);
-  for (std::size_t i = 0; i < spec.attack_names.size(); ++i) writeName(names.data() + i * 64, 64, spec.attack_names[i]);
+  for (std::size_t i = 0; i < spec.attack_names.size(); ++i)
+    writeName(names.data() + i * 64, 64, spec.attack_names[i]);
 
   std::vector<uint8_t> payload;
   append32(payload, spec.version);
@@ -173,7 +179,9 @@ std::vector<uint8_t> buildPayload(const PolicySpec &spec) {
   payload[21] = static_cast<uint8_t>(1 + spec.extra_sections.size());
   payload[22] = static_cast<uint8_t>(1 + spec.extra_download_sections);
 
-  auto add = [&](const std::vector<uint8_t> &section) { payload.insert(payload.end(), section.begin(), section.end()); };
+  auto add = [&](const std::vector<uint8_t> &section) {
+    payload.insert(payload.end(), section.begin(), section.end());
+  };
   add(compressedSection(0, names));
   for (std::size_t i = 0; i < spec.extra_sections.size(); ++i)
     add(compressedSection(static_cast<uint32_t>(i + 1), spec.extra_sections[i]));
@@ -206,6 +214,8 @@ std::vector<uint8_t> sealPolicy(std::vector<uint8_t> payload, const uint8_t *key
   return file;
 }
 
-std::vector<uint8_t> buildPolicyFile(const PolicySpec &spec) { return sealPolicy(buildPayload(spec), kKeyMaterial); }
+std::vector<uint8_t> buildPolicyFile(const PolicySpec &spec) {
+  return sealPolicy(buildPayload(spec), kKeyMaterial);
+}
 
 }  // namespace vornagent::builder

@@ -45,7 +45,9 @@ int finish(int result) {
   return result == 0 ? 0 : 1;
 }
 
-std::string nameOf(const char (&name)[64]) { return std::string(name, strnlen(name, sizeof name)); }
+std::string nameOf(const char (&name)[64]) {
+  return std::string(name, strnlen(name, sizeof name));
+}
 
 int showIps() {
   int on = 0;
@@ -147,7 +149,8 @@ int showEvents() {
   if (semaphore < 0 || kaSemWait(semaphore) != 0) return finish(-1);
   KaRawEvent event{};
   for (int n = 0; kaGetRawData(n, &event) == 0; ++n)
-    std::printf("%u %s %s\n", event.time, event.address, std::string(event.name, strnlen(event.name, 64)).c_str());
+    std::printf("%u %s %s\n", event.time, event.address,
+                std::string(event.name, strnlen(event.name, 64)).c_str());
   kaSemSignal(semaphore);
   return 0;
 }
@@ -164,7 +167,8 @@ int main(int argc, char **argv) {
     return finish(kaSetIPSFunction(state == "on" ? 1 : 0));
   }
   if (command == "apps" && argc == 3 && appType(argv[2]) >= 0) return listApps(appType(argv[2]));
-  if (command == "app" && argc == 5 && appType(argv[2]) >= 0) return setApp(appType(argv[2]), argv[3], argv[4]);
+  if (command == "app" && argc == 5 && appType(argv[2]) >= 0)
+    return setApp(appType(argv[2]), argv[3], argv[4]);
   if (command == "thresholds" && argc == 3 && thresholdType(argv[2]) >= 0)
     return listThresholds(thresholdType(argv[2]));
   if (command == "threshold" && argc == 6 && thresholdType(argv[2]) >= 0)

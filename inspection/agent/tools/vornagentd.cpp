@@ -10,7 +10,9 @@ namespace {
 
 volatile sig_atomic_t stop_requested = 0;
 
-void onStop(int) { stop_requested = 1; }
+void onStop(int) {
+  stop_requested = 1;
+}
 
 }  // namespace
 

@@ -21,8 +21,10 @@ int main(int argc, char **argv) {
     if (!description) throw std::runtime_error(std::string("cannot read ") + input);
     std::string base = std::filesystem::absolute(input).parent_path().string();
     auto spec = vornagent::builder::readDescription(description, base);
-    std::vector<uint8_t> file = plain ? vornagent::builder::buildPayload(spec) : vornagent::builder::buildPolicyFile(spec);
-    if (file.size() > vornagent::kRawPolicySize) throw std::runtime_error("policy larger than the upload segment");
+    std::vector<uint8_t> file =
+        plain ? vornagent::builder::buildPayload(spec) : vornagent::builder::buildPolicyFile(spec);
+    if (file.size() > vornagent::kRawPolicySize)
+      throw std::runtime_error("policy larger than the upload segment");
     std::ofstream out(output, std::ios::binary);
     out.write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
     if (!out) throw std::runtime_error(std::string("cannot write ") + output);

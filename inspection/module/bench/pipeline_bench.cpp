@@ -88,7 +88,8 @@ class LoadedModule {
     download(image.packed(1));
     vorn::ParamtVornStatus on{1, 0};
     kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_SET_STATUS, reinterpret_cast<unsigned long>(&on));
-    kern::set_delivery_sink([this](const sk_buff &, kern::Fate fate, bool) { dropped_ += fate == kern::Fate::dropped; });
+    kern::set_delivery_sink(
+        [this](const sk_buff &, kern::Fate fate, bool) { dropped_ += fate == kern::Fate::dropped; });
   }
   ~LoadedModule() {
     kern::set_delivery_sink(nullptr);
@@ -106,14 +107,17 @@ class LoadedModule {
     for (uint8_t rule : {vorn::kRuleSynScan, vorn::kRuleFinScan, vorn::kRuleOtherScan, vorn::kRuleUdpScan})
       image->set_threshold_rule(rule, index++, 1, 100, "scan");
     image->set_threshold_rule(vorn::kRuleIpSweep, index++, 1, 100, "sweep");
-    for (uint8_t rule : {vorn::kRuleSynFlood, vorn::kRuleUdpFlood, vorn::kRuleIcmpFlood, vorn::kRuleIgmpFlood})
+    for (uint8_t rule :
+         {vorn::kRuleSynFlood, vorn::kRuleUdpFlood, vorn::kRuleIcmpFlood, vorn::kRuleIgmpFlood})
       image->set_threshold_rule(rule, index++, 1, 5000, "flood");
   }
   static void download(const std::vector<unsigned char> &packed) {
-    void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    void *low =
+        mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     std::memcpy(low, packed.data(), packed.size());
     vorn::ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
-    kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_LOAD_RULE_TABLES, reinterpret_cast<unsigned long>(&table));
+    kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_LOAD_RULE_TABLES,
+                       reinterpret_cast<unsigned long>(&table));
     munmap(low, packed.size());
   }
   vorn::SoftwareMatcher matcher_;
@@ -156,7 +160,8 @@ void set_checksum(std::vector<unsigned char> *packet) {
 }
 
 // A 46-byte TCP SYN or UDP datagram from `source`:`source_port` to 10.0.0.2:`port`.
-std::vector<unsigned char> flood_packet(uint8_t protocol, uint32_t source, uint16_t source_port, uint16_t port) {
+std::vector<unsigned char> flood_packet(uint8_t protocol, uint32_t source, uint16_t source_port,
+                                        uint16_t port) {
   std::vector<unsigned char> b = tcp_packet(46, 0);
   b[9] = protocol;
   b[12] = static_cast<unsigned char>(source >> 24);
@@ -214,14 +219,23 @@ Traffic spoofed(uint8_t protocol) {
   std::mt19937 random(11);
   Traffic packets;
   for (int i = 0; i < 65536; ++i)
-    packets.push_back(flood_packet(protocol, static_cast<uint32_t>(random()), static_cast<uint16_t>(random()), 80));
+    packets.push_back(
+        flood_packet(protocol, static_cast<uint32_t>(random()), static_cast<uint16_t>(random()), 80));
   return packets;
 }
 
-void BM_Inspect64ByteFrames(benchmark::State &state) { inspect(state, 46, 300); }
-void BM_Inspect1500BytePackets(benchmark::State &state) { inspect(state, 1500, 300); }
-void BM_Inspect64ByteFrames3000Signatures(benchmark::State &state) { inspect(state, 46, 3000); }
-void BM_Inspect64ByteFramesSilentEngine(benchmark::State &state) { inspect(state, 46, 300, Engine::silent); }
+void BM_Inspect64ByteFrames(benchmark::State &state) {
+  inspect(state, 46, 300);
+}
+void BM_Inspect1500BytePackets(benchmark::State &state) {
+  inspect(state, 1500, 300);
+}
+void BM_Inspect64ByteFrames3000Signatures(benchmark::State &state) {
+  inspect(state, 46, 3000);
+}
+void BM_Inspect64ByteFramesSilentEngine(benchmark::State &state) {
+  inspect(state, 46, 300, Engine::silent);
+}
 
 void BM_SynFloodSpoofed64(benchmark::State &state) {
   LoadedModule module(300);

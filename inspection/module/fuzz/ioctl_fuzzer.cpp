@@ -16,12 +16,24 @@
 namespace {
 
 constexpr uint32_t kCommands[] = {
-    vorn::VORN_IOC_GET_STATUS,        vorn::VORN_IOC_SET_STATUS,         vorn::VORN_IOC_LOAD_RULE_TABLES,
-    vorn::VORN_IOC_GET_LOGS,          vorn::VORN_IOC_GET_LOGS_LEN,       vorn::VORN_IOC_GET_P2P_ACTION,
-    vorn::VORN_IOC_SET_P2P_ACTION,    vorn::VORN_IOC_GET_IM_ACTION,      vorn::VORN_IOC_SET_IM_ACTION,
-    vorn::VORN_IOC_GET_ANOMALY_ACTION, vorn::VORN_IOC_SET_ANOMALY_ACTION, vorn::VORN_IOC_GET_RULE_PORTSCAN,
-    vorn::VORN_IOC_SET_RULE_PORTSCAN, vorn::VORN_IOC_GET_RULE_DDOS,      vorn::VORN_IOC_SET_RULE_DDOS,
-    0xc0088316,                       0xc0088329,                        0xc0088414,
+    vorn::VORN_IOC_GET_STATUS,
+    vorn::VORN_IOC_SET_STATUS,
+    vorn::VORN_IOC_LOAD_RULE_TABLES,
+    vorn::VORN_IOC_GET_LOGS,
+    vorn::VORN_IOC_GET_LOGS_LEN,
+    vorn::VORN_IOC_GET_P2P_ACTION,
+    vorn::VORN_IOC_SET_P2P_ACTION,
+    vorn::VORN_IOC_GET_IM_ACTION,
+    vorn::VORN_IOC_SET_IM_ACTION,
+    vorn::VORN_IOC_GET_ANOMALY_ACTION,
+    vorn::VORN_IOC_SET_ANOMALY_ACTION,
+    vorn::VORN_IOC_GET_RULE_PORTSCAN,
+    vorn::VORN_IOC_SET_RULE_PORTSCAN,
+    vorn::VORN_IOC_GET_RULE_DDOS,
+    vorn::VORN_IOC_SET_RULE_DDOS,
+    0xc0088316,
+    0xc0088329,
+    0xc0088414,
 };
 constexpr size_t kBufferSize = 0x40000;
 

@@ -29,7 +29,8 @@ struct Module {
     image.set_enable_word(1);
     image.set_bases(500, 1000);
     // Every anomaly check on, and the detectors with low thresholds so that alarms are reached.
-    for (uint8_t app = 201; app <= 204; ++app) image.set_app(app, static_cast<uint8_t>(app - 201), 1, "check");
+    for (uint8_t app = 201; app <= 204; ++app)
+      image.set_app(app, static_cast<uint8_t>(app - 201), 1, "check");
     for (uint8_t rule : {1, 2, 3, 4, 5, 17, 18, 19, 20}) image.set_threshold_rule(rule, 0, 1, 3, "detector");
     vorn::SignatureCompiler compiler;
     const char *patterns[] = {"/etc/passwd", "cmd.exe", "USER root", "\x90\x90\x90\x90", "GET /", "attack"};
@@ -47,10 +48,12 @@ struct Module {
     compiler.add(h);
     compiler.compile(&image);
     auto packed = image.packed(1);
-    void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    void *low =
+        mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
     std::memcpy(low, packed.data(), packed.size());
     vorn::ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
-    kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_LOAD_RULE_TABLES, reinterpret_cast<unsigned long>(&table));
+    kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_LOAD_RULE_TABLES,
+                       reinterpret_cast<unsigned long>(&table));
     vorn::ParamtVornStatus on{1, 0};
     kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_SET_STATUS, reinterpret_cast<unsigned long>(&on));
     munmap(low, packed.size());

@@ -33,7 +33,8 @@ class Capture : public VornTest {
     ParamtVornStatus on{1, 0};
     ASSERT_EQ(ioctl(VORN_IOC_SET_STATUS, &on), 0);
   }
-  static void add(SignatureCompiler &compiler, uint16_t id, const std::string &pattern, bool nocase, uint8_t category) {
+  static void add(SignatureCompiler &compiler, uint16_t id, const std::string &pattern, bool nocase,
+                  uint8_t category) {
     Signature s;
     s.rule_id = id;
     s.pattern = pattern;

@@ -104,12 +104,12 @@ TEST_F(Checks, FragmentsPassWithoutFurtherInspection) {
 
 TEST_F(Checks, OptionsAreWalkedAndMalformedOnesLogged) {
   Packet p = Packet().carrying("x");
-  EXPECT_EQ(outcome(with_options(p, {7, 7, 4, 0, 0, 0, 0})), 0);              // record route
+  EXPECT_EQ(outcome(with_options(p, {7, 7, 4, 0, 0, 0, 0})), 0);                         // record route
   EXPECT_EQ(outcome(with_options(p, {1, 1, 130, 10, 0, 0, 0, 0, 0, 0, 0})), kIpOption);  // security needs 11
-  EXPECT_EQ(outcome(with_options(p, {131, 40, 0, 0})), kIpOption);           // runs past the header
-  EXPECT_EQ(outcome(with_options(p, {68, 1, 0, 0})), kIpOption);             // cannot hold itself
-  EXPECT_EQ(outcome(with_options(p, {0, 130, 1, 1})), 0);                    // end of list first
-  EXPECT_EQ(outcome(with_options(p, {99, 200, 0, 0})), 0);                   // unknown type ends the walk
+  EXPECT_EQ(outcome(with_options(p, {131, 40, 0, 0})), kIpOption);  // runs past the header
+  EXPECT_EQ(outcome(with_options(p, {68, 1, 0, 0})), kIpOption);    // cannot hold itself
+  EXPECT_EQ(outcome(with_options(p, {0, 130, 1, 1})), 0);           // end of list first
+  EXPECT_EQ(outcome(with_options(p, {99, 200, 0, 0})), 0);          // unknown type ends the walk
 }
 
 TEST(IpOptions, WalkReportsTheTypesSeen) {
@@ -181,21 +181,29 @@ TEST_F(Checks, FtpPortCommandToAnotherHostIsABounce) {
   Packet port = Packet().to("10.0.0.2", 21).carrying("PORT 10,0,0,5,4,1\r\n");
   EXPECT_EQ(outcome(port.from("10.0.0.5", 40000).bytes()), 0);
   EXPECT_EQ(outcome(port.from("10.0.0.6", 40001).bytes()), kFtpAnomaly);
-  EXPECT_EQ(outcome(port.from("10.0.0.6", 40002).carrying("PORT 10,0,0,256,4,1\r\n").bytes()), 0);  // no address
-  EXPECT_EQ(outcome(port.from("10.0.0.6", 40003).carrying("PORT 0100,0100,0100,0100,4,1\r\n").bytes()), 0);  // too long
-  EXPECT_EQ(outcome(port.from("10.0.0.6", 40005).carrying("PORT 10,0,0,7      ").bytes()), 0);  // no fourth comma
+  EXPECT_EQ(outcome(port.from("10.0.0.6", 40002).carrying("PORT 10,0,0,256,4,1\r\n").bytes()),
+            0);  // no address
+  EXPECT_EQ(outcome(port.from("10.0.0.6", 40003).carrying("PORT 0100,0100,0100,0100,4,1\r\n").bytes()),
+            0);  // too long
+  EXPECT_EQ(outcome(port.from("10.0.0.6", 40005).carrying("PORT 10,0,0,7      ").bytes()),
+            0);  // no fourth comma
 }
 
 TEST_F(Checks, FtpCommandWithByteFFIsLogged) {
   EXPECT_EQ(outcome(Packet().to("10.0.0.2", 21).carrying("USER \xff\xf4").bytes()), kFtpAnomaly);
-  EXPECT_EQ(outcome(Packet().from("10.0.0.1", 40001).to("10.0.0.2", 21).carrying("USER anna\r\n").bytes()), 0);
+  EXPECT_EQ(outcome(Packet().from("10.0.0.1", 40001).to("10.0.0.2", 21).carrying("USER anna\r\n").bytes()),
+            0);
 }
 
 TEST_F(Checks, RpcRecordMarks) {
   auto rpc = [](uint16_t port, uint32_t mark, size_t size) {
     std::string payload(size, '\0');
     for (int i = 0; i < 4; ++i) payload[i] = static_cast<char>(mark >> (24 - 8 * i));
-    return Packet().from("10.0.0.1", static_cast<uint16_t>(port + size)).to("10.0.0.2", port).carrying(payload).bytes();
+    return Packet()
+        .from("10.0.0.1", static_cast<uint16_t>(port + size))
+        .to("10.0.0.2", port)
+        .carrying(payload)
+        .bytes();
   };
   EXPECT_EQ(outcome(rpc(111, 0x80000024, 40)), 0);
   EXPECT_EQ(outcome(rpc(111, 0x80000020, 40)), kRpcAnomaly);
@@ -214,14 +222,16 @@ TEST_F(Checks, SwitchedOffChecksLetAnomaliesPass) {
 TEST(HttpNormalisation, RequestLineBecomesHostAndDecodedPath) {
   auto normalise = [](const std::string &request, size_t capacity = 1024) {
     unsigned char out[1024];
-    size_t n = NormaliseHttpRequest(reinterpret_cast<const unsigned char *>(request.data()), request.size(), out, capacity);
+    size_t n = NormaliseHttpRequest(reinterpret_cast<const unsigned char *>(request.data()), request.size(),
+                                    out, capacity);
     return std::string(reinterpret_cast<char *>(out), n);
   };
   EXPECT_EQ(normalise("GET /a/./b/../c%41 HTTP/1.0\r\nHost: h\r\n\r\n"), "h/a/ca");
-  EXPECT_EQ(normalise("  post \\x\\\\y//z HTTP/1.1\r\nAccept: */*\r\n  HOST:   example.org  \r\n"), "example.org/x/y/z");
+  EXPECT_EQ(normalise("  post \\x\\\\y//z HTTP/1.1\r\nAccept: */*\r\n  HOST:   example.org  \r\n"),
+            "example.org/x/y/z");
   EXPECT_EQ(normalise("GET /../../etc/passwd\r\n"), "/etc/passwd");
   EXPECT_EQ(normalise("GET /%2e%2e/x%C1%9c HTTP/1.0\r\n"), "/x\xff\xff");  // decoded before the dots resolve
-  EXPECT_EQ(normalise("GET /a%4"), "/a%4");  // a cut-off escape stays as it is
+  EXPECT_EQ(normalise("GET /a%4"), "/a%4");                                // a cut-off escape stays as it is
   EXPECT_EQ(normalise("FETCH /x HTTP/1.0\r\n"), "");
   EXPECT_EQ(normalise("GET\r\n"), "");
   EXPECT_EQ(normalise("GET /abcdef HTTP/1.0\r\nHost: h\r\n", 4), "h/ab");
@@ -255,17 +265,25 @@ TEST_F(Checks, WithTheHttpCheckOffOnlyTheRawRequestIsMatched) {
 TEST(TelnetCommands, AreStrippedFromTheStream) {
   auto strip = [](const std::string &stream) {
     unsigned char out[1536];
-    size_t n = StripTelnetCommands(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), out, sizeof out);
+    size_t n = StripTelnetCommands(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), out,
+                                   sizeof out);
     return std::string(reinterpret_cast<char *>(out), n);
   };
-  EXPECT_EQ(strip("ro\xff\xfb\x01ot"), "root");            // WILL ECHO: three bytes
-  EXPECT_EQ(strip("a\xff\xff" "b"), "a\xff" "b");          // an escaped 255
-  EXPECT_EQ(strip("rooX\xff\xf7t"), "root");               // erase character
-  EXPECT_EQ(strip("\xff\xf7\xff\xf7x"), "x");              // nothing to erase at the start
-  EXPECT_EQ(strip("a\xff\xf1" "b"), "ab");                 // NOP
-  EXPECT_EQ(strip("a\xff\xfa\x18\x01\xff\xf0" "b"), "ab");  // subnegotiation up to SE
-  EXPECT_EQ(strip("a\xff\xfa\x18\x01"), "a");              // subnegotiation running off the end
-  EXPECT_EQ(strip("ab\xff"), "ab");                        // a command cut off
+  EXPECT_EQ(strip("ro\xff\xfb\x01ot"), "root");  // WILL ECHO: three bytes
+  EXPECT_EQ(strip("a\xff\xff"
+                  "b"),
+            "a\xff"
+            "b");                              // an escaped 255
+  EXPECT_EQ(strip("rooX\xff\xf7t"), "root");   // erase character
+  EXPECT_EQ(strip("\xff\xf7\xff\xf7x"), "x");  // nothing to erase at the start
+  EXPECT_EQ(strip("a\xff\xf1"
+                  "b"),
+            "ab");  // NOP
+  EXPECT_EQ(strip("a\xff\xfa\x18\x01\xff\xf0"
+                  "b"),
+            "ab");                             // subnegotiation up to SE
+  EXPECT_EQ(strip("a\xff\xfa\x18\x01"), "a");  // subnegotiation running off the end
+  EXPECT_EQ(strip("ab\xff"), "ab");            // a command cut off
 }
 
 TEST_F(Checks, TelnetLoginHiddenByCommandsIsMatchedThroughTheCopy) {

@@ -15,7 +15,9 @@ using namespace vorn;
 
 constexpr uint32_t kBase = 1000;
 
-std::string host(uint32_t n) { return "10.2." + std::to_string(n / 250) + "." + std::to_string(n % 250 + 1); }
+std::string host(uint32_t n) {
+  return "10.2." + std::to_string(n / 250) + "." + std::to_string(n % 250 + 1);
+}
 
 class Detectors : public VornTest {
  protected:
@@ -179,7 +181,8 @@ TEST_F(Detectors, SlowSweepRestartsItsWindowInsteadOfAlarming) {
 // table takes new sweeps again.
 TEST_F(Detectors, PortByPortProbingFillsTheSweepTableWithoutLosingEarlyRecords) {
   install_rules({{kRuleIpSweep, 5}});
-  for (uint32_t port = 1; port <= 1500; ++port) syn("10.0.0.9", 7000, "10.0.1.1", static_cast<uint16_t>(port));
+  for (uint32_t port = 1; port <= 1500; ++port)
+    syn("10.0.0.9", 7000, "10.0.1.1", static_cast<uint16_t>(port));
   EXPECT_EQ(sweep_records_in_use(), static_cast<size_t>(kSweepRecords));
   for (uint32_t h = 2; h <= 4; ++h) {
     syn("10.0.0.9", static_cast<uint16_t>(7000 + h), "10.0.1." + std::to_string(h), 500);
@@ -187,17 +190,20 @@ TEST_F(Detectors, PortByPortProbingFillsTheSweepTableWithoutLosingEarlyRecords) 
   }
   syn("10.0.0.9", 7005, "10.0.1.5", 500);  // the fifth host on port 500, recorded early
   EXPECT_TRUE(dropped());
-  for (uint32_t h = 2; h <= 6; ++h) syn("10.0.0.9", static_cast<uint16_t>(7000 + h), "10.0.1." + std::to_string(h), 1400);
+  for (uint32_t h = 2; h <= 6; ++h)
+    syn("10.0.0.9", static_cast<uint16_t>(7000 + h), "10.0.1." + std::to_string(h), 1400);
   EXPECT_FALSE(dropped());  // port 1400 found the table full and goes uncounted
   kern::clock_advance_ms(6000);
-  for (uint32_t h = 2; h <= 6; ++h) syn("10.0.0.9", static_cast<uint16_t>(7100 + h), "10.0.1." + std::to_string(h), 1400);
+  for (uint32_t h = 2; h <= 6; ++h)
+    syn("10.0.0.9", static_cast<uint16_t>(7100 + h), "10.0.1." + std::to_string(h), 1400);
   EXPECT_TRUE(dropped());
   EXPECT_LE(sweep_records_in_use(), static_cast<size_t>(kSweepRecords));
 }
 
 TEST_F(Detectors, SweepIsOnlyLookedForWhenItsRuleIsOn) {
   install_rules({});
-  for (uint32_t h = 1; h <= 10; ++h) syn("10.0.0.9", static_cast<uint16_t>(6000 + h), "10.0.1." + std::to_string(h), 80);
+  for (uint32_t h = 1; h <= 10; ++h)
+    syn("10.0.0.9", static_cast<uint16_t>(6000 + h), "10.0.1." + std::to_string(h), 80);
   EXPECT_FALSE(dropped());
   EXPECT_EQ(sweep_records_in_use(), 0u);
 }
@@ -231,7 +237,8 @@ TEST_F(Detectors, EachFloodTypeLogsItsOwnId) {
   for (int i = 0; i < 3; ++i) send(igmp.bytes());
   EXPECT_EQ(attack_ids(), (std::vector<uint32_t>{kBase + 87, kBase + 88, kBase + 89}));
   EXPECT_EQ(deliveries_.size(), 9u);
-  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(deliveries_[i].fate, i % 3 == 2 ? kern::Fate::dropped : kern::Fate::delivered) << i;
+  for (size_t i = 0; i < 9; ++i)
+    EXPECT_EQ(deliveries_[i].fate, i % 3 == 2 ? kern::Fate::dropped : kern::Fate::delivered) << i;
 }
 
 TEST_F(Detectors, FloodRuleSwitchedOffNeverDrops) {

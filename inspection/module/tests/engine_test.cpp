@@ -18,8 +18,9 @@ using namespace vorn;
 class Engine : public VornTest {
  protected:
   void send_udp(int count = 1) {
-    unsigned char ip[36] = {0x45, 0, 0, 36, 0, 1, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2,
-                            0x30, 0x39, 0, 53, 0, 16, 0, 0, 'p', 'a', 'y', 'l', 'o', 'a', 'd', '!'};
+    unsigned char ip[36] = {0x45, 0,  0, 36, 0,   1,   0,   0,   64,   17,   0,   0,
+                            10,   0,  0, 1,  10,  0,   0,   2,   0x30, 0x39, 0,   53,
+                            0,    16, 0, 0,  'p', 'a', 'y', 'l', 'o',  'a',  'd', '!'};
     for (int i = 0; i < count; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, sizeof ip));
   }
 };
@@ -50,7 +51,8 @@ TEST_F(Engine, InitialisationOutsideStateTwoIsRefusedAndChangesNothing) {
 }
 
 TEST_F(Engine, HeaderRuleWindowRefusesBadRanges) {
-  unsigned char rules[24] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+  unsigned char rules[24] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                             13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
   kern::CpuSection cpu;
   EXPECT_EQ(qxInsertHdrRule(rules, 10, 9), kQxIndexError);
   EXPECT_EQ(qxInsertHdrRule(rules, 512, 512), kQxIndexError);
@@ -162,7 +164,8 @@ TEST_F(Engine, ResetForcesABusyEngineToStop) {
 std::vector<unsigned char> deflated(const std::string &text) {
   uLongf size = compressBound(static_cast<uLong>(text.size()));
   std::vector<unsigned char> out(size);
-  compress2(out.data(), &size, reinterpret_cast<const Bytef *>(text.data()), static_cast<uLong>(text.size()), 9);
+  compress2(out.data(), &size, reinterpret_cast<const Bytef *>(text.data()), static_cast<uLong>(text.size()),
+            9);
   out.resize(size);
   return out;
 }
@@ -214,7 +217,8 @@ TEST(HeaderRuleIndex, ReportsWhatComparingEveryRuleReports) {
       ASSERT_EQ(rc, every_rc) << round << "/" << packet;
       ASSERT_EQ(indexed.count, every.count) << round << "/" << packet;
       ASSERT_EQ(indexed.flags, every.flags) << round << "/" << packet;
-      for (unsigned i = 0; i < every.count; ++i) ASSERT_EQ(indexed.ids[i], every.ids[i]) << round << "/" << packet;
+      for (unsigned i = 0; i < every.count; ++i)
+        ASSERT_EQ(indexed.ids[i], every.ids[i]) << round << "/" << packet;
     }
   }
 }

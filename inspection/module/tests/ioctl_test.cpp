@@ -132,65 +132,69 @@ TEST_P(DownloadRefused, LeavesInspectionOffAndStateTwo) {
   EXPECT_EQ(DriverState, kStateOk);
 }
 
-std::vector<unsigned char> packed_basic() { return VornTest::basic_image().packed(1); }
+std::vector<unsigned char> packed_basic() {
+  return VornTest::basic_image().packed(1);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     EachRefusal, DownloadRefused,
-    ::testing::Values(
-        BadDownload{"WrongTableId",
-                    [] {
-                      auto p = packed_basic();
-                      store32(p.data(), 0x20000002);
-                      return p;
-                    },
-                    "TableID(0x20000002)!=POLICY_TABLE_ID_KERNEL_MEMORY_BANK_01\n"},
-        BadDownload{"OriginalTooLarge",
-                    [] {
-                      auto p = packed_basic();
-                      store32(p.data() + 4, 0x1000001);
-                      return p;
-                    },
-                    "pParamtVornPolicyTableHeader->TableOriginalSize>QX_MEM_SIZE\n"},
-        BadDownload{"ZippedTooLarge",
-                    [] {
-                      auto p = packed_basic();
-                      store32(p.data() + 8, 0x1000001);
-                      return p;
-                    },
-                    "TableZippedSize>QX_MEM_SIZE"},
-        BadDownload{"TruncatedStream",
-                    [] {
-                      auto p = packed_basic();
-                      uint32_t half = load32(p.data() + 8) / 2;
-                      store32(p.data() + 8, half);
-                      p.resize(12 + half);
-                      return p;
-                    },
-                    "unZip  Error(-3)"},
-        BadDownload{"CorruptStream",
-                    [] {
-                      auto p = packed_basic();
-                      p[12] = 0x00;
-                      return p;
-                    },
-                    "unZip  Error("},
-        BadDownload{"ImageLargerThanEngineMemory",
-                    [] { return pack_table(std::vector<unsigned char>(QX_MEM_SIZE + 1, 0), 0x20000001, 1); },
-                    "pParamtVornPolicyTableHeader->TableOriginalSize>QX_MEM_SIZE\n"},
-        BadDownload{"TooManyHeaderRules",
-                    [] {
-                      EngineImage image = VornTest::basic_image();
-                      image.set_header_rule_count(513);
-                      return image.packed(1);
-                    },
-                    "Header-only rule number(513) is ERROR\n"},
-        BadDownload{"StreamRunsPastTheCallersMemory",
-                    [] {
-                      auto p = packed_basic();
-                      store32(p.data() + 8, 0x1000000);
-                      return p;
-                    },
-                    ""}),
+    ::testing::Values(BadDownload{"WrongTableId",
+                                  [] {
+                                    auto p = packed_basic();
+                                    store32(p.data(), 0x20000002);
+                                    return p;
+                                  },
+                                  "TableID(0x20000002)!=POLICY_TABLE_ID_KERNEL_MEMORY_BANK_01\n"},
+                      BadDownload{"OriginalTooLarge",
+                                  [] {
+                                    auto p = packed_basic();
+                                    store32(p.data() + 4, 0x1000001);
+                                    return p;
+                                  },
+                                  "pParamtVornPolicyTableHeader->TableOriginalSize>QX_MEM_SIZE\n"},
+                      BadDownload{"ZippedTooLarge",
+                                  [] {
+                                    auto p = packed_basic();
+                                    store32(p.data() + 8, 0x1000001);
+                                    return p;
+                                  },
+                                  "TableZippedSize>QX_MEM_SIZE"},
+                      BadDownload{"TruncatedStream",
+                                  [] {
+                                    auto p = packed_basic();
+                                    uint32_t half = load32(p.data() + 8) / 2;
+                                    store32(p.data() + 8, half);
+                                    p.resize(12 + half);
+                                    return p;
+                                  },
+                                  "unZip  Error(-3)"},
+                      BadDownload{"CorruptStream",
+                                  [] {
+                                    auto p = packed_basic();
+                                    p[12] = 0x00;
+                                    return p;
+                                  },
+                                  "unZip  Error("},
+                      BadDownload{"ImageLargerThanEngineMemory",
+                                  [] {
+                                    return pack_table(std::vector<unsigned char>(QX_MEM_SIZE + 1, 0),
+                                                      0x20000001, 1);
+                                  },
+                                  "pParamtVornPolicyTableHeader->TableOriginalSize>QX_MEM_SIZE\n"},
+                      BadDownload{"TooManyHeaderRules",
+                                  [] {
+                                    EngineImage image = VornTest::basic_image();
+                                    image.set_header_rule_count(513);
+                                    return image.packed(1);
+                                  },
+                                  "Header-only rule number(513) is ERROR\n"},
+                      BadDownload{"StreamRunsPastTheCallersMemory",
+                                  [] {
+                                    auto p = packed_basic();
+                                    store32(p.data() + 8, 0x1000000);
+                                    return p;
+                                  },
+                                  ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Ioctl, DownloadWithNullOrUnmappedHeaderIsRefused) {
@@ -206,7 +210,8 @@ TEST_F(Ioctl, DownloadDropsHeldPackets) {
   ParamtVornStatus on{1, 0};
   ASSERT_EQ(ioctl(VORN_IOC_SET_STATUS, &on), 0);
   device_->set_auto_run(false);
-  unsigned char ip[28] = {0x45, 0, 0, 28, 0, 1, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2, 0x30, 0x39, 0, 53, 0, 8};
+  unsigned char ip[28] = {0x45, 0, 0, 28, 0, 1, 0, 0,    64,   17, 0,  0, 10,
+                          0,    0, 1, 10, 0, 0, 2, 0x30, 0x39, 0,  53, 0, 8};
   for (int i = 0; i < 4; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, sizeof ip));
   ASSERT_NE(MappingTable_IpsDescriptorToSkb[0], nullptr);
   ASSERT_EQ(download(basic_image()), 0);
@@ -380,7 +385,8 @@ TEST_F(Ioctl, SetRuleSharesOneHandlerAndChecksBounds) {
     stat = {0, 1, r.id, r.threshold};
     EXPECT_EQ(ioctl(VORN_IOC_SET_RULE_PORTSCAN, &stat), -25);
     char message[80];
-    std::snprintf(message, sizeof message, "ScanDDOS Rule(%d)'s Threshold(%d) is ERROR\n", r.id, static_cast<int>(r.threshold));
+    std::snprintf(message, sizeof message, "ScanDDOS Rule(%d)'s Threshold(%d) is ERROR\n", r.id,
+                  static_cast<int>(r.threshold));
     EXPECT_TRUE(printed(message)) << message;
   }
   stat = {0, 1, 32, 1};

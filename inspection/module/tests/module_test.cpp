@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
     EachStep, LoadFailure,
     ::testing::Values(FailedStart{kern::Alloc::chrdev, 0, "Vorn_init():register_chrdev() Error in main:"},
                       FailedStart{kern::Alloc::dma, 0, "allocate QuorixMem memory(16777216) failed\n"},
-                      FailedStart{kern::Alloc::dma, 1, "allocate TcpConnectionTable memory(4194304) failed\n"},
+                      FailedStart{kern::Alloc::dma, 1,
+                                  "allocate TcpConnectionTable memory(4194304) failed\n"},
                       FailedStart{kern::Alloc::irq, 0, "<3>qxIsrRegistration(): Can't request irq 16\n"},
                       FailedStart{kern::Alloc::irq, 1, "<3>qxIsrRegistration(): Can't request irq 17\n"}));
 
@@ -122,8 +123,8 @@ TEST_F(LoadUnload, OpenAndReleaseSucceedReadAndWriteAreRefused) {
 TEST_F(LoadUnload, UnloadReleasesPacketsTheEngineStillHolds) {
   enable_inspection();
   device_->set_auto_run(false);
-  unsigned char ip[28] = {0x45, 0, 0, 28, 0, 1, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2,
-                          0x30, 0x39, 0, 53, 0, 8, 0, 0};
+  unsigned char ip[28] = {0x45, 0, 0,  28, 0, 1, 0,    0,    64, 17, 0, 0, 10, 0,
+                          0,    1, 10, 0,  0, 2, 0x30, 0x39, 0,  53, 0, 8, 0,  0};
   for (int i = 0; i < 3; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, 28));
   EXPECT_TRUE(deliveries_.empty());
   unload_module();
@@ -149,11 +150,14 @@ TEST_F(LoadUnload, ProcReportHasItsThirteenLines) {
   EXPECT_EQ(lines[2], expected);
   std::snprintf(expected, sizeof expected, "Desc Chain Base Address=0x%X", start);
   EXPECT_EQ(lines[3], expected);
-  std::snprintf(expected, sizeof expected, "State Table Base Address=0x%X", vorn::QuorixMemBus + 0x198000 + 0x40000000);
+  std::snprintf(expected, sizeof expected, "State Table Base Address=0x%X",
+                vorn::QuorixMemBus + 0x198000 + 0x40000000);
   EXPECT_EQ(lines[4], expected);
-  std::snprintf(expected, sizeof expected, "Rule Table Base Address=0x%X", vorn::QuorixMemBus + 0x80000 + 0x40000000);
+  std::snprintf(expected, sizeof expected, "Rule Table Base Address=0x%X",
+                vorn::QuorixMemBus + 0x80000 + 0x40000000);
   EXPECT_EQ(lines[5], expected);
-  std::snprintf(expected, sizeof expected, "Pattern Table Base Address=0x%X", vorn::QuorixMemBus + 0x40000000);
+  std::snprintf(expected, sizeof expected, "Pattern Table Base Address=0x%X",
+                vorn::QuorixMemBus + 0x40000000);
   EXPECT_EQ(lines[6], expected);
   EXPECT_EQ(lines[7], "Total Desc Num=1024");
   EXPECT_EQ(lines[8], "Desc Write Index=0");
@@ -166,7 +170,8 @@ TEST_F(LoadUnload, ProcReportHasItsThirteenLines) {
 TEST_F(LoadUnload, ProcReportFollowsStateRingAndPayloadRate) {
   enable_inspection();
   proc_report();  // takes the first rate sample
-  unsigned char ip[128] = {0x45, 0, 0, 128, 0, 1, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2, 0x30, 0x39, 0, 53, 0, 108};
+  unsigned char ip[128] = {0x45, 0, 0, 128, 0, 1, 0, 0,    64,   17, 0,  0, 10,
+                           0,    0, 1, 10,  0, 0, 2, 0x30, 0x39, 0,  53, 0, 108};
   kern::clock_advance_ms(1000);
   for (int i = 0; i < 10; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, sizeof ip));
   auto lines = lines_of(proc_report());

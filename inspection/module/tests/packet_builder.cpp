@@ -56,7 +56,8 @@ std::vector<unsigned char> Packet::bytes() const {
   return b;
 }
 
-std::vector<unsigned char> pppoe(const std::vector<unsigned char> &ip, bool one_byte_protocol, uint16_t protocol) {
+std::vector<unsigned char> pppoe(const std::vector<unsigned char> &ip, bool one_byte_protocol,
+                                 uint16_t protocol) {
   std::vector<unsigned char> b = {0x11, 0x00, 0x12, 0x34, 0, 0};
   if (one_byte_protocol) {
     b.push_back(static_cast<unsigned char>(protocol));

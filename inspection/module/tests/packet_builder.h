@@ -67,9 +67,11 @@ struct Packet {
 uint32_t address_as_stored(const std::string &dotted);
 
 // PPPoE session header (code 0) and PPP protocol field of one or two bytes around an IP packet.
-std::vector<unsigned char> pppoe(const std::vector<unsigned char> &ip, bool one_byte_protocol, uint16_t protocol = 0x21);
+std::vector<unsigned char> pppoe(const std::vector<unsigned char> &ip, bool one_byte_protocol,
+                                 uint16_t protocol = 0x21);
 
-sk_buff *frame(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP, const std::string &device = "eth0");
+sk_buff *frame(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP,
+               const std::string &device = "eth0");
 
 }  // namespace vorn_test
 

@@ -55,7 +55,11 @@ class Pipeline : public VornTest {
 TEST_F(Pipeline, SignatureInTcpPayloadIsDroppedAndLogged) {
   install_one("/etc/passwd", 42);
   kern::clock_set(1700000123);
-  send(Packet().from("192.168.1.9", 40000).to("10.0.0.2", 80).carrying("GET /../../etc/passwd HTTP/1.0").bytes());
+  send(Packet()
+           .from("192.168.1.9", 40000)
+           .to("10.0.0.2", 80)
+           .carrying("GET /../../etc/passwd HTTP/1.0")
+           .bytes());
   ASSERT_EQ(deliveries_.size(), 1u);
   EXPECT_EQ(last().fate, kern::Fate::dropped);
   EXPECT_TRUE(last().inspected);
@@ -293,7 +297,7 @@ TEST_F(Pipeline, ShortOrForeignPppoeFramesPass) {
   kern::printk_clear();
   send({0x11, 0, 0, 1, 0}, ETH_P_PPP_SES);
   EXPECT_TRUE(printed("Not enough data to process a pppoe header\n"));
-  send({0x11, 0, 0, 1, 0, 2, 0x00}, ETH_P_PPP_SES);  // two-byte protocol cut after one byte
+  send({0x11, 0, 0, 1, 0, 2, 0x00}, ETH_P_PPP_SES);              // two-byte protocol cut after one byte
   send({0x11, 0, 0, 1, 0, 2, 0x21, 0x45, 0, 0}, ETH_P_PPP_SES);  // IP header cut short
   auto coded = pppoe(Packet().carrying("attack").bytes(), true);
   coded[1] = 7;
@@ -331,15 +335,47 @@ TEST_F(Pipeline, MalformedPacketsAreDroppedByTheIntegrityCheck) {
   std::vector<std::vector<unsigned char>> bad;
   std::vector<uint32_t> offsets;
   auto good = Packet().carrying("attack").bytes();
-  auto v = good; v[0] = 0x65; bad.push_back(v); offsets.push_back(2);                      // version 6
-  v = good; v[0] = 0x44; bad.push_back(v); offsets.push_back(3);                           // header length 16
-  v = good; v[0] = 0x4f; bad.push_back(v); offsets.push_back(1);                           // header past the packet
-  v = good; v[2] = 0x10; v[3] = 0x00; bad.push_back(v); offsets.push_back(3);              // total length 4096
-  v = good; v[2] = 0; v[3] = 10; bad.push_back(v); offsets.push_back(3);                   // total length below 20
-  v = good; v[32] = 0x40; bad.push_back(v); offsets.push_back(21);                         // TCP data offset 4
-  v = good; v[32] = 0xf0; bad.push_back(v); offsets.push_back(21);                         // data offset past the packet
-  v = good; v.resize(30); v[2] = 0; v[3] = 30; bad.push_back(v); offsets.push_back(21);    // TCP header cut short
-  auto u = Packet().udp().bytes(); u.resize(24); u[3] = 24; bad.push_back(u); offsets.push_back(42);  // UDP cut short
+  auto v = good;
+  v[0] = 0x65;
+  bad.push_back(v);
+  offsets.push_back(2);  // version 6
+  v = good;
+  v[0] = 0x44;
+  bad.push_back(v);
+  offsets.push_back(3);  // header length 16
+  v = good;
+  v[0] = 0x4f;
+  bad.push_back(v);
+  offsets.push_back(1);  // header past the packet
+  v = good;
+  v[2] = 0x10;
+  v[3] = 0x00;
+  bad.push_back(v);
+  offsets.push_back(3);  // total length 4096
+  v = good;
+  v[2] = 0;
+  v[3] = 10;
+  bad.push_back(v);
+  offsets.push_back(3);  // total length below 20
+  v = good;
+  v[32] = 0x40;
+  bad.push_back(v);
+  offsets.push_back(21);  // TCP data offset 4
+  v = good;
+  v[32] = 0xf0;
+  bad.push_back(v);
+  offsets.push_back(21);  // data offset past the packet
+  v = good;
+  v.resize(30);
+  v[2] = 0;
+  v[3] = 30;
+  bad.push_back(v);
+  offsets.push_back(21);  // TCP header cut short
+  auto u = Packet().udp().bytes();
+  u.resize(24);
+  u[3] = 24;
+  bad.push_back(u);
+  offsets.push_back(42);  // UDP cut short
   for (const auto &packet : bad) send(packet);
   ASSERT_EQ(deliveries_.size(), bad.size());
   for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::dropped);
@@ -398,9 +434,9 @@ TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
   device_->set_auto_run(false);
   Packet a = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);
   Packet b = Packet().from("10.0.0.1", 80).to("10.0.0.2", 41000);  // same hash, another key
-  send(a.flags(kPsh | kAck).carrying("attack").bytes());  // held by the engine
-  send(a.flags(kRst).carrying("").bytes());                // closes A's record meanwhile
-  send(b.flags(kSyn).bytes());                             // B takes the freed slot
+  send(a.flags(kPsh | kAck).carrying("attack").bytes());           // held by the engine
+  send(a.flags(kRst).carrying("").bytes());                        // closes A's record meanwhile
+  send(b.flags(kSyn).bytes());                                     // B takes the freed slot
   auto *slot = static_cast<TcpConnection *>(MappingTable_IpsDescriptorToSkb[2]->conn);
   ASSERT_EQ(slot, MappingTable_IpsDescriptorToSkb[0]->conn);
   device_->set_auto_run(true);
@@ -414,7 +450,8 @@ TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
 // ---- header conditions --------------------------------------------------------------------------
 class HeaderCondition : public Pipeline {
  protected:
-  bool matches(const Packet &packet, const std::function<void(unsigned char *)> &set, const std::string &dev = "eth0") {
+  bool matches(const Packet &packet, const std::function<void(unsigned char *)> &set,
+               const std::string &dev = "eth0") {
     unsigned char condition[100] = {};
     set(condition);
     auto bytes = packet.bytes();
@@ -430,23 +467,56 @@ class HeaderCondition : public Pipeline {
 TEST_F(HeaderCondition, Operators) {
   Packet p = Packet().carrying("12345");
   p.ttl = 30;
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[6] = 1; c[14] = 30; }));
-  EXPECT_FALSE(matches(p, [](unsigned char *c) { c[6] = 2; c[14] = 30; }));
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[6] = 16; c[14] = 29; }));
-  EXPECT_FALSE(matches(p, [](unsigned char *c) { c[6] = 32; c[14] = 30; }));
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[4] = 1; store16(c + 24, 45); }));  // total length
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[7] = 1; store32(c + 32, 20); }));  // header length
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[90] = 1; store32(c + 60, 25); }));  // IP payload
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[92] = 1; store32(c + 68, 1000); }));  // sequence
-  EXPECT_TRUE(matches(p, [](unsigned char *c) { c[95] = 32; store32(c + 80, 1000); }));  // window
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[6] = 1;
+    c[14] = 30;
+  }));
+  EXPECT_FALSE(matches(p, [](unsigned char *c) {
+    c[6] = 2;
+    c[14] = 30;
+  }));
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[6] = 16;
+    c[14] = 29;
+  }));
+  EXPECT_FALSE(matches(p, [](unsigned char *c) {
+    c[6] = 32;
+    c[14] = 30;
+  }));
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[4] = 1;
+    store16(c + 24, 45);
+  }));  // total length
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[7] = 1;
+    store32(c + 32, 20);
+  }));  // header length
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[90] = 1;
+    store32(c + 60, 25);
+  }));  // IP payload
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[92] = 1;
+    store32(c + 68, 1000);
+  }));  // sequence
+  EXPECT_TRUE(matches(p, [](unsigned char *c) {
+    c[95] = 32;
+    store32(c + 80, 1000);
+  }));  // window
   kern::printk_clear();
   EXPECT_FALSE(matches(p, [](unsigned char *c) { c[5] = 3; }));
   EXPECT_TRUE(printed("Unknown OP: 3!\n"));
 }
 
 TEST_F(HeaderCondition, ProtocolTestsAndOtherProtocols) {
-  EXPECT_TRUE(matches(Packet().udp().carrying("abc"), [](unsigned char *c) { c[70] = 1; store32(c + 60, 11); }));
-  EXPECT_TRUE(matches(Packet().icmp().carrying("abc"), [](unsigned char *c) { c[64] = 16; store32(c + 48, 10); }));
+  EXPECT_TRUE(matches(Packet().udp().carrying("abc"), [](unsigned char *c) {
+    c[70] = 1;
+    store32(c + 60, 11);
+  }));
+  EXPECT_TRUE(matches(Packet().icmp().carrying("abc"), [](unsigned char *c) {
+    c[64] = 16;
+    store32(c + 48, 10);
+  }));
   Packet igmp;
   igmp.protocol = 2;
   EXPECT_FALSE(matches(igmp, [](unsigned char *) {}));

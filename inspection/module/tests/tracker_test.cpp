@@ -111,9 +111,11 @@ TEST_F(Tracker, AgeingClosesAnEstablishedConnectionAt901Seconds) {
 TEST_F(Tracker, FullTableRefusesNewKeysAndForceAgesIdleOnes) {
   for (uint32_t i = 0; i < 24576; ++i) {
     // Twenty servers share the load, so no one of them sees a SYN flood.
-    Packet p = Packet().from("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), 1024 + i % 1000)
-                   .to("10.0.0." + std::to_string(2 + i % 20), 80)
-                   .flags(kSyn);
+    Packet p =
+        Packet()
+            .from("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), 1024 + i % 1000)
+            .to("10.0.0." + std::to_string(2 + i % 20), 80)
+            .flags(kSyn);
     send(p);
   }
   ASSERT_EQ(Tcp_currentconn, 24576u);

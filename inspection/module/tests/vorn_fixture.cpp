@@ -114,7 +114,8 @@ std::vector<vorn::VornLogRecord> VornTest::events() {
 
 bool VornTest::printed(const std::string &text) const {
   auto lines = kern::printk_lines();
-  return std::any_of(lines.begin(), lines.end(), [&](const std::string &l) { return l.find(text) != std::string::npos; });
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string &l) { return l.find(text) != std::string::npos; });
 }
 
 std::string VornTest::proc_report() const {

@@ -57,8 +57,11 @@ class VornTest : public ::testing::Test {
   // Downloads an image and switches inspection on.
   void install_image(const vorn::EngineImage &image);
   // Sends one frame; returns the code the hook reported.
-  int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP, const std::string &device = "eth0");
-  Delivery last() const { return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back(); }
+  int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP,
+           const std::string &device = "eth0");
+  Delivery last() const {
+    return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back();
+  }
   bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::dropped; }
   // Replays a capture of tests/captures as received on eth1, on a clock that follows its stamps;
   // returns the fate of each frame in order.

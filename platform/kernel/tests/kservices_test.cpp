@@ -91,7 +91,7 @@ TEST(Dma, BlocksGetBusAddressesBelowTheEngineOffset) {
   EXPECT_EQ(virt_to_bus(first + 0x123), first_bus + 0x123);
   EXPECT_EQ(kern::bus_to_virt(first_bus + 0x100, 16), first + 0x100);
   EXPECT_EQ(kern::bus_to_virt(first_bus + 0xfff8, 16), nullptr);  // runs past the block
-  EXPECT_EQ(virt_to_bus(&first_bus), 0u);                          // not DMA memory
+  EXPECT_EQ(virt_to_bus(&first_bus), 0u);                         // not DMA memory
   consistent_free(first, 0x10000, first_bus);
   EXPECT_EQ(kern::bus_to_virt(first_bus, 1), nullptr);
   dma_addr_t again_bus = 0;

@@ -59,7 +59,8 @@ bool in_child(F &&body) {
 // Downloads an image through LOAD_RULE_TABLES from memory below 4 GiB, as the agent does.
 int download(int fd, const EngineImage &image) {
   auto packed = image.packed(1);
-  void *low = mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  void *low =
+      mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
   if (low == MAP_FAILED) return -1000;
   std::memcpy(low, packed.data(), packed.size());
   ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
@@ -227,7 +228,8 @@ TEST_F(Vornkd, InjectedTrafficIsInspectedAndLogged) {
   ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_SET_STATUS, &on), 0);
 
   std::string capture = std::string(std::getenv("VORN_CAPTURES")) + "/http_passwd.pcap";
-  std::string out = run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --inject " + capture + " --device eth1");
+  std::string out =
+      run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --inject " + capture + " --device eth1");
   EXPECT_EQ(out, "12 frames: 3 delivered, 9 dropped, 0 held\n");
 
   auto logs = std::make_unique<ParamtVornLogTable>();
@@ -311,7 +313,9 @@ TEST_F(Vornkd, ConnectionsThatEndAreReleased) {
     vorndev_close(fd);
   }
   size_t descriptors = 0;
-  for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/" + std::to_string(daemon_) + "/fd")) ++descriptors;
+  for ([[maybe_unused]] const auto &entry :
+       fs::directory_iterator("/proc/" + std::to_string(daemon_) + "/fd"))
+    ++descriptors;
   EXPECT_LT(descriptors, 32u);
 }
 
@@ -351,7 +355,7 @@ struct HandlerUse {
   std::atomic<int> refused{0};         // ioctls refused with 25 (the module was busy)
   std::atomic<int> other_failures{0};  // anything else: a mixed-up or lost connection
   std::atomic<int> closed{0};
-  std::atomic<int> done_pipe{-1};      // told after each run, when set
+  std::atomic<int> done_pipe{-1};  // told after each run, when set
 
   void reset() {
     for (auto *counter : {&runs, &opened, &answered, &refused, &other_failures, &closed}) *counter = 0;

@@ -58,8 +58,8 @@ class DriverRequests : public ::testing::Test {
   ChipModel chip;
   Driver driver{chip};
 
-  int request(uint32_t code, void* record) {
-    return driver.handle(code, {static_cast<uint8_t*>(record), swgenio::request_size(code)});
+  int request(uint32_t code, void *record) {
+    return driver.handle(code, {static_cast<uint8_t *>(record), swgenio::request_size(code)});
   }
 };
 

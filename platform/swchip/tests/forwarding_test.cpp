@@ -26,7 +26,7 @@ const std::vector<uint8_t> kBridgeGroup = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
 class Forwarding : public ::testing::Test {
  protected:
   void SetUp() override {
-    chip.egress = [this](unsigned port, const std::vector<uint8_t>& f) { out[port].push_back(f); };
+    chip.egress = [this](unsigned port, const std::vector<uint8_t> &f) { out[port].push_back(f); };
     for (unsigned c : {0u, 1u, 2u, 3u, 4u, 6u}) {
       chip.write(1, c, 0, 1u << 16 | 1u << 28);
       chip.write(1, c, 0x7A, 1);

@@ -16,7 +16,7 @@ namespace swchip {
 namespace {
 
 // Reads a TR word the way the cable test does: command, then the two data registers.
-uint32_t tr_read(PhyModel& phy, uint16_t address) {
+uint32_t tr_read(PhyModel &phy, uint16_t address) {
   phy.write(31, kPageTr);
   phy.write(16, static_cast<uint16_t>(0xA000 | address));
   const uint32_t word = uint32_t{phy.read(18)} << 16 | phy.read(17);
@@ -24,12 +24,12 @@ uint32_t tr_read(PhyModel& phy, uint16_t address) {
   return word;
 }
 
-int coefficient(PhyModel& phy, unsigned pair, unsigned tap) {
+int coefficient(PhyModel &phy, unsigned pair, unsigned tap) {
   int v = static_cast<int>(tr_read(phy, static_cast<uint16_t>(tap * 2 + (pair << 11))) & 0x3FFF);
   return v & 0x2000 ? v - 0x4000 : v;
 }
 
-void start_test(PhyModel& phy) {
+void start_test(PhyModel &phy) {
   phy.write(31, 1);
   phy.write(24, 0x8000);
   phy.write(31, 0);
@@ -43,9 +43,10 @@ TEST(CableDescription, ParsesPairsAndRefusesWhatCannotBe) {
   EXPECT_EQ(c.pairs[1].fault, PairFault::open);
   EXPECT_EQ(c.pairs[1].distance_m, 12u);
   EXPECT_EQ(c.pairs[3].fault, PairFault::shorted);
-  const char* bad[] = {"",          "0",          "151",          "-3",          "30 E=open@3", "30 A=open",
-                       "30 A=open@31", "30 A=cut@3", "30 A=good@3", "30 A=open@x", "30 Aopen@3",  "3x"};
-  for (const char* text : bad) {
+  const char *bad[] = {
+      "",           "0",           "151",         "-3",         "30 E=open@3", "30 A=open", "30 A=open@31",
+      "30 A=cut@3", "30 A=good@3", "30 A=open@x", "30 Aopen@3", "3x"};
+  for (const char *text : bad) {
     CableDescription kept = c;
     EXPECT_NE(parse_cable_description(text, kept), "") << text;
     EXPECT_EQ(kept.length_m, 30u) << text;  // untouched
@@ -130,7 +131,7 @@ TEST(QosClassification, TagDscpAndDefaultQueues) {
   chip.write(1, 2, 0x75, 1u << 20);
   EXPECT_EQ(chip.classify_queue(2, tagged), 1u);
   EXPECT_EQ(chip.classify_queue(2, ip), 2u);  // untagged
-  chip.write(1, 2, 0x77, 1u << 21);  // by DSCP: 46 in slot 1 -> queue 3, the rest queue 0
+  chip.write(1, 2, 0x77, 1u << 21);           // by DSCP: 46 in slot 1 -> queue 3, the rest queue 0
   chip.write(1, 2, 0x60, 0x00000030);
   chip.write(1, 2, 0x61, 46u << 8 | 10u);
   EXPECT_EQ(chip.classify_queue(2, ip), 3u);
@@ -138,7 +139,7 @@ TEST(QosClassification, TagDscpAndDefaultQueues) {
   EXPECT_EQ(chip.classify_queue(2, ip), 0u);
   ip[15] = 11 << 2;
   EXPECT_EQ(chip.classify_queue(2, ip), 0u);
-  EXPECT_EQ(chip.classify_queue(2, tagged), 1u);  // not IPv4: the tag decides
+  EXPECT_EQ(chip.classify_queue(2, tagged), 1u);                      // not IPv4: the tag decides
   EXPECT_EQ(chip.classify_queue(2, std::vector<uint8_t>(5, 0)), 2u);  // runt: the default
   EXPECT_EQ(control.execute("classify 2 " + std::string(128, '0')), "queue 2");
   EXPECT_EQ(control.execute("classify 9 00"), "error: usage: classify CHIPPORT HEXFRAME");

@@ -6,7 +6,7 @@
 #include "driver.h"
 #include "wire.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static swchip::ChipModel chip;
   static swchip::Driver driver(chip);
   if (swgenio::wire::is_batch({data, size})) {

@@ -90,7 +90,8 @@ TEST(WireBatch, MalformedRequestsAreRefused) {
   EXPECT_EQ(decode_batch_request(huge_count).error, -EINVAL);
   std::vector<BatchOp> too_many(kMaxBatchOps + 1);
   EXPECT_EQ(decode_batch_request(encode_batch_request(too_many)).error, -EINVAL);
-  for (const auto& [offset, byte] : std::vector<std::pair<size_t, uint8_t>>{{8, 4}, {8, 0x44}, {9, 8}, {10, 16}}) {
+  for (const auto &[offset, byte] :
+       std::vector<std::pair<size_t, uint8_t>>{{8, 4}, {8, 0x44}, {9, 8}, {10, 16}}) {
     auto bad = good;
     bad[offset] = byte;
     EXPECT_EQ(decode_batch_request(bad).error, -EINVAL) << offset << " " << int{byte};
@@ -102,12 +103,15 @@ TEST(WireBatch, RepliesThatCannotAnswerTheBatchAreRefused) {
   const std::vector<BatchOpResult> two{{kBatchDone, 1}, {kBatchDone, 2}};
   EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, two), 1)) << "more results than ops";
   EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, two), 3)) << "stopped early without a busy poll";
-  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{kBatchBusy, 1}, {kBatchDone, 2}}), 2));
-  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{7, 0}}), 1)) << "unknown result";
+  EXPECT_FALSE(decode_batch_reply(
+      encode_batch_reply(0, std::vector<BatchOpResult>{{kBatchBusy, 1}, {kBatchDone, 2}}), 2));
+  EXPECT_FALSE(decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{7, 0}}), 1))
+      << "unknown result";
   auto cut = encode_batch_reply(0, two);
   cut.pop_back();
   EXPECT_FALSE(decode_batch_reply(cut, 2));
-  const auto stopped = decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{kBatchBusy, 7}}), 3);
+  const auto stopped =
+      decode_batch_reply(encode_batch_reply(0, std::vector<BatchOpResult>{{kBatchBusy, 7}}), 3);
   ASSERT_TRUE(stopped);
   EXPECT_EQ(stopped->ops.size(), 1u);
   const auto refused = decode_batch_reply(encode_batch_reply(-EINVAL, {}), 3);

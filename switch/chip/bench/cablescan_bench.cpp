@@ -63,7 +63,7 @@ double ms_since(clock_type::time_point t) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   std::vector<uint32_t> ports;
   for (int i = 1; i < argc; ++i) ports.push_back(static_cast<uint32_t>(std::atoi(argv[i])));
   if (ports.empty()) ports = {1, 6};
@@ -71,12 +71,13 @@ int main(int argc, char** argv) {
   SimulatorThread sim;
   auto state = std::make_unique<swc_api_state>();
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state*>(phy_state.data())};
+  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
   swc_context context{swgenio_open(sim.device.c_str(), O_RDWR), state.get(), &phy};
   swc_select_context(&context);
   const swc_init_setup setup{1, 1, 0, -1, 0};
   if (swc_init(&setup) != 0) return 1;
-  const swc_port_map_t map[7] = {{-1, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+  const swc_port_map_t map[7] = {{-1, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2},
+                                 {3, 0, 3},  {4, 0, 4}, {6, 1, 3}};
   swc_port_map_set(map);
 
   std::printf("%-5s %12s %7s %14s %16s %13s\n", "port", "test ms", "steps", "in steps ms", "longest step ms",
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
     if (port < 1 || port > 6) continue;
     const swc_phy_reset_setup_t r{port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL, 0, 0, 0, 0};
     if (swc_phy_reset(port, &r) != 0) return 1;
-    swchip::PhyModel& model = port == 6 ? sim.chip.phy(1, 3) : sim.chip.phy(0, port - 1);
+    swchip::PhyModel &model = port == 6 ? sim.chip.phy(1, 3) : sim.chip.phy(0, port - 1);
     swchip::CableDescription cable;
     swchip::parse_cable_description("40 B=open@12 C=short@25", cable);
     model.describe_cable(cable);
@@ -108,8 +109,8 @@ int main(int argc, char** argv) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::printf("%-5u %12.0f %7u %14.0f %16.1f %13u   rc %d, B %u/%u m, C %u/%u m\n", port, ms_since(start), steps,
-                in_steps, longest, sim.chip.miim_transfers() - accesses_before, rc, result.status[1],
+    std::printf("%-5u %12.0f %7u %14.0f %16.1f %13u   rc %d, B %u/%u m, C %u/%u m\n", port, ms_since(start),
+                steps, in_steps, longest, sim.chip.miim_transfers() - accesses_before, rc, result.status[1],
                 result.length[1], result.status[2], result.length[2]);
   }
   swc_select_context(nullptr);

@@ -52,13 +52,13 @@ struct SimulatorThread {
   }
 };
 
-SimulatorThread& simulator() {
+SimulatorThread &simulator() {
   static SimulatorThread sim;
   return sim;
 }
 
-void run_accesses(benchmark::State& bench, bool serial, bool read) {
-  SimulatorThread& sim = simulator();
+void run_accesses(benchmark::State &bench, bool serial, bool read) {
+  SimulatorThread &sim = simulator();
   swc_api_state state{};
   swc_context context{swgenio_open(sim.device.c_str(), O_RDWR), &state, nullptr};
   swc_select_context(&context);
@@ -70,19 +70,19 @@ void run_accesses(benchmark::State& bench, bool serial, bool read) {
     if (rc != 0) bench.SkipWithError("register access failed");
     benchmark::DoNotOptimize(value);
   }
-  bench.counters["accesses_per_second"] = benchmark::Counter(static_cast<double>(bench.iterations()),
-                                                             benchmark::Counter::kIsRate);
+  bench.counters["accesses_per_second"] =
+      benchmark::Counter(static_cast<double>(bench.iterations()), benchmark::Counter::kIsRate);
   swc_select_context(nullptr);
   swgenio_close(context.fd);
 }
 
 // The whole chip start-up (reset, memories, all 4096 VLAN entries, VLAN 1, capture, PHY state) over
 // the socket, its 84 ms of chip settling time included.
-void BM_ChipStartUp(benchmark::State& bench) {
-  SimulatorThread& sim = simulator();
+void BM_ChipStartUp(benchmark::State &bench) {
+  SimulatorThread &sim = simulator();
   auto state = std::make_unique<swc_api_state>();
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state*>(phy_state.data())};
+  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
   swc_context context{swgenio_open(sim.device.c_str(), O_RDWR), state.get(), &phy};
   swc_select_context(&context);
   const swc_init_setup setup{1, 1, 0, -1, 0};
@@ -95,17 +95,16 @@ void BM_ChipStartUp(benchmark::State& bench) {
 BENCHMARK(BM_ChipStartUp)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Sends one command line to the simulator's control socket.
-void control_command(const std::string& path, const std::string& line) {
+void control_command(const std::string &path, const std::string &line) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) std::abort();
   const std::string text = line + "\n";
   if (::send(fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) std::abort();
   char reply[256];
-  while (::recv(fd, reply, sizeof reply, 0) > 0) {
-  }
+  while (::recv(fd, reply, sizeof reply, 0) > 0) {}
   ::close(fd);
 }
 
@@ -114,7 +113,7 @@ struct FullTable {
   std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
   swc_context context{};
   FullTable() {
-    SimulatorThread& sim = simulator();
+    SimulatorThread &sim = simulator();
     control_command(sim.control_path, "learn 0 1 02:00:00:00:00:00 8192");
     context = {swgenio_open(sim.device.c_str(), O_RDWR), state.get(), nullptr};
     swc_select_context(&context);
@@ -129,7 +128,7 @@ struct FullTable {
 
 // One step of the MAC shadow rebuild (1024 chip indexes) against a full table, as the daemon's
 // one-second timer runs it.
-void BM_MacShadowStep(benchmark::State& bench) {
+void BM_MacShadowStep(benchmark::State &bench) {
   FullTable table;
   for (auto _ : bench) {
     // Every step works: a new pass is started whenever the last one ended.
@@ -140,7 +139,7 @@ void BM_MacShadowStep(benchmark::State& bench) {
 BENCHMARK(BM_MacShadowStep)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same 1024 indexes read one at a time, each access its own exchange with the simulator.
-void BM_MacBlockOneReadAtATime(benchmark::State& bench) {
+void BM_MacBlockOneReadAtATime(benchmark::State &bench) {
   FullTable table;
   for (auto _ : bench) {
     for (uint32_t index = 1; index <= 1024; ++index) {
@@ -152,9 +151,15 @@ void BM_MacBlockOneReadAtATime(benchmark::State& bench) {
 }
 BENCHMARK(BM_MacBlockOneReadAtATime)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_SpiRead(benchmark::State& s) { run_accesses(s, true, true); }
-void BM_SpiWrite(benchmark::State& s) { run_accesses(s, true, false); }
-void BM_ParallelIndirectRead(benchmark::State& s) { run_accesses(s, false, true); }
+void BM_SpiRead(benchmark::State &s) {
+  run_accesses(s, true, true);
+}
+void BM_SpiWrite(benchmark::State &s) {
+  run_accesses(s, true, false);
+}
+void BM_ParallelIndirectRead(benchmark::State &s) {
+  run_accesses(s, false, true);
+}
 BENCHMARK(BM_SpiRead)->UseRealTime();
 BENCHMARK(BM_SpiWrite)->UseRealTime();
 BENCHMARK(BM_ParallelIndirectRead)->UseRealTime();

@@ -20,12 +20,13 @@
 class ChipFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) { return handle(code, record); });
+    swgenio_attach_in_process(
+        [this](uint32_t code, std::span<uint8_t> record) { return handle(code, record); });
     swc_clock_set(&clock);
     state = std::make_unique<swc_api_state>();
     phy_state_bytes.assign(swc_phy_sizeof_al(6), 0);
     phy_context.spare = 0;
-    phy_context.state = reinterpret_cast<swc_phy_state*>(phy_state_bytes.data());
+    phy_context.state = reinterpret_cast<swc_phy_state *>(phy_state_bytes.data());
     context.fd = swgenio_open("/dev/swgenio", 2);
     ASSERT_GE(context.fd, 0);
     context.state = state.get();
@@ -58,14 +59,16 @@ class ChipFixture : public ::testing::Test {
     return rc;
   }
 
-  void override_read(unsigned b, unsigned s, unsigned r, std::function<uint32_t(unsigned, unsigned, unsigned)> f) {
+  void override_read(unsigned b, unsigned s, unsigned r,
+                     std::function<uint32_t(unsigned, unsigned, unsigned)> f) {
     read_overrides[swgenio::bus_offset(b, s, r)] = std::move(f);
   }
 
   // The board's port map: ports 1..5 on internal PHYs 0..4 of controller 0, port 6 on PHY 3 of
   // controller 1.
   void map_board_ports() {
-    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2},
+                                   {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
     swc_port_map_set(map);
     swgenio_clear_recorded();
   }
@@ -89,10 +92,12 @@ inline swgenio_access spi_wr(unsigned b, unsigned s, unsigned r, uint32_t v) {
   return {K::spi_write, b, s, r, v, swgenio::kCpldSpiReadWrite, 0};
 }
 // The register writes of a recorded sequence, as (block, subblock, register, value).
-inline std::vector<std::tuple<unsigned, unsigned, unsigned, uint32_t>> writes_of(const std::vector<swgenio_access>& a) {
+inline std::vector<std::tuple<unsigned, unsigned, unsigned, uint32_t>> writes_of(
+    const std::vector<swgenio_access> &a) {
   std::vector<std::tuple<unsigned, unsigned, unsigned, uint32_t>> out;
-  for (const auto& x : a) {
-    if (x.kind == K::spi_write || x.kind == K::bus_write) out.emplace_back(x.block, x.subblock, x.reg, x.value);
+  for (const auto &x : a) {
+    if (x.kind == K::spi_write || x.kind == K::bus_write)
+      out.emplace_back(x.block, x.subblock, x.reg, x.value);
   }
   return out;
 }

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-extern char** environ;
+extern char **environ;
 
 class SimulatorProcess {
  public:
@@ -26,10 +26,10 @@ class SimulatorProcess {
   ~SimulatorProcess() { stop(); }
 
   bool start() {
-    const char* bin = std::getenv("SWCHIPD_BIN");
+    const char *bin = std::getenv("SWCHIPD_BIN");
     if (!bin) return false;
     std::string b = bin, d = "--device", c = "--control";
-    char* argv[] = {b.data(), d.data(), device.data(), c.data(), control.data(), nullptr};
+    char *argv[] = {b.data(), d.data(), device.data(), c.data(), control.data(), nullptr};
     if (posix_spawn(&pid, bin, nullptr, nullptr, argv, environ) != 0) return false;
     // Bounded wait for the process to bind both sockets.
     for (int i = 0; i < 500; ++i) {
@@ -51,11 +51,11 @@ class SimulatorProcess {
   }
 
   // Runs swchipctl with the given command; returns its output and sets `exit_status`.
-  std::string ctl(const std::string& command, int* exit_status = nullptr) const {
-    const char* bin = std::getenv("SWCHIPCTL_BIN");
+  std::string ctl(const std::string &command, int *exit_status = nullptr) const {
+    const char *bin = std::getenv("SWCHIPCTL_BIN");
     if (!bin) return "no SWCHIPCTL_BIN";
     const std::string line = std::string(bin) + " --control " + control + " " + command;
-    FILE* pipe = ::popen(line.c_str(), "r");
+    FILE *pipe = ::popen(line.c_str(), "r");
     std::string out;
     std::array<char, 4096> buf;
     size_t n;

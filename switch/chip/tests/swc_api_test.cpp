@@ -7,7 +7,9 @@ namespace {
 
 class ApiState : public ChipFixture {};
 
-TEST_F(ApiState, SizeIsTheRecordTheCallerAllocates) { EXPECT_EQ(swc_sizeof_al(), sizeof(swc_api_state)); }
+TEST_F(ApiState, SizeIsTheRecordTheCallerAllocates) {
+  EXPECT_EQ(swc_sizeof_al(), sizeof(swc_api_state));
+}
 
 TEST_F(ApiState, DefaultsMapPortsToChipPortsSkippingFive) {
   const int32_t expected[] = {0, 0, 1, 2, 3, 4, 6};
@@ -42,7 +44,7 @@ TEST_F(ApiState, PgidsOneToEightInUseAndNineFirstFree) {
 
 TEST_F(ApiState, QosDefaults) {
   EXPECT_EQ(state->qos_priorities, 4u);
-  for (const auto& qos : state->port_qos) {
+  for (const auto &qos : state->port_qos) {
     EXPECT_EQ(qos.dscp_enable, 0u);
     EXPECT_EQ(qos.dscp_prio[63], 1u);
     EXPECT_EQ(qos.tag_prio[7], 1u);

@@ -32,7 +32,7 @@ struct ReadResult {
   uint32_t vid;
   std::vector<uint8_t> mac;
   uint32_t pgid;
-  bool operator==(const ReadResult&) const = default;
+  bool operator==(const ReadResult &) const = default;
 };
 
 class BatchedTable : public ::testing::Test {
@@ -46,7 +46,8 @@ class BatchedTable : public ::testing::Test {
     swc_select_context(&context);
     const swc_init_setup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
-    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2},
+                                   {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
     swc_port_map_set(map);
   }
   void TearDown() override {
@@ -73,13 +74,13 @@ class BatchedTable : public ::testing::Test {
     }
     return out;
   }
-  static ReadResult result_of(swc_rc rc, const swc_mac_entry_t& e, uint32_t pgid) {
+  static ReadResult result_of(swc_rc rc, const swc_mac_entry_t &e, uint32_t pgid) {
     if (rc < 0) return {rc, 0, {}, 0};
     return {rc, e.vid_mac.vid, std::vector<uint8_t>(e.vid_mac.mac, e.vid_mac.mac + 6), pgid};
   }
-  static size_t valid(const std::vector<ReadResult>& r) {
+  static size_t valid(const std::vector<ReadResult> &r) {
     size_t n = 0;
-    for (const auto& x : r) n += x.rc == 0;
+    for (const auto &x : r) n += x.rc == 0;
     return n;
   }
 
@@ -94,7 +95,7 @@ TEST_F(BatchedTable, ReadsTheSameEntriesAsSingleAccesses) {
   const auto fast = batched(1, SWC_MAC_TABLE_SIZE);
   EXPECT_EQ(valid(fast), 3000u);
   EXPECT_EQ(fast, one_by_one(1, SWC_MAC_TABLE_SIZE));
-  for (const auto& r : fast) {
+  for (const auto &r : fast) {
     if (r.rc == 0) {
       EXPECT_EQ(r.pgid, 2u) << "learned on chip port 1, which is port 2";
     }
@@ -108,7 +109,8 @@ TEST_F(BatchedTable, ReadsTheSameEntriesAsSingleAccesses) {
 TEST_F(BatchedTable, FailedAccessEndsOnlyItsIndex) {
   ASSERT_EQ(sim.ctl("learn 0 1 02:00:00:00:00:00 8192"), "ok 8192\n");
   const auto expected = one_by_one(1, 200);
-  for (const auto& [fault, code] : {std::pair{"spi-write", SWC_RC_WRITE_FAILED}, std::pair{"spi-read", SWC_RC_READ_FAILED}}) {
+  for (const auto &[fault, code] :
+       {std::pair{"spi-write", SWC_RC_WRITE_FAILED}, std::pair{"spi-read", SWC_RC_READ_FAILED}}) {
     // The first write (the first index's index register) or the first read (its completion poll) fails.
     ASSERT_EQ(sim.ctl(std::string("fail ") + fault + " block 2 count 1"), "ok\n");
     const auto got = batched(1, 200);
@@ -151,14 +153,14 @@ TEST_F(BatchedTable, ShadowRebuiltFromTheSimulatorsTableWalksEveryEntryInOrder) 
 }
 
 // A batch over a connection of its own; the decoded reply (std::nullopt for none).
-std::optional<swgenio::wire::BatchReply> raw_batch(const std::string& device, const std::vector<uint8_t>& datagram,
-                                                   size_t ops) {
+std::optional<swgenio::wire::BatchReply> raw_batch(const std::string &device,
+                                                   const std::vector<uint8_t> &datagram, size_t ops) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, device.c_str(), device.size());
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   std::optional<swgenio::wire::BatchReply> reply;
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
       ::send(fd, datagram.data(), datagram.size(), 0) == static_cast<ssize_t>(datagram.size())) {
     std::vector<uint8_t> answer(swgenio::wire::kMaxBatchDatagram);
     const ssize_t n = ::recv(fd, answer.data(), answer.size(), 0);
@@ -181,7 +183,7 @@ TEST(BatchOverTheSocket, MalformedBatchesGetErrorRepliesAndServiceGoesOn) {
   bad_kind[8] = 9;
   auto oversized = good;
   oversized.resize(swgenio::wire::kMaxBatchDatagram + 100);
-  for (const auto& datagram : {miscounted, bad_kind, oversized}) {
+  for (const auto &datagram : {miscounted, bad_kind, oversized}) {
     const auto reply = raw_batch(sim.device, datagram, ops.size());
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->result, -EINVAL);
@@ -206,7 +208,8 @@ class SimulatorWithoutBatches {
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size());
     ::unlink(path.c_str());
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 1) != 0) {
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 1) != 0) {
       ADD_FAILURE() << "cannot listen on " << path;
       return;
     }
@@ -237,8 +240,8 @@ class SimulatorWithoutBatches {
         reply = swgenio::wire::encode_reply(decoded.error, {});
       } else {
         const int rc = driver.handle(decoded.request.code, decoded.request.record);
-        reply = swgenio::wire::encode_reply(rc, rc == 0 ? std::span<const uint8_t>(decoded.request.record)
-                                                        : std::span<const uint8_t>());
+        reply = swgenio::wire::encode_reply(
+            rc, rc == 0 ? std::span<const uint8_t>(decoded.request.record) : std::span<const uint8_t>());
       }
       ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     }

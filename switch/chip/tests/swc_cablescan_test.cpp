@@ -18,21 +18,21 @@ class CableScan : public ChipFixture {
     swgenio_set_recording(false);
   }
 
-  swchip::PhyModel& phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
+  swchip::PhyModel &phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
 
   void reset(unsigned port) {
     const swc_phy_reset_setup_t r{port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL, 0, 0, 0, 0};
     ASSERT_EQ(swc_phy_reset(port, &r), 0);
   }
 
-  void describe(unsigned port, const std::string& text) {
+  void describe(unsigned port, const std::string &text) {
     swchip::CableDescription cable;
     ASSERT_EQ(swchip::parse_cable_description(text, cable), "");
     phy(port).describe_cable(cable);
   }
 
   // Polls the test until it ends, letting 5 ms pass between polls; the final code.
-  swc_rc run(unsigned port, swc_phy_cablescan_result_t& result, unsigned* polls = nullptr) {
+  swc_rc run(unsigned port, swc_phy_cablescan_result_t &result, unsigned *polls = nullptr) {
     EXPECT_EQ(swc_phy_cablescan_start(port), 0);
     swc_rc rc = SWC_RC_RUNNING;
     unsigned n = 0;
@@ -71,8 +71,8 @@ TEST_F(CableScan, FaultsAndGoodPairsOfAFamilySevenPort) {
 
 TEST_F(CableScan, EachFamilyFindsOpenShortAndCableEnd) {
   struct Case {
-    const char* name;
-    const uint16_t* id;
+    const char *name;
+    const uint16_t *id;
     unsigned port;
     uint32_t mac_interface;
   };
@@ -80,7 +80,7 @@ TEST_F(CableScan, EachFamilyFindsOpenShortAndCableEnd) {
                         {"family 5", kFamily5, 2, SWC_IF_SGMII},
                         {"family 8", kFamily8, 3, SWC_IF_INTERNAL},
                         {"family 9", kFamily9, 4, SWC_IF_INTERNAL}};
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     phy(c.port) = swchip::PhyModel(c.id[0], c.id[1]);
     const swc_phy_reset_setup_t r{c.mac_interface, 0, 0, 0, 0};
@@ -113,8 +113,10 @@ TEST_F(CableScan, FamilyOneReadsThePackedEchoCancellerAndRestoresItsReprogrammin
   phy(2).write(31, swchip::kPageTest);
   phy(2).write(5, 0x0008);
   phy(2).write(31, swchip::kPageTr);
-  for (const auto& [address, word] : {std::pair<uint16_t, uint32_t>{0x1680, 0x00155400}, {0x0F86, 0x00123800},
-                                      {0x0F82, 0x00000010}, {0x0FA0, 0x00001500}}) {
+  for (const auto &[address, word] : {std::pair<uint16_t, uint32_t>{0x1680, 0x00155400},
+                                      {0x0F86, 0x00123800},
+                                      {0x0F82, 0x00000010},
+                                      {0x0FA0, 0x00001500}}) {
     phy(2).write(2, static_cast<uint16_t>(word >> 16));
     phy(2).write(1, static_cast<uint16_t>(word));
     phy(2).write(0, static_cast<uint16_t>(0x8000 | address));
@@ -138,7 +140,8 @@ TEST_F(CableScan, FamilyOneReadsThePackedEchoCancellerAndRestoresItsReprogrammin
   EXPECT_EQ(phy(2).tr(0x0F86), 0x00123800u);
   EXPECT_EQ(phy(2).tr(0x0F82), 0x00000010u);
   EXPECT_EQ(phy(2).tr(0x0FA0), 0x00001500u);
-  for (uint16_t cleared : {0x0F8A, 0x0F88, 0x0FA2, 0x0770, 0x1684}) EXPECT_EQ(phy(2).tr(cleared), 0u) << cleared;
+  for (uint16_t cleared : {0x0F8A, 0x0F88, 0x0FA2, 0x0770, 0x1684})
+    EXPECT_EQ(phy(2).tr(cleared), 0u) << cleared;
   EXPECT_EQ(phy(2).tr(0x0240) & 0xFF, 0u);
   EXPECT_EQ(phy(2).read(31), 0);
 }
@@ -336,7 +339,7 @@ TEST_F(CableScan, BulkPhyMapStoresThePairsInRecordOrder) {
   EXPECT_EQ(swc_phy_port(1)->address, 7);
   EXPECT_EQ(swc_phy_port(2)->address, 9);
   EXPECT_EQ(swc_phy_port(3)->address, 2);  // beyond the count: as it was
-  map.count = 8;  // more records than the PHY state has
+  map.count = 8;                           // more records than the PHY state has
   EXPECT_EQ(swc_phy_port_map_set(&map), SWC_RC_ILLEGAL);
   EXPECT_EQ(swc_phy_port_map_set(nullptr), SWC_RC_ILLEGAL);
 }
@@ -391,7 +394,7 @@ TEST_F(CableScan, PackedReadBackFields) {
   EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 4, 16, false), 0xBCD1);
   EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 0, 20, true), static_cast<int32_t>(0xABCD1 - 0x100000));
   EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 16, 15, false), 0x1234 >> 1);
-  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 12, 30, false), -1);  // three registers
+  EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 12, 30, false), -1);           // three registers
   EXPECT_EQ(swc_cablescan_packed_field(regs, 17, 16 * 16 + 8, 15, false), -1);  // beyond register 4
 }
 

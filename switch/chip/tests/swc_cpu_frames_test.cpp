@@ -36,7 +36,8 @@ TEST_P(CpuReceiveSizes, InjectedFrameComesOutByteForByte) {
   EXPECT_EQ(swc_ll_cpu_rx_frameready(2), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, CpuReceiveSizes, ::testing::Values(60, 61, 62, 63, 64, 1514, 1518, 2035, 2036));
+INSTANTIATE_TEST_SUITE_P(Sizes, CpuReceiveSizes,
+                         ::testing::Values(60, 61, 62, 63, 64, 1514, 1518, 2035, 2036));
 
 TEST_F(CpuFrames, FrameBeyondTheWindowIsNeverQueued) {
   EXPECT_FALSE(chip.inject_cpu_frame(1, 0, test_frame(2037, 0), 0));
@@ -63,13 +64,13 @@ TEST_F(CpuFrames, BadHeadersDropTheFrame) {
   struct Case {
     uint32_t first, second;
   } cases[] = {
-      {(84u << 16) | 0, 0x51u << 4},  // wrong cookie
-      {(84u << 16) | 7, 0x52u << 4},  // chip port 7 does not exist
-      {(84u << 16) | 5, 0x52u << 4},  // chip port 5 has no port
-      {(3u << 16) | 0, 0x52u << 4},   // shorter than its FCS
+      {(84u << 16) | 0, 0x51u << 4},    // wrong cookie
+      {(84u << 16) | 7, 0x52u << 4},    // chip port 7 does not exist
+      {(84u << 16) | 5, 0x52u << 4},    // chip port 5 has no port
+      {(3u << 16) | 0, 0x52u << 4},     // shorter than its FCS
       {(3000u << 16) | 0, 0x52u << 4},  // longer than the receive window
   };
-  for (const auto& c : cases) {
+  for (const auto &c : cases) {
     ASSERT_TRUE(chip.inject_cpu_frame(1, 0, frame, 0));
     override_read(4, 0, 0, [&](unsigned, unsigned, unsigned) { return c.first; });
     override_read(4, 0, 1, [&](unsigned, unsigned, unsigned) { return c.second; });
@@ -93,10 +94,11 @@ TEST_F(CpuFrames, G5QueueWorkaroundRewritesTheHeaderWhenTheQueueWraps) {
   EXPECT_EQ(w[1], std::make_tuple(4u, 4u, 0u, 0u));
 }
 
-std::vector<uint32_t> tx_words(const std::vector<swgenio_access>& a, unsigned chip_port) {
+std::vector<uint32_t> tx_words(const std::vector<swgenio_access> &a, unsigned chip_port) {
   std::vector<uint32_t> out;
-  for (const auto& x : a) {
-    if (x.kind == K::spi_write && x.block == 1 && x.subblock == chip_port && x.reg == 0xC0) out.push_back(x.value);
+  for (const auto &x : a) {
+    if (x.kind == K::spi_write && x.block == 1 && x.subblock == chip_port && x.reg == 0xC0)
+      out.push_back(x.value);
   }
   return out;
 }

@@ -19,7 +19,7 @@ class CpuTransmit : public ChipFixture {
   size_t sent(uint32_t port_no) {
     const unsigned c = port_no == 6 ? 6 : port_no - 1;
     const auto frames = chip.take_transmitted(c);
-    for (const auto& f : frames) last[port_no] = f;
+    for (const auto &f : frames) last[port_no] = f;
     return frames.size();
   }
   std::vector<uint8_t> frame;

@@ -18,7 +18,8 @@ TEST_F(RegisterIo, SpiWriteSendsBlockSubblockRegisterAndValueMostSignificantFirs
   });
   ASSERT_EQ(swc_io_si_wr(1, 3, 0x77, 0x1234), 0);
   ASSERT_EQ(seen.size(), 20u);
-  const std::vector<uint8_t> expected{6, 0, 0, 0, 0x33, 0x77, 0x00, 0x00, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::vector<uint8_t> expected{6, 0, 0, 0, 0x33, 0x77, 0x00, 0x00, 0x12, 0x34,
+                                      0, 0, 0, 0, 0,    0,    0,    0,    0,    0};
   EXPECT_EQ(seen, expected);
 }
 
@@ -58,7 +59,7 @@ TEST_F(RegisterIo, IndirectReadStartsPollsDoneAndFetchesData) {
   uint32_t value = 0;
   ASSERT_EQ(swc_io_pi_rd(2, 0, 0x41, &value), 0);
   EXPECT_EQ(value, 0xCAFEF00Du);
-  const auto& a = accesses();
+  const auto &a = accesses();
   ASSERT_EQ(a.size(), 3u);
   EXPECT_EQ(std::tie(a[0].block, a[0].subblock, a[0].reg), std::make_tuple(2u, 0u, 0x41u));
   EXPECT_EQ(std::tie(a[1].block, a[1].reg), std::make_tuple(7u, 0x30u));
@@ -78,10 +79,9 @@ TEST_F(RegisterIo, DoneNeverSeenFailsAfterExactlyTwentySixStatusReads) {
   chip.stuck.indirect_done = true;
   uint32_t value = 9;
   EXPECT_EQ(swc_io_pi_rd(1, 2, 3, &value), SWC_RC_READ_FAILED);
-  const auto& a = accesses();
-  const auto status_reads = std::count_if(a.begin(), a.end(), [](const swgenio_access& x) {
-    return x.block == 7 && x.reg == 0x30;
-  });
+  const auto &a = accesses();
+  const auto status_reads = std::count_if(
+      a.begin(), a.end(), [](const swgenio_access &x) { return x.block == 7 && x.reg == 0x30; });
   EXPECT_EQ(status_reads, 26);
   EXPECT_EQ(a.size(), 27u);  // no data fetch
 }

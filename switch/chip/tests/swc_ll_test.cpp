@@ -46,8 +46,8 @@ TEST_F(LowLevel, StartUpRegisterSequence) {
     EXPECT_EQ(w[at++], W(1, kChipPortOf[p], 0x6E, 0x40));
     EXPECT_EQ(w[at++], W(1, kChipPortOf[p], 0x58, 0x39B909B9));
   }
-  const std::vector<W> tail{{7, 0, 0x31, 0x400}, {4, 7, 0xFF, 0}, {2, 0, 4, 0x5F}, {2, 0, 0x10, 0x5F},
-                            {2, 0, 3, 0x20000000}};
+  const std::vector<W> tail{
+      {7, 0, 0x31, 0x400}, {4, 7, 0xFF, 0}, {2, 0, 4, 0x5F}, {2, 0, 0x10, 0x5F}, {2, 0, 3, 0x20000000}};
   EXPECT_EQ(std::vector<W>(w.begin() + static_cast<long>(at), w.end()), tail);
   EXPECT_EQ(clock.slept_ms(), 84u);
   EXPECT_EQ(state->g5e, 0u);
@@ -92,7 +92,7 @@ TEST_F(LowLevel, RejectedArgumentsStoreNothing) {
   EXPECT_EQ(swc_vlan_port_mode_set(0, &mode), SWC_RC_ILLEGAL);
   EXPECT_EQ(swc_pgid_table_write(64), SWC_RC_ILLEGAL);
   EXPECT_TRUE(accesses().empty());
-  for (const auto& m : state->vlan_port_mode) EXPECT_EQ(m.port_vid, 0u);
+  for (const auto &m : state->vlan_port_mode) EXPECT_EQ(m.port_vid, 0u);
   // A members write the chip refuses is not stored either.
   driver.add_fault({swchip::AccessKind::spi_write, 2, -1});
   EXPECT_EQ(swc_vlan_port_members_set(9, members), SWC_RC_WRITE_FAILED);
@@ -239,8 +239,8 @@ TEST_F(LowLevel, ArbiterThatEmptiesLateResetsEveryPort) {
 
 swc_port_qos_t qos_all(uint32_t prio) {
   swc_port_qos_t q{};
-  for (auto& p : q.dscp_prio) p = prio;
-  for (auto& p : q.tag_prio) p = prio;
+  for (auto &p : q.dscp_prio) p = prio;
+  for (auto &p : q.tag_prio) p = prio;
   q.default_prio = prio;
   return q;
 }
@@ -310,7 +310,7 @@ TEST_F(LowLevel, BusHoldTimeIsBoundedWithoutOverflow) {
 TEST_F(LowLevel, CountersLandInTheirRecordWords) {
   for (uint32_t r = 0; r < 8; ++r) chip.write(1, 2, 0x50 + r, 100 + r);
   swc_raw_counters_t c{};
-  for (auto& w : c.word) w = 0xEEEE;
+  for (auto &w : c.word) w = 0xEEEE;
   ASSERT_EQ(swc_ll_port_counters_read(3, &c), 0);
   const uint32_t expected[12] = {100, 101, 103, 102, 0xEEEE, 0xEEEE, 104, 106, 105, 0xEEEE, 0xEEEE, 107};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(c.word[i], expected[i]) << i;

@@ -23,7 +23,7 @@ swc_vid_mac_t vm(uint32_t vid, std::initializer_list<uint8_t> mac) {
   return k;
 }
 
-swc_mac_entry_t static_entry(const swc_vid_mac_t& key, std::initializer_list<uint32_t> ports) {
+swc_mac_entry_t static_entry(const swc_vid_mac_t &key, std::initializer_list<uint32_t> ports) {
   swc_mac_entry_t e{};
   e.vid_mac = key;
   for (uint32_t p : ports) e.destination[p] = 1;
@@ -31,7 +31,9 @@ swc_mac_entry_t static_entry(const swc_vid_mac_t& key, std::initializer_list<uin
   return e;
 }
 
-Key key_of(const swc_vid_mac_t& k) { return {k.vid, std::vector<uint8_t>(k.mac, k.mac + 6)}; }
+Key key_of(const swc_vid_mac_t &k) {
+  return {k.vid, std::vector<uint8_t>(k.mac, k.mac + 6)};
+}
 
 class MacTable : public ChipFixture {
  protected:
@@ -62,7 +64,7 @@ class MacTable : public ChipFixture {
     return keys;
   }
 
-  void learn(const swc_vid_mac_t& key, std::initializer_list<uint32_t> ports) {
+  void learn(const swc_vid_mac_t &key, std::initializer_list<uint32_t> ports) {
     const swc_mac_entry_t e = static_entry(key, ports);
     ASSERT_EQ(swc_mac_table_learn(&e), 0);
   }
@@ -119,7 +121,8 @@ TEST_F(MacTable, VidOrdersBeforeMac) {
 }
 
 TEST_F(MacTable, EntryDroppedByTheChipSinceThePassIsSkipped) {
-  const swc_vid_mac_t a = vm(1, {0, 0, 0, 0, 0, 1}), b = vm(1, {0, 0, 0, 0, 0, 2}), c = vm(1, {0, 0, 0, 0, 0, 3});
+  const swc_vid_mac_t a = vm(1, {0, 0, 0, 0, 0, 1}), b = vm(1, {0, 0, 0, 0, 0, 2}),
+                      c = vm(1, {0, 0, 0, 0, 0, 3});
   learn(a, {1});
   learn(b, {2});
   learn(c, {3});

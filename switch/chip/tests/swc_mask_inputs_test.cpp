@@ -23,7 +23,9 @@ class MaskInputs : public ChipFixture {
   // Chip port bit of a front port on this board.
   static uint32_t bit(uint32_t port) { return 1u << (port == 6 ? 6 : port - 1); }
   uint32_t aggregation_mask(uint32_t code) const { return chip.peek(2, 0, 0x2F + code); }
-  uint32_t source_mask(uint32_t port) const { return chip.peek(2, 0, 0x80 + (port == 6 ? 6 : port - 1)) & 0x5F; }
+  uint32_t source_mask(uint32_t port) const {
+    return chip.peek(2, 0, 0x80 + (port == 6 ? 6 : port - 1)) & 0x5F;
+  }
 };
 
 TEST_F(MaskInputs, AggregationMembersShareTheSixteenCodes) {

@@ -34,8 +34,9 @@ class Phys : public ChipFixture {
   // PHY register writes (controller, address, register, value) of the recorded MIIM commands.
   std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>> phy_writes() const {
     std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>> out;
-    for (const auto& [b, s, r, v] : writes_of(accesses())) {
-      if (b == 3 && s < 2 && r == 1 && !(v & 0x4000000)) out.emplace_back(s, (v >> 21) & 31, (v >> 16) & 31, v & 0xFFFF);
+    for (const auto &[b, s, r, v] : writes_of(accesses())) {
+      if (b == 3 && s < 2 && r == 1 && !(v & 0x4000000))
+        out.emplace_back(s, (v >> 21) & 31, (v >> 16) & 31, v & 0xFFFF);
     }
     return out;
   }
@@ -47,7 +48,7 @@ TEST_F(Phys, InternalPhyResetsAsFamilySeven) {
   EXPECT_EQ(swc_phy_port(1)->family, 7u);
   EXPECT_EQ(swc_phy_port(1)->part, 7385u);
   EXPECT_EQ(swc_phy_port(1)->revision, 1u);
-  const auto& phy = chip.phy(0, 0);
+  const auto &phy = chip.phy(0, 0);
   EXPECT_EQ(phy.peek(swchip::kPageTest, 12) & 0x300, 0x200);
   EXPECT_EQ(phy.peek(swchip::kPageTest, 22) & 0xFC0, 0x240);
   EXPECT_EQ(phy.peek(1, 20) & 0xE000, 0x6000);
@@ -114,7 +115,8 @@ TEST_F(Phys, ResetThatNeverCompletesTimesOutAfterFiveSeconds) {
 TEST_F(Phys, ForcedGigabitWritesOnlyTheControlRegister) {
   swc_phy_setup_t s{SWC_PHY_MODE_FORCED, SWC_SPEED_1G, 1, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_setup(1, &s), 0);
-  EXPECT_EQ(phy_writes(), (std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>>{{0, 0, 0, 0x0140}}));
+  EXPECT_EQ(phy_writes(),
+            (std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>>{{0, 0, 0, 0x0140}}));
 }
 
 TEST_F(Phys, PagedReadSelectsAndRestoresThePageOnlyOffPageZero) {
@@ -184,7 +186,7 @@ TEST_F(Phys, DropThatCameBackRunsBothCorrections) {
   EXPECT_EQ(st.link_down_event, 1u);
   EXPECT_EQ(st.link, 1u);
   bool down_correction = false, up_patch = false;
-  for (const auto& [c, a, reg, v] : phy_writes()) {
+  for (const auto &[c, a, reg, v] : phy_writes()) {
     if (reg == 16 && v == (0xA000u | 0xFF0u)) up_patch = true;
     if (reg == 20) down_correction = true;
   }
@@ -229,11 +231,11 @@ TEST_F(Phys, CedarRevisionZeroLoadsItsPackageProgram) {
   EXPECT_EQ(swc_phy_port(1)->family, 5u);
   EXPECT_EQ(swc_phy_port(1)->part, 8538u);
   size_t program_bytes = 0;
-  for (const auto& [c, a, reg, v] : phy_writes()) {
+  for (const auto &[c, a, reg, v] : phy_writes()) {
     if (reg == 12 && (v & 0xFF00) == 0x5000 && v != 0x5000) ++program_bytes;
   }
   EXPECT_EQ(program_bytes, 36u);
-  const auto& phy = chip.phy(0, 0);
+  const auto &phy = chip.phy(0, 0);
   EXPECT_EQ(phy.peek(swchip::kPageTr, 17), 0x3D);
   EXPECT_EQ(phy.tr(0x606), 0x3Du);
   EXPECT_EQ(phy.tr(0xE06), 0x3Du);

@@ -16,7 +16,9 @@ class Ports : public ChipFixture {
     map_board_ports();
   }
   // Sets chip counter register 0x50 + index of a chip port.
-  void counter(unsigned chip_port, unsigned index, uint32_t value) { chip.write(1, chip_port, 0x50 + index, value); }
+  void counter(unsigned chip_port, unsigned index, uint32_t value) {
+    chip.write(1, chip_port, 0x50 + index, value);
+  }
 };
 
 TEST_F(Ports, CountersWrapAtTheirWidth) {
@@ -93,14 +95,14 @@ TEST_F(Ports, FirstJumboPortReappliesFlowControlOnTheOthers) {
   swc_port_setup_t s = internal_port(1523);
   ASSERT_EQ(swc_port_setup(3, &s), 0);
   std::set<unsigned> reapplied;
-  for (const auto& a : accesses()) {
+  for (const auto &a : accesses()) {
     if (a.kind == K::spi_write && a.block == 1 && a.reg == 0xDF) reapplied.insert(a.subblock);
   }
   EXPECT_EQ(reapplied, (std::set<unsigned>{0, 1, 2, 3, 4, 6}));
   swgenio_clear_recorded();
   s.max_length = 2000;  // still jumbo: nothing to re-apply elsewhere
   ASSERT_EQ(swc_port_setup(3, &s), 0);
-  for (const auto& a : accesses()) {
+  for (const auto &a : accesses()) {
     if (a.kind == K::spi_write && a.reg == 0xDF) {
       EXPECT_EQ(a.subblock, 2u);
     }

@@ -28,7 +28,7 @@ class Simulator : public ::testing::Test {
     ::unsetenv("PORTVISOR_SWITCH_REPLY_TIMEOUT_MS");
   }
 
-  int open_device(const std::string& path) {
+  int open_device(const std::string &path) {
     const int fd = swgenio_open(path.c_str(), O_RDWR);
     if (fd >= 0) open_fds.push_back(fd);
     return fd;
@@ -46,7 +46,7 @@ class Simulator : public ::testing::Test {
   SimulatorProcess sim;
   std::vector<int> open_fds;
   std::unique_ptr<swc_api_state> state_record = std::make_unique<swc_api_state>();
-  swc_api_state& state = *state_record;
+  swc_api_state &state = *state_record;
   swc_context context{};
 };
 
@@ -96,7 +96,8 @@ TEST_F(Simulator, DriverRequestsOfTheBoard) {
   const int fd = open_device(sim.device);
   swgenio::VersionRecord version{};
   ASSERT_EQ(swgenio_ioctl(fd, swgenio::kDriverVersion, &version), 0);
-  EXPECT_EQ(std::string(version.text, strnlen(version.text, sizeof version.text)), "swchipd simulated SwGenIO 1.0");
+  EXPECT_EQ(std::string(version.text, strnlen(version.text, sizeof version.text)),
+            "swchipd simulated SwGenIO 1.0");
   swgenio::SpiTimingRecord timing{{511, 1, 400}};
   ASSERT_EQ(swgenio_ioctl(fd, swgenio::kSpiTiming, &timing), 0);
   swgenio::GpioRecord gpio{1u << 3, 1u << 3};
@@ -105,7 +106,8 @@ TEST_F(Simulator, DriverRequestsOfTheBoard) {
   swgenio::GpioRecord get{1u << 3, 0};
   ASSERT_EQ(swgenio_ioctl(fd, swgenio::kCpuGpioGet, &get), 0);
   EXPECT_EQ(get.value, 1u << 3);
-  EXPECT_EQ(sim.ctl("driver"), "spi-timing 511 1 400 cpu-gpio-direction 0x00000008 cpu-gpio-output 0x00000008\n");
+  EXPECT_EQ(sim.ctl("driver"),
+            "spi-timing 511 1 400 cpu-gpio-direction 0x00000008 cpu-gpio-output 0x00000008\n");
   // A descriptor of the access layer is a real one.
   EXPECT_EQ(fcntl(fd, F_SETFD, FD_CLOEXEC), 0);
   // An unknown request is refused by the driver, not by a crash.
@@ -135,16 +137,16 @@ TEST_F(Simulator, ChipStateSurvivesAClientThatGoesAway) {
   EXPECT_EQ(value, 77u);
 }
 
-int raw_connect(const std::string& path) {
+int raw_connect(const std::string &path) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size());
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return -1;
   return fd;
 }
 
-int32_t round_trip(int fd, const std::vector<uint8_t>& datagram) {
+int32_t round_trip(int fd, const std::vector<uint8_t> &datagram) {
   if (::send(fd, datagram.data(), datagram.size(), 0) < 0) return 1;
   uint8_t reply[600];
   const ssize_t n = ::recv(fd, reply, sizeof reply, 0);
@@ -157,7 +159,8 @@ TEST_F(Simulator, MalformedRequestsGetErrorRepliesAndServiceGoesOn) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(round_trip(fd, {1, 2, 3}), -EINVAL);
   EXPECT_EQ(round_trip(fd, swgenio::wire::encode_request(0xdeadbeef, std::vector<uint8_t>(8))), -ENOTTY);
-  EXPECT_EQ(round_trip(fd, swgenio::wire::encode_request(swgenio::k32BitRead, std::vector<uint8_t>(3))), -EINVAL);
+  EXPECT_EQ(round_trip(fd, swgenio::wire::encode_request(swgenio::k32BitRead, std::vector<uint8_t>(3))),
+            -EINVAL);
   EXPECT_EQ(round_trip(fd, std::vector<uint8_t>(4000, 0x53)), -EINVAL);
   std::vector<uint8_t> spi(20, 0);
   spi[0] = 7;  // SPI length other than 6
@@ -176,7 +179,9 @@ TEST_F(Simulator, ControlClientReportsRejectedCommands) {
 
 TEST_F(Simulator, CpuFramesThroughTheSocket) {
   select(open_device(sim.device));
-  const std::string hex = "0180c2000000001122334455002642420300000000000000000000000000000000000000000000000000000000000000000000000000000000000000";
+  const std::string hex =
+      "0180c2000000001122334455002642420300000000000000000000000000000000000000000000000000000000000000000000"
+      "000000000000000000";
   EXPECT_EQ(sim.ctl("inject 1 6 " + hex + " 0x0001"), "ok\n");
   ASSERT_EQ(swc_ll_cpu_rx_frameready(1), 1);
   swc_cpu_rx_header_t header{};
@@ -210,7 +215,7 @@ TEST_F(Simulator, TablesPhysAndStuckBitsThroughTheControlSocket) {
 
 TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state*>(phy_state.data())};
+  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
   context = {open_device(sim.device), &state, &phy};
   swc_select_context(&context);
   const swc_init_setup setup{1, 1, 0, -1, 0};

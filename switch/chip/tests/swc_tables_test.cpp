@@ -33,7 +33,7 @@ TEST_F(Tables, LearnedEntryIsFoundInItsBucketWithItsPort) {
   const unsigned bucket = swchip::ChipModel::mac_bucket(10, e.vid_mac.mac);
   bool seen = false;
   for (unsigned slot = 0; slot < 4; ++slot) {
-    const auto& m = chip.mac_entry(bucket * 4 + slot);
+    const auto &m = chip.mac_entry(bucket * 4 + slot);
     if (m.valid) seen = ((m.flags >> 3) & 0x3F) == 6;
   }
   EXPECT_TRUE(seen);

@@ -28,7 +28,7 @@ TEST(AccessLayer, InProcessBackEndRecordsDecodedRegisterAccesses) {
   swgenio::SpiTimingRecord timing{{511, 1, 400}};
   ASSERT_EQ(swgenio_ioctl(fd, swgenio::kSpiTiming, &timing), 0);
 
-  const auto& seen = swgenio_recorded();
+  const auto &seen = swgenio_recorded();
   ASSERT_EQ(seen.size(), 3u);
   using K = swgenio_access::Kind;
   EXPECT_EQ(seen[0], (swgenio_access{K::bus_read, 3, 1, 2, 0x42, swgenio::k32BitRead, 0}));

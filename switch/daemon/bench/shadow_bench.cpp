@@ -35,151 +35,146 @@ namespace {
 std::string control_path;
 
 std::string ctl(const std::string &command) {
-    std::string line = std::string(SWCHIPCTL_PATH) + " --control " + control_path + " " + command;
-    std::string out;
-    if (FILE *pipe = popen(line.c_str(), "r")) {
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, pipe))
-            out += buf;
-        pclose(pipe);
-    }
-    return out;
+  std::string line = std::string(SWCHIPCTL_PATH) + " --control " + control_path + " " + command;
+  std::string out;
+  if (FILE *pipe = popen(line.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+    pclose(pipe);
+  }
+  return out;
 }
 
 struct stream_figures {
-    size_t requests = 0;
-    size_t lost = 0;
-    double p50_us = 0, p99_us = 0, p999_us = 0, max_us = 0;
+  size_t requests = 0;
+  size_t lost = 0;
+  double p50_us = 0, p99_us = 0, p999_us = 0, max_us = 0;
 };
 
 // Requests object 8 back to back for `duration`.
 stream_figures request_stream(mgmt_client &client, std::chrono::milliseconds duration) {
-    std::vector<uint8_t> request(24, 0);
-    le_store32(&request[0], 8);
-    le_store16(&request[14], 24);
-    std::vector<double> us;
-    stream_figures f;
-    for (auto end = clock_type::now() + duration; clock_type::now() < end;) {
-        auto start = clock_type::now();
-        auto reply = client.request(request, 2s);
-        if (!reply) {
-            ++f.lost;
-            continue;
-        }
-        us.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+  std::vector<uint8_t> request(24, 0);
+  le_store32(&request[0], 8);
+  le_store16(&request[14], 24);
+  std::vector<double> us;
+  stream_figures f;
+  for (auto end = clock_type::now() + duration; clock_type::now() < end;) {
+    auto start = clock_type::now();
+    auto reply = client.request(request, 2s);
+    if (!reply) {
+      ++f.lost;
+      continue;
     }
-    if (us.empty())
-        return f;
-    std::sort(us.begin(), us.end());
-    f.requests = us.size();
-    f.p50_us = us[us.size() / 2];
-    f.p99_us = us[us.size() * 99 / 100];
-    f.p999_us = us[us.size() * 999 / 1000];
-    f.max_us = us.back();
-    return f;
+    us.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+  }
+  if (us.empty()) return f;
+  std::sort(us.begin(), us.end());
+  f.requests = us.size();
+  f.p50_us = us[us.size() / 2];
+  f.p99_us = us[us.size() * 99 / 100];
+  f.p999_us = us[us.size() * 999 / 1000];
+  f.max_us = us.back();
+  return f;
 }
 
 void print(const char *what, const stream_figures &f) {
-    std::printf("%s: %zu requests (%zu lost), p50 %.0f us, p99 %.0f us, p99.9 %.0f us, max %.2f ms\n", what,
-                f.requests, f.lost, f.p50_us, f.p99_us, f.p999_us, f.max_us / 1000);
+  std::printf("%s: %zu requests (%zu lost), p50 %.0f us, p99 %.0f us, p99.9 %.0f us, max %.2f ms\n", what,
+              f.requests, f.lost, f.p50_us, f.p99_us, f.p999_us, f.max_us / 1000);
 }
 
 // Milliseconds of the day of a trace line's stamp "YYYY/MM/DD HH:MM:SS.mmm".
 long stamp_ms(const std::string &line) {
-    int h = 0, m = 0, s = 0, ms = 0;
-    if (line.size() < 23 || std::sscanf(line.c_str() + 11, "%d:%d:%d.%d", &h, &m, &s, &ms) != 4)
-        return -1;
-    return ((h * 60L + m) * 60 + s) * 1000 + ms;
+  int h = 0, m = 0, s = 0, ms = 0;
+  if (line.size() < 23 || std::sscanf(line.c_str() + 11, "%d:%d:%d.%d", &h, &m, &s, &ms) != 4) return -1;
+  return ((h * 60L + m) * 60 + s) * 1000 + ms;
 }
 
 // Lengths of the rebuild steps in the daemon's output.
 std::vector<long> step_lengths(const std::string &output) {
-    std::vector<long> lengths;
-    std::istringstream lines(output);
-    long started = -1;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find("update start, index:") != std::string::npos)
-            started = stamp_ms(line);
-        else if (line.find("update done, index:") != std::string::npos && started >= 0)
-            lengths.push_back(stamp_ms(line) - started), started = -1;
-    }
-    return lengths;
+  std::vector<long> lengths;
+  std::istringstream lines(output);
+  long started = -1;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("update start, index:") != std::string::npos)
+      started = stamp_ms(line);
+    else if (line.find("update done, index:") != std::string::npos && started >= 0)
+      lengths.push_back(stamp_ms(line) - started), started = -1;
+  }
+  return lengths;
 }
 
 // One GET of the MAC status object 4001 (128 entries from the lowest key): the daemon reads all 8192
 // chip indexes one at a time for it.
 double mac_status_ms(mgmt_client &client) {
-    std::vector<uint8_t> data(4 + 128 * 44, 0);
-    le_store16(&data[0], 128);
-    le_store16(&data[2], 44);
-    uint32_t res = 99;
-    auto start = clock_type::now();
-    auto reply = client.object(4001, 0, data, res, 30s);
-    return reply && res == 0 ? std::chrono::duration<double, std::milli>(clock_type::now() - start).count() : -1;
+  std::vector<uint8_t> data(4 + 128 * 44, 0);
+  le_store16(&data[0], 128);
+  le_store16(&data[2], 44);
+  uint32_t res = 99;
+  auto start = clock_type::now();
+  auto reply = client.object(4001, 0, data, res, 30s);
+  return reply && res == 0 ? std::chrono::duration<double, std::milli>(clock_type::now() - start).count()
+                           : -1;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
-    const int seconds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 20;
-    if (unshare(CLONE_NEWNET) != 0) {
-        std::fprintf(stderr, "needs root for a network namespace\n");
-        return 1;
-    }
-    if (std::system("ip link set lo up && ip tuntap add eth0 mode tap && "
-                    "ip link set eth0 address 00:11:22:33:44:55 && ip link set eth0 up") != 0)
-        return 1;
-    temp_dir dir;
-    control_path = dir.path() + "/ctl";
-    const std::string device = dir.path() + "/swgenio";
-    child_process simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(control_path.c_str(), &st) != 0; ++i)
-        std::this_thread::sleep_for(10ms);
-    const std::string daemon = argc > 2 ? argv[2] : PORTVISOR_PATH;
-    child_process pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
-                     {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                      "PORTVISOR_SWITCH_DEVICE=" + device});
-    mgmt_client client(MGMT_PORT_NUMBER);
-    std::vector<uint8_t> probe(8, 0);
-    uint32_t res = 99;
-    bool ready = false;
-    for (int i = 0; i < 600 && !ready; ++i)
-        ready = client.object(8, 0, probe, res, 50ms).has_value();
-    if (!ready) {
-        std::fprintf(stderr, "portvisor did not answer\n%s", pv.output().c_str());
-        return 1;
-    }
-    // The daemon must never wait on a full pipe: its output is read on a thread of its own.
-    std::atomic<bool> stop{false};
-    std::thread reader([&] {
-        while (!stop)
-            pv.wait_for_output("\x01", 50ms);
-    });
+  const int seconds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 20;
+  if (unshare(CLONE_NEWNET) != 0) {
+    std::fprintf(stderr, "needs root for a network namespace\n");
+    return 1;
+  }
+  if (std::system("ip link set lo up && ip tuntap add eth0 mode tap && "
+                  "ip link set eth0 address 00:11:22:33:44:55 && ip link set eth0 up") != 0)
+    return 1;
+  temp_dir dir;
+  control_path = dir.path() + "/ctl";
+  const std::string device = dir.path() + "/swgenio";
+  child_process simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
+  struct stat st {};
+  for (int i = 0; i < 500 && stat(control_path.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
+  const std::string daemon = argc > 2 ? argv[2] : PORTVISOR_PATH;
+  child_process pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
+                   {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                    "PORTVISOR_SWITCH_DEVICE=" + device});
+  mgmt_client client(MGMT_PORT_NUMBER);
+  std::vector<uint8_t> probe(8, 0);
+  uint32_t res = 99;
+  bool ready = false;
+  for (int i = 0; i < 600 && !ready; ++i) ready = client.object(8, 0, probe, res, 50ms).has_value();
+  if (!ready) {
+    std::fprintf(stderr, "portvisor did not answer\n%s", pv.output().c_str());
+    return 1;
+  }
+  // The daemon must never wait on a full pipe: its output is read on a thread of its own.
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop) pv.wait_for_output("\x01", 50ms);
+  });
 
-    // Settle after start-up (its first shadow pass over the empty table included), then the idle loop.
-    std::this_thread::sleep_for(10s);
-    const stream_figures idle = request_stream(client, 5s);
+  // Settle after start-up (its first shadow pass over the empty table included), then the idle loop.
+  std::this_thread::sleep_for(10s);
+  const stream_figures idle = request_stream(client, 5s);
 
-    const std::string learned = ctl("learn 0 1 02:00:00:00:00:00 8192");
-    const auto rebuilding = request_stream(client, std::chrono::seconds(seconds));
-    const double status_ms = mac_status_ms(client);
-    stop = true;
-    reader.join();
+  const std::string learned = ctl("learn 0 1 02:00:00:00:00:00 8192");
+  const auto rebuilding = request_stream(client, std::chrono::seconds(seconds));
+  const double status_ms = mac_status_ms(client);
+  stop = true;
+  reader.join();
 
-    std::printf("simulated chip: %s", learned.c_str());
-    print("idle loop", idle);
-    print("shadow rebuilt from 8192 entries", rebuilding);
-    auto lengths = step_lengths(pv.output());
-    if (!lengths.empty()) {
-        std::sort(lengths.begin(), lengths.end());
-        std::printf("rebuild steps (1024 chip indexes each): n=%zu, median %ld ms, max %ld ms\n", lengths.size(),
-                    lengths[lengths.size() / 2], lengths.back());
-    }
-    std::printf("object 4001 (MAC status) with the full table: %.0f ms\n", status_ms);
-    kill(pv.pid(), SIGTERM);
-    pv.wait_exit(10s);
-    kill(simulator.pid(), SIGTERM);
-    simulator.wait_exit(5s);
-    return 0;
+  std::printf("simulated chip: %s", learned.c_str());
+  print("idle loop", idle);
+  print("shadow rebuilt from 8192 entries", rebuilding);
+  auto lengths = step_lengths(pv.output());
+  if (!lengths.empty()) {
+    std::sort(lengths.begin(), lengths.end());
+    std::printf("rebuild steps (1024 chip indexes each): n=%zu, median %ld ms, max %ld ms\n", lengths.size(),
+                lengths[lengths.size() / 2], lengths.back());
+  }
+  std::printf("object 4001 (MAC status) with the full table: %.0f ms\n", status_ms);
+  kill(pv.pid(), SIGTERM);
+  pv.wait_exit(10s);
+  kill(simulator.pid(), SIGTERM);
+  simulator.wait_exit(5s);
+  return 0;
 }

@@ -5,10 +5,9 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    conf_reset();
-    std::vector<uint8_t> image(data, data + size);
-    if (conf_load_image(image) == 0)
-        mgmt_conf(conf_action{CONF_ACTION_READ, 0});
-    conf_reset();
-    return 0;
+  conf_reset();
+  std::vector<uint8_t> image(data, data + size);
+  if (conf_load_image(image) == 0) mgmt_conf(conf_action{CONF_ACTION_READ, 0});
+  conf_reset();
+  return 0;
 }

@@ -25,106 +25,97 @@
 namespace {
 
 struct chip_bench {
-    swchip::ChipModel chip;
-    swchip::Driver driver{chip};
-    std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
-    swc_context context{};
+  swchip::ChipModel chip;
+  swchip::Driver driver{chip};
+  std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
+  swc_context context{};
 };
 
 // Every command must be one of the module's fixed forms filled with numbers only.
 int check_command(const char *command) {
-    for (const char *c = command; *c; ++c)
-        if (*c == ';' || *c == '|' || *c == '&' || *c == '`' || *c == '$' || *c == '\n')
-            std::abort();
-    return 0;
+  for (const char *c = command; *c; ++c)
+    if (*c == ';' || *c == '|' || *c == '&' || *c == '`' || *c == '$' || *c == '\n') std::abort();
+  return 0;
 }
 
 std::map<std::string, int> host_ends;
 int open_pair(const char *name) {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0)
-        return -1;
-    auto found = host_ends.find(name);
-    if (found != host_ends.end())
-        close(found->second);
-    host_ends[name] = pair[1];
-    return pair[0];
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+  auto found = host_ends.find(name);
+  if (found != host_ends.end()) close(found->second);
+  host_ends[name] = pair[1];
+  return pair[0];
 }
 
 void init_once() {
-    static std::unique_ptr<chip_bench> bench;
-    if (bench)
-        return;
-    bench = std::make_unique<chip_bench>();
-    swgenio_attach_in_process([](uint32_t code, std::span<uint8_t> record) { return bench->driver.handle(code, record); });
-    swgenio_set_recording(false);
-    bench->context.fd = swgenio_open("/dev/swgenio", 2);
-    bench->context.state = bench->state.get();
-    swc_select_context(&bench->context);
-    swc_init_setup setup{1, 1, 0, -1, 0};
-    swc_init_state(&setup);
-    char dir[] = "/tmp/pv_l3_fuzz.XXXXXX";
-    setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
-    l3_test_hooks_set(check_command, open_pair);
-    conf_module_reg(CONF_MODULE_L3, l3_conf);
-    mgmt_module_reg(5, l3_mgmt);
-    packet_buffer_init();
-    conf_init();
-    l3_init();
+  static std::unique_ptr<chip_bench> bench;
+  if (bench) return;
+  bench = std::make_unique<chip_bench>();
+  swgenio_attach_in_process(
+      [](uint32_t code, std::span<uint8_t> record) { return bench->driver.handle(code, record); });
+  swgenio_set_recording(false);
+  bench->context.fd = swgenio_open("/dev/swgenio", 2);
+  bench->context.state = bench->state.get();
+  swc_select_context(&bench->context);
+  swc_init_setup setup{1, 1, 0, -1, 0};
+  swc_init_state(&setup);
+  char dir[] = "/tmp/pv_l3_fuzz.XXXXXX";
+  setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
+  l3_test_hooks_set(check_command, open_pair);
+  conf_module_reg(CONF_MODULE_L3, l3_conf);
+  mgmt_module_reg(5, l3_mgmt);
+  packet_buffer_init();
+  conf_init();
+  l3_init();
 }
 
 // The first leg with a device, so host frames have somewhere to come from.
 bool first_device(l3_leg &leg) {
-    leg = l3_leg{};
-    for (bool exact = true; rl_config_get(leg, exact) >= 0; exact = false)
-        if (leg.fd >= 0)
-            return true;
-    return false;
+  leg = l3_leg{};
+  for (bool exact = true; rl_config_get(leg, exact) >= 0; exact = false)
+    if (leg.fd >= 0) return true;
+  return false;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    init_once();
-    if (size < 1 || size > MGMT_BUFFER_SIZE)
-        return 0;
-    // Exactly the input's bytes, so any read past their end is caught.
-    std::vector<uint8_t> bytes(data + 1, data + size);
-    switch (data[0] % 4) {
+  init_once();
+  if (size < 1 || size > MGMT_BUFFER_SIZE) return 0;
+  // Exactly the input's bytes, so any read past their end is caught.
+  std::vector<uint8_t> bytes(data + 1, data + size);
+  switch (data[0] % 4) {
     case 0:
-        mgmt_process(bytes.data(), bytes.size());
-        break;
+      mgmt_process(bytes.data(), bytes.size());
+      break;
     case 1:
-        if (conf_load_image(bytes) == 0)
-            l3_conf(conf_action{CONF_ACTION_READ, 0});
-        break;
+      if (conf_load_image(bytes) == 0) l3_conf(conf_action{CONF_ACTION_READ, 0});
+      break;
     case 2: {
-        l3_leg leg;
-        if (!first_device(leg))
-            break;
-        send(host_ends.at(l3_tap_txt(leg.rlid)), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        l3_packet_event(leg.fd, FD_EVENT_READ);
-        l3_packet_event(leg.fd, FD_EVENT_READ);
-        // The frames queued for the chip leave, so the pools do not run dry across inputs.
-        packet_queue();
-        break;
+      l3_leg leg;
+      if (!first_device(leg)) break;
+      send(host_ends.at(l3_tap_txt(leg.rlid)), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      l3_packet_event(leg.fd, FD_EVENT_READ);
+      l3_packet_event(leg.fd, FD_EVENT_READ);
+      // The frames queued for the chip leave, so the pools do not run dry across inputs.
+      packet_queue();
+      break;
     }
     default:
-        // The CPU path hands on only frames with a whole Ethernet header.
-        if (bytes.size() < 14)
-            break;
-        if (packet_buffer *buffer = packet_alloc(static_cast<uint32_t>(bytes.size()))) {
-            std::memcpy(buffer->data, bytes.data(), bytes.size());
-            buffer->length = static_cast<uint32_t>(bytes.size());
-            buffer->vid = bytes[0] % 8;
-            l3_packet_rx(buffer);
-        }
-        // Whatever the devices were given is read away.
-        for (auto &[name, end] : host_ends) {
-            uint8_t sink[9700];
-            while (recv(end, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-            }
-        }
-    }
-    return 0;
+      // The CPU path hands on only frames with a whole Ethernet header.
+      if (bytes.size() < 14) break;
+      if (packet_buffer *buffer = packet_alloc(static_cast<uint32_t>(bytes.size()))) {
+        std::memcpy(buffer->data, bytes.data(), bytes.size());
+        buffer->length = static_cast<uint32_t>(bytes.size());
+        buffer->vid = bytes[0] % 8;
+        l3_packet_rx(buffer);
+      }
+      // Whatever the devices were given is read away.
+      for (auto &[name, end] : host_ends) {
+        uint8_t sink[9700];
+        while (recv(end, sink, sizeof sink, MSG_DONTWAIT) > 0) {}
+      }
+  }
+  return 0;
 }

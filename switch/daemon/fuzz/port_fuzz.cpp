@@ -22,57 +22,55 @@
 namespace {
 
 struct harness {
-    swchip::ChipModel chip;
-    swchip::Driver driver{chip};
-    swc_api_state state{};
-    std::vector<unsigned char> phy_state;
-    swc_phy_context phy{};
-    swc_context context{};
-    swc_manual_clock clock; // the start-up's sleep and PHY waits pass at once
+  swchip::ChipModel chip;
+  swchip::Driver driver{chip};
+  swc_api_state state{};
+  std::vector<unsigned char> phy_state;
+  swc_phy_context phy{};
+  swc_context context{};
+  swc_manual_clock clock;  // the start-up's sleep and PHY waits pass at once
 
-    harness() {
-        swc_clock_set(&clock);
-        trace_option_apply("all", "emerg"); // rejections are expected; their lines only slow the runs
-        char dir[] = "/tmp/pv_port_fuzz.XXXXXX";
-        setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
-        g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1; // the store stays in memory
-        swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
-        swgenio_set_recording(false);
-        phy_state.assign(swc_phy_sizeof_al(6), 0);
-        phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-        context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
-        swc_select_context(&context);
-        conf_module_reg(CONF_MODULE_PORT, port_conf);
-        mgmt_module_reg(3, port_mgmt);
-        conf_init();
-        port_init();
-    }
+  harness() {
+    swc_clock_set(&clock);
+    trace_option_apply("all", "emerg");  // rejections are expected; their lines only slow the runs
+    char dir[] = "/tmp/pv_port_fuzz.XXXXXX";
+    setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
+    g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+    swgenio_attach_in_process(
+        [this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
+    swgenio_set_recording(false);
+    phy_state.assign(swc_phy_sizeof_al(6), 0);
+    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
+    context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+    swc_select_context(&context);
+    conf_module_reg(CONF_MODULE_PORT, port_conf);
+    mgmt_module_reg(3, port_mgmt);
+    conf_init();
+    port_init();
+  }
 };
 
 void stored_block(uint32_t id, const uint8_t *data, size_t size) {
-    uint8_t *block = conf_create(id, static_cast<uint32_t>(size));
-    if (!block)
-        return;
-    if (size)
-        std::memcpy(block, data, size);
-    conf_close(id);
-    port_conf(conf_action{CONF_ACTION_READ, 0});
+  uint8_t *block = conf_create(id, static_cast<uint32_t>(size));
+  if (!block) return;
+  if (size) std::memcpy(block, data, size);
+  conf_close(id);
+  port_conf(conf_action{CONF_ACTION_READ, 0});
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static harness h;
-    if (size < 1 || size > MGMT_BUFFER_SIZE)
-        return 0;
-    if (data[0] & 1) {
-        static const uint32_t blocks[3] = {PORT_CONF_BLOCK, QOS_PORT_CONF_BLOCK, QOS_GEN_CONF_BLOCK};
-        stored_block(blocks[(data[0] >> 1) % 3], data + 1, size - 1);
-        return 0;
-    }
-    // Exactly the datagram's bytes, so any read past its end is caught.
-    std::vector<uint8_t> datagram(data + 1, data + size);
-    mgmt_process(datagram.data(), datagram.size());
-    port_status_poll(0, 0, 33);
+  static harness h;
+  if (size < 1 || size > MGMT_BUFFER_SIZE) return 0;
+  if (data[0] & 1) {
+    static const uint32_t blocks[3] = {PORT_CONF_BLOCK, QOS_PORT_CONF_BLOCK, QOS_GEN_CONF_BLOCK};
+    stored_block(blocks[(data[0] >> 1) % 3], data + 1, size - 1);
     return 0;
+  }
+  // Exactly the datagram's bytes, so any read past its end is caught.
+  std::vector<uint8_t> datagram(data + 1, data + size);
+  mgmt_process(datagram.data(), datagram.size());
+  port_status_poll(0, 0, 33);
+  return 0;
 }

@@ -29,110 +29,106 @@
 
 namespace {
 
-constexpr uint8_t kBpduHeader[17] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0x09, 0, 0x27, 0x42, 0x42, 0x03};
+constexpr uint8_t kBpduHeader[17] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0x02, 0,   0,
+                                     0,    0,    0x09, 0,    0x27, 0x42, 0x42, 0x03};
 constexpr uint8_t kSlowHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x02, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0x09};
 constexpr uint8_t kEapolHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x03, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0x8E};
 
 struct harness {
-    swchip::ChipModel chip;
-    swchip::Driver driver{chip};
-    swc_manual_clock clock;
-    swc_api_state state{};
-    std::vector<unsigned char> phy_state;
-    swc_phy_context phy{};
-    swc_context context{};
-    uint32_t now = 1000000;
+  swchip::ChipModel chip;
+  swchip::Driver driver{chip};
+  swc_manual_clock clock;
+  swc_api_state state{};
+  std::vector<unsigned char> phy_state;
+  swc_phy_context phy{};
+  swc_context context{};
+  uint32_t now = 1000000;
 
-    harness() {
-        trace_option_apply("all", "emerg");
-        g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1; // the store stays in memory
-        swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
-        swgenio_set_recording(false);
-        swc_clock_set(&clock);
-        phy_state.assign(swc_phy_sizeof_al(6), 0);
-        phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-        context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
-        swc_select_context(&context);
-        conf_module_reg(CONF_MODULE_PORT, port_conf);
-        conf_module_reg(CONF_MODULE_L2, l2_conf);
-        protocols_install();
-        conf_init();
-        port_init();
-        packet_init();
-        l2_init();
-        for (unsigned port = 1; port <= PORT_COUNT; ++port)
-            port_status_update(port);
-        // Both protocols on every port.
-        rstp::Config config;
-        for (auto &p : config.ports)
-            p.enabled = 1;
-        for (unsigned slot = 0; slot < 7; ++slot) {
-            uint8_t block[rstp::kConfigSize];
-            rstp::encode_config(config, block);
-            swc_rstp_set_portconfig(slot, block + rstp::kBridgeConfigSize + rstp::kPortConfigSize * slot);
-        }
-        uint8_t lacp_port[lacp::kPortConfigSize];
-        lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp_port);
-        for (unsigned port = 1; port <= PORT_COUNT; ++port)
-            swc_lacp_set_portconfig(port, lacp_port);
-        for (unsigned port = 1; port <= PORT_COUNT; ++port)
-            swc_dot1x_set_portconfig(port, dot1x::kAuto);
-        dot1x::SystemConfig dot1x_system;
-        dot1x_system.enabled = 1;
-        dot1x_system.server = 0x7F000001; // nothing answers there
-        dot1x_system.server_port = 9;
-        uint8_t dot1x_block[dot1x::kSystemConfigSize];
-        dot1x::encode_system(dot1x_system, dot1x_block);
-        swc_dot1x_set_systemconfig(dot1x_block);
-        run(3000);
+  harness() {
+    trace_option_apply("all", "emerg");
+    g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+    swgenio_attach_in_process(
+        [this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
+    swgenio_set_recording(false);
+    swc_clock_set(&clock);
+    phy_state.assign(swc_phy_sizeof_al(6), 0);
+    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
+    context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+    swc_select_context(&context);
+    conf_module_reg(CONF_MODULE_PORT, port_conf);
+    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    protocols_install();
+    conf_init();
+    port_init();
+    packet_init();
+    l2_init();
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) port_status_update(port);
+    // Both protocols on every port.
+    rstp::Config config;
+    for (auto &p : config.ports) p.enabled = 1;
+    for (unsigned slot = 0; slot < 7; ++slot) {
+      uint8_t block[rstp::kConfigSize];
+      rstp::encode_config(config, block);
+      swc_rstp_set_portconfig(slot, block + rstp::kBridgeConfigSize + rstp::kPortConfigSize * slot);
     }
-    // The main loop over `ms` milliseconds.
-    void run(uint32_t ms) {
-        for (uint32_t i = 0; i < ms; ++i) {
-            timer_dispatch(++now);
-            packet_queue();
-            packet_poll();
-            l2_protocols_more_work();
-        }
+    uint8_t lacp_port[lacp::kPortConfigSize];
+    lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp_port);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) swc_lacp_set_portconfig(port, lacp_port);
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) swc_dot1x_set_portconfig(port, dot1x::kAuto);
+    dot1x::SystemConfig dot1x_system;
+    dot1x_system.enabled = 1;
+    dot1x_system.server = 0x7F000001;  // nothing answers there
+    dot1x_system.server_port = 9;
+    uint8_t dot1x_block[dot1x::kSystemConfigSize];
+    dot1x::encode_system(dot1x_system, dot1x_block);
+    swc_dot1x_set_systemconfig(dot1x_block);
+    run(3000);
+  }
+  // The main loop over `ms` milliseconds.
+  void run(uint32_t ms) {
+    for (uint32_t i = 0; i < ms; ++i) {
+      timer_dispatch(++now);
+      packet_queue();
+      packet_poll();
+      l2_protocols_more_work();
     }
+  }
 };
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static harness h;
-    while (size >= 3) {
-        size_t length = static_cast<size_t>(data[0] << 8 | data[1]);
-        data += 2;
-        size -= 2;
-        length = length > size ? size : length;
-        if (length == 0)
-            break;
-        const uint8_t selector = data[0];
-        const unsigned port = 1 + selector % PORT_COUNT;
-        // The header of the chosen class, then the rest of the frame as it came.
-        std::vector<uint8_t> frame;
-        if ((selector & 0xC0) == 0xC0)
-            frame.assign(kEapolHeader, kEapolHeader + sizeof kEapolHeader);
-        else if (selector & 0x80)
-            frame.assign(kBpduHeader, kBpduHeader + sizeof kBpduHeader);
-        else if (selector & 0x40)
-            frame.assign(kSlowHeader, kSlowHeader + sizeof kSlowHeader);
-        frame.insert(frame.end(), data + 1, data + length);
-        // Exact size: ASan sees any read past the frame.
-        auto exact = std::make_unique<uint8_t[]>(frame.empty() ? 1 : frame.size());
-        if (!frame.empty())
-            std::memcpy(exact.get(), frame.data(), frame.size());
-        l2_frame_dispatch(port, exact.get(), frame.size());
-        h.run(selector & 0x20 ? 1100 : 3);
-        data += length;
-        size -= length;
-    }
-    // What the engines queued leaves, one frame a millisecond.
-    for (int i = 0; i < 1000 && packet_stats_get().tx_list != 0; ++i)
-        h.run(1);
-    const packet_stats stats = packet_stats_get();
-    if (stats.free[0] != PACKET_SMALL_COUNT || stats.free[1] != PACKET_MEDIUM_COUNT || stats.free[2] != PACKET_BIG_COUNT)
-        std::abort();
-    return 0;
+  static harness h;
+  while (size >= 3) {
+    size_t length = static_cast<size_t>(data[0] << 8 | data[1]);
+    data += 2;
+    size -= 2;
+    length = length > size ? size : length;
+    if (length == 0) break;
+    const uint8_t selector = data[0];
+    const unsigned port = 1 + selector % PORT_COUNT;
+    // The header of the chosen class, then the rest of the frame as it came.
+    std::vector<uint8_t> frame;
+    if ((selector & 0xC0) == 0xC0)
+      frame.assign(kEapolHeader, kEapolHeader + sizeof kEapolHeader);
+    else if (selector & 0x80)
+      frame.assign(kBpduHeader, kBpduHeader + sizeof kBpduHeader);
+    else if (selector & 0x40)
+      frame.assign(kSlowHeader, kSlowHeader + sizeof kSlowHeader);
+    frame.insert(frame.end(), data + 1, data + length);
+    // Exact size: ASan sees any read past the frame.
+    auto exact = std::make_unique<uint8_t[]>(frame.empty() ? 1 : frame.size());
+    if (!frame.empty()) std::memcpy(exact.get(), frame.data(), frame.size());
+    l2_frame_dispatch(port, exact.get(), frame.size());
+    h.run(selector & 0x20 ? 1100 : 3);
+    data += length;
+    size -= length;
+  }
+  // What the engines queued leaves, one frame a millisecond.
+  for (int i = 0; i < 1000 && packet_stats_get().tx_list != 0; ++i) h.run(1);
+  const packet_stats stats = packet_stats_get();
+  if (stats.free[0] != PACKET_SMALL_COUNT || stats.free[1] != PACKET_MEDIUM_COUNT ||
+      stats.free[2] != PACKET_BIG_COUNT)
+    std::abort();
+  return 0;
 }

@@ -5,73 +5,73 @@
 
 namespace {
 
-std::vector<uint8_t> mac_table(uint32_t vid, std::vector<uint8_t> mac, std::initializer_list<uint32_t> ports) {
-    std::vector<uint8_t> d(4 + 40, 0);
-    le_store16(&d[0], 1);
-    le_store16(&d[2], 40);
-    le_store32(&d[4], vid);
-    std::copy(mac.begin(), mac.end(), d.begin() + 8);
-    for (uint32_t p : ports)
-        le_store32(&d[4 + 16 + 4 * (p - 1)], 1);
-    return d;
+std::vector<uint8_t> mac_table(uint32_t vid, std::vector<uint8_t> mac,
+                               std::initializer_list<uint32_t> ports) {
+  std::vector<uint8_t> d(4 + 40, 0);
+  le_store16(&d[0], 1);
+  le_store16(&d[2], 40);
+  le_store32(&d[4], vid);
+  std::copy(mac.begin(), mac.end(), d.begin() + 8);
+  for (uint32_t p : ports) le_store32(&d[4 + 16 + 4 * (p - 1)], 1);
+  return d;
 }
 
 class L2OnBoard : public SimulatedBoard {
-protected:
-    // The simulator's own view of one of its tables ("mac" or "vlan").
-    std::string chip_dump(const char *table) {
-        child_process dump({std::getenv("SWCHIPCTL_BIN"), "--control", dir.path() + "/ctl", "dump", table}, {});
-        EXPECT_EQ(dump.wait_exit(5s), 0);
-        return dump.output();
-    }
+ protected:
+  // The simulator's own view of one of its tables ("mac" or "vlan").
+  std::string chip_dump(const char *table) {
+    child_process dump({std::getenv("SWCHIPCTL_BIN"), "--control", dir.path() + "/ctl", "dump", table}, {});
+    EXPECT_EQ(dump.wait_exit(5s), 0);
+    return dump.output();
+  }
 };
 
 TEST_F(L2OnBoard, StaticMacEntryReachesTheChipAndReturnsAfterARestart) {
-    auto first = start_portvisor({});
-    ASSERT_TRUE(wait_ready()) << first->output();
-    uint32_t res = 99;
-    ASSERT_TRUE(client.object(4000, 2, mac_table(3, {0x00, 0x11, 0x22, 0x33, 0x44, 0x66}, {2, 4}), res, 10s));
-    ASSERT_EQ(res, 0u);
-    EXPECT_NE(chip_dump("mac").find("vid 3 mac 001122334466"), std::string::npos);
-    ASSERT_TRUE(client.object(5, 1, {}, res, 10s));
-    ASSERT_EQ(first->wait_exit(10s), 0);
+  auto first = start_portvisor({});
+  ASSERT_TRUE(wait_ready()) << first->output();
+  uint32_t res = 99;
+  ASSERT_TRUE(client.object(4000, 2, mac_table(3, {0x00, 0x11, 0x22, 0x33, 0x44, 0x66}, {2, 4}), res, 10s));
+  ASSERT_EQ(res, 0u);
+  EXPECT_NE(chip_dump("mac").find("vid 3 mac 001122334466"), std::string::npos);
+  ASSERT_TRUE(client.object(5, 1, {}, res, 10s));
+  ASSERT_EQ(first->wait_exit(10s), 0);
 
-    // A fresh chip: only switch.conf knows the entry now.
-    stop_simulator();
-    start_simulator();
-    auto second = start_portvisor({});
-    ASSERT_TRUE(wait_ready()) << second->output();
-    EXPECT_NE(chip_dump("mac").find("vid 3 mac 001122334466"), std::string::npos) << second->output();
-    auto walk = client.object(4000, 0, mac_table(0, {0, 0, 0, 0, 0, 0}, {}), res, 10s);
-    ASSERT_TRUE(walk);
-    EXPECT_EQ(le_load16(walk->data()), 1u);
-    EXPECT_EQ(le_load32(walk->data() + 4), 3u);
-    EXPECT_EQ(le_load32(walk->data() + 4 + 16 + 4 * 3), 1u); // port 4
-    kill(second->pid(), SIGTERM);
-    EXPECT_EQ(second->wait_exit(10s), 0);
+  // A fresh chip: only switch.conf knows the entry now.
+  stop_simulator();
+  start_simulator();
+  auto second = start_portvisor({});
+  ASSERT_TRUE(wait_ready()) << second->output();
+  EXPECT_NE(chip_dump("mac").find("vid 3 mac 001122334466"), std::string::npos) << second->output();
+  auto walk = client.object(4000, 0, mac_table(0, {0, 0, 0, 0, 0, 0}, {}), res, 10s);
+  ASSERT_TRUE(walk);
+  EXPECT_EQ(le_load16(walk->data()), 1u);
+  EXPECT_EQ(le_load32(walk->data() + 4), 3u);
+  EXPECT_EQ(le_load32(walk->data() + 4 + 16 + 4 * 3), 1u);  // port 4
+  kill(second->pid(), SIGTERM);
+  EXPECT_EQ(second->wait_exit(10s), 0);
 }
 
 TEST_F(L2OnBoard, VlanAddedOverManagementIsInTheChip) {
-    auto pv = start_portvisor({});
-    ASSERT_TRUE(wait_ready()) << pv->output();
-    std::vector<uint8_t> d(4 + 32, 0);
-    le_store16(&d[0], 1);
-    le_store16(&d[2], 32);
-    le_store32(&d[4], 44);
-    le_store32(&d[4 + 4 + 4 * 1], 1);
-    le_store32(&d[4 + 4 + 4 * 6], 1);
-    uint32_t res = 99;
-    ASSERT_TRUE(client.object(4004, 2, d, res, 5s));
-    EXPECT_EQ(res, 0u);
-    auto status = client.object(4005, 0, d, res, 5s);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(res, 0u);
-    EXPECT_EQ(le_load32(status->data() + 4 + 4 + 4 * 6), 1u);
-    EXPECT_EQ(le_load32(status->data() + 4 + 4 + 4 * 2), 0u);
-    // The simulator's own VLAN table holds VLAN 44 with ports 1 and 6 (chip ports 0 and 6).
-    EXPECT_NE(chip_dump("vlan").find("44 mask 0x41 "), std::string::npos);
-    kill(pv->pid(), SIGTERM);
-    EXPECT_EQ(pv->wait_exit(10s), 0);
+  auto pv = start_portvisor({});
+  ASSERT_TRUE(wait_ready()) << pv->output();
+  std::vector<uint8_t> d(4 + 32, 0);
+  le_store16(&d[0], 1);
+  le_store16(&d[2], 32);
+  le_store32(&d[4], 44);
+  le_store32(&d[4 + 4 + 4 * 1], 1);
+  le_store32(&d[4 + 4 + 4 * 6], 1);
+  uint32_t res = 99;
+  ASSERT_TRUE(client.object(4004, 2, d, res, 5s));
+  EXPECT_EQ(res, 0u);
+  auto status = client.object(4005, 0, d, res, 5s);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(res, 0u);
+  EXPECT_EQ(le_load32(status->data() + 4 + 4 + 4 * 6), 1u);
+  EXPECT_EQ(le_load32(status->data() + 4 + 4 + 4 * 2), 0u);
+  // The simulator's own VLAN table holds VLAN 44 with ports 1 and 6 (chip ports 0 and 6).
+  EXPECT_NE(chip_dump("vlan").find("44 mask 0x41 "), std::string::npos);
+  kill(pv->pid(), SIGTERM);
+  EXPECT_EQ(pv->wait_exit(10s), 0);
 }
 
-} // namespace
+}  // namespace

@@ -14,108 +14,100 @@
 #include <thread>
 
 child_process::child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) < 0)
-        throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ < 0)
-        throw std::runtime_error("fork");
-    if (pid_ == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        dup2(fds[1], STDERR_FILENO);
-        for (const std::string &e : env)
-            putenv(const_cast<char *>(e.c_str()));
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    out_fd_ = fds[0];
-    reader_ = std::thread([this] { drain(); });
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) < 0) throw std::runtime_error("pipe");
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork");
+  if (pid_ == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    dup2(fds[1], STDERR_FILENO);
+    for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
+    std::vector<char *> args;
+    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  out_fd_ = fds[0];
+  reader_ = std::thread([this] { drain(); });
 }
 
 child_process::~child_process() {
-    if (!reaped_ && pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    // A daemonised grandchild may hold the pipe open: the reader stops on the flag, not on its end.
-    stop_ = true;
-    reader_.join();
-    close(out_fd_);
+  if (!reaped_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  // A daemonised grandchild may hold the pipe open: the reader stops on the flag, not on its end.
+  stop_ = true;
+  reader_.join();
+  close(out_fd_);
 }
 
 void child_process::drain() {
-    char buf[4096];
-    while (!stop_) {
-        pollfd p{out_fd_, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0)
-            continue;
-        const ssize_t n = read(out_fd_, buf, sizeof buf);
-        std::lock_guard lock(mutex_);
-        if (n <= 0) {
-            output_ended_ = true;
-            grown_.notify_all();
-            return;
-        }
-        output_.append(buf, static_cast<size_t>(n));
-        grown_.notify_all();
+  char buf[4096];
+  while (!stop_) {
+    pollfd p{out_fd_, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    const ssize_t n = read(out_fd_, buf, sizeof buf);
+    std::lock_guard lock(mutex_);
+    if (n <= 0) {
+      output_ended_ = true;
+      grown_.notify_all();
+      return;
     }
+    output_.append(buf, static_cast<size_t>(n));
+    grown_.notify_all();
+  }
 }
 
 std::string child_process::output() const {
-    std::lock_guard lock(mutex_);
-    return output_;
+  std::lock_guard lock(mutex_);
+  return output_;
 }
 
 bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return grown_.wait_for(lock, timeout,
-                           [&] { return output_.find(text) != std::string::npos || output_ended_; }) &&
-           output_.find(text) != std::string::npos;
+  std::unique_lock lock(mutex_);
+  return grown_.wait_for(lock, timeout, [&] {
+    return output_.find(text) != std::string::npos || output_ended_;
+  }) && output_.find(text) != std::string::npos;
 }
 
 int child_process::wait_exit(std::chrono::milliseconds timeout) {
-    int status = wait_child_exit(pid_, timeout);
-    if (status >= 0) {
-        reaped_ = true;
-        // What the child wrote before it ended is in the output once the pipe is drained.
-        std::unique_lock lock(mutex_);
-        grown_.wait_for(lock, std::chrono::milliseconds(500), [&] { return output_ended_; });
-    }
-    return status;
+  int status = wait_child_exit(pid_, timeout);
+  if (status >= 0) {
+    reaped_ = true;
+    // What the child wrote before it ended is in the output once the pipe is drained.
+    std::unique_lock lock(mutex_);
+    grown_.wait_for(lock, std::chrono::milliseconds(500), [&] { return output_ended_; });
+  }
+  return status;
 }
 
 int wait_child_exit(pid_t pid, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-        if (r < 0 || std::chrono::steady_clock::now() > deadline)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (r < 0 || std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 temp_dir::temp_dir() {
-    char tmpl[] = "/tmp/pv_test.XXXXXX";
-    if (!mkdtemp(tmpl))
-        throw std::runtime_error("mkdtemp");
-    path_ = tmpl;
+  char tmpl[] = "/tmp/pv_test.XXXXXX";
+  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
+  path_ = tmpl;
 }
 
 temp_dir::~temp_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
 
 std::string read_text_file(const std::string &path) {
-    std::stringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
+  std::stringstream s;
+  s << std::ifstream(path).rdbuf();
+  return s.str();
 }

@@ -22,146 +22,145 @@ const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_na
 
 // A raw socket on a front port's TAP device, in this program's namespace.
 class tap_socket {
-public:
-    explicit tap_socket(const std::string &ifname) {
-        fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-        sockaddr_ll address{};
-        address.sll_family = AF_PACKET;
-        address.sll_protocol = htons(ETH_P_ALL);
-        address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
+ public:
+  explicit tap_socket(const std::string &ifname) {
+    fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_ALL);
+    address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+      close(fd_);
+      fd_ = -1;
     }
-    ~tap_socket() {
-        if (fd_ >= 0)
-            close(fd_);
+  }
+  ~tap_socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  tap_socket(const tap_socket &) = delete;
+  tap_socket &operator=(const tap_socket &) = delete;
+  bool ok() const { return fd_ >= 0; }
+  bool send(const std::vector<uint8_t> &frame) {
+    return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
+  }
+  // The next frame from the switch to the destination 01-80-C2-00-00-<last>.
+  std::optional<std::vector<uint8_t>> receive_to(uint8_t last, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      std::vector<uint8_t> frame(10000);
+      sockaddr_ll from{};
+      socklen_t from_length = sizeof from;
+      const ssize_t n =
+          recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
+      if (n < 14 || from.sll_pkttype == PACKET_OUTGOING) continue;
+      frame.resize(static_cast<size_t>(n));
+      const uint8_t group[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, last};
+      if (std::equal(group, group + 6, frame.begin())) return frame;
     }
-    tap_socket(const tap_socket &) = delete;
-    tap_socket &operator=(const tap_socket &) = delete;
-    bool ok() const { return fd_ >= 0; }
-    bool send(const std::vector<uint8_t> &frame) {
-        return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
-    }
-    // The next frame from the switch to the destination 01-80-C2-00-00-<last>.
-    std::optional<std::vector<uint8_t>> receive_to(uint8_t last, std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0)
-                continue;
-            std::vector<uint8_t> frame(10000);
-            sockaddr_ll from{};
-            socklen_t from_length = sizeof from;
-            const ssize_t n = recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-            if (n < 14 || from.sll_pkttype == PACKET_OUTGOING)
-                continue;
-            frame.resize(static_cast<size_t>(n));
-            const uint8_t group[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, last};
-            if (std::equal(group, group + 6, frame.begin()))
-                return frame;
-        }
-        return std::nullopt;
-    }
+    return std::nullopt;
+  }
 
-private:
-    int fd_ = -1;
+ private:
+  int fd_ = -1;
 };
 
 class ProtocolsOnFrontPorts : public SimulatedBoard {
-protected:
-    void SetUp() override {
-        unlink(device().c_str());
-        simulator = std::make_unique<child_process>(
-            std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", dir.path() + "/ctl",
-                                     "--front-ports", "swp"},
-            std::vector<std::string>{});
-        struct stat st {};
-        for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
-        // Without IPv6 the TAPs carry nothing of this namespace's own.
-        for (const char *port : {"swp1", "swp2", "swp3"})
-            ASSERT_TRUE(run(std::string("sysctl -qw net.ipv6.conf.") + port + ".disable_ipv6=1 && ip link set " + port + " up"));
-        daemon = start_portvisor({"--trace", "all", "info"});
-        ASSERT_TRUE(wait_ready()) << daemon->output();
+ protected:
+  void SetUp() override {
+    unlink(device().c_str());
+    simulator = std::make_unique<child_process>(
+        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control",
+                                 dir.path() + "/ctl", "--front-ports", "swp"},
+        std::vector<std::string>{});
+    struct stat st {};
+    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
+    // Without IPv6 the TAPs carry nothing of this namespace's own.
+    for (const char *port : {"swp1", "swp2", "swp3"})
+      ASSERT_TRUE(run(std::string("sysctl -qw net.ipv6.conf.") + port + ".disable_ipv6=1 && ip link set " +
+                      port + " up"));
+    daemon = start_portvisor({"--trace", "all", "info"});
+    ASSERT_TRUE(wait_ready()) << daemon->output();
+  }
+  void TearDown() override {
+    if (daemon) {
+      kill(daemon->pid(), SIGTERM);
+      daemon->wait_exit(10s);
     }
-    void TearDown() override {
-        if (daemon) {
-            kill(daemon->pid(), SIGTERM);
-            daemon->wait_exit(10s);
-        }
-        SimulatedBoard::TearDown();
-    }
-    std::vector<uint8_t> get(uint32_t id, size_t size) {
-        uint32_t res = 99;
-        auto data = client.object(id, MGMT_GET, std::vector<uint8_t>(size), res, 5s);
-        EXPECT_TRUE(data.has_value());
-        EXPECT_EQ(res, 0u) << id;
-        return data.value_or(std::vector<uint8_t>(size));
-    }
-    uint32_t set(uint32_t id, const std::vector<uint8_t> &data) {
-        uint32_t res = 99;
-        EXPECT_TRUE(client.object(id, MGMT_SET, data, res, 5s).has_value());
-        return res;
-    }
-    // Counter i (0: configuration BPDUs sent .. 7: illegal frames) of a logical port in object 4020.
-    uint32_t rstp_counter(unsigned port, unsigned i) {
-        auto status = get(rstp::kObjStatus, rstp::kStatusSize);
-        return le_load32(status.data() + 312 + rstp::kPortStatusSize * port + 36 + 4 * i);
-    }
-    static constexpr uint32_t MGMT_GET = 0, MGMT_SET = 1;
-    std::unique_ptr<child_process> daemon;
+    SimulatedBoard::TearDown();
+  }
+  std::vector<uint8_t> get(uint32_t id, size_t size) {
+    uint32_t res = 99;
+    auto data = client.object(id, MGMT_GET, std::vector<uint8_t>(size), res, 5s);
+    EXPECT_TRUE(data.has_value());
+    EXPECT_EQ(res, 0u) << id;
+    return data.value_or(std::vector<uint8_t>(size));
+  }
+  uint32_t set(uint32_t id, const std::vector<uint8_t> &data) {
+    uint32_t res = 99;
+    EXPECT_TRUE(client.object(id, MGMT_SET, data, res, 5s).has_value());
+    return res;
+  }
+  // Counter i (0: configuration BPDUs sent .. 7: illegal frames) of a logical port in object 4020.
+  uint32_t rstp_counter(unsigned port, unsigned i) {
+    auto status = get(rstp::kObjStatus, rstp::kStatusSize);
+    return le_load32(status.data() + 312 + rstp::kPortStatusSize * port + 36 + 4 * i);
+  }
+  static constexpr uint32_t MGMT_GET = 0, MGMT_SET = 1;
+  std::unique_ptr<child_process> daemon;
 };
 
 TEST_F(ProtocolsOnFrontPorts, BpdusAndLacpdusLeaveTheFrontPortsTheyAreEnabledOn) {
-    tap_socket swp1("swp1"), swp2("swp2"), swp3("swp3");
-    ASSERT_TRUE(swp1.ok() && swp2.ok() && swp3.ok());
-    EXPECT_FALSE(swp1.receive_to(0x00, 3s)) << "a fresh switch runs no spanning tree";
+  tap_socket swp1("swp1"), swp2("swp2"), swp3("swp3");
+  ASSERT_TRUE(swp1.ok() && swp2.ok() && swp3.ok());
+  EXPECT_FALSE(swp1.receive_to(0x00, 3s)) << "a fresh switch runs no spanning tree";
 
-    rstp::Config config = rstp::decode_config(get(rstp::kObjConfig, rstp::kConfigSize).data());
-    config.ports[1].enabled = config.ports[2].enabled = 1;
-    std::vector<uint8_t> data(rstp::kConfigSize);
-    rstp::encode_config(config, data.data());
-    ASSERT_EQ(set(rstp::kObjConfig, data), 0u);
-    auto lacp = get(lacp::kObjLacpConfig, lacp::kLacpConfigSize);
-    lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp.data() + 20 + 8 * 2);
-    ASSERT_EQ(set(lacp::kObjLacpConfig, lacp), 0u);
+  rstp::Config config = rstp::decode_config(get(rstp::kObjConfig, rstp::kConfigSize).data());
+  config.ports[1].enabled = config.ports[2].enabled = 1;
+  std::vector<uint8_t> data(rstp::kConfigSize);
+  rstp::encode_config(config, data.data());
+  ASSERT_EQ(set(rstp::kObjConfig, data), 0u);
+  auto lacp = get(lacp::kObjLacpConfig, lacp::kLacpConfigSize);
+  lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp.data() + 20 + 8 * 2);
+  ASSERT_EQ(set(lacp::kObjLacpConfig, lacp), 0u);
 
-    for (tap_socket *port : {&swp1, &swp2}) {
-        auto bpdu = port->receive_to(0x00, 10s);
-        ASSERT_TRUE(bpdu.has_value());
-        EXPECT_EQ((*bpdu)[14], 0x42);
-        EXPECT_EQ((*bpdu)[20], rstp::kBpduRst);
-    }
-    auto lacpdu = swp3.receive_to(0x02, 10s);
-    ASSERT_TRUE(lacpdu.has_value());
-    EXPECT_EQ((*lacpdu)[lacp::kOffSubtype], lacp::kSubtypeLacp);
-    EXPECT_FALSE(swp3.receive_to(0x00, 2500ms)) << "no BPDU where the spanning tree is off";
-    EXPECT_GE(rstp_counter(1, 2), 1u) << "RST BPDUs sent on port 1";
+  for (tap_socket *port : {&swp1, &swp2}) {
+    auto bpdu = port->receive_to(0x00, 10s);
+    ASSERT_TRUE(bpdu.has_value());
+    EXPECT_EQ((*bpdu)[14], 0x42);
+    EXPECT_EQ((*bpdu)[20], rstp::kBpduRst);
+  }
+  auto lacpdu = swp3.receive_to(0x02, 10s);
+  ASSERT_TRUE(lacpdu.has_value());
+  EXPECT_EQ((*lacpdu)[lacp::kOffSubtype], lacp::kSubtypeLacp);
+  EXPECT_FALSE(swp3.receive_to(0x00, 2500ms)) << "no BPDU where the spanning tree is off";
+  EXPECT_GE(rstp_counter(1, 2), 1u) << "RST BPDUs sent on port 1";
 
-    // A BPDU cut short (its length field claims more than the frame holds) and a LACPDU cut short from
-    // the wire: counted, and the daemon still answers.
-    std::vector<uint8_t> runt(60, 0);
-    const uint8_t head[17] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0x01, 0, 0x60, 0x42, 0x42, 0x03};
-    std::copy(head, head + 17, runt.begin());
-    runt[20] = rstp::kBpduRst;
-    runt[19] = 2;
-    ASSERT_TRUE(swp1.send(runt));
-    std::vector<uint8_t> short_lacpdu(60, 0);
-    const uint8_t slow[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x02, 0x02, 0, 0, 0, 0, 0x01, 0x88, 0x09};
-    std::copy(slow, slow + 14, short_lacpdu.begin());
-    short_lacpdu[14] = lacp::kSubtypeLacp;
-    ASSERT_TRUE(swp3.send(short_lacpdu));
-    uint32_t illegal = 0;
-    for (int i = 0; i < 50 && illegal == 0; ++i) {
-        std::this_thread::sleep_for(100ms);
-        illegal = rstp_counter(1, 7);
-    }
-    EXPECT_EQ(illegal, 1u);
-    auto status = get(lacp::kObjLacpStatus, lacp::kLacpStatusSize);
-    EXPECT_EQ(le_load32(status.data() + 136 + lacp::kPortStatusSize * 2 + 16 + 4 * 7), 1u) << "illegal LACP frames on port 3";
+  // A BPDU cut short (its length field claims more than the frame holds) and a LACPDU cut short from
+  // the wire: counted, and the daemon still answers.
+  std::vector<uint8_t> runt(60, 0);
+  const uint8_t head[17] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0x02, 0,   0,
+                            0,    0,    0x01, 0,    0x60, 0x42, 0x42, 0x03};
+  std::copy(head, head + 17, runt.begin());
+  runt[20] = rstp::kBpduRst;
+  runt[19] = 2;
+  ASSERT_TRUE(swp1.send(runt));
+  std::vector<uint8_t> short_lacpdu(60, 0);
+  const uint8_t slow[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x02, 0x02, 0, 0, 0, 0, 0x01, 0x88, 0x09};
+  std::copy(slow, slow + 14, short_lacpdu.begin());
+  short_lacpdu[14] = lacp::kSubtypeLacp;
+  ASSERT_TRUE(swp3.send(short_lacpdu));
+  uint32_t illegal = 0;
+  for (int i = 0; i < 50 && illegal == 0; ++i) {
+    std::this_thread::sleep_for(100ms);
+    illegal = rstp_counter(1, 7);
+  }
+  EXPECT_EQ(illegal, 1u);
+  auto status = get(lacp::kObjLacpStatus, lacp::kLacpStatusSize);
+  EXPECT_EQ(le_load32(status.data() + 136 + lacp::kPortStatusSize * 2 + 16 + 4 * 7), 1u)
+      << "illegal LACP frames on port 3";
 }
 
-} // namespace
+}  // namespace

@@ -45,563 +45,564 @@ constexpr uint8_t kEth0[6] = {0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
 constexpr unsigned kChipPort[7] = {0, 0, 1, 2, 3, 4, 6};
 
 class Portvisor : public ChipFixture {
-protected:
-    void SetUp() override {
-        ChipFixture::SetUp();
-        setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-        g_daemon = daemon_state{};
-        trace_reset_levels();
-        board_derive_base_mac(kEth0);
-        // No cable yet: links come when a test plugs one.
-        for (unsigned port = 1; port <= PORT_COUNT; ++port)
-            phy(port).unplug();
+ protected:
+  void SetUp() override {
+    ChipFixture::SetUp();
+    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
+    g_daemon = daemon_state{};
+    trace_reset_levels();
+    board_derive_base_mac(kEth0);
+    // No cable yet: links come when a test plugs one.
+    for (unsigned port = 1; port <= PORT_COUNT; ++port) phy(port).unplug();
+  }
+  void TearDown() override {
+    chip.egress = nullptr;
+    stop();
+    unsetenv("PORTVISOR_WORKDIR");
+    ChipFixture::TearDown();
+  }
+  // The modules as main starts them: slots filled, then board (already there), conf, port, packet, l2.
+  void start() {
+    timer_reg_init();
+    loop_hooks_init();
+    conf_reset();
+    mgmt_reset();
+    conf_module_reg(CONF_MODULE_PORT, port_conf);
+    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    mgmt_module_reg(3, port_mgmt);
+    mgmt_module_reg(4, l2_mgmt);
+    protocols_install();
+    conf_init();
+    port_init();
+    packet_init();
+    l2_init();
+  }
+  void stop() {
+    for (int id = 0; id < L2_PROTOS; ++id) l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
+    lacp::l2_aggr_services_set(nullptr, nullptr);
+    rstp::l2_rstp_services_set(nullptr);
+    dot1x::l2_dot1x_host_set(nullptr, nullptr);
+    dot1x::dot1x_defaults_clear();
+    mgmt_reset();
+    conf_reset();
+    for (int c : {CONF_MODULE_PORT, CONF_MODULE_L2})
+      conf_module_reg(static_cast<conf_module_slot>(c), nullptr);
+    timer_reg_init();
+    loop_hooks_init();
+  }
+  swchip::PhyModel &phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
+  void plug(unsigned port) {
+    phy(port).plug(swchip::kAbilityAll);
+    port_status_update(port);
+  }
+  void unplug(unsigned port) {
+    phy(port).unplug();
+    port_status_update(port);
+  }
+  // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass;
+  // frames on a looped cable come back in between.
+  void run(uint32_t ms) {
+    for (uint32_t i = 0; i < ms; ++i) {
+      ++now;
+      timer_dispatch(now);
+      packet_queue();
+      deliver_looped();
+      packet_poll();
+      l2_protocols_more_work();
     }
-    void TearDown() override {
-        chip.egress = nullptr;
-        stop();
-        unsetenv("PORTVISOR_WORKDIR");
-        ChipFixture::TearDown();
-    }
-    // The modules as main starts them: slots filled, then board (already there), conf, port, packet, l2.
-    void start() {
-        timer_reg_init();
-        loop_hooks_init();
-        conf_reset();
-        mgmt_reset();
-        conf_module_reg(CONF_MODULE_PORT, port_conf);
-        conf_module_reg(CONF_MODULE_L2, l2_conf);
-        mgmt_module_reg(3, port_mgmt);
-        mgmt_module_reg(4, l2_mgmt);
-        protocols_install();
-        conf_init();
-        port_init();
-        packet_init();
-        l2_init();
-    }
-    void stop() {
-        for (int id = 0; id < L2_PROTOS; ++id)
-            l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
-        lacp::l2_aggr_services_set(nullptr, nullptr);
-        rstp::l2_rstp_services_set(nullptr);
-        dot1x::l2_dot1x_host_set(nullptr, nullptr);
-        dot1x::dot1x_defaults_clear();
-        mgmt_reset();
-        conf_reset();
-        for (int c : {CONF_MODULE_PORT, CONF_MODULE_L2})
-            conf_module_reg(static_cast<conf_module_slot>(c), nullptr);
-        timer_reg_init();
-        loop_hooks_init();
-    }
-    swchip::PhyModel &phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
-    void plug(unsigned port) {
-        phy(port).plug(swchip::kAbilityAll);
-        port_status_update(port);
-    }
-    void unplug(unsigned port) {
-        phy(port).unplug();
-        port_status_update(port);
-    }
-    // The main loop over `ms` milliseconds: timers and one transmit each millisecond, then a pass;
-    // frames on a looped cable come back in between.
-    void run(uint32_t ms) {
-        for (uint32_t i = 0; i < ms; ++i) {
-            ++now;
-            timer_dispatch(now);
-            packet_queue();
-            deliver_looped();
-            packet_poll();
-            l2_protocols_more_work();
-        }
-    }
-    // A cable from front port a to front port b of the same switch.
-    void loop_cable(unsigned a, unsigned b) {
-        chip.egress = [this, a, b](unsigned chip_port, const std::vector<uint8_t> &frame) {
-            if (chip_port == kChipPort[a])
-                looped.push_back({kChipPort[b], frame});
-            else if (chip_port == kChipPort[b])
-                looped.push_back({kChipPort[a], frame});
-        };
-    }
-    void deliver_looped() {
-        auto frames = std::move(looped);
-        looped.clear();
-        for (const auto &[chip_port, frame] : frames)
-            chip.receive_frame(chip_port, frame);
-    }
-    // A CPU frame from the chip's queue through the frame path.
-    void from_cpu(unsigned port, const std::vector<uint8_t> &frame) {
-        ASSERT_TRUE(chip.inject_cpu_frame(1, kChipPort[port], frame, 1));
-        packet_poll();
-        packet_queue();
-    }
-    static std::vector<uint8_t> object(uint32_t id, uint32_t cmd, size_t data_size) {
-        std::vector<uint8_t> o(MGMT_HEADER_SIZE + data_size, 0);
-        le_store32(o.data(), id);
-        le_store32(o.data() + 4, cmd);
-        le_store32(o.data() + 8, 0xFF);
-        le_store16(o.data() + 14, static_cast<uint16_t>(o.size()));
-        return o;
-    }
-    static std::vector<uint8_t> table(uint32_t id, uint32_t cmd, uint16_t count, uint16_t entry_size) {
-        auto o = object(id, cmd, 4 + count * entry_size);
-        le_store16(o.data() + 16, count);
-        le_store16(o.data() + 18, entry_size);
-        return o;
-    }
-    static uint32_t process(std::vector<uint8_t> &o) {
-        EXPECT_EQ(mgmt_process(o.data(), o.size()), o.size());
-        return le_load32(o.data() + 8);
-    }
-    // Spanning tree configuration with the protocol on the given front ports.
-    static rstp::Config rstp_on(std::initializer_list<unsigned> ports, uint16_t priority = 32768) {
-        rstp::Config c;
-        c.bridge.priority = priority;
-        for (auto &p : c.ports)
-            p.enabled = 0;
-        for (unsigned p : ports)
-            c.ports[p].enabled = 1;
-        return c;
-    }
-    uint32_t set_rstp(const rstp::Config &c) {
-        auto o = object(rstp::kObjConfig, MGMT_CMD_SET, rstp::kConfigSize);
-        rstp::encode_config(c, o.data() + MGMT_HEADER_SIZE);
-        return process(o);
-    }
-    uint32_t set_lacp(unsigned port, uint16_t key) {
-        auto o = object(lacp::kObjLacpConfig, MGMT_CMD_GET, lacp::kLacpConfigSize);
-        EXPECT_EQ(process(o), MGMT_RES_OK);
-        le_store32(o.data() + 4, MGMT_CMD_SET);
-        lacp::encode_port_config(lacp::PortConfig{32768, key, 1, 1, 1}, o.data() + MGMT_HEADER_SIZE + 20 + 8 * (port - 1));
-        return process(o);
-    }
-    static std::vector<uint8_t> bpdu(uint8_t version, uint8_t type, rstp::Mac source) {
-        rstp::Bpdu b;
-        b.version = version;
-        b.type = type;
-        b.vector.root = rstp::BridgeId{0x1000, source};
-        b.vector.designated_bridge = b.vector.root;
-        b.vector.designated_port = 0x8001;
-        b.times = rstp::Times{0, 20, 15, 2};
-        std::vector<uint8_t> f(60, 0);
-        rstp::encode_bpdu(b, source, f.data());
-        return f;
-    }
-    static std::vector<uint8_t> lacpdu(uint16_t partner_port) {
-        lacp::PortInfo actor{32768, lacp::Mac{0x02, 0xAA, 0, 0, 0, 1}, 7, 32768, partner_port, 0x3D};
-        std::vector<uint8_t> f(lacp::kPduLength, 0);
-        lacp::encode_lacpdu(actor.system, actor, lacp::PortInfo{}, f.data());
-        return f;
-    }
-    const rstp::Port &rstp_port(unsigned p) { return rstp::l2_rstp_engine()->port(p); }
-    const lacp::Port &lacp_port(unsigned p) { return lacp::l2_aggr_module()->engine().port(p); }
+  }
+  // A cable from front port a to front port b of the same switch.
+  void loop_cable(unsigned a, unsigned b) {
+    chip.egress = [this, a, b](unsigned chip_port, const std::vector<uint8_t> &frame) {
+      if (chip_port == kChipPort[a])
+        looped.push_back({kChipPort[b], frame});
+      else if (chip_port == kChipPort[b])
+        looped.push_back({kChipPort[a], frame});
+    };
+  }
+  void deliver_looped() {
+    auto frames = std::move(looped);
+    looped.clear();
+    for (const auto &[chip_port, frame] : frames) chip.receive_frame(chip_port, frame);
+  }
+  // A CPU frame from the chip's queue through the frame path.
+  void from_cpu(unsigned port, const std::vector<uint8_t> &frame) {
+    ASSERT_TRUE(chip.inject_cpu_frame(1, kChipPort[port], frame, 1));
+    packet_poll();
+    packet_queue();
+  }
+  static std::vector<uint8_t> object(uint32_t id, uint32_t cmd, size_t data_size) {
+    std::vector<uint8_t> o(MGMT_HEADER_SIZE + data_size, 0);
+    le_store32(o.data(), id);
+    le_store32(o.data() + 4, cmd);
+    le_store32(o.data() + 8, 0xFF);
+    le_store16(o.data() + 14, static_cast<uint16_t>(o.size()));
+    return o;
+  }
+  static std::vector<uint8_t> table(uint32_t id, uint32_t cmd, uint16_t count, uint16_t entry_size) {
+    auto o = object(id, cmd, 4 + count * entry_size);
+    le_store16(o.data() + 16, count);
+    le_store16(o.data() + 18, entry_size);
+    return o;
+  }
+  static uint32_t process(std::vector<uint8_t> &o) {
+    EXPECT_EQ(mgmt_process(o.data(), o.size()), o.size());
+    return le_load32(o.data() + 8);
+  }
+  // Spanning tree configuration with the protocol on the given front ports.
+  static rstp::Config rstp_on(std::initializer_list<unsigned> ports, uint16_t priority = 32768) {
+    rstp::Config c;
+    c.bridge.priority = priority;
+    for (auto &p : c.ports) p.enabled = 0;
+    for (unsigned p : ports) c.ports[p].enabled = 1;
+    return c;
+  }
+  uint32_t set_rstp(const rstp::Config &c) {
+    auto o = object(rstp::kObjConfig, MGMT_CMD_SET, rstp::kConfigSize);
+    rstp::encode_config(c, o.data() + MGMT_HEADER_SIZE);
+    return process(o);
+  }
+  uint32_t set_lacp(unsigned port, uint16_t key) {
+    auto o = object(lacp::kObjLacpConfig, MGMT_CMD_GET, lacp::kLacpConfigSize);
+    EXPECT_EQ(process(o), MGMT_RES_OK);
+    le_store32(o.data() + 4, MGMT_CMD_SET);
+    lacp::encode_port_config(lacp::PortConfig{32768, key, 1, 1, 1},
+                             o.data() + MGMT_HEADER_SIZE + 20 + 8 * (port - 1));
+    return process(o);
+  }
+  static std::vector<uint8_t> bpdu(uint8_t version, uint8_t type, rstp::Mac source) {
+    rstp::Bpdu b;
+    b.version = version;
+    b.type = type;
+    b.vector.root = rstp::BridgeId{0x1000, source};
+    b.vector.designated_bridge = b.vector.root;
+    b.vector.designated_port = 0x8001;
+    b.times = rstp::Times{0, 20, 15, 2};
+    std::vector<uint8_t> f(60, 0);
+    rstp::encode_bpdu(b, source, f.data());
+    return f;
+  }
+  static std::vector<uint8_t> lacpdu(uint16_t partner_port) {
+    lacp::PortInfo actor{32768, lacp::Mac{0x02, 0xAA, 0, 0, 0, 1}, 7, 32768, partner_port, 0x3D};
+    std::vector<uint8_t> f(lacp::kPduLength, 0);
+    lacp::encode_lacpdu(actor.system, actor, lacp::PortInfo{}, f.data());
+    return f;
+  }
+  const rstp::Port &rstp_port(unsigned p) { return rstp::l2_rstp_engine()->port(p); }
+  const lacp::Port &lacp_port(unsigned p) { return lacp::l2_aggr_module()->engine().port(p); }
 
-    temp_dir dir;
-    uint32_t now = 5000000;
-    std::vector<std::pair<unsigned, std::vector<uint8_t>>> looped;
+  temp_dir dir;
+  uint32_t now = 5000000;
+  std::vector<std::pair<unsigned, std::vector<uint8_t>>> looped;
 };
 
 TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwardsWithoutIt) {
-    start();
-    ASSERT_NE(rstp::l2_rstp_engine(), nullptr);
-    ASSERT_NE(lacp::l2_aggr_module(), nullptr);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-        EXPECT_EQ(swc_os_get_fwdstate(port), 1) << port;
-        // The defaults switch the protocol off: the port is held in enb.
-        EXPECT_EQ(swc_os_get_stpstate(port), STP_ENB) << port;
-        EXPECT_EQ(port_get_stp_state(port), SWC_STP_ENABLED) << port;
-    }
-    plug(2);
-    uint32_t chip_state = 0;
-    ASSERT_EQ(swc_port_stp_state_get(2, &chip_state), 0);
-    EXPECT_EQ(chip_state, SWC_STP_ENABLED);
+  start();
+  ASSERT_NE(rstp::l2_rstp_engine(), nullptr);
+  ASSERT_NE(lacp::l2_aggr_module(), nullptr);
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+    EXPECT_EQ(swc_os_get_fwdstate(port), 1) << port;
+    // The defaults switch the protocol off: the port is held in enb.
+    EXPECT_EQ(swc_os_get_stpstate(port), STP_ENB) << port;
+    EXPECT_EQ(port_get_stp_state(port), SWC_STP_ENABLED) << port;
+  }
+  plug(2);
+  uint32_t chip_state = 0;
+  ASSERT_EQ(swc_port_stp_state_get(2, &chip_state), 0);
+  EXPECT_EQ(chip_state, SWC_STP_ENABLED);
 }
 
 TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
-    start();
-    plug(3);
-    auto chip_state = [] {
-        uint32_t state = 99;
-        EXPECT_EQ(swc_port_stp_state_get(3, &state), 0);
-        return state;
-    };
-    swc_os_set_stpstate(3, STP_LRN);
-    EXPECT_EQ(chip_state(), SWC_STP_LEARNING);
-    swc_os_set_stpstate(3, STP_FWD);
-    EXPECT_EQ(chip_state(), SWC_STP_FORWARDING);
-    swc_os_set_fwdstate(3, 0);
-    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
-    swc_os_set_stpstate(3, STP_DIS);
-    EXPECT_EQ(swc_os_get_stpstate(3), STP_DIS);
-    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING) << "kept, not applied";
-    swc_os_set_fwdstate(3, 1);
-    EXPECT_EQ(chip_state(), SWC_STP_DISABLED);
-    unplug(3);
-    swc_os_set_stpstate(3, STP_BLK);
-    EXPECT_EQ(port_get_stp_state(3), SWC_STP_BLOCKING);
-    EXPECT_EQ(chip_state(), SWC_STP_DISABLED) << "a port without link waits for its link";
-    plug(3);
-    EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
-    EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
-    EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
+  start();
+  plug(3);
+  auto chip_state = [] {
+    uint32_t state = 99;
+    EXPECT_EQ(swc_port_stp_state_get(3, &state), 0);
+    return state;
+  };
+  swc_os_set_stpstate(3, STP_LRN);
+  EXPECT_EQ(chip_state(), SWC_STP_LEARNING);
+  swc_os_set_stpstate(3, STP_FWD);
+  EXPECT_EQ(chip_state(), SWC_STP_FORWARDING);
+  swc_os_set_fwdstate(3, 0);
+  EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+  swc_os_set_stpstate(3, STP_DIS);
+  EXPECT_EQ(swc_os_get_stpstate(3), STP_DIS);
+  EXPECT_EQ(chip_state(), SWC_STP_BLOCKING) << "kept, not applied";
+  swc_os_set_fwdstate(3, 1);
+  EXPECT_EQ(chip_state(), SWC_STP_DISABLED);
+  unplug(3);
+  swc_os_set_stpstate(3, STP_BLK);
+  EXPECT_EQ(port_get_stp_state(3), SWC_STP_BLOCKING);
+  EXPECT_EQ(chip_state(), SWC_STP_DISABLED) << "a port without link waits for its link";
+  plug(3);
+  EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+  EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
+  EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
 }
 
 TEST_F(Portvisor, SpanningTreeTickDriverRunsBeforeTheLacpOne) {
-    start();
-    run(2000);
-    trace_option_apply("all", "warn");
-    testing::internal::CaptureStdout();
-    timer_dispatch(now + 30000); // every 500-ms timer jumps: each tick driver warns in its turn
-    const std::string out = testing::internal::GetCapturedStdout();
-    const size_t rstp_line = out.find("/rstp/");
-    const size_t lacp_line = out.find("/l2/tick("); // the aggregation module's tick driver
-    ASSERT_NE(rstp_line, std::string::npos) << out;
-    ASSERT_NE(lacp_line, std::string::npos) << out;
-    EXPECT_LT(rstp_line, lacp_line) << out;
-    EXPECT_NE(out.find("Timer jumped more than 20 ticks: reset", lacp_line), std::string::npos) << out;
+  start();
+  run(2000);
+  trace_option_apply("all", "warn");
+  testing::internal::CaptureStdout();
+  timer_dispatch(now + 30000);  // every 500-ms timer jumps: each tick driver warns in its turn
+  const std::string out = testing::internal::GetCapturedStdout();
+  const size_t rstp_line = out.find("/rstp/");
+  const size_t lacp_line = out.find("/l2/tick(");  // the aggregation module's tick driver
+  ASSERT_NE(rstp_line, std::string::npos) << out;
+  ASSERT_NE(lacp_line, std::string::npos) << out;
+  EXPECT_LT(rstp_line, lacp_line) << out;
+  EXPECT_NE(out.find("Timer jumped more than 20 ticks: reset", lacp_line), std::string::npos) << out;
 }
 
 TEST_F(Portvisor, ProtocolObjectsAnswer) {
-    start();
-    struct probe {
-        uint32_t id;
-        size_t size;
-    };
-    for (const probe &p : {probe{lacp::kObjMode, lacp::kAggrModeSize}, probe{lacp::kObjLacpConfig, lacp::kLacpConfigSize},
-                           probe{lacp::kObjLacpStatus, lacp::kLacpStatusSize}, probe{rstp::kObjConfig, rstp::kConfigSize},
-                           probe{rstp::kObjStatus, rstp::kStatusSize}, probe{rstp::kObjMcheck, rstp::kMcheckSize}}) {
-        auto o = object(p.id, MGMT_CMD_GET, p.size);
-        EXPECT_EQ(process(o), MGMT_RES_OK) << p.id;
-    }
-    auto t = table(lacp::kObjTable, MGMT_CMD_GET, 1, lacp::kAggrEntrySize);
-    EXPECT_EQ(process(t), MGMT_RES_OK);
-    EXPECT_EQ(le_load16(t.data() + 16), 0u) << "no aggregation yet";
-    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
-    process(status);
-    // VLANs 1, 2 and 6 of the defaults have instances besides the default one.
-    unsigned enabled = 0;
-    for (unsigned slot = 0; slot < rstp::kInstances; ++slot)
-        enabled += status[MGMT_HEADER_SIZE + rstp::kBridgeStatusSize * slot + 42];
-    EXPECT_EQ(enabled, 4u);
+  start();
+  struct probe {
+    uint32_t id;
+    size_t size;
+  };
+  for (const probe &p :
+       {probe{lacp::kObjMode, lacp::kAggrModeSize}, probe{lacp::kObjLacpConfig, lacp::kLacpConfigSize},
+        probe{lacp::kObjLacpStatus, lacp::kLacpStatusSize}, probe{rstp::kObjConfig, rstp::kConfigSize},
+        probe{rstp::kObjStatus, rstp::kStatusSize}, probe{rstp::kObjMcheck, rstp::kMcheckSize}}) {
+    auto o = object(p.id, MGMT_CMD_GET, p.size);
+    EXPECT_EQ(process(o), MGMT_RES_OK) << p.id;
+  }
+  auto t = table(lacp::kObjTable, MGMT_CMD_GET, 1, lacp::kAggrEntrySize);
+  EXPECT_EQ(process(t), MGMT_RES_OK);
+  EXPECT_EQ(le_load16(t.data() + 16), 0u) << "no aggregation yet";
+  auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+  process(status);
+  // VLANs 1, 2 and 6 of the defaults have instances besides the default one.
+  unsigned enabled = 0;
+  for (unsigned slot = 0; slot < rstp::kInstances; ++slot)
+    enabled += status[MGMT_HEADER_SIZE + rstp::kBridgeStatusSize * slot + 42];
+  EXPECT_EQ(enabled, 4u);
 }
 
 TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart) {
-    start();
-    for (auto [id, size] : {std::pair{9u, 20u}, {10u, 112u}, {20u, 68u}, {21u, 96u}}) {
-        uint32_t got = 0;
-        EXPECT_NE(conf_open(id, &got), nullptr) << id;
-        EXPECT_EQ(got, size) << id;
-    }
-    EXPECT_EQ(set_rstp(rstp_on({1, 2}, 4096)), MGMT_RES_OK);
-    EXPECT_EQ(set_lacp(3, 5), MGMT_RES_OK);
-    auto mode = object(lacp::kObjMode, MGMT_CMD_SET, lacp::kAggrModeSize);
-    le_store32(mode.data() + MGMT_HEADER_SIZE + 8, 1);
-    EXPECT_EQ(process(mode), MGMT_RES_OK);
-    auto add = table(lacp::kObjTable, MGMT_CMD_ADD, 1, lacp::kAggrEntrySize);
-    lacp::AggrEntry entry;
-    entry.poag_no = 8;
-    entry.members[4] = entry.members[5] = 1;
-    lacp::encode_aggr_entry(entry, add.data() + MGMT_TABLE_HEADER_SIZE);
-    EXPECT_EQ(process(add), MGMT_RES_OK);
-    EXPECT_EQ(swc_aggr_port_member_get(4), 8) << "the chip holds the aggregation";
+  start();
+  for (auto [id, size] : {std::pair{9u, 20u}, {10u, 112u}, {20u, 68u}, {21u, 96u}}) {
+    uint32_t got = 0;
+    EXPECT_NE(conf_open(id, &got), nullptr) << id;
+    EXPECT_EQ(got, size) << id;
+  }
+  EXPECT_EQ(set_rstp(rstp_on({1, 2}, 4096)), MGMT_RES_OK);
+  EXPECT_EQ(set_lacp(3, 5), MGMT_RES_OK);
+  auto mode = object(lacp::kObjMode, MGMT_CMD_SET, lacp::kAggrModeSize);
+  le_store32(mode.data() + MGMT_HEADER_SIZE + 8, 1);
+  EXPECT_EQ(process(mode), MGMT_RES_OK);
+  auto add = table(lacp::kObjTable, MGMT_CMD_ADD, 1, lacp::kAggrEntrySize);
+  lacp::AggrEntry entry;
+  entry.poag_no = 8;
+  entry.members[4] = entry.members[5] = 1;
+  lacp::encode_aggr_entry(entry, add.data() + MGMT_TABLE_HEADER_SIZE);
+  EXPECT_EQ(process(add), MGMT_RES_OK);
+  EXPECT_EQ(swc_aggr_port_member_get(4), 8) << "the chip holds the aggregation";
 
-    stop();
-    start(); // reads switch.conf from the work directory
-    EXPECT_EQ(rstp::l2_rstp_engine()->config().priority, 4096);
-    EXPECT_EQ(rstp::l2_rstp_engine()->port_config(2).enabled, 1);
-    EXPECT_EQ(rstp::l2_rstp_engine()->port_config(3).enabled, 0);
-    EXPECT_EQ(lacp_port(3).config.enabled, 1);
-    EXPECT_EQ(lacp_port(3).config.admin_key, 5);
-    EXPECT_EQ(lacp::l2_aggr_module()->mode()[2], 1u);
-    ASSERT_EQ(lacp::l2_aggr_module()->table_count(), 1u);
-    EXPECT_EQ(lacp::l2_aggr_module()->table_entry(0), entry);
-    EXPECT_EQ(swc_aggr_port_member_get(5), 8);
-    EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
-    EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
+  stop();
+  start();  // reads switch.conf from the work directory
+  EXPECT_EQ(rstp::l2_rstp_engine()->config().priority, 4096);
+  EXPECT_EQ(rstp::l2_rstp_engine()->port_config(2).enabled, 1);
+  EXPECT_EQ(rstp::l2_rstp_engine()->port_config(3).enabled, 0);
+  EXPECT_EQ(lacp_port(3).config.enabled, 1);
+  EXPECT_EQ(lacp_port(3).config.admin_key, 5);
+  EXPECT_EQ(lacp::l2_aggr_module()->mode()[2], 1u);
+  ASSERT_EQ(lacp::l2_aggr_module()->table_count(), 1u);
+  EXPECT_EQ(lacp::l2_aggr_module()->table_entry(0), entry);
+  EXPECT_EQ(swc_aggr_port_member_get(5), 8);
+  EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
+  EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
 }
 
 TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
-    start();
-    uint32_t size = 0;
-    ASSERT_NE(conf_open(dot1x::kConfBlock, &size), nullptr);
-    EXPECT_EQ(size, dot1x::kConfigSize);
-    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
-    EXPECT_EQ(process(status), MGMT_RES_OK);
+  start();
+  uint32_t size = 0;
+  ASSERT_NE(conf_open(dot1x::kConfBlock, &size), nullptr);
+  EXPECT_EQ(size, dot1x::kConfigSize);
+  auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
+  EXPECT_EQ(process(status), MGMT_RES_OK);
 
-    dot1x::Config c;
-    c.system.enabled = 1;
-    c.port_control[2] = dot1x::kForceUnauthorized;
-    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
-    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-    EXPECT_EQ(process(set), MGMT_RES_OK);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port)
-        ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_NONE), SWC_RC_OK);
-    c.system.enabled = 0;
-    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-    EXPECT_EQ(process(set), MGMT_RES_OK);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port)
-        EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_BOTH) << port;
+  dot1x::Config c;
+  c.system.enabled = 1;
+  c.port_control[2] = dot1x::kForceUnauthorized;
+  auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
+  dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+  EXPECT_EQ(process(set), MGMT_RES_OK);
+  for (unsigned port = 1; port <= PORT_COUNT; ++port)
+    ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_NONE), SWC_RC_OK);
+  c.system.enabled = 0;
+  dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+  EXPECT_EQ(process(set), MGMT_RES_OK);
+  for (unsigned port = 1; port <= PORT_COUNT; ++port)
+    EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_BOTH) << port;
 
-    stop();
-    start();
-    auto get = object(dot1x::kObjConfig, MGMT_CMD_GET, dot1x::kConfigSize);
-    EXPECT_EQ(process(get), MGMT_RES_OK);
-    EXPECT_EQ(dot1x::decode_config(get.data() + MGMT_HEADER_SIZE), c) << "block 22 kept the change";
+  stop();
+  start();
+  auto get = object(dot1x::kObjConfig, MGMT_CMD_GET, dot1x::kConfigSize);
+  EXPECT_EQ(process(get), MGMT_RES_OK);
+  EXPECT_EQ(dot1x::decode_config(get.data() + MGMT_HEADER_SIZE), c) << "block 22 kept the change";
 }
 
 // A supplicant on front port 1 and a RADIUS server on loopback: the frames go through the CPU queue and
 // the L2 dispatch, the Access-Request through the socket polled on each pass.
 TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
-    int server = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(server, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    getsockname(server, reinterpret_cast<sockaddr *>(&address), &length);
+  int server = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(server, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  getsockname(server, reinterpret_cast<sockaddr *>(&address), &length);
 
-    start();
-    plug(1);
-    plug(6);
-    // An ordinary broadcast from the supplicant's side: whether it reaches port 6 (the trunk of the
-    // default VLANs) shows port 1 open.
-    std::vector<uint8_t> ordinary(60, 0);
-    std::fill(ordinary.begin(), ordinary.begin() + 6, 0xFF);
-    ordinary[6] = 0x02;
-    ordinary[11] = 0x09;
-    ordinary[12] = 0x08;
-    ordinary[13] = 0x06;
-    auto passes_port_1 = [&] {
-        chip.take_transmitted(kChipPort[6]);
-        chip.receive_frame(kChipPort[1], ordinary);
-        run(2);
-        return !chip.take_transmitted(kChipPort[6]).empty();
-    };
-    ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
-    dot1x::Config c;
-    c.system.enabled = 1;
-    c.system.server = INADDR_LOOPBACK;
-    c.system.server_port = ntohs(address.sin_port);
-    std::strcpy(c.system.secret.data(), "s3cret");
-    c.port_control[1] = dot1x::kAuto;
-    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
-    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-    ASSERT_EQ(process(set), MGMT_RES_OK);
-    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE);
-    EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_BOTH) << "force authorised";
-    run(5);
-    std::vector<uint8_t> request_identity;
-    for (const auto &f : chip.take_transmitted(kChipPort[1]))
-        if (f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8e)
-            request_identity = f;
-    ASSERT_FALSE(request_identity.empty()) << "Request/Identity on port 1";
-    EXPECT_EQ(request_identity[18], dot1x::EAP_REQUEST);
-    EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
+  start();
+  plug(1);
+  plug(6);
+  // An ordinary broadcast from the supplicant's side: whether it reaches port 6 (the trunk of the
+  // default VLANs) shows port 1 open.
+  std::vector<uint8_t> ordinary(60, 0);
+  std::fill(ordinary.begin(), ordinary.begin() + 6, 0xFF);
+  ordinary[6] = 0x02;
+  ordinary[11] = 0x09;
+  ordinary[12] = 0x08;
+  ordinary[13] = 0x06;
+  auto passes_port_1 = [&] {
+    chip.take_transmitted(kChipPort[6]);
+    chip.receive_frame(kChipPort[1], ordinary);
+    run(2);
+    return !chip.take_transmitted(kChipPort[6]).empty();
+  };
+  ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
+  dot1x::Config c;
+  c.system.enabled = 1;
+  c.system.server = INADDR_LOOPBACK;
+  c.system.server_port = ntohs(address.sin_port);
+  std::strcpy(c.system.secret.data(), "s3cret");
+  c.port_control[1] = dot1x::kAuto;
+  auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
+  dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+  ASSERT_EQ(process(set), MGMT_RES_OK);
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE);
+  EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_BOTH) << "force authorised";
+  run(5);
+  std::vector<uint8_t> request_identity;
+  for (const auto &f : chip.take_transmitted(kChipPort[1]))
+    if (f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8e) request_identity = f;
+  ASSERT_FALSE(request_identity.empty()) << "Request/Identity on port 1";
+  EXPECT_EQ(request_identity[18], dot1x::EAP_REQUEST);
+  EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
 
-    const dot1x::MacAddress supplicant{0x02, 0x5A, 0, 0, 0, 9};
-    const std::vector<uint8_t> response{dot1x::EAP_RESPONSE, request_identity[19], 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
-    std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
-    frame.insert(frame.end(), supplicant.begin(), supplicant.end());
-    frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
-    frame.insert(frame.end(), response.begin(), response.end());
-    frame.resize(60, 0);
-    from_cpu(1, frame);
+  const dot1x::MacAddress supplicant{0x02, 0x5A, 0, 0, 0, 9};
+  const std::vector<uint8_t> response{
+      dot1x::EAP_RESPONSE, request_identity[19], 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
+  std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
+  frame.insert(frame.end(), supplicant.begin(), supplicant.end());
+  frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
+  frame.insert(frame.end(), response.begin(), response.end());
+  frame.resize(60, 0);
+  from_cpu(1, frame);
 
-    pollfd p{server, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 2000), 1);
-    std::vector<uint8_t> request(4096);
-    sockaddr_in peer{};
-    length = sizeof peer;
-    const ssize_t n = recvfrom(server, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&peer), &length);
-    ASSERT_GT(n, 20);
-    request.resize(size_t(n));
-    EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
-    dot1x::Digest authenticator{};
-    std::copy(request.begin() + 4, request.begin() + 20, authenticator.begin());
+  pollfd p{server, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 2000), 1);
+  std::vector<uint8_t> request(4096);
+  sockaddr_in peer{};
+  length = sizeof peer;
+  const ssize_t n =
+      recvfrom(server, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&peer), &length);
+  ASSERT_GT(n, 20);
+  request.resize(size_t(n));
+  EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
+  dot1x::Digest authenticator{};
+  std::copy(request.begin() + 4, request.begin() + 20, authenticator.begin());
 
-    // A forged reject first: wrong secret, it changes nothing.
-    const std::vector<uint8_t> failure{dot1x::EAP_FAILURE, response[1], 0, 4};
-    auto forged = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_REJECT, request[1], authenticator, "guess",
-                                            {{dot1x::RADIUS_ATTR_EAP_MESSAGE, failure}}, true);
-    sendto(server, forged.data(), forged.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
-    auto accept = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
-                                            {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true);
-    sendto(server, accept.data(), accept.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-    close(server);
-    for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_BOTH; ++i) {
-        usleep(1000);
-        run(1);
-    }
-    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
-    EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
+  // A forged reject first: wrong secret, it changes nothing.
+  const std::vector<uint8_t> failure{dot1x::EAP_FAILURE, response[1], 0, 4};
+  auto forged = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_REJECT, request[1], authenticator, "guess",
+                                          {{dot1x::RADIUS_ATTR_EAP_MESSAGE, failure}}, true);
+  sendto(server, forged.data(), forged.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+  const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
+  auto accept = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
+                                          {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true);
+  sendto(server, accept.data(), accept.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
+  close(server);
+  for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_BOTH; ++i) {
+    usleep(1000);
+    run(1);
+  }
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
+  EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
 
-    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
-    ASSERT_EQ(process(status), MGMT_RES_OK);
-    const uint8_t *record = status.data() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
-    EXPECT_EQ(le_load32(record), uint32_t(dot1x::kAuthorized));
-    EXPECT_STREQ(reinterpret_cast<const char *>(record + 31), "02:5a:00:00:00:09");
-    EXPECT_STREQ(reinterpret_cast<const char *>(record + 49), "alice");
-    EXPECT_EQ(record[26 + 3], 1) << "one back-end success";
+  auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
+  ASSERT_EQ(process(status), MGMT_RES_OK);
+  const uint8_t *record = status.data() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
+  EXPECT_EQ(le_load32(record), uint32_t(dot1x::kAuthorized));
+  EXPECT_STREQ(reinterpret_cast<const char *>(record + 31), "02:5a:00:00:00:09");
+  EXPECT_STREQ(reinterpret_cast<const char *>(record + 49), "alice");
+  EXPECT_EQ(record[26 + 3], 1) << "one back-end success";
 
-    unplug(1);
-    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "without link the machines wait in INITIALIZE and leave the chip alone";
-    plug(1);
-    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "link up starts over";
+  unplug(1);
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH)
+      << "without link the machines wait in INITIALIZE and leave the chip alone";
+  plug(1);
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "link up starts over";
 }
 
 TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {
-    g_daemon.debug_flags[lacp::kDebugDisableAggr] = 1;
-    start();
-    uint32_t size = 0;
-    EXPECT_EQ(conf_open(9, &size), nullptr);
-    EXPECT_EQ(conf_open(10, &size), nullptr);
-    EXPECT_EQ(conf_open(20, &size), nullptr);
-    EXPECT_NE(conf_open(21, &size), nullptr) << "the spanning tree has no debug word";
+  g_daemon.debug_flags[lacp::kDebugDisableAggr] = 1;
+  start();
+  uint32_t size = 0;
+  EXPECT_EQ(conf_open(9, &size), nullptr);
+  EXPECT_EQ(conf_open(10, &size), nullptr);
+  EXPECT_EQ(conf_open(20, &size), nullptr);
+  EXPECT_NE(conf_open(21, &size), nullptr) << "the spanning tree has no debug word";
 }
 
 TEST_F(Portvisor, BpdusAndLacpdusFromTheCpuQueueReachTheEngines) {
-    start();
-    ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
-    plug(1);
-    plug(3);
-    from_cpu(1, bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
-    EXPECT_EQ(rstp_port(1).counters.rst_received, 1u);
-    from_cpu(1, bpdu(0, rstp::kBpduConfig, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
-    EXPECT_EQ(rstp_port(1).counters.config_received, 1u);
-    from_cpu(3, lacpdu(4));
-    EXPECT_EQ(lacp_port(3).counters.lacpdus_received, 1u);
-    run(10); // the engines' answers leave
-    expect_pools_full();
+  start();
+  ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
+  plug(1);
+  plug(3);
+  from_cpu(1, bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
+  EXPECT_EQ(rstp_port(1).counters.rst_received, 1u);
+  from_cpu(1, bpdu(0, rstp::kBpduConfig, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
+  EXPECT_EQ(rstp_port(1).counters.config_received, 1u);
+  from_cpu(3, lacpdu(4));
+  EXPECT_EQ(lacp_port(3).counters.lacpdus_received, 1u);
+  run(10);  // the engines' answers leave
+  expect_pools_full();
 }
 
 TEST_F(Portvisor, ChipCapturesBpdusFromTheWireToTheCpu) {
-    start();
-    ASSERT_EQ(set_rstp(rstp_on({4})), MGMT_RES_OK);
-    plug(4);
-    chip.receive_frame(kChipPort[4], bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 4}));
-    chip.receive_frame(kChipPort[4], lacpdu(1));
-    run(5);
-    EXPECT_EQ(rstp_port(4).counters.rst_received, 1u);
-    EXPECT_EQ(lacp_port(4).counters.lacpdus_received, 1u);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-        if (port == 4)
-            continue;
-        for (const auto &f : chip.take_transmitted(kChipPort[port]))
-            EXPECT_NE(f[0], 0x01) << "not flooded: port " << port;
-    }
+  start();
+  ASSERT_EQ(set_rstp(rstp_on({4})), MGMT_RES_OK);
+  plug(4);
+  chip.receive_frame(kChipPort[4], bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 4}));
+  chip.receive_frame(kChipPort[4], lacpdu(1));
+  run(5);
+  EXPECT_EQ(rstp_port(4).counters.rst_received, 1u);
+  EXPECT_EQ(lacp_port(4).counters.lacpdus_received, 1u);
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+    if (port == 4) continue;
+    for (const auto &f : chip.take_transmitted(kChipPort[port]))
+      EXPECT_NE(f[0], 0x01) << "not flooded: port " << port;
+  }
 }
 
 TEST_F(Portvisor, LinkChangesReachBothEngines) {
-    start();
-    ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
-    ASSERT_EQ(set_lacp(2, 1), MGMT_RES_OK);
-    plug(2);
-    EXPECT_EQ(lacp_port(2).enabled, 1);
-    EXPECT_TRUE(rstp_port(2).link);
-    EXPECT_EQ(swc_os_get_stpstate(2), STP_BLK) << "a new link starts discarding";
-    unplug(2);
-    EXPECT_EQ(lacp_port(2).enabled, 0);
-    EXPECT_FALSE(rstp_port(2).link);
-    EXPECT_LE(swc_os_get_stpstate(2), STP_BLK);
+  start();
+  ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
+  ASSERT_EQ(set_lacp(2, 1), MGMT_RES_OK);
+  plug(2);
+  EXPECT_EQ(lacp_port(2).enabled, 1);
+  EXPECT_TRUE(rstp_port(2).link);
+  EXPECT_EQ(swc_os_get_stpstate(2), STP_BLK) << "a new link starts discarding";
+  unplug(2);
+  EXPECT_EQ(lacp_port(2).enabled, 0);
+  EXPECT_FALSE(rstp_port(2).link);
+  EXPECT_LE(swc_os_get_stpstate(2), STP_BLK);
 }
 
 TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
-    start();
-    ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
-    ASSERT_EQ(set_lacp(5, 1), MGMT_RES_OK);
-    plug(2);
-    plug(5);
-    run(4000);
-    uint8_t mac2[6], mac5[6];
-    swc_os_get_portmac(2, mac2);
-    swc_os_get_portmac(5, mac5);
-    size_t bpdus = 0, lacpdus = 0;
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-        for (const auto &f : chip.take_transmitted(kChipPort[port])) {
-            ASSERT_GE(f.size(), 60u);
-            const bool is_bpdu = f[5] == 0x00 && f[14] == 0x42;
-            const bool is_lacpdu = f[5] == 0x02 && f[12] == 0x88 && f[13] == 0x09;
-            ASSERT_TRUE(is_bpdu || is_lacpdu) << "port " << port;
-            EXPECT_EQ(port, is_bpdu ? 2u : 5u);
-            EXPECT_TRUE(std::equal(f.begin() + 6, f.begin() + 12, is_bpdu ? mac2 : mac5));
-            bpdus += is_bpdu;
-            lacpdus += is_lacpdu;
-        }
+  start();
+  ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
+  ASSERT_EQ(set_lacp(5, 1), MGMT_RES_OK);
+  plug(2);
+  plug(5);
+  run(4000);
+  uint8_t mac2[6], mac5[6];
+  swc_os_get_portmac(2, mac2);
+  swc_os_get_portmac(5, mac5);
+  size_t bpdus = 0, lacpdus = 0;
+  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+    for (const auto &f : chip.take_transmitted(kChipPort[port])) {
+      ASSERT_GE(f.size(), 60u);
+      const bool is_bpdu = f[5] == 0x00 && f[14] == 0x42;
+      const bool is_lacpdu = f[5] == 0x02 && f[12] == 0x88 && f[13] == 0x09;
+      ASSERT_TRUE(is_bpdu || is_lacpdu) << "port " << port;
+      EXPECT_EQ(port, is_bpdu ? 2u : 5u);
+      EXPECT_TRUE(std::equal(f.begin() + 6, f.begin() + 12, is_bpdu ? mac2 : mac5));
+      bpdus += is_bpdu;
+      lacpdus += is_lacpdu;
     }
-    EXPECT_GE(bpdus, 2u) << "hello every 2 s";
-    EXPECT_GE(lacpdus, 3u) << "fast periodic: every second";
-    expect_pools_full();
+  }
+  EXPECT_GE(bpdus, 2u) << "hello every 2 s";
+  EXPECT_GE(lacpdus, 3u) << "fast periodic: every second";
+  expect_pools_full();
 }
 
 TEST_F(Portvisor, ACableLoopingTwoPortsLeavesOneOfThemDiscarding) {
-    start();
-    loop_cable(1, 2);
-    ASSERT_EQ(set_rstp(rstp_on({1, 2})), MGMT_RES_OK);
-    // Both ports in one VLAN, so one instance sees the loop.
-    auto vlan = table(4004, MGMT_CMD_ADD, 1, 32);
-    le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE, 1);
-    for (unsigned port : {1u, 2u, 6u})
-        le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE + 4 + 4 * port, 1);
-    ASSERT_EQ(process(vlan), MGMT_RES_OK);
-    plug(1);
-    plug(2);
-    // Its own backup port never agrees to a proposal: the designated port forwards after twice the
-    // forward delay (15 s).
-    run(32000);
-    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
-    ASSERT_EQ(process(status), MGMT_RES_OK);
-    auto role = [&](unsigned port) { return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 32]; };
-    auto state = [&](unsigned port) { return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 30]; };
-    EXPECT_EQ(role(1), rstp::kRoleDesignated);
-    EXPECT_EQ(state(1), 3) << "forwarding";
-    EXPECT_EQ(role(2), rstp::kRoleBackup);
-    EXPECT_EQ(state(2), 1) << "discarding";
-    uint32_t chip1 = 0, chip2 = 0;
-    ASSERT_EQ(swc_port_stp_state_get(1, &chip1), 0);
-    ASSERT_EQ(swc_port_stp_state_get(2, &chip2), 0);
-    EXPECT_EQ(chip1, SWC_STP_FORWARDING);
-    EXPECT_EQ(chip2, SWC_STP_BLOCKING) << "the chip blocks the loop";
+  start();
+  loop_cable(1, 2);
+  ASSERT_EQ(set_rstp(rstp_on({1, 2})), MGMT_RES_OK);
+  // Both ports in one VLAN, so one instance sees the loop.
+  auto vlan = table(4004, MGMT_CMD_ADD, 1, 32);
+  le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE, 1);
+  for (unsigned port : {1u, 2u, 6u}) le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE + 4 + 4 * port, 1);
+  ASSERT_EQ(process(vlan), MGMT_RES_OK);
+  plug(1);
+  plug(2);
+  // Its own backup port never agrees to a proposal: the designated port forwards after twice the
+  // forward delay (15 s).
+  run(32000);
+  auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+  ASSERT_EQ(process(status), MGMT_RES_OK);
+  auto role = [&](unsigned port) {
+    return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 32];
+  };
+  auto state = [&](unsigned port) {
+    return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 30];
+  };
+  EXPECT_EQ(role(1), rstp::kRoleDesignated);
+  EXPECT_EQ(state(1), 3) << "forwarding";
+  EXPECT_EQ(role(2), rstp::kRoleBackup);
+  EXPECT_EQ(state(2), 1) << "discarding";
+  uint32_t chip1 = 0, chip2 = 0;
+  ASSERT_EQ(swc_port_stp_state_get(1, &chip1), 0);
+  ASSERT_EQ(swc_port_stp_state_get(2, &chip2), 0);
+  EXPECT_EQ(chip1, SWC_STP_FORWARDING);
+  EXPECT_EQ(chip2, SWC_STP_BLOCKING) << "the chip blocks the loop";
 }
 
 TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
-    start();
-    ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
-    plug(1);
-    plug(2);
-    const rstp::Mac peer{0x02, 0xBB, 0, 0, 0, 1};
-    auto truncated = bpdu(2, rstp::kBpduRst, peer);
-    truncated.resize(40);
-    from_cpu(1, truncated);
-    EXPECT_EQ(rstp_port(1).counters.illegal, 1u);
-    auto claims_more = bpdu(2, rstp::kBpduRst, peer);
-    le_store16(claims_more.data() + 12, 0); // big-endian length field 0x0100 ... beyond the frame
-    claims_more[12] = 0x01;
-    from_cpu(1, claims_more);
-    EXPECT_EQ(rstp_port(1).counters.illegal, 2u);
-    from_cpu(1, bpdu(0, rstp::kBpduRst, peer)); // an RST BPDU must say version 2 or more
-    EXPECT_EQ(rstp_port(1).counters.unrecognised, 1u);
-    auto oversized = bpdu(2, rstp::kBpduRst, peer);
-    oversized.resize(1514, 0xEE);
-    from_cpu(1, oversized);
-    EXPECT_EQ(rstp_port(1).counters.rst_received, 1u) << "bytes after the BPDU are padding";
-    EXPECT_EQ(rstp_port(1).counters.illegal, 2u);
+  start();
+  ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
+  plug(1);
+  plug(2);
+  const rstp::Mac peer{0x02, 0xBB, 0, 0, 0, 1};
+  auto truncated = bpdu(2, rstp::kBpduRst, peer);
+  truncated.resize(40);
+  from_cpu(1, truncated);
+  EXPECT_EQ(rstp_port(1).counters.illegal, 1u);
+  auto claims_more = bpdu(2, rstp::kBpduRst, peer);
+  le_store16(claims_more.data() + 12, 0);  // big-endian length field 0x0100 ... beyond the frame
+  claims_more[12] = 0x01;
+  from_cpu(1, claims_more);
+  EXPECT_EQ(rstp_port(1).counters.illegal, 2u);
+  from_cpu(1, bpdu(0, rstp::kBpduRst, peer));  // an RST BPDU must say version 2 or more
+  EXPECT_EQ(rstp_port(1).counters.unrecognised, 1u);
+  auto oversized = bpdu(2, rstp::kBpduRst, peer);
+  oversized.resize(1514, 0xEE);
+  from_cpu(1, oversized);
+  EXPECT_EQ(rstp_port(1).counters.rst_received, 1u) << "bytes after the BPDU are padding";
+  EXPECT_EQ(rstp_port(1).counters.illegal, 2u);
 
-    auto short_lacpdu = lacpdu(1);
-    short_lacpdu.resize(60);
-    from_cpu(2, short_lacpdu);
-    auto bad_tlv = lacpdu(1);
-    bad_tlv[lacp::kOffActorTlv + 1] = 0x30;
-    from_cpu(2, bad_tlv);
-    auto big = lacpdu(1);
-    big.resize(1514, 0);
-    from_cpu(2, big);
-    EXPECT_EQ(lacp_port(2).counters.illegal, 2u);
-    EXPECT_EQ(lacp_port(2).counters.lacpdus_received, 1u);
-    run(10);
-    expect_pools_full();
-    auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
-    EXPECT_EQ(process(status), MGMT_RES_OK) << "still serving";
+  auto short_lacpdu = lacpdu(1);
+  short_lacpdu.resize(60);
+  from_cpu(2, short_lacpdu);
+  auto bad_tlv = lacpdu(1);
+  bad_tlv[lacp::kOffActorTlv + 1] = 0x30;
+  from_cpu(2, bad_tlv);
+  auto big = lacpdu(1);
+  big.resize(1514, 0);
+  from_cpu(2, big);
+  EXPECT_EQ(lacp_port(2).counters.illegal, 2u);
+  EXPECT_EQ(lacp_port(2).counters.lacpdus_received, 1u);
+  run(10);
+  expect_pools_full();
+  auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+  EXPECT_EQ(process(status), MGMT_RES_OK) << "still serving";
 }
 
-} // namespace
+}  // namespace

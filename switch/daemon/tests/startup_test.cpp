@@ -17,127 +17,125 @@
 namespace {
 
 class Options : public ::testing::Test {
-protected:
-    void SetUp() override {
-        g_daemon = daemon_state{};
-        trace_reset_levels();
-    }
-    void TearDown() override { SetUp(); }
+ protected:
+  void SetUp() override {
+    g_daemon = daemon_state{};
+    trace_reset_levels();
+  }
+  void TearDown() override { SetUp(); }
 
-    option_result parse(std::vector<std::string> args) {
-        args.insert(args.begin(), "portvisor");
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        char *buf = nullptr;
-        size_t size = 0;
-        FILE *out = open_memstream(&buf, &size);
-        option_result r = parse_options(static_cast<int>(argv.size()), argv.data(), out);
-        std::fclose(out);
-        printed = std::string(buf, size);
-        std::free(buf);
-        return r;
-    }
-    std::string printed;
+  option_result parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "portvisor");
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    char *buf = nullptr;
+    size_t size = 0;
+    FILE *out = open_memstream(&buf, &size);
+    option_result r = parse_options(static_cast<int>(argv.size()), argv.data(), out);
+    std::fclose(out);
+    printed = std::string(buf, size);
+    std::free(buf);
+    return r;
+  }
+  std::string printed;
 };
 
 TEST_F(Options, HelpByExactDashHOrAnyHelp) {
-    EXPECT_EQ(parse({"-h"}), option_result::exit_ok);
-    EXPECT_EQ(printed.rfind("Usage: portvisor [options]\n\nOptions:\n-h or --help ", 0), 0u);
-    EXPECT_NE(printed.find("Trace modules: ???? main conf"), std::string::npos);
-    EXPECT_NE(printed.find("Trace levels: emerg alert crit error warn note info debug noise\n"), std::string::npos);
-    EXPECT_EQ(parse({"x-helpme"}), option_result::exit_ok);
-    EXPECT_EQ(parse({"-hx"}), option_result::run);
+  EXPECT_EQ(parse({"-h"}), option_result::exit_ok);
+  EXPECT_EQ(printed.rfind("Usage: portvisor [options]\n\nOptions:\n-h or --help ", 0), 0u);
+  EXPECT_NE(printed.find("Trace modules: ???? main conf"), std::string::npos);
+  EXPECT_NE(printed.find("Trace levels: emerg alert crit error warn note info debug noise\n"),
+            std::string::npos);
+  EXPECT_EQ(parse({"x-helpme"}), option_result::exit_ok);
+  EXPECT_EQ(parse({"-hx"}), option_result::run);
 }
 
 TEST_F(Options, DaemonSpellings) {
-    for (const char *arg : {"--daemon", "deamon", "xdemonx"}) {
-        g_daemon.daemon_mode = false;
-        EXPECT_EQ(parse({arg}), option_result::run);
-        EXPECT_TRUE(g_daemon.daemon_mode) << arg;
-    }
+  for (const char *arg : {"--daemon", "deamon", "xdemonx"}) {
     g_daemon.daemon_mode = false;
-    parse({"--dae"});
-    EXPECT_FALSE(g_daemon.daemon_mode);
+    EXPECT_EQ(parse({arg}), option_result::run);
+    EXPECT_TRUE(g_daemon.daemon_mode) << arg;
+  }
+  g_daemon.daemon_mode = false;
+  parse({"--dae"});
+  EXPECT_FALSE(g_daemon.daemon_mode);
 }
 
 TEST_F(Options, TraceConsumesTwoArguments) {
-    EXPECT_EQ(parse({"--trace", "l2", "debug", "--pause_execution"}), option_result::run);
-    EXPECT_EQ(trace_module_level(TRACE_MOD_L2), TRACE_DEBUG);
-    EXPECT_EQ(trace_module_level(TRACE_MOD_L3), TRACE_ERROR);
-    EXPECT_EQ(g_daemon.pause, 1);
+  EXPECT_EQ(parse({"--trace", "l2", "debug", "--pause_execution"}), option_result::run);
+  EXPECT_EQ(trace_module_level(TRACE_MOD_L2), TRACE_DEBUG);
+  EXPECT_EQ(trace_module_level(TRACE_MOD_L3), TRACE_ERROR);
+  EXPECT_EQ(g_daemon.pause, 1);
 }
 
 TEST_F(Options, TraceWithoutArgumentsFailsWithTheTraceHelp) {
-    EXPECT_EQ(parse({"--trace"}), option_result::exit_fail);
-    EXPECT_EQ(printed.rfind("Trace option: --trace <module> <level>\n", 0), 0u);
-    EXPECT_EQ(parse({"--trace", "all"}), option_result::exit_fail);
-    EXPECT_EQ(parse({"--trace", "all", "loud"}), option_result::exit_fail);
+  EXPECT_EQ(parse({"--trace"}), option_result::exit_fail);
+  EXPECT_EQ(printed.rfind("Trace option: --trace <module> <level>\n", 0), 0u);
+  EXPECT_EQ(parse({"--trace", "all"}), option_result::exit_fail);
+  EXPECT_EQ(parse({"--trace", "all", "loud"}), option_result::exit_fail);
 }
 
 TEST_F(Options, DebugTraceRaisesAllModulesToDebug) {
-    EXPECT_EQ(parse({"--debug_trace"}), option_result::run);
-    for (unsigned m = 0; m < TRACE_MODULE_COUNT; ++m)
-        EXPECT_EQ(trace_module_level(m), TRACE_DEBUG);
+  EXPECT_EQ(parse({"--debug_trace"}), option_result::run);
+  for (unsigned m = 0; m < TRACE_MODULE_COUNT; ++m) EXPECT_EQ(trace_module_level(m), TRACE_DEBUG);
 }
 
 TEST_F(Options, PauseOrSuspendAndUnknownIgnored) {
-    parse({"whatever", "--suspend"});
-    EXPECT_EQ(g_daemon.pause, 1);
-    g_daemon.pause = 0;
-    parse({"--nothing"});
-    EXPECT_EQ(g_daemon.pause, 0);
+  parse({"whatever", "--suspend"});
+  EXPECT_EQ(g_daemon.pause, 1);
+  g_daemon.pause = 0;
+  parse({"--nothing"});
+  EXPECT_EQ(g_daemon.pause, 0);
 }
 
 class PidFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/pv_pidfile.XXXXXX";
-        dir = mkdtemp(tmpl);
-        path = dir + "/portvisor.pid";
-    }
-    void TearDown() override {
-        unlink(path.c_str());
-        rmdir(dir.c_str());
-    }
-    void write_file(const std::string &text) { std::ofstream(path) << text; }
-    std::string read_file() {
-        std::stringstream s;
-        s << std::ifstream(path).rdbuf();
-        return s.str();
-    }
-    std::string dir, path;
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/pv_pidfile.XXXXXX";
+    dir = mkdtemp(tmpl);
+    path = dir + "/portvisor.pid";
+  }
+  void TearDown() override {
+    unlink(path.c_str());
+    rmdir(dir.c_str());
+  }
+  void write_file(const std::string &text) { std::ofstream(path) << text; }
+  std::string read_file() {
+    std::stringstream s;
+    s << std::ifstream(path).rdbuf();
+    return s.str();
+  }
+  std::string dir, path;
 };
 
 TEST_F(PidFile, CreatesFileWithOwnPid) {
-    EXPECT_EQ(app_assert(path.c_str()), 0);
-    EXPECT_EQ(read_file(), std::to_string(getpid()));
+  EXPECT_EQ(app_assert(path.c_str()), 0);
+  EXPECT_EQ(read_file(), std::to_string(getpid()));
 }
 
 TEST_F(PidFile, LivingProcessRefusesAndKeepsFile) {
-    pid_t child = fork();
-    if (child == 0) {
-        pause();
-        _exit(0);
-    }
-    write_file(std::to_string(child));
-    EXPECT_EQ(app_assert(path.c_str()), 1);
-    EXPECT_EQ(read_file(), std::to_string(child));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+  pid_t child = fork();
+  if (child == 0) {
+    pause();
+    _exit(0);
+  }
+  write_file(std::to_string(child));
+  EXPECT_EQ(app_assert(path.c_str()), 1);
+  EXPECT_EQ(read_file(), std::to_string(child));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 TEST_F(PidFile, StaleEmptyOrGarbledFileIsReplaced) {
-    pid_t child = fork();
-    if (child == 0)
-        _exit(0);
-    waitpid(child, nullptr, 0);
-    for (std::string content : {std::to_string(child), std::string(), std::string("garbage"), std::string("0"),
-                                std::string("-5"), std::string(40, '9')}) {
-        write_file(content);
-        EXPECT_EQ(app_assert(path.c_str()), 0) << content;
-        EXPECT_EQ(read_file(), std::to_string(getpid()));
-    }
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  for (std::string content : {std::to_string(child), std::string(), std::string("garbage"), std::string("0"),
+                              std::string("-5"), std::string(40, '9')}) {
+    write_file(content);
+    EXPECT_EQ(app_assert(path.c_str()), 0) << content;
+    EXPECT_EQ(read_file(), std::to_string(getpid()));
+  }
 }
 
-} // namespace
+}  // namespace

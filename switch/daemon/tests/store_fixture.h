@@ -13,27 +13,27 @@
 #include <vector>
 
 class StoreFixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-        g_daemon = daemon_state{};
-        trace_reset_levels();
-        fd_reg_init();
-        timer_reg_init();
-        conf_reset();
-        mgmt_reset();
-        conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
-        mgmt_module_reg(2, conf_mgmt);
-    }
-    void TearDown() override {
-        mgmt_reset();
-        conf_reset();
-        timer_reg_init();
-        unsetenv("PORTVISOR_WORKDIR");
-    }
-    std::vector<uint8_t> file() const {
-        std::string text = read_text_file(conf_file_path());
-        return {text.begin(), text.end()};
-    }
-    temp_dir dir;
+ protected:
+  void SetUp() override {
+    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
+    g_daemon = daemon_state{};
+    trace_reset_levels();
+    fd_reg_init();
+    timer_reg_init();
+    conf_reset();
+    mgmt_reset();
+    conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
+    mgmt_module_reg(2, conf_mgmt);
+  }
+  void TearDown() override {
+    mgmt_reset();
+    conf_reset();
+    timer_reg_init();
+    unsetenv("PORTVISOR_WORKDIR");
+  }
+  std::vector<uint8_t> file() const {
+    std::string text = read_text_file(conf_file_path());
+    return {text.begin(), text.end()};
+  }
+  temp_dir dir;
 };

@@ -28,18 +28,17 @@ using namespace std::chrono_literals;
 namespace {
 
 bool run(const std::string &command) {
-    return std::system(command.c_str()) == 0;
+  return std::system(command.c_str()) == 0;
 }
 
 std::string output_of(const std::string &command) {
-    std::string out;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (std::fgets(buf, sizeof buf, pipe))
-            out += buf;
-        pclose(pipe);
-    }
-    return out;
+  std::string out;
+  if (FILE *pipe = popen(command.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
+    pclose(pipe);
+  }
+  return out;
 }
 
 const std::string peer_ns = "wire-peer-" + std::to_string(getpid());
@@ -47,212 +46,207 @@ const std::string peer_ns = "wire-peer-" + std::to_string(getpid());
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp2 and swp3 once the simulator made them.
 class board_namespace : public ::testing::Environment {
-public:
-    void SetUp() override {
-        ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-        ASSERT_TRUE(run("ip link set lo up"));
-        ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 up"));
-        ASSERT_TRUE(run("ip netns add " + peer_ns));
-    }
-    void TearDown() override { run("ip netns del " + peer_ns); }
+ public:
+  void SetUp() override {
+    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
+    ASSERT_TRUE(run("ip link set lo up"));
+    ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 up"));
+    ASSERT_TRUE(run("ip netns add " + peer_ns));
+  }
+  void TearDown() override { run("ip netns del " + peer_ns); }
 };
 const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
 
 // A raw socket on an interface of the peer namespace, sending and receiving frames of one EtherType.
 class peer_port {
-public:
-    static constexpr uint16_t kType = 0x88B5; // local experimental: nothing else on the wire uses it
+ public:
+  static constexpr uint16_t kType = 0x88B5;  // local experimental: nothing else on the wire uses it
 
-    explicit peer_port(const std::string &ifname) : ifname_(ifname) {
-        const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-        const int there = open(("/var/run/netns/" + peer_ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
-            fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(kType));
-            sockaddr_ll address{};
-            address.sll_family = AF_PACKET;
-            address.sll_protocol = htons(kType);
-            address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-            if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-                close(fd_);
-                fd_ = -1;
-            }
-            setns(here, CLONE_NEWNET);
-        }
-        if (here >= 0)
-            close(here);
-        if (there >= 0)
-            close(there);
+  explicit peer_port(const std::string &ifname) : ifname_(ifname) {
+    const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int there = open(("/var/run/netns/" + peer_ns).c_str(), O_RDONLY | O_CLOEXEC);
+    if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
+      fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(kType));
+      sockaddr_ll address{};
+      address.sll_family = AF_PACKET;
+      address.sll_protocol = htons(kType);
+      address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
+      if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        close(fd_);
+        fd_ = -1;
+      }
+      setns(here, CLONE_NEWNET);
     }
-    ~peer_port() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
+    if (here >= 0) close(here);
+    if (there >= 0) close(there);
+  }
+  ~peer_port() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
 
-    // A broadcast frame whose payload starts with `tag`. A port without carrier may refuse it: the
-    // result is not looked at.
-    void send(uint32_t tag) {
-        std::vector<uint8_t> f(60, 0);
-        std::fill(f.begin(), f.begin() + 6, 0xFF);
-        const uint8_t source[6] = {0x02, 0x00, 0x00, 0x00, 0x0B, static_cast<uint8_t>(ifname_.back())};
-        std::copy(source, source + 6, f.begin() + 6);
-        f[12] = kType >> 8;
-        f[13] = kType & 0xFF;
-        for (int i = 0; i < 4; ++i)
-            f[14 + i] = static_cast<uint8_t>(tag >> (24 - 8 * i));
-        (void)!::send(fd_, f.data(), f.size(), 0);
+  // A broadcast frame whose payload starts with `tag`. A port without carrier may refuse it: the
+  // result is not looked at.
+  void send(uint32_t tag) {
+    std::vector<uint8_t> f(60, 0);
+    std::fill(f.begin(), f.begin() + 6, 0xFF);
+    const uint8_t source[6] = {0x02, 0x00, 0x00, 0x00, 0x0B, static_cast<uint8_t>(ifname_.back())};
+    std::copy(source, source + 6, f.begin() + 6);
+    f[12] = kType >> 8;
+    f[13] = kType & 0xFF;
+    for (int i = 0; i < 4; ++i) f[14 + i] = static_cast<uint8_t>(tag >> (24 - 8 * i));
+    (void)!::send(fd_, f.data(), f.size(), 0);
+  }
+  // Whether a frame with `tag` arrives within the timeout.
+  bool receives(uint32_t tag, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      uint8_t frame[2048];
+      sockaddr_ll from{};
+      socklen_t from_length = sizeof from;
+      const ssize_t n =
+          recvfrom(fd_, frame, sizeof frame, 0, reinterpret_cast<sockaddr *>(&from), &from_length);
+      if (n < 18 || from.sll_pkttype == PACKET_OUTGOING) continue;
+      const uint32_t got =
+          uint32_t{frame[14]} << 24 | uint32_t{frame[15]} << 16 | uint32_t{frame[16]} << 8 | frame[17];
+      if (got == tag) return true;
     }
-    // Whether a frame with `tag` arrives within the timeout.
-    bool receives(uint32_t tag, std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0)
-                continue;
-            uint8_t frame[2048];
-            sockaddr_ll from{};
-            socklen_t from_length = sizeof from;
-            const ssize_t n = recvfrom(fd_, frame, sizeof frame, 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-            if (n < 18 || from.sll_pkttype == PACKET_OUTGOING)
-                continue;
-            const uint32_t got = uint32_t{frame[14]} << 24 | uint32_t{frame[15]} << 16 | uint32_t{frame[16]} << 8 | frame[17];
-            if (got == tag)
-                return true;
-        }
-        return false;
-    }
+    return false;
+  }
 
-private:
-    std::string ifname_;
-    int fd_ = -1;
+ private:
+  std::string ifname_;
+  int fd_ = -1;
 };
 
 class WireToPeer : public ::testing::Test {
-protected:
-    void SetUp() override {
-        simulator = std::make_unique<child_process>(
-            std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", control(),
-                                     "--front-ports", "swp"},
-            std::vector<std::string>{});
-        struct stat st {};
-        for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
-        for (const char *port : {"swp2", "swp3"})
-            ASSERT_TRUE(run(std::string("ip link set ") + port + " netns " + peer_ns + " && ip netns exec " + peer_ns +
-                            " sysctl -qw net.ipv6.conf." + port + ".disable_ipv6=1 && ip netns exec " + peer_ns +
-                            " ip link set " + port + " up"));
-        daemon = std::make_unique<child_process>(
-            std::vector<std::string>{std::getenv("PORTVISOR_BIN")},
-            std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                                     "PORTVISOR_SWITCH_DEVICE=" + device()});
-        // Starting the chip through the simulator's socket takes a while on a loaded machine; then the
-        // status poll brings the ports up.
-        bool up = false;
-        for (int i = 0; i < 600 && !up; ++i) {
-            up = daemon_sees_link(2) && daemon_sees_link(3);
-            if (!up)
-                std::this_thread::sleep_for(100ms);
-        }
-        ASSERT_TRUE(up) << daemon->output();
+ protected:
+  void SetUp() override {
+    simulator = std::make_unique<child_process>(
+        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", control(),
+                                 "--front-ports", "swp"},
+        std::vector<std::string>{});
+    struct stat st {};
+    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
+    for (const char *port : {"swp2", "swp3"})
+      ASSERT_TRUE(run(std::string("ip link set ") + port + " netns " + peer_ns + " && ip netns exec " +
+                      peer_ns + " sysctl -qw net.ipv6.conf." + port + ".disable_ipv6=1 && ip netns exec " +
+                      peer_ns + " ip link set " + port + " up"));
+    daemon =
+        std::make_unique<child_process>(std::vector<std::string>{std::getenv("PORTVISOR_BIN")},
+                                        std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
+                                                                 "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                                                                 "PORTVISOR_SWITCH_DEVICE=" + device()});
+    // Starting the chip through the simulator's socket takes a while on a loaded machine; then the
+    // status poll brings the ports up.
+    bool up = false;
+    for (int i = 0; i < 600 && !up; ++i) {
+      up = daemon_sees_link(2) && daemon_sees_link(3);
+      if (!up) std::this_thread::sleep_for(100ms);
     }
-    // The link bit of a port in the daemon's port status (object 3001).
-    static bool daemon_sees_link(uint32_t port) {
-        std::vector<uint8_t> data(4 + 64, 0);
-        le_store16(&data[0], 1);
-        le_store16(&data[2], 64);
-        le_store32(&data[4], port);
-        mgmt_client client{28};
-        uint32_t res = 99;
-        const auto reply = client.object(3001, MGMT_CMD_GET, data, res, 100ms);
-        return reply && res == 0 && reply->size() >= 16 && le_load32(reply->data() + 4 + 8) == 1;
+    ASSERT_TRUE(up) << daemon->output();
+  }
+  // The link bit of a port in the daemon's port status (object 3001).
+  static bool daemon_sees_link(uint32_t port) {
+    std::vector<uint8_t> data(4 + 64, 0);
+    le_store16(&data[0], 1);
+    le_store16(&data[2], 64);
+    le_store32(&data[4], port);
+    mgmt_client client{28};
+    uint32_t res = 99;
+    const auto reply = client.object(3001, MGMT_CMD_GET, data, res, 100ms);
+    return reply && res == 0 && reply->size() >= 16 && le_load32(reply->data() + 4 + 8) == 1;
+  }
+  void TearDown() override {
+    if (daemon) {
+      kill(daemon->pid(), SIGTERM);
+      EXPECT_EQ(daemon->wait_exit(10s), 0) << daemon->output();
     }
-    void TearDown() override {
-        if (daemon) {
-            kill(daemon->pid(), SIGTERM);
-            EXPECT_EQ(daemon->wait_exit(10s), 0) << daemon->output();
-        }
-        kill(simulator->pid(), SIGTERM);
-        simulator->wait_exit(5s);
-    }
-    std::string device() const { return dir.path() + "/swgenio"; }
-    std::string control() const { return dir.path() + "/ctl"; }
-    bool ctl(const std::string &command) {
-        return run(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command + " >/dev/null");
-    }
-    // What the peer's stack says of its port: "ip link" flags and operstate.
-    static std::string link_of(const std::string &port) { return output_of("ip -n " + peer_ns + " link show " + port); }
-    static std::string operstate_of(const std::string &port) {
-        return output_of("ip netns exec " + peer_ns + " cat /sys/class/net/" + port + "/operstate");
-    }
-    // Waits until the peer's port shows (or no longer shows) a carrier; the kernel reports a carrier
-    // change after a short delay of its own. A TAP whose carrier never changed reports its operstate as
-    // "unknown" rather than "up".
-    static bool peer_sees_carrier(const std::string &port, bool carrier) {
-        for (int i = 0; i < 100; ++i) {
-            const std::string link = link_of(port);
-            const std::string state = operstate_of(port);
-            const bool lower_up = link.find("LOWER_UP") != std::string::npos;
-            const bool no_carrier = link.find("NO-CARRIER") != std::string::npos;
-            if (carrier ? (lower_up && !no_carrier && (state == "up\n" || state == "unknown\n"))
-                        : (no_carrier && !lower_up && state == "down\n"))
-                return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-    // Sends tagged frames from `from` until `to` receives one: after a plug the daemon's status poll
-    // has to bring the port up again first.
-    bool passes(peer_port &from, peer_port &to, uint32_t tag) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            from.send(tag + static_cast<uint32_t>(attempt));
-            if (to.receives(tag + static_cast<uint32_t>(attempt), 200ms))
-                return true;
-        }
-        return false;
-    }
-    // Sends a few frames and makes sure none of them arrives.
-    bool blocked(peer_port &from, peer_port &to, uint32_t tag) {
-        for (uint32_t i = 0; i < 5; ++i)
-            from.send(tag + i);
-        for (uint32_t i = 0; i < 5; ++i)
-            if (to.receives(tag + i, 100ms))
-                return false;
+    kill(simulator->pid(), SIGTERM);
+    simulator->wait_exit(5s);
+  }
+  std::string device() const { return dir.path() + "/swgenio"; }
+  std::string control() const { return dir.path() + "/ctl"; }
+  bool ctl(const std::string &command) {
+    return run(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command +
+               " >/dev/null");
+  }
+  // What the peer's stack says of its port: "ip link" flags and operstate.
+  static std::string link_of(const std::string &port) {
+    return output_of("ip -n " + peer_ns + " link show " + port);
+  }
+  static std::string operstate_of(const std::string &port) {
+    return output_of("ip netns exec " + peer_ns + " cat /sys/class/net/" + port + "/operstate");
+  }
+  // Waits until the peer's port shows (or no longer shows) a carrier; the kernel reports a carrier
+  // change after a short delay of its own. A TAP whose carrier never changed reports its operstate as
+  // "unknown" rather than "up".
+  static bool peer_sees_carrier(const std::string &port, bool carrier) {
+    for (int i = 0; i < 100; ++i) {
+      const std::string link = link_of(port);
+      const std::string state = operstate_of(port);
+      const bool lower_up = link.find("LOWER_UP") != std::string::npos;
+      const bool no_carrier = link.find("NO-CARRIER") != std::string::npos;
+      if (carrier ? (lower_up && !no_carrier && (state == "up\n" || state == "unknown\n"))
+                  : (no_carrier && !lower_up && state == "down\n"))
         return true;
+      std::this_thread::sleep_for(50ms);
     }
-    // Pulls the wire of port 3 with `pull`, checks what the peer sees, puts it back with `restore`.
-    void cycle(const std::string &pull, const std::string &restore, uint32_t tag) {
-        peer_port p2("swp2"), p3("swp3");
-        ASSERT_TRUE(p2.ok() && p3.ok());
-        ASSERT_TRUE(passes(p2, p3, tag)) << daemon->output();
-        ASSERT_TRUE(passes(p3, p2, tag + 0x100));
-
-        ASSERT_TRUE(ctl(pull));
-        EXPECT_TRUE(peer_sees_carrier("swp3", false)) << link_of("swp3") << operstate_of("swp3");
-        EXPECT_TRUE(peer_sees_carrier("swp2", true)) << "the other port keeps its link: " << link_of("swp2") << operstate_of("swp2");
-        EXPECT_TRUE(blocked(p2, p3, tag + 0x200)) << "frames out of port 3";
-        EXPECT_TRUE(blocked(p3, p2, tag + 0x300)) << "frames into port 3";
-
-        ASSERT_TRUE(ctl(restore));
-        EXPECT_TRUE(peer_sees_carrier("swp3", true)) << link_of("swp3") << operstate_of("swp3");
-        EXPECT_TRUE(passes(p2, p3, tag + 0x400)) << daemon->output();
-        EXPECT_TRUE(passes(p3, p2, tag + 0x500));
+    return false;
+  }
+  // Sends tagged frames from `from` until `to` receives one: after a plug the daemon's status poll
+  // has to bring the port up again first.
+  bool passes(peer_port &from, peer_port &to, uint32_t tag) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      from.send(tag + static_cast<uint32_t>(attempt));
+      if (to.receives(tag + static_cast<uint32_t>(attempt), 200ms)) return true;
     }
+    return false;
+  }
+  // Sends a few frames and makes sure none of them arrives.
+  bool blocked(peer_port &from, peer_port &to, uint32_t tag) {
+    for (uint32_t i = 0; i < 5; ++i) from.send(tag + i);
+    for (uint32_t i = 0; i < 5; ++i)
+      if (to.receives(tag + i, 100ms)) return false;
+    return true;
+  }
+  // Pulls the wire of port 3 with `pull`, checks what the peer sees, puts it back with `restore`.
+  void cycle(const std::string &pull, const std::string &restore, uint32_t tag) {
+    peer_port p2("swp2"), p3("swp3");
+    ASSERT_TRUE(p2.ok() && p3.ok());
+    ASSERT_TRUE(passes(p2, p3, tag)) << daemon->output();
+    ASSERT_TRUE(passes(p3, p2, tag + 0x100));
 
-    temp_dir dir;
-    std::unique_ptr<child_process> simulator;
-    std::unique_ptr<child_process> daemon;
+    ASSERT_TRUE(ctl(pull));
+    EXPECT_TRUE(peer_sees_carrier("swp3", false)) << link_of("swp3") << operstate_of("swp3");
+    EXPECT_TRUE(peer_sees_carrier("swp2", true))
+        << "the other port keeps its link: " << link_of("swp2") << operstate_of("swp2");
+    EXPECT_TRUE(blocked(p2, p3, tag + 0x200)) << "frames out of port 3";
+    EXPECT_TRUE(blocked(p3, p2, tag + 0x300)) << "frames into port 3";
+
+    ASSERT_TRUE(ctl(restore));
+    EXPECT_TRUE(peer_sees_carrier("swp3", true)) << link_of("swp3") << operstate_of("swp3");
+    EXPECT_TRUE(passes(p2, p3, tag + 0x400)) << daemon->output();
+    EXPECT_TRUE(passes(p3, p2, tag + 0x500));
+  }
+
+  temp_dir dir;
+  std::unique_ptr<child_process> simulator;
+  std::unique_ptr<child_process> daemon;
 };
 
 TEST_F(WireToPeer, PulledCableTakesTheCarrierAndStopsFramesUntilPluggedBack) {
-    cycle("cable 0 2 unplug", "cable 0 2 plug", 0x10000);
+  cycle("cable 0 2 unplug", "cable 0 2 plug", 0x10000);
 }
 
 TEST_F(WireToPeer, PhyPoweredDownOrRemovedActsAsAPulledCable) {
-    // Power-down bit of the PHY's control register, set and cleared through the MIIM controller as the
-    // daemon's PHY layer would: (3, 0, 1) = write | address 2 << 21 | register 0 << 16 | value.
-    cycle("write 3 0 1 0x00401940", "write 3 0 1 0x00401140", 0x20000);
-    cycle("phy 0 2 absent", "phy 0 2 present", 0x30000);
+  // Power-down bit of the PHY's control register, set and cleared through the MIIM controller as the
+  // daemon's PHY layer would: (3, 0, 1) = write | address 2 << 21 | register 0 << 16 | value.
+  cycle("write 3 0 1 0x00401940", "write 3 0 1 0x00401140", 0x20000);
+  cycle("phy 0 2 absent", "phy 0 2 present", 0x30000);
 }
 
-} // namespace
+}  // namespace

@@ -5,8 +5,8 @@
 namespace proto {
 
 void PortServices::trace(unsigned module, unsigned level, const char *function, int line, const char *text) {
-    trace_set_context(level, function, line, module);
-    trace_context_printf("%s", text);
+  trace_set_context(level, function, line, module);
+  trace_context_printf("%s", text);
 }
 
-} // namespace proto
+}  // namespace proto

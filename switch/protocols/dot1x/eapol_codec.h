@@ -18,7 +18,11 @@ inline constexpr std::uint8_t EAPOL_VERSION = 2;
 inline constexpr std::size_t EAPOL_HEADER = 18;
 
 enum eapol_type : std::uint8_t {
-    EAPOL_EAP_PACKET = 0, EAPOL_START = 1, EAPOL_LOGOFF = 2, EAPOL_KEY = 3, EAPOL_ASF_ALERT = 4
+  EAPOL_EAP_PACKET = 0,
+  EAPOL_START = 1,
+  EAPOL_LOGOFF = 2,
+  EAPOL_KEY = 3,
+  EAPOL_ASF_ALERT = 4
 };
 enum eap_code : std::uint8_t { EAP_REQUEST = 1, EAP_RESPONSE = 2, EAP_SUCCESS = 3, EAP_FAILURE = 4 };
 inline constexpr std::uint8_t EAP_TYPE_IDENTITY = 1;
@@ -28,17 +32,17 @@ inline constexpr std::size_t EAP_HEADER = 4;
 const char *eapol_type_name(std::uint8_t type);
 
 struct EapolFrame {
-    MacAddress source{};
-    std::uint8_t version = 0;
-    std::uint8_t type = 0;
-    std::span<const std::uint8_t> body; // empty for Start and Logoff, whose body is not read
+  MacAddress source{};
+  std::uint8_t version = 0;
+  std::uint8_t type = 0;
+  std::span<const std::uint8_t> body;  // empty for Start and Logoff, whose body is not read
 };
 
 enum class EapolError { too_short, body_beyond_frame };
 
 struct EapolParse {
-    std::optional<EapolFrame> frame;
-    EapolError error = EapolError::too_short;
+  std::optional<EapolFrame> frame;
+  EapolError error = EapolError::too_short;
 };
 
 // Reads a received frame; the body length of a frame whose body is read must fit in the frame.
@@ -48,20 +52,20 @@ EapolParse parse_eapol(std::span<const std::uint8_t> frame);
 std::vector<std::uint8_t> build_eapol_eap(const MacAddress &source, std::span<const std::uint8_t> eap);
 
 struct EapPacket {
-    std::uint8_t code = 0;
-    std::uint8_t identifier = 0;
-    std::span<const std::uint8_t> packet; // the whole packet, header included, as long as its length says
-    bool extra_bytes = false;             // the EAPOL body held bytes after it
+  std::uint8_t code = 0;
+  std::uint8_t identifier = 0;
+  std::span<const std::uint8_t> packet;  // the whole packet, header included, as long as its length says
+  bool extra_bytes = false;              // the EAPOL body held bytes after it
 };
 
 enum class EapError { shorter_than_header, beyond_body };
 
 struct EapParse {
-    std::optional<EapPacket> eap;
-    EapError error = EapError::shorter_than_header;
+  std::optional<EapPacket> eap;
+  EapError error = EapError::shorter_than_header;
 };
 
 // Reads the EAP packet in an EAPOL body of at least 4 bytes.
 EapParse parse_eap(std::span<const std::uint8_t> body);
 
-} // namespace dot1x
+}  // namespace dot1x

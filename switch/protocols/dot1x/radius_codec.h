@@ -19,14 +19,24 @@ inline constexpr std::size_t RADIUS_HEADER = 20;
 inline constexpr std::size_t RADIUS_MAX_STATE = 32;
 
 enum radius_code : std::uint8_t {
-    RADIUS_ACCESS_REQUEST = 1, RADIUS_ACCESS_ACCEPT = 2, RADIUS_ACCESS_REJECT = 3, RADIUS_ACCESS_CHALLENGE = 11
+  RADIUS_ACCESS_REQUEST = 1,
+  RADIUS_ACCESS_ACCEPT = 2,
+  RADIUS_ACCESS_REJECT = 3,
+  RADIUS_ACCESS_CHALLENGE = 11
 };
 
 enum radius_attribute : std::uint8_t {
-    RADIUS_ATTR_USER_NAME = 1, RADIUS_ATTR_NAS_IP_ADDRESS = 4, RADIUS_ATTR_NAS_PORT = 5,
-    RADIUS_ATTR_FRAMED_MTU = 12, RADIUS_ATTR_STATE = 24, RADIUS_ATTR_CALLED_STATION_ID = 30,
-    RADIUS_ATTR_CALLING_STATION_ID = 31, RADIUS_ATTR_NAS_PORT_TYPE = 61, RADIUS_ATTR_EAP_MESSAGE = 79,
-    RADIUS_ATTR_MESSAGE_AUTHENTICATOR = 80, RADIUS_ATTR_NAS_PORT_ID = 87
+  RADIUS_ATTR_USER_NAME = 1,
+  RADIUS_ATTR_NAS_IP_ADDRESS = 4,
+  RADIUS_ATTR_NAS_PORT = 5,
+  RADIUS_ATTR_FRAMED_MTU = 12,
+  RADIUS_ATTR_STATE = 24,
+  RADIUS_ATTR_CALLED_STATION_ID = 30,
+  RADIUS_ATTR_CALLING_STATION_ID = 31,
+  RADIUS_ATTR_NAS_PORT_TYPE = 61,
+  RADIUS_ATTR_EAP_MESSAGE = 79,
+  RADIUS_ATTR_MESSAGE_AUTHENTICATOR = 80,
+  RADIUS_ATTR_NAS_PORT_ID = 87
 };
 
 using Digest = std::array<std::uint8_t, 16>;
@@ -37,13 +47,13 @@ Digest md5(std::span<const std::uint8_t> data);
 // Keyed MD5 with the inner and outer states computed once from the key, so each packet costs two
 // digest continuations.
 class HmacMd5 {
-public:
-    explicit HmacMd5(std::string_view key = {});
-    Digest operator()(std::span<const std::uint8_t> data) const;
+ public:
+  explicit HmacMd5(std::string_view key = {});
+  Digest operator()(std::span<const std::uint8_t> data) const;
 
-private:
-    std::array<std::uint8_t, 64> inner_pad_{};
-    std::array<std::uint8_t, 64> outer_pad_{};
+ private:
+  std::array<std::uint8_t, 64> inner_pad_{};
+  std::array<std::uint8_t, 64> outer_pad_{};
 };
 
 // Text names of reply codes as the traces show them.
@@ -52,13 +62,13 @@ const char *radius_code_name(std::uint8_t code);
 std::string mac_text(const MacAddress &mac);
 
 struct AccessRequestInput {
-    std::span<const std::uint8_t> eap;   // the supplicant's EAP response
-    std::span<const std::uint8_t> state; // State of the last challenge, empty when none is kept
-    std::string_view user_name;
-    std::uint32_t nas_ip = 0;
-    unsigned port = 0;
-    MacAddress supplicant{};
-    MacAddress system{};
+  std::span<const std::uint8_t> eap;    // the supplicant's EAP response
+  std::span<const std::uint8_t> state;  // State of the last challenge, empty when none is kept
+  std::string_view user_name;
+  std::uint32_t nas_ip = 0;
+  unsigned port = 0;
+  MacAddress supplicant{};
+  MacAddress system{};
 };
 
 // The whole Access-Request, Message-Authenticator filled in. The Message-Authenticator is always
@@ -71,16 +81,17 @@ std::vector<std::uint8_t> encode_access_request(const AccessRequestInput &input,
 std::optional<std::uint8_t> reply_identifier(std::span<const std::uint8_t> datagram);
 
 struct RadiusReply {
-    std::uint8_t code = 0;
-    std::vector<std::uint8_t> eap;   // EAP-Message values, concatenated
-    std::vector<std::uint8_t> state; // State values, concatenated
+  std::uint8_t code = 0;
+  std::vector<std::uint8_t> eap;    // EAP-Message values, concatenated
+  std::vector<std::uint8_t> state;  // State values, concatenated
 };
 
 // Decodes a reply after checking its attribute walk and its authenticity against the request it
 // answers: the Message-Authenticator when an EAP-Message is present (which then must have one),
 // else the Response Authenticator. nullopt for anything malformed, forged or with a State longer than
 // a port keeps.
-std::optional<RadiusReply> decode_reply(std::span<const std::uint8_t> datagram, const Digest &request_authenticator,
-                                        const HmacMd5 &key, std::string_view secret);
+std::optional<RadiusReply> decode_reply(std::span<const std::uint8_t> datagram,
+                                        const Digest &request_authenticator, const HmacMd5 &key,
+                                        std::string_view secret);
 
-} // namespace dot1x
+}  // namespace dot1x

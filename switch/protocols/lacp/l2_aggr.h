@@ -26,10 +26,10 @@ inline constexpr uint32_t kObjTable = 4007, kObjMode = 4008, kObjLacpConfig = 40
 inline constexpr uint32_t kLacpTickPeriodMs = 500;
 
 struct AggrEntry {
-    uint32_t poag_no = 0;
-    std::array<uint32_t, 7> members{}; // index 1..6: front port is a member; index 0 unused
-    uint16_t aid = 0;                  // LACP aggregator that made the entry, 0 configured
-    bool operator==(const AggrEntry &) const = default;
+  uint32_t poag_no = 0;
+  std::array<uint32_t, 7> members{};  // index 1..6: front port is a member; index 0 unused
+  uint16_t aid = 0;                   // LACP aggregator that made the entry, 0 configured
+  bool operator==(const AggrEntry &) const = default;
 };
 void encode_aggr_entry(const AggrEntry &entry, uint8_t *out);
 AggrEntry decode_aggr_entry(const uint8_t *in);
@@ -37,81 +37,81 @@ AggrEntry decode_aggr_entry(const uint8_t *in);
 // What only the aggregation module needs besides the port services: the chip's aggregation members and
 // mode (swc_rc results, 0 success), and the spanning tree, which follows the hardware aggregations.
 class AggrChip {
-  public:
-    virtual ~AggrChip() = default;
-    virtual int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
-    virtual int aggr_mode_set(const std::array<uint32_t, 5> &mode) = 0;
-    virtual void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
-    virtual void rstp_aggr_del(uint32_t poag_no) = 0;
+ public:
+  virtual ~AggrChip() = default;
+  virtual int aggr_port_members_set(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
+  virtual int aggr_mode_set(const std::array<uint32_t, 5> &mode) = 0;
+  virtual void rstp_aggr_add(uint32_t poag_no, const std::array<uint32_t, 7> &members) = 0;
+  virtual void rstp_aggr_del(uint32_t poag_no) = 0;
 };
 
 class AggrModule {
-  public:
-    AggrModule(proto::PortServices &services, AggrChip &chip);
-    AggrModule(const AggrModule &) = delete;
-    AggrModule &operator=(const AggrModule &) = delete;
+ public:
+  AggrModule(proto::PortServices &services, AggrChip &chip);
+  AggrModule(const AggrModule &) = delete;
+  AggrModule &operator=(const AggrModule &) = delete;
 
-    void init();
-    void conf(bool create);
-    uint32_t tick(uint32_t now, uint32_t last, uint32_t elapsed);
+  void init();
+  void conf(bool create);
+  uint32_t tick(uint32_t now, uint32_t last, uint32_t elapsed);
 
-    int config_add(const AggrEntry &entry);
-    int config_del(uint32_t poag_no);
-    int config_get(AggrEntry &entry, bool exact) const;
+  int config_add(const AggrEntry &entry);
+  int config_del(uint32_t poag_no);
+  int config_get(AggrEntry &entry, bool exact) const;
 
-    int set_hwaggr(unsigned aid, unsigned new_port);
-    void clear_hwaggr(unsigned aid, unsigned old_port);
+  int set_hwaggr(unsigned aid, unsigned new_port);
+  void clear_hwaggr(unsigned aid, unsigned old_port);
 
-    void lacp_config_set(const uint8_t *record);
-    void lacp_config_get(uint8_t *record);
-    void lacp_config_save();
+  void lacp_config_set(const uint8_t *record);
+  void lacp_config_get(uint8_t *record);
+  void lacp_config_save();
 
-    void mgmt_table(mgmt_object &object);
-    void mgmt_gen_conf(mgmt_object &object);
-    void mgmt_lacp_config(mgmt_object &object);
-    void mgmt_lacp_status(mgmt_object &object);
+  void mgmt_table(mgmt_object &object);
+  void mgmt_gen_conf(mgmt_object &object);
+  void mgmt_lacp_config(mgmt_object &object);
+  void mgmt_lacp_status(mgmt_object &object);
 
-    Engine &engine() { return engine_; }
-    unsigned table_count() const { return count_; }
-    const AggrEntry &table_entry(unsigned index) const { return table_[index]; }
-    const std::array<uint32_t, 5> &mode() const { return mode_; }
-    uint32_t aid_poag(unsigned aid) const { return aid_poag_[aid]; }
-    uint16_t aid_portmap(unsigned port) const { return aid_portmap_[port]; }
+  Engine &engine() { return engine_; }
+  unsigned table_count() const { return count_; }
+  const AggrEntry &table_entry(unsigned index) const { return table_[index]; }
+  const std::array<uint32_t, 5> &mode() const { return mode_; }
+  uint32_t aid_poag(unsigned aid) const { return aid_poag_[aid]; }
+  uint16_t aid_portmap(unsigned port) const { return aid_portmap_[port]; }
 
-  private:
-    // The engine's aggregation events reach the module's hardware aggregations.
-    class Events : public AggregatorEvents {
-      public:
-        explicit Events(AggrModule &module) : module_(module) {}
-        void set_hwaggr(unsigned aggregator, unsigned port) override { module_.set_hwaggr(aggregator, port); }
-        void clear_hwaggr(unsigned aggregator, unsigned port) override { module_.clear_hwaggr(aggregator, port); }
+ private:
+  // The engine's aggregation events reach the module's hardware aggregations.
+  class Events : public AggregatorEvents {
+   public:
+    explicit Events(AggrModule &module) : module_(module) {}
+    void set_hwaggr(unsigned aggregator, unsigned port) override { module_.set_hwaggr(aggregator, port); }
+    void clear_hwaggr(unsigned aggregator, unsigned port) override { module_.clear_hwaggr(aggregator, port); }
 
-      private:
-        AggrModule &module_;
-    };
+   private:
+    AggrModule &module_;
+  };
 
-    int find(uint32_t poag_no) const;
-    uint32_t free_poag() const;
-    AggrEntry aggregator_entry(unsigned aid, unsigned *count) const;
-    void save_table();
-    void save_mode();
-    void read_table_block();
-    void forget_lacp_aggregation(const AggrEntry &entry);
-    void release_lacp_number(uint32_t poag_no);
-    void trace(unsigned level, const char *function, int line, const char *format, ...)
-        __attribute__((format(printf, 5, 6)));
+  int find(uint32_t poag_no) const;
+  uint32_t free_poag() const;
+  AggrEntry aggregator_entry(unsigned aid, unsigned *count) const;
+  void save_table();
+  void save_mode();
+  void read_table_block();
+  void forget_lacp_aggregation(const AggrEntry &entry);
+  void release_lacp_number(uint32_t poag_no);
+  void trace(unsigned level, const char *function, int line, const char *format, ...)
+      __attribute__((format(printf, 5, 6)));
 
-    proto::PortServices &services_;
-    AggrChip &chip_;
-    Events events_;
-    Engine engine_;
-    std::array<AggrEntry, kAggrTableMax> table_{};
-    unsigned count_ = 0;
-    std::array<uint32_t, 5> mode_{};
-    std::array<uint16_t, kPortCount + 1> aid_portmap_{};
-    std::array<uint32_t, kAggregatorCount + 1> aid_poag_{};
-    Mac own_mac_{};
-    unsigned dropped_tick_warnings_ = 50;
+  proto::PortServices &services_;
+  AggrChip &chip_;
+  Events events_;
+  Engine engine_;
+  std::array<AggrEntry, kAggrTableMax> table_{};
+  unsigned count_ = 0;
+  std::array<uint32_t, 5> mode_{};
+  std::array<uint16_t, kPortCount + 1> aid_portmap_{};
+  std::array<uint32_t, kAggregatorCount + 1> aid_poag_{};
+  Mac own_mac_{};
+  unsigned dropped_tick_warnings_ = 50;
 };
 
 // The module the daemon runs, on the services it was given. The daemon sets its services before
@@ -121,7 +121,7 @@ inline constexpr int kDebugDisableAggr = 9;
 void l2_aggr_services_set(proto::PortServices *services, AggrChip *chip);
 AggrModule *l2_aggr_module();
 
-} // namespace lacp
+}  // namespace lacp
 
 // The daemon's entry points. l2_aggr_init registers the one-second tick driver with the timer registry;
 // the L2 module runs swc_lacp_more_work on every pass of the main loop.

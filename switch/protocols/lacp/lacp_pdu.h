@@ -30,32 +30,32 @@ inline constexpr size_t kOffTerminatorTlv = 72;
 
 // Actor and partner state bits.
 enum state_bit : uint8_t {
-    kStateActivity = 0x01,
-    kStateTimeout = 0x02,
-    kStateAggregation = 0x04,
-    kStateSync = 0x08,
-    kStateCollecting = 0x10,
-    kStateDistributing = 0x20,
-    kStateDefaulted = 0x40,
-    kStateExpired = 0x80,
+  kStateActivity = 0x01,
+  kStateTimeout = 0x02,
+  kStateAggregation = 0x04,
+  kStateSync = 0x08,
+  kStateCollecting = 0x10,
+  kStateDistributing = 0x20,
+  kStateDefaulted = 0x40,
+  kStateExpired = 0x80,
 };
 
 // One system's view of a link end, as the actor and partner information TLVs carry it.
 struct PortInfo {
-    uint16_t system_priority = 0;
-    Mac system{};
-    uint16_t key = 0;
-    uint16_t port_priority = 0;
-    uint16_t port = 0;
-    uint8_t state = 0;
-    bool operator==(const PortInfo &) const = default;
+  uint16_t system_priority = 0;
+  Mac system{};
+  uint16_t key = 0;
+  uint16_t port_priority = 0;
+  uint16_t port = 0;
+  uint8_t state = 0;
+  bool operator==(const PortInfo &) const = default;
 };
 
 struct Lacpdu {
-    Mac source{};
-    PortInfo actor;
-    PortInfo partner;
-    uint16_t collector_max_delay = 0;
+  Mac source{};
+  PortInfo actor;
+  PortInfo partner;
+  uint16_t collector_max_delay = 0;
 };
 
 // Writes a whole 124-byte LACPDU (collector max delay sent as 0).
@@ -79,6 +79,8 @@ using FlagText = std::array<char, 128>;
 FlagText flag_text(unsigned bits, const char *const *names, unsigned name_count);
 FlagText state_text(uint8_t state);
 
-inline bool is_zero(const Mac &mac) { return mac == Mac{}; }
+inline bool is_zero(const Mac &mac) {
+  return mac == Mac{};
+}
 
-} // namespace lacp
+}  // namespace lacp

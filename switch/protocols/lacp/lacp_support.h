@@ -13,12 +13,11 @@ namespace lacp {
 bool format_trace_line(unsigned module, unsigned level, char *text, unsigned size, const char *format,
                        va_list args) __attribute__((format(printf, 5, 0)));
 
-} // namespace lacp
+}  // namespace lacp
 
-#define LACP_ASSERT_IN(module, cond)                                                                         \
-    do {                                                                                                     \
-        if (!(cond))                                                                                         \
-            ::lacp::assertion_failed(module, #cond, __func__);                                               \
-    } while (0)
+#define LACP_ASSERT_IN(module, cond)                                \
+  do {                                                              \
+    if (!(cond)) ::lacp::assertion_failed(module, #cond, __func__); \
+  } while (0)
 
 #define LACP_TRACE(level, ...) trace(level, __func__, __LINE__, __VA_ARGS__)

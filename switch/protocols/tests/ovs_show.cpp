@@ -7,234 +7,220 @@ namespace peers {
 namespace {
 
 std::string trim(const std::string &text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-bool starts_with(const std::string &text, const std::string &prefix) { return text.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string &text, const std::string &prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
 
 // "key: value" or "key   value" after the given key, trimmed; nothing when the line holds another key.
 std::optional<std::string> value_of(const std::string &line, const std::string &key) {
-    const std::string t = trim(line);
-    if (!starts_with(t, key))
-        return std::nullopt;
-    std::string rest = t.substr(key.size());
-    if (!rest.empty() && rest[0] != ':' && rest[0] != ' ' && rest[0] != '\t')
-        return std::nullopt;
-    if (!rest.empty() && rest[0] == ':')
-        rest.erase(0, 1);
-    return trim(rest);
+  const std::string t = trim(line);
+  if (!starts_with(t, key)) return std::nullopt;
+  std::string rest = t.substr(key.size());
+  if (!rest.empty() && rest[0] != ':' && rest[0] != ' ' && rest[0] != '\t') return std::nullopt;
+  if (!rest.empty() && rest[0] == ':') rest.erase(0, 1);
+  return trim(rest);
 }
 
 uint32_t number(const std::string &text) {
-    try {
-        return static_cast<uint32_t>(std::stoul(text, nullptr, 0));
-    } catch (const std::exception &) {
-        return 0;
-    }
+  try {
+    return static_cast<uint32_t>(std::stoul(text, nullptr, 0));
+  } catch (const std::exception &) {
+    return 0;
+  }
 }
 
 // "---- name ----" opens a section.
 std::optional<std::string> section_name(const std::string &line) {
-    const std::string t = trim(line);
-    if (t.size() < 10 || !starts_with(t, "---- ") || t.substr(t.size() - 5) != " ----")
-        return std::nullopt;
-    return t.substr(5, t.size() - 10);
+  const std::string t = trim(line);
+  if (t.size() < 10 || !starts_with(t, "---- ") || t.substr(t.size() - 5) != " ----") return std::nullopt;
+  return t.substr(5, t.size() - 10);
 }
 
 std::vector<std::string> lines_of(const std::string &text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 std::set<std::string> words(const std::string &text) {
-    std::set<std::string> set;
-    std::istringstream in(text);
-    for (std::string w; in >> w;)
-        set.insert(w);
-    return set;
+  std::set<std::string> set;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) set.insert(w);
+  return set;
 }
 
 void actor_field(lacp_actor &a, const std::string &field, const std::string &value) {
-    if (field == "sys_id")
-        a.sys_id = value;
-    else if (field == "sys_priority")
-        a.sys_priority = number(value);
-    else if (field == "port_id")
-        a.port_id = number(value);
-    else if (field == "port_priority")
-        a.port_priority = number(value);
-    else if (field == "key")
-        a.key = number(value);
-    else if (field == "state")
-        a.state = words(value);
+  if (field == "sys_id")
+    a.sys_id = value;
+  else if (field == "sys_priority")
+    a.sys_priority = number(value);
+  else if (field == "port_id")
+    a.port_id = number(value);
+  else if (field == "port_priority")
+    a.port_priority = number(value);
+  else if (field == "key")
+    a.key = number(value);
+  else if (field == "state")
+    a.state = words(value);
 }
 
-} // namespace
+}  // namespace
 
 bool lacp_member::aggregated() const {
-    const auto both = [](const std::set<std::string> &s) {
-        return s.count("synchronized") && s.count("collecting") && s.count("distributing");
-    };
-    return status.find("current") != std::string::npos && status.find("attached") != std::string::npos &&
-           status.find("detached") == std::string::npos && both(actor.state) && both(partner.state);
+  const auto both = [](const std::set<std::string> &s) {
+    return s.count("synchronized") && s.count("collecting") && s.count("distributing");
+  };
+  return status.find("current") != std::string::npos && status.find("attached") != std::string::npos &&
+         status.find("detached") == std::string::npos && both(actor.state) && both(partner.state);
 }
 
 const lacp_member *lacp_bond::member(const std::string &wanted) const {
-    for (const lacp_member &m : members)
-        if (m.name == wanted)
-            return &m;
-    return nullptr;
+  for (const lacp_member &m : members)
+    if (m.name == wanted) return &m;
+  return nullptr;
 }
 
 std::vector<lacp_bond> parse_lacp_show(const std::string &text) {
-    std::vector<lacp_bond> bonds;
-    for (const std::string &line : lines_of(text)) {
-        if (auto name = section_name(line)) {
-            bonds.push_back({});
-            bonds.back().name = *name;
-            continue;
-        }
-        if (bonds.empty())
-            continue;
-        lacp_bond &bond = bonds.back();
-        const std::string t = trim(line);
-        if (starts_with(t, "member: ") || starts_with(t, "slave: ")) {
-            // "member: NAME: STATUS"
-            const std::string rest = t.substr(t.find(' ') + 1);
-            const size_t colon = rest.find(':');
-            lacp_member m;
-            m.name = rest.substr(0, colon);
-            m.status = colon == std::string::npos ? "" : trim(rest.substr(colon + 1));
-            bond.members.push_back(m);
-            continue;
-        }
-        if (bond.members.empty()) {
-            if (auto v = value_of(line, "status"))
-                bond.status = *v;
-            else if (auto v = value_of(line, "sys_id"))
-                bond.sys_id = *v;
-            else if (auto v = value_of(line, "sys_priority"))
-                bond.sys_priority = number(*v);
-            else if (auto v = value_of(line, "aggregation key"))
-                bond.key = number(*v);
-            continue;
-        }
-        lacp_member &m = bond.members.back();
-        for (const char *side : {"actor ", "partner "}) {
-            if (!starts_with(t, side))
-                continue;
-            const std::string rest = t.substr(std::string(side).size());
-            const size_t colon = rest.find(':');
-            if (colon == std::string::npos)
-                continue;
-            actor_field(side[0] == 'a' ? m.actor : m.partner, rest.substr(0, colon), trim(rest.substr(colon + 1)));
-        }
+  std::vector<lacp_bond> bonds;
+  for (const std::string &line : lines_of(text)) {
+    if (auto name = section_name(line)) {
+      bonds.push_back({});
+      bonds.back().name = *name;
+      continue;
     }
-    return bonds;
+    if (bonds.empty()) continue;
+    lacp_bond &bond = bonds.back();
+    const std::string t = trim(line);
+    if (starts_with(t, "member: ") || starts_with(t, "slave: ")) {
+      // "member: NAME: STATUS"
+      const std::string rest = t.substr(t.find(' ') + 1);
+      const size_t colon = rest.find(':');
+      lacp_member m;
+      m.name = rest.substr(0, colon);
+      m.status = colon == std::string::npos ? "" : trim(rest.substr(colon + 1));
+      bond.members.push_back(m);
+      continue;
+    }
+    if (bond.members.empty()) {
+      if (auto v = value_of(line, "status"))
+        bond.status = *v;
+      else if (auto v = value_of(line, "sys_id"))
+        bond.sys_id = *v;
+      else if (auto v = value_of(line, "sys_priority"))
+        bond.sys_priority = number(*v);
+      else if (auto v = value_of(line, "aggregation key"))
+        bond.key = number(*v);
+      continue;
+    }
+    lacp_member &m = bond.members.back();
+    for (const char *side : {"actor ", "partner "}) {
+      if (!starts_with(t, side)) continue;
+      const std::string rest = t.substr(std::string(side).size());
+      const size_t colon = rest.find(':');
+      if (colon == std::string::npos) continue;
+      actor_field(side[0] == 'a' ? m.actor : m.partner, rest.substr(0, colon), trim(rest.substr(colon + 1)));
+    }
+  }
+  return bonds;
 }
 
 const bond_member *bond_state::member(const std::string &wanted) const {
-    for (const bond_member &m : members)
-        if (m.name == wanted)
-            return &m;
-    return nullptr;
+  for (const bond_member &m : members)
+    if (m.name == wanted) return &m;
+  return nullptr;
 }
 
 std::vector<bond_state> parse_bond_show(const std::string &text) {
-    std::vector<bond_state> bonds;
-    for (const std::string &line : lines_of(text)) {
-        if (auto name = section_name(line)) {
-            bonds.push_back({});
-            bonds.back().name = *name;
-            continue;
-        }
-        if (bonds.empty())
-            continue;
-        bond_state &bond = bonds.back();
-        const std::string t = trim(line);
-        if (starts_with(t, "member ") || starts_with(t, "slave ")) {
-            // "member NAME: enabled|disabled"
-            const std::string rest = t.substr(t.find(' ') + 1);
-            const size_t colon = rest.find(':');
-            bond_member m;
-            m.name = rest.substr(0, colon);
-            m.enabled = colon != std::string::npos && trim(rest.substr(colon + 1)) == "enabled";
-            bond.members.push_back(m);
-        } else if (!bond.members.empty() && (t == "active member" || t == "active slave")) {
-            bond.members.back().active = true;
-        } else if (auto v = value_of(line, "may_enable"); v && !bond.members.empty()) {
-            bond.members.back().may_enable = *v == "true";
-        } else if (auto v = value_of(line, "bond_mode")) {
-            bond.mode = *v;
-        } else if (auto v = value_of(line, "lacp_status")) {
-            bond.lacp_status = *v;
-        }
+  std::vector<bond_state> bonds;
+  for (const std::string &line : lines_of(text)) {
+    if (auto name = section_name(line)) {
+      bonds.push_back({});
+      bonds.back().name = *name;
+      continue;
     }
-    return bonds;
+    if (bonds.empty()) continue;
+    bond_state &bond = bonds.back();
+    const std::string t = trim(line);
+    if (starts_with(t, "member ") || starts_with(t, "slave ")) {
+      // "member NAME: enabled|disabled"
+      const std::string rest = t.substr(t.find(' ') + 1);
+      const size_t colon = rest.find(':');
+      bond_member m;
+      m.name = rest.substr(0, colon);
+      m.enabled = colon != std::string::npos && trim(rest.substr(colon + 1)) == "enabled";
+      bond.members.push_back(m);
+    } else if (!bond.members.empty() && (t == "active member" || t == "active slave")) {
+      bond.members.back().active = true;
+    } else if (auto v = value_of(line, "may_enable"); v && !bond.members.empty()) {
+      bond.members.back().may_enable = *v == "true";
+    } else if (auto v = value_of(line, "bond_mode")) {
+      bond.mode = *v;
+    } else if (auto v = value_of(line, "lacp_status")) {
+      bond.lacp_status = *v;
+    }
+  }
+  return bonds;
 }
 
 const rstp_port_state *rstp_bridge_state::port(const std::string &wanted) const {
-    for (const rstp_port_state &p : ports)
-        if (p.name == wanted)
-            return &p;
-    return nullptr;
+  for (const rstp_port_state &p : ports)
+    if (p.name == wanted) return &p;
+  return nullptr;
 }
 
 std::vector<rstp_bridge_state> parse_rstp_show(const std::string &text) {
-    std::vector<rstp_bridge_state> bridges;
-    enum class part { none, root, bridge, ports } at = part::none;
-    for (const std::string &line : lines_of(text)) {
-        if (auto name = section_name(line)) {
-            bridges.push_back({});
-            bridges.back().name = *name;
-            at = part::none;
-            continue;
-        }
-        if (bridges.empty())
-            continue;
-        rstp_bridge_state &b = bridges.back();
-        const std::string t = trim(line);
-        if (t == "Root ID:") {
-            at = part::root;
-        } else if (t == "Bridge ID:") {
-            at = part::bridge;
-        } else if (starts_with(t, "Interface")) {
-            at = part::ports;
-        } else if (at == part::ports) {
-            std::istringstream in(t);
-            rstp_port_state p;
-            std::string pri_nbr;
-            if (!(in >> p.name >> p.role >> p.state >> p.cost >> pri_nbr) || starts_with(p.name, "---"))
-                continue;
-            const size_t dot = pri_nbr.find('.');
-            p.priority = number(pri_nbr.substr(0, dot));
-            p.number = dot == std::string::npos ? 0 : number(pri_nbr.substr(dot + 1));
-            b.ports.push_back(p);
-        } else if (at == part::root) {
-            if (auto v = value_of(line, "stp-priority"))
-                b.root_priority = number(*v);
-            else if (auto v = value_of(line, "stp-system-id"))
-                b.root_id = *v;
-            else if (auto v = value_of(line, "root-port"))
-                b.root_port = *v;
-            else if (auto v = value_of(line, "root-path-cost"))
-                b.root_path_cost = number(*v);
-            else if (t == "This bridge is the root")
-                b.is_root = true;
-        } else if (at == part::bridge) {
-            if (auto v = value_of(line, "stp-priority"))
-                b.bridge_priority = number(*v);
-            else if (auto v = value_of(line, "stp-system-id"))
-                b.bridge_id = *v;
-        }
+  std::vector<rstp_bridge_state> bridges;
+  enum class part { none, root, bridge, ports } at = part::none;
+  for (const std::string &line : lines_of(text)) {
+    if (auto name = section_name(line)) {
+      bridges.push_back({});
+      bridges.back().name = *name;
+      at = part::none;
+      continue;
     }
-    return bridges;
+    if (bridges.empty()) continue;
+    rstp_bridge_state &b = bridges.back();
+    const std::string t = trim(line);
+    if (t == "Root ID:") {
+      at = part::root;
+    } else if (t == "Bridge ID:") {
+      at = part::bridge;
+    } else if (starts_with(t, "Interface")) {
+      at = part::ports;
+    } else if (at == part::ports) {
+      std::istringstream in(t);
+      rstp_port_state p;
+      std::string pri_nbr;
+      if (!(in >> p.name >> p.role >> p.state >> p.cost >> pri_nbr) || starts_with(p.name, "---")) continue;
+      const size_t dot = pri_nbr.find('.');
+      p.priority = number(pri_nbr.substr(0, dot));
+      p.number = dot == std::string::npos ? 0 : number(pri_nbr.substr(dot + 1));
+      b.ports.push_back(p);
+    } else if (at == part::root) {
+      if (auto v = value_of(line, "stp-priority"))
+        b.root_priority = number(*v);
+      else if (auto v = value_of(line, "stp-system-id"))
+        b.root_id = *v;
+      else if (auto v = value_of(line, "root-port"))
+        b.root_port = *v;
+      else if (auto v = value_of(line, "root-path-cost"))
+        b.root_path_cost = number(*v);
+      else if (t == "This bridge is the root")
+        b.is_root = true;
+    } else if (at == part::bridge) {
+      if (auto v = value_of(line, "stp-priority"))
+        b.bridge_priority = number(*v);
+      else if (auto v = value_of(line, "stp-system-id"))
+        b.bridge_id = *v;
+    }
+  }
+  return bridges;
 }
 
-} // namespace peers
+}  // namespace peers

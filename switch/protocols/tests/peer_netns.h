@@ -16,9 +16,9 @@ namespace peers {
 
 // The exit status and the output (stdout and stderr) of a shell command.
 struct command_result {
-    int status = -1;
-    std::string output;
-    bool ok() const { return status == 0; }
+  int status = -1;
+  std::string output;
+  bool ok() const { return status == 0; }
 };
 command_result shell(const std::string &command);
 std::string quote(const std::string &word);
@@ -26,44 +26,44 @@ std::string quote(const std::string &word);
 // A named network namespace "<prefix>-<pid>-<n>" with loopback up; deleted at destruction. Namespaces of
 // the same prefix left behind by a test process that no longer lives are deleted first.
 class netns {
-public:
-    explicit netns(const std::string &prefix);
-    ~netns();
-    netns(const netns &) = delete;
-    netns &operator=(const netns &) = delete;
+ public:
+  explicit netns(const std::string &prefix);
+  ~netns();
+  netns(const netns &) = delete;
+  netns &operator=(const netns &) = delete;
 
-    const std::string &name() const { return name_; }
-    // The shell command line that runs `command` (itself a shell command line) inside.
-    std::string inside(const std::string &command) const;
-    command_result run(const std::string &command) const { return shell(inside(command)); }
-    // Moves an interface of the caller's namespace in here, brings it up and keeps IPv6 off it, so the
-    // peer's own stack sends nothing that a test could take for protocol traffic.
-    bool adopt(const std::string &ifname) const;
-    // The same for a port of a bridge in here: the namespace's own IPv4 stack also keeps off it, so it
-    // never answers an ARP request for a bridge address with the port's MAC.
-    bool adopt_bridge_port(const std::string &ifname) const;
+  const std::string &name() const { return name_; }
+  // The shell command line that runs `command` (itself a shell command line) inside.
+  std::string inside(const std::string &command) const;
+  command_result run(const std::string &command) const { return shell(inside(command)); }
+  // Moves an interface of the caller's namespace in here, brings it up and keeps IPv6 off it, so the
+  // peer's own stack sends nothing that a test could take for protocol traffic.
+  bool adopt(const std::string &ifname) const;
+  // The same for a port of a bridge in here: the namespace's own IPv4 stack also keeps off it, so it
+  // never answers an ARP request for a bridge address with the port's MAC.
+  bool adopt_bridge_port(const std::string &ifname) const;
 
-private:
-    std::string name_;
+ private:
+  std::string name_;
 };
 
 // A process started in the background with its output in a log file. It is killed when this test
 // process dies (even by a crash), and stopped with SIGTERM, then SIGKILL, at destruction.
 class background_process {
-public:
-    background_process(const std::vector<std::string> &argv, const std::string &log_path);
-    ~background_process();
-    background_process(const background_process &) = delete;
-    background_process &operator=(const background_process &) = delete;
+ public:
+  background_process(const std::vector<std::string> &argv, const std::string &log_path);
+  ~background_process();
+  background_process(const background_process &) = delete;
+  background_process &operator=(const background_process &) = delete;
 
-    pid_t pid() const { return pid_; }
-    bool running();
-    // SIGTERM, then SIGKILL when it has not ended within `grace`; true when it ended on SIGTERM.
-    bool stop(std::chrono::milliseconds grace);
+  pid_t pid() const { return pid_; }
+  bool running();
+  // SIGTERM, then SIGKILL when it has not ended within `grace`; true when it ended on SIGTERM.
+  bool stop(std::chrono::milliseconds grace);
 
-private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
 };
 
 // Polls `done` every `step` until it holds or `timeout` passed; the last result.
@@ -71,58 +71,58 @@ template <typename Done>
 bool eventually(Done done, std::chrono::milliseconds timeout,
                 std::chrono::milliseconds step = std::chrono::milliseconds(50));
 
-} // namespace peers
+}  // namespace peers
 
 #include <thread>
 
 template <typename Done>
 bool peers::eventually(Done done, std::chrono::milliseconds timeout, std::chrono::milliseconds step) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(step);
-    }
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(step);
+  }
 }
 
 namespace peers {
 
 // A raw socket on an interface of a namespace: whole Ethernet frames in and out.
 class raw_socket {
-public:
-    raw_socket(const netns &ns, const std::string &ifname);
-    ~raw_socket();
-    raw_socket(const raw_socket &) = delete;
-    raw_socket &operator=(const raw_socket &) = delete;
+ public:
+  raw_socket(const netns &ns, const std::string &ifname);
+  ~raw_socket();
+  raw_socket(const raw_socket &) = delete;
+  raw_socket &operator=(const raw_socket &) = delete;
 
-    bool ok() const { return fd_ >= 0; }
-    bool send(const std::vector<uint8_t> &frame) const;
-    // The next frame that came in (not one this side sent) whose EtherType or length field is `type`.
-    std::optional<std::vector<uint8_t>> receive(uint16_t type, std::chrono::milliseconds timeout) const;
+  bool ok() const { return fd_ >= 0; }
+  bool send(const std::vector<uint8_t> &frame) const;
+  // The next frame that came in (not one this side sent) whose EtherType or length field is `type`.
+  std::optional<std::vector<uint8_t>> receive(uint16_t type, std::chrono::milliseconds timeout) const;
 
-private:
-    int fd_ = -1;
+ private:
+  int fd_ = -1;
 };
 
 // tshark capturing on interfaces of a namespace into a file; stopped at destruction.
 class capture {
-public:
-    capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file, const std::string &filter);
-    ~capture() { stop(); }
-    // Ends the capture; the file is complete afterwards.
-    void stop();
-    const std::string &file() const { return file_; }
+ public:
+  capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
+          const std::string &filter);
+  ~capture() { stop(); }
+  // Ends the capture; the file is complete afterwards.
+  void stop();
+  const std::string &file() const { return file_; }
 
-private:
-    std::string file_;
-    std::unique_ptr<background_process> tshark_;
+ private:
+  std::string file_;
+  std::unique_ptr<background_process> tshark_;
 };
 
 // tshark reading a capture: the frames that match `display_filter`, and those of them with a dissector
 // warning, error or malformed mark ("number,source,expert messages" each).
-std::vector<std::string> dissect(const std::string &file, const std::string &display_filter, const std::string &fields);
+std::vector<std::string> dissect(const std::string &file, const std::string &display_filter,
+                                 const std::string &fields);
 std::vector<std::string> dissector_problems(const std::string &file, const std::string &display_filter);
 
-} // namespace peers
+}  // namespace peers

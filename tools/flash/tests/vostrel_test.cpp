@@ -60,7 +60,8 @@ class VostrelTest : public ::testing::Test {
     close(pipefd[1]);
     RunResult result;
     char buf[4096];
-    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;) result.out.append(buf, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(pipefd[0], buf, sizeof buf)) > 0;)
+      result.out.append(buf, static_cast<size_t>(n));
     close(pipefd[0]);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
@@ -94,8 +95,8 @@ const std::string kUsage =
 
 TEST_F(VostrelTest, UsagePathsPrintTheHelpAndExitZero) {
   write_map({});
-  for (const auto &args : std::vector<std::vector<std::string>>{
-           {}, {"erase"}, {"format", "mtd1"}, {"program", "mtd1"}}) {
+  for (const auto &args :
+       std::vector<std::vector<std::string>>{{}, {"erase"}, {"format", "mtd1"}, {"program", "mtd1"}}) {
     RunResult r = run(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.substr(0, kUsage.size()), kUsage) << "args: " << args.size();

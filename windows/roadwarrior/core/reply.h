@@ -11,19 +11,19 @@ namespace dravik {
 constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 
 struct GatewayReply {
-    static constexpr std::size_t kMaxValue = 1023;
-    static constexpr std::size_t kMaxShortValue = 5;  // version and status
+  static constexpr std::size_t kMaxValue = 1023;
+  static constexpr std::size_t kMaxShortValue = 5;  // version and status
 
-    std::string version, msgtype, status, message;
-    std::string presharedkey, rightsubnet, dnsserver, dnsserver2, domain;
+  std::string version, msgtype, status, message;
+  std::string presharedkey, rightsubnet, dnsserver, dnsserver2, domain;
 
-    // A reply is valid when its version is a non-zero number.
-    bool valid() const;
-    bool isStatusPage() const;
-    // The status as a decimal number; empty when the value is not one.
-    std::optional<int> statusNumber() const;
-    // A reply that provisions a connection must name the remote subnet and the shared key.
-    bool provisions() const;
+  // A reply is valid when its version is a non-zero number.
+  bool valid() const;
+  bool isStatusPage() const;
+  // The status as a decimal number; empty when the value is not one.
+  std::optional<int> statusNumber() const;
+  // A reply that provisions a connection must name the remote subnet and the shared key.
+  bool provisions() const;
 };
 
 // Parses reply text: a line counts by the key at its start; its value is the rest of the line without
@@ -31,15 +31,15 @@ struct GatewayReply {
 GatewayReply parseReply(std::string_view text);
 
 // Reads a reply file; empty when it cannot be opened.
-std::optional<GatewayReply> readReplyFile(const std::string& path);
+std::optional<GatewayReply> readReplyFile(const std::string &path);
 
 // HTTP status in a wget log: the number after the last "awaiting response..." (a challenge or
 // redirect before the final answer logs earlier ones). -1 when the log is missing, -2 when no line has
 // the phrase or no number follows it.
 int parseHttpStatus(std::string_view logText);
-int readHttpStatus(const std::string& logPath);
+int readHttpStatus(const std::string &logPath);
 
 // Whole file, up to kMaxReplyBytes; empty when it cannot be opened.
-std::optional<std::string> readTextFile(const std::string& path, std::size_t limit = kMaxReplyBytes);
+std::optional<std::string> readTextFile(const std::string &path, std::size_t limit = kMaxReplyBytes);
 
 }  // namespace dravik

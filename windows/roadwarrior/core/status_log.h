@@ -10,34 +10,35 @@
 namespace dravik {
 
 class StatusLog {
-public:
-    using Clock = std::function<std::time_t()>;
+ public:
+  using Clock = std::function<std::time_t()>;
 
-    // The process-wide log; the first call fixes the file name, later calls return the same object.
-    static StatusLog* instance(const std::string& fileName);
+  // The process-wide log; the first call fixes the file name, later calls return the same object.
+  static StatusLog *instance(const std::string &fileName);
 
-    explicit StatusLog(std::string fileName, Clock clock = [] { return std::time(nullptr); });
+  explicit StatusLog(
+      std::string fileName, Clock clock = [] { return std::time(nullptr); });
 
-    // Makes the category current (it stays current for later entries) and appends one line.
-    bool log(const std::string& category, const std::string& message);
+  // Makes the category current (it stays current for later entries) and appends one line.
+  bool log(const std::string &category, const std::string &message);
 
-    // Appends one line and a line end; false when the file cannot be opened.
-    bool write(const std::string& line);
+  // Appends one line and a line end; false when the file cannot be opened.
+  bool write(const std::string &line);
 
-    std::string currentCategory() const;
-    const std::string& fileName() const { return fileName_; }
+  std::string currentCategory() const;
+  const std::string &fileName() const { return fileName_; }
 
-    // Longest line written, time and category included; longer messages are cut.
-    static constexpr std::size_t kMaxLine = 259;
+  // Longest line written, time and category included; longer messages are cut.
+  static constexpr std::size_t kMaxLine = 259;
 
-private:
-    std::string formatLine(const std::string& category, const std::string& message) const;
-    bool appendLocked(const std::string& line);
+ private:
+  std::string formatLine(const std::string &category, const std::string &message) const;
+  bool appendLocked(const std::string &line);
 
-    std::string fileName_;
-    std::string category_ = "Status";
-    Clock clock_;
-    mutable std::mutex lock_;
+  std::string fileName_;
+  std::string category_ = "Status";
+  Clock clock_;
+  mutable std::mutex lock_;
 };
 
 }  // namespace dravik

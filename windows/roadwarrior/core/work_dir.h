@@ -8,10 +8,10 @@
 namespace dravik {
 
 struct WorkDir {
-    std::string commandForm;  // each piece followed by two backslashes: command lines, current directory
-    std::string fileForm;     // each piece followed by "/": opening files
+  std::string commandForm;  // each piece followed by two backslashes: command lines, current directory
+  std::string fileForm;     // each piece followed by "/": opening files
 
-    std::string file(std::string_view name) const { return fileForm + std::string(name); }
+  std::string file(std::string_view name) const { return fileForm + std::string(name); }
 };
 
 // Both forms of a "workingDir=" value; -17 when the value has no piece or holds a quote or a control

@@ -5,14 +5,14 @@
 
 #include "reply.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string_view text(reinterpret_cast<const char*>(data), size);
-    dravik::GatewayReply reply = dravik::parseReply(text);
-    if (reply.version.size() > dravik::GatewayReply::kMaxShortValue ||
-        reply.message.size() > dravik::GatewayReply::kMaxValue)
-        __builtin_trap();
-    (void)reply.valid();
-    (void)reply.statusNumber();
-    (void)reply.isStatusPage();
-    return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  std::string_view text(reinterpret_cast<const char *>(data), size);
+  dravik::GatewayReply reply = dravik::parseReply(text);
+  if (reply.version.size() > dravik::GatewayReply::kMaxShortValue ||
+      reply.message.size() > dravik::GatewayReply::kMaxValue)
+    __builtin_trap();
+  (void)reply.valid();
+  (void)reply.statusNumber();
+  (void)reply.isStatusPage();
+  return 0;
 }

@@ -5,8 +5,8 @@
 
 #include "reply.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    int status = dravik::parseHttpStatus(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (status < -2) __builtin_trap();
-    return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  int status = dravik::parseHttpStatus(std::string_view(reinterpret_cast<const char *>(data), size));
+  if (status < -2) __builtin_trap();
+  return 0;
 }

@@ -9,10 +9,10 @@
 
 namespace {
 
-dravik::RoadWarrior& library() {
-    static dravik::WinPlatform platform;
-    static dravik::RoadWarrior rw(platform, dravik::StatusLog::instance("Log.txt"));
-    return rw;
+dravik::RoadWarrior &library() {
+  static dravik::WinPlatform platform;
+  static dravik::RoadWarrior rw(platform, dravik::StatusLog::instance("Log.txt"));
+  return rw;
 }
 
 }  // namespace
@@ -20,35 +20,35 @@ dravik::RoadWarrior& library() {
 extern "C" {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
-        dravik::StatusLog::instance("Log.txt");
-    }
-    return TRUE;
+  if (reason == DLL_PROCESS_ATTACH) {
+    DisableThreadLibraryCalls(instance);
+    dravik::StatusLog::instance("Log.txt");
+  }
+  return TRUE;
 }
 
-int rwConnStart(HWND window, const char* iniPath, const char* localIp, const char* gateway, const char* user,
-                const char* password, int port, char dnsFlag) {
-    return library().connStart({window, iniPath, localIp, gateway, user, password, port, dnsFlag});
+int rwConnStart(HWND window, const char *iniPath, const char *localIp, const char *gateway, const char *user,
+                const char *password, int port, char dnsFlag) {
+  return library().connStart({window, iniPath, localIp, gateway, user, password, port, dnsFlag});
 }
 
-int rwConnStop(HWND window, const char* iniPath, const char* localIp, const char* gateway, const char* user,
-               const char* password, int port, char dnsFlag) {
-    return library().connStop({window, iniPath, localIp, gateway, user, password, port, dnsFlag});
+int rwConnStop(HWND window, const char *iniPath, const char *localIp, const char *gateway, const char *user,
+               const char *password, int port, char dnsFlag) {
+  return library().connStop({window, iniPath, localIp, gateway, user, password, port, dnsFlag});
 }
 
-int rwResetNetwork(HWND window, const char* iniPath, const char* localIp, char dnsFlag) {
-    return library().resetNetwork(window, iniPath, localIp, dnsFlag);
+int rwResetNetwork(HWND window, const char *iniPath, const char *localIp, char dnsFlag) {
+  return library().resetNetwork(window, iniPath, localIp, dnsFlag);
 }
 
-int rwPwSet(HWND window, const char* iniPath, const char* gateway, const char* user, const char* password,
-            const char* newPassword, int port) {
-    return library().pwSet({window, iniPath, gateway, user, password, newPassword, port});
+int rwPwSet(HWND window, const char *iniPath, const char *gateway, const char *user, const char *password,
+            const char *newPassword, int port) {
+  return library().pwSet({window, iniPath, gateway, user, password, newPassword, port});
 }
 
-int rwRequestIsakmp(HWND, const char* iniPath, const char* localIp, const char* gateway, const char* user,
-                    const char* password, int port) {
-    return library().requestIsakmp({nullptr, iniPath, localIp, gateway, user, password, port, 0});
+int rwRequestIsakmp(HWND, const char *iniPath, const char *localIp, const char *gateway, const char *user,
+                    const char *password, int port) {
+  return library().requestIsakmp({nullptr, iniPath, localIp, gateway, user, password, port, 0});
 }
 
 }  // extern "C"

@@ -7,25 +7,25 @@
 namespace dravik {
 
 class WinRegistry : public InterfaceRegistry {
-public:
-    std::optional<std::vector<std::string>> interfaces() override;
-    std::optional<RegistryValue> read(const std::string& iface, const std::string& name) override;
-    bool writeString(const std::string& iface, const std::string& name, const std::string& value) override;
-    bool remove(const std::string& iface, const std::string& name) override;
+ public:
+  std::optional<std::vector<std::string>> interfaces() override;
+  std::optional<RegistryValue> read(const std::string &iface, const std::string &name) override;
+  bool writeString(const std::string &iface, const std::string &name, const std::string &value) override;
+  bool remove(const std::string &iface, const std::string &name) override;
 };
 
 class WinPlatform : public Platform {
-public:
-    bool runProgram(const std::string& commandLine, const std::string& directory, Duration limit,
-                    const RunControl* control) override;
-    std::string currentDirectory() override;
-    bool setCurrentDirectory(const std::string& directory) override;
-    void setWindowText(void* window, const std::string& text) override;
-    InterfaceRegistry& registry() override { return registry_; }
-    bool waitFor(std::future<void>& done, Duration limit) override;
+ public:
+  bool runProgram(const std::string &commandLine, const std::string &directory, Duration limit,
+                  const RunControl *control) override;
+  std::string currentDirectory() override;
+  bool setCurrentDirectory(const std::string &directory) override;
+  void setWindowText(void *window, const std::string &text) override;
+  InterfaceRegistry &registry() override { return registry_; }
+  bool waitFor(std::future<void> &done, Duration limit) override;
 
-private:
-    WinRegistry registry_;
+ private:
+  WinRegistry registry_;
 };
 
 }  // namespace dravik

@@ -10,18 +10,20 @@ namespace upgrade {
 
 class AdapterFramePort final : public FramePort {
  public:
-  explicit AdapterFramePort(AdapterPacketIo& io) : io_(io) {}
-  bool OwnMac(Mac& out) override {
+  explicit AdapterFramePort(AdapterPacketIo &io) : io_(io) {}
+  bool OwnMac(Mac &out) override {
     std::uint8_t mac[6];
     if (io_.GetOwnMac(mac) != 0) return false;
     std::copy(mac, mac + 6, out.begin());
     return true;
   }
-  int Send(std::span<const std::uint8_t> frame) override { return io_.SendUpgradeFrame(frame.data(), frame.size()); }
-  std::size_t Receive(FrameBuffer& buffer) override { return io_.ReceiveUpgradeFrame(buffer.data()); }
+  int Send(std::span<const std::uint8_t> frame) override {
+    return io_.SendUpgradeFrame(frame.data(), frame.size());
+  }
+  std::size_t Receive(FrameBuffer &buffer) override { return io_.ReceiveUpgradeFrame(buffer.data()); }
 
  private:
-  AdapterPacketIo& io_;
+  AdapterPacketIo &io_;
 };
 
 class TickClock final : public Clock {

@@ -22,8 +22,8 @@ AdapterPacketIo::~AdapterPacketIo() {
   ReleaseAdapterIo();
 }
 
-bool AdapterPacketIo::ReadAdapterTexts(const char* adapterName, std::string& description,
-                                       std::string& deviceName) {
+bool AdapterPacketIo::ReadAdapterTexts(const char *adapterName, std::string &description,
+                                       std::string &deviceName) {
   char text[kTextSize] = {};
   DWORD size = kTextSize;
   if (W64AdapterDescription(adapterName, text, &size) != 0) return false;
@@ -37,11 +37,11 @@ bool AdapterPacketIo::ReadAdapterTexts(const char* adapterName, std::string& des
   return true;
 }
 
-int AdapterPacketIo::EnumerateAdapters(AdapterListSink& list) {
+int AdapterPacketIo::EnumerateAdapters(AdapterListSink &list) {
   INT_PTR enumeration = W64OpenAdapterEnum();
   if (enumeration == w64n55::kInvalidHandle) return 0;
   int listed = 0;
-  for (char* name = W64FirstAdapterName(enumeration); name != w64n55::kNoName;
+  for (char *name = W64FirstAdapterName(enumeration); name != w64n55::kNoName;
        name = W64NextAdapterName(enumeration)) {
     bool added = list.AddAdapter(name);
     // The name is the library's either way; the first adapter that cannot be listed ends the list.
@@ -53,7 +53,7 @@ int AdapterPacketIo::EnumerateAdapters(AdapterListSink& list) {
   return listed;
 }
 
-int AdapterPacketIo::OpenAdapter(const std::string& deviceName) {
+int AdapterPacketIo::OpenAdapter(const std::string &deviceName) {
   CloseAdapter();
   adapter_ = W64OpenAdapter(deviceName.c_str());
   if (adapter_ == w64n55::kInvalidHandle) {
@@ -98,9 +98,10 @@ void AdapterPacketIo::FreeReceiveSlots(std::size_t count) {
 }
 
 bool AdapterPacketIo::PostSlot(std::size_t index) {
-  ReceiveSlot& slot = *slots_[index];
+  ReceiveSlot &slot = *slots_[index];
   slot.packet.receivedLength = 0;
-  W64PostReceive(adapter_, &slot.packet, reinterpret_cast<DWORD*>(&slot.completionCount), &slot.overlapped, 0);
+  W64PostReceive(adapter_, &slot.packet, reinterpret_cast<DWORD *>(&slot.completionCount), &slot.overlapped,
+                 0);
   return true;
 }
 
@@ -131,7 +132,8 @@ int AdapterPacketIo::StartReceiving() {
   return 4;
 }
 
-bool AdapterPacketIo::RequestOid(std::uint32_t direction, std::uint32_t oid, void* buffer, std::uint32_t length) {
+bool AdapterPacketIo::RequestOid(std::uint32_t direction, std::uint32_t oid, void *buffer,
+                                 std::uint32_t length) {
   if (!IsOpen()) return false;
   // The whole record is zeroed: the library's own bytes must not start as stack garbage.
   std::array<std::uint8_t, w64n55::kRequestRecordSize> record{};
@@ -162,12 +164,11 @@ bool AdapterPacketIo::QueryOwnMac(std::uint8_t (&out)[6]) {
 }
 
 void AdapterPacketIo::ReapFinishedSends() {
-  parkedSends_.remove_if([](const std::unique_ptr<SendRecord>& s) {
-    return WaitForSingleObject(s->event, 0) == WAIT_OBJECT_0;
-  });
+  parkedSends_.remove_if(
+      [](const std::unique_ptr<SendRecord> &s) { return WaitForSingleObject(s->event, 0) == WAIT_OBJECT_0; });
 }
 
-int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t* frame, std::size_t length) {
+int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t *frame, std::size_t length) {
   if (!IsOpen()) return 1;
   ReapFinishedSends();
   auto send = std::make_unique<SendRecord>();
@@ -177,7 +178,8 @@ int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t* frame, std::size_t len
   // The library may still read the frame after we stop waiting, so it gets a copy of its own.
   send->frame = std::make_unique<std::uint8_t[]>(length);
   std::memcpy(send->frame.get(), frame, length);
-  BOOL done = W64Send(adapter_, send->frame.get(), static_cast<DWORD>(length), &send->count, &send->overlapped);
+  BOOL done =
+      W64Send(adapter_, send->frame.get(), static_cast<DWORD>(length), &send->count, &send->overlapped);
   if (!done && W64LastError() == kIoPending) {
     if (WaitForSingleObjectEx(send->event, kSendWaitMs, TRUE) != WAIT_OBJECT_0) {
       parkedSends_.push_back(std::move(send));
@@ -186,13 +188,13 @@ int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t* frame, std::size_t len
   return 0;
 }
 
-std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t* buffer) {
+std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t *buffer) {
   if (!IsOpen() || slotEvents_[0] == nullptr) {
     Sleep(kReceiveWaitMs);
     return 0;
   }
-  DWORD fired = WaitForMultipleObjects(static_cast<DWORD>(kReceiveSlots), slotEvents_.data(), FALSE,
-                                       kReceiveWaitMs);
+  DWORD fired =
+      WaitForMultipleObjects(static_cast<DWORD>(kReceiveSlots), slotEvents_.data(), FALSE, kReceiveWaitMs);
   if (fired == WAIT_FAILED) {
     // Sit out the wait a success would have had, so a broken wait set cannot spin the engine.
     Sleep(kReceiveWaitMs);
@@ -200,7 +202,7 @@ std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t* buffer) {
   }
   if (fired < WAIT_OBJECT_0 || fired >= WAIT_OBJECT_0 + kReceiveSlots) return 0;
   std::size_t index = fired - WAIT_OBJECT_0;
-  ReceiveSlot& slot = *slots_[index];
+  ReceiveSlot &slot = *slots_[index];
   std::size_t length = std::min<std::size_t>(slot.packet.receivedLength, kSlotCapacity);
   std::memcpy(buffer, slot.packet.data, length);
   if (!ResetEvent(slotEvents_[index])) return 1;

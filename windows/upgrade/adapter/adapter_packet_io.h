@@ -44,7 +44,7 @@ static_assert(sizeof(ReceiveSlot) == 1616);
 class AdapterListSink {
  public:
   virtual ~AdapterListSink() = default;
-  virtual bool AddAdapter(const char* adapterName) = 0;
+  virtual bool AddAdapter(const char *adapterName) = 0;
 };
 
 // Results of OpenAdapter.
@@ -54,14 +54,14 @@ class AdapterPacketIo {
  public:
   AdapterPacketIo() = default;
   ~AdapterPacketIo();
-  AdapterPacketIo(const AdapterPacketIo&) = delete;
-  AdapterPacketIo& operator=(const AdapterPacketIo&) = delete;
+  AdapterPacketIo(const AdapterPacketIo &) = delete;
+  AdapterPacketIo &operator=(const AdapterPacketIo &) = delete;
 
   // Reads the description and device name of one adapter (260-byte texts); false when either fails.
-  static bool ReadAdapterTexts(const char* adapterName, std::string& description, std::string& deviceName);
+  static bool ReadAdapterTexts(const char *adapterName, std::string &description, std::string &deviceName);
 
-  int EnumerateAdapters(AdapterListSink& list);
-  int OpenAdapter(const std::string& deviceName);
+  int EnumerateAdapters(AdapterListSink &list);
+  int OpenAdapter(const std::string &deviceName);
   int CreateAdapterEvent();
   int StartReceiving();
   bool EnableFrameReception();
@@ -69,8 +69,8 @@ class AdapterPacketIo {
   bool ClearPacketFilter() { return SetPacketFilter(0); }
   bool QueryOwnMac(std::uint8_t (&out)[6]);
   int GetOwnMac(std::uint8_t (&out)[6]) { return QueryOwnMac(out) ? 0 : 2; }
-  int SendUpgradeFrame(const std::uint8_t* frame, std::size_t length);
-  std::size_t ReceiveUpgradeFrame(std::uint8_t* buffer);  // buffer of at least 1514 bytes
+  int SendUpgradeFrame(const std::uint8_t *frame, std::size_t length);
+  std::size_t ReceiveUpgradeFrame(std::uint8_t *buffer);  // buffer of at least 1514 bytes
   void CloseAdapter();
   void ReleaseAdapterIo();
 
@@ -92,7 +92,7 @@ class AdapterPacketIo {
   bool AllocReceiveSlots();
   void FreeReceiveSlots(std::size_t count);
   bool PostSlot(std::size_t index);
-  bool RequestOid(std::uint32_t direction, std::uint32_t oid, void* buffer, std::uint32_t length);
+  bool RequestOid(std::uint32_t direction, std::uint32_t oid, void *buffer, std::uint32_t length);
   void ReapFinishedSends();
   void FailReception();
 

@@ -7,10 +7,10 @@
 
 namespace upgrade {
 
-ZAdapterInfo::ZAdapterInfo(const char* adapterName)
+ZAdapterInfo::ZAdapterInfo(const char *adapterName)
     : valid_(AdapterPacketIo::ReadAdapterTexts(adapterName, description_, deviceName_)) {}
 
-int ZAdapterListBox::Add(const char* adapterName) {
+int ZAdapterListBox::Add(const char *adapterName) {
   auto info = std::make_unique<ZAdapterInfo>(adapterName);
   if (!info->IsValid()) return -1;
   // The list owns the item from here on and deletes it through WM_DELETEITEM.
@@ -20,35 +20,42 @@ int ZAdapterListBox::Add(const char* adapterName) {
   return static_cast<int>(index);
 }
 
-int ZAdapterListBox::Count() const { return static_cast<int>(SendMessageA(hwnd(), LB_GETCOUNT, 0, 0)); }
-
-void ZAdapterListBox::Select(int index) const { SendMessageA(hwnd(), LB_SETCURSEL, static_cast<WPARAM>(index), 0); }
-
-void ZAdapterListBox::Clear() const { SendMessageA(hwnd(), LB_RESETCONTENT, 0, 0); }
-
-const ZAdapterInfo* ZAdapterListBox::ItemAt(int index) const {
-  if (index < 0) return nullptr;
-  auto data = SendMessageA(hwnd(), LB_GETITEMDATA, static_cast<WPARAM>(index), 0);
-  return data == LB_ERR ? nullptr : reinterpret_cast<const ZAdapterInfo*>(data);
+int ZAdapterListBox::Count() const {
+  return static_cast<int>(SendMessageA(hwnd(), LB_GETCOUNT, 0, 0));
 }
 
-const ZAdapterInfo* ZAdapterListBox::Selected() const {
+void ZAdapterListBox::Select(int index) const {
+  SendMessageA(hwnd(), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void ZAdapterListBox::Clear() const {
+  SendMessageA(hwnd(), LB_RESETCONTENT, 0, 0);
+}
+
+const ZAdapterInfo *ZAdapterListBox::ItemAt(int index) const {
+  if (index < 0) return nullptr;
+  auto data = SendMessageA(hwnd(), LB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+  return data == LB_ERR ? nullptr : reinterpret_cast<const ZAdapterInfo *>(data);
+}
+
+const ZAdapterInfo *ZAdapterListBox::Selected() const {
   return ItemAt(static_cast<int>(SendMessageA(hwnd(), LB_GETCURSEL, 0, 0)));
 }
 
 std::string ZAdapterListBox::SelectedDescription() const {
-  const ZAdapterInfo* info = Selected();
+  const ZAdapterInfo *info = Selected();
   if (info == nullptr || info->Description().empty()) return "=";
   return info->Description();
 }
 
-void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT& item) const {
-  const ZAdapterInfo* info = reinterpret_cast<const ZAdapterInfo*>(item.itemData);
+void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT &item) const {
+  const ZAdapterInfo *info = reinterpret_cast<const ZAdapterInfo *>(item.itemData);
   if (item.itemID == static_cast<UINT>(-1) || info == nullptr) return;
   if (!(item.itemAction & (ODA_DRAWENTIRE | ODA_SELECT | ODA_FOCUS))) return;
   bool selected = (item.itemState & ODS_SELECTED) != 0;
   RECT rect = item.rcItem;
-  HBRUSH brush = selected ? GetSysColorBrush(COLOR_HIGHLIGHT) : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  HBRUSH brush =
+      selected ? GetSysColorBrush(COLOR_HIGHLIGHT) : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   FillRect(item.hDC, &rect, brush);
   HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(info->IconId()));
   if (icon) DrawIcon(item.hDC, rect.left + 2, rect.top, icon);
@@ -61,21 +68,22 @@ void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT& item) const {
 std::optional<LRESULT> ZAdapterListBox::Reflect(UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
     case WM_MEASUREITEM:
-      reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)->itemHeight = static_cast<UINT>(GetSystemMetrics(SM_CYICON));
+      reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->itemHeight =
+          static_cast<UINT>(GetSystemMetrics(SM_CYICON));
       return TRUE;
     case WM_COMPAREITEM: {
-      auto* c = reinterpret_cast<COMPAREITEMSTRUCT*>(lParam);
-      auto* a = reinterpret_cast<const ZAdapterInfo*>(c->itemData1);
-      auto* b = reinterpret_cast<const ZAdapterInfo*>(c->itemData2);
+      auto *c = reinterpret_cast<COMPAREITEMSTRUCT *>(lParam);
+      auto *a = reinterpret_cast<const ZAdapterInfo *>(c->itemData1);
+      auto *b = reinterpret_cast<const ZAdapterInfo *>(c->itemData2);
       int r = a->Description().compare(b->Description());  // byte-wise: unsigned char order
       return r < 0 ? -1 : r > 0 ? 1 : 0;
     }
     case WM_DRAWITEM:
-      DrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
+      DrawItem(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
       return TRUE;
     case WM_DELETEITEM: {
       std::unique_ptr<ZAdapterInfo> owned(
-          reinterpret_cast<ZAdapterInfo*>(reinterpret_cast<DELETEITEMSTRUCT*>(lParam)->itemData));
+          reinterpret_cast<ZAdapterInfo *>(reinterpret_cast<DELETEITEMSTRUCT *>(lParam)->itemData));
       return TRUE;
     }
     default:
@@ -88,8 +96,8 @@ CHoverButton::~CHoverButton() {
 }
 
 bool CHoverButton::LoadBitmap(int resourceId) {
-  auto loaded = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId), IMAGE_BITMAP,
-                                                0, 0, LR_LOADMAP3DCOLORS));
+  auto loaded = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId),
+                                                IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
   if (loaded == nullptr) return false;
   if (bitmap_) DeleteObject(bitmap_);
   bitmap_ = loaded;
@@ -102,12 +110,14 @@ bool CHoverButton::LoadBitmap(int resourceId) {
   return true;
 }
 
-void CHoverButton::DrawItem(const DRAWITEMSTRUCT& item) const {
+void CHoverButton::DrawItem(const DRAWITEMSTRUCT &item) const {
   if (bitmap_ == nullptr) return;
   int frame = 0;
   if (!(item.itemState & ODS_DISABLED)) {
-    if (item.itemState & ODS_SELECTED) frame = 1;
-    else if (hover_) frame = 2;
+    if (item.itemState & ODS_SELECTED)
+      frame = 1;
+    else if (hover_)
+      frame = 2;
   }
   HDC memory = CreateCompatibleDC(item.hDC);
   HGDIOBJ old = SelectObject(memory, bitmap_);
@@ -118,7 +128,7 @@ void CHoverButton::DrawItem(const DRAWITEMSTRUCT& item) const {
 
 std::optional<LRESULT> CHoverButton::Reflect(UINT message, WPARAM, LPARAM lParam) {
   if (message != WM_DRAWITEM) return std::nullopt;
-  DrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
+  DrawItem(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
   return TRUE;
 }
 
@@ -158,7 +168,8 @@ std::optional<LRESULT> CStaticLink::Reflect(UINT message, WPARAM wParam, LPARAM)
   if (underlined_ == nullptr) {
     LOGFONTA font{};
     HFONT current = reinterpret_cast<HFONT>(SendMessageA(hwnd(), WM_GETFONT, 0, 0));
-    GetObjectA(current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    GetObjectA(current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT), sizeof font,
+               &font);
     font.lfUnderline = TRUE;
     underlined_ = CreateFontIndirectA(&font);
   }
@@ -219,7 +230,8 @@ void CStaticLink::Open() {
   }
   if (!opened) {
     char text[512] = {};
-    if (LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(GetDlgCtrlID(hwnd())), text, sizeof text) > 0) {
+    if (LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(GetDlgCtrlID(hwnd())), text, sizeof text) >
+        0) {
       link_ = text;
       opened = rtwin::OpenDocument(owner, link_);
     }
@@ -237,7 +249,7 @@ void CStaticLink::OnDetached() {
   if (autoDelete_) std::unique_ptr<CStaticLink> self(this);
 }
 
-int& CPictureCtrl::CurrentPictureId() {
+int &CPictureCtrl::CurrentPictureId() {
   static int id = 150;
   return id;
 }
@@ -251,19 +263,20 @@ bool CPictureCtrl::LoadPicture(int resourceId) {
   HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(resourceId), "IMAGE");
   if (found == nullptr) return false;
   DWORD size = SizeofResource(module, found);
-  const void* bytes = LockResource(LoadResource(module, found));
+  const void *bytes = LockResource(LoadResource(module, found));
   if (bytes == nullptr || size == 0) return false;
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
   if (memory == nullptr) return false;
   std::memcpy(GlobalLock(memory), bytes, size);
   GlobalUnlock(memory);
-  IStream* stream = nullptr;
+  IStream *stream = nullptr;
   if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
     GlobalFree(memory);
     return false;
   }
-  IPicture* loaded = nullptr;
-  HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture, reinterpret_cast<void**>(&loaded));
+  IPicture *loaded = nullptr;
+  HRESULT hr = OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
+                              reinterpret_cast<void **>(&loaded));
   stream->Release();
   if (FAILED(hr) || loaded == nullptr) return false;
   if (picture_) picture_->Release();

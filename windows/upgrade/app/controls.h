@@ -18,9 +18,9 @@ inline constexpr int kAdapterIconId = 103;
 
 class ZAdapterInfo {
  public:
-  explicit ZAdapterInfo(const char* adapterName);
-  const std::string& Description() const { return description_; }
-  const std::string& DeviceName() const { return deviceName_; }
+  explicit ZAdapterInfo(const char *adapterName);
+  const std::string &Description() const { return description_; }
+  const std::string &DeviceName() const { return deviceName_; }
   int IconId() const { return kAdapterIconId; }
   bool IsValid() const { return valid_; }
 
@@ -32,11 +32,11 @@ class ZAdapterInfo {
 class ZAdapterListBox final : public rtwin::CControl, public AdapterListSink {
  public:
   // The item index, or -1 when the adapter cannot be described.
-  int Add(const char* adapterName);
-  bool AddAdapter(const char* adapterName) override { return Add(adapterName) >= 0; }
+  int Add(const char *adapterName);
+  bool AddAdapter(const char *adapterName) override { return Add(adapterName) >= 0; }
   int Count() const;
   void Select(int index) const;
-  const ZAdapterInfo* Selected() const;
+  const ZAdapterInfo *Selected() const;
   // The selected item's description, or "=" when there is none.
   std::string SelectedDescription() const;
   void Clear() const;
@@ -44,8 +44,8 @@ class ZAdapterListBox final : public rtwin::CControl, public AdapterListSink {
   std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  const ZAdapterInfo* ItemAt(int index) const;
-  void DrawItem(const DRAWITEMSTRUCT& item) const;
+  const ZAdapterInfo *ItemAt(int index) const;
+  void DrawItem(const DRAWITEMSTRUCT &item) const;
 };
 
 class CHoverButton final : public rtwin::CControl {
@@ -58,7 +58,7 @@ class CHoverButton final : public rtwin::CControl {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void DrawItem(const DRAWITEMSTRUCT& item) const;
+  void DrawItem(const DRAWITEMSTRUCT &item) const;
   HBITMAP bitmap_ = nullptr;
   int frameWidth_ = 0, frameHeight_ = 0;
   bool hover_ = false, tracking_ = false;
@@ -91,7 +91,7 @@ class CPictureCtrl final : public CStaticLink {
   // False (the old picture kept) when there is no such "IMAGE" resource or it does not decode.
   bool LoadPicture(int resourceId);
   // The page's picture id the control loads first.
-  static int& CurrentPictureId();
+  static int &CurrentPictureId();
 
  protected:
   void OnSubclassed() override;
@@ -99,7 +99,7 @@ class CPictureCtrl final : public CStaticLink {
 
  private:
   SIZE PictureSize() const;
-  IPicture* picture_ = nullptr;
+  IPicture *picture_ = nullptr;
   bool loadOnCreate_;
 };
 

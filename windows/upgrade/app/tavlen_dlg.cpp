@@ -69,7 +69,9 @@ void CTavlenDlg::DialogEngineHost::StartRebootWait() {
   CloseHandle(thread);
 }
 
-void CTavlenDlg::DialogEngineHost::PumpOneMessage() { WindowEngineHost(nullptr, {}).PumpOneMessage(); }
+void CTavlenDlg::DialogEngineHost::PumpOneMessage() {
+  WindowEngineHost(nullptr, {}).PumpOneMessage();
+}
 
 CTavlenDlg::CTavlenDlg() : CDialog(IDD_UPGRADE_DIALOG) {
   whiteBrush_ = CreateSolidBrush(RGB(255, 255, 255));
@@ -117,7 +119,7 @@ BOOL CTavlenDlg::OnInitDialog() {
   return TRUE;
 }
 
-void CTavlenDlg::ShowPage(const PageView& view) {
+void CTavlenDlg::ShowPage(const PageView &view) {
   bool versions = view.versions;
   ShowItem(IDC_NEXT, view.next);
   EnableItem(IDC_NEXT, view.nextEnabled);
@@ -153,11 +155,14 @@ void CTavlenDlg::ApplyButtons(bool back, bool close, bool upgrade) {
 void CTavlenDlg::FillDeviceList() {
   HWND list = Item(IDC_DEVICES);
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
-  for (const auto& name : flow_.devices()) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  for (const auto &name : flow_.devices())
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
   if (!flow_.devices().empty()) SendMessageA(list, LB_SETCURSEL, 0, 0);
 }
 
-void CTavlenDlg::Message(const std::string& text) { rtwin::MessageBoxText(hwnd(), text, kCaption); }
+void CTavlenDlg::Message(const std::string &text) {
+  rtwin::MessageBoxText(hwnd(), text, kCaption);
+}
 
 void CTavlenDlg::Exit(int status) {
   ReleaseAdapter();
@@ -170,21 +175,21 @@ void CTavlenDlg::SelectAdapter(int index) {
 }
 
 std::string CTavlenDlg::SelectedDeviceName() {
-  const ZAdapterInfo* info = adapters_.Selected();
+  const ZAdapterInfo *info = adapters_.Selected();
   return info ? info->DeviceName() : std::string();
 }
 
-std::optional<std::string> CTavlenDlg::AdapterGateway(const std::string& guid) {
+std::optional<std::string> CTavlenDlg::AdapterGateway(const std::string &guid) {
   ULONG size = 704;
   std::vector<unsigned char> buffer(size);
-  ULONG rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+  ULONG rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data()), &size);
   if (rc == ERROR_BUFFER_OVERFLOW) {
     buffer.resize(size);
-    rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+    rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data()), &size);
   }
   if (rc != ERROR_SUCCESS) return std::nullopt;
   std::vector<GatewayEntry> entries;
-  for (auto* a = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()); a != nullptr; a = a->Next)
+  for (auto *a = reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data()); a != nullptr; a = a->Next)
     entries.push_back({a->AdapterName, a->Type, a->GatewayList.IpAddress.String});
   return ChooseGateway(entries, guid);
 }
@@ -241,15 +246,15 @@ void CTavlenDlg::OnUpgrade() {
   CloseHandle(thread);
 }
 
-DWORD WINAPI CTavlenDlg::UpgradeWorker(void* self) {
-  auto* dialog = static_cast<CTavlenDlg*>(self);
+DWORD WINAPI CTavlenDlg::UpgradeWorker(void *self) {
+  auto *dialog = static_cast<CTavlenDlg *>(self);
   HLupgrade(dialog->engine_).Run(dialog->flow_.selectedDevice(), dialog->imagePath_);
   --dialog->workersRunning_;
   return 0;
 }
 
-DWORD WINAPI CTavlenDlg::RebootWaitWorker(void* self) {
-  auto* dialog = static_cast<CTavlenDlg*>(self);
+DWORD WINAPI CTavlenDlg::RebootWaitWorker(void *self) {
+  auto *dialog = static_cast<CTavlenDlg *>(self);
   if (dialog->rebootToken_ == kRebootWaitToken) {
     HWND window = dialog->progressWindow_;
     DWORD step = RebootStepMs();
@@ -354,6 +359,8 @@ void CTavlenDlg::ReleaseAdapter() {
   io_.ReleaseAdapterIo();
 }
 
-void CTavlenDlg::OnDestroy() { ReleaseAdapter(); }
+void CTavlenDlg::OnDestroy() {
+  ReleaseAdapter();
+}
 
 }  // namespace upgrade

@@ -23,14 +23,14 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   ~CTavlenDlg() override;
 
   // WizardHost
-  void ShowPage(const PageView& view) override;
-  void Message(const std::string& text) override;
+  void ShowPage(const PageView &view) override;
+  void Message(const std::string &text) override;
   void Exit(int status) override;
   int AdapterCount() override { return adapterCount_; }
   void SelectAdapter(int index) override;
   std::string SelectedDeviceName() override;
-  int OpenAdapter(const std::string& deviceName) override { return io_.OpenAdapter(deviceName); }
-  std::optional<std::string> AdapterGateway(const std::string& guid) override;
+  int OpenAdapter(const std::string &deviceName) override { return io_.OpenAdapter(deviceName); }
+  std::optional<std::string> AdapterGateway(const std::string &guid) override;
   void BusyCursor(bool busy) override;
   std::string ImagePath() override { return imagePath_; }
 
@@ -46,13 +46,13 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   // Forwards the engine's reports to whichever window the dialog has at the time.
   class DialogEngineHost final : public EngineHost {
    public:
-    explicit DialogEngineHost(CTavlenDlg& dialog) : dialog_(dialog) {}
+    explicit DialogEngineHost(CTavlenDlg &dialog) : dialog_(dialog) {}
     void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override;
     void StartRebootWait() override;
     void PumpOneMessage() override;
 
    private:
-    CTavlenDlg& dialog_;
+    CTavlenDlg &dialog_;
   };
 
   void OnUpgrade();
@@ -61,8 +61,8 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   void FillDeviceList();
   HBRUSH PageBrush(HDC dc, HWND control);
   void ReleaseAdapter();
-  static DWORD WINAPI UpgradeWorker(void* self);
-  static DWORD WINAPI RebootWaitWorker(void* self);
+  static DWORD WINAPI UpgradeWorker(void *self);
+  static DWORD WINAPI RebootWaitWorker(void *self);
 
   AdapterPacketIo io_;
   AdapterFramePort port_{io_};

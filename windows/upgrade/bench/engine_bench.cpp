@@ -9,7 +9,7 @@
 
 namespace {
 
-void BM_FourMebibyteTransfer(benchmark::State& state) {
+void BM_FourMebibyteTransfer(benchmark::State &state) {
   std::vector<std::uint8_t> image(4u << 20, 0x3C);
   std::memcpy(&image[0], upgrade::kHeaderMark, 7);
   std::memcpy(&image[63], upgrade::kHeaderMark, 7);

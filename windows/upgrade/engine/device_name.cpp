@@ -13,7 +13,7 @@ std::optional<std::uint8_t> HexDigit(char c) {
 }
 
 // Reads `count` bytes as pairs of hex digits into `out`.
-bool ParseHexBytes(std::string_view digits, std::size_t count, std::uint8_t* out) {
+bool ParseHexBytes(std::string_view digits, std::size_t count, std::uint8_t *out) {
   if (digits.size() < count * 2) return false;
   for (std::size_t i = 0; i < count; ++i) {
     auto high = HexDigit(digits[2 * i]);
@@ -24,13 +24,13 @@ bool ParseHexBytes(std::string_view digits, std::size_t count, std::uint8_t* out
   return true;
 }
 
-bool HasVendorOui(const Mac& mac) {
+bool HasVendorOui(const Mac &mac) {
   return mac[0] == kVendorOui[0] && mac[1] == kVendorOui[1] && mac[2] == kVendorOui[2];
 }
 
 }  // namespace
 
-std::string DeviceNameOfMac(const Mac& mac) {
+std::string DeviceNameOfMac(const Mac &mac) {
   char text[kDeviceNameMax + 1];
   if (HasVendorOui(mac)) {
     std::snprintf(text, sizeof text, "VT%02X%02X%02X", mac[3], mac[4], mac[5]);

@@ -14,11 +14,11 @@ class FramePort {
  public:
   virtual ~FramePort() = default;
   // The adapter's own address, asked for before every frame sent; false when it cannot be read.
-  virtual bool OwnMac(Mac& out) = 0;
+  virtual bool OwnMac(Mac &out) = 0;
   // 0 once the frame was handed to the adapter, non-zero when it could not be.
   virtual int Send(std::span<const std::uint8_t> frame) = 0;
   // Waits a short while (at most about 100 ms) for one frame; its length, or 0 when none came.
-  virtual std::size_t Receive(FrameBuffer& buffer) = 0;
+  virtual std::size_t Receive(FrameBuffer &buffer) = 0;
 };
 
 class Clock {

@@ -11,18 +11,20 @@ namespace {
 constexpr int kDiscoverFrames = 3;
 constexpr std::uint16_t kDiscoverPeriodUnits = 2;
 
-bool IsGroupAddress(const Mac& mac) { return (mac[0] & 0x01) != 0; }
+bool IsGroupAddress(const Mac &mac) {
+  return (mac[0] & 0x01) != 0;
+}
 
 }  // namespace
 
-bool HLdownload::IsDiscoveryReply(const ParsedFrame& frame) const {
-  const FrameFields& f = frame.fields;
+bool HLdownload::IsDiscoveryReply(const ParsedFrame &frame) const {
+  const FrameFields &f = frame.fields;
   return f.etherType == EtherTypeOfVariant(engine_.variant) && f.opcode == kOpInfo && f.sequence == 0 &&
          f.remainder == 0 && f.segment == 0 && f.length == kInfoBlockSize &&
          frame.payload.size() >= kInfoBlockSize && !IsGroupAddress(f.source);
 }
 
-int HLdownload::DiscoverDevices(std::vector<Mac>& devices) {
+int HLdownload::DiscoverDevices(std::vector<Mac> &devices) {
   if (engine_.SendDiscoverFrame() != kSent) return kDiscoverSendFailed;
   int sent = 1;
   std::uint32_t lastDiscover = engine_.clock().NowMs();
@@ -41,7 +43,7 @@ int HLdownload::DiscoverDevices(std::vector<Mac>& devices) {
   }
 }
 
-int HLdownload::ScanDevices(std::vector<std::string>& names) {
+int HLdownload::ScanDevices(std::vector<std::string> &names) {
   std::vector<Mac> devices;
   engine_.variant = 1;
   if (DiscoverDevices(devices) != 0) return kScanFailed;
@@ -50,13 +52,13 @@ int HLdownload::ScanDevices(std::vector<std::string>& names) {
     if (DiscoverDevices(devices) != 0) return kScanFailed;
   }
   names.clear();
-  for (const Mac& mac : devices) names.push_back(DeviceNameOfMac(mac));
+  for (const Mac &mac : devices) names.push_back(DeviceNameOfMac(mac));
   std::sort(names.begin(), names.end());
   return static_cast<int>(names.size());
 }
 
-int HLdownload::QueryDeviceInfo(const Mac& device, DeviceInfoBlock& out) {
-  UpgradeTransfer& t = engine_.transfer;
+int HLdownload::QueryDeviceInfo(const Mac &device, DeviceInfoBlock &out) {
+  UpgradeTransfer &t = engine_.transfer;
   t.device = device;
   t.error = kErrNone;
   engine_.ArmTimer(1);
@@ -82,7 +84,7 @@ int HLdownload::QueryDeviceInfo(const Mac& device, DeviceInfoBlock& out) {
   return result;
 }
 
-int HLdownload::ReadBinHeader(const std::string& path, DeviceInfoBlock& out) {
+int HLdownload::ReadBinHeader(const std::string &path, DeviceInfoBlock &out) {
   auto image = engine_.images().Open(path);
   if (!image) return static_cast<int>(HeaderSearch::kUnreadable);
   return static_cast<int>(FindImageHeader(*image, out));

@@ -7,8 +7,8 @@
 
 namespace upgrade {
 
-int HLupgrade::StartTransfer(const Mac& device, const std::string& imagePath) {
-  UpgradeTransfer& t = engine_.transfer;
+int HLupgrade::StartTransfer(const Mac &device, const std::string &imagePath) {
+  UpgradeTransfer &t = engine_.transfer;
   if (imagePath.empty()) return kNoPath;
   t.device = device;
   t.sequence = static_cast<std::uint16_t>(engine_.clock().NowMs() & 0xFFFF);
@@ -34,7 +34,9 @@ int HLupgrade::StartTransfer(const Mac& device, const std::string& imagePath) {
   return 0;
 }
 
-void HLupgrade::CloseImage() { engine_.transfer.image.reset(); }
+void HLupgrade::CloseImage() {
+  engine_.transfer.image.reset();
+}
 
 void HLupgrade::Fail(std::uint16_t error) {
   engine_.transfer.error = error;
@@ -42,7 +44,7 @@ void HLupgrade::Fail(std::uint16_t error) {
 }
 
 HLupgrade::BlockRead HLupgrade::ReadBlock() {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   t.blockLength = 0;
   // Only the bytes the image had when the transfer started count; a shorter read is an error.
   if (t.position >= t.imageSize) return BlockRead::kEnd;
@@ -55,14 +57,14 @@ HLupgrade::BlockRead HLupgrade::ReadBlock() {
 }
 
 void HLupgrade::AdvanceOffset() {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   std::uint16_t sum = static_cast<std::uint16_t>(t.remainder + kBlockSize);
   t.segment = static_cast<std::uint16_t>(t.segment + (sum >> 4));
   t.remainder = static_cast<std::uint16_t>(sum & 0xF);
 }
 
 std::intptr_t HLupgrade::PercentDone() const {
-  const UpgradeTransfer& t = engine_.transfer;
+  const UpgradeTransfer &t = engine_.transfer;
   if (t.imageSize == 0) return 0;
   return static_cast<std::intptr_t>(static_cast<std::uint64_t>(t.position) * 100 / t.imageSize);
 }
@@ -79,15 +81,15 @@ int HLupgrade::EnterEndSent() {
   return engine_.SendEndFrame() == kSent ? kHandled : kEndSendFailed;
 }
 
-bool HLupgrade::IsAckFor(const ParsedFrame& frame) const {
-  const UpgradeTransfer& t = engine_.transfer;
-  const FrameFields& f = frame.fields;
+bool HLupgrade::IsAckFor(const ParsedFrame &frame) const {
+  const UpgradeTransfer &t = engine_.transfer;
+  const FrameFields &f = frame.fields;
   return f.sequence == t.sequence && f.remainder == t.remainder && f.segment == t.segment &&
          f.length == kStatusSize && frame.status().has_value();
 }
 
-int HLupgrade::OnInfoReply(const ParsedFrame& frame) {
-  UpgradeTransfer& t = engine_.transfer;
+int HLupgrade::OnInfoReply(const ParsedFrame &frame) {
+  UpgradeTransfer &t = engine_.transfer;
   if (t.infoTarget) std::copy_n(frame.payload.begin(), kInfoBlockSize, t.infoTarget->begin());
   t.state = TransferState::kDone;
   t.error = kErrNone;
@@ -95,7 +97,7 @@ int HLupgrade::OnInfoReply(const ParsedFrame& frame) {
 }
 
 int HLupgrade::OnStartAck(std::uint16_t status) {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   if (status != 0) {
     Fail(status);
     return kHandled;
@@ -119,7 +121,7 @@ int HLupgrade::OnStartAck(std::uint16_t status) {
 }
 
 int HLupgrade::OnProgramAck(std::uint16_t status) {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   if (status != 0) {
     Fail(status);
     return kHandled;
@@ -155,7 +157,7 @@ int HLupgrade::OnProgramAck(std::uint16_t status) {
 }
 
 int HLupgrade::OnVerifyAck(std::uint16_t status) {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   if (status != 0) {
     Fail(status);
     return kHandled;
@@ -189,9 +191,9 @@ int HLupgrade::OnEndAck(std::uint16_t status) {
   return kHandled;
 }
 
-int HLupgrade::HandleUpgradeReply(const ParsedFrame& frame) {
-  UpgradeTransfer& t = engine_.transfer;
-  const FrameFields& f = frame.fields;
+int HLupgrade::HandleUpgradeReply(const ParsedFrame &frame) {
+  UpgradeTransfer &t = engine_.transfer;
+  const FrameFields &f = frame.fields;
   if (f.etherType != EtherTypeOfVariant(engine_.variant) || f.source != t.device) return kForeignFrame;
   switch (f.opcode) {
     case kOpInfo:
@@ -236,7 +238,7 @@ int HLupgrade::ReceiveAndDispatch() {
 }
 
 int HLupgrade::RetransmitByState() {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   std::span<const std::uint8_t> block(t.block.data(), t.blockLength);
   switch (t.state) {
     case TransferState::kInfoQuerySent:
@@ -255,7 +257,7 @@ int HLupgrade::RetransmitByState() {
 }
 
 int HLupgrade::CheckTransferTimeout() {
-  UpgradeTransfer& t = engine_.transfer;
+  UpgradeTransfer &t = engine_.transfer;
   switch (t.state) {
     case TransferState::kInfoQuerySent:
     case TransferState::kStartSent:
@@ -280,8 +282,8 @@ int HLupgrade::CheckTransferTimeout() {
   return 0;
 }
 
-void HLupgrade::Run(const std::string& deviceName, const std::string& imagePath) {
-  EngineHost& host = engine_.host();
+void HLupgrade::Run(const std::string &deviceName, const std::string &imagePath) {
+  EngineHost &host = engine_.host();
   auto device = MacOfDeviceName(deviceName);
   // A run that cannot even start still reports, so the dialog gives its buttons back.
   if (!device || StartTransfer(*device, imagePath) != 0 || engine_.SendStartFrame() != kSent) {
@@ -291,7 +293,7 @@ void HLupgrade::Run(const std::string& deviceName, const std::string& imagePath)
   }
   ReceiveAndDispatch();
   while (CheckTransferTimeout() == 0) {
-    UpgradeTransfer& t = engine_.transfer;
+    UpgradeTransfer &t = engine_.transfer;
     if (t.state == TransferState::kDone) {
       CloseImage();
       return;

@@ -25,14 +25,14 @@ inline constexpr std::intptr_t kGeneralFailure = 0;
 
 class HLupgrade {
  public:
-  explicit HLupgrade(UpgradeEngine& engine) : engine_(engine) {}
+  explicit HLupgrade(UpgradeEngine &engine) : engine_(engine) {}
 
   // The whole transfer for the upgrade worker; reports through the host as it goes.
-  void Run(const std::string& deviceName, const std::string& imagePath);
+  void Run(const std::string &deviceName, const std::string &imagePath);
 
-  int StartTransfer(const Mac& device, const std::string& imagePath);
+  int StartTransfer(const Mac &device, const std::string &imagePath);
   int ReceiveAndDispatch();
-  int HandleUpgradeReply(const ParsedFrame& frame);
+  int HandleUpgradeReply(const ParsedFrame &frame);
   int CheckTransferTimeout();
   int RetransmitByState();
 
@@ -40,11 +40,11 @@ class HLupgrade {
   enum class BlockRead { kData, kEnd, kError };
 
   BlockRead ReadBlock();
-  bool IsAckFor(const ParsedFrame& frame) const;
+  bool IsAckFor(const ParsedFrame &frame) const;
   void Fail(std::uint16_t error);
   void AdvanceOffset();
   int EnterEndSent();
-  int OnInfoReply(const ParsedFrame& frame);
+  int OnInfoReply(const ParsedFrame &frame);
   int OnStartAck(std::uint16_t status);
   int OnProgramAck(std::uint16_t status);
   int OnVerifyAck(std::uint16_t status);
@@ -53,7 +53,7 @@ class HLupgrade {
   std::intptr_t PercentDone() const;
   void CloseImage();
 
-  UpgradeEngine& engine_;
+  UpgradeEngine &engine_;
 };
 
 }  // namespace upgrade

@@ -8,11 +8,11 @@ namespace upgrade {
 namespace {
 
 struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+  void operator()(std::FILE *f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool SeekTo(std::FILE* f, std::uint64_t offset, int whence) {
+bool SeekTo(std::FILE *f, std::uint64_t offset, int whence) {
 #ifdef _WIN32
   return _fseeki64(f, static_cast<long long>(offset), whence) == 0;
 #else
@@ -20,7 +20,7 @@ bool SeekTo(std::FILE* f, std::uint64_t offset, int whence) {
 #endif
 }
 
-std::optional<std::uint64_t> TellOf(std::FILE* f) {
+std::optional<std::uint64_t> TellOf(std::FILE *f) {
 #ifdef _WIN32
   long long at = _ftelli64(f);
 #else
@@ -58,11 +58,13 @@ class FileImageReader final : public ImageReader {
   FilePtr file_;
 };
 
-bool MarkAt(const std::uint8_t* at) { return std::memcmp(at, kHeaderMark, kHeaderMarkSize) == 0; }
+bool MarkAt(const std::uint8_t *at) {
+  return std::memcmp(at, kHeaderMark, kHeaderMarkSize) == 0;
+}
 
 }  // namespace
 
-std::unique_ptr<ImageReader> FileImageStore::Open(const std::string& path) {
+std::unique_ptr<ImageReader> FileImageStore::Open(const std::string &path) {
   if (path.empty()) return nullptr;
   FilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file) return nullptr;
@@ -78,7 +80,7 @@ std::optional<std::size_t> MemoryImageReader::ReadAt(std::uint64_t offset, std::
   return n;
 }
 
-HeaderSearch FindImageHeader(ImageReader& image, DeviceInfoBlock& out) {
+HeaderSearch FindImageHeader(ImageReader &image, DeviceInfoBlock &out) {
   constexpr std::size_t kSecondMarkAt = kHeaderMarkSize + kInfoBlockSize;  // 63
   std::vector<std::uint8_t> window;
   std::array<std::uint8_t, 4096> chunk;
@@ -102,7 +104,7 @@ HeaderSearch FindImageHeader(ImageReader& image, DeviceInfoBlock& out) {
   }
 }
 
-std::string VersionText(const DeviceInfoBlock& block) {
+std::string VersionText(const DeviceInfoBlock &block) {
   unsigned version = (static_cast<unsigned>(block[50]) << 8) | block[51];
   char digits[5];
   std::snprintf(digits, sizeof digits, "%04x", version);

@@ -33,13 +33,13 @@ class ImageStore {
  public:
   virtual ~ImageStore() = default;
   // nullptr when the image cannot be opened.
-  virtual std::unique_ptr<ImageReader> Open(const std::string& path) = 0;
+  virtual std::unique_ptr<ImageReader> Open(const std::string &path) = 0;
 };
 
 // Images as plain files, opened read-only in binary mode.
 class FileImageStore final : public ImageStore {
  public:
-  std::unique_ptr<ImageReader> Open(const std::string& path) override;
+  std::unique_ptr<ImageReader> Open(const std::string &path) override;
 };
 
 // Images held in memory (tests, fuzzing): reads stop at `chunkLimit` bytes per call when set, and
@@ -60,9 +60,9 @@ class MemoryImageReader final : public ImageReader {
 enum class HeaderSearch { kFound = 0, kUnreadable = 2, kNoHeader = 3 };
 
 // Finds the first place where a mark, 56 bytes and a second mark stand; copies the 56 bytes out.
-HeaderSearch FindImageHeader(ImageReader& image, DeviceInfoBlock& out);
+HeaderSearch FindImageHeader(ImageReader &image, DeviceInfoBlock &out);
 
 // The firmware version of a DeviceInfoBlock (big-endian at bytes 50-51) as "V1.0.23" for 0x1023.
-std::string VersionText(const DeviceInfoBlock& block);
+std::string VersionText(const DeviceInfoBlock &block);
 
 }  // namespace upgrade

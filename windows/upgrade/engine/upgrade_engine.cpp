@@ -10,7 +10,7 @@ int UpgradeEngine::SendFrame(FrameFields fields, std::span<const std::uint8_t> d
   return port_.Send(std::span<const std::uint8_t>(sendBuffer_.data(), size)) == 0 ? kSent : kSendFailed;
 }
 
-int UpgradeEngine::SendBare(const Mac& destination, std::uint16_t opcode, std::uint16_t sequence) {
+int UpgradeEngine::SendBare(const Mac &destination, std::uint16_t opcode, std::uint16_t sequence) {
   FrameFields fields;
   fields.destination = destination;
   fields.opcode = opcode;
@@ -29,12 +29,24 @@ int UpgradeEngine::SendBlock(std::uint16_t opcode, std::span<const std::uint8_t>
   return SendFrame(fields, block);
 }
 
-int UpgradeEngine::SendDiscoverFrame() { return SendBare(kBroadcastMac, kOpInfo, 0); }
-int UpgradeEngine::SendInfoQueryFrame() { return SendBare(transfer.device, kOpInfo, 0); }
-int UpgradeEngine::SendStartFrame() { return SendBare(transfer.device, kOpStart, transfer.sequence); }
-int UpgradeEngine::SendEndFrame() { return SendBare(transfer.device, kOpEnd, 0); }
-int UpgradeEngine::SendProgramFrame(std::span<const std::uint8_t> block) { return SendBlock(kOpProgram, block); }
-int UpgradeEngine::SendVerifyFrame(std::span<const std::uint8_t> block) { return SendBlock(kOpVerify, block); }
+int UpgradeEngine::SendDiscoverFrame() {
+  return SendBare(kBroadcastMac, kOpInfo, 0);
+}
+int UpgradeEngine::SendInfoQueryFrame() {
+  return SendBare(transfer.device, kOpInfo, 0);
+}
+int UpgradeEngine::SendStartFrame() {
+  return SendBare(transfer.device, kOpStart, transfer.sequence);
+}
+int UpgradeEngine::SendEndFrame() {
+  return SendBare(transfer.device, kOpEnd, 0);
+}
+int UpgradeEngine::SendProgramFrame(std::span<const std::uint8_t> block) {
+  return SendBlock(kOpProgram, block);
+}
+int UpgradeEngine::SendVerifyFrame(std::span<const std::uint8_t> block) {
+  return SendBlock(kOpVerify, block);
+}
 
 bool UpgradeEngine::TimeoutElapsed(std::uint32_t last, std::uint16_t units) {
   // Unsigned subtraction already gives the right distance across a wrap of the tick count.

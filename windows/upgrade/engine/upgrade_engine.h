@@ -26,9 +26,9 @@ enum class TransferState : std::uint8_t {
 // Transfer and query error codes (a device's own status codes pass through unchanged).
 enum EngineError : std::uint16_t {
   kErrNone = 0,
-  kErrNoAnswer = 4,      // a state timed out 60 times
-  kErrEndRefused = 7,    // the end acknowledgement carried a non-zero status
-  kErrInternal = 12,     // the image could not be read
+  kErrNoAnswer = 4,    // a state timed out 60 times
+  kErrEndRefused = 7,  // the end acknowledgement carried a non-zero status
+  kErrInternal = 12,   // the image could not be read
 };
 
 // Request builder results.
@@ -45,7 +45,7 @@ struct UpgradeTransfer {
   std::uint16_t remainder = 0;
   std::uint16_t segment = 0;
   std::uint16_t error = 0;
-  DeviceInfoBlock* infoTarget = nullptr;
+  DeviceInfoBlock *infoTarget = nullptr;
   std::unique_ptr<ImageReader> image;
   std::uint32_t position = 0;  // byte offset of the current block in the image
   std::uint32_t imageSize = 0;
@@ -58,13 +58,13 @@ struct UpgradeTransfer {
 
 class UpgradeEngine {
  public:
-  UpgradeEngine(FramePort& port, Clock& clock, EngineHost& host, ImageStore& images)
+  UpgradeEngine(FramePort &port, Clock &clock, EngineHost &host, ImageStore &images)
       : port_(port), clock_(clock), host_(host), images_(images) {}
 
-  FramePort& port() { return port_; }
-  Clock& clock() { return clock_; }
-  EngineHost& host() { return host_; }
-  ImageStore& images() { return images_; }
+  FramePort &port() { return port_; }
+  Clock &clock() { return clock_; }
+  EngineHost &host() { return host_; }
+  ImageStore &images() { return images_; }
 
   std::uint16_t variant = 1;
   UpgradeTransfer transfer;
@@ -88,14 +88,14 @@ class UpgradeEngine {
   void ArmTimer(std::uint16_t units);
 
  private:
-  int SendBare(const Mac& destination, std::uint16_t opcode, std::uint16_t sequence);
+  int SendBare(const Mac &destination, std::uint16_t opcode, std::uint16_t sequence);
   int SendBlock(std::uint16_t opcode, std::span<const std::uint8_t> block);
   int SendFrame(FrameFields fields, std::span<const std::uint8_t> data);
 
-  FramePort& port_;
-  Clock& clock_;
-  EngineHost& host_;
-  ImageStore& images_;
+  FramePort &port_;
+  Clock &clock_;
+  EngineHost &host_;
+  ImageStore &images_;
   FrameBuffer sendBuffer_{};
   FrameBuffer receiveBuffer_{};
 };

@@ -4,12 +4,12 @@
 
 namespace upgrade {
 
-void PutLe16(std::uint8_t* at, std::uint16_t value) {
+void PutLe16(std::uint8_t *at, std::uint16_t value) {
   at[0] = static_cast<std::uint8_t>(value & 0xFF);
   at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-std::uint16_t GetLe16(const std::uint8_t* at) {
+std::uint16_t GetLe16(const std::uint8_t *at) {
   return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
 }
 
@@ -22,7 +22,7 @@ std::optional<std::uint16_t> ParsedFrame::status() const {
   return GetLe16(payload.data());
 }
 
-std::size_t EncodeFrame(const FrameFields& fields, std::span<const std::uint8_t> data, FrameBuffer& out) {
+std::size_t EncodeFrame(const FrameFields &fields, std::span<const std::uint8_t> data, FrameBuffer &out) {
   if (data.size() > kBlockSize) return 0;
   out.fill(0);
   std::copy(fields.destination.begin(), fields.destination.end(), out.begin());
@@ -42,7 +42,7 @@ std::size_t EncodeFrame(const FrameFields& fields, std::span<const std::uint8_t>
 std::optional<ParsedFrame> ParseFrame(std::span<const std::uint8_t> frame) {
   if (frame.size() < kFrameHeaderSize) return std::nullopt;
   ParsedFrame parsed;
-  FrameFields& f = parsed.fields;
+  FrameFields &f = parsed.fields;
   std::copy_n(frame.begin(), 6, f.destination.begin());
   std::copy_n(frame.begin() + 6, 6, f.source.begin());
   f.etherType = static_cast<std::uint16_t>((frame[12] << 8) | frame[13]);

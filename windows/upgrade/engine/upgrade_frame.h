@@ -14,18 +14,18 @@ using Mac = std::array<std::uint8_t, 6>;
 
 inline constexpr Mac kBroadcastMac{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-inline constexpr std::size_t kMaxFrameSize = 1514;     // a full Ethernet frame without checksum
-inline constexpr std::size_t kFrameHeaderSize = 24;    // addresses, EtherType and five 16-bit fields
-inline constexpr std::size_t kBareRequestSize = 64;    // requests without data go out zero-padded
-inline constexpr std::size_t kBlockSize = 512;         // image bytes per program or verify frame
-inline constexpr std::size_t kInfoBlockSize = 56;      // DeviceInfoBlock
-inline constexpr std::size_t kStatusSize = 2;          // status word of an acknowledgement
+inline constexpr std::size_t kMaxFrameSize = 1514;   // a full Ethernet frame without checksum
+inline constexpr std::size_t kFrameHeaderSize = 24;  // addresses, EtherType and five 16-bit fields
+inline constexpr std::size_t kBareRequestSize = 64;  // requests without data go out zero-padded
+inline constexpr std::size_t kBlockSize = 512;       // image bytes per program or verify frame
+inline constexpr std::size_t kInfoBlockSize = 56;    // DeviceInfoBlock
+inline constexpr std::size_t kStatusSize = 2;        // status word of an acknowledgement
 
 inline constexpr std::uint16_t kEtherTypeVariant1 = 0x8888;
 inline constexpr std::uint16_t kEtherTypeVariant0 = 0x0000;
 
 enum Opcode : std::uint16_t {
-  kOpInfo = 0,      // discover / information query and its reply
+  kOpInfo = 0,  // discover / information query and its reply
   kOpStart = 1,
   kOpProgram = 2,
   kOpEnd = 3,
@@ -60,12 +60,12 @@ std::uint16_t EtherTypeOfVariant(std::uint16_t variant);
 
 // Zero-fills `out` and writes the header and data. Returns the number of bytes to send: 24 + data
 // length for frames with data, 64 for bare requests. Data beyond kBlockSize is refused (returns 0).
-std::size_t EncodeFrame(const FrameFields& fields, std::span<const std::uint8_t> data, FrameBuffer& out);
+std::size_t EncodeFrame(const FrameFields &fields, std::span<const std::uint8_t> data, FrameBuffer &out);
 
 // nullopt when the frame is shorter than the fixed header.
 std::optional<ParsedFrame> ParseFrame(std::span<const std::uint8_t> frame);
 
-void PutLe16(std::uint8_t* at, std::uint16_t value);
-std::uint16_t GetLe16(const std::uint8_t* at);
+void PutLe16(std::uint8_t *at, std::uint16_t value);
+std::uint16_t GetLe16(const std::uint8_t *at);
 
 }  // namespace upgrade

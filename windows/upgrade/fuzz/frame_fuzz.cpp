@@ -17,25 +17,25 @@ struct QuietHost final : upgrade::EngineHost {
 };
 
 struct NullPort final : upgrade::FramePort, upgrade::Clock {
-  bool OwnMac(upgrade::Mac& out) override {
+  bool OwnMac(upgrade::Mac &out) override {
     out = {0, 1, 2, 3, 4, 5};
     return true;
   }
   int Send(std::span<const std::uint8_t>) override { return 0; }
-  std::size_t Receive(upgrade::FrameBuffer&) override { return 0; }
+  std::size_t Receive(upgrade::FrameBuffer &) override { return 0; }
   std::uint32_t NowMs() override { return now += 7; }
   std::uint32_t now = 0;
 };
 
 struct OneImage final : upgrade::ImageStore {
-  std::unique_ptr<upgrade::ImageReader> Open(const std::string&) override {
+  std::unique_ptr<upgrade::ImageReader> Open(const std::string &) override {
     return std::make_unique<upgrade::MemoryImageReader>(std::vector<std::uint8_t>(1300, 0x5A));
   }
 };
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size < 1) return 0;
   std::span<const std::uint8_t> frame(data + 1, size - 1);
 

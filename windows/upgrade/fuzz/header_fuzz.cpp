@@ -8,7 +8,7 @@
 
 namespace {
 
-bool NaiveFind(const std::vector<std::uint8_t>& bytes, upgrade::DeviceInfoBlock& out) {
+bool NaiveFind(const std::vector<std::uint8_t> &bytes, upgrade::DeviceInfoBlock &out) {
   for (std::size_t i = 0; i + upgrade::kImageHeaderSize <= bytes.size(); ++i) {
     if (std::memcmp(&bytes[i], upgrade::kHeaderMark, 7) == 0 &&
         std::memcmp(&bytes[i + 63], upgrade::kHeaderMark, 7) == 0) {
@@ -21,7 +21,7 @@ bool NaiveFind(const std::vector<std::uint8_t>& bytes, upgrade::DeviceInfoBlock&
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size < 1) return 0;
   std::vector<std::uint8_t> bytes(data + 1, data + size);
   upgrade::MemoryImageReader reader(bytes);

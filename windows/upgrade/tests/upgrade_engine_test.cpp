@@ -39,7 +39,7 @@ class EngineTest : public ::testing::Test {
 
   std::vector<std::uint16_t> SentOpcodes() const {
     std::vector<std::uint16_t> ops;
-    for (auto& f : link.sent) ops.push_back(GetLe16(&f[14]));
+    for (auto &f : link.sent) ops.push_back(GetLe16(&f[14]));
     return ops;
   }
   int CountSent(std::uint16_t opcode) const {
@@ -70,7 +70,7 @@ TEST_F(EngineTest, ScanFindsTheRouterWithThreeDiscoversInAboutSixSeconds) {
   EXPECT_EQ(engine.variant, 1);
   EXPECT_EQ(CountSent(kOpInfo), 3);
   EXPECT_NEAR(link.NowMs() - start, 3 * 1980, 200);
-  for (auto& f : link.sent) EXPECT_EQ(0, std::memcmp(f.data(), kBroadcastMac.data(), 6));
+  for (auto &f : link.sent) EXPECT_EQ(0, std::memcmp(f.data(), kBroadcastMac.data(), 6));
 }
 
 TEST_F(EngineTest, ADeviceAnsweringTwiceIsListedOnce) {
@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, TransferSizeTest,
 TEST_F(EngineTest, FramesCarryTheWireOffsetAndSequence) {
   RunTransfer(MakeImage(3 * 512));
   std::vector<std::vector<std::uint8_t>> program, verify;
-  for (auto& f : link.sent) {
+  for (auto &f : link.sent) {
     if (GetLe16(&f[14]) == kOpProgram) program.push_back(f);
     if (GetLe16(&f[14]) == kOpVerify) verify.push_back(f);
   }
@@ -215,7 +215,7 @@ TEST_F(EngineTest, FramesCarryTheWireOffsetAndSequence) {
 TEST_F(EngineTest, SegmentsWrapEveryMebibyteOnTheWire) {
   RunTransfer(MakeImage((1u << 20) + 1024));
   std::vector<std::uint16_t> segments;
-  for (auto& f : link.sent)
+  for (auto &f : link.sent)
     if (GetLe16(&f[14]) == kOpProgram) segments.push_back(GetLe16(&f[20]));
   ASSERT_EQ(segments.size(), 2050u);
   EXPECT_EQ(segments[2047], 0xFFE0);
@@ -257,7 +257,7 @@ TEST_F(EngineTest, DuplicatedRepliesAreHarmless) {
 class GeneratedImage final : public ImageStore {
  public:
   explicit GeneratedImage(std::uint64_t size) : size_(size) {}
-  std::unique_ptr<ImageReader> Open(const std::string&) override { return std::make_unique<Reader>(size_); }
+  std::unique_ptr<ImageReader> Open(const std::string &) override { return std::make_unique<Reader>(size_); }
 
  private:
   struct Reader final : ImageReader {

@@ -31,7 +31,7 @@ TEST(UpgradeFrameCodec, StartRequestMatchesTheWireLayout) {
   out.fill(0xEE);
   ASSERT_EQ(EncodeFrame(f, {}, out), 64u);
   const std::uint8_t expected[24] = {0x02, 0x5A, 0xC3, 0x01, 0x02, 0x03, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55,
-                                     0x88, 0x88, 0x01, 0x00, 0x34, 0x12, 0, 0, 0, 0, 0, 0};
+                                     0x88, 0x88, 0x01, 0x00, 0x34, 0x12, 0,    0,    0,    0,    0,    0};
   EXPECT_EQ(0, std::memcmp(out.data(), expected, sizeof expected));
   for (std::size_t i = 24; i < out.size(); ++i) ASSERT_EQ(out[i], 0) << "byte " << i;
 }

@@ -28,10 +28,11 @@ std::string KnownAdapterGuid() {
   ULONG size = 0;
   if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) return {};
   std::vector<std::uint8_t> buffer(size);
-  auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  auto *info = reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data());
   if (GetAdaptersInfo(info, &size) != NO_ERROR) return {};
   for (; info; info = info->Next)
-    if (info->Type == MIB_IF_TYPE_ETHERNET && std::strncmp(info->GatewayList.IpAddress.String, "169.", 4) != 0)
+    if (info->Type == MIB_IF_TYPE_ETHERNET &&
+        std::strncmp(info->GatewayList.IpAddress.String, "169.", 4) != 0)
       return info->AdapterName;
   return {};
 }
@@ -43,7 +44,7 @@ std::string WindowText(HWND window) {
   return text;
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs) {
   for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
     if (done()) return true;
     Sleep(50);
@@ -53,14 +54,16 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
 
 class UpgradeExe {
  public:
-  UpgradeExe(const UnixTempDir& dir, int peerPort, const std::string& guid, const std::string& adapters = {})
+  UpgradeExe(const UnixTempDir &dir, int peerPort, const std::string &guid, const std::string &adapters = {})
       : dir_(dir) {
     std::string exe = Env("UPGRADE_EXE");
     std::string windowsExe = "Z:" + exe;
-    for (char& c : windowsExe)
+    for (char &c : windowsExe)
       if (c == '/') c = '\\';
     SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(peerPort)).c_str());
-    SetEnvironmentVariableA("W64N55_ADAPTERS", (adapters.empty() ? guid + "|00:16:3e:44:55:66|Virtual Ethernet Z" : adapters).c_str());
+    SetEnvironmentVariableA(
+        "W64N55_ADAPTERS",
+        (adapters.empty() ? guid + "|00:16:3e:44:55:66|Virtual Ethernet Z" : adapters).c_str());
     SetEnvironmentVariableA("RT_PROMPT_LOG", dir.Windows("prompts.txt").c_str());
     SetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", "5");
     std::string command = "\"" + windowsExe + "\"";
@@ -74,8 +77,9 @@ class UpgradeExe {
       CloseHandle(pi.hThread);
       process_ = pi.hProcess;
       // The dialog is shown once its start-up is done; until then its controls' state means nothing.
-      WaitFor([&] { return (dialog_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(dialog_); },
-              30000);
+      WaitFor(
+          [&] { return (dialog_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(dialog_); },
+          30000);
     }
   }
   ~UpgradeExe() {
@@ -86,7 +90,9 @@ class UpgradeExe {
   HWND dialog() const { return dialog_; }
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
-  void Click(int id) const { PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id))); }
+  void Click(int id) const {
+    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+  }
   std::string Text(int id) const { return WindowText(Item(id)); }
   std::string Prompts() const {
     auto bytes = ReadAll(dir_.Windows("prompts.txt"));
@@ -101,7 +107,7 @@ class UpgradeExe {
   }
 
  private:
-  const UnixTempDir& dir_;
+  const UnixTempDir &dir_;
   HANDLE process_ = nullptr;
   HWND dialog_ = nullptr;
 };
@@ -117,9 +123,9 @@ class UpgradeGuiTest : public ::testing::Test {
     DeleteFileA(dir.Windows("Bin\\HBX7300NQ.bin").c_str());
     RemoveDirectoryA(dir.Windows("Bin").c_str());
   }
-  void PutImage(const std::vector<std::uint8_t>& image) {
+  void PutImage(const std::vector<std::uint8_t> &image) {
     std::ofstream out(dir.Windows("Bin\\HBX7300NQ.bin"), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
   }
 
   UnixTempDir dir;
@@ -185,8 +191,9 @@ TEST_F(UpgradeGuiTest, AnImageWithoutHeaderCannotBeUpgraded) {
   EXPECT_EQ(app.Text(kFileVersion), "");
   app.Click(kNext);
   ASSERT_TRUE(WaitFor([&] { return app.Prompts().find("You can't") != std::string::npos; }, 10000));
-  EXPECT_EQ(app.Prompts(),
-            "message|Bad bin file, cannot upgrade your device!\r\nmessage|You can't upgrade your device!\r\n");
+  EXPECT_EQ(
+      app.Prompts(),
+      "message|Bad bin file, cannot upgrade your device!\r\nmessage|You can't upgrade your device!\r\n");
   EXPECT_FALSE(app.Visible(kUpgrade));
   app.Click(IDCANCEL);
   EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
@@ -196,8 +203,9 @@ TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid,
-                 guid + "|00:16:3e:00:00:01|b second;{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:00:00:02|"
-                        "Z first;{5E1F0C2A-0000-4000-8000-0000000000C3}|00:16:3e:00:00:03|a third");
+                 guid +
+                     "|00:16:3e:00:00:01|b second;{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:00:00:02|"
+                     "Z first;{5E1F0C2A-0000-4000-8000-0000000000C3}|00:16:3e:00:00:03|a third");
   ASSERT_NE(app.dialog(), nullptr);
   EXPECT_EQ(SendMessageA(app.Item(kAdapters), LB_GETCOUNT, 0, 0), 3);
   app.Click(kNext);

@@ -32,7 +32,9 @@ const char kDeviceName[] = "\\DEVICE\\{5E1F0C2A-0000-4000-8000-0000000000A1}";
 const Mac kOwnMac{0x00, 0x16, 0x3E, 0x10, 0x20, 0x30};
 
 struct RecordingHost final : EngineHost {
-  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override { posts.push_back({wParam, lParam}); }
+  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override {
+    posts.push_back({wParam, lParam});
+  }
   void StartRebootWait() override { ++rebootWaits; }
   std::vector<std::pair<std::intptr_t, std::intptr_t>> posts;
   int rebootWaits = 0;
@@ -40,8 +42,8 @@ struct RecordingHost final : EngineHost {
 
 // The engine wired to an open adapter, as the wizard wires it.
 struct EngineOnAdapter {
-  EngineOnAdapter(AdapterPacketIo& io, RecordingHost& host) : port(io), engine(port, clock, host, images) {}
-  int QueryRouter(DeviceInfoBlock& block) {
+  EngineOnAdapter(AdapterPacketIo &io, RecordingHost &host) : port(io), engine(port, clock, host, images) {}
+  int QueryRouter(DeviceInfoBlock &block) {
     return HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block);
   }
   AdapterFramePort port;
@@ -56,7 +58,7 @@ struct ListedAdapter {
 
 class CollectingList final : public AdapterListSink {
  public:
-  bool AddAdapter(const char* name) override {
+  bool AddAdapter(const char *name) override {
     ListedAdapter a;
     if (!AdapterPacketIo::ReadAdapterTexts(name, a.description, a.deviceName)) return false;
     adapters.push_back(a);
@@ -68,13 +70,16 @@ class CollectingList final : public AdapterListSink {
 class WineAdapterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetEnvironmentVariableA("W64N55_ADAPTERS",
-                            (std::string(kGuid) + "|00:16:3e:10:20:30|Virtual Ethernet A;"
-                             "{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:10:20:31|Virtual Ethernet B")
-                                .c_str());
+    SetEnvironmentVariableA(
+        "W64N55_ADAPTERS",
+        (std::string(kGuid) + "|00:16:3e:10:20:30|Virtual Ethernet A;"
+                              "{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:10:20:31|Virtual Ethernet B")
+            .c_str());
     SetEnvironmentVariableA("W64N55_SEND_MODE", nullptr);
   }
-  void UsePeer(int port) { SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(port)).c_str()); }
+  void UsePeer(int port) {
+    SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(port)).c_str());
+  }
 };
 
 TEST_F(WineAdapterTest, ListsTheConfiguredAdaptersWithDescriptionAndDeviceName) {
@@ -112,7 +117,7 @@ TEST_F(WineAdapterTest, MirrorsTheEthernetAdaptersTheIpHelperReports) {
   ULONG size = 0;
   if (GetAdaptersInfo(nullptr, &size) == ERROR_BUFFER_OVERFLOW) {
     std::vector<std::uint8_t> buffer(size);
-    auto* info = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    auto *info = reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data());
     ASSERT_EQ(GetAdaptersInfo(info, &size), static_cast<ULONG>(NO_ERROR));
     for (; info; info = info->Next)
       if (info->Type == MIB_IF_TYPE_ETHERNET) expected.insert(std::string("\\DEVICE\\") + info->AdapterName);
@@ -121,7 +126,7 @@ TEST_F(WineAdapterTest, MirrorsTheEthernetAdaptersTheIpHelperReports) {
   CollectingList list;
   EXPECT_EQ(io.EnumerateAdapters(list), static_cast<int>(expected.size()));
   std::set<std::string> listed;
-  for (auto& a : list.adapters) listed.insert(a.deviceName);
+  for (auto &a : list.adapters) listed.insert(a.deviceName);
   EXPECT_EQ(listed, expected);
 }
 
@@ -190,11 +195,11 @@ TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoi
 class WineUpgradeTest : public WineAdapterTest {
  protected:
   // Scans, queries and upgrades like the wizard does; returns the seconds the transfer took.
-  double Upgrade(RouterPeerProcess& peer, const std::vector<std::uint8_t>& image, const UnixTempDir& dir) {
+  double Upgrade(RouterPeerProcess &peer, const std::vector<std::uint8_t> &image, const UnixTempDir &dir) {
     UsePeer(peer.port());
     {
       std::ofstream out(dir.Windows("HBX7300NQ.bin"), std::ios::binary);
-      out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+      out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
     }
     AdapterPacketIo io;
     EXPECT_EQ(io.OpenAdapter(kDeviceName), kOpened);

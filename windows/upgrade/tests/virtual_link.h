@@ -20,9 +20,9 @@ class VirtualLink final : public FramePort, public Clock {
  public:
   explicit VirtualLink(std::uint32_t startMs = 1000) : now_(startMs) {}
 
-  void Attach(peer::RouterPeer& peer) { peers_.push_back(&peer); }
+  void Attach(peer::RouterPeer &peer) { peers_.push_back(&peer); }
 
-  bool OwnMac(Mac& out) override {
+  bool OwnMac(Mac &out) override {
     if (ownMacFails) return false;
     out = ownMac;
     return true;
@@ -35,13 +35,13 @@ class VirtualLink final : public FramePort, public Clock {
     }
     if (sendLimit && sent.size() >= *sendLimit) return 1;
     sent.emplace_back(frame.begin(), frame.end());
-    for (auto* peer : peers_) {
-      for (auto& reply : peer->HandleFrame(frame)) queue_.push_back({now_ + latencyMs, std::move(reply)});
+    for (auto *peer : peers_) {
+      for (auto &reply : peer->HandleFrame(frame)) queue_.push_back({now_ + latencyMs, std::move(reply)});
     }
     return 0;
   }
 
-  std::size_t Receive(FrameBuffer& buffer) override {
+  std::size_t Receive(FrameBuffer &buffer) override {
     ++receiveCalls;
     // A receive wait lasts at most 100 ms, as on the adapter.
     if (queue_.empty() || queue_.front().due > now_ + 100) {
@@ -64,8 +64,8 @@ class VirtualLink final : public FramePort, public Clock {
 
   Mac ownMac{0x00, 0x16, 0x3E, 0x00, 0x00, 0x01};
   bool ownMacFails = false;
-  int failSends = 0;                       // the next n sends fail
-  std::optional<std::size_t> sendLimit;     // sends beyond this many fail
+  int failSends = 0;                     // the next n sends fail
+  std::optional<std::size_t> sendLimit;  // sends beyond this many fail
   std::uint32_t latencyMs = 1;
   std::vector<std::vector<std::uint8_t>> sent;
   std::uint64_t receiveCalls = 0;
@@ -76,12 +76,14 @@ class VirtualLink final : public FramePort, public Clock {
     std::vector<std::uint8_t> bytes;
   };
   std::uint32_t now_;
-  std::vector<peer::RouterPeer*> peers_;
+  std::vector<peer::RouterPeer *> peers_;
   std::deque<Pending> queue_;
 };
 
 struct RecordingHost final : EngineHost {
-  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override { posts.push_back({wParam, lParam}); }
+  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override {
+    posts.push_back({wParam, lParam});
+  }
   void StartRebootWait() override { ++rebootWaits; }
   std::vector<std::pair<std::intptr_t, std::intptr_t>> posts;
   int rebootWaits = 0;
@@ -90,8 +92,8 @@ struct RecordingHost final : EngineHost {
 // Images by name, held in memory; a reader handed out can be set to fail.
 class MemoryImageStore final : public ImageStore {
  public:
-  void Put(const std::string& path, std::vector<std::uint8_t> bytes) { files_[path] = std::move(bytes); }
-  std::unique_ptr<ImageReader> Open(const std::string& path) override {
+  void Put(const std::string &path, std::vector<std::uint8_t> bytes) { files_[path] = std::move(bytes); }
+  std::unique_ptr<ImageReader> Open(const std::string &path) override {
     auto it = files_.find(path);
     if (it == files_.end()) return nullptr;
     auto reader = std::make_unique<MemoryImageReader>(it->second);

@@ -14,7 +14,7 @@
 
 namespace upgrade {
 
-inline std::string Env(const char* name) {
+inline std::string Env(const char *name) {
   char value[4096];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
@@ -25,8 +25,8 @@ class UnixTempDir {
  public:
   UnixTempDir() {
     static int counter = 0;
-    unix_ = "/tmp/rt-upgrade-wine-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
-            "-" + std::to_string(++counter);
+    unix_ = "/tmp/rt-upgrade-wine-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
     CreateDirectoryA(Windows("").c_str(), nullptr);
   }
   ~UnixTempDir() {
@@ -39,10 +39,10 @@ class UnixTempDir {
     }
     RemoveDirectoryA(Windows("").c_str());
   }
-  std::string Unix(const std::string& name) const { return unix_ + "/" + name; }
-  std::string Windows(const std::string& name) const {
+  std::string Unix(const std::string &name) const { return unix_ + "/" + name; }
+  std::string Windows(const std::string &name) const {
     std::string path = "Z:" + unix_ + "\\" + name;
-    for (char& c : path)
+    for (char &c : path)
       if (c == '/') c = '\\';
     return path;
   }
@@ -51,18 +51,20 @@ class UnixTempDir {
   std::string unix_;
 };
 
-inline std::vector<std::uint8_t> ReadAll(const std::string& path) {
+inline std::vector<std::uint8_t> ReadAll(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool FileExists(const std::string &path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // The native router peer, started through wine from the host build's bin folder. Wine cannot wait for
 // a Unix process, so the peer reports its port through a file and leaves on a "quit" datagram.
 class RouterPeerProcess {
  public:
-  RouterPeerProcess(const UnixTempDir& dir, const std::string& options) : dir_(dir) {
+  RouterPeerProcess(const UnixTempDir &dir, const std::string &options) : dir_(dir) {
     WSADATA wsa;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
     std::string binDir = Env("RT_HOST_BIN_DIR");
@@ -71,8 +73,8 @@ class RouterPeerProcess {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    started_ = !binDir.empty() &&
-               CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    started_ = !binDir.empty() && CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                                 nullptr, &si, &pi);
     if (started_) {
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);
@@ -92,14 +94,14 @@ class RouterPeerProcess {
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     to.sin_port = htons(static_cast<u_short>(port_));
-    sendto(s, "quit", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    sendto(s, "quit", 4, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     closesocket(s);
   }
   bool Ready() const { return port_ != 0; }
   int port() const { return port_; }
 
   // Waits for the peer's record of the end request; the image it kept when it accepted one.
-  bool WaitForEnd(int& status) const {
+  bool WaitForEnd(int &status) const {
     for (int i = 0; i < 100; ++i) {
       std::ifstream in(dir_.Windows("received.bin.end"));
       if (in >> status) return true;
@@ -110,7 +112,7 @@ class RouterPeerProcess {
   std::vector<std::uint8_t> ReceivedImage() const { return ReadAll(dir_.Windows("received.bin")); }
 
  private:
-  const UnixTempDir& dir_;
+  const UnixTempDir &dir_;
   bool winsock_ = false;
   bool started_ = false;
   int port_ = 0;
@@ -120,7 +122,7 @@ class RouterPeerProcess {
 inline std::vector<std::uint8_t> MakeImage(std::size_t size) {
   std::vector<std::uint8_t> image(size);
   std::uint32_t x = 12345;
-  for (auto& b : image) {
+  for (auto &b : image) {
     x = x * 1103515245 + 12345;
     b = static_cast<std::uint8_t>(x >> 16);
   }

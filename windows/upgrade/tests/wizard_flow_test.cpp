@@ -28,24 +28,24 @@ std::vector<std::uint8_t> ImageWithVersion(std::uint8_t high, std::uint8_t low) 
 
 class FakeDialog final : public WizardHost {
  public:
-  void ShowPage(const PageView& view) override { views.push_back(view); }
-  void Message(const std::string& text) override { messages.push_back(text); }
+  void ShowPage(const PageView &view) override { views.push_back(view); }
+  void Message(const std::string &text) override { messages.push_back(text); }
   void Exit(int status) override { exits.push_back(status); }
   int AdapterCount() override { return adapters; }
   void SelectAdapter(int index) override { selected = index; }
   std::string SelectedDeviceName() override { return selected >= 0 ? deviceName : std::string(); }
-  int OpenAdapter(const std::string& name) override {
+  int OpenAdapter(const std::string &name) override {
     opened.push_back(name);
     return openResult;
   }
-  std::optional<std::string> AdapterGateway(const std::string& guid) override {
+  std::optional<std::string> AdapterGateway(const std::string &guid) override {
     guids.push_back(guid);
     return gateway;
   }
   void BusyCursor(bool busy) override { busyCalls.push_back(busy); }
   std::string ImagePath() override { return kImagePath; }
 
-  const PageView& Last() const { return views.back(); }
+  const PageView &Last() const { return views.back(); }
 
   int adapters = 1;
   int selected = -1;
@@ -248,8 +248,8 @@ TEST_F(WizardFlowTest, AnUnansweredQueryIsABrowseError) {
 TEST_F(WizardFlowTest, AMissingImageIsNamedWithItsPath) {
   images = MemoryImageStore();
   ToVersions();
-  EXPECT_EQ(dialog.messages,
-            std::vector<std::string>{"Cannot find the file C:\\wiz\\Bin\\HBX7300NQ.bin in Current directory!"});
+  EXPECT_EQ(dialog.messages, std::vector<std::string>{
+                                 "Cannot find the file C:\\wiz\\Bin\\HBX7300NQ.bin in Current directory!"});
   EXPECT_TRUE(flow.fileVersion().empty());
   flow.OnNext();
   EXPECT_EQ(dialog.messages.back(), "You can't upgrade your device!");
@@ -267,9 +267,8 @@ TEST_F(WizardFlowTest, AnImageWithoutHeaderCannotBeUpgraded) {
 // ---- gateway choice and paths ----
 
 TEST(GatewayChoice, FirstEthernetAdapterWhoseNameBeginsWithTheGuidCaseInsensitively) {
-  std::vector<GatewayEntry> list{{"{ABCD-1}", 71, "10.0.0.1"},
-                                 {"{abcd-1}", 6, "192.0.2.1"},
-                                 {"{ABCD-1}", 6, "192.0.2.9"}};
+  std::vector<GatewayEntry> list{
+      {"{ABCD-1}", 71, "10.0.0.1"}, {"{abcd-1}", 6, "192.0.2.1"}, {"{ABCD-1}", 6, "192.0.2.9"}};
   EXPECT_EQ(ChooseGateway(list, "{ABCD-1}"), "192.0.2.1");
   EXPECT_EQ(ChooseGateway(list, "{ABCD-2}"), std::nullopt);
   EXPECT_EQ(ChooseGateway(list, ""), std::nullopt);
@@ -322,10 +321,10 @@ TEST(ProgressReports, FailuresNameTheDeviceCode) {
   EXPECT_EQ(e.kind, ProgressEffect::kFailed);
   EXPECT_EQ(e.status, "Upgrade not completed, please retry.");
   EXPECT_EQ(e.message, "Verifying error.");
-  const std::pair<int, const char*> table[] = {{6, "Sequence number error."}, {7, "Programming error."},
-                                               {9, "Verifying error."},       {10, "Check pid error."},
-                                               {11, "Invalid file format."},  {12, "Internal error."},
-                                               {13, "Insufficient flash."},   {14, "Write to flash error."}};
+  const std::pair<int, const char *> table[] = {{6, "Sequence number error."}, {7, "Programming error."},
+                                                {9, "Verifying error."},       {10, "Check pid error."},
+                                                {11, "Invalid file format."},  {12, "Internal error."},
+                                                {13, "Insufficient flash."},   {14, "Write to flash error."}};
   for (auto [code, text] : table) EXPECT_EQ(FailureText(code), text) << code;
   const std::string recover =
       "Recover process fail, \nPlease turn off/on the power then press \"Upgrade\" button again.";

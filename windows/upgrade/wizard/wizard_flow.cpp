@@ -53,9 +53,9 @@ std::optional<std::string> AdapterGuidOfDeviceName(std::string_view deviceName) 
   return std::string(guid);
 }
 
-std::optional<std::string> ChooseGateway(const std::vector<GatewayEntry>& adapters, std::string_view guid) {
+std::optional<std::string> ChooseGateway(const std::vector<GatewayEntry> &adapters, std::string_view guid) {
   if (guid.empty()) return std::nullopt;
-  for (const auto& a : adapters) {
+  for (const auto &a : adapters) {
     if (a.type != kEthernetAdapterType || a.adapterName.size() < guid.size()) continue;
     bool same = true;
     for (std::size_t i = 0; i < guid.size() && same; ++i)
@@ -161,8 +161,8 @@ void WizardFlow::OpenAndSearch() {
 
 WizardFlow::BrowseResult WizardFlow::BrowseDevice() {
   struct Busy {
-    WizardHost& h;
-    explicit Busy(WizardHost& host) : h(host) { h.BusyCursor(true); }
+    WizardHost &h;
+    explicit Busy(WizardHost &host) : h(host) { h.BusyCursor(true); }
     ~Busy() { h.BusyCursor(false); }
   } busy(host_);
   HLdownload download(engine_);
@@ -272,14 +272,22 @@ ProgressEffect EffectOfProgress(std::intptr_t wParam, std::intptr_t lParam) {
 
 std::string FailureText(std::intptr_t code) {
   switch (code) {
-    case 6: return "Sequence number error.";
-    case 7: return "Programming error.";
-    case 9: return "Verifying error.";
-    case 10: return "Check pid error.";
-    case 11: return "Invalid file format.";
-    case 12: return "Internal error.";
-    case 13: return "Insufficient flash.";
-    case 14: return "Write to flash error.";
+    case 6:
+      return "Sequence number error.";
+    case 7:
+      return "Programming error.";
+    case 9:
+      return "Verifying error.";
+    case 10:
+      return "Check pid error.";
+    case 11:
+      return "Invalid file format.";
+    case 12:
+      return "Internal error.";
+    case 13:
+      return "Insufficient flash.";
+    case 14:
+      return "Write to flash error.";
     default:
       return "Recover process fail, \nPlease turn off/on the power then press \"Upgrade\" button again.";
   }

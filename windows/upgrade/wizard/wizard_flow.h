@@ -40,8 +40,8 @@ struct PageView {
   bool next = false, nextEnabled = true, back = false, close = true, upgrade = false;
   bool adapterList = false;  // the adapter list and its description
   bool deviceList = false;
-  bool versions = false;     // model name, router version, file version
-  bool progress = false;     // progress bar and status text
+  bool versions = false;  // model name, router version, file version
+  bool progress = false;  // progress bar and status text
 };
 
 PageView ViewOf(Page page, bool deviceListEmpty);
@@ -49,8 +49,8 @@ PageView ViewOf(Page page, bool deviceListEmpty);
 class WizardHost {
  public:
   virtual ~WizardHost() = default;
-  virtual void ShowPage(const PageView& view) = 0;
-  virtual void Message(const std::string& text) = 0;
+  virtual void ShowPage(const PageView &view) = 0;
+  virtual void Message(const std::string &text) = 0;
   // Leaves the program with this status after releasing the adapter.
   virtual void Exit(int status) = 0;
   virtual int AdapterCount() = 0;
@@ -59,9 +59,9 @@ class WizardHost {
   // The selected adapter's device name; empty when nothing is selected.
   virtual std::string SelectedDeviceName() = 0;
   // 0 when the adapter is open.
-  virtual int OpenAdapter(const std::string& deviceName) = 0;
+  virtual int OpenAdapter(const std::string &deviceName) = 0;
   // The first gateway of the Ethernet adapter with this GUID, or nullopt.
-  virtual std::optional<std::string> AdapterGateway(const std::string& guid) = 0;
+  virtual std::optional<std::string> AdapterGateway(const std::string &guid) = 0;
   virtual void BusyCursor(bool busy) = 0;
   virtual std::string ImagePath() = 0;
 };
@@ -78,14 +78,14 @@ struct GatewayEntry {
 inline constexpr unsigned kEthernetAdapterType = 6;
 
 // The first Ethernet adapter whose name begins with the GUID (case-insensitively) gives its gateway.
-std::optional<std::string> ChooseGateway(const std::vector<GatewayEntry>& adapters, std::string_view guid);
+std::optional<std::string> ChooseGateway(const std::vector<GatewayEntry> &adapters, std::string_view guid);
 
 // "<dir>\Bin\HBX7300NQ.bin", with a separator only where the directory lacks one.
 std::string ImagePathIn(std::string directory);
 
 class WizardFlow {
  public:
-  WizardFlow(WizardHost& host, UpgradeEngine& engine) : host_(host), engine_(engine) {}
+  WizardFlow(WizardHost &host, UpgradeEngine &engine) : host_(host), engine_(engine) {}
 
   // The welcome page; the adapter count is the listed adapters'.
   void Start();
@@ -95,10 +95,10 @@ class WizardFlow {
   void OnUpgradeSucceeded();
 
   Page page() const { return page_; }
-  const std::vector<std::string>& devices() const { return devices_; }
-  const std::string& routerVersion() const { return routerVersion_; }
-  const std::string& fileVersion() const { return fileVersion_; }
-  const std::string& selectedDevice() const { return selectedDevice_; }
+  const std::vector<std::string> &devices() const { return devices_; }
+  const std::string &routerVersion() const { return routerVersion_; }
+  const std::string &fileVersion() const { return fileVersion_; }
+  const std::string &selectedDevice() const { return selectedDevice_; }
   // Picks the device the upgrade goes to (the device list's caret item).
   void SetDeviceIndex(std::size_t index) { deviceIndex_ = index; }
 
@@ -111,8 +111,8 @@ class WizardFlow {
   void OpenAndSearch();
   void ShowVersions() { Show(Page::kVersions); }
 
-  WizardHost& host_;
-  UpgradeEngine& engine_;
+  WizardHost &host_;
+  UpgradeEngine &engine_;
   Page page_ = Page::kNone;
   int adapterCount_ = 0;
   std::vector<std::string> devices_;
@@ -123,9 +123,9 @@ class WizardFlow {
 // What a progress report (message 1781) does to the dialog.
 struct ProgressEffect {
   enum Kind { kPosition, kStarted, kStatus, kRebooted, kSucceeded, kFailed, kIgnored } kind = kIgnored;
-  int position = -1;   // new progress position, -1 to leave it
-  std::string status;  // new status text when not empty
-  std::string message; // failure message box text
+  int position = -1;    // new progress position, -1 to leave it
+  std::string status;   // new status text when not empty
+  std::string message;  // failure message box text
 };
 inline constexpr std::intptr_t kRebootTick = 913;
 inline constexpr std::intptr_t kRebootDone = 501;

@@ -7,7 +7,9 @@ namespace {
 
 constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool IsHostCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
@@ -48,11 +50,13 @@ std::string Base64Encode(std::string_view source, int lineLength) {
 bool IsSecureUrl(std::string_view url) {
   static constexpr std::string_view kScheme = "https";
   if (url.size() < kScheme.size()) return false;
-  return std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) { return a == LowerAscii(b); });
+  return std::equal(kScheme.begin(), kScheme.end(), url.begin(),
+                    [](char a, char b) { return a == LowerAscii(b); });
 }
 
 bool IsUsableHost(std::string_view host) {
-  return !host.empty() && host.size() <= kMaxHostLength && std::all_of(host.begin(), host.end(), IsHostCharacter);
+  return !host.empty() && host.size() <= kMaxHostLength &&
+         std::all_of(host.begin(), host.end(), IsHostCharacter);
 }
 
 std::optional<std::string> AuthorizationLine(std::string_view user, std::string_view password) {
@@ -72,9 +76,9 @@ std::optional<std::string> RefererLine(std::string_view host, std::string_view s
   return line;
 }
 
-std::optional<std::vector<HeaderLine>> PostHeaders(std::string_view host, std::string_view selection, bool readReply,
-                                                   std::string_view user, std::string_view password,
-                                                   std::size_t bodyLength) {
+std::optional<std::vector<HeaderLine>> PostHeaders(std::string_view host, std::string_view selection,
+                                                   bool readReply, std::string_view user,
+                                                   std::string_view password, std::size_t bodyLength) {
   auto referer = RefererLine(host, selection, readReply);
   auto authorization = AuthorizationLine(user, password);
   if (!referer || !authorization) return std::nullopt;

@@ -70,9 +70,9 @@ std::optional<std::string> RefererLine(std::string_view host, std::string_view s
 
 // The header lines of a form post and of a page read, in the order they are added. Nothing when a
 // line cannot be built within its limits.
-std::optional<std::vector<HeaderLine>> PostHeaders(std::string_view host, std::string_view selection, bool readReply,
-                                                   std::string_view user, std::string_view password,
-                                                   std::size_t bodyLength);
+std::optional<std::vector<HeaderLine>> PostHeaders(std::string_view host, std::string_view selection,
+                                                   bool readReply, std::string_view user,
+                                                   std::string_view password, std::size_t bodyLength);
 std::optional<std::vector<HeaderLine>> GetHeaders(std::string_view user, std::string_view password);
 
 // The client's result for the HTTP status a router answered a form post with: only a 2xx status

@@ -53,7 +53,7 @@ std::int64_t ReadLeadingNumber(std::string_view text) {
 Octets SplitAddress(std::string_view address) {
   Octets octets;
   std::size_t start = 0;
-  for (std::string& octet : octets) {
+  for (std::string &octet : octets) {
     std::size_t dot = address.find('.', start);
     if (dot == npos) dot = address.size();
     octet.assign(address.substr(start, dot - start));
@@ -62,12 +62,13 @@ Octets SplitAddress(std::string_view address) {
   return octets;
 }
 
-void StoreAddress(std::string_view value, std::string& address, Octets& octets) {
+void StoreAddress(std::string_view value, std::string &address, Octets &octets) {
   address.assign(value);
   octets = SplitAddress(value);
 }
 
-int ParseAddressAfterMarker(std::string_view page, std::string_view marker, std::string& address, Octets& octets) {
+int ParseAddressAfterMarker(std::string_view page, std::string_view marker, std::string &address,
+                            Octets &octets) {
   const std::size_t at = page.find(marker);
   if (at == npos) return 0;
   const auto value = QuotedValueAfter(page, at + marker.size());
@@ -96,15 +97,17 @@ std::size_t EndOfEnclosingRow(std::string_view text, std::size_t from) {
 
 }  // namespace
 
-void AppendLineToFile(const std::string& path, std::string_view line) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "a+b"), &std::fclose);
+void AppendLineToFile(const std::string &path, std::string_view line) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "a+b"), &std::fclose);
   if (!file) return;
   std::fwrite(line.data(), 1, line.size(), file.get());
 }
 
-void AppendToErrorFile(std::string_view line) { AppendLineToFile("error.txt", line); }
+void AppendToErrorFile(std::string_view line) {
+  AppendLineToFile("error.txt", line);
+}
 
-int ParseTunnelList(std::string_view text, TunnelList& list) {
+int ParseTunnelList(std::string_view text, TunnelList &list) {
   static constexpr std::string_view kMarker = "Select Tunnel Entry:";
   static constexpr std::string_view kOption = "option value";
   const std::size_t at = text.find(kMarker);
@@ -125,7 +128,7 @@ int ParseTunnelList(std::string_view text, TunnelList& list) {
   return 1;
 }
 
-int CheckTunnelName(std::string_view page, std::string_view tunnelName, TunnelList& list) {
+int CheckTunnelName(std::string_view page, std::string_view tunnelName, TunnelList &list) {
   list = TunnelList{};
   if (!ParseTunnelList(page, list)) return kTunnelListNotFound;
   if (list.count > kMaxTunnels - 1) return kTunnelsFull;
@@ -135,15 +138,15 @@ int CheckTunnelName(std::string_view page, std::string_view tunnelName, TunnelLi
   return kTunnelNameFree;
 }
 
-int ParseWanIp(std::string_view page, std::string& address, Octets& octets) {
+int ParseWanIp(std::string_view page, std::string &address, Octets &octets) {
   return ParseAddressAfterMarker(page, "\"c4_wan_ip\"", address, octets);
 }
 
-int ParseLanIp(std::string_view page, std::string& address, Octets& octets) {
+int ParseLanIp(std::string_view page, std::string &address, Octets &octets) {
   return ParseAddressAfterMarker(page, "\"c4_lan_ip_\"", address, octets);
 }
 
-int ParseSubnetMask(std::string_view page, std::string& mask, Octets& octets) {
+int ParseSubnetMask(std::string_view page, std::string &mask, Octets &octets) {
   static constexpr std::string_view kMarker = "Subnet Mask:";
   const std::size_t at = page.find(kMarker);
   if (at == npos) return 0;
@@ -160,7 +163,7 @@ int ParseSubnetMask(std::string_view page, std::string& mask, Octets& octets) {
   return 1;
 }
 
-int ParseTunnelCount(std::string_view text, int limit, int& count) {
+int ParseTunnelCount(std::string_view text, int limit, int &count) {
   static constexpr std::string_view kMarker = "Tunnel(s) Defined";
   static constexpr std::string_view kValue = "value=";
   const std::size_t at = text.find(kMarker);
@@ -175,8 +178,8 @@ int ParseTunnelCount(std::string_view text, int limit, int& count) {
   return 1;
 }
 
-int ParseTunnelStatus(std::string_view page, TunnelStatusTable& table, int& count, int limit,
-                      const ErrorLineSink& errorLine) {
+int ParseTunnelStatus(std::string_view page, TunnelStatusTable &table, int &count, int limit,
+                      const ErrorLineSink &errorLine) {
   static constexpr std::string_view kMarker = "Tunnel Status";
   const std::size_t at = page.find(kMarker);
   if (at == npos) return 0;
@@ -185,8 +188,8 @@ int ParseTunnelStatus(std::string_view page, TunnelStatusTable& table, int& coun
   return ParseTunnelRows(page.substr(at, end - at), table, count, limit, errorLine);
 }
 
-int ParseTunnelRows(std::string_view section, TunnelStatusTable& table, int& count, int limit,
-                    const ErrorLineSink& errorLine) {
+int ParseTunnelRows(std::string_view section, TunnelStatusTable &table, int &count, int limit,
+                    const ErrorLineSink &errorLine) {
   static constexpr std::string_view kRowStart = "<tr align=\"center\">";
   static constexpr std::string_view kRowEnd = "</tr>";
   int rows = 0;
@@ -209,7 +212,7 @@ int ParseTunnelRows(std::string_view section, TunnelStatusTable& table, int& cou
   return 1;
 }
 
-int ParseTunnelRow(std::string_view row, int& index, std::string& name, std::string& remoteGateway) {
+int ParseTunnelRow(std::string_view row, int &index, std::string &name, std::string &remoteGateway) {
   static constexpr std::string_view kCell = "<td";
   std::optional<std::string_view> indexText;
   std::optional<std::string_view> nameText;

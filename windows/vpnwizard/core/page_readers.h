@@ -21,34 +21,35 @@ inline constexpr int kTunnelNameFree = 9;
 // Receives the diagnostic line written when a status row carries an index out of order.
 using ErrorLineSink = std::function<void(std::string_view line)>;
 
-inline constexpr std::string_view kIndexMismatchLine = "Tunnel index mismatch! Something is wrong about wizard!\r\n";
+inline constexpr std::string_view kIndexMismatchLine =
+    "Tunnel index mismatch! Something is wrong about wizard!\r\n";
 
 // Appends line at the end of the file at path, creating it when missing.
-void AppendLineToFile(const std::string& path, std::string_view line);
+void AppendLineToFile(const std::string &path, std::string_view line);
 // The sink the program uses: "error.txt" in the current directory.
 void AppendToErrorFile(std::string_view line);
 
 // "/vpn_main.htm": names of the tunnels already defined (up to five, "--new--" ends the list).
-int ParseTunnelList(std::string_view text, TunnelList& list);
+int ParseTunnelList(std::string_view text, TunnelList &list);
 // Reads the tunnel list into `list` and judges tunnelName against it (codes above).
-int CheckTunnelName(std::string_view page, std::string_view tunnelName, TunnelList& list);
+int CheckTunnelName(std::string_view page, std::string_view tunnelName, TunnelList &list);
 
 // The address in the attribute value that follows the marker "c4_wan_ip" / "c4_lan_ip_".
-int ParseWanIp(std::string_view page, std::string& address, Octets& octets);
-int ParseLanIp(std::string_view page, std::string& address, Octets& octets);
+int ParseWanIp(std::string_view page, std::string &address, Octets &octets);
+int ParseLanIp(std::string_view page, std::string &address, Octets &octets);
 // "/LocalNetwork.htm": the cell after "Subnet Mask:".
-int ParseSubnetMask(std::string_view page, std::string& mask, Octets& octets);
+int ParseSubnetMask(std::string_view page, std::string &mask, Octets &octets);
 
 // The number in the value attribute before "Tunnel(s) Defined", from 0 to limit.
-int ParseTunnelCount(std::string_view text, int limit, int& count);
+int ParseTunnelCount(std::string_view text, int limit, int &count);
 
 // "/vpn_summary.htm": the section under "Tunnel Status", its count and each tunnel's name and remote
 // gateway.
-int ParseTunnelStatus(std::string_view page, TunnelStatusTable& table, int& count, int limit,
-                      const ErrorLineSink& errorLine = AppendToErrorFile);
-int ParseTunnelRows(std::string_view section, TunnelStatusTable& table, int& count, int limit,
-                    const ErrorLineSink& errorLine);
-int ParseTunnelRow(std::string_view row, int& index, std::string& name, std::string& remoteGateway);
+int ParseTunnelStatus(std::string_view page, TunnelStatusTable &table, int &count, int limit,
+                      const ErrorLineSink &errorLine = AppendToErrorFile);
+int ParseTunnelRows(std::string_view section, TunnelStatusTable &table, int &count, int limit,
+                    const ErrorLineSink &errorLine);
+int ParseTunnelRow(std::string_view row, int &index, std::string &name, std::string &remoteGateway);
 
 // Judges the router's reply to a connect post: 1 when the tunnel is up.
 int CheckStatusUp(std::string_view reply);

@@ -7,9 +7,13 @@ namespace {
 
 constexpr std::uint32_t kSaturated = 0xFFFFFFFFu;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
-bool AllDigits(std::string_view text) { return std::all_of(text.begin(), text.end(), IsDigit); }
+bool AllDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), IsDigit);
+}
 
 }  // namespace
 
@@ -24,7 +28,9 @@ std::uint32_t ReadDecimalDigits(std::string_view text) {
   return value;
 }
 
-int IsNotEmpty(std::string_view text) { return text.empty() ? 0 : 1; }
+int IsNotEmpty(std::string_view text) {
+  return text.empty() ? 0 : 1;
+}
 
 int IsValidName(std::string_view name) {
   static constexpr std::string_view kRefused = "\"'`*+,./:;<=>?[\\]|";
@@ -56,8 +62,8 @@ int IsValidIpAddress(std::string_view address) {
   return 1;
 }
 
-int SameSubnet(const std::array<std::uint8_t, 4>& addressA, const std::array<std::uint8_t, 4>& maskA,
-               const std::array<std::uint8_t, 4>& addressB, const std::array<std::uint8_t, 4>& maskB) {
+int SameSubnet(const std::array<std::uint8_t, 4> &addressA, const std::array<std::uint8_t, 4> &maskA,
+               const std::array<std::uint8_t, 4> &addressB, const std::array<std::uint8_t, 4> &maskB) {
   for (std::size_t i = 0; i < 4; ++i) {
     if ((addressA[i] & maskA[i]) != (addressB[i] & maskB[i])) return 0;
   }

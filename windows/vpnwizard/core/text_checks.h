@@ -23,8 +23,8 @@ int AreValidOctets(std::string_view a, std::string_view b, std::string_view c, s
 int IsValidIpAddress(std::string_view address);
 
 // 1 when both addresses lie in the same network under their own masks.
-int SameSubnet(const std::array<std::uint8_t, 4>& addressA, const std::array<std::uint8_t, 4>& maskA,
-               const std::array<std::uint8_t, 4>& addressB, const std::array<std::uint8_t, 4>& maskB);
+int SameSubnet(const std::array<std::uint8_t, 4> &addressA, const std::array<std::uint8_t, 4> &maskA,
+               const std::array<std::uint8_t, 4> &addressB, const std::array<std::uint8_t, 4> &maskB);
 
 // Reads a run of decimal digits from the start of text. Values saturate instead of overflowing, so
 // an over-long run compares as "too large" instead of wrapping to a small number.

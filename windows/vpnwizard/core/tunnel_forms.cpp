@@ -13,12 +13,12 @@ bool StaysUnencoded(unsigned char c) {
 // Collects SetFormField calls and remembers whether any of them could not be carried out.
 class FormFiller {
  public:
-  explicit FormFiller(std::string& form) : form_(form) {}
+  explicit FormFiller(std::string &form) : form_(form) {}
 
   void Set(std::string_view name, std::string_view value) {
     if (SetFormField(name, value, form_) == kFormTooLong) ok_ = false;
   }
-  void SetOctets(std::string_view prefix, const Octets& octets, int first = 1) {
+  void SetOctets(std::string_view prefix, const Octets &octets, int first = 1) {
     for (int i = first; i <= 4; ++i) {
       Set(std::string(prefix) + std::to_string(i), octets[static_cast<std::size_t>(i - 1)]);
     }
@@ -26,13 +26,13 @@ class FormFiller {
   int Result() const { return ok_ ? 1 : 0; }
 
  private:
-  std::string& form_;
+  std::string &form_;
   bool ok_ = true;
 };
 
 // The fields that name the remote router by DNS name instead of by address.
-void SetRemoteNaming(FormFiller& filler, const RouterSettings& remote, int remoteByName) {
-  const char* flag = remoteByName == 1 ? "1" : "0";
+void SetRemoteNaming(FormFiller &filler, const RouterSettings &remote, int remoteByName) {
+  const char *flag = remoteByName == 1 ? "1" : "0";
   filler.Set("dnsresolve", flag);
   filler.Set("h_dnsresolve", flag);
   filler.Set("remote_dns", remoteByName == 1 ? std::string_view(remote.dnsName) : std::string_view());
@@ -59,7 +59,7 @@ std::string EncodeFormValue(std::string_view value) {
   return encoded;
 }
 
-int SetFormField(std::string_view name, std::string_view value, std::string& form) {
+int SetFormField(std::string_view name, std::string_view value, std::string &form) {
   const std::string encoded = EncodeFormValue(value);
   std::string result;
   result.reserve(form.size() + encoded.size());
@@ -86,9 +86,9 @@ int SetFormField(std::string_view name, std::string_view value, std::string& for
   return kFieldReplaced;
 }
 
-int BuildTunnelForm(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags) {
-  const RouterSettings& self = plan.Router(local);
-  const RouterSettings& remote = plan.Router(OtherRouter(local));
+int BuildTunnelForm(std::string &form, RouterId local, const TunnelPlan &plan, const AddressingFlags &flags) {
+  const RouterSettings &self = plan.Router(local);
+  const RouterSettings &remote = plan.Router(OtherRouter(local));
   FormFiller filler(form);
   filler.Set("vt_enable", "enable");
   filler.Set("tunnelname", plan.tunnelName);
@@ -109,9 +109,10 @@ int BuildTunnelForm(std::string& form, RouterId local, const TunnelPlan& plan, c
   return filler.Result();
 }
 
-int BuildConnectForm(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags) {
-  const RouterSettings& self = plan.Router(local);
-  const RouterSettings& remote = plan.Router(OtherRouter(local));
+int BuildConnectForm(std::string &form, RouterId local, const TunnelPlan &plan,
+                     const AddressingFlags &flags) {
+  const RouterSettings &self = plan.Router(local);
+  const RouterSettings &remote = plan.Router(OtherRouter(local));
   FormFiller filler(form);
   filler.Set("h_ipsec_select", plan.tunnelName);
   filler.Set("ipsec_select", plan.tunnelName);

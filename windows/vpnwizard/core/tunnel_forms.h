@@ -24,11 +24,11 @@ inline constexpr int kFormTooLong = -1;
 
 // Replaces the value of every field of form named exactly `name` with the encoded value. The form is
 // left untouched when no field has that name, and when the result would not fit a page buffer.
-int SetFormField(std::string_view name, std::string_view value, std::string& form);
+int SetFormField(std::string_view name, std::string_view value, std::string &form);
 
 // Fill a loaded template for the router `local` (the router the form is posted to). Both return 1,
 // or 0 when a value would make the form longer than a page buffer (the form is then unusable).
-int BuildTunnelForm(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags);
-int BuildConnectForm(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags);
+int BuildTunnelForm(std::string &form, RouterId local, const TunnelPlan &plan, const AddressingFlags &flags);
+int BuildConnectForm(std::string &form, RouterId local, const TunnelPlan &plan, const AddressingFlags &flags);
 
 }  // namespace tunmira

@@ -36,8 +36,8 @@ struct TunnelPlan {
   RouterSettings router1;
   RouterSettings router2;
 
-  RouterSettings& Router(RouterId id) { return id == RouterId::Router1 ? router1 : router2; }
-  const RouterSettings& Router(RouterId id) const { return id == RouterId::Router1 ? router1 : router2; }
+  RouterSettings &Router(RouterId id) { return id == RouterId::Router1 ? router1 : router2; }
+  const RouterSettings &Router(RouterId id) const { return id == RouterId::Router1 ? router1 : router2; }
 };
 
 // How the routers are reached. LocalMode: the PC sits on Router 1's LAN and reaches it by its LAN
@@ -61,13 +61,13 @@ struct TunnelStatusEntry {
 using TunnelStatusTable = std::array<TunnelStatusEntry, kMaxTunnels>;
 
 // The host name or address the wizard uses in a router's URLs.
-const std::string& RouterHost(const TunnelPlan& plan, const AddressingFlags& flags, RouterId id);
+const std::string &RouterHost(const TunnelPlan &plan, const AddressingFlags &flags, RouterId id);
 
 // 443 for Router 1 on the local LAN, 8080 for a router reached over the internet.
-int RouterPort(const AddressingFlags& flags, RouterId id);
+int RouterPort(const AddressingFlags &flags, RouterId id);
 
 // Whether the form posted to router `local` must name its peer by DNS name.
-int RemoteByName(const AddressingFlags& flags, RouterId local);
+int RemoteByName(const AddressingFlags &flags, RouterId local);
 
 RouterId OtherRouter(RouterId id);
 

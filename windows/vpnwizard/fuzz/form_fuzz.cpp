@@ -7,8 +7,8 @@
 
 #include "tunnel_forms.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string input(reinterpret_cast<const char*>(data), size);
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char *>(data), size);
   const std::size_t split = input.find('\n');
   const std::string form0 = split == std::string::npos ? input : input.substr(0, split);
   const std::string value = split == std::string::npos ? std::string() : input.substr(split + 1);

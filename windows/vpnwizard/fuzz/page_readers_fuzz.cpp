@@ -5,8 +5,8 @@
 
 #include "page_readers.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view page(reinterpret_cast<const char*>(data), size);
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  const std::string_view page(reinterpret_cast<const char *>(data), size);
   tunmira::TunnelList list;
   std::string address;
   tunmira::Octets octets;

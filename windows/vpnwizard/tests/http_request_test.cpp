@@ -32,13 +32,15 @@ TEST(Base64, BreaksALineThatGrewPastTheLength) {
 TEST(RequestLines, TheRefererNamesTheSelectionOnlyWhenTheReplyIsRead) {
   EXPECT_EQ(RefererLine("10.0.0.1", "HQ link", true),
             "Referer: https://10.0.0.1/vpn_main.htm&h_ipsec_select=HQ link\r\n");
-  EXPECT_EQ(RefererLine("10.0.0.1", "HQ link", false), "Referer: https://10.0.0.1/vpn_main.htm&h_ipsec_select=$\r\n");
+  EXPECT_EQ(RefererLine("10.0.0.1", "HQ link", false),
+            "Referer: https://10.0.0.1/vpn_main.htm&h_ipsec_select=$\r\n");
 }
 
 TEST(RequestLines, LinesBeyondTheirLimitsAreNotBuilt) {
   const std::string host(59, 'h');
-  const std::size_t room =
-      kMaxRefererLine - std::string("Referer: https:///vpn_main.htm&h_ipsec_select=\r\n").size() - host.size();
+  const std::size_t room = kMaxRefererLine -
+                           std::string("Referer: https:///vpn_main.htm&h_ipsec_select=\r\n").size() -
+                           host.size();
   EXPECT_TRUE(RefererLine(host, std::string(room, 's'), true));
   EXPECT_FALSE(RefererLine(host, std::string(room + 1, 's'), true));
   EXPECT_FALSE(RefererLine("h", "a\r\nX-Injected: 1", true)) << "a selection cannot add a header";

@@ -21,7 +21,8 @@ using test::Page;
 // past the end of the text.
 class ExactCopy {
  public:
-  explicit ExactCopy(std::string_view text) : bytes_(std::make_unique<char[]>(text.size())), size_(text.size()) {
+  explicit ExactCopy(std::string_view text)
+      : bytes_(std::make_unique<char[]>(text.size())), size_(text.size()) {
     std::memcpy(bytes_.get(), text.data(), text.size());
   }
   std::string_view View() const { return {bytes_.get(), size_}; }
@@ -83,7 +84,8 @@ TEST(AddressReaders, OnlyTheFirstMarkerCountsAndFailuresLeaveTheOutputs) {
   const std::string page = R"(name="c4_wan_ip" value="300.1.1.1" name="c4_wan_ip" value="1.2.3.4")";
   EXPECT_EQ(ParseWanIp(page, address, octets), 0);
   EXPECT_EQ(ParseLanIp(Page("Setup_lan_damaged.htm"), address, octets), 0);
-  EXPECT_EQ(ParseWanIp("name=c4_wan_ip value=\"1.2.3.4\"", address, octets), 0) << "the marker has its quotes";
+  EXPECT_EQ(ParseWanIp("name=c4_wan_ip value=\"1.2.3.4\"", address, octets), 0)
+      << "the marker has its quotes";
   EXPECT_EQ(address, "kept");
   EXPECT_EQ(octets[0], "a");
 }
@@ -101,7 +103,8 @@ TEST(SubnetMaskReader, ReadsTheCellAfterTheMarker) {
   ASSERT_EQ(ParseSubnetMask(Page("LocalNetwork.htm"), mask, octets), 1);
   EXPECT_EQ(mask, "255.255.255.0");
   EXPECT_EQ(octets[2], "255");
-  EXPECT_EQ(ParseSubnetMask(Page("LocalNetwork_bad_mask.htm"), mask, octets), 0) << "longer than 15 characters";
+  EXPECT_EQ(ParseSubnetMask(Page("LocalNetwork_bad_mask.htm"), mask, octets), 0)
+      << "longer than 15 characters";
   EXPECT_EQ(ParseSubnetMask(Page("vpn_main.htm"), mask, octets), 0);
 }
 
@@ -112,7 +115,8 @@ TEST(TunnelCountReader, TakesTheValueBeforeTheMarkerWithinTheLimit) {
   EXPECT_EQ(ParseTunnelCount(R"(<input value="6"> Tunnel(s) Defined)", 5, count), 0);
   EXPECT_EQ(ParseTunnelCount(R"(<input value="-1"> Tunnel(s) Defined)", 5, count), 0);
   EXPECT_EQ(ParseTunnelCount(R"(<input value="4294967299"> Tunnel(s) Defined)", 5, count), 0);
-  EXPECT_EQ(ParseTunnelCount(R"(Tunnel(s) Defined <input value="1">)", 5, count), 0) << "value= must come first";
+  EXPECT_EQ(ParseTunnelCount(R"(Tunnel(s) Defined <input value="1">)", 5, count), 0)
+      << "value= must come first";
   EXPECT_EQ(count, 3);
 }
 
@@ -120,7 +124,9 @@ TEST(TunnelStatusReader, ReadsEveryRowsNameAndRemoteGateway) {
   TunnelStatusTable table;
   int count = -1;
   int errorLines = 0;
-  ASSERT_EQ(ParseTunnelStatus(Page("vpn_summary.htm"), table, count, 5, [&](std::string_view) { ++errorLines; }), 1);
+  ASSERT_EQ(
+      ParseTunnelStatus(Page("vpn_summary.htm"), table, count, 5, [&](std::string_view) { ++errorLines; }),
+      1);
   EXPECT_EQ(count, 2);
   EXPECT_EQ(table[0].name, "office");
   EXPECT_EQ(table[0].remoteGateway, "198.51.100.20");
@@ -214,9 +220,10 @@ TEST(ConnectReplyReaders, TheEighthStatusDecidesWithoutAnA8Row) {
 
 // Every reader over every prefix of every fixture: none may read past the text it was given.
 TEST(UntrustedPages, NoReaderRunsPastTheText) {
-  const char* names[] = {"vpn_main.htm",    "vpn_main_full.htm",        "Setup_lan.htm",     "LocalNetwork.htm",
-                         "vpn_summary.htm", "vpn_summary_mismatch.htm", "connect_a8_up.htm", "connect_status_up.htm"};
-  for (const char* name : names) {
+  const char *names[] = {"vpn_main.htm",      "vpn_main_full.htm",    "Setup_lan.htm",
+                         "LocalNetwork.htm",  "vpn_summary.htm",      "vpn_summary_mismatch.htm",
+                         "connect_a8_up.htm", "connect_status_up.htm"};
+  for (const char *name : names) {
     const std::string page = Page(name);
     for (std::size_t length = 0; length <= page.size(); ++length) {
       const ExactCopy copy(std::string_view(page).substr(0, length));
@@ -239,7 +246,8 @@ TEST(UntrustedPages, NoReaderRunsPastTheText) {
 }
 
 TEST(ErrorFile, LinesAreAppendedAtTheEnd) {
-  const auto path = std::filesystem::temp_directory_path() / ("tunmira-error-" + std::to_string(::getpid()) + ".txt");
+  const auto path =
+      std::filesystem::temp_directory_path() / ("tunmira-error-" + std::to_string(::getpid()) + ".txt");
   AppendLineToFile(path.string(), kIndexMismatchLine);
   AppendLineToFile(path.string(), kIndexMismatchLine);
   std::ifstream in(path, std::ios::binary);

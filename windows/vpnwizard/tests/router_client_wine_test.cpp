@@ -18,11 +18,11 @@ namespace {
 using test::LoggedRequest;
 using test::RouterDouble;
 
-constexpr const char* kRouter1Address = "127.0.0.2";
-constexpr const char* kRouter2Address = "127.0.0.3";
+constexpr const char *kRouter1Address = "127.0.0.2";
+constexpr const char *kRouter2Address = "127.0.0.3";
 
-std::string HostDir(const char* variable) {
-  const char* dir = std::getenv(variable);
+std::string HostDir(const char *variable) {
+  const char *dir = std::getenv(variable);
   return dir != nullptr ? dir : "";
 }
 
@@ -31,23 +31,24 @@ struct QuietSeams {
   std::vector<unsigned> sleeps;
   std::vector<std::string> messages;
   ClientSeams seams{[this](unsigned ms) { sleeps.push_back(ms); },
-                    [this](const char* text) { messages.emplace_back(text); }};
+                    [this](const char *text) { messages.emplace_back(text); }};
 };
 
-std::string PageUrl(const char* address, const char* page, const char* scheme = "https://") {
+std::string PageUrl(const char *address, const char *page, const char *scheme = "https://") {
   return std::string(scheme) + address + page;
 }
 
 class RouterClient : public ::testing::Test {
  protected:
   // Reads page from the router on Router 1's address with this test's client.
-  int Get(const RouterDouble& router, const char* page, std::string* body, const char* user = "admin",
-          const char* password = "password") {
+  int Get(const RouterDouble &router, const char *page, std::string *body, const char *user = "admin",
+          const char *password = "password") {
     return client.Get(PageUrl(kRouter1Address, page), router.Port(), user, password, body, kPageCapacity);
   }
   // Posts form to the router's "/setup.cgi" without reading the reply.
-  int Post(const RouterDouble& router, std::string& form, const char* password = "password") {
-    return client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", password, 0);
+  int Post(const RouterDouble &router, std::string &form, const char *password = "password") {
+    return client.Post(PageUrl(kRouter1Address, "/setup.cgi"), router.Port(), "T", form, "admin", password,
+                       0);
   }
 
   QuietSeams quiet;
@@ -65,7 +66,7 @@ TEST_F(RouterClient, ReadsAPageOverTlsWithASelfMadeCertificate) {
   EXPECT_EQ(wan, "127.0.0.2");
   const auto requests = router.Requests();
   ASSERT_FALSE(requests.empty());
-  const LoggedRequest& get = requests.back();
+  const LoggedRequest &get = requests.back();
   EXPECT_EQ(get.method, "GET");
   EXPECT_EQ(get.path, "/vpn_main.htm");
   EXPECT_EQ(get.Header("User-Agent"), "Orvane-HBX7300NQ VPN-Wizard");
@@ -112,7 +113,8 @@ TEST_F(RouterClient, ARepliesUpToTheCapacityIsTakenAndOneByteMoreIsRefused) {
 }
 
 TEST_F(RouterClient, EmptyDamagedAndUnreadBodies) {
-  RouterDouble router(kRouter1Address, {"--fault", "/vpn_main.htm=empty", "--fault", "/vpn_summary.htm=damaged"});
+  RouterDouble router(kRouter1Address,
+                      {"--fault", "/vpn_main.htm=empty", "--fault", "/vpn_summary.htm=damaged"});
   ASSERT_TRUE(router.Started());
   std::string body = "old";
   ASSERT_EQ(Get(router, "/vpn_main.htm", &body), 200);
@@ -128,7 +130,8 @@ TEST_F(RouterClient, APageReadIsTriedTwice) {
   RouterDouble router(kRouter1Address, {"--fault", "/LocalNetwork.htm=status:500*1"});
   ASSERT_TRUE(router.Started());
   std::string page;
-  ASSERT_EQ(GetRouterPage(kRouter1Address, "/LocalNetwork.htm", router.Port(), "admin", "password", page, quiet.seams),
+  ASSERT_EQ(GetRouterPage(kRouter1Address, "/LocalNetwork.htm", router.Port(), "admin", "password", page,
+                          quiet.seams),
             200);
   std::string mask;
   Octets octets;
@@ -158,7 +161,9 @@ TEST_F(RouterClient, AConnectionClosedWithoutAReplyIsAFailure) {
     EXPECT_EQ(quiet.messages[0].rfind("The connection with the server has been reset", 0), 0u);
   }
   std::string page;
-  EXPECT_EQ(GetRouterPage(kRouter1Address, "/vpn_main.htm", router.Port(), "admin", "password", page, quiet.seams), 200)
+  EXPECT_EQ(
+      GetRouterPage(kRouter1Address, "/vpn_main.htm", router.Port(), "admin", "password", page, quiet.seams),
+      200)
       << "the second attempt reads the page";
 }
 
@@ -166,11 +171,12 @@ TEST_F(RouterClient, APlainHttpUrlStillNamesHttpsInTheReferer) {
   RouterDouble router(kRouter1Address, {"--plain"});
   ASSERT_TRUE(router.Started());
   std::string body;
-  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm", "http://"), router.Port(), "admin", "password", &body,
-                       kPageCapacity),
+  EXPECT_EQ(client.Get(PageUrl(kRouter1Address, "/vpn_main.htm", "http://"), router.Port(), "admin",
+                       "password", &body, kPageCapacity),
             200);
   std::string form = "x=1";
-  client.Post(PageUrl(kRouter1Address, "/setup.cgi", "http://"), router.Port(), "T", form, "admin", "password", 0);
+  client.Post(PageUrl(kRouter1Address, "/setup.cgi", "http://"), router.Port(), "T", form, "admin",
+              "password", 0);
   const auto requests = router.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].Header("Referer"), "https://127.0.0.2/vpn_main.htm&h_ipsec_select=$");
@@ -201,7 +207,8 @@ class TwoRouters : public ::testing::Test {
     plan_.router2.wanAddress = kRouter2Address;
   }
 
-  RouterDouble StartRouter(const char* address, const char* password, const char* lan, std::vector<std::string> extra) {
+  RouterDouble StartRouter(const char *address, const char *password, const char *lan,
+                           std::vector<std::string> extra) {
     std::vector<std::string> options = {"--password", password, "--wan",    address,
                                         "--lan",      lan,      "--tunnel", "old=10.9.9.9"};
     options.insert(options.end(), extra.begin(), extra.end());
@@ -209,20 +216,25 @@ class TwoRouters : public ::testing::Test {
   }
 
   void Read(RouterId id) {
-    RouterSettings& router = plan_.Router(id);
-    const std::string& host = RouterHost(plan_, flags_, id);
+    RouterSettings &router = plan_.Router(id);
+    const std::string &host = RouterHost(plan_, flags_, id);
     std::string page;
-    ASSERT_EQ(GetRouterPage(host, "/vpn_main.htm", router.port, router.user, router.password, page, quiet_.seams), 200);
+    ASSERT_EQ(
+        GetRouterPage(host, "/vpn_main.htm", router.port, router.user, router.password, page, quiet_.seams),
+        200);
     TunnelList list;
     ASSERT_EQ(CheckTunnelName(page, plan_.tunnelName, list), kTunnelNameFree);
     ASSERT_EQ(ParseWanIp(page, router.wanAddress, router.wanOctets), 1);
-    ASSERT_EQ(GetRouterPage(host, "/Setup_lan.htm", router.port, router.user, router.password, page, quiet_.seams),
-              200);
+    ASSERT_EQ(
+        GetRouterPage(host, "/Setup_lan.htm", router.port, router.user, router.password, page, quiet_.seams),
+        200);
     ASSERT_EQ(ParseLanIp(page, router.lanAddress, router.lanOctets), 1);
-    ASSERT_EQ(GetRouterPage(host, "/LocalNetwork.htm", router.port, router.user, router.password, page, quiet_.seams),
+    ASSERT_EQ(GetRouterPage(host, "/LocalNetwork.htm", router.port, router.user, router.password, page,
+                            quiet_.seams),
               200);
     ASSERT_EQ(ParseSubnetMask(page, router.subnetMask, router.maskOctets), 1);
-    ASSERT_EQ(GetRouterPage(host, "/vpn_summary.htm", router.port, router.user, router.password, page, quiet_.seams),
+    ASSERT_EQ(GetRouterPage(host, "/vpn_summary.htm", router.port, router.user, router.password, page,
+                            quiet_.seams),
               200);
     ASSERT_EQ(ParseTunnelStatus(page, tables_[id == RouterId::Router1 ? 0 : 1],
                                 counts_[id == RouterId::Router1 ? 0 : 1], 5, nullptr),
@@ -257,16 +269,16 @@ TEST_F(TwoRouters, AreReadJoinedAndConnected) {
   std::string expected;
   ASSERT_EQ(BuildTunnelFormFromTemplate(expected, RouterId::Router1, plan_, flags_, quiet_.seams), 1);
   const auto posts = router1.Requests();
-  const LoggedRequest& post = posts.back();
+  const LoggedRequest &post = posts.back();
   EXPECT_EQ(post.method, "POST");
   EXPECT_EQ(post.body, expected);
   EXPECT_EQ(post.Header("Referer"), "https://127.0.0.2/vpn_main.htm&h_ipsec_select=$");
   EXPECT_EQ(post.Header("Content-Length"), std::to_string(expected.size()));
 
   std::string page;
-  ASSERT_EQ(
-      GetRouterPage(kRouter1Address, "/vpn_summary.htm", plan_.router1.port, "admin", "secret1", page, quiet_.seams),
-      200);
+  ASSERT_EQ(GetRouterPage(kRouter1Address, "/vpn_summary.htm", plan_.router1.port, "admin", "secret1", page,
+                          quiet_.seams),
+            200);
   ASSERT_EQ(ParseTunnelStatus(page, tables_[0], counts_[0], 5, nullptr), 1);
   ASSERT_EQ(counts_[0], 2);
   EXPECT_EQ(tables_[0][1].name, "HQ link&x") << "the name arrives as typed, ampersand included";
@@ -276,7 +288,8 @@ TEST_F(TwoRouters, AreReadJoinedAndConnected) {
   EXPECT_EQ(PostSetupForm(RouterId::Router1, plan_, flags_, reply, quiet_.seams), 1);
   EXPECT_EQ(PostSetupForm(RouterId::Router2, plan_, flags_, reply, quiet_.seams), 1);
   EXPECT_EQ(quiet_.sleeps, (std::vector<unsigned>{kConnectReplyDelayMs, kConnectReplyDelayMs}));
-  EXPECT_EQ(router2.Requests().back().Header("Referer"), "https://127.0.0.3/vpn_main.htm&h_ipsec_select=HQ link&x");
+  EXPECT_EQ(router2.Requests().back().Header("Referer"),
+            "https://127.0.0.3/vpn_main.htm&h_ipsec_select=HQ link&x");
 }
 
 TEST_F(TwoRouters, AConnectThatStaysDownIsNotDone) {

@@ -13,11 +13,11 @@
 namespace tunmira::test {
 namespace {
 
-constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char *kPython = "/usr/bin/python3";
 constexpr DWORD kReadyWaitMs = 30000;
 constexpr DWORD kReadyPollMs = 50;
 
-std::string Quoted(const std::string& argument) {
+std::string Quoted(const std::string &argument) {
   std::string quoted = "\"";
   for (char c : argument) {
     if (c == '"' || c == '\\') quoted += '\\';
@@ -27,9 +27,9 @@ std::string Quoted(const std::string& argument) {
 }
 
 // Starts a host program; wine runs it as a plain host process whose handle cannot be waited on.
-bool StartHostProgram(const std::vector<std::string>& arguments) {
+bool StartHostProgram(const std::vector<std::string> &arguments) {
   std::string commandLine;
-  for (const std::string& argument : arguments) commandLine += Quoted(argument) + " ";
+  for (const std::string &argument : arguments) commandLine += Quoted(argument) + " ";
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -44,38 +44,39 @@ bool StartHostProgram(const std::vector<std::string>& arguments) {
 
 std::string UniqueFolder() {
   static std::atomic<int> counter{0};
-  return "/tmp/tunmira-double-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount64()) +
-         "-" + std::to_string(counter++);
+  return "/tmp/tunmira-double-" + std::to_string(::GetCurrentProcessId()) + "-" +
+         std::to_string(::GetTickCount64()) + "-" + std::to_string(counter++);
 }
 
 }  // namespace
 
-std::string LoggedRequest::Header(const std::string& name) const {
-  for (const auto& [key, value] : headers) {
+std::string LoggedRequest::Header(const std::string &name) const {
+  for (const auto &[key, value] : headers) {
     if (key == name) return value;
   }
   return "<absent>";
 }
 
-std::string HostPathForWindows(const std::string& hostPath) {
+std::string HostPathForWindows(const std::string &hostPath) {
   std::string path = "Z:" + hostPath;
-  for (char& c : path) {
+  for (char &c : path) {
     if (c == '/') c = '\\';
   }
   return path;
 }
 
-std::string ReadHostFile(const std::string& hostPath) {
+std::string ReadHostFile(const std::string &hostPath) {
   std::ifstream in(HostPathForWindows(hostPath), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-RouterDouble::RouterDouble(const std::string& address, const std::vector<std::string>& options)
+RouterDouble::RouterDouble(const std::string &address, const std::vector<std::string> &options)
     : folder_(UniqueFolder()) {
-  const char* script = std::getenv("TUNMIRA_ROUTER_DOUBLE");
+  const char *script = std::getenv("TUNMIRA_ROUTER_DOUBLE");
   if (script == nullptr || !::CreateDirectoryA(HostPathForWindows(folder_).c_str(), nullptr)) return;
-  std::vector<std::string> arguments = {kPython, script,           "--bind",     address, "--ready", folder_ + "/ready",
-                                        "--log", folder_ + "/log", "--lifetime", "240"};
+  std::vector<std::string> arguments = {
+      kPython, script,           "--bind",     address, "--ready", folder_ + "/ready",
+      "--log", folder_ + "/log", "--lifetime", "240"};
   arguments.insert(arguments.end(), options.begin(), options.end());
   if (!StartHostProgram(arguments)) return;
   for (DWORD waited = 0; waited < kReadyWaitMs; waited += kReadyPollMs) {
@@ -96,7 +97,7 @@ std::vector<LoggedRequest> RouterDouble::Requests() const {
   const std::string log = ReadHostFile(folder_ + "/log");
   std::vector<LoggedRequest> requests;
   std::size_t pos = 0;
-  auto nextLine = [&](std::string& line) {
+  auto nextLine = [&](std::string &line) {
     const std::size_t end = log.find('\n', pos);
     if (end == std::string::npos) return false;
     line = log.substr(pos, end - pos);

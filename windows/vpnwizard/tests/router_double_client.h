@@ -15,21 +15,21 @@ struct LoggedRequest {
   std::string body;
 
   // The value of the first header with that name, or "<absent>".
-  std::string Header(const std::string& name) const;
+  std::string Header(const std::string &name) const;
 };
 
 // The Windows name wine gives a host path ("/tmp/x" -> "Z:\tmp\x").
-std::string HostPathForWindows(const std::string& hostPath);
+std::string HostPathForWindows(const std::string &hostPath);
 // The whole content of a host file.
-std::string ReadHostFile(const std::string& hostPath);
+std::string ReadHostFile(const std::string &hostPath);
 
 class RouterDouble {
  public:
   // address: the loopback address to serve on; options: further command-line options of the double.
-  RouterDouble(const std::string& address, const std::vector<std::string>& options);
+  RouterDouble(const std::string &address, const std::vector<std::string> &options);
   ~RouterDouble();
-  RouterDouble(const RouterDouble&) = delete;
-  RouterDouble& operator=(const RouterDouble&) = delete;
+  RouterDouble(const RouterDouble &) = delete;
+  RouterDouble &operator=(const RouterDouble &) = delete;
 
   int Port() const { return port_; }
   bool Started() const { return port_ > 0; }

@@ -13,7 +13,7 @@ namespace {
 using test::FormTemplate;
 using test::GoldenForm;
 
-std::vector<std::string> FieldNames(const std::string& form) {
+std::vector<std::string> FieldNames(const std::string &form) {
   std::vector<std::string> names;
   std::size_t start = 0;
   while (start <= form.size()) {

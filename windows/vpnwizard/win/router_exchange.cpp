@@ -19,19 +19,19 @@ std::string RouterUrl(std::string_view host, std::string_view page) {
 
 }  // namespace
 
-int LoadFormTemplate(int resourceId, std::string& form) {
+int LoadFormTemplate(int resourceId, std::string &form) {
   HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(resourceId), "BIN");
   if (resource == nullptr) return 0;
   const DWORD size = ::SizeofResource(nullptr, resource);
   HGLOBAL loaded = ::LoadResource(nullptr, resource);
-  const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+  const void *bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
   if (bytes == nullptr || size == 0 || size > kPageCapacity - 1) return 0;
-  form.assign(static_cast<const char*>(bytes), size);
+  form.assign(static_cast<const char *>(bytes), size);
   return 1;
 }
 
 int GetRouterPage(std::string_view host, std::string_view page, int port, std::string_view user,
-                  std::string_view password, std::string& buffer, const ClientSeams& seams) {
+                  std::string_view password, std::string &buffer, const ClientSeams &seams) {
   if (!IsUsableHost(host)) return kHttpNoConnection;
   const std::string url = RouterUrl(host, page);
   RouterHttpClient client(seams);
@@ -45,8 +45,8 @@ int GetRouterPage(std::string_view host, std::string_view page, int port, std::s
   return result;
 }
 
-int BuildTunnelFormFromTemplate(std::string& form, RouterId local, const TunnelPlan& plan, const AddressingFlags& flags,
-                                const ClientSeams& seams) {
+int BuildTunnelFormFromTemplate(std::string &form, RouterId local, const TunnelPlan &plan,
+                                const AddressingFlags &flags, const ClientSeams &seams) {
   form.clear();
   if (!LoadFormTemplate(kTunnelFormTemplate, form)) {
     seams.notify("Load Configure resource failure.");
@@ -55,12 +55,13 @@ int BuildTunnelFormFromTemplate(std::string& form, RouterId local, const TunnelP
   return BuildTunnelForm(form, local, plan, flags);
 }
 
-int PostTunnelForm(RouterId local, const TunnelPlan& plan, const AddressingFlags& flags, const ClientSeams& seams) {
+int PostTunnelForm(RouterId local, const TunnelPlan &plan, const AddressingFlags &flags,
+                   const ClientSeams &seams) {
   std::string form;
   if (!BuildTunnelFormFromTemplate(form, local, plan, flags, seams)) return 0;
-  const std::string& host = RouterHost(plan, flags, local);
+  const std::string &host = RouterHost(plan, flags, local);
   if (!IsUsableHost(host)) return 0;
-  const RouterSettings& router = plan.Router(local);
+  const RouterSettings &router = plan.Router(local);
   RouterHttpClient client(seams);
   const int result = client.Post(RouterUrl(host, "/setup.cgi"), static_cast<std::uint16_t>(router.port),
                                  plan.tunnelName, form, router.user, router.password, 0);
@@ -68,15 +69,15 @@ int PostTunnelForm(RouterId local, const TunnelPlan& plan, const AddressingFlags
   return result == kHttpOk ? 1 : 0;
 }
 
-int PostSetupForm(RouterId local, const TunnelPlan& plan, const AddressingFlags& flags, std::string& form,
-                  const ClientSeams& seams) {
-  const std::string& host = RouterHost(plan, flags, local);
+int PostSetupForm(RouterId local, const TunnelPlan &plan, const AddressingFlags &flags, std::string &form,
+                  const ClientSeams &seams) {
+  const std::string &host = RouterHost(plan, flags, local);
   form.clear();
   if (!IsUsableHost(host) || !LoadFormTemplate(kConnectFormTemplate, form) ||
       !BuildConnectForm(form, local, plan, flags)) {
     return 0;
   }
-  const RouterSettings& router = plan.Router(local);
+  const RouterSettings &router = plan.Router(local);
   RouterHttpClient client(seams);
   const int result = client.Post(RouterUrl(host, "/setup.cgi"), static_cast<std::uint16_t>(router.port),
                                  plan.tunnelName, form, router.user, router.password, 1);

@@ -14,11 +14,11 @@ constexpr DWORD kForceRetry = 12032;         // ERROR_INTERNET_FORCE_RETRY
 constexpr DWORD kInvalidAuthority = 12045;   // ERROR_INTERNET_INVALID_CA
 constexpr DWORD kReplyChunk = 1024;
 
-constexpr const char* kConnectionResetText =
+constexpr const char *kConnectionResetText =
     "The connection with the server has been reset or terminated, or an incompatible SSL protocol was "
     "encountered. For example, WinHTTP version 5.1 does not support SSL2 unless the client specifically "
     "enables it.";
-constexpr const char* kUntrustedRootText =
+constexpr const char *kUntrustedRootText =
     "Indicates that a certificate chain was processed, but terminated in a root certificate that is not "
     "trusted by the trust provider (equivalent to CERT_E_UNTRUSTEDROOT).";
 
@@ -28,16 +28,19 @@ bool SendRequest(HINTERNET request) {
   return ::HttpSendRequestExA(request, &buffersIn, nullptr, HSR_INITIATE, 0) != FALSE;
 }
 
-bool EndRequest(HINTERNET request) { return ::HttpEndRequestA(request, nullptr, HSR_INITIATE, 0) != FALSE; }
+bool EndRequest(HINTERNET request) {
+  return ::HttpEndRequestA(request, nullptr, HSR_INITIATE, 0) != FALSE;
+}
 
-bool QueryStatus(HINTERNET request, DWORD& status) {
+bool QueryStatus(HINTERNET request, DWORD &status) {
   DWORD size = sizeof(status);
-  return ::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) != FALSE;
+  return ::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                          nullptr) != FALSE;
 }
 
 // The reply memory ran out: leave a note where the user can find it.
 void WriteAllocFailureNote() {
-  if (std::FILE* file = std::fopen("err.txt", "wb")) {
+  if (std::FILE *file = std::fopen("err.txt", "wb")) {
     std::fputs("Alloc memory failure!", file);
     std::fclose(file);
   }
@@ -47,9 +50,12 @@ void WriteAllocFailureNote() {
 
 RouterHttpClient::RouterHttpClient(ClientSeams seams)
     : seams_(std::move(seams)),
-      internet_(::InternetOpenA(std::string(kUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {}
+      internet_(
+          ::InternetOpenA(std::string(kUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {}
 
-RouterHttpClient::~RouterHttpClient() { Close(); }
+RouterHttpClient::~RouterHttpClient() {
+  Close();
+}
 
 int RouterHttpClient::Close() {
   request_.reset();
@@ -64,7 +70,7 @@ int RouterHttpClient::Fail(int code) {
 }
 
 int RouterHttpClient::OpenRequest(std::string_view url, std::uint16_t port, std::string_view user,
-                                  std::string_view password, bool isPost, std::string& host) {
+                                  std::string_view password, bool isPost, std::string &host) {
   request_.reset();
   connection_.reset();
   const std::string urlText(url);
@@ -76,21 +82,24 @@ int RouterHttpClient::OpenRequest(std::string_view url, std::uint16_t port, std:
     return Fail(kHttpNoConnection);
   }
   host.assign(parts.lpszHostName, parts.dwHostNameLength);
-  std::string path = parts.lpszUrlPath != nullptr ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : "/";
+  std::string path =
+      parts.lpszUrlPath != nullptr ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : "/";
   if (host.size() > kMaxHostLength) return kHttpNoConnection;
 
   const bool secure = IsSecureUrl(url);
   const std::string userText(user);
   const std::string passwordText(password);
-  connection_.reset(::InternetConnectA(static_cast<HINTERNET>(internet_.get()), host.c_str(), port, userText.c_str(),
-                                       passwordText.c_str(), INTERNET_SERVICE_HTTP,
+  connection_.reset(::InternetConnectA(static_cast<HINTERNET>(internet_.get()), host.c_str(), port,
+                                       userText.c_str(), passwordText.c_str(), INTERNET_SERVICE_HTTP,
                                        isPost ? kPostConnectFlags : kGetConnectFlags, 0));
   if (!connection_) return Fail(kHttpNoConnection);
 
-  const char* acceptTypes[] = {"*/*", nullptr};
-  const DWORD requestFlags = secure ? kSecureRequestFlags : (isPost ? kPlainPostRequestFlags : kPlainGetRequestFlags);
-  request_.reset(::HttpOpenRequestA(static_cast<HINTERNET>(connection_.get()), isPost ? "POST" : "GET", path.c_str(),
-                                    nullptr, isPost ? urlText.c_str() : nullptr, acceptTypes, requestFlags, 0));
+  const char *acceptTypes[] = {"*/*", nullptr};
+  const DWORD requestFlags =
+      secure ? kSecureRequestFlags : (isPost ? kPlainPostRequestFlags : kPlainGetRequestFlags);
+  request_.reset(::HttpOpenRequestA(static_cast<HINTERNET>(connection_.get()), isPost ? "POST" : "GET",
+                                    path.c_str(), nullptr, isPost ? urlText.c_str() : nullptr, acceptTypes,
+                                    requestFlags, 0));
   if (!request_) {
     const int code = Fail(kHttpNoConnection);
     connection_.reset();
@@ -99,8 +108,8 @@ int RouterHttpClient::OpenRequest(std::string_view url, std::uint16_t port, std:
   return kHttpOk;
 }
 
-int RouterHttpClient::AddHeaders(const std::vector<HeaderLine>& headers) {
-  for (const HeaderLine& header : headers) {
+int RouterHttpClient::AddHeaders(const std::vector<HeaderLine> &headers) {
+  for (const HeaderLine &header : headers) {
     if (!::HttpAddRequestHeadersA(static_cast<HINTERNET>(request_.get()), header.text.c_str(),
                                   static_cast<DWORD>(header.text.size()), header.flags)) {
       return Fail(kHttpHeaderFailed);
@@ -114,13 +123,16 @@ int RouterHttpClient::AddHeaders(const std::vector<HeaderLine>& headers) {
 void RouterHttpClient::AcceptUnknownAuthority() {
   DWORD flags = 0;
   DWORD size = sizeof(flags);
-  ::InternetQueryOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
+  ::InternetQueryOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags,
+                         &size);
   flags |= kIgnoreUnknownAuthority;
-  ::InternetSetOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+  ::InternetSetOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags,
+                       sizeof(flags));
 }
 
-int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string_view selection, std::string& form,
-                           std::string_view user, std::string_view password, int readReply) {
+int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string_view selection,
+                           std::string &form, std::string_view user, std::string_view password,
+                           int readReply) {
   std::string host;
   if (const int opened = OpenRequest(url, port, user, password, true, host); opened != kHttpOk) return opened;
   const auto headers = PostHeaders(host, selection, readReply == 1, user, password, form.size());
@@ -131,7 +143,8 @@ int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string
   HINTERNET request = static_cast<HINTERNET>(request_.get());
   if (!SendRequest(request)) return Fail(kHttpSendFailed);
   DWORD written = 0;
-  if (!::InternetWriteFile(request, form.data(), static_cast<DWORD>(form.size()), &written) || written != form.size()) {
+  if (!::InternetWriteFile(request, form.data(), static_cast<DWORD>(form.size()), &written) ||
+      written != form.size()) {
     return Fail(kHttpWriteFailed);
   }
   if (!EndRequest(request)) {
@@ -147,10 +160,11 @@ int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string
   return ReadReply(request, form, kPageCapacity);
 }
 
-int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
-                          std::string* body, std::size_t capacity) {
+int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_view user,
+                          std::string_view password, std::string *body, std::size_t capacity) {
   std::string host;
-  if (const int opened = OpenRequest(url, port, user, password, false, host); opened != kHttpOk) return opened;
+  if (const int opened = OpenRequest(url, port, user, password, false, host); opened != kHttpOk)
+    return opened;
   const auto headers = GetHeaders(user, password);
   if (!headers) return kHttpHeaderFailed;
   if (const int added = AddHeaders(*headers); added != kHttpOk) return added;
@@ -173,7 +187,7 @@ int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_
   return kHttpNoConnection;
 }
 
-int RouterHttpClient::ReadReply(HINTERNET request, std::string& body, std::size_t capacity) {
+int RouterHttpClient::ReadReply(HINTERNET request, std::string &body, std::size_t capacity) {
   std::vector<char> reply;
   char chunk[kReplyChunk];
   try {
@@ -184,7 +198,7 @@ int RouterHttpClient::ReadReply(HINTERNET request, std::string& body, std::size_
       // Stop as soon as the reply cannot fit: a router cannot make the wizard hold more than this.
       if (reply.size() > capacity) return kHttpReplyTooLong;
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::bad_alloc &) {
     WriteAllocFailureNote();
     return kHttpNoMemory;
   }

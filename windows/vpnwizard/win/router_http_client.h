@@ -18,7 +18,7 @@ namespace tunmira {
 // Seams for what the client waits for and what it shows; tests replace both so nothing blocks.
 struct ClientSeams {
   std::function<void(unsigned milliseconds)> sleep = [](unsigned ms) { ::Sleep(ms); };
-  std::function<void(const char* text)> notify = [](const char* text) {
+  std::function<void(const char *text)> notify = [](const char *text) {
     ::MessageBoxA(nullptr, text, "HBX7300NQ VPN wizard", MB_OK | MB_ICONWARNING);
   };
 };
@@ -30,37 +30,37 @@ class RouterHttpClient {
  public:
   explicit RouterHttpClient(ClientSeams seams = {});
   ~RouterHttpClient();
-  RouterHttpClient(const RouterHttpClient&) = delete;
-  RouterHttpClient& operator=(const RouterHttpClient&) = delete;
+  RouterHttpClient(const RouterHttpClient &) = delete;
+  RouterHttpClient &operator=(const RouterHttpClient &) = delete;
 
   // Closes the request, the connection and the root handle; the result of closing the root handle.
   int Close();
 
   // Posts form to url. With readReply 1 the router's reply replaces form (at most kPageCapacity
   // bytes). Only a 2xx answer counts as 200: a router that refuses the form never reads as success.
-  int Post(std::string_view url, std::uint16_t port, std::string_view selection, std::string& form,
+  int Post(std::string_view url, std::uint16_t port, std::string_view selection, std::string &form,
            std::string_view user, std::string_view password, int readReply);
 
   // Reads url. With body given, the reply body (at most capacity bytes) is stored there.
-  int Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password, std::string* body,
-          std::size_t capacity);
+  int Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
+          std::string *body, std::size_t capacity);
 
   // Reads the whole reply of an ended request; a reply longer than capacity is refused with -1 and
   // body is left as it was.
-  int ReadReply(HINTERNET request, std::string& body, std::size_t capacity);
+  int ReadReply(HINTERNET request, std::string &body, std::size_t capacity);
 
   DWORD LastError() const { return lastError_; }
 
  private:
   struct HandleCloser {
-    void operator()(void* handle) const { ::InternetCloseHandle(static_cast<HINTERNET>(handle)); }
+    void operator()(void *handle) const { ::InternetCloseHandle(static_cast<HINTERNET>(handle)); }
   };
   using Handle = std::unique_ptr<void, HandleCloser>;
 
   // Opens the connection and the request for url; a result code other than 200 on failure.
   int OpenRequest(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
-                  bool isPost, std::string& host);
-  int AddHeaders(const std::vector<HeaderLine>& headers);
+                  bool isPost, std::string &host);
+  int AddHeaders(const std::vector<HeaderLine> &headers);
   void AcceptUnknownAuthority();
   int Fail(int code);
 

@@ -20,85 +20,91 @@ using namespace std::chrono_literals;
 namespace {
 
 class FreeRadiusTest : public ::testing::Test {
-protected:
-    FreeRadiusTest()
-        : client_({nullptr,
-                   [](Digest &d) {
-                       for (auto &b : d)
-                           b = static_cast<std::uint8_t>(std::rand());
-                   },
-                   [] { return 0xc0000201u; }}) {}
+ protected:
+  FreeRadiusTest()
+      : client_({nullptr,
+                 [](Digest &d) {
+                   for (auto &b : d) b = static_cast<std::uint8_t>(std::rand());
+                 },
+                 [] { return 0xc0000201u; }}) {}
 
-    void SetUp() override {
-        ASSERT_EQ(run("command -v freeradius > /dev/null"), 0) << "freeradius is not installed";
-        ASSERT_TRUE(server_.wait_ready()) << server_.log();
-        client_.set_secret(kSecret);
-        ASSERT_TRUE(client_.open(0x7f000001, server_.port()));
+  void SetUp() override {
+    ASSERT_EQ(run("command -v freeradius > /dev/null"), 0) << "freeradius is not installed";
+    ASSERT_TRUE(server_.wait_ready()) << server_.log();
+    client_.set_secret(kSecret);
+    ASSERT_TRUE(client_.open(0x7f000001, server_.port()));
+  }
+
+  // Sends the EAP response and waits (bounded) for the server's verified answer.
+  std::optional<RadiusReply> exchange(unsigned port, const std::vector<std::uint8_t> &eap,
+                                      const std::string &user) {
+    client_.send_request(
+        port, {eap, {}, user, 0, 0, {2, 0, 0, 0, 0, static_cast<std::uint8_t>(port)}, {2, 0, 0, 0, 0, 0x10}});
+    // The server delays a Reject by one second.
+    for (int i = 0; i < 30; ++i) {
+      pollfd p{client_.fd(), POLLIN, 0};
+      if (poll(&p, 1, 100) == 1) {
+        auto delivered = client_.check_rx();
+        if (!delivered) return std::nullopt;
+        EXPECT_EQ(delivered->port, port);
+        return delivered->reply;
+      }
     }
+    return std::nullopt;
+  }
 
-    // Sends the EAP response and waits (bounded) for the server's verified answer.
-    std::optional<RadiusReply> exchange(unsigned port, const std::vector<std::uint8_t> &eap, const std::string &user) {
-        client_.send_request(port, {eap, {}, user, 0, 0, {2, 0, 0, 0, 0, static_cast<std::uint8_t>(port)}, {2, 0, 0, 0, 0, 0x10}});
-        // The server delays a Reject by one second.
-        for (int i = 0; i < 30; ++i) {
-            pollfd p{client_.fd(), POLLIN, 0};
-            if (poll(&p, 1, 100) == 1) {
-                auto delivered = client_.check_rx();
-                if (!delivered)
-                    return std::nullopt;
-                EXPECT_EQ(delivered->port, port);
-                return delivered->reply;
-            }
-        }
-        return std::nullopt;
-    }
+  static std::vector<std::uint8_t> identity(std::uint8_t id, const std::string &user) {
+    std::vector<std::uint8_t> e{2, id, 0, static_cast<std::uint8_t>(5 + user.size()), 1};
+    e.insert(e.end(), user.begin(), user.end());
+    return e;
+  }
 
-    static std::vector<std::uint8_t> identity(std::uint8_t id, const std::string &user) {
-        std::vector<std::uint8_t> e{2, id, 0, static_cast<std::uint8_t>(5 + user.size()), 1};
-        e.insert(e.end(), user.begin(), user.end());
-        return e;
-    }
+  // The EAP-MD5 answer to a server's MD5-Challenge request.
+  static std::vector<std::uint8_t> md5_response(const std::vector<std::uint8_t> &request,
+                                                const std::string &password) {
+    EXPECT_GE(request.size(), 6u);
+    EXPECT_EQ(request[4], 4) << "EAP-MD5 challenge expected";
+    std::uint8_t id = request[1];
+    std::size_t value_size = request[5];
+    std::vector<std::uint8_t> input{id};
+    input.insert(input.end(), password.begin(), password.end());
+    input.insert(input.end(), request.begin() + 6,
+                 request.begin() + 6 + static_cast<std::ptrdiff_t>(value_size));
+    Digest d = md5(input);
+    std::vector<std::uint8_t> e{2, id, 0, 22, 4, 16};
+    e.insert(e.end(), d.begin(), d.end());
+    return e;
+  }
 
-    // The EAP-MD5 answer to a server's MD5-Challenge request.
-    static std::vector<std::uint8_t> md5_response(const std::vector<std::uint8_t> &request, const std::string &password) {
-        EXPECT_GE(request.size(), 6u);
-        EXPECT_EQ(request[4], 4) << "EAP-MD5 challenge expected";
-        std::uint8_t id = request[1];
-        std::size_t value_size = request[5];
-        std::vector<std::uint8_t> input{id};
-        input.insert(input.end(), password.begin(), password.end());
-        input.insert(input.end(), request.begin() + 6, request.begin() + 6 + static_cast<std::ptrdiff_t>(value_size));
-        Digest d = md5(input);
-        std::vector<std::uint8_t> e{2, id, 0, 22, 4, 16};
-        e.insert(e.end(), d.begin(), d.end());
-        return e;
-    }
+  void authenticate(unsigned port, const std::string &user, const std::string &password, std::uint8_t code,
+                    std::uint8_t eap_code) {
+    auto challenge = exchange(port, identity(1, user), user);
+    ASSERT_TRUE(challenge) << server_.log();
+    ASSERT_EQ(challenge->code, RADIUS_ACCESS_CHALLENGE) << server_.log();
+    EXPECT_FALSE(challenge->state.empty());
+    ASSERT_EQ(challenge->eap.at(0), 1);
+    auto final_reply = exchange(port, md5_response(challenge->eap, password), user);
+    ASSERT_TRUE(final_reply) << server_.log();
+    EXPECT_EQ(final_reply->code, code);
+    ASSERT_FALSE(final_reply->eap.empty());
+    EXPECT_EQ(final_reply->eap[0], eap_code);
+  }
 
-    void authenticate(unsigned port, const std::string &user, const std::string &password, std::uint8_t code,
-                      std::uint8_t eap_code) {
-        auto challenge = exchange(port, identity(1, user), user);
-        ASSERT_TRUE(challenge) << server_.log();
-        ASSERT_EQ(challenge->code, RADIUS_ACCESS_CHALLENGE) << server_.log();
-        EXPECT_FALSE(challenge->state.empty());
-        ASSERT_EQ(challenge->eap.at(0), 1);
-        auto final_reply = exchange(port, md5_response(challenge->eap, password), user);
-        ASSERT_TRUE(final_reply) << server_.log();
-        EXPECT_EQ(final_reply->code, code);
-        ASSERT_FALSE(final_reply->eap.empty());
-        EXPECT_EQ(final_reply->eap[0], eap_code);
-    }
-
-    FreeRadius server_;
-    RadiusClient client_;
+  FreeRadius server_;
+  RadiusClient client_;
 };
 
-} // namespace
+}  // namespace
 
-TEST_F(FreeRadiusTest, RightPasswordIsAccepted) { authenticate(1, "alice", "wonderland", RADIUS_ACCESS_ACCEPT, 3); }
+TEST_F(FreeRadiusTest, RightPasswordIsAccepted) {
+  authenticate(1, "alice", "wonderland", RADIUS_ACCESS_ACCEPT, 3);
+}
 
-TEST_F(FreeRadiusTest, WrongPasswordIsRejected) { authenticate(2, "bob", "not-the-builder", RADIUS_ACCESS_REJECT, 4); }
+TEST_F(FreeRadiusTest, WrongPasswordIsRejected) {
+  authenticate(2, "bob", "not-the-builder", RADIUS_ACCESS_REJECT, 4);
+}
 
 TEST_F(FreeRadiusTest, WrongSharedSecretGetsNoUsableReply) {
-    client_.set_secret("not-the-secret");
-    EXPECT_FALSE(exchange(3, identity(1, "alice"), "alice"));
+  client_.set_secret("not-the-secret");
+  EXPECT_FALSE(exchange(3, identity(1, "alice"), "alice"));
 }

@@ -10,13 +10,15 @@ constexpr std::size_t kHeader = 24;
 constexpr std::size_t kMaxData = 512;
 constexpr char kMark[] = "vAnTrOs";
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-void PutLe16(std::uint8_t* p, std::uint16_t v) {
+std::uint16_t Le16(const std::uint8_t *p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+void PutLe16(std::uint8_t *p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-bool Consume(std::map<std::uint16_t, int>& counts, std::uint16_t opcode) {
+bool Consume(std::map<std::uint16_t, int> &counts, std::uint16_t opcode) {
   auto it = counts.find(opcode);
   if (it == counts.end() || it->second <= 0) return false;
   --it->second;
@@ -25,7 +27,7 @@ bool Consume(std::map<std::uint16_t, int>& counts, std::uint16_t opcode) {
 
 }  // namespace
 
-RouterPeer::RouterPeer(const Mac& mac, std::uint16_t firmwareVersion) : mac_(mac) {
+RouterPeer::RouterPeer(const Mac &mac, std::uint16_t firmwareVersion) : mac_(mac) {
   for (std::size_t i = 0; i < 50; ++i) info_[i] = static_cast<std::uint8_t>('A' + i % 26);
   info_[50] = static_cast<std::uint8_t>(firmwareVersion >> 8);
   info_[51] = static_cast<std::uint8_t>(firmwareVersion);
@@ -49,12 +51,12 @@ std::optional<RouterPeer::Request> RouterPeer::Parse(std::span<const std::uint8_
   return r;
 }
 
-bool RouterPeer::Accepts(const Request& r) const {
+bool RouterPeer::Accepts(const Request &r) const {
   return std::find(acceptedEtherTypes.begin(), acceptedEtherTypes.end(), r.etherType) !=
          acceptedEtherTypes.end();
 }
 
-Frame RouterPeer::Reply(const Request& r, std::uint16_t opcode, std::uint16_t sequence,
+Frame RouterPeer::Reply(const Request &r, std::uint16_t opcode, std::uint16_t sequence,
                         std::uint16_t remainder, std::uint16_t segment, std::uint16_t length,
                         std::span<const std::uint8_t> data) const {
   Frame f(std::max(kMinWireFrame, kHeader + data.size()), 0);
@@ -71,22 +73,22 @@ Frame RouterPeer::Reply(const Request& r, std::uint16_t opcode, std::uint16_t se
   return f;
 }
 
-Frame RouterPeer::Ack(const Request& r, std::uint16_t status) const {
+Frame RouterPeer::Ack(const Request &r, std::uint16_t status) const {
   std::uint8_t word[2];
   PutLe16(word, status);
   return Reply(r, r.opcode, r.sequence, r.remainder, r.segment, 2, word);
 }
 
-bool RouterPeer::OffsetMatches(std::uint64_t offset, const Request& r) {
+bool RouterPeer::OffsetMatches(std::uint64_t offset, const Request &r) {
   return r.remainder == (offset & 0xF) && r.segment == ((offset >> 4) & 0xFFFF);
 }
 
-std::optional<Frame> RouterPeer::OnInfo(const Request& r) {
+std::optional<Frame> RouterPeer::OnInfo(const Request &r) {
   ++counters_.discovers;
   return Reply(r, 0, 0, 0, 0, static_cast<std::uint16_t>(info_.size()), info_);
 }
 
-std::optional<Frame> RouterPeer::OnStart(const Request& r) {
+std::optional<Frame> RouterPeer::OnStart(const Request &r) {
   image_.clear();
   phase_ = Phase::kProgram;
   offset_ = 0;
@@ -100,7 +102,7 @@ std::optional<Frame> RouterPeer::OnStart(const Request& r) {
   return Reply(r, faults.startAckOpcode5 ? 5 : 1, r.sequence, 0, 0, 2, word);
 }
 
-std::optional<Frame> RouterPeer::OnProgram(const Request& r) {
+std::optional<Frame> RouterPeer::OnProgram(const Request &r) {
   ++counters_.programFrames;
   if (phase_ != Phase::kProgram) return Ack(r, kSequenceError);
   if (r.sequence == lastSequence_ && blocks_ > 0) {
@@ -125,7 +127,7 @@ std::optional<Frame> RouterPeer::OnProgram(const Request& r) {
   return Ack(r, status);
 }
 
-std::optional<Frame> RouterPeer::OnVerify(const Request& r) {
+std::optional<Frame> RouterPeer::OnVerify(const Request &r) {
   ++counters_.verifyFrames;
   if (faults.silentVerify) return std::nullopt;
   if (phase_ == Phase::kProgram) {
@@ -163,7 +165,7 @@ std::uint16_t RouterPeer::CheckImage() const {
   return kBadImage;
 }
 
-std::optional<Frame> RouterPeer::OnEnd(const Request& r) {
+std::optional<Frame> RouterPeer::OnEnd(const Request &r) {
   ++counters_.ends;
   std::uint16_t status = faults.endStatus ? *faults.endStatus : CheckImage();
   committed_ = status == kOk;
@@ -174,9 +176,10 @@ std::optional<Frame> RouterPeer::OnEnd(const Request& r) {
   return Reply(r, 3, 0, 0, 0, 0, word);
 }
 
-void RouterPeer::ApplyFaults(std::uint16_t opcode, Frame& reply, std::vector<Frame>& out) {
+void RouterPeer::ApplyFaults(std::uint16_t opcode, Frame &reply, std::vector<Frame> &out) {
   if (Consume(faults.dropReplies, opcode)) return;
-  if (Consume(faults.wrongSegment, opcode)) PutLe16(&reply[20], static_cast<std::uint16_t>(Le16(&reply[20]) + 1));
+  if (Consume(faults.wrongSegment, opcode))
+    PutLe16(&reply[20], static_cast<std::uint16_t>(Le16(&reply[20]) + 1));
   if (Consume(faults.shortReplies, opcode)) reply.resize(kHeader);
   for (int i = 0; i < std::max(1, faults.replyCopies); ++i) out.push_back(reply);
 }
@@ -192,12 +195,24 @@ std::vector<Frame> RouterPeer::HandleFrame(std::span<const std::uint8_t> frame) 
   if (!Accepts(*request) || faults.silent) return out;
   std::optional<Frame> reply;
   switch (request->opcode) {
-    case 0: reply = OnInfo(*request); break;
-    case 1: reply = OnStart(*request); break;
-    case 2: reply = OnProgram(*request); break;
-    case 3: reply = OnEnd(*request); break;
-    case 4: reply = OnVerify(*request); break;
-    default: ++counters_.malformed; break;
+    case 0:
+      reply = OnInfo(*request);
+      break;
+    case 1:
+      reply = OnStart(*request);
+      break;
+    case 2:
+      reply = OnProgram(*request);
+      break;
+    case 3:
+      reply = OnEnd(*request);
+      break;
+    case 4:
+      reply = OnVerify(*request);
+      break;
+    default:
+      ++counters_.malformed;
+      break;
   }
   if (reply) ApplyFaults(request->opcode, *reply, out);
   return out;

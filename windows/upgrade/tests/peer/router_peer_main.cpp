@@ -41,22 +41,22 @@ struct Options {
   std::vector<std::uint16_t> etherTypes{0x8888};
 };
 
-[[noreturn]] void Usage(const std::string& why) {
+[[noreturn]] void Usage(const std::string &why) {
   std::cerr << "upgrade_router_peer: " << why << "\n";
   std::exit(2);
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size) {
+bool WriteFileAtomically(const std::string &path, const void *data, std::size_t size) {
   std::string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.write(static_cast<const char *>(data), static_cast<std::streamsize>(size));
     if (!out) return false;
   }
   return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
-Options ParseOptions(int argc, char** argv) {
+Options ParseOptions(int argc, char **argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -104,7 +104,7 @@ int BoundSocket() {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return -1;
+  if (s < 0 || bind(s, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) return -1;
   return s;
 }
 
@@ -117,7 +117,7 @@ void DetachFromStandardStreams() {
   if (null > 2) close(null);
 }
 
-void RecordEnd(const Options& o, const RouterPeer& peer, std::span<const std::uint8_t> reply) {
+void RecordEnd(const Options &o, const RouterPeer &peer, std::span<const std::uint8_t> reply) {
   if (o.imageOut.empty() || reply.size() < 26) return;
   if (peer.committed()) WriteFileAtomically(o.imageOut, peer.image().data(), peer.image().size());
   std::string status = std::to_string(reply[24] | (reply[25] << 8)) + "\n";
@@ -126,7 +126,7 @@ void RecordEnd(const Options& o, const RouterPeer& peer, std::span<const std::ui
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   Options o = ParseOptions(argc, argv);
   RouterPeer peer(o.mac, o.version);
   peer.faults = o.faults;
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
   if (s < 0) Usage("cannot bind a UDP socket on 127.0.0.1");
   sockaddr_in bound{};
   socklen_t boundSize = sizeof bound;
-  getsockname(s, reinterpret_cast<sockaddr*>(&bound), &boundSize);
+  getsockname(s, reinterpret_cast<sockaddr *>(&bound), &boundSize);
   std::string port = std::to_string(ntohs(bound.sin_port)) + "\n";
   if (!WriteFileAtomically(o.portFile, port.data(), port.size())) Usage("cannot write the port file");
   DetachFromStandardStreams();
@@ -148,13 +148,13 @@ int main(int argc, char** argv) {
     if (poll(&p, 1, 500) <= 0) continue;
     sockaddr_in from{};
     socklen_t fromSize = sizeof from;
-    ssize_t n = recvfrom(s, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+    ssize_t n = recvfrom(s, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&from), &fromSize);
     if (n <= 0) continue;
     if (n == 4 && std::memcmp(buffer.data(), "quit", 4) == 0) break;
     std::span<const std::uint8_t> frame(buffer.data(), static_cast<std::size_t>(n));
     bool isEnd = n >= 16 && buffer[14] == 3 && buffer[15] == 0;
-    for (auto& reply : peer.HandleFrame(frame)) {
-      sendto(s, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromSize);
+    for (auto &reply : peer.HandleFrame(frame)) {
+      sendto(s, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&from), fromSize);
       if (isEnd) RecordEnd(o, peer, reply);
     }
   }
