@@ -2,17 +2,12 @@
 
 #include <cstring>
 
-#include "swc_io.h"
+#include "swc_context.h"
 #include "swc_ll.h"
 #include "swc_phy.h"
 #include "swc_trace.h"
 
 namespace {
-
-// Stands in until the daemon installs a context, so that calls made without one fail cleanly.
-swc_api_state g_builtin_state;
-swc_context g_builtin_context{-1, &g_builtin_state, nullptr};
-swc_api_state *g_state = &g_builtin_state;
 
 #define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
 
@@ -73,21 +68,14 @@ size_t swc_sizeof_al() {
   return sizeof(swc_api_state);
 }
 
-swc_api_state *swc_state() {
-  return g_state;
-}
-
 swc_rc swc_select_context(swc_context *context) {
-  if (!context || !context->state) context = &g_builtin_context;
-  g_state = context->state;
-  swc_io_select_context(context);
-  swc_phy_select_context(context->phy);
+  swc_context_install(context);
   return SWC_RC_OK;
 }
 
 void swc_init_state(const swc_init_setup *setup) {
   HL_TRACE(TRACE_DEBUG, "enter");
-  swc_api_state &s = *g_state;
+  swc_api_state &s = *swc_state();
   std::memset(&s, 0, sizeof s);
   set_port_defaults(s);
   set_pgid_defaults(s);
@@ -103,7 +91,7 @@ swc_rc swc_port_map_set(const swc_port_map_t *port_map) {
     HL_TRACE(TRACE_ERROR, "illegal port_map");
     return SWC_RC_ILLEGAL;
   }
-  swc_api_state &s = *g_state;
+  swc_api_state &s = *swc_state();
   uint32_t uses[SWC_CHIP_PORTS] = {};
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     int32_t chip_port = port_map[p].chip_port;

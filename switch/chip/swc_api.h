@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "swc_context.h"
 #include "swc_state.h"
 #include "swc_types.h"
 
@@ -22,9 +23,6 @@ swc_rc swc_init(const swc_init_setup *setup);
 
 // Installs the port map, indexed by port 0..6 (entry 0 unused).
 swc_rc swc_port_map_set(const swc_port_map_t *port_map);
-
-// The current API state (the built-in one while no context is installed).
-swc_api_state *swc_state();
 
 // VLAN port mode of a port 1..6: stored, then written to the chip.
 swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode);

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "swc_context.h"
 #include "swc_trace.h"
 #include "swgenio.h"
 
 namespace {
 
-const swc_context kNoContext{-1, nullptr, nullptr};
-const swc_context *g_context = &kNoContext;
+// The installed context's device.
+int device() {
+  return swc_installed_context().handed->fd;
+}
 
 constexpr uint32_t kDoneStatus = swgenio::bus_offset(7, 0, 0x30);
 constexpr uint32_t kIndirectData = swgenio::bus_offset(7, 0, 0x2c);
@@ -35,7 +38,7 @@ int spi_transfer(uint32_t block, uint32_t subblock, uint32_t reg, bool write, ui
     record.buffer[4] = static_cast<uint8_t>(*value >> 8);
     record.buffer[5] = static_cast<uint8_t>(*value);
   }
-  if (swgenio_ioctl(g_context->fd, swgenio::kCpldSpiReadWrite, &record) != 0) return -1;
+  if (swgenio_ioctl(device(), swgenio::kCpldSpiReadWrite, &record) != 0) return -1;
   if (!write) {
     *value = uint32_t{record.buffer[2]} << 24 | uint32_t{record.buffer[3]} << 16 |
              uint32_t{record.buffer[4]} << 8 | record.buffer[5];
@@ -46,7 +49,7 @@ int spi_transfer(uint32_t block, uint32_t subblock, uint32_t reg, bool write, ui
 // One 32-bit bus read; false when the request failed.
 bool bus_read(uint32_t offset, uint32_t *value) {
   swgenio::BusRecord record{offset, 0};
-  if (swgenio_ioctl(g_context->fd, swgenio::k32BitRead, &record) != 0) return false;
+  if (swgenio_ioctl(device(), swgenio::k32BitRead, &record) != 0) return false;
   *value = record.value;
   return true;
 }
@@ -90,10 +93,6 @@ swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t 
 
 }  // namespace
 
-void swc_io_select_context(const swc_context *context) {
-  g_context = context ? context : &kNoContext;
-}
-
 swc_rc swc_io_init() {
   IO_TRACE(TRACE_DEBUG, "enter");
   return SWC_RC_OK;
@@ -130,7 +129,7 @@ swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *v
 swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
   swgenio::BusRecord record{swgenio::bus_offset(block, subblock, reg), value};
   swc_rc rc = SWC_RC_OK;
-  if (swgenio_ioctl(g_context->fd, swgenio::k32BitWrite, &record) != 0) {
+  if (swgenio_ioctl(device(), swgenio::k32BitWrite, &record) != 0) {
     IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_32BIT_WRITE) failed");
     rc = SWC_RC_WRITE_FAILED;
   }
@@ -249,7 +248,7 @@ void run_batched(script_cursor &c) {
     for (size_t i = c.at; i < c.count && batch.size() < swgenio::wire::kMaxBatchOps; ++i) {
       batch.push_back(to_wire(c.ops[i]));
     }
-    const auto results = swgenio_batch(g_context->fd, batch);
+    const auto results = swgenio_batch(device(), batch);
     if (!results) {
       // The simulator refused the batch (one that predates batches answers -EINVAL) or the connection
       // failed: the single accesses carry on, each reporting its op as the driver answers it.
@@ -272,7 +271,7 @@ void swc_io_run(swc_io_op *ops, size_t count, bool serial) {
   script_cursor cursor{ops, count};
   if (!serial) {
     run_one_by_one(cursor, swc_io_pi_rd, swc_io_pi_wr);
-  } else if (swgenio_takes_batches(g_context->fd)) {
+  } else if (swgenio_takes_batches(device())) {
     run_batched(cursor);
   } else {
     run_one_by_one(cursor, swc_io_si_rd, swc_io_si_wr);

@@ -8,9 +8,8 @@
 #include "swc_state.h"
 #include "swc_types.h"
 
-// Keeps the context whose descriptor the accesses use. Before a context is selected every access
-// fails (-96 / -97).
-void swc_io_select_context(const swc_context *context);
+// The accesses use the device of the installed context (swc_context.h); before the daemon installs
+// one, every access fails (-96 / -97).
 swc_rc swc_io_init();
 
 // SPI path: 0, or -96 (read) / -97 (write).

@@ -2,6 +2,7 @@
 
 #include "swc_cablescan.h"
 #include "swc_clock.h"
+#include "swc_context.h"
 #include "swc_trace.h"
 
 #define PHY_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
@@ -13,10 +14,16 @@
 
 namespace {
 
-swc_phy_context *g_phy_context = nullptr;
-swc_phy_state *g_phy_state = nullptr;
-// The caller's PHY state holds whatever its allocation left until swc_phy_init fills it in.
-bool g_phy_ready = false;
+// The PHY state of the installed context, or nullptr when it has none.
+swc_phy_state *phy_state() {
+  const swc_phy_context *context = swc_installed_context().handed->phy;
+  return context ? context->state : nullptr;
+}
+
+// The PHY state once swc_phy_init has filled it in, or nullptr.
+swc_phy_state *ready_phy_state() {
+  return swc_installed_context().phy_ready ? phy_state() : nullptr;
+}
 
 constexpr size_t records_offset() {
   return (sizeof(swc_phy_state) + alignof(swc_phy_port_t) - 1) / alignof(swc_phy_port_t) *
@@ -85,11 +92,12 @@ void classify(swc_phy_port_t &phy, uint32_t oui, uint32_t model) {
 // ---- access helpers on one port ----
 
 bool valid_port(uint32_t port_no) {
-  return g_phy_ready && port_no < g_phy_state->count && g_phy_state->ports[port_no].bus >= 0;
+  const swc_phy_state *state = ready_phy_state();
+  return state && port_no < state->count && state->ports[port_no].bus >= 0;
 }
 
 swc_phy_port_t &record(uint32_t port_no) {
-  return g_phy_state->ports[port_no];
+  return phy_state()->ports[port_no];
 }
 
 swc_rc raw_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
@@ -563,11 +571,6 @@ swc_rc swc_phy_io_init() {
   return SWC_RC_OK;
 }
 
-swc_rc swc_phy_io_select_context(swc_phy_context *context) {
-  g_phy_context = context;
-  return SWC_RC_OK;
-}
-
 swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value) {
   const swc_rc rc = swc_miim_phy_read(bus & 15, addr, reg, value);
   if (rc < 0) {
@@ -589,13 +592,6 @@ swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t valu
 
 // ---- state ----
 
-swc_rc swc_phy_select_context(swc_phy_context *context) {
-  PHY_TRACE(TRACE_DEBUG, "enter");
-  g_phy_state = context ? context->state : nullptr;
-  g_phy_ready = false;
-  return swc_phy_io_select_context(context);
-}
-
 size_t swc_phy_sizeof_al(uint32_t ports) {
   PHY_TRACE(TRACE_DEBUG, "enter");
   return records_offset() + (size_t{ports} + 1) * sizeof(swc_phy_port_t);
@@ -603,24 +599,26 @@ size_t swc_phy_sizeof_al(uint32_t ports) {
 
 swc_rc swc_phy_init(uint32_t ports) {
   PHY_TRACE(TRACE_DEBUG, "enter");
-  if (!g_phy_state) return SWC_RC_ILLEGAL;
-  g_phy_state->count = ports + 1;
-  g_phy_state->ports =
-      reinterpret_cast<swc_phy_port_t *>(reinterpret_cast<unsigned char *>(g_phy_state) + records_offset());
-  for (uint32_t i = 0; i < g_phy_state->count; ++i) {
-    swc_phy_port_t &r = g_phy_state->ports[i];
+  swc_phy_state *state = phy_state();
+  if (!state) return SWC_RC_ILLEGAL;
+  state->count = ports + 1;
+  state->ports =
+      reinterpret_cast<swc_phy_port_t *>(reinterpret_cast<unsigned char *>(state) + records_offset());
+  for (uint32_t i = 0; i < state->count; ++i) {
+    swc_phy_port_t &r = state->ports[i];
     r = swc_phy_port_t{};
     r.bus = -1;
     r.address = -1;
     r.link = 0;
   }
-  g_phy_ready = true;
+  swc_installed_context().phy_ready = true;
   return SWC_RC_OK;
 }
 
 swc_phy_port_t *swc_phy_port(uint32_t port_no) {
-  if (!g_phy_ready || port_no >= g_phy_state->count) return nullptr;
-  return &g_phy_state->ports[port_no];
+  swc_phy_state *state = ready_phy_state();
+  if (!state || port_no >= state->count) return nullptr;
+  return &state->ports[port_no];
 }
 
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
@@ -635,13 +633,14 @@ swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
 
 swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map) {
   PHY_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
-  if (!map || !g_phy_ready || map->count > g_phy_state->count || map->count > SWC_PORT_SLOTS) {
+  swc_phy_state *state = ready_phy_state();
+  if (!map || !state || map->count > state->count || map->count > SWC_PORT_SLOTS) {
     PHY_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
     return SWC_RC_ILLEGAL;
   }
   for (uint32_t i = 0; i < map->count; ++i) {
-    g_phy_state->ports[i].bus = map->pair[i].bus;
-    g_phy_state->ports[i].address = map->pair[i].address;
+    state->ports[i].bus = map->pair[i].bus;
+    state->ports[i].address = map->pair[i].address;
   }
   return SWC_RC_OK;
 }

@@ -26,11 +26,9 @@ inline constexpr uint32_t SWC_PHY_MODE_FORCED = 1;
 inline constexpr uint32_t SWC_PHY_MODE_POWER_DOWN = 2;
 
 swc_rc swc_phy_io_init();
-swc_rc swc_phy_io_select_context(swc_phy_context *context);
 swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value);
 swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t value);
 
-swc_rc swc_phy_select_context(swc_phy_context *context);
 // Size of a PHY state for `ports` ports (plus the raw-access pseudo-port 0).
 size_t swc_phy_sizeof_al(uint32_t ports);
 // Initialises the PHY state for `ports` ports: every record unmapped, link down.

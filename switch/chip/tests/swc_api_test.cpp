@@ -118,4 +118,34 @@ TEST_F(ApiState, WithoutAContextCallsUseABuiltInStateAndFail) {
   EXPECT_EQ(swc_port_map_set(board_map), 0);
 }
 
+// Every layer follows the one installed context: the register I/O its device, the API its state record,
+// the PHY layer its PHY state, which counts as uninitialised again until swc_phy_init fills it in.
+TEST_F(ApiState, ReinstallingAContextMovesEveryLayerAtOnce) {
+  map_board_ports();
+  ASSERT_NE(swc_phy_port(1), nullptr);
+  uint16_t id = 0;
+  ASSERT_EQ(swc_phy_read(1, 2, &id), 0);
+  swgenio_clear_recorded();
+
+  swc_api_state other_state{};
+  std::vector<unsigned char> other_phy_bytes(swc_phy_sizeof_al(6), 0xA5);
+  swc_phy_context other_phy{0, reinterpret_cast<swc_phy_state *>(other_phy_bytes.data())};
+  swc_context other{-1, &other_state, &other_phy};
+  swc_select_context(&other);
+  EXPECT_EQ(swc_state(), &other_state);
+  EXPECT_EQ(swc_phy_port(1), nullptr);  // the new PHY state still holds its allocation's bytes
+  EXPECT_EQ(swc_phy_read(1, 2, &id), SWC_RC_ILLEGAL);
+  uint32_t value = 0;
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);  // no device in the new context
+  EXPECT_TRUE(accesses().empty());
+
+  swc_select_context(&context);
+  EXPECT_EQ(swc_state(), state.get());
+  EXPECT_EQ(swc_phy_port(1), nullptr);
+  ASSERT_EQ(swc_phy_init(6), 0);
+  ASSERT_NE(swc_phy_port(1), nullptr);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
+  EXPECT_EQ(value, swchip::kChipIdG5RevA);
+}
+
 }  // namespace
