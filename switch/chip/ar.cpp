@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-#include "swc_api.h"
+#include "swc_context.h"
 #include "swc_clock.h"
 #include "swc_io.h"
-#include "swc_ll.h"
 #include "swc_reg.h"
 #include "swc_trace.h"
 
@@ -226,7 +225,7 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
   if (((second >> 4) & 0x1FF) != 0x52) {
     AR_TRACE(TRACE_ERROR, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned long>(first),
              static_cast<unsigned long>(second));
-    swc_ll_cpu_rx_discard_frame(queue);
+    ar_cpurx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
   }
   // Chip port 7 does not exist: it must not index the port map.
@@ -235,7 +234,7 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
     AR_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
              static_cast<unsigned>(header->port_no), static_cast<unsigned long>(first),
              static_cast<unsigned long>(second));
-    swc_ll_cpu_rx_discard_frame(queue);
+    ar_cpurx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
   }
   // A length below the FCS, or beyond the receive window, would make the copy read past the frame.
@@ -243,10 +242,14 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
     AR_TRACE(TRACE_ERROR, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned>(length_field),
              static_cast<unsigned long>(first), static_cast<unsigned long>(second));
     header->length = 0;
-    swc_ll_cpu_rx_discard_frame(queue);
+    ar_cpurx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
   }
   return SWC_RC_OK;
+}
+
+swc_rc ar_cpurx_discard_frame(uint32_t queue) {
+  return swc_reg_wr(4, 2 * queue + 2, 0, 0);
 }
 
 swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, uint32_t vid) {

@@ -24,6 +24,8 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup);
 
 // Decodes the head frame's header of CPU receive queue 1 or 2; a bad header drops the frame (-6).
 swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header);
+// Releases the head frame of CPU receive queue 1 or 2.
+swc_rc ar_cpurx_discard_frame(uint32_t queue);
 
 // Sends a frame out of a port through the CPU transmit registers; vid non-zero inserts an 802.1Q tag.
 swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, uint32_t vid);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "ar.h"
-#include "swc_api.h"
+#include "swc_context.h"
 #include "swc_clock.h"
 #include "swc_io.h"
 #include "swc_reg.h"
@@ -367,7 +367,7 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t *header, uint8_t 
 
 swc_rc swc_ll_cpu_rx_discard_frame(uint32_t queue) {
   SWC_TRY(check_queue(__func__, queue));
-  return swc_reg_wr(4, 2 * queue + 2, 0, 0);
+  return ar_cpurx_discard_frame(queue);
 }
 
 swc_rc swc_ll_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, uint32_t vid) {

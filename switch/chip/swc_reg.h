@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "swc_api.h"
+#include "swc_context.h"
 #include "swc_io.h"
 #include "swc_types.h"
 
