@@ -8,8 +8,6 @@
 #include "swc_reg.h"
 #include "swc_trace.h"
 
-#define AR_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_LL, level, __VA_ARGS__)
-
 namespace {
 
 constexpr uint32_t kMiimCommand = 1;
@@ -123,12 +121,12 @@ swc_rc tx_word(uint32_t chip_port, uint32_t word) {
 int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uint32_t phy_reg,
                          uint32_t value) {
   if (controller > 1) {
-    AR_TRACE(TRACE_ERROR, "illegal miim_controller: %d", static_cast<int>(controller));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal miim_controller: %d", static_cast<int>(controller));
     return SWC_RC_ILLEGAL;
   }
   if (phy_addr >= 32 || phy_reg >= 32) {
-    AR_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr),
-             static_cast<int>(phy_reg));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr),
+                 static_cast<int>(phy_reg));
     return SWC_RC_ILLEGAL;
   }
   SWC_TRY(
@@ -141,8 +139,8 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
     idle = (status & 0xF) == 0;
   }
   if (!idle) {
-    AR_TRACE(TRACE_ERROR, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
-             static_cast<unsigned>(SWC_IDLE_POLLS));
+    SWC_LL_TRACE(TRACE_ERROR, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
+                 static_cast<unsigned>(SWC_IDLE_POLLS));
     return SWC_RC_READ_FAILED;
   }
   if (write) return SWC_RC_OK;
@@ -157,9 +155,9 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const int32_t mode = port_mac_mode(port_no, *setup);
   if (mode < 0) {
-    AR_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d",
-             static_cast<int>(setup->interface_type), static_cast<int>(setup->speed),
-             static_cast<int>(port_no));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d",
+                 static_cast<int>(setup->interface_type), static_cast<int>(setup->speed),
+                 static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   const bool gigabit = setup->speed == SWC_SPEED_1G;
@@ -223,24 +221,25 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
   header->cfi = (second >> 28) & 1;
   header->user_priority = second >> 29;
   if (((second >> 4) & 0x1FF) != 0x52) {
-    AR_TRACE(TRACE_ERROR, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned long>(first),
-             static_cast<unsigned long>(second));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned long>(first),
+                 static_cast<unsigned long>(second));
     ar_cpurx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
   }
   // Chip port 7 does not exist: it must not index the port map.
   header->port_no = chip_port < SWC_CHIP_PORTS ? swc_state()->chip_port_to_port[chip_port] : 0;
   if (header->port_no < 1 || header->port_no > SWC_PORTS) {
-    AR_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
-             static_cast<unsigned>(header->port_no), static_cast<unsigned long>(first),
-             static_cast<unsigned long>(second));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
+                 static_cast<unsigned>(header->port_no), static_cast<unsigned long>(first),
+                 static_cast<unsigned long>(second));
     ar_cpurx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
   }
   // A length below the FCS, or beyond the receive window, would make the copy read past the frame.
   if (length_field < 4 || header->length > AR_RX_MAX_FRAME) {
-    AR_TRACE(TRACE_ERROR, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned>(length_field),
-             static_cast<unsigned long>(first), static_cast<unsigned long>(second));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx",
+                 static_cast<unsigned>(length_field), static_cast<unsigned long>(first),
+                 static_cast<unsigned long>(second));
     header->length = 0;
     ar_cpurx_discard_frame(queue);
     return SWC_RC_BAD_CHIP;
@@ -259,7 +258,7 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
   size_t total = length + 4 + (tagged ? 4 : 0);
   if (total < 64) total = 64;
   if (!frame || length == 0 || total > AR_TX_MAX_TOTAL) {
-    AR_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
     return SWC_RC_ILLEGAL;
   }
   SWC_TRY(tx_word(c, static_cast<uint32_t>(total) << 16));
@@ -316,7 +315,7 @@ swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t *entry) {
 }
 
 swc_rc ar_vlan_table_clear() {
-  AR_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(TRACE_DEBUG, "enter");
   const ar_vlan_entry_t empty{0, 0};
   for (uint32_t vid = 0; vid < SWC_VLANS; ++vid) SWC_TRY(ar_vlan_entry_write(vid, &empty));
   return SWC_RC_OK;
@@ -427,7 +426,7 @@ swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t
 }
 
 swc_rc ar_reset_memories() {
-  AR_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(TRACE_DEBUG, "enter");
   swc_clock &clock = swc_clock_get();
   for (uint32_t id = 0; id < 16; ++id) {
     if (id == 6 || id == 7) continue;
@@ -442,7 +441,7 @@ swc_rc ar_reset_memories() {
 }
 
 swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
-  AR_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(TRACE_DEBUG, "enter");
   if (!setup->serial) {
     if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0E0E0E0E));
     if (setup->bus_mode == 1) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0D0D0D0D));
@@ -455,7 +454,7 @@ swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
       setup->hold_time_ns == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(setup->hold_time_ns));
   const uint64_t count = hold == -1 ? 15 : (10 * static_cast<uint64_t>(hold) + 111) / 112;
   if (count > 15) {
-    AR_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
     return SWC_RC_ILLEGAL;
   }
   SWC_TRY(swc_reg_wr(7, 0, 0x30, static_cast<uint32_t>(count) << 8 | (setup->further ? 0 : 0x20)));

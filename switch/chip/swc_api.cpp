@@ -9,8 +9,6 @@
 
 namespace {
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 void set_port_defaults(swc_api_state &s) {
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     const uint32_t chip_port = p == SWC_PORTS ? 6 : p - 1;
@@ -74,7 +72,7 @@ swc_rc swc_select_context(swc_context *context) {
 }
 
 void swc_init_state(const swc_init_setup *setup) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_api_state &s = *swc_state();
   std::memset(&s, 0, sizeof s);
   set_port_defaults(s);
@@ -86,9 +84,9 @@ void swc_init_state(const swc_init_setup *setup) {
 }
 
 swc_rc swc_port_map_set(const swc_port_map_t *port_map) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   if (!port_map) {
-    HL_TRACE(TRACE_ERROR, "illegal port_map");
+    SWC_HL_TRACE(TRACE_ERROR, "illegal port_map");
     return SWC_RC_ILLEGAL;
   }
   swc_api_state &s = *swc_state();
@@ -97,7 +95,7 @@ swc_rc swc_port_map_set(const swc_port_map_t *port_map) {
     int32_t chip_port = port_map[p].chip_port;
     if (chip_port >= static_cast<int32_t>(SWC_CHIP_PORTS)) {
       // Beyond the chip's ports: the port is treated as having none, rather than indexing past the maps.
-      HL_TRACE(TRACE_ERROR, "illegal chip_port: %d for port_no: %d", chip_port, static_cast<int>(p));
+      SWC_HL_TRACE(TRACE_ERROR, "illegal chip_port: %d for port_no: %d", chip_port, static_cast<int>(p));
       chip_port = -1;
     }
     s.port_to_chip_port[p] = chip_port;
@@ -118,8 +116,8 @@ swc_rc swc_port_map_set(const swc_port_map_t *port_map) {
     for (uint32_t q = 1; q <= SWC_PORTS; ++q) {
       const uint32_t candidate = s.default_chip_port[q];
       if (uses[candidate] != 0) continue;
-      HL_TRACE(TRACE_DEBUG, "Mapping unused port_no: %d to chip_port: %d", static_cast<int>(p),
-               static_cast<int>(candidate));
+      SWC_HL_TRACE(TRACE_DEBUG, "Mapping unused port_no: %d to chip_port: %d", static_cast<int>(p),
+                   static_cast<int>(candidate));
       s.port_to_chip_port[p] = static_cast<int32_t>(candidate);
       s.chip_port_to_port[candidate] = p;
       ++uses[candidate];
@@ -130,7 +128,7 @@ swc_rc swc_port_map_set(const swc_port_map_t *port_map) {
 }
 
 swc_rc swc_init(const swc_init_setup *setup) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_init_state(setup);
   swc_rc rc = swc_ll_init(setup);
   if (rc < 0) return rc;

@@ -7,13 +7,6 @@
 #include "swc_phy.h"
 #include "swc_trace.h"
 
-#define CS_TRACE(level, ...) SWC_TRACE(TRACE_MOD_CABLESCAN, level, __VA_ARGS__)
-#define CS_TRY(expression)                  \
-  do {                                      \
-    const swc_rc cs_try_rc_ = (expression); \
-    if (cs_try_rc_ < 0) return cs_try_rc_;  \
-  } while (0)
-
 namespace {
 
 constexpr uint32_t kPageTest = SWC_PHY_PAGE_TEST;
@@ -30,24 +23,24 @@ uint32_t g_page = 0;
 
 swc_rc select_page(uint32_t port_no, uint32_t page) {
   if (g_page == page) return SWC_RC_OK;
-  CS_TRY(swc_phy_write(port_no, 31, page));
+  SWC_TRY(swc_phy_write(port_no, 31, page));
   g_page = page;
   return SWC_RC_OK;
 }
 
 // A register of the standard page.
 swc_rc std_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
-  CS_TRY(select_page(port_no, 0));
+  SWC_TRY(select_page(port_no, 0));
   return swc_phy_read(port_no, reg, value);
 }
 
 swc_rc std_write(uint32_t port_no, uint32_t reg, uint32_t value) {
-  CS_TRY(select_page(port_no, 0));
+  SWC_TRY(select_page(port_no, 0));
   return swc_phy_write(port_no, reg, value);
 }
 
 swc_rc std_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
-  CS_TRY(select_page(port_no, 0));
+  SWC_TRY(select_page(port_no, 0));
   return swc_phy_writemasked(port_no, reg, value, mask);
 }
 
@@ -87,11 +80,11 @@ swc_rc wait_done(uint32_t port_no, uint32_t reg) {
   const uint64_t start = clock.now_us();
   for (;;) {
     uint16_t value = 0;
-    CS_TRY(swc_phy_read(port_no, reg, &value));
+    SWC_TRY(swc_phy_read(port_no, reg, &value));
     if (value & 0x8000) return SWC_RC_OK;
     if (clock.now_us() - start > kTrTimeoutUs) {
-      CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
-               static_cast<int>(reg));
+      SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
+                   static_cast<int>(reg));
       return SWC_RC_NOT_NOW;
     }
     clock.busy_wait_us(100);
@@ -122,7 +115,7 @@ swc_rc tr_set(uint32_t port_no, uint32_t address, uint32_t value) {
 // Read-modify-write of a TR register: the bits under `mask` become `value`.
 swc_rc tr_modify(uint32_t port_no, uint32_t address, uint32_t value, uint32_t mask) {
   uint32_t old = 0;
-  CS_TRY(tr_get(port_no, address, old));
+  SWC_TRY(tr_get(port_no, address, old));
   return tr_set(port_no, address, (old & ~mask) | (value & mask));
 }
 
@@ -151,37 +144,37 @@ void set_deadline(swc_cablescan_task_t &task, uint64_t ms) {
 // bits 0-11, TR 0x0F86 bits 11-21 in bits 12-22, TR 0x0F82 bits 3-4 in bits 23-24, TR 0x0FA0 bits
 // 8-12 in bits 25-29.
 swc_rc pulse_power_down(uint32_t port_no) {
-  CS_TRY(std_writemasked(port_no, 0, 0x0800, 0x0800));
+  SWC_TRY(std_writemasked(port_no, 0, 0x0800, 0x0800));
   return std_writemasked(port_no, 0, 0, 0x0800);
 }
 
 swc_rc family1_reprogram(swc_cablescan_task_t &task) {
   const uint32_t p = task.port;
   uint16_t r0 = 0, r9 = 0, r28 = 0, t5 = 0;
-  CS_TRY(std_read(p, 0, &r0));
-  CS_TRY(std_read(p, 9, &r9));
-  CS_TRY(std_read(p, 28, &r28));
-  CS_TRY(std_write(p, 9, r9 | 0x1800));
-  CS_TRY(std_write(p, 28, r28 | 0x0004));
-  CS_TRY(std_write(p, 0, 0x0140));
-  CS_TRY(paged_read(p, kPageTest, 5, &t5));
-  CS_TRY(paged_writemasked(p, kPageTest, 5, 0x10, 0x10));
-  CS_TRY(paged_writemasked(p, kPageTest, 5, 0x08, 0x08));
+  SWC_TRY(std_read(p, 0, &r0));
+  SWC_TRY(std_read(p, 9, &r9));
+  SWC_TRY(std_read(p, 28, &r28));
+  SWC_TRY(std_write(p, 9, r9 | 0x1800));
+  SWC_TRY(std_write(p, 28, r28 | 0x0004));
+  SWC_TRY(std_write(p, 0, 0x0140));
+  SWC_TRY(paged_read(p, kPageTest, 5, &t5));
+  SWC_TRY(paged_writemasked(p, kPageTest, 5, 0x10, 0x10));
+  SWC_TRY(paged_writemasked(p, kPageTest, 5, 0x08, 0x08));
   uint32_t f1680 = 0, f0f86 = 0, f0f82 = 0, f0fa0 = 0;
   CS_ACCESS(tr_modify(p, 0x0F8A, 0x42u << 2, bits(2, 8)));
-  CS_TRY(tr_get(p, 0x1680, f1680));
+  SWC_TRY(tr_get(p, 0x1680, f1680));
   CS_ACCESS(tr_set(p, 0x1680, f1680 | bits(10, 21)));
-  CS_TRY(tr_get(p, 0x0F86, f0f86));
+  SWC_TRY(tr_get(p, 0x0F86, f0f86));
   CS_ACCESS(tr_set(p, 0x0F86, (f0f86 & ~bits(11, 21)) | 0x742u << 11));
   CS_ACCESS(tr_modify(p, 0x0F88, 0x12u << 8, bits(8, 12)));
-  CS_TRY(tr_get(p, 0x0F82, f0f82));
+  SWC_TRY(tr_get(p, 0x0F82, f0f82));
   CS_ACCESS(tr_set(p, 0x0F82, (f0f82 & ~bits(3, 4)) | 2u << 3));
-  CS_TRY(tr_get(p, 0x0FA0, f0fa0));
+  SWC_TRY(tr_get(p, 0x0FA0, f0fa0));
   CS_ACCESS(tr_set(p, 0x0FA0, (f0fa0 & ~bits(8, 14)) | 0x68u << 8));
   CS_ACCESS(tr_modify(p, 0x0FA2, 0x30303, 0x30303));
   CS_ACCESS(tr_modify(p, 0x0240, 0xFF, 0xFF));
   CS_ACCESS(tr_modify(p, 0x0770, 2u << 2, bits(2, 3)));
-  CS_TRY(pulse_power_down(p));
+  SWC_TRY(pulse_power_down(p));
   CS_ACCESS(tr_modify(p, 0x1684, 0xF0u << 14, bits(14, 21)));
   CS_ACCESS(tr_modify(p, 0x0770, 3, bits(0, 1)));
   if (!task.held) {
@@ -206,11 +199,11 @@ swc_rc family1_restore(swc_cablescan_task_t &task) {
   CS_ACCESS(tr_modify(p, 0x0FA2, 0, 0x30303));
   CS_ACCESS(tr_modify(p, 0x0240, 0, 0xFF));
   CS_ACCESS(tr_modify(p, 0x1684, 0, bits(14, 21)));
-  CS_TRY(paged_writemasked(p, kPageTest, 5, (r >> 19 & 2) << 3, 0x10));
-  CS_TRY(paged_writemasked(p, kPageTest, 5, (r >> 19 & 1) << 3, 0x08));
-  CS_TRY(std_writemasked(p, 9, (r >> 16 & 3) << 11, 0x1800));
-  CS_TRY(std_write(p, 0, r & 0xFFFF));
-  CS_TRY(std_writemasked(p, 28, (r >> 18 & 1) << 2, 0x0004));
+  SWC_TRY(paged_writemasked(p, kPageTest, 5, (r >> 19 & 2) << 3, 0x10));
+  SWC_TRY(paged_writemasked(p, kPageTest, 5, (r >> 19 & 1) << 3, 0x08));
+  SWC_TRY(std_writemasked(p, 9, (r >> 16 & 3) << 11, 0x1800));
+  SWC_TRY(std_write(p, 0, r & 0xFFFF));
+  SWC_TRY(std_writemasked(p, 28, (r >> 18 & 1) << 2, 0x0004));
   return pulse_power_down(p);
 }
 
@@ -245,13 +238,13 @@ swc_rc state_0(swc_cablescan_task_t &t, uint32_t family) {
     const swc_phy_port_t *phy = swc_phy_port(t.port);
     if (!phy || phy->bus < 0 || phy->family != 8) continue;
     uint16_t request = 0;
-    CS_TRY(paged_read(t.port, 1, 24, &request));
+    SWC_TRY(paged_read(t.port, 1, 24, &request));
     if (!(request & 0x8000)) continue;
     uint16_t r23 = 0;
-    CS_TRY(std_read(t.port, 23, &r23));
+    SWC_TRY(std_read(t.port, 23, &r23));
     t.flags = static_cast<uint8_t>((t.flags & 0x3F) | (request & 0xC0));
     if (!t.held) t.saved_mode = static_cast<uint8_t>(r23 & 0xC0);
-    CS_TRY(std_write(t.port, 23, (r23 & ~0xC0u) | 0x80));
+    SWC_TRY(std_write(t.port, 23, (r23 & ~0xC0u) | 0x80));
     t.held = 1;
     t.state = 1;
     return SWC_RC_RUNNING;
@@ -263,27 +256,27 @@ swc_rc state_1(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   t.tap_count = family == 1 ? 12 : 8;
   for (unsigned pair = 0; pair < kPairs; ++pair) clear_pair(t, pair);
-  CS_TRY(paged_writemasked(p, kPageTest, 8, 0x200, 0x200));
+  SWC_TRY(paged_writemasked(p, kPageTest, 8, 0x200, 0x200));
   if (family == 4) CS_ACCESS(tr_set(p, 0x0400, 0x1DE800));
   if (family == 1) {
     uint16_t r17 = 0;
-    CS_TRY(std_read(p, 17, &r17));
+    SWC_TRY(std_read(p, 17, &r17));
     t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VARIANT) | (r17 >> 12 & 1));
-    if (!variant(t)) CS_TRY(family1_reprogram(t));
+    if (!variant(t)) SWC_TRY(family1_reprogram(t));
   } else {
-    CS_TRY(paged_write(p, 1, 24, 0x8000));
+    SWC_TRY(paged_write(p, 1, 24, 0x8000));
   }
   if (family == 8) {
     uint16_t r23 = 0;
-    CS_TRY(std_read(p, 23, &r23));
+    SWC_TRY(std_read(p, 23, &r23));
     if (!t.held) t.saved_mode = static_cast<uint8_t>(r23 & 0xC0);
-    CS_TRY(std_write(p, 23, (r23 & ~0xC0u) | 0x80));
+    SWC_TRY(std_write(p, 23, (r23 & ~0xC0u) | 0x80));
   }
   if (family == 7 || family == 9) {
     uint16_t r28 = 0;
-    CS_TRY(std_read(p, 28, &r28));
+    SWC_TRY(std_read(p, 28, &r28));
     if (!t.held) t.saved_mode = static_cast<uint8_t>(r28 & 0x40);
-    CS_TRY(std_write(p, 28, r28 & ~0x40u));
+    SWC_TRY(std_write(p, 28, r28 & ~0x40u));
   }
   t.held = 1;
   if (family != 1) set_deadline(t, 750);
@@ -295,11 +288,11 @@ swc_rc state_2(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   if (family != 1) {
     uint16_t r17 = 0, e24 = 0;
-    CS_TRY(std_read(p, 17, &r17));
+    SWC_TRY(std_read(p, 17, &r17));
     t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VARIANT) | (r17 >> 12 & 1));
-    CS_TRY(paged_read(p, 1, 24, &e24));
+    SWC_TRY(paged_read(p, 1, 24, &e24));
     if (!(e24 & 0x8000)) {
-      CS_TRACE(TRACE_DEBUG, "port_no: %d, test not running in the PHY", static_cast<int>(p));
+      SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, test not running in the PHY", static_cast<int>(p));
       clean_up(t);
       return SWC_RC_RUNNING;
     }
@@ -307,7 +300,7 @@ swc_rc state_2(swc_cablescan_task_t &t, uint32_t family) {
   if (variant(t)) {
     CS_ACCESS(family == 1 ? tr_set(p, 0x00B4, 0x40ED) : tr_set(p, 0x0190, 0x387));
     uint32_t f = 0;
-    CS_TRY(tr_get(p, 0x0FF0, f));
+    SWC_TRY(tr_get(p, 0x0FF0, f));
     int s = static_cast<int>(f >> 4 & 0xF);
     if (f & 0x100) s -= 16;
     t.echo_offset = static_cast<int16_t>(26 * s + 800);
@@ -323,9 +316,9 @@ swc_rc state_2(swc_cablescan_task_t &t, uint32_t family) {
 swc_rc state_3(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
   uint16_t r28 = 0;
-  CS_TRY(std_read(p, 28, &r28));
+  SWC_TRY(std_read(p, 28, &r28));
   if ((r28 >> 3 & 3) == 2) {
-    CS_TRY(swc_phy_cablescan_tr_setup(&t, 0));
+    SWC_TRY(swc_phy_cablescan_tr_setup(&t, 0));
     CS_ACCESS(family == 1 ? tr_set(p, 0x00B4, 0x400D) : tr_set(p, 0x0190, 0x380));
     CS_ACCESS(tr_modify(p, 0x0F86, bits(20, 21), bits(20, 21)));
     t.echo_offset = 0;
@@ -333,7 +326,7 @@ swc_rc state_3(swc_cablescan_task_t &t, uint32_t family) {
     return SWC_RC_RUNNING;
   }
   if (--t.threshold1 == 0) {
-    CS_TRACE(TRACE_DEBUG, "port_no: %d, PHY not ready for the test", static_cast<int>(p));
+    SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, PHY not ready for the test", static_cast<int>(p));
     clean_up(t);
   } else {
     set_deadline(t, 5);
@@ -380,7 +373,7 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
   const uint16_t previous = t.threshold2;
   if (family == 1) {
     uint32_t v = 0;
-    CS_TRY(tr_get(p, 0x00BA, v));
+    SWC_TRY(tr_get(p, 0x00BA, v));
     if (disturbed(v)) {
       for (unsigned pair = 0; pair < kPairs; ++pair) clear_pair(t, pair);
       t.threshold1 = static_cast<uint16_t>(previous + 1);
@@ -388,7 +381,7 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
   } else {
     for (unsigned pair = 0; pair < kPairs; ++pair) {
       uint32_t v = 0;
-      CS_TRY(tr_get(p, 0x01C0 + (pair << 11), v));
+      SWC_TRY(tr_get(p, 0x01C0 + (pair << 11), v));
       if (disturbed(v)) {
         clear_pair(t, pair);
         t.threshold1 = static_cast<uint16_t>(previous + 1);
@@ -402,7 +395,7 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
     t.state = 8;
     return SWC_RC_RUNNING;
   }
-  CS_TRACE(TRACE_DEBUG, "port_no: %d, disturbance count %d", static_cast<int>(p), count);
+  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, disturbance count %d", static_cast<int>(p), count);
   if (count == previous) {
     if (t.sub_range != sub_range_start(t)) {
       t.sub_range = static_cast<int8_t>(sub_range_start(t));
@@ -420,7 +413,7 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
   } else {
     clean_up(t);
   }
-  if (!variant(t)) CS_TRY(swc_phy_cablescan_tr_setup(&t, 0));
+  if (!variant(t)) SWC_TRY(swc_phy_cablescan_tr_setup(&t, 0));
   return SWC_RC_RUNNING;
 }
 
@@ -431,9 +424,9 @@ uint8_t first_window(uint32_t family) {
 // An echo search at `first_tap`, its finding checked against the noise floor.
 swc_rc search_window(swc_cablescan_task_t &t, uint32_t first_tap, uint32_t minimum_tap) {
   swc_phy_cablescan_threshold_set(&t, first_tap + t.tap_count / 2);
-  CS_TRY(swc_phy_cablescan_echo_search(&t, first_tap, minimum_tap));
+  SWC_TRY(swc_phy_cablescan_echo_search(&t, first_tap, minimum_tap));
   const uint8_t s = low(t.status[t.pair]);
-  if (s >= 1 && s <= 15) CS_TRY(swc_phy_cablescan_noise_check(&t, 70));
+  if (s >= 1 && s <= 15) SWC_TRY(swc_phy_cablescan_noise_check(&t, 70));
   return SWC_RC_OK;
 }
 
@@ -464,11 +457,11 @@ swc_rc state_8(swc_cablescan_task_t &t, uint32_t family) {
   const bool reads = family != 1 || t.sub_range == 0;
   if (reads) {
     uint32_t v = 0;
-    CS_TRY(tr_get(p, family == 1 ? 0x00BA : 0x01C0 + (pair << 11), v));
+    SWC_TRY(tr_get(p, family == 1 ? 0x00BA : 0x01C0 + (pair << 11), v));
     if (v & 0x80) {
       const uint32_t t0 = (v >> 16 & 0xFF) + (family == 1 ? 0x40u : t.sub_range == 0 ? 0x48u : 0x10u);
       t.window_start = first_window(family);
-      CS_TRY(search_window(t, t0, 0));
+      SWC_TRY(search_window(t, t0, 0));
     }
   }
   if (family == 1) {
@@ -489,7 +482,7 @@ uint8_t window_of(const swc_cablescan_task_t &t, uint32_t family) {
 swc_rc state_9(swc_cablescan_task_t &t, uint32_t family) {
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
   const uint8_t w = window_of(t, family);
-  CS_TRY(search_window(t, w, w == 4 ? 6 : 0));
+  SWC_TRY(search_window(t, w, w == 4 ? 6 : 0));
   bool walk_ends = false;
   if (t.sub_range > 0) {
     if (w == 0) {
@@ -530,7 +523,7 @@ swc_rc state_10_levels(swc_cablescan_task_t &t, uint32_t family) {
       t.window_start = 0;
       continue;
     }
-    CS_TRY(swc_phy_cablescan_coeff_read(p, pair, first_window(family), 0xF8));
+    SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, first_window(family), 0xF8));
     const uint16_t peak = static_cast<uint16_t>(g_coefficients[0]);
     if (peak > quiet) {
       t.level[pair] = peak;
@@ -558,7 +551,7 @@ swc_rc state_10(swc_cablescan_task_t &t, uint32_t family) {
       return SWC_RC_RUNNING;
     }
     if (!variant(t)) {
-      CS_TRY(swc_phy_cablescan_tr_setup(&t, 1));
+      SWC_TRY(swc_phy_cablescan_tr_setup(&t, 1));
       CS_ACCESS(family == 1 ? tr_set(p, 0x00B4, 0x96AD) : tr_set(p, 0x0190, 0x4B5));
     }
     if (family == 1) {
@@ -605,7 +598,7 @@ bool same_sign(int a, int b) {
 // reflection.
 swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
   const uint32_t p = t.port;
-  CS_TRY(swc_phy_cablescan_coeff_read(p, pair, t.window_start, static_cast<uint32_t>(t.tap_count) | 0x30));
+  SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, t.window_start, static_cast<uint32_t>(t.tap_count) | 0x30));
   const int16_t coefficients[12] = {g_coefficients[1],  g_coefficients[2],  g_coefficients[3],
                                     g_coefficients[4],  g_coefficients[5],  g_coefficients[6],
                                     g_coefficients[7],  g_coefficients[8],  g_coefficients[9],
@@ -626,7 +619,7 @@ swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
         t.pair = static_cast<int8_t>(pair);
         const swc_rc rc = swc_phy_cablescan_noise_check(&t, 180);
         t.pair = pair_before;
-        CS_TRY(rc);
+        SWC_TRY(rc);
       } else if (std::abs(tap - location) <= 3 && same_sign(c, recorded) &&
                  std::abs(c) >= std::abs(recorded)) {
         t.location[pair] = static_cast<uint8_t>(tap);
@@ -646,7 +639,7 @@ swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
 
 swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
-  CS_TRACE(TRACE_NOISE, "port_no: %d, window start 0x%02x", static_cast<int>(p), t.window_start);
+  SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, window start 0x%02x", static_cast<int>(p), t.window_start);
   if ((t.flags & SWC_CABLESCAN_FLAG_WORKING) || (t.window_start & 0x7F) < t.tap_count) {
     t.state = 12;
     return SWC_RC_RUNNING;
@@ -673,7 +666,7 @@ swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
   if (all_located) t.flags |= SWC_CABLESCAN_FLAG_WORKING;
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0 || t.location[pair] >= w + 12) continue;
-    CS_TRY(walk_pair(t, pair, w));
+    SWC_TRY(walk_pair(t, pair, w));
   }
   if (t.flags & SWC_CABLESCAN_FLAG_WORKING) {
     if (family == 1) {
@@ -689,10 +682,10 @@ swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
 }
 
 swc_rc state_12(swc_cablescan_task_t &t, uint32_t family) {
-  CS_TRACE(TRACE_DEBUG, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
-           static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3],
-           t.amplitude[0], t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1], t.level[2],
-           t.level[3]);
+  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
+               static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3],
+               t.amplitude[0], t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1],
+               t.level[2], t.level[3]);
   bool examined[kPairs] = {};
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0 || t.location[pair] == SWC_CABLESCAN_NO_REFLECTION) continue;
@@ -779,7 +772,7 @@ void swap_results(swc_cablescan_task_t &t, unsigned a, unsigned b) {
 
 swc_rc state_13(swc_cablescan_task_t &t, uint32_t family) {
   uint16_t r28 = 0;
-  CS_TRY(std_read(t.port, 28, &r28));
+  SWC_TRY(std_read(t.port, 28, &r28));
   const unsigned crossover = r28 >> 12 & 3;
   if (crossover == 0 || crossover == 1) {
     swap_results(t, 0, 1);
@@ -794,9 +787,9 @@ swc_rc state_13(swc_cablescan_task_t &t, uint32_t family) {
     }
   }
   for (uint8_t &location : t.location) location = swc_cablescan_length(family, variant(t), location);
-  CS_TRACE(TRACE_DEBUG, "port_no: %d, status %d %d %d %d, length %d %d %d %d", static_cast<int>(t.port),
-           t.status[0], t.status[1], t.status[2], t.status[3], t.location[0], t.location[1], t.location[2],
-           t.location[3]);
+  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, status %d %d %d %d, length %d %d %d %d", static_cast<int>(t.port),
+               t.status[0], t.status[1], t.status[2], t.status[3], t.location[0], t.location[1],
+               t.location[2], t.location[3]);
   t.state = 0x8E;
   return SWC_RC_RUNNING;
 }
@@ -804,7 +797,7 @@ swc_rc state_13(swc_cablescan_task_t &t, uint32_t family) {
 // Restores the PHY and ends the test: results written into the PHY (family 8), validity decided.
 swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
   const uint32_t p = t.port;
-  CS_TRY(select_page(p, kPageTr));
+  SWC_TRY(select_page(p, kPageTr));
   if (family == 1) {
     CS_ACCESS(tr_set(p, 0x00B4, 0x1E8ED));
   } else {
@@ -813,7 +806,7 @@ swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
   if (family == 4) CS_ACCESS(tr_set(p, 0x0400, 0x1DEC00));
   if (!variant(t)) {
     if (family == 1) {
-      CS_TRY(family1_restore(t));
+      SWC_TRY(family1_restore(t));
     } else {
       CS_ACCESS(tr_modify(p, 0x0F86, 0, bits(20, 21)));
     }
@@ -821,14 +814,14 @@ swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
   if (family == 8) {
     const uint32_t s26 =
         low(t.status[0]) << 12 | low(t.status[1]) << 8 | low(t.status[2]) << 4 | low(t.status[3]);
-    CS_TRY(paged_write(p, 1, 26, s26));
-    CS_TRY(
+    SWC_TRY(paged_write(p, 1, 26, s26));
+    SWC_TRY(
         paged_write(p, 1, 25, (t.location[2] & 0x3Fu) << 8 | (t.location[3] & 0x3Fu) | (t.flags & 1u) << 15));
-    CS_TRY(paged_write(p, 1, 24,
-                       (t.location[0] & 0x3Fu) << 8 | (t.location[1] & 0x3Fu) | (t.flags & 0xC0u) | 0x8000u));
+    SWC_TRY(paged_write(
+        p, 1, 24, (t.location[0] & 0x3Fu) << 8 | (t.location[1] & 0x3Fu) | (t.flags & 0xC0u) | 0x8000u));
   }
   if (family == 5 || family == 7 || family == 8 || family == 9) {
-    CS_TRY(paged_writemasked(p, kPageTest, 12, 1, 1));
+    SWC_TRY(paged_writemasked(p, kPageTest, 12, 1, 1));
   }
   if (!variant(t)) {
     t.flags |= SWC_CABLESCAN_FLAG_VALID;
@@ -836,21 +829,21 @@ swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
     swc_clock_get().sleep_ms(3000);
     uint16_t v = 0;
     if (family == 1) {
-      CS_TRY(std_read(p, 17, &v));
+      SWC_TRY(std_read(p, 17, &v));
       v = static_cast<uint16_t>(~v << 1);  // bit 13 inverted, into bit 14
     } else {
-      CS_TRY(paged_read(p, 1, family == 5 || family == 7 || family == 9 ? 24 : 25, &v));
+      SWC_TRY(paged_read(p, 1, family == 5 || family == 7 || family == 9 ? 24 : 25, &v));
     }
     t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VALID) |
                                    ((v & 0x4000) ? SWC_CABLESCAN_FLAG_VALID : 0));
   }
-  if (family == 8) CS_TRY(std_writemasked(p, 23, t.saved_mode, 0xC0));
-  if (family == 7 || family == 9) CS_TRY(std_writemasked(p, 28, t.saved_mode, 0x40));
-  CS_TRY(paged_writemasked(p, kPageTest, 8, 0, 0x200));
-  CS_TRY(select_page(p, 0));
+  if (family == 8) SWC_TRY(std_writemasked(p, 23, t.saved_mode, 0xC0));
+  if (family == 7 || family == 9) SWC_TRY(std_writemasked(p, 28, t.saved_mode, 0x40));
+  SWC_TRY(paged_writemasked(p, kPageTest, 8, 0, 0x200));
+  SWC_TRY(select_page(p, 0));
   uint16_t r23 = 0;
-  CS_TRY(std_read(p, 23, &r23));
-  CS_TRY(std_writemasked(p, 23, r23, 0xC0));
+  SWC_TRY(std_read(p, 23, &r23));
+  SWC_TRY(std_writemasked(p, 23, r23, 0xC0));
   t.held = 0;
   t.state = 0;
   return SWC_RC_OK;
@@ -940,7 +933,7 @@ bool swc_cablescan_family_supported(uint32_t family) {
 }
 
 swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode) {
-  CS_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
+  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
   swc_phy_port_t *phy = swc_phy_port(port_no);
   if (!phy || !swc_cablescan_family_supported(phy->family)) return SWC_RC_OK;
   swc_cablescan_task_t &t = phy->cablescan;
@@ -957,7 +950,7 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
   t.now = time_of(swc_clock_get().now_us());
   if (t.state != 0 && us_of(t.now) < us_of(t.deadline)) return SWC_RC_RUNNING;
   const uint32_t family = family_of(t.port);
-  CS_TRACE(TRACE_NOISE, "port_no: %d, state: 0x%02x", static_cast<int>(t.port), t.state);
+  SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, state: 0x%02x", static_cast<int>(t.port), t.state);
   g_page = 0;  // every step starts and ends on the standard page
   swc_rc rc;
   if (t.state & SWC_CABLESCAN_CLEANUP) {
@@ -972,7 +965,8 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
   }
   if (rc < 0 && rc != SWC_RC_RUNNING) {
     // The PHY does not answer: the test is given up rather than retried for ever.
-    CS_TRACE(TRACE_ERROR, "port_no: %d, state: 0x%02x, PHY access failed", static_cast<int>(t.port), t.state);
+    SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, state: 0x%02x, PHY access failed", static_cast<int>(t.port),
+                 t.state);
     t.state = 0;
     t.held = 0;
     t.flags &= static_cast<uint8_t>(~SWC_CABLESCAN_FLAG_VALID);
@@ -989,27 +983,27 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
 
 swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t *value) {
   const uint32_t command = tr_command_reg(port_no);
-  CS_TRY(select_page(port_no, kPageTr));
-  CS_TRY(swc_phy_write(port_no, command, 0xA000 | (address & 0x1FFF)));
-  CS_TRY(wait_done(port_no, command));
+  SWC_TRY(select_page(port_no, kPageTr));
+  SWC_TRY(swc_phy_write(port_no, command, 0xA000 | (address & 0x1FFF)));
+  SWC_TRY(wait_done(port_no, command));
   uint16_t low_word = 0, high_word = 0;
-  CS_TRY(swc_phy_read(port_no, command + 1, &low_word));
-  CS_TRY(swc_phy_read(port_no, command + 2, &high_word));
+  SWC_TRY(swc_phy_read(port_no, command + 1, &low_word));
+  SWC_TRY(swc_phy_read(port_no, command + 2, &high_word));
   *value = uint32_t{high_word} << 16 | low_word;
   return SWC_RC_OK;
 }
 
 swc_rc swc_phy_cablescan_tr_write(uint32_t port_no, uint32_t address, uint32_t value) {
   const uint32_t command = tr_command_reg(port_no);
-  CS_TRY(select_page(port_no, kPageTr));
-  CS_TRY(swc_phy_write(port_no, command + 2, value >> 16));
-  CS_TRY(swc_phy_write(port_no, command + 1, value & 0xFFFF));
+  SWC_TRY(select_page(port_no, kPageTr));
+  SWC_TRY(swc_phy_write(port_no, command + 2, value >> 16));
+  SWC_TRY(swc_phy_write(port_no, command + 1, value & 0xFFFF));
   return swc_phy_write(port_no, command, 0x8000 | (address & 0x1FFF));
 }
 
 swc_rc swc_phy_cablescan_ec_command(uint32_t port_no, uint32_t value) {
-  CS_TRY(select_page(port_no, kPageTr));
-  CS_TRY(swc_phy_write(port_no, 0, value));
+  SWC_TRY(select_page(port_no, kPageTr));
+  SWC_TRY(swc_phy_write(port_no, 0, value));
   return wait_done(port_no, 0);
 }
 
@@ -1039,7 +1033,7 @@ swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t wi
         if (!peak_only) sums[k] += (value + (1 << (s + 3))) >> (s + 4);
       } else {
         uint32_t raw = 0;
-        CS_TRY(tr_get(port_no, ((window + k) * 2 + ((pair & 3) << 11)) & 0x1FFF, raw));
+        SWC_TRY(tr_get(port_no, ((window + k) * 2 + ((pair & 3) << 11)) & 0x1FFF, raw));
         value = static_cast<int32_t>(raw & 0x3FFF);
         if (value & 0x2000) value -= 0x4000;
         peak = std::max(peak, std::abs(value));
@@ -1105,7 +1099,7 @@ swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_
   const unsigned taps = std::min<unsigned>(t.tap_count, SWC_CABLESCAN_COEFFICIENTS - 1);
   // Family 1 reads through the view its window start selects; the others read from the first tap.
   const uint32_t window = family_of(t.port) == 1 ? t.window_start : first_tap;
-  CS_TRY(swc_phy_cablescan_coeff_read(t.port, pair, window, taps | 0x30));
+  SWC_TRY(swc_phy_cablescan_coeff_read(t.port, pair, window, taps | 0x30));
   const int th1 = t.threshold1;
   const int th2 = t.threshold2;
   for (int index = static_cast<int>(taps) - 1; index >= 0; --index) {
@@ -1167,7 +1161,7 @@ swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit)
   const uint64_t start = clock.now_us();
   int32_t peak = 0;
   for (;;) {
-    CS_TRY(swc_phy_cablescan_coeff_read(p, pair, first_window(family), 0xF8));
+    SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, first_window(family), 0xF8));
     peak = g_coefficients[0];
     if (peak > quiet || clock.now_us() - start >= 200'000) break;
     clock.sleep_ms(1);

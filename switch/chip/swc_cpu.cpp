@@ -6,8 +6,6 @@
 #include "swc_qos_state.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 constexpr size_t kMacAddressLength = 6;
@@ -70,20 +68,21 @@ const char *skip_reason(const swc_api_state &s, uint32_t p, uint32_t poag_no, ui
 }  // namespace
 
 swc_rc swc_cpu_rx_registration_get(swc_cpu_rx_registration_t *registration) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   *registration = swc_state()->cpu_rx_registration;
   return SWC_RC_OK;
 }
 
 swc_rc swc_cpu_rx_queue_map_set(const uint32_t *map) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   // A rejected entry fails the whole call: reporting success would hide a map the chip never got.
   swc_rc rc = SWC_RC_OK;
   for (uint32_t i = 0; i < SWC_PORT_SLOTS; ++i) {
     if (legal_queue(map[i])) {
-      HL_TRACE(TRACE_DEBUG, "legal queue: %d, index: %d", static_cast<int>(map[i]), static_cast<int>(i));
+      SWC_HL_TRACE(TRACE_DEBUG, "legal queue: %d, index: %d", static_cast<int>(map[i]), static_cast<int>(i));
     } else {
-      HL_TRACE(TRACE_ERROR, "illegal queue: %d, index: %d", static_cast<int>(map[i]), static_cast<int>(i));
+      SWC_HL_TRACE(TRACE_ERROR, "illegal queue: %d, index: %d", static_cast<int>(map[i]),
+                   static_cast<int>(i));
       rc = SWC_RC_ILLEGAL;
     }
   }
@@ -92,34 +91,34 @@ swc_rc swc_cpu_rx_queue_map_set(const uint32_t *map) {
 }
 
 swc_rc swc_cpu_rx_frameready_int_enable(uint32_t queue_no, uint32_t enable) {
-  HL_TRACE(TRACE_DEBUG, "queue_no: %d, enable: %d", static_cast<int>(queue_no), static_cast<int>(enable));
+  SWC_HL_TRACE(TRACE_DEBUG, "queue_no: %d, enable: %d", static_cast<int>(queue_no), static_cast<int>(enable));
   if (!legal_queue(queue_no)) return reject_queue(__func__, queue_no);
   return swc_ll_cpu_rx_frameready_int_enable(queue_no, enable);
 }
 
 swc_rc swc_cpu_rx_frameready(uint32_t queue_no) {
   const swc_rc rc = swc_ll_cpu_rx_frameready(queue_no);
-  HL_TRACE(TRACE_NOISE, "queue_no: %d rc: %d", static_cast<int>(queue_no), static_cast<int>(rc));
+  SWC_HL_TRACE(TRACE_NOISE, "queue_no: %d rc: %d", static_cast<int>(queue_no), static_cast<int>(rc));
   return rc;
 }
 
 swc_rc swc_cpu_rx_frame(uint32_t queue_no, swc_cpu_rx_header_t *header, uint8_t *buffer, size_t length) {
-  HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
+  SWC_HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
   return swc_ll_cpu_rx_frame(queue_no, header, buffer, length);
 }
 
 swc_rc swc_cpu_rx_discard_frame(uint32_t queue_no) {
-  HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
+  SWC_HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
   return swc_ll_cpu_rx_discard_frame(queue_no);
 }
 
 swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t length) {
-  HL_TRACE(TRACE_NOISE, "length: %d", static_cast<int>(length));
+  SWC_HL_TRACE(TRACE_NOISE, "length: %d", static_cast<int>(length));
   const swc_api_state &s = *swc_state();
   uint32_t port = 0;
   if (poag_no >= 1 && poag_no <= SWC_PORTS) {
     if (s.stp_state[poag_no] == SWC_STP_DISABLED) {
-      HL_TRACE(TRACE_ERROR, "port_no STP disabled: %d", static_cast<int>(poag_no));
+      SWC_HL_TRACE(TRACE_ERROR, "port_no STP disabled: %d", static_cast<int>(poag_no));
       return SWC_RC_NOT_NOW;
     }
     port = poag_no;
@@ -128,7 +127,7 @@ swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t lengt
       if (s.port_to_poag[p] == poag_no && swc_stp_forwarding(s.stp_state[p])) port = p;
     }
     if (port == 0) {
-      HL_TRACE(TRACE_ERROR, "no ports up for poag_no: %d", static_cast<int>(poag_no));
+      SWC_HL_TRACE(TRACE_ERROR, "no ports up for poag_no: %d", static_cast<int>(poag_no));
       return SWC_RC_NOT_NOW;
     }
   }
@@ -142,11 +141,12 @@ swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t lengt
 
 swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t *frame, size_t length,
                         uint32_t vlan_flood) {
-  HL_TRACE(TRACE_NOISE, "poag_no: %d, vid: %d, length: %d, vlan_flood: %d", static_cast<int>(poag_no),
-           static_cast<int>(vid), static_cast<int>(length), static_cast<int>(vlan_flood));
+  SWC_HL_TRACE(TRACE_NOISE, "poag_no: %d, vid: %d, length: %d, vlan_flood: %d", static_cast<int>(poag_no),
+               static_cast<int>(vid), static_cast<int>(length), static_cast<int>(vlan_flood));
   // The VID indexes the VLAN table, and a flood looks the destination address up in the frame.
   if (vid >= SWC_VLANS || !frame || length < kMacAddressLength) {
-    HL_TRACE(TRACE_ERROR, "illegal vid: %d or length: %d", static_cast<int>(vid), static_cast<int>(length));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d or length: %d", static_cast<int>(vid),
+                 static_cast<int>(length));
     return SWC_RC_ILLEGAL;
   }
   const swc_api_state &s = *swc_state();
@@ -160,10 +160,10 @@ swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t *frame, si
   bool monitor_sent = false;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (const char *reason = skip_reason(s, p, poag_no, vid, vlan_flood, pgid_found, pgid)) {
-      HL_TRACE(TRACE_NOISE, reason, static_cast<int>(p), static_cast<int>(poag_no));
+      SWC_HL_TRACE(TRACE_NOISE, reason, static_cast<int>(p), static_cast<int>(poag_no));
       continue;
     }
-    HL_TRACE(TRACE_NOISE, "Tx on port_no: %d", static_cast<int>(p));
+    SWC_HL_TRACE(TRACE_NOISE, "Tx on port_no: %d", static_cast<int>(p));
     const swc_rc rc = ar_cpu_tx_frame(p, frame, length, egress_tag(s, p, vid));
     if (rc < 0) return rc;
     sent_mirrored = sent_mirrored || s.mirror_egress[p];

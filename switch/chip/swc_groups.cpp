@@ -4,8 +4,6 @@
 #include "swc_api.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 // PGIDs 1..8 (single ports, no port, flood) are held by the API itself from start-up.
@@ -21,7 +19,7 @@ bool same_members(const swc_pgid_entry_t &entry, const uint32_t *members) {
 }  // namespace
 
 swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_api_state &s = *swc_state();
   uint32_t free_pgid = 0;
   for (uint32_t n = 1; n < SWC_PGIDS; ++n) {
@@ -32,13 +30,13 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
     }
     if (!exclusive && same_members(entry, members)) {
       ++entry.references;
-      HL_TRACE(TRACE_DEBUG, "reusing pgid: %d", static_cast<int>(n));
+      SWC_HL_TRACE(TRACE_DEBUG, "reusing pgid: %d", static_cast<int>(n));
       *pgid_no = n;
       return SWC_RC_OK;
     }
   }
   if (free_pgid == 0) return SWC_RC_NOT_FOUND;
-  HL_TRACE(TRACE_DEBUG, "using pgid_no: %d", static_cast<int>(free_pgid));
+  SWC_HL_TRACE(TRACE_DEBUG, "using pgid_no: %d", static_cast<int>(free_pgid));
   swc_pgid_entry_t &entry = s.pgid[free_pgid];
   entry.exclusive = exclusive;
   entry.references = 1;
@@ -56,20 +54,20 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
 }
 
 swc_rc swc_pgid_free(uint32_t pgid_no) {
-  HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
   if (pgid_no == 0 || pgid_no >= SWC_PGIDS) {
-    HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;
   }
   swc_pgid_entry_t &entry = swc_state()->pgid[pgid_no];
   if (entry.references == 0) {
-    HL_TRACE(TRACE_ERROR, "pgid_no: %d already free", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(TRACE_ERROR, "pgid_no: %d already free", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;
   }
   // A locked entry written around the API (raw registers) may name a reserved PGID it never counted;
   // releasing the reservation would let another set take over a single-port or flood PGID.
   if (pgid_no <= kLastReservedPgid && entry.references == 1) {
-    HL_TRACE(TRACE_ERROR, "pgid_no: %d is reserved", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(TRACE_ERROR, "pgid_no: %d is reserved", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;
   }
   --entry.references;

@@ -18,8 +18,6 @@ constexpr uint32_t kDoneStatus = swgenio::bus_offset(7, 0, 0x30);
 constexpr uint32_t kIndirectData = swgenio::bus_offset(7, 0, 0x2c);
 constexpr uint32_t kDoneBit = 0x10;
 
-#define IO_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_IO, level, __VA_ARGS__)
-
 void trace_access(const char *function, uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
   SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_NOISE, function,
                "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, value: 0x%08lx", block, subblock, reg,
@@ -94,14 +92,14 @@ swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t 
 }  // namespace
 
 swc_rc swc_io_init() {
-  IO_TRACE(TRACE_DEBUG, "enter");
+  SWC_IO_TRACE(TRACE_DEBUG, "enter");
   return SWC_RC_OK;
 }
 
 swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   swc_rc rc = SWC_RC_OK;
   if (spi_transfer(block, subblock, reg, false, value) != 0) {
-    IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
+    SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
     *value = 0;
     rc = SWC_RC_READ_FAILED;
   }
@@ -112,7 +110,7 @@ swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *v
 swc_rc swc_io_si_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
   swc_rc rc = SWC_RC_OK;
   if (spi_transfer(block, subblock, reg, true, &value) != 0) {
-    IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
+    SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
     rc = SWC_RC_WRITE_FAILED;
   }
   trace_access(__func__, block, subblock, reg, value);
@@ -130,7 +128,7 @@ swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
   swgenio::BusRecord record{swgenio::bus_offset(block, subblock, reg), value};
   swc_rc rc = SWC_RC_OK;
   if (swgenio_ioctl(device(), swgenio::k32BitWrite, &record) != 0) {
-    IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_32BIT_WRITE) failed");
+    SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_32BIT_WRITE) failed");
     rc = SWC_RC_WRITE_FAILED;
   }
   trace_access(__func__, block, subblock, reg, value);

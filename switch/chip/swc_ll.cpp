@@ -10,8 +10,6 @@
 #include "swc_reg.h"
 #include "swc_trace.h"
 
-#define LL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_LL, level, __VA_ARGS__)
-
 namespace {
 
 constexpr uint32_t kRegMacHigh = 0x06;
@@ -101,7 +99,7 @@ uint32_t swc_chip_port_bitfield(const uint32_t *flags) {
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (!flags[p]) continue;
     if (s.unmapped[p]) {
-      SWC_TRACE(TRACE_MOD_API_LL, TRACE_ERROR, "Unmapped port enabled: %d", static_cast<int>(p));
+      SWC_LL_TRACE(TRACE_ERROR, "Unmapped port enabled: %d", static_cast<int>(p));
       continue;
     }
     mask |= 1u << (static_cast<uint32_t>(s.port_to_chip_port[p]) & 0x1F);
@@ -117,7 +115,7 @@ swc_rc swc_ll_chipid_get(swc_chipid_t *id) {
     decoded.part = 0x7301;
     decoded.revision = v;
   } else if (((v >> 1) & 0x7FF) != 0x74) {
-    LL_TRACE(TRACE_ERROR, "CPU interface error. Chipid: 0x%08lx", static_cast<unsigned long>(v));
+    SWC_LL_TRACE(TRACE_ERROR, "CPU interface error. Chipid: 0x%08lx", static_cast<unsigned long>(v));
     return v == 0 || v == 0xFFFFFFFFu ? SWC_RC_BAD_CHIP : SWC_RC_NOT_NOW;
   } else {
     decoded.part = static_cast<uint16_t>(v >> 12);
@@ -128,10 +126,10 @@ swc_rc swc_ll_chipid_get(swc_chipid_t *id) {
 }
 
 swc_rc swc_ll_init(const swc_init_setup *setup) {
-  LL_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(TRACE_DEBUG, "enter");
   swc_io_init();
   if (!setup || setup->reset != 1) {
-    LL_TRACE(TRACE_ERROR, "start-up without chip reset is not supported");
+    SWC_LL_TRACE(TRACE_ERROR, "start-up without chip reset is not supported");
     return SWC_RC_UNSUPPORTED;
   }
   swc_clock &clock = swc_clock_get();
@@ -144,7 +142,8 @@ swc_rc swc_ll_init(const swc_init_setup *setup) {
 
   swc_chipid_t id;
   SWC_TRY(swc_ll_chipid_get(&id));
-  LL_TRACE(TRACE_DEBUG, "found NVC%04x_%d", static_cast<unsigned>(id.part), static_cast<int>(id.revision));
+  SWC_LL_TRACE(TRACE_DEBUG, "found NVC%04x_%d", static_cast<unsigned>(id.part),
+               static_cast<int>(id.revision));
   swc_api_state &s = *swc_state();
   s.g5e = id.part == 0x7395 ? 1 : 0;
 
@@ -174,17 +173,17 @@ swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const uint32_t stp = swc_state()->stp_state[port_no];
-  LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
+  SWC_LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
   SWC_TRY(swc_reg_bit(5, 0, 14, c, !enable));
   SWC_TRY(swc_port_bit(c, 0, 16, enable));
-  LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d, ingress_forwarding: %d", static_cast<int>(c),
-           static_cast<int>(enable), forwarding(stp) ? 1 : 0);
+  SWC_LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d, ingress_forwarding: %d", static_cast<int>(c),
+               static_cast<int>(enable), forwarding(stp) ? 1 : 0);
   SWC_TRY(swc_reg_bit(2, 0, 13, c, learning(stp)));
   return swc_port_bit(c, 0, 28, enable);
 }
 
 swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t *setup) {
-  LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_ll_port_queue_enable(port_no, 0));
@@ -194,14 +193,14 @@ swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t 
     return swc_ll_port_queue_enable(port_no, 1);
   }
   if (own != SWC_RC_ARBITER) return own;
-  LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.",
-           static_cast<int>(port_no));
+  SWC_LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.",
+               static_cast<int>(port_no));
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     if (p != port_no) SWC_TRY(swc_ll_port_queue_enable(p, 0));
   }
   const swc_rc all = wait_arbiter_empty(all_ports_mask());
   if (all == SWC_RC_ARBITER) {
-    LL_TRACE(TRACE_ERROR, "Timeout: Arbiter does not empty all ports.");
+    SWC_LL_TRACE(TRACE_ERROR, "Timeout: Arbiter does not empty all ports.");
     return SWC_RC_ARBITER;
   }
   SWC_TRY(all);
@@ -236,15 +235,15 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
   SWC_TRY(swc_port_bit(c, 0x6F, 28, qos->second_enable));
   uint32_t histogram[4] = {};
   for (uint32_t prio : qos->dscp_prio) ++histogram[swc_ll_prio_to_queue(prio)];
-  LL_TRACE(TRACE_DEBUG, "Port %u: phist = %u %u %u %u\n", static_cast<unsigned>(port_no),
-           static_cast<unsigned>(histogram[0]), static_cast<unsigned>(histogram[1]),
-           static_cast<unsigned>(histogram[2]), static_cast<unsigned>(histogram[3]));
+  SWC_LL_TRACE(TRACE_DEBUG, "Port %u: phist = %u %u %u %u\n", static_cast<unsigned>(port_no),
+               static_cast<unsigned>(histogram[0]), static_cast<unsigned>(histogram[1]),
+               static_cast<unsigned>(histogram[2]), static_cast<unsigned>(histogram[3]));
   uint32_t default_queue = 0;
   for (uint32_t q = 1; q < 4; ++q) {
     if (histogram[q] > histogram[default_queue]) default_queue = q;
   }
-  LL_TRACE(TRACE_DEBUG, "Port %u: Default DSCP prio = %u\n", static_cast<unsigned>(port_no),
-           static_cast<unsigned>(default_queue));
+  SWC_LL_TRACE(TRACE_DEBUG, "Port %u: Default DSCP prio = %u\n", static_cast<unsigned>(port_no),
+               static_cast<unsigned>(default_queue));
   uint32_t fields = 0;
   for (uint32_t n = 0; n < 8; ++n) fields |= default_queue << (4 * n);
   uint32_t slots_low = 0, slots_high = 0;
@@ -252,8 +251,8 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
   for (uint32_t dscp = 0; dscp < SWC_QOS_DSCP && slot < 7; ++dscp) {
     const uint32_t queue = swc_ll_prio_to_queue(qos->dscp_prio[dscp]);
     if (queue == default_queue) continue;
-    LL_TRACE(TRACE_DEBUG, "Port %u: DSCP %u prio = %u\n", static_cast<unsigned>(port_no),
-             static_cast<unsigned>(dscp), static_cast<unsigned>(queue));
+    SWC_LL_TRACE(TRACE_DEBUG, "Port %u: DSCP %u prio = %u\n", static_cast<unsigned>(port_no),
+                 static_cast<unsigned>(dscp), static_cast<unsigned>(queue));
     fields = (fields & ~(0xFu << (4 * slot))) | queue << (4 * slot);
     if (slot < 4) {
       slots_low |= dscp << (8 * slot);
@@ -274,7 +273,7 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
 
 swc_rc swc_ll_port_flowcontrol_set(uint32_t port_no) {
   if (port_no < 1 || port_no > SWC_PORTS) {
-    LL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   return ar_setup_flowcontrol(port_no, &swc_state()->port_setup[port_no]);
@@ -446,7 +445,7 @@ swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t *entry, uint32_t *pgid) {
 
 swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t *entry, uint32_t *pgid) {
   if (index < 1 || index > SWC_MAC_TABLE_SIZE) {
-    LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
     return SWC_RC_ILLEGAL;
   }
   return ar_mac_table_read_index(index - 1, entry, pgid, 0);
@@ -455,7 +454,8 @@ swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t *entry, uint32_t *p
 swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, swc_mac_entry_t *entries, uint32_t *pgids,
                                    swc_rc *results) {
   if (first < 1 || count > SWC_MAC_TABLE_SIZE || first > SWC_MAC_TABLE_SIZE - count + 1) {
-    LL_TRACE(TRACE_ERROR, "illegal index: %d, count: %d", static_cast<int>(first), static_cast<int>(count));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d, count: %d", static_cast<int>(first),
+                 static_cast<int>(count));
     return SWC_RC_ILLEGAL;
   }
   return ar_mac_table_read_indexes(first - 1, count, entries, pgids, results);
@@ -491,7 +491,7 @@ swc_rc swc_ll_mac_table_status_get(uint32_t *status) {
 
 swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members) {
   if (pgid >= SWC_PGIDS) {
-    LL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid));
     return SWC_RC_ILLEGAL;
   }
   uint32_t flags[SWC_PORT_SLOTS];
@@ -516,7 +516,7 @@ swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
 
 swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
   if (index < 1 || index > 16) {
-    LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
+    SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
     return SWC_RC_ILLEGAL;
   }
   return swc_reg_wr(2, 0, 0x2F + index, swc_chip_port_bitfield(members));

@@ -10,8 +10,6 @@
 #include "swc_ll.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 constexpr unsigned kEventLearned = 0;
@@ -47,13 +45,13 @@ swc_vid_mac_t vid_mac_of(const swc_mac_shadow_entry_t &e) {
 
 bool legal_vid(uint32_t vid) {
   if (vid < SWC_VLANS) return true;
-  HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
   return false;
 }
 
 bool legal_port(uint32_t port_no) {
   if (port_no >= 1 && port_no <= SWC_PORTS) return true;
-  HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
@@ -92,7 +90,7 @@ swc_rc confirm_learned(const swc_vid_mac_t &vid_mac) {
   uint32_t pgid = 0;
   const swc_rc rc = swc_ll_mac_table_lookup(&found, &pgid);
   if (rc != SWC_RC_NOT_FOUND) return rc;
-  HL_TRACE(TRACE_ERROR, "hash bucket full");
+  SWC_HL_TRACE(TRACE_ERROR, "hash bucket full");
   return SWC_RC_NOT_NOW;
 }
 
@@ -176,7 +174,7 @@ void take_into_shadow(swc_api_state &s, uint32_t block, uint32_t index, const sw
   const uint32_t element = s.mac_free_head;
   if (element == SWC_MAC_NONE) {
     // Cannot happen while the chip holds at most 8192 entries; never link an element twice.
-    HL_TRACE(TRACE_ERROR, "shadow full at index: %d", static_cast<int>(index));
+    SWC_HL_TRACE(TRACE_ERROR, "shadow full at index: %d", static_cast<int>(index));
     return;
   }
   s.mac_free_head = s.mac_shadow[element].next;
@@ -210,7 +208,7 @@ uint32_t read_block(swc_api_state &s, uint32_t block) {
 }  // namespace
 
 swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   if (!legal_vid(vid_mac->vid)) return SWC_RC_ILLEGAL;
   swc_mac_entry_t found{};
   found.vid_mac = *vid_mac;
@@ -223,7 +221,7 @@ swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
 }
 
 swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   if (!legal_vid(entry->vid_mac.vid)) return SWC_RC_ILLEGAL;
   const swc_rc forgotten = swc_mac_table_forget_vid_mac(&entry->vid_mac);
   if (forgotten < 0 && forgotten != SWC_RC_NOT_FOUND) return forgotten;
@@ -237,7 +235,7 @@ swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry) {
     uint32_t members[SWC_POAG_SLOTS] = {};
     for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) members[poag] = entry->destination[poag] != 0;
     if (swc_pgid_alloc(&pgid, 0, members) < 0) {
-      HL_TRACE(TRACE_ERROR, "pgid allocation failed");
+      SWC_HL_TRACE(TRACE_ERROR, "pgid allocation failed");
       return SWC_RC_NOT_NOW;
     }
   }
@@ -250,20 +248,20 @@ swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry) {
 }
 
 swc_rc swc_mac_table_lookup(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   if (!legal_vid(vid_mac->vid)) return SWC_RC_ILLEGAL;
   return lookup_key(*vid_mac, entry);
 }
 
 swc_rc swc_mac_table_get_next(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry) {
   const mac_key key = key_of(*vid_mac);
-  HL_TRACE(TRACE_DEBUG, "enter: %04lx-%04lx%08lx", static_cast<unsigned long>(key.high >> 16),
-           static_cast<unsigned long>(key.high & 0xFFFF), static_cast<unsigned long>(key.low));
+  SWC_HL_TRACE(TRACE_DEBUG, "enter: %04lx-%04lx%08lx", static_cast<unsigned long>(key.high >> 16),
+               static_cast<unsigned long>(key.high & 0xFFFF), static_cast<unsigned long>(key.low));
   const swc_api_state &s = *swc_state();
   for (uint32_t p = search(key, true); p != SWC_MAC_NONE; p = s.mac_shadow[p].next) {
     const swc_mac_shadow_entry_t &e = s.mac_shadow[p];
-    HL_TRACE(TRACE_DEBUG, "next: %04lx-%04lx%08lx", static_cast<unsigned long>(e.key_high >> 16),
-             static_cast<unsigned long>(e.key_high & 0xFFFF), static_cast<unsigned long>(e.key_low));
+    SWC_HL_TRACE(TRACE_DEBUG, "next: %04lx-%04lx%08lx", static_cast<unsigned long>(e.key_high >> 16),
+                 static_cast<unsigned long>(e.key_high & 0xFFFF), static_cast<unsigned long>(e.key_low));
     // The chip may have dropped the entry since the pass that read it: go on with the next key.
     if (lookup_key(vid_mac_of(e), entry) == SWC_RC_OK) return SWC_RC_OK;
   }
@@ -271,9 +269,9 @@ swc_rc swc_mac_table_get_next(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *ent
 }
 
 swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t *entry) {
-  HL_TRACE(TRACE_DEBUG, "idx: %d", static_cast<int>(idx));
+  SWC_HL_TRACE(TRACE_DEBUG, "idx: %d", static_cast<int>(idx));
   if (idx < 1 || idx > SWC_MAC_TABLE_SIZE) {
-    HL_TRACE(TRACE_ERROR, "illegal idx: %d", static_cast<int>(idx));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal idx: %d", static_cast<int>(idx));
     return SWC_RC_ILLEGAL;
   }
   uint32_t pgid = 0;
@@ -284,7 +282,7 @@ swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t *entry) {
 }
 
 swc_rc swc_mac_table_status_get(uint32_t *status) {
-  HL_TRACE(TRACE_NOISE, "enter");
+  SWC_HL_TRACE(TRACE_NOISE, "enter");
   const swc_rc rc = status_poll();
   if (rc < 0) return rc;
   swc_mac_events_t &a = swc_state()->mac_events_status;
@@ -296,41 +294,41 @@ swc_rc swc_mac_table_status_get(uint32_t *status) {
 }
 
 swc_rc swc_mac_table_flush() {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_mac_table_forget(0, 0, 0, 0);
 }
 
 swc_rc swc_mac_table_age() {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_mac_table_age(0, 0, 0, 0);
 }
 
 swc_rc swc_mac_table_age_vlan(uint32_t vid) {
-  HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
   if (!legal_vid(vid)) return SWC_RC_ILLEGAL;
   return swc_ll_mac_table_age(0, 0, 1, vid);
 }
 
 swc_rc swc_mac_table_forget_port(uint32_t port_no) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return SWC_RC_ILLEGAL;
   return swc_ll_mac_table_forget(1, port_no, 0, 0);
 }
 
 swc_rc swc_mac_table_forget_vlan(uint32_t vid) {
-  HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
   if (!legal_vid(vid)) return SWC_RC_ILLEGAL;
   return swc_ll_mac_table_forget(0, 0, 1, vid);
 }
 
 swc_rc swc_mac_table_forget_port_in_vlan(uint32_t port_no, uint32_t vid) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, vid: %d", static_cast<int>(port_no), static_cast<int>(vid));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, vid: %d", static_cast<int>(port_no), static_cast<int>(vid));
   if (!legal_port(port_no) || !legal_vid(vid)) return SWC_RC_ILLEGAL;
   return swc_ll_mac_table_forget(1, port_no, 1, vid);
 }
 
 swc_rc swc_ipmc_flood_mask_set(const uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_ipmc_flood_mask_set(members);
 }
 
@@ -347,25 +345,25 @@ swc_rc swc_mac_table_optimize() {
     if (!b.flag[kEventLearned] && !b.flag[kEventChanged] && !b.flag[kEventForgotten]) return SWC_RC_OK;
     b.flag[kEventLearned] = b.flag[kEventChanged] = b.flag[kEventForgotten] = 0;
   }
-  HL_TRACE(TRACE_DEBUG, "update start, index: %d", static_cast<int>(s.mac_walk_position));
+  SWC_HL_TRACE(TRACE_DEBUG, "update start, index: %d", static_cast<int>(s.mac_walk_position));
   const uint32_t block = s.mac_walk_position / SWC_MAC_BLOCK_SIZE;
   release_block(s, block);
   rebuild_index(s);
   const uint32_t last = read_block(s, block);
   s.mac_walk_position = last >= SWC_MAC_TABLE_SIZE ? 0 : last;
   rebuild_index(s);
-  HL_TRACE(TRACE_DEBUG, "update done, index: %d", static_cast<int>(s.mac_walk_position));
+  SWC_HL_TRACE(TRACE_DEBUG, "update done, index: %d", static_cast<int>(s.mac_walk_position));
   return SWC_RC_OK;
 }
 
 swc_rc swc_optimize_1sec() {
-  HL_TRACE(TRACE_NOISE, "enter");
+  SWC_HL_TRACE(TRACE_NOISE, "enter");
   const swc_rc rc = swc_ll_optimize_1sec();
   if (rc < 0) return rc;
   return swc_mac_table_optimize();
 }
 
 swc_rc swc_optimize_100msec() {
-  HL_TRACE(TRACE_NOISE, "enter");
+  SWC_HL_TRACE(TRACE_NOISE, "enter");
   return swc_ll_optimize_100msec();
 }

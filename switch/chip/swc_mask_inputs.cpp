@@ -6,19 +6,17 @@
 #include "swc_masks.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 bool legal_port(uint32_t port_no) {
   if (port_no >= 1 && port_no <= SWC_PORTS) return true;
-  HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
 bool legal_poag(uint32_t poag_no) {
   if (poag_no >= 1 && poag_no < SWC_POAG_SLOTS) return true;
-  HL_TRACE(TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
   return false;
 }
 
@@ -36,9 +34,9 @@ swc_rc rewrite_vlans(const swc_api_state &s) {
 }  // namespace
 
 swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
   if (pvlan_no < 1 || pvlan_no > SWC_PORTS) {
-    HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
     return SWC_RC_ILLEGAL;
   }
   swc_api_state &s = *swc_state();
@@ -47,18 +45,19 @@ swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t *members) {
 }
 
 swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
   if (!legal_poag(poag_no)) return SWC_RC_ILLEGAL;
   if (poag_no <= SWC_PORTS) {
     // A port is an aggregation of itself alone.
     if (!members[poag_no]) {
-      HL_TRACE(TRACE_ERROR, "poag_no: %d is port, but not enabled in member set", static_cast<int>(poag_no));
+      SWC_HL_TRACE(TRACE_ERROR, "poag_no: %d is port, but not enabled in member set",
+                   static_cast<int>(poag_no));
       return SWC_RC_AGGR_INCONSISTENT;
     }
     for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
       if (p != poag_no && members[p]) {
-        HL_TRACE(TRACE_ERROR, "poag_no: %d is port, but port_no: %d is enabled in member set",
-                 static_cast<int>(poag_no), static_cast<int>(p));
+        SWC_HL_TRACE(TRACE_ERROR, "poag_no: %d is port, but port_no: %d is enabled in member set",
+                     static_cast<int>(poag_no), static_cast<int>(p));
         return SWC_RC_AGGR_INCONSISTENT;
       }
     }
@@ -75,11 +74,11 @@ swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t *members) {
 }
 
 swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, poag_no: %d", static_cast<int>(port_no), static_cast<int>(poag_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, poag_no: %d", static_cast<int>(port_no), static_cast<int>(poag_no));
   if (!legal_port(port_no) || !legal_poag(poag_no)) return SWC_RC_ILLEGAL;
   if (poag_no <= SWC_PORTS && poag_no != port_no) {
-    HL_TRACE(TRACE_ERROR, "port_no: %d is port and poag_no: %d is different", static_cast<int>(port_no),
-             static_cast<int>(poag_no));
+    SWC_HL_TRACE(TRACE_ERROR, "port_no: %d is port and poag_no: %d is different", static_cast<int>(port_no),
+                 static_cast<int>(poag_no));
     return SWC_RC_ILLEGAL;
   }
   swc_api_state &s = *swc_state();
@@ -89,7 +88,7 @@ swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no) {
 }
 
 swc_rc swc_mirror_monitor_port_set(uint32_t port_no) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return SWC_RC_ILLEGAL;
   swc_api_state &s = *swc_state();
   s.mirror_monitor_port = port_no;
@@ -101,7 +100,7 @@ swc_rc swc_mirror_monitor_port_set(uint32_t port_no) {
 }
 
 swc_rc swc_mirror_ingress_ports_set(const uint32_t *ports) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_api_state &s = *swc_state();
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     const uint32_t enable = ports[p] != 0;
@@ -115,7 +114,7 @@ swc_rc swc_mirror_ingress_ports_set(const uint32_t *ports) {
 }
 
 swc_rc swc_mirror_egress_ports_set(const uint32_t *ports) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_api_state &s = *swc_state();
   // The chip copies egress frames of one port only; a port mirrored both ways is copied on ingress.
   uint32_t egress_only = 0;
@@ -123,8 +122,8 @@ swc_rc swc_mirror_egress_ports_set(const uint32_t *ports) {
     if (ports[p] && !s.mirror_ingress[p]) ++egress_only;
   }
   if (egress_only > 1) {
-    HL_TRACE(TRACE_ERROR, "egress mirroring enabled on %d ports, maximum 1 allowed",
-             static_cast<int>(egress_only));
+    SWC_HL_TRACE(TRACE_ERROR, "egress mirroring enabled on %d ports, maximum 1 allowed",
+                 static_cast<int>(egress_only));
     return SWC_RC_ILLEGAL;
   }
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) s.mirror_egress[p] = ports[p] != 0;

@@ -5,8 +5,6 @@
 #include "swc_qos_state.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 constexpr uint32_t kAggregationCodes = 16;
@@ -75,8 +73,8 @@ swc_rc write_aggregation_masks(swc_api_state &s) {
 }  // namespace
 
 swc_rc swc_update_masks(uint32_t src_update, uint32_t dest_update, uint32_t aggr_update) {
-  HL_TRACE(TRACE_DEBUG, "src_update: %d, dest_update: %d, aggr_update: %d", static_cast<int>(src_update),
-           static_cast<int>(dest_update), static_cast<int>(aggr_update));
+  SWC_HL_TRACE(TRACE_DEBUG, "src_update: %d, dest_update: %d, aggr_update: %d", static_cast<int>(src_update),
+               static_cast<int>(dest_update), static_cast<int>(aggr_update));
   swc_api_state &s = *swc_state();
   if (src_update) {
     const swc_rc rc = write_source_masks(s);

@@ -5,13 +5,6 @@
 #include "swc_context.h"
 #include "swc_trace.h"
 
-#define PHY_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-#define PHY_TRY(expression)                  \
-  do {                                       \
-    const swc_rc phy_try_rc_ = (expression); \
-    if (phy_try_rc_ < 0) return phy_try_rc_; \
-  } while (0)
-
 namespace {
 
 // The PHY state of the installed context, or nullptr when it has none.
@@ -112,7 +105,7 @@ swc_rc raw_write(uint32_t port_no, uint32_t reg, uint32_t value) {
 
 swc_rc raw_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
   uint16_t old;
-  PHY_TRY(raw_read(port_no, reg, &old));
+  SWC_TRY(raw_read(port_no, reg, &old));
   return raw_write(port_no, reg, (old & ~mask) | (value & mask));
 }
 
@@ -140,33 +133,33 @@ swc_rc tr_write(uint32_t port_no, uint32_t address) {
   return raw_write(port_no, 16, 0x8000 | (address & 0x1FFF));
 }
 swc_rc tr_store(uint32_t port_no, uint32_t address, uint32_t value) {
-  PHY_TRY(raw_write(port_no, 18, value >> 16));
-  PHY_TRY(raw_write(port_no, 17, value & 0xFFFF));
+  SWC_TRY(raw_write(port_no, 18, value >> 16));
+  SWC_TRY(raw_write(port_no, 17, value & 0xFFFF));
   return tr_write(port_no, address);
 }
 
 swc_rc tr_patch(uint32_t port_no) {
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_read(port_no, 0xF8A));
-  PHY_TRY(raw_writemasked(port_no, 17, 8, 0xC));
-  PHY_TRY(tr_write(port_no, 0xF8A));
-  PHY_TRY(tr_read(port_no, 0xF86));
-  PHY_TRY(raw_writemasked(port_no, 18, 0x8, 0xC));
-  PHY_TRY(tr_write(port_no, 0xF86));
-  PHY_TRY(tr_read(port_no, 0xF82));
-  PHY_TRY(raw_writemasked(port_no, 17, 0x100, 0x180));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_read(port_no, 0xF8A));
+  SWC_TRY(raw_writemasked(port_no, 17, 8, 0xC));
+  SWC_TRY(tr_write(port_no, 0xF8A));
+  SWC_TRY(tr_read(port_no, 0xF86));
+  SWC_TRY(raw_writemasked(port_no, 18, 0x8, 0xC));
+  SWC_TRY(tr_write(port_no, 0xF86));
+  SWC_TRY(tr_read(port_no, 0xF82));
+  SWC_TRY(raw_writemasked(port_no, 17, 0x100, 0x180));
   return tr_write(port_no, 0xF82);
 }
 
 swc_rc link_up_patch(uint32_t port_no) {
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_read(port_no, 0xFF0));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_read(port_no, 0xFF0));
   uint16_t data;
-  PHY_TRY(raw_read(port_no, 17, &data));
+  SWC_TRY(raw_read(port_no, 17, &data));
   const uint32_t x = (data >> 4) & 0x1F;
   if (x < 16 || x > 20) {
-    PHY_TRY(select_page(port_no, kTest));
-    PHY_TRY(raw_writemasked(port_no, 12, 0, 0x300));
+    SWC_TRY(select_page(port_no, kTest));
+    SWC_TRY(raw_writemasked(port_no, 12, 0, 0x300));
   }
   return select_page(port_no, 0);
 }
@@ -205,7 +198,7 @@ constexpr reg_write kAlderRev4[] = {
 
 template <size_t N>
 swc_rc write_list(uint32_t port_no, const reg_write (&list)[N]) {
-  for (const auto &w : list) PHY_TRY(raw_write(port_no, w.reg, w.value));
+  for (const auto &w : list) SWC_TRY(raw_write(port_no, w.reg, w.value));
   return SWC_RC_OK;
 }
 
@@ -242,10 +235,10 @@ swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
 
 swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
   if (phy.revision == 0) {
-    PHY_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
-    PHY_TRY(raw_write(port_no, 0, 0x4C19));
-    PHY_TRY(raw_writemasked(port_no, 0, 0x8000, 0x8000));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
+    SWC_TRY(raw_write(port_no, 0, 0x4C19));
+    SWC_TRY(raw_writemasked(port_no, 0, 0x8000, 0x8000));
+    SWC_TRY(select_page(port_no, 0));
   }
   switch (phy.reset_setup.mac_interface) {
     case SWC_IF_SGMII:
@@ -261,8 +254,8 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t &phy, uint32_t oui, uint
   switch (phy.family) {
     case 2:
       if (phy.revision < 4 || phy.revision > 6) {
-        PHY_TRACE(TRACE_ERROR, "port_no %d, unsupported Alder revision: %d", static_cast<int>(port_no),
-                  static_cast<int>(phy.revision));
+        SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unsupported Alder revision: %d", static_cast<int>(port_no),
+                     static_cast<int>(phy.revision));
         return SWC_RC_UNSUPPORTED;
       }
       return SWC_RC_OK;
@@ -278,8 +271,8 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t &phy, uint32_t oui, uint
                  : unsupported_interface("swc_phy_reset", port_no, phy, "Corvex");
     case 0:
       if (oui == 0x5043 && model == 2 && phy.revision == 4) {
-        if (phy.reset_setup.mac_interface == SWC_IF_RGMII) PHY_TRY(raw_write(port_no, 27, 0x848B));
-        if (phy.reset_setup.mac_interface == SWC_IF_RTBI) PHY_TRY(raw_write(port_no, 27, 0x8489));
+        if (phy.reset_setup.mac_interface == SWC_IF_RGMII) SWC_TRY(raw_write(port_no, 27, 0x848B));
+        if (phy.reset_setup.mac_interface == SWC_IF_RTBI) SWC_TRY(raw_write(port_no, 27, 0x8489));
         return raw_write(port_no, 20, 0x0CE2);
       }
       return SWC_RC_OK;
@@ -290,24 +283,24 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t &phy, uint32_t oui, uint
 
 swc_rc soft_reset(uint32_t port_no) {
   swc_clock &clock = swc_clock_get();
-  PHY_TRY(raw_write(port_no, 0, 0x8000));
+  SWC_TRY(raw_write(port_no, 0, 0x8000));
   clock.busy_wait_us(4);
   const uint64_t deadline = clock.now_us() + SWC_PHY_RESET_TIMEOUT_MS * 1000;
   for (;;) {
     uint16_t control;
-    PHY_TRY(raw_read(port_no, 0, &control));
+    SWC_TRY(raw_read(port_no, 0, &control));
     if ((control & 0x8000) == 0) return SWC_RC_OK;
     if (clock.now_us() >= deadline) break;
     clock.sleep_ms(1);
   }
-  PHY_TRACE(TRACE_ERROR, "port_no %d, reset timeout", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_ERROR, "port_no %d, reset timeout", static_cast<int>(port_no));
   return SWC_RC_PHY_RESET_TIMEOUT;
 }
 
 swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
-  if (phy.revision == 6) PHY_TRY(write_list(port_no, kAlderRev6));
-  if (phy.revision == 5) PHY_TRY(write_list(port_no, kAlderRev5));
-  if (phy.revision == 4) PHY_TRY(write_list(port_no, kAlderRev4));
+  if (phy.revision == 6) SWC_TRY(write_list(port_no, kAlderRev6));
+  if (phy.revision == 5) SWC_TRY(write_list(port_no, kAlderRev5));
+  if (phy.revision == 4) SWC_TRY(write_list(port_no, kAlderRev4));
   const swc_phy_reset_setup_t &r = phy.reset_setup;
   uint32_t code;
   switch (r.mac_interface) {
@@ -328,129 +321,129 @@ swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
       return unsupported_interface("swc_phy_reset", port_no, phy, "Alder");
   }
   const uint32_t skew = r.rx_skew_ps != 0 || r.tx_skew_ps != 0 ? 0x100 : 0;
-  PHY_TRY(raw_write(port_no, 23, code | skew | 0x14 | (phy.revision == 6 ? 0x200 : 0)));
+  SWC_TRY(raw_write(port_no, 23, code | skew | 0x14 | (phy.revision == 6 ? 0x200 : 0)));
   return raw_write(port_no, 22, 0x3000);
 }
 
 swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
-  PHY_TRY(tr_window(port_no, true));
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_store(port_no, 0xFAE, 0x00040671));
-  PHY_TRY(tr_window(port_no, false));
-  PHY_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
-  PHY_TRY(tr_window(port_no, true));
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_read(port_no, 0xFA4));
-  PHY_TRY(tr_store(port_no, 0xFA4, 0x000F492A));
-  PHY_TRY(tr_window(port_no, false));
-  PHY_TRY(page_test(port_no));
-  PHY_TRY(raw_writemasked(port_no, 12, 0x200, 0x300));
-  PHY_TRY(select_page(port_no, 0));
+  SWC_TRY(tr_window(port_no, true));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_store(port_no, 0xFAE, 0x00040671));
+  SWC_TRY(tr_window(port_no, false));
+  SWC_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
+  SWC_TRY(tr_window(port_no, true));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_read(port_no, 0xFA4));
+  SWC_TRY(tr_store(port_no, 0xFA4, 0x000F492A));
+  SWC_TRY(tr_window(port_no, false));
+  SWC_TRY(page_test(port_no));
+  SWC_TRY(raw_writemasked(port_no, 12, 0x200, 0x300));
+  SWC_TRY(select_page(port_no, 0));
   if (phy.reset_setup.mac_interface == SWC_IF_RGMII) {
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
   }
-  PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kExt, 19), phy.reset_setup.media != 0 ? 1 : 2));
+  SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kExt, 19), phy.reset_setup.media != 0 ? 1 : 2));
   return swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0, 0x10);
 }
 
 swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
-  PHY_TRY(tr_window(port_no, true));
-  PHY_TRY(tr_patch(port_no));
-  PHY_TRY(tr_window(port_no, false));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 27), 0x8000, 0x8000));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 19), 0x300, 0xF00));
-  PHY_TRY(select_page(port_no, 0));
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_read(port_no, 0x60C));
-  PHY_TRY(tr_read(port_no, 0x60C));
+  SWC_TRY(tr_window(port_no, true));
+  SWC_TRY(tr_patch(port_no));
+  SWC_TRY(tr_window(port_no, false));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 27), 0x8000, 0x8000));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 19), 0x300, 0xF00));
+  SWC_TRY(select_page(port_no, 0));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_read(port_no, 0x60C));
+  SWC_TRY(tr_read(port_no, 0x60C));
   uint16_t data;
-  PHY_TRY(raw_read(port_no, 17, &data));
+  SWC_TRY(raw_read(port_no, 17, &data));
   if ((data & 0x8) == 0) {
-    PHY_TRY(raw_write(port_no, 17, 0x10));
-    PHY_TRY(tr_write(port_no, 0x604));
-    PHY_TRY(raw_write(port_no, 17, 0xDF));
-    PHY_TRY(tr_write(port_no, 0x600));
-    PHY_TRY(raw_write(port_no, 17, 0xFF));
-    PHY_TRY(tr_write(port_no, 0x600));
-    PHY_TRY(raw_write(port_no, 17, 0));
-    PHY_TRY(tr_write(port_no, 0x604));
-    PHY_TRY(tr_read(port_no, 0x60C));
-    PHY_TRY(tr_read(port_no, 0x60C));
+    SWC_TRY(raw_write(port_no, 17, 0x10));
+    SWC_TRY(tr_write(port_no, 0x604));
+    SWC_TRY(raw_write(port_no, 17, 0xDF));
+    SWC_TRY(tr_write(port_no, 0x600));
+    SWC_TRY(raw_write(port_no, 17, 0xFF));
+    SWC_TRY(tr_write(port_no, 0x600));
+    SWC_TRY(raw_write(port_no, 17, 0));
+    SWC_TRY(tr_write(port_no, 0x604));
+    SWC_TRY(tr_read(port_no, 0x60C));
+    SWC_TRY(tr_read(port_no, 0x60C));
   }
-  PHY_TRY(select_page(port_no, 0));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kExt, 17), 0, 1));
-  PHY_TRY(select_page(port_no, 0));
+  SWC_TRY(select_page(port_no, 0));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kExt, 17), 0, 1));
+  SWC_TRY(select_page(port_no, 0));
   if (phy.address % 8 == 0) {
     // The first PHY of its package loads the package's program.
-    PHY_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
-    PHY_TRY(raw_write(port_no, 0, 0x7009));
-    PHY_TRY(raw_write(port_no, 12, 0x5000));
-    PHY_TRY(raw_write(port_no, 11, 0xFFFF));
-    for (uint8_t b : kCedarProgram) PHY_TRY(raw_write(port_no, 12, 0x5000 | b));
-    PHY_TRY(raw_write(port_no, 12, 0));
-    PHY_TRY(raw_write(port_no, 0, 0x4099));
-    PHY_TRY(raw_write(port_no, 0, 0xC099));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
+    SWC_TRY(raw_write(port_no, 0, 0x7009));
+    SWC_TRY(raw_write(port_no, 12, 0x5000));
+    SWC_TRY(raw_write(port_no, 11, 0xFFFF));
+    for (uint8_t b : kCedarProgram) SWC_TRY(raw_write(port_no, 12, 0x5000 | b));
+    SWC_TRY(raw_write(port_no, 12, 0));
+    SWC_TRY(raw_write(port_no, 0, 0x4099));
+    SWC_TRY(raw_write(port_no, 0, 0xC099));
+    SWC_TRY(select_page(port_no, 0));
   }
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_store(port_no, 0x606, 0x3D));
-  PHY_TRY(tr_store(port_no, 0xE06, 0x3D));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_store(port_no, 0x606, 0x3D));
+  SWC_TRY(tr_store(port_no, 0xE06, 0x3D));
   return select_page(port_no, 0);
 }
 
 swc_rc cedar_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
-  if (phy.revision == 0) PHY_TRY(cedar_revision0_corrections(port_no, phy));
-  PHY_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
-  PHY_TRY(select_page(port_no, 0));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0x1800, 0x1800));
+  if (phy.revision == 0) SWC_TRY(cedar_revision0_corrections(port_no, phy));
+  SWC_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
+  SWC_TRY(select_page(port_no, 0));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0x1800, 0x1800));
   return select_page(port_no, 0);
 }
 
 swc_rc corvex_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   const bool rev0_family7 = phy.family == 7 && phy.revision == 0;
-  PHY_TRY(page_test(port_no));
+  SWC_TRY(page_test(port_no));
   if (phy.family != 8 && phy.reset_setup.mac_interface == SWC_IF_RGMII) {
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
+    SWC_TRY(select_page(port_no, 0));
   }
   if (phy.family == 8 || rev0_family7) {
-    PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 2), 0x8000, 0x8000));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 2), 0x8000, 0x8000));
+    SWC_TRY(select_page(port_no, 0));
   }
   if (rev0_family7) {
-    PHY_TRY(tr_window(port_no, true));
-    PHY_TRY(select_page(port_no, kTr));
-    PHY_TRY(tr_store(port_no, 0xF92, 0x000689));
-    PHY_TRY(tr_window(port_no, false));
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 23), 0xFF80));
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 23), 0));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(tr_window(port_no, true));
+    SWC_TRY(select_page(port_no, kTr));
+    SWC_TRY(tr_store(port_no, 0xF92, 0x000689));
+    SWC_TRY(tr_window(port_no, false));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 23), 0xFF80));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 23), 0));
+    SWC_TRY(select_page(port_no, 0));
   }
-  PHY_TRY(tr_window(port_no, true));
-  PHY_TRY(tr_patch(port_no));
-  PHY_TRY(tr_window(port_no, false));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
-  PHY_TRY(select_page(port_no, 0));
-  PHY_TRY(tr_window(port_no, true));
-  PHY_TRY(select_page(port_no, kTr));
-  PHY_TRY(tr_read(port_no, 0x168A));
-  PHY_TRY(raw_writemasked(port_no, 18, 3, 0xFF07));
-  PHY_TRY(raw_writemasked(port_no, 17, 0xA2, 0x00FF));
-  PHY_TRY(tr_write(port_no, 0x168A));
-  PHY_TRY(tr_window(port_no, false));
-  PHY_TRY(select_page(port_no, 0));
-  PHY_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
+  SWC_TRY(tr_window(port_no, true));
+  SWC_TRY(tr_patch(port_no));
+  SWC_TRY(tr_window(port_no, false));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
+  SWC_TRY(select_page(port_no, 0));
+  SWC_TRY(tr_window(port_no, true));
+  SWC_TRY(select_page(port_no, kTr));
+  SWC_TRY(tr_read(port_no, 0x168A));
+  SWC_TRY(raw_writemasked(port_no, 18, 3, 0xFF07));
+  SWC_TRY(raw_writemasked(port_no, 17, 0xA2, 0x00FF));
+  SWC_TRY(tr_write(port_no, 0x168A));
+  SWC_TRY(tr_window(port_no, false));
+  SWC_TRY(select_page(port_no, 0));
+  SWC_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
   if (phy.family == 8) return raw_writemasked(port_no, 24, 0xA002, 0xE00E);
   if (rev0_family7) {
-    PHY_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 20), 0x6600));
+    SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 20), 0x6600));
     return select_page(port_no, 0);
   }
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 22), 0x240, 0xFC0));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), 0x4000, 0x6000));
-  PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0x6000, 0xE000));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 22), 0x240, 0xFC0));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), 0x4000, 0x6000));
+  SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0x6000, 0xE000));
   return select_page(port_no, 0);
 }
 
@@ -477,21 +470,21 @@ swc_rc link_down_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   const uint32_t f = phy.family;
   if (f == 3 || f == 4) {
     uint16_t control;
-    PHY_TRY(raw_read(port_no, 0, &control));
+    SWC_TRY(raw_read(port_no, 0, &control));
     if ((control & 0x800) == 0) {
-      PHY_TRY(raw_write(port_no, 0, control | 0x800));
+      SWC_TRY(raw_write(port_no, 0, control | 0x800));
       swc_clock_get().sleep_ms(100);
-      PHY_TRY(raw_write(port_no, 0, control));
+      SWC_TRY(raw_write(port_no, 0, control));
     }
   }
   if (f == 3 || f == 4 || f == 5 || f == 7 || f == 8 || f == 9) {
-    PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
+    SWC_TRY(select_page(port_no, 0));
   }
   if (f == 3 || f == 5 || f == 7 || f == 8 || f == 9) {
     const uint32_t field = f == 7 || f == 9 ? 0x15 : 0x14;
-    PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), field << 8, 0x1F00));
-    PHY_TRY(select_page(port_no, 0));
+    SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), field << 8, 0x1F00));
+    SWC_TRY(select_page(port_no, 0));
   }
   return SWC_RC_OK;
 }
@@ -503,8 +496,8 @@ swc_rc link_up_corrections(uint32_t port_no, const swc_phy_port_t &phy, uint32_t
   if (speed == SWC_SPEED_10M && f != 4 && (f != 5 || phy.revision == 0)) {
     const uint32_t first = f == 5 || f == 8 ? 0x14 : 0x13;
     const uint32_t second = f == 5 ? 0x16 : 0x13;
-    PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), first << 8, 0x1F00));
-    PHY_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), second << 8, 0x1F00));
+    SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), first << 8, 0x1F00));
+    SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), second << 8, 0x1F00));
     return select_page(port_no, 0);
   }
   return SWC_RC_OK;
@@ -514,7 +507,7 @@ swc_rc link_up_corrections(uint32_t port_no, const swc_phy_port_t &phy, uint32_t
 swc_rc standard_speed(uint32_t port_no, const swc_phy_setup_t &setup, uint16_t partner,
                       swc_port_status_t *status) {
   uint16_t gigabit;
-  PHY_TRY(raw_read(port_no, 10, &gigabit));
+  SWC_TRY(raw_read(port_no, 10, &gigabit));
   status->full_duplex = 1;
   if (setup.adv_1000_full && (gigabit & 0x800) && !(gigabit & 0x8000)) {
     status->speed = SWC_SPEED_1G;
@@ -543,14 +536,14 @@ swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t &phy, uint16_t control
   }
   const swc_phy_setup_t &s = phy.setup;
   uint16_t partner;
-  PHY_TRY(raw_read(port_no, 5, &partner));
+  SWC_TRY(raw_read(port_no, 5, &partner));
   const bool pause = partner & 0x400;
   const bool asym = partner & 0x800;
   status->pause_obey = s.adv_symmetric_pause && (pause || (s.adv_asymmetric_pause && asym)) ? 1 : 0;
   status->pause_generate = pause && (s.adv_symmetric_pause || (s.adv_asymmetric_pause && asym)) ? 1 : 0;
   if (phy.family == 0) return standard_speed(port_no, s, partner, status);
   uint16_t aux;
-  PHY_TRY(raw_read(port_no, 28, &aux));
+  SWC_TRY(raw_read(port_no, 28, &aux));
   static constexpr uint32_t kSpeed[4] = {SWC_SPEED_10M, SWC_SPEED_100M, SWC_SPEED_1G, 0};
   status->speed = kSpeed[(aux >> 3) & 3];
   status->full_duplex = (aux >> 5) & 1;
@@ -567,38 +560,37 @@ swc_rc illegal_port(const char *function, uint32_t port_no) {
 // ---- PHY I/O ----
 
 swc_rc swc_phy_io_init() {
-  SWC_TRACE(TRACE_MOD_API_IO, TRACE_DEBUG, "enter");
+  SWC_IO_TRACE(TRACE_DEBUG, "enter");
   return SWC_RC_OK;
 }
 
 swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value) {
   const swc_rc rc = swc_miim_phy_read(bus & 15, addr, reg, value);
   if (rc < 0) {
-    SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: ERROR", bus,
-              addr, reg);
+    SWC_IO_TRACE(TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: ERROR", bus, addr, reg);
   } else {
-    SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x", bus,
-              addr, reg, static_cast<unsigned>(*value));
+    SWC_IO_TRACE(TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x", bus, addr, reg,
+                 static_cast<unsigned>(*value));
   }
   return rc;
 }
 
 swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t value) {
   const swc_rc rc = swc_miim_phy_write(bus & 15, addr, reg, value);
-  SWC_TRACE(TRACE_MOD_API_IO, TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x%s", bus,
-            addr, reg, static_cast<unsigned>(value & 0xFFFF), rc < 0 ? " FAILED" : "");
+  SWC_IO_TRACE(TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x%s", bus, addr, reg,
+               static_cast<unsigned>(value & 0xFFFF), rc < 0 ? " FAILED" : "");
   return rc;
 }
 
 // ---- state ----
 
 size_t swc_phy_sizeof_al(uint32_t ports) {
-  PHY_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return records_offset() + (size_t{ports} + 1) * sizeof(swc_phy_port_t);
 }
 
 swc_rc swc_phy_init(uint32_t ports) {
-  PHY_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_phy_state *state = phy_state();
   if (!state) return SWC_RC_ILLEGAL;
   state->count = ports + 1;
@@ -622,8 +614,8 @@ swc_phy_port_t *swc_phy_port(uint32_t port_no) {
 }
 
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
-  PHY_TRACE(TRACE_DEBUG, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
-            static_cast<unsigned>(bus), static_cast<unsigned>(address));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
+               static_cast<unsigned>(bus), static_cast<unsigned>(address));
   swc_phy_port_t *r = swc_phy_port(port_no);
   if (!r) return illegal_port(__func__, port_no);
   r->bus = bus;
@@ -632,10 +624,10 @@ swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
 }
 
 swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map) {
-  PHY_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
   swc_phy_state *state = ready_phy_state();
   if (!map || !state || map->count > state->count || map->count > SWC_PORT_SLOTS) {
-    PHY_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
+    SWC_HL_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
     return SWC_RC_ILLEGAL;
   }
   for (uint32_t i = 0; i < map->count; ++i) {
@@ -650,39 +642,39 @@ swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map) {
 swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   const uint32_t page = reg >> 5;
-  if (page != 0) PHY_TRY(select_page(port_no, page));
-  PHY_TRY(raw_read(port_no, reg & 31, value));
-  if (page != 0) PHY_TRY(select_page(port_no, 0));
+  if (page != 0) SWC_TRY(select_page(port_no, page));
+  SWC_TRY(raw_read(port_no, reg & 31, value));
+  if (page != 0) SWC_TRY(select_page(port_no, 0));
   return SWC_RC_OK;
 }
 
 swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
   const uint32_t page = reg >> 5;
-  PHY_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x", static_cast<int>(port_no), reg & 31,
-            page_text(page), static_cast<unsigned>(value & 0xFFFF));
+  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x", static_cast<int>(port_no), reg & 31,
+               page_text(page), static_cast<unsigned>(value & 0xFFFF));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  if (page != 0) PHY_TRY(select_page(port_no, page));
-  PHY_TRY(raw_write(port_no, reg & 31, value));
-  if (page != 0) PHY_TRY(select_page(port_no, 0));
+  if (page != 0) SWC_TRY(select_page(port_no, page));
+  SWC_TRY(raw_write(port_no, reg & 31, value));
+  if (page != 0) SWC_TRY(select_page(port_no, 0));
   return SWC_RC_OK;
 }
 
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
   const uint32_t page = reg >> 5;
-  PHY_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x, mask: 0x%04x", static_cast<int>(port_no),
-            reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF),
-            static_cast<unsigned>(mask & 0xFFFF));
+  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x, mask: 0x%04x",
+               static_cast<int>(port_no), reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF),
+               static_cast<unsigned>(mask & 0xFFFF));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  if (page != 0) PHY_TRY(select_page(port_no, page));
-  PHY_TRY(raw_writemasked(port_no, reg & 31, value, mask));
-  if (page != 0) PHY_TRY(select_page(port_no, 0));
+  if (page != 0) SWC_TRY(select_page(port_no, page));
+  SWC_TRY(raw_writemasked(port_no, reg & 31, value, mask));
+  if (page != 0) SWC_TRY(select_page(port_no, 0));
   return SWC_RC_OK;
 }
 
 // ---- reset, set-up, status ----
 
 swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup) {
-  PHY_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t &phy = record(port_no);
   phy.reset_setup = *reset_setup;
@@ -692,28 +684,29 @@ swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup)
   // A PHY may have been left on another page (a process ended in the middle of a paged access): every
   // register number below means page 0. Register 31 reads the same on every page.
   uint16_t page;
-  PHY_TRY(raw_read(port_no, 31, &page));
+  SWC_TRY(raw_read(port_no, 31, &page));
   if (page != 0) {
-    PHY_TRACE(TRACE_WARN, "port_no %d, PHY found on page 0x%04x", static_cast<int>(port_no), page);
-    PHY_TRY(select_page(port_no, 0));
+    SWC_HL_TRACE(TRACE_WARN, "port_no %d, PHY found on page 0x%04x", static_cast<int>(port_no), page);
+    SWC_TRY(select_page(port_no, 0));
   }
   uint16_t id2, id3;
-  PHY_TRY(raw_read(port_no, 2, &id2));
-  PHY_TRY(raw_read(port_no, 3, &id3));
+  SWC_TRY(raw_read(port_no, 2, &id2));
+  SWC_TRY(raw_read(port_no, 3, &id3));
   const uint32_t oui = uint32_t{id2} << 6 | id3 >> 10;
   const uint32_t model = (id3 >> 4) & 0x3F;
   phy.revision = id3 & 0xF;
   classify(phy, oui, model);
-  PHY_TRACE(TRACE_DEBUG, "port_no %d, detected %s PHY: %d_%d (model 0x%02x)", static_cast<int>(port_no),
-            oui == 0x3F1 || oui == 0x1C1 ? "Norvane" : "Unknown", static_cast<int>(phy.part),
-            static_cast<int>(phy.revision), static_cast<unsigned>(model));
-  PHY_TRY(pre_reset(port_no, phy, oui, model));
-  PHY_TRY(soft_reset(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no %d, detected %s PHY: %d_%d (model 0x%02x)", static_cast<int>(port_no),
+               oui == 0x3F1 || oui == 0x1C1 ? "Norvane" : "Unknown", static_cast<int>(phy.part),
+               static_cast<int>(phy.revision), static_cast<unsigned>(model));
+  SWC_TRY(pre_reset(port_no, phy, oui, model));
+  SWC_TRY(soft_reset(port_no));
   return corrections(port_no, phy);
 }
 
 swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup) {
-  PHY_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(setup->mode));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no),
+               static_cast<int>(setup->mode));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t &phy = record(port_no);
   phy.setup = *setup;
@@ -723,43 +716,43 @@ swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup) {
       const uint32_t advertise = 0x01 | (s.adv_10_half ? 0x20 : 0) | (s.adv_10_full ? 0x40 : 0) |
                                  (s.adv_100_half ? 0x80 : 0) | (s.adv_100_full ? 0x100 : 0) |
                                  (s.adv_symmetric_pause ? 0x400 : 0) | (s.adv_asymmetric_pause ? 0x800 : 0);
-      PHY_TRY(raw_write(port_no, 4, advertise));
+      SWC_TRY(raw_write(port_no, 4, advertise));
       uint16_t gigabit;
-      PHY_TRY(raw_read(port_no, 9, &gigabit));
-      PHY_TRY(raw_write(port_no, 9, (s.adv_1000_full ? 0x200u : 0) | (gigabit & 0x400u)));
+      SWC_TRY(raw_read(port_no, 9, &gigabit));
+      SWC_TRY(raw_write(port_no, 9, (s.adv_1000_full ? 0x200u : 0) | (gigabit & 0x400u)));
       return raw_write(port_no, 0, 0x1200);
     }
     case SWC_PHY_MODE_FORCED: {
       const bool gigabit = s.forced_speed == SWC_SPEED_1G;
-      PHY_TRY(raw_write(port_no, 0,
+      SWC_TRY(raw_write(port_no, 0,
                         (s.forced_speed == SWC_SPEED_100M ? 0x2000u : 0) | (gigabit ? 0x40u : 0) |
                             (s.forced_full_duplex ? 0x100u : 0)));
       if (gigabit) return SWC_RC_OK;
       if (phy.family == 4 || phy.family == 7 || phy.family == 8) {
-        PHY_TRY(tr_window(port_no, true));
-        PHY_TRY(select_page(port_no, kTr));
-        PHY_TRY(tr_store(port_no, 0x7FA, 0x00122803));
-        PHY_TRY(tr_window(port_no, false));
+        SWC_TRY(tr_window(port_no, true));
+        SWC_TRY(select_page(port_no, kTr));
+        SWC_TRY(tr_store(port_no, 0x7FA, 0x00122803));
+        SWC_TRY(tr_window(port_no, false));
         return select_page(port_no, 0);
       }
       if (phy.family == 5) {
-        PHY_TRY(select_page(port_no, kTr));
-        PHY_TRY(tr_store(port_no, 0x7FA, 0x00123803));
-        PHY_TRY(select_page(port_no, 0));
+        SWC_TRY(select_page(port_no, kTr));
+        SWC_TRY(tr_store(port_no, 0x7FA, 0x00123803));
+        SWC_TRY(select_page(port_no, 0));
         return raw_writemasked(port_no, 18, 0, 0x80);
       }
       return SWC_RC_OK;
     }
     case SWC_PHY_MODE_POWER_DOWN:
-      PHY_TRY(raw_write(port_no, 0, 0x0800));
+      SWC_TRY(raw_write(port_no, 0, 0x0800));
       if (phy.family == 4) {
-        PHY_TRY(raw_write(port_no, 0, 0));
-        PHY_TRY(raw_write(port_no, 0, 0x0800));
+        SWC_TRY(raw_write(port_no, 0, 0));
+        SWC_TRY(raw_write(port_no, 0, 0x0800));
       }
       return SWC_RC_OK;
     default:
-      PHY_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
-                static_cast<int>(s.mode));
+      SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
+                   static_cast<int>(s.mode));
       return SWC_RC_ILLEGAL;
   }
 }
@@ -768,11 +761,11 @@ swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   swc_phy_port_t &phy = record(port_no);
   uint16_t control_status;
-  PHY_TRY(raw_read(port_no, 1, &control_status));
+  SWC_TRY(raw_read(port_no, 1, &control_status));
   status->link_down_event = (control_status & 0x4) == 0 ? 1 : 0;
   status->link = 1;
   if (status->link_down_event) {
-    PHY_TRY(raw_read(port_no, 1, &control_status));
+    SWC_TRY(raw_read(port_no, 1, &control_status));
     status->link = (control_status >> 2) & 1;
   }
   if (status->link) {
@@ -782,24 +775,24 @@ swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status) {
         status->full_duplex = phy.setup.forced_full_duplex ? 1 : 0;
         break;
       case SWC_PHY_MODE_ANEG:
-        PHY_TRY(aneg_status(port_no, phy, control_status, status));
+        SWC_TRY(aneg_status(port_no, phy, control_status, status));
         break;
       case SWC_PHY_MODE_POWER_DOWN:
         break;
       default:
-        PHY_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
-                  static_cast<int>(phy.setup.mode));
+        SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
+                     static_cast<int>(phy.setup.mode));
         return SWC_RC_ILLEGAL;
     }
   }
   // A port that stays down runs its down corrections once, not on every poll.
   if (phy.link && (!status->link || status->link_down_event)) {
-    PHY_TRACE(TRACE_DEBUG, "link down event on port_no %d", static_cast<int>(port_no));
-    PHY_TRY(link_down_corrections(port_no, phy));
+    SWC_HL_TRACE(TRACE_DEBUG, "link down event on port_no %d", static_cast<int>(port_no));
+    SWC_TRY(link_down_corrections(port_no, phy));
   }
   if (status->link && (!phy.link || status->link_down_event)) {
-    PHY_TRACE(TRACE_DEBUG, "link up event on port_no %d", static_cast<int>(port_no));
-    PHY_TRY(link_up_corrections(port_no, phy, status->speed));
+    SWC_HL_TRACE(TRACE_DEBUG, "link up event on port_no %d", static_cast<int>(port_no));
+    SWC_TRY(link_up_corrections(port_no, phy, status->speed));
   }
   phy.link = status->link;
   return SWC_RC_OK;
@@ -814,20 +807,20 @@ swc_rc swc_phy_reset_and_setup(uint32_t port_no) {
   }
   const swc_phy_reset_setup_t reset_setup = phy.reset_setup;
   const swc_phy_setup_t setup = phy.setup;
-  PHY_TRY(swc_phy_reset(port_no, &reset_setup));
+  SWC_TRY(swc_phy_reset(port_no, &reset_setup));
   return swc_phy_setup(port_no, &setup);
 }
 
 // ---- CableScan ----
 
 swc_rc swc_phy_cablescan_start(uint32_t port_no) {
-  PHY_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
   return swc_phy_cablescan_task_start(port_no, 0);
 }
 
 swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t *result) {
-  PHY_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   *result = swc_phy_cablescan_result_t{0, {1, 1, 1, 1}, {0, 0, 0, 0}};
   if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
   swc_cablescan_task_t &task = record(port_no).cablescan;

@@ -5,8 +5,6 @@
 #include "swc_phy.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 const char *interface_name(uint32_t type) {
@@ -62,15 +60,15 @@ swc_rc update_poag_members(uint32_t poag_no, uint32_t *members) {
 }  // namespace
 
 swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, %stype: %s%s, speed: %s, fdx: %d", static_cast<int>(port_no),
-           setup->power_down ? "POWERDOWN, " : "", interface_name(setup->interface_type), "",
-           speed_name(setup->speed), static_cast<int>(setup->full_duplex));
-  HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d",
-           static_cast<int>(setup->flow_obey), static_cast<int>(setup->flow_generate),
-           static_cast<int>(setup->max_length));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, %stype: %s%s, speed: %s, fdx: %d", static_cast<int>(port_no),
+               setup->power_down ? "POWERDOWN, " : "", interface_name(setup->interface_type), "",
+               speed_name(setup->speed), static_cast<int>(setup->full_duplex));
+  SWC_HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d",
+               static_cast<int>(setup->flow_obey), static_cast<int>(setup->flow_generate),
+               static_cast<int>(setup->max_length));
   if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
   if (setup->max_length > SWC_MAX_FRAME_LENGTH) {
-    HL_TRACE(TRACE_ERROR, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
     return SWC_RC_ILLEGAL;
   }
   swc_api_state &s = *swc_state();
@@ -103,12 +101,12 @@ swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
 
 swc_rc swc_port_status_get(uint32_t port_no, swc_port_status_t *status) {
   status->link_down_event = status->link = status->speed = status->full_duplex = 0;
-  HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   return swc_phy_status_get(port_no, status);
 }
 
 swc_rc swc_port_counters_update(uint32_t port_no) {
-  HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
   swc_raw_counters_t raw{};
   const swc_rc rc = swc_ll_port_counters_read(port_no, &raw);
@@ -127,7 +125,7 @@ swc_rc swc_port_counters_update(uint32_t port_no) {
 }
 
 swc_rc swc_poag_counters_clear(uint32_t poag_no) {
-  HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
   if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
@@ -140,7 +138,7 @@ swc_rc swc_poag_counters_clear(uint32_t poag_no) {
 }
 
 swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t *counters) {
-  HL_TRACE(TRACE_NOISE, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(TRACE_NOISE, "poag_no: %d", static_cast<int>(poag_no));
   if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);

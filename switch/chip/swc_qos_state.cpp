@@ -5,8 +5,6 @@
 #include "swc_masks.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 namespace {
 
 bool legal_port(uint32_t port_no) {
@@ -50,9 +48,9 @@ const char *swc_stp_state_name(uint32_t stp_state) {
 }
 
 swc_rc swc_qos_prios_set(uint32_t prios) {
-  HL_TRACE(TRACE_DEBUG, "prios: %d", static_cast<int>(prios));
+  SWC_HL_TRACE(TRACE_DEBUG, "prios: %d", static_cast<int>(prios));
   if (prios != 1 && prios != 2 && prios != 4) {
-    HL_TRACE(TRACE_ERROR, "illegal prios: %d", static_cast<int>(prios));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal prios: %d", static_cast<int>(prios));
     return SWC_RC_NOT_NOW;
   }
   swc_api_state &s = *swc_state();
@@ -70,37 +68,37 @@ swc_rc swc_qos_prios_set(uint32_t prios) {
 }
 
 swc_rc swc_port_qos_get(uint32_t port_no, swc_port_qos_t *qos) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *qos = swc_state()->port_qos[port_no];
   return SWC_RC_OK;
 }
 
 swc_rc swc_port_qos_set(uint32_t port_no, const swc_port_qos_t *qos) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   swc_state()->port_qos[port_no] = *qos;
   return swc_ll_port_qos_setup_set(port_no, qos);
 }
 
 swc_rc swc_qos_setup_get(swc_qos_setup_t *qos) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   *qos = swc_state()->qos_setup;
   return SWC_RC_OK;
 }
 
 swc_rc swc_qos_setup_set(const swc_qos_setup_t *qos) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_state()->qos_setup = *qos;
   return swc_ll_qos_setup_set(qos);
 }
 
 swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, auth_state: %s", static_cast<int>(port_no),
-           auth_state_name(auth_state));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, auth_state: %s", static_cast<int>(port_no),
+               auth_state_name(auth_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   if (auth_state > SWC_AUTH_BOTH) {
-    HL_TRACE(TRACE_ERROR, "Illegal auth state: %d", static_cast<int>(auth_state));
+    SWC_HL_TRACE(TRACE_ERROR, "Illegal auth state: %d", static_cast<int>(auth_state));
     return SWC_RC_ILLEGAL;
   }
   swc_state()->auth_state[port_no] = auth_state;
@@ -108,11 +106,11 @@ swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
 }
 
 swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
-           swc_stp_state_name(stp_state));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
+               swc_stp_state_name(stp_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   if (stp_state > SWC_STP_ENABLED) {
-    HL_TRACE(TRACE_ERROR, "Illegal stp_state: %d", static_cast<int>(stp_state));
+    SWC_HL_TRACE(TRACE_ERROR, "Illegal stp_state: %d", static_cast<int>(stp_state));
     return SWC_RC_ILLEGAL;
   }
   swc_state()->stp_state[port_no] = stp_state;
@@ -124,49 +122,49 @@ swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
 swc_rc swc_port_stp_state_get(uint32_t port_no, uint32_t *stp_state) {
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *stp_state = swc_state()->stp_state[port_no];
-  HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
-           swc_stp_state_name(*stp_state));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
+               swc_stp_state_name(*stp_state));
   return SWC_RC_OK;
 }
 
 swc_rc swc_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
-  HL_TRACE(TRACE_DEBUG, "gpio_no: %d, output: %d", static_cast<int>(gpio_no), static_cast<int>(output));
+  SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d, output: %d", static_cast<int>(gpio_no), static_cast<int>(output));
   if (gpio_no > 3) {
-    HL_TRACE(TRACE_ERROR, "illegal gpio_no: %d", static_cast<int>(gpio_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal gpio_no: %d", static_cast<int>(gpio_no));
     return SWC_RC_ILLEGAL;
   }
   return swc_ll_gpio_direction_set(gpio_no, output);
 }
 
 swc_rc swc_gpio_input_read(uint32_t gpio_no, uint32_t *value) {
-  HL_TRACE(TRACE_DEBUG, "gpio_no: %d", static_cast<int>(gpio_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d", static_cast<int>(gpio_no));
   return swc_ll_gpio_input_read(gpio_no, value);
 }
 
 swc_rc swc_gpio_output_write(uint32_t gpio_no, uint32_t value) {
-  HL_TRACE(TRACE_DEBUG, "gpio_no: %d, value: %d", static_cast<int>(gpio_no), static_cast<int>(value));
+  SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d, value: %d", static_cast<int>(gpio_no), static_cast<int>(value));
   return swc_ll_gpio_output_write(gpio_no, value);
 }
 
 swc_rc swc_chipid_get(swc_chipid_t *chipid) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_chipid_get(chipid);
 }
 
 swc_rc swc_register_read(uint32_t reg, uint32_t *value) {
-  HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx", static_cast<unsigned long>(reg));
+  SWC_HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx", static_cast<unsigned long>(reg));
   return swc_ll_register_read(reg, value);
 }
 
 swc_rc swc_register_write(uint32_t reg, uint32_t value) {
-  HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx, value: 0x%08lx", static_cast<unsigned long>(reg),
-           static_cast<unsigned long>(value));
+  SWC_HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx, value: 0x%08lx", static_cast<unsigned long>(reg),
+               static_cast<unsigned long>(value));
   return swc_ll_register_write(reg, value);
 }
 
 swc_rc swc_register_writemasked(uint32_t reg, uint32_t value, uint32_t mask) {
-  HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx, value: 0x%08lx, mask: 0x%08lx", static_cast<unsigned long>(reg),
-           static_cast<unsigned long>(value), static_cast<unsigned long>(mask));
+  SWC_HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx, value: 0x%08lx, mask: 0x%08lx", static_cast<unsigned long>(reg),
+               static_cast<unsigned long>(value), static_cast<unsigned long>(mask));
   uint32_t old = 0;
   const swc_rc rc = swc_register_read(reg, &old);
   if (rc < 0) return rc;

@@ -8,12 +8,6 @@
 #include "swc_io.h"
 #include "swc_types.h"
 
-#define SWC_TRY(expression)                  \
-  do {                                       \
-    const swc_rc swc_try_rc_ = (expression); \
-    if (swc_try_rc_ < 0) return swc_try_rc_; \
-  } while (0)
-
 swc_rc swc_reg_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value);
 swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value);
 // Changes only the bits under `mask` to those of `value`.

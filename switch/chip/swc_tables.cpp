@@ -3,12 +3,10 @@
 #include "swc_ll.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (port_no < 1 || port_no > SWC_PORTS) {
-    HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   swc_state()->vlan_port_mode[port_no] = *mode;
@@ -16,9 +14,9 @@ swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode
 }
 
 swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
   if (vid >= SWC_VLANS) {
-    HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
     return SWC_RC_ILLEGAL;
   }
   const swc_rc rc = swc_ll_vlan_port_members_set(vid, members);
@@ -30,14 +28,14 @@ swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
 }
 
 swc_rc swc_pgid_table_write(uint32_t pgid_no) {
-  HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
   if (pgid_no >= SWC_PGIDS) {
-    HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
     return SWC_RC_ILLEGAL;
   }
   const swc_api_state &s = *swc_state();
   if (pgid_no >= 1 && pgid_no <= SWC_PORTS && s.unmapped[pgid_no]) {
-    HL_TRACE(TRACE_DEBUG, "Skipping unmapped pgid_no: %d", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(TRACE_DEBUG, "Skipping unmapped pgid_no: %d", static_cast<int>(pgid_no));
     return SWC_RC_OK;
   }
   const uint32_t *member = s.pgid[pgid_no].member;
@@ -56,7 +54,7 @@ swc_rc swc_pgid_table_write(uint32_t pgid_no) {
 }
 
 swc_rc swc_cpu_rx_registration_set(const swc_cpu_rx_registration_t *registration) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_state()->cpu_rx_registration = *registration;
   return swc_ll_cpu_rx_registration_set(registration);
 }

@@ -16,3 +16,13 @@ void swc_trace_printf(unsigned module, unsigned level, const char *function, int
   } while (0)
 
 #define SWC_TRACE(module, level, ...) SWC_TRACE_AS(module, level, __func__, __VA_ARGS__)
+
+// The trace of each module of the chip layer, declared once here.
+// The API, its state-keeping requests and the PHY layer.
+#define SWC_HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
+// The low-level and chip family layers.
+#define SWC_LL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_LL, level, __VA_ARGS__)
+// Register and PHY I/O.
+#define SWC_IO_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_IO, level, __VA_ARGS__)
+// CableScan cable diagnostics.
+#define SWC_CS_TRACE(level, ...) SWC_TRACE(TRACE_MOD_CABLESCAN, level, __VA_ARGS__)

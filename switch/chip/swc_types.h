@@ -204,3 +204,10 @@ struct swc_port_map_t {
   uint32_t miim_controller;
   uint32_t miim_address;
 };
+
+// Returns a failed code (negative) from the calling function.
+#define SWC_TRY(expression)                  \
+  do {                                       \
+    const swc_rc swc_try_rc_ = (expression); \
+    if (swc_try_rc_ < 0) return swc_try_rc_; \
+  } while (0)

@@ -6,12 +6,10 @@
 #include "swc_ll.h"
 #include "swc_trace.h"
 
-#define HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
-
 swc_rc swc_vlan_port_mode_get(uint32_t port_no, swc_vlan_port_mode_t *mode) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (port_no > SWC_PORTS) {
-    HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   *mode = swc_state()->vlan_port_mode[port_no];
@@ -19,9 +17,9 @@ swc_rc swc_vlan_port_mode_get(uint32_t port_no, swc_vlan_port_mode_t *mode) {
 }
 
 swc_rc swc_vlan_port_members_get(uint32_t vid, uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
   if (vid >= SWC_VLANS) {
-    HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
     return SWC_RC_ILLEGAL;
   }
   std::memcpy(members, swc_state()->vlan[vid].member, sizeof swc_state()->vlan[vid].member);
@@ -29,9 +27,9 @@ swc_rc swc_vlan_port_members_get(uint32_t vid, uint32_t *members) {
 }
 
 swc_rc swc_pvlan_port_members_get(uint32_t pvlan_no, uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
   if (pvlan_no < 1 || pvlan_no > SWC_PORTS) {
-    HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
     return SWC_RC_ILLEGAL;
   }
   std::memcpy(members, swc_state()->pvlan_member[pvlan_no], sizeof swc_state()->pvlan_member[pvlan_no]);
@@ -39,9 +37,9 @@ swc_rc swc_pvlan_port_members_get(uint32_t pvlan_no, uint32_t *members) {
 }
 
 swc_rc swc_aggr_port_members_get(uint32_t poag_no, uint32_t *members) {
-  HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
   if (poag_no < 1 || poag_no >= SWC_POAG_SLOTS) {
-    HL_TRACE(TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
     return SWC_RC_ILLEGAL;
   }
   members[0] = 0;
@@ -50,15 +48,15 @@ swc_rc swc_aggr_port_members_get(uint32_t poag_no, uint32_t *members) {
 }
 
 swc_rc swc_aggr_port_member_get(uint32_t port_no) {
-  HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (port_no < 1 || port_no > SWC_PORTS) {
-    HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
     return SWC_RC_ILLEGAL;
   }
   return static_cast<swc_rc>(swc_state()->port_to_poag[port_no]);
 }
 
 swc_rc swc_aggr_mode_set(const uint32_t *mode) {
-  HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_aggr_mode_set(mode);
 }
