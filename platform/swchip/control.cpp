@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace swchip {
@@ -134,167 +135,186 @@ std::string Control::learn(const std::vector<std::string> &w) {
   return "ok " + std::to_string(chip_.learn_addresses(*port, *vid, *mac, *count));
 }
 
-std::string Control::execute(std::string_view line) {
-  const auto w = split_words(line);
-  if (w.empty()) return kUsage;
-  const std::string &cmd = w[0];
-
-  if (cmd == "read") {
+std::string Control::registers(const std::vector<std::string> &w) {
+  if (w[0] == "read") {
     auto a = parse_address(w, 1);
     if (!a || w.size() != 4) return "error: usage: read BLOCK SUBBLOCK REGISTER";
     return hex32(chip_.read(a->block, a->subblock, a->reg));
   }
-  if (cmd == "write") {
+  if (w[0] == "write") {
     auto a = parse_address(w, 1);
     auto v = w.size() == 5 ? parse_number(w[4]) : std::nullopt;
     if (!a || !v) return "error: usage: write BLOCK SUBBLOCK REGISTER VALUE";
     chip_.write(a->block, a->subblock, a->reg, *v);
     return "ok";
   }
-  if (cmd == "dump" && w.size() == 2 && w[1] == "mac") return chip_.dump_mac_table();
-  if (cmd == "dump" && w.size() == 2 && w[1] == "vlan") return chip_.dump_vlan_table();
-  if (cmd == "phy") {
-    PhyModel *phy = w.size() == 4 ? parse_phy(w) : nullptr;
-    if (!phy || (w[3] != "absent" && w[3] != "present"))
-      return "error: usage: phy CONTROLLER ADDRESS absent|present";
-    phy->mounted = w[3] == "present";
+  return dump(w);
+}
+
+std::string Control::dump(const std::vector<std::string> &w) {
+  if (w.size() == 2 && w[1] == "mac") return chip_.dump_mac_table();
+  if (w.size() == 2 && w[1] == "vlan") return chip_.dump_vlan_table();
+  uint32_t block = 8;
+  if (w.size() == 2) {
+    auto b = parse_number(w[1], 7);
+    if (!b) return "error: usage: dump [BLOCK]";
+    block = *b;
+  } else if (w.size() > 2) {
+    return "error: usage: dump [BLOCK]";
+  }
+  return chip_.dump_registers(block);
+}
+
+std::string Control::phy_presence(const std::vector<std::string> &w) {
+  PhyModel *phy = w.size() == 4 ? parse_phy(w) : nullptr;
+  if (!phy || (w[3] != "absent" && w[3] != "present"))
+    return "error: usage: phy CONTROLLER ADDRESS absent|present";
+  phy->mounted = w[3] == "present";
+  return "ok";
+}
+
+std::string Control::cable(const std::vector<std::string> &w) {
+  if (w.size() >= 4 && w[3] == "describe") return describe_cable(w);
+  PhyModel *target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
+  const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;
+  const auto abilities = w.size() == 5 ? parse_number(w[4]) : std::optional<uint32_t>(all);
+  if (!target || !abilities || (w[3] != "plug" && w[3] != "unplug")) {
+    return "error: usage: cable CONTROLLER ADDRESS plug [ABILITIES] | unplug";
+  }
+  if (w[3] == "plug") {
+    target->plug(*abilities);
+  } else {
+    target->unplug();
+  }
+  return "ok";
+}
+
+std::string Control::describe_cable(const std::vector<std::string> &w) {
+  PhyModel *target = parse_phy(w);
+  std::string text;
+  for (size_t i = 4; i < w.size(); ++i) text += w[i] + " ";
+  CableDescription description;
+  const std::string wrong = target ? parse_cable_description(text, description) : "bad controller or address";
+  if (!wrong.empty()) {
+    return "error: " + wrong +
+           "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
+  }
+  target->describe_cable(description);
+  return "ok";
+}
+
+std::string Control::classify(const std::vector<std::string> &w) {
+  auto c = w.size() == 3 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+  auto frame = w.size() == 3 ? from_hex(w[2]) : std::nullopt;
+  if (!c || !frame) return "error: usage: classify CHIPPORT HEXFRAME";
+  return "queue " + std::to_string(chip_.classify_queue(*c, *frame));
+}
+
+std::string Control::transmitted(const std::vector<std::string> &w) {
+  auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
+  if (!c) return "error: usage: transmitted CHIPPORT";
+  std::string out;
+  for (const auto &frame : chip_.take_transmitted(*c)) out += to_hex(frame) + "\n";
+  return out;
+}
+
+std::string Control::fail(const std::vector<std::string> &w) {
+  if (w.size() == 2 && w[1] == "off") {
+    driver_.clear_faults();
     return "ok";
   }
-  if (cmd == "cable" && w.size() >= 4 && w[3] == "describe") {
-    PhyModel *target = parse_phy(w);
-    std::string text;
-    for (size_t i = 4; i < w.size(); ++i) text += w[i] + " ";
-    CableDescription cable;
-    const std::string wrong = target ? parse_cable_description(text, cable) : "bad controller or address";
-    if (!wrong.empty()) {
-      return "error: " + wrong +
-             "; usage: cable CONTROLLER ADDRESS describe METRES [PAIR=good|open@M|short@M]...";
-    }
-    target->describe_cable(cable);
-    return "ok";
-  }
-  if (cmd == "cable") {
-    PhyModel *target = w.size() >= 4 && w.size() <= 5 ? parse_phy(w) : nullptr;
-    const uint32_t all = kAbilityAll | kAbilityPause | kAbilityAsymPause;
-    const auto abilities = w.size() == 5 ? parse_number(w[4]) : std::optional<uint32_t>(all);
-    if (!target || !abilities || (w[3] != "plug" && w[3] != "unplug")) {
-      return "error: usage: cable CONTROLLER ADDRESS plug [ABILITIES] | unplug";
-    }
-    PhyModel &phy = *target;
-    if (w[3] == "plug") {
-      phy.plug(*abilities);
+  if (w.size() < 2) return "error: usage: fail KIND [block B] [count N] | fail off";
+  auto kind = parse_kind(w[1]);
+  if (!kind) return "error: unknown access kind";
+  FaultRule rule;
+  rule.kind = *kind;
+  for (size_t i = 2; i < w.size(); i += 2) {
+    if (i + 1 >= w.size()) return "error: missing value";
+    if (w[i] == "block") {
+      auto b = parse_number(w[i + 1], 7);
+      if (!b) return "error: bad block";
+      rule.block = static_cast<int>(*b);
+    } else if (w[i] == "count") {
+      auto n = parse_number(w[i + 1], 0x7FFFFFFF);
+      if (!n) return "error: bad count";
+      rule.remaining = static_cast<int>(*n);
     } else {
-      phy.unplug();
+      return "error: unknown option " + w[i];
     }
-    return "ok";
   }
-  if (cmd == "inject") {
-    return inject(w);
-  }
-  if (cmd == "learn") {
-    return learn(w);
-  }
-  if (cmd == "classify") {
-    auto c = w.size() == 3 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
-    auto frame = w.size() == 3 ? from_hex(w[2]) : std::nullopt;
-    if (!c || !frame) return "error: usage: classify CHIPPORT HEXFRAME";
-    return "queue " + std::to_string(chip_.classify_queue(*c, *frame));
-  }
-  if (cmd == "transmitted") {
-    auto c = w.size() == 2 ? parse_number(w[1], kChipPorts - 1) : std::nullopt;
-    if (!c) return "error: usage: transmitted CHIPPORT";
-    std::string out;
-    for (const auto &frame : chip_.take_transmitted(*c)) out += to_hex(frame) + "\n";
-    return out;
-  }
-  if (cmd == "dump") {
-    uint32_t block = 8;
-    if (w.size() == 2) {
-      auto b = parse_number(w[1], 7);
-      if (!b) return "error: usage: dump [BLOCK]";
-      block = *b;
-    } else if (w.size() > 2) {
-      return "error: usage: dump [BLOCK]";
-    }
-    return chip_.dump_registers(block);
-  }
-  if (cmd == "fail") {
-    if (w.size() == 2 && w[1] == "off") {
-      driver_.clear_faults();
-      return "ok";
-    }
-    if (w.size() < 2) return "error: usage: fail KIND [block B] [count N] | fail off";
-    auto kind = parse_kind(w[1]);
-    if (!kind) return "error: unknown access kind";
-    FaultRule rule;
-    rule.kind = *kind;
-    for (size_t i = 2; i < w.size(); i += 2) {
-      if (i + 1 >= w.size()) return "error: missing value";
-      if (w[i] == "block") {
-        auto b = parse_number(w[i + 1], 7);
-        if (!b) return "error: bad block";
-        rule.block = static_cast<int>(*b);
-      } else if (w[i] == "count") {
-        auto n = parse_number(w[i + 1], 0x7FFFFFFF);
-        if (!n) return "error: bad count";
-        rule.remaining = static_cast<int>(*n);
-      } else {
-        return "error: unknown option " + w[i];
-      }
-    }
-    driver_.add_fault(rule);
-    return "ok";
-  }
-  if (cmd == "stick") {
-    if (w.size() != 3 || (w[2] != "on" && w[2] != "off")) return "error: usage: stick BIT on|off";
-    const bool on = w[2] == "on";
-    bool *bit = w[1] == "done"      ? &chip_.stuck.indirect_done
-                : w[1] == "miim"    ? &chip_.stuck.miim_busy
-                : w[1] == "mac"     ? &chip_.stuck.mac_busy
-                : w[1] == "vlan"    ? &chip_.stuck.vlan_busy
-                : w[1] == "arbiter" ? &chip_.stuck.arbiter_full
-                : w[1] == "txbusy"  ? &chip_.stuck.tx_busy
-                                    : nullptr;
-    if (!bit) return "error: unknown bit " + w[1];
-    *bit = on;
-    return "ok";
-  }
-  if (cmd == "done-delay") {
-    auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
-    if (!n) return "error: usage: done-delay N";
-    chip_.indirect_done_delay = *n;
-    return "ok";
-  }
-  if (cmd == "mac-busy") {
-    auto n = w.size() == 2 ? parse_number(w[1], 1000000) : std::nullopt;
-    if (!n) return "error: usage: mac-busy N";
-    chip_.mac_busy_reads = *n;
-    return "ok";
-  }
-  if (cmd == "chipid") {
-    auto v = w.size() == 2 ? parse_number(w[1]) : std::nullopt;
-    if (!v) return "error: usage: chipid VALUE";
-    chip_.set_chip_id(*v);
-    return "ok";
-  }
-  if (cmd == "gpio-input") {
-    auto v = w.size() == 2 ? parse_number(w[1]) : std::nullopt;
-    if (!v) return "error: usage: gpio-input VALUE";
-    driver_.set_cpu_gpio_input(*v);
-    return "ok";
-  }
-  if (cmd == "driver" && w.size() == 1) {
-    char text[160];
-    std::snprintf(text, sizeof text, "spi-timing %u %u %u cpu-gpio-direction 0x%08x cpu-gpio-output 0x%08x",
-                  static_cast<unsigned>(driver_.spi_timing(0)), static_cast<unsigned>(driver_.spi_timing(1)),
-                  static_cast<unsigned>(driver_.spi_timing(2)),
-                  static_cast<unsigned>(driver_.cpu_gpio_direction()),
-                  static_cast<unsigned>(driver_.cpu_gpio_output()));
-    return text;
-  }
-  if (cmd == "power-on" && w.size() == 1) {
-    chip_.power_on();
-    return "ok";
+  driver_.add_fault(rule);
+  return "ok";
+}
+
+std::string Control::stick(const std::vector<std::string> &w) {
+  if (w.size() != 3 || (w[2] != "on" && w[2] != "off")) return "error: usage: stick BIT on|off";
+  const bool on = w[2] == "on";
+  bool *bit = w[1] == "done"      ? &chip_.stuck.indirect_done
+              : w[1] == "miim"    ? &chip_.stuck.miim_busy
+              : w[1] == "mac"     ? &chip_.stuck.mac_busy
+              : w[1] == "vlan"    ? &chip_.stuck.vlan_busy
+              : w[1] == "arbiter" ? &chip_.stuck.arbiter_full
+              : w[1] == "txbusy"  ? &chip_.stuck.tx_busy
+                                  : nullptr;
+  if (!bit) return "error: unknown bit " + w[1];
+  *bit = on;
+  return "ok";
+}
+
+std::string Control::set_value(const std::vector<std::string> &w) {
+  const std::string &cmd = w[0];
+  const bool count = cmd == "done-delay" || cmd == "mac-busy";
+  auto v = w.size() == 2 ? parse_number(w[1], count ? 1000000 : 0xFFFFFFFFu) : std::nullopt;
+  if (!v) return "error: usage: " + cmd + (count ? " N" : " VALUE");
+  if (cmd == "done-delay") chip_.indirect_done_delay = *v;
+  if (cmd == "mac-busy") chip_.mac_busy_reads = *v;
+  if (cmd == "chipid") chip_.set_chip_id(*v);
+  if (cmd == "gpio-input") driver_.set_cpu_gpio_input(*v);
+  return "ok";
+}
+
+std::string Control::driver_state(const std::vector<std::string> &w) {
+  if (w.size() != 1) return kUsage;
+  char text[160];
+  std::snprintf(text, sizeof text, "spi-timing %u %u %u cpu-gpio-direction 0x%08x cpu-gpio-output 0x%08x",
+                static_cast<unsigned>(driver_.spi_timing(0)), static_cast<unsigned>(driver_.spi_timing(1)),
+                static_cast<unsigned>(driver_.spi_timing(2)),
+                static_cast<unsigned>(driver_.cpu_gpio_direction()),
+                static_cast<unsigned>(driver_.cpu_gpio_output()));
+  return text;
+}
+
+std::string Control::power_on(const std::vector<std::string> &w) {
+  if (w.size() != 1) return kUsage;
+  chip_.power_on();
+  return "ok";
+}
+
+std::string Control::execute(std::string_view line) {
+  using Handler = std::string (Control::*)(const std::vector<std::string> &);
+  static constexpr std::pair<std::string_view, Handler> kCommands[] = {
+      {"read", &Control::registers},
+      {"write", &Control::registers},
+      {"dump", &Control::dump},
+      {"phy", &Control::phy_presence},
+      {"cable", &Control::cable},
+      {"inject", &Control::inject},
+      {"learn", &Control::learn},
+      {"classify", &Control::classify},
+      {"transmitted", &Control::transmitted},
+      {"fail", &Control::fail},
+      {"stick", &Control::stick},
+      {"done-delay", &Control::set_value},
+      {"mac-busy", &Control::set_value},
+      {"chipid", &Control::set_value},
+      {"gpio-input", &Control::set_value},
+      {"driver", &Control::driver_state},
+      {"power-on", &Control::power_on},
+  };
+  const auto w = split_words(line);
+  if (w.empty()) return kUsage;
+  for (const auto &[name, handler] : kCommands) {
+    if (w[0] == name) return (this->*handler)(w);
   }
   return kUsage;
 }

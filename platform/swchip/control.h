@@ -45,8 +45,22 @@ class Control {
   std::string execute(std::string_view line);
 
  private:
+  // One handler per command (or family of commands); words[0] is the command.
+  std::string registers(const std::vector<std::string> &words);  // read, write
+  std::string dump(const std::vector<std::string> &words);
+  std::string phy_presence(const std::vector<std::string> &words);
+  std::string cable(const std::vector<std::string> &words);
+  std::string describe_cable(const std::vector<std::string> &words);
   std::string inject(const std::vector<std::string> &words);
   std::string learn(const std::vector<std::string> &words);
+  std::string classify(const std::vector<std::string> &words);
+  std::string transmitted(const std::vector<std::string> &words);
+  std::string fail(const std::vector<std::string> &words);
+  std::string stick(const std::vector<std::string> &words);
+  // done-delay, mac-busy, chipid, gpio-input: one number set on the chip or the driver.
+  std::string set_value(const std::vector<std::string> &words);
+  std::string driver_state(const std::vector<std::string> &words);
+  std::string power_on(const std::vector<std::string> &words);
   // The PHY named by words 1 and 2 (controller, address), or nullptr.
   PhyModel *parse_phy(const std::vector<std::string> &words);
 

@@ -3,139 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "swc_cablescan_internal.h"
 #include "swc_clock.h"
 #include "swc_phy.h"
 #include "swc_trace.h"
 
+using namespace swc_cablescan;
+
 namespace {
-
-constexpr uint32_t kPageTest = SWC_PHY_PAGE_TEST;
-constexpr uint32_t kPageTr = SWC_PHY_PAGE_TR;
-constexpr uint64_t kTrTimeoutUs = 500'000;
-constexpr unsigned kPairs = 4;
-
-int16_t g_coefficients[SWC_CABLESCAN_COEFFICIENTS];
-
-// The page the engine last selected on the PHY it works on; the paged PHY calls return to page 0.
-uint32_t g_page = 0;
-
-// ---- PHY access ----
-
-swc_rc select_page(uint32_t port_no, uint32_t page) {
-  if (g_page == page) return SWC_RC_OK;
-  SWC_TRY(swc_phy_write(port_no, 31, page));
-  g_page = page;
-  return SWC_RC_OK;
-}
-
-// A register of the standard page.
-swc_rc std_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
-  SWC_TRY(select_page(port_no, 0));
-  return swc_phy_read(port_no, reg, value);
-}
-
-swc_rc std_write(uint32_t port_no, uint32_t reg, uint32_t value) {
-  SWC_TRY(select_page(port_no, 0));
-  return swc_phy_write(port_no, reg, value);
-}
-
-swc_rc std_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
-  SWC_TRY(select_page(port_no, 0));
-  return swc_phy_writemasked(port_no, reg, value, mask);
-}
-
-// A register of another page through the paged calls, which leave the PHY on page 0.
-swc_rc paged_read(uint32_t port_no, uint32_t page, uint32_t reg, uint16_t *value) {
-  const swc_rc rc = swc_phy_read(port_no, swc_phy_paged(page, reg), value);
-  g_page = 0;
-  return rc;
-}
-
-swc_rc paged_write(uint32_t port_no, uint32_t page, uint32_t reg, uint32_t value) {
-  const swc_rc rc = swc_phy_write(port_no, swc_phy_paged(page, reg), value);
-  g_page = 0;
-  return rc;
-}
-
-swc_rc paged_writemasked(uint32_t port_no, uint32_t page, uint32_t reg, uint32_t value, uint32_t mask) {
-  const swc_rc rc = swc_phy_writemasked(port_no, swc_phy_paged(page, reg), value, mask);
-  g_page = 0;
-  return rc;
-}
-
-uint32_t family_of(uint32_t port_no) {
-  const swc_phy_port_t *phy = swc_phy_port(port_no);
-  return phy ? phy->family : 0;
-}
-
-// The TR command register and its two data registers: page registers 0, 1, 2 on family 1, else 16,
-// 17, 18.
-uint32_t tr_command_reg(uint32_t port_no) {
-  return family_of(port_no) == 1 ? 0 : 16;
-}
-
-// Waits for bit 15 of a register of the TR page, at most 500 ms; -3 on a timeout.
-swc_rc wait_done(uint32_t port_no, uint32_t reg) {
-  swc_clock &clock = swc_clock_get();
-  const uint64_t start = clock.now_us();
-  for (;;) {
-    uint16_t value = 0;
-    SWC_TRY(swc_phy_read(port_no, reg, &value));
-    if (value & 0x8000) return SWC_RC_OK;
-    if (clock.now_us() - start > kTrTimeoutUs) {
-      SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
-                   static_cast<int>(reg));
-      return SWC_RC_NOT_NOW;
-    }
-    clock.busy_wait_us(100);
-  }
-}
-
-// A TR access that timed out gives -3 and the step goes on; every other failure ends it.
-bool fatal(swc_rc rc) {
-  return rc < 0 && rc != SWC_RC_NOT_NOW;
-}
-
-#define CS_ACCESS(expression)                       \
-  do {                                              \
-    const swc_rc cs_access_rc_ = (expression);      \
-    if (fatal(cs_access_rc_)) return cs_access_rc_; \
-  } while (0)
-
-swc_rc tr_get(uint32_t port_no, uint32_t address, uint32_t &value) {
-  value = 0;
-  const swc_rc rc = swc_phy_cablescan_tr_read(port_no, address, &value);
-  return fatal(rc) ? rc : SWC_RC_OK;
-}
-
-swc_rc tr_set(uint32_t port_no, uint32_t address, uint32_t value) {
-  return swc_phy_cablescan_tr_write(port_no, address, value);
-}
-
-// Read-modify-write of a TR register: the bits under `mask` become `value`.
-swc_rc tr_modify(uint32_t port_no, uint32_t address, uint32_t value, uint32_t mask) {
-  uint32_t old = 0;
-  SWC_TRY(tr_get(port_no, address, old));
-  return tr_set(port_no, address, (old & ~mask) | (value & mask));
-}
-
-constexpr uint32_t bits(unsigned low, unsigned high) {
-  return ((1u << (high - low + 1)) - 1) << low;
-}
-
-// ---- time ----
-
-swc_cablescan_time_t time_of(uint64_t us) {
-  return {static_cast<int64_t>(us / 1'000'000), static_cast<int64_t>(us % 1'000'000)};
-}
-
-uint64_t us_of(const swc_cablescan_time_t &t) {
-  return static_cast<uint64_t>(t.seconds) * 1'000'000 + static_cast<uint64_t>(t.microseconds);
-}
-
-void set_deadline(swc_cablescan_task_t &task, uint64_t ms) {
-  task.deadline = time_of(us_of(task.now) + ms * 1000);
-}
 
 // ---- the family-1 reprogramming for the variant without link ----
 
@@ -209,24 +84,12 @@ swc_rc family1_restore(swc_cablescan_task_t &task) {
 
 // ---- steps ----
 
-bool variant(const swc_cablescan_task_t &t) {
-  return t.flags & SWC_CABLESCAN_FLAG_VARIANT;
-}
 uint8_t sub_range_start(const swc_cablescan_task_t &t) {
   return (t.flags & 0x80) ? 0 : 3;
-}
-uint8_t low(uint8_t status) {
-  return status & 0x0F;
 }
 
 void clean_up(swc_cablescan_task_t &t) {
   t.state |= SWC_CABLESCAN_CLEANUP;
-}
-
-void clear_pair(swc_cablescan_task_t &t, unsigned pair) {
-  t.status[pair] = 0;
-  t.location[pair] = 0;
-  t.amplitude[pair] = 0;
 }
 
 // Family 8: a test the PHY itself was asked for, on one of the eight ports of its package.
@@ -417,10 +280,6 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
   return SWC_RC_RUNNING;
 }
 
-uint8_t first_window(uint32_t family) {
-  return family == 1 ? 0xC0 : 0x48;
-}
-
 // An echo search at `first_tap`, its finding checked against the noise floor.
 swc_rc search_window(swc_cablescan_task_t &t, uint32_t first_tap, uint32_t minimum_tap) {
   swc_phy_cablescan_threshold_set(&t, first_tap + t.tap_count / 2);
@@ -524,7 +383,7 @@ swc_rc state_10_levels(swc_cablescan_task_t &t, uint32_t family) {
       continue;
     }
     SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, first_window(family), 0xF8));
-    const uint16_t peak = static_cast<uint16_t>(g_coefficients[0]);
+    const uint16_t peak = static_cast<uint16_t>(coefficients()[0]);
     if (peak > quiet) {
       t.level[pair] = peak;
     } else if (++t.window_start < 100) {
@@ -599,10 +458,9 @@ bool same_sign(int a, int b) {
 swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
   const uint32_t p = t.port;
   SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, t.window_start, static_cast<uint32_t>(t.tap_count) | 0x30));
-  const int16_t coefficients[12] = {g_coefficients[1],  g_coefficients[2],  g_coefficients[3],
-                                    g_coefficients[4],  g_coefficients[5],  g_coefficients[6],
-                                    g_coefficients[7],  g_coefficients[8],  g_coefficients[9],
-                                    g_coefficients[10], g_coefficients[11], g_coefficients[12]};
+  const int16_t *read = swc_cablescan::coefficients();
+  const int16_t coefficients[12] = {read[1], read[2], read[3], read[4],  read[5],  read[6],
+                                    read[7], read[8], read[9], read[10], read[11], read[12]};
   const int level = t.level[pair];
   for (int k = std::min<int>(t.tap_count, 12) - 1; k >= 0; --k) {
     if (t.mask & (1 << pair)) break;
@@ -885,47 +743,6 @@ swc_rc dispatch(swc_cablescan_task_t &t, uint32_t family) {
   }
 }
 
-// Coefficient read, family 1: the echo canceller is stepped through its taps by commands, and each
-// coefficient is taken out of the packed read-back registers.
-int32_t family1_value(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t k, swc_rc &rc) {
-  const bool wide = window >= 0x80 && window <= 0xBF;
-  const uint32_t base = wide ? 0xE000 : 0xE080;
-  const uint32_t tap_command = wide ? ((window + k) & 0xF) + 0x20 : (window & 0x1F) + k + 0x20;
-  rc = swc_phy_cablescan_ec_command(port_no, base + (tap_command << 1));
-  if (fatal(rc)) return 0;
-  unsigned offset, width;
-  if (wide) {
-    const uint32_t tap = (window & 0x3F) + k;
-    static constexpr unsigned kStart[4] = {0, 20, 38, 53};
-    static constexpr unsigned kWidth[4] = {20, 18, 15, 15};
-    const unsigned range = std::min(tap / 16, 3u);
-    offset = 68 * pair + kStart[range];
-    width = kWidth[range];
-  } else {
-    const uint32_t q = std::min(window >> 5, 3u);
-    offset = 15 * (q < 3 ? 3 * pair + q : 12 + pair);
-    width = 15;
-  }
-  // Only the registers the field lies in are read.
-  uint16_t regs[17] = {};
-  const unsigned first = offset >> 4;
-  const unsigned last = std::min((offset + width - 1) >> 4, 16u);
-  for (unsigned i = first; i <= last && i < 17; ++i) {
-    rc = swc_phy_read(port_no, 20 - i, &regs[i]);
-    if (rc < 0) return 0;
-  }
-  rc = SWC_RC_OK;
-  const int32_t value = swc_cablescan_packed_field(regs, 17, offset, width, wide);
-  if (wide || value < 0) return value;
-  return value >= 0x4000 ? static_cast<int16_t>(value + 0x8000) : value;
-}
-
-unsigned log2_of(unsigned v) {
-  unsigned r = 0;
-  while (v > 1) v >>= 1, ++r;
-  return r;
-}
-
 }  // namespace
 
 bool swc_cablescan_family_supported(uint32_t family) {
@@ -951,7 +768,7 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
   if (t.state != 0 && us_of(t.now) < us_of(t.deadline)) return SWC_RC_RUNNING;
   const uint32_t family = family_of(t.port);
   SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, state: 0x%02x", static_cast<int>(t.port), t.state);
-  g_page = 0;  // every step starts and ends on the standard page
+  page_known_standard();  // every step starts and ends on the standard page
   swc_rc rc;
   if (t.state & SWC_CABLESCAN_CLEANUP) {
     if ((t.state & 0x7F) == 0) {
@@ -970,270 +787,9 @@ swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
     t.state = 0;
     t.held = 0;
     t.flags &= static_cast<uint8_t>(~SWC_CABLESCAN_FLAG_VALID);
-    g_page = 0;
+    page_known_standard();
     return rc;
   }
-  if (g_page != 0) {
-    const swc_rc page_rc = swc_phy_write(t.port, 31, 0);
-    g_page = 0;
-    if (page_rc < 0) return page_rc;
-  }
+  SWC_TRY(page_restore_standard(t.port));
   return t.state == 0 ? SWC_RC_OK : SWC_RC_RUNNING;
-}
-
-swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t *value) {
-  const uint32_t command = tr_command_reg(port_no);
-  SWC_TRY(select_page(port_no, kPageTr));
-  SWC_TRY(swc_phy_write(port_no, command, 0xA000 | (address & 0x1FFF)));
-  SWC_TRY(wait_done(port_no, command));
-  uint16_t low_word = 0, high_word = 0;
-  SWC_TRY(swc_phy_read(port_no, command + 1, &low_word));
-  SWC_TRY(swc_phy_read(port_no, command + 2, &high_word));
-  *value = uint32_t{high_word} << 16 | low_word;
-  return SWC_RC_OK;
-}
-
-swc_rc swc_phy_cablescan_tr_write(uint32_t port_no, uint32_t address, uint32_t value) {
-  const uint32_t command = tr_command_reg(port_no);
-  SWC_TRY(select_page(port_no, kPageTr));
-  SWC_TRY(swc_phy_write(port_no, command + 2, value >> 16));
-  SWC_TRY(swc_phy_write(port_no, command + 1, value & 0xFFFF));
-  return swc_phy_write(port_no, command, 0x8000 | (address & 0x1FFF));
-}
-
-swc_rc swc_phy_cablescan_ec_command(uint32_t port_no, uint32_t value) {
-  SWC_TRY(select_page(port_no, kPageTr));
-  SWC_TRY(swc_phy_write(port_no, 0, value));
-  return wait_done(port_no, 0);
-}
-
-swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t descriptor) {
-  const uint32_t family = family_of(port_no);
-  const unsigned taps = std::min(descriptor & 0xF, SWC_CABLESCAN_COEFFICIENTS - 1);
-  const unsigned passes = ((descriptor >> 4) & 7) + 1;
-  const bool peak_only = descriptor & 0x80;
-  int32_t sums[SWC_CABLESCAN_COEFFICIENTS - 1] = {};
-  int32_t peak = 0;
-  unsigned s = 0, p = 0;
-  const bool wide_window = window >= 0x80 && window <= 0xBF;
-  if (family == 1 && wide_window) {
-    const uint32_t w = window & 0x3F;
-    if (w < 16) s = passes >= 5 ? 3 : passes >= 3 ? 2 : passes == 2 ? 1 : 0;
-    if (w >= 16 && w < 32 && passes >= 5) s = 1;
-  }
-  if (family != 1 && passes > 7 && window < 16) p = 1;
-  for (unsigned pass = 0; pass < passes; ++pass) {
-    for (unsigned k = 0; k < taps; ++k) {
-      int32_t value;
-      if (family == 1) {
-        swc_rc rc = SWC_RC_OK;
-        value = family1_value(port_no, pair & 3, window, k, rc);
-        if (fatal(rc)) return rc;
-        peak = std::max(peak, std::abs(value >> 4));
-        if (!peak_only) sums[k] += (value + (1 << (s + 3))) >> (s + 4);
-      } else {
-        uint32_t raw = 0;
-        SWC_TRY(tr_get(port_no, ((window + k) * 2 + ((pair & 3) << 11)) & 0x1FFF, raw));
-        value = static_cast<int32_t>(raw & 0x3FFF);
-        if (value & 0x2000) value -= 0x4000;
-        peak = std::max(peak, std::abs(value));
-        if (!peak_only) sums[k] += value >> p;
-      }
-    }
-  }
-  g_coefficients[0] = static_cast<int16_t>(std::min(peak, 0x7FFF));
-  if (peak_only) return SWC_RC_OK;
-  for (unsigned k = 0; k < taps; ++k) {
-    int32_t result;
-    if (passes == 3) {
-      const int32_t base = family == 1 ? sums[k] * (1 << s) : sums[k];
-      int32_t x = base;
-      for (int i = 0; i < (family == 1 ? 4 : 3); ++i) x = base + (x >> 2);
-      result = (x + 2) >> 2;
-    } else if (family == 1) {
-      const int shift = static_cast<int>(log2_of(passes)) - static_cast<int>(s);
-      result = shift > 0 ? (sums[k] + (1 << (shift - 1))) >> shift : sums[k] * (1 << -shift);
-    } else {
-      result = sums[k] >> log2_of(passes >> p);
-    }
-    g_coefficients[k + 1] = static_cast<int16_t>(std::clamp(result, -32768, 32767));
-  }
-  return SWC_RC_OK;
-}
-
-void swc_phy_cablescan_threshold_set(swc_cablescan_task_t *task, uint32_t tap) {
-  swc_cablescan_task_t &t = *task;
-  uint32_t v = static_cast<uint32_t>(t.echo_offset - 8 * static_cast<int32_t>(tap) + 542) & 0xFFFF;
-  if (t.sub_range != 0) v = (v - 500) & 0xFFFF;
-  const int e = static_cast<int8_t>(v >> 8);
-  const uint32_t m = (v & 0xFF) + 256;
-  uint32_t t1;
-  if (e >= 0) {
-    // Beyond 16 bits the later caps bound the thresholds anyway.
-    t1 = e >= 8 ? 0xFFFF : std::min<uint32_t>(m << e, 0xFFFF);
-  } else {
-    t1 = std::max<uint32_t>(23, -e >= 31 ? 0 : m >> -e);
-  }
-  uint32_t t2;
-  if (variant(t)) {
-    t2 = (t1 & ~1u) >> 1;
-  } else {
-    t2 = 0;
-    for (int i = 0; i < 5; ++i) t2 = (t2 + t1 + 2) >> 2;
-  }
-  t2 = std::max<uint32_t>(t2, 15);
-  if (t2 > 1012 && (t.sub_range > 0 || tap > 31)) {
-    t2 = 1012;
-  } else if (t2 > 4084 && tap >= 16) {
-    t2 = 4084;
-  } else if (t2 > 8180) {
-    t2 = 8180;
-  }
-  t.threshold1 = static_cast<uint16_t>(t1);
-  t.threshold2 = static_cast<uint16_t>(t2);
-}
-
-swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_tap, uint32_t minimum_tap) {
-  swc_cablescan_task_t &t = *task;
-  const unsigned pair = static_cast<unsigned>(t.pair) & 3;
-  const unsigned taps = std::min<unsigned>(t.tap_count, SWC_CABLESCAN_COEFFICIENTS - 1);
-  // Family 1 reads through the view its window start selects; the others read from the first tap.
-  const uint32_t window = family_of(t.port) == 1 ? t.window_start : first_tap;
-  SWC_TRY(swc_phy_cablescan_coeff_read(t.port, pair, window, taps | 0x30));
-  const int th1 = t.threshold1;
-  const int th2 = t.threshold2;
-  for (int index = static_cast<int>(taps) - 1; index >= 0; --index) {
-    const int c = g_coefficients[index + 1];
-    const int tap = static_cast<int>(first_tap) + index;
-    uint8_t &status = t.status[pair];
-    const int recorded = t.amplitude[pair];
-    if (std::abs(c) > th2) {
-      const int a = c * 32 / th2;
-      if (std::abs(a) > std::abs(recorded) && tap >= static_cast<int>(minimum_tap)) {
-        uint8_t code = 4;
-        if (c < -th1) {
-          code = 1;
-          if (t.location[pair] <= tap + 3 && recorded > 0) t.mask = 2;
-        } else if (c > th1) {
-          code = 2;
-          if (t.location[pair] <= tap + 3 && recorded < 0) t.mask = 2;
-        }
-        status = static_cast<uint8_t>((status & 0xF0) | code);
-        t.location[pair] = static_cast<uint8_t>(std::min(tap, 0xFE));
-        t.amplitude[pair] = static_cast<int16_t>(std::clamp(a, -32768, 32767));
-      }
-    } else if (t.mask < 0 && low(status) < 4 && t.location[pair] <= tap + 3) {
-      // The opposite lobe of a recorded reflection just before it decides its sign; a pair with
-      // nothing recorded has no lobe to look for.
-      uint8_t code = 0;
-      if (c > 0 && recorded < 0) code = 2;
-      if (c < 0 && recorded > 0) code = 1;
-      if (code != 0) {
-        status = static_cast<uint8_t>((status & 0xF0) | code);
-        t.mask = 2;
-        if (tap < static_cast<int>(minimum_tap)) t.location[pair] = static_cast<uint8_t>(tap);
-      }
-    }
-    t.mask = static_cast<int8_t>(t.mask - 1);
-  }
-  return SWC_RC_OK;
-}
-
-swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit) {
-  swc_cablescan_task_t &t = *task;
-  if (variant(t)) return 1;
-  const uint32_t p = t.port;
-  const uint32_t family = family_of(p);
-  const unsigned pair = static_cast<unsigned>(t.pair) & 3;
-  if (family == 1) {
-    CS_ACCESS(tr_set(p, 0x00B6, 0x2FF));
-    CS_ACCESS(tr_set(p, 0x00B6, 0x2FE));
-  } else if (family == 4 || family == 5) {
-    CS_ACCESS(tr_set(p, 0x0188, ((t.saved_tr_value >> 9) & 0x7FFF) + 0x141));
-    CS_ACCESS(tr_set(p, 0x0184, 2u << pair));
-    CS_ACCESS(tr_set(p, 0x0184, 0));
-  }
-  swc_clock &clock = swc_clock_get();
-  clock.sleep_ms(1);
-  if (family != 1) CS_ACCESS(tr_set(p, 0x0188, t.saved_tr_value));
-  const bool has_status = low(t.status[pair]) != 0;
-  const int32_t quiet = has_status ? 0 : 3;
-  const uint64_t start = clock.now_us();
-  int32_t peak = 0;
-  for (;;) {
-    SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, first_window(family), 0xF8));
-    peak = g_coefficients[0];
-    if (peak > quiet || clock.now_us() - start >= 200'000) break;
-    clock.sleep_ms(1);
-  }
-  if (family == 1) {
-    CS_ACCESS(tr_set(p, 0x00B6, t.saved_tr_value + 1));
-    CS_ACCESS(tr_set(p, 0x00B6, t.saved_tr_value));
-  } else {
-    CS_ACCESS(tr_set(p, 0x0184, 2u << pair));
-    CS_ACCESS(tr_set(p, 0x0184, 0));
-  }
-  if (peak <= quiet) {
-    if (has_status) clear_pair(t, pair);
-    return 0;
-  }
-  if (peak <= static_cast<int32_t>(limit)) {
-    if (!has_status && std::abs(t.amplitude[pair]) <= peak + 2) {
-      t.amplitude[pair] = 0;
-      t.location[pair] = 0;
-      t.threshold1 = static_cast<uint16_t>(peak + 2);
-    }
-    return 1;
-  }
-  if (has_status) {
-    clear_pair(t, pair);
-  } else {
-    t.location[pair] = SWC_CABLESCAN_NO_REFLECTION;
-    t.amplitude[pair] = static_cast<int16_t>(peak);
-  }
-  return 0;
-}
-
-swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t *task, uint32_t mode) {
-  static constexpr int32_t kTestTable[2][4] = {{1, 3, -3, -1}, {10, 30, -30, -10}};
-  const uint32_t p = task->port;
-  const bool family1 = family_of(p) == 1;
-  const uint32_t fill = family1 ? 0x1FF : 0x100;
-  const unsigned n = family1 ? 28 : 16;
-  CS_ACCESS(tr_set(p, 0x0240, fill));
-  for (unsigned i = 0; i < n; ++i) {
-    if (i >= 4 && i < 8) continue;
-    CS_ACCESS(tr_set(p, 0x0200 + 2 * i, 0));
-  }
-  for (unsigned i = 0; i < 4; ++i) {
-    const uint32_t entry = static_cast<uint32_t>(kTestTable[mode & 1][i]);
-    const uint32_t value =
-        family1 ? (entry & 0xFFFF) << 16 : ((entry << 9) & 0xFFFF) | ((entry >> 7) & 0xFFFF) << 16;
-    CS_ACCESS(tr_set(p, 0x0208 + 2 * i, value));
-  }
-  return tr_set(p, 0x0240, fill);
-}
-
-uint8_t swc_cablescan_length(uint32_t family, bool variant_set, uint8_t location) {
-  if (location == SWC_CABLESCAN_NO_REFLECTION) return location;
-  if (location < 8) return 0;
-  const int subtract = family == 1 ? (variant_set ? 13 : 7) : (variant_set ? 7 : 6);
-  // Locations 8..12 of the family-1 variant would give a negative distance: the reflection is at the
-  // port.
-  const int v = std::max(0, location - subtract);
-  return static_cast<uint8_t>(v - ((((v + (v >> 4)) >> 2) + 1) >> 1));
-}
-
-int32_t swc_cablescan_packed_field(const uint16_t *registers, unsigned register_count, unsigned offset,
-                                   unsigned width, bool is_signed) {
-  if (width == 0 || width > 31) return -1;
-  const unsigned first = offset >> 4;
-  const unsigned last = (offset + width - 1) >> 4;
-  if (last - first > 1 || last >= register_count) return -1;
-  // The two registers as one 32-bit string, register 20 - first in the upper half.
-  const uint32_t string = uint32_t{registers[first]} << 16 | (last > first ? registers[last] : 0u);
-  const unsigned shift = 32 - (offset & 15) - width;
-  uint32_t value = (string >> shift) & ((1u << width) - 1);
-  if (is_signed && (value >> (width - 1) & 1)) return static_cast<int32_t>(value) - (1 << width);
-  return static_cast<int32_t>(value);
 }

@@ -30,6 +30,32 @@ TEST_F(ControlCommands, RejectsBadAddressesAndValues) {
   EXPECT_EQ(control.execute("frobnicate").rfind("error: ", 0), 0u);
 }
 
+// The commands that set one number: each takes exactly one, within its own range, and sets only its
+// own setting; the commands without arguments refuse any.
+TEST_F(ControlCommands, NumberSettingsTakeOneValueInTheirRange) {
+  EXPECT_EQ(control.execute("done-delay 3"), "ok");
+  EXPECT_EQ(chip.indirect_done_delay, 3u);
+  EXPECT_EQ(control.execute("done-delay 1000001"), "error: usage: done-delay N");
+  EXPECT_EQ(control.execute("mac-busy 1000000"), "ok");
+  EXPECT_EQ(chip.mac_busy_reads, 1000000u);
+  EXPECT_EQ(control.execute("mac-busy"), "error: usage: mac-busy N");
+  EXPECT_EQ(chip.indirect_done_delay, 3u);
+  EXPECT_EQ(control.execute("chipid 0xffffffff"), "ok");
+  EXPECT_EQ(chip.chip_id(), 0xFFFFFFFFu);
+  EXPECT_EQ(control.execute("chipid 1 2"), "error: usage: chipid VALUE");
+  EXPECT_EQ(control.execute("gpio-input 0x5"), "ok");
+  EXPECT_EQ(control.execute("gpio-input -1"), "error: usage: gpio-input VALUE");
+  EXPECT_EQ(chip.mac_busy_reads, 1000000u);
+
+  EXPECT_EQ(control.execute("driver now").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("driver").rfind("spi-timing ", 0), 0u);
+  control.execute("write 2 0 0x40 0x5f");
+  EXPECT_EQ(control.execute("power-on now").rfind("error: ", 0), 0u);
+  EXPECT_EQ(control.execute("read 2 0 0x40"), "0x0000005f");
+  EXPECT_EQ(control.execute("power-on"), "ok");
+  EXPECT_EQ(control.execute("read 2 0 0x40"), "0x00000000");
+}
+
 TEST_F(ControlCommands, DumpListsNonZeroRegisters) {
   control.execute("write 1 3 0x10 1522");
   EXPECT_EQ(control.execute("dump 1"), "1 3 0x10 0x000005f2\n");
