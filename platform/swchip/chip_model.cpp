@@ -5,38 +5,10 @@
 
 namespace swchip {
 
+using namespace chipreg;
+
 namespace {
-constexpr unsigned kSystemBlock = 7;
-constexpr unsigned kRegSoftReset = 0x14;
-constexpr unsigned kRegChipId = 0x18;
-constexpr unsigned kRegIndirectData = 0x2c;
-constexpr unsigned kRegIndirectStatus = 0x30;
-constexpr unsigned kRegCpuQueueStatus = 0x31;
-constexpr uint32_t kIndirectDone = 0x10;
-constexpr uint32_t kQueueNotEmpty[2] = {1u << 30, 1u << 31};
-
-// Analyzer (block 2) registers with behaviour.
-constexpr unsigned kRegMacHigh = 0x06;
-constexpr unsigned kRegMacLow = 0x07;
-constexpr unsigned kRegAgeArguments = 0x09;
-constexpr unsigned kRegMacEvents = 0x0A;
-constexpr unsigned kRegMacCommand = 0xB0;
-constexpr unsigned kRegMacIndex = 0xC0;
-constexpr unsigned kRegVlanCommand = 0xD0;
-constexpr unsigned kRegVlanAddress = 0xE0;
-
-constexpr uint32_t kMacEventBits = kEventLearned | kEventChanged | kEventLearnFailed | kEventAgedOut;
-
-constexpr uint32_t kMacFlagBits = 0x7FF8;  // bits 3-14
-
-constexpr uint32_t kVlanMaskBits = 0x17C;
-
-// Port registers with behaviour.
-constexpr unsigned kRegTxData = 0xC0;
-constexpr unsigned kRegTxControl = 0xC4;
-constexpr unsigned kRegTxStatus = 0xC8;
-constexpr uint32_t kTxBusy = 1u << 8;
-constexpr uint32_t kTxAbort = 1u << 1;
+constexpr uint32_t kQueueNotEmpty[2] = {1u << 30, 1u << 31};  // in the CPU queue status register
 constexpr size_t kTransmittedKept = 256;
 
 uint64_t mac48(const uint8_t mac[6]) {
@@ -109,7 +81,8 @@ void ChipModel::power_on() {
 }
 
 uint32_t ChipModel::peek(unsigned block, unsigned subblock, unsigned reg) const {
-  if ((block & 7) == kSystemBlock && (subblock & 15) == 0 && (reg & 0xFF) == kRegChipId) return chip_id_;
+  if ((block & 7) == kSysChipId.block && (subblock & 15) == 0 && (reg & 0xFF) == kSysChipId.reg)
+    return chip_id_;
   return regs_[index(block, subblock, reg)];
 }
 
@@ -118,18 +91,19 @@ uint32_t ChipModel::read(unsigned block, unsigned subblock, unsigned reg) {
   subblock &= 15;
   reg &= 0xFF;
   switch (block) {
-    case 1:
+    case kBlockPort:
       if (subblock < kChipPorts) return read_port(subblock, reg);
       break;
-    case 2:
+    case kBlockAnalyzer:
       if (subblock == 0) return read_analyzer(reg);
       break;
-    case 3:
+    case kBlockMiim:
       return read_miim(subblock, reg);
-    case 5:
-      if (subblock == 0 && reg == 12) return stuck.arbiter_full ? 0 : (1u << kChipPorts) - 1;
+    case kBlockArbiter:
+      if (subblock == kArbEmpty.subblock && reg == kArbEmpty.reg)
+        return stuck.arbiter_full ? 0 : (1u << kChipPorts) - 1;
       break;
-    case kSystemBlock:
+    case kBlockSystem:
       if (subblock == 0) return read_system(reg);
       break;
     default:
@@ -143,17 +117,17 @@ void ChipModel::write(unsigned block, unsigned subblock, unsigned reg, uint32_t 
   subblock &= 15;
   reg &= 0xFF;
   switch (block) {
-    case 1:
+    case kBlockPort:
       if (subblock < kChipPorts) return write_port(subblock, reg, value);
       break;
-    case 2:
+    case kBlockAnalyzer:
       if (subblock == 0) return write_analyzer(reg, value);
       break;
-    case 3:
+    case kBlockMiim:
       return write_miim(subblock, reg, value);
-    case 4:
+    case kBlockCpuQueue:
       return write_cpu_queue(subblock, reg, value);
-    case kSystemBlock:
+    case kBlockSystem:
       if (subblock == 0) return write_system(reg, value);
       break;
     default:
@@ -164,19 +138,19 @@ void ChipModel::write(unsigned block, unsigned subblock, unsigned reg, uint32_t 
 
 // System block: chip id, soft reset, indirect read handshake, CPU queue status.
 uint32_t ChipModel::read_system(unsigned reg) {
-  const uint32_t value = stored(kSystemBlock, 0, reg);
+  const uint32_t value = stored(kBlockSystem, 0, reg);
   switch (reg) {
-    case kRegChipId:
+    case kSysChipId.reg:
       return chip_id_;
-    case kRegIndirectStatus: {
+    case kSysIndirectStatus.reg: {
       bool done = false;
       if (indirect_armed_ && !stuck.indirect_done) {
         done = indirect_status_reads_ >= indirect_done_delay;
         ++indirect_status_reads_;
       }
-      return (value & ~kIndirectDone) | (done ? kIndirectDone : 0);
+      return (value & ~kSysIndirectDone) | (done ? kSysIndirectDone : 0);
     }
-    case kRegCpuQueueStatus:
+    case kSysCpuQueueStatus.reg:
       return (value & ~(kQueueNotEmpty[0] | kQueueNotEmpty[1])) |
              (cpu_queues_[0].empty() ? 0 : kQueueNotEmpty[0]) |
              (cpu_queues_[1].empty() ? 0 : kQueueNotEmpty[1]);
@@ -187,59 +161,59 @@ uint32_t ChipModel::read_system(unsigned reg) {
 
 void ChipModel::write_system(unsigned reg, uint32_t value) {
   switch (reg) {
-    case kRegChipId:
+    case kSysChipId.reg:
       return;  // read-only
-    case kRegIndirectStatus:
+    case kSysIndirectStatus.reg:
       // The done flag is status only; the other bits (hold count, GPIO 4/5 outputs) are stored.
-      stored(kSystemBlock, 0, reg) = value & ~kIndirectDone;
+      stored(kSysIndirectStatus) = value & ~kSysIndirectDone;
       return;
-    case kRegCpuQueueStatus:
-      stored(kSystemBlock, 0, reg) = value & ~(kQueueNotEmpty[0] | kQueueNotEmpty[1]);
+    case kSysCpuQueueStatus.reg:
+      stored(kSysCpuQueueStatus) = value & ~(kQueueNotEmpty[0] | kQueueNotEmpty[1]);
       return;
-    case kRegSoftReset:
+    case kSysSoftReset.reg:
       if (value & 1) {
         power_on();
         // The internal PHYs are part of the chip and restart with it.
         for (unsigned a = 0; a < 5; ++a) phys_[0][a].hardware_reset();
       }
-      stored(kSystemBlock, 0, reg) = value;
+      stored(kSysSoftReset) = value;
       return;
     default:
-      stored(kSystemBlock, 0, reg) = value;
+      stored(kBlockSystem, 0, reg) = value;
   }
 }
 
 void ChipModel::start_indirect_read(unsigned block, unsigned subblock, unsigned reg) {
   const uint32_t value = read(block, subblock, reg);
-  stored(kSystemBlock, 0, kRegIndirectData) = value;
+  stored(kSysIndirectData) = value;
   indirect_armed_ = true;
   indirect_status_reads_ = 0;
 }
 
 // Analyzer: MAC table, VLAN table, event flags.
 uint32_t ChipModel::read_analyzer(unsigned reg) {
-  const uint32_t value = stored(2, 0, reg);
-  if (reg == kRegMacCommand && mac_busy_left_ > 0 && --mac_busy_left_ == 0 && !stuck.mac_busy) {
-    stored(2, 0, reg) &= ~7u;
+  const uint32_t value = stored(kBlockAnalyzer, 0, reg);
+  if (reg == kAnaMacCommand.reg && mac_busy_left_ > 0 && --mac_busy_left_ == 0 && !stuck.mac_busy) {
+    stored(kAnaMacCommand) &= ~kMacCmdBusy;
   }
   return value;
 }
 
 void ChipModel::write_analyzer(unsigned reg, uint32_t value) {
   switch (reg) {
-    case kRegMacEvents:
-      stored(2, 0, reg) &= ~(value & kMacEventBits);  // write one to clear
+    case kAnaMacEvents.reg:
+      stored(kAnaMacEvents) &= ~(value & kMacEventBits);  // write one to clear
       return;
-    case kRegMacCommand:
-      stored(2, 0, reg) = value;
+    case kAnaMacCommand.reg:
+      stored(kAnaMacCommand) = value;
       mac_command(value);
       return;
-    case kRegVlanCommand:
-      stored(2, 0, reg) = value;
+    case kAnaVlanCommand.reg:
+      stored(kAnaVlanCommand) = value;
       vlan_command(value);
       return;
     default:
-      stored(2, 0, reg) = value;
+      stored(kBlockAnalyzer, 0, reg) = value;
   }
 }
 
@@ -257,32 +231,32 @@ int ChipModel::mac_find(uint32_t vid, const uint64_t mac) const {
 }
 
 void ChipModel::mac_command(uint32_t command) {
-  switch (command & 7) {
-    case 1:
+  switch (command & kMacCmdBusy) {
+    case kMacCmdLearn:
       mac_learn(command & kMacFlagBits);
       break;
-    case 2:
+    case kMacCmdUnlearn:
       mac_unlearn();
       break;
-    case 3:
+    case kMacCmdAge:
       mac_age();
       break;
-    case 5:
+    case kMacCmdClear:
       for (auto &e : mac_table_) e = MacEntry{};
       break;
-    case 6:
+    case kMacCmdRead:
       mac_read();
       break;
     default:
       break;
   }
   mac_busy_left_ = mac_busy_reads;
-  if (!stuck.mac_busy && mac_busy_left_ == 0) stored(2, 0, kRegMacCommand) &= ~7u;
+  if (!stuck.mac_busy && mac_busy_left_ == 0) stored(kAnaMacCommand) &= ~kMacCmdBusy;
 }
 
 void ChipModel::mac_learn(uint32_t flags) {
-  const uint32_t high = stored(2, 0, kRegMacHigh);
-  const uint32_t low = stored(2, 0, kRegMacLow);
+  const uint32_t high = stored(kAnaMacHigh);
+  const uint32_t low = stored(kAnaMacLow);
   uint32_t vid;
   uint64_t mac;
   entry_key(high, low, flags & kMacFlagIpmc, vid, mac);
@@ -314,19 +288,20 @@ void ChipModel::mac_learn(uint32_t flags) {
 void ChipModel::mac_unlearn() {
   uint32_t vid;
   uint64_t mac;
-  entry_key(stored(2, 0, kRegMacHigh), stored(2, 0, kRegMacLow), false, vid, mac);
+  entry_key(stored(kAnaMacHigh), stored(kAnaMacLow), false, vid, mac);
   if (const int found = mac_find(vid, mac); found >= 0) mac_table_[found] = MacEntry{};
 }
 
 void ChipModel::mac_age() {
-  const uint32_t args = stored(2, 0, kRegAgeArguments);
+  const uint32_t args = stored(kAnaAgeArguments);
   const bool port_given = args & 0x80000000u;
   const uint32_t chip_port = (args >> 16) & 0x1F;
   const bool vid_given = args & 0x8000u;
   const uint32_t vid = args & 0xFFF;
   for (auto &e : mac_table_) {
     if (!e.valid || (e.flags & kMacFlagLocked)) continue;
-    if (port_given && ((e.flags & kMacFlagIpmc) || ((e.flags >> 3) & 0x3F) != chip_port)) continue;
+    if (port_given && ((e.flags & kMacFlagIpmc) || ((e.flags >> kMacPgidShift) & 0x3F) != chip_port))
+      continue;
     if (vid_given && ((e.high >> 16) & 0xFFF) != vid) continue;
     if (e.aged) {
       e = MacEntry{};
@@ -338,47 +313,47 @@ void ChipModel::mac_age() {
 }
 
 void ChipModel::mac_read() {
-  const uint32_t at = stored(2, 0, kRegMacIndex);
+  const uint32_t at = stored(kAnaMacIndex);
   const MacEntry &e = mac_table_[(at & 0x7FF) * 4 + ((at >> 11) & 3)];
-  stored(2, 0, kRegMacCommand) = (stored(2, 0, kRegMacCommand) & 7) | (e.valid ? e.flags : 0);
-  stored(2, 0, kRegMacHigh) = e.valid ? e.high : 0;
-  stored(2, 0, kRegMacLow) = e.valid ? e.low : 0;
+  stored(kAnaMacCommand) = (stored(kAnaMacCommand) & kMacCmdBusy) | (e.valid ? e.flags : 0);
+  stored(kAnaMacHigh) = e.valid ? e.high : 0;
+  stored(kAnaMacLow) = e.valid ? e.low : 0;
 }
 
 void ChipModel::vlan_command(uint32_t command) {
-  VlanEntry &e = vlan_table_[stored(2, 0, kRegVlanAddress) & 0xFFF];
-  uint32_t &reg = stored(2, 0, kRegVlanCommand);
-  switch (command & 3) {
-    case 1:
-      reg = (reg & 3) | (e.mask << 2 & kVlanMaskBits) | (e.flags & 7) << 28;
+  VlanEntry &e = vlan_table_[stored(kAnaVlanAddress) & 0xFFF];
+  uint32_t &reg = stored(kAnaVlanCommand);
+  switch (command & kVlanCmdBusy) {
+    case kVlanCmdRead:
+      reg = (reg & kVlanCmdBusy) | (e.mask << 2 & kVlanMaskBits) | (e.flags & 7) << 28;
       break;
-    case 2:
+    case kVlanCmdWrite:
       e.mask = (command & kVlanMaskBits) >> 2;
       e.flags = (command >> 28) & 7;
       break;
-    case 3:
+    case kVlanCmdClear:
       for (auto &v : vlan_table_) v = VlanEntry{};
       break;
     default:
       break;
   }
-  if (!stuck.vlan_busy) reg &= ~3u;
+  if (!stuck.vlan_busy) reg &= ~kVlanCmdBusy;
 }
 
 // MIIM controllers 0 and 1 (subblocks 0, 1); subblock 2 is memory initialisation, stored only.
 uint32_t ChipModel::read_miim(unsigned subblock, unsigned reg) {
-  if (subblock < 2 && reg == 0) return stuck.miim_busy ? 0x1 : 0;
-  return stored(3, subblock, reg);
+  if (subblock < 2 && reg == kMiimStatus) return stuck.miim_busy ? 0x1 : 0;
+  return stored(kBlockMiim, subblock, reg);
 }
 
 void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
-  stored(3, subblock, reg) = value;
-  if (subblock >= 2 || reg != 1) return;
+  stored(kBlockMiim, subblock, reg) = value;
+  if (subblock >= 2 || reg != kMiimCommand) return;
   PhyModel &p = phys_[subblock][(value >> 21) & 31];
   const unsigned phy_reg = (value >> 16) & 31;
   ++miim_transfers_;
-  if (value & 0x4000000u) {
-    stored(3, subblock, 2) = p.mounted ? p.read(phy_reg) : 0x1FFFF;
+  if (value & kMiimRead) {
+    stored(kBlockMiim, subblock, kMiimData) = p.mounted ? p.read(phy_reg) : kMiimInvalid | 0xFFFF;
   } else if (p.mounted) {
     p.write(phy_reg, static_cast<uint16_t>(value));
   }
@@ -386,15 +361,15 @@ void ChipModel::write_miim(unsigned subblock, unsigned reg, uint32_t value) {
 
 // Per-port registers: CPU transmit word stream and status.
 uint32_t ChipModel::read_port(unsigned chip_port, unsigned reg) {
-  const uint32_t value = stored(1, chip_port, reg);
-  if (reg == kRegTxStatus) return (value & ~kTxBusy) | (stuck.tx_busy ? kTxBusy : 0);
+  const uint32_t value = stored(kBlockPort, chip_port, reg);
+  if (reg == kPortTxStatus) return (value & ~kPortTxBusy) | (stuck.tx_busy ? kPortTxBusy : 0);
   return value;
 }
 
 void ChipModel::write_port(unsigned chip_port, unsigned reg, uint32_t value) {
-  stored(1, chip_port, reg) = value;
-  if (reg == kRegTxData) cpu_tx_word(chip_port, value);
-  if (reg == kRegTxControl && (value & kTxAbort)) tx_assembly_[chip_port].words.clear();
+  stored(kBlockPort, chip_port, reg) = value;
+  if (reg == kPortTxData) cpu_tx_word(chip_port, value);
+  if (reg == kPortTxControl && (value & kPortTxAbort)) tx_assembly_[chip_port].words.clear();
 }
 
 void ChipModel::cpu_tx_word(unsigned chip_port, uint32_t word) {
@@ -432,8 +407,8 @@ std::vector<std::vector<uint8_t>> ChipModel::take_transmitted(unsigned chip_port
 // control register (4, 2q+2, 0) releases the head frame.
 void ChipModel::write_cpu_queue(unsigned subblock, unsigned reg, uint32_t value) {
   if (subblock < 4) return;  // queue memory is read-only to the CPU
-  if ((subblock == 4 || subblock == 6) && reg == 0) {
-    const unsigned q = subblock == 4 ? 0 : 1;
+  if ((subblock == cpu_queue_control(1).subblock || subblock == cpu_queue_control(2).subblock) && reg == 0) {
+    const unsigned q = subblock == cpu_queue_control(1).subblock ? 0 : 1;
     if (!cpu_queues_[q].empty()) {
       cpu_queue_units_[q] -= static_cast<unsigned>((cpu_queues_[q].front().data.size() + 19) >> 3);
       cpu_queues_[q].pop_front();
@@ -441,7 +416,7 @@ void ChipModel::write_cpu_queue(unsigned subblock, unsigned reg, uint32_t value)
     }
     return;
   }
-  stored(4, subblock, reg) = value;
+  stored(kBlockCpuQueue, subblock, reg) = value;
 }
 
 bool ChipModel::inject_cpu_frame(unsigned queue, unsigned chip_port, const std::vector<uint8_t> &frame,
@@ -459,20 +434,18 @@ bool ChipModel::inject_cpu_frame(unsigned queue, unsigned chip_port, const std::
 }
 
 void ChipModel::cpu_queue_changed(unsigned q) {
-  const unsigned first = 2 * q;
-  for (unsigned s = first; s < first + 2; ++s) {
-    for (unsigned r = 0; r < 256; ++r) stored(4, s, r) = 0;
-  }
+  constexpr uint32_t kQueueWords = 512;  // two subblocks
+  const uint32_t queue = q + 1;
+  for (uint32_t word = 0; word < kQueueWords; ++word) stored(cpu_queue_word(queue, word)) = 0;
   if (cpu_queues_[q].empty()) return;
   const CpuFrame &head = cpu_queues_[q].front();
   const size_t length = head.data.size();
-  stored(4, first, 0) = static_cast<uint32_t>((length + 4) << 16) | head.chip_port;
-  stored(4, first, 1) = uint32_t{head.tci} << 16 | 0x52u << 4;
+  stored(cpu_queue_word(queue, 0)) = static_cast<uint32_t>((length + 4) << 16) | head.chip_port;
+  stored(cpu_queue_word(queue, 1)) = uint32_t{head.tci} << 16 | 0x52u << 4;
   // Frame then four FCS bytes, most significant byte first in each word.
   for (size_t i = 0; i < length; ++i) {
-    const size_t k = i / 4 + 2;
-    stored(4, static_cast<unsigned>(first + (k >> 8)), k & 0xFF) |= uint32_t{head.data[i]}
-                                                                    << (24 - 8 * (i % 4));
+    const auto word = static_cast<uint32_t>(i / 4 + 2);
+    stored(cpu_queue_word(queue, word)) |= uint32_t{head.data[i]} << (24 - 8 * (i % 4));
   }
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "chip_regs.h"
 #include "phy_model.h"
 
 namespace swchip {
@@ -23,17 +24,6 @@ inline constexpr unsigned kMacEntries = 8192;          // 2048 buckets of 4
 inline constexpr unsigned kVlans = 4096;
 inline constexpr size_t kMaxCpuFrame = 2036;      // the receive window holds 510 words with the FCS
 inline constexpr unsigned kCpuQueueUnits = 1023;  // queue space in 8-byte units
-
-// Flags of a MAC table entry (bits 3-14 of the MAC command register hold them with the PGID) and the
-// table events of (2,0,0x0A).
-inline constexpr uint32_t kMacFlagLocked = 1u << 9;
-inline constexpr uint32_t kMacFlagValid = 1u << 10;
-inline constexpr uint32_t kMacFlagIpmc = 1u << 11;
-inline constexpr uint32_t kMacFlagCpu = 1u << 14;
-inline constexpr uint32_t kEventLearned = 1u << 16;
-inline constexpr uint32_t kEventChanged = 1u << 17;
-inline constexpr uint32_t kEventLearnFailed = 1u << 15;
-inline constexpr uint32_t kEventAgedOut = 1u << 20;
 
 // Bits that never report completion while set; for fault injection.
 struct StuckBits {
@@ -48,9 +38,9 @@ struct StuckBits {
 struct MacEntry {
   bool valid = false;
   bool aged = false;
-  uint32_t flags = 0;  // bits 3-14 of the command register: PGID, locked, valid, IP multicast, copy to CPU
-  uint32_t high = 0;   // (2,0,6) as learned
-  uint32_t low = 0;    // (2,0,7) as learned
+  uint32_t flags = 0;  // chipreg::kMacFlagBits of the command register: PGID and flags
+  uint32_t high = 0;   // chipreg::kAnaMacHigh as learned
+  uint32_t low = 0;    // chipreg::kAnaMacLow as learned
 };
 
 struct VlanEntry {
@@ -139,6 +129,8 @@ class ChipModel {
   uint32_t &stored(unsigned block, unsigned subblock, unsigned reg) {
     return regs_[index(block, subblock, reg)];
   }
+  uint32_t &stored(chipreg::Reg r) { return stored(r.block, r.subblock, r.reg); }
+  uint32_t stored(chipreg::Reg r) const { return regs_[index(r.block, r.subblock, r.reg)]; }
 
   uint32_t read_system(unsigned reg);
   void write_system(unsigned reg, uint32_t value);
@@ -156,7 +148,7 @@ class ChipModel {
   void mac_age();
   void mac_read();
   int mac_find(uint32_t vid, const uint64_t mac) const;
-  void raise_mac_event(uint32_t bit) { stored(2, 0, 0x0A) |= bit; }
+  void raise_mac_event(uint32_t bit) { stored(chipreg::kAnaMacEvents) |= bit; }
   void vlan_command(uint32_t command);
 
   void cpu_queue_changed(unsigned queue);

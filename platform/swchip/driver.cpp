@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "chip_regs.h"
 #include "swgenio_abi.h"
 #include "wire.h"
 
@@ -116,7 +117,7 @@ int Driver::bus_read(std::span<uint8_t> record) {
   const unsigned subblock = (offset >> 8) & 15;
   const unsigned reg = offset & 0xFF;
   if (should_fail(AccessKind::bus_read, block)) return -EIO;
-  if (block == 4 || block == 7) {
+  if (block == chipreg::kBlockCpuQueue || block == chipreg::kBlockSystem) {
     put_u32(record.data() + 4, chip_.read(block, subblock, reg));
   } else {
     // Other blocks answer through the indirect data register; the start read returns nothing useful.

@@ -12,6 +12,8 @@
 
 namespace swchip {
 
+using namespace chipreg;
+
 namespace {
 
 constexpr size_t kAddresses = 12;
@@ -23,25 +25,7 @@ constexpr size_t kMaxWireFrame = 9600;
 constexpr uint16_t kTpid = 0x8100;
 constexpr uint32_t kPortMask = 0x5F;  // chip ports 0-4 and 6
 
-constexpr uint32_t kRxEnable = 1u << 16;
-constexpr uint32_t kVlanAware = 1u << 14;
-constexpr unsigned kRegPortConfig = 0x00;
-constexpr unsigned kRegMaxLength = 0x10;
-constexpr unsigned kRegEgressTag = 0x24;
-constexpr unsigned kRegAcceptance = 0x6E;
-constexpr unsigned kRegPortVid = 0x7A;
-
-constexpr unsigned kRegIpmcFlood = 0x04;
-constexpr unsigned kRegIngressFilter = 0x05;
-constexpr unsigned kRegLearn = 0x0D;
-constexpr unsigned kRegFlood = 0x10;
-constexpr unsigned kRegAggregation = 0x2F;
-constexpr unsigned kRegDestination = 0x40;
 constexpr unsigned kFloodDestination = 8;
-constexpr unsigned kRegSource = 0x80;
-constexpr unsigned kRegCapture = 0xA0;
-constexpr unsigned kRegMonitor = 0xF0;
-constexpr uint32_t kIngressMirror = 1u << 26;
 
 uint64_t address_at(const std::vector<uint8_t> &frame, size_t offset) {
   uint64_t v = 0;
@@ -90,7 +74,7 @@ void ChipModel::hardware_learn(uint32_t vid, uint64_t mac, unsigned chip_port) {
   if (mac >> 40 & 1) return;  // only unicast sources are learned
   const uint32_t high = (vid & 0xFFF) << 16 | static_cast<uint32_t>(mac >> 32 & 0xFFFF);
   const uint32_t low = static_cast<uint32_t>(mac);
-  const uint32_t flags = kMacFlagValid | (chip_port & 0x3F) << 3;
+  const uint32_t flags = kMacFlagValid | (chip_port & 0x3F) << kMacPgidShift;
   if (const int same = mac_find(vid, mac); same >= 0) {
     MacEntry &e = mac_table_[same];
     if (e.flags & kMacFlagLocked) return;
@@ -119,10 +103,10 @@ uint32_t ChipModel::destination_mask(uint32_t vid, const std::vector<uint8_t> &f
     const MacEntry &e = mac_table_[found];
     copy_to_cpu = e.flags & kMacFlagCpu;
     if (e.flags & kMacFlagIpmc) return (e.high & 0xFFFF) << 8 | e.low >> 24;
-    return regs_[index(2, 0, kRegDestination + ((e.flags >> 3) & 0x3F))];
+    return stored(ana_dest_mask((e.flags >> kMacPgidShift) & 0x3F));
   }
-  if (destination >> 24 == 0x01005E) return regs_[index(2, 0, kRegIpmcFlood)];
-  return regs_[index(2, 0, kRegDestination + kFloodDestination)] & regs_[index(2, 0, kRegFlood)];
+  if (destination >> 24 == 0x01005E) return stored(kAnaIpmcFlood);
+  return stored(ana_dest_mask(kFloodDestination)) & stored(kAnaFlood);
 }
 
 void ChipModel::receive_frame(unsigned chip_port, const std::vector<uint8_t> &frame) {
@@ -130,24 +114,24 @@ void ChipModel::receive_frame(unsigned chip_port, const std::vector<uint8_t> &fr
     ++ingress_drops_;
     return;
   }
-  const uint32_t config = stored(1, chip_port, kRegPortConfig);
-  const uint32_t max_length = stored(1, chip_port, kRegMaxLength) & 0x1FFFF;
+  const uint32_t config = stored(kBlockPort, chip_port, kPortConfig);
+  const uint32_t max_length = stored(kBlockPort, chip_port, kPortMaxLength) & 0x1FFFF;
   const bool has_tag = tagged(frame);
   const bool too_long = max_length != 0 && frame.size() + kFcs > max_length + (has_tag ? kTagLength : 0);
-  if (!(config & kRxEnable) || (stored(5, 0, 14) >> chip_port & 1) || too_long) {
+  if (!(config & kPortRxEnable) || (stored(kArbDiscard) >> chip_port & 1) || too_long) {
     ++ingress_drops_;
     return;
   }
 
   // VLAN classification: an aware port takes the tag's VID (0: the port's own), an unaware one keeps
   // any tag as payload and classifies by the port VID.
-  const bool aware = config & kVlanAware;
-  const uint32_t acceptance = stored(1, chip_port, kRegAcceptance);
+  const bool aware = config & kPortVlanAware;
+  const uint32_t acceptance = stored(kBlockPort, chip_port, kPortAcceptance);
   if (aware && (((acceptance & 4) && !has_tag) || ((acceptance & 2) && has_tag))) {
     ++ingress_drops_;
     return;
   }
-  const uint32_t port_vid = stored(1, chip_port, kRegPortVid) & 0xFFF;
+  const uint32_t port_vid = stored(kBlockPort, chip_port, kPortVid) & 0xFFF;
   uint16_t tci = static_cast<uint16_t>(port_vid);
   if (aware && has_tag) {
     tci = static_cast<uint16_t>(frame[14] << 8 | frame[15]);
@@ -156,20 +140,20 @@ void ChipModel::receive_frame(unsigned chip_port, const std::vector<uint8_t> &fr
   const uint32_t vid = tci & 0xFFFu;
   const std::vector<uint8_t> inner = aware && has_tag ? without_tag(frame) : frame;
   const uint32_t vlan_mask = vlan_table_[vid].mask;
-  if ((stored(2, 0, kRegIngressFilter) >> chip_port & 1) && !(vlan_mask >> chip_port & 1)) {
+  if ((stored(kAnaIngressFilter) >> chip_port & 1) && !(vlan_mask >> chip_port & 1)) {
     ++ingress_drops_;
     return;
   }
 
   unsigned nibble = 0;
-  const uint32_t capture = stored(2, 0, kRegCapture);
+  const uint32_t capture = stored(kAnaCapture);
   if (reserved_address(inner, nibble) && ((capture & (1u << 16)) || (capture >> nibble & 1))) {
     inject_cpu_frame(1, chip_port, inner, tci);
     return;
   }
-  if (stored(2, 0, kRegLearn) >> chip_port & 1) hardware_learn(vid, address_at(inner, 6), chip_port);
+  if (stored(kAnaLearn) >> chip_port & 1) hardware_learn(vid, address_at(inner, 6), chip_port);
 
-  const uint32_t source = stored(2, 0, kRegSource + chip_port);
+  const uint32_t source = stored(ana_source_mask(chip_port));
   if ((source & kPortMask) == 0) {
     ++ingress_drops_;
     return;
@@ -178,12 +162,13 @@ void ChipModel::receive_frame(unsigned chip_port, const std::vector<uint8_t> &fr
   uint32_t mask = destination_mask(vid, inner, copy_to_cpu);
   if (copy_to_cpu) inject_cpu_frame(2, chip_port, inner, tci);
   mask &= vlan_mask & source & kPortMask & ~(1u << chip_port);
-  mask &= stored(2, 0, kRegAggregation + aggregation_code(inner));
-  if (source & kIngressMirror) mask |= 1u << (stored(2, 0, kRegMonitor) & 0x1F);
+  mask &= stored(ana_aggr_mask(aggregation_code(inner)));
+  if (source >> kAnaIngressMirrorBit & 1) mask |= 1u << (stored(kAnaMirrorMonitor) & 0x1F);
 
   for (unsigned out = 0; out < kChipPorts; ++out) {
-    if (!(mask >> out & 1) || out == chip_port || !(stored(1, out, kRegPortConfig) & kRxEnable)) continue;
-    const uint32_t tagging = stored(1, out, kRegEgressTag);
+    if (!(mask >> out & 1) || out == chip_port || !(stored(kBlockPort, out, kPortConfig) & kPortRxEnable))
+      continue;
+    const uint32_t tagging = stored(kBlockPort, out, kPortEgressTag);
     const bool tag_out = (tagging & 1) && !((tagging & 8) && ((tagging >> 4) & 0xFFF) == vid);
     std::vector<uint8_t> wire = tag_out ? with_tag(inner, tci) : inner;
     if (wire.size() < kMinWireFrame) wire.resize(kMinWireFrame, 0);

@@ -12,13 +12,9 @@
 
 namespace swchip {
 
+using namespace chipreg;
+
 namespace {
-constexpr unsigned kRegDscpQueues = 0x60;
-constexpr unsigned kRegDscpSlotsLow = 0x61;
-constexpr unsigned kRegDscpSlotsHigh = 0x62;
-constexpr unsigned kRegQosEnable = 0x6F;
-constexpr unsigned kRegTagQueues = 0x75;
-constexpr unsigned kRegDscpEnable = 0x77;
 constexpr unsigned kDscpSlots = 7;
 
 // The DSCP of an IPv4 frame (tagged or not), or -1.
@@ -39,18 +35,19 @@ int user_priority(const std::vector<uint8_t> &frame) {
 
 unsigned ChipModel::classify_queue(unsigned chip_port, const std::vector<uint8_t> &frame) const {
   const unsigned c = chip_port % kChipPorts;
-  const uint32_t enable = peek(1, c, kRegQosEnable);
+  const uint32_t enable = peek(kBlockPort, c, kPortQosEnable);
   const int dscp = ipv4_dscp(frame);
-  if ((peek(1, c, kRegDscpEnable) >> 21 & 1) && dscp >= 0) {
-    const uint32_t queues = peek(1, c, kRegDscpQueues);
-    const uint64_t slots = uint64_t{peek(1, c, kRegDscpSlotsHigh)} << 32 | peek(1, c, kRegDscpSlotsLow);
+  if ((peek(kBlockPort, c, kPortDscpEnable) >> 21 & 1) && dscp >= 0) {
+    const uint32_t queues = peek(kBlockPort, c, kPortDscpQueues);
+    const uint64_t slots =
+        uint64_t{peek(kBlockPort, c, kPortDscpSlotsHigh)} << 32 | peek(kBlockPort, c, kPortDscpSlotsLow);
     for (unsigned n = 0; n < kDscpSlots; ++n) {
       if (((slots >> (8 * n)) & 0xFF) == static_cast<unsigned>(dscp)) return (queues >> (4 * n)) & 3;
     }
     return (queues >> 28) & 3;
   }
   const int priority = user_priority(frame);
-  if ((enable >> 28 & 1) && priority >= 0) return (peek(1, c, kRegTagQueues) >> (4 * priority)) & 3;
+  if ((enable >> 28 & 1) && priority >= 0) return (peek(kBlockPort, c, kPortTagQueues) >> (4 * priority)) & 3;
   return (enable >> 16) & 3;
 }
 

@@ -2,27 +2,16 @@
 
 #include <algorithm>
 
+#include "chip_regs.h"
 #include "swc_context.h"
 #include "swc_clock.h"
 #include "swc_io.h"
 #include "swc_reg.h"
 #include "swc_trace.h"
 
+using namespace chipreg;
+
 namespace {
-
-constexpr uint32_t kMiimCommand = 1;
-constexpr uint32_t kMiimStatus = 0;
-constexpr uint32_t kMiimData = 2;
-constexpr uint32_t kMiimRead = 0x4000000;
-constexpr uint32_t kMiimInvalid = 0x10000;
-
-constexpr uint32_t kRegMacHigh = 0x06;
-constexpr uint32_t kRegMacLow = 0x07;
-constexpr uint32_t kRegMacCommand = 0xB0;
-constexpr uint32_t kRegMacIndex = 0xC0;
-constexpr uint32_t kRegVlanCommand = 0xD0;
-constexpr uint32_t kRegVlanAddress = 0xE0;
-constexpr uint32_t kVlanMaskBits = 0x17C;
 
 // Flow-control buffer tables: eight rows of 22 values; rows 3 and 7 are not used.
 using buffer_row = uint16_t[22];
@@ -50,10 +39,10 @@ constexpr buffer_row kBufferTableG5e[8] = {
 // Buffer mode 0..5 to its table row.
 constexpr unsigned kBufferRow[6] = {0, 1, 4, 5, 2, 6};
 
-swc_rc wait_idle(uint32_t reg, uint32_t busy_bits, const char *function, const char *what) {
+swc_rc wait_idle(Reg reg, uint32_t busy_bits, const char *function, const char *what) {
   for (uint32_t poll = 0; poll < SWC_IDLE_POLLS; ++poll) {
     uint32_t value;
-    SWC_TRY(swc_reg_rd(2, 0, reg, &value));
+    SWC_TRY(swc_reg_rd(reg, &value));
     if ((value & busy_bits) == 0) return SWC_RC_OK;
   }
   SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "%s command did not complete after %u polls", what,
@@ -106,13 +95,13 @@ uint32_t interface_code(uint32_t interface_type) {
 }
 
 swc_rc tx_word(uint32_t chip_port, uint32_t word) {
-  SWC_TRY(swc_port_wr(chip_port, 0xC0, word));
+  SWC_TRY(swc_port_wr(chip_port, kPortTxData, word));
   for (uint32_t poll = 0; poll < AR_TX_BUSY_POLLS; ++poll) {
     uint32_t status;
-    SWC_TRY(swc_port_rd(chip_port, 0xC8, &status));
-    if ((status & 0x100) == 0) return SWC_RC_OK;
+    SWC_TRY(swc_port_rd(chip_port, kPortTxStatus, &status));
+    if ((status & kPortTxBusy) == 0) return SWC_RC_OK;
   }
-  SWC_TRY(swc_port_bit(chip_port, 0xC4, 1, true));
+  SWC_TRY(swc_port_wrm(chip_port, kPortTxControl, kPortTxAbort, kPortTxAbort));
   return SWC_RC_TX_STALLED;
 }
 
@@ -130,13 +119,13 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
     return SWC_RC_ILLEGAL;
   }
   SWC_TRY(
-      swc_reg_wr(3, controller, kMiimCommand,
+      swc_reg_wr(kBlockMiim, controller, kMiimCommand,
                  (write ? 0 : kMiimRead) | phy_reg << 16 | phy_addr << 21 | (write ? value & 0xFFFF : 0)));
   bool idle = false;
   for (uint32_t poll = 0; poll < SWC_IDLE_POLLS && !idle; ++poll) {
     uint32_t status;
-    SWC_TRY(swc_reg_rd(3, controller, kMiimStatus, &status));
-    idle = (status & 0xF) == 0;
+    SWC_TRY(swc_reg_rd(kBlockMiim, controller, kMiimStatus, &status));
+    idle = (status & kMiimBusy) == 0;
   }
   if (!idle) {
     SWC_LL_TRACE(TRACE_ERROR, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
@@ -145,7 +134,7 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
   }
   if (write) return SWC_RC_OK;
   uint32_t data;
-  SWC_TRY(swc_reg_rd(3, controller, kMiimData, &data));
+  SWC_TRY(swc_reg_rd(kBlockMiim, controller, kMiimData, &data));
   if (data & kMiimInvalid) return SWC_RC_PHY_NOT_MOUNTED;
   return static_cast<int32_t>(data & 0xFFFF);
 }
@@ -169,15 +158,15 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
   const uint32_t v = static_cast<uint32_t>(mode) | (gap[2] & 0x1F) << 6 |
                      (s.vlan_port_mode[port_no].aware ? 1u << 14 : 0) | (gigabit ? 1u << 17 : 0) |
                      (setup->full_duplex ? 1u << 18 : 0) | uint32_t{setup->pause_mac[5]} << 19;
-  SWC_TRY(swc_port_wr(c, 0, v | 0x28000030));
-  SWC_TRY(swc_reg_bit(5, 0, 14, c, false));
-  SWC_TRY(swc_port_wr(c, 0, v | 0x08000000));
+  SWC_TRY(swc_port_wr(c, kPortConfig, v | 0x28000030));
+  SWC_TRY(swc_reg_bit(kArbDiscard, c, false));
+  SWC_TRY(swc_port_wr(c, kPortConfig, v | 0x08000000));
   swc_clock_get().busy_wait_us(1);
-  SWC_TRY(swc_port_wr(c, 0, v));
-  SWC_TRY(swc_port_wrm(c, 2, (gap[0] & 0xF) | (gap[1] & 0xF) << 4 | 0x200 | 0x8000, 0xFFFF));
-  SWC_TRY(swc_port_wrm(c, 0x19, interface_code(setup->interface_type), 0xFF));
-  if (setup->power_down) SWC_TRY(swc_port_wrm(c, 0, 0x20000030, 0x20000030));
-  SWC_TRY(swc_port_wrm(c, 0x10, setup->max_length & 0xFFFF, 0x1FFFF));
+  SWC_TRY(swc_port_wr(c, kPortConfig, v));
+  SWC_TRY(swc_port_wrm(c, kPortGaps, (gap[0] & 0xF) | (gap[1] & 0xF) << 4 | 0x200 | 0x8000, 0xFFFF));
+  SWC_TRY(swc_port_wrm(c, kPortInterface, interface_code(setup->interface_type), 0xFF));
+  if (setup->power_down) SWC_TRY(swc_port_wrm(c, kPortConfig, 0x20000030, 0x20000030));
+  SWC_TRY(swc_port_wrm(c, kPortMaxLength, setup->max_length & 0xFFFF, 0x1FFFF));
   return ar_setup_flowcontrol(port_no, &s.port_setup[port_no]);
 }
 
@@ -194,16 +183,16 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup) {
     mode = jumbo ? 5 : 4;
   }
   const uint8_t *mac = setup->pause_mac;
-  SWC_TRY(swc_port_wr(c, 8, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]));
-  SWC_TRY(swc_port_wr(c, 0xC, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
-  SWC_TRY(swc_port_wr(c, 4, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0)));
+  SWC_TRY(swc_port_wr(c, kPortPauseMacHigh, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]));
+  SWC_TRY(swc_port_wr(c, kPortPauseMacLow, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
+  SWC_TRY(swc_port_wr(c, kPortPause, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0)));
   const buffer_row &r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
-  SWC_TRY(swc_port_wr(c, 0xDF, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0)));
-  if (s.g5e) SWC_TRY(swc_port_bit(c, 0xDF, 31, true));
-  SWC_TRY(swc_port_wr(c, 0xDE, uint32_t{r[1]} << 8 | r[2]));
+  SWC_TRY(swc_port_wr(c, kPortFlowControl, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0)));
+  if (s.g5e) SWC_TRY(swc_port_bit(c, kPortFlowControl, 31, true));
+  SWC_TRY(swc_port_wr(c, kPortFlowBuffers, uint32_t{r[1]} << 8 | r[2]));
   for (uint32_t q = 0; q < 4; ++q) {
     SWC_TRY(swc_port_wr(
-        c, 0xE0 + q,
+        c, kPortQueueBuffers + q,
         uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]));
   }
   return SWC_RC_OK;
@@ -211,8 +200,8 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup) {
 
 swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
   uint32_t first, second;
-  SWC_TRY(swc_reg_rd(4, 2 * queue - 2, 0, &first));
-  SWC_TRY(swc_reg_rd(4, 2 * queue - 2, 1, &second));
+  SWC_TRY(swc_reg_rd(cpu_queue_word(queue, 0), &first));
+  SWC_TRY(swc_reg_rd(cpu_queue_word(queue, 1), &second));
   const uint32_t length_field = (first >> 16) & 0x3FFF;
   const uint32_t chip_port = first & 7;
   header->length = length_field - 4;
@@ -248,7 +237,7 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
 }
 
 swc_rc ar_cpurx_discard_frame(uint32_t queue) {
-  return swc_reg_wr(4, 2 * queue + 2, 0, 0);
+  return swc_reg_wr(cpu_queue_control(queue), 0);
 }
 
 swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, uint32_t vid) {
@@ -290,25 +279,25 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
 }
 
 swc_rc ar_vlan_table_idle() {
-  return wait_idle(kRegVlanCommand, 3, __func__, "VLAN");
+  return wait_idle(kAnaVlanCommand, kVlanCmdBusy, __func__, "VLAN");
 }
 swc_rc ar_mac_table_idle() {
-  return wait_idle(kRegMacCommand, 7, __func__, "MAC");
+  return wait_idle(kAnaMacCommand, kMacCmdBusy, __func__, "MAC");
 }
 
 swc_rc ar_vlan_entry_write(uint32_t vid, const ar_vlan_entry_t *entry) {
-  SWC_TRY(swc_reg_wr(2, 0, kRegVlanAddress, vid & 0xFFF));
-  SWC_TRY(
-      swc_reg_wr(2, 0, kRegVlanCommand, 2 | (entry->mask << 2 & kVlanMaskBits) | (entry->flags & 7) << 28));
+  SWC_TRY(swc_reg_wr(kAnaVlanAddress, vid & 0xFFF));
+  SWC_TRY(swc_reg_wr(kAnaVlanCommand,
+                     kVlanCmdWrite | (entry->mask << 2 & kVlanMaskBits) | (entry->flags & 7) << 28));
   return ar_vlan_table_idle();
 }
 
 swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t *entry) {
-  SWC_TRY(swc_reg_wr(2, 0, kRegVlanAddress, vid & 0xFFF));
-  SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 1));
+  SWC_TRY(swc_reg_wr(kAnaVlanAddress, vid & 0xFFF));
+  SWC_TRY(swc_reg_wr(kAnaVlanCommand, kVlanCmdRead));
   SWC_TRY(ar_vlan_table_idle());
   uint32_t value;
-  SWC_TRY(swc_reg_rd(2, 0, kRegVlanCommand, &value));
+  SWC_TRY(swc_reg_rd(kAnaVlanCommand, &value));
   entry->mask = (value & kVlanMaskBits) >> 2;
   entry->flags = (value >> 28) & 7;
   return SWC_RC_OK;
@@ -324,10 +313,10 @@ swc_rc ar_vlan_table_clear() {
 namespace {
 // Entry and PGID from the command and address registers of a valid entry.
 void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_t *entry, uint32_t *pgid) {
-  entry->copy_to_cpu = (s >> 14) & 1;
-  entry->locked = (s >> 9) & 1;
-  entry->aged = (s >> 11) & 1;
-  uint32_t group = (s >> 3) & 0x3F;
+  entry->copy_to_cpu = s & kMacFlagCpu ? 1 : 0;
+  entry->locked = s & kMacFlagLocked ? 1 : 0;
+  entry->aged = s & kMacFlagIpmc ? 1 : 0;
+  uint32_t group = (s >> kMacPgidShift) & 0x3F;
   swc_api_state &state = *swc_state();
   uint8_t *mac = entry->vid_mac.mac;
   if (entry->locked && entry->aged) {
@@ -358,33 +347,34 @@ void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_
   *pgid = group;
 }
 
-constexpr uint32_t kMacEntryValid = 1u << 10;
-
 // Fills entry and PGID from the command register after a read by index.
 swc_rc mac_entry_decode(swc_mac_entry_t *entry, uint32_t *pgid) {
   uint32_t s, h, l;
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacCommand, &s));
-  if ((s & kMacEntryValid) == 0) return SWC_RC_NOT_FOUND;
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacHigh, &h));
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacLow, &l));
+  SWC_TRY(swc_reg_rd(kAnaMacCommand, &s));
+  if ((s & kMacFlagValid) == 0) return SWC_RC_NOT_FOUND;
+  SWC_TRY(swc_reg_rd(kAnaMacHigh, &h));
+  SWC_TRY(swc_reg_rd(kAnaMacLow, &l));
   mac_entry_from_registers(s, h, l, entry, pgid);
   return SWC_RC_OK;
 }
 
 uint32_t mac_index_word(uint32_t index, uint32_t lookup) {
-  return (index & 3) << 11 | (lookup ? 1u << 13 : 0) | (index >> 2 & 0x7FF);
+  return (index & 3) << 11 | (lookup ? kMacIndexLookup : 0) | (index >> 2 & 0x7FF);
 }
 
 // The accesses of ar_mac_table_read_index as one script group of six ops.
 constexpr size_t kMacReadOps = 6;
 void mac_read_script(uint32_t index, swc_io_op *ops) {
   using kind = swc_io_op::kind_t;
-  ops[0] = {kind::write, false, 2, 0, kRegMacIndex, mac_index_word(index, 0)};
-  ops[1] = {kind::write, false, 2, 0, kRegMacCommand, 6};
-  ops[2] = {kind::poll, false, 2, 0, kRegMacCommand, 7, SWC_IDLE_POLLS};
-  ops[3] = {kind::test, false, 2, 0, kRegMacCommand, kMacEntryValid};
-  ops[4] = {kind::read, false, 2, 0, kRegMacHigh, 0};
-  ops[5] = {kind::read, true, 2, 0, kRegMacLow, 0};
+  const auto op = [](kind k, bool group_end, Reg r, uint32_t value, uint32_t polls = 1) {
+    return swc_io_op{k, group_end, r.block, r.subblock, r.reg, value, polls};
+  };
+  ops[0] = op(kind::write, false, kAnaMacIndex, mac_index_word(index, 0));
+  ops[1] = op(kind::write, false, kAnaMacCommand, kMacCmdRead);
+  ops[2] = op(kind::poll, false, kAnaMacCommand, kMacCmdBusy, SWC_IDLE_POLLS);
+  ops[3] = op(kind::test, false, kAnaMacCommand, kMacFlagValid);
+  ops[4] = op(kind::read, false, kAnaMacHigh, 0);
+  ops[5] = op(kind::read, true, kAnaMacLow, 0);
 }
 
 // The outcome of one index's group, as ar_mac_table_read_index would have returned it.
@@ -403,8 +393,8 @@ swc_rc mac_read_outcome(const swc_io_op *ops, swc_mac_entry_t *entry, uint32_t *
 }  // namespace
 
 swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t *entry, uint32_t *pgid, uint32_t lookup) {
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacIndex, mac_index_word(index, lookup)));
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, 6));
+  SWC_TRY(swc_reg_wr(kAnaMacIndex, mac_index_word(index, lookup)));
+  SWC_TRY(swc_reg_wr(kAnaMacCommand, kMacCmdRead));
   SWC_TRY(ar_mac_table_idle());
   return mac_entry_decode(entry, pgid);
 }
@@ -430,12 +420,12 @@ swc_rc ar_reset_memories() {
   swc_clock &clock = swc_clock_get();
   for (uint32_t id = 0; id < 16; ++id) {
     if (id == 6 || id == 7) continue;
-    SWC_TRY(swc_reg_wr(3, 2, 0, 0x1010400 | id));
+    SWC_TRY(swc_reg_wr(kMemoryInit, 0x1010400 | id));
     clock.sleep_ms(1);
   }
   clock.sleep_ms(30);
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, 5));
-  SWC_TRY(swc_reg_wr(2, 0, kRegVlanCommand, 3));
+  SWC_TRY(swc_reg_wr(kAnaMacCommand, kMacCmdClear));
+  SWC_TRY(swc_reg_wr(kAnaVlanCommand, kVlanCmdClear));
   clock.sleep_ms(40);
   return SWC_RC_OK;
 }
@@ -443,11 +433,11 @@ swc_rc ar_reset_memories() {
 swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
   SWC_LL_TRACE(TRACE_DEBUG, "enter");
   if (!setup->serial) {
-    if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0E0E0E0E));
-    if (setup->bus_mode == 1) SWC_TRY(swc_reg_wr(7, 0, 2, 0x0D0D0D0D));
-    SWC_TRY(swc_reg_wr(7, 0, 0, 0x81818181));
+    if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(kSysBusTiming, 0x0E0E0E0E));
+    if (setup->bus_mode == 1) SWC_TRY(swc_reg_wr(kSysBusTiming, 0x0D0D0D0D));
+    SWC_TRY(swc_reg_wr(kSysCpuInterface, 0x81818181));
   } else {
-    SWC_TRY(swc_reg_wr(7, 0, 0, 0x99999999));
+    SWC_TRY(swc_reg_wr(kSysCpuInterface, 0x99999999));
   }
   // Ceiling of the hold time over 11.2 ns, in 64 bits so that an absurd time cannot wrap into range.
   const int64_t hold =
@@ -457,7 +447,7 @@ swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
     return SWC_RC_ILLEGAL;
   }
-  SWC_TRY(swc_reg_wr(7, 0, 0x30, static_cast<uint32_t>(count) << 8 | (setup->further ? 0 : 0x20)));
-  if (setup->serial) SWC_TRY(swc_reg_wr(7, 0, 1, 0));
+  SWC_TRY(swc_reg_wr(kSysIndirectStatus, static_cast<uint32_t>(count) << 8 | (setup->further ? 0 : 0x20)));
+  if (setup->serial) SWC_TRY(swc_reg_wr(kSysSerialInterface, 0));
   return SWC_RC_OK;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "chip_regs.h"
 #include "swc_context.h"
 #include "swc_trace.h"
 #include "swgenio.h"
@@ -14,9 +15,12 @@ int device() {
   return swc_installed_context().handed->fd;
 }
 
-constexpr uint32_t kDoneStatus = swgenio::bus_offset(7, 0, 0x30);
-constexpr uint32_t kIndirectData = swgenio::bus_offset(7, 0, 0x2c);
-constexpr uint32_t kDoneBit = 0x10;
+constexpr uint32_t bus_offset(chipreg::Reg r) {
+  return swgenio::bus_offset(r.block, r.subblock, r.reg);
+}
+constexpr uint32_t kDoneStatus = bus_offset(chipreg::kSysIndirectStatus);
+constexpr uint32_t kIndirectData = bus_offset(chipreg::kSysIndirectData);
+constexpr uint32_t kDoneBit = chipreg::kSysIndirectDone;
 
 void trace_access(const char *function, uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
   SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_NOISE, function,
@@ -118,8 +122,9 @@ swc_rc swc_io_si_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
 }
 
 swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
-  const swc_rc rc = (block == 4 || block == 7) ? pi_rd_fast(block, subblock, reg, value)
-                                               : pi_rd_indirect(block, subblock, reg, value);
+  const swc_rc rc = (block == chipreg::kBlockCpuQueue || block == chipreg::kBlockSystem)
+                        ? pi_rd_fast(block, subblock, reg, value)
+                        : pi_rd_indirect(block, subblock, reg, value);
   trace_access(__func__, block, subblock, reg, *value);
   return rc;
 }

@@ -4,23 +4,16 @@
 #include <cstdlib>
 
 #include "ar.h"
+#include "chip_regs.h"
 #include "swc_context.h"
 #include "swc_clock.h"
 #include "swc_io.h"
 #include "swc_reg.h"
 #include "swc_trace.h"
 
-namespace {
+using namespace chipreg;
 
-constexpr uint32_t kRegMacHigh = 0x06;
-constexpr uint32_t kRegMacLow = 0x07;
-constexpr uint32_t kRegAgeArguments = 0x09;
-constexpr uint32_t kRegMacEvents = 0x0A;
-constexpr uint32_t kRegMacCommand = 0xB0;
-constexpr uint32_t kMacValid = 1u << 10;
-constexpr uint32_t kMacLocked = 1u << 9;
-constexpr uint32_t kMacIpmc = 1u << 11;
-constexpr uint32_t kMacCopyToCpu = 1u << 14;
+namespace {
 
 bool forwarding(uint32_t stp) {
   return stp == SWC_STP_FORWARDING || stp == SWC_STP_ENABLED;
@@ -53,13 +46,13 @@ swc_rc check_queue(const char *function, uint32_t queue) {
 }
 
 swc_rc mac_address_write(uint32_t vid, const uint8_t *mac) {
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacHigh, (vid & 0xFFF) << 16 | uint32_t{mac[0]} << 8 | mac[1]));
-  return swc_reg_wr(2, 0, kRegMacLow,
+  SWC_TRY(swc_reg_wr(kAnaMacHigh, (vid & 0xFFF) << 16 | uint32_t{mac[0]} << 8 | mac[1]));
+  return swc_reg_wr(kAnaMacLow,
                     uint32_t{mac[2]} << 24 | uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]);
 }
 
 swc_rc mac_command(uint32_t command) {
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacCommand, command));
+  SWC_TRY(swc_reg_wr(kAnaMacCommand, command));
   return ar_mac_table_idle();
 }
 
@@ -76,7 +69,7 @@ swc_rc wait_arbiter_empty(uint32_t mask) {
   const uint32_t polls = swc_arbiter_polls();
   for (uint32_t poll = 0; poll < polls; ++poll) {
     uint32_t empty;
-    SWC_TRY(swc_reg_rd(5, 0, 12, &empty));
+    SWC_TRY(swc_reg_rd(kArbEmpty, &empty));
     if ((empty & mask) == mask) return SWC_RC_OK;
   }
   return SWC_RC_ARBITER;
@@ -109,7 +102,7 @@ uint32_t swc_chip_port_bitfield(const uint32_t *flags) {
 
 swc_rc swc_ll_chipid_get(swc_chipid_t *id) {
   uint32_t v;
-  SWC_TRY(swc_reg_rd(7, 0, 0x18, &v));
+  SWC_TRY(swc_reg_rd(kSysChipId, &v));
   swc_chipid_t decoded{};
   if (v >= 1 && v <= 7) {
     decoded.part = 0x7301;
@@ -134,10 +127,10 @@ swc_rc swc_ll_init(const swc_init_setup *setup) {
   }
   swc_clock &clock = swc_clock_get();
   SWC_TRY(ar_setup_cpu_if(setup));
-  SWC_TRY(swc_reg_wr(7, 0, 0x14, 1));
+  SWC_TRY(swc_reg_wr(kSysSoftReset, 1));
   clock.busy_wait_us(125);
   SWC_TRY(ar_setup_cpu_if(setup));
-  SWC_TRY(swc_reg_wr(7, 0, 0x14, 2));
+  SWC_TRY(swc_reg_wr(kSysSoftReset, 2));
   clock.busy_wait_us(125);
 
   swc_chipid_t id;
@@ -151,22 +144,22 @@ swc_rc swc_ll_init(const swc_init_setup *setup) {
   uint32_t c;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     SWC_TRY(swc_chip_port_of(__func__, p, &c));
-    SWC_TRY(swc_port_bit(c, 0x24, 1, true));
+    SWC_TRY(swc_port_bit(c, kPortEgressTag, 1, true));
   }
   SWC_TRY(ar_vlan_table_clear());
-  SWC_TRY(swc_reg_bit(7, 0, 0x14, 1, true));
+  SWC_TRY(swc_reg_bit(kSysSoftReset, 1, true));
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     SWC_TRY(swc_chip_port_of(__func__, p, &c));
-    SWC_TRY(swc_port_wrm(c, 0x6E, 0, 0x41));
-    SWC_TRY(swc_port_bit(c, 0x6E, 6, true));
-    SWC_TRY(swc_port_wr(c, 0x58, 0x39B909B9));
+    SWC_TRY(swc_port_wrm(c, kPortAcceptance, 0, 0x41));
+    SWC_TRY(swc_port_bit(c, kPortAcceptance, 6, true));
+    SWC_TRY(swc_port_wr(c, kPortStartup, kPortStartupValue));
   }
-  SWC_TRY(swc_reg_wrm(7, 0, 0x31, (s.g5e ? 10u : 8u) << 7, 0x1F << 7));
-  SWC_TRY(swc_reg_wr(4, 7, 0xFF, 0));
+  SWC_TRY(swc_reg_wrm(kSysCpuQueueStatus, (s.g5e ? 10u : 8u) << 7, 0x1F << 7));
+  SWC_TRY(swc_reg_wr(kCpuQueueStartup, 0));
   const uint32_t all = all_ports_mask();
-  SWC_TRY(swc_reg_wr(2, 0, 4, all));
-  SWC_TRY(swc_reg_wr(2, 0, 0x10, all));
-  return swc_reg_wrm(2, 0, 3, 0x20000000, 0x20000000);
+  SWC_TRY(swc_reg_wr(kAnaIpmcFlood, all));
+  SWC_TRY(swc_reg_wr(kAnaFlood, all));
+  return swc_reg_wrm(kAnaControl, 0x20000000, 0x20000000);
 }
 
 swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
@@ -174,12 +167,12 @@ swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const uint32_t stp = swc_state()->stp_state[port_no];
   SWC_LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
-  SWC_TRY(swc_reg_bit(5, 0, 14, c, !enable));
-  SWC_TRY(swc_port_bit(c, 0, 16, enable));
+  SWC_TRY(swc_reg_bit(kArbDiscard, c, !enable));
+  SWC_TRY(swc_port_bit(c, kPortConfig, 16, enable));
   SWC_LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d, ingress_forwarding: %d", static_cast<int>(c),
                static_cast<int>(enable), forwarding(stp) ? 1 : 0);
-  SWC_TRY(swc_reg_bit(2, 0, 13, c, learning(stp)));
-  return swc_port_bit(c, 0, 28, enable);
+  SWC_TRY(swc_reg_bit(kAnaLearn, c, learning(stp)));
+  return swc_port_bit(c, kPortConfig, kPortQueueEnableBit, enable);
 }
 
 swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t *setup) {
@@ -231,8 +224,8 @@ uint32_t swc_ll_prio_to_queue(uint32_t prio) {
 swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  SWC_TRY(swc_port_bit(c, 0x77, 21, qos->dscp_enable));
-  SWC_TRY(swc_port_bit(c, 0x6F, 28, qos->second_enable));
+  SWC_TRY(swc_port_bit(c, kPortDscpEnable, 21, qos->dscp_enable));
+  SWC_TRY(swc_port_bit(c, kPortQosEnable, 28, qos->second_enable));
   uint32_t histogram[4] = {};
   for (uint32_t prio : qos->dscp_prio) ++histogram[swc_ll_prio_to_queue(prio)];
   SWC_LL_TRACE(TRACE_DEBUG, "Port %u: phist = %u %u %u %u\n", static_cast<unsigned>(port_no),
@@ -261,14 +254,15 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
     }
     ++slot;
   }
-  SWC_TRY(swc_port_wr(c, 0x60, fields));
-  SWC_TRY(swc_port_wr(c, 0x61, slots_low));
-  SWC_TRY(swc_port_wr(c, 0x62, slots_high));
+  SWC_TRY(swc_port_wr(c, kPortDscpQueues, fields));
+  SWC_TRY(swc_port_wr(c, kPortDscpSlotsLow, slots_low));
+  SWC_TRY(swc_port_wr(c, kPortDscpSlotsHigh, slots_high));
   for (uint32_t i = 0; i < SWC_QOS_TAGS; ++i) {
-    SWC_TRY(swc_port_wrm(c, 0x75, swc_ll_prio_to_queue(qos->tag_prio[i]) << (4 * i), 3u << (4 * i)));
+    SWC_TRY(
+        swc_port_wrm(c, kPortTagQueues, swc_ll_prio_to_queue(qos->tag_prio[i]) << (4 * i), 3u << (4 * i)));
   }
-  SWC_TRY(swc_port_wrm(c, 0x7A, (qos->field & 3) << 12, 3u << 12));
-  return swc_port_wrm(c, 0x6F, swc_ll_prio_to_queue(qos->default_prio) << 16, 3u << 16);
+  SWC_TRY(swc_port_wrm(c, kPortVid, (qos->field & 3) << 12, 3u << 12));
+  return swc_port_wrm(c, kPortQosEnable, swc_ll_prio_to_queue(qos->default_prio) << 16, 3u << 16);
 }
 
 swc_rc swc_ll_port_flowcontrol_set(uint32_t port_no) {
@@ -294,16 +288,15 @@ swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t *qos) {
   }
   const int32_t rate0 = qos->word[0];
   const int32_t rate1 = qos->word[1];
-  return swc_reg_wr(2, 0, 2,
-                    (rate1 != -1 ? 1u << 31 : 0) | scaled_rate(rate1) << 16 | scaled_rate(rate0) << 8 |
-                        (rate0 != -1 ? 1u << 30 : 0));
+  return swc_reg_wr(kAnaRates, (rate1 != -1 ? 1u << 31 : 0) | scaled_rate(rate1) << 16 |
+                                   scaled_rate(rate0) << 8 | (rate0 != -1 ? 1u << 30 : 0));
 }
 
 swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t *counters) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   static constexpr uint32_t kWordOf[8] = {0, 1, 3, 2, 6, 8, 7, 11};
-  for (uint32_t i = 0; i < 8; ++i) SWC_TRY(swc_port_rd(c, 0x50 + i, &counters->word[kWordOf[i]]));
+  for (uint32_t i = 0; i < 8; ++i) SWC_TRY(swc_port_rd(c, kPortCounters + i, &counters->word[kWordOf[i]]));
   return SWC_RC_OK;
 }
 
@@ -316,11 +309,11 @@ swc_rc swc_ll_aggr_mode_set(const uint32_t *m) {
     selector = !m[0] && !m[1] ? 5 : 0;
   }
   if (m[4]) selector = 4;
-  SWC_TRY(swc_reg_wrm(2, 0, 0x20, selector, 7));
+  SWC_TRY(swc_reg_wrm(kAnaAggrMode, selector, 7));
   uint32_t c;
   for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
     SWC_TRY(swc_chip_port_of(__func__, p, &c));
-    SWC_TRY(swc_port_wrm(c, 0x7B, (m[2] ? 2u : 0) | (m[3] ? 1u : 0), 3));
+    SWC_TRY(swc_port_wrm(c, kPortAggrHash, (m[2] ? 2u : 0) | (m[3] ? 1u : 0), 3));
   }
   return SWC_RC_OK;
 }
@@ -331,13 +324,13 @@ swc_rc swc_ll_cpu_rx_registration_set(const swc_cpu_rx_registration_t *reg) {
   bits |= (reg->flag[0] ? 1u : 0) << 16;
   bits |= (reg->flag[18] ? 1u : 0) << 18;
   bits |= (reg->flag[17] ? 1u : 0) << 19;
-  return swc_reg_wrm(2, 0, 0xA0, bits, ~(3u << 20));
+  return swc_reg_wrm(kAnaCapture, bits, ~(3u << 20));
 }
 
 swc_rc swc_ll_cpu_rx_frameready(uint32_t queue) {
   SWC_TRY(check_queue(__func__, queue));
   uint32_t status;
-  SWC_TRY(swc_reg_rd(7, 0, 0x31, &status));
+  SWC_TRY(swc_reg_rd(kSysCpuQueueStatus, &status));
   return (status >> (29 + queue)) & 1;
 }
 
@@ -346,19 +339,18 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t *header, uint8_t 
   SWC_TRY(ar_cpurx_systemheader(queue, header));
   if (!buffer) return SWC_RC_RX_BUFFER;
   const size_t copy = header->length < length ? header->length : length;
-  const uint32_t first = 2 * queue - 2;
   for (size_t k = 0; 4 * k < copy; ++k) {
     uint32_t word;
-    SWC_TRY(swc_reg_rd(4, first + static_cast<uint32_t>((k + 2) >> 8), (k + 2) & 0xFF, &word));
+    SWC_TRY(swc_reg_rd(cpu_queue_word(queue, static_cast<uint32_t>(k + 2)), &word));
     for (size_t i = 0; i < 4 && 4 * k + i < copy; ++i)
       buffer[4 * k + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
   }
   if (header->length > length) return SWC_RC_RX_BUFFER;
   if (!swc_state()->g5e) {
     uint32_t pointer;
-    SWC_TRY(swc_reg_rd(4, queue == 1 ? 4 : 6, 0, &pointer));
+    SWC_TRY(swc_reg_rd(cpu_queue_control(queue), &pointer));
     if ((pointer & 0x3FF) + ((header->length + 19) >> 3) > 1023) {
-      SWC_TRY(swc_reg_wr(4, queue == 1 ? 0 : 2, 0, (header->length + 0x2004) << 16));
+      SWC_TRY(swc_reg_wr(cpu_queue_word(queue, 0), (header->length + 0x2004) << 16));
     }
   }
   return swc_ll_cpu_rx_discard_frame(queue);
@@ -377,19 +369,20 @@ swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *m
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const bool aware = mode->aware != 0;
-  SWC_TRY(swc_port_bit(c, 0, 14, aware));
-  SWC_TRY(swc_port_bit(c, 0, 15, false));
-  SWC_TRY(swc_port_wrm(c, 0x7A, mode->port_vid & 0xFFF, 0xFFF));
-  SWC_TRY(swc_port_bit(c, 0x79, 8, !aware));
-  SWC_TRY(swc_port_bit(c, 0x79, 7, !aware));
-  SWC_TRY(swc_port_bit(c, 0x6E, 2, mode->frame_type == 1));
-  SWC_TRY(swc_port_bit(c, 0x6E, 1, mode->frame_type == 2));
-  SWC_TRY(swc_reg_bit(2, 0, 5, c, mode->ingress_filter != 0));
+  SWC_TRY(swc_port_bit(c, kPortConfig, 14, aware));
+  SWC_TRY(swc_port_bit(c, kPortConfig, 15, false));
+  SWC_TRY(swc_port_wrm(c, kPortVid, mode->port_vid & 0xFFF, 0xFFF));
+  SWC_TRY(swc_port_bit(c, kPortVlanIngress, 8, !aware));
+  SWC_TRY(swc_port_bit(c, kPortVlanIngress, 7, !aware));
+  SWC_TRY(swc_port_bit(c, kPortAcceptance, 2, mode->frame_type == 1));
+  SWC_TRY(swc_port_bit(c, kPortAcceptance, 1, mode->frame_type == 2));
+  SWC_TRY(swc_reg_bit(kAnaIngressFilter, c, mode->ingress_filter != 0));
   const uint32_t untagged = mode->untagged_vid;
   const bool tag = aware && untagged != 0x1000;
   const bool untag_one = tag && untagged != 0;
   // Bits 4-15 carry the VID only; "untag all" (0x1000) is expressed by bits 0 and 3.
-  return swc_port_wrm(c, 0x24, (untagged & 0xFFF) << 4 | (tag ? 1u : 0) | (untag_one ? 8u : 0), 0xFFF9);
+  return swc_port_wrm(c, kPortEgressTag, (untagged & 0xFFF) << 4 | (tag ? 1u : 0) | (untag_one ? 8u : 0),
+                      0xFFF9);
 }
 
 swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
@@ -404,24 +397,25 @@ swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
 swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t *entry, uint32_t pgid) {
   const uint8_t *mac = entry->vid_mac.mac;
   const uint32_t vid = entry->vid_mac.vid & 0xFFF;
-  const uint32_t cpu = entry->copy_to_cpu ? kMacCopyToCpu : 0;
+  const uint32_t cpu = entry->copy_to_cpu ? kMacFlagCpu : 0;
   if (pgid == 0) {
     // IPv4 multicast: the destination ports travel in place of MAC bytes 0-2.
     const uint32_t m = swc_chip_port_bitfield(swc_state()->pgid[0].member);
-    SWC_TRY(swc_reg_wr(2, 0, kRegMacHigh, vid << 16 | ((m >> 8) & 0xFFFF)));
-    SWC_TRY(swc_reg_wr(2, 0, kRegMacLow,
-                       (m & 0xFF) << 24 | uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
-    return mac_command(1 | kMacValid | kMacIpmc | kMacLocked | cpu);
+    SWC_TRY(swc_reg_wr(kAnaMacHigh, vid << 16 | ((m >> 8) & 0xFFFF)));
+    SWC_TRY(
+        swc_reg_wr(kAnaMacLow, (m & 0xFF) << 24 | uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
+    return mac_command(kMacCmdLearn | kMacFlagValid | kMacFlagIpmc | kMacFlagLocked | cpu);
   }
   uint32_t group = pgid;
   if (pgid < 7) SWC_TRY(swc_chip_port_of(__func__, pgid, &group));
   SWC_TRY(mac_address_write(vid, mac));
-  return mac_command(1 | (group & 0x3F) << 3 | kMacValid | (entry->locked ? kMacLocked : 0) | cpu);
+  return mac_command(kMacCmdLearn | (group & 0x3F) << kMacPgidShift | kMacFlagValid |
+                     (entry->locked ? kMacFlagLocked : 0) | cpu);
 }
 
 swc_rc swc_ll_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
   SWC_TRY(mac_address_write(vid_mac->vid, vid_mac->mac));
-  return mac_command(2);
+  return mac_command(kMacCmdUnlearn);
 }
 
 swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t *entry, uint32_t *pgid) {
@@ -469,8 +463,8 @@ swc_rc swc_ll_mac_table_age(uint32_t port_given, uint32_t port_no, uint32_t vid_
     args |= 0x80000000u | c << 16;
   }
   if (vid_given) args |= 0x8000u | (vid & 0xFFF);
-  SWC_TRY(swc_reg_wr(2, 0, kRegAgeArguments, args));
-  return mac_command(3);
+  SWC_TRY(swc_reg_wr(kAnaAgeArguments, args));
+  return mac_command(kMacCmdAge);
 }
 
 swc_rc swc_ll_mac_table_forget(uint32_t port_given, uint32_t port_no, uint32_t vid_given, uint32_t vid) {
@@ -480,12 +474,12 @@ swc_rc swc_ll_mac_table_forget(uint32_t port_given, uint32_t port_no, uint32_t v
 
 swc_rc swc_ll_mac_table_status_get(uint32_t *status) {
   uint32_t events;
-  SWC_TRY(swc_reg_rd(2, 0, kRegMacEvents, &events));
-  SWC_TRY(swc_reg_wr(2, 0, kRegMacEvents, events & (1u << 15 | 1u << 16 | 1u << 17 | 1u << 20)));
-  status[0] = (events >> 16) & 1;
-  status[1] = (events >> 17) & 1;
-  status[2] = (events >> 15) & 1;
-  status[3] = (events >> 20) & 1;
+  SWC_TRY(swc_reg_rd(kAnaMacEvents, &events));
+  SWC_TRY(swc_reg_wr(kAnaMacEvents, events & kMacEventBits));
+  status[0] = events & kEventLearned ? 1 : 0;
+  status[1] = events & kEventChanged ? 1 : 0;
+  status[2] = events & kEventLearnFailed ? 1 : 0;
+  status[3] = events & kEventAgedOut ? 1 : 0;
   return SWC_RC_OK;
 }
 
@@ -498,7 +492,7 @@ swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members) {
   add_egress_monitor(members, flags);
   uint32_t index = pgid;
   if (pgid >= 1 && pgid < 7) SWC_TRY(swc_chip_port_of(__func__, pgid, &index));
-  return swc_reg_wr(2, 0, 0x40 + index, swc_chip_port_bitfield(flags));
+  return swc_reg_wr(ana_dest_mask(index), swc_chip_port_bitfield(flags));
 }
 
 swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
@@ -511,7 +505,7 @@ swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
       s.mirror_monitor_port <= SWC_PORTS) {
     flags[s.mirror_monitor_port] = 0;
   }
-  return swc_reg_wrm(2, 0, 0x80 + c, swc_chip_port_bitfield(flags), 0x5F);
+  return swc_reg_wrm(ana_source_mask(c), swc_chip_port_bitfield(flags), 0x5F);
 }
 
 swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
@@ -519,23 +513,23 @@ swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
     return SWC_RC_ILLEGAL;
   }
-  return swc_reg_wr(2, 0, 0x2F + index, swc_chip_port_bitfield(members));
+  return swc_reg_wr(ana_aggr_mask(index), swc_chip_port_bitfield(members));
 }
 
 swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t *members) {
-  return swc_reg_wr(2, 0, 4, swc_chip_port_bitfield(members));
+  return swc_reg_wr(kAnaIpmcFlood, swc_chip_port_bitfield(members));
 }
 
 swc_rc swc_ll_mirror_monitor_port_set(uint32_t port_no) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  return swc_reg_wrm(2, 0, 0xF0, c, 0x1F);
+  return swc_reg_wrm(kAnaMirrorMonitor, c, 0x1F);
 }
 
 swc_rc swc_ll_mirror_ingress_port_set(uint32_t port_no, uint32_t enable) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  return swc_reg_bit(2, 0, 0x80 + c, 26, enable != 0);
+  return swc_reg_bit(ana_source_mask(c), kAnaIngressMirrorBit, enable != 0);
 }
 
 swc_rc swc_ll_register_read(uint32_t address, uint32_t *value) {
@@ -564,22 +558,22 @@ swc_rc check_gpio(const char *function, uint32_t gpio_no, uint32_t last) {
 
 swc_rc swc_ll_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
   SWC_TRY(check_gpio(__func__, gpio_no, 5));
-  return swc_reg_bit(7, 0, 0x34, gpio_no + 4, output != 0);
+  return swc_reg_bit(kSysGpio, gpio_no + 4, output != 0);
 }
 
 swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t *value) {
   // GPIOs 4 and 5 are outputs only; their register bits would be other pins' directions.
   SWC_TRY(check_gpio(__func__, gpio_no, 3));
   uint32_t v;
-  SWC_TRY(swc_reg_rd(7, 0, 0x34, &v));
+  SWC_TRY(swc_reg_rd(kSysGpio, &v));
   *value = (v >> gpio_no) & 1;
   return SWC_RC_OK;
 }
 
 swc_rc swc_ll_gpio_output_write(uint32_t gpio_no, uint32_t value) {
   SWC_TRY(check_gpio(__func__, gpio_no, 5));
-  if (gpio_no <= 3) return swc_reg_bit(7, 0, 0x34, gpio_no, value != 0);
-  return swc_reg_bit(7, 0, 0x30, gpio_no - 2, value != 0);
+  if (gpio_no <= 3) return swc_reg_bit(kSysGpio, gpio_no, value != 0);
+  return swc_reg_bit(kSysIndirectStatus, gpio_no - 2, value != 0);
 }
 
 swc_rc swc_ll_cpu_rx_frameready_int_enable(uint32_t, uint32_t) {

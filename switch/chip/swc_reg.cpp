@@ -29,7 +29,7 @@ swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit
 
 namespace {
 uint32_t port_block(uint32_t chip_port) {
-  return chip_port < 16 ? 1 : 6;
+  return chip_port < 16 ? chipreg::kBlockPort : chipreg::kBlockPortHigh;
 }
 uint32_t port_subblock(uint32_t chip_port) {
   return chip_port < 16 ? chip_port : chip_port - 16;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "chip_regs.h"
 #include "swc_context.h"
 #include "swc_io.h"
 #include "swc_types.h"
@@ -16,6 +17,20 @@ swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t val
 void swc_reg_run(swc_io_op *ops, size_t count);
 // One bit set or cleared.
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on);
+
+// The same by a register of the map.
+inline swc_rc swc_reg_rd(chipreg::Reg r, uint32_t *value) {
+  return swc_reg_rd(r.block, r.subblock, r.reg, value);
+}
+inline swc_rc swc_reg_wr(chipreg::Reg r, uint32_t value) {
+  return swc_reg_wr(r.block, r.subblock, r.reg, value);
+}
+inline swc_rc swc_reg_wrm(chipreg::Reg r, uint32_t value, uint32_t mask) {
+  return swc_reg_wrm(r.block, r.subblock, r.reg, value, mask);
+}
+inline swc_rc swc_reg_bit(chipreg::Reg r, unsigned bit, bool on) {
+  return swc_reg_bit(r.block, r.subblock, r.reg, bit, on);
+}
 
 // Port register R of chip port c: (1, c, R) below chip port 16, (6, c - 16, R) from there on.
 swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t *value);
