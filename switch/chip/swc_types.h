@@ -24,6 +24,13 @@ inline constexpr swc_rc SWC_RC_AGGR_INCONSISTENT = -64;  // aggregation member s
 inline constexpr swc_rc SWC_RC_READ_FAILED = -96;        // register read failed
 inline constexpr swc_rc SWC_RC_WRITE_FAILED = -97;       // register write failed
 
+// Returns a failed code (negative) from the calling function.
+#define SWC_TRY(expression)                  \
+  do {                                       \
+    const swc_rc swc_try_rc_ = (expression); \
+    if (swc_try_rc_ < 0) return swc_try_rc_; \
+  } while (0)
+
 // Front port 1..6; per-port tables are indexed 0..6 and use 1..6.
 using swc_port_no_t = uint32_t;
 // A port 1..6 or an aggregation 7..9.
@@ -204,10 +211,3 @@ struct swc_port_map_t {
   uint32_t miim_controller;
   uint32_t miim_address;
 };
-
-// Returns a failed code (negative) from the calling function.
-#define SWC_TRY(expression)                  \
-  do {                                       \
-    const swc_rc swc_try_rc_ = (expression); \
-    if (swc_try_rc_ < 0) return swc_try_rc_; \
-  } while (0)
