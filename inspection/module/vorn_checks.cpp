@@ -3,8 +3,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "vorn_engine.h"
-#include "vorn_pipeline.h"
+#include "vorn_descriptor.h"
+#include "vorn_log.h"
+#include "vorn_queue.h"
 
 namespace vorn {
 

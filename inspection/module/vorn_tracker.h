@@ -55,16 +55,6 @@ static_assert(offsetof(TcpConnection, server_port) == 48);
 static_assert(offsetof(TcpConnection, first_fin_address) == 52);
 static_assert(offsetof(TcpConnection, created) == 56);
 
-extern uint32_t Tcp_currentconn;
-extern uint32_t BKTcpLongestChain;
-extern uint64_t BKTcpProbeTotal;
-extern uint32_t BKTcpAgingTimeStamp;
-extern uint32_t BKTcpForceAgingTimeStamp;
-extern uint32_t BKTcpBootTime;
-extern uint32_t MinLiveTime_in_EstState;
-extern uint32_t MinLiveTime_in_AbnormalState;
-extern uint8_t isBKTcpConntrackInited;
-
 enum FindResult : int { kFoundOrCreated = 0, kTableFull = 1, kNotFound = 3 };
 
 void DoBKTcpConntrackInit();
@@ -83,7 +73,7 @@ int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes);
 // connection (records can be closed and reused while the packet waits for the engine).
 TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet);
 inline TcpConnection *tcp_table() {
-  return reinterpret_cast<TcpConnection *>(pTcpConnectionTable);
+  return reinterpret_cast<TcpConnection *>(module().pTcpConnectionTable);
 }
 
 }  // namespace vorn

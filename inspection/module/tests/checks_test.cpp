@@ -94,7 +94,7 @@ TEST_F(Checks, FragmentsPassWithoutFurtherInspection) {
   Bytes attack = Packet().carrying("GET /etc/passwd").bytes();
   EXPECT_EQ(outcome(with_fragment_field(attack, 1)), 0);       // fragment offset 1
   EXPECT_EQ(outcome(with_fragment_field(attack, 0x2000)), 0);  // more fragments
-  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(module().Tcp_currentconn, 0u);
   send(with_fragment_field(attack, 0x4000));  // don't fragment: a whole packet, inspected
   EXPECT_TRUE(dropped());
   auto log = events();
