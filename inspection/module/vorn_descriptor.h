@@ -13,7 +13,7 @@ namespace vorn {
 constexpr unsigned kDescriptorSize = 64;
 
 // Filled by the module.
-constexpr unsigned kDescPayloadAddress = 0;  // bus address of the payload, plus the engine's offset
+constexpr unsigned kDescPayloadAddress = 0;   // bus address of the payload, plus the engine's offset
 constexpr unsigned kDescDestinationPort = 4;  // TCP and UDP; 0 otherwise
 constexpr unsigned kDescProtocol = 6;
 constexpr unsigned kDescControl = 7;
@@ -24,10 +24,10 @@ constexpr uint8_t kDescLast = 0x10;
 constexpr unsigned kDescPayloadLength = 8;  // 24 bits
 constexpr unsigned kDescMark = 11;
 // The header fields the engine's header-only rules compare, by protocol:
-constexpr unsigned kDescPortField = 12;    // TCP/UDP destination port; ICMP identifier; else IP bytes 6-7
-constexpr unsigned kDescSourceField = 14;  // TCP/UDP source port; else IP total length
-constexpr unsigned kDescFlagsField = 16;   // TCP flags; ICMP type; else type of service
-constexpr unsigned kDescCodeField = 17;    // TCP data offset; ICMP code; else time to live
+constexpr unsigned kDescPortField = 12;      // TCP/UDP destination port; ICMP identifier; else IP bytes 6-7
+constexpr unsigned kDescSourceField = 14;    // TCP/UDP source port; else IP total length
+constexpr unsigned kDescFlagsField = 16;     // TCP flags; ICMP type; else type of service
+constexpr unsigned kDescCodeField = 17;      // TCP data offset; ICMP code; else time to live
 constexpr unsigned kDescSequenceField = 18;  // ICMP sequence; 0 otherwise
 constexpr unsigned kDescHeaderGroups = 20;   // four 4-byte header-rule groups: TCP, UDP, ICMP, other
 constexpr unsigned kDescHeaderGroupSize = 4;

@@ -103,7 +103,7 @@ void finish_held_packet(uint32_t index, unsigned char *descriptor) {
     printk("0==MappingTable_IpsDescriptorToSkb[ProcessingIndex]\n");
   } else {
     uint8_t verdict = 0;
-    kkSignatureMatch_NonBlockingBackend(skb, descriptor, &verdict);
+    kkSignatureMatch_NonBlockingBackend(skb, module().HeldPackets[index], descriptor, &verdict);
     if (descriptor[kDescMark] == kPrivateCopyMark) {
       descriptor[kDescMark] = 0;
       kfree_skb(skb);

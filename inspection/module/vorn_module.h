@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kservices.h"
+#include "vorn_packet.h"
 #include "vorn_records.h"
 
 namespace vorn {
@@ -152,6 +153,9 @@ struct ModuleState {
   uint32_t desc_read_index = 0;
   uint32_t num_of_total_desc = kDescriptorCount;
   sk_buff *MappingTable_IpsDescriptorToSkb[kDescriptorCount] = {};
+  // Where each held packet's headers and payload lie, as found when it was queued, so that the
+  // interrupt handler need not parse them again.
+  PacketView HeldPackets[kDescriptorCount] = {};
 
   // TCP connection tracking: the table and its counters.
   unsigned char *pTcpConnectionTable = nullptr;

@@ -14,13 +14,13 @@ namespace vorn {
 // went on uninspected or was held without the engine being started.
 enum InspectCode : int {
   kInspectQueued = 0,
-  kRingFull = -2,           // no descriptor free after this one, or its held-packet slot is taken
-  kDescriptorBusy = -3,     // the engine still owns the descriptor, or the packet has no bus address
-  kNoRuleSet = -5,          // no policy loaded
-  kEngineNotStarted = -6,   // queued, but the driver is not ready, so the fetch was not started
-  kNotIpv4 = -8,            // neither IPv4 nor a PPPoE session
-  kInspectionOff = -9,      // the policy's enable word is not 1
-  kNoPrivateBuffer = -11,   // the buffer could not be made private, or its IP header pulled
+  kRingFull = -2,          // no descriptor free after this one, or its held-packet slot is taken
+  kDescriptorBusy = -3,    // the engine still owns the descriptor, or the packet has no bus address
+  kNoRuleSet = -5,         // no policy loaded
+  kEngineNotStarted = -6,  // queued, but the driver is not ready, so the fetch was not started
+  kNotIpv4 = -8,           // neither IPv4 nor a PPPoE session
+  kInspectionOff = -9,     // the policy's enable word is not 1
+  kNoPrivateBuffer = -11,  // the buffer could not be made private, or its IP header pulled
 };
 
 // 0 queued, non-zero not queued. `mark` goes into the descriptor: 0 from the hook, kPrivateCopyMark

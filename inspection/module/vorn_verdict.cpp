@@ -108,10 +108,9 @@ int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint
   return hits > counters.threshold() ? 1 : 0;
 }
 
-void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, unsigned char *d, uint8_t *verdict) {
+void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, const PacketView &packet, unsigned char *d,
+                                         uint8_t *verdict) {
   *verdict = 0;
-  PacketView packet;
-  if (!locate_ip_packet(skb, &packet)) return;
   TcpConnection *connection = packet.protocol == kTcp ? BKTcpConnectionOfPacket(skb, packet) : nullptr;
   if (connection && connection->drop == 1) {
     *verdict = 1;
@@ -137,8 +136,8 @@ void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, unsigned char *d, uint8_t
       const unsigned char *item = module().Tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize;
       category = item[kItemCategory];
       app = item[kItemAppId];
-      attack_id =
-          static_cast<uint16_t>((id - kHeaderOnlyBit) + load16(module().pVornRuleSetInfo + kRuleSetHeaderBase));
+      attack_id = static_cast<uint16_t>((id - kHeaderOnlyBit) +
+                                        load16(module().pVornRuleSetInfo + kRuleSetHeaderBase));
     } else {
       const unsigned char *rule = module().Tables.rule_records + id * kPatternRuleRecordSize;
       category = rule[kRuleCategory];

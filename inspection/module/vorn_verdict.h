@@ -21,8 +21,10 @@ constexpr uint32_t kItemCounters = 2;
 constexpr uint32_t kItemCondition = 12;
 constexpr uint16_t kHeaderOnlyBit = 0x8000;
 
-// Evaluates the descriptor that held `skb`. *verdict: 1 drop, 0 pass.
-void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, unsigned char *descriptor, uint8_t *verdict);
+// Evaluates the descriptor that held `skb`, whose IP packet `packet` is as located when it was
+// queued. *verdict: 1 drop, 0 pass.
+void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, const PacketView &packet, unsigned char *descriptor,
+                                         uint8_t *verdict);
 int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint16_t id);
 int kkNK_HeaderRuleCheck(const sk_buff *skb, const PacketView &packet, const unsigned char *condition);
 int kkNK_OP_ValueCheck(uint8_t op, uint32_t packet_value, uint32_t rule_value);
