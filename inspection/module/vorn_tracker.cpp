@@ -169,9 +169,9 @@ int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {
   uint32_t hash = BKTcpConnectionHash(key);
   TcpConnection *table = tcp_table();
   TcpConnection *reusable = nullptr;
-  int result = kNotFound;
+  int result = kTableFull;
   uint32_t run = 0;
-  for (uint32_t index = hash; run < kTcpTableRecords; index = (index + 1) % kTcpTableRecords) {
+  for (uint32_t index = hash; run < kTcpProbeLimit; index = (index + 1) % kTcpTableRecords) {
     ++run;
     TcpConnection &slot = table[index];
     if (slot.in_use == kSlotDeleted) {
@@ -188,14 +188,10 @@ int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {
       break;
     }
   }
-  if (result != kFoundOrCreated && reusable) {
-    if (module().Tcp_currentconn > kTcpMaxConnections) {
-      result = kTableFull;
-    } else {
-      claim(reusable, hash, key, reverse);
-      *record = reusable;
-      result = kFoundOrCreated;
-    }
+  if (result != kFoundOrCreated && reusable && module().Tcp_currentconn <= kTcpMaxConnections) {
+    claim(reusable, hash, key, reverse);
+    *record = reusable;
+    result = kFoundOrCreated;
   }
   module().BKTcpProbeTotal += run;
   if (run > module().BKTcpLongestChain) module().BKTcpLongestChain = run;
@@ -303,26 +299,20 @@ int BKTcpConnTrack(sk_buff *skb, const PacketView &packet) {
     module().BKTcpAgingTimeStamp = now;
   }
   TcpConnection *record = nullptr;
-  switch (BKTcpConnectionFind(packet, &record)) {
-    case kFoundOrCreated: {
-      skb->conn = record;
-      if (record->drop == 1) return 1;
-      unsigned long flags;
-      local_irq_save(flags);
-      BKTcpStateMachine(skb, packet, record);
-      local_irq_restore(flags);
-      return 0;
+  if (BKTcpConnectionFind(packet, &record) == kTableFull) {
+    if (now - module().BKTcpForceAgingTimeStamp > kForceAgingPeriod) {
+      BKTcpConnectionForceAgingOut();
+      module().BKTcpForceAgingTimeStamp = now;
     }
-    case kTableFull:
-      if (now - module().BKTcpForceAgingTimeStamp > kForceAgingPeriod) {
-        BKTcpConnectionForceAgingOut();
-        module().BKTcpForceAgingTimeStamp = now;
-      }
-      return 0;
-    default:
-      printk("TCP_CONNECTION_ERROR_UNKNOWN\n");
-      return 0;
+    return 0;
   }
+  skb->conn = record;
+  if (record->drop == 1) return 1;
+  unsigned long flags;
+  local_irq_save(flags);
+  BKTcpStateMachine(skb, packet, record);
+  local_irq_restore(flags);
+  return 0;
 }
 
 int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes) {

@@ -152,6 +152,28 @@ TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
   EXPECT_EQ(record_of(a) - tcp_table(), static_cast<long>(BKTcpConnectionHash(record_of(a)->key)));
 }
 
+// Connections whose ports sum alike share a hash index. However many there are, a look-up walks a
+// bounded run: those finding no room within it go untracked as when the table is full, and those
+// tracked are still found.
+TEST_F(Tracker, ConnectionsSharingAHashIndexStayWithinABoundedRun) {
+  auto port = [](unsigned as_stored) {  // the port whose bytes, read little-endian, give `as_stored`
+    return static_cast<uint16_t>(((as_stored & 0xff) << 8) | (as_stored >> 8));
+  };
+  std::vector<Packet> packets;
+  for (unsigned i = 0; i < kTcpProbeLimit + 40; ++i)
+    packets.push_back(Packet().from("10.0.0.1", port(1000 + i)).to("10.0.0.2", port(60000 - i)).flags(kSyn));
+  for (const Packet &packet : packets) send(packet);
+  EXPECT_EQ(module().Tcp_currentconn, kTcpProbeLimit);
+  EXPECT_LE(module().BKTcpLongestChain, kTcpProbeLimit);
+  EXPECT_NE(record_of(packets.front()), nullptr);
+  EXPECT_NE(record_of(packets[kTcpProbeLimit - 1]), nullptr);
+  EXPECT_EQ(record_of(packets.back()), nullptr);
+  // A closed one frees its slot for the next newcomer.
+  send(Packet(packets.front()).flags(kRst));
+  send(packets.back());
+  EXPECT_NE(record_of(packets.back()), nullptr);
+}
+
 TEST_F(Tracker, EverInEstablishedStateByServerAddressAndPort) {
   send(client.flags(kSyn));
   uint16_t port_bytes = htons_k(80);
