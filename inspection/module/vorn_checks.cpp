@@ -3,8 +3,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "vorn_engine.h"
-#include "vorn_pipeline.h"
+#include "vorn_descriptor.h"
+#include "vorn_log.h"
+#include "vorn_queue.h"
 
 namespace vorn {
 
@@ -15,9 +16,6 @@ constexpr uint32_t kMaxTrailingData = 512;
 constexpr size_t kFtpOpcodeScan = 1026;
 constexpr size_t kFtpAddressText = 16;
 constexpr size_t kHostNameMax = 63;
-
-unsigned char HttpText[kHttpTextSize];
-unsigned char TelnetText[kTelnetTextSize];
 
 uint32_t header_length(const unsigned char *ip) {
   return (ip[0] & 0x0f) * 4u;
@@ -227,14 +225,34 @@ void find_host(const unsigned char *p, size_t from, size_t length, size_t *start
   }
 }
 
-// Writes `text` over the start of the copy's TCP payload and hands the copy to the engine.
-bool queue_private_copy(sk_buff *copy, const unsigned char *text, size_t length) {
+// A private buffer for a decoded form of `packet`: the bytes up to its payload (link, IP and TCP
+// headers) copied, then room for `payload_room` bytes, which the caller decodes straight into. The
+// payload itself is never copied just to be decoded. Null when memory runs out.
+sk_buff *private_copy_headers(const sk_buff *skb, const PacketView &packet, size_t payload_room) {
+  auto prefix = static_cast<size_t>(packet.payload - skb->data);
+  sk_buff *copy = alloc_skb(static_cast<unsigned>(prefix + payload_room), GFP_ATOMIC);
+  if (!copy) return nullptr;
+  std::memcpy(copy->data, skb->data, prefix);
+  copy->nh = copy->data + (packet.ip - skb->data);
+  copy->protocol = skb->protocol;
+  copy->dev = skb->dev;
+  copy->conn = skb->conn;
+  return copy;
+}
+
+unsigned char *payload_of_copy(sk_buff *copy, const PacketView &original) {
+  return copy->nh + (original.payload - original.ip);
+}
+
+// Hands the copy to the engine, or releases it. True when queued.
+bool queue_private_copy(sk_buff *copy) {
   PacketView view;
-  if (!locate_ip_packet(copy, &view) || view.protocol != kTcp) return false;
-  std::memcpy(const_cast<unsigned char *>(view.payload), text,
-              length < view.payload_length ? length : view.payload_length);
   int code = 0;
-  return kkSignatureMatch_NonBlocking(copy, view, kPrivateCopyMark, &code) == 0;
+  if (locate_ip_packet(copy, &view) && view.protocol == kTcp &&
+      kkSignatureMatch_NonBlocking(copy, view, kPrivateCopyMark, &code) == 0)
+    return true;
+  kfree_skb(copy);
+  return false;
 }
 
 }  // namespace
@@ -463,46 +481,44 @@ size_t StripTelnetCommands(const unsigned char *p, size_t length, unsigned char 
   return text.length;
 }
 
+// The copy holds the normalised text followed by the rest of the original payload.
 void kkAnomalyHttpCheck_NonBlocking(const sk_buff *skb, const PacketView &packet, int *code) {
-  size_t length = packet.payload_length > 5
-                      ? NormaliseHttpRequest(packet.payload, packet.payload_length, HttpText, sizeof HttpText)
-                      : 0;
-  sk_buff *copy = length ? skb_copy(skb, GFP_ATOMIC) : nullptr;
+  size_t payload_length = packet.payload_length;
+  sk_buff *copy = payload_length > 5 ? private_copy_headers(skb, packet, payload_length) : nullptr;
   if (!copy) {
     *code = -1;
     return;
   }
-  if (!queue_private_copy(copy, HttpText, length)) {
+  unsigned char *text = payload_of_copy(copy, packet);
+  size_t length = NormaliseHttpRequest(packet.payload, payload_length, text,
+                                       payload_length < kHttpTextSize ? payload_length : kHttpTextSize);
+  if (length == 0) {
     kfree_skb(copy);
     *code = -1;
+    return;
   }
+  std::memcpy(text + length, packet.payload + length, payload_length - length);
+  if (!queue_private_copy(copy)) *code = -1;
 }
 
+// The copy ends where the cleaned data ends.
 void kkAnomalyTelnetCheck_NonBlocking(const sk_buff *skb, const PacketView &packet, int *code) {
   if (packet.payload_length <= 2 || !std::memchr(packet.payload, 0xff, packet.payload_length)) {
     *code = -1;
     return;
   }
-  sk_buff *copy = skb_copy(skb, GFP_ATOMIC);
+  size_t room = packet.payload_length < kTelnetTextSize ? packet.payload_length : kTelnetTextSize;
+  sk_buff *copy = private_copy_headers(skb, packet, room);
   if (!copy) {
     *code = -1;
     return;
   }
-  size_t length = StripTelnetCommands(packet.payload, packet.payload_length, TelnetText, sizeof TelnetText);
-  // The copy ends where the cleaned data ends.
-  PacketView view;
-  bool queued = false;
-  if (locate_ip_packet(copy, &view)) {
-    auto total = static_cast<uint16_t>(view.header_length + view.transport_header_length + length);
-    unsigned char *ip = copy->nh;
-    ip[2] = static_cast<unsigned char>(total >> 8);
-    ip[3] = static_cast<unsigned char>(total);
-    queued = queue_private_copy(copy, TelnetText, length);
-  }
-  if (!queued) {
-    kfree_skb(copy);
-    *code = -1;
-  }
+  size_t length =
+      StripTelnetCommands(packet.payload, packet.payload_length, payload_of_copy(copy, packet), room);
+  auto total = static_cast<uint16_t>(packet.header_length + packet.transport_header_length + length);
+  copy->nh[2] = static_cast<unsigned char>(total >> 8);
+  copy->nh[3] = static_cast<unsigned char>(total);
+  if (!queue_private_copy(copy)) *code = -1;
 }
 
 }  // namespace vorn

@@ -1,12 +1,12 @@
 #include "vorn_classifier.h"
 
-namespace vorn {
+#include "vorn_module.h"
 
-unsigned char CharacterMap[256];
+namespace vorn {
 
 void initializePmaMem() {
   for (int c = 0; c < 256; ++c)
-    CharacterMap[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    module().CharacterMap[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
 }
 
 }  // namespace vorn

@@ -9,7 +9,6 @@ namespace vorn {
 // Set-up of the model, called by engine initialisation: builds the character map that folds "A".."Z"
 // to "a".."z". The model finds the tables themselves through the engine's base registers.
 void initializePmaMem();
-extern unsigned char CharacterMap[256];
 
 }  // namespace vorn
 

@@ -3,27 +3,15 @@
 
 #include "vorn_engine.h"
 #include "vorn_module.h"
+#include "vorn_log.h"
 #include "vorn_pipeline.h"
 #include "vorn_tracker.h"
 
 namespace vorn {
 
-uint8_t DriverState = kStateClose;
-std::atomic<uint8_t> isDriversLocked{0};
-unsigned char *QuorixMem = nullptr;
-dma_addr_t QuorixMemBus = 0;
-unsigned char *pTcpConnectionTable = nullptr;
-dma_addr_t TcpConnectionTableBus = 0;
-sk_buff *MappingTable_IpsDescriptorToSkb[kDescriptorCount] = {};
-unsigned char *pVornRuleSetInfo = nullptr;
-VornKernLogQueue *pVornKernLogQueue = nullptr;
-volatile uint32_t VornLock_PacketInspect = 0;
-volatile uint8_t isIn_VornSearchFinishISR = 0;
-EngineTables Tables;
-PayloadRate PayloadRateSamples;
-uint8_t isThresholdError = 0;
-
 namespace {
+
+ModuleState State;
 
 constexpr int kRefused = -25;
 constexpr int kBadAddress = -14;
@@ -50,19 +38,20 @@ const file_operations Quorix_fops = {Quorix_open, Quorix_release, Quorix_read, Q
 proc_dir_entry *ProcEntry = nullptr;
 
 void free_engine_memory() {
-  if (QuorixMem) consistent_free(QuorixMem, QX_MEM_SIZE, QuorixMemBus);
-  QuorixMem = nullptr;
-  QuorixMemBus = 0;
-  pVornRuleSetInfo = nullptr;
-  pVornKernLogQueue = nullptr;
-  qx_desc_table = nullptr;
-  Tables = EngineTables{};
+  if (module().QuorixMem) consistent_free(module().QuorixMem, QX_MEM_SIZE, module().QuorixMemBus);
+  module().QuorixMem = nullptr;
+  module().QuorixMemBus = 0;
+  module().pVornRuleSetInfo = nullptr;
+  module().pVornKernLogQueue = nullptr;
+  module().qx_desc_table = nullptr;
+  module().Tables = EngineTables{};
 }
 
 void free_connection_table() {
-  if (pTcpConnectionTable) consistent_free(pTcpConnectionTable, kConnectionTableSize, TcpConnectionTableBus);
-  pTcpConnectionTable = nullptr;
-  TcpConnectionTableBus = 0;
+  if (module().pTcpConnectionTable)
+    consistent_free(module().pTcpConnectionTable, kConnectionTableSize, module().TcpConnectionTableBus);
+  module().pTcpConnectionTable = nullptr;
+  module().TcpConnectionTableBus = 0;
 }
 
 // ---- record copies ------------------------------------------------------------------------------
@@ -84,13 +73,13 @@ int copy_record_out(unsigned long arg, size_t size) {
 }
 
 uint32_t status_word() {
-  return DriverState == kStateOk ? 0 : 0x1000000u + DriverState;
+  return module().DriverState == kStateOk ? 0 : 0x1000000u + module().DriverState;
 }
 
 // ---- commands -----------------------------------------------------------------------------------
 int get_status(unsigned long arg) {
   auto *status = record<ParamtVornStatus>();
-  if (pVornRuleSetInfo && DriverState == kStateOk) {
+  if (module().pVornRuleSetInfo && module().DriverState == kStateOk) {
     *status = {ips_enable_word(), 0};
   } else {
     *status = {0, status_word()};
@@ -99,10 +88,10 @@ int get_status(unsigned long arg) {
 }
 
 int set_status(unsigned long arg) {
-  if (!pVornRuleSetInfo) return kRefused;
+  if (!module().pVornRuleSetInfo) return kRefused;
   if (!copy_record_in(arg, sizeof(ParamtVornStatus))) return kRefused;
   auto *status = record<ParamtVornStatus>();
-  if (DriverState == kStateOk) {
+  if (module().DriverState == kStateOk) {
     set_ips_enable_word(status->value);
     status->status = 0;
   } else {
@@ -115,13 +104,13 @@ int set_status(unsigned long arg) {
 // Waits for the packet hook and the engine interrupt handler to leave; each message once per wait.
 void wait_for_inspection_to_leave() {
   bool told = false;
-  while (VornLock_PacketInspect == 1) {
+  while (module().VornLock_PacketInspect == 1) {
     if (!told) printk("Vorn is locked\n");
     told = true;
     cpu_relax();
   }
   told = false;
-  while (isIn_VornSearchFinishISR == 1) {
+  while (module().isIn_VornSearchFinishISR == 1) {
     if (!told) printk("Vorn is locked by ISR\n");
     told = true;
     cpu_relax();
@@ -131,7 +120,7 @@ void wait_for_inspection_to_leave() {
 
 // A policy image is untrusted: its header-only rule count must fit the engine's rule window.
 bool image_is_sane() {
-  uint32_t rules = load32(QuorixMem + kHeaderRuleCountOffset);
+  uint32_t rules = load32(module().QuorixMem + kHeaderRuleCountOffset);
   if (rules > kMaxHeaderRules) {
     printk("Header-only rule number(%u) is ERROR\n", rules);
     return false;
@@ -143,7 +132,7 @@ bool image_is_sane() {
 class LogRingKeeper {
  public:
   LogRingKeeper() : saved_(static_cast<VornKernLogQueue *>(vmalloc(sizeof(VornKernLogQueue)))) {
-    if (saved_) std::memcpy(saved_, pVornKernLogQueue, sizeof *saved_);
+    if (saved_) std::memcpy(saved_, module().pVornKernLogQueue, sizeof *saved_);
   }
   ~LogRingKeeper() { vfree(saved_); }
   LogRingKeeper(const LogRingKeeper &) = delete;
@@ -200,51 +189,51 @@ bool download_image(unsigned long header_address) {
   qxDropHeldPackets();
   LogRingKeeper log_ring;
   uint32_t length = QX_MEM_SIZE;
-  int rc = uncompress(QuorixMem, &length, stream.data(), header.TableZippedSize);
-  if (rc == 0) std::memset(QuorixMem + length, 0, QX_MEM_SIZE - length);
+  int rc = uncompress(module().QuorixMem, &length, stream.data(), header.TableZippedSize);
+  if (rc == 0) std::memset(module().QuorixMem + length, 0, QX_MEM_SIZE - length);
   bool sane = rc == 0 && image_is_sane();
   if (rc != 0) printk("unZip  Error(%d)", rc);
-  log_ring.restore(pVornKernLogQueue);
+  log_ring.restore(module().pVornKernLogQueue);
   if (!sane) {
     qxDrvReset();  // lays the descriptor ring out again over what the failed image left
-    if (qxDrvInit() == 0) DriverState = kStateModuleInited;
+    if (qxDrvInit() == 0) module().DriverState = kStateModuleInited;
     return false;
   }
   qxDrvReset();
   printk("Reset IDP Engine!!!\n");
   if (qxDrvInit() != 0) return false;
-  return QuorixRegisterFile_Setting(QuorixMem) == 0;
+  return QuorixRegisterFile_Setting(module().QuorixMem) == 0;
 }
 
 int load_rule_tables(unsigned long arg) {
-  if (!QuorixMem) {
+  if (!module().QuorixMem) {
     printk("QuorixMem==NULL\n");
     return kRefused;
   }
-  if (!pVornRuleSetInfo) {
+  if (!module().pVornRuleSetInfo) {
     printk("NULL==pVornRuleSetInfo\n");
     return kRefused;
   }
   uint32_t saved_enable = ips_enable_word();
   set_ips_enable_word(0);
   wait_for_inspection_to_leave();
-  DriverState = kStateModuleInited;
+  module().DriverState = kStateModuleInited;
   bool loaded = copy_record_in(arg, sizeof(ParamtVornPolicyTable)) &&
                 record<ParamtVornPolicyTable>()->header_address != 0 &&
                 download_image(record<ParamtVornPolicyTable>()->header_address);
   if (!loaded) {
     // A partial image may have written its own enable word; inspection stays off until a good load.
     set_ips_enable_word(0);
-    DriverState = kStateModuleInited;
+    module().DriverState = kStateModuleInited;
     return kRefused;
   }
   set_ips_enable_word(saved_enable);
-  DriverState = kStateOk;
+  module().DriverState = kStateOk;
   return 0;
 }
 
 int get_logs(unsigned long arg) {
-  if (!pVornKernLogQueue) return kRefused;
+  if (!module().pVornKernLogQueue) return kRefused;
   if (!copy_record_in(arg, sizeof(ParamtVornLogTable))) return kRefused;
   auto *table = record<ParamtVornLogTable>();
   if (table->count == 0) return 0;
@@ -253,7 +242,7 @@ int get_logs(unsigned long arg) {
   unsigned long flags;
   local_irq_save(flags);
   uint32_t copied = 0;
-  VornKernLogQueue *ring = pVornKernLogQueue;
+  VornKernLogQueue *ring = module().pVornKernLogQueue;
   while (copied < table->count) {
     uint32_t read = ring->read_index & kKernLogMask;
     if (read == (ring->write_index & kKernLogMask)) break;
@@ -269,21 +258,21 @@ int get_logs(unsigned long arg) {
 }
 
 int get_logs_len(unsigned long arg) {
-  if (!pVornKernLogQueue) return kRefused;
+  if (!module().pVornKernLogQueue) return kRefused;
   unsigned long flags;
   local_irq_save(flags);
   record<ParamtVornNeededLogsNum>()->count =
-      (pVornKernLogQueue->write_index - pVornKernLogQueue->read_index) & kKernLogMask;
+      (module().pVornKernLogQueue->write_index - module().pVornKernLogQueue->read_index) & kKernLogMask;
   local_irq_restore(flags);
   return copy_record_out(arg, sizeof(ParamtVornNeededLogsNum));
 }
 
 int get_app_action(unsigned long arg, uint32_t first, uint32_t last) {
-  if (!pVornRuleSetInfo) return kRefused;
+  if (!module().pVornRuleSetInfo) return kRefused;
   if (!copy_record_in(arg, sizeof(IM_P2P_AD_Info))) return kRefused;
   auto *info = record<IM_P2P_AD_Info>();
   for (uint32_t id = first; id <= last; ++id) {
-    const VornAppEntry &entry = Tables.app_table[id];
+    const VornAppEntry &entry = module().Tables.app_table[id];
     if (entry.index != info->index) continue;
     if (entry.valid != 1) return kRefused;
     info->action = entry.action;
@@ -295,14 +284,14 @@ int get_app_action(unsigned long arg, uint32_t first, uint32_t last) {
 }
 
 int set_app_action(unsigned long arg) {
-  if (!pVornRuleSetInfo) return kRefused;
+  if (!module().pVornRuleSetInfo) return kRefused;
   if (!copy_record_in(arg, sizeof(IM_P2P_AD_Status))) return kRefused;
   auto *status = record<IM_P2P_AD_Status>();
   if (status->AppID > 255) {
     printk("AppID[%d] is Invalid\n", status->AppID);
     return kRefused;
   }
-  VornAppEntry &entry = Tables.app_table[status->AppID];
+  VornAppEntry &entry = module().Tables.app_table[status->AppID];
   if (entry.valid != 1) {
     printk("IM_P2P_AD_Rule_Table[%d] is Invalid\n", status->AppID);
     return kRefused;
@@ -312,11 +301,11 @@ int set_app_action(unsigned long arg) {
 }
 
 int get_threshold_rule(unsigned long arg, uint32_t first, uint32_t last) {
-  if (!pVornRuleSetInfo) return kRefused;
+  if (!module().pVornRuleSetInfo) return kRefused;
   if (!copy_record_in(arg, sizeof(KaAppInfoTH))) return kRefused;
   auto *info = record<KaAppInfoTH>();
   for (uint32_t id = first; id <= last; ++id) {
-    const VornRuleEntry &entry = Tables.threshold_table[id];
+    const VornRuleEntry &entry = module().Tables.threshold_table[id];
     if (entry.index != info->index) continue;
     if (entry.valid != 1) return kRefused;
     info->action = entry.action;
@@ -336,7 +325,7 @@ bool threshold_in_bounds(uint32_t rule_id, uint32_t threshold) {
 }
 
 int set_threshold_rule(unsigned long arg) {
-  if (!pVornRuleSetInfo) return kRefused;
+  if (!module().pVornRuleSetInfo) return kRefused;
   if (!copy_record_in(arg, sizeof(KaAppStatTH))) return kRefused;
   auto *stat = record<KaAppStatTH>();
   if (stat->rule_id > 31) {
@@ -344,11 +333,11 @@ int set_threshold_rule(unsigned long arg) {
     return kRefused;
   }
   if (!threshold_in_bounds(stat->rule_id, stat->threshold)) {
-    isThresholdError = 1;
+    module().isThresholdError = 1;
     printk("ScanDDOS Rule(%d)'s Threshold(%d) is ERROR\n", stat->rule_id, static_cast<int>(stat->threshold));
     return kRefused;
   }
-  VornRuleEntry &entry = Tables.threshold_table[stat->rule_id];
+  VornRuleEntry &entry = module().Tables.threshold_table[stat->rule_id];
   if (entry.valid != 1) {
     printk("PortScan_and_DdosRuleTable[%d] is Invalid\n", stat->rule_id);
     return kRefused;
@@ -421,8 +410,8 @@ const char *driver_state_text(uint8_t state) {
   }
 }
 
-void note_payload_bytes(uint32_t bytes) {
-  PayloadRateSamples.bytes_now += bytes;
+ModuleState &module() {
+  return State;
 }
 
 int Quorix_init() {
@@ -432,23 +421,24 @@ int Quorix_init() {
     printk("Vorn_init():register_chrdev() Error in %s:%d\n", "main", __LINE__);
     return rc;
   }
-  DriverState = kStateModuleInited;
-  QuorixMem = static_cast<unsigned char *>(pci_alloc_consistent(nullptr, QX_MEM_SIZE, &QuorixMemBus));
-  if (!QuorixMem) {
+  module().DriverState = kStateModuleInited;
+  module().QuorixMem =
+      static_cast<unsigned char *>(pci_alloc_consistent(nullptr, QX_MEM_SIZE, &module().QuorixMemBus));
+  if (!module().QuorixMem) {
     printk("allocate QuorixMem memory(%d) failed\n", static_cast<int>(QX_MEM_SIZE));
     unregister_chrdev(kVornMajor, "vorn");
-    DriverState = kStateClose;
+    module().DriverState = kStateClose;
     return -ENOMEM;
   }
-  std::memset(QuorixMem, 0, QX_MEM_SIZE);
-  PayloadRateSamples = PayloadRate{};
-  pTcpConnectionTable = static_cast<unsigned char *>(
-      pci_alloc_consistent(nullptr, kConnectionTableSize, &TcpConnectionTableBus));
-  if (!pTcpConnectionTable) {
+  std::memset(module().QuorixMem, 0, QX_MEM_SIZE);
+  module().PayloadRateSamples = PayloadRate{};
+  module().pTcpConnectionTable = static_cast<unsigned char *>(
+      pci_alloc_consistent(nullptr, kConnectionTableSize, &module().TcpConnectionTableBus));
+  if (!module().pTcpConnectionTable) {
     printk("allocate TcpConnectionTable memory(%d) failed\n", static_cast<int>(kConnectionTableSize));
     free_engine_memory();
     unregister_chrdev(kVornMajor, "vorn");
-    DriverState = kStateClose;
+    module().DriverState = kStateClose;
     return -ENOMEM;
   }
   DoBKTcpConntrackInit();
@@ -461,8 +451,8 @@ int Quorix_init() {
   }
 
   qxDrvReset();
-  for (auto &held : MappingTable_IpsDescriptorToSkb) held = nullptr;
-  isDriversLocked = 0;
+  for (auto &held : module().MappingTable_IpsDescriptorToSkb) held = nullptr;
+  module().isDriversLocked = 0;
   rc = qxDrvInit();
   if (rc != 0) {
     if (ProcEntry) remove_proc_entry(kProcName, nullptr);
@@ -471,7 +461,7 @@ int Quorix_init() {
     free_engine_memory();
     free_connection_table();
     unregister_chrdev(kVornMajor, "vorn");
-    DriverState = kStateClose;
+    module().DriverState = kStateClose;
     return rc < 0 ? rc : -EBUSY;
   }
   reset_traffic_messages();
@@ -484,7 +474,7 @@ void Quorix_cleanup() {
   PacketInspect = nullptr;
   qxIsrRelease();
   // The engine must not fetch from, nor packets stay held in, memory about to be freed.
-  if (QuorixMem) {
+  if (module().QuorixMem) {
     qxStopEngine();
     qxDropHeldPackets();
   }
@@ -494,13 +484,13 @@ void Quorix_cleanup() {
   if (ProcEntry) remove_proc_entry(kProcName, nullptr);
   ProcEntry = nullptr;
   unregister_chrdev(kVornMajor, "vorn");
-  DriverState = kStateClose;
+  module().DriverState = kStateClose;
   printk("Vorn Linux Driver:cleanup_module(),OK\n");
 }
 
 int Quorix_ioctl(inode *, file *, unsigned int cmd, unsigned long arg) {
   uint8_t expected = 0;
-  if (!isDriversLocked.compare_exchange_strong(expected, 1)) {
+  if (!module().isDriversLocked.compare_exchange_strong(expected, 1)) {
     printk("Quorix_open(): is locked by other!!\n");
     return kRefused;
   }
@@ -522,7 +512,7 @@ int Quorix_ioctl(inode *, file *, unsigned int cmd, unsigned long arg) {
     if (result != 0 && !is_quiet_on_error(cmd))
       printk("Quorix_ioctl():Error on cmd=0x%X,arg=0x%lX\n", cmd, arg);
   }
-  if (isDriversLocked.exchange(0) == 0) {
+  if (module().isDriversLocked.exchange(0) == 0) {
     printk("Quorix_release(): It is NOT opened!!\n");
     return kRefused;
   }
@@ -539,27 +529,28 @@ int Quorix_read_proc(char *page, char **, long, int count, int *, void *) {
   uint32_t descriptor_pointer = readQXDescPtrRegister();
   uint32_t descriptor_start = readQXDescStartAddrRegister();
   unsigned long now = jiffies_now();
-  PayloadRate &rate = PayloadRateSamples;
+  PayloadRate &rate = module().PayloadRateSamples;
   long bogo = 0;
   if (now != rate.jiffies_sampled)
     bogo = static_cast<long>((rate.bytes_now - rate.bytes_sampled) / (now - rate.jiffies_sampled) * 800);
   rate.bytes_sampled = rate.bytes_now;
   rate.jiffies_sampled = now;
 
-  line("Quorix Driver Version = %s, State=%s\n", kVersion, driver_state_text(DriverState));
+  line("Quorix Driver Version = %s, State=%s\n", kVersion, driver_state_text(module().DriverState));
   line("Quorix hardware status=0x%X\n", readQXStatusRegister());
   line("Current Desc Ptr=0x%X\n", descriptor_pointer);
   line("Desc Chain Base Address=0x%X\n", descriptor_start);
   line("State Table Base Address=0x%X\n", readQXStateTableBaseRegister());
   line("Rule Table Base Address=0x%X\n", readQXRuleTableBaseRegister());
   line("Pattern Table Base Address=0x%X\n", readQXPatternTableBaseRegister());
-  line("Total Desc Num=%d\n", static_cast<int>(num_of_total_desc));
-  line("Desc Write Index=%d\n", static_cast<int>(desc_write_index));
+  line("Total Desc Num=%d\n", static_cast<int>(module().num_of_total_desc));
+  line("Desc Write Index=%d\n", static_cast<int>(module().desc_write_index));
   line("Current Working Index=%d\n", static_cast<int>((descriptor_pointer - descriptor_start) / 64));
-  line("Desc Read Index=%d\n", static_cast<int>(desc_read_index));
+  line("Desc Read Index=%d\n", static_cast<int>(module().desc_read_index));
   line("Bogo bps=%d\n", static_cast<int>(bogo));
-  line("# of Tcp Conn=%d,MLT_EST=%d,MLT_ABN=%d\n", static_cast<int>(Tcp_currentconn),
-       static_cast<int>(MinLiveTime_in_EstState), static_cast<int>(MinLiveTime_in_AbnormalState));
+  line("# of Tcp Conn=%d,MLT_EST=%d,MLT_ABN=%d\n", static_cast<int>(module().Tcp_currentconn),
+       static_cast<int>(module().MinLiveTime_in_EstState),
+       static_cast<int>(module().MinLiveTime_in_AbnormalState));
   return length;
 }
 

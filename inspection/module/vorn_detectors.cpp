@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "vorn_pipeline.h"
+#include "vorn_log.h"
 #include "vorn_tracker.h"
 
 namespace vorn {
@@ -181,7 +181,7 @@ void start_sweep_window(SweepRecord &r, uint32_t now) {
 }
 
 const VornRuleEntry &threshold_rule(uint32_t id) {
-  return Tables.threshold_table[id];
+  return module().Tables.threshold_table[id];
 }
 
 uint16_t attack_id(uint8_t offset) {
@@ -211,16 +211,17 @@ int tcp_scan_guess(const sk_buff *skb, const PacketView &packet) {
 }
 
 int PortScanInit() {
-  if (!pVornRuleSetInfo) {
+  if (!module().pVornRuleSetInfo) {
     printk("%s():NULL VornRuleSetInfo!!!\n", "PortScanInit");
     return -1;
   }
-  if (!QuorixMem) {
+  if (!module().QuorixMem) {
     printk("%s():NULL Table!!!\n", "PortScanInit");
     return -1;
   }
-  Scans.init(reinterpret_cast<PortScanRecord *>(QuorixMem + kPortScanRecordsOffset), kPortScanRecords,
-             reinterpret_cast<int32_t *>(QuorixMem + kPortScanHashOffset), kPortScanHeads);
+  Scans.init(reinterpret_cast<PortScanRecord *>(module().QuorixMem + kPortScanRecordsOffset),
+             kPortScanRecords, reinterpret_cast<int32_t *>(module().QuorixMem + kPortScanHashOffset),
+             kPortScanHeads);
   return 0;
 }
 

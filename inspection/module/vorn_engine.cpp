@@ -4,14 +4,10 @@
 
 #include "vorn_classifier.h"
 #include "vorn_detectors.h"
-#include "vorn_pipeline.h"
+#include "vorn_log.h"
+#include "vorn_verdict.h"
 
 namespace vorn {
-
-uint32_t desc_write_index = 0;
-uint32_t desc_read_index = 0;
-uint32_t num_of_total_desc = kDescriptorCount;
-unsigned char *qx_desc_table = nullptr;
 
 namespace {
 
@@ -43,33 +39,37 @@ void reg_write(uint32_t offset, uint32_t value) {
 bool irqs_registered = false;
 
 void init_descriptor_ring() {
-  desc_write_index = 0;
-  desc_read_index = 0;
-  num_of_total_desc = kDescriptorCount;
-  for (uint32_t i = 0; i < num_of_total_desc; ++i) {
+  module().desc_write_index = 0;
+  module().desc_read_index = 0;
+  module().num_of_total_desc = kDescriptorCount;
+  for (uint32_t i = 0; i < module().num_of_total_desc; ++i) {
     unsigned char *d = descriptor_at(i);
-    std::memset(d, 0, 64);
+    std::memset(d, 0, kDescriptorSize);
     d[kDescDone] = kDescDoneBit;
   }
-  descriptor_at(num_of_total_desc - 1)[kDescControl] = kDescEndOfRing;
+  descriptor_at(module().num_of_total_desc - 1)[kDescControl] = kDescEndOfRing;
 }
 
 void place_tables() {
-  pVornRuleSetInfo = QuorixMem + kRuleSetOffset;
-  pVornKernLogQueue = reinterpret_cast<VornKernLogQueue *>(QuorixMem + kKernLogQueueOffset);
-  qx_desc_table = QuorixMem + kDescriptorChainOffset;
-  Tables.rule_records = QuorixMem + kRuleTableOffset;
-  Tables.header_items = QuorixMem + kHeaderItemsOffset;
-  Tables.app_table = reinterpret_cast<VornAppEntry *>(QuorixMem + kAppTableOffset);
-  Tables.conditions = QuorixMem + kConditionsOffset;
-  Tables.threshold_table = reinterpret_cast<VornRuleEntry *>(QuorixMem + kThresholdTableOffset);
+  module().pVornRuleSetInfo = module().QuorixMem + kRuleSetOffset;
+  module().pVornKernLogQueue = reinterpret_cast<VornKernLogQueue *>(module().QuorixMem + kKernLogQueueOffset);
+  module().qx_desc_table = module().QuorixMem + kDescriptorChainOffset;
+  module().Tables.rule_records = module().QuorixMem + kRuleTableOffset;
+  module().Tables.header_items = module().QuorixMem + kHeaderItemsOffset;
+  module().Tables.app_table = reinterpret_cast<VornAppEntry *>(module().QuorixMem + kAppTableOffset);
+  module().Tables.conditions = module().QuorixMem + kConditionsOffset;
+  module().Tables.threshold_table =
+      reinterpret_cast<VornRuleEntry *>(module().QuorixMem + kThresholdTableOffset);
   // The pointer fields carry 32-bit bus addresses; the module itself uses the places above.
-  store32(pVornRuleSetInfo + kRuleSetItemsPointer, QuorixMemBus + kHeaderItemsOffset);
-  store32(pVornRuleSetInfo + kRuleSetAppTablePointer, QuorixMemBus + kAppTableOffset);
-  store32(pVornRuleSetInfo + kRuleSetConditionsPointer, QuorixMemBus + kConditionsOffset);
-  store32(pVornRuleSetInfo + kRuleSetThresholdPointer, QuorixMemBus + kThresholdTableOffset);
-  store32(pVornRuleSetInfo + kRuleSetPortScanHashPointer, QuorixMemBus + kPortScanHashOffset);
-  store32(pVornRuleSetInfo + kRuleSetPortScanRecordsPointer, QuorixMemBus + kPortScanRecordsOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetItemsPointer, module().QuorixMemBus + kHeaderItemsOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetAppTablePointer, module().QuorixMemBus + kAppTableOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetConditionsPointer, module().QuorixMemBus + kConditionsOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetThresholdPointer,
+          module().QuorixMemBus + kThresholdTableOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetPortScanHashPointer,
+          module().QuorixMemBus + kPortScanHashOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetPortScanRecordsPointer,
+          module().QuorixMemBus + kPortScanRecordsOffset);
 }
 
 // A failed request leaves the driver without its completion interrupt, so every queued packet would
@@ -98,12 +98,12 @@ int register_interrupts() {
 
 void finish_held_packet(uint32_t index, unsigned char *descriptor) {
   consistent_sync(descriptor + kDescResultCount, 28, DMA_FROM_DEVICE);
-  sk_buff *skb = MappingTable_IpsDescriptorToSkb[index];
+  sk_buff *skb = module().MappingTable_IpsDescriptorToSkb[index];
   if (!skb) {
     printk("0==MappingTable_IpsDescriptorToSkb[ProcessingIndex]\n");
   } else {
     uint8_t verdict = 0;
-    kkSignatureMatch_NonBlockingBackend(skb, descriptor, &verdict);
+    kkSignatureMatch_NonBlockingBackend(skb, module().HeldPackets[index], descriptor, &verdict);
     if (descriptor[kDescMark] == kPrivateCopyMark) {
       descriptor[kDescMark] = 0;
       kfree_skb(skb);
@@ -111,13 +111,13 @@ void finish_held_packet(uint32_t index, unsigned char *descriptor) {
       IPS_CallBack(skb, verdict);
     }
   }
-  MappingTable_IpsDescriptorToSkb[index] = nullptr;
+  module().MappingTable_IpsDescriptorToSkb[index] = nullptr;
 }
 
 void release_earlier_descriptors(uint32_t index) {
   uint32_t previous = index;
-  for (uint32_t walked = 0; walked + 1 < num_of_total_desc; ++walked) {
-    previous = previous == 0 ? num_of_total_desc - 1 : previous - 1;
+  for (uint32_t walked = 0; walked + 1 < module().num_of_total_desc; ++walked) {
+    previous = previous == 0 ? module().num_of_total_desc - 1 : previous - 1;
     unsigned char *d = descriptor_at(previous);
     if (d[kDescControl] & kDescLast) break;
     d[kDescDone] |= kDescDoneBit;
@@ -205,7 +205,7 @@ int qxDrvReset() {
     writeQXDMAFetchEnableRegister(0);
     printk("force IDP Engine to reset\n");
   }
-  DriverState = kStateModuleInited;
+  module().DriverState = kStateModuleInited;
   uint32_t control = readl(kSystemControlRegister);
   writel(control | kResetBit, kSystemControlRegister);
   writel(control & ~kResetBit, kSystemControlRegister);
@@ -214,8 +214,8 @@ int qxDrvReset() {
 }
 
 int qxDrvInit() {
-  if (DriverState != kStateModuleInited) {
-    printk("%s:State Error,state=%d\n", "qxDrvInit", DriverState);
+  if (module().DriverState != kStateModuleInited) {
+    printk("%s:State Error,state=%d\n", "qxDrvInit", module().DriverState);
     return kQxStateError;
   }
   writeQXDMAFetchEnableRegister(0);
@@ -234,13 +234,13 @@ int qxDrvInit() {
   initializePmaMem();
   init_descriptor_ring();
 
-  consistent_sync(qx_desc_table, kDescriptorCount * 64, DMA_TO_DEVICE);
-  writeQXDescStartAddrRegister(QuorixMemBus + kDescriptorChainOffset);
-  writeQXStateTableBaseRegister(QuorixMemBus + kStateTableOffset);
-  writeQXRuleTableBaseRegister(QuorixMemBus + kRuleTableOffset);
-  writeQXPatternTableBaseRegister(QuorixMemBus + kPatternTableOffset);
-  writeQXMatchedStateQueueBaseRegister(QuorixMemBus + kMatchedStateQueueOffset);
-  DriverState = kStateQxDrvInited;
+  consistent_sync(module().qx_desc_table, kDescriptorCount * kDescriptorSize, DMA_TO_DEVICE);
+  writeQXDescStartAddrRegister(module().QuorixMemBus + kDescriptorChainOffset);
+  writeQXStateTableBaseRegister(module().QuorixMemBus + kStateTableOffset);
+  writeQXRuleTableBaseRegister(module().QuorixMemBus + kRuleTableOffset);
+  writeQXPatternTableBaseRegister(module().QuorixMemBus + kPatternTableOffset);
+  writeQXMatchedStateQueueBaseRegister(module().QuorixMemBus + kMatchedStateQueueOffset);
+  module().DriverState = kStateQxDrvInited;
   return 0;
 }
 
@@ -254,24 +254,24 @@ void qxIsrRelease() {
 }
 
 int qxInsertHdrRule(const unsigned char *rules, uint32_t first, uint32_t last) {
-  if (DriverState != kStateQxDrvInited) {
-    printk("%s:State Error,state=%d\n", "qxInsertHdrRule", DriverState);
+  if (module().DriverState != kStateQxDrvInited) {
+    printk("%s:State Error,state=%d\n", "qxInsertHdrRule", module().DriverState);
     return kQxStateError;
   }
   return writeQXHdrRuleTableRegister(rules, first, last);
 }
 
 int qxInsertionDescComplete() {
-  if (DriverState != kStateOk) return kQxStateError;
+  if (module().DriverState != kStateOk) return kQxStateError;
   unsigned long flags;
   local_irq_save(flags);
-  if (desc_write_index != desc_read_index) writeQXDMAFetchEnableRegister(1);
+  if (module().desc_write_index != module().desc_read_index) writeQXDMAFetchEnableRegister(1);
   local_irq_restore(flags);
   return 0;
 }
 
 void qxDropHeldPackets() {
-  for (auto &held : MappingTable_IpsDescriptorToSkb) {
+  for (auto &held : module().MappingTable_IpsDescriptorToSkb) {
     if (held) kfree_skb(held);
     held = nullptr;
   }
@@ -297,21 +297,21 @@ int QuorixRegisterFile_Setting(unsigned char *memory) {
 void Vorn_SearchFinishISR(int, void *, pt_regs *) {
   unsigned long flags;
   local_irq_save(flags);
-  isIn_VornSearchFinishISR = 1;
-  uint32_t index = desc_read_index;
-  while (qx_desc_table && index != desc_write_index) {
+  module().isIn_VornSearchFinishISR = 1;
+  uint32_t index = module().desc_read_index;
+  while (module().qx_desc_table && index != module().desc_write_index) {
     unsigned char *d = descriptor_at(index);
     if (!(d[kDescControl] & kDescLast)) {
-      index = (index + 1) % num_of_total_desc;
+      index = (index + 1) % module().num_of_total_desc;
       continue;
     }
     if (!descriptor_done(d)) break;
     finish_held_packet(index, d);
     if (!(d[kDescControl] & kDescFirst)) release_earlier_descriptors(index);
-    index = (index + 1) % num_of_total_desc;
-    desc_read_index = index;
+    index = (index + 1) % module().num_of_total_desc;
+    module().desc_read_index = index;
   }
-  isIn_VornSearchFinishISR = 0;
+  module().isIn_VornSearchFinishISR = 0;
   local_irq_restore(flags);
 }
 

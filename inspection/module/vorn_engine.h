@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "vorn_descriptor.h"
 #include "vorn_module.h"
 
 namespace vorn {
@@ -17,33 +18,6 @@ constexpr uint32_t kSystemControlRegister = 0xF7700004;
 constexpr uint32_t kQxBusOffset = 0x40000000;
 constexpr unsigned kIrqSearchFinish = 16;
 constexpr unsigned kIrqQueueEmpty = 17;
-
-// Descriptor bytes.
-constexpr unsigned kDescControl = 7;
-constexpr uint8_t kDescEndOfRing = 0x80;
-constexpr uint8_t kDescInterrupt = 0x40;
-constexpr uint8_t kDescFirst = 0x20;
-constexpr uint8_t kDescLast = 0x10;
-constexpr unsigned kDescMark = 11;
-constexpr unsigned kDescResultCount = 36;
-constexpr unsigned kDescFlags = 37;
-constexpr unsigned kDescDone = 39;
-constexpr uint8_t kDescDoneBit = 0x80;
-constexpr unsigned kDescResults = 40;
-constexpr unsigned kDescMaxResults = 12;
-constexpr uint8_t kPrivateCopyMark = 90;
-
-extern uint32_t desc_write_index;
-extern uint32_t desc_read_index;
-extern uint32_t num_of_total_desc;
-extern unsigned char *qx_desc_table;
-
-inline unsigned char *descriptor_at(uint32_t index) {
-  return qx_desc_table + index * 64;
-}
-inline bool descriptor_done(const unsigned char *d) {
-  return (d[kDescDone] & kDescDoneBit) != 0;
-}
 
 // Register accessors (table bases and the descriptor start take bus addresses; 0x40000000 is added).
 uint32_t readQXStatusRegister();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kservices.h"
+#include "vorn_packet.h"
 #include "vorn_records.h"
 
 namespace vorn {
@@ -111,19 +112,6 @@ inline void store32(unsigned char *p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-// ---- module-wide state ----------------------------------------------------------------------------
-extern uint8_t DriverState;
-extern std::atomic<uint8_t> isDriversLocked;
-extern unsigned char *QuorixMem;
-extern dma_addr_t QuorixMemBus;
-extern unsigned char *pTcpConnectionTable;
-extern dma_addr_t TcpConnectionTableBus;
-extern sk_buff *MappingTable_IpsDescriptorToSkb[kDescriptorCount];
-extern unsigned char *pVornRuleSetInfo;
-extern VornKernLogQueue *pVornKernLogQueue;
-extern volatile uint32_t VornLock_PacketInspect;
-extern volatile uint8_t isIn_VornSearchFinishISR;
-
 // Table pointers fixed by engine initialisation; the image's own pointer fields are never followed.
 struct EngineTables {
   unsigned char *rule_records = nullptr;
@@ -132,15 +120,6 @@ struct EngineTables {
   unsigned char *conditions = nullptr;
   VornRuleEntry *threshold_table = nullptr;
 };
-extern EngineTables Tables;
-
-inline uint32_t ips_enable_word() {
-  return pVornRuleSetInfo ? load32(pVornRuleSetInfo + kRuleSetEnableWord) : 0;
-}
-inline void set_ips_enable_word(uint32_t v) {
-  if (pVornRuleSetInfo) store32(pVornRuleSetInfo + kRuleSetEnableWord, v);
-}
-
 // Payload-rate samples behind the /proc report's "Bogo bps".
 struct PayloadRate {
   uint64_t bytes_now = 0;
@@ -148,8 +127,68 @@ struct PayloadRate {
   unsigned long jiffies_sampled = 0;
   unsigned long jiffies_now = 0;
 };
-extern PayloadRate PayloadRateSamples;
-void note_payload_bytes(uint32_t bytes);
+
+// ---- module state -------------------------------------------------------------------------------
+// Everything the module keeps between calls, in one record reached through module(). The tables
+// themselves live in the engine memory and the connection table, which the record points into.
+struct ModuleState {
+  // Control: the driver state machine, the one-ioctl-at-a-time lock, and the flags the hook and the
+  // interrupt handler raise while they run (a policy load waits for both to leave).
+  uint8_t DriverState = kStateClose;
+  std::atomic<uint8_t> isDriversLocked{0};
+  volatile uint32_t VornLock_PacketInspect = 0;
+  volatile uint8_t isIn_VornSearchFinishISR = 0;
+  uint8_t isThresholdError = 0;
+
+  // Engine memory (16 MiB) and the places initialisation fixed inside it.
+  unsigned char *QuorixMem = nullptr;
+  dma_addr_t QuorixMemBus = 0;
+  unsigned char *pVornRuleSetInfo = nullptr;
+  VornKernLogQueue *pVornKernLogQueue = nullptr;
+  EngineTables Tables;
+
+  // The descriptor ring and the packet each busy descriptor holds.
+  unsigned char *qx_desc_table = nullptr;
+  uint32_t desc_write_index = 0;
+  uint32_t desc_read_index = 0;
+  uint32_t num_of_total_desc = kDescriptorCount;
+  sk_buff *MappingTable_IpsDescriptorToSkb[kDescriptorCount] = {};
+  // Where each held packet's headers and payload lie, as found when it was queued, so that the
+  // interrupt handler need not parse them again.
+  PacketView HeldPackets[kDescriptorCount] = {};
+
+  // TCP connection tracking: the table and its counters.
+  unsigned char *pTcpConnectionTable = nullptr;
+  dma_addr_t TcpConnectionTableBus = 0;
+  uint8_t isBKTcpConntrackInited = 0;
+  uint32_t Tcp_currentconn = 0;
+  uint32_t BKTcpLongestChain = 0;
+  uint64_t BKTcpProbeTotal = 0;
+  uint32_t BKTcpAgingTimeStamp = 0;
+  uint32_t BKTcpForceAgingTimeStamp = 0;
+  uint32_t BKTcpBootTime = 0;
+  uint32_t MinLiveTime_in_EstState = 1800;
+  uint32_t MinLiveTime_in_AbnormalState = 60;
+
+  // The character map of the engine's case folding, built by initializePmaMem.
+  unsigned char CharacterMap[256] = {};
+
+  PayloadRate PayloadRateSamples;
+};
+
+// The module's state. Always the same record, so a caller may keep the reference.
+[[gnu::const]] ModuleState &module();
+
+inline uint32_t ips_enable_word() {
+  const unsigned char *rule_set = module().pVornRuleSetInfo;
+  return rule_set ? load32(rule_set + kRuleSetEnableWord) : 0;
+}
+inline void set_ips_enable_word(uint32_t v) {
+  if (unsigned char *rule_set = module().pVornRuleSetInfo) store32(rule_set + kRuleSetEnableWord, v);
+}
+inline void note_payload_bytes(uint32_t bytes) {
+  module().PayloadRateSamples.bytes_now += bytes;
+}
 
 // ---- entry points -------------------------------------------------------------------------------
 int Quorix_init();

@@ -62,4 +62,9 @@ bool parse_ipv4(const unsigned char *ip, size_t available, PacketView *view) {
   return true;
 }
 
+bool locate_ip_packet(const sk_buff *skb, PacketView *packet) {
+  if (!skb->nh || skb->nh < skb->data || skb->nh > skb->data + skb->len) return false;
+  return parse_ipv4(skb->nh, static_cast<size_t>(skb->data + skb->len - skb->nh), packet);
+}
+
 }  // namespace vorn

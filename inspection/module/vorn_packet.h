@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "kservices.h"
+
 namespace vorn {
 
 enum IpProtocol : uint8_t { kIcmp = 1, kIgmp = 2, kTcp = 6, kUdp = 17 };
@@ -31,6 +33,10 @@ struct PacketView {
 // safely: not version 4, header shorter than 20 bytes or longer than the packet, total length below
 // the header or beyond the buffer, or a TCP/UDP/ICMP header cut short.
 bool parse_ipv4(const unsigned char *ip, size_t available, PacketView *view);
+
+// Finds the IP packet in a frame whose link header has been removed: the IPv4 header at skb->nh, to
+// the end of the buffer. False when skb->nh lies outside the buffer or the packet is unreadable.
+bool locate_ip_packet(const sk_buff *skb, PacketView *packet);
 
 }  // namespace vorn
 

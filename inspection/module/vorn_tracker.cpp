@@ -2,16 +2,6 @@
 
 namespace vorn {
 
-uint32_t Tcp_currentconn = 0;
-uint32_t BKTcpLongestChain = 0;
-uint64_t BKTcpProbeTotal = 0;
-uint32_t BKTcpAgingTimeStamp = 0;
-uint32_t BKTcpForceAgingTimeStamp = 0;
-uint32_t BKTcpBootTime = 0;
-uint32_t MinLiveTime_in_EstState = 1800;
-uint32_t MinLiveTime_in_AbnormalState = 60;
-uint8_t isBKTcpConntrackInited = 0;
-
 namespace {
 
 constexpr uint32_t kAgingPeriod = 30;
@@ -43,7 +33,7 @@ void claim(TcpConnection *record, uint32_t hash, const uint8_t key[12], const ui
   std::memcpy(record->key, key, 12);
   std::memcpy(record->reverse_key, reverse, 12);
   record->created = xtime_seconds();
-  ++Tcp_currentconn;
+  ++module().Tcp_currentconn;
 }
 
 // A freed slot right before a never-used one ends no probe run, so it becomes never-used again
@@ -70,7 +60,7 @@ char device_digit(const sk_buff *skb) {
 TcpConnection *find_half_open(uint32_t server, const unsigned char *server_port_bytes) {
   TcpConnection *table = tcp_table();
   uint32_t seen = 0;
-  for (uint32_t i = 0; i < kTcpTableRecords && seen < Tcp_currentconn; ++i) {
+  for (uint32_t i = 0; i < kTcpTableRecords && seen < module().Tcp_currentconn; ++i) {
     if (table[i].in_use != kSlotInUse) continue;
     ++seen;
     if (table[i].state == kTcpSynSeen && std::memcmp(table[i].key + 4, &server, 4) == 0 &&
@@ -137,30 +127,31 @@ int step_closing(const PacketView &packet, TcpConnection *record, uint8_t flags)
 }  // namespace
 
 void DoBKTcpConntrackInit() {
-  if (isBKTcpConntrackInited) {
+  ModuleState &m = module();
+  if (m.isBKTcpConntrackInited) {
     printk("%s() ERROR, is inited already?\n", "DoBKTcpConntrackInit");
     return;
   }
-  if (!pTcpConnectionTable) {
+  if (!m.pTcpConnectionTable) {
     printk("%s() Memory Part ERROR\n", "DoBKTcpConntrackInit");
     return;
   }
-  std::memset(pTcpConnectionTable, 0, kConnectionTableSize);
-  Tcp_currentconn = 0;
-  BKTcpLongestChain = 0;
-  BKTcpProbeTotal = 0;
-  MinLiveTime_in_EstState = 1800;
-  MinLiveTime_in_AbnormalState = 60;
-  BKTcpBootTime = BKTcpAgingTimeStamp = BKTcpForceAgingTimeStamp = xtime_seconds();
-  isBKTcpConntrackInited = 1;
+  std::memset(m.pTcpConnectionTable, 0, kConnectionTableSize);
+  m.Tcp_currentconn = 0;
+  m.BKTcpLongestChain = 0;
+  m.BKTcpProbeTotal = 0;
+  m.MinLiveTime_in_EstState = 1800;
+  m.MinLiveTime_in_AbnormalState = 60;
+  m.BKTcpBootTime = m.BKTcpAgingTimeStamp = m.BKTcpForceAgingTimeStamp = xtime_seconds();
+  m.isBKTcpConntrackInited = 1;
 }
 
 void DoBKTcpConntrackCleanup() {
-  if (!isBKTcpConntrackInited) {
+  if (!module().isBKTcpConntrackInited) {
     printk("%s() ERROR\n", "DoBKTcpConntrackCleanup");
     return;
   }
-  isBKTcpConntrackInited = 0;
+  module().isBKTcpConntrackInited = 0;
 }
 
 uint32_t BKTcpConnectionHash(const uint8_t key[12]) {
@@ -178,9 +169,9 @@ int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {
   uint32_t hash = BKTcpConnectionHash(key);
   TcpConnection *table = tcp_table();
   TcpConnection *reusable = nullptr;
-  int result = kNotFound;
+  int result = kTableFull;
   uint32_t run = 0;
-  for (uint32_t index = hash; run < kTcpTableRecords; index = (index + 1) % kTcpTableRecords) {
+  for (uint32_t index = hash; run < kTcpProbeLimit; index = (index + 1) % kTcpTableRecords) {
     ++run;
     TcpConnection &slot = table[index];
     if (slot.in_use == kSlotDeleted) {
@@ -197,17 +188,13 @@ int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {
       break;
     }
   }
-  if (result != kFoundOrCreated && reusable) {
-    if (Tcp_currentconn > kTcpMaxConnections) {
-      result = kTableFull;
-    } else {
-      claim(reusable, hash, key, reverse);
-      *record = reusable;
-      result = kFoundOrCreated;
-    }
+  if (result != kFoundOrCreated && reusable && module().Tcp_currentconn <= kTcpMaxConnections) {
+    claim(reusable, hash, key, reverse);
+    *record = reusable;
+    result = kFoundOrCreated;
   }
-  BKTcpProbeTotal += run;
-  if (run > BKTcpLongestChain) BKTcpLongestChain = run;
+  module().BKTcpProbeTotal += run;
+  if (run > module().BKTcpLongestChain) module().BKTcpLongestChain = run;
   if (result == kFoundOrCreated) {
     (*record)->last_time = xtime_seconds();
     ++(*record)->packets;
@@ -222,7 +209,7 @@ void BKTcpConnectionClose(TcpConnection *record, int) {
   if (record->in_use == kSlotInUse) {
     record->state = kTcpClosed;
     free_slot(record);
-    if (Tcp_currentconn) --Tcp_currentconn;
+    if (module().Tcp_currentconn) --module().Tcp_currentconn;
   }
   local_irq_restore(flags);
 }
@@ -280,10 +267,10 @@ int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *rec
 }
 
 void BKTcpConnectionAgingOut() {
-  MinLiveTime_in_EstState = 1800;
-  MinLiveTime_in_AbnormalState = 60;
+  module().MinLiveTime_in_EstState = 1800;
+  module().MinLiveTime_in_AbnormalState = 60;
   uint32_t now = xtime_seconds();
-  uint32_t to_visit = Tcp_currentconn;
+  uint32_t to_visit = module().Tcp_currentconn;
   TcpConnection *table = tcp_table();
   for (uint32_t i = 0; i < kTcpTableRecords && to_visit > 0; ++i) {
     TcpConnection &record = table[i];
@@ -307,37 +294,31 @@ int BKTcpConnTrack(sk_buff *skb, const PacketView &packet) {
   if (!skb || !packet.transport || packet.protocol != kTcp) return -1;
   skb->conn = nullptr;
   uint32_t now = xtime_seconds();
-  if (now - BKTcpAgingTimeStamp > kAgingPeriod) {
+  if (now - module().BKTcpAgingTimeStamp > kAgingPeriod) {
     BKTcpConnectionAgingOut();
-    BKTcpAgingTimeStamp = now;
+    module().BKTcpAgingTimeStamp = now;
   }
   TcpConnection *record = nullptr;
-  switch (BKTcpConnectionFind(packet, &record)) {
-    case kFoundOrCreated: {
-      skb->conn = record;
-      if (record->drop == 1) return 1;
-      unsigned long flags;
-      local_irq_save(flags);
-      BKTcpStateMachine(skb, packet, record);
-      local_irq_restore(flags);
-      return 0;
+  if (BKTcpConnectionFind(packet, &record) == kTableFull) {
+    if (now - module().BKTcpForceAgingTimeStamp > kForceAgingPeriod) {
+      BKTcpConnectionForceAgingOut();
+      module().BKTcpForceAgingTimeStamp = now;
     }
-    case kTableFull:
-      if (now - BKTcpForceAgingTimeStamp > kForceAgingPeriod) {
-        BKTcpConnectionForceAgingOut();
-        BKTcpForceAgingTimeStamp = now;
-      }
-      return 0;
-    default:
-      printk("TCP_CONNECTION_ERROR_UNKNOWN\n");
-      return 0;
+    return 0;
   }
+  skb->conn = record;
+  if (record->drop == 1) return 1;
+  unsigned long flags;
+  local_irq_save(flags);
+  BKTcpStateMachine(skb, packet, record);
+  local_irq_restore(flags);
+  return 0;
 }
 
 int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes) {
   TcpConnection *table = tcp_table();
   uint32_t seen = 0;
-  for (uint32_t i = 0; i < kTcpTableRecords && seen < Tcp_currentconn; ++i) {
+  for (uint32_t i = 0; i < kTcpTableRecords && seen < module().Tcp_currentconn; ++i) {
     if (table[i].in_use != kSlotInUse) continue;
     ++seen;
     if (load32(table[i].key + 4) == address && std::memcmp(table[i].key + 8, &port_bytes, 2) == 0) return 1;
@@ -347,7 +328,8 @@ int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes) 
 
 TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet) {
   auto *record = static_cast<TcpConnection *>(skb->conn);
-  if (!record || !pTcpConnectionTable || packet.protocol != kTcp || !packet.transport) return nullptr;
+  if (!record || !module().pTcpConnectionTable || packet.protocol != kTcp || !packet.transport)
+    return nullptr;
   if (record->in_use != kSlotInUse) return nullptr;
   uint8_t key[12];
   uint8_t reverse[12];

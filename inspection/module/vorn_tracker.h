@@ -11,6 +11,11 @@ namespace vorn {
 
 constexpr uint32_t kTcpTableRecords = 65536;
 constexpr uint32_t kTcpMaxConnections = 0x5fff;  // no new record while more than this are in use
+// A record lies at most this many slots past its hash index, so a look-up costs a bounded run however
+// the connections' hashes pile up: the hash is a sum, and chosen addresses and ports can make many
+// connections share one. A new connection finding no slot within the run is refused as when the
+// table is full.
+constexpr uint32_t kTcpProbeLimit = 256;
 
 // Slot use: 0 never used, 1 in use, 2 freed (probe runs continue past it; readers test for 1).
 enum SlotUse : uint8_t { kSlotFree = 0, kSlotInUse = 1, kSlotDeleted = 2 };
@@ -55,17 +60,8 @@ static_assert(offsetof(TcpConnection, server_port) == 48);
 static_assert(offsetof(TcpConnection, first_fin_address) == 52);
 static_assert(offsetof(TcpConnection, created) == 56);
 
-extern uint32_t Tcp_currentconn;
-extern uint32_t BKTcpLongestChain;
-extern uint64_t BKTcpProbeTotal;
-extern uint32_t BKTcpAgingTimeStamp;
-extern uint32_t BKTcpForceAgingTimeStamp;
-extern uint32_t BKTcpBootTime;
-extern uint32_t MinLiveTime_in_EstState;
-extern uint32_t MinLiveTime_in_AbnormalState;
-extern uint8_t isBKTcpConntrackInited;
-
-enum FindResult : int { kFoundOrCreated = 0, kTableFull = 1, kNotFound = 3 };
+// Table full also stands for a run of kTcpProbeLimit slots with none to spare.
+enum FindResult : int { kFoundOrCreated = 0, kTableFull = 1 };
 
 void DoBKTcpConntrackInit();
 void DoBKTcpConntrackCleanup();
@@ -83,7 +79,7 @@ int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes);
 // connection (records can be closed and reused while the packet waits for the engine).
 TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet);
 inline TcpConnection *tcp_table() {
-  return reinterpret_cast<TcpConnection *>(pTcpConnectionTable);
+  return reinterpret_cast<TcpConnection *>(module().pTcpConnectionTable);
 }
 
 }  // namespace vorn

@@ -24,6 +24,11 @@ namespace {
 // ---- the CPU ------------------------------------------------------------------------------------
 std::mutex cpu_mutex;
 thread_local int cpu_depth = 0;
+thread_local bool cpu_claimed = false;  // this thread holds cpu_mutex through a kern::CpuClaim
+
+bool on_cpu() {
+  return cpu_depth > 0 || cpu_claimed;
+}
 
 // ---- printk capture -----------------------------------------------------------------------------
 constexpr size_t kMaxPrintkLines = 20000;
@@ -40,8 +45,11 @@ struct FailurePlan {
   int count = 0;
 };
 std::map<kern::Alloc, FailurePlan> failure_plans;
+// Whether any plan is set: allocations look at the plans (and take the lock) only then.
+std::atomic<bool> failures_planned{false};
 
 bool should_fail(kern::Alloc kind) {
+  if (!failures_planned.load(std::memory_order_acquire)) return false;
   std::lock_guard lock(memory_mutex);
   auto it = failure_plans.find(kind);
   if (it == failure_plans.end() || it->second.count == 0) return false;
@@ -129,7 +137,8 @@ void release_bus_range(const void *virt) {
 // costs a free-list pop and push rather than heap allocations. The area's bus range is one flat
 // offset from its host address, which makes translation of frame bytes plain arithmetic. A head
 // back in the pool is poisoned for the address sanitizer, so a freed buffer used again is caught.
-// Chunk bytes stay readable after the frame is freed, as a descriptor may still name them.
+// Chunk bytes stay readable after the frame is freed, as a descriptor may still name them. The pool
+// is only used on the CPU, which serialises it: a frame costs no lock of its own.
 constexpr size_t kChunkSize = 2048;
 constexpr size_t kChunkCount = 32768;
 constexpr size_t kPoolBytes = kChunkSize * kChunkCount;
@@ -149,7 +158,7 @@ class FramePool {
  public:
   // A head and a data record with a pooled chunk, or false (pool exhausted or unavailable).
   bool take_frame(sk_buff **head, skb_data **data) {
-    std::lock_guard lock(mutex_);
+    require_cpu();
     if (!base_.load(std::memory_order_relaxed) && !reserve()) return false;
     if (free_chunks_.empty()) return false;
     size_t index = free_chunks_.back();
@@ -161,17 +170,17 @@ class FramePool {
     return true;
   }
   sk_buff *take_head() {
-    std::lock_guard lock(mutex_);
+    require_cpu();
     return take_head_locked();
   }
   void give_head(sk_buff *head) {
+    require_cpu();
     ASAN_POISON_MEMORY_REGION(head, sizeof *head);
-    std::lock_guard lock(mutex_);
     free_heads_.push_back(head);
   }
   void give_chunk(skb_data *data) {
+    require_cpu();
     unsigned char *base = base_.load(std::memory_order_relaxed);
-    std::lock_guard lock(mutex_);
     free_chunks_.push_back(static_cast<size_t>(data->buffer - base) / kChunkSize);
   }
 
@@ -193,6 +202,15 @@ class FramePool {
   }
 
  private:
+  // The sanitizer builds catch a caller that reaches the pool off the CPU.
+  static void require_cpu() {
+#if defined(__SANITIZE_ADDRESS__)
+    if (!on_cpu()) {
+      std::fputs("socket buffer pool used off the CPU\n", stderr);
+      std::abort();
+    }
+#endif
+  }
   bool reserve() {
     void *area =
         mmap(nullptr, kPoolBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -222,7 +240,6 @@ class FramePool {
     return head;
   }
 
-  std::mutex mutex_;
   std::atomic<unsigned char *> base_{nullptr};
   dma_addr_t bus_ = 0;  // written once, before base_ is published
   std::unique_ptr<skb_data[]> records_;
@@ -231,8 +248,12 @@ class FramePool {
   std::vector<sk_buff *> free_heads_;
 };
 FramePool frame_pool;
-// Socket buffer heads held, counted apart from the block registry so a frame touches no map.
+// Socket buffer heads held, counted apart from the block registry so a frame touches no map. Only
+// the CPU changes it (so a load and a store suffice); anyone may read it.
 std::atomic<size_t> heads_in_use{0};
+void count_heads(int change) {
+  heads_in_use.store(heads_in_use.load(std::memory_order_relaxed) + change, std::memory_order_relaxed);
+}
 
 // ---- registries ----------------------------------------------------------------------------------
 struct CharDevice {
@@ -301,22 +322,25 @@ void deliver_pending_irqs() {
 // Leaves the CPU for the length of a sleeping operation and takes it back afterwards.
 class CpuSleep {
  public:
-  CpuSleep() : depth_(cpu_depth), masked_(irqs_masked) {
-    if (depth_ > 0) {
+  CpuSleep() : depth_(cpu_depth), claimed_(cpu_claimed), masked_(irqs_masked) {
+    if (depth_ > 0 || claimed_) {
       cpu_depth = 0;
+      cpu_claimed = false;
       cpu_mutex.unlock();
     }
   }
   ~CpuSleep() {
-    if (depth_ > 0) {
+    if (depth_ > 0 || claimed_) {
       cpu_mutex.lock();
       cpu_depth = depth_;
+      cpu_claimed = claimed_;
       irqs_masked = masked_;
     }
   }
 
  private:
   int depth_;
+  bool claimed_;
   bool masked_;
 };
 
@@ -344,7 +368,7 @@ void free_skb_struct(sk_buff *skb) {
       delete shared;
     }
   }
-  heads_in_use.fetch_sub(1, std::memory_order_relaxed);
+  count_heads(-1);
   frame_pool.give_head(skb);
 }
 
@@ -549,6 +573,7 @@ uint16_t htons_k(uint16_t v) {
 sk_buff *alloc_skb(unsigned int size, int flags) {
   if (should_fail(kern::Alloc::kmalloc)) return nullptr;
   (void)flags;
+  kern::CpuSection cpu;  // the pool belongs to the CPU; a caller on it pays nothing here
   sk_buff *skb = nullptr;
   skb_data *shared = nullptr;
   if (size > kChunkSize || !frame_pool.take_frame(&skb, &shared)) {
@@ -565,19 +590,20 @@ sk_buff *alloc_skb(unsigned int size, int flags) {
   skb->data = shared->buffer;
   skb->len = size;
   skb->shared = shared;
-  heads_in_use.fetch_add(1, std::memory_order_relaxed);
+  count_heads(1);
   return skb;
 }
 
 sk_buff *skb_clone(sk_buff *skb, int) {
   if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  kern::CpuSection cpu;
   sk_buff *clone = frame_pool.take_head();
   *clone = *skb;
   clone->users = 1;
   clone->cloned = true;
   skb->cloned = true;
   ++clone->shared->refs;
-  heads_in_use.fetch_add(1, std::memory_order_relaxed);
+  count_heads(1);
   return clone;
 }
 
@@ -594,6 +620,7 @@ sk_buff *skb_copy(const sk_buff *skb, int flags) {
 
 void kfree_skb(sk_buff *skb) {
   if (!skb) return;
+  kern::CpuSection cpu;
   if (--skb->users > 0) return;
   free_skb_struct(skb);
 }
@@ -628,7 +655,7 @@ int netif_rx(sk_buff *skb) {
 // ==================================================================================================
 namespace kern {
 
-CpuSection::CpuSection() : entered_(cpu_depth == 0) {
+CpuSection::CpuSection() : entered_(cpu_depth == 0 && !cpu_claimed) {
   if (entered_) cpu_mutex.lock();
   ++cpu_depth;
 }
@@ -637,6 +664,20 @@ CpuSection::~CpuSection() {
   if (cpu_depth == 1) deliver_pending_irqs();
   --cpu_depth;
   if (entered_) cpu_mutex.unlock();
+}
+
+CpuClaim::CpuClaim() {
+  if (on_cpu()) {
+    std::fputs("CpuClaim on a thread that is already on the CPU\n", stderr);
+    std::abort();
+  }
+  cpu_mutex.lock();
+  cpu_claimed = true;
+}
+
+CpuClaim::~CpuClaim() {
+  cpu_claimed = false;
+  cpu_mutex.unlock();
 }
 
 std::vector<std::string> printk_lines() {
@@ -741,11 +782,13 @@ size_t blocks_in_use() {
 void fail_next(Alloc kind, int skip, int count) {
   std::lock_guard lock(memory_mutex);
   failure_plans[kind] = FailurePlan{skip, count};
+  failures_planned.store(true, std::memory_order_release);
 }
 
 void clear_failures() {
   std::lock_guard lock(memory_mutex);
   failure_plans.clear();
+  failures_planned.store(false, std::memory_order_release);
 }
 
 unsigned char *bus_to_virt(dma_addr_t bus, size_t size) {
@@ -824,11 +867,11 @@ void set_delivery_sink(DeliverySink sink) {
 }
 
 sk_buff *make_frame(const std::string &device, uint16_t ethertype, const void *payload, size_t size) {
+  CpuSection cpu;
   sk_buff *skb = alloc_skb(static_cast<unsigned>(size), GFP_ATOMIC);
   if (!skb) return nullptr;
   if (size) std::memcpy(skb->data, payload, size);
   skb->protocol = htons_k(ethertype);
-  CpuSection cpu;
   auto &dev = net_devices[device];
   if (!dev) {
     dev = std::make_unique<net_device>();

@@ -156,6 +156,17 @@ class CpuSection {
   bool entered_;
 };
 
+// Holds the CPU for the calling thread for as long as it lives, so that this thread's sections take
+// no lock: for a thread that drives the module alone, such as a benchmark's. Sections of other
+// threads wait until the claim ends. Not to be made on a thread that is already on the CPU.
+class CpuClaim {
+ public:
+  CpuClaim();
+  ~CpuClaim();
+  CpuClaim(const CpuClaim &) = delete;
+  CpuClaim &operator=(const CpuClaim &) = delete;
+};
+
 // printk capture: every line with its level prefix, in order.
 std::vector<std::string> printk_lines();
 void printk_clear();

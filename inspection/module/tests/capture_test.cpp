@@ -80,7 +80,7 @@ TEST_F(Capture, NmapXmasProbesFailTheFlagCheck) {
 TEST_F(Capture, NmapSynScanLeavesNoConnectionBehind) {
   auto fates = replay("nmap_syn.pcap");
   for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::delivered);
-  EXPECT_EQ(Tcp_currentconn, 0u);  // every probe was answered with a reset
+  EXPECT_EQ(module().Tcp_currentconn, 0u);  // every probe was answered with a reset
   EXPECT_TRUE(events().empty());
 }
 

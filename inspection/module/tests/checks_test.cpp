@@ -4,6 +4,7 @@
 
 #include "packet_builder.h"
 #include "vorn_checks.h"
+#include "vorn_engine.h"
 #include "vorn_fixture.h"
 #include "vorn_sigc.h"
 #include "vorn_tracker.h"
@@ -94,7 +95,7 @@ TEST_F(Checks, FragmentsPassWithoutFurtherInspection) {
   Bytes attack = Packet().carrying("GET /etc/passwd").bytes();
   EXPECT_EQ(outcome(with_fragment_field(attack, 1)), 0);       // fragment offset 1
   EXPECT_EQ(outcome(with_fragment_field(attack, 0x2000)), 0);  // more fragments
-  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(module().Tcp_currentconn, 0u);
   send(with_fragment_field(attack, 0x4000));  // don't fragment: a whole packet, inspected
   EXPECT_TRUE(dropped());
   auto log = events();
@@ -260,6 +261,36 @@ TEST_F(Checks, WithTheHttpCheckOffOnlyTheRawRequestIsMatched) {
   send(Packet().carrying("GET /%65tc/passwd HTTP/1.0\r\n").bytes());
   EXPECT_FALSE(dropped());
   EXPECT_TRUE(events().empty());
+}
+
+// The payload the engine is handed for a descriptor.
+std::string queued_payload(const unsigned char *d) {
+  uint32_t length =
+      d[kDescPayloadLength] | (d[kDescPayloadLength + 1] << 8) | (d[kDescPayloadLength + 2] << 16);
+  const unsigned char *bytes = kern::bus_to_virt(load32(d + kDescPayloadAddress) - kQxBusOffset, length);
+  return bytes ? std::string(reinterpret_cast<const char *>(bytes), length) : std::string("(unmapped)");
+}
+
+// The private copies the engine scans: the HTTP copy is the normalised text followed by the rest of
+// the original payload, the Telnet copy the stream without its commands and no more. Both are queued
+// before the original, marked, and carry the original's header fields.
+TEST_F(Checks, PrivateCopiesHoldTheDecodedPayload) {
+  device_->set_auto_run(false);
+  std::string request = "GET /a/../%62 HTTP/1.0\r\nHost: h\r\n\r\n";
+  send(Packet().carrying(request).bytes());
+  const unsigned char *copy = descriptor_at(0);
+  EXPECT_EQ(copy[kDescMark], kPrivateCopyMark);
+  EXPECT_EQ(load16(copy + kDescDestinationPort), 80);
+  EXPECT_EQ(queued_payload(copy), "h/b" + request.substr(3));
+  EXPECT_EQ(queued_payload(descriptor_at(1)), request);
+  device_->run();
+
+  std::string stream = "ro\xff\xfb\x01ot\r\n";
+  send(Packet().from("10.0.0.1", 40001).to("10.0.0.2", 23).carrying(stream).bytes());
+  EXPECT_EQ(queued_payload(descriptor_at(2)), "root\r\n");
+  EXPECT_EQ(descriptor_at(2)[kDescMark], kPrivateCopyMark);
+  EXPECT_EQ(queued_payload(descriptor_at(3)), stream);
+  device_->run();
 }
 
 TEST(TelnetCommands, AreStrippedFromTheStream) {

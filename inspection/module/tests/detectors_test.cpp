@@ -5,7 +5,9 @@
 #include "packet_builder.h"
 #include "vorn_detectors.h"
 #include "vorn_fixture.h"
+#include "vorn_log.h"
 #include "vorn_pipeline.h"
+#include "vorn_verdict.h"
 #include "vorn_tracker.h"
 
 namespace vorn_test {

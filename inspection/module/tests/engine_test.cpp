@@ -8,7 +8,9 @@
 #include "vorn_engine.h"
 #include "vorn_fixture.h"
 #include "vorn_matcher.h"
+#include "vorn_log.h"
 #include "vorn_pipeline.h"
+#include "vorn_verdict.h"
 
 namespace vorn_test {
 namespace {
@@ -26,13 +28,13 @@ class Engine : public VornTest {
 };
 
 TEST_F(Engine, InitialisationProgramsTheTableBasesWithTheBusOffset) {
-  EXPECT_EQ(device_->register_value(0x00), QuorixMemBus + 0xda0000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x08), QuorixMemBus + 0x198000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x0c), QuorixMemBus + 0x080000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x10), QuorixMemBus + 0x000000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x14), QuorixMemBus + 0x0c0000 + 0x40000000);
-  EXPECT_EQ(load32(pVornRuleSetInfo + 48), QuorixMemBus + 0xdc3a78);
-  EXPECT_EQ(load32(pVornRuleSetInfo + 64), QuorixMemBus + 0xdf8878);
+  EXPECT_EQ(device_->register_value(0x00), module().QuorixMemBus + 0xda0000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x08), module().QuorixMemBus + 0x198000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x0c), module().QuorixMemBus + 0x080000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x10), module().QuorixMemBus + 0x000000 + 0x40000000);
+  EXPECT_EQ(device_->register_value(0x14), module().QuorixMemBus + 0x0c0000 + 0x40000000);
+  EXPECT_EQ(load32(module().pVornRuleSetInfo + 48), module().QuorixMemBus + 0xdc3a78);
+  EXPECT_EQ(load32(module().pVornRuleSetInfo + 64), module().QuorixMemBus + 0xdf8878);
 }
 
 TEST_F(Engine, RingStartsOwnedBySoftwareWithOneEndMark) {
@@ -60,9 +62,9 @@ TEST_F(Engine, HeaderRuleWindowRefusesBadRanges) {
   EXPECT_EQ(qxInsertHdrRule(rules, 510, 511), 0);
   EXPECT_EQ(device_->tables().header_rules[510 * 3], 0x04030201u);
   EXPECT_EQ(device_->tables().header_rules[511 * 3 + 2], 0x18171615u);
-  DriverState = kStateOk;
+  module().DriverState = kStateOk;
   EXPECT_EQ(qxInsertHdrRule(rules, 0, 0), kQxStateError);
-  DriverState = kStateQxDrvInited;
+  module().DriverState = kStateQxDrvInited;
 }
 
 TEST_F(Engine, QueuedPacketRoundTripsThroughTheEngine) {
@@ -82,9 +84,9 @@ TEST_F(Engine, QueuedPacketRoundTripsThroughTheEngine) {
   unsigned char *payload = kern::bus_to_virt(load32(d) - 0x40000000, 8);
   ASSERT_NE(payload, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<char *>(payload), 8), "payload!");
-  EXPECT_EQ(desc_read_index, 1u);
-  EXPECT_EQ(desc_write_index, 1u);
-  EXPECT_EQ(MappingTable_IpsDescriptorToSkb[0], nullptr);
+  EXPECT_EQ(module().desc_read_index, 1u);
+  EXPECT_EQ(module().desc_write_index, 1u);
+  EXPECT_EQ(module().MappingTable_IpsDescriptorToSkb[0], nullptr);
 }
 
 TEST_F(Engine, HeldDescriptorsFinishInOrderWhenTheEngineRuns) {
@@ -92,15 +94,15 @@ TEST_F(Engine, HeldDescriptorsFinishInOrderWhenTheEngineRuns) {
   device_->set_auto_run(false);
   send_udp(5);
   EXPECT_TRUE(deliveries_.empty());
-  EXPECT_EQ(desc_write_index, 5u);
-  EXPECT_EQ(desc_read_index, 0u);
+  EXPECT_EQ(module().desc_write_index, 5u);
+  EXPECT_EQ(module().desc_read_index, 0u);
   EXPECT_FALSE(descriptor_done(descriptor_at(0)));
   EXPECT_EQ(device_->run(2), 2u);
   EXPECT_EQ(deliveries_.size(), 2u);
-  EXPECT_EQ(desc_read_index, 2u);
+  EXPECT_EQ(module().desc_read_index, 2u);
   device_->run();
   EXPECT_EQ(deliveries_.size(), 5u);
-  EXPECT_EQ(desc_read_index, 5u);
+  EXPECT_EQ(module().desc_read_index, 5u);
   EXPECT_FALSE(device_->fetching());
 }
 
@@ -108,8 +110,8 @@ TEST_F(Engine, RingWrapsAtItsEndMark) {
   enable_inspection();
   send_udp(1030);
   EXPECT_EQ(deliveries_.size(), 1030u);
-  EXPECT_EQ(desc_write_index, 6u);
-  EXPECT_EQ(desc_read_index, 6u);
+  EXPECT_EQ(module().desc_write_index, 6u);
+  EXPECT_EQ(module().desc_read_index, 6u);
 }
 
 TEST_F(Engine, FullRingDeliversUninspected) {
@@ -128,11 +130,11 @@ TEST_F(Engine, CompletionWithoutHeldPacketIsReported) {
   enable_inspection();
   device_->set_auto_run(false);
   send_udp(1);
-  sk_buff *held = MappingTable_IpsDescriptorToSkb[0];
-  MappingTable_IpsDescriptorToSkb[0] = nullptr;
+  sk_buff *held = module().MappingTable_IpsDescriptorToSkb[0];
+  module().MappingTable_IpsDescriptorToSkb[0] = nullptr;
   device_->run();
   EXPECT_TRUE(printed("0==MappingTable_IpsDescriptorToSkb[ProcessingIndex]\n"));
-  EXPECT_EQ(desc_read_index, 1u);
+  EXPECT_EQ(module().desc_read_index, 1u);
   kfree_skb(held);
 }
 
@@ -155,9 +157,9 @@ TEST_F(Engine, ResetForcesABusyEngineToStop) {
   qxDrvReset();
   EXPECT_TRUE(printed("force IDP Engine to reset\n"));
   EXPECT_FALSE(device_->fetching());
-  EXPECT_EQ(DriverState, kStateModuleInited);
+  EXPECT_EQ(module().DriverState, kStateModuleInited);
   qxDropHeldPackets();
-  DriverState = kStateOk;
+  module().DriverState = kStateOk;
 }
 
 // ---- decompression --------------------------------------------------------------------------------

@@ -17,10 +17,10 @@ using namespace vorn;
 class Ioctl : public VornTest {
  protected:
   void put_kernel_log(uint32_t read, uint32_t write) {
-    pVornKernLogQueue->read_index = read;
-    pVornKernLogQueue->write_index = write;
+    module().pVornKernLogQueue->read_index = read;
+    module().pVornKernLogQueue->write_index = write;
     for (uint32_t i = read; i != write; i = (i + 1) & kKernLogMask)
-      pVornKernLogQueue->records[i] = VornLogRecord{0x0100000a, i, 4, 1700000000 + i};
+      module().pVornKernLogQueue->records[i] = VornLogRecord{0x0100000a, i, 4, 1700000000 + i};
   }
   std::unique_ptr<ParamtVornLogTable> log_table(uint32_t read, uint32_t write, uint32_t count) {
     auto table = std::make_unique<ParamtVornLogTable>();
@@ -71,7 +71,7 @@ TEST_F(Ioctl, DownloadInstallsTheImageAndResetsTheEngine) {
   image.bytes()[kZeroStateTableOffset] = 0x77;
   image.bytes()[kCharsetTableOffset + 4] = 0x55;
   ASSERT_EQ(download(image), 0);
-  EXPECT_EQ(DriverState, kStateOk);
+  EXPECT_EQ(module().DriverState, kStateOk);
   EXPECT_EQ(device_->resets(), resets + 1);
   EXPECT_TRUE(printed("Reset IDP Engine!!!\n"));
   EXPECT_EQ(device_->tables().header_rules[0], 0x80030006u);
@@ -99,9 +99,9 @@ TEST_F(Ioctl, DownloadKeepsUnreadEvents) {
   ASSERT_EQ(download(basic_image()), 0);
   put_kernel_log(5, 8);
   ASSERT_EQ(download(basic_image()), 0);
-  EXPECT_EQ(pVornKernLogQueue->read_index, 5u);
-  EXPECT_EQ(pVornKernLogQueue->write_index, 8u);
-  EXPECT_EQ(pVornKernLogQueue->records[6].attack_id, 6u);
+  EXPECT_EQ(module().pVornKernLogQueue->read_index, 5u);
+  EXPECT_EQ(module().pVornKernLogQueue->write_index, 8u);
+  EXPECT_EQ(module().pVornKernLogQueue->records[6].attack_id, 6u);
 }
 
 struct BadDownload {
@@ -121,7 +121,7 @@ TEST_P(DownloadRefused, LeavesInspectionOffAndStateTwo) {
   if (*GetParam().message) {
     EXPECT_TRUE(printed(GetParam().message)) << GetParam().message;
   }
-  EXPECT_EQ(DriverState, kStateModuleInited);
+  EXPECT_EQ(module().DriverState, kStateModuleInited);
   EXPECT_EQ(ips_enable_word(), 0u);
   ParamtVornStatus status{};
   EXPECT_EQ(ioctl(VORN_IOC_GET_STATUS, &status), 0);
@@ -129,7 +129,7 @@ TEST_P(DownloadRefused, LeavesInspectionOffAndStateTwo) {
   EXPECT_EQ(status.status, 0x1000002u);
   // A good download afterwards recovers (the enable word in force, 0, is kept).
   EXPECT_EQ(download(basic_image()), 0);
-  EXPECT_EQ(DriverState, kStateOk);
+  EXPECT_EQ(module().DriverState, kStateOk);
 }
 
 std::vector<unsigned char> packed_basic() {
@@ -202,7 +202,7 @@ TEST_F(Ioctl, DownloadWithNullOrUnmappedHeaderIsRefused) {
   EXPECT_EQ(ioctl(VORN_IOC_LOAD_RULE_TABLES, &table), -25);
   table.header_address = 0x1000;  // the first pages are never mapped
   EXPECT_EQ(ioctl(VORN_IOC_LOAD_RULE_TABLES, &table), -25);
-  EXPECT_EQ(DriverState, kStateModuleInited);
+  EXPECT_EQ(module().DriverState, kStateModuleInited);
 }
 
 TEST_F(Ioctl, DownloadDropsHeldPackets) {
@@ -213,11 +213,11 @@ TEST_F(Ioctl, DownloadDropsHeldPackets) {
   unsigned char ip[28] = {0x45, 0, 0, 28, 0, 1, 0, 0,    64,   17, 0,  0, 10,
                           0,    0, 1, 10, 0, 0, 2, 0x30, 0x39, 0,  53, 0, 8};
   for (int i = 0; i < 4; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, sizeof ip));
-  ASSERT_NE(MappingTable_IpsDescriptorToSkb[0], nullptr);
+  ASSERT_NE(module().MappingTable_IpsDescriptorToSkb[0], nullptr);
   ASSERT_EQ(download(basic_image()), 0);
-  for (auto *held : MappingTable_IpsDescriptorToSkb) EXPECT_EQ(held, nullptr);
-  EXPECT_EQ(desc_write_index, 0u);
-  EXPECT_EQ(desc_read_index, 0u);
+  for (auto *held : module().MappingTable_IpsDescriptorToSkb) EXPECT_EQ(held, nullptr);
+  EXPECT_EQ(module().desc_write_index, 0u);
+  EXPECT_EQ(module().desc_read_index, 0u);
 }
 
 // ---- log ring -------------------------------------------------------------------------------------
@@ -227,7 +227,7 @@ TEST_F(Ioctl, GetLogsCountZeroLeavesTheBlockUnchanged) {
   auto before = *table;
   EXPECT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), 0);
   EXPECT_EQ(std::memcmp(&before, table.get(), sizeof before), 0);
-  EXPECT_EQ(pVornKernLogQueue->read_index, 0u);
+  EXPECT_EQ(module().pVornKernLogQueue->read_index, 0u);
 }
 
 TEST_F(Ioctl, GetLogsCountOf8192IsRefused) {
@@ -248,7 +248,7 @@ TEST_F(Ioctl, GetLogsCopiesIntoTheCallersRingAndWraps) {
   EXPECT_EQ(table->ring[4].attack_id, 2u);
   EXPECT_EQ(table->ring[4].source, 0x0100000au);
   EXPECT_EQ(table->ring[5].attack_id, 0xEEEEEEEEu);
-  EXPECT_EQ(pVornKernLogQueue->read_index, 3u);
+  EXPECT_EQ(module().pVornKernLogQueue->read_index, 3u);
 }
 
 TEST_F(Ioctl, GetLogsStopsAtTheRequestedCount) {
@@ -256,7 +256,7 @@ TEST_F(Ioctl, GetLogsStopsAtTheRequestedCount) {
   auto table = log_table(0, 0, 4);
   ASSERT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), 0);
   EXPECT_EQ(table->count, 4u);
-  EXPECT_EQ(pVornKernLogQueue->read_index, 4u);
+  EXPECT_EQ(module().pVornKernLogQueue->read_index, 4u);
 }
 
 TEST_F(Ioctl, GetLogsIntoAFullCallerRingCopiesNothing) {
@@ -265,7 +265,7 @@ TEST_F(Ioctl, GetLogsIntoAFullCallerRingCopiesNothing) {
   ASSERT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), 0);
   EXPECT_EQ(table->count, 0u);
   EXPECT_EQ(table->write_index, 99u);
-  EXPECT_EQ(pVornKernLogQueue->read_index, 0u);
+  EXPECT_EQ(module().pVornKernLogQueue->read_index, 0u);
 }
 
 TEST_F(Ioctl, GetLogsRefusesCallerIndicesOutsideItsRing) {
@@ -274,12 +274,12 @@ TEST_F(Ioctl, GetLogsRefusesCallerIndicesOutsideItsRing) {
   EXPECT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), -25);
   table = log_table(0x80000000u, 0, 5);
   EXPECT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), -25);
-  EXPECT_EQ(pVornKernLogQueue->read_index, 0u);
+  EXPECT_EQ(module().pVornKernLogQueue->read_index, 0u);
 }
 
 TEST_F(Ioctl, KernelRingIndicesFromAnImageAreMasked) {
-  pVornKernLogQueue->read_index = 0xFFFF0000u;
-  pVornKernLogQueue->write_index = 0xFFFF0002u;
+  module().pVornKernLogQueue->read_index = 0xFFFF0000u;
+  module().pVornKernLogQueue->write_index = 0xFFFF0002u;
   auto table = log_table(0, 0, 5);
   ASSERT_EQ(ioctl(VORN_IOC_GET_LOGS, table.get()), 0);
   EXPECT_EQ(table->count, 2u);
@@ -329,10 +329,10 @@ TEST_F(Ioctl, SetActionSelectsByAppIdWhateverTheCommandsType) {
   ASSERT_EQ(download(basic_image()), 0);
   IM_P2P_AD_Status status{0, 0, 101};
   ASSERT_EQ(ioctl(VORN_IOC_SET_IM_ACTION, &status), 0);
-  EXPECT_EQ(Tables.app_table[101].action, 0);
+  EXPECT_EQ(module().Tables.app_table[101].action, 0);
   status = {0, 1, 2};
   ASSERT_EQ(ioctl(VORN_IOC_SET_ANOMALY_ACTION, &status), 0);
-  EXPECT_EQ(Tables.app_table[2].action, 1);
+  EXPECT_EQ(module().Tables.app_table[2].action, 1);
 }
 
 TEST_F(Ioctl, SetActionRefusals) {
@@ -373,8 +373,8 @@ TEST_F(Ioctl, SetRuleSharesOneHandlerAndChecksBounds) {
   ASSERT_EQ(download(basic_image()), 0);
   KaAppStatTH stat{0, 0, 5, 2048};
   EXPECT_EQ(ioctl(VORN_IOC_SET_RULE_DDOS, &stat), 0);
-  EXPECT_EQ(Tables.threshold_table[5].threshold, 2048);
-  EXPECT_EQ(Tables.threshold_table[5].action, 0);
+  EXPECT_EQ(module().Tables.threshold_table[5].threshold, 2048);
+  EXPECT_EQ(module().Tables.threshold_table[5].action, 0);
 
   struct Refused {
     uint16_t id;
@@ -410,7 +410,7 @@ TEST_F(Ioctl, WrongTypeNumberAndUnknownCommandsAreRefused) {
     EXPECT_TRUE(printed("Quorix_ioctl():Unknown Command,cmd=0x"));
     EXPECT_TRUE(printed("Quorix_ioctl():Error on cmd=0x"));
   }
-  EXPECT_EQ(isDriversLocked.load(), 0);
+  EXPECT_EQ(module().isDriversLocked.load(), 0);
 }
 
 TEST_F(Ioctl, ArgumentBeyondTheUserLimitIsABadAddress) {
@@ -421,16 +421,16 @@ TEST_F(Ioctl, ArgumentBeyondTheUserLimitIsABadAddress) {
 TEST_F(Ioctl, UnmappedRecordFailsTheCommand) {
   EXPECT_EQ(kern::chrdev_ioctl(239, VORN_IOC_GET_STATUS, 0x1000), -25);
   EXPECT_EQ(kern::chrdev_ioctl(239, VORN_IOC_SET_STATUS, 0x1000), -25);
-  EXPECT_EQ(isDriversLocked.load(), 0);
+  EXPECT_EQ(module().isDriversLocked.load(), 0);
 }
 
 TEST_F(Ioctl, SecondIoctlWhileOneRunsIsRefusedAndLeavesTheFlag) {
-  isDriversLocked = 1;  // as while another caller's ioctl sleeps in a user copy
+  module().isDriversLocked = 1;  // as while another caller's ioctl sleeps in a user copy
   ParamtVornStatus status{};
   EXPECT_EQ(ioctl(VORN_IOC_GET_STATUS, &status), -25);
   EXPECT_TRUE(printed("Quorix_open(): is locked by other!!\n"));
-  EXPECT_EQ(isDriversLocked.load(), 1);
-  isDriversLocked = 0;
+  EXPECT_EQ(module().isDriversLocked.load(), 1);
+  module().isDriversLocked = 0;
   EXPECT_EQ(ioctl(VORN_IOC_GET_STATUS, &status), 0);
 }
 

@@ -5,7 +5,9 @@
 
 #include "vorn_engine.h"
 #include "vorn_fixture.h"
+#include "vorn_log.h"
 #include "vorn_pipeline.h"
+#include "vorn_verdict.h"
 
 namespace vorn_test {
 namespace {
@@ -28,7 +30,7 @@ TEST_F(LoadUnload, StartRegistersDeviceProcInterruptsAndHook) {
   ASSERT_TRUE(kern::irq_requested(17, &name));
   EXPECT_EQ(name, "VornQEmpty");
   EXPECT_EQ(PacketInspect, &vorn::kkPacketInspect);
-  EXPECT_EQ(vorn::DriverState, vorn::kStateQxDrvInited);
+  EXPECT_EQ(vorn::module().DriverState, vorn::kStateQxDrvInited);
   EXPECT_EQ(device_->resets(), 1u);
 }
 
@@ -64,7 +66,7 @@ TEST_F(LoadUnload, ReloadWorksAgain) {
     unload_module();
     ASSERT_EQ(load_module(), 0);
   }
-  EXPECT_EQ(vorn::DriverState, vorn::kStateQxDrvInited);
+  EXPECT_EQ(vorn::module().DriverState, vorn::kStateQxDrvInited);
 }
 
 struct FailedStart {
@@ -142,7 +144,7 @@ std::vector<std::string> lines_of(const std::string &text) {
 TEST_F(LoadUnload, ProcReportHasItsThirteenLines) {
   auto lines = lines_of(proc_report());
   ASSERT_EQ(lines.size(), 13u);
-  uint32_t start = vorn::QuorixMemBus + vorn::kDescriptorChainOffset + 0x40000000;
+  uint32_t start = vorn::module().QuorixMemBus + vorn::kDescriptorChainOffset + 0x40000000;
   char expected[64];
   EXPECT_EQ(lines[0], "Quorix Driver Version = v1.59, State=QXDRV_INITED");
   EXPECT_EQ(lines[1], "Quorix hardware status=0x100");
@@ -151,13 +153,13 @@ TEST_F(LoadUnload, ProcReportHasItsThirteenLines) {
   std::snprintf(expected, sizeof expected, "Desc Chain Base Address=0x%X", start);
   EXPECT_EQ(lines[3], expected);
   std::snprintf(expected, sizeof expected, "State Table Base Address=0x%X",
-                vorn::QuorixMemBus + 0x198000 + 0x40000000);
+                vorn::module().QuorixMemBus + 0x198000 + 0x40000000);
   EXPECT_EQ(lines[4], expected);
   std::snprintf(expected, sizeof expected, "Rule Table Base Address=0x%X",
-                vorn::QuorixMemBus + 0x80000 + 0x40000000);
+                vorn::module().QuorixMemBus + 0x80000 + 0x40000000);
   EXPECT_EQ(lines[5], expected);
   std::snprintf(expected, sizeof expected, "Pattern Table Base Address=0x%X",
-                vorn::QuorixMemBus + 0x40000000);
+                vorn::module().QuorixMemBus + 0x40000000);
   EXPECT_EQ(lines[6], expected);
   EXPECT_EQ(lines[7], "Total Desc Num=1024");
   EXPECT_EQ(lines[8], "Desc Write Index=0");

@@ -6,7 +6,9 @@
 #include "vorn_engine.h"
 #include "vorn_engine_format.h"
 #include "vorn_fixture.h"
+#include "vorn_log.h"
 #include "vorn_pipeline.h"
+#include "vorn_verdict.h"
 #include "vorn_sigc.h"
 #include "vorn_tracker.h"
 
@@ -385,7 +387,7 @@ TEST_F(Pipeline, MalformedPacketsAreDroppedByTheIntegrityCheck) {
     EXPECT_EQ(log[i].attack_id, 1000 + offsets[i]) << i;
     EXPECT_EQ(log[i].category, 6u);
   }
-  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(module().Tcp_currentconn, 0u);
   send({0x45, 0, 0});  // shorter than an IP header
   EXPECT_EQ(last().fate, kern::Fate::delivered);
 }
@@ -437,8 +439,8 @@ TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
   send(a.flags(kPsh | kAck).carrying("attack").bytes());           // held by the engine
   send(a.flags(kRst).carrying("").bytes());                        // closes A's record meanwhile
   send(b.flags(kSyn).bytes());                                     // B takes the freed slot
-  auto *slot = static_cast<TcpConnection *>(MappingTable_IpsDescriptorToSkb[2]->conn);
-  ASSERT_EQ(slot, MappingTable_IpsDescriptorToSkb[0]->conn);
+  auto *slot = static_cast<TcpConnection *>(module().MappingTable_IpsDescriptorToSkb[2]->conn);
+  ASSERT_EQ(slot, module().MappingTable_IpsDescriptorToSkb[0]->conn);
   device_->set_auto_run(true);
   device_->run();
   EXPECT_EQ(deliveries_.front().fate, kern::Fate::dropped);

@@ -26,9 +26,9 @@ class Tracker : public VornTest {
     PacketView view;
     parse_ipv4(bytes.data(), bytes.size(), &view);
     TcpConnection *record = nullptr;
-    uint32_t in_use = Tcp_currentconn;
-    if (BKTcpConnectionFind(view, &record) != kFoundOrCreated || Tcp_currentconn != in_use) {
-      if (Tcp_currentconn != in_use) BKTcpConnectionClose(record, 0);
+    uint32_t in_use = module().Tcp_currentconn;
+    if (BKTcpConnectionFind(view, &record) != kFoundOrCreated || module().Tcp_currentconn != in_use) {
+      if (module().Tcp_currentconn != in_use) BKTcpConnectionClose(record, 0);
       return nullptr;
     }
     return record;
@@ -47,7 +47,7 @@ TEST_F(Tracker, HandshakeEstablishesAndTheClosingHandshakeFrees) {
   EXPECT_EQ(record_of(client)->state, kTcpEstablished);
   send(client.flags(kPsh | kAck).carrying("data"));
   EXPECT_EQ(record_of(client)->state, kTcpEstablished);
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
 
   send(client.flags(kFin | kAck).carrying(""));
   EXPECT_EQ(record_of(client)->state, kTcpFirstFin);
@@ -55,7 +55,7 @@ TEST_F(Tracker, HandshakeEstablishesAndTheClosingHandshakeFrees) {
   EXPECT_EQ(record_of(client)->state, kTcpFinAcked);
   send(server.flags(kFin | kAck));
   send(client.flags(kAck));
-  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(module().Tcp_currentconn, 0u);
   EXPECT_EQ(record_of(client), nullptr);
 }
 
@@ -63,9 +63,9 @@ TEST_F(Tracker, ResetFreesTheRecord) {
   send(client.flags(kSyn));
   send(server.flags(kSyn | kAck));
   send(client.flags(kAck));
-  ASSERT_EQ(Tcp_currentconn, 1u);
+  ASSERT_EQ(module().Tcp_currentconn, 1u);
   send(server.flags(kRst));
-  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(module().Tcp_currentconn, 0u);
 }
 
 TEST_F(Tracker, ReverseDirectionFindsTheSameRecordAndCounts) {
@@ -74,7 +74,7 @@ TEST_F(Tracker, ReverseDirectionFindsTheSameRecordAndCounts) {
   TcpConnection *record = record_of(client);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record, record_of(server));
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
   EXPECT_GE(record->packets, 2u);
   EXPECT_EQ(record->hash, BKTcpConnectionHash(record->reverse_key));
 }
@@ -91,11 +91,11 @@ TEST_F(Tracker, AgeingKeepsAnEstablishedConnectionFor900Seconds) {
   Packet other = Packet().from("10.0.0.7", 5000).to("10.0.0.8", 25).flags(kSyn);
   kern::clock_advance_ms(900 * 1000);
   send(other);  // ages the table on the way
-  EXPECT_EQ(Tcp_currentconn, 2u);
+  EXPECT_EQ(module().Tcp_currentconn, 2u);
   kern::clock_advance_ms(31 * 1000);
   send(Packet().from("10.0.0.9", 5000).to("10.0.0.8", 25).flags(kSyn));
   // The established one is now 931 s idle; the half-open one 31 s.
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
 }
 
 TEST_F(Tracker, AgeingClosesAnEstablishedConnectionAt901Seconds) {
@@ -104,7 +104,7 @@ TEST_F(Tracker, AgeingClosesAnEstablishedConnectionAt901Seconds) {
   send(client.flags(kAck));
   kern::clock_advance_ms(901 * 1000);
   send(Packet().from("10.0.0.7", 5000).to("10.0.0.8", 25).flags(kSyn));
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
   EXPECT_EQ(record_of(client), nullptr);
 }
 
@@ -118,16 +118,16 @@ TEST_F(Tracker, FullTableRefusesNewKeysAndForceAgesIdleOnes) {
             .flags(kSyn);
     send(p);
   }
-  ASSERT_EQ(Tcp_currentconn, 24576u);
+  ASSERT_EQ(module().Tcp_currentconn, 24576u);
   Packet late = Packet().from("10.9.9.9", 7777).to("10.0.0.2", 80).flags(kSyn);
   send(late);
-  EXPECT_EQ(Tcp_currentconn, 24576u);
+  EXPECT_EQ(module().Tcp_currentconn, 24576u);
   EXPECT_EQ(deliveries_.back().fate, kern::Fate::delivered);
   kern::clock_advance_ms(11 * 1000);
   send(late);  // still full: this packet passes untracked but the idle records go
-  EXPECT_EQ(Tcp_currentconn, 0u);
+  EXPECT_EQ(module().Tcp_currentconn, 0u);
   send(late);
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
 }
 
 TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
@@ -139,17 +139,39 @@ TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
   ASSERT_NE(b_record, nullptr);
   b_record->drop = 1;  // as a signature hit on b would
   send(a.flags(kRst));
-  ASSERT_EQ(Tcp_currentconn, 1u);
+  ASSERT_EQ(module().Tcp_currentconn, 1u);
   send(b.flags(kAck).carrying("more"));
-  EXPECT_EQ(Tcp_currentconn, 1u);  // no duplicate record
+  EXPECT_EQ(module().Tcp_currentconn, 1u);  // no duplicate record
   EXPECT_EQ(deliveries_.back().fate, kern::Fate::dropped);
   send(b.flags(kRst).carrying(""));  // a marked connection drops even its reset: it stays until aged
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
   kern::clock_advance_ms(31 * 1000);
   send(a.flags(kSyn));  // ages b out on the way
-  EXPECT_EQ(Tcp_currentconn, 1u);
+  EXPECT_EQ(module().Tcp_currentconn, 1u);
   // With b gone the run is short again: a's new record lands at its hash index.
   EXPECT_EQ(record_of(a) - tcp_table(), static_cast<long>(BKTcpConnectionHash(record_of(a)->key)));
+}
+
+// Connections whose ports sum alike share a hash index. However many there are, a look-up walks a
+// bounded run: those finding no room within it go untracked as when the table is full, and those
+// tracked are still found.
+TEST_F(Tracker, ConnectionsSharingAHashIndexStayWithinABoundedRun) {
+  auto port = [](unsigned as_stored) {  // the port whose bytes, read little-endian, give `as_stored`
+    return static_cast<uint16_t>(((as_stored & 0xff) << 8) | (as_stored >> 8));
+  };
+  std::vector<Packet> packets;
+  for (unsigned i = 0; i < kTcpProbeLimit + 40; ++i)
+    packets.push_back(Packet().from("10.0.0.1", port(1000 + i)).to("10.0.0.2", port(60000 - i)).flags(kSyn));
+  for (const Packet &packet : packets) send(packet);
+  EXPECT_EQ(module().Tcp_currentconn, kTcpProbeLimit);
+  EXPECT_LE(module().BKTcpLongestChain, kTcpProbeLimit);
+  EXPECT_NE(record_of(packets.front()), nullptr);
+  EXPECT_NE(record_of(packets[kTcpProbeLimit - 1]), nullptr);
+  EXPECT_EQ(record_of(packets.back()), nullptr);
+  // A closed one frees its slot for the next newcomer.
+  send(Packet(packets.front()).flags(kRst));
+  send(packets.back());
+  EXPECT_NE(record_of(packets.back()), nullptr);
 }
 
 TEST_F(Tracker, EverInEstablishedStateByServerAddressAndPort) {

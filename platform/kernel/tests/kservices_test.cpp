@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -78,6 +81,52 @@ TEST_F(Interrupts, FreedLineForgetsItsPendingEdgeAndUnknownLinesAreRefused) {
   kern::raise_irq(100000);
   EXPECT_FALSE(kern::irq_requested(100000));
   EXPECT_TRUE(handled.empty());
+}
+
+// A thread that claims the CPU takes no lock in its sections, yet interrupts raised while masked in
+// a section still run when it unmasks, and frames come and go from the pool as before.
+TEST_F(Interrupts, ClaimedCpuStillDeliversAndKeepsItsPool) {
+  kern::CpuClaim claim;
+  {
+    kern::CpuSection cpu;
+    unsigned long flags;
+    local_irq_save(flags);
+    kern::raise_irq(40);
+    EXPECT_TRUE(handled.empty());
+    local_irq_restore(flags);
+  }
+  EXPECT_EQ(handled, std::vector<int>{40});
+  size_t before = kern::blocks_in_use();
+  sk_buff *skb = alloc_skb(64, GFP_ATOMIC);
+  ASSERT_NE(skb, nullptr);
+  sk_buff *clone = skb_clone(skb, GFP_ATOMIC);
+  EXPECT_EQ(kern::blocks_in_use(), before + 2);
+  kfree_skb(skb);
+  kfree_skb(clone);
+  EXPECT_EQ(kern::blocks_in_use(), before);
+}
+
+// While one thread holds a claim no other thread gets onto the CPU, not even to take a frame from
+// the pool; it gets there once the claim ends.
+TEST(CpuClaim, OtherThreadsWaitForTheClaimToEnd) {
+  std::atomic<bool> claim_over{false};
+  std::atomic<bool> starting{false};
+  std::atomic<bool> saw_claim_over{false};
+  std::thread other;
+  {
+    kern::CpuClaim claim;
+    other = std::thread([&] {
+      starting = true;
+      sk_buff *skb = alloc_skb(64, GFP_ATOMIC);
+      saw_claim_over = claim_over.load();
+      kfree_skb(skb);
+    });
+    while (!starting) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it reach the CPU's door
+    claim_over = true;
+  }
+  other.join();
+  EXPECT_TRUE(saw_claim_over);
 }
 
 TEST(Dma, BlocksGetBusAddressesBelowTheEngineOffset) {
