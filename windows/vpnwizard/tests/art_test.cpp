@@ -117,7 +117,8 @@ bool Fields(const std::string &value, std::size_t count, int limit, std::vector<
   while (true) {
     auto comma = value.find(',', start);
     std::string field = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    if (field.empty() || field.size() > 5 || field.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (field.empty() || field.size() > 5 || field.find_first_not_of("0123456789") != std::string::npos)
+      return false;
     fields.push_back(std::stoi(field));
     if (fields.back() > limit) return false;
     if (comma == std::string::npos) break;
