@@ -654,13 +654,16 @@ TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {
 TEST_F(SkinUiTest, OurProfileReaderAgreesWithTheSystem) {
   dir_.Write("tricky.ini",
              "[MSG]\r\n  Spaced  =  value with spaces  \r\nQuoted=\"quoted\"\r\nDup=first\r\nDup=second\r\n"
-             "CASE=Upper\r\nEmpty=\r\nLong=" +
-                 std::string(600, 'y') + "\r\n[ Padded ]\r\nKey=in padded\r\n");
+             "CASE=Upper\r\nEmpty=\r\n\tTabbed\t=\ttab\t\r\nNoEquals\r\n='no key'\r\nLong=" +
+                 std::string(600, 'y') +
+                 "\r\n[ Padded ]\r\nKey=in padded\r\n[msg]\r\nLate=later section\r\n"
+                 "Dup=third\r\nSecond=only in the later section\r\n");
   std::string text = dir_.Read("tricky.ini");
   Win32SkinHost host;
-  const char *keys[][2] = {{"MSG", "Spaced"}, {"msg", "quoted"}, {"MSG", "Dup"},
-                           {"MSG", "case"},   {"MSG", "Empty"},  {"MSG", "Long"},
-                           {"Padded", "Key"}, {"None", "Key"},   {"MSG", "None"}};
+  const char *keys[][2] = {{"MSG", "Spaced"},   {"msg", "quoted"}, {"MSG", "Dup"},    {"MSG", "case"},
+                           {"MSG", "Empty"},    {"MSG", "Long"},   {"Padded", "Key"}, {"None", "Key"},
+                           {"MSG", "None"},     {"MSG", "Late"},   {"MSG", "Second"}, {"MSG", "Tabbed"},
+                           {"MSG", "NoEquals"}, {"MSG", ""}};
   for (auto &key : keys)
     EXPECT_EQ(host.ReadProfileString(dir_.path() + "tricky.ini", key[0], key[1], 512),
               ReadProfileValue(text, key[0], key[1], 512))
