@@ -626,6 +626,30 @@ TEST(WindowHook, ChainsInFrontOfTheWindowAndLeavesCleanly) {
   windowSeen = nullptr;
 }
 
+TEST(CaptionPainter, SystemStyleCaptionKeepsTheWindowWorking) {
+  HWND window = PlainWindow();
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window, SW_SHOW);
+  CCaptionPainter painter;
+  painter.Install(window, 0, 0);
+  // The text reaches the window although the system draws no caption for it.
+  SetWindowTextA(window, "Caption by the system style");
+  char text[64] = {};
+  GetWindowTextA(window, text, sizeof text);
+  EXPECT_STREQ(text, "Caption by the system style");
+  EXPECT_TRUE(GetWindowLongPtrA(window, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_EQ(SendMessageA(window, WM_NCACTIVATE, FALSE, 0), TRUE);
+  EXPECT_EQ(SendMessageA(window, WM_NCACTIVATE, TRUE, 0), TRUE);
+  EXPECT_TRUE(GetWindowLongPtrA(window, GWL_STYLE) & WS_VISIBLE);
+  RECT caption = painter.CaptionRect();
+  EXPECT_EQ(caption.top, GetSystemMetrics(SM_CYFRAME));  // a sizing frame
+  EXPECT_EQ(caption.bottom - caption.top, GetSystemMetrics(SM_CYCAPTION) - GetSystemMetrics(SM_CYBORDER));
+  RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+  SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);
+  DestroyWindow(window);
+  EXPECT_FALSE(painter.IsHooked());
+}
+
 TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {
   CurrentLanguageFile = "Arabic.ini";
   EXPECT_EQ(MessageBoxLang(nullptr, "right to left", "Tunmira", MB_OK), IDOK);
