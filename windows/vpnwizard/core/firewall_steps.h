@@ -66,7 +66,8 @@ inline constexpr const char *kWindowsVersionVariable = "TUNMIRA_WINDOWS_VERSION"
 bool ParseVersionOverride(std::string_view text, unsigned &major, unsigned &minor, std::string &servicePack);
 
 // Start: only on that version. Failures leave the firewall as it was; none stops the wizard.
-FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper, const std::wstring &imagePath);
+FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper,
+                               const std::wstring &imagePath);
 // Exit: only when the start step asked for the entry.
 void FirewallAtExit(const FirewallMemory &memory, const FirewallFactory &makeHelper,
                     const std::wstring &imagePath);

@@ -30,8 +30,8 @@ enum PageRemoteControl : int {
   kIdcRouter1ByName = 1131,
   kIdcRouter2ByAddress = 1132,
   kIdcRouter2ByName = 1133,
-  kIdcRouter1Label = 1140,   // Router 1's address row caption
-  kIdcErrorLabel1 = 1150,    // ... 1159: "LabelErr1" to "LabelErr10"
+  kIdcRouter1Label = 1140,  // Router 1's address row caption
+  kIdcErrorLabel1 = 1150,   // ... 1159: "LabelErr1" to "LabelErr10"
 };
 
 class CPageRemote : public CWizardPage, private RemotePageHost {
