@@ -11,7 +11,8 @@
 namespace rtwin {
 
 // A control window driven by an object: its own messages go to WindowProc, and the dialog reflects
-// WM_DRAWITEM, WM_MEASUREITEM, WM_COMPAREITEM, WM_DELETEITEM and WM_CTLCOLOR* about it to Reflect.
+// WM_DRAWITEM, WM_MEASUREITEM, WM_COMPAREITEM, WM_DELETEITEM, WM_CTLCOLOR* and the WM_COMMAND
+// notifications it sends about it to Reflect.
 class CControl {
  public:
   CControl() = default;
@@ -54,7 +55,18 @@ class CDialog {
   CDialog &operator=(const CDialog &) = delete;
 
   INT_PTR DoModal();
+  // Creates the dialog as a modeless child of the parent given at construction (templates with
+  // WS_CHILD and DS_CONTROL); false when the template cannot be made.
+  bool Create();
+  // Moves the dialog to the top-left corner of the parent's control `placeholderId`, keeping its size
+  // and z-order and without activating it.
+  void PlaceOverItem(int placeholderId) const;
+  // Destroys a modeless dialog; nothing when there is none.
+  void Destroy();
   HWND hwnd() const { return hwnd_; }
+  HWND parent() const { return parent_; }
+  // Posts a message to the parent window; false when there is none or the post fails.
+  bool PostToParent(UINT message, WPARAM wParam, LPARAM lParam) const;
   HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
   void ShowItem(int id, bool show) const { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
   void EnableItem(int id, bool enable) const { EnableWindow(Item(id), enable ? TRUE : FALSE); }
