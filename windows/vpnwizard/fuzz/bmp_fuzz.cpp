@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (layout->infoSize + 4 * layout->colourEntries > layout->bitsOffset) std::abort();
     // Touch the first and last byte of the pixels the system would be handed.
     volatile std::uint8_t first = data[tunmira::kBmpFileHeaderSize + layout->bitsOffset];
-    volatile std::uint8_t last = data[tunmira::kBmpFileHeaderSize + layout->bitsOffset + layout->bitsSize - 1];
+    volatile std::uint8_t last =
+        data[tunmira::kBmpFileHeaderSize + layout->bitsOffset + layout->bitsSize - 1];
     (void)first;
     (void)last;
   }

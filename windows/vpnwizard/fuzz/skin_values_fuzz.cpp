@@ -24,7 +24,9 @@ class TextHost : public tunmira::SkinHost {
   std::string text_;
 };
 
-class Sink : public tunmira::SkinLabelTarget, public tunmira::SkinButtonTarget, public tunmira::SkinBitmapTarget {
+class Sink : public tunmira::SkinLabelTarget,
+             public tunmira::SkinButtonTarget,
+             public tunmira::SkinBitmapTarget {
  public:
   void MoveTo(long, long) override {}
   void ResizeTo(long, long) override {}

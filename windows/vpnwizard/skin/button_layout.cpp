@@ -4,7 +4,8 @@ namespace tunmira {
 
 int ButtonTextLines(std::string_view text) {
   int lines = 1;
-  for (std::size_t at = text.find("\r\n"); at != std::string_view::npos; at = text.find("\r\n", at + 2)) ++lines;
+  for (std::size_t at = text.find("\r\n"); at != std::string_view::npos; at = text.find("\r\n", at + 2))
+    ++lines;
   return lines;
 }
 

@@ -13,25 +13,25 @@ struct SlotName {
 
 // Slots by the order their names are read.
 constexpr SlotName kReadOrder[] = {
-    {0, "English.ini", "Language_EN"},     {4, "French.ini", "Language_FR"},
-    {2, "German.ini", "Language_DE"},      {7, "Danish.ini", "Language_DK"},
-    {6, "Swedish.ini", "Language_SV"},     {3, "Spanish.ini", "Language_ES"},
-    {5, "Italian.ini", "Language_IT"},     {8, "Portuguese.ini", "Language_PT"},
-    {10, "Dutch.ini", "Language_NL"},      {15, "Indonesian.ini", "Language_IN"},
-    {11, "Arabic.ini", "Language_AR"},     {12, "Greek.ini", "Language_GR"},
-    {13, "Polish.ini", "Language_PO"},     {14, "Thai.ini", "Language_TH"},
-    {9, "Turkish.ini", "Language_TR"},     {16, "Russian.ini", "Language_RU"},
+    {0, "English.ini", "Language_EN"}, {4, "French.ini", "Language_FR"},
+    {2, "German.ini", "Language_DE"},  {7, "Danish.ini", "Language_DK"},
+    {6, "Swedish.ini", "Language_SV"}, {3, "Spanish.ini", "Language_ES"},
+    {5, "Italian.ini", "Language_IT"}, {8, "Portuguese.ini", "Language_PT"},
+    {10, "Dutch.ini", "Language_NL"},  {15, "Indonesian.ini", "Language_IN"},
+    {11, "Arabic.ini", "Language_AR"}, {12, "Greek.ini", "Language_GR"},
+    {13, "Polish.ini", "Language_PO"}, {14, "Thai.ini", "Language_TH"},
+    {9, "Turkish.ini", "Language_TR"}, {16, "Russian.ini", "Language_RU"},
 };
 
 }  // namespace
 
 const std::array<std::string_view, kMessageTextCount> kMessageTextKeys = {
-    "MSG_FILENOTFOUND",     "MSG_ADOBEREADER",     "MSG_TITLE",          "MSG_SMAEDOMAIN",
-    "MSG_CONFIGURE1",       "MSG_CONFIGURE2",      "MSG_CONFIGURE3",     "MSG_FINDFAIL1",
-    "MSG_FINDFAIL2",        "MSG_FINDFAIL3",       "MSG_FINDFAIL4",      "MSG_TUNNELNAME0",
-    "MSG_TUNNELNAME1",      "MSG_TUNNELNAME2",     "MSG_TUNNELNAME3",    "MSG_AUTHERISEFAILURE",
-    "MSG_TUNNELNAMEEXIST",  "MSG_TUNNELFULL1",     "MSG_TUNNELFULL2",    "MSG_INVALIDUSERNAME",
-    "MSG_INVALIDPASSWORD",  "MSG_INVALIDTUNNELNAME", "MSG_INVALIDKEY",   "MSG_INVALIDADDRESS",
+    "MSG_FILENOTFOUND",    "MSG_ADOBEREADER",       "MSG_TITLE",       "MSG_SMAEDOMAIN",
+    "MSG_CONFIGURE1",      "MSG_CONFIGURE2",        "MSG_CONFIGURE3",  "MSG_FINDFAIL1",
+    "MSG_FINDFAIL2",       "MSG_FINDFAIL3",         "MSG_FINDFAIL4",   "MSG_TUNNELNAME0",
+    "MSG_TUNNELNAME1",     "MSG_TUNNELNAME2",       "MSG_TUNNELNAME3", "MSG_AUTHERISEFAILURE",
+    "MSG_TUNNELNAMEEXIST", "MSG_TUNNELFULL1",       "MSG_TUNNELFULL2", "MSG_INVALIDUSERNAME",
+    "MSG_INVALIDPASSWORD", "MSG_INVALIDTUNNELNAME", "MSG_INVALIDKEY",  "MSG_INVALIDADDRESS",
     "MSG_INVALID",
 };
 
@@ -55,7 +55,8 @@ void ReadIniValue(SkinHost &host, const IniFile &ini, const std::string &section
 bool SelectLanguageFile(SkinHost &host, LanguageSlots &table, const std::string &section,
                         const std::string &file) {
   IniFile ini(host, file);
-  for (const SlotName &slot : kReadOrder) ReadIniValue(host, ini, section, slot.key, table[slot.slot].displayName);
+  for (const SlotName &slot : kReadOrder)
+    ReadIniValue(host, ini, section, slot.key, table[slot.slot].displayName);
   if (host.ExistsInCurrentDirectory(table[kEnglishSlot].fileName)) return true;
   host.ShowPlainMessage("don't find any *.ini file!");
   return false;

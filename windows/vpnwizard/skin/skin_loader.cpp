@@ -69,16 +69,17 @@ void SkinLoader::LoadSkinCommon() {
 
 bool SkinLoader::CheckType(const std::string &section, const std::string &item, const char *type) {
   if (ReadItem(section, item, ".Type") == type) return true;
-  host_.ShowPlainMessage(Format("Load user interface setting failure, type not match,[SectionName]=%s,[KeyName]=%s",
-                                section, item + ".Type"));
+  host_.ShowPlainMessage(
+      Format("Load user interface setting failure, type not match,[SectionName]=%s,[KeyName]=%s", section,
+             item + ".Type"));
   return false;
 }
 
 bool SkinLoader::ReadFilePath(const std::string &section, const std::string &item, std::string &fullPath) {
   std::string file = ReadItem(section, item, ".FilePath");
   if (file.empty()) {
-    host_.ShowPlainMessage(
-        Format("Load user interface setting failure,[SectionName]=%s,[KeyName]=%s", section, item + ".FilePath"));
+    host_.ShowPlainMessage(Format("Load user interface setting failure,[SectionName]=%s,[KeyName]=%s",
+                                  section, item + ".FilePath"));
     return false;
   }
   fullPath = programDirectory_ + file;
@@ -90,7 +91,8 @@ SkinFontSize SkinLoader::ReadFontSize(const std::string &section, const std::str
   return value.empty() ? SkinFontSize{fontSize, 0, 0} : ParseSkinFontSize(value);
 }
 
-bool SkinLoader::LoadBitmapItem(const std::string &section, const std::string &item, SkinBitmapTarget *control) {
+bool SkinLoader::LoadBitmapItem(const std::string &section, const std::string &item,
+                                SkinBitmapTarget *control) {
   std::string path;
   if (!CheckType(section, item, "Bitmap") || !ReadFilePath(section, item, path)) return false;
   SkinPair position = ParseSkinPair(ReadItem(section, item, ".Position"));
@@ -105,11 +107,13 @@ bool SkinLoader::LoadBitmapItem(const std::string &section, const std::string &i
   return true;
 }
 
-bool SkinLoader::LoadStaticItem(const std::string &section, const std::string &item, SkinLabelTarget *control) {
+bool SkinLoader::LoadStaticItem(const std::string &section, const std::string &item,
+                                SkinLabelTarget *control) {
   if (!CheckType(section, item, "Static")) return false;
   auto readScaled = [&](const char *suffix) {
     SkinPair pair = ParseSkinPair(ReadItem(section, item, suffix));
-    if (pair != SkinPair{} && DisplayScaled) pair = {ScaleRead(pair.x, DialogScaleX), ScaleRead(pair.y, DialogScaleY)};
+    if (pair != SkinPair{} && DisplayScaled)
+      pair = {ScaleRead(pair.x, DialogScaleX), ScaleRead(pair.y, DialogScaleY)};
     return pair;
   };
   SkinPair position = readScaled(".Position");
@@ -151,7 +155,8 @@ bool SkinLoader::LoadStaticItem(const std::string &section, const std::string &i
   return true;
 }
 
-bool SkinLoader::LoadButtonItem(const std::string &section, const std::string &item, SkinButtonTarget *control) {
+bool SkinLoader::LoadButtonItem(const std::string &section, const std::string &item,
+                                SkinButtonTarget *control) {
   std::string path;
   if (!CheckType(section, item, "Button") || !ReadFilePath(section, item, path)) return false;
   SkinPair position = ParseSkinPair(ReadItem(section, item, ".Position"));

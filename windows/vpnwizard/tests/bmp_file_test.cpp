@@ -19,7 +19,8 @@ void Put16(std::vector<std::uint8_t> &b, std::size_t at, std::uint16_t v) {
 // A well-formed file with a 40-byte header.
 std::vector<std::uint8_t> MakeBmp(std::int32_t width, std::int32_t height, std::uint16_t bits,
                                   std::uint32_t usedColours = 0, std::uint32_t compression = 0) {
-  std::size_t entries = bits <= 8 ? (usedColours ? usedColours : 1u << bits) : usedColours + (compression == 3 ? 3 : 0);
+  std::size_t entries =
+      bits <= 8 ? (usedColours ? usedColours : 1u << bits) : usedColours + (compression == 3 ? 3 : 0);
   std::size_t stride = ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4;
   std::size_t rows = static_cast<std::size_t>(height < 0 ? -height : height);
   std::size_t offset = 14 + 40 + 4 * entries;
@@ -82,18 +83,18 @@ TEST(BmpFile, DamagedHeadersAreRefused) {
     return CheckBmpFile(file).has_value();
   };
   EXPECT_FALSE(damaged([](auto &f) { f[0] = 'M'; }));
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 14, 12); }));             // older, shorter header
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 14, 0xFFFFFFF0u); }));     // header longer than the file
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 18, 0); }));               // no width
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 18, 0x80000000u); }));     // negative width
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 22, 0); }));               // no height
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 22, 0x80000000u); }));     // height that cannot be negated
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 18, 0x7FFFFFFF); }));      // rows far past the end
-  EXPECT_FALSE(damaged([](auto &f) { Put16(f, 26, 2); }));               // planes
-  EXPECT_FALSE(damaged([](auto &f) { Put16(f, 28, 7); }));               // bit count
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 30, 1); }));               // run-length
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 30, 3); }));               // masks on 8 bits
-  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 46, 257); }));             // colour table too long
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 14, 12); }));           // older, shorter header
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 14, 0xFFFFFFF0u); }));  // header longer than the file
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 18, 0); }));            // no width
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 18, 0x80000000u); }));  // negative width
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 22, 0); }));            // no height
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 22, 0x80000000u); }));  // height that cannot be negated
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 18, 0x7FFFFFFF); }));   // rows far past the end
+  EXPECT_FALSE(damaged([](auto &f) { Put16(f, 26, 2); }));            // planes
+  EXPECT_FALSE(damaged([](auto &f) { Put16(f, 28, 7); }));            // bit count
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 30, 1); }));            // run-length
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 30, 3); }));            // masks on 8 bits
+  EXPECT_FALSE(damaged([](auto &f) { Put32(f, 46, 257); }));          // colour table too long
   EXPECT_FALSE(damaged([](auto &f) { Put32(f, 46, 0xFFFFFFFFu); }));
   EXPECT_TRUE(damaged([](auto &f) { Put32(f, 2, 1); }));  // the size field is not used
 }

@@ -30,7 +30,8 @@ TEST(CaptionGeometry, NarrowCaptionsCoverEveryPixelOnce) {
         ASSERT_LT(x, width);
         ++covered[static_cast<std::size_t>(x)];
       }
-    for (int x = 0; x < width; ++x) EXPECT_EQ(covered[static_cast<std::size_t>(x)], 1) << width << " at " << x;
+    for (int x = 0; x < width; ++x)
+      EXPECT_EQ(covered[static_cast<std::size_t>(x)], 1) << width << " at " << x;
   }
   EXPECT_TRUE(GradientCaptionFills(0, 0).empty());
 }

@@ -50,11 +50,12 @@ TEST(LanguageTable, FileNamesAreFixedAndSlotOneStaysEmpty) {
 
 TEST(LanguageTable, NamesGoToTheirSlotsAndTheFirstFileMustBeInTheCurrentDirectory) {
   FakeSkinHost host;
-  host.PutFile("English.ini", "[MSG]\nLanguage_EN=English\nLanguage_DE=Deutsch\nLanguage_AR=Arabic\n"
-                              "Language_TR=Turkce\nLanguage_FR=Francais\nLanguage_DK=Dansk\nLanguage_SV=Svenska\n"
-                              "Language_ES=Espanol\nLanguage_IT=Italiano\nLanguage_PT=Portugues\n"
-                              "Language_NL=Nederlands\nLanguage_IN=Indonesia\nLanguage_GR=Ellinika\n"
-                              "Language_PO=Polski\nLanguage_TH=Thai\nLanguage_RU=Russkij\n");
+  host.PutFile("English.ini",
+               "[MSG]\nLanguage_EN=English\nLanguage_DE=Deutsch\nLanguage_AR=Arabic\n"
+               "Language_TR=Turkce\nLanguage_FR=Francais\nLanguage_DK=Dansk\nLanguage_SV=Svenska\n"
+               "Language_ES=Espanol\nLanguage_IT=Italiano\nLanguage_PT=Portugues\n"
+               "Language_NL=Nederlands\nLanguage_IN=Indonesia\nLanguage_GR=Ellinika\n"
+               "Language_PO=Polski\nLanguage_TH=Thai\nLanguage_RU=Russkij\n");
   LanguageSlots table;
   FillLanguageFileNames(table);
   host.currentDirectory.insert("English.ini");

@@ -26,7 +26,9 @@ class FakeSkinHost : public SkinHost {
   }
   void ShowPlainMessage(const std::string &text) override { messages.push_back(text); }
   std::string ProgramDirectory() override { return kProgramDirectory; }
-  bool ExistsInCurrentDirectory(const std::string &name) override { return currentDirectory.count(name) != 0; }
+  bool ExistsInCurrentDirectory(const std::string &name) override {
+    return currentDirectory.count(name) != 0;
+  }
 
   std::map<std::string, std::string> files;
   std::set<std::string> currentDirectory;

@@ -42,7 +42,9 @@ class RecordingLabel : public Recorder, public SkinLabelTarget {
   void SetTextColor(SkinColour c) override { Add("SetTextColor", static_cast<long>(c)); }
   void SetText(const std::string &t) override { Add("SetText", t); }
   void SetFontWeight(long w) override { Add("SetFontWeight", w); }
-  void SetFontName(const std::string &n, int charset) override { Add("SetFontName", n + "/" + std::to_string(charset)); }
+  void SetFontName(const std::string &n, int charset) override {
+    Add("SetFontName", n + "/" + std::to_string(charset));
+  }
   void SetFontUnderline(bool on) override { Add("SetFontUnderline", on); }
   void SetFontItalic(bool on) override { Add("SetFontItalic", on); }
   void SetFontSize(long w, long h) override { Add("SetFontSize", w, h); }
@@ -57,14 +59,18 @@ class RecordingButton : public Recorder, public SkinButtonTarget {
     Add("LoadBitmap", path);
     return loads;
   }
-  void SetColors(SkinColour a, SkinColour i) override { Add("SetColors", static_cast<long>(a), static_cast<long>(i)); }
+  void SetColors(SkinColour a, SkinColour i) override {
+    Add("SetColors", static_cast<long>(a), static_cast<long>(i));
+  }
   void SetClickOffset(long x, long y) override { Add("SetClickOffset", x, y); }
   void SetFontWeight(long w) override { Add("SetFontWeight", w); }
   void SetFontUnderline(bool on) override { Add("SetFontUnderline", on); }
   void SetFontItalic(bool on) override { Add("SetFontItalic", on); }
   void SetFontSizePoints(long p) override { Add("SetFontSizePoints", p); }
   void SetFontSize(long w, long h) override { Add("SetFontSize", w, h); }
-  void SetFontName(const std::string &n, int charset) override { Add("SetFontName", n + "/" + std::to_string(charset)); }
+  void SetFontName(const std::string &n, int charset) override {
+    Add("SetFontName", n + "/" + std::to_string(charset));
+  }
   void SetTooltip(const std::string &t, bool on) override { Add("SetTooltip", t + (on ? "/on" : "/off")); }
   void SetText(const std::string &t) override { Add("SetText", t); }
 };
@@ -100,8 +106,9 @@ TEST_F(SkinLoaderTest, CommonDefaultsAndOverrides) {
   EXPECT_EQ(defaults.skinPath(), kDir + "English.ini");
   EXPECT_TRUE(host.messages.empty());  // a missing Common key is silent
 
-  SkinLoader set = Loader("[Common]\nTextColor=1,2,3\nFontName=Arial\nFontSize=12\nFontWeight=700\n"
-                          "Transparent=0\nBkColor=4,5,6\nActiveColor=7,8,9\nNoActiveColor=10,11,12\nClickOffset=3\n");
+  SkinLoader set = Loader(
+      "[Common]\nTextColor=1,2,3\nFontName=Arial\nFontSize=12\nFontWeight=700\n"
+      "Transparent=0\nBkColor=4,5,6\nActiveColor=7,8,9\nNoActiveColor=10,11,12\nClickOffset=3\n");
   EXPECT_EQ(set.textColour, MakeSkinColour(1, 2, 3));
   EXPECT_EQ(set.fontName, "Arial");
   EXPECT_EQ(set.fontSize, 12);
@@ -115,9 +122,9 @@ TEST_F(SkinLoaderTest, CommonDefaultsAndOverrides) {
 }
 
 TEST_F(SkinLoaderTest, CharacterSetsFollowTheLanguageFile) {
-  const std::pair<const char *, int> cases[] = {{"Arabic.ini", 178},  {"Greek.ini", 161},  {"Thai.ini", 222},
-                                                {"Indonesian.ini", 1}, {"Polish.ini", 1},  {"Turkish.ini", 162},
-                                                {"English.ini", 0},    {"arabic.ini", 0}};
+  const std::pair<const char *, int> cases[] = {
+      {"Arabic.ini", 178}, {"Greek.ini", 161},   {"Thai.ini", 222},  {"Indonesian.ini", 1},
+      {"Polish.ini", 1},   {"Turkish.ini", 162}, {"English.ini", 0}, {"arabic.ini", 0}};
   for (auto [file, charset] : cases) {
     SkinLoader loader(host);
     loader.SetSkinFile(file);
@@ -130,20 +137,22 @@ TEST_F(SkinLoaderTest, CharacterSetsFollowTheLanguageFile) {
 }
 
 TEST_F(SkinLoaderTest, BitmapItemMovesAndSizesWithoutScaling) {
-  SkinLoader loader = Loader("[Page]\nBack.Type=Bitmap\nBack.FilePath=skin\\back.bmp\nBack.Position=10\n"
-                             "Back.Size=200,100\n");
+  SkinLoader loader = Loader(
+      "[Page]\nBack.Type=Bitmap\nBack.FilePath=skin\\back.bmp\nBack.Position=10\n"
+      "Back.Size=200,100\n");
   DisplayScaled = true;
   PageScaleX = PageScaleY = DialogScaleX = DialogScaleY = 2.0;
   RecordingBitmap bitmap;
   EXPECT_TRUE(loader.LoadBitmapItem("Page", "Back", &bitmap));
-  EXPECT_EQ(bitmap.calls,
-            (std::vector<std::string>{"LoadFromFile '" + kDir + "skin\\back.bmp'", "MoveTo 10,0", "ResizeTo 200,100"}));
+  EXPECT_EQ(bitmap.calls, (std::vector<std::string>{"LoadFromFile '" + kDir + "skin\\back.bmp'",
+                                                    "MoveTo 10,0", "ResizeTo 200,100"}));
   EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(SkinLoaderTest, BitmapItemFailures) {
-  SkinLoader loader = Loader("[Page]\nLower.Type=bitmap\nLower.FilePath=a.bmp\nNoPath.Type=Bitmap\n"
-                             "Bad.Type=Bitmap\nBad.FilePath=bad.bmp\n");
+  SkinLoader loader = Loader(
+      "[Page]\nLower.Type=bitmap\nLower.FilePath=a.bmp\nNoPath.Type=Bitmap\n"
+      "Bad.Type=Bitmap\nBad.FilePath=bad.bmp\n");
   RecordingBitmap bitmap;
   EXPECT_FALSE(loader.LoadBitmapItem("Page", "Lower", &bitmap));
   EXPECT_FALSE(loader.LoadBitmapItem("Page", "NoPath", &bitmap));
@@ -153,7 +162,8 @@ TEST_F(SkinLoaderTest, BitmapItemFailures) {
   ASSERT_EQ(host.messages.size(), 4u);
   EXPECT_EQ(host.messages[0],
             "Load user interface setting failure, type not match,[SectionName]=Page,[KeyName]=Lower.Type");
-  EXPECT_EQ(host.messages[1], "Load user interface setting failure,[SectionName]=Page,[KeyName]=NoPath.FilePath");
+  EXPECT_EQ(host.messages[1],
+            "Load user interface setting failure,[SectionName]=Page,[KeyName]=NoPath.FilePath");
   EXPECT_EQ(host.messages[2], "Load bitmap file failure,file name=" + kDir + "bad.bmp");
   EXPECT_EQ(host.messages[3],
             "Load user interface setting failure, type not match,[SectionName]=Page,[KeyName]=Missing.Type");
@@ -168,23 +178,25 @@ TEST_F(SkinLoaderTest, BitmapItemFailures) {
 }
 
 TEST_F(SkinLoaderTest, StaticItemSetsInOrderWithCommonFallbacks) {
-  SkinLoader loader = Loader("[Common]\nFontName=Arial\nFontSize=9\nTextColor=1,1,1\nBkColor=2,2,2\n"
-                             "[Page]\nTitle.Type=Static\nTitle.Position=5,6\nTitle.Size=100,20\n"
-                             "Title.TextString=Hello\nTitle.TextColor=300,0,0\nTitle.Transparent=0\n"
-                             "Plain.Type=Static\n",
-                             "Greek.ini");
+  SkinLoader loader = Loader(
+      "[Common]\nFontName=Arial\nFontSize=9\nTextColor=1,1,1\nBkColor=2,2,2\n"
+      "[Page]\nTitle.Type=Static\nTitle.Position=5,6\nTitle.Size=100,20\n"
+      "Title.TextString=Hello\nTitle.TextColor=300,0,0\nTitle.Transparent=0\n"
+      "Plain.Type=Static\n",
+      "Greek.ini");
   RecordingLabel title;
   EXPECT_TRUE(loader.LoadStaticItem("Page", "Title", &title));
-  EXPECT_EQ(title.calls, (std::vector<std::string>{"SetFontWeight 400", "SetFontUnderline 0", "SetFontItalic 0",
-                                                   "SetFontSizePoints 9", "SetFontName 'Arial/161'",
-                                                   "SetTransparent 0", "SetText 'Hello'", "SetTextColor 44",
-                                                   "SetBkColor 131586", "MoveTo 5,6", "ResizeTo 100,20"}));
+  EXPECT_EQ(title.calls,
+            (std::vector<std::string>{"SetFontWeight 400", "SetFontUnderline 0", "SetFontItalic 0",
+                                      "SetFontSizePoints 9", "SetFontName 'Arial/161'", "SetTransparent 0",
+                                      "SetText 'Hello'", "SetTextColor 44", "SetBkColor 131586", "MoveTo 5,6",
+                                      "ResizeTo 100,20"}));
   RecordingLabel plain;
   EXPECT_TRUE(loader.LoadStaticItem("Page", "Plain", &plain));
-  EXPECT_EQ(plain.calls, (std::vector<std::string>{"SetFontWeight 400", "SetFontUnderline 0", "SetFontItalic 0",
-                                                   "SetFontSizePoints 9", "SetFontName 'Arial/161'",
-                                                   "SetTransparent 1", "SetText ''", "SetTextColor 65793",
-                                                   "SetBkColor 131586"}));
+  EXPECT_EQ(plain.calls,
+            (std::vector<std::string>{"SetFontWeight 400", "SetFontUnderline 0", "SetFontItalic 0",
+                                      "SetFontSizePoints 9", "SetFontName 'Arial/161'", "SetTransparent 1",
+                                      "SetText ''", "SetTextColor 65793", "SetBkColor 131586"}));
   EXPECT_FALSE(loader.LoadStaticItem("Page", "Plain", nullptr));
   EXPECT_TRUE(host.messages.empty());
 }
@@ -205,21 +217,22 @@ TEST_F(SkinLoaderTest, StaticItemOnAScaledScreenIsScaledTwice) {
 }
 
 TEST_F(SkinLoaderTest, ButtonItemSetsInOrder) {
-  SkinLoader loader = Loader("[Common]\nActiveColor=255,0,0\nClickOffset=1,1\n"
-                             "[Main]\nNext.Type=Button\nNext.FilePath=next.bmp\nNext.Position=400,300\n"
-                             "Next.TextString=Next\\r\\nStep\nNext.FontSize=0,16\nNext.NoActiveColor=0,0,255\n"
-                             "Next.ToolTip=Go on\nNext.FontWeight=700\n"
-                             "Bare.Type=Button\nBare.FilePath=bare.bmp\n");
+  SkinLoader loader = Loader(
+      "[Common]\nActiveColor=255,0,0\nClickOffset=1,1\n"
+      "[Main]\nNext.Type=Button\nNext.FilePath=next.bmp\nNext.Position=400,300\n"
+      "Next.TextString=Next\\r\\nStep\nNext.FontSize=0,16\nNext.NoActiveColor=0,0,255\n"
+      "Next.ToolTip=Go on\nNext.FontWeight=700\n"
+      "Bare.Type=Button\nBare.FilePath=bare.bmp\n");
   DisplayScaled = true;
   PageScaleX = 1.5;
   PageScaleY = 2.0;
   RecordingButton next;
   EXPECT_TRUE(loader.LoadButtonItem("Main", "Next", &next));
-  EXPECT_EQ(next.calls,
-            (std::vector<std::string>{"LoadBitmap '" + kDir + "next.bmp'", "SetColors 255,16711680",
-                                      "SetClickOffset 1,1", "SetFontWeight 700", "SetFontUnderline 0",
-                                      "SetFontItalic 0", "SetFontSize 0,16", "SetFontName 'Helvetica Narrow/0'",
-                                      "SetTooltip 'Go on/on'", "SetText 'Next\r\nStep'", "MoveTo 600,600"}));
+  EXPECT_EQ(next.calls, (std::vector<std::string>{
+                            "LoadBitmap '" + kDir + "next.bmp'", "SetColors 255,16711680",
+                            "SetClickOffset 1,1", "SetFontWeight 700", "SetFontUnderline 0",
+                            "SetFontItalic 0", "SetFontSize 0,16", "SetFontName 'Helvetica Narrow/0'",
+                            "SetTooltip 'Go on/on'", "SetText 'Next\r\nStep'", "MoveTo 600,600"}));
   RecordingButton bare;
   EXPECT_TRUE(loader.LoadButtonItem("Main", "Bare", &bare));
   EXPECT_EQ(bare.calls[6], "SetFontSizePoints 10");
