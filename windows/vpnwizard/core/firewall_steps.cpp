@@ -36,7 +36,8 @@ bool ParseVersionOverride(std::string_view text, unsigned &major, unsigned &mino
   return true;
 }
 
-FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper, const std::wstring &imagePath) {
+FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper,
+                               const std::wstring &imagePath) {
   FirewallMemory memory;
   if (!isXpSp2) return memory;
   std::unique_ptr<FirewallOps> helper = makeHelper();

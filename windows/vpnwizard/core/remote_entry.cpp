@@ -155,7 +155,8 @@ ReadJudgement CheckReadResults(int router1Result, int router2Result, int localMo
 std::optional<std::string> TunnelTo(const TunnelStatusTable &table, int count, std::string_view remoteWan) {
   const int rows = std::clamp(count, 0, static_cast<int>(table.size()));
   for (int i = 0; i < rows; ++i) {
-    if (table[static_cast<std::size_t>(i)].remoteGateway == remoteWan) return table[static_cast<std::size_t>(i)].name;
+    if (table[static_cast<std::size_t>(i)].remoteGateway == remoteWan)
+      return table[static_cast<std::size_t>(i)].name;
   }
   return std::nullopt;
 }

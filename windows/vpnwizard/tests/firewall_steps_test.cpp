@@ -79,7 +79,8 @@ TEST_F(FirewallSteps, ForbiddenExceptionsAreAllowedForTheRunAndForbiddenAgainAtE
   const FirewallMemory memory = Start();
   EXPECT_TRUE(memory.askedForEntry);
   EXPECT_TRUE(memory.exceptionsWereOff);
-  EXPECT_EQ(fw.calls, (std::vector<std::string>{"init", "enabled?", "exceptions?", "allow", "add", "release"}));
+  EXPECT_EQ(fw.calls,
+            (std::vector<std::string>{"init", "enabled?", "exceptions?", "allow", "add", "release"}));
   EXPECT_EQ(fw.authorised, std::vector<std::wstring>{kPath});
   EXPECT_FALSE(fw.notAllowed);
   fw.calls.clear();

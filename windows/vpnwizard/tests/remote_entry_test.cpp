@@ -57,15 +57,17 @@ TEST(ValidateFields, EveryWrongInputIsReportedTogetherWithItsOwnMessage) {
   in.router2Octets = {"1", "", "3", "4"};
   TunnelPlan plan;
   FieldErrors errors = ValidateFields(in, AddressingFlags{0, 0, 0}, plan);
-  EXPECT_EQ(RaisedSlots(errors), (std::vector<int>{kErrRouter1User, kErrRouter2User, kErrTunnelName,
-                                                    kErrPresharedKey, kErrRouter1Address, kErrRouter2Address}));
+  EXPECT_EQ(RaisedSlots(errors),
+            (std::vector<int>{kErrRouter1User, kErrRouter2User, kErrTunnelName, kErrPresharedKey,
+                              kErrRouter1Address, kErrRouter2Address}));
   EXPECT_EQ(errors.messageKeys[kErrRouter1User], "MSG_INVALIDUSERNAME");
   EXPECT_EQ(errors.messageKeys[kErrRouter2Address], "MSG_INVALIDADDRESS");
   EXPECT_EQ(plan.router1.wanAddress, "");  // refused octets never become an address
 
   errors = ValidateFields(in, AddressingFlags{0, 1, 1}, plan);  // both by (empty) DNS name
-  EXPECT_EQ(RaisedSlots(errors), (std::vector<int>{kErrRouter1User, kErrRouter2User, kErrTunnelName,
-                                                    kErrPresharedKey, kErrRouter1DnsName, kErrRouter2DnsName}));
+  EXPECT_EQ(RaisedSlots(errors),
+            (std::vector<int>{kErrRouter1User, kErrRouter2User, kErrTunnelName, kErrPresharedKey,
+                              kErrRouter1DnsName, kErrRouter2DnsName}));
   EXPECT_EQ(errors.messageKeys[kErrRouter2DnsName], "MSG_INVALID");
 }
 
@@ -88,9 +90,12 @@ TEST(CheckReadResults, LoginRefusedOnRouter1AndRouter2UnreachableShowLabelsAndFi
 
 TEST(CheckReadResults, UnreachableRoutersGiveOneDialogChosenByMode) {
   FieldErrors errors = ClearedFieldErrors();
-  EXPECT_EQ(CheckReadResults(1, 1, 0, errors, KeyTexts()).dialogs, (std::vector<std::string>{"[MSG_FINDFAIL4]"}));
-  EXPECT_EQ(CheckReadResults(1, 9, 1, errors, KeyTexts()).dialogs, (std::vector<std::string>{"[MSG_FINDFAIL1]"}));
-  EXPECT_EQ(CheckReadResults(1, 9, 0, errors, KeyTexts()).dialogs, (std::vector<std::string>{"[MSG_FINDFAIL2]"}));
+  EXPECT_EQ(CheckReadResults(1, 1, 0, errors, KeyTexts()).dialogs,
+            (std::vector<std::string>{"[MSG_FINDFAIL4]"}));
+  EXPECT_EQ(CheckReadResults(1, 9, 1, errors, KeyTexts()).dialogs,
+            (std::vector<std::string>{"[MSG_FINDFAIL1]"}));
+  EXPECT_EQ(CheckReadResults(1, 9, 0, errors, KeyTexts()).dialogs,
+            (std::vector<std::string>{"[MSG_FINDFAIL2]"}));
   EXPECT_FALSE(errors.Any());
 }
 
@@ -107,7 +112,8 @@ TEST(CheckReadResults, FullTablesJoinInOneDialogAndUsedNamesMarkTheTunnelName) {
 }
 
 TEST(CheckReadResults, CodesWithoutTheirOwnTextStillFailAndRouter2WanMissReadsAsLoginFailure) {
-  for (int code : {kReadNoLanAddress, kReadNoSubnetMask, kReadNoTunnelList, kReadNoTunnelStatus, kReadNoWanAddress}) {
+  for (int code :
+       {kReadNoLanAddress, kReadNoSubnetMask, kReadNoTunnelList, kReadNoTunnelStatus, kReadNoWanAddress}) {
     FieldErrors errors = ClearedFieldErrors();
     const ReadJudgement j = CheckReadResults(code, kReadOk, 0, errors, KeyTexts());
     EXPECT_FALSE(j.success) << code;
@@ -291,7 +297,8 @@ TEST_F(RemoteNext, RoutersOnTheSameSubnetOrAlreadyJoinedStay) {
   host.scripted[0].status[0] = {"hq", "198.51.100.20"};
   host.scripted[0].tunnelCount = 1;
   EXPECT_EQ(Next(), -1);
-  EXPECT_EQ(host.messages, (std::vector<std::string>{"[MSG_TUNNELNAME0] [MSG_TUNNELNAME1] hq. [MSG_TUNNELNAME3]"}));
+  EXPECT_EQ(host.messages,
+            (std::vector<std::string>{"[MSG_TUNNELNAME0] [MSG_TUNNELNAME1] hq. [MSG_TUNNELNAME3]"}));
   EXPECT_EQ(step, 4);
 }
 

@@ -61,7 +61,8 @@ FirewallHelper::~FirewallHelper() {
 FW_ERROR_CODE FirewallHelper::Initialize() {
   if (profile_ != nullptr) return kFwNotInitialized;
   ComRef<INetFwMgr> manager;
-  const HRESULT created = makeManager_ != nullptr ? makeManager_(manager.out()) : PlatformManager(manager.out());
+  const HRESULT created =
+      makeManager_ != nullptr ? makeManager_(manager.out()) : PlatformManager(manager.out());
   if (FAILED(created) || manager.get() == nullptr) return kFwNoManager;
   ComRef<INetFwPolicy> policy;
   if (FAILED(manager->get_LocalPolicy(policy.out())) || policy.get() == nullptr) return kFwNoLocalPolicy;

@@ -72,7 +72,8 @@ class RouterReader {
       failure_ = kReadUnreachable;
       return false;
     }
-    const int result = GetRouterPage(host_, path, router_.port, router_.user, router_.password, page_, work_.seams);
+    const int result =
+        GetRouterPage(host_, path, router_.port, router_.user, router_.password, page_, work_.seams);
     if (result == kHttpOk) return true;
     failure_ = PageFailure(result);
     return false;
