@@ -58,8 +58,8 @@ class RouterWorkers : public ::testing::Test {
   }
 
   int ReadResult(RouterId router) {
-    EXPECT_TRUE(Run(ReadRouterInfoThread, router, router == RouterId::Router1 ? kProgressReadRouter1
-                                                                               : kProgressReadRouter2));
+    EXPECT_TRUE(Run(ReadRouterInfoThread, router,
+                    router == RouterId::Router1 ? kProgressReadRouter1 : kProgressReadRouter2));
     return work.routers[router == RouterId::Router1 ? 0 : 1].result;
   }
 
@@ -142,7 +142,8 @@ TEST_F(RouterWorkers, ARouterGivenByNameHasItsWanAddressRead) {
 }
 
 TEST_F(RouterWorkers, StoppingTheDialogEndsTheWorkerBeforeItsResultsAreUsed) {
-  RouterDouble router1 = Start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/vpn_main.htm=delay:2"});
+  RouterDouble router1 =
+      Start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/vpn_main.htm=delay:2"});
   ASSERT_TRUE(router1.Started());
   work.plan.router1.port = router1.Port();
   job.work = &work;
