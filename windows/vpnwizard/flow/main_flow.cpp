@@ -3,9 +3,9 @@
 namespace tunmira {
 namespace {
 
-const std::vector<int> kBarControls = {kBackgroundPicture, kUserGuideLink, kDownloadGuideLink, kRegistrationLink,
-                                       kLinkSeparator,     kLabel9,        kGoButton,          kTestingButton,
-                                       kNextButton,        kBackButton,    kExitButton};
+const std::vector<int> kBarControls = {
+    kBackgroundPicture, kUserGuideLink, kDownloadGuideLink, kRegistrationLink, kLinkSeparator, kLabel9,
+    kGoButton,          kTestingButton, kNextButton,        kBackButton,       kExitButton};
 const std::vector<int> kStepLabels = {kLabel6, kLabel11, kLabel12, kLabel13, kLabel8, kLabel14};
 
 BarView StepBar() {
@@ -15,7 +15,9 @@ BarView StepBar() {
   return view;
 }
 
-void Show(BarView &view, std::initializer_list<int> ids) { view.shown.insert(view.shown.end(), ids); }
+void Show(BarView &view, std::initializer_list<int> ids) {
+  view.shown.insert(view.shown.end(), ids);
+}
 
 }  // namespace
 
@@ -23,7 +25,8 @@ BarView InitialBar() {
   BarView view;
   view.hidden = {kLinkSeparator, kDownloadGuideLink, kRegistrationLink, kGoButton,
                  kNextButton,    kBackButton,        kTestingButton};
-  view.shown = {kLabel9, kLabel6, kLabel11, kLabel12, kLabel13, kLabel8, kLabel14, kUserGuideLink, kExitButton};
+  view.shown = {kLabel9, kLabel6,  kLabel11,       kLabel12,   kLabel13,
+                kLabel8, kLabel14, kUserGuideLink, kExitButton};
   return view;
 }
 
@@ -173,7 +176,8 @@ std::string ShellErrorText(int result, bool installer) {
     case 29:
       return "The DDE transaction failed.";
     case 30:
-      return "The DDE transaction could not be completed because other DDE transactions were being processed.";
+      return "The DDE transaction could not be completed because other DDE transactions were being "
+             "processed.";
     case 31:
       return installer ? "There is no application associated with the given file extension."
                        : "There is no application associated with the given filename extension.";

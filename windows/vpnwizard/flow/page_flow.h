@@ -37,7 +37,7 @@ class ConfigureActions {
   virtual ~ConfigureActions() = default;
   // Posts the tunnel form to one router with the progress dialog up: 1 when it was posted.
   virtual int PostTunnel(RouterId router) = 0;
-  // Runs the connect exchange with the progress dialog up; it leaves Wizard().connectResult.
+  // Runs the connect exchange with the progress dialog up, which leaves the connect result.
   virtual void Connect() = 0;
   virtual void ShowConfigureMessage(ConfigureMessage message) = 0;
   // The plain box "Maybe make a mistake.".

@@ -5,12 +5,6 @@ namespace tunmira {
 int WizardStep = kStepWelcome00;
 int ConfigurePhase = 0;
 int CdStartMode = 0;
-std::atomic<int> ProgressDone{0};
-
-WizardData &Wizard() {
-  static WizardData data;
-  return data;
-}
 
 WizardPage *WizardSheet::FindActivePage() const {
   for (WizardPage *page : pages_)

@@ -2,8 +2,6 @@
 // natively. The sheet dialog implements PageWindows; every page derives from WizardPage.
 #pragma once
 
-#include <atomic>
-#include <memory>
 #include <vector>
 
 #include "tunnel_plan.h"
@@ -41,18 +39,6 @@ enum StepValue : int {
 extern int WizardStep;
 extern int ConfigurePhase;
 extern int CdStartMode;
-// Set by a worker when its router exchange has ended (or by the progress dialog's Stop); polled by the
-// progress dialog's timer on the user-interface thread.
-extern std::atomic<int> ProgressDone;
-
-// What the pages fill in and show: the tunnel being built, how the routers are reached, and the
-// connect result (1: tunnel up).
-struct WizardData {
-  TunnelPlan plan;
-  AddressingFlags flags;
-  int connectResult = 0;
-};
-WizardData &Wizard();
 
 class WizardSheet;
 

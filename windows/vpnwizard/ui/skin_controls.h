@@ -184,7 +184,7 @@ class CPngStatic : public rtwin::CControl {
   HBITMAP snapshot_ = nullptr;
   HGDIOBJ snapshotOld_ = nullptr;
   int resourceId_ = 0;
-  void *image_ = nullptr;   // Gdiplus::Image
+  void *image_ = nullptr;  // Gdiplus::Image
   HGLOBAL imageBytes_ = nullptr;
 };
 

@@ -24,16 +24,18 @@ std::set<int> LabelsAnd(std::set<int> more) {
 
 TEST(BarVisibility, AfterNextByStepAndPhase) {
   // Everything was visible: the step's set alone remains.
-  std::set<int> all = {kBackgroundPicture, kNextButton,  kBackButton,        kExitButton,
-                       kGoButton,          kTestingButton, kUserGuideLink,   kLinkSeparator,
-                       kDownloadGuideLink, kRegistrationLink, kLabel9, kLabel6, kLabel11, kLabel12, kLabel13, kLabel8, kLabel14};
-  EXPECT_EQ(Visible(BarAfterNext(5, 0), all), LabelsAnd({kBackgroundPicture, kExitButton, kBackButton, kGoButton}));
+  std::set<int> all = {
+      kBackgroundPicture, kNextButton,    kBackButton,        kExitButton,       kGoButton, kTestingButton,
+      kUserGuideLink,     kLinkSeparator, kDownloadGuideLink, kRegistrationLink, kLabel9,   kLabel6,
+      kLabel11,           kLabel12,       kLabel13,           kLabel8,           kLabel14};
+  EXPECT_EQ(Visible(BarAfterNext(5, 0), all),
+            LabelsAnd({kBackgroundPicture, kExitButton, kBackButton, kGoButton}));
   EXPECT_EQ(Visible(BarAfterNext(5, 1), all), LabelsAnd({kBackgroundPicture, kExitButton, kTestingButton}));
   EXPECT_EQ(Visible(BarAfterNext(5, 2), all), kLabels);
   EXPECT_EQ(Visible(BarAfterNext(6, 0), all), LabelsAnd({kBackgroundPicture}));
   EXPECT_EQ(Visible(BarAfterNext(8, 0), all), LabelsAnd({kBackgroundPicture}));
-  EXPECT_EQ(Visible(BarAfterNext(7, 1), all),
-            LabelsAnd({kBackgroundPicture, kDownloadGuideLink, kLinkSeparator, kRegistrationLink, kExitButton}));
+  EXPECT_EQ(Visible(BarAfterNext(7, 1), all), LabelsAnd({kBackgroundPicture, kDownloadGuideLink,
+                                                         kLinkSeparator, kRegistrationLink, kExitButton}));
   for (int step : {1, 2, 4})
     EXPECT_EQ(Visible(BarAfterNext(step, 0), all),
               LabelsAnd({kBackgroundPicture, kBackButton, kExitButton, kNextButton}));
@@ -45,12 +47,14 @@ TEST(BarVisibility, AfterBackAndAtStart) {
   EXPECT_EQ(Visible(start, {kNextButton, kBackButton, kRegistrationLink}),
             LabelsAnd({kBackgroundPicture, kUserGuideLink, kLabel9, kExitButton}));
   EXPECT_FALSE(BarAfterBack(5).postStartBackground);
-  EXPECT_EQ(Visible(BarAfterBack(5), {kTestingButton}), LabelsAnd({kGoButton, kBackButton, kExitButton, kBackgroundPicture}));
+  EXPECT_EQ(Visible(BarAfterBack(5), {kTestingButton}),
+            LabelsAnd({kGoButton, kBackButton, kExitButton, kBackgroundPicture}));
   EXPECT_EQ(Visible(BarAfterBack(2), {kGoButton}),
             LabelsAnd({kBackButton, kExitButton, kBackgroundPicture, kNextButton}));
   EXPECT_EQ(Visible(InitialBar(), {kNextButton, kGoButton, kBackButton, kTestingButton, kBackgroundPicture}),
             LabelsAnd({kBackgroundPicture, kLabel9, kUserGuideLink, kExitButton}));
-  EXPECT_EQ(Visible(BarForCdStart(), {kExitButton, kLabel9, kUserGuideLink}), std::set<int>{kBackgroundPicture});
+  EXPECT_EQ(Visible(BarForCdStart(), {kExitButton, kLabel9, kUserGuideLink}),
+            std::set<int>{kBackgroundPicture});
 }
 
 TEST(WizardCommands, Table) {

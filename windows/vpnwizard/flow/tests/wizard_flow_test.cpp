@@ -18,8 +18,12 @@ class RecordingWindows : public PageWindows {
     log.push_back("create " + std::to_string(page.templateId()));
     return page.templateId() != failCreate;
   }
-  void PlaceAndShowPageWindow(WizardPage &page) override { log.push_back("show " + std::to_string(page.templateId())); }
-  void HidePageWindow(WizardPage &page) override { log.push_back("hide " + std::to_string(page.templateId())); }
+  void PlaceAndShowPageWindow(WizardPage &page) override {
+    log.push_back("show " + std::to_string(page.templateId()));
+  }
+  void HidePageWindow(WizardPage &page) override {
+    log.push_back("hide " + std::to_string(page.templateId()));
+  }
   void DestroyPageWindow(WizardPage &page) override {
     log.push_back("destroy " + std::to_string(page.templateId()));
   }
@@ -31,7 +35,9 @@ class RecordingWindows : public PageWindows {
 
 class RecordingPoster : public CommandPoster {
  public:
-  void PostWizardCommand(std::intptr_t wParam, std::intptr_t lParam) override { posted.emplace_back(wParam, lParam); }
+  void PostWizardCommand(std::intptr_t wParam, std::intptr_t lParam) override {
+    posted.emplace_back(wParam, lParam);
+  }
   std::vector<std::pair<std::intptr_t, std::intptr_t>> posted;
 };
 
