@@ -41,11 +41,6 @@ class ComRef {
   Interface *pointer_ = nullptr;
 };
 
-HRESULT PlatformManager(INetFwMgr **manager) {
-  return ::CoCreateInstance(__uuidof(NetFwMgr), nullptr, CLSCTX_INPROC_SERVER, __uuidof(INetFwMgr),
-                            reinterpret_cast<void **>(manager));
-}
-
 FW_ERROR_CODE CheckArgument(const wchar_t *text) {
   if (text == nullptr) return kFwNullArgument;
   if (text[0] == L'\0') return kFwEmptyArgument;
@@ -61,9 +56,11 @@ FirewallHelper::~FirewallHelper() {
 FW_ERROR_CODE FirewallHelper::Initialize() {
   if (profile_ != nullptr) return kFwNotInitialized;
   ComRef<INetFwMgr> manager;
-  const HRESULT created =
-      makeManager_ != nullptr ? makeManager_(manager.out()) : PlatformManager(manager.out());
-  if (FAILED(created) || manager.get() == nullptr) return kFwNoManager;
+  if (FAILED(::CoCreateInstance(__uuidof(NetFwMgr), nullptr, CLSCTX_INPROC_SERVER, __uuidof(INetFwMgr),
+                                reinterpret_cast<void **>(manager.out()))) ||
+      manager.get() == nullptr) {
+    return kFwNoManager;
+  }
   ComRef<INetFwPolicy> policy;
   if (FAILED(manager->get_LocalPolicy(policy.out())) || policy.get() == nullptr) return kFwNoLocalPolicy;
   if (FAILED(policy->get_CurrentProfile(&profile_)) || profile_ == nullptr) {

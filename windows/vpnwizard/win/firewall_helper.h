@@ -12,9 +12,6 @@ namespace tunmira {
 class FirewallHelper : public FirewallOps {
  public:
   FirewallHelper() = default;
-  // Takes its firewall manager from makeManager instead of the platform's class (tests).
-  using ManagerSource = HRESULT (*)(INetFwMgr **manager);
-  explicit FirewallHelper(ManagerSource makeManager) : makeManager_(makeManager) {}
   ~FirewallHelper() override;
   FirewallHelper(const FirewallHelper &) = delete;
   FirewallHelper &operator=(const FirewallHelper &) = delete;
@@ -32,7 +29,6 @@ class FirewallHelper : public FirewallOps {
   static bool IsWindowsXpSp2();
 
  private:
-  ManagerSource makeManager_ = nullptr;
   INetFwProfile *profile_ = nullptr;
 };
 

@@ -5,11 +5,13 @@
 
 #include <windows.h>
 
+#include <array>
 #include <optional>
 #include <string>
 
 #include "remote_entry.h"
 #include "router_threads.h"
+#include "skinned_items.h"
 #include "wizard_page.h"
 
 namespace tunmira {
@@ -32,11 +34,15 @@ enum PageRemoteControl : int {
   kIdcRouter2ByName = 1133,
   kIdcRouter1Label = 1140,  // Router 1's address row caption
   kIdcErrorLabel1 = 1150,   // ... 1159: "LabelErr1" to "LabelErr10"
+  kIdcLabel0 = 1160,        // ... 1166: "Label0" to "Label6"
 };
+
+class CSkinLabel;
 
 class CPageRemote : public CWizardPage, private RemotePageHost {
  public:
   CPageRemote();
+  ~CPageRemote() override;
 
  protected:
   BOOL OnInitDialog() override;
@@ -59,7 +65,9 @@ class CPageRemote : public CWizardPage, private RemotePageHost {
   void ApplyRouter1Choice(int byName);
   void ApplyRouter2Choice(int byName);
 
-  FieldErrors errors_ = ClearedFieldErrors();
+  SkinnedItems items_;
+  std::array<CSkinLabel *, kFieldSlotCount> errorLabels_{};
+  WorkerJob job_;
   HBRUSH choiceBrush_ = nullptr;
 };
 
