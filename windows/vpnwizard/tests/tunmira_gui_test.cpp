@@ -81,13 +81,20 @@ void SaveWindowPicture(HWND window, const std::string &path) {
   ReleaseDC(nullptr, screen);
 }
 
+// The bin folder Tunmira.exe lies in (a Unix path).
+std::string BinFolder() {
+  std::string exe = Env("TUNMIRA_EXE");
+  return exe.substr(0, exe.rfind('/'));
+}
+
 class TunmiraExe {
  public:
   // Starts the program in `workingDirectory` (the bin folder, where English.ini lies, by default).
   explicit TunmiraExe(const UnixTempDir &dir, std::string workingDirectory = {}) : dir_(dir) {
     std::string exe = Env("TUNMIRA_EXE");
-    if (workingDirectory.empty()) workingDirectory = WindowsPath(exe.substr(0, exe.rfind('/')));
+    if (workingDirectory.empty()) workingDirectory = WindowsPath(BinFolder());
     SetEnvironmentVariableA("RT_PROMPT_LOG", dir.Windows("prompts.txt").c_str());
+    SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", dir.Windows("saved.pdf").c_str());
     std::string command = "\"" + WindowsPath(exe) + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
@@ -110,6 +117,7 @@ class TunmiraExe {
   HWND main() const { return main_; }
   bool Visible(int id) const { return IsWindowVisible(GetDlgItem(main_, id)) != FALSE; }
   void Command(int id) const { PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  void WizardCommand(WPARAM wParam, LPARAM lParam) const { PostMessageA(main_, 2024, wParam, lParam); }
   // The one visible page, or nullptr.
   HWND Page() const {
     HWND found = nullptr;
@@ -235,6 +243,55 @@ TEST(TunmiraGui, CdStartModeShowsItsPageAndBackReturnsToTheStart) {
   app.Command(kBack);
   ASSERT_TRUE(app.WaitForPage("Welcome00")) << app.PageShown();
   ASSERT_TRUE(WaitFor([&] { return app.Visible(kUserGuide); }, 5000));
+  app.Command(kExit);
+  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+TEST(TunmiraGui, HelpLinksOpenTheGuideAndSaveItsCopy) {
+  UnixTempDir dir;
+  const std::string guide = WindowsPath(BinFolder() + "/VPNWizard_UserGuide.pdf");
+  DeleteFileA(guide.c_str());
+  TunmiraExe app(dir);
+  ASSERT_TRUE(app.WaitForWindow()) << app.Prompts();
+  ASSERT_TRUE(app.WaitForPage("Welcome00"));
+
+  // Commands the main window has no action for change nothing.
+  app.WizardCommand(4, 100);
+  app.WizardCommand(1, 200);
+  Sleep(300);
+  EXPECT_EQ(app.PageShown(), "Welcome00");
+  EXPECT_TRUE(app.Visible(kUserGuide));
+
+  // The user guide link hands the guide to the shell.
+  app.WizardCommand(kUserGuide, 0);
+  ASSERT_TRUE(
+      WaitFor([&] { return app.Prompts().find("open|VPNWizard_UserGuide.pdf") != std::string::npos; }, 5000))
+      << app.Prompts();
+
+  // Saving the guide without its source beside the program: "Can not open!" and nothing written.
+  app.WizardCommand(2888, 0);
+  ASSERT_TRUE(WaitFor([&] { return app.Prompts().find("message|Can not open!") != std::string::npos; }, 5000))
+      << app.Prompts();
+  EXPECT_NE(app.Prompts().find("save|VPNWizard_UserGuide.pdf"), std::string::npos);
+  EXPECT_EQ(GetFileAttributesA(dir.Windows("saved.pdf").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // With the source there, the copy is the same bytes, over several 4096-byte blocks.
+  std::string content;
+  for (int i = 0; i < 10000; ++i) content += static_cast<char>('A' + i % 23);
+  {
+    std::ofstream out(guide, std::ios::binary);
+    out << content;
+  }
+  app.WizardCommand(2888, 0);
+  bool copied = WaitFor(
+      [&] {
+        auto bytes = ReadAll(dir.Windows("saved.pdf"));
+        return std::string(bytes.begin(), bytes.end()) == content;
+      },
+      5000);
+  DeleteFileA(guide.c_str());
+  EXPECT_TRUE(copied) << app.Prompts();
+  DeleteFileA(dir.Windows("saved.pdf").c_str());
   app.Command(kExit);
   EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
 }
