@@ -52,6 +52,49 @@ bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs) {
   return done();
 }
 
+// Keeps what a window shows on the virtual display as DIR/name.bmp, DIR being the folder that
+// UPGRADE_SCREENSHOTS names (nothing without it), so the pages can be looked at after a run.
+void SaveScreenshot(HWND window, const std::string &name) {
+  std::string dir = Env("UPGRADE_SCREENSHOTS");
+  if (dir.empty() || window == nullptr) return;
+  std::string path = "Z:" + dir + "\\" + name + ".bmp";
+  for (char &c : path)
+    if (c == '/') c = '\\';
+  CreateDirectoryA(("Z:" + dir).c_str(), nullptr);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(500);  // the other process paints on its own thread
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void *bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+  file.bfSize = file.bfOffBits + imageSize;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char *>(&file), sizeof file);
+  out.write(reinterpret_cast<const char *>(&info.bmiHeader), sizeof info.bmiHeader);
+  out.write(static_cast<const char *>(bits), imageSize);
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
 class UpgradeExe {
  public:
   UpgradeExe(const UnixTempDir &dir, int peerPort, const std::string &guid, const std::string &adapters = {})
@@ -90,6 +133,7 @@ class UpgradeExe {
   HWND dialog() const { return dialog_; }
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
+  void Screenshot(const std::string &name) const { SaveScreenshot(dialog_, name); }
   void Click(int id) const {
     PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
   }
@@ -146,6 +190,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_FALSE(app.Visible(1002));
   EXPECT_FALSE(app.Visible(kUpgrade));
   EXPECT_EQ(SendMessageA(app.Item(kAdapters), LB_GETCOUNT, 0, 0), 1);
+  app.Screenshot("1-welcome");
 
   // One adapter: Next goes straight through the search to the versions.
   app.Click(kNext);
@@ -154,10 +199,12 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_EQ(app.Text(kRouterVersion), "V1.0.23");
   EXPECT_EQ(app.Text(kFileVersion), "V1.1.05");
   EXPECT_EQ(app.Text(1024), "HBX7300NQ");
+  app.Screenshot("4-versions");
 
   app.Click(kNext);
   ASSERT_TRUE(WaitFor([&] { return app.Visible(kUpgrade); }, 10000));
   EXPECT_FALSE(app.Visible(kNext));
+  app.Screenshot("5-upgrade");
   app.Click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
   PostMessageA(app.dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -169,6 +216,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_FALSE(app.Visible(1002));
   EXPECT_TRUE(app.Visible(IDCANCEL));
   EXPECT_TRUE(IsWindowEnabled(app.Item(IDCANCEL)));
+  app.Screenshot("6-done");
 
   int status = -1;
   ASSERT_TRUE(peer.WaitForEnd(status));
@@ -213,6 +261,7 @@ TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
   EXPECT_TRUE(app.Visible(kDescription));
   EXPECT_TRUE(app.Visible(1002));
   EXPECT_EQ(app.Text(kDescription), "Z first");
+  app.Screenshot("2-adapter");
   SendMessageA(app.Item(kAdapters), LB_SETCURSEL, 2, 0);
   PostMessageA(app.dialog(), WM_COMMAND, MAKEWPARAM(kAdapters, LBN_SELCHANGE),
                reinterpret_cast<LPARAM>(app.Item(kAdapters)));

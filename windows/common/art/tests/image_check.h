@@ -1,0 +1,109 @@
+// Header checks of the pictures the build draws: is a file a whole, well-formed BMP or JPEG, and how
+// large is its picture. Every field is checked against the file's length before it is used.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace art_check {
+
+struct ImageHeader {
+  std::string format;  // "bmp" or "jpeg"; empty when the file is neither
+  int width = 0;
+  int height = 0;
+  int bitsPerPixel = 0;  // BMP only
+  std::string error;     // why the file was refused
+};
+
+inline std::vector<std::uint8_t> ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::uint32_t Le(const std::vector<std::uint8_t> &b, std::size_t at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | b[at + static_cast<std::size_t>(i)];
+  return value;
+}
+
+inline std::uint32_t Be16(const std::vector<std::uint8_t> &b, std::size_t at) {
+  return static_cast<std::uint32_t>(b[at] << 8 | b[at + 1]);
+}
+
+// An uncompressed BMP with a 40-byte information header: the layout the wizards' bitmap reader takes.
+inline ImageHeader CheckBmp(const std::vector<std::uint8_t> &b) {
+  ImageHeader h;
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return h.error = "no BM file header", h;
+  h.format = "bmp";
+  if (Le(b, 2, 4) != b.size()) return h.error = "file size field differs from the file's length", h;
+  if (Le(b, 14, 4) != 40) return h.error = "information header is not 40 bytes", h;
+  auto width = static_cast<std::int32_t>(Le(b, 18, 4));
+  auto height = static_cast<std::int32_t>(Le(b, 22, 4));
+  h.bitsPerPixel = static_cast<int>(Le(b, 28, 2));
+  if (width <= 0 || height == 0 || height == INT32_MIN) return h.error = "empty picture", h;
+  if (Le(b, 26, 2) != 1) return h.error = "planes is not 1", h;
+  if (Le(b, 30, 4) != 0) return h.error = "compressed", h;
+  if (h.bitsPerPixel != 24 && h.bitsPerPixel != 32) return h.error = "not a true-colour picture", h;
+  h.width = width;
+  h.height = height < 0 ? -height : height;
+  std::uint64_t stride =
+      (static_cast<std::uint64_t>(width) * static_cast<unsigned>(h.bitsPerPixel) + 31) / 32 * 4;
+  std::uint64_t bitsAt = Le(b, 10, 4);
+  if (bitsAt < 54 || bitsAt + stride * static_cast<std::uint64_t>(h.height) > b.size())
+    return h.error = "pixel rows run past the end of the file", h;
+  return h;
+}
+
+// A baseline or progressive JPEG: markers walked from the start of image to the frame header, and the
+// file closed by an end-of-image marker.
+inline ImageHeader CheckJpeg(const std::vector<std::uint8_t> &b) {
+  ImageHeader h;
+  if (b.size() < 4 || b[0] != 0xFF || b[1] != 0xD8) return h.error = "no start-of-image marker", h;
+  h.format = "jpeg";
+  if (b[b.size() - 2] != 0xFF || b[b.size() - 1] != 0xD9) return h.error = "no end-of-image marker", h;
+  std::size_t at = 2;
+  while (at + 4 <= b.size()) {
+    if (b[at] != 0xFF) return h.error = "marker expected", h;
+    std::uint8_t marker = b[at + 1];
+    std::size_t length = Be16(b, at + 2);
+    if (length < 2 || at + 2 + length > b.size()) return h.error = "segment runs past the end of the file", h;
+    bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+    if (frame) {
+      if (length < 8) return h.error = "short frame header", h;
+      h.height = static_cast<int>(Be16(b, at + 5));
+      h.width = static_cast<int>(Be16(b, at + 7));
+      if (h.width == 0 || h.height == 0) return h.error = "empty picture", h;
+      return h;
+    }
+    at += 2 + length;
+  }
+  return h.error = "no frame header", h;
+}
+
+// The pixels of frame `index` of a strip of `frames` equal frames side by side, row by row, from a
+// BMP that CheckBmp accepted.
+inline std::vector<std::uint8_t> BmpFrame(const std::vector<std::uint8_t> &b, const ImageHeader &h,
+                                          int frames, int index) {
+  const std::size_t bytesPerPixel = static_cast<std::size_t>(h.bitsPerPixel / 8);
+  const std::size_t stride = (static_cast<std::size_t>(h.width) * bytesPerPixel + 3) / 4 * 4;
+  const std::size_t frameWidth = static_cast<std::size_t>(h.width / frames);
+  std::vector<std::uint8_t> pixels;
+  for (std::size_t row = 0; row < static_cast<std::size_t>(h.height); ++row) {
+    auto first =
+        b.begin() + static_cast<std::ptrdiff_t>(Le(b, 10, 4) + row * stride +
+                                                static_cast<std::size_t>(index) * frameWidth * bytesPerPixel);
+    pixels.insert(pixels.end(), first, first + static_cast<std::ptrdiff_t>(frameWidth * bytesPerPixel));
+  }
+  return pixels;
+}
+
+inline ImageHeader CheckImage(const std::string &path) {
+  auto bytes = ReadFile(path);
+  if (bytes.empty()) return ImageHeader{"", 0, 0, 0, "missing or empty"};
+  return bytes[0] == 'B' ? CheckBmp(bytes) : CheckJpeg(bytes);
+}
+
+}  // namespace art_check

@@ -1,0 +1,123 @@
+// The header checks that judge the drawn pictures: whole files pass, cut or inconsistent ones are
+// refused with their reason, and a strip's frames are cut where they lie.
+#include <gtest/gtest.h>
+
+#include "image_check.h"
+
+namespace art_check {
+namespace {
+
+void Put(std::vector<std::uint8_t> &b, std::size_t at, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i)
+    b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// A 24-bit picture, every pixel of column x coloured x.
+std::vector<std::uint8_t> Bmp(int width, int height) {
+  std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+  std::vector<std::uint8_t> b(54 + stride * static_cast<std::size_t>(height));
+  b[0] = 'B';
+  b[1] = 'M';
+  Put(b, 2, static_cast<std::uint32_t>(b.size()), 4);
+  Put(b, 10, 54, 4);
+  Put(b, 14, 40, 4);
+  Put(b, 18, static_cast<std::uint32_t>(width), 4);
+  Put(b, 22, static_cast<std::uint32_t>(height), 4);
+  Put(b, 26, 1, 2);
+  Put(b, 28, 24, 2);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c)
+        b[54 + static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) * 3 +
+          static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(x);
+  return b;
+}
+
+std::vector<std::uint8_t> Jpeg(int width, int height) {
+  return {0xFF,
+          0xD8,
+          0xFF,
+          0xE0,
+          0x00,
+          0x04,
+          'J',
+          'F',
+          0xFF,
+          0xC0,
+          0x00,
+          0x0B,
+          0x08,
+          static_cast<std::uint8_t>(height >> 8),
+          static_cast<std::uint8_t>(height),
+          static_cast<std::uint8_t>(width >> 8),
+          static_cast<std::uint8_t>(width),
+          0x01,
+          0x01,
+          0x11,
+          0x00,
+          0xFF,
+          0xD9};
+}
+
+TEST(ImageCheck, AcceptsWholeBmpAndJpegWithTheirSizes) {
+  ImageHeader bmp = CheckBmp(Bmp(5, 3));
+  EXPECT_EQ(bmp.error, "");
+  EXPECT_EQ(bmp.width, 5);
+  EXPECT_EQ(bmp.height, 3);
+  ImageHeader jpeg = CheckJpeg(Jpeg(525, 380));
+  EXPECT_EQ(jpeg.error, "");
+  EXPECT_EQ(jpeg.width, 525);
+  EXPECT_EQ(jpeg.height, 380);
+}
+
+TEST(ImageCheck, RefusesBmpsThatDoNotHoldWhatTheirHeadersSay) {
+  auto cut = Bmp(5, 3);
+  cut.pop_back();
+  EXPECT_NE(CheckBmp(cut).error, "") << "file size field no longer matches";
+  Put(cut, 2, static_cast<std::uint32_t>(cut.size()), 4);
+  EXPECT_EQ(CheckBmp(cut).error, "pixel rows run past the end of the file");
+
+  auto tall = Bmp(5, 3);
+  Put(tall, 22, 4, 4);
+  EXPECT_EQ(CheckBmp(tall).error, "pixel rows run past the end of the file");
+  auto farBits = Bmp(5, 3);
+  Put(farBits, 10, 0xFFFFFFF0u, 4);
+  EXPECT_EQ(CheckBmp(farBits).error, "pixel rows run past the end of the file");
+
+  auto core = Bmp(5, 3);
+  Put(core, 14, 12, 4);
+  EXPECT_EQ(CheckBmp(core).error, "information header is not 40 bytes");
+  auto packed = Bmp(5, 3);
+  Put(packed, 30, 1, 4);
+  EXPECT_EQ(CheckBmp(packed).error, "compressed");
+  auto empty = Bmp(5, 3);
+  Put(empty, 18, 0, 4);
+  EXPECT_EQ(CheckBmp(empty).error, "empty picture");
+  EXPECT_EQ(CheckBmp(std::vector<std::uint8_t>(10, 'B')).error, "no BM file header");
+}
+
+TEST(ImageCheck, RefusesJpegsWhoseSegmentsDoNotAddUp) {
+  auto noEnd = Jpeg(10, 10);
+  noEnd.pop_back();
+  EXPECT_EQ(CheckJpeg(noEnd).error, "no end-of-image marker");
+  auto longSegment = Jpeg(10, 10);
+  longSegment[5] = 0x40;
+  EXPECT_EQ(CheckJpeg(longSegment).error, "segment runs past the end of the file");
+  std::vector<std::uint8_t> noFrame = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x02, 0xFF, 0xD9};
+  EXPECT_NE(CheckJpeg(noFrame).error, "");
+  EXPECT_EQ(CheckJpeg({0x00, 0x01, 0xFF, 0xD9}).error, "no start-of-image marker");
+  auto zero = Jpeg(0, 10);
+  EXPECT_EQ(CheckJpeg(zero).error, "empty picture");
+}
+
+TEST(ImageCheck, CutsAStripIntoItsFrames) {
+  auto strip = Bmp(6, 2);
+  ImageHeader h = CheckBmp(strip);
+  ASSERT_EQ(h.error, "");
+  // Frame 1 holds columns 2 and 3 on both rows.
+  EXPECT_EQ(BmpFrame(strip, h, 3, 1), (std::vector<std::uint8_t>{2, 2, 2, 3, 3, 3, 2, 2, 2, 3, 3, 3}));
+  EXPECT_NE(BmpFrame(strip, h, 3, 0), BmpFrame(strip, h, 3, 2));
+}
+
+}  // namespace
+}  // namespace art_check

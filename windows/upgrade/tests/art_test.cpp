@@ -1,0 +1,79 @@
+// The pictures the build draws for Upgrade.exe: every picture and strip the resource script names is a
+// whole file of the size the dialog needs, each page has its own picture and each strip three
+// different frames.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "image_check.h"
+
+namespace upgrade {
+namespace {
+
+// The dialog's client area at the template's size, which every page picture covers from its top-left
+// corner, and the one frame size of every button on the bar.
+constexpr int kPageWidth = 525, kPageHeight = 380;
+constexpr int kFrameWidth = 92, kFrameHeight = 26;
+
+std::string Env(const char *name) {
+  const char *value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Resource id -> file, for the lines of the resource script that name a resource of `type` by file.
+std::map<std::string, std::string> Resources(const std::string &type) {
+  std::ifstream in(Env("UPGRADE_RC"));
+  std::map<std::string, std::string> found;
+  for (std::string text; std::getline(in, text);) {
+    std::istringstream line(text);
+    std::string id, kind, file;
+    if (!(line >> id >> kind >> file) || kind != type || file.size() < 3 || file.front() != '"' ||
+        file.back() != '"')
+      continue;
+    found[id] = file.substr(1, file.size() - 2);
+  }
+  return found;
+}
+
+TEST(UpgradeArt, EveryPagePictureIsAWholeJpegCoveringTheDialogAndNoTwoAreAlike) {
+  auto pages = Resources("IMAGE");
+  ASSERT_EQ(pages.size(), 6u);
+  std::set<std::vector<std::uint8_t>> distinct;
+  for (const auto &[id, file] : pages) {
+    std::string path = Env("UPGRADE_ART_DIR") + "/" + file;
+    art_check::ImageHeader h = art_check::CheckImage(path);
+    EXPECT_EQ(h.format, "jpeg") << id << " " << path;
+    EXPECT_EQ(h.error, "") << id << " " << path;
+    EXPECT_EQ(h.width, kPageWidth) << id;
+    EXPECT_EQ(h.height, kPageHeight) << id;
+    distinct.insert(art_check::ReadFile(path));
+  }
+  EXPECT_EQ(distinct.size(), pages.size()) << "two pages share one picture";
+}
+
+TEST(UpgradeArt, EveryButtonStripHoldsThreeDifferentFramesOfTheBarSize) {
+  auto strips = Resources("BITMAP");
+  ASSERT_EQ(strips.size(), 5u);
+  for (const auto &[id, file] : strips) {
+    std::string path = Env("UPGRADE_ART_DIR") + "/" + file;
+    auto bytes = art_check::ReadFile(path);
+    art_check::ImageHeader h = art_check::CheckBmp(bytes);
+    ASSERT_EQ(h.error, "") << id << " " << path;
+    EXPECT_EQ(h.width, 3 * kFrameWidth) << id;
+    EXPECT_EQ(h.height, kFrameHeight) << id;
+    auto normal = art_check::BmpFrame(bytes, h, 3, 0);
+    auto pressed = art_check::BmpFrame(bytes, h, 3, 1);
+    auto hover = art_check::BmpFrame(bytes, h, 3, 2);
+    EXPECT_NE(normal, pressed) << id;
+    EXPECT_NE(normal, hover) << id;
+    EXPECT_NE(pressed, hover) << id;
+  }
+}
+
+}  // namespace
+}  // namespace upgrade
