@@ -143,7 +143,29 @@ def checklist_art(x, y, w, h):
     return draw("roundrectangle %d,%d %d,%d 10,10" % (x, y, x + w - 1, y + h - 1), fill=BLUE) + lines
 
 
-ARTS = {"tunnel": tunnel_art, "firmware": firmware_art, "check": check_art, "attention": attention_art, "shield": shield_art,
+def adapter_art(x, y, w, h):
+    """A network card: a board with its contacts and its cable socket."""
+    return (draw("roundrectangle %d,%d %d,%d 6,6" % (x + 2, y + h // 5, x + w - 12, y + h * 4 // 5), fill=BLUE,
+                 stroke=NAVY, width=2) +
+            draw("rectangle %d,%d %d,%d" % (x + w - 16, y + h * 2 // 5, x + w - 2, y + h * 3 // 5), fill=NAVY) +
+            draw("rectangle %d,%d %d,%d" % (x + w // 5, y + h * 4 // 5, x + w * 3 // 5, y + h * 4 // 5 + 8),
+                 fill=ORANGE) +
+            draw("rectangle %d,%d %d,%d" % (x + w // 5, y + h // 3, x + w // 2, y + h * 3 // 5), fill=SKY))
+
+
+def app_art(x, y, w, h):
+    """The upgrade program: a router under an arrow bringing new firmware."""
+    cx = x + w // 2
+    return (draw("roundrectangle %d,%d %d,%d 12,12" % (x, y, x + w - 1, y + h - 1), fill=NAVY) +
+            draw("roundrectangle %d,%d %d,%d 6,6" % (x + w // 8, y + h * 9 // 16, x + w * 7 // 8, y + h * 7 // 8),
+                 fill=BLUE, stroke="#FFFFFF", width=2) +
+            draw("polygon %d,%d %d,%d %d,%d %d,%d %d,%d %d,%d %d,%d" %
+                 (cx - w // 10, y + h // 10, cx + w // 10, y + h // 10, cx + w // 10, y + h * 3 // 10, cx + w // 4,
+                  y + h * 3 // 10, cx, y + h // 2, cx - w // 4, y + h * 3 // 10, cx - w // 10, y + h * 3 // 10),
+                 fill=ORANGE))
+
+
+ARTS = {"adapter": adapter_art, "app": app_art, "tunnel": tunnel_art, "firmware": firmware_art, "check": check_art, "attention": attention_art, "shield": shield_art,
         "checklist": checklist_art}
 
 
@@ -270,6 +292,8 @@ KINDS = {"main": main_window, "page": page, "progress": progress, "icon": icon}
 
 
 def output_args(path):
+    if path.endswith(".ico"):
+        return ["-strip", "-define", "icon:auto-resize=32,16", path]
     if path.endswith(".jpg"):
         return ["-strip", "-quality", "92", "-sampling-factor", "1x1", path]
     return ["-alpha", "off", "-type", "TrueColor", "-strip", "BMP3:" + path]

@@ -1,5 +1,5 @@
-// The pictures the build draws for Upgrade.exe: every picture and strip the resource script names is a
-// whole file of the size the dialog needs, each page has its own picture and each strip three
+// The pictures the build draws for Upgrade.exe: every picture, strip and icon the resource script names
+// is a whole file of the size the dialog needs, each page has its own picture and each strip three
 // different frames.
 #include <gtest/gtest.h>
 
@@ -72,6 +72,18 @@ TEST(UpgradeArt, EveryButtonStripHoldsThreeDifferentFramesOfTheBarSize) {
     EXPECT_NE(normal, pressed) << id;
     EXPECT_NE(normal, hover) << id;
     EXPECT_NE(pressed, hover) << id;
+  }
+}
+
+TEST(UpgradeArt, BothIconsHoldTheirLargeAndSmallPictures) {
+  auto icons = Resources("ICON");
+  ASSERT_EQ(icons.size(), 2u);
+  for (const auto &[id, file] : icons) {
+    auto bytes = art_check::ReadFile(Env("UPGRADE_ART_DIR") + "/" + file);
+    art_check::ImageHeader h = art_check::CheckIco(bytes);
+    EXPECT_EQ(h.error, "") << id;
+    EXPECT_EQ(h.width, 32) << id;
+    EXPECT_EQ(art_check::Le(bytes, 4, 2), 2u) << id << ": a 32 and a 16 pixel picture";
   }
 }
 

@@ -1,4 +1,4 @@
-// Header checks of the pictures the build draws: is a file a whole, well-formed BMP or JPEG, and how
+// Header checks of the pictures the build draws: is a file a whole, well-formed BMP, JPEG or icon, and how
 // large is its picture. Every field is checked against the file's length before it is used.
 #pragma once
 
@@ -11,7 +11,7 @@
 namespace art_check {
 
 struct ImageHeader {
-  std::string format;  // "bmp" or "jpeg"; empty when the file is neither
+  std::string format;  // "bmp", "jpeg" or "ico"; empty when the file is none of them
   int width = 0;
   int height = 0;
   int bitsPerPixel = 0;  // BMP only
@@ -83,6 +83,26 @@ inline ImageHeader CheckJpeg(const std::vector<std::uint8_t> &b) {
   return h.error = "no frame header", h;
 }
 
+// An icon file: its directory and every picture it lists lie inside the file. The size is that of
+// the largest picture (0 in an entry means 256).
+inline ImageHeader CheckIco(const std::vector<std::uint8_t> &b) {
+  ImageHeader h;
+  if (b.size() < 6 || Le(b, 0, 2) != 0 || Le(b, 2, 2) != 1) return h.error = "no icon directory", h;
+  h.format = "ico";
+  const std::size_t count = Le(b, 4, 2);
+  if (count == 0) return h.error = "no pictures", h;
+  if (6 + 16 * count > b.size()) return h.error = "directory runs past the end of the file", h;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t entry = 6 + 16 * i;
+    const std::uint64_t size = Le(b, entry + 8, 4), at = Le(b, entry + 12, 4);
+    if (size == 0 || at < 6 + 16 * count || at + size > b.size())
+      return h.error = "picture runs past the end of the file", h;
+    const int width = b[entry] ? b[entry] : 256, height = b[entry + 1] ? b[entry + 1] : 256;
+    if (width > h.width) h.width = width, h.height = height;
+  }
+  return h;
+}
+
 // The pixels of frame `index` of a strip of `frames` equal frames side by side, row by row, from a
 // BMP that CheckBmp accepted.
 inline std::vector<std::uint8_t> BmpFrame(const std::vector<std::uint8_t> &b, const ImageHeader &h,
@@ -103,7 +123,8 @@ inline std::vector<std::uint8_t> BmpFrame(const std::vector<std::uint8_t> &b, co
 inline ImageHeader CheckImage(const std::string &path) {
   auto bytes = ReadFile(path);
   if (bytes.empty()) return ImageHeader{"", 0, 0, 0, "missing or empty"};
-  return bytes[0] == 'B' ? CheckBmp(bytes) : CheckJpeg(bytes);
+  if (bytes[0] == 'B') return CheckBmp(bytes);
+  return bytes[0] == 0 ? CheckIco(bytes) : CheckJpeg(bytes);
 }
 
 }  // namespace art_check

@@ -110,6 +110,28 @@ TEST(ImageCheck, RefusesJpegsWhoseSegmentsDoNotAddUp) {
   EXPECT_EQ(CheckJpeg(zero).error, "empty picture");
 }
 
+TEST(ImageCheck, AcceptsAnIconWhosePicturesLieInsideAndRefusesOneCut) {
+  // Two entries, 32 x 32 and 16 x 16, each picture 8 bytes after the directory.
+  std::vector<std::uint8_t> icon(6 + 32 + 16);
+  Put(icon, 2, 1, 2);
+  Put(icon, 4, 2, 2);
+  icon[6] = icon[7] = 32;
+  Put(icon, 6 + 8, 8, 4);
+  Put(icon, 6 + 12, 38, 4);
+  icon[22] = icon[23] = 16;
+  Put(icon, 22 + 8, 8, 4);
+  Put(icon, 22 + 12, 46, 4);
+  ImageHeader h = CheckIco(icon);
+  EXPECT_EQ(h.error, "");
+  EXPECT_EQ(h.width, 32);
+  icon.pop_back();
+  EXPECT_EQ(CheckIco(icon).error, "picture runs past the end of the file");
+  Put(icon, 4, 9, 2);
+  EXPECT_EQ(CheckIco(icon).error, "directory runs past the end of the file");
+  Put(icon, 2, 2, 2);
+  EXPECT_EQ(CheckIco(icon).error, "no icon directory");
+}
+
 TEST(ImageCheck, CutsAStripIntoItsFrames) {
   auto strip = Bmp(6, 2);
   ImageHeader h = CheckBmp(strip);
