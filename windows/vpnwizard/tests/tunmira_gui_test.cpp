@@ -310,6 +310,19 @@ TEST(TunmiraGui, ASecondCopyBringsTheFirstForwardAndEnds) {
   EXPECT_EQ(first.WaitExit(20000), std::optional<DWORD>(0));
 }
 
+TEST(TunmiraGui, OnTheFirewallsSystemVersionItStartsAndEndsAsUsual) {
+  // The start-up takes the firewall step on this version; wine's own firewall reads as off, so the step
+  // finds nothing to do and the wizard runs as anywhere else.
+  SetEnvironmentVariableA("TUNMIRA_WINDOWS_VERSION", "5.1;Service Pack 2");
+  UnixTempDir dir;
+  TunmiraExe app(dir);
+  SetEnvironmentVariableA("TUNMIRA_WINDOWS_VERSION", nullptr);
+  ASSERT_TRUE(app.WaitForWindow()) << app.Prompts();
+  ASSERT_TRUE(app.WaitForPage("Welcome00"));
+  app.Command(kExit);
+  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0)) << app.Prompts();
+}
+
 TEST(TunmiraGui, WithoutTheLanguageFileInTheCurrentFolderItEndsWithStatusOne) {
   UnixTempDir dir;
   std::string folder = dir.Windows("");
