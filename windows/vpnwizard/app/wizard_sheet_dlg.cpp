@@ -41,7 +41,16 @@ bool CWizardSheetDlg::CreatePageWindow(WizardPage &page) {
 
 void CWizardSheetDlg::PlaceAndShowPageWindow(WizardPage &page) {
   CWizardPage &window = AsWindow(page);
-  window.PlaceOverItem(placeholderId_);
+  if (GetWindowLongPtrA(window.hwnd(), GWL_STYLE) & WS_CHILD) {
+    window.PlaceOverItem(placeholderId_);
+  } else {
+    // The explanation page is also a modal dialog of its own, so its template makes a popup: it goes
+    // over the placeholder in screen coordinates.
+    RECT rect;
+    GetWindowRect(GetDlgItem(hwnd(), placeholderId_), &rect);
+    SetWindowPos(window.hwnd(), nullptr, rect.left, rect.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   EnableWindow(window.hwnd(), TRUE);
   ShowWindow(window.hwnd(), SW_SHOW);
   InvalidateRect(window.hwnd(), nullptr, TRUE);
