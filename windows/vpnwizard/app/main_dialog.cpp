@@ -41,6 +41,14 @@ std::string FormatOneString(const std::string &format, const std::string &value)
   return format.substr(0, at) + value + format.substr(at + 2);
 }
 
+void CenterAtSize(HWND window, int width, int height) {
+  RECT work;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  int x = work.left + (work.right - work.left - width) / 2;
+  int y = work.top + (work.bottom - work.top - height) / 2;
+  SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 CWizardMainDlg::CWizardMainDlg() : CWizardSheetDlg(IDD_MAIN, kPagePlaceholder) {}
@@ -49,6 +57,9 @@ BOOL CWizardMainDlg::OnInitDialog() {
   HDC dc = GetDC(hwnd());
   int dotsPerInch = GetDeviceCaps(dc, LOGPIXELSX);
   ReleaseDC(hwnd(), dc);
+  // At 96 dots per inch the skin's pixels are the window's: the window takes the size the skin is drawn
+  // for, whatever width the dialog font's substitute gave the template.
+  if (dotsPerInch == 96) CenterAtSize(hwnd(), kMainDesignWidth, kMainDesignHeight);
   RECT rect;
   GetWindowRect(hwnd(), &rect);
   DisplayScale scale = MainDialogScale(dotsPerInch, rect.right - rect.left, rect.bottom - rect.top);

@@ -1,5 +1,8 @@
 #include "wizard_sheet_dlg.h"
 
+#include "main_flow.h"
+#include "skin_values.h"
+
 namespace tunmira {
 namespace {
 constexpr COLORREF kSheetBackground = 0xEBEBEB;
@@ -36,7 +39,15 @@ bool CWizardSheetDlg::CreatePageWindow(WizardPage &page) {
   CWizardPage &window = AsWindow(page);
   window.SetParentWindow(hwnd());
   window.SetSheetDialog(this);
-  return window.Create();
+  if (!window.Create()) return false;
+  // On an unscaled screen a page is as wide as the skin drawn for it (see the main dialog).
+  if (!DisplayScaled && (GetWindowLongPtrA(window.hwnd(), GWL_STYLE) & WS_CHILD)) {
+    RECT rect;
+    GetWindowRect(window.hwnd(), &rect);
+    SetWindowPos(window.hwnd(), nullptr, 0, 0, kPageDesignWidth, rect.bottom - rect.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return true;
 }
 
 void CWizardSheetDlg::PlaceAndShowPageWindow(WizardPage &page) {

@@ -72,6 +72,11 @@ class ProgressTimer {
   int ticksAfterDone_ = 0;
 };
 
+// The skin is drawn for these window sizes on a 96 dots-per-inch screen.
+inline constexpr int kMainDesignWidth = 638;
+inline constexpr int kMainDesignHeight = 478;
+inline constexpr int kPageDesignWidth = 638;
+
 // Display scale: the main dialog's factors when the screen is not 96 dots per inch.
 struct DisplayScale {
   bool scaled = false;
