@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the wizards' pictures and button strips from a JSON manifest with ImageMagick.
+"""Draws the wizards' pictures, button strips and icons from a JSON manifest with ImageMagick.
 
     make_art.py --convert PROGRAM --manifest FILE --out DIR     draw every image of the manifest
     make_art.py --manifest FILE --list                          print the files the manifest makes
 
 The output is the same bytes on every run: no timestamps or other metadata go into the files (BMP
-version 3 with a 40-byte information header, JPEG stripped of its profiles), and the fonts are the
+version 3 with a 40-byte information header, JPEG and icons stripped of their profiles), and the fonts are the
 DejaVu files named below, never a system font chosen by name.
 """
 
@@ -33,8 +33,7 @@ GREEN = "#228B4A"
 CARD = "#FFFFFF"
 
 FONT_DIRS = ["/usr/share/fonts/truetype/dejavu"]
-FONTS = {"regular": "DejaVuSans.ttf", "bold": "DejaVuSans-Bold.ttf", "condensed": "DejaVuSansCondensed.ttf",
-         "condensed-bold": "DejaVuSansCondensed-Bold.ttf"}
+FONTS = {"regular": "DejaVuSans.ttf", "bold": "DejaVuSans-Bold.ttf"}
 
 
 def font(style):
@@ -45,11 +44,15 @@ def font(style):
     sys.exit("make_art: font %s not found (Debian package fonts-dejavu-core)" % FONTS[style])
 
 
+def literal(words):
+    """Text that ImageMagick writes as it is, not reading backslashes and percent signs as escapes."""
+    return words.replace("\\", "\\\\").replace("%", "%%")
+
+
 def text(x, y, words, size, style="regular", colour=TEXT, gravity="NorthWest"):
     """Arguments that write one line of text with its top-left corner (or gravity point) at x, y."""
-    words = words.replace("\\", "\\\\").replace("%", "%%")  # taken literally, not as escapes
     return ["-gravity", gravity, "-font", font(style), "-pointsize", str(size), "-fill", colour, "-stroke", "none",
-            "-annotate", "+%d+%d" % (x, y), words]
+            "-annotate", "+%d+%d" % (x, y), literal(words)]
 
 
 def draw(*primitives, fill="none", stroke="none", width=1):
@@ -165,8 +168,8 @@ def app_art(x, y, w, h):
                  fill=ORANGE))
 
 
-ARTS = {"adapter": adapter_art, "app": app_art, "tunnel": tunnel_art, "firmware": firmware_art, "check": check_art, "attention": attention_art, "shield": shield_art,
-        "checklist": checklist_art}
+ARTS = {"adapter": adapter_art, "app": app_art, "tunnel": tunnel_art, "firmware": firmware_art, "check": check_art,
+        "attention": attention_art, "shield": shield_art, "checklist": checklist_art}
 
 
 def art_args(entry):
@@ -196,8 +199,10 @@ def extras(entry):
 
 
 def header_band(width, height, title, subtitle):
+    # The direction is a setting that would outlive the parentheses: south again for later gradients.
     args = ["(", "-size", "%dx%d" % (width, height), "-define", "gradient:direction=east",
-            "gradient:%s-%s" % (NAVY, BLUE), "-define", "gradient:direction=south", ")", "-gravity", "NorthWest", "-geometry", "+0+0", "-composite"]
+            "gradient:%s-%s" % (NAVY, BLUE), "-define", "gradient:direction=south", ")",
+            "-gravity", "NorthWest", "-geometry", "+0+0", "-composite"]
     args += draw("rectangle 0,%d %d,%d" % (height, width, height + 2), fill=ORANGE)
     args += text(20, 10 if subtitle else (height - 26) // 2, title, 17, "bold", "#FFFFFF")
     if subtitle:
@@ -271,7 +276,7 @@ def button_frame(entry, state):
             "2" if state == "hover" else "1", "-draw", "roundrectangle 0.5,0.5 %g,%g 6,6" % (fw - 1.5, fh - 1.5), ")",
             "-composite",
             "-gravity", "Center", "-font", font("bold"), "-pointsize", str(size), "-fill", colour, "-stroke", "none",
-            "-annotate", "+%d+%d" % (shift, shift), entry["caption"].replace("\\", "\\\\").replace("%", "%%")]
+            "-annotate", "+%d+%d" % (shift, shift), literal(entry["caption"])]
 
 
 def corners(entry, args):

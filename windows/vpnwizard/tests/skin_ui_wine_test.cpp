@@ -351,6 +351,27 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   EXPECT_EQ(window.next.inactiveColour(), RGB(200, 200, 200));
   EXPECT_NE(window.next.tooltip(), nullptr);
   EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kNormal);
+  auto pixelsOf = [&](COLORREF colour) {
+    int n = 0;
+    for (int x = 0; x < 80; ++x)
+      for (int y = 0; y < 24; ++y) n += PixelOf(window.next.hwnd(), x, y) == colour;
+    return n;
+  };
+  EXPECT_GT(pixelsOf(RGB(200, 200, 200)), 0);  // the caption in the inactive colour
+  // Pressed: the middle frame.
+  SendMessageA(window.next.hwnd(), BM_SETSTATE, TRUE, 0);
+  UpdateWindow(window.next.hwnd());
+  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kPressed);
+  EXPECT_GT(pixelsOf(RGB(255, 255, 255)), 0);  // in the active colour
+  SendMessageA(window.next.hwnd(), BM_SETSTATE, FALSE, 0);
+  UpdateWindow(window.next.hwnd());
+  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kNormal);
+  // A new caption leaves nothing of the old one behind.
+  window.next.SetText("");
+  UpdateWindow(window.next.hwnd());
+  EXPECT_EQ(pixelsOf(RGB(200, 200, 200)), 0);
+  window.next.SetText("Next");
+  UpdateWindow(window.next.hwnd());
 
   // The picture from the program's resources, over what lay beneath it.
   EXPECT_TRUE(window.picture.SetImage(400));
