@@ -114,6 +114,42 @@ def firmware_art(x, y, w, h):
                  fill=ORANGE) + text(x + w // 2 - 15, mid - 29, "V1.1", 10, "bold", "#FFFFFF"))
 
 
+def cloud(x, y, w, h, label):
+    parts = [(x + w // 4, y + h // 2, h // 2), (x + w // 2, y + h // 3, h * 2 // 3), (x + w * 3 // 4, y + h // 2, h // 2)]
+    args = draw("roundrectangle %d,%d %d,%d %d,%d" % (x, y + h // 2 - 4, x + w, y + h, h // 4, h // 4), fill=SKY)
+    for cx, cy, r in parts:
+        args += draw("circle %d,%d %d,%d" % (cx, cy, cx + r, cy), fill=SKY)
+    return args + text(0, y + h // 2 - 6, label, 10, "bold", NAVY, "North")
+
+
+def location_lan_art(x, y, w, h):
+    """This PC cabled to Router 1, the tunnel reaching Router 2."""
+    return (draw("line %d,%d %d,%d" % (x + 54, y + 62, x + 54, y + 114), stroke=ORANGE, width=4) +
+            pc_icon(x + 24, y + 6, 60, 56, "") + text(x + 92, y + 26, "This PC", 11, "bold", NAVY) +
+            tunnel_art(x + 10, y + 90, w - 20, 90))
+
+
+def location_internet_art(x, y, w, h):
+    """This PC somewhere on the Internet, reaching both routers through it."""
+    mid = x + w // 2
+    return (draw("line %d,%d %d,%d" % (mid, y + 60, x + 52, y + 128), stroke=ACCENT, width=3) +
+            draw("line %d,%d %d,%d" % (mid, y + 60, x + w - 52, y + 128), stroke=ACCENT, width=3) +
+            draw("line %d,%d %d,%d" % (x + 70, y + 36, mid - 50, y + 40), stroke=ORANGE, width=4) +
+            pc_icon(x + 8, y + 6, 60, 56, "") + cloud(mid - 60, y + 22, 120, 50, "Internet") +
+            tunnel_art(x + 10, y + 90, w - 20, 90))
+
+
+def tunnel_icon_art(x, y, w, h):
+    """The wizard's icon: two ends joined by a locked tunnel."""
+    cy = y + h * 5 // 8
+    r = w // 9
+    return (draw("roundrectangle %d,%d %d,%d 12,12" % (x, y, x + w - 1, y + h - 1), fill=NAVY) +
+            draw("line %d,%d %d,%d" % (x + w // 6, cy, x + w * 5 // 6, cy), stroke=SKY, width=max(2, w // 16)) +
+            draw("circle %d,%d %d,%d" % (x + w // 6, cy, x + w // 6 + r, cy), fill=BLUE, stroke="#FFFFFF", width=2) +
+            draw("circle %d,%d %d,%d" % (x + w * 5 // 6, cy, x + w * 5 // 6 + r, cy), fill=BLUE, stroke="#FFFFFF",
+                 width=2) + padlock(x + w // 2, y + h // 2 - 2))
+
+
 def check_art(x, y, w, h, colour=GREEN):
     r = min(w, h) // 2
     cx, cy = x + w // 2, y + h // 2
@@ -169,7 +205,8 @@ def app_art(x, y, w, h):
 
 
 ARTS = {"adapter": adapter_art, "app": app_art, "tunnel": tunnel_art, "firmware": firmware_art, "check": check_art,
-        "attention": attention_art, "shield": shield_art, "checklist": checklist_art}
+        "attention": attention_art, "shield": shield_art, "checklist": checklist_art, "location_lan": location_lan_art,
+        "location_internet": location_internet_art, "tunnel_icon": tunnel_icon_art}
 
 
 def art_args(entry):

@@ -255,5 +255,21 @@ TEST_F(SkinFile, EveryDrawnPictureIsNamedByTheFile) {
   EXPECT_EQ(drawn, static_cast<int>(named.size()));
 }
 
+TEST(ProgramPictures, BothLocationPicturesFitTheirSlotAndTheIconHoldsBothSizes) {
+  const std::string dir = Env("TUNMIRA_RESOURCE_ART_DIR");
+  for (const char *file : {"picture348.bmp", "picture349.bmp"}) {
+    art_check::ImageHeader h = art_check::CheckImage(dir + "/" + file);
+    EXPECT_EQ(h.format + h.error, "bmp") << file;
+    EXPECT_EQ(h.width, 280) << file;
+    EXPECT_EQ(h.height, 200) << file;
+  }
+  EXPECT_NE(art_check::ReadFile(dir + "/picture348.bmp"), art_check::ReadFile(dir + "/picture349.bmp"));
+  auto icon = art_check::ReadFile(dir + "/icon104.ico");
+  art_check::ImageHeader h = art_check::CheckIco(icon);
+  EXPECT_EQ(h.error, "");
+  EXPECT_EQ(h.width, 32);
+  EXPECT_EQ(art_check::Le(icon, 4, 2), 2u);
+}
+
 }  // namespace
 }  // namespace tunmira
