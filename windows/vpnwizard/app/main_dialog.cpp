@@ -198,15 +198,16 @@ std::optional<INT_PTR> CWizardMainDlg::OnMessage(UINT message, WPARAM wParam, LP
 
 INT_PTR CWizardMainDlg::Open(const std::string &target) {
   if (!PromptLog().empty()) return rtwin::OpenDocument(hwnd(), target) ? 33 : 2;
-  return reinterpret_cast<INT_PTR>(ShellExecuteA(hwnd(), "open", target.c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
+  return reinterpret_cast<INT_PTR>(
+      ShellExecuteA(hwnd(), "open", target.c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
 }
 
 void CWizardMainDlg::OpenUserGuide() {
   INT_PTR result = Open(kUserGuide);
   if (result > 32) return;
   if (result == 2) {
-    MessageBoxLang(hwnd(), FormatOneString(MessageTexts[kMsgFileNotFound], kUserGuide), MessageTexts[kMsgTitle],
-                   MB_ICONEXCLAMATION);
+    MessageBoxLang(hwnd(), FormatOneString(MessageTexts[kMsgFileNotFound], kUserGuide),
+                   MessageTexts[kMsgTitle], MB_ICONEXCLAMATION);
   } else if (result == 31) {
     if (MessageBoxLang(hwnd(), MessageTexts[kMsgAdobeReader], MessageTexts[kMsgTitle],
                        MB_YESNO | MB_ICONEXCLAMATION) == IDYES)
@@ -228,7 +229,8 @@ void CWizardMainDlg::OpenRegistration() {
 
 void CWizardMainDlg::SaveUserGuide() {
   std::string source = TheApp().programFolder() + kUserGuide;
-  std::optional<std::string> target = rtwin::AskSaveFileName(hwnd(), kUserGuide, "PDF file (*.pdf)|*.pdf||", "pdf");
+  std::optional<std::string> target =
+      rtwin::AskSaveFileName(hwnd(), kUserGuide, "PDF file (*.pdf)|*.pdf||", "pdf");
   if (!target) return;
   HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -236,7 +238,8 @@ void CWizardMainDlg::SaveUserGuide() {
     rtwin::MessageBoxText(hwnd(), "Can not open!", "", MB_OK);
     return;
   }
-  HANDLE out = CreateFileA(target->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE out =
+      CreateFileA(target->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (out == INVALID_HANDLE_VALUE) {
     CloseHandle(in);
     return;
@@ -276,12 +279,13 @@ void CCdStartPage::OnCdStart() {
   if (!PromptLog().empty())
     result = rtwin::OpenDocument(hwnd(), program) ? 33 : 2;
   else
-    result = reinterpret_cast<INT_PTR>(ShellExecuteA(hwnd(), "open", program, nullptr, nullptr, SW_SHOWDEFAULT));
+    result =
+        reinterpret_cast<INT_PTR>(ShellExecuteA(hwnd(), "open", program, nullptr, nullptr, SW_SHOWDEFAULT));
   if (result > 32) return;
   char *text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char *>(&text),
-                 0, nullptr);
+                 nullptr, GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                 reinterpret_cast<char *>(&text), 0, nullptr);
   MessageBoxLang(hwnd(), text ? text : ShellErrorText(static_cast<int>(result)), MessageTexts[kMsgTitle],
                  MB_ICONEXCLAMATION);
   if (text) LocalFree(text);
@@ -296,7 +300,8 @@ BOOL CProgressDlg::OnInitDialog() {
   for (int i = 0; i < 4; ++i)
     items_.Bitmap("Action", "Background" + std::to_string(i + 1), IDC_PROGRESS_FRAME_FIRST + i);
   ShowItem(IDCANCEL, false);
-  if (std::optional<std::string> label = ProgressLabelOf(type_)) items_.Label("Action", *label, IDC_PROGRESS_LABEL);
+  if (std::optional<std::string> label = ProgressLabelOf(type_))
+    items_.Label("Action", *label, IDC_PROGRESS_LABEL);
   ShowFrame(0);
   brush_ = CreateSolidBrush(RGB(41, 113, 185));
   SetTimer(hwnd(), kProgressTimerId, kProgressTimerMs, nullptr);
@@ -356,7 +361,8 @@ BOOL CAdapterInfoPage::OnInitDialog() {
   items_.Button("AdapterInfo", "OK", IDOK);
   items_.Label("AdapterInfo", "Label", IDC_ADAPTER_LABEL);
   HWND combo = Item(IDC_ADAPTER_COMBO);
-  for (const std::string &name : names_) SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  for (const std::string &name : names_)
+    SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
   SendMessageA(combo, CB_SETCURSEL, 0, 0);
   UpdateWindowRegion(hwnd());
   return TRUE;

@@ -32,7 +32,9 @@ CSkinButton *SkinnedItems::Button(const std::string &section, const std::string 
   return button;
 }
 
-CSkinLink *SkinnedItems::Link(int id) { return Attach<CSkinLink>(id); }
+CSkinLink *SkinnedItems::Link(int id) {
+  return Attach<CSkinLink>(id);
+}
 
 bool SkinnedItems::Reload(CSkinBitmap *bitmap, const std::string &section, const std::string &item) {
   return TheApp().skin().LoadBitmapItem(section, item, bitmap);

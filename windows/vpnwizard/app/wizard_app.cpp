@@ -31,7 +31,9 @@ namespace {
 CWizardApp *theApp = nullptr;
 }  // namespace
 
-CWizardApp &TheApp() { return *theApp; }
+CWizardApp &TheApp() {
+  return *theApp;
+}
 
 int CWizardApp::FindRunningInstance() {
   char caption[256] = {};
@@ -80,8 +82,8 @@ bool CWizardApp::InitInstance() {
     CWelcome17Page welcome17;
     CWelcome30Page welcome30;
     CCdStartPage cdStart;
-    for (CWizardPage *page : std::initializer_list<CWizardPage *>{&welcome00, &welcome01, &welcome10, &remote,
-                                                                    &welcome16, &welcome17, &welcome30, &cdStart})
+    for (CWizardPage *page : std::initializer_list<CWizardPage *>{
+             &welcome00, &welcome01, &welcome10, &remote, &welcome16, &welcome17, &welcome30, &cdStart})
       dialog.AddPage(*page);
     dialog.DoModal();
   }

@@ -14,7 +14,8 @@ CWizardPage::~CWizardPage() {
 }
 
 void CWizardPage::PostWizardCommand(WPARAM wParam, LPARAM lParam) const {
-  if (sheetDialog_ && sheetDialog_->hwnd()) PostMessageA(sheetDialog_->hwnd(), WM_WIZARD_COMMAND, wParam, lParam);
+  if (sheetDialog_ && sheetDialog_->hwnd())
+    PostMessageA(sheetDialog_->hwnd(), WM_WIZARD_COMMAND, wParam, lParam);
 }
 
 void CWizardPage::SetBackgroundColour(COLORREF colour) {

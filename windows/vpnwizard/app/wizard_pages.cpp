@@ -14,9 +14,13 @@ namespace {
 constexpr COLORREF kChoiceText = 0xC1804E;
 constexpr COLORREF kChoiceBackgrounds[2] = {0xF9F8F9, 0xF4F4F4};
 
-int ChoiceIndex(int id) { return id == IDC_CHOICE_LOCAL ? 0 : 1; }
+int ChoiceIndex(int id) {
+  return id == IDC_CHOICE_LOCAL ? 0 : 1;
+}
 
-std::string LanText(const RouterSettings &router) { return router.lanAddress + "/" + router.subnetMask; }
+std::string LanText(const RouterSettings &router) {
+  return router.lanAddress + "/" + router.subnetMask;
+}
 
 std::string PromptLog() {
   char path[MAX_PATH];
@@ -143,16 +147,11 @@ void CWelcome16Page::BuildSummary() {
   items_.SetDialog(hwnd());
   items_.Bitmap("Welcome16", "Background", IDC_BACKGROUND);
   items_.Button("Welcome16", "ClickButton", IDC_CLICK_BUTTON);
-  const std::string labels[] = {"Label01",
-                                "Label02",
-                                "Label11",
-                                "Label21",
-                                "Label31",
-                                flags.router2ByName == 1 ? "Label41_DNS" : "Label41",
-                                "Label71",
-                                flags.router1ByName == 1 ? "Label81_DNS" : "Label81",
-                                "Label101",
-                                "Label61"};
+  const std::string labels[] = {"Label01",  "Label02",
+                                "Label11",  "Label21",
+                                "Label31",  flags.router2ByName == 1 ? "Label41_DNS" : "Label41",
+                                "Label71",  flags.router1ByName == 1 ? "Label81_DNS" : "Label81",
+                                "Label101", "Label61"};
   int id = IDC_SUMMARY_LABEL_FIRST;
   for (const std::string &label : labels) items_.Label("Welcome16", label, id++);
 
@@ -186,7 +185,8 @@ int CWelcome16Page::PostTunnel(RouterId router) {
   job.router = router;
   int index = router == RouterId::Router1 ? 0 : 1;
   work.postResults[index] = 0;
-  if (!RunWorker(PostTunnelThread, job, router == RouterId::Router1 ? 4 : 5, ProgressShower(hwnd()))) return 0;
+  if (!RunWorker(PostTunnelThread, job, router == RouterId::Router1 ? 4 : 5, ProgressShower(hwnd())))
+    return 0;
   return work.postResults[index];
 }
 
@@ -205,7 +205,9 @@ void CWelcome16Page::ShowConfigureMessage(ConfigureMessage message) {
   ShowWizardMessage(hwnd(), MessageTexts[index]);
 }
 
-void CWelcome16Page::ShowMistake() { rtwin::MessageBoxText(hwnd(), "Maybe make a mistake.", "", MB_OK); }
+void CWelcome16Page::ShowMistake() {
+  rtwin::MessageBoxText(hwnd(), "Maybe make a mistake.", "", MB_OK);
+}
 
 BOOL CWelcome17Page::OnInitDialog() {
   CWizardPage::OnInitDialog();

@@ -5,7 +5,9 @@ namespace {
 constexpr COLORREF kSheetBackground = 0xEBEBEB;
 constexpr COLORREF kSheetText = 0xC1804E;
 
-CWizardPage &AsWindow(WizardPage &page) { return static_cast<CWizardPage &>(page); }
+CWizardPage &AsWindow(WizardPage &page) {
+  return static_cast<CWizardPage &>(page);
+}
 }  // namespace
 
 CWizardSheetDlg::~CWizardSheetDlg() {
@@ -46,11 +48,17 @@ void CWizardSheetDlg::PlaceAndShowPageWindow(WizardPage &page) {
   UpdateWindow(window.hwnd());
 }
 
-void CWizardSheetDlg::HidePageWindow(WizardPage &page) { ShowWindow(AsWindow(page).hwnd(), SW_HIDE); }
+void CWizardSheetDlg::HidePageWindow(WizardPage &page) {
+  ShowWindow(AsWindow(page).hwnd(), SW_HIDE);
+}
 
-void CWizardSheetDlg::DestroyPageWindow(WizardPage &page) { AsWindow(page).Destroy(); }
+void CWizardSheetDlg::DestroyPageWindow(WizardPage &page) {
+  AsWindow(page).Destroy();
+}
 
-void CWizardSheetDlg::SetItemCaption(int id, const char *caption) { SetDlgItemTextA(hwnd(), id, caption); }
+void CWizardSheetDlg::SetItemCaption(int id, const char *caption) {
+  SetDlgItemTextA(hwnd(), id, caption);
+}
 
 std::optional<INT_PTR> CWizardSheetDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {

@@ -16,10 +16,6 @@ bool ReadNumber(std::string_view text, unsigned &value) {
 
 }  // namespace
 
-bool IsXpSp2Version(unsigned major, unsigned minor, std::string_view servicePack) {
-  return major == 5 && minor == 1 && servicePack == "Service Pack 2";
-}
-
 bool ParseVersionOverride(std::string_view text, unsigned &major, unsigned &minor, std::string &servicePack) {
   const std::size_t dot = text.find('.');
   const std::size_t semicolon = text.find(';');

@@ -56,7 +56,7 @@ struct FirewallMemory {
 };
 
 // The system version the firewall step acts on: 5.1 with the service-pack text exactly
-// "Service Pack 2".
+// "Service Pack 2" (defined with the language tables).
 bool IsXpSp2Version(unsigned major, unsigned minor, std::string_view servicePack);
 
 // A test seam for systems that report another version: "major.minor;service pack text" in the
