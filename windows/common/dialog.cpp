@@ -62,6 +62,31 @@ INT_PTR CDialog::DoModal() {
                          reinterpret_cast<LPARAM>(this));
 }
 
+bool CDialog::Create() {
+  if (hwnd_ != nullptr) return true;
+  HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
+                                   DialogProc, reinterpret_cast<LPARAM>(this));
+  return window != nullptr;
+}
+
+void CDialog::PlaceOverItem(int placeholderId) const {
+  HWND placeholder = GetDlgItem(parent_, placeholderId);
+  if (hwnd_ == nullptr || placeholder == nullptr) return;
+  RECT rect;
+  GetWindowRect(placeholder, &rect);
+  POINT corner{rect.left, rect.top};
+  ScreenToClient(parent_, &corner);
+  SetWindowPos(hwnd_, nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CDialog::Destroy() {
+  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+bool CDialog::PostToParent(UINT message, WPARAM wParam, LPARAM lParam) const {
+  return parent_ != nullptr && PostMessageA(parent_, message, wParam, lParam) != FALSE;
+}
+
 std::string CDialog::ItemText(int id) const {
   HWND item = Item(id);
   int n = item ? GetWindowTextLengthA(item) : 0;
@@ -86,7 +111,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   }
   auto *self = reinterpret_cast<CDialog *>(GetWindowLongPtrA(window, DWLP_USER));
   if (self == nullptr) return FALSE;
-  return self->Dispatch(message, wParam, lParam);
+  INT_PTR result = self->Dispatch(message, wParam, lParam);
+  if (message == WM_NCDESTROY) self->hwnd_ = nullptr;
+  return result;
 }
 
 // A dialog procedure hands results of these messages back as its return value, not DWLP_MSGRESULT.
@@ -109,6 +136,9 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_MEASUREITEM:
       about = GetDlgItem(hwnd_, static_cast<int>(reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->CtlID));
+      break;
+    case WM_COMMAND:
+      about = reinterpret_cast<HWND>(lParam);  // a control's notification; nullptr for menus and keys
       break;
     default:
       if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)

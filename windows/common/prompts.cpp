@@ -1,5 +1,6 @@
 #include "prompts.h"
 
+#include <commdlg.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -7,11 +8,21 @@
 namespace rtwin {
 namespace {
 
+std::string Environment(const char *name) {
+  char value[MAX_PATH];
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
 // The automated answer log, or empty when prompts are shown.
 std::string PromptLog() {
-  char path[MAX_PATH];
-  DWORD n = GetEnvironmentVariableA("RT_PROMPT_LOG", path, sizeof path);
-  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+  return Environment("RT_PROMPT_LOG");
+}
+
+int ScriptedAnswer(UINT type) {
+  UINT buttons = type & MB_TYPEMASK;
+  if (buttons != MB_YESNO && buttons != MB_YESNOCANCEL) return IDOK;
+  return Environment("RT_PROMPT_ANSWER") == "no" ? IDNO : IDYES;
 }
 
 void Record(const std::string &log, const char *kind, const std::string &text) {
@@ -38,9 +49,46 @@ int MessageBoxText(HWND owner, const std::string &text, const std::string &capti
   std::string log = PromptLog();
   if (!log.empty()) {
     Record(log, "message", text);
-    return (type & MB_TYPEMASK) == MB_YESNO || (type & MB_TYPEMASK) == MB_YESNOCANCEL ? IDYES : IDOK;
+    return ScriptedAnswer(type);
   }
   return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+}
+
+int MessageBoxTextEx(HWND owner, const std::string &text, const std::string &caption, UINT type,
+                     WORD language) {
+  std::string log = PromptLog();
+  if (!log.empty()) {
+    Record(log, (type & MB_RTLREADING) ? "message-rtl" : "message", text);
+    return ScriptedAnswer(type);
+  }
+  return MessageBoxExA(owner, text.c_str(), caption.c_str(), type, language);
+}
+
+std::optional<std::string> AskSaveFileName(HWND owner, const std::string &suggestedName,
+                                           const std::string &filter, const std::string &defaultExtension) {
+  std::string log = PromptLog();
+  if (!log.empty()) {
+    Record(log, "save", suggestedName);
+    std::string answer = Environment("RT_PROMPT_SAVE_AS");
+    if (answer.empty()) return std::nullopt;
+    return answer;
+  }
+  std::string filters = filter;
+  for (char &c : filters)
+    if (c == '|') c = '\0';
+  filters.push_back('\0');
+  char path[MAX_PATH] = {};
+  suggestedName.copy(path, sizeof path - 1);
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = filters.c_str();
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = sizeof path;
+  dialog.lpstrDefExt = defaultExtension.empty() ? nullptr : defaultExtension.c_str();
+  dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+  if (!GetSaveFileNameA(&dialog)) return std::nullopt;
+  return std::string(path);
 }
 
 bool OpenDocument(HWND owner, const std::string &target) {

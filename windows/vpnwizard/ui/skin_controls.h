@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "dialog.h"
@@ -79,9 +80,11 @@ class CSkinBitmap : public CSkinPlacedControl, public SkinBitmapTarget {
 
  private:
   void EraseBackground(HDC dc);
-  void DrawText(const DRAWITEMSTRUCT &item);
+  void RepaintTransparentSiblings(const RECT &painted) const;
+  void DrawItemText(const DRAWITEMSTRUCT &item);
   HBITMAP bitmap_ = nullptr;
   SIZE size_{0, 0};
+  LONG alignment_ = SS_LEFT;  // the template's alignment, kept when the item turns owner-drawn
 };
 
 class CSkinButton : public CSkinPlacedControl, public SkinButtonTarget {

@@ -1,0 +1,509 @@
+// The skinned window layer on a real window under wine: a test window dressed from a skin file, with
+// its controls read back through the system, a hover and a click on a skinned button, the links, a
+// child page over its placeholder, the painted caption, the hook chain and the prompt switch.
+#include <windows.h>
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "caption_painter.h"
+#include "dialog.h"
+#include "language.h"
+#include "profile_text.h"
+#include "prompts.h"
+#include "skin_controls.h"
+#include "skin_loader.h"
+#include "win_skin_host.h"
+#include "window_hook.h"
+
+namespace tunmira {
+namespace {
+
+constexpr COLORREF kBackground = RGB(30, 60, 90);
+constexpr COLORREF kNormal = RGB(0, 0, 128);
+constexpr COLORREF kPressed = RGB(0, 128, 0);
+constexpr COLORREF kHover = RGB(128, 0, 0);
+constexpr UINT kPagePosted = WM_APP + 7;
+
+std::string Env(const char *name) {
+  char value[1024];
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+  return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+}
+
+// A folder of its own under the system's temporary folder.
+class TempDir {
+ public:
+  TempDir() {
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    path_ = std::string(base) + "tunmira-skin-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(path_.c_str(), nullptr);
+  }
+  ~TempDir() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((path_ + "*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+      do DeleteFileA((path_ + found.cFileName).c_str());
+      while (FindNextFileA(h, &found));
+      FindClose(h);
+    }
+    RemoveDirectoryA(path_.c_str());
+  }
+  const std::string &path() const { return path_; }
+  void Write(const std::string &name, const std::string &bytes) const {
+    std::ofstream(path_ + name, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string &name) const {
+    std::ifstream in(path_ + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+ private:
+  std::string path_;
+};
+
+// A 24-bit picture made of vertical stripes of the given colours, each `stripe` pixels wide.
+std::string Bmp24(int stripe, int height, const std::vector<COLORREF> &colours) {
+  int width = stripe * static_cast<int>(colours.size());
+  int stride = (width * 3 + 3) & ~3;
+  std::string file(54 + static_cast<std::size_t>(stride * height), '\0');
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<char>(v >> (8 * i));
+  };
+  file[0] = 'B';
+  file[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(file.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<std::uint32_t>(width));
+  put32(22, static_cast<std::uint32_t>(height));
+  file[26] = 1;
+  file[28] = 24;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      COLORREF c = colours[static_cast<std::size_t>(x / stripe)];
+      std::size_t at = 54 + static_cast<std::size_t>(y * stride + x * 3);
+      file[at] = static_cast<char>(GetBValue(c));
+      file[at + 1] = static_cast<char>(GetGValue(c));
+      file[at + 2] = static_cast<char>(GetRValue(c));
+    }
+  return file;
+}
+
+class FolderHost : public Win32SkinHost {
+ public:
+  explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
+  std::string ProgramDirectory() override { return folder_; }
+
+ private:
+  std::string folder_;
+};
+
+const char kSkin[] =
+    "[Common]\r\n"
+    "FontName=Tahoma\r\nFontSize=9\r\nTextColor=255,255,0\r\nBkColor=0,0,64\r\nTransparent=0\r\n"
+    "ActiveColor=255,255,255\r\nNoActiveColor=200,200,200\r\n"
+    "[TestWindow]\r\n"
+    "background.Type=Bitmap\r\nbackground.FilePath=back.bmp\r\nbackground.Position=0,0\r\n"
+    "background.Size=360,260\r\n"
+    "Title.Type=Static\r\nTitle.Position=10,12\r\nTitle.Size=200,20\r\nTitle.TextString=Welcome to the test\r\n"
+    "Title.TextColor=255,128,0\r\nTitle.BkColor=10,20,30\r\n"
+    "Note.Type=Static\r\nNote.Position=10,36\r\nNote.Size=150,18\r\nNote.TextString=Second line\r\n"
+    "Note.FontSize=0,16\r\n"
+    "Next.Type=Button\r\nNext.FilePath=strip.bmp\r\nNext.Position=250,200\r\nNext.TextString=Next\r\n"
+    "Next.ToolTip=Go to the next page\r\n"
+    "Broken.Type=Button\r\nBroken.FilePath=broken.bmp\r\n";
+
+class ChildPage : public rtwin::CDialog {
+ public:
+  explicit ChildPage(HWND parent) : CDialog(901, parent) {}
+};
+
+class TestWindow : public rtwin::CDialog {
+ public:
+  explicit TestWindow(SkinLoader &loader) : CDialog(900), loader_(loader) {}
+
+  CSkinBitmap background;
+  CSkinLabel title, note;
+  CSkinButton next, hand;
+  CSkinLink guide, empty;
+  CPngStatic picture;
+  CCaptionPainter caption;
+  std::vector<int> clicked;
+  std::vector<WPARAM> wizardCommands;
+  int pagePosts = 0;
+  struct CaptionSeen {
+    int active, width;
+    COLORREF left, right;
+  };
+  std::vector<CaptionSeen> captions;
+
+ protected:
+  BOOL OnInitDialog() override {
+    background.SubclassDlgItem(1006, hwnd());
+    title.SubclassDlgItem(2900, hwnd());
+    note.SubclassDlgItem(2901, hwnd());
+    next.SubclassDlgItem(1029, hwnd());
+    hand.SubclassDlgItem(313, hwnd());
+    guide.SubclassDlgItem(2886, hwnd());
+    empty.SubclassDlgItem(2887, hwnd());
+    picture.SubclassDlgItem(3000, hwnd());
+    loader_.LoadBitmapItem("TestWindow", "background", &background);
+    loader_.LoadStaticItem("TestWindow", "Title", &title);
+    loader_.LoadStaticItem("TestWindow", "Note", &note);
+    loader_.LoadButtonItem("TestWindow", "Next", &next);
+    loader_.LoadButtonItem("TestWindow", "Broken", &hand);
+    caption.SetCaptionText("Skinned window");
+    caption.Install(hwnd(), WM_CAPTION_PAINT, 0);
+    return TRUE;
+  }
+  bool OnCommand(int id, int code) override {
+    if (code == BN_CLICKED) clicked.push_back(id);
+    return code == BN_CLICKED;
+  }
+  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_CAPTION_PAINT) {
+      auto *record = reinterpret_cast<const CaptionPaintRecord *>(lParam);
+      caption.DrawGradientCaption(wParam != 0, record);
+      if (record)
+        captions.push_back({record->active, record->width, GetPixel(record->dc, 1, 0),
+                            GetPixel(record->dc, record->width - 2, 0)});
+      return 0;
+    }
+    if (message == WM_WIZARD_COMMAND) {
+      wizardCommands.push_back(wParam);
+      return 0;
+    }
+    if (message == kPagePosted) {
+      ++pagePosts;
+      return 0;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  SkinLoader &loader_;
+};
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// Pumps messages until `done` holds; a generous limit keeps a broken run from hanging.
+template <typename Done>
+bool PumpUntil(Done done) {
+  for (int i = 0; i < 1000 && !done(); ++i) {
+    Pump();
+    Sleep(10);
+  }
+  return done();
+}
+
+RECT RectInParent(HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT *>(&rect), 2);
+  return rect;
+}
+
+COLORREF PixelOf(HWND window, int x, int y) {
+  HDC dc = GetDC(window);
+  COLORREF c = GetPixel(dc, x, y);
+  ReleaseDC(window, dc);
+  return c;
+}
+
+void ClickAt(POINT screen) {
+  SetCursorPos(screen.x, screen.y);
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, inputs, sizeof(INPUT));
+}
+
+POINT CentreOnScreen(HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// Saves what the virtual display shows when ImageMagick's import is at hand.
+void SaveScreenshot(const std::string &name) {
+  std::string folder = Env("TUNMIRA_ARTEFACT_DIR");
+  if (folder.empty()) return;
+  std::string command = "/usr/bin/import -window root " + folder + "/" + name;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  WaitForSingleObject(pi.hProcess, 30000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+class SkinUiTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+  }
+  static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+  void SetUp() override {
+    SetEnvironmentVariableA("RT_PROMPT_LOG", (dir_.path() + "prompts.log").c_str());
+    SetEnvironmentVariableA("RT_PROMPT_ANSWER", nullptr);
+    SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", nullptr);
+  }
+  TempDir dir_;
+  static ULONG_PTR token_;
+};
+ULONG_PTR SkinUiTest::token_ = 0;
+
+TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
+  dir_.Write("English.ini", kSkin);
+  dir_.Write("back.bmp", Bmp24(360, 260, {kBackground}));
+  dir_.Write("strip.bmp", Bmp24(80, 24, {kNormal, kPressed, kHover}));
+  dir_.Write("broken.bmp", Bmp24(80, 24, {kNormal}).substr(0, 100));
+  FolderHost host(dir_.path());
+  SkinLoader loader(host);
+  loader.SetSkinFile("English.ini");
+  loader.LoadSkinCommon();
+  TestWindow window(loader);
+  ASSERT_TRUE(window.Create());
+  HWND dialog = window.hwnd();
+  SetWindowPos(dialog, HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
+  ShowWindow(dialog, SW_SHOW);
+  UpdateWindow(dialog);
+  Pump();
+
+  // The failing item cost one message and left its button as the template made it.
+  EXPECT_EQ(dir_.Read("prompts.log"), "message|Load bitmap file failure,file name=" + dir_.path() + "broken.bmp\r\n");
+  EXPECT_EQ(window.hand.frameWidth(), 0);
+
+  RECT title = RectInParent(window.title.hwnd());
+  EXPECT_EQ(title.left, 10);
+  EXPECT_EQ(title.top, 12);
+  EXPECT_EQ(title.right - title.left, 200);
+  EXPECT_EQ(title.bottom - title.top, 20);
+  char text[64] = {};
+  GetWindowTextA(window.title.hwnd(), text, sizeof text);
+  EXPECT_STREQ(text, "Welcome to the test");
+  EXPECT_EQ(window.title.textColour(), RGB(255, 128, 0));
+  EXPECT_EQ(window.title.bkColour(), RGB(10, 20, 30));
+  EXPECT_FALSE(window.title.transparent());
+  EXPECT_STREQ(window.title.font().lfFaceName, "Tahoma");
+  EXPECT_EQ(PixelOf(window.title.hwnd(), 199, 0), RGB(10, 20, 30));
+  EXPECT_EQ(window.note.textColour(), RGB(255, 255, 0));
+  EXPECT_EQ(window.note.bkColour(), RGB(0, 0, 64));
+  EXPECT_EQ(window.note.font().lfHeight, 16);
+
+  RECT background = RectInParent(window.background.hwnd());
+  EXPECT_EQ(background.right - background.left, 360);
+  EXPECT_EQ(window.background.bitmapSize().cx, 360);
+  EXPECT_EQ(PixelOf(dialog, 300, 20), kBackground);
+
+  RECT next = RectInParent(window.next.hwnd());
+  EXPECT_EQ(next.left, 250);
+  EXPECT_EQ(next.top, 200);
+  EXPECT_EQ(next.right - next.left, 80);
+  EXPECT_EQ(next.bottom - next.top, 24);
+  GetWindowTextA(window.next.hwnd(), text, sizeof text);
+  EXPECT_STREQ(text, "Next");
+  EXPECT_EQ(window.next.activeColour(), RGB(255, 255, 255));
+  EXPECT_EQ(window.next.inactiveColour(), RGB(200, 200, 200));
+  EXPECT_NE(window.next.tooltip(), nullptr);
+  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kNormal);
+
+  // The picture from the program's resources, over what lay beneath it.
+  EXPECT_TRUE(window.picture.SetImage(400));
+  EXPECT_FALSE(window.picture.SetImage(401));
+  EXPECT_EQ(PixelOf(window.picture.hwnd(), 12, 8), RGB(200, 30, 30));
+
+  // The painted caption: asked from the window once per state, inactive first, black at its right end
+  // and the inactive colour at its left. (Wine leaves the frame to the display, so the picture is read
+  // where the window drew it.)
+  SendMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
+  window.caption.SetCaptionText("Skinned window, retitled");
+  SetWindowTextA(dialog, "Skinned window, retitled");  // a new text drops the cached pictures
+  ASSERT_FALSE(window.captions.empty());
+  EXPECT_EQ(window.captions.back().active, 1);
+  EXPECT_EQ(window.captions.back().left, RGB(0, 0, 0));
+  window.captions.clear();
+  SendMessageA(dialog, WM_NCACTIVATE, FALSE, 0);
+  ASSERT_EQ(window.captions.size(), 1u);
+  RECT captionRect = window.caption.CaptionRect();
+  EXPECT_EQ(window.captions[0].active, 0);
+  EXPECT_EQ(window.captions[0].width, captionRect.right - captionRect.left);
+  EXPECT_EQ(window.captions[0].right, RGB(0, 0, 0));
+  EXPECT_EQ(window.captions[0].left, GetSysColor(COLOR_INACTIVECAPTION));
+  SendMessageA(dialog, WM_NCACTIVATE, FALSE, 0);
+  EXPECT_EQ(window.captions.size(), 1u);  // the same state is not drawn again
+  SendMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
+  Pump();
+  SaveScreenshot("skinned_test_window.png");
+
+  // Hover: the right frame; then a click reaches the window as the button's command.
+  SetCursorPos(CentreOnScreen(window.next.hwnd()).x, CentreOnScreen(window.next.hwnd()).y);
+  EXPECT_TRUE(PumpUntil([&] { return window.next.hovering(); }));
+  UpdateWindow(window.next.hwnd());
+  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kHover);
+  ClickAt(CentreOnScreen(window.next.hwnd()));
+  EXPECT_TRUE(PumpUntil([&] { return !window.clicked.empty(); }));
+  EXPECT_EQ(window.clicked, std::vector<int>{1029});
+  SetCursorPos(5, 5);
+  EXPECT_TRUE(PumpUntil([&] { return !window.next.hovering(); }));
+
+  // Links report to the main window; an empty one too.
+  ClickAt(CentreOnScreen(window.guide.hwnd()));
+  EXPECT_TRUE(PumpUntil([&] { return !window.wizardCommands.empty(); }));
+  EXPECT_TRUE(window.guide.visited());
+  char empty[8] = {};
+  GetWindowTextA(window.empty.hwnd(), empty, sizeof empty);
+  EXPECT_STREQ(empty, "");
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(2887, STN_CLICKED), reinterpret_cast<LPARAM>(window.empty.hwnd()));
+  EXPECT_EQ(window.wizardCommands, (std::vector<WPARAM>{2886, 2887}));
+
+  // A page made as a child over the placeholder, posting to its parent.
+  ChildPage page(dialog);
+  ASSERT_TRUE(page.Create());
+  page.PlaceOverItem(1007);
+  RECT placeholder = RectInParent(GetDlgItem(dialog, 1007));
+  RECT placed = RectInParent(page.hwnd());
+  EXPECT_EQ(placed.left, placeholder.left);
+  EXPECT_EQ(placed.top, placeholder.top);
+  EXPECT_TRUE(page.PostToParent(kPagePosted, 0, 0));
+  EXPECT_TRUE(PumpUntil([&] { return window.pagePosts == 1; }));
+  page.Destroy();
+  EXPECT_EQ(page.hwnd(), nullptr);
+
+  window.Destroy();
+  EXPECT_FALSE(window.caption.IsHooked());
+}
+
+// Records the order in which hooks see a message.
+class OrderHook : public rtwin::CWindowHook {
+ public:
+  OrderHook(std::vector<int> &seen, int name) : seen_(seen), name_(name) {}
+
+ protected:
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_APP) seen_.push_back(name_);
+    return CWindowHook::WindowProc(message, wParam, lParam);
+  }
+
+ private:
+  std::vector<int> &seen_;
+  int name_;
+};
+
+std::vector<int> *windowSeen = nullptr;
+LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP && windowSeen) windowSeen->push_back(0);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND PlainWindow() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSA cls{};
+    cls.lpfnWndProc = PlainProc;
+    cls.hInstance = GetModuleHandleA(nullptr);
+    cls.lpszClassName = "TunmiraHookTest";
+    registered = RegisterClassA(&cls) != 0;
+  }
+  return CreateWindowA("TunmiraHookTest", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                       GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST(WindowHook, ChainsInFrontOfTheWindowAndLeavesCleanly) {
+  std::vector<int> seen;
+  windowSeen = &seen;
+  HWND window = PlainWindow();
+  ASSERT_NE(window, nullptr);
+  auto original = GetWindowLongPtrA(window, GWLP_WNDPROC);
+  OrderHook first(seen, 1), second(seen, 2);
+  first.Hook(window);
+  second.Hook(window);
+  SendMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(seen, (std::vector<int>{2, 1, 0}));
+
+  // Taking the first-installed hook out keeps the chain working.
+  first.Hook(nullptr);
+  seen.clear();
+  SendMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(seen, (std::vector<int>{2, 0}));
+  second.Hook(nullptr);
+  EXPECT_EQ(GetWindowLongPtrA(window, GWLP_WNDPROC), original);
+  seen.clear();
+  SendMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(seen, (std::vector<int>{0}));
+
+  // Destroying a window with two hooks unhooks both.
+  first.Hook(window);
+  second.Hook(window);
+  DestroyWindow(window);
+  EXPECT_FALSE(first.IsHooked());
+  EXPECT_FALSE(second.IsHooked());
+  // A later hook on a new window starts a fresh chain.
+  HWND another = PlainWindow();
+  seen.clear();
+  first.Hook(another);
+  SendMessageA(another, WM_APP, 0, 0);
+  EXPECT_EQ(seen, (std::vector<int>{1, 0}));
+  DestroyWindow(another);
+  windowSeen = nullptr;
+}
+
+TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {
+  CurrentLanguageFile = "Arabic.ini";
+  EXPECT_EQ(MessageBoxLang(nullptr, "right to left", "Tunmira", MB_OK), IDOK);
+  CurrentLanguageFile = "English.ini";
+  EXPECT_EQ(MessageBoxLang(nullptr, "left to right", "Tunmira", MB_OK), IDOK);
+  EXPECT_EQ(MessageBoxLang(nullptr, "install?", "Tunmira", MB_YESNO), IDYES);
+  SetEnvironmentVariableA("RT_PROMPT_ANSWER", "no");
+  EXPECT_EQ(MessageBoxLang(nullptr, "install?", "Tunmira", MB_YESNO), IDNO);
+  EXPECT_EQ(rtwin::AskSaveFileName(nullptr, "Guide.pdf", "PDF|*.pdf", "pdf"), std::nullopt);
+  SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", "C:\\saved.pdf");
+  EXPECT_EQ(rtwin::AskSaveFileName(nullptr, "Guide.pdf", "PDF|*.pdf", "pdf"), "C:\\saved.pdf");
+  EXPECT_EQ(dir_.Read("prompts.log"),
+            "message-rtl|right to left\r\nmessage|left to right\r\nmessage|install?\r\nmessage|install?\r\n"
+            "save|Guide.pdf\r\nsave|Guide.pdf\r\n");
+}
+
+TEST_F(SkinUiTest, OurProfileReaderAgreesWithTheSystem) {
+  dir_.Write("tricky.ini",
+             "[MSG]\r\n  Spaced  =  value with spaces  \r\nQuoted=\"quoted\"\r\nDup=first\r\nDup=second\r\n"
+             "CASE=Upper\r\nEmpty=\r\nLong=" +
+                 std::string(600, 'y') + "\r\n[ Padded ]\r\nKey=in padded\r\n");
+  std::string text = dir_.Read("tricky.ini");
+  Win32SkinHost host;
+  const char *keys[][2] = {{"MSG", "Spaced"}, {"msg", "quoted"}, {"MSG", "Dup"},    {"MSG", "case"},
+                           {"MSG", "Empty"},  {"MSG", "Long"},   {"Padded", "Key"}, {"None", "Key"},
+                           {"MSG", "None"}};
+  for (auto &key : keys)
+    EXPECT_EQ(host.ReadProfileString(dir_.path() + "tricky.ini", key[0], key[1], 512),
+              ReadProfileValue(text, key[0], key[1], 512))
+        << key[0] << "/" << key[1];
+}
+
+TEST(OperatingSystem, ThisPrefixIsNotXpServicePack2) {
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  ASSERT_TRUE(GetVersionExA(&version));
+  EXPECT_EQ(IsWindowsXpSp2(), version.dwMajorVersion == 5 && version.dwMinorVersion == 1 &&
+                                  std::string(version.szCSDVersion) == "Service Pack 2");
+}
+
+}  // namespace
+}  // namespace tunmira
