@@ -256,6 +256,21 @@ class TunmiraExe {
     return ::SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_BLOCK, 60000, &ignored) != 0;
   }
   std::string Prompts() const { return test::ReadHostFile(prompts_.substr(2)); }
+  // The prompt lines of the wizard's own messages, without the skin loader's notes about missing
+  // artwork ("Load ... failure"), which depend on what the build installed.
+  std::string WizardMessages() const {
+    std::string kept;
+    const std::string all = Prompts();
+    std::size_t start = 0;
+    while (start < all.size()) {
+      std::size_t end = all.find('\n', start);
+      end = end == std::string::npos ? all.size() : end + 1;
+      const std::string line = all.substr(start, end - start);
+      if (line.find("|Load ") == std::string::npos) kept += line;
+      start = end;
+    }
+    return kept;
+  }
   bool WaitForPrompt(const std::string &text, DWORD timeoutMs = 60000) const {
     return WaitFor([&] { return Prompts().find(text) != std::string::npos; }, timeoutMs);
   }
@@ -328,7 +343,7 @@ TEST_F(TunmiraEndToEnd, SetsUpATunnelBetweenTwoRouters) {
   app.Picture("e2e-2-reading", ProgressDialog());
   ASSERT_TRUE(app.WaitForPage("Welcome16", 60000)) << app.PageShown() << " prompts: " << app.Prompts();
   app.Picture("e2e-3-summary");
-  EXPECT_EQ(app.Prompts(), "");
+  EXPECT_EQ(app.WizardMessages(), "");
 
   // Go posts the tunnel form to both routers; the summary is shown again for the connect.
   app.Command(kNext);
@@ -348,7 +363,7 @@ TEST_F(TunmiraEndToEnd, SetsUpATunnelBetweenTwoRouters) {
   EXPECT_EQ(Posts(*router1)[1].body, Golden("e2e_connect_router1.txt"));
   EXPECT_EQ(Posts(*router2)[1].body, Golden("e2e_connect_router2.txt"));
   EXPECT_EQ(app.ItemText(kWelcome30Label1), LanguageText("Welcome30", "Label1.TextString"));
-  EXPECT_EQ(app.Prompts(), "");
+  EXPECT_EQ(app.WizardMessages(), "");
 
   app.Command(kExit);
   EXPECT_EQ(app.WaitExit(30000), std::optional<DWORD>(0));
@@ -431,7 +446,7 @@ TEST_F(TunmiraEndToEnd, StoppingTheProgressDialogEndsTheReadAndTheProgramLeavesN
   ASSERT_TRUE(WaitFor([] { return ProgressDialog() == nullptr; }, 10000));
   ASSERT_TRUE(app.Responds());
   EXPECT_EQ(app.PageShown(), "PageRemote");
-  EXPECT_EQ(app.Prompts(), "") << "a stopped read shows nothing";
+  EXPECT_EQ(app.WizardMessages(), "") << "a stopped read shows nothing";
   EXPECT_EQ(Paths(*router1), std::vector<std::string>{"GET /vpn_main.htm"}) << "no page after the stop";
   EXPECT_TRUE(router2->Requests().empty()) << "Router 2 is not read after a stop";
 
