@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -113,7 +114,8 @@ const char kSkin[] =
     "[TestWindow]\r\n"
     "background.Type=Bitmap\r\nbackground.FilePath=back.bmp\r\nbackground.Position=0,0\r\n"
     "background.Size=360,260\r\n"
-    "Title.Type=Static\r\nTitle.Position=10,12\r\nTitle.Size=200,20\r\nTitle.TextString=Welcome to the test\r\n"
+    "Title.Type=Static\r\nTitle.Position=10,12\r\nTitle.Size=200,20\r\nTitle.TextString=Welcome to the "
+    "test\r\n"
     "Title.TextColor=255,128,0\r\nTitle.BkColor=10,20,30\r\n"
     "Note.Type=Static\r\nNote.Position=10,36\r\nNote.Size=150,18\r\nNote.TextString=Second line\r\n"
     "Note.FontSize=0,16\r\n"
@@ -247,7 +249,8 @@ void SaveScreenshot(const std::string &name) {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return;
   WaitForSingleObject(pi.hProcess, 30000);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
@@ -288,7 +291,8 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   Pump();
 
   // The failing item cost one message and left its button as the template made it.
-  EXPECT_EQ(dir_.Read("prompts.log"), "message|Load bitmap file failure,file name=" + dir_.path() + "broken.bmp\r\n");
+  EXPECT_EQ(dir_.Read("prompts.log"),
+            "message|Load bitmap file failure,file name=" + dir_.path() + "broken.bmp\r\n");
   EXPECT_EQ(window.hand.frameWidth(), 0);
 
   RECT title = RectInParent(window.title.hwnd());
@@ -371,7 +375,8 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   char empty[8] = {};
   GetWindowTextA(window.empty.hwnd(), empty, sizeof empty);
   EXPECT_STREQ(empty, "");
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(2887, STN_CLICKED), reinterpret_cast<LPARAM>(window.empty.hwnd()));
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(2887, STN_CLICKED),
+               reinterpret_cast<LPARAM>(window.empty.hwnd()));
   EXPECT_EQ(window.wizardCommands, (std::vector<WPARAM>{2886, 2887}));
 
   // A page made as a child over the placeholder, posting to its parent.
@@ -389,6 +394,137 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
 
   window.Destroy();
   EXPECT_FALSE(window.caption.IsHooked());
+}
+
+struct MainItem {
+  int id;
+  const char *name;
+};
+constexpr MainItem kMainLabels[] = {{2900, "Label9"},  {2901, "Label6"}, {2902, "Label11"}, {2903, "Label12"},
+                                    {2904, "Label13"}, {2905, "Label8"}, {2906, "Label14"}};
+constexpr MainItem kMainButtons[] = {
+    {1029, "Next"}, {1003, "Back"}, {2557, "Cancel"}, {1031, "Go"}, {2869, "Testing"}};
+
+// The main window's bar and labels, dressed from section DialogMain of the shipped language file.
+class MainWindow : public rtwin::CDialog {
+ public:
+  explicit MainWindow(SkinLoader &loader) : CDialog(902), loader_(loader) {}
+  CSkinBitmap background;
+  CSkinLabel labels[std::size(kMainLabels)];
+  CSkinButton buttons[std::size(kMainButtons)];
+
+ protected:
+  BOOL OnInitDialog() override {
+    background.SubclassDlgItem(1006, hwnd());
+    loader_.LoadBitmapItem("DialogMain", "background", &background);
+    for (std::size_t i = 0; i < std::size(kMainButtons); ++i) {
+      buttons[i].SubclassDlgItem(kMainButtons[i].id, hwnd());
+      loader_.LoadButtonItem("DialogMain", kMainButtons[i].name, &buttons[i]);
+    }
+    for (std::size_t i = 0; i < std::size(kMainLabels); ++i) {
+      labels[i].SubclassDlgItem(kMainLabels[i].id, hwnd());
+      loader_.LoadStaticItem("DialogMain", kMainLabels[i].name, &labels[i]);
+    }
+    return TRUE;
+  }
+
+ private:
+  SkinLoader &loader_;
+};
+
+// The pictures a section names: the generated artwork when the build made it, else a plain stand-in of
+// the size the file gives (buttons: three frames of 100 x 30).
+void StagePictures(const TempDir &dir, const std::string &ini, const std::string &section,
+                   const std::vector<std::string> &bitmaps, const std::vector<std::string> &buttons) {
+  CreateDirectoryA((dir.path() + "skin").c_str(), nullptr);
+  std::string artwork = Env("TUNMIRA_SKIN_DIR");
+  auto stage = [&](const std::string &item, const std::string &standIn) {
+    std::string file = ReadProfileValue(ini, section, item + ".FilePath", 2048);
+    ASSERT_FALSE(file.empty()) << item;
+    std::string name = file.substr(file.rfind('\\') + 1);
+    if (!artwork.empty() && CopyFileA((artwork + "\\" + name).c_str(), (dir.path() + file).c_str(), FALSE))
+      return;
+    dir.Write(file, standIn);
+  };
+  for (const std::string &item : bitmaps) {
+    std::string size = ReadProfileValue(ini, section, item + ".Size", 2048);
+    int width = std::atoi(size.c_str());
+    int height = std::atoi(size.substr(size.find(',') + 1).c_str());
+    stage(item, Bmp24(width > 0 ? width : 16, height > 0 ? height : 16, {RGB(235, 240, 246)}));
+  }
+  for (const std::string &item : buttons)
+    stage(item, Bmp24(100, 30, {RGB(41, 113, 185), RGB(20, 80, 150), RGB(70, 140, 210)}));
+}
+
+TEST_F(SkinUiTest, ShippedLanguageFileDressesTheMainWindow) {
+  std::string ini;
+  {
+    std::ifstream in(Env("TUNMIRA_ENGLISH_INI"), std::ios::binary);
+    ini.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  ASSERT_FALSE(ini.empty()) << "English.ini not found";
+  dir_.Write("English.ini", ini);
+  StagePictures(dir_, ini, "DialogMain", {"background"}, {"Next", "Back", "Cancel", "Go", "Testing"});
+
+  // The language names and all 25 message texts are there: start-up and the first page report nothing.
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(sizeof previous, previous);
+  SetCurrentDirectoryA(dir_.path().c_str());
+  FolderHost host(dir_.path());
+  LanguageSlots table;
+  FillLanguageFileNames(table);
+  EXPECT_TRUE(SelectLanguageFile(host, table, "MSG", "English.ini"));
+  SetCurrentDirectoryA(previous);
+  EXPECT_EQ(table[11].displayName, ReadProfileValue(ini, "MSG", "Language_AR", 512));
+  MessageTextArray texts;
+  LoadMessageTexts(host, texts, "English.ini");
+  for (std::size_t i = 0; i < kMessageTextCount; ++i) EXPECT_FALSE(texts[i].empty()) << kMessageTextKeys[i];
+
+  SkinLoader loader(host);
+  loader.SetSkinFile("English.ini");
+  loader.LoadSkinCommon();
+  EXPECT_EQ(loader.fontName, ReadProfileValue(ini, "Common", "FontName", 2048));
+  MainWindow window(loader);
+  ASSERT_TRUE(window.Create());
+  SetWindowPos(window.hwnd(), HWND_TOP, 20, 20, 0, 0, SWP_NOSIZE);
+  ShowWindow(window.hwnd(), SW_SHOW);
+  UpdateWindow(window.hwnd());
+  Pump();
+  EXPECT_EQ(dir_.Read("prompts.log"), "");  // every item loaded
+
+  for (std::size_t i = 0; i < std::size(kMainLabels); ++i) {
+    const std::string item = kMainLabels[i].name;
+    SCOPED_TRACE(item);
+    auto value = [&](const char *key) { return ReadProfileValue(ini, "DialogMain", item + key, 2048); };
+    SkinPair position = ParseSkinPair(value(".Position"));
+    SkinPair size = ParseSkinPair(value(".Size"));
+    RECT rect = RectInParent(window.labels[i].hwnd());
+    EXPECT_EQ(rect.left, position.x);
+    EXPECT_EQ(rect.top, position.y);
+    EXPECT_EQ(rect.right - rect.left, size.x);
+    EXPECT_EQ(rect.bottom - rect.top, size.y);
+    char text[256] = {};
+    GetWindowTextA(window.labels[i].hwnd(), text, sizeof text);
+    EXPECT_EQ(std::string(text), value(".TextString"));
+    std::string colour = value(".TextColor");
+    EXPECT_EQ(window.labels[i].textColour(), colour.empty() ? loader.textColour : ParseSkinColour(colour));
+  }
+  for (std::size_t i = 0; i < std::size(kMainButtons); ++i) {
+    const std::string item = kMainButtons[i].name;
+    SCOPED_TRACE(item);
+    SkinPair position = ParseSkinPair(ReadProfileValue(ini, "DialogMain", item + ".Position", 2048));
+    RECT rect = RectInParent(window.buttons[i].hwnd());
+    EXPECT_EQ(rect.left, position.x);
+    EXPECT_EQ(rect.top, position.y);
+    EXPECT_EQ(rect.right - rect.left, window.buttons[i].frameWidth());
+    EXPECT_EQ(rect.bottom - rect.top, window.buttons[i].frameHeight());
+  }
+  // Only one of the buttons sharing the Next slot shows, as the wizard's first step has it.
+  ShowWindow(window.buttons[3].hwnd(), SW_HIDE);
+  ShowWindow(window.buttons[4].hwnd(), SW_HIDE);
+  Pump();
+  SaveScreenshot("shipped_main_window.png");
+  window.Destroy();
 }
 
 // Records the order in which hooks see a message.
@@ -488,9 +624,9 @@ TEST_F(SkinUiTest, OurProfileReaderAgreesWithTheSystem) {
                  std::string(600, 'y') + "\r\n[ Padded ]\r\nKey=in padded\r\n");
   std::string text = dir_.Read("tricky.ini");
   Win32SkinHost host;
-  const char *keys[][2] = {{"MSG", "Spaced"}, {"msg", "quoted"}, {"MSG", "Dup"},    {"MSG", "case"},
-                           {"MSG", "Empty"},  {"MSG", "Long"},   {"Padded", "Key"}, {"None", "Key"},
-                           {"MSG", "None"}};
+  const char *keys[][2] = {{"MSG", "Spaced"}, {"msg", "quoted"}, {"MSG", "Dup"},
+                           {"MSG", "case"},   {"MSG", "Empty"},  {"MSG", "Long"},
+                           {"Padded", "Key"}, {"None", "Key"},   {"MSG", "None"}};
   for (auto &key : keys)
     EXPECT_EQ(host.ReadProfileString(dir_.path() + "tricky.ini", key[0], key[1], 512),
               ReadProfileValue(text, key[0], key[1], 512))

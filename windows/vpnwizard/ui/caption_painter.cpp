@@ -159,7 +159,8 @@ void CCaptionPainter::DrawSystemCaption(HDC dc, const RECT &area, bool active) {
   if (HICON icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kProgramIcon),
                                                  IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR))) {
     RECT box{2 + 2, 1 + 1, 2 + buttonSize, 1 + buttonSize - 1};
-    DrawIconEx(dc, box.left, box.top, icon, box.right - box.left, box.bottom - box.top, 0, nullptr, DI_NORMAL);
+    DrawIconEx(dc, box.left, box.top, icon, box.right - box.left, box.bottom - box.top, 0, nullptr,
+               DI_NORMAL);
     DestroyIcon(icon);
   }
   LONG_PTR style = GetWindowLongPtrA(hwnd(), GWL_STYLE);

@@ -55,7 +55,8 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string &path) {
   if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= kMaxBmpFile) {
     bytes.resize(static_cast<std::size_t>(size.QuadPart));
     DWORD read = 0;
-    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())
+    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+        read != bytes.size())
       bytes.clear();
   }
   CloseHandle(file);
@@ -94,8 +95,8 @@ HBITMAP LoadBmpFile(const std::string &path) {
   const std::uint8_t *block = file.data() + kBmpFileHeaderSize;
   auto *info = reinterpret_cast<const BITMAPINFO *>(block);
   HDC screen = GetDC(nullptr);
-  HBITMAP bitmap = CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, block + layout->bitsOffset, info,
-                                  DIB_RGB_COLORS);
+  HBITMAP bitmap =
+      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, block + layout->bitsOffset, info, DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
   return bitmap;
 }
@@ -113,7 +114,8 @@ void CSkinPlacedControl::ResizeTo(long width, long height) {
 // ---- CSkinLabel
 
 CSkinLabel::CSkinLabel()
-    : textColour_(GetSysColor(COLOR_WINDOWTEXT)), defaultBrush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
+    : textColour_(GetSysColor(COLOR_WINDOWTEXT)),
+      defaultBrush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
 
 CSkinLabel::~CSkinLabel() {
   if (font_) DeleteObject(font_);
@@ -484,13 +486,14 @@ void CSkinButton::Draw(const DRAWITEMSTRUCT &item) {
     return;
   }
   ButtonFrame frame = (item.itemState & ODS_SELECTED) ? ButtonFrame::Pressed
-                      : hover_                         ? ButtonFrame::Hover
-                                                       : ButtonFrame::Normal;
+                      : hover_                        ? ButtonFrame::Hover
+                                                      : ButtonFrame::Normal;
   // The text goes onto a copy of the frame, so a caption that changes never leaves its old text behind.
   HDC stripDc = CreateCompatibleDC(item.hDC);
   HGDIOBJ oldStrip = SelectObject(stripDc, strip_);
   HDC frameDc = CreateCompatibleDC(item.hDC);
-  HBITMAP frameBitmap = CreateCompatibleBitmap(item.hDC, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_));
+  HBITMAP frameBitmap =
+      CreateCompatibleBitmap(item.hDC, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_));
   HGDIOBJ oldFrame = SelectObject(frameDc, frameBitmap);
   long frameLeft = static_cast<long>(frame) * frameWidth_;
   BitBlt(frameDc, 0, 0, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_), stripDc,
@@ -509,7 +512,8 @@ void CSkinButton::Draw(const DRAWITEMSTRUCT &item) {
   DrawTextA(frameDc, text.c_str(), -1, &rect, DT_CENTER);
   SelectObject(frameDc, oldFont);
 
-  BitBlt(item.hDC, 0, 0, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_), frameDc, 0, 0, SRCCOPY);
+  BitBlt(item.hDC, 0, 0, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_), frameDc, 0, 0,
+         SRCCOPY);
   SelectObject(frameDc, oldFrame);
   DeleteObject(frameBitmap);
   DeleteDC(frameDc);
@@ -543,7 +547,8 @@ LRESULT CSkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR:
       if (UsesHandCursor()) {
         if (hover_) {
-          if (HCURSOR hand = LoadCursorA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kHandCursor))) SetCursor(hand);
+          if (HCURSOR hand = LoadCursorA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kHandCursor)))
+            SetCursor(hand);
         }
         return TRUE;
       }
@@ -775,7 +780,8 @@ void CPngStatic::Draw(HDC dc) {
   if (snapshotDc_) BitBlt(dc, 0, 0, client.right, client.bottom, snapshotDc_, 0, 0, SRCCOPY);
   if (auto *image = static_cast<Gdiplus::Image *>(image_)) {
     Gdiplus::Graphics graphics(dc);
-    graphics.DrawImage(image, 0, 0, static_cast<INT>(image->GetWidth()), static_cast<INT>(image->GetHeight()));
+    graphics.DrawImage(image, 0, 0, static_cast<INT>(image->GetWidth()),
+                       static_cast<INT>(image->GetHeight()));
   }
 }
 

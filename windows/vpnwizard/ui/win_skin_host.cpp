@@ -11,8 +11,8 @@ std::string Win32SkinHost::ReadProfileString(const std::string &path, const std:
                                              const std::string &key, std::size_t capacity) {
   if (capacity == 0) return {};
   std::vector<char> value(capacity, '\0');
-  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", value.data(), static_cast<DWORD>(capacity),
-                                     path.c_str());
+  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", value.data(),
+                                     static_cast<DWORD>(capacity), path.c_str());
   return std::string(value.data(), n);
 }
 
@@ -38,7 +38,8 @@ bool Win32SkinHost::ExistsInCurrentDirectory(const std::string &name) {
 
 int MessageBoxLang(HWND owner, const std::string &text, const std::string &caption, UINT type) {
   if (ReadsRightToLeft(CurrentLanguageFile))
-    return rtwin::MessageBoxTextEx(owner, text, caption, type | MB_RIGHT | MB_RTLREADING, LANG_SYSTEM_DEFAULT);
+    return rtwin::MessageBoxTextEx(owner, text, caption, type | MB_RIGHT | MB_RTLREADING,
+                                   LANG_SYSTEM_DEFAULT);
   return rtwin::MessageBoxText(owner, text, caption, type);
 }
 
