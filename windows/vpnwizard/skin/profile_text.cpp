@@ -32,6 +32,7 @@ std::string_view StripQuotes(std::string_view value) {
 std::string ReadProfileValue(std::string_view fileText, std::string_view section, std::string_view key,
                              std::size_t capacity) {
   bool inSection = false;
+  bool sectionSeen = false;
   while (!fileText.empty()) {
     std::size_t end = fileText.find('\n');
     std::string_view line = Trim(fileText.substr(0, end));
@@ -39,7 +40,10 @@ std::string ReadProfileValue(std::string_view fileText, std::string_view section
     if (!line.empty() && line.front() == '[') {
       std::size_t close = line.find(']');
       std::string_view name = Trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      // Only the first section of that name counts.
+      if (sectionSeen) return {};
       inSection = SameName(name, Trim(section));
+      sectionSeen = inSection;
       continue;
     }
     if (!inSection) continue;

@@ -27,7 +27,8 @@ TEST(ProfileText, ReadsLikeThePrivateProfileCall) {
   EXPECT_EQ(ReadProfileValue(text, "MSG", "Single", 512), "x");
   EXPECT_EQ(ReadProfileValue(text, "MSG", "Half", 512), "\"open");
   EXPECT_EQ(ReadProfileValue(text, "MSG", "Empty", 512), "");
-  EXPECT_EQ(ReadProfileValue(text, "MSG", "Late", 512), "value");
+  EXPECT_EQ(ReadProfileValue(text, "MSG", "Late", 512), "");  // only the first section of a name counts
+  EXPECT_EQ(ReadProfileValue(text, "Other", "Name", 512), "wrong");
   EXPECT_EQ(ReadProfileValue(text, "Missing", "Name", 512), "");
   EXPECT_EQ(ReadProfileValue(text, "MSG", "Name", 512), "");
   // The buffer holds capacity - 1 characters.

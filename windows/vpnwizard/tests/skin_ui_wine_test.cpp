@@ -119,6 +119,8 @@ const char kSkin[] =
     "Title.TextColor=255,128,0\r\nTitle.BkColor=10,20,30\r\n"
     "Note.Type=Static\r\nNote.Position=10,36\r\nNote.Size=150,18\r\nNote.TextString=Second line\r\n"
     "Note.FontSize=0,16\r\n"
+    "Hint.Type=Static\r\nHint.Position=10,150\r\nHint.Size=200,20\r\nHint.TextString=WWWWWWWWWWWWWWWW\r\n"
+    "Hint.Transparent=1\r\nHint.TextColor=255,255,255\r\n"
     "Next.Type=Button\r\nNext.FilePath=strip.bmp\r\nNext.Position=250,200\r\nNext.TextString=Next\r\n"
     "Next.ToolTip=Go to the next page\r\n"
     "Broken.Type=Button\r\nBroken.FilePath=broken.bmp\r\n";
@@ -133,7 +135,7 @@ class TestWindow : public rtwin::CDialog {
   explicit TestWindow(SkinLoader &loader) : CDialog(900), loader_(loader) {}
 
   CSkinBitmap background;
-  CSkinLabel title, note;
+  CSkinLabel title, note, hint;
   CSkinButton next, hand;
   CSkinLink guide, empty;
   CPngStatic picture;
@@ -152,6 +154,7 @@ class TestWindow : public rtwin::CDialog {
     background.SubclassDlgItem(1006, hwnd());
     title.SubclassDlgItem(2900, hwnd());
     note.SubclassDlgItem(2901, hwnd());
+    hint.SubclassDlgItem(2902, hwnd());
     next.SubclassDlgItem(1029, hwnd());
     hand.SubclassDlgItem(313, hwnd());
     guide.SubclassDlgItem(2886, hwnd());
@@ -160,6 +163,7 @@ class TestWindow : public rtwin::CDialog {
     loader_.LoadBitmapItem("TestWindow", "background", &background);
     loader_.LoadStaticItem("TestWindow", "Title", &title);
     loader_.LoadStaticItem("TestWindow", "Note", &note);
+    loader_.LoadStaticItem("TestWindow", "Hint", &hint);
     loader_.LoadButtonItem("TestWindow", "Next", &next);
     loader_.LoadButtonItem("TestWindow", "Broken", &hand);
     caption.SetCaptionText("Skinned window");
@@ -311,6 +315,25 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   EXPECT_EQ(window.note.textColour(), RGB(255, 255, 0));
   EXPECT_EQ(window.note.bkColour(), RGB(0, 0, 64));
   EXPECT_EQ(window.note.font().lfHeight, 16);
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(window.title.font().lfHeight, -MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72));
+  ReleaseDC(nullptr, screen);
+
+  // A transparent label shows the picture behind it, and a shorter text leaves no trace of the old one.
+  EXPECT_TRUE(window.hint.transparent());
+  EXPECT_TRUE(GetWindowLongPtrA(window.hint.hwnd(), GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+  auto whiteIn = [&](int fromX) {
+    int white = 0;
+    for (int x = fromX; x < 200; ++x)
+      for (int y = 0; y < 20; ++y) white += PixelOf(window.hint.hwnd(), x, y) == RGB(255, 255, 255);
+    return white;
+  };
+  EXPECT_GT(whiteIn(60), 0);
+  EXPECT_EQ(PixelOf(window.hint.hwnd(), 199, 19), kBackground);
+  window.hint.SetText("W");
+  Pump();
+  EXPECT_EQ(whiteIn(60), 0);
+  EXPECT_GT(whiteIn(0), 0);
 
   RECT background = RectInParent(window.background.hwnd());
   EXPECT_EQ(background.right - background.left, 360);
@@ -367,6 +390,17 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   EXPECT_EQ(window.clicked, std::vector<int>{1029});
   SetCursorPos(5, 5);
   EXPECT_TRUE(PumpUntil([&] { return !window.next.hovering(); }));
+
+  // The hand cursor belongs to the listed buttons only.
+  EXPECT_EQ(SendMessageA(window.hand.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(window.hand.hwnd()),
+                         MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
+            TRUE);
+
+  // A link underlines itself under the mouse and lets go once the mouse has left.
+  SetCursorPos(CentreOnScreen(window.guide.hwnd()).x, CentreOnScreen(window.guide.hwnd()).y);
+  EXPECT_TRUE(PumpUntil([&] { return window.guide.hovering(); }));
+  SetCursorPos(5, 5);
+  EXPECT_TRUE(PumpUntil([&] { return !window.guide.hovering(); }));
 
   // Links report to the main window; an empty one too.
   ClickAt(CentreOnScreen(window.guide.hwnd()));
@@ -620,17 +654,37 @@ TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {
 TEST_F(SkinUiTest, OurProfileReaderAgreesWithTheSystem) {
   dir_.Write("tricky.ini",
              "[MSG]\r\n  Spaced  =  value with spaces  \r\nQuoted=\"quoted\"\r\nDup=first\r\nDup=second\r\n"
-             "CASE=Upper\r\nEmpty=\r\nLong=" +
-                 std::string(600, 'y') + "\r\n[ Padded ]\r\nKey=in padded\r\n");
+             "CASE=Upper\r\nEmpty=\r\n\tTabbed\t=\ttab\t\r\nNoEquals\r\n='no key'\r\nLong=" +
+                 std::string(600, 'y') +
+                 "\r\n[ Padded ]\r\nKey=in padded\r\n[msg]\r\nLate=later section\r\n"
+                 "Dup=third\r\nSecond=only in the later section\r\n");
   std::string text = dir_.Read("tricky.ini");
   Win32SkinHost host;
-  const char *keys[][2] = {{"MSG", "Spaced"}, {"msg", "quoted"}, {"MSG", "Dup"},
-                           {"MSG", "case"},   {"MSG", "Empty"},  {"MSG", "Long"},
-                           {"Padded", "Key"}, {"None", "Key"},   {"MSG", "None"}};
+  const char *keys[][2] = {{"MSG", "Spaced"},   {"msg", "quoted"}, {"MSG", "Dup"},    {"MSG", "case"},
+                           {"MSG", "Empty"},    {"MSG", "Long"},   {"Padded", "Key"}, {"None", "Key"},
+                           {"MSG", "None"},     {"MSG", "Late"},   {"MSG", "Second"}, {"MSG", "Tabbed"},
+                           {"MSG", "NoEquals"}, {"MSG", ""}};
   for (auto &key : keys)
     EXPECT_EQ(host.ReadProfileString(dir_.path() + "tricky.ini", key[0], key[1], 512),
               ReadProfileValue(text, key[0], key[1], 512))
         << key[0] << "/" << key[1];
+}
+
+TEST(LanguageFileCheck, AMissingFirstLanguageFileEndsTheProgramWithStatus1) {
+  TempDir dir;
+  dir.Write("English.ini", "[MSG]\r\nLanguage_EN=English\r\n");
+  FolderHost host(dir.path());
+  LanguageSlots table;
+  FillLanguageFileNames(table);
+  SetEnvironmentVariableA("RT_PROMPT_LOG", (dir.path() + "prompts.log").c_str());
+  // Beside the program, but the current directory is elsewhere.
+  EXPECT_EXIT(SelectLanguageFileOrExit(host, table, "MSG", "English.ini"), ::testing::ExitedWithCode(1), "");
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(sizeof previous, previous);
+  SetCurrentDirectoryA(dir.path().c_str());
+  SelectLanguageFileOrExit(host, table, "MSG", "English.ini");
+  SetCurrentDirectoryA(previous);
+  EXPECT_EQ(table[0].displayName, "English");
 }
 
 TEST(OperatingSystem, ThisPrefixIsNotXpServicePack2) {

@@ -36,6 +36,11 @@ bool Win32SkinHost::ExistsInCurrentDirectory(const std::string &name) {
   return true;
 }
 
+void SelectLanguageFileOrExit(SkinHost &host, LanguageSlots &table, const std::string &section,
+                              const std::string &file) {
+  if (!SelectLanguageFile(host, table, section, file)) ExitProcess(1);
+}
+
 int MessageBoxLang(HWND owner, const std::string &text, const std::string &caption, UINT type) {
   if (ReadsRightToLeft(CurrentLanguageFile))
     return rtwin::MessageBoxTextEx(owner, text, caption, type | MB_RIGHT | MB_RTLREADING,

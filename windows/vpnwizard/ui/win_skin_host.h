@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "language.h"
 #include "skin_host.h"
 
 namespace tunmira {
@@ -18,6 +19,11 @@ class Win32SkinHost : public SkinHost {
   std::string ProgramDirectory() override;
   bool ExistsInCurrentDirectory(const std::string &name) override;
 };
+
+// The start-up's language check: ends the process with exit status 1 (after the message) when the first
+// language file is not in the current directory.
+void SelectLanguageFileOrExit(SkinHost &host, LanguageSlots &table, const std::string &section,
+                              const std::string &file);
 
 // The wizard's message box: right-aligned and right-to-left for the right-to-left languages.
 int MessageBoxLang(HWND owner, const std::string &text, const std::string &caption, UINT type);
