@@ -112,6 +112,19 @@ void SaveWindowPicture(HWND window, const std::string &path) {
   ::ReleaseDC(nullptr, screen);
 }
 
+// The captions of the shown top-level windows, for failure messages.
+std::string ShownWindows() {
+  std::string captions;
+  ::EnumWindows(
+      [](HWND window, LPARAM result) -> BOOL {
+        if (::IsWindowVisible(window))
+          *reinterpret_cast<std::string *>(result) += "[" + WindowText(window) + "] ";
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&captions));
+  return captions;
+}
+
 // A shown progress dialog of the program, or nullptr.
 HWND ProgressDialog() {
   HWND found = nullptr;
@@ -323,7 +336,8 @@ class TunmiraExe {
 class TunmiraEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(app.WaitForWindow()) << "no main window; prompts: " << app.Prompts();
+    ASSERT_TRUE(app.WaitForWindow()) << "no main window; shown: " << ShownWindows()
+                                     << " prompts: " << app.Prompts();
     app.GoToRouterEntry();
   }
 
