@@ -117,7 +117,7 @@ class TunmiraExe {
   }
   bool WaitForWindow() {
     return WaitFor(
-        [&] { return (main_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(main_); }, 30000);
+        [&] { return (main_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(main_); }, 60000);
   }
   HWND main() const { return main_; }
   bool Visible(int id) const { return IsWindowVisible(GetDlgItem(main_, id)) != FALSE; }
@@ -345,7 +345,7 @@ TEST(TunmiraGui, WithoutTheLanguageFileInTheCurrentFolderItEndsWithStatusOne) {
   std::string folder = dir.Windows("");
   folder.pop_back();
   TunmiraExe app(dir, folder);
-  EXPECT_EQ(app.WaitExit(30000), std::optional<DWORD>(1));
+  EXPECT_EQ(app.WaitExit(60000), std::optional<DWORD>(1));
   EXPECT_NE(app.Prompts().find("don't find any *.ini file!"), std::string::npos) << app.Prompts();
   EXPECT_EQ(FindWindowA(nullptr, kCaption), nullptr);
 }
