@@ -18,10 +18,6 @@ namespace {
 constexpr char kMainCaption[] = "HBX7300NQ VPN wizard";
 constexpr char kUserGuide[] = "VPNWizard_UserGuide.pdf";
 constexpr char kReaderInstaller[] = "AdbeRdr810_en_US.exe";
-// The maker's product registration page; a value of the build.
-#ifndef TUNMIRA_REGISTRATION_URL
-#define TUNMIRA_REGISTRATION_URL "https://registration.example.com/hbx7300nq"
-#endif
 
 std::string PromptLog() {
   char path[MAX_PATH];
@@ -234,6 +230,7 @@ void CWizardMainDlg::RunReaderInstaller() {
 }
 
 void CWizardMainDlg::OpenRegistration() {
+  // The maker's product registration page, a value of the build (TUNMIRA_REGISTRATION_URL).
   INT_PTR result = Open(TUNMIRA_REGISTRATION_URL);
   if (result <= 32) ShellFailure(hwnd(), result, false);
 }

@@ -258,7 +258,7 @@ TEST(TunmiraGui, CdStartModeShowsItsPageAndBackReturnsToTheStart) {
   EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
 }
 
-TEST(TunmiraGui, HelpLinksOpenTheGuideAndSaveItsCopy) {
+TEST(TunmiraGui, HelpLinksOpenTheGuideAndRegistrationAndSaveTheGuide) {
   UnixTempDir dir;
   const std::string guide = WindowsPath(BinFolder() + "/VPNWizard_UserGuide.pdf");
   DeleteFileA(guide.c_str());
@@ -277,6 +277,13 @@ TEST(TunmiraGui, HelpLinksOpenTheGuideAndSaveItsCopy) {
   app.WizardCommand(kUserGuide, 0);
   ASSERT_TRUE(
       WaitFor([&] { return app.Prompts().find("open|VPNWizard_UserGuide.pdf") != std::string::npos; }, 5000))
+      << app.Prompts();
+
+  // The registration link opens the build's registration page.
+  app.WizardCommand(2889, 0);
+  ASSERT_TRUE(WaitFor(
+      [&] { return app.Prompts().find("open|" + Env("TUNMIRA_REGISTRATION_URL")) != std::string::npos; },
+      5000))
       << app.Prompts();
 
   // Saving the guide without its source beside the program: "Can not open!" and nothing written.
