@@ -150,6 +150,23 @@ def tunnel_icon_art(x, y, w, h):
                  width=2) + padlock(x + w // 2, y + h // 2 - 2))
 
 
+def hand_art(x, y, w, h):
+    """A pointing hand, its fingertip at (x + 10, y + 1): outlined by drawing the shapes large in black
+    and then inside in white."""
+    shapes = ["roundrectangle %d,%d %d,%d 2,2" % (x + 8, y + 1, x + 12, y + 18),
+              "roundrectangle %d,%d %d,%d 2,2" % (x + 12, y + 10, x + 16, y + 18),
+              "roundrectangle %d,%d %d,%d 2,2" % (x + 16, y + 11, x + 20, y + 18),
+              "roundrectangle %d,%d %d,%d 2,2" % (x + 20, y + 12, x + 24, y + 20),
+              "roundrectangle %d,%d %d,%d 4,4" % (x + 8, y + 15, x + 24, y + 28),
+              "polygon %d,%d %d,%d %d,%d %d,%d" % (x + 9, y + 18, x + 4, y + 14, x + 2, y + 17, x + 9, y + 26)]
+    args = []
+    for shape in shapes:
+        args += draw(shape, fill="#000000", stroke="#000000", width=2)
+    for shape in shapes:
+        args += draw(shape, fill="#FFFFFF")
+    return args
+
+
 def check_art(x, y, w, h, colour=GREEN):
     r = min(w, h) // 2
     cx, cy = x + w // 2, y + h // 2
@@ -206,7 +223,8 @@ def app_art(x, y, w, h):
 
 ARTS = {"adapter": adapter_art, "app": app_art, "tunnel": tunnel_art, "firmware": firmware_art, "check": check_art,
         "attention": attention_art, "shield": shield_art, "checklist": checklist_art, "location_lan": location_lan_art,
-        "location_internet": location_internet_art, "tunnel_icon": tunnel_icon_art}
+        "location_internet": location_internet_art, "tunnel_icon": tunnel_icon_art,
+        "hand": hand_art}
 
 
 def art_args(entry):
@@ -334,6 +352,8 @@ KINDS = {"main": main_window, "page": page, "progress": progress, "icon": icon}
 
 
 def output_args(path):
+    if path.endswith(".cur"):
+        return ["-strip", "ICO:" + path]
     if path.endswith(".ico"):
         return ["-strip", "-define", "icon:auto-resize=32,16", path]
     if path.endswith(".jpg"):
@@ -354,6 +374,22 @@ def render(convert, entry, out_dir, scratch):
     result = subprocess.run(command, cwd=scratch, capture_output=True, text=True)
     if result.returncode != 0:
         sys.exit("make_art: %s failed: %s" % (entry["file"], result.stderr.strip()))
+    if path.endswith(".cur"):
+        make_cursor(path, entry["hotspot"])
+
+
+def make_cursor(path, hotspot):
+    """Turns the one-picture icon file ImageMagick wrote into a cursor: type 2, and the hot spot in the
+    directory entry's two words that an icon uses for planes and bit count."""
+    with open(path, "r+b") as f:
+        data = bytearray(f.read())
+        if data[0:4] != b"\x00\x00\x01\x00" or data[4:6] != b"\x01\x00":
+            sys.exit("make_art: %s: not a one-picture icon" % path)
+        data[2:4] = (2).to_bytes(2, "little")
+        data[10:12] = hotspot[0].to_bytes(2, "little")
+        data[12:14] = hotspot[1].to_bytes(2, "little")
+        f.seek(0)
+        f.write(data)
 
 
 def main():

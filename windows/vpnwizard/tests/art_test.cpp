@@ -255,7 +255,7 @@ TEST_F(SkinFile, EveryDrawnPictureIsNamedByTheFile) {
   EXPECT_EQ(drawn, static_cast<int>(named.size()));
 }
 
-TEST(ProgramPictures, BothLocationPicturesFitTheirSlotAndTheIconHoldsBothSizes) {
+TEST(ProgramPictures, LocationPicturesFitTheirSlotIconAndCursorAreWhole) {
   const std::string dir = Env("TUNMIRA_RESOURCE_ART_DIR");
   for (const char *file : {"picture348.bmp", "picture349.bmp"}) {
     art_check::ImageHeader h = art_check::CheckImage(dir + "/" + file);
@@ -269,6 +269,16 @@ TEST(ProgramPictures, BothLocationPicturesFitTheirSlotAndTheIconHoldsBothSizes) 
   EXPECT_EQ(h.error, "");
   EXPECT_EQ(h.width, 32);
   EXPECT_EQ(art_check::Le(icon, 4, 2), 2u);
+
+  // The hand cursor: one 32 x 32 picture whose hot spot, the fingertip, lies inside it.
+  auto cursor = art_check::ReadFile(dir + "/cursor113.cur");
+  h = art_check::CheckIco(cursor);
+  EXPECT_EQ(h.format + h.error, "cur");
+  EXPECT_EQ(h.width, 32);
+  EXPECT_EQ(art_check::Le(cursor, 4, 2), 1u);
+  EXPECT_LT(art_check::Le(cursor, 10, 2), 32u);
+  EXPECT_LT(art_check::Le(cursor, 12, 2), 32u);
+  EXPECT_NE(art_check::Le(cursor, 10, 4), 0u) << "a hot spot at the corner misses the fingertip";
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace art_check {
 
 struct ImageHeader {
-  std::string format;  // "bmp", "jpeg" or "ico"; empty when the file is none of them
+  std::string format;  // "bmp", "jpeg", "ico" or "cur"; empty when the file is none of them
   int width = 0;
   int height = 0;
   int bitsPerPixel = 0;  // BMP only
@@ -83,12 +83,13 @@ inline ImageHeader CheckJpeg(const std::vector<std::uint8_t> &b) {
   return h.error = "no frame header", h;
 }
 
-// An icon file: its directory and every picture it lists lie inside the file. The size is that of
-// the largest picture (0 in an entry means 256).
+// An icon or cursor file: its directory and every picture it lists lie inside the file. The size is
+// that of the largest picture (0 in an entry means 256).
 inline ImageHeader CheckIco(const std::vector<std::uint8_t> &b) {
   ImageHeader h;
-  if (b.size() < 6 || Le(b, 0, 2) != 0 || Le(b, 2, 2) != 1) return h.error = "no icon directory", h;
-  h.format = "ico";
+  if (b.size() < 6 || Le(b, 0, 2) != 0 || (Le(b, 2, 2) != 1 && Le(b, 2, 2) != 2))
+    return h.error = "no icon directory", h;
+  h.format = Le(b, 2, 2) == 1 ? "ico" : "cur";
   const std::size_t count = Le(b, 4, 2);
   if (count == 0) return h.error = "no pictures", h;
   if (6 + 16 * count > b.size()) return h.error = "directory runs past the end of the file", h;

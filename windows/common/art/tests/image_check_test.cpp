@@ -128,8 +128,10 @@ TEST(ImageCheck, AcceptsAnIconWhosePicturesLieInsideAndRefusesOneCut) {
   EXPECT_EQ(CheckIco(icon).error, "picture runs past the end of the file");
   Put(icon, 4, 9, 2);
   EXPECT_EQ(CheckIco(icon).error, "directory runs past the end of the file");
-  Put(icon, 2, 2, 2);
+  Put(icon, 2, 3, 2);
   EXPECT_EQ(CheckIco(icon).error, "no icon directory");
+  Put(icon, 2, 2, 2);
+  EXPECT_EQ(CheckIco(icon).format, "cur");
 }
 
 TEST(ImageCheck, CutsAStripIntoItsFrames) {
