@@ -65,6 +65,8 @@ class CDialog {
   void Destroy();
   HWND hwnd() const { return hwnd_; }
   HWND parent() const { return parent_; }
+  // For dialogs made before their parent window exists (a wizard's pages); set before Create.
+  void SetParentWindow(HWND parent) { parent_ = parent; }
   // Posts a message to the parent window; false when there is none or the post fails.
   bool PostToParent(UINT message, WPARAM wParam, LPARAM lParam) const;
   HWND Item(int id) const { return GetDlgItem(hwnd_, id); }

@@ -16,6 +16,7 @@ Faults (--fault PATH=KIND, PATH=KIND*N for the first N requests of that path onl
   close        close the connection without a reply
   empty        a 200 reply with an empty body
   file:NAME    the bytes of that file
+  delay:S      the usual answer, S seconds late
 """
 
 import argparse
@@ -184,6 +185,9 @@ def make_handler(router):
                 self.reply(401, b"", [("WWW-Authenticate", 'Basic realm="router"')])
                 return
             fault = router.take_fault(path)
+            if fault is not None and fault.startswith("delay:"):
+                time.sleep(float(fault[6:]))
+                fault = None
             if fault == "close":
                 self.close_connection = True
                 return

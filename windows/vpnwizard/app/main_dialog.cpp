@@ -1,0 +1,390 @@
+#include "main_dialog.h"
+
+#include <shellapi.h>
+
+#include <array>
+
+#include "language.h"
+#include "prompts.h"
+#include "resource.h"
+#include "skin_values.h"
+#include "win_skin_host.h"
+#include "wizard_app.h"
+#include "wizard_pages.h"
+
+namespace tunmira {
+namespace {
+
+constexpr char kMainCaption[] = "HBX7300NQ VPN wizard";
+constexpr char kUserGuide[] = "VPNWizard_UserGuide.pdf";
+constexpr char kReaderInstaller[] = "AdbeRdr810_en_US.exe";
+
+std::string PromptLog() {
+  char path[MAX_PATH];
+  DWORD n = GetEnvironmentVariableA("RT_PROMPT_LOG", path, sizeof path);
+  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
+// The plain message box of the help actions.
+void ShellFailure(HWND owner, INT_PTR result, bool installer) {
+  rtwin::MessageBoxText(owner, ShellErrorText(static_cast<int>(result), installer), "", MB_OK);
+}
+
+std::string FormatOneString(const std::string &format, const std::string &value) {
+  std::string text;
+  std::size_t at = format.find("%s");
+  if (at == std::string::npos) return format;
+  return format.substr(0, at) + value + format.substr(at + 2);
+}
+
+void CenterAtSize(HWND window, int width, int height) {
+  RECT work;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  int x = work.left + (work.right - work.left - width) / 2;
+  int y = work.top + (work.bottom - work.top - height) / 2;
+  SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+CWizardMainDlg::CWizardMainDlg() : CWizardSheetDlg(IDD_MAIN, kPagePlaceholder) {}
+
+BOOL CWizardMainDlg::OnInitDialog() {
+  HDC dc = GetDC(hwnd());
+  int dotsPerInch = GetDeviceCaps(dc, LOGPIXELSX);
+  ReleaseDC(hwnd(), dc);
+  // At 96 dots per inch the skin's pixels are the window's: the window takes the size the skin is drawn
+  // for, whatever width the dialog font's substitute gave the template.
+  if (dotsPerInch == 96) CenterAtSize(hwnd(), kMainDesignWidth, kMainDesignHeight);
+  RECT rect;
+  GetWindowRect(hwnd(), &rect);
+  DisplayScale scale = MainDialogScale(dotsPerInch, rect.right - rect.left, rect.bottom - rect.top);
+  DisplayScaled = scale.scaled;
+  if (scale.scaled) {
+    DialogScaleX = scale.x;
+    DialogScaleY = scale.y;
+  }
+  CWizardSheetDlg::OnInitDialog();
+  caption_.SetCaptionText(kMainCaption);
+  caption_.Install(hwnd(), WM_CAPTION_PAINT, 0);
+  SetWindowTextA(hwnd(), kMainCaption);
+  LoadDialogSkin();
+  ApplyBar(InitialBar());
+  UpdateWindowRegion(hwnd());
+  return TRUE;
+}
+
+void CWizardMainDlg::LoadDialogSkin() {
+  TheApp().skin().SetSkinFile(CurrentLanguageFile);
+  items_.SetDialog(hwnd());
+  background_ = items_.Bitmap("DialogMain", "background", kBackgroundPicture);
+  items_.Button("DialogMain", "Go", kGoButton);
+  items_.Button("DialogMain", "Testing", kTestingButton);
+  items_.Button("DialogMain", "Next", kNextButton);
+  items_.Button("DialogMain", "Back", kBackButton);
+  items_.Button("DialogMain", "Cancel", kExitButton);
+  const std::array<std::pair<const char *, int>, 7> labels = {{{"Label9", kLabel9},
+                                                               {"Label6", kLabel6},
+                                                               {"Label11", kLabel11},
+                                                               {"Label12", kLabel12},
+                                                               {"Label13", kLabel13},
+                                                               {"Label8", kLabel8},
+                                                               {"Label14", kLabel14}}};
+  for (auto [item, id] : labels) items_.Label("DialogMain", item, id);
+  for (int link : {kUserGuideLink, kDownloadGuideLink, kRegistrationLink}) items_.Link(link);
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CWizardMainDlg::ApplyBar(const BarView &view) {
+  for (int id : view.hidden) ShowItem(id, false);
+  for (int id : view.shown) ShowItem(id, true);
+  if (view.postStartBackground) PostMessageA(hwnd(), WM_WIZARD_COMMAND, 0, 100);
+}
+
+void CWizardMainDlg::OnNext() {
+  GoNextPage();
+  ApplyBar(BarAfterNext(WizardStep, ConfigurePhase));
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CWizardMainDlg::OnBack() {
+  GoBackPage();
+  ApplyBar(BarAfterBack(WizardStep));
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CWizardMainDlg::EnterCdStartMode() {
+  CdStartMode = 1;
+  WizardStep = kStepCdStart;
+  PostMessageA(hwnd(), WM_WIZARD_COMMAND, 2, 100);
+  ApplyBar(BarForCdStart());
+  GoNextPage();
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CWizardMainDlg::SetBackground(const std::string &item) {
+  if (background_) items_.Reload(background_, "DialogMain", item);
+  InvalidateRect(hwnd(), nullptr, TRUE);
+}
+
+void CWizardMainDlg::OnWizardMessage(WPARAM wParam, LPARAM lParam) {
+  WizardCommandEffect effect =
+      EffectOfWizardCommand(static_cast<std::intptr_t>(wParam), static_cast<std::intptr_t>(lParam));
+  switch (effect.action) {
+    case WizardCommandEffect::kNext:
+      OnNext();
+      break;
+    case WizardCommandEffect::kOpenUserGuide:
+      OpenUserGuide();
+      break;
+    case WizardCommandEffect::kSaveUserGuide:
+      SaveUserGuide();
+      break;
+    case WizardCommandEffect::kOpenRegistration:
+      OpenRegistration();
+      break;
+    case WizardCommandEffect::kNone:
+      break;
+  }
+  if (!effect.background.empty()) SetBackground(effect.background);
+  if (effect.startWizard) {
+    PostMessageA(hwnd(), WM_WIZARD_COMMAND, 1, 100);
+    InvalidateRect(hwnd(), nullptr, TRUE);
+    OnNext();
+  }
+}
+
+bool CWizardMainDlg::OnCommand(int id, int code) {
+  (void)code;
+  switch (id) {
+    case kNextButton:
+    case kGoButton:
+    case kTestingButton:
+      OnNext();
+      return true;
+    case kBackButton:
+    case 1000:
+      OnBack();
+      return true;
+    case kExitButton:
+    case 1034:
+    case 1035:
+    case 1001:
+      PostMessageA(hwnd(), WM_COMMAND, IDCANCEL, 0);
+      return true;
+    case 1053:
+      OpenUserGuide();
+      return true;
+    case 1055:
+      OpenRegistration();
+      return true;
+    case IDC_CDSTART_COMMAND:
+      EnterCdStartMode();
+      return true;
+    case IDOK:
+      // Enter on the main window does nothing; the pages' own buttons move the wizard.
+      return true;
+  }
+  return false;
+}
+
+std::optional<INT_PTR> CWizardMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      UpdateWindowRegion(hwnd());
+      return 0;
+    case WM_WIZARD_COMMAND:
+      OnWizardMessage(wParam, lParam);
+      return 0;
+    case WM_CAPTION_PAINT:
+      caption_.DrawGradientCaption(wParam != 0, reinterpret_cast<const CaptionPaintRecord *>(lParam));
+      return 0;
+  }
+  return CWizardSheetDlg::OnMessage(message, wParam, lParam);
+}
+
+INT_PTR CWizardMainDlg::Open(const std::string &target) {
+  if (!PromptLog().empty()) return rtwin::OpenDocument(hwnd(), target) ? 33 : 2;
+  return reinterpret_cast<INT_PTR>(
+      ShellExecuteA(hwnd(), "open", target.c_str(), nullptr, nullptr, SW_SHOWDEFAULT));
+}
+
+void CWizardMainDlg::OpenUserGuide() {
+  INT_PTR result = Open(kUserGuide);
+  if (result > 32) return;
+  if (result == 2) {
+    MessageBoxLang(hwnd(), FormatOneString(MessageTexts[kMsgFileNotFound], kUserGuide),
+                   MessageTexts[kMsgTitle], MB_ICONEXCLAMATION);
+  } else if (result == 31) {
+    if (MessageBoxLang(hwnd(), MessageTexts[kMsgAdobeReader], MessageTexts[kMsgTitle],
+                       MB_YESNO | MB_ICONEXCLAMATION) == IDYES)
+      RunReaderInstaller();
+  } else {
+    ShellFailure(hwnd(), result, false);
+  }
+}
+
+void CWizardMainDlg::RunReaderInstaller() {
+  INT_PTR result = Open(kReaderInstaller);
+  if (result <= 32) ShellFailure(hwnd(), result, true);
+}
+
+void CWizardMainDlg::OpenRegistration() {
+  // The maker's product registration page, a value of the build (TUNMIRA_REGISTRATION_URL).
+  INT_PTR result = Open(TUNMIRA_REGISTRATION_URL);
+  if (result <= 32) ShellFailure(hwnd(), result, false);
+}
+
+void CWizardMainDlg::SaveUserGuide() {
+  std::string source = TheApp().programFolder() + kUserGuide;
+  std::optional<std::string> target =
+      rtwin::AskSaveFileName(hwnd(), kUserGuide, "PDF file (*.pdf)|*.pdf||", "pdf");
+  if (!target) return;
+  HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (in == INVALID_HANDLE_VALUE) {
+    rtwin::MessageBoxText(hwnd(), "Can not open!", "", MB_OK);
+    return;
+  }
+  HANDLE out =
+      CreateFileA(target->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    CloseHandle(in);
+    return;
+  }
+  char block[4096];
+  DWORD got = 0;
+  while (ReadFile(in, block, sizeof block, &got, nullptr) && got > 0) {
+    DWORD written = 0;
+    if (!WriteFile(out, block, got, &written, nullptr)) break;
+  }
+  CloseHandle(out);
+  CloseHandle(in);
+}
+
+BOOL CCdStartPage::OnInitDialog() {
+  CWizardPage::OnInitDialog();
+  items_.SetDialog(hwnd());
+  items_.Button("Norton", "Norton", IDC_CD_LAUNCH);
+  items_.Bitmap("Norton", "Background", IDC_CD_BACKGROUND);
+  const int labels[] = {1140, 1141, 1145, 1146, 1148, 1149, 1150};
+  for (int i = 0; i < 7; ++i) items_.Label("Norton", "Label" + std::to_string(i + 1), labels[i]);
+  items_.Label("Welcome00", "Label4", 1151);
+  items_.Label("Norton", "Label9", 1152);
+  items_.Label("Norton", "Label10", 1153);
+  return TRUE;
+}
+
+bool CCdStartPage::OnCommand(int id, int code) {
+  if (id != IDC_CD_LAUNCH || code != BN_CLICKED) return false;
+  OnCdStart();
+  return true;
+}
+
+void CCdStartPage::OnCdStart() {
+  const char *program = ".\\Norton\\CDStart.exe";
+  INT_PTR result;
+  if (!PromptLog().empty())
+    result = rtwin::OpenDocument(hwnd(), program) ? 33 : 2;
+  else
+    result =
+        reinterpret_cast<INT_PTR>(ShellExecuteA(hwnd(), "open", program, nullptr, nullptr, SW_SHOWDEFAULT));
+  if (result > 32) return;
+  char *text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                 reinterpret_cast<char *>(&text), 0, nullptr);
+  MessageBoxLang(hwnd(), text ? text : ShellErrorText(static_cast<int>(result)), MessageTexts[kMsgTitle],
+                 MB_ICONEXCLAMATION);
+  if (text) LocalFree(text);
+}
+
+CProgressDlg::~CProgressDlg() {
+  if (brush_) DeleteObject(brush_);
+}
+
+BOOL CProgressDlg::OnInitDialog() {
+  items_.SetDialog(hwnd());
+  for (int i = 0; i < 4; ++i)
+    items_.Bitmap("Action", "Background" + std::to_string(i + 1), IDC_PROGRESS_FRAME_FIRST + i);
+  ShowItem(IDCANCEL, false);
+  if (std::optional<std::string> label = ProgressLabelOf(type_))
+    items_.Label("Action", *label, IDC_PROGRESS_LABEL);
+  ShowFrame(0);
+  brush_ = CreateSolidBrush(RGB(41, 113, 185));
+  SetTimer(hwnd(), kProgressTimerId, kProgressTimerMs, nullptr);
+  return TRUE;
+}
+
+void CProgressDlg::ShowFrame(int frame) {
+  for (int i = 0; i < 4; ++i) ShowItem(IDC_PROGRESS_FRAME_FIRST + i, i == frame);
+}
+
+void CProgressDlg::Close() {
+  KillTimer(hwnd(), kProgressTimerId);
+  EndDialog(0);
+}
+
+void CProgressDlg::Finish() {
+  ProgressDone = 1;
+  Close();
+}
+
+std::optional<INT_PTR> CProgressDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER:
+      if (wParam != kProgressTimerId) break;
+      {
+        bool close = timer_.Tick(ProgressDone != 0);
+        ShowFrame(timer_.frame());
+        if (close) Close();
+      }
+      return 0;
+    case WM_CTLCOLORDLG:
+      return reinterpret_cast<INT_PTR>(brush_);
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wParam);
+      SetTextColor(dc, RGB(0, 0, 0));
+      SetBkColor(dc, RGB(41, 113, 185));
+      return reinterpret_cast<INT_PTR>(brush_);
+    }
+  }
+  (void)lParam;
+  return std::nullopt;
+}
+
+ProgressDialog ProgressShower(HWND owner) {
+  return [owner](int type) {
+    CProgressDlg dialog(type, owner);
+    dialog.DoModal();
+  };
+}
+
+BOOL CAdapterInfoPage::OnInitDialog() {
+  items_.SetDialog(hwnd());
+  items_.Bitmap("AdapterInfo", "Background", IDC_ADAPTER_BACKGROUND);
+  items_.Button("AdapterInfo", "OK", IDOK);
+  items_.Label("AdapterInfo", "Label", IDC_ADAPTER_LABEL);
+  HWND combo = Item(IDC_ADAPTER_COMBO);
+  for (const std::string &name : names_)
+    SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  SendMessageA(combo, CB_SETCURSEL, 0, 0);
+  UpdateWindowRegion(hwnd());
+  return TRUE;
+}
+
+void CAdapterInfoPage::OnOK() {
+  LRESULT selected = SendMessageA(Item(IDC_ADAPTER_COMBO), CB_GETCURSEL, 0, 0);
+  selection_ = selected == CB_ERR ? 0 : static_cast<int>(selected);
+  EndDialog(IDOK);
+}
+
+std::optional<INT_PTR> CAdapterInfoPage::OnMessage(UINT message, WPARAM, LPARAM) {
+  if (message == WM_SIZE) UpdateWindowRegion(hwnd());
+  return std::nullopt;
+}
+
+}  // namespace tunmira

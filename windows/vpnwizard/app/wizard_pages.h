@@ -1,0 +1,125 @@
+// The wizard's pages other than the router entry page, and its modal message dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "page_flow.h"
+#include "skinned_items.h"
+#include "wizard_page.h"
+
+namespace tunmira {
+
+class CWelcome00Page : public CWizardPage {
+ public:
+  CWelcome00Page() : CWizardPage(kWelcome00Id) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code) override;
+  int OnWizardNext() override { return Welcome00Next(); }
+
+ private:
+  SkinnedItems items_;
+};
+
+class CWelcome01Page : public CWizardPage {
+ public:
+  CWelcome01Page() : CWizardPage(kWelcome01Id) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+  int OnWizardNext() override { return Welcome01Next(); }
+  int OnWizardBack() override { return Welcome01Back(); }
+
+ private:
+  SkinnedItems items_;
+};
+
+class CWelcome10Page : public CWizardPage {
+ public:
+  CWelcome10Page() : CWizardPage(kWelcome10Id) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code) override;
+  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  int OnWizardNext() override { return Welcome10Next(); }
+  int OnWizardBack() override { return Welcome10Back(); }
+
+ private:
+  void ShowModePicture();
+  SkinnedItems items_;
+  HBRUSH choiceBrushes_[2] = {nullptr, nullptr};
+};
+
+class CWelcome16Page : public CWizardPage, private ConfigureActions {
+ public:
+  CWelcome16Page() : CWizardPage(kWelcome16Id) {}
+  ~CWelcome16Page() override;
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int code) override;
+  int OnWizardNext() override { return Welcome16Next(results_, *this); }
+  int OnWizardBack() override { return Welcome16Back(*this); }
+
+ private:
+  void BuildSummary();
+  // ConfigureActions
+  int PostTunnel(RouterId router) override;
+  void Connect() override;
+  void ShowConfigureMessage(ConfigureMessage message) override;
+  void ShowMistake() override;
+
+  SkinnedItems items_;
+  PostResults results_;
+};
+
+// The explanation dialog: modal from the summary's button, and a page of the list.
+class CWelcome17Page : public CWizardPage {
+ public:
+  CWelcome17Page() : CWizardPage(kWelcome17Id) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+  void OnOK() override { EndDialog(IDOK); }
+  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  SkinnedItems items_;
+};
+
+class CWelcome30Page : public CWizardPage {
+ public:
+  CWelcome30Page() : CWizardPage(kWelcome30Id) {}
+
+ protected:
+  BOOL OnInitDialog() override;
+
+ private:
+  SkinnedItems items_;
+};
+
+// The wizard's message dialog: the caller sets the text, then runs it modally.
+class CMessageDlg : public rtwin::CDialog {
+ public:
+  explicit CMessageDlg(HWND owner) : rtwin::CDialog(151, owner) {}
+  void SetText(const std::string &text) { text_ = text; }
+
+ protected:
+  BOOL OnInitDialog() override;
+
+ private:
+  std::string text_;
+  SkinnedItems items_;
+};
+
+// Shows a message in the wizard's message dialog (logged instead under the prompt switch).
+void ShowWizardMessage(HWND owner, const std::string &text);
+
+// The window region of the wizard's windows: a rounded rectangle over the whole window.
+void UpdateWindowRegion(HWND window);
+
+}  // namespace tunmira

@@ -1,0 +1,49 @@
+// The dialog that owns the wizard's pages: it shows one page at a time over its placeholder control
+// and lets the user drag the window by any point of its body.
+#pragma once
+
+#include <windows.h>
+
+#include "dialog.h"
+#include "wizard_page.h"
+#include "wizard_sheet.h"
+
+namespace tunmira {
+
+class CWizardSheetDlg : public rtwin::CDialog, private PageWindows {
+ public:
+  CWizardSheetDlg(int templateId, int placeholderId)
+      : rtwin::CDialog(templateId), sheet_(*this), placeholderId_(placeholderId) {}
+  ~CWizardSheetDlg() override;
+
+  void AddPage(CWizardPage &page) { sheet_.AddPage(page); }
+  WizardSheet &sheet() { return sheet_; }
+  bool GoNextPage() {
+    sheet_.GoNextPage();
+    return true;
+  }
+  void GoBackPage() { sheet_.GoBackPage(); }
+  bool draggable() const { return draggable_; }
+
+ protected:
+  BOOL OnInitDialog() override;
+  // Closes the wizard when every created page agrees.
+  void OnCancel() override;
+  void OnDestroy() override;
+  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  // PageWindows
+  bool CreatePageWindow(WizardPage &page) override;
+  void PlaceAndShowPageWindow(WizardPage &page) override;
+  void HidePageWindow(WizardPage &page) override;
+  void DestroyPageWindow(WizardPage &page) override;
+  void SetItemCaption(int id, const char *caption) override;
+
+  WizardSheet sheet_;
+  int placeholderId_;
+  bool draggable_ = false;
+  HBRUSH background_ = nullptr;
+};
+
+}  // namespace tunmira

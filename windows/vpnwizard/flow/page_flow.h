@@ -1,0 +1,59 @@
+// Each page's answers to Next and Back and what they do to the flow values. The page windows call these,
+// so the flow is the same natively and on Windows.
+#pragma once
+
+#include <cstdint>
+
+#include "wizard_sheet.h"
+
+namespace tunmira {
+
+// Private message to the main dialog: (wParam, lParam) name the action.
+inline constexpr unsigned kWizardCommandMessage = 2024;
+
+// Sends WM_WIZARD_COMMAND to the main dialog.
+class CommandPoster {
+ public:
+  virtual ~CommandPoster() = default;
+  virtual void PostWizardCommand(std::intptr_t wParam, std::intptr_t lParam) = 0;
+};
+
+int Welcome00Next();
+int Welcome01Next();
+int Welcome01Back();
+int Welcome10Next();
+int Welcome10Back();
+int PageRemoteBack();
+int CdStartNext(CommandPoster &poster);
+int CdStartBack(CommandPoster &poster);
+
+// The two choices of Welcome10: the PC on Router 1's LAN, or both routers over the internet.
+void ChooseLocalMode(AddressingFlags &flags, bool onRouter1Lan);
+
+// What the summary page needs from the rest of the wizard.
+enum class ConfigureMessage { kNone, kConfigure1, kConfigure2, kConfigure3 };
+class ConfigureActions {
+ public:
+  virtual ~ConfigureActions() = default;
+  // Posts the tunnel form to one router with the progress dialog up: 1 when it was posted.
+  virtual int PostTunnel(RouterId router) = 0;
+  // Runs the connect exchange with the progress dialog up, which leaves the connect result.
+  virtual void Connect() = 0;
+  virtual void ShowConfigureMessage(ConfigureMessage message) = 0;
+  // The plain box "Maybe make a mistake.".
+  virtual void ShowMistake() = 0;
+};
+
+// The post results the summary page keeps.
+struct PostResults {
+  int router1 = 0;
+  int router2 = 0;
+};
+
+int Welcome16Next(PostResults &results, ConfigureActions &actions);
+int Welcome16Back(ConfigureActions &actions);
+
+// Which configure message a failed post of the two forms shows.
+ConfigureMessage MessageForPosts(const PostResults &results);
+
+}  // namespace tunmira

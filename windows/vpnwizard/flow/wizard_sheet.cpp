@@ -1,0 +1,99 @@
+#include "wizard_sheet.h"
+
+namespace tunmira {
+
+int WizardStep = kStepWelcome00;
+int ConfigurePhase = 0;
+int CdStartMode = 0;
+
+WizardPage *WizardSheet::FindActivePage() const {
+  for (WizardPage *page : pages_)
+    if (page->active_) return page;
+  return nullptr;
+}
+
+WizardPage *WizardSheet::FindPageById(int id) const {
+  for (WizardPage *page : pages_)
+    if (page->templateId_ == id) return page;
+  return nullptr;
+}
+
+int WizardSheet::PageIndex(const WizardPage *page) const {
+  for (std::size_t i = 0; i < pages_.size(); ++i)
+    if (pages_[i] == page) return static_cast<int>(i);
+  return -1;
+}
+
+bool WizardSheet::ShowPage(WizardPage &page) {
+  if (!page.created_) {
+    if (!windows_.CreatePageWindow(page)) return false;
+    page.created_ = true;
+    page.sheet_ = this;
+    if (!page.OnPageCreated()) return false;
+  }
+  if (!HideActivePage()) return false;
+  windows_.PlaceAndShowPageWindow(page);
+  page.OnSetActive();
+  page.active_ = true;
+  return true;
+}
+
+bool WizardSheet::HideActivePage() {
+  WizardPage *active = FindActivePage();
+  if (active == nullptr) return true;
+  if (!active->OnKillActive()) return false;
+  windows_.HidePageWindow(*active);
+  active->active_ = false;
+  return true;
+}
+
+bool WizardSheet::ShowFirstPage() {
+  if (!HideActivePage()) return false;
+  windows_.SetItemCaption(kSheetNextButton, "Setup");
+  windows_.SetItemCaption(kSheetBackButton, "Install");
+  return !pages_.empty() && ShowPage(*pages_.front());
+}
+
+void WizardSheet::Move(WizardPage &from, int answer, int neighbourOffset) {
+  if (answer == kStayOnPage) return;
+  WizardPage *to = nullptr;
+  if (answer == kListNeighbour) {
+    int index = PageIndex(&from) + neighbourOffset;
+    if (index >= 0 && index < static_cast<int>(pages_.size())) to = pages_[static_cast<std::size_t>(index)];
+  } else {
+    to = FindPageById(answer);
+  }
+  if (to != nullptr) ShowPage(*to);
+}
+
+void WizardSheet::GoNextPage() {
+  WizardPage *active = FindActivePage();
+  if (active == nullptr) return;
+  Move(*active, active->OnWizardNext(), +1);
+}
+
+void WizardSheet::GoBackPage() {
+  WizardPage *active = FindActivePage();
+  if (active == nullptr) return;
+  WizardStep = PageIndex(active);
+  if (WizardStep == 0) return;
+  Move(*active, active->OnWizardBack(), -1);
+}
+
+void WizardSheet::DestroyPages() {
+  for (WizardPage *page : pages_) {
+    if (!page->created_ || !page->OnKillActive()) continue;
+    page->OnPageDestroy();
+    windows_.DestroyPageWindow(*page);
+    page->created_ = false;
+    page->active_ = false;
+  }
+}
+
+bool WizardSheet::QueryCancel() const {
+  for (WizardPage *page : pages_)
+    if (page->created_ && !page->OnQueryCancel()) return false;
+  return true;
+}
+
+}  // namespace tunmira

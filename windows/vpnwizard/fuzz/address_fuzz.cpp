@@ -1,0 +1,24 @@
+// The texts the wizard takes from its surroundings outside the network: the version named in the
+// environment and the gateway address the system reports. A text that is accepted must give back what
+// it was made of.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "firewall_steps.h"
+#include "remote_entry.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char *>(data), size);
+  unsigned major = 0;
+  unsigned minor = 0;
+  std::string servicePack;
+  if (tunmira::ParseVersionOverride(input, major, minor, servicePack)) {
+    if (input.substr(input.find(';') + 1) != servicePack) std::abort();
+    if (major > 9999 || minor > 9999) std::abort();
+  }
+  tunmira::Octets octets;
+  if (tunmira::SplitAddress(input, octets) && tunmira::JoinOctets(octets) != input) std::abort();
+  return 0;
+}

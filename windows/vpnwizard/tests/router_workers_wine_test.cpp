@@ -1,0 +1,165 @@
+// The router workers run as the wizard runs them (one at a time, behind a stand-in for the progress
+// dialog that waits for ProgressDone) against router doubles on loopback.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "remote_entry.h"
+#include "router_double_client.h"
+#include "router_exchange.h"
+#include "router_threads.h"
+
+namespace tunmira {
+namespace {
+
+using test::LoggedRequest;
+using test::RouterDouble;
+
+constexpr const char *kRouter1Address = "127.0.0.2";
+constexpr const char *kRouter2Address = "127.0.0.3";
+// Nothing listens here: a router that cannot be reached.
+constexpr const char *kNobodyAddress = "127.0.0.4";
+
+class RouterWorkers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work.seams.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
+    work.seams.notify = [this](const char *text) { notices.emplace_back(text); };
+    work.flags = AddressingFlags{0, 0, 0};
+    work.plan.tunnelName = "branch";
+    work.plan.presharedKey = "k&ey";
+    SetRouter(work.plan.router1, kRouter1Address, "secret1");
+    SetRouter(work.plan.router2, kRouter2Address, "secret2");
+  }
+
+  static void SetRouter(RouterSettings &router, const char *wan, const char *password) {
+    router.user = "admin";
+    router.password = password;
+    router.wanAddress = wan;
+    SplitAddress(wan, router.wanOctets);
+  }
+
+  static RouterDouble Start(const char *address, const char *password, const char *lan,
+                            std::vector<std::string> more = {}) {
+    std::vector<std::string> options = {"--wan", address, "--password", password, "--lan", lan};
+    options.insert(options.end(), more.begin(), more.end());
+    return RouterDouble(address, options);
+  }
+
+  // Runs a worker the way the pages do; the stand-in dialog polls the flag as the real one does.
+  bool Run(WorkerEntry entry, RouterId router, int type) {
+    job.work = &work;
+    job.router = router;
+    return RunWorker(entry, job, type, [this](int shownType) {
+      types.push_back(shownType);
+      while (ProgressDone.load() == 0) ::Sleep(10);
+    });
+  }
+
+  int ReadResult(RouterId router) {
+    EXPECT_TRUE(Run(ReadRouterInfoThread, router,
+                    router == RouterId::Router1 ? kProgressReadRouter1 : kProgressReadRouter2));
+    return work.routers[router == RouterId::Router1 ? 0 : 1].result;
+  }
+
+  RouterWork work;
+  WorkerJob job;
+  std::vector<int> types;
+  std::vector<unsigned> sleeps;
+  std::vector<std::string> notices;
+};
+
+std::vector<std::string> Paths(const std::vector<LoggedRequest> &requests) {
+  std::vector<std::string> paths;
+  for (const LoggedRequest &request : requests) paths.push_back(request.method + " " + request.path);
+  return paths;
+}
+
+TEST_F(RouterWorkers, ReadPostAndConnectATunnelBetweenTwoRouters) {
+  RouterDouble router1 = Start(kRouter1Address, "secret1", "192.168.1.1");
+  RouterDouble router2 = Start(kRouter2Address, "secret2", "192.168.2.1", {"--tunnel", "old=10.9.9.9"});
+  ASSERT_TRUE(router1.Started() && router2.Started());
+  work.plan.router1.port = router1.Port();
+  work.plan.router2.port = router2.Port();
+
+  EXPECT_EQ(ReadResult(RouterId::Router1), kReadOk);
+  EXPECT_EQ(ReadResult(RouterId::Router2), kReadOk);
+  EXPECT_EQ(types, (std::vector<int>{kProgressReadRouter1, kProgressReadRouter2}));
+  EXPECT_EQ(job.finished.load(), 1);
+  EXPECT_EQ(work.plan.router1.lanAddress, "192.168.1.1");
+  EXPECT_EQ(work.plan.router2.lanOctets, (Octets{"192", "168", "2", "1"}));
+  EXPECT_EQ(work.plan.router2.subnetMask, "255.255.255.0");
+  EXPECT_EQ(work.routers[1].tunnelCount, 1);
+  EXPECT_EQ(work.routers[1].status[0].remoteGateway, "10.9.9.9");
+  EXPECT_EQ(Paths(router2.Requests()),
+            (std::vector<std::string>{"GET /vpn_main.htm", "GET /Setup_lan.htm", "GET /LocalNetwork.htm",
+                                      "GET /vpn_summary.htm"}));
+
+  ASSERT_TRUE(Run(PostTunnelThread, RouterId::Router1, kProgressPostRouter1));
+  ASSERT_TRUE(Run(PostTunnelThread, RouterId::Router2, kProgressPostRouter2));
+  EXPECT_EQ(work.postResults, (std::array<int, 2>{1, 1}));
+  std::string expected;
+  ASSERT_EQ(BuildTunnelFormFromTemplate(expected, RouterId::Router2, work.plan, work.flags, work.seams), 1);
+  EXPECT_EQ(router2.Requests().back().body, expected);
+
+  ASSERT_TRUE(Run(ConnectThread, RouterId::Router1, kProgressConnect));
+  EXPECT_EQ(work.connectResult, 1);
+  EXPECT_EQ(sleeps.size(), 2u) << "one reply wait per router";
+  EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(RouterWorkers, ReadFailuresGiveTheirCodes) {
+  RouterDouble router1 = Start(kRouter1Address, "other", "192.168.1.1");
+  RouterDouble router2 = Start(kRouter2Address, "secret2", "192.168.2.1",
+                               {"--tunnel", "a=1.1.1.1", "--tunnel", "b=1.1.1.2", "--tunnel", "c=1.1.1.3",
+                                "--tunnel", "d=1.1.1.4", "--tunnel", "e=1.1.1.5"});
+  ASSERT_TRUE(router1.Started() && router2.Started());
+  work.plan.router1.port = router1.Port();
+  work.plan.router2.port = router2.Port();
+  EXPECT_EQ(ReadResult(RouterId::Router1), kReadRefused);
+  EXPECT_EQ(ReadResult(RouterId::Router2), kReadTunnelsFull);
+
+  RouterDouble named = Start(kRouter1Address, "secret1", "192.168.1.1", {"--tunnel", "branch=1.1.1.1"});
+  ASSERT_TRUE(named.Started());
+  work.plan.router1.password = "secret1";
+  work.plan.router1.port = named.Port();
+  EXPECT_EQ(ReadResult(RouterId::Router1), kReadTunnelNameUsed);
+
+  work.plan.router2.wanAddress = kNobodyAddress;
+  EXPECT_EQ(ReadResult(RouterId::Router2), kReadUnreachable);
+}
+
+TEST_F(RouterWorkers, ARouterGivenByNameHasItsWanAddressRead) {
+  RouterDouble router2 = Start(kRouter2Address, "secret2", "192.168.2.1");
+  ASSERT_TRUE(router2.Started());
+  work.flags.router2ByName = 1;
+  work.plan.router2.dnsName = kRouter2Address;  // a name the resolver turns into the double's address
+  work.plan.router2.wanAddress.clear();
+  work.plan.router2.port = router2.Port();
+  EXPECT_EQ(ReadResult(RouterId::Router2), kReadOk);
+  EXPECT_EQ(work.plan.router2.wanAddress, kRouter2Address);
+}
+
+TEST_F(RouterWorkers, StoppingTheDialogEndsTheWorkerBeforeItsResultsAreUsed) {
+  RouterDouble router1 =
+      Start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/vpn_main.htm=delay:2"});
+  ASSERT_TRUE(router1.Started());
+  work.plan.router1.port = router1.Port();
+  job.work = &work;
+  job.router = RouterId::Router1;
+  // The user stops the dialog while the first page is on its way: the dialog sets the flag itself and
+  // closes.
+  const bool used = RunWorker(ReadRouterInfoThread, job, kProgressReadRouter1, [&](int) {
+    while (router1.Requests().empty()) ::Sleep(10);
+    ProgressDone.store(1);
+  });
+  EXPECT_FALSE(used);
+  EXPECT_EQ(job.finished.load(), 1) << "the worker has ended when RunWorker returns";
+  EXPECT_EQ(work.routers[0].result, kReadUnreachable);
+  EXPECT_EQ(Paths(router1.Requests()), std::vector<std::string>{"GET /vpn_main.htm"})
+      << "no page is read after the stop";
+}
+
+}  // namespace
+}  // namespace tunmira
