@@ -3,6 +3,7 @@
 // Needs root (namespaces, tap device, port 28).
 #include "mgmt_client.h"
 #include "process_util.h"
+#include "simulated_board.h"
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool run(const std::string &command) {
-  return std::system(command.c_str()) == 0;
-}
-
-class port_namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-    ASSERT_TRUE(run("ip link set lo up"));
-    ASSERT_TRUE(
-        run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 && "
-            "ip link set eth0 up"));
-  }
-};
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new port_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
 
 // One port's row of object 3001.
 struct port_status {
@@ -46,12 +33,8 @@ struct port_status {
 class PortsOnSimulator : public ::testing::Test {
  protected:
   void SetUp() override {
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", control()},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(control().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(control().c_str(), &st), 0) << simulator->output();
+    simulator = start_chip_simulator(device(), control());
+    ASSERT_TRUE(wait_for_path(control(), 5s)) << simulator->output();
   }
   void TearDown() override {
     kill(simulator->pid(), SIGTERM);
@@ -70,13 +53,9 @@ class PortsOnSimulator : public ::testing::Test {
   }
   // The simulator's answer to a control command.
   std::string ctl(const std::string &command) {
-    std::string line = std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command;
-    FILE *pipe = popen(line.c_str(), "r");
-    std::string out;
-    std::array<char, 256> buf;
-    while (pipe && fgets(buf.data(), buf.size(), pipe)) out += buf.data();
+    std::string out =
+        output_of(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command);
     while (!out.empty() && out.back() == '\n') out.pop_back();
-    if (pipe) pclose(pipe);
     return out;
   }
   // Each request goes out on a socket of its own: late answers to the readiness probes must not be

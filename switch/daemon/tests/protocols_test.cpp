@@ -17,7 +17,7 @@
 #include "protocols.h"
 #include "trace.h"
 
-#include "chip_fixture.h"
+#include "daemon_on_chip.h"
 #include "eapol_codec.h"
 #include "radius_test_util.h"
 #include "swc_api.h"
@@ -44,13 +44,10 @@ constexpr uint8_t kEth0[6] = {0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
 // Chip port of each front port 1..6.
 constexpr unsigned kChipPort[7] = {0, 0, 1, 2, 3, 4, 6};
 
-class Portvisor : public ChipFixture {
+class Portvisor : public DaemonOnChip {
  protected:
   void SetUp() override {
-    ChipFixture::SetUp();
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
-    trace_reset_levels();
+    DaemonOnChip::SetUp();
     board_derive_base_mac(kEth0);
     // No cable yet: links come when a test plugs one.
     for (unsigned port = 1; port <= PORT_COUNT; ++port) phy(port).unplug();
@@ -58,8 +55,7 @@ class Portvisor : public ChipFixture {
   void TearDown() override {
     chip.egress = nullptr;
     stop();
-    unsetenv("PORTVISOR_WORKDIR");
-    ChipFixture::TearDown();
+    DaemonOnChip::TearDown();
   }
   // The modules as main starts them: slots filled, then board (already there), conf, port, packet, l2.
   void start() {
@@ -191,7 +187,6 @@ class Portvisor : public ChipFixture {
   const rstp::Port &rstp_port(unsigned p) { return rstp::l2_rstp_engine()->port(p); }
   const lacp::Port &lacp_port(unsigned p) { return lacp::l2_aggr_module()->engine().port(p); }
 
-  temp_dir dir;
   uint32_t now = 5000000;
   std::vector<std::pair<unsigned, std::vector<uint8_t>>> looped;
 };
