@@ -88,7 +88,7 @@ class SimulatedBoard : public ::testing::Test {
   // A fresh simulator on the device path (its chip starts from power-on).
   void start_simulator(const std::vector<std::string> &options = {}) {
     unlink(device().c_str());
-    simulator = start_chip_simulator(device(), dir.path() + "/ctl", options);
+    simulator = start_chip_simulator(device(), control(), options);
     ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
   }
   void stop_simulator() {
@@ -100,6 +100,14 @@ class SimulatedBoard : public ::testing::Test {
     stop_simulator();
   }
   std::string device() const { return dir.path() + "/swgenio"; }
+  std::string control() const { return dir.path() + "/ctl"; }
+  // The simulator's answer to a control command, without the line end.
+  std::string ctl(const std::string &command) const {
+    std::string out =
+        output_of(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command);
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
   // Traces at debug by default; a test whose requests make thousands of chip accesses asks for less,
   // since nobody reads the output while it waits for a reply.
   std::unique_ptr<child_process> start_portvisor(const std::vector<std::string> &options = {"--trace", "all",

@@ -30,18 +30,8 @@ struct port_status {
   uint32_t link = 0, speed = 0, fdx = 0;
 };
 
-class PortsOnSimulator : public ::testing::Test {
+class PortsOnSimulator : public SimulatedBoard {
  protected:
-  void SetUp() override {
-    simulator = start_chip_simulator(device(), control());
-    ASSERT_TRUE(wait_for_path(control(), 5s)) << simulator->output();
-  }
-  void TearDown() override {
-    kill(simulator->pid(), SIGTERM);
-    simulator->wait_exit(5s);
-  }
-  std::string device() const { return dir.path() + "/swgenio"; }
-  std::string control() const { return dir.path() + "/ctl"; }
   std::vector<std::string> env() const {
     return {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + pidfile(),
             "PORTVISOR_SWITCH_DEVICE=" + device(), "PORTVISOR_ARBITER_POLLS=1000"};
@@ -50,13 +40,6 @@ class PortsOnSimulator : public ::testing::Test {
   std::unique_ptr<child_process> start_portvisor() {
     return std::make_unique<child_process>(
         std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "port", "debug"}, env());
-  }
-  // The simulator's answer to a control command.
-  std::string ctl(const std::string &command) {
-    std::string out =
-        output_of(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command);
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
   }
   // Each request goes out on a socket of its own: late answers to the readiness probes must not be
   // taken for the answer to a later request.
@@ -115,9 +98,6 @@ class PortsOnSimulator : public ::testing::Test {
     uint32_t res = 99;
     return client.object(5, 1, {}, res, 1s) && res == 0;
   }
-
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
 };
 
 TEST_F(PortsOnSimulator, AllSixPortsComeUpFromDefaults) {

@@ -31,18 +31,8 @@ struct cable_entry {
   uint16_t status[4] = {}, length[4] = {};
 };
 
-class QosAndCablesOnSimulator : public ::testing::Test {
+class QosAndCablesOnSimulator : public SimulatedBoard {
  protected:
-  void SetUp() override {
-    simulator = start_chip_simulator(device(), control());
-    ASSERT_TRUE(wait_for_path(control(), 5s)) << simulator->output();
-  }
-  void TearDown() override {
-    kill(simulator->pid(), SIGTERM);
-    simulator->wait_exit(5s);
-  }
-  std::string device() const { return dir.path() + "/swgenio"; }
-  std::string control() const { return dir.path() + "/ctl"; }
   std::unique_ptr<child_process> start_portvisor() {
     return std::make_unique<child_process>(
         std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "port", "debug", "--trace",
@@ -50,12 +40,6 @@ class QosAndCablesOnSimulator : public ::testing::Test {
         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
                                  "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
                                  "PORTVISOR_SWITCH_DEVICE=" + device(), "PORTVISOR_ARBITER_POLLS=1000"});
-  }
-  std::string ctl(const std::string &command) {
-    std::string out =
-        output_of(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command);
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
   }
   uint32_t chip_register(unsigned block, unsigned subblock, unsigned reg) {
     char command[64];
@@ -132,9 +116,6 @@ class QosAndCablesOnSimulator : public ::testing::Test {
     }
     return out;
   }
-
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
 };
 
 TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl) {
