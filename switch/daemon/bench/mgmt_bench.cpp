@@ -1,7 +1,7 @@
 // Management round trips on loopback: a running portvisor (its timers ticking in the main loop) answers
 // a small GET; reports round trips per second and the 99th-percentile latency.
-#include "../tests/mgmt_client.h"
-#include "../tests/process_util.h"
+#include "mgmt_client.h"
+#include "process_util.h"
 
 #include <benchmark/benchmark.h>
 

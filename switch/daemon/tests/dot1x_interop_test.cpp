@@ -22,14 +22,7 @@ class Dot1xOnFrontPort : public SimulatedBoard {
   void SetUp() override {
     ASSERT_TRUE(run("command -v wpa_supplicant >/dev/null && command -v freeradius >/dev/null"))
         << "wpasupplicant and freeradius are needed";
-    unlink(device().c_str());
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control",
-                                 dir.path() + "/ctl", "--front-ports", "swp"},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
+    ASSERT_NO_FATAL_FAILURE(start_simulator({"--front-ports", "swp"}));
     ASSERT_TRUE(
         run("ip link set lo up && sysctl -qw net.ipv6.conf.swp1.disable_ipv6=1 && ip link set swp1 up"));
     radius = std::make_unique<dot1x::test::FreeRadius>();

@@ -4,6 +4,7 @@
 // mirrored port; private VLANs keep ports apart; mirror and private VLANs come back from switch.conf
 // after a restart. Needs root (namespaces, TAP devices, UDP port 28) and iperf3.
 #include "mgmt.h"
+#include "packet_socket.h"
 #include "simulated_board.h"
 
 #include <fcntl.h>
@@ -33,63 +34,22 @@ std::string in_host(uint32_t port, const std::string &command) {
   return "ip netns exec " + host_ns(port) + " " + command;
 }
 
-// Output of a shell command.
-std::string output_of(const std::string &command) {
-  std::string text;
-  if (FILE *pipe = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-    pclose(pipe);
-  }
-  return text;
-}
-
 // Every frame an interface of a host namespace sees, both directions, as queued on a raw socket.
 class capture {
  public:
-  capture(const std::string &ns, const std::string &ifname) {
-    const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    const int there = open(("/var/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-    if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
-      fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ALL));
-      sockaddr_ll address{};
-      address.sll_family = AF_PACKET;
-      address.sll_protocol = htons(ETH_P_ALL);
-      address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-      const int buffer = 4 << 20;
-      if (fd_ >= 0 && (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0 ||
-                       bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)) {
-        close(fd_);
-        fd_ = -1;
-      }
-      setns(here, CLONE_NEWNET);
-    }
-    if (here >= 0) close(here);
-    if (there >= 0) close(there);
-  }
-  ~capture() {
-    if (fd_ >= 0) close(fd_);
-  }
-  capture(const capture &) = delete;
-  capture &operator=(const capture &) = delete;
-  bool ok() const { return fd_ >= 0; }
+  capture(const std::string &ns, const std::string &ifname)
+      : socket_(ifname, ns, {.nonblocking = true, .receive_buffer = 4 << 20}) {}
+  bool ok() const { return socket_.ok(); }
   // The frames queued so far, padded to 60 bytes as a wire carries them.
   std::vector<std::vector<uint8_t>> take() {
-    std::vector<std::vector<uint8_t>> frames;
-    std::vector<uint8_t> frame(16384);
-    for (;;) {
-      const ssize_t n = recv(fd_, frame.data(), frame.size(), 0);
-      if (n < 0) break;
-      std::vector<uint8_t> f(frame.begin(), frame.begin() + n);
+    auto frames = socket_.take();
+    for (auto &f : frames)
       if (f.size() < 60) f.resize(60, 0);
-      frames.push_back(std::move(f));
-    }
     return frames;
   }
 
  private:
-  int fd_ = -1;
+  packet_socket socket_;
 };
 
 bool is_icmp(const std::vector<uint8_t> &f) {
@@ -137,13 +97,8 @@ class Forwarding : public ::testing::Test {
  protected:
   void SetUp() override {
     unlink(device().c_str());
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control",
-                                 dir.path() + "/ctl", "--front-ports", "swp"},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
+    simulator = start_chip_simulator(device(), dir.path() + "/ctl", {"--front-ports", "swp"});
+    ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
     for (uint32_t p = 1; p <= HOSTS; ++p) {
       const std::string tap = "swp" + std::to_string(p);
       ASSERT_TRUE(run("ip link set " + tap + " netns " + host_ns(p)));
@@ -162,11 +117,7 @@ class Forwarding : public ::testing::Test {
   std::string device() const { return dir.path() + "/swgenio"; }
   // Default traces only: nobody reads the daemon's output while the test runs.
   void start_portvisor() {
-    daemon =
-        std::make_unique<child_process>(std::vector<std::string>{std::getenv("PORTVISOR_BIN")},
-                                        std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
-                                                                 "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                                                                 "PORTVISOR_SWITCH_DEVICE=" + device()});
+    daemon = start_portvisor_on(dir, device());
     bool ready = false;
     for (int i = 0; i < 600 && !ready; ++i) {
       uint32_t res = 99;

@@ -6,7 +6,9 @@
 #include "mgmt_client.h"
 #include "packet.h"
 #include "packet_checks.h"
+#include "packet_socket.h"
 #include "process_util.h"
+#include "simulated_board.h"
 #include "swc_api.h"
 #include "swc_cpu.h"
 #include "swc_phy.h"
@@ -34,74 +36,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool run(const std::string &command) {
-  return std::system(command.c_str()) == 0;
-}
-
 const std::string peer_ns = "frames-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp1 and swp2 once the simulator made them.
-class board_namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-    ASSERT_TRUE(run("ip link set lo up"));
-    ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 up"));
-    ASSERT_TRUE(run("ip netns add " + peer_ns));
-  }
-  void TearDown() override { run("ip netns del " + peer_ns); }
-};
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_and_peer_namespace(peer_ns));
 
 // A raw socket on an interface of the peer namespace.
-class peer_socket {
+class peer_socket : public packet_socket {
  public:
-  explicit peer_socket(const std::string &ifname) {
-    const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    const int there = open(("/var/run/netns/" + peer_ns).c_str(), O_RDONLY | O_CLOEXEC);
-    if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
-      fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-      sockaddr_ll address{};
-      address.sll_family = AF_PACKET;
-      address.sll_protocol = htons(ETH_P_ALL);
-      address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-      if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        close(fd_);
-        fd_ = -1;
-      }
-      setns(here, CLONE_NEWNET);
-    }
-    if (here >= 0) close(here);
-    if (there >= 0) close(there);
-  }
-  ~peer_socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  bool send(const std::vector<uint8_t> &frame) {
-    return ::send(fd_, frame.data(), frame.size(), 0) == ssize_t(frame.size());
-  }
-  // The next frame that arrives, skipping the peer stack's own traffic (IPv6 neighbour discovery).
-  std::optional<std::vector<uint8_t>> receive(uint16_t type, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      std::vector<uint8_t> frame(10000);
-      sockaddr_ll from{};
-      socklen_t from_length = sizeof from;
-      const ssize_t n =
-          recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-      if (n < 14 || from.sll_pkttype == PACKET_OUTGOING) continue;
-      frame.resize(static_cast<size_t>(n));
-      if ((frame[12] << 8 | frame[13]) == type) return frame;
-    }
-    return std::nullopt;
-  }
-
- private:
-  int fd_ = -1;
+  explicit peer_socket(const std::string &ifname) : packet_socket(ifname, peer_ns) {}
 };
 
 std::vector<uint8_t> frame_to(const std::vector<uint8_t> &destination, uint16_t type, size_t length,
@@ -119,18 +63,10 @@ const std::vector<uint8_t> bridge_group = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
 class FrontPorts : public ::testing::Test {
  protected:
   void SetUp() override {
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control",
-                                 dir.path() + "/ctl", "--front-ports", "swp"},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
-    for (const char *port : {"swp1", "swp2"})
-      // Without IPv6 the peer's stack sends nothing of its own that could be counted with the test's frames.
-      ASSERT_TRUE(run(std::string("ip link set ") + port + " netns " + peer_ns + " && ip netns exec " +
-                      peer_ns + " sysctl -qw net.ipv6.conf." + port + ".disable_ipv6=1 && ip netns exec " +
-                      peer_ns + " ip link set " + port + " up"));
+    simulator = start_chip_simulator(device(), dir.path() + "/ctl", {"--front-ports", "swp"});
+    ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
+    // Without IPv6 the peer's stack sends nothing of its own that could be counted with the test's frames.
+    for (const char *port : {"swp1", "swp2"}) ASSERT_TRUE(move_to_netns(port, peer_ns));
   }
   void TearDown() override {
     kill(simulator->pid(), SIGTERM);
@@ -258,11 +194,7 @@ class DaemonOnFrontPorts : public FrontPorts {
   void SetUp() override {
     FrontPorts::SetUp();
     if (HasFatalFailure()) return;
-    daemon = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "packet", "debug"},
-        std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
-                                 "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                                 "PORTVISOR_SWITCH_DEVICE=" + device()});
+    daemon = start_portvisor_on(dir, device(), {"--trace", "packet", "debug"});
     mgmt_client client{28};
     bool ready = false;
     uint32_t res = 99;

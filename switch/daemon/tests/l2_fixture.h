@@ -1,7 +1,7 @@
 // The L2 module on the in-process chip model, with a configuration store on a fresh work directory.
 #pragma once
 
-#include "chip_fixture.h"
+#include "daemon_on_chip.h"
 #include "conf.h"
 #include "l2.h"
 #include "le.h"
@@ -13,17 +13,11 @@
 #include <cstdlib>
 #include <vector>
 
-class L2Fixture : public ChipFixture {
+class L2Fixture : public DaemonOnChip {
  protected:
   void SetUp() override {
-    ChipFixture::SetUp();
+    DaemonOnChip::SetUp();
     map_board_ports();
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
-    trace_reset_levels();
-    timer_reg_init();
-    conf_reset();
-    mgmt_reset();
     conf_module_reg(CONF_MODULE_L2, l2_conf);
     mgmt_module_reg(4, l2_mgmt);
     conf_init();
@@ -32,11 +26,7 @@ class L2Fixture : public ChipFixture {
   void TearDown() override {
     for (int c = 0; c < L2_FRAME_CLASSES; ++c) l2_frame_receiver_set(static_cast<l2_frame_class>(c), nullptr);
     conf_module_reg(CONF_MODULE_L2, nullptr);
-    mgmt_reset();
-    conf_reset();
-    timer_reg_init();
-    unsetenv("PORTVISOR_WORKDIR");
-    ChipFixture::TearDown();
+    DaemonOnChip::TearDown();
   }
   // The daemon's next start on the same work directory and chip.
   void restart() {
@@ -72,6 +62,5 @@ class L2Fixture : public ChipFixture {
       timer_dispatch(now);
     }
   }
-  temp_dir dir;
   uint32_t now = 1000000;
 };

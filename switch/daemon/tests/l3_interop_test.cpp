@@ -7,6 +7,7 @@
 #include "mgmt.h"
 #include "mgmt_client.h"
 #include "process_util.h"
+#include "simulated_board.h"
 
 #include <gtest/gtest.h>
 
@@ -26,21 +27,6 @@ namespace {
 
 const std::string suffix = std::to_string(getpid());
 const std::string host1 = "l3-host1-" + suffix, host2 = "l3-host2-" + suffix;
-
-bool run(const std::string &command) {
-  return std::system(command.c_str()) == 0;
-}
-
-std::string capture(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
 
 std::string in_ns(const std::string &ns, const std::string &command) {
   return "ip netns exec " + ns + " " + command;
@@ -80,29 +66,16 @@ std::vector<uint8_t> one_entry(uint16_t entry_size, std::initializer_list<uint32
   return d;
 }
 
-class board_namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-    ASSERT_TRUE(run("ip link set lo up"));
-    ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 up"));
-  }
-};
 const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
 
 class RouterLegs : public ::testing::Test {
  protected:
   void SetUp() override {
     for (const auto &ns : {host1, host2}) ASSERT_TRUE(run("ip netns add " + ns));
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control",
-                                 dir.path() + "/ctl", "--front-ports", "swp"},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
-    ASSERT_TRUE(move_port("swp1", host1));
-    ASSERT_TRUE(move_port("swp2", host2));
+    simulator = start_chip_simulator(device(), dir.path() + "/ctl", {"--front-ports", "swp"});
+    ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
+    ASSERT_TRUE(move_to_netns("swp1", host1));
+    ASSERT_TRUE(move_to_netns("swp2", host2));
     start_daemon();
   }
   void TearDown() override {
@@ -117,11 +90,6 @@ class RouterLegs : public ::testing::Test {
     kill(simulator->pid(), SIGTERM);
     simulator->wait_exit(5s);
     for (const auto &ns : {host1, host2}) run("ip netns del " + ns);
-  }
-  static bool move_port(const std::string &port, const std::string &ns) {
-    return run("ip link set " + port + " netns " + ns) &&
-           run(in_ns(ns, "sysctl -qw net.ipv6.conf." + port + ".disable_ipv6=1")) &&
-           run(in_ns(ns, "ip link set " + port + " up"));
   }
   std::string device() const { return dir.path() + "/swgenio"; }
   std::string trace_file() const { return dir.path() + "/portvisor.out"; }
@@ -164,7 +132,7 @@ class RouterLegs : public ::testing::Test {
   uint32_t set_interface(uint32_t vid, uint32_t address, uint32_t mask, uint32_t gateway, uint32_t dhcp) {
     return object(5003, MGMT_CMD_SET, words({vid, address, mask, gateway, dhcp, 1}));
   }
-  static std::string board(const std::string &command) { return capture(command + " 2>&1"); }
+  static std::string board(const std::string &command) { return output_of(command + " 2>&1"); }
   static bool device_exists(const std::string &name) {
     return run("ip link show " + name + " >/dev/null 2>&1");
   }

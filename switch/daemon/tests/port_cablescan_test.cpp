@@ -8,7 +8,7 @@
 #include "process_util.h"
 #include "trace.h"
 
-#include "chip_fixture.h"
+#include "daemon_on_chip.h"
 #include "phy_echo.h"
 
 #include <gtest/gtest.h>
@@ -19,26 +19,13 @@
 
 namespace {
 
-class PortCableScan : public ChipFixture {
+class PortCableScan : public DaemonOnChip {
  protected:
   void SetUp() override {
-    ChipFixture::SetUp();
+    DaemonOnChip::SetUp();
     swgenio_set_recording(false);
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
-    trace_reset_levels();
-    timer_reg_init();
-    conf_reset();
-    mgmt_reset();
     conf_module_reg(CONF_MODULE_PORT, port_conf);
     mgmt_module_reg(3, port_mgmt);
-  }
-  void TearDown() override {
-    mgmt_reset();
-    conf_reset();
-    timer_reg_init();
-    unsetenv("PORTVISOR_WORKDIR");
-    ChipFixture::TearDown();
   }
   void start() {
     conf_init();
@@ -76,8 +63,6 @@ class PortCableScan : public ChipFixture {
     return out;
   }
   static uint32_t res(const std::vector<uint8_t> &d) { return le_load32(&d[8]); }
-
-  temp_dir dir;
 };
 
 TEST_F(PortCableScan, ObjectReturnsTheDescribedCablesOfSeveralPorts) {

@@ -3,6 +3,7 @@
 // Needs root (namespaces, tap device, port 28).
 #include "mgmt_client.h"
 #include "process_util.h"
+#include "simulated_board.h"
 
 #include <gtest/gtest.h>
 
@@ -22,43 +23,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool run(const std::string &command) {
-  return std::system(command.c_str()) == 0;
-}
-
-class port_namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-    ASSERT_TRUE(run("ip link set lo up"));
-    ASSERT_TRUE(
-        run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 && "
-            "ip link set eth0 up"));
-  }
-};
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new port_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
 
 // One port's row of object 3001.
 struct port_status {
   uint32_t link = 0, speed = 0, fdx = 0;
 };
 
-class PortsOnSimulator : public ::testing::Test {
+class PortsOnSimulator : public SimulatedBoard {
  protected:
-  void SetUp() override {
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", control()},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(control().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(control().c_str(), &st), 0) << simulator->output();
-  }
-  void TearDown() override {
-    kill(simulator->pid(), SIGTERM);
-    simulator->wait_exit(5s);
-  }
-  std::string device() const { return dir.path() + "/swgenio"; }
-  std::string control() const { return dir.path() + "/ctl"; }
   std::vector<std::string> env() const {
     return {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + pidfile(),
             "PORTVISOR_SWITCH_DEVICE=" + device(), "PORTVISOR_ARBITER_POLLS=1000"};
@@ -67,17 +40,6 @@ class PortsOnSimulator : public ::testing::Test {
   std::unique_ptr<child_process> start_portvisor() {
     return std::make_unique<child_process>(
         std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "port", "debug"}, env());
-  }
-  // The simulator's answer to a control command.
-  std::string ctl(const std::string &command) {
-    std::string line = std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command;
-    FILE *pipe = popen(line.c_str(), "r");
-    std::string out;
-    std::array<char, 256> buf;
-    while (pipe && fgets(buf.data(), buf.size(), pipe)) out += buf.data();
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    if (pipe) pclose(pipe);
-    return out;
   }
   // Each request goes out on a socket of its own: late answers to the readiness probes must not be
   // taken for the answer to a later request.
@@ -136,9 +98,6 @@ class PortsOnSimulator : public ::testing::Test {
     uint32_t res = 99;
     return client.object(5, 1, {}, res, 1s) && res == 0;
   }
-
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
 };
 
 TEST_F(PortsOnSimulator, AllSixPortsComeUpFromDefaults) {

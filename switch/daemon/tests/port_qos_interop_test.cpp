@@ -3,6 +3,7 @@
 // results are read back over port 28 and from the simulated chip's registers. Needs root.
 #include "mgmt_client.h"
 #include "process_util.h"
+#include "simulated_board.h"
 
 #include <gtest/gtest.h>
 
@@ -23,43 +24,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool run(const std::string &command) {
-  return std::system(command.c_str()) == 0;
-}
-
-class qos_namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-    ASSERT_TRUE(run("ip link set lo up"));
-    ASSERT_TRUE(
-        run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 && "
-            "ip link set eth0 up"));
-  }
-};
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new qos_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
 
 struct cable_entry {
   uint32_t port = 0, valid = 0, result_valid = 0;
   uint16_t status[4] = {}, length[4] = {};
 };
 
-class QosAndCablesOnSimulator : public ::testing::Test {
+class QosAndCablesOnSimulator : public SimulatedBoard {
  protected:
-  void SetUp() override {
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", control()},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(control().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(control().c_str(), &st), 0) << simulator->output();
-  }
-  void TearDown() override {
-    kill(simulator->pid(), SIGTERM);
-    simulator->wait_exit(5s);
-  }
-  std::string device() const { return dir.path() + "/swgenio"; }
-  std::string control() const { return dir.path() + "/ctl"; }
   std::unique_ptr<child_process> start_portvisor() {
     return std::make_unique<child_process>(
         std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "port", "debug", "--trace",
@@ -67,16 +40,6 @@ class QosAndCablesOnSimulator : public ::testing::Test {
         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
                                  "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
                                  "PORTVISOR_SWITCH_DEVICE=" + device(), "PORTVISOR_ARBITER_POLLS=1000"});
-  }
-  std::string ctl(const std::string &command) {
-    std::string line = std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + control() + " " + command;
-    FILE *pipe = popen(line.c_str(), "r");
-    std::string out;
-    std::array<char, 256> buf;
-    while (pipe && fgets(buf.data(), buf.size(), pipe)) out += buf.data();
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    if (pipe) pclose(pipe);
-    return out;
   }
   uint32_t chip_register(unsigned block, unsigned subblock, unsigned reg) {
     char command[64];
@@ -153,9 +116,6 @@ class QosAndCablesOnSimulator : public ::testing::Test {
     }
     return out;
   }
-
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
 };
 
 TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl) {

@@ -9,7 +9,7 @@
 #include "process_util.h"
 #include "trace.h"
 
-#include "chip_fixture.h"
+#include "daemon_on_chip.h"
 #include "swc_qos_state.h"
 
 #include <gtest/gtest.h>
@@ -20,25 +20,12 @@
 
 namespace {
 
-class PortQos : public ChipFixture {
+class PortQos : public DaemonOnChip {
  protected:
   void SetUp() override {
-    ChipFixture::SetUp();
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
-    trace_reset_levels();
-    timer_reg_init();
-    conf_reset();
-    mgmt_reset();
+    DaemonOnChip::SetUp();
     conf_module_reg(CONF_MODULE_PORT, port_conf);
     mgmt_module_reg(3, port_mgmt);
-  }
-  void TearDown() override {
-    mgmt_reset();
-    conf_reset();
-    timer_reg_init();
-    unsetenv("PORTVISOR_WORKDIR");
-    ChipFixture::TearDown();
   }
   void start() {
     conf_init();
@@ -115,8 +102,6 @@ class PortQos : public ChipFixture {
     if (b) conf_close(id);
     return copy;
   }
-
-  temp_dir dir;
 };
 
 TEST_F(PortQos, FirstStartStoresTheDefaultsAndTheChipClassifiesByThem) {

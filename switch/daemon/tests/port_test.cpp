@@ -7,7 +7,7 @@
 #include "process_util.h"
 #include "trace.h"
 
-#include "chip_fixture.h"
+#include "daemon_on_chip.h"
 #include "swc_mac.h"
 #include "swc_qos_state.h"
 
@@ -24,25 +24,12 @@ using swchip::kAbility1000Full;
 using swchip::kAbility100Full;
 using swchip::kAbility100Half;
 
-class PortModule : public ChipFixture {
+class PortModule : public DaemonOnChip {
  protected:
   void SetUp() override {
-    ChipFixture::SetUp();
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
-    trace_reset_levels();
-    timer_reg_init();
-    conf_reset();
-    mgmt_reset();
+    DaemonOnChip::SetUp();
     conf_module_reg(CONF_MODULE_PORT, port_conf);
     mgmt_module_reg(3, port_mgmt);
-  }
-  void TearDown() override {
-    mgmt_reset();
-    conf_reset();
-    timer_reg_init();
-    unsetenv("PORTVISOR_WORKDIR");
-    ChipFixture::TearDown();
   }
   // The daemon's start: the store (defaults on a first start), then the port module.
   void start() {
@@ -78,8 +65,6 @@ class PortModule : public ChipFixture {
   static uint32_t word(const std::vector<uint8_t> &d, size_t entry, size_t entry_size, size_t w) {
     return le_load32(&d[20 + entry * entry_size + 4 * w]);
   }
-
-  temp_dir dir;
 };
 
 TEST_F(PortModule, FirstStartStoresDefaultsAndBringsAllSixPortsUpAt1GFull) {

@@ -2,17 +2,13 @@
 // two ports and LACP on a third (through port 28), BPDUs and LACPDUs come out of their TAP devices, and
 // malformed ones sent in are counted while the daemon keeps answering. Needs root (namespaces, TAP
 // devices, UDP port 28).
+#include "packet_socket.h"
 #include "simulated_board.h"
 
 #include "l2_aggr.h"
 #include "l2_rstp.h"
 
-#include <linux/if_packet.h>
-#include <net/ethernet.h>
-#include <net/if.h>
-#include <poll.h>
-#include <sys/socket.h>
-
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -21,62 +17,21 @@ namespace {
 const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
 
 // A raw socket on a front port's TAP device, in this program's namespace.
-class tap_socket {
+class tap_socket : public packet_socket {
  public:
-  explicit tap_socket(const std::string &ifname) {
-    fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_protocol = htons(ETH_P_ALL);
-    address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~tap_socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  tap_socket(const tap_socket &) = delete;
-  tap_socket &operator=(const tap_socket &) = delete;
-  bool ok() const { return fd_ >= 0; }
-  bool send(const std::vector<uint8_t> &frame) {
-    return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
-  }
+  explicit tap_socket(const std::string &ifname) : packet_socket(ifname, "") {}
   // The next frame from the switch to the destination 01-80-C2-00-00-<last>.
   std::optional<std::vector<uint8_t>> receive_to(uint8_t last, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      std::vector<uint8_t> frame(10000);
-      sockaddr_ll from{};
-      socklen_t from_length = sizeof from;
-      const ssize_t n =
-          recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-      if (n < 14 || from.sll_pkttype == PACKET_OUTGOING) continue;
-      frame.resize(static_cast<size_t>(n));
-      const uint8_t group[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, last};
-      if (std::equal(group, group + 6, frame.begin())) return frame;
-    }
-    return std::nullopt;
+    const uint8_t group[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, last};
+    return receive_if([&](const std::vector<uint8_t> &f) { return std::equal(group, group + 6, f.begin()); },
+                      timeout);
   }
-
- private:
-  int fd_ = -1;
 };
 
 class ProtocolsOnFrontPorts : public SimulatedBoard {
  protected:
   void SetUp() override {
-    unlink(device().c_str());
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control",
-                                 dir.path() + "/ctl", "--front-ports", "swp"},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
+    ASSERT_NO_FATAL_FAILURE(start_simulator({"--front-ports", "swp"}));
     // Without IPv6 the TAPs carry nothing of this namespace's own.
     for (const char *port : {"swp1", "swp2", "swp3"})
       ASSERT_TRUE(run(std::string("sysctl -qw net.ipv6.conf.") + port + ".disable_ipv6=1 && ip link set " +

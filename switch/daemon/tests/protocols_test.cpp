@@ -17,7 +17,7 @@
 #include "protocols.h"
 #include "trace.h"
 
-#include "chip_fixture.h"
+#include "daemon_on_chip.h"
 #include "eapol_codec.h"
 #include "radius_test_util.h"
 #include "swc_api.h"
@@ -44,13 +44,10 @@ constexpr uint8_t kEth0[6] = {0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
 // Chip port of each front port 1..6.
 constexpr unsigned kChipPort[7] = {0, 0, 1, 2, 3, 4, 6};
 
-class Portvisor : public ChipFixture {
+class Portvisor : public DaemonOnChip {
  protected:
   void SetUp() override {
-    ChipFixture::SetUp();
-    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
-    trace_reset_levels();
+    DaemonOnChip::SetUp();
     board_derive_base_mac(kEth0);
     // No cable yet: links come when a test plugs one.
     for (unsigned port = 1; port <= PORT_COUNT; ++port) phy(port).unplug();
@@ -58,8 +55,7 @@ class Portvisor : public ChipFixture {
   void TearDown() override {
     chip.egress = nullptr;
     stop();
-    unsetenv("PORTVISOR_WORKDIR");
-    ChipFixture::TearDown();
+    DaemonOnChip::TearDown();
   }
   // The modules as main starts them: slots filled, then board (already there), conf, port, packet, l2.
   void start() {
@@ -191,7 +187,6 @@ class Portvisor : public ChipFixture {
   const rstp::Port &rstp_port(unsigned p) { return rstp::l2_rstp_engine()->port(p); }
   const lacp::Port &lacp_port(unsigned p) { return lacp::l2_aggr_module()->engine().port(p); }
 
-  temp_dir dir;
   uint32_t now = 5000000;
   std::vector<std::pair<unsigned, std::vector<uint8_t>>> looped;
 };
@@ -345,95 +340,139 @@ TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
   EXPECT_EQ(dot1x::decode_config(get.data() + MGMT_HEADER_SIZE), c) << "block 22 kept the change";
 }
 
+// A RADIUS server on a loopback UDP port whose replies the test writes by hand.
+class LoopbackRadius {
+ public:
+  LoopbackRadius() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    address_.sin_family = AF_INET;
+    address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address_;
+    if (fd_ >= 0 && (bind(fd_, reinterpret_cast<sockaddr *>(&address_), sizeof address_) != 0 ||
+                     getsockname(fd_, reinterpret_cast<sockaddr *>(&address_), &length) != 0)) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~LoopbackRadius() {
+    if (fd_ >= 0) close(fd_);
+  }
+  LoopbackRadius(const LoopbackRadius &) = delete;
+  LoopbackRadius &operator=(const LoopbackRadius &) = delete;
+  bool ok() const { return fd_ >= 0; }
+  uint16_t port() const { return ntohs(address_.sin_port); }
+  // The next request within two seconds, empty when none came; its sender gets the replies.
+  std::vector<uint8_t> receive() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 2000) != 1) return {};
+    std::vector<uint8_t> request(4096);
+    socklen_t length = sizeof client_;
+    const ssize_t n =
+        recvfrom(fd_, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&client_), &length);
+    request.resize(n > 0 ? size_t(n) : 0);
+    return request;
+  }
+  void reply(const std::vector<uint8_t> &packet) {
+    sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&client_), sizeof client_);
+  }
+
+ private:
+  int fd_ = -1;
+  sockaddr_in address_{};
+  sockaddr_in client_{};
+};
+
 // A supplicant on front port 1 and a RADIUS server on loopback: the frames go through the CPU queue and
 // the L2 dispatch, the Access-Request through the socket polled on each pass.
-TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
-  int server = socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(server, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  socklen_t length = sizeof address;
-  getsockname(server, reinterpret_cast<sockaddr *>(&address), &length);
-
-  start();
-  plug(1);
-  plug(6);
+class Dot1xLogin : public Portvisor {
+ protected:
   // An ordinary broadcast from the supplicant's side: whether it reaches port 6 (the trunk of the
   // default VLANs) shows port 1 open.
-  std::vector<uint8_t> ordinary(60, 0);
-  std::fill(ordinary.begin(), ordinary.begin() + 6, 0xFF);
-  ordinary[6] = 0x02;
-  ordinary[11] = 0x09;
-  ordinary[12] = 0x08;
-  ordinary[13] = 0x06;
-  auto passes_port_1 = [&] {
+  bool passes_port_1() {
+    std::vector<uint8_t> ordinary(60, 0);
+    std::fill(ordinary.begin(), ordinary.begin() + 6, 0xFF);
+    ordinary[6] = 0x02;
+    ordinary[11] = 0x09;
+    ordinary[12] = 0x08;
+    ordinary[13] = 0x06;
     chip.take_transmitted(kChipPort[6]);
     chip.receive_frame(kChipPort[1], ordinary);
     run(2);
     return !chip.take_transmitted(kChipPort[6]).empty();
-  };
-  ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
-  dot1x::Config c;
-  c.system.enabled = 1;
-  c.system.server = INADDR_LOOPBACK;
-  c.system.server_port = ntohs(address.sin_port);
-  std::strcpy(c.system.secret.data(), "s3cret");
-  c.port_control[1] = dot1x::kAuto;
-  auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
-  dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-  ASSERT_EQ(process(set), MGMT_RES_OK);
-  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE);
-  EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_BOTH) << "force authorised";
-  run(5);
-  std::vector<uint8_t> request_identity;
-  for (const auto &f : chip.take_transmitted(kChipPort[1]))
-    if (f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8e) request_identity = f;
-  ASSERT_FALSE(request_identity.empty()) << "Request/Identity on port 1";
-  EXPECT_EQ(request_identity[18], dot1x::EAP_REQUEST);
-  EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
-
-  const dot1x::MacAddress supplicant{0x02, 0x5A, 0, 0, 0, 9};
-  const std::vector<uint8_t> response{
-      dot1x::EAP_RESPONSE, request_identity[19], 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
-  std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
-  frame.insert(frame.end(), supplicant.begin(), supplicant.end());
-  frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
-  frame.insert(frame.end(), response.begin(), response.end());
-  frame.resize(60, 0);
-  from_cpu(1, frame);
-
-  pollfd p{server, POLLIN, 0};
-  ASSERT_EQ(poll(&p, 1, 2000), 1);
-  std::vector<uint8_t> request(4096);
-  sockaddr_in peer{};
-  length = sizeof peer;
-  const ssize_t n =
-      recvfrom(server, request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&peer), &length);
-  ASSERT_GT(n, 20);
-  request.resize(size_t(n));
-  EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
-  dot1x::Digest authenticator{};
-  std::copy(request.begin() + 4, request.begin() + 20, authenticator.begin());
-
-  // A forged reject first: wrong secret, it changes nothing.
-  const std::vector<uint8_t> failure{dot1x::EAP_FAILURE, response[1], 0, 4};
-  auto forged = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_REJECT, request[1], authenticator, "guess",
-                                          {{dot1x::RADIUS_ATTR_EAP_MESSAGE, failure}}, true);
-  sendto(server, forged.data(), forged.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-  const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
-  auto accept = dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
-                                          {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true);
-  sendto(server, accept.data(), accept.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
-  close(server);
-  for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_BOTH; ++i) {
-    usleep(1000);
-    run(1);
   }
-  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
-  EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
+  // 802.1X on, port 1 under automatic control with the loopback server; the others stay authorised.
+  void enable_on_port_1() {
+    dot1x::Config c;
+    c.system.enabled = 1;
+    c.system.server = INADDR_LOOPBACK;
+    c.system.server_port = server.port();
+    std::strcpy(c.system.secret.data(), "s3cret");
+    c.port_control[1] = dot1x::kAuto;
+    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
+    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
+    ASSERT_EQ(process(set), MGMT_RES_OK);
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE);
+    EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_BOTH) << "force authorised";
+  }
+  // The Request/Identity the authenticator sends on port 1, empty when none.
+  std::vector<uint8_t> request_identity() {
+    std::vector<uint8_t> found;
+    for (const auto &f : chip.take_transmitted(kChipPort[1]))
+      if (f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8e) found = f;
+    return found;
+  }
+  void respond_identity(uint8_t eap_id) {
+    response = {dot1x::EAP_RESPONSE, eap_id, 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
+    std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
+    frame.insert(frame.end(), supplicant.begin(), supplicant.end());
+    frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
+    frame.insert(frame.end(), response.begin(), response.end());
+    frame.resize(60, 0);
+    from_cpu(1, frame);
+  }
+  // A forged reject (wrong secret, it changes nothing) and then the server's accept.
+  void answer_access_request(const std::vector<uint8_t> &request) {
+    dot1x::Digest authenticator{};
+    std::copy(request.begin() + 4, request.begin() + 20, authenticator.begin());
+    const std::vector<uint8_t> failure{dot1x::EAP_FAILURE, response[1], 0, 4};
+    server.reply(dot1x::test::server_reply(dot1x::RADIUS_ACCESS_REJECT, request[1], authenticator, "guess",
+                                           {{dot1x::RADIUS_ATTR_EAP_MESSAGE, failure}}, true));
+    const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
+    server.reply(dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
+                                           {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true));
+    for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_BOTH; ++i) {
+      usleep(1000);
+      run(1);
+    }
+  }
+  // The whole exchange up to the accept.
+  void log_in() {
+    ASSERT_TRUE(server.ok());
+    start();
+    plug(1);
+    plug(6);
+    ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
+    ASSERT_NO_FATAL_FAILURE(enable_on_port_1());
+    run(5);
+    const auto identity = request_identity();
+    ASSERT_FALSE(identity.empty()) << "Request/Identity on port 1";
+    EXPECT_EQ(identity[18], dot1x::EAP_REQUEST);
+    EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
+    respond_identity(identity[19]);
+    const auto request = server.receive();
+    ASSERT_GT(request.size(), 20u);
+    EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
+    answer_access_request(request);
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
+    EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
+  }
+  LoopbackRadius server;
+  const dot1x::MacAddress supplicant{0x02, 0x5A, 0, 0, 0, 9};
+  std::vector<uint8_t> response;
+};
 
+TEST_F(Dot1xLogin, ThroughTheDispatchAndTheRadiusSocket) {
+  ASSERT_NO_FATAL_FAILURE(log_in());
   auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
   ASSERT_EQ(process(status), MGMT_RES_OK);
   const uint8_t *record = status.data() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
@@ -441,7 +480,10 @@ TEST_F(Portvisor, Dot1xLoginThroughTheDispatchAndTheRadiusSocket) {
   EXPECT_STREQ(reinterpret_cast<const char *>(record + 31), "02:5a:00:00:00:09");
   EXPECT_STREQ(reinterpret_cast<const char *>(record + 49), "alice");
   EXPECT_EQ(record[26 + 3], 1) << "one back-end success";
+}
 
+TEST_F(Dot1xLogin, LinkUpStartsOver) {
+  ASSERT_NO_FATAL_FAILURE(log_in());
   unplug(1);
   EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH)
       << "without link the machines wait in INITIALIZE and leave the chip alone";

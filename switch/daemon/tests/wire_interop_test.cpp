@@ -4,7 +4,9 @@
 // root (namespaces, TAP devices, UDP port 28).
 #include "mgmt.h"
 #include "mgmt_client.h"
+#include "packet_socket.h"
 #include "process_util.h"
+#include "simulated_board.h"
 
 #include <gtest/gtest.h>
 
@@ -27,63 +29,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool run(const std::string &command) {
-  return std::system(command.c_str()) == 0;
-}
-
-std::string output_of(const std::string &command) {
-  std::string out;
-  if (FILE *pipe = popen(command.c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, pipe)) out += buf;
-    pclose(pipe);
-  }
-  return out;
-}
-
 const std::string peer_ns = "wire-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp2 and swp3 once the simulator made them.
-class board_namespace : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
-    ASSERT_TRUE(run("ip link set lo up"));
-    ASSERT_TRUE(run("ip tuntap add eth0 mode tap && ip link set eth0 address 00:11:22:33:44:55 up"));
-    ASSERT_TRUE(run("ip netns add " + peer_ns));
-  }
-  void TearDown() override { run("ip netns del " + peer_ns); }
-};
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_and_peer_namespace(peer_ns));
 
 // A raw socket on an interface of the peer namespace, sending and receiving frames of one EtherType.
 class peer_port {
  public:
   static constexpr uint16_t kType = 0x88B5;  // local experimental: nothing else on the wire uses it
 
-  explicit peer_port(const std::string &ifname) : ifname_(ifname) {
-    const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-    const int there = open(("/var/run/netns/" + peer_ns).c_str(), O_RDONLY | O_CLOEXEC);
-    if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
-      fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(kType));
-      sockaddr_ll address{};
-      address.sll_family = AF_PACKET;
-      address.sll_protocol = htons(kType);
-      address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-      if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        close(fd_);
-        fd_ = -1;
-      }
-      setns(here, CLONE_NEWNET);
-    }
-    if (here >= 0) close(here);
-    if (there >= 0) close(there);
-  }
-  ~peer_port() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
+  explicit peer_port(const std::string &ifname) : ifname_(ifname), socket_(ifname, peer_ns, {kType}) {}
+  bool ok() const { return socket_.ok(); }
 
   // A broadcast frame whose payload starts with `tag`. A port without carrier may refuse it: the
   // result is not looked at.
@@ -95,51 +53,32 @@ class peer_port {
     f[12] = kType >> 8;
     f[13] = kType & 0xFF;
     for (int i = 0; i < 4; ++i) f[14 + i] = static_cast<uint8_t>(tag >> (24 - 8 * i));
-    (void)!::send(fd_, f.data(), f.size(), 0);
+    (void)socket_.send(f);
   }
   // Whether a frame with `tag` arrives within the timeout.
   bool receives(uint32_t tag, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
-      uint8_t frame[2048];
-      sockaddr_ll from{};
-      socklen_t from_length = sizeof from;
-      const ssize_t n =
-          recvfrom(fd_, frame, sizeof frame, 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-      if (n < 18 || from.sll_pkttype == PACKET_OUTGOING) continue;
-      const uint32_t got =
-          uint32_t{frame[14]} << 24 | uint32_t{frame[15]} << 16 | uint32_t{frame[16]} << 8 | frame[17];
-      if (got == tag) return true;
-    }
-    return false;
+    return socket_
+        .receive_if(
+            [tag](const std::vector<uint8_t> &f) {
+              return f.size() >= 18 &&
+                     (uint32_t{f[14]} << 24 | uint32_t{f[15]} << 16 | uint32_t{f[16]} << 8 | f[17]) == tag;
+            },
+            timeout)
+        .has_value();
   }
 
  private:
   std::string ifname_;
-  int fd_ = -1;
+  packet_socket socket_;
 };
 
 class WireToPeer : public ::testing::Test {
  protected:
   void SetUp() override {
-    simulator = std::make_unique<child_process>(
-        std::vector<std::string>{std::getenv("SWCHIPD_BIN"), "--device", device(), "--control", control(),
-                                 "--front-ports", "swp"},
-        std::vector<std::string>{});
-    struct stat st {};
-    for (int i = 0; i < 500 && stat(device().c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(stat(device().c_str(), &st), 0) << simulator->output();
-    for (const char *port : {"swp2", "swp3"})
-      ASSERT_TRUE(run(std::string("ip link set ") + port + " netns " + peer_ns + " && ip netns exec " +
-                      peer_ns + " sysctl -qw net.ipv6.conf." + port + ".disable_ipv6=1 && ip netns exec " +
-                      peer_ns + " ip link set " + port + " up"));
-    daemon =
-        std::make_unique<child_process>(std::vector<std::string>{std::getenv("PORTVISOR_BIN")},
-                                        std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
-                                                                 "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                                                                 "PORTVISOR_SWITCH_DEVICE=" + device()});
+    simulator = start_chip_simulator(device(), control(), {"--front-ports", "swp"});
+    ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
+    for (const char *port : {"swp2", "swp3"}) ASSERT_TRUE(move_to_netns(port, peer_ns));
+    daemon = start_portvisor_on(dir, device());
     // Starting the chip through the simulator's socket takes a while on a loaded machine; then the
     // status poll brings the ports up.
     bool up = false;

@@ -1,6 +1,4 @@
-#include "rstp_engine.h"
-
-#include "trace.h"
+#include "rstp_internal.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -39,13 +37,7 @@ const char *pick(const char *const (&names)[N], uint8_t state) {
   return state < N ? names[state] : "Unknown";
 }
 
-// Safety net: a port's machines settle in a handful of rounds; a cycle between states would otherwise
-// hang the daemon's main loop.
-constexpr unsigned kMaxRounds = 64;
-
 }  // namespace
-
-#define RTRACE(level, ...) trace(level, __func__, __LINE__, __VA_ARGS__)
 
 const char *machine_name(unsigned machine) {
   return machine <= kMachines ? kMachineNames[machine] : "?";
@@ -78,11 +70,6 @@ const char *state_name(unsigned machine, uint8_t s) {
 
 const char *role_name(unsigned role) {
   return role <= kRoleNonStp ? kRoleNames[role] : "Unknown";
-}
-
-uint32_t path_cost_for_speed(unsigned mbits) {
-  if (mbits == 0) return 200000000;
-  return std::max<uint32_t>(20000000 / mbits, 2);
 }
 
 Engine::Engine(proto::PortServices &services) : services_(services) {}
@@ -512,81 +499,6 @@ void Engine::give_back(unsigned f, const Port &aggr) {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Frames in
-
-void Engine::receive(unsigned from_port, const uint8_t *frame, size_t length) {
-  if (!initialised_ || from_port < 1 || from_port > kFrontPorts || frame == nullptr) return;
-  Port &p = ports_[rep_[from_port]];
-  if (length < 56) {
-    p.counters.illegal++;
-    RTRACE(TRACE_INFO, "Ignoring xxPDU frame from port %u -> %u with short length (%u)\n", from_port,
-           p.number, unsigned(length));
-    return;
-  }
-  RTRACE(TRACE_DEBUG, "Received 0x%02x on port %u -> %u\n", frame[20], from_port, p.number);
-  finish_work();
-  Bpdu bpdu;
-  switch (decode_bpdu(frame, length, bpdu)) {
-    case Decode::Illegal:
-      p.counters.illegal++;
-      RTRACE(TRACE_INFO, "Ignoring BPDU with bad length on port %u\n", p.number);
-      return;
-    case Decode::Unrecognised:
-      p.counters.unrecognised++;
-      RTRACE(TRACE_INFO, "Rx undef BPDU (type 0x%x) on port %u\n", frame[20], p.number);
-      return;
-    case Decode::Ok:
-      break;
-  }
-  // A port that belongs to no instance (its VLAN and the default were deleted) runs no protocol.
-  if (p.bridge < 0) {
-    RTRACE(TRACE_INFO, "Ignored BPDU on port %u: no vlan instance\n", p.number);
-    return;
-  }
-  rx_bpdu(p, bpdu);
-}
-
-void Engine::rx_bpdu(Port &p, const Bpdu &bpdu) {
-  Bridge &b = bridges_[p.bridge];
-  if (!b.enabled) return;
-  if (p.oper_edge && p.edge_delay == 0 && p.port_enabled) p.tc = true;
-  if (!p.port_enabled && p.link) enable_port(p, true);
-  p.oper_edge = false;
-  p.bpdu_seen = true;
-  record_bpdu(p, bpdu);
-  bridge_update();
-}
-
-void Engine::record_bpdu(Port &p, const Bpdu &bpdu) {
-  switch (bpdu.type) {
-    case kBpduConfig:
-      p.counters.config_received++;
-      if (p.admin_non_stp) return;
-      break;
-    case kBpduRst:
-      p.counters.rst_received++;
-      if (p.admin_non_stp || force_version() < 2) return;
-      break;
-    default:
-      p.counters.tcn_received++;
-      if (!p.admin_non_stp) {
-        p.rcvd_msg = true;
-        p.msg_version = bpdu.version;
-        p.msg_type = bpdu.type;
-        p.msg_flags = 0;
-      }
-      return;
-  }
-  p.rcvd_msg = true;
-  p.msg_version = bpdu.version;
-  p.msg_type = bpdu.type;
-  p.msg_flags = bpdu.flags;
-  p.msg_priority = bpdu.vector;
-  p.msg_priority.bridge_port = p.port_id;
-  p.msg_times = bpdu.times;
-}
-
-// ---------------------------------------------------------------------------------------------------
 // Work loop
 
 void Engine::bridge_update() {
@@ -604,19 +516,6 @@ void Engine::bridge_update() {
 
 void Engine::finish_work() {
   while (current_bridge_ >= 0) more_work();
-}
-
-void Engine::tick() {
-  finish_work();
-  ++ticks_;
-  for (unsigned n = 1; n <= kLogicalPorts; ++n) {
-    Port &p = ports_[n];
-    if (p.boring()) continue;
-    for (uint8_t *t : {&p.fd_while, &p.hello_when, &p.mdelay_while, &p.rb_while, &p.rcvd_info_while,
-                       &p.rr_while, &p.tc_while, &p.tx_count, &p.edge_delay})
-      if (*t) --*t;
-  }
-  bridge_update();
 }
 
 void Engine::more_work() {
@@ -704,687 +603,51 @@ void Engine::set_on_others(Port &self, bool Port::*flag, bool all) {
 }
 
 uint8_t Engine::next_state(Port &p, unsigned m) {
-  const Times &t = times_of(p);
-  const uint8_t s = p.state[m];
-  const bool ready = p.selected && !p.updt_info;
   switch (m) {
     case kTransmit:
-      if (s == kBegin) return kTxInit;
-      if (s != kTxIdle) return kTxIdle;
-      if (!ready) return kBegin;
-      if (p.hello_when == 0) return kTxPeriodic;
-      if (p.new_info && p.tx_count < kTxHoldCount && (p.role == kRoleRoot || p.role == kRoleDesignated)) {
-        if (p.send_rstp) return kTxRstp;
-        return p.role == kRoleRoot ? kTxTcn : kTxConfig;
-      }
-      return kBegin;
+      return transmit_next(p);
     case kStTrans:
-      if (s == kBegin) return kDiscarding;
-      if (s == kDiscarding && p.learn) return kLearning;
-      if (s == kLearning && p.forward) return kForwarding;
-      if (s == kLearning && !p.learn) return kDiscarding;
-      if (s == kForwarding && !p.forward) return kDiscarding;
-      return kBegin;
-    case kRoleTrns: {
-      if (s == kBegin) return kInitPort;
-      if (p.role != p.selected_role && ready) {
-        switch (p.selected_role) {
-          case kRoleDisabled:
-          case kRoleAlternate:
-          case kRoleBackup:
-            return kBlockPort;
-          case kRoleRoot:
-            return kRootPort;
-          case kRoleDesignated:
-            return kDesignatedPort;
-          default:
-            break;
-        }
-      }
-      switch (s) {
-        case kInitPort:
-          return kBlockPort;
-        case kBackupPort:
-          return kBlockedPort;
-        case kRootProposed:
-        case kRootAgreed:
-        case kReroot:
-        case kRerooted:
-        case kRootLearn:
-        case kRootForward:
-          return kRootPort;
-        case kDesignatedPropose:
-        case kDesignatedSynced:
-        case kDesignatedRetired:
-        case kDesignatedListen:
-        case kDesignatedLearn:
-        case kDesignatedForward:
-          return kDesignatedPort;
-        default:
-          break;
-      }
-      if (!ready) return kBegin;
-      switch (s) {
-        case kBlockPort:
-          return !p.learning && !p.forwarding ? uint8_t(kBlockedPort) : kBegin;
-        case kBlockedPort:
-          if (p.fd_while != t.forward_delay || p.sync || p.re_root || !p.synced) return kBlockedPort;
-          if (p.rb_while != 2 * t.hello_time && p.role == kRoleBackup) return kBackupPort;
-          return kBegin;
-        case kRootPort:
-          if (!p.forward && !p.re_root) return kReroot;
-          if (all_synced(p) && (p.proposed || !p.synced)) return kRootAgreed;
-          if (p.proposed && !p.synced) return kRootProposed;
-          if (p.fd_while == 0 || (re_rooted(p) && p.rb_while == 0 && force_version() >= 2)) {
-            if (p.learn && !p.forward) return kRootForward;
-            if (!p.learn) return kRootLearn;
-          }
-          if (p.re_root && p.forward) return kRerooted;
-          if (p.rr_while != t.forward_delay) return kRootPort;
-          return kBegin;
-        case kDesignatedPort:
-          if (!p.forward && !p.agreed && !p.proposing && !p.oper_edge) return kDesignatedPropose;
-          if (p.rr_while == 0 && p.re_root) return kDesignatedRetired;
-          if ((!p.learning && !p.forwarding && !p.synced) || ((p.agreed || p.oper_edge) && !p.synced) ||
-              (p.sync && p.synced))
-            return kDesignatedSynced;
-          if ((p.fd_while == 0 || p.agreed || p.oper_edge) && !(p.rr_while != 0 && p.re_root) && !p.sync) {
-            if (p.learn && !p.forward) return kDesignatedForward;
-            if (!p.learn) return kDesignatedLearn;
-          }
-          if (((p.sync && !p.synced) || (p.re_root && p.rr_while != 0)) && !p.oper_edge &&
-              (p.learn || p.forward))
-            return kDesignatedListen;
-          return kBegin;
-        default:
-          return kBegin;
-      }
-    }
+      return sttrans_next(p);
+    case kRoleTrns:
+      return roletrns_next(p);
     case kInfo:
-      if (s == kBegin || (!p.port_enabled && p.info_is != kInfoDisabled && s != kInfoDisabledSt))
-        return kInfoDisabledSt;
-      switch (s) {
-        case kInfoDisabledSt:
-          if (p.updt_info) return kInfoDisabledSt;
-          if (p.port_enabled && p.selected) return kInfoEnabled;
-          return p.rcvd_msg ? uint8_t(kInfoDisabledSt) : kBegin;
-        case kInfoEnabled:
-          return kInfoAgedSt;
-        case kInfoAgedSt:
-          return p.selected && p.updt_info ? uint8_t(kInfoUpdate) : kBegin;
-        case kInfoUpdate:
-        case kInfoSuperior:
-        case kInfoRepeat:
-        case kInfoAgreement:
-          return kInfoCurrent;
-        case kInfoCurrent:
-          if (p.selected && p.updt_info) return kInfoUpdate;
-          if (p.info_is == kInfoReceived && p.rcvd_info_while == 0 && !p.updt_info && !p.rcvd_msg)
-            return kInfoAgedSt;
-          if (p.rcvd_msg && !p.updt_info) return kInfoReceive;
-          return kBegin;
-        case kInfoReceive:
-          return classify(p);
-        default:
-          return kBegin;
-      }
+      return info_next(p);
     case kPCost:
-      if (s == kBegin) return kPcAuto;
-      if (s == kPcAuto || s == kPcForced) return kPcStable;
-      if (p.config.admin_cost == 0 && p.speed != p.used_speed) return kPcAuto;
-      if (p.config.admin_cost != 0 && p.config.admin_cost != p.path_cost) return kPcForced;
-      return kBegin;
+      return pcost_next(p);
     case kEdge:
-      if (s == kBegin) return kEdgeDisabled;
-      switch (s) {
-        case kEdgeDisabled:
-          return p.link ? uint8_t(kEdgeDetected) : kBegin;
-        case kEdgeDetected:
-          return kEdgeDelayed;
-        case kEdgeDelayed:
-          if (!p.link) return kEdgeDisabled;
-          if (p.bpdu_seen) {
-            RTRACE(TRACE_DEBUG, "port %u 'edge' resolved by BPDU\n", p.number);
-            return kEdgeResolved;
-          }
-          if (p.edge_delay == 0) {
-            RTRACE(TRACE_DEBUG, "port %u 'edge' resolved by timer\n", p.number);
-            return kEdgeResolved;
-          }
-          return kBegin;
-        case kEdgeResolved:
-          return p.link ? kBegin : uint8_t(kEdgeDisabled);
-        default:
-          return kBegin;
-      }
+      return edge_next(p);
     case kP2p:
-      if (s == kBegin) {
-        p.p2p_recompute = true;
-        return kP2pStable;
-      }
-      if (s == kP2pStable) return p.p2p_recompute ? uint8_t(kP2pRecompute) : kBegin;
-      return kP2pStable;
-    case kMigrate: {
-      if (s == kBegin || (!p.port_enabled && !p.init_pm)) return s == kPmInit ? kBegin : uint8_t(kPmInit);
-      bool rstp = force_version() >= 2;
-      switch (s) {
-        case kPmInit:
-          if (!p.port_enabled) return kBegin;
-          return rstp ? kPmSendRstp : kPmSendStp;
-        case kPmSendRstp:
-        case kPmSendingRstp:
-          if (p.mcheck) return kPmSendRstp;
-          if (p.mdelay_while != 0 && (p.rcvd_stp || p.rcvd_rstp)) return kPmSendingRstp;
-          if (p.mdelay_while == 0 && p.rcvd_stp) return kPmSendStp;
-          return kBegin;
-        case kPmSendStp:
-        case kPmSendingStp:
-          if (p.mcheck && rstp) return kPmSendRstp;
-          if (p.mdelay_while != 0 && (p.rcvd_stp || p.rcvd_rstp)) return kPmSendingStp;
-          if (p.mdelay_while == 0 && p.rcvd_rstp && rstp) return kPmSendRstp;
-          return kBegin;
-        default:
-          return kBegin;
-      }
-    }
-    case kTopoCh: {
-      if (s == kBegin) return kTcInit;
-      bool active_role = p.role == kRoleRoot || p.role == kRoleDesignated;
-      switch (s) {
-        case kTcInit:
-          return kTcInactive;
-        case kTcInactive:
-          if (active_role) return kTcActive;
-          return p.rcvd_tc || p.rcvd_tcn || p.rcvd_tc_ack || p.tc || p.tc_prop ? uint8_t(kTcInactive)
-                                                                               : kBegin;
-        case kTcActive:
-          if (!active_role) return kTcInit;
-          if (p.tc) return kTcDetected;
-          if (p.rcvd_tcn) return kTcNotifiedTcn;
-          if (p.rcvd_tc) return kTcNotifiedTc;
-          if (p.tc_prop && !p.oper_edge) return kTcPropagating;
-          if (p.rcvd_tc_ack) return kTcAcknowledged;
-          return kBegin;
-        case kTcNotifiedTcn:
-          return kTcNotifiedTc;
-        default:
-          return kTcActive;
-      }
-    }
+      return p2p_next(p);
+    case kMigrate:
+      return migrate_next(p);
+    case kTopoCh:
+      return topoch_next(p);
     default:
       return kBegin;
   }
 }
 
-uint8_t Engine::classify(const Port &p) const {
-  if (p.msg_type == kBpduTcn) return kInfoCurrent;
-  uint8_t role = p.msg_type == kBpduRst ? (p.msg_flags >> kFlagRoleShift) & 3 : kBpduRoleUnknown;
-  if (p.msg_type == kBpduConfig || role == kBpduRoleDesignated) {
-    Order o = compare(p.msg_priority, p.port_priority);
-    // Information from the port's own designated bridge and port replaces what it sent before, even
-    // when worse: that is how a neighbour withdraws a root that has gone.
-    bool same_designated = p.msg_priority.designated_bridge == p.port_priority.designated_bridge &&
-                           p.msg_priority.designated_port == p.port_priority.designated_port;
-    if (o == Order::Better || (same_designated && (o != Order::Equal || !(p.msg_times == p.port_times))))
-      return kInfoSuperior;
-    if (o == Order::Equal && p.msg_times == p.port_times) return kInfoRepeat;
-  }
-  if (p.msg_type == kBpduRst && role != kBpduRoleDesignated && p.oper_p2p && (p.msg_flags & kFlagAgreement) &&
-      p.msg_priority.designated_bridge == p.port_priority.designated_bridge)
-    return kInfoAgreement;
-  return kInfoCurrent;
-}
-
-void Engine::record_proposed(Port &p) {
-  uint8_t role = p.msg_type == kBpduRst ? (p.msg_flags >> kFlagRoleShift) & 3 : kBpduRoleUnknown;
-  p.proposed =
-      p.msg_type == kBpduRst && role == kBpduRoleDesignated && (p.msg_flags & kFlagProposal) && p.oper_p2p;
-}
-
-void Engine::update_rcvd_info_while(Port &p) {
-  const Times &t = p.port_times;
-  unsigned increment = std::max(1u, unsigned(t.max_age) / 16);
-  if (t.message_age + increment <= t.max_age)
-    p.rcvd_info_while = uint8_t(std::min<unsigned>(3u * t.hello_time, t.max_age - t.message_age - increment));
-  else
-    p.rcvd_info_while = 0;
-}
-
-uint8_t Engine::new_tc_while(const Port &p) const {
-  const Times &t = times_of(p);
-  return p.send_rstp && p.oper_p2p ? uint8_t(2 * t.hello_time) : t.max_age;
-}
-
-void Engine::propagate_tc(Port &self, unsigned reason) {
-  set_on_others(self, &Port::tc_prop, false);
-  flush(self.number, bridges_[self.bridge].vid, 0, reason);
-}
-
 void Engine::enter(Port &p, unsigned m) {
-  const Times &t = times_of(p);
   switch (m) {
     case kTransmit:
-      switch (p.state[m]) {
-        case kTxInit:
-          p.new_info = false;
-          p.hello_when = 0;
-          p.tx_count = 0;
-          break;
-        case kTxPeriodic:
-          p.new_info = p.new_info || p.role == kRoleDesignated || (p.role == kRoleRoot && p.tc_while != 0);
-          p.hello_when = t.hello_time;
-          break;
-        case kTxConfig:
-          tx_bpdu(p, kBpduConfig);
-          p.tc_ack = false;
-          break;
-        case kTxTcn:
-          tx_bpdu(p, kBpduTcn);
-          break;
-        case kTxRstp:
-          tx_bpdu(p, kBpduRst);
-          p.tc_ack = false;
-          break;
-      }
-      break;
+      return transmit_enter(p);
     case kStTrans:
-      switch (p.state[m]) {
-        case kDiscarding:
-          p.learning = p.forwarding = false;
-          set_stp_state(p, kStpBlocking);
-          break;
-        case kLearning:
-          p.learning = true;
-          set_stp_state(p, kStpLearning);
-          break;
-        case kForwarding:
-          p.tc = !p.oper_edge;
-          p.forwarding = true;
-          set_stp_state(p, kStpForwarding);
-          break;
-      }
-      break;
+      return sttrans_enter(p);
     case kRoleTrns:
-      switch (p.state[m]) {
-        case kInitPort:
-          p.role = p.selected_role = kRoleDisabled;
-          p.reselect = true;
-          p.synced = false;
-          p.sync = p.re_root = true;
-          p.rr_while = p.fd_while = t.forward_delay;
-          p.rb_while = 0;
-          break;
-        case kBlockPort:
-          p.role = p.selected_role;
-          p.learn = p.forward = false;
-          break;
-        case kBlockedPort:
-          p.fd_while = t.forward_delay;
-          p.synced = true;
-          p.rr_while = 0;
-          p.sync = p.re_root = false;
-          break;
-        case kBackupPort:
-          p.rb_while = uint8_t(2 * t.hello_time);
-          break;
-        case kRootProposed:
-          set_on_others(p, &Port::sync, true);
-          p.proposed = false;
-          break;
-        case kRootAgreed:
-          p.proposed = p.sync = false;
-          p.synced = p.new_info = true;
-          break;
-        case kReroot:
-          set_on_others(p, &Port::re_root, true);
-          break;
-        case kRootPort:
-          p.role = kRoleRoot;
-          p.rr_while = t.forward_delay;
-          break;
-        case kRerooted:
-          p.re_root = false;
-          break;
-        case kRootLearn:
-          p.fd_while = t.forward_delay;
-          p.learn = true;
-          break;
-        case kRootForward:
-          p.fd_while = 0;
-          p.forward = true;
-          break;
-        case kDesignatedPropose:
-          p.proposing = p.new_info = true;
-          break;
-        case kDesignatedSynced:
-          p.rr_while = 0;
-          p.synced = true;
-          p.sync = false;
-          break;
-        case kDesignatedRetired:
-          p.re_root = false;
-          break;
-        case kDesignatedPort:
-          p.role = kRoleDesignated;
-          break;
-        case kDesignatedListen:
-          p.learn = p.forward = false;
-          p.fd_while = t.forward_delay;
-          break;
-        case kDesignatedLearn:
-          p.learn = true;
-          p.fd_while = t.forward_delay;
-          break;
-        case kDesignatedForward:
-          p.forward = true;
-          p.fd_while = 0;
-          break;
-      }
-      break;
+      return roletrns_enter(p);
     case kInfo:
-      switch (p.state[m]) {
-        case kInfoDisabledSt:
-          p.rcvd_msg = p.rcvd_rstp = p.rcvd_stp = p.updt_info = p.proposing = p.agreed = p.proposed = false;
-          p.rcvd_info_while = 0;
-          p.info_is = kInfoDisabled;
-          p.reselect = true;
-          p.selected = false;
-          break;
-        case kInfoEnabled:
-          p.port_priority = p.designated_priority;
-          p.port_times = p.designated_times;
-          break;
-        case kInfoAgedSt:
-          p.info_is = kInfoAged;
-          p.reselect = true;
-          p.selected = false;
-          break;
-        case kInfoUpdate:
-          p.port_priority = p.designated_priority;
-          p.port_times = p.designated_times;
-          p.updt_info = p.agreed = p.synced = p.proposed = p.proposing = false;
-          p.info_is = kInfoMine;
-          p.new_info = true;
-          break;
-        case kInfoReceive:
-          if (p.msg_type == kBpduTcn || p.msg_version < 2)
-            p.rcvd_stp = true;
-          else
-            p.rcvd_rstp = true;
-          if (p.msg_type != kBpduTcn) {
-            p.rcvd_tc = p.rcvd_tc || (p.msg_flags & kFlagTc);
-            p.rcvd_tc_ack = p.rcvd_tc_ack || (p.msg_type == kBpduConfig && (p.msg_flags & kFlagTcAck));
-          } else {
-            p.rcvd_tcn = true;
-          }
-          p.rcvd_msg = false;
-          break;
-        case kInfoSuperior:
-          p.port_priority = p.msg_priority;
-          p.port_times = p.msg_times;
-          update_rcvd_info_while(p);
-          p.agreed = p.synced = p.proposing = false;
-          record_proposed(p);
-          p.info_is = kInfoReceived;
-          p.reselect = true;
-          p.selected = false;
-          break;
-        case kInfoRepeat:
-          record_proposed(p);
-          update_rcvd_info_while(p);
-          break;
-        case kInfoAgreement:
-          p.agreed = true;
-          p.proposing = false;
-          break;
-      }
-      break;
-    case kPCost: {
-      uint32_t before = p.path_cost;
-      if (p.state[m] == kPcAuto) {
-        p.used_speed = p.speed;
-        p.path_cost = path_cost_for_speed(p.used_speed);
-        RTRACE(TRACE_DEBUG, "AUTO:operSpeed=%lu usedSpeed=%lu lret=%ld\n", (unsigned long)p.speed,
-               (unsigned long)p.used_speed, long(p.path_cost));
-      } else if (p.state[m] == kPcForced) {
-        p.path_cost = p.config.admin_cost;
-      }
-      // The root path through this port changed: roles must be chosen again.
-      if (p.path_cost != before) {
-        p.reselect = true;
-        p.selected = false;
-      }
-      break;
-    }
+      return info_enter(p);
+    case kPCost:
+      return pcost_enter(p);
     case kEdge:
-      switch (p.state[m]) {
-        case kEdgeDisabled:
-          p.oper_edge = p.config.admin_edge;
-          p.bpdu_seen = false;
-          p.edge_delay = 0;
-          p.port_enabled = false;
-          break;
-        case kEdgeDetected:
-          p.port_enabled = true;
-          p.edge_delay = kEdgeDelay;
-          p.oper_edge = false;
-          break;
-        case kEdgeResolved:
-          if (!p.bpdu_seen) p.oper_edge = p.config.admin_edge;
-          break;
-      }
-      break;
+      return edge_enter(p);
     case kP2p:
-      if (p.state[m] == kP2pRecompute) {
-        bool duplex = p.number <= kFrontPorts ? services_.link_duplex(p.number) : true;
-        for (unsigned f = 1; p.number > kFrontPorts && f <= kFrontPorts; ++f)
-          if (rep_[f] == p.number && f != p.number) duplex = duplex && services_.link_duplex(f);
-        p.oper_p2p = p.config.admin_p2p == kP2pOn || (p.config.admin_p2p == kP2pAuto && duplex);
-        p.p2p_recompute = false;
-      }
-      break;
+      return p2p_enter(p);
     case kMigrate:
-      switch (p.state[m]) {
-        case kPmInit:
-          p.init_pm = true;
-          p.mcheck = false;
-          break;
-        case kPmSendRstp:
-          p.mdelay_while = kMigrateTime;
-          p.mcheck = p.init_pm = false;
-          p.send_rstp = true;
-          break;
-        case kPmSendStp:
-          p.mdelay_while = kMigrateTime;
-          p.send_rstp = p.init_pm = false;
-          break;
-        case kPmSendingRstp:
-        case kPmSendingStp:
-          p.rcvd_rstp = p.rcvd_stp = false;
-          break;
-      }
-      break;
+      return migrate_enter(p);
     case kTopoCh:
-      switch (p.state[m]) {
-        case kTcInit:
-          p.tc_while = 0;
-          p.tc = p.tc_prop = p.tc_ack = false;
-          break;
-        case kTcInactive:
-          p.rcvd_tc = p.rcvd_tcn = p.rcvd_tc_ack = p.tc = p.tc_prop = false;
-          break;
-        case kTcDetected:
-          p.tc_while = new_tc_while(p);
-          propagate_tc(p, 2);
-          p.tc = false;
-          break;
-        case kTcNotifiedTc:
-          p.rcvd_tcn = p.rcvd_tc = false;
-          if (p.role == kRoleDesignated) p.tc_ack = true;
-          propagate_tc(p, 3);
-          break;
-        case kTcPropagating:
-          p.tc_while = new_tc_while(p);
-          p.tc_prop = false;
-          break;
-        case kTcAcknowledged:
-          p.tc_while = 0;
-          p.rcvd_tc_ack = false;
-          break;
-        case kTcNotifiedTcn:
-          p.tc_while = new_tc_while(p);
-          break;
-      }
-      break;
+      return topoch_enter(p);
   }
-}
-
-void Engine::role_selection(Bridge &b) {
-  if (b.rolesel == kBegin) {
-    RTRACE(TRACE_NOISE, "%s(vlan-%u): %s=>%s\n", "rolesel", b.vid, "Begin", "INIT_BRIDGE");
-    for (unsigned n : b.ports)
-      if (!ports_[n].admin_non_stp) ports_[n].selected_role = kRoleDisabled;
-    b.rolesel = 0;
-  }
-  for (unsigned round = 0; round < kMaxRounds; ++round) {
-    bool again = b.rolesel == 0 || std::any_of(b.ports.begin(), b.ports.end(), [&](unsigned n) {
-                   return !ports_[n].boring() && ports_[n].reselect;
-                 });
-    if (!again) return;
-    if (b.rolesel == 0)
-      RTRACE(TRACE_NOISE, "%s(vlan-%u): %s=>%s\n", "rolesel", b.vid, "INIT_BRIDGE", "ROLE_SELECTION");
-    b.rolesel = 1;
-    for (unsigned n : b.ports) ports_[n].reselect = false;
-
-    PriorityVector root{b.id, 0, b.id, 0, 0};
-    Times root_times = b.root_times;
-    bridge_configure(b);
-    Times own = b.root_times;
-    root_times = own;
-    for (unsigned n : b.ports) {
-      Port &p = ports_[n];
-      if (p.boring() || p.info_is != kInfoReceived || p.port_priority.designated_bridge.mac == b.id.mac)
-        continue;
-      PriorityVector candidate = p.port_priority;
-      candidate.root_path_cost += p.path_cost;
-      candidate.bridge_port = p.port_id;
-      if (compare(candidate, root) == Order::Better) {
-        root = candidate;
-        root_times = p.port_times;
-        unsigned dm = std::max(1u, (unsigned(root_times.max_age) + 8) / 16);
-        root_times.message_age = uint8_t(std::min(255u, root_times.message_age + dm));
-        RTRACE(TRACE_DEBUG, "updtRootPrio: dm=%u rootTimes.MessageAge=%u on port %u", dm,
-               unsigned(root_times.message_age), n);
-      }
-    }
-    uint16_t old_root_port = b.root_port_id;
-    b.root_priority = root;
-    b.root_times = root_times;
-    b.root_port_id = root.bridge_port;
-    if (old_root_port != b.root_port_id) {
-      if (b.root_port_id == 0)
-        RTRACE(TRACE_INFO, "This brige vlan-%u became root\n", b.vid);
-      else
-        RTRACE(TRACE_INFO, "For brige vlan-%u new root port: %u\n", b.vid, b.root_port_id & 0xFFFu);
-    }
-    for (unsigned n : b.ports) {
-      Port &p = ports_[n];
-      if (p.boring()) {
-        if (p.admin_non_stp) {
-          p.role = p.selected_role = kRoleNonStp;
-          p.forward = p.learn = true;
-        }
-        continue;
-      }
-      p.designated_priority = PriorityVector{root.root, root.root_path_cost, b.id, p.port_id, p.port_id};
-      p.designated_times = root_times;
-      const char *why = "Dis";
-      switch (p.info_is) {
-        case kInfoMine:
-          why = "Mine";
-          p.selected_role = kRoleDesignated;
-          if (!(p.port_priority == p.designated_priority) || !(p.port_times == p.designated_times))
-            p.updt_info = true;
-          break;
-        case kInfoAged:
-          why = "Age";
-          p.selected_role = kRoleDesignated;
-          p.updt_info = true;
-          break;
-        case kInfoReceived:
-          why = "Rec";
-          if (p.port_id == b.root_port_id && b.root_port_id != 0) {
-            p.selected_role = kRoleRoot;
-            p.updt_info = false;
-          } else if (compare(p.designated_priority, p.port_priority) == Order::Better) {
-            p.selected_role = kRoleDesignated;
-            p.updt_info = true;
-          } else {
-            p.selected_role =
-                p.port_priority.designated_bridge.mac == b.id.mac ? kRoleBackup : kRoleAlternate;
-            p.updt_info = false;
-          }
-          break;
-        case kInfoDisabled:
-          p.selected_role = kRoleDisabled;
-          break;
-        default:
-          RTRACE(TRACE_ERROR, "undef infoIs=%u", unsigned(p.info_is));
-          break;
-      }
-      RTRACE(TRACE_DEBUG, "%s(vlan-%u-%u) => %s", why, b.vid, n, role_name(p.selected_role));
-    }
-    unsigned pending = 0;
-    for (unsigned n : b.ports)
-      if (!ports_[n].boring() && ports_[n].reselect) pending = n;
-    if (pending) {
-      RTRACE(TRACE_DEBUG, "setSelectedBridge: TRUE=reselect on port %u", pending);
-      continue;
-    }
-    for (unsigned n : b.ports)
-      if (!ports_[n].boring()) ports_[n].selected = true;
-    return;
-  }
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Frames out
-
-void Engine::tx_bpdu(Port &p, uint8_t type) {
-  p.tx_count++;
-  p.new_info = false;
-  if (p.admin_non_stp) return;
-  Bpdu b;
-  b.type = type;
-  b.version = type == kBpduRst ? 2 : 0;
-  b.vector = p.port_priority;
-  b.times = p.port_times;
-  if (p.tc_while != 0) b.flags |= kFlagTc;
-  if (type == kBpduConfig && p.tc_ack) b.flags |= kFlagTcAck;
-  if (type == kBpduRst) {
-    static constexpr uint8_t kWireRole[] = {kBpduRoleUnknown, kBpduRoleAltBackup, kBpduRoleAltBackup,
-                                            kBpduRoleRoot, kBpduRoleDesignated};
-    if (p.role < kRoleNonStp) b.flags |= uint8_t(kWireRole[p.role] << kFlagRoleShift);
-    if (p.synced) b.flags |= kFlagAgreement;
-    if (p.proposing) b.flags |= kFlagProposal;
-  }
-  unsigned front = tx_[p.number];
-  if (front == 0) return;
-  void *buffer = nullptr;
-  uint8_t *frame = services_.frame_alloc(front, kBpduHeaderLength + bpdu_length(type), &buffer);
-  if (!frame) {
-    RTRACE(TRACE_ERROR, "No buffer for BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
-    return;
-  }
-  size_t length = encode_bpdu(b, ports_[front].mac, frame);
-  RTRACE(TRACE_DEBUG, "Sent BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
-  if (type == kBpduRst)
-    p.counters.rst_sent++;
-  else if (type == kBpduConfig)
-    p.counters.config_sent++;
-  else
-    p.counters.tcn_sent++;
-  services_.frame_send(front, frame, length, buffer);
 }
 
 }  // namespace rstp

@@ -221,28 +221,82 @@ class Engine {
   bool aggr_link(unsigned aid);
   void give_back(unsigned front, const Port &aggr);
   Port *first_port(const Bridge &b);
-  void rx_bpdu(Port &p, const Bpdu &bpdu);
-  void record_bpdu(Port &p, const Bpdu &bpdu);
 
-  // Machines.
+  // The work loop: each port's machines step together until none moves (rstp_engine.cpp).
   void step_port(Port &p);
-  uint8_t next_state(Port &p, unsigned machine);
-  void enter(Port &p, unsigned machine);
-  void role_selection(Bridge &b);
+  uint8_t next_state(Port &p, unsigned machine);  // kBegin: the machine stays where it is
+  void enter(Port &p, unsigned machine);          // runs the entry action of the machine's state
   void hop(Port &p, unsigned machine, uint8_t to);
   bool all_synced(const Port &p) const;
   bool re_rooted(const Port &p) const;
   void set_on_others(Port &p, bool Port::*flag, bool all);
-  uint8_t classify(const Port &p) const;
-  void record_proposed(Port &p);
-  void update_rcvd_info_while(Port &p);
-  uint8_t new_tc_while(const Port &p) const;
-  void propagate_tc(Port &p, unsigned reason);
-  void tx_bpdu(Port &p, uint8_t type);
   void set_stp_state(Port &p, StpState state);
   void flush(unsigned port, unsigned vid, unsigned type, unsigned reason);
   const Times &times_of(const Port &p) const;
   unsigned force_version() const { return config_.force_version; }
+
+  // Port timers (rstp_port_timers.cpp).
+  void count_down_timers(Port &p);
+
+  // Port receive (rstp_port_receive.cpp).
+  void rx_bpdu(Port &p, const Bpdu &bpdu);
+  void record_bpdu(Port &p, const Bpdu &bpdu);
+
+  // Port protocol migration (rstp_protocol_migration.cpp).
+  uint8_t migrate_next(const Port &p) const;
+  void migrate_enter(Port &p);
+
+  // Bridge detection: the operational edge (rstp_bridge_detection.cpp).
+  uint8_t edge_next(const Port &p);
+  void edge_enter(Port &p);
+
+  // Point-to-point and path cost, both following the link (rstp_point_to_point.cpp, rstp_path_cost.cpp).
+  uint8_t p2p_next(Port &p) const;
+  void p2p_enter(Port &p);
+  uint8_t pcost_next(const Port &p) const;
+  void pcost_enter(Port &p);
+
+  // Port information (rstp_port_information.cpp).
+  uint8_t info_next(const Port &p) const;
+  uint8_t info_current_next(const Port &p) const;
+  void info_enter(Port &p);
+  void info_receive(Port &p);
+  void info_superior(Port &p);
+  uint8_t classify(const Port &p) const;
+  void record_proposed(Port &p);
+  void update_rcvd_info_while(Port &p);
+
+  // Port role selection (rstp_role_selection.cpp).
+  void role_selection(Bridge &b);
+  bool update_roles(Bridge &b);
+  void update_root(Bridge &b);
+  void select_role(Bridge &b, Port &p);
+
+  // Port role transitions (rstp_role_transitions.cpp).
+  uint8_t roletrns_next(const Port &p) const;
+  uint8_t roletrns_settled_next(const Port &p) const;
+  uint8_t blocked_port_next(const Port &p) const;
+  uint8_t root_port_next(const Port &p) const;
+  uint8_t designated_port_next(const Port &p) const;
+  void roletrns_enter(Port &p);
+  void enter_blocking_state(Port &p);
+  void enter_root_state(Port &p);
+  void enter_designated_state(Port &p);
+
+  // Port state transition (rstp_state_transition.cpp).
+  uint8_t sttrans_next(const Port &p) const;
+  void sttrans_enter(Port &p);
+
+  // Topology change (rstp_topology_change.cpp).
+  uint8_t topoch_next(const Port &p) const;
+  void topoch_enter(Port &p);
+  uint8_t new_tc_while(const Port &p) const;
+  void propagate_tc(Port &p, unsigned reason);
+
+  // Port transmit (rstp_port_transmit.cpp).
+  uint8_t transmit_next(const Port &p) const;
+  void transmit_enter(Port &p);
+  void tx_bpdu(Port &p, uint8_t type);
 
   proto::PortServices &services_;
   bool initialised_ = false;

@@ -231,13 +231,7 @@ class MalformedSlowProtocolFrames : public ::testing::Test {
   template <typename Counter>
   bool counted(const std::vector<uint8_t> &frame, Counter counter, uint32_t by = 1) {
     const uint32_t before = counter(port2());
-    return eventually(
-        [&] {
-          if (counter(port2()) >= before + by) return true;
-          socket->send(frame);
-          return false;
-        },
-        10s, 200ms);
+    return send_until(*socket, frame, [&] { return counter(port2()) >= before + by; });
   }
 
   simulated_switch sw;

@@ -329,13 +329,7 @@ class MalformedBpdus : public ::testing::Test {
   template <typename Counter>
   bool counted(const std::vector<uint8_t> &frame, Counter counter) {
     const uint32_t before = counter(port2());
-    return eventually(
-        [&] {
-          if (counter(port2()) > before) return true;
-          socket->send(frame);
-          return false;
-        },
-        10s, 200ms);
+    return send_until(*socket, frame, [&] { return counter(port2()) > before; });
   }
   simulated_switch sw;
   netns peer{"pv-rstp"};

@@ -29,7 +29,7 @@ class FreeRadiusTest : public ::testing::Test {
                  [] { return 0xc0000201u; }}) {}
 
   void SetUp() override {
-    ASSERT_EQ(run("command -v freeradius > /dev/null"), 0) << "freeradius is not installed";
+    ASSERT_TRUE(run("command -v freeradius > /dev/null")) << "freeradius is not installed";
     ASSERT_TRUE(server_.wait_ready()) << server_.log();
     client_.set_secret(kSecret);
     ASSERT_TRUE(client_.open(0x7f000001, server_.port()));

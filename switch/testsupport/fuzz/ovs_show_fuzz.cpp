@@ -1,5 +1,5 @@
 // Open vSwitch's reports as the peer tests read them: any text, cut anywhere, reads without a crash.
-#include "../ovs_show.h"
+#include "ovs_show.h"
 
 #include <cstddef>
 #include <cstdint>

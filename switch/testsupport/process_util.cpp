@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -110,4 +111,28 @@ std::string read_text_file(const std::string &path) {
   std::stringstream s;
   s << std::ifstream(path).rdbuf();
   return s.str();
+}
+
+bool run(const std::string &command) {
+  return std::system(command.c_str()) == 0;
+}
+
+std::string output_of(const std::string &command) {
+  std::string text;
+  if (FILE *pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+  }
+  return text;
+}
+
+bool wait_for_path(const std::string &path, std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!std::filesystem::exists(path)) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }

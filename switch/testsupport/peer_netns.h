@@ -3,6 +3,8 @@
 // and everything started here is gone when its owner is destroyed, also when the test fails.
 #pragma once
 
+#include "packet_socket.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -88,21 +90,25 @@ bool peers::eventually(Done done, std::chrono::milliseconds timeout, std::chrono
 namespace peers {
 
 // A raw socket on an interface of a namespace: whole Ethernet frames in and out.
-class raw_socket {
+class raw_socket : public packet_socket {
  public:
-  raw_socket(const netns &ns, const std::string &ifname);
-  ~raw_socket();
-  raw_socket(const raw_socket &) = delete;
-  raw_socket &operator=(const raw_socket &) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  bool send(const std::vector<uint8_t> &frame) const;
-  // The next frame that came in (not one this side sent) whose EtherType or length field is `type`.
-  std::optional<std::vector<uint8_t>> receive(uint16_t type, std::chrono::milliseconds timeout) const;
-
- private:
-  int fd_ = -1;
+  raw_socket(const netns &ns, const std::string &ifname) : packet_socket(ifname, ns.name()) {}
 };
+
+// Sends `frame` every `step` until `moved()` holds (a link may still be coming up, a counter may still be
+// read before the frame arrived); false when it did not within `timeout`.
+template <typename Moved>
+bool send_until(const raw_socket &socket, const std::vector<uint8_t> &frame, Moved moved,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                std::chrono::milliseconds step = std::chrono::milliseconds(200)) {
+  return eventually(
+      [&] {
+        if (moved()) return true;
+        socket.send(frame);
+        return false;
+      },
+      timeout, step);
+}
 
 // tshark capturing on interfaces of a namespace into a file; stopped at destruction.
 class capture {

@@ -32,15 +32,11 @@ inline std::uint16_t free_udp_port() {
   return ntohs(a.sin_port);
 }
 
-inline int run(const std::string &command) {
-  return std::system(command.c_str());
-}
-
 class FreeRadius {
  public:
   FreeRadius() : port_(free_udp_port()) {
     const std::string d = dir_.path() + "/raddb";
-    if (run("cp -rL /etc/freeradius/3.0 " + d) != 0)
+    if (!run("cp -rL /etc/freeradius/3.0 " + d))
       throw std::runtime_error("FreeRADIUS configuration /etc/freeradius/3.0 missing");
     // Only the default site, on loopback and this test's ports; no privilege drop, so the copy stays
     // readable.

@@ -57,3 +57,10 @@ class temp_dir {
 };
 
 std::string read_text_file(const std::string &path);
+
+// Runs a shell command line; true when it exits with 0.
+bool run(const std::string &command);
+// What a shell command line writes to its standard output.
+std::string output_of(const std::string &command);
+// Waits until `path` exists; false when it did not come within `timeout`.
+bool wait_for_path(const std::string &path, std::chrono::milliseconds timeout);

@@ -1,14 +1,8 @@
 #include "peer_netns.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/if_packet.h>
-#include <net/ethernet.h>
-#include <net/if.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -140,52 +134,6 @@ bool background_process::stop(std::chrono::milliseconds grace) {
   waitpid(pid_, nullptr, 0);
   reaped_ = true;
   return false;
-}
-
-raw_socket::raw_socket(const netns &ns, const std::string &ifname) {
-  const int here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int there = open(("/var/run/netns/" + ns.name()).c_str(), O_RDONLY | O_CLOEXEC);
-  if (here >= 0 && there >= 0 && setns(there, CLONE_NEWNET) == 0) {
-    fd_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_protocol = htons(ETH_P_ALL);
-    address.sll_ifindex = static_cast<int>(if_nametoindex(ifname.c_str()));
-    if (fd_ >= 0 && (address.sll_ifindex == 0 ||
-                     bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)) {
-      close(fd_);
-      fd_ = -1;
-    }
-    setns(here, CLONE_NEWNET);
-  }
-  if (here >= 0) close(here);
-  if (there >= 0) close(there);
-}
-
-raw_socket::~raw_socket() {
-  if (fd_ >= 0) close(fd_);
-}
-
-bool raw_socket::send(const std::vector<uint8_t> &frame) const {
-  return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
-}
-
-std::optional<std::vector<uint8_t>> raw_socket::receive(uint16_t type,
-                                                        std::chrono::milliseconds timeout) const {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    std::vector<uint8_t> frame(10000);
-    sockaddr_ll from{};
-    socklen_t from_length = sizeof from;
-    const ssize_t n =
-        recvfrom(fd_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&from), &from_length);
-    if (n < 14 || from.sll_pkttype == PACKET_OUTGOING) continue;
-    frame.resize(static_cast<size_t>(n));
-    if ((frame[12] << 8 | frame[13]) == type) return frame;
-  }
-  return std::nullopt;
 }
 
 capture::capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
