@@ -35,6 +35,8 @@ function(rt_add_gtest name)
   endif()
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gmock GTest::gtest GTest::gtest_main)
+  # emulator.h: how tests start the build's own programs (under RT_EMULATOR in a cross build).
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/testing)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds every preset and runs every test label
-# (unit, process, interop, wine, fuzz), after checking the tree's formatting. Ends with one line "N passed, N failed".
+# (unit, process, interop, wine, fuzz; unit and process again on 32-bit ARM), after checking the tree's formatting. Ends with one line "N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -51,6 +51,8 @@ if bash scripts/check-format.sh; then passed=$((passed + 1)); else failed=$((fai
 run_preset host
 run_preset asan
 run_preset fuzz
+# The router side cross-built for its 32-bit ARM processor, its tests run under qemu-user.
+run_preset arm
 
 # Windows programs run under wine in a fresh prefix, with a virtual display for their windows.
 WINEPREFIX=$(mktemp -d /tmp/rt-wine.XXXXXX)

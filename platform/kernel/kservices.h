@@ -91,6 +91,11 @@ uint32_t xtime_seconds();
 
 // ---- user memory ----------------------------------------------------------------------------------
 enum : int { VERIFY_READ = 0, VERIFY_WRITE = 1 };
+// End of user space: the lower half of a 64-bit address space; for a 32-bit process the page of
+// exception vectors at 0xFFFF0000, since 32-bit programs run on 64-bit kernels and emulators are given
+// (and do use) addresses up to there.
+inline constexpr unsigned long TASK_SIZE =
+    sizeof(unsigned long) == 8 ? static_cast<unsigned long>(0x00007FFFFFFFF000ULL) : 0xFFFF0000UL;
 // Whether [address, address + size) lies below the caller's address limit.
 bool access_ok(int type, unsigned long address, unsigned long size);
 // Both return the number of bytes NOT copied (0 on success), as the kernel's routines do.

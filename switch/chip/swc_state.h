@@ -143,6 +143,7 @@ struct swc_phy_context {
   uint32_t spare;
   swc_phy_state *state;
 };
+static_assert(sizeof(swc_phy_context) == 2 * sizeof(void *));  // two words: 8 bytes on the router
 
 // Handed to swc_select_context: the open switch I/O device, the API state and the PHY context.
 struct swc_context {
@@ -150,3 +151,4 @@ struct swc_context {
   swc_api_state *state;
   swc_phy_context *phy;
 };
+static_assert(sizeof(swc_context) == 3 * sizeof(void *));  // three words: 12 bytes on the router

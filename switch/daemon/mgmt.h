@@ -33,7 +33,8 @@ struct mgmt_object {
   void set_res(uint32_t res) { le_store32(bytes + 8, res); }
   uint16_t entry_id() const { return le_load16(bytes + 12); }
   // True when `length` data bytes (after the 16-byte header) fit in the object.
-  bool has_data(size_t length) const { return MGMT_HEADER_SIZE + length <= size; }
+  // 64 bits wide so that a length computed from a peer's count cannot wrap on a 32-bit processor.
+  bool has_data(uint64_t length) const { return length <= size && MGMT_HEADER_SIZE + length <= size; }
   uint8_t *data() { return bytes + MGMT_HEADER_SIZE; }
   uint32_t data32(size_t offset) const { return le_load32(bytes + MGMT_HEADER_SIZE + offset); }
   void set_data32(size_t offset, uint32_t v) { le_store32(bytes + MGMT_HEADER_SIZE + offset, v); }

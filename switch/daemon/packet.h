@@ -22,6 +22,10 @@ struct packet_buffer {
   uint32_t size;  // capacity of the data area
   uint32_t spare;
 };
+// 36 bytes on the router's 32-bit processor; the two pointers widen it on a 64-bit host.
+static_assert(sizeof(packet_buffer) == (sizeof(void *) == 4 ? 36 : 48));
+static_assert(offsetof(packet_buffer, data) == 16 &&
+              offsetof(packet_buffer, state) == 16 + 2 * sizeof(void *));
 
 inline constexpr uint32_t PACKET_SMALL_SIZE = 64, PACKET_MEDIUM_SIZE = 512, PACKET_BIG_SIZE = 9604;
 inline constexpr uint32_t PACKET_SMALL_COUNT = 64, PACKET_MEDIUM_COUNT = 32, PACKET_BIG_COUNT = 32;

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "emulator.h"
+
 child_process::child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) < 0) throw std::runtime_error("pipe");
@@ -23,8 +25,9 @@ child_process::child_process(const std::vector<std::string> &argv, const std::ve
     dup2(fds[1], STDOUT_FILENO);
     dup2(fds[1], STDERR_FILENO);
     for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
+    const std::vector<std::string> command = rt_testing::emulated_argv(argv);
     std::vector<char *> args;
-    for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : command) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);

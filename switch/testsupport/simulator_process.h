@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "emulator.h"
 
 extern char **environ;
 
@@ -28,9 +31,12 @@ class SimulatorProcess {
   bool start() {
     const char *bin = std::getenv("SWCHIPD_BIN");
     if (!bin) return false;
-    std::string b = bin, d = "--device", c = "--control";
-    char *argv[] = {b.data(), d.data(), device.data(), c.data(), control.data(), nullptr};
-    if (posix_spawn(&pid, bin, nullptr, nullptr, argv, environ) != 0) return false;
+    std::vector<std::string> command =
+        rt_testing::emulated_argv({bin, "--device", device, "--control", control});
+    std::vector<char *> argv;
+    for (std::string &word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
     // Bounded wait for the process to bind both sockets.
     for (int i = 0; i < 500; ++i) {
       struct stat st;
@@ -54,7 +60,8 @@ class SimulatorProcess {
   std::string ctl(const std::string &command, int *exit_status = nullptr) const {
     const char *bin = std::getenv("SWCHIPCTL_BIN");
     if (!bin) return "no SWCHIPCTL_BIN";
-    const std::string line = std::string(bin) + " --control " + control + " " + command;
+    const std::string line =
+        rt_testing::emulated_command(std::string(bin) + " --control " + control + " " + command);
     FILE *pipe = ::popen(line.c_str(), "r");
     std::string out;
     std::array<char, 4096> buf;

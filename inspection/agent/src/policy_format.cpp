@@ -16,7 +16,8 @@ constexpr std::size_t kMaxPayload = 819199;
 class Reader {
  public:
   Reader(const std::vector<uint8_t> &bytes, std::size_t position) : bytes_(bytes), position_(position) {}
-  bool has(std::size_t count) const { return count <= bytes_.size() - position_; }
+  // 64 bits wide so that a count computed from the file's sizes cannot wrap on a 32-bit processor.
+  bool has(uint64_t count) const { return count <= bytes_.size() - position_; }
   std::size_t position() const { return position_; }
   const uint8_t *at() const { return bytes_.data() + position_; }
   uint32_t word(std::size_t offset) const { return loadLittleEndian32(at() + offset); }
@@ -36,7 +37,7 @@ struct RawSection {
 bool readSection(Reader &reader, RawSection &section) {
   if (!reader.has(kSectionOverhead)) return false;
   section = {reader.word(0), reader.word(4), reader.word(8), reader.position() + 12};
-  if (!reader.has(kSectionOverhead + std::size_t{section.compressed_size})) return false;
+  if (!reader.has(kSectionOverhead + uint64_t{section.compressed_size})) return false;
   reader.skip(kSectionOverhead + section.compressed_size);
   return true;
 }

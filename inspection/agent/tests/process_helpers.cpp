@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "emulator.h"
+
 namespace vornagent::testing {
 
 namespace {
@@ -18,10 +20,13 @@ pid_t spawn(const std::string &program, const std::vector<std::string> &args,
     close(pipefd[0]);
     close(pipefd[1]);
     for (const std::string &assignment : environment) putenv(const_cast<char *>(assignment.c_str()));
-    std::vector<char *> argv{const_cast<char *>(program.c_str())};
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    std::vector<std::string> command{program};
+    command.insert(command.end(), args.begin(), args.end());
+    command = rt_testing::emulated_argv(command);
+    std::vector<char *> argv;
+    for (const std::string &a : command) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(pipefd[1]);

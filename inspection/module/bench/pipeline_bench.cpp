@@ -28,6 +28,11 @@
 
 namespace {
 
+#ifdef MAP_32BIT
+constexpr int kBelow4GiB = MAP_32BIT;
+#else
+constexpr int kBelow4GiB = 0;  // a 32-bit address space lies below 4 GiB as it is
+#endif
 constexpr int kConnections = 64;
 constexpr int kHeaderOnlySignatures = 400;
 
@@ -113,7 +118,7 @@ class LoadedModule {
   }
   static void download(const std::vector<unsigned char> &packed) {
     void *low =
-        mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+        mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | kBelow4GiB, -1, 0);
     std::memcpy(low, packed.data(), packed.size());
     vorn::ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
     kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_LOAD_RULE_TABLES,

@@ -414,7 +414,7 @@ TEST_F(Ioctl, WrongTypeNumberAndUnknownCommandsAreRefused) {
 }
 
 TEST_F(Ioctl, ArgumentBeyondTheUserLimitIsABadAddress) {
-  EXPECT_EQ(kern::chrdev_ioctl(239, VORN_IOC_GET_STATUS, 0xffff800000000000UL), -14);
+  EXPECT_EQ(kern::chrdev_ioctl(239, VORN_IOC_GET_STATUS, TASK_SIZE + 0x1000), -14);
   EXPECT_TRUE(printed("Quorix_ioctl():Memory Access Error,cmd=0x80088314"));
 }
 

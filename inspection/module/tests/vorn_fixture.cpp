@@ -10,8 +10,14 @@
 
 namespace vorn_test {
 
+#ifdef MAP_32BIT
+constexpr int kBelow4GiB = MAP_32BIT;
+#else
+constexpr int kBelow4GiB = 0;  // a 32-bit address space lies below 4 GiB as it is
+#endif
+
 LowBuffer::LowBuffer(size_t size) : size_(size) {
-  void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | kBelow4GiB, -1, 0);
   data_ = p == MAP_FAILED ? nullptr : static_cast<unsigned char *>(p);
 }
 

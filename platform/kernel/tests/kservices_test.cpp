@@ -245,8 +245,9 @@ TEST(UserCopies, BadAddressesCopyNothing) {
   EXPECT_EQ(copy_from_user(target, reinterpret_cast<unsigned long>(source), sizeof source), 0u);
   EXPECT_STREQ(target, source);
   EXPECT_EQ(copy_from_user(target, 0x1000, sizeof target), sizeof target);
-  EXPECT_EQ(copy_to_user(0xffff800000000000UL, source, sizeof source), sizeof source);
-  EXPECT_FALSE(access_ok(VERIFY_READ, 0x7ffffffff000UL, 0x2000));
+  EXPECT_EQ(copy_to_user(TASK_SIZE + 0x1000, source, sizeof source), sizeof source);
+  EXPECT_FALSE(access_ok(VERIFY_READ, TASK_SIZE - 0x1000, 0x2000));
+  EXPECT_TRUE(access_ok(VERIFY_READ, TASK_SIZE - 0x2000, 0x2000));
   EXPECT_TRUE(access_ok(VERIFY_READ, reinterpret_cast<unsigned long>(source), sizeof source));
 }
 

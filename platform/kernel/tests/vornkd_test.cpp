@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "emulator.h"
 #include "vorn_image.h"
 #include "vorn_records.h"
 #include "vorn_sigc.h"
@@ -34,6 +35,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vorn;
+
+// The shell's start of a vornkd command line.
+std::string vornkd_command() {
+  return rt_testing::emulated_command(std::getenv("VORNKD_BIN"));
+}
 
 std::string run_and_capture(const std::string &command) {
   std::string out;
@@ -56,11 +62,17 @@ bool in_child(F &&body) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+#ifdef MAP_32BIT
+constexpr int kBelow4GiB = MAP_32BIT;
+#else
+constexpr int kBelow4GiB = 0;  // a 32-bit address space lies below 4 GiB as it is
+#endif
+
 // Downloads an image through LOAD_RULE_TABLES from memory below 4 GiB, as the agent does.
 int download(int fd, const EngineImage &image) {
   auto packed = image.packed(1);
   void *low =
-      mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+      mmap(nullptr, packed.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | kBelow4GiB, -1, 0);
   if (low == MAP_FAILED) return -1000;
   std::memcpy(low, packed.data(), packed.size());
   ParamtVornPolicyTable table{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), 0};
@@ -127,7 +139,11 @@ class Vornkd : public ::testing::Test {
     if (daemon_ == 0) {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 2);
-      execl(binary, binary, static_cast<char *>(nullptr));
+      const std::vector<std::string> command = rt_testing::emulated_argv({binary});
+      std::vector<char *> argv;
+      for (const std::string &word : command) argv.push_back(const_cast<char *>(word.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
       _exit(127);
     }
     ASSERT_TRUE(wait_until_served());
@@ -204,7 +220,7 @@ TEST_F(Vornkd, PolicyDownloadReadsTheHeaderAndStreamFromTheCaller) {
   EXPECT_EQ(info.AppID, 7);
   EXPECT_STREQ(info.name, "Jabber");
   vorndev_close(fd);
-  std::string report = run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --report");
+  std::string report = run_and_capture(vornkd_command() + " --report");
   EXPECT_NE(report.find("Quorix Driver Version = v1.59, State=OK\n"), std::string::npos) << report;
   EXPECT_NE(report.find("# of Tcp Conn=0,MLT_EST=1800,MLT_ABN=60\n"), std::string::npos);
 }
@@ -228,8 +244,7 @@ TEST_F(Vornkd, InjectedTrafficIsInspectedAndLogged) {
   ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_SET_STATUS, &on), 0);
 
   std::string capture = std::string(std::getenv("VORN_CAPTURES")) + "/http_passwd.pcap";
-  std::string out =
-      run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --inject " + capture + " --device eth1");
+  std::string out = run_and_capture(vornkd_command() + " --inject " + capture + " --device eth1");
   EXPECT_EQ(out, "12 frames: 3 delivered, 9 dropped, 0 held\n");
 
   auto logs = std::make_unique<ParamtVornLogTable>();
@@ -247,13 +262,13 @@ TEST_F(Vornkd, InjectRefusesAFileThatIsNoCapture) {
   FILE *f = std::fopen(bogus.c_str(), "w");
   std::fputs("not a capture at all, just text", f);
   std::fclose(f);
-  std::string command = std::string(std::getenv("VORNKD_BIN")) + " --inject " + bogus + " 2>&1";
+  std::string command = vornkd_command() + " --inject " + bogus + " 2>&1";
   EXPECT_NE(run_and_capture(command).find("not a pcap file"), std::string::npos);
   EXPECT_NE(system(command.c_str()), 0);
 }
 
 TEST_F(Vornkd, ReportPrintsTheProcLines) {
-  std::string report = run_and_capture(std::string(std::getenv("VORNKD_BIN")) + " --report");
+  std::string report = run_and_capture(vornkd_command() + " --report");
   EXPECT_EQ(report.rfind("Quorix Driver Version = v1.59, State=QXDRV_INITED\n", 0), 0u) << report;
   EXPECT_NE(report.find("Total Desc Num=1024\n"), std::string::npos);
 }

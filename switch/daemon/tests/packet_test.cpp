@@ -71,6 +71,17 @@ TEST_F(PacketPath, BuffersNeverOverlapAndEachDataAreaIsAligned) {
   expect_pools_full();
 }
 
+TEST(PacketBlock, IsOneAllocationOfEveryHeadAndDataArea) {
+  // On the router's 32-bit processor the 36-byte heads pack without padding: 64 x (64 + 36) +
+  // 32 x (512 + 36) + 32 x (9604 + 36) bytes.
+  if constexpr (sizeof(void *) == 4) {
+    EXPECT_EQ(packet_block_size(), 332416u);
+  }
+  EXPECT_GE(packet_block_size(), PACKET_SMALL_COUNT * (PACKET_SMALL_SIZE + sizeof(packet_buffer)) +
+                                     PACKET_MEDIUM_COUNT * (PACKET_MEDIUM_SIZE + sizeof(packet_buffer)) +
+                                     PACKET_BIG_COUNT * (PACKET_BIG_SIZE + sizeof(packet_buffer)));
+}
+
 TEST_F(PacketPath, FreeingTwiceChangesNothing) {
   packet_buffer *b = packet_alloc(10);
   packet_free(b);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,12 +51,13 @@ class VostrelTest : public ::testing::Test {
       dup2(pipefd[1], 1);
       close(pipefd[0]);
       setenv("TORVEL_MTD_MAP", (dir_ / "map").c_str(), 1);
+      std::vector<std::string> command{std::getenv("VOSTREL_BIN")};
+      command.insert(command.end(), args.begin(), args.end());
+      command = rt_testing::emulated_argv(command);
       std::vector<char *> argv;
-      const char *bin = std::getenv("VOSTREL_BIN");
-      argv.push_back(const_cast<char *>(bin));
-      for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+      for (const auto &a : command) argv.push_back(const_cast<char *>(a.c_str()));
       argv.push_back(nullptr);
-      execv(bin, argv.data());
+      execv(argv[0], argv.data());
       _exit(127);
     }
     close(pipefd[1]);
