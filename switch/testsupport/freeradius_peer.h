@@ -1,5 +1,7 @@
 // A FreeRADIUS started by a test on loopback with its own configuration directory: a free
-// authentication port, one client (127.0.0.1 with kSecret) and the users alice and bob.
+// authentication port, one client (127.0.0.1 with kSecret) and the users alice and bob. Given a server
+// certificate, it also serves tunnelled methods (PEAP with MSCHAPv2 inside) through its inner-tunnel
+// site, which listens on 127.0.0.1:18120 of the caller's network namespace.
 #pragma once
 
 #include "process_util.h"
@@ -8,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <netinet/in.h>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
@@ -32,15 +35,27 @@ inline std::uint16_t free_udp_port() {
   return ntohs(a.sin_port);
 }
 
+// PEM files of the server's TLS side: the CA that signed its certificate, the certificate and its key
+// (not encrypted).
+struct ServerCertificate {
+  std::string ca, certificate, key;
+};
+
 class FreeRadius {
  public:
-  FreeRadius() : port_(free_udp_port()) {
+  explicit FreeRadius(const std::optional<ServerCertificate> &tls = std::nullopt) : port_(free_udp_port()) {
     const std::string d = dir_.path() + "/raddb";
     if (!run("cp -rL /etc/freeradius/3.0 " + d))
       throw std::runtime_error("FreeRADIUS configuration /etc/freeradius/3.0 missing");
-    // Only the default site, on loopback and this test's ports; no privilege drop, so the copy stays
-    // readable.
-    run("rm -f " + d + "/sites-enabled/inner-tunnel");
+    // The default site on loopback and this test's ports, the inner tunnel only for tunnelled methods;
+    // no privilege drop, so the copy stays readable.
+    if (tls) {
+      run("sed -i -e 's|^[[:space:]]*private_key_file = .*|private_key_file = " + tls->key +
+          "|' -e 's|^[[:space:]]*certificate_file = .*|certificate_file = " + tls->certificate +
+          "|' -e 's|^[[:space:]]*ca_file = .*|ca_file = " + tls->ca + "|' " + d + "/mods-enabled/eap");
+    } else {
+      run("rm -f " + d + "/sites-enabled/inner-tunnel");
+    }
     run("awk -v auth=" + std::to_string(port_) + " -v acct=" + std::to_string(free_udp_port()) +
         " '/^[[:space:]]*port = 0$/ { n++; sub(/0$/, n % 2 ? auth : acct) }"
         " /^[[:space:]]*ipaddr = \\*$/ { sub(/\\*$/, \"127.0.0.1\") }"

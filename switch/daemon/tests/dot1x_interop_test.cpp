@@ -1,6 +1,8 @@
 // 802.1X end to end: portvisor on the simulated board, a wpa_supplicant (wired driver, EAP-MD5) on the
 // TAP of front port 1 and a FreeRADIUS on loopback, both started by the test. A right password opens
-// the port; a wrong one leaves it closed. Needs root (namespaces, TAP devices, UDP port 28).
+// the port; a wrong one leaves it closed; a pulled cable closes it and, plugged again, the port is
+// authenticated anew; a short re-authentication period asks the supplicant again. tshark decodes the
+// captured EAPOL and RADIUS exchanges. Needs root (namespaces, TAP devices, UDP port 28).
 #include "simulated_board.h"
 
 #include "freeradius_peer.h"
@@ -9,9 +11,11 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -64,17 +68,42 @@ class Dot1xOnFrontPort : public SimulatedBoard {
     c.port_control[1] = dot1x::kAuto;
     ASSERT_EQ(set_config(c), 0u);
   }
-  void start_supplicant(const std::string &user, const std::string &password) {
+  // `method` is the EAP part of the network block, MD5 unless a test wants another.
+  void start_supplicant(const std::string &user, const std::string &password,
+                        const std::string &method = "eap=MD5") {
     const std::string conf = dir.path() + "/wpa.conf";
     std::ofstream(conf) << "ctrl_interface=" << dir.path()
-                        << "/wpa\nap_scan=0\nnetwork={\n key_mgmt=IEEE8021X\n eap=MD5\n identity=\"" << user
-                        << "\"\n password=\"" << password << "\"\n eapol_flags=0\n}\n";
+                        << "/wpa\nap_scan=0\nnetwork={\n key_mgmt=IEEE8021X\n " << method << "\n identity=\""
+                        << user << "\"\n password=\"" << password << "\"\n eapol_flags=0\n}\n";
     supplicant_log = dir.path() + "/wpa.log";
     supplicant = std::make_unique<child_process>(
         std::vector<std::string>{
             "/bin/sh", "-c",
             "exec wpa_supplicant -D wired -i swp1 -c " + conf + " -d > " + supplicant_log + " 2>&1"},
         std::vector<std::string>{});
+  }
+  // A CA and a server certificate it signed, made afresh in the test's folder; the server restarted
+  // with them for PEAP.
+  void restart_radius_with_certificates() {
+    const std::string d = dir.path() + "/pki";
+    tls = dot1x::test::ServerCertificate{d + "/ca.pem", d + "/server.pem", d + "/server.key"};
+    const std::string quiet = " 2>/dev/null";
+    ASSERT_TRUE(run("mkdir -p " + d + " && cd " + d +
+                    " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
+                    " -subj /CN=dot1x-test-ca" +
+                    quiet +
+                    " && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr"
+                    " -subj /CN=radius.dot1x.test" +
+                    quiet +
+                    " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+                    " -out server.pem -days 2" +
+                    quiet));
+    radius.reset();
+    radius = std::make_unique<dot1x::test::FreeRadius>(tls);
+    ASSERT_TRUE(radius->wait_ready()) << radius->log();
+  }
+  std::string peap_method() const {
+    return "eap=PEAP\n phase2=\"auth=MSCHAPV2\"\n ca_cert=\"" + tls.ca + "\"";
   }
   // Waits (bounded) for the supplicant to log `event`.
   bool supplicant_logged(const std::string &event, std::chrono::seconds timeout) {
@@ -107,7 +136,51 @@ class Dot1xOnFrontPort : public SimulatedBoard {
     return text;
   }
 
+  // Plugs or unplugs the cable of front port 1 (PHY 0 of the first controller) in the simulator.
+  bool cable(const std::string &action) {
+    return output_of(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + dir.path() +
+                     "/ctl cable 0 0 " + action) == "ok\n";
+  }
+  // A bounded capture on `ifname` into `file`, running once this returns true.
+  std::unique_ptr<child_process> start_capture(const std::string &ifname, const std::string &filter,
+                                               const std::string &file) {
+    auto capture =
+        std::make_unique<child_process>(std::vector<std::string>{"/usr/bin/tshark", "-i", ifname, "-f",
+                                                                 filter, "-a", "duration:120", "-w", file},
+                                        std::vector<std::string>{});
+    if (!capture->wait_for_output("Capturing on", 10s)) return {};
+    return capture;
+  }
+  static bool stop_capture(child_process &capture) {
+    kill(capture.pid(), SIGTERM);
+    return capture.wait_exit(10s) != -1;
+  }
+  // Each packet of `file` as tshark decodes it: the wanted fields, tab-separated.
+  static std::vector<std::string> decoded(const std::string &file, const std::string &options,
+                                          const std::vector<std::string> &fields) {
+    std::string command = "tshark -n -r " + file + " " + options + " -T fields";
+    for (const auto &f : fields) command += " -e " + f;
+    std::vector<std::string> lines;
+    std::istringstream text(output_of(command + " 2>/dev/null"));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
+  }
+  static bool has(const std::vector<std::string> &lines, const std::string &line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  static size_t occurrences(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+  }
+  static std::string joined(const std::vector<std::string> &lines) {
+    std::string all;
+    for (const auto &l : lines) all += l + "\n";
+    return all;
+  }
+
   std::unique_ptr<dot1x::test::FreeRadius> radius;
+  dot1x::test::ServerCertificate tls;
   std::unique_ptr<child_process> daemon, supplicant;
   std::string supplicant_log;
 };
@@ -223,6 +296,114 @@ TEST_F(Dot1xOnFrontPort, WrongPasswordLeavesThePortClosed) {
   const auto status = status_of(1);
   EXPECT_EQ(le_load32(status.data()), uint32_t(dot1x::kUnauthorized));
   EXPECT_GE(status[4 + 5], 1) << "a failure while authenticating";
+}
+
+// The captures of the last run are kept in the build tree (the test's working folder) for a look in a
+// dissector.
+TEST_F(Dot1xOnFrontPort, CapturedExchangesDecodeCleanly) {
+  const std::string eapol_file = "dot1x-eapol.pcapng", radius_file = "dot1x-radius.pcapng";
+  auto eapol_capture = start_capture("swp1", "ether proto 0x888e", eapol_file);
+  ASSERT_TRUE(eapol_capture) << "tshark on swp1";
+  auto radius_capture = start_capture("lo", "udp port " + std::to_string(radius->port()), radius_file);
+  ASSERT_TRUE(radius_capture) << "tshark on lo";
+  enable();
+  start_supplicant("alice", "wonderland");
+  ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+  std::this_thread::sleep_for(500ms);  // the last frames reach the capture
+  ASSERT_TRUE(stop_capture(*eapol_capture));
+  ASSERT_TRUE(stop_capture(*radius_capture));
+
+  const std::string as_radius = "-d udp.port==" + std::to_string(radius->port()) + ",radius";
+  const std::string problems = "-Y '_ws.malformed || _ws.expert.severity >= \"Error\"'";
+  EXPECT_EQ(joined(decoded(eapol_file, problems, {"frame.number", "_ws.col.Info"})), "");
+  EXPECT_EQ(joined(decoded(radius_file, as_radius + " " + problems, {"frame.number", "_ws.col.Info"})), "");
+
+  // EAPOL type, EAP code and EAP type of each frame on the supplicant's link.
+  const auto eapol = decoded(eapol_file, "", {"eapol.type", "eap.code", "eap.type"});
+  EXPECT_TRUE(has(eapol, "1\t\t")) << "EAPOL-Start\n" << joined(eapol);
+  EXPECT_TRUE(has(eapol, "0\t1\t1")) << "EAP-Request/Identity\n" << joined(eapol);
+  EXPECT_TRUE(has(eapol, "0\t2\t1")) << "EAP-Response/Identity\n" << joined(eapol);
+  EXPECT_TRUE(has(eapol, "0\t1\t4")) << "EAP-Request/MD5-Challenge\n" << joined(eapol);
+  EXPECT_TRUE(has(eapol, "0\t2\t4")) << "EAP-Response/MD5-Challenge\n" << joined(eapol);
+  EXPECT_TRUE(has(eapol, "0\t3\t")) << "EAP-Success\n" << joined(eapol);
+
+  // RADIUS code and the EAP code carried in its EAP-Message, on the server's side.
+  const auto radius_lines = decoded(radius_file, as_radius, {"radius.code", "eap.code", "radius.User_Name"});
+  EXPECT_TRUE(has(radius_lines, "1\t2\talice")) << "Access-Request, Response/Identity\n"
+                                                << joined(radius_lines);
+  EXPECT_TRUE(has(radius_lines, "11\t1\t")) << "Access-Challenge\n" << joined(radius_lines);
+  EXPECT_TRUE(has(radius_lines, "2\t3\talice")) << "Access-Accept, EAP-Success\n" << joined(radius_lines);
+}
+
+TEST_F(Dot1xOnFrontPort, PulledCableClosesThePortAndPluggedAgainItAuthenticatesAnew) {
+  enable();
+  start_supplicant("alice", "wonderland");
+  ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+  const uint8_t connecting_before = status_of(1)[4];
+  const uint8_t successes_before = status_of(1)[4 + 3];
+  ASSERT_TRUE(cable("unplug"));
+  EXPECT_TRUE(wait_status(1, 0, 10s)) << "no link, no authorisation shown";
+  ASSERT_TRUE(cable("plug"));
+  for (int i = 0; i < 300 && status_of(1)[4 + 3] == successes_before; ++i) std::this_thread::sleep_for(100ms);
+  const auto status = status_of(1);
+  EXPECT_EQ(le_load32(status.data()), uint32_t(dot1x::kAuthorized)) << read_text_file(supplicant_log);
+  EXPECT_NE(status[4], connecting_before) << "the port went through connecting again";
+  EXPECT_NE(status[4 + 3], successes_before) << "and a new exchange succeeded";
+}
+
+TEST_F(Dot1xOnFrontPort, ShortReauthenticationPeriodAsksAgainAndKeepsThePortOpen) {
+  enable();
+  dot1x::Config c;
+  c.system.enabled = 1;
+  c.system.server = 0x7F000001;
+  c.system.server_port = radius->port();
+  std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
+  c.port_control[1] = dot1x::kAuto;
+  c.param.reauth_enabled = 1;
+  c.param.reauth_period = 3;
+  ASSERT_EQ(set_config(c), 0u);
+  start_supplicant("alice", "wonderland");
+  ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+  const uint8_t reauths_before = status_of(1)[4 + 8];
+  bool open_throughout = true;
+  for (int i = 0; i < 150 && uint8_t(status_of(1)[4 + 8] - reauths_before) < 2; ++i) {
+    open_throughout = open_throughout && le_load32(status_of(1).data()) == dot1x::kAuthorized;
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_GE(uint8_t(status_of(1)[4 + 8] - reauths_before), 2) << "two periods, two re-authentications";
+  EXPECT_TRUE(open_throughout) << "the port stays authorised while the supplicant is asked again";
+  EXPECT_TRUE(wait_status(1, dot1x::kAuthorized, 10s));
+  // The counter moves when an exchange starts; the supplicant logs its end.
+  for (int i = 0; i < 100 && occurrences(read_text_file(supplicant_log), "CTRL-EVENT-EAP-SUCCESS") < 3; ++i)
+    std::this_thread::sleep_for(100ms);
+  EXPECT_GE(occurrences(read_text_file(supplicant_log), "CTRL-EVENT-EAP-SUCCESS"), 3u)
+      << "the supplicant answered each request and succeeded";
+}
+
+TEST_F(Dot1xOnFrontPort, PeapWithMschapv2AuthorisesThePort) {
+  ASSERT_NO_FATAL_FAILURE(restart_radius_with_certificates());
+  enable();
+  start_supplicant("alice", "wonderland", peap_method());
+  ASSERT_TRUE(supplicant_logged("CTRL-EVENT-EAP-SUCCESS", 30s))
+      << read_text_file(supplicant_log) << radius->log();
+  EXPECT_TRUE(wait_status(1, dot1x::kAuthorized, 10s));
+  const std::string log = read_text_file(supplicant_log);
+  EXPECT_NE(log.find("method 25 (PEAP) selected"), std::string::npos) << log;
+  EXPECT_NE(log.find("EAP-MSCHAPV2: Authentication succeeded"), std::string::npos) << log;
+  EXPECT_STREQ(reinterpret_cast<const char *>(status_of(1).data() + 49), "alice");
+  EXPECT_GE(status_of(1)[26 + 1], 4) << "the TLS handshake took several access challenges";
+}
+
+TEST_F(Dot1xOnFrontPort, PeapWithWrongPasswordLeavesThePortClosed) {
+  ASSERT_NO_FATAL_FAILURE(restart_radius_with_certificates());
+  enable();
+  start_supplicant("bob", "not-his", peap_method());
+  ASSERT_TRUE(supplicant_logged("CTRL-EVENT-EAP-FAILURE", 30s))
+      << read_text_file(supplicant_log) << radius->log();
+  const auto status = status_of(1);
+  EXPECT_EQ(le_load32(status.data()), uint32_t(dot1x::kUnauthorized));
+  EXPECT_GE(status[4 + 5], 1) << "a failure while authenticating";
+  EXPECT_NE(read_text_file(supplicant_log).find("method 25 (PEAP) selected"), std::string::npos);
 }
 
 }  // namespace
