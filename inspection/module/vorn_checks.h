@@ -1,7 +1,6 @@
 // Protocol integrity checks of every IPv4 packet and the application anomaly checks of a few TCP
 // services (FTP, RPC), plus the HTTP and Telnet normalisers that queue a decoded private copy.
-#ifndef INSPECTION_MODULE_VORN_CHECKS_H
-#define INSPECTION_MODULE_VORN_CHECKS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -81,5 +80,3 @@ int isHTTPMethod(const char *word, size_t length);
 int OneByteUTF8(char high, char low);
 
 }  // namespace vorn
-
-#endif

@@ -1,6 +1,5 @@
 // Set-up shared by the driver and the software model of the Quorix engine (vorn_matcher.h).
-#ifndef INSPECTION_MODULE_VORN_CLASSIFIER_H
-#define INSPECTION_MODULE_VORN_CLASSIFIER_H
+#pragma once
 
 #include <cstdint>
 
@@ -11,5 +10,3 @@ namespace vorn {
 void initializePmaMem();
 
 }  // namespace vorn
-
-#endif

@@ -1,8 +1,7 @@
 // The 64-byte descriptor the module and the matching engine share, and the ring of them in engine
 // memory. The module fills bytes 0-35 and hands the descriptor over by clearing the done bit; the
 // engine writes the results and sets the bit again.
-#ifndef INSPECTION_MODULE_VORN_DESCRIPTOR_H
-#define INSPECTION_MODULE_VORN_DESCRIPTOR_H
+#pragma once
 
 #include <cstdint>
 
@@ -52,5 +51,3 @@ inline bool descriptor_done(const unsigned char *d) {
 }
 
 }  // namespace vorn
-
-#endif

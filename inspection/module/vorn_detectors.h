@@ -1,8 +1,7 @@
 // Counting detectors of the packet hook: port scans (TCP and UDP), IP sweeps (TCP SYNs to many hosts)
 // and floods (TCP SYN, UDP, ICMP, IGMP to one host). Each follows its threshold rule, logs once when a
 // source first crosses the threshold and then has the hook drop that traffic.
-#ifndef INSPECTION_MODULE_VORN_DETECTORS_H
-#define INSPECTION_MODULE_VORN_DETECTORS_H
+#pragma once
 
 #include <cstdint>
 
@@ -108,5 +107,3 @@ uint32_t port_scan_records_in_use();
 uint32_t sweep_records_in_use();
 
 }  // namespace vorn
-
-#endif

@@ -1,7 +1,6 @@
 // Driver of the Quorix matching engine: registers, reset and initialisation, the descriptor ring and
 // its interrupt handler, the register file after a policy load, and the image decompression.
-#ifndef INSPECTION_MODULE_VORN_ENGINE_H
-#define INSPECTION_MODULE_VORN_ENGINE_H
+#pragma once
 
 #include <cstdint>
 
@@ -55,5 +54,3 @@ void qxDropHeldPackets();
 void qxIsrRelease();
 
 }  // namespace vorn
-
-#endif

@@ -15,8 +15,7 @@
 //   for "A".."Z"), then the pattern bytes.
 // - Rule table: 2048 records of 128 bytes; byte 0 bit 0 says bytes 4..15 hold a header-only rule the
 //   packet must also satisfy; bytes 94..105 belong to the module.
-#ifndef INSPECTION_MODULE_VORN_ENGINE_FORMAT_H
-#define INSPECTION_MODULE_VORN_ENGINE_FORMAT_H
+#pragma once
 
 #include <cstdint>
 
@@ -53,5 +52,3 @@ enum PortOperator : uint8_t {
 enum FieldOperator : uint8_t { kFieldAny = 0, kFieldEqual = 1, kFieldDiffer = 2, kFlagsInSet = 3 };
 
 }  // namespace vorn::engine_format
-
-#endif

@@ -1,8 +1,7 @@
 // Builder of engine images: the 16 MiB table memory a policy download fills, with the rule set,
 // application and threshold tables, header-only rules and items, pattern rule records and header
 // conditions, packed the way the download carries it (12-byte table header + zlib stream).
-#ifndef INSPECTION_MODULE_VORN_IMAGE_H
-#define INSPECTION_MODULE_VORN_IMAGE_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -47,5 +46,3 @@ class EngineImage {
 std::vector<unsigned char> pack_table(const std::vector<unsigned char> &image, uint32_t table_id, int level);
 
 }  // namespace vorn
-
-#endif

@@ -1,7 +1,6 @@
 // What the module reports: events into the log ring the agent reads, and messages caused by traffic,
 // rate-limited, into the kernel log. Every stage of the packet path writes through these.
-#ifndef INSPECTION_MODULE_VORN_LOG_H
-#define INSPECTION_MODULE_VORN_LOG_H
+#pragma once
 
 #include <cstdint>
 
@@ -27,5 +26,3 @@ bool traffic_message_allowed();
   } while (0)
 
 }  // namespace vorn
-
-#endif

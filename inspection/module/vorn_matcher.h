@@ -1,7 +1,6 @@
 // The engine model's matcher: computes a descriptor's results from the compiled tables, as the
 // Quorix engine would. The device model (platform/kernel) calls it for each descriptor it fetches.
-#ifndef INSPECTION_MODULE_VORN_MATCHER_H
-#define INSPECTION_MODULE_VORN_MATCHER_H
+#pragma once
 
 #include <cstdint>
 #include <vector>
@@ -81,5 +80,3 @@ int search(const unsigned char *payload, uint32_t length, uint32_t *state,
            const ExtractedField &field, unsigned group, ResultQueue *queue);
 
 }  // namespace vorn
-
-#endif

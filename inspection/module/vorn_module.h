@@ -1,6 +1,5 @@
 // Module-wide state of the vorn inspection module and the layout of its engine memory.
-#ifndef INSPECTION_MODULE_VORN_MODULE_H
-#define INSPECTION_MODULE_VORN_MODULE_H
+#pragma once
 
 #include <atomic>
 #include <cstdint>
@@ -204,5 +203,3 @@ int Quorix_read_proc(char *page, char **start, long off, int count, int *eof, vo
 const char *driver_state_text(uint8_t state);
 
 }  // namespace vorn
-
-#endif

@@ -1,6 +1,5 @@
 // A bounded view of a received IPv4 packet: every field the module reads lies inside the buffer.
-#ifndef INSPECTION_MODULE_VORN_PACKET_H
-#define INSPECTION_MODULE_VORN_PACKET_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -39,5 +38,3 @@ bool parse_ipv4(const unsigned char *ip, size_t available, PacketView *view);
 bool locate_ip_packet(const sk_buff *skb, PacketView *packet);
 
 }  // namespace vorn
-
-#endif

@@ -1,7 +1,6 @@
 // The packet inspection pipeline: the receive hook, which decides a packet at once or queues it to
 // the engine after the integrity checks, the detectors and the service checks.
-#ifndef INSPECTION_MODULE_VORN_PIPELINE_H
-#define INSPECTION_MODULE_VORN_PIPELINE_H
+#pragma once
 
 #include "vorn_module.h"
 #include "vorn_queue.h"
@@ -12,5 +11,3 @@ namespace vorn {
 int kkPacketInspect(sk_buff *skb, int *code);
 
 }  // namespace vorn
-
-#endif

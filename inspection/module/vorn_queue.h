@@ -1,7 +1,6 @@
 // Queuing a packet to the matching engine: the descriptor at the ring's write index filled from the
 // packet and handed over, the packet held until the engine's interrupt finishes it.
-#ifndef INSPECTION_MODULE_VORN_QUEUE_H
-#define INSPECTION_MODULE_VORN_QUEUE_H
+#pragma once
 
 #include <cstdint>
 
@@ -28,5 +27,3 @@ enum InspectCode : int {
 int kkSignatureMatch_NonBlocking(sk_buff *skb, const PacketView &packet, uint8_t mark, int *code);
 
 }  // namespace vorn
-
-#endif

@@ -1,7 +1,6 @@
 // Records of the /dev/vorn control device: little-endian, packed, of fixed size on every build.
 // The agent library keeps its own definitions of these; the two are held together by a cross-check.
-#ifndef INSPECTION_MODULE_VORN_RECORDS_H
-#define INSPECTION_MODULE_VORN_RECORDS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -126,5 +125,3 @@ static_assert(offsetof(KaAppInfoTH, name) == 8);
 static_assert(sizeof(KaAppStatTH) == 8);
 
 }  // namespace vorn
-
-#endif

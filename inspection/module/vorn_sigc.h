@@ -1,8 +1,7 @@
 // Compiler of test signatures into an engine image in our table format (vorn_engine_format.h):
 // an Aho-Corasick automaton over the case-folded patterns, pattern and rule records, and the
 // header-only rules of each protocol group with their items.
-#ifndef INSPECTION_MODULE_VORN_SIGC_H
-#define INSPECTION_MODULE_VORN_SIGC_H
+#pragma once
 
 #include <array>
 #include <cstdint>
@@ -64,5 +63,3 @@ class SignatureCompiler {
 };
 
 }  // namespace vorn
-
-#endif

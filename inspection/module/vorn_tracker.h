@@ -1,6 +1,5 @@
 // TCP connection tracker: a 65536-record open-addressing table in DMA-coherent memory.
-#ifndef INSPECTION_MODULE_VORN_TRACKER_H
-#define INSPECTION_MODULE_VORN_TRACKER_H
+#pragma once
 
 #include <cstdint>
 
@@ -83,5 +82,3 @@ inline TcpConnection *tcp_table() {
 }
 
 }  // namespace vorn
-
-#endif

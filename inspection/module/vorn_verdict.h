@@ -1,7 +1,6 @@
 // What a finished descriptor means for its packet: the engine's results checked against the rules'
 // header conditions, interface selectors and repetition counters, logged, and turned into a verdict.
-#ifndef INSPECTION_MODULE_VORN_VERDICT_H
-#define INSPECTION_MODULE_VORN_VERDICT_H
+#pragma once
 
 #include <cstdint>
 
@@ -30,5 +29,3 @@ int kkNK_HeaderRuleCheck(const sk_buff *skb, const PacketView &packet, const uns
 int kkNK_OP_ValueCheck(uint8_t op, uint32_t packet_value, uint32_t rule_value);
 
 }  // namespace vorn
-
-#endif

@@ -9,8 +9,7 @@
 // One "CPU" runs every entry point (ioctl, receive hook, interrupt handler) one at a time, as the
 // router's single non-preemptive CPU does. A user copy may sleep on the router; here it leaves the
 // CPU for the length of the copy, so another caller's entry point can run meanwhile.
-#ifndef PLATFORM_KERNEL_KSERVICES_H
-#define PLATFORM_KERNEL_KSERVICES_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -234,5 +233,3 @@ void set_delivery_sink(DeliverySink sink);
 sk_buff *make_frame(const std::string &device, uint16_t ethertype, const void *payload, size_t size);
 
 }  // namespace kern
-
-#endif

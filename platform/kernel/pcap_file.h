@@ -1,7 +1,6 @@
 // Reads classic pcap files (either byte order, microsecond or nanosecond stamps) of Ethernet frames,
 // and writes them (little-endian, microsecond stamps), so tests can make the captures they replay.
-#ifndef PLATFORM_KERNEL_PCAP_FILE_H
-#define PLATFORM_KERNEL_PCAP_FILE_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -27,5 +26,3 @@ std::vector<unsigned char> serialize(const std::vector<CapturedFrame> &frames);
 void write_file(const std::string &path, const std::vector<CapturedFrame> &frames);
 
 }  // namespace pcap
-
-#endif

@@ -6,8 +6,7 @@
 // Each descriptor the software handed over (done bit clear) gets its results from the matcher and
 // the done bit; the walk stops at the first descriptor software still owns, and the engine goes idle.
 // Completions raise IRQ 16 when a descriptor asks for it; going idle raises IRQ 17.
-#ifndef PLATFORM_KERNEL_QUORIX_DEVICE_H
-#define PLATFORM_KERNEL_QUORIX_DEVICE_H
+#pragma once
 
 #include <array>
 #include <cstdint>
@@ -112,5 +111,3 @@ class Device {
 };
 
 }  // namespace quorix
-
-#endif

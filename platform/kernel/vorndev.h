@@ -9,8 +9,7 @@
  *
  * The three calls are async-signal-safe, as the system calls on the real node are: a signal handler
  * may use the device while the code it interrupted is inside one of them. */
-#ifndef PLATFORM_KERNEL_VORNDEV_H
-#define PLATFORM_KERNEL_VORNDEV_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -22,6 +21,4 @@ int vorndev_close(int fd);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,7 +1,6 @@
 // What vornkd and the device client library exchange over the device socket (host byte order: both
 // ends run on the same machine).
-#ifndef PLATFORM_KERNEL_VORNKD_PROTOCOL_H
-#define PLATFORM_KERNEL_VORNKD_PROTOCOL_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -39,5 +38,3 @@ bool read_fully(int fd, void *buffer, size_t size);
 bool write_fully(int fd, const void *buffer, size_t size);
 
 }  // namespace vornkd
-
-#endif

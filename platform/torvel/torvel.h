@@ -1,7 +1,6 @@
 // The router's flash library, as this machine provides it: a five-entry partition table and an erase
 // call. Programs use only each entry's partition value and device path.
-#ifndef PLATFORM_TORVEL_TORVEL_H
-#define PLATFORM_TORVEL_TORVEL_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -34,6 +33,4 @@ int flash_erase_mtd(int partition);
 #ifdef __cplusplus
 static_assert(offsetof(flash_mtd_entry, partition) == 4, "partition value at bytes 4-7");
 static_assert(offsetof(flash_mtd_entry, device) == 24, "device path pointer at byte 24");
-#endif
-
 #endif

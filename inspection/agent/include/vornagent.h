@@ -4,8 +4,7 @@
  * clients (web pages, the policy uploader) call the other ka* functions. The processes share state only
  * through System V shared-memory segments and one semaphore. All calls return 0 for success and -1 for
  * failure unless said otherwise. */
-#ifndef VORNAGENT_H
-#define VORNAGENT_H
+#pragma once
 
 #include <stdint.h>
 
@@ -119,6 +118,4 @@ VORNAGENT_API int kaU32ToAddr(uint32_t addr, char *buf, int show_zero);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

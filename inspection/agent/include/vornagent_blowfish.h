@@ -1,8 +1,7 @@
 /* The Blowfish cipher that vornagent decrypts policy files with: 64-bit blocks, 16 rounds, keys of
  * 1..72 bytes. Buffers are sequences of 8-byte blocks whose two halves are read and written most
  * significant byte first. */
-#ifndef VORNAGENT_BLOWFISH_H
-#define VORNAGENT_BLOWFISH_H
+#pragma once
 
 #include <stddef.h>
 #include <stdint.h>
@@ -35,6 +34,4 @@ VORNAGENT_API int bw_Test(bw_Context *context);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,8 +1,7 @@
 /* The 24-hour report chart: WAN traffic and inspection events per hour as two polylines over a grid,
  * drawn with libgd into a 404 x 225 palette image and written as PNG. Index 0 of each array is the
  * most recent hour. */
-#ifndef VORNAGENT_CHART_H
-#define VORNAGENT_CHART_H
+#pragma once
 
 #include <stdio.h>
 
@@ -27,6 +26,4 @@ VORNAGENT_API void adjust(int values[24], int unit);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

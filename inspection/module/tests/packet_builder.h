@@ -1,6 +1,5 @@
 // Crafted IPv4 packets (TCP, UDP, ICMP, others), optionally inside a PPPoE session header.
-#ifndef INSPECTION_MODULE_TESTS_PACKET_BUILDER_H
-#define INSPECTION_MODULE_TESTS_PACKET_BUILDER_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -74,5 +73,3 @@ sk_buff *frame(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH
                const std::string &device = "eth0");
 
 }  // namespace vorn_test
-
-#endif

@@ -1,6 +1,5 @@
 // Loads the vorn module on the stand-in kernel with the engine device model behind its registers.
-#ifndef INSPECTION_MODULE_TESTS_VORN_FIXTURE_H
-#define INSPECTION_MODULE_TESTS_VORN_FIXTURE_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -79,5 +78,3 @@ class VornTest : public ::testing::Test {
 };
 
 }  // namespace vorn_test
-
-#endif
