@@ -34,7 +34,7 @@ conf_store store;
 std::array<conf_action_fn, CONF_MODULE_COUNT> module_actions{};
 
 bool file_disabled() {
-  return g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] != 0;
+  return process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] != 0;
 }
 
 void call_modules(uint32_t action, uint32_t keep) {

@@ -270,7 +270,7 @@ void l2_mac_init() {
 }
 
 void l2_mac_conf(bool create) {
-  if (g_daemon.debug_flags[L2_DEBUG_DISABLE_MAC]) {
+  if (process_state().debug_flags[L2_DEBUG_DISABLE_MAC]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_mac_init set");
     return;
   }

@@ -195,7 +195,7 @@ void l2_mirror_init() {
 }
 
 void l2_mirror_conf(bool create) {
-  if (g_daemon.debug_flags[L2_DEBUG_DISABLE_MIRROR]) {
+  if (process_state().debug_flags[L2_DEBUG_DISABLE_MIRROR]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_mirror_init set");
     return;
   }

@@ -202,7 +202,7 @@ void l2_pvlan_init() {
 }
 
 void l2_pvlan_conf(bool create) {
-  if (g_daemon.debug_flags[L2_DEBUG_DISABLE_PVLAN]) {
+  if (process_state().debug_flags[L2_DEBUG_DISABLE_PVLAN]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
     return;
   }

@@ -304,7 +304,7 @@ void l2_vlan_init() {
 }
 
 void l2_vlan_conf(bool create) {
-  if (g_daemon.debug_flags[L2_DEBUG_DISABLE_VLAN]) {
+  if (process_state().debug_flags[L2_DEBUG_DISABLE_VLAN]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_vlan_init set");
     return;
   }

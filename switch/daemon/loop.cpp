@@ -11,7 +11,15 @@
 #include <csignal>
 #include <cstring>
 
+namespace {
+// A plain static, not a function-local one: the signal handlers write it, and must never run an
+// initialisation guard.
 daemon_state g_daemon;
+}  // namespace
+
+daemon_state &process_state() {
+  return g_daemon;
+}
 
 namespace {
 

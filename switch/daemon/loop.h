@@ -13,7 +13,7 @@ inline constexpr int DEBUG_FLAG_WORDS = 16;
 // Event mask bits of fd_reg.
 inline constexpr unsigned FD_EVENT_READ = 1, FD_EVENT_WRITE = 2, FD_EVENT_EXCEPT = 4;
 
-// Process-wide state shared by the modules.
+// Process-wide state shared by the modules, reached through process_state().
 struct daemon_state {
   bool daemon_mode = false;
   volatile sig_atomic_t terminate = 0;
@@ -21,7 +21,7 @@ struct daemon_state {
   uint32_t debug_flags[DEBUG_FLAG_WORDS] = {};
   int mgmt_socket = -1;
 };
-extern daemon_state g_daemon;
+daemon_state &process_state();
 
 using fd_callback = void (*)(int fd, unsigned events);
 using timer_callback = uint32_t (*)(uint32_t now, uint32_t last, uint32_t elapsed);

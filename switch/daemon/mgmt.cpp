@@ -153,9 +153,9 @@ void obj_debug_flags(mgmt_object &object) {
   if (!object.has_data(DEBUG_FLAG_WORDS * 4)) return;
   for (int i = 0; i < DEBUG_FLAG_WORDS; ++i) {
     if (object.cmd() == MGMT_CMD_GET)
-      object.set_data32(static_cast<size_t>(i) * 4, g_daemon.debug_flags[i]);
+      object.set_data32(static_cast<size_t>(i) * 4, process_state().debug_flags[i]);
     else
-      g_daemon.debug_flags[i] = object.data32(static_cast<size_t>(i) * 4);
+      process_state().debug_flags[i] = object.data32(static_cast<size_t>(i) * 4);
   }
   object.set_res(MGMT_RES_OK);
 }
@@ -163,7 +163,7 @@ void obj_debug_flags(mgmt_object &object) {
 void obj_terminate(mgmt_object &object) {
   if (object.cmd() == MGMT_CMD_SET) {
     MGMT_TRACE(TRACE_NOTE, "Termination requested");
-    g_daemon.terminate = 1;
+    process_state().terminate = 1;
   }
   object.set_res(MGMT_RES_OK);
 }
@@ -189,11 +189,11 @@ void obj_port_count(mgmt_object &object) {
 void obj_suspend(mgmt_object &object) {
   if (!object.has_data(4)) return;
   if (object.cmd() == MGMT_CMD_GET) {
-    object.set_data32(0, static_cast<uint32_t>(g_daemon.pause));
+    object.set_data32(0, static_cast<uint32_t>(process_state().pause));
   } else {
     uint32_t pause = object.data32(0);
     MGMT_TRACE(TRACE_NOTE, pause ? "Pause execution" : "Resume execution");
-    g_daemon.pause = pause ? 1 : 0;
+    process_state().pause = pause ? 1 : 0;
   }
   object.set_res(MGMT_RES_OK);
 }
@@ -234,7 +234,7 @@ void dispatch(mgmt_object &object) {
 // While paused no timer runs, so a pending default restore cannot finish; terminate and resume must
 // still get through or the daemon could never be woken by management again.
 bool served_while_busy(const mgmt_object &object) {
-  return g_daemon.pause && (object.obj_id() == 5 || object.obj_id() == 10);
+  return process_state().pause && (object.obj_id() == 5 || object.obj_id() == 10);
 }
 
 void mgmt_server_init() {
@@ -263,7 +263,7 @@ void mgmt_server_init() {
     return;
   }
   server.socket = fd;
-  g_daemon.mgmt_socket = fd;
+  process_state().mgmt_socket = fd;
 }
 
 }  // namespace
@@ -403,5 +403,5 @@ void mgmt_reset() {
     close(server.socket);
   }
   server = mgmt_server{};
-  g_daemon.mgmt_socket = -1;
+  process_state().mgmt_socket = -1;
 }

@@ -188,7 +188,7 @@ void port_conf_load() {
     PORT_TRACE(TRACE_DEBUG, "Setting current configuration from default values.");
     set_all_configs(PORT_CONFIG_DEFAULT);
   }
-  if (g_daemon.debug_flags[PORT_DEBUG_NO_COMMIT]) {
+  if (process_state().debug_flags[PORT_DEBUG_NO_COMMIT]) {
     PORT_TRACE(TRACE_DEBUG,
                "Debug option port_disable_target_reset is active. Do not activate configuration.");
     return;

@@ -330,7 +330,7 @@ void port_qos_init() {
 }
 
 void port_qos_config(int create) {
-  if (g_daemon.debug_flags[QOS_DEBUG_NO_INIT]) {
+  if (process_state().debug_flags[QOS_DEBUG_NO_INIT]) {
     QOS_TRACE(TRACE_DEBUG, "Debug option port_disable_qos_init is active. Do nothing.");
     return;
   }

@@ -61,7 +61,7 @@ size_t append_number(char *buf, size_t len, int value) {
 
 // A signal can arrive in the middle of a stdio call, so the handler formats by hand and uses write(2).
 void signal_handler(int signo) {
-  bool first = g_daemon.terminate == 0;
+  bool first = process_state().terminate == 0;
   char line[64];
   size_t len = append(line, 0, "\n");
   len = append(line, len, first ? "Terminating" : "Aborting");
@@ -71,7 +71,7 @@ void signal_handler(int signo) {
   ssize_t ignored = write(STDOUT_FILENO, line, len);
   (void)ignored;
   if (!first) _exit(1);
-  g_daemon.terminate = g_daemon.terminate + 1;
+  process_state().terminate = process_state().terminate + 1;
 }
 
 void install_handler(int signo) {
@@ -138,7 +138,7 @@ option_result parse_options(int argc, char **argv, FILE *out) {
       return option_result::exit_ok;
     }
     if (contains(arg, "daemon") || contains(arg, "deamon") || contains(arg, "demon"))
-      g_daemon.daemon_mode = true;
+      process_state().daemon_mode = true;
     if (contains(arg, "trace") && !contains(arg, "debug")) {
       const char *module = i + 1 < argc ? argv[i + 1] : nullptr;
       const char *level = i + 2 < argc ? argv[i + 2] : nullptr;
@@ -149,7 +149,7 @@ option_result parse_options(int argc, char **argv, FILE *out) {
       i += 2;
     } else {
       if (contains(arg, "debug_trace")) trace_set_all_levels(TRACE_DEBUG);
-      if (contains(arg, "pause") || contains(arg, "suspend")) g_daemon.pause = 1;
+      if (contains(arg, "pause") || contains(arg, "suspend")) process_state().pause = 1;
     }
   }
   return option_result::run;
@@ -216,7 +216,7 @@ void app_supervisor() {
 int portvisor_main(int argc, char **argv) {
   const char *program = argc > 0 ? argv[0] : "portvisor";
   mkdir(workdir_path(), 0755);
-  g_daemon = daemon_state{};
+  process_state() = daemon_state{};
   switch (parse_options(argc, argv, stdout)) {
     case option_result::exit_ok:
       return 0;
@@ -225,7 +225,7 @@ int portvisor_main(int argc, char **argv) {
     case option_result::run:
       break;
   }
-  if (g_daemon.daemon_mode) {
+  if (process_state().daemon_mode) {
     daemonize();
     app_supervisor();
   } else {
@@ -233,7 +233,7 @@ int portvisor_main(int argc, char **argv) {
     install_handler(SIGHUP);
   }
   install_handler(SIGTERM);
-  trace_set_daemon_mode(g_daemon.daemon_mode);
+  trace_set_daemon_mode(process_state().daemon_mode);
   trace_syslog_open();
   if (app_assert(pidfile_path()) != 0) return 1;
   trace_printf(TRACE_MOD_MAIN, "main", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s started", program);

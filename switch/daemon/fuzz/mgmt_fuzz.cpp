@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   mgmt_process(datagram.data(), datagram.size());
   static uint32_t now = 0;
   timer_dispatch(now += 1000);  // lets a requested default restore finish
-  g_daemon.terminate = 0;
-  g_daemon.pause = 0;
+  process_state().terminate = 0;
+  process_state().pause = 0;
   return 0;
 }

@@ -46,7 +46,7 @@ struct harness {
 
   harness() {
     trace_option_apply("all", "emerg");
-    g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+    process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
     swgenio_attach_in_process(
         [this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
     swgenio_set_recording(false);

@@ -164,7 +164,7 @@ TEST_F(Conf, HugeRecordSizeIsNotAllocated) {
 }
 
 TEST_F(Conf, FileDisabledReadsAndWritesNothing) {
-  g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;
+  process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;
   conf_init();
   EXPECT_TRUE(file().empty());
   EXPECT_NE(conf_open(14, nullptr), nullptr);  // defaults in memory

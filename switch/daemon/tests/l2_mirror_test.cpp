@@ -164,7 +164,7 @@ TEST_F(L2Mirror, BlockWithTooManyEntriesIsReadAsFarAsItReaches) {
 
 TEST_F(L2Mirror, DebugFlagLeavesTheConfigurationAlone) {
   request(4009, MGMT_CMD_SET, u32_data(4));
-  g_daemon.debug_flags[L2_DEBUG_DISABLE_MIRROR] = 1;
+  process_state().debug_flags[L2_DEBUG_DISABLE_MIRROR] = 1;
   restart_daemon();
   EXPECT_EQ(state->mirror_monitor_port, 1u);
   uint32_t port = 0;

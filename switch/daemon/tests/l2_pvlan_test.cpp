@@ -175,7 +175,7 @@ TEST_F(L2Pvlan, ConfigurationComesBackAfterARestartWithoutTheChipsDefault) {
 
 TEST_F(L2Pvlan, DebugFlagLeavesTheConfigurationAlone) {
   ASSERT_GE(pvlan_config_del(1), 0);
-  g_daemon.debug_flags[L2_DEBUG_DISABLE_PVLAN] = 1;
+  process_state().debug_flags[L2_DEBUG_DISABLE_PVLAN] = 1;
   l2_conf(conf_action{CONF_ACTION_READ, 0});
   EXPECT_EQ(pvlan_config_count(), 0u);
   EXPECT_EQ(chip_members(1), 0u);

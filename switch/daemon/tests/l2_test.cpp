@@ -150,7 +150,7 @@ TEST_F(L2Mac, ForeignTableBlockIsReadOnlyAsFarAsItReaches) {
 
 TEST_F(L2Mac, DebugFlagLeavesTheConfigurationAlone) {
   ASSERT_EQ(mac_config_add(entry(1, {0, 0, 0, 0, 1, 1}, {1})), 0);
-  g_daemon.debug_flags[L2_DEBUG_DISABLE_MAC] = 1;
+  process_state().debug_flags[L2_DEBUG_DISABLE_MAC] = 1;
   l2_conf(conf_action{CONF_ACTION_READ, 0});
   EXPECT_EQ(mac_config_count(), 1u);
 }

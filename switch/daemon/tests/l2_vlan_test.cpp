@@ -170,7 +170,7 @@ TEST_F(L2Vlan, EveryVidFitsAndNoMore) {
 }
 
 TEST_F(L2Vlan, DebugFlagLeavesTheConfigurationAlone) {
-  g_daemon.debug_flags[L2_DEBUG_DISABLE_VLAN] = 1;
+  process_state().debug_flags[L2_DEBUG_DISABLE_VLAN] = 1;
   ASSERT_GE(vlan_config_add(vlan_of(77, {1})), 0);
   l2_conf(conf_action{CONF_ACTION_READ, 0});
   EXPECT_EQ(vlan_config_count(), 4u);

@@ -75,7 +75,7 @@ TEST_F(Mgmt, MalformedDatagramsGetNoReply) {
   le_store32(&trailing.bytes[first + 16], 1);
   trailing.bytes.resize(trailing.bytes.size() + 5);
   EXPECT_EQ(trailing.process(), 0u);
-  EXPECT_EQ(g_daemon.pause, 1);
+  EXPECT_EQ(process_state().pause, 1);
 }
 
 TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
@@ -153,14 +153,14 @@ TEST_F(Mgmt, PausedDaemonStillTakesResumeAndTerminateWhileBusy) {
   datagram req;
   req.add(2001, MGMT_CMD_SET, 4);
   req.process();
-  g_daemon.pause = 1;  // no timer runs now: the restore cannot finish
+  process_state().pause = 1;  // no timer runs now: the restore cannot finish
   datagram d;
   size_t other = d.add(8, MGMT_CMD_GET, 8);
   size_t resume = d.add(10, MGMT_CMD_SET, 4);
   d.process();
   EXPECT_EQ(d.res(other), 3u);
   EXPECT_EQ(d.res(resume), 0u);
-  EXPECT_EQ(g_daemon.pause, 0);
+  EXPECT_EQ(process_state().pause, 0);
 }
 
 TEST_F(Mgmt, ShortObjectsFailWithoutTouchingNeighbours) {
@@ -168,7 +168,7 @@ TEST_F(Mgmt, ShortObjectsFailWithoutTouchingNeighbours) {
   size_t flags = d.add(3, MGMT_CMD_GET, 16);  // needs 64 data bytes
   size_t after = d.add(8, MGMT_CMD_GET, 8);
   std::vector<uint8_t> before(d.bytes.begin() + static_cast<long>(after), d.bytes.end());
-  g_daemon.debug_flags[5] = 0xAAAAAAAA;
+  process_state().debug_flags[5] = 0xAAAAAAAA;
   d.process();
   EXPECT_EQ(d.res(flags), 1u);
   EXPECT_EQ(d.u32(after), 8u);  // the next object's header was not overwritten
@@ -187,7 +187,7 @@ TEST_F(Mgmt, DebugFlagsReadAndWrittenAsAWhole) {
   for (int i = 0; i < 16; ++i)
     le_store32(&set.bytes[s + 16 + 4 * static_cast<size_t>(i)], static_cast<uint32_t>(i * 3));
   set.process();
-  EXPECT_EQ(g_daemon.debug_flags[15], 45u);
+  EXPECT_EQ(process_state().debug_flags[15], 45u);
   datagram get;
   size_t g = get.add(3, MGMT_CMD_GET, 64);
   get.process();
@@ -199,12 +199,12 @@ TEST_F(Mgmt, TerminateAndSuspend) {
   size_t t_get = d.add(5, MGMT_CMD_GET, 0);
   d.process();
   EXPECT_EQ(d.res(t_get), 0u);
-  EXPECT_EQ(g_daemon.terminate, 0);
+  EXPECT_EQ(process_state().terminate, 0);
   datagram p;
   size_t pause = p.add(10, MGMT_CMD_SET, 4);
   le_store32(&p.bytes[pause + 16], 1);
   p.process();
-  EXPECT_EQ(g_daemon.pause, 1);
+  EXPECT_EQ(process_state().pause, 1);
   datagram g;
   size_t get = g.add(10, MGMT_CMD_GET, 4);
   g.process();
@@ -212,7 +212,7 @@ TEST_F(Mgmt, TerminateAndSuspend) {
   datagram t;
   t.add(5, MGMT_CMD_SET, 0);
   t.process();
-  EXPECT_EQ(g_daemon.terminate, 1);
+  EXPECT_EQ(process_state().terminate, 1);
 }
 
 TEST_F(Mgmt, DataBlocksAreStoredInTheConfiguration) {

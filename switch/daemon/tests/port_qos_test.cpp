@@ -334,7 +334,7 @@ TEST_F(PortQos, StoredRecordsAreCheckedAndABadOneGivesWayToItsPortsDefaults) {
 }
 
 TEST_F(PortQos, DebugWordSixLeavesTheConfigurationAlone) {
-  g_daemon.debug_flags[QOS_DEBUG_NO_INIT] = 1;
+  process_state().debug_flags[QOS_DEBUG_NO_INIT] = 1;
   testing::internal::CaptureStdout();
   trace_option_apply("port", "debug");
   start();

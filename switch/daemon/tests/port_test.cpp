@@ -325,7 +325,7 @@ TEST_F(PortModule, StoredBlockOfAnotherSizeIsIgnoredForDefaults) {
 }
 
 TEST_F(PortModule, DebugFlagKeepsTheConfigurationAwayFromTheChip) {
-  g_daemon.debug_flags[PORT_DEBUG_NO_COMMIT] = 1;
+  process_state().debug_flags[PORT_DEBUG_NO_COMMIT] = 1;
   start();
   EXPECT_EQ(phy(1).peek(0, 4) & 0x1E0, 0x1E0u);  // still the PHY's reset abilities
   poll_round();

@@ -492,7 +492,7 @@ TEST_F(Dot1xLogin, LinkUpStartsOver) {
 }
 
 TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {
-  g_daemon.debug_flags[lacp::kDebugDisableAggr] = 1;
+  process_state().debug_flags[lacp::kDebugDisableAggr] = 1;
   start();
   uint32_t size = 0;
   EXPECT_EQ(conf_open(9, &size), nullptr);

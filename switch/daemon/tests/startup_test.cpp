@@ -19,7 +19,7 @@ namespace {
 class Options : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_daemon = daemon_state{};
+    process_state() = daemon_state{};
     trace_reset_levels();
   }
   void TearDown() override { SetUp(); }
@@ -52,20 +52,20 @@ TEST_F(Options, HelpByExactDashHOrAnyHelp) {
 
 TEST_F(Options, DaemonSpellings) {
   for (const char *arg : {"--daemon", "deamon", "xdemonx"}) {
-    g_daemon.daemon_mode = false;
+    process_state().daemon_mode = false;
     EXPECT_EQ(parse({arg}), option_result::run);
-    EXPECT_TRUE(g_daemon.daemon_mode) << arg;
+    EXPECT_TRUE(process_state().daemon_mode) << arg;
   }
-  g_daemon.daemon_mode = false;
+  process_state().daemon_mode = false;
   parse({"--dae"});
-  EXPECT_FALSE(g_daemon.daemon_mode);
+  EXPECT_FALSE(process_state().daemon_mode);
 }
 
 TEST_F(Options, TraceConsumesTwoArguments) {
   EXPECT_EQ(parse({"--trace", "l2", "debug", "--pause_execution"}), option_result::run);
   EXPECT_EQ(trace_module_level(TRACE_MOD_L2), TRACE_DEBUG);
   EXPECT_EQ(trace_module_level(TRACE_MOD_L3), TRACE_ERROR);
-  EXPECT_EQ(g_daemon.pause, 1);
+  EXPECT_EQ(process_state().pause, 1);
 }
 
 TEST_F(Options, TraceWithoutArgumentsFailsWithTheTraceHelp) {
@@ -82,10 +82,10 @@ TEST_F(Options, DebugTraceRaisesAllModulesToDebug) {
 
 TEST_F(Options, PauseOrSuspendAndUnknownIgnored) {
   parse({"whatever", "--suspend"});
-  EXPECT_EQ(g_daemon.pause, 1);
-  g_daemon.pause = 0;
+  EXPECT_EQ(process_state().pause, 1);
+  process_state().pause = 0;
   parse({"--nothing"});
-  EXPECT_EQ(g_daemon.pause, 0);
+  EXPECT_EQ(process_state().pause, 0);
 }
 
 class PidFile : public ::testing::Test {

@@ -16,7 +16,7 @@ class StoreFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    g_daemon = daemon_state{};
+    process_state() = daemon_state{};
     trace_reset_levels();
     fd_reg_init();
     timer_reg_init();

@@ -315,7 +315,7 @@ void AggrModule::read_table_block() {
 }
 
 void AggrModule::conf(bool create) {
-  if (g_daemon.debug_flags[kDebugDisableAggr]) {
+  if (process_state().debug_flags[kDebugDisableAggr]) {
     TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
     return;
   }

@@ -53,7 +53,7 @@ void init_once() {
   static bool done = false;
   if (done) return;
   done = true;
-  g_daemon.debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+  process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
   lacp::l2_aggr_services_set(&services, &services);
   l2_aggr_init();
   mgmt_module_reg(4, l2_objects);

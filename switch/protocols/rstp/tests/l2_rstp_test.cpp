@@ -21,7 +21,7 @@ class Glue : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("PORTVISOR_WORKDIR", dir_.path().c_str(), 1);
-    g_daemon = daemon_state{};
+    process_state() = daemon_state{};
     timer_reg_init();
     loop_hooks_init();
     conf_reset();
