@@ -1,7 +1,9 @@
 # Test helpers shared by every module.
 #
 #   rt_add_gtest(name LABEL unit|process|interop|wine SOURCES ... [LIBS ...] [ENV VAR=value ...]
-#                [TIMEOUT seconds] [RUN_SERIAL])
+#                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...])
+# With CASES, each named case runs in a test program of its own, one at a time (cases that drive one
+# program's windows on the shared display must not overlap).
 #     One GoogleTest program, registered as one ctest test with the given label. Test programs land in
 #     <build>/tests so bin/ holds only deliverables and tools.
 #
@@ -23,7 +25,7 @@ if(RT_BUILD_TESTS)
 endif()
 
 function(rt_add_gtest name)
-  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;CASES" ${ARGN})
   if(NOT RT_BUILD_TESTS)
     return()
   endif()
@@ -38,16 +40,28 @@ function(rt_add_gtest name)
   # emulator.h: how tests start the build's own programs (under RT_EMULATOR in a cross build).
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/testing)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})
-  if(A_ENV)
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${A_ENV}")
+  set(tests ${name})
+  if(A_CASES)
+    set(tests)
+    foreach(test_case ${A_CASES})
+      add_test(NAME ${name}.${test_case} COMMAND ${name} --gtest_filter=${test_case})
+      set_tests_properties(${name}.${test_case} PROPERTIES RESOURCE_LOCK ${name})
+      list(APPEND tests ${name}.${test_case})
+    endforeach()
+  else()
+    add_test(NAME ${name} COMMAND ${name})
   endif()
-  # Interop tests start daemons, simulators and peers with start-up deadlines; run them alone so the
-  # rest of a parallel run cannot starve them.
-  if(A_RUN_SERIAL OR A_LABEL STREQUAL "interop")
-    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
-  endif()
+  foreach(test ${tests})
+    set_tests_properties(${test} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})
+    if(A_ENV)
+      set_tests_properties(${test} PROPERTIES ENVIRONMENT "${A_ENV}")
+    endif()
+    # Interop tests start daemons, simulators and peers with start-up deadlines; run them alone so the
+    # rest of a parallel run cannot starve them.
+    if(A_RUN_SERIAL OR A_LABEL STREQUAL "interop")
+      set_tests_properties(${test} PROPERTIES RUN_SERIAL TRUE)
+    endif()
+  endforeach()
 endfunction()
 
 function(rt_add_fuzzer name)

@@ -131,6 +131,33 @@ class UpgradeExe {
     CloseHandle(process_);
   }
   HWND dialog() const { return dialog_; }
+  // What a failed start left: whether the program still runs, and every top-level window there is
+  // now, so a missing dialog tells a crash, a stuck start-up and a stray window of another run apart.
+  std::string StartReport() const {
+    std::string report = "Upgrade.exe (pid " + std::to_string(GetProcessId(process_)) + ") ";
+    DWORD code = 0;
+    if (process_ == nullptr)
+      report += "was not started";
+    else if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT)
+      report += "still runs";
+    else if (GetExitCodeProcess(process_, &code))
+      report += "ended with status " + std::to_string(code);
+    report += "; top-level windows:";
+    EnumWindows(
+        [](HWND window, LPARAM out) -> BOOL {
+          char text[256] = {}, windowClass[256] = {};
+          GetWindowTextA(window, text, sizeof text);
+          GetClassNameA(window, windowClass, sizeof windowClass);
+          DWORD pid = 0;
+          GetWindowThreadProcessId(window, &pid);
+          *reinterpret_cast<std::string *>(out) += std::string("\n  pid ") + std::to_string(pid) +
+                                                   (IsWindowVisible(window) ? " shown " : " hidden ") +
+                                                   windowClass + " \"" + text + "\"";
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&report));
+    return report;
+  }
   HWND Item(int id) const { return GetDlgItem(dialog_, id); }
   bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
   void Screenshot(const std::string &name) const { SaveScreenshot(dialog_, name); }
@@ -182,7 +209,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   RouterPeerProcess peer(dir, "--version 1023");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr) << "Upgrade.exe showed no dialog";
+  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
 
   // Welcome page: Next and Close only; the adapter list holds the one adapter.
   EXPECT_TRUE(app.Visible(kNext));
@@ -233,7 +260,7 @@ TEST_F(UpgradeGuiTest, AnImageWithoutHeaderCannotBeUpgraded) {
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr);
+  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
   app.Click(kNext);
   ASSERT_TRUE(WaitFor([&] { return app.Visible(kRouterVersion); }, 90000)) << app.Prompts();
   EXPECT_EQ(app.Text(kFileVersion), "");
@@ -254,7 +281,7 @@ TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
                  guid +
                      "|00:16:3e:00:00:01|b second;{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:00:00:02|"
                      "Z first;{5E1F0C2A-0000-4000-8000-0000000000C3}|00:16:3e:00:00:03|a third");
-  ASSERT_NE(app.dialog(), nullptr);
+  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
   EXPECT_EQ(SendMessageA(app.Item(kAdapters), LB_GETCOUNT, 0, 0), 3);
   app.Click(kNext);
   ASSERT_TRUE(WaitFor([&] { return app.Visible(kAdapters); }, 10000));
@@ -278,7 +305,7 @@ TEST_F(UpgradeGuiTest, NoRouterEndsTheProgramWithStatusOne) {
   RouterPeerProcess peer(dir, "--drop 0:1000");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr);
+  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
   app.Click(kNext);
   EXPECT_EQ(app.WaitExit(90000), std::optional<DWORD>(1));
   EXPECT_EQ(app.Prompts(), "message|cannot scan your device!\r\n");
