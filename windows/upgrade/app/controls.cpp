@@ -116,7 +116,7 @@ void CHoverButton::DrawItem(const DRAWITEMSTRUCT &item) const {
   if (!(item.itemState & ODS_DISABLED)) {
     if (item.itemState & ODS_SELECTED)
       frame = 1;
-    else if (hover_)
+    else if (hover_.hovering())
       frame = 2;
   }
   HDC memory = CreateCompatibleDC(item.hDC);
@@ -133,24 +133,7 @@ std::optional<LRESULT> CHoverButton::Reflect(UINT message, WPARAM, LPARAM lParam
 }
 
 LRESULT CHoverButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_MOUSEMOVE:
-      if (!tracking_) {
-        TRACKMOUSEEVENT track{sizeof track, TME_HOVER | TME_LEAVE, hwnd(), 1};
-        tracking_ = TrackMouseEvent(&track) != FALSE;
-      }
-      break;
-    case WM_MOUSEHOVER:
-      hover_ = true;
-      Invalidate();
-      break;
-    case WM_MOUSELEAVE:
-      hover_ = tracking_ = false;
-      Invalidate();
-      break;
-    default:
-      break;
-  }
+  if (hover_.OnMessage(hwnd(), message)) Invalidate();
   return Default(message, wParam, lParam);
 }
 

@@ -11,6 +11,7 @@
 
 #include "adapter_packet_io.h"
 #include "dialog.h"
+#include "hover_tracker.h"
 
 namespace upgrade {
 
@@ -61,7 +62,7 @@ class CHoverButton final : public rtwin::CControl {
   void DrawItem(const DRAWITEMSTRUCT &item) const;
   HBITMAP bitmap_ = nullptr;
   int frameWidth_ = 0, frameHeight_ = 0;
-  bool hover_ = false, tracking_ = false;
+  rtwin::HoverTracker hover_;
 };
 
 class CStaticLink : public rtwin::CControl {

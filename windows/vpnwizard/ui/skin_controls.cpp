@@ -486,7 +486,7 @@ void CSkinButton::Draw(const DRAWITEMSTRUCT &item) {
     return;
   }
   ButtonFrame frame = (item.itemState & ODS_SELECTED) ? ButtonFrame::Pressed
-                      : hover_                        ? ButtonFrame::Hover
+                      : hover_.hovering()             ? ButtonFrame::Hover
                                                       : ButtonFrame::Normal;
   // The text goes onto a copy of the frame, so a caption that changes never leaves its old text behind.
   HDC stripDc = CreateCompatibleDC(item.hDC);
@@ -529,32 +529,13 @@ std::optional<LRESULT> CSkinButton::Reflect(UINT message, WPARAM, LPARAM lParam)
 
 LRESULT CSkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   RelayToTooltip(tooltip_, hwnd(), message, wParam, lParam);
-  switch (message) {
-    case WM_MOUSEMOVE:
-      if (!tracking_) {
-        TRACKMOUSEEVENT track{sizeof track, TME_HOVER | TME_LEAVE, hwnd(), 1};
-        tracking_ = TrackMouseEvent(&track) != FALSE;
-      }
-      break;
-    case WM_MOUSEHOVER:
-      hover_ = true;
-      Invalidate();
-      break;
-    case WM_MOUSELEAVE:
-      hover_ = tracking_ = false;
-      Invalidate();
-      break;
-    case WM_SETCURSOR:
-      if (UsesHandCursor()) {
-        if (hover_) {
-          if (HCURSOR hand = LoadCursorA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kHandCursor)))
-            SetCursor(hand);
-        }
-        return TRUE;
-      }
-      break;
-    default:
-      break;
+  if (hover_.OnMessage(hwnd(), message)) Invalidate();
+  if (message == WM_SETCURSOR && UsesHandCursor()) {
+    if (hover_.hovering()) {
+      if (HCURSOR hand = LoadCursorA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kHandCursor)))
+        SetCursor(hand);
+    }
+    return TRUE;
   }
   return Default(message, wParam, lParam);
 }

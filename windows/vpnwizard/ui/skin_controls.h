@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dialog.h"
+#include "hover_tracker.h"
 #include "skin_loader.h"
 
 namespace tunmira {
@@ -105,7 +106,7 @@ class CSkinButton : public CSkinPlacedControl, public SkinButtonTarget {
 
   long frameWidth() const { return frameWidth_; }
   long frameHeight() const { return frameHeight_; }
-  bool hovering() const { return hover_; }
+  bool hovering() const { return hover_.hovering(); }
   SkinColour activeColour() const { return active_; }
   SkinColour inactiveColour() const { return inactive_; }
   POINT clickOffset() const { return {clickX_, clickY_}; }
@@ -125,8 +126,7 @@ class CSkinButton : public CSkinPlacedControl, public SkinButtonTarget {
   HBITMAP strip_ = nullptr;
   long frameWidth_ = 0;
   long frameHeight_ = 0;
-  bool hover_ = false;
-  bool tracking_ = false;
+  rtwin::HoverTracker hover_;
   COLORREF active_ = 0;
   COLORREF inactive_ = 0;
   long clickX_ = 2;
