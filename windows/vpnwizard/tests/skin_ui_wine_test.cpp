@@ -20,6 +20,7 @@
 #include "prompts.h"
 #include "skin_controls.h"
 #include "skin_loader.h"
+#include "stay_active.h"
 #include "win_skin_host.h"
 #include "window_hook.h"
 
@@ -669,6 +670,110 @@ TEST(CaptionPainter, SystemStyleCaptionKeepsTheWindowWorking) {
   SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);
   DestroyWindow(window);
   EXPECT_FALSE(painter.IsHooked());
+}
+
+constexpr COLORREF kActiveCaption = RGB(0, 160, 80);
+constexpr COLORREF kInactiveCaption = RGB(150, 150, 150);
+
+// A top-level window with a painted caption of one flat colour per state; it notes the activation
+// states the system's own handling is told.
+class CaptionedWindow {
+ public:
+  explicit CaptionedWindow(const char *title) {
+    static bool registered = false;
+    if (!registered) {
+      WNDCLASSA cls{};
+      cls.lpfnWndProc = Proc;
+      cls.hInstance = GetModuleHandleA(nullptr);
+      cls.lpszClassName = "TunmiraCaptionTest";
+      cls.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+      registered = RegisterClassA(&cls) != 0;
+    }
+    // A tool window: wine draws its frame itself rather than leaving it to the display, so the caption
+    // can be read back.
+    hwnd_ = CreateWindowExA(WS_EX_TOOLWINDOW, "TunmiraCaptionTest", title, WS_OVERLAPPED | WS_CAPTION, 60, 60,
+                            320, 200, nullptr, nullptr, GetModuleHandleA(nullptr), this);
+    painter.Install(hwnd_, WM_CAPTION_PAINT, 0);
+  }
+  ~CaptionedWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+  }
+  HWND hwnd() const { return hwnd_; }
+
+  // The colour the window shows in the middle of its caption.
+  COLORREF CaptionColour() const {
+    RECT caption = painter.CaptionRect();
+    HDC dc = GetWindowDC(hwnd_);
+    COLORREF colour = GetPixel(dc, (caption.left + caption.right) / 2, (caption.top + caption.bottom) / 2);
+    ReleaseDC(hwnd_, dc);
+    return colour;
+  }
+
+  CCaptionPainter painter;
+  std::vector<WPARAM> systemSaw;
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE)
+      SetWindowLongPtrA(
+          window, GWLP_USERDATA,
+          reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams));
+    auto *self = reinterpret_cast<CaptionedWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self && message == WM_NCACTIVATE) self->systemSaw.push_back(wParam);
+    if (message == WM_CAPTION_PAINT) {
+      if (auto *record = reinterpret_cast<const CaptionPaintRecord *>(lParam)) {
+        HBRUSH brush = CreateSolidBrush(record->active ? kActiveCaption : kInactiveCaption);
+        RECT all{0, 0, record->width, record->height};
+        FillRect(record->dc, &all, brush);
+        DeleteObject(brush);
+      }
+      return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+bool Activate(HWND window) {
+  SetForegroundWindow(window);
+  SetActiveWindow(window);
+  return PumpUntil([&] { return GetActiveWindow() == window; });
+}
+
+TEST(CaptionPainter, AWindowMarkedToStayActiveKeepsItsActiveCaption) {
+  CaptionedWindow main("Main window"), helper("Helper window");
+  ShowWindow(main.hwnd(), SW_SHOW);
+  SetWindowPos(helper.hwnd(), HWND_TOP, 420, 60, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+  ASSERT_TRUE(Activate(main.hwnd()));
+  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
+
+  // Marked, the window keeps its active look while the helper holds the activation, and the system's
+  // own handling is never told it lost it.
+  rtwin::MarkStayActive(main.hwnd(), true);
+  EXPECT_TRUE(rtwin::IsMarkedStayActive(main.hwnd()));
+  main.systemSaw.clear();
+  ASSERT_TRUE(Activate(helper.hwnd()));
+  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
+  EXPECT_EQ(helper.CaptionColour(), kActiveCaption);
+  for (WPARAM told : main.systemSaw) EXPECT_EQ(told, static_cast<WPARAM>(TRUE));
+
+  // A disabled window looks inactive all the same, and active again once enabled.
+  EnableWindow(main.hwnd(), FALSE);
+  SendMessageA(main.hwnd(), WM_NCACTIVATE, TRUE, 0);
+  EXPECT_EQ(main.CaptionColour(), kInactiveCaption);
+  EnableWindow(main.hwnd(), TRUE);
+  SendMessageA(main.hwnd(), WM_NCACTIVATE, FALSE, 0);
+  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
+
+  // Unmarked, the caption follows the activation again.
+  rtwin::MarkStayActive(main.hwnd(), false);
+  EXPECT_FALSE(rtwin::IsMarkedStayActive(main.hwnd()));
+  ASSERT_TRUE(Activate(main.hwnd()));
+  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
+  EXPECT_EQ(helper.CaptionColour(), kInactiveCaption);
+  ASSERT_TRUE(Activate(helper.hwnd()));
+  EXPECT_EQ(main.CaptionColour(), kInactiveCaption);
+  EXPECT_EQ(main.systemSaw.back(), static_cast<WPARAM>(FALSE));
 }
 
 TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {

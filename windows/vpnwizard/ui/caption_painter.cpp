@@ -1,6 +1,7 @@
 #include "caption_painter.h"
 
 #include "caption_geometry.h"
+#include "stay_active.h"
 
 namespace tunmira {
 namespace {
@@ -102,7 +103,9 @@ void CCaptionPainter::OnNcPaint(HRGN region) {
 }
 
 BOOL CCaptionPainter::OnNcActivate(BOOL active) {
-  int state = !IsWindowEnabled(hwnd()) ? 0 : (active ? 1 : 0);
+  // A disabled window (one that owns a modal dialog) always looks inactive; a window marked to stay active
+  // keeps its active look whatever the system says.
+  int state = !IsWindowEnabled(hwnd()) ? 0 : rtwin::IsMarkedStayActive(hwnd()) ? 1 : (active ? 1 : 0);
   if (state == active_) return TRUE;
   Invisibly(hwnd(), [&] { return CWindowHook::WindowProc(WM_NCACTIVATE, static_cast<WPARAM>(state), 0); });
   active_ = state;
