@@ -1,9 +1,10 @@
 # Test helpers shared by every module.
 #
 #   rt_add_gtest(name LABEL unit|process|interop|wine SOURCES ... [LIBS ...] [ENV VAR=value ...]
-#                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...])
+#                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...] [LAUNCHER command ...])
 # With CASES, each named case runs in a test program of its own, one at a time (cases that drive one
-# program's windows on the shared display must not overlap).
+# program's windows on the shared display must not overlap). With LAUNCHER, the test runs as
+# `command ... <program>`: a wrapper that prepares the program's surroundings and starts it.
 #     One GoogleTest program, registered as one ctest test with the given label. Test programs land in
 #     <build>/tests so bin/ holds only deliverables and tools.
 #
@@ -25,7 +26,7 @@ if(RT_BUILD_TESTS)
 endif()
 
 function(rt_add_gtest name)
-  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;CASES" ${ARGN})
+  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;CASES;LAUNCHER" ${ARGN})
   if(NOT RT_BUILD_TESTS)
     return()
   endif()
@@ -41,15 +42,19 @@ function(rt_add_gtest name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/testing)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   set(tests ${name})
+  set(command ${name})
+  if(A_LAUNCHER)
+    set(command ${A_LAUNCHER} $<TARGET_FILE:${name}>)
+  endif()
   if(A_CASES)
     set(tests)
     foreach(test_case ${A_CASES})
-      add_test(NAME ${name}.${test_case} COMMAND ${name} --gtest_filter=${test_case})
+      add_test(NAME ${name}.${test_case} COMMAND ${command} --gtest_filter=${test_case})
       set_tests_properties(${name}.${test_case} PROPERTIES RESOURCE_LOCK ${name})
       list(APPEND tests ${name}.${test_case})
     endforeach()
   else()
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${command})
   endif()
   foreach(test ${tests})
     set_tests_properties(${test} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})

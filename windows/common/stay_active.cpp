@@ -16,6 +16,8 @@ void MarkStayActive(HWND window, bool stay) {
     RemovePropA(window, kStayActiveProperty);
 }
 
-bool IsMarkedStayActive(HWND window) { return GetPropA(window, kStayActiveProperty) != nullptr; }
+bool IsMarkedStayActive(HWND window) {
+  return GetPropA(window, kStayActiveProperty) != nullptr;
+}
 
 }  // namespace rtwin
