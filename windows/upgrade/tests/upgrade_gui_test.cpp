@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -93,6 +94,34 @@ void SaveScreenshot(HWND window, const std::string &name) {
   DeleteObject(dib);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+}
+
+// What the virtual display shows where a window is, pixel by pixel.
+std::vector<std::uint32_t> ScreenPixels(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void *bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  const auto *first = static_cast<const std::uint32_t *>(bits);
+  std::vector<std::uint32_t> pixels(first, first + static_cast<std::size_t>(width) * height);
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
 }
 
 class UpgradeExe {
@@ -296,6 +325,43 @@ TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
   app.Click(1002);
   EXPECT_TRUE(WaitFor([&] { return !app.Visible(kAdapters); }, 5000));
   EXPECT_EQ(app.Prompts(), "");
+  app.Click(IDCANCEL);
+  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+}
+
+// A button shows its hover frame while the mouse rests on it and its normal frame again once the mouse
+// has left, on every visit.
+TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
+  RouterPeerProcess peer(dir, "");
+  ASSERT_TRUE(peer.Ready());
+  UpgradeExe app(dir, peer.port(), guid);
+  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
+  HWND next = app.Item(kNext);
+  ASSERT_TRUE(IsWindowVisible(next) && IsWindowEnabled(next));
+  RECT button, dialog;
+  GetWindowRect(next, &button);
+  GetWindowRect(app.dialog(), &dialog);
+  POINT away{dialog.left + 4, dialog.top + 4};
+  POINT on{(button.left + button.right) / 2, (button.top + button.bottom) / 2};
+  SetCursorPos(away.x, away.y);
+  RedrawWindow(app.dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  std::vector<std::uint32_t> normal;
+  // The normal frame, once the display has settled on it.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        auto before = ScreenPixels(next);
+        Sleep(200);
+        normal = ScreenPixels(next);
+        return before == normal;
+      },
+      10000));
+  for (int visit = 1; visit <= 2; ++visit) {
+    SCOPED_TRACE(visit);
+    SetCursorPos(on.x, on.y);
+    EXPECT_TRUE(WaitFor([&] { return ScreenPixels(next) != normal; }, 10000));
+    SetCursorPos(away.x, away.y);
+    EXPECT_TRUE(WaitFor([&] { return ScreenPixels(next) == normal; }, 10000));
+  }
   app.Click(IDCANCEL);
   EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
 }
