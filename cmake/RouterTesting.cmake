@@ -1,9 +1,10 @@
 # Test helpers shared by every module.
 #
 #   rt_add_gtest(name LABEL unit|process|interop|wine SOURCES ... [LIBS ...] [ENV VAR=value ...]
-#                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...])
+#                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...] [WRAPPER script])
 # With CASES, each named case runs in a test program of its own, one at a time (cases that drive one
-# program's windows on the shared display must not overlap).
+# program's windows on the shared display must not overlap). With WRAPPER, the script runs the program
+# (given as its arguments, after the emulator when cross-built) once it has prepared its surroundings.
 #     One GoogleTest program, registered as one ctest test with the given label. Test programs land in
 #     <build>/tests so bin/ holds only deliverables and tools.
 #
@@ -25,7 +26,7 @@ if(RT_BUILD_TESTS)
 endif()
 
 function(rt_add_gtest name)
-  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;CASES" ${ARGN})
+  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT;WRAPPER" "SOURCES;LIBS;ENV;CASES" ${ARGN})
   if(NOT RT_BUILD_TESTS)
     return()
   endif()
@@ -48,6 +49,9 @@ function(rt_add_gtest name)
       set_tests_properties(${name}.${test_case} PROPERTIES RESOURCE_LOCK ${name})
       list(APPEND tests ${name}.${test_case})
     endforeach()
+  elseif(A_WRAPPER)
+    # The wrapper prepares what the program runs in and then runs it (with the emulator, when cross-built).
+    add_test(NAME ${name} COMMAND ${A_WRAPPER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()
