@@ -120,19 +120,28 @@ inline std::string ShownWindows() {
   return captions;
 }
 
-// A shown progress dialog of the program, or nullptr.
-inline HWND ProgressDialog() {
-  HWND found = nullptr;
+// A shown top-level window of the program that has the item, or nullptr.
+inline HWND ShownWindowWith(int itemId) {
+  struct Search {
+    int itemId;
+    HWND found;
+  } search{itemId, nullptr};
   ::EnumWindows(
-      [](HWND window, LPARAM result) -> BOOL {
-        if (::IsWindowVisible(window) && ::GetDlgItem(window, kProgressFrame) != nullptr) {
-          *reinterpret_cast<HWND *>(result) = window;
+      [](HWND window, LPARAM param) -> BOOL {
+        auto *search = reinterpret_cast<Search *>(param);
+        if (::IsWindowVisible(window) && ::GetDlgItem(window, search->itemId) != nullptr) {
+          search->found = window;
           return FALSE;
         }
         return TRUE;
       },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A shown progress dialog of the program, or nullptr.
+inline HWND ProgressDialog() {
+  return ShownWindowWith(kProgressFrame);
 }
 
 inline std::vector<LoggedRequest> Posts(const RouterDouble &router) {
@@ -150,20 +159,23 @@ inline std::vector<std::string> Paths(const RouterDouble &router) {
 }
 
 // One router double where the wizard looks for a router given by its address.
-inline std::unique_ptr<RouterDouble> StartRouter(const std::string &address, const char *password, const char *lan,
-                                          const char *mask, std::vector<std::string> more) {
+inline std::unique_ptr<RouterDouble> StartRouter(const std::string &address, const char *password,
+                                                 const char *lan, const char *mask,
+                                                 std::vector<std::string> more) {
   std::vector<std::string> options = {"--port", kRouterPort, "--wan", address,  "--password",
                                       password, "--lan",     lan,     "--mask", mask};
   options.insert(options.end(), more.begin(), more.end());
   return std::make_unique<RouterDouble>(address, options);
 }
 
-inline std::unique_ptr<RouterDouble> StartRouter1(const std::string &address, std::vector<std::string> more = {},
-                                           const char *password = "secret1") {
+inline std::unique_ptr<RouterDouble> StartRouter1(const std::string &address,
+                                                  std::vector<std::string> more = {},
+                                                  const char *password = "secret1") {
   return StartRouter(address, password, "192.168.1.1", "255.255.255.0", std::move(more));
 }
 
-inline std::unique_ptr<RouterDouble> StartRouter2(const std::string &address, std::vector<std::string> more = {}) {
+inline std::unique_ptr<RouterDouble> StartRouter2(const std::string &address,
+                                                  std::vector<std::string> more = {}) {
   return StartRouter(address, "secret2", "192.168.2.1", "255.255.0.0", std::move(more));
 }
 

@@ -11,6 +11,29 @@ namespace {
 
 using namespace test;
 
+// Each value of the summary stands on its caption's row, to its right, and reads as entered or read.
+void ExpectSummaryRows(const TunmiraExe &app) {
+  // Captions Label11, Label21, Label41, Label61, Label81, Label101 and the values on their rows.
+  constexpr int kLabel11 = 1213, kLabel21 = 1214, kLabel41 = 1216, kLabel81 = 1218, kLabel101 = 1219,
+                kLabel61 = 1220;
+  const struct {
+    int caption, value;
+    const char *text;
+  } rows[] = {{kLabel11, 1230, "HQ link&x"},     {kLabel21, 1231, "MainMode"},
+              {kLabel41, 1236, kRouter2Address}, {kLabel61, 1237, "192.168.2.1/255.255.0.0"},
+              {kLabel81, 1233, kRouter1Address}, {kLabel101, 1234, "192.168.1.1/255.255.255.0"},
+              {kLabel41, 1235, "IP-ADDRESS"},    {kLabel81, 1232, "IP-ADDRESS"}};
+  for (const auto &row : rows) {
+    RECT caption, value;
+    ::GetWindowRect(::GetDlgItem(app.Page(), row.caption), &caption);
+    ::GetWindowRect(::GetDlgItem(app.Page(), row.value), &value);
+    EXPECT_EQ(app.ItemText(row.value), row.text);
+    const int captionMiddle = (caption.top + caption.bottom) / 2;
+    EXPECT_TRUE(value.top <= captionMiddle && captionMiddle <= value.bottom) << row.text << " off its row";
+    EXPECT_GE(value.left, caption.left + 100) << row.text << " over its caption";
+  }
+}
+
 class TunmiraEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,6 +59,24 @@ TEST_F(TunmiraEndToEnd, SetsUpATunnelBetweenTwoRouters) {
   ASSERT_TRUE(app.WaitForPage("Welcome16", 60000)) << app.PageShown() << " prompts: " << app.Prompts();
   app.Picture("e2e-3-summary");
   EXPECT_EQ(app.WizardMessages(), "");
+  ExpectSummaryRows(app);
+
+  // Help shows the explanation, all of its picture and its Close button; Close ends it.
+  constexpr int kHelpButton = 1210, kExplanationLabel = 1240;
+  ::PostMessageA(app.Page(), WM_COMMAND, MAKEWPARAM(kHelpButton, BN_CLICKED), 0);
+  HWND explanation = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (explanation = ShownWindowWith(kExplanationLabel)) != nullptr; }, 10000));
+  RECT client, close;
+  ::GetClientRect(explanation, &client);
+  EXPECT_GE(client.right, 480);
+  EXPECT_GE(client.bottom, 420);
+  ::GetWindowRect(::GetDlgItem(explanation, IDOK), &close);
+  ::MapWindowPoints(nullptr, explanation, reinterpret_cast<POINT *>(&close), 2);
+  EXPECT_TRUE(close.left >= 0 && close.top >= 0 && close.right <= client.right &&
+              close.bottom <= client.bottom);
+  app.Picture("e2e-3-explanation", explanation);
+  ::PostMessageA(explanation, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  ASSERT_TRUE(WaitFor([&] { return ShownWindowWith(kExplanationLabel) == nullptr; }, 10000));
 
   // Go posts the tunnel form to both routers; the summary is shown again for the connect.
   ASSERT_TRUE(app.BarItemVisible(kGo));
