@@ -380,7 +380,8 @@ BOOL CAdapterInfoPage::OnInitDialog() {
 
 void CAdapterInfoPage::OnOK() {
   LRESULT selected = SendMessageA(Item(IDC_ADAPTER_COMBO), CB_GETCURSEL, 0, 0);
-  selection_ = selected == CB_ERR ? 0 : static_cast<int>(selected);
+  // No selection is no valid choice: it must not pass for the first adapter.
+  selection_ = selected == CB_ERR ? -1 : static_cast<int>(selected);
   EndDialog(IDOK);
 }
 
