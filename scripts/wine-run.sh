@@ -56,8 +56,10 @@ shared_display() {
 fonts_marker=$WINEPREFIX/rt-fonts-mapped
 map_fonts() {
   [ -f "$fonts_marker" ] && return
-  "$wine" regedit /S "Z:$here/wine-fonts.reg" </dev/null >/dev/null 2>&1 9>&-
-  touch "$fonts_marker"
+  # A failed import is tried again by the next program rather than stopping this one.
+  if "$wine" regedit /S "Z:$here/wine-fonts.reg" </dev/null >/dev/null 2>&1 9>&-; then
+    touch "$fonts_marker"
+  fi
 }
 
 mkdir -p "$WINEPREFIX"
