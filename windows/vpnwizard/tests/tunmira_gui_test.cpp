@@ -225,6 +225,13 @@ TEST(TunmiraGui, WalksThePagesWithNextAndBackAndClosesThroughTheQuery) {
   EXPECT_LT(linkRect.top, labelRect.bottom);
   EXPECT_GT(linkRect.bottom, labelRect.top);
   EXPECT_GT(BlueTextPixels(link), 10) << "the link's text is not on the screen";
+  // The page holds all of its 638 x 356 picture, above the bar.
+  RECT page;
+  GetClientRect(app.Page(), &page);
+  EXPECT_GE(page.right, 638);
+  EXPECT_GE(page.bottom, 356);
+  GetWindowRect(app.Page(), &page);
+  EXPECT_LE(page.bottom, labelRect.top);
 
   // The start button on the page moves on to Welcome01 with Back, Next and Exit.
   HWND start = GetDlgItem(app.Page(), 1203);
