@@ -4,7 +4,8 @@
 #                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...] [LAUNCHER command ...])
 # With CASES, each named case runs in a test program of its own, one at a time (cases that drive one
 # program's windows on the shared display must not overlap). With LAUNCHER, the test runs as
-# `command ... <program>`: a wrapper that prepares the program's surroundings and starts it.
+# `command ... [emulator] <program>`: a wrapper that prepares the program's surroundings and starts it
+# (after the emulator when cross-built).
 #     One GoogleTest program, registered as one ctest test with the given label. Test programs land in
 #     <build>/tests so bin/ holds only deliverables and tools.
 #
@@ -44,7 +45,7 @@ function(rt_add_gtest name)
   set(tests ${name})
   set(command ${name})
   if(A_LAUNCHER)
-    set(command ${A_LAUNCHER} $<TARGET_FILE:${name}>)
+    set(command ${A_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   endif()
   if(A_CASES)
     set(tests)

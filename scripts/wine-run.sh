@@ -51,6 +51,17 @@ shared_display() {
   echo ":$display"
 }
 
+# The programs' dialogs and skin name Arial and Tahoma, which a prefix lacks: without a face of the same
+# widths wine falls back to one whose text overflows the controls. Liberation Sans keeps Arial's metrics.
+fonts_marker=$WINEPREFIX/rt-fonts-mapped
+map_fonts() {
+  [ -f "$fonts_marker" ] && return
+  # A failed import is tried again by the next program rather than stopping this one.
+  if "$wine" regedit /S "Z:$here/wine-fonts.reg" </dev/null >/dev/null 2>&1 9>&-; then
+    touch "$fonts_marker"
+  fi
+}
+
 mkdir -p "$WINEPREFIX"
 if [ -z "${DISPLAY:-}" ]; then
   DISPLAY=$( (flock 9; shared_display) 9>"$WINEPREFIX.lock")
@@ -64,6 +75,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ] || ! session_running; then
     elif ! session_running; then
       "$wine" wineboot </dev/null >/dev/null 2>&1 9>&-
     fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+if [ ! -f "$fonts_marker" ]; then
+  (
+    flock 9
+    map_fonts
   ) 9>"$WINEPREFIX.lock"
 fi
 

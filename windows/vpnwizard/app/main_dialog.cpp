@@ -102,20 +102,22 @@ void CWizardMainDlg::ApplyBar(const BarView &view) {
 }
 
 void CWizardMainDlg::OnNext() {
+  WizardState &state = TheWizardState();
   GoNextPage();
-  ApplyBar(BarAfterNext(WizardStep, ConfigurePhase));
+  ApplyBar(BarAfterNext(state.WizardStep, state.ConfigurePhase));
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void CWizardMainDlg::OnBack() {
   GoBackPage();
-  ApplyBar(BarAfterBack(WizardStep));
+  ApplyBar(BarAfterBack(TheWizardState().WizardStep));
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void CWizardMainDlg::EnterCdStartMode() {
-  CdStartMode = 1;
-  WizardStep = kStepCdStart;
+  WizardState &state = TheWizardState();
+  state.CdStartMode = 1;
+  state.WizardStep = kStepCdStart;
   PostMessageA(hwnd(), WM_WIZARD_COMMAND, 2, 100);
   ApplyBar(BarForCdStart());
   GoNextPage();
@@ -326,7 +328,7 @@ void CProgressDlg::Close() {
 }
 
 void CProgressDlg::Finish() {
-  ProgressDone = 1;
+  TheWizardState().ProgressDone = 1;
   Close();
 }
 
@@ -335,7 +337,7 @@ std::optional<INT_PTR> CProgressDlg::OnMessage(UINT message, WPARAM wParam, LPAR
     case WM_TIMER:
       if (wParam != kProgressTimerId) break;
       {
-        bool close = timer_.Tick(ProgressDone != 0);
+        bool close = timer_.Tick(TheWizardState().ProgressDone != 0);
         ShowFrame(timer_.frame());
         if (close) Close();
       }
@@ -378,7 +380,8 @@ BOOL CAdapterInfoPage::OnInitDialog() {
 
 void CAdapterInfoPage::OnOK() {
   LRESULT selected = SendMessageA(Item(IDC_ADAPTER_COMBO), CB_GETCURSEL, 0, 0);
-  selection_ = selected == CB_ERR ? 0 : static_cast<int>(selected);
+  // No selection is no valid choice: it must not pass for the first adapter.
+  selection_ = selected == CB_ERR ? -1 : static_cast<int>(selected);
   EndDialog(IDOK);
 }
 

@@ -7,8 +7,6 @@
 
 namespace tunmira {
 
-std::atomic<int> ProgressDone{0};
-
 namespace {
 
 constexpr std::array<std::string_view, kFieldSlotCount> kFieldMessages = {
@@ -171,6 +169,10 @@ std::string ExistingTunnelMessage(const TunnelPlan &plan, const RouterReadState 
   if (fromRouter2) text += " " + *fromRouter2 + " " + messages.Text("MSG_TUNNELNAME2") + ". ";
   text += messages.Text("MSG_TUNNELNAME3");
   return text;
+}
+
+bool IsGatewayAddress(std::string_view gateway) {
+  return !gateway.empty() && gateway != "0.0.0.0";
 }
 
 std::string AdapterChoiceName(std::string_view description) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -13,12 +12,9 @@
 #include <vector>
 
 #include "tunnel_plan.h"
+#include "wizard_state.h"
 
 namespace tunmira {
-
-// Set to 1 by a worker as its last step (or by the progress dialog when the user stops it); cleared by
-// the page before it starts a worker. The progress dialog polls it on its timer.
-extern std::atomic<int> ProgressDone;
 
 inline constexpr int kRemotePageTemplate = 343;
 inline constexpr int kSummaryPageTemplate = 330;
@@ -128,6 +124,10 @@ struct AdapterGateway {
   std::string description;
   std::string gateway;
 };
+
+// true when an adapter's first gateway text names a gateway: the system reports "0.0.0.0" (or nothing)
+// for an adapter that has none, and no router can be reached there.
+bool IsGatewayAddress(std::string_view gateway);
 
 // The name the adapter choice lists: the description up to its last "-" (all of it without one).
 std::string AdapterChoiceName(std::string_view description);

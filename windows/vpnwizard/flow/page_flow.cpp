@@ -3,49 +3,52 @@
 namespace tunmira {
 
 int Welcome00Next() {
-  if (WizardStep == kStepCdStart) return kCdStartId;
-  WizardStep = kStepWelcome01;
+  WizardState &state = TheWizardState();
+  if (state.WizardStep == kStepCdStart) return kCdStartId;
+  state.WizardStep = kStepWelcome01;
   return kWelcome01Id;
 }
 
 int Welcome01Next() {
-  WizardStep = kStepWelcome10;
+  TheWizardState().WizardStep = kStepWelcome10;
   return kWelcome10Id;
 }
 
 int Welcome01Back() {
-  WizardStep = kStepWelcome00;
+  TheWizardState().WizardStep = kStepWelcome00;
   return kWelcome00Id;
 }
 
 int Welcome10Next() {
-  WizardStep = kStepRouterEntry;
+  TheWizardState().WizardStep = kStepRouterEntry;
   return kPageRemoteId;
 }
 
 int Welcome10Back() {
-  WizardStep = kStepWelcome01;
+  TheWizardState().WizardStep = kStepWelcome01;
   return kWelcome01Id;
 }
 
 int PageRemoteBack() {
-  WizardStep = kStepWelcome10;
+  TheWizardState().WizardStep = kStepWelcome10;
   return kWelcome10Id;
 }
 
 int CdStartNext(CommandPoster &poster) {
-  if (CdStartMode == 1) {
+  WizardState &state = TheWizardState();
+  if (state.CdStartMode == 1) {
     poster.PostWizardCommand(8, 0);
     return kListNeighbour;
   }
-  WizardStep = kStepConfigured;
+  state.WizardStep = kStepConfigured;
   return kWelcome30Id;
 }
 
 int CdStartBack(CommandPoster &poster) {
-  if (CdStartMode != 1) return 1;
-  CdStartMode = 0;
-  WizardStep = kStepWelcome00;
+  WizardState &state = TheWizardState();
+  if (state.CdStartMode != 1) return 1;
+  state.CdStartMode = 0;
+  state.WizardStep = kStepWelcome00;
   poster.PostWizardCommand(0, 100);
   return kWelcome00Id;
 }
@@ -63,7 +66,8 @@ ConfigureMessage MessageForPosts(const PostResults &results) {
 }
 
 int Welcome16Next(PostResults &results, ConfigureActions &actions) {
-  if (ConfigurePhase == 0) {
+  WizardState &state = TheWizardState();
+  if (state.ConfigurePhase == 0) {
     results.router1 = actions.PostTunnel(RouterId::Router1);
     results.router2 = actions.PostTunnel(RouterId::Router2);
     ConfigureMessage message = MessageForPosts(results);
@@ -71,23 +75,24 @@ int Welcome16Next(PostResults &results, ConfigureActions &actions) {
       actions.ShowConfigureMessage(message);
       return kStayOnPage;
     }
-    ConfigurePhase = 1;
-    WizardStep = kStepConfigure;
+    state.ConfigurePhase = 1;
+    state.WizardStep = kStepConfigure;
     return kWelcome16Id;
   }
-  if (ConfigurePhase == 1) actions.Connect();
-  WizardStep = kStepConfigured;
+  if (state.ConfigurePhase == 1) actions.Connect();
+  state.WizardStep = kStepConfigured;
   return kWelcome30Id;
 }
 
 int Welcome16Back(ConfigureActions &actions) {
-  if (ConfigurePhase == 1) {
-    ConfigurePhase = 0;
-    WizardStep = kStepConfigure;
+  WizardState &state = TheWizardState();
+  if (state.ConfigurePhase == 1) {
+    state.ConfigurePhase = 0;
+    state.WizardStep = kStepConfigure;
     return kWelcome16Id;
   }
-  if (ConfigurePhase != 0) actions.ShowMistake();
-  WizardStep = kStepRouterEntry;
+  if (state.ConfigurePhase != 0) actions.ShowMistake();
+  state.WizardStep = kStepRouterEntry;
   return kPageRemoteId;
 }
 

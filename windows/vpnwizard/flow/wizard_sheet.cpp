@@ -2,10 +2,6 @@
 
 namespace tunmira {
 
-int WizardStep = kStepWelcome00;
-int ConfigurePhase = 0;
-int CdStartMode = 0;
-
 WizardPage *WizardSheet::FindActivePage() const {
   for (WizardPage *page : pages_)
     if (page->active_) return page;
@@ -73,10 +69,11 @@ void WizardSheet::GoNextPage() {
 }
 
 void WizardSheet::GoBackPage() {
+  WizardState &state = TheWizardState();
   WizardPage *active = FindActivePage();
   if (active == nullptr) return;
-  WizardStep = PageIndex(active);
-  if (WizardStep == 0) return;
+  state.WizardStep = PageIndex(active);
+  if (state.WizardStep == 0) return;
   Move(*active, active->OnWizardBack(), -1);
 }
 

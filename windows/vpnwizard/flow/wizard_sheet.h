@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tunnel_plan.h"
+#include "wizard_state.h"
 
 namespace tunmira {
 
@@ -34,11 +35,6 @@ enum StepValue : int {
   kStepConfigured = 7,
   kStepCdStart = 8,
 };
-
-// Process-wide flow values shared by the pages and the main dialog.
-extern int WizardStep;
-extern int ConfigurePhase;
-extern int CdStartMode;
 
 class WizardSheet;
 

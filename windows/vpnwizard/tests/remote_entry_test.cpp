@@ -149,6 +149,13 @@ TEST(ExistingTunnels, TheMessageNamesEachRoutersTunnelToTheOther) {
   EXPECT_EQ(ExistingTunnelMessage(plan, r1, r2, KeyTexts()), "");
 }
 
+TEST(DefaultGateway, AnAdapterWithoutAGatewayReportsNoneOrTheUnspecifiedAddress) {
+  EXPECT_TRUE(IsGatewayAddress("192.168.1.1"));
+  EXPECT_TRUE(IsGatewayAddress("10.0.0.254"));
+  EXPECT_FALSE(IsGatewayAddress(""));
+  EXPECT_FALSE(IsGatewayAddress("0.0.0.0"));
+}
+
 TEST(DefaultGateway, NoneOneOrAChoiceAmongSeveral) {
   int asked = 0;
   std::vector<std::string> shown;

@@ -53,7 +53,7 @@ class RouterWorkers : public ::testing::Test {
     job.router = router;
     return RunWorker(entry, job, type, [this](int shownType) {
       types.push_back(shownType);
-      while (ProgressDone.load() == 0) ::Sleep(10);
+      while (TheWizardState().ProgressDone.load() == 0) ::Sleep(10);
     });
   }
 
@@ -152,7 +152,7 @@ TEST_F(RouterWorkers, StoppingTheDialogEndsTheWorkerBeforeItsResultsAreUsed) {
   // closes.
   const bool used = RunWorker(ReadRouterInfoThread, job, kProgressReadRouter1, [&](int) {
     while (router1.Requests().empty()) ::Sleep(10);
-    ProgressDone.store(1);
+    TheWizardState().ProgressDone.store(1);
   });
   EXPECT_FALSE(used);
   EXPECT_EQ(job.finished.load(), 1) << "the worker has ended when RunWorker returns";

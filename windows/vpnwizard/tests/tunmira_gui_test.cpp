@@ -81,6 +81,28 @@ void SaveWindowPicture(HWND window, const std::string &path) {
   ReleaseDC(nullptr, screen);
 }
 
+std::string WindowText(HWND window) {
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+// How many pixels the screen shows in the window's rectangle that are mostly blue, as link text is.
+int BlueTextPixels(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  HDC screen = GetDC(nullptr);
+  int count = 0;
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    for (int x = rect.left; x < rect.right; ++x) {
+      COLORREF pixel = GetPixel(screen, x, y);
+      if (GetBValue(pixel) > 150 && GetRValue(pixel) < 120 && GetGValue(pixel) < 120) ++count;
+    }
+  }
+  ReleaseDC(nullptr, screen);
+  return count;
+}
+
 // The bin folder Tunmira.exe lies in (a Unix path).
 std::string BinFolder() {
   std::string exe = Env("TUNMIRA_EXE");
@@ -191,6 +213,25 @@ TEST(TunmiraGui, WalksThePagesWithNextAndBackAndClosesThroughTheQuery) {
   EXPECT_EQ(GetWindowRgn(app.main(), region), COMPLEXREGION);
   DeleteObject(region);
   app.Picture("1-welcome00");
+  // The link reads "User Guide" and shows it in the bar, on Label9's line, right after its words.
+  HWND link = GetDlgItem(app.main(), kUserGuide);
+  EXPECT_EQ(WindowText(link), "User Guide");
+  RECT linkRect, labelRect, mainRect;
+  GetWindowRect(link, &linkRect);
+  GetWindowRect(GetDlgItem(app.main(), kLabel9), &labelRect);
+  GetWindowRect(app.main(), &mainRect);
+  EXPECT_GE(linkRect.left, labelRect.left);
+  EXPECT_LE(linkRect.right, mainRect.right);
+  EXPECT_LT(linkRect.top, labelRect.bottom);
+  EXPECT_GT(linkRect.bottom, labelRect.top);
+  EXPECT_GT(BlueTextPixels(link), 10) << "the link's text is not on the screen";
+  // The page holds all of its 638 x 356 picture, above the bar.
+  RECT page;
+  GetClientRect(app.Page(), &page);
+  EXPECT_GE(page.right, 638);
+  EXPECT_GE(page.bottom, 356);
+  GetWindowRect(app.Page(), &page);
+  EXPECT_LE(page.bottom, labelRect.top);
 
   // The start button on the page moves on to Welcome01 with Back, Next and Exit.
   HWND start = GetDlgItem(app.Page(), 1203);

@@ -133,7 +133,8 @@ int CPageRemote::OnWizardBack() {
 
 int CPageRemote::OnWizardNext() {
   RouterWork &work = WizardRouters();
-  RemoteState state{work.plan, work.flags, work.routers, WizardStep, ConfigurePhase};
+  RemoteState state{work.plan, work.flags, work.routers, TheWizardState().WizardStep,
+                    TheWizardState().ConfigurePhase};
   return RemoteWizardNext(*this, state);
 }
 

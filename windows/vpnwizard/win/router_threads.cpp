@@ -21,7 +21,7 @@ std::size_t Slot(RouterId id) {
 // The worker's last step: its results are complete before the progress dialog may close.
 unsigned Finish(WorkerJob &job) {
   job.finished.store(1);
-  ProgressDone.store(1);
+  TheWizardState().ProgressDone.store(1);
   return 0;
 }
 
@@ -129,7 +129,7 @@ unsigned __stdcall ConnectThread(void *argument) {
 bool RunWorker(WorkerEntry entry, WorkerJob &job, int progressType, const ProgressDialog &showProgress) {
   job.finished.store(0);
   job.work->stopRequested.store(0);
-  ProgressDone.store(0);
+  TheWizardState().ProgressDone.store(0);
   const std::uintptr_t thread = ::_beginthreadex(nullptr, 0, entry, &job, 0, nullptr);
   if (thread == 0) return false;
   const HANDLE handle = reinterpret_cast<HANDLE>(thread);
@@ -151,7 +151,7 @@ std::vector<AdapterGateway> AdaptersWithGateway() {
   if (::GetAdaptersInfo(list, &size) != ERROR_SUCCESS) return adapters;
   for (const IP_ADAPTER_INFO *adapter = list; adapter != nullptr; adapter = adapter->Next) {
     const char *gateway = adapter->GatewayList.IpAddress.String;
-    if (gateway[0] == '\0') continue;
+    if (!IsGatewayAddress(gateway)) continue;
     adapters.push_back({adapter->Description, gateway});
   }
   return adapters;

@@ -70,8 +70,8 @@ class FlowPage : public WizardPage {
         return Welcome10Next();
       case kPageRemoteId:
         if (refuseRemote) return kStayOnPage;
-        ConfigurePhase = 0;
-        WizardStep = kStepConfigure;
+        TheWizardState().ConfigurePhase = 0;
+        TheWizardState().WizardStep = kStepConfigure;
         return kWelcome16Id;
       case kWelcome16Id:
         return Welcome16Next(results, actions_);
@@ -111,9 +111,9 @@ class FlowPage : public WizardPage {
 class WizardFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WizardStep = 0;
-    ConfigurePhase = 0;
-    CdStartMode = 0;
+    TheWizardState().WizardStep = 0;
+    TheWizardState().ConfigurePhase = 0;
+    TheWizardState().CdStartMode = 0;
     for (int id : {kWelcome00Id, kWelcome01Id, kWelcome10Id, kPageRemoteId, kWelcome16Id, kWelcome17Id,
                    kWelcome30Id, kCdStartId})
       pages.push_back(std::make_unique<FlowPage>(id, poster, actions));
@@ -144,7 +144,7 @@ TEST_F(WizardFlowTest, FirstPageIsShownWithTheSheetButtonCaptionsAndHasNoBack) {
   EXPECT_EQ(windows.captions[kSheetBackButton], "Install");
   windows.log.clear();
   sheet.GoBackPage();
-  EXPECT_EQ(WizardStep, 0);
+  EXPECT_EQ(TheWizardState().WizardStep, 0);
   EXPECT_EQ(Active(), kWelcome00Id);
   EXPECT_TRUE(windows.log.empty());
 }
@@ -156,15 +156,15 @@ TEST_F(WizardFlowTest, NextWalksThePagesAndBackReturnsThroughEach) {
   for (auto [page, step] : forward) {
     sheet.GoNextPage();
     EXPECT_EQ(Active(), page);
-    EXPECT_EQ(WizardStep, step);
+    EXPECT_EQ(TheWizardState().WizardStep, step);
   }
-  EXPECT_EQ(ConfigurePhase, 0);
+  EXPECT_EQ(TheWizardState().ConfigurePhase, 0);
   const std::vector<std::pair<int, int>> backward = {
       {kPageRemoteId, 4}, {kWelcome10Id, 2}, {kWelcome01Id, 1}, {kWelcome00Id, 0}};
   for (auto [page, step] : backward) {
     sheet.GoBackPage();
     EXPECT_EQ(Active(), page);
-    EXPECT_EQ(WizardStep, step);
+    EXPECT_EQ(TheWizardState().WizardStep, step);
   }
   // Each window is created once and kept while hidden.
   EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "create 347"), 1);
@@ -200,7 +200,7 @@ TEST_F(WizardFlowTest, RouterEntryRefusalStaysAndUnknownAnswerStays) {
   ASSERT_TRUE(sheet.ShowPage(Page(kCdStartId)));
   sheet.GoBackPage();
   EXPECT_EQ(Active(), kCdStartId);
-  EXPECT_EQ(WizardStep, 7);
+  EXPECT_EQ(TheWizardState().WizardStep, 7);
 }
 
 TEST_F(WizardFlowTest, SummaryPostsBothFormsThenShowsItselfAgainThenConnects) {
@@ -209,14 +209,14 @@ TEST_F(WizardFlowTest, SummaryPostsBothFormsThenShowsItselfAgainThenConnects) {
   sheet.GoNextPage();
   EXPECT_EQ(Active(), kWelcome16Id);
   EXPECT_EQ(Page(kWelcome16Id).setActiveCount, shown + 1);
-  EXPECT_EQ(ConfigurePhase, 1);
-  EXPECT_EQ(WizardStep, 5);
+  EXPECT_EQ(TheWizardState().ConfigurePhase, 1);
+  EXPECT_EQ(TheWizardState().WizardStep, 5);
   EXPECT_EQ(actions.posts, (std::vector<RouterId>{RouterId::Router1, RouterId::Router2}));
   EXPECT_EQ(actions.connects, 0);
   sheet.GoNextPage();
   EXPECT_EQ(actions.connects, 1);
   EXPECT_EQ(Active(), kWelcome30Id);
-  EXPECT_EQ(WizardStep, 7);
+  EXPECT_EQ(TheWizardState().WizardStep, 7);
 }
 
 TEST_F(WizardFlowTest, FailedPostsShowTheirMessageAndStayInPhaseZero) {
@@ -233,7 +233,7 @@ TEST_F(WizardFlowTest, FailedPostsShowTheirMessageAndStayInPhaseZero) {
     actions.messages.clear();
     sheet.GoNextPage();
     EXPECT_EQ(Active(), kWelcome16Id);
-    EXPECT_EQ(ConfigurePhase, 0);
+    EXPECT_EQ(TheWizardState().ConfigurePhase, 0);
     EXPECT_EQ(actions.messages, std::vector<ConfigureMessage>{c.message});
   }
   // A second Next after a failure posts both forms again.
@@ -241,30 +241,30 @@ TEST_F(WizardFlowTest, FailedPostsShowTheirMessageAndStayInPhaseZero) {
   actions.posts.clear();
   sheet.GoNextPage();
   EXPECT_EQ(actions.posts.size(), 2u);
-  EXPECT_EQ(ConfigurePhase, 1);
+  EXPECT_EQ(TheWizardState().ConfigurePhase, 1);
 }
 
 TEST_F(WizardFlowTest, SummaryBackLeavesPhaseOneThenGoesToRouterEntry) {
   WalkToSummary();
   sheet.GoNextPage();
-  ASSERT_EQ(ConfigurePhase, 1);
+  ASSERT_EQ(TheWizardState().ConfigurePhase, 1);
   sheet.GoBackPage();
   EXPECT_EQ(Active(), kWelcome16Id);
-  EXPECT_EQ(ConfigurePhase, 0);
-  EXPECT_EQ(WizardStep, 5);
+  EXPECT_EQ(TheWizardState().ConfigurePhase, 0);
+  EXPECT_EQ(TheWizardState().WizardStep, 5);
   sheet.GoBackPage();
   EXPECT_EQ(Active(), kPageRemoteId);
-  EXPECT_EQ(WizardStep, 4);
+  EXPECT_EQ(TheWizardState().WizardStep, 4);
   EXPECT_EQ(actions.mistakes, 0);
 
   sheet.GoNextPage();
-  ConfigurePhase = 2;
+  TheWizardState().ConfigurePhase = 2;
   sheet.GoBackPage();
   EXPECT_EQ(actions.mistakes, 1);
   EXPECT_EQ(Active(), kPageRemoteId);
   // Another phase skips the posts and the connect.
   sheet.GoNextPage();
-  ConfigurePhase = 2;
+  TheWizardState().ConfigurePhase = 2;
   sheet.GoNextPage();
   EXPECT_EQ(Active(), kWelcome30Id);
   EXPECT_EQ(actions.connects, 0);
@@ -280,26 +280,26 @@ TEST_F(WizardFlowTest, ListNeighboursAfterTheSummary) {
   // The last page has no list neighbour after it: outside CD-start mode it answers Welcome30.
   sheet.GoNextPage();
   EXPECT_EQ(Active(), kWelcome30Id);
-  EXPECT_EQ(WizardStep, 7);
+  EXPECT_EQ(TheWizardState().WizardStep, 7);
   sheet.GoBackPage();
   EXPECT_EQ(Active(), kWelcome17Id);
-  EXPECT_EQ(WizardStep, 6);
+  EXPECT_EQ(TheWizardState().WizardStep, 6);
 }
 
 TEST_F(WizardFlowTest, CdStartModeGoesToItsPageAndBackToTheStart) {
   ASSERT_TRUE(sheet.ShowFirstPage());
-  CdStartMode = 1;
-  WizardStep = 8;
+  TheWizardState().CdStartMode = 1;
+  TheWizardState().WizardStep = 8;
   sheet.GoNextPage();
   EXPECT_EQ(Active(), kCdStartId);
-  EXPECT_EQ(WizardStep, 8);
+  EXPECT_EQ(TheWizardState().WizardStep, 8);
   sheet.GoNextPage();
   EXPECT_EQ(Active(), kCdStartId);
   EXPECT_EQ(poster.posted, (std::vector<std::pair<std::intptr_t, std::intptr_t>>{{8, 0}}));
   sheet.GoBackPage();
   EXPECT_EQ(Active(), kWelcome00Id);
-  EXPECT_EQ(CdStartMode, 0);
-  EXPECT_EQ(WizardStep, 0);
+  EXPECT_EQ(TheWizardState().CdStartMode, 0);
+  EXPECT_EQ(TheWizardState().WizardStep, 0);
   EXPECT_EQ(poster.posted.back(), (std::pair<std::intptr_t, std::intptr_t>{0, 100}));
 }
 

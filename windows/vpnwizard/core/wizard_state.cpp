@@ -1,0 +1,10 @@
+#include "wizard_state.h"
+
+namespace tunmira {
+
+WizardState &TheWizardState() {
+  static WizardState state;
+  return state;
+}
+
+}  // namespace tunmira
