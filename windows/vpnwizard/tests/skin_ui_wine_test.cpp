@@ -499,6 +499,18 @@ LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// The label's text layout follows its static style; "&" in a no-prefix label is text, not a mnemonic.
+TEST(SkinLabelTextFormat, FollowsTheStaticStyle) {
+  EXPECT_EQ(SkinLabelTextFormat(SS_CENTER, "a"), UINT(DT_CENTER | DT_WORDBREAK));
+  EXPECT_EQ(SkinLabelTextFormat(SS_RIGHT, "a"), UINT(DT_RIGHT | DT_WORDBREAK));
+  EXPECT_EQ(SkinLabelTextFormat(SS_LEFTNOWORDWRAP, "a"), UINT(DT_LEFT));
+  EXPECT_EQ(SkinLabelTextFormat(SS_LEFT, "a\tb"), UINT(DT_WORDBREAK | DT_EXPANDTABS));
+  EXPECT_EQ(SkinLabelTextFormat(SS_CENTERIMAGE, "one line"), UINT(DT_CENTER | DT_VCENTER | DT_SINGLELINE));
+  EXPECT_EQ(SkinLabelTextFormat(SS_CENTERIMAGE, "two\r\nlines"), UINT(DT_CENTER));
+  EXPECT_EQ(SkinLabelTextFormat(SS_LEFT, "HQ&x") & DT_NOPREFIX, 0u);
+  EXPECT_EQ(SkinLabelTextFormat(SS_LEFT | SS_NOPREFIX, "HQ&x"), UINT(DT_WORDBREAK | DT_NOPREFIX));
+}
+
 HWND PlainWindow() {
   static bool registered = false;
   if (!registered) {

@@ -249,7 +249,7 @@ TEST(TunmiraGui, WalksThePagesWithNextAndBackAndClosesThroughTheQuery) {
   app.Picture("3-welcome10");
   app.Command(kNext);
   ASSERT_TRUE(app.WaitForPage("PageRemote")) << app.PageShown();
-  EXPECT_TRUE(app.Visible(kNext));
+  EXPECT_TRUE(WaitFor([&] { return app.Visible(kNext); }, 5000));
   app.Picture("4-pageremote");
 
   // Back through every page to the start, where the bar is the start page's again.

@@ -207,8 +207,7 @@ void CSkinLabel::SetTransparent(bool on) {
   Update();
 }
 
-UINT CSkinLabel::TextFormat(const std::string &text) const {
-  LONG style = static_cast<LONG>(GetWindowLongPtrA(hwnd(), GWL_STYLE));
+UINT SkinLabelTextFormat(LONG style, const std::string &text) {
   UINT format;
   switch (style & SS_TYPEMASK) {
     case SS_CENTER:
@@ -226,6 +225,9 @@ UINT CSkinLabel::TextFormat(const std::string &text) const {
   if (style & SS_CENTERIMAGE)
     format = text.find("\r\n") == std::string::npos ? DT_CENTER | DT_VCENTER | DT_SINGLELINE : DT_CENTER;
   if (text.find('\t') != std::string::npos) format |= DT_EXPANDTABS;
+  // A label that shows what the user typed or a router reported (a tunnel name holding "&") says so with
+  // the static control's own no-prefix style; its text is then drawn as it is, with no mnemonic.
+  if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
   return format;
 }
 
@@ -247,7 +249,8 @@ void CSkinLabel::Paint() {
   ::SetTextColor(dc, textColour_);
   HGDIOBJ oldFont = SelectObject(dc, font_);
   if (!transparent_) FillRect(dc, &client, bkBrush_ ? bkBrush_ : defaultBrush_);
-  DrawTextA(dc, text.c_str(), -1, &client, TextFormat(text));
+  DrawTextA(dc, text.c_str(), -1, &client,
+            SkinLabelTextFormat(static_cast<LONG>(GetWindowLongPtrA(hwnd(), GWL_STYLE)), text));
   SelectObject(dc, oldFont);
   if (!transparent_) {
     BitBlt(screen, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);

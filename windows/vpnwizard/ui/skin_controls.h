@@ -27,6 +27,9 @@ class CSkinPlacedControl : public rtwin::CControl, public virtual SkinPlaced {
 // A .bmp file made into a bitmap for the screen; nullptr when the file is missing or damaged.
 HBITMAP LoadBmpFile(const std::string &path);
 
+// How a skinned label lays out its text (DrawText flags), from its static control style and the text.
+UINT SkinLabelTextFormat(LONG style, const std::string &text);
+
 class CSkinLabel : public CSkinPlacedControl, public SkinLabelTarget {
  public:
   CSkinLabel();
@@ -56,7 +59,6 @@ class CSkinLabel : public CSkinPlacedControl, public SkinLabelTarget {
   void RemakeFont();
   void Update();
   void Paint();
-  UINT TextFormat(const std::string &text) const;
 
   COLORREF textColour_;
   COLORREF bkColour_ = 0;
