@@ -534,6 +534,25 @@ swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
   return swc_reg_wr(ana_aggr_mask(index), swc_chip_port_bitfield(members));
 }
 
+swc_rc swc_ll_aggr_tables_write(const swc_port_flags_t *members) {
+  constexpr uint32_t kIndexes = 16;
+  swc_io_op ops[kIndexes];
+  for (uint32_t index = 1; index <= kIndexes; ++index) {
+    const Reg mask = ana_aggr_mask(index);
+    ops[index - 1] = swc_io_op{swc_io_op::kind_t::write,
+                               index == kIndexes,
+                               mask.block,
+                               mask.subblock,
+                               mask.reg,
+                               swc_chip_port_bitfield(members[index - 1])};
+  }
+  swc_reg_run(ops, kIndexes);
+  for (const swc_io_op &op : ops) {
+    if (op.rc < 0) return op.rc;  // the writes after it were skipped
+  }
+  return SWC_RC_OK;
+}
+
 swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t *members) {
   return swc_reg_wr(kAnaIpmcFlood, swc_chip_port_bitfield(members));
 }

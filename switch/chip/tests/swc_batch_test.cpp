@@ -1,6 +1,7 @@
 // Table reads through batches of register accesses, against the simulator process: the same entries
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
-// rebuilt from a table the simulator learned; CPU frames received and sent as scripts of words;
+// rebuilt from a table the simulator learned; CPU frames received and sent as scripts of words, and the
+// aggregation masks written as one;
 // malformed batches refused over the socket, and a simulator that refuses every batch still read
 // correctly.
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include "swc_api.h"
 #include "swc_ll.h"
 #include "swc_mac.h"
+#include "swc_reg.h"
 #include "swgenio.h"
 #include "wire.h"
 
@@ -209,6 +211,26 @@ TEST_F(BatchedFrames, FailedWordEndsTheTransmitWithItsCodeAndTheNextFrameGoesWho
   EXPECT_EQ(sim.ctl("transmitted 2"), "\n");
   ASSERT_EQ(swc_ll_cpu_tx_frame(3, frame.data(), frame.size(), 0), 0);
   EXPECT_EQ(sim.ctl("transmitted 2"), hex_of(frame) + "\n");
+}
+
+TEST_F(BatchedFrames, AllAggregationMasksWrittenTogetherAndAFailedWriteEndsThem) {
+  // Mask of code i: ports 1 and (i mod 6) + 1.
+  swc_port_flags_t masks[16] = {};
+  for (uint32_t i = 0; i < 16; ++i) masks[i][1] = masks[i][i % 6 + 1] = 1;
+  const auto read_back = [](uint32_t index) {
+    uint32_t value = 0;
+    EXPECT_EQ(swc_reg_rd(chipreg::ana_aggr_mask(index), &value), 0);
+    return value;
+  };
+  ASSERT_EQ(swc_ll_aggr_tables_write(masks), 0);
+  for (uint32_t index = 1; index <= 16; ++index)
+    EXPECT_EQ(read_back(index), swc_chip_port_bitfield(masks[index - 1])) << index;
+
+  swc_port_flags_t none[16] = {};
+  ASSERT_EQ(sim.ctl("fail spi-write block 2 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_aggr_tables_write(none), SWC_RC_WRITE_FAILED);
+  for (uint32_t index = 1; index <= 16; ++index)
+    EXPECT_EQ(read_back(index), swc_chip_port_bitfield(masks[index - 1])) << "untouched: " << index;
 }
 
 TEST(BatchOverTheSocket, MalformedBatchesGetErrorRepliesAndServiceGoesOn) {
