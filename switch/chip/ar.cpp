@@ -94,16 +94,50 @@ uint32_t interface_code(uint32_t interface_type) {
   }
 }
 
-swc_rc tx_word(uint32_t chip_port, uint32_t word) {
-  SWC_TRY(swc_port_wr(chip_port, kPortTxData, word));
-  for (uint32_t poll = 0; poll < AR_TX_BUSY_POLLS; ++poll) {
-    uint32_t status;
-    SWC_TRY(swc_port_rd(chip_port, kPortTxStatus, &status));
-    if ((status & kPortTxBusy) == 0) return SWC_RC_OK;
+// The words of a CPU transmit, each written to the port's transmit data register and followed by status
+// polls until the chip took it. They go out as scripts of many words, so that over the simulator's socket
+// a frame costs a few exchanges instead of two per word; the register accesses are the same as word by
+// word. A word the chip never takes aborts the transmit.
+class tx_words {
+ public:
+  explicit tx_words(uint32_t chip_port) : chip_port_(chip_port) {}
+
+  // Queues one word; the words queued before may have gone out and failed, which ends the transmit.
+  swc_rc put(uint32_t word) {
+    if (rc_ < 0) return rc_;
+    const chipreg::Reg data = swc_port_reg(chip_port_, kPortTxData);
+    const chipreg::Reg status = swc_port_reg(chip_port_, kPortTxStatus);
+    ops_[count_++] = swc_io_op{swc_io_op::kind_t::write, false, data.block, data.subblock, data.reg, word};
+    ops_[count_++] =
+        swc_io_op{swc_io_op::kind_t::poll, false, status.block, status.subblock, status.reg, kPortTxBusy,
+                  AR_TX_BUSY_POLLS};
+    return count_ == kOps ? flush() : SWC_RC_OK;
   }
-  SWC_TRY(swc_port_wrm(chip_port, kPortTxControl, kPortTxAbort, kPortTxAbort));
-  return SWC_RC_TX_STALLED;
-}
+
+  // Sends the words queued; 0, the failed access's code, or -43 after an abort.
+  swc_rc flush() {
+    if (rc_ < 0 || count_ == 0) return rc_;
+    ops_[count_ - 1].group_end = true;  // one group: a failure skips every later word
+    swc_reg_run(ops_, count_);
+    for (size_t i = 0; i < count_ && rc_ == SWC_RC_OK; ++i) {
+      if (!ops_[i].ran || ops_[i].rc >= 0) continue;
+      rc_ = ops_[i].rc;
+      if (ops_[i].timed_out) {
+        const swc_rc abort = swc_port_wrm(chip_port_, kPortTxControl, kPortTxAbort, kPortTxAbort);
+        rc_ = abort < 0 ? abort : SWC_RC_TX_STALLED;
+      }
+    }
+    count_ = 0;
+    return rc_;
+  }
+
+ private:
+  static constexpr size_t kOps = 256;  // 128 words
+  uint32_t chip_port_;
+  swc_io_op ops_[kOps];
+  size_t count_ = 0;
+  swc_rc rc_ = SWC_RC_OK;
+};
 
 }  // namespace
 
@@ -250,13 +284,14 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
     SWC_LL_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
     return SWC_RC_ILLEGAL;
   }
-  SWC_TRY(tx_word(c, static_cast<uint32_t>(total) << 16));
-  SWC_TRY(tx_word(c, 0x520));
+  tx_words words(c);
+  SWC_TRY(words.put(static_cast<uint32_t>(total) << 16));
+  SWC_TRY(words.put(0x520));
   const size_t frame_words = (length + 3) / 4;
   uint32_t count = 1;  // the closing zero word
   for (size_t k = 0; k < frame_words; ++k) {
     if (tagged && k == 3) {
-      SWC_TRY(tx_word(c, 0x81000000u | (vid & 0xFFF)));
+      SWC_TRY(words.put(0x81000000u | (vid & 0xFFF)));
       ++count;
     }
     uint32_t word = 0;
@@ -264,18 +299,18 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
       const size_t at = 4 * k + i;
       word = word << 8 | (at < length ? frame[at] : 0);
     }
-    SWC_TRY(tx_word(c, word));
+    SWC_TRY(words.put(word));
     ++count;
   }
   // A frame too short to reach the tag position still carries its tag right after its last word.
   if (tagged && frame_words <= 3) {
-    SWC_TRY(tx_word(c, 0x81000000u | (vid & 0xFFF)));
+    SWC_TRY(words.put(0x81000000u | (vid & 0xFFF)));
     ++count;
   }
-  SWC_TRY(tx_word(c, 0));
-  for (; count < 16; ++count) SWC_TRY(tx_word(c, 0));
-  if (count % 2) SWC_TRY(tx_word(c, 0));
-  return SWC_RC_OK;
+  SWC_TRY(words.put(0));
+  for (; count < 16; ++count) SWC_TRY(words.put(0));
+  if (count % 2) SWC_TRY(words.put(0));
+  return words.flush();
 }
 
 swc_rc ar_vlan_table_idle() {

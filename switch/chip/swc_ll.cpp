@@ -22,6 +22,30 @@ bool learning(uint32_t stp) {
   return stp == SWC_STP_LEARNING || forwarding(stp);
 }
 
+// Copies the first `copy` bytes of the head frame of a CPU queue (data word k at queue word k + 2, most
+// significant byte first). The reads go as scripts of many words, so that over the simulator's socket a
+// frame costs a few exchanges instead of one per word; the accesses are the same as word by word, and the
+// first failed read ends the copy with its code.
+swc_rc read_frame_words(uint32_t queue, uint8_t *buffer, size_t copy) {
+  constexpr size_t kWordsPerScript = 128;
+  swc_io_op ops[kWordsPerScript];
+  const size_t words = (copy + 3) / 4;
+  for (size_t first = 0; first < words; first += kWordsPerScript) {
+    const size_t n = std::min(words - first, kWordsPerScript);
+    for (size_t i = 0; i < n; ++i) {
+      const Reg word = cpu_queue_word(queue, static_cast<uint32_t>(first + i + 2));
+      ops[i] = swc_io_op{swc_io_op::kind_t::read, i + 1 == n, word.block, word.subblock, word.reg};
+    }
+    swc_reg_run(ops, n);
+    for (size_t i = 0; i < n; ++i) {
+      if (ops[i].rc < 0) return ops[i].rc;  // the ops after it were skipped
+      for (size_t b = 0; b < 4 && 4 * (first + i) + b < copy; ++b)
+        buffer[4 * (first + i) + b] = static_cast<uint8_t>(ops[i].result >> (24 - 8 * b));
+    }
+  }
+  return SWC_RC_OK;
+}
+
 uint32_t all_ports_mask() {
   uint32_t flags[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
   return swc_chip_port_bitfield(flags);
@@ -338,13 +362,7 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t *header, uint8_t 
   SWC_TRY(check_queue(__func__, queue));
   SWC_TRY(ar_cpurx_systemheader(queue, header));
   if (!buffer) return SWC_RC_RX_BUFFER;
-  const size_t copy = header->length < length ? header->length : length;
-  for (size_t k = 0; 4 * k < copy; ++k) {
-    uint32_t word;
-    SWC_TRY(swc_reg_rd(cpu_queue_word(queue, static_cast<uint32_t>(k + 2)), &word));
-    for (size_t i = 0; i < 4 && 4 * k + i < copy; ++i)
-      buffer[4 * k + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
-  }
+  SWC_TRY(read_frame_words(queue, buffer, header->length < length ? header->length : length));
   if (header->length > length) return SWC_RC_RX_BUFFER;
   if (!swc_state()->g5e) {
     uint32_t pointer;
@@ -514,6 +532,25 @@ swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
     return SWC_RC_ILLEGAL;
   }
   return swc_reg_wr(ana_aggr_mask(index), swc_chip_port_bitfield(members));
+}
+
+swc_rc swc_ll_aggr_tables_write(const swc_port_flags_t *members) {
+  constexpr uint32_t kIndexes = 16;
+  swc_io_op ops[kIndexes];
+  for (uint32_t index = 1; index <= kIndexes; ++index) {
+    const Reg mask = ana_aggr_mask(index);
+    ops[index - 1] = swc_io_op{swc_io_op::kind_t::write,
+                               index == kIndexes,
+                               mask.block,
+                               mask.subblock,
+                               mask.reg,
+                               swc_chip_port_bitfield(members[index - 1])};
+  }
+  swc_reg_run(ops, kIndexes);
+  for (const swc_io_op &op : ops) {
+    if (op.rc < 0) return op.rc;  // the writes after it were skipped
+  }
+  return SWC_RC_OK;
 }
 
 swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t *members) {

@@ -48,6 +48,10 @@ swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members);
 swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members);
 // Aggregation code 1..16.
 swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members);
+// The sixteen aggregation masks in one go, members[index - 1] for index 1..16: the same writes as
+// swc_ll_aggr_table_write for each index in turn, as one script of register accesses, so that over the
+// simulator's socket they cost one exchange. The first failed write ends them with its code.
+swc_rc swc_ll_aggr_tables_write(const swc_port_flags_t *members);
 swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t *members);
 swc_rc swc_ll_mirror_monitor_port_set(uint32_t port_no);
 swc_rc swc_ll_mirror_ingress_port_set(uint32_t port_no, uint32_t enable);

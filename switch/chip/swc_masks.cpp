@@ -58,16 +58,15 @@ swc_rc write_aggregation_masks(swc_api_state &s) {
       if (q < p) ++rank[p];
     }
   }
+  swc_port_flags_t masks[kAggregationCodes] = {};
   for (uint32_t code = 1; code <= kAggregationCodes; ++code) {
-    uint32_t mask[SWC_PORT_SLOTS] = {};
+    uint32_t *mask = masks[code - 1];
     for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
       mask[p] = count[p] > 0 && (rank[p] + code - 1) % count[p] == 0 ? 1 : 0;
       if (code == 1) s.aggr_code1_selected[p] = mask[p];
     }
-    const swc_rc rc = swc_ll_aggr_table_write(code, mask);
-    if (rc < 0) return rc;
   }
-  return SWC_RC_OK;
+  return swc_ll_aggr_tables_write(masks);
 }
 
 }  // namespace

@@ -36,6 +36,10 @@ uint32_t port_subblock(uint32_t chip_port) {
 }
 }  // namespace
 
+chipreg::Reg swc_port_reg(uint32_t chip_port, uint32_t reg) {
+  return {port_block(chip_port), port_subblock(chip_port), reg};
+}
+
 swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t *value) {
   return swc_reg_rd(port_block(chip_port), port_subblock(chip_port), reg, value);
 }

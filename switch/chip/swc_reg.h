@@ -37,6 +37,8 @@ swc_rc swc_port_rd(uint32_t chip_port, uint32_t reg, uint32_t *value);
 swc_rc swc_port_wr(uint32_t chip_port, uint32_t reg, uint32_t value);
 swc_rc swc_port_wrm(uint32_t chip_port, uint32_t reg, uint32_t value, uint32_t mask);
 swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on);
+// The address of port register R of chip port c, for scripts.
+chipreg::Reg swc_port_reg(uint32_t chip_port, uint32_t reg);
 
 // Chip port of a port 1..6; -5 (traced under the caller's name) for another number.
 swc_rc swc_chip_port_of(const char *function, uint32_t port_no, uint32_t *chip_port);

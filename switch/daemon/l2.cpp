@@ -25,13 +25,15 @@ inline constexpr size_t ETHER_HEADER_SIZE = 14;
 struct frame_rule {
   uint8_t last_address_byte;  // of 01-80-C2-00-00-xx
   uint16_t ether_type;        // 0: the LLC test instead
-  size_t min_length;          // the frame must be longer
+  size_t shortest;            // the frame must have at least this many bytes
 };
 
-// In the order they are tested.
+// In the order they are tested. A frame that carries its whole Ethernet header with the EtherType of
+// LACP or 802.1X goes to its engine however short its body: the engine counts it as malformed, where a
+// drop here would lose it uncounted.
 constexpr std::array<frame_rule, L2_FRAME_CLASSES> frame_rules{{
     {0x02, 0x8809, ETHER_HEADER_SIZE},  // LACP
-    {0x00, 0, 19},                      // RSTP: bytes 14..18 = 42-42-03-00-00
+    {0x00, 0, 20},                      // RSTP: bytes 14..18 = 42-42-03-00-00
     {0x03, 0x888E, ETHER_HEADER_SIZE},  // 802.1X
 }};
 constexpr uint8_t BRIDGE_GROUP_PREFIX[5] = {0x01, 0x80, 0xC2, 0x00, 0x00};
@@ -46,7 +48,7 @@ constexpr l2_frame_class protocol_frames[L2_PROTOS] = {L2_FRAME_LACP, L2_FRAME_R
 constexpr l2_protocol_id engine_order[] = {L2_PROTO_AGGR, L2_PROTO_RSTP, L2_PROTO_DOT1X};
 
 bool matches(const frame_rule &rule, const uint8_t *frame, size_t length) {
-  if (length <= rule.min_length) return false;
+  if (!frame || length < rule.shortest) return false;
   if (std::memcmp(frame, BRIDGE_GROUP_PREFIX, 5) != 0 || frame[5] != rule.last_address_byte) return false;
   if (rule.ether_type == 0) return std::memcmp(frame + ETHER_HEADER_SIZE, BPDU_LLC, 5) == 0;
   return (frame[12] << 8 | frame[13]) == rule.ether_type;

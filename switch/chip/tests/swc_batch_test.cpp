@@ -1,7 +1,9 @@
 // Table reads through batches of register accesses, against the simulator process: the same entries
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
-// rebuilt from a table the simulator learned; malformed batches refused over the socket, and a
-// simulator that refuses every batch still read correctly.
+// rebuilt from a table the simulator learned; CPU frames received and sent as scripts of words, and the
+// aggregation masks written as one;
+// malformed batches refused over the socket, and a simulator that refuses every batch still read
+// correctly.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <string>
 #include <tuple>
 #include <thread>
 #include <vector>
@@ -22,6 +25,7 @@
 #include "swc_api.h"
 #include "swc_ll.h"
 #include "swc_mac.h"
+#include "swc_reg.h"
 #include "swgenio.h"
 #include "wire.h"
 
@@ -168,6 +172,65 @@ std::optional<swgenio::wire::BatchReply> raw_batch(const std::string &device,
   }
   if (fd >= 0) ::close(fd);
   return reply;
+}
+
+std::string hex_of(const std::vector<uint8_t> &bytes) {
+  std::ostringstream out;
+  out << std::hex;
+  for (uint8_t b : bytes) out << (b >> 4) << (b & 15);
+  return out.str();
+}
+
+using BatchedFrames = BatchedTable;
+
+TEST_F(BatchedFrames, FramesLongerThanAScriptCrossWholeBothWays) {
+  for (size_t length : {size_t{60}, size_t{513}, size_t{1514}, size_t{2036}}) {
+    std::vector<uint8_t> frame(length);
+    for (size_t i = 0; i < length; ++i) frame[i] = static_cast<uint8_t>(i * 7 + length);
+    frame[0] = 0x01;  // a multicast destination, so the chip never learns the source
+    const std::string hex = hex_of(frame);
+    ASSERT_EQ(sim.ctl("inject 1 6 " + hex + " 0x0001"), "ok\n") << length;
+    swc_cpu_rx_header_t header{};
+    std::vector<uint8_t> buffer(2048);
+    ASSERT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer.data(), buffer.size()), 0) << length;
+    ASSERT_EQ(header.length, length);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + length), frame) << length;
+    EXPECT_EQ(swc_ll_cpu_rx_frameready(1), 0) << "released";
+
+    ASSERT_EQ(swc_ll_cpu_tx_frame(3, frame.data(), length, 0), 0) << length;
+    EXPECT_EQ(sim.ctl("transmitted 2"), hex + "\n") << length;
+  }
+}
+
+TEST_F(BatchedFrames, FailedWordEndsTheTransmitWithItsCodeAndTheNextFrameGoesWhole) {
+  std::vector<uint8_t> frame(64, 0x5A);
+  frame[0] = 0x01;
+  // The first write of the transmit fails: none of the frame's later words reaches the chip.
+  ASSERT_EQ(sim.ctl("fail spi-write block 1 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_cpu_tx_frame(3, frame.data(), frame.size(), 0), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(sim.ctl("transmitted 2"), "\n");
+  ASSERT_EQ(swc_ll_cpu_tx_frame(3, frame.data(), frame.size(), 0), 0);
+  EXPECT_EQ(sim.ctl("transmitted 2"), hex_of(frame) + "\n");
+}
+
+TEST_F(BatchedFrames, AllAggregationMasksWrittenTogetherAndAFailedWriteEndsThem) {
+  // Mask of code i: ports 1 and (i mod 6) + 1.
+  swc_port_flags_t masks[16] = {};
+  for (uint32_t i = 0; i < 16; ++i) masks[i][1] = masks[i][i % 6 + 1] = 1;
+  const auto read_back = [](uint32_t index) {
+    uint32_t value = 0;
+    EXPECT_EQ(swc_reg_rd(chipreg::ana_aggr_mask(index), &value), 0);
+    return value;
+  };
+  ASSERT_EQ(swc_ll_aggr_tables_write(masks), 0);
+  for (uint32_t index = 1; index <= 16; ++index)
+    EXPECT_EQ(read_back(index), swc_chip_port_bitfield(masks[index - 1])) << index;
+
+  swc_port_flags_t none[16] = {};
+  ASSERT_EQ(sim.ctl("fail spi-write block 2 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_aggr_tables_write(none), SWC_RC_WRITE_FAILED);
+  for (uint32_t index = 1; index <= 16; ++index)
+    EXPECT_EQ(read_back(index), swc_chip_port_bitfield(masks[index - 1])) << "untouched: " << index;
 }
 
 TEST(BatchOverTheSocket, MalformedBatchesGetErrorRepliesAndServiceGoesOn) {

@@ -318,6 +318,9 @@ TEST_F(L2Dispatch, FramesReachTheirEngineByAddressAndTest) {
   EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 60).data(), 60), L2_FRAME_LACP);
   EXPECT_EQ(l2_frame_classify(bpdu(20).data(), 20), L2_FRAME_RSTP);
   EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 15).data(), 15), L2_FRAME_DOT1X);
+  // A header without a body still goes to its engine, which counts it as malformed.
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 14).data(), 14), L2_FRAME_LACP);
+  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 14).data(), 14), L2_FRAME_DOT1X);
   l2_frame_receiver_set(L2_FRAME_RSTP, record_frame);
   auto f = bpdu(35);
   EXPECT_TRUE(l2_frame_dispatch(4, f.data(), f.size()));
@@ -328,7 +331,8 @@ TEST_F(L2Dispatch, FramesReachTheirEngineByAddressAndTest) {
 TEST_F(L2Dispatch, ShortOrForeignFramesAreDropped) {
   EXPECT_EQ(l2_frame_classify(bpdu(19).data(), 19), L2_FRAME_OTHER);
   EXPECT_EQ(l2_frame_classify(frame(0x02, 0x0800, 60).data(), 60), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 14).data(), 14), L2_FRAME_OTHER);
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 13).data(), 13), L2_FRAME_OTHER);
+  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 13).data(), 13), L2_FRAME_OTHER);
   EXPECT_EQ(l2_frame_classify(frame(0x03, 0x8809, 60).data(), 60), L2_FRAME_OTHER);
   EXPECT_EQ(l2_frame_classify(frame(0x02, 0, 3).data(), 3), L2_FRAME_OTHER);
   EXPECT_EQ(l2_frame_classify(nullptr, 0), L2_FRAME_OTHER);

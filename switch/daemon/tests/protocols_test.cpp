@@ -491,6 +491,31 @@ TEST_F(Dot1xLogin, LinkUpStartsOver) {
   EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "link up starts over";
 }
 
+TEST_F(Dot1xLogin, HeaderOnlyEapolFrameIsCountedAsALengthError) {
+  ASSERT_TRUE(server.ok());
+  start();
+  plug(1);
+  ASSERT_NO_FATAL_FAILURE(enable_on_port_1());
+  // Port 1's status record: byte 15 counts EAPOL frames received, byte 24 EAP length errors.
+  const auto port_1_status = [this] {
+    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
+    EXPECT_EQ(process(status), MGMT_RES_OK);
+    const auto record = status.begin() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
+    return std::vector<uint8_t>(record, record + dot1x::kStatusSize);
+  };
+  const auto before = port_1_status();
+  std::vector<uint8_t> header{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
+  header.insert(header.end(), supplicant.begin(), supplicant.end());
+  header.insert(header.end(), {0x88, 0x8e});
+  from_cpu(1, header);
+  const auto after = port_1_status();
+  EXPECT_EQ(after[24], before[24] + 1) << "one EAP length error";
+  EXPECT_EQ(after[15], before[15]) << "not counted as an EAPOL frame received";
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "the port stays closed";
+  run(10);
+  expect_pools_full();
+}
+
 TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {
   process_state().debug_flags[lacp::kDebugDisableAggr] = 1;
   start();
@@ -641,6 +666,10 @@ TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
   from_cpu(2, big);
   EXPECT_EQ(lacp_port(2).counters.illegal, 2u);
   EXPECT_EQ(lacp_port(2).counters.lacpdus_received, 1u);
+  auto header_only = lacpdu(1);
+  header_only.resize(14);
+  from_cpu(2, header_only);
+  EXPECT_EQ(lacp_port(2).counters.illegal, 3u) << "a header without a body is counted too";
   run(10);
   expect_pools_full();
   auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);

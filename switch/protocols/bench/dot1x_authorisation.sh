@@ -10,12 +10,20 @@
 #    watches its carrier would do by itself.
 #  - portvisor on the simulated board with 802.1X on front port 1 (automatic control), the supplicant
 #    on that port's TAP; link up is the simulator's cable plugged (the PHY's link comes up, the TAP gets
-#    its carrier). Between runs the cable is unplugged, which closes the port. Measured twice: with the
-#    supplicant told to start at link up, as for hostapd, then with the port alone asking the
-#    supplicant (its Request/Identity at link up).
-# Each series starts with a warm-up run, not counted: the supplicant's first authentication after its
-# start waits on its own start-up. Authorised is polled every 20 ms (`hostapd_cli all_sta` showing the station AUTHORIZED, object 4023
-# showing port 1 authorised), so the figures carry up to about 30 ms of polling.
+#    its carrier). Between runs the cable is unplugged, which closes the port; the next plug follows
+#    after a random pause of up to one round of the daemon's link polls (198 ms), so link ups fall at
+#    any point of that round, as cables plugged by hand do. Measured twice: with the supplicant told to
+#    start at link up, as for hostapd, then with the port alone asking the supplicant (its
+#    Request/Identity at link up).
+# The times are those of the events themselves, not of the script seeing them (starting a process can
+# take tens of milliseconds on a busy machine): one small program sets the link up, noting the time
+# just before, and at once tells the supplicant to start where the series wants it, without a process
+# of its own in between; authorised is the EAP-Success reaching the supplicant (captured on its
+# link, with the kernel's time stamps), which both authenticators send as they authorise. The
+# time from the supplicant's EAPOL-Start is given too. The script still waits for the authenticator to
+# show the authorisation (`hostapd_cli all_sta`, object 4023) before the next run. Each series starts
+# with a warm-up run, not counted: the supplicant's first authentication after its start waits on its
+# own start-up.
 #
 # Usage (root): dot1x_authorisation.sh [runs, default 5]. Bounded: every wait gives up after seconds.
 set -euo pipefail
@@ -23,8 +31,11 @@ root=$(cd "$(dirname "$0")/../../.." && pwd)
 bin=${BIN:-$root/build/host/bin}
 runs=${1:-5}
 source "$root/switch/protocols/bench/peers_lib.sh"
-for tool in hostapd hostapd_cli wpa_supplicant freeradius; do
-  command -v "$tool" >/dev/null || { echo "$tool is needed (packages hostapd, wpasupplicant, freeradius)"; exit 1; }
+for tool in hostapd hostapd_cli wpa_supplicant freeradius dumpcap tshark; do
+  command -v "$tool" >/dev/null || {
+    echo "$tool is needed (packages hostapd, wpasupplicant, freeradius, tshark)"
+    exit 1
+  }
 done
 
 secret=benchsecret
@@ -59,14 +70,97 @@ supplicant_start() {
   started_pids+=($supplicant_pid)
 }
 supplicant_stop() { kill "$supplicant_pid"; wait "$supplicant_pid" 2>/dev/null || true; }
-# The supplicant sends an EAPOL-Start now.
-supplicant_nudge() { ip netns exec "$p" wpa_cli -p "$work/wpa" -i "$1" reauthenticate >/dev/null; }
+# Sets a link up and prints the time just before, in microseconds since the epoch: "veth IFACE" sets
+# IFACE of the current namespace up, "cable CONTROL_SOCKET COMMAND" sends the simulator a cable
+# command. With a further argument, the supplicant's control socket, the supplicant is then told to
+# start (an EAPOL-Start), as a supplicant that watches its carrier would start by itself.
+link_up_program=$(cat <<'PYTHON'
+import fcntl, os, socket, struct, sys, time
+SIOCGIFFLAGS, SIOCSIFFLAGS, IFF_UP = 0x8913, 0x8914, 1
+args = sys.argv[1:]
+if args[0] == "veth":
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    name = args[1].encode()
+    flags = struct.unpack("16sH22x", fcntl.ioctl(s, SIOCGIFFLAGS, struct.pack("16sH22x", name, 0)))[1]
+    t = time.time_ns() // 1000
+    fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH22x", name, flags | IFF_UP))
+    rest = args[2:]
+else:
+    c = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    c.connect(args[1])
+    t = time.time_ns() // 1000
+    c.sendall((args[2] + "\n").encode())
+    reply = c.recv(512)
+    if not reply.startswith(b"ok"):
+        sys.exit("cable: " + reply.decode())
+    rest = args[3:]
+if rest:
+    w = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    local = rest[0] + ".bench-%d" % os.getpid()
+    w.bind(local)
+    try:
+        w.connect(rest[0])
+        w.send(b"REAUTHENTICATE")
+        w.settimeout(5)
+        if not w.recv(64).startswith(b"OK"):
+            sys.exit("the supplicant refused to start")
+    finally:
+        os.unlink(local)
+print(t)
+PYTHON
+)
+link_up() { python3 -c "$link_up_program" "$@"; }
 
-# Run $run took $1 ms: kept in file $2 unless it is the warm-up (run 0).
-record() {
-  if [ "$run" = 0 ]; then echo "warm-up: $1 ms"; return; fi
-  echo "run $run: $1 ms"
-  echo "$1" >>"$2"
+# EAPOL on interface $2 of namespace $1 (it must be up), captured into $work/$3.pcapng until
+# capture_stop.
+capture_start() {
+  ip netns exec "$1" dumpcap -q -i "$2" -f "ether proto 0x888e" -w "$work/$3.pcapng" >/dev/null 2>&1 &
+  capture_pid=$!
+  started_pids+=($capture_pid)
+  wait_until 10 test -s "$work/$3.pcapng" || { echo "dumpcap did not start"; exit 1; }
+  sleep 0.5
+}
+# The last frames still reach the file before the capture ends.
+capture_stop() {
+  sleep 1
+  kill "$capture_pid"
+  wait "$capture_pid" 2>/dev/null || true
+}
+
+# Before each run the script notes the run and the time of its link up ($work/$series.marks). The
+# run's figures: from the link up to the first EAP-Success after it, and from the first EAPOL-Start
+# after the link up to that EAP-Success. Prints one line per run and leaves the counted runs' figures in
+# $work/$series.up and $work/$series.start.
+figures() {
+  local series=$1
+  : >"$work/$series.up"
+  : >"$work/$series.start"
+  tshark -r "$work/$series.pcapng" -Y "eapol.type == 1 || eap.code == 3" \
+    -T fields -e frame.time_epoch -e eapol.type -e eap.code >"$work/$series.frames" 2>/dev/null
+  awk -v out="$work/$series" '
+    FILENAME ~ /frames$/ {
+      if ($3 == 3) success[++successes] = $1 * 1e6; else start[++starts] = $1 * 1e6
+      next
+    }
+    { run[++runs] = $1; up[runs] = $2 }
+    function first(list, n, after,   i) {
+      for (i = 1; i <= n; ++i) if (list[i] >= after) return list[i]
+      return -1
+    }
+    END {
+      for (r = 1; r <= runs; ++r) {
+        done = first(success, successes, up[r])
+        if (done < 0) { printf "run %d: no EAP-Success seen\n", run[r]; continue }
+        s = first(start, starts, up[r])
+        ms = (done - up[r]) / 1000
+        line = sprintf("%.1f ms", ms)
+        if (s >= 0 && s < done) line = line sprintf(" (%.1f ms from the EAPOL-Start)", (done - s) / 1000)
+        if (run[r] == 0) { print "warm-up: " line; continue }
+        print "run " run[r] ": " line
+        print ms >out ".up"
+        if (s >= 0 && s < done) print (done - s) / 1000 >out ".start"
+      }
+    }' "$work/$series.frames" "$work/$series.marks"
 }
 
 echo "== hostapd (wired driver) against FreeRADIUS and wpa_supplicant"
@@ -89,23 +183,23 @@ auth_server_shared_secret=$secret
 EOF
 hostapd_authorised() { ip netns exec "$s" hostapd_cli -p "$work/hostapd" -i ha all_sta | grep -q AUTHORIZED; }
 supplicant_start hp
-: >"$work/hostapd.samples"
+capture_start "$s" ha hostapd
+: >"$work/hostapd.marks"
 for run in $(seq 0 "$runs"); do
   ip netns exec "$p" ip link set hp down
   ip netns exec "$s" hostapd "$work/hostapd.conf" >"$work/hostapd.log" 2>&1 &
   hostapd_pid=$!
   started_pids+=($hostapd_pid)
   wait_until 10 ip netns exec "$s" hostapd_cli -p "$work/hostapd" -i ha ping
-  ip netns exec "$p" ip link set hp up
-  t0=$(now_ms)
-  supplicant_nudge hp
+  echo "$run $(ip netns exec "$p" python3 -c "$link_up_program" veth hp "$work/wpa/hp")" >>"$work/hostapd.marks"
   wait_until 30 hostapd_authorised || { echo "not authorised"; cat "$work/hostapd.log"; exit 1; }
-  ms=$(($(now_ms) - t0))
-  record "$ms" "$work/hostapd.samples"
   kill "$hostapd_pid"; wait "$hostapd_pid" 2>/dev/null || true
 done
-echo "hostapd, ms from link up to authorised: $(stats <"$work/hostapd.samples")"
+capture_stop
 supplicant_stop
+figures hostapd
+echo "hostapd, ms from link up to authorised: $(stats <"$work/hostapd.up")"
+echo "hostapd, ms from the supplicant's EAPOL-Start to authorised: $(stats <"$work/hostapd.start")"
 
 echo "== portvisor on the simulated board against FreeRADIUS and wpa_supplicant"
 board_start "$s"
@@ -125,21 +219,25 @@ ip netns exec "$s" ip link set swp1 netns "$p"
 ip netns exec "$p" sysctl -qw net.ipv6.conf.swp1.disable_ipv6=1
 ip netns exec "$p" ip link set swp1 up
 supplicant_start swp1
-# $1 runs of link up to authorised, the supplicant told to start at link up when $2 is "nudge".
+# $1 runs of link up to authorised in series $3, the supplicant told to start at link up when $2 is
+# "nudge".
 pv_runs() {
-  : >"$work/pv.samples"
+  local series=$3
+  capture_start "$p" swp1 "$series"
+  : >"$work/$series.marks"
   for run in $(seq 0 "$1"); do
     wait_until 10 eval '! pv_authorised' || { echo "port 1 still authorised"; exit 1; }
-    cable 1 plug >/dev/null
-    t0=$(now_ms)
-    [ "$2" != nudge ] || supplicant_nudge swp1
+    sleep "0.$(printf '%03d' $((RANDOM % 198)))"
+    local nudge=()
+    [ "$2" != nudge ] || nudge=("$work/wpa/swp1")
+    echo "$run $(link_up cable "$board_ctl" "cable 0 0 plug" "${nudge[@]}")" >>"$work/$series.marks"
     wait_until 30 pv_authorised || { echo "not authorised"; tail -50 "$work/portvisor.out"; exit 1; }
-    ms=$(($(now_ms) - t0))
-    record "$ms" "$work/pv.samples"
     cable 1 unplug >/dev/null
   done
+  capture_stop
+  figures "$series"
 }
-pv_runs "$runs" nudge
-echo "portvisor, supplicant started at link up, ms from link up to authorised: $(stats <"$work/pv.samples")"
-pv_runs "$runs" none
-echo "portvisor, the port asking alone, ms from link up to authorised: $(stats <"$work/pv.samples")"
+pv_runs "$runs" nudge pv-nudge
+echo "portvisor, supplicant started at link up, ms from link up to authorised: $(stats <"$work/pv-nudge.up")"
+pv_runs "$runs" none pv-alone
+echo "portvisor, the port asking alone, ms from link up to authorised: $(stats <"$work/pv-alone.up")"
