@@ -5,6 +5,7 @@
 set -euo pipefail
 
 folders=(
+  switch/chip
   tools/flash
 )
 

@@ -87,10 +87,10 @@ class PacketPathOnFrontPorts : public FrontPorts {
     fd = swgenio_open(device().c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     phy_state.assign(swc_phy_sizeof_al(6), 0);
-    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-    context = swc_context{fd, &state, &phy};
+    phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+    context = SwcContext{fd, &state, &phy};
     swc_select_context(&context);
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     ASSERT_EQ(swc_init(&setup), 0);
     packet_buffer_init();
     packet_l2_receiver_set(nullptr);
@@ -112,10 +112,10 @@ class PacketPathOnFrontPorts : public FrontPorts {
     return true;
   }
   int fd = -1;
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state;
-  swc_phy_context phy{};
-  swc_context context{};
+  SwcPhyContext phy{};
+  SwcContext context{};
 };
 
 std::vector<std::vector<uint8_t>> l2_frames;
@@ -130,9 +130,9 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
   l2_frames.clear();
   l2_ports.clear();
   packet_l2_receiver_set(keep_l2);
-  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_BLOCKING), 0);
-  ASSERT_EQ(swc_port_auth_state_set(2, SWC_AUTH_NONE), 0);
-  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_BLOCKING), 0);
+  ASSERT_EQ(swc_port_auth_state_set(2, SWC_AUTH_STATE_NONE), 0);
+  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
   peer_socket peer1("swp1"), peer2("swp2");
   ASSERT_TRUE(peer1.ok() && peer2.ok());
   auto bpdu = frame_to(bridge_group, 0x0026, 60, 0);
@@ -146,7 +146,7 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
   eapol[15] = 0x07;
   eapol[16] = 0x88;
   eapol[17] = 0x8E;
-  const swc_vlan_port_mode_t aware{1, 1, 1, 0, 0};
+  const SwcVlanPortMode aware{1, 1, 1, 0, 0};
   ASSERT_EQ(swc_vlan_port_mode_set(2, &aware), 0);
   ASSERT_TRUE(peer2.send(eapol));
   ASSERT_TRUE(pump([] { return l2_frames.size() == 2; }, 5s));
@@ -164,7 +164,7 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
 
 TEST_F(PacketPathOnFrontPorts, BurstAndMalformedFramesLeaveThePoolsFull) {
   ASSERT_TRUE(run("ip netns exec " + peer_ns + " ip link set swp1 mtu 9000"));
-  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_BLOCKING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_BLOCKING), 0);
   peer_socket peer("swp1");
   ASSERT_TRUE(peer.ok());
   const unsigned burst = 200;
@@ -374,14 +374,14 @@ TEST_F(DaemonOnFrontPorts, OversizedFramesAreDroppedAndARuntIsFreed) {
 TEST_F(FrontPorts, FrameTheCpuSendsLeavesOnItsTapUnchanged) {
   const int fd = swgenio_open(device().c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-  swc_context context{fd, &state, &phy};
+  SwcPhyContext phy{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+  SwcContext context{fd, &state, &phy};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   ASSERT_EQ(swc_init(&setup), 0);
-  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
   packet_buffer_init();
 
   peer_socket peer("swp2");
