@@ -6,6 +6,7 @@ set -euo pipefail
 
 folders=(
   switch/chip
+  switch/testsupport
   tools/flash
 )
 

@@ -40,12 +40,12 @@ const std::string peer_ns = "frames-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp1 and swp2 once the simulator made them.
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_and_peer_namespace(peer_ns));
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(peer_ns));
 
 // A raw socket on an interface of the peer namespace.
-class peer_socket : public packet_socket {
+class peer_socket : public PacketSocket {
  public:
-  explicit peer_socket(const std::string &ifname) : packet_socket(ifname, peer_ns) {}
+  explicit peer_socket(const std::string &ifname) : PacketSocket(ifname, peer_ns) {}
 };
 
 std::vector<uint8_t> frame_to(const std::vector<uint8_t> &destination, uint16_t type, size_t length,
@@ -73,8 +73,8 @@ class FrontPorts : public ::testing::Test {
     simulator->wait_exit(5s);
   }
   std::string device() const { return dir.path() + "/swgenio"; }
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
+  TempDir dir;
+  std::unique_ptr<ChildProcess> simulator;
 };
 
 // The switch API and the packet module in this process, on the simulator over its device socket, as
@@ -195,7 +195,7 @@ class DaemonOnFrontPorts : public FrontPorts {
     FrontPorts::SetUp();
     if (HasFatalFailure()) return;
     daemon = start_portvisor_on(dir, device(), {"--trace", "packet", "debug"});
-    mgmt_client client{28};
+    MgmtClient client{28};
     bool ready = false;
     uint32_t res = 99;
     // Starting the chip through the simulator's socket takes a while on a loaded machine.
@@ -215,7 +215,7 @@ class DaemonOnFrontPorts : public FrontPorts {
   // One object's reply as words; a client of its own each time, so a late answer to a readiness probe
   // is never taken for this one.
   std::vector<uint32_t> words(uint32_t obj_id, uint32_t cmd, std::vector<uint8_t> data, uint32_t &res) {
-    mgmt_client client{28};
+    MgmtClient client{28};
     const auto reply = client.object(obj_id, cmd, std::move(data), res, 5s);
     std::vector<uint32_t> w;
     for (size_t i = 0; reply && i + 4 <= reply->size(); i += 4) w.push_back(le_load32(reply->data() + i));
@@ -266,7 +266,7 @@ class DaemonOnFrontPorts : public FrontPorts {
     words(1001, MGMT_CMD_SET, data, res);
     return res;
   }
-  std::unique_ptr<child_process> daemon;
+  std::unique_ptr<ChildProcess> daemon;
 };
 
 TEST_F(DaemonOnFrontPorts, ServesThePacketObjectsWithPoolsFullAfterStart) {

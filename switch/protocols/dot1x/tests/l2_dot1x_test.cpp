@@ -98,7 +98,7 @@ class Glue : public ::testing::Test {
     encode_param(c, raw);
     swc_dot1x_set_paramconfig(raw);
   }
-  temp_dir dir_;
+  TempDir dir_;
   RecordingHost host;
   RecordingAuthenticator auth;
 };

@@ -49,7 +49,7 @@ class Glue : public ::testing::Test {
     handler(obj);
     return obj.res();
   }
-  temp_dir dir_;
+  TempDir dir_;
   FakeHost host{1};
 };
 
