@@ -6,6 +6,9 @@ set -euo pipefail
 
 folders=(
   switch/chip
+  switch/protocols/lacp
+  switch/protocols/rstp
+  switch/protocols/tests
   switch/testsupport
   tools/flash
 )

@@ -15,11 +15,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class switch_network : public ::testing::Environment {
+class SwitchNetwork : public ::testing::Environment {
  public:
   void SetUp() override { isolate_network(); }
 };
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new switch_network);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new SwitchNetwork);
 
 const uint16_t kSlowProtocols = 0x8809;
 

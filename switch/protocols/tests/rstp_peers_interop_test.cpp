@@ -17,11 +17,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class switch_network : public ::testing::Environment {
+class SwitchNetwork : public ::testing::Environment {
  public:
   void SetUp() override { isolate_network(); }
 };
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new switch_network);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new SwitchNetwork);
 
 std::optional<RstpStatus> status_of(const SimulatedSwitch &sw) {
   const auto bytes = sw.get(kObjRstpStatus, RstpStatus::kSize);
