@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds every preset and runs every test label
-# (unit, process, interop, wine, fuzz; unit and process again on 32-bit ARM), after checking the tree's formatting. Ends with one line "N passed, N failed".
+# (unit, process, interop, wine, fuzz; unit and process again on 32-bit ARM), after checking the tree's formatting and naming. Ends with one line "N passed, N failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -48,6 +48,8 @@ run_preset() {
 mkdir -p build
 echo "=== format"
 if bash scripts/check-format.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+echo "=== naming"
+if bash scripts/check-naming.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 run_preset host
 run_preset asan
 run_preset fuzz

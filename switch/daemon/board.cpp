@@ -27,7 +27,7 @@ namespace {
 // The API context with the API state right behind it, in one allocation that lives as long as the
 // process (the API keeps pointers into it).
 struct api_block {
-  swc_context context;
+  SwcContext context;
   alignas(std::max_align_t) std::byte state[1];
 };
 
@@ -36,9 +36,9 @@ struct board_state {
   uint32_t board_type = BOARD_TYPE_CORVEX_G5_VANTROS;
   std::array<uint8_t, 6> base_mac{};
   std::unique_ptr<std::max_align_t[]> api_memory;
-  std::unique_ptr<swc_phy_context> phy_context;
+  std::unique_ptr<SwcPhyContext> phy_context;
   std::unique_ptr<std::max_align_t[]> phy_memory;
-  swc_context *context = nullptr;
+  SwcContext *context = nullptr;
 };
 
 board_state board;
@@ -69,14 +69,14 @@ bool allocate_api_records() {
   auto *block = reinterpret_cast<api_block *>(board.api_memory.get());
   board.context = &block->context;
   board.context->fd = -1;
-  board.context->state = reinterpret_cast<swc_api_state *>(block->state);
-  board.phy_context.reset(new (std::nothrow) swc_phy_context{});
+  board.context->state = reinterpret_cast<SwcApiState *>(block->state);
+  board.phy_context.reset(new (std::nothrow) SwcPhyContext{});
   board.phy_memory = zeroed_words(swc_phy_sizeof_al(6));
   if (!board.phy_context || !board.phy_memory) {
     BOARD_TRACE(TRACE_EMERG, "malloc phy_api_state failed");
     return false;
   }
-  board.phy_context->state = reinterpret_cast<swc_phy_state *>(board.phy_memory.get());
+  board.phy_context->state = reinterpret_cast<SwcPhyState *>(board.phy_memory.get());
   board.context->phy = board.phy_context.get();
   return true;
 }
@@ -115,7 +115,7 @@ int prepare_for_api() {
   return 0;
 }
 
-void board_platform_io_setup(int, swc_context *context) {
+void board_platform_io_setup(int, SwcContext *context) {
   BOARD_TRACE(TRACE_DEBUG, "IO Setup?.");
   if (board.board_type != BOARD_TYPE_CORVEX_G5_VANTROS) {
     BOARD_TRACE(TRACE_DEBUG, "Use already chosen CSx on CPU");

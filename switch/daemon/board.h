@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-struct swc_context;
+struct SwcContext;
 
 inline constexpr uint32_t BOARD_TYPE_CORVEX_G5_VANTROS = 26;
 inline constexpr const char *BOARD_SWITCH_DEVICE = "/dev/swgenio";

@@ -56,7 +56,7 @@ void register_block_object(mgmt_object &object) {
     }
     if (rc < 0) return finish(object, rc);
   }
-  finish(object, SWC_RC_OK);
+  finish(object, kSwcRcOk);
 }
 
 void chip_id_object(mgmt_object &object) {
@@ -64,7 +64,7 @@ void chip_id_object(mgmt_object &object) {
     object.set_res(MGMT_RES_FAIL);
     return;
   }
-  swc_chipid_t id{};
+  SwcChipId id{};
   const swc_rc rc = swc_chipid_get(&id);
   if (rc >= 0) {
     le_store16(object.data(), id.part);
@@ -75,14 +75,14 @@ void chip_id_object(mgmt_object &object) {
 }
 
 void cpu_registration_object(mgmt_object &object) {
-  if (!get_or_set(object, 4 * SWC_REGISTRATION_FLAGS)) return;
-  swc_cpu_rx_registration_t registration{};
+  if (!get_or_set(object, 4 * kSwcRegistrationFlags)) return;
+  SwcCpuRxRegistration registration{};
   if (object.cmd() == MGMT_CMD_SET) {
-    for (unsigned i = 0; i < SWC_REGISTRATION_FLAGS; ++i) registration.flag[i] = object.data32(4 * i);
+    for (unsigned i = 0; i < kSwcRegistrationFlags; ++i) registration.flag[i] = object.data32(4 * i);
     return finish(object, swc_cpu_rx_registration_set(&registration));
   }
   const swc_rc rc = swc_cpu_rx_registration_get(&registration);
-  for (unsigned i = 0; i < SWC_REGISTRATION_FLAGS; ++i) object.set_data32(4 * i, registration.flag[i]);
+  for (unsigned i = 0; i < kSwcRegistrationFlags; ++i) object.set_data32(4 * i, registration.flag[i]);
   finish(object, rc);
 }
 

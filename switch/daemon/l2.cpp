@@ -147,7 +147,7 @@ int swc_os_flush_fdb(uint32_t flush_port, uint32_t port, uint32_t flush_vlan, ui
   if (flush_port) return swc_mac_table_forget_port(port);
   if (!flush_vlan) {
     L2_TRACE(TRACE_ERROR, "neither port nor vid to flush");
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return swc_mac_table_forget_vlan(vid);
 }

@@ -40,8 +40,8 @@ bool same_key(const l2_mac_entry &a, const l2_mac_entry &b) {
   return a.vid == b.vid && std::memcmp(a.mac, b.mac, 6) == 0;
 }
 
-swc_vid_mac_t vid_mac_of(const l2_mac_entry &entry) {
-  swc_vid_mac_t key{};
+SwcVidMac vid_mac_of(const l2_mac_entry &entry) {
+  SwcVidMac key{};
   key.vid = entry.vid;
   std::memcpy(key.mac, entry.mac, 6);
   return key;
@@ -49,7 +49,7 @@ swc_vid_mac_t vid_mac_of(const l2_mac_entry &entry) {
 
 // The chip forgets the entry; a failure is traced and reported.
 bool forget_in_chip(const l2_mac_entry &entry, const char *call_text) {
-  const swc_vid_mac_t key = vid_mac_of(entry);
+  const SwcVidMac key = vid_mac_of(entry);
   if (swc_mac_table_forget_vid_mac(&key) >= 0) return true;
   if (call_text) L2_TRACE(TRACE_ERROR, "%s", call_text);
   L2_TRACE(TRACE_ERROR, "mac_api_del failed");
@@ -57,7 +57,7 @@ bool forget_in_chip(const l2_mac_entry &entry, const char *call_text) {
 }
 
 bool learn_in_chip(const l2_mac_entry &entry) {
-  swc_mac_entry_t chip{};
+  SwcMacEntry chip{};
   chip.vid_mac = vid_mac_of(entry);
   for (int p = 1; p <= 6; ++p) chip.destination[p] = entry.member[p - 1] != 0;
   chip.locked = 1;
@@ -119,7 +119,7 @@ void obj_mac_table(mgmt_object &object) {
 }
 
 struct status_entry {
-  swc_mac_entry_t chip;
+  SwcMacEntry chip;
   bool operator<(const status_entry &o) const {
     if (chip.vid_mac.vid != o.chip.vid_mac.vid) return chip.vid_mac.vid < o.chip.vid_mac.vid;
     return std::memcmp(chip.vid_mac.mac, o.chip.vid_mac.mac, 6) < 0;
@@ -127,12 +127,12 @@ struct status_entry {
 };
 
 // 0 static with copy to the CPU, 1 static, 2 learned.
-uint32_t status_type(const swc_mac_entry_t &chip) {
+uint32_t status_type(const SwcMacEntry &chip) {
   if (!chip.locked) return 2;
   return chip.copy_to_cpu ? 0 : 1;
 }
 
-void store_status(uint8_t *record, const swc_mac_entry_t &chip) {
+void store_status(uint8_t *record, const SwcMacEntry &chip) {
   std::memset(record, 0, STATUS_RECORD_SIZE);
   le_store32(record, chip.vid_mac.vid);
   std::memcpy(record + 4, chip.vid_mac.mac, 6);
@@ -196,7 +196,7 @@ void obj_mac_learned_per_port(mgmt_object &object) {
   if (!object.has_data(7 * 4) || object.cmd() != MGMT_CMD_GET) return;
   std::array<uint32_t, 7> count{};
   for (uint32_t idx = 1; idx <= 8192; ++idx) {
-    swc_mac_entry_t chip{};
+    SwcMacEntry chip{};
     if (swc_mac_table_read(idx, &chip) < 0 || chip.locked) continue;
     for (int p = 1; p <= 6; ++p) {
       if (chip.destination[p]) {

@@ -65,7 +65,7 @@ swc_rc chip_members_set(uint32_t vid, const uint32_t *member) {
   return L2_API_TRACE(swc_vlan_port_members_set(vid, flags), "swc_vlan_port_members_set(vid, member)");
 }
 
-swc_vlan_port_mode_t mode_of(const l2_vlan_port &port) {
+SwcVlanPortMode mode_of(const l2_vlan_port &port) {
   return {port.aware, port.pvid, port.pvid, port.frame_type, port.ingress_filter};
 }
 
@@ -123,7 +123,7 @@ void vlan_general_set(uint32_t aware) {
     for (uint32_t p = 1; p <= PORTS; ++p) vlan_port_config_set(vlan.ports[p]);
     if (!vlan.table.empty() && vlan.table.front().vid == 1) vlan1 = vlan.table.front();
   } else {
-    const swc_vlan_port_mode_t unaware{0, 1, 1, 0, 0};
+    const SwcVlanPortMode unaware{0, 1, 1, 0, 0};
     for (uint32_t p = 1; p <= PORTS; ++p)
       L2_API_TRACE(swc_vlan_port_mode_set(p, &unaware), "swc_vlan_port_mode_set(port, mode)");
   }
@@ -278,7 +278,7 @@ int vlan_port_config_set(const l2_vlan_port &port) {
   if (port.port < 1 || port.port > PORTS) return -1;
   vlan.ports[port.port] = port;
   if (!vlan.aware) return 1;
-  const swc_vlan_port_mode_t mode = mode_of(port);
+  const SwcVlanPortMode mode = mode_of(port);
   if (swc_vlan_port_mode_set(port.port, &mode) < 0) {
     L2_TRACE(TRACE_ERROR, "swc_vlan_port_mode_set failed");
     return -1;

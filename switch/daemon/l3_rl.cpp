@@ -99,8 +99,8 @@ bool vid_shared(const l3_leg &leg) {
                      [&](const l3_leg &o) { return o.rlid != leg.rlid && o.fd >= 0 && o.vid == leg.vid; });
 }
 
-swc_mac_entry_t mac_entry(uint32_t vid, const uint8_t *mac) {
-  swc_mac_entry_t entry{};
+SwcMacEntry mac_entry(uint32_t vid, const uint8_t *mac) {
+  SwcMacEntry entry{};
   entry.vid_mac.vid = vid;
   std::memcpy(entry.vid_mac.mac, mac, 6);
   entry.copy_to_cpu = 1;
@@ -110,12 +110,12 @@ swc_mac_entry_t mac_entry(uint32_t vid, const uint8_t *mac) {
 
 int rl_api_add(const l3_leg &leg) {
   L3_TRACE(TRACE_DEBUG, "rlid %d", static_cast<int>(leg.rlid));
-  const swc_mac_entry_t own = mac_entry(leg.vid, leg.mac);
+  const SwcMacEntry own = mac_entry(leg.vid, leg.mac);
   if (trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), TRACE_DEBUG,
                    "swc_mac_table_learn(leg mac)") < 0)
     return -1;
   static const uint8_t broadcast_mac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  swc_mac_entry_t broadcast = mac_entry(leg.vid, broadcast_mac);
+  SwcMacEntry broadcast = mac_entry(leg.vid, broadcast_mac);
   std::fill(std::begin(broadcast.destination), std::end(broadcast.destination), 1u);
   if (trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), TRACE_DEBUG,
                    "swc_mac_table_learn(broadcast)") < 0)
@@ -132,7 +132,7 @@ void rl_api_del(const l3_leg &leg) {
   }
   static const uint8_t broadcast_mac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   for (const uint8_t *mac : {static_cast<const uint8_t *>(leg.mac), broadcast_mac}) {
-    swc_vid_mac_t key{};
+    SwcVidMac key{};
     key.vid = leg.vid;
     std::memcpy(key.mac, mac, 6);
     trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),

@@ -12,16 +12,10 @@
 #include <cstring>
 
 namespace {
+
 // A plain static, not a function-local one: the signal handlers write it, and must never run an
 // initialisation guard.
 daemon_state g_daemon;
-}  // namespace
-
-daemon_state &process_state() {
-  return g_daemon;
-}
-
-namespace {
 
 struct fd_entry {
   fd_callback callback;
@@ -121,6 +115,10 @@ void run_hooks(const hook_list &list) {
 }
 
 }  // namespace
+
+daemon_state &process_state() {
+  return g_daemon;
+}
 
 int fd_reg(fd_callback callback, unsigned events, int fd) {
   events &= FD_EVENT_READ | FD_EVENT_WRITE | FD_EVENT_EXCEPT;

@@ -178,9 +178,9 @@ bool receive_from(uint32_t queue) {
     return false;
   }
   if (ready == 0) return true;
-  swc_cpu_rx_header_t header{};
+  SwcCpuRxHeader header{};
   swc_rc rc = swc_cpu_rx_frame(queue, &header, nullptr, 0);
-  if (rc != SWC_RC_RX_BUFFER) {
+  if (rc != kSwcRcRxBuffer) {
     // The chip layer has already dropped a frame whose header it could not trust.
     ++packets.rx_dropped;
     PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 1, rc: %d, rx_frames: %ld, queue_no: %d", rc,
@@ -362,7 +362,7 @@ void packet_poll() {
     --packets.poll_backoff;
     return;
   }
-  for (uint32_t queue = 1; queue <= SWC_CPU_QUEUES; ++queue)
+  for (uint32_t queue = 1; queue <= kSwcCpuQueues; ++queue)
     if (!receive_from(queue)) return;
 }
 
@@ -397,7 +397,7 @@ void packet_l3_receiver_set(packet_receiver receiver) {
 
 uint8_t *swc_os_frame_alloc(uint32_t port, uint32_t length, void **buffer_ref) {
   *buffer_ref = nullptr;
-  if (port < 1 || port > SWC_PORTS) {
+  if (port < 1 || port > kSwcPorts) {
     PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
     return nullptr;
   }
@@ -410,7 +410,7 @@ uint8_t *swc_os_frame_alloc(uint32_t port, uint32_t length, void **buffer_ref) {
 int swc_os_frame_send(uint32_t port, uint8_t *frame, uint32_t length, void *buffer_ref) {
   auto *buffer = static_cast<packet_buffer *>(buffer_ref);
   if (!buffer || buffer->data != frame) return 1;
-  if (port < 1 || port > SWC_PORTS) {
+  if (port < 1 || port > kSwcPorts) {
     PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
     packet_free(buffer);
     return 1;

@@ -29,7 +29,7 @@ namespace {
   trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
 // Front port -> {chip port, MIIM controller, PHY address} of this board; entry 0 is a placeholder.
-constexpr swc_port_map_t board_port_map[PORT_COUNT + 1] = {
+constexpr SwcPortMap board_port_map[PORT_COUNT + 1] = {
     {-1, static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)},
     {0, 0, 0},
     {1, 0, 1},
@@ -44,13 +44,13 @@ constexpr bool port_has_phy(unsigned port) {
 }
 
 constexpr uint32_t port_mac_interface(unsigned port) {
-  return port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL;
+  return port == 6 ? kSwcIfRgmii : kSwcIfInternal;
 }
 
 struct port_runtime {
-  swc_port_status_t status{};
+  SwcPortStatus status{};
   bool link = false;  // set once a link-up has been handled
-  uint32_t stp_state = SWC_STP_FORWARDING;
+  uint32_t stp_state = SWC_STP_STATE_FORWARDING;
   bool phy_mounted = false;
 };
 
@@ -92,12 +92,12 @@ void set_all_configs(const port_config &config) {
 void reset_target() {
   PORT_TRACE(TRACE_DEBUG, "Initialize the switch API.");
   PORT_TRACE(TRACE_DEBUG, "Reset target chip.");
-  swc_init_setup init_setup{1, 1, 0, 0, 0};
+  SwcInitSetup init_setup{1, 1, 0, 0, 0};
   PORT_API(swc_init(&init_setup));
 }
 
 void getchipid() {
-  swc_chipid_t chipid{};
+  SwcChipId chipid{};
   if (PORT_API(swc_chipid_get(&chipid)) < 0) return;  // the record holds nothing worth naming
   const char revision = static_cast<char>(chipid.revision + 64);
   if (const char *name = port_chip_name(chipid.part))
@@ -124,11 +124,11 @@ void port_reset_ports() {
     if (!port_has_phy(port)) continue;
     port_runtime &runtime = ports.runtime[port];
     runtime.phy_mounted = true;
-    swc_phy_reset_setup_t reset_setup{port_mac_interface(port), 0, 1800, 1800, 0};
+    SwcPhyResetSetup reset_setup{port_mac_interface(port), 0, 1800, 1800, 0};
     swc_rc rc = swc_phy_reset(port, &reset_setup);
     if (rc >= 0) continue;
     runtime.phy_mounted = false;
-    if (rc == SWC_RC_PHY_NOT_MOUNTED)
+    if (rc == kSwcRcPhyNotMounted)
       PORT_TRACE(TRACE_WARN, "PHY on port %d is not mounted", port);
     else
       PORT_TRACE(TRACE_ERROR, "swc_phy_reset failed for port %d", port);
@@ -197,18 +197,18 @@ void port_conf_load() {
   for (unsigned port = 1; port <= PORT_COUNT; ++port) port_config_commit(port);
 }
 
-swc_phy_setup_t phy_setup_of(const port_config &config) {
-  swc_phy_setup_t setup{};
+SwcPhySetup phy_setup_of(const port_config &config) {
+  SwcPhySetup setup{};
   if (!config.enabled) {
-    setup.mode = SWC_PHY_MODE_POWER_DOWN;
-  } else if (!config.aneg && config.speed != SWC_SPEED_1G) {
-    setup.mode = SWC_PHY_MODE_FORCED;
+    setup.mode = kSwcPhyModePowerDown;
+  } else if (!config.aneg && config.speed != kSwcSpeed1G) {
+    setup.mode = kSwcPhyModeForced;
     setup.forced_speed = config.speed;
     setup.forced_full_duplex = config.fdx;
   } else {
     // 1G cannot be forced on copper: it is negotiated, advertised alone when aneg is off.
     const uint32_t low_speeds = config.aneg != 0;
-    setup.mode = SWC_PHY_MODE_ANEG;
+    setup.mode = kSwcPhyModeAneg;
     setup.adv_10_half = setup.adv_10_full = setup.adv_100_half = setup.adv_100_full = low_speeds;
     setup.adv_1000_full = 1;
     setup.adv_symmetric_pause = config.flow_control == 2 || config.flow_control == 3;
@@ -223,9 +223,9 @@ const char *true_false(bool value) {
 
 // The status a port reads as while its PHY is missing: down, except the RGMII port, which has no
 // link to watch and runs at 1G full duplex.
-swc_port_status_t status_without_phy(unsigned port) {
-  if (port == 6) return swc_port_status_t{0, 1, SWC_SPEED_1G, 1, 1, 1};
-  return swc_port_status_t{};
+SwcPortStatus status_without_phy(unsigned port) {
+  if (port == 6) return SwcPortStatus{0, 1, kSwcSpeed1G, 1, 1, 1};
+  return SwcPortStatus{};
 }
 
 void encode_words(uint8_t *out, const uint32_t *words, size_t count) {
@@ -295,7 +295,7 @@ void mgmt_port_status(mgmt_object &object) {
     uint32_t port = le_load32(entry);
     if (refuse_illegal_port(object, port)) break;
     port_status_update(port);
-    const swc_port_status_t &s = ports.runtime[port].status;
+    const SwcPortStatus &s = ports.runtime[port].status;
     uint32_t capability = port_has_phy(port) ? 1 : 0;
     const uint32_t words[16] = {port,          s.link_down_event, s.link,           s.speed,
                                 s.full_duplex, s.pause_obey,      s.pause_generate, capability,
@@ -318,7 +318,7 @@ void mgmt_port_counters(mgmt_object &object) {
       }
       continue;
     }
-    swc_poag_counters_t counters{};
+    SwcPoagCounters counters{};
     // The API leaves field 6 as the caller had it: here, as the request carried it.
     counters.field[6] = le_load64(entry + 4 + 6 * 8);
     if (PORT_API(swc_poag_counters_get(poag, &counters)) < 0) {
@@ -335,7 +335,7 @@ void mgmt_port_map(mgmt_object &object) {
     uint8_t *entry = object.entry(i, MAP_ENTRY_SIZE);
     uint32_t port = le_load32(entry);
     if (refuse_illegal_port(object, port)) break;
-    const swc_port_map_t &map = board_port_map[port];
+    const SwcPortMap &map = board_port_map[port];
     const uint32_t words[4] = {port, static_cast<uint32_t>(map.chip_port), map.miim_controller,
                                map.miim_address};
     encode_words(entry, words, 4);
@@ -375,7 +375,7 @@ const char *port_config_refusal(const port_config &config) {
   if (config.enabled > 1) return "enabled must be 0 or 1";
   if (config.flow_control > 3) return "flow control must be 0..3";
   if (config.aneg > 1) return "aneg must be 0 or 1";
-  if (config.speed < SWC_SPEED_10M || config.speed > SWC_SPEED_1G)
+  if (config.speed < kSwcSpeed10M || config.speed > kSwcSpeed1G)
     return "speed must be 1 (10M), 2 (100M) or 3 (1G)";
   if (config.fdx > 1) return "fdx must be 0 or 1";
   if (config.max_length > PORT_MAX_LENGTH_LIMIT) return "max length above 9600";
@@ -393,11 +393,11 @@ const char *port_speed_text(bool link, uint32_t speed, uint32_t fdx) {
   switch (speed) {
     case 4:
       return fdx ? "10Gf" : "10Gh";
-    case SWC_SPEED_1G:
+    case kSwcSpeed1G:
       return fdx ? "1G-f" : "1G-h";
-    case SWC_SPEED_100M:
+    case kSwcSpeed100M:
       return fdx ? "100f" : "100h";
-    case SWC_SPEED_10M:
+    case kSwcSpeed10M:
       return fdx ? " 10f" : " 10h";
     default:
       return "????";
@@ -485,7 +485,7 @@ int port_config_commit(unsigned port) {
   else
     port_setup_commit(port, true);
   if (!port_has_phy(port) || !ports.runtime[port].phy_mounted) return 0;
-  swc_phy_setup_t setup = phy_setup_of(ports.config[port]);
+  SwcPhySetup setup = phy_setup_of(ports.config[port]);
   swc_rc rc = PORT_API(swc_phy_setup(port, &setup));
   return rc < 0 ? rc : 0;
 }
@@ -493,10 +493,10 @@ int port_config_commit(unsigned port) {
 int port_setup_commit(unsigned port, bool ignore_status) {
   PORT_TRACE(TRACE_DEBUG, "Commit Setup on port %d.", port);
   const port_config &config = ports.config[port];
-  const swc_port_status_t &status = ports.runtime[port].status;
-  swc_port_setup_t setup{};
+  const SwcPortStatus &status = ports.runtime[port].status;
+  SwcPortSetup setup{};
   setup.interface_type = port_mac_interface(port);
-  if ((config.aneg || config.speed == SWC_SPEED_1G) && status.link && !ignore_status) {
+  if ((config.aneg || config.speed == kSwcSpeed1G) && status.link && !ignore_status) {
     PORT_TRACE(TRACE_DEBUG, "Autoneg completed on port %d", port);
     setup.speed = status.speed;
     setup.full_duplex = status.full_duplex;
@@ -520,7 +520,7 @@ int port_setup_commit(unsigned port, bool ignore_status) {
              port_interface_name(setup.interface_type),
              port_speed_text(status.link, setup.speed, setup.full_duplex));
   swc_rc rc = PORT_API(swc_port_setup(port, &setup));
-  if (rc == SWC_RC_ARBITER) {
+  if (rc == kSwcRcArbiter) {
     PORT_TRACE(TRACE_ERROR, "Fatal error in swc_port_setup(port %d).", port);
     fatal_chip_error();
   }
@@ -529,7 +529,7 @@ int port_setup_commit(unsigned port, bool ignore_status) {
 
 void link_down(unsigned port) {
   PORT_TRACE(TRACE_DEBUG, "Link down on port %d", port);
-  PORT_API(swc_port_stp_state_set(port, SWC_STP_DISABLED));
+  PORT_API(swc_port_stp_state_set(port, SWC_STP_STATE_DISABLED));
   port_setup_commit(port, true);
   // Forgets the port's learned addresses.
   PORT_API(swc_mac_table_forget_port(port));
@@ -538,7 +538,7 @@ void link_down(unsigned port) {
 }
 
 void link_up(unsigned port) {
-  const swc_port_status_t &status = ports.runtime[port].status;
+  const SwcPortStatus &status = ports.runtime[port].status;
   PORT_TRACE(TRACE_DEBUG, "Link up on port %d: %s", port,
              port_speed_text(true, status.speed, status.full_duplex));
   port_setup_commit(port, false);
@@ -573,7 +573,7 @@ void port_get_link_state(unsigned port, int *link, uint32_t *speed, uint32_t *fd
 
 int port_set_stp_state(unsigned port, uint32_t stp_state) {
   // A state the chip refuses would otherwise be retried, and refused, at every link-up.
-  if (!valid_port(port) || stp_state > SWC_STP_ENABLED) {
+  if (!valid_port(port) || stp_state > SWC_STP_STATE_ENABLED) {
     PORT_TRACE(TRACE_ERROR, "port %d: illegal STP state %d", static_cast<int>(port),
                static_cast<int>(stp_state));
     return -1;
@@ -595,11 +595,11 @@ uint32_t swc_os_get_linkspeed(unsigned port) {
   switch (speed) {
     case 0:
       return 0;
-    case SWC_SPEED_10M:
+    case kSwcSpeed10M:
       return 10;
-    case SWC_SPEED_100M:
+    case kSwcSpeed100M:
       return 100;
-    case SWC_SPEED_1G:
+    case kSwcSpeed1G:
       return 1000;
     case 4:
       return 10000;
@@ -646,7 +646,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
-  if (PORT_API(swc_optimize_1sec()) == SWC_RC_ARBITER) {
+  if (PORT_API(swc_optimize_1sec()) == kSwcRcArbiter) {
     PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
     fatal_chip_error();
   }
@@ -654,7 +654,7 @@ uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
 }
 
 uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
-  if (PORT_API(swc_optimize_100msec()) == SWC_RC_ARBITER) {
+  if (PORT_API(swc_optimize_100msec()) == kSwcRcArbiter) {
     PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_100msec().");
     fatal_chip_error();
   }

@@ -27,8 +27,8 @@ bool valid_port(uint32_t port) {
 
 // One step of a port's test; true once it is finished (any answer but "still running").
 bool step(unsigned port) {
-  swc_phy_cablescan_result_t result{};
-  return swc_phy_cablescan_get(port, &result) != SWC_RC_RUNNING;
+  SwcPhyCablescanResult result{};
+  return swc_phy_cablescan_get(port, &result) != kSwcRcRunning;
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ void port_cablescan_step(unsigned port) {
 void port_cablescan_get(uint8_t *entry) {
   uint32_t port = le_load32(entry);
   if (!valid_port(port)) return;
-  swc_clock &clock = swc_clock_get();
+  SwcClock &clock = swc_clock_get();
   const uint64_t deadline = clock.now_us() + uint64_t{CABLESCAN_WAIT_MS} * 1000;
   while (!done[port]) {
     for (unsigned p = 1; p <= PORTS; ++p) port_cablescan_step(p);
@@ -66,9 +66,9 @@ void port_cablescan_get(uint8_t *entry) {
     // The tests wait for their deadlines: no need to spin the processor meanwhile.
     clock.sleep_ms(1);
   }
-  swc_phy_cablescan_result_t result{};
+  SwcPhyCablescanResult result{};
   swc_rc rc = swc_phy_cablescan_get(port, &result);
-  le_store32(entry + 4, rc == SWC_RC_OK ? 1 : 0);
+  le_store32(entry + 4, rc == kSwcRcOk ? 1 : 0);
   le_store32(entry + 8, result.valid);
   for (unsigned pair = 0; pair < 4; ++pair) {
     le_store16(entry + 12 + 2 * pair, result.status[pair]);

@@ -343,7 +343,7 @@ void port_qos_config(int create) {
 void qos_gen_setup_commit() {
   const qos_gen_record &g = qos.general;
   QOS_API(swc_qos_prios_set(g.prios));
-  swc_qos_setup_t setup{};
+  SwcQosSetup setup{};
   QOS_API(swc_qos_setup_get(&setup));
   setup.word[0] = g.limit_a_enabled ? static_cast<int32_t>(g.limit_a) : -1;
   setup.word[1] = g.limit_b_enabled ? static_cast<int32_t>(g.limit_b) : -1;
@@ -353,7 +353,7 @@ void qos_gen_setup_commit() {
 int port_qos_table_commit(uint32_t port) {
   if (!valid_port(port)) return -1;
   const qos_port_record &record = qos.port[port];
-  swc_port_qos_t setup{};
+  SwcPortQos setup{};
   if (QOS_API(swc_port_qos_get(port, &setup)) < 0) {
     QOS_TRACE(TRACE_ERROR, "swc_port_qos_get failed");
     return -1;
@@ -361,10 +361,10 @@ int port_qos_table_commit(uint32_t port) {
   uint32_t mode = record[QOS_W_MODE];
   setup.dscp_enable = mode == QOS_MODE_DSCP_GROUPS || mode == QOS_MODE_DSCP_MAP;
   setup.second_enable = mode == QOS_MODE_TAG;
-  for (uint32_t dscp = 0; dscp < SWC_QOS_DSCP; ++dscp)
+  for (uint32_t dscp = 0; dscp < kSwcQosDscp; ++dscp)
     setup.dscp_prio[dscp] =
         mode == QOS_MODE_DSCP_MAP ? record[QOS_W_DSCP + dscp] : record[QOS_W_GROUP + dscp / 8];
-  for (uint32_t i = 0; i < SWC_QOS_TAGS; ++i) setup.tag_prio[i] = record[QOS_W_TAG + i];
+  for (uint32_t i = 0; i < kSwcQosTags; ++i) setup.tag_prio[i] = record[QOS_W_TAG + i];
   setup.default_prio = record[QOS_W_DEFAULT];
   setup.field = record[QOS_W_FIELD];
   if (QOS_API(swc_port_qos_set(port, &setup)) < -1) {

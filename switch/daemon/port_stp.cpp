@@ -17,8 +17,9 @@ struct protocol_port {
 std::array<protocol_port, PORT_COUNT + 1> protocol_ports{};
 
 // Engine states dis, blk, lrn, fwd, enb as the chip's states (LISTENING is never used).
-constexpr uint32_t chip_state[STP_ENB + 1] = {SWC_STP_DISABLED, SWC_STP_BLOCKING, SWC_STP_LEARNING,
-                                              SWC_STP_FORWARDING, SWC_STP_ENABLED};
+constexpr uint32_t chip_state[STP_ENB + 1] = {SWC_STP_STATE_DISABLED, SWC_STP_STATE_BLOCKING,
+                                              SWC_STP_STATE_LEARNING, SWC_STP_STATE_FORWARDING,
+                                              SWC_STP_STATE_ENABLED};
 
 // A protocol engine passing a port or state out of range is broken; the daemon stops rather than
 // write past its tables.
@@ -61,7 +62,7 @@ void swc_os_set_fwdstate(unsigned port, int flag) {
     swc_os_set_stpstate(port, p.state);
   } else if (p.apply == 1 && flag == 0) {
     p.apply = 0;
-    port_set_stp_state(port, SWC_STP_BLOCKING);
+    port_set_stp_state(port, SWC_STP_STATE_BLOCKING);
   }
 }
 

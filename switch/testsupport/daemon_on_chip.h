@@ -30,5 +30,5 @@ class DaemonOnChip : public ChipFixture {
     unsetenv("PORTVISOR_WORKDIR");
     ChipFixture::TearDown();
   }
-  temp_dir dir;
+  TempDir dir;
 };

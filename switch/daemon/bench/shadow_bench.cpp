@@ -52,7 +52,7 @@ struct stream_figures {
 };
 
 // Requests object 8 back to back for `duration`.
-stream_figures request_stream(mgmt_client &client, std::chrono::milliseconds duration) {
+stream_figures request_stream(MgmtClient &client, std::chrono::milliseconds duration) {
   std::vector<uint8_t> request(24, 0);
   le_store32(&request[0], 8);
   le_store16(&request[14], 24);
@@ -105,7 +105,7 @@ std::vector<long> step_lengths(const std::string &output) {
 
 // One GET of the MAC status object 4001 (128 entries from the lowest key): the daemon reads all 8192
 // chip indexes one at a time for it.
-double mac_status_ms(mgmt_client &client) {
+double mac_status_ms(MgmtClient &client) {
   std::vector<uint8_t> data(4 + 128 * 44, 0);
   le_store16(&data[0], 128);
   le_store16(&data[2], 44);
@@ -127,17 +127,17 @@ int main(int argc, char **argv) {
   if (std::system("ip link set lo up && ip tuntap add eth0 mode tap && "
                   "ip link set eth0 address 00:11:22:33:44:55 && ip link set eth0 up") != 0)
     return 1;
-  temp_dir dir;
+  TempDir dir;
   control_path = dir.path() + "/ctl";
   const std::string device = dir.path() + "/swgenio";
-  child_process simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
+  ChildProcess simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
   struct stat st {};
   for (int i = 0; i < 500 && stat(control_path.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
   const std::string daemon = argc > 2 ? argv[2] : PORTVISOR_PATH;
-  child_process pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
-                   {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                    "PORTVISOR_SWITCH_DEVICE=" + device});
-  mgmt_client client(MGMT_PORT_NUMBER);
+  ChildProcess pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
+                  {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                   "PORTVISOR_SWITCH_DEVICE=" + device});
+  MgmtClient client(MGMT_PORT_NUMBER);
   std::vector<uint8_t> probe(8, 0);
   uint32_t res = 99;
   bool ready = false;

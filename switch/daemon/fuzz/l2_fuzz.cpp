@@ -18,8 +18,8 @@ namespace {
 struct chip_bench {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
-  std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
-  swc_context context{};
+  std::unique_ptr<SwcApiState> state = std::make_unique<SwcApiState>();
+  SwcContext context{};
 };
 
 void init_once() {
@@ -32,7 +32,7 @@ void init_once() {
   bench->context.fd = swgenio_open("/dev/swgenio", 2);
   bench->context.state = bench->state.get();
   swc_select_context(&bench->context);
-  swc_init_setup setup{1, 1, 0, -1, 0};
+  SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);
   char dir[] = "/tmp/pv_l2_fuzz.XXXXXX";
   setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);

@@ -51,10 +51,10 @@ int handle(swchip::Driver &driver, uint32_t code, std::span<uint8_t> record) {
 struct harness {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state;
-  swc_phy_context phy{};
-  swc_context context{};
+  SwcPhyContext phy{};
+  SwcContext context{};
 
   harness() {
     trace_option_apply("all", "emerg");  // the rejections are expected here; their lines only slow the runs
@@ -67,10 +67,10 @@ struct harness {
     });
     swgenio_set_recording(false);
     phy_state.assign(swc_phy_sizeof_al(6), 0);
-    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-    context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+    phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+    context = SwcContext{swgenio_open("/dev/swgenio", 2), &state, &phy};
     swc_select_context(&context);
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
     packet_buffer_init();
     packet_l2_receiver_set(consume);

@@ -24,11 +24,11 @@ namespace {
 struct harness {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state;
-  swc_phy_context phy{};
-  swc_context context{};
-  swc_manual_clock clock;  // the start-up's sleep and PHY waits pass at once
+  SwcPhyContext phy{};
+  SwcContext context{};
+  SwcManualClock clock;  // the start-up's sleep and PHY waits pass at once
 
   harness() {
     swc_clock_set(&clock);
@@ -40,8 +40,8 @@ struct harness {
         [this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
     swgenio_set_recording(false);
     phy_state.assign(swc_phy_sizeof_al(6), 0);
-    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-    context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+    phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+    context = SwcContext{swgenio_open("/dev/swgenio", 2), &state, &phy};
     swc_select_context(&context);
     conf_module_reg(CONF_MODULE_PORT, port_conf);
     mgmt_module_reg(3, port_mgmt);

@@ -37,11 +37,11 @@ constexpr uint8_t kEapolHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x03, 0x02, 
 struct harness {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
-  swc_manual_clock clock;
-  swc_api_state state{};
+  SwcManualClock clock;
+  SwcApiState state{};
   std::vector<unsigned char> phy_state;
-  swc_phy_context phy{};
-  swc_context context{};
+  SwcPhyContext phy{};
+  SwcContext context{};
   uint32_t now = 1000000;
 
   harness() {
@@ -52,8 +52,8 @@ struct harness {
     swgenio_set_recording(false);
     swc_clock_set(&clock);
     phy_state.assign(swc_phy_sizeof_al(6), 0);
-    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-    context = swc_context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+    phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+    context = SwcContext{swgenio_open("/dev/swgenio", 2), &state, &phy};
     swc_select_context(&context);
     conf_module_reg(CONF_MODULE_PORT, port_conf);
     conf_module_reg(CONF_MODULE_L2, l2_conf);

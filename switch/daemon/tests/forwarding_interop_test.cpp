@@ -21,7 +21,7 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 constexpr uint32_t HOSTS = 4;  // on ports 1..4
 std::string host_ns(uint32_t port) {
@@ -49,7 +49,7 @@ class capture {
   }
 
  private:
-  packet_socket socket_;
+  PacketSocket socket_;
 };
 
 bool is_icmp(const std::vector<uint8_t> &f) {
@@ -132,13 +132,13 @@ class Forwarding : public ::testing::Test {
     daemon.reset();
   }
   uint32_t object(uint32_t obj_id, uint32_t cmd, const std::vector<uint8_t> &data) {
-    mgmt_client own{28};
+    MgmtClient own{28};
     uint32_t res = 99;
     EXPECT_TRUE(own.object(obj_id, cmd, data, res, 10s)) << obj_id;
     return res;
   }
   std::optional<std::vector<uint8_t>> get(uint32_t obj_id, const std::vector<uint8_t> &data) {
-    mgmt_client own{28};
+    MgmtClient own{28};
     uint32_t res = 99;
     auto reply = own.object(obj_id, MGMT_CMD_GET, data, res, 10s);
     EXPECT_EQ(res, 0u) << obj_id;
@@ -166,9 +166,9 @@ class Forwarding : public ::testing::Test {
   void forget_neighbours() {
     for (uint32_t p = 1; p <= HOSTS; ++p) run(in_host(p, "ip neigh flush all"));
   }
-  temp_dir dir;
-  mgmt_client client{28};
-  std::unique_ptr<child_process> simulator, daemon, iperf_server;
+  TempDir dir;
+  MgmtClient client{28};
+  std::unique_ptr<ChildProcess> simulator, daemon, iperf_server;
 };
 
 TEST_F(Forwarding, LearnedUnicastBroadcastAndMulticastCrossTheSwitch) {
@@ -186,7 +186,7 @@ TEST_F(Forwarding, LearnedUnicastBroadcastAndMulticastCrossTheSwitch) {
   EXPECT_EQ(responders(2, "224.0.0.1"), 1u << 2 | 1u << 3 | 1u << 4) << "all-hosts: the sender answers too";
   EXPECT_EQ(responders(2, host_ip(1)), 0u) << "port 1 is in VLAN 1";
 
-  iperf_server = std::make_unique<child_process>(
+  iperf_server = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/bin/ip", "netns", "exec", host_ns(3), "iperf3", "-s", "-1", "--forceflush"},
       std::vector<std::string>{});
   ASSERT_TRUE(iperf_server->wait_for_output("Server listening", 10s)) << iperf_server->output();

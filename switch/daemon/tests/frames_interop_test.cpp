@@ -40,12 +40,12 @@ const std::string peer_ns = "frames-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp1 and swp2 once the simulator made them.
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_and_peer_namespace(peer_ns));
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(peer_ns));
 
 // A raw socket on an interface of the peer namespace.
-class peer_socket : public packet_socket {
+class peer_socket : public PacketSocket {
  public:
-  explicit peer_socket(const std::string &ifname) : packet_socket(ifname, peer_ns) {}
+  explicit peer_socket(const std::string &ifname) : PacketSocket(ifname, peer_ns) {}
 };
 
 std::vector<uint8_t> frame_to(const std::vector<uint8_t> &destination, uint16_t type, size_t length,
@@ -73,8 +73,8 @@ class FrontPorts : public ::testing::Test {
     simulator->wait_exit(5s);
   }
   std::string device() const { return dir.path() + "/swgenio"; }
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
+  TempDir dir;
+  std::unique_ptr<ChildProcess> simulator;
 };
 
 // The switch API and the packet module in this process, on the simulator over its device socket, as
@@ -87,10 +87,10 @@ class PacketPathOnFrontPorts : public FrontPorts {
     fd = swgenio_open(device().c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     phy_state.assign(swc_phy_sizeof_al(6), 0);
-    phy = swc_phy_context{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-    context = swc_context{fd, &state, &phy};
+    phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+    context = SwcContext{fd, &state, &phy};
     swc_select_context(&context);
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     ASSERT_EQ(swc_init(&setup), 0);
     packet_buffer_init();
     packet_l2_receiver_set(nullptr);
@@ -112,10 +112,10 @@ class PacketPathOnFrontPorts : public FrontPorts {
     return true;
   }
   int fd = -1;
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state;
-  swc_phy_context phy{};
-  swc_context context{};
+  SwcPhyContext phy{};
+  SwcContext context{};
 };
 
 std::vector<std::vector<uint8_t>> l2_frames;
@@ -130,9 +130,9 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
   l2_frames.clear();
   l2_ports.clear();
   packet_l2_receiver_set(keep_l2);
-  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_BLOCKING), 0);
-  ASSERT_EQ(swc_port_auth_state_set(2, SWC_AUTH_NONE), 0);
-  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_BLOCKING), 0);
+  ASSERT_EQ(swc_port_auth_state_set(2, SWC_AUTH_STATE_NONE), 0);
+  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
   peer_socket peer1("swp1"), peer2("swp2");
   ASSERT_TRUE(peer1.ok() && peer2.ok());
   auto bpdu = frame_to(bridge_group, 0x0026, 60, 0);
@@ -146,7 +146,7 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
   eapol[15] = 0x07;
   eapol[16] = 0x88;
   eapol[17] = 0x8E;
-  const swc_vlan_port_mode_t aware{1, 1, 1, 0, 0};
+  const SwcVlanPortMode aware{1, 1, 1, 0, 0};
   ASSERT_EQ(swc_vlan_port_mode_set(2, &aware), 0);
   ASSERT_TRUE(peer2.send(eapol));
   ASSERT_TRUE(pump([] { return l2_frames.size() == 2; }, 5s));
@@ -164,7 +164,7 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
 
 TEST_F(PacketPathOnFrontPorts, BurstAndMalformedFramesLeaveThePoolsFull) {
   ASSERT_TRUE(run("ip netns exec " + peer_ns + " ip link set swp1 mtu 9000"));
-  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_BLOCKING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_BLOCKING), 0);
   peer_socket peer("swp1");
   ASSERT_TRUE(peer.ok());
   const unsigned burst = 200;
@@ -195,7 +195,7 @@ class DaemonOnFrontPorts : public FrontPorts {
     FrontPorts::SetUp();
     if (HasFatalFailure()) return;
     daemon = start_portvisor_on(dir, device(), {"--trace", "packet", "debug"});
-    mgmt_client client{28};
+    MgmtClient client{28};
     bool ready = false;
     uint32_t res = 99;
     // Starting the chip through the simulator's socket takes a while on a loaded machine.
@@ -215,7 +215,7 @@ class DaemonOnFrontPorts : public FrontPorts {
   // One object's reply as words; a client of its own each time, so a late answer to a readiness probe
   // is never taken for this one.
   std::vector<uint32_t> words(uint32_t obj_id, uint32_t cmd, std::vector<uint8_t> data, uint32_t &res) {
-    mgmt_client client{28};
+    MgmtClient client{28};
     const auto reply = client.object(obj_id, cmd, std::move(data), res, 5s);
     std::vector<uint32_t> w;
     for (size_t i = 0; reply && i + 4 <= reply->size(); i += 4) w.push_back(le_load32(reply->data() + i));
@@ -266,7 +266,7 @@ class DaemonOnFrontPorts : public FrontPorts {
     words(1001, MGMT_CMD_SET, data, res);
     return res;
   }
-  std::unique_ptr<child_process> daemon;
+  std::unique_ptr<ChildProcess> daemon;
 };
 
 TEST_F(DaemonOnFrontPorts, ServesThePacketObjectsWithPoolsFullAfterStart) {
@@ -374,14 +374,14 @@ TEST_F(DaemonOnFrontPorts, OversizedFramesAreDroppedAndARuntIsFreed) {
 TEST_F(FrontPorts, FrameTheCpuSendsLeavesOnItsTapUnchanged) {
   const int fd = swgenio_open(device().c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-  swc_context context{fd, &state, &phy};
+  SwcPhyContext phy{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+  SwcContext context{fd, &state, &phy};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   ASSERT_EQ(swc_init(&setup), 0);
-  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
   packet_buffer_init();
 
   peer_socket peer("swp2");

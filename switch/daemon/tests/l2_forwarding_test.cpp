@@ -44,7 +44,7 @@ class L2Forwarding : public L2Fixture {
     chip.write(2, 0, 0x04, ALL_CHIP_PORTS);
     for (uint32_t p = 1; p <= 6; ++p) {
       chip.write(1, chip_port(p), 0, chip.peek(1, chip_port(p), 0) | 1u << 16);
-      ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_FORWARDING), 0);
+      ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_STATE_FORWARDING), 0);
     }
     chip.egress = [this](unsigned c, const std::vector<uint8_t> &f) { out[c].push_back(f); };
   }
@@ -146,11 +146,11 @@ TEST_F(L2Forwarding, PortsReachOnlyThePortsOfTheirPrivateVlans) {
   EXPECT_EQ(send(3, BROADCAST, 3), bit(2) | bit(4)) << "port 3 is in both";
   EXPECT_EQ(send(5, BROADCAST, 5), 0u) << "port 5 is in none";
   // The same after the daemon's next start.
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);
   map_board_ports();
   restart();
-  for (uint32_t p = 1; p <= 6; ++p) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_FORWARDING), 0);
+  for (uint32_t p = 1; p <= 6; ++p) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_STATE_FORWARDING), 0);
   EXPECT_EQ(send(2, host_mac(4), 2), 0u);
   EXPECT_EQ(send(2, host_mac(3), 2), bit(3));
   EXPECT_EQ(send(3, BROADCAST, 3), bit(2) | bit(4));

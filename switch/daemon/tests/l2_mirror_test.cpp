@@ -29,7 +29,7 @@ class L2Mirror : public L2Fixture {
   }
   // The daemon's next start: the switch API starts from power-on values again.
   void restart_daemon() {
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
     map_board_ports();
     restart();
@@ -142,7 +142,7 @@ TEST_F(L2Mirror, ConfigurationComesBackAfterARestart) {
 TEST_F(L2Mirror, MissingBlocksAreSkippedButTheChipStillGetsItsMasks) {
   for (uint32_t id : {L2_MIRROR_CONF_MONITOR, L2_MIRROR_CONF_INGRESS, L2_MIRROR_CONF_EGRESS})
     conf_create(id, 0);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);
   map_board_ports();
   chip.write(2, 0, 0x42, 0);

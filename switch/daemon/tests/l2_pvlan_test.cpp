@@ -40,7 +40,7 @@ class L2Pvlan : public L2Fixture {
     return numbers;
   }
   void restart_daemon() {
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
     map_board_ports();
     restart();

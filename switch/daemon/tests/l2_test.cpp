@@ -28,17 +28,17 @@ std::vector<uint8_t> record(const l2_mac_entry &e) {
 
 // An entry as the chip learns it from traffic: not locked, to one port.
 void learn_from_traffic(uint32_t vid, std::initializer_list<uint8_t> mac, uint32_t port) {
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   e.vid_mac.vid = vid;
   std::copy(mac.begin(), mac.end(), e.vid_mac.mac);
   ASSERT_EQ(swc_ll_mac_table_learn(&e, port), 0);
 }
 
-bool in_chip(uint32_t vid, std::initializer_list<uint8_t> mac, swc_mac_entry_t *out = nullptr) {
-  swc_vid_mac_t key{};
+bool in_chip(uint32_t vid, std::initializer_list<uint8_t> mac, SwcMacEntry *out = nullptr) {
+  SwcVidMac key{};
   key.vid = vid;
   std::copy(mac.begin(), mac.end(), key.mac);
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   const bool found = swc_mac_table_lookup(&key, &e) == 0;
   if (out) *out = e;
   return found;
@@ -62,7 +62,7 @@ TEST_F(L2Mac, AddingTheSameKeyTwiceKeepsOneEntryWithTheSecondDestination) {
   ASSERT_EQ(mac_config_add(entry(1, {0, 1, 2, 3, 4, 7}, {2})), 1);
   EXPECT_EQ(mac_config_add(entry(1, {0, 1, 2, 3, 4, 5}, {4})), 0);
   EXPECT_EQ(mac_config_count(), 2u);
-  swc_mac_entry_t chip{};
+  SwcMacEntry chip{};
   ASSERT_TRUE(in_chip(1, {0, 1, 2, 3, 4, 5}, &chip));
   EXPECT_EQ(chip.destination[4], 1u);
   EXPECT_EQ(chip.destination[2], 0u);

@@ -66,7 +66,7 @@ std::vector<uint8_t> one_entry(uint16_t entry_size, std::initializer_list<uint32
   return d;
 }
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 class RouterLegs : public ::testing::Test {
  protected:
@@ -97,7 +97,7 @@ class RouterLegs : public ::testing::Test {
     // The traces go to a file: nobody reads a pipe while the test waits for pings.
     const std::string command =
         std::string("exec ") + std::getenv("PORTVISOR_BIN") + " --trace l3 debug >>" + trace_file() + " 2>&1";
-    daemon = std::make_unique<child_process>(
+    daemon = std::make_unique<ChildProcess>(
         std::vector<std::string>{"/bin/sh", "-c", command},
         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
                                  "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
@@ -106,7 +106,7 @@ class RouterLegs : public ::testing::Test {
                                  "DHCPC_INBAND_STATE=" + dir.path() + "/dhcpc"});
     // A peer of its own: the answers a starting daemon gives to all queued probes at once must not
     // be taken for the next start's.
-    mgmt_client probe{28};
+    MgmtClient probe{28};
     bool ready = false;
     for (int i = 0; i < 600 && !ready; ++i) {
       uint32_t res = 99;
@@ -122,7 +122,7 @@ class RouterLegs : public ::testing::Test {
   }
   uint32_t object(uint32_t obj_id, uint32_t cmd, const std::vector<uint8_t> &data,
                   std::vector<uint8_t> *reply = nullptr) {
-    mgmt_client c{28};
+    MgmtClient c{28};
     uint32_t res = 99;
     auto got = c.object(obj_id, cmd, data, res, 20s);
     if (reply && got) *reply = *got;
@@ -137,8 +137,8 @@ class RouterLegs : public ::testing::Test {
     return run("ip link show " + name + " >/dev/null 2>&1");
   }
 
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator, daemon, dnsmasq;
+  TempDir dir;
+  std::unique_ptr<ChildProcess> simulator, daemon, dnsmasq;
 };
 
 TEST_F(RouterLegs, HostsPingTheLegOfTheirVlanOnly) {
@@ -216,7 +216,7 @@ TEST_F(RouterLegs, RoutesAppearInTheBoardsTableAndGoAway) {
 
 TEST_F(RouterLegs, DhcpLegGetsItsAddressFromThePeer) {
   ASSERT_TRUE(run(in_ns(host1, "ip addr add 192.168.1.10/24 dev swp1")));
-  dnsmasq = std::make_unique<child_process>(
+  dnsmasq = std::make_unique<ChildProcess>(
       std::vector<std::string>{
           "/usr/sbin/ip", "netns", "exec", host1, "dnsmasq", "--keep-in-foreground", "--port=0",
           "--no-resolv", "--no-hosts", "--interface=swp1", "--bind-interfaces",

@@ -76,11 +76,11 @@ std::vector<uint8_t> words(std::initializer_list<uint32_t> values) {
   return d;
 }
 
-bool in_chip(uint32_t vid, const uint8_t *mac, swc_mac_entry_t *out = nullptr) {
-  swc_vid_mac_t key{};
+bool in_chip(uint32_t vid, const uint8_t *mac, SwcMacEntry *out = nullptr) {
+  SwcVidMac key{};
   key.vid = vid;
   std::copy(mac, mac + 6, key.mac);
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   const bool found = swc_mac_table_lookup(&key, &e) == 0;
   if (out) *out = e;
   return found;
@@ -177,7 +177,7 @@ TEST_F(L3, NewLegGetsItsDeviceAddressAndMacEntries) {
                                           "/sbin/ifconfig tap1 up"};
   EXPECT_EQ(commands, expected);
   EXPECT_EQ(opens, 1);
-  swc_mac_entry_t own{}, flood{};
+  SwcMacEntry own{}, flood{};
   ASSERT_TRUE(in_chip(1, leg_mac, &own));
   EXPECT_TRUE(own.locked && own.copy_to_cpu);
   for (int p = 1; p <= 6; ++p) EXPECT_EQ(own.destination[p], 0u) << "port " << p;

@@ -16,10 +16,10 @@ class MgmtPhy : public ChipFixture {
   void SetUp() override {
     ChipFixture::SetUp();
     // Front ports 1..5 on MIIM controller 0 at addresses 0..4, port 6 on controller 1 at address 3.
-    swc_port_map_t map[7] = {};
+    SwcPortMap map[7] = {};
     for (int port = 1; port <= 5; ++port)
-      map[port] = swc_port_map_t{port - 1, 0, static_cast<uint32_t>(port - 1)};
-    map[6] = swc_port_map_t{6, 1, 3};
+      map[port] = SwcPortMap{port - 1, 0, static_cast<uint32_t>(port - 1)};
+    map[6] = SwcPortMap{6, 1, 3};
     swc_port_map_set(map);
     mgmt_reset();
     mgmt_init();

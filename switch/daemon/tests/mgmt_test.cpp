@@ -282,7 +282,7 @@ TEST_F(Mgmt, TableCheck) {
 }
 
 TEST(BoardSleep, WaitsOnTheSwitchLayersClock) {
-  swc_manual_clock clock;
+  SwcManualClock clock;
   swc_clock_set(&clock);
   board_msleep(1000);
   swc_clock_set(nullptr);

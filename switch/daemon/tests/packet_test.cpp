@@ -110,7 +110,7 @@ TEST_F(PacketPath, TransmitRefusesBadRequestsAndFreesTheBuffer) {
 }
 
 TEST_F(PacketPath, QueuedFrameLeavesOneAMillisecondAndReturnsItsBuffer) {
-  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_FORWARDING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
   const auto frame = ether_frame(60, 0x8809);
   for (int i = 0; i < 2; ++i) {
     void *ref = nullptr;
@@ -181,7 +181,7 @@ TEST_F(PacketPath, UntrustedHeaderIsDroppedAndCounted) {
 }
 
 TEST_F(PacketPath, TestFrameObjectBuildsAndQueuesTheFrame) {
-  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_FORWARDING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_FORWARDING), 0);
   std::vector<uint8_t> datagram(16 + 24, 0);
   le_store32(datagram.data(), 1001);
   le_store32(datagram.data() + 4, MGMT_CMD_SET);

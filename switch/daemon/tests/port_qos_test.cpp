@@ -89,8 +89,8 @@ class PortQos : public DaemonOnChip {
   }
   static uint32_t res(const std::vector<uint8_t> &d) { return le_load32(&d[8]); }
   static uint32_t at(const std::vector<uint8_t> &d, size_t offset) { return le_load32(&d[offset]); }
-  swc_port_qos_t api_record(unsigned port) {
-    swc_port_qos_t q{};
+  SwcPortQos api_record(unsigned port) {
+    SwcPortQos q{};
     EXPECT_EQ(swc_port_qos_get(port, &q), 0);
     return q;
   }
@@ -125,13 +125,13 @@ TEST_F(PortQos, FirstStartStoresTheDefaultsAndTheChipClassifiesByThem) {
     EXPECT_EQ(queue(port, ipv4(0)), 3u) << port;
     EXPECT_EQ(queue(port, ipv4(46, 0)), 3u) << port;
     EXPECT_EQ(queue(port, tagged(6)), 3u) << port;  // the default priority 4
-    swc_port_qos_t q = api_record(port);
+    SwcPortQos q = api_record(port);
     EXPECT_EQ(q.dscp_enable, 1u);
     EXPECT_EQ(q.second_enable, 0u);
     EXPECT_EQ(q.tag_prio[0], 2u);
     EXPECT_EQ(q.tag_prio[6], 4u);
   }
-  swc_qos_setup_t setup{};
+  SwcQosSetup setup{};
   swc_qos_setup_get(&setup);
   EXPECT_EQ(setup.word[0], -1);
   EXPECT_EQ(setup.word[1], -1);
@@ -202,7 +202,7 @@ TEST_F(PortQos, CommitLandsInThePortQosRegisters) {
 TEST_F(PortQos, GeneralRecordSetsPrioritiesAndLimitsAndADisabledLimitIsOff) {
   start();
   EXPECT_EQ(res(words(3013, MGMT_CMD_SET, {0, 5000, 1, 100})), 0u);
-  swc_qos_setup_t setup{};
+  SwcQosSetup setup{};
   swc_qos_setup_get(&setup);
   EXPECT_EQ(setup.word[0], -1);  // limit A disabled, whatever its value
   EXPECT_EQ(setup.word[1], 100);
@@ -285,7 +285,7 @@ TEST_F(PortQos, SettingsSurviveARestart) {
   EXPECT_EQ(queue(5, tagged(0)), 3u);
   EXPECT_EQ(queue(5, tagged(7)), 0u);
   EXPECT_EQ(port_qos_general().limit_a, 300u);
-  swc_qos_setup_t setup{};
+  SwcQosSetup setup{};
   swc_qos_setup_get(&setup);
   EXPECT_EQ(setup.word[0], 300);
 }

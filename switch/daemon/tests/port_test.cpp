@@ -79,7 +79,7 @@ TEST_F(PortModule, FirstStartStoresDefaultsAndBringsAllSixPortsUpAt1GFull) {
     EXPECT_EQ(swc_os_get_linkstate(port), 1) << port;
     EXPECT_EQ(swc_os_get_linkspeed(port), 1000u) << port;
     EXPECT_EQ(swc_os_get_linkduplex(port), 1) << port;
-    EXPECT_EQ(chip_stp_state(port), SWC_STP_FORWARDING) << port;
+    EXPECT_EQ(chip_stp_state(port), SWC_STP_STATE_FORWARDING) << port;
     EXPECT_EQ(port_current_config(port).max_length, 1518u);
   }
   uint32_t size = 0;
@@ -101,16 +101,16 @@ TEST_F(PortModule, PulledCableIsSeenWithinOneRoundAndTheChipStopsForwarding) {
   poll_round();
   EXPECT_EQ(swc_os_get_linkstate(4), 0);
   EXPECT_EQ(swc_os_get_linkspeed(4), 0u);
-  EXPECT_EQ(chip_stp_state(4), SWC_STP_DISABLED);
+  EXPECT_EQ(chip_stp_state(4), SWC_STP_STATE_DISABLED);
   EXPECT_EQ(swc_os_get_linkstate(3), 1);
 }
 
 TEST_F(PortModule, TimersRebuildTheMacShadowSoWalksFindWhatTheChipLearned) {
   start();
   ASSERT_EQ(chip.learn_addresses(2, 1, 0x020000000010, 3), 3u);
-  swc_vid_mac_t at{};
-  swc_mac_entry_t entry{};
-  EXPECT_EQ(swc_mac_table_get_next(&at, &entry), SWC_RC_NOT_FOUND);
+  SwcVidMac at{};
+  SwcMacEntry entry{};
+  EXPECT_EQ(swc_mac_table_get_next(&at, &entry), kSwcRcNotFound);
   // Nine seconds of the loop's timers: the one-second step has gone over all eight blocks.
   for (uint32_t now = 100; now <= 9000; now += 100) timer_dispatch(now);
   std::vector<uint8_t> last_bytes;
@@ -133,7 +133,7 @@ TEST_F(PortModule, SpeedAndDuplexFollowThePartner) {
   uint32_t speed = 0, fdx = 9;
   port_get_link_state(2, &link, &speed, &fdx);
   EXPECT_EQ(link, 1);
-  EXPECT_EQ(speed, SWC_SPEED_100M);
+  EXPECT_EQ(speed, kSwcSpeed100M);
   EXPECT_EQ(fdx, 0u);
   EXPECT_EQ(swc_os_get_linkduplex(2), 0);
   EXPECT_EQ(swc_os_make_key(2, 0x1234), 0x3402u);  // key << 8 | speed code, 16 bits
@@ -174,7 +174,7 @@ TEST_F(PortModule, MissingPhyReadsDownOnInternalPortsAndUpAt1GOnTheRgmiiPort) {
 TEST_F(PortModule, GigabitWithoutAutonegotiationStillNegotiatesAdvertisingOnly1000Full) {
   start();
   poll_round();
-  auto reply = table(3000, MGMT_CMD_SET, {{5, 1, 0, 0, SWC_SPEED_1G, 1, 1518}}, 28);
+  auto reply = table(3000, MGMT_CMD_SET, {{5, 1, 0, 0, kSwcSpeed1G, 1, 1518}}, 28);
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(phy(5).peek(0, 4) & 0x1E0, 0u);   // no 10/100 abilities
   EXPECT_EQ(phy(5).peek(0, 4) & 0xC00, 0u);   // flow control off: no pause
@@ -188,7 +188,7 @@ TEST_F(PortModule, GigabitWithoutAutonegotiationStillNegotiatesAdvertisingOnly10
 TEST_F(PortModule, ForcedModeComesUpAtTheConfiguredSpeed) {
   start();
   poll_round();
-  EXPECT_EQ(res(table(3000, MGMT_CMD_SET, {{2, 1, 3, 0, SWC_SPEED_10M, 1, 1518}}, 28)), 0u);
+  EXPECT_EQ(res(table(3000, MGMT_CMD_SET, {{2, 1, 3, 0, kSwcSpeed10M, 1, 1518}}, 28)), 0u);
   EXPECT_EQ(phy(2).peek(0, 0) & 0x1000, 0u);  // aneg off
   poll_round();
   EXPECT_EQ(swc_os_get_linkspeed(2), 10u);
@@ -256,7 +256,7 @@ TEST_F(PortModule, StatusObjectReadsTheChipAndReportsPhyCapabilities) {
   EXPECT_EQ(res(status), 0u);
   EXPECT_EQ(word(status, 0, 64, 2), 0u);  // link
   EXPECT_EQ(word(status, 1, 64, 2), 1u);
-  EXPECT_EQ(word(status, 1, 64, 3), SWC_SPEED_1G);
+  EXPECT_EQ(word(status, 1, 64, 3), kSwcSpeed1G);
   EXPECT_EQ(word(status, 1, 64, 4), 1u);
   for (unsigned w = 7; w < 15; ++w) EXPECT_EQ(word(status, 1, 64, w), 1u);
   EXPECT_EQ(word(status, 1, 64, 15), 0u);
@@ -291,22 +291,22 @@ TEST_F(PortModule, StpStateWhileDownIsOnlyRememberedAndAppliedAtLinkUp) {
   start();
   phy(2).unplug();
   poll_round();
-  EXPECT_EQ(res(table(3020, MGMT_CMD_SET, {{2, SWC_STP_BLOCKING}}, 8)), 0u);
-  EXPECT_EQ(chip_stp_state(2), SWC_STP_DISABLED);
-  EXPECT_EQ(word(table(3020, MGMT_CMD_GET, {{2}}, 8), 0, 8, 1), SWC_STP_BLOCKING);
+  EXPECT_EQ(res(table(3020, MGMT_CMD_SET, {{2, SWC_STP_STATE_BLOCKING}}, 8)), 0u);
+  EXPECT_EQ(chip_stp_state(2), SWC_STP_STATE_DISABLED);
+  EXPECT_EQ(word(table(3020, MGMT_CMD_GET, {{2}}, 8), 0, 8, 1), SWC_STP_STATE_BLOCKING);
   phy(2).plug(swchip::kAbilityAll);
   poll_round();
-  EXPECT_EQ(chip_stp_state(2), SWC_STP_BLOCKING);
+  EXPECT_EQ(chip_stp_state(2), SWC_STP_STATE_BLOCKING);
   // While the link is up a new state reaches the chip at once.
-  EXPECT_EQ(port_set_stp_state(2, SWC_STP_LEARNING), 0);
-  EXPECT_EQ(chip_stp_state(2), SWC_STP_LEARNING);
+  EXPECT_EQ(port_set_stp_state(2, SWC_STP_STATE_LEARNING), 0);
+  EXPECT_EQ(chip_stp_state(2), SWC_STP_STATE_LEARNING);
 }
 
 TEST_F(PortModule, IllegalStpStateIsRefusedAndNotRemembered) {
   start();
   poll_round();
   EXPECT_EQ(res(table(3020, MGMT_CMD_SET, {{1, 9}}, 8)), 1u);
-  EXPECT_EQ(port_get_stp_state(1), SWC_STP_FORWARDING);
+  EXPECT_EQ(port_get_stp_state(1), SWC_STP_STATE_FORWARDING);
   EXPECT_EQ(res(table(3020, MGMT_CMD_ADD, {{1, 1}}, 8)), 1u);
   EXPECT_EQ(res(table(3020, MGMT_CMD_GET, {{7}}, 8)), 1u);
 }

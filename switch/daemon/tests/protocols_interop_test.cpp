@@ -14,12 +14,12 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 // A raw socket on a front port's TAP device, in this program's namespace.
-class tap_socket : public packet_socket {
+class tap_socket : public PacketSocket {
  public:
-  explicit tap_socket(const std::string &ifname) : packet_socket(ifname, "") {}
+  explicit tap_socket(const std::string &ifname) : PacketSocket(ifname, "") {}
   // The next frame from the switch to the destination 01-80-C2-00-00-<last>.
   std::optional<std::vector<uint8_t>> receive_to(uint8_t last, std::chrono::milliseconds timeout) {
     const uint8_t group[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, last};
@@ -64,7 +64,7 @@ class ProtocolsOnFrontPorts : public SimulatedBoard {
     return le_load32(status.data() + 312 + rstp::kPortStatusSize * port + 36 + 4 * i);
   }
   static constexpr uint32_t MGMT_GET = 0, MGMT_SET = 1;
-  std::unique_ptr<child_process> daemon;
+  std::unique_ptr<ChildProcess> daemon;
 };
 
 TEST_F(ProtocolsOnFrontPorts, BpdusAndLacpdusLeaveTheFrontPortsTheyAreEnabledOn) {

@@ -199,12 +199,12 @@ TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwar
     EXPECT_EQ(swc_os_get_fwdstate(port), 1) << port;
     // The defaults switch the protocol off: the port is held in enb.
     EXPECT_EQ(swc_os_get_stpstate(port), STP_ENB) << port;
-    EXPECT_EQ(port_get_stp_state(port), SWC_STP_ENABLED) << port;
+    EXPECT_EQ(port_get_stp_state(port), SWC_STP_STATE_ENABLED) << port;
   }
   plug(2);
   uint32_t chip_state = 0;
   ASSERT_EQ(swc_port_stp_state_get(2, &chip_state), 0);
-  EXPECT_EQ(chip_state, SWC_STP_ENABLED);
+  EXPECT_EQ(chip_state, SWC_STP_STATE_ENABLED);
 }
 
 TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
@@ -216,22 +216,22 @@ TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
     return state;
   };
   swc_os_set_stpstate(3, STP_LRN);
-  EXPECT_EQ(chip_state(), SWC_STP_LEARNING);
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_LEARNING);
   swc_os_set_stpstate(3, STP_FWD);
-  EXPECT_EQ(chip_state(), SWC_STP_FORWARDING);
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_FORWARDING);
   swc_os_set_fwdstate(3, 0);
-  EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_BLOCKING);
   swc_os_set_stpstate(3, STP_DIS);
   EXPECT_EQ(swc_os_get_stpstate(3), STP_DIS);
-  EXPECT_EQ(chip_state(), SWC_STP_BLOCKING) << "kept, not applied";
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_BLOCKING) << "kept, not applied";
   swc_os_set_fwdstate(3, 1);
-  EXPECT_EQ(chip_state(), SWC_STP_DISABLED);
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_DISABLED);
   unplug(3);
   swc_os_set_stpstate(3, STP_BLK);
-  EXPECT_EQ(port_get_stp_state(3), SWC_STP_BLOCKING);
-  EXPECT_EQ(chip_state(), SWC_STP_DISABLED) << "a port without link waits for its link";
+  EXPECT_EQ(port_get_stp_state(3), SWC_STP_STATE_BLOCKING);
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_DISABLED) << "a port without link waits for its link";
   plug(3);
-  EXPECT_EQ(chip_state(), SWC_STP_BLOCKING);
+  EXPECT_EQ(chip_state(), SWC_STP_STATE_BLOCKING);
   EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
   EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
 }
@@ -326,12 +326,12 @@ TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
   dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
   EXPECT_EQ(process(set), MGMT_RES_OK);
   for (unsigned port = 1; port <= PORT_COUNT; ++port)
-    ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_NONE), SWC_RC_OK);
+    ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_STATE_NONE), kSwcRcOk);
   c.system.enabled = 0;
   dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
   EXPECT_EQ(process(set), MGMT_RES_OK);
   for (unsigned port = 1; port <= PORT_COUNT; ++port)
-    EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_BOTH) << port;
+    EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_STATE_BOTH) << port;
 
   stop();
   start();
@@ -411,8 +411,8 @@ class Dot1xLogin : public Portvisor {
     auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
     dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
     ASSERT_EQ(process(set), MGMT_RES_OK);
-    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE);
-    EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_BOTH) << "force authorised";
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE);
+    EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_STATE_BOTH) << "force authorised";
   }
   // The Request/Identity the authenticator sends on port 1, empty when none.
   std::vector<uint8_t> request_identity() {
@@ -440,7 +440,7 @@ class Dot1xLogin : public Portvisor {
     const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
     server.reply(dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
                                            {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true));
-    for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_BOTH; ++i) {
+    for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_STATE_BOTH; ++i) {
       usleep(1000);
       run(1);
     }
@@ -463,7 +463,7 @@ class Dot1xLogin : public Portvisor {
     ASSERT_GT(request.size(), 20u);
     EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
     answer_access_request(request);
-    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH) << "authorised by the accept";
+    EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_BOTH) << "authorised by the accept";
     EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";
   }
   LoopbackRadius server;
@@ -485,10 +485,10 @@ TEST_F(Dot1xLogin, ThroughTheDispatchAndTheRadiusSocket) {
 TEST_F(Dot1xLogin, LinkUpStartsOver) {
   ASSERT_NO_FATAL_FAILURE(log_in());
   unplug(1);
-  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_BOTH)
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_BOTH)
       << "without link the machines wait in INITIALIZE and leave the chip alone";
   plug(1);
-  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "link up starts over";
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE) << "link up starts over";
 }
 
 TEST_F(Dot1xLogin, HeaderOnlyEapolFrameIsCountedAsALengthError) {
@@ -511,7 +511,7 @@ TEST_F(Dot1xLogin, HeaderOnlyEapolFrameIsCountedAsALengthError) {
   const auto after = port_1_status();
   EXPECT_EQ(after[24], before[24] + 1) << "one EAP length error";
   EXPECT_EQ(after[15], before[15]) << "not counted as an EAPOL frame received";
-  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_NONE) << "the port stays closed";
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE) << "the port stays closed";
   run(10);
   expect_pools_full();
 }
@@ -628,8 +628,8 @@ TEST_F(Portvisor, ACableLoopingTwoPortsLeavesOneOfThemDiscarding) {
   uint32_t chip1 = 0, chip2 = 0;
   ASSERT_EQ(swc_port_stp_state_get(1, &chip1), 0);
   ASSERT_EQ(swc_port_stp_state_get(2, &chip2), 0);
-  EXPECT_EQ(chip1, SWC_STP_FORWARDING);
-  EXPECT_EQ(chip2, SWC_STP_BLOCKING) << "the chip blocks the loop";
+  EXPECT_EQ(chip1, SWC_STP_STATE_FORWARDING);
+  EXPECT_EQ(chip2, SWC_STP_STATE_BLOCKING) << "the chip blocks the loop";
 }
 
 TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {

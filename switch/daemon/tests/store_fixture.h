@@ -35,5 +35,5 @@ class StoreFixture : public ::testing::Test {
     std::string text = read_text_file(conf_file_path());
     return {text.begin(), text.end()};
   }
-  temp_dir dir;
+  TempDir dir;
 };

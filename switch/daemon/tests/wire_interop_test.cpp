@@ -33,7 +33,7 @@ const std::string peer_ns = "wire-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp2 and swp3 once the simulator made them.
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_and_peer_namespace(peer_ns));
+const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(peer_ns));
 
 // A raw socket on an interface of the peer namespace, sending and receiving frames of one EtherType.
 class peer_port {
@@ -69,7 +69,7 @@ class peer_port {
 
  private:
   std::string ifname_;
-  packet_socket socket_;
+  PacketSocket socket_;
 };
 
 class WireToPeer : public ::testing::Test {
@@ -94,7 +94,7 @@ class WireToPeer : public ::testing::Test {
     le_store16(&data[0], 1);
     le_store16(&data[2], 64);
     le_store32(&data[4], port);
-    mgmt_client client{28};
+    MgmtClient client{28};
     uint32_t res = 99;
     const auto reply = client.object(3001, MGMT_CMD_GET, data, res, 100ms);
     return reply && res == 0 && reply->size() >= 16 && le_load32(reply->data() + 4 + 8) == 1;
@@ -172,9 +172,9 @@ class WireToPeer : public ::testing::Test {
     EXPECT_TRUE(passes(p3, p2, tag + 0x500));
   }
 
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
-  std::unique_ptr<child_process> daemon;
+  TempDir dir;
+  std::unique_ptr<ChildProcess> simulator;
+  std::unique_ptr<ChildProcess> daemon;
 };
 
 TEST_F(WireToPeer, PulledCableTakesTheCarrierAndStopsFramesUntilPluggedBack) {

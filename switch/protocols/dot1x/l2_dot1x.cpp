@@ -100,7 +100,7 @@ Config &config(const char *function) {
 
 void set_all_ports_open() {
   for (unsigned port = 1; port <= kPorts; ++port)
-    if (g_host) g_host->auth_state_set(port, SWC_AUTH_BOTH);
+    if (g_host) g_host->auth_state_set(port, SWC_AUTH_STATE_BOTH);
 }
 
 // The status a port shows when no machines run it: open unless forced closed under 802.1X.

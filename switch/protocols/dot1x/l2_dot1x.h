@@ -77,7 +77,7 @@ void encode_status(const PortStatus &s, bool link, uint8_t *out);
 class Host {
  public:
   virtual ~Host() = default;
-  virtual void auth_state_set(unsigned port, uint32_t state) = 0;  // SWC_AUTH_NONE / EGRESS / BOTH
+  virtual void auth_state_set(unsigned port, uint32_t state) = 0;  // SWC_AUTH_STATE_NONE / EGRESS / BOTH
   virtual bool link_state(unsigned port) = 0;
 };
 

@@ -27,19 +27,19 @@ struct RunResult {
 class VostrelTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vostrel_test." + std::to_string(getpid()) + "." +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir = fs::temp_directory_path() / ("vostrel_test." + std::to_string(getpid()) + "." +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override { fs::remove_all(dir); }
 
   // A name that vostrel turns into "/dev/<name>" and that resolves to `file` inside the test folder.
-  std::string mtd_name(const std::string &file) const { return "../" + (dir_ / file).string().substr(1); }
+  std::string mtd_name(const std::string &file) const { return "../" + (dir / file).string().substr(1); }
   std::string device_of(const std::string &file) const { return "/dev/" + mtd_name(file); }
 
   void write_map(const std::vector<std::pair<std::string, int>> &entries) {
-    std::ofstream map(dir_ / "map");
+    std::ofstream map(dir / "map");
     for (const auto &[path, value] : entries) map << path << ' ' << value << '\n';
   }
 
@@ -50,7 +50,7 @@ class VostrelTest : public ::testing::Test {
     if (pid == 0) {
       dup2(pipefd[1], 1);
       close(pipefd[0]);
-      setenv("TORVEL_MTD_MAP", (dir_ / "map").c_str(), 1);
+      setenv("TORVEL_MTD_MAP", (dir / "map").c_str(), 1);
       std::vector<std::string> command{std::getenv("VOSTREL_BIN")};
       command.insert(command.end(), args.begin(), args.end());
       command = rt_testing::emulated_argv(command);
@@ -86,7 +86,7 @@ class VostrelTest : public ::testing::Test {
     return s;
   }
 
-  fs::path dir_;
+  fs::path dir;
 };
 
 const std::string kUsage =
@@ -116,13 +116,13 @@ TEST_F(VostrelTest, NameOutsideTheTableIsInvalidEvenWhenDevExists) {
 }
 
 TEST_F(VostrelTest, EraseFillsThePartitionWithOnes) {
-  write_file(dir_ / "part2", random_bytes(20000));
+  write_file(dir / "part2", random_bytes(20000));
   write_map({{device_of("part0"), 0}, {device_of("part2"), 2}});
   RunResult r = run({"erase", mtd_name("part2")});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Erasing " + device_of("part2") + "...\nErase " + device_of("part2") + " successful!\n");
-  EXPECT_EQ(read_file(dir_ / "part2"), std::string(20000, '\xff'));
-  EXPECT_EQ(read_file(dir_ / "part0"), "");
+  EXPECT_EQ(read_file(dir / "part2"), std::string(20000, '\xff'));
+  EXPECT_EQ(read_file(dir / "part0"), "");
 }
 
 TEST_F(VostrelTest, FailedEraseReportsTheCodeAndExitsOne) {
@@ -134,10 +134,10 @@ TEST_F(VostrelTest, FailedEraseReportsTheCodeAndExitsOne) {
 }
 
 TEST_F(VostrelTest, ProgrammingAnEmptyImagePrintsNoDots) {
-  write_file(dir_ / "part1", "");
-  write_file(dir_ / "empty.img", "");
+  write_file(dir / "part1", "");
+  write_file(dir / "empty.img", "");
   write_map({{device_of("part1"), 1}});
-  std::string image = (dir_ / "empty.img").string();
+  std::string image = (dir / "empty.img").string();
   RunResult r = run({"program", mtd_name("part1"), image});
   EXPECT_EQ(r.status, 0);
   const std::string dev = device_of("part1");
@@ -147,21 +147,21 @@ TEST_F(VostrelTest, ProgrammingAnEmptyImagePrintsNoDots) {
 
 TEST_F(VostrelTest, ImageOfSeveralBlocksLandsByteForByte) {
   const std::string image_bytes = random_bytes(3 * 8192 + 1000);
-  write_file(dir_ / "part4", std::string(40000, '\xff'));
-  write_file(dir_ / "fw.img", image_bytes);
+  write_file(dir / "part4", std::string(40000, '\xff'));
+  write_file(dir / "fw.img", image_bytes);
   write_map({{device_of("part4"), 4}});
-  RunResult r = run({"program", mtd_name("part4"), (dir_ / "fw.img").string()});
+  RunResult r = run({"program", mtd_name("part4"), (dir / "fw.img").string()});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("...\n....\nProgram " + device_of("part4") + " successful!\n"), std::string::npos);
-  std::string written = read_file(dir_ / "part4");
+  std::string written = read_file(dir / "part4");
   EXPECT_EQ(written.substr(0, image_bytes.size()), image_bytes);
   EXPECT_EQ(written.substr(image_bytes.size()), std::string(40000 - image_bytes.size(), '\xff'));
 }
 
 TEST_F(VostrelTest, FailedWriteIsAFailure) {
-  write_file(dir_ / "fw.img", random_bytes(10000));
+  write_file(dir / "fw.img", random_bytes(10000));
   write_map({{"/dev/full", 3}});
-  RunResult r = run({"program", "full", (dir_ / "fw.img").string()});
+  RunResult r = run({"program", "full", (dir / "fw.img").string()});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Fail to write 8192 bytes to </dev/full>\n"), std::string::npos);
   EXPECT_EQ(r.out.find("successful!"), std::string::npos);
@@ -169,7 +169,7 @@ TEST_F(VostrelTest, FailedWriteIsAFailure) {
 
 TEST_F(VostrelTest, MissingImageOrDeviceShowsTheUsage) {
   write_map({{device_of("part1"), 1}, {device_of("absent"), 2}});
-  write_file(dir_ / "part1", "");
+  write_file(dir / "part1", "");
   RunResult no_image = run({"program", mtd_name("part1"), "/nonexistent.img"});
   EXPECT_EQ(no_image.status, 0);
   EXPECT_NE(no_image.out.find("Can not open file /nonexistent.imgs\n" + kUsage), std::string::npos);

@@ -98,7 +98,7 @@ class Glue : public ::testing::Test {
     encode_param(c, raw);
     swc_dot1x_set_paramconfig(raw);
   }
-  temp_dir dir_;
+  TempDir dir_;
   RecordingHost host;
   RecordingAuthenticator auth;
 };
@@ -205,7 +205,7 @@ TEST_F(Glue, SwitchingOffOpensEveryPortBothWays) {
   set_system(SystemConfig{.enabled = 0});
   ASSERT_EQ(host.auth.size(), kPorts);
   for (unsigned port = 1; port <= kPorts; ++port)
-    EXPECT_EQ(host.auth[port - 1], std::make_pair(port, SWC_AUTH_BOTH));
+    EXPECT_EQ(host.auth[port - 1], std::make_pair(port, SWC_AUTH_STATE_BOTH));
   EXPECT_EQ(auth.inits, 1);
 }
 

@@ -42,7 +42,7 @@ class DaemonStore {
   DaemonStore &operator=(const DaemonStore &) = delete;
 
  private:
-  temp_dir dir_;
+  TempDir dir_;
 };
 
 class RecordingServices : public LacpScripted, public lacp::AggrChip {

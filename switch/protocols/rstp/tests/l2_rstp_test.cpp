@@ -20,7 +20,7 @@ namespace {
 class Glue : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("PORTVISOR_WORKDIR", dir_.path().c_str(), 1);
+    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
     process_state() = daemon_state{};
     timer_reg_init();
     loop_hooks_init();
@@ -49,7 +49,7 @@ class Glue : public ::testing::Test {
     handler(obj);
     return obj.res();
   }
-  temp_dir dir_;
+  TempDir dir;
   FakeHost host{1};
 };
 
