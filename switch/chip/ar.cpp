@@ -98,9 +98,9 @@ uint32_t interface_code(uint32_t interface_type) {
 // polls until the chip took it. They go out as scripts of many words, so that over the simulator's socket
 // a frame costs a few exchanges instead of two per word; the register accesses are the same as word by
 // word. A word the chip never takes aborts the transmit.
-class tx_words {
+class TxWords {
  public:
-  explicit tx_words(uint32_t chip_port) : chip_port_(chip_port) {}
+  explicit TxWords(uint32_t chip_port) : chip_port_(chip_port) {}
 
   // Queues one word; the words queued before may have gone out and failed, which ends the transmit.
   swc_rc put(uint32_t word) {
@@ -283,7 +283,7 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
     SWC_LL_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
     return kSwcRcIllegal;
   }
-  tx_words words(c);
+  TxWords words(c);
   SWC_TRY(words.put(static_cast<uint32_t>(total) << 16));
   SWC_TRY(words.put(0x520));
   const size_t frame_words = (length + 3) / 4;
