@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 
 #include <sanitizer/asan_interface.h>
 
@@ -577,6 +578,12 @@ unsigned long jiffies_now() {
 uint32_t xtime_seconds() {
   if (clock_real) return static_cast<uint32_t>(std::time(nullptr));
   return static_cast<uint32_t>(virtual_ms.load() / 1000);
+}
+
+void get_random_bytes(void *buffer, int count) {
+  std::random_device source;
+  auto *out = static_cast<unsigned char *>(buffer);
+  for (int i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(source());
 }
 
 bool access_ok(int, unsigned long address, unsigned long size) {

@@ -88,6 +88,10 @@ enum : unsigned { HZ = 100 };
 unsigned long jiffies_now();
 uint32_t xtime_seconds();
 
+// ---- randomness -----------------------------------------------------------------------------------
+// Unpredictable bytes, for keys that outside traffic must not guess (hash seeds).
+void get_random_bytes(void *buffer, int count);
+
 // ---- user memory ----------------------------------------------------------------------------------
 enum : int { VERIFY_READ = 0, VERIFY_WRITE = 1 };
 // End of user space: the lower half of a 64-bit address space; for a 32-bit process the page of
