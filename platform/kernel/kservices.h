@@ -152,16 +152,46 @@ int netif_rx(sk_buff *skb);
 // ================================================================================================
 namespace kern {
 
+// The CPU's bookkeeping, read by CpuSection in line: a section opened on a thread that already holds
+// the CPU (a nested one, or any under a CpuClaim) costs a counter and a test, and no call.
+namespace cpu_state {
+extern constinit thread_local int depth;     // sections open on this thread
+extern constinit thread_local bool claimed;  // this thread holds the CPU through a CpuClaim
+extern constinit uint64_t pending_irqs;      // lines raised and not yet delivered; read on the CPU only
+void take();                                 // waits for the CPU
+void give();
+void deliver_irqs();
+[[noreturn]] void misnested();
+}  // namespace cpu_state
+
 // Runs one entry point on the CPU (waits for it; nested calls on the CPU's own thread run at once).
+// Interrupts raised meanwhile are delivered as the outermost section ends. Builds with assertions
+// also check that sections end in the reverse order of their start, on their own thread.
 class CpuSection {
  public:
-  CpuSection();
-  ~CpuSection();
+  CpuSection() : entered_(cpu_state::depth == 0 && !cpu_state::claimed) {
+    if (entered_) cpu_state::take();
+    ++cpu_state::depth;
+#ifndef NDEBUG
+    depth_ = cpu_state::depth;
+#endif
+  }
+  ~CpuSection() {
+#ifndef NDEBUG
+    if (cpu_state::depth != depth_) cpu_state::misnested();
+#endif
+    if (cpu_state::depth == 1 && cpu_state::pending_irqs != 0) cpu_state::deliver_irqs();
+    --cpu_state::depth;
+    if (entered_) cpu_state::give();
+  }
   CpuSection(const CpuSection &) = delete;
   CpuSection &operator=(const CpuSection &) = delete;
 
  private:
   bool entered_;
+#ifndef NDEBUG
+  int depth_;
+#endif
 };
 
 // Holds the CPU for the calling thread for as long as it lives, so that this thread's sections take
