@@ -206,6 +206,9 @@ void run(benchmark::State &state, LoadedModule &module, const Traffic &packets, 
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(ip_size));
   state.counters["dropped"] = static_cast<double>(module.dropped());
   state.counters["longest_probe_run"] = static_cast<double>(vorn::module().BKTcpLongestChain);
+  // The detectors' fixed tables as the run leaves them (at most 4,096 scan and 1,024 sweep records).
+  state.counters["scan_records"] = static_cast<double>(vorn::port_scan_records_in_use());
+  state.counters["sweep_records"] = static_cast<double>(vorn::sweep_records_in_use());
 }
 
 Traffic established(size_t ip_size) {
