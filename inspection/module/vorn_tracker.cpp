@@ -21,6 +21,94 @@ void build_key(const PacketView &packet, uint8_t key[12], uint8_t reverse[12]) {
   std::memcpy(reverse + 10, packet.transport + 2, 2);
 }
 
+// The servers of the connections in the table: for each destination address and port bytes of an
+// in-use record's key, how many records lead there and how many of those have seen only the
+// client's SYN. Kept in step with every claim, close and state change, so that asking whether a
+// server has a connection, or a half-open one, is a hash look-up rather than a walk over the table
+// (which a flood of SYN+ACKs or FINs would otherwise make at every packet). At most
+// kTcpMaxConnections + 1 servers exist at once, so the index stays under three-eighths full; its hash
+// is keyed by a seed drawn at each start, so that traffic cannot choose servers that share a run.
+class ServerIndex {
+ public:
+  struct Entry {
+    uint64_t server;     // address | port bytes << 32, both read little-endian as stored
+    uint32_t records;    // 0: the slot is empty
+    uint32_t half_open;  // records in state SYN seen
+  };
+
+  void clear() {
+    std::memset(slots_, 0, sizeof slots_);
+    get_random_bytes(&seed_, sizeof seed_);
+  }
+  void add(const TcpConnection &record) {
+    uint64_t server = server_of(record);
+    size_t slot = slot_of(server);
+    while (slots_[slot].records != 0 && slots_[slot].server != server) slot = (slot + 1) & kMask;
+    slots_[slot].server = server;
+    ++slots_[slot].records;
+    if (record.state == kTcpSynSeen) ++slots_[slot].half_open;
+  }
+  void remove(const TcpConnection &record) {
+    Entry *entry = find_slot(server_of(record));
+    if (!entry) return;
+    if (record.state == kTcpSynSeen && entry->half_open) --entry->half_open;
+    if (--entry->records == 0) erase(static_cast<size_t>(entry - slots_));
+  }
+  // A record's state moves from `from` to `to`.
+  void restate(const TcpConnection &record, uint8_t from, uint8_t to) {
+    if ((from == kTcpSynSeen) == (to == kTcpSynSeen)) return;
+    Entry *entry = find_slot(server_of(record));
+    if (!entry) return;
+    if (to == kTcpSynSeen) {
+      ++entry->half_open;
+    } else if (entry->half_open) {
+      --entry->half_open;
+    }
+  }
+  const Entry *find(uint32_t address, uint16_t port) { return find_slot(address | uint64_t{port} << 32); }
+
+ private:
+  static constexpr size_t kSlots = 65536;
+  static constexpr size_t kMask = kSlots - 1;
+  static_assert(kSlots >= 2 * (kTcpMaxConnections + 1));
+
+  static uint64_t server_of(const TcpConnection &record) {
+    return load32(record.key + 4) | uint64_t{load16(record.key + 8)} << 32;
+  }
+  size_t slot_of(uint64_t server) const {
+    uint64_t x = (server ^ seed_) * 0x9e3779b97f4a7c15ull;
+    x ^= x >> 29;
+    x *= 0xbf58476d1ce4e5b9ull;
+    return static_cast<size_t>(x >> 48) & kMask;
+  }
+  Entry *find_slot(uint64_t server) {
+    for (size_t slot = slot_of(server); slots_[slot].records != 0; slot = (slot + 1) & kMask)
+      if (slots_[slot].server == server) return &slots_[slot];
+    return nullptr;
+  }
+  // Empties a slot, moving later entries of the run back so that no look-up stops short of them.
+  void erase(size_t hole) {
+    for (size_t next = (hole + 1) & kMask; slots_[next].records != 0; next = (next + 1) & kMask) {
+      size_t home = slot_of(slots_[next].server);
+      if (((next - home) & kMask) >= ((next - hole) & kMask)) {
+        slots_[hole] = slots_[next];
+        hole = next;
+      }
+    }
+    slots_[hole] = Entry{};
+  }
+
+  Entry slots_[kSlots] = {};
+  uint64_t seed_ = 0;
+};
+
+ServerIndex Servers;
+
+void set_state(TcpConnection *record, uint8_t state) {
+  Servers.restate(*record, record->state, state);
+  record->state = state;
+}
+
 bool holds_key(const TcpConnection &record, const uint8_t key[12]) {
   return std::memcmp(record.key, key, 12) == 0 || std::memcmp(record.reverse_key, key, 12) == 0;
 }
@@ -34,6 +122,7 @@ void claim(TcpConnection *record, uint32_t hash, const uint8_t key[12], const ui
   std::memcpy(record->reverse_key, reverse, 12);
   record->created = xtime_seconds();
   ++module().Tcp_currentconn;
+  Servers.add(*record);
 }
 
 // A freed slot right before a never-used one ends no probe run, so it becomes never-used again
@@ -56,34 +145,19 @@ char device_digit(const sk_buff *skb) {
   return skb->dev ? skb->dev->name[3] : '\0';
 }
 
-// A SYN+ACK for a connection whose SYN went out another way: find the client's record by server.
-TcpConnection *find_half_open(uint32_t server, const unsigned char *server_port_bytes) {
-  TcpConnection *table = tcp_table();
-  uint32_t seen = 0;
-  for (uint32_t i = 0; i < kTcpTableRecords && seen < module().Tcp_currentconn; ++i) {
-    if (table[i].in_use != kSlotInUse) continue;
-    ++seen;
-    if (table[i].state == kTcpSynSeen && std::memcmp(table[i].key + 4, &server, 4) == 0 &&
-        std::memcmp(table[i].key + 8, server_port_bytes, 2) == 0)
-      return &table[i];
-  }
-  return nullptr;
-}
-
 int step_new(sk_buff *skb, const PacketView &packet, TcpConnection *record, uint8_t flags) {
   if ((flags & (kSyn | kAck)) == kSyn) {
-    record->state = kTcpSynSeen;
+    set_state(record, kTcpSynSeen);
     record->server_port = packet.destination_port();
     return 0;
   }
   if ((flags & (kSyn | kAck)) == (kSyn | kAck) && device_digit(skb) == '1') {
-    TcpConnection *client = find_half_open(packet.source(), packet.transport);
-    if (!client) return 1;
-    record->state = kTcpEstablished;
+    if (!BKTcpConnection_Check_HalfOpen(packet.source(), load16(packet.transport))) return 1;
+    set_state(record, kTcpEstablished);
     record->server_port = packet.source_port();
     return 0;
   }
-  record->state = kTcpInvalid;
+  set_state(record, kTcpInvalid);
   return 1;
 }
 
@@ -94,7 +168,7 @@ int step_closing(const PacketView &packet, TcpConnection *record, uint8_t flags)
       if (from_first_closer) {
         if (!ack_alone(flags)) return 1;
         if (record->closing == 7) {
-          record->state = kTcpBothFin;
+          set_state(record, kTcpBothFin);
         } else {
           BKTcpConnectionClose(record, 0);
         }
@@ -103,7 +177,7 @@ int step_closing(const PacketView &packet, TcpConnection *record, uint8_t flags)
       if ((flags & (kFin | kAck | kSyn | kRst)) == kFin) {
         record->closing = 7;
       } else if (ack_alone(flags)) {
-        record->state = kTcpFinAcked;
+        set_state(record, kTcpFinAcked);
       } else if ((flags & (kFin | kAck | kSyn | kRst)) == (kFin | kAck)) {
         record->closing = 6;
       } else {
@@ -137,6 +211,7 @@ void DoBKTcpConntrackInit() {
     return;
   }
   std::memset(m.pTcpConnectionTable, 0, kConnectionTableSize);
+  Servers.clear();
   m.Tcp_currentconn = 0;
   m.BKTcpLongestChain = 0;
   m.BKTcpProbeTotal = 0;
@@ -207,6 +282,7 @@ void BKTcpConnectionClose(TcpConnection *record, int) {
   unsigned long flags;
   local_irq_save(flags);
   if (record->in_use == kSlotInUse) {
+    Servers.remove(*record);
     record->state = kTcpClosed;
     free_slot(record);
     if (module().Tcp_currentconn) --module().Tcp_currentconn;
@@ -229,24 +305,24 @@ int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *rec
       return step_new(skb, packet, record, flags);
     case kTcpSynSeen:
       if ((flags & (kSyn | kAck)) == (kSyn | kAck) && packet.source() == load32(record->key + 4)) {
-        record->state = kTcpSynAckSeen;
+        set_state(record, kTcpSynAckSeen);
         return 0;
       }
       if ((flags & (kSyn | kAck)) == kSyn) return 0;
       if (ack_alone(flags) && device_digit(skb) == '0') {
-        record->state = kTcpEstablished;
+        set_state(record, kTcpEstablished);
         return 0;
       }
       return 1;
     case kTcpSynAckSeen:
       if (ack_alone(flags) && packet.source() == load32(record->key)) {
-        record->state = kTcpEstablished;
+        set_state(record, kTcpEstablished);
         return 0;
       }
       return 1;
     case kTcpEstablished:
       if (flags & kFin) {
-        record->state = kTcpFirstFin;
+        set_state(record, kTcpFirstFin);
         record->closing = 0;
         record->first_fin_address = packet.source();
         return 0;
@@ -261,7 +337,7 @@ int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *rec
       return 1;
     default:
       printk("TcpParse : default ???????... \n");
-      record->state = kTcpInvalid;
+      set_state(record, kTcpInvalid);
       return 1;
   }
 }
@@ -316,14 +392,12 @@ int BKTcpConnTrack(sk_buff *skb, const PacketView &packet) {
 }
 
 int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes) {
-  TcpConnection *table = tcp_table();
-  uint32_t seen = 0;
-  for (uint32_t i = 0; i < kTcpTableRecords && seen < module().Tcp_currentconn; ++i) {
-    if (table[i].in_use != kSlotInUse) continue;
-    ++seen;
-    if (load32(table[i].key + 4) == address && std::memcmp(table[i].key + 8, &port_bytes, 2) == 0) return 1;
-  }
-  return 0;
+  return Servers.find(address, load16(reinterpret_cast<const unsigned char *>(&port_bytes))) ? 1 : 0;
+}
+
+int BKTcpConnection_Check_HalfOpen(uint32_t address, uint16_t port) {
+  const ServerIndex::Entry *server = Servers.find(address, port);
+  return server && server->half_open ? 1 : 0;
 }
 
 TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet) {

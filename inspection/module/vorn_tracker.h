@@ -73,7 +73,12 @@ void BKTcpConnectionClose(TcpConnection *record, int reason);
 void BKTcpConnectionReset(TcpConnection *record);
 void BKTcpConnectionAgingOut();
 void BKTcpConnectionForceAgingOut();
+// 1 when an in-use record's key leads to `address` (as stored in the header) and the destination
+// port whose bytes, as they stand in the header, `port_bytes` holds in memory.
 int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes);
+// 1 when an in-use record in state SYN seen leads to `address` and `port` (the port bytes read
+// little-endian): a SYN+ACK from there answers a SYN that went out another way.
+int BKTcpConnection_Check_HalfOpen(uint32_t address, uint16_t port);
 // The connection a queued packet was tracked under, if that record still holds this packet's
 // connection (records can be closed and reused while the packet waits for the engine).
 TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet);

@@ -18,18 +18,23 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 
 #include <sanitizer/asan_interface.h>
+
+namespace kern::cpu_state {
+constinit thread_local int depth = 0;
+constinit thread_local bool claimed = false;  // holds cpu_mutex (below) through a kern::CpuClaim
+constinit uint64_t pending_irqs = 0;
+}  // namespace kern::cpu_state
 
 namespace {
 
 // ---- the CPU ------------------------------------------------------------------------------------
 std::mutex cpu_mutex;
-thread_local int cpu_depth = 0;
-thread_local bool cpu_claimed = false;  // this thread holds cpu_mutex through a kern::CpuClaim
 
 bool on_cpu() {
-  return cpu_depth > 0 || cpu_claimed;
+  return kern::cpu_state::depth > 0 || kern::cpu_state::claimed;
 }
 
 // ---- printk capture -----------------------------------------------------------------------------
@@ -276,7 +281,6 @@ struct IrqLine {
   int disable_depth = 0;
 };
 std::array<IrqLine, kIrqLines> irq_lines;
-uint64_t pending_irqs = 0;
 constexpr uint64_t irq_bit(unsigned irq) {
   return uint64_t{1} << irq;
 }
@@ -298,19 +302,19 @@ thread_local int current_pid = 0;
 kern::DeliverySink delivery_sink;
 
 void deliver_pending_irqs() {
-  if (irqs_masked || delivering || pending_irqs == 0) return;
+  if (irqs_masked || delivering || kern::cpu_state::pending_irqs == 0) return;
   delivering = true;
   bool ran = true;
   while (ran) {
     ran = false;
     // One pass in ascending line order, stepping straight to the next pending line.
     for (unsigned irq = 0; irq < kIrqLines; ++irq) {
-      uint64_t waiting = pending_irqs & ~(irq_bit(irq) - 1);
+      uint64_t waiting = kern::cpu_state::pending_irqs & ~(irq_bit(irq) - 1);
       if (waiting == 0) break;
       irq = static_cast<unsigned>(__builtin_ctzll(waiting));
       IrqLine &line = irq_lines[irq];
       if (line.disable_depth > 0 || !line.handler || irqs_masked) continue;
-      pending_irqs &= ~irq_bit(irq);
+      kern::cpu_state::pending_irqs &= ~irq_bit(irq);
       irqs_masked = true;  // a handler runs with interrupts masked, as on interrupt entry
       pt_regs regs;
       line.handler(static_cast<int>(irq), line.dev_id, &regs);
@@ -324,18 +328,18 @@ void deliver_pending_irqs() {
 // Leaves the CPU for the length of a sleeping operation and takes it back afterwards.
 class CpuSleep {
  public:
-  CpuSleep() : depth_(cpu_depth), claimed_(cpu_claimed), masked_(irqs_masked) {
+  CpuSleep() : depth_(kern::cpu_state::depth), claimed_(kern::cpu_state::claimed), masked_(irqs_masked) {
     if (depth_ > 0 || claimed_) {
-      cpu_depth = 0;
-      cpu_claimed = false;
+      kern::cpu_state::depth = 0;
+      kern::cpu_state::claimed = false;
       cpu_mutex.unlock();
     }
   }
   ~CpuSleep() {
     if (depth_ > 0 || claimed_) {
       cpu_mutex.lock();
-      cpu_depth = depth_;
-      cpu_claimed = claimed_;
+      kern::cpu_state::depth = depth_;
+      kern::cpu_state::claimed = claimed_;
       irqs_masked = masked_;
     }
   }
@@ -518,7 +522,7 @@ int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const ch
 void free_irq(unsigned int irq, void *dev_id) {
   if (irq >= kIrqLines || irq_lines[irq].dev_id != dev_id) return;
   irq_lines[irq] = IrqLine{};
-  pending_irqs &= ~irq_bit(irq);
+  kern::cpu_state::pending_irqs &= ~irq_bit(irq);
 }
 
 void disable_irq(unsigned int irq) {
@@ -577,6 +581,12 @@ unsigned long jiffies_now() {
 uint32_t xtime_seconds() {
   if (clock_real) return static_cast<uint32_t>(std::time(nullptr));
   return static_cast<uint32_t>(virtual_ms.load() / 1000);
+}
+
+void get_random_bytes(void *buffer, int count) {
+  std::random_device source;
+  auto *out = static_cast<unsigned char *>(buffer);
+  for (int i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(source());
 }
 
 bool access_ok(int, unsigned long address, unsigned long size) {
@@ -680,16 +690,26 @@ int netif_rx(sk_buff *skb) {
 // ==================================================================================================
 namespace kern {
 
-CpuSection::CpuSection() : entered_(cpu_depth == 0 && !cpu_claimed) {
-  if (entered_) cpu_mutex.lock();
-  ++cpu_depth;
+namespace cpu_state {
+
+void take() {
+  cpu_mutex.lock();
 }
 
-CpuSection::~CpuSection() {
-  if (cpu_depth == 1) deliver_pending_irqs();
-  --cpu_depth;
-  if (entered_) cpu_mutex.unlock();
+void give() {
+  cpu_mutex.unlock();
 }
+
+void deliver_irqs() {
+  ::deliver_pending_irqs();
+}
+
+void misnested() {
+  std::fputs("CpuSection ended out of order, or on another thread than its own\n", stderr);
+  std::abort();
+}
+
+}  // namespace cpu_state
 
 CpuClaim::CpuClaim() {
   if (on_cpu()) {
@@ -697,11 +717,11 @@ CpuClaim::CpuClaim() {
     std::abort();
   }
   cpu_mutex.lock();
-  cpu_claimed = true;
+  kern::cpu_state::claimed = true;
 }
 
 CpuClaim::~CpuClaim() {
-  cpu_claimed = false;
+  kern::cpu_state::claimed = false;
   cpu_mutex.unlock();
 }
 
@@ -836,7 +856,7 @@ unsigned char *bus_to_virt(dma_addr_t bus, size_t size) {
 void raise_irq(unsigned int irq) {
   CpuSection cpu;
   if (irq >= kIrqLines || !irq_lines[irq].handler) return;  // nobody listens: the edge is lost
-  pending_irqs |= irq_bit(irq);
+  kern::cpu_state::pending_irqs |= irq_bit(irq);
   deliver_pending_irqs();
 }
 

@@ -88,6 +88,10 @@ enum : unsigned { HZ = 100 };
 unsigned long jiffies_now();
 uint32_t xtime_seconds();
 
+// ---- randomness -----------------------------------------------------------------------------------
+// Unpredictable bytes, for keys that outside traffic must not guess (hash seeds).
+void get_random_bytes(void *buffer, int count);
+
 // ---- user memory ----------------------------------------------------------------------------------
 enum : int { VERIFY_READ = 0, VERIFY_WRITE = 1 };
 // End of user space: the lower half of a 64-bit address space; for a 32-bit process the page of
@@ -148,16 +152,46 @@ int netif_rx(sk_buff *skb);
 // ================================================================================================
 namespace kern {
 
+// The CPU's bookkeeping, read by CpuSection in line: a section opened on a thread that already holds
+// the CPU (a nested one, or any under a CpuClaim) costs a counter and a test, and no call.
+namespace cpu_state {
+extern constinit thread_local int depth;     // sections open on this thread
+extern constinit thread_local bool claimed;  // this thread holds the CPU through a CpuClaim
+extern constinit uint64_t pending_irqs;      // lines raised and not yet delivered; read on the CPU only
+void take();                                 // waits for the CPU
+void give();
+void deliver_irqs();
+[[noreturn]] void misnested();
+}  // namespace cpu_state
+
 // Runs one entry point on the CPU (waits for it; nested calls on the CPU's own thread run at once).
+// Interrupts raised meanwhile are delivered as the outermost section ends. Builds with assertions
+// also check that sections end in the reverse order of their start, on their own thread.
 class CpuSection {
  public:
-  CpuSection();
-  ~CpuSection();
+  CpuSection() : entered_(cpu_state::depth == 0 && !cpu_state::claimed) {
+    if (entered_) cpu_state::take();
+    ++cpu_state::depth;
+#ifndef NDEBUG
+    depth_ = cpu_state::depth;
+#endif
+  }
+  ~CpuSection() {
+#ifndef NDEBUG
+    if (cpu_state::depth != depth_) cpu_state::misnested();
+#endif
+    if (cpu_state::depth == 1 && cpu_state::pending_irqs != 0) cpu_state::deliver_irqs();
+    --cpu_state::depth;
+    if (entered_) cpu_state::give();
+  }
   CpuSection(const CpuSection &) = delete;
   CpuSection &operator=(const CpuSection &) = delete;
 
  private:
   bool entered_;
+#ifndef NDEBUG
+  int depth_;
+#endif
 };
 
 // Holds the CPU for the calling thread for as long as it lives, so that this thread's sections take

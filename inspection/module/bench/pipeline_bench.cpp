@@ -5,7 +5,8 @@
 //
 // Established traffic at 64 and 1500 bytes with 300 signatures and with 3,000 (2,600 pattern and 400
 // header-only signatures: the engine's tables hold at most 2,730 patterns); floods from spoofed
-// sources, a scan over every port and random garbage at 64 bytes; and the 64-byte case with an
+// sources, a scan over every port, random garbage, and SYN+ACK and FIN backscatter with a full
+// connection table at 64 bytes; and the 64-byte case with an
 // engine that answers "no match" at once, whose difference to the full case is the matcher's share.
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
@@ -205,6 +206,9 @@ void run(benchmark::State &state, LoadedModule &module, const Traffic &packets, 
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(ip_size));
   state.counters["dropped"] = static_cast<double>(module.dropped());
   state.counters["longest_probe_run"] = static_cast<double>(vorn::module().BKTcpLongestChain);
+  // The detectors' fixed tables as the run leaves them (at most 4,096 scan and 1,024 sweep records).
+  state.counters["scan_records"] = static_cast<double>(vorn::port_scan_records_in_use());
+  state.counters["sweep_records"] = static_cast<double>(vorn::sweep_records_in_use());
 }
 
 Traffic established(size_t ip_size) {
@@ -264,6 +268,53 @@ void BM_PortScan65535Ports64(benchmark::State &state) {
   run(state, module, packets, 46);
 }
 
+// A 46-byte TCP segment with `flags` between two addresses given as numbers (a.b.c.d = a << 24 | ...).
+std::vector<unsigned char> tcp_segment(uint32_t source, uint16_t source_port, uint32_t destination,
+                                       uint16_t port, uint8_t flags) {
+  std::vector<unsigned char> b = flood_packet(6, source, source_port, port);
+  for (int i = 0; i < 4; ++i) b[16 + i] = static_cast<unsigned char>(destination >> (24 - 8 * i));
+  b[33] = flags;
+  set_checksum(&b);
+  return b;
+}
+
+// Backscatter on the WAN side (eth1) with the connection table at its limit: SYN+ACKs from many
+// sources that answer no SYN of ours (each one's record is made, looked up as a half-open
+// connection's answer, then closed by the source's RST) and FINs from many sources that belong to no
+// connection (each one asked whether its source ever served a connection).
+void BM_SynAckFinFloodFullTable64(benchmark::State &state) {
+  LoadedModule module(300);
+  constexpr uint32_t kServers = 64;
+  constexpr uint8_t kFin = 0x01, kSyn = 0x02, kRst = 0x04, kAck = 0x10;
+  auto deliver = [](const std::vector<unsigned char> &packet) {
+    kern::receive(kern::make_frame("eth1", ETH_P_IP, packet.data(), packet.size()));
+  };
+  // All but one record in use: half established, half waiting for the server's answer.
+  for (uint32_t i = 0; i < 0x5fff; ++i) {
+    uint32_t client = 0xac100000 + i;  // 172.16.0.0 upwards
+    uint32_t server = 0x0a000002 + ((i % kServers) << 8);
+    auto client_port = static_cast<uint16_t>(1024 + i);
+    uint16_t server_port = i % 3 ? 80 : 443;
+    deliver(tcp_segment(client, client_port, server, server_port, kSyn));
+    if (i % 2) continue;
+    deliver(tcp_segment(server, server_port, client, client_port, kSyn | kAck));
+    deliver(tcp_segment(client, client_port, server, server_port, kAck));
+  }
+  std::mt19937 random(17);
+  Traffic packets;
+  for (int i = 0; i < 65536; ++i) {
+    auto source = static_cast<uint32_t>(random());
+    auto source_port = static_cast<uint16_t>(random());
+    auto port = static_cast<uint16_t>(random());
+    packets.push_back(tcp_segment(source, source_port, 0x0a000002, port, kSyn | kAck));
+    packets.push_back(tcp_segment(static_cast<uint32_t>(random()), static_cast<uint16_t>(random()),
+                                  0x0a000002, static_cast<uint16_t>(random()), kFin));
+    packets.push_back(tcp_segment(source, source_port, 0x0a000002, port, kRst));
+  }
+  run(state, module, packets, 46);
+  state.counters["connections"] = static_cast<double>(vorn::module().Tcp_currentconn);
+}
+
 // Random bytes as IP packets of 20 to 46 bytes, with a plausible first byte half of the time.
 void BM_RandomGarbage64(benchmark::State &state) {
   LoadedModule module(300);
@@ -286,6 +337,7 @@ BENCHMARK(BM_SynFloodSpoofed64)->MinTime(2.0);
 BENCHMARK(BM_UdpFloodSpoofed64)->MinTime(2.0);
 BENCHMARK(BM_PortScan65535Ports64)->MinTime(2.0);
 BENCHMARK(BM_RandomGarbage64)->MinTime(2.0);
+BENCHMARK(BM_SynAckFinFloodFullTable64)->MinTime(2.0);
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -104,6 +105,24 @@ TEST_F(Interrupts, ClaimedCpuStillDeliversAndKeepsItsPool) {
   kfree_skb(skb);
   kfree_skb(clone);
   EXPECT_EQ(kern::blocks_in_use(), before);
+}
+
+// Sections end in the reverse order of their start: one that ends early would leave the CPU's count
+// wrong, and the next section would skip its lock or never deliver interrupts. Builds with
+// assertions stop at the misuse.
+TEST(CpuSectionDeathTest, EndingOutOfOrderStops) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "checked in builds with assertions";
+#else
+  EXPECT_DEATH(
+      {
+        std::optional<kern::CpuSection> outer;
+        outer.emplace();
+        kern::CpuSection inner;
+        outer.reset();
+      },
+      "CpuSection ended out of order");
+#endif
 }
 
 // While one thread holds a claim no other thread gets onto the CPU, not even to take a frame from
