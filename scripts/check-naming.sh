@@ -6,6 +6,8 @@ set -euo pipefail
 
 folders=(
   tools/flash
+  platform/torvel
+  platform/testing
 )
 
 cd "$(dirname "$0")/.."
