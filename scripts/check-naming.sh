@@ -8,6 +8,7 @@ folders=(
   tools/flash
   platform/torvel
   platform/testing
+  inspection/agent
 )
 
 cd "$(dirname "$0")/.."
