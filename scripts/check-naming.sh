@@ -11,6 +11,7 @@ folders=(
   inspection/agent
   platform/ndis
   platform/wintools
+  windows/roadwarrior
 )
 
 cd "$(dirname "$0")/.."
