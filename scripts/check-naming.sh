@@ -12,6 +12,12 @@ folders=(
   platform/ndis
   platform/wintools
   windows/roadwarrior
+  windows/upgrade/adapter
+  windows/upgrade/engine
+  windows/upgrade/wizard
+  windows/upgrade/bench
+  windows/upgrade/fuzz
+  windows/upgrade/tests/peer
 )
 
 cd "$(dirname "$0")/.."
