@@ -6,6 +6,7 @@ set -euo pipefail
 
 folders=(
   switch/chip
+  switch/daemon
   switch/protocols/lacp
   switch/protocols/rstp
   switch/protocols/tests
