@@ -5,6 +5,12 @@
 set -euo pipefail
 
 folders=(
+  switch/chip
+  switch/daemon
+  switch/protocols/lacp
+  switch/protocols/rstp
+  switch/protocols/tests
+  switch/testsupport
   tools/flash
   platform/torvel
   platform/testing

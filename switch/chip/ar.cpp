@@ -14,8 +14,8 @@ using namespace chipreg;
 namespace {
 
 // Flow-control buffer tables: eight rows of 22 values; rows 3 and 7 are not used.
-using buffer_row = uint16_t[22];
-constexpr buffer_row kBufferTableG5[8] = {
+using BufferRow = uint16_t[22];
+constexpr BufferRow kBufferTableG5[8] = {
     {0, 20, 20, 0, 0, 0, 0, 21, 22, 23, 24, 0, 0, 0, 0, 24, 24, 24, 24, 0, 0, 0},
     {0, 12, 12, 2, 2, 2, 2, 14, 14, 14, 14, 2, 2, 2, 2, 18, 18, 18, 18, 0, 0, 0},
     {0, 12, 8, 0, 0, 0, 0, 6, 7, 8, 9, 0, 0, 0, 0, 20, 20, 20, 20, 1, 255, 0},
@@ -25,7 +25,7 @@ constexpr buffer_row kBufferTableG5[8] = {
     {0, 6, 2, 0, 0, 0, 0, 14, 15, 16, 17, 0, 0, 0, 0, 26, 26, 26, 26, 1, 255, 0},
     {},
 };
-constexpr buffer_row kBufferTableG5e[8] = {
+constexpr BufferRow kBufferTableG5e[8] = {
     {0, 16, 16, 0, 0, 0, 0, 14, 16, 18, 20, 0, 0, 0, 0, 21, 21, 21, 21, 0, 0, 0},
     {0, 16, 16, 6, 6, 6, 6, 18, 18, 18, 18, 6, 6, 6, 6, 22, 22, 22, 22, 0, 0, 0},
     {0, 16, 12, 0, 0, 0, 0, 10, 11, 12, 13, 0, 0, 0, 0, 24, 24, 24, 24, 1, 255, 0},
@@ -40,23 +40,23 @@ constexpr buffer_row kBufferTableG5e[8] = {
 constexpr unsigned kBufferRow[6] = {0, 1, 4, 5, 2, 6};
 
 swc_rc wait_idle(Reg reg, uint32_t busy_bits, const char *function, const char *what) {
-  for (uint32_t poll = 0; poll < SWC_IDLE_POLLS; ++poll) {
+  for (uint32_t poll = 0; poll < kSwcIdlePolls; ++poll) {
     uint32_t value;
     SWC_TRY(swc_reg_rd(reg, &value));
-    if ((value & busy_bits) == 0) return SWC_RC_OK;
+    if ((value & busy_bits) == 0) return kSwcRcOk;
   }
   SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "%s command did not complete after %u polls", what,
-               static_cast<unsigned>(SWC_IDLE_POLLS));
-  return SWC_RC_READ_FAILED;
+               static_cast<unsigned>(kSwcIdlePolls));
+  return kSwcRcReadFailed;
 }
 
 uint32_t mac_mode(uint32_t speed) {
   switch (speed) {
-    case SWC_SPEED_1G:
+    case kSwcSpeed1G:
       return 1;
-    case SWC_SPEED_100M:
+    case kSwcSpeed100M:
       return 2;
-    case SWC_SPEED_10M:
+    case kSwcSpeed10M:
       return 3;
     default:
       return 0;
@@ -64,30 +64,30 @@ uint32_t mac_mode(uint32_t speed) {
 }
 
 // MAC mode bits of port register 0, or -5 for an interface the port cannot take.
-int32_t port_mac_mode(uint32_t port_no, const swc_port_setup_t &setup) {
+int32_t port_mac_mode(uint32_t port_no, const SwcPortSetup &setup) {
   switch (setup.interface_type) {
-    case SWC_IF_NO_CONNECTION:
+    case kSwcIfNoConnection:
       return 0;
-    case SWC_IF_INTERNAL:
-      return port_no >= 1 && port_no <= 5 ? 4 : SWC_RC_ILLEGAL;
-    case SWC_IF_GMII:
-    case SWC_IF_RGMII:
-      if (port_no < 6) return SWC_RC_ILLEGAL;
+    case kSwcIfInternal:
+      return port_no >= 1 && port_no <= 5 ? 4 : kSwcRcIllegal;
+    case kSwcIfGmii:
+    case kSwcIfRgmii:
+      if (port_no < 6) return kSwcRcIllegal;
       [[fallthrough]];
-    case SWC_IF_LOOPBACK:
-      return mac_mode(setup.speed) != 0 ? static_cast<int32_t>(mac_mode(setup.speed)) : SWC_RC_ILLEGAL;
+    case kSwcIfLoopback:
+      return mac_mode(setup.speed) != 0 ? static_cast<int32_t>(mac_mode(setup.speed)) : kSwcRcIllegal;
     default:
-      return SWC_RC_ILLEGAL;
+      return kSwcRcIllegal;
   }
 }
 
 uint32_t interface_code(uint32_t interface_type) {
   switch (interface_type) {
-    case SWC_IF_LOOPBACK:
+    case kSwcIfLoopback:
       return 0x21;
-    case SWC_IF_RGMII:
+    case kSwcIfRgmii:
       return 0x2C;
-    case SWC_IF_INTERNAL:
+    case kSwcIfInternal:
       return 0x00;
     default:  // GMII and no connection
       return 0x20;
@@ -96,13 +96,13 @@ uint32_t interface_code(uint32_t interface_type) {
 
 swc_rc tx_word(uint32_t chip_port, uint32_t word) {
   SWC_TRY(swc_port_wr(chip_port, kPortTxData, word));
-  for (uint32_t poll = 0; poll < AR_TX_BUSY_POLLS; ++poll) {
+  for (uint32_t poll = 0; poll < kArTxBusyPolls; ++poll) {
     uint32_t status;
     SWC_TRY(swc_port_rd(chip_port, kPortTxStatus, &status));
-    if ((status & kPortTxBusy) == 0) return SWC_RC_OK;
+    if ((status & kPortTxBusy) == 0) return kSwcRcOk;
   }
   SWC_TRY(swc_port_wrm(chip_port, kPortTxControl, kPortTxAbort, kPortTxAbort));
-  return SWC_RC_TX_STALLED;
+  return kSwcRcTxStalled;
 }
 
 }  // namespace
@@ -111,35 +111,35 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
                          uint32_t value) {
   if (controller > 1) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal miim_controller: %d", static_cast<int>(controller));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   if (phy_addr >= 32 || phy_reg >= 32) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr),
                  static_cast<int>(phy_reg));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   SWC_TRY(
       swc_reg_wr(kBlockMiim, controller, kMiimCommand,
                  (write ? 0 : kMiimRead) | phy_reg << 16 | phy_addr << 21 | (write ? value & 0xFFFF : 0)));
   bool idle = false;
-  for (uint32_t poll = 0; poll < SWC_IDLE_POLLS && !idle; ++poll) {
+  for (uint32_t poll = 0; poll < kSwcIdlePolls && !idle; ++poll) {
     uint32_t status;
     SWC_TRY(swc_reg_rd(kBlockMiim, controller, kMiimStatus, &status));
     idle = (status & kMiimBusy) == 0;
   }
   if (!idle) {
     SWC_LL_TRACE(TRACE_ERROR, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
-                 static_cast<unsigned>(SWC_IDLE_POLLS));
-    return SWC_RC_READ_FAILED;
+                 static_cast<unsigned>(kSwcIdlePolls));
+    return kSwcRcReadFailed;
   }
-  if (write) return SWC_RC_OK;
+  if (write) return kSwcRcOk;
   uint32_t data;
   SWC_TRY(swc_reg_rd(kBlockMiim, controller, kMiimData, &data));
-  if (data & kMiimInvalid) return SWC_RC_PHY_NOT_MOUNTED;
+  if (data & kMiimInvalid) return kSwcRcPhyNotMounted;
   return static_cast<int32_t>(data & 0xFFFF);
 }
 
-swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
+swc_rc ar_port_setup(uint32_t port_no, const SwcPortSetup *setup) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const int32_t mode = port_mac_mode(port_no, *setup);
@@ -147,14 +147,14 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d",
                  static_cast<int>(setup->interface_type), static_cast<int>(setup->speed),
                  static_cast<int>(port_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
-  const bool gigabit = setup->speed == SWC_SPEED_1G;
+  const bool gigabit = setup->speed == kSwcSpeed1G;
   uint32_t gap[3] = {6, 8, gigabit ? 6u : 17u};
   for (int i = 0; i < 3; ++i) {
     if (setup->gap[i] != 0) gap[i] = setup->gap[i];
   }
-  const swc_api_state &s = *swc_state();
+  const SwcApiState &s = *swc_state();
   const uint32_t v = static_cast<uint32_t>(mode) | (gap[2] & 0x1F) << 6 |
                      (s.vlan_port_mode[port_no].aware ? 1u << 14 : 0) | (gigabit ? 1u << 17 : 0) |
                      (setup->full_duplex ? 1u << 18 : 0) | uint32_t{setup->pause_mac[5]} << 19;
@@ -170,11 +170,11 @@ swc_rc ar_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
   return ar_setup_flowcontrol(port_no, &s.port_setup[port_no]);
 }
 
-swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup) {
+swc_rc ar_setup_flowcontrol(uint32_t port_no, const SwcPortSetup *setup) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  const swc_api_state &s = *swc_state();
-  const bool jumbo = setup->max_length > SWC_MAX_STANDARD_FRAME;
+  const SwcApiState &s = *swc_state();
+  const bool jumbo = setup->max_length > kSwcMaxStandardFrame;
   const bool buffer_mode = s.qos_setup.word[2] != 0;
   unsigned mode;
   if (!setup->flow_obey && !setup->flow_generate) {
@@ -186,7 +186,7 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup) {
   SWC_TRY(swc_port_wr(c, kPortPauseMacHigh, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]));
   SWC_TRY(swc_port_wr(c, kPortPauseMacLow, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
   SWC_TRY(swc_port_wr(c, kPortPause, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0)));
-  const buffer_row &r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
+  const BufferRow &r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
   SWC_TRY(swc_port_wr(c, kPortFlowControl, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0)));
   if (s.g5e) SWC_TRY(swc_port_bit(c, kPortFlowControl, 31, true));
   SWC_TRY(swc_port_wr(c, kPortFlowBuffers, uint32_t{r[1]} << 8 | r[2]));
@@ -195,10 +195,10 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const swc_port_setup_t *setup) {
         c, kPortQueueBuffers + q,
         uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]));
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
+swc_rc ar_cpurx_systemheader(uint32_t queue, SwcCpuRxHeader *header) {
   uint32_t first, second;
   SWC_TRY(swc_reg_rd(cpu_queue_word(queue, 0), &first));
   SWC_TRY(swc_reg_rd(cpu_queue_word(queue, 1), &second));
@@ -213,27 +213,27 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, swc_cpu_rx_header_t *header) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned long>(first),
                  static_cast<unsigned long>(second));
     ar_cpurx_discard_frame(queue);
-    return SWC_RC_BAD_CHIP;
+    return kSwcRcBadChip;
   }
   // Chip port 7 does not exist: it must not index the port map.
-  header->port_no = chip_port < SWC_CHIP_PORTS ? swc_state()->chip_port_to_port[chip_port] : 0;
-  if (header->port_no < 1 || header->port_no > SWC_PORTS) {
+  header->port_no = chip_port < kSwcChipPorts ? swc_state()->chip_port_to_port[chip_port] : 0;
+  if (header->port_no < 1 || header->port_no > kSwcPorts) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
                  static_cast<unsigned>(header->port_no), static_cast<unsigned long>(first),
                  static_cast<unsigned long>(second));
     ar_cpurx_discard_frame(queue);
-    return SWC_RC_BAD_CHIP;
+    return kSwcRcBadChip;
   }
   // A length below the FCS, or beyond the receive window, would make the copy read past the frame.
-  if (length_field < 4 || header->length > AR_RX_MAX_FRAME) {
+  if (length_field < 4 || header->length > kArRxMaxFrame) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx",
                  static_cast<unsigned>(length_field), static_cast<unsigned long>(first),
                  static_cast<unsigned long>(second));
     header->length = 0;
     ar_cpurx_discard_frame(queue);
-    return SWC_RC_BAD_CHIP;
+    return kSwcRcBadChip;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc ar_cpurx_discard_frame(uint32_t queue) {
@@ -246,9 +246,9 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
   const bool tagged = vid != 0;
   size_t total = length + 4 + (tagged ? 4 : 0);
   if (total < 64) total = 64;
-  if (!frame || length == 0 || total > AR_TX_MAX_TOTAL) {
+  if (!frame || length == 0 || total > kArTxMaxTotal) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   SWC_TRY(tx_word(c, static_cast<uint32_t>(total) << 16));
   SWC_TRY(tx_word(c, 0x520));
@@ -275,7 +275,7 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
   SWC_TRY(tx_word(c, 0));
   for (; count < 16; ++count) SWC_TRY(tx_word(c, 0));
   if (count % 2) SWC_TRY(tx_word(c, 0));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc ar_vlan_table_idle() {
@@ -285,14 +285,14 @@ swc_rc ar_mac_table_idle() {
   return wait_idle(kAnaMacCommand, kMacCmdBusy, __func__, "MAC");
 }
 
-swc_rc ar_vlan_entry_write(uint32_t vid, const ar_vlan_entry_t *entry) {
+swc_rc ar_vlan_entry_write(uint32_t vid, const ArVlanEntry *entry) {
   SWC_TRY(swc_reg_wr(kAnaVlanAddress, vid & 0xFFF));
   SWC_TRY(swc_reg_wr(kAnaVlanCommand,
                      kVlanCmdWrite | (entry->mask << 2 & kVlanMaskBits) | (entry->flags & 7) << 28));
   return ar_vlan_table_idle();
 }
 
-swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t *entry) {
+swc_rc ar_vlan_entry_read(uint32_t vid, ArVlanEntry *entry) {
   SWC_TRY(swc_reg_wr(kAnaVlanAddress, vid & 0xFFF));
   SWC_TRY(swc_reg_wr(kAnaVlanCommand, kVlanCmdRead));
   SWC_TRY(ar_vlan_table_idle());
@@ -300,33 +300,33 @@ swc_rc ar_vlan_entry_read(uint32_t vid, ar_vlan_entry_t *entry) {
   SWC_TRY(swc_reg_rd(kAnaVlanCommand, &value));
   entry->mask = (value & kVlanMaskBits) >> 2;
   entry->flags = (value >> 28) & 7;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc ar_vlan_table_clear() {
   SWC_LL_TRACE(TRACE_DEBUG, "enter");
-  const ar_vlan_entry_t empty{0, 0};
-  for (uint32_t vid = 0; vid < SWC_VLANS; ++vid) SWC_TRY(ar_vlan_entry_write(vid, &empty));
-  return SWC_RC_OK;
+  const ArVlanEntry empty{0, 0};
+  for (uint32_t vid = 0; vid < kSwcVlans; ++vid) SWC_TRY(ar_vlan_entry_write(vid, &empty));
+  return kSwcRcOk;
 }
 
 namespace {
 // Entry and PGID from the command and address registers of a valid entry.
-void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_t *entry, uint32_t *pgid) {
+void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, SwcMacEntry *entry, uint32_t *pgid) {
   entry->copy_to_cpu = s & kMacFlagCpu ? 1 : 0;
   entry->locked = s & kMacFlagLocked ? 1 : 0;
   entry->aged = s & kMacFlagIpmc ? 1 : 0;
   uint32_t group = (s >> kMacPgidShift) & 0x3F;
-  swc_api_state &state = *swc_state();
+  SwcApiState &state = *swc_state();
   uint8_t *mac = entry->vid_mac.mac;
   if (entry->locked && entry->aged) {
     // IPv4 multicast: the port mask sits in the address registers, the address is 01-00-5E-xx-xx-xx.
     const uint32_t mask = (h & 0xFFFF) << 8 | group << 24 | l >> 24;
-    for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    for (uint32_t p = 1; p <= kSwcPorts; ++p) {
       const int32_t c = state.port_to_chip_port[p];
       state.pgid[0].member[p] = c >= 0 && (mask >> c & 1) ? 1 : 0;
     }
-    for (uint32_t poag = SWC_PORTS + 1; poag < SWC_POAG_SLOTS; ++poag) state.pgid[0].member[poag] = 0;
+    for (uint32_t poag = kSwcPorts + 1; poag < kSwcPoagSlots; ++poag) state.pgid[0].member[poag] = 0;
     group = 0;
     mac[0] = 0x01;
     mac[1] = 0x00;
@@ -348,14 +348,14 @@ void mac_entry_from_registers(uint32_t s, uint32_t h, uint32_t l, swc_mac_entry_
 }
 
 // Fills entry and PGID from the command register after a read by index.
-swc_rc mac_entry_decode(swc_mac_entry_t *entry, uint32_t *pgid) {
+swc_rc mac_entry_decode(SwcMacEntry *entry, uint32_t *pgid) {
   uint32_t s, h, l;
   SWC_TRY(swc_reg_rd(kAnaMacCommand, &s));
-  if ((s & kMacFlagValid) == 0) return SWC_RC_NOT_FOUND;
+  if ((s & kMacFlagValid) == 0) return kSwcRcNotFound;
   SWC_TRY(swc_reg_rd(kAnaMacHigh, &h));
   SWC_TRY(swc_reg_rd(kAnaMacLow, &l));
   mac_entry_from_registers(s, h, l, entry, pgid);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 uint32_t mac_index_word(uint32_t index, uint32_t lookup) {
@@ -364,45 +364,45 @@ uint32_t mac_index_word(uint32_t index, uint32_t lookup) {
 
 // The accesses of ar_mac_table_read_index as one script group of six ops.
 constexpr size_t kMacReadOps = 6;
-void mac_read_script(uint32_t index, swc_io_op *ops) {
-  using kind = swc_io_op::kind_t;
-  const auto op = [](kind k, bool group_end, Reg r, uint32_t value, uint32_t polls = 1) {
-    return swc_io_op{k, group_end, r.block, r.subblock, r.reg, value, polls};
+void mac_read_script(uint32_t index, SwcIoOp *ops) {
+  using Kind = SwcIoOp::Kind;
+  const auto op = [](Kind k, bool group_end, Reg r, uint32_t value, uint32_t polls = 1) {
+    return SwcIoOp{k, group_end, r.block, r.subblock, r.reg, value, polls};
   };
-  ops[0] = op(kind::write, false, kAnaMacIndex, mac_index_word(index, 0));
-  ops[1] = op(kind::write, false, kAnaMacCommand, kMacCmdRead);
-  ops[2] = op(kind::poll, false, kAnaMacCommand, kMacCmdBusy, SWC_IDLE_POLLS);
-  ops[3] = op(kind::test, false, kAnaMacCommand, kMacFlagValid);
-  ops[4] = op(kind::read, false, kAnaMacHigh, 0);
-  ops[5] = op(kind::read, true, kAnaMacLow, 0);
+  ops[0] = op(Kind::kWrite, false, kAnaMacIndex, mac_index_word(index, 0));
+  ops[1] = op(Kind::kWrite, false, kAnaMacCommand, kMacCmdRead);
+  ops[2] = op(Kind::kPoll, false, kAnaMacCommand, kMacCmdBusy, kSwcIdlePolls);
+  ops[3] = op(Kind::kTest, false, kAnaMacCommand, kMacFlagValid);
+  ops[4] = op(Kind::kRead, false, kAnaMacHigh, 0);
+  ops[5] = op(Kind::kRead, true, kAnaMacLow, 0);
 }
 
 // The outcome of one index's group, as ar_mac_table_read_index would have returned it.
-swc_rc mac_read_outcome(const swc_io_op *ops, swc_mac_entry_t *entry, uint32_t *pgid) {
+swc_rc mac_read_outcome(const SwcIoOp *ops, SwcMacEntry *entry, uint32_t *pgid) {
   for (size_t i = 0; i < kMacReadOps; ++i) {
     if (ops[i].timed_out) {
       SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, "ar_mac_table_idle",
-                   "MAC command did not complete after %u polls", static_cast<unsigned>(SWC_IDLE_POLLS));
+                   "MAC command did not complete after %u polls", static_cast<unsigned>(kSwcIdlePolls));
     }
     if (ops[i].ran && ops[i].rc < 0) return ops[i].rc;
   }
-  if (!ops[4].ran) return SWC_RC_NOT_FOUND;  // the entry's valid bit was clear
+  if (!ops[4].ran) return kSwcRcNotFound;  // the entry's valid bit was clear
   mac_entry_from_registers(ops[3].result, ops[4].result, ops[5].result, entry, pgid);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 }  // namespace
 
-swc_rc ar_mac_table_read_index(uint32_t index, swc_mac_entry_t *entry, uint32_t *pgid, uint32_t lookup) {
+swc_rc ar_mac_table_read_index(uint32_t index, SwcMacEntry *entry, uint32_t *pgid, uint32_t lookup) {
   SWC_TRY(swc_reg_wr(kAnaMacIndex, mac_index_word(index, lookup)));
   SWC_TRY(swc_reg_wr(kAnaMacCommand, kMacCmdRead));
   SWC_TRY(ar_mac_table_idle());
   return mac_entry_decode(entry, pgid);
 }
 
-swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t *entries, uint32_t *pgids,
+swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, SwcMacEntry *entries, uint32_t *pgids,
                                  swc_rc *results) {
   constexpr uint32_t kIndexesPerScript = 64;
-  swc_io_op ops[kIndexesPerScript * kMacReadOps];
+  SwcIoOp ops[kIndexesPerScript * kMacReadOps];
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min(count - done, kIndexesPerScript);
     for (uint32_t i = 0; i < n; ++i) mac_read_script(first + done + i, ops + i * kMacReadOps);
@@ -412,12 +412,12 @@ swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, swc_mac_entry_t
     }
     done += n;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc ar_reset_memories() {
   SWC_LL_TRACE(TRACE_DEBUG, "enter");
-  swc_clock &clock = swc_clock_get();
+  SwcClock &clock = swc_clock_get();
   for (uint32_t id = 0; id < 16; ++id) {
     if (id == 6 || id == 7) continue;
     SWC_TRY(swc_reg_wr(kMemoryInit, 0x1010400 | id));
@@ -427,10 +427,10 @@ swc_rc ar_reset_memories() {
   SWC_TRY(swc_reg_wr(kAnaMacCommand, kMacCmdClear));
   SWC_TRY(swc_reg_wr(kAnaVlanCommand, kVlanCmdClear));
   clock.sleep_ms(40);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
+swc_rc ar_setup_cpu_if(const SwcInitSetup *setup) {
   SWC_LL_TRACE(TRACE_DEBUG, "enter");
   if (!setup->serial) {
     if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(kSysBusTiming, 0x0E0E0E0E));
@@ -445,9 +445,9 @@ swc_rc ar_setup_cpu_if(const swc_init_setup *setup) {
   const uint64_t count = hold == -1 ? 15 : (10 * static_cast<uint64_t>(hold) + 111) / 112;
   if (count > 15) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   SWC_TRY(swc_reg_wr(kSysIndirectStatus, static_cast<uint32_t>(count) << 8 | (setup->further ? 0 : 0x20)));
   if (setup->serial) SWC_TRY(swc_reg_wr(kSysSerialInterface, 0));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }

@@ -23,7 +23,7 @@ swc_rc pulse_power_down(uint32_t port_no) {
   return std_writemasked(port_no, 0, 0, 0x0800);
 }
 
-swc_rc family1_reprogram(swc_cablescan_task_t &task) {
+swc_rc family1_reprogram(SwcCablescanTask &task) {
   const uint32_t p = task.port;
   uint16_t r0 = 0, r9 = 0, r28 = 0, t5 = 0;
   SWC_TRY(std_read(p, 0, &r0));
@@ -57,10 +57,10 @@ swc_rc family1_reprogram(swc_cablescan_task_t &task) {
     task.saved_tr_fields = (f1680 >> 10 & 0xFFF) | (f0f86 >> 11 & 0x7FF) << 12 | (f0f82 >> 3 & 3) << 23 |
                            (f0fa0 >> 8 & 0x1F) << 25;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc family1_restore(swc_cablescan_task_t &task) {
+swc_rc family1_restore(SwcCablescanTask &task) {
   const uint32_t p = task.port;
   const uint32_t r = task.saved_registers;
   const uint32_t f = task.saved_tr_fields;
@@ -84,21 +84,21 @@ swc_rc family1_restore(swc_cablescan_task_t &task) {
 
 // ---- steps ----
 
-uint8_t sub_range_start(const swc_cablescan_task_t &t) {
+uint8_t sub_range_start(const SwcCablescanTask &t) {
   return (t.flags & 0x80) ? 0 : 3;
 }
 
-void clean_up(swc_cablescan_task_t &t) {
-  t.state |= SWC_CABLESCAN_CLEANUP;
+void clean_up(SwcCablescanTask &t) {
+  t.state |= kSwcCablescanCleanup;
 }
 
 // Family 8: a test the PHY itself was asked for, on one of the eight ports of its package.
-swc_rc state_0(swc_cablescan_task_t &t, uint32_t family) {
-  if (family != 8) return SWC_RC_OK;
+swc_rc state_0(SwcCablescanTask &t, uint32_t family) {
+  if (family != 8) return kSwcRcOk;
   for (unsigned tries = 0; tries < 8; ++tries) {
     t.port = static_cast<uint8_t>((t.port + 1) & 7);
     // Ports of the package the board has no PHY record for are skipped.
-    const swc_phy_port_t *phy = swc_phy_port(t.port);
+    const SwcPhyPort *phy = swc_phy_port(t.port);
     if (!phy || phy->bus < 0 || phy->family != 8) continue;
     uint16_t request = 0;
     SWC_TRY(paged_read(t.port, 1, 24, &request));
@@ -110,12 +110,12 @@ swc_rc state_0(swc_cablescan_task_t &t, uint32_t family) {
     SWC_TRY(std_write(t.port, 23, (r23 & ~0xC0u) | 0x80));
     t.held = 1;
     t.state = 1;
-    return SWC_RC_RUNNING;
+    return kSwcRcRunning;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc state_1(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_1(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   t.tap_count = family == 1 ? 12 : 8;
   for (unsigned pair = 0; pair < kPairs; ++pair) clear_pair(t, pair);
@@ -124,7 +124,7 @@ swc_rc state_1(swc_cablescan_task_t &t, uint32_t family) {
   if (family == 1) {
     uint16_t r17 = 0;
     SWC_TRY(std_read(p, 17, &r17));
-    t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VARIANT) | (r17 >> 12 & 1));
+    t.flags = static_cast<uint8_t>((t.flags & ~kSwcCablescanFlagVariant) | (r17 >> 12 & 1));
     if (!variant(t)) SWC_TRY(family1_reprogram(t));
   } else {
     SWC_TRY(paged_write(p, 1, 24, 0x8000));
@@ -144,20 +144,20 @@ swc_rc state_1(swc_cablescan_task_t &t, uint32_t family) {
   t.held = 1;
   if (family != 1) set_deadline(t, 750);
   t.state = 2;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
-swc_rc state_2(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_2(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   if (family != 1) {
     uint16_t r17 = 0, e24 = 0;
     SWC_TRY(std_read(p, 17, &r17));
-    t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VARIANT) | (r17 >> 12 & 1));
+    t.flags = static_cast<uint8_t>((t.flags & ~kSwcCablescanFlagVariant) | (r17 >> 12 & 1));
     SWC_TRY(paged_read(p, 1, 24, &e24));
     if (!(e24 & 0x8000)) {
       SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, test not running in the PHY", static_cast<int>(p));
       clean_up(t);
-      return SWC_RC_RUNNING;
+      return kSwcRcRunning;
     }
   }
   if (variant(t)) {
@@ -168,15 +168,15 @@ swc_rc state_2(swc_cablescan_task_t &t, uint32_t family) {
     if (f & 0x100) s -= 16;
     t.echo_offset = static_cast<int16_t>(26 * s + 800);
     t.state = 4;
-    return SWC_RC_RUNNING;
+    return kSwcRcRunning;
   }
   t.threshold1 = 400;
   set_deadline(t, 10);
   t.state = 3;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
-swc_rc state_3(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_3(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   uint16_t r28 = 0;
   SWC_TRY(std_read(p, 28, &r28));
@@ -186,7 +186,7 @@ swc_rc state_3(swc_cablescan_task_t &t, uint32_t family) {
     CS_ACCESS(tr_modify(p, 0x0F86, bits(20, 21), bits(20, 21)));
     t.echo_offset = 0;
     t.state = 4;
-    return SWC_RC_RUNNING;
+    return kSwcRcRunning;
   }
   if (--t.threshold1 == 0) {
     SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, PHY not ready for the test", static_cast<int>(p));
@@ -194,11 +194,11 @@ swc_rc state_3(swc_cablescan_task_t &t, uint32_t family) {
   } else {
     set_deadline(t, 5);
   }
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
 // States 4, 5 and 6 run as one step: a new sub-range, its disturbance counts, its programming.
-swc_rc state_6(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_6(SwcCablescanTask &t, uint32_t family) {
   t.threshold2 = t.threshold1;
   if (family == 1) {
     t.saved_tr_value = 0;
@@ -212,16 +212,16 @@ swc_rc state_6(swc_cablescan_task_t &t, uint32_t family) {
     set_deadline(t, 500);
   }
   t.state = 7;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
-swc_rc state_5(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_5(SwcCablescanTask &t, uint32_t family) {
   t.threshold1 = 0;
   t.threshold2 = 0;
   return state_6(t, family);
 }
 
-swc_rc state_4(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_4(SwcCablescanTask &t, uint32_t family) {
   t.sub_range = static_cast<int8_t>(sub_range_start(t));
   t.accumulator = 0;
   return state_5(t, family);
@@ -231,7 +231,7 @@ bool disturbed(uint32_t value) {
   return (value >> 16 & 0xFF) == 0xF0 && (value & 0x80);
 }
 
-swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_7(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   const uint16_t previous = t.threshold2;
   if (family == 1) {
@@ -256,7 +256,7 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
     if (family == 1 || t.sub_range == 0) set_deadline(t, 200);
     t.pair = 0;
     t.state = 8;
-    return SWC_RC_RUNNING;
+    return kSwcRcRunning;
   }
   SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, disturbance count %d", static_cast<int>(p), count);
   if (count == previous) {
@@ -277,19 +277,19 @@ swc_rc state_7(swc_cablescan_task_t &t, uint32_t family) {
     clean_up(t);
   }
   if (!variant(t)) SWC_TRY(swc_phy_cablescan_tr_setup(&t, 0));
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
 // An echo search at `first_tap`, its finding checked against the noise floor.
-swc_rc search_window(swc_cablescan_task_t &t, uint32_t first_tap, uint32_t minimum_tap) {
+swc_rc search_window(SwcCablescanTask &t, uint32_t first_tap, uint32_t minimum_tap) {
   swc_phy_cablescan_threshold_set(&t, first_tap + t.tap_count / 2);
   SWC_TRY(swc_phy_cablescan_echo_search(&t, first_tap, minimum_tap));
   const uint8_t s = low(t.status[t.pair]);
   if (s >= 1 && s <= 15) SWC_TRY(swc_phy_cablescan_noise_check(&t, 70));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-void next_pair_or_range(swc_cablescan_task_t &t) {
+void next_pair_or_range(SwcCablescanTask &t) {
   if (t.pair < 3) {
     ++t.pair;
     t.state = 8;
@@ -303,14 +303,14 @@ void next_pair_or_range(swc_cablescan_task_t &t) {
   }
 }
 
-swc_rc state_8(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_8(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
   uint8_t &status = t.status[pair];
   status = static_cast<uint8_t>(low(status) << 4 | low(status));
   if (t.sub_range == 0 && (status & 0x80)) {
     next_pair_or_range(t);
-    return SWC_RC_RUNNING;
+    return kSwcRcRunning;
   }
   t.mask = 0;
   const bool reads = family != 1 || t.sub_range == 0;
@@ -329,16 +329,16 @@ swc_rc state_8(swc_cablescan_task_t &t, uint32_t family) {
     t.window_start = static_cast<uint8_t>(t.sub_range == 0 ? 0x40 : 16 * t.sub_range + 0x48);
   }
   t.state = 9;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
-uint8_t window_of(const swc_cablescan_task_t &t, uint32_t family) {
+uint8_t window_of(const SwcCablescanTask &t, uint32_t family) {
   const uint8_t start = t.window_start;
   if (family == 1) return (start & 0x80) ? start - 0x80 : start & 0x1F;
   return start > 0x4F ? start & 0xF : start;
 }
 
-swc_rc state_9(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_9(SwcCablescanTask &t, uint32_t family) {
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
   const uint8_t w = window_of(t, family);
   SWC_TRY(search_window(t, w, w == 4 ? 6 : 0));
@@ -367,12 +367,12 @@ swc_rc state_9(swc_cablescan_task_t &t, uint32_t family) {
     }
   }
   if (walk_ends) next_pair_or_range(t);
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
 // State 10: the level of each pair without a finding, from the noise floor. A quiet read waits 2 s as
 // a deadline, not a sleep, so the daemon goes on meanwhile; the window start counts the reads.
-swc_rc state_10_levels(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_10_levels(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   const uint16_t quiet = variant(t) ? 0 : 3;
   while (t.pair < 4) {
@@ -388,15 +388,15 @@ swc_rc state_10_levels(swc_cablescan_task_t &t, uint32_t family) {
       t.level[pair] = peak;
     } else if (++t.window_start < 100) {
       set_deadline(t, 2000);
-      return SWC_RC_RUNNING;
+      return kSwcRcRunning;
     }
     ++t.pair;
     t.window_start = 0;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc state_10(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_10(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   if (t.pair == 0 && t.window_start == 0) {
     bool any_quiet_pair = false;
@@ -407,7 +407,7 @@ swc_rc state_10(swc_cablescan_task_t &t, uint32_t family) {
     }
     if (!any_quiet_pair || (t.flags & 0xC0)) {
       t.state = 13;
-      return SWC_RC_RUNNING;
+      return kSwcRcRunning;
     }
     if (!variant(t)) {
       SWC_TRY(swc_phy_cablescan_tr_setup(&t, 1));
@@ -423,14 +423,14 @@ swc_rc state_10(swc_cablescan_task_t &t, uint32_t family) {
     }
   }
   const swc_rc rc = state_10_levels(t, family);
-  if (rc != SWC_RC_OK) return rc;
+  if (rc != kSwcRcOk) return rc;
   int lowest = -1, highest = -1;
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0) continue;
     uint16_t &level = t.level[pair];
     level = level < 14 ? 20 : static_cast<uint16_t>(level + 6);
     if (level >= 181) {
-      t.location[pair] = SWC_CABLESCAN_NO_REFLECTION;
+      t.location[pair] = kSwcCablescanNoReflection;
       continue;
     }
     if (lowest < 0 || level < t.level[lowest]) lowest = static_cast<int>(pair);
@@ -438,15 +438,15 @@ swc_rc state_10(swc_cablescan_task_t &t, uint32_t family) {
   }
   t.flags = static_cast<uint8_t>(t.flags & ~0x38);
   if (highest >= 0 && highest != lowest && 2u * t.level[highest] >= 3u * t.level[lowest]) {
-    t.flags = static_cast<uint8_t>(t.flags | SWC_CABLESCAN_FLAG_REFERENCE | highest << 4);
+    t.flags = static_cast<uint8_t>(t.flags | kSwcCablescanFlagReference | highest << 4);
   }
   t.saved_tr_value = family == 1 ? 0x2A2 : 0x141;
   t.mask = 0;
   t.window_start = first_window(family);
-  t.flags = static_cast<uint8_t>(t.flags & ~SWC_CABLESCAN_FLAG_WORKING);
+  t.flags = static_cast<uint8_t>(t.flags & ~kSwcCablescanFlagWorking);
   t.pair = 0;
   t.state = 11;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
 bool same_sign(int a, int b) {
@@ -455,7 +455,7 @@ bool same_sign(int a, int b) {
 
 // One window of state 11 for one pair: the strongest coefficient above the pair's level is its
 // reflection.
-swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
+swc_rc walk_pair(SwcCablescanTask &t, unsigned pair, uint8_t w) {
   const uint32_t p = t.port;
   SWC_TRY(swc_phy_cablescan_coeff_read(p, pair, t.window_start, static_cast<uint32_t>(t.tap_count) | 0x30));
   const int16_t *read = swc_cablescan::coefficients();
@@ -492,15 +492,15 @@ swc_rc walk_pair(swc_cablescan_task_t &t, unsigned pair, uint8_t w) {
       t.location[pair] = static_cast<uint8_t>(tap);
     }
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_11(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, window start 0x%02x", static_cast<int>(p), t.window_start);
-  if ((t.flags & SWC_CABLESCAN_FLAG_WORKING) || (t.window_start & 0x7F) < t.tap_count) {
+  if ((t.flags & kSwcCablescanFlagWorking) || (t.window_start & 0x7F) < t.tap_count) {
     t.state = 12;
-    return SWC_RC_RUNNING;
+    return kSwcRcRunning;
   }
   t.window_start = static_cast<uint8_t>(t.window_start - t.tap_count);
   const uint8_t first = first_window(family);
@@ -521,12 +521,12 @@ swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
   const uint8_t w = window_of(t, family);
   bool all_located = true;
   for (unsigned pair = 0; pair < kPairs; ++pair) all_located = all_located && t.location[pair] != 0;
-  if (all_located) t.flags |= SWC_CABLESCAN_FLAG_WORKING;
+  if (all_located) t.flags |= kSwcCablescanFlagWorking;
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0 || t.location[pair] >= w + 12) continue;
     SWC_TRY(walk_pair(t, pair, w));
   }
-  if (t.flags & SWC_CABLESCAN_FLAG_WORKING) {
+  if (t.flags & kSwcCablescanFlagWorking) {
     if (family == 1) {
       CS_ACCESS(tr_set(p, 0x00B6, 1));
       CS_ACCESS(tr_set(p, 0x00B6, 0));
@@ -536,17 +536,17 @@ swc_rc state_11(swc_cablescan_task_t &t, uint32_t family) {
     CS_ACCESS(tr_set(p, 0x0184, 0));
     t.state = 12;
   }
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
-swc_rc state_12(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_12(SwcCablescanTask &t, uint32_t family) {
   SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
                static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3],
                t.amplitude[0], t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1],
                t.level[2], t.level[3]);
   bool examined[kPairs] = {};
   for (unsigned pair = 0; pair < kPairs; ++pair) {
-    if (t.status[pair] != 0 || t.location[pair] == SWC_CABLESCAN_NO_REFLECTION) continue;
+    if (t.status[pair] != 0 || t.location[pair] == kSwcCablescanNoReflection) continue;
     examined[pair] = true;
     swc_phy_cablescan_threshold_set(&t, t.location[pair]);
     const int amplitude = t.amplitude[pair];
@@ -566,7 +566,7 @@ swc_rc state_12(swc_cablescan_task_t &t, uint32_t family) {
       t.location[pair] = static_cast<uint8_t>(t.location[pair] - (family == 1 ? 3 : 1));
     }
   }
-  const bool reference = t.flags & SWC_CABLESCAN_FLAG_REFERENCE;
+  const bool reference = t.flags & kSwcCablescanFlagReference;
   const unsigned ref = t.flags >> 4 & 3;
   int lowest = -1, highest = -1;
   for (unsigned pair = 0; pair < kPairs; ++pair) {
@@ -578,17 +578,17 @@ swc_rc state_12(swc_cablescan_task_t &t, uint32_t family) {
     const int r = t.location[ref];
     if (r == t.location[lowest] - 1) {
       lowest = static_cast<int>(ref);
-      t.flags &= static_cast<uint8_t>(~SWC_CABLESCAN_FLAG_REFERENCE);
+      t.flags &= static_cast<uint8_t>(~kSwcCablescanFlagReference);
     } else if (r == t.location[highest] + 1) {
       highest = static_cast<int>(ref);
-      t.flags &= static_cast<uint8_t>(~SWC_CABLESCAN_FLAG_REFERENCE);
+      t.flags &= static_cast<uint8_t>(~kSwcCablescanFlagReference);
     } else if (r > t.location[lowest] && r < t.location[highest]) {
-      t.flags &= static_cast<uint8_t>(~SWC_CABLESCAN_FLAG_REFERENCE);
+      t.flags &= static_cast<uint8_t>(~kSwcCablescanFlagReference);
     }
   }
-  uint8_t shared = SWC_CABLESCAN_NO_REFLECTION;
+  uint8_t shared = kSwcCablescanNoReflection;
   if (lowest < 0) {
-    if (t.flags & SWC_CABLESCAN_FLAG_REFERENCE) shared = t.location[ref];
+    if (t.flags & kSwcCablescanFlagReference) shared = t.location[ref];
   } else {
     int second_lowest = -1, second_highest = -1;
     for (unsigned pair = 0; pair < kPairs; ++pair) {
@@ -614,7 +614,7 @@ swc_rc state_12(swc_cablescan_task_t &t, uint32_t family) {
     if (t.status[pair] == 0) t.location[pair] = shared;
   }
   t.state = 13;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
 template <typename T>
@@ -622,13 +622,13 @@ void swap_pairs(T (&values)[kPairs], unsigned a, unsigned b) {
   std::swap(values[a], values[b]);
 }
 
-void swap_results(swc_cablescan_task_t &t, unsigned a, unsigned b) {
+void swap_results(SwcCablescanTask &t, unsigned a, unsigned b) {
   swap_pairs(t.status, a, b);
   swap_pairs(t.location, a, b);
   swap_pairs(t.amplitude, a, b);
 }
 
-swc_rc state_13(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc state_13(SwcCablescanTask &t, uint32_t family) {
   uint16_t r28 = 0;
   SWC_TRY(std_read(t.port, 28, &r28));
   const unsigned crossover = r28 >> 12 & 3;
@@ -649,11 +649,11 @@ swc_rc state_13(swc_cablescan_task_t &t, uint32_t family) {
                t.status[0], t.status[1], t.status[2], t.status[3], t.location[0], t.location[1],
                t.location[2], t.location[3]);
   t.state = 0x8E;
-  return SWC_RC_RUNNING;
+  return kSwcRcRunning;
 }
 
 // Restores the PHY and ends the test: results written into the PHY (family 8), validity decided.
-swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc cleanup(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
   SWC_TRY(select_page(p, kPageTr));
   if (family == 1) {
@@ -682,7 +682,7 @@ swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
     SWC_TRY(paged_writemasked(p, kPageTest, 12, 1, 1));
   }
   if (!variant(t)) {
-    t.flags |= SWC_CABLESCAN_FLAG_VALID;
+    t.flags |= kSwcCablescanFlagValid;
   } else {
     swc_clock_get().sleep_ms(3000);
     uint16_t v = 0;
@@ -692,8 +692,8 @@ swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
     } else {
       SWC_TRY(paged_read(p, 1, family == 5 || family == 7 || family == 9 ? 24 : 25, &v));
     }
-    t.flags = static_cast<uint8_t>((t.flags & ~SWC_CABLESCAN_FLAG_VALID) |
-                                   ((v & 0x4000) ? SWC_CABLESCAN_FLAG_VALID : 0));
+    t.flags = static_cast<uint8_t>((t.flags & ~kSwcCablescanFlagValid) |
+                                   ((v & 0x4000) ? kSwcCablescanFlagValid : 0));
   }
   if (family == 8) SWC_TRY(std_writemasked(p, 23, t.saved_mode, 0xC0));
   if (family == 7 || family == 9) SWC_TRY(std_writemasked(p, 28, t.saved_mode, 0x40));
@@ -704,10 +704,10 @@ swc_rc cleanup(swc_cablescan_task_t &t, uint32_t family) {
   SWC_TRY(std_writemasked(p, 23, r23, 0xC0));
   t.held = 0;
   t.state = 0;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc dispatch(swc_cablescan_task_t &t, uint32_t family) {
+swc_rc dispatch(SwcCablescanTask &t, uint32_t family) {
   switch (t.state) {
     case 0:
       return state_0(t, family);
@@ -739,7 +739,7 @@ swc_rc dispatch(swc_cablescan_task_t &t, uint32_t family) {
       return state_13(t, family);
     default:
       clean_up(t);
-      return SWC_RC_RUNNING;
+      return kSwcRcRunning;
   }
 }
 
@@ -751,45 +751,45 @@ bool swc_cablescan_family_supported(uint32_t family) {
 
 swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode) {
   SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
-  swc_phy_port_t *phy = swc_phy_port(port_no);
-  if (!phy || !swc_cablescan_family_supported(phy->family)) return SWC_RC_OK;
-  swc_cablescan_task_t &t = phy->cablescan;
+  SwcPhyPort *phy = swc_phy_port(port_no);
+  if (!phy || !swc_cablescan_family_supported(phy->family)) return kSwcRcOk;
+  SwcCablescanTask &t = phy->cablescan;
   t.state = 1;
   t.port = static_cast<uint8_t>(port_no);
   t.flags = static_cast<uint8_t>((mode & 3) << 6);
   t.now = time_of(swc_clock_get().now_us());
   set_deadline(t, 1);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task) {
-  swc_cablescan_task_t &t = *task;
+swc_rc swc_phy_cablescan_task_run(SwcCablescanTask *task) {
+  SwcCablescanTask &t = *task;
   t.now = time_of(swc_clock_get().now_us());
-  if (t.state != 0 && us_of(t.now) < us_of(t.deadline)) return SWC_RC_RUNNING;
+  if (t.state != 0 && us_of(t.now) < us_of(t.deadline)) return kSwcRcRunning;
   const uint32_t family = family_of(t.port);
   SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, state: 0x%02x", static_cast<int>(t.port), t.state);
   page_known_standard();  // every step starts and ends on the standard page
   swc_rc rc;
-  if (t.state & SWC_CABLESCAN_CLEANUP) {
+  if (t.state & kSwcCablescanCleanup) {
     if ((t.state & 0x7F) == 0) {
       t.state = 0;  // nothing was started: nothing to restore
-      rc = SWC_RC_OK;
+      rc = kSwcRcOk;
     } else {
       rc = cleanup(t, family);
     }
   } else {
     rc = dispatch(t, family);
   }
-  if (rc < 0 && rc != SWC_RC_RUNNING) {
+  if (rc < 0 && rc != kSwcRcRunning) {
     // The PHY does not answer: the test is given up rather than retried for ever.
     SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, state: 0x%02x, PHY access failed", static_cast<int>(t.port),
                  t.state);
     t.state = 0;
     t.held = 0;
-    t.flags &= static_cast<uint8_t>(~SWC_CABLESCAN_FLAG_VALID);
+    t.flags &= static_cast<uint8_t>(~kSwcCablescanFlagValid);
     page_known_standard();
     return rc;
   }
   SWC_TRY(page_restore_standard(t.port));
-  return t.state == 0 ? SWC_RC_OK : SWC_RC_RUNNING;
+  return t.state == 0 ? kSwcRcOk : kSwcRcRunning;
 }

@@ -16,18 +16,18 @@
 #include "swc_state.h"
 #include "swc_types.h"
 
-inline constexpr uint8_t SWC_CABLESCAN_FLAG_VARIANT = 0x01;
-inline constexpr uint8_t SWC_CABLESCAN_FLAG_VALID = 0x02;
-inline constexpr uint8_t SWC_CABLESCAN_FLAG_WORKING = 0x04;
-inline constexpr uint8_t SWC_CABLESCAN_FLAG_REFERENCE = 0x08;
-inline constexpr uint8_t SWC_CABLESCAN_CLEANUP = 0x80;
-inline constexpr uint8_t SWC_CABLESCAN_NO_REFLECTION = 0xFF;
+inline constexpr uint8_t kSwcCablescanFlagVariant = 0x01;
+inline constexpr uint8_t kSwcCablescanFlagValid = 0x02;
+inline constexpr uint8_t kSwcCablescanFlagWorking = 0x04;
+inline constexpr uint8_t kSwcCablescanFlagReference = 0x08;
+inline constexpr uint8_t kSwcCablescanCleanup = 0x80;
+inline constexpr uint8_t kSwcCablescanNoReflection = 0xFF;
 
 // Elements of the coefficient buffer that swc_phy_cablescan_coeff_read fills: element 0 the largest
 // magnitude of the read, 1..12 the averaged coefficients of its taps. One buffer serves every port:
 // each step reads the coefficients it looks at before it looks at them, so tests on several ports may
 // take turns.
-inline constexpr unsigned SWC_CABLESCAN_COEFFICIENTS = 13;
+inline constexpr unsigned kSwcCablescanCoefficients = 13;
 
 // Whether PHY family `family` can run CableScan (1, 4, 5, 7, 8 and 9).
 bool swc_cablescan_family_supported(uint32_t family);
@@ -38,7 +38,7 @@ swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode);
 // One step: -2 while the test runs (or its deadline has not come), 0 when the task is idle or finished
 // (results in status, location and amplitude), or the code of a failed PHY access (the task is
 // abandoned then).
-swc_rc swc_phy_cablescan_task_run(swc_cablescan_task_t *task);
+swc_rc swc_phy_cablescan_task_run(SwcCablescanTask *task);
 
 // Routines of the steps, for the PHY port of `task`.
 // TR register read: command, wait for completion (500 ms), data; -3 on a timeout.
@@ -48,14 +48,14 @@ swc_rc swc_phy_cablescan_tr_write(uint32_t port_no, uint32_t address, uint32_t v
 swc_rc swc_phy_cablescan_ec_command(uint32_t port_no, uint32_t value);
 // Fills the coefficient buffer: descriptor bits 0-3 taps, bits 4-6 passes - 1, bit 7 peak only.
 swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t descriptor);
-void swc_phy_cablescan_threshold_set(swc_cablescan_task_t *task, uint32_t tap);
-swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_tap, uint32_t minimum_tap);
+void swc_phy_cablescan_threshold_set(SwcCablescanTask *task, uint32_t tap);
+swc_rc swc_phy_cablescan_echo_search(SwcCablescanTask *task, uint32_t first_tap, uint32_t minimum_tap);
 // 1 when the pair's finding stands (or the variant needs no check), 0 when it was dropped, or a code.
-swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit);
-swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t *task, uint32_t mode);
+swc_rc swc_phy_cablescan_noise_check(SwcCablescanTask *task, uint32_t limit);
+swc_rc swc_phy_cablescan_tr_setup(SwcCablescanTask *task, uint32_t mode);
 
 // Metres of cable to a reflection at tap `location` for a PHY family and measurement variant;
-// 0 below tap 8, SWC_CABLESCAN_NO_REFLECTION kept.
+// 0 below tap 8, kSwcCablescanNoReflection kept.
 uint8_t swc_cablescan_length(uint32_t family, bool variant, uint8_t location);
 // A field of the family-1 read-back bit string: `registers[i]` holds register 20 - i; the field starts
 // at bit `offset` (most significant first) and is `width` bits wide. -1 when it spans more than two

@@ -10,7 +10,7 @@ namespace swc_cablescan {
 
 namespace {
 
-int16_t g_coefficients[SWC_CABLESCAN_COEFFICIENTS];
+int16_t g_coefficients[kSwcCablescanCoefficients];
 
 // The page the test last selected on the PHY it works on; the paged PHY calls return to page 0.
 uint32_t g_page = 0;
@@ -23,16 +23,16 @@ uint32_t tr_command_reg(uint32_t port_no) {
 
 // Waits for bit 15 of a register of the TR page, at most 500 ms; -3 on a timeout.
 swc_rc wait_done(uint32_t port_no, uint32_t reg) {
-  swc_clock &clock = swc_clock_get();
+  SwcClock &clock = swc_clock_get();
   const uint64_t start = clock.now_us();
   for (;;) {
     uint16_t value = 0;
     SWC_TRY(swc_phy_read(port_no, reg, &value));
-    if (value & 0x8000) return SWC_RC_OK;
+    if (value & 0x8000) return kSwcRcOk;
     if (clock.now_us() - start > kTrTimeoutUs) {
       SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
                    static_cast<int>(reg));
-      return SWC_RC_NOT_NOW;
+      return kSwcRcNotNow;
     }
     clock.busy_wait_us(100);
   }
@@ -67,7 +67,7 @@ int32_t family1_value(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t
     rc = swc_phy_read(port_no, 20 - i, &regs[i]);
     if (rc < 0) return 0;
   }
-  rc = SWC_RC_OK;
+  rc = kSwcRcOk;
   const int32_t value = swc_cablescan_packed_field(regs, 17, offset, width, wide);
   if (wide || value < 0) return value;
   return value >= 0x4000 ? static_cast<int16_t>(value + 0x8000) : value;
@@ -82,10 +82,10 @@ unsigned log2_of(unsigned v) {
 }  // namespace
 
 swc_rc select_page(uint32_t port_no, uint32_t page) {
-  if (g_page == page) return SWC_RC_OK;
+  if (g_page == page) return kSwcRcOk;
   SWC_TRY(swc_phy_write(port_no, 31, page));
   g_page = page;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 // A register of the standard page.
@@ -124,14 +124,14 @@ swc_rc paged_writemasked(uint32_t port_no, uint32_t page, uint32_t reg, uint32_t
 }
 
 uint32_t family_of(uint32_t port_no) {
-  const swc_phy_port_t *phy = swc_phy_port(port_no);
+  const SwcPhyPort *phy = swc_phy_port(port_no);
   return phy ? phy->family : 0;
 }
 
 swc_rc tr_get(uint32_t port_no, uint32_t address, uint32_t &value) {
   value = 0;
   const swc_rc rc = swc_phy_cablescan_tr_read(port_no, address, &value);
-  return fatal(rc) ? rc : SWC_RC_OK;
+  return fatal(rc) ? rc : kSwcRcOk;
 }
 
 swc_rc tr_set(uint32_t port_no, uint32_t address, uint32_t value) {
@@ -150,7 +150,7 @@ void page_known_standard() {
 }
 
 swc_rc page_restore_standard(uint32_t port_no) {
-  if (g_page == 0) return SWC_RC_OK;
+  if (g_page == 0) return kSwcRcOk;
   const swc_rc rc = swc_phy_write(port_no, 31, 0);
   g_page = 0;
   return rc;
@@ -173,7 +173,7 @@ swc_rc swc_phy_cablescan_tr_read(uint32_t port_no, uint32_t address, uint32_t *v
   SWC_TRY(swc_phy_read(port_no, command + 1, &low_word));
   SWC_TRY(swc_phy_read(port_no, command + 2, &high_word));
   *value = uint32_t{high_word} << 16 | low_word;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_phy_cablescan_tr_write(uint32_t port_no, uint32_t address, uint32_t value) {
@@ -192,10 +192,10 @@ swc_rc swc_phy_cablescan_ec_command(uint32_t port_no, uint32_t value) {
 
 swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t window, uint32_t descriptor) {
   const uint32_t family = family_of(port_no);
-  const unsigned taps = std::min(descriptor & 0xF, SWC_CABLESCAN_COEFFICIENTS - 1);
+  const unsigned taps = std::min(descriptor & 0xF, kSwcCablescanCoefficients - 1);
   const unsigned passes = ((descriptor >> 4) & 7) + 1;
   const bool peak_only = descriptor & 0x80;
-  int32_t sums[SWC_CABLESCAN_COEFFICIENTS - 1] = {};
+  int32_t sums[kSwcCablescanCoefficients - 1] = {};
   int32_t peak = 0;
   unsigned s = 0, p = 0;
   const bool wide_window = window >= 0x80 && window <= 0xBF;
@@ -209,7 +209,7 @@ swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t wi
     for (unsigned k = 0; k < taps; ++k) {
       int32_t value;
       if (family == 1) {
-        swc_rc rc = SWC_RC_OK;
+        swc_rc rc = kSwcRcOk;
         value = family1_value(port_no, pair & 3, window, k, rc);
         if (fatal(rc)) return rc;
         peak = std::max(peak, std::abs(value >> 4));
@@ -225,7 +225,7 @@ swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t wi
     }
   }
   g_coefficients[0] = static_cast<int16_t>(std::min(peak, 0x7FFF));
-  if (peak_only) return SWC_RC_OK;
+  if (peak_only) return kSwcRcOk;
   for (unsigned k = 0; k < taps; ++k) {
     int32_t result;
     if (passes == 3) {
@@ -241,7 +241,7 @@ swc_rc swc_phy_cablescan_coeff_read(uint32_t port_no, uint32_t pair, uint32_t wi
     }
     g_coefficients[k + 1] = static_cast<int16_t>(std::clamp(result, -32768, 32767));
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 int32_t swc_cablescan_packed_field(const uint16_t *registers, unsigned register_count, unsigned offset,

@@ -6,8 +6,8 @@
 
 using namespace swc_cablescan;
 
-void swc_phy_cablescan_threshold_set(swc_cablescan_task_t *task, uint32_t tap) {
-  swc_cablescan_task_t &t = *task;
+void swc_phy_cablescan_threshold_set(SwcCablescanTask *task, uint32_t tap) {
+  SwcCablescanTask &t = *task;
   uint32_t v = static_cast<uint32_t>(t.echo_offset - 8 * static_cast<int32_t>(tap) + 542) & 0xFFFF;
   if (t.sub_range != 0) v = (v - 500) & 0xFFFF;
   const int e = static_cast<int8_t>(v >> 8);
@@ -38,10 +38,10 @@ void swc_phy_cablescan_threshold_set(swc_cablescan_task_t *task, uint32_t tap) {
   t.threshold2 = static_cast<uint16_t>(t2);
 }
 
-swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_tap, uint32_t minimum_tap) {
-  swc_cablescan_task_t &t = *task;
+swc_rc swc_phy_cablescan_echo_search(SwcCablescanTask *task, uint32_t first_tap, uint32_t minimum_tap) {
+  SwcCablescanTask &t = *task;
   const unsigned pair = static_cast<unsigned>(t.pair) & 3;
-  const unsigned taps = std::min<unsigned>(t.tap_count, SWC_CABLESCAN_COEFFICIENTS - 1);
+  const unsigned taps = std::min<unsigned>(t.tap_count, kSwcCablescanCoefficients - 1);
   // Family 1 reads through the view its window start selects; the others read from the first tap.
   const uint32_t window = family_of(t.port) == 1 ? t.window_start : first_tap;
   SWC_TRY(swc_phy_cablescan_coeff_read(t.port, pair, window, taps | 0x30));
@@ -81,11 +81,11 @@ swc_rc swc_phy_cablescan_echo_search(swc_cablescan_task_t *task, uint32_t first_
     }
     t.mask = static_cast<int8_t>(t.mask - 1);
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit) {
-  swc_cablescan_task_t &t = *task;
+swc_rc swc_phy_cablescan_noise_check(SwcCablescanTask *task, uint32_t limit) {
+  SwcCablescanTask &t = *task;
   if (variant(t)) return 1;
   const uint32_t p = t.port;
   const uint32_t family = family_of(p);
@@ -98,7 +98,7 @@ swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit)
     CS_ACCESS(tr_set(p, 0x0184, 2u << pair));
     CS_ACCESS(tr_set(p, 0x0184, 0));
   }
-  swc_clock &clock = swc_clock_get();
+  SwcClock &clock = swc_clock_get();
   clock.sleep_ms(1);
   if (family != 1) CS_ACCESS(tr_set(p, 0x0188, t.saved_tr_value));
   const bool has_status = low(t.status[pair]) != 0;
@@ -133,13 +133,13 @@ swc_rc swc_phy_cablescan_noise_check(swc_cablescan_task_t *task, uint32_t limit)
   if (has_status) {
     clear_pair(t, pair);
   } else {
-    t.location[pair] = SWC_CABLESCAN_NO_REFLECTION;
+    t.location[pair] = kSwcCablescanNoReflection;
     t.amplitude[pair] = static_cast<int16_t>(peak);
   }
   return 0;
 }
 
-swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t *task, uint32_t mode) {
+swc_rc swc_phy_cablescan_tr_setup(SwcCablescanTask *task, uint32_t mode) {
   static constexpr int32_t kTestTable[2][4] = {{1, 3, -3, -1}, {10, 30, -30, -10}};
   const uint32_t p = task->port;
   const bool family1 = family_of(p) == 1;
@@ -160,7 +160,7 @@ swc_rc swc_phy_cablescan_tr_setup(swc_cablescan_task_t *task, uint32_t mode) {
 }
 
 uint8_t swc_cablescan_length(uint32_t family, bool variant_set, uint8_t location) {
-  if (location == SWC_CABLESCAN_NO_REFLECTION) return location;
+  if (location == kSwcCablescanNoReflection) return location;
   if (location < 8) return 0;
   const int subtract = family == 1 ? (variant_set ? 13 : 7) : (variant_set ? 7 : 6);
   // Locations 8..12 of the family-1 variant would give a negative distance: the reflection is at the

@@ -10,8 +10,8 @@
 
 namespace swc_cablescan {
 
-inline constexpr uint32_t kPageTest = SWC_PHY_PAGE_TEST;
-inline constexpr uint32_t kPageTr = SWC_PHY_PAGE_TR;
+inline constexpr uint32_t kPageTest = kSwcPhyPageTest;
+inline constexpr uint32_t kPageTr = kSwcPhyPageTr;
 inline constexpr uint64_t kTrTimeoutUs = 500'000;
 inline constexpr unsigned kPairs = 4;
 
@@ -37,7 +37,7 @@ uint32_t family_of(uint32_t port_no);
 
 // A TR access that timed out gives -3 and the step goes on; every other failure ends it.
 inline bool fatal(swc_rc rc) {
-  return rc < 0 && rc != SWC_RC_NOT_NOW;
+  return rc < 0 && rc != kSwcRcNotNow;
 }
 
 // TR registers: a read that timed out leaves 0 and succeeds; a failed access returns its code.
@@ -55,27 +55,27 @@ const int16_t *coefficients();
 
 // ---- time ----
 
-inline swc_cablescan_time_t time_of(uint64_t us) {
+inline SwcCablescanTime time_of(uint64_t us) {
   return {static_cast<int64_t>(us / 1'000'000), static_cast<int64_t>(us % 1'000'000)};
 }
 
-inline uint64_t us_of(const swc_cablescan_time_t &t) {
+inline uint64_t us_of(const SwcCablescanTime &t) {
   return static_cast<uint64_t>(t.seconds) * 1'000'000 + static_cast<uint64_t>(t.microseconds);
 }
 
-inline void set_deadline(swc_cablescan_task_t &task, uint64_t ms) {
+inline void set_deadline(SwcCablescanTask &task, uint64_t ms) {
   task.deadline = time_of(us_of(task.now) + ms * 1000);
 }
 
 // ---- the task record ----
 
-inline bool variant(const swc_cablescan_task_t &t) {
-  return t.flags & SWC_CABLESCAN_FLAG_VARIANT;
+inline bool variant(const SwcCablescanTask &t) {
+  return t.flags & kSwcCablescanFlagVariant;
 }
 inline uint8_t low(uint8_t status) {
   return status & 0x0F;
 }
-inline void clear_pair(swc_cablescan_task_t &t, unsigned pair) {
+inline void clear_pair(SwcCablescanTask &t, unsigned pair) {
   t.status[pair] = 0;
   t.location[pair] = 0;
   t.amplitude[pair] = 0;

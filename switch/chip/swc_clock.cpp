@@ -7,7 +7,7 @@
 
 namespace {
 
-class system_clock final : public swc_clock {
+class SystemClock final : public SwcClock {
  public:
   uint64_t now_us() override {
     timeval tv;
@@ -24,14 +24,14 @@ class system_clock final : public swc_clock {
   }
 };
 
-system_clock g_system_clock;
-swc_clock *g_clock = &g_system_clock;
+SystemClock g_system_clock;
+SwcClock *g_clock = &g_system_clock;
 
 }  // namespace
 
-swc_clock &swc_clock_get() {
+SwcClock &swc_clock_get() {
   return *g_clock;
 }
-void swc_clock_set(swc_clock *clock) {
+void swc_clock_set(SwcClock *clock) {
   g_clock = clock ? clock : &g_system_clock;
 }

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-class swc_clock {
+class SwcClock {
  public:
-  virtual ~swc_clock() = default;
+  virtual ~SwcClock() = default;
   // Microseconds since the epoch.
   virtual uint64_t now_us() = 0;
   // Spins until `us` microseconds have passed.
@@ -16,12 +16,12 @@ class swc_clock {
 };
 
 // The installed clock (the system clock unless a test installed another).
-swc_clock &swc_clock_get();
+SwcClock &swc_clock_get();
 // Installs `clock` (nullptr: the system clock again). The caller keeps it alive while installed.
-void swc_clock_set(swc_clock *clock);
+void swc_clock_set(SwcClock *clock);
 
 // A clock that only moves when it is waited on; for tests.
-class swc_manual_clock : public swc_clock {
+class SwcManualClock : public SwcClock {
  public:
   uint64_t now_us() override { return now_; }
   void busy_wait_us(uint64_t us) override { now_ += us; }

@@ -5,23 +5,23 @@
 
 #include "swc_state.h"
 
-struct swc_installed_context_t {
+struct SwcInstalledContext {
   // The caller's context; never null: until one is installed, a built-in context with no device and a
   // built-in state, so that calls made without one fail cleanly instead of touching memory nobody
   // allocated.
-  const swc_context *handed;
+  const SwcContext *handed;
   // The caller's PHY state holds whatever its allocation left until swc_phy_init fills it in.
   bool phy_ready;
 };
 
 // Installs the caller's context for every layer; nullptr, or a context without a state record, installs
 // the built-in one. The PHY state counts as not yet initialised either way.
-void swc_context_install(const swc_context *context);
+void swc_context_install(const SwcContext *context);
 
 // The installed context: the one record every layer reaches.
-swc_installed_context_t &swc_installed_context();
+SwcInstalledContext &swc_installed_context();
 
 // The current API state record (the built-in one while no context is installed).
-inline swc_api_state *swc_state() {
+inline SwcApiState *swc_state() {
   return swc_installed_context().handed->state;
 }

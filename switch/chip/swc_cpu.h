@@ -8,9 +8,9 @@
 
 #include "swc_types.h"
 
-inline constexpr uint32_t SWC_CPU_QUEUES = 2;  // receive queues 1 and 2
+inline constexpr uint32_t kSwcCpuQueues = 2;  // receive queues 1 and 2
 
-swc_rc swc_cpu_rx_registration_get(swc_cpu_rx_registration_t *registration);
+swc_rc swc_cpu_rx_registration_get(SwcCpuRxRegistration *registration);
 // Queue number (1 or 2) per entry 0..6.
 swc_rc swc_cpu_rx_queue_map_set(const uint32_t *map);
 swc_rc swc_cpu_rx_frameready_int_enable(uint32_t queue_no, uint32_t enable);
@@ -18,7 +18,7 @@ swc_rc swc_cpu_rx_frameready_int_enable(uint32_t queue_no, uint32_t enable);
 swc_rc swc_cpu_rx_frameready(uint32_t queue_no);
 // Fetches the head frame into `buffer`; -48 with the header (length) filled when the buffer is missing or
 // too small, the frame staying queued.
-swc_rc swc_cpu_rx_frame(uint32_t queue_no, swc_cpu_rx_header_t *header, uint8_t *buffer, size_t length);
+swc_rc swc_cpu_rx_frame(uint32_t queue_no, SwcCpuRxHeader *header, uint8_t *buffer, size_t length);
 swc_rc swc_cpu_rx_discard_frame(uint32_t queue_no);
 
 // A frame sent as it is, untagged, on port poag_no (unless DISABLED) or on the first forwarding member

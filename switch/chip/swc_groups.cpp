@@ -9,8 +9,8 @@ namespace {
 // PGIDs 1..8 (single ports, no port, flood) are held by the API itself from start-up.
 constexpr uint32_t kLastReservedPgid = 8;
 
-bool same_members(const swc_pgid_entry_t &entry, const uint32_t *members) {
-  for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) {
+bool same_members(const SwcPgidEntry &entry, const uint32_t *members) {
+  for (uint32_t poag = 1; poag < kSwcPoagSlots; ++poag) {
     if ((entry.member[poag] != 0) != (members[poag] != 0)) return false;
   }
   return true;
@@ -20,10 +20,10 @@ bool same_members(const swc_pgid_entry_t &entry, const uint32_t *members) {
 
 swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *members) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
-  swc_api_state &s = *swc_state();
+  SwcApiState &s = *swc_state();
   uint32_t free_pgid = 0;
-  for (uint32_t n = 1; n < SWC_PGIDS; ++n) {
-    swc_pgid_entry_t &entry = s.pgid[n];
+  for (uint32_t n = 1; n < kSwcPgids; ++n) {
+    SwcPgidEntry &entry = s.pgid[n];
     if (entry.references == 0) {
       if (free_pgid == 0) free_pgid = n;
       continue;
@@ -32,15 +32,15 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
       ++entry.references;
       SWC_HL_TRACE(TRACE_DEBUG, "reusing pgid: %d", static_cast<int>(n));
       *pgid_no = n;
-      return SWC_RC_OK;
+      return kSwcRcOk;
     }
   }
-  if (free_pgid == 0) return SWC_RC_NOT_FOUND;
+  if (free_pgid == 0) return kSwcRcNotFound;
   SWC_HL_TRACE(TRACE_DEBUG, "using pgid_no: %d", static_cast<int>(free_pgid));
-  swc_pgid_entry_t &entry = s.pgid[free_pgid];
+  SwcPgidEntry &entry = s.pgid[free_pgid];
   entry.exclusive = exclusive;
   entry.references = 1;
-  for (uint32_t poag = 0; poag < SWC_POAG_SLOTS; ++poag)
+  for (uint32_t poag = 0; poag < kSwcPoagSlots; ++poag)
     entry.member[poag] = poag == 0 ? 0 : members[poag] != 0;
   const swc_rc rc = swc_pgid_table_write(free_pgid);
   if (rc < 0) {
@@ -50,27 +50,27 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
     return rc;
   }
   *pgid_no = free_pgid;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_pgid_free(uint32_t pgid_no) {
   SWC_HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
-  if (pgid_no == 0 || pgid_no >= SWC_PGIDS) {
+  if (pgid_no == 0 || pgid_no >= kSwcPgids) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
-  swc_pgid_entry_t &entry = swc_state()->pgid[pgid_no];
+  SwcPgidEntry &entry = swc_state()->pgid[pgid_no];
   if (entry.references == 0) {
     SWC_HL_TRACE(TRACE_ERROR, "pgid_no: %d already free", static_cast<int>(pgid_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   // A locked entry written around the API (raw registers) may name a reserved PGID it never counted;
   // releasing the reservation would let another set take over a single-port or flood PGID.
   if (pgid_no <= kLastReservedPgid && entry.references == 1) {
     SWC_HL_TRACE(TRACE_ERROR, "pgid_no: %d is reserved", static_cast<int>(pgid_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   --entry.references;
   entry.exclusive = 0;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }

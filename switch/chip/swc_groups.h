@@ -14,7 +14,7 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
 swc_rc swc_pgid_free(uint32_t pgid_no);
 
 // VLAN port mode of a port 0..6 (0 is accepted and holds zeros).
-swc_rc swc_vlan_port_mode_get(uint32_t port_no, swc_vlan_port_mode_t *mode);
+swc_rc swc_vlan_port_mode_get(uint32_t port_no, SwcVlanPortMode *mode);
 // Member flags [7] of a VLAN 0..4095 as last written.
 swc_rc swc_vlan_port_members_get(uint32_t vid, uint32_t *members);
 // Member flags [7] of a private VLAN 1..6.

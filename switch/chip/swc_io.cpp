@@ -60,9 +60,9 @@ swc_rc pi_rd_fast(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *val
   if (!bus_read(swgenio::bus_offset(block, subblock, reg), value)) {
     SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd_fast", "ioctl(fd,SWGENIO_32BIT_READ) failed");
     *value = 0;
-    return SWC_RC_READ_FAILED;
+    return kSwcRcReadFailed;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
@@ -70,52 +70,52 @@ swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t 
   *value = 0;
   if (!bus_read(swgenio::bus_offset(block, subblock, reg), &ignored)) {
     SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
-    return SWC_RC_READ_FAILED;
+    return kSwcRcReadFailed;
   }
-  for (int attempt = 0; attempt <= SWC_IO_DONE_RETRIES; ++attempt) {
+  for (int attempt = 0; attempt <= kSwcIoDoneRetries; ++attempt) {
     uint32_t status;
     if (!bus_read(kDoneStatus, &status)) {
       SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
-      return SWC_RC_READ_FAILED;
+      return kSwcRcReadFailed;
     }
     if (status & kDoneBit) {
       if (!bus_read(kIndirectData, value)) {
         SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
         *value = 0;
-        return SWC_RC_READ_FAILED;
+        return kSwcRcReadFailed;
       }
-      return SWC_RC_OK;
+      return kSwcRcOk;
     }
   }
   SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd",
                "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, DONE failed after %d retries", block, subblock,
-               reg, SWC_IO_DONE_RETRIES);
-  return SWC_RC_READ_FAILED;
+               reg, kSwcIoDoneRetries);
+  return kSwcRcReadFailed;
 }
 
 }  // namespace
 
 swc_rc swc_io_init() {
   SWC_IO_TRACE(TRACE_DEBUG, "enter");
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
-  swc_rc rc = SWC_RC_OK;
+  swc_rc rc = kSwcRcOk;
   if (spi_transfer(block, subblock, reg, false, value) != 0) {
     SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
     *value = 0;
-    rc = SWC_RC_READ_FAILED;
+    rc = kSwcRcReadFailed;
   }
   trace_access(__func__, block, subblock, reg, *value);
   return rc;
 }
 
 swc_rc swc_io_si_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
-  swc_rc rc = SWC_RC_OK;
+  swc_rc rc = kSwcRcOk;
   if (spi_transfer(block, subblock, reg, true, &value) != 0) {
     SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
-    rc = SWC_RC_WRITE_FAILED;
+    rc = kSwcRcWriteFailed;
   }
   trace_access(__func__, block, subblock, reg, value);
   return rc;
@@ -131,10 +131,10 @@ swc_rc swc_io_pi_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *v
 
 swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
   swgenio::BusRecord record{swgenio::bus_offset(block, subblock, reg), value};
-  swc_rc rc = SWC_RC_OK;
+  swc_rc rc = kSwcRcOk;
   if (swgenio_ioctl(device(), swgenio::k32BitWrite, &record) != 0) {
     SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_32BIT_WRITE) failed");
-    rc = SWC_RC_WRITE_FAILED;
+    rc = kSwcRcWriteFailed;
   }
   trace_access(__func__, block, subblock, reg, value);
   return rc;
@@ -142,12 +142,12 @@ swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
 
 namespace {
 
-using rd_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t *);
-using wr_fn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t);
+using RdFn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t *);
+using WrFn = swc_rc (*)(uint32_t, uint32_t, uint32_t, uint32_t);
 
 // Group state of a running script.
-struct script_cursor {
-  swc_io_op *ops;
+struct ScriptCursor {
+  SwcIoOp *ops;
   size_t count;
   size_t at = 0;
   bool skipping = false;
@@ -165,38 +165,38 @@ struct script_cursor {
 };
 
 // Reads until the bits clear, `done` reads having been made already; true when they cleared.
-bool continue_poll(swc_io_op &op, uint32_t done, rd_fn rd) {
+bool continue_poll(SwcIoOp &op, uint32_t done, RdFn rd) {
   for (; done < op.polls; ++done) {
     op.rc = rd(op.block, op.subblock, op.reg, &op.result);
     if (op.rc < 0) return false;
     if ((op.result & op.value) == 0) return true;
   }
   op.timed_out = true;
-  op.rc = SWC_RC_READ_FAILED;
+  op.rc = kSwcRcReadFailed;
   return false;
 }
 
 // One op through the single-access functions; true when it ends its group.
-bool run_one(swc_io_op &op, rd_fn rd, wr_fn wr) {
+bool run_one(SwcIoOp &op, RdFn rd, WrFn wr) {
   op.ran = true;
   op.timed_out = false;
   switch (op.kind) {
-    case swc_io_op::kind_t::write:
+    case SwcIoOp::Kind::kWrite:
       op.rc = wr(op.block, op.subblock, op.reg, op.value);
       return op.rc < 0;
-    case swc_io_op::kind_t::read:
+    case SwcIoOp::Kind::kRead:
       op.rc = rd(op.block, op.subblock, op.reg, &op.result);
       return op.rc < 0;
-    case swc_io_op::kind_t::poll:
+    case SwcIoOp::Kind::kPoll:
       return !continue_poll(op, 0, rd);
-    case swc_io_op::kind_t::test:
+    case SwcIoOp::Kind::kTest:
       op.rc = rd(op.block, op.subblock, op.reg, &op.result);
       return op.rc < 0 || (op.result & op.value) == 0;
   }
   return true;
 }
 
-void run_one_by_one(script_cursor &c, rd_fn rd, wr_fn wr) {
+void run_one_by_one(ScriptCursor &c, RdFn rd, WrFn wr) {
   while (c.at < c.count) {
     if (c.skipping) {
       c.skip();
@@ -206,12 +206,12 @@ void run_one_by_one(script_cursor &c, rd_fn rd, wr_fn wr) {
   }
 }
 
-swgenio::wire::BatchOp to_wire(const swc_io_op &op) {
+swgenio::wire::BatchOp to_wire(const SwcIoOp &op) {
   using swgenio::wire::BatchKind;
-  const BatchKind kind = op.kind == swc_io_op::kind_t::write  ? BatchKind::write
-                         : op.kind == swc_io_op::kind_t::poll ? BatchKind::poll
-                         : op.kind == swc_io_op::kind_t::test ? BatchKind::test
-                                                              : BatchKind::read;
+  const BatchKind kind = op.kind == SwcIoOp::Kind::kWrite  ? BatchKind::write
+                         : op.kind == SwcIoOp::Kind::kPoll ? BatchKind::poll
+                         : op.kind == SwcIoOp::Kind::kTest ? BatchKind::test
+                                                           : BatchKind::read;
   return {kind,
           op.group_end,
           static_cast<uint8_t>(op.block & 7),
@@ -222,26 +222,26 @@ swgenio::wire::BatchOp to_wire(const swc_io_op &op) {
 
 // Takes one op's result from a batch reply, traced as its single access would be; true when it ends
 // its group.
-bool take_result(swc_io_op &op, const swgenio::wire::BatchOpResult &r) {
-  const bool write = op.kind == swc_io_op::kind_t::write;
+bool take_result(SwcIoOp &op, const swgenio::wire::BatchOpResult &r) {
+  const bool write = op.kind == SwcIoOp::Kind::kWrite;
   const char *function = write ? "swc_io_si_wr" : "swc_io_si_rd";
   op.ran = true;
   op.timed_out = false;
   op.result = write ? 0 : r.value;
-  op.rc = SWC_RC_OK;
+  op.rc = kSwcRcOk;
   if (r.result < 0) {
     SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, function, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
-    op.rc = write ? SWC_RC_WRITE_FAILED : SWC_RC_READ_FAILED;
+    op.rc = write ? kSwcRcWriteFailed : kSwcRcReadFailed;
   }
   trace_access(function, op.block, op.subblock, op.reg, write ? op.value : op.result);
   if (op.rc < 0) return true;
-  if (op.kind == swc_io_op::kind_t::poll && r.result == swgenio::wire::kBatchBusy) {
+  if (op.kind == SwcIoOp::Kind::kPoll && r.result == swgenio::wire::kBatchBusy) {
     return !continue_poll(op, 1, swc_io_si_rd);
   }
-  return op.kind == swc_io_op::kind_t::test && (op.result & op.value) == 0;
+  return op.kind == SwcIoOp::Kind::kTest && (op.result & op.value) == 0;
 }
 
-void run_batched(script_cursor &c) {
+void run_batched(ScriptCursor &c) {
   std::vector<swgenio::wire::BatchOp> batch;
   batch.reserve(std::min(c.count, swgenio::wire::kMaxBatchOps));
   while (c.at < c.count) {
@@ -270,8 +270,8 @@ void run_batched(script_cursor &c) {
 
 }  // namespace
 
-void swc_io_run(swc_io_op *ops, size_t count, bool serial) {
-  script_cursor cursor{ops, count};
+void swc_io_run(SwcIoOp *ops, size_t count, bool serial) {
+  ScriptCursor cursor{ops, count};
   if (!serial) {
     run_one_by_one(cursor, swc_io_pi_rd, swc_io_pi_wr);
   } else if (swgenio_takes_batches(device())) {

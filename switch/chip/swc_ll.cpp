@@ -16,33 +16,33 @@ using namespace chipreg;
 namespace {
 
 bool forwarding(uint32_t stp) {
-  return stp == SWC_STP_FORWARDING || stp == SWC_STP_ENABLED;
+  return stp == SWC_STP_STATE_FORWARDING || stp == SWC_STP_STATE_ENABLED;
 }
 bool learning(uint32_t stp) {
-  return stp == SWC_STP_LEARNING || forwarding(stp);
+  return stp == SWC_STP_STATE_LEARNING || forwarding(stp);
 }
 
 uint32_t all_ports_mask() {
-  uint32_t flags[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
+  uint32_t flags[kSwcPortSlots] = {0, 1, 1, 1, 1, 1, 1};
   return swc_chip_port_bitfield(flags);
 }
 
 // Members plus the mirror monitor port when one of them is egress-mirrored.
 void add_egress_monitor(const uint32_t *members, uint32_t *out) {
-  const swc_api_state &s = *swc_state();
+  const SwcApiState &s = *swc_state();
   bool mirrored = false;
-  for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) {
+  for (uint32_t p = 0; p < kSwcPortSlots; ++p) {
     out[p] = p == 0 ? 0 : members[p];
     if (p != 0 && members[p] && s.mirror_egress[p]) mirrored = true;
   }
-  if (mirrored && s.mirror_monitor_port >= 1 && s.mirror_monitor_port <= SWC_PORTS)
+  if (mirrored && s.mirror_monitor_port >= 1 && s.mirror_monitor_port <= kSwcPorts)
     out[s.mirror_monitor_port] = 1;
 }
 
 swc_rc check_queue(const char *function, uint32_t queue) {
-  if (queue == 1 || queue == 2) return SWC_RC_OK;
+  if (queue == 1 || queue == 2) return kSwcRcOk;
   SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal queue_no: %d", static_cast<int>(queue));
-  return SWC_RC_ILLEGAL;
+  return kSwcRcIllegal;
 }
 
 swc_rc mac_address_write(uint32_t vid, const uint8_t *mac) {
@@ -70,26 +70,26 @@ swc_rc wait_arbiter_empty(uint32_t mask) {
   for (uint32_t poll = 0; poll < polls; ++poll) {
     uint32_t empty;
     SWC_TRY(swc_reg_rd(kArbEmpty, &empty));
-    if ((empty & mask) == mask) return SWC_RC_OK;
+    if ((empty & mask) == mask) return kSwcRcOk;
   }
-  return SWC_RC_ARBITER;
+  return kSwcRcArbiter;
 }
 
 }  // namespace
 
 uint32_t swc_arbiter_polls() {
-  static const uint32_t polls = [] {
+  static const uint32_t kPolls = [] {
     const char *text = std::getenv("PORTVISOR_ARBITER_POLLS");
     const unsigned long value = text ? std::strtoul(text, nullptr, 10) : 0;
-    return value > 0 && value < SWC_ARBITER_POLLS ? static_cast<uint32_t>(value) : SWC_ARBITER_POLLS;
+    return value > 0 && value < kSwcArbiterPolls ? static_cast<uint32_t>(value) : kSwcArbiterPolls;
   }();
-  return polls;
+  return kPolls;
 }
 
 uint32_t swc_chip_port_bitfield(const uint32_t *flags) {
-  const swc_api_state &s = *swc_state();
+  const SwcApiState &s = *swc_state();
   uint32_t mask = 0;
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (!flags[p]) continue;
     if (s.unmapped[p]) {
       SWC_LL_TRACE(TRACE_ERROR, "Unmapped port enabled: %d", static_cast<int>(p));
@@ -100,32 +100,32 @@ uint32_t swc_chip_port_bitfield(const uint32_t *flags) {
   return mask;
 }
 
-swc_rc swc_ll_chipid_get(swc_chipid_t *id) {
+swc_rc swc_ll_chipid_get(SwcChipId *id) {
   uint32_t v;
   SWC_TRY(swc_reg_rd(kSysChipId, &v));
-  swc_chipid_t decoded{};
+  SwcChipId decoded{};
   if (v >= 1 && v <= 7) {
     decoded.part = 0x7301;
     decoded.revision = v;
   } else if (((v >> 1) & 0x7FF) != 0x74) {
     SWC_LL_TRACE(TRACE_ERROR, "CPU interface error. Chipid: 0x%08lx", static_cast<unsigned long>(v));
-    return v == 0 || v == 0xFFFFFFFFu ? SWC_RC_BAD_CHIP : SWC_RC_NOT_NOW;
+    return v == 0 || v == 0xFFFFFFFFu ? kSwcRcBadChip : kSwcRcNotNow;
   } else {
     decoded.part = static_cast<uint16_t>(v >> 12);
     decoded.revision = (v >> 28) + 1;
   }
   if (id) *id = decoded;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_ll_init(const swc_init_setup *setup) {
+swc_rc swc_ll_init(const SwcInitSetup *setup) {
   SWC_LL_TRACE(TRACE_DEBUG, "enter");
   swc_io_init();
   if (!setup || setup->reset != 1) {
     SWC_LL_TRACE(TRACE_ERROR, "start-up without chip reset is not supported");
-    return SWC_RC_UNSUPPORTED;
+    return kSwcRcUnsupported;
   }
-  swc_clock &clock = swc_clock_get();
+  SwcClock &clock = swc_clock_get();
   SWC_TRY(ar_setup_cpu_if(setup));
   SWC_TRY(swc_reg_wr(kSysSoftReset, 1));
   clock.busy_wait_us(125);
@@ -133,22 +133,22 @@ swc_rc swc_ll_init(const swc_init_setup *setup) {
   SWC_TRY(swc_reg_wr(kSysSoftReset, 2));
   clock.busy_wait_us(125);
 
-  swc_chipid_t id;
+  SwcChipId id;
   SWC_TRY(swc_ll_chipid_get(&id));
   SWC_LL_TRACE(TRACE_DEBUG, "found NVC%04x_%d", static_cast<unsigned>(id.part),
                static_cast<int>(id.revision));
-  swc_api_state &s = *swc_state();
+  SwcApiState &s = *swc_state();
   s.g5e = id.part == 0x7395 ? 1 : 0;
 
   SWC_TRY(ar_reset_memories());
   uint32_t c;
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     SWC_TRY(swc_chip_port_of(__func__, p, &c));
     SWC_TRY(swc_port_bit(c, kPortEgressTag, 1, true));
   }
   SWC_TRY(ar_vlan_table_clear());
   SWC_TRY(swc_reg_bit(kSysSoftReset, 1, true));
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     SWC_TRY(swc_chip_port_of(__func__, p, &c));
     SWC_TRY(swc_port_wrm(c, kPortAcceptance, 0, 0x41));
     SWC_TRY(swc_port_bit(c, kPortAcceptance, 6, true));
@@ -175,30 +175,30 @@ swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
   return swc_port_bit(c, kPortConfig, kPortQueueEnableBit, enable);
 }
 
-swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const swc_port_setup_t *setup) {
+swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const SwcPortSetup *setup) {
   SWC_LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_ll_port_queue_enable(port_no, 0));
   const swc_rc own = wait_arbiter_empty(1u << c);
-  if (own == SWC_RC_OK) {
+  if (own == kSwcRcOk) {
     SWC_TRY(ar_port_setup(port_no, setup));
     return swc_ll_port_queue_enable(port_no, 1);
   }
-  if (own != SWC_RC_ARBITER) return own;
+  if (own != kSwcRcArbiter) return own;
   SWC_LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.",
                static_cast<int>(port_no));
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (p != port_no) SWC_TRY(swc_ll_port_queue_enable(p, 0));
   }
   const swc_rc all = wait_arbiter_empty(all_ports_mask());
-  if (all == SWC_RC_ARBITER) {
+  if (all == kSwcRcArbiter) {
     SWC_LL_TRACE(TRACE_ERROR, "Timeout: Arbiter does not empty all ports.");
-    return SWC_RC_ARBITER;
+    return kSwcRcArbiter;
   }
   SWC_TRY(all);
-  const swc_api_state &s = *swc_state();
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  const SwcApiState &s = *swc_state();
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (p == port_no) continue;
     SWC_TRY(ar_port_setup(p, &s.port_setup[p]));
     SWC_TRY(swc_ll_port_queue_enable(p, 1));
@@ -221,7 +221,7 @@ uint32_t swc_ll_prio_to_queue(uint32_t prio) {
   }
 }
 
-swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
+swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const SwcPortQos *qos) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_port_bit(c, kPortDscpEnable, 21, qos->dscp_enable));
@@ -241,7 +241,7 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
   for (uint32_t n = 0; n < 8; ++n) fields |= default_queue << (4 * n);
   uint32_t slots_low = 0, slots_high = 0;
   uint32_t slot = 0;
-  for (uint32_t dscp = 0; dscp < SWC_QOS_DSCP && slot < 7; ++dscp) {
+  for (uint32_t dscp = 0; dscp < kSwcQosDscp && slot < 7; ++dscp) {
     const uint32_t queue = swc_ll_prio_to_queue(qos->dscp_prio[dscp]);
     if (queue == default_queue) continue;
     SWC_LL_TRACE(TRACE_DEBUG, "Port %u: DSCP %u prio = %u\n", static_cast<unsigned>(port_no),
@@ -257,7 +257,7 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
   SWC_TRY(swc_port_wr(c, kPortDscpQueues, fields));
   SWC_TRY(swc_port_wr(c, kPortDscpSlotsLow, slots_low));
   SWC_TRY(swc_port_wr(c, kPortDscpSlotsHigh, slots_high));
-  for (uint32_t i = 0; i < SWC_QOS_TAGS; ++i) {
+  for (uint32_t i = 0; i < kSwcQosTags; ++i) {
     SWC_TRY(
         swc_port_wrm(c, kPortTagQueues, swc_ll_prio_to_queue(qos->tag_prio[i]) << (4 * i), 3u << (4 * i)));
   }
@@ -266,9 +266,9 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const swc_port_qos_t *qos) {
 }
 
 swc_rc swc_ll_port_flowcontrol_set(uint32_t port_no) {
-  if (port_no < 1 || port_no > SWC_PORTS) {
+  if (port_no < 1 || port_no > kSwcPorts) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return ar_setup_flowcontrol(port_no, &swc_state()->port_setup[port_no]);
 }
@@ -281,9 +281,9 @@ uint32_t scaled_rate(int32_t rate) {
 }
 }  // namespace
 
-swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t *qos) {
-  const swc_api_state &s = *swc_state();
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+swc_rc swc_ll_qos_setup_set(const SwcQosSetup *qos) {
+  const SwcApiState &s = *swc_state();
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (!s.unmapped[p]) SWC_TRY(ar_setup_flowcontrol(p, &s.port_setup[p]));
   }
   const int32_t rate0 = qos->word[0];
@@ -292,12 +292,12 @@ swc_rc swc_ll_qos_setup_set(const swc_qos_setup_t *qos) {
                                    scaled_rate(rate0) << 8 | (rate0 != -1 ? 1u << 30 : 0));
 }
 
-swc_rc swc_ll_port_counters_read(uint32_t port_no, swc_raw_counters_t *counters) {
+swc_rc swc_ll_port_counters_read(uint32_t port_no, SwcRawCounters *counters) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   static constexpr uint32_t kWordOf[8] = {0, 1, 3, 2, 6, 8, 7, 11};
   for (uint32_t i = 0; i < 8; ++i) SWC_TRY(swc_port_rd(c, kPortCounters + i, &counters->word[kWordOf[i]]));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_ll_aggr_mode_set(const uint32_t *m) {
@@ -311,14 +311,14 @@ swc_rc swc_ll_aggr_mode_set(const uint32_t *m) {
   if (m[4]) selector = 4;
   SWC_TRY(swc_reg_wrm(kAnaAggrMode, selector, 7));
   uint32_t c;
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     SWC_TRY(swc_chip_port_of(__func__, p, &c));
     SWC_TRY(swc_port_wrm(c, kPortAggrHash, (m[2] ? 2u : 0) | (m[3] ? 1u : 0), 3));
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_ll_cpu_rx_registration_set(const swc_cpu_rx_registration_t *reg) {
+swc_rc swc_ll_cpu_rx_registration_set(const SwcCpuRxRegistration *reg) {
   uint32_t bits = 0;
   for (uint32_t f = 1; f <= 16; ++f) bits |= (reg->flag[f] ? 1u : 0) << (f - 1);
   bits |= (reg->flag[0] ? 1u : 0) << 16;
@@ -334,10 +334,10 @@ swc_rc swc_ll_cpu_rx_frameready(uint32_t queue) {
   return (status >> (29 + queue)) & 1;
 }
 
-swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t *header, uint8_t *buffer, size_t length) {
+swc_rc swc_ll_cpu_rx_frame(uint32_t queue, SwcCpuRxHeader *header, uint8_t *buffer, size_t length) {
   SWC_TRY(check_queue(__func__, queue));
   SWC_TRY(ar_cpurx_systemheader(queue, header));
-  if (!buffer) return SWC_RC_RX_BUFFER;
+  if (!buffer) return kSwcRcRxBuffer;
   const size_t copy = header->length < length ? header->length : length;
   for (size_t k = 0; 4 * k < copy; ++k) {
     uint32_t word;
@@ -345,7 +345,7 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, swc_cpu_rx_header_t *header, uint8_t 
     for (size_t i = 0; i < 4 && 4 * k + i < copy; ++i)
       buffer[4 * k + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
   }
-  if (header->length > length) return SWC_RC_RX_BUFFER;
+  if (header->length > length) return kSwcRcRxBuffer;
   if (!swc_state()->g5e) {
     uint32_t pointer;
     SWC_TRY(swc_reg_rd(cpu_queue_control(queue), &pointer));
@@ -365,7 +365,7 @@ swc_rc swc_ll_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length
   return ar_cpu_tx_frame(port_no, frame, length, vid);
 }
 
-swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode) {
+swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const SwcVlanPortMode *mode) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const bool aware = mode->aware != 0;
@@ -386,15 +386,15 @@ swc_rc swc_ll_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *m
 }
 
 swc_rc swc_ll_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
-  uint32_t flags[SWC_PORT_SLOTS];
+  uint32_t flags[kSwcPortSlots];
   add_egress_monitor(members, flags);
-  ar_vlan_entry_t entry;
+  ArVlanEntry entry;
   SWC_TRY(ar_vlan_entry_read(vid, &entry));
   entry.mask = swc_chip_port_bitfield(flags);
   return ar_vlan_entry_write(vid, &entry);
 }
 
-swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t *entry, uint32_t pgid) {
+swc_rc swc_ll_mac_table_learn(const SwcMacEntry *entry, uint32_t pgid) {
   const uint8_t *mac = entry->vid_mac.mac;
   const uint32_t vid = entry->vid_mac.vid & 0xFFF;
   const uint32_t cpu = entry->copy_to_cpu ? kMacFlagCpu : 0;
@@ -413,44 +413,44 @@ swc_rc swc_ll_mac_table_learn(const swc_mac_entry_t *entry, uint32_t pgid) {
                      (entry->locked ? kMacFlagLocked : 0) | cpu);
 }
 
-swc_rc swc_ll_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
+swc_rc swc_ll_mac_table_forget_vid_mac(const SwcVidMac *vid_mac) {
   SWC_TRY(mac_address_write(vid_mac->vid, vid_mac->mac));
   return mac_command(kMacCmdUnlearn);
 }
 
-swc_rc swc_ll_mac_table_lookup(swc_mac_entry_t *entry, uint32_t *pgid) {
+swc_rc swc_ll_mac_table_lookup(SwcMacEntry *entry, uint32_t *pgid) {
   const uint32_t bucket = mac_hash(entry->vid_mac.vid, entry->vid_mac.mac);
   for (uint32_t slot = 0; slot < 4; ++slot) {
-    swc_mac_entry_t found{};
+    SwcMacEntry found{};
     uint32_t found_pgid = 0;
     const swc_rc rc = ar_mac_table_read_index(bucket * 4 + slot, &found, &found_pgid, 1);
-    if (rc == SWC_RC_NOT_FOUND) continue;
+    if (rc == kSwcRcNotFound) continue;
     SWC_TRY(rc);
     const bool same = found.vid_mac.vid == (entry->vid_mac.vid & 0xFFF) &&
                       std::equal(found.vid_mac.mac, found.vid_mac.mac + 6, entry->vid_mac.mac);
     if (same) {
       *entry = found;
       *pgid = found_pgid;
-      return SWC_RC_OK;
+      return kSwcRcOk;
     }
   }
-  return SWC_RC_NOT_FOUND;
+  return kSwcRcNotFound;
 }
 
-swc_rc swc_ll_mac_table_read(uint32_t index, swc_mac_entry_t *entry, uint32_t *pgid) {
-  if (index < 1 || index > SWC_MAC_TABLE_SIZE) {
+swc_rc swc_ll_mac_table_read(uint32_t index, SwcMacEntry *entry, uint32_t *pgid) {
+  if (index < 1 || index > kSwcMacTableSize) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return ar_mac_table_read_index(index - 1, entry, pgid, 0);
 }
 
-swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, swc_mac_entry_t *entries, uint32_t *pgids,
+swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, SwcMacEntry *entries, uint32_t *pgids,
                                    swc_rc *results) {
-  if (first < 1 || count > SWC_MAC_TABLE_SIZE || first > SWC_MAC_TABLE_SIZE - count + 1) {
+  if (first < 1 || count > kSwcMacTableSize || first > kSwcMacTableSize - count + 1) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d, count: %d", static_cast<int>(first),
                  static_cast<int>(count));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return ar_mac_table_read_indexes(first - 1, count, entries, pgids, results);
 }
@@ -480,15 +480,15 @@ swc_rc swc_ll_mac_table_status_get(uint32_t *status) {
   status[1] = events & kEventChanged ? 1 : 0;
   status[2] = events & kEventLearnFailed ? 1 : 0;
   status[3] = events & kEventAgedOut ? 1 : 0;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members) {
-  if (pgid >= SWC_PGIDS) {
+  if (pgid >= kSwcPgids) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
-  uint32_t flags[SWC_PORT_SLOTS];
+  uint32_t flags[kSwcPortSlots];
   add_egress_monitor(members, flags);
   uint32_t index = pgid;
   if (pgid >= 1 && pgid < 7) SWC_TRY(swc_chip_port_of(__func__, pgid, &index));
@@ -498,11 +498,11 @@ swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members) {
 swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
-  const swc_api_state &s = *swc_state();
-  uint32_t flags[SWC_PORT_SLOTS];
-  for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) flags[p] = p == 0 ? 0 : members[p];
+  const SwcApiState &s = *swc_state();
+  uint32_t flags[kSwcPortSlots];
+  for (uint32_t p = 0; p < kSwcPortSlots; ++p) flags[p] = p == 0 ? 0 : members[p];
   if (s.mirror_egress[port_no] && !s.mirror_ingress[port_no] && s.mirror_monitor_port >= 1 &&
-      s.mirror_monitor_port <= SWC_PORTS) {
+      s.mirror_monitor_port <= kSwcPorts) {
     flags[s.mirror_monitor_port] = 0;
   }
   return swc_reg_wrm(ana_source_mask(c), swc_chip_port_bitfield(flags), 0x5F);
@@ -511,7 +511,7 @@ swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
 swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
   if (index < 1 || index > 16) {
     SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return swc_reg_wr(ana_aggr_mask(index), swc_chip_port_bitfield(members));
 }
@@ -550,9 +550,9 @@ swc_rc swc_ll_miim_write(uint32_t controller, uint32_t phy_addr, uint32_t phy_re
 
 namespace {
 swc_rc check_gpio(const char *function, uint32_t gpio_no, uint32_t last) {
-  if (gpio_no <= last) return SWC_RC_OK;
+  if (gpio_no <= last) return kSwcRcOk;
   SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal gpio_no: %d", static_cast<int>(gpio_no));
-  return SWC_RC_ILLEGAL;
+  return kSwcRcIllegal;
 }
 }  // namespace
 
@@ -567,7 +567,7 @@ swc_rc swc_ll_gpio_input_read(uint32_t gpio_no, uint32_t *value) {
   uint32_t v;
   SWC_TRY(swc_reg_rd(kSysGpio, &v));
   *value = (v >> gpio_no) & 1;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_ll_gpio_output_write(uint32_t gpio_no, uint32_t value) {
@@ -577,14 +577,14 @@ swc_rc swc_ll_gpio_output_write(uint32_t gpio_no, uint32_t value) {
 }
 
 swc_rc swc_ll_cpu_rx_frameready_int_enable(uint32_t, uint32_t) {
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 swc_rc swc_ll_cpu_rx_queue_map_set(const uint32_t *) {
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 swc_rc swc_ll_optimize_1sec() {
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 swc_rc swc_ll_optimize_100msec() {
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }

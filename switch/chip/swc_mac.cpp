@@ -16,26 +16,26 @@ constexpr unsigned kEventLearned = 0;
 constexpr unsigned kEventChanged = 1;
 constexpr unsigned kEventForgotten = 3;
 
-struct mac_key {
+struct MacKey {
   uint32_t high;  // VID << 16 | MAC bytes 0-1
   uint32_t low;   // MAC bytes 2-5
 
-  bool operator<(const mac_key &o) const { return high != o.high ? high < o.high : low < o.low; }
-  bool operator<=(const mac_key &o) const { return !(o < *this); }
+  bool operator<(const MacKey &o) const { return high != o.high ? high < o.high : low < o.low; }
+  bool operator<=(const MacKey &o) const { return !(o < *this); }
 };
 
-mac_key key_of(const swc_vid_mac_t &vm) {
+MacKey key_of(const SwcVidMac &vm) {
   const uint8_t *m = vm.mac;
   return {(vm.vid & 0xFFF) << 16 | uint32_t{m[0]} << 8 | m[1],
           uint32_t{m[2]} << 24 | uint32_t{m[3]} << 16 | uint32_t{m[4]} << 8 | m[5]};
 }
 
-mac_key key_of(const swc_mac_shadow_entry_t &e) {
+MacKey key_of(const SwcMacShadowEntry &e) {
   return {e.key_high, e.key_low};
 }
 
-swc_vid_mac_t vid_mac_of(const swc_mac_shadow_entry_t &e) {
-  swc_vid_mac_t vm{};
+SwcVidMac vid_mac_of(const SwcMacShadowEntry &e) {
+  SwcVidMac vm{};
   vm.vid = e.key_high >> 16;
   vm.mac[0] = static_cast<uint8_t>(e.key_high >> 8);
   vm.mac[1] = static_cast<uint8_t>(e.key_high);
@@ -44,71 +44,71 @@ swc_vid_mac_t vid_mac_of(const swc_mac_shadow_entry_t &e) {
 }
 
 bool legal_vid(uint32_t vid) {
-  if (vid < SWC_VLANS) return true;
+  if (vid < kSwcVlans) return true;
   SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
   return false;
 }
 
 bool legal_port(uint32_t port_no) {
-  if (port_no >= 1 && port_no <= SWC_PORTS) return true;
+  if (port_no >= 1 && port_no <= kSwcPorts) return true;
   SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
 void raise_event(unsigned event) {
-  swc_api_state &s = *swc_state();
+  SwcApiState &s = *swc_state();
   s.mac_events_status.flag[event] = 1;
   s.mac_events_optimize.flag[event] = 1;
 }
 
 // An aggregation gets the flag of its lowest-numbered member port.
-void destination_from_pgid(uint32_t pgid, swc_mac_entry_t *entry) {
-  const swc_api_state &s = *swc_state();
-  const uint32_t *member = s.pgid[pgid % SWC_PGIDS].member;
-  for (uint32_t poag = SWC_PORTS + 1; poag < SWC_POAG_SLOTS; ++poag) entry->destination[poag] = 0;
-  for (uint32_t p = SWC_PORTS; p >= 1; --p) {
+void destination_from_pgid(uint32_t pgid, SwcMacEntry *entry) {
+  const SwcApiState &s = *swc_state();
+  const uint32_t *member = s.pgid[pgid % kSwcPgids].member;
+  for (uint32_t poag = kSwcPorts + 1; poag < kSwcPoagSlots; ++poag) entry->destination[poag] = 0;
+  for (uint32_t p = kSwcPorts; p >= 1; --p) {
     entry->destination[p] = member[p];
     const uint32_t poag = s.port_to_poag[p];
-    if (poag < SWC_POAG_SLOTS) entry->destination[poag] = member[p];
+    if (poag < kSwcPoagSlots) entry->destination[poag] = member[p];
   }
 }
 
-swc_rc lookup_key(const swc_vid_mac_t &vid_mac, swc_mac_entry_t *entry) {
-  *entry = swc_mac_entry_t{};
+swc_rc lookup_key(const SwcVidMac &vid_mac, SwcMacEntry *entry) {
+  *entry = SwcMacEntry{};
   entry->vid_mac = vid_mac;
   uint32_t pgid = 0;
   const swc_rc rc = swc_ll_mac_table_lookup(entry, &pgid);
   if (rc < 0) return rc;
   destination_from_pgid(pgid, entry);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 // The chip drops a learn silently when the key's hash bucket holds four locked entries.
-swc_rc confirm_learned(const swc_vid_mac_t &vid_mac) {
-  swc_mac_entry_t found{};
+swc_rc confirm_learned(const SwcVidMac &vid_mac) {
+  SwcMacEntry found{};
   found.vid_mac = vid_mac;
   uint32_t pgid = 0;
   const swc_rc rc = swc_ll_mac_table_lookup(&found, &pgid);
-  if (rc != SWC_RC_NOT_FOUND) return rc;
+  if (rc != kSwcRcNotFound) return rc;
   SWC_HL_TRACE(TRACE_ERROR, "hash bucket full");
-  return SWC_RC_NOT_NOW;
+  return kSwcRcNotNow;
 }
 
 swc_rc status_poll() {
-  uint32_t status[SWC_MAC_EVENTS] = {};
+  uint32_t status[kSwcMacEvents] = {};
   const swc_rc rc = swc_ll_mac_table_status_get(status);
   if (rc < 0) return rc;
-  for (unsigned event = 0; event < SWC_MAC_EVENTS; ++event) {
+  for (unsigned event = 0; event < kSwcMacEvents; ++event) {
     if (status[event]) raise_event(event);
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 // Sorted-list element at or below the key (next 0, the insertion point) or the first above it (next 1);
-// SWC_MAC_NONE when there is none.
-uint32_t search(const mac_key &key, bool next) {
-  const swc_api_state &s = *swc_state();
-  if (s.mac_index_count == 0) return SWC_MAC_NONE;
+// kSwcMacNone when there is none.
+uint32_t search(const MacKey &key, bool next) {
+  const SwcApiState &s = *swc_state();
+  if (s.mac_index_count == 0) return kSwcMacNone;
   uint32_t lo = 0;
   uint32_t hi = s.mac_index_count - 1;
   while (lo != hi) {
@@ -120,8 +120,8 @@ uint32_t search(const mac_key &key, bool next) {
     }
   }
   if (lo > 0 && key < key_of(s.mac_shadow[s.mac_index[lo]])) --lo;
-  uint32_t last_at_or_below = SWC_MAC_NONE;
-  for (uint32_t p = s.mac_index[lo]; p != SWC_MAC_NONE; p = s.mac_shadow[p].next) {
+  uint32_t last_at_or_below = kSwcMacNone;
+  for (uint32_t p = s.mac_index[lo]; p != kSwcMacNone; p = s.mac_shadow[p].next) {
     const bool at_or_below = key_of(s.mac_shadow[p]) <= key;
     if (next && !at_or_below) return p;
     if (!next) {
@@ -129,23 +129,23 @@ uint32_t search(const mac_key &key, bool next) {
       last_at_or_below = p;
     }
   }
-  return next ? SWC_MAC_NONE : last_at_or_below;
+  return next ? kSwcMacNone : last_at_or_below;
 }
 
-void rebuild_index(swc_api_state &s) {
+void rebuild_index(SwcApiState &s) {
   uint32_t count = 0;
   uint32_t position = 0;
-  for (uint32_t p = s.mac_sorted_head; p != SWC_MAC_NONE && count < SWC_MAC_INDEX_SIZE;
+  for (uint32_t p = s.mac_sorted_head; p != kSwcMacNone && count < kSwcMacIndexSize;
        p = s.mac_shadow[p].next) {
-    if (position++ % SWC_MAC_INDEX_STEP == 0) s.mac_index[count++] = p;
+    if (position++ % kSwcMacIndexStep == 0) s.mac_index[count++] = p;
   }
   s.mac_index_count = count;
 }
 
 // Moves the elements read from `block` to the free list; the others keep their order.
-void release_block(swc_api_state &s, uint32_t block) {
+void release_block(SwcApiState &s, uint32_t block) {
   uint32_t *link = &s.mac_sorted_head;
-  while (*link != SWC_MAC_NONE) {
+  while (*link != kSwcMacNone) {
     const uint32_t p = *link;
     if (s.mac_shadow[p].block != block) {
       link = &s.mac_shadow[p].next;
@@ -157,9 +157,9 @@ void release_block(swc_api_state &s, uint32_t block) {
   }
 }
 
-void insert_sorted(swc_api_state &s, uint32_t element) {
+void insert_sorted(SwcApiState &s, uint32_t element) {
   const uint32_t after = search(key_of(s.mac_shadow[element]), false);
-  if (after == SWC_MAC_NONE) {
+  if (after == kSwcMacNone) {
     s.mac_shadow[element].next = s.mac_sorted_head;
     s.mac_sorted_head = element;
     s.mac_index[0] = element;
@@ -170,15 +170,15 @@ void insert_sorted(swc_api_state &s, uint32_t element) {
   s.mac_shadow[after].next = element;
 }
 
-void take_into_shadow(swc_api_state &s, uint32_t block, uint32_t index, const swc_mac_entry_t &entry) {
+void take_into_shadow(SwcApiState &s, uint32_t block, uint32_t index, const SwcMacEntry &entry) {
   const uint32_t element = s.mac_free_head;
-  if (element == SWC_MAC_NONE) {
+  if (element == kSwcMacNone) {
     // Cannot happen while the chip holds at most 8192 entries; never link an element twice.
     SWC_HL_TRACE(TRACE_ERROR, "shadow full at index: %d", static_cast<int>(index));
     return;
   }
   s.mac_free_head = s.mac_shadow[element].next;
-  const mac_key key = key_of(entry.vid_mac);
+  const MacKey key = key_of(entry.vid_mac);
   s.mac_shadow[element].key_high = key.high;
   s.mac_shadow[element].key_low = key.low;
   s.mac_shadow[element].block = block;
@@ -188,15 +188,15 @@ void take_into_shadow(swc_api_state &s, uint32_t block, uint32_t index, const sw
 // Reads the chip indexes of one block into the shadow, from the walk position up to the block's last
 // index; returns the last index read. The chip is read in runs of indexes, which register I/O can hand
 // to the chip in few exchanges; indexes that do not read are skipped.
-uint32_t read_block(swc_api_state &s, uint32_t block) {
+uint32_t read_block(SwcApiState &s, uint32_t block) {
   constexpr uint32_t kRun = 128;
-  swc_mac_entry_t entries[kRun];
+  SwcMacEntry entries[kRun];
   uint32_t pgids[kRun];
   swc_rc results[kRun];
-  const uint32_t last = (block + 1) * SWC_MAC_BLOCK_SIZE;
+  const uint32_t last = (block + 1) * kSwcMacBlockSize;
   for (uint32_t index = s.mac_walk_position + 1; index <= last; index += kRun) {
     const uint32_t n = std::min(kRun, last - index + 1);
-    std::fill_n(entries, n, swc_mac_entry_t{});
+    std::fill_n(entries, n, SwcMacEntry{});
     if (swc_ll_mac_table_read_range(index, n, entries, pgids, results) < 0) continue;
     for (uint32_t i = 0; i < n; ++i) {
       if (results[i] >= 0) take_into_shadow(s, block, index + i, entries[i]);
@@ -207,10 +207,10 @@ uint32_t read_block(swc_api_state &s, uint32_t block) {
 
 }  // namespace
 
-swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
+swc_rc swc_mac_table_forget_vid_mac(const SwcVidMac *vid_mac) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
-  if (!legal_vid(vid_mac->vid)) return SWC_RC_ILLEGAL;
-  swc_mac_entry_t found{};
+  if (!legal_vid(vid_mac->vid)) return kSwcRcIllegal;
+  SwcMacEntry found{};
   found.vid_mac = *vid_mac;
   uint32_t pgid = 0;
   const swc_rc rc = swc_ll_mac_table_lookup(&found, &pgid);
@@ -220,77 +220,77 @@ swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac) {
   return swc_ll_mac_table_forget_vid_mac(vid_mac);
 }
 
-swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry) {
+swc_rc swc_mac_table_learn(const SwcMacEntry *entry) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
-  if (!legal_vid(entry->vid_mac.vid)) return SWC_RC_ILLEGAL;
+  if (!legal_vid(entry->vid_mac.vid)) return kSwcRcIllegal;
   const swc_rc forgotten = swc_mac_table_forget_vid_mac(&entry->vid_mac);
-  if (forgotten < 0 && forgotten != SWC_RC_NOT_FOUND) return forgotten;
+  if (forgotten < 0 && forgotten != kSwcRcNotFound) return forgotten;
   const uint8_t *mac = entry->vid_mac.mac;
   uint32_t pgid = 0;
   if (mac[0] == 0x01 && mac[1] == 0x00 && mac[2] == 0x5E) {
     // IPv4 multicast: the chip carries the ports inside the entry, from PGID 0's list.
     uint32_t *member = swc_state()->pgid[0].member;
-    for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) member[poag] = entry->destination[poag] != 0;
+    for (uint32_t poag = 1; poag < kSwcPoagSlots; ++poag) member[poag] = entry->destination[poag] != 0;
   } else {
-    uint32_t members[SWC_POAG_SLOTS] = {};
-    for (uint32_t poag = 1; poag < SWC_POAG_SLOTS; ++poag) members[poag] = entry->destination[poag] != 0;
+    uint32_t members[kSwcPoagSlots] = {};
+    for (uint32_t poag = 1; poag < kSwcPoagSlots; ++poag) members[poag] = entry->destination[poag] != 0;
     if (swc_pgid_alloc(&pgid, 0, members) < 0) {
       SWC_HL_TRACE(TRACE_ERROR, "pgid allocation failed");
-      return SWC_RC_NOT_NOW;
+      return kSwcRcNotNow;
     }
   }
   raise_event(kEventLearned);
   swc_rc rc = swc_ll_mac_table_learn(entry, pgid);
-  if (rc == SWC_RC_OK) rc = confirm_learned(entry->vid_mac);
+  if (rc == kSwcRcOk) rc = confirm_learned(entry->vid_mac);
   // An entry the chip did not take holds no reference.
   if (rc < 0 && pgid != 0) swc_pgid_free(pgid);
   return rc;
 }
 
-swc_rc swc_mac_table_lookup(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry) {
+swc_rc swc_mac_table_lookup(const SwcVidMac *vid_mac, SwcMacEntry *entry) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
-  if (!legal_vid(vid_mac->vid)) return SWC_RC_ILLEGAL;
+  if (!legal_vid(vid_mac->vid)) return kSwcRcIllegal;
   return lookup_key(*vid_mac, entry);
 }
 
-swc_rc swc_mac_table_get_next(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry) {
-  const mac_key key = key_of(*vid_mac);
+swc_rc swc_mac_table_get_next(const SwcVidMac *vid_mac, SwcMacEntry *entry) {
+  const MacKey key = key_of(*vid_mac);
   SWC_HL_TRACE(TRACE_DEBUG, "enter: %04lx-%04lx%08lx", static_cast<unsigned long>(key.high >> 16),
                static_cast<unsigned long>(key.high & 0xFFFF), static_cast<unsigned long>(key.low));
-  const swc_api_state &s = *swc_state();
-  for (uint32_t p = search(key, true); p != SWC_MAC_NONE; p = s.mac_shadow[p].next) {
-    const swc_mac_shadow_entry_t &e = s.mac_shadow[p];
+  const SwcApiState &s = *swc_state();
+  for (uint32_t p = search(key, true); p != kSwcMacNone; p = s.mac_shadow[p].next) {
+    const SwcMacShadowEntry &e = s.mac_shadow[p];
     SWC_HL_TRACE(TRACE_DEBUG, "next: %04lx-%04lx%08lx", static_cast<unsigned long>(e.key_high >> 16),
                  static_cast<unsigned long>(e.key_high & 0xFFFF), static_cast<unsigned long>(e.key_low));
     // The chip may have dropped the entry since the pass that read it: go on with the next key.
-    if (lookup_key(vid_mac_of(e), entry) == SWC_RC_OK) return SWC_RC_OK;
+    if (lookup_key(vid_mac_of(e), entry) == kSwcRcOk) return kSwcRcOk;
   }
-  return SWC_RC_NOT_FOUND;
+  return kSwcRcNotFound;
 }
 
-swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t *entry) {
+swc_rc swc_mac_table_read(uint32_t idx, SwcMacEntry *entry) {
   SWC_HL_TRACE(TRACE_DEBUG, "idx: %d", static_cast<int>(idx));
-  if (idx < 1 || idx > SWC_MAC_TABLE_SIZE) {
+  if (idx < 1 || idx > kSwcMacTableSize) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal idx: %d", static_cast<int>(idx));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   uint32_t pgid = 0;
   const swc_rc rc = swc_ll_mac_table_read(idx, entry, &pgid);
   if (rc < 0) return rc;
   destination_from_pgid(pgid, entry);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_mac_table_status_get(uint32_t *status) {
   SWC_HL_TRACE(TRACE_NOISE, "enter");
   const swc_rc rc = status_poll();
   if (rc < 0) return rc;
-  swc_mac_events_t &a = swc_state()->mac_events_status;
-  for (unsigned event = 0; event < SWC_MAC_EVENTS; ++event) {
+  SwcMacEvents &a = swc_state()->mac_events_status;
+  for (unsigned event = 0; event < kSwcMacEvents; ++event) {
     if (a.flag[event]) status[event] = 1;
     a.flag[event] = 0;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_mac_table_flush() {
@@ -305,25 +305,25 @@ swc_rc swc_mac_table_age() {
 
 swc_rc swc_mac_table_age_vlan(uint32_t vid) {
   SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
-  if (!legal_vid(vid)) return SWC_RC_ILLEGAL;
+  if (!legal_vid(vid)) return kSwcRcIllegal;
   return swc_ll_mac_table_age(0, 0, 1, vid);
 }
 
 swc_rc swc_mac_table_forget_port(uint32_t port_no) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
-  if (!legal_port(port_no)) return SWC_RC_ILLEGAL;
+  if (!legal_port(port_no)) return kSwcRcIllegal;
   return swc_ll_mac_table_forget(1, port_no, 0, 0);
 }
 
 swc_rc swc_mac_table_forget_vlan(uint32_t vid) {
   SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
-  if (!legal_vid(vid)) return SWC_RC_ILLEGAL;
+  if (!legal_vid(vid)) return kSwcRcIllegal;
   return swc_ll_mac_table_forget(0, 0, 1, vid);
 }
 
 swc_rc swc_mac_table_forget_port_in_vlan(uint32_t port_no, uint32_t vid) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, vid: %d", static_cast<int>(port_no), static_cast<int>(vid));
-  if (!legal_port(port_no) || !legal_vid(vid)) return SWC_RC_ILLEGAL;
+  if (!legal_port(port_no) || !legal_vid(vid)) return kSwcRcIllegal;
   return swc_ll_mac_table_forget(1, port_no, 1, vid);
 }
 
@@ -333,27 +333,27 @@ swc_rc swc_ipmc_flood_mask_set(const uint32_t *members) {
 }
 
 swc_rc swc_mac_table_optimize() {
-  swc_api_state &s = *swc_state();
+  SwcApiState &s = *swc_state();
   // The lists are built by swc_init_state; in a state that never went through it both heads are 0,
   // which no built shadow can show, and walking them would not end.
-  if (s.mac_sorted_head == s.mac_free_head) return SWC_RC_NOT_NOW;
+  if (s.mac_sorted_head == s.mac_free_head) return kSwcRcNotNow;
   if (s.mac_walk_position == 0) {
     const swc_rc rc = status_poll();
     if (rc < 0) return rc;
-    swc_mac_events_t &b = s.mac_events_optimize;
+    SwcMacEvents &b = s.mac_events_optimize;
     // A failed learn alone changes nothing in the table.
-    if (!b.flag[kEventLearned] && !b.flag[kEventChanged] && !b.flag[kEventForgotten]) return SWC_RC_OK;
+    if (!b.flag[kEventLearned] && !b.flag[kEventChanged] && !b.flag[kEventForgotten]) return kSwcRcOk;
     b.flag[kEventLearned] = b.flag[kEventChanged] = b.flag[kEventForgotten] = 0;
   }
   SWC_HL_TRACE(TRACE_DEBUG, "update start, index: %d", static_cast<int>(s.mac_walk_position));
-  const uint32_t block = s.mac_walk_position / SWC_MAC_BLOCK_SIZE;
+  const uint32_t block = s.mac_walk_position / kSwcMacBlockSize;
   release_block(s, block);
   rebuild_index(s);
   const uint32_t last = read_block(s, block);
-  s.mac_walk_position = last >= SWC_MAC_TABLE_SIZE ? 0 : last;
+  s.mac_walk_position = last >= kSwcMacTableSize ? 0 : last;
   rebuild_index(s);
   SWC_HL_TRACE(TRACE_DEBUG, "update done, index: %d", static_cast<int>(s.mac_walk_position));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_optimize_1sec() {

@@ -7,24 +7,24 @@
 #include "swc_types.h"
 
 // Events of the MAC table (swc_mac_table_status_get): learned, changed, learn failed, aged out.
-inline constexpr unsigned SWC_MAC_EVENTS = 4;
+inline constexpr unsigned kSwcMacEvents = 4;
 // The shadow is rebuilt one block of this many chip indexes per optimiser step.
-inline constexpr uint32_t SWC_MAC_BLOCK_SIZE = 1024;
+inline constexpr uint32_t kSwcMacBlockSize = 1024;
 // Every this many list elements one enters the shadow's search index.
-inline constexpr uint32_t SWC_MAC_INDEX_STEP = 128;
+inline constexpr uint32_t kSwcMacIndexStep = 128;
 
 // Learns a static or multicast entry: the old entry of the key is forgotten first, then the entry is
 // learned with a (shared) PGID for its destination flags; -3 when no PGID is left.
-swc_rc swc_mac_table_learn(const swc_mac_entry_t *entry);
+swc_rc swc_mac_table_learn(const SwcMacEntry *entry);
 // Forgets one entry, releasing its PGID when it is locked; -7 when the chip does not hold it.
-swc_rc swc_mac_table_forget_vid_mac(const swc_vid_mac_t *vid_mac);
+swc_rc swc_mac_table_forget_vid_mac(const SwcVidMac *vid_mac);
 // Exact search in the chip; -7 when absent.
-swc_rc swc_mac_table_lookup(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry);
+swc_rc swc_mac_table_lookup(const SwcVidMac *vid_mac, SwcMacEntry *entry);
 // The first chip entry whose key is above the given one, in (VID, MAC) order; -7 at the end. Entries
 // learned since the last shadow pass over their block are not seen yet.
-swc_rc swc_mac_table_get_next(const swc_vid_mac_t *vid_mac, swc_mac_entry_t *entry);
+swc_rc swc_mac_table_get_next(const SwcVidMac *vid_mac, SwcMacEntry *entry);
 // Chip index 1..8192; the chip's -7 for an empty index.
-swc_rc swc_mac_table_read(uint32_t idx, swc_mac_entry_t *entry);
+swc_rc swc_mac_table_read(uint32_t idx, SwcMacEntry *entry);
 // Raised events since the last call are set in status[4]; the others are left as the caller had them.
 swc_rc swc_mac_table_status_get(uint32_t *status);
 swc_rc swc_mac_table_flush();

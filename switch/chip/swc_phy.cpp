@@ -8,36 +8,35 @@
 namespace {
 
 // The PHY state of the installed context, or nullptr when it has none.
-swc_phy_state *phy_state() {
-  const swc_phy_context *context = swc_installed_context().handed->phy;
+SwcPhyState *phy_state() {
+  const SwcPhyContext *context = swc_installed_context().handed->phy;
   return context ? context->state : nullptr;
 }
 
 // The PHY state once swc_phy_init has filled it in, or nullptr.
-swc_phy_state *ready_phy_state() {
+SwcPhyState *ready_phy_state() {
   return swc_installed_context().phy_ready ? phy_state() : nullptr;
 }
 
 constexpr size_t records_offset() {
-  return (sizeof(swc_phy_state) + alignof(swc_phy_port_t) - 1) / alignof(swc_phy_port_t) *
-         alignof(swc_phy_port_t);
+  return (sizeof(SwcPhyState) + alignof(SwcPhyPort) - 1) / alignof(SwcPhyPort) * alignof(SwcPhyPort);
 }
 
-constexpr uint32_t kTest = SWC_PHY_PAGE_TEST;
-constexpr uint32_t kTr = SWC_PHY_PAGE_TR;
-constexpr uint32_t kExt = SWC_PHY_PAGE_EXTENDED;
+constexpr uint32_t kTest = kSwcPhyPageTest;
+constexpr uint32_t kTr = kSwcPhyPageTr;
+constexpr uint32_t kExt = kSwcPhyPageExtended;
 
 const char *page_text(uint32_t page) {
   switch (page) {
     case 0:
       return "";
-    case SWC_PHY_PAGE_EXTENDED:
+    case kSwcPhyPageExtended:
       return "(E)";
-    case SWC_PHY_PAGE_GPIO:
+    case kSwcPhyPageGpio:
       return "(GPIO)";
-    case SWC_PHY_PAGE_TEST:
+    case kSwcPhyPageTest:
       return "(TEST)";
-    case SWC_PHY_PAGE_TR:
+    case kSwcPhyPageTr:
       return "(TR)";
     default:
       return "(?)";
@@ -52,7 +51,7 @@ const char *interface_name(uint32_t type) {
 
 // ---- family table ----
 
-struct family_entry {
+struct FamilyEntry {
   uint32_t oui;
   uint32_t model;
   uint32_t family;
@@ -61,7 +60,7 @@ struct family_entry {
   uint32_t part_other;
 };
 
-constexpr family_entry kFamilies[] = {
+constexpr FamilyEntry kFamilies[] = {
     {0x3F1, 0x01, 1, 8201, 0, 0},    {0x3F1, 0x04, 2, 8204, 0, 0},    {0x3F1, 0x0B, 3, 8211, 0, 0},
     {0x3F1, 0x15, 3, 8221, 0, 0},    {0x3F1, 0x18, 4, 8224, 0, 0},    {0x3F1, 0x22, 4, 8234, 0, 0},
     {0x3F1, 0x2C, 4, 8244, 0, 0},    {0x1C1, 0x02, 6, 8601, 0, 0},    {0x1C1, 0x03, 6, 8641, 0, 0},
@@ -70,12 +69,12 @@ constexpr family_entry kFamilies[] = {
     {0x1C1, 0x18, 9, 7398, 5, 8558}, {0x1C1, 0x28, 5, 8538, 0, 0},    {0x1C1, 0x38, 5, 8558, 0, 0},
 };
 
-void classify(swc_phy_port_t &phy, uint32_t oui, uint32_t model) {
+void classify(SwcPhyPort &phy, uint32_t oui, uint32_t model) {
   phy.family = 0;
   phy.part = 0;
   for (const auto &e : kFamilies) {
     if (e.oui != oui || e.model != model) continue;
-    const bool other = e.family_other != 0 && phy.reset_setup.mac_interface != SWC_IF_INTERNAL;
+    const bool other = e.family_other != 0 && phy.reset_setup.mac_interface != kSwcIfInternal;
     phy.family = other ? e.family_other : e.family;
     phy.part = other ? e.part_other : e.part;
     return;
@@ -85,21 +84,21 @@ void classify(swc_phy_port_t &phy, uint32_t oui, uint32_t model) {
 // ---- access helpers on one port ----
 
 bool valid_port(uint32_t port_no) {
-  const swc_phy_state *state = ready_phy_state();
+  const SwcPhyState *state = ready_phy_state();
   return state && port_no < state->count && state->ports[port_no].bus >= 0;
 }
 
-swc_phy_port_t &record(uint32_t port_no) {
+SwcPhyPort &record(uint32_t port_no) {
   return phy_state()->ports[port_no];
 }
 
 swc_rc raw_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
-  const swc_phy_port_t &p = record(port_no);
+  const SwcPhyPort &p = record(port_no);
   return swc_phy_io_read(static_cast<uint32_t>(p.bus), static_cast<uint32_t>(p.address), reg, value);
 }
 
 swc_rc raw_write(uint32_t port_no, uint32_t reg, uint32_t value) {
-  const swc_phy_port_t &p = record(port_no);
+  const SwcPhyPort &p = record(port_no);
   return swc_phy_io_write(static_cast<uint32_t>(p.bus), static_cast<uint32_t>(p.address), reg, value);
 }
 
@@ -170,19 +169,19 @@ uint32_t skew_code(uint32_t ps) {
   return ps == 0 ? 0 : ps < 1600 ? 1 : ps < 2050 ? 2 : 3;
 }
 
-struct reg_write {
+struct RegWrite {
   uint16_t reg;
   uint16_t value;
 };
 
-constexpr reg_write kAlderRev6[] = {{27, 0x0114}};
-constexpr reg_write kAlderRev5[] = {{23, 0x1100}, {31, 0x0000}, {31, 0xF01D}, {31, 0x2A30}, {1, 0x8000},
-                                    {31, 0x2A30}, {8, 0x0208},  {31, 0x52B5}, {2, 0x0085},  {1, 0x23F0},
-                                    {0, 0x8770},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},
-                                    {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},  {31, 0x2A30},
-                                    {8, 0x0008},  {31, 0x2A30}, {1, 0x0000},  {31, 0x0000}, {0, 0x1840},
-                                    {31, 0x0000}, {0, 0x1040},  {31, 0x0000}, {31, 0x2DAF}};
-constexpr reg_write kAlderRev4[] = {
+constexpr RegWrite kAlderRev6[] = {{27, 0x0114}};
+constexpr RegWrite kAlderRev5[] = {{23, 0x1100}, {31, 0x0000}, {31, 0xF01D}, {31, 0x2A30}, {1, 0x8000},
+                                   {31, 0x2A30}, {8, 0x0208},  {31, 0x52B5}, {2, 0x0085},  {1, 0x23F0},
+                                   {0, 0x8770},  {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},
+                                   {31, 0x52B5}, {2, 0x0000},  {1, 0x0400},  {0, 0x8F88},  {31, 0x2A30},
+                                   {8, 0x0008},  {31, 0x2A30}, {1, 0x0000},  {31, 0x0000}, {0, 0x1840},
+                                   {31, 0x0000}, {0, 0x1040},  {31, 0x0000}, {31, 0x2DAF}};
+constexpr RegWrite kAlderRev4[] = {
     {31, 0xF01D}, {31, 0x0000}, {0, 0x9040},  {31, 0x0000}, {27, 0x0115}, {31, 0x2A30}, {1, 0x8000},
     {31, 0x0000}, {9, 0x0300},  {31, 0x2A30}, {8, 0x0208},  {31, 0x2A30}, {5, 0x8000},  {31, 0x52B5},
     {2, 0x0085},  {1, 0x21F0},  {0, 0x8770},  {31, 0x52B5}, {2, 0x0085},  {1, 0x23F0},  {0, 0x8770},
@@ -197,34 +196,34 @@ constexpr reg_write kAlderRev4[] = {
     {31, 0x2A30}, {8, 0x0008},  {31, 0x0000}};
 
 template <size_t N>
-swc_rc write_list(uint32_t port_no, const reg_write (&list)[N]) {
+swc_rc write_list(uint32_t port_no, const RegWrite (&list)[N]) {
   for (const auto &w : list) SWC_TRY(raw_write(port_no, w.reg, w.value));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 constexpr uint8_t kCedarProgram[] = {0x02, 0x40, 0x0C, 0x02, 0x40, 0x21, 0x02, 0x40, 0x22, 0x02, 0x40, 0x23,
                                      0xC2, 0xAD, 0xC2, 0xCA, 0x75, 0xCB, 0x9A, 0x75, 0xCA, 0x46, 0x85, 0xCB,
                                      0xCD, 0x85, 0xCA, 0xCC, 0xD2, 0xCA, 0xD2, 0xAD, 0x22, 0x22, 0x22, 0x22};
 
-swc_rc unsupported_interface(const char *function, uint32_t port_no, const swc_phy_port_t &phy,
+swc_rc unsupported_interface(const char *function, uint32_t port_no, const SwcPhyPort &phy,
                              const char *family_name) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "port_no %d, MAC interface %s not supported for %s",
                static_cast<int>(port_no), interface_name(phy.reset_setup.mac_interface), family_name);
-  return SWC_RC_ILLEGAL;
+  return kSwcRcIllegal;
 }
 
-swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
-  const swc_phy_reset_setup_t &r = phy.reset_setup;
+swc_rc birch_pre_reset(uint32_t port_no, const SwcPhyPort &phy) {
+  const SwcPhyResetSetup &r = phy.reset_setup;
   uint32_t value;
   switch (r.mac_interface) {
-    case SWC_IF_RTBI:
+    case kSwcIfRtbi:
       value = r.further ? 0x4002 : 0x5000;
       break;
-    case SWC_IF_RGMII:
+    case kSwcIfRgmii:
       value = skew_code(r.tx_skew_ps) << 10 | skew_code(r.rx_skew_ps) << 8 |
               (r.media != 2 && r.media != 3 ? 0x1000 : 0) | (r.media == 0 || r.media == 2 ? 4 : 2);
       break;
-    case SWC_IF_SGMII:
+    case kSwcIfSgmii:
       value = 0xB000;
       break;
     default:
@@ -233,32 +232,32 @@ swc_rc birch_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
   return raw_write(port_no, 23, value | 0x20);
 }
 
-swc_rc cedar_pre_reset(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc cedar_pre_reset(uint32_t port_no, const SwcPhyPort &phy) {
   if (phy.revision == 0) {
-    SWC_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
+    SWC_TRY(select_page(port_no, kSwcPhyPageGpio));
     SWC_TRY(raw_write(port_no, 0, 0x4C19));
     SWC_TRY(raw_writemasked(port_no, 0, 0x8000, 0x8000));
     SWC_TRY(select_page(port_no, 0));
   }
   switch (phy.reset_setup.mac_interface) {
-    case SWC_IF_SGMII:
+    case kSwcIfSgmii:
       return raw_write(port_no, 23, 0);
-    case SWC_IF_SERDES:
+    case kSwcIfSerdes:
       return raw_write(port_no, 23, 0x1000);
     default:
       return unsupported_interface("swc_phy_reset", port_no, phy, "Cedar");
   }
 }
 
-swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t &phy, uint32_t oui, uint32_t model) {
+swc_rc pre_reset(uint32_t port_no, const SwcPhyPort &phy, uint32_t oui, uint32_t model) {
   switch (phy.family) {
     case 2:
       if (phy.revision < 4 || phy.revision > 6) {
         SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unsupported Alder revision: %d", static_cast<int>(port_no),
                      static_cast<int>(phy.revision));
-        return SWC_RC_UNSUPPORTED;
+        return kSwcRcUnsupported;
       }
-      return SWC_RC_OK;
+      return kSwcRcOk;
     case 4:
       return birch_pre_reset(port_no, phy);
     case 5:
@@ -266,55 +265,55 @@ swc_rc pre_reset(uint32_t port_no, const swc_phy_port_t &phy, uint32_t oui, uint
     case 7:
     case 8:
     case 9:
-      return phy.reset_setup.mac_interface == SWC_IF_INTERNAL
-                 ? SWC_RC_OK
+      return phy.reset_setup.mac_interface == kSwcIfInternal
+                 ? kSwcRcOk
                  : unsupported_interface("swc_phy_reset", port_no, phy, "Corvex");
     case 0:
       if (oui == 0x5043 && model == 2 && phy.revision == 4) {
-        if (phy.reset_setup.mac_interface == SWC_IF_RGMII) SWC_TRY(raw_write(port_no, 27, 0x848B));
-        if (phy.reset_setup.mac_interface == SWC_IF_RTBI) SWC_TRY(raw_write(port_no, 27, 0x8489));
+        if (phy.reset_setup.mac_interface == kSwcIfRgmii) SWC_TRY(raw_write(port_no, 27, 0x848B));
+        if (phy.reset_setup.mac_interface == kSwcIfRtbi) SWC_TRY(raw_write(port_no, 27, 0x8489));
         return raw_write(port_no, 20, 0x0CE2);
       }
-      return SWC_RC_OK;
+      return kSwcRcOk;
     default:
-      return SWC_RC_OK;
+      return kSwcRcOk;
   }
 }
 
 swc_rc soft_reset(uint32_t port_no) {
-  swc_clock &clock = swc_clock_get();
+  SwcClock &clock = swc_clock_get();
   SWC_TRY(raw_write(port_no, 0, 0x8000));
   clock.busy_wait_us(4);
-  const uint64_t deadline = clock.now_us() + SWC_PHY_RESET_TIMEOUT_MS * 1000;
+  const uint64_t deadline = clock.now_us() + kSwcPhyResetTimeoutMs * 1000;
   for (;;) {
     uint16_t control;
     SWC_TRY(raw_read(port_no, 0, &control));
-    if ((control & 0x8000) == 0) return SWC_RC_OK;
+    if ((control & 0x8000) == 0) return kSwcRcOk;
     if (clock.now_us() >= deadline) break;
     clock.sleep_ms(1);
   }
   SWC_HL_TRACE(TRACE_ERROR, "port_no %d, reset timeout", static_cast<int>(port_no));
-  return SWC_RC_PHY_RESET_TIMEOUT;
+  return kSwcRcPhyResetTimeout;
 }
 
-swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc alder_corrections(uint32_t port_no, const SwcPhyPort &phy) {
   if (phy.revision == 6) SWC_TRY(write_list(port_no, kAlderRev6));
   if (phy.revision == 5) SWC_TRY(write_list(port_no, kAlderRev5));
   if (phy.revision == 4) SWC_TRY(write_list(port_no, kAlderRev4));
-  const swc_phy_reset_setup_t &r = phy.reset_setup;
+  const SwcPhyResetSetup &r = phy.reset_setup;
   uint32_t code;
   switch (r.mac_interface) {
-    case SWC_IF_MII:
-    case SWC_IF_GMII:
+    case kSwcIfMii:
+    case kSwcIfGmii:
       code = 0;
       break;
-    case SWC_IF_RGMII:
+    case kSwcIfRgmii:
       code = 0x1000;
       break;
-    case SWC_IF_TBI:
+    case kSwcIfTbi:
       code = 0x2000;
       break;
-    case SWC_IF_RTBI:
+    case kSwcIfRtbi:
       code = 0x3000;
       break;
     default:
@@ -325,7 +324,7 @@ swc_rc alder_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   return raw_write(port_no, 22, 0x3000);
 }
 
-swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc birch_corrections(uint32_t port_no, const SwcPhyPort &phy) {
   SWC_TRY(tr_window(port_no, true));
   SWC_TRY(select_page(port_no, kTr));
   SWC_TRY(tr_store(port_no, 0xFAE, 0x00040671));
@@ -339,7 +338,7 @@ swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   SWC_TRY(page_test(port_no));
   SWC_TRY(raw_writemasked(port_no, 12, 0x200, 0x300));
   SWC_TRY(select_page(port_no, 0));
-  if (phy.reset_setup.mac_interface == SWC_IF_RGMII) {
+  if (phy.reset_setup.mac_interface == kSwcIfRgmii) {
     SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
     SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
   }
@@ -347,7 +346,7 @@ swc_rc birch_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   return swc_phy_writemasked(port_no, swc_phy_paged(kExt, 20), 0, 0x10);
 }
 
-swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc cedar_revision0_corrections(uint32_t port_no, const SwcPhyPort &phy) {
   SWC_TRY(tr_window(port_no, true));
   SWC_TRY(tr_patch(port_no));
   SWC_TRY(tr_window(port_no, false));
@@ -376,7 +375,7 @@ swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t &phy) 
   SWC_TRY(select_page(port_no, 0));
   if (phy.address % 8 == 0) {
     // The first PHY of its package loads the package's program.
-    SWC_TRY(select_page(port_no, SWC_PHY_PAGE_GPIO));
+    SWC_TRY(select_page(port_no, kSwcPhyPageGpio));
     SWC_TRY(raw_write(port_no, 0, 0x7009));
     SWC_TRY(raw_write(port_no, 12, 0x5000));
     SWC_TRY(raw_write(port_no, 11, 0xFFFF));
@@ -392,7 +391,7 @@ swc_rc cedar_revision0_corrections(uint32_t port_no, const swc_phy_port_t &phy) 
   return select_page(port_no, 0);
 }
 
-swc_rc cedar_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc cedar_corrections(uint32_t port_no, const SwcPhyPort &phy) {
   if (phy.revision == 0) SWC_TRY(cedar_revision0_corrections(port_no, phy));
   SWC_TRY(raw_writemasked(port_no, 18, 0x40, 0x40));
   SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 12), 0x200, 0x300));
@@ -401,10 +400,10 @@ swc_rc cedar_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   return select_page(port_no, 0);
 }
 
-swc_rc corvex_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc corvex_corrections(uint32_t port_no, const SwcPhyPort &phy) {
   const bool rev0_family7 = phy.family == 7 && phy.revision == 0;
   SWC_TRY(page_test(port_no));
-  if (phy.family != 8 && phy.reset_setup.mac_interface == SWC_IF_RGMII) {
+  if (phy.family != 8 && phy.reset_setup.mac_interface == kSwcIfRgmii) {
     SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
     SWC_TRY(swc_phy_write(port_no, swc_phy_paged(kTest, 3), 0xF082));
     SWC_TRY(select_page(port_no, 0));
@@ -447,7 +446,7 @@ swc_rc corvex_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
   return select_page(port_no, 0);
 }
 
-swc_rc corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc corrections(uint32_t port_no, const SwcPhyPort &phy) {
   switch (phy.family) {
     case 2:
       return alder_corrections(port_no, phy);
@@ -460,13 +459,13 @@ swc_rc corrections(uint32_t port_no, const swc_phy_port_t &phy) {
     case 9:
       return corvex_corrections(port_no, phy);
     default:
-      return SWC_RC_OK;  // soft reset only
+      return kSwcRcOk;  // soft reset only
   }
 }
 
 // ---- status events ----
 
-swc_rc link_down_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
+swc_rc link_down_corrections(uint32_t port_no, const SwcPhyPort &phy) {
   const uint32_t f = phy.family;
   if (f == 3 || f == 4) {
     uint16_t control;
@@ -486,55 +485,53 @@ swc_rc link_down_corrections(uint32_t port_no, const swc_phy_port_t &phy) {
     SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), field << 8, 0x1F00));
     SWC_TRY(select_page(port_no, 0));
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc link_up_corrections(uint32_t port_no, const swc_phy_port_t &phy, uint32_t speed) {
+swc_rc link_up_corrections(uint32_t port_no, const SwcPhyPort &phy, uint32_t speed) {
   const uint32_t f = phy.family;
-  if (f != 4 && f != 5 && f != 7 && f != 8 && f != 9) return SWC_RC_OK;
-  if (speed == SWC_SPEED_1G) return link_up_patch(port_no);
-  if (speed == SWC_SPEED_10M && f != 4 && (f != 5 || phy.revision == 0)) {
+  if (f != 4 && f != 5 && f != 7 && f != 8 && f != 9) return kSwcRcOk;
+  if (speed == kSwcSpeed1G) return link_up_patch(port_no);
+  if (speed == kSwcSpeed10M && f != 4 && (f != 5 || phy.revision == 0)) {
     const uint32_t first = f == 5 || f == 8 ? 0x14 : 0x13;
     const uint32_t second = f == 5 ? 0x16 : 0x13;
     SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), first << 8, 0x1F00));
     SWC_TRY(swc_phy_writemasked(port_no, swc_phy_paged(kTest, 20), second << 8, 0x1F00));
     return select_page(port_no, 0);
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 // Speed and duplex from the standard registers (family 0).
-swc_rc standard_speed(uint32_t port_no, const swc_phy_setup_t &setup, uint16_t partner,
-                      swc_port_status_t *status) {
+swc_rc standard_speed(uint32_t port_no, const SwcPhySetup &setup, uint16_t partner, SwcPortStatus *status) {
   uint16_t gigabit;
   SWC_TRY(raw_read(port_no, 10, &gigabit));
   status->full_duplex = 1;
   if (setup.adv_1000_full && (gigabit & 0x800) && !(gigabit & 0x8000)) {
-    status->speed = SWC_SPEED_1G;
+    status->speed = kSwcSpeed1G;
   } else if (setup.adv_100_full && (partner & 0x100)) {
-    status->speed = SWC_SPEED_100M;
+    status->speed = kSwcSpeed100M;
   } else if (setup.adv_100_half && (partner & 0x80)) {
-    status->speed = SWC_SPEED_100M;
+    status->speed = kSwcSpeed100M;
     status->full_duplex = 0;
   } else if (setup.adv_10_full && (partner & 0x40)) {
-    status->speed = SWC_SPEED_10M;
+    status->speed = kSwcSpeed10M;
   } else if (setup.adv_10_half && (partner & 0x20)) {
-    status->speed = SWC_SPEED_10M;
+    status->speed = kSwcSpeed10M;
     status->full_duplex = 0;
   } else {
     status->speed = 0;
     status->full_duplex = 0;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t &phy, uint16_t control_status,
-                   swc_port_status_t *status) {
+swc_rc aneg_status(uint32_t port_no, const SwcPhyPort &phy, uint16_t control_status, SwcPortStatus *status) {
   if ((control_status & 0x20) == 0) {
     status->link = 0;
-    return SWC_RC_OK;
+    return kSwcRcOk;
   }
-  const swc_phy_setup_t &s = phy.setup;
+  const SwcPhySetup &s = phy.setup;
   uint16_t partner;
   SWC_TRY(raw_read(port_no, 5, &partner));
   const bool pause = partner & 0x400;
@@ -544,15 +541,15 @@ swc_rc aneg_status(uint32_t port_no, const swc_phy_port_t &phy, uint16_t control
   if (phy.family == 0) return standard_speed(port_no, s, partner, status);
   uint16_t aux;
   SWC_TRY(raw_read(port_no, 28, &aux));
-  static constexpr uint32_t kSpeed[4] = {SWC_SPEED_10M, SWC_SPEED_100M, SWC_SPEED_1G, 0};
+  static constexpr uint32_t kSpeed[4] = {kSwcSpeed10M, kSwcSpeed100M, kSwcSpeed1G, 0};
   status->speed = kSpeed[(aux >> 3) & 3];
   status->full_duplex = (aux >> 5) & 1;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc illegal_port(const char *function, uint32_t port_no) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
-  return SWC_RC_ILLEGAL;
+  return kSwcRcIllegal;
 }
 
 }  // namespace
@@ -561,7 +558,7 @@ swc_rc illegal_port(const char *function, uint32_t port_no) {
 
 swc_rc swc_phy_io_init() {
   SWC_IO_TRACE(TRACE_DEBUG, "enter");
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value) {
@@ -586,29 +583,28 @@ swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t valu
 
 size_t swc_phy_sizeof_al(uint32_t ports) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
-  return records_offset() + (size_t{ports} + 1) * sizeof(swc_phy_port_t);
+  return records_offset() + (size_t{ports} + 1) * sizeof(SwcPhyPort);
 }
 
 swc_rc swc_phy_init(uint32_t ports) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
-  swc_phy_state *state = phy_state();
-  if (!state) return SWC_RC_ILLEGAL;
+  SwcPhyState *state = phy_state();
+  if (!state) return kSwcRcIllegal;
   state->count = ports + 1;
-  state->ports =
-      reinterpret_cast<swc_phy_port_t *>(reinterpret_cast<unsigned char *>(state) + records_offset());
+  state->ports = reinterpret_cast<SwcPhyPort *>(reinterpret_cast<unsigned char *>(state) + records_offset());
   for (uint32_t i = 0; i < state->count; ++i) {
-    swc_phy_port_t &r = state->ports[i];
-    r = swc_phy_port_t{};
+    SwcPhyPort &r = state->ports[i];
+    r = SwcPhyPort{};
     r.bus = -1;
     r.address = -1;
     r.link = 0;
   }
   swc_installed_context().phy_ready = true;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_phy_port_t *swc_phy_port(uint32_t port_no) {
-  swc_phy_state *state = ready_phy_state();
+SwcPhyPort *swc_phy_port(uint32_t port_no) {
+  SwcPhyState *state = ready_phy_state();
   if (!state || port_no >= state->count) return nullptr;
   return &state->ports[port_no];
 }
@@ -616,25 +612,25 @@ swc_phy_port_t *swc_phy_port(uint32_t port_no) {
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
                static_cast<unsigned>(bus), static_cast<unsigned>(address));
-  swc_phy_port_t *r = swc_phy_port(port_no);
+  SwcPhyPort *r = swc_phy_port(port_no);
   if (!r) return illegal_port(__func__, port_no);
   r->bus = bus;
   r->address = address;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map) {
+swc_rc swc_phy_port_map_set(const SwcPhyPortMap *map) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
-  swc_phy_state *state = ready_phy_state();
-  if (!map || !state || map->count > state->count || map->count > SWC_PORT_SLOTS) {
+  SwcPhyState *state = ready_phy_state();
+  if (!map || !state || map->count > state->count || map->count > kSwcPortSlots) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   for (uint32_t i = 0; i < map->count; ++i) {
     state->ports[i].bus = map->pair[i].bus;
     state->ports[i].address = map->pair[i].address;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 // ---- paged access ----
@@ -645,7 +641,7 @@ swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
   if (page != 0) SWC_TRY(select_page(port_no, page));
   SWC_TRY(raw_read(port_no, reg & 31, value));
   if (page != 0) SWC_TRY(select_page(port_no, 0));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
@@ -656,7 +652,7 @@ swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
   if (page != 0) SWC_TRY(select_page(port_no, page));
   SWC_TRY(raw_write(port_no, reg & 31, value));
   if (page != 0) SWC_TRY(select_page(port_no, 0));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
@@ -668,19 +664,19 @@ swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint3
   if (page != 0) SWC_TRY(select_page(port_no, page));
   SWC_TRY(raw_writemasked(port_no, reg & 31, value, mask));
   if (page != 0) SWC_TRY(select_page(port_no, 0));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 // ---- reset, set-up, status ----
 
-swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup) {
+swc_rc swc_phy_reset(uint32_t port_no, const SwcPhyResetSetup *reset_setup) {
   SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t &phy = record(port_no);
+  SwcPhyPort &phy = record(port_no);
   phy.reset_setup = *reset_setup;
   phy.family = phy.part = phy.revision = 0;
   // The reset brings the PHY's own defaults back: a test in progress has nothing left to restore.
-  phy.cablescan = swc_cablescan_task_t{};
+  phy.cablescan = SwcCablescanTask{};
   // A PHY may have been left on another page (a process ended in the middle of a paged access): every
   // register number below means page 0. Register 31 reads the same on every page.
   uint16_t page;
@@ -704,15 +700,15 @@ swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup)
   return corrections(port_no, phy);
 }
 
-swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup) {
+swc_rc swc_phy_setup(uint32_t port_no, const SwcPhySetup *setup) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no),
                static_cast<int>(setup->mode));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t &phy = record(port_no);
+  SwcPhyPort &phy = record(port_no);
   phy.setup = *setup;
-  const swc_phy_setup_t &s = phy.setup;
+  const SwcPhySetup &s = phy.setup;
   switch (s.mode) {
-    case SWC_PHY_MODE_ANEG: {
+    case kSwcPhyModeAneg: {
       const uint32_t advertise = 0x01 | (s.adv_10_half ? 0x20 : 0) | (s.adv_10_full ? 0x40 : 0) |
                                  (s.adv_100_half ? 0x80 : 0) | (s.adv_100_full ? 0x100 : 0) |
                                  (s.adv_symmetric_pause ? 0x400 : 0) | (s.adv_asymmetric_pause ? 0x800 : 0);
@@ -722,12 +718,12 @@ swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup) {
       SWC_TRY(raw_write(port_no, 9, (s.adv_1000_full ? 0x200u : 0) | (gigabit & 0x400u)));
       return raw_write(port_no, 0, 0x1200);
     }
-    case SWC_PHY_MODE_FORCED: {
-      const bool gigabit = s.forced_speed == SWC_SPEED_1G;
+    case kSwcPhyModeForced: {
+      const bool gigabit = s.forced_speed == kSwcSpeed1G;
       SWC_TRY(raw_write(port_no, 0,
-                        (s.forced_speed == SWC_SPEED_100M ? 0x2000u : 0) | (gigabit ? 0x40u : 0) |
+                        (s.forced_speed == kSwcSpeed100M ? 0x2000u : 0) | (gigabit ? 0x40u : 0) |
                             (s.forced_full_duplex ? 0x100u : 0)));
-      if (gigabit) return SWC_RC_OK;
+      if (gigabit) return kSwcRcOk;
       if (phy.family == 4 || phy.family == 7 || phy.family == 8) {
         SWC_TRY(tr_window(port_no, true));
         SWC_TRY(select_page(port_no, kTr));
@@ -741,25 +737,25 @@ swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup) {
         SWC_TRY(select_page(port_no, 0));
         return raw_writemasked(port_no, 18, 0, 0x80);
       }
-      return SWC_RC_OK;
+      return kSwcRcOk;
     }
-    case SWC_PHY_MODE_POWER_DOWN:
+    case kSwcPhyModePowerDown:
       SWC_TRY(raw_write(port_no, 0, 0x0800));
       if (phy.family == 4) {
         SWC_TRY(raw_write(port_no, 0, 0));
         SWC_TRY(raw_write(port_no, 0, 0x0800));
       }
-      return SWC_RC_OK;
+      return kSwcRcOk;
     default:
       SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
                    static_cast<int>(s.mode));
-      return SWC_RC_ILLEGAL;
+      return kSwcRcIllegal;
   }
 }
 
-swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status) {
+swc_rc swc_phy_status_get(uint32_t port_no, SwcPortStatus *status) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t &phy = record(port_no);
+  SwcPhyPort &phy = record(port_no);
   uint16_t control_status;
   SWC_TRY(raw_read(port_no, 1, &control_status));
   status->link_down_event = (control_status & 0x4) == 0 ? 1 : 0;
@@ -770,19 +766,19 @@ swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status) {
   }
   if (status->link) {
     switch (phy.setup.mode) {
-      case SWC_PHY_MODE_FORCED:
+      case kSwcPhyModeForced:
         status->speed = phy.setup.forced_speed;
         status->full_duplex = phy.setup.forced_full_duplex ? 1 : 0;
         break;
-      case SWC_PHY_MODE_ANEG:
+      case kSwcPhyModeAneg:
         SWC_TRY(aneg_status(port_no, phy, control_status, status));
         break;
-      case SWC_PHY_MODE_POWER_DOWN:
+      case kSwcPhyModePowerDown:
         break;
       default:
         SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
                      static_cast<int>(phy.setup.mode));
-        return SWC_RC_ILLEGAL;
+        return kSwcRcIllegal;
     }
   }
   // A port that stays down runs its down corrections once, not on every poll.
@@ -795,18 +791,18 @@ swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status) {
     SWC_TRY(link_up_corrections(port_no, phy, status->speed));
   }
   phy.link = status->link;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_phy_reset_and_setup(uint32_t port_no) {
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
-  swc_phy_port_t &phy = record(port_no);
-  if (phy.family != 2 || phy.revision != 6 || phy.setup.mode != SWC_PHY_MODE_FORCED ||
-      phy.setup.forced_speed != SWC_SPEED_100M || phy.link != 0) {
-    return SWC_RC_OK;
+  SwcPhyPort &phy = record(port_no);
+  if (phy.family != 2 || phy.revision != 6 || phy.setup.mode != kSwcPhyModeForced ||
+      phy.setup.forced_speed != kSwcSpeed100M || phy.link != 0) {
+    return kSwcRcOk;
   }
-  const swc_phy_reset_setup_t reset_setup = phy.reset_setup;
-  const swc_phy_setup_t setup = phy.setup;
+  const SwcPhyResetSetup reset_setup = phy.reset_setup;
+  const SwcPhySetup setup = phy.setup;
   SWC_TRY(swc_phy_reset(port_no, &reset_setup));
   return swc_phy_setup(port_no, &setup);
 }
@@ -819,18 +815,18 @@ swc_rc swc_phy_cablescan_start(uint32_t port_no) {
   return swc_phy_cablescan_task_start(port_no, 0);
 }
 
-swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t *result) {
+swc_rc swc_phy_cablescan_get(uint32_t port_no, SwcPhyCablescanResult *result) {
   SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
-  *result = swc_phy_cablescan_result_t{0, {1, 1, 1, 1}, {0, 0, 0, 0}};
+  *result = SwcPhyCablescanResult{0, {1, 1, 1, 1}, {0, 0, 0, 0}};
   if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
-  swc_cablescan_task_t &task = record(port_no).cablescan;
+  SwcCablescanTask &task = record(port_no).cablescan;
   const swc_rc rc = swc_phy_cablescan_task_run(&task);
   if (rc < 0) return rc;
-  const bool valid = task.flags & SWC_CABLESCAN_FLAG_VALID;
+  const bool valid = task.flags & kSwcCablescanFlagValid;
   result->valid = valid ? 1 : 0;
   for (unsigned pair = 0; pair < 4; ++pair) {
     result->status[pair] = task.status[pair] & 0x0F;
     result->length[pair] = task.location[pair];
   }
-  return valid ? SWC_RC_OK : SWC_RC_NOT_NOW;
+  return valid ? kSwcRcOk : kSwcRcNotNow;
 }

@@ -11,19 +11,19 @@
 #include "swc_types.h"
 
 // Register pages (register 31 selects one); a paged register number is page << 5 | register.
-inline constexpr uint32_t SWC_PHY_PAGE_STANDARD = 0;
-inline constexpr uint32_t SWC_PHY_PAGE_EXTENDED = 1;
-inline constexpr uint32_t SWC_PHY_PAGE_GPIO = 0x10;
-inline constexpr uint32_t SWC_PHY_PAGE_TEST = 0x2A30;
-inline constexpr uint32_t SWC_PHY_PAGE_TR = 0x52B5;
+inline constexpr uint32_t kSwcPhyPageStandard = 0;
+inline constexpr uint32_t kSwcPhyPageExtended = 1;
+inline constexpr uint32_t kSwcPhyPageGpio = 0x10;
+inline constexpr uint32_t kSwcPhyPageTest = 0x2A30;
+inline constexpr uint32_t kSwcPhyPageTr = 0x52B5;
 constexpr uint32_t swc_phy_paged(uint32_t page, uint32_t reg) {
   return page << 5 | reg;
 }
 
 // PHY setup modes.
-inline constexpr uint32_t SWC_PHY_MODE_ANEG = 0;
-inline constexpr uint32_t SWC_PHY_MODE_FORCED = 1;
-inline constexpr uint32_t SWC_PHY_MODE_POWER_DOWN = 2;
+inline constexpr uint32_t kSwcPhyModeAneg = 0;
+inline constexpr uint32_t kSwcPhyModeForced = 1;
+inline constexpr uint32_t kSwcPhyModePowerDown = 2;
 
 swc_rc swc_phy_io_init();
 swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value);
@@ -36,28 +36,28 @@ swc_rc swc_phy_init(uint32_t ports);
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address);
 
 // Bulk map: `count` (controller, address) pairs stored in records 0, 1, ... in order.
-struct swc_phy_map_pair_t {
+struct SwcPhyMapPair {
   int32_t bus;
   int32_t address;
 };
-struct swc_phy_port_map_t {
+struct SwcPhyPortMap {
   uint32_t count;
-  swc_phy_map_pair_t pair[SWC_PORT_SLOTS];
+  SwcPhyMapPair pair[kSwcPortSlots];
 };
-swc_rc swc_phy_port_map_set(const swc_phy_port_map_t *map);
+swc_rc swc_phy_port_map_set(const SwcPhyPortMap *map);
 
 swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t *value);
 swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value);
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask);
 
-swc_rc swc_phy_reset(uint32_t port_no, const swc_phy_reset_setup_t *reset_setup);
-swc_rc swc_phy_setup(uint32_t port_no, const swc_phy_setup_t *setup);
-swc_rc swc_phy_status_get(uint32_t port_no, swc_port_status_t *status);
+swc_rc swc_phy_reset(uint32_t port_no, const SwcPhyResetSetup *reset_setup);
+swc_rc swc_phy_setup(uint32_t port_no, const SwcPhySetup *setup);
+swc_rc swc_phy_status_get(uint32_t port_no, SwcPortStatus *status);
 swc_rc swc_phy_reset_and_setup(uint32_t port_no);
 
 // CableScan result of a port: valid flag, then per pair A-D the status code and the length in metres
 // (255: no reflection found).
-struct swc_phy_cablescan_result_t {
+struct SwcPhyCablescanResult {
   uint32_t valid;
   uint16_t status[4];
   uint16_t length[4];
@@ -67,10 +67,10 @@ swc_rc swc_phy_cablescan_start(uint32_t port_no);
 // Runs one step of the port's test: -2 while it runs (result: valid 0, status 1, length 0), 0 when it
 // finished with a valid result, -3 when it finished without one (or never ran), another negative code
 // when the PHY failed.
-swc_rc swc_phy_cablescan_get(uint32_t port_no, swc_phy_cablescan_result_t *result);
+swc_rc swc_phy_cablescan_get(uint32_t port_no, SwcPhyCablescanResult *result);
 
 // The PHY record of a port, or nullptr when no PHY state is installed or the port is outside it.
-swc_phy_port_t *swc_phy_port(uint32_t port_no);
+SwcPhyPort *swc_phy_port(uint32_t port_no);
 
 // How long a soft reset may take.
-inline constexpr uint64_t SWC_PHY_RESET_TIMEOUT_MS = 5000;
+inline constexpr uint64_t kSwcPhyResetTimeoutMs = 5000;

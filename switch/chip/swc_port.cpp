@@ -25,20 +25,20 @@ constexpr unsigned width_of(uint32_t word) {
 }
 
 bool valid_port(const char *function, uint32_t port_no) {
-  if (port_no >= 1 && port_no <= SWC_PORTS) return true;
+  if (port_no >= 1 && port_no <= kSwcPorts) return true;
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
 bool valid_poag(const char *function, uint32_t poag_no) {
-  if (poag_no >= 1 && poag_no < SWC_POAG_SLOTS) return true;
+  if (poag_no >= 1 && poag_no < kSwcPoagSlots) return true;
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal poag_no: %d", static_cast<int>(poag_no));
   return false;
 }
 
-bool jumbo_in_use(const swc_api_state &s) {
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
-    if (!s.unmapped[p] && s.max_length[p] > SWC_MAX_STANDARD_FRAME) return true;
+bool jumbo_in_use(const SwcApiState &s) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
+    if (!s.unmapped[p] && s.max_length[p] > kSwcMaxStandardFrame) return true;
   }
   return false;
 }
@@ -46,32 +46,32 @@ bool jumbo_in_use(const swc_api_state &s) {
 // Updates every port of a poag (the port itself, or an aggregation's members); the number of ports
 // through `members`.
 swc_rc update_poag_members(uint32_t poag_no, uint32_t *members) {
-  const swc_api_state &s = *swc_state();
+  const SwcApiState &s = *swc_state();
   *members = 0;
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (p != poag_no && s.port_to_poag[p] != poag_no) continue;
     const swc_rc rc = swc_port_counters_update(p);
     if (rc < 0) return rc;
     ++*members;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 }  // namespace
 
-swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
+swc_rc swc_port_setup(uint32_t port_no, const SwcPortSetup *setup) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, %stype: %s%s, speed: %s, fdx: %d", static_cast<int>(port_no),
                setup->power_down ? "POWERDOWN, " : "", interface_name(setup->interface_type), "",
                speed_name(setup->speed), static_cast<int>(setup->full_duplex));
   SWC_HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d",
                static_cast<int>(setup->flow_obey), static_cast<int>(setup->flow_generate),
                static_cast<int>(setup->max_length));
-  if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
-  if (setup->max_length > SWC_MAX_FRAME_LENGTH) {
+  if (!valid_port(__func__, port_no)) return kSwcRcIllegal;
+  if (setup->max_length > kSwcMaxFrameLength) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
-  swc_api_state &s = *swc_state();
+  SwcApiState &s = *swc_state();
   s.max_length[port_no] = setup->max_length;
   const uint32_t jumbo_before = s.jumbo;
   s.jumbo = jumbo_in_use(s) ? 1 : 0;
@@ -84,22 +84,22 @@ swc_rc swc_port_setup(uint32_t port_no, const swc_port_setup_t *setup) {
   rc = swc_ll_port_speed_mode_tbi_gmii(port_no, setup);
   if (rc < 0) return rc;
   // A reconfiguration may reset the chip's counters; start again from what they show now.
-  swc_raw_counters_t raw{};
+  SwcRawCounters raw{};
   rc = swc_ll_port_counters_read(port_no, &raw);
   if (rc < 0) return rc;
   if (raw.word[6] != s.last_counters[port_no].word[6]) s.last_counters[port_no] = raw;
 
   if (s.jumbo != jumbo_before) {
-    for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+    for (uint32_t p = 1; p <= kSwcPorts; ++p) {
       if (p == port_no || s.unmapped[p]) continue;
       rc = swc_ll_port_flowcontrol_set(p);
       if (rc < 0) return rc;
     }
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_port_status_get(uint32_t port_no, swc_port_status_t *status) {
+swc_rc swc_port_status_get(uint32_t port_no, SwcPortStatus *status) {
   status->link_down_event = status->link = status->speed = status->full_duplex = 0;
   SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
   return swc_phy_status_get(port_no, status);
@@ -107,11 +107,11 @@ swc_rc swc_port_status_get(uint32_t port_no, swc_port_status_t *status) {
 
 swc_rc swc_port_counters_update(uint32_t port_no) {
   SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
-  if (!valid_port(__func__, port_no)) return SWC_RC_ILLEGAL;
-  swc_raw_counters_t raw{};
+  if (!valid_port(__func__, port_no)) return kSwcRcIllegal;
+  SwcRawCounters raw{};
   const swc_rc rc = swc_ll_port_counters_read(port_no, &raw);
   if (rc < 0) return rc;
-  swc_api_state &s = *swc_state();
+  SwcApiState &s = *swc_state();
   const uint32_t poag = s.port_to_poag[port_no];
   for (uint32_t word : kKeptWords) {
     const uint64_t now = raw.word[word];
@@ -119,14 +119,14 @@ swc_rc swc_port_counters_update(uint32_t port_no) {
     const uint64_t delta = now >= before ? now - before : now + (uint64_t{1} << width_of(word)) - before;
     s.last_counters[port_no].word[word] = raw.word[word];
     s.counters[port_no][word] += delta;
-    if (poag > SWC_PORTS && poag < SWC_POAG_SLOTS) s.counters[poag][word] += delta;
+    if (poag > kSwcPorts && poag < kSwcPoagSlots) s.counters[poag][word] += delta;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_poag_counters_clear(uint32_t poag_no) {
   SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
-  if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
+  if (!valid_poag(__func__, poag_no)) return kSwcRcIllegal;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
   if (rc < 0) return rc;
@@ -134,12 +134,12 @@ swc_rc swc_poag_counters_clear(uint32_t poag_no) {
   if (members > 0) {
     for (auto &total : swc_state()->counters[poag_no]) total = 0;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t *counters) {
+swc_rc swc_poag_counters_get(uint32_t poag_no, SwcPoagCounters *counters) {
   SWC_HL_TRACE(TRACE_NOISE, "poag_no: %d", static_cast<int>(poag_no));
-  if (!valid_poag(__func__, poag_no)) return SWC_RC_ILLEGAL;
+  if (!valid_poag(__func__, poag_no)) return kSwcRcIllegal;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
   if (rc < 0) return rc;
@@ -157,7 +157,7 @@ swc_rc swc_poag_counters_get(uint32_t poag_no, swc_poag_counters_t *counters) {
   f[10] = w[1];
   f[11] = w[7];
   f[12] = w[11];
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 namespace {
@@ -179,21 +179,21 @@ bool valid_miim(const char *function, uint32_t controller, uint32_t addr, uint32
 }  // namespace
 
 swc_rc swc_miim_phy_read(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint16_t *value) {
-  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
+  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return kSwcRcIllegal;
   const int32_t result = swc_ll_miim_read(miim_controller, phy_addr, phy_reg);
   if (result < 0) return result;
   *value = static_cast<uint16_t>(result);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_miim_phy_write(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value) {
-  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, value)) return SWC_RC_ILLEGAL;
+  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, value)) return kSwcRcIllegal;
   return swc_ll_miim_write(miim_controller, phy_addr, phy_reg, value & 0xFFFF);
 }
 
 swc_rc swc_miim_phy_writemasked(uint32_t miim_controller, uint32_t phy_addr, uint32_t phy_reg, uint32_t value,
                                 uint32_t mask) {
-  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return SWC_RC_ILLEGAL;
+  if (!valid_miim(__func__, miim_controller, phy_addr, phy_reg, -1)) return kSwcRcIllegal;
   const int32_t old = swc_ll_miim_read(miim_controller, phy_addr, phy_reg);
   if (old < 0) return old;
   const uint32_t updated = (value & mask) | (static_cast<uint32_t>(old) & ~mask);

@@ -8,17 +8,17 @@
 namespace {
 
 bool legal_port(uint32_t port_no) {
-  return port_no >= 1 && port_no <= SWC_PORTS;
+  return port_no >= 1 && port_no <= kSwcPorts;
 }
 
 swc_rc reject_port(const char *function, uint32_t port_no) {
   SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
-  return SWC_RC_ILLEGAL;
+  return kSwcRcIllegal;
 }
 
 const char *auth_state_name(uint32_t auth_state) {
-  static const char *const names[] = {"NONE", "EGRESS", "BOTH"};
-  return auth_state < 3 ? names[auth_state] : "???";
+  static const char *const kNames[] = {"NONE", "EGRESS", "BOTH"};
+  return auth_state < 3 ? kNames[auth_state] : "???";
 }
 
 // Applies one port's stored QoS, flow control and queue enable; -1 from a step is soft.
@@ -29,65 +29,65 @@ swc_rc apply_port_qos(uint32_t port_no, bool &soft_failure) {
       swc_ll_port_queue_enable(port_no, 1),
   };
   for (const swc_rc rc : steps) {
-    if (rc < SWC_RC_SOFT_FAILURE) return rc;
-    if (rc == SWC_RC_SOFT_FAILURE) soft_failure = true;
+    if (rc < kSwcRcSoftFailure) return rc;
+    if (rc == kSwcRcSoftFailure) soft_failure = true;
   }
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 }  // namespace
 
 bool swc_stp_forwarding(uint32_t stp_state) {
-  return stp_state == SWC_STP_FORWARDING || stp_state == SWC_STP_ENABLED;
+  return stp_state == SWC_STP_STATE_FORWARDING || stp_state == SWC_STP_STATE_ENABLED;
 }
 
 const char *swc_stp_state_name(uint32_t stp_state) {
-  static const char *const names[] = {"DISABLED", "BLOCKING",   "LISTENING",
-                                      "LEARNING", "FORWARDING", "ENABLED"};
-  return stp_state <= SWC_STP_ENABLED ? names[stp_state] : "???";
+  static const char *const kNames[] = {"DISABLED", "BLOCKING",   "LISTENING",
+                                       "LEARNING", "FORWARDING", "ENABLED"};
+  return stp_state <= SWC_STP_STATE_ENABLED ? kNames[stp_state] : "???";
 }
 
 swc_rc swc_qos_prios_set(uint32_t prios) {
   SWC_HL_TRACE(TRACE_DEBUG, "prios: %d", static_cast<int>(prios));
   if (prios != 1 && prios != 2 && prios != 4) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal prios: %d", static_cast<int>(prios));
-    return SWC_RC_NOT_NOW;
+    return kSwcRcNotNow;
   }
-  swc_api_state &s = *swc_state();
-  if (s.qos_priorities == prios) return SWC_RC_OK;
+  SwcApiState &s = *swc_state();
+  if (s.qos_priorities == prios) return kSwcRcOk;
   s.qos_priorities = prios;
   bool soft_failure = false;
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (s.unmapped[p]) continue;
     const swc_rc rc = apply_port_qos(p, soft_failure);
     if (rc < 0) return rc;
   }
   const swc_rc rc = swc_ll_qos_setup_set(&s.qos_setup);
   if (rc < 0) return rc;
-  return soft_failure ? SWC_RC_SOFT_FAILURE : SWC_RC_OK;
+  return soft_failure ? kSwcRcSoftFailure : kSwcRcOk;
 }
 
-swc_rc swc_port_qos_get(uint32_t port_no, swc_port_qos_t *qos) {
+swc_rc swc_port_qos_get(uint32_t port_no, SwcPortQos *qos) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *qos = swc_state()->port_qos[port_no];
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_port_qos_set(uint32_t port_no, const swc_port_qos_t *qos) {
+swc_rc swc_port_qos_set(uint32_t port_no, const SwcPortQos *qos) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   swc_state()->port_qos[port_no] = *qos;
   return swc_ll_port_qos_setup_set(port_no, qos);
 }
 
-swc_rc swc_qos_setup_get(swc_qos_setup_t *qos) {
+swc_rc swc_qos_setup_get(SwcQosSetup *qos) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
   *qos = swc_state()->qos_setup;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
-swc_rc swc_qos_setup_set(const swc_qos_setup_t *qos) {
+swc_rc swc_qos_setup_set(const SwcQosSetup *qos) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_state()->qos_setup = *qos;
   return swc_ll_qos_setup_set(qos);
@@ -97,9 +97,9 @@ swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, auth_state: %s", static_cast<int>(port_no),
                auth_state_name(auth_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
-  if (auth_state > SWC_AUTH_BOTH) {
+  if (auth_state > SWC_AUTH_STATE_BOTH) {
     SWC_HL_TRACE(TRACE_ERROR, "Illegal auth state: %d", static_cast<int>(auth_state));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   swc_state()->auth_state[port_no] = auth_state;
   return swc_update_masks(1, 0, 1);
@@ -109,9 +109,9 @@ swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
                swc_stp_state_name(stp_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
-  if (stp_state > SWC_STP_ENABLED) {
+  if (stp_state > SWC_STP_STATE_ENABLED) {
     SWC_HL_TRACE(TRACE_ERROR, "Illegal stp_state: %d", static_cast<int>(stp_state));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   swc_state()->stp_state[port_no] = stp_state;
   const swc_rc rc = swc_ll_port_queue_enable(port_no, 1);
@@ -124,14 +124,14 @@ swc_rc swc_port_stp_state_get(uint32_t port_no, uint32_t *stp_state) {
   *stp_state = swc_state()->stp_state[port_no];
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
                swc_stp_state_name(*stp_state));
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
   SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d, output: %d", static_cast<int>(gpio_no), static_cast<int>(output));
   if (gpio_no > 3) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal gpio_no: %d", static_cast<int>(gpio_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return swc_ll_gpio_direction_set(gpio_no, output);
 }
@@ -146,7 +146,7 @@ swc_rc swc_gpio_output_write(uint32_t gpio_no, uint32_t value) {
   return swc_ll_gpio_output_write(gpio_no, value);
 }
 
-swc_rc swc_chipid_get(swc_chipid_t *chipid) {
+swc_rc swc_chipid_get(SwcChipId *chipid) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
   return swc_ll_chipid_get(chipid);
 }

@@ -19,7 +19,7 @@ swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t val
   return swc_reg_wr(block, subblock, reg, (old & ~mask) | (value & mask));
 }
 
-void swc_reg_run(swc_io_op *ops, size_t count) {
+void swc_reg_run(SwcIoOp *ops, size_t count) {
   swc_io_run(ops, count, swc_state()->serial != 0);
 }
 
@@ -53,10 +53,10 @@ swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on) {
 }
 
 swc_rc swc_chip_port_of(const char *function, uint32_t port_no, uint32_t *chip_port) {
-  if (port_no < 1 || port_no > SWC_PORTS) {
+  if (port_no < 1 || port_no > kSwcPorts) {
     SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   *chip_port = static_cast<uint32_t>(swc_state()->port_to_chip_port[port_no]) & 0x1F;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }

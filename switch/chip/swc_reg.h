@@ -14,7 +14,7 @@ swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t valu
 // Changes only the bits under `mask` to those of `value`.
 swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask);
 // A script of accesses (swc_io.h) over the path the API state's serial-interface flag says.
-void swc_reg_run(swc_io_op *ops, size_t count);
+void swc_reg_run(SwcIoOp *ops, size_t count);
 // One bit set or cleared.
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on);
 
@@ -43,4 +43,4 @@ swc_rc swc_chip_port_of(const char *function, uint32_t port_no, uint32_t *chip_p
 
 // Polls of a status bit that the chip clears when an action completes. The chip normally answers at
 // once; the bound turns a stuck bit into an error instead of a hung daemon.
-inline constexpr uint32_t SWC_IDLE_POLLS = 100000;
+inline constexpr uint32_t kSwcIdlePolls = 100000;

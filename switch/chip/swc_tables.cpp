@@ -3,11 +3,11 @@
 #include "swc_ll.h"
 #include "swc_trace.h"
 
-swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode) {
+swc_rc swc_vlan_port_mode_set(uint32_t port_no, const SwcVlanPortMode *mode) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
-  if (port_no < 1 || port_no > SWC_PORTS) {
+  if (port_no < 1 || port_no > kSwcPorts) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   swc_state()->vlan_port_mode[port_no] = *mode;
   return swc_ll_vlan_port_mode_set(port_no, mode);
@@ -15,37 +15,37 @@ swc_rc swc_vlan_port_mode_set(uint32_t port_no, const swc_vlan_port_mode_t *mode
 
 swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
   SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
-  if (vid >= SWC_VLANS) {
+  if (vid >= kSwcVlans) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   const swc_rc rc = swc_ll_vlan_port_members_set(vid, members);
   if (rc < 0) return rc;
-  swc_vlan_entry_t &entry = swc_state()->vlan[vid];
-  for (uint32_t p = 0; p < SWC_PORT_SLOTS; ++p) entry.member[p] = members[p];
+  SwcVlanEntry &entry = swc_state()->vlan[vid];
+  for (uint32_t p = 0; p < kSwcPortSlots; ++p) entry.member[p] = members[p];
   entry.in_use = 1;
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_pgid_table_write(uint32_t pgid_no) {
   SWC_HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
-  if (pgid_no >= SWC_PGIDS) {
+  if (pgid_no >= kSwcPgids) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
-  const swc_api_state &s = *swc_state();
-  if (pgid_no >= 1 && pgid_no <= SWC_PORTS && s.unmapped[pgid_no]) {
+  const SwcApiState &s = *swc_state();
+  if (pgid_no >= 1 && pgid_no <= kSwcPorts && s.unmapped[pgid_no]) {
     SWC_HL_TRACE(TRACE_DEBUG, "Skipping unmapped pgid_no: %d", static_cast<int>(pgid_no));
-    return SWC_RC_OK;
+    return kSwcRcOk;
   }
   const uint32_t *member = s.pgid[pgid_no].member;
-  uint32_t dest[SWC_PORT_SLOTS] = {};
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) {
+  uint32_t dest[kSwcPortSlots] = {};
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (s.unmapped[p]) continue;
-    const uint32_t poag = s.port_to_poag[p] < SWC_POAG_SLOTS ? s.port_to_poag[p] : p;
+    const uint32_t poag = s.port_to_poag[p] < kSwcPoagSlots ? s.port_to_poag[p] : p;
     dest[p] = member[p] || member[poag] ? 1 : 0;
     if (poag != p) {
-      for (uint32_t q = 1; q <= SWC_PORTS; ++q) {
+      for (uint32_t q = 1; q <= kSwcPorts; ++q) {
         if (s.port_to_poag[q] == poag && member[q]) dest[p] = 1;
       }
     }
@@ -53,7 +53,7 @@ swc_rc swc_pgid_table_write(uint32_t pgid_no) {
   return swc_ll_pgid_table_write(pgid_no, dest);
 }
 
-swc_rc swc_cpu_rx_registration_set(const swc_cpu_rx_registration_t *registration) {
+swc_rc swc_cpu_rx_registration_set(const SwcCpuRxRegistration *registration) {
   SWC_HL_TRACE(TRACE_DEBUG, "enter");
   swc_state()->cpu_rx_registration = *registration;
   return swc_ll_cpu_rx_registration_set(registration);

@@ -6,52 +6,52 @@
 #include "swc_ll.h"
 #include "swc_trace.h"
 
-swc_rc swc_vlan_port_mode_get(uint32_t port_no, swc_vlan_port_mode_t *mode) {
+swc_rc swc_vlan_port_mode_get(uint32_t port_no, SwcVlanPortMode *mode) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
-  if (port_no > SWC_PORTS) {
+  if (port_no > kSwcPorts) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   *mode = swc_state()->vlan_port_mode[port_no];
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_vlan_port_members_get(uint32_t vid, uint32_t *members) {
   SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
-  if (vid >= SWC_VLANS) {
+  if (vid >= kSwcVlans) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   std::memcpy(members, swc_state()->vlan[vid].member, sizeof swc_state()->vlan[vid].member);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_pvlan_port_members_get(uint32_t pvlan_no, uint32_t *members) {
   SWC_HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
-  if (pvlan_no < 1 || pvlan_no > SWC_PORTS) {
+  if (pvlan_no < 1 || pvlan_no > kSwcPorts) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   std::memcpy(members, swc_state()->pvlan_member[pvlan_no], sizeof swc_state()->pvlan_member[pvlan_no]);
-  return SWC_RC_OK;
+  return kSwcRcOk;
 }
 
 swc_rc swc_aggr_port_members_get(uint32_t poag_no, uint32_t *members) {
   SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
-  if (poag_no < 1 || poag_no >= SWC_POAG_SLOTS) {
+  if (poag_no < 1 || poag_no >= kSwcPoagSlots) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   members[0] = 0;
-  for (uint32_t p = 1; p <= SWC_PORTS; ++p) members[p] = swc_state()->port_to_poag[p] == poag_no ? 1 : 0;
-  return SWC_RC_OK;
+  for (uint32_t p = 1; p <= kSwcPorts; ++p) members[p] = swc_state()->port_to_poag[p] == poag_no ? 1 : 0;
+  return kSwcRcOk;
 }
 
 swc_rc swc_aggr_port_member_get(uint32_t port_no) {
   SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
-  if (port_no < 1 || port_no > SWC_PORTS) {
+  if (port_no < 1 || port_no > kSwcPorts) {
     SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
-    return SWC_RC_ILLEGAL;
+    return kSwcRcIllegal;
   }
   return static_cast<swc_rc>(swc_state()->port_to_poag[port_no]);
 }

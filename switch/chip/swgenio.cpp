@@ -19,7 +19,7 @@
 
 namespace {
 
-enum class Backend { simulator, in_process };
+enum class Backend { kSimulator, kInProcess };
 
 constexpr std::chrono::microseconds kReplySpin{200};
 constexpr uint64_t kReplyTimeoutMs = 30000;
@@ -35,8 +35,8 @@ uint64_t reply_timeout_ms() {
 
 struct Layer {
   std::map<int, Backend> descriptors;  // descriptors not listed are real devices
-  swgenio_handler handler;
-  std::vector<swgenio_access> recorded;
+  SwgenioHandler handler;
+  std::vector<SwgenioAccess> recorded;
   bool recording = true;
 };
 
@@ -124,20 +124,19 @@ int simulator_request(int fd, uint32_t request, uint8_t *record, size_t size) {
   return -EIO;
 }
 
-swgenio_access decode_access(uint32_t request, const uint8_t *record, int result) {
-  swgenio_access a{swgenio_access::Kind::other, 0, 0, 0, 0, request, result};
+SwgenioAccess decode_access(uint32_t request, const uint8_t *record, int result) {
+  SwgenioAccess a{SwgenioAccess::Kind::kOther, 0, 0, 0, 0, request, result};
   if (request == swgenio::kCpldSpiReadWrite) {
     const uint8_t *buf = record + 4;
     a.kind =
-        (buf[0] & swgenio::kSpiWriteFlag) ? swgenio_access::Kind::spi_write : swgenio_access::Kind::spi_read;
+        (buf[0] & swgenio::kSpiWriteFlag) ? SwgenioAccess::Kind::kSpiWrite : SwgenioAccess::Kind::kSpiRead;
     a.block = buf[0] >> 5;
     a.subblock = buf[0] & 0x0F;
     a.reg = buf[1];
     a.value = uint32_t{buf[2]} << 24 | uint32_t{buf[3]} << 16 | uint32_t{buf[4]} << 8 | buf[5];
   } else if (request == swgenio::k32BitRead || request == swgenio::k32BitWrite) {
     const uint32_t offset = swgenio::wire::get_u32(record);
-    a.kind =
-        request == swgenio::k32BitRead ? swgenio_access::Kind::bus_read : swgenio_access::Kind::bus_write;
+    a.kind = request == swgenio::k32BitRead ? SwgenioAccess::Kind::kBusRead : SwgenioAccess::Kind::kBusWrite;
     a.block = (offset >> 12) & 7;
     a.subblock = (offset >> 8) & 15;
     a.reg = offset & 0xFF;
@@ -160,7 +159,7 @@ int swgenio_open(const char *path, int flags) {
   Layer &l = layer();
   if (l.handler) {
     const int fd = ::eventfd(0, 0);
-    if (fd >= 0) l.descriptors[fd] = Backend::in_process;
+    if (fd >= 0) l.descriptors[fd] = Backend::kInProcess;
     return fd;
   }
   if (const char *override_path = std::getenv("PORTVISOR_SWITCH_DEVICE"); override_path && *override_path) {
@@ -168,7 +167,7 @@ int swgenio_open(const char *path, int flags) {
   }
   if (names_socket(path)) {
     const int fd = connect_simulator(path);
-    if (fd >= 0) l.descriptors[fd] = Backend::simulator;
+    if (fd >= 0) l.descriptors[fd] = Backend::kSimulator;
     return fd;
   }
   return ::open(path, flags);
@@ -180,8 +179,8 @@ int swgenio_ioctl(int fd, uint32_t request, void *record) {
   if (it == l.descriptors.end()) return ::ioctl(fd, static_cast<unsigned long>(request), record);
   const size_t size = swgenio::request_size(request);
   auto *bytes = static_cast<uint8_t *>(record);
-  const int result = it->second == Backend::simulator ? simulator_request(fd, request, bytes, size)
-                                                      : in_process_request(request, bytes, size);
+  const int result = it->second == Backend::kSimulator ? simulator_request(fd, request, bytes, size)
+                                                       : in_process_request(request, bytes, size);
   if (result != 0) {
     errno = -result;
     return -1;
@@ -191,7 +190,7 @@ int swgenio_ioctl(int fd, uint32_t request, void *record) {
 
 bool swgenio_takes_batches(int fd) {
   const auto it = layer().descriptors.find(fd);
-  return it != layer().descriptors.end() && it->second == Backend::simulator;
+  return it != layer().descriptors.end() && it->second == Backend::kSimulator;
 }
 
 std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(
@@ -225,7 +224,7 @@ int swgenio_close(int fd) {
   return ::close(fd);
 }
 
-void swgenio_attach_in_process(swgenio_handler handler) {
+void swgenio_attach_in_process(SwgenioHandler handler) {
   layer().handler = std::move(handler);
   layer().recorded.clear();
   layer().recording = true;
@@ -235,11 +234,11 @@ void swgenio_detach_in_process() {
   Layer &l = layer();
   l.handler = nullptr;
   for (auto it = l.descriptors.begin(); it != l.descriptors.end();) {
-    it = it->second == Backend::in_process ? l.descriptors.erase(it) : std::next(it);
+    it = it->second == Backend::kInProcess ? l.descriptors.erase(it) : std::next(it);
   }
 }
 
-const std::vector<swgenio_access> &swgenio_recorded() {
+const std::vector<SwgenioAccess> &swgenio_recorded() {
   return layer().recorded;
 }
 void swgenio_clear_recorded() {

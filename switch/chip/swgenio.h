@@ -43,14 +43,14 @@ std::optional<std::vector<swgenio::wire::BatchOpResult>> swgenio_batch(
 
 // In-process back end. The handler answers a request with 0 or a negative errno and may change the
 // record in place.
-using swgenio_handler = std::function<int(uint32_t request, std::span<uint8_t> record)>;
-void swgenio_attach_in_process(swgenio_handler handler);
+using SwgenioHandler = std::function<int(uint32_t request, std::span<uint8_t> record)>;
+void swgenio_attach_in_process(SwgenioHandler handler);
 void swgenio_detach_in_process();
 
 // One request as the in-process back end saw it. Register accesses are decoded; for the 32-bit
 // requests block/subblock/reg come from the offset. `value` is the value written or returned.
-struct swgenio_access {
-  enum class Kind { spi_read, spi_write, bus_read, bus_write, other };
+struct SwgenioAccess {
+  enum class Kind { kSpiRead, kSpiWrite, kBusRead, kBusWrite, kOther };
   Kind kind;
   unsigned block;
   unsigned subblock;
@@ -59,10 +59,10 @@ struct swgenio_access {
   uint32_t request;
   int result;  // 0 or the negative errno the handler gave
 
-  bool operator==(const swgenio_access &) const = default;
+  bool operator==(const SwgenioAccess &) const = default;
 };
 
-const std::vector<swgenio_access> &swgenio_recorded();
+const std::vector<SwgenioAccess> &swgenio_recorded();
 void swgenio_clear_recorded();
 // Recording is on after attaching; long polls in tests switch it off.
 void swgenio_set_recording(bool on);

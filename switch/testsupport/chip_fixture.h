@@ -23,16 +23,16 @@ class ChipFixture : public ::testing::Test {
     swgenio_attach_in_process(
         [this](uint32_t code, std::span<uint8_t> record) { return handle(code, record); });
     swc_clock_set(&clock);
-    state = std::make_unique<swc_api_state>();
+    state = std::make_unique<SwcApiState>();
     phy_state_bytes.assign(swc_phy_sizeof_al(6), 0);
     phy_context.spare = 0;
-    phy_context.state = reinterpret_cast<swc_phy_state *>(phy_state_bytes.data());
+    phy_context.state = reinterpret_cast<SwcPhyState *>(phy_state_bytes.data());
     context.fd = swgenio_open("/dev/swgenio", 2);
     ASSERT_GE(context.fd, 0);
     context.state = state.get();
     context.phy = &phy_context;
     swc_select_context(&context);
-    swc_init_setup setup{1, 1, 0, -1, 0};
+    SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
     swc_phy_init(6);
     swgenio_clear_recorded();
@@ -67,41 +67,40 @@ class ChipFixture : public ::testing::Test {
   // The board's port map: ports 1..5 on internal PHYs 0..4 of controller 0, port 6 on PHY 3 of
   // controller 1.
   void map_board_ports() {
-    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2},
-                                   {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+    const SwcPortMap map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
     swc_port_map_set(map);
     swgenio_clear_recorded();
   }
 
   // Only the register accesses, in order.
-  static std::vector<swgenio_access> accesses() { return swgenio_recorded(); }
+  static std::vector<SwgenioAccess> accesses() { return swgenio_recorded(); }
 
   std::map<uint32_t, std::function<uint32_t(unsigned, unsigned, unsigned)>> read_overrides;
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
-  swc_manual_clock clock;
-  std::unique_ptr<swc_api_state> state;
+  SwcManualClock clock;
+  std::unique_ptr<SwcApiState> state;
   std::vector<unsigned char> phy_state_bytes;
-  swc_phy_context phy_context{};
-  swc_context context{};
+  SwcPhyContext phy_context{};
+  SwcContext context{};
 };
 
-using K = swgenio_access::Kind;
+using K = SwgenioAccess::Kind;
 
-inline swgenio_access spi_wr(unsigned b, unsigned s, unsigned r, uint32_t v) {
-  return {K::spi_write, b, s, r, v, swgenio::kCpldSpiReadWrite, 0};
+inline SwgenioAccess spi_wr(unsigned b, unsigned s, unsigned r, uint32_t v) {
+  return {K::kSpiWrite, b, s, r, v, swgenio::kCpldSpiReadWrite, 0};
 }
 // The register writes of a recorded sequence, as (block, subblock, register, value).
 inline std::vector<std::tuple<unsigned, unsigned, unsigned, uint32_t>> writes_of(
-    const std::vector<swgenio_access> &a) {
+    const std::vector<SwgenioAccess> &a) {
   std::vector<std::tuple<unsigned, unsigned, unsigned, uint32_t>> out;
   for (const auto &x : a) {
-    if (x.kind == K::spi_write || x.kind == K::bus_write)
+    if (x.kind == K::kSpiWrite || x.kind == K::kBusWrite)
       out.emplace_back(x.block, x.subblock, x.reg, x.value);
   }
   return out;
 }
 
-inline swgenio_access spi_rd(unsigned b, unsigned s, unsigned r, uint32_t v) {
-  return {K::spi_read, b, s, r, v, swgenio::kCpldSpiReadWrite, 0};
+inline SwgenioAccess spi_rd(unsigned b, unsigned s, unsigned r, uint32_t v) {
+  return {K::kSpiRead, b, s, r, v, swgenio::kCpldSpiReadWrite, 0};
 }

@@ -68,7 +68,7 @@ class FreeRadius {
     users << "alice Cleartext-Password := \"wonderland\"\n"
              "bob Cleartext-Password := \"builder\"\n";
     users.close();
-    server_ = std::make_unique<child_process>(
+    server_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"/bin/sh", "-c",
                                  "exec freeradius -X -d " + d + " > " + dir_.path() + "/log 2>&1"},
         std::vector<std::string>{});
@@ -85,9 +85,9 @@ class FreeRadius {
   std::string log() const { return read_text_file(dir_.path() + "/log"); }
 
  private:
-  temp_dir dir_;
+  TempDir dir_;
   std::uint16_t port_;
-  std::unique_ptr<child_process> server_;
+  std::unique_ptr<ChildProcess> server_;
 };
 
 }  // namespace dot1x::test

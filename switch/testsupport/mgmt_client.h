@@ -15,18 +15,18 @@
 #include <stdexcept>
 #include <vector>
 
-class mgmt_client {
+class MgmtClient {
  public:
-  explicit mgmt_client(uint16_t port) {
+  explicit MgmtClient(uint16_t port) {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw std::runtime_error("socket");
     peer_.sin_family = AF_INET;
     peer_.sin_port = htons(port);
     peer_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   }
-  ~mgmt_client() { close(fd_); }
-  mgmt_client(const mgmt_client &) = delete;
-  mgmt_client &operator=(const mgmt_client &) = delete;
+  ~MgmtClient() { close(fd_); }
+  MgmtClient(const MgmtClient &) = delete;
+  MgmtClient &operator=(const MgmtClient &) = delete;
 
   // The reply, or nothing when none came within the timeout.
   std::optional<std::vector<uint8_t>> request(const std::vector<uint8_t> &datagram,

@@ -10,7 +10,7 @@ namespace peers {
 
 namespace {
 
-const char *const schema = "/usr/share/openvswitch/vswitch.ovsschema";
+const char *const kSchema = "/usr/share/openvswitch/vswitch.ovsschema";
 
 std::string make_folder() {
   char tmpl[] = "/tmp/pv_ovs.XXXXXX";
@@ -20,7 +20,7 @@ std::string make_folder() {
 
 }  // namespace
 
-ovs_peer::ovs_peer(const netns &ns) : ns_(ns), folder_(make_folder()) {
+OvsPeer::OvsPeer(const Netns &ns) : ns_(ns), folder_(make_folder()) {
   try {
     start();
   } catch (...) {
@@ -29,13 +29,13 @@ ovs_peer::ovs_peer(const netns &ns) : ns_(ns), folder_(make_folder()) {
   }
 }
 
-ovs_peer::~ovs_peer() {
+OvsPeer::~OvsPeer() {
   stop();
 }
 
-void ovs_peer::start() {
+void OvsPeer::start() {
   const std::string &d = folder_;
-  const command_result db = shell("ovsdb-tool create " + quote(d + "/conf.db") + " " + schema);
+  const CommandResult db = shell("ovsdb-tool create " + quote(d + "/conf.db") + " " + kSchema);
   if (!db.ok()) throw std::runtime_error("ovsdb-tool create: " + db.output);
   // Both daemons in the foreground as children of the test; every file they make is in the folder
   // (OVS_RUNDIR also holds the bridges' management sockets).
@@ -52,24 +52,24 @@ void ovs_peer::start() {
   server.insert(server.end(), {"ovsdb-server", d + "/conf.db", "--remote=punix:" + d + "/db.sock",
                                "--pidfile=" + d + "/ovsdb-server.pid", "--unixctl=" + d + "/ovsdb-server.ctl",
                                "--log-file=" + d + "/ovsdb-server.log"});
-  db_ = std::make_unique<background_process>(server, d + "/ovsdb-server.out");
+  db_ = std::make_unique<BackgroundProcess>(server, d + "/ovsdb-server.out");
   if (!eventually([&] { return std::filesystem::exists(d + "/db.sock") || !db_->running(); },
                   std::chrono::seconds(10)) ||
       !db_->running())
     throw std::runtime_error("ovsdb-server did not start: " + logs());
-  const command_result init = vsctl("--no-wait init");
+  const CommandResult init = vsctl("--no-wait init");
   if (!init.ok()) throw std::runtime_error("ovs-vsctl init: " + init.output);
   std::vector<std::string> switchd = prefix;
   switchd.insert(switchd.end(),
                  {"ovs-vswitchd", "unix:" + d + "/db.sock", "--pidfile=" + d + "/ovs-vswitchd.pid",
                   "--unixctl=" + d + "/ovs-vswitchd.ctl", "--log-file=" + d + "/ovs-vswitchd.log"});
-  switchd_ = std::make_unique<background_process>(switchd, d + "/ovs-vswitchd.out");
+  switchd_ = std::make_unique<BackgroundProcess>(switchd, d + "/ovs-vswitchd.out");
   if (!eventually([&] { return appctl("version").ok() || !switchd_->running(); }, std::chrono::seconds(10)) ||
       !switchd_->running())
     throw std::runtime_error("ovs-vswitchd did not start: " + logs());
 }
 
-void ovs_peer::stop() {
+void OvsPeer::stop() {
   // ovs-vswitchd first: it removes its bridges' devices while the database still answers.
   if (switchd_) switchd_->stop(std::chrono::seconds(5));
   if (db_) db_->stop(std::chrono::seconds(5));
@@ -79,26 +79,26 @@ void ovs_peer::stop() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-command_result ovs_peer::vsctl(const std::string &arguments) const {
+CommandResult OvsPeer::vsctl(const std::string &arguments) const {
   return shell("ovs-vsctl --timeout=20 --db=unix:" + quote(folder_ + "/db.sock") + " " + arguments);
 }
 
-command_result ovs_peer::appctl(const std::string &arguments) const {
+CommandResult OvsPeer::appctl(const std::string &arguments) const {
   return shell("ovs-appctl --timeout=10 -t " + quote(folder_ + "/ovs-vswitchd.ctl") + " " + arguments);
 }
 
-bool ovs_peer::add_bridge(const std::string &bridge, const std::string &options) const {
+bool OvsPeer::add_bridge(const std::string &bridge, const std::string &options) const {
   return vsctl("add-br " + quote(bridge) + " -- set bridge " + quote(bridge) + " datapath_type=netdev " +
                options)
       .ok();
 }
 
-bool ovs_peer::add_port(const std::string &bridge, const std::string &ifname) const {
+bool OvsPeer::add_port(const std::string &bridge, const std::string &ifname) const {
   return vsctl("add-port " + quote(bridge) + " " + quote(ifname)).ok();
 }
 
-bool ovs_peer::add_lacp_bond(const std::string &bridge, const std::string &bond,
-                             const std::vector<std::string> &ifnames) const {
+bool OvsPeer::add_lacp_bond(const std::string &bridge, const std::string &bond,
+                            const std::vector<std::string> &ifnames) const {
   std::string command = "add-bond " + quote(bridge) + " " + quote(bond);
   for (const std::string &i : ifnames) command += " " + quote(i);
   // Load balancing over every member, as a partner switch expects: an active-backup bond would drop
@@ -108,74 +108,74 @@ bool ovs_peer::add_lacp_bond(const std::string &bridge, const std::string &bond,
       .ok();
 }
 
-std::vector<lacp_bond> ovs_peer::lacp_show() const {
+std::vector<LacpBond> OvsPeer::lacp_show() const {
   return parse_lacp_show(appctl("lacp/show").output);
 }
-std::vector<bond_state> ovs_peer::bond_show() const {
+std::vector<BondState> OvsPeer::bond_show() const {
   return parse_bond_show(appctl("bond/show").output);
 }
-std::vector<rstp_bridge_state> ovs_peer::rstp_show() const {
+std::vector<RstpBridgeState> OvsPeer::rstp_show() const {
   return parse_rstp_show(appctl("rstp/show").output);
 }
 
-std::optional<lacp_bond> ovs_peer::lacp_bond_named(const std::string &bond) const {
-  for (lacp_bond &b : parse_lacp_show(appctl("lacp/show " + quote(bond)).output))
+std::optional<LacpBond> OvsPeer::lacp_bond_named(const std::string &bond) const {
+  for (LacpBond &b : parse_lacp_show(appctl("lacp/show " + quote(bond)).output))
     if (b.name == bond) return b;
   return std::nullopt;
 }
 
-std::optional<rstp_bridge_state> ovs_peer::rstp_bridge_named(const std::string &bridge) const {
-  for (rstp_bridge_state &b : parse_rstp_show(appctl("rstp/show " + quote(bridge)).output))
+std::optional<RstpBridgeState> OvsPeer::rstp_bridge_named(const std::string &bridge) const {
+  for (RstpBridgeState &b : parse_rstp_show(appctl("rstp/show " + quote(bridge)).output))
     if (b.name == bridge) return b;
   return std::nullopt;
 }
 
-std::string ovs_peer::logs() const {
+std::string OvsPeer::logs() const {
   std::string all;
   for (const char *file : {"ovsdb-server.out", "ovsdb-server.log", "ovs-vswitchd.out", "ovs-vswitchd.log"}) {
-    const command_result r = shell("tail -n 40 " + quote(folder_ + "/" + file));
+    const CommandResult r = shell("tail -n 40 " + quote(folder_ + "/" + file));
     all += std::string("\n== ") + file + "\n" + r.output;
   }
   return all;
 }
 
-linux_bridge_peer::linux_bridge_peer(const netns &ns, const std::string &bridge, bool stp,
-                                     const std::string &timers)
+LinuxBridgePeer::LinuxBridgePeer(const Netns &ns, const std::string &bridge, bool stp,
+                                 const std::string &timers)
     : ns_(ns), bridge_(bridge) {
-  const command_result made = ns_.run("ip link add " + quote(bridge_) + " type bridge stp_state " +
-                                      std::string(stp ? "1 " : "0 ") + timers);
+  const CommandResult made = ns_.run("ip link add " + quote(bridge_) + " type bridge stp_state " +
+                                     std::string(stp ? "1 " : "0 ") + timers);
   if (!made.ok()) throw std::runtime_error("ip link add " + bridge_ + ": " + made.output);
   ns_.run("sysctl -qw net.ipv6.conf." + bridge_ + ".disable_ipv6=1");
   ns_.run("ip link set " + quote(bridge_) + " up");
 }
 
-linux_bridge_peer::~linux_bridge_peer() {
+LinuxBridgePeer::~LinuxBridgePeer() {
   ns_.run("ip link del " + quote(bridge_));
 }
 
-bool linux_bridge_peer::add_port(const std::string &ifname) const {
+bool LinuxBridgePeer::add_port(const std::string &ifname) const {
   return ns_.run("ip link set " + quote(ifname) + " master " + quote(bridge_)).ok();
 }
 
-std::string linux_bridge_peer::sys(const std::string &file) const {
-  const command_result read = ns_.run("cat " + quote("/sys/class/net/" + bridge_ + "/" + file));
+std::string LinuxBridgePeer::sys(const std::string &file) const {
+  const CommandResult read = ns_.run("cat " + quote("/sys/class/net/" + bridge_ + "/" + file));
   if (!read.ok()) return {};
   std::string text = read.output;
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   return text;
 }
 
-std::string linux_bridge_peer::port_state(const std::string &ifname) const {
-  static const char *const names[] = {"disabled", "listening", "learning", "forwarding", "blocking"};
+std::string LinuxBridgePeer::port_state(const std::string &ifname) const {
+  static const char *const kNames[] = {"disabled", "listening", "learning", "forwarding", "blocking"};
   const std::string text = sys("brif/" + ifname + "/state");
   const unsigned long value = text.empty() ? 99 : std::strtoul(text.c_str(), nullptr, 10);
-  return value < 5 ? names[value] : "unknown";
+  return value < 5 ? kNames[value] : "unknown";
 }
 
-std::string linux_bridge_peer::bridge_id() const {
+std::string LinuxBridgePeer::bridge_id() const {
   return sys("bridge/bridge_id");
 }
-std::string linux_bridge_peer::root_id() const {
+std::string LinuxBridgePeer::root_id() const {
   return sys("bridge/root_id");
 }
 

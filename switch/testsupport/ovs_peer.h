@@ -13,18 +13,18 @@
 
 namespace peers {
 
-class ovs_peer {
+class OvsPeer {
  public:
   // Starts both daemons in `ns` and waits until ovs-vswitchd answers; throws with the logs on failure.
-  explicit ovs_peer(const netns &ns);
-  ~ovs_peer();
-  ovs_peer(const ovs_peer &) = delete;
-  ovs_peer &operator=(const ovs_peer &) = delete;
+  explicit OvsPeer(const Netns &ns);
+  ~OvsPeer();
+  OvsPeer(const OvsPeer &) = delete;
+  OvsPeer &operator=(const OvsPeer &) = delete;
 
   // ovs-vsctl with the given arguments (already quoted where needed) against this peer's database.
-  command_result vsctl(const std::string &arguments) const;
+  CommandResult vsctl(const std::string &arguments) const;
   // ovs-appctl with the given arguments against this peer's ovs-vswitchd.
-  command_result appctl(const std::string &arguments) const;
+  CommandResult appctl(const std::string &arguments) const;
 
   // A bridge of the user-space datapath; `options` are further "key=value" columns of the bridge.
   bool add_bridge(const std::string &bridge, const std::string &options = "") const;
@@ -33,11 +33,11 @@ class ovs_peer {
   bool add_lacp_bond(const std::string &bridge, const std::string &bond,
                      const std::vector<std::string> &ifnames) const;
 
-  std::vector<lacp_bond> lacp_show() const;
-  std::vector<bond_state> bond_show() const;
-  std::vector<rstp_bridge_state> rstp_show() const;
-  std::optional<lacp_bond> lacp_bond_named(const std::string &bond) const;
-  std::optional<rstp_bridge_state> rstp_bridge_named(const std::string &bridge) const;
+  std::vector<LacpBond> lacp_show() const;
+  std::vector<BondState> bond_show() const;
+  std::vector<RstpBridgeState> rstp_show() const;
+  std::optional<LacpBond> lacp_bond_named(const std::string &bond) const;
+  std::optional<RstpBridgeState> rstp_bridge_named(const std::string &bridge) const;
 
   const std::string &folder() const { return folder_; }
   // Both daemons' logs, for failure messages.
@@ -46,20 +46,20 @@ class ovs_peer {
  private:
   void start();
   void stop();
-  const netns &ns_;
+  const Netns &ns_;
   std::string folder_;
-  std::unique_ptr<background_process> db_;
-  std::unique_ptr<background_process> switchd_;
+  std::unique_ptr<BackgroundProcess> db_;
+  std::unique_ptr<BackgroundProcess> switchd_;
 };
 
 // The kernel's Linux bridge inside a namespace, with its 802.1D spanning tree when asked.
-class linux_bridge_peer {
+class LinuxBridgePeer {
  public:
   // `timers` are further "ip link add ... type bridge" arguments (forward_delay 400 and the like).
-  linux_bridge_peer(const netns &ns, const std::string &bridge, bool stp, const std::string &timers = "");
-  ~linux_bridge_peer();
-  linux_bridge_peer(const linux_bridge_peer &) = delete;
-  linux_bridge_peer &operator=(const linux_bridge_peer &) = delete;
+  LinuxBridgePeer(const Netns &ns, const std::string &bridge, bool stp, const std::string &timers = "");
+  ~LinuxBridgePeer();
+  LinuxBridgePeer(const LinuxBridgePeer &) = delete;
+  LinuxBridgePeer &operator=(const LinuxBridgePeer &) = delete;
 
   bool add_port(const std::string &ifname) const;
   // The kernel's port state: "disabled", "listening", "learning", "forwarding", "blocking".
@@ -71,7 +71,7 @@ class linux_bridge_peer {
 
  private:
   std::string sys(const std::string &file) const;
-  const netns &ns_;
+  const Netns &ns_;
   std::string bridge_;
 };
 

@@ -55,7 +55,7 @@ std::set<std::string> words(const std::string &text) {
   return set;
 }
 
-void actor_field(lacp_actor &a, const std::string &field, const std::string &value) {
+void actor_field(LacpActor &a, const std::string &field, const std::string &value) {
   if (field == "sys_id")
     a.sys_id = value;
   else if (field == "sys_priority")
@@ -72,7 +72,7 @@ void actor_field(lacp_actor &a, const std::string &field, const std::string &val
 
 }  // namespace
 
-bool lacp_member::aggregated() const {
+bool LacpMember::aggregated() const {
   const auto both = [](const std::set<std::string> &s) {
     return s.count("synchronized") && s.count("collecting") && s.count("distributing");
   };
@@ -80,14 +80,14 @@ bool lacp_member::aggregated() const {
          status.find("detached") == std::string::npos && both(actor.state) && both(partner.state);
 }
 
-const lacp_member *lacp_bond::member(const std::string &wanted) const {
-  for (const lacp_member &m : members)
+const LacpMember *LacpBond::member(const std::string &wanted) const {
+  for (const LacpMember &m : members)
     if (m.name == wanted) return &m;
   return nullptr;
 }
 
-std::vector<lacp_bond> parse_lacp_show(const std::string &text) {
-  std::vector<lacp_bond> bonds;
+std::vector<LacpBond> parse_lacp_show(const std::string &text) {
+  std::vector<LacpBond> bonds;
   for (const std::string &line : lines_of(text)) {
     if (auto name = section_name(line)) {
       bonds.push_back({});
@@ -95,13 +95,13 @@ std::vector<lacp_bond> parse_lacp_show(const std::string &text) {
       continue;
     }
     if (bonds.empty()) continue;
-    lacp_bond &bond = bonds.back();
+    LacpBond &bond = bonds.back();
     const std::string t = trim(line);
     if (starts_with(t, "member: ") || starts_with(t, "slave: ")) {
       // "member: NAME: STATUS"
       const std::string rest = t.substr(t.find(' ') + 1);
       const size_t colon = rest.find(':');
-      lacp_member m;
+      LacpMember m;
       m.name = rest.substr(0, colon);
       m.status = colon == std::string::npos ? "" : trim(rest.substr(colon + 1));
       bond.members.push_back(m);
@@ -118,7 +118,7 @@ std::vector<lacp_bond> parse_lacp_show(const std::string &text) {
         bond.key = number(*v);
       continue;
     }
-    lacp_member &m = bond.members.back();
+    LacpMember &m = bond.members.back();
     for (const char *side : {"actor ", "partner "}) {
       if (!starts_with(t, side)) continue;
       const std::string rest = t.substr(std::string(side).size());
@@ -130,14 +130,14 @@ std::vector<lacp_bond> parse_lacp_show(const std::string &text) {
   return bonds;
 }
 
-const bond_member *bond_state::member(const std::string &wanted) const {
-  for (const bond_member &m : members)
+const BondMember *BondState::member(const std::string &wanted) const {
+  for (const BondMember &m : members)
     if (m.name == wanted) return &m;
   return nullptr;
 }
 
-std::vector<bond_state> parse_bond_show(const std::string &text) {
-  std::vector<bond_state> bonds;
+std::vector<BondState> parse_bond_show(const std::string &text) {
+  std::vector<BondState> bonds;
   for (const std::string &line : lines_of(text)) {
     if (auto name = section_name(line)) {
       bonds.push_back({});
@@ -145,13 +145,13 @@ std::vector<bond_state> parse_bond_show(const std::string &text) {
       continue;
     }
     if (bonds.empty()) continue;
-    bond_state &bond = bonds.back();
+    BondState &bond = bonds.back();
     const std::string t = trim(line);
     if (starts_with(t, "member ") || starts_with(t, "slave ")) {
       // "member NAME: enabled|disabled"
       const std::string rest = t.substr(t.find(' ') + 1);
       const size_t colon = rest.find(':');
-      bond_member m;
+      BondMember m;
       m.name = rest.substr(0, colon);
       m.enabled = colon != std::string::npos && trim(rest.substr(colon + 1)) == "enabled";
       bond.members.push_back(m);
@@ -168,41 +168,41 @@ std::vector<bond_state> parse_bond_show(const std::string &text) {
   return bonds;
 }
 
-const rstp_port_state *rstp_bridge_state::port(const std::string &wanted) const {
-  for (const rstp_port_state &p : ports)
+const RstpPortState *RstpBridgeState::port(const std::string &wanted) const {
+  for (const RstpPortState &p : ports)
     if (p.name == wanted) return &p;
   return nullptr;
 }
 
-std::vector<rstp_bridge_state> parse_rstp_show(const std::string &text) {
-  std::vector<rstp_bridge_state> bridges;
-  enum class part { none, root, bridge, ports } at = part::none;
+std::vector<RstpBridgeState> parse_rstp_show(const std::string &text) {
+  std::vector<RstpBridgeState> bridges;
+  enum class Part { kNone, kRoot, kBridge, kPorts } at = Part::kNone;
   for (const std::string &line : lines_of(text)) {
     if (auto name = section_name(line)) {
       bridges.push_back({});
       bridges.back().name = *name;
-      at = part::none;
+      at = Part::kNone;
       continue;
     }
     if (bridges.empty()) continue;
-    rstp_bridge_state &b = bridges.back();
+    RstpBridgeState &b = bridges.back();
     const std::string t = trim(line);
     if (t == "Root ID:") {
-      at = part::root;
+      at = Part::kRoot;
     } else if (t == "Bridge ID:") {
-      at = part::bridge;
+      at = Part::kBridge;
     } else if (starts_with(t, "Interface")) {
-      at = part::ports;
-    } else if (at == part::ports) {
+      at = Part::kPorts;
+    } else if (at == Part::kPorts) {
       std::istringstream in(t);
-      rstp_port_state p;
+      RstpPortState p;
       std::string pri_nbr;
       if (!(in >> p.name >> p.role >> p.state >> p.cost >> pri_nbr) || starts_with(p.name, "---")) continue;
       const size_t dot = pri_nbr.find('.');
       p.priority = number(pri_nbr.substr(0, dot));
       p.number = dot == std::string::npos ? 0 : number(pri_nbr.substr(dot + 1));
       b.ports.push_back(p);
-    } else if (at == part::root) {
+    } else if (at == Part::kRoot) {
       if (auto v = value_of(line, "stp-priority"))
         b.root_priority = number(*v);
       else if (auto v = value_of(line, "stp-system-id"))
@@ -213,7 +213,7 @@ std::vector<rstp_bridge_state> parse_rstp_show(const std::string &text) {
         b.root_path_cost = number(*v);
       else if (t == "This bridge is the root")
         b.is_root = true;
-    } else if (at == part::bridge) {
+    } else if (at == Part::kBridge) {
       if (auto v = value_of(line, "stp-priority"))
         b.bridge_priority = number(*v);
       else if (auto v = value_of(line, "stp-system-id"))

@@ -10,7 +10,7 @@
 
 namespace peers {
 
-struct lacp_actor {
+struct LacpActor {
   std::string sys_id;
   uint32_t sys_priority = 0;
   uint32_t port_id = 0;
@@ -19,45 +19,45 @@ struct lacp_actor {
   std::set<std::string> state;  // "activity", "timeout", "aggregation", "synchronized", "collecting", ...
 };
 
-struct lacp_member {
+struct LacpMember {
   std::string name;
   std::string status;  // "current attached", "defaulted detached", ...
-  lacp_actor actor;
-  lacp_actor partner;
+  LacpActor actor;
+  LacpActor partner;
   // Current, attached, in sync, collecting and distributing, as both ends see it.
   bool aggregated() const;
 };
 
-struct lacp_bond {
+struct LacpBond {
   std::string name;
   std::string status;  // "active negotiated", ...
   std::string sys_id;
   uint32_t sys_priority = 0;
   uint32_t key = 0;
-  std::vector<lacp_member> members;
-  const lacp_member *member(const std::string &name) const;
+  std::vector<LacpMember> members;
+  const LacpMember *member(const std::string &name) const;
 };
 
-std::vector<lacp_bond> parse_lacp_show(const std::string &text);
+std::vector<LacpBond> parse_lacp_show(const std::string &text);
 
-struct bond_member {
+struct BondMember {
   std::string name;
   bool enabled = false;
   bool active = false;
   bool may_enable = false;
 };
 
-struct bond_state {
+struct BondState {
   std::string name;
   std::string mode;
   std::string lacp_status;  // "negotiated", "configured", "off"
-  std::vector<bond_member> members;
-  const bond_member *member(const std::string &name) const;
+  std::vector<BondMember> members;
+  const BondMember *member(const std::string &name) const;
 };
 
-std::vector<bond_state> parse_bond_show(const std::string &text);
+std::vector<BondState> parse_bond_show(const std::string &text);
 
-struct rstp_port_state {
+struct RstpPortState {
   std::string name;
   std::string role;   // "Root", "Designated", "Alternate", "Backup", "Disabled"
   std::string state;  // "Forwarding", "Discarding", "Learning", "Disabled"
@@ -66,7 +66,7 @@ struct rstp_port_state {
   uint32_t number = 0;
 };
 
-struct rstp_bridge_state {
+struct RstpBridgeState {
   std::string name;
   uint32_t root_priority = 0;
   std::string root_id;
@@ -75,10 +75,10 @@ struct rstp_bridge_state {
   uint32_t root_path_cost = 0;
   uint32_t bridge_priority = 0;
   std::string bridge_id;
-  std::vector<rstp_port_state> ports;
-  const rstp_port_state *port(const std::string &name) const;
+  std::vector<RstpPortState> ports;
+  const RstpPortState *port(const std::string &name) const;
 };
 
-std::vector<rstp_bridge_state> parse_rstp_show(const std::string &text);
+std::vector<RstpBridgeState> parse_rstp_show(const std::string &text);
 
 }  // namespace peers

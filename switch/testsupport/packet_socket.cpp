@@ -12,7 +12,7 @@
 
 namespace {
 
-int open_bound(const std::string &ifname, const packet_socket::options &how) {
+int open_bound(const std::string &ifname, const PacketSocket::Options &how) {
   int fd =
       socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC | (how.nonblocking ? SOCK_NONBLOCK : 0), htons(how.protocol));
   if (fd < 0) return -1;
@@ -33,10 +33,10 @@ int open_bound(const std::string &ifname, const packet_socket::options &how) {
 
 }  // namespace
 
-packet_socket::packet_socket(const std::string &ifname, const std::string &netns)
-    : packet_socket(ifname, netns, options{}) {}
+PacketSocket::PacketSocket(const std::string &ifname, const std::string &netns)
+    : PacketSocket(ifname, netns, Options{}) {}
 
-packet_socket::packet_socket(const std::string &ifname, const std::string &netns, const options &how) {
+PacketSocket::PacketSocket(const std::string &ifname, const std::string &netns, const Options &how) {
   if (netns.empty()) {
     fd_ = open_bound(ifname, how);
     return;
@@ -52,15 +52,15 @@ packet_socket::packet_socket(const std::string &ifname, const std::string &netns
   if (there >= 0) close(there);
 }
 
-packet_socket::~packet_socket() {
+PacketSocket::~PacketSocket() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool packet_socket::send(const std::vector<uint8_t> &frame) const {
+bool PacketSocket::send(const std::vector<uint8_t> &frame) const {
   return ::send(fd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
 }
 
-std::optional<std::vector<uint8_t>> packet_socket::receive_if(
+std::optional<std::vector<uint8_t>> PacketSocket::receive_if(
     const std::function<bool(const std::vector<uint8_t> &)> &wanted,
     std::chrono::milliseconds timeout) const {
   const auto end = std::chrono::steady_clock::now() + timeout;
@@ -79,12 +79,12 @@ std::optional<std::vector<uint8_t>> packet_socket::receive_if(
   return std::nullopt;
 }
 
-std::optional<std::vector<uint8_t>> packet_socket::receive(uint16_t type,
-                                                           std::chrono::milliseconds timeout) const {
+std::optional<std::vector<uint8_t>> PacketSocket::receive(uint16_t type,
+                                                          std::chrono::milliseconds timeout) const {
   return receive_if([type](const std::vector<uint8_t> &f) { return (f[12] << 8 | f[13]) == type; }, timeout);
 }
 
-std::vector<std::vector<uint8_t>> packet_socket::take() const {
+std::vector<std::vector<uint8_t>> PacketSocket::take() const {
   std::vector<std::vector<uint8_t>> frames;
   std::vector<uint8_t> frame(16384);
   for (;;) {

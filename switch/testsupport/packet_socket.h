@@ -9,19 +9,19 @@
 #include <string>
 #include <vector>
 
-class packet_socket {
+class PacketSocket {
  public:
-  struct options {
+  struct Options {
     uint16_t protocol = 0x0003;  // ETH_P_ALL: every frame
     bool nonblocking = false;
     int receive_buffer = 0;  // bytes; 0 keeps the system's default
   };
   // `netns` empty: the interface is in this program's namespace.
-  packet_socket(const std::string &ifname, const std::string &netns);
-  packet_socket(const std::string &ifname, const std::string &netns, const options &how);
-  ~packet_socket();
-  packet_socket(const packet_socket &) = delete;
-  packet_socket &operator=(const packet_socket &) = delete;
+  PacketSocket(const std::string &ifname, const std::string &netns);
+  PacketSocket(const std::string &ifname, const std::string &netns, const Options &how);
+  ~PacketSocket();
+  PacketSocket(const PacketSocket &) = delete;
+  PacketSocket &operator=(const PacketSocket &) = delete;
 
   bool ok() const { return fd_ >= 0; }
   bool send(const std::vector<uint8_t> &frame) const;

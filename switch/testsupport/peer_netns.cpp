@@ -17,8 +17,8 @@
 
 namespace peers {
 
-command_result shell(const std::string &command) {
-  command_result result;
+CommandResult shell(const std::string &command) {
+  CommandResult result;
   FILE *pipe = popen((command + " 2>&1").c_str(), "r");
   if (!pipe) return result;
   std::array<char, 4096> buffer{};
@@ -62,34 +62,34 @@ std::atomic<unsigned> namespaces_made{0};
 
 }  // namespace
 
-netns::netns(const std::string &prefix) {
+Netns::Netns(const std::string &prefix) {
   remove_stale(prefix);
   name_ = prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(namespaces_made++);
-  const command_result made = shell("ip netns add " + quote(name_));
+  const CommandResult made = shell("ip netns add " + quote(name_));
   if (!made.ok()) throw std::runtime_error("ip netns add " + name_ + ": " + made.output);
-  const command_result lo = run("ip link set lo up");
+  const CommandResult lo = run("ip link set lo up");
   if (!lo.ok()) throw std::runtime_error("loopback in " + name_ + ": " + lo.output);
 }
 
-netns::~netns() {
+Netns::~Netns() {
   shell("ip netns del " + quote(name_));
 }
 
-std::string netns::inside(const std::string &command) const {
+std::string Netns::inside(const std::string &command) const {
   return "ip netns exec " + quote(name_) + " sh -c " + quote(command);
 }
 
-bool netns::adopt(const std::string &ifname) const {
+bool Netns::adopt(const std::string &ifname) const {
   return shell("ip link set " + quote(ifname) + " netns " + quote(name_)).ok() &&
          run("sysctl -qw net.ipv6.conf." + ifname + ".disable_ipv6=1").ok() &&
          run("ip link set " + quote(ifname) + " up").ok();
 }
 
-bool netns::adopt_bridge_port(const std::string &ifname) const {
+bool Netns::adopt_bridge_port(const std::string &ifname) const {
   return adopt(ifname) && run("ip link set " + quote(ifname) + " arp off").ok();
 }
 
-background_process::background_process(const std::vector<std::string> &argv, const std::string &log_path) {
+BackgroundProcess::BackgroundProcess(const std::vector<std::string> &argv, const std::string &log_path) {
   const int log = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (log < 0) throw std::runtime_error("cannot open " + log_path);
   const pid_t parent = getpid();
@@ -115,18 +115,18 @@ background_process::background_process(const std::vector<std::string> &argv, con
   close(log);
 }
 
-background_process::~background_process() {
+BackgroundProcess::~BackgroundProcess() {
   stop(std::chrono::seconds(5));
 }
 
-bool background_process::running() {
+bool BackgroundProcess::running() {
   if (reaped_) return false;
   int status = 0;
   if (waitpid(pid_, &status, WNOHANG) == pid_) reaped_ = true;
   return !reaped_;
 }
 
-bool background_process::stop(std::chrono::milliseconds grace) {
+bool BackgroundProcess::stop(std::chrono::milliseconds grace) {
   if (!running()) return false;
   kill(pid_, SIGTERM);
   if (eventually([this] { return !running(); }, grace, std::chrono::milliseconds(10))) return true;
@@ -136,19 +136,19 @@ bool background_process::stop(std::chrono::milliseconds grace) {
   return false;
 }
 
-capture::capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
+Capture::Capture(const Netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
                  const std::string &filter)
     : file_(file) {
   std::vector<std::string> argv = {"ip", "netns", "exec", ns.name(), "tshark", "-Q",
                                    "-n", "-f",    filter, "-w",      file};
   for (const std::string &i : ifnames) argv.insert(argv.end(), {"-i", i});
-  tshark_ = std::make_unique<background_process>(argv, file + ".log");
+  tshark_ = std::make_unique<BackgroundProcess>(argv, file + ".log");
   // Capturing only starts once dumpcap has opened the interface and written the file's header.
   eventually([&] { return std::filesystem::exists(file) && std::filesystem::file_size(file) > 0; },
              std::chrono::seconds(20));
 }
 
-void capture::stop() {
+void Capture::stop() {
   if (tshark_) tshark_->stop(std::chrono::seconds(10));
   tshark_.reset();
 }

@@ -17,27 +17,27 @@
 namespace peers {
 
 // The exit status and the output (stdout and stderr) of a shell command.
-struct command_result {
+struct CommandResult {
   int status = -1;
   std::string output;
   bool ok() const { return status == 0; }
 };
-command_result shell(const std::string &command);
+CommandResult shell(const std::string &command);
 std::string quote(const std::string &word);
 
 // A named network namespace "<prefix>-<pid>-<n>" with loopback up; deleted at destruction. Namespaces of
 // the same prefix left behind by a test process that no longer lives are deleted first.
-class netns {
+class Netns {
  public:
-  explicit netns(const std::string &prefix);
-  ~netns();
-  netns(const netns &) = delete;
-  netns &operator=(const netns &) = delete;
+  explicit Netns(const std::string &prefix);
+  ~Netns();
+  Netns(const Netns &) = delete;
+  Netns &operator=(const Netns &) = delete;
 
   const std::string &name() const { return name_; }
   // The shell command line that runs `command` (itself a shell command line) inside.
   std::string inside(const std::string &command) const;
-  command_result run(const std::string &command) const { return shell(inside(command)); }
+  CommandResult run(const std::string &command) const { return shell(inside(command)); }
   // Moves an interface of the caller's namespace in here, brings it up and keeps IPv6 off it, so the
   // peer's own stack sends nothing that a test could take for protocol traffic.
   bool adopt(const std::string &ifname) const;
@@ -51,12 +51,12 @@ class netns {
 
 // A process started in the background with its output in a log file. It is killed when this test
 // process dies (even by a crash), and stopped with SIGTERM, then SIGKILL, at destruction.
-class background_process {
+class BackgroundProcess {
  public:
-  background_process(const std::vector<std::string> &argv, const std::string &log_path);
-  ~background_process();
-  background_process(const background_process &) = delete;
-  background_process &operator=(const background_process &) = delete;
+  BackgroundProcess(const std::vector<std::string> &argv, const std::string &log_path);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess &) = delete;
+  BackgroundProcess &operator=(const BackgroundProcess &) = delete;
 
   pid_t pid() const { return pid_; }
   bool running();
@@ -90,15 +90,15 @@ bool peers::eventually(Done done, std::chrono::milliseconds timeout, std::chrono
 namespace peers {
 
 // A raw socket on an interface of a namespace: whole Ethernet frames in and out.
-class raw_socket : public packet_socket {
+class RawSocket : public PacketSocket {
  public:
-  raw_socket(const netns &ns, const std::string &ifname) : packet_socket(ifname, ns.name()) {}
+  RawSocket(const Netns &ns, const std::string &ifname) : PacketSocket(ifname, ns.name()) {}
 };
 
 // Sends `frame` every `step` until `moved()` holds (a link may still be coming up, a counter may still be
 // read before the frame arrived); false when it did not within `timeout`.
 template <typename Moved>
-bool send_until(const raw_socket &socket, const std::vector<uint8_t> &frame, Moved moved,
+bool send_until(const RawSocket &socket, const std::vector<uint8_t> &frame, Moved moved,
                 std::chrono::milliseconds timeout = std::chrono::seconds(10),
                 std::chrono::milliseconds step = std::chrono::milliseconds(200)) {
   return eventually(
@@ -111,18 +111,18 @@ bool send_until(const raw_socket &socket, const std::vector<uint8_t> &frame, Mov
 }
 
 // tshark capturing on interfaces of a namespace into a file; stopped at destruction.
-class capture {
+class Capture {
  public:
-  capture(const netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
+  Capture(const Netns &ns, const std::vector<std::string> &ifnames, const std::string &file,
           const std::string &filter);
-  ~capture() { stop(); }
+  ~Capture() { stop(); }
   // Ends the capture; the file is complete afterwards.
   void stop();
   const std::string &file() const { return file_; }
 
  private:
   std::string file_;
-  std::unique_ptr<background_process> tshark_;
+  std::unique_ptr<BackgroundProcess> tshark_;
 };
 
 // tshark reading a capture: the frames that match `display_filter`, and those of them with a dissector

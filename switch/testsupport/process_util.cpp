@@ -16,7 +16,7 @@
 
 #include "emulator.h"
 
-child_process::child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
+ChildProcess::ChildProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) < 0) throw std::runtime_error("pipe");
   pid_ = fork();
@@ -37,7 +37,7 @@ child_process::child_process(const std::vector<std::string> &argv, const std::ve
   reader_ = std::thread([this] { drain(); });
 }
 
-child_process::~child_process() {
+ChildProcess::~ChildProcess() {
   if (!reaped_ && pid_ > 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
@@ -48,7 +48,7 @@ child_process::~child_process() {
   close(out_fd_);
 }
 
-void child_process::drain() {
+void ChildProcess::drain() {
   char buf[4096];
   while (!stop_) {
     pollfd p{out_fd_, POLLIN, 0};
@@ -65,19 +65,19 @@ void child_process::drain() {
   }
 }
 
-std::string child_process::output() const {
+std::string ChildProcess::output() const {
   std::lock_guard lock(mutex_);
   return output_;
 }
 
-bool child_process::wait_for_output(const std::string &text, std::chrono::milliseconds timeout) {
+bool ChildProcess::wait_for_output(const std::string &text, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return grown_.wait_for(lock, timeout, [&] {
     return output_.find(text) != std::string::npos || output_ended_;
   }) && output_.find(text) != std::string::npos;
 }
 
-int child_process::wait_exit(std::chrono::milliseconds timeout) {
+int ChildProcess::wait_exit(std::chrono::milliseconds timeout) {
   int status = wait_child_exit(pid_, timeout);
   if (status >= 0) {
     reaped_ = true;
@@ -99,13 +99,13 @@ int wait_child_exit(pid_t pid, std::chrono::milliseconds timeout) {
   }
 }
 
-temp_dir::temp_dir() {
+TempDir::TempDir() {
   char tmpl[] = "/tmp/pv_test.XXXXXX";
   if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
   path_ = tmpl;
 }
 
-temp_dir::~temp_dir() {
+TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-class child_process {
+class ChildProcess {
  public:
   // Starts `argv` with the extra environment entries ("NAME=value"); stderr joins stdout.
-  child_process(const std::vector<std::string> &argv, const std::vector<std::string> &env);
-  ~child_process();
-  child_process(const child_process &) = delete;
-  child_process &operator=(const child_process &) = delete;
+  ChildProcess(const std::vector<std::string> &argv, const std::vector<std::string> &env);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess &) = delete;
+  ChildProcess &operator=(const ChildProcess &) = delete;
 
   pid_t pid() const { return pid_; }
   // Waits until the output contains `text`; false on timeout or end of output.
@@ -46,10 +46,10 @@ class child_process {
 int wait_child_exit(pid_t pid, std::chrono::milliseconds timeout);
 
 // A fresh directory under /tmp, removed with its contents at destruction.
-class temp_dir {
+class TempDir {
  public:
-  temp_dir();
-  ~temp_dir();
+  TempDir();
+  ~TempDir();
   const std::string &path() const { return path_; }
 
  private:

@@ -15,28 +15,28 @@ void need(const std::vector<uint8_t> &bytes, size_t size, const char *what) {
                              std::to_string(size));
 }
 
-mac_address mac_at(const uint8_t *p) {
-  mac_address mac{};
+MacAddress mac_at(const uint8_t *p) {
+  MacAddress mac{};
   std::copy(p, p + 6, mac.begin());
   return mac;
 }
 
 // Priority field, two zero bytes, MAC, two zero bytes.
-bridge_id id_at(const uint8_t *p) {
+BridgeId id_at(const uint8_t *p) {
   return {le_load16(p), mac_at(p + 4)};
 }
 
 }  // namespace
 
-std::string colon_text(const mac_address &mac) {
+std::string colon_text(const MacAddress &mac) {
   char text[18];
   std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
                 mac[5]);
   return text;
 }
 
-std::vector<uint8_t> lacp_config::encode() const {
-  std::vector<uint8_t> b(size, 0);
+std::vector<uint8_t> LacpConfig::encode() const {
+  std::vector<uint8_t> b(kSize, 0);
   le_store16(&b[0], system_priority);
   std::copy(system_mac.begin(), system_mac.end(), b.begin() + 4);
   for (size_t i = 0; i < ports.size(); ++i) {
@@ -50,9 +50,9 @@ std::vector<uint8_t> lacp_config::encode() const {
   return b;
 }
 
-lacp_config lacp_config::decode(const std::vector<uint8_t> &b) {
-  need(b, size, "LACP configuration");
-  lacp_config c;
+LacpConfig LacpConfig::decode(const std::vector<uint8_t> &b) {
+  need(b, kSize, "LACP configuration");
+  LacpConfig c;
   c.system_priority = le_load16(&b[0]);
   c.system_mac = mac_at(&b[4]);
   for (size_t i = 0; i < c.ports.size(); ++i) {
@@ -62,14 +62,14 @@ lacp_config lacp_config::decode(const std::vector<uint8_t> &b) {
   return c;
 }
 
-lacp_status lacp_status::decode(const std::vector<uint8_t> &b) {
-  need(b, size, "LACP status");
-  lacp_status s;
+LacpStatus LacpStatus::decode(const std::vector<uint8_t> &b) {
+  need(b, kSize, "LACP status");
+  LacpStatus s;
   const uint32_t n = le_load32(&b[0]);
   if (n > 4) throw std::runtime_error("LACP status with " + std::to_string(n) + " aggregations");
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t *a = &b[4 + 28 * i];
-    lacp_aggregation g;
+    LacpAggregation g;
     g.id = le_load16(a);
     g.partner = mac_at(a + 4);
     g.partner_priority = le_load16(a + 12);
@@ -80,7 +80,7 @@ lacp_status lacp_status::decode(const std::vector<uint8_t> &b) {
   }
   for (size_t i = 0; i < s.ports.size(); ++i) {
     const uint8_t *p = &b[136 + 48 * i];
-    lacp_port_status &r = s.ports[i];
+    LacpPortStatus &r = s.ports[i];
     r.port = le_load16(p);
     r.enabled = p[2];
     r.apply = p[3];
@@ -94,8 +94,8 @@ lacp_status lacp_status::decode(const std::vector<uint8_t> &b) {
   return s;
 }
 
-std::vector<uint8_t> rstp_config::encode() const {
-  std::vector<uint8_t> b(size, 0);
+std::vector<uint8_t> RstpConfig::encode() const {
+  std::vector<uint8_t> b(kSize, 0);
   le_store16(&b[0], priority);
   le_store16(&b[2], max_age);
   le_store16(&b[4], hello);
@@ -112,9 +112,9 @@ std::vector<uint8_t> rstp_config::encode() const {
   return b;
 }
 
-rstp_config rstp_config::decode(const std::vector<uint8_t> &b) {
-  need(b, size, "RSTP configuration");
-  rstp_config c;
+RstpConfig RstpConfig::decode(const std::vector<uint8_t> &b) {
+  need(b, kSize, "RSTP configuration");
+  RstpConfig c;
   c.priority = le_load16(&b[0]);
   c.max_age = le_load16(&b[2]);
   c.hello = le_load16(&b[4]);
@@ -127,12 +127,12 @@ rstp_config rstp_config::decode(const std::vector<uint8_t> &b) {
   return c;
 }
 
-rstp_status rstp_status::decode(const std::vector<uint8_t> &b) {
-  need(b, size, "RSTP status");
-  rstp_status s;
+RstpStatus RstpStatus::decode(const std::vector<uint8_t> &b) {
+  need(b, kSize, "RSTP status");
+  RstpStatus s;
   for (size_t i = 0; i < s.bridges.size(); ++i) {
     const uint8_t *r = &b[52 * i];
-    rstp_bridge_status &x = s.bridges[i];
+    RstpBridgeStatus &x = s.bridges[i];
     x.bridge = id_at(r);
     x.root = id_at(r + 12);
     x.root_cost = le_load32(r + 24);
@@ -149,7 +149,7 @@ rstp_status rstp_status::decode(const std::vector<uint8_t> &b) {
   }
   for (size_t p = 1; p < s.ports.size(); ++p) {
     const uint8_t *r = &b[312 + 68 * p];
-    rstp_port_status &x = s.ports[p];
+    RstpPortStatus &x = s.ports[p];
     x.port = le_load16(r);
     x.vlan = le_load16(r + 2);
     x.root = id_at(r + 4);
@@ -157,9 +157,9 @@ rstp_status rstp_status::decode(const std::vector<uint8_t> &b) {
     x.designated_port = le_load16(r + 20);
     x.path_cost = le_load32(r + 24);
     x.aggregation = le_load16(r + 28);
-    x.state = static_cast<rstp_state>(r[30]);
+    x.state = static_cast<RstpState>(r[30]);
     x.active = r[31];
-    x.role = static_cast<rstp_role>(r[32]);
+    x.role = static_cast<RstpRole>(r[32]);
     x.p2p = r[33];
     x.edge = r[34];
     x.old_protocol = r[35];
@@ -168,16 +168,16 @@ rstp_status rstp_status::decode(const std::vector<uint8_t> &b) {
   return s;
 }
 
-std::string role_name(rstp_role role) {
-  static const char *const names[] = {"Disabled", "Alternate", "Backup", "Root", "Designated", "NonStp"};
+std::string role_name(RstpRole role) {
+  static const char *const kNames[] = {"Disabled", "Alternate", "Backup", "Root", "Designated", "NonStp"};
   const auto i = static_cast<size_t>(role);
-  return i < 6 ? names[i] : "Unknown";
+  return i < 6 ? kNames[i] : "Unknown";
 }
 
-std::string state_name(rstp_state state) {
-  static const char *const names[] = {"Disabled", "Discarding", "Learning", "Forwarding", "NotRunning"};
+std::string state_name(RstpState state) {
+  static const char *const kNames[] = {"Disabled", "Discarding", "Learning", "Forwarding", "NotRunning"};
   const auto i = static_cast<size_t>(state);
-  return i < 5 ? names[i] : "Unknown";
+  return i < 5 ? kNames[i] : "Unknown";
 }
 
 }  // namespace peers

@@ -9,8 +9,8 @@
 
 namespace peers {
 
-using mac_address = std::array<uint8_t, 6>;
-std::string colon_text(const mac_address &mac);
+using MacAddress = std::array<uint8_t, 6>;
+std::string colon_text(const MacAddress &mac);
 
 constexpr uint32_t kObjLacpConfig = 4017;
 constexpr uint32_t kObjLacpStatus = 4018;
@@ -18,7 +18,7 @@ constexpr uint32_t kObjRstpConfig = 4019;
 constexpr uint32_t kObjRstpStatus = 4020;
 constexpr uint32_t kObjRstpMcheck = 4021;
 
-struct lacp_port_config {
+struct LacpPortConfig {
   uint16_t priority = 32768;
   uint16_t key = 0;
   uint8_t enabled = 0;
@@ -27,25 +27,25 @@ struct lacp_port_config {
 };
 
 // Object 4017, 68 bytes.
-struct lacp_config {
-  static constexpr size_t size = 68;
+struct LacpConfig {
+  static constexpr size_t kSize = 68;
   uint16_t system_priority = 32768;
-  mac_address system_mac{};
-  std::array<lacp_port_config, 6> ports{};  // ports 1..6 at index 0..5
+  MacAddress system_mac{};
+  std::array<LacpPortConfig, 6> ports{};  // ports 1..6 at index 0..5
   std::vector<uint8_t> encode() const;
-  static lacp_config decode(const std::vector<uint8_t> &bytes);
+  static LacpConfig decode(const std::vector<uint8_t> &bytes);
 };
 
-struct lacp_aggregation {
+struct LacpAggregation {
   uint16_t id = 0;
-  mac_address partner{};
+  MacAddress partner{};
   uint16_t partner_priority = 0;
   uint16_t partner_key = 0;
   uint32_t seconds = 0;
   std::array<uint8_t, 6> members{};  // ports 1..6
 };
 
-struct lacp_port_status {
+struct LacpPortStatus {
   uint16_t port = 0;
   uint8_t enabled = 0;
   uint8_t apply = 0;
@@ -64,14 +64,14 @@ struct lacp_port_status {
 };
 
 // Object 4018, 424 bytes.
-struct lacp_status {
-  static constexpr size_t size = 424;
-  std::vector<lacp_aggregation> aggregations;
-  std::array<lacp_port_status, 6> ports{};
-  static lacp_status decode(const std::vector<uint8_t> &bytes);
+struct LacpStatus {
+  static constexpr size_t kSize = 424;
+  std::vector<LacpAggregation> aggregations;
+  std::array<LacpPortStatus, 6> ports{};
+  static LacpStatus decode(const std::vector<uint8_t> &bytes);
 };
 
-struct rstp_port_config {
+struct RstpPortConfig {
   uint32_t cost = 0;
   uint8_t priority = 128;
   uint8_t enabled = 1;
@@ -80,27 +80,27 @@ struct rstp_port_config {
 };
 
 // Object 4019, 96 bytes: the bridge, then slot 0 for the aggregation ports and slots 1..6.
-struct rstp_config {
-  static constexpr size_t size = 96;
+struct RstpConfig {
+  static constexpr size_t kSize = 96;
   uint16_t priority = 32768;
   uint16_t max_age = 20;
   uint16_t hello = 2;
   uint16_t forward_delay = 15;
   uint8_t force_version = 2;
-  std::array<rstp_port_config, 7> ports{};
+  std::array<RstpPortConfig, 7> ports{};
   std::vector<uint8_t> encode() const;
-  static rstp_config decode(const std::vector<uint8_t> &bytes);
+  static RstpConfig decode(const std::vector<uint8_t> &bytes);
 };
 
-struct bridge_id {
+struct BridgeId {
   uint16_t priority = 0;
-  mac_address mac{};
-  bool operator==(const bridge_id &) const = default;
+  MacAddress mac{};
+  bool operator==(const BridgeId &) const = default;
 };
 
-struct rstp_bridge_status {
-  bridge_id bridge;
-  bridge_id root;
+struct RstpBridgeStatus {
+  BridgeId bridge;
+  BridgeId root;
   uint32_t root_cost = 0;
   uint16_t root_port = 0;
   uint16_t root_port_priority = 0;
@@ -112,35 +112,35 @@ struct rstp_bridge_status {
   uint16_t topology_changes = 0;
 };
 
-enum class rstp_role : uint8_t {
-  disabled = 0,
-  alternate = 1,
-  backup = 2,
-  root = 3,
-  designated = 4,
-  non_stp = 5
+enum class RstpRole : uint8_t {
+  kDisabled = 0,
+  kAlternate = 1,
+  kBackup = 2,
+  kRoot = 3,
+  kDesignated = 4,
+  kNonStp = 5
 };
-enum class rstp_state : uint8_t {
-  disabled = 0,
-  discarding = 1,
-  learning = 2,
-  forwarding = 3,
-  not_running = 4
+enum class RstpState : uint8_t {
+  kDisabled = 0,
+  kDiscarding = 1,
+  kLearning = 2,
+  kForwarding = 3,
+  kNotRunning = 4
 };
-std::string role_name(rstp_role role);
-std::string state_name(rstp_state state);
+std::string role_name(RstpRole role);
+std::string state_name(RstpState state);
 
-struct rstp_port_status {
+struct RstpPortStatus {
   uint16_t port = 0;
   uint16_t vlan = 0;
-  bridge_id root;
+  BridgeId root;
   uint32_t root_cost = 0;
   uint16_t designated_port = 0;
   uint32_t path_cost = 0;
   uint16_t aggregation = 0;
-  rstp_state state = rstp_state::disabled;
+  RstpState state = RstpState::kDisabled;
   uint8_t active = 0;
-  rstp_role role = rstp_role::disabled;
+  RstpRole role = RstpRole::kDisabled;
   uint8_t p2p = 0;
   uint8_t edge = 0;
   uint8_t old_protocol = 0;
@@ -156,11 +156,11 @@ struct rstp_port_status {
 };
 
 // Object 4020, 992 bytes: six bridge records, then logical ports 1..9.
-struct rstp_status {
-  static constexpr size_t size = 992;
-  std::array<rstp_bridge_status, 6> bridges{};
-  std::array<rstp_port_status, 10> ports{};  // index = logical port number; 0 unused
-  static rstp_status decode(const std::vector<uint8_t> &bytes);
+struct RstpStatus {
+  static constexpr size_t kSize = 992;
+  std::array<RstpBridgeStatus, 6> bridges{};
+  std::array<RstpPortStatus, 10> ports{};  // index = logical port number; 0 unused
+  static RstpStatus decode(const std::vector<uint8_t> &bytes);
 };
 
 }  // namespace peers

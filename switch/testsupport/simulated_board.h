@@ -22,26 +22,26 @@ using namespace std::chrono_literals;
 // swchipd on `device`, its control socket at `control`, `options` after them (e.g. "--front-ports swp"
 // for TAP devices swp1..swp6). The device is there when this returns, unless the simulator failed: its
 // output tells why.
-inline std::unique_ptr<child_process> start_chip_simulator(const std::string &device,
-                                                           const std::string &control,
-                                                           const std::vector<std::string> &options = {}) {
+inline std::unique_ptr<ChildProcess> start_chip_simulator(const std::string &device,
+                                                          const std::string &control,
+                                                          const std::vector<std::string> &options = {}) {
   std::vector<std::string> argv{std::getenv("SWCHIPD_BIN"), "--device", device, "--control", control};
   argv.insert(argv.end(), options.begin(), options.end());
-  auto simulator = std::make_unique<child_process>(argv, std::vector<std::string>{});
+  auto simulator = std::make_unique<ChildProcess>(argv, std::vector<std::string>{});
   wait_for_path(device, 5s);
   return simulator;
 }
 
 // portvisor on the simulated board's `device`, its work folder and pid file in `dir`, `options` after
 // the program.
-inline std::unique_ptr<child_process> start_portvisor_on(const temp_dir &dir, const std::string &device,
-                                                         const std::vector<std::string> &options = {}) {
+inline std::unique_ptr<ChildProcess> start_portvisor_on(const TempDir &dir, const std::string &device,
+                                                        const std::vector<std::string> &options = {}) {
   std::vector<std::string> argv{std::getenv("PORTVISOR_BIN")};
   argv.insert(argv.end(), options.begin(), options.end());
-  return std::make_unique<child_process>(argv,
-                                         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
-                                                                  "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                                                                  "PORTVISOR_SWITCH_DEVICE=" + device});
+  return std::make_unique<ChildProcess>(argv,
+                                        std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
+                                                                 "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                                                                 "PORTVISOR_SWITCH_DEVICE=" + device});
 }
 
 // Moves a front port's TAP device into a named namespace and brings it up there without IPv6, so the
@@ -54,7 +54,7 @@ inline bool move_to_netns(const std::string &ifname, const std::string &netns) {
 
 // Everything of this test program, the daemon and the simulator included, lives in a network namespace
 // of its own with loopback up and an "eth0" of address 00:11:22:33:44:55.
-class board_namespace : public ::testing::Environment {
+class BoardNamespace : public ::testing::Environment {
  public:
   void SetUp() override {
     ASSERT_EQ(unshare(CLONE_NEWNET), 0) << "needs root for a network namespace";
@@ -69,11 +69,11 @@ class board_namespace : public ::testing::Environment {
 
 // The board's namespace and a peer namespace beside it, named after this process, for the front ports'
 // TAP devices.
-class board_and_peer_namespace : public board_namespace {
+class BoardAndPeerNamespace : public BoardNamespace {
  public:
-  explicit board_and_peer_namespace(std::string peer) : peer_(std::move(peer)) {}
+  explicit BoardAndPeerNamespace(std::string peer) : peer_(std::move(peer)) {}
   void SetUp() override {
-    board_namespace::SetUp();
+    BoardNamespace::SetUp();
     ASSERT_TRUE(run("ip netns add " + peer_));
   }
   void TearDown() override { run("ip netns del " + peer_); }
@@ -96,7 +96,7 @@ class SimulatedBoard : public ::testing::Test {
     simulator->wait_exit(5s);
   }
   void TearDown() override {
-    if (!run("ip link show eth0 >/dev/null 2>&1")) board_namespace::add_eth0();
+    if (!run("ip link show eth0 >/dev/null 2>&1")) BoardNamespace::add_eth0();
     stop_simulator();
   }
   std::string device() const { return dir.path() + "/swgenio"; }
@@ -110,8 +110,8 @@ class SimulatedBoard : public ::testing::Test {
   }
   // Traces at debug by default; a test whose requests make thousands of chip accesses asks for less,
   // since nobody reads the output while it waits for a reply.
-  std::unique_ptr<child_process> start_portvisor(const std::vector<std::string> &options = {"--trace", "all",
-                                                                                            "debug"}) {
+  std::unique_ptr<ChildProcess> start_portvisor(const std::vector<std::string> &options = {"--trace", "all",
+                                                                                           "debug"}) {
     return start_portvisor_on(dir, device(), options);
   }
   // The daemon's start-up (chip reset, PHY set-up) blocks its loop for seconds on a loaded machine.
@@ -122,7 +122,7 @@ class SimulatedBoard : public ::testing::Test {
     }
     return false;
   }
-  temp_dir dir;
-  std::unique_ptr<child_process> simulator;
-  mgmt_client client{28};
+  TempDir dir;
+  std::unique_ptr<ChildProcess> simulator;
+  MgmtClient client{28};
 };

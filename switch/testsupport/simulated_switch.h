@@ -18,13 +18,13 @@ namespace peers {
 // daemon takes its base MAC from). Called once, before anything else starts.
 void isolate_network();
 
-class simulated_switch {
+class SimulatedSwitch {
  public:
   // Starts the simulator, then portvisor with the given extra options, and waits until it answers.
-  explicit simulated_switch(std::vector<std::string> daemon_options = default_options());
-  ~simulated_switch();
-  simulated_switch(const simulated_switch &) = delete;
-  simulated_switch &operator=(const simulated_switch &) = delete;
+  explicit SimulatedSwitch(std::vector<std::string> daemon_options = default_options());
+  ~SimulatedSwitch();
+  SimulatedSwitch(const SimulatedSwitch &) = delete;
+  SimulatedSwitch &operator=(const SimulatedSwitch &) = delete;
 
   static std::vector<std::string> default_options() {
     return {"--trace", "port", "debug", "--trace", "lacp", "debug", "--trace", "rstp", "debug"};
@@ -60,8 +60,8 @@ class simulated_switch {
 
  private:
   std::string folder_;
-  std::unique_ptr<background_process> simulator_;
-  std::unique_ptr<background_process> daemon_;
+  std::unique_ptr<BackgroundProcess> simulator_;
+  std::unique_ptr<BackgroundProcess> daemon_;
   std::vector<std::string> options_;
 };
 

@@ -55,10 +55,10 @@ struct SimulatorThread {
   }
 };
 
-using clock_type = std::chrono::steady_clock;
+using ClockType = std::chrono::steady_clock;
 
-double ms_since(clock_type::time_point t) {
-  return std::chrono::duration<double, std::milli>(clock_type::now() - t).count();
+double ms_since(ClockType::time_point t) {
+  return std::chrono::duration<double, std::milli>(ClockType::now() - t).count();
 }
 
 }  // namespace
@@ -69,37 +69,36 @@ int main(int argc, char **argv) {
   if (ports.empty()) ports = {1, 6};
 
   SimulatorThread sim;
-  auto state = std::make_unique<swc_api_state>();
+  auto state = std::make_unique<SwcApiState>();
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-  swc_context context{swgenio_open(sim.device.c_str(), O_RDWR), state.get(), &phy};
+  SwcPhyContext phy{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+  SwcContext context{swgenio_open(sim.device.c_str(), O_RDWR), state.get(), &phy};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   if (swc_init(&setup) != 0) return 1;
-  const swc_port_map_t map[7] = {{-1, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2},
-                                 {3, 0, 3},  {4, 0, 4}, {6, 1, 3}};
+  const SwcPortMap map[7] = {{-1, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
   swc_port_map_set(map);
 
   std::printf("%-5s %12s %7s %14s %16s %13s\n", "port", "test ms", "steps", "in steps ms", "longest step ms",
               "PHY accesses");
   for (uint32_t port : ports) {
     if (port < 1 || port > 6) continue;
-    const swc_phy_reset_setup_t r{port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL, 0, 0, 0, 0};
+    const SwcPhyResetSetup r{port == 6 ? kSwcIfRgmii : kSwcIfInternal, 0, 0, 0, 0};
     if (swc_phy_reset(port, &r) != 0) return 1;
     swchip::PhyModel &model = port == 6 ? sim.chip.phy(1, 3) : sim.chip.phy(0, port - 1);
     swchip::CableDescription cable;
     swchip::parse_cable_description("40 B=open@12 C=short@25", cable);
     model.describe_cable(cable);
     const unsigned accesses_before = sim.chip.miim_transfers();
-    const auto start = clock_type::now();
+    const auto start = ClockType::now();
     swc_phy_cablescan_start(port);
-    swc_phy_cablescan_result_t result{};
-    swc_rc rc = SWC_RC_RUNNING;
+    SwcPhyCablescanResult result{};
+    swc_rc rc = kSwcRcRunning;
     unsigned steps = 0;
     double in_steps = 0, longest = 0;
-    while (rc == SWC_RC_RUNNING) {
+    while (rc == kSwcRcRunning) {
       const unsigned transfers_before = sim.chip.miim_transfers();
-      const auto step_start = clock_type::now();
+      const auto step_start = ClockType::now();
       rc = swc_phy_cablescan_get(port, &result);
       const double took = ms_since(step_start);
       if (sim.chip.miim_transfers() != transfers_before) {  // a step that did work

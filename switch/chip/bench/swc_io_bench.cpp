@@ -59,8 +59,8 @@ SimulatorThread &simulator() {
 
 void run_accesses(benchmark::State &bench, bool serial, bool read) {
   SimulatorThread &sim = simulator();
-  swc_api_state state{};
-  swc_context context{swgenio_open(sim.device.c_str(), O_RDWR), &state, nullptr};
+  SwcApiState state{};
+  SwcContext context{swgenio_open(sim.device.c_str(), O_RDWR), &state, nullptr};
   swc_select_context(&context);
   state.serial = serial ? 1 : 0;
   uint32_t value = 0;
@@ -80,12 +80,12 @@ void run_accesses(benchmark::State &bench, bool serial, bool read) {
 // the socket, its 84 ms of chip settling time included.
 void BM_ChipStartUp(benchmark::State &bench) {
   SimulatorThread &sim = simulator();
-  auto state = std::make_unique<swc_api_state>();
+  auto state = std::make_unique<SwcApiState>();
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-  swc_context context{swgenio_open(sim.device.c_str(), O_RDWR), state.get(), &phy};
+  SwcPhyContext phy{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+  SwcContext context{swgenio_open(sim.device.c_str(), O_RDWR), state.get(), &phy};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   for (auto _ : bench) {
     if (swc_init(&setup) != 0) bench.SkipWithError("start-up failed");
   }
@@ -110,14 +110,14 @@ void control_command(const std::string &path, const std::string &line) {
 
 // The switch API on the simulator thread's chip with a full MAC table (8192 learned entries).
 struct FullTable {
-  std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
-  swc_context context{};
+  std::unique_ptr<SwcApiState> state = std::make_unique<SwcApiState>();
+  SwcContext context{};
   FullTable() {
     SimulatorThread &sim = simulator();
     control_command(sim.control_path, "learn 0 1 02:00:00:00:00:00 8192");
     context = {swgenio_open(sim.device.c_str(), O_RDWR), state.get(), nullptr};
     swc_select_context(&context);
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
   }
   ~FullTable() {
@@ -143,7 +143,7 @@ void BM_MacBlockOneReadAtATime(benchmark::State &bench) {
   FullTable table;
   for (auto _ : bench) {
     for (uint32_t index = 1; index <= 1024; ++index) {
-      swc_mac_entry_t entry{};
+      SwcMacEntry entry{};
       uint32_t pgid = 0;
       benchmark::DoNotOptimize(swc_ll_mac_table_read(index, &entry, &pgid));
     }

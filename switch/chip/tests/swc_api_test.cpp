@@ -8,7 +8,7 @@ namespace {
 class ApiState : public ChipFixture {};
 
 TEST_F(ApiState, SizeIsTheRecordTheCallerAllocates) {
-  EXPECT_EQ(swc_sizeof_al(), sizeof(swc_api_state));
+  EXPECT_EQ(swc_sizeof_al(), sizeof(SwcApiState));
 }
 
 TEST_F(ApiState, DefaultsMapPortsToChipPortsSkippingFive) {
@@ -18,8 +18,8 @@ TEST_F(ApiState, DefaultsMapPortsToChipPortsSkippingFive) {
     EXPECT_EQ(state->default_chip_port[p], static_cast<uint32_t>(expected[p]));
     EXPECT_EQ(state->chip_port_to_port[expected[p]], p);
     EXPECT_EQ(state->port_to_poag[p], p);
-    EXPECT_EQ(state->stp_state[p], SWC_STP_DISABLED);
-    EXPECT_EQ(state->auth_state[p], SWC_AUTH_BOTH);
+    EXPECT_EQ(state->stp_state[p], SWC_STP_STATE_DISABLED);
+    EXPECT_EQ(state->auth_state[p], SWC_AUTH_STATE_BOTH);
     EXPECT_EQ(state->pvlan_member[1][p], 1u);
   }
   EXPECT_EQ(state->chip_port_to_port[5], 0u);
@@ -30,9 +30,9 @@ TEST_F(ApiState, DefaultsMapPortsToChipPortsSkippingFive) {
 TEST_F(ApiState, PgidsOneToEightInUseAndNineFirstFree) {
   for (uint32_t n = 1; n <= 8; ++n) EXPECT_EQ(state->pgid[n].references, 1u) << n;
   for (uint32_t n = 1; n <= 6; ++n) {
-    for (uint32_t m = 0; m < SWC_POAG_SLOTS; ++m) EXPECT_EQ(state->pgid[n].member[m], m == n ? 1u : 0u);
+    for (uint32_t m = 0; m < kSwcPoagSlots; ++m) EXPECT_EQ(state->pgid[n].member[m], m == n ? 1u : 0u);
   }
-  for (uint32_t m = 0; m < SWC_POAG_SLOTS; ++m) {
+  for (uint32_t m = 0; m < kSwcPoagSlots; ++m) {
     EXPECT_EQ(state->pgid[7].member[m], 0u);
     EXPECT_EQ(state->pgid[8].member[m], m >= 1 ? 1u : 0u);
   }
@@ -56,27 +56,27 @@ TEST_F(ApiState, QosDefaults) {
 }
 
 TEST_F(ApiState, MacShadowFreeListHoldsEveryEntryLastFirst) {
-  EXPECT_EQ(state->mac_sorted_head, SWC_MAC_NONE);
+  EXPECT_EQ(state->mac_sorted_head, kSwcMacNone);
   uint32_t count = 0;
-  uint32_t expected = SWC_MAC_TABLE_SIZE - 1;
-  for (uint32_t i = state->mac_free_head; i != SWC_MAC_NONE; i = state->mac_shadow[i].next) {
+  uint32_t expected = kSwcMacTableSize - 1;
+  for (uint32_t i = state->mac_free_head; i != kSwcMacNone; i = state->mac_shadow[i].next) {
     ASSERT_EQ(i, expected--);
     ++count;
   }
-  EXPECT_EQ(count, SWC_MAC_TABLE_SIZE);
+  EXPECT_EQ(count, kSwcMacTableSize);
 }
 
 TEST_F(ApiState, InitStateClearsWhatWasThereBefore) {
   state->jumbo = 1;
   state->vlan[100].in_use = 1;
-  swc_init_setup setup{1, 0, 0, -1, 0};
+  SwcInitSetup setup{1, 0, 0, -1, 0};
   swc_init_state(&setup);
   EXPECT_EQ(state->jumbo, 0u);
   EXPECT_EQ(state->vlan[100].in_use, 0u);
   EXPECT_EQ(state->serial, 0u);
 }
 
-swc_port_map_t board_map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+SwcPortMap board_map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
 
 TEST_F(ApiState, PortMapStoresChipPortsAndMiimAddresses) {
   ASSERT_EQ(swc_port_map_set(board_map), 0);
@@ -90,7 +90,7 @@ TEST_F(ApiState, PortMapStoresChipPortsAndMiimAddresses) {
 }
 
 TEST_F(ApiState, PortWithoutChipPortTakesFirstUnusedDefaultAndStaysUnmapped) {
-  swc_port_map_t map[7];
+  SwcPortMap map[7];
   std::copy(std::begin(board_map), std::end(board_map), map);
   map[2].chip_port = -1;  // chip port 1 is then used by nobody
   ASSERT_EQ(swc_port_map_set(map), 0);
@@ -100,7 +100,7 @@ TEST_F(ApiState, PortWithoutChipPortTakesFirstUnusedDefaultAndStaysUnmapped) {
 }
 
 TEST_F(ApiState, ChipPortBeyondTheChipIsTreatedAsNone) {
-  swc_port_map_t map[7];
+  SwcPortMap map[7];
   std::copy(std::begin(board_map), std::end(board_map), map);
   map[3].chip_port = 40;
   ASSERT_EQ(swc_port_map_set(map), 0);
@@ -113,7 +113,7 @@ TEST_F(ApiState, WithoutAContextCallsUseABuiltInStateAndFail) {
   swc_select_context(nullptr);
   ASSERT_NE(swc_state(), nullptr);
   EXPECT_NE(swc_state(), state.get());
-  swc_init_setup setup{1, 1, 0, -1, 0};
+  SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);  // must not touch the caller's record
   EXPECT_EQ(swc_port_map_set(board_map), 0);
 }
@@ -127,16 +127,16 @@ TEST_F(ApiState, ReinstallingAContextMovesEveryLayerAtOnce) {
   ASSERT_EQ(swc_phy_read(1, 2, &id), 0);
   swgenio_clear_recorded();
 
-  swc_api_state other_state{};
+  SwcApiState other_state{};
   std::vector<unsigned char> other_phy_bytes(swc_phy_sizeof_al(6), 0xA5);
-  swc_phy_context other_phy{0, reinterpret_cast<swc_phy_state *>(other_phy_bytes.data())};
-  swc_context other{-1, &other_state, &other_phy};
+  SwcPhyContext other_phy{0, reinterpret_cast<SwcPhyState *>(other_phy_bytes.data())};
+  SwcContext other{-1, &other_state, &other_phy};
   swc_select_context(&other);
   EXPECT_EQ(swc_state(), &other_state);
   EXPECT_EQ(swc_phy_port(1), nullptr);  // the new PHY state still holds its allocation's bytes
-  EXPECT_EQ(swc_phy_read(1, 2, &id), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_read(1, 2, &id), kSwcRcIllegal);
   uint32_t value = 0;
-  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);  // no device in the new context
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), kSwcRcReadFailed);  // no device in the new context
   EXPECT_TRUE(accesses().empty());
 
   swc_select_context(&context);

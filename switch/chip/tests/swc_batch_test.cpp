@@ -44,10 +44,9 @@ class BatchedTable : public ::testing::Test {
     ASSERT_TRUE(swgenio_takes_batches(fd));
     context = {fd, state.get(), nullptr};
     swc_select_context(&context);
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
-    const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2},
-                                   {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+    const SwcPortMap map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
     swc_port_map_set(map);
   }
   void TearDown() override {
@@ -56,7 +55,7 @@ class BatchedTable : public ::testing::Test {
   }
 
   std::vector<ReadResult> batched(uint32_t first, uint32_t count) {
-    std::vector<swc_mac_entry_t> entries(count);
+    std::vector<SwcMacEntry> entries(count);
     std::vector<uint32_t> pgids(count);
     std::vector<swc_rc> rcs(count);
     EXPECT_EQ(swc_ll_mac_table_read_range(first, count, entries.data(), pgids.data(), rcs.data()), 0);
@@ -67,14 +66,14 @@ class BatchedTable : public ::testing::Test {
   std::vector<ReadResult> one_by_one(uint32_t first, uint32_t count) {
     std::vector<ReadResult> out;
     for (uint32_t i = first; i < first + count; ++i) {
-      swc_mac_entry_t entry{};
+      SwcMacEntry entry{};
       uint32_t pgid = 0;
       const swc_rc rc = swc_ll_mac_table_read(i, &entry, &pgid);
       out.push_back(result_of(rc, entry, pgid));
     }
     return out;
   }
-  static ReadResult result_of(swc_rc rc, const swc_mac_entry_t &e, uint32_t pgid) {
+  static ReadResult result_of(swc_rc rc, const SwcMacEntry &e, uint32_t pgid) {
     if (rc < 0) return {rc, 0, {}, 0};
     return {rc, e.vid_mac.vid, std::vector<uint8_t>(e.vid_mac.mac, e.vid_mac.mac + 6), pgid};
   }
@@ -86,15 +85,15 @@ class BatchedTable : public ::testing::Test {
 
   SimulatorProcess sim;
   int fd = -1;
-  std::unique_ptr<swc_api_state> state = std::make_unique<swc_api_state>();
-  swc_context context{};
+  std::unique_ptr<SwcApiState> state = std::make_unique<SwcApiState>();
+  SwcContext context{};
 };
 
 TEST_F(BatchedTable, ReadsTheSameEntriesAsSingleAccesses) {
   ASSERT_EQ(sim.ctl("learn 1 7 02:00:00:00:00:00 3000"), "ok 3000\n");
-  const auto fast = batched(1, SWC_MAC_TABLE_SIZE);
+  const auto fast = batched(1, kSwcMacTableSize);
   EXPECT_EQ(valid(fast), 3000u);
-  EXPECT_EQ(fast, one_by_one(1, SWC_MAC_TABLE_SIZE));
+  EXPECT_EQ(fast, one_by_one(1, kSwcMacTableSize));
   for (const auto &r : fast) {
     if (r.rc == 0) {
       EXPECT_EQ(r.pgid, 2u) << "learned on chip port 1, which is port 2";
@@ -102,15 +101,15 @@ TEST_F(BatchedTable, ReadsTheSameEntriesAsSingleAccesses) {
   }
   uint32_t first = 0, last = 0;
   swc_rc rcs[1];
-  EXPECT_EQ(swc_ll_mac_table_read_range(0, 1, nullptr, &first, rcs), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_mac_table_read_range(SWC_MAC_TABLE_SIZE, 2, nullptr, &last, rcs), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_ll_mac_table_read_range(0, 1, nullptr, &first, rcs), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_mac_table_read_range(kSwcMacTableSize, 2, nullptr, &last, rcs), kSwcRcIllegal);
 }
 
 TEST_F(BatchedTable, FailedAccessEndsOnlyItsIndex) {
   ASSERT_EQ(sim.ctl("learn 0 1 02:00:00:00:00:00 8192"), "ok 8192\n");
   const auto expected = one_by_one(1, 200);
   for (const auto &[fault, code] :
-       {std::pair{"spi-write", SWC_RC_WRITE_FAILED}, std::pair{"spi-read", SWC_RC_READ_FAILED}}) {
+       {std::pair{"spi-write", kSwcRcWriteFailed}, std::pair{"spi-read", kSwcRcReadFailed}}) {
     // The first write (the first index's index register) or the first read (its completion poll) fails.
     ASSERT_EQ(sim.ctl(std::string("fail ") + fault + " block 2 count 1"), "ok\n");
     const auto got = batched(1, 200);
@@ -140,8 +139,8 @@ TEST_F(BatchedTable, ShadowRebuiltFromTheSimulatorsTableWalksEveryEntryInOrder) 
   std::istringstream dump(sim.ctl("dump mac"));
   for (std::string line; std::getline(dump, line);) in_chip += !line.empty();
   std::vector<std::tuple<uint32_t, std::vector<uint8_t>>> walked;
-  swc_vid_mac_t at{};
-  swc_mac_entry_t e{};
+  SwcVidMac at{};
+  SwcMacEntry e{};
   while (swc_mac_table_get_next(&at, &e) == 0) {
     walked.emplace_back(e.vid_mac.vid, std::vector<uint8_t>(e.vid_mac.mac, e.vid_mac.mac + 6));
     at = e.vid_mac;
@@ -203,22 +202,22 @@ class SimulatorWithoutBatches {
  public:
   SimulatorWithoutBatches() {
     chip.learn_addresses(2, 3, 0x020000000000, 300);
-    listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    listener_ = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size());
     ::unlink(path.c_str());
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-        ::listen(listener, 1) != 0) {
+    if (::bind(listener_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(listener_, 1) != 0) {
       ADD_FAILURE() << "cannot listen on " << path;
       return;
     }
-    server = std::thread([this] { serve(); });
+    server_ = std::thread([this] { serve(); });
   }
   ~SimulatorWithoutBatches() {
-    ::shutdown(listener, SHUT_RDWR);
-    if (server.joinable()) server.join();
-    ::close(listener);
+    ::shutdown(listener_, SHUT_RDWR);
+    if (server_.joinable()) server_.join();
+    ::close(listener_);
     ::unlink(path.c_str());
   }
 
@@ -228,7 +227,7 @@ class SimulatorWithoutBatches {
 
  private:
   void serve() {
-    const int fd = ::accept(listener, nullptr, nullptr);
+    const int fd = ::accept(listener_, nullptr, nullptr);
     if (fd < 0) return;
     swchip::Driver driver(chip);
     std::vector<uint8_t> datagram(swgenio::wire::kMaxBatchDatagram);
@@ -248,29 +247,29 @@ class SimulatorWithoutBatches {
     ::close(fd);
   }
 
-  int listener = -1;
-  std::thread server;
+  int listener_ = -1;
+  std::thread server_;
 };
 
 TEST(BatchOverTheSocket, SimulatorThatRefusesBatchesIsReadOneAccessAtATime) {
   SimulatorWithoutBatches old;
   const int fd = swgenio_open(old.path.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
-  auto state = std::make_unique<swc_api_state>();
-  swc_context context{fd, state.get(), nullptr};
+  auto state = std::make_unique<SwcApiState>();
+  SwcContext context{fd, state.get(), nullptr};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);
-  std::vector<swc_mac_entry_t> entries(SWC_MAC_TABLE_SIZE);
-  std::vector<uint32_t> pgids(SWC_MAC_TABLE_SIZE);
-  std::vector<swc_rc> rcs(SWC_MAC_TABLE_SIZE);
-  EXPECT_EQ(swc_ll_mac_table_read_range(1, SWC_MAC_TABLE_SIZE, entries.data(), pgids.data(), rcs.data()), 0);
+  std::vector<SwcMacEntry> entries(kSwcMacTableSize);
+  std::vector<uint32_t> pgids(kSwcMacTableSize);
+  std::vector<swc_rc> rcs(kSwcMacTableSize);
+  EXPECT_EQ(swc_ll_mac_table_read_range(1, kSwcMacTableSize, entries.data(), pgids.data(), rcs.data()), 0);
   // Closing ends the server thread's connection before anything is checked.
   swc_select_context(nullptr);
   swgenio_close(fd);
   EXPECT_GE(old.refused, 1u);
   unsigned valid = 0, wrong = 0;
-  for (uint32_t i = 0; i < SWC_MAC_TABLE_SIZE; ++i) {
+  for (uint32_t i = 0; i < kSwcMacTableSize; ++i) {
     const bool read = rcs[i] == 0;
     wrong += read != old.chip.mac_entry(i).valid;
     if (read) {

@@ -21,7 +21,7 @@ class CableScan : public ChipFixture {
   swchip::PhyModel &phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
 
   void reset(unsigned port) {
-    const swc_phy_reset_setup_t r{port == 6 ? SWC_IF_RGMII : SWC_IF_INTERNAL, 0, 0, 0, 0};
+    const SwcPhyResetSetup r{port == 6 ? kSwcIfRgmii : kSwcIfInternal, 0, 0, 0, 0};
     ASSERT_EQ(swc_phy_reset(port, &r), 0);
   }
 
@@ -32,11 +32,11 @@ class CableScan : public ChipFixture {
   }
 
   // Polls the test until it ends, letting 5 ms pass between polls; the final code.
-  swc_rc run(unsigned port, swc_phy_cablescan_result_t &result, unsigned *polls = nullptr) {
+  swc_rc run(unsigned port, SwcPhyCablescanResult &result, unsigned *polls = nullptr) {
     EXPECT_EQ(swc_phy_cablescan_start(port), 0);
-    swc_rc rc = SWC_RC_RUNNING;
+    swc_rc rc = kSwcRcRunning;
     unsigned n = 0;
-    for (; n < 100000 && rc == SWC_RC_RUNNING; ++n) {
+    for (; n < 100000 && rc == kSwcRcRunning; ++n) {
       clock.advance_us(5000);
       rc = swc_phy_cablescan_get(port, &result);
     }
@@ -56,7 +56,7 @@ constexpr uint16_t kFamily1[2] = {0x000F, 0xC411};
 TEST_F(CableScan, FaultsAndGoodPairsOfAFamilySevenPort) {
   reset(1);
   describe(1, "30 B=open@12 C=short@20");
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(run(1, r), 0);
   EXPECT_EQ(r.valid, 1u);
   EXPECT_EQ(r.status[0], 0u);
@@ -76,17 +76,17 @@ TEST_F(CableScan, EachFamilyFindsOpenShortAndCableEnd) {
     unsigned port;
     uint32_t mac_interface;
   };
-  const Case cases[] = {{"family 4", kFamily4, 6, SWC_IF_RGMII},
-                        {"family 5", kFamily5, 2, SWC_IF_SGMII},
-                        {"family 8", kFamily8, 3, SWC_IF_INTERNAL},
-                        {"family 9", kFamily9, 4, SWC_IF_INTERNAL}};
+  const Case cases[] = {{"family 4", kFamily4, 6, kSwcIfRgmii},
+                        {"family 5", kFamily5, 2, kSwcIfSgmii},
+                        {"family 8", kFamily8, 3, kSwcIfInternal},
+                        {"family 9", kFamily9, 4, kSwcIfInternal}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     phy(c.port) = swchip::PhyModel(c.id[0], c.id[1]);
-    const swc_phy_reset_setup_t r{c.mac_interface, 0, 0, 0, 0};
+    const SwcPhyResetSetup r{c.mac_interface, 0, 0, 0, 0};
     ASSERT_EQ(swc_phy_reset(c.port, &r), 0);
     describe(c.port, "45 A=short@3 C=open@33");
-    swc_phy_cablescan_result_t result{};
+    SwcPhyCablescanResult result{};
     ASSERT_EQ(run(c.port, result), 0);
     EXPECT_EQ(result.valid, 1u);
     const uint16_t status[4] = {1, 0, 2, 0};
@@ -123,7 +123,7 @@ TEST_F(CableScan, FamilyOneReadsThePackedEchoCancellerAndRestoresItsReprogrammin
   }
   phy(2).write(31, 0);
   const uint16_t control = phy(2).peek(0, 0);
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(run(2, r), 0);
   EXPECT_EQ(r.valid, 1u);
   const uint16_t status[4] = {2, 1, 0, 0}, length[4] = {10, 30, 40, 40};
@@ -149,7 +149,7 @@ TEST_F(CableScan, FamilyOneReadsThePackedEchoCancellerAndRestoresItsReprogrammin
 TEST_F(CableScan, FarFaultsAreFoundThroughTheCoarseSearch) {
   reset(2);
   describe(2, "140 A=open@60 B=short@100 C=open@139");
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(run(2, r), 0);
   EXPECT_EQ(r.status[0], 2u);
   EXPECT_EQ(r.status[1], 1u);
@@ -168,7 +168,7 @@ TEST_F(CableScan, CrossoverExchangesPairsAAndB) {
   reset(1);
   describe(1, "20 A=open@5 D=short@15");
   phy(1).write(28, static_cast<uint16_t>(1u << 12));  // crossover state 1
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(run(1, r), 0);
   EXPECT_EQ(r.status[0], 0u);
   EXPECT_EQ(r.status[1], 2u);
@@ -188,7 +188,7 @@ TEST_F(CableScan, PhyThatTakesItsTimeIsWaitedFor) {
   describe(1, "20 A=open@7");
   phy(1).cable_test_settle_reads = 30;  // 30 checks of register 28, 5 ms apart
   phy(1).tr_busy_reads = 3;             // every TR command polled a few times
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(run(1, r), 0);
   EXPECT_EQ(r.status[0], 2u);
   EXPECT_EQ(r.length[0], 7u);
@@ -198,7 +198,7 @@ TEST_F(CableScan, PhyThatNeverSettlesEndsTheTestAfterFourHundredChecks) {
   reset(1);
   describe(1, "20 A=open@7");
   phy(1).cable_test_settle_reads = 1000000;
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   const uint64_t start = clock.now_us();
   unsigned polls = 0;
   ASSERT_EQ(run(1, r, &polls), 0);
@@ -214,7 +214,7 @@ TEST_F(CableScan, TrCommandThatNeverCompletesGivesUpAfterHalfASecond) {
   phy(1).tr_busy_reads = 1000000;
   uint32_t value = 7;
   const uint64_t start = clock.now_us();
-  EXPECT_EQ(swc_phy_cablescan_tr_read(1, 0x0FF0, &value), SWC_RC_NOT_NOW);
+  EXPECT_EQ(swc_phy_cablescan_tr_read(1, 0x0FF0, &value), kSwcRcNotNow);
   EXPECT_GE(clock.now_us() - start, 500'000u);
   EXPECT_LT(clock.now_us() - start, 600'000u);
 }
@@ -222,7 +222,7 @@ TEST_F(CableScan, TrCommandThatNeverCompletesGivesUpAfterHalfASecond) {
 TEST_F(CableScan, DisturbancesOnEveryReadEndTheTestAfterTen) {
   reset(1);
   describe(1, "20 A=open@7 disturbed");
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   const uint64_t start = clock.now_us();
   ASSERT_EQ(run(1, r), 0);
   // Ten rounds of sub-range programming (500 ms each) and reads, then the clean-up.
@@ -236,21 +236,21 @@ TEST_F(CableScan, StepBeforeItsDeadlineLeavesThePhyAlone) {
   reset(1);
   describe(1, "10");
   ASSERT_EQ(swc_phy_cablescan_start(1), 0);
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   swgenio_set_recording(true);
   swgenio_clear_recorded();
-  EXPECT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);  // the first step is 1 ms away
+  EXPECT_EQ(swc_phy_cablescan_get(1, &r), kSwcRcRunning);  // the first step is 1 ms away
   EXPECT_TRUE(accesses().empty());
   EXPECT_EQ(r.valid, 0u);
   EXPECT_EQ(r.status[0], 1u);
   EXPECT_EQ(r.length[0], 0u);
   clock.advance_us(1000);
-  EXPECT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);  // state 1 ran, state 2 is 750 ms away
+  EXPECT_EQ(swc_phy_cablescan_get(1, &r), kSwcRcRunning);  // state 1 ran, state 2 is 750 ms away
   EXPECT_FALSE(accesses().empty());
   EXPECT_TRUE(phy(1).cable_test_running());
   swgenio_clear_recorded();
   clock.advance_us(749'000);
-  EXPECT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);
+  EXPECT_EQ(swc_phy_cablescan_get(1, &r), kSwcRcRunning);
   EXPECT_TRUE(accesses().empty());
 }
 
@@ -261,37 +261,37 @@ TEST_F(CableScan, FamilyThatCannotRunItNeverStartsAndReportsNoResult) {
   swgenio_set_recording(true);
   swgenio_clear_recorded();
   EXPECT_EQ(swc_phy_cablescan_start(2), 0);
-  swc_phy_cablescan_result_t r{};
-  EXPECT_EQ(swc_phy_cablescan_get(2, &r), SWC_RC_NOT_NOW);
+  SwcPhyCablescanResult r{};
+  EXPECT_EQ(swc_phy_cablescan_get(2, &r), kSwcRcNotNow);
   EXPECT_EQ(r.valid, 0u);
   EXPECT_TRUE(accesses().empty());
   // Ports without a PHY record are refused.
-  EXPECT_EQ(swc_phy_cablescan_start(7), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_phy_cablescan_get(0, &r), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_cablescan_start(7), kSwcRcIllegal);
+  EXPECT_EQ(swc_phy_cablescan_get(0, &r), kSwcRcIllegal);
 }
 
 TEST_F(CableScan, PhyThatStopsAnsweringEndsTheTest) {
   reset(3);
   describe(3, "10");
   ASSERT_EQ(swc_phy_cablescan_start(3), 0);
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   clock.advance_us(1000);
-  ASSERT_EQ(swc_phy_cablescan_get(3, &r), SWC_RC_RUNNING);
+  ASSERT_EQ(swc_phy_cablescan_get(3, &r), kSwcRcRunning);
   chip.phy(0, 2).mounted = false;
   clock.advance_us(1'000'000);
-  EXPECT_EQ(swc_phy_cablescan_get(3, &r), SWC_RC_PHY_NOT_MOUNTED);
+  EXPECT_EQ(swc_phy_cablescan_get(3, &r), kSwcRcPhyNotMounted);
   EXPECT_EQ(swc_phy_port(3)->cablescan.state, 0);
-  EXPECT_EQ(swc_phy_cablescan_get(3, &r), SWC_RC_NOT_NOW);  // idle, nothing valid
+  EXPECT_EQ(swc_phy_cablescan_get(3, &r), kSwcRcNotNow);  // idle, nothing valid
 }
 
 TEST_F(CableScan, RestartWhileRunningRestoresThePhysOwnSettings) {
   reset(1);
   describe(1, "10");
   phy(1).write(28, static_cast<uint16_t>(phy(1).peek(0, 28) | 0x40));  // bit 6, cleared during the test
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(swc_phy_cablescan_start(1), 0);
   clock.advance_us(1000);
-  ASSERT_EQ(swc_phy_cablescan_get(1, &r), SWC_RC_RUNNING);
+  ASSERT_EQ(swc_phy_cablescan_get(1, &r), kSwcRcRunning);
   EXPECT_EQ(phy(1).peek(0, 28) & 0x40, 0);
   ASSERT_EQ(run(1, r), 0);  // started again while running
   EXPECT_EQ(phy(1).peek(0, 28) & 0x40, 0x40);
@@ -302,7 +302,7 @@ TEST_F(CableScan, FamilyEightWritesItsResultsIntoThePhy) {
   reset(3);
   describe(3, "40 B=open@20");
   phy(3).write(23, 0x40);
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   ASSERT_EQ(run(3, r), 0);
   EXPECT_EQ(phy(3).peek(1, 26), 0x0200);  // status of B in bits 8-11
   const unsigned location_b = swchip::echo::tap_of(20);
@@ -322,9 +322,9 @@ TEST_F(CableScan, PhyLeftOnAnotherPageByAnEndedProcessResetsAtOnce) {
   // And a test ended half-way by such a restart: the reset clears it, the next test runs.
   describe(6, "20 A=open@10");
   ASSERT_EQ(swc_phy_cablescan_start(6), 0);
-  swc_phy_cablescan_result_t r{};
+  SwcPhyCablescanResult r{};
   clock.advance_us(1000);
-  ASSERT_EQ(swc_phy_cablescan_get(6, &r), SWC_RC_RUNNING);
+  ASSERT_EQ(swc_phy_cablescan_get(6, &r), kSwcRcRunning);
   reset(6);
   EXPECT_EQ(swc_phy_port(6)->cablescan.state, 0);
   ASSERT_EQ(run(6, r), 0);
@@ -333,15 +333,15 @@ TEST_F(CableScan, PhyLeftOnAnotherPageByAnEndedProcessResetsAtOnce) {
 }
 
 TEST_F(CableScan, BulkPhyMapStoresThePairsInRecordOrder) {
-  swc_phy_port_map_t map{3, {{-1, -1}, {1, 7}, {0, 9}}};
+  SwcPhyPortMap map{3, {{-1, -1}, {1, 7}, {0, 9}}};
   ASSERT_EQ(swc_phy_port_map_set(&map), 0);
   EXPECT_EQ(swc_phy_port(1)->bus, 1);
   EXPECT_EQ(swc_phy_port(1)->address, 7);
   EXPECT_EQ(swc_phy_port(2)->address, 9);
   EXPECT_EQ(swc_phy_port(3)->address, 2);  // beyond the count: as it was
   map.count = 8;                           // more records than the PHY state has
-  EXPECT_EQ(swc_phy_port_map_set(&map), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_phy_port_map_set(nullptr), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_port_map_set(&map), kSwcRcIllegal);
+  EXPECT_EQ(swc_phy_port_map_set(nullptr), kSwcRcIllegal);
 }
 
 TEST_F(CableScan, LengthFromLocation) {
@@ -358,7 +358,7 @@ TEST_F(CableScan, LengthFromLocation) {
 }
 
 TEST_F(CableScan, ThresholdsFollowTheTapAndStayInRange) {
-  swc_cablescan_task_t t{};
+  SwcCablescanTask t{};
   swc_phy_cablescan_threshold_set(&t, 68);  // v = 0xFFFE: exponent -1
   EXPECT_EQ(t.threshold1, 255);
   EXPECT_EQ(t.threshold2, 85);
@@ -376,7 +376,7 @@ TEST_F(CableScan, ThresholdsFollowTheTapAndStayInRange) {
   swc_phy_cablescan_threshold_set(&t, 0);
   EXPECT_EQ(t.threshold1, 23);
   t.echo_offset = 0;
-  t.flags = SWC_CABLESCAN_FLAG_VARIANT;
+  t.flags = kSwcCablescanFlagVariant;
   swc_phy_cablescan_threshold_set(&t, 12);
   EXPECT_EQ(t.threshold2, 446);
   t.flags = 0;

@@ -24,8 +24,8 @@ TEST_P(CpuReceiveSizes, InjectedFrameComesOutByteForByte) {
   ASSERT_TRUE(chip.inject_cpu_frame(2, 6, frame, 0x6064));  // priority 3, VID 100
   EXPECT_EQ(swc_ll_cpu_rx_frameready(1), 0);
   EXPECT_EQ(swc_ll_cpu_rx_frameready(2), 1);
-  swc_cpu_rx_header_t header{};
-  std::vector<uint8_t> buffer(AR_RX_MAX_FRAME + 16, 0xEE);
+  SwcCpuRxHeader header{};
+  std::vector<uint8_t> buffer(kArRxMaxFrame + 16, 0xEE);
   ASSERT_EQ(swc_ll_cpu_rx_frame(2, &header, buffer.data(), buffer.size()), 0);
   EXPECT_EQ(header.length, frame.size());
   EXPECT_EQ(header.port_no, 6u);
@@ -46,17 +46,17 @@ TEST_F(CpuFrames, FrameBeyondTheWindowIsNeverQueued) {
 
 TEST_F(CpuFrames, SmallOrMissingBufferLeavesTheFrameQueued) {
   ASSERT_TRUE(chip.inject_cpu_frame(1, 0, test_frame(100, 1), 1));
-  swc_cpu_rx_header_t header{};
+  SwcCpuRxHeader header{};
   uint8_t small[64];
-  EXPECT_EQ(swc_ll_cpu_rx_frame(1, &header, nullptr, 0), SWC_RC_RX_BUFFER);
+  EXPECT_EQ(swc_ll_cpu_rx_frame(1, &header, nullptr, 0), kSwcRcRxBuffer);
   EXPECT_EQ(header.length, 100u);
-  EXPECT_EQ(swc_ll_cpu_rx_frame(1, &header, small, sizeof small), SWC_RC_RX_BUFFER);
+  EXPECT_EQ(swc_ll_cpu_rx_frame(1, &header, small, sizeof small), kSwcRcRxBuffer);
   EXPECT_EQ(small[63], 64);
   EXPECT_EQ(chip.cpu_queue_length(1), 1u);
   ASSERT_EQ(swc_ll_cpu_rx_discard_frame(1), 0);
   EXPECT_EQ(chip.cpu_queue_length(1), 0u);
-  EXPECT_EQ(swc_ll_cpu_rx_frameready(3), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_cpu_rx_discard_frame(0), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_ll_cpu_rx_frameready(3), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_cpu_rx_discard_frame(0), kSwcRcIllegal);
 }
 
 TEST_F(CpuFrames, BadHeadersDropTheFrame) {
@@ -74,9 +74,9 @@ TEST_F(CpuFrames, BadHeadersDropTheFrame) {
     ASSERT_TRUE(chip.inject_cpu_frame(1, 0, frame, 0));
     override_read(4, 0, 0, [&](unsigned, unsigned, unsigned) { return c.first; });
     override_read(4, 0, 1, [&](unsigned, unsigned, unsigned) { return c.second; });
-    swc_cpu_rx_header_t header{};
+    SwcCpuRxHeader header{};
     std::vector<uint8_t> buffer(4096);
-    EXPECT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer.data(), buffer.size()), SWC_RC_BAD_CHIP);
+    EXPECT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer.data(), buffer.size()), kSwcRcBadChip);
     EXPECT_EQ(chip.cpu_queue_length(1), 0u);
     read_overrides.clear();
   }
@@ -85,7 +85,7 @@ TEST_F(CpuFrames, BadHeadersDropTheFrame) {
 TEST_F(CpuFrames, G5QueueWorkaroundRewritesTheHeaderWhenTheQueueWraps) {
   ASSERT_TRUE(chip.inject_cpu_frame(1, 0, test_frame(100, 0), 0));
   override_read(4, 4, 0, [](unsigned, unsigned, unsigned) { return 1010u; });
-  swc_cpu_rx_header_t header{};
+  SwcCpuRxHeader header{};
   uint8_t buffer[128];
   ASSERT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer, sizeof buffer), 0);
   const auto w = writes_of(accesses());
@@ -94,10 +94,10 @@ TEST_F(CpuFrames, G5QueueWorkaroundRewritesTheHeaderWhenTheQueueWraps) {
   EXPECT_EQ(w[1], std::make_tuple(4u, 4u, 0u, 0u));
 }
 
-std::vector<uint32_t> tx_words(const std::vector<swgenio_access> &a, unsigned chip_port) {
+std::vector<uint32_t> tx_words(const std::vector<SwgenioAccess> &a, unsigned chip_port) {
   std::vector<uint32_t> out;
   for (const auto &x : a) {
-    if (x.kind == K::spi_write && x.block == 1 && x.subblock == chip_port && x.reg == 0xC0)
+    if (x.kind == K::kSpiWrite && x.block == 1 && x.subblock == chip_port && x.reg == 0xC0)
       out.push_back(x.value);
   }
   return out;
@@ -145,10 +145,10 @@ TEST_F(CpuFrames, TransmittedFramesReachThePortUnchanged) {
 
 TEST_F(CpuFrames, TransmitRefusesLengthsTheHeaderCannotCarry) {
   const auto frame = test_frame(70000, 0);
-  EXPECT_EQ(ar_cpu_tx_frame(1, frame.data(), 0, 0), SWC_RC_ILLEGAL);
-  EXPECT_EQ(ar_cpu_tx_frame(1, frame.data(), 65532, 0), SWC_RC_ILLEGAL);
-  EXPECT_EQ(ar_cpu_tx_frame(1, nullptr, 60, 0), SWC_RC_ILLEGAL);
-  EXPECT_EQ(ar_cpu_tx_frame(7, frame.data(), 60, 0), SWC_RC_ILLEGAL);
+  EXPECT_EQ(ar_cpu_tx_frame(1, frame.data(), 0, 0), kSwcRcIllegal);
+  EXPECT_EQ(ar_cpu_tx_frame(1, frame.data(), 65532, 0), kSwcRcIllegal);
+  EXPECT_EQ(ar_cpu_tx_frame(1, nullptr, 60, 0), kSwcRcIllegal);
+  EXPECT_EQ(ar_cpu_tx_frame(7, frame.data(), 60, 0), kSwcRcIllegal);
   EXPECT_TRUE(accesses().empty());
 }
 
@@ -156,7 +156,7 @@ TEST_F(CpuFrames, StalledTransmitIsAbortedAfterItsPolls) {
   swgenio_set_recording(false);
   chip.stuck.tx_busy = true;
   const auto frame = test_frame(60, 0);
-  EXPECT_EQ(ar_cpu_tx_frame(3, frame.data(), frame.size(), 0), SWC_RC_TX_STALLED);
+  EXPECT_EQ(ar_cpu_tx_frame(3, frame.data(), frame.size(), 0), kSwcRcTxStalled);
   EXPECT_EQ(chip.peek(1, 2, 0xC4) & 2u, 2u);
   chip.stuck.tx_busy = false;
   ASSERT_EQ(ar_cpu_tx_frame(3, frame.data(), frame.size(), 0), 0);

@@ -13,7 +13,7 @@ class CpuTransmit : public ChipFixture {
     ChipFixture::SetUp();
     frame.assign(60, 0x11);
     for (int i = 0; i < 6; ++i) frame[i] = static_cast<uint8_t>(0x02 + i);
-    const uint32_t all[SWC_PORT_SLOTS] = {0, 1, 1, 1, 1, 1, 1};
+    const uint32_t all[kSwcPortSlots] = {0, 1, 1, 1, 1, 1, 1};
     ASSERT_EQ(swc_vlan_port_members_set(1, all), 0);
   }
   size_t sent(uint32_t port_no) {
@@ -27,8 +27,8 @@ class CpuTransmit : public ChipFixture {
 };
 
 TEST_F(CpuTransmit, RawFrameGoesToABlockingPortButNotToADisabledOne) {
-  EXPECT_EQ(swc_cpu_tx_raw_frame(3, frame.data(), frame.size()), SWC_RC_NOT_NOW);
-  ASSERT_EQ(swc_port_stp_state_set(3, SWC_STP_BLOCKING), 0);
+  EXPECT_EQ(swc_cpu_tx_raw_frame(3, frame.data(), frame.size()), kSwcRcNotNow);
+  ASSERT_EQ(swc_port_stp_state_set(3, SWC_STP_STATE_BLOCKING), 0);
   ASSERT_EQ(swc_cpu_tx_raw_frame(3, frame.data(), frame.size()), 0);
   ASSERT_EQ(sent(3), 1u);
   EXPECT_EQ(last[3], frame);
@@ -37,18 +37,18 @@ TEST_F(CpuTransmit, RawFrameGoesToABlockingPortButNotToADisabledOne) {
 TEST_F(CpuTransmit, RawFrameToAnAggregationTakesItsFirstForwardingMember) {
   state->port_to_poag[2] = 8;
   state->port_to_poag[4] = 8;
-  EXPECT_EQ(swc_cpu_tx_raw_frame(8, frame.data(), frame.size()), SWC_RC_NOT_NOW);
-  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_BLOCKING), 0);
-  ASSERT_EQ(swc_port_stp_state_set(4, SWC_STP_FORWARDING), 0);
+  EXPECT_EQ(swc_cpu_tx_raw_frame(8, frame.data(), frame.size()), kSwcRcNotNow);
+  ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_BLOCKING), 0);
+  ASSERT_EQ(swc_port_stp_state_set(4, SWC_STP_STATE_FORWARDING), 0);
   ASSERT_EQ(swc_cpu_tx_raw_frame(8, frame.data(), frame.size()), 0);
   EXPECT_EQ(sent(2), 0u);
   EXPECT_EQ(sent(4), 1u);
 }
 
 TEST_F(CpuTransmit, VlanFloodReachesEveryForwardingMemberOnceWithItsTagRule) {
-  for (uint32_t p : {1u, 2u, 3u, 6u}) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_FORWARDING), 0);
-  ASSERT_EQ(swc_port_auth_state_set(3, SWC_AUTH_NONE), 0);
-  const swc_vlan_port_mode_t trunk{1, 1, 0, 0, 0};  // aware, every frame tagged
+  for (uint32_t p : {1u, 2u, 3u, 6u}) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_STATE_FORWARDING), 0);
+  ASSERT_EQ(swc_port_auth_state_set(3, SWC_AUTH_STATE_NONE), 0);
+  const SwcVlanPortMode trunk{1, 1, 0, 0, 0};  // aware, every frame tagged
   ASSERT_EQ(swc_vlan_port_mode_set(6, &trunk), 0);
   ASSERT_EQ(swc_cpu_tx_vlan_frame(1, frame.data(), frame.size()), 0);
   EXPECT_EQ(sent(1), 1u);
@@ -63,7 +63,7 @@ TEST_F(CpuTransmit, VlanFloodReachesEveryForwardingMemberOnceWithItsTagRule) {
 }
 
 TEST_F(CpuTransmit, EgressMirroredPortAlsoSendsOnTheMonitorOnce) {
-  for (uint32_t p : {1u, 2u, 5u}) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_FORWARDING), 0);
+  for (uint32_t p : {1u, 2u, 5u}) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_STATE_FORWARDING), 0);
   state->mirror_monitor_port = 5;
   state->mirror_egress[2] = 1;
   ASSERT_EQ(swc_cpu_tx_raw_frame(2, frame.data(), frame.size()), 0);
@@ -74,14 +74,14 @@ TEST_F(CpuTransmit, EgressMirroredPortAlsoSendsOnTheMonitorOnce) {
 }
 
 TEST_F(CpuTransmit, ArgumentsThatWouldReadOutsideTheFrameOrTablesAreRefused) {
-  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_FORWARDING), 0);
-  EXPECT_EQ(swc_cpu_tx_vlan_frame(4096, frame.data(), frame.size()), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_cpu_tx_vlan_frame(1, frame.data(), 5), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_cpu_tx_raw_frame(1, frame.data(), 0), SWC_RC_ILLEGAL);
+  ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_FORWARDING), 0);
+  EXPECT_EQ(swc_cpu_tx_vlan_frame(4096, frame.data(), frame.size()), kSwcRcIllegal);
+  EXPECT_EQ(swc_cpu_tx_vlan_frame(1, frame.data(), 5), kSwcRcIllegal);
+  EXPECT_EQ(swc_cpu_tx_raw_frame(1, frame.data(), 0), kSwcRcIllegal);
   EXPECT_EQ(sent(1), 0u);
-  const uint32_t map[SWC_PORT_SLOTS] = {1, 2, 1, 3, 1, 1, 1};
-  EXPECT_EQ(swc_cpu_rx_queue_map_set(map), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_cpu_rx_frameready(0), SWC_RC_ILLEGAL);
+  const uint32_t map[kSwcPortSlots] = {1, 2, 1, 3, 1, 1, 1};
+  EXPECT_EQ(swc_cpu_rx_queue_map_set(map), kSwcRcIllegal);
+  EXPECT_EQ(swc_cpu_rx_frameready(0), kSwcRcIllegal);
 }
 
 }  // namespace

@@ -35,9 +35,9 @@ TEST_F(RegisterIo, SpiReadReturnsTheRegister) {
 TEST_F(RegisterIo, SpiFailuresGiveReadAndWriteCodes) {
   driver.add_fault({swchip::AccessKind::any, -1, -1});
   uint32_t value = 77;
-  EXPECT_EQ(swc_io_si_rd(1, 0, 0, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_si_rd(1, 0, 0, &value), kSwcRcReadFailed);
   EXPECT_EQ(value, 0u);
-  EXPECT_EQ(swc_io_si_wr(1, 0, 0, 5), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_io_si_wr(1, 0, 0, 5), kSwcRcWriteFailed);
 }
 
 TEST_F(RegisterIo, DirectBlocksNeverTouchTheIndirectRegisters) {
@@ -49,7 +49,7 @@ TEST_F(RegisterIo, DirectBlocksNeverTouchTheIndirectRegisters) {
   EXPECT_EQ(a, 0x11u);
   EXPECT_EQ(b, 0x22u);
   ASSERT_EQ(accesses().size(), 2u);
-  EXPECT_EQ(accesses()[0].kind, K::bus_read);
+  EXPECT_EQ(accesses()[0].kind, K::kBusRead);
   EXPECT_EQ(accesses()[0].block, 4u);
   EXPECT_EQ(accesses()[1].reg, 0x34u);
 }
@@ -78,10 +78,10 @@ TEST_F(RegisterIo, DoneOnTheTwentySixthStatusReadStillSucceeds) {
 TEST_F(RegisterIo, DoneNeverSeenFailsAfterExactlyTwentySixStatusReads) {
   chip.stuck.indirect_done = true;
   uint32_t value = 9;
-  EXPECT_EQ(swc_io_pi_rd(1, 2, 3, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_pi_rd(1, 2, 3, &value), kSwcRcReadFailed);
   const auto &a = accesses();
-  const auto status_reads = std::count_if(
-      a.begin(), a.end(), [](const swgenio_access &x) { return x.block == 7 && x.reg == 0x30; });
+  const auto status_reads =
+      std::count_if(a.begin(), a.end(), [](const SwgenioAccess &x) { return x.block == 7 && x.reg == 0x30; });
   EXPECT_EQ(status_reads, 26);
   EXPECT_EQ(a.size(), 27u);  // no data fetch
 }
@@ -89,7 +89,7 @@ TEST_F(RegisterIo, DoneNeverSeenFailsAfterExactlyTwentySixStatusReads) {
 TEST_F(RegisterIo, FailureInsideTheDonePollEndsTheRead) {
   driver.add_fault({swchip::AccessKind::bus_read, 7, -1});
   uint32_t value = 9;
-  EXPECT_EQ(swc_io_pi_rd(1, 2, 3, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_pi_rd(1, 2, 3, &value), kSwcRcReadFailed);
   EXPECT_EQ(value, 0u);
   EXPECT_EQ(accesses().size(), 2u);  // the start and one failing status read
 }
@@ -97,18 +97,18 @@ TEST_F(RegisterIo, FailureInsideTheDonePollEndsTheRead) {
 TEST_F(RegisterIo, ParallelWriteIsOneRequestWithOffsetAndValue) {
   ASSERT_EQ(swc_io_pi_wr(5, 0, 14, 0x5F), 0);
   ASSERT_EQ(accesses().size(), 1u);
-  EXPECT_EQ(accesses()[0], (swgenio_access{K::bus_write, 5, 0, 14, 0x5F, swgenio::k32BitWrite, 0}));
+  EXPECT_EQ(accesses()[0], (SwgenioAccess{K::kBusWrite, 5, 0, 14, 0x5F, swgenio::k32BitWrite, 0}));
   EXPECT_EQ(chip.peek(5, 0, 14), 0x5Fu);
   driver.add_fault({swchip::AccessKind::bus_write, -1, 1});
-  EXPECT_EQ(swc_io_pi_wr(5, 0, 14, 0), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_io_pi_wr(5, 0, 14, 0), kSwcRcWriteFailed);
   EXPECT_EQ(swc_io_pi_wr(5, 0, 14, 0), 0);
 }
 
 TEST_F(RegisterIo, WithoutAContextEveryAccessFails) {
   swc_select_context(nullptr);
   uint32_t value = 1;
-  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
-  EXPECT_EQ(swc_io_pi_wr(7, 0, 0x14, 1), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), kSwcRcReadFailed);
+  EXPECT_EQ(swc_io_pi_wr(7, 0, 0x14, 1), kSwcRcWriteFailed);
   EXPECT_TRUE(accesses().empty());
 }
 

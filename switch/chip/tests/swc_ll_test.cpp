@@ -13,7 +13,7 @@ constexpr unsigned kChipPortOf[7] = {0, 0, 1, 2, 3, 4, 6};
 
 class LowLevel : public ChipFixture {
  protected:
-  swc_init_setup setup{1, 1, 0, -1, 0};
+  SwcInitSetup setup{1, 1, 0, -1, 0};
 };
 
 TEST_F(LowLevel, StartUpRegisterSequence) {
@@ -55,7 +55,7 @@ TEST_F(LowLevel, StartUpRegisterSequence) {
 
 TEST_F(LowLevel, StartUpWithoutResetIsRefusedBeforeAnyAccess) {
   setup.reset = 0;
-  EXPECT_EQ(swc_init(&setup), SWC_RC_UNSUPPORTED);
+  EXPECT_EQ(swc_init(&setup), kSwcRcUnsupported);
   EXPECT_TRUE(accesses().empty());
 }
 
@@ -68,7 +68,7 @@ TEST_F(LowLevel, StartUpOnTheG5eVariant) {
 
 TEST_F(LowLevel, FailingWriteEndsStartUpWithItsCode) {
   driver.add_fault({swchip::AccessKind::spi_write, 3, -1});
-  EXPECT_EQ(swc_ll_init(&setup), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_ll_init(&setup), kSwcRcWriteFailed);
   EXPECT_EQ(chip.peek(2, 0, 4), 0u);
 }
 
@@ -86,16 +86,16 @@ TEST_F(LowLevel, FullInitConfiguresVlanOneFloodGroupAndCapture) {
 
 TEST_F(LowLevel, RejectedArgumentsStoreNothing) {
   const uint32_t members[7] = {0, 1, 1, 0, 0, 0, 0};
-  EXPECT_EQ(swc_vlan_port_members_set(4096, members), SWC_RC_ILLEGAL);
-  const swc_vlan_port_mode_t mode{1, 5, 5, 0, 0};
-  EXPECT_EQ(swc_vlan_port_mode_set(7, &mode), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_vlan_port_mode_set(0, &mode), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_pgid_table_write(64), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_vlan_port_members_set(4096, members), kSwcRcIllegal);
+  const SwcVlanPortMode mode{1, 5, 5, 0, 0};
+  EXPECT_EQ(swc_vlan_port_mode_set(7, &mode), kSwcRcIllegal);
+  EXPECT_EQ(swc_vlan_port_mode_set(0, &mode), kSwcRcIllegal);
+  EXPECT_EQ(swc_pgid_table_write(64), kSwcRcIllegal);
   EXPECT_TRUE(accesses().empty());
   for (const auto &m : state->vlan_port_mode) EXPECT_EQ(m.port_vid, 0u);
   // A members write the chip refuses is not stored either.
   driver.add_fault({swchip::AccessKind::spi_write, 2, -1});
-  EXPECT_EQ(swc_vlan_port_members_set(9, members), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_vlan_port_members_set(9, members), kSwcRcWriteFailed);
   EXPECT_EQ(state->vlan[9].in_use, 0u);
 }
 
@@ -112,7 +112,7 @@ TEST_F(LowLevel, DestinationMaskCoversTheWholeAggregation) {
 }
 
 TEST_F(LowLevel, ChipIdDecoding) {
-  swc_chipid_t id{};
+  SwcChipId id{};
   ASSERT_EQ(swc_ll_chipid_get(&id), 0);
   EXPECT_EQ(id.part, 0x7385);
   EXPECT_EQ(id.revision, 1u);
@@ -122,33 +122,33 @@ TEST_F(LowLevel, ChipIdDecoding) {
   EXPECT_EQ(id.revision, 3u);
   id = {};
   chip.set_chip_id(0);
-  EXPECT_EQ(swc_ll_chipid_get(&id), SWC_RC_BAD_CHIP);
+  EXPECT_EQ(swc_ll_chipid_get(&id), kSwcRcBadChip);
   chip.set_chip_id(0xFFFFFFFF);
-  EXPECT_EQ(swc_ll_chipid_get(&id), SWC_RC_BAD_CHIP);
+  EXPECT_EQ(swc_ll_chipid_get(&id), kSwcRcBadChip);
   chip.set_chip_id(0x12345678);
-  EXPECT_EQ(swc_ll_chipid_get(&id), SWC_RC_NOT_NOW);
+  EXPECT_EQ(swc_ll_chipid_get(&id), kSwcRcNotNow);
   EXPECT_EQ(id.part, 0);  // written only on success
-  EXPECT_EQ(swc_ll_chipid_get(nullptr), SWC_RC_NOT_NOW);
+  EXPECT_EQ(swc_ll_chipid_get(nullptr), kSwcRcNotNow);
 }
 
 TEST_F(LowLevel, QueueEnableOpensPortAndLearnsByStpState) {
-  state->stp_state[3] = SWC_STP_LEARNING;
+  state->stp_state[3] = SWC_STP_STATE_LEARNING;
   chip.write(5, 0, 14, 0x7F);
   ASSERT_EQ(swc_ll_port_queue_enable(3, 1), 0);
   EXPECT_EQ(chip.peek(5, 0, 14), 0x7Bu);
   EXPECT_EQ(chip.peek(1, 2, 0), (1u << 16) | (1u << 28));
   EXPECT_EQ(chip.peek(2, 0, 13), 0x4u);
-  state->stp_state[3] = SWC_STP_BLOCKING;
+  state->stp_state[3] = SWC_STP_STATE_BLOCKING;
   ASSERT_EQ(swc_ll_port_queue_enable(3, 0), 0);
   EXPECT_EQ(chip.peek(5, 0, 14), 0x7Fu);
   EXPECT_EQ(chip.peek(1, 2, 0), 0u);
   EXPECT_EQ(chip.peek(2, 0, 13), 0u);
 }
 
-swc_port_setup_t gigabit_rgmii() {
-  swc_port_setup_t s{};
-  s.interface_type = SWC_IF_RGMII;
-  s.speed = SWC_SPEED_1G;
+SwcPortSetup gigabit_rgmii() {
+  SwcPortSetup s{};
+  s.interface_type = kSwcIfRgmii;
+  s.speed = kSwcSpeed1G;
   s.full_duplex = 1;
   s.pause_mac[5] = 0x06;
   s.max_length = 1518;
@@ -156,7 +156,7 @@ swc_port_setup_t gigabit_rgmii() {
 }
 
 TEST_F(LowLevel, PortSetupSequenceForGigabitRgmii) {
-  const swc_port_setup_t s = gigabit_rgmii();
+  const SwcPortSetup s = gigabit_rgmii();
   state->port_setup[6] = s;
   ASSERT_EQ(ar_port_setup(6, &s), 0);
   const uint32_t v = 1 | 6u << 6 | 1u << 17 | 1u << 18 | 6u << 19;
@@ -173,17 +173,17 @@ TEST_F(LowLevel, PortSetupSequenceForGigabitRgmii) {
 }
 
 TEST_F(LowLevel, PortSetupRefusesInterfacesThePortCannotTake) {
-  swc_port_setup_t s{};
-  s.interface_type = SWC_IF_INTERNAL;
-  s.speed = SWC_SPEED_1G;
-  EXPECT_EQ(ar_port_setup(6, &s), SWC_RC_ILLEGAL);
-  s.interface_type = SWC_IF_GMII;
-  EXPECT_EQ(ar_port_setup(3, &s), SWC_RC_ILLEGAL);
+  SwcPortSetup s{};
+  s.interface_type = kSwcIfInternal;
+  s.speed = kSwcSpeed1G;
+  EXPECT_EQ(ar_port_setup(6, &s), kSwcRcIllegal);
+  s.interface_type = kSwcIfGmii;
+  EXPECT_EQ(ar_port_setup(3, &s), kSwcRcIllegal);
   EXPECT_TRUE(accesses().empty());
 }
 
 TEST_F(LowLevel, FlowControlRowsSwitchBetween1522And1523) {
-  swc_port_setup_t s{};
+  SwcPortSetup s{};
   s.max_length = 1522;
   ASSERT_EQ(ar_setup_flowcontrol(1, &s), 0);
   EXPECT_EQ(chip.peek(1, 0, 0xDE), 20u << 8 | 20u);
@@ -212,7 +212,7 @@ TEST_F(LowLevel, ArbiterThatEmptiesOnTheLastPollStillSucceeds) {
   swgenio_set_recording(false);
   uint32_t polls = 0;
   override_read(5, 0, 12, [&](unsigned, unsigned, unsigned) { return ++polls == 1000000 ? 0x7Fu : 0u; });
-  const swc_port_setup_t s = gigabit_rgmii();
+  const SwcPortSetup s = gigabit_rgmii();
   EXPECT_EQ(swc_ll_port_speed_mode_tbi_gmii(6, &s), 0);
   EXPECT_EQ(polls, 1000000u);
   EXPECT_EQ(chip.peek(1, 6, 0) & (1u << 16 | 1u << 28), 1u << 16 | 1u << 28);
@@ -221,8 +221,8 @@ TEST_F(LowLevel, ArbiterThatEmptiesOnTheLastPollStillSucceeds) {
 TEST_F(LowLevel, ArbiterThatNeverEmptiesIsFatal) {
   swgenio_set_recording(false);
   chip.stuck.arbiter_full = true;
-  const swc_port_setup_t s = gigabit_rgmii();
-  EXPECT_EQ(swc_ll_port_speed_mode_tbi_gmii(6, &s), SWC_RC_ARBITER);
+  const SwcPortSetup s = gigabit_rgmii();
+  EXPECT_EQ(swc_ll_port_speed_mode_tbi_gmii(6, &s), kSwcRcArbiter);
   for (uint32_t p = 1; p <= 5; ++p) EXPECT_EQ(chip.peek(1, kChipPortOf[p], 0) & (1u << 16), 0u) << p;
 }
 
@@ -230,15 +230,15 @@ TEST_F(LowLevel, ArbiterThatEmptiesLateResetsEveryPort) {
   swgenio_set_recording(false);
   uint32_t polls = 0;
   override_read(5, 0, 12, [&](unsigned, unsigned, unsigned) { return ++polls > 1000000 ? 0x5Fu : 0u; });
-  for (uint32_t p = 1; p <= 5; ++p) state->port_setup[p].interface_type = SWC_IF_INTERNAL;
-  const swc_port_setup_t s = gigabit_rgmii();
+  for (uint32_t p = 1; p <= 5; ++p) state->port_setup[p].interface_type = kSwcIfInternal;
+  const SwcPortSetup s = gigabit_rgmii();
   ASSERT_EQ(swc_ll_port_speed_mode_tbi_gmii(6, &s), 0);
   for (uint32_t p = 1; p <= 6; ++p) EXPECT_EQ(chip.peek(1, kChipPortOf[p], 0) & (1u << 28), 1u << 28) << p;
   EXPECT_EQ(chip.peek(1, 0, 0) & 7, 4u);
 }
 
-swc_port_qos_t qos_all(uint32_t prio) {
-  swc_port_qos_t q{};
+SwcPortQos qos_all(uint32_t prio) {
+  SwcPortQos q{};
   for (auto &p : q.dscp_prio) p = prio;
   for (auto &p : q.tag_prio) p = prio;
   q.default_prio = prio;
@@ -246,7 +246,7 @@ swc_port_qos_t qos_all(uint32_t prio) {
 }
 
 TEST_F(LowLevel, DscpTableWithOneQueueFillsEveryField) {
-  const swc_port_qos_t q = qos_all(3);
+  const SwcPortQos q = qos_all(3);
   ASSERT_EQ(swc_ll_port_qos_setup_set(1, &q), 0);
   EXPECT_EQ(chip.peek(1, 0, 0x60), 0x22222222u);
   EXPECT_EQ(chip.peek(1, 0, 0x61), 0u);
@@ -256,7 +256,7 @@ TEST_F(LowLevel, DscpTableWithOneQueueFillsEveryField) {
 }
 
 TEST_F(LowLevel, OnlySevenDscpExceptionsGetSlots) {
-  swc_port_qos_t q = qos_all(1);
+  SwcPortQos q = qos_all(1);
   for (uint32_t dscp : {5u, 9u, 10u, 20u, 30u, 40u, 50u, 60u}) q.dscp_prio[dscp] = 4;
   ASSERT_EQ(swc_ll_port_qos_setup_set(2, &q), 0);
   EXPECT_EQ(chip.peek(1, 1, 0x60), 0x03333333u);
@@ -265,7 +265,7 @@ TEST_F(LowLevel, OnlySevenDscpExceptionsGetSlots) {
 }
 
 TEST_F(LowLevel, HistogramTieChoosesTheLowestQueue) {
-  swc_port_qos_t q{};
+  SwcPortQos q{};
   for (uint32_t d = 0; d < 64; ++d) q.dscp_prio[d] = 1 + d % 4;
   q.default_prio = 1;
   ASSERT_EQ(swc_ll_port_qos_setup_set(1, &q), 0);
@@ -274,7 +274,7 @@ TEST_F(LowLevel, HistogramTieChoosesTheLowestQueue) {
 }
 
 TEST_F(LowLevel, PrioritiesOutsideTheRangeStayInsideTheQueues) {
-  const swc_port_qos_t q = qos_all(0);  // the QoS module's start state
+  const SwcPortQos q = qos_all(0);  // the QoS module's start state
   ASSERT_EQ(swc_ll_port_qos_setup_set(1, &q), 0);
   EXPECT_EQ(chip.peek(1, 0, 0x60), 0u);
   EXPECT_EQ(swc_ll_prio_to_queue(9), 3u);
@@ -286,7 +286,7 @@ TEST_F(LowLevel, PrioritiesOutsideTheRangeStayInsideTheQueues) {
 }
 
 TEST_F(LowLevel, StormRatesAreScaledWithoutWrapping) {
-  swc_qos_setup_t q{{100, -1, 0, 0}};
+  SwcQosSetup q{{100, -1, 0, 0}};
   ASSERT_EQ(swc_ll_qos_setup_set(&q), 0);
   EXPECT_EQ(chip.peek(2, 0, 2), 1u << 30 | 101u << 8 | 255u << 16);
   q.word[0] = 5000000;  // wraps to a small rate in 32-bit arithmetic
@@ -296,20 +296,20 @@ TEST_F(LowLevel, StormRatesAreScaledWithoutWrapping) {
 }
 
 TEST_F(LowLevel, BusHoldTimeIsBoundedWithoutOverflow) {
-  swc_init_setup s{1, 0, 1, 160, 1};
+  SwcInitSetup s{1, 0, 1, 160, 1};
   ASSERT_EQ(ar_setup_cpu_if(&s), 0);
   EXPECT_EQ(chip.peek(7, 0, 2), 0x0D0D0D0Du);
   EXPECT_EQ(chip.peek(7, 0, 0), 0x81818181u);
   EXPECT_EQ(chip.peek(7, 0, 0x30), 15u << 8);
   s.hold_time_ns = 170;
-  EXPECT_EQ(ar_setup_cpu_if(&s), SWC_RC_ILLEGAL);
+  EXPECT_EQ(ar_setup_cpu_if(&s), kSwcRcIllegal);
   s.hold_time_ns = 429496730;  // 10 x this wraps to 4 in 32 bits
-  EXPECT_EQ(ar_setup_cpu_if(&s), SWC_RC_ILLEGAL);
+  EXPECT_EQ(ar_setup_cpu_if(&s), kSwcRcIllegal);
 }
 
 TEST_F(LowLevel, CountersLandInTheirRecordWords) {
   for (uint32_t r = 0; r < 8; ++r) chip.write(1, 2, 0x50 + r, 100 + r);
-  swc_raw_counters_t c{};
+  SwcRawCounters c{};
   for (auto &w : c.word) w = 0xEEEE;
   ASSERT_EQ(swc_ll_port_counters_read(3, &c), 0);
   const uint32_t expected[12] = {100, 101, 103, 102, 0xEEEE, 0xEEEE, 104, 106, 105, 0xEEEE, 0xEEEE, 107};
@@ -332,7 +332,7 @@ TEST_F(LowLevel, AggregationSelectorAndRegistrationBits) {
   EXPECT_EQ(chip.peek(2, 0, 0x20), 4u);
 
   chip.write(2, 0, 0xA0, 0x00300000 | 0xFFFF);
-  swc_cpu_rx_registration_t reg{};
+  SwcCpuRxRegistration reg{};
   reg.flag[0] = 1;
   reg.flag[3] = 1;
   reg.flag[17] = 1;
@@ -342,7 +342,7 @@ TEST_F(LowLevel, AggregationSelectorAndRegistrationBits) {
 }
 
 TEST_F(LowLevel, VlanPortModeRegisterImage) {
-  swc_vlan_port_mode_t m{1, 100, 0x1000, 1, 1};
+  SwcVlanPortMode m{1, 100, 0x1000, 1, 1};
   chip.write(1, 2, 0x24, 0xFFFF0006);
   ASSERT_EQ(swc_ll_vlan_port_mode_set(3, &m), 0);
   EXPECT_EQ(chip.peek(1, 2, 0) & (3u << 14), 1u << 14);
@@ -368,8 +368,8 @@ TEST_F(LowLevel, GpioPins) {
   uint32_t v = 0;
   ASSERT_EQ(swc_ll_gpio_input_read(2, &v), 0);
   EXPECT_EQ(v, 1u);
-  EXPECT_EQ(swc_ll_gpio_input_read(4, &v), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_gpio_output_write(6, 1), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_ll_gpio_input_read(4, &v), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_gpio_output_write(6, 1), kSwcRcIllegal);
 }
 
 TEST_F(LowLevel, MiimAccessAndItsFailures) {
@@ -378,16 +378,16 @@ TEST_F(LowLevel, MiimAccessAndItsFailures) {
   ASSERT_EQ(swc_ll_miim_write(0, 1, 4, 0x1DE1), 0);
   EXPECT_EQ(chip.phy(0, 1).peek(0, 4), 0x1DE1);
   EXPECT_EQ(writes_of(accesses()).back(), W(3, 0, 1, 4u << 16 | 1u << 21 | 0x1DE1));
-  EXPECT_EQ(swc_ll_miim_read(1, 4, 2), SWC_RC_PHY_NOT_MOUNTED);
-  EXPECT_EQ(swc_ll_miim_read(2, 0, 0), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_miim_read(0, 32, 0), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_miim_read(0, 0, 32), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_ll_miim_read(1, 4, 2), kSwcRcPhyNotMounted);
+  EXPECT_EQ(swc_ll_miim_read(2, 0, 0), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_miim_read(0, 32, 0), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_miim_read(0, 0, 32), kSwcRcIllegal);
   swgenio_set_recording(false);
   chip.stuck.miim_busy = true;
-  EXPECT_EQ(swc_ll_miim_read(0, 0, 1), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_ll_miim_read(0, 0, 1), kSwcRcReadFailed);
   chip.stuck.miim_busy = false;
   driver.add_fault({swchip::AccessKind::spi_read, 3, 1});
-  EXPECT_EQ(swc_ll_miim_read(0, 0, 1), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_ll_miim_read(0, 0, 1), kSwcRcReadFailed);
 }
 
 TEST_F(LowLevel, UnmappedPortsAddNoMaskBit) {

@@ -16,22 +16,22 @@ namespace {
 
 using Key = std::tuple<uint32_t, std::vector<uint8_t>>;
 
-swc_vid_mac_t vm(uint32_t vid, std::initializer_list<uint8_t> mac) {
-  swc_vid_mac_t k{};
+SwcVidMac vm(uint32_t vid, std::initializer_list<uint8_t> mac) {
+  SwcVidMac k{};
   k.vid = vid;
   std::copy(mac.begin(), mac.end(), k.mac);
   return k;
 }
 
-swc_mac_entry_t static_entry(const swc_vid_mac_t &key, std::initializer_list<uint32_t> ports) {
-  swc_mac_entry_t e{};
+SwcMacEntry static_entry(const SwcVidMac &key, std::initializer_list<uint32_t> ports) {
+  SwcMacEntry e{};
   e.vid_mac = key;
   for (uint32_t p : ports) e.destination[p] = 1;
   e.locked = 1;
   return e;
 }
 
-Key key_of(const swc_vid_mac_t &k) {
+Key key_of(const SwcVidMac &k) {
   return {k.vid, std::vector<uint8_t>(k.mac, k.mac + 6)};
 }
 
@@ -55,8 +55,8 @@ class MacTable : public ChipFixture {
   // Every key of a get-next walk from the lowest key on.
   std::vector<Key> walk() {
     std::vector<Key> keys;
-    swc_vid_mac_t at{};
-    swc_mac_entry_t e{};
+    SwcVidMac at{};
+    SwcMacEntry e{};
     while (swc_mac_table_get_next(&at, &e) == 0) {
       keys.push_back(key_of(e.vid_mac));
       at = e.vid_mac;
@@ -64,22 +64,22 @@ class MacTable : public ChipFixture {
     return keys;
   }
 
-  void learn(const swc_vid_mac_t &key, std::initializer_list<uint32_t> ports) {
-    const swc_mac_entry_t e = static_entry(key, ports);
+  void learn(const SwcVidMac &key, std::initializer_list<uint32_t> ports) {
+    const SwcMacEntry e = static_entry(key, ports);
     ASSERT_EQ(swc_mac_table_learn(&e), 0);
   }
 };
 
 TEST_F(MacTable, EmptyShadowEndsTheWalkAtOnce) {
-  swc_vid_mac_t at{};
-  swc_mac_entry_t e{};
-  EXPECT_EQ(swc_mac_table_get_next(&at, &e), SWC_RC_NOT_FOUND);
+  SwcVidMac at{};
+  SwcMacEntry e{};
+  EXPECT_EQ(swc_mac_table_get_next(&at, &e), kSwcRcNotFound);
 }
 
 TEST_F(MacTable, LearnedEntryIsFoundAtOnceButWalkedOnlyAfterThePass) {
-  const swc_vid_mac_t key = vm(5, {0x00, 0x10, 0x20, 0x30, 0x40, 0x50});
+  const SwcVidMac key = vm(5, {0x00, 0x10, 0x20, 0x30, 0x40, 0x50});
   learn(key, {3});
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   ASSERT_EQ(swc_mac_table_lookup(&key, &e), 0);
   EXPECT_EQ(e.destination[3], 1u);
   EXPECT_EQ(e.destination[2], 0u);
@@ -93,8 +93,8 @@ TEST_F(MacTable, WalkReturnsEveryEntryInVidThenMacOrder) {
   // Enough entries for several index points (one per 128 list elements), spread over all blocks.
   std::set<Key> expected;
   for (uint32_t i = 0; i < 600; ++i) {
-    const swc_vid_mac_t key = vm(1 + i % 3, {0x02, static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i >> 3),
-                                             static_cast<uint8_t>(i * 11), 0x5A, static_cast<uint8_t>(i)});
+    const SwcVidMac key = vm(1 + i % 3, {0x02, static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i >> 3),
+                                         static_cast<uint8_t>(i * 11), 0x5A, static_cast<uint8_t>(i)});
     learn(key, {1 + i % 6});
     expected.insert(key_of(key));
   }
@@ -103,9 +103,9 @@ TEST_F(MacTable, WalkReturnsEveryEntryInVidThenMacOrder) {
   EXPECT_EQ(walk(), std::vector<Key>(expected.begin(), expected.end()));
   // A walk may start between keys: the next key is the first above the given one.
   const auto middle = std::next(expected.begin(), 300);
-  swc_vid_mac_t at = vm(std::get<0>(*middle), {});
+  SwcVidMac at = vm(std::get<0>(*middle), {});
   std::copy(std::get<1>(*middle).begin(), std::get<1>(*middle).end(), at.mac);
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   ASSERT_EQ(swc_mac_table_get_next(&at, &e), 0);
   EXPECT_EQ(key_of(e.vid_mac), *std::next(middle));
 }
@@ -121,21 +121,20 @@ TEST_F(MacTable, VidOrdersBeforeMac) {
 }
 
 TEST_F(MacTable, EntryDroppedByTheChipSinceThePassIsSkipped) {
-  const swc_vid_mac_t a = vm(1, {0, 0, 0, 0, 0, 1}), b = vm(1, {0, 0, 0, 0, 0, 2}),
-                      c = vm(1, {0, 0, 0, 0, 0, 3});
+  const SwcVidMac a = vm(1, {0, 0, 0, 0, 0, 1}), b = vm(1, {0, 0, 0, 0, 0, 2}), c = vm(1, {0, 0, 0, 0, 0, 3});
   learn(a, {1});
   learn(b, {2});
   learn(c, {3});
   full_pass();
   // Unlearned behind the API's back: the shadow still names it.
   ASSERT_EQ(swc_ll_mac_table_forget_vid_mac(&b), 0);
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   ASSERT_EQ(swc_mac_table_get_next(&a, &e), 0);
   EXPECT_EQ(key_of(e.vid_mac), key_of(c));
 }
 
 TEST_F(MacTable, ForgottenEntryLeavesTheShadowAtTheNextPass) {
-  const swc_vid_mac_t a = vm(1, {0, 0, 0, 0, 0, 1}), b = vm(1, {0, 0, 0, 0, 0, 2});
+  const SwcVidMac a = vm(1, {0, 0, 0, 0, 0, 1}), b = vm(1, {0, 0, 0, 0, 0, 2});
   learn(a, {1});
   learn(b, {2});
   full_pass();
@@ -144,9 +143,9 @@ TEST_F(MacTable, ForgottenEntryLeavesTheShadowAtTheNextPass) {
   EXPECT_EQ(walk(), std::vector<Key>{key_of(b)});
   // Every element is back on one of the two lists.
   uint32_t listed = 0;
-  for (uint32_t p = state->mac_free_head; p != SWC_MAC_NONE; p = state->mac_shadow[p].next) ++listed;
-  for (uint32_t p = state->mac_sorted_head; p != SWC_MAC_NONE; p = state->mac_shadow[p].next) ++listed;
-  EXPECT_EQ(listed, SWC_MAC_TABLE_SIZE);
+  for (uint32_t p = state->mac_free_head; p != kSwcMacNone; p = state->mac_shadow[p].next) ++listed;
+  for (uint32_t p = state->mac_sorted_head; p != kSwcMacNone; p = state->mac_shadow[p].next) ++listed;
+  EXPECT_EQ(listed, kSwcMacTableSize);
 }
 
 TEST_F(MacTable, PassWithoutEventsReadsNothing) {
@@ -174,8 +173,8 @@ TEST_F(MacTable, RebuildStepMakesTheAccessesOfOneReadPerIndex) {
   ASSERT_GT(step.size(), 2u);
   step.erase(step.begin(), step.begin() + 2);
   swgenio_clear_recorded();
-  for (uint32_t index = 1; index <= SWC_MAC_BLOCK_SIZE; ++index) {
-    swc_mac_entry_t entry{};
+  for (uint32_t index = 1; index <= kSwcMacBlockSize; ++index) {
+    SwcMacEntry entry{};
     uint32_t pgid = 0;
     swc_ll_mac_table_read(index, &entry, &pgid);
   }
@@ -186,11 +185,11 @@ TEST_F(MacTable, StateThatWasNeverInitialisedIsNotWalked) {
   learn(vm(1, {0, 0, 0, 0, 0, 1}), {1});
   state->mac_sorted_head = state->mac_free_head = 0;
   state->mac_shadow[0].next = 0;
-  EXPECT_EQ(swc_mac_table_optimize(), SWC_RC_NOT_NOW);
+  EXPECT_EQ(swc_mac_table_optimize(), kSwcRcNotNow);
 }
 
 TEST_F(MacTable, StaticUnicastEntrySharesThePortPgid) {
-  const swc_vid_mac_t key = vm(1, {0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE});
+  const SwcVidMac key = vm(1, {0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE});
   learn(key, {3});
   EXPECT_EQ(state->pgid[3].references, 2u);
   EXPECT_EQ(state->pgid[9].references, 0u);
@@ -199,7 +198,7 @@ TEST_F(MacTable, StaticUnicastEntrySharesThePortPgid) {
   EXPECT_EQ(state->pgid[3].references, 2u);
   ASSERT_EQ(swc_mac_table_forget_vid_mac(&key), 0);
   EXPECT_EQ(state->pgid[3].references, 1u);
-  EXPECT_EQ(swc_mac_table_forget_vid_mac(&key), SWC_RC_NOT_FOUND);
+  EXPECT_EQ(swc_mac_table_forget_vid_mac(&key), kSwcRcNotFound);
 }
 
 TEST_F(MacTable, EntryToSeveralPortsTakesANewPgidSharedByEqualSets) {
@@ -210,8 +209,8 @@ TEST_F(MacTable, EntryToSeveralPortsTakesANewPgidSharedByEqualSets) {
   EXPECT_EQ(state->pgid[9].member[4], 1u);
   // The chip got the destination mask of chip ports 0 and 3.
   EXPECT_EQ(chip.peek(2, 0, 0x40 + 9), 0x9u);
-  swc_mac_entry_t e{};
-  const swc_vid_mac_t key = vm(1, {0, 1, 2, 3, 4, 5});
+  SwcMacEntry e{};
+  const SwcVidMac key = vm(1, {0, 1, 2, 3, 4, 5});
   ASSERT_EQ(swc_mac_table_lookup(&key, &e), 0);
   EXPECT_EQ(e.destination[1], 1u);
   EXPECT_EQ(e.destination[4], 1u);
@@ -219,11 +218,11 @@ TEST_F(MacTable, EntryToSeveralPortsTakesANewPgidSharedByEqualSets) {
 }
 
 TEST_F(MacTable, Ipv4MulticastEntryUsesPgidZeroAndAllocatesNothing) {
-  const swc_vid_mac_t key = vm(1, {0x01, 0x00, 0x5E, 0x01, 0x02, 0x03});
+  const SwcVidMac key = vm(1, {0x01, 0x00, 0x5E, 0x01, 0x02, 0x03});
   learn(key, {2, 5});
-  for (uint32_t n = 9; n < SWC_PGIDS; ++n) EXPECT_EQ(state->pgid[n].references, 0u);
+  for (uint32_t n = 9; n < kSwcPgids; ++n) EXPECT_EQ(state->pgid[n].references, 0u);
   std::memset(state->pgid[0].member, 0, sizeof state->pgid[0].member);
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   ASSERT_EQ(swc_mac_table_lookup(&key, &e), 0);
   EXPECT_EQ(std::memcmp(e.vid_mac.mac, key.mac, 6), 0);
   EXPECT_EQ(e.destination[2], 1u);
@@ -235,9 +234,9 @@ TEST_F(MacTable, Ipv4MulticastEntryUsesPgidZeroAndAllocatesNothing) {
 TEST_F(MacTable, AggregationGetsTheFlagOfItsLowestMember) {
   state->port_to_poag[2] = 7;
   state->port_to_poag[5] = 7;
-  const swc_vid_mac_t key = vm(1, {0, 0, 0, 0, 7, 7});
+  const SwcVidMac key = vm(1, {0, 0, 0, 0, 7, 7});
   learn(key, {2});
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   ASSERT_EQ(swc_mac_table_lookup(&key, &e), 0);
   EXPECT_EQ(e.destination[7], 1u);
 }
@@ -254,11 +253,11 @@ TEST_F(MacTable, StatusReportsEachEventOnceAndLeavesOthersAlone) {
 }
 
 TEST_F(MacTable, ChipAgeingRemovesLearnedButNotStaticEntries) {
-  const swc_vid_mac_t key = vm(1, {0, 0, 0, 0, 0, 9});
+  const SwcVidMac key = vm(1, {0, 0, 0, 0, 0, 9});
   learn(key, {4});
   ASSERT_EQ(swc_mac_table_age(), 0);
   ASSERT_EQ(swc_mac_table_age(), 0);
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   EXPECT_EQ(swc_mac_table_lookup(&key, &e), 0);
   ASSERT_EQ(swc_mac_table_flush(), 0);
   EXPECT_EQ(swc_mac_table_lookup(&key, &e), 0);
@@ -266,11 +265,11 @@ TEST_F(MacTable, ChipAgeingRemovesLearnedButNotStaticEntries) {
 
 TEST_F(MacTable, FullBucketRefusesTheFifthStaticEntryAndKeepsNoReference) {
   // Five keys of one hash bucket (four entries each).
-  std::vector<swc_vid_mac_t> keys;
-  const swc_vid_mac_t first = vm(1, {0x00, 0x22, 0x33, 0x44, 0x00, 0x00});
+  std::vector<SwcVidMac> keys;
+  const SwcVidMac first = vm(1, {0x00, 0x22, 0x33, 0x44, 0x00, 0x00});
   const unsigned bucket = swchip::ChipModel::mac_bucket(1, first.mac);
   for (uint32_t low = 0; keys.size() < 5 && low < 0x10000; ++low) {
-    swc_vid_mac_t k = first;
+    SwcVidMac k = first;
     k.mac[4] = static_cast<uint8_t>(low >> 8);
     k.mac[5] = static_cast<uint8_t>(low);
     if (swchip::ChipModel::mac_bucket(1, k.mac) == bucket) keys.push_back(k);
@@ -278,25 +277,25 @@ TEST_F(MacTable, FullBucketRefusesTheFifthStaticEntryAndKeepsNoReference) {
   ASSERT_EQ(keys.size(), 5u);
   for (int i = 0; i < 4; ++i) learn(keys[i], {6});
   EXPECT_EQ(state->pgid[6].references, 5u);
-  const swc_mac_entry_t fifth = static_entry(keys[4], {6});
-  EXPECT_EQ(swc_mac_table_learn(&fifth), SWC_RC_NOT_NOW);
+  const SwcMacEntry fifth = static_entry(keys[4], {6});
+  EXPECT_EQ(swc_mac_table_learn(&fifth), kSwcRcNotNow);
   EXPECT_EQ(state->pgid[6].references, 5u);
-  swc_mac_entry_t e{};
-  EXPECT_EQ(swc_mac_table_lookup(&keys[4], &e), SWC_RC_NOT_FOUND);
+  SwcMacEntry e{};
+  EXPECT_EQ(swc_mac_table_lookup(&keys[4], &e), kSwcRcNotFound);
 }
 
 TEST_F(MacTable, IllegalArgumentsAreRefusedBeforeTheChip) {
-  const swc_vid_mac_t key = vm(4096, {0, 0, 0, 0, 0, 1});
-  const swc_mac_entry_t e = static_entry(key, {1});
-  EXPECT_EQ(swc_mac_table_learn(&e), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_mac_table_forget_vlan(4096), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_mac_table_forget_port(7), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_mac_table_forget_port_in_vlan(0, 1), SWC_RC_ILLEGAL);
+  const SwcVidMac key = vm(4096, {0, 0, 0, 0, 0, 1});
+  const SwcMacEntry e = static_entry(key, {1});
+  EXPECT_EQ(swc_mac_table_learn(&e), kSwcRcIllegal);
+  EXPECT_EQ(swc_mac_table_forget_vlan(4096), kSwcRcIllegal);
+  EXPECT_EQ(swc_mac_table_forget_port(7), kSwcRcIllegal);
+  EXPECT_EQ(swc_mac_table_forget_port_in_vlan(0, 1), kSwcRcIllegal);
   EXPECT_TRUE(accesses().empty());
-  swc_mac_entry_t out{};
-  EXPECT_EQ(swc_mac_table_read(0, &out), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_mac_table_read(8193, &out), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_mac_table_read(8192, &out), SWC_RC_NOT_FOUND);
+  SwcMacEntry out{};
+  EXPECT_EQ(swc_mac_table_read(0, &out), kSwcRcIllegal);
+  EXPECT_EQ(swc_mac_table_read(8193, &out), kSwcRcIllegal);
+  EXPECT_EQ(swc_mac_table_read(8192, &out), kSwcRcNotFound);
 }
 
 class Pgids : public ChipFixture {
@@ -306,7 +305,7 @@ class Pgids : public ChipFixture {
     map_board_ports();
   }
   static std::vector<uint32_t> set_of(std::initializer_list<uint32_t> poags) {
-    std::vector<uint32_t> m(SWC_POAG_SLOTS, 0);
+    std::vector<uint32_t> m(kSwcPoagSlots, 0);
     for (uint32_t p : poags) m[p] = 1;
     return m;
   }
@@ -322,7 +321,7 @@ TEST_F(Pgids, EqualSetsShareAndFreeingCountsDown) {
   EXPECT_EQ(state->pgid[a].references, 2u);
   EXPECT_EQ(swc_pgid_free(a), 0);
   EXPECT_EQ(swc_pgid_free(a), 0);
-  EXPECT_EQ(swc_pgid_free(a), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_pgid_free(a), kSwcRcIllegal);
 }
 
 TEST_F(Pgids, ExclusiveRequestTakesItsOwnPgid) {
@@ -342,21 +341,21 @@ TEST_F(Pgids, FloodSetReusesTheReservedFloodPgid) {
 }
 
 TEST_F(Pgids, ExhaustedTableRefusesAndStaticLearnFailsWithNotNow) {
-  for (uint32_t i = 9; i < SWC_PGIDS; ++i) {
+  for (uint32_t i = 9; i < kSwcPgids; ++i) {
     uint32_t n = 0;
     ASSERT_EQ(swc_pgid_alloc(&n, 1, set_of({1}).data()), 0);
   }
   uint32_t n = 0;
-  EXPECT_EQ(swc_pgid_alloc(&n, 1, set_of({2}).data()), SWC_RC_NOT_FOUND);
-  const swc_mac_entry_t e = static_entry(vm(1, {0, 0, 0, 0, 1, 1}), {1, 2});
-  EXPECT_EQ(swc_mac_table_learn(&e), SWC_RC_NOT_NOW);
+  EXPECT_EQ(swc_pgid_alloc(&n, 1, set_of({2}).data()), kSwcRcNotFound);
+  const SwcMacEntry e = static_entry(vm(1, {0, 0, 0, 0, 1, 1}), {1, 2});
+  EXPECT_EQ(swc_mac_table_learn(&e), kSwcRcNotNow);
 }
 
 TEST_F(Pgids, ReservedPgidsAreNeverReleased) {
-  EXPECT_EQ(swc_pgid_free(3), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_pgid_free(3), kSwcRcIllegal);
   EXPECT_EQ(state->pgid[3].references, 1u);
-  EXPECT_EQ(swc_pgid_free(0), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_pgid_free(64), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_pgid_free(0), kSwcRcIllegal);
+  EXPECT_EQ(swc_pgid_free(64), kSwcRcIllegal);
 }
 
 TEST_F(Pgids, FailedChipWriteKeepsNoPgid) {

@@ -13,10 +13,10 @@ class MaskInputs : public ChipFixture {
   void SetUp() override {
     ChipFixture::SetUp();
     map_board_ports();
-    for (uint32_t p = 1; p <= 6; ++p) state->stp_state[p] = SWC_STP_FORWARDING;
+    for (uint32_t p = 1; p <= 6; ++p) state->stp_state[p] = SWC_STP_STATE_FORWARDING;
   }
   static std::vector<uint32_t> ports(std::initializer_list<uint32_t> list) {
-    std::vector<uint32_t> flags(SWC_PORT_SLOTS, 0);
+    std::vector<uint32_t> flags(kSwcPortSlots, 0);
     for (uint32_t p : list) flags[p] = 1;
     return flags;
   }
@@ -37,11 +37,11 @@ TEST_F(MaskInputs, AggregationMembersShareTheSixteenCodes) {
     EXPECT_NE(m & bit(1), 0u);  // a lone port carries every code
   }
   EXPECT_EQ(swc_aggr_port_member_get(5), 7);
-  uint32_t members[SWC_PORT_SLOTS];
+  uint32_t members[kSwcPortSlots];
   ASSERT_EQ(swc_aggr_port_members_get(7, members), 0);
   EXPECT_EQ(members[2] + members[5], 2u);
   // With port 5 blocked, port 2 carries all sixteen.
-  state->stp_state[5] = SWC_STP_BLOCKING;
+  state->stp_state[5] = SWC_STP_STATE_BLOCKING;
   ASSERT_EQ(swc_update_masks(1, 0, 1), 0);
   for (uint32_t code = 1; code <= 16; ++code) EXPECT_NE(aggregation_mask(code) & bit(2), 0u);
   // Frames from an aggregation never go back into it.
@@ -52,10 +52,10 @@ TEST_F(MaskInputs, AggregationMembersShareTheSixteenCodes) {
 TEST_F(MaskInputs, PortPoagMustNameExactlyItself) {
   EXPECT_EQ(swc_aggr_port_members_set(3, ports({3}).data()), 0);
   EXPECT_EQ(state->port_to_poag[3], 3u);
-  EXPECT_EQ(swc_aggr_port_members_set(3, ports({}).data()), SWC_RC_AGGR_INCONSISTENT);
-  EXPECT_EQ(swc_aggr_port_members_set(3, ports({3, 4}).data()), SWC_RC_AGGR_INCONSISTENT);
-  EXPECT_EQ(swc_aggr_port_members_set(10, ports({1}).data()), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_aggr_port_member_set(2, 3), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_aggr_port_members_set(3, ports({}).data()), kSwcRcAggrInconsistent);
+  EXPECT_EQ(swc_aggr_port_members_set(3, ports({3, 4}).data()), kSwcRcAggrInconsistent);
+  EXPECT_EQ(swc_aggr_port_members_set(10, ports({1}).data()), kSwcRcIllegal);
+  EXPECT_EQ(swc_aggr_port_member_set(2, 3), kSwcRcIllegal);
   EXPECT_EQ(swc_aggr_port_member_set(2, 8), 0);
   EXPECT_EQ(swc_aggr_port_member_get(2), 8);
   // Leaving the aggregation: the port is its own poag again.
@@ -65,7 +65,7 @@ TEST_F(MaskInputs, PortPoagMustNameExactlyItself) {
 
 TEST_F(MaskInputs, PgidNamingAnAggregationSendsToAllItsPorts) {
   ASSERT_EQ(swc_aggr_port_members_set(7, ports({2, 5}).data()), 0);
-  uint32_t members[SWC_POAG_SLOTS] = {};
+  uint32_t members[kSwcPoagSlots] = {};
   members[7] = 1;
   uint32_t pgid = 0;
   ASSERT_EQ(swc_pgid_alloc(&pgid, 0, members), 0);
@@ -77,15 +77,15 @@ TEST_F(MaskInputs, PrivateVlansLimitTheSourceMasks) {
   ASSERT_EQ(swc_pvlan_port_members_set(2, ports({3, 4, 5, 6}).data()), 0);
   EXPECT_EQ(source_mask(1), bit(2));
   EXPECT_EQ(source_mask(3), bit(4) | bit(5) | bit(6));
-  uint32_t members[SWC_PORT_SLOTS];
+  uint32_t members[kSwcPortSlots];
   ASSERT_EQ(swc_pvlan_port_members_get(2, members), 0);
   EXPECT_EQ(members[3], 1u);
-  EXPECT_EQ(swc_pvlan_port_members_set(7, ports({1}).data()), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_pvlan_port_members_get(0, members), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_pvlan_port_members_set(7, ports({1}).data()), kSwcRcIllegal);
+  EXPECT_EQ(swc_pvlan_port_members_get(0, members), kSwcRcIllegal);
 }
 
 TEST_F(MaskInputs, OnlyOneEgressOnlyMirroredPort) {
-  EXPECT_EQ(swc_mirror_egress_ports_set(ports({2, 3}).data()), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_mirror_egress_ports_set(ports({2, 3}).data()), kSwcRcIllegal);
   EXPECT_EQ(state->mirror_egress[2], 0u);
   ASSERT_EQ(swc_mirror_ingress_ports_set(ports({2}).data()), 0);
   EXPECT_NE(chip.peek(2, 0, 0x80 + 1) & (1u << 26), 0u);
@@ -99,7 +99,7 @@ TEST_F(MaskInputs, MonitorPortJoinsTheVlansOfEgressMirroredPorts) {
   ASSERT_EQ(swc_mirror_monitor_port_set(6), 0);
   EXPECT_EQ(chip.vlan_entry(10).mask, bit(3) | bit(4) | bit(6));
   EXPECT_EQ(chip.peek(2, 0, 0xF0) & 0x1F, 6u);
-  EXPECT_EQ(swc_mirror_monitor_port_set(0), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_mirror_monitor_port_set(0), kSwcRcIllegal);
 }
 
 }  // namespace

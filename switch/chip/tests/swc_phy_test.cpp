@@ -14,18 +14,18 @@ class Phys : public ChipFixture {
     map_board_ports();
   }
 
-  static swc_phy_reset_setup_t reset_setup(uint32_t interface_type) { return {interface_type, 0, 0, 0, 0}; }
+  static SwcPhyResetSetup reset_setup(uint32_t interface_type) { return {interface_type, 0, 0, 0, 0}; }
 
-  static swc_phy_setup_t aneg_all() { return {SWC_PHY_MODE_ANEG, 0, 0, 1, 1, 1, 1, 1, 1, 1}; }
+  static SwcPhySetup aneg_all() { return {kSwcPhyModeAneg, 0, 0, 1, 1, 1, 1, 1, 1, 1}; }
 
   // Resets an internal PHY, starts autonegotiation advertising everything and reads past the drop the
   // restart latches; the status of the second read.
-  swc_port_status_t bring_up(uint32_t port_no) {
-    const auto r = reset_setup(SWC_IF_INTERNAL);
+  SwcPortStatus bring_up(uint32_t port_no) {
+    const auto r = reset_setup(kSwcIfInternal);
     EXPECT_EQ(swc_phy_reset(port_no, &r), 0);
     const auto s = aneg_all();
     EXPECT_EQ(swc_phy_setup(port_no, &s), 0);
-    swc_port_status_t st{};
+    SwcPortStatus st{};
     swc_port_status_get(port_no, &st);
     EXPECT_EQ(swc_port_status_get(port_no, &st), 0);
     return st;
@@ -43,7 +43,7 @@ class Phys : public ChipFixture {
 };
 
 TEST_F(Phys, InternalPhyResetsAsFamilySeven) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
+  const auto r = reset_setup(kSwcIfInternal);
   ASSERT_EQ(swc_phy_reset(1, &r), 0);
   EXPECT_EQ(swc_phy_port(1)->family, 7u);
   EXPECT_EQ(swc_phy_port(1)->part, 7385u);
@@ -57,7 +57,7 @@ TEST_F(Phys, InternalPhyResetsAsFamilySeven) {
 }
 
 TEST_F(Phys, ExternalRgmiiPhyIsFamilyFourAndGetsItsSkewWord) {
-  swc_phy_reset_setup_t r{SWC_IF_RGMII, 0, 1500, 2000, 0};
+  SwcPhyResetSetup r{kSwcIfRgmii, 0, 1500, 2000, 0};
   ASSERT_EQ(swc_phy_reset(6, &r), 0);
   EXPECT_EQ(swc_phy_port(6)->family, 4u);
   EXPECT_EQ(swc_phy_port(6)->part, 8224u);
@@ -67,17 +67,17 @@ TEST_F(Phys, ExternalRgmiiPhyIsFamilyFourAndGetsItsSkewWord) {
   EXPECT_EQ(w[1], std::make_tuple(1u, 3u, 0u, 0x8000u));
   EXPECT_EQ(chip.phy(1, 3).peek(swchip::kPageTest, 3), 0xF082);
   EXPECT_EQ(chip.phy(1, 3).tr(0xFA4), 0x000F492Au);
-  r.mac_interface = SWC_IF_GMII;
-  EXPECT_EQ(swc_phy_reset(6, &r), SWC_RC_ILLEGAL);
+  r.mac_interface = kSwcIfGmii;
+  EXPECT_EQ(swc_phy_reset(6, &r), kSwcRcIllegal);
 }
 
 TEST_F(Phys, ModelEightIsInternalOrSgmiiByTheMacInterface) {
   chip.phy(0, 2) = swchip::PhyModel(0x0007, 0x0481);
-  auto r = reset_setup(SWC_IF_INTERNAL);
+  auto r = reset_setup(kSwcIfInternal);
   ASSERT_EQ(swc_phy_reset(3, &r), 0);
   EXPECT_EQ(swc_phy_port(3)->family, 7u);
   EXPECT_EQ(swc_phy_port(3)->part, 7388u);
-  r = reset_setup(SWC_IF_SGMII);
+  r = reset_setup(kSwcIfSgmii);
   ASSERT_EQ(swc_phy_reset(3, &r), 0);
   EXPECT_EQ(swc_phy_port(3)->family, 5u);
   EXPECT_EQ(swc_phy_port(3)->part, 8538u);
@@ -85,15 +85,15 @@ TEST_F(Phys, ModelEightIsInternalOrSgmiiByTheMacInterface) {
 
 TEST_F(Phys, UnsupportedAlderRevisionIsRefusedBeforeAnyWrite) {
   chip.phy(0, 1) = swchip::PhyModel(0x000F, 0xC443);  // OUI 0x3F1, model 4, revision 3
-  const auto r = reset_setup(SWC_IF_RGMII);
-  EXPECT_EQ(swc_phy_reset(2, &r), SWC_RC_UNSUPPORTED);
+  const auto r = reset_setup(kSwcIfRgmii);
+  EXPECT_EQ(swc_phy_reset(2, &r), kSwcRcUnsupported);
   EXPECT_EQ(swc_phy_port(2)->family, 2u);
   EXPECT_TRUE(phy_writes().empty());
 }
 
 TEST_F(Phys, AlderRevisionSixEndsWithItsInterfaceWord) {
   chip.phy(0, 1) = swchip::PhyModel(0x000F, 0xC446);
-  swc_phy_reset_setup_t r{SWC_IF_RGMII, 0, 0, 1000, 0};
+  SwcPhyResetSetup r{kSwcIfRgmii, 0, 0, 1000, 0};
   ASSERT_EQ(swc_phy_reset(2, &r), 0);
   const auto w = phy_writes();
   ASSERT_EQ(w.size(), 4u);
@@ -106,14 +106,14 @@ TEST_F(Phys, ResetThatNeverCompletesTimesOutAfterFiveSeconds) {
   chip.phy(0, 0).reset_reads = 1000000;
   swgenio_set_recording(false);
   const uint64_t start = clock.now_us();
-  const auto r = reset_setup(SWC_IF_INTERNAL);
-  EXPECT_EQ(swc_phy_reset(1, &r), SWC_RC_PHY_RESET_TIMEOUT);
+  const auto r = reset_setup(kSwcIfInternal);
+  EXPECT_EQ(swc_phy_reset(1, &r), kSwcRcPhyResetTimeout);
   EXPECT_GE(clock.now_us() - start, 5'000'000u);
   EXPECT_LT(clock.now_us() - start, 5'100'000u);
 }
 
 TEST_F(Phys, ForcedGigabitWritesOnlyTheControlRegister) {
-  swc_phy_setup_t s{SWC_PHY_MODE_FORCED, SWC_SPEED_1G, 1, 0, 0, 0, 0, 0, 0, 0};
+  SwcPhySetup s{kSwcPhyModeForced, kSwcSpeed1G, 1, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_setup(1, &s), 0);
   EXPECT_EQ(phy_writes(),
             (std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>>{{0, 0, 0, 0x0140}}));
@@ -123,26 +123,26 @@ TEST_F(Phys, PagedReadSelectsAndRestoresThePageOnlyOffPageZero) {
   uint16_t v;
   ASSERT_EQ(swc_phy_read(1, 2, &v), 0);
   EXPECT_TRUE(phy_writes().empty());
-  ASSERT_EQ(swc_phy_read(1, swc_phy_paged(SWC_PHY_PAGE_TEST, 5), &v), 0);
+  ASSERT_EQ(swc_phy_read(1, swc_phy_paged(kSwcPhyPageTest, 5), &v), 0);
   EXPECT_EQ(phy_writes(), (std::vector<std::tuple<unsigned, unsigned, unsigned, unsigned>>{{0, 0, 31, 0x2A30},
                                                                                            {0, 0, 31, 0}}));
 }
 
 TEST_F(Phys, PortsOutsideThePhyStateAreRefused) {
-  swc_port_status_t st{};
-  EXPECT_EQ(swc_phy_status_get(7, &st), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_phy_status_get(1000, &st), SWC_RC_ILLEGAL);
+  SwcPortStatus st{};
+  EXPECT_EQ(swc_phy_status_get(7, &st), kSwcRcIllegal);
+  EXPECT_EQ(swc_phy_status_get(1000, &st), kSwcRcIllegal);
   uint16_t v;
-  EXPECT_EQ(swc_phy_read(0, 1, &v), SWC_RC_ILLEGAL);  // the pseudo-port before it is mapped
-  const auto r = reset_setup(SWC_IF_INTERNAL);
-  EXPECT_EQ(swc_phy_reset(9, &r), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_read(0, 1, &v), kSwcRcIllegal);  // the pseudo-port before it is mapped
+  const auto r = reset_setup(kSwcIfInternal);
+  EXPECT_EQ(swc_phy_reset(9, &r), kSwcRcIllegal);
 }
 
 TEST_F(Phys, AutonegotiationFollowsThePartner) {
-  swc_port_status_t st = bring_up(2);
+  SwcPortStatus st = bring_up(2);
   EXPECT_EQ(st.link, 1u);
   EXPECT_EQ(st.link_down_event, 0u);
-  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+  EXPECT_EQ(st.speed, kSwcSpeed1G);
   EXPECT_EQ(st.full_duplex, 1u);
   EXPECT_EQ(st.pause_obey, 1u);
   EXPECT_EQ(st.pause_generate, 1u);
@@ -151,13 +151,13 @@ TEST_F(Phys, AutonegotiationFollowsThePartner) {
   ASSERT_EQ(swc_port_status_get(2, &st), 0);
   EXPECT_EQ(st.link_down_event, 1u);
   EXPECT_EQ(st.link, 1u);
-  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.speed, kSwcSpeed100M);
   EXPECT_EQ(st.full_duplex, 0u);
   EXPECT_EQ(st.pause_obey, 0u);
 }
 
 TEST_F(Phys, CablePulledAndPluggedBack) {
-  swc_port_status_t st = bring_up(1);
+  SwcPortStatus st = bring_up(1);
   ASSERT_EQ(st.link, 1u);
 
   chip.phy(0, 0).unplug();
@@ -174,11 +174,11 @@ TEST_F(Phys, CablePulledAndPluggedBack) {
   chip.phy(0, 0).plug(swchip::kAbilityAll | swchip::kAbilityPause);
   ASSERT_EQ(swc_port_status_get(1, &st), 0);
   EXPECT_EQ(st.link, 1u);
-  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+  EXPECT_EQ(st.speed, kSwcSpeed1G);
 }
 
 TEST_F(Phys, DropThatCameBackRunsBothCorrections) {
-  swc_port_status_t st = bring_up(1);
+  SwcPortStatus st = bring_up(1);
   chip.phy(0, 0).unplug();
   chip.phy(0, 0).plug(swchip::kAbilityAll);
   swgenio_clear_recorded();
@@ -195,28 +195,28 @@ TEST_F(Phys, DropThatCameBackRunsBothCorrections) {
 }
 
 TEST_F(Phys, PowerDownTakesTheLinkDown) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
+  const auto r = reset_setup(kSwcIfInternal);
   ASSERT_EQ(swc_phy_reset(4, &r), 0);
-  swc_phy_setup_t s{SWC_PHY_MODE_POWER_DOWN, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  SwcPhySetup s{kSwcPhyModePowerDown, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_setup(4, &s), 0);
-  swc_port_status_t st{};
+  SwcPortStatus st{};
   ASSERT_EQ(swc_port_status_get(4, &st), 0);
   EXPECT_EQ(st.link, 0u);
   s.mode = 3;
-  EXPECT_EQ(swc_phy_setup(4, &s), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_phy_setup(4, &s), kSwcRcIllegal);
 }
 
 TEST_F(Phys, ForcedHundredFullNeedsAPartnerThatCanDoIt) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
+  const auto r = reset_setup(kSwcIfInternal);
   ASSERT_EQ(swc_phy_reset(5, &r), 0);
-  swc_phy_setup_t s{SWC_PHY_MODE_FORCED, SWC_SPEED_100M, 1, 0, 0, 0, 0, 0, 0, 0};
+  SwcPhySetup s{kSwcPhyModeForced, kSwcSpeed100M, 1, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_setup(5, &s), 0);
   EXPECT_EQ(chip.phy(0, 4).tr(0x7FA), 0x00122803u);
-  swc_port_status_t st{};
+  SwcPortStatus st{};
   swc_port_status_get(5, &st);
   ASSERT_EQ(swc_port_status_get(5, &st), 0);
   EXPECT_EQ(st.link, 1u);
-  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.speed, kSwcSpeed100M);
   EXPECT_EQ(st.full_duplex, 1u);
   chip.phy(0, 4).plug(swchip::kAbility10Full);
   swc_port_status_get(5, &st);
@@ -226,7 +226,7 @@ TEST_F(Phys, ForcedHundredFullNeedsAPartnerThatCanDoIt) {
 
 TEST_F(Phys, CedarRevisionZeroLoadsItsPackageProgram) {
   chip.phy(0, 0) = swchip::PhyModel(0x0007, 0x0680);  // OUI 0x1C1, model 0x28, revision 0
-  const auto r = reset_setup(SWC_IF_SGMII);
+  const auto r = reset_setup(kSwcIfSgmii);
   ASSERT_EQ(swc_phy_reset(1, &r), 0);
   EXPECT_EQ(swc_phy_port(1)->family, 5u);
   EXPECT_EQ(swc_phy_port(1)->part, 8538u);
@@ -239,36 +239,36 @@ TEST_F(Phys, CedarRevisionZeroLoadsItsPackageProgram) {
   EXPECT_EQ(phy.peek(swchip::kPageTr, 17), 0x3D);
   EXPECT_EQ(phy.tr(0x606), 0x3Du);
   EXPECT_EQ(phy.tr(0xE06), 0x3Du);
-  EXPECT_EQ(phy.peek(SWC_PHY_PAGE_GPIO, 0), 0xC099);
+  EXPECT_EQ(phy.peek(kSwcPhyPageGpio, 0), 0xC099);
   EXPECT_EQ(phy.peek(1, 20) & 0x1800, 0x1800);
   EXPECT_EQ(phy.peek(0, 23), 0u);
-  const auto serdes = reset_setup(SWC_IF_RGMII);
-  EXPECT_EQ(swc_phy_reset(1, &serdes), SWC_RC_ILLEGAL);
+  const auto serdes = reset_setup(kSwcIfRgmii);
+  EXPECT_EQ(swc_phy_reset(1, &serdes), kSwcRcIllegal);
 }
 
 TEST_F(Phys, GenericPhyTakesSpeedFromTheStandardRegisters) {
   chip.phy(0, 2) = swchip::PhyModel(0x0123, 0x4560);  // no known family
-  const auto r = reset_setup(SWC_IF_INTERNAL);
+  const auto r = reset_setup(kSwcIfInternal);
   ASSERT_EQ(swc_phy_reset(3, &r), 0);
   EXPECT_EQ(swc_phy_port(3)->family, 0u);
   const auto s = aneg_all();
   ASSERT_EQ(swc_phy_setup(3, &s), 0);
-  swc_port_status_t st{};
+  SwcPortStatus st{};
   swc_port_status_get(3, &st);
   ASSERT_EQ(swc_port_status_get(3, &st), 0);
-  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+  EXPECT_EQ(st.speed, kSwcSpeed1G);
   chip.phy(0, 2).plug(swchip::kAbility100Half | swchip::kAbility10Full);
   ASSERT_EQ(swc_port_status_get(3, &st), 0);
-  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.speed, kSwcSpeed100M);
   EXPECT_EQ(st.full_duplex, 0u);
 }
 
 TEST_F(Phys, BirchLinkDownPowersThePhyDownBriefly) {
-  swc_phy_reset_setup_t r{SWC_IF_RGMII, 0, 0, 0, 0};
+  SwcPhyResetSetup r{kSwcIfRgmii, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_reset(6, &r), 0);
   const auto s = aneg_all();
   ASSERT_EQ(swc_phy_setup(6, &s), 0);
-  swc_port_status_t st{};
+  SwcPortStatus st{};
   swc_port_status_get(6, &st);
   ASSERT_EQ(swc_port_status_get(6, &st), 0);
   ASSERT_EQ(st.link, 1u);
@@ -280,22 +280,22 @@ TEST_F(Phys, BirchLinkDownPowersThePhyDownBriefly) {
 }
 
 TEST_F(Phys, TenMegabitLinkUpOnCorvexSetsItsTestField) {
-  const auto r = reset_setup(SWC_IF_INTERNAL);
+  const auto r = reset_setup(kSwcIfInternal);
   ASSERT_EQ(swc_phy_reset(1, &r), 0);
   chip.phy(0, 0).plug(swchip::kAbility10Full);
   const auto s = aneg_all();
   ASSERT_EQ(swc_phy_setup(1, &s), 0);
-  swc_port_status_t st{};
+  SwcPortStatus st{};
   ASSERT_EQ(swc_port_status_get(1, &st), 0);
-  EXPECT_EQ(st.speed, SWC_SPEED_10M);
+  EXPECT_EQ(st.speed, kSwcSpeed10M);
   EXPECT_EQ(chip.phy(0, 0).peek(swchip::kPageTest, 20) & 0x1F00, 0x13u << 8);
 }
 
 TEST_F(Phys, RecheckResetsOnlyAForcedAlderRevisionSixWithoutLink) {
   chip.phy(0, 1) = swchip::PhyModel(0x000F, 0xC446);
-  const swc_phy_reset_setup_t r{SWC_IF_RGMII, 0, 0, 0, 0};
+  const SwcPhyResetSetup r{kSwcIfRgmii, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_reset(2, &r), 0);
-  swc_phy_setup_t s{SWC_PHY_MODE_FORCED, SWC_SPEED_100M, 1, 0, 0, 0, 0, 0, 0, 0};
+  SwcPhySetup s{kSwcPhyModeForced, kSwcSpeed100M, 1, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_setup(2, &s), 0);
   swgenio_clear_recorded();
   ASSERT_EQ(swc_phy_reset_and_setup(2), 0);

@@ -39,15 +39,15 @@ class Simulator : public ::testing::Test {
     context.state = &state;
     context.phy = nullptr;
     swc_select_context(&context);
-    const swc_init_setup setup{1, 1, 0, -1, 0};
+    const SwcInitSetup setup{1, 1, 0, -1, 0};
     swc_init_state(&setup);
   }
 
   SimulatorProcess sim;
   std::vector<int> open_fds;
-  std::unique_ptr<swc_api_state> state_record = std::make_unique<swc_api_state>();
-  swc_api_state &state = *state_record;
-  swc_context context{};
+  std::unique_ptr<SwcApiState> state_record = std::make_unique<SwcApiState>();
+  SwcApiState &state = *state_record;
+  SwcContext context{};
 };
 
 TEST_F(Simulator, TwoOpensSeeOneChip) {
@@ -77,18 +77,18 @@ TEST_F(Simulator, ParallelPathWithIndirectReads) {
   ASSERT_EQ(swc_io_pi_rd(7, 0, 0x18, &value), 0);
   EXPECT_EQ(value, 0x073850E9u);
   EXPECT_EQ(sim.ctl("stick done on"), "ok\n");
-  EXPECT_EQ(swc_io_pi_rd(2, 0, 0x45, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_pi_rd(2, 0, 0x45, &value), kSwcRcReadFailed);
 }
 
 TEST_F(Simulator, InjectedFailuresGiveReadAndWriteCodes) {
   select(open_device(sim.device));
   EXPECT_EQ(sim.ctl("fail spi-read count 1"), "ok\n");
   uint32_t value = 5;
-  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), kSwcRcReadFailed);
   EXPECT_EQ(value, 0u);
   EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
   EXPECT_EQ(sim.ctl("fail spi-write block 2"), "ok\n");
-  EXPECT_EQ(swc_io_si_wr(2, 0, 0x40, 1), SWC_RC_WRITE_FAILED);
+  EXPECT_EQ(swc_io_si_wr(2, 0, 0x40, 1), kSwcRcWriteFailed);
   EXPECT_EQ(swc_io_si_wr(1, 0, 0x40, 1), 0);
 }
 
@@ -184,7 +184,7 @@ TEST_F(Simulator, CpuFramesThroughTheSocket) {
       "000000000000000000";
   EXPECT_EQ(sim.ctl("inject 1 6 " + hex + " 0x0001"), "ok\n");
   ASSERT_EQ(swc_ll_cpu_rx_frameready(1), 1);
-  swc_cpu_rx_header_t header{};
+  SwcCpuRxHeader header{};
   uint8_t buffer[2048];
   ASSERT_EQ(swc_ll_cpu_rx_frame(1, &header, buffer, sizeof buffer), 0);
   ASSERT_EQ(header.length, hex.size() / 2);
@@ -200,7 +200,7 @@ TEST_F(Simulator, CpuFramesThroughTheSocket) {
 
 TEST_F(Simulator, TablesPhysAndStuckBitsThroughTheControlSocket) {
   select(open_device(sim.device));
-  swc_mac_entry_t e{};
+  SwcMacEntry e{};
   e.vid_mac.vid = 1;
   e.vid_mac.mac[0] = 0x02;
   e.vid_mac.mac[5] = 0x07;
@@ -210,27 +210,27 @@ TEST_F(Simulator, TablesPhysAndStuckBitsThroughTheControlSocket) {
   EXPECT_EQ(sim.ctl("write 2 0 0xb0 5"), "ok\n");  // a clear that never completes
   EXPECT_EQ(sim.ctl("read 2 0 0xb0"), "0x00000005\n");
   EXPECT_EQ(sim.ctl("phy 0 2 absent"), "ok\n");
-  EXPECT_EQ(swc_ll_miim_read(0, 2, 1), SWC_RC_PHY_NOT_MOUNTED);
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 1), kSwcRcPhyNotMounted);
 }
 
 TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
+  SwcPhyContext phy{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
   context = {open_device(sim.device), &state, &phy};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   ASSERT_EQ(swc_init(&setup), 0);
-  const swc_port_map_t map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
+  const SwcPortMap map[7] = {{0, 0, 0}, {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {4, 0, 4}, {6, 1, 3}};
   ASSERT_EQ(swc_port_map_set(map), 0);
-  const swc_phy_reset_setup_t reset{SWC_IF_INTERNAL, 0, 0, 0, 0};
+  const SwcPhyResetSetup reset{kSwcIfInternal, 0, 0, 0, 0};
   ASSERT_EQ(swc_phy_reset(2, &reset), 0);
-  const swc_phy_setup_t aneg{SWC_PHY_MODE_ANEG, 0, 0, 1, 1, 1, 1, 1, 1, 1};
+  const SwcPhySetup aneg{kSwcPhyModeAneg, 0, 0, 1, 1, 1, 1, 1, 1, 1};
   ASSERT_EQ(swc_phy_setup(2, &aneg), 0);
-  swc_port_status_t st{};
+  SwcPortStatus st{};
   swc_port_status_get(2, &st);
   ASSERT_EQ(swc_port_status_get(2, &st), 0);
   EXPECT_EQ(st.link, 1u);
-  EXPECT_EQ(st.speed, SWC_SPEED_1G);
+  EXPECT_EQ(st.speed, kSwcSpeed1G);
 
   EXPECT_EQ(sim.ctl("cable 0 1 unplug"), "ok\n");
   ASSERT_EQ(swc_port_status_get(2, &st), 0);
@@ -238,10 +238,10 @@ TEST_F(Simulator, StartUpAndLinkChangesThroughTheSocket) {
   EXPECT_EQ(sim.ctl("cable 0 1 plug 0x1c0"), "ok\n");  // 10 full, 100 half and full
   ASSERT_EQ(swc_port_status_get(2, &st), 0);
   EXPECT_EQ(st.link, 1u);
-  EXPECT_EQ(st.speed, SWC_SPEED_100M);
+  EXPECT_EQ(st.speed, kSwcSpeed100M);
   EXPECT_EQ(st.full_duplex, 1u);
   EXPECT_EQ(sim.ctl("phy 0 1 absent"), "ok\n");
-  EXPECT_EQ(swc_port_status_get(2, &st), SWC_RC_PHY_NOT_MOUNTED);
+  EXPECT_EQ(swc_port_status_get(2, &st), kSwcRcPhyNotMounted);
 }
 
 TEST_F(Simulator, SimulatorThatStopsAnsweringFailsTheAccessInsteadOfHanging) {
@@ -250,10 +250,10 @@ TEST_F(Simulator, SimulatorThatStopsAnsweringFailsTheAccessInsteadOfHanging) {
   uint32_t value = 0;
   ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
   ::kill(sim.pid, SIGSTOP);
-  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), kSwcRcReadFailed);
   ::kill(sim.pid, SIGCONT);
   // The late reply is not taken for the next access's: the connection stays failed.
-  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_io_si_rd(7, 0, 0x18, &value), kSwcRcReadFailed);
   select(open_device(sim.device));
   ASSERT_EQ(swc_io_si_rd(7, 0, 0x18, &value), 0);
   EXPECT_EQ(value, 0x073850E9u);

@@ -11,8 +11,8 @@ namespace {
 
 class Tables : public ChipFixture {
  protected:
-  static swc_mac_entry_t entry(uint32_t vid, std::initializer_list<uint8_t> mac, bool locked = false) {
-    swc_mac_entry_t e{};
+  static SwcMacEntry entry(uint32_t vid, std::initializer_list<uint8_t> mac, bool locked = false) {
+    SwcMacEntry e{};
     e.vid_mac.vid = vid;
     std::copy(mac.begin(), mac.end(), e.vid_mac.mac);
     e.locked = locked ? 1 : 0;
@@ -21,9 +21,9 @@ class Tables : public ChipFixture {
 };
 
 TEST_F(Tables, LearnedEntryIsFoundInItsBucketWithItsPort) {
-  const swc_mac_entry_t e = entry(10, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, true);
+  const SwcMacEntry e = entry(10, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55}, true);
   ASSERT_EQ(swc_ll_mac_table_learn(&e, 6), 0);
-  swc_mac_entry_t found = entry(10, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
+  SwcMacEntry found = entry(10, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
   uint32_t pgid = 0;
   ASSERT_EQ(swc_ll_mac_table_lookup(&found, &pgid), 0);
   EXPECT_EQ(pgid, 6u);
@@ -38,7 +38,7 @@ TEST_F(Tables, LearnedEntryIsFoundInItsBucketWithItsPort) {
   }
   EXPECT_TRUE(seen);
   // Read back by its 1-based index.
-  swc_mac_entry_t by_index{};
+  SwcMacEntry by_index{};
   uint32_t index_pgid = 0;
   for (unsigned slot = 0; slot < 4; ++slot) {
     if (swc_ll_mac_table_read(bucket * 4 + slot + 1, &by_index, &index_pgid) == 0) break;
@@ -48,27 +48,27 @@ TEST_F(Tables, LearnedEntryIsFoundInItsBucketWithItsPort) {
 }
 
 TEST_F(Tables, ForgottenAndUnknownAddressesAreNotFound) {
-  const swc_mac_entry_t e = entry(1, {0x02, 0, 0, 0, 0, 1});
+  const SwcMacEntry e = entry(1, {0x02, 0, 0, 0, 0, 1});
   ASSERT_EQ(swc_ll_mac_table_learn(&e, 2), 0);
   ASSERT_EQ(swc_ll_mac_table_forget_vid_mac(&e.vid_mac), 0);
-  swc_mac_entry_t probe = e;
+  SwcMacEntry probe = e;
   uint32_t pgid;
-  EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), SWC_RC_NOT_FOUND);
+  EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), kSwcRcNotFound);
   probe = entry(2, {0x02, 0, 0, 0, 0, 1});  // same MAC, other VLAN
-  EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), SWC_RC_NOT_FOUND);
-  EXPECT_EQ(swc_ll_mac_table_read(0, &probe, &pgid), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_mac_table_read(8193, &probe, &pgid), SWC_RC_ILLEGAL);
-  EXPECT_EQ(swc_ll_mac_table_read(8192, &probe, &pgid), SWC_RC_NOT_FOUND);
+  EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), kSwcRcNotFound);
+  EXPECT_EQ(swc_ll_mac_table_read(0, &probe, &pgid), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_mac_table_read(8193, &probe, &pgid), kSwcRcIllegal);
+  EXPECT_EQ(swc_ll_mac_table_read(8192, &probe, &pgid), kSwcRcNotFound);
 }
 
 TEST_F(Tables, IpMulticastEntryCarriesItsPortsInline) {
   state->pgid[0].member[2] = 1;
   state->pgid[0].member[6] = 1;
-  const swc_mac_entry_t e = entry(5, {0x01, 0x00, 0x5E, 0x01, 0x02, 0x03});
+  const SwcMacEntry e = entry(5, {0x01, 0x00, 0x5E, 0x01, 0x02, 0x03});
   ASSERT_EQ(swc_ll_mac_table_learn(&e, 0), 0);
-  state->pgid[0] = swc_pgid_entry_t{};
+  state->pgid[0] = SwcPgidEntry{};
   state->pgid[0].member[8] = 1;
-  swc_mac_entry_t found = entry(5, {0x01, 0x00, 0x5E, 0x01, 0x02, 0x03});
+  SwcMacEntry found = entry(5, {0x01, 0x00, 0x5E, 0x01, 0x02, 0x03});
   uint32_t pgid = 99;
   ASSERT_EQ(swc_ll_mac_table_lookup(&found, &pgid), 0);
   EXPECT_EQ(pgid, 0u);
@@ -79,9 +79,9 @@ TEST_F(Tables, IpMulticastEntryCarriesItsPortsInline) {
 }
 
 TEST_F(Tables, AgeingTwiceRemovesDynamicEntriesOfThePortOnly) {
-  const swc_mac_entry_t a = entry(1, {0x02, 0, 0, 0, 0, 0xA});
-  const swc_mac_entry_t b = entry(1, {0x02, 0, 0, 0, 0, 0xB});
-  const swc_mac_entry_t locked = entry(1, {0x02, 0, 0, 0, 0, 0xC}, true);
+  const SwcMacEntry a = entry(1, {0x02, 0, 0, 0, 0, 0xA});
+  const SwcMacEntry b = entry(1, {0x02, 0, 0, 0, 0, 0xB});
+  const SwcMacEntry locked = entry(1, {0x02, 0, 0, 0, 0, 0xC}, true);
   ASSERT_EQ(swc_ll_mac_table_learn(&a, 3), 0);
   ASSERT_EQ(swc_ll_mac_table_learn(&b, 4), 0);
   ASSERT_EQ(swc_ll_mac_table_learn(&locked, 3), 0);
@@ -95,8 +95,8 @@ TEST_F(Tables, AgeingTwiceRemovesDynamicEntriesOfThePortOnly) {
   EXPECT_EQ(writes_of(accesses()).back(), std::make_tuple(2u, 0u, 0xB0u, 3u));
   EXPECT_EQ(chip.peek(2, 0, 9), 0x80000000u | 2u << 16 | 0x8000u | 1u);
   uint32_t pgid;
-  swc_mac_entry_t probe = a;
-  EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), SWC_RC_NOT_FOUND);
+  SwcMacEntry probe = a;
+  EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), kSwcRcNotFound);
   probe = b;
   EXPECT_EQ(swc_ll_mac_table_lookup(&probe, &pgid), 0);
   probe = locked;
@@ -108,8 +108,8 @@ TEST_F(Tables, AgeingTwiceRemovesDynamicEntriesOfThePortOnly) {
 TEST_F(Tables, StuckMacCommandEndsWithAnError) {
   swgenio_set_recording(false);
   chip.stuck.mac_busy = true;
-  const swc_mac_entry_t e = entry(1, {0x02, 0, 0, 0, 0, 1});
-  EXPECT_EQ(swc_ll_mac_table_learn(&e, 1), SWC_RC_READ_FAILED);
+  const SwcMacEntry e = entry(1, {0x02, 0, 0, 0, 0, 1});
+  EXPECT_EQ(swc_ll_mac_table_learn(&e, 1), kSwcRcReadFailed);
 }
 
 TEST_F(Tables, VlanEntryRewriteKeepsItsFlags) {
@@ -142,7 +142,7 @@ TEST_F(Tables, MasksAndMirrorRegisters) {
   EXPECT_EQ(chip.peek(2, 0, 0x83), 1u << 26 | 0xA0u | 0x45u);
   ASSERT_EQ(swc_ll_aggr_table_write(16, some), 0);
   EXPECT_EQ(chip.peek(2, 0, 0x3F), 0x45u);
-  EXPECT_EQ(swc_ll_aggr_table_write(17, some), SWC_RC_ILLEGAL);
+  EXPECT_EQ(swc_ll_aggr_table_write(17, some), kSwcRcIllegal);
   ASSERT_EQ(swc_ll_pgid_table_write(40, some), 0);
   EXPECT_EQ(chip.peek(2, 0, 0x68), 0x45u);
   ASSERT_EQ(swc_ll_ipmc_flood_mask_set(some), 0);
@@ -162,7 +162,7 @@ TEST_F(Tables, StuckVlanCommandEndsWithAnError) {
   swgenio_set_recording(false);
   chip.stuck.vlan_busy = true;
   const uint32_t members[7] = {0, 1, 1, 1, 1, 1, 1};
-  EXPECT_EQ(swc_ll_vlan_port_members_set(1, members), SWC_RC_READ_FAILED);
+  EXPECT_EQ(swc_ll_vlan_port_members_set(1, members), kSwcRcReadFailed);
 }
 
 }  // namespace

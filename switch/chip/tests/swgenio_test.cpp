@@ -30,10 +30,10 @@ TEST(AccessLayer, InProcessBackEndRecordsDecodedRegisterAccesses) {
 
   const auto &seen = swgenio_recorded();
   ASSERT_EQ(seen.size(), 3u);
-  using K = swgenio_access::Kind;
-  EXPECT_EQ(seen[0], (swgenio_access{K::bus_read, 3, 1, 2, 0x42, swgenio::k32BitRead, 0}));
-  EXPECT_EQ(seen[1], (swgenio_access{K::bus_write, 5, 0, 14, 9, swgenio::k32BitWrite, -EIO}));
-  EXPECT_EQ(seen[2].kind, K::other);
+  using K = SwgenioAccess::Kind;
+  EXPECT_EQ(seen[0], (SwgenioAccess{K::kBusRead, 3, 1, 2, 0x42, swgenio::k32BitRead, 0}));
+  EXPECT_EQ(seen[1], (SwgenioAccess{K::kBusWrite, 5, 0, 14, 9, swgenio::k32BitWrite, -EIO}));
+  EXPECT_EQ(seen[2].kind, K::kOther);
   EXPECT_EQ(seen[2].request, swgenio::kSpiTiming);
   swgenio_clear_recorded();
   EXPECT_TRUE(swgenio_recorded().empty());

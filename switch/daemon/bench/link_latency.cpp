@@ -22,7 +22,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using clock_type = std::chrono::steady_clock;
+using ClockType = std::chrono::steady_clock;
 
 namespace {
 
@@ -35,7 +35,7 @@ bool ctl(const std::string &command) {
 }
 
 // Link bit of port `port` in a 3001 reply, or -1 without a reply.
-int reply_link(mgmt_client &client, uint32_t port) {
+int reply_link(MgmtClient &client, uint32_t port) {
   std::vector<uint8_t> data(4 + 64, 0);
   le_store16(&data[0], 1);
   le_store16(&data[2], 64);
@@ -46,19 +46,19 @@ int reply_link(mgmt_client &client, uint32_t port) {
 }
 
 // Takes in what the daemon printed in the meantime.
-void read_more(child_process &pv) {
+void read_more(ChildProcess &pv) {
   pv.wait_for_output("\x01", 2ms);  // never printed: waits for new output at most 2 ms
 }
 
-void drain(child_process &pv) {
+void drain(ChildProcess &pv) {
   for (size_t before = 0; before != pv.output().size();) {
     before = pv.output().size();
     read_more(pv);
   }
 }
 
-double ms_since(clock_type::time_point start) {
-  return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+double ms_since(ClockType::time_point start) {
+  return std::chrono::duration<double, std::milli>(ClockType::now() - start).count();
 }
 
 void report(const char *what, std::vector<double> samples) {
@@ -88,20 +88,20 @@ int main(int argc, char **argv) {
   if (std::system("ip link set lo up && ip tuntap add eth0 mode tap && "
                   "ip link set eth0 address 00:11:22:33:44:55 && ip link set eth0 up") != 0)
     return 1;
-  temp_dir dir;
+  TempDir dir;
   control_path = dir.path() + "/ctl";
   std::string device = dir.path() + "/swgenio";
-  child_process simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
+  ChildProcess simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
   struct stat st {};
   for (int i = 0; i < 500 && stat(control_path.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
-  child_process pv({PORTVISOR_PATH, "--trace", "port", "debug"},
-                   {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                    "PORTVISOR_SWITCH_DEVICE=" + device});
+  ChildProcess pv({PORTVISOR_PATH, "--trace", "port", "debug"},
+                  {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                   "PORTVISOR_SWITCH_DEVICE=" + device});
   if (!pv.wait_for_output("Link up on port 6", 20s)) {
     std::fprintf(stderr, "ports did not come up\n%s", pv.output().c_str());
     return 1;
   }
-  mgmt_client client(MGMT_PORT_NUMBER);
+  MgmtClient client(MGMT_PORT_NUMBER);
   std::vector<double> by_reply, by_poll;
   for (int i = 0; i < cycles; ++i) {
     unsigned port = 1 + static_cast<unsigned>(i) % 6;
@@ -113,14 +113,14 @@ int main(int argc, char **argv) {
       drain(pv);
       size_t seen = pv.output().size();
       ctl(cable(port, action));  // the simulator has made the change when the command returns
-      auto start = clock_type::now();
+      auto start = ClockType::now();
       while (pv.output().find(line, seen) == std::string::npos && ms_since(start) < 2000) read_more(pv);
       by_poll.push_back(ms_since(start));
       // Back, then through the status object: asked again until the reply shows the change.
       ctl(cable(port, wanted ? "unplug" : "plug"));
-      for (auto settle = clock_type::now(); ms_since(settle) < 300;) read_more(pv);
+      for (auto settle = ClockType::now(); ms_since(settle) < 300;) read_more(pv);
       ctl(cable(port, action));
-      start = clock_type::now();
+      start = ClockType::now();
       while (reply_link(client, port) != wanted && ms_since(start) < 2000)
         read_more(pv);  // the daemon must never wait on a full pipe
       by_reply.push_back(ms_since(start));

@@ -13,27 +13,27 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct daemon_under_test {
-  temp_dir dir;
+struct DaemonUnderTest {
+  TempDir dir;
   uint16_t port = free_udp_port();
-  std::unique_ptr<child_process> process;
-  daemon_under_test() {
-    process = std::make_unique<child_process>(
+  std::unique_ptr<ChildProcess> process;
+  DaemonUnderTest() {
+    process = std::make_unique<ChildProcess>(
         std::vector<std::string>{PORTVISOR_PATH},
         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
                                  "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
                                  "PORTVISOR_MGMT_PORT=" + std::to_string(port),
                                  "PORTVISOR_SWITCH_DEVICE=" + dir.path() + "/no-device"});
   }
-  ~daemon_under_test() {
+  ~DaemonUnderTest() {
     kill(process->pid(), SIGTERM);
     process->wait_exit(5s);
   }
 };
 
 void BM_ManagementGetRoundTrip(benchmark::State &state) {
-  daemon_under_test daemon;
-  mgmt_client client(daemon.port);
+  DaemonUnderTest daemon;
+  MgmtClient client(daemon.port);
   std::vector<uint8_t> request(24, 0);
   le_store32(&request[0], 8);  // port count, GET
   le_store16(&request[14], 24);

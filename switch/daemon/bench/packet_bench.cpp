@@ -18,21 +18,21 @@
 
 namespace {
 
-void release(packet_buffer *buffer) {
+void release(PacketBuffer *buffer) {
   packet_free(buffer);
 }
 
-void FramesThroughThePools(benchmark::State &bench) {
+void frames_through_the_pools(benchmark::State &bench) {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   swgenio_attach_in_process(
       [&driver](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
-  swc_api_state state{};
+  SwcApiState state{};
   std::vector<unsigned char> phy_state(swc_phy_sizeof_al(6));
-  swc_phy_context phy{0, reinterpret_cast<swc_phy_state *>(phy_state.data())};
-  swc_context context{swgenio_open("/dev/swgenio", 2), &state, &phy};
+  SwcPhyContext phy{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
+  SwcContext context{swgenio_open("/dev/swgenio", 2), &state, &phy};
   swc_select_context(&context);
-  const swc_init_setup setup{1, 1, 0, -1, 0};
+  const SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);
   packet_buffer_init();
   packet_l2_receiver_set(release);
@@ -61,7 +61,7 @@ void FramesThroughThePools(benchmark::State &bench) {
   swgenio_close(context.fd);
   swgenio_detach_in_process();
 }
-BENCHMARK(FramesThroughThePools)->Arg(60)->Arg(512)->Arg(1514)->Arg(2036);
+BENCHMARK(frames_through_the_pools)->Arg(60)->Arg(512)->Arg(1514)->Arg(2036);
 
 }  // namespace
 

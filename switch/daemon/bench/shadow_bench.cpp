@@ -28,7 +28,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using clock_type = std::chrono::steady_clock;
+using ClockType = std::chrono::steady_clock;
 
 namespace {
 
@@ -45,27 +45,27 @@ std::string ctl(const std::string &command) {
   return out;
 }
 
-struct stream_figures {
+struct StreamFigures {
   size_t requests = 0;
   size_t lost = 0;
   double p50_us = 0, p99_us = 0, p999_us = 0, max_us = 0;
 };
 
 // Requests object 8 back to back for `duration`.
-stream_figures request_stream(mgmt_client &client, std::chrono::milliseconds duration) {
+StreamFigures request_stream(MgmtClient &client, std::chrono::milliseconds duration) {
   std::vector<uint8_t> request(24, 0);
   le_store32(&request[0], 8);
   le_store16(&request[14], 24);
   std::vector<double> us;
-  stream_figures f;
-  for (auto end = clock_type::now() + duration; clock_type::now() < end;) {
-    auto start = clock_type::now();
+  StreamFigures f;
+  for (auto end = ClockType::now() + duration; ClockType::now() < end;) {
+    auto start = ClockType::now();
     auto reply = client.request(request, 2s);
     if (!reply) {
       ++f.lost;
       continue;
     }
-    us.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+    us.push_back(std::chrono::duration<double, std::micro>(ClockType::now() - start).count());
   }
   if (us.empty()) return f;
   std::sort(us.begin(), us.end());
@@ -77,7 +77,7 @@ stream_figures request_stream(mgmt_client &client, std::chrono::milliseconds dur
   return f;
 }
 
-void print(const char *what, const stream_figures &f) {
+void print(const char *what, const StreamFigures &f) {
   std::printf("%s: %zu requests (%zu lost), p50 %.0f us, p99 %.0f us, p99.9 %.0f us, max %.2f ms\n", what,
               f.requests, f.lost, f.p50_us, f.p99_us, f.p999_us, f.max_us / 1000);
 }
@@ -105,15 +105,14 @@ std::vector<long> step_lengths(const std::string &output) {
 
 // One GET of the MAC status object 4001 (128 entries from the lowest key): the daemon reads all 8192
 // chip indexes one at a time for it.
-double mac_status_ms(mgmt_client &client) {
+double mac_status_ms(MgmtClient &client) {
   std::vector<uint8_t> data(4 + 128 * 44, 0);
   le_store16(&data[0], 128);
   le_store16(&data[2], 44);
   uint32_t res = 99;
-  auto start = clock_type::now();
+  auto start = ClockType::now();
   auto reply = client.object(4001, 0, data, res, 30s);
-  return reply && res == 0 ? std::chrono::duration<double, std::milli>(clock_type::now() - start).count()
-                           : -1;
+  return reply && res == 0 ? std::chrono::duration<double, std::milli>(ClockType::now() - start).count() : -1;
 }
 
 }  // namespace
@@ -127,17 +126,17 @@ int main(int argc, char **argv) {
   if (std::system("ip link set lo up && ip tuntap add eth0 mode tap && "
                   "ip link set eth0 address 00:11:22:33:44:55 && ip link set eth0 up") != 0)
     return 1;
-  temp_dir dir;
+  TempDir dir;
   control_path = dir.path() + "/ctl";
   const std::string device = dir.path() + "/swgenio";
-  child_process simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
+  ChildProcess simulator({SWCHIPD_PATH, "--device", device, "--control", control_path}, {});
   struct stat st {};
   for (int i = 0; i < 500 && stat(control_path.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
   const std::string daemon = argc > 2 ? argv[2] : PORTVISOR_PATH;
-  child_process pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
-                   {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
-                    "PORTVISOR_SWITCH_DEVICE=" + device});
-  mgmt_client client(MGMT_PORT_NUMBER);
+  ChildProcess pv({daemon, "--trace", "api_hl", "debug", "--trace", "port", "info"},
+                  {"PORTVISOR_WORKDIR=" + dir.path() + "/work", "PORTVISOR_PIDFILE=" + dir.path() + "/pid",
+                   "PORTVISOR_SWITCH_DEVICE=" + device});
+  MgmtClient client(MGMT_PORT_NUMBER);
   std::vector<uint8_t> probe(8, 0);
   uint32_t res = 99;
   bool ready = false;
@@ -154,7 +153,7 @@ int main(int argc, char **argv) {
 
   // Settle after start-up (its first shadow pass over the empty table included), then the idle loop.
   std::this_thread::sleep_for(10s);
-  const stream_figures idle = request_stream(client, 5s);
+  const StreamFigures idle = request_stream(client, 5s);
 
   const std::string learned = ctl("learn 0 1 02:00:00:00:00:00 8192");
   const auto rebuilding = request_stream(client, std::chrono::seconds(seconds));

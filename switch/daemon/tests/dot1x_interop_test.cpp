@@ -19,7 +19,7 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 class Dot1xOnFrontPort : public SimulatedBoard {
  protected:
@@ -76,7 +76,7 @@ class Dot1xOnFrontPort : public SimulatedBoard {
                         << "/wpa\nap_scan=0\nnetwork={\n key_mgmt=IEEE8021X\n " << method << "\n identity=\""
                         << user << "\"\n password=\"" << password << "\"\n eapol_flags=0\n}\n";
     supplicant_log = dir.path() + "/wpa.log";
-    supplicant = std::make_unique<child_process>(
+    supplicant = std::make_unique<ChildProcess>(
         std::vector<std::string>{
             "/bin/sh", "-c",
             "exec wpa_supplicant -D wired -i swp1 -c " + conf + " -d > " + supplicant_log + " 2>&1"},
@@ -142,16 +142,16 @@ class Dot1xOnFrontPort : public SimulatedBoard {
                      "/ctl cable 0 0 " + action) == "ok\n";
   }
   // A bounded capture on `ifname` into `file`, running once this returns true.
-  std::unique_ptr<child_process> start_capture(const std::string &ifname, const std::string &filter,
-                                               const std::string &file) {
+  std::unique_ptr<ChildProcess> start_capture(const std::string &ifname, const std::string &filter,
+                                              const std::string &file) {
     auto capture =
-        std::make_unique<child_process>(std::vector<std::string>{"/usr/bin/tshark", "-i", ifname, "-f",
-                                                                 filter, "-a", "duration:120", "-w", file},
-                                        std::vector<std::string>{});
+        std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/tshark", "-i", ifname, "-f", filter,
+                                                                "-a", "duration:120", "-w", file},
+                                       std::vector<std::string>{});
     if (!capture->wait_for_output("Capturing on", 10s)) return {};
     return capture;
   }
-  static bool stop_capture(child_process &capture) {
+  static bool stop_capture(ChildProcess &capture) {
     kill(capture.pid(), SIGTERM);
     return capture.wait_exit(10s) != -1;
   }
@@ -181,7 +181,7 @@ class Dot1xOnFrontPort : public SimulatedBoard {
 
   std::unique_ptr<dot1x::test::FreeRadius> radius;
   dot1x::test::ServerCertificate tls;
-  std::unique_ptr<child_process> daemon, supplicant;
+  std::unique_ptr<ChildProcess> daemon, supplicant;
   std::string supplicant_log;
 };
 

@@ -20,7 +20,7 @@ class L2OnBoard : public SimulatedBoard {
  protected:
   // The simulator's own view of one of its tables ("mac" or "vlan").
   std::string chip_dump(const char *table) {
-    child_process dump({std::getenv("SWCHIPCTL_BIN"), "--control", dir.path() + "/ctl", "dump", table}, {});
+    ChildProcess dump({std::getenv("SWCHIPCTL_BIN"), "--control", dir.path() + "/ctl", "dump", table}, {});
     EXPECT_EQ(dump.wait_exit(5s), 0);
     return dump.output();
   }

@@ -23,10 +23,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 // One port's row of object 3001.
-struct port_status {
+struct PortStatus {
   uint32_t link = 0, speed = 0, fdx = 0;
 };
 
@@ -37,14 +37,14 @@ class PortsOnSimulator : public SimulatedBoard {
             "PORTVISOR_SWITCH_DEVICE=" + device(), "PORTVISOR_ARBITER_POLLS=1000"};
   }
   std::string pidfile() const { return dir.path() + "/pid"; }
-  std::unique_ptr<child_process> start_portvisor() {
-    return std::make_unique<child_process>(
+  std::unique_ptr<ChildProcess> start_portvisor() {
+    return std::make_unique<ChildProcess>(
         std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "port", "debug"}, env());
   }
   // Each request goes out on a socket of its own: late answers to the readiness probes must not be
   // taken for the answer to a later request.
   bool wait_ready() {
-    mgmt_client client{28};
+    MgmtClient client{28};
     for (int i = 0; i < 400; ++i) {
       uint32_t res = 99;
       if (client.object(8, 0, std::vector<uint8_t>(8), res, 50ms)) return res == 0;
@@ -52,17 +52,17 @@ class PortsOnSimulator : public SimulatedBoard {
     return false;
   }
   // Object 3001 for one port.
-  std::optional<port_status> status(uint32_t port) {
+  std::optional<PortStatus> status(uint32_t port) {
     std::vector<uint8_t> data(4 + 64, 0);
     le_store16(&data[0], 1);
     le_store16(&data[2], 64);
     le_store32(&data[4], port);
     uint32_t res = 99;
-    mgmt_client client{28};
+    MgmtClient client{28};
     auto reply = client.object(3001, 0, data, res, 5s);
     if (!reply || res != 0) return std::nullopt;
-    return port_status{le_load32(&(*reply)[4 + 8]), le_load32(&(*reply)[4 + 12]),
-                       le_load32(&(*reply)[4 + 16])};
+    return PortStatus{le_load32(&(*reply)[4 + 8]), le_load32(&(*reply)[4 + 12]),
+                      le_load32(&(*reply)[4 + 16])};
   }
   bool all_ports_up_at_1g_full() {
     for (uint32_t port = 1; port <= 6; ++port) {
@@ -86,7 +86,7 @@ class PortsOnSimulator : public SimulatedBoard {
     le_store16(&data[2], 28);
     for (size_t w = 0; w < 7; ++w) le_store32(&data[4 + 4 * w], entry[w]);
     uint32_t res = 99;
-    mgmt_client client{28};
+    MgmtClient client{28};
     auto reply = client.object(3000, cmd, data, res, 5s);
     if (!reply || res != 0) return std::nullopt;
     std::vector<uint32_t> words;
@@ -94,7 +94,7 @@ class PortsOnSimulator : public SimulatedBoard {
     return words;
   }
   bool terminate() {
-    mgmt_client client{28};
+    MgmtClient client{28};
     uint32_t res = 99;
     return client.object(5, 1, {}, res, 1s) && res == 0;
   }
@@ -187,7 +187,7 @@ pid_t parent_of(pid_t pid) {
 
 TEST_F(PortsOnSimulator, FatalChipErrorEndsTheWorkerAndTheSupervisorBringsThePortsBack) {
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  child_process launcher({std::getenv("PORTVISOR_BIN"), "--daemon"}, env());
+  ChildProcess launcher({std::getenv("PORTVISOR_BIN"), "--daemon"}, env());
   ASSERT_EQ(launcher.wait_exit(10s), 0);
   ASSERT_TRUE(wait_ready());
   pid_t worker = pid_in(pidfile());

@@ -24,17 +24,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new board_namespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
-struct cable_entry {
+struct CableEntry {
   uint32_t port = 0, valid = 0, result_valid = 0;
   uint16_t status[4] = {}, length[4] = {};
 };
 
 class QosAndCablesOnSimulator : public SimulatedBoard {
  protected:
-  std::unique_ptr<child_process> start_portvisor() {
-    return std::make_unique<child_process>(
+  std::unique_ptr<ChildProcess> start_portvisor() {
+    return std::make_unique<ChildProcess>(
         std::vector<std::string>{std::getenv("PORTVISOR_BIN"), "--trace", "port", "debug", "--trace",
                                  "cablescan", "debug", "--trace", "api_hl", "warning"},
         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
@@ -47,19 +47,19 @@ class QosAndCablesOnSimulator : public SimulatedBoard {
     return static_cast<uint32_t>(std::strtoul(ctl(command).c_str(), nullptr, 0));
   }
   bool wait_ready() {
-    mgmt_client client{28};
+    MgmtClient client{28};
     for (int i = 0; i < 400; ++i) {
       uint32_t res = 99;
       if (client.object(8, 0, std::vector<uint8_t>(8), res, 50ms)) return res == 0;
     }
     return false;
   }
-  bool start_and_wait(std::unique_ptr<child_process> &pv) {
+  bool start_and_wait(std::unique_ptr<ChildProcess> &pv) {
     pv = start_portvisor();
     return wait_ready() && pv->wait_for_output("Link up on port 6: 1G-f", 15s);
   }
   bool terminate() {
-    mgmt_client client{28};
+    MgmtClient client{28};
     uint32_t res = 99;
     return client.object(5, 1, {}, res, 1s) && res == 0;
   }
@@ -73,7 +73,7 @@ class QosAndCablesOnSimulator : public SimulatedBoard {
     for (size_t i = 0; i < entries.size(); ++i)
       for (size_t w = 0; w < entries[i].size(); ++w)
         le_store32(&data[4 + i * entry_size + 4 * w], entries[i][w]);
-    mgmt_client client{28};
+    MgmtClient client{28};
     auto reply = client.object(obj_id, cmd, data, res, 10s);
     if (!reply) return std::nullopt;
     std::vector<std::vector<uint32_t>> out(entries.size());
@@ -86,24 +86,24 @@ class QosAndCablesOnSimulator : public SimulatedBoard {
                                              uint32_t &res) {
     std::vector<uint8_t> bytes(4 * data.size());
     for (size_t i = 0; i < data.size(); ++i) le_store32(&bytes[4 * i], data[i]);
-    mgmt_client client{28};
+    MgmtClient client{28};
     auto reply = client.object(obj_id, cmd, bytes, res, 5s);
     if (!reply) return std::nullopt;
     for (size_t i = 0; i < data.size(); ++i) data[i] = le_load32(&(*reply)[4 * i]);
     return data;
   }
   // Object 3018 for the ports; each entry's result.
-  std::optional<std::vector<cable_entry>> cablescan(const std::vector<uint32_t> &ports,
-                                                    std::chrono::milliseconds timeout = 60s) {
+  std::optional<std::vector<CableEntry>> cablescan(const std::vector<uint32_t> &ports,
+                                                   std::chrono::milliseconds timeout = 60s) {
     std::vector<uint8_t> data(4 + ports.size() * 28, 0);
     le_store16(&data[0], static_cast<uint16_t>(ports.size()));
     le_store16(&data[2], 28);
     for (size_t i = 0; i < ports.size(); ++i) le_store32(&data[4 + i * 28], ports[i]);
-    mgmt_client client{28};
+    MgmtClient client{28};
     uint32_t res = 99;
     auto reply = client.object(3018, 0, data, res, timeout);
     if (!reply || res != 0) return std::nullopt;
-    std::vector<cable_entry> out(ports.size());
+    std::vector<CableEntry> out(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
       const uint8_t *e = &(*reply)[4 + i * 28];
       out[i].port = le_load32(e);
@@ -119,14 +119,14 @@ class QosAndCablesOnSimulator : public SimulatedBoard {
 };
 
 TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl) {
-  std::unique_ptr<child_process> pv;
+  std::unique_ptr<ChildProcess> pv;
   ASSERT_TRUE(start_and_wait(pv)) << pv->output();
   ASSERT_EQ(ctl("cable 0 0 describe 30 B=open@12 C=short@20"), "ok");
   ASSERT_EQ(ctl("cable 1 3 describe 90 A=short@75 D=open@1"), "ok");
   EXPECT_NE(ctl("cable 0 0 describe 30 B=open@31").find("error: "), std::string::npos);
   // One port per request: tests on several ports share the request's 20 s, which a slow simulator
   // (a sanitizer build on a loaded machine) may not keep.
-  std::vector<cable_entry> result;
+  std::vector<CableEntry> result;
   for (uint32_t port : {1u, 6u}) {
     const auto started = std::chrono::steady_clock::now();
     auto one = cablescan({port});
@@ -136,7 +136,7 @@ TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl)
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     result.push_back((*one)[0]);
   }
-  const cable_entry &p1 = result[0], &p6 = result[1];
+  const CableEntry &p1 = result[0], &p6 = result[1];
   EXPECT_EQ(p1.port, 1u);
   EXPECT_EQ(p1.valid, 1u);
   EXPECT_EQ(p1.result_valid, 1u);
@@ -162,7 +162,7 @@ TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl)
 
 TEST_F(QosAndCablesOnSimulator, QosSetThroughPort28SurvivesARestartAndLandsInTheChip) {
   {
-    std::unique_ptr<child_process> pv;
+    std::unique_ptr<ChildProcess> pv;
     ASSERT_TRUE(start_and_wait(pv)) << pv->output();
     uint32_t res = 99;
     ASSERT_TRUE(table(3014, 1, {{3, 0}}, 8, res));
@@ -178,7 +178,7 @@ TEST_F(QosAndCablesOnSimulator, QosSetThroughPort28SurvivesARestartAndLandsInThe
     ASSERT_EQ(pv->wait_exit(10s), 0);
   }
   ASSERT_EQ(ctl("power-on"), "ok");  // nothing of it stays in the chip
-  std::unique_ptr<child_process> pv;
+  std::unique_ptr<ChildProcess> pv;
   ASSERT_TRUE(start_and_wait(pv)) << pv->output();
   uint32_t res = 99;
   auto mode = table(3014, 0, {{3}}, 8, res);
@@ -226,7 +226,7 @@ TEST_F(QosAndCablesOnSimulator, QosSetThroughPort28SurvivesARestartAndLandsInThe
 }
 
 TEST_F(QosAndCablesOnSimulator, DaemonKilledDuringACableTestLeavesNothingBehindForTheNextStart) {
-  std::unique_ptr<child_process> pv;
+  std::unique_ptr<ChildProcess> pv;
   ASSERT_TRUE(start_and_wait(pv)) << pv->output();
   ASSERT_EQ(ctl("cable 1 3 describe 40 silent"), "ok");  // a test that runs long
   auto pending = std::async(std::launch::async, [this] { return cablescan({6}, 5s); });

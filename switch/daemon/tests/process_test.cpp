@@ -23,7 +23,7 @@ namespace {
 
 // The daemon sets the host's network parameters at start (the router legs' rp_filter); run as root,
 // it gets a network namespace of its own so the machine running the tests is left as it was.
-class own_network : public ::testing::Environment {
+class OwnNetwork : public ::testing::Environment {
  public:
   void SetUp() override {
     if (geteuid() != 0) return;
@@ -31,7 +31,7 @@ class own_network : public ::testing::Environment {
     ASSERT_EQ(std::system("ip link set lo up"), 0);
   }
 };
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new own_network);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new OwnNetwork);
 
 class Portvisor : public ::testing::Test {
  protected:
@@ -42,7 +42,7 @@ class Portvisor : public ::testing::Test {
             "PORTVISOR_SWITCH_DEVICE=" + dir.path() + "/no-device"};
   }
   // Waits until the daemon answers management requests.
-  bool wait_ready(mgmt_client &client) {
+  bool wait_ready(MgmtClient &client) {
     for (int i = 0; i < 200; ++i) {
       uint32_t res = 99;
       if (client.object(8, 0, std::vector<uint8_t>(8), res, 50ms)) return res == 0;
@@ -54,11 +54,11 @@ class Portvisor : public ::testing::Test {
     extra.insert(extra.begin(), std::getenv("PORTVISOR_BIN"));
     return extra;
   }
-  temp_dir dir;
+  TempDir dir;
 };
 
 TEST_F(Portvisor, ForegroundStartsTracesAndEndsOnSigterm) {
-  child_process pv(args({"--trace", "main", "debug"}), env());
+  ChildProcess pv(args({"--trace", "main", "debug"}), env());
   ASSERT_TRUE(pv.wait_for_output(" started", 10s)) << pv.output();
   EXPECT_NE(pv.output().find("portvisor/main/main("), std::string::npos) << pv.output();
   EXPECT_EQ(read_text_file(pidfile()), std::to_string(pv.pid()));
@@ -69,7 +69,7 @@ TEST_F(Portvisor, ForegroundStartsTracesAndEndsOnSigterm) {
 }
 
 TEST_F(Portvisor, SecondSignalAbortsWithStatus1) {
-  child_process pv(args({"--trace", "main", "debug"}), env());
+  ChildProcess pv(args({"--trace", "main", "debug"}), env());
   ASSERT_TRUE(pv.wait_for_output(" started", 10s)) << pv.output();
   // Stopped, the process takes both signals in one go before the loop can notice the first.
   kill(pv.pid(), SIGSTOP);
@@ -82,7 +82,7 @@ TEST_F(Portvisor, SecondSignalAbortsWithStatus1) {
 
 TEST_F(Portvisor, LivingPidRefusesStartAndLeavesFile) {
   std::ofstream(pidfile()) << getpid();
-  child_process pv(args({}), env());
+  ChildProcess pv(args({}), env());
   EXPECT_EQ(pv.wait_exit(10s), 1);
   EXPECT_EQ(read_text_file(pidfile()), std::to_string(getpid()));
 }
@@ -92,7 +92,7 @@ TEST_F(Portvisor, StalePidIsReplaced) {
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
   std::ofstream(pidfile()) << gone;
-  child_process pv(args({"--trace", "main", "debug"}), env());
+  ChildProcess pv(args({"--trace", "main", "debug"}), env());
   ASSERT_TRUE(pv.wait_for_output(" started", 10s)) << pv.output();
   EXPECT_EQ(read_text_file(pidfile()), std::to_string(pv.pid()));
   kill(pv.pid(), SIGTERM);
@@ -100,14 +100,14 @@ TEST_F(Portvisor, StalePidIsReplaced) {
 }
 
 TEST_F(Portvisor, TraceWithoutArgumentsExits1) {
-  child_process pv(args({"--trace"}), env());
+  ChildProcess pv(args({"--trace"}), env());
   EXPECT_EQ(pv.wait_exit(10s), 1);
   EXPECT_NE(pv.output().find("Trace option: --trace <module> <level>"), std::string::npos);
 }
 
 TEST_F(Portvisor, ManagementSuspendResumeAndTerminate) {
-  child_process pv(args({"--trace", "mgmt", "note"}), env());
-  mgmt_client client(port);
+  ChildProcess pv(args({"--trace", "mgmt", "note"}), env());
+  MgmtClient client(port);
   ASSERT_TRUE(wait_ready(client)) << pv.output();
   uint32_t res = 99;
   ASSERT_TRUE(client.object(10, 1, u32_data(1), res, 1s));
@@ -125,8 +125,8 @@ TEST_F(Portvisor, ManagementSuspendResumeAndTerminate) {
 }
 
 TEST_F(Portvisor, PausedAtStartServesManagementOnly) {
-  child_process pv(args({"--pause_execution"}), env());
-  mgmt_client client(port);
+  ChildProcess pv(args({"--pause_execution"}), env());
+  MgmtClient client(port);
   ASSERT_TRUE(wait_ready(client)) << pv.output();
   uint32_t res = 99;
   auto pause = client.object(10, 0, u32_data(0), res, 1s);
@@ -137,16 +137,16 @@ TEST_F(Portvisor, PausedAtStartServesManagementOnly) {
 }
 
 TEST_F(Portvisor, PausedDaemonEndsOnSigterm) {
-  child_process pv(args({"--pause_execution"}), env());
-  mgmt_client client(port);
+  ChildProcess pv(args({"--pause_execution"}), env());
+  MgmtClient client(port);
   ASSERT_TRUE(wait_ready(client)) << pv.output();
   kill(pv.pid(), SIGTERM);
   EXPECT_EQ(pv.wait_exit(10s), 0);
 }
 
 TEST_F(Portvisor, MalformedDatagramGetsNoReplyAndDaemonLives) {
-  child_process pv(args({}), env());
-  mgmt_client client(port);
+  ChildProcess pv(args({}), env());
+  MgmtClient client(port);
   ASSERT_TRUE(wait_ready(client)) << pv.output();
   std::vector<uint8_t> bad(16, 0);
   le_store16(&bad[14], 15);
@@ -181,7 +181,7 @@ class DaemonMode : public Portvisor {
   void SetUp() override { ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
   // Starts `portvisor --daemon`; returns {worker, supervisor}.
   std::pair<pid_t, pid_t> start() {
-    child_process launcher(args({"--daemon"}), env());
+    ChildProcess launcher(args({"--daemon"}), env());
     EXPECT_EQ(launcher.wait_exit(10s), 0);
     pid_t worker = wait_for_pid_file(pidfile());
     pid_t supervisor = worker > 0 ? parent_of(worker) : -1;

@@ -16,13 +16,13 @@ class StoreFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     trace_reset_levels();
     fd_reg_init();
     timer_reg_init();
     conf_reset();
     mgmt_reset();
-    conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
+    conf_module_reg(kConfModuleMgmt, mgmt_conf);
     mgmt_module_reg(2, conf_mgmt);
   }
   void TearDown() override {
@@ -35,5 +35,5 @@ class StoreFixture : public ::testing::Test {
     std::string text = read_text_file(conf_file_path());
     return {text.begin(), text.end()};
   }
-  temp_dir dir;
+  TempDir dir;
 };

@@ -151,7 +151,7 @@ PortStatus Machines::port_status(unsigned port) {
 
 void Machines::set_authorized(PortRecord &p, bool authorized) {
   p.status.auth_status = authorized ? kAuthorized : kUnauthorized;
-  host_.auth_state_set(p.port, authorized ? SWC_AUTH_BOTH : SWC_AUTH_NONE);
+  host_.auth_state_set(p.port, authorized ? SWC_AUTH_STATE_BOTH : SWC_AUTH_STATE_NONE);
 }
 
 // Each round lets every machine take at most one transition; the machines settle when a round changes

@@ -33,10 +33,10 @@ bool short_timeout(uint8_t state) {
 }
 
 FlagText sm_vars_text(uint16_t vars) {
-  static constexpr const char *names[10] = {"begin ",    "lacp_enabled ", "actor_churn ", "partner_churn ",
-                                            "ready ",    "ready_n ",      "matched ",     "standby ",
-                                            "selected ", "moved "};
-  return flag_text(vars, names, 10);
+  static constexpr const char *kNames[10] = {"begin ",    "lacp_enabled ", "actor_churn ", "partner_churn ",
+                                             "ready ",    "ready_n ",      "matched ",     "standby ",
+                                             "selected ", "moved "};
+  return flag_text(vars, kNames, 10);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ void encode_port_config(const PortConfig &config, uint8_t *out);
 PortConfig decode_port_config(const uint8_t *in);
 
 // Machine variables of a port.
-enum sm_var : uint16_t {
+enum SmVar : uint16_t {
   kBegin = 0x001,
   kLacpEnabled = 0x002,
   kActorChurn = 0x004,
@@ -63,7 +63,7 @@ enum sm_var : uint16_t {
   kMoved = 0x200,
 };
 
-enum rx_state : uint16_t {
+enum RxState : uint16_t {
   kRxInitialize = 1,
   kRxPortDisabled,
   kRxLacpDisabled,
@@ -71,9 +71,9 @@ enum rx_state : uint16_t {
   kRxDefaulted,
   kRxCurrent
 };
-enum periodic_state : uint16_t { kNoPeriodic = 1, kFastPeriodic, kSlowPeriodic, kPeriodicTx };
-enum mux_state : uint16_t { kMuxDetached = 1, kMuxWaiting, kMuxAttached, kMuxCollectingDistributing };
-enum churn_state : uint16_t { kNoChurn = 1, kChurnMonitoring };
+enum PeriodicState : uint16_t { kNoPeriodic = 1, kFastPeriodic, kSlowPeriodic, kPeriodicTx };
+enum MuxState : uint16_t { kMuxDetached = 1, kMuxWaiting, kMuxAttached, kMuxCollectingDistributing };
+enum ChurnState : uint16_t { kNoChurn = 1, kChurnMonitoring };
 
 struct PortCounters {
   uint32_t lacpdus_sent = 0;

@@ -102,9 +102,10 @@ FlagText flag_text(unsigned bits, const char *const *names, unsigned name_count)
 }
 
 FlagText state_text(uint8_t state) {
-  static constexpr const char *names[8] = {"activity ",   "timeout ",      "aggregation ", "synchronization ",
-                                           "collecting ", "distributing ", "defaulted ",   "expired "};
-  return flag_text(state, names, 8);
+  static constexpr const char *kNames[8] = {"activity ",        "timeout ",    "aggregation ",
+                                            "synchronization ", "collecting ", "distributing ",
+                                            "defaulted ",       "expired "};
+  return flag_text(state, kNames, 8);
 }
 
 }  // namespace lacp

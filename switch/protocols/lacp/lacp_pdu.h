@@ -29,7 +29,7 @@ inline constexpr size_t kOffCollectorTlv = 56;
 inline constexpr size_t kOffTerminatorTlv = 72;
 
 // Actor and partner state bits.
-enum state_bit : uint8_t {
+enum StateBit : uint8_t {
   kStateActivity = 0x01,
   kStateTimeout = 0x02,
   kStateAggregation = 0x04,

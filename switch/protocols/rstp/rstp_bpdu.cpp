@@ -21,7 +21,7 @@ BridgeId get_id(const uint8_t *p) {
 
 template <typename T>
 Order order_of(T a, T b) {
-  return a < b ? Order::Better : a > b ? Order::Worse : Order::Equal;
+  return a < b ? Order::kBetter : a > b ? Order::kWorse : Order::kEqual;
 }
 
 }  // namespace
@@ -29,15 +29,15 @@ Order order_of(T a, T b) {
 Order compare(const BridgeId &a, const BridgeId &b) {
   if (a.priority != b.priority) return order_of(a.priority, b.priority);
   int c = std::memcmp(a.mac.data(), b.mac.data(), 6);
-  return c < 0 ? Order::Better : c > 0 ? Order::Worse : Order::Equal;
+  return c < 0 ? Order::kBetter : c > 0 ? Order::kWorse : Order::kEqual;
 }
 
 Order compare(const PriorityVector &a, const PriorityVector &b) {
   Order o = compare(a.root, b.root);
-  if (o == Order::Equal) o = order_of(a.root_path_cost, b.root_path_cost);
-  if (o == Order::Equal) o = compare(a.designated_bridge, b.designated_bridge);
-  if (o == Order::Equal) o = order_of(a.designated_port, b.designated_port);
-  if (o == Order::Equal) o = order_of(a.bridge_port, b.bridge_port);
+  if (o == Order::kEqual) o = order_of(a.root_path_cost, b.root_path_cost);
+  if (o == Order::kEqual) o = compare(a.designated_bridge, b.designated_bridge);
+  if (o == Order::kEqual) o = order_of(a.designated_port, b.designated_port);
+  if (o == Order::kEqual) o = order_of(a.bridge_port, b.bridge_port);
   return o;
 }
 
@@ -73,17 +73,17 @@ size_t encode_bpdu(const Bpdu &b, const Mac &source, uint8_t *out) {
 }
 
 Decode decode_bpdu(const uint8_t *frame, size_t length, Bpdu &out) {
-  if (length < kBpduHeaderLength + kTcnBpduLength) return Decode::Illegal;
+  if (length < kBpduHeaderLength + kTcnBpduLength) return Decode::kIllegal;
   if (frame[14] != 0x42 || frame[15] != 0x42 || frame[16] != 0x03 || be_load16(frame + 17) != 0)
-    return Decode::Unrecognised;
+    return Decode::kUnrecognised;
   Bpdu b;
   b.version = frame[19];
   b.type = frame[20];
   if (b.type != kBpduConfig && b.type != kBpduTcn && !(b.type == kBpduRst && b.version >= 2))
-    return Decode::Unrecognised;
+    return Decode::kUnrecognised;
   size_t need = bpdu_length(b.type);
   size_t llc_length = be_load16(frame + 12);
-  if (llc_length < need + 3 || llc_length > length - 14) return Decode::Illegal;
+  if (llc_length < need + 3 || llc_length > length - 14) return Decode::kIllegal;
   if (b.type != kBpduTcn) {
     b.flags = frame[21];
     b.vector.root = get_id(frame + 22);
@@ -99,7 +99,7 @@ Decode decode_bpdu(const uint8_t *frame, size_t length, Bpdu &out) {
     b.times = clamped;
   }
   out = b;
-  return Decode::Ok;
+  return Decode::kOk;
 }
 
 }  // namespace rstp

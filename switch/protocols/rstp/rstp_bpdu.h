@@ -15,14 +15,14 @@ using proto::Mac;
 
 inline constexpr Mac kBpduMac{0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
 
-enum bpdu_type : uint8_t { kBpduConfig = 0x00, kBpduRst = 0x02, kBpduTcn = 0x80 };
+enum BpduType : uint8_t { kBpduConfig = 0x00, kBpduRst = 0x02, kBpduTcn = 0x80 };
 inline constexpr size_t kConfigBpduLength = 35;
 inline constexpr size_t kRstBpduLength = 36;
 inline constexpr size_t kTcnBpduLength = 4;
 inline constexpr size_t kBpduHeaderLength = 17;  // addresses, length field, LLC
 inline constexpr size_t kMaxBpduFrame = kRstBpduLength + kBpduHeaderLength;
 
-enum bpdu_flag : uint8_t {
+enum BpduFlag : uint8_t {
   kFlagTc = 0x01,
   kFlagProposal = 0x02,
   kFlagRoleShift = 2,  // two bits
@@ -33,14 +33,14 @@ enum bpdu_flag : uint8_t {
 };
 
 // Role as carried in bits 2-3 of an RST BPDU's flags.
-enum bpdu_role : uint8_t {
+enum BpduRole : uint8_t {
   kBpduRoleUnknown = 0,
   kBpduRoleAltBackup = 1,
   kBpduRoleRoot = 2,
   kBpduRoleDesignated = 3
 };
 
-enum class Order { Better, Equal, Worse };
+enum class Order { kBetter, kEqual, kWorse };
 
 struct BridgeId {
   uint16_t priority = 0;
@@ -91,7 +91,7 @@ inline size_t bpdu_length(uint8_t type) {
 // Writes the whole frame (kBpduHeaderLength + bpdu_length(type) bytes) into out.
 size_t encode_bpdu(const Bpdu &bpdu, const Mac &source, uint8_t *out);
 
-enum class Decode { Ok, Illegal, Unrecognised };
+enum class Decode { kOk, kIllegal, kUnrecognised };
 // Checks a received frame before any field is used: the 802.3 length must cover the BPDU of its type
 // and lie inside the frame, the LLC header and protocol identifier must be those of spanning tree.
 // Received times are clamped to the accepted ranges.

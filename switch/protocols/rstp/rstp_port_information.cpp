@@ -116,9 +116,9 @@ uint8_t Engine::classify(const Port &p) const {
     // when worse: that is how a neighbour withdraws a root that has gone.
     bool same_designated = p.msg_priority.designated_bridge == p.port_priority.designated_bridge &&
                            p.msg_priority.designated_port == p.port_priority.designated_port;
-    if (o == Order::Better || (same_designated && (o != Order::Equal || !(p.msg_times == p.port_times))))
+    if (o == Order::kBetter || (same_designated && (o != Order::kEqual || !(p.msg_times == p.port_times))))
       return kInfoSuperior;
-    if (o == Order::Equal && p.msg_times == p.port_times) return kInfoRepeat;
+    if (o == Order::kEqual && p.msg_times == p.port_times) return kInfoRepeat;
   }
   if (p.msg_type == kBpduRst && role != kBpduRoleDesignated && p.oper_p2p && (p.msg_flags & kFlagAgreement) &&
       p.msg_priority.designated_bridge == p.port_priority.designated_bridge)

@@ -17,15 +17,15 @@ void Engine::receive(unsigned from_port, const uint8_t *frame, size_t length) {
   finish_work();
   Bpdu bpdu;
   switch (decode_bpdu(frame, length, bpdu)) {
-    case Decode::Illegal:
+    case Decode::kIllegal:
       p.counters.illegal++;
       RTRACE(TRACE_INFO, "Ignoring BPDU with bad length on port %u\n", p.number);
       return;
-    case Decode::Unrecognised:
+    case Decode::kUnrecognised:
       p.counters.unrecognised++;
       RTRACE(TRACE_INFO, "Rx undef BPDU (type 0x%x) on port %u\n", frame[20], p.number);
       return;
-    case Decode::Ok:
+    case Decode::kOk:
       break;
   }
   // A port that belongs to no instance (its VLAN and the default were deleted) runs no protocol.

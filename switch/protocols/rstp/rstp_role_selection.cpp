@@ -54,7 +54,7 @@ void Engine::update_root(Bridge &b) {
     PriorityVector candidate = p.port_priority;
     candidate.root_path_cost += p.path_cost;
     candidate.bridge_port = p.port_id;
-    if (compare(candidate, root) == Order::Better) {
+    if (compare(candidate, root) == Order::kBetter) {
       root = candidate;
       root_times = p.port_times;
       unsigned dm = std::max(1u, (unsigned(root_times.max_age) + 8) / 16);
@@ -103,7 +103,7 @@ void Engine::select_role(Bridge &b, Port &p) {
       if (p.port_id == b.root_port_id && b.root_port_id != 0) {
         p.selected_role = kRoleRoot;
         p.updt_info = false;
-      } else if (compare(p.designated_priority, p.port_priority) == Order::Better) {
+      } else if (compare(p.designated_priority, p.port_priority) == Order::kBetter) {
         p.selected_role = kRoleDesignated;
         p.updt_info = true;
       } else {

@@ -15,22 +15,22 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class switch_network : public ::testing::Environment {
+class SwitchNetwork : public ::testing::Environment {
  public:
   void SetUp() override { isolate_network(); }
 };
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new switch_network);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new SwitchNetwork);
 
 const uint16_t kSlowProtocols = 0x8809;
 
-std::optional<lacp_status> status_of(const simulated_switch &sw) {
-  const auto bytes = sw.get(kObjLacpStatus, lacp_status::size);
+std::optional<LacpStatus> status_of(const SimulatedSwitch &sw) {
+  const auto bytes = sw.get(kObjLacpStatus, LacpStatus::kSize);
   if (!bytes) return std::nullopt;
-  return lacp_status::decode(*bytes);
+  return LacpStatus::decode(*bytes);
 }
 
 // The switch's status holds one aggregation of exactly `ports`.
-bool switch_aggregates(const simulated_switch &sw, const std::vector<unsigned> &ports) {
+bool switch_aggregates(const SimulatedSwitch &sw, const std::vector<unsigned> &ports) {
   const auto s = status_of(sw);
   if (!s || s->aggregations.size() != 1) return false;
   for (unsigned p = 1; p <= 6; ++p) {
@@ -40,7 +40,7 @@ bool switch_aggregates(const simulated_switch &sw, const std::vector<unsigned> &
   return true;
 }
 
-bool ovs_aggregates(const ovs_peer &ovs, const std::vector<std::string> &members) {
+bool ovs_aggregates(const OvsPeer &ovs, const std::vector<std::string> &members) {
   const auto bond = ovs.lacp_bond_named("bond0");
   if (!bond) return false;
   for (const std::string &m : members)
@@ -49,7 +49,7 @@ bool ovs_aggregates(const ovs_peer &ovs, const std::vector<std::string> &members
 }
 
 // The sixteen aggregation code masks of the chip (register 2/0/0x30..0x3F), front port p at chip bit p - 1.
-std::vector<uint32_t> aggregation_masks(const simulated_switch &sw) {
+std::vector<uint32_t> aggregation_masks(const SimulatedSwitch &sw) {
   std::vector<uint32_t> masks;
   for (unsigned code = 1; code <= 16; ++code) {
     char reg[8];
@@ -60,7 +60,7 @@ std::vector<uint32_t> aggregation_masks(const simulated_switch &sw) {
 }
 
 // The chip's MAC table and masks, for a failure message.
-std::string forwarding_report(const simulated_switch &sw) {
+std::string forwarding_report(const SimulatedSwitch &sw) {
   std::string text = "MAC table:\n" + sw.ctl("dump mac") + "\nmasks:";
   for (const char *reg :
        {"0x80", "0x81", "0x82", "0x83", "0x84", "0x86", "0x40", "0x41", "0x42", "0x43", "0x48", "0x10"})
@@ -70,10 +70,10 @@ std::string forwarding_report(const simulated_switch &sw) {
 }
 
 // LACP on the given front ports through object 4017, everything else as configured.
-bool enable_lacp(const simulated_switch &sw, const std::vector<unsigned> &ports, bool on) {
-  const auto bytes = sw.get(kObjLacpConfig, lacp_config::size);
+bool enable_lacp(const SimulatedSwitch &sw, const std::vector<unsigned> &ports, bool on) {
+  const auto bytes = sw.get(kObjLacpConfig, LacpConfig::kSize);
   if (!bytes) return false;
-  lacp_config config = lacp_config::decode(*bytes);
+  LacpConfig config = LacpConfig::decode(*bytes);
   for (unsigned p : ports) config.ports[p - 1].enabled = on ? 1 : 0;
   return sw.set(kObjLacpConfig, config.encode());
 }
@@ -93,15 +93,15 @@ class LacpWithOvs : public ::testing::Test {
     return eventually([&] { return ping(); }, limit, 100ms);
   }
 
-  simulated_switch sw;
-  netns peer{"pv-lacp"};
-  netns hosts{"pv-lacp"};
-  ovs_peer ovs{peer};
+  SimulatedSwitch sw;
+  Netns peer{"pv-lacp"};
+  Netns hosts{"pv-lacp"};
+  OvsPeer ovs{peer};
 };
 
 TEST_F(LacpWithOvs, BondFormsCarriesFramesAndRidesOutAPulledCable) {
   const auto capture_file = sw.folder() + "/swp2.pcap";
-  capture slow(peer, {"swp2"}, capture_file, "ether proto 0x8809");
+  Capture slow(peer, {"swp2"}, capture_file, "ether proto 0x8809");
   ASSERT_TRUE(enable_lacp(sw, {2, 3}, true));
 
   ASSERT_TRUE(eventually(
@@ -110,12 +110,12 @@ TEST_F(LacpWithOvs, BondFormsCarriesFramesAndRidesOutAPulledCable) {
       },
       30s))
       << ovs.appctl("lacp/show").output << sw.daemon_log();
-  const lacp_status s = *status_of(sw);
-  const lacp_bond bond = *ovs.lacp_bond_named("bond0");
+  const LacpStatus s = *status_of(sw);
+  const LacpBond bond = *ovs.lacp_bond_named("bond0");
   EXPECT_EQ(colon_text(s.aggregations[0].partner), bond.sys_id);
   EXPECT_EQ(s.aggregations[0].partner_key, bond.key);
   for (unsigned p : {2u, 3u}) {
-    const lacp_port_status &r = s.ports[p - 1];
+    const LacpPortStatus &r = s.ports[p - 1];
     EXPECT_EQ(r.port, p);
     EXPECT_EQ(r.enabled, 1);
     EXPECT_EQ(r.aggregation, s.aggregations[0].id) << "port " << p;
@@ -124,11 +124,11 @@ TEST_F(LacpWithOvs, BondFormsCarriesFramesAndRidesOutAPulledCable) {
     EXPECT_EQ(r.illegal(), 0u);
   }
   // What Open vSwitch learnt of its partner is the switch's own view of its ports.
-  const lacp_member &m2 = *bond.member("swp2");
+  const LacpMember &m2 = *bond.member("swp2");
   EXPECT_EQ(m2.partner.port_id, 2u);
   EXPECT_EQ(m2.partner.key, s.ports[1].oper_key);
   EXPECT_EQ(m2.partner.sys_id,
-            colon_text(lacp_config::decode(*sw.get(kObjLacpConfig, lacp_config::size)).system_mac));
+            colon_text(LacpConfig::decode(*sw.get(kObjLacpConfig, LacpConfig::kSize)).system_mac));
 
   // The chip spreads the aggregation codes over the two members: each code reaches exactly one of them.
   unsigned via2 = 0, via3 = 0;
@@ -195,7 +195,7 @@ class MalformedSlowProtocolFrames : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(peer.adopt("swp2"));
-    socket = std::make_unique<raw_socket>(peer, "swp2");
+    socket = std::make_unique<RawSocket>(peer, "swp2");
     ASSERT_TRUE(socket->ok());
     ASSERT_TRUE(enable_lacp(sw, {2}, true));
   }
@@ -226,7 +226,7 @@ class MalformedSlowProtocolFrames : public ::testing::Test {
     }
     return f;
   }
-  lacp_port_status port2() const { return status_of(sw)->ports[1]; }
+  LacpPortStatus port2() const { return status_of(sw)->ports[1]; }
   // Sends until the given counter of port 2 has moved by `by` (the link may still be coming up).
   template <typename Counter>
   bool counted(const std::vector<uint8_t> &frame, Counter counter, uint32_t by = 1) {
@@ -234,30 +234,30 @@ class MalformedSlowProtocolFrames : public ::testing::Test {
     return send_until(*socket, frame, [&] { return counter(port2()) >= before + by; });
   }
 
-  simulated_switch sw;
-  netns peer{"pv-lacp"};
-  std::unique_ptr<raw_socket> socket;
+  SimulatedSwitch sw;
+  Netns peer{"pv-lacp"};
+  std::unique_ptr<RawSocket> socket;
 };
 
 TEST_F(MalformedSlowProtocolFrames, AreCountedAndTheDaemonCarriesOn) {
   // A well-formed LACPDU first: the port is up and receiving.
-  ASSERT_TRUE(counted(lacpdu(124, 1, 1), [](const lacp_port_status &r) { return r.lacpdus_received(); }));
-  const lacp_port_status start = port2();
+  ASSERT_TRUE(counted(lacpdu(124, 1, 1), [](const LacpPortStatus &r) { return r.lacpdus_received(); }));
+  const LacpPortStatus start = port2();
 
   // Truncated: the shortest frame a wire carries, and a LACPDU cut short of its terminator.
-  ASSERT_TRUE(counted(lacpdu(60, 1, 1), [](const lacp_port_status &r) { return r.illegal(); }));
-  ASSERT_TRUE(counted(lacpdu(110, 1, 1), [](const lacp_port_status &r) { return r.illegal(); }));
+  ASSERT_TRUE(counted(lacpdu(60, 1, 1), [](const LacpPortStatus &r) { return r.illegal(); }));
+  ASSERT_TRUE(counted(lacpdu(110, 1, 1), [](const LacpPortStatus &r) { return r.illegal(); }));
   // A subtype nobody knows.
-  ASSERT_TRUE(counted(lacpdu(124, 0x0B, 1), [](const lacp_port_status &r) { return r.unknown_subtype(); }));
+  ASSERT_TRUE(counted(lacpdu(124, 0x0B, 1), [](const LacpPortStatus &r) { return r.unknown_subtype(); }));
   // A marker PDU with an unknown TLV type.
   auto marker = lacpdu(124, 2, 1);
   marker[16] = 0x07;
-  ASSERT_TRUE(counted(marker, [](const lacp_port_status &r) { return r.illegal(); }));
+  ASSERT_TRUE(counted(marker, [](const LacpPortStatus &r) { return r.illegal(); }));
   // A later protocol version and an oversized frame: a LACPDU still, read for the fields it defines.
-  ASSERT_TRUE(counted(lacpdu(124, 1, 0x7F), [](const lacp_port_status &r) { return r.lacpdus_received(); }));
-  ASSERT_TRUE(counted(lacpdu(1514, 1, 1), [](const lacp_port_status &r) { return r.lacpdus_received(); }));
+  ASSERT_TRUE(counted(lacpdu(124, 1, 0x7F), [](const LacpPortStatus &r) { return r.lacpdus_received(); }));
+  ASSERT_TRUE(counted(lacpdu(1514, 1, 1), [](const LacpPortStatus &r) { return r.lacpdus_received(); }));
 
-  const lacp_port_status end = port2();
+  const LacpPortStatus end = port2();
   EXPECT_EQ(end.unknown_subtype(), start.unknown_subtype() + 1);
   EXPECT_GE(end.illegal(), start.illegal() + 3);
   EXPECT_TRUE(sw.daemon_running());

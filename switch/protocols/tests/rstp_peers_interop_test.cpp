@@ -17,40 +17,40 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class switch_network : public ::testing::Environment {
+class SwitchNetwork : public ::testing::Environment {
  public:
   void SetUp() override { isolate_network(); }
 };
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new switch_network);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new SwitchNetwork);
 
-std::optional<rstp_status> status_of(const simulated_switch &sw) {
-  const auto bytes = sw.get(kObjRstpStatus, rstp_status::size);
+std::optional<RstpStatus> status_of(const SimulatedSwitch &sw) {
+  const auto bytes = sw.get(kObjRstpStatus, RstpStatus::kSize);
   if (!bytes) return std::nullopt;
-  return rstp_status::decode(*bytes);
+  return RstpStatus::decode(*bytes);
 }
 
 // The bridge instance that holds front port p.
-const rstp_bridge_status *instance_of(const rstp_status &s, unsigned p) {
-  for (const rstp_bridge_status &b : s.bridges)
+const RstpBridgeStatus *instance_of(const RstpStatus &s, unsigned p) {
+  for (const RstpBridgeStatus &b : s.bridges)
     if (b.enabled && b.vlan == s.ports[p].vlan) return &b;
   return nullptr;
 }
 
 // Short timers (forward delay 4 s, max age 6 s, hello 2 s) and RSTP on every port, bridge priority as given.
-bool configure_rstp(const simulated_switch &sw, uint16_t priority, uint8_t force_version = 2) {
-  const auto bytes = sw.get(kObjRstpConfig, rstp_config::size);
+bool configure_rstp(const SimulatedSwitch &sw, uint16_t priority, uint8_t force_version = 2) {
+  const auto bytes = sw.get(kObjRstpConfig, RstpConfig::kSize);
   if (!bytes) return false;
-  rstp_config c = rstp_config::decode(*bytes);
+  RstpConfig c = RstpConfig::decode(*bytes);
   c.priority = priority;
   c.max_age = 6;
   c.hello = 2;
   c.forward_delay = 4;
   c.force_version = force_version;
-  for (rstp_port_config &p : c.ports) p.enabled = 1;
+  for (RstpPortConfig &p : c.ports) p.enabled = 1;
   return sw.set(kObjRstpConfig, c.encode());
 }
 
-std::string interface_mac(const netns &ns, const std::string &ifname) {
+std::string interface_mac(const Netns &ns, const std::string &ifname) {
   std::string mac = ns.run("cat /sys/class/net/" + ifname + "/address").output;
   while (!mac.empty() && mac.back() == '\n') mac.pop_back();
   return mac;
@@ -64,13 +64,13 @@ std::string kernel_id_mac(const std::string &id) {
   return mac;
 }
 
-bool discarding(const rstp_port_status &p) {
-  return p.state == rstp_state::discarding;
+bool discarding(const RstpPortStatus &p) {
+  return p.state == RstpState::kDiscarding;
 }
-bool forwarding_as(const rstp_port_status &p, rstp_role role) {
-  return p.role == role && p.state == rstp_state::forwarding;
+bool forwarding_as(const RstpPortStatus &p, RstpRole role) {
+  return p.role == role && p.state == RstpState::kForwarding;
 }
-bool ovs_port_is(const ovs_peer &ovs, const std::string &ifname, const std::string &role,
+bool ovs_port_is(const OvsPeer &ovs, const std::string &ifname, const std::string &role,
                  const std::string &state) {
   const auto br = ovs.rstp_bridge_named("br0");
   return br && br->port(ifname) && br->port(ifname)->role == role && br->port(ifname)->state == state;
@@ -96,9 +96,9 @@ class LoopOntoAPeer : public ::testing::Test {
                 state_name(s->ports[p].state) + " old " + std::to_string(s->ports[p].old_protocol) + "\n";
     return text;
   }
-  simulated_switch sw;
-  netns peer{"pv-rstp"};
-  netns hosts{"pv-rstp"};
+  SimulatedSwitch sw;
+  Netns peer{"pv-rstp"};
+  Netns hosts{"pv-rstp"};
 };
 
 class RstpWithOvs : public LoopOntoAPeer {
@@ -106,7 +106,7 @@ class RstpWithOvs : public LoopOntoAPeer {
   void SetUp() override {
     LoopOntoAPeer::SetUp();
     if (HasFatalFailure()) return;
-    ovs = std::make_unique<ovs_peer>(peer);
+    ovs = std::make_unique<OvsPeer>(peer);
     ASSERT_TRUE(ovs->add_bridge(
         "br0", "rstp_enable=true other_config:rstp-forward-delay=4 other_config:rstp-max-age=6"));
     ASSERT_TRUE(ovs->add_port("br0", "swp2") && ovs->add_port("br0", "swp3"));
@@ -117,12 +117,12 @@ class RstpWithOvs : public LoopOntoAPeer {
   bool settled_below_ovs() const {
     const auto s = status_of(sw);
     if (!s) return false;
-    const rstp_port_status &p2 = s->ports[2], &p3 = s->ports[3];
-    const auto blocked = [](const rstp_port_status &p) {
-      return discarding(p) && (p.role == rstp_role::alternate || p.role == rstp_role::backup);
+    const RstpPortStatus &p2 = s->ports[2], &p3 = s->ports[3];
+    const auto blocked = [](const RstpPortStatus &p) {
+      return discarding(p) && (p.role == RstpRole::kAlternate || p.role == RstpRole::kBackup);
     };
-    return ((forwarding_as(p2, rstp_role::root) && blocked(p3)) ||
-            (forwarding_as(p3, rstp_role::root) && blocked(p2))) &&
+    return ((forwarding_as(p2, RstpRole::kRoot) && blocked(p3)) ||
+            (forwarding_as(p3, RstpRole::kRoot) && blocked(p2))) &&
            ovs_port_is(*ovs, "swp2", "Designated", "Forwarding") &&
            ovs_port_is(*ovs, "swp3", "Designated", "Forwarding");
   }
@@ -135,24 +135,24 @@ class RstpWithOvs : public LoopOntoAPeer {
     if (!br || !br->port("swp2") || !br->port("swp3")) return false;
     const std::set<std::string> ovs_roles = {br->port("swp2")->role + " " + br->port("swp2")->state,
                                              br->port("swp3")->role + " " + br->port("swp3")->state};
-    return forwarding_as(s->ports[2], rstp_role::designated) &&
-           forwarding_as(s->ports[3], rstp_role::designated) &&
+    return forwarding_as(s->ports[2], RstpRole::kDesignated) &&
+           forwarding_as(s->ports[3], RstpRole::kDesignated) &&
            ovs_roles == std::set<std::string>{"Root Forwarding", "Alternate Discarding"};
   }
   std::string report() const { return LoopOntoAPeer::report() + ovs->appctl("rstp/show").output; }
-  std::unique_ptr<ovs_peer> ovs;
+  std::unique_ptr<OvsPeer> ovs;
 };
 
 TEST_F(RstpWithOvs, LoopSettlesWithOneDiscardingPortAndRolesAgreeOnBothSides) {
   const std::string file = sw.folder() + "/swp2.pcap";
-  capture bpdus(peer, {"swp2", "swp3"}, file, "stp");
+  Capture bpdus(peer, {"swp2", "swp3"}, file, "stp");
   const std::string own_mac = interface_mac(peer, "swp2");
   // Open vSwitch (32768) is root: the switch's instance priority carries its VLAN id in the low bits.
   ASSERT_TRUE(configure_rstp(sw, 32768));
   ASSERT_TRUE(eventually([&] { return settled_below_ovs(); }, 40s)) << report();
 
-  const rstp_status s = *status_of(sw);
-  const rstp_bridge_status *bridge = instance_of(s, 2);
+  const RstpStatus s = *status_of(sw);
+  const RstpBridgeStatus *bridge = instance_of(s, 2);
   ASSERT_NE(bridge, nullptr);
   EXPECT_EQ(instance_of(s, 3), bridge) << "both looped ports in one instance";
   const auto root = ovs->rstp_bridge_named("br0");
@@ -160,7 +160,7 @@ TEST_F(RstpWithOvs, LoopSettlesWithOneDiscardingPortAndRolesAgreeOnBothSides) {
   EXPECT_EQ(colon_text(bridge->root.mac), root->bridge_id);
   EXPECT_EQ(bridge->root.priority, root->bridge_priority);
   EXPECT_EQ(bridge->root_cost,
-            s.ports[2].role == rstp_role::root ? s.ports[2].path_cost : s.ports[3].path_cost);
+            s.ports[2].role == RstpRole::kRoot ? s.ports[2].path_cost : s.ports[3].path_cost);
   EXPECT_EQ(bridge->forward_delay, 4);
   EXPECT_EQ(bridge->max_age, 6);
   for (unsigned p : {2u, 3u}) {
@@ -184,8 +184,8 @@ TEST_F(RstpWithOvs, LoopSettlesWithOneDiscardingPortAndRolesAgreeOnBothSides) {
 TEST_F(RstpWithOvs, PrioritiesSetOnTheSwitchMoveTheRootBothWays) {
   ASSERT_TRUE(configure_rstp(sw, 4096));
   ASSERT_TRUE(eventually([&] { return settled_as_root(); }, 40s)) << report();
-  const rstp_status s = *status_of(sw);
-  const rstp_bridge_status *bridge = instance_of(s, 2);
+  const RstpStatus s = *status_of(sw);
+  const RstpBridgeStatus *bridge = instance_of(s, 2);
   ASSERT_NE(bridge, nullptr);
   EXPECT_EQ(bridge->root, bridge->bridge) << "the switch is its own root";
   EXPECT_EQ(bridge->bridge.priority & 0xF000, 4096);
@@ -204,8 +204,8 @@ TEST_F(RstpWithOvs, PrioritiesSetOnTheSwitchMoveTheRootBothWays) {
 TEST_F(RstpWithOvs, PulledRootPortCableTurnsTheAlternateForwarding) {
   ASSERT_TRUE(configure_rstp(sw, 32768));
   ASSERT_TRUE(eventually([&] { return settled_below_ovs(); }, 40s)) << report();
-  const rstp_status before = *status_of(sw);
-  const unsigned root_port = before.ports[2].role == rstp_role::root ? 2 : 3;
+  const RstpStatus before = *status_of(sw);
+  const unsigned root_port = before.ports[2].role == RstpRole::kRoot ? 2 : 3;
   const unsigned alternate = 5 - root_port;
   ASSERT_TRUE(pings_within(20s));
 
@@ -213,8 +213,8 @@ TEST_F(RstpWithOvs, PulledRootPortCableTurnsTheAlternateForwarding) {
   ASSERT_TRUE(eventually(
       [&] {
         const auto s = status_of(sw);
-        return s && forwarding_as(s->ports[alternate], rstp_role::root) &&
-               s->ports[root_port].role == rstp_role::disabled;
+        return s && forwarding_as(s->ports[alternate], RstpRole::kRoot) &&
+               s->ports[root_port].role == RstpRole::kDisabled;
       },
       10s))
       << report();
@@ -229,25 +229,25 @@ TEST_F(RstpWithOvs, PulledRootPortCableTurnsTheAlternateForwarding) {
 // back. The switch is root throughout, so its ports are designated and speak on every hello.
 TEST_F(LoopOntoAPeer, OldProtocolPeerMakesThePortsFallBackUntilAMigrationCheck) {
   const std::string file = sw.folder() + "/bpdus.pcap";
-  capture bpdus(peer, {"swp2", "swp3"}, file, "stp");
+  Capture bpdus(peer, {"swp2", "swp3"}, file, "stp");
   const std::string mac2 = interface_mac(peer, "swp2"), mac3 = interface_mac(peer, "swp3");
   ASSERT_TRUE(configure_rstp(sw, 4096));
   {
     // Times in hundredths of a second.
-    linux_bridge_peer bridge(peer, "br0", true, "forward_delay 400 hello_time 200 max_age 600");
+    LinuxBridgePeer bridge(peer, "br0", true, "forward_delay 400 hello_time 200 max_age 600");
     ASSERT_TRUE(bridge.add_port("swp2") && bridge.add_port("swp3"));
     ASSERT_TRUE(peer.run("ip addr add 10.79.0.2/24 dev br0").ok());
     const auto loop_cut = [&] {
       const auto s = status_of(sw);
       if (!s) return false;
       for (unsigned p : {2u, 3u})
-        if (s->ports[p].old_protocol != 1 || !forwarding_as(s->ports[p], rstp_role::designated)) return false;
+        if (s->ports[p].old_protocol != 1 || !forwarding_as(s->ports[p], RstpRole::kDesignated)) return false;
       const std::set<std::string> kernel = {bridge.port_state("swp2"), bridge.port_state("swp3")};
       return kernel == std::set<std::string>{"blocking", "forwarding"};
     };
     ASSERT_TRUE(eventually(loop_cut, 60s))
         << report() << bridge.port_state("swp2") << " " << bridge.port_state("swp3");
-    const rstp_status s = *status_of(sw);
+    const RstpStatus s = *status_of(sw);
     EXPECT_EQ(kernel_id_mac(bridge.root_id()), colon_text(instance_of(s, 2)->bridge.mac)) << bridge.root_id();
     for (unsigned p : {2u, 3u}) EXPECT_GT(s.ports[p].config_sent(), 0u) << "port " << p;
     EXPECT_TRUE(pings_within(20s));
@@ -261,7 +261,7 @@ TEST_F(LoopOntoAPeer, OldProtocolPeerMakesThePortsFallBackUntilAMigrationCheck) 
   EXPECT_TRUE(problems.empty()) << problems.front();
 
   // An RSTP bridge in its place, and the migration check on ports 2 and 3.
-  ovs_peer ovs(peer);
+  OvsPeer ovs(peer);
   ASSERT_TRUE(ovs.add_bridge(
       "br0", "rstp_enable=true other_config:rstp-forward-delay=4 other_config:rstp-max-age=6"));
   ASSERT_TRUE(ovs.add_port("br0", "swp2") && ovs.add_port("br0", "swp3"));
@@ -293,7 +293,7 @@ class MalformedBpdus : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(peer.adopt("swp2"));
-    socket = std::make_unique<raw_socket>(peer, "swp2");
+    socket = std::make_unique<RawSocket>(peer, "swp2");
     ASSERT_TRUE(socket->ok());
     ASSERT_TRUE(configure_rstp(sw, 32768));
   }
@@ -325,36 +325,36 @@ class MalformedBpdus : public ::testing::Test {
     f.resize(length);
     return f;
   }
-  rstp_port_status port2() const { return status_of(sw)->ports[2]; }
+  RstpPortStatus port2() const { return status_of(sw)->ports[2]; }
   template <typename Counter>
   bool counted(const std::vector<uint8_t> &frame, Counter counter) {
     const uint32_t before = counter(port2());
     return send_until(*socket, frame, [&] { return counter(port2()) > before; });
   }
-  simulated_switch sw;
-  netns peer{"pv-rstp"};
-  std::unique_ptr<raw_socket> socket;
+  SimulatedSwitch sw;
+  Netns peer{"pv-rstp"};
+  std::unique_ptr<RawSocket> socket;
 };
 
 TEST_F(MalformedBpdus, AreCountedAndTheDaemonCarriesOn) {
   // A configuration BPDU that is whole: the port is up and receiving.
-  ASSERT_TRUE(counted(bpdu(60, 0, 0x00), [](const rstp_port_status &r) { return r.config_received(); }));
-  const rstp_port_status start = port2();
+  ASSERT_TRUE(counted(bpdu(60, 0, 0x00), [](const RstpPortStatus &r) { return r.config_received(); }));
+  const RstpPortStatus start = port2();
   // Truncated: the frame's length field holds less than its BPDU type needs (the wire pads the frame).
-  ASSERT_TRUE(counted(bpdu(40, 0, 0x00), [](const rstp_port_status &r) { return r.illegal(); }));
-  ASSERT_TRUE(counted(bpdu(21, 2, 0x02), [](const rstp_port_status &r) { return r.illegal(); }));
+  ASSERT_TRUE(counted(bpdu(40, 0, 0x00), [](const RstpPortStatus &r) { return r.illegal(); }));
+  ASSERT_TRUE(counted(bpdu(21, 2, 0x02), [](const RstpPortStatus &r) { return r.illegal(); }));
   // A type nobody defines, and an RST BPDU of a protocol version that has none.
-  ASSERT_TRUE(counted(bpdu(60, 0, 0x55), [](const rstp_port_status &r) { return r.unknown_type(); }));
-  ASSERT_TRUE(counted(bpdu(60, 1, 0x02), [](const rstp_port_status &r) { return r.unknown_type(); }));
+  ASSERT_TRUE(counted(bpdu(60, 0, 0x55), [](const RstpPortStatus &r) { return r.unknown_type(); }));
+  ASSERT_TRUE(counted(bpdu(60, 1, 0x02), [](const RstpPortStatus &r) { return r.unknown_type(); }));
   // A later protocol version: still an RST BPDU, read for the fields it defines.
-  ASSERT_TRUE(counted(bpdu(60, 3, 0x02), [](const rstp_port_status &r) { return r.rst_received(); }));
+  ASSERT_TRUE(counted(bpdu(60, 3, 0x02), [](const RstpPortStatus &r) { return r.rst_received(); }));
   // Oversized: a configuration BPDU padded to a full frame.
-  ASSERT_TRUE(counted(bpdu(1514, 0, 0x00), [](const rstp_port_status &r) { return r.config_received(); }));
+  ASSERT_TRUE(counted(bpdu(1514, 0, 0x00), [](const RstpPortStatus &r) { return r.config_received(); }));
 
-  const rstp_port_status end = port2();
+  const RstpPortStatus end = port2();
   EXPECT_EQ(end.unknown_type(), start.unknown_type() + 2);
   EXPECT_GE(end.illegal(), start.illegal() + 2);
-  EXPECT_EQ(end.role, rstp_role::designated) << "a worse root changes no role";
+  EXPECT_EQ(end.role, RstpRole::kDesignated) << "a worse root changes no role";
   EXPECT_TRUE(sw.daemon_running());
   uint32_t res = 99;
   EXPECT_TRUE(sw.object(8, 0, std::vector<uint8_t>(8), res).has_value());

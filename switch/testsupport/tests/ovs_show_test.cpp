@@ -8,7 +8,7 @@ using namespace peers;
 
 namespace {
 
-const char *const lacp_one_member_down = R"(---- bond0 ----
+const char *const kLacpOneMemberDown = R"(---- bond0 ----
   status: active negotiated
   sys_id: d6:65:20:9a:b4:47
   sys_priority: 65534
@@ -55,9 +55,9 @@ member: l2a: current attached
 )";
 
 TEST(LacpShow, MembersWithBothSidesOfTheirState) {
-  const auto bonds = parse_lacp_show(lacp_one_member_down);
+  const auto bonds = parse_lacp_show(kLacpOneMemberDown);
   ASSERT_EQ(bonds.size(), 1u);
-  const lacp_bond &b = bonds[0];
+  const LacpBond &b = bonds[0];
   EXPECT_EQ(b.name, "bond0");
   EXPECT_EQ(b.status, "active negotiated");
   EXPECT_EQ(b.sys_id, "d6:65:20:9a:b4:47");
@@ -65,14 +65,14 @@ TEST(LacpShow, MembersWithBothSidesOfTheirState) {
   EXPECT_EQ(b.key, 1u);
   ASSERT_EQ(b.members.size(), 2u);
 
-  const lacp_member *down = b.member("l1a");
+  const LacpMember *down = b.member("l1a");
   ASSERT_NE(down, nullptr);
   EXPECT_EQ(down->status, "defaulted detached");
   EXPECT_FALSE(down->aggregated());
   EXPECT_TRUE(down->partner.state.empty());
   EXPECT_EQ(down->actor.state.count("defaulted"), 1u);
 
-  const lacp_member *up = b.member("l2a");
+  const LacpMember *up = b.member("l2a");
   ASSERT_NE(up, nullptr);
   EXPECT_TRUE(up->aggregated());
   EXPECT_EQ(up->actor.port_id, 1u);
@@ -86,7 +86,7 @@ TEST(LacpShow, MembersWithBothSidesOfTheirState) {
 
 // A member is aggregated only when both ends say so: one side collecting alone is a bond half formed.
 TEST(LacpShow, AggregatedNeedsCurrentAttachedAndBothSidesInSync) {
-  lacp_member m;
+  LacpMember m;
   m.status = "current attached";
   m.actor.state = {"activity", "synchronized", "collecting", "distributing"};
   m.partner.state = m.actor.state;
@@ -177,7 +177,7 @@ Bridge ID:
 
 )");
   ASSERT_EQ(bridges.size(), 2u);
-  const rstp_bridge_state &a = bridges[0];
+  const RstpBridgeState &a = bridges[0];
   EXPECT_EQ(a.name, "br0");
   EXPECT_FALSE(a.is_root);
   EXPECT_EQ(a.root_priority, 4096u);
@@ -194,7 +194,7 @@ Bridge ID:
   EXPECT_EQ(a.port("l2a")->cost, 2000u);
   EXPECT_EQ(a.port("l2a")->number, 2u);
 
-  const rstp_bridge_state &b = bridges[1];
+  const RstpBridgeState &b = bridges[1];
   EXPECT_TRUE(b.is_root);
   EXPECT_TRUE(b.root_port.empty());
   EXPECT_EQ(b.bridge_priority, 4096u);

@@ -24,11 +24,11 @@ class TwoLinkedNamespaces : public ::testing::Test {
     for (const char *i : {"l1a", "l2a"}) ASSERT_TRUE(a.run(std::string("ip link set ") + i + " up").ok());
     for (const char *i : {"l1b", "l2b"}) ASSERT_TRUE(b.run(std::string("ip link set ") + i + " up").ok());
   }
-  netns a{"pv-peers"};
-  netns b{"pv-peers"};
+  Netns a{"pv-peers"};
+  Netns b{"pv-peers"};
 };
 
-bool both_aggregated(const ovs_peer &peer, const std::vector<std::string> &members) {
+bool both_aggregated(const OvsPeer &peer, const std::vector<std::string> &members) {
   const auto bond = peer.lacp_bond_named("bond0");
   if (!bond) return false;
   for (const std::string &m : members)
@@ -40,7 +40,7 @@ TEST_F(TwoLinkedNamespaces, OvsPairFormsALacpBondAndLeavesNothingBehind) {
   std::string folder;
   pid_t daemons[2] = {};
   {
-    ovs_peer pa(a), pb(b);
+    OvsPeer pa(a), pb(b);
     folder = pa.folder();
     ASSERT_TRUE(pa.add_bridge("br0"));
     ASSERT_TRUE(pb.add_bridge("br0"));
@@ -75,7 +75,7 @@ TEST_F(TwoLinkedNamespaces, OvsPairFormsALacpBondAndLeavesNothingBehind) {
 }
 
 TEST_F(TwoLinkedNamespaces, OvsPairBuildsASpanningTreeOverALoop) {
-  ovs_peer pa(a), pb(b);
+  OvsPeer pa(a), pb(b);
   ASSERT_TRUE(pa.add_bridge("br0", "rstp_enable=true"));
   ASSERT_TRUE(pb.add_bridge("br0", "rstp_enable=true other_config:rstp-priority=4096"));
   for (const char *i : {"l1a", "l2a"}) ASSERT_TRUE(pa.add_port("br0", i));
@@ -107,9 +107,9 @@ TEST_F(TwoLinkedNamespaces, OvsPairBuildsASpanningTreeOverALoop) {
 }
 
 TEST(LinuxBridgePeer, RunsTheKernelSpanningTreeAndIsRemovedWithItsOwner) {
-  netns ns("pv-peers");
+  Netns ns("pv-peers");
   {
-    linux_bridge_peer bridge(ns, "br9", true, "forward_delay 400 hello_time 100");
+    LinuxBridgePeer bridge(ns, "br9", true, "forward_delay 400 hello_time 100");
     ASSERT_TRUE(
         ns.run("ip link add d0 type veth peer name d1 && ip link set d1 up && ip link set d0 up").ok());
     ASSERT_TRUE(bridge.add_port("d0"));

@@ -20,7 +20,7 @@ constexpr const char *kSecret = "fuzz-secret";
 struct ChipHost : Host {
   explicit ChipHost(proto_test::ScriptedPortServices &s) : services(s) {}
   void auth_state_set(unsigned, uint32_t state) override {
-    if (state > SWC_AUTH_BOTH) std::abort();
+    if (state > SWC_AUTH_STATE_BOTH) std::abort();
   }
   bool link_state(unsigned port) override { return services.link[port]; }
   proto_test::ScriptedPortServices &services;

@@ -98,14 +98,14 @@ TEST_F(Machine, EnablingSendsRequestIdentityAndClosesAutomaticPorts) {
   enable();
   EXPECT_EQ(back_end.opens, 1);
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_NONE);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   const auto eap = last_eap(1);
   ASSERT_EQ(eap.size(), 5u);
   EXPECT_EQ(eap[0], EAP_REQUEST);
   EXPECT_EQ(eap[4], EAP_TYPE_IDENTITY);
   EXPECT_EQ(services.sent[0].bytes[6], 0x02) << "sent from the port's own address";
   EXPECT_EQ(machines.port(2).pae, kPaeForceAuth);
-  EXPECT_EQ(host.auth[2], SWC_AUTH_BOTH);
+  EXPECT_EQ(host.auth[2], SWC_AUTH_STATE_BOTH);
   EXPECT_EQ(last_eap(2).at(0), EAP_SUCCESS) << "canned success";
   EXPECT_EQ(machines.port(3).pae, kPaeInitialize) << "no link";
   EXPECT_EQ(machines.port_status(1).eapol[6], 1) << "Request/Identity sent";
@@ -116,7 +116,7 @@ TEST_F(Machine, SuccessfulExchangeAuthorisesAndCounts) {
   authenticate();
   const PortRecord &p = machines.port(1);
   EXPECT_EQ(p.pae, kPaeAuthenticated);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_BOTH);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   ASSERT_EQ(back_end.responses.size(), 2u);
   EXPECT_EQ(back_end.responses[0].second[4], EAP_TYPE_IDENTITY);
   EXPECT_EQ(last_eap(1).at(0), EAP_SUCCESS);
@@ -140,7 +140,7 @@ TEST_F(Machine, RejectHoldsThePortClosedForTheQuietPeriod) {
   const std::vector<uint8_t> failure{EAP_FAILURE, id, 0, 4};
   machines.server_reply(1, Machines::Reply::reject, failure);
   EXPECT_EQ(machines.port(1).pae, kPaeHeld);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_NONE);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   EXPECT_EQ(last_eap(1).at(0), EAP_FAILURE);
   EXPECT_EQ(machines.port(1).status.pae[5], 1);
   ticks(kQuietPeriod - 1);
@@ -153,18 +153,18 @@ TEST_F(Machine, LogoffAndLinkDownCloseThePortAndLinkUpRestarts) {
   enable();
   authenticate();
   receive(1, eapol(EAPOL_LOGOFF));
-  EXPECT_EQ(host.auth[1], SWC_AUTH_NONE);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   EXPECT_EQ(machines.port(1).status.pae[10], 1) << "logoff while authenticated";
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
   authenticate();
-  ASSERT_EQ(host.auth[1], SWC_AUTH_BOTH);
+  ASSERT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   const size_t sent = services.sent.size();
   services.link[1] = false;
   machines.set_port_enabled(1, false);
   EXPECT_EQ(machines.port(1).pae, kPaeInitialize);
   services.link[1] = true;
   machines.set_port_enabled(1, true);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_NONE);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
   EXPECT_GT(services.sent.size(), sent) << "a new Request/Identity";
   EXPECT_EQ(machines.port(1).eap_timer, kFirstEapTimeout) << "first timeout after a port change";
@@ -175,7 +175,7 @@ TEST_F(Machine, StartOnAnAuthenticatedPortReauthenticatesWithoutClosing) {
   authenticate();
   receive(1, eapol(EAPOL_START));
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_BOTH);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   EXPECT_EQ(machines.port(1).status.pae[9], 1);
 }
 
@@ -190,7 +190,7 @@ TEST_F(Machine, PeriodicReauthenticationKeepsThePortOpen) {
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticated);
   ticks(1);
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_BOTH);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   EXPECT_EQ(machines.port(1).status.pae[8], 1);
 }
 
@@ -204,7 +204,7 @@ TEST_F(Machine, ReauthNowAndLaterFromTheManagementObject) {
   authenticate();
   machines.reinit_port(1);
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_NONE) << "now: the port starts over";
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE) << "now: the port starts over";
 }
 
 TEST_F(Machine, ThirdConnectingPassesThroughDisconnected) {
@@ -273,7 +273,7 @@ TEST_F(Machine, LongIdentityIsReplacedByTheSupplicantAddress) {
 
 TEST_F(Machine, ForcedControlsAnswerStartsAndDisableStopsFrames) {
   enable(kForceUnauthorized, kForceAuthorized);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_NONE);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   EXPECT_EQ(last_eap(1).at(0), EAP_FAILURE);
   const size_t sent = services.sent.size();
   receive(2, eapol(EAPOL_START));
@@ -286,7 +286,7 @@ TEST_F(Machine, ForcedControlsAnswerStartsAndDisableStopsFrames) {
   uint8_t raw[kSystemConfigSize];
   encode_system(off, raw);
   swc_dot1x_set_systemconfig(raw);
-  EXPECT_EQ(host.auth[1], SWC_AUTH_BOTH);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   const size_t before = services.sent.size();
   receive(1, eapol(EAPOL_START));
   ticks(100);

@@ -24,7 +24,7 @@ class DaemonStore {
  public:
   DaemonStore() {
     setenv("PORTVISOR_WORKDIR", dir_.path().c_str(), 1);
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     trace_option_apply("l2", "noise");
     trace_option_apply("lacp", "noise");
     timer_reg_init();
@@ -42,7 +42,7 @@ class DaemonStore {
   DaemonStore &operator=(const DaemonStore &) = delete;
 
  private:
-  temp_dir dir_;
+  TempDir dir_;
 };
 
 class RecordingServices : public LacpScripted, public lacp::AggrChip {

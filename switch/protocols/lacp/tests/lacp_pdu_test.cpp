@@ -95,10 +95,10 @@ TEST(TraceTexts, MacAndStateNames) {
   EXPECT_STREQ(state_text(0xFF).data(),
                "activity timeout aggregation synchronization collecting distributing defaulted expired ");
   EXPECT_STREQ(state_text(0).data(), "");
-  static constexpr const char *long_names[3] = {
+  static constexpr const char *kLongNames[3] = {
       "0123456789012345678901234567890123456789012345678901234567890 ",
       "0123456789012345678901234567890123456789012345678901234567890 ",
       "0123456789012345678901234567890123456789012345678901234567890 "};
-  EXPECT_EQ(std::string(flag_text(7, long_names, 3).data()).size(), 124u)
+  EXPECT_EQ(std::string(flag_text(7, kLongNames, 3).data()).size(), 124u)
       << "a name that does not fit is left out";
 }

@@ -51,7 +51,7 @@ TEST(BpduCodec, DecodeRoundTripsAPaddedFrame) {
   uint8_t frame[64] = {};
   encode_bpdu(sample_rst(), kSource, frame);
   Bpdu out;
-  ASSERT_EQ(decode_bpdu(frame, 60, out), Decode::Ok);
+  ASSERT_EQ(decode_bpdu(frame, 60, out), Decode::kOk);
   EXPECT_EQ(out.vector.root, sample_rst().vector.root);
   EXPECT_EQ(out.vector.designated_port, 0x8003);
   EXPECT_EQ(out.times, sample_rst().times);
@@ -63,16 +63,16 @@ TEST(BpduCodec, RejectsFramesThatAreNotSpanningTree) {
   encode_bpdu(sample_rst(), kSource, frame);
   Bpdu out;
   frame[16] = 0x13;
-  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::Unrecognised);
+  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::kUnrecognised);
   frame[16] = 0x03;
   frame[18] = 1;  // protocol identifier
-  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::Unrecognised);
+  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::kUnrecognised);
   frame[18] = 0;
   frame[20] = 0x05;
-  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::Unrecognised);
+  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::kUnrecognised);
   frame[20] = kBpduRst;
   frame[19] = 0;  // an RST BPDU needs version 2
-  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::Unrecognised);
+  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::kUnrecognised);
 }
 
 TEST(BpduCodec, LengthFieldMustCoverTheBpduAndStayInsideTheFrame) {
@@ -80,11 +80,11 @@ TEST(BpduCodec, LengthFieldMustCoverTheBpduAndStayInsideTheFrame) {
   encode_bpdu(sample_rst(), kSource, frame);
   Bpdu out;
   frame[13] = 38;  // claims a configuration BPDU's length for an RST BPDU
-  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::Illegal);
+  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::kIllegal);
   frame[12] = 0x05;
   frame[13] = 0xDC;
-  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::Illegal);
-  EXPECT_EQ(decode_bpdu(frame, 10, out), Decode::Illegal);
+  EXPECT_EQ(decode_bpdu(frame, 60, out), Decode::kIllegal);
+  EXPECT_EQ(decode_bpdu(frame, 10, out), Decode::kIllegal);
 }
 
 TEST(BpduCodec, ReceivedTimesAreClampedToUsableRanges) {
@@ -93,11 +93,11 @@ TEST(BpduCodec, ReceivedTimesAreClampedToUsableRanges) {
   b.times = {3, 0, 0, 0};
   encode_bpdu(b, kSource, frame);
   Bpdu out;
-  ASSERT_EQ(decode_bpdu(frame, 60, out), Decode::Ok);
+  ASSERT_EQ(decode_bpdu(frame, 60, out), Decode::kOk);
   EXPECT_EQ(out.times, (Times{3, kMinMaxAge, kMinForwardDelay, kMinHello}));
   b.times = {0, 200, 200, 200};
   encode_bpdu(b, kSource, frame);
-  ASSERT_EQ(decode_bpdu(frame, 60, out), Decode::Ok);
+  ASSERT_EQ(decode_bpdu(frame, 60, out), Decode::kOk);
   EXPECT_EQ(out.times, (Times{0, kMaxMaxAge, kMaxForwardDelay, kMaxHello}));
 }
 
@@ -105,23 +105,23 @@ TEST(PriorityVectors, CompareFieldByFieldSmallerIsBetter) {
   PriorityVector a;
   a.root = {0x8000, {0, 0, 0, 0, 0, 2}};
   PriorityVector b = a;
-  EXPECT_EQ(compare(a, b), Order::Equal);
+  EXPECT_EQ(compare(a, b), Order::kEqual);
   b.root.mac[5] = 1;
-  EXPECT_EQ(compare(a, b), Order::Worse);
+  EXPECT_EQ(compare(a, b), Order::kWorse);
   b = a;
   b.root.priority = 0x7000;
   b.root_path_cost = 99;
-  EXPECT_EQ(compare(a, b), Order::Worse);
+  EXPECT_EQ(compare(a, b), Order::kWorse);
   b = a;
   b.root_path_cost = 1;
-  EXPECT_EQ(compare(a, b), Order::Better);
+  EXPECT_EQ(compare(a, b), Order::kBetter);
   b = a;
   b.designated_port = 1;
-  EXPECT_EQ(compare(b, a), Order::Worse);
+  EXPECT_EQ(compare(b, a), Order::kWorse);
   b = a;
   a.bridge_port = 2;
   b.bridge_port = 3;
-  EXPECT_EQ(compare(a, b), Order::Better);
+  EXPECT_EQ(compare(a, b), Order::kBetter);
 }
 
 TEST(PathCost, FollowsTheLinkSpeed) {
