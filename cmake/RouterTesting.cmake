@@ -15,6 +15,14 @@
 
 enable_testing()
 
+# Fixtures that the tests of more than one folder share, named in this one place so that no folder's
+# CMake file spells out where another folder keeps them.
+#   RT_INSPECTION_TEST_FIXTURES  the inspection tests' packet builder (packet_builder.h/.cpp) and the
+#                                packet captures they replay (captures/)
+#   RT_WINE_TEST_FIXTURES        wine_support.h: driving a Windows program's windows under wine
+set(RT_INSPECTION_TEST_FIXTURES ${PROJECT_SOURCE_DIR}/inspection/module/tests)
+set(RT_WINE_TEST_FIXTURES ${PROJECT_SOURCE_DIR}/windows/upgrade/tests)
+
 if(RT_BUILD_TESTS)
   if(CMAKE_CROSSCOMPILING)
     # Debian ships GoogleTest's sources; cross-build them with the same toolchain.

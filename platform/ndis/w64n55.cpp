@@ -34,10 +34,10 @@ constexpr std::size_t kMinFrame = 60;
 constexpr DWORD kIoPending = 997;
 constexpr DWORD kLibraryFailure = 31;
 
-thread_local DWORD g_lastError = 0;
+thread_local DWORD g_last_error = 0;
 
-DWORD Fail(DWORD code) {
-  g_lastError = code;
+DWORD fail(DWORD code) {
+  g_last_error = code;
   return code;
 }
 
@@ -47,13 +47,13 @@ struct AdapterConfig {
   std::string description;
 };
 
-std::string EnvText(const char *name) {
+std::string env_text(const char *name) {
   char value[2048];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
-std::optional<Mac> ParseMac(const std::string &text) {
+std::optional<Mac> parse_mac(const std::string &text) {
   Mac mac{};
   unsigned b[6];
   if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5]) != 6) {
@@ -63,7 +63,7 @@ std::optional<Mac> ParseMac(const std::string &text) {
   return mac;
 }
 
-std::vector<std::string> Split(const std::string &text, char separator) {
+std::vector<std::string> split(const std::string &text, char separator) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   for (;;) {
@@ -74,12 +74,12 @@ std::vector<std::string> Split(const std::string &text, char separator) {
   }
 }
 
-std::vector<AdapterConfig> ConfiguredAdapters(const std::string &list) {
+std::vector<AdapterConfig> configured_adapters(const std::string &list) {
   std::vector<AdapterConfig> adapters;
-  for (const std::string &entry : Split(list, ';')) {
-    auto fields = Split(entry, '|');
+  for (const std::string &entry : split(list, ';')) {
+    auto fields = split(entry, '|');
     if (fields.size() != 3) continue;
-    auto mac = ParseMac(fields[1]);
+    auto mac = parse_mac(fields[1]);
     if (!mac) continue;
     adapters.push_back({fields[0], *mac, fields[2]});
   }
@@ -87,7 +87,7 @@ std::vector<AdapterConfig> ConfiguredAdapters(const std::string &list) {
 }
 
 // The Ethernet adapters the IP helper reports, so that device names carry the GUIDs it knows.
-std::vector<AdapterConfig> MirroredAdapters() {
+std::vector<AdapterConfig> mirrored_adapters() {
   std::vector<AdapterConfig> adapters;
   ULONG size = 0;
   if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return adapters;
@@ -105,26 +105,26 @@ std::vector<AdapterConfig> MirroredAdapters() {
   return adapters;
 }
 
-std::vector<AdapterConfig> CurrentAdapters() {
-  std::string list = EnvText("W64N55_ADAPTERS");
-  return list.empty() ? MirroredAdapters() : ConfiguredAdapters(list);
+std::vector<AdapterConfig> current_adapters() {
+  std::string list = env_text("W64N55_ADAPTERS");
+  return list.empty() ? mirrored_adapters() : configured_adapters(list);
 }
 
-std::optional<AdapterConfig> FindAdapter(const char *name, bool byDeviceName) {
+std::optional<AdapterConfig> find_adapter(const char *name, bool by_device_name) {
   if (name == nullptr) return std::nullopt;
-  for (const AdapterConfig &a : CurrentAdapters()) {
-    std::string key = byDeviceName ? "\\DEVICE\\" + a.guid : a.guid;
+  for (const AdapterConfig &a : current_adapters()) {
+    std::string key = by_device_name ? "\\DEVICE\\" + a.guid : a.guid;
     if (_stricmp(key.c_str(), name) == 0) return a;
   }
   return std::nullopt;
 }
 
-DWORD CopyText(const std::string &text, char *buffer, DWORD *size) {
-  if (buffer == nullptr || size == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+DWORD copy_text(const std::string &text, char *buffer, DWORD *size) {
+  if (buffer == nullptr || size == nullptr) return fail(ERROR_INVALID_PARAMETER);
   DWORD needed = static_cast<DWORD>(text.size() + 1);
   if (*size < needed) {
     *size = needed;
-    return Fail(ERROR_INSUFFICIENT_BUFFER);
+    return fail(ERROR_INSUFFICIENT_BUFFER);
   }
   std::memcpy(buffer, text.c_str(), needed);
   *size = needed;
@@ -149,7 +149,7 @@ struct PendingSend {
   OVERLAPPED *overlapped;
 };
 
-void Complete(OVERLAPPED *overlapped, DWORD *count, DWORD length) {
+void complete(OVERLAPPED *overlapped, DWORD *count, DWORD length) {
   if (count) *count = length;
   overlapped->Internal = 0;
   overlapped->InternalHigh = length;
@@ -159,13 +159,13 @@ void Complete(OVERLAPPED *overlapped, DWORD *count, DWORD length) {
 class VirtualAdapter {
  public:
   VirtualAdapter(AdapterConfig config, SOCKET socket) : config_(std::move(config)), socket_(socket) {
-    receiver_ = std::thread([this] { ReceiveLoop(); });
-    sender_ = std::thread([this] { CompleteSendsLoop(); });
+    receiver_ = std::thread([this] { receive_loop(); });
+    sender_ = std::thread([this] { complete_sends_loop(); });
   }
 
   ~VirtualAdapter() {
     stop_ = true;
-    sendReady_.notify_all();
+    send_ready_.notify_all();
     receiver_.join();
     sender_.join();
     closesocket(socket_);
@@ -176,35 +176,36 @@ class VirtualAdapter {
     WSACleanup();
   }
 
-  void PostReceive(std::uint8_t *packet, DWORD *count, OVERLAPPED *overlapped) {
+  void post_receive(std::uint8_t *packet, DWORD *count, OVERLAPPED *overlapped) {
     std::lock_guard lock(mutex_);
     receives_.push_back({packet, count, overlapped});
   }
 
-  BOOL Send(const BYTE *frame, DWORD length, DWORD *count, OVERLAPPED *overlapped) {
-    if (frame == nullptr || length == 0 || length > kMaxFrame) return Fail(ERROR_INVALID_PARAMETER), FALSE;
+  BOOL send(const BYTE *frame, DWORD length, DWORD *count, OVERLAPPED *overlapped) {
+    if (frame == nullptr || length == 0 || length > kMaxFrame) return fail(ERROR_INVALID_PARAMETER), FALSE;
     std::vector<std::uint8_t> bytes(frame, frame + length);
     if (bytes.size() < kMinFrame) bytes.resize(kMinFrame, 0);
-    std::string mode = EnvText("W64N55_SEND_MODE");
-    if (mode == "fail") return Fail(kLibraryFailure), FALSE;
+    std::string mode = env_text("W64N55_SEND_MODE");
+    if (mode == "fail") return fail(kLibraryFailure), FALSE;
     if (mode == "pending" && overlapped != nullptr) {
-      DWORD delay = static_cast<DWORD>(std::strtoul(EnvText("W64N55_SEND_DELAY_MS").c_str(), nullptr, 10));
+      DWORD delay = static_cast<DWORD>(std::strtoul(env_text("W64N55_SEND_DELAY_MS").c_str(), nullptr, 10));
       {
         std::lock_guard lock(mutex_);
         sends_.push_back({GetTickCount() + delay, std::move(bytes), count, overlapped});
       }
-      sendReady_.notify_all();
-      return Fail(kIoPending), FALSE;
+      send_ready_.notify_all();
+      return fail(kIoPending), FALSE;
     }
-    if (send(socket_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0) < 0) {
-      return Fail(kLibraryFailure), FALSE;
+    if (::send(socket_, reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0) <
+        0) {
+      return fail(kLibraryFailure), FALSE;
     }
     if (count) *count = length;
     return TRUE;
   }
 
-  DWORD Request(void *record) {
-    if (record == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD request(void *record) {
+    if (record == nullptr) return fail(ERROR_INVALID_PARAMETER);
     auto *bytes = static_cast<std::uint8_t *>(record);
     std::uint32_t direction, oid, length;
     std::uint8_t *buffer;
@@ -212,7 +213,7 @@ class VirtualAdapter {
     std::memcpy(&oid, bytes + w64n55::kRequestOidOffset, 4);
     std::memcpy(&buffer, bytes + w64n55::kRequestBufferOffset, sizeof buffer);
     std::memcpy(&length, bytes + w64n55::kRequestLengthOffset, 4);
-    if (buffer == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (direction == w64n55::kRequestSet && oid == w64n55::kOidCurrentPacketFilter && length >= 4) {
       std::uint32_t filter;
       std::memcpy(&filter, buffer, 4);
@@ -224,18 +225,18 @@ class VirtualAdapter {
       std::memcpy(buffer, config_.mac.data(), 6);
       return 0;
     }
-    return Fail(ERROR_NOT_SUPPORTED);
+    return fail(ERROR_NOT_SUPPORTED);
   }
 
  private:
-  bool Wanted(const std::uint8_t *frame) const {
+  bool wanted(const std::uint8_t *frame) const {
     std::uint32_t filter = filter_;
     bool broadcast = std::all_of(frame, frame + 6, [](std::uint8_t b) { return b == 0xFF; });
     if (broadcast) return (filter & w64n55::kFilterBroadcast) != 0;
     return (filter & w64n55::kFilterDirected) != 0 && std::memcmp(frame, config_.mac.data(), 6) == 0;
   }
 
-  void Deliver(const std::uint8_t *frame, DWORD length) {
+  void deliver(const std::uint8_t *frame, DWORD length) {
     std::lock_guard lock(mutex_);
     if (receives_.empty()) {
       ++dropped_;
@@ -248,10 +249,10 @@ class VirtualAdapter {
     DWORD copied = std::min<DWORD>(length, capacity);
     std::memcpy(r.packet + w64n55::kPacketDataOffset, frame, copied);
     std::memcpy(r.packet + w64n55::kPacketLengthOffset, &copied, 4);
-    Complete(r.overlapped, r.count, copied);
+    complete(r.overlapped, r.count, copied);
   }
 
-  void ReceiveLoop() {
+  void receive_loop() {
     std::array<std::uint8_t, 2048> buffer;
     while (!stop_) {
       fd_set readable;
@@ -261,26 +262,26 @@ class VirtualAdapter {
       if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
       int n = recv(socket_, reinterpret_cast<char *>(buffer.data()), static_cast<int>(buffer.size()), 0);
       if (n < 6) continue;  // errors (a peer not yet listening) and runts are not frames
-      if (Wanted(buffer.data())) Deliver(buffer.data(), static_cast<DWORD>(std::min<int>(n, kMaxFrame)));
+      if (wanted(buffer.data())) deliver(buffer.data(), static_cast<DWORD>(std::min<int>(n, kMaxFrame)));
     }
   }
 
-  void CompleteSendsLoop() {
+  void complete_sends_loop() {
     std::unique_lock lock(mutex_);
     while (!stop_) {
       if (sends_.empty()) {
-        sendReady_.wait_for(lock, std::chrono::milliseconds(50));
+        send_ready_.wait_for(lock, std::chrono::milliseconds(50));
         continue;
       }
       PendingSend &next = sends_.front();
       auto wait = static_cast<std::int32_t>(next.due - GetTickCount());
       if (wait > 0) {
-        sendReady_.wait_for(lock, std::chrono::milliseconds(std::min(wait, 50)));
+        send_ready_.wait_for(lock, std::chrono::milliseconds(std::min(wait, 50)));
         continue;
       }
-      send(socket_, reinterpret_cast<const char *>(next.frame.data()), static_cast<int>(next.frame.size()),
-           0);
-      Complete(next.overlapped, next.count, static_cast<DWORD>(next.frame.size()));
+      ::send(socket_, reinterpret_cast<const char *>(next.frame.data()), static_cast<int>(next.frame.size()),
+             0);
+      complete(next.overlapped, next.count, static_cast<DWORD>(next.frame.size()));
       sends_.pop_front();
     }
   }
@@ -290,7 +291,7 @@ class VirtualAdapter {
   std::atomic<bool> stop_{false};
   std::atomic<std::uint32_t> filter_{0};  // nothing is delivered until the caller sets a filter
   std::mutex mutex_;
-  std::condition_variable sendReady_;
+  std::condition_variable send_ready_;
   std::deque<PendingReceive> receives_;
   std::deque<PendingSend> sends_;
   std::uint64_t dropped_ = 0;
@@ -298,26 +299,26 @@ class VirtualAdapter {
   std::thread sender_;
 };
 
-std::mutex g_tableMutex;
-INT_PTR g_nextHandle = 1;
+std::mutex g_table_mutex;
+INT_PTR g_next_handle = 1;
 std::map<INT_PTR, std::unique_ptr<Enumeration>> g_enumerations;
 std::map<INT_PTR, std::shared_ptr<VirtualAdapter>> g_adapters;
 
-std::shared_ptr<VirtualAdapter> AdapterOf(INT_PTR handle) {
-  std::lock_guard lock(g_tableMutex);
+std::shared_ptr<VirtualAdapter> adapter_of(INT_PTR handle) {
+  std::lock_guard lock(g_table_mutex);
   auto it = g_adapters.find(handle);
   return it == g_adapters.end() ? nullptr : it->second;
 }
 
-char *NextName(INT_PTR handle) {
-  std::lock_guard lock(g_tableMutex);
+char *next_name(INT_PTR handle) {
+  std::lock_guard lock(g_table_mutex);
   auto it = g_enumerations.find(handle);
   if (it == g_enumerations.end() || it->second->next >= it->second->adapters.size()) return w64n55::kNoName;
   return _strdup(it->second->adapters[it->second->next++].guid.c_str());
 }
 
-std::optional<sockaddr_in> PeerAddress() {
-  auto parts = Split(EnvText("W64N55_PEER"), ':');
+std::optional<sockaddr_in> peer_address() {
+  auto parts = split(env_text("W64N55_PEER"), ':');
   if (parts.size() != 2) return std::nullopt;
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
@@ -328,7 +329,7 @@ std::optional<sockaddr_in> PeerAddress() {
   return peer;
 }
 
-SOCKET ConnectedSocket(const sockaddr_in &peer) {
+SOCKET connected_socket(const sockaddr_in &peer) {
   SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return s;
   sockaddr_in local{};
@@ -348,31 +349,31 @@ extern "C" {
 
 INT_PTR W64OpenAdapterEnum(void) {
   auto enumeration = std::make_unique<Enumeration>();
-  enumeration->adapters = CurrentAdapters();
-  if (enumeration->adapters.empty()) return Fail(ERROR_NO_MORE_ITEMS), w64n55::kInvalidHandle;
-  std::lock_guard lock(g_tableMutex);
-  INT_PTR handle = g_nextHandle++;
+  enumeration->adapters = current_adapters();
+  if (enumeration->adapters.empty()) return fail(ERROR_NO_MORE_ITEMS), w64n55::kInvalidHandle;
+  std::lock_guard lock(g_table_mutex);
+  INT_PTR handle = g_next_handle++;
   g_enumerations[handle] = std::move(enumeration);
   return handle;
 }
 
 void W64CloseAdapterEnum(INT_PTR enumeration) {
-  std::lock_guard lock(g_tableMutex);
+  std::lock_guard lock(g_table_mutex);
   g_enumerations.erase(enumeration);
 }
 
 char *W64FirstAdapterName(INT_PTR enumeration) {
   {
-    std::lock_guard lock(g_tableMutex);
+    std::lock_guard lock(g_table_mutex);
     auto it = g_enumerations.find(enumeration);
     if (it == g_enumerations.end()) return w64n55::kNoName;
     it->second->next = 0;
   }
-  return NextName(enumeration);
+  return next_name(enumeration);
 }
 
 char *W64NextAdapterName(INT_PTR enumeration) {
-  return NextName(enumeration);
+  return next_name(enumeration);
 }
 
 void W64FreeAdapterName(char *name) {
@@ -380,31 +381,31 @@ void W64FreeAdapterName(char *name) {
 }
 
 DWORD W64AdapterDescription(const char *name, char *buffer, DWORD *size) {
-  auto adapter = FindAdapter(name, false);
-  if (!adapter) return Fail(ERROR_NOT_FOUND);
-  return CopyText(adapter->description, buffer, size);
+  auto adapter = find_adapter(name, false);
+  if (!adapter) return fail(ERROR_NOT_FOUND);
+  return copy_text(adapter->description, buffer, size);
 }
 
 DWORD W64AdapterDeviceName(const char *name, char *buffer, DWORD *size) {
-  auto adapter = FindAdapter(name, false);
-  if (!adapter) return Fail(ERROR_NOT_FOUND);
-  return CopyText("\\DEVICE\\" + adapter->guid, buffer, size);
+  auto adapter = find_adapter(name, false);
+  if (!adapter) return fail(ERROR_NOT_FOUND);
+  return copy_text("\\DEVICE\\" + adapter->guid, buffer, size);
 }
 
-INT_PTR W64OpenAdapter(const char *deviceName) {
-  auto adapter = FindAdapter(deviceName, true);
-  auto peer = PeerAddress();
-  if (!adapter || !peer) return Fail(ERROR_NOT_FOUND), w64n55::kInvalidHandle;
+INT_PTR W64OpenAdapter(const char *device_name) {
+  auto adapter = find_adapter(device_name, true);
+  auto peer = peer_address();
+  if (!adapter || !peer) return fail(ERROR_NOT_FOUND), w64n55::kInvalidHandle;
   WSADATA wsa;
-  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return Fail(kLibraryFailure), w64n55::kInvalidHandle;
-  SOCKET s = ConnectedSocket(*peer);
+  if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return fail(kLibraryFailure), w64n55::kInvalidHandle;
+  SOCKET s = connected_socket(*peer);
   if (s == INVALID_SOCKET) {
     WSACleanup();
-    return Fail(kLibraryFailure), w64n55::kInvalidHandle;
+    return fail(kLibraryFailure), w64n55::kInvalidHandle;
   }
   auto open = std::make_shared<VirtualAdapter>(*adapter, s);
-  std::lock_guard lock(g_tableMutex);
-  INT_PTR handle = g_nextHandle++;
+  std::lock_guard lock(g_table_mutex);
+  INT_PTR handle = g_next_handle++;
   g_adapters[handle] = std::move(open);
   return handle;
 }
@@ -412,7 +413,7 @@ INT_PTR W64OpenAdapter(const char *deviceName) {
 void W64CloseAdapter(INT_PTR adapter) {
   std::shared_ptr<VirtualAdapter> closing;
   {
-    std::lock_guard lock(g_tableMutex);
+    std::lock_guard lock(g_table_mutex);
     auto it = g_adapters.find(adapter);
     if (it == g_adapters.end()) return;
     closing = std::move(it->second);
@@ -422,28 +423,28 @@ void W64CloseAdapter(INT_PTR adapter) {
   closing.reset();
 }
 
-DWORD W64Request(INT_PTR adapter, void *record, void * /*workArea*/, DWORD /*wait*/) {
-  auto open = AdapterOf(adapter);
-  if (!open) return Fail(ERROR_INVALID_HANDLE);
-  return open->Request(record);
+DWORD W64Request(INT_PTR adapter, void *record, void * /*work_area*/, DWORD /*wait*/) {
+  auto open = adapter_of(adapter);
+  if (!open) return fail(ERROR_INVALID_HANDLE);
+  return open->request(record);
 }
 
 BOOL W64PostReceive(INT_PTR adapter, void *packet, DWORD *count, OVERLAPPED *overlapped, DWORD /*flag*/) {
-  auto open = AdapterOf(adapter);
-  if (!open) return Fail(ERROR_INVALID_HANDLE), FALSE;
-  if (packet == nullptr || overlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER), FALSE;
-  open->PostReceive(static_cast<std::uint8_t *>(packet), count, overlapped);
-  return Fail(kIoPending), FALSE;
+  auto open = adapter_of(adapter);
+  if (!open) return fail(ERROR_INVALID_HANDLE), FALSE;
+  if (packet == nullptr || overlapped == nullptr) return fail(ERROR_INVALID_PARAMETER), FALSE;
+  open->post_receive(static_cast<std::uint8_t *>(packet), count, overlapped);
+  return fail(kIoPending), FALSE;
 }
 
 BOOL W64Send(INT_PTR adapter, const BYTE *frame, DWORD length, DWORD *count, OVERLAPPED *overlapped) {
-  auto open = AdapterOf(adapter);
-  if (!open) return Fail(ERROR_INVALID_HANDLE), FALSE;
-  return open->Send(frame, length, count, overlapped);
+  auto open = adapter_of(adapter);
+  if (!open) return fail(ERROR_INVALID_HANDLE), FALSE;
+  return open->send(frame, length, count, overlapped);
 }
 
 DWORD W64LastError(void) {
-  return g_lastError;
+  return g_last_error;
 }
 
 }  // extern "C"

@@ -45,16 +45,16 @@ inline char *const kNoName = reinterpret_cast<char *>(static_cast<INT_PTR>(-1));
 }  // namespace w64n55
 
 extern "C" {
-INT_PTR W64OpenAdapterEnum(void);                                             // 71
-void W64CloseAdapterEnum(INT_PTR enumeration);                                // 72
-char *W64FirstAdapterName(INT_PTR enumeration);                               // 73
-char *W64NextAdapterName(INT_PTR enumeration);                                // 74
-void W64FreeAdapterName(char *name);                                          // 75
-DWORD W64AdapterDescription(const char *name, char *buffer, DWORD *size);     // 76
-DWORD W64AdapterDeviceName(const char *name, char *buffer, DWORD *size);      // 78
-INT_PTR W64OpenAdapter(const char *deviceName);                               // 17
-void W64CloseAdapter(INT_PTR adapter);                                        // 19
-DWORD W64Request(INT_PTR adapter, void *record, void *workArea, DWORD wait);  // 10
+INT_PTR W64OpenAdapterEnum(void);                                              // 71
+void W64CloseAdapterEnum(INT_PTR enumeration);                                 // 72
+char *W64FirstAdapterName(INT_PTR enumeration);                                // 73
+char *W64NextAdapterName(INT_PTR enumeration);                                 // 74
+void W64FreeAdapterName(char *name);                                           // 75
+DWORD W64AdapterDescription(const char *name, char *buffer, DWORD *size);      // 76
+DWORD W64AdapterDeviceName(const char *name, char *buffer, DWORD *size);       // 78
+INT_PTR W64OpenAdapter(const char *device_name);                               // 17
+void W64CloseAdapter(INT_PTR adapter);                                         // 19
+DWORD W64Request(INT_PTR adapter, void *record, void *work_area, DWORD wait);  // 10
 BOOL W64PostReceive(INT_PTR adapter, void *packet, DWORD *count, OVERLAPPED *overlapped,
                     DWORD flag);  // 12
 BOOL W64Send(INT_PTR adapter, const BYTE *frame, DWORD length, DWORD *count,

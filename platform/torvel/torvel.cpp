@@ -20,33 +20,53 @@
 namespace {
 
 constexpr size_t kPathCapacity = 256;
-char device_paths[FLASH_MTD_ENTRIES][kPathCapacity] = {"/dev/mtd0", "/dev/mtd1", "/dev/mtd2", "/dev/mtd3",
-                                                       "/dev/mtd4"};
 
-void load_map_override() {
-  const char *map_file = std::getenv("TORVEL_MTD_MAP");
-  if (map_file == nullptr) return;
-  std::ifstream in(map_file);
-  if (!in) {
-    std::fprintf(stderr, "libtorvel: cannot read TORVEL_MTD_MAP file %s\n", map_file);
-    return;
-  }
-  std::string line;
-  for (int entry = 0; entry < FLASH_MTD_ENTRIES && std::getline(in, line); ++entry) {
-    std::istringstream fields(line);
-    std::string path;
-    long value = 0;
-    if (!(fields >> path >> value) || path.size() >= kPathCapacity) {
-      std::fprintf(stderr, "libtorvel: ignoring map line %d: %s\n", entry + 1, line.c_str());
-      continue;
+// The partitions this library serves: their device paths and table entries, settled once when the
+// library loads. Entries point into the paths, so the table stays where it was built.
+class PartitionTable {
+ public:
+  PartitionTable() {
+    for (int entry = 0; entry < kFlashMtdEntries; ++entry) {
+      std::snprintf(device_paths_[entry], kPathCapacity, "/dev/mtd%d", entry);
+      entries_[entry] = {static_cast<uint32_t>(entry), entry, {}, device_paths_[entry]};
     }
-    std::memcpy(device_paths[entry], path.c_str(), path.size() + 1);
-    flash_mtd_map[entry].partition = static_cast<int32_t>(value);
+    load_override();
   }
-}
+  PartitionTable(const PartitionTable &) = delete;
+  PartitionTable &operator=(const PartitionTable &) = delete;
 
-__attribute__((constructor)) void init_map() {
-  load_map_override();
+  const FlashMtdEntry &entry(int index) const { return entries_[index]; }
+
+ private:
+  void load_override() {
+    const char *map_file = std::getenv("TORVEL_MTD_MAP");
+    if (map_file == nullptr) return;
+    std::ifstream in(map_file);
+    if (!in) {
+      std::fprintf(stderr, "libtorvel: cannot read TORVEL_MTD_MAP file %s\n", map_file);
+      return;
+    }
+    std::string line;
+    for (int entry = 0; entry < kFlashMtdEntries && std::getline(in, line); ++entry) {
+      std::istringstream fields(line);
+      std::string path;
+      long value = 0;
+      if (!(fields >> path >> value) || path.size() >= kPathCapacity) {
+        std::fprintf(stderr, "libtorvel: ignoring map line %d: %s\n", entry + 1, line.c_str());
+        continue;
+      }
+      std::memcpy(device_paths_[entry], path.c_str(), path.size() + 1);
+      entries_[entry].partition = static_cast<int32_t>(value);
+    }
+  }
+
+  char device_paths_[kFlashMtdEntries][kPathCapacity] = {};
+  FlashMtdEntry entries_[kFlashMtdEntries] = {};
+};
+
+const PartitionTable &partition_table() {
+  static const PartitionTable kTable;
+  return kTable;
 }
 
 int fill_with_erased_bytes(int fd) {
@@ -71,13 +91,14 @@ int fill_with_erased_bytes(int fd) {
 
 extern "C" {
 
-struct flash_mtd_entry flash_mtd_map[FLASH_MTD_ENTRIES] = {
-    {0, 0, {}, device_paths[0]}, {1, 1, {}, device_paths[1]}, {2, 2, {}, device_paths[2]},
-    {3, 3, {}, device_paths[3]}, {4, 4, {}, device_paths[4]},
+const struct FlashMtdEntry flash_mtd_map[kFlashMtdEntries] = {
+    partition_table().entry(0), partition_table().entry(1), partition_table().entry(2),
+    partition_table().entry(3), partition_table().entry(4),
 };
 
 int flash_erase_mtd(int partition) {
-  for (const auto &entry : flash_mtd_map) {
+  for (int index = 0; index < kFlashMtdEntries; ++index) {
+    const FlashMtdEntry &entry = partition_table().entry(index);
     if (entry.partition != partition) continue;
     int fd = open(entry.device, O_WRONLY);
     if (fd < 0) return -errno;

@@ -1,5 +1,6 @@
 // The router's flash library, as this machine provides it: a five-entry partition table and an erase
-// call. Programs use only each entry's partition value and device path.
+// call. Programs use only each entry's partition value and device path. The table is settled when the
+// library loads and only read afterwards, so it is exported read-only.
 #pragma once
 
 #include <stddef.h>
@@ -9,18 +10,18 @@
 extern "C" {
 #endif
 
-enum { FLASH_MTD_ENTRIES = 5 };
+enum { kFlashMtdEntries = 5 };
 
 // One partition. On the router this record is 28 bytes with the device path pointer at bytes 24-27;
 // the field order is kept here and the pointer takes the host's width.
-struct flash_mtd_entry {
+struct FlashMtdEntry {
   uint32_t reserved0;
   int32_t partition;  // handed to flash_erase_mtd
   uint32_t reserved1[4];
   const char *device;  // character device of the partition, e.g. "/dev/mtd2"
 };
 
-extern struct flash_mtd_entry flash_mtd_map[FLASH_MTD_ENTRIES];
+extern const struct FlashMtdEntry flash_mtd_map[kFlashMtdEntries];
 
 // Erases the partition with the given value: every byte of its device becomes 0xFF.
 // Returns 0, or a negative errno value.
@@ -31,6 +32,6 @@ int flash_erase_mtd(int partition);
 #endif
 
 #ifdef __cplusplus
-static_assert(offsetof(flash_mtd_entry, partition) == 4, "partition value at bytes 4-7");
-static_assert(offsetof(flash_mtd_entry, device) == 24, "device path pointer at byte 24");
+static_assert(offsetof(FlashMtdEntry, partition) == 4, "partition value at bytes 4-7");
+static_assert(offsetof(FlashMtdEntry, device) == 24, "device path pointer at byte 24");
 #endif

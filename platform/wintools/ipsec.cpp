@@ -11,14 +11,14 @@ int _dowildcard = 0;
 
 namespace {
 
-bool writeState(const std::string &text) {
+bool write_state(const std::string &text) {
   std::ofstream out("ipsec_state.txt", std::ios::binary | std::ios::trunc);
   out << text;
   return bool(out);
 }
 
 // "conn HostToRemote" followed by tab-indented key=value settings; every required key present.
-std::string checkConf(std::istream &in, std::map<std::string, std::string> &settings) {
+std::string check_conf(std::istream &in, std::map<std::string, std::string> &settings) {
   std::string line;
   auto next = [&] {
     if (!std::getline(in, line)) return false;
@@ -47,7 +47,7 @@ int main(int argc, char **argv) {
   auto args = wintools::arguments(argc, argv);
   if (args.size() == 1 && args[0] == "-off") {
     wintools::journal("ipsec", args, "off");
-    return writeState("off\n") ? 0 : 1;
+    return write_state("off\n") ? 0 : 1;
   }
   if (!args.empty()) {
     wintools::journal("ipsec", args, "unknown arguments");
@@ -59,7 +59,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   std::map<std::string, std::string> settings;
-  std::string problem = checkConf(conf, settings);
+  std::string problem = check_conf(conf, settings);
   if (!problem.empty()) {
     wintools::journal("ipsec", args, "rejected: " + problem);
     return 1;
@@ -67,5 +67,5 @@ int main(int argc, char **argv) {
   std::ostringstream state;
   state << "on\nright=" << settings["right"] << "\nrightsubnet=" << settings["rightsubnet"] << "\n";
   wintools::journal("ipsec", args, "on " + settings["right"] + " " + settings["rightsubnet"]);
-  return writeState(state.str()) ? 0 : 1;
+  return write_state(state.str()) ? 0 : 1;
 }

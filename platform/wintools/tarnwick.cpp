@@ -24,7 +24,7 @@ struct Key {
   }
 };
 
-std::optional<std::string> readValue(HKEY key, const char *name, DWORD *typeOut = nullptr) {
+std::optional<std::string> read_value(HKEY key, const char *name, DWORD *type_out = nullptr) {
   DWORD type = 0, size = 0;
   if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
   std::string data(size, '\0');
@@ -32,16 +32,16 @@ std::optional<std::string> readValue(HKEY key, const char *name, DWORD *typeOut 
       ERROR_SUCCESS)
     return std::nullopt;
   data.resize(size);
-  if (typeOut) *typeOut = type;
+  if (type_out) *type_out = type;
   return data;
 }
 
-bool writeString(HKEY key, const char *name, const std::string &value) {
+bool write_string(HKEY key, const char *name, const std::string &value) {
   return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                         static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
-std::vector<std::string> splitList(const std::string &text) {
+std::vector<std::string> split_list(const std::string &text) {
   std::vector<std::string> items;
   std::string item;
   for (char c : text) {
@@ -56,31 +56,31 @@ std::vector<std::string> splitList(const std::string &text) {
   return items;
 }
 
-std::string joinList(const std::vector<std::string> &items) {
+std::string join_list(const std::vector<std::string> &items) {
   std::string text;
   for (const auto &i : items) text += (text.empty() ? "" : ",") + i;
   return text;
 }
 
-bool editSearchList(const std::string &domain, bool add) {
+bool edit_search_list(const std::string &domain, bool add) {
   Key key;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParameters, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key.h,
                       nullptr) != ERROR_SUCCESS)
     return false;
-  auto items = splitList(readValue(key.h, "SearchList").value_or(""));
+  auto items = split_list(read_value(key.h, "SearchList").value_or(""));
   auto found = std::find(items.begin(), items.end(), domain);
   if (add && found == items.end()) items.push_back(domain);
   if (!add && found != items.end()) items.erase(found);
-  return writeString(key.h, "SearchList", joinList(items));
+  return write_string(key.h, "SearchList", join_list(items));
 }
 
 bool holds(const std::optional<std::string> &data, DWORD type, DWORD wanted, const std::string &ip) {
   if (!data || type != wanted) return false;
-  auto parts = splitList(*data);
+  auto parts = split_list(*data);
   return std::find(parts.begin(), parts.end(), ip) != parts.end();
 }
 
-bool addNameServer(const std::string &server, const std::string &localIp) {
+bool add_name_server(const std::string &server, const std::string &local_ip) {
   Key interfaces;
   std::string base = std::string(kParameters) + "\\Interfaces";
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, base.c_str(), 0, KEY_ALL_ACCESS, &interfaces.h) != ERROR_SUCCESS)
@@ -93,16 +93,17 @@ bool addNameServer(const std::string &server, const std::string &localIp) {
       return false;
     Key iface;
     if (RegOpenKeyExA(interfaces.h, name, 0, KEY_ALL_ACCESS, &iface.h) != ERROR_SUCCESS) continue;
-    DWORD ipType = 0, dhcpType = 0;
-    auto ip = readValue(iface.h, "IPAddress", &ipType);
-    auto dhcp = readValue(iface.h, "DhcpIPAddress", &dhcpType);
-    if (!holds(ip, ipType, REG_MULTI_SZ, localIp) && !holds(dhcp, dhcpType, REG_SZ, localIp)) continue;
-    std::string current = readValue(iface.h, "NameServer").value_or("");
+    DWORD ip_type = 0, dhcp_type = 0;
+    auto ip = read_value(iface.h, "IPAddress", &ip_type);
+    auto dhcp = read_value(iface.h, "DhcpIPAddress", &dhcp_type);
+    if (!holds(ip, ip_type, REG_MULTI_SZ, local_ip) && !holds(dhcp, dhcp_type, REG_SZ, local_ip)) continue;
+    std::string current = read_value(iface.h, "NameServer").value_or("");
     current = current.substr(0, current.find('\0'));
-    if (!readValue(iface.h, "OldNameServer") && !writeString(iface.h, "OldNameServer", current)) return false;
-    auto servers = splitList(current);
+    if (!read_value(iface.h, "OldNameServer") && !write_string(iface.h, "OldNameServer", current))
+      return false;
+    auto servers = split_list(current);
     if (std::find(servers.begin(), servers.end(), server) == servers.end()) servers.push_back(server);
-    return writeString(iface.h, "NameServer", joinList(servers));
+    return write_string(iface.h, "NameServer", join_list(servers));
   }
 }
 
@@ -112,9 +113,9 @@ int main(int argc, char **argv) {
   auto args = wintools::arguments(argc, argv);
   int status = 2;
   if (args.size() == 3 && args[0] == "SEARCHLIST" && (args[1] == "EDIT" || args[1] == "DELETE"))
-    status = editSearchList(args[2], args[1] == "EDIT") ? 0 : 1;
+    status = edit_search_list(args[2], args[1] == "EDIT") ? 0 : 1;
   else if (args.size() == 4 && args[0] == "NAMESERVER" && args[1] == "EDIT")
-    status = addNameServer(args[2], args[3]) ? 0 : 1;
+    status = add_name_server(args[2], args[3]) ? 0 : 1;
   wintools::journal("tarnwick", args, status == 0 ? "" : status == 1 ? "failed" : "unknown call");
   return status;
 }

@@ -20,12 +20,12 @@ int _dowildcard = 0;
 namespace {
 
 struct Options {
-  std::string logFile, document, url;
-  int timeoutSeconds = 900;
+  std::string log_file, document, url;
+  int timeout_seconds = 900;
 };
 
 struct Url {
-  std::string user, password, host, pathAndQuery;
+  std::string user, password, host, path_and_query;
   int port = 443;
 };
 
@@ -39,7 +39,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-int hexValue(char c) {
+int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -48,11 +48,11 @@ int hexValue(char c) {
 
 // Its own decoder, sharing no code with the client it serves: a fault in the client's encoding must
 // show up at the gateway, not be undone by the same fault here.
-std::string percentDecode(const std::string &text) {
+std::string percent_decode(const std::string &text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -76,14 +76,14 @@ std::string base64(const std::string &in) {
   return out;
 }
 
-bool parseOptions(const std::vector<std::string> &args, Options &o, std::string &problem) {
+bool parse_options(const std::vector<std::string> &args, Options &o, std::string &problem) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
     if ((a == "-t" || a == "-o") && i + 1 < args.size()) {
-      if (a == "-o") o.logFile = args[i + 1];
+      if (a == "-o") o.log_file = args[i + 1];
       ++i;  // one try is all this tool makes
     } else if (a.rfind("--timeout=", 0) == 0) {
-      o.timeoutSeconds = std::atoi(a.c_str() + 10);
+      o.timeout_seconds = std::atoi(a.c_str() + 10);
     } else if (a.rfind("--output-document=", 0) == 0) {
       o.document = a.substr(18);
     } else if (!a.empty() && a[0] == '-') {
@@ -103,20 +103,20 @@ bool parseOptions(const std::vector<std::string> &args, Options &o, std::string 
   return problem.empty();
 }
 
-bool parseUrl(const std::string &text, Url &url) {
+bool parse_url(const std::string &text, Url &url) {
   const std::string scheme = "https://";
   if (text.rfind(scheme, 0) != 0) return false;
   std::string rest = text.substr(scheme.size());
   std::size_t slash = rest.find('/');
   std::string authority = rest.substr(0, slash);
-  url.pathAndQuery = slash == std::string::npos ? "/" : rest.substr(slash);
+  url.path_and_query = slash == std::string::npos ? "/" : rest.substr(slash);
   std::size_t at = authority.rfind('@');
   if (at != std::string::npos) {
     std::string userinfo = authority.substr(0, at);
     authority = authority.substr(at + 1);
     std::size_t colon = userinfo.find(':');
-    url.user = percentDecode(userinfo.substr(0, colon));
-    if (colon != std::string::npos) url.password = percentDecode(userinfo.substr(colon + 1));
+    url.user = percent_decode(userinfo.substr(0, colon));
+    if (colon != std::string::npos) url.password = percent_decode(userinfo.substr(colon + 1));
   }
   std::size_t colon = authority.rfind(':');
   url.host = authority.substr(0, colon);
@@ -125,12 +125,12 @@ bool parseUrl(const std::string &text, Url &url) {
 }
 
 // The URL as the log shows it: no credentials and no query (the query carries the password too).
-std::string shownUrl(const Url &url) {
+std::string shown_url(const Url &url) {
   return "https://" + url.host + ":" + std::to_string(url.port) +
-         url.pathAndQuery.substr(0, url.pathAndQuery.find('?'));
+         url.path_and_query.substr(0, url.path_and_query.find('?'));
 }
 
-void logLine(std::FILE *log, const std::string &line) {
+void log_line(std::FILE *log, const std::string &line) {
   if (!log) return;
   std::fprintf(log, "%s\n", line.c_str());
   std::fflush(log);
@@ -144,19 +144,19 @@ std::string timestamp() {
 }
 
 int fetch(const Options &o, const Url &url, std::FILE *log, std::FILE *document) {
-  logLine(log, "--" + timestamp() + "--  " + shownUrl(url));
+  log_line(log, "--" + timestamp() + "--  " + shown_url(url));
   Internet session(InternetOpenA("rw-wget/1.0", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session) return 4;
-  DWORD timeoutMs = static_cast<DWORD>(o.timeoutSeconds) * 1000;
+  DWORD timeout_ms = static_cast<DWORD>(o.timeout_seconds) * 1000;
   for (DWORD option :
        {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    InternetSetOptionA(session.get(), option, &timeoutMs, sizeof timeoutMs);
+    InternetSetOptionA(session.get(), option, &timeout_ms, sizeof timeout_ms);
   Internet connection(InternetConnectA(session.get(), url.host.c_str(), static_cast<INTERNET_PORT>(url.port),
                                        nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   DWORD flags = INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                 INTERNET_FLAG_NO_UI | INTERNET_FLAG_IGNORE_CERT_CN_INVALID |
                 INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_NO_AUTH;
-  Internet request(connection ? HttpOpenRequestA(connection.get(), "GET", url.pathAndQuery.c_str(), nullptr,
+  Internet request(connection ? HttpOpenRequestA(connection.get(), "GET", url.path_and_query.c_str(), nullptr,
                                                  nullptr, nullptr, flags, 0)
                               : nullptr);
   if (!request) return 4;
@@ -168,10 +168,10 @@ int fetch(const Options &o, const Url &url, std::FILE *log, std::FILE *document)
   std::string headers;
   if (!url.user.empty() || !url.password.empty())
     headers = "Authorization: Basic " + base64(url.user + ":" + url.password) + "\r\n";
-  logLine(log, "Connecting to " + url.host + ":" + std::to_string(url.port) + "...");
+  log_line(log, "Connecting to " + url.host + ":" + std::to_string(url.port) + "...");
   if (!HttpSendRequestA(request.get(), headers.empty() ? nullptr : headers.c_str(),
                         static_cast<DWORD>(headers.size()), nullptr, 0)) {
-    logLine(log, "failed: error " + std::to_string(GetLastError()) + ".");
+    log_line(log, "failed: error " + std::to_string(GetLastError()) + ".");
     return 4;
   }
   DWORD status = 0;
@@ -180,9 +180,9 @@ int fetch(const Options &o, const Url &url, std::FILE *log, std::FILE *document)
   char reason[256] = "";
   size = sizeof reason - 1;
   HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_TEXT, reason, &size, nullptr);
-  logLine(log, "HTTP request sent, awaiting response... " + std::to_string(status) + " " + reason);
+  log_line(log, "HTTP request sent, awaiting response... " + std::to_string(status) + " " + reason);
   if (status != 200) {
-    logLine(log, "ERROR " + std::to_string(status) + ": " + reason + ".");
+    log_line(log, "ERROR " + std::to_string(status) + ": " + reason + ".");
     return 8;
   }
   char buffer[4096];
@@ -192,7 +192,7 @@ int fetch(const Options &o, const Url &url, std::FILE *log, std::FILE *document)
     if (std::fwrite(buffer, 1, got, document) != got) return 3;
     total += got;
   }
-  logLine(log, "Saving to: '" + o.document + "' (" + std::to_string(total) + " bytes)");
+  log_line(log, "Saving to: '" + o.document + "' (" + std::to_string(total) + " bytes)");
   return 0;
 }
 
@@ -203,7 +203,7 @@ int main(int argc, char **argv) {
   Options options;
   std::string problem;
   Url url;
-  if (!parseOptions(args, options, problem) || !parseUrl(options.url, url)) {
+  if (!parse_options(args, options, problem) || !parse_url(options.url, url)) {
     wintools::journal("wget", args, problem.empty() ? "bad URL" : problem);
     std::fprintf(stderr, "wget: %s\n", problem.empty() ? "bad URL" : problem.c_str());
     return 2;
@@ -211,10 +211,10 @@ int main(int argc, char **argv) {
   // The journal keeps the call without the credentials and query of its URL.
   std::vector<std::string> recorded = args;
   for (auto &a : recorded)
-    if (a == options.url) a = shownUrl(url);
-  File log(options.logFile.empty() ? nullptr : std::fopen(options.logFile.c_str(), "w"));
+    if (a == options.url) a = shown_url(url);
+  File log(options.log_file.empty() ? nullptr : std::fopen(options.log_file.c_str(), "w"));
   File document(std::fopen(options.document.c_str(), "wb"));
-  if ((!options.logFile.empty() && !log) || !document) {
+  if ((!options.log_file.empty() && !log) || !document) {
     wintools::journal("wget", recorded, "cannot write its files");
     return 3;
   }

@@ -26,14 +26,14 @@ namespace {
 
 // The API context with the API state right behind it, in one allocation that lives as long as the
 // process (the API keeps pointers into it).
-struct api_block {
+struct ApiBlock {
   SwcContext context;
   alignas(std::max_align_t) std::byte state[1];
 };
 
-struct board_state {
+struct BoardState {
   int fd = -1;
-  uint32_t board_type = BOARD_TYPE_CORVEX_G5_VANTROS;
+  uint32_t board_type = kBoardTypeCorvexG5Vantros;
   std::array<uint8_t, 6> base_mac{};
   std::unique_ptr<std::max_align_t[]> api_memory;
   std::unique_ptr<SwcPhyContext> phy_context;
@@ -41,7 +41,7 @@ struct board_state {
   SwcContext *context = nullptr;
 };
 
-board_state board;
+BoardState board;
 
 std::unique_ptr<std::max_align_t[]> zeroed_words(size_t bytes) {
   size_t words = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
@@ -61,12 +61,12 @@ void board_platform_init(int fd) {
 }
 
 bool allocate_api_records() {
-  board.api_memory = zeroed_words(offsetof(api_block, state) + swc_sizeof_al());
+  board.api_memory = zeroed_words(offsetof(ApiBlock, state) + swc_sizeof_al());
   if (!board.api_memory) {
     BOARD_TRACE(TRACE_EMERG, "malloc api_state failed");
     return false;
   }
-  auto *block = reinterpret_cast<api_block *>(board.api_memory.get());
+  auto *block = reinterpret_cast<ApiBlock *>(board.api_memory.get());
   board.context = &block->context;
   board.context->fd = -1;
   board.context->state = reinterpret_cast<SwcApiState *>(block->state);
@@ -101,7 +101,7 @@ bool read_eth0_address(uint8_t out[6]) {
 int prepare_for_api() {
   BOARD_TRACE(TRACE_DEBUG, "Open the switch API.");
   if (!allocate_api_records()) return -1;
-  int fd = swgenio_open(BOARD_SWITCH_DEVICE, O_RDWR);
+  int fd = swgenio_open(kBoardSwitchDevice, O_RDWR);
   if (fd < 0) {
     BOARD_TRACE(TRACE_EMERG, "open(\"/dev/swgenio\"): %s", std::strerror(errno));
     return -1;
@@ -117,7 +117,7 @@ int prepare_for_api() {
 
 void board_platform_io_setup(int, SwcContext *context) {
   BOARD_TRACE(TRACE_DEBUG, "IO Setup?.");
-  if (board.board_type != BOARD_TYPE_CORVEX_G5_VANTROS) {
+  if (board.board_type != kBoardTypeCorvexG5Vantros) {
     BOARD_TRACE(TRACE_DEBUG, "Use already chosen CSx on CPU");
     return;
   }
@@ -137,7 +137,7 @@ bool gpio_request(int fd, uint32_t code, swgenio::GpioRecord &record) {
 
 int board_init() {
   BOARD_TRACE(TRACE_DEBUG, "board_init");
-  board.fd = swgenio_open(BOARD_SWITCH_DEVICE, O_RDONLY);
+  board.fd = swgenio_open(kBoardSwitchDevice, O_RDONLY);
   if (board.fd < 0) {
     BOARD_TRACE(TRACE_EMERG, "open(\"/dev/swgenio\"): %s", std::strerror(errno));
     return -1;
@@ -161,7 +161,7 @@ void board_derive_base_mac(const uint8_t eth0[6]) {
 }
 
 void board_mac_addr(unsigned index, uint8_t out[6]) {
-  if (index > BOARD_MAC_MAX_INDEX)
+  if (index > kBoardMacMaxIndex)
     BOARD_TRACE(TRACE_ERROR, "Attempt to get board MAC address at too high index %d.",
                 static_cast<int>(index));
   const std::array<uint8_t, 6> &base = board.base_mac;

@@ -5,9 +5,9 @@
 
 struct SwcContext;
 
-inline constexpr uint32_t BOARD_TYPE_CORVEX_G5_VANTROS = 26;
-inline constexpr const char *BOARD_SWITCH_DEVICE = "/dev/swgenio";
-inline constexpr unsigned BOARD_MAC_MAX_INDEX = 6;
+inline constexpr uint32_t kBoardTypeCorvexG5Vantros = 26;
+inline constexpr const char *kBoardSwitchDevice = "/dev/swgenio";
+inline constexpr unsigned kBoardMacMaxIndex = 6;
 
 // Opens the driver, reports its version and installs the switch API's context; 0, or -1 when the
 // driver or "eth0" is missing (traced at emerg; the API then has no context).

@@ -7,25 +7,23 @@
 
 namespace {
 
-inline constexpr uint32_t OBJ_REGISTER = 0, OBJ_REGISTER_BLOCK = 4, OBJ_CHIP_ID = 12,
-                          OBJ_CPU_REGISTRATION = 13;
-inline constexpr size_t BLOCK_HEADER = 16;  // first address, count, step, mask
+inline constexpr uint32_t kObjRegister = 0, kObjRegisterBlock = 4, kObjChipId = 12, kObjCpuRegistration = 13;
+inline constexpr size_t kBlockHeader = 16;  // first address, count, step, mask
 
-bool get_or_set(mgmt_object &object, size_t data_size) {
-  if ((object.cmd() == MGMT_CMD_GET || object.cmd() == MGMT_CMD_SET) && object.has_data(data_size))
-    return true;
-  object.set_res(MGMT_RES_FAIL);
+bool get_or_set(MgmtObject &object, size_t data_size) {
+  if ((object.cmd() == kMgmtCmdGet || object.cmd() == kMgmtCmdSet) && object.has_data(data_size)) return true;
+  object.set_res(kMgmtResFail);
   return false;
 }
 
-void finish(mgmt_object &object, swc_rc rc) {
-  object.set_res(rc < 0 ? MGMT_RES_FAIL : MGMT_RES_OK);
+void finish(MgmtObject &object, swc_rc rc) {
+  object.set_res(rc < 0 ? kMgmtResFail : kMgmtResOk);
 }
 
-void register_object(mgmt_object &object) {
+void register_object(MgmtObject &object) {
   if (!get_or_set(object, 12)) return;
   const uint32_t address = object.data32(0);
-  if (object.cmd() == MGMT_CMD_SET)
+  if (object.cmd() == kMgmtCmdSet)
     return finish(object, swc_register_writemasked(address, object.data32(4), object.data32(8)));
   uint32_t value = 0;
   const swc_rc rc = swc_register_read(address, &value);
@@ -34,20 +32,20 @@ void register_object(mgmt_object &object) {
 }
 
 // The count comes from the peer: the values it names must lie inside the object.
-void register_block_object(mgmt_object &object) {
-  if (!get_or_set(object, BLOCK_HEADER)) return;
+void register_block_object(MgmtObject &object) {
+  if (!get_or_set(object, kBlockHeader)) return;
   const uint32_t count = object.data32(4);
-  if (!object.has_data(BLOCK_HEADER + 4 * static_cast<uint64_t>(count))) {
-    object.set_res(MGMT_RES_FAIL);
+  if (!object.has_data(kBlockHeader + 4 * static_cast<uint64_t>(count))) {
+    object.set_res(kMgmtResFail);
     return;
   }
   uint32_t address = object.data32(0);
   const uint32_t step = object.data32(8);
   const uint32_t mask = object.data32(12);
   for (uint32_t i = 0; i < count; ++i, address += step) {
-    const size_t at = BLOCK_HEADER + 4 * size_t{i};
+    const size_t at = kBlockHeader + 4 * size_t{i};
     swc_rc rc;
-    if (object.cmd() == MGMT_CMD_SET) {
+    if (object.cmd() == kMgmtCmdSet) {
       rc = swc_register_writemasked(address, object.data32(at), mask);
     } else {
       uint32_t value = 0;
@@ -59,9 +57,9 @@ void register_block_object(mgmt_object &object) {
   finish(object, kSwcRcOk);
 }
 
-void chip_id_object(mgmt_object &object) {
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(8)) {
-    object.set_res(MGMT_RES_FAIL);
+void chip_id_object(MgmtObject &object) {
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(8)) {
+    object.set_res(kMgmtResFail);
     return;
   }
   SwcChipId id{};
@@ -74,10 +72,10 @@ void chip_id_object(mgmt_object &object) {
   finish(object, rc);
 }
 
-void cpu_registration_object(mgmt_object &object) {
+void cpu_registration_object(MgmtObject &object) {
   if (!get_or_set(object, 4 * kSwcRegistrationFlags)) return;
   SwcCpuRxRegistration registration{};
-  if (object.cmd() == MGMT_CMD_SET) {
+  if (object.cmd() == kMgmtCmdSet) {
     for (unsigned i = 0; i < kSwcRegistrationFlags; ++i) registration.flag[i] = object.data32(4 * i);
     return finish(object, swc_cpu_rx_registration_set(&registration));
   }
@@ -89,8 +87,8 @@ void cpu_registration_object(mgmt_object &object) {
 }  // namespace
 
 void chip_objects_reg() {
-  mgmt_object_reg(OBJ_REGISTER, register_object);
-  mgmt_object_reg(OBJ_REGISTER_BLOCK, register_block_object);
-  mgmt_object_reg(OBJ_CHIP_ID, chip_id_object);
-  mgmt_object_reg(OBJ_CPU_REGISTRATION, cpu_registration_object);
+  mgmt_object_reg(kObjRegister, register_object);
+  mgmt_object_reg(kObjRegisterBlock, register_block_object);
+  mgmt_object_reg(kObjChipId, chip_id_object);
+  mgmt_object_reg(kObjCpuRegistration, cpu_registration_object);
 }

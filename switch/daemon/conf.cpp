@@ -23,23 +23,23 @@ namespace {
 #define CONF_TRACE(level, ...) \
   trace_printf(TRACE_MOD_CONF, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
-struct conf_store {
+struct ConfStore {
   std::map<uint32_t, std::vector<uint8_t>> blocks;  // ascending id, as in the file
   bool writing_suspended = false;
   bool default_pending = false;
   uint32_t default_keep = 0;
 };
 
-conf_store store;
-std::array<conf_action_fn, CONF_MODULE_COUNT> module_actions{};
+ConfStore store;
+std::array<ConfActionFn, kConfModuleCount> module_actions{};
 
 bool file_disabled() {
-  return process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] != 0;
+  return process_state().debug_flags[kConfDebugFileDisabled] != 0;
 }
 
 void call_modules(uint32_t action, uint32_t keep) {
-  for (conf_action_fn fn : module_actions)
-    if (fn) fn(conf_action{action, keep});
+  for (ConfActionFn fn : module_actions)
+    if (fn) fn(ConfAction{action, keep});
 }
 
 // The whole file; nullopt when it cannot be opened or read.
@@ -56,7 +56,7 @@ std::optional<std::vector<uint8_t>> load_file() {
   return bytes;
 }
 
-struct record_view {
+struct RecordView {
   uint32_t id;
   uint32_t size;
   const uint8_t *data;
@@ -64,13 +64,13 @@ struct record_view {
 
 // Walks the records of a file image. Stops at the end, or at a record whose head or data are cut
 // short (`truncated` then names it so its block can be dropped).
-class record_reader {
+class RecordReader {
  public:
-  explicit record_reader(const std::vector<uint8_t> &bytes) : bytes_(bytes) {}
-  std::optional<record_view> next() {
+  explicit RecordReader(const std::vector<uint8_t> &bytes) : bytes_(bytes) {}
+  std::optional<RecordView> next() {
     size_t left = bytes_.size() - offset_;
     if (left < 8) return std::nullopt;
-    record_view r{le_load32(&bytes_[offset_]), le_load32(&bytes_[offset_ + 4]), nullptr};
+    RecordView r{le_load32(&bytes_[offset_]), le_load32(&bytes_[offset_ + 4]), nullptr};
     if (r.size > left - 8) {
       truncated_ = r.id;
       return std::nullopt;
@@ -88,23 +88,23 @@ class record_reader {
 };
 
 bool header_valid(const std::vector<uint8_t> &bytes) {
-  if (bytes.size() < 8 + CONF_HEADER_SIZE || le_load32(&bytes[4]) != CONF_HEADER_SIZE) {
+  if (bytes.size() < 8 + kConfHeaderSize || le_load32(&bytes[4]) != kConfHeaderSize) {
     CONF_TRACE(TRACE_ERROR, "File too small");
     return false;
   }
   const uint8_t *header = &bytes[8];
-  if (le_load32(header) != CONF_COOKIE) {
+  if (le_load32(header) != kConfCookie) {
     CONF_TRACE(TRACE_ERROR, "Cookie not found");
     return false;
   }
-  if (le_load32(header + 8) != CONF_ID) {
+  if (le_load32(header + 8) != kConfId) {
     CONF_TRACE(TRACE_ERROR, "ID mismatch, found: %ld, expected: %d", static_cast<long>(le_load32(header + 8)),
-               static_cast<int>(CONF_ID));
+               static_cast<int>(kConfId));
     return false;
   }
-  if (le_load16(header + 12) != CONF_MAJOR) {
+  if (le_load16(header + 12) != kConfMajor) {
     CONF_TRACE(TRACE_ERROR, "Major version mismatch, found: %d, expected: %d", le_load16(header + 12),
-               static_cast<int>(CONF_MAJOR));
+               static_cast<int>(kConfMajor));
     return false;
   }
   return true;
@@ -141,7 +141,7 @@ std::vector<uint8_t> file_image() {
 bool block_changed(uint32_t id, const std::vector<uint8_t> &data) {
   auto bytes = load_file();
   if (!bytes) return true;
-  record_reader reader(*bytes);
+  RecordReader reader(*bytes);
   while (auto r = reader.next()) {
     if (r->id == id) return r->size != data.size() || !std::equal(data.begin(), data.end(), r->data);
   }
@@ -154,8 +154,8 @@ std::string conf_file_path() {
   return std::string(workdir_path()) + "/switch.conf";
 }
 
-void conf_module_reg(conf_module_slot slot, conf_action_fn action) {
-  if (slot >= 0 && slot < CONF_MODULE_COUNT) module_actions[slot] = action;
+void conf_module_reg(ConfModuleSlot slot, ConfActionFn action) {
+  if (slot >= 0 && slot < kConfModuleCount) module_actions[slot] = action;
 }
 
 uint8_t *conf_create(uint32_t id, uint32_t size) {
@@ -239,7 +239,7 @@ int conf_file_read() {
 int conf_load_image(const std::vector<uint8_t> &bytes) {
   if (!header_valid(bytes)) return -1;
   CONF_TRACE(TRACE_DEBUG, "File read success");
-  record_reader reader(bytes);
+  RecordReader reader(bytes);
   while (auto r = reader.next()) {
     uint8_t *data = conf_create(r->id, r->size);
     if (!data) break;
@@ -284,15 +284,15 @@ void conf_make_default(uint32_t keep) {
   CONF_TRACE(TRACE_DEBUG, "Enter");
   store.blocks.clear();
   store.writing_suspended = true;
-  call_modules(CONF_ACTION_CREATE, keep);
+  call_modules(kConfActionCreate, keep);
   uint32_t total = 0;
   for (const auto &[id, data] : store.blocks) total += static_cast<uint32_t>(data.size()) + 8;
-  if (uint8_t *header = conf_create(0, CONF_HEADER_SIZE)) {
-    std::memset(header, 0, CONF_HEADER_SIZE);
-    le_store32(header, CONF_COOKIE);
+  if (uint8_t *header = conf_create(0, kConfHeaderSize)) {
+    std::memset(header, 0, kConfHeaderSize);
+    le_store32(header, kConfCookie);
     le_store32(header + 4, total + 40);
-    le_store32(header + 8, CONF_ID);
-    le_store16(header + 12, CONF_MAJOR);
+    le_store32(header + 8, kConfId);
+    le_store16(header + 12, kConfMajor);
     conf_close(0);
   }
   store.writing_suspended = false;
@@ -305,7 +305,7 @@ uint32_t conf_timer(uint32_t now, uint32_t, uint32_t) {
   if (store.default_pending) {
     CONF_TRACE(TRACE_DEBUG, "Conf changed, calling modules");
     conf_make_default(store.default_keep);
-    call_modules(CONF_ACTION_READ, 0);
+    call_modules(kConfActionRead, 0);
     store.default_pending = false;
   }
   return now;
@@ -322,20 +322,20 @@ void conf_block_init() {
   timer_reg(conf_timer, 500);
 }
 
-void conf_info_get(mgmt_object &object) {
+void conf_info_get(MgmtObject &object) {
   auto header = store.blocks.find(0);
   if (!object.has_data(16) || header == store.blocks.end() || header->second.size() < 16) return;
   std::memcpy(object.data(), header->second.data(), 16);
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void conf_default_set(mgmt_object &object) {
+void conf_default_set(MgmtObject &object) {
   if (!object.has_data(4)) return;
   uint32_t keep = object.data32(0);
   if (keep > 1) return;
   store.default_pending = true;
   store.default_keep = keep;
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 }  // namespace
@@ -345,16 +345,16 @@ void conf_init() {
   conf_block_init();
 }
 
-void conf_mgmt(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
+void conf_mgmt(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
   switch (object.obj_id()) {
     case 2000:
       CONF_TRACE(TRACE_DEBUG, "MGMT_OBJ_CONF_INFO");
-      if (object.cmd() == MGMT_CMD_GET) conf_info_get(object);
+      if (object.cmd() == kMgmtCmdGet) conf_info_get(object);
       break;
     case 2001:
       CONF_TRACE(TRACE_DEBUG, "MGMT_OBJ_CONF_DEFAULT");
-      if (object.cmd() == MGMT_CMD_SET) conf_default_set(object);
+      if (object.cmd() == kMgmtCmdSet) conf_default_set(object);
       break;
     case 2002:
       CONF_TRACE(TRACE_DEBUG, "MGMT_OBJ_CONF_TFTP");
@@ -366,5 +366,5 @@ void conf_mgmt(mgmt_object &object) {
 }
 
 void conf_reset() {
-  store = conf_store{};
+  store = ConfStore{};
 }

@@ -5,32 +5,26 @@
 #include <string>
 #include <vector>
 
-struct mgmt_object;
+struct MgmtObject;
 
 // Header block (id 0) of switch.conf.
-inline constexpr uint32_t CONF_COOKIE = 0x56545353;
-inline constexpr uint32_t CONF_ID = 18;
-inline constexpr uint16_t CONF_MAJOR = 14;
-inline constexpr uint32_t CONF_HEADER_SIZE = 32;
+inline constexpr uint32_t kConfCookie = 0x56545353;
+inline constexpr uint32_t kConfId = 18;
+inline constexpr uint16_t kConfMajor = 14;
+inline constexpr uint32_t kConfHeaderSize = 32;
 // Debug flag word that disables reading and writing the file.
-inline constexpr int CONF_DEBUG_FILE_DISABLED = 11;
+inline constexpr int kConfDebugFileDisabled = 11;
 
-enum conf_action_code : uint32_t { CONF_ACTION_CREATE = 0, CONF_ACTION_READ = 1 };
-struct conf_action {
+enum ConfActionCode : uint32_t { kConfActionCreate = 0, kConfActionRead = 1 };
+struct ConfAction {
   uint32_t action;
   uint32_t keep;
 };
-using conf_action_fn = void (*)(const conf_action &action);
+using ConfActionFn = void (*)(const ConfAction &action);
 
 // The four top-level module actions, called in this order for defaults and for re-reading.
-enum conf_module_slot {
-  CONF_MODULE_PORT,
-  CONF_MODULE_L2,
-  CONF_MODULE_L3,
-  CONF_MODULE_MGMT,
-  CONF_MODULE_COUNT
-};
-void conf_module_reg(conf_module_slot slot, conf_action_fn action);
+enum ConfModuleSlot { kConfModulePort, kConfModuleL2, kConfModuleL3, kConfModuleMgmt, kConfModuleCount };
+void conf_module_reg(ConfModuleSlot slot, ConfActionFn action);
 
 void conf_init();
 // Finds, creates or resizes a block; the data stays valid until the block is resized or removed.
@@ -40,7 +34,7 @@ uint8_t *conf_open(uint32_t id, uint32_t *size);
 void conf_close(uint32_t id);
 int conf_busy();
 void conf_make_default(uint32_t keep);
-void conf_mgmt(mgmt_object &object);
+void conf_mgmt(MgmtObject &object);
 
 // Whole-file operations; 0 or -1.
 int conf_file_read();

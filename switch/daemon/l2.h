@@ -6,32 +6,32 @@
 #include <cstddef>
 #include <cstdint>
 
-struct conf_action;
-struct mgmt_object;
-struct packet_buffer;
+struct ConfAction;
+struct MgmtObject;
+struct PacketBuffer;
 
 void l2_init();
-void l2_conf(const conf_action &action);
-void l2_mgmt(mgmt_object &object);
+void l2_conf(const ConfAction &action);
+void l2_mgmt(MgmtObject &object);
 
 // Frames the CPU receives for a protocol engine, recognised by destination address and a further test.
-enum l2_frame_class {
-  L2_FRAME_LACP,
-  L2_FRAME_RSTP,
-  L2_FRAME_DOT1X,
-  L2_FRAME_CLASSES,
-  L2_FRAME_OTHER = L2_FRAME_CLASSES
+enum L2FrameClass {
+  kL2FrameLacp,
+  kL2FrameRstp,
+  kL2FrameDot1x,
+  kL2FrameClasses,
+  kL2FrameOther = kL2FrameClasses
 };
-l2_frame_class l2_frame_classify(const uint8_t *frame, size_t length);
+L2FrameClass l2_frame_classify(const uint8_t *frame, size_t length);
 
 // A protocol engine's receive entry (port 1..6, frame, length). A class without a receiver is dropped
 // like a frame of no class.
-using l2_frame_receiver = void (*)(uint32_t port, const uint8_t *frame, uint32_t length);
-void l2_frame_receiver_set(l2_frame_class frame_class, l2_frame_receiver receiver);
+using L2FrameReceiver = void (*)(uint32_t port, const uint8_t *frame, uint32_t length);
+void l2_frame_receiver_set(L2FrameClass frame_class, L2FrameReceiver receiver);
 
 // Receiver of the CPU frame path for every frame that is not IPv4 or ARP: dispatches it and frees the
 // buffer.
-void l2_packet_rx(packet_buffer *buffer);
+void l2_packet_rx(PacketBuffer *buffer);
 
 // Hands one frame from a front port to its engine, or drops it with a trace; true when delivered.
 bool l2_frame_dispatch(uint32_t port, const uint8_t *frame, size_t length);
@@ -41,20 +41,20 @@ bool l2_frame_dispatch(uint32_t port, const uint8_t *frame, size_t length);
 // is skipped. l2_init and l2_conf call them in their places of the start-up and configuration order,
 // the frame dispatch hands them their frames, port management tells them about link changes (through
 // l2_link_changed) and the main loop runs their per-pass work.
-enum l2_protocol_id { L2_PROTO_AGGR, L2_PROTO_RSTP, L2_PROTO_DOT1X, L2_PROTOS };
-struct l2_protocol {
+enum L2ProtocolId { kL2ProtoAggr, kL2ProtoRstp, kL2ProtoDot1x, kL2Protos };
+struct L2Protocol {
   void (*init)();
   void (*conf)(int create);
-  bool (*mgmt)(mgmt_object &object);  // false: the object is not the module's
+  bool (*mgmt)(MgmtObject &object);  // false: the object is not the module's
   void (*more_work)();
   void (*link_changed)(unsigned port, int link);
-  l2_frame_receiver receive;
+  L2FrameReceiver receive;
   // The VLAN table's changes (the spanning tree runs one instance per VLAN): member[7], index 1..6.
   void (*vlan_add)(uint32_t vid, const uint32_t *member);
   void (*vlan_del)(uint32_t vid);
   void (*second_tick)();  // 802.1X's timers count seconds
 };
-void l2_protocol_set(l2_protocol_id id, const l2_protocol &protocol);
+void l2_protocol_set(L2ProtocolId id, const L2Protocol &protocol);
 
 // A front port's link changed, after port management set the chip's port state: LACP, then RSTP, then
 // 802.1X hear of it.

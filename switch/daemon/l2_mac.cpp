@@ -17,30 +17,30 @@ namespace {
 
 #define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
-inline constexpr uint32_t OBJ_MAC_TABLE = 4000, OBJ_MAC_STATUS = 4001, OBJ_MAC_FLUSH = 4002,
-                          OBJ_MAC_AGE_TIME = 4003, OBJ_MAC_LEARNED_PER_PORT = 4016;
-inline constexpr uint16_t MGMT_MAC_MAX = 128;
-inline constexpr size_t STATUS_RECORD_SIZE = 44;
-static_assert(4 + L2_MAC_SAVED_MAX * L2_MAC_RECORD_SIZE == 1284);
-inline constexpr uint32_t MAX_VID = 4095;
+inline constexpr uint32_t kObjMacTable = 4000, kObjMacStatus = 4001, kObjMacFlush = 4002,
+                          kObjMacAgeTime = 4003, kObjMacLearnedPerPort = 4016;
+inline constexpr uint16_t kMgmtMacMax = 128;
+inline constexpr size_t kStatusRecordSize = 44;
+static_assert(4 + kL2MacSavedMax * kL2MacRecordSize == 1284);
+inline constexpr uint32_t kMaxVid = 4095;
 
-struct mac_module {
-  std::vector<l2_mac_entry> table;  // sorted by (vid, mac)
-  uint32_t age_time = 0;            // seconds; 0: no ageing
-  uint32_t age_ticks = 0;           // 500-ms ticks since the last ageing
+struct MacModule {
+  std::vector<L2MacEntry> table;  // sorted by (vid, mac)
+  uint32_t age_time = 0;          // seconds; 0: no ageing
+  uint32_t age_ticks = 0;         // 500-ms ticks since the last ageing
 };
-mac_module mac;
+MacModule mac;
 
-bool key_less(const l2_mac_entry &a, const l2_mac_entry &b) {
+bool key_less(const L2MacEntry &a, const L2MacEntry &b) {
   if (a.vid != b.vid) return a.vid < b.vid;
   return std::memcmp(a.mac, b.mac, 6) < 0;
 }
 
-bool same_key(const l2_mac_entry &a, const l2_mac_entry &b) {
+bool same_key(const L2MacEntry &a, const L2MacEntry &b) {
   return a.vid == b.vid && std::memcmp(a.mac, b.mac, 6) == 0;
 }
 
-SwcVidMac vid_mac_of(const l2_mac_entry &entry) {
+SwcVidMac vid_mac_of(const L2MacEntry &entry) {
   SwcVidMac key{};
   key.vid = entry.vid;
   std::memcpy(key.mac, entry.mac, 6);
@@ -48,7 +48,7 @@ SwcVidMac vid_mac_of(const l2_mac_entry &entry) {
 }
 
 // The chip forgets the entry; a failure is traced and reported.
-bool forget_in_chip(const l2_mac_entry &entry, const char *call_text) {
+bool forget_in_chip(const L2MacEntry &entry, const char *call_text) {
   const SwcVidMac key = vid_mac_of(entry);
   if (swc_mac_table_forget_vid_mac(&key) >= 0) return true;
   if (call_text) L2_TRACE(TRACE_ERROR, "%s", call_text);
@@ -56,7 +56,7 @@ bool forget_in_chip(const l2_mac_entry &entry, const char *call_text) {
   return false;
 }
 
-bool learn_in_chip(const l2_mac_entry &entry) {
+bool learn_in_chip(const L2MacEntry &entry) {
   SwcMacEntry chip{};
   chip.vid_mac = vid_mac_of(entry);
   for (int p = 1; p <= 6; ++p) chip.destination[p] = entry.member[p - 1] != 0;
@@ -68,34 +68,34 @@ bool learn_in_chip(const l2_mac_entry &entry) {
 }
 
 void save_general(uint32_t age_time) {
-  if (uint8_t *block = conf_create(L2_MAC_CONF_GENERAL, 4)) {
+  if (uint8_t *block = conf_create(kL2MacConfGeneral, 4)) {
     le_store32(block, age_time);
-    conf_close(L2_MAC_CONF_GENERAL);
+    conf_close(kL2MacConfGeneral);
   }
 }
 
-void save_table(const std::vector<l2_mac_entry> &entries) {
-  conf_table_save(L2_MAC_CONF_TABLE, L2_MAC_RECORD_SIZE, L2_MAC_SAVED_MAX, entries, l2_mac_record_store);
+void save_table(const std::vector<L2MacEntry> &entries) {
+  conf_table_save(kL2MacConfTable, kL2MacRecordSize, kL2MacSavedMax, entries, l2_mac_record_store);
 }
 
 void read_configuration() {
   uint32_t size = 0;
-  const uint8_t *general = conf_open(L2_MAC_CONF_GENERAL, &size);
+  const uint8_t *general = conf_open(kL2MacConfGeneral, &size);
   if (general && size >= 4) {
     mac.age_time = le_load32(general);
   } else {
-    mac.age_time = L2_MAC_DEFAULT_AGE_TIME;
+    mac.age_time = kL2MacDefaultAgeTime;
     save_general(mac.age_time);
   }
-  const auto wanted = conf_table_read<l2_mac_entry>(L2_MAC_CONF_TABLE, L2_MAC_RECORD_SIZE, L2_MAC_SAVED_MAX,
-                                                    l2_mac_record_load);
-  std::vector<l2_mac_entry> stale;
-  for (const l2_mac_entry &have : mac.table) {
-    if (std::none_of(wanted.begin(), wanted.end(), [&](const l2_mac_entry &w) { return same_key(w, have); }))
+  const auto wanted =
+      conf_table_read<L2MacEntry>(kL2MacConfTable, kL2MacRecordSize, kL2MacSavedMax, l2_mac_record_load);
+  std::vector<L2MacEntry> stale;
+  for (const L2MacEntry &have : mac.table) {
+    if (std::none_of(wanted.begin(), wanted.end(), [&](const L2MacEntry &w) { return same_key(w, have); }))
       stale.push_back(have);
   }
-  for (const l2_mac_entry &entry : stale) mac_config_del(entry);
-  for (const l2_mac_entry &entry : wanted) mac_config_add(entry);
+  for (const L2MacEntry &entry : stale) mac_config_del(entry);
+  for (const L2MacEntry &entry : wanted) mac_config_add(entry);
 }
 
 uint32_t mac_timer(uint32_t now, uint32_t, uint32_t) {
@@ -111,16 +111,16 @@ uint32_t mac_timer(uint32_t now, uint32_t, uint32_t) {
 
 // ---- management objects
 
-void obj_mac_table(mgmt_object &object) {
-  static const table_object_ops<l2_mac_entry> ops{
-      L2_MAC_RECORD_SIZE, MGMT_MAC_MAX,   l2_mac_record_load, l2_mac_record_store,
-      mac_config_get,     mac_config_add, mac_config_del,     [] { save_table(mac.table); }};
-  sorted_table_object(object, ops);
+void obj_mac_table(MgmtObject &object) {
+  static const TableObjectOps<L2MacEntry> kOps{
+      kL2MacRecordSize, kMgmtMacMax,    l2_mac_record_load, l2_mac_record_store,
+      mac_config_get,   mac_config_add, mac_config_del,     [] { save_table(mac.table); }};
+  sorted_table_object(object, kOps);
 }
 
-struct status_entry {
+struct StatusEntry {
   SwcMacEntry chip;
-  bool operator<(const status_entry &o) const {
+  bool operator<(const StatusEntry &o) const {
     if (chip.vid_mac.vid != o.chip.vid_mac.vid) return chip.vid_mac.vid < o.chip.vid_mac.vid;
     return std::memcmp(chip.vid_mac.mac, o.chip.vid_mac.mac, 6) < 0;
   }
@@ -133,7 +133,7 @@ uint32_t status_type(const SwcMacEntry &chip) {
 }
 
 void store_status(uint8_t *record, const SwcMacEntry &chip) {
-  std::memset(record, 0, STATUS_RECORD_SIZE);
+  std::memset(record, 0, kStatusRecordSize);
   le_store32(record, chip.vid_mac.vid);
   std::memcpy(record + 4, chip.vid_mac.mac, 6);
   for (int i = 0; i < 7; ++i) le_store32(record + 12 + 4 * i, chip.destination[i]);
@@ -141,10 +141,10 @@ void store_status(uint8_t *record, const SwcMacEntry &chip) {
 }
 
 // The smallest `max` chip entries at or above the key, in (vid, mac) order.
-std::vector<status_entry> chip_entries_from(const status_entry &key, size_t max) {
-  std::vector<status_entry> kept;
+std::vector<StatusEntry> chip_entries_from(const StatusEntry &key, size_t max) {
+  std::vector<StatusEntry> kept;
   for (uint32_t idx = 1; idx <= 8192; ++idx) {
-    status_entry e{};
+    StatusEntry e{};
     if (swc_mac_table_read(idx, &e.chip) < 0 || e < key) continue;
     kept.insert(std::upper_bound(kept.begin(), kept.end(), e), e);
     if (kept.size() > max) kept.pop_back();
@@ -152,48 +152,48 @@ std::vector<status_entry> chip_entries_from(const status_entry &key, size_t max)
   return kept;
 }
 
-void obj_mac_status(mgmt_object &object) {
-  if (mgmt_table_check(object, STATUS_RECORD_SIZE, MGMT_MAC_MAX) < 0) return;
-  if (object.cmd() != MGMT_CMD_GET) {
-    object.set_res(MGMT_RES_FAIL);
+void obj_mac_status(MgmtObject &object) {
+  if (mgmt_table_check(object, kStatusRecordSize, kMgmtMacMax) < 0) return;
+  if (object.cmd() != kMgmtCmdGet) {
+    object.set_res(kMgmtResFail);
     return;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
   const uint16_t max = object.table_count();
   if (max == 0) return;
-  status_entry key{};
-  const uint8_t *first = object.entry(0, STATUS_RECORD_SIZE);
+  StatusEntry key{};
+  const uint8_t *first = object.entry(0, kStatusRecordSize);
   key.chip.vid_mac.vid = le_load32(first);
   std::memcpy(key.chip.vid_mac.mac, first + 4, 6);
-  const std::vector<status_entry> kept = chip_entries_from(key, max);
-  for (size_t i = 0; i < kept.size(); ++i) store_status(object.entry(i, STATUS_RECORD_SIZE), kept[i].chip);
+  const std::vector<StatusEntry> kept = chip_entries_from(key, max);
+  for (size_t i = 0; i < kept.size(); ++i) store_status(object.entry(i, kStatusRecordSize), kept[i].chip);
   le_store16(object.bytes + 16, static_cast<uint16_t>(kept.size()));
 }
 
-void obj_mac_flush(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
-  if (!object.has_data(4) || object.cmd() != MGMT_CMD_SET || object.data32(0) != 0) return;
-  if (swc_mac_table_flush() >= 0) object.set_res(MGMT_RES_OK);
+void obj_mac_flush(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
+  if (!object.has_data(4) || object.cmd() != kMgmtCmdSet || object.data32(0) != 0) return;
+  if (swc_mac_table_flush() >= 0) object.set_res(kMgmtResOk);
 }
 
-void obj_mac_age_time(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
+void obj_mac_age_time(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
   if (!object.has_data(4)) return;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     object.set_data32(0, mac.age_time);
-  } else if (object.cmd() == MGMT_CMD_SET) {
+  } else if (object.cmd() == kMgmtCmdSet) {
     mac.age_time = object.data32(0);
     save_general(mac.age_time);
   } else {
     return;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 // Learned (unlocked) chip entries counted by their first destination port.
-void obj_mac_learned_per_port(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
-  if (!object.has_data(7 * 4) || object.cmd() != MGMT_CMD_GET) return;
+void obj_mac_learned_per_port(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
+  if (!object.has_data(7 * 4) || object.cmd() != kMgmtCmdGet) return;
   std::array<uint32_t, 7> count{};
   for (uint32_t idx = 1; idx <= 8192; ++idx) {
     SwcMacEntry chip{};
@@ -206,49 +206,49 @@ void obj_mac_learned_per_port(mgmt_object &object) {
     }
   }
   for (size_t i = 0; i < count.size(); ++i) object.set_data32(4 * i, count[i]);
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 }  // namespace
 
-void l2_mac_record_load(const uint8_t *record, l2_mac_entry &entry) {
+void l2_mac_record_load(const uint8_t *record, L2MacEntry &entry) {
   entry.vid = le_load32(record);
   std::memcpy(entry.mac, record + 4, 6);
   for (int i = 0; i < 6; ++i) entry.member[i] = le_load32(record + 16 + 4 * i);
 }
 
-void l2_mac_record_store(uint8_t *record, const l2_mac_entry &entry) {
-  std::memset(record, 0, L2_MAC_RECORD_SIZE);
+void l2_mac_record_store(uint8_t *record, const L2MacEntry &entry) {
+  std::memset(record, 0, kL2MacRecordSize);
   le_store32(record, entry.vid);
   std::memcpy(record + 4, entry.mac, 6);
   for (int i = 0; i < 6; ++i) le_store32(record + 16 + 4 * i, entry.member[i]);
 }
 
-int mac_config_add(const l2_mac_entry &entry) {
+int mac_config_add(const L2MacEntry &entry) {
   const uint8_t *m = entry.mac;
   L2_TRACE(TRACE_DEBUG, "vid: %d, mac: %02x-%02x-%02x-%02x-%02x-%02x", static_cast<int>(entry.vid), m[0],
            m[1], m[2], m[3], m[4], m[5]);
   // The chip has 4096 VLANs; a larger id from a datagram or file must not reach the API's tables.
-  if (entry.vid > MAX_VID) {
+  if (entry.vid > kMaxVid) {
     L2_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(entry.vid));
     return -1;
   }
-  table_put how{};
+  TablePut how{};
   const int index =
-      sorted_table_put(mac.table, entry, L2_MAC_TABLE_MAX, key_less, TRACE_MOD_L2, __func__, &how);
+      sorted_table_put(mac.table, entry, kL2MacTableMax, key_less, TRACE_MOD_L2, __func__, &how);
   if (index < 0) return -1;
   // The chip entry of the key is replaced; a failure to remove it is only traced.
-  if (how == table_put::updated) forget_in_chip(entry, nullptr);
+  if (how == TablePut::kUpdated) forget_in_chip(entry, nullptr);
   return learn_in_chip(entry) ? index : -1;
 }
 
-int mac_config_del(const l2_mac_entry &entry) {
+int mac_config_del(const L2MacEntry &entry) {
   const int index = sorted_table_remove(mac.table, entry, key_less, TRACE_MOD_L2, __func__);
   if (index < 0) return -1;
   return forget_in_chip(entry, "swc_mac_table_forget_vid_mac failed") ? index : -1;
 }
 
-int mac_config_get(l2_mac_entry &entry, bool exact) {
+int mac_config_get(L2MacEntry &entry, bool exact) {
   return sorted_table_get(mac.table, entry, exact, key_less);
 }
 
@@ -263,39 +263,39 @@ uint32_t mac_age_time() {
 void l2_mac_init() {
   L2_TRACE(TRACE_DEBUG, "Init");
   mac.table.clear();
-  mac.table.reserve(L2_MAC_TABLE_MAX);
+  mac.table.reserve(kL2MacTableMax);
   mac.age_time = 0;
   mac.age_ticks = 0;
   timer_reg(mac_timer, 500);
 }
 
 void l2_mac_conf(bool create) {
-  if (process_state().debug_flags[L2_DEBUG_DISABLE_MAC]) {
+  if (process_state().debug_flags[kL2DebugDisableMac]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_mac_init set");
     return;
   }
   if (create) {
-    save_general(L2_MAC_DEFAULT_AGE_TIME);
+    save_general(kL2MacDefaultAgeTime);
     save_table({});
   } else
     read_configuration();
 }
 
-bool l2_mac_mgmt(mgmt_object &object) {
+bool l2_mac_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
-    case OBJ_MAC_TABLE:
+    case kObjMacTable:
       obj_mac_table(object);
       return true;
-    case OBJ_MAC_STATUS:
+    case kObjMacStatus:
       obj_mac_status(object);
       return true;
-    case OBJ_MAC_FLUSH:
+    case kObjMacFlush:
       obj_mac_flush(object);
       return true;
-    case OBJ_MAC_AGE_TIME:
+    case kObjMacAgeTime:
       obj_mac_age_time(object);
       return true;
-    case OBJ_MAC_LEARNED_PER_PORT:
+    case kObjMacLearnedPerPort:
       obj_mac_learned_per_port(object);
       return true;
     default:

@@ -17,45 +17,45 @@ namespace {
 #define L2_API_TRACE(rc, text) \
   trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 1, (rc), TRACE_ERROR, "%s", text)
 
-inline constexpr uint32_t OBJ_MIRROR_MONITOR = 4009, OBJ_MIRROR_INGRESS = 4010, OBJ_MIRROR_EGRESS = 4013;
-inline constexpr uint32_t PORTS = 6;
-static_assert(4 + PORTS * L2_MIRROR_RECORD_SIZE == 52);
+inline constexpr uint32_t kObjMirrorMonitor = 4009, kObjMirrorIngress = 4010, kObjMirrorEgress = 4013;
+inline constexpr uint32_t kPorts = 6;
+static_assert(4 + kPorts * kL2MirrorRecordSize == 52);
 
-using mirror_table = std::array<l2_mirror_entry, PORTS + 1>;  // indexed by port 1..6
+using MirrorTable = std::array<L2MirrorEntry, kPorts + 1>;  // indexed by port 1..6
 
-struct mirror_module {
-  uint32_t monitor = L2_MIRROR_DEFAULT_MONITOR;
-  mirror_table ingress{};
-  mirror_table egress{};
+struct MirrorModule {
+  uint32_t monitor = kL2MirrorDefaultMonitor;
+  MirrorTable ingress{};
+  MirrorTable egress{};
 };
-mirror_module mirror;
+MirrorModule mirror;
 
-using chip_ports_set = swc_rc (*)(const uint32_t *ports);
+using ChipPortsSet = swc_rc (*)(const uint32_t *ports);
 
 bool legal_port(uint32_t port) {
-  return port >= 1 && port <= PORTS;
+  return port >= 1 && port <= kPorts;
 }
 
-void reset_table(mirror_table &table) {
-  for (uint32_t p = 0; p <= PORTS; ++p) table[p] = l2_mirror_entry{p, 0};
+void reset_table(MirrorTable &table) {
+  for (uint32_t p = 0; p <= kPorts; ++p) table[p] = L2MirrorEntry{p, 0};
 }
 
-int entry_get(const mirror_table &table, l2_mirror_entry &entry) {
+int entry_get(const MirrorTable &table, L2MirrorEntry &entry) {
   if (!legal_port(entry.port)) return -1;
   entry = table[entry.port];
   return 1;
 }
 
 // The chip always gets the whole set: mirroring port 5 after port 3 leaves port 3 mirrored.
-int entry_set(mirror_table &table, const l2_mirror_entry &entry, chip_ports_set chip_set, const char *call) {
+int entry_set(MirrorTable &table, const L2MirrorEntry &entry, ChipPortsSet chip_set, const char *call) {
   if (!legal_port(entry.port)) {
     L2_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(entry.port));
     return -1;
   }
-  const l2_mirror_entry before = table[entry.port];
+  const L2MirrorEntry before = table[entry.port];
   table[entry.port] = entry;
-  uint32_t members[PORTS + 1] = {};
-  for (uint32_t p = 1; p <= PORTS; ++p) members[p] = table[p].enabled;
+  uint32_t members[kPorts + 1] = {};
+  for (uint32_t p = 1; p <= kPorts; ++p) members[p] = table[p].enabled;
   const swc_rc rc = L2_API_TRACE(chip_set(members), call);
   // What the chip refused (two ports mirrored on egress only) must not show in GET nor reach the file.
   if (rc < 0) table[entry.port] = before;
@@ -63,94 +63,94 @@ int entry_set(mirror_table &table, const l2_mirror_entry &entry, chip_ports_set 
 }
 
 void save_monitor() {
-  if (uint8_t *block = conf_create(L2_MIRROR_CONF_MONITOR, 4)) {
+  if (uint8_t *block = conf_create(kL2MirrorConfMonitor, 4)) {
     le_store32(block, mirror.monitor);
-    conf_close(L2_MIRROR_CONF_MONITOR);
+    conf_close(kL2MirrorConfMonitor);
   }
 }
 
-void save_table(uint32_t id, const mirror_table &table) {
-  conf_table_save(id, L2_MIRROR_RECORD_SIZE, PORTS,
-                  std::vector<l2_mirror_entry>(table.begin() + 1, table.end()), l2_mirror_record_store);
+void save_table(uint32_t id, const MirrorTable &table) {
+  conf_table_save(id, kL2MirrorRecordSize, kPorts, std::vector<L2MirrorEntry>(table.begin() + 1, table.end()),
+                  l2_mirror_record_store);
 }
 
 void create_defaults() {
-  mirror_table off{};
+  MirrorTable off{};
   reset_table(off);
-  if (uint8_t *block = conf_create(L2_MIRROR_CONF_MONITOR, 4)) {
-    le_store32(block, L2_MIRROR_DEFAULT_MONITOR);
-    conf_close(L2_MIRROR_CONF_MONITOR);
+  if (uint8_t *block = conf_create(kL2MirrorConfMonitor, 4)) {
+    le_store32(block, kL2MirrorDefaultMonitor);
+    conf_close(kL2MirrorConfMonitor);
   }
-  save_table(L2_MIRROR_CONF_INGRESS, off);
-  save_table(L2_MIRROR_CONF_EGRESS, off);
+  save_table(kL2MirrorConfIngress, off);
+  save_table(kL2MirrorConfEgress, off);
 }
 
-void read_table(uint32_t id, int (*set)(const l2_mirror_entry &)) {
-  for (const l2_mirror_entry &entry :
-       conf_table_read<l2_mirror_entry>(id, L2_MIRROR_RECORD_SIZE, PORTS, l2_mirror_record_load))
+void read_table(uint32_t id, int (*set)(const L2MirrorEntry &)) {
+  for (const L2MirrorEntry &entry :
+       conf_table_read<L2MirrorEntry>(id, kL2MirrorRecordSize, kPorts, l2_mirror_record_load))
     set(entry);
 }
 
 // Ingress before egress: a port mirrored both ways does not count toward the chip's single egress port.
 void read_configuration() {
   uint32_t size = 0;
-  const uint8_t *monitor = conf_open(L2_MIRROR_CONF_MONITOR, &size);
+  const uint8_t *monitor = conf_open(kL2MirrorConfMonitor, &size);
   // Without the block the monitor port still goes to the chip: writing it completes the chip's
   // destination masks, without which no learned address is reached.
   mirror_monitor_set(monitor && size >= 4 ? le_load32(monitor) : mirror.monitor);
-  read_table(L2_MIRROR_CONF_INGRESS, mirror_ingress_set);
-  read_table(L2_MIRROR_CONF_EGRESS, mirror_egress_set);
+  read_table(kL2MirrorConfIngress, mirror_ingress_set);
+  read_table(kL2MirrorConfEgress, mirror_egress_set);
 }
 
 // ---- management objects
 
-void obj_monitor(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
+void obj_monitor(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
   if (!object.has_data(4)) return;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     uint32_t port = 0;
     mirror_monitor_get(port);
     object.set_data32(0, port);
-    object.set_res(MGMT_RES_OK);
-  } else if (object.cmd() == MGMT_CMD_SET && mirror_monitor_set(object.data32(0)) >= 0) {
+    object.set_res(kMgmtResOk);
+  } else if (object.cmd() == kMgmtCmdSet && mirror_monitor_set(object.data32(0)) >= 0) {
     save_monitor();
-    object.set_res(MGMT_RES_OK);
+    object.set_res(kMgmtResOk);
   }
 }
 
-void obj_table(mgmt_object &object, uint32_t id, const mirror_table &table, int (*get)(l2_mirror_entry &),
-               int (*set)(const l2_mirror_entry &)) {
-  if (mgmt_table_check(object, L2_MIRROR_RECORD_SIZE, PORTS) < 0) return;
-  object.set_res(MGMT_RES_OK);
+void obj_table(MgmtObject &object, uint32_t id, const MirrorTable &table, int (*get)(L2MirrorEntry &),
+               int (*set)(const L2MirrorEntry &)) {
+  if (mgmt_table_check(object, kL2MirrorRecordSize, kPorts) < 0) return;
+  object.set_res(kMgmtResOk);
   const uint16_t count = object.table_count();
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     uint16_t done = 0;
     for (; done < count; ++done) {
-      uint8_t *record = object.entry(done, L2_MIRROR_RECORD_SIZE);
-      l2_mirror_entry entry{le_load32(record), 0};
+      uint8_t *record = object.entry(done, kL2MirrorRecordSize);
+      L2MirrorEntry entry{le_load32(record), 0};
       if (get(entry) < 0) break;
       l2_mirror_record_store(record, entry);
     }
     le_store16(object.bytes + 16, done);
-  } else if (object.cmd() == MGMT_CMD_SET) {
+  } else if (object.cmd() == kMgmtCmdSet) {
     for (uint16_t i = 0; i < count; ++i) {
-      l2_mirror_entry entry{};
-      l2_mirror_record_load(object.entry(i, L2_MIRROR_RECORD_SIZE), entry);
-      if (set(entry) < 0) object.set_res(MGMT_RES_FAIL);
+      L2MirrorEntry entry{};
+      l2_mirror_record_load(object.entry(i, kL2MirrorRecordSize), entry);
+      if (set(entry) < 0) object.set_res(kMgmtResFail);
     }
     save_table(id, table);
   } else {
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
   }
 }
 
 }  // namespace
 
-void l2_mirror_record_load(const uint8_t *record, l2_mirror_entry &entry) {
+void l2_mirror_record_load(const uint8_t *record, L2MirrorEntry &entry) {
   entry = {le_load32(record), le_load32(record + 4)};
 }
 
-void l2_mirror_record_store(uint8_t *record, const l2_mirror_entry &entry) {
+void l2_mirror_record_store(uint8_t *record, const L2MirrorEntry &entry) {
   le_store32(record, entry.port);
   le_store32(record + 4, entry.enabled);
 }
@@ -170,32 +170,32 @@ int mirror_monitor_set(uint32_t port) {
   return L2_API_TRACE(swc_mirror_monitor_port_set(port), "swc_mirror_monitor_port_set(port_no)");
 }
 
-int mirror_ingress_get(l2_mirror_entry &entry) {
+int mirror_ingress_get(L2MirrorEntry &entry) {
   return entry_get(mirror.ingress, entry);
 }
 
-int mirror_egress_get(l2_mirror_entry &entry) {
+int mirror_egress_get(L2MirrorEntry &entry) {
   return entry_get(mirror.egress, entry);
 }
 
-int mirror_ingress_set(const l2_mirror_entry &entry) {
+int mirror_ingress_set(const L2MirrorEntry &entry) {
   return entry_set(mirror.ingress, entry, swc_mirror_ingress_ports_set,
                    "swc_mirror_ingress_ports_set(ports)");
 }
 
-int mirror_egress_set(const l2_mirror_entry &entry) {
+int mirror_egress_set(const L2MirrorEntry &entry) {
   return entry_set(mirror.egress, entry, swc_mirror_egress_ports_set, "swc_mirror_egress_ports_set(ports)");
 }
 
 void l2_mirror_init() {
   L2_TRACE(TRACE_DEBUG, "Init");
-  mirror.monitor = L2_MIRROR_DEFAULT_MONITOR;
+  mirror.monitor = kL2MirrorDefaultMonitor;
   reset_table(mirror.ingress);
   reset_table(mirror.egress);
 }
 
 void l2_mirror_conf(bool create) {
-  if (process_state().debug_flags[L2_DEBUG_DISABLE_MIRROR]) {
+  if (process_state().debug_flags[kL2DebugDisableMirror]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_mirror_init set");
     return;
   }
@@ -205,16 +205,16 @@ void l2_mirror_conf(bool create) {
     read_configuration();
 }
 
-bool l2_mirror_mgmt(mgmt_object &object) {
+bool l2_mirror_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
-    case OBJ_MIRROR_MONITOR:
+    case kObjMirrorMonitor:
       obj_monitor(object);
       return true;
-    case OBJ_MIRROR_INGRESS:
-      obj_table(object, L2_MIRROR_CONF_INGRESS, mirror.ingress, mirror_ingress_get, mirror_ingress_set);
+    case kObjMirrorIngress:
+      obj_table(object, kL2MirrorConfIngress, mirror.ingress, mirror_ingress_get, mirror_ingress_set);
       return true;
-    case OBJ_MIRROR_EGRESS:
-      obj_table(object, L2_MIRROR_CONF_EGRESS, mirror.egress, mirror_egress_get, mirror_egress_set);
+    case kObjMirrorEgress:
+      obj_table(object, kL2MirrorConfEgress, mirror.egress, mirror_egress_get, mirror_egress_set);
       return true;
     default:
       return false;

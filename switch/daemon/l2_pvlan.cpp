@@ -15,74 +15,73 @@ namespace {
 
 #define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
-inline constexpr uint32_t OBJ_PVLAN_TABLE = 4011;
-inline constexpr uint32_t PVLAN_MAX = 6;  // the chip's private VLANs are 1..6
-inline constexpr uint32_t PORTS = 6;
-static_assert(4 + L2_PVLAN_BLOCK_ENTRIES * L2_PVLAN_RECORD_SIZE == 228);
+inline constexpr uint32_t kObjPvlanTable = 4011;
+inline constexpr uint32_t kPvlanMax = 6;  // the chip's private VLANs are 1..6
+inline constexpr uint32_t kPorts = 6;
+static_assert(4 + kL2PvlanBlockEntries * kL2PvlanRecordSize == 228);
 
-std::vector<l2_pvlan_entry> table;  // sorted by number
+std::vector<L2PvlanEntry> table;  // sorted by number
 
-bool number_less(const l2_pvlan_entry &a, const l2_pvlan_entry &b) {
+bool number_less(const L2PvlanEntry &a, const L2PvlanEntry &b) {
   return a.pvlan_no < b.pvlan_no;
 }
 
-std::vector<l2_pvlan_entry>::iterator find(uint32_t pvlan_no) {
+std::vector<L2PvlanEntry>::iterator find(uint32_t pvlan_no) {
   return std::find_if(table.begin(), table.end(),
-                      [&](const l2_pvlan_entry &e) { return e.pvlan_no == pvlan_no; });
+                      [&](const L2PvlanEntry &e) { return e.pvlan_no == pvlan_no; });
 }
 
 bool chip_members_set(uint32_t pvlan_no, const uint32_t *member) {
-  uint32_t flags[PORTS + 1] = {};
-  for (uint32_t p = 1; p <= PORTS; ++p) flags[p] = member[p] != 0;
+  uint32_t flags[kPorts + 1] = {};
+  for (uint32_t p = 1; p <= kPorts; ++p) flags[p] = member[p] != 0;
   return swc_pvlan_port_members_set(pvlan_no, flags) >= 0;
 }
 
 // Every port a member.
-l2_pvlan_entry default_entry() {
-  l2_pvlan_entry e{};
+L2PvlanEntry default_entry() {
+  L2PvlanEntry e{};
   e.pvlan_no = 1;
   std::fill(std::begin(e.member), std::end(e.member), 1u);
   return e;
 }
 
 void save_table() {
-  conf_table_save(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES, table,
-                  l2_pvlan_record_store);
+  conf_table_save(kL2PvlanConfTable, kL2PvlanRecordSize, kL2PvlanBlockEntries, table, l2_pvlan_record_store);
 }
 
 void create_defaults() {
-  conf_table_save(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES,
-                  std::vector<l2_pvlan_entry>{default_entry()}, l2_pvlan_record_store);
+  conf_table_save(kL2PvlanConfTable, kL2PvlanRecordSize, kL2PvlanBlockEntries,
+                  std::vector<L2PvlanEntry>{default_entry()}, l2_pvlan_record_store);
 }
 
 // A block that is missing, or that no longer says it holds 32-byte entries, cannot be read.
 bool block_readable() {
   uint32_t size = 0;
-  const uint8_t *block = conf_open(L2_PVLAN_CONF_TABLE, &size);
+  const uint8_t *block = conf_open(kL2PvlanConfTable, &size);
   if (!block || size < 4) return false;
-  if (le_load16(block + 2) != L2_PVLAN_RECORD_SIZE) {
+  if (le_load16(block + 2) != kL2PvlanRecordSize) {
     L2_TRACE(TRACE_ERROR, "Illegal entry size: %d in ID %d", le_load16(block + 2),
-             static_cast<int>(L2_PVLAN_CONF_TABLE));
+             static_cast<int>(kL2PvlanConfTable));
     return false;
   }
   return true;
 }
 
-bool holds(const std::vector<l2_pvlan_entry> &entries, uint32_t pvlan_no) {
+bool holds(const std::vector<L2PvlanEntry> &entries, uint32_t pvlan_no) {
   return std::any_of(entries.begin(), entries.end(),
-                     [&](const l2_pvlan_entry &e) { return e.pvlan_no == pvlan_no; });
+                     [&](const L2PvlanEntry &e) { return e.pvlan_no == pvlan_no; });
 }
 
 // The chip starts with private VLAN 1 holding every port whatever the table says; a private VLAN the
 // configuration lacks must not keep ports together that the user separated.
-void clear_chip_leftovers(const std::vector<l2_pvlan_entry> &wanted) {
-  for (uint32_t n = 1; n <= PVLAN_MAX; ++n) {
+void clear_chip_leftovers(const std::vector<L2PvlanEntry> &wanted) {
+  for (uint32_t n = 1; n <= kPvlanMax; ++n) {
     if (holds(wanted, n) || holds(table, n)) continue;
-    uint32_t members[PORTS + 1] = {};
+    uint32_t members[kPorts + 1] = {};
     const bool any = swc_pvlan_port_members_get(n, members) >= 0 &&
-                     std::any_of(members + 1, members + PORTS + 1, [](uint32_t m) { return m != 0; });
+                     std::any_of(members + 1, members + kPorts + 1, [](uint32_t m) { return m != 0; });
     if (!any) continue;
-    const uint32_t none[PORTS + 1] = {};
+    const uint32_t none[kPorts + 1] = {};
     if (!chip_members_set(n, none)) L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
   }
 }
@@ -93,70 +92,70 @@ void read_configuration() {
     pvlan_config_add(default_entry());
     return;
   }
-  const auto wanted = conf_table_read<l2_pvlan_entry>(L2_PVLAN_CONF_TABLE, L2_PVLAN_RECORD_SIZE,
-                                                      L2_PVLAN_BLOCK_ENTRIES, l2_pvlan_record_load);
+  const auto wanted = conf_table_read<L2PvlanEntry>(kL2PvlanConfTable, kL2PvlanRecordSize,
+                                                    kL2PvlanBlockEntries, l2_pvlan_record_load);
   std::vector<uint32_t> stale;
-  for (const l2_pvlan_entry &have : table) {
+  for (const L2PvlanEntry &have : table) {
     if (!holds(wanted, have.pvlan_no)) stale.push_back(have.pvlan_no);
   }
   for (uint32_t n : stale) pvlan_config_del(n);
   clear_chip_leftovers(wanted);
-  for (const l2_pvlan_entry &entry : wanted) pvlan_config_add(entry);
+  for (const L2PvlanEntry &entry : wanted) pvlan_config_add(entry);
 }
 
 // GET answers each requested number on its own, a missing one as number 0.
-void obj_pvlan_table(mgmt_object &object) {
-  if (mgmt_table_check(object, L2_PVLAN_RECORD_SIZE, L2_PVLAN_BLOCK_ENTRIES) < 0) return;
-  object.set_res(MGMT_RES_OK);
+void obj_pvlan_table(MgmtObject &object) {
+  if (mgmt_table_check(object, kL2PvlanRecordSize, kL2PvlanBlockEntries) < 0) return;
+  object.set_res(kMgmtResOk);
   const uint16_t count = object.table_count();
   switch (object.cmd()) {
-    case MGMT_CMD_GET:
+    case kMgmtCmdGet:
       for (uint16_t i = 0; i < count; ++i) {
-        uint8_t *record = object.entry(i, L2_PVLAN_RECORD_SIZE);
-        l2_pvlan_entry entry{};
+        uint8_t *record = object.entry(i, kL2PvlanRecordSize);
+        L2PvlanEntry entry{};
         l2_pvlan_record_load(record, entry);
         pvlan_config_get(entry);
         l2_pvlan_record_store(record, entry);
       }
       return;
-    case MGMT_CMD_ADD:
-    case MGMT_CMD_DEL:
+    case kMgmtCmdAdd:
+    case kMgmtCmdDel:
       for (uint16_t i = 0; i < count; ++i) {
-        l2_pvlan_entry entry{};
-        l2_pvlan_record_load(object.entry(i, L2_PVLAN_RECORD_SIZE), entry);
+        L2PvlanEntry entry{};
+        l2_pvlan_record_load(object.entry(i, kL2PvlanRecordSize), entry);
         const int rc =
-            object.cmd() == MGMT_CMD_ADD ? pvlan_config_add(entry) : pvlan_config_del(entry.pvlan_no);
-        if (rc < 0) object.set_res(MGMT_RES_FAIL);
+            object.cmd() == kMgmtCmdAdd ? pvlan_config_add(entry) : pvlan_config_del(entry.pvlan_no);
+        if (rc < 0) object.set_res(kMgmtResFail);
       }
       save_table();
       return;
     default:
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
   }
 }
 
 }  // namespace
 
-void l2_pvlan_record_load(const uint8_t *record, l2_pvlan_entry &entry) {
+void l2_pvlan_record_load(const uint8_t *record, L2PvlanEntry &entry) {
   entry.pvlan_no = le_load32(record);
   for (int i = 0; i < 7; ++i) entry.member[i] = le_load32(record + 4 + 4 * i);
 }
 
-void l2_pvlan_record_store(uint8_t *record, const l2_pvlan_entry &entry) {
+void l2_pvlan_record_store(uint8_t *record, const L2PvlanEntry &entry) {
   le_store32(record, entry.pvlan_no);
   for (int i = 0; i < 7; ++i) le_store32(record + 4 + 4 * i, entry.member[i]);
 }
 
-int pvlan_config_add(const l2_pvlan_entry &entry) {
+int pvlan_config_add(const L2PvlanEntry &entry) {
   L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(entry.pvlan_no));
   // A number the chip does not have would take a table slot and never act.
-  if (entry.pvlan_no < 1 || entry.pvlan_no > PVLAN_MAX) {
+  if (entry.pvlan_no < 1 || entry.pvlan_no > kPvlanMax) {
     L2_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(entry.pvlan_no));
     return -1;
   }
-  table_put how{};
+  TablePut how{};
   const int index =
-      sorted_table_put(table, entry, L2_PVLAN_TABLE_MAX, number_less, TRACE_MOD_L2, __func__, &how);
+      sorted_table_put(table, entry, kL2PvlanTableMax, number_less, TRACE_MOD_L2, __func__, &how);
   if (index < 0) return -1;
   if (!chip_members_set(entry.pvlan_no, entry.member)) {
     L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
@@ -181,7 +180,7 @@ int pvlan_config_del(uint32_t pvlan_no) {
   return written ? index : -1;
 }
 
-int pvlan_config_get(l2_pvlan_entry &entry) {
+int pvlan_config_get(L2PvlanEntry &entry) {
   const auto at = find(entry.pvlan_no);
   if (at == table.end()) {
     entry.pvlan_no = 0;
@@ -198,11 +197,11 @@ size_t pvlan_config_count() {
 void l2_pvlan_init() {
   L2_TRACE(TRACE_DEBUG, "Init");
   table.clear();
-  table.reserve(L2_PVLAN_TABLE_MAX);
+  table.reserve(kL2PvlanTableMax);
 }
 
 void l2_pvlan_conf(bool create) {
-  if (process_state().debug_flags[L2_DEBUG_DISABLE_PVLAN]) {
+  if (process_state().debug_flags[kL2DebugDisablePvlan]) {
     L2_TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
     return;
   }
@@ -212,8 +211,8 @@ void l2_pvlan_conf(bool create) {
     read_configuration();
 }
 
-bool l2_pvlan_mgmt(mgmt_object &object) {
-  if (object.obj_id() != OBJ_PVLAN_TABLE) return false;
+bool l2_pvlan_mgmt(MgmtObject &object) {
+  if (object.obj_id() != kObjPvlanTable) return false;
   obj_pvlan_table(object);
   return true;
 }

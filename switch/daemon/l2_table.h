@@ -14,18 +14,18 @@
 #include <cstring>
 #include <vector>
 
-enum class table_put { updated, inserted };
+enum class TablePut { kUpdated, kInserted };
 
 // Stores `entry` in its place: the index and how, or -1 when a new key finds the table full.
 template <class T, class Less>
 int sorted_table_put(std::vector<T> &table, const T &entry, size_t capacity, Less less, unsigned module,
-                     const char *function, table_put *how) {
+                     const char *function, TablePut *how) {
   const auto at = std::lower_bound(table.begin(), table.end(), entry, less);
   const int index = static_cast<int>(at - table.begin());
   if (at != table.end() && !less(entry, *at)) {
     trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_DEBUG, "Updating at index %d", index);
     *at = entry;
-    *how = table_put::updated;
+    *how = TablePut::kUpdated;
     return index;
   }
   const bool append = at == table.end();
@@ -37,7 +37,7 @@ int sorted_table_put(std::vector<T> &table, const T &entry, size_t capacity, Les
   trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_DEBUG,
                append ? "Adding at index %d" : "Inserting at index %d", index);
   table.insert(at, entry);
-  *how = table_put::inserted;
+  *how = TablePut::kInserted;
   return index;
 }
 
@@ -110,7 +110,7 @@ std::vector<T> conf_table_read(uint32_t id, size_t record_size, size_t max, Load
 // the first miss. ADD and DEL apply each entry (any failure gives result 1) and then save the table.
 // SET gives result 1.
 template <class T>
-struct table_object_ops {
+struct TableObjectOps {
   size_t record_size;
   uint16_t max_count;
   void (*load)(const uint8_t *record, T &entry);
@@ -122,12 +122,12 @@ struct table_object_ops {
 };
 
 template <class T>
-void sorted_table_object(mgmt_object &object, const table_object_ops<T> &ops) {
+void sorted_table_object(MgmtObject &object, const TableObjectOps<T> &ops) {
   if (mgmt_table_check(object, static_cast<uint16_t>(ops.record_size), ops.max_count) < 0) return;
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
   const uint16_t count = object.table_count();
   switch (object.cmd()) {
-    case MGMT_CMD_GET: {
+    case kMgmtCmdGet: {
       if (count == 0) return;
       T at{};
       ops.load(object.entry(0, ops.record_size), at);
@@ -137,17 +137,16 @@ void sorted_table_object(mgmt_object &object, const table_object_ops<T> &ops) {
       le_store16(object.bytes + 16, found);
       return;
     }
-    case MGMT_CMD_ADD:
-    case MGMT_CMD_DEL:
+    case kMgmtCmdAdd:
+    case kMgmtCmdDel:
       for (uint16_t i = 0; i < count; ++i) {
         T entry{};
         ops.load(object.entry(i, ops.record_size), entry);
-        if ((object.cmd() == MGMT_CMD_ADD ? ops.add(entry) : ops.del(entry)) < 0)
-          object.set_res(MGMT_RES_FAIL);
+        if ((object.cmd() == kMgmtCmdAdd ? ops.add(entry) : ops.del(entry)) < 0) object.set_res(kMgmtResFail);
       }
       ops.save();
       return;
     default:
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
   }
 }

@@ -16,24 +16,24 @@ namespace {
 
 #define L3_TRACE(level, ...) trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
-inline constexpr uint32_t OBJ_LEGS = 5000, OBJ_ROUTES = 5001, OBJ_IP_ENABLED = 5002, OBJ_INTERFACE = 5003;
-inline constexpr uint16_t MGMT_TABLE_MAX = 32;
-inline constexpr uint32_t MANAGEMENT_RLID = 1;
-static_assert(4 + L3_LEG_MAX * L3_LEG_RECORD_SIZE == 772);
-static_assert(4 + L3_ROUTE_MAX * L3_ROUTE_RECORD_SIZE == 388);
+inline constexpr uint32_t kObjLegs = 5000, kObjRoutes = 5001, kObjIpEnabled = 5002, kObjInterface = 5003;
+inline constexpr uint16_t kMgmtTableMax = 32;
+inline constexpr uint32_t kManagementRlid = 1;
+static_assert(4 + kL3LegMax * kL3LegRecordSize == 772);
+static_assert(4 + kL3RouteMax * kL3RouteRecordSize == 388);
 
-void save_legs(const std::vector<l3_leg> &legs) {
-  conf_table_save(L3_CONF_LEGS, L3_LEG_RECORD_SIZE, L3_LEG_MAX, legs, l3_leg_record_store);
+void save_legs(const std::vector<L3Leg> &legs) {
+  conf_table_save(kL3ConfLegs, kL3LegRecordSize, kL3LegMax, legs, l3_leg_record_store);
 }
 
-void save_routes(const std::vector<l3_route> &routes) {
-  conf_table_save(L3_CONF_ROUTES, L3_ROUTE_RECORD_SIZE, L3_ROUTE_MAX, routes, l3_route_record_store);
+void save_routes(const std::vector<L3Route> &routes) {
+  conf_table_save(kL3ConfRoutes, kL3RouteRecordSize, kL3RouteMax, routes, l3_route_record_store);
 }
 
 void save_general(uint32_t ip_enabled) {
-  if (uint8_t *block = conf_create(L3_CONF_GENERAL, 4)) {
+  if (uint8_t *block = conf_create(kL3ConfGeneral, 4)) {
     le_store32(block, ip_enabled);
-    conf_close(L3_CONF_GENERAL);
+    conf_close(kL3ConfGeneral);
   }
 }
 
@@ -46,31 +46,31 @@ std::vector<T> all_of(int (*get)(T &, bool)) {
 }
 
 void save_current_legs() {
-  save_legs(all_of<l3_leg>(rl_config_get));
+  save_legs(all_of<L3Leg>(rl_config_get));
 }
 
 void save_current_routes() {
-  save_routes(all_of<l3_route>(sr_config_get));
+  save_routes(all_of<L3Route>(sr_config_get));
 }
 
-bool leg_exists(uint32_t rlid, l3_leg &leg) {
-  leg = l3_leg{};
+bool leg_exists(uint32_t rlid, L3Leg &leg) {
+  leg = L3Leg{};
   leg.rlid = rlid;
   return rl_config_get(leg, true) >= 0 && leg.rlid == rlid;
 }
 
-bool default_route(l3_route &route) {
-  route = l3_route{};
+bool default_route(L3Route &route) {
+  route = L3Route{};
   return sr_config_get(route, true) >= 0 && route.network == 0 && route.mask == 0;
 }
 
 // Defaults, keeping the management interface (leg 1, the default route and the flag) when asked.
 void create_defaults(uint32_t keep) {
-  std::vector<l3_leg> legs;
-  std::vector<l3_route> routes;
-  l3_leg leg;
-  l3_route route;
-  if (keep && leg_exists(MANAGEMENT_RLID, leg)) legs.push_back(leg);
+  std::vector<L3Leg> legs;
+  std::vector<L3Route> routes;
+  L3Leg leg;
+  L3Route route;
+  if (keep && leg_exists(kManagementRlid, leg)) legs.push_back(leg);
   if (keep && default_route(route)) routes.push_back(route);
   save_general(keep ? l3_ip_enabled() : 0);
   save_legs(legs);
@@ -79,69 +79,69 @@ void create_defaults(uint32_t keep) {
 
 void read_configuration() {
   uint32_t size = 0;
-  const uint8_t *general = conf_open(L3_CONF_GENERAL, &size);
+  const uint8_t *general = conf_open(kL3ConfGeneral, &size);
   l3_ip_enabled_set(general && size >= 4 ? le_load32(general) : 0);
 
   const auto wanted_legs =
-      conf_table_read<l3_leg>(L3_CONF_LEGS, L3_LEG_RECORD_SIZE, L3_LEG_MAX, l3_leg_record_load);
-  for (const l3_leg &have : all_of<l3_leg>(rl_config_get))
+      conf_table_read<L3Leg>(kL3ConfLegs, kL3LegRecordSize, kL3LegMax, l3_leg_record_load);
+  for (const L3Leg &have : all_of<L3Leg>(rl_config_get))
     if (std::none_of(wanted_legs.begin(), wanted_legs.end(),
-                     [&](const l3_leg &w) { return w.rlid == have.rlid; }))
+                     [&](const L3Leg &w) { return w.rlid == have.rlid; }))
       rl_config_del(have.rlid);
-  for (const l3_leg &leg : wanted_legs) rl_config_add(leg);
+  for (const L3Leg &leg : wanted_legs) rl_config_add(leg);
 
   const auto wanted_routes =
-      conf_table_read<l3_route>(L3_CONF_ROUTES, L3_ROUTE_RECORD_SIZE, L3_ROUTE_MAX, l3_route_record_load);
-  for (const l3_route &have : all_of<l3_route>(sr_config_get))
+      conf_table_read<L3Route>(kL3ConfRoutes, kL3RouteRecordSize, kL3RouteMax, l3_route_record_load);
+  for (const L3Route &have : all_of<L3Route>(sr_config_get))
     if (std::none_of(wanted_routes.begin(), wanted_routes.end(),
-                     [&](const l3_route &w) { return w.network == have.network && w.mask == have.mask; }))
+                     [&](const L3Route &w) { return w.network == have.network && w.mask == have.mask; }))
       sr_config_del(have);
-  for (const l3_route &route : wanted_routes) sr_config_add(route);
+  for (const L3Route &route : wanted_routes) sr_config_add(route);
 }
 
-void obj_legs(mgmt_object &object) {
-  static const table_object_ops<l3_leg> ops{L3_LEG_RECORD_SIZE,
-                                            MGMT_TABLE_MAX,
-                                            l3_leg_record_load,
-                                            l3_leg_record_store,
-                                            rl_config_get,
-                                            rl_config_add,
-                                            [](const l3_leg &leg) { return rl_config_del(leg.rlid); },
-                                            save_current_legs};
-  sorted_table_object(object, ops);
+void obj_legs(MgmtObject &object) {
+  static const TableObjectOps<L3Leg> kOps{kL3LegRecordSize,
+                                          kMgmtTableMax,
+                                          l3_leg_record_load,
+                                          l3_leg_record_store,
+                                          rl_config_get,
+                                          rl_config_add,
+                                          [](const L3Leg &leg) { return rl_config_del(leg.rlid); },
+                                          save_current_legs};
+  sorted_table_object(object, kOps);
 }
 
-void obj_routes(mgmt_object &object) {
-  static const table_object_ops<l3_route> ops{L3_ROUTE_RECORD_SIZE,  MGMT_TABLE_MAX,     l3_route_record_load,
-                                              l3_route_record_store, sr_config_get,      sr_config_add,
-                                              sr_config_del,         save_current_routes};
-  sorted_table_object(object, ops);
+void obj_routes(MgmtObject &object) {
+  static const TableObjectOps<L3Route> kOps{kL3RouteRecordSize,    kMgmtTableMax,      l3_route_record_load,
+                                            l3_route_record_store, sr_config_get,      sr_config_add,
+                                            sr_config_del,         save_current_routes};
+  sorted_table_object(object, kOps);
 }
 
-void obj_ip_enabled(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
+void obj_ip_enabled(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
   if (!object.has_data(4)) return;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     object.set_data32(0, l3_ip_enabled());
-  } else if (object.cmd() == MGMT_CMD_SET) {
+  } else if (object.cmd() == kMgmtCmdSet) {
     l3_ip_enabled_set(object.data32(0));
     save_general(l3_ip_enabled());
   } else {
     return;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 // The management interface record: VID, IP, netmask, default gateway, DHCP flag, IP-enabled flag.
-struct interface_record {
+struct InterfaceRecord {
   uint32_t vid, ip, mask, gateway, dhcp, ip_enabled;
 };
-inline constexpr size_t INTERFACE_RECORD_SIZE = 24;
+inline constexpr size_t kInterfaceRecordSize = 24;
 
-void interface_get(mgmt_object &object) {
-  l3_leg leg;
-  l3_route route;
-  const bool has_leg = leg_exists(MANAGEMENT_RLID, leg);
+void interface_get(MgmtObject &object) {
+  L3Leg leg;
+  L3Route route;
+  const bool has_leg = leg_exists(kManagementRlid, leg);
   const bool has_route = default_route(route);
   const uint32_t words[6] = {has_leg ? leg.vid : 0,         has_leg ? leg.ip : 0,   has_leg ? leg.mask : 0,
                              has_route ? route.gateway : 0, has_leg ? leg.dhcp : 0, l3_ip_enabled()};
@@ -150,22 +150,22 @@ void interface_get(mgmt_object &object) {
 
 // Each step goes through the table operations and saves its block; a failed step makes the answer 1,
 // the steps already done stay.
-bool interface_set(const interface_record &r) {
+bool interface_set(const InterfaceRecord &r) {
   bool ok = true;
-  l3_route route;
+  L3Route route;
   if (r.gateway == 0 && default_route(route)) {
     ok = sr_config_del(route) >= 0 && ok;
     save_current_routes();
   }
-  l3_leg leg;
-  if (leg_exists(MANAGEMENT_RLID, leg) &&
+  L3Leg leg;
+  if (leg_exists(kManagementRlid, leg) &&
       ((r.ip == 0 && r.dhcp == 0) || r.ip != leg.ip || r.mask != leg.mask)) {
-    ok = rl_config_del(MANAGEMENT_RLID) >= 0 && ok;
+    ok = rl_config_del(kManagementRlid) >= 0 && ok;
     save_current_legs();
   }
   if (r.ip != 0 || r.dhcp != 0) {
-    l3_leg wanted{};
-    wanted.rlid = MANAGEMENT_RLID;
+    L3Leg wanted{};
+    wanted.rlid = kManagementRlid;
     wanted.vid = r.vid;
     wanted.ip = r.ip;
     wanted.mask = r.mask;
@@ -173,7 +173,7 @@ bool interface_set(const interface_record &r) {
     ok = rl_config_add(wanted) >= 0 && ok;
     save_current_legs();
     if (r.gateway != 0) {
-      ok = sr_config_add(l3_route{0, 0, r.gateway}) >= 0 && ok;
+      ok = sr_config_add(L3Route{0, 0, r.gateway}) >= 0 && ok;
       save_current_routes();
     }
   }
@@ -182,16 +182,16 @@ bool interface_set(const interface_record &r) {
   return ok;
 }
 
-void obj_interface(mgmt_object &object) {
-  object.set_res(MGMT_RES_FAIL);
-  if (!object.has_data(INTERFACE_RECORD_SIZE)) return;
-  if (object.cmd() == MGMT_CMD_GET) {
+void obj_interface(MgmtObject &object) {
+  object.set_res(kMgmtResFail);
+  if (!object.has_data(kInterfaceRecordSize)) return;
+  if (object.cmd() == kMgmtCmdGet) {
     interface_get(object);
-    object.set_res(MGMT_RES_OK);
-  } else if (object.cmd() == MGMT_CMD_SET) {
-    const interface_record r{object.data32(0),  object.data32(4),  object.data32(8),
-                             object.data32(12), object.data32(16), object.data32(20)};
-    object.set_res(interface_set(r) ? MGMT_RES_OK : MGMT_RES_FAIL);
+    object.set_res(kMgmtResOk);
+  } else if (object.cmd() == kMgmtCmdSet) {
+    const InterfaceRecord r{object.data32(0),  object.data32(4),  object.data32(8),
+                            object.data32(12), object.data32(16), object.data32(20)};
+    object.set_res(interface_set(r) ? kMgmtResOk : kMgmtResFail);
   }
 }
 
@@ -202,14 +202,14 @@ void l3_init() {
   l3_rl_init();
   l3_sr_init();
   packet_l3_receiver_set(l3_packet_rx);
-  l3_conf(conf_action{CONF_ACTION_READ, 0});
+  l3_conf(ConfAction{kConfActionRead, 0});
 }
 
-void l3_conf(const conf_action &action) {
-  if (action.action == CONF_ACTION_CREATE) {
+void l3_conf(const ConfAction &action) {
+  if (action.action == kConfActionCreate) {
     L3_TRACE(TRACE_DEBUG, "Creating default configuration");
     create_defaults(action.keep);
-  } else if (action.action == CONF_ACTION_READ) {
+  } else if (action.action == kConfActionRead) {
     L3_TRACE(TRACE_DEBUG, "Reading configuration");
     read_configuration();
   } else {
@@ -217,21 +217,21 @@ void l3_conf(const conf_action &action) {
   }
 }
 
-void l3_mgmt(mgmt_object &object) {
+void l3_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
-    case OBJ_LEGS:
+    case kObjLegs:
       obj_legs(object);
       break;
-    case OBJ_ROUTES:
+    case kObjRoutes:
       obj_routes(object);
       break;
-    case OBJ_IP_ENABLED:
+    case kObjIpEnabled:
       obj_ip_enabled(object);
       break;
-    case OBJ_INTERFACE:
+    case kObjInterface:
       obj_interface(object);
       break;
     default:
-      object.set_res(MGMT_RES_NO_HANDLER);
+      object.set_res(kMgmtResNoHandler);
   }
 }

@@ -6,26 +6,26 @@
 #include <cstddef>
 #include <cstdint>
 
-struct conf_action;
-struct mgmt_object;
-struct packet_buffer;
+struct ConfAction;
+struct MgmtObject;
+struct PacketBuffer;
 
 // Configuration blocks.
-inline constexpr uint32_t L3_CONF_LEGS = 1;      // u16 count, u16 entry size 24, up to 32 legs
-inline constexpr uint32_t L3_CONF_ROUTES = 2;    // u16 count, u16 entry size 12, up to 32 routes
-inline constexpr uint32_t L3_CONF_GENERAL = 13;  // u32 IP-enabled flag
-inline constexpr size_t L3_LEG_MAX = 32;
-inline constexpr size_t L3_ROUTE_MAX = 32;
-inline constexpr size_t L3_LEG_RECORD_SIZE = 24;
-inline constexpr size_t L3_ROUTE_RECORD_SIZE = 12;
+inline constexpr uint32_t kL3ConfLegs = 1;      // u16 count, u16 entry size 24, up to 32 legs
+inline constexpr uint32_t kL3ConfRoutes = 2;    // u16 count, u16 entry size 12, up to 32 routes
+inline constexpr uint32_t kL3ConfGeneral = 13;  // u32 IP-enabled flag
+inline constexpr size_t kL3LegMax = 32;
+inline constexpr size_t kL3RouteMax = 32;
+inline constexpr size_t kL3LegRecordSize = 24;
+inline constexpr size_t kL3RouteRecordSize = 12;
 // The largest frame passed from a TAP device into the switch.
-inline constexpr uint32_t L3_FRAME_MAX = 9600;
+inline constexpr uint32_t kL3FrameMax = 9600;
 // A frame from a TAP device must be longer than this to be sent.
-inline constexpr uint32_t L3_FRAME_MIN_EXCLUSIVE = 13;
+inline constexpr uint32_t kL3FrameMinExclusive = 13;
 
 // A router leg. The first six words are the 24-byte record of object 5000 and block 1; mac and fd
 // live in memory only (fd < 0: no TAP device).
-struct l3_leg {
+struct L3Leg {
   uint32_t rlid;  // also the TAP number
   uint32_t vid;
   uint32_t ip;    // host order
@@ -37,52 +37,52 @@ struct l3_leg {
 };
 
 // A static route (host order), the 12-byte record of object 5001 and block 2.
-struct l3_route {
+struct L3Route {
   uint32_t network;
   uint32_t mask;
   uint32_t gateway;
 };
 
-void l3_leg_record_load(const uint8_t *record, l3_leg &leg);
-void l3_leg_record_store(uint8_t *record, const l3_leg &leg);
-void l3_route_record_load(const uint8_t *record, l3_route &route);
-void l3_route_record_store(uint8_t *record, const l3_route &route);
+void l3_leg_record_load(const uint8_t *record, L3Leg &leg);
+void l3_leg_record_store(uint8_t *record, const L3Leg &leg);
+void l3_route_record_load(const uint8_t *record, L3Route &route);
+void l3_route_record_store(uint8_t *record, const L3Route &route);
 
 // Module glue.
 void l3_init();
-void l3_conf(const conf_action &action);
-void l3_mgmt(mgmt_object &object);
+void l3_conf(const ConfAction &action);
+void l3_mgmt(MgmtObject &object);
 
 // Router legs: the entry's index, or -1.
 void l3_rl_init();
-int rl_config_add(const l3_leg &leg);
+int rl_config_add(const L3Leg &leg);
 int rl_config_del(uint32_t rlid);
 // The first leg with a greater rlid, or with `exact` a greater or equal one (mac and fd included).
-int rl_config_get(l3_leg &leg, bool exact);
+int rl_config_get(L3Leg &leg, bool exact);
 size_t rl_config_count();
 uint32_t l3_ip_enabled();
 void l3_ip_enabled_set(uint32_t enabled);
 
 // Static routes: the entry's index, or -1.
 void l3_sr_init();
-int sr_config_add(const l3_route &route);
-int sr_config_del(const l3_route &route);
-int sr_config_get(l3_route &route, bool exact);
+int sr_config_add(const L3Route &route);
+int sr_config_del(const L3Route &route);
+int sr_config_get(L3Route &route, bool exact);
 size_t sr_config_count();
 
 // Frames of EtherType 0x0800 and 0x0806 from the CPU path; frees the buffer.
-void l3_packet_rx(packet_buffer *buffer);
+void l3_packet_rx(PacketBuffer *buffer);
 // Descriptor callback of the TAP devices: one frame from the host into the leg's VLAN.
 void l3_packet_event(int fd, unsigned events);
 
 // Frames from the TAP devices that were not sent, by reason.
-struct l3_stats {
+struct L3Stats {
   uint32_t tap_short;      // 13 bytes or fewer
-  uint32_t tap_long;       // more than L3_FRAME_MAX bytes
+  uint32_t tap_long;       // more than kL3FrameMax bytes
   uint32_t tap_no_leg;     // no leg for the descriptor (or IP disabled)
   uint32_t tap_no_buffer;  // no packet buffer free
 };
-l3_stats l3_stats_get();
+L3Stats l3_stats_get();
 
 // Text forms, each with eight rotating result buffers so up to eight can be used in one expression:
 // "a.b.c.d" from the most significant byte, and "tap<rlid>".
@@ -100,6 +100,6 @@ int l3_tap_create(const char *name);
 const char *l3_dhcp_script();
 
 // Test seams: without them commands go to system() and TAP devices are opened on /dev/net/tun.
-using l3_command_runner = int (*)(const char *command);
-using l3_tap_opener = int (*)(const char *name);
-void l3_test_hooks_set(l3_command_runner runner, l3_tap_opener opener);
+using L3CommandRunner = int (*)(const char *command);
+using L3TapOpener = int (*)(const char *name);
+void l3_test_hooks_set(L3CommandRunner runner, L3TapOpener opener);

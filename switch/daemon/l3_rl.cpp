@@ -29,36 +29,36 @@ namespace {
 
 #define L3_TRACE(level, ...) trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
-inline constexpr unsigned long TUN_SET_IFF = 0x400454ca, TUN_SET_NOCSUM = 0x400454c8;
-inline constexpr short TAP_FLAGS = 0x1002;  // TAP device, no packet information
-static_assert(TUNSETIFF == TUN_SET_IFF && (IFF_TAP | IFF_NO_PI) == TAP_FLAGS);
-inline constexpr uint32_t MAX_VID = 4095;
-inline constexpr uint32_t MAX_RLID = 0x7FFFFFFF;  // "tap%d" of a larger id would read as a negative number
-inline constexpr const char *DHCP_SCRIPT = "/mnt/userflash/startup/07rc_dhcpc_inband.sh";
-inline constexpr size_t COMMAND_SIZE = 256;
+inline constexpr unsigned long kTunSetIff = 0x400454ca, kTunSetNocsum = 0x400454c8;
+inline constexpr short kTapFlags = 0x1002;  // TAP device, no packet information
+static_assert(TUNSETIFF == kTunSetIff && (IFF_TAP | IFF_NO_PI) == kTapFlags);
+inline constexpr uint32_t kMaxVid = 4095;
+inline constexpr uint32_t kMaxRlid = 0x7FFFFFFF;  // "tap%d" of a larger id would read as a negative number
+inline constexpr const char *kDhcpScript = "/mnt/userflash/startup/07rc_dhcpc_inband.sh";
+inline constexpr size_t kCommandSize = 256;
 
-struct leg_module {
-  std::vector<l3_leg> table;  // sorted by rlid
+struct LegModule {
+  std::vector<L3Leg> table;  // sorted by rlid
   uint32_t ip_enabled = 0;
-  l3_stats stats{};
-  l3_command_runner runner = nullptr;
-  l3_tap_opener opener = nullptr;
+  L3Stats stats{};
+  L3CommandRunner runner = nullptr;
+  L3TapOpener opener = nullptr;
 };
-leg_module legs;
+LegModule legs;
 
-bool rlid_less(const l3_leg &a, const l3_leg &b) {
+bool rlid_less(const L3Leg &a, const L3Leg &b) {
   return a.rlid < b.rlid;
 }
 
-l3_leg *find_leg(uint32_t rlid) {
+L3Leg *find_leg(uint32_t rlid) {
   auto at =
-      std::lower_bound(legs.table.begin(), legs.table.end(), l3_leg{rlid, 0, 0, 0, 0, 0, {}, -1}, rlid_less);
+      std::lower_bound(legs.table.begin(), legs.table.end(), L3Leg{rlid, 0, 0, 0, 0, 0, {}, -1}, rlid_less);
   return at != legs.table.end() && at->rlid == rlid ? &*at : nullptr;
 }
 
 int run_command(const char *caller, const char *format, ...) __attribute__((format(printf, 2, 3)));
 int run_command(const char *caller, const char *format, ...) {
-  char command[COMMAND_SIZE];
+  char command[kCommandSize];
   va_list args;
   va_start(args, format);
   std::vsnprintf(command, sizeof command, format, args);
@@ -76,7 +76,7 @@ void rip_send_line(const char *line) {
   L3_TRACE(TRACE_NOISE, "rip: %s", line);
 }
 
-void rip_configure(const l3_leg &leg) {
+void rip_configure(const L3Leg &leg) {
   const std::string tap = l3_tap_txt(leg.rlid);
   rip_send_line("router rip");
   if (leg.rip == 0) {
@@ -94,9 +94,9 @@ void rip_configure(const l3_leg &leg) {
 }
 
 // Another leg with a device shares the VID and with it the leg MAC and broadcast entries.
-bool vid_shared(const l3_leg &leg) {
+bool vid_shared(const L3Leg &leg) {
   return std::any_of(legs.table.begin(), legs.table.end(),
-                     [&](const l3_leg &o) { return o.rlid != leg.rlid && o.fd >= 0 && o.vid == leg.vid; });
+                     [&](const L3Leg &o) { return o.rlid != leg.rlid && o.fd >= 0 && o.vid == leg.vid; });
 }
 
 SwcMacEntry mac_entry(uint32_t vid, const uint8_t *mac) {
@@ -108,14 +108,14 @@ SwcMacEntry mac_entry(uint32_t vid, const uint8_t *mac) {
   return entry;
 }
 
-int rl_api_add(const l3_leg &leg) {
+int rl_api_add(const L3Leg &leg) {
   L3_TRACE(TRACE_DEBUG, "rlid %d", static_cast<int>(leg.rlid));
   const SwcMacEntry own = mac_entry(leg.vid, leg.mac);
   if (trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), TRACE_DEBUG,
                    "swc_mac_table_learn(leg mac)") < 0)
     return -1;
-  static const uint8_t broadcast_mac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  SwcMacEntry broadcast = mac_entry(leg.vid, broadcast_mac);
+  static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  SwcMacEntry broadcast = mac_entry(leg.vid, kBroadcastMac);
   std::fill(std::begin(broadcast.destination), std::end(broadcast.destination), 1u);
   if (trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), TRACE_DEBUG,
                    "swc_mac_table_learn(broadcast)") < 0)
@@ -124,14 +124,14 @@ int rl_api_add(const l3_leg &leg) {
 }
 
 // The entries stay while another leg of the same VID still needs them.
-void rl_api_del(const l3_leg &leg) {
+void rl_api_del(const L3Leg &leg) {
   L3_TRACE(TRACE_DEBUG, "rlid %d", static_cast<int>(leg.rlid));
   if (vid_shared(leg)) {
     L3_TRACE(TRACE_DEBUG, "VID %d still used by another leg", static_cast<int>(leg.vid));
     return;
   }
-  static const uint8_t broadcast_mac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  for (const uint8_t *mac : {static_cast<const uint8_t *>(leg.mac), broadcast_mac}) {
+  static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  for (const uint8_t *mac : {static_cast<const uint8_t *>(leg.mac), kBroadcastMac}) {
     SwcVidMac key{};
     key.vid = leg.vid;
     std::memcpy(key.mac, mac, 6);
@@ -141,7 +141,7 @@ void rl_api_del(const l3_leg &leg) {
 }
 
 // Step 1 of an add on an existing leg with a device: the DHCP client and the old MAC entries.
-void update_existing(const l3_leg &old, const l3_leg &leg) {
+void update_existing(const L3Leg &old, const L3Leg &leg) {
   if (old.fd < 0) return;
   // A changed address needs no removal step of its own: the ifconfig lines that follow replace it.
   if (leg.dhcp == 0) {
@@ -153,7 +153,7 @@ void update_existing(const l3_leg &old, const l3_leg &leg) {
 }
 
 // Step 4: a new leg's TAP device, its MAC address and its descriptor in the main loop.
-void create_device(l3_leg &leg) {
+void create_device(L3Leg &leg) {
   const char *tap = l3_tap_txt(leg.rlid);
   leg.fd = legs.opener ? legs.opener(tap) : l3_tap_create(tap);
   if (leg.fd < 0) {
@@ -163,11 +163,11 @@ void create_device(l3_leg &leg) {
   run_command("rl_config_add", "/sbin/ifconfig %s hw ether %02x:%02x:%02x:%02x:%02x:%02x", tap, leg.mac[0],
               leg.mac[1], leg.mac[2], leg.mac[3], leg.mac[4], leg.mac[5]);
   if (leg.dhcp) dhcp_client("rl_config_add", "start");
-  if (fd_reg(l3_packet_event, FD_EVENT_READ, leg.fd) < 0) L3_TRACE(TRACE_ERROR, "fd_reg failed");
+  if (fd_reg(l3_packet_event, kFdEventRead, leg.fd) < 0) L3_TRACE(TRACE_ERROR, "fd_reg failed");
 }
 
 // Step 5: the address, the routing daemon's lines and the MAC entries of a leg with a device.
-int configure_device(const l3_leg &leg) {
+int configure_device(const L3Leg &leg) {
   if (leg.fd < 0) return 0;
   if (!leg.dhcp) {
     const char *tap = l3_tap_txt(leg.rlid);
@@ -180,28 +180,28 @@ int configure_device(const l3_leg &leg) {
   return rl_api_add(leg);
 }
 
-void close_device(const l3_leg &leg) {
-  if (fd_reg(nullptr, FD_EVENT_READ, leg.fd) < 0) L3_TRACE(TRACE_ERROR, "fd_reg failed");
+void close_device(const L3Leg &leg) {
+  if (fd_reg(nullptr, kFdEventRead, leg.fd) < 0) L3_TRACE(TRACE_ERROR, "fd_reg failed");
   if (close(leg.fd) != 0) L3_TRACE(TRACE_ERROR, "close failed");
 }
 
-const l3_leg *rl_lookup_vid(uint32_t vid) {
+const L3Leg *rl_lookup_vid(uint32_t vid) {
   if (!legs.ip_enabled) {
     L3_TRACE(TRACE_NOTE, "IP is disabled");
     return nullptr;
   }
-  for (const l3_leg &leg : legs.table)
+  for (const L3Leg &leg : legs.table)
     if (leg.vid == vid) return &leg;
   L3_TRACE(TRACE_NOTE, "Router Leg for VID %d not found", static_cast<int>(vid));
   return nullptr;
 }
 
-const l3_leg *rl_lookup_fd(int fd) {
+const L3Leg *rl_lookup_fd(int fd) {
   if (!legs.ip_enabled) {
     L3_TRACE(TRACE_NOTE, "IP is disabled");
     return nullptr;
   }
-  for (const l3_leg &leg : legs.table)
+  for (const L3Leg &leg : legs.table)
     if (leg.fd == fd) return &leg;
   L3_TRACE(TRACE_NOTE, "Router Leg for fd %d not found", fd);
   return nullptr;
@@ -209,7 +209,7 @@ const l3_leg *rl_lookup_fd(int fd) {
 
 }  // namespace
 
-void l3_leg_record_load(const uint8_t *record, l3_leg &leg) {
+void l3_leg_record_load(const uint8_t *record, L3Leg &leg) {
   leg.rlid = le_load32(record);
   leg.vid = le_load32(record + 4);
   leg.ip = le_load32(record + 8);
@@ -218,7 +218,7 @@ void l3_leg_record_load(const uint8_t *record, l3_leg &leg) {
   leg.dhcp = le_load32(record + 20);
 }
 
-void l3_leg_record_store(uint8_t *record, const l3_leg &leg) {
+void l3_leg_record_store(uint8_t *record, const L3Leg &leg) {
   le_store32(record, leg.rlid);
   le_store32(record + 4, leg.vid);
   le_store32(record + 8, leg.ip);
@@ -261,7 +261,7 @@ int l3_system(const char *caller, const char *command) {
 
 const char *l3_dhcp_script() {
   const char *path = std::getenv("PORTVISOR_DHCP_SCRIPT");
-  return path && *path ? path : DHCP_SCRIPT;
+  return path && *path ? path : kDhcpScript;
 }
 
 int l3_tap_create(const char *name) {
@@ -274,20 +274,20 @@ int l3_tap_create(const char *name) {
   }
   ifreq request{};
   std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
-  request.ifr_flags = TAP_FLAGS;
-  const int rc = ioctl(fd, TUN_SET_IFF, &request);
+  request.ifr_flags = kTapFlags;
+  const int rc = ioctl(fd, kTunSetIff, &request);
   if (rc < 0) {
     const int error = errno;
     close(fd);
     L3_TRACE(TRACE_ERROR, "ioctl TUNSETIFF for %s failed: %s", name, std::strerror(error));
     return rc;
   }
-  if (ioctl(fd, TUN_SET_NOCSUM, 1) < 0)
+  if (ioctl(fd, kTunSetNocsum, 1) < 0)
     L3_TRACE(TRACE_ERROR, "ioctl TUNSETNOCSUM for %s failed: %s", name, std::strerror(errno));
   return fd;
 }
 
-void l3_test_hooks_set(l3_command_runner runner, l3_tap_opener opener) {
+void l3_test_hooks_set(L3CommandRunner runner, L3TapOpener opener) {
   legs.runner = runner;
   legs.opener = opener;
 }
@@ -295,54 +295,54 @@ void l3_test_hooks_set(l3_command_runner runner, l3_tap_opener opener) {
 void l3_rl_init() {
   L3_TRACE(TRACE_DEBUG, "Init");
   // A restart inside one process (tests) leaves no device behind.
-  for (const l3_leg &leg : legs.table)
+  for (const L3Leg &leg : legs.table)
     if (leg.fd >= 0) close_device(leg);
   legs.table.clear();
-  legs.table.reserve(L3_LEG_MAX);
+  legs.table.reserve(kL3LegMax);
   legs.ip_enabled = 0;
-  legs.stats = l3_stats{};
+  legs.stats = L3Stats{};
   if (l3_system("l3_rl_init", "/bin/echo \"0\" > /proc/sys/net/ipv4/conf/all/rp_filter") != 0)
     L3_TRACE(TRACE_ERROR, "system(...) failed (rp_filter): %s", std::strerror(errno));
 }
 
-int rl_config_add(const l3_leg &request) {
+int rl_config_add(const L3Leg &request) {
   L3_TRACE(TRACE_DEBUG, "rlid: %d", static_cast<int>(request.rlid));
   // Both numbers reach a device name, the chip's tables and shell commands.
-  if (request.rlid > MAX_RLID) {
+  if (request.rlid > kMaxRlid) {
     L3_TRACE(TRACE_ERROR, "illegal rlid: %lu", static_cast<unsigned long>(request.rlid));
     return -1;
   }
-  if (request.vid > MAX_VID) {
+  if (request.vid > kMaxVid) {
     L3_TRACE(TRACE_ERROR, "illegal vid: %lu", static_cast<unsigned long>(request.vid));
     return -1;
   }
-  l3_leg leg = request;
+  L3Leg leg = request;
   leg.fd = -1;
-  const l3_leg *existing = find_leg(request.rlid);
+  const L3Leg *existing = find_leg(request.rlid);
   const bool is_new = existing == nullptr;
   if (existing) {
     leg.fd = existing->fd;
     update_existing(*existing, leg);
   }
   board_mac_addr(1, leg.mac);
-  table_put how{};
-  const int index = sorted_table_put(legs.table, leg, L3_LEG_MAX, rlid_less, TRACE_MOD_L3, __func__, &how);
+  TablePut how{};
+  const int index = sorted_table_put(legs.table, leg, kL3LegMax, rlid_less, TRACE_MOD_L3, __func__, &how);
   if (index < 0) return -1;
-  l3_leg &stored = legs.table[static_cast<size_t>(index)];
+  L3Leg &stored = legs.table[static_cast<size_t>(index)];
   if (is_new) create_device(stored);
   return configure_device(stored) < 0 ? -1 : index;
 }
 
 int rl_config_del(uint32_t rlid) {
   L3_TRACE(TRACE_DEBUG, "rlid: %d", static_cast<int>(rlid));
-  const l3_leg *found = find_leg(rlid);
+  const L3Leg *found = find_leg(rlid);
   if (!found) {
     L3_TRACE(TRACE_DEBUG, "Delete failed, not found");
     return -1;
   }
   const int index = static_cast<int>(found - legs.table.data());
   L3_TRACE(TRACE_DEBUG, "Deleting at index %d", index);
-  const l3_leg leg = *found;
+  const L3Leg leg = *found;
   legs.table.erase(legs.table.begin() + index);
   if (leg.fd >= 0) {
     if (!leg.dhcp) {
@@ -356,7 +356,7 @@ int rl_config_del(uint32_t rlid) {
   return index;
 }
 
-int rl_config_get(l3_leg &leg, bool exact) {
+int rl_config_get(L3Leg &leg, bool exact) {
   return sorted_table_get(legs.table, leg, exact, rlid_less);
 }
 
@@ -372,12 +372,12 @@ void l3_ip_enabled_set(uint32_t enabled) {
   legs.ip_enabled = enabled;
 }
 
-l3_stats l3_stats_get() {
+L3Stats l3_stats_get() {
   return legs.stats;
 }
 
-void l3_packet_rx(packet_buffer *buffer) {
-  const l3_leg *leg = rl_lookup_vid(buffer->vid);
+void l3_packet_rx(PacketBuffer *buffer) {
+  const L3Leg *leg = rl_lookup_vid(buffer->vid);
   if (!leg) {
     L3_TRACE(TRACE_DEBUG, "Ignored packed from vid %u", static_cast<unsigned>(buffer->vid));
   } else if (leg->fd >= 0) {
@@ -389,31 +389,31 @@ void l3_packet_rx(packet_buffer *buffer) {
 }
 
 void l3_packet_event(int fd, unsigned events) {
-  if (!(events & FD_EVENT_READ)) {
+  if (!(events & kFdEventRead)) {
     L3_TRACE(TRACE_ERROR, "Not read event, fd: %d", fd);
     return;
   }
   // One byte more than any frame sent on, so a longer one shows as such instead of arriving cut.
-  static uint8_t frame[L3_FRAME_MAX + 1];
+  static uint8_t frame[kL3FrameMax + 1];
   const ssize_t n = read(fd, frame, sizeof frame);
-  if (n <= static_cast<ssize_t>(L3_FRAME_MIN_EXCLUSIVE)) {
+  if (n <= static_cast<ssize_t>(kL3FrameMinExclusive)) {
     L3_TRACE(TRACE_ERROR, "read failed, n: %d, fd: %d", static_cast<int>(n), fd);
     if (n >= 0) ++legs.stats.tap_short;
     return;
   }
-  if (n > static_cast<ssize_t>(L3_FRAME_MAX)) {
+  if (n > static_cast<ssize_t>(kL3FrameMax)) {
     L3_TRACE(TRACE_ERROR, "Frame too long, n: %d, fd: %d", static_cast<int>(n), fd);
     ++legs.stats.tap_long;
     return;
   }
-  const l3_leg *leg = rl_lookup_fd(fd);
+  const L3Leg *leg = rl_lookup_fd(fd);
   if (!leg) {
     L3_TRACE(TRACE_ERROR, "No rlid for fd: %d", fd);
     ++legs.stats.tap_no_leg;
     return;
   }
   // The buffer fits the frame: a queue of small host frames must not use up the big pool.
-  packet_buffer *buffer = packet_alloc(static_cast<uint32_t>(n));
+  PacketBuffer *buffer = packet_alloc(static_cast<uint32_t>(n));
   if (!buffer) {
     L3_TRACE(TRACE_ERROR, "packet_alloc failed, fd: %d", fd);
     ++legs.stats.tap_no_buffer;

@@ -15,43 +15,43 @@ namespace {
 
 // A plain static, not a function-local one: the signal handlers write it, and must never run an
 // initialisation guard.
-daemon_state g_daemon;
+DaemonState g_daemon;
 
-struct fd_entry {
-  fd_callback callback;
+struct FdEntry {
+  FdCallback callback;
   unsigned events;
   int fd;
   uint64_t serial;  // tells an entry apart from a later one that reuses the same descriptor
 };
 
-struct fd_registry {
-  std::array<fd_entry, FD_REG_MAX> entries{};
+struct FdRegistry {
+  std::array<FdEntry, kFdRegMax> entries{};
   int count = 0;
   fd_set read_set, write_set, except_set;
   int highest = 0;
   uint64_t next_serial = 1;
 };
 
-struct timer_entry {
-  timer_callback callback;
+struct TimerEntry {
+  TimerCallback callback;
   uint32_t period;
   uint32_t last;
 };
 
-struct timer_registry {
-  std::array<timer_entry, TIMER_REG_MAX> entries{};
+struct TimerRegistry {
+  std::array<TimerEntry, kTimerRegMax> entries{};
   int count = 0;
 };
 
-struct hook_list {
-  static constexpr int max = 16;
-  std::array<pass_hook, max> hooks{};
+struct HookList {
+  static constexpr int kMax = 16;
+  std::array<PassHook, kMax> hooks{};
   int count = 0;
 };
 
-fd_registry fds;
-timer_registry timers;
-hook_list pass_hooks, ms_hooks;
+FdRegistry fds;
+TimerRegistry timers;
+HookList pass_hooks, ms_hooks;
 
 int find_fd(int fd) {
   for (int i = 0; i < fds.count; ++i)
@@ -60,16 +60,16 @@ int find_fd(int fd) {
 }
 
 void mark_sets(int fd, unsigned events) {
-  if (events & FD_EVENT_READ) FD_SET(fd, &fds.read_set);
-  if (events & FD_EVENT_WRITE) FD_SET(fd, &fds.write_set);
-  if (events & FD_EVENT_EXCEPT) FD_SET(fd, &fds.except_set);
+  if (events & kFdEventRead) FD_SET(fd, &fds.read_set);
+  if (events & kFdEventWrite) FD_SET(fd, &fds.write_set);
+  if (events & kFdEventExcept) FD_SET(fd, &fds.except_set);
 }
 
-int fd_add(fd_callback callback, unsigned events, int fd) {
+int fd_add(FdCallback callback, unsigned events, int fd) {
   // select() cannot watch a descriptor beyond its fixed set size.
-  if (events == 0 || fd < 0 || fd >= FD_SETSIZE || find_fd(fd) >= 0 || fds.count == FD_REG_MAX) return -1;
+  if (events == 0 || fd < 0 || fd >= FD_SETSIZE || find_fd(fd) >= 0 || fds.count == kFdRegMax) return -1;
   int index = fds.count++;
-  fds.entries[index] = fd_entry{callback, events, fd, fds.next_serial++};
+  fds.entries[index] = FdEntry{callback, events, fd, fds.next_serial++};
   mark_sets(fd, events);
   fds.highest = std::max(fds.highest, fd);
   return index;
@@ -88,40 +88,40 @@ int fd_remove(unsigned events, int fd) {
   return index;
 }
 
-const fd_entry *find_serial(uint64_t serial) {
+const FdEntry *find_serial(uint64_t serial) {
   for (int i = 0; i < fds.count; ++i)
     if (fds.entries[i].serial == serial) return &fds.entries[i];
   return nullptr;
 }
 
-unsigned fired_events(const fd_entry &entry, const fd_set *readable, const fd_set *writable,
+unsigned fired_events(const FdEntry &entry, const fd_set *readable, const fd_set *writable,
                       const fd_set *exceptional) {
   unsigned fired = 0;
-  if ((entry.events & FD_EVENT_READ) && readable && FD_ISSET(entry.fd, readable)) fired |= FD_EVENT_READ;
-  if ((entry.events & FD_EVENT_WRITE) && writable && FD_ISSET(entry.fd, writable)) fired |= FD_EVENT_WRITE;
-  if ((entry.events & FD_EVENT_EXCEPT) && exceptional && FD_ISSET(entry.fd, exceptional))
-    fired |= FD_EVENT_EXCEPT;
+  if ((entry.events & kFdEventRead) && readable && FD_ISSET(entry.fd, readable)) fired |= kFdEventRead;
+  if ((entry.events & kFdEventWrite) && writable && FD_ISSET(entry.fd, writable)) fired |= kFdEventWrite;
+  if ((entry.events & kFdEventExcept) && exceptional && FD_ISSET(entry.fd, exceptional))
+    fired |= kFdEventExcept;
   return fired;
 }
 
-int hook_add(hook_list &list, pass_hook hook) {
-  if (!hook || list.count == hook_list::max) return -1;
+int hook_add(HookList &list, PassHook hook) {
+  if (!hook || list.count == HookList::kMax) return -1;
   list.hooks[list.count] = hook;
   return list.count++;
 }
 
-void run_hooks(const hook_list &list) {
+void run_hooks(const HookList &list) {
   for (int i = 0; i < list.count; ++i) list.hooks[i]();
 }
 
 }  // namespace
 
-daemon_state &process_state() {
+DaemonState &process_state() {
   return g_daemon;
 }
 
-int fd_reg(fd_callback callback, unsigned events, int fd) {
-  events &= FD_EVENT_READ | FD_EVENT_WRITE | FD_EVENT_EXCEPT;
+int fd_reg(FdCallback callback, unsigned events, int fd) {
+  events &= kFdEventRead | kFdEventWrite | kFdEventExcept;
   return callback ? fd_add(callback, events, fd) : fd_remove(events, fd);
 }
 
@@ -136,20 +136,20 @@ void fd_reg_init() {
 void fd_dispatch(const fd_set *readable, const fd_set *writable, const fd_set *exceptional) {
   // A callback may remove entries or register new ones (possibly reusing a descriptor number whose
   // stale "ready" bit is still in these sets), so walk a snapshot and look each entry up again.
-  std::array<uint64_t, FD_REG_MAX> serials{};
+  std::array<uint64_t, kFdRegMax> serials{};
   int count = fds.count;
   for (int i = 0; i < count; ++i) serials[i] = fds.entries[i].serial;
   for (int i = 0; i < count; ++i) {
-    const fd_entry *entry = find_serial(serials[i]);
+    const FdEntry *entry = find_serial(serials[i]);
     if (!entry) continue;
     unsigned fired = fired_events(*entry, readable, writable, exceptional);
     if (fired) entry->callback(entry->fd, fired);
   }
 }
 
-int timer_reg(timer_callback callback, uint32_t period_ms) {
-  if (!callback || period_ms == 0 || timers.count == TIMER_REG_MAX) return -1;
-  timers.entries[timers.count] = timer_entry{callback, period_ms, 0};
+int timer_reg(TimerCallback callback, uint32_t period_ms) {
+  if (!callback || period_ms == 0 || timers.count == kTimerRegMax) return -1;
+  timers.entries[timers.count] = TimerEntry{callback, period_ms, 0};
   return timers.count++;
 }
 
@@ -160,7 +160,7 @@ void timer_reg_init() {
 void timer_dispatch(uint32_t now) {
   int count = timers.count;  // timers registered by a callback first run on the next dispatch
   for (int i = 0; i < count; ++i) {
-    timer_entry &timer = timers.entries[i];
+    TimerEntry &timer = timers.entries[i];
     uint32_t elapsed = now > timer.last ? now - timer.last : now - timer.last - 1;
     if (elapsed >= timer.period) timer.last = timer.callback(now, timer.last, elapsed);
   }
@@ -175,11 +175,11 @@ uint32_t get_current_time() {
   return static_cast<uint32_t>(ms);
 }
 
-int loop_pass_hook_reg(pass_hook hook) {
+int loop_pass_hook_reg(PassHook hook) {
   return hook_add(pass_hooks, hook);
 }
 
-int loop_ms_hook_reg(pass_hook hook) {
+int loop_ms_hook_reg(PassHook hook) {
   return hook_add(ms_hooks, hook);
 }
 

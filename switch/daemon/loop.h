@@ -7,34 +7,34 @@
 #include <csignal>
 #include <cstdint>
 
-inline constexpr int FD_REG_MAX = 100;
-inline constexpr int TIMER_REG_MAX = 100;
-inline constexpr int DEBUG_FLAG_WORDS = 16;
+inline constexpr int kFdRegMax = 100;
+inline constexpr int kTimerRegMax = 100;
+inline constexpr int kDebugFlagWords = 16;
 // Event mask bits of fd_reg.
-inline constexpr unsigned FD_EVENT_READ = 1, FD_EVENT_WRITE = 2, FD_EVENT_EXCEPT = 4;
+inline constexpr unsigned kFdEventRead = 1, kFdEventWrite = 2, kFdEventExcept = 4;
 
 // Process-wide state shared by the modules, reached through process_state().
-struct daemon_state {
+struct DaemonState {
   bool daemon_mode = false;
   volatile sig_atomic_t terminate = 0;
   volatile sig_atomic_t pause = 0;
-  uint32_t debug_flags[DEBUG_FLAG_WORDS] = {};
+  uint32_t debug_flags[kDebugFlagWords] = {};
   int mgmt_socket = -1;
 };
-daemon_state &process_state();
+DaemonState &process_state();
 
-using fd_callback = void (*)(int fd, unsigned events);
-using timer_callback = uint32_t (*)(uint32_t now, uint32_t last, uint32_t elapsed);
-using pass_hook = void (*)();
+using FdCallback = void (*)(int fd, unsigned events);
+using TimerCallback = uint32_t (*)(uint32_t now, uint32_t last, uint32_t elapsed);
+using PassHook = void (*)();
 
 // Adds (callback non-null) or removes (callback null) a descriptor; returns its entry index or -1.
-int fd_reg(fd_callback callback, unsigned events, int fd);
+int fd_reg(FdCallback callback, unsigned events, int fd);
 void fd_reg_init();
 // Calls each registered callback whose descriptor fired; entries added during the walk wait for the
 // next one, entries removed during it are not called.
 void fd_dispatch(const fd_set *readable, const fd_set *writable, const fd_set *exceptional);
 
-int timer_reg(timer_callback callback, uint32_t period_ms);
+int timer_reg(TimerCallback callback, uint32_t period_ms);
 void timer_reg_init();
 void timer_dispatch(uint32_t now);
 
@@ -42,8 +42,8 @@ void timer_dispatch(uint32_t now);
 uint32_t get_current_time();
 
 // Work a module runs on every pass of the running loop, or once per new millisecond after the timers.
-int loop_pass_hook_reg(pass_hook hook);
-int loop_ms_hook_reg(pass_hook hook);
+int loop_pass_hook_reg(PassHook hook);
+int loop_ms_hook_reg(PassHook hook);
 void loop_hooks_init();
 
 // Runs until the terminate counter is set; returns the process exit status (0, or 1 after a select error).

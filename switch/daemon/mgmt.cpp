@@ -24,25 +24,25 @@ namespace {
 #define MGMT_TRACE(level, ...) \
   trace_printf(TRACE_MOD_MGMT, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
-inline constexpr uint32_t CONF_BLOCK_DATA_A = 14, CONF_BLOCK_DATA_B = 16;
-inline constexpr size_t DATA_A_SIZE = 100, DATA_B_SIZE = 64;
-inline constexpr uint32_t DATA_B_DEFAULT_WORD = 9999;
+inline constexpr uint32_t kConfBlockDataA = 14, kConfBlockDataB = 16;
+inline constexpr size_t kDataASize = 100, kDataBSize = 64;
+inline constexpr uint32_t kDataBDefaultWord = 9999;
 
-struct mgmt_server {
+struct MgmtServer {
   std::vector<uint8_t> buffer;
   int socket = -1;
-  std::array<uint8_t, DATA_A_SIZE> data_a{};
-  std::array<uint8_t, DATA_B_SIZE> data_b{};
-  std::array<mgmt_handler, MGMT_MODULE_COUNT> modules{};
-  std::array<mgmt_handler, MGMT_OBJ_COUNT> objects{};
+  std::array<uint8_t, kDataASize> data_a{};
+  std::array<uint8_t, kDataBSize> data_b{};
+  std::array<MgmtHandler, kMgmtModuleCount> modules{};
+  std::array<MgmtHandler, kMgmtObjCount> objects{};
   uint64_t foreign_drops = 0;
 };
 
-mgmt_server server;
+MgmtServer server;
 
 const char *cmd_name(uint32_t cmd) {
-  static const char *const names[] = {"MGMT_CMD_GET", "MGMT_CMD_SET", "MGMT_CMD_ADD", "MGMT_CMD_DEL"};
-  return cmd < 4 ? names[cmd] : "??";
+  static const char *const kNames[] = {"MGMT_CMD_GET", "MGMT_CMD_SET", "MGMT_CMD_ADD", "MGMT_CMD_DEL"};
+  return cmd < 4 ? kNames[cmd] : "??";
 }
 
 // Traced as the receive callback's lines, where the request and reply dumps belong.
@@ -63,8 +63,8 @@ void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
 
 void data_b_defaults() {
   server.data_b.fill(0);
-  le_store32(server.data_b.data() + 8, DATA_B_DEFAULT_WORD);
-  le_store32(server.data_b.data() + 12, DATA_B_DEFAULT_WORD);
+  le_store32(server.data_b.data() + 8, kDataBDefaultWord);
+  le_store32(server.data_b.data() + 12, kDataBDefaultWord);
 }
 
 // Copies a data block into its configuration block and saves it.
@@ -95,23 +95,23 @@ bool read_block(uint32_t id, std::array<uint8_t, N> &out) {
 
 // GET copies the block out, SET copies it in and saves it.
 template <size_t N>
-void data_block_object(mgmt_object &object, std::array<uint8_t, N> &block, uint32_t conf_id) {
+void data_block_object(MgmtObject &object, std::array<uint8_t, N> &block, uint32_t conf_id) {
   if (!object.has_data(N)) return;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     std::memcpy(object.data(), block.data(), N);
   } else {
     std::memcpy(block.data(), object.data(), N);
     save_block(conf_id, block.data(), N);
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void set_api_result(mgmt_object &object, swc_rc rc) {
-  object.set_res(rc < 0 ? MGMT_RES_FAIL : MGMT_RES_OK);
+void set_api_result(MgmtObject &object, swc_rc rc) {
+  object.set_res(rc < 0 ? kMgmtResFail : kMgmtResOk);
 }
 
 // {u32 port, u32 register, u16 value, u16 mask}
-void obj_phy_register(mgmt_object &object) {
+void obj_phy_register(MgmtObject &object) {
   if (!object.has_data(12)) return;
   uint32_t port = object.data32(0);
   uint32_t reg = object.data32(4);
@@ -121,7 +121,7 @@ void obj_phy_register(mgmt_object &object) {
     return;
   }
   uint8_t *value = object.data() + 8;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     uint16_t read = 0;
     swc_rc rc = swc_phy_read(port, reg, &read);
     le_store16(value, read);
@@ -132,13 +132,13 @@ void obj_phy_register(mgmt_object &object) {
 }
 
 // {u32 MIIM controller, u32 PHY address, u32 register, u16 value, u16 mask}
-void obj_phy_addr_register(mgmt_object &object) {
+void obj_phy_addr_register(MgmtObject &object) {
   if (!object.has_data(16)) return;
   uint32_t controller = object.data32(0);
   uint32_t address = object.data32(4);
   uint32_t reg = object.data32(8);
   uint8_t *value = object.data() + 12;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     uint16_t read = 0;
     swc_rc rc = swc_phy_addr_read(controller, address, reg, &read);
     le_store16(value, read);
@@ -149,83 +149,83 @@ void obj_phy_addr_register(mgmt_object &object) {
   }
 }
 
-void obj_debug_flags(mgmt_object &object) {
-  if (!object.has_data(DEBUG_FLAG_WORDS * 4)) return;
-  for (int i = 0; i < DEBUG_FLAG_WORDS; ++i) {
-    if (object.cmd() == MGMT_CMD_GET)
+void obj_debug_flags(MgmtObject &object) {
+  if (!object.has_data(kDebugFlagWords * 4)) return;
+  for (int i = 0; i < kDebugFlagWords; ++i) {
+    if (object.cmd() == kMgmtCmdGet)
       object.set_data32(static_cast<size_t>(i) * 4, process_state().debug_flags[i]);
     else
       process_state().debug_flags[i] = object.data32(static_cast<size_t>(i) * 4);
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void obj_terminate(mgmt_object &object) {
-  if (object.cmd() == MGMT_CMD_SET) {
+void obj_terminate(MgmtObject &object) {
+  if (object.cmd() == kMgmtCmdSet) {
     MGMT_TRACE(TRACE_NOTE, "Termination requested");
     process_state().terminate = 1;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void obj_data_a(mgmt_object &object) {
-  data_block_object(object, server.data_a, CONF_BLOCK_DATA_A);
+void obj_data_a(MgmtObject &object) {
+  data_block_object(object, server.data_a, kConfBlockDataA);
 }
 
-void obj_data_b(mgmt_object &object) {
-  data_block_object(object, server.data_b, CONF_BLOCK_DATA_B);
+void obj_data_b(MgmtObject &object) {
+  data_block_object(object, server.data_b, kConfBlockDataB);
 }
 
 // Object 7 is reserved: every command fails (the result was preset to 1).
-void obj_reserved(mgmt_object &) {}
+void obj_reserved(MgmtObject &) {}
 
-void obj_port_count(mgmt_object &object) {
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(8)) return;
+void obj_port_count(MgmtObject &object) {
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(8)) return;
   object.set_data32(0, 6);
   object.set_data32(4, 0);
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void obj_suspend(mgmt_object &object) {
+void obj_suspend(MgmtObject &object) {
   if (!object.has_data(4)) return;
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     object.set_data32(0, static_cast<uint32_t>(process_state().pause));
   } else {
     uint32_t pause = object.data32(0);
     MGMT_TRACE(TRACE_NOTE, pause ? "Pause execution" : "Resume execution");
     process_state().pause = pause ? 1 : 0;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void obj_base_mac(mgmt_object &object) {
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(6)) return;
+void obj_base_mac(MgmtObject &object) {
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(6)) return;
   board_mac_addr(0, object.data());
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void own_object(mgmt_object &object) {
+void own_object(MgmtObject &object) {
   uint32_t id = object.obj_id();
-  if (id >= MGMT_OBJ_COUNT) {
+  if (id >= kMgmtObjCount) {
     MGMT_TRACE(TRACE_ERROR, "Unknown obj_id: %d", static_cast<int>(id));
-    object.set_res(MGMT_RES_NO_HANDLER);
+    object.set_res(kMgmtResNoHandler);
     return;
   }
-  mgmt_handler handler = server.objects[id];
+  MgmtHandler handler = server.objects[id];
   if (!handler) {
-    object.set_res(MGMT_RES_NO_HANDLER);
+    object.set_res(kMgmtResNoHandler);
     return;
   }
-  object.set_res(MGMT_RES_FAIL);
-  if (object.cmd() == MGMT_CMD_GET || object.cmd() == MGMT_CMD_SET) handler(object);
+  object.set_res(kMgmtResFail);
+  if (object.cmd() == kMgmtCmdGet || object.cmd() == kMgmtCmdSet) handler(object);
 }
 
-void dispatch(mgmt_object &object) {
+void dispatch(MgmtObject &object) {
   uint32_t thousand = object.obj_id() / 1000;
-  mgmt_handler handler = thousand < MGMT_MODULE_COUNT ? server.modules[thousand] : nullptr;
+  MgmtHandler handler = thousand < kMgmtModuleCount ? server.modules[thousand] : nullptr;
   if (!handler) {
     MGMT_TRACE(TRACE_ERROR, "obj_id out of range: %d", static_cast<int>(object.obj_id()));
-    object.set_res(MGMT_RES_NO_HANDLER);
+    object.set_res(kMgmtResNoHandler);
     return;
   }
   handler(object);
@@ -233,19 +233,19 @@ void dispatch(mgmt_object &object) {
 
 // While paused no timer runs, so a pending default restore cannot finish; terminate and resume must
 // still get through or the daemon could never be woken by management again.
-bool served_while_busy(const mgmt_object &object) {
+bool served_while_busy(const MgmtObject &object) {
   return process_state().pause && (object.obj_id() == 5 || object.obj_id() == 10);
 }
 
 void mgmt_server_init() {
-  server.buffer.assign(MGMT_BUFFER_SIZE, 0);
+  server.buffer.assign(kMgmtBufferSize, 0);
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     MGMT_TRACE(TRACE_ERROR, "open socket failed");
     return;
   }
   const char *port_env = std::getenv("PORTVISOR_MGMT_PORT");
-  uint16_t port = port_env && *port_env ? static_cast<uint16_t>(std::atoi(port_env)) : MGMT_PORT;
+  uint16_t port = port_env && *port_env ? static_cast<uint16_t>(std::atoi(port_env)) : kMgmtPort;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   // The protocol carries no authentication and reaches chip registers, the daemon's life and every
@@ -257,7 +257,7 @@ void mgmt_server_init() {
     close(fd);
     return;
   }
-  if (fd_reg(mgmt_event, FD_EVENT_READ, fd) < 0) {
+  if (fd_reg(mgmt_event, kFdEventRead, fd) < 0) {
     MGMT_TRACE(TRACE_ERROR, "fd_reg failed");
     close(fd);
     return;
@@ -268,18 +268,18 @@ void mgmt_server_init() {
 
 }  // namespace
 
-void mgmt_module_reg(unsigned thousand, mgmt_handler handler) {
-  if (thousand > 0 && thousand < MGMT_MODULE_COUNT) server.modules[thousand] = handler;
+void mgmt_module_reg(unsigned thousand, MgmtHandler handler) {
+  if (thousand > 0 && thousand < kMgmtModuleCount) server.modules[thousand] = handler;
 }
 
-void mgmt_object_reg(uint32_t obj_id, mgmt_handler handler) {
-  if (obj_id < MGMT_OBJ_COUNT) server.objects[obj_id] = handler;
+void mgmt_object_reg(uint32_t obj_id, MgmtHandler handler) {
+  if (obj_id < kMgmtObjCount) server.objects[obj_id] = handler;
 }
 
-int mgmt_table_check(mgmt_object &object, uint16_t entry_size, uint16_t max_count) {
-  if (object.size < MGMT_TABLE_HEADER_SIZE) {
+int mgmt_table_check(MgmtObject &object, uint16_t entry_size, uint16_t max_count) {
+  if (object.size < kMgmtTableHeaderSize) {
     MGMT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d, no table header", object.size);
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
     return -1;
   }
   uint16_t count = object.table_count();
@@ -288,12 +288,12 @@ int mgmt_table_check(mgmt_object &object, uint16_t entry_size, uint16_t max_coun
     MGMT_TRACE(TRACE_ERROR, "Illegal count: %d, max: %d", count, max_count);
   } else if (size != entry_size) {
     MGMT_TRACE(TRACE_ERROR, "Illegal size: %d, expected: %d", size, entry_size);
-  } else if (object.size != static_cast<size_t>(count) * size + MGMT_TABLE_HEADER_SIZE) {
+  } else if (object.size != static_cast<size_t>(count) * size + kMgmtTableHeaderSize) {
     MGMT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d, count: %d, size %d", object.size, count, size);
   } else {
     return 0;
   }
-  object.set_res(MGMT_RES_FAIL);
+  object.set_res(kMgmtResFail);
   return -1;
 }
 
@@ -301,22 +301,22 @@ size_t mgmt_process(uint8_t *buffer, size_t length) {
   size_t offset = 0;
   for (;;) {
     size_t left = length - offset;
-    if (left < MGMT_HEADER_SIZE) {
+    if (left < kMgmtHeaderSize) {
       MGMT_TRACE(TRACE_ERROR, "Invalid request");
       return 0;
     }
-    mgmt_object object{buffer + offset, le_load16(buffer + offset + 14)};
+    MgmtObject object{buffer + offset, le_load16(buffer + offset + 14)};
     MGMT_TRACE(TRACE_DEBUG, "obj_id: %d, cmd: %d (%s), res: %d, id: %d, size: %d",
                static_cast<int>(object.obj_id()), static_cast<int>(object.cmd()), cmd_name(object.cmd()),
                static_cast<int>(object.res()), object.entry_id(), object.size);
     trace_hex("Request:", object.bytes, std::min<size_t>(object.size, left));
-    if (object.size < MGMT_HEADER_SIZE || object.size > left) {
+    if (object.size < kMgmtHeaderSize || object.size > left) {
       MGMT_TRACE(TRACE_ERROR, "Invalid obj_size: %d", object.size);
       return 0;
     }
     if (conf_busy() && !served_while_busy(object)) {
       MGMT_TRACE(TRACE_DEBUG, "busy");
-      object.set_res(MGMT_RES_BUSY);
+      object.set_res(kMgmtResBusy);
     } else if (object.obj_id() < 1000) {
       own_object(object);
     } else {
@@ -336,7 +336,7 @@ bool from_the_box_itself(const sockaddr_storage &peer, socklen_t peer_len) {
 }
 
 void mgmt_event(int fd, unsigned events) {
-  if (!(events & FD_EVENT_READ)) return;
+  if (!(events & kFdEventRead)) return;
   sockaddr_storage peer{};
   socklen_t peer_len = sizeof peer;
   ssize_t n = recvfrom(fd, server.buffer.data(), server.buffer.size(), 0, reinterpret_cast<sockaddr *>(&peer),
@@ -355,22 +355,22 @@ void mgmt_event(int fd, unsigned events) {
   if (sent < static_cast<ssize_t>(reply)) MGMT_TRACE(TRACE_ERROR, "Sendto failed");
 }
 
-void mgmt_conf(const conf_action &action) {
+void mgmt_conf(const ConfAction &action) {
   switch (action.action) {
-    case CONF_ACTION_CREATE:
+    case kConfActionCreate:
       MGMT_TRACE(TRACE_DEBUG, "Creating default configuration");
-      create_zeroed_block(CONF_BLOCK_DATA_A, DATA_A_SIZE);
+      create_zeroed_block(kConfBlockDataA, kDataASize);
       // Only the memory copy gets the 9999 words; the saved block stays zero.
-      le_store32(server.data_b.data() + 8, DATA_B_DEFAULT_WORD);
-      le_store32(server.data_b.data() + 12, DATA_B_DEFAULT_WORD);
-      create_zeroed_block(CONF_BLOCK_DATA_B, DATA_B_SIZE);
+      le_store32(server.data_b.data() + 8, kDataBDefaultWord);
+      le_store32(server.data_b.data() + 12, kDataBDefaultWord);
+      create_zeroed_block(kConfBlockDataB, kDataBSize);
       break;
-    case CONF_ACTION_READ:
+    case kConfActionRead:
       MGMT_TRACE(TRACE_DEBUG, "Reading configuration");
-      if (!read_block(CONF_BLOCK_DATA_A, server.data_a)) server.data_a.fill(0);
-      if (!read_block(CONF_BLOCK_DATA_B, server.data_b)) {
-        if (conf_create(CONF_BLOCK_DATA_B, DATA_B_SIZE))
-          conf_close(CONF_BLOCK_DATA_B);
+      if (!read_block(kConfBlockDataA, server.data_a)) server.data_a.fill(0);
+      if (!read_block(kConfBlockDataB, server.data_b)) {
+        if (conf_create(kConfBlockDataB, kDataBSize))
+          conf_close(kConfBlockDataB);
         else
           data_b_defaults();
       }
@@ -393,15 +393,15 @@ void mgmt_init() {
   server.objects[9] = obj_data_b;
   server.objects[10] = obj_suspend;
   server.objects[11] = obj_base_mac;
-  mgmt_conf(conf_action{CONF_ACTION_READ, 0});
+  mgmt_conf(ConfAction{kConfActionRead, 0});
   mgmt_server_init();
 }
 
 void mgmt_reset() {
   if (server.socket >= 0) {
-    fd_reg(nullptr, FD_EVENT_READ, server.socket);
+    fd_reg(nullptr, kFdEventRead, server.socket);
     close(server.socket);
   }
-  server = mgmt_server{};
+  server = MgmtServer{};
   process_state().mgmt_socket = -1;
 }

@@ -12,13 +12,13 @@
 void modules_init() {
   // The store asks the modules for their defaults while it starts, and management requests may come
   // as soon as the server is up: both tables are filled before any module starts.
-  conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
-  conf_module_reg(CONF_MODULE_PORT, port_conf);
+  conf_module_reg(kConfModuleMgmt, mgmt_conf);
+  conf_module_reg(kConfModulePort, port_conf);
   mgmt_module_reg(2, conf_mgmt);
   mgmt_module_reg(3, port_mgmt);
-  conf_module_reg(CONF_MODULE_L2, l2_conf);
+  conf_module_reg(kConfModuleL2, l2_conf);
   mgmt_module_reg(4, l2_mgmt);
-  conf_module_reg(CONF_MODULE_L3, l3_conf);
+  conf_module_reg(kConfModuleL3, l3_conf);
   mgmt_module_reg(5, l3_mgmt);
   // Start-up order: board, conf, port, packet, l2, l3, mgmt.
   board_init();

@@ -17,76 +17,76 @@ namespace {
 #define PACKET_API(call) \
   trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
-inline constexpr uint32_t OBJ_RX_COUNTERS = 1000, OBJ_TEST_FRAME = 1001, OBJ_POOL_STATUS = 1002;
-inline constexpr size_t ETHERTYPE_OFFSET = 12, ETH_HEADER_LENGTH = 14;
-inline constexpr uint16_t ETHERTYPE_IPV4 = 0x0800, ETHERTYPE_ARP = 0x0806;
-inline constexpr size_t TX_TRACE_BYTES = 64;
+inline constexpr uint32_t kObjRxCounters = 1000, kObjTestFrame = 1001, kObjPoolStatus = 1002;
+inline constexpr size_t kEthertypeOffset = 12, kEthHeaderLength = 14;
+inline constexpr uint16_t kEthertypeIpv4 = 0x0800, kEthertypeArp = 0x0806;
+inline constexpr size_t kTxTraceBytes = 64;
 // Passes the receive poll rests after the chip could not be read (about a second of an idle loop), so a
 // missing or failing device costs a trace a second instead of a flood of them.
-inline constexpr uint32_t POLL_BACKOFF_PASSES = 1000;
+inline constexpr uint32_t kPollBackoffPasses = 1000;
 
-struct pool_spec {
+struct PoolSpec {
   uint32_t size;
   uint32_t count;
   const char *name;
 };
-constexpr pool_spec pool_specs[PACKET_POOLS] = {
-    {PACKET_SMALL_SIZE, PACKET_SMALL_COUNT, "small"},
-    {PACKET_MEDIUM_SIZE, PACKET_MEDIUM_COUNT, "medium"},
-    {PACKET_BIG_SIZE, PACKET_BIG_COUNT, "big"},
+constexpr PoolSpec kPoolSpecs[kPacketPools] = {
+    {kPacketSmallSize, kPacketSmallCount, "small"},
+    {kPacketMediumSize, kPacketMediumCount, "medium"},
+    {kPacketBigSize, kPacketBigCount, "big"},
 };
 
 // Distance from one buffer's head to the next one's: head and data, rounded so every head is aligned.
 constexpr size_t buffer_stride(uint32_t size) {
-  const size_t bytes = sizeof(packet_buffer) + size;
-  return (bytes + alignof(packet_buffer) - 1) / alignof(packet_buffer) * alignof(packet_buffer);
+  const size_t bytes = sizeof(PacketBuffer) + size;
+  return (bytes + alignof(PacketBuffer) - 1) / alignof(PacketBuffer) * alignof(PacketBuffer);
 }
 
-struct free_deleter {
+struct FreeDeleter {
   void operator()(void *block) const { std::free(block); }
 };
 
-struct packet_module {
-  std::unique_ptr<void, free_deleter> block;
-  packet_buffer *free_list[PACKET_POOLS] = {};
-  uint32_t free_count[PACKET_POOLS] = {};
-  packet_buffer *rx_list = nullptr;
-  packet_buffer *tx_list = nullptr;
-  uint32_t rx_counters[PACKET_RX_QUEUES] = {};
+struct PacketModule {
+  std::unique_ptr<void, FreeDeleter> block;
+  PacketBuffer *free_list[kPacketPools] = {};
+  uint32_t free_count[kPacketPools] = {};
+  PacketBuffer *rx_list = nullptr;
+  PacketBuffer *tx_list = nullptr;
+  uint32_t rx_counters[kPacketRxQueues] = {};
   uint32_t rx_dropped = 0;
   uint32_t rx_undelivered = 0;
   uint32_t poll_backoff = 0;
-  packet_receiver l2_receiver = nullptr;
-  packet_receiver l3_receiver = nullptr;
+  PacketReceiver l2_receiver = nullptr;
+  PacketReceiver l3_receiver = nullptr;
 };
-packet_module packets;
+PacketModule packets;
 
 const char *state_name(uint32_t state) {
-  return state == PACKET_FREE ? "PACKET_FREE" : state == PACKET_USED ? "PACKET_USED" : "???";
+  return state == kPacketFree ? "PACKET_FREE" : state == kPacketUsed ? "PACKET_USED" : "???";
 }
 
 int pool_of_size(uint32_t size) {
-  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool)
-    if (pool_specs[pool].size == size) return static_cast<int>(pool);
+  for (unsigned pool = 0; pool < kPacketPools; ++pool)
+    if (kPoolSpecs[pool].size == size) return static_cast<int>(pool);
   return -1;
 }
 
-void push_free(unsigned pool, packet_buffer *buffer) {
-  buffer->state = PACKET_FREE;
+void push_free(unsigned pool, PacketBuffer *buffer) {
+  buffer->state = kPacketFree;
   buffer->next = packets.free_list[pool];
   packets.free_list[pool] = buffer;
   ++packets.free_count[pool];
 }
 
-void append(packet_buffer *&list, packet_buffer *buffer) {
+void append(PacketBuffer *&list, PacketBuffer *buffer) {
   buffer->next = nullptr;
-  packet_buffer **tail = &list;
+  PacketBuffer **tail = &list;
   while (*tail) tail = &(*tail)->next;
   *tail = buffer;
 }
 
-packet_buffer *take_head(packet_buffer *&list) {
-  packet_buffer *head = list;
+PacketBuffer *take_head(PacketBuffer *&list) {
+  PacketBuffer *head = list;
   if (head) {
     list = head->next;
     head->next = nullptr;
@@ -94,7 +94,7 @@ packet_buffer *take_head(packet_buffer *&list) {
   return head;
 }
 
-uint32_t list_length(const packet_buffer *list) {
+uint32_t list_length(const PacketBuffer *list) {
   uint32_t n = 0;
   for (; list; list = list->next) ++n;
   return n;
@@ -102,11 +102,11 @@ uint32_t list_length(const packet_buffer *list) {
 
 // One pool's buffers carved from `at`; each is linked in front of the previous one.
 uint8_t *carve_pool(unsigned pool, uint8_t *at) {
-  const pool_spec &spec = pool_specs[pool];
+  const PoolSpec &spec = kPoolSpecs[pool];
   for (uint32_t i = 0; i < spec.count; ++i) {
-    auto *buffer = reinterpret_cast<packet_buffer *>(at);
-    *buffer = packet_buffer{};
-    buffer->data = at + sizeof(packet_buffer);
+    auto *buffer = reinterpret_cast<PacketBuffer *>(at);
+    *buffer = PacketBuffer{};
+    buffer->data = at + sizeof(PacketBuffer);
     buffer->size = spec.size;
     push_free(pool, buffer);
     at += buffer_stride(spec.size);
@@ -129,11 +129,11 @@ void trace_hex_lines(const uint8_t *bytes, size_t length) {
 }
 
 void send_one() {
-  packet_buffer *buffer = take_head(packets.tx_list);
+  PacketBuffer *buffer = take_head(packets.tx_list);
   if (!buffer) return;
   PACKET_TRACE(TRACE_DEBUG, "Tx frame, poag: %d, VID: %d, Length: %lu", static_cast<int>(buffer->poag_no),
                static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
-  trace_hex_lines(buffer->data, buffer->length < TX_TRACE_BYTES ? buffer->length : TX_TRACE_BYTES);
+  trace_hex_lines(buffer->data, buffer->length < kTxTraceBytes ? buffer->length : kTxTraceBytes);
   if (buffer->vid != 0)
     PACKET_API(swc_cpu_tx_vlan_frame(buffer->vid, buffer->data, buffer->length));
   else
@@ -141,13 +141,13 @@ void send_one() {
   packet_free(buffer);
 }
 
-void deliver(packet_buffer *buffer) {
+void deliver(PacketBuffer *buffer) {
   PACKET_TRACE(TRACE_DEBUG, "Rx frame, port: %d, queue_no: %d, VID: %d, Length: %lu",
                static_cast<int>(buffer->poag_no), static_cast<int>(buffer->queue_no),
                static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
   trace_hex_lines(buffer->data, buffer->length);
   // Without a full Ethernet header there is no EtherType to dispatch on.
-  if (buffer->length < ETH_HEADER_LENGTH) {
+  if (buffer->length < kEthHeaderLength) {
     PACKET_TRACE(TRACE_ERROR, "Dropping short frame, length: %lu",
                  static_cast<unsigned long>(buffer->length));
     ++packets.rx_dropped;
@@ -155,9 +155,9 @@ void deliver(packet_buffer *buffer) {
     return;
   }
   const uint16_t type =
-      static_cast<uint16_t>(buffer->data[ETHERTYPE_OFFSET] << 8 | buffer->data[ETHERTYPE_OFFSET + 1]);
-  const bool ip = type == ETHERTYPE_IPV4 || type == ETHERTYPE_ARP;
-  const packet_receiver receiver = ip ? packets.l3_receiver : packets.l2_receiver;
+      static_cast<uint16_t>(buffer->data[kEthertypeOffset] << 8 | buffer->data[kEthertypeOffset + 1]);
+  const bool ip = type == kEthertypeIpv4 || type == kEthertypeArp;
+  const PacketReceiver receiver = ip ? packets.l3_receiver : packets.l2_receiver;
   if (receiver) {
     receiver(buffer);
     return;
@@ -174,7 +174,7 @@ bool receive_from(uint32_t queue) {
   if (ready < 0) {
     PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frameready failed, rc: %d, queue_no: %d", ready,
                  static_cast<int>(queue));
-    packets.poll_backoff = POLL_BACKOFF_PASSES;
+    packets.poll_backoff = kPollBackoffPasses;
     return false;
   }
   if (ready == 0) return true;
@@ -187,7 +187,7 @@ bool receive_from(uint32_t queue) {
                  static_cast<long>(packets.rx_counters[queue]), static_cast<int>(queue));
     return false;
   }
-  packet_buffer *buffer = packet_alloc(header.length);
+  PacketBuffer *buffer = packet_alloc(header.length);
   if (!buffer) {
     PACKET_TRACE(TRACE_ERROR, "Rx packet_alloc failed");
     ++packets.rx_dropped;
@@ -210,26 +210,26 @@ bool receive_from(uint32_t queue) {
   return true;
 }
 
-void mgmt_rx_counters(mgmt_object &object) {
-  if (!object.has_data(4 * PACKET_RX_QUEUES)) {
-    object.set_res(MGMT_RES_FAIL);
+void mgmt_rx_counters(MgmtObject &object) {
+  if (!object.has_data(4 * kPacketRxQueues)) {
+    object.set_res(kMgmtResFail);
     return;
   }
-  if (object.cmd() == MGMT_CMD_GET) {
-    for (unsigned q = 0; q < PACKET_RX_QUEUES; ++q) object.set_data32(4 * q, packets.rx_counters[q]);
-  } else if (object.cmd() == MGMT_CMD_SET) {
+  if (object.cmd() == kMgmtCmdGet) {
+    for (unsigned q = 0; q < kPacketRxQueues; ++q) object.set_data32(4 * q, packets.rx_counters[q]);
+  } else if (object.cmd() == kMgmtCmdSet) {
     for (auto &counter : packets.rx_counters) counter = 0;
   } else {
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
     return;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 // A frame of `length` bytes to the destination from the source, filled with 0xAA after the addresses.
 int send_test_frame(uint32_t poag_no, uint32_t length, const uint8_t *source, const uint8_t *destination) {
-  if (length < ETH_HEADER_LENGTH) return -1;
-  packet_buffer *buffer = packet_alloc(length);
+  if (length < kEthHeaderLength) return -1;
+  PacketBuffer *buffer = packet_alloc(length);
   if (!buffer) return -1;
   for (uint32_t i = 0; i < length; ++i)
     buffer->data[i] = i < 6 ? destination[i] : i < 12 ? source[i - 6] : 0xAA;
@@ -239,35 +239,35 @@ int send_test_frame(uint32_t poag_no, uint32_t length, const uint8_t *source, co
   return packet_tx(buffer);
 }
 
-void mgmt_test_frame(mgmt_object &object) {
-  constexpr size_t data_size = 4 + 4 + 6 + 2 + 6;
-  if (object.cmd() != MGMT_CMD_SET || !object.has_data(data_size)) {
-    object.set_res(MGMT_RES_FAIL);
+void mgmt_test_frame(MgmtObject &object) {
+  constexpr size_t kDataSize = 4 + 4 + 6 + 2 + 6;
+  if (object.cmd() != kMgmtCmdSet || !object.has_data(kDataSize)) {
+    object.set_res(kMgmtResFail);
     return;
   }
   const uint8_t *data = object.data();
   const int rc = send_test_frame(object.data32(0), object.data32(4), data + 8, data + 16);
-  object.set_res(rc == 0 ? MGMT_RES_OK : MGMT_RES_FAIL);
+  object.set_res(rc == 0 ? kMgmtResOk : kMgmtResFail);
 }
 
-void mgmt_pool_status(mgmt_object &object) {
-  constexpr size_t words = PACKET_POOLS + 4;
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(4 * words)) {
-    object.set_res(MGMT_RES_FAIL);
+void mgmt_pool_status(MgmtObject &object) {
+  constexpr size_t kWords = kPacketPools + 4;
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(4 * kWords)) {
+    object.set_res(kMgmtResFail);
     return;
   }
-  const packet_stats stats = packet_stats_get();
-  const uint32_t values[words] = {stats.free[0], stats.free[1],    stats.free[2],       stats.rx_list,
-                                  stats.tx_list, stats.rx_dropped, stats.rx_undelivered};
-  for (size_t i = 0; i < words; ++i) object.set_data32(4 * i, values[i]);
-  object.set_res(MGMT_RES_OK);
+  const PacketStats stats = packet_stats_get();
+  const uint32_t values[kWords] = {stats.free[0], stats.free[1],    stats.free[2],       stats.rx_list,
+                                   stats.tx_list, stats.rx_dropped, stats.rx_undelivered};
+  for (size_t i = 0; i < kWords; ++i) object.set_data32(4 * i, values[i]);
+  object.set_res(kMgmtResOk);
 }
 
 }  // namespace
 
 size_t packet_block_size() {
   size_t total = 0;
-  for (const pool_spec &spec : pool_specs) total += spec.count * buffer_stride(spec.size);
+  for (const PoolSpec &spec : kPoolSpecs) total += spec.count * buffer_stride(spec.size);
   return total;
 }
 
@@ -278,7 +278,7 @@ void packet_buffer_init() {
   packets.poll_backoff = 0;
   packets.rx_list = nullptr;
   packets.tx_list = nullptr;
-  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
+  for (unsigned pool = 0; pool < kPacketPools; ++pool) {
     packets.free_list[pool] = nullptr;
     packets.free_count[pool] = 0;
   }
@@ -288,7 +288,7 @@ void packet_buffer_init() {
     return;
   }
   auto *at = static_cast<uint8_t *>(packets.block.get());
-  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) at = carve_pool(pool, at);
+  for (unsigned pool = 0; pool < kPacketPools; ++pool) at = carve_pool(pool, at);
 }
 
 void packet_init() {
@@ -299,18 +299,18 @@ void packet_init() {
   mgmt_module_reg(1, packet_mgmt);
 }
 
-packet_buffer *packet_alloc(uint32_t length) {
-  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) {
-    if (length > pool_specs[pool].size || !packets.free_list[pool]) continue;
-    packet_buffer *buffer = packets.free_list[pool];
-    if (buffer->state != PACKET_FREE) {
-      PACKET_TRACE(TRACE_ERROR, "Illegal state (%s): %s", pool_specs[pool].name, state_name(buffer->state));
+PacketBuffer *packet_alloc(uint32_t length) {
+  for (unsigned pool = 0; pool < kPacketPools; ++pool) {
+    if (length > kPoolSpecs[pool].size || !packets.free_list[pool]) continue;
+    PacketBuffer *buffer = packets.free_list[pool];
+    if (buffer->state != kPacketFree) {
+      PACKET_TRACE(TRACE_ERROR, "Illegal state (%s): %s", kPoolSpecs[pool].name, state_name(buffer->state));
       return nullptr;
     }
     packets.free_list[pool] = buffer->next;
     --packets.free_count[pool];
     buffer->next = nullptr;
-    buffer->state = PACKET_USED;
+    buffer->state = kPacketUsed;
     buffer->poag_no = 0;
     buffer->vid = 0;
     buffer->queue_no = 0;
@@ -320,9 +320,9 @@ packet_buffer *packet_alloc(uint32_t length) {
   return nullptr;
 }
 
-void packet_free(packet_buffer *buffer) {
+void packet_free(PacketBuffer *buffer) {
   if (!buffer) return;
-  if (buffer->state != PACKET_USED) {
+  if (buffer->state != kPacketUsed) {
     PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
     return;
   }
@@ -334,9 +334,9 @@ void packet_free(packet_buffer *buffer) {
   push_free(static_cast<unsigned>(pool), buffer);
 }
 
-int packet_tx(packet_buffer *buffer) {
+int packet_tx(PacketBuffer *buffer) {
   if (!buffer) return -1;
-  if (buffer->state != PACKET_USED) {
+  if (buffer->state != kPacketUsed) {
     PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
     return -1;
   }
@@ -368,30 +368,30 @@ void packet_poll() {
 
 void packet_queue() {
   send_one();
-  while (packet_buffer *buffer = take_head(packets.rx_list)) deliver(buffer);
+  while (PacketBuffer *buffer = take_head(packets.rx_list)) deliver(buffer);
 }
 
-void packet_mgmt(mgmt_object &object) {
+void packet_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
-    case OBJ_RX_COUNTERS:
+    case kObjRxCounters:
       mgmt_rx_counters(object);
       break;
-    case OBJ_TEST_FRAME:
+    case kObjTestFrame:
       mgmt_test_frame(object);
       break;
-    case OBJ_POOL_STATUS:
+    case kObjPoolStatus:
       mgmt_pool_status(object);
       break;
     default:
-      object.set_res(MGMT_RES_NO_HANDLER);
+      object.set_res(kMgmtResNoHandler);
   }
 }
 
-void packet_l2_receiver_set(packet_receiver receiver) {
+void packet_l2_receiver_set(PacketReceiver receiver) {
   packets.l2_receiver = receiver;
 }
 
-void packet_l3_receiver_set(packet_receiver receiver) {
+void packet_l3_receiver_set(PacketReceiver receiver) {
   packets.l3_receiver = receiver;
 }
 
@@ -401,14 +401,14 @@ uint8_t *swc_os_frame_alloc(uint32_t port, uint32_t length, void **buffer_ref) {
     PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
     return nullptr;
   }
-  packet_buffer *buffer = packet_alloc(length);
+  PacketBuffer *buffer = packet_alloc(length);
   if (!buffer) return nullptr;
   *buffer_ref = buffer;
   return buffer->data;
 }
 
 int swc_os_frame_send(uint32_t port, uint8_t *frame, uint32_t length, void *buffer_ref) {
-  auto *buffer = static_cast<packet_buffer *>(buffer_ref);
+  auto *buffer = static_cast<PacketBuffer *>(buffer_ref);
   if (!buffer || buffer->data != frame) return 1;
   if (port < 1 || port > kSwcPorts) {
     PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
@@ -421,9 +421,9 @@ int swc_os_frame_send(uint32_t port, uint8_t *frame, uint32_t length, void *buff
   return packet_tx(buffer) == 0 ? 0 : 1;
 }
 
-packet_stats packet_stats_get() {
-  packet_stats stats{};
-  for (unsigned pool = 0; pool < PACKET_POOLS; ++pool) stats.free[pool] = packets.free_count[pool];
+PacketStats packet_stats_get() {
+  PacketStats stats{};
+  for (unsigned pool = 0; pool < kPacketPools; ++pool) stats.free[pool] = packets.free_count[pool];
   stats.rx_list = list_length(packets.rx_list);
   stats.tx_list = list_length(packets.tx_list);
   stats.rx_dropped = packets.rx_dropped;
@@ -432,7 +432,7 @@ packet_stats packet_stats_get() {
 }
 
 uint32_t packet_rx_count(unsigned queue_no) {
-  return queue_no < PACKET_RX_QUEUES ? packets.rx_counters[queue_no] : 0;
+  return queue_no < kPacketRxQueues ? packets.rx_counters[queue_no] : 0;
 }
 
 const char *mac_addr_txt(const uint8_t *mac) {
@@ -465,7 +465,7 @@ const char *link_duplex_txt(uint32_t duplex) {
 }
 
 const char *stp_state_txt(uint32_t state) {
-  static const char *const names[] = {"dis", "blk", "lrn", "fwd", "enb"};
+  static const char *const kNames[] = {"dis", "blk", "lrn", "fwd", "enb"};
   const uint32_t s = state & 0xFF;
-  return s < 5 ? names[s] : "undef";
+  return s < 5 ? kNames[s] : "undef";
 }

@@ -29,7 +29,7 @@ namespace {
   trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
 // Front port -> {chip port, MIIM controller, PHY address} of this board; entry 0 is a placeholder.
-constexpr SwcPortMap board_port_map[PORT_COUNT + 1] = {
+constexpr SwcPortMap kBoardPortMap[kPortCount + 1] = {
     {-1, static_cast<uint32_t>(-1), static_cast<uint32_t>(-1)},
     {0, 0, 0},
     {1, 0, 1},
@@ -40,28 +40,28 @@ constexpr SwcPortMap board_port_map[PORT_COUNT + 1] = {
 };
 
 constexpr bool port_has_phy(unsigned port) {
-  return board_port_map[port].miim_controller != static_cast<uint32_t>(-1);
+  return kBoardPortMap[port].miim_controller != static_cast<uint32_t>(-1);
 }
 
 constexpr uint32_t port_mac_interface(unsigned port) {
   return port == 6 ? kSwcIfRgmii : kSwcIfInternal;
 }
 
-struct port_runtime {
+struct PortRuntime {
   SwcPortStatus status{};
   bool link = false;  // set once a link-up has been handled
   uint32_t stp_state = SWC_STP_STATE_FORWARDING;
   bool phy_mounted = false;
 };
 
-struct port_module {
-  std::array<port_config, PORT_COUNT + 1> config{};
-  std::array<port_runtime, PORT_COUNT + 1> runtime{};
+struct PortModule {
+  std::array<PortConfig, kPortCount + 1> config{};
+  std::array<PortRuntime, kPortCount + 1> runtime{};
   unsigned status_pointer = 1;
   unsigned counters_pointer = 1;
 };
 
-port_module ports;
+PortModule ports;
 
 uint64_t le_load64(const uint8_t *p) {
   return static_cast<uint64_t>(le_load32(p + 4)) << 32 | le_load32(p);
@@ -73,11 +73,11 @@ void le_store64(uint8_t *p, uint64_t v) {
 }
 
 bool valid_port(unsigned port) {
-  return port >= 1 && port <= PORT_COUNT;
+  return port >= 1 && port <= kPortCount;
 }
 
 unsigned next_port(unsigned port) {
-  return port >= PORT_COUNT ? 1 : port + 1;
+  return port >= kPortCount ? 1 : port + 1;
 }
 
 // A failure the chip cannot recover from: the supervisor starts a fresh worker on exit status 2.
@@ -85,8 +85,8 @@ unsigned next_port(unsigned port) {
   std::exit(2);
 }
 
-void set_all_configs(const port_config &config) {
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) ports.config[port] = config;
+void set_all_configs(const PortConfig &config) {
+  for (unsigned port = 1; port <= kPortCount; ++port) ports.config[port] = config;
 }
 
 void reset_target() {
@@ -110,9 +110,9 @@ void getchipid() {
 
 void port_link_init() {
   PORT_TRACE(TRACE_DEBUG, "Initialize port module state variables");
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-    ports.runtime[port] = port_runtime{};
-    ports.config[port] = PORT_CONFIG_UNLOADED;
+  for (unsigned port = 1; port <= kPortCount; ++port) {
+    ports.runtime[port] = PortRuntime{};
+    ports.config[port] = kPortConfigUnloaded;
   }
   port_stp_reset();
   ports.status_pointer = ports.counters_pointer = 1;
@@ -120,9 +120,9 @@ void port_link_init() {
 
 void port_reset_ports() {
   PORT_TRACE(TRACE_DEBUG, "Resetting ports");
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+  for (unsigned port = 1; port <= kPortCount; ++port) {
     if (!port_has_phy(port)) continue;
-    port_runtime &runtime = ports.runtime[port];
+    PortRuntime &runtime = ports.runtime[port];
     runtime.phy_mounted = true;
     SwcPhyResetSetup reset_setup{port_mac_interface(port), 0, 1800, 1800, 0};
     swc_rc rc = swc_phy_reset(port, &reset_setup);
@@ -136,28 +136,28 @@ void port_reset_ports() {
 }
 
 void port_conf_create_default() {
-  uint8_t *block = conf_create(PORT_CONF_BLOCK, PORT_CONF_BLOCK_SIZE);
+  uint8_t *block = conf_create(kPortConfBlock, kPortConfBlockSize);
   if (!block) {
     PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not create default configuration file.");
     return;
   }
-  std::memset(block, 0, PORT_CONF_BLOCK_SIZE);
-  for (unsigned port = 1; port <= PORT_COUNT; ++port)
-    port_config_encode(PORT_CONFIG_DEFAULT, block + port * PORT_CONFIG_RECORD_SIZE);
-  conf_close(PORT_CONF_BLOCK);
+  std::memset(block, 0, kPortConfBlockSize);
+  for (unsigned port = 1; port <= kPortCount; ++port)
+    port_config_encode(kPortConfigDefault, block + port * kPortConfigRecordSize);
+  conf_close(kPortConfBlock);
 }
 
 // Takes the stored block when it has the expected size and every port's settings are in range; a
 // block written by something else must not reach the chip.
 bool load_block(const uint8_t *block, uint32_t size) {
-  if (size != PORT_CONF_BLOCK_SIZE) {
+  if (size != kPortConfBlockSize) {
     PORT_TRACE(TRACE_WARN, "Configuration block has size %u, expected %u. Ignored.", size,
-               static_cast<unsigned>(PORT_CONF_BLOCK_SIZE));
+               static_cast<unsigned>(kPortConfBlockSize));
     return false;
   }
-  std::array<port_config, PORT_COUNT + 1> loaded{};
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
-    loaded[port] = port_config_decode(block + port * PORT_CONFIG_RECORD_SIZE);
+  std::array<PortConfig, kPortCount + 1> loaded{};
+  for (unsigned port = 1; port <= kPortCount; ++port) {
+    loaded[port] = port_config_decode(block + port * kPortConfigRecordSize);
     if (const char *refusal = port_config_refusal(loaded[port])) {
       PORT_TRACE(TRACE_WARN, "Stored configuration of port %d refused: %s. Ignored.", port, refusal);
       return false;
@@ -170,34 +170,34 @@ bool load_block(const uint8_t *block, uint32_t size) {
 
 void port_conf_load() {
   uint32_t size = 0;
-  const uint8_t *block = conf_open(PORT_CONF_BLOCK, &size);
+  const uint8_t *block = conf_open(kPortConfBlock, &size);
   if (!block) {
     PORT_TRACE(TRACE_NOTE, "conf_open() failed. No existing configuration file.");
-    port_conf(conf_action{CONF_ACTION_CREATE, 0});
-    block = conf_open(PORT_CONF_BLOCK, &size);
+    port_conf(ConfAction{kConfActionCreate, 0});
+    block = conf_open(kPortConfBlock, &size);
   }
   bool loaded = false;
   if (block) {
     PORT_TRACE(TRACE_DEBUG, "Setting current configuration from loaded configuration file.");
     loaded = load_block(block, size);
-    conf_close(PORT_CONF_BLOCK);
+    conf_close(kPortConfBlock);
   } else {
     PORT_TRACE(TRACE_WARN, "conf_open() failed again. Still no configuration file.");
   }
   if (!loaded) {
     PORT_TRACE(TRACE_DEBUG, "Setting current configuration from default values.");
-    set_all_configs(PORT_CONFIG_DEFAULT);
+    set_all_configs(kPortConfigDefault);
   }
-  if (process_state().debug_flags[PORT_DEBUG_NO_COMMIT]) {
+  if (process_state().debug_flags[kPortDebugNoCommit]) {
     PORT_TRACE(TRACE_DEBUG,
                "Debug option port_disable_target_reset is active. Do not activate configuration.");
     return;
   }
   PORT_TRACE(TRACE_DEBUG, "Activate current configuration.");
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) port_config_commit(port);
+  for (unsigned port = 1; port <= kPortCount; ++port) port_config_commit(port);
 }
 
-SwcPhySetup phy_setup_of(const port_config &config) {
+SwcPhySetup phy_setup_of(const PortConfig &config) {
   SwcPhySetup setup{};
   if (!config.enabled) {
     setup.mode = kSwcPhyModePowerDown;
@@ -234,52 +234,52 @@ void encode_words(uint8_t *out, const uint32_t *words, size_t count) {
 
 // Table objects of the port module: u16 count at 16, entries of `entry_size` bytes from 20. The
 // count must fit in the object, or nothing is served.
-bool table_fits(mgmt_object &object, size_t entry_size) {
-  if (object.size >= MGMT_TABLE_HEADER_SIZE &&
-      MGMT_TABLE_HEADER_SIZE + static_cast<size_t>(object.table_count()) * entry_size <= object.size)
+bool table_fits(MgmtObject &object, size_t entry_size) {
+  if (object.size >= kMgmtTableHeaderSize &&
+      kMgmtTableHeaderSize + static_cast<size_t>(object.table_count()) * entry_size <= object.size)
     return true;
   PORT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
-  object.set_res(MGMT_RES_FAIL);
+  object.set_res(kMgmtResFail);
   return false;
 }
 
-bool refuse_illegal_port(mgmt_object &object, uint32_t port) {
+bool refuse_illegal_port(MgmtObject &object, uint32_t port) {
   if (valid_port(port)) return false;
   PORT_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
-  object.set_res(MGMT_RES_FAIL);
+  object.set_res(kMgmtResFail);
   return true;
 }
 
 // Commands a table object serves: GET, and SET when `set_served`; the entries must fit in the object.
-bool served_table(mgmt_object &object, size_t entry_size, bool set_served) {
+bool served_table(MgmtObject &object, size_t entry_size, bool set_served) {
   uint32_t cmd = object.cmd();
-  if (cmd != MGMT_CMD_GET && !(set_served && cmd == MGMT_CMD_SET)) {
+  if (cmd != kMgmtCmdGet && !(set_served && cmd == kMgmtCmdSet)) {
     PORT_TRACE(TRACE_ERROR, set_served ? "Only GET/SET supported" : "Only GET supported");
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
     return false;
   }
   return table_fits(object, entry_size);
 }
 
-constexpr size_t CONFIG_ENTRY_SIZE = 28, STATUS_ENTRY_SIZE = 64, COUNTERS_ENTRY_SIZE = 108,
-                 MAP_ENTRY_SIZE = 16, STP_ENTRY_SIZE = 8;
+constexpr size_t kConfigEntrySize = 28, kStatusEntrySize = 64, kCountersEntrySize = 108, kMapEntrySize = 16,
+                 kStpEntrySize = 8;
 
-void mgmt_port_config(mgmt_object &object) {
-  if (!served_table(object, CONFIG_ENTRY_SIZE, true)) return;
-  bool is_set = object.cmd() == MGMT_CMD_SET;
+void mgmt_port_config(MgmtObject &object) {
+  if (!served_table(object, kConfigEntrySize, true)) return;
+  bool is_set = object.cmd() == kMgmtCmdSet;
   for (unsigned i = 0; i < object.table_count(); ++i) {
-    uint8_t *entry = object.entry(i, CONFIG_ENTRY_SIZE);
+    uint8_t *entry = object.entry(i, kConfigEntrySize);
     uint32_t port = le_load32(entry);
     if (refuse_illegal_port(object, port)) break;
     if (!is_set) {
       port_config_encode(ports.config[port], entry + 4);
       continue;
     }
-    port_config config = port_config_decode(entry + 4);
-    if (config.max_length > PORT_MAX_LENGTH_LIMIT) config.max_length = PORT_MAX_LENGTH_LIMIT;
+    PortConfig config = port_config_decode(entry + 4);
+    if (config.max_length > kPortMaxLengthLimit) config.max_length = kPortMaxLengthLimit;
     if (const char *refusal = port_config_refusal(config)) {
       PORT_TRACE(TRACE_ERROR, "Port %d: %s", port, refusal);
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       break;
     }
     ports.config[port] = config;
@@ -288,10 +288,10 @@ void mgmt_port_config(mgmt_object &object) {
   if (is_set) port_conf_save();
 }
 
-void mgmt_port_status(mgmt_object &object) {
-  if (!table_fits(object, STATUS_ENTRY_SIZE) || object.cmd() != MGMT_CMD_GET) return;
+void mgmt_port_status(MgmtObject &object) {
+  if (!table_fits(object, kStatusEntrySize) || object.cmd() != kMgmtCmdGet) return;
   for (unsigned i = 0; i < object.table_count(); ++i) {
-    uint8_t *entry = object.entry(i, STATUS_ENTRY_SIZE);
+    uint8_t *entry = object.entry(i, kStatusEntrySize);
     uint32_t port = le_load32(entry);
     if (refuse_illegal_port(object, port)) break;
     port_status_update(port);
@@ -306,14 +306,14 @@ void mgmt_port_status(mgmt_object &object) {
 }
 
 // {u32 poag, 13 x u64}: the counters follow the port word directly, at entry offset 4.
-void mgmt_port_counters(mgmt_object &object) {
-  if (!served_table(object, COUNTERS_ENTRY_SIZE, true)) return;
+void mgmt_port_counters(MgmtObject &object) {
+  if (!served_table(object, kCountersEntrySize, true)) return;
   for (unsigned i = 0; i < object.table_count(); ++i) {
-    uint8_t *entry = object.entry(i, COUNTERS_ENTRY_SIZE);
+    uint8_t *entry = object.entry(i, kCountersEntrySize);
     uint32_t poag = le_load32(entry);
-    if (object.cmd() != MGMT_CMD_GET) {
+    if (object.cmd() != kMgmtCmdGet) {
       if (PORT_API(swc_poag_counters_clear(poag)) < 0) {
-        object.set_res(MGMT_RES_FAIL);
+        object.set_res(kMgmtResFail);
         break;
       }
       continue;
@@ -322,37 +322,37 @@ void mgmt_port_counters(mgmt_object &object) {
     // The API leaves field 6 as the caller had it: here, as the request carried it.
     counters.field[6] = le_load64(entry + 4 + 6 * 8);
     if (PORT_API(swc_poag_counters_get(poag, &counters)) < 0) {
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       break;
     }
     for (size_t f = 0; f < 13; ++f) le_store64(entry + 4 + f * 8, counters.field[f]);
   }
 }
 
-void mgmt_port_map(mgmt_object &object) {
-  if (!served_table(object, MAP_ENTRY_SIZE, false)) return;
+void mgmt_port_map(MgmtObject &object) {
+  if (!served_table(object, kMapEntrySize, false)) return;
   for (unsigned i = 0; i < object.table_count(); ++i) {
-    uint8_t *entry = object.entry(i, MAP_ENTRY_SIZE);
+    uint8_t *entry = object.entry(i, kMapEntrySize);
     uint32_t port = le_load32(entry);
     if (refuse_illegal_port(object, port)) break;
-    const SwcPortMap &map = board_port_map[port];
+    const SwcPortMap &map = kBoardPortMap[port];
     const uint32_t words[4] = {port, static_cast<uint32_t>(map.chip_port), map.miim_controller,
                                map.miim_address};
     encode_words(entry, words, 4);
   }
 }
 
-void mgmt_port_stp(mgmt_object &object) {
-  if (!served_table(object, STP_ENTRY_SIZE, true)) return;
-  bool is_set = object.cmd() == MGMT_CMD_SET;
+void mgmt_port_stp(MgmtObject &object) {
+  if (!served_table(object, kStpEntrySize, true)) return;
+  bool is_set = object.cmd() == kMgmtCmdSet;
   for (unsigned i = 0; i < object.table_count(); ++i) {
-    uint8_t *entry = object.entry(i, STP_ENTRY_SIZE);
+    uint8_t *entry = object.entry(i, kStpEntrySize);
     uint32_t port = le_load32(entry);
     if (refuse_illegal_port(object, port)) break;
     if (!is_set) {
       le_store32(entry + 4, port_get_stp_state(port));
     } else if (port_set_stp_state(port, le_load32(entry + 4)) < 0) {
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       break;
     }
   }
@@ -360,32 +360,32 @@ void mgmt_port_stp(mgmt_object &object) {
 
 }  // namespace
 
-void port_config_encode(const port_config &config, uint8_t *out) {
-  const uint32_t words[PORT_CONFIG_WORDS] = {config.enabled, config.flow_control, config.aneg,
-                                             config.speed,   config.fdx,          config.max_length};
-  encode_words(out, words, PORT_CONFIG_WORDS);
+void port_config_encode(const PortConfig &config, uint8_t *out) {
+  const uint32_t words[kPortConfigWords] = {config.enabled, config.flow_control, config.aneg,
+                                            config.speed,   config.fdx,          config.max_length};
+  encode_words(out, words, kPortConfigWords);
 }
 
-port_config port_config_decode(const uint8_t *in) {
-  return port_config{le_load32(in),      le_load32(in + 4),  le_load32(in + 8),
-                     le_load32(in + 12), le_load32(in + 16), le_load32(in + 20)};
+PortConfig port_config_decode(const uint8_t *in) {
+  return PortConfig{le_load32(in),      le_load32(in + 4),  le_load32(in + 8),
+                    le_load32(in + 12), le_load32(in + 16), le_load32(in + 20)};
 }
 
-const char *port_config_refusal(const port_config &config) {
+const char *port_config_refusal(const PortConfig &config) {
   if (config.enabled > 1) return "enabled must be 0 or 1";
   if (config.flow_control > 3) return "flow control must be 0..3";
   if (config.aneg > 1) return "aneg must be 0 or 1";
   if (config.speed < kSwcSpeed10M || config.speed > kSwcSpeed1G)
     return "speed must be 1 (10M), 2 (100M) or 3 (1G)";
   if (config.fdx > 1) return "fdx must be 0 or 1";
-  if (config.max_length > PORT_MAX_LENGTH_LIMIT) return "max length above 9600";
+  if (config.max_length > kPortMaxLengthLimit) return "max length above 9600";
   return nullptr;
 }
 
 const char *port_interface_name(uint32_t interface_type) {
-  static const char *const names[] = {"N/C", "LOOPBACK", "INTERNAL", "MII",    "GMII", "RGMII",
-                                      "TBI", "RTBI",     "SGMII",    "SERDES", "XGMII"};
-  return interface_type < sizeof names / sizeof names[0] ? names[interface_type] : "????";
+  static const char *const kNames[] = {"N/C", "LOOPBACK", "INTERNAL", "MII",    "GMII", "RGMII",
+                                       "TBI", "RTBI",     "SGMII",    "SERDES", "XGMII"};
+  return interface_type < sizeof kNames / sizeof kNames[0] ? kNames[interface_type] : "????";
 }
 
 const char *port_speed_text(bool link, uint32_t speed, uint32_t fdx) {
@@ -405,28 +405,29 @@ const char *port_speed_text(bool link, uint32_t speed, uint32_t fdx) {
 }
 
 const char *port_stp_state_name(uint32_t stp_state) {
-  static const char *const names[] = {"disabled", "blocking", "listing", "learning", "forwarding", "enabled"};
-  return stp_state < sizeof names / sizeof names[0] ? names[stp_state] : "??";
+  static const char *const kNames[] = {"disabled", "blocking",   "listing",
+                                       "learning", "forwarding", "enabled"};
+  return stp_state < sizeof kNames / sizeof kNames[0] ? kNames[stp_state] : "??";
 }
 
 const char *port_chip_name(uint16_t part) {
-  struct chip_name {
+  struct ChipName {
     uint16_t part;
     const char *name;
   };
-  static const chip_name names[] = {
+  static const ChipName kNames[] = {
       {0x7301, "Arden-II"},   {0x7303, "Brockley"},   {0x7306, "Colwyn"},     {0x7310, "Dunmore"},
       {0x7372, "Ferrix-G16"}, {0x7374, "Ferrix-G24"}, {0x7376, "Ferrix-G26"}, {0x7380, "Glenrock"},
       {0x7382, "Glenrock"},   {0x7384, "Hollin"},     {0x7386, "Hollin"},     {0x7385, "Corvex-G5"},
       {0x7388, "Corvex-G8"},  {0x7389, "Corvex-G16"}, {0x7390, "Corvex-G24"}, {0x7395, "Corvex-G5e"},
       {0x7398, "Corvex-G8e"},
   };
-  for (const chip_name &entry : names)
+  for (const ChipName &entry : kNames)
     if (entry.part == part) return entry.name;
   return nullptr;
 }
 
-const port_config &port_current_config(unsigned port) {
+const PortConfig &port_current_config(unsigned port) {
   return ports.config[valid_port(port) ? port : 0];
 }
 
@@ -435,28 +436,28 @@ void port_init() {
   board_io_setup();
   reset_target();
   PORT_TRACE(TRACE_INFO, "Compiled for board: Corvex-G5 VANTROS.");
-  PORT_API(swc_port_map_set(board_port_map));
+  PORT_API(swc_port_map_set(kBoardPortMap));
   board_msleep(1000);
   getchipid();
   port_link_init();
   port_qos_init();
   port_reset_ports();
-  port_conf(conf_action{CONF_ACTION_READ, 0});
-  timer_reg(port_status_poll, PORT_STATUS_POLL_MS);
-  timer_reg(port_counters_poll, PORT_COUNTERS_POLL_MS);
+  port_conf(ConfAction{kConfActionRead, 0});
+  timer_reg(port_status_poll, kPortStatusPollMs);
+  timer_reg(port_counters_poll, kPortCountersPollMs);
   timer_reg(port_optimize_1sec, 1000);
   timer_reg(port_optimize_100msec, 100);
   port_cablescan_init();
   timer_reg(dot1x_1sec, 1000);
 }
 
-void port_conf(const conf_action &action) {
+void port_conf(const ConfAction &action) {
   switch (action.action) {
-    case CONF_ACTION_CREATE:
+    case kConfActionCreate:
       port_conf_create_default();
       port_qos_config(1);
       break;
-    case CONF_ACTION_READ:
+    case kConfActionRead:
       port_conf_load();
       port_qos_config(0);
       break;
@@ -467,15 +468,15 @@ void port_conf(const conf_action &action) {
 }
 
 void port_conf_save() {
-  uint8_t *block = conf_create(PORT_CONF_BLOCK, PORT_CONF_BLOCK_SIZE);
+  uint8_t *block = conf_create(kPortConfBlock, kPortConfBlockSize);
   if (!block) {
     PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not save current configuration.");
     return;
   }
-  for (unsigned port = 0; port <= PORT_COUNT; ++port)
-    port_config_encode(ports.config[port], block + port * PORT_CONFIG_RECORD_SIZE);
+  for (unsigned port = 0; port <= kPortCount; ++port)
+    port_config_encode(ports.config[port], block + port * kPortConfigRecordSize);
   PORT_TRACE(TRACE_DEBUG, "Saving current configuration into configuration file.");
-  conf_close(PORT_CONF_BLOCK);
+  conf_close(kPortConfBlock);
 }
 
 int port_config_commit(unsigned port) {
@@ -492,7 +493,7 @@ int port_config_commit(unsigned port) {
 
 int port_setup_commit(unsigned port, bool ignore_status) {
   PORT_TRACE(TRACE_DEBUG, "Commit Setup on port %d.", port);
-  const port_config &config = ports.config[port];
+  const PortConfig &config = ports.config[port];
   const SwcPortStatus &status = ports.runtime[port].status;
   SwcPortSetup setup{};
   setup.interface_type = port_mac_interface(port);
@@ -548,7 +549,7 @@ void link_up(unsigned port) {
 }
 
 void port_status_update(unsigned port) {
-  port_runtime &runtime = ports.runtime[port];
+  PortRuntime &runtime = ports.runtime[port];
   if (port_has_phy(port) && !runtime.phy_mounted) {
     PORT_TRACE(TRACE_NOISE, "PHY on port %d not mounted, assume link is down", port);
     runtime.status = status_without_phy(port);
@@ -565,7 +566,7 @@ void port_status_update(unsigned port) {
 }
 
 void port_get_link_state(unsigned port, int *link, uint32_t *speed, uint32_t *fdx) {
-  const port_runtime &runtime = ports.runtime[valid_port(port) ? port : 0];
+  const PortRuntime &runtime = ports.runtime[valid_port(port) ? port : 0];
   if (link) *link = runtime.link ? 1 : 0;
   if (speed) *speed = runtime.link ? runtime.status.speed : 0;
   if (fdx) *fdx = runtime.link ? runtime.status.full_duplex : 0;
@@ -661,12 +662,12 @@ uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
   return now;
 }
 
-void port_mgmt(mgmt_object &object) {
+void port_mgmt(MgmtObject &object) {
   if (port_qos_handles(object.obj_id())) {
     port_qos_mgmt(object);
     return;
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
   switch (object.obj_id()) {
     case 3000:
       mgmt_port_config(object);
@@ -677,7 +678,7 @@ void port_mgmt(mgmt_object &object) {
     case 3002:
       mgmt_port_counters(object);
       break;
-    case CABLESCAN_OBJ:
+    case kCablescanObj:
       mgmt_port_cablescan_table(object);
       break;
     case 3019:
@@ -687,7 +688,7 @@ void port_mgmt(mgmt_object &object) {
       mgmt_port_stp(object);
       break;
     default:
-      object.set_res(MGMT_RES_NO_HANDLER);
+      object.set_res(kMgmtResNoHandler);
       break;
   }
 }

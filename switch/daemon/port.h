@@ -8,20 +8,20 @@
 #include <cstddef>
 #include <cstdint>
 
-struct conf_action;
-struct mgmt_object;
+struct ConfAction;
+struct MgmtObject;
 
-inline constexpr unsigned PORT_COUNT = 6;
-inline constexpr uint32_t PORT_CONF_BLOCK = 3;
-inline constexpr uint32_t PORT_MAX_LENGTH_LIMIT = 9600;
+inline constexpr unsigned kPortCount = 6;
+inline constexpr uint32_t kPortConfBlock = 3;
+inline constexpr uint32_t kPortMaxLengthLimit = 9600;
 // Debug flag word that keeps the loaded configuration away from the chip.
-inline constexpr int PORT_DEBUG_NO_COMMIT = 1;
+inline constexpr int kPortDebugNoCommit = 1;
 // Polling periods of the main loop's timers, in milliseconds.
-inline constexpr uint32_t PORT_STATUS_POLL_MS = 33;
-inline constexpr uint32_t PORT_COUNTERS_POLL_MS = 1333;
+inline constexpr uint32_t kPortStatusPollMs = 33;
+inline constexpr uint32_t kPortCountersPollMs = 1333;
 
 // One port's configuration as configuration block 3 stores it (six little-endian u32 in this order).
-struct port_config {
+struct PortConfig {
   uint32_t enabled;       // 1 on, 0 powered down
   uint32_t flow_control;  // 0 off, 1 asymmetric, 2 symmetric, 3 both
   uint32_t aneg;          // 1 auto-negotiation
@@ -29,23 +29,23 @@ struct port_config {
   uint32_t fdx;           // forced duplex, 1 full
   uint32_t max_length;    // maximum frame length in bytes
 };
-inline constexpr size_t PORT_CONFIG_WORDS = 6;
-inline constexpr size_t PORT_CONFIG_RECORD_SIZE = PORT_CONFIG_WORDS * 4;
-inline constexpr size_t PORT_CONF_BLOCK_SIZE = (PORT_COUNT + 1) * PORT_CONFIG_RECORD_SIZE;  // entry 0 unused
-static_assert(PORT_CONF_BLOCK_SIZE == 168);
+inline constexpr size_t kPortConfigWords = 6;
+inline constexpr size_t kPortConfigRecordSize = kPortConfigWords * 4;
+inline constexpr size_t kPortConfBlockSize = (kPortCount + 1) * kPortConfigRecordSize;  // entry 0 unused
+static_assert(kPortConfBlockSize == 168);
 
-inline constexpr port_config PORT_CONFIG_DEFAULT{1, 3, 1, 3, 1, 1518};
+inline constexpr PortConfig kPortConfigDefault{1, 3, 1, 3, 1, 1518};
 // What a port holds before any configuration is loaded.
-inline constexpr port_config PORT_CONFIG_UNLOADED{0, 0, 1, 3, 1, 1518};
+inline constexpr PortConfig kPortConfigUnloaded{0, 0, 1, 3, 1, 1518};
 
-void port_config_encode(const port_config &config, uint8_t *out);
-port_config port_config_decode(const uint8_t *in);
+void port_config_encode(const PortConfig &config, uint8_t *out);
+PortConfig port_config_decode(const uint8_t *in);
 // Why a configuration cannot be applied, or nullptr when every field is in its range.
-const char *port_config_refusal(const port_config &config);
+const char *port_config_refusal(const PortConfig &config);
 
 void port_init();
-void port_conf(const conf_action &action);
-void port_mgmt(mgmt_object &object);
+void port_conf(const ConfAction &action);
+void port_mgmt(MgmtObject &object);
 
 int port_setup_commit(unsigned port, bool ignore_status);
 int port_config_commit(unsigned port);
@@ -81,4 +81,4 @@ const char *port_stp_state_name(uint32_t stp_state);
 const char *port_chip_name(uint16_t part);
 
 // The current configuration of a port 1..6 (tests and the management objects).
-const port_config &port_current_config(unsigned port);
+const PortConfig &port_current_config(unsigned port);

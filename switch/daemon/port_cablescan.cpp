@@ -16,13 +16,13 @@ namespace {
 #define CS_API(call) \
   trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
 
-constexpr unsigned PORTS = 6;
+constexpr unsigned kPorts = 6;
 
 // Per port 1..6: 1 once the last test's result is in (or no test was asked for).
-std::array<bool, PORTS + 1> done{};
+std::array<bool, kPorts + 1> done{};
 
 bool valid_port(uint32_t port) {
-  return port >= 1 && port <= PORTS;
+  return port >= 1 && port <= kPorts;
 }
 
 // One step of a port's test; true once it is finished (any answer but "still running").
@@ -55,9 +55,9 @@ void port_cablescan_get(uint8_t *entry) {
   uint32_t port = le_load32(entry);
   if (!valid_port(port)) return;
   SwcClock &clock = swc_clock_get();
-  const uint64_t deadline = clock.now_us() + uint64_t{CABLESCAN_WAIT_MS} * 1000;
+  const uint64_t deadline = clock.now_us() + uint64_t{kCablescanWaitMs} * 1000;
   while (!done[port]) {
-    for (unsigned p = 1; p <= PORTS; ++p) port_cablescan_step(p);
+    for (unsigned p = 1; p <= kPorts; ++p) port_cablescan_step(p);
     if (done[port]) break;
     if (clock.now_us() > deadline) {
       CS_TRACE(TRACE_DEBUG, "timeout for port %d", static_cast<int>(port));
@@ -76,34 +76,33 @@ void port_cablescan_get(uint8_t *entry) {
   }
 }
 
-void mgmt_port_cablescan_table(mgmt_object &object) {
-  object.set_res(MGMT_RES_OK);
-  if (object.size < MGMT_TABLE_HEADER_SIZE ||
-      MGMT_TABLE_HEADER_SIZE + static_cast<size_t>(object.table_count()) * CABLESCAN_ENTRY_SIZE >
-          object.size) {
+void mgmt_port_cablescan_table(MgmtObject &object) {
+  object.set_res(kMgmtResOk);
+  if (object.size < kMgmtTableHeaderSize ||
+      kMgmtTableHeaderSize + static_cast<size_t>(object.table_count()) * kCablescanEntrySize > object.size) {
     CS_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
     return;
   }
-  if (object.cmd() != MGMT_CMD_GET) return;
+  if (object.cmd() != kMgmtCmdGet) return;
   // Entries up to the first port outside 1..6 are served.
   unsigned count = object.table_count();
   for (unsigned i = 0; i < object.table_count(); ++i) {
-    uint32_t port = le_load32(object.entry(i, CABLESCAN_ENTRY_SIZE));
+    uint32_t port = le_load32(object.entry(i, kCablescanEntrySize));
     if (!valid_port(port)) {
       CS_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       count = i;
       break;
     }
   }
   for (unsigned i = 0; i < count; ++i) {
-    uint32_t port = le_load32(object.entry(i, CABLESCAN_ENTRY_SIZE));
+    uint32_t port = le_load32(object.entry(i, kCablescanEntrySize));
     CS_TRACE(TRACE_DEBUG, "Starting CableScan for port %d", static_cast<int>(port));
     cablescan_start(port);
   }
   for (unsigned i = 0; i < count; ++i) {
-    uint8_t *entry = object.entry(i, CABLESCAN_ENTRY_SIZE);
+    uint8_t *entry = object.entry(i, kCablescanEntrySize);
     uint32_t port = le_load32(entry);
     CS_TRACE(TRACE_DEBUG, "CableScan for port %d", static_cast<int>(port));
     port_cablescan_get(entry);

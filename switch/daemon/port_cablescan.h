@@ -4,11 +4,11 @@
 
 #include <cstdint>
 
-struct mgmt_object;
+struct MgmtObject;
 
-inline constexpr uint32_t CABLESCAN_OBJ = 3018;
-inline constexpr uint32_t CABLESCAN_ENTRY_SIZE = 28;
-inline constexpr uint32_t CABLESCAN_WAIT_MS = 20000;
+inline constexpr uint32_t kCablescanObj = 3018;
+inline constexpr uint32_t kCablescanEntrySize = 28;
+inline constexpr uint32_t kCablescanWaitMs = 20000;
 
 // Start state: no test pending on any port.
 void port_cablescan_init();
@@ -22,4 +22,4 @@ void port_cablescan_get(uint8_t *entry);
 void port_cablescan_step(unsigned port);
 bool port_cablescan_pending(unsigned port);
 // Object 3018.
-void mgmt_port_cablescan_table(mgmt_object &object);
+void mgmt_port_cablescan_table(MgmtObject &object);

@@ -8,43 +8,43 @@
 #include <cstddef>
 #include <cstdint>
 
-struct mgmt_object;
+struct MgmtObject;
 
-inline constexpr uint32_t QOS_GEN_CONF_BLOCK = 15;
-inline constexpr uint32_t QOS_PORT_CONF_BLOCK = 4;
+inline constexpr uint32_t kQosGenConfBlock = 15;
+inline constexpr uint32_t kQosPortConfBlock = 4;
 // Debug flag word that keeps the QoS configuration from being read or created.
-inline constexpr int QOS_DEBUG_NO_INIT = 6;
+inline constexpr int kQosDebugNoInit = 6;
 
 // General record, block 15: five little-endian u32.
-struct qos_gen_record {
+struct QosGenRecord {
   uint32_t prios;
   uint32_t limit_a_enabled;
   uint32_t limit_a;
   uint32_t limit_b_enabled;
   uint32_t limit_b;
 };
-inline constexpr size_t QOS_GEN_RECORD_SIZE = 20;
-inline constexpr qos_gen_record QOS_GEN_DEFAULT{4, 0, 0, 0, 0};
+inline constexpr size_t kQosGenRecordSize = 20;
+inline constexpr QosGenRecord kQosGenDefault{4, 0, 0, 0, 0};
 
 // Port record, 84 u32 words; block 4 holds u16 count, u16 size and one record per port.
-inline constexpr size_t QOS_PORT_WORDS = 84;
-inline constexpr size_t QOS_PORT_RECORD_SIZE = QOS_PORT_WORDS * 4;
-inline constexpr size_t QOS_PORT_BLOCK_SIZE = 4 + 6 * QOS_PORT_RECORD_SIZE;
-static_assert(QOS_PORT_RECORD_SIZE == 336 && QOS_PORT_BLOCK_SIZE == 2020);
+inline constexpr size_t kQosPortWords = 84;
+inline constexpr size_t kQosPortRecordSize = kQosPortWords * 4;
+inline constexpr size_t kQosPortBlockSize = 4 + 6 * kQosPortRecordSize;
+static_assert(kQosPortRecordSize == 336 && kQosPortBlockSize == 2020);
 
 // Word offsets inside a port record.
-inline constexpr size_t QOS_W_PORT = 0, QOS_W_MODE = 1, QOS_W_DEFAULT = 2, QOS_W_TAG = 3, QOS_W_GROUP = 11,
-                        QOS_W_DSCP = 19, QOS_W_FIELD = 83;
+inline constexpr size_t kQosWPort = 0, kQosWMode = 1, kQosWDefault = 2, kQosWTag = 3, kQosWGroup = 11,
+                        kQosWDscp = 19, kQosWField = 83;
 // Classification modes.
-inline constexpr uint32_t QOS_MODE_TAG = 0, QOS_MODE_DSCP_GROUPS = 1, QOS_MODE_DSCP_MAP = 2;
+inline constexpr uint32_t kQosModeTag = 0, kQosModeDscpGroups = 1, kQosModeDscpMap = 2;
 
-using qos_port_record = std::array<uint32_t, QOS_PORT_WORDS>;
+using QosPortRecord = std::array<uint32_t, kQosPortWords>;
 
 // The defaults of a port 1..6.
-qos_port_record qos_port_default(uint32_t port);
+QosPortRecord qos_port_default(uint32_t port);
 // Why a record (or general record) cannot go to the chip, or nullptr when every field is in range.
-const char *qos_port_refusal(const qos_port_record &record);
-const char *qos_gen_refusal(const qos_gen_record &record);
+const char *qos_port_refusal(const QosPortRecord &record);
+const char *qos_gen_refusal(const QosGenRecord &record);
 
 void port_qos_init();
 // create 1: write the defaults into blocks 15 and 4; create 0: load both blocks and apply them.
@@ -53,9 +53,9 @@ void qos_gen_setup_commit();
 // 1 when the chip took the record (a per-port soft failure counts as done), -1 otherwise.
 int port_qos_table_commit(uint32_t port);
 // Objects 3003..3017 (3012 excepted).
-void port_qos_mgmt(mgmt_object &object);
+void port_qos_mgmt(MgmtObject &object);
 bool port_qos_handles(uint32_t obj_id);
 
 // The records in use (tests).
-const qos_gen_record &port_qos_general();
-const qos_port_record &port_qos_record(uint32_t port);
+const QosGenRecord &port_qos_general();
+const QosPortRecord &port_qos_record(uint32_t port);

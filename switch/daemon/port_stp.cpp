@@ -9,15 +9,15 @@
 
 namespace {
 
-struct protocol_port {
-  uint32_t state = STP_DIS;
+struct ProtocolPort {
+  uint32_t state = kStpDis;
   int apply = 0;
 };
 
-std::array<protocol_port, PORT_COUNT + 1> protocol_ports{};
+std::array<ProtocolPort, kPortCount + 1> protocol_ports{};
 
 // Engine states dis, blk, lrn, fwd, enb as the chip's states (LISTENING is never used).
-constexpr uint32_t chip_state[STP_ENB + 1] = {SWC_STP_STATE_DISABLED, SWC_STP_STATE_BLOCKING,
+constexpr uint32_t kChipState[kStpEnb + 1] = {SWC_STP_STATE_DISABLED, SWC_STP_STATE_BLOCKING,
                                               SWC_STP_STATE_LEARNING, SWC_STP_STATE_FORWARDING,
                                               SWC_STP_STATE_ENABLED};
 
@@ -32,16 +32,16 @@ void require(bool condition, const char *expression, const char *function) {
 #define PORT_STP_ASSERT(cond) require((cond), #cond, __func__)
 
 bool valid_port(unsigned port) {
-  return port >= 1 && port <= PORT_COUNT;
+  return port >= 1 && port <= kPortCount;
 }
 
 }  // namespace
 
 void swc_os_set_stpstate(unsigned port, uint32_t state) {
-  PORT_STP_ASSERT(state <= STP_ENB);
+  PORT_STP_ASSERT(state <= kStpEnb);
   PORT_STP_ASSERT(valid_port(port));
   protocol_ports[port].state = state;
-  if (protocol_ports[port].apply == 1) port_set_stp_state(port, chip_state[state]);
+  if (protocol_ports[port].apply == 1) port_set_stp_state(port, kChipState[state]);
 }
 
 uint32_t swc_os_get_stpstate(unsigned port) {
@@ -56,7 +56,7 @@ int swc_os_get_fwdstate(unsigned port) {
 
 void swc_os_set_fwdstate(unsigned port, int flag) {
   PORT_STP_ASSERT(valid_port(port));
-  protocol_port &p = protocol_ports[port];
+  ProtocolPort &p = protocol_ports[port];
   if (p.apply == 0 && flag == 1) {
     p.apply = 1;
     swc_os_set_stpstate(port, p.state);
@@ -67,5 +67,5 @@ void swc_os_set_fwdstate(unsigned port, int flag) {
 }
 
 void port_stp_reset() {
-  protocol_ports.fill(protocol_port{});
+  protocol_ports.fill(ProtocolPort{});
 }

@@ -7,7 +7,7 @@
 
 // The engines' states (dis, blk, lrn, fwd, enb), mapped to the chip's DISABLED, BLOCKING, LEARNING,
 // FORWARDING and ENABLED.
-enum swc_common_stpstate_t : uint32_t { STP_DIS = 0, STP_BLK = 1, STP_LRN = 2, STP_FWD = 3, STP_ENB = 4 };
+enum swc_common_stpstate_t : uint32_t { kStpDis = 0, kStpBlk = 1, kStpLrn = 2, kStpFwd = 3, kStpEnb = 4 };
 
 // Stores the port's protocol state and, while the port's apply flag is set, hands it to port
 // management. A port outside 1..6 or a state above enb is a programming error (assertion).

@@ -74,7 +74,7 @@ DaemonDot1xHost dot1x_host;
 dot1x::RadiusBackEnd dot1x_back_end(port_services, [] { return dot1x::interface_ipv4("br0"); });
 dot1x::Machines dot1x_machines(port_services, dot1x_host, dot1x_back_end);
 
-bool aggr_mgmt(mgmt_object &object) {
+bool aggr_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
     case lacp::kObjTable:
       l2_aggr_table(object);
@@ -93,7 +93,7 @@ bool aggr_mgmt(mgmt_object &object) {
   }
 }
 
-bool rstp_mgmt(mgmt_object &object) {
+bool rstp_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
     case rstp::kObjConfig:
       l2_rstp_config(object);
@@ -109,7 +109,7 @@ bool rstp_mgmt(mgmt_object &object) {
   }
 }
 
-bool dot1x_mgmt(mgmt_object &object) {
+bool dot1x_mgmt(MgmtObject &object) {
   switch (object.obj_id()) {
     case dot1x::kObjConfig:
       l2_dot1x_config(object);
@@ -149,8 +149,8 @@ void rstp_receive(uint32_t port, const uint8_t *frame, uint32_t length) {
 }
 
 void rstp_vlan_add(uint32_t vid, const uint32_t *member) {
-  uint8_t members[PORT_COUNT + 1] = {};
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) members[port] = member[port] != 0;
+  uint8_t members[kPortCount + 1] = {};
+  for (unsigned port = 1; port <= kPortCount; ++port) members[port] = member[port] != 0;
   swc_rstp_vlan_add(vid, members);
 }
 void rstp_vlan_del(uint32_t vid) {
@@ -162,14 +162,14 @@ void rstp_vlan_del(uint32_t vid) {
 void protocols_install() {
   lacp::l2_aggr_services_set(&port_services, &aggr_chip);
   rstp::l2_rstp_services_set(&port_services);
-  l2_protocol_set(L2_PROTO_AGGR, l2_protocol{l2_aggr_init, l2_aggr_conf, aggr_mgmt, swc_lacp_more_work,
-                                             lacp_link_changed, swc_lacp_receive, nullptr, nullptr, nullptr});
-  l2_protocol_set(L2_PROTO_RSTP,
-                  l2_protocol{l2_rstp_init, l2_rstp_conf, rstp_mgmt, swc_rstp_more_work, rstp_link_changed,
-                              rstp_receive, rstp_vlan_add, rstp_vlan_del, nullptr});
+  l2_protocol_set(kL2ProtoAggr, L2Protocol{l2_aggr_init, l2_aggr_conf, aggr_mgmt, swc_lacp_more_work,
+                                           lacp_link_changed, swc_lacp_receive, nullptr, nullptr, nullptr});
+  l2_protocol_set(kL2ProtoRstp,
+                  L2Protocol{l2_rstp_init, l2_rstp_conf, rstp_mgmt, swc_rstp_more_work, rstp_link_changed,
+                             rstp_receive, rstp_vlan_add, rstp_vlan_del, nullptr});
   dot1x_back_end.attach(&dot1x_machines);
   dot1x::l2_dot1x_host_set(&dot1x_host, &dot1x_machines);
-  l2_protocol_set(L2_PROTO_DOT1X, l2_protocol{l2_dot1x_init, l2_dot1x_conf, dot1x_mgmt, ieee8021x_os_check_rx,
-                                              ieee8021x_set_port_enabled, ieee8021x_mac_frame_received,
-                                              nullptr, nullptr, dot1x_second_tick});
+  l2_protocol_set(kL2ProtoDot1x, L2Protocol{l2_dot1x_init, l2_dot1x_conf, dot1x_mgmt, ieee8021x_os_check_rx,
+                                            ieee8021x_set_port_enabled, ieee8021x_mac_frame_received, nullptr,
+                                            nullptr, dot1x_second_tick});
 }

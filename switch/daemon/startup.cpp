@@ -130,12 +130,12 @@ const char *pidfile_path() {
   return env_or("PORTVISOR_PIDFILE", "/var/run/portvisor.pid");
 }
 
-option_result parse_options(int argc, char **argv, FILE *out) {
+OptionResult parse_options(int argc, char **argv, FILE *out) {
   for (int i = 1; i < argc; ++i) {
     const char *arg = argv[i];
     if (std::strcmp(arg, "-h") == 0 || contains(arg, "-help")) {
       print_usage(out);
-      return option_result::exit_ok;
+      return OptionResult::kExitOk;
     }
     if (contains(arg, "daemon") || contains(arg, "deamon") || contains(arg, "demon"))
       process_state().daemon_mode = true;
@@ -144,7 +144,7 @@ option_result parse_options(int argc, char **argv, FILE *out) {
       const char *level = i + 2 < argc ? argv[i + 2] : nullptr;
       if (!trace_option_apply(module, level)) {
         trace_option_help(out);
-        return option_result::exit_fail;
+        return OptionResult::kExitFail;
       }
       i += 2;
     } else {
@@ -152,7 +152,7 @@ option_result parse_options(int argc, char **argv, FILE *out) {
       if (contains(arg, "pause") || contains(arg, "suspend")) process_state().pause = 1;
     }
   }
-  return option_result::run;
+  return OptionResult::kRun;
 }
 
 bool test_pid(const char *path, bool &readable) {
@@ -216,13 +216,13 @@ void app_supervisor() {
 int portvisor_main(int argc, char **argv) {
   const char *program = argc > 0 ? argv[0] : "portvisor";
   mkdir(workdir_path(), 0755);
-  process_state() = daemon_state{};
+  process_state() = DaemonState{};
   switch (parse_options(argc, argv, stdout)) {
-    case option_result::exit_ok:
+    case OptionResult::kExitOk:
       return 0;
-    case option_result::exit_fail:
+    case OptionResult::kExitFail:
       return 1;
-    case option_result::run:
+    case OptionResult::kRun:
       break;
   }
   if (process_state().daemon_mode) {

@@ -7,9 +7,9 @@
 const char *workdir_path();
 const char *pidfile_path();
 
-enum class option_result { run, exit_ok, exit_fail };
+enum class OptionResult { kRun, kExitOk, kExitFail };
 // Parses the command line into the process state and the trace levels; help texts go to `out`.
-option_result parse_options(int argc, char **argv, FILE *out);
+OptionResult parse_options(int argc, char **argv, FILE *out);
 
 // Creates the pid file, replacing one whose process is gone; 0, or the exit status 1 when another
 // instance lives or the file cannot be handled.

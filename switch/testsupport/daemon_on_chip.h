@@ -17,7 +17,7 @@ class DaemonOnChip : public ChipFixture {
   void SetUp() override {
     ChipFixture::SetUp();
     setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     trace_reset_levels();
     timer_reg_init();
     conf_reset();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "torvel.h"
@@ -32,16 +33,18 @@ constexpr size_t kProcMtdShown = 2048;
   std::exit(0);
 }
 
+using PartitionTable = std::span<const FlashMtdEntry>;
+
 // Partition value of the first table entry whose device path is exactly `device`, or -1.
-int find_mtd_index(const std::string &device) {
-  for (const auto &entry : flash_mtd_map) {
+int find_mtd_index(PartitionTable table, const std::string &device) {
+  for (const auto &entry : table) {
     if (entry.device != nullptr && device == entry.device) return entry.partition;
   }
   return -1;
 }
 
-int lookup_or_usage(const std::string &device, const char *name) {
-  int index = find_mtd_index(device);
+int lookup_or_usage(PartitionTable table, const std::string &device, const char *name) {
+  int index = find_mtd_index(table, device);
   if (index < 0) {
     std::printf("%s is an invalid mtd name!\n", name);
     usage();
@@ -49,9 +52,9 @@ int lookup_or_usage(const std::string &device, const char *name) {
   return index;
 }
 
-int erase(const char *name) {
+int erase(PartitionTable table, const char *name) {
   std::string device = std::string("/dev/") + name;
-  int index = lookup_or_usage(device, name);
+  int index = lookup_or_usage(table, device, name);
   std::printf("Erasing %s...\n", device.c_str());
   std::fflush(stdout);
   int ret = flash_erase_mtd(index);
@@ -88,9 +91,9 @@ ssize_t read_block(int fd, char *block) {
   return static_cast<ssize_t>(filled);
 }
 
-int program(const char *name, const char *file_name) {
+int program(PartitionTable table, const char *name, const char *file_name) {
   std::string device = std::string("/dev/") + name;
-  lookup_or_usage(device, name);
+  lookup_or_usage(table, device, name);
   int dev = open(device.c_str(), O_RDWR);
   if (dev < 0) {
     std::printf("Can not open <%s>.\n", device.c_str());
@@ -134,11 +137,12 @@ int program(const char *name, const char *file_name) {
 
 int main(int argc, char **argv) {
   if (argc < 3) usage();
+  PartitionTable table = flash_mtd_map;
   std::string command = argv[1];
-  if (command == "erase") return erase(argv[2]);
+  if (command == "erase") return erase(table, argv[2]);
   if (command == "program") {
     if (argc < 4) usage();
-    return program(argv[2], argv[3]);
+    return program(table, argv[2], argv[3]);
   }
   usage();
 }

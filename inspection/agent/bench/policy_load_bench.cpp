@@ -23,7 +23,7 @@ namespace {
 using namespace vornagent;
 
 // 800 KB: 4000 attack names and a section of incompressible data, plus the engine image.
-std::vector<uint8_t> largePolicy() {
+std::vector<uint8_t> large_policy() {
   builder::PolicySpec spec;
   spec.version = 0x00010001;
   for (int i = 0; i < 4000; ++i) spec.attack_names.push_back("Attack signature number " + std::to_string(i));
@@ -33,10 +33,10 @@ std::vector<uint8_t> largePolicy() {
   spec.extra_sections.push_back(noise);
   spec.apps = {{0, 1, 0, 1, "MSN"}};
   spec.rules = {{17, 0, 1, 1000, "SYN flood"}};
-  return builder::buildPolicyFile(spec);
+  return builder::build_policy_file(spec);
 }
 
-void uploadPolicy(const std::vector<uint8_t> &file) {
+void upload_policy(const std::vector<uint8_t> &file) {
   void *segment = nullptr;
   int size = 0;
   if (kaGetSharedMemory(&segment, &size) != 0) std::abort();
@@ -45,26 +45,26 @@ void uploadPolicy(const std::vector<uint8_t> &file) {
 }
 
 void BM_CheckAndUnpack(benchmark::State &state) {
-  std::vector<uint8_t> file = largePolicy();
+  std::vector<uint8_t> file = large_policy();
   file.resize(kRawPolicySize, 0);
   for (auto _ : state) {
     ParsedPolicy parsed;
-    if (parsePolicy(file.data(), file.size(), kKeyMaterial, parsed) != PolicyError::None) std::abort();
+    if (parse_policy(file.data(), file.size(), kKeyMaterial, parsed) != PolicyError::kNone) std::abort();
     benchmark::DoNotOptimize(parsed.decompressed.data());
   }
-  state.counters["file_bytes"] = static_cast<double>(largePolicy().size());
+  state.counters["file_bytes"] = static_cast<double>(large_policy().size());
 }
 BENCHMARK(BM_CheckAndUnpack)->Unit(benchmark::kMillisecond);
 
 void BM_InstallPolicy(benchmark::State &state) {
-  if (!enterFreshIpcNamespace() || kaStartup() != 0) {
+  if (!enter_fresh_ipc_namespace() || kaStartup() != 0) {
     state.SkipWithError("cannot start the agents in a private IPC namespace");
     return;
   }
   testing::FakeModule module;
   std::unique_ptr<testing::FakeDevice> device;
   if (!std::getenv("VORN_DEVICE")) device = std::make_unique<testing::FakeDevice>(module);
-  uploadPolicy(largePolicy());
+  upload_policy(large_policy());
   for (auto _ : state) {
     if (kaUpdateSig() != 0) {
       state.SkipWithError("policy load failed");

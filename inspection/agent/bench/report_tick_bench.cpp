@@ -19,24 +19,24 @@ void BM_TickFullRingDistinctSources(benchmark::State &state) {
   testing::FakeModule module;
   testing::FakeDevice device(module);
   std::vector<uint32_t> report(rpt::kWords);
-  resetReport(report.data(), 0);
-  emptySourceTree();
+  reset_report(report.data(), 0);
+  empty_source_tree();
   uint32_t source = 0;
-  auto logBatch = [&] {
-    for (int i = 0; i < 1023; ++i, ++source) module.logEvent(source, 1, 1 + source % 9);
+  auto log_batch = [&] {
+    for (int i = 0; i < 1023; ++i, ++source) module.log_event(source, 1, 1 + source % 9);
   };
   for (int i = 0; i < 9; ++i) {  // fill the ring
-    logBatch();
+    log_batch();
     RptRawEventRetrive(report.data());
   }
   for (auto _ : state) {
     state.PauseTiming();
-    logBatch();
+    log_batch();
     state.ResumeTiming();
     RptRawEventRetrive(report.data());
   }
   state.counters["events_per_tick"] = 1023;
-  state.counters["sources"] = static_cast<double>(sourceCount());
+  state.counters["sources"] = static_cast<double>(source_count());
 }
 BENCHMARK(BM_TickFullRingDistinctSources)->Unit(benchmark::kMicrosecond);
 

@@ -77,20 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
   (void)quiet;
   Input in{data, size};
   input = &in;
-  setDeviceOps(&kFuzzOps);
-  resetReport(report.data(), 0);
-  emptySourceTree();
+  set_device_ops(&kFuzzOps);
+  reset_report(report.data(), 0);
+  empty_source_tree();
   for (std::size_t at :
        {rpt::kRingRead, rpt::kRingWrite, rpt::kCurrentSlot, rpt::kOldestSlot, rpt::kInterval})
     report[at] = in.word();
   for (int tick = 0; tick < 4 && in.size > 0; ++tick) RptRawEventRetrive(report.data());
 
-  if (sourceCount() > 8192) std::abort();
+  if (source_count() > 8192) std::abort();
   for (std::size_t place = 0; place < rpt::kTopPlaces; ++place)
     if (report[rpt::kTopCounts + place] == 0 && report[rpt::kTopAddresses + place] != 0xFFFFFFFFu)
       std::abort();
   int wan[24], events[24];
-  sumHours(report.data(), wan, events);
-  setDeviceOps(nullptr);
+  sum_hours(report.data(), wan, events);
+  set_device_ops(nullptr);
   return 0;
 }

@@ -13,13 +13,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   using namespace vornagent;
   ParsedPolicy parsed;
-  parsePolicy(data, size, kKeyMaterial, parsed);
+  parse_policy(data, size, kKeyMaterial, parsed);
 
   if (size > kRawPolicySize - 16) return 0;
   std::vector<uint8_t> payload(data, data + size);
   payload.resize((payload.size() / 8 + 1) * 8, 0);
-  builder::fixPayloadChecksum(payload);
-  std::vector<uint8_t> file = builder::sealPolicy(payload, kKeyMaterial);
-  parsePolicy(file.data(), file.size(), kKeyMaterial, parsed);
+  builder::fix_payload_checksum(payload);
+  std::vector<uint8_t> file = builder::seal_policy(payload, kKeyMaterial);
+  parse_policy(file.data(), file.size(), kKeyMaterial, parsed);
   return 0;
 }

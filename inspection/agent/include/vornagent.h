@@ -21,7 +21,7 @@ extern "C" {
 typedef struct IM_P2P_AD_Info {
   uint8_t index;  /* the entry's position within its type */
   uint8_t action; /* 0 or 1 */
-  uint16_t AppID;
+  uint16_t app_id;
   char name[64];
 } IM_P2P_AD_Info;
 
@@ -34,9 +34,9 @@ typedef struct KaAppInfoTH {
   char name[64];
 } KaAppInfoTH;
 
-enum { KA_APP_IM = 0, KA_APP_P2P = 1, KA_APP_ANOMALY = 2 };
-enum { KA_TH_DDOS = 0, KA_TH_PORTSCAN = 1 };
-enum { KA_APP_TABLE_SIZE = 128, KA_TH_TABLE_SIZE = 16 };
+enum { kKaAppIm = 0, kKaAppP2P = 1, kKaAppAnomaly = 2 };
+enum { kKaThDdos = 0, kKaThPortscan = 1 };
+enum { kKaAppTableSize = 128, kKaThTableSize = 16 };
 
 /* The command agent's shared mirror of the module's settings (segment key 13668, 28460 bytes). */
 typedef struct CmdAgnt {
@@ -45,8 +45,8 @@ typedef struct CmdAgnt {
   uint32_t unused[4];
   uint32_t app_count[3]; /* valid records in the IM, P2P and anomaly tables */
   uint32_t th_count[2];  /* valid records in the DDoS and port-scan tables */
-  IM_P2P_AD_Info app[3][KA_APP_TABLE_SIZE];
-  KaAppInfoTH th[2][KA_TH_TABLE_SIZE];
+  IM_P2P_AD_Info app[3][kKaAppTableSize];
+  KaAppInfoTH th[2][kKaThTableSize];
 } CmdAgnt;
 
 /* The five busiest sources: address texts ("N/A" for an empty place) and event counts (100 bytes). */

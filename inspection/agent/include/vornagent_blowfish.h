@@ -15,22 +15,22 @@
 extern "C" {
 #endif
 
-typedef struct bw_Context {
-  uint32_t P[18];
-  uint32_t S[4][256];
-} bw_Context;
+typedef struct BwContext {
+  uint32_t p[18];
+  uint32_t s[4][256];
+} BwContext;
 
 /* Key schedule; -1 for a null or empty key. Bytes beyond the 72 the schedule consumes are not used. */
-VORNAGENT_API int bw_Encrypt_Init(bw_Context *context, const uint8_t *key, size_t key_length);
-VORNAGENT_API void bw_Encrypt(const bw_Context *context, uint32_t *left, uint32_t *right);
-VORNAGENT_API void bw_Decrypt(const bw_Context *context, uint32_t *left, uint32_t *right);
+VORNAGENT_API int bw_Encrypt_Init(BwContext *context, const uint8_t *key, size_t key_length);
+VORNAGENT_API void bw_Encrypt(const BwContext *context, uint32_t *left, uint32_t *right);
+VORNAGENT_API void bw_Decrypt(const BwContext *context, uint32_t *left, uint32_t *right);
 
 /* ECB over a buffer in place; -1 when length is not a multiple of 8 or the key is empty. */
 VORNAGENT_API int bw_EncryptMemory(const uint8_t *key, size_t key_length, uint8_t *buffer, size_t length);
 VORNAGENT_API int bw_DecryptMemory(const uint8_t *key, size_t key_length, uint8_t *buffer, size_t length);
 
 /* Keys the context with the self-test key and checks one block both ways: 0 or -1. */
-VORNAGENT_API int bw_Test(bw_Context *context);
+VORNAGENT_API int bw_Test(BwContext *context);
 
 #ifdef __cplusplus
 }

@@ -39,23 +39,23 @@ Daemon daemon_state;
 
 ClientAttachments client;
 
-int semaphoreOperation(int id, short delta) {
+int semaphore_operation(int id, short delta) {
   sembuf operation{0, delta, SEM_UNDO};
   int result;
   while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {}
   return result;
 }
 
-bool setSemaphoreFree(int id) {
+bool set_semaphore_free(int id) {
   return semctl(id, 0, SETVAL, 1) == 0;
 }
 
 // Creates the set or adopts one that exists. A set made by a client through kaGetKey is already
 // free, and one held by a live process must keep its value.
-bool acquireDaemonSemaphore() {
+bool acquire_daemon_semaphore() {
   int id = semget(kSemaphoreKey, 1, IPC_CREAT | IPC_EXCL | 0666);
   if (id >= 0) {
-    if (!setSemaphoreFree(id)) {
+    if (!set_semaphore_free(id)) {
       semctl(id, 0, IPC_RMID);
       return false;
     }
@@ -69,19 +69,19 @@ bool acquireDaemonSemaphore() {
 }
 
 // Undoes a start that failed half way: only what this start created goes.
-void undoStartup() {
+void undo_startup() {
   if (daemon_state.rpt) {
     RptAgntExit(daemon_state.rpt);
-    removeSegment(kRptAgntKey);
-    removeSegment(kRawPolicyKey);
+    remove_segment(kRptAgntKey);
+    remove_segment(kRawPolicyKey);
   }
   if (daemon_state.rul) {
     RulAgntExit(daemon_state.rul);
-    removeSegment(kRulAgntKey);
+    remove_segment(kRulAgntKey);
   }
   if (daemon_state.cmd) {
     CmdAgntExit(daemon_state.cmd);
-    removeSegment(kCmdAgntKey);
+    remove_segment(kCmdAgntKey);
   }
   if (daemon_state.semaphore >= 0 && daemon_state.created_semaphore)
     semctl(daemon_state.semaphore, 0, IPC_RMID);
@@ -94,7 +94,7 @@ volatile sig_atomic_t late_ticks = 0;
 
 // Takes the semaphore only if it is free now. The handler must never wait for it: the holder may be
 // the very code the alarm interrupted, which cannot give it back until the handler returns.
-bool takeSemaphoreNow(int id) {
+bool take_semaphore_now(int id) {
   sembuf operation{0, -1, SEM_UNDO | IPC_NOWAIT};
   int result;
   while ((result = semop(id, &operation, 1)) != 0 && errno == EINTR) {}
@@ -107,37 +107,37 @@ void kaOnAlarm(int) {
   int saved_errno = errno;
   if (RptAgnt *report = daemon_state.rpt) {
     // The same holds for the device lock when the alarm interrupted one of this process's commands.
-    if (!deviceLockedHere() && takeSemaphoreNow(daemon_state.semaphore)) {
+    if (!device_locked_here() && take_semaphore_now(daemon_state.semaphore)) {
       unsigned late = static_cast<unsigned>(late_ticks);
       if (report[rpt::kTreeResetRequest] == 1) {
         // The report starts afresh from the reset; slots skipped before it are not its time.
-        emptySourceTree();
+        empty_source_tree();
         report[rpt::kTreeResetRequest] = 0;
         late = 0;
       }
       if (RptRawEventRetrive(report, late)) late = 0;
       late_ticks = static_cast<sig_atomic_t>(late);
-      semaphoreOperation(daemon_state.semaphore, 1);
+      semaphore_operation(daemon_state.semaphore, 1);
     } else if (late_ticks < static_cast<sig_atomic_t>(rpt::kSlots)) {
       late_ticks = late_ticks + 1;
     }
-    alarm(tickInterval(report));
+    alarm(tick_interval(report));
   }
   errno = saved_errno;
 }
 
-bool installAlarm() {
+bool install_alarm() {
   struct sigaction action {};
   action.sa_handler = kaOnAlarm;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   if (sigaction(SIGALRM, &action, &daemon_state.previous_alarm) != 0) return false;
   daemon_state.alarm_installed = true;
-  alarm(tickInterval(daemon_state.rpt));
+  alarm(tick_interval(daemon_state.rpt));
   return true;
 }
 
-void removeAlarm() {
+void remove_alarm() {
   if (!daemon_state.alarm_installed) return;
   alarm(0);
   sigaction(SIGALRM, &daemon_state.previous_alarm, nullptr);
@@ -145,8 +145,8 @@ void removeAlarm() {
 }
 
 template <typename T>
-T *attachWhole(key_t key, std::size_t size, std::size_t &attached_size) {
-  int id = findSegment(key, size);
+T *attach_whole(key_t key, std::size_t size, std::size_t &attached_size) {
+  int id = find_segment(key, size);
   if (id < 0) return nullptr;
   shmid_ds info{};
   if (shmctl(id, IPC_STAT, &info) != 0) return nullptr;
@@ -158,7 +158,7 @@ T *attachWhole(key_t key, std::size_t size, std::size_t &attached_size) {
 
 }  // namespace
 
-const ClientAttachments &clientAttachments() {
+const ClientAttachments &client_attachments() {
   return client;
 }
 
@@ -171,9 +171,9 @@ extern "C" {
 int kaStartup(void) {
   char banner[64];
   std::snprintf(banner, sizeof banner, "vorn daemon version %d.%d\n", kVersionMajor, kVersionMinor);
-  printText(banner);
+  print_text(banner);
   if (daemon_state.cmd) return -1;  // already started in this process
-  if (!acquireDaemonSemaphore()) {
+  if (!acquire_daemon_semaphore()) {
     daemon_state = Daemon{};
     return -1;
   }
@@ -181,30 +181,30 @@ int kaStartup(void) {
   if (daemon_state.cmd) daemon_state.rul = RulAgntInit();
   if (daemon_state.rul) daemon_state.rpt = RptAgntInit();
   late_ticks = 0;
-  if (!daemon_state.rpt || !installAlarm()) {
-    undoStartup();
+  if (!daemon_state.rpt || !install_alarm()) {
+    undo_startup();
     return -1;
   }
   return 0;
 }
 
 int kaShutDown(void) {
-  removeAlarm();
+  remove_alarm();
   late_ticks = 0;
-  emptySourceTree();
+  empty_source_tree();
   if (daemon_state.cmd) {
     CmdAgntExit(daemon_state.cmd);
-    removeSegment(kCmdAgntKey);
+    remove_segment(kCmdAgntKey);
   }
   if (daemon_state.rul) {
     RulAgntExit(daemon_state.rul);
-    removeSegment(kRulAgntKey);
-    removeSegment(kSectionsKey);
+    remove_segment(kRulAgntKey);
+    remove_segment(kSectionsKey);
   }
   if (daemon_state.rpt) {
     RptAgntExit(daemon_state.rpt);
-    removeSegment(kRptAgntKey);
-    removeSegment(kRawPolicyKey);
+    remove_segment(kRptAgntKey);
+    remove_segment(kRawPolicyKey);
   }
   daemon_state = Daemon{};
   int id = semget(kSemaphoreKey, 1, 0);
@@ -216,7 +216,7 @@ int kaGetKey(void) {
   int id = semget(kSemaphoreKey, 1, IPC_CREAT | IPC_EXCL | 0666);
   if (id >= 0) {
     // A fresh set starts at 0, which would block every client and never be given back.
-    if (!setSemaphoreFree(id)) return -1;
+    if (!set_semaphore_free(id)) return -1;
     return id;
   }
   if (errno != EEXIST) return -1;
@@ -224,11 +224,11 @@ int kaGetKey(void) {
 }
 
 int kaSemInternalWait(int id) {
-  return semaphoreOperation(id, -1);
+  return semaphore_operation(id, -1);
 }
 
 int kaSemInternalSignal(int id) {
-  return semaphoreOperation(id, 1);
+  return semaphore_operation(id, 1);
 }
 
 int kaSemWait(int id) {
@@ -243,27 +243,27 @@ int kaSemSignal(int id) {
 }
 
 void kaReleaseRawDataShm(void) {
-  detachSegment(const_cast<uint32_t *>(client.report));
-  detachSegment(const_cast<RulAgnt *>(client.rule));
-  detachSegment(const_cast<uint8_t *>(client.sections));
+  detach_segment(const_cast<uint32_t *>(client.report));
+  detach_segment(const_cast<RulAgnt *>(client.rule));
+  detach_segment(const_cast<uint8_t *>(client.sections));
   client = ClientAttachments{};
 }
 
 int kaGetRawDataShm(void) {
   kaReleaseRawDataShm();
   std::size_t size = 0;
-  client.report = attachWhole<const uint32_t>(kRptAgntKey, rpt::kBytes, size);
-  client.rule = attachWhole<const RulAgnt>(kRulAgntKey, sizeof(RulAgnt), size);
+  client.report = attach_whole<const uint32_t>(kRptAgntKey, rpt::kBytes, size);
+  client.rule = attach_whole<const RulAgnt>(kRulAgntKey, sizeof(RulAgnt), size);
   if (client.rule && client.rule->decompressed_size > 0)
     client.sections =
-        attachWhole<const uint8_t>(kSectionsKey, client.rule->decompressed_size, client.sections_size);
+        attach_whole<const uint8_t>(kSectionsKey, client.rule->decompressed_size, client.sections_size);
   if (!client.report || !client.rule || !client.sections) kaReleaseRawDataShm();
   return 0;
 }
 
 int kaGetSharedMemory(void **addr, int *size) {
   if (!addr || !size) return -1;
-  *addr = attachSegment(kRawPolicyKey, kRawPolicySize);
+  *addr = attach_segment(kRawPolicyKey, kRawPolicySize);
   *size = *addr ? static_cast<int>(kRawPolicySize) : 0;
   return *addr ? 0 : -1;
 }

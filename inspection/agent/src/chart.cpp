@@ -38,11 +38,11 @@ void paintGrid(gdImagePtr image, int colour) {
   for (int y = kRow; y < kPlotHeight; y += kRow) plotLine(image, 0, y, kPlotWidth, y, colour);
 }
 
-void drawText(gdImagePtr image, gdFontPtr font, int x, int y, const char *text, int colour) {
+void draw_text(gdImagePtr image, gdFontPtr font, int x, int y, const char *text, int colour) {
   gdImageString(image, font, x, y, reinterpret_cast<unsigned char *>(const_cast<char *>(text)), colour);
 }
 
-int labelY(int row) {
+int label_y(int row) {
   return 193 - kRow * row;
 }
 
@@ -58,27 +58,27 @@ void paintWanLabel(gdImagePtr image, int scale, int colour) {
       {"%dM", 33, "10M", 26}, {"%d0M", 26, "100M", 19}, {"%d00M", 18, "1G", 33}, {"%dG", 33, "10G", 26}};
   const Labels &labels = kLabels[scale];
   gdFontPtr font = gdFontGetMediumBold();
-  drawText(image, font, 33, labelY(0), "0", colour);
+  draw_text(image, font, 33, label_y(0), "0", colour);
   char text[16];
   for (int row = 1; row <= 9; ++row) {
     std::snprintf(text, sizeof text, labels.format, row);
-    drawText(image, font, labels.x, labelY(row), text, colour);
+    draw_text(image, font, labels.x, label_y(row), text, colour);
   }
-  drawText(image, font, labels.top_x, labelY(10), labels.top, colour);
+  draw_text(image, font, labels.top_x, label_y(10), labels.top, colour);
 }
 
 // Right scale: events per hour.
 void paintEventLabel(gdImagePtr image, int scale, int colour) {
   static constexpr const char *kFormats[] = {"%d0", "%d00", "%d,000", "%d0,000"};
   gdFontPtr font = gdFontGetMediumBold();
-  drawText(image, font, 353, labelY(0), "0", colour);
+  draw_text(image, font, 353, label_y(0), "0", colour);
   char text[16];
   for (int row = 1; row <= 10; ++row) {
     if (scale == 1 && row == 10)
       std::snprintf(text, sizeof text, "1,000");
     else
       std::snprintf(text, sizeof text, kFormats[scale], row);
-    drawText(image, font, 353, labelY(row), text, colour);
+    draw_text(image, font, 353, label_y(row), text, colour);
   }
 }
 
@@ -100,7 +100,7 @@ void paintAxes(gdImagePtr image, int wan_scale, int event_scale, int colour) {
       gdImageChar(image, tiny, 54, 206, '0', colour);
     } else {
       std::snprintf(text, sizeof text, "%02d", hour);
-      drawText(image, tiny, kColumn * hour + 52, 206, text, colour);
+      draw_text(image, tiny, kColumn * hour + 52, 206, text, colour);
     }
   }
 }
@@ -128,7 +128,7 @@ void doAdjust(int wan[kHours], int events[kHours], int wan_scale, int event_scal
   adjust(events, kEventUnits[event_scale]);
 }
 
-int rowY(int value) {
+int row_y(int value) {
   return kPlotHeight - kRow * std::clamp(value, 0, kTopRow);
 }
 
@@ -147,15 +147,15 @@ void adjust(int values[kHours], int unit) {
 void paintChart(gdImagePtr image, int values[kHours], int count, int colour) {
   gdImageSetThickness(image, 2);
   if (count <= 0) return;
-  plotLine(image, 0, kPlotHeight, kColumn, rowY(values[0]), colour);
+  plotLine(image, 0, kPlotHeight, kColumn, row_y(values[0]), colour);
   for (int i = 0; i + 1 < std::min(count, kHours); ++i)
-    plotLine(image, kColumn + kColumn * i, rowY(values[i]), 2 * kColumn + kColumn * i, rowY(values[i + 1]),
+    plotLine(image, kColumn + kColumn * i, row_y(values[i]), 2 * kColumn + kColumn * i, row_y(values[i + 1]),
              colour);
 }
 
 int doPaint(FILE *file, int wan[kHours], int events[kHours]) {
   if (!file) {
-    vornagent::printText("error : can't open file !!!\n");
+    vornagent::print_text("error : can't open file !!!\n");
     return -1;
   }
   Image image(gdImageCreate(kWidth, kHeight));

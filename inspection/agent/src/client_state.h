@@ -15,6 +15,6 @@ struct ClientAttachments {
   std::size_t sections_size = 0;  // what was really attached: the bound for every section read
 };
 
-const ClientAttachments &clientAttachments();
+const ClientAttachments &client_attachments();
 
 }  // namespace vornagent

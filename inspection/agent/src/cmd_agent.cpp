@@ -20,37 +20,37 @@ constexpr unsigned long kSetAppCommand[] = {kIocSetImAction, kIocSetP2pAction, k
 constexpr unsigned long kGetThresholdCommand[] = {kIocGetRuleDdos, kIocGetRulePortscan};
 constexpr unsigned long kSetThresholdCommand[] = {kIocSetRuleDdos, kIocSetRulePortscan};
 
-bool isAppType(int type) {
-  return type >= KA_APP_IM && type <= KA_APP_ANOMALY;
+bool is_app_type(int type) {
+  return type >= kKaAppIm && type <= kKaAppAnomaly;
 }
-bool isThresholdType(int type) {
-  return type == KA_TH_DDOS || type == KA_TH_PORTSCAN;
+bool is_threshold_type(int type) {
+  return type == kKaThDdos || type == kKaThPortscan;
 }
-bool isAction(uint8_t action) {
+bool is_action(uint8_t action) {
   return action == 0 || action == 1;
 }
 
 // Counts live in a segment any process may write: never trust them beyond the table size.
-uint32_t appCount(const CmdAgnt &agent, int type) {
-  return std::min<uint32_t>(agent.app_count[type], KA_APP_TABLE_SIZE);
+uint32_t app_count(const CmdAgnt &agent, int type) {
+  return std::min<uint32_t>(agent.app_count[type], kKaAppTableSize);
 }
-uint32_t thresholdCount(const CmdAgnt &agent, int type) {
-  return std::min<uint32_t>(agent.th_count[type], KA_TH_TABLE_SIZE);
+uint32_t threshold_count(const CmdAgnt &agent, int type) {
+  return std::min<uint32_t>(agent.th_count[type], kKaThTableSize);
 }
 
 // Names are fixed 64-byte fields that need not be terminated.
-bool sameName(const char *a, const char *b) {
+bool same_name(const char *a, const char *b) {
   return std::strncmp(a, b, 64) == 0;
 }
 
-int statusCommand(unsigned long request, ParamtVornStatus &record) {
-  return deviceCommand(request, &record) == 0 && record.status == 0 ? 0 : 1;
+int status_command(unsigned long request, ParamtVornStatus &record) {
+  return device_command(request, &record) == 0 && record.status == 0 ? 0 : 1;
 }
 
 // Runs `body` with the daemon's mirror attached; -1 when there is none.
 template <typename Body>
-int withMirror(Body body) {
-  CmdAgnt *agent = CmdAgntAttach();
+int with_mirror(Body body) {
+  CmdAgnt *agent = cmd_agnt_attach();
   if (!agent) return -1;
   int result = body(*agent);
   CmdAgntExit(agent);
@@ -59,18 +59,18 @@ int withMirror(Body body) {
 
 }  // namespace
 
-uint32_t thresholdBound(int type, int position) {
+uint32_t threshold_bound(int type, int position) {
   if (position < 0 || position > 4) return 0;
-  if (type == KA_TH_DDOS) return position <= 3 ? 60000 : 0;
-  if (type == KA_TH_PORTSCAN) return position <= 3 ? 3040 : 2048;
+  if (type == kKaThDdos) return position <= 3 ? 60000 : 0;
+  if (type == kKaThPortscan) return position <= 3 ? 3040 : 2048;
   return 0;
 }
 
 int CmdGetVrnStat(int *on) {
   if (!on) return 1;
   ParamtVornStatus record{};
-  if (statusCommand(kIocGetStatus, record) != 0) {
-    printMessage(kSource, 238, "Get Vorn Stat Fail");
+  if (status_command(kIocGetStatus, record) != 0) {
+    print_message(kSource, 238, "Get Vorn Stat Fail");
     return 1;
   }
   *on = static_cast<int>(record.value);
@@ -79,8 +79,8 @@ int CmdGetVrnStat(int *on) {
 
 int CmdSetVrnStat(int on) {
   ParamtVornStatus record{static_cast<uint32_t>(on), 0};
-  if (statusCommand(kIocSetStatus, record) != 0) {
-    printMessage(kSource, 276, "Set Vorn Stat Fail");
+  if (status_command(kIocSetStatus, record) != 0) {
+    print_message(kSource, 276, "Set Vorn Stat Fail");
     return 1;
   }
   return 0;
@@ -93,28 +93,28 @@ int CmdStartUpVrn(int *on) {
 }
 
 int CmdGetAppInfo(IM_P2P_AD_Info *rec, int type) {
-  if (!rec || !isAppType(type)) return 1;
-  return deviceCommand(kGetAppCommand[type], rec) == 0 ? 0 : 1;
+  if (!rec || !is_app_type(type)) return 1;
+  return device_command(kGetAppCommand[type], rec) == 0 ? 0 : 1;
 }
 
 int CmdSetAppStat(IM_P2P_AD_Status *rec, int type) {
-  if (!rec || !isAppType(type)) return 1;
-  if (deviceCommand(kSetAppCommand[type], rec) != 0) {
-    printMessage(kSource, 206, "Get App Info Fail");
+  if (!rec || !is_app_type(type)) return 1;
+  if (device_command(kSetAppCommand[type], rec) != 0) {
+    print_message(kSource, 206, "Get App Info Fail");
     return 1;
   }
   return 0;
 }
 
 int CmdGetAppInfoTH(KaAppInfoTH *rec, int type) {
-  if (!rec || !isThresholdType(type)) return 1;
-  return deviceCommand(kGetThresholdCommand[type], rec) == 0 ? 0 : 1;
+  if (!rec || !is_threshold_type(type)) return 1;
+  return device_command(kGetThresholdCommand[type], rec) == 0 ? 0 : 1;
 }
 
 int CmdSetAppStatTH(KaAppStatTH *rec, int type) {
-  if (!rec || !isThresholdType(type)) return 1;
-  if (deviceCommand(kSetThresholdCommand[type], rec) != 0) {
-    printMessage(kSource, 97, "Get App Info Fail");
+  if (!rec || !is_threshold_type(type)) return 1;
+  if (device_command(kSetThresholdCommand[type], rec) != 0) {
+    print_message(kSource, 97, "Get App Info Fail");
     return 1;
   }
   return 0;
@@ -122,13 +122,13 @@ int CmdSetAppStatTH(KaAppStatTH *rec, int type) {
 
 CmdAgnt *CmdAgntInit() {
   void *address = nullptr;
-  int id = createSegment(kCmdAgntKey, sizeof(CmdAgnt));
+  int id = create_segment(kCmdAgntKey, sizeof(CmdAgnt));
   if (id >= 0) {
     address = shmat(id, nullptr, 0);
     if (address == reinterpret_cast<void *>(-1)) address = nullptr;
   }
   if (!address) {
-    printMessage(kSource, 309, "Out of Space");
+    print_message(kSource, 309, "Out of Space");
     return nullptr;
   }
   auto *agent = static_cast<CmdAgnt *>(address);
@@ -137,12 +137,12 @@ CmdAgnt *CmdAgntInit() {
   return agent;
 }
 
-CmdAgnt *CmdAgntAttach() {
-  return static_cast<CmdAgnt *>(attachSegment(kCmdAgntKey, sizeof(CmdAgnt)));
+CmdAgnt *cmd_agnt_attach() {
+  return static_cast<CmdAgnt *>(attach_segment(kCmdAgntKey, sizeof(CmdAgnt)));
 }
 
 void CmdAgntExit(CmdAgnt *agent) {
-  detachSegment(agent);
+  detach_segment(agent);
 }
 
 }  // namespace vornagent
@@ -158,7 +158,7 @@ int kaGetIPSFunction(int *on) {
 
 int kaSetIPSFunction(int on) {
   if (on != 0 && on != 1) return -1;
-  return withMirror([on](CmdAgnt &agent) {
+  return with_mirror([on](CmdAgnt &agent) {
     uint32_t previous = agent.ips;
     agent.ips = static_cast<uint32_t>(on);
     agent.status = 0;
@@ -178,14 +178,14 @@ int kaGetAppInfoTH(KaAppInfoTH *rec, int type) {
 }
 
 int kaSetAppInfo(IM_P2P_AD_Info *rec, int type) {
-  if (!rec || !isAction(rec->action) || !isAppType(type)) return -1;
-  return withMirror([rec, type](CmdAgnt &agent) {
+  if (!rec || !is_action(rec->action) || !is_app_type(type)) return -1;
+  return with_mirror([rec, type](CmdAgnt &agent) {
     IM_P2P_AD_Info *table = agent.app[type];
-    IM_P2P_AD_Info *end = table + appCount(agent, type);
+    IM_P2P_AD_Info *end = table + app_count(agent, type);
     IM_P2P_AD_Info *entry =
-        std::find_if(table, end, [rec](const IM_P2P_AD_Info &e) { return sameName(e.name, rec->name); });
+        std::find_if(table, end, [rec](const IM_P2P_AD_Info &e) { return same_name(e.name, rec->name); });
     if (entry == end) return -1;
-    IM_P2P_AD_Status status{entry->index, rec->action, entry->AppID};
+    IM_P2P_AD_Status status{entry->index, rec->action, entry->app_id};
     if (CmdSetAppStat(&status, type) != 0) return -1;
     entry->action = rec->action;
     return 0;
@@ -193,14 +193,14 @@ int kaSetAppInfo(IM_P2P_AD_Info *rec, int type) {
 }
 
 int kaSetAppInfoTH(KaAppInfoTH *rec, int type) {
-  if (!rec || !isAction(rec->action) || !isThresholdType(type)) return -1;
-  return withMirror([rec, type](CmdAgnt &agent) {
+  if (!rec || !is_action(rec->action) || !is_threshold_type(type)) return -1;
+  return with_mirror([rec, type](CmdAgnt &agent) {
     KaAppInfoTH *table = agent.th[type];
-    KaAppInfoTH *end = table + thresholdCount(agent, type);
+    KaAppInfoTH *end = table + threshold_count(agent, type);
     KaAppInfoTH *entry =
-        std::find_if(table, end, [rec](const KaAppInfoTH &e) { return sameName(e.name, rec->name); });
+        std::find_if(table, end, [rec](const KaAppInfoTH &e) { return same_name(e.name, rec->name); });
     if (entry == end) return -1;
-    uint32_t bound = thresholdBound(type, static_cast<int>(entry - table));
+    uint32_t bound = threshold_bound(type, static_cast<int>(entry - table));
     if (rec->threshold < 1 || rec->threshold > bound) return -1;
     KaAppStatTH status{entry->index, rec->action, entry->rule_id, rec->threshold};
     if (CmdSetAppStatTH(&status, type) != 0) return -1;
@@ -212,9 +212,9 @@ int kaSetAppInfoTH(KaAppInfoTH *rec, int type) {
 
 int kaGetAllAppInfo(CmdAgnt *agent) {
   if (!agent) return -1;
-  for (int type = KA_APP_IM; type <= KA_APP_ANOMALY; ++type) {
+  for (int type = kKaAppIm; type <= kKaAppAnomaly; ++type) {
     uint32_t stored = 0;
-    for (; stored < KA_APP_TABLE_SIZE; ++stored) {
+    for (; stored < kKaAppTableSize; ++stored) {
       IM_P2P_AD_Info record{};
       record.index = static_cast<uint8_t>(stored);
       if (CmdGetAppInfo(&record, type) != 0) break;
@@ -228,9 +228,9 @@ int kaGetAllAppInfo(CmdAgnt *agent) {
 
 int kaGetAllAppInfoTH(CmdAgnt *agent) {
   if (!agent) return -1;
-  for (int type = KA_TH_DDOS; type <= KA_TH_PORTSCAN; ++type) {
+  for (int type = kKaThDdos; type <= kKaThPortscan; ++type) {
     uint32_t stored = 0;
-    for (; stored < KA_TH_TABLE_SIZE; ++stored) {
+    for (; stored < kKaThTableSize; ++stored) {
       KaAppInfoTH record{};
       record.index = static_cast<uint8_t>(stored);
       if (CmdGetAppInfoTH(&record, type) != 0) break;
@@ -244,11 +244,11 @@ int kaGetAllAppInfoTH(CmdAgnt *agent) {
 
 int kaSetAllAppStat(CmdAgnt *agent) {
   if (!agent) return -1;
-  for (int type = KA_APP_IM; type <= KA_APP_ANOMALY; ++type) {
-    for (uint32_t j = 0; j < appCount(*agent, type); ++j) {
+  for (int type = kKaAppIm; type <= kKaAppAnomaly; ++type) {
+    for (uint32_t j = 0; j < app_count(*agent, type); ++j) {
       const IM_P2P_AD_Info &entry = agent->app[type][j];
-      IM_P2P_AD_Status status{entry.index, entry.action, entry.AppID};
-      if (CmdSetAppStat(&status, type) != 0) printText("Set All App Stat error\n");
+      IM_P2P_AD_Status status{entry.index, entry.action, entry.app_id};
+      if (CmdSetAppStat(&status, type) != 0) print_text("Set All App Stat error\n");
     }
   }
   return 0;
@@ -256,11 +256,11 @@ int kaSetAllAppStat(CmdAgnt *agent) {
 
 int kaSetAllAppStatTH(CmdAgnt *agent) {
   if (!agent) return -1;
-  for (int type = KA_TH_DDOS; type <= KA_TH_PORTSCAN; ++type) {
-    for (uint32_t j = 0; j < thresholdCount(*agent, type); ++j) {
+  for (int type = kKaThDdos; type <= kKaThPortscan; ++type) {
+    for (uint32_t j = 0; j < threshold_count(*agent, type); ++j) {
       const KaAppInfoTH &entry = agent->th[type][j];
       KaAppStatTH status{entry.index, entry.action, entry.rule_id, entry.threshold};
-      if (CmdSetAppStatTH(&status, type) != 0) printText("Set All App Stat error\n");
+      if (CmdSetAppStatTH(&status, type) != 0) print_text("Set All App Stat error\n");
     }
   }
   return 0;

@@ -17,10 +17,10 @@ int CmdSetAppStatTH(KaAppStatTH *rec, int type);
 // Creates the mirror segment (daemon start); nullptr on failure.
 CmdAgnt *CmdAgntInit();
 // Attaches the daemon's mirror (clients); nullptr when there is none.
-CmdAgnt *CmdAgntAttach();
+CmdAgnt *cmd_agnt_attach();
 void CmdAgntExit(CmdAgnt *agent);
 
 // Highest threshold the library lets a client set for a table position; 0 when none is accepted.
-uint32_t thresholdBound(int type, int position);
+uint32_t threshold_bound(int type, int position);
 
 }  // namespace vornagent

@@ -17,23 +17,23 @@ struct DeviceOps {
 };
 
 // Installs other device operations (nullptr restores the default). For tests.
-void setDeviceOps(const DeviceOps *ops);
+void set_device_ops(const DeviceOps *ops);
 
 // Opens the device for reading and writing; -1 on failure. Never creates anything at the path.
-int openDevice();
-void closeDevice(int fd);
+int open_device();
+void close_device(int fd);
 
 // flock, ioctl, unlock on an open descriptor; the ioctl's result.
-int lockedIoctl(int fd, unsigned long request, void *record);
+int locked_ioctl(int fd, unsigned long request, void *record);
 
-// True while code of this process holds the device lock in lockedIoctl. A signal handler that
+// True while code of this process holds the device lock in locked_ioctl. A signal handler that
 // interrupted it must not wait for the lock: it is not given back until the handler returns.
-bool deviceLockedHere();
+bool device_locked_here();
 
 // Opens the device, trying `tries` times with a short pause between; -1 when every try failed.
-int openDeviceWithRetries(int tries);
+int open_device_with_retries(int tries);
 
-// openDevice + lockedIoctl + closeDevice; -1 when the device cannot be opened.
-int deviceCommand(unsigned long request, void *record);
+// open_device + locked_ioctl + close_device; -1 when the device cannot be opened.
+int device_command(unsigned long request, void *record);
 
 }  // namespace vornagent

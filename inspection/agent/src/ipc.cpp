@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kMode = 0666;
 
-bool removeIfAbandoned(key_t key) {
+bool remove_if_abandoned(key_t key) {
   int id = shmget(key, 0, 0);
   if (id < 0) return false;
   shmid_ds info{};
@@ -21,30 +21,30 @@ bool removeIfAbandoned(key_t key) {
 
 }  // namespace
 
-int createSegment(key_t key, std::size_t size) {
+int create_segment(key_t key, std::size_t size) {
   int id = shmget(key, size, IPC_CREAT | IPC_EXCL | kMode);
-  if (id < 0 && errno == EEXIST && removeIfAbandoned(key))
+  if (id < 0 && errno == EEXIST && remove_if_abandoned(key))
     id = shmget(key, size, IPC_CREAT | IPC_EXCL | kMode);
   return id;
 }
 
-int findSegment(key_t key, std::size_t size) {
+int find_segment(key_t key, std::size_t size) {
   return shmget(key, size, 0);
 }
 
-void *attachSegment(key_t key, std::size_t size) {
-  int id = findSegment(key, size);
+void *attach_segment(key_t key, std::size_t size) {
+  int id = find_segment(key, size);
   if (id < 0) return nullptr;
   void *address = shmat(id, nullptr, 0);
   return address == reinterpret_cast<void *>(-1) ? nullptr : address;
 }
 
-void detachSegment(void *address) {
+void detach_segment(void *address) {
   if (address) shmdt(address);
 }
 
-bool removeSegment(key_t key) {
-  int id = findSegment(key);
+bool remove_segment(key_t key) {
+  int id = find_segment(key);
   return id >= 0 && shmctl(id, IPC_RMID, nullptr) == 0;
 }
 

@@ -18,16 +18,16 @@ constexpr std::size_t kRawPolicySize = 819200;
 // Creates a segment that must not exist yet. A segment left behind by a process that is gone (no
 // attachment) is removed first, so a daemon can start again after a crash; a segment that a live
 // process holds makes the call fail. Returns the id or -1.
-int createSegment(key_t key, std::size_t size);
+int create_segment(key_t key, std::size_t size);
 
 // Gets an existing segment (size 0 accepts any). Returns the id or -1.
-int findSegment(key_t key, std::size_t size = 0);
+int find_segment(key_t key, std::size_t size = 0);
 
 // Attaches a segment by key; nullptr when it does not exist or cannot be attached.
-void *attachSegment(key_t key, std::size_t size = 0);
-void detachSegment(void *address);
+void *attach_segment(key_t key, std::size_t size = 0);
+void detach_segment(void *address);
 
 // Marks a segment for removal; it goes when its last attachment does. False when absent.
-bool removeSegment(key_t key);
+bool remove_segment(key_t key);
 
 }  // namespace vornagent

@@ -9,7 +9,7 @@ namespace vornagent {
 
 namespace {
 
-void writeAll(const char *text, std::size_t length) {
+void write_all(const char *text, std::size_t length) {
   while (length > 0) {
     ssize_t written = write(STDOUT_FILENO, text, length);
     if (written <= 0) return;
@@ -37,7 +37,7 @@ class Line {
     while (count > 0 && length_ < sizeof buffer_) buffer_[length_++] = digits[--count];
     return *this;
   }
-  void write() const { writeAll(buffer_, length_); }
+  void write() const { write_all(buffer_, length_); }
 
  private:
   char buffer_[256];
@@ -46,16 +46,16 @@ class Line {
 
 }  // namespace
 
-void printMessage(const char *source, int line, const char *text) {
+void print_message(const char *source, int line, const char *text) {
   Line().text(source).text("(").decimal(line).text(") : ").text(text).text("\n").write();
 }
 
-void printTagged(const char *source, int line, const char *rest) {
+void print_tagged(const char *source, int line, const char *rest) {
   Line().text(source).text("(").decimal(line).text(")").text(rest).write();
 }
 
-void printText(const char *text) {
-  writeAll(text, std::strlen(text));
+void print_text(const char *text) {
+  write_all(text, std::strlen(text));
 }
 
 }  // namespace vornagent

@@ -5,9 +5,9 @@
 
 namespace vornagent {
 
-void printMessage(const char *source, int line, const char *text);
+void print_message(const char *source, int line, const char *text);
 // "<source>(<line>)" followed by `rest` as it is.
-void printTagged(const char *source, int line, const char *rest);
-void printText(const char *text);
+void print_tagged(const char *source, int line, const char *rest);
+void print_text(const char *text);
 
 }  // namespace vornagent

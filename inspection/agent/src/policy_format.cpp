@@ -20,7 +20,7 @@ class Reader {
   bool has(uint64_t count) const { return count <= bytes_.size() - position_; }
   std::size_t position() const { return position_; }
   const uint8_t *at() const { return bytes_.data() + position_; }
-  uint32_t word(std::size_t offset) const { return loadLittleEndian32(at() + offset); }
+  uint32_t word(std::size_t offset) const { return load_little_endian32(at() + offset); }
   void skip(std::size_t count) { position_ += count; }
 
  private:
@@ -34,7 +34,7 @@ struct RawSection {
 };
 
 // Reads one section's header and checks that its stream and check word lie within the payload.
-bool readSection(Reader &reader, RawSection &section) {
+bool read_section(Reader &reader, RawSection &section) {
   if (!reader.has(kSectionOverhead)) return false;
   section = {reader.word(0), reader.word(4), reader.word(8), reader.position() + 12};
   if (!reader.has(kSectionOverhead + uint64_t{section.compressed_size})) return false;
@@ -42,94 +42,95 @@ bool readSection(Reader &reader, RawSection &section) {
   return true;
 }
 
-PolicyError unpackSections(const std::vector<uint8_t> &payload, const std::vector<RawSection> &raw,
-                           ParsedPolicy &out) {
+PolicyError unpack_sections(const std::vector<uint8_t> &payload, const std::vector<RawSection> &raw,
+                            ParsedPolicy &out) {
   uint64_t total = 0;
   for (const RawSection &s : raw) {
     if (RulCheckSum(payload.data() + s.stream, std::size_t{s.compressed_size} + 4) != 0)
-      return PolicyError::Decompress;
+      return PolicyError::kDecompress;
     total += s.original_size;
   }
-  if (total > kMaxDecompressedTotal) return PolicyError::Decompress;
+  if (total > kMaxDecompressedTotal) return PolicyError::kDecompress;
   out.decompressed.assign(static_cast<std::size_t>(total), 0);
   std::size_t offset = 0;
   for (const RawSection &s : raw) {
     uLongf produced = s.original_size;
     if (uncompress(out.decompressed.data() + offset, &produced, payload.data() + s.stream,
                    s.compressed_size) != Z_OK)
-      return PolicyError::Decompress;
+      return PolicyError::kDecompress;
     out.sections.push_back(
         {static_cast<uint32_t>(offset), static_cast<uint32_t>(produced), s.compressed_size});
     offset += produced;
   }
-  return PolicyError::None;
+  return PolicyError::kNone;
 }
 
 }  // namespace
 
-uint32_t loadLittleEndian32(const uint8_t *p) {
+uint32_t load_little_endian32(const uint8_t *p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-void storeLittleEndian32(uint8_t *p, uint32_t value) {
+void store_little_endian32(uint8_t *p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 uint32_t RulCheckSum(const uint8_t *bytes, std::size_t length) {
   uint32_t sum = 1;
   std::size_t i = 0;
-  for (; i + 4 <= length; i += 4) sum += loadLittleEndian32(bytes + i);
+  for (; i + 4 <= length; i += 4) sum += load_little_endian32(bytes + i);
   for (; i < length; ++i) sum += bytes[i];
   return sum;
 }
 
-void buildPolicyKey(const uint8_t (&material)[kKeySize], uint32_t payload_length, uint8_t (&key)[kKeySize]) {
+void build_policy_key(const uint8_t (&material)[kKeySize], uint32_t payload_length,
+                      uint8_t (&key)[kKeySize]) {
   std::memcpy(key, material, kKeySize);
-  storeLittleEndian32(key, loadLittleEndian32(key) + payload_length);
+  store_little_endian32(key, load_little_endian32(key) + payload_length);
 }
 
-PolicyError parsePolicy(const uint8_t *file, std::size_t size, const uint8_t (&material)[kKeySize],
-                        ParsedPolicy &out) {
+PolicyError parse_policy(const uint8_t *file, std::size_t size, const uint8_t (&material)[kKeySize],
+                         ParsedPolicy &out) {
   out = ParsedPolicy{};
-  if (size < 4) return PolicyError::Length;
-  uint32_t length = loadLittleEndian32(file) ^ kLengthMask;
-  if (length < 1 || length > kMaxPayload || length > size - 4) return PolicyError::Length;
-  if (length % 8 != 0) return PolicyError::Decrypt;
+  if (size < 4) return PolicyError::kLength;
+  uint32_t length = load_little_endian32(file) ^ kLengthMask;
+  if (length < 1 || length > kMaxPayload || length > size - 4) return PolicyError::kLength;
+  if (length % 8 != 0) return PolicyError::kDecrypt;
 
   std::vector<uint8_t> payload(file + 4, file + 4 + length);
   uint8_t key[kKeySize];
-  buildPolicyKey(material, length, key);
-  if (bw_DecryptMemory(key, kKeySize, payload.data(), payload.size()) != 0) return PolicyError::Decrypt;
-  if (RulCheckSum(payload.data(), payload.size()) != 0) return PolicyError::Checksum;
-  if (payload.size() < kPolicyHeaderSize) return PolicyError::Format;
+  build_policy_key(material, length, key);
+  if (bw_DecryptMemory(key, kKeySize, payload.data(), payload.size()) != 0) return PolicyError::kDecrypt;
+  if (RulCheckSum(payload.data(), payload.size()) != 0) return PolicyError::kChecksum;
+  if (payload.size() < kPolicyHeaderSize) return PolicyError::kFormat;
 
   out.payload_length = length;
-  out.version = loadLittleEndian32(payload.data());
+  out.version = load_little_endian32(payload.data());
   std::memcpy(out.kept16, payload.data() + 4, sizeof out.kept16);
   out.kept_byte = payload[20];
   out.compressed_count = payload[21];
   out.download_count = payload[22];
-  if (out.compressed_count > kMaxCompressedSections || out.download_count == 0) return PolicyError::Format;
+  if (out.compressed_count > kMaxCompressedSections || out.download_count == 0) return PolicyError::kFormat;
 
   Reader reader(payload, kPolicyHeaderSize);
   std::vector<RawSection> compressed(out.compressed_count);
   for (RawSection &s : compressed)
-    if (!readSection(reader, s)) return PolicyError::Format;
+    if (!read_section(reader, s)) return PolicyError::kFormat;
   RawSection download{};
   for (int i = 0; i < out.download_count; ++i) {
     RawSection s{};
-    if (!readSection(reader, s)) return PolicyError::Format;
+    if (!read_section(reader, s)) return PolicyError::kFormat;
     if (i == 0) download = s;
   }
-  if (!reader.has(kTrailerSize)) return PolicyError::Format;
+  if (!reader.has(kTrailerSize)) return PolicyError::kFormat;
   std::memcpy(out.trailer, reader.at(), kTrailerSize);
-  if (download.original_size > kMaxEngineImage) return PolicyError::Format;
+  if (download.original_size > kMaxEngineImage) return PolicyError::kFormat;
 
-  PolicyError unpacked = unpackSections(payload, compressed, out);
-  if (unpacked != PolicyError::None) return unpacked;
+  PolicyError unpacked = unpack_sections(payload, compressed, out);
+  if (unpacked != PolicyError::kNone) return unpacked;
   const uint8_t *first = payload.data() + download.stream - kDownloadHeaderSize;
   out.download.assign(first, first + kDownloadHeaderSize + download.compressed_size);
-  return PolicyError::None;
+  return PolicyError::kNone;
 }
 
 }  // namespace vornagent

@@ -24,12 +24,12 @@ constexpr uint32_t kMaxEngineImage = 0x1000000;
 constexpr uint64_t kMaxDecompressedTotal = 16u << 20;
 
 enum class PolicyError {
-  None,
-  Length,      // masked length out of range
-  Decrypt,     // length not a multiple of the cipher block
-  Checksum,    // payload checksum
-  Format,      // header counts, section bounds, trailer or download section out of the payload
-  Decompress,  // a compressed section's check word, size or zlib stream
+  kNone,
+  kLength,      // masked length out of range
+  kDecrypt,     // length not a multiple of the cipher block
+  kChecksum,    // payload checksum
+  kFormat,      // header counts, section bounds, trailer or download section out of the payload
+  kDecompress,  // a compressed section's check word, size or zlib stream
 };
 
 struct ParsedPolicy {
@@ -50,13 +50,13 @@ uint32_t RulCheckSum(const uint8_t *bytes, std::size_t length);
 
 // The Blowfish key of a payload of `payload_length` bytes: the key material with the length added
 // to its first little-endian word.
-void buildPolicyKey(const uint8_t (&material)[kKeySize], uint32_t payload_length, uint8_t (&key)[kKeySize]);
+void build_policy_key(const uint8_t (&material)[kKeySize], uint32_t payload_length, uint8_t (&key)[kKeySize]);
 
 // Checks and unpacks a policy file of `size` bytes (the raw segment's contents).
-PolicyError parsePolicy(const uint8_t *file, std::size_t size, const uint8_t (&material)[kKeySize],
-                        ParsedPolicy &out);
+PolicyError parse_policy(const uint8_t *file, std::size_t size, const uint8_t (&material)[kKeySize],
+                         ParsedPolicy &out);
 
-uint32_t loadLittleEndian32(const uint8_t *p);
-void storeLittleEndian32(uint8_t *p, uint32_t value);
+uint32_t load_little_endian32(const uint8_t *p);
+void store_little_endian32(uint8_t *p, uint32_t value);
 
 }  // namespace vornagent

@@ -27,31 +27,31 @@ namespace {
 constexpr const char *kSource = "kaRulAgnt";
 constexpr int kOpenTries = 11;
 
-const char *debugLogPath() {
+const char *debug_log_path() {
   const char *path = std::getenv("VORNAGENT_DEBUG_LOG");
   return path && *path ? path : "/var/glb_dbg";
 }
 
-void logError(int line, const char *text) {
+void log_error(int line, const char *text) {
   mylog("%s(%d) : %s\n", kSource, line, text);
 }
 
-void reportParseError(PolicyError error) {
+void report_parse_error(PolicyError error) {
   switch (error) {
-    case PolicyError::Length:
-      logError(270, "Read Policy File Len Error");
+    case PolicyError::kLength:
+      log_error(270, "Read Policy File Len Error");
       break;
-    case PolicyError::Decrypt:
-      logError(283, "Decrpt Policy File Fail");
+    case PolicyError::kDecrypt:
+      log_error(283, "Decrpt Policy File Fail");
       break;
-    case PolicyError::Checksum:
-    case PolicyError::Format:
-      logError(293, "Check Policy File Fail");
+    case PolicyError::kChecksum:
+    case PolicyError::kFormat:
+      log_error(293, "Check Policy File Fail");
       break;
-    case PolicyError::Decompress:
-      printMessage(kSource, 357, "Decompress Error");
+    case PolicyError::kDecompress:
+      print_message(kSource, 357, "Decompress Error");
       break;
-    case PolicyError::None:
+    case PolicyError::kNone:
       break;
   }
 }
@@ -93,23 +93,23 @@ class LowBuffer {
 // into the module's one-ioctl-at-a-time refusal during the download.
 bool RulDownloadKernel(const std::vector<uint8_t> &download) {
   LowBuffer buffer(download.size());
-  int fd = buffer.data() ? openDeviceWithRetries(kOpenTries) : -1;
+  int fd = buffer.data() ? open_device_with_retries(kOpenTries) : -1;
   bool loaded = false;
   if (fd >= 0) {
     std::memcpy(buffer.data(), download.data(), download.size());
     ParamtVornPolicyTable record{buffer.address32(), 0};
-    loaded = lockedIoctl(fd, kIocLoadRuleTables, &record) == 0 && record.status == 0;
-    closeDevice(fd);
+    loaded = locked_ioctl(fd, kIocLoadRuleTables, &record) == 0 && record.status == 0;
+    close_device(fd);
   }
-  if (!loaded) printMessage(kSource, 225, "Load Policy Fail");
+  if (!loaded) print_message(kSource, 225, "Load Policy Fail");
   return loaded;
 }
 
 // Replaces the shared name tables with the unpacked sections.
 bool RulUncompressTables(RulAgnt &agent, const ParsedPolicy &policy) {
   std::size_t size = policy.decompressed.empty() ? 1 : policy.decompressed.size();
-  int id = createSegment(kSectionsKey, size);
-  if (id < 0 && removeSegment(kSectionsKey)) id = createSegment(kSectionsKey, size);
+  int id = create_segment(kSectionsKey, size);
+  if (id < 0 && remove_segment(kSectionsKey)) id = create_segment(kSectionsKey, size);
   if (id < 0) return false;
   void *address = shmat(id, nullptr, 0);
   if (address == reinterpret_cast<void *>(-1)) return false;
@@ -121,7 +121,7 @@ bool RulUncompressTables(RulAgnt &agent, const ParsedPolicy &policy) {
   return true;
 }
 
-void recordHeader(RulAgnt &agent, const ParsedPolicy &policy) {
+void record_header(RulAgnt &agent, const ParsedPolicy &policy) {
   agent.payload_length = policy.payload_length;
   agent.version = policy.version;
   std::memcpy(agent.kept16, policy.kept16, sizeof agent.kept16);
@@ -131,17 +131,17 @@ void recordHeader(RulAgnt &agent, const ParsedPolicy &policy) {
   std::memcpy(agent.trailer, policy.trailer, sizeof agent.trailer);
 }
 
-bool checkPolicyFile(ParsedPolicy &policy) {
-  const auto *file = static_cast<const uint8_t *>(attachSegment(kRawPolicyKey, kRawPolicySize));
+bool check_policy_file(ParsedPolicy &policy) {
+  const auto *file = static_cast<const uint8_t *>(attach_segment(kRawPolicyKey, kRawPolicySize));
   if (!file) {
-    printMessage(kSource, 256, "Get Policy File Error");
+    print_message(kSource, 256, "Get Policy File Error");
     return false;
   }
-  PolicyError error = parsePolicy(file, kRawPolicySize, kKeyMaterial, policy);
-  detachSegment(const_cast<uint8_t *>(file));
-  if (error == PolicyError::None) return true;
-  reportParseError(error);
-  printText("Exception Handle\n");
+  PolicyError error = parse_policy(file, kRawPolicySize, kKeyMaterial, policy);
+  detach_segment(const_cast<uint8_t *>(file));
+  if (error == PolicyError::kNone) return true;
+  report_parse_error(error);
+  print_text("Exception Handle\n");
   return false;
 }
 
@@ -150,18 +150,18 @@ bool checkPolicyFile(ParsedPolicy &policy) {
 int RulRetrvPlcy(RulAgnt *agent) {
   if (!agent) return 1;
   ParsedPolicy policy;
-  if (!checkPolicyFile(policy)) return 1;
+  if (!check_policy_file(policy)) return 1;
   RulAgntReset(agent);
-  recordHeader(*agent, policy);
+  record_header(*agent, policy);
   if (!RulUncompressTables(*agent, policy)) {
-    printMessage(kSource, 357, "Decompress Error");
-    printText("Exception Handle\n");
+    print_message(kSource, 357, "Decompress Error");
+    print_text("Exception Handle\n");
     RulAgntRelease(agent);
     return 1;
   }
   if (!RulDownloadKernel(policy.download)) {
-    printMessage(kSource, 367, "Download Kernel Error");
-    printText("Exception Handle\n");
+    print_message(kSource, 367, "Download Kernel Error");
+    print_text("Exception Handle\n");
     RulAgntRelease(agent);
     return 1;
   }
@@ -176,7 +176,7 @@ extern "C" {
 
 int mylog(const char *format, ...) {
   if (!format) return -1;
-  std::FILE *file = std::fopen(debugLogPath(), "a+");
+  std::FILE *file = std::fopen(debug_log_path(), "a+");
   if (!file) return -1;
   va_list args;
   va_start(args, format);
@@ -187,16 +187,16 @@ int mylog(const char *format, ...) {
 }
 
 int kaUpdateSig(void) {
-  RulAgnt *rule = RulAgntAttach();
-  CmdAgnt *command = CmdAgntAttach();
+  RulAgnt *rule = rul_agnt_attach();
+  CmdAgnt *command = cmd_agnt_attach();
   bool ok = rule && command && RulRetrvPlcy(rule) == 0;
   if (ok) {
     command->status = 0;
     ok = CmdSetVrnStat(static_cast<int>(command->ips)) == 0;
   }
   if (ok) ok = kaGetAllAppInfo(command) == 0 && kaGetAllAppInfoTH(command) == 0;
-  detachSegment(command);
-  detachSegment(rule);
+  detach_segment(command);
+  detach_segment(rule);
   return ok ? 0 : -1;
 }
 

@@ -44,7 +44,7 @@ struct ParamtVornPolicyTable {
 struct IM_P2P_AD_Status {
   uint8_t index;
   uint8_t action;
-  uint16_t AppID;
+  uint16_t app_id;
 };
 
 struct KaAppStatTH {
@@ -160,10 +160,10 @@ constexpr std::size_t kLogTableBytes = 0x20010;
 static_assert(rpt::kRingRecords * sizeof(VornLogRecord) + 16 == kLogTableBytes);
 
 // The 64-bit counters of the report segment are two little-endian words at any word offset.
-inline uint64_t loadU64(const uint32_t *words, std::size_t at) {
+inline uint64_t load_u64(const uint32_t *words, std::size_t at) {
   return static_cast<uint64_t>(words[at]) | static_cast<uint64_t>(words[at + 1]) << 32;
 }
-inline void storeU64(uint32_t *words, std::size_t at, uint64_t value) {
+inline void store_u64(uint32_t *words, std::size_t at, uint64_t value) {
   words[at] = static_cast<uint32_t>(value);
   words[at + 1] = static_cast<uint32_t>(value >> 32);
 }

@@ -31,19 +31,19 @@ constexpr uint64_t kUnreadable = uint64_t{1} << 63;
 
 SourceTree daemon_tree;
 
-RptAgnt *createReportSegment() {
-  int id = createSegment(kRptAgntKey, rpt::kBytes);
+RptAgnt *create_report_segment() {
+  int id = create_segment(kRptAgntKey, rpt::kBytes);
   if (id < 0) return nullptr;
   void *address = shmat(id, nullptr, 0);
   return address == reinterpret_cast<void *>(-1) ? nullptr : static_cast<RptAgnt *>(address);
 }
 
-uint32_t *ringRecord(RptAgnt *agent, uint32_t index) {
+uint32_t *ring_record(RptAgnt *agent, uint32_t index) {
   return agent + rpt::kLogTable + static_cast<std::size_t>(index & rpt::kRingMask) * rpt::kRecordWords;
 }
 
 // The categories that count: 1..12 and shown in the reports.
-bool isCounted(const RptAgnt *agent, uint32_t category) {
+bool is_counted(const RptAgnt *agent, uint32_t category) {
   return category >= 1 && category <= rpt::kCategories &&
          agent[rpt::kCategoryMap + category - 1] != kNotShown;
 }
@@ -86,35 +86,35 @@ void RptTopListUpdate(RptAgnt *agent, uint32_t key, uint32_t count) {
 // --- the tick --------------------------------------------------------------------------------------
 
 // Books the traffic since the last tick into the current slot.
-void recordWan(RptAgnt *agent, std::size_t slot) {
+void record_wan(RptAgnt *agent, std::size_t slot) {
   uint64_t now = RptGetWan();
   std::size_t slot_word = rpt::kSlotWan + 2 * slot;
   if (now >= kUnreadable) {
-    storeU64(agent, slot_word, 0);
+    store_u64(agent, slot_word, 0);
     return;
   }
-  uint64_t last = loadU64(agent, rpt::kLastWan);
-  storeU64(agent, slot_word, now >= last ? now - last : now);  // a smaller counter restarted
-  storeU64(agent, rpt::kLastWan, now);
+  uint64_t last = load_u64(agent, rpt::kLastWan);
+  store_u64(agent, slot_word, now >= last ? now - last : now);  // a smaller counter restarted
+  store_u64(agent, rpt::kLastWan, now);
 }
 
 // Forgets the oldest record of the ring.
-void expireRecord(RptAgnt *agent, const uint32_t *record) {
+void expire_record(RptAgnt *agent, const uint32_t *record) {
   uint32_t source = record[0];
   int64_t left = daemon_tree.remove(source);
   if (left >= 0) RptTopListUpdate(agent, source, static_cast<uint32_t>(left));
   uint32_t category = record[2];
-  if (isCounted(agent, category) && agent[rpt::kCategoryCounters + category - 1] > 0)
+  if (is_counted(agent, category) && agent[rpt::kCategoryCounters + category - 1] > 0)
     --agent[rpt::kCategoryCounters + category - 1];
 }
 
 // Counts one new record of the ring.
-void accountRecord(RptAgnt *agent, const uint32_t *record, std::size_t slot) {
+void account_record(RptAgnt *agent, const uint32_t *record, std::size_t slot) {
   uint32_t category = record[2];
   if (category < 1 || category > rpt::kCategories)
-    printText("wrong category value\n");
-  else if (!isCounted(agent, category))
-    printText("category not supported\n");
+    print_text("wrong category value\n");
+  else if (!is_counted(agent, category))
+    print_text("category not supported\n");
   else
     ++agent[rpt::kCategoryCounters + category - 1];
   if (const RptAvlT *node = daemon_tree.add(record[0])) RptTopListUpdate(agent, node->key, node->count);
@@ -122,7 +122,7 @@ void accountRecord(RptAgnt *agent, const uint32_t *record, std::size_t slot) {
 }
 
 // Makes room for `wanted` records: the module stops copying when the ring is full.
-void makeRoom(RptAgnt *agent, uint32_t wanted) {
+void make_room(RptAgnt *agent, uint32_t wanted) {
   uint32_t read = agent[rpt::kRingRead] & rpt::kRingMask;
   uint32_t write = agent[rpt::kRingWrite] & rpt::kRingMask;
   uint32_t free = write < read ? read - write : rpt::kRingRecords - (write - read);
@@ -130,7 +130,7 @@ void makeRoom(RptAgnt *agent, uint32_t wanted) {
   // the wanted records would stay behind in the module.
   if (free <= wanted) {
     uint32_t expired = wanted - free + 1;
-    for (uint32_t i = 0; i < expired; ++i) expireRecord(agent, ringRecord(agent, read + i));
+    for (uint32_t i = 0; i < expired; ++i) expire_record(agent, ring_record(agent, read + i));
     read = (read + expired) & rpt::kRingMask;
   }
   agent[rpt::kRingRead] = read;
@@ -138,29 +138,29 @@ void makeRoom(RptAgnt *agent, uint32_t wanted) {
 }
 
 // Asks the module how many events wait and pulls them into the ring.
-void fetchEvents(RptAgnt *agent, int fd, std::size_t slot) {
-  int result = lockedIoctl(fd, kIocGetLogsLen, &agent[rpt::kRingCount]);
+void fetch_events(RptAgnt *agent, int fd, std::size_t slot) {
+  int result = locked_ioctl(fd, kIocGetLogsLen, &agent[rpt::kRingCount]);
   if (result != 0 || agent[rpt::kRingStatus] != 0) {
-    printMessage(kSource, 592, "Get Raw Data Length Fail");
+    print_message(kSource, 592, "Get Raw Data Length Fail");
     return;
   }
   // The module never answers more than its own ring holds; a larger count cannot be copied anyway.
   uint32_t wanted = std::min<uint32_t>(agent[rpt::kRingCount], rpt::kRingRecords - 1);
   if (wanted == 0) return;
-  makeRoom(agent, wanted);
+  make_room(agent, wanted);
   agent[rpt::kRingCount] = wanted;
   uint32_t first = agent[rpt::kRingWrite];
-  if (lockedIoctl(fd, kIocGetLogs, &agent[rpt::kLogTable]) != 0) {
-    printMessage(kSource, 662, "Get Raw Data Fail");
+  if (locked_ioctl(fd, kIocGetLogs, &agent[rpt::kLogTable]) != 0) {
+    print_message(kSource, 662, "Get Raw Data Fail");
     return;
   }
   // A write index past what was asked for would count records that are already counted.
   uint32_t copied = std::min((agent[rpt::kRingWrite] - first) & rpt::kRingMask, wanted);
   agent[rpt::kRingWrite] = (first + copied) & rpt::kRingMask;
-  for (uint32_t i = 0; i < copied; ++i) accountRecord(agent, ringRecord(agent, first + i), slot);
+  for (uint32_t i = 0; i < copied; ++i) account_record(agent, ring_record(agent, first + i), slot);
 }
 
-void advanceSlot(RptAgnt *agent, std::size_t slot) {
+void advance_slot(RptAgnt *agent, std::size_t slot) {
   uint32_t current = static_cast<uint32_t>((slot + 1) % rpt::kSlots);
   agent[rpt::kCurrentSlot] = current;
   if (current == agent[rpt::kOldestSlot])
@@ -179,19 +179,19 @@ uint64_t StrToLongLong(const char *&text, const char *end) {
   return value;
 }
 
-bool isBlank(char c) {
+bool is_blank(char c) {
   return c == ' ' || c == '\t';
 }
 
 // Received + sent bytes from the numbers after "<name>:" on one line.
-uint64_t countersOfLine(const char *text, const char *end) {
+uint64_t counters_of_line(const char *text, const char *end) {
   uint64_t received = 0, sent = 0;
   int numbers = 0;
   while (text < end && numbers < 9) {
-    while (text < end && isBlank(*text)) ++text;
+    while (text < end && is_blank(*text)) ++text;
     if (text == end || *text < '0' || *text > '9') break;
     uint64_t value = StrToLongLong(text, end);
-    while (text < end && !isBlank(*text)) ++text;  // the rest of a malformed number
+    while (text < end && !is_blank(*text)) ++text;  // the rest of a malformed number
     if (++numbers == 1) received = value;
     if (numbers == 9) sent = value;
   }
@@ -199,18 +199,18 @@ uint64_t countersOfLine(const char *text, const char *end) {
 }
 
 // The counters of "eth1" when `line` (without its newline) names exactly it; false otherwise.
-bool wanOfLine(const char *line, const char *end, uint64_t &wan) {
+bool wan_of_line(const char *line, const char *end, uint64_t &wan) {
   const char *name = line;
-  while (name < end && isBlank(*name)) ++name;
+  while (name < end && is_blank(*name)) ++name;
   const char *colon = name;
   while (colon < end && *colon != ':') ++colon;
   if (colon == end || colon - name != 4 || std::memcmp(name, "eth1", 4) != 0) return false;
-  wan = countersOfLine(colon + 1, end);
+  wan = counters_of_line(colon + 1, end);
   return true;
 }
 
 // The value of an environment variable, read by hand: getenv is not async-signal-safe.
-const char *environmentValue(const char *name) {
+const char *environment_value(const char *name) {
   std::size_t length = std::strlen(name);
   for (char **entry = environ; entry && *entry; ++entry)
     if (std::strncmp(*entry, name, length) == 0 && (*entry)[length] == '=') return *entry + length + 1;
@@ -219,7 +219,7 @@ const char *environmentValue(const char *name) {
 
 // Reads the file line by line through fixed buffers (the tick runs in a signal handler). A line
 // longer than the line buffer is judged by its beginning, which holds the name and the counters.
-uint64_t wanOfFile(const char *path) {
+uint64_t wan_of_file(const char *path) {
   constexpr std::size_t kLimit = 1 << 20;
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
@@ -234,25 +234,25 @@ uint64_t wanOfFile(const char *path) {
     total += static_cast<std::size_t>(got);
     for (ssize_t i = 0; i < got && !found; ++i) {
       if (chunk[i] == '\n') {
-        found = wanOfLine(line, line + line_length, wan);
+        found = wan_of_line(line, line + line_length, wan);
         line_length = 0;
       } else if (line_length < sizeof line) {
         line[line_length++] = chunk[i];
       }
     }
   }
-  if (!found && line_length > 0) wanOfLine(line, line + line_length, wan);
+  if (!found && line_length > 0) wan_of_line(line, line + line_length, wan);
   close(fd);
   return wan;
 }
 
 // --- chart -----------------------------------------------------------------------------------------
 
-int clampToInt(uint64_t value) {
+int clamp_to_int(uint64_t value) {
   return static_cast<int>(std::min<uint64_t>(value, INT_MAX));
 }
 
-uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+uint64_t saturating_add(uint64_t a, uint64_t b) {
   return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
@@ -264,102 +264,102 @@ RptAgnt *RptBuildCatgMap(RptAgnt *agent) {
   return agent;
 }
 
-void resetReport(RptAgnt *agent, uint64_t wan) {
+void reset_report(RptAgnt *agent, uint64_t wan) {
   std::memset(agent + 1, 0, rpt::kBytes - sizeof(RptAgnt));
   RptBuildCatgMap(agent);
   for (std::size_t i = 0; i < rpt::kTopAddressWords; ++i) agent[rpt::kTopAddresses + i] = kNoAddress;
   agent[rpt::kInterval] = rpt::kDefaultInterval;
   // The traffic before this moment is not the report's: counting starts from the counter's value now.
-  storeU64(agent, rpt::kLastWan, wan < kUnreadable ? wan : 0);
+  store_u64(agent, rpt::kLastWan, wan < kUnreadable ? wan : 0);
 }
 
 RptAgnt *RptAgntInit() {
-  RptAgnt *agent = createReportSegment();
+  RptAgnt *agent = create_report_segment();
   if (!agent) {
-    printMessage(kSource, 792, "Out of Space");
+    print_message(kSource, 792, "Out of Space");
     return nullptr;
   }
-  if (createSegment(kRawPolicyKey, kRawPolicySize) < 0) {
-    printMessage(kSource, 801, "Out of Space");
-    detachSegment(agent);
-    removeSegment(kRptAgntKey);
+  if (create_segment(kRawPolicyKey, kRawPolicySize) < 0) {
+    print_message(kSource, 801, "Out of Space");
+    detach_segment(agent);
+    remove_segment(kRptAgntKey);
     return nullptr;
   }
   agent[rpt::kTreeRoot] = 0;
-  resetReport(agent, RptGetWan());
-  emptySourceTree();
+  reset_report(agent, RptGetWan());
+  empty_source_tree();
   return agent;
 }
 
 void RptAgntExit(RptAgnt *agent) {
-  detachSegment(agent);
+  detach_segment(agent);
 }
 
-unsigned tickInterval(const RptAgnt *agent) {
+unsigned tick_interval(const RptAgnt *agent) {
   uint32_t interval = agent ? agent[rpt::kInterval] : 0;
   return interval >= 1 && interval <= 3600 ? interval : rpt::kDefaultInterval;
 }
 
 bool RptRawEventRetrive(RptAgnt *agent, unsigned late) {
-  int fd = openDevice();
+  int fd = open_device();
   if (fd < 0) return false;
   // Ticks that could not run left their slots open; they close empty, so that the slots keep time
   // and this tick's traffic and events (all that waited) land in the slot that ends now.
   for (unsigned i = 0; i < std::min<unsigned>(late, rpt::kSlots); ++i) {
     std::size_t slot = agent[rpt::kCurrentSlot] % rpt::kSlots;
-    storeU64(agent, rpt::kSlotWan + 2 * slot, 0);
+    store_u64(agent, rpt::kSlotWan + 2 * slot, 0);
     agent[rpt::kSlotEvents + slot] = 0;
-    advanceSlot(agent, slot);
+    advance_slot(agent, slot);
   }
   std::size_t slot = agent[rpt::kCurrentSlot] % rpt::kSlots;
-  recordWan(agent, slot);
+  record_wan(agent, slot);
   agent[rpt::kSlotEvents + slot] = 0;
-  fetchEvents(agent, fd, slot);
-  advanceSlot(agent, slot);
-  closeDevice(fd);
+  fetch_events(agent, fd, slot);
+  advance_slot(agent, slot);
+  close_device(fd);
   return true;
 }
 
-void emptySourceTree() {
+void empty_source_tree() {
   daemon_tree.clear();
 }
 
-std::size_t sourceCount() {
+std::size_t source_count() {
   return daemon_tree.size();
 }
 
-uint32_t sourceEvents(uint32_t source) {
+uint32_t source_events(uint32_t source) {
   const RptAvlT *node = daemon_tree.find(source);
   return node ? node->count : 0;
 }
 
 uint64_t RptGetWan() {
-  const char *path = environmentValue("VORNAGENT_NET_DEV");
-  return wanOfFile(path && *path ? path : "/proc/net/dev");
+  const char *path = environment_value("VORNAGENT_NET_DEV");
+  return wan_of_file(path && *path ? path : "/proc/net/dev");
 }
 
-bool sumHours(const RptAgnt *agent, int wan[24], int events[24]) {
+bool sum_hours(const RptAgnt *agent, int wan[24], int events[24]) {
   uint32_t current = agent[rpt::kCurrentSlot], oldest = agent[rpt::kOldestSlot];
   if (current >= rpt::kSlots || oldest >= rpt::kSlots) return false;
-  std::size_t per_hour = 3600 / tickInterval(agent);
+  std::size_t per_hour = 3600 / tick_interval(agent);
   std::size_t filled = (current + rpt::kSlots - oldest) % rpt::kSlots;
   uint64_t wan_bytes[24] = {}, event_sums[24] = {};
   for (std::size_t back = 0; back < filled && back / per_hour < 24; ++back) {
     std::size_t slot = (current + rpt::kSlots - 1 - back) % rpt::kSlots;
     std::size_t hour = back / per_hour;
-    wan_bytes[hour] = saturatingAdd(wan_bytes[hour], loadU64(agent, rpt::kSlotWan + 2 * slot));
+    wan_bytes[hour] = saturating_add(wan_bytes[hour], load_u64(agent, rpt::kSlotWan + 2 * slot));
     event_sums[hour] += agent[rpt::kSlotEvents + slot];
   }
   for (int hour = 0; hour < 24; ++hour) {
-    wan[hour] = clampToInt(wan_bytes[hour] >> 20);
-    events[hour] = clampToInt(event_sums[hour]);
+    wan[hour] = clamp_to_int(wan_bytes[hour] >> 20);
+    events[hour] = clamp_to_int(event_sums[hour]);
   }
   return true;
 }
 
 int RptPaintChart(const RptAgnt *agent, std::FILE *file) {
   int wan[24], events[24];
-  if (!sumHours(agent, wan, events)) return 1;
+  if (!sum_hours(agent, wan, events)) return 1;
   return doPaint(file, wan, events) < 0 ? 1 : 0;
 }
 

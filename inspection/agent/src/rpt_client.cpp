@@ -21,11 +21,11 @@ constexpr const char *kCategoryNames[rpt::kCategories] = {
 
 // Runs `body` with the report segment attached; -1 when it does not exist.
 template <typename Body>
-int withReport(Body body) {
-  auto *report = static_cast<RptAgnt *>(attachSegment(kRptAgntKey, rpt::kBytes));
+int with_report(Body body) {
+  auto *report = static_cast<RptAgnt *>(attach_segment(kRptAgntKey, rpt::kBytes));
   if (!report) return -1;
   int result = body(report);
-  detachSegment(report);
+  detach_segment(report);
   return result;
 }
 
@@ -39,7 +39,7 @@ extern "C" {
 
 int kaGetTop5(KaTop5 *out) {
   if (!out) return -1;
-  return withReport([&](const RptAgnt *report) {
+  return with_report([&](const RptAgnt *report) {
     for (int place = 0; place < 5; ++place) {
       uint32_t count = report[rpt::kTopCounts + place];
       out->count[place] = count;
@@ -51,7 +51,7 @@ int kaGetTop5(KaTop5 *out) {
 
 int kaGetCategory(KaCategoryList *out) {
   if (!out) return -1;
-  return withReport([&](const RptAgnt *report) {
+  return with_report([&](const RptAgnt *report) {
     struct Total {
       uint32_t category;
       uint32_t count;
@@ -76,7 +76,7 @@ int kaGetCategory(KaCategoryList *out) {
 }
 
 int kaGetAttackName(uint32_t id, char out[kNameSize]) {
-  const ClientAttachments &client = clientAttachments();
+  const ClientAttachments &client = client_attachments();
   if (!out || !client.rule || !client.sections || client.rule->compressed_count == 0) return -1;
   // The policy record may be replaced by a load in another process meanwhile: read the entry once
   // and bound it by what this process really attached.
@@ -88,9 +88,9 @@ int kaGetAttackName(uint32_t id, char out[kNameSize]) {
 }
 
 int kaGetRawData(int n, KaRawEvent *out) {
-  const uint32_t *report = clientAttachments().report;
+  const uint32_t *report = client_attachments().report;
   if (!report) {
-    printText("RawDataAgnt is NULL\n");
+    print_text("RawDataAgnt is NULL\n");
     return -1;
   }
   if (!out) return -1;
@@ -109,9 +109,9 @@ int kaGetRawData(int n, KaRawEvent *out) {
 int kaResetLog(void) {
   int semaphore = kaGetKey();
   if (semaphore < 0) return -1;
-  return withReport([&](RptAgnt *report) {
+  return with_report([&](RptAgnt *report) {
     if (kaSemInternalWait(semaphore) != 0) return -1;
-    resetReport(report, RptGetWan());
+    reset_report(report, RptGetWan());
     report[rpt::kTreeResetRequest] = 1;
     kaSemInternalSignal(semaphore);
     return 0;
@@ -121,7 +121,7 @@ int kaResetLog(void) {
 int kaPaintChart(const char *path) {
   if (!path) return -1;
   // Attached before the file is opened, so that a missing report does not leave an empty chart.
-  return withReport([&](const RptAgnt *report) {
+  return with_report([&](const RptAgnt *report) {
     std::FILE *file = std::fopen(path, "wb");
     if (!file) return -1;
     int drawn = RptPaintChart(report, file);

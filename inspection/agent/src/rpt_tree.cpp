@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char *kSource = "kaRptAgnt";
 
-void updateHeight(RptAvlT &node) {
+void update_height(RptAvlT &node) {
   node.height = 1 + std::max(RptAvlTHeight(node.left), RptAvlTHeight(node.right));
 }
 
@@ -22,9 +22,9 @@ int32_t balance(const RptAvlT &node) {
 RptAvlT *RptAvlTSingleRotateLeft(RptAvlT *node) {
   RptAvlT *child = node->left;
   node->left = child->right;
-  updateHeight(*node);
+  update_height(*node);
   child->right = node;
-  updateHeight(*child);
+  update_height(*child);
   return child;
 }
 
@@ -32,9 +32,9 @@ RptAvlT *RptAvlTSingleRotateLeft(RptAvlT *node) {
 RptAvlT *RptAvlTSingleRotateRight(RptAvlT *node) {
   RptAvlT *child = node->right;
   node->right = child->left;
-  updateHeight(*node);
+  update_height(*node);
   child->left = node;
-  updateHeight(*child);
+  update_height(*child);
   return child;
 }
 
@@ -50,7 +50,7 @@ RptAvlT *RptAvlTDoubleRotateRight(RptAvlT *node) {
 
 // Restores the height rule at one node after an insertion or deletion below it.
 RptAvlT *rebalance(RptAvlT *node) {
-  updateHeight(*node);
+  update_height(*node);
   int32_t lean = balance(*node);
   if (lean > 1)
     return balance(*node->left) >= 0 ? RptAvlTSingleRotateLeft(node) : RptAvlTDoubleRotateLeft(node);
@@ -60,12 +60,12 @@ RptAvlT *rebalance(RptAvlT *node) {
 }
 
 // Takes the smallest node out of a subtree; returns the rest.
-RptAvlT *takeMin(RptAvlT *tree, RptAvlT *&smallest) {
+RptAvlT *take_min(RptAvlT *tree, RptAvlT *&smallest) {
   if (!tree->left) {
     smallest = tree;
     return tree->right;
   }
-  tree->left = takeMin(tree->left, smallest);
+  tree->left = take_min(tree->left, smallest);
   return rebalance(tree);
 }
 
@@ -108,7 +108,7 @@ RptAvlT *RptAvlTInsert(uint32_t key, uint32_t count, RptAvlT *tree, NodePool &po
   if (!tree) {
     RptAvlT *node = pool.take();
     if (!node) {
-      printMessage(kSource, 131, "Out of Space");
+      print_message(kSource, 131, "Out of Space");
       return nullptr;
     }
     *node = RptAvlT{key, count, nullptr, nullptr, 0};
@@ -125,7 +125,7 @@ RptAvlT *RptAvlTInsert(uint32_t key, uint32_t count, RptAvlT *tree, NodePool &po
 
 RptAvlT *RptAvlTDelete(uint32_t key, RptAvlT *tree, NodePool &pool) {
   if (!tree) {
-    printTagged(kSource, 203, " Element not found\n");
+    print_tagged(kSource, 203, " Element not found\n");
     return tree;
   }
   if (key < tree->key) {
@@ -135,7 +135,7 @@ RptAvlT *RptAvlTDelete(uint32_t key, RptAvlT *tree, NodePool &pool) {
   } else if (tree->left && tree->right) {
     // The smallest node of the right subtree takes this node's place.
     RptAvlT *successor = nullptr;
-    RptAvlT *rest = takeMin(tree->right, successor);
+    RptAvlT *rest = take_min(tree->right, successor);
     successor->left = tree->left;
     successor->right = rest;
     pool.give(tree);

@@ -19,14 +19,14 @@ constexpr const char *kSource = "kaRulAgnt";
 
 RulAgnt *RulAgntInit() {
   void *address = nullptr;
-  int id = createSegment(kRulAgntKey, sizeof(RulAgnt));
+  int id = create_segment(kRulAgntKey, sizeof(RulAgnt));
   if (id >= 0) {
     address = shmat(id, nullptr, 0);
     if (address == reinterpret_cast<void *>(-1)) address = nullptr;
   }
   if (!address) {
-    printMessage(kSource, 410, "Out of Space");
-    if (id >= 0) removeSegment(kRulAgntKey);
+    print_message(kSource, 410, "Out of Space");
+    if (id >= 0) remove_segment(kRulAgntKey);
     return nullptr;
   }
   auto *agent = static_cast<RulAgnt *>(address);
@@ -34,8 +34,8 @@ RulAgnt *RulAgntInit() {
   return agent;
 }
 
-RulAgnt *RulAgntAttach() {
-  return static_cast<RulAgnt *>(attachSegment(kRulAgntKey, sizeof(RulAgnt)));
+RulAgnt *rul_agnt_attach() {
+  return static_cast<RulAgnt *>(attach_segment(kRulAgntKey, sizeof(RulAgnt)));
 }
 
 int RulAgntReset(RulAgnt *agent) {
@@ -54,7 +54,7 @@ void RulAgntRelease(RulAgnt *agent) {
 
 void RulAgntExit(RulAgnt *agent) {
   RulAgntRelease(agent);
-  detachSegment(agent);
+  detach_segment(agent);
 }
 
 }  // namespace vornagent
@@ -63,10 +63,10 @@ using namespace vornagent;
 
 extern "C" int kaGetSigVer(int *major, int *minor) {
   if (!major || !minor) return -1;
-  RulAgnt *agent = RulAgntAttach();
+  RulAgnt *agent = rul_agnt_attach();
   if (!agent) return -1;
   *major = static_cast<int>(agent->version & 0xFFFFu);
   *minor = static_cast<int>(agent->version >> 16);
-  detachSegment(agent);
+  detach_segment(agent);
   return 0;
 }

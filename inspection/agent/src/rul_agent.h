@@ -9,7 +9,7 @@ namespace vornagent {
 extern const uint8_t kKeyMaterial[kKeySize];
 
 RulAgnt *RulAgntInit();
-RulAgnt *RulAgntAttach();
+RulAgnt *rul_agnt_attach();
 int RulAgntReset(RulAgnt *agent);
 void RulAgntRelease(RulAgnt *agent);
 void RulAgntExit(RulAgnt *agent);

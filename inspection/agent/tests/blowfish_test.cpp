@@ -50,7 +50,7 @@ TEST(Blowfish, PublishedVectorsEncryptAndDecrypt) {
 
 TEST(Blowfish, BlockHalvesAreBigEndian) {
   std::vector<uint8_t> key = hex("0123456789ABCDEF");
-  bw_Context context;
+  BwContext context;
   ASSERT_EQ(bw_Encrypt_Init(&context, key.data(), key.size()), 0);
   uint32_t left = 0x11111111u, right = 0x11111111u;
   bw_Encrypt(&context, &left, &right);
@@ -61,7 +61,7 @@ TEST(Blowfish, BlockHalvesAreBigEndian) {
 }
 
 TEST(Blowfish, SelfTestPasses) {
-  bw_Context context;
+  BwContext context;
   EXPECT_EQ(bw_Test(&context), 0);
 }
 
@@ -80,23 +80,23 @@ TEST(Blowfish, BadLengthsAndEmptyKeysAreRefusedWithoutTouchingTheBuffer) {
 class OpenSslBlowfish : public ::testing::Test {
  protected:
   void SetUp() override {
-    legacy_ = OSSL_PROVIDER_load(nullptr, "legacy");
-    base_ = OSSL_PROVIDER_load(nullptr, "default");
-    ASSERT_NE(legacy_, nullptr) << "OpenSSL's legacy provider is needed for Blowfish";
-    cipher_ = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
-    ASSERT_NE(cipher_, nullptr);
+    legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    base = OSSL_PROVIDER_load(nullptr, "default");
+    ASSERT_NE(legacy, nullptr) << "OpenSSL's legacy provider is needed for Blowfish";
+    cipher = EVP_CIPHER_fetch(nullptr, "BF-ECB", nullptr);
+    ASSERT_NE(cipher, nullptr);
   }
   void TearDown() override {
-    EVP_CIPHER_free(cipher_);
-    OSSL_PROVIDER_unload(base_);
-    OSSL_PROVIDER_unload(legacy_);
+    EVP_CIPHER_free(cipher);
+    OSSL_PROVIDER_unload(base);
+    OSSL_PROVIDER_unload(legacy);
   }
 
   std::vector<uint8_t> run(bool encrypt, const std::vector<uint8_t> &key, const std::vector<uint8_t> &in) {
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     std::vector<uint8_t> out(in.size());
     int length = 0;
-    bool ok = EVP_CipherInit_ex(ctx, cipher_, nullptr, nullptr, nullptr, encrypt) == 1 &&
+    bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, nullptr, nullptr, encrypt) == 1 &&
               EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) == 1 &&
               EVP_CipherInit_ex(ctx, nullptr, nullptr, key.data(), nullptr, encrypt) == 1 &&
               EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
@@ -107,8 +107,8 @@ class OpenSslBlowfish : public ::testing::Test {
     return out;
   }
 
-  OSSL_PROVIDER *legacy_ = nullptr, *base_ = nullptr;
-  EVP_CIPHER *cipher_ = nullptr;
+  OSSL_PROVIDER *legacy = nullptr, *base = nullptr;
+  EVP_CIPHER *cipher = nullptr;
 };
 
 TEST_F(OpenSslBlowfish, AgreesBothWaysForPolicySizedKeys) {

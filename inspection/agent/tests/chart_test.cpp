@@ -64,24 +64,24 @@ constexpr Rgb kBackground{228, 231, 240}, kGrid{211, 214, 223}, kWan{193, 108, 1
 class Chart : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = std::filesystem::temp_directory_path() /
-            ("vornagent-chart." + std::to_string(getpid()) + "." +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png");
+    path = std::filesystem::temp_directory_path() /
+           ("vornagent-chart." + std::to_string(getpid()) + "." +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png");
   }
-  void TearDown() override { std::filesystem::remove(path_); }
+  void TearDown() override { std::filesystem::remove(path); }
 
   PaletteImage paint() {
-    std::FILE *file = std::fopen(path_.c_str(), "wb");
-    EXPECT_EQ(doPaint(file, wan_.data(), events_.data()), 0);
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    EXPECT_EQ(doPaint(file, wan.data(), events.data()), 0);
     std::fclose(file);
-    return decode(path_);
+    return decode(path);
   }
 
-  static int imageX(int hour) { return 55 + 12 * (hour + 1); }
-  static int imageY(int row) { return 1 + 198 - 18 * row; }
+  static int image_x(int hour) { return 55 + 12 * (hour + 1); }
+  static int image_y(int row) { return 1 + 198 - 18 * row; }
 
-  std::filesystem::path path_;
-  std::array<int, 24> wan_{}, events_{};
+  std::filesystem::path path;
+  std::array<int, 24> wan{}, events{};
 };
 
 TEST_F(Chart, IsAPaletteImageOfFixedSizeWithItsFiveColoursInOrder) {
@@ -113,53 +113,53 @@ TEST_F(Chart, GridAndAxesFallOnTheirLines) {
 TEST_F(Chart, AllZeroInputDrawsBothLinesAlongTheBottomRow) {
   PaletteImage image = paint();
   // A line of thickness 2 covers its own row and the one above; the bottom axis is drawn last.
-  EXPECT_EQ(image.at(imageX(5) + 6, imageY(0)), kBlack);
-  EXPECT_EQ(image.at(imageX(5) + 6, imageY(0) - 1), kWan);
-  EXPECT_EQ(image.at(imageX(5) + 6, imageY(0) - 2), kBackground);
+  EXPECT_EQ(image.at(image_x(5) + 6, image_y(0)), kBlack);
+  EXPECT_EQ(image.at(image_x(5) + 6, image_y(0) - 1), kWan);
+  EXPECT_EQ(image.at(image_x(5) + 6, image_y(0) - 2), kBackground);
 }
 
 TEST_F(Chart, EachSeriesIsDrawnAtItsScaledRow) {
-  events_.fill(50);  // scale 0: tens of events, so row 5
-  wan_.fill(3);      // scale 0: MiB as they are, so row 3
+  events.fill(50);  // scale 0: tens of events, so row 5
+  wan.fill(3);      // scale 0: MiB as they are, so row 3
   PaletteImage image = paint();
-  EXPECT_EQ(image.at(imageX(8) + 6, imageY(5)), kEvent);
-  EXPECT_EQ(image.at(imageX(8) + 6, imageY(3)), kWan);
-  EXPECT_EQ(image.at(imageX(8) + 6, imageY(4)), kGrid);
+  EXPECT_EQ(image.at(image_x(8) + 6, image_y(5)), kEvent);
+  EXPECT_EQ(image.at(image_x(8) + 6, image_y(3)), kWan);
+  EXPECT_EQ(image.at(image_x(8) + 6, image_y(4)), kGrid);
   // The first segment rises from the bottom left corner of the plot.
-  EXPECT_EQ(image.at(55 + 6, (imageY(0) + imageY(3)) / 2), kWan);
+  EXPECT_EQ(image.at(55 + 6, (image_y(0) + image_y(3)) / 2), kWan);
 }
 
 TEST_F(Chart, TheWanLineLiesOverTheEventLine) {
-  events_.fill(70);
-  wan_.fill(7);
+  events.fill(70);
+  wan.fill(7);
   PaletteImage image = paint();
-  EXPECT_EQ(image.at(imageX(10) + 6, imageY(7)), kWan);
+  EXPECT_EQ(image.at(image_x(10) + 6, image_y(7)), kWan);
 }
 
 TEST_F(Chart, ScalesFollowTheMaxima) {
-  wan_[3] = 10;
-  events_[3] = 100;
+  wan[3] = 10;
+  events[3] = 100;
   paint();
-  EXPECT_EQ(wan_[3], 10);     // WAN scale 0: not divided
-  EXPECT_EQ(events_[3], 10);  // event scale 0: tens
+  EXPECT_EQ(wan[3], 10);     // WAN scale 0: not divided
+  EXPECT_EQ(events[3], 10);  // event scale 0: tens
 
-  wan_.fill(0), events_.fill(0);
-  wan_[3] = 11;
-  wan_[4] = 95;
-  events_[3] = 101;
+  wan.fill(0), events.fill(0);
+  wan[3] = 11;
+  wan[4] = 95;
+  events[3] = 101;
   paint();
-  EXPECT_EQ(wan_[3], 2);  // WAN scale 1: tens of MiB, rounded up
-  EXPECT_EQ(wan_[4], 10);
-  EXPECT_EQ(events_[3], 2);  // event scale 1: hundreds
+  EXPECT_EQ(wan[3], 2);  // WAN scale 1: tens of MiB, rounded up
+  EXPECT_EQ(wan[4], 10);
+  EXPECT_EQ(events[3], 2);  // event scale 1: hundreds
 
-  wan_.fill(0), events_.fill(0);
-  wan_[0] = 5000;
-  wan_[1] = 1;
-  events_[0] = 99999;
+  wan.fill(0), events.fill(0);
+  wan[0] = 5000;
+  wan[1] = 1;
+  events[0] = 99999;
   paint();
-  EXPECT_EQ(wan_[0], 5);      // scale 3: GiB
-  EXPECT_EQ(wan_[1], 1);      // anything above zero shows
-  EXPECT_EQ(events_[0], 10);  // capped
+  EXPECT_EQ(wan[0], 5);      // scale 3: GiB
+  EXPECT_EQ(wan[1], 1);      // anything above zero shows
+  EXPECT_EQ(events[0], 10);  // capped
 }
 
 TEST_F(Chart, AdjustRoundsUpCapsAndKeepsUnitMinusOne) {

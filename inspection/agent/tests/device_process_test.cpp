@@ -45,45 +45,45 @@ bool connectable(const std::string &path) {
 class DeviceChainTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(enterFreshIpcNamespace());
-    dir_ = fs::temp_directory_path() / ("vornagent-chain." + std::to_string(getpid()) + "." +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    device_ = (dir_ / "vorn").string();
-    environment_ = {"VORN_DEVICE=" + device_, "VORNAGENT_DEBUG_LOG=" + (dir_ / "glb_dbg").string(),
-                    "VORNAGENT_NET_DEV=" + (dir_ / "net_dev").string()};
-    kernel_ = std::make_unique<BackgroundProgram>(programPath("VORNKD_BIN"), std::vector<std::string>{},
-                                                  environment_);
-    for (int i = 0; i < 200 && !connectable(device_); ++i)
+    ASSERT_TRUE(enter_fresh_ipc_namespace());
+    dir = fs::temp_directory_path() / ("vornagent-chain." + std::to_string(getpid()) + "." +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    device = (dir / "vorn").string();
+    environment = {"VORN_DEVICE=" + device, "VORNAGENT_DEBUG_LOG=" + (dir / "glb_dbg").string(),
+                   "VORNAGENT_NET_DEV=" + (dir / "net_dev").string()};
+    kernel = std::make_unique<BackgroundProgram>(program_path("VORNKD_BIN"), std::vector<std::string>{},
+                                                 environment);
+    for (int i = 0; i < 200 && !connectable(device); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    ASSERT_TRUE(connectable(device_)) << "vornkd did not come up";
-    daemon_ = std::make_unique<BackgroundProgram>(programPath("VORNAGENTD_BIN"), std::vector<std::string>{},
-                                                  environment_);
-    ASSERT_TRUE(daemon_->waitFor("running")) << daemon_->output();
+    ASSERT_TRUE(connectable(device)) << "vornkd did not come up";
+    daemon = std::make_unique<BackgroundProgram>(program_path("VORNAGENTD_BIN"), std::vector<std::string>{},
+                                                 environment);
+    ASSERT_TRUE(daemon->wait_for("running")) << daemon->output();
   }
   void TearDown() override {
-    if (daemon_) {
-      EXPECT_EQ(daemon_->stop(), 0);
+    if (daemon) {
+      EXPECT_EQ(daemon->stop(), 0);
     }
-    if (kernel_) kernel_->stop();
-    fs::remove_all(dir_);
+    if (kernel) kernel->stop();
+    fs::remove_all(dir);
   }
 
   Output cli(const std::vector<std::string> &args) {
-    return runProgram(programPath("VORNAGENT_CLI_BIN"), args, environment_);
+    return run_program(program_path("VORNAGENT_CLI_BIN"), args, environment);
   }
 
-  std::string buildPolicy(const std::string &description) {
-    std::string source = (dir_ / "policy.txt").string(), policy = (dir_ / "policy.bin").string();
+  std::string build_policy(const std::string &description) {
+    std::string source = (dir / "policy.txt").string(), policy = (dir / "policy.bin").string();
     std::ofstream(source) << description;
-    Output built = runProgram(programPath("VORNPOLICY_BIN"), {source, policy});
+    Output built = run_program(program_path("VORNPOLICY_BIN"), {source, policy});
     EXPECT_EQ(built.status, 0) << built.text;
     return policy;
   }
 
-  std::string installSample() {
-    std::string policy = buildPolicy(
+  std::string install_sample() {
+    std::string policy = build_policy(
         "version 4 2\n"
         "name 1 Ping of Death\n"
         "app im 1 0 1 MSN Messenger\n"
@@ -102,7 +102,7 @@ class DeviceChainTest : public ::testing::Test {
 
   // Installs a policy whose engine image holds two signatures ("/etc/passwd" as attack 20 of
   // category 11, "cmd.exe" as 21 of category 2), compiled by the module's signature compiler.
-  std::string installSignatures() {
+  std::string install_signatures() {
     vorn::EngineImage image;
     vorn::SignatureCompiler compiler;
     for (auto [id, pattern, category] : {std::tuple{20, "/etc/passwd", 11}, {21, "cmd.exe", 2}}) {
@@ -114,39 +114,39 @@ class DeviceChainTest : public ::testing::Test {
       compiler.add(signature);
     }
     compiler.compile(&image);
-    std::ofstream(dir_ / "image.bin", std::ios::binary)
+    std::ofstream(dir / "image.bin", std::ios::binary)
         .write(reinterpret_cast<const char *>(image.bytes().data()),
                static_cast<std::streamsize>(image.bytes().size()));
-    std::string policy = buildPolicy(
+    std::string policy = build_policy(
         "version 1 1\nname 20 Password File Access\nname 21 Command Shell Access\n"
         "image " +
-        (dir_ / "image.bin").string() + "\n");
+        (dir / "image.bin").string() + "\n");
     Output uploaded = cli({"upload", policy});
     EXPECT_EQ(uploaded.status, 0) << uploaded.text;
     return policy;
   }
 
   // Feeds the frames of a capture to the module's receive path through vornkd; its summary line.
-  std::string injectCapture(const std::string &path) {
-    Output injected = runProgram(programPath("VORNKD_BIN"), {"--inject", path}, environment_);
+  std::string inject_capture(const std::string &path) {
+    Output injected = run_program(program_path("VORNKD_BIN"), {"--inject", path}, environment);
     EXPECT_EQ(injected.status, 0) << injected.text;
     return injected.text;
   }
 
   // A copy of a policy file with one payload byte flipped, so its checksum no longer holds.
-  std::string damagedCopy(const std::string &policy) {
+  std::string damaged_copy(const std::string &policy) {
     std::ifstream in(policy, std::ios::binary);
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     bytes.at(64) ^= 1;
-    std::string damaged = (dir_ / "damaged.bin").string();
+    std::string damaged = (dir / "damaged.bin").string();
     std::ofstream(damaged, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return damaged;
   }
 
-  fs::path dir_;
-  std::string device_;
-  std::vector<std::string> environment_;
-  std::unique_ptr<BackgroundProgram> kernel_, daemon_;
+  fs::path dir;
+  std::string device;
+  std::vector<std::string> environment;
+  std::unique_ptr<BackgroundProgram> kernel, daemon;
 };
 
 TEST_F(DeviceChainTest, BeforeAnyPolicyTheModuleRefusesStateChanges) {
@@ -156,7 +156,7 @@ TEST_F(DeviceChainTest, BeforeAnyPolicyTheModuleRefusesStateChanges) {
 }
 
 TEST_F(DeviceChainTest, APolicyInstallsAndItsSettingsAreReadAndSetByName) {
-  installSample();
+  install_sample();
   EXPECT_EQ(cli({"version"}).text, "4.2\n");
   EXPECT_EQ(cli({"ips"}).text, "on\n");
   EXPECT_EQ(cli({"apps", "im"}).text, "0 1 1 MSN Messenger\n1 1 2 Yahoo Messenger\n");
@@ -177,8 +177,9 @@ TEST_F(DeviceChainTest, APolicyInstallsAndItsSettingsAreReadAndSetByName) {
 }
 
 TEST_F(DeviceChainTest, TheSamplePolicyBuildsAndInstalls) {
-  std::string policy = (dir_ / "sample.bin").string();
-  Output built = runProgram(programPath("VORNPOLICY_BIN"), {programPath("VORNAGENT_SAMPLE_POLICY"), policy});
+  std::string policy = (dir / "sample.bin").string();
+  Output built =
+      run_program(program_path("VORNPOLICY_BIN"), {program_path("VORNAGENT_SAMPLE_POLICY"), policy});
   ASSERT_EQ(built.status, 0) << built.text;
   EXPECT_EQ(cli({"upload", policy}).status, 0);
   EXPECT_EQ(cli({"version"}).text, "3.1\n");
@@ -187,43 +188,43 @@ TEST_F(DeviceChainTest, TheSamplePolicyBuildsAndInstalls) {
 }
 
 TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
-  std::string policy = installSample();
-  EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
+  std::string policy = install_sample();
+  EXPECT_EQ(cli({"upload", damaged_copy(policy)}).status, 1);
   EXPECT_EQ(cli({"version"}).text, "4.2\n");
   EXPECT_EQ(cli({"ips"}).text, "on\n");
-  std::ifstream log(dir_ / "glb_dbg");
+  std::ifstream log(dir / "glb_dbg");
   std::string line;
   std::getline(log, line);
   EXPECT_EQ(line, "kaRulAgnt(293) : Check Policy File Fail");
 }
 
 TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
-  std::string policy = installSample();
-  int lock = open((device_ + ".lock").c_str(), O_RDWR);
+  std::string policy = install_sample();
+  int lock = open((device + ".lock").c_str(), O_RDWR);
   ASSERT_GE(lock, 0);
   ASSERT_EQ(flock(lock, LOCK_EX), 0);
-  BackgroundProgram client(programPath("VORNAGENT_CLI_BIN"), {"ips", "off"}, environment_);
-  BackgroundProgram uploader(programPath("VORNAGENT_CLI_BIN"), {"upload", policy}, environment_);
-  EXPECT_FALSE(client.waitFor("ok", std::chrono::milliseconds(300)))
+  BackgroundProgram client(program_path("VORNAGENT_CLI_BIN"), {"ips", "off"}, environment);
+  BackgroundProgram uploader(program_path("VORNAGENT_CLI_BIN"), {"upload", policy}, environment);
+  EXPECT_FALSE(client.wait_for("ok", std::chrono::milliseconds(300)))
       << "a setting ran while the device was locked";
-  EXPECT_FALSE(uploader.waitFor("ok", std::chrono::milliseconds(300)))
+  EXPECT_FALSE(uploader.wait_for("ok", std::chrono::milliseconds(300)))
       << "a download ran while the device was locked";
   flock(lock, LOCK_UN);
   close(lock);
-  EXPECT_TRUE(client.waitFor("ok"));
-  EXPECT_TRUE(uploader.waitFor("ok"));
+  EXPECT_TRUE(client.wait_for("ok"));
+  EXPECT_TRUE(uploader.wait_for("ok"));
 }
 
 // --- reports from real traffic ---------------------------------------------------------------------
 
 class ReportChainTest : public DeviceChainTest {
  protected:
-  void inject(const std::string &capture) { injectCapture(programPath("VORN_CAPTURES") + "/" + capture); }
+  void inject(const std::string &capture) { inject_capture(program_path("VORN_CAPTURES") + "/" + capture); }
 
   // Lets the daemon's alarm come now instead of in up to 5 seconds, and waits until the tick shows
   // in the top list.
-  std::string tickUntil(const std::string &expected_top) {
-    kill(daemon_->pid(), SIGALRM);
+  std::string tick_until(const std::string &expected_top) {
+    kill(daemon->pid(), SIGALRM);
     std::string top;
     for (int i = 0; i < 200; ++i) {
       top = cli({"top5"}).text;
@@ -235,14 +236,14 @@ class ReportChainTest : public DeviceChainTest {
 };
 
 TEST_F(ReportChainTest, EventsOfRealTrafficReachTheReports) {
-  installSignatures();
-  std::ofstream(dir_ / "net_dev") << "  eth1: 3145728 10 0 0 0 0 0 0 1048576 5 0 0 0 0 0 0\n";
+  install_signatures();
+  std::ofstream(dir / "net_dev") << "  eth1: 3145728 10 0 0 0 0 0 0 1048576 5 0 0 0 0 0 0\n";
   // Five datagrams with "cmd.exe" from 10.77.0.1 and the five port-unreachable errors quoting them
   // from 10.77.0.2; then one request for /etc/passwd from 10.77.0.1.
   inject("hping3_udp.pcap");
   inject("http_passwd.pcap");
   const std::string top = "10.77.0.1 6\n10.77.0.2 5\nN/A 0\nN/A 0\nN/A 0\n";
-  EXPECT_EQ(tickUntil(top), top);
+  EXPECT_EQ(tick_until(top), top);
   std::string categories = cli({"categories"}).text;
   EXPECT_EQ(categories.substr(0, categories.find("Access Control")),
             "Buffer Overflow: 10\nWeb Attacks: 1\nDoS / DDoS: 0\n");
@@ -252,7 +253,7 @@ TEST_F(ReportChainTest, EventsOfRealTrafficReachTheReports) {
   EXPECT_EQ(events.substr(0, events.find('\n')).substr(events.find(' ')), " 10.77.0.1 Password File Access");
   EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 11);
 
-  std::string chart = (dir_ / "chart.png").string();
+  std::string chart = (dir / "chart.png").string();
   EXPECT_EQ(cli({"chart", chart}).status, 0);
   std::ifstream png(chart, std::ios::binary);
   unsigned char header[24] = {};
@@ -263,23 +264,23 @@ TEST_F(ReportChainTest, EventsOfRealTrafficReachTheReports) {
 }
 
 TEST_F(ReportChainTest, AResetEmptiesTheReportsAndTheNextEventsCountAfresh) {
-  installSignatures();
+  install_signatures();
   inject("hping3_udp.pcap");
   const std::string top = "10.77.0.1 5\n10.77.0.2 5\nN/A 0\nN/A 0\nN/A 0\n";
-  ASSERT_EQ(tickUntil(top), top);
+  ASSERT_EQ(tick_until(top), top);
   EXPECT_EQ(cli({"reset"}).status, 0);
   EXPECT_EQ(cli({"top5"}).text, "N/A 0\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
   EXPECT_EQ(cli({"events"}).text, "");
   inject("http_passwd.pcap");
   // The daemon forgot its sources: 10.77.0.1 does not come back with its old count.
-  EXPECT_EQ(tickUntil("10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n"),
+  EXPECT_EQ(tick_until("10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n"),
             "10.77.0.1 1\nN/A 0\nN/A 0\nN/A 0\nN/A 0\n");
 }
 
 // --- signatures end to end -------------------------------------------------------------------------
 
 // Two packets carrying a signature and two clean ones; `port` makes the TCP connections new ones.
-std::string writeCapture(const fs::path &path, uint16_t port) {
+std::string write_capture(const fs::path &path, uint16_t port) {
   using vorn_test::Packet;
   std::vector<Packet> packets = {
       Packet().from("10.0.0.1", port).to("10.0.0.2", 80).carrying("GET /etc/passwd HTTP/1.0\r\n"),
@@ -301,7 +302,7 @@ std::string writeCapture(const fs::path &path, uint16_t port) {
   return path.string();
 }
 
-void expectSignatureEvents(const std::vector<vorn::VornLogRecord> &events) {
+void expect_signature_events(const std::vector<vorn::VornLogRecord> &events) {
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].attack_id, 20u);
   EXPECT_EQ(events[0].category, 11u);
@@ -315,11 +316,11 @@ class SignatureChainTest : public DeviceChainTest {
  protected:
   // Injects a capture and takes the events the module logged for it. The device lock is held
   // throughout, so the daemon's tick cannot take the events first.
-  std::vector<vorn::VornLogRecord> injectAndCollect(const std::string &capture, std::string *summary) {
-    int fd = vorndev_open(device_.c_str(), O_RDWR);
+  std::vector<vorn::VornLogRecord> inject_and_collect(const std::string &capture, std::string *summary) {
+    int fd = vorndev_open(device.c_str(), O_RDWR);
     EXPECT_GE(fd, 0);
     EXPECT_EQ(flock(fd, LOCK_EX), 0);
-    *summary = injectCapture(capture);
+    *summary = inject_capture(capture);
     auto logs = std::make_unique<vorn::ParamtVornLogTable>();
     logs->count = 100;
     EXPECT_EQ(vorndev_ioctl(fd, vorn::VORN_IOC_GET_LOGS, logs.get()), 0);
@@ -332,16 +333,16 @@ class SignatureChainTest : public DeviceChainTest {
 // Signatures travel the whole way: compiled into an engine image, built into a policy file, installed
 // through the inspection daemon, downloaded into the module; traffic then comes through vornkd.
 TEST_F(SignatureChainTest, InstalledSignaturesDropMatchingTrafficAndADamagedPolicyChangesNothing) {
-  std::string policy = installSignatures();
+  std::string policy = install_signatures();
   ASSERT_EQ(cli({"ips"}).text, "on\n");
 
   std::string summary;
-  expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "first.pcap", 41000), &summary));
+  expect_signature_events(inject_and_collect(write_capture(dir / "first.pcap", 41000), &summary));
   EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
 
-  EXPECT_EQ(cli({"upload", damagedCopy(policy)}).status, 1);
+  EXPECT_EQ(cli({"upload", damaged_copy(policy)}).status, 1);
   EXPECT_EQ(cli({"version"}).text, "1.1\n");
-  expectSignatureEvents(injectAndCollect(writeCapture(dir_ / "second.pcap", 42000), &summary));
+  expect_signature_events(inject_and_collect(write_capture(dir / "second.pcap", 42000), &summary));
   EXPECT_EQ(summary, "4 frames: 2 delivered, 2 dropped, 0 held\n");
 }
 

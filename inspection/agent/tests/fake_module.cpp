@@ -17,36 +17,36 @@ namespace {
 constexpr int kRefused = -25;
 FakeModule *installed = nullptr;
 
-int fakeOpen(const char *, int) {
+int fake_open(const char *, int) {
   ++installed->opens;
   return installed->device_present ? ::open("/dev/null", O_RDWR) : -1;
 }
-int fakeIoctl(int, unsigned long request, void *arg) {
+int fake_ioctl(int, unsigned long request, void *arg) {
   return installed->ioctl(request, arg);
 }
-int fakeClose(int fd) {
+int fake_close(int fd) {
   return ::close(fd);
 }
-void fakePause() {
+void fake_pause() {
   ++installed->pauses;
 }
-constexpr DeviceOps kFakeOps{fakeOpen, fakeIoctl, fakeClose, fakePause};
+constexpr DeviceOps kFakeOps{fake_open, fake_ioctl, fake_close, fake_pause};
 
 struct AppRange {
   int first, last;
 };
-AppRange appRange(unsigned long request) {
+AppRange app_range(unsigned long request) {
   if (request == kIocGetImAction) return {1, 100};
   if (request == kIocGetP2pAction) return {101, 200};
   return {201, 254};
 }
 
-void copyName(char *target, const std::string &name) {
+void copy_name(char *target, const std::string &name) {
   std::memset(target, 0, 32);
   std::memcpy(target, name.data(), std::min<std::size_t>(name.size(), 32));
 }
 
-bool thresholdInBounds(unsigned id, uint32_t threshold) {
+bool threshold_in_bounds(unsigned id, uint32_t threshold) {
   if (id >= 1 && id <= 4) return threshold >= 1 && threshold <= 3040;
   if (id == 5) return threshold >= 1 && threshold <= 2048;
   if (id >= 17 && id <= 20) return threshold >= 1 && threshold <= 60000;
@@ -55,24 +55,24 @@ bool thresholdInBounds(unsigned id, uint32_t threshold) {
 
 }  // namespace
 
-void FakeModule::addApps(int type, int count, const std::string &prefix) {
+void FakeModule::add_apps(int type, int count, const std::string &prefix) {
   int first = type == 0 ? 1 : type == 1 ? 101 : 201;
   for (int i = 0; i < count; ++i)
     apps[first + i] = FakeApp{true, static_cast<uint8_t>(i), 1, prefix + std::to_string(i)};
 }
 
-void FakeModule::addRules(int type, int count, const std::string &prefix) {
+void FakeModule::add_rules(int type, int count, const std::string &prefix) {
   int first = type == 0 ? 17 : 1;
   for (int i = 0; i < count; ++i)
     rules[first + i] = FakeRule{true, static_cast<uint8_t>(i), 0, 100, prefix + std::to_string(i)};
 }
 
-void FakeModule::logEvent(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time) {
+void FakeModule::log_event(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time) {
   if (log.size() < 1023) log.push_back(VornLogRecord{source, attack_id, category, time});
 }
 
 // Copies waiting events into the caller's ring until either side runs out, as the module does.
-int FakeModule::getLogs(uint8_t *block) {
+int FakeModule::get_logs(uint8_t *block) {
   constexpr std::size_t kRead = 0x20000, kWrite = 0x20004, kCount = 0x20008;
   uint32_t read, write, count;
   std::memcpy(&read, block + kRead, 4);
@@ -94,7 +94,7 @@ int FakeModule::getLogs(uint8_t *block) {
 }
 
 // Reads the download section at the caller's 32-bit address, as the module does.
-int FakeModule::loadRuleTables(uint32_t header_address) {
+int FakeModule::load_rule_tables(uint32_t header_address) {
   last_download_address = header_address;
   state = 2;
   if (header_address == 0) return kRefused;
@@ -108,12 +108,12 @@ int FakeModule::loadRuleTables(uint32_t header_address) {
   uLongf size = original;
   if (uncompress(unpacked.data(), &size, header + 12, zipped) != Z_OK) return kRefused;
   image = std::move(unpacked);
-  tablesFromImage();
+  tables_from_image();
   state = 8;
   return 0;
 }
 
-void FakeModule::tablesFromImage() {
+void FakeModule::tables_from_image() {
   constexpr std::size_t kAppTable = 0xdc3a78, kRuleTable = 0xdf7e78;
   for (int id = 0; id < 256; ++id) {
     std::size_t at = kAppTable + static_cast<std::size_t>(id) * 36;
@@ -142,7 +142,7 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
   commands.push_back(request);
   switch (request) {
     case kIocLoadRuleTables:
-      return loadRuleTables(static_cast<ParamtVornPolicyTable *>(arg)->header_address);
+      return load_rule_tables(static_cast<ParamtVornPolicyTable *>(arg)->header_address);
     case kIocGetStatus: {
       auto *r = static_cast<ParamtVornStatus *>(arg);
       *r = state == 8 ? ParamtVornStatus{ips, 0} : ParamtVornStatus{0, 0x1000000u + state};
@@ -164,17 +164,17 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
       *static_cast<uint32_t *>(arg) = static_cast<uint32_t>(log.size());
       return 0;
     case kIocGetLogs:
-      return refuse_logs ? kRefused : getLogs(static_cast<uint8_t *>(arg));
+      return refuse_logs ? kRefused : get_logs(static_cast<uint8_t *>(arg));
     case kIocGetImAction:
     case kIocGetP2pAction:
     case kIocGetAnomalyAction: {
       auto *r = static_cast<IM_P2P_AD_Info *>(arg);
-      AppRange range = appRange(request);
+      AppRange range = app_range(request);
       for (int id = range.first; id <= range.last; ++id) {
         if (apps[id].index != r->index || !apps[id].valid) continue;
         r->action = apps[id].action;
-        r->AppID = static_cast<uint16_t>(id);
-        copyName(r->name, apps[id].name);
+        r->app_id = static_cast<uint16_t>(id);
+        copy_name(r->name, apps[id].name);
         return 0;
       }
       return kRefused;
@@ -183,8 +183,8 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
     case kIocSetP2pAction:
     case kIocSetAnomalyAction: {
       auto *r = static_cast<IM_P2P_AD_Status *>(arg);
-      if (r->AppID > 255 || !apps[r->AppID].valid) return kRefused;
-      apps[r->AppID].action = r->action;
+      if (r->app_id > 255 || !apps[r->app_id].valid) return kRefused;
+      apps[r->app_id].action = r->action;
       return 0;
     }
     case kIocGetRulePortscan:
@@ -196,7 +196,7 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
         r->action = rules[id].action;
         r->rule_id = static_cast<uint16_t>(id);
         r->threshold = rules[id].threshold;
-        copyName(r->name, rules[id].name);
+        copy_name(r->name, rules[id].name);
         return 0;
       }
       return kRefused;
@@ -204,7 +204,7 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
     case kIocSetRulePortscan:
     case kIocSetRuleDdos: {
       auto *r = static_cast<KaAppStatTH *>(arg);
-      if (r->rule_id > 31 || !thresholdInBounds(r->rule_id, r->threshold) || !rules[r->rule_id].valid)
+      if (r->rule_id > 31 || !threshold_in_bounds(r->rule_id, r->threshold) || !rules[r->rule_id].valid)
         return kRefused;
       rules[r->rule_id].action = r->action;
       rules[r->rule_id].threshold = static_cast<uint16_t>(r->threshold);
@@ -217,11 +217,11 @@ int FakeModule::ioctl(unsigned long request, void *arg) {
 
 FakeDevice::FakeDevice(FakeModule &module) {
   installed = &module;
-  setDeviceOps(&kFakeOps);
+  set_device_ops(&kFakeOps);
 }
 
 FakeDevice::~FakeDevice() {
-  setDeviceOps(nullptr);
+  set_device_ops(nullptr);
   installed = nullptr;
 }
 

@@ -45,19 +45,19 @@ struct FakeModule {
   int signal_in_next_ioctl = 0;  // raised inside the next ioctl, while the caller holds the device lock
 
   // Logs an event as the inspection path would; the ring holds at most 1023 records.
-  void logEvent(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time = 0);
+  void log_event(uint32_t source, uint32_t attack_id, uint32_t category, uint32_t time = 0);
 
   // Adds `count` entries of a type (0 IM, 1 P2P, 2 anomaly) with indices 0.. and names "<prefix><n>".
-  void addApps(int type, int count, const std::string &prefix);
+  void add_apps(int type, int count, const std::string &prefix);
   // Adds rules (0 DDoS ids from 17, 1 port scan ids from 1) with indices 0.. and names "<prefix><n>".
-  void addRules(int type, int count, const std::string &prefix);
+  void add_rules(int type, int count, const std::string &prefix);
 
   int ioctl(unsigned long request, void *arg);
 
  private:
-  int loadRuleTables(uint32_t header_address);
-  int getLogs(uint8_t *block);
-  void tablesFromImage();
+  int load_rule_tables(uint32_t header_address);
+  int get_logs(uint8_t *block);
+  void tables_from_image();
 };
 
 // Installs `module` behind the device seam for the lifetime of the object.

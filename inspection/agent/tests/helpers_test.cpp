@@ -49,10 +49,10 @@ TEST(DeviceAccess, EachCommandHoldsTheExclusiveLockAndNeverCreatesTheNode) {
       (std::filesystem::temp_directory_path() / ("vornagent-lock." + std::to_string(getpid()))).string();
   ::close(::open(LockProbe::path.c_str(), O_CREAT | O_RDWR, 0600));
   DeviceOps ops{LockProbe::open, LockProbe::ioctl, LockProbe::close, LockProbe::pause};
-  setDeviceOps(&ops);
+  set_device_ops(&ops);
   ParamtVornStatus status{};
-  EXPECT_EQ(deviceCommand(kIocGetStatus, &status), 0);
-  setDeviceOps(nullptr);
+  EXPECT_EQ(device_command(kIocGetStatus, &status), 0);
+  set_device_ops(nullptr);
   EXPECT_TRUE(LockProbe::locked_during_ioctl);
   EXPECT_EQ(LockProbe::open_flags & O_CREAT, 0);
   EXPECT_EQ(LockProbe::open_flags & O_ACCMODE, O_RDWR);
@@ -64,13 +64,13 @@ TEST(DeviceAccess, EachCommandHoldsTheExclusiveLockAndNeverCreatesTheNode) {
 }
 
 TEST(ThresholdBounds, FollowTheLibraryTable) {
-  EXPECT_EQ(thresholdBound(KA_TH_DDOS, 0), 60000u);
-  EXPECT_EQ(thresholdBound(KA_TH_DDOS, 3), 60000u);
-  EXPECT_EQ(thresholdBound(KA_TH_DDOS, 4), 0u);
-  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, 3), 3040u);
-  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, 4), 2048u);
-  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, 5), 0u);
-  EXPECT_EQ(thresholdBound(KA_TH_PORTSCAN, -1), 0u);
+  EXPECT_EQ(threshold_bound(kKaThDdos, 0), 60000u);
+  EXPECT_EQ(threshold_bound(kKaThDdos, 3), 60000u);
+  EXPECT_EQ(threshold_bound(kKaThDdos, 4), 0u);
+  EXPECT_EQ(threshold_bound(kKaThPortscan, 3), 3040u);
+  EXPECT_EQ(threshold_bound(kKaThPortscan, 4), 2048u);
+  EXPECT_EQ(threshold_bound(kKaThPortscan, 5), 0u);
+  EXPECT_EQ(threshold_bound(kKaThPortscan, -1), 0u);
 }
 
 TEST(AddressText, DottedFromTheLowestByteAndNAForTheEmptyMark) {
@@ -86,7 +86,7 @@ TEST(AddressText, DottedFromTheLowestByteAndNAForTheEmptyMark) {
 
 // --- one daemon start in this process ---------------------------------------------------------------
 
-std::size_t segmentSize(key_t key) {
+std::size_t segment_size(key_t key) {
   int id = shmget(key, 0, 0);
   if (id < 0) return 0;
   shmid_ds info{};
@@ -94,7 +94,7 @@ std::size_t segmentSize(key_t key) {
   return info.shm_segsz;
 }
 
-int semaphoreValue() {
+int semaphore_value() {
   int id = semget(kSemaphoreKey, 1, 0);
   return id < 0 ? -1 : semctl(id, 0, GETVAL);
 }
@@ -102,7 +102,7 @@ int semaphoreValue() {
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(enterFreshIpcNamespace());
+    ASSERT_TRUE(enter_fresh_ipc_namespace());
     ::testing::internal::CaptureStdout();
   }
   void TearDown() override { ::testing::internal::GetCapturedStdout(); }
@@ -110,27 +110,27 @@ class StartupTest : public ::testing::Test {
 
 TEST_F(StartupTest, CreatesEveryObjectWithItsSizeAndShutDownRemovesThem) {
   ASSERT_EQ(kaStartup(), 0);
-  EXPECT_EQ(semaphoreValue(), 1);
-  EXPECT_EQ(segmentSize(kCmdAgntKey), 28460u);
-  EXPECT_EQ(segmentSize(kRulAgntKey), 264u);
-  EXPECT_EQ(segmentSize(kRptAgntKey), 338672u);
-  EXPECT_EQ(segmentSize(kRawPolicyKey), 819200u);
-  auto *mirror = CmdAgntAttach();
+  EXPECT_EQ(semaphore_value(), 1);
+  EXPECT_EQ(segment_size(kCmdAgntKey), 28460u);
+  EXPECT_EQ(segment_size(kRulAgntKey), 264u);
+  EXPECT_EQ(segment_size(kRptAgntKey), 338672u);
+  EXPECT_EQ(segment_size(kRawPolicyKey), 819200u);
+  auto *mirror = cmd_agnt_attach();
   ASSERT_NE(mirror, nullptr);
   EXPECT_EQ(mirror->ips, 1u);
   CmdAgntExit(mirror);
-  auto *report = static_cast<const uint32_t *>(attachSegment(kRptAgntKey));
+  auto *report = static_cast<const uint32_t *>(attach_segment(kRptAgntKey));
   ASSERT_NE(report, nullptr);
   EXPECT_EQ(report[rpt::kInterval], 5u);
   EXPECT_EQ(report[rpt::kShownCategories], 10u);
   EXPECT_EQ(report[rpt::kCategoryMap + 6], 9u);
   EXPECT_EQ(report[rpt::kCategoryMap + 9], 0xFFFFFFFFu);
   EXPECT_EQ(report[rpt::kTopAddresses + 11], 0xFFFFFFFFu);
-  detachSegment(const_cast<uint32_t *>(report));
-  auto *rule = RulAgntAttach();
+  detach_segment(const_cast<uint32_t *>(report));
+  auto *rule = rul_agnt_attach();
   ASSERT_NE(rule, nullptr);
   EXPECT_EQ(0, std::memcmp(rule->key, kKeyMaterial, kKeySize));
-  detachSegment(rule);
+  detach_segment(rule);
 
   EXPECT_EQ(kaShutDown(), 0);
   for (key_t key : {kCmdAgntKey, kRulAgntKey, kRptAgntKey, kRawPolicyKey, kSectionsKey})
@@ -143,11 +143,11 @@ TEST_F(StartupTest, TheAlarmTicksEveryFiveSecondsAndStopsAtShutDown) {
   unsigned remaining = alarm(0);
   EXPECT_GE(remaining, 4u);
   EXPECT_LE(remaining, 5u);
-  auto *report = static_cast<uint32_t *>(attachSegment(kRptAgntKey));
+  auto *report = static_cast<uint32_t *>(attach_segment(kRptAgntKey));
   report[rpt::kTreeResetRequest] = 1;
   raise(SIGALRM);
   EXPECT_EQ(report[rpt::kTreeResetRequest], 0u);  // the handler ran the tick
-  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_EQ(semaphore_value(), 1);
   EXPECT_GT(alarm(0), 0u);  // the tick re-armed itself
   // While the report data is locked the tick does not wait for it (that would never end here).
   int id = kaGetKey();
@@ -155,10 +155,10 @@ TEST_F(StartupTest, TheAlarmTicksEveryFiveSecondsAndStopsAtShutDown) {
   report[rpt::kTreeResetRequest] = 1;
   raise(SIGALRM);
   EXPECT_EQ(report[rpt::kTreeResetRequest], 1u);
-  EXPECT_EQ(semaphoreValue(), 0);
+  EXPECT_EQ(semaphore_value(), 0);
   EXPECT_GT(alarm(0), 0u);
   ASSERT_EQ(kaSemInternalSignal(id), 0);
-  detachSegment(report);
+  detach_segment(report);
   ASSERT_EQ(kaShutDown(), 0);
   EXPECT_EQ(alarm(0), 0u);
   struct sigaction current {};
@@ -169,12 +169,12 @@ TEST_F(StartupTest, TheAlarmTicksEveryFiveSecondsAndStopsAtShutDown) {
 TEST_F(StartupTest, AClientMadeSemaphoreIsFreeAndTheDaemonAdoptsIt) {
   int id = kaGetKey();
   ASSERT_GE(id, 0);
-  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_EQ(semaphore_value(), 1);
   ASSERT_EQ(kaSemWait(id), 0);  // would block for ever on a set created at 0
   ASSERT_EQ(kaSemSignal(id), 0);
   EXPECT_EQ(kaGetKey(), id);
   ASSERT_EQ(kaStartup(), 0);
-  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_EQ(semaphore_value(), 1);
   EXPECT_EQ(kaShutDown(), 0);
 }
 
@@ -198,7 +198,7 @@ TEST_F(StartupTest, AFailedStartRemovesOnlyWhatItCreated) {
   EXPECT_EQ(kaStartup(), -1);
   EXPECT_EQ(shmget(kRptAgntKey, 0, 0), id);
   EXPECT_EQ(semget(kSemaphoreKey, 1, 0), sem);
-  EXPECT_EQ(semaphoreValue(), 1);
+  EXPECT_EQ(semaphore_value(), 1);
   EXPECT_LT(shmget(kCmdAgntKey, 0, 0), 0);
   EXPECT_LT(shmget(kRulAgntKey, 0, 0), 0);
   EXPECT_EQ(alarm(0), 0u);
@@ -208,7 +208,7 @@ TEST_F(StartupTest, AFailedStartRemovesOnlyWhatItCreated) {
 TEST_F(StartupTest, ClientAttachmentsBeforeAnyPolicyStayEmpty) {
   ASSERT_EQ(kaStartup(), 0);
   EXPECT_EQ(kaGetRawDataShm(), 0);
-  EXPECT_EQ(clientAttachments().report, nullptr);
+  EXPECT_EQ(client_attachments().report, nullptr);
   kaReleaseRawDataShm();
   EXPECT_EQ(kaShutDown(), 0);
 }

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-inline bool enterFreshIpcNamespace() {
+inline bool enter_fresh_ipc_namespace() {
   if (unshare(CLONE_NEWIPC) == 0) return true;
   // Without root, a user namespace gives the right to make an IPC namespace.
   return errno == EPERM && unshare(CLONE_NEWUSER | CLONE_NEWIPC) == 0;

@@ -14,7 +14,7 @@ namespace {
 
 PolicySpec read(const std::string &text, const std::string &base = ".") {
   std::istringstream in(text);
-  return readDescription(in, base);
+  return read_description(in, base);
 }
 
 TEST(PolicyDescription, ReadsEveryKindOfLine) {
@@ -54,7 +54,7 @@ TEST(PolicyDescription, TablesAreWrittenOverAGivenEngineImage) {
   std::ofstream(dir / "engine.img", std::ios::binary) << std::string(16, '\x7f');
   PolicySpec spec = read("image engine.img\napp im 1 0 1 MSN\n", dir.string());
   std::filesystem::remove_all(dir);
-  std::vector<uint8_t> image = engineImage(spec);
+  std::vector<uint8_t> image = engine_image(spec);
   EXPECT_EQ(image[15], 0x7f);
   const std::size_t msn = 0xdc3a78 + 36;
   EXPECT_EQ(image[msn], 1);
@@ -63,8 +63,8 @@ TEST(PolicyDescription, TablesAreWrittenOverAGivenEngineImage) {
 }
 
 TEST(PolicySections, CheckWordMakesTheSectionValid) {
-  std::vector<uint8_t> section = compressedSection(3, std::vector<uint8_t>(1000, 9));
-  uint32_t c = loadLittleEndian32(&section[8]);
+  std::vector<uint8_t> section = compressed_section(3, std::vector<uint8_t>(1000, 9));
+  uint32_t c = load_little_endian32(&section[8]);
   EXPECT_EQ(c % 4, 0u);
   EXPECT_EQ(section.size(), 16 + c);
   EXPECT_EQ(RulCheckSum(&section[12], c + 4), 0u);

@@ -25,17 +25,17 @@ using builder::PolicySpec;
 using testing::FakeDevice;
 using testing::FakeModule;
 
-std::vector<uint8_t> wordsPayload(std::initializer_list<uint32_t> words) {
+std::vector<uint8_t> words_payload(std::initializer_list<uint32_t> words) {
   std::vector<uint8_t> bytes(words.size() * 4);
   std::size_t i = 0;
-  for (uint32_t w : words) storeLittleEndian32(&bytes[4 * i++], w);
+  for (uint32_t w : words) store_little_endian32(&bytes[4 * i++], w);
   return bytes;
 }
 
 TEST(PolicyChecksum, WordsSummingToAllOnesPassAndZeroFails) {
-  auto passing = wordsPayload({0x80000000u, 0x7FFFFFFFu});
+  auto passing = words_payload({0x80000000u, 0x7FFFFFFFu});
   EXPECT_EQ(RulCheckSum(passing.data(), passing.size()), 0u);
-  auto failing = wordsPayload({0x80000000u, 0x80000000u});
+  auto failing = words_payload({0x80000000u, 0x80000000u});
   EXPECT_EQ(RulCheckSum(failing.data(), failing.size()), 1u);
   // A remaining byte counts as a plain number: 0xFFFFFFFE + 0x01 + 1 wraps to 0.
   std::vector<uint8_t> odd = {0xFE, 0xFF, 0xFF, 0xFF, 0x01};
@@ -45,12 +45,12 @@ TEST(PolicyChecksum, WordsSummingToAllOnesPassAndZeroFails) {
 TEST(PolicyKey, LengthIsAddedToTheFirstLittleEndianWord) {
   uint8_t material[kKeySize] = {0xFF, 0xFF, 0xFF, 0xFF, 7};
   uint8_t key[kKeySize];
-  buildPolicyKey(material, 2, key);
-  EXPECT_EQ(loadLittleEndian32(key), 1u);
+  build_policy_key(material, 2, key);
+  EXPECT_EQ(load_little_endian32(key), 1u);
   EXPECT_EQ(key[4], 7);
 }
 
-PolicySpec sampleSpec(uint32_t version = 0x00020005) {
+PolicySpec sample_spec(uint32_t version = 0x00020005) {
   PolicySpec spec;
   spec.version = version;
   spec.attack_names = {"Zero", "Ping of Death", "Land"};
@@ -61,16 +61,16 @@ PolicySpec sampleSpec(uint32_t version = 0x00020005) {
 
 TEST(PolicyFormat, LengthMustBeAWholeNumberOfBlocksWithinTheSegment) {
   ParsedPolicy parsed;
-  std::vector<uint8_t> file = builder::buildPolicyFile(sampleSpec());
+  std::vector<uint8_t> file = builder::build_policy_file(sample_spec());
   file.resize(kRawPolicySize, 0);
-  EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::None);
+  EXPECT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kNone);
 
   for (uint32_t length : {0u, 819200u}) {
-    storeLittleEndian32(file.data(), length ^ kLengthMask);
-    EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Length) << length;
+    store_little_endian32(file.data(), length ^ kLengthMask);
+    EXPECT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kLength) << length;
   }
-  storeLittleEndian32(file.data(), 1001 ^ kLengthMask);
-  EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Decrypt);
+  store_little_endian32(file.data(), 1001 ^ kLengthMask);
+  EXPECT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kDecrypt);
 }
 
 TEST(PolicyFormat, APayloadOfAThousandBytesLoads) {
@@ -78,24 +78,24 @@ TEST(PolicyFormat, APayloadOfAThousandBytesLoads) {
   payload[21] = 1;
   payload[22] = 1;
   for (const auto &section :
-       {builder::compressedSection(0, std::vector<uint8_t>(128, 'n')),
-        builder::compressedSection(builder::kEngineTableId, std::vector<uint8_t>(64, 0))})
+       {builder::compressed_section(0, std::vector<uint8_t>(128, 'n')),
+        builder::compressed_section(builder::kEngineTableId, std::vector<uint8_t>(64, 0))})
     payload.insert(payload.end(), section.begin(), section.end());
   ASSERT_LT(payload.size() + kTrailerSize + 4, 1000u);
   payload.resize(1000, 0);
-  builder::fixPayloadChecksum(payload);
-  std::vector<uint8_t> file = builder::sealPolicy(payload, kKeyMaterial);
+  builder::fix_payload_checksum(payload);
+  std::vector<uint8_t> file = builder::seal_policy(payload, kKeyMaterial);
   ParsedPolicy parsed;
-  EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::None);
+  EXPECT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kNone);
   EXPECT_EQ(parsed.payload_length, 1000u);
 }
 
 TEST(PolicyFormat, TwoCompressedSectionsLieBackToBack) {
-  PolicySpec spec = sampleSpec();
+  PolicySpec spec = sample_spec();
   spec.extra_sections = {std::vector<uint8_t>(100, 0x5A)};
-  std::vector<uint8_t> file = builder::buildPolicyFile(spec);
+  std::vector<uint8_t> file = builder::build_policy_file(spec);
   ParsedPolicy parsed;
-  ASSERT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::None);
+  ASSERT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kNone);
   ASSERT_EQ(parsed.sections.size(), 2u);
   EXPECT_EQ(parsed.sections[0].offset, 0u);
   EXPECT_EQ(parsed.sections[0].size, 3u * 64);
@@ -103,67 +103,68 @@ TEST(PolicyFormat, TwoCompressedSectionsLieBackToBack) {
   EXPECT_EQ(parsed.sections[1].size, 100u);
   EXPECT_EQ(parsed.decompressed[3 * 64 + 99], 0x5A);
   EXPECT_EQ(std::string(reinterpret_cast<char *>(&parsed.decompressed[64])), "Ping of Death");
-  EXPECT_EQ(loadLittleEndian32(parsed.download.data()), builder::kEngineTableId);
+  EXPECT_EQ(load_little_endian32(parsed.download.data()), builder::kEngineTableId);
 }
 
 TEST(PolicyFormat, LaterDownloadSectionsAreSkipped) {
-  PolicySpec spec = sampleSpec();
+  PolicySpec spec = sample_spec();
   spec.extra_download_sections = 1;
-  std::vector<uint8_t> file = builder::buildPolicyFile(spec);
+  std::vector<uint8_t> file = builder::build_policy_file(spec);
   ParsedPolicy parsed;
-  ASSERT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::None);
+  ASSERT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kNone);
   EXPECT_EQ(parsed.download_count, 2);
 }
 
 // Payload damage that the payload checksum does not catch, because the file was sealed afresh.
-PolicyError parseDamaged(const std::function<void(std::vector<uint8_t> &)> &damage) {
-  std::vector<uint8_t> payload = builder::buildPayload(sampleSpec());
+PolicyError parse_damaged(const std::function<void(std::vector<uint8_t> &)> &damage) {
+  std::vector<uint8_t> payload = builder::build_payload(sample_spec());
   damage(payload);
-  builder::fixPayloadChecksum(payload);
-  std::vector<uint8_t> file = builder::sealPolicy(payload, kKeyMaterial);
+  builder::fix_payload_checksum(payload);
+  std::vector<uint8_t> file = builder::seal_policy(payload, kKeyMaterial);
   ParsedPolicy parsed;
-  return parsePolicy(file.data(), file.size(), kKeyMaterial, parsed);
+  return parse_policy(file.data(), file.size(), kKeyMaterial, parsed);
 }
 
 constexpr std::size_t kFirstSection = kPolicyHeaderSize;
 
 TEST(PolicyFormat, EveryDamageIsRefusedWithItsKind) {
-  EXPECT_EQ(parseDamaged([](auto &p) { p[21] = 9; }), PolicyError::Format);
-  EXPECT_EQ(parseDamaged([](auto &p) { p[22] = 0; }), PolicyError::Format);
-  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 8], 0xFFFFFFF0u); }),
-            PolicyError::Format);
-  EXPECT_EQ(parseDamaged(
-                [](auto &p) { storeLittleEndian32(&p[kFirstSection + 8], static_cast<uint32_t>(p.size())); }),
-            PolicyError::Format);
+  EXPECT_EQ(parse_damaged([](auto &p) { p[21] = 9; }), PolicyError::kFormat);
+  EXPECT_EQ(parse_damaged([](auto &p) { p[22] = 0; }), PolicyError::kFormat);
+  EXPECT_EQ(parse_damaged([](auto &p) { store_little_endian32(&p[kFirstSection + 8], 0xFFFFFFF0u); }),
+            PolicyError::kFormat);
+  EXPECT_EQ(parse_damaged([](auto &p) {
+              store_little_endian32(&p[kFirstSection + 8], static_cast<uint32_t>(p.size()));
+            }),
+            PolicyError::kFormat);
   // Section check word.
-  EXPECT_EQ(parseDamaged([](auto &p) { p[kFirstSection + 12] ^= 1; }), PolicyError::Decompress);
+  EXPECT_EQ(parse_damaged([](auto &p) { p[kFirstSection + 12] ^= 1; }), PolicyError::kDecompress);
   // A zlib stream that is broken but carries a valid check word.
-  EXPECT_EQ(parseDamaged([](auto &p) {
-              uint32_t c = loadLittleEndian32(&p[kFirstSection + 8]);
+  EXPECT_EQ(parse_damaged([](auto &p) {
+              uint32_t c = load_little_endian32(&p[kFirstSection + 8]);
               uint8_t *stream = &p[kFirstSection + 12];
               stream[2] ^= 0xFF;
-              storeLittleEndian32(stream + c, -RulCheckSum(stream, c));
+              store_little_endian32(stream + c, -RulCheckSum(stream, c));
             }),
-            PolicyError::Decompress);
+            PolicyError::kDecompress);
   // Original sizes adding up past what memory may take.
-  EXPECT_EQ(parseDamaged([](auto &p) { storeLittleEndian32(&p[kFirstSection + 4], 0xFFFFFFF0u); }),
-            PolicyError::Decompress);
+  EXPECT_EQ(parse_damaged([](auto &p) { store_little_endian32(&p[kFirstSection + 4], 0xFFFFFFF0u); }),
+            PolicyError::kDecompress);
 }
 
 TEST(PolicyFormat, AFlippedEncryptedByteFailsThePayloadChecksum) {
-  std::vector<uint8_t> file = builder::buildPolicyFile(sampleSpec());
+  std::vector<uint8_t> file = builder::build_policy_file(sample_spec());
   file[40] ^= 0x10;
   ParsedPolicy parsed;
-  EXPECT_EQ(parsePolicy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::Checksum);
+  EXPECT_EQ(parse_policy(file.data(), file.size(), kKeyMaterial, parsed), PolicyError::kChecksum);
 }
 
 TEST(PolicyFormat, AnotherKeyCannotReadTheFile) {
-  std::vector<uint8_t> file = builder::buildPolicyFile(sampleSpec());
+  std::vector<uint8_t> file = builder::build_policy_file(sample_spec());
   uint8_t other[kKeySize];
   std::memcpy(other, kKeyMaterial, kKeySize);
   other[49] ^= 1;
   ParsedPolicy parsed;
-  EXPECT_EQ(parsePolicy(file.data(), file.size(), other, parsed), PolicyError::Checksum);
+  EXPECT_EQ(parse_policy(file.data(), file.size(), other, parsed), PolicyError::kChecksum);
 }
 
 // --- installing through the daemon's segments ------------------------------------------------------
@@ -171,10 +172,10 @@ TEST(PolicyFormat, AnotherKeyCannotReadTheFile) {
 class PolicyInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(enterFreshIpcNamespace());
-    log_ = std::filesystem::temp_directory_path() / ("vornagent-glb." + std::to_string(getpid()));
-    std::filesystem::remove(log_);
-    setenv("VORNAGENT_DEBUG_LOG", log_.c_str(), 1);
+    ASSERT_TRUE(enter_fresh_ipc_namespace());
+    log = std::filesystem::temp_directory_path() / ("vornagent-glb." + std::to_string(getpid()));
+    std::filesystem::remove(log);
+    setenv("VORNAGENT_DEBUG_LOG", log.c_str(), 1);
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(kaStartup(), 0);
   }
@@ -182,7 +183,7 @@ class PolicyInstallTest : public ::testing::Test {
     kaShutDown();
     ::testing::internal::GetCapturedStdout();
     unsetenv("VORNAGENT_DEBUG_LOG");
-    std::filesystem::remove(log_);
+    std::filesystem::remove(log);
   }
 
   void upload(const std::vector<uint8_t> &file) {
@@ -194,16 +195,16 @@ class PolicyInstallTest : public ::testing::Test {
     ASSERT_EQ(kaReleaseSharedMemory(&segment), 0);
   }
 
-  std::string debugLog() const {
-    std::ifstream in(log_);
+  std::string debug_log() const {
+    std::ifstream in(log);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
   }
 
-  std::string attackName(uint32_t id) {
+  std::string attack_name(uint32_t id) {
     kaGetRawDataShm();
-    const ClientAttachments &c = clientAttachments();
+    const ClientAttachments &c = client_attachments();
     std::string name;
     if (c.sections && (id + 1) * 64 <= c.sections_size)
       name = reinterpret_cast<const char *>(c.sections + id * 64);
@@ -217,11 +218,11 @@ class PolicyInstallTest : public ::testing::Test {
     return {a, b};
   }
 
-  std::filesystem::path log_;
-  FakeModule module_ = withoutPolicy();
-  FakeDevice device_{module_};
+  std::filesystem::path log;
+  FakeModule module = without_policy();
+  FakeDevice device{module};
 
-  static FakeModule withoutPolicy() {
+  static FakeModule without_policy() {
     FakeModule module;
     module.state = 4;
     return module;
@@ -229,74 +230,74 @@ class PolicyInstallTest : public ::testing::Test {
 };
 
 TEST_F(PolicyInstallTest, AValidPolicyReachesTheModuleTheNamesAndTheMirror) {
-  upload(builder::buildPolicyFile(sampleSpec()));
+  upload(builder::build_policy_file(sample_spec()));
   ASSERT_EQ(kaUpdateSig(), 0);
   EXPECT_EQ(version(), std::make_pair(5, 2));
-  EXPECT_EQ(attackName(1), "Ping of Death");
-  EXPECT_EQ(module_.state, 8u);
-  EXPECT_NE(module_.last_download_address, 0u);
-  EXPECT_EQ(module_.commands.front(), kIocLoadRuleTables);
-  EXPECT_EQ(module_.commands[1], kIocSetStatus);
+  EXPECT_EQ(attack_name(1), "Ping of Death");
+  EXPECT_EQ(module.state, 8u);
+  EXPECT_NE(module.last_download_address, 0u);
+  EXPECT_EQ(module.commands.front(), kIocLoadRuleTables);
+  EXPECT_EQ(module.commands[1], kIocSetStatus);
 
   CmdAgnt mirror{};
   ASSERT_EQ(kaGetAllAppInfo(&mirror), 0);
-  EXPECT_EQ(mirror.app_count[KA_APP_IM], 2u);
-  EXPECT_STREQ(mirror.app[KA_APP_P2P][0].name, "BitTorrent");
+  EXPECT_EQ(mirror.app_count[kKaAppIm], 2u);
+  EXPECT_STREQ(mirror.app[kKaAppP2P][0].name, "BitTorrent");
   IM_P2P_AD_Info off{};
   std::strcpy(off.name, "Yahoo");
-  EXPECT_EQ(kaSetAppInfo(&off, KA_APP_IM), 0);  // the daemon's mirror was refreshed by the load
-  EXPECT_EQ(module_.apps[2].action, 0);
-  EXPECT_TRUE(debugLog().empty());
+  EXPECT_EQ(kaSetAppInfo(&off, kKaAppIm), 0);  // the daemon's mirror was refreshed by the load
+  EXPECT_EQ(module.apps[2].action, 0);
+  EXPECT_TRUE(debug_log().empty());
 }
 
 TEST_F(PolicyInstallTest, DamagedFilesAreRefusedAndTheRunningPolicyStays) {
-  upload(builder::buildPolicyFile(sampleSpec(0x00010003)));
+  upload(builder::build_policy_file(sample_spec(0x00010003)));
   ASSERT_EQ(kaUpdateSig(), 0);
-  std::size_t commands = module_.commands.size();
+  std::size_t commands = module.commands.size();
 
-  std::vector<uint8_t> bad_mask = builder::buildPolicyFile(sampleSpec());
-  storeLittleEndian32(bad_mask.data(), 0 ^ kLengthMask);
-  std::vector<uint8_t> bad_checksum = builder::buildPolicyFile(sampleSpec());
+  std::vector<uint8_t> bad_mask = builder::build_policy_file(sample_spec());
+  store_little_endian32(bad_mask.data(), 0 ^ kLengthMask);
+  std::vector<uint8_t> bad_checksum = builder::build_policy_file(sample_spec());
   bad_checksum[100] ^= 4;
-  std::vector<uint8_t> payload = builder::buildPayload(sampleSpec());
-  storeLittleEndian32(&payload[kFirstSection + 8], 0x7FFFFFF0u);
-  builder::fixPayloadChecksum(payload);
-  std::vector<uint8_t> bad_section = builder::sealPolicy(payload, kKeyMaterial);
+  std::vector<uint8_t> payload = builder::build_payload(sample_spec());
+  store_little_endian32(&payload[kFirstSection + 8], 0x7FFFFFF0u);
+  builder::fix_payload_checksum(payload);
+  std::vector<uint8_t> bad_section = builder::seal_policy(payload, kKeyMaterial);
 
-  payload = builder::buildPayload(sampleSpec());
-  uint32_t c = loadLittleEndian32(&payload[kFirstSection + 8]);
+  payload = builder::build_payload(sample_spec());
+  uint32_t c = load_little_endian32(&payload[kFirstSection + 8]);
   uint8_t *stream = &payload[kFirstSection + 12];
   stream[3] ^= 0x55;
-  storeLittleEndian32(stream + c, -RulCheckSum(stream, c));
-  builder::fixPayloadChecksum(payload);
-  std::vector<uint8_t> bad_stream = builder::sealPolicy(payload, kKeyMaterial);
+  store_little_endian32(stream + c, -RulCheckSum(stream, c));
+  builder::fix_payload_checksum(payload);
+  std::vector<uint8_t> bad_stream = builder::seal_policy(payload, kKeyMaterial);
 
   for (const auto &file : {bad_mask, bad_checksum, bad_section, bad_stream}) {
     upload(file);
     EXPECT_EQ(kaUpdateSig(), -1);
   }
-  EXPECT_EQ(debugLog(),
+  EXPECT_EQ(debug_log(),
             "kaRulAgnt(270) : Read Policy File Len Error\n"
             "kaRulAgnt(293) : Check Policy File Fail\n"
             "kaRulAgnt(293) : Check Policy File Fail\n");
   std::string out = ::testing::internal::GetCapturedStdout();
   ::testing::internal::CaptureStdout();
   EXPECT_NE(out.find("kaRulAgnt(357) : Decompress Error\nException Handle\n"), std::string::npos);
-  EXPECT_EQ(module_.commands.size(), commands);
+  EXPECT_EQ(module.commands.size(), commands);
   EXPECT_EQ(version(), std::make_pair(3, 1));
-  EXPECT_EQ(attackName(2), "Land");
+  EXPECT_EQ(attack_name(2), "Land");
 }
 
 TEST_F(PolicyInstallTest, TheSameUploadCanBeInstalledTwice) {
-  upload(builder::buildPolicyFile(sampleSpec()));
+  upload(builder::build_policy_file(sample_spec()));
   EXPECT_EQ(kaUpdateSig(), 0);
   EXPECT_EQ(kaUpdateSig(), 0);
 }
 
 TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
-  PolicySpec spec = sampleSpec();
+  PolicySpec spec = sample_spec();
   spec.table_id = 0x20000002u;
-  upload(builder::buildPolicyFile(spec));
+  upload(builder::build_policy_file(spec));
   EXPECT_EQ(kaUpdateSig(), -1);
   std::string out = ::testing::internal::GetCapturedStdout();
   ::testing::internal::CaptureStdout();
@@ -305,16 +306,16 @@ TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
           "kaRulAgnt(225) : Load Policy Fail\nkaRulAgnt(367) : Download Kernel Error\nException Handle\n"),
       std::string::npos);
   EXPECT_EQ(version(), std::make_pair(0, 0));
-  EXPECT_EQ(module_.state, 2u);
+  EXPECT_EQ(module.state, 2u);
 }
 
 TEST_F(PolicyInstallTest, WithoutADeviceTheLoadFailsAfterElevenTries) {
-  module_.device_present = false;
-  upload(builder::buildPolicyFile(sampleSpec()));
+  module.device_present = false;
+  upload(builder::build_policy_file(sample_spec()));
   EXPECT_EQ(kaUpdateSig(), -1);
-  EXPECT_EQ(module_.opens, 11);
-  EXPECT_EQ(module_.pauses, 10);
-  EXPECT_TRUE(module_.commands.empty());
+  EXPECT_EQ(module.opens, 11);
+  EXPECT_EQ(module.pauses, 10);
+  EXPECT_TRUE(module.commands.empty());
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ pid_t spawn(const std::string &program, const std::vector<std::string> &args,
   return pid;
 }
 
-int waitExit(pid_t pid) {
+int wait_exit(pid_t pid) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -42,8 +42,8 @@ int waitExit(pid_t pid) {
 
 }  // namespace
 
-Output runProgram(const std::string &program, const std::vector<std::string> &args,
-                  const std::vector<std::string> &environment) {
+Output run_program(const std::string &program, const std::vector<std::string> &args,
+                   const std::vector<std::string> &environment) {
   Output result;
   int out = -1;
   pid_t pid = spawn(program, args, environment, out);
@@ -52,7 +52,7 @@ Output runProgram(const std::string &program, const std::vector<std::string> &ar
   ssize_t n;
   while ((n = read(out, buffer, sizeof buffer)) > 0) result.text.append(buffer, static_cast<std::size_t>(n));
   close(out);
-  result.status = waitExit(pid);
+  result.status = wait_exit(pid);
   return result;
 }
 
@@ -65,7 +65,7 @@ BackgroundProgram::~BackgroundProgram() {
   if (pid_ > 0) stop();
 }
 
-bool BackgroundProgram::waitFor(const std::string &text, std::chrono::milliseconds limit) {
+bool BackgroundProgram::wait_for(const std::string &text, std::chrono::milliseconds limit) {
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (output_.find(text) == std::string::npos) {
     auto left =
@@ -84,7 +84,7 @@ bool BackgroundProgram::waitFor(const std::string &text, std::chrono::millisecon
 int BackgroundProgram::stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
-  int status = waitExit(pid_);
+  int status = wait_exit(pid_);
   pid_ = -1;
   char buffer[1024];
   ssize_t n;

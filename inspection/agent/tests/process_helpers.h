@@ -17,14 +17,14 @@ struct Output {
   std::string text;
 };
 
-inline std::string programPath(const char *variable) {
+inline std::string program_path(const char *variable) {
   const char *path = std::getenv(variable);
   return path ? path : "";
 }
 
 // Runs a program to its end and collects its standard output.
-Output runProgram(const std::string &program, const std::vector<std::string> &args,
-                  const std::vector<std::string> &environment = {});
+Output run_program(const std::string &program, const std::vector<std::string> &args,
+                   const std::vector<std::string> &environment = {});
 
 // A program that runs in the background until stopped; its standard output is read line by line.
 class BackgroundProgram {
@@ -36,7 +36,7 @@ class BackgroundProgram {
   BackgroundProgram &operator=(const BackgroundProgram &) = delete;
 
   // Reads output until `text` arrives; false at end of output or when `limit` has passed.
-  bool waitFor(const std::string &text, std::chrono::milliseconds limit = std::chrono::seconds(10));
+  bool wait_for(const std::string &text, std::chrono::milliseconds limit = std::chrono::seconds(10));
   // Sends SIGTERM and waits; the exit status or -1.
   int stop();
   pid_t pid() const { return pid_; }

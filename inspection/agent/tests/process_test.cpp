@@ -14,7 +14,7 @@ namespace {
 
 constexpr key_t kKeys[] = {13668, 13666, 13671, 13682, 13672};
 
-int countSegments() {
+int count_segments() {
   int count = 0;
   for (key_t key : kKeys) count += shmget(key, 0, 0) >= 0;
   return count;
@@ -22,45 +22,45 @@ int countSegments() {
 
 class DaemonTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(enterFreshIpcNamespace()); }
-  std::string daemon_ = programPath("VORNAGENTD_BIN");
+  void SetUp() override { ASSERT_TRUE(enter_fresh_ipc_namespace()); }
+  std::string daemon_path = program_path("VORNAGENTD_BIN");
 };
 
 TEST_F(DaemonTest, StartAndShutDownLeaveNoSegmentsAndNoSemaphore) {
-  BackgroundProgram daemon(daemon_, {});
-  ASSERT_TRUE(daemon.waitFor("running")) << daemon.output();
+  BackgroundProgram daemon(daemon_path, {});
+  ASSERT_TRUE(daemon.wait_for("running")) << daemon.output();
   EXPECT_NE(daemon.output().find("vorn daemon version 1.6\n"), std::string::npos);
-  EXPECT_EQ(countSegments(), 4);
+  EXPECT_EQ(count_segments(), 4);
   EXPECT_GE(semget(14610, 1, 0), 0);
   EXPECT_EQ(daemon.stop(), 0);
-  EXPECT_EQ(countSegments(), 0);
+  EXPECT_EQ(count_segments(), 0);
   EXPECT_LT(semget(14610, 1, 0), 0);
 }
 
 TEST_F(DaemonTest, ASecondDaemonFailsAndLeavesTheFirstOnesObjects) {
-  BackgroundProgram first(daemon_, {});
-  ASSERT_TRUE(first.waitFor("running"));
+  BackgroundProgram first(daemon_path, {});
+  ASSERT_TRUE(first.wait_for("running"));
   int semaphore = semget(14610, 1, 0);
   int mirror = shmget(13668, 0, 0);
 
-  Output second = runProgram(daemon_, {});
+  Output second = run_program(daemon_path, {});
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.text.find("kaCmdAgnt(309) : Out of Space"), std::string::npos);
   EXPECT_EQ(semget(14610, 1, 0), semaphore);
   EXPECT_EQ(semctl(semaphore, 0, GETVAL), 1);
   EXPECT_EQ(shmget(13668, 0, 0), mirror);
-  EXPECT_EQ(countSegments(), 4);
+  EXPECT_EQ(count_segments(), 4);
   EXPECT_EQ(first.stop(), 0);
 }
 
 TEST_F(DaemonTest, ADaemonKilledWithoutShutDownCanBeStartedAgain) {
   {
-    BackgroundProgram crashed(daemon_, {});
-    ASSERT_TRUE(crashed.waitFor("running"));
+    BackgroundProgram crashed(daemon_path, {});
+    ASSERT_TRUE(crashed.wait_for("running"));
     kill(crashed.pid(), SIGKILL);
   }
-  BackgroundProgram next(daemon_, {});
-  EXPECT_TRUE(next.waitFor("running")) << next.output();
+  BackgroundProgram next(daemon_path, {});
+  EXPECT_TRUE(next.wait_for("running")) << next.output();
   EXPECT_EQ(next.stop(), 0);
 }
 
@@ -72,15 +72,15 @@ pid_t child(Body body) {
   return pid;
 }
 
-int exitStatus(pid_t pid) {
+int exit_status(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(DaemonTest, ClientsSerialiseOnTheSemaphoreAndADeadHolderGivesItBack) {
-  BackgroundProgram daemon(daemon_, {});
-  ASSERT_TRUE(daemon.waitFor("running"));
+  BackgroundProgram daemon(daemon_path, {});
+  ASSERT_TRUE(daemon.wait_for("running"));
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(release), 0);
@@ -109,9 +109,9 @@ TEST_F(DaemonTest, ClientsSerialiseOnTheSemaphoreAndADeadHolderGivesItBack) {
   EXPECT_EQ(poll(&got, 1, 300), 0) << "the second client did not wait for the first";
 
   ASSERT_EQ(write(release[1], "x", 1), 1);
-  EXPECT_EQ(exitStatus(holder), 0);
+  EXPECT_EQ(exit_status(holder), 0);
   EXPECT_EQ(read(acquired[0], &c, 1), 1);
-  EXPECT_EQ(exitStatus(waiter), 0);
+  EXPECT_EQ(exit_status(waiter), 0);
   EXPECT_EQ(semctl(semget(14610, 1, 0), 0, GETVAL), 1);
   EXPECT_EQ(daemon.stop(), 0);
 }
@@ -121,9 +121,9 @@ TEST_F(DaemonTest, AClientWithoutDaemonGetsAFreeSemaphoreAndTheDaemonStillStarts
     int id = kaGetKey();
     return id >= 0 && kaSemWait(id) == 0 && kaSemSignal(id) == 0 ? 0 : 1;
   });
-  EXPECT_EQ(exitStatus(client), 0);
-  BackgroundProgram daemon(daemon_, {});
-  EXPECT_TRUE(daemon.waitFor("running"));
+  EXPECT_EQ(exit_status(client), 0);
+  BackgroundProgram daemon(daemon_path, {});
+  EXPECT_TRUE(daemon.wait_for("running"));
   EXPECT_EQ(daemon.stop(), 0);
 }
 

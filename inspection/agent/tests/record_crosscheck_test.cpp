@@ -35,12 +35,12 @@ TEST(RecordCrossCheck, SizesAndOffsetsAgree) {
   EXPECT_EQ(sizeof(lib::ParamtVornPolicyTable), sizeof(vorn::ParamtVornPolicyTable));
   EXPECT_EQ(offsetof(lib::ParamtVornPolicyTable, status), offsetof(vorn::ParamtVornPolicyTable, status));
   EXPECT_EQ(sizeof(lib::IM_P2P_AD_Status), sizeof(vorn::IM_P2P_AD_Status));
-  EXPECT_EQ(offsetof(lib::IM_P2P_AD_Status, AppID), offsetof(vorn::IM_P2P_AD_Status, AppID));
+  EXPECT_EQ(offsetof(lib::IM_P2P_AD_Status, app_id), offsetof(vorn::IM_P2P_AD_Status, AppID));
   EXPECT_EQ(sizeof(lib::KaAppStatTH), sizeof(vorn::KaAppStatTH));
   EXPECT_EQ(offsetof(lib::KaAppStatTH, rule_id), offsetof(vorn::KaAppStatTH, rule_id));
   EXPECT_EQ(offsetof(lib::KaAppStatTH, threshold), offsetof(vorn::KaAppStatTH, threshold));
   EXPECT_EQ(sizeof(IM_P2P_AD_Info), sizeof(vorn::IM_P2P_AD_Info));
-  EXPECT_EQ(offsetof(IM_P2P_AD_Info, AppID), offsetof(vorn::IM_P2P_AD_Info, AppID));
+  EXPECT_EQ(offsetof(IM_P2P_AD_Info, app_id), offsetof(vorn::IM_P2P_AD_Info, AppID));
   EXPECT_EQ(offsetof(IM_P2P_AD_Info, name), offsetof(vorn::IM_P2P_AD_Info, name));
   EXPECT_EQ(sizeof(KaAppInfoTH), sizeof(vorn::KaAppInfoTH));
   EXPECT_EQ(offsetof(KaAppInfoTH, rule_id), offsetof(vorn::KaAppInfoTH, rule_id));
@@ -66,7 +66,7 @@ TEST(RecordCrossCheck, BuilderTablesMatchTheModulesImageLayout) {
   vornagent::builder::PolicySpec spec;
   spec.apps = {{0, 7, 3, 1, "MSN"}, {1, 150, 0, 0, "eMule"}, {2, 201, 0, 1, "HTTP"}};
   spec.rules = {{5, 4, 1, 2048, "IP Sweep"}, {17, 0, 0, 60000, "SYN Flood"}};
-  std::vector<uint8_t> ours = vornagent::builder::engineImage(spec);
+  std::vector<uint8_t> ours = vornagent::builder::engine_image(spec);
 
   vorn::EngineImage theirs;
   for (const auto &app : spec.apps)

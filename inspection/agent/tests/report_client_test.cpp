@@ -29,25 +29,25 @@ constexpr uint32_t kBob = 0x0200000a;
 class ReportClient : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(enterFreshIpcNamespace());
+    ASSERT_TRUE(enter_fresh_ipc_namespace());
     setenv("VORNAGENT_NET_DEV", "/nonexistent/net_dev", 1);
     ::testing::internal::CaptureStdout();
-    module_.state = 4;
+    module.state = 4;
     ASSERT_EQ(kaStartup(), 0);
     alarm(0);
-    installNames({"Zero", "Ping of Death", "Land"});
-    semaphore_ = kaGetKey();
+    install_names({"Zero", "Ping of Death", "Land"});
+    semaphore = kaGetKey();
   }
   void TearDown() override {
     kaShutDown();
-    output_ = ::testing::internal::GetCapturedStdout();
+    output = ::testing::internal::GetCapturedStdout();
     unsetenv("VORNAGENT_NET_DEV");
   }
 
-  void installNames(std::vector<std::string> names) {
+  void install_names(std::vector<std::string> names) {
     builder::PolicySpec spec;
     spec.attack_names = std::move(names);
-    std::vector<uint8_t> file = builder::buildPolicyFile(spec);
+    std::vector<uint8_t> file = builder::build_policy_file(spec);
     void *segment = nullptr;
     int size = 0;
     ASSERT_EQ(kaGetSharedMemory(&segment, &size), 0);
@@ -65,24 +65,24 @@ class ReportClient : public ::testing::Test {
 
   std::vector<KaRawEvent> events() {
     std::vector<KaRawEvent> all;
-    EXPECT_EQ(kaSemWait(semaphore_), 0);
+    EXPECT_EQ(kaSemWait(semaphore), 0);
     KaRawEvent event{};
     for (int n = 0; kaGetRawData(n, &event) == 0; ++n) all.push_back(event);
     EXPECT_EQ(kaGetRawData(-1, &event), -1);
-    kaSemSignal(semaphore_);
+    kaSemSignal(semaphore);
     return all;
   }
 
-  FakeModule module_;
-  FakeDevice device_{module_};
-  int semaphore_ = -1;
-  std::string output_;
+  FakeModule module;
+  FakeDevice device{module};
+  int semaphore = -1;
+  std::string output;
 };
 
 TEST_F(ReportClient, TopFiveShowsTheBusiestSourcesAndNAForEmptyPlaces) {
-  for (int i = 0; i < 3; ++i) module_.logEvent(kBob, 1, 1);
-  module_.logEvent(kAlice, 2, 4);
-  module_.logEvent(0xFFFFFFFFu, 2, 4);
+  for (int i = 0; i < 3; ++i) module.log_event(kBob, 1, 1);
+  module.log_event(kAlice, 2, 4);
+  module.log_event(0xFFFFFFFFu, 2, 4);
   tick();
   KaTop5 top{};
   ASSERT_EQ(kaGetTop5(&top), 0);
@@ -98,18 +98,18 @@ TEST_F(ReportClient, TopFiveShowsTheBusiestSourcesAndNAForEmptyPlaces) {
 // The daemon's own code may hold the report lock when the alarm comes: the tick is skipped, not
 // waited for, and the next one counts everything that waited and keeps the slots in time.
 TEST_F(ReportClient, AnAlarmWhileTheReportIsLockedIsCaughtUpAtTheNext) {
-  auto *report = static_cast<const uint32_t *>(attachSegment(kRptAgntKey));
-  for (int i = 0; i < 3; ++i) module_.logEvent(kBob, 1, 1);
-  ASSERT_EQ(kaSemWait(semaphore_), 0);
+  auto *report = static_cast<const uint32_t *>(attach_segment(kRptAgntKey));
+  for (int i = 0; i < 3; ++i) module.log_event(kBob, 1, 1);
+  ASSERT_EQ(kaSemWait(semaphore), 0);
   tick();
-  ASSERT_EQ(kaSemSignal(semaphore_), 0);
+  ASSERT_EQ(kaSemSignal(semaphore), 0);
   EXPECT_EQ(report[rpt::kCurrentSlot], 0u);
-  EXPECT_EQ(module_.log.size(), 3u);
+  EXPECT_EQ(module.log.size(), 3u);
   EXPECT_EQ(report[rpt::kTopCounts], 0u);
 
-  for (int i = 0; i < 2; ++i) module_.logEvent(kAlice, 1, 4);
+  for (int i = 0; i < 2; ++i) module.log_event(kAlice, 1, 4);
   tick();
-  EXPECT_TRUE(module_.log.empty());
+  EXPECT_TRUE(module.log.empty());
   EXPECT_EQ(report[rpt::kCurrentSlot], 2u);  // the skipped slot and this one
   EXPECT_EQ(report[rpt::kSlotEvents + 0], 0u);
   EXPECT_EQ(report[rpt::kSlotEvents + 1], 5u);
@@ -120,29 +120,29 @@ TEST_F(ReportClient, AnAlarmWhileTheReportIsLockedIsCaughtUpAtTheNext) {
   EXPECT_STREQ(top.address[0], "10.0.0.2");
   EXPECT_EQ(top.count[0], 3u);
   EXPECT_EQ(top.count[1], 2u);
-  detachSegment(const_cast<uint32_t *>(report));
+  detach_segment(const_cast<uint32_t *>(report));
 }
 
 // Likewise when the alarm comes while the daemon's own code holds the device lock in a command.
 TEST_F(ReportClient, AnAlarmDuringTheProcesssOwnDeviceCommandIsCaughtUpAtTheNext) {
-  auto *report = static_cast<const uint32_t *>(attachSegment(kRptAgntKey));
-  module_.logEvent(kBob, 1, 1);
-  module_.signal_in_next_ioctl = SIGALRM;
+  auto *report = static_cast<const uint32_t *>(attach_segment(kRptAgntKey));
+  module.log_event(kBob, 1, 1);
+  module.signal_in_next_ioctl = SIGALRM;
   EXPECT_EQ(kaSetIPSFunction(0), 0);
   alarm(0);
-  EXPECT_EQ(module_.ips, 0u);
+  EXPECT_EQ(module.ips, 0u);
   EXPECT_EQ(report[rpt::kCurrentSlot], 0u);
-  EXPECT_EQ(module_.log.size(), 1u);
+  EXPECT_EQ(module.log.size(), 1u);
   tick();
-  EXPECT_TRUE(module_.log.empty());
+  EXPECT_TRUE(module.log.empty());
   EXPECT_EQ(report[rpt::kCurrentSlot], 2u);
   EXPECT_EQ(report[rpt::kSlotEvents + 1], 1u);
-  detachSegment(const_cast<uint32_t *>(report));
+  detach_segment(const_cast<uint32_t *>(report));
 }
 
 TEST_F(ReportClient, CategoriesListTheShownOnesBusiestFirstInCodeOrderOnTies) {
-  for (int i = 0; i < 2; ++i) module_.logEvent(kAlice, 1, 11);
-  module_.logEvent(kAlice, 1, 7);
+  for (int i = 0; i < 2; ++i) module.log_event(kAlice, 1, 11);
+  module.log_event(kAlice, 1, 7);
   tick();
   KaCategoryList list{};
   ASSERT_EQ(kaGetCategory(&list), 0);
@@ -161,7 +161,7 @@ TEST_F(ReportClient, CategoriesListTheShownOnesBusiestFirstInCodeOrderOnTies) {
 }
 
 TEST_F(ReportClient, TheNumberOfCategoriesShownNeverExceedsTheList) {
-  auto *report = static_cast<uint32_t *>(attachSegment(kRptAgntKey));
+  auto *report = static_cast<uint32_t *>(attach_segment(kRptAgntKey));
   report[rpt::kShownCategories] = 1000;
   KaCategoryList list{};
   ASSERT_EQ(kaGetCategory(&list), 0);
@@ -169,13 +169,13 @@ TEST_F(ReportClient, TheNumberOfCategoriesShownNeverExceedsTheList) {
   report[rpt::kShownCategories] = 3;
   ASSERT_EQ(kaGetCategory(&list), 0);
   EXPECT_EQ(list.n, 3u);
-  detachSegment(report);
+  detach_segment(report);
 }
 
 TEST_F(ReportClient, RawEventsComeNewestFirstWithNameAndDottedAddress) {
-  module_.logEvent(kAlice, 1, 1, 1000);
-  module_.logEvent(0xFFFFFFFFu, 2, 1, 1001);
-  module_.logEvent(kBob, 3, 1, 1002);  // one past the names
+  module.log_event(kAlice, 1, 1, 1000);
+  module.log_event(0xFFFFFFFFu, 2, 1, 1001);
+  module.log_event(kBob, 3, 1, 1002);  // one past the names
   tick();
   std::vector<KaRawEvent> all = events();
   ASSERT_EQ(all.size(), 3u);
@@ -190,11 +190,11 @@ TEST_F(ReportClient, RawEventsComeNewestFirstWithNameAndDottedAddress) {
 TEST_F(ReportClient, AttackNamesAreBoundedByTheNamesThisClientAttached) {
   char name[64];
   EXPECT_EQ(kaGetAttackName(0, name), -1);  // outside a bracket
-  ASSERT_EQ(kaSemWait(semaphore_), 0);
+  ASSERT_EQ(kaSemWait(semaphore), 0);
   EXPECT_EQ(kaGetAttackName(2, name), 0);
   EXPECT_STREQ(name, "Land");
   EXPECT_EQ(kaGetAttackName(3, name), -1);
-  kaSemSignal(semaphore_);
+  kaSemSignal(semaphore);
   KaRawEvent event{};
   EXPECT_EQ(kaGetRawData(0, &event), -1);
   EXPECT_NE(::testing::internal::GetCapturedStdout().find("RawDataAgnt is NULL\n"), std::string::npos);
@@ -202,16 +202,16 @@ TEST_F(ReportClient, AttackNamesAreBoundedByTheNamesThisClientAttached) {
 }
 
 TEST_F(ReportClient, ResetEmptiesEverythingAndTheDaemonForgetsItsSources) {
-  for (int i = 0; i < 4; ++i) module_.logEvent(kBob, 1, 1);
+  for (int i = 0; i < 4; ++i) module.log_event(kBob, 1, 1);
   tick();
   ASSERT_EQ(kaResetLog(), 0);
   KaTop5 top{};
   kaGetTop5(&top);
   EXPECT_STREQ(top.address[0], "N/A");
   EXPECT_TRUE(events().empty());
-  module_.logEvent(kBob, 1, 1);
+  module.log_event(kBob, 1, 1);
   tick();
-  EXPECT_EQ(sourceEvents(kBob), 1u);  // the old four are not counted again
+  EXPECT_EQ(source_events(kBob), 1u);  // the old four are not counted again
   kaGetTop5(&top);
   EXPECT_EQ(top.count[0], 1u);
 }
@@ -233,14 +233,14 @@ TEST_F(ReportClient, TheChartIsWrittenAndAMissingReportLeavesNoFile) {
 
 TEST(HourBuckets, TenMinutesAfterStartOnlyTheLatestHourHoldsAnything) {
   std::vector<uint32_t> report(rpt::kWords);
-  resetReport(report.data(), 0);
+  reset_report(report.data(), 0);
   for (uint32_t slot = 0; slot < 120; ++slot) {
     report[rpt::kSlotEvents + slot] = 1;
-    storeU64(report.data(), rpt::kSlotWan + 2 * slot, 1 << 20);
+    store_u64(report.data(), rpt::kSlotWan + 2 * slot, 1 << 20);
   }
   report[rpt::kCurrentSlot] = 120;
   int wan[24], events[24];
-  ASSERT_TRUE(sumHours(report.data(), wan, events));
+  ASSERT_TRUE(sum_hours(report.data(), wan, events));
   EXPECT_EQ(events[0], 120);
   EXPECT_EQ(wan[0], 120);
   for (int hour = 1; hour < 24; ++hour) EXPECT_EQ(events[hour] + wan[hour], 0) << hour;
@@ -248,31 +248,31 @@ TEST(HourBuckets, TenMinutesAfterStartOnlyTheLatestHourHoldsAnything) {
 
 TEST(HourBuckets, SevenHundredTwentySlotsMakeAnHourCountedBackFromTheCurrentSlot) {
   std::vector<uint32_t> report(rpt::kWords);
-  resetReport(report.data(), 0);
+  reset_report(report.data(), 0);
   for (uint32_t slot = 0; slot < rpt::kSlots; ++slot) report[rpt::kSlotEvents + slot] = 1;
   report[rpt::kCurrentSlot] = 100;  // a wrapped day: the oldest is the one after the current
   report[rpt::kOldestSlot] = 101;
   report[rpt::kSlotEvents + 99] = 1000;  // the newest slot
   int wan[24], events[24];
-  ASSERT_TRUE(sumHours(report.data(), wan, events));
+  ASSERT_TRUE(sum_hours(report.data(), wan, events));
   EXPECT_EQ(events[0], 720 - 1 + 1000);
   for (int hour = 1; hour < 23; ++hour) EXPECT_EQ(events[hour], 720);
   EXPECT_EQ(events[23], 720 - 1);  // 17279 slots in all
   report[rpt::kOldestSlot] = rpt::kSlots;
-  EXPECT_FALSE(sumHours(report.data(), wan, events));
+  EXPECT_FALSE(sum_hours(report.data(), wan, events));
 }
 
 // --- the per-source tree ---------------------------------------------------------------------------
 
 // Checks order, heights and balance; returns the number of nodes.
-std::size_t checkTree(const RptAvlT *node, int64_t low, int64_t high) {
+std::size_t check_tree(const RptAvlT *node, int64_t low, int64_t high) {
   if (!node) return 0;
   EXPECT_GT(int64_t{node->key}, low);
   EXPECT_LT(int64_t{node->key}, high);
   int32_t left = RptAvlTHeight(node->left), right = RptAvlTHeight(node->right);
   EXPECT_EQ(node->height, 1 + std::max(left, right));
   EXPECT_LE(std::abs(left - right), 1);
-  return 1 + checkTree(node->left, low, node->key) + checkTree(node->right, node->key, high);
+  return 1 + check_tree(node->left, low, node->key) + check_tree(node->right, node->key, high);
 }
 
 TEST(SourceTree, StaysOrderedAndBalancedThroughInsertionsAndDeletions) {
@@ -283,7 +283,7 @@ TEST(SourceTree, StaysOrderedAndBalancedThroughInsertionsAndDeletions) {
   for (uint32_t key : keys) tree.add(key);
   std::shuffle(keys.begin(), keys.end(), random);
   for (std::size_t i = 0; i < keys.size() / 2; ++i) tree.remove(keys[i]);
-  std::size_t nodes = checkTree(tree.root(), -1, int64_t{1} << 33);
+  std::size_t nodes = check_tree(tree.root(), -1, int64_t{1} << 33);
   EXPECT_EQ(nodes, tree.size());
   EXPECT_LE(RptAvlTHeight(tree.root()), 16);
   for (std::size_t i = keys.size() / 2; i < keys.size(); ++i) tree.remove(keys[i]);

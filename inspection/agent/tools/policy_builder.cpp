@@ -28,53 +28,53 @@ constexpr unsigned kLastAppId[] = {100, 200, 254};
 
 void append32(std::vector<uint8_t> &out, uint32_t value) {
   uint8_t bytes[4];
-  storeLittleEndian32(bytes, value);
+  store_little_endian32(bytes, value);
   out.insert(out.end(), bytes, bytes + 4);
 }
 
-void padTo(std::vector<uint8_t> &out, std::size_t multiple, std::size_t remainder = 0) {
+void pad_to(std::vector<uint8_t> &out, std::size_t multiple, std::size_t remainder = 0) {
   while (out.size() % multiple != remainder) out.push_back(0);
 }
 
-std::vector<uint8_t> readFile(const std::string &path) {
+std::vector<uint8_t> read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void writeName(uint8_t *target, std::size_t size, const std::string &name) {
+void write_name(uint8_t *target, std::size_t size, const std::string &name) {
   std::memcpy(target, name.data(), std::min(name.size(), size - 1));
 }
 
-void ensureSize(std::vector<uint8_t> &image, std::size_t size) {
+void ensure_size(std::vector<uint8_t> &image, std::size_t size) {
   if (image.size() < size) image.resize(size, 0);
 }
 
-std::string restOfLine(std::istringstream &line) {
+std::string rest_of_line(std::istringstream &line) {
   std::string rest;
   std::getline(line >> std::ws, rest);
   return rest;
 }
 
-int appType(const std::string &word) {
+int app_type(const std::string &word) {
   if (word == "im") return 0;
   if (word == "p2p") return 1;
   if (word == "anomaly") return 2;
   return -1;
 }
 
-void checkApp(const AppEntry &app) {
+void check_app(const AppEntry &app) {
   if (app.type < 0 || app.app_id < kFirstAppId[app.type] || app.app_id > kLastAppId[app.type])
     throw std::runtime_error("application id outside its type's range");
 }
 
-void checkRule(const ThresholdRule &rule) {
+void check_rule(const ThresholdRule &rule) {
   if (rule.rule_id < 1 || rule.rule_id > 31) throw std::runtime_error("rule id outside 1..31");
 }
 
 }  // namespace
 
-PolicySpec readDescription(std::istream &in, const std::string &base_directory) {
+PolicySpec read_description(std::istream &in, const std::string &base_directory) {
   PolicySpec spec;
   std::string text;
   for (int number = 1; std::getline(in, text); ++number) {
@@ -93,27 +93,27 @@ PolicySpec readDescription(std::istream &in, const std::string &base_directory) 
         std::size_t id = 0;
         if (!(line >> id) || id > 65535) throw std::runtime_error("expected an attack id");
         if (spec.attack_names.size() <= id) spec.attack_names.resize(id + 1);
-        spec.attack_names[id] = restOfLine(line);
+        spec.attack_names[id] = rest_of_line(line);
       } else if (keyword == "app") {
         AppEntry app;
         std::string type;
         if (!(line >> type >> app.app_id >> app.index >> app.action))
           throw std::runtime_error("bad app line");
-        app.type = appType(type);
-        app.name = restOfLine(line);
-        checkApp(app);
+        app.type = app_type(type);
+        app.name = rest_of_line(line);
+        check_app(app);
         spec.apps.push_back(app);
       } else if (keyword == "rule") {
         ThresholdRule rule;
         if (!(line >> rule.rule_id >> rule.index >> rule.action >> rule.threshold))
           throw std::runtime_error("bad rule line");
-        rule.name = restOfLine(line);
-        checkRule(rule);
+        rule.name = rest_of_line(line);
+        check_rule(rule);
         spec.rules.push_back(rule);
       } else if (keyword == "image") {
-        spec.engine_image = readFile(path(restOfLine(line)));
+        spec.engine_image = read_file(path(rest_of_line(line)));
       } else if (keyword == "section") {
-        spec.extra_sections.push_back(readFile(path(restOfLine(line))));
+        spec.extra_sections.push_back(read_file(path(rest_of_line(line))));
       } else {
         throw std::runtime_error("unknown keyword " + keyword);
       }
@@ -124,11 +124,11 @@ PolicySpec readDescription(std::istream &in, const std::string &base_directory) 
   return spec;
 }
 
-std::vector<uint8_t> engineImage(const PolicySpec &spec) {
+std::vector<uint8_t> engine_image(const PolicySpec &spec) {
   std::vector<uint8_t> image = spec.engine_image;
   if (!spec.apps.empty() || !spec.rules.empty())
-    ensureSize(image, kThresholdTable + 32 * kThresholdEntrySize);
-  ensureSize(image, kRuleSetInfo + 76);
+    ensure_size(image, kThresholdTable + 32 * kThresholdEntrySize);
+  ensure_size(image, kRuleSetInfo + 76);
   for (const AppEntry &app : spec.apps) {
     uint8_t *entry = image.data() + kAppTable + app.app_id * kAppEntrySize;
     std::memset(entry, 0, kAppEntrySize);
@@ -136,7 +136,7 @@ std::vector<uint8_t> engineImage(const PolicySpec &spec) {
     entry[1] = static_cast<uint8_t>(app.index);
     entry[2] = static_cast<uint8_t>(app.app_id);
     entry[3] = static_cast<uint8_t>(app.action);
-    writeName(entry + 4, 32, app.name);
+    write_name(entry + 4, 32, app.name);
   }
   for (const ThresholdRule &rule : spec.rules) {
     uint8_t *entry = image.data() + kThresholdTable + rule.rule_id * kThresholdEntrySize;
@@ -147,18 +147,18 @@ std::vector<uint8_t> engineImage(const PolicySpec &spec) {
     entry[3] = static_cast<uint8_t>(rule.action);
     entry[4] = static_cast<uint8_t>(rule.threshold);
     entry[5] = static_cast<uint8_t>(rule.threshold >> 8);
-    writeName(entry + 8, 32, rule.name);
+    write_name(entry + 8, 32, rule.name);
   }
   return image;
 }
 
-std::vector<uint8_t> compressedSection(uint32_t id, const std::vector<uint8_t> &contents) {
+std::vector<uint8_t> compressed_section(uint32_t id, const std::vector<uint8_t> &contents) {
   uLongf size = compressBound(contents.size());
   std::vector<uint8_t> stream(size);
   if (compress2(stream.data(), &size, contents.data(), contents.size(), Z_DEFAULT_COMPRESSION) != Z_OK)
     throw std::runtime_error("zlib failed");
   stream.resize(size);
-  padTo(stream, 4);  // the check word then sits on a word boundary; inflate ignores the padding
+  pad_to(stream, 4);  // the check word then sits on a word boundary; inflate ignores the padding
   std::vector<uint8_t> section;
   append32(section, id);
   append32(section, static_cast<uint32_t>(contents.size()));
@@ -168,10 +168,10 @@ std::vector<uint8_t> compressedSection(uint32_t id, const std::vector<uint8_t> &
   return section;
 }
 
-std::vector<uint8_t> buildPayload(const PolicySpec &spec) {
+std::vector<uint8_t> build_payload(const PolicySpec &spec) {
   std::vector<uint8_t> names(spec.attack_names.size() * 64, 0);
   for (std::size_t i = 0; i < spec.attack_names.size(); ++i)
-    writeName(names.data() + i * 64, 64, spec.attack_names[i]);
+    write_name(names.data() + i * 64, 64, spec.attack_names[i]);
 
   std::vector<uint8_t> payload;
   append32(payload, spec.version);
@@ -182,30 +182,30 @@ std::vector<uint8_t> buildPayload(const PolicySpec &spec) {
   auto add = [&](const std::vector<uint8_t> &section) {
     payload.insert(payload.end(), section.begin(), section.end());
   };
-  add(compressedSection(0, names));
+  add(compressed_section(0, names));
   for (std::size_t i = 0; i < spec.extra_sections.size(); ++i)
-    add(compressedSection(static_cast<uint32_t>(i + 1), spec.extra_sections[i]));
-  std::vector<uint8_t> download = compressedSection(spec.table_id, engineImage(spec));
+    add(compressed_section(static_cast<uint32_t>(i + 1), spec.extra_sections[i]));
+  std::vector<uint8_t> download = compressed_section(spec.table_id, engine_image(spec));
   for (int i = 0; i <= spec.extra_download_sections; ++i) add(download);
   payload.resize(payload.size() + kTrailerSize, 0);
-  padTo(payload, 8, 4);
+  pad_to(payload, 8, 4);
   append32(payload, 0);
-  fixPayloadChecksum(payload);
+  fix_payload_checksum(payload);
   return payload;
 }
 
-void fixPayloadChecksum(std::vector<uint8_t> &payload) {
+void fix_payload_checksum(std::vector<uint8_t> &payload) {
   uint8_t *last = payload.data() + payload.size() - 4;
-  storeLittleEndian32(last, 0);
-  storeLittleEndian32(last, -RulCheckSum(payload.data(), payload.size()));
+  store_little_endian32(last, 0);
+  store_little_endian32(last, -RulCheckSum(payload.data(), payload.size()));
 }
 
-std::vector<uint8_t> sealPolicy(std::vector<uint8_t> payload, const uint8_t *key_material) {
+std::vector<uint8_t> seal_policy(std::vector<uint8_t> payload, const uint8_t *key_material) {
   uint8_t material[kKeySize];
   std::memcpy(material, key_material, kKeySize);
   uint8_t key[kKeySize];
   auto length = static_cast<uint32_t>(payload.size());
-  buildPolicyKey(material, length, key);
+  build_policy_key(material, length, key);
   if (bw_EncryptMemory(key, kKeySize, payload.data(), payload.size()) != 0)
     throw std::runtime_error("payload is not a whole number of blocks");
   std::vector<uint8_t> file;
@@ -214,8 +214,8 @@ std::vector<uint8_t> sealPolicy(std::vector<uint8_t> payload, const uint8_t *key
   return file;
 }
 
-std::vector<uint8_t> buildPolicyFile(const PolicySpec &spec) {
-  return sealPolicy(buildPayload(spec), kKeyMaterial);
+std::vector<uint8_t> build_policy_file(const PolicySpec &spec) {
+  return seal_policy(build_payload(spec), kKeyMaterial);
 }
 
 }  // namespace vornagent::builder

@@ -46,24 +46,24 @@ struct PolicySpec {
 //   image <file>                                  engine image the tables are written over
 //   section <file>                                a further compressed section
 // Relative file names are taken from `base_directory`.
-PolicySpec readDescription(std::istream &in, const std::string &base_directory);
+PolicySpec read_description(std::istream &in, const std::string &base_directory);
 
 // The engine image with the application and threshold tables written in.
-std::vector<uint8_t> engineImage(const PolicySpec &spec);
+std::vector<uint8_t> engine_image(const PolicySpec &spec);
 
 // One section: id, original size, compressed size, zlib stream padded to whole words, check word.
-std::vector<uint8_t> compressedSection(uint32_t id, const std::vector<uint8_t> &contents);
+std::vector<uint8_t> compressed_section(uint32_t id, const std::vector<uint8_t> &contents);
 
 // The decrypted payload, its checksum made valid.
-std::vector<uint8_t> buildPayload(const PolicySpec &spec);
+std::vector<uint8_t> build_payload(const PolicySpec &spec);
 
 // Sets the payload's last word so that its checksum holds (payloads built here end in that word).
-void fixPayloadChecksum(std::vector<uint8_t> &payload);
+void fix_payload_checksum(std::vector<uint8_t> &payload);
 
 // Encrypts the payload with the key made from `key_material` and prepends the masked length.
-std::vector<uint8_t> sealPolicy(std::vector<uint8_t> payload, const uint8_t *key_material);
+std::vector<uint8_t> seal_policy(std::vector<uint8_t> payload, const uint8_t *key_material);
 
-// buildPayload + sealPolicy with the library's key material.
-std::vector<uint8_t> buildPolicyFile(const PolicySpec &spec);
+// build_payload + seal_policy with the library's key material.
+std::vector<uint8_t> build_policy_file(const PolicySpec &spec);
 
 }  // namespace vornagent::builder

@@ -26,16 +26,16 @@ int usage() {
   return 2;
 }
 
-int appType(const std::string &name) {
-  if (name == "im") return KA_APP_IM;
-  if (name == "p2p") return KA_APP_P2P;
-  if (name == "anomaly") return KA_APP_ANOMALY;
+int app_type(const std::string &name) {
+  if (name == "im") return kKaAppIm;
+  if (name == "p2p") return kKaAppP2P;
+  if (name == "anomaly") return kKaAppAnomaly;
   return -1;
 }
 
-int thresholdType(const std::string &name) {
-  if (name == "ddos") return KA_TH_DDOS;
-  if (name == "portscan") return KA_TH_PORTSCAN;
+int threshold_type(const std::string &name) {
+  if (name == "ddos") return kKaThDdos;
+  if (name == "portscan") return kKaThPortscan;
   return -1;
 }
 
@@ -45,53 +45,53 @@ int finish(int result) {
   return result == 0 ? 0 : 1;
 }
 
-std::string nameOf(const char (&name)[64]) {
+std::string name_of(const char (&name)[64]) {
   return std::string(name, strnlen(name, sizeof name));
 }
 
-int showIps() {
+int show_ips() {
   int on = 0;
   if (kaGetIPSFunction(&on) != 0) return finish(-1);
   std::printf("%s\n", on ? "on" : "off");
   return 0;
 }
 
-int listApps(int type) {
+int list_apps(int type) {
   auto agent = std::make_unique<CmdAgnt>();
   kaGetAllAppInfo(agent.get());
   for (uint32_t i = 0; i < agent->app_count[type]; ++i) {
     const IM_P2P_AD_Info &e = agent->app[type][i];
-    std::printf("%u %u %u %s\n", e.index, e.action, e.AppID, nameOf(e.name).c_str());
+    std::printf("%u %u %u %s\n", e.index, e.action, e.app_id, name_of(e.name).c_str());
   }
   return 0;
 }
 
-int listThresholds(int type) {
+int list_thresholds(int type) {
   auto agent = std::make_unique<CmdAgnt>();
   kaGetAllAppInfoTH(agent.get());
   for (uint32_t i = 0; i < agent->th_count[type]; ++i) {
     const KaAppInfoTH &e = agent->th[type][i];
-    std::printf("%u %u %u %u %s\n", e.index, e.action, e.rule_id, e.threshold, nameOf(e.name).c_str());
+    std::printf("%u %u %u %u %s\n", e.index, e.action, e.rule_id, e.threshold, name_of(e.name).c_str());
   }
   return 0;
 }
 
-bool copyName(char (&target)[64], const std::string &name) {
+bool copy_name(char (&target)[64], const std::string &name) {
   if (name.size() >= sizeof target) return false;
   std::memcpy(target, name.c_str(), name.size() + 1);
   return true;
 }
 
-int setApp(int type, const std::string &name, const char *action) {
+int set_app(int type, const std::string &name, const char *action) {
   IM_P2P_AD_Info record{};
-  if (!copyName(record.name, name)) return finish(-1);
+  if (!copy_name(record.name, name)) return finish(-1);
   record.action = static_cast<uint8_t>(std::atoi(action));
   return finish(kaSetAppInfo(&record, type));
 }
 
-int setThreshold(int type, const std::string &name, const char *action, const char *threshold) {
+int set_threshold(int type, const std::string &name, const char *action, const char *threshold) {
   KaAppInfoTH record{};
-  if (!copyName(record.name, name)) return finish(-1);
+  if (!copy_name(record.name, name)) return finish(-1);
   record.action = static_cast<uint8_t>(std::atoi(action));
   record.threshold = static_cast<uint32_t>(std::strtoul(threshold, nullptr, 10));
   return finish(kaSetAppInfoTH(&record, type));
@@ -122,21 +122,21 @@ int upload(const char *path) {
   return finish(kaUpdateSig());
 }
 
-int showVersion() {
+int show_version() {
   int first = 0, second = 0;
   if (kaGetSigVer(&first, &second) != 0) return finish(-1);
   std::printf("%d.%d\n", first, second);
   return 0;
 }
 
-int showTop5() {
+int show_top5() {
   KaTop5 top{};
   if (kaGetTop5(&top) != 0) return finish(-1);
   for (int place = 0; place < 5; ++place) std::printf("%s %u\n", top.address[place], top.count[place]);
   return 0;
 }
 
-int showCategories() {
+int show_categories() {
   KaCategoryList list{};
   if (kaGetCategory(&list) != 0) return finish(-1);
   for (uint32_t i = 0; i < list.n && i < 12; ++i) std::printf("%s: %u\n", list.name[i], list.count[i]);
@@ -144,7 +144,7 @@ int showCategories() {
 }
 
 // Every stored event, newest first, read inside one semaphore bracket as the web pages do.
-int showEvents() {
+int show_events() {
   int semaphore = kaGetKey();
   if (semaphore < 0 || kaSemWait(semaphore) != 0) return finish(-1);
   KaRawEvent event{};
@@ -160,24 +160,24 @@ int showEvents() {
 int main(int argc, char **argv) {
   if (argc < 2) return usage();
   std::string command = argv[1];
-  if (command == "ips" && argc == 2) return showIps();
+  if (command == "ips" && argc == 2) return show_ips();
   if (command == "ips" && argc == 3) {
     std::string state = argv[2];
     if (state != "on" && state != "off") return usage();
     return finish(kaSetIPSFunction(state == "on" ? 1 : 0));
   }
-  if (command == "apps" && argc == 3 && appType(argv[2]) >= 0) return listApps(appType(argv[2]));
-  if (command == "app" && argc == 5 && appType(argv[2]) >= 0)
-    return setApp(appType(argv[2]), argv[3], argv[4]);
-  if (command == "thresholds" && argc == 3 && thresholdType(argv[2]) >= 0)
-    return listThresholds(thresholdType(argv[2]));
-  if (command == "threshold" && argc == 6 && thresholdType(argv[2]) >= 0)
-    return setThreshold(thresholdType(argv[2]), argv[3], argv[4], argv[5]);
+  if (command == "apps" && argc == 3 && app_type(argv[2]) >= 0) return list_apps(app_type(argv[2]));
+  if (command == "app" && argc == 5 && app_type(argv[2]) >= 0)
+    return set_app(app_type(argv[2]), argv[3], argv[4]);
+  if (command == "thresholds" && argc == 3 && threshold_type(argv[2]) >= 0)
+    return list_thresholds(threshold_type(argv[2]));
+  if (command == "threshold" && argc == 6 && threshold_type(argv[2]) >= 0)
+    return set_threshold(threshold_type(argv[2]), argv[3], argv[4], argv[5]);
   if (command == "upload" && argc == 3) return upload(argv[2]);
-  if (command == "version" && argc == 2) return showVersion();
-  if (command == "top5" && argc == 2) return showTop5();
-  if (command == "categories" && argc == 2) return showCategories();
-  if (command == "events" && argc == 2) return showEvents();
+  if (command == "version" && argc == 2) return show_version();
+  if (command == "top5" && argc == 2) return show_top5();
+  if (command == "categories" && argc == 2) return show_categories();
+  if (command == "events" && argc == 2) return show_events();
   if (command == "chart" && argc == 3) return finish(kaPaintChart(argv[2]));
   if (command == "reset" && argc == 2) return finish(kaResetLog());
   return usage();

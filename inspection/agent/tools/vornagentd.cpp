@@ -10,7 +10,7 @@ namespace {
 
 volatile sig_atomic_t stop_requested = 0;
 
-void onStop(int) {
+void on_stop(int) {
   stop_requested = 1;
 }
 
@@ -27,7 +27,7 @@ int main() {
   sigdelset(&waiting, SIGTERM);
   sigdelset(&waiting, SIGINT);
   struct sigaction stop {};
-  stop.sa_handler = onStop;
+  stop.sa_handler = on_stop;
   sigemptyset(&stop.sa_mask);
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);

@@ -20,9 +20,9 @@ int main(int argc, char **argv) {
     std::ifstream description(input);
     if (!description) throw std::runtime_error(std::string("cannot read ") + input);
     std::string base = std::filesystem::absolute(input).parent_path().string();
-    auto spec = vornagent::builder::readDescription(description, base);
+    auto spec = vornagent::builder::read_description(description, base);
     std::vector<uint8_t> file =
-        plain ? vornagent::builder::buildPayload(spec) : vornagent::builder::buildPolicyFile(spec);
+        plain ? vornagent::builder::build_payload(spec) : vornagent::builder::build_policy_file(spec);
     if (file.size() > vornagent::kRawPolicySize)
       throw std::runtime_error("policy larger than the upload segment");
     std::ofstream out(output, std::ios::binary);

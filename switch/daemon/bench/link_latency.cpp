@@ -22,7 +22,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using clock_type = std::chrono::steady_clock;
+using ClockType = std::chrono::steady_clock;
 
 namespace {
 
@@ -57,8 +57,8 @@ void drain(ChildProcess &pv) {
   }
 }
 
-double ms_since(clock_type::time_point start) {
-  return std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+double ms_since(ClockType::time_point start) {
+  return std::chrono::duration<double, std::milli>(ClockType::now() - start).count();
 }
 
 void report(const char *what, std::vector<double> samples) {
@@ -113,14 +113,14 @@ int main(int argc, char **argv) {
       drain(pv);
       size_t seen = pv.output().size();
       ctl(cable(port, action));  // the simulator has made the change when the command returns
-      auto start = clock_type::now();
+      auto start = ClockType::now();
       while (pv.output().find(line, seen) == std::string::npos && ms_since(start) < 2000) read_more(pv);
       by_poll.push_back(ms_since(start));
       // Back, then through the status object: asked again until the reply shows the change.
       ctl(cable(port, wanted ? "unplug" : "plug"));
-      for (auto settle = clock_type::now(); ms_since(settle) < 300;) read_more(pv);
+      for (auto settle = ClockType::now(); ms_since(settle) < 300;) read_more(pv);
       ctl(cable(port, action));
-      start = clock_type::now();
+      start = ClockType::now();
       while (reply_link(client, port) != wanted && ms_since(start) < 2000)
         read_more(pv);  // the daemon must never wait on a full pipe
       by_reply.push_back(ms_since(start));

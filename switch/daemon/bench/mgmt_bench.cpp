@@ -13,11 +13,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct daemon_under_test {
+struct DaemonUnderTest {
   TempDir dir;
   uint16_t port = free_udp_port();
   std::unique_ptr<ChildProcess> process;
-  daemon_under_test() {
+  DaemonUnderTest() {
     process = std::make_unique<ChildProcess>(
         std::vector<std::string>{PORTVISOR_PATH},
         std::vector<std::string>{"PORTVISOR_WORKDIR=" + dir.path() + "/work",
@@ -25,14 +25,14 @@ struct daemon_under_test {
                                  "PORTVISOR_MGMT_PORT=" + std::to_string(port),
                                  "PORTVISOR_SWITCH_DEVICE=" + dir.path() + "/no-device"});
   }
-  ~daemon_under_test() {
+  ~DaemonUnderTest() {
     kill(process->pid(), SIGTERM);
     process->wait_exit(5s);
   }
 };
 
 void BM_ManagementGetRoundTrip(benchmark::State &state) {
-  daemon_under_test daemon;
+  DaemonUnderTest daemon;
   MgmtClient client(daemon.port);
   std::vector<uint8_t> request(24, 0);
   le_store32(&request[0], 8);  // port count, GET

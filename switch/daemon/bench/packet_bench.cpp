@@ -18,11 +18,11 @@
 
 namespace {
 
-void release(packet_buffer *buffer) {
+void release(PacketBuffer *buffer) {
   packet_free(buffer);
 }
 
-void FramesThroughThePools(benchmark::State &bench) {
+void frames_through_the_pools(benchmark::State &bench) {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   swgenio_attach_in_process(
@@ -61,7 +61,7 @@ void FramesThroughThePools(benchmark::State &bench) {
   swgenio_close(context.fd);
   swgenio_detach_in_process();
 }
-BENCHMARK(FramesThroughThePools)->Arg(60)->Arg(512)->Arg(1514)->Arg(2036);
+BENCHMARK(frames_through_the_pools)->Arg(60)->Arg(512)->Arg(1514)->Arg(2036);
 
 }  // namespace
 

@@ -28,7 +28,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using clock_type = std::chrono::steady_clock;
+using ClockType = std::chrono::steady_clock;
 
 namespace {
 
@@ -45,27 +45,27 @@ std::string ctl(const std::string &command) {
   return out;
 }
 
-struct stream_figures {
+struct StreamFigures {
   size_t requests = 0;
   size_t lost = 0;
   double p50_us = 0, p99_us = 0, p999_us = 0, max_us = 0;
 };
 
 // Requests object 8 back to back for `duration`.
-stream_figures request_stream(MgmtClient &client, std::chrono::milliseconds duration) {
+StreamFigures request_stream(MgmtClient &client, std::chrono::milliseconds duration) {
   std::vector<uint8_t> request(24, 0);
   le_store32(&request[0], 8);
   le_store16(&request[14], 24);
   std::vector<double> us;
-  stream_figures f;
-  for (auto end = clock_type::now() + duration; clock_type::now() < end;) {
-    auto start = clock_type::now();
+  StreamFigures f;
+  for (auto end = ClockType::now() + duration; ClockType::now() < end;) {
+    auto start = ClockType::now();
     auto reply = client.request(request, 2s);
     if (!reply) {
       ++f.lost;
       continue;
     }
-    us.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+    us.push_back(std::chrono::duration<double, std::micro>(ClockType::now() - start).count());
   }
   if (us.empty()) return f;
   std::sort(us.begin(), us.end());
@@ -77,7 +77,7 @@ stream_figures request_stream(MgmtClient &client, std::chrono::milliseconds dura
   return f;
 }
 
-void print(const char *what, const stream_figures &f) {
+void print(const char *what, const StreamFigures &f) {
   std::printf("%s: %zu requests (%zu lost), p50 %.0f us, p99 %.0f us, p99.9 %.0f us, max %.2f ms\n", what,
               f.requests, f.lost, f.p50_us, f.p99_us, f.p999_us, f.max_us / 1000);
 }
@@ -110,10 +110,9 @@ double mac_status_ms(MgmtClient &client) {
   le_store16(&data[0], 128);
   le_store16(&data[2], 44);
   uint32_t res = 99;
-  auto start = clock_type::now();
+  auto start = ClockType::now();
   auto reply = client.object(4001, 0, data, res, 30s);
-  return reply && res == 0 ? std::chrono::duration<double, std::milli>(clock_type::now() - start).count()
-                           : -1;
+  return reply && res == 0 ? std::chrono::duration<double, std::milli>(ClockType::now() - start).count() : -1;
 }
 
 }  // namespace
@@ -154,7 +153,7 @@ int main(int argc, char **argv) {
 
   // Settle after start-up (its first shadow pass over the empty table included), then the idle loop.
   std::this_thread::sleep_for(10s);
-  const stream_figures idle = request_stream(client, 5s);
+  const StreamFigures idle = request_stream(client, 5s);
 
   const std::string learned = ctl("learn 0 1 02:00:00:00:00:00 8192");
   const auto rebuilding = request_stream(client, std::chrono::seconds(seconds));

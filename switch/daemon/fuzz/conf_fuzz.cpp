@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   conf_reset();
   std::vector<uint8_t> image(data, data + size);
-  if (conf_load_image(image) == 0) mgmt_conf(conf_action{CONF_ACTION_READ, 0});
+  if (conf_load_image(image) == 0) mgmt_conf(ConfAction{kConfActionRead, 0});
   conf_reset();
   return 0;
 }

@@ -13,7 +13,7 @@
 
 namespace {
 
-struct chip_bench {
+struct ChipBench {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   std::unique_ptr<SwcApiState> state = std::make_unique<SwcApiState>();
@@ -21,9 +21,9 @@ struct chip_bench {
 };
 
 void init_once() {
-  static std::unique_ptr<chip_bench> bench;
+  static std::unique_ptr<ChipBench> bench;
   if (bench) return;
-  bench = std::make_unique<chip_bench>();
+  bench = std::make_unique<ChipBench>();
   swgenio_attach_in_process(
       [](uint32_t code, std::span<uint8_t> record) { return bench->driver.handle(code, record); });
   swgenio_set_recording(false);
@@ -43,6 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   init_once();
   conf_reset();
   std::vector<uint8_t> image(data, data + size);
-  if (conf_load_image(image) == 0) l2_conf(conf_action{CONF_ACTION_READ, 0});
+  if (conf_load_image(image) == 0) l2_conf(ConfAction{kConfActionRead, 0});
   return 0;
 }

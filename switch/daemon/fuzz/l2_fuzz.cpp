@@ -15,7 +15,7 @@
 
 namespace {
 
-struct chip_bench {
+struct ChipBench {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   std::unique_ptr<SwcApiState> state = std::make_unique<SwcApiState>();
@@ -23,9 +23,9 @@ struct chip_bench {
 };
 
 void init_once() {
-  static std::unique_ptr<chip_bench> bench;
+  static std::unique_ptr<ChipBench> bench;
   if (bench) return;
-  bench = std::make_unique<chip_bench>();
+  bench = std::make_unique<ChipBench>();
   swgenio_attach_in_process(
       [](uint32_t code, std::span<uint8_t> record) { return bench->driver.handle(code, record); });
   swgenio_set_recording(false);
@@ -36,7 +36,7 @@ void init_once() {
   swc_init_state(&setup);
   char dir[] = "/tmp/pv_l2_fuzz.XXXXXX";
   setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
-  conf_module_reg(CONF_MODULE_L2, l2_conf);
+  conf_module_reg(kConfModuleL2, l2_conf);
   mgmt_module_reg(4, l2_mgmt);
   conf_init();
   l2_init();
@@ -46,7 +46,7 @@ void init_once() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   init_once();
-  if (size > MGMT_BUFFER_SIZE) return 0;
+  if (size > kMgmtBufferSize) return 0;
   // Exactly the input's bytes, so any read past their end is caught.
   std::vector<uint8_t> bytes(data, data + size);
   l2_frame_dispatch(1, bytes.data(), bytes.size());

@@ -24,7 +24,7 @@
 
 namespace {
 
-struct chip_bench {
+struct ChipBench {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   std::unique_ptr<SwcApiState> state = std::make_unique<SwcApiState>();
@@ -49,9 +49,9 @@ int open_pair(const char *name) {
 }
 
 void init_once() {
-  static std::unique_ptr<chip_bench> bench;
+  static std::unique_ptr<ChipBench> bench;
   if (bench) return;
-  bench = std::make_unique<chip_bench>();
+  bench = std::make_unique<ChipBench>();
   swgenio_attach_in_process(
       [](uint32_t code, std::span<uint8_t> record) { return bench->driver.handle(code, record); });
   swgenio_set_recording(false);
@@ -63,7 +63,7 @@ void init_once() {
   char dir[] = "/tmp/pv_l3_fuzz.XXXXXX";
   setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
   l3_test_hooks_set(check_command, open_pair);
-  conf_module_reg(CONF_MODULE_L3, l3_conf);
+  conf_module_reg(kConfModuleL3, l3_conf);
   mgmt_module_reg(5, l3_mgmt);
   packet_buffer_init();
   conf_init();
@@ -71,8 +71,8 @@ void init_once() {
 }
 
 // The first leg with a device, so host frames have somewhere to come from.
-bool first_device(l3_leg &leg) {
-  leg = l3_leg{};
+bool first_device(L3Leg &leg) {
+  leg = L3Leg{};
   for (bool exact = true; rl_config_get(leg, exact) >= 0; exact = false)
     if (leg.fd >= 0) return true;
   return false;
@@ -82,7 +82,7 @@ bool first_device(l3_leg &leg) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   init_once();
-  if (size < 1 || size > MGMT_BUFFER_SIZE) return 0;
+  if (size < 1 || size > kMgmtBufferSize) return 0;
   // Exactly the input's bytes, so any read past their end is caught.
   std::vector<uint8_t> bytes(data + 1, data + size);
   switch (data[0] % 4) {
@@ -90,14 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       mgmt_process(bytes.data(), bytes.size());
       break;
     case 1:
-      if (conf_load_image(bytes) == 0) l3_conf(conf_action{CONF_ACTION_READ, 0});
+      if (conf_load_image(bytes) == 0) l3_conf(ConfAction{kConfActionRead, 0});
       break;
     case 2: {
-      l3_leg leg;
+      L3Leg leg;
       if (!first_device(leg)) break;
       send(host_ends.at(l3_tap_txt(leg.rlid)), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      l3_packet_event(leg.fd, FD_EVENT_READ);
-      l3_packet_event(leg.fd, FD_EVENT_READ);
+      l3_packet_event(leg.fd, kFdEventRead);
+      l3_packet_event(leg.fd, kFdEventRead);
       // The frames queued for the chip leave, so the pools do not run dry across inputs.
       packet_queue();
       break;
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     default:
       // The CPU path hands on only frames with a whole Ethernet header.
       if (bytes.size() < 14) break;
-      if (packet_buffer *buffer = packet_alloc(static_cast<uint32_t>(bytes.size()))) {
+      if (PacketBuffer *buffer = packet_alloc(static_cast<uint32_t>(bytes.size()))) {
         std::memcpy(buffer->data, bytes.data(), bytes.size());
         buffer->length = static_cast<uint32_t>(bytes.size());
         buffer->vid = bytes[0] % 8;

@@ -16,7 +16,7 @@ void init_once() {
   char dir[] = "/tmp/pv_mgmt_fuzz.XXXXXX";
   setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
   setenv("PORTVISOR_MGMT_PORT", "0", 1);
-  conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
+  conf_module_reg(kConfModuleMgmt, mgmt_conf);
   mgmt_module_reg(2, conf_mgmt);
   conf_init();
   mgmt_init();
@@ -26,7 +26,7 @@ void init_once() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   init_once();
-  if (size > MGMT_BUFFER_SIZE) return 0;
+  if (size > kMgmtBufferSize) return 0;
   // Exactly the datagram's bytes, so any read past its end is caught.
   std::vector<uint8_t> datagram(data, data + size);
   mgmt_process(datagram.data(), datagram.size());

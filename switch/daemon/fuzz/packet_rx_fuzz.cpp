@@ -15,12 +15,12 @@
 
 namespace {
 
-struct queue_contents {
+struct QueueContents {
   uint32_t header[2] = {};
   std::vector<uint8_t> data;
   bool pending = false;
 };
-queue_contents queue;
+QueueContents queue;
 
 // Data word k of queue 1, as the chip lays the bytes out: most significant first.
 uint32_t data_word(size_t k) {
@@ -48,7 +48,7 @@ int handle(swchip::Driver &driver, uint32_t code, std::span<uint8_t> record) {
   return 0;
 }
 
-struct harness {
+struct Harness {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   SwcApiState state{};
@@ -56,7 +56,7 @@ struct harness {
   SwcPhyContext phy{};
   SwcContext context{};
 
-  harness() {
+  Harness() {
     trace_option_apply("all", "emerg");  // the rejections are expected here; their lines only slow the runs
     swgenio_attach_in_process([this](uint32_t code, std::span<uint8_t> record) {
       // A write to queue 1's control register releases the frame.
@@ -77,7 +77,7 @@ struct harness {
     packet_l3_receiver_set(consume);
   }
   // Reads every byte the receiver was given, so a length past the data shows up under ASan.
-  static void consume(packet_buffer *buffer) {
+  static void consume(PacketBuffer *buffer) {
     volatile uint8_t sum = 0;
     for (uint32_t i = 0; i < buffer->length; ++i) sum = static_cast<uint8_t>(sum + buffer->data[i]);
     packet_free(buffer);
@@ -87,7 +87,7 @@ struct harness {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static harness h;
+  static Harness h;
   if (size < 8) return 0;
   std::memcpy(queue.header, data, 8);  // little-endian host
   queue.data.assign(data + 8, data + size);
@@ -95,8 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int pass = 0; pass < 3 && queue.pending; ++pass) packet_poll();
   packet_queue();
   queue.pending = false;
-  const packet_stats s = packet_stats_get();
-  if (s.free[0] != PACKET_SMALL_COUNT || s.free[1] != PACKET_MEDIUM_COUNT || s.free[2] != PACKET_BIG_COUNT)
+  const PacketStats s = packet_stats_get();
+  if (s.free[0] != kPacketSmallCount || s.free[1] != kPacketMediumCount || s.free[2] != kPacketBigCount)
     std::abort();
   return 0;
 }

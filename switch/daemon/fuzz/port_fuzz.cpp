@@ -21,7 +21,7 @@
 
 namespace {
 
-struct harness {
+struct Harness {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   SwcApiState state{};
@@ -30,12 +30,12 @@ struct harness {
   SwcContext context{};
   SwcManualClock clock;  // the start-up's sleep and PHY waits pass at once
 
-  harness() {
+  Harness() {
     swc_clock_set(&clock);
     trace_option_apply("all", "emerg");  // rejections are expected; their lines only slow the runs
     char dir[] = "/tmp/pv_port_fuzz.XXXXXX";
     setenv("PORTVISOR_WORKDIR", mkdtemp(dir), 1);
-    process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+    process_state().debug_flags[kConfDebugFileDisabled] = 1;  // the store stays in memory
     swgenio_attach_in_process(
         [this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
     swgenio_set_recording(false);
@@ -43,7 +43,7 @@ struct harness {
     phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
     context = SwcContext{swgenio_open("/dev/swgenio", 2), &state, &phy};
     swc_select_context(&context);
-    conf_module_reg(CONF_MODULE_PORT, port_conf);
+    conf_module_reg(kConfModulePort, port_conf);
     mgmt_module_reg(3, port_mgmt);
     conf_init();
     port_init();
@@ -55,17 +55,17 @@ void stored_block(uint32_t id, const uint8_t *data, size_t size) {
   if (!block) return;
   if (size) std::memcpy(block, data, size);
   conf_close(id);
-  port_conf(conf_action{CONF_ACTION_READ, 0});
+  port_conf(ConfAction{kConfActionRead, 0});
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static harness h;
-  if (size < 1 || size > MGMT_BUFFER_SIZE) return 0;
+  static Harness h;
+  if (size < 1 || size > kMgmtBufferSize) return 0;
   if (data[0] & 1) {
-    static const uint32_t blocks[3] = {PORT_CONF_BLOCK, QOS_PORT_CONF_BLOCK, QOS_GEN_CONF_BLOCK};
-    stored_block(blocks[(data[0] >> 1) % 3], data + 1, size - 1);
+    static const uint32_t kBlocks[3] = {kPortConfBlock, kQosPortConfBlock, kQosGenConfBlock};
+    stored_block(kBlocks[(data[0] >> 1) % 3], data + 1, size - 1);
     return 0;
   }
   // Exactly the datagram's bytes, so any read past its end is caught.

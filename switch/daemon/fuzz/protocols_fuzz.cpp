@@ -34,7 +34,7 @@ constexpr uint8_t kBpduHeader[17] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0x02, 0
 constexpr uint8_t kSlowHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x02, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0x09};
 constexpr uint8_t kEapolHeader[14] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x03, 0x02, 0, 0, 0, 0, 0x09, 0x88, 0x8E};
 
-struct harness {
+struct Harness {
   swchip::ChipModel chip;
   swchip::Driver driver{chip};
   SwcManualClock clock;
@@ -44,9 +44,9 @@ struct harness {
   SwcContext context{};
   uint32_t now = 1000000;
 
-  harness() {
+  Harness() {
     trace_option_apply("all", "emerg");
-    process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+    process_state().debug_flags[kConfDebugFileDisabled] = 1;  // the store stays in memory
     swgenio_attach_in_process(
         [this](uint32_t code, std::span<uint8_t> record) { return driver.handle(code, record); });
     swgenio_set_recording(false);
@@ -55,14 +55,14 @@ struct harness {
     phy = SwcPhyContext{0, reinterpret_cast<SwcPhyState *>(phy_state.data())};
     context = SwcContext{swgenio_open("/dev/swgenio", 2), &state, &phy};
     swc_select_context(&context);
-    conf_module_reg(CONF_MODULE_PORT, port_conf);
-    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    conf_module_reg(kConfModulePort, port_conf);
+    conf_module_reg(kConfModuleL2, l2_conf);
     protocols_install();
     conf_init();
     port_init();
     packet_init();
     l2_init();
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) port_status_update(port);
+    for (unsigned port = 1; port <= kPortCount; ++port) port_status_update(port);
     // Both protocols on every port.
     rstp::Config config;
     for (auto &p : config.ports) p.enabled = 1;
@@ -73,8 +73,8 @@ struct harness {
     }
     uint8_t lacp_port[lacp::kPortConfigSize];
     lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp_port);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) swc_lacp_set_portconfig(port, lacp_port);
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) swc_dot1x_set_portconfig(port, dot1x::kAuto);
+    for (unsigned port = 1; port <= kPortCount; ++port) swc_lacp_set_portconfig(port, lacp_port);
+    for (unsigned port = 1; port <= kPortCount; ++port) swc_dot1x_set_portconfig(port, dot1x::kAuto);
     dot1x::SystemConfig dot1x_system;
     dot1x_system.enabled = 1;
     dot1x_system.server = 0x7F000001;  // nothing answers there
@@ -98,7 +98,7 @@ struct harness {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static harness h;
+  static Harness h;
   while (size >= 3) {
     size_t length = static_cast<size_t>(data[0] << 8 | data[1]);
     data += 2;
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     length = length > size ? size : length;
     if (length == 0) break;
     const uint8_t selector = data[0];
-    const unsigned port = 1 + selector % PORT_COUNT;
+    const unsigned port = 1 + selector % kPortCount;
     // The header of the chosen class, then the rest of the frame as it came.
     std::vector<uint8_t> frame;
     if ((selector & 0xC0) == 0xC0)
@@ -126,9 +126,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   // What the engines queued leaves, one frame a millisecond.
   for (int i = 0; i < 1000 && packet_stats_get().tx_list != 0; ++i) h.run(1);
-  const packet_stats stats = packet_stats_get();
-  if (stats.free[0] != PACKET_SMALL_COUNT || stats.free[1] != PACKET_MEDIUM_COUNT ||
-      stats.free[2] != PACKET_BIG_COUNT)
+  const PacketStats stats = packet_stats_get();
+  if (stats.free[0] != kPacketSmallCount || stats.free[1] != kPacketMediumCount ||
+      stats.free[2] != kPacketBigCount)
     std::abort();
   return 0;
 }

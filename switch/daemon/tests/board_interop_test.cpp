@@ -6,7 +6,7 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 TEST_F(SimulatedBoard, DaemonStartsOnTheSimulatorAndIsManagedOverPort28) {
   auto pv = start_portvisor();

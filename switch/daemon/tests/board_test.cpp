@@ -12,7 +12,7 @@
 
 namespace {
 
-struct request_log {
+struct RequestLog {
   std::vector<uint32_t> codes;
   std::vector<std::vector<uint8_t>> records;
 };
@@ -32,14 +32,14 @@ class Board : public ::testing::Test {
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(board_init(), 0);
     output = ::testing::internal::GetCapturedStdout();
-    log = request_log{};
+    log = RequestLog{};
   }
   void TearDown() override {
     board_close();
     swgenio_detach_in_process();
     trace_reset_levels();
   }
-  request_log log;
+  RequestLog log;
   uint32_t gpio_levels = 0x10;
   std::string output;
 };

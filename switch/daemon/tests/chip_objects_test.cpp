@@ -36,12 +36,12 @@ TEST_F(ChipObjects, RegisterIsReadAndWrittenUnderItsMask) {
   le_store32(&data[0], 0x2003);
   le_store32(&data[4], 0x12345678);
   le_store32(&data[8], 0x0000FFFF);
-  EXPECT_EQ(serve(0, MGMT_CMD_SET, data), MGMT_RES_OK);
+  EXPECT_EQ(serve(0, kMgmtCmdSet, data), kMgmtResOk);
   EXPECT_EQ(chip.peek(2, 0, 3), 0x5678u);
   le_store32(&data[4], 0);
-  EXPECT_EQ(serve(0, MGMT_CMD_GET, data), MGMT_RES_OK);
+  EXPECT_EQ(serve(0, kMgmtCmdGet, data), kMgmtResOk);
   EXPECT_EQ(le_load32(&data[4]), 0x5678u);
-  EXPECT_EQ(serve(0, MGMT_CMD_ADD, data), MGMT_RES_FAIL);
+  EXPECT_EQ(serve(0, kMgmtCmdAdd, data), kMgmtResFail);
 }
 
 TEST_F(ChipObjects, RegisterBlockCountMustFitTheObject) {
@@ -52,25 +52,25 @@ TEST_F(ChipObjects, RegisterBlockCountMustFitTheObject) {
   le_store32(&data[12], 0xFFFFFFFF);
   le_store32(&data[16], 0x11);
   le_store32(&data[20], 0x22);
-  EXPECT_EQ(serve(4, MGMT_CMD_SET, data), MGMT_RES_OK);
+  EXPECT_EQ(serve(4, kMgmtCmdSet, data), kMgmtResOk);
   EXPECT_EQ(chip.peek(2, 0, 0x41), 0x22u);
   le_store32(&data[4], 3);  // one value more than the object carries
-  EXPECT_EQ(serve(4, MGMT_CMD_GET, data), MGMT_RES_FAIL);
+  EXPECT_EQ(serve(4, kMgmtCmdGet, data), kMgmtResFail);
   le_store32(&data[4], 0x40000002);  // a count whose byte size wraps in 32 bits
-  EXPECT_EQ(serve(4, MGMT_CMD_GET, data), MGMT_RES_FAIL);
+  EXPECT_EQ(serve(4, kMgmtCmdGet, data), kMgmtResFail);
   EXPECT_EQ(le_load32(&data[16]), 0x11u) << "nothing read";
 }
 
 TEST_F(ChipObjects, ChipIdentityAndCaptureRegistration) {
   std::vector<uint8_t> id(8, 0xEE);
-  EXPECT_EQ(serve(12, MGMT_CMD_GET, id), MGMT_RES_OK);
+  EXPECT_EQ(serve(12, kMgmtCmdGet, id), kMgmtResOk);
   EXPECT_EQ(id, (std::vector<uint8_t>{0x85, 0x73, 0, 0, 1, 0, 0, 0}));
   std::vector<uint8_t> registration(76, 0);
   registration[0] = 1;
-  EXPECT_EQ(serve(13, MGMT_CMD_SET, registration), MGMT_RES_OK);
+  EXPECT_EQ(serve(13, kMgmtCmdSet, registration), kMgmtResOk);
   EXPECT_EQ(chip.peek(2, 0, 0xA0), 1u << 16);
   std::vector<uint8_t> short_record(40, 0);
-  EXPECT_EQ(serve(13, MGMT_CMD_GET, short_record), MGMT_RES_FAIL);
+  EXPECT_EQ(serve(13, kMgmtCmdGet, short_record), kMgmtResFail);
 }
 
 }  // namespace

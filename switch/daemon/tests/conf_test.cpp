@@ -21,7 +21,7 @@ class Conf : public StoreFixture {
     bytes.insert(bytes.end(), head, head + 8);
     bytes.insert(bytes.end(), data.begin(), data.end());
   }
-  static std::vector<uint8_t> header(uint32_t cookie = CONF_COOKIE, uint32_t id = CONF_ID,
+  static std::vector<uint8_t> header(uint32_t cookie = kConfCookie, uint32_t id = kConfId,
                                      uint16_t major = 14, uint16_t minor = 0) {
     std::vector<uint8_t> h(32, 0);
     le_store32(&h[0], cookie);
@@ -49,7 +49,7 @@ TEST_F(Conf, MissingFileCreatesDefaultsAndWritesThem) {
   // Header (8 + 32), data block A (8 + 100), data block B (8 + 64).
   ASSERT_EQ(bytes.size(), 40u + 108u + 72u);
   EXPECT_EQ(le_load32(&bytes[0]), 0u);
-  EXPECT_EQ(le_load32(&bytes[8]), CONF_COOKIE);
+  EXPECT_EQ(le_load32(&bytes[8]), kConfCookie);
   EXPECT_EQ(le_load32(&bytes[12]), bytes.size());
   EXPECT_EQ(le_load32(&bytes[16]), 18u);
   EXPECT_EQ(le_load16(&bytes[20]), 14u);
@@ -109,7 +109,7 @@ TEST_F(Conf, UnchangedCloseDoesNotRewrite) {
 
 TEST_F(Conf, AnyMinorVersionIsAccepted) {
   std::vector<uint8_t> bytes;
-  add_record(bytes, 0, header(CONF_COOKIE, CONF_ID, 14, 99));
+  add_record(bytes, 0, header(kConfCookie, kConfId, 14, 99));
   add_record(bytes, 5, {1, 2, 3, 4});
   write_file(bytes);
   conf_init();
@@ -118,7 +118,7 @@ TEST_F(Conf, AnyMinorVersionIsAccepted) {
 }
 
 TEST_F(Conf, ForeignFilesGiveDefaults) {
-  for (auto h : {header(0x12345678), header(CONF_COOKIE, 17), header(CONF_COOKIE, CONF_ID, 13)}) {
+  for (auto h : {header(0x12345678), header(kConfCookie, 17), header(kConfCookie, kConfId, 13)}) {
     std::vector<uint8_t> bytes;
     add_record(bytes, 0, h);
     add_record(bytes, 5, {1, 2, 3, 4});
@@ -164,7 +164,7 @@ TEST_F(Conf, HugeRecordSizeIsNotAllocated) {
 }
 
 TEST_F(Conf, FileDisabledReadsAndWritesNothing) {
-  process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;
+  process_state().debug_flags[kConfDebugFileDisabled] = 1;
   conf_init();
   EXPECT_TRUE(file().empty());
   EXPECT_NE(conf_open(14, nullptr), nullptr);  // defaults in memory
@@ -181,28 +181,28 @@ TEST_F(Conf, FailedWriteIsReportedAndKeepsTheOldFile) {
   rmdir((conf_file_path() + ".tmp").c_str());
 }
 
-mgmt_object make_object(std::vector<uint8_t> &buf, uint32_t obj_id, uint32_t cmd, size_t data_size) {
+MgmtObject make_object(std::vector<uint8_t> &buf, uint32_t obj_id, uint32_t cmd, size_t data_size) {
   buf.assign(16 + data_size, 0);
   le_store32(&buf[0], obj_id);
   le_store32(&buf[4], cmd);
   le_store32(&buf[8], 77);
   le_store16(&buf[14], static_cast<uint16_t>(buf.size()));
-  return mgmt_object{buf.data(), static_cast<uint16_t>(buf.size())};
+  return MgmtObject{buf.data(), static_cast<uint16_t>(buf.size())};
 }
 
 TEST_F(Conf, InfoObjectCopiesTheHeader) {
   conf_init();
   std::vector<uint8_t> buf;
-  mgmt_object obj = make_object(buf, 2000, MGMT_CMD_GET, 16);
+  MgmtObject obj = make_object(buf, 2000, kMgmtCmdGet, 16);
   conf_mgmt(obj);
   EXPECT_EQ(obj.res(), 0u);
-  EXPECT_EQ(obj.data32(0), CONF_COOKIE);
+  EXPECT_EQ(obj.data32(0), kConfCookie);
   EXPECT_EQ(obj.data32(4), 220u);
   EXPECT_EQ(obj.data32(8), 18u);
-  obj = make_object(buf, 2000, MGMT_CMD_SET, 16);
+  obj = make_object(buf, 2000, kMgmtCmdSet, 16);
   conf_mgmt(obj);
   EXPECT_EQ(obj.res(), 1u);
-  obj = make_object(buf, 2000, MGMT_CMD_GET, 8);  // too small for the header words
+  obj = make_object(buf, 2000, kMgmtCmdGet, 8);  // too small for the header words
   conf_mgmt(obj);
   EXPECT_EQ(obj.res(), 1u);
 }
@@ -212,7 +212,7 @@ TEST_F(Conf, DefaultRequestIsBusyUntilTheTimerRestores) {
   conf_create(5, 4);
   conf_close(5);
   std::vector<uint8_t> buf;
-  mgmt_object obj = make_object(buf, 2001, MGMT_CMD_SET, 4);
+  MgmtObject obj = make_object(buf, 2001, kMgmtCmdSet, 4);
   le_store32(obj.data(), 2);
   conf_mgmt(obj);
   EXPECT_EQ(obj.res(), 1u);
@@ -230,7 +230,7 @@ TEST_F(Conf, DefaultRequestIsBusyUntilTheTimerRestores) {
 TEST_F(Conf, OtherConfObjects) {
   std::vector<uint8_t> buf;
   for (uint32_t id : {2002u, 2003u, 2999u}) {
-    mgmt_object obj = make_object(buf, id, MGMT_CMD_GET, 4);
+    MgmtObject obj = make_object(buf, id, kMgmtCmdGet, 4);
     conf_mgmt(obj);
     EXPECT_EQ(obj.res(), 1u) << id;
   }

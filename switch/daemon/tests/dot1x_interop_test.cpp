@@ -19,7 +19,7 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 class Dot1xOnFrontPort : public SimulatedBoard {
  protected:

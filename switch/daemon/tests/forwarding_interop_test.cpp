@@ -21,9 +21,9 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
-constexpr uint32_t HOSTS = 4;  // on ports 1..4
+constexpr uint32_t kHosts = 4;  // on ports 1..4
 std::string host_ns(uint32_t port) {
   return "pvfwd-" + std::to_string(getpid()) + "-h" + std::to_string(port);
 }
@@ -35,9 +35,9 @@ std::string in_host(uint32_t port, const std::string &command) {
 }
 
 // Every frame an interface of a host namespace sees, both directions, as queued on a raw socket.
-class capture {
+class Capture {
  public:
-  capture(const std::string &ns, const std::string &ifname)
+  Capture(const std::string &ns, const std::string &ifname)
       : socket_(ifname, ns, {.nonblocking = true, .receive_buffer = 4 << 20}) {}
   bool ok() const { return socket_.ok(); }
   // The frames queued so far, padded to 60 bytes as a wire carries them.
@@ -76,10 +76,10 @@ std::vector<uint32_t> members(uint32_t number, std::initializer_list<uint32_t> p
   return words;
 }
 
-class board_hosts : public ::testing::Environment {
+class BoardHosts : public ::testing::Environment {
  public:
   void SetUp() override {
-    for (uint32_t p = 1; p <= HOSTS; ++p) {
+    for (uint32_t p = 1; p <= kHosts; ++p) {
       ASSERT_TRUE(run("ip netns add " + host_ns(p)));
       ASSERT_TRUE(run(in_host(p, "ip link set lo up")));
       // Nothing of the hosts' own making (IPv6 neighbour discovery) on the wire.
@@ -88,10 +88,10 @@ class board_hosts : public ::testing::Environment {
     }
   }
   void TearDown() override {
-    for (uint32_t p = 1; p <= HOSTS; ++p) run("ip netns del " + host_ns(p));
+    for (uint32_t p = 1; p <= kHosts; ++p) run("ip netns del " + host_ns(p));
   }
 };
-const auto *const hosts_environment = ::testing::AddGlobalTestEnvironment(new board_hosts);
+const auto *const kHostsEnvironment = ::testing::AddGlobalTestEnvironment(new BoardHosts);
 
 class Forwarding : public ::testing::Test {
  protected:
@@ -99,7 +99,7 @@ class Forwarding : public ::testing::Test {
     unlink(device().c_str());
     simulator = start_chip_simulator(device(), dir.path() + "/ctl", {"--front-ports", "swp"});
     ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
-    for (uint32_t p = 1; p <= HOSTS; ++p) {
+    for (uint32_t p = 1; p <= kHosts; ++p) {
       const std::string tap = "swp" + std::to_string(p);
       ASSERT_TRUE(run("ip link set " + tap + " netns " + host_ns(p)));
       ASSERT_TRUE(run(in_host(p, "ip addr add " + host_ip(p) + "/24 dev " + tap)));
@@ -121,7 +121,7 @@ class Forwarding : public ::testing::Test {
     bool ready = false;
     for (int i = 0; i < 600 && !ready; ++i) {
       uint32_t res = 99;
-      ready = client.object(8, MGMT_CMD_GET, std::vector<uint8_t>(8), res, 50ms).has_value() && res == 0;
+      ready = client.object(8, kMgmtCmdGet, std::vector<uint8_t>(8), res, 50ms).has_value() && res == 0;
     }
     ASSERT_TRUE(ready) << daemon->output();
   }
@@ -140,7 +140,7 @@ class Forwarding : public ::testing::Test {
   std::optional<std::vector<uint8_t>> get(uint32_t obj_id, const std::vector<uint8_t> &data) {
     MgmtClient own{28};
     uint32_t res = 99;
-    auto reply = own.object(obj_id, MGMT_CMD_GET, data, res, 10s);
+    auto reply = own.object(obj_id, kMgmtCmdGet, data, res, 10s);
     EXPECT_EQ(res, 0u) << obj_id;
     return reply;
   }
@@ -158,13 +158,13 @@ class Forwarding : public ::testing::Test {
   uint32_t responders(uint32_t from, const std::string &to) {
     const std::string out = output_of(in_host(from, "ping -n -c 2 -i 0.5 -W 1 " + to + " 2>&1"));
     uint32_t bits = 0;
-    for (uint32_t p = 1; p <= HOSTS; ++p) {
+    for (uint32_t p = 1; p <= kHosts; ++p) {
       if (out.find("from " + host_ip(p) + ":") != std::string::npos) bits |= 1u << p;
     }
     return bits;
   }
   void forget_neighbours() {
-    for (uint32_t p = 1; p <= HOSTS; ++p) run(in_host(p, "ip neigh flush all"));
+    for (uint32_t p = 1; p <= kHosts; ++p) run(in_host(p, "ip neigh flush all"));
   }
   TempDir dir;
   MgmtClient client{28};
@@ -176,7 +176,7 @@ TEST_F(Forwarding, LearnedUnicastBroadcastAndMulticastCrossTheSwitch) {
   ASSERT_TRUE(reaches(2, 3));
   ASSERT_TRUE(reaches(2, 4));
   // Both addresses are learned now: a further exchange between 2 and 3 never shows on port 4.
-  capture bystander(host_ns(4), "swp4");
+  Capture bystander(host_ns(4), "swp4");
   ASSERT_TRUE(bystander.ok());
   ASSERT_TRUE(ping(2, host_ip(3), "-c 5 -i 0.2 -W 1"));
   for (const auto &f : bystander.take())
@@ -204,18 +204,18 @@ class Mirroring : public Forwarding {
  protected:
   // Port 1 joins ports 2..4 in VLAN 2; port 3 watches port 1 both ways.
   void configure() {
-    ASSERT_EQ(object(4004, MGMT_CMD_ADD, table_of(32, {{2, 1, 1, 1, 1, 1, 1, 1}})), 0u);
-    ASSERT_EQ(object(4006, MGMT_CMD_SET, table_of(20, {{1, 0, 2, 0, 0}})), 0u);
-    ASSERT_EQ(object(4009, MGMT_CMD_SET, u32_data(3)), 0u);
-    ASSERT_EQ(object(4010, MGMT_CMD_SET, table_of(8, {{1, 1}})), 0u);
-    ASSERT_EQ(object(4013, MGMT_CMD_SET, table_of(8, {{1, 1}})), 0u);
+    ASSERT_EQ(object(4004, kMgmtCmdAdd, table_of(32, {{2, 1, 1, 1, 1, 1, 1, 1}})), 0u);
+    ASSERT_EQ(object(4006, kMgmtCmdSet, table_of(20, {{1, 0, 2, 0, 0}})), 0u);
+    ASSERT_EQ(object(4009, kMgmtCmdSet, u32_data(3)), 0u);
+    ASSERT_EQ(object(4010, kMgmtCmdSet, table_of(8, {{1, 1}})), 0u);
+    ASSERT_EQ(object(4013, kMgmtCmdSet, table_of(8, {{1, 1}})), 0u);
   }
   // Every frame port 1's host sends and receives while it exchanges with port 2 arrives at the
   // monitor's host as well.
   void expect_monitor_sees_port_1() {
     ASSERT_TRUE(reaches(1, 2));
     forget_neighbours();
-    capture watched(host_ns(1), "swp1"), monitor(host_ns(3), "swp3");
+    Capture watched(host_ns(1), "swp1"), monitor(host_ns(3), "swp3");
     ASSERT_TRUE(watched.ok() && monitor.ok());
     ASSERT_TRUE(ping(1, host_ip(2), "-c 5 -i 0.2 -W 1"));
     ASSERT_TRUE(ping(2, host_ip(1), "-c 5 -i 0.2 -W 1"));
@@ -249,8 +249,8 @@ class PrivateVlans : public Forwarding {
  protected:
   // Port 3 shares a private VLAN with port 2 and another with port 4; ports 2 and 4 share none.
   void configure() {
-    ASSERT_EQ(object(4011, MGMT_CMD_ADD, table_of(32, {members(2, {2, 3}), members(3, {3, 4})})), 0u);
-    ASSERT_EQ(object(4011, MGMT_CMD_DEL, table_of(32, {members(1, {})})), 0u);
+    ASSERT_EQ(object(4011, kMgmtCmdAdd, table_of(32, {members(2, {2, 3}), members(3, {3, 4})})), 0u);
+    ASSERT_EQ(object(4011, kMgmtCmdDel, table_of(32, {members(1, {})})), 0u);
   }
   void expect_separated() {
     ASSERT_TRUE(reaches(3, 2));
@@ -271,7 +271,7 @@ TEST_F(PrivateVlans, PortsOutsideEachOthersPrivateVlanAreSeparatedAlsoAfterARest
   start_portvisor();
   expect_separated();
   // Back to one private VLAN of all ports: 2 and 4 meet again.
-  ASSERT_EQ(object(4011, MGMT_CMD_ADD, table_of(32, {members(1, {1, 2, 3, 4, 5, 6})})), 0u);
+  ASSERT_EQ(object(4011, kMgmtCmdAdd, table_of(32, {members(1, {1, 2, 3, 4, 5, 6})})), 0u);
   EXPECT_TRUE(reaches(2, 4));
 }
 

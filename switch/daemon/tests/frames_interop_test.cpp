@@ -36,16 +36,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string peer_ns = "frames-peer-" + std::to_string(getpid());
+const std::string kPeerNs = "frames-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp1 and swp2 once the simulator made them.
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(peer_ns));
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(kPeerNs));
 
 // A raw socket on an interface of the peer namespace.
-class peer_socket : public PacketSocket {
+class PeerSocket : public PacketSocket {
  public:
-  explicit peer_socket(const std::string &ifname) : PacketSocket(ifname, peer_ns) {}
+  explicit PeerSocket(const std::string &ifname) : PacketSocket(ifname, kPeerNs) {}
 };
 
 std::vector<uint8_t> frame_to(const std::vector<uint8_t> &destination, uint16_t type, size_t length,
@@ -58,7 +58,7 @@ std::vector<uint8_t> frame_to(const std::vector<uint8_t> &destination, uint16_t 
   f[13] = static_cast<uint8_t>(type);
   return f;
 }
-const std::vector<uint8_t> bridge_group = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
+const std::vector<uint8_t> kBridgeGroup = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00};
 
 class FrontPorts : public ::testing::Test {
  protected:
@@ -66,7 +66,7 @@ class FrontPorts : public ::testing::Test {
     simulator = start_chip_simulator(device(), dir.path() + "/ctl", {"--front-ports", "swp"});
     ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
     // Without IPv6 the peer's stack sends nothing of its own that could be counted with the test's frames.
-    for (const char *port : {"swp1", "swp2"}) ASSERT_TRUE(move_to_netns(port, peer_ns));
+    for (const char *port : {"swp1", "swp2"}) ASSERT_TRUE(move_to_netns(port, kPeerNs));
   }
   void TearDown() override {
     kill(simulator->pid(), SIGTERM);
@@ -120,7 +120,7 @@ class PacketPathOnFrontPorts : public FrontPorts {
 
 std::vector<std::vector<uint8_t>> l2_frames;
 std::vector<uint32_t> l2_ports;
-void keep_l2(packet_buffer *buffer) {
+void keep_l2(PacketBuffer *buffer) {
   l2_frames.emplace_back(buffer->data, buffer->data + buffer->length);
   l2_ports.push_back(buffer->poag_no);
   packet_free(buffer);
@@ -133,9 +133,9 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
   ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_BLOCKING), 0);
   ASSERT_EQ(swc_port_auth_state_set(2, SWC_AUTH_STATE_NONE), 0);
   ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
-  peer_socket peer1("swp1"), peer2("swp2");
+  PeerSocket peer1("swp1"), peer2("swp2");
   ASSERT_TRUE(peer1.ok() && peer2.ok());
-  auto bpdu = frame_to(bridge_group, 0x0026, 60, 0);
+  auto bpdu = frame_to(kBridgeGroup, 0x0026, 60, 0);
   bpdu[14] = 0x42;
   bpdu[15] = 0x42;
   bpdu[16] = 0x03;
@@ -163,15 +163,15 @@ TEST_F(PacketPathOnFrontPorts, ReservedFramesReachTheReceiverWhateverThePortStat
 }
 
 TEST_F(PacketPathOnFrontPorts, BurstAndMalformedFramesLeaveThePoolsFull) {
-  ASSERT_TRUE(run("ip netns exec " + peer_ns + " ip link set swp1 mtu 9000"));
+  ASSERT_TRUE(run("ip netns exec " + kPeerNs + " ip link set swp1 mtu 9000"));
   ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_BLOCKING), 0);
-  peer_socket peer("swp1");
+  PeerSocket peer("swp1");
   ASSERT_TRUE(peer.ok());
   const unsigned burst = 200;
   for (unsigned i = 0; i < burst; ++i)
-    ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 60 + (i * 37) % 1400, static_cast<uint8_t>(i))));
-  ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 3000, 1)));  // beyond the CPU queue's window
-  ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 14, 0)));    // a runt: header only
+    ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 60 + (i * 37) % 1400, static_cast<uint8_t>(i))));
+  ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 3000, 1)));  // beyond the CPU queue's window
+  ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 14, 0)));    // a runt: header only
   // The chip's queue overflows under the burst and drops the rest itself; wait until nothing moves.
   uint32_t seen = 0;
   for (int quiet = 0; quiet < 20;) {
@@ -180,7 +180,7 @@ TEST_F(PacketPathOnFrontPorts, BurstAndMalformedFramesLeaveThePoolsFull) {
     quiet = now == seen ? quiet + 1 : 0;
     seen = now;
   }
-  const packet_stats s = packet_stats_get();
+  const PacketStats s = packet_stats_get();
   EXPECT_GT(packet_rx_count(1), 0u);
   EXPECT_LE(packet_rx_count(1) + s.rx_dropped, burst + 1) << "the oversized frame never reaches the CPU";
   EXPECT_EQ(s.rx_undelivered, packet_rx_count(1)) << "no receiver: each frame counted and freed";
@@ -200,7 +200,7 @@ class DaemonOnFrontPorts : public FrontPorts {
     uint32_t res = 99;
     // Starting the chip through the simulator's socket takes a while on a loaded machine.
     for (int i = 0; i < 600 && !ready; ++i)
-      ready = client.object(1002, MGMT_CMD_GET, std::vector<uint8_t>(28), res, 50ms).has_value();
+      ready = client.object(1002, kMgmtCmdGet, std::vector<uint8_t>(28), res, 50ms).has_value();
     ASSERT_TRUE(ready) << daemon->output();
     // The ports come up through the status poll; frames from a port whose link is down go nowhere.
     ASSERT_TRUE(daemon->wait_for_output("portvisor/packet/packet_init(", 5s)) << daemon->output();
@@ -224,22 +224,22 @@ class DaemonOnFrontPorts : public FrontPorts {
   // Object 1002: free small, medium, big; rx list, tx list, dropped, undelivered.
   std::vector<uint32_t> pools() {
     uint32_t res = 99;
-    auto w = words(1002, MGMT_CMD_GET, std::vector<uint8_t>(28), res);
+    auto w = words(1002, kMgmtCmdGet, std::vector<uint8_t>(28), res);
     EXPECT_EQ(res, 0u);
     return w;
   }
   void expect_daemon_pools_full() {
     const auto p = pools();
     ASSERT_EQ(p.size(), 7u);
-    EXPECT_EQ(p[0], PACKET_SMALL_COUNT);
-    EXPECT_EQ(p[1], PACKET_MEDIUM_COUNT);
-    EXPECT_EQ(p[2], PACKET_BIG_COUNT);
+    EXPECT_EQ(p[0], kPacketSmallCount);
+    EXPECT_EQ(p[1], kPacketMediumCount);
+    EXPECT_EQ(p[2], kPacketBigCount);
     EXPECT_EQ(p[3] + p[4], 0u) << "frames left in the lists";
   }
   // Object 1000: frames received per CPU queue.
   std::vector<uint32_t> rx_counters() {
     uint32_t res = 99;
-    auto w = words(1000, MGMT_CMD_GET, std::vector<uint8_t>(12), res);
+    auto w = words(1000, kMgmtCmdGet, std::vector<uint8_t>(12), res);
     EXPECT_EQ(res, 0u);
     return w;
   }
@@ -263,7 +263,7 @@ class DaemonOnFrontPorts : public FrontPorts {
     std::copy(source.begin(), source.end(), data.begin() + 8);
     std::copy(destination.begin(), destination.end(), data.begin() + 16);
     uint32_t res = 99;
-    words(1001, MGMT_CMD_SET, data, res);
+    words(1001, kMgmtCmdSet, data, res);
     return res;
   }
   std::unique_ptr<ChildProcess> daemon;
@@ -272,14 +272,14 @@ class DaemonOnFrontPorts : public FrontPorts {
 TEST_F(DaemonOnFrontPorts, ServesThePacketObjectsWithPoolsFullAfterStart) {
   expect_daemon_pools_full();
   uint32_t res = 99;
-  ASSERT_EQ(words(1000, MGMT_CMD_SET, std::vector<uint8_t>(12), res).size(), 3u);
+  ASSERT_EQ(words(1000, kMgmtCmdSet, std::vector<uint8_t>(12), res).size(), 3u);
   EXPECT_EQ(res, 0u);
 }
 
 TEST_F(DaemonOnFrontPorts, FrameFromThePeerReachesTheReceivePath) {
-  peer_socket peer("swp1");
+  PeerSocket peer("swp1");
   ASSERT_TRUE(peer.ok());
-  auto frame = frame_to(bridge_group, 0x88B5, 60, 0x5A);
+  auto frame = frame_to(kBridgeGroup, 0x88B5, 60, 0x5A);
   frame[14] = 0xC0;
   frame[15] = 0xDE;
   // The peer's link may still be coming up in the daemon's poll: send until the frame is seen.
@@ -297,7 +297,7 @@ TEST_F(DaemonOnFrontPorts, FrameFromThePeerReachesTheReceivePath) {
 }
 
 TEST_F(DaemonOnFrontPorts, TransmittedFrameIsCapturedByThePeerByteForByte) {
-  peer_socket peer("swp2");
+  PeerSocket peer("swp2");
   ASSERT_TRUE(peer.ok());
   const std::vector<uint8_t> source{0x02, 0x00, 0x00, 0x00, 0x0C, 0x01},
       destination{0x02, 0x00, 0x00, 0x00, 0x0B, 0x02};
@@ -320,21 +320,21 @@ TEST_F(DaemonOnFrontPorts, TransmittedFrameIsCapturedByThePeerByteForByte) {
 }
 
 TEST_F(DaemonOnFrontPorts, BurstOfFramesLeavesThePoolsFull) {
-  peer_socket peer("swp1");
+  PeerSocket peer("swp1");
   ASSERT_TRUE(peer.ok());
   const auto before = pools();
   ASSERT_EQ(before.size(), 7u);
   // A first frame through, so the burst does not meet a link still coming up.
   bool seen = false;
   for (int i = 0; i < 50 && !seen; ++i) {
-    ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 60, 0)));
+    ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 60, 0)));
     seen = daemon->wait_for_output("Rx frame, port: 1", 200ms);
   }
   ASSERT_TRUE(seen) << daemon->output();
   const uint32_t start = settled_rx_counters().at(1);
   const unsigned burst = 500;
   for (unsigned i = 0; i < burst; ++i)
-    ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 60 + (i * 37) % 1400, static_cast<uint8_t>(i))));
+    ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 60 + (i * 37) % 1400, static_cast<uint8_t>(i))));
   const uint32_t taken = settled_rx_counters().at(1) - start;
   EXPECT_GT(taken, 0u);
   EXPECT_LE(taken, burst) << "the chip's queue may overflow, but never makes frames up";
@@ -348,20 +348,20 @@ TEST_F(DaemonOnFrontPorts, BurstOfFramesLeavesThePoolsFull) {
 // Oversized frames stop at the chip; the shortest frame a peer can put on the wire, a bare header, is
 // taken, counted and freed without anything read beyond it (asan watches the daemon's side in its build).
 TEST_F(DaemonOnFrontPorts, OversizedFramesAreDroppedAndARuntIsFreed) {
-  ASSERT_TRUE(run("ip netns exec " + peer_ns + " ip link set swp1 mtu 9000"));
-  peer_socket peer("swp1");
+  ASSERT_TRUE(run("ip netns exec " + kPeerNs + " ip link set swp1 mtu 9000"));
+  PeerSocket peer("swp1");
   ASSERT_TRUE(peer.ok());
   bool seen = false;
   for (int i = 0; i < 50 && !seen; ++i) {
-    ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 60, 0)));
+    ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 60, 0)));
     seen = daemon->wait_for_output("Rx frame, port: 1", 200ms);
   }
   ASSERT_TRUE(seen) << daemon->output();
   const uint32_t start = settled_rx_counters().at(1);
-  ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 3000, 1)));  // beyond the port's maximum length
-  ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 9000, 2)));  // a jumbo no port takes
-  ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 14, 3)));    // a runt: the header alone
-  ASSERT_TRUE(peer.send(frame_to(bridge_group, 0x8809, 64, 4)));
+  ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 3000, 1)));  // beyond the port's maximum length
+  ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 9000, 2)));  // a jumbo no port takes
+  ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 14, 3)));    // a runt: the header alone
+  ASSERT_TRUE(peer.send(frame_to(kBridgeGroup, 0x8809, 64, 4)));
   ASSERT_TRUE(daemon->wait_for_output("Length: 64", 5s)) << daemon->output();
   EXPECT_EQ(settled_rx_counters().at(1), start + 2) << daemon->output();
   // The runt crossed the wire padded to the minimum frame, as a sending interface pads it.
@@ -384,11 +384,11 @@ TEST_F(FrontPorts, FrameTheCpuSendsLeavesOnItsTapUnchanged) {
   ASSERT_EQ(swc_port_stp_state_set(2, SWC_STP_STATE_FORWARDING), 0);
   packet_buffer_init();
 
-  peer_socket peer("swp2");
+  PeerSocket peer("swp2");
   ASSERT_TRUE(peer.ok());
   for (size_t length : {size_t{42}, size_t{60}, size_t{1514}}) {
     auto frame = frame_to({0x02, 0x00, 0x00, 0x00, 0x0B, 0x02}, 0x88B5, length, static_cast<uint8_t>(length));
-    packet_buffer *buffer = packet_alloc(static_cast<uint32_t>(length));
+    PacketBuffer *buffer = packet_alloc(static_cast<uint32_t>(length));
     ASSERT_NE(buffer, nullptr);
     std::copy(frame.begin(), frame.end(), buffer->data);
     buffer->length = static_cast<uint32_t>(length);
@@ -400,7 +400,7 @@ TEST_F(FrontPorts, FrameTheCpuSendsLeavesOnItsTapUnchanged) {
     if (frame.size() < 60) frame.resize(60, 0);  // as on a wire
     EXPECT_EQ(*got, frame);
   }
-  EXPECT_EQ(packet_stats_get().free[2], PACKET_BIG_COUNT);
+  EXPECT_EQ(packet_stats_get().free[2], kPacketBigCount);
   swc_select_context(nullptr);
   swgenio_close(fd);
 }

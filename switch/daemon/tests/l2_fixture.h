@@ -18,14 +18,14 @@ class L2Fixture : public DaemonOnChip {
   void SetUp() override {
     DaemonOnChip::SetUp();
     map_board_ports();
-    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    conf_module_reg(kConfModuleL2, l2_conf);
     mgmt_module_reg(4, l2_mgmt);
     conf_init();
     l2_init();
   }
   void TearDown() override {
-    for (int c = 0; c < L2_FRAME_CLASSES; ++c) l2_frame_receiver_set(static_cast<l2_frame_class>(c), nullptr);
-    conf_module_reg(CONF_MODULE_L2, nullptr);
+    for (int c = 0; c < kL2FrameClasses; ++c) l2_frame_receiver_set(static_cast<L2FrameClass>(c), nullptr);
+    conf_module_reg(kConfModuleL2, nullptr);
     DaemonOnChip::TearDown();
   }
   // The daemon's next start on the same work directory and chip.

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr uint32_t ALL_CHIP_PORTS = 0x5F;
+constexpr uint32_t kAllChipPorts = 0x5F;
 
 unsigned chip_port(uint32_t port) {
   return port == 6 ? 6 : port - 1;
@@ -21,7 +21,7 @@ unsigned chip_port(uint32_t port) {
 std::vector<uint8_t> host_mac(uint32_t host) {
   return {0x02, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(host)};
 }
-const std::vector<uint8_t> BROADCAST(6, 0xFF);
+const std::vector<uint8_t> kBroadcast(6, 0xFF);
 
 std::vector<uint8_t> ip_frame(const std::vector<uint8_t> &destination, uint32_t from_host) {
   std::vector<uint8_t> f(60, 0x45);
@@ -39,9 +39,9 @@ class L2Forwarding : public L2Fixture {
  protected:
   void SetUp() override {
     L2Fixture::SetUp();
-    chip.write(2, 0, 0x0D, ALL_CHIP_PORTS);
-    chip.write(2, 0, 0x10, ALL_CHIP_PORTS);
-    chip.write(2, 0, 0x04, ALL_CHIP_PORTS);
+    chip.write(2, 0, 0x0D, kAllChipPorts);
+    chip.write(2, 0, 0x10, kAllChipPorts);
+    chip.write(2, 0, 0x04, kAllChipPorts);
     for (uint32_t p = 1; p <= 6; ++p) {
       chip.write(1, chip_port(p), 0, chip.peek(1, chip_port(p), 0) | 1u << 16);
       ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_STATE_FORWARDING), 0);
@@ -65,7 +65,7 @@ class L2Forwarding : public L2Fixture {
   }
   // Host h on port p announces itself, so the chip learns where it is.
   void attach(uint32_t host, uint32_t port) {
-    chip.receive_frame(chip_port(port), ip_frame(BROADCAST, host));
+    chip.receive_frame(chip_port(port), ip_frame(kBroadcast, host));
     out.clear();
   }
   uint32_t send(uint32_t port, const std::vector<uint8_t> &destination, uint32_t from_host) {
@@ -73,16 +73,16 @@ class L2Forwarding : public L2Fixture {
     return delivered();
   }
   static std::vector<uint8_t> pvlan_record(uint32_t number, std::initializer_list<uint32_t> ports) {
-    l2_pvlan_entry e{};
+    L2PvlanEntry e{};
     e.pvlan_no = number;
     for (uint32_t p : ports) e.member[p] = 1;
-    std::vector<uint8_t> r(L2_PVLAN_RECORD_SIZE);
+    std::vector<uint8_t> r(kL2PvlanRecordSize);
     l2_pvlan_record_store(r.data(), e);
     return r;
   }
   static std::vector<uint8_t> mirror_record(uint32_t port) {
-    std::vector<uint8_t> r(L2_MIRROR_RECORD_SIZE);
-    l2_mirror_record_store(r.data(), l2_mirror_entry{port, 1});
+    std::vector<uint8_t> r(kL2MirrorRecordSize);
+    l2_mirror_record_store(r.data(), L2MirrorEntry{port, 1});
     return r;
   }
   std::map<unsigned, std::vector<std::vector<uint8_t>>> out;
@@ -93,17 +93,17 @@ constexpr uint32_t bit(uint32_t port) {
 }
 
 TEST_F(L2Forwarding, LearnedUnicastReachesItsPortAloneAndBroadcastStaysInTheVlan) {
-  EXPECT_EQ(send(2, BROADCAST, 2), bit(3) | bit(4) | bit(5) | bit(6));
+  EXPECT_EQ(send(2, kBroadcast, 2), bit(3) | bit(4) | bit(5) | bit(6));
   EXPECT_EQ(send(3, host_mac(2), 3), bit(2)) << "the reply to a learned address";
   EXPECT_EQ(send(2, host_mac(3), 2), bit(3));
   const std::vector<uint8_t> multicast{0x01, 0x00, 0x5E, 0x00, 0x00, 0x07};
   EXPECT_EQ(send(4, multicast, 4), bit(2) | bit(3) | bit(5) | bit(6));
-  EXPECT_EQ(send(1, BROADCAST, 1), bit(6)) << "port 1 is alone in VLAN 1 with the trunk";
+  EXPECT_EQ(send(1, kBroadcast, 1), bit(6)) << "port 1 is alone in VLAN 1 with the trunk";
 }
 
 TEST_F(L2Forwarding, StaticEntriesSendToTheirPorts) {
-  l2_mac_entry one{2, {0x02, 0, 0, 0, 0, 0x44}, {0, 0, 0, 1, 0, 0}};
-  l2_mac_entry two{2, {0x02, 0, 0, 0, 0, 0x45}, {0, 0, 1, 1, 0, 0}};
+  L2MacEntry one{2, {0x02, 0, 0, 0, 0, 0x44}, {0, 0, 0, 1, 0, 0}};
+  L2MacEntry two{2, {0x02, 0, 0, 0, 0, 0x45}, {0, 0, 1, 1, 0, 0}};
   ASSERT_GE(mac_config_add(one), 0);
   ASSERT_GE(mac_config_add(two), 0);
   EXPECT_EQ(send(2, host_mac(0x44), 2), bit(4));
@@ -116,18 +116,18 @@ TEST_F(L2Forwarding, MirroredPortsFramesBothWaysReachTheMonitor) {
   attach(3, 3);
   attach(4, 4);
   // Port 1 watches port 2 although it is in another VLAN.
-  ASSERT_EQ(res(request(4009, MGMT_CMD_SET, {1, 0, 0, 0})), 0u);
-  ASSERT_EQ(res(request(4010, MGMT_CMD_SET, table(8, {mirror_record(2)}))), 0u);
-  ASSERT_EQ(res(request(4013, MGMT_CMD_SET, table(8, {mirror_record(2)}))), 0u);
+  ASSERT_EQ(res(request(4009, kMgmtCmdSet, {1, 0, 0, 0})), 0u);
+  ASSERT_EQ(res(request(4010, kMgmtCmdSet, table(8, {mirror_record(2)}))), 0u);
+  ASSERT_EQ(res(request(4013, kMgmtCmdSet, table(8, {mirror_record(2)}))), 0u);
   EXPECT_EQ(send(2, host_mac(3), 2), bit(3) | bit(1)) << "sent by port 2";
   EXPECT_EQ(send(3, host_mac(2), 3), bit(2) | bit(1)) << "received by port 2";
   EXPECT_EQ(send(3, host_mac(4), 3), bit(4)) << "between other ports";
-  EXPECT_EQ(send(2, BROADCAST, 2), bit(1) | bit(3) | bit(4) | bit(5) | bit(6));
+  EXPECT_EQ(send(2, kBroadcast, 2), bit(1) | bit(3) | bit(4) | bit(5) | bit(6));
   // Mirroring off again: the copies stop.
   std::vector<uint8_t> off = mirror_record(2);
   off[4] = 0;
-  ASSERT_EQ(res(request(4010, MGMT_CMD_SET, table(8, {off}))), 0u);
-  ASSERT_EQ(res(request(4013, MGMT_CMD_SET, table(8, {off}))), 0u);
+  ASSERT_EQ(res(request(4010, kMgmtCmdSet, table(8, {off}))), 0u);
+  ASSERT_EQ(res(request(4013, kMgmtCmdSet, table(8, {off}))), 0u);
   EXPECT_EQ(send(2, host_mac(3), 2), bit(3));
   EXPECT_EQ(send(3, host_mac(2), 3), bit(2));
 }
@@ -136,15 +136,15 @@ TEST_F(L2Forwarding, PortsReachOnlyThePortsOfTheirPrivateVlans) {
   attach(2, 2);
   attach(3, 3);
   attach(4, 4);
-  ASSERT_EQ(res(request(4011, MGMT_CMD_ADD, table(32, {pvlan_record(2, {2, 3}), pvlan_record(3, {3, 4})}))),
+  ASSERT_EQ(res(request(4011, kMgmtCmdAdd, table(32, {pvlan_record(2, {2, 3}), pvlan_record(3, {3, 4})}))),
             0u);
-  ASSERT_EQ(res(request(4011, MGMT_CMD_DEL, table(32, {pvlan_record(1, {})}))), 0u);
+  ASSERT_EQ(res(request(4011, kMgmtCmdDel, table(32, {pvlan_record(1, {})}))), 0u);
   EXPECT_EQ(send(2, host_mac(3), 2), bit(3));
   EXPECT_EQ(send(2, host_mac(4), 2), 0u) << "ports 2 and 4 share no private VLAN";
   EXPECT_EQ(send(4, host_mac(2), 4), 0u);
   EXPECT_EQ(send(4, host_mac(3), 4), bit(3));
-  EXPECT_EQ(send(3, BROADCAST, 3), bit(2) | bit(4)) << "port 3 is in both";
-  EXPECT_EQ(send(5, BROADCAST, 5), 0u) << "port 5 is in none";
+  EXPECT_EQ(send(3, kBroadcast, 3), bit(2) | bit(4)) << "port 3 is in both";
+  EXPECT_EQ(send(5, kBroadcast, 5), 0u) << "port 5 is in none";
   // The same after the daemon's next start.
   const SwcInitSetup setup{1, 1, 0, -1, 0};
   swc_init_state(&setup);
@@ -153,7 +153,7 @@ TEST_F(L2Forwarding, PortsReachOnlyThePortsOfTheirPrivateVlans) {
   for (uint32_t p = 1; p <= 6; ++p) ASSERT_EQ(swc_port_stp_state_set(p, SWC_STP_STATE_FORWARDING), 0);
   EXPECT_EQ(send(2, host_mac(4), 2), 0u);
   EXPECT_EQ(send(2, host_mac(3), 2), bit(3));
-  EXPECT_EQ(send(3, BROADCAST, 3), bit(2) | bit(4));
+  EXPECT_EQ(send(3, kBroadcast, 3), bit(2) | bit(4));
 }
 
 }  // namespace

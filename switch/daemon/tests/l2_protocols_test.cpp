@@ -13,15 +13,15 @@ namespace {
 
 std::vector<std::string> calls;
 
-template <l2_protocol_id Id>
+template <L2ProtocolId Id>
 struct Recorder {
-  static std::string name() { return Id == L2_PROTO_AGGR ? "aggr" : Id == L2_PROTO_RSTP ? "rstp" : "dot1x"; }
+  static std::string name() { return Id == kL2ProtoAggr ? "aggr" : Id == kL2ProtoRstp ? "rstp" : "dot1x"; }
   static void init() { calls.push_back(name() + " init"); }
   static void conf(int create) { calls.push_back(name() + (create ? " create" : " read")); }
-  static bool mgmt(mgmt_object &object) {
+  static bool mgmt(MgmtObject &object) {
     if (object.obj_id() != 4017 + Id) return false;
     calls.push_back(name() + " mgmt");
-    object.set_res(MGMT_RES_OK);
+    object.set_res(kMgmtResOk);
     return true;
   }
   static void more_work() { calls.push_back(name() + " work"); }
@@ -33,12 +33,12 @@ struct Recorder {
   }
   static void vlan_add(uint32_t vid, const uint32_t *member) {
     std::string ports;
-    for (unsigned p = 1; p <= PORT_COUNT; ++p) ports += member[p] ? std::to_string(p) : "-";
+    for (unsigned p = 1; p <= kPortCount; ++p) ports += member[p] ? std::to_string(p) : "-";
     calls.push_back(name() + " vlan " + std::to_string(vid) + " " + ports);
   }
   static void vlan_del(uint32_t vid) { calls.push_back(name() + " vlan del " + std::to_string(vid)); }
-  static l2_protocol slot() {
-    return l2_protocol{init, conf, mgmt, more_work, link_changed, receive, vlan_add, vlan_del, nullptr};
+  static L2Protocol slot() {
+    return L2Protocol{init, conf, mgmt, more_work, link_changed, receive, vlan_add, vlan_del, nullptr};
   }
 };
 
@@ -48,13 +48,13 @@ class L2Protocols : public L2Fixture {
   void SetUp() override {
     calls.clear();
     loop_hooks_init();
-    l2_protocol_set(L2_PROTO_AGGR, Recorder<L2_PROTO_AGGR>::slot());
-    l2_protocol_set(L2_PROTO_RSTP, Recorder<L2_PROTO_RSTP>::slot());
-    l2_protocol_set(L2_PROTO_DOT1X, Recorder<L2_PROTO_DOT1X>::slot());
+    l2_protocol_set(kL2ProtoAggr, Recorder<kL2ProtoAggr>::slot());
+    l2_protocol_set(kL2ProtoRstp, Recorder<kL2ProtoRstp>::slot());
+    l2_protocol_set(kL2ProtoDot1x, Recorder<kL2ProtoDot1x>::slot());
     L2Fixture::SetUp();
   }
   void TearDown() override {
-    for (int id = 0; id < L2_PROTOS; ++id) l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
+    for (int id = 0; id < kL2Protos; ++id) l2_protocol_set(static_cast<L2ProtocolId>(id), L2Protocol{});
     loop_hooks_init();
     L2Fixture::TearDown();
   }
@@ -90,7 +90,7 @@ TEST_F(L2Protocols, SpanningTreeLearnsTheVlansTheTableHeldAtItsStartAndEveryChan
   EXPECT_EQ(std::vector<std::string>(vlans.end() - 3, vlans.end()),
             (std::vector<std::string>{"rstp vlan 1 1----6", "rstp vlan 2 -23456", "rstp vlan 6 -23456"}));
   calls.clear();
-  l2_vlan_entry e{};
+  L2VlanEntry e{};
   e.vid = 9;
   e.member[3] = 1;
   ASSERT_GE(vlan_config_add(e), 0);
@@ -118,9 +118,9 @@ TEST_F(L2Protocols, FramesAndObjectsReachTheirModule) {
   uint8_t bpdu[60] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 39, 0x42, 0x42, 0x03};
   EXPECT_TRUE(l2_frame_dispatch(2, lacpdu, sizeof lacpdu));
   EXPECT_TRUE(l2_frame_dispatch(5, bpdu, sizeof bpdu));
-  EXPECT_EQ(res(request(4017, MGMT_CMD_GET, {})), 0u);
-  EXPECT_EQ(res(request(4018, MGMT_CMD_GET, {})), 0u);
-  EXPECT_EQ(res(request(4014, MGMT_CMD_GET, {})), 2u);
+  EXPECT_EQ(res(request(4017, kMgmtCmdGet, {})), 0u);
+  EXPECT_EQ(res(request(4018, kMgmtCmdGet, {})), 0u);
+  EXPECT_EQ(res(request(4014, kMgmtCmdGet, {})), 2u);
   EXPECT_EQ(calls, (std::vector<std::string>{"aggr rx 2", "rstp rx 5", "aggr mgmt", "rstp mgmt"}));
 }
 

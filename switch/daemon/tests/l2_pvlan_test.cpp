@@ -7,15 +7,15 @@
 
 namespace {
 
-l2_pvlan_entry pvlan_of(uint32_t number, std::initializer_list<uint32_t> ports) {
-  l2_pvlan_entry e{};
+L2PvlanEntry pvlan_of(uint32_t number, std::initializer_list<uint32_t> ports) {
+  L2PvlanEntry e{};
   e.pvlan_no = number;
   for (uint32_t p : ports) e.member[p] = 1;
   return e;
 }
 
-std::vector<uint8_t> record(const l2_pvlan_entry &e) {
-  std::vector<uint8_t> r(L2_PVLAN_RECORD_SIZE);
+std::vector<uint8_t> record(const L2PvlanEntry &e) {
+  std::vector<uint8_t> r(kL2PvlanRecordSize);
   l2_pvlan_record_store(r.data(), e);
   return r;
 }
@@ -28,11 +28,11 @@ class L2Pvlan : public L2Fixture {
     for (uint32_t p = 1; p <= 6; ++p) bits |= (state->pvlan_member[number][p] ? 1u : 0u) << p;
     return bits;
   }
-  static constexpr uint32_t ALL = 0x7E;
+  static constexpr uint32_t kAll = 0x7E;
   // Block 17 as the numbers it holds.
   static std::vector<uint32_t> saved_numbers() {
     uint32_t size = 0;
-    const uint8_t *b = conf_open(L2_PVLAN_CONF_TABLE, &size);
+    const uint8_t *b = conf_open(kL2PvlanConfTable, &size);
     std::vector<uint32_t> numbers;
     if (!b || size != 228) return numbers;
     EXPECT_EQ(le_load16(b + 2), 32u);
@@ -45,29 +45,29 @@ class L2Pvlan : public L2Fixture {
     map_board_ports();
     restart();
   }
-  std::vector<uint8_t> add(const std::vector<l2_pvlan_entry> &entries) {
+  std::vector<uint8_t> add(const std::vector<L2PvlanEntry> &entries) {
     std::vector<std::vector<uint8_t>> records;
     for (const auto &e : entries) records.push_back(record(e));
-    return request(4011, MGMT_CMD_ADD, table(32, records));
+    return request(4011, kMgmtCmdAdd, table(32, records));
   }
 };
 
 TEST_F(L2Pvlan, FirstStartHasPrivateVlan1WithAllPorts) {
   EXPECT_EQ(saved_numbers(), std::vector<uint32_t>{1});
   uint32_t size = 0;
-  const uint8_t *b = conf_open(L2_PVLAN_CONF_TABLE, &size);
+  const uint8_t *b = conf_open(kL2PvlanConfTable, &size);
   ASSERT_EQ(size, 228u);
   for (int i = 0; i < 7; ++i) EXPECT_EQ(le_load32(b + 8 + 4 * i), 1u) << "member word " << i;
   ASSERT_EQ(pvlan_config_count(), 1u);
-  EXPECT_EQ(chip_members(1), ALL);
+  EXPECT_EQ(chip_members(1), kAll);
 }
 
 TEST_F(L2Pvlan, WithoutBlock17TheDefaultIsRecreatedAndWrittenAtReadTime) {
   ASSERT_GE(pvlan_config_del(1), 0);
   EXPECT_EQ(chip_members(1), 0u);
-  conf_create(L2_PVLAN_CONF_TABLE, 0);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
-  EXPECT_EQ(chip_members(1), ALL);
+  conf_create(kL2PvlanConfTable, 0);
+  l2_conf(ConfAction{kConfActionRead, 0});
+  EXPECT_EQ(chip_members(1), kAll);
   EXPECT_EQ(pvlan_config_count(), 1u);
   EXPECT_EQ(saved_numbers(), std::vector<uint32_t>{1});
 }
@@ -89,11 +89,11 @@ TEST_F(L2Pvlan, AddKeepsNumberOrderAndUpdatesInPlace) {
 TEST_F(L2Pvlan, GetOfAMissingPrivateVlanAnswersNumberZero) {
   add({pvlan_of(2, {2, 3})});
   const auto reply =
-      request(4011, MGMT_CMD_GET, table(32, {record(pvlan_of(9, {})), record(pvlan_of(2, {}))}));
+      request(4011, kMgmtCmdGet, table(32, {record(pvlan_of(9, {})), record(pvlan_of(2, {}))}));
   EXPECT_EQ(res(reply), 0u);
   ASSERT_EQ(count(reply), 2u);
   EXPECT_EQ(le_load32(&reply[20]), 0u);
-  l2_pvlan_entry got{};
+  L2PvlanEntry got{};
   l2_pvlan_record_load(&reply[52], got);
   EXPECT_EQ(got.pvlan_no, 2u);
   EXPECT_EQ(got.member[2], 1u);
@@ -101,7 +101,7 @@ TEST_F(L2Pvlan, GetOfAMissingPrivateVlanAnswersNumberZero) {
 }
 
 TEST_F(L2Pvlan, SeventhPrivateVlanOfARequestIsRefusedAndTheRestSaved) {
-  std::vector<l2_pvlan_entry> seven;
+  std::vector<L2PvlanEntry> seven;
   for (uint32_t n = 1; n <= 7; ++n) seven.push_back(pvlan_of(n, {n <= 6 ? n : 1}));
   EXPECT_EQ(res(add(seven)), 1u);
   EXPECT_EQ(pvlan_config_count(), 6u);
@@ -110,53 +110,53 @@ TEST_F(L2Pvlan, SeventhPrivateVlanOfARequestIsRefusedAndTheRestSaved) {
   EXPECT_EQ(res(add({pvlan_of(3, {3, 4})})), 0u);
   EXPECT_EQ(chip_members(3), 1u << 3 | 1u << 4);
   const std::vector<std::vector<uint8_t>> eight(8, record(pvlan_of(1, {})));
-  EXPECT_EQ(res(request(4011, MGMT_CMD_GET, table(32, eight))), 1u);
-  EXPECT_EQ(res(request(4011, MGMT_CMD_SET, table(32, {record(pvlan_of(1, {}))}))), 1u);
+  EXPECT_EQ(res(request(4011, kMgmtCmdGet, table(32, eight))), 1u);
+  EXPECT_EQ(res(request(4011, kMgmtCmdSet, table(32, {record(pvlan_of(1, {}))}))), 1u);
 }
 
 TEST_F(L2Pvlan, DelSavesAndUnknownNumbersFail) {
   add({pvlan_of(2, {1, 2})});
-  EXPECT_EQ(res(request(4011, MGMT_CMD_DEL, table(32, {record(pvlan_of(1, {}))}))), 0u);
+  EXPECT_EQ(res(request(4011, kMgmtCmdDel, table(32, {record(pvlan_of(1, {}))}))), 0u);
   EXPECT_EQ(saved_numbers(), std::vector<uint32_t>{2});
   EXPECT_EQ(chip_members(1), 0u);
-  EXPECT_EQ(res(request(4011, MGMT_CMD_DEL, table(32, {record(pvlan_of(1, {}))}))), 1u);
+  EXPECT_EQ(res(request(4011, kMgmtCmdDel, table(32, {record(pvlan_of(1, {}))}))), 1u);
 }
 
 TEST_F(L2Pvlan, BlockWithSevenEntriesTakesSixAndRefusesTheSeventh) {
-  uint8_t *b = conf_create(L2_PVLAN_CONF_TABLE, 228);
+  uint8_t *b = conf_create(kL2PvlanConfTable, 228);
   ASSERT_NE(b, nullptr);
   le_store16(b, 7);
   le_store16(b + 2, 32);
   // Six distinct numbers, then a seventh entry with a number the chip does not have.
   for (uint32_t i = 0; i < 7; ++i)
     l2_pvlan_record_store(b + 4 + 32 * i, pvlan_of(i < 6 ? 6 - i : 7, {i < 6 ? 6 - i : 1}));
-  conf_close(L2_PVLAN_CONF_TABLE);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  conf_close(kL2PvlanConfTable);
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(pvlan_config_count(), 6u);
   EXPECT_EQ(chip_members(1), 1u << 1) << "the block's entry replaces the default";
   EXPECT_EQ(chip_members(6), 1u << 6);
   // A count beyond the block's room is read as far as the block reaches.
-  b = conf_create(L2_PVLAN_CONF_TABLE, 228);
+  b = conf_create(kL2PvlanConfTable, 228);
   le_store16(b, 0xFFFF);
-  conf_close(L2_PVLAN_CONF_TABLE);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  conf_close(kL2PvlanConfTable);
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(pvlan_config_count(), 6u);
 }
 
 TEST_F(L2Pvlan, ForeignEntrySizeIsTakenAsAMissingBlock) {
   add({pvlan_of(2, {1, 2})});
-  uint8_t *b = conf_create(L2_PVLAN_CONF_TABLE, 228);
+  uint8_t *b = conf_create(kL2PvlanConfTable, 228);
   le_store16(b + 2, 40);
-  conf_close(L2_PVLAN_CONF_TABLE);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
-  EXPECT_EQ(chip_members(1), ALL);
+  conf_close(kL2PvlanConfTable);
+  l2_conf(ConfAction{kConfActionRead, 0});
+  EXPECT_EQ(chip_members(1), kAll);
   EXPECT_EQ(saved_numbers(), std::vector<uint32_t>{1});
 }
 
 TEST_F(L2Pvlan, ReadingTheBlockDeletesPrivateVlansItLacksFromTheChip) {
   ASSERT_GE(pvlan_config_add(pvlan_of(3, {3, 4})), 0);  // in the table, not in the block
   EXPECT_EQ(chip_members(3), 1u << 3 | 1u << 4);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(chip_members(3), 0u);
   EXPECT_EQ(pvlan_config_count(), 1u);
 }
@@ -165,7 +165,7 @@ TEST_F(L2Pvlan, ReadingTheBlockDeletesPrivateVlansItLacksFromTheChip) {
 // get it back.
 TEST_F(L2Pvlan, ConfigurationComesBackAfterARestartWithoutTheChipsDefault) {
   add({pvlan_of(2, {1, 2}), pvlan_of(3, {3, 4})});
-  request(4011, MGMT_CMD_DEL, table(32, {record(pvlan_of(1, {}))}));
+  request(4011, kMgmtCmdDel, table(32, {record(pvlan_of(1, {}))}));
   restart_daemon();
   EXPECT_EQ(pvlan_config_count(), 2u);
   EXPECT_EQ(chip_members(1), 0u);
@@ -175,14 +175,14 @@ TEST_F(L2Pvlan, ConfigurationComesBackAfterARestartWithoutTheChipsDefault) {
 
 TEST_F(L2Pvlan, DebugFlagLeavesTheConfigurationAlone) {
   ASSERT_GE(pvlan_config_del(1), 0);
-  process_state().debug_flags[L2_DEBUG_DISABLE_PVLAN] = 1;
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  process_state().debug_flags[kL2DebugDisablePvlan] = 1;
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(pvlan_config_count(), 0u);
   EXPECT_EQ(chip_members(1), 0u);
-  conf_create(L2_PVLAN_CONF_TABLE, 0);
-  l2_conf(conf_action{CONF_ACTION_CREATE, 0});
+  conf_create(kL2PvlanConfTable, 0);
+  l2_conf(ConfAction{kConfActionCreate, 0});
   uint32_t size = 0;
-  EXPECT_EQ(conf_open(L2_PVLAN_CONF_TABLE, &size), nullptr);
+  EXPECT_EQ(conf_open(kL2PvlanConfTable, &size), nullptr);
 }
 
 }  // namespace

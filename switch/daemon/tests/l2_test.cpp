@@ -12,16 +12,16 @@
 
 namespace {
 
-l2_mac_entry entry(uint32_t vid, std::initializer_list<uint8_t> mac, std::initializer_list<uint32_t> ports) {
-  l2_mac_entry e{};
+L2MacEntry entry(uint32_t vid, std::initializer_list<uint8_t> mac, std::initializer_list<uint32_t> ports) {
+  L2MacEntry e{};
   e.vid = vid;
   std::copy(mac.begin(), mac.end(), e.mac);
   for (uint32_t p : ports) e.member[p - 1] = 1;
   return e;
 }
 
-std::vector<uint8_t> record(const l2_mac_entry &e) {
-  std::vector<uint8_t> r(L2_MAC_RECORD_SIZE);
+std::vector<uint8_t> record(const L2MacEntry &e) {
+  std::vector<uint8_t> r(kL2MacRecordSize);
   l2_mac_record_store(r.data(), e);
   return r;
 }
@@ -50,7 +50,7 @@ TEST_F(L2Mac, DefaultsAreAgeTime300AndAnEmptyTable) {
   EXPECT_EQ(mac_age_time(), 300u);
   EXPECT_EQ(mac_config_count(), 0u);
   uint32_t size = 0;
-  const uint8_t *block = conf_open(L2_MAC_CONF_TABLE, &size);
+  const uint8_t *block = conf_open(kL2MacConfTable, &size);
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(size, 1284u);
   EXPECT_EQ(le_load16(block), 0u);
@@ -74,7 +74,7 @@ TEST_F(L2Mac, AddingTheSameKeyTwiceKeepsOneEntryWithTheSecondDestination) {
 TEST_F(L2Mac, EntriesAreOrderedByVidFirst) {
   ASSERT_EQ(mac_config_add(entry(2, {0, 0, 0, 0, 0, 1}, {1})), 0);
   EXPECT_EQ(mac_config_add(entry(1, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {1})), 0);
-  l2_mac_entry at{};
+  L2MacEntry at{};
   ASSERT_EQ(mac_config_get(at, true), 0);
   EXPECT_EQ(at.vid, 1u);
   ASSERT_EQ(mac_config_get(at, false), 1);
@@ -96,28 +96,28 @@ TEST_F(L2Mac, IllegalVidIsRefused) {
 
 TEST_F(L2Mac, FullTableRefusesInsertAndAdd) {
   // Keys in VLANs 2.. so that one below and one above all of them remain.
-  for (uint32_t i = 0; i < L2_MAC_TABLE_MAX; ++i)
+  for (uint32_t i = 0; i < kL2MacTableMax; ++i)
     mac_config_add(entry(2 + i / 256, {0x02, 0, 0, 0, 0, static_cast<uint8_t>(i)}, {1}));
-  ASSERT_EQ(mac_config_count(), L2_MAC_TABLE_MAX);
+  ASSERT_EQ(mac_config_count(), kL2MacTableMax);
   EXPECT_EQ(mac_config_add(entry(1, {0x02, 0, 0, 0, 0, 1}, {1})), -1);
   EXPECT_EQ(mac_config_add(entry(4000, {0x02, 0, 0, 0, 0, 1}, {1})), -1);
-  EXPECT_EQ(mac_config_count(), L2_MAC_TABLE_MAX);
+  EXPECT_EQ(mac_config_count(), kL2MacTableMax);
   // An existing key still updates.
   EXPECT_EQ(mac_config_add(entry(2, {0x02, 0, 0, 0, 0, 0}, {2})), 0);
 }
 
 TEST_F(L2Mac, OnlyTheFirst32EntriesSurviveARestart) {
   for (uint8_t i = 0; i < 40; ++i)
-    request(4000, MGMT_CMD_ADD, table(40, {record(entry(1, {0, 0, 0, 0, 9, i}, {3}))}));
+    request(4000, kMgmtCmdAdd, table(40, {record(entry(1, {0, 0, 0, 0, 9, i}, {3}))}));
   EXPECT_EQ(mac_config_count(), 40u);
   ASSERT_EQ(swc_mac_table_flush(), 0);
   l2_mac_init();
   restart();
   EXPECT_EQ(mac_config_count(), 32u);
-  l2_mac_entry last{};
+  L2MacEntry last{};
   last.vid = 1;
   std::memcpy(last.mac, "\0\0\0\0\x09\xff", 6);
-  l2_mac_entry probe = last;
+  L2MacEntry probe = last;
   probe.mac[5] = 31;
   EXPECT_EQ(mac_config_get(probe, true), 31);
   probe.mac[5] = 32;
@@ -128,35 +128,35 @@ TEST_F(L2Mac, OnlyTheFirst32EntriesSurviveARestart) {
 TEST_F(L2Mac, ReadingTheBlockRemovesEntriesItLacks) {
   ASSERT_EQ(mac_config_add(entry(1, {0, 0, 0, 0, 1, 1}, {1})), 0);
   // Block 6 still holds no entry: reading it again drops the table's entry from the chip too.
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(mac_config_count(), 0u);
   EXPECT_FALSE(in_chip(1, {0, 0, 0, 0, 1, 1}));
 }
 
 TEST_F(L2Mac, ForeignTableBlockIsReadOnlyAsFarAsItReaches) {
   // A count far beyond the block, and then a foreign entry size.
-  uint8_t *block = conf_create(L2_MAC_CONF_TABLE, 4 + 2 * 40);
+  uint8_t *block = conf_create(kL2MacConfTable, 4 + 2 * 40);
   ASSERT_NE(block, nullptr);
   le_store16(block, 65535);
   le_store16(block + 2, 40);
   l2_mac_record_store(block + 4, entry(1, {0, 0, 0, 0, 2, 1}, {1}));
   l2_mac_record_store(block + 44, entry(1, {0, 0, 0, 0, 2, 2}, {1}));
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(mac_config_count(), 2u);
-  le_store16(conf_open(L2_MAC_CONF_TABLE, nullptr) + 2, 44);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  le_store16(conf_open(kL2MacConfTable, nullptr) + 2, 44);
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(mac_config_count(), 0u);
 }
 
 TEST_F(L2Mac, DebugFlagLeavesTheConfigurationAlone) {
   ASSERT_EQ(mac_config_add(entry(1, {0, 0, 0, 0, 1, 1}, {1})), 0);
-  process_state().debug_flags[L2_DEBUG_DISABLE_MAC] = 1;
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  process_state().debug_flags[kL2DebugDisableMac] = 1;
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(mac_config_count(), 1u);
 }
 
 TEST_F(L2Mac, ChipIsAgedEveryAgeTimeTicks) {
-  request(4003, MGMT_CMD_SET, {2, 0, 0, 0});
+  request(4003, kMgmtCmdSet, {2, 0, 0, 0});
   learn_from_traffic(1, {0, 0, 0, 0, 5, 5}, 2);
   run_timers(1000);  // two ticks: the first ageing marks the entry
   EXPECT_TRUE(in_chip(1, {0, 0, 0, 0, 5, 5}));
@@ -165,7 +165,7 @@ TEST_F(L2Mac, ChipIsAgedEveryAgeTimeTicks) {
 }
 
 TEST_F(L2Mac, AgeTimeZeroNeverAges) {
-  request(4003, MGMT_CMD_SET, {0, 0, 0, 0});
+  request(4003, kMgmtCmdSet, {0, 0, 0, 0});
   learn_from_traffic(1, {0, 0, 0, 0, 5, 6}, 2);
   run_timers(60000);
   EXPECT_TRUE(in_chip(1, {0, 0, 0, 0, 5, 6}));
@@ -191,18 +191,18 @@ class L2MacObjects : public L2Fixture {};
 
 TEST_F(L2MacObjects, StaticTableAddWalkAndDelete) {
   auto reply = request(
-      4000, MGMT_CMD_ADD,
+      4000, kMgmtCmdAdd,
       table(40, {record(entry(7, {0, 0, 0, 0, 0, 2}, {1, 6})), record(entry(7, {0, 0, 0, 0, 0, 1}, {2}))}));
   EXPECT_EQ(res(reply), 0u);
   // The block holds both, in key order.
-  const uint8_t *block = conf_open(L2_MAC_CONF_TABLE, nullptr);
+  const uint8_t *block = conf_open(kL2MacConfTable, nullptr);
   EXPECT_EQ(le_load16(block), 2u);
   EXPECT_EQ(block[4 + 9], 1);
   // Walk from the lowest key, asking for three: two come back.
-  reply = request(4000, MGMT_CMD_GET, table(40, {record(entry(0, {}, {})), record({}), record({})}));
+  reply = request(4000, kMgmtCmdGet, table(40, {record(entry(0, {}, {})), record({}), record({})}));
   EXPECT_EQ(res(reply), 0u);
   ASSERT_EQ(count(reply), 2u);
-  l2_mac_entry first{}, second{};
+  L2MacEntry first{}, second{};
   l2_mac_record_load(&reply[20], first);
   l2_mac_record_load(&reply[60], second);
   EXPECT_EQ(first.mac[5], 1);
@@ -210,25 +210,25 @@ TEST_F(L2MacObjects, StaticTableAddWalkAndDelete) {
   EXPECT_EQ(second.mac[5], 2);
   EXPECT_EQ(second.member[5], 1u);
   // The first key itself is included when it exists.
-  reply = request(4000, MGMT_CMD_GET, table(40, {record(entry(7, {0, 0, 0, 0, 0, 2}, {}))}));
+  reply = request(4000, kMgmtCmdGet, table(40, {record(entry(7, {0, 0, 0, 0, 0, 2}, {}))}));
   EXPECT_EQ(count(reply), 1u);
   EXPECT_EQ(reply[20 + 9], 2);
-  reply = request(4000, MGMT_CMD_DEL, table(40, {record(entry(7, {0, 0, 0, 0, 0, 1}, {}))}));
+  reply = request(4000, kMgmtCmdDel, table(40, {record(entry(7, {0, 0, 0, 0, 0, 1}, {}))}));
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(mac_config_count(), 1u);
-  reply = request(4000, MGMT_CMD_DEL, table(40, {record(entry(7, {0, 0, 0, 0, 0, 1}, {}))}));
+  reply = request(4000, kMgmtCmdDel, table(40, {record(entry(7, {0, 0, 0, 0, 0, 1}, {}))}));
   EXPECT_EQ(res(reply), 1u);
-  EXPECT_EQ(res(request(4000, MGMT_CMD_SET, table(40, {}))), 1u);
+  EXPECT_EQ(res(request(4000, kMgmtCmdSet, table(40, {}))), 1u);
 }
 
 TEST_F(L2MacObjects, BadTablesAndVidsAreRefused) {
-  EXPECT_EQ(res(request(4000, MGMT_CMD_ADD, table(39, {std::vector<uint8_t>(39)}))), 1u);
+  EXPECT_EQ(res(request(4000, kMgmtCmdAdd, table(39, {std::vector<uint8_t>(39)}))), 1u);
   auto data = table(40, {record(entry(1, {0, 0, 0, 0, 0, 1}, {1}))});
   le_store16(&data[0], 2);  // count larger than the entries sent
-  EXPECT_EQ(res(request(4000, MGMT_CMD_ADD, data)), 1u);
-  EXPECT_EQ(res(request(4000, MGMT_CMD_ADD, table(40, {record(entry(5000, {0, 0, 0, 0, 0, 1}, {1}))}))), 1u);
+  EXPECT_EQ(res(request(4000, kMgmtCmdAdd, data)), 1u);
+  EXPECT_EQ(res(request(4000, kMgmtCmdAdd, table(40, {record(entry(5000, {0, 0, 0, 0, 0, 1}, {1}))}))), 1u);
   EXPECT_EQ(mac_config_count(), 0u);
-  EXPECT_EQ(res(request(4001, MGMT_CMD_GET,
+  EXPECT_EQ(res(request(4001, kMgmtCmdGet,
                         table(44, std::vector<std::vector<uint8_t>>(129, std::vector<uint8_t>(44))))),
             1u);
 }
@@ -242,7 +242,7 @@ TEST_F(L2MacObjects, StatusListsChipEntriesFromTheKeyInOrder) {
   le_store32(&key[0], 3);
   key[9] = 2;
   auto reply =
-      request(4001, MGMT_CMD_GET, table(44, {key, std::vector<uint8_t>(44), std::vector<uint8_t>(44)}));
+      request(4001, kMgmtCmdGet, table(44, {key, std::vector<uint8_t>(44), std::vector<uint8_t>(44)}));
   EXPECT_EQ(res(reply), 0u);
   ASSERT_EQ(count(reply), 2u);
   EXPECT_EQ(reply[20 + 9], 5);
@@ -252,7 +252,7 @@ TEST_F(L2MacObjects, StatusListsChipEntriesFromTheKeyInOrder) {
   EXPECT_EQ(le_load32(&reply[64 + 12 + 4 * 4]), 1u);
   EXPECT_EQ(le_load32(&reply[64 + 40]), 1u);  // static
   // Asking for one keeps only the smallest.
-  reply = request(4001, MGMT_CMD_GET, table(44, {std::vector<uint8_t>(44)}));
+  reply = request(4001, kMgmtCmdGet, table(44, {std::vector<uint8_t>(44)}));
   ASSERT_EQ(count(reply), 1u);
   EXPECT_EQ(le_load32(&reply[20]), 1u);
 }
@@ -262,31 +262,31 @@ TEST_F(L2MacObjects, FlushAgeTimeAndLearnedCounts) {
   learn_from_traffic(1, {0, 0, 0, 0, 0, 1}, 2);
   learn_from_traffic(1, {0, 0, 0, 0, 0, 2}, 2);
   learn_from_traffic(1, {0, 0, 0, 0, 0, 3}, 5);
-  auto reply = request(4016, MGMT_CMD_GET, std::vector<uint8_t>(28, 0xEE));
+  auto reply = request(4016, kMgmtCmdGet, std::vector<uint8_t>(28, 0xEE));
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(le_load32(&reply[16]), 0u);
   EXPECT_EQ(le_load32(&reply[16 + 8]), 2u);
   EXPECT_EQ(le_load32(&reply[16 + 20]), 1u);
-  EXPECT_EQ(res(request(4016, MGMT_CMD_GET, std::vector<uint8_t>(27))), 1u);
+  EXPECT_EQ(res(request(4016, kMgmtCmdGet, std::vector<uint8_t>(27))), 1u);
 
-  EXPECT_EQ(res(request(4002, MGMT_CMD_SET, {1, 0, 0, 0})), 1u);
-  EXPECT_EQ(res(request(4002, MGMT_CMD_GET, {0, 0, 0, 0})), 1u);
-  EXPECT_EQ(res(request(4002, MGMT_CMD_SET, {0, 0, 0, 0})), 0u);
+  EXPECT_EQ(res(request(4002, kMgmtCmdSet, {1, 0, 0, 0})), 1u);
+  EXPECT_EQ(res(request(4002, kMgmtCmdGet, {0, 0, 0, 0})), 1u);
+  EXPECT_EQ(res(request(4002, kMgmtCmdSet, {0, 0, 0, 0})), 0u);
   EXPECT_FALSE(in_chip(1, {0, 0, 0, 0, 0, 1}));
   EXPECT_TRUE(in_chip(1, {0, 0, 0, 0, 0, 9}));
 
-  reply = request(4003, MGMT_CMD_SET, {0x2C, 0x01, 0, 0});
+  reply = request(4003, kMgmtCmdSet, {0x2C, 0x01, 0, 0});
   EXPECT_EQ(res(reply), 0u);
-  EXPECT_EQ(le_load32(conf_open(L2_MAC_CONF_GENERAL, nullptr)), 300u);
-  reply = request(4003, MGMT_CMD_GET, {0, 0, 0, 0});
+  EXPECT_EQ(le_load32(conf_open(kL2MacConfGeneral, nullptr)), 300u);
+  reply = request(4003, kMgmtCmdGet, {0, 0, 0, 0});
   EXPECT_EQ(le_load32(&reply[16]), 300u);
-  EXPECT_EQ(res(request(4003, MGMT_CMD_GET, {})), 1u);
+  EXPECT_EQ(res(request(4003, kMgmtCmdGet, {})), 1u);
 }
 
 TEST_F(L2MacObjects, IdsWithoutHandlerAnswerTwo) {
-  EXPECT_EQ(res(request(4014, MGMT_CMD_GET, {})), 2u);
-  EXPECT_EQ(res(request(4015, MGMT_CMD_GET, {})), 2u);
-  EXPECT_EQ(res(request(4999, MGMT_CMD_GET, {})), 2u);
+  EXPECT_EQ(res(request(4014, kMgmtCmdGet, {})), 2u);
+  EXPECT_EQ(res(request(4015, kMgmtCmdGet, {})), 2u);
+  EXPECT_EQ(res(request(4999, kMgmtCmdGet, {})), 2u);
 }
 
 class L2Dispatch : public L2Fixture {
@@ -315,13 +315,13 @@ class L2Dispatch : public L2Fixture {
 };
 
 TEST_F(L2Dispatch, FramesReachTheirEngineByAddressAndTest) {
-  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 60).data(), 60), L2_FRAME_LACP);
-  EXPECT_EQ(l2_frame_classify(bpdu(20).data(), 20), L2_FRAME_RSTP);
-  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 15).data(), 15), L2_FRAME_DOT1X);
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 60).data(), 60), kL2FrameLacp);
+  EXPECT_EQ(l2_frame_classify(bpdu(20).data(), 20), kL2FrameRstp);
+  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 15).data(), 15), kL2FrameDot1x);
   // A header without a body still goes to its engine, which counts it as malformed.
-  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 14).data(), 14), L2_FRAME_LACP);
-  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 14).data(), 14), L2_FRAME_DOT1X);
-  l2_frame_receiver_set(L2_FRAME_RSTP, record_frame);
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 14).data(), 14), kL2FrameLacp);
+  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 14).data(), 14), kL2FrameDot1x);
+  l2_frame_receiver_set(kL2FrameRstp, record_frame);
   auto f = bpdu(35);
   EXPECT_TRUE(l2_frame_dispatch(4, f.data(), f.size()));
   EXPECT_EQ(got_port, 4u);
@@ -329,13 +329,13 @@ TEST_F(L2Dispatch, FramesReachTheirEngineByAddressAndTest) {
 }
 
 TEST_F(L2Dispatch, ShortOrForeignFramesAreDropped) {
-  EXPECT_EQ(l2_frame_classify(bpdu(19).data(), 19), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x0800, 60).data(), 60), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 13).data(), 13), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 13).data(), 13), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x8809, 60).data(), 60), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(frame(0x02, 0, 3).data(), 3), L2_FRAME_OTHER);
-  EXPECT_EQ(l2_frame_classify(nullptr, 0), L2_FRAME_OTHER);
+  EXPECT_EQ(l2_frame_classify(bpdu(19).data(), 19), kL2FrameOther);
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x0800, 60).data(), 60), kL2FrameOther);
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0x8809, 13).data(), 13), kL2FrameOther);
+  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x888E, 13).data(), 13), kL2FrameOther);
+  EXPECT_EQ(l2_frame_classify(frame(0x03, 0x8809, 60).data(), 60), kL2FrameOther);
+  EXPECT_EQ(l2_frame_classify(frame(0x02, 0, 3).data(), 3), kL2FrameOther);
+  EXPECT_EQ(l2_frame_classify(nullptr, 0), kL2FrameOther);
   // A class whose engine is not there is dropped too.
   auto f = frame(0x02, 0x8809, 60);
   EXPECT_FALSE(l2_frame_dispatch(1, f.data(), f.size()));
@@ -343,7 +343,7 @@ TEST_F(L2Dispatch, ShortOrForeignFramesAreDropped) {
 
 TEST_F(L2Dispatch, CpuFramesReachTheirEngineThroughThePacketPathAndBuffersComeBack) {
   packet_buffer_init();
-  l2_frame_receiver_set(L2_FRAME_RSTP, record_frame);
+  l2_frame_receiver_set(kL2FrameRstp, record_frame);
   ASSERT_TRUE(chip.inject_cpu_frame(1, 3, bpdu(60), 0));                 // chip port 3: port 4
   ASSERT_TRUE(chip.inject_cpu_frame(2, 0, frame(0x02, 0x8809, 60), 0));  // no LACP engine: dropped
   packet_poll();
@@ -351,8 +351,8 @@ TEST_F(L2Dispatch, CpuFramesReachTheirEngineThroughThePacketPathAndBuffersComeBa
   packet_queue();
   EXPECT_EQ(got_port, 4u);
   EXPECT_EQ(got_length, 60u);
-  const packet_stats stats = packet_stats_get();
-  EXPECT_EQ(stats.free[0], PACKET_SMALL_COUNT);
+  const PacketStats stats = packet_stats_get();
+  EXPECT_EQ(stats.free[0], kPacketSmallCount);
   EXPECT_EQ(stats.rx_list, 0u);
 }
 

@@ -7,21 +7,21 @@
 
 namespace {
 
-l2_vlan_entry vlan_of(uint32_t vid, std::initializer_list<uint32_t> ports) {
-  l2_vlan_entry e{};
+L2VlanEntry vlan_of(uint32_t vid, std::initializer_list<uint32_t> ports) {
+  L2VlanEntry e{};
   e.vid = vid;
   for (uint32_t p : ports) e.member[p] = 1;
   return e;
 }
 
-std::vector<uint8_t> record(const l2_vlan_entry &e) {
-  std::vector<uint8_t> r(L2_VLAN_RECORD_SIZE);
+std::vector<uint8_t> record(const L2VlanEntry &e) {
+  std::vector<uint8_t> r(kL2VlanRecordSize);
   l2_vlan_record_store(r.data(), e);
   return r;
 }
 
-std::vector<uint8_t> port_record(const l2_vlan_port &p) {
-  std::vector<uint8_t> r(L2_VLAN_PORT_RECORD_SIZE);
+std::vector<uint8_t> port_record(const L2VlanPort &p) {
+  std::vector<uint8_t> r(kL2VlanPortRecordSize);
   l2_vlan_port_record_store(r.data(), p);
   return r;
 }
@@ -30,13 +30,13 @@ class L2Vlan : public L2Fixture {
  protected:
   // Chip port bits of the chip's VLAN entry (ports 1..5 on chip ports 0..4, port 6 on chip port 6).
   uint32_t chip_mask(uint32_t vid) const { return chip.vlan_entry(vid).mask; }
-  static constexpr uint32_t ALL_PORTS = 0x5F;
+  static constexpr uint32_t kAllPorts = 0x5F;
 };
 
 TEST_F(L2Vlan, FirstStartAppliesTheDefaultVlansAndPortModes) {
   EXPECT_EQ(vlan_aware(), 1u);
   ASSERT_EQ(vlan_config_count(), 3u);
-  l2_vlan_entry e{};
+  L2VlanEntry e{};
   ASSERT_EQ(vlan_config_get(e, true), 0);
   EXPECT_EQ(e.vid, 1u);
   EXPECT_EQ(chip_mask(1), 0x41u);  // ports 1 and 6
@@ -52,111 +52,110 @@ TEST_F(L2Vlan, FirstStartAppliesTheDefaultVlansAndPortModes) {
 }
 
 TEST_F(L2Vlan, SwitchOffKeepsChipVlan1WithAllPortsButWritesOtherVlans) {
-  EXPECT_EQ(res(request(4012, MGMT_CMD_SET, {0, 0, 0, 0})), 0u);
-  EXPECT_EQ(chip_mask(1), ALL_PORTS);
+  EXPECT_EQ(res(request(4012, kMgmtCmdSet, {0, 0, 0, 0})), 0u);
+  EXPECT_EQ(chip_mask(1), kAllPorts);
   for (uint32_t p = 1; p <= 6; ++p) {
     EXPECT_EQ(state->vlan_port_mode[p].aware, 0u);
     EXPECT_EQ(state->vlan_port_mode[p].port_vid, 1u);
   }
   EXPECT_EQ(vlan_config_add(vlan_of(1, {2})), 0);
-  EXPECT_EQ(chip_mask(1), ALL_PORTS);
+  EXPECT_EQ(chip_mask(1), kAllPorts);
   EXPECT_GE(vlan_config_add(vlan_of(5, {3, 4})), 0);
   EXPECT_EQ(chip_mask(5), 0xCu);
   // Port records changed while off are kept and applied when the switch comes back on.
-  EXPECT_EQ(vlan_port_config_set(l2_vlan_port{2, 1, 5, 0, 0}), 1);
+  EXPECT_EQ(vlan_port_config_set(L2VlanPort{2, 1, 5, 0, 0}), 1);
   EXPECT_EQ(state->vlan_port_mode[2].port_vid, 1u);
-  EXPECT_EQ(res(request(4012, MGMT_CMD_SET, {1, 0, 0, 0})), 0u);
+  EXPECT_EQ(res(request(4012, kMgmtCmdSet, {1, 0, 0, 0})), 0u);
   EXPECT_EQ(chip_mask(1), 0x2u);  // the table's VLAN 1: port 2
   EXPECT_EQ(state->vlan_port_mode[2].port_vid, 5u);
   EXPECT_EQ(state->vlan_port_mode[2].aware, 1u);
 }
 
 TEST_F(L2Vlan, SwitchOnWithoutVlan1EntryKeepsAllPortsInVlan1) {
-  request(4012, MGMT_CMD_SET, {0, 0, 0, 0});
+  request(4012, kMgmtCmdSet, {0, 0, 0, 0});
   ASSERT_GE(vlan_config_del(1), 0);
-  request(4012, MGMT_CMD_SET, {1, 0, 0, 0});
-  EXPECT_EQ(chip_mask(1), ALL_PORTS);
+  request(4012, kMgmtCmdSet, {1, 0, 0, 0});
+  EXPECT_EQ(chip_mask(1), kAllPorts);
   // The switch itself is not saved.
-  EXPECT_EQ(le_load32(conf_open(L2_VLAN_CONF_GENERAL, nullptr)), 1u);
-  request(4012, MGMT_CMD_SET, {0, 0, 0, 0});
-  EXPECT_EQ(le_load32(conf_open(L2_VLAN_CONF_GENERAL, nullptr)), 1u);
-  auto reply = request(4012, MGMT_CMD_GET, {9, 9, 9, 9});
+  EXPECT_EQ(le_load32(conf_open(kL2VlanConfGeneral, nullptr)), 1u);
+  request(4012, kMgmtCmdSet, {0, 0, 0, 0});
+  EXPECT_EQ(le_load32(conf_open(kL2VlanConfGeneral, nullptr)), 1u);
+  auto reply = request(4012, kMgmtCmdGet, {9, 9, 9, 9});
   EXPECT_EQ(le_load32(&reply[16]), 0u);
-  EXPECT_EQ(res(request(4012, MGMT_CMD_SET, {2, 0, 0, 0})), 1u);
-  EXPECT_EQ(res(request(4012, MGMT_CMD_ADD, {1, 0, 0, 0})), 1u);
+  EXPECT_EQ(res(request(4012, kMgmtCmdSet, {2, 0, 0, 0})), 1u);
+  EXPECT_EQ(res(request(4012, kMgmtCmdAdd, {1, 0, 0, 0})), 1u);
 }
 
 TEST_F(L2Vlan, DeletedVlanLeavesTheChipAlsoWhileTheSwitchIsOff) {
   ASSERT_GE(vlan_config_add(vlan_of(9, {1, 2})), 0);
-  request(4012, MGMT_CMD_SET, {0, 0, 0, 0});
+  request(4012, kMgmtCmdSet, {0, 0, 0, 0});
   ASSERT_GE(vlan_config_del(9), 0);
   EXPECT_EQ(chip_mask(9), 0u);
 }
 
 TEST_F(L2Vlan, TableObjectAddWalkDeleteAndUnknownVlan) {
   auto reply =
-      request(4004, MGMT_CMD_ADD, table(32, {record(vlan_of(10, {0, 1, 2})), record(vlan_of(3, {4}))}));
+      request(4004, kMgmtCmdAdd, table(32, {record(vlan_of(10, {0, 1, 2})), record(vlan_of(3, {4}))}));
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(chip_mask(10), 0x3u);
-  EXPECT_EQ(le_load16(conf_open(L2_VLAN_CONF_TABLE, nullptr)), 5u);
+  EXPECT_EQ(le_load16(conf_open(kL2VlanConfTable, nullptr)), 5u);
   // Walk from VID 2 (present): 2, 3, 6, 10, then the count is cut.
-  reply =
-      request(4004, MGMT_CMD_GET, table(32, std::vector<std::vector<uint8_t>>(6, record(vlan_of(2, {})))));
+  reply = request(4004, kMgmtCmdGet, table(32, std::vector<std::vector<uint8_t>>(6, record(vlan_of(2, {})))));
   EXPECT_EQ(res(reply), 0u);
   ASSERT_EQ(count(reply), 4u);
   EXPECT_EQ(le_load32(&reply[20]), 2u);
   EXPECT_EQ(le_load32(&reply[20 + 32]), 3u);
   EXPECT_EQ(le_load32(&reply[20 + 32 + 4 + 16]), 1u);  // VLAN 3 member port 4
   EXPECT_EQ(le_load32(&reply[20 + 96]), 10u);
-  EXPECT_EQ(res(request(4004, MGMT_CMD_DEL, table(32, {record(vlan_of(3, {}))}))), 0u);
+  EXPECT_EQ(res(request(4004, kMgmtCmdDel, table(32, {record(vlan_of(3, {}))}))), 0u);
   EXPECT_EQ(chip_mask(3), 0u);
-  EXPECT_EQ(res(request(4004, MGMT_CMD_DEL, table(32, {record(vlan_of(3, {}))}))), 1u);
-  EXPECT_EQ(res(request(4004, MGMT_CMD_ADD, table(32, {record(vlan_of(4096, {1}))}))), 1u);
-  EXPECT_EQ(res(request(4004, MGMT_CMD_SET, table(32, {}))), 1u);
-  EXPECT_EQ(res(request(4004, MGMT_CMD_ADD, table(31, {std::vector<uint8_t>(31)}))), 1u);
+  EXPECT_EQ(res(request(4004, kMgmtCmdDel, table(32, {record(vlan_of(3, {}))}))), 1u);
+  EXPECT_EQ(res(request(4004, kMgmtCmdAdd, table(32, {record(vlan_of(4096, {1}))}))), 1u);
+  EXPECT_EQ(res(request(4004, kMgmtCmdSet, table(32, {}))), 1u);
+  EXPECT_EQ(res(request(4004, kMgmtCmdAdd, table(31, {std::vector<uint8_t>(31)}))), 1u);
 }
 
 TEST_F(L2Vlan, StatusObjectReadsTheChipMembersAndStopsAtAnIllegalVid) {
   auto reply =
-      request(4005, MGMT_CMD_GET,
+      request(4005, kMgmtCmdGet,
               table(32, {record(vlan_of(2, {})), record(vlan_of(5000, {})), record(vlan_of(1, {}))}));
   EXPECT_EQ(res(reply), 0u);
   ASSERT_EQ(count(reply), 1u);
   for (uint32_t p = 2; p <= 6; ++p) EXPECT_EQ(le_load32(&reply[20 + 4 + 4 * p]), 1u);
   EXPECT_EQ(le_load32(&reply[20 + 4 + 4]), 0u);
-  EXPECT_EQ(res(request(4005, MGMT_CMD_ADD, table(32, {}))), 1u);
+  EXPECT_EQ(res(request(4005, kMgmtCmdAdd, table(32, {}))), 1u);
 }
 
 TEST_F(L2Vlan, PortObjectSetsSavesAndStopsAtABadPort) {
-  auto reply = request(4006, MGMT_CMD_SET, table(20, {port_record({3, 1, 7, 2, 1})}));
+  auto reply = request(4006, kMgmtCmdSet, table(20, {port_record({3, 1, 7, 2, 1})}));
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(state->vlan_port_mode[3].port_vid, 7u);
   EXPECT_EQ(state->vlan_port_mode[3].frame_type, 2u);
   EXPECT_EQ(state->vlan_port_mode[3].ingress_filter, 1u);
   uint32_t size = 0;
-  const uint8_t *block = conf_open(L2_VLAN_CONF_PORTS, &size);
+  const uint8_t *block = conf_open(kL2VlanConfPorts, &size);
   ASSERT_EQ(size, 124u);
   EXPECT_EQ(le_load16(block), 6u);
   EXPECT_EQ(le_load32(block + 4 + 2 * 20 + 8), 7u);
   reply = request(
-      4006, MGMT_CMD_GET,
+      4006, kMgmtCmdGet,
       table(20, {port_record({3, 0, 0, 0, 0}), port_record({0, 0, 0, 0, 0}), port_record({1, 0, 0, 0, 0})}));
   ASSERT_EQ(count(reply), 1u);
   EXPECT_EQ(le_load32(&reply[20 + 8]), 7u);
-  EXPECT_EQ(res(request(4006, MGMT_CMD_SET, table(20, {port_record({7, 1, 1, 0, 0})}))), 1u);
-  EXPECT_EQ(res(request(4006, MGMT_CMD_ADD, table(20, {}))), 1u);
-  EXPECT_EQ(res(request(4006, MGMT_CMD_GET,
+  EXPECT_EQ(res(request(4006, kMgmtCmdSet, table(20, {port_record({7, 1, 1, 0, 0})}))), 1u);
+  EXPECT_EQ(res(request(4006, kMgmtCmdAdd, table(20, {}))), 1u);
+  EXPECT_EQ(res(request(4006, kMgmtCmdGet,
                         table(20, std::vector<std::vector<uint8_t>>(7, std::vector<uint8_t>(20))))),
             1u);
 }
 
 TEST_F(L2Vlan, OnlyTheFirst32VlansSurviveARestart) {
   for (uint32_t vid = 100; vid < 140; ++vid)
-    request(4004, MGMT_CMD_ADD, table(32, {record(vlan_of(vid, {1}))}));
+    request(4004, kMgmtCmdAdd, table(32, {record(vlan_of(vid, {1}))}));
   EXPECT_EQ(vlan_config_count(), 43u);
   restart();
   EXPECT_EQ(vlan_config_count(), 32u);
-  l2_vlan_entry probe{};
+  L2VlanEntry probe{};
   probe.vid = 128;
   EXPECT_EQ(vlan_config_get(probe, true), 31);
   probe.vid = 129;
@@ -165,14 +164,14 @@ TEST_F(L2Vlan, OnlyTheFirst32VlansSurviveARestart) {
 
 TEST_F(L2Vlan, EveryVidFitsAndNoMore) {
   for (uint32_t vid = 0; vid <= 4095; ++vid) ASSERT_GE(vlan_config_add(vlan_of(vid, {1})), 0);
-  EXPECT_EQ(vlan_config_count(), L2_VLAN_TABLE_MAX);
+  EXPECT_EQ(vlan_config_count(), kL2VlanTableMax);
   EXPECT_EQ(vlan_config_add(vlan_of(4096, {1})), -1);
 }
 
 TEST_F(L2Vlan, DebugFlagLeavesTheConfigurationAlone) {
-  process_state().debug_flags[L2_DEBUG_DISABLE_VLAN] = 1;
+  process_state().debug_flags[kL2DebugDisableVlan] = 1;
   ASSERT_GE(vlan_config_add(vlan_of(77, {1})), 0);
-  l2_conf(conf_action{CONF_ACTION_READ, 0});
+  l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(vlan_config_count(), 4u);
 }
 

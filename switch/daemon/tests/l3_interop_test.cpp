@@ -25,8 +25,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string suffix = std::to_string(getpid());
-const std::string host1 = "l3-host1-" + suffix, host2 = "l3-host2-" + suffix;
+const std::string kSuffix = std::to_string(getpid());
+const std::string kHost1 = "l3-host1-" + kSuffix, kHost2 = "l3-host2-" + kSuffix;
 
 std::string in_ns(const std::string &ns, const std::string &command) {
   return "ip netns exec " + ns + " " + command;
@@ -66,16 +66,16 @@ std::vector<uint8_t> one_entry(uint16_t entry_size, std::initializer_list<uint32
   return d;
 }
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 class RouterLegs : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const auto &ns : {host1, host2}) ASSERT_TRUE(run("ip netns add " + ns));
+    for (const auto &ns : {kHost1, kHost2}) ASSERT_TRUE(run("ip netns add " + ns));
     simulator = start_chip_simulator(device(), dir.path() + "/ctl", {"--front-ports", "swp"});
     ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
-    ASSERT_TRUE(move_to_netns("swp1", host1));
-    ASSERT_TRUE(move_to_netns("swp2", host2));
+    ASSERT_TRUE(move_to_netns("swp1", kHost1));
+    ASSERT_TRUE(move_to_netns("swp2", kHost2));
     start_daemon();
   }
   void TearDown() override {
@@ -89,7 +89,7 @@ class RouterLegs : public ::testing::Test {
     }
     kill(simulator->pid(), SIGTERM);
     simulator->wait_exit(5s);
-    for (const auto &ns : {host1, host2}) run("ip netns del " + ns);
+    for (const auto &ns : {kHost1, kHost2}) run("ip netns del " + ns);
   }
   std::string device() const { return dir.path() + "/swgenio"; }
   std::string trace_file() const { return dir.path() + "/portvisor.out"; }
@@ -110,7 +110,7 @@ class RouterLegs : public ::testing::Test {
     bool ready = false;
     for (int i = 0; i < 600 && !ready; ++i) {
       uint32_t res = 99;
-      ready = probe.object(8, MGMT_CMD_GET, std::vector<uint8_t>(8), res, 50ms).has_value();
+      ready = probe.object(8, kMgmtCmdGet, std::vector<uint8_t>(8), res, 50ms).has_value();
     }
     ASSERT_TRUE(ready) << read_text_file(trace_file());
   }
@@ -130,7 +130,7 @@ class RouterLegs : public ::testing::Test {
   }
   // Object 5003: VID, address, mask, gateway, DHCP, IP enabled.
   uint32_t set_interface(uint32_t vid, uint32_t address, uint32_t mask, uint32_t gateway, uint32_t dhcp) {
-    return object(5003, MGMT_CMD_SET, words({vid, address, mask, gateway, dhcp, 1}));
+    return object(5003, kMgmtCmdSet, words({vid, address, mask, gateway, dhcp, 1}));
   }
   static std::string board(const std::string &command) { return output_of(command + " 2>&1"); }
   static bool device_exists(const std::string &name) {
@@ -144,44 +144,44 @@ class RouterLegs : public ::testing::Test {
 TEST_F(RouterLegs, HostsPingTheLegOfTheirVlanOnly) {
   ASSERT_EQ(set_interface(1, ip(192, 168, 1, 1), ip(255, 255, 255, 0), 0, 0), 0u);
   EXPECT_NE(board("ip -4 addr show tap1").find("inet 192.168.1.1/24"), std::string::npos) << board("ip addr");
-  ASSERT_TRUE(run(in_ns(host1, "ip addr add 192.168.1.10/24 dev swp1")));
-  EXPECT_TRUE(reaches(host1, "192.168.1.1")) << read_text_file(trace_file());
+  ASSERT_TRUE(run(in_ns(kHost1, "ip addr add 192.168.1.10/24 dev swp1")));
+  EXPECT_TRUE(reaches(kHost1, "192.168.1.1")) << read_text_file(trace_file());
   // The host's address was learned through ARP over the switch.
   EXPECT_NE(board("ip neigh show dev tap1").find("192.168.1.10"), std::string::npos);
 
   // Leg 2 in VLAN 2 (ports 2..6): the host on port 2 reaches it, the host on port 1 does not, even with
   // an address of that network.
-  ASSERT_EQ(object(5000, MGMT_CMD_ADD, one_entry(24, {2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0), 0, 0})),
+  ASSERT_EQ(object(5000, kMgmtCmdAdd, one_entry(24, {2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0), 0, 0})),
             0u);
-  ASSERT_TRUE(run(in_ns(host2, "ip addr add 192.168.2.10/24 dev swp2")));
-  EXPECT_TRUE(reaches(host2, "192.168.2.1")) << read_text_file(trace_file());
-  ASSERT_TRUE(run(in_ns(host1, "ip addr add 192.168.2.20/24 dev swp1")));
-  ASSERT_TRUE(run(in_ns(host2, "ip addr add 192.168.1.20/24 dev swp2")));
+  ASSERT_TRUE(run(in_ns(kHost2, "ip addr add 192.168.2.10/24 dev swp2")));
+  EXPECT_TRUE(reaches(kHost2, "192.168.2.1")) << read_text_file(trace_file());
+  ASSERT_TRUE(run(in_ns(kHost1, "ip addr add 192.168.2.20/24 dev swp1")));
+  ASSERT_TRUE(run(in_ns(kHost2, "ip addr add 192.168.1.20/24 dev swp2")));
   for (int i = 0; i < 3; ++i) {
-    EXPECT_FALSE(pings(host1, "192.168.2.1"));
-    EXPECT_FALSE(pings(host2, "192.168.1.1"));
+    EXPECT_FALSE(pings(kHost1, "192.168.2.1"));
+    EXPECT_FALSE(pings(kHost2, "192.168.1.1"));
   }
-  EXPECT_TRUE(pings(host1, "192.168.1.1"));
-  EXPECT_TRUE(pings(host2, "192.168.2.1"));
+  EXPECT_TRUE(pings(kHost1, "192.168.1.1"));
+  EXPECT_TRUE(pings(kHost2, "192.168.2.1"));
 
   // Without IP enabled the legs go quiet; deleting a leg takes its device away.
-  ASSERT_EQ(object(5002, MGMT_CMD_SET, words({0})), 0u);
-  EXPECT_FALSE(pings(host1, "192.168.1.1"));
-  ASSERT_EQ(object(5002, MGMT_CMD_SET, words({1})), 0u);
-  EXPECT_TRUE(reaches(host1, "192.168.1.1", 5));
-  ASSERT_EQ(object(5000, MGMT_CMD_DEL, one_entry(24, {2, 0, 0, 0, 0, 0})), 0u);
+  ASSERT_EQ(object(5002, kMgmtCmdSet, words({0})), 0u);
+  EXPECT_FALSE(pings(kHost1, "192.168.1.1"));
+  ASSERT_EQ(object(5002, kMgmtCmdSet, words({1})), 0u);
+  EXPECT_TRUE(reaches(kHost1, "192.168.1.1", 5));
+  ASSERT_EQ(object(5000, kMgmtCmdDel, one_entry(24, {2, 0, 0, 0, 0, 0})), 0u);
   EXPECT_FALSE(device_exists("tap2"));
-  EXPECT_FALSE(pings(host2, "192.168.2.1"));
+  EXPECT_FALSE(pings(kHost2, "192.168.2.1"));
 }
 
 TEST_F(RouterLegs, FrameLongerThanTheBufferIsDroppedAndCounted) {
   ASSERT_EQ(set_interface(1, ip(192, 168, 1, 1), ip(255, 255, 255, 0), 0, 0), 0u);
-  ASSERT_TRUE(run(in_ns(host1, "ip addr add 192.168.1.10/24 dev swp1")));
-  ASSERT_TRUE(reaches(host1, "192.168.1.1"));
+  ASSERT_TRUE(run(in_ns(kHost1, "ip addr add 192.168.1.10/24 dev swp1")));
+  ASSERT_TRUE(reaches(kHost1, "192.168.1.1"));
   ASSERT_TRUE(run("ip link set tap1 mtu 9700"));
   EXPECT_FALSE(run("ping -q -c 1 -W 1 -M do -s 9650 192.168.1.10 >/dev/null 2>&1"));
   EXPECT_NE(read_text_file(trace_file()).find("Frame too long, n: 9601"), std::string::npos);
-  EXPECT_TRUE(pings(host1, "192.168.1.1")) << "the leg goes on";
+  EXPECT_TRUE(pings(kHost1, "192.168.1.1")) << "the leg goes on";
 }
 
 TEST_F(RouterLegs, RoutesAppearInTheBoardsTableAndGoAway) {
@@ -189,13 +189,13 @@ TEST_F(RouterLegs, RoutesAppearInTheBoardsTableAndGoAway) {
   EXPECT_NE(board("ip route show default").find("default via 192.168.1.254 dev tap1"), std::string::npos)
       << board("ip route");
   ASSERT_EQ(
-      object(5001, MGMT_CMD_ADD, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 9)})),
+      object(5001, kMgmtCmdAdd, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 9)})),
       0u);
   EXPECT_NE(board("ip route show 10.1.0.0/16").find("10.1.0.0/16 via 192.168.1.9 dev tap1"),
             std::string::npos)
       << board("ip route");
   std::vector<uint8_t> reply;
-  ASSERT_EQ(object(5001, MGMT_CMD_GET, one_entry(12, {0, 0, 0}), &reply), 0u);
+  ASSERT_EQ(object(5001, kMgmtCmdGet, one_entry(12, {0, 0, 0}), &reply), 0u);
   ASSERT_EQ(reply.size(), 16u);
   EXPECT_EQ(le_load16(&reply[0]), 1u);
   EXPECT_EQ(le_load32(&reply[4]), 0u) << "the default route comes first";
@@ -203,22 +203,22 @@ TEST_F(RouterLegs, RoutesAppearInTheBoardsTableAndGoAway) {
 
   // A new gateway replaces the route; delete removes it.
   ASSERT_EQ(
-      object(5001, MGMT_CMD_ADD, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 8)})),
+      object(5001, kMgmtCmdAdd, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 8)})),
       0u);
   EXPECT_NE(board("ip route show 10.1.0.0/16").find("via 192.168.1.8"), std::string::npos)
       << board("ip route");
   EXPECT_EQ(board("ip route show 10.1.0.0/16").find("via 192.168.1.9"), std::string::npos);
-  ASSERT_EQ(object(5001, MGMT_CMD_DEL, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), 0})), 0u);
+  ASSERT_EQ(object(5001, kMgmtCmdDel, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), 0})), 0u);
   EXPECT_EQ(board("ip route show 10.1.0.0/16"), "");
   ASSERT_EQ(set_interface(1, ip(192, 168, 1, 1), ip(255, 255, 255, 0), 0, 0), 0u);
   EXPECT_EQ(board("ip route show default"), "");
 }
 
 TEST_F(RouterLegs, DhcpLegGetsItsAddressFromThePeer) {
-  ASSERT_TRUE(run(in_ns(host1, "ip addr add 192.168.1.10/24 dev swp1")));
+  ASSERT_TRUE(run(in_ns(kHost1, "ip addr add 192.168.1.10/24 dev swp1")));
   dnsmasq = std::make_unique<ChildProcess>(
       std::vector<std::string>{
-          "/usr/sbin/ip", "netns", "exec", host1, "dnsmasq", "--keep-in-foreground", "--port=0",
+          "/usr/sbin/ip", "netns", "exec", kHost1, "dnsmasq", "--keep-in-foreground", "--port=0",
           "--no-resolv", "--no-hosts", "--interface=swp1", "--bind-interfaces",
           "--dhcp-range=192.168.1.100,192.168.1.150,255.255.255.0,1h",
           "--dhcp-option=option:router,192.168.1.10", "--dhcp-leasefile=" + dir.path() + "/leases",
@@ -236,7 +236,7 @@ TEST_F(RouterLegs, DhcpLegGetsItsAddressFromThePeer) {
   }
   ASSERT_FALSE(address.empty()) << read_text_file(trace_file()) << dnsmasq->output();
   EXPECT_EQ(board("ip -4 -o addr show tap1").find("192.168.1.1/"), std::string::npos) << "no static address";
-  EXPECT_TRUE(reaches(host1, address));
+  EXPECT_TRUE(reaches(kHost1, address));
   EXPECT_NE(board("ip route show default").find("via 192.168.1.10 dev tap1"), std::string::npos);
   // Deleting the leg stops the client.
   const pid_t client_pid = std::atoi(read_text_file(dir.path() + "/dhcpc/dhclient.tap1.pid").c_str());
@@ -253,10 +253,10 @@ TEST_F(RouterLegs, DhcpLegGetsItsAddressFromThePeer) {
 
 TEST_F(RouterLegs, RestartAndDefaultRestoreFollowTheKeepFlag) {
   ASSERT_EQ(set_interface(1, ip(192, 168, 1, 1), ip(255, 255, 255, 0), ip(192, 168, 1, 254), 0), 0u);
-  ASSERT_EQ(object(5000, MGMT_CMD_ADD, one_entry(24, {2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0), 0, 0})),
+  ASSERT_EQ(object(5000, kMgmtCmdAdd, one_entry(24, {2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0), 0, 0})),
             0u);
   ASSERT_EQ(
-      object(5001, MGMT_CMD_ADD, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 2, 9)})),
+      object(5001, kMgmtCmdAdd, one_entry(12, {ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 2, 9)})),
       0u);
   stop_daemon();
   EXPECT_FALSE(device_exists("tap1"));
@@ -268,17 +268,17 @@ TEST_F(RouterLegs, RestartAndDefaultRestoreFollowTheKeepFlag) {
   EXPECT_NE(board("ip route show 10.1.0.0/16").find("via 192.168.2.9 dev tap2"), std::string::npos)
       << board("ip route");
   EXPECT_NE(board("ip route show default").find("via 192.168.1.254"), std::string::npos);
-  ASSERT_TRUE(run(in_ns(host1, "ip addr add 192.168.1.10/24 dev swp1")));
-  ASSERT_TRUE(run(in_ns(host2, "ip addr add 192.168.2.10/24 dev swp2")));
-  EXPECT_TRUE(reaches(host1, "192.168.1.1"));
-  EXPECT_TRUE(reaches(host2, "192.168.2.1"));
+  ASSERT_TRUE(run(in_ns(kHost1, "ip addr add 192.168.1.10/24 dev swp1")));
+  ASSERT_TRUE(run(in_ns(kHost2, "ip addr add 192.168.2.10/24 dev swp2")));
+  EXPECT_TRUE(reaches(kHost1, "192.168.1.1"));
+  EXPECT_TRUE(reaches(kHost2, "192.168.2.1"));
 
   // Restore with keep: the management interface (leg 1, default route, flag) stays, the rest goes.
   auto restore = [&](uint32_t keep) {
-    ASSERT_EQ(object(2001, MGMT_CMD_SET, words({keep})), 0u);
+    ASSERT_EQ(object(2001, kMgmtCmdSet, words({keep})), 0u);
     uint32_t res = 3;
     for (int i = 0; i < 100 && res == 3; ++i) {
-      res = object(5002, MGMT_CMD_GET, words({0}));
+      res = object(5002, kMgmtCmdGet, words({0}));
       if (res == 3) std::this_thread::sleep_for(100ms);
     }
     ASSERT_EQ(res, 0u);
@@ -287,15 +287,15 @@ TEST_F(RouterLegs, RestartAndDefaultRestoreFollowTheKeepFlag) {
   EXPECT_FALSE(device_exists("tap2"));
   EXPECT_EQ(board("ip route show 10.1.0.0/16"), "");
   EXPECT_NE(board("ip route show default").find("via 192.168.1.254"), std::string::npos);
-  EXPECT_TRUE(reaches(host1, "192.168.1.1", 5));
+  EXPECT_TRUE(reaches(kHost1, "192.168.1.1", 5));
   std::vector<uint8_t> reply;
-  ASSERT_EQ(object(5003, MGMT_CMD_GET, std::vector<uint8_t>(24), &reply), 0u);
+  ASSERT_EQ(object(5003, kMgmtCmdGet, std::vector<uint8_t>(24), &reply), 0u);
   EXPECT_EQ(reply, words({1, ip(192, 168, 1, 1), ip(255, 255, 255, 0), ip(192, 168, 1, 254), 0, 1}));
 
   restore(0);
   EXPECT_FALSE(device_exists("tap1"));
   EXPECT_EQ(board("ip route show default"), "");
-  ASSERT_EQ(object(5003, MGMT_CMD_GET, std::vector<uint8_t>(24), &reply), 0u);
+  ASSERT_EQ(object(5003, kMgmtCmdGet, std::vector<uint8_t>(24), &reply), 0u);
   EXPECT_EQ(reply, std::vector<uint8_t>(24, 0));
   // And the restored state is what the next start reads.
   stop_daemon();

@@ -43,9 +43,8 @@ uint32_t ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
   return static_cast<uint32_t>(a) << 24 | b << 16 | c << 8 | d;
 }
 
-l3_leg leg(uint32_t rlid, uint32_t vid, uint32_t address, uint32_t mask, uint32_t dhcp = 0,
-           uint32_t rip = 0) {
-  l3_leg l{};
+L3Leg leg(uint32_t rlid, uint32_t vid, uint32_t address, uint32_t mask, uint32_t dhcp = 0, uint32_t rip = 0) {
+  L3Leg l{};
   l.rlid = rlid;
   l.vid = vid;
   l.ip = address;
@@ -55,15 +54,15 @@ l3_leg leg(uint32_t rlid, uint32_t vid, uint32_t address, uint32_t mask, uint32_
   return l;
 }
 
-std::vector<uint8_t> leg_record(const l3_leg &l) {
-  std::vector<uint8_t> r(L3_LEG_RECORD_SIZE);
+std::vector<uint8_t> leg_record(const L3Leg &l) {
+  std::vector<uint8_t> r(kL3LegRecordSize);
   l3_leg_record_store(r.data(), l);
   return r;
 }
 
 std::vector<uint8_t> route_record(uint32_t network, uint32_t mask, uint32_t gateway) {
-  std::vector<uint8_t> r(L3_ROUTE_RECORD_SIZE);
-  l3_route_record_store(r.data(), l3_route{network, mask, gateway});
+  std::vector<uint8_t> r(kL3RouteRecordSize);
+  l3_route_record_store(r.data(), L3Route{network, mask, gateway});
   return r;
 }
 
@@ -86,7 +85,7 @@ bool in_chip(uint32_t vid, const uint8_t *mac, SwcMacEntry *out = nullptr) {
   return found;
 }
 
-const uint8_t broadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 class L3 : public L2Fixture {
  protected:
@@ -98,10 +97,10 @@ class L3 : public L2Fixture {
     fd_reg_init();
     packet_buffer_init();
     l3_test_hooks_set(record_command, open_pair);
-    conf_module_reg(CONF_MODULE_L3, l3_conf);
+    conf_module_reg(kConfModuleL3, l3_conf);
     mgmt_module_reg(5, l3_mgmt);
     // The store made its defaults before the module was registered.
-    l3_conf(conf_action{CONF_ACTION_CREATE, 0});
+    l3_conf(ConfAction{kConfActionCreate, 0});
     l3_init();
     board_mac_addr(1, leg_mac);
     commands.clear();
@@ -111,7 +110,7 @@ class L3 : public L2Fixture {
     l3_test_hooks_set(nullptr, nullptr);
     for (auto &[name, fd] : host_ends) close(fd);
     host_ends.clear();
-    conf_module_reg(CONF_MODULE_L3, nullptr);
+    conf_module_reg(kConfModuleL3, nullptr);
     packet_l3_receiver_set(nullptr);
     fd_reg_init();
     L2Fixture::TearDown();
@@ -125,8 +124,8 @@ class L3 : public L2Fixture {
   bool ran(const std::string &command) const {
     return std::find(commands.begin(), commands.end(), command) != commands.end();
   }
-  packet_buffer *frame_from_switch(uint32_t vid, size_t length) {
-    packet_buffer *b = packet_alloc(static_cast<uint32_t>(length));
+  PacketBuffer *frame_from_switch(uint32_t vid, size_t length) {
+    PacketBuffer *b = packet_alloc(static_cast<uint32_t>(length));
     for (size_t i = 0; i < length; ++i) b->data[i] = static_cast<uint8_t>(i);
     b->length = static_cast<uint32_t>(length);
     b->vid = vid;
@@ -153,16 +152,16 @@ TEST_F(L3, InitSwitchesTheReversePathFilterOffAndReadsEmptyBlocks) {
   ASSERT_FALSE(commands.empty());
   EXPECT_EQ(commands[0], "/bin/echo \"0\" > /proc/sys/net/ipv4/conf/all/rp_filter");
   uint32_t size = 0;
-  const uint8_t *legs = conf_open(L3_CONF_LEGS, &size);
+  const uint8_t *legs = conf_open(kL3ConfLegs, &size);
   ASSERT_NE(legs, nullptr);
   EXPECT_EQ(size, 772u);
   EXPECT_EQ(le_load16(legs), 0u);
   EXPECT_EQ(le_load16(legs + 2), 24u);
-  const uint8_t *routes = conf_open(L3_CONF_ROUTES, &size);
+  const uint8_t *routes = conf_open(kL3ConfRoutes, &size);
   ASSERT_NE(routes, nullptr);
   EXPECT_EQ(size, 388u);
   EXPECT_EQ(le_load16(routes + 2), 12u);
-  ASSERT_NE(conf_open(L3_CONF_GENERAL, &size), nullptr);
+  ASSERT_NE(conf_open(kL3ConfGeneral, &size), nullptr);
   EXPECT_EQ(size, 4u);
   EXPECT_EQ(l3_ip_enabled(), 0u);
 }
@@ -181,7 +180,7 @@ TEST_F(L3, NewLegGetsItsDeviceAddressAndMacEntries) {
   ASSERT_TRUE(in_chip(1, leg_mac, &own));
   EXPECT_TRUE(own.locked && own.copy_to_cpu);
   for (int p = 1; p <= 6; ++p) EXPECT_EQ(own.destination[p], 0u) << "port " << p;
-  ASSERT_TRUE(in_chip(1, broadcast, &flood));
+  ASSERT_TRUE(in_chip(1, kBroadcast, &flood));
   EXPECT_TRUE(flood.locked && flood.copy_to_cpu);
   for (int p = 1; p <= 6; ++p) EXPECT_EQ(flood.destination[p], 1u) << "port " << p;
 }
@@ -217,14 +216,14 @@ TEST_F(L3, DhcpLegRunsTheClientScriptAndNoAddressCommands) {
 
 TEST_F(L3, NewVidMovesTheMacEntriesWithoutANewDevice) {
   ASSERT_EQ(rl_config_add(leg(2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0))), 0);
-  ASSERT_TRUE(in_chip(2, leg_mac) && in_chip(2, broadcast));
+  ASSERT_TRUE(in_chip(2, leg_mac) && in_chip(2, kBroadcast));
   ASSERT_EQ(rl_config_add(leg(2, 6, ip(192, 168, 2, 1), ip(255, 255, 255, 0))), 0);
   EXPECT_EQ(opens, 1) << "tap2 is kept";
   EXPECT_FALSE(in_chip(2, leg_mac));
-  EXPECT_FALSE(in_chip(2, broadcast));
+  EXPECT_FALSE(in_chip(2, kBroadcast));
   EXPECT_TRUE(in_chip(6, leg_mac));
-  EXPECT_TRUE(in_chip(6, broadcast));
-  l3_leg got{};
+  EXPECT_TRUE(in_chip(6, kBroadcast));
+  L3Leg got{};
   got.rlid = 2;
   ASSERT_EQ(rl_config_get(got, true), 0);
   EXPECT_EQ(got.vid, 6u);
@@ -237,9 +236,9 @@ TEST_F(L3, DeletedLegLeavesTheEntriesAnotherLegOfItsVidNeeds) {
   commands.clear();
   ASSERT_EQ(rl_config_del(3), 0);
   EXPECT_EQ(commands, std::vector<std::string>{"/sbin/ifconfig tap3 down"});
-  EXPECT_TRUE(in_chip(5, leg_mac) && in_chip(5, broadcast)) << "leg 4 still answers in VID 5";
+  EXPECT_TRUE(in_chip(5, leg_mac) && in_chip(5, kBroadcast)) << "leg 4 still answers in VID 5";
   ASSERT_EQ(rl_config_del(4), 0);
-  EXPECT_FALSE(in_chip(5, leg_mac) || in_chip(5, broadcast));
+  EXPECT_FALSE(in_chip(5, leg_mac) || in_chip(5, kBroadcast));
   EXPECT_EQ(rl_config_del(4), -1);
 }
 
@@ -259,12 +258,12 @@ TEST_F(L3, UntrustedLegsAndTableLimitsAreRefused) {
   EXPECT_EQ(opens, 0);
   EXPECT_TRUE(commands.empty());
   // 32 legs fit, in rlid order whatever the order of adding; the 33rd does not.
-  for (uint32_t i = 0; i < L3_LEG_MAX; ++i)
+  for (uint32_t i = 0; i < kL3LegMax; ++i)
     ASSERT_GE(rl_config_add(leg(100 - i * 2, 10, ip(10, 0, 0, 1), ip(255, 0, 0, 0))), 0);
   EXPECT_EQ(rl_config_add(leg(1, 10, 0, 0)), -1) << "insert into a full table";
   EXPECT_EQ(rl_config_add(leg(200, 10, 0, 0)), -1) << "append to a full table";
   EXPECT_EQ(rl_config_add(leg(100, 11, 0, 0)), 31) << "updating stays possible";
-  l3_leg at{};
+  L3Leg at{};
   uint32_t previous = 0;
   for (bool exact = true; rl_config_get(at, exact) >= 0; exact = false) {
     EXPECT_GT(at.rlid, previous);
@@ -287,30 +286,30 @@ TEST_F(L3, TextFormsAndPrefixLengths) {
 }
 
 TEST_F(L3, RoutesAreInstalledReplacedAndRemoved) {
-  ASSERT_EQ(sr_config_add(l3_route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 1)}), 0);
+  ASSERT_EQ(sr_config_add(L3Route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 1)}), 0);
   EXPECT_EQ(commands, std::vector<std::string>{"/sbin/route add -net 10.1.0.0/16 gw 192.168.1.1"});
   // Same gateway: only the add again; a new one: the old route goes first.
   commands.clear();
-  ASSERT_EQ(sr_config_add(l3_route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 1)}), 0);
+  ASSERT_EQ(sr_config_add(L3Route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 1)}), 0);
   EXPECT_EQ(commands, std::vector<std::string>{"/sbin/route add -net 10.1.0.0/16 gw 192.168.1.1"});
   commands.clear();
-  ASSERT_EQ(sr_config_add(l3_route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 2)}), 0);
+  ASSERT_EQ(sr_config_add(L3Route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 2)}), 0);
   EXPECT_EQ(commands, (std::vector<std::string>{"/sbin/route del -net 10.1.0.0/16",
                                                 "/sbin/route add -net 10.1.0.0/16 gw 192.168.1.2"}));
   EXPECT_EQ(sr_config_count(), 1u);
   // Same network, other mask: another route, sorted after the shorter mask.
-  ASSERT_EQ(sr_config_add(l3_route{ip(10, 1, 0, 0), ip(255, 255, 255, 0), ip(192, 168, 1, 3)}), 1);
+  ASSERT_EQ(sr_config_add(L3Route{ip(10, 1, 0, 0), ip(255, 255, 255, 0), ip(192, 168, 1, 3)}), 1);
   commands.clear();
-  EXPECT_EQ(sr_config_del(l3_route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), 0}), 0);
+  EXPECT_EQ(sr_config_del(L3Route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), 0}), 0);
   EXPECT_EQ(commands, std::vector<std::string>{"/sbin/route del -net 10.1.0.0/16"});
-  EXPECT_EQ(sr_config_del(l3_route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), 0}), -1);
+  EXPECT_EQ(sr_config_del(L3Route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), 0}), -1);
   // A mask with a gap has no prefix: refused before any command.
   commands.clear();
-  EXPECT_EQ(sr_config_add(l3_route{ip(10, 2, 0, 0), ip(255, 0, 255, 0), ip(192, 168, 1, 1)}), -1);
+  EXPECT_EQ(sr_config_add(L3Route{ip(10, 2, 0, 0), ip(255, 0, 255, 0), ip(192, 168, 1, 1)}), -1);
   EXPECT_TRUE(commands.empty());
-  for (uint32_t i = 0; sr_config_count() < L3_ROUTE_MAX; ++i)
-    ASSERT_GE(sr_config_add(l3_route{ip(10, 3, static_cast<uint8_t>(i), 0), ip(255, 255, 255, 0), 1}), 0);
-  EXPECT_EQ(sr_config_add(l3_route{ip(10, 4, 0, 0), ip(255, 255, 255, 0), 1}), -1);
+  for (uint32_t i = 0; sr_config_count() < kL3RouteMax; ++i)
+    ASSERT_GE(sr_config_add(L3Route{ip(10, 3, static_cast<uint8_t>(i), 0), ip(255, 255, 255, 0), 1}), 0);
+  EXPECT_EQ(sr_config_add(L3Route{ip(10, 4, 0, 0), ip(255, 255, 255, 0), 1}), -1);
 }
 
 TEST_F(L3, FramesFromTheSwitchReachTheLegOfTheirVidOnlyWithIpEnabled) {
@@ -324,53 +323,53 @@ TEST_F(L3, FramesFromTheSwitchReachTheLegOfTheirVidOnlyWithIpEnabled) {
   const auto got = host_read("tap1");
   ASSERT_EQ(got.size(), 1514u);
   EXPECT_EQ(got[1513], static_cast<uint8_t>(1513));
-  const packet_stats s = packet_stats_get();
-  EXPECT_EQ(s.free[0] + s.free[1] + s.free[2], PACKET_SMALL_COUNT + PACKET_MEDIUM_COUNT + PACKET_BIG_COUNT)
+  const PacketStats s = packet_stats_get();
+  EXPECT_EQ(s.free[0] + s.free[1] + s.free[2], kPacketSmallCount + kPacketMediumCount + kPacketBigCount)
       << "every buffer freed";
 }
 
 TEST_F(L3, FramesFromTheHostGoIntoTheLegsVlanAndBadOnesAreCounted) {
   ASSERT_EQ(rl_config_add(leg(1, 9, ip(192, 168, 1, 1), ip(255, 255, 255, 0))), 0);
-  l3_leg at{};
+  L3Leg at{};
   at.rlid = 1;
   ASSERT_EQ(rl_config_get(at, true), 0);
   host_write("tap1", 60);
-  l3_packet_event(at.fd, FD_EVENT_READ);
+  l3_packet_event(at.fd, kFdEventRead);
   EXPECT_EQ(l3_stats_get().tap_no_leg, 1u) << "IP disabled: no leg answers";
   EXPECT_EQ(packet_stats_get().tx_list, 0u);
   l3_ip_enabled_set(1);
   host_write("tap1", 13);
-  l3_packet_event(at.fd, FD_EVENT_READ);
-  host_write("tap1", L3_FRAME_MAX + 100);
-  l3_packet_event(at.fd, FD_EVENT_READ);
-  l3_packet_event(at.fd, FD_EVENT_READ);  // nothing to read
-  l3_packet_event(at.fd, FD_EVENT_WRITE);
+  l3_packet_event(at.fd, kFdEventRead);
+  host_write("tap1", kL3FrameMax + 100);
+  l3_packet_event(at.fd, kFdEventRead);
+  l3_packet_event(at.fd, kFdEventRead);  // nothing to read
+  l3_packet_event(at.fd, kFdEventWrite);
   EXPECT_EQ(l3_stats_get().tap_short, 1u);
   EXPECT_EQ(l3_stats_get().tap_long, 1u);
   EXPECT_EQ(packet_stats_get().tx_list, 0u);
   host_write("tap1", 14);
-  l3_packet_event(at.fd, FD_EVENT_READ);
-  host_write("tap1", L3_FRAME_MAX);
-  l3_packet_event(at.fd, FD_EVENT_READ);
+  l3_packet_event(at.fd, kFdEventRead);
+  host_write("tap1", kL3FrameMax);
+  l3_packet_event(at.fd, kFdEventRead);
   EXPECT_EQ(packet_stats_get().tx_list, 2u);
-  EXPECT_EQ(packet_stats_get().free[0], PACKET_SMALL_COUNT - 1) << "a small frame takes a small buffer";
+  EXPECT_EQ(packet_stats_get().free[0], kPacketSmallCount - 1) << "a small frame takes a small buffer";
   // Host frames beyond the pools are dropped and counted, never held.
-  for (uint32_t i = 0; i < PACKET_SMALL_COUNT + PACKET_MEDIUM_COUNT + PACKET_BIG_COUNT; ++i) {
+  for (uint32_t i = 0; i < kPacketSmallCount + kPacketMediumCount + kPacketBigCount; ++i) {
     host_write("tap1", 60);
-    l3_packet_event(at.fd, FD_EVENT_READ);
+    l3_packet_event(at.fd, kFdEventRead);
   }
   EXPECT_GT(l3_stats_get().tap_no_buffer, 0u);
 }
 
 TEST_F(L3, LegsAndRoutesComeBackFromTheBlocks) {
-  ASSERT_EQ(res(request(5000, MGMT_CMD_ADD,
+  ASSERT_EQ(res(request(5000, kMgmtCmdAdd,
                         table(24, {leg_record(leg(1, 1, ip(192, 168, 1, 1), ip(255, 255, 255, 0))),
                                    leg_record(leg(2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0), 0, 2))}))),
             0u);
-  ASSERT_EQ(res(request(5001, MGMT_CMD_ADD,
+  ASSERT_EQ(res(request(5001, kMgmtCmdAdd,
                         table(12, {route_record(ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 9))}))),
             0u);
-  ASSERT_EQ(res(request(5002, MGMT_CMD_SET, words({1}))), 0u);
+  ASSERT_EQ(res(request(5002, kMgmtCmdSet, words({1}))), 0u);
   l3_rl_init();  // the daemon stops: its devices go
   opens = 0;
   commands.clear();
@@ -385,23 +384,23 @@ TEST_F(L3, LegsAndRoutesComeBackFromTheBlocks) {
 }
 
 TEST_F(L3, DefaultsWithKeepHoldTheManagementInterfaceOnly) {
-  ASSERT_EQ(res(request(5003, MGMT_CMD_SET,
+  ASSERT_EQ(res(request(5003, kMgmtCmdSet,
                         words({1, ip(192, 168, 1, 1), ip(255, 255, 255, 0), ip(192, 168, 1, 254), 0, 1}))),
             0u);
   ASSERT_GE(rl_config_add(leg(2, 2, ip(192, 168, 2, 1), ip(255, 255, 255, 0))), 0);
-  ASSERT_GE(sr_config_add(l3_route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 9)}), 0);
+  ASSERT_GE(sr_config_add(L3Route{ip(10, 1, 0, 0), ip(255, 255, 0, 0), ip(192, 168, 1, 9)}), 0);
   conf_make_default(1);
-  l3_conf(conf_action{CONF_ACTION_READ, 0});
+  l3_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(rl_config_count(), 1u);
   EXPECT_EQ(sr_config_count(), 1u);
-  l3_route route{};
+  L3Route route{};
   ASSERT_EQ(sr_config_get(route, true), 0);
   EXPECT_EQ(route.gateway, ip(192, 168, 1, 254));
   EXPECT_EQ(l3_ip_enabled(), 1u);
   EXPECT_EQ(opens, 2) << "leg 1 keeps its device through the restore";
 
   conf_make_default(0);
-  l3_conf(conf_action{CONF_ACTION_READ, 0});
+  l3_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(rl_config_count(), 0u);
   EXPECT_EQ(sr_config_count(), 0u);
   EXPECT_EQ(l3_ip_enabled(), 0u);
@@ -409,21 +408,21 @@ TEST_F(L3, DefaultsWithKeepHoldTheManagementInterfaceOnly) {
 
 TEST_F(L3, BlocksFromAForeignOrDamagedFileAreBounded) {
   // A count far beyond the block: only the entries the block holds are taken.
-  uint8_t *block = conf_create(L3_CONF_LEGS, 4 + 2 * 24);
+  uint8_t *block = conf_create(kL3ConfLegs, 4 + 2 * 24);
   le_store16(block, 60000);
   le_store16(block + 2, 24);
   l3_leg_record_store(block + 4, leg(5, 5, ip(10, 0, 0, 5), ip(255, 0, 0, 0)));
   l3_leg_record_store(block + 28, leg(6, 9999, ip(10, 0, 0, 6), ip(255, 0, 0, 0)));
   // An entry size of another layout: the block is ignored.
-  block = conf_create(L3_CONF_ROUTES, 4 + 16);
+  block = conf_create(kL3ConfRoutes, 4 + 16);
   le_store16(block, 1);
   le_store16(block + 2, 16);
-  conf_create(L3_CONF_GENERAL, 0);
-  l3_conf(conf_action{CONF_ACTION_READ, 0});
+  conf_create(kL3ConfGeneral, 0);
+  l3_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(rl_config_count(), 1u) << "the leg with VID 9999 is refused";
   EXPECT_EQ(sr_config_count(), 0u);
   EXPECT_EQ(l3_ip_enabled(), 0u);
-  l3_conf(conf_action{7, 0});  // unknown: nothing happens
+  l3_conf(ConfAction{7, 0});  // unknown: nothing happens
   EXPECT_EQ(rl_config_count(), 1u);
 }
 
@@ -431,13 +430,13 @@ TEST_F(L3, TableObjectsWalkAddAndDelete) {
   std::vector<std::vector<uint8_t>> three;
   for (uint32_t rlid : {9u, 3u, 6u})
     three.push_back(leg_record(leg(rlid, rlid, ip(10, 0, 0, static_cast<uint8_t>(rlid)), ip(255, 0, 0, 0))));
-  ASSERT_EQ(res(request(5000, MGMT_CMD_ADD, table(24, three))), 0u);
+  ASSERT_EQ(res(request(5000, kMgmtCmdAdd, table(24, three))), 0u);
   // Walk from rlid 4: 6 and 9, the count cut where the walk ends.
   auto reply =
-      request(5000, MGMT_CMD_GET, table(24, {leg_record(leg(4, 0, 0, 0)), leg_record({}), leg_record({})}));
+      request(5000, kMgmtCmdGet, table(24, {leg_record(leg(4, 0, 0, 0)), leg_record({}), leg_record({})}));
   EXPECT_EQ(res(reply), 0u);
   ASSERT_EQ(count(reply), 2u);
-  l3_leg first{}, second{};
+  L3Leg first{}, second{};
   l3_leg_record_load(&reply[20], first);
   l3_leg_record_load(&reply[44], second);
   EXPECT_EQ(first.rlid, 6u);
@@ -445,65 +444,65 @@ TEST_F(L3, TableObjectsWalkAddAndDelete) {
   EXPECT_EQ(second.ip, ip(10, 0, 0, 9));
   // Saved: block 1 holds all three, in order.
   uint32_t size = 0;
-  const uint8_t *block = conf_open(L3_CONF_LEGS, &size);
+  const uint8_t *block = conf_open(kL3ConfLegs, &size);
   ASSERT_EQ(le_load16(block), 3u);
   EXPECT_EQ(le_load32(block + 4), 3u);
   // A delete of an unknown leg fails the object; the known one still goes.
   EXPECT_EQ(
-      res(request(5000, MGMT_CMD_DEL, table(24, {leg_record(leg(3, 0, 0, 0)), leg_record(leg(4, 0, 0, 0))}))),
+      res(request(5000, kMgmtCmdDel, table(24, {leg_record(leg(3, 0, 0, 0)), leg_record(leg(4, 0, 0, 0))}))),
       1u);
   EXPECT_EQ(rl_config_count(), 2u);
-  EXPECT_EQ(le_load16(conf_open(L3_CONF_LEGS, &size)), 2u);
-  EXPECT_EQ(res(request(5000, MGMT_CMD_SET, table(24, {}))), 1u);
+  EXPECT_EQ(le_load16(conf_open(kL3ConfLegs, &size)), 2u);
+  EXPECT_EQ(res(request(5000, kMgmtCmdSet, table(24, {}))), 1u);
   // Wrong entry size or a count beyond 32: result 1, nothing done.
-  EXPECT_EQ(res(request(5000, MGMT_CMD_ADD, table(20, {std::vector<uint8_t>(20)}))), 1u);
-  EXPECT_EQ(res(request(5001, MGMT_CMD_GET,
+  EXPECT_EQ(res(request(5000, kMgmtCmdAdd, table(20, {std::vector<uint8_t>(20)}))), 1u);
+  EXPECT_EQ(res(request(5001, kMgmtCmdGet,
                         table(12, std::vector<std::vector<uint8_t>>(33, route_record(0, 0, 0))))),
             1u);
-  ASSERT_EQ(res(request(5001, MGMT_CMD_ADD,
+  ASSERT_EQ(res(request(5001, kMgmtCmdAdd,
                         table(12, {route_record(ip(10, 1, 0, 0), ip(255, 255, 0, 0), 7),
                                    route_record(ip(10, 2, 0, 0), ip(255, 0, 255, 0), 7)}))),
             1u)
       << "the route with a gapped mask fails";
   EXPECT_EQ(sr_config_count(), 1u);
-  EXPECT_EQ(le_load16(conf_open(L3_CONF_ROUTES, &size)), 1u);
-  EXPECT_EQ(res(request(5004, MGMT_CMD_GET, words({0}))), 2u);
+  EXPECT_EQ(le_load16(conf_open(kL3ConfRoutes, &size)), 1u);
+  EXPECT_EQ(res(request(5004, kMgmtCmdGet, words({0}))), 2u);
 }
 
 TEST_F(L3, FlagAndInterfaceObjects) {
-  EXPECT_EQ(res(request(5002, MGMT_CMD_SET, words({1}))), 0u);
-  auto reply = request(5002, MGMT_CMD_GET, words({0}));
+  EXPECT_EQ(res(request(5002, kMgmtCmdSet, words({1}))), 0u);
+  auto reply = request(5002, kMgmtCmdGet, words({0}));
   EXPECT_EQ(le_load32(&reply[16]), 1u);
   uint32_t size = 0;
-  EXPECT_EQ(le_load32(conf_open(L3_CONF_GENERAL, &size)), 1u);
-  EXPECT_EQ(res(request(5002, MGMT_CMD_ADD, words({0}))), 1u);
-  EXPECT_EQ(res(request(5002, MGMT_CMD_SET, {})), 1u) << "no room for the flag";
-  EXPECT_EQ(res(request(5003, MGMT_CMD_SET, words({1, 2, 3}))), 1u) << "a short record";
+  EXPECT_EQ(le_load32(conf_open(kL3ConfGeneral, &size)), 1u);
+  EXPECT_EQ(res(request(5002, kMgmtCmdAdd, words({0}))), 1u);
+  EXPECT_EQ(res(request(5002, kMgmtCmdSet, {})), 1u) << "no room for the flag";
+  EXPECT_EQ(res(request(5003, kMgmtCmdSet, words({1, 2, 3}))), 1u) << "a short record";
 
   // No leg 1 yet: zeros but the flag.
-  reply = request(5003, MGMT_CMD_GET, std::vector<uint8_t>(24));
+  reply = request(5003, kMgmtCmdGet, std::vector<uint8_t>(24));
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 16, reply.end()), words({0, 0, 0, 0, 0, 1}));
 
   const uint32_t a = ip(192, 168, 1, 1), m = ip(255, 255, 255, 0), g = ip(192, 168, 1, 254);
-  EXPECT_EQ(res(request(5003, MGMT_CMD_SET, words({1, a, m, g, 0, 1}))), 0u);
-  reply = request(5003, MGMT_CMD_GET, std::vector<uint8_t>(24));
+  EXPECT_EQ(res(request(5003, kMgmtCmdSet, words({1, a, m, g, 0, 1}))), 0u);
+  reply = request(5003, kMgmtCmdGet, std::vector<uint8_t>(24));
   EXPECT_EQ(std::vector<uint8_t>(reply.begin() + 16, reply.end()), words({1, a, m, g, 0, 1}));
   EXPECT_TRUE(ran("/sbin/route add -net 0.0.0.0/0 gw 192.168.1.254"));
   // Same address, new VID: leg 1 is updated in place; a new address recreates it.
-  EXPECT_EQ(res(request(5003, MGMT_CMD_SET, words({5, a, m, g, 0, 1}))), 0u);
+  EXPECT_EQ(res(request(5003, kMgmtCmdSet, words({5, a, m, g, 0, 1}))), 0u);
   EXPECT_EQ(opens, 1);
-  EXPECT_EQ(res(request(5003, MGMT_CMD_SET, words({5, a + 1, m, g, 0, 1}))), 0u);
+  EXPECT_EQ(res(request(5003, kMgmtCmdSet, words({5, a + 1, m, g, 0, 1}))), 0u);
   EXPECT_EQ(opens, 2);
   // Gateway 0 removes the default route; address and DHCP 0 remove leg 1.
   commands.clear();
-  EXPECT_EQ(res(request(5003, MGMT_CMD_SET, words({5, 0, 0, 0, 0, 0}))), 0u);
+  EXPECT_EQ(res(request(5003, kMgmtCmdSet, words({5, 0, 0, 0, 0, 0}))), 0u);
   EXPECT_EQ(rl_config_count(), 0u);
   EXPECT_EQ(sr_config_count(), 0u);
   EXPECT_EQ(l3_ip_enabled(), 0u);
   EXPECT_TRUE(ran("/sbin/route del -net 0.0.0.0/0"));
   // A leg the module refuses is reported, the flag still set.
-  EXPECT_EQ(res(request(5003, MGMT_CMD_SET, words({4096, a, m, 0, 0, 1}))), 1u);
+  EXPECT_EQ(res(request(5003, kMgmtCmdSet, words({4096, a, m, 0, 0, 1}))), 1u);
   EXPECT_EQ(l3_ip_enabled(), 1u);
 }
 

@@ -36,9 +36,9 @@ fd_set set_of(std::initializer_list<int> fds) {
 }
 
 TEST_F(Registry, DispatchFollowsRegistrationOrderAndMasks) {
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, 9), 0);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ | FD_EVENT_WRITE, 4), 1);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_EXCEPT, 7), 2);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, 9), 0);
+  EXPECT_EQ(fd_reg(record, kFdEventRead | kFdEventWrite, 4), 1);
+  EXPECT_EQ(fd_reg(record, kFdEventExcept, 7), 2);
   fd_set r = set_of({4, 7, 9}), w = set_of({4, 9}), e = set_of({});
   fd_dispatch(&r, &w, &e);
   EXPECT_EQ(calls, (std::vector<int>{91, 43}));
@@ -46,25 +46,25 @@ TEST_F(Registry, DispatchFollowsRegistrationOrderAndMasks) {
 
 TEST_F(Registry, RefusesBadRegistrations) {
   EXPECT_EQ(fd_reg(record, 0, 3), -1);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, -1), -1);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, FD_SETSIZE), -1);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, 3), 0);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, 3), -1);
-  EXPECT_EQ(fd_reg(nullptr, FD_EVENT_READ, 8), -1);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, -1), -1);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, FD_SETSIZE), -1);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, 3), 0);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, 3), -1);
+  EXPECT_EQ(fd_reg(nullptr, kFdEventRead, 8), -1);
   EXPECT_EQ(fd_reg(nullptr, 0, 3), -1);
 }
 
 TEST_F(Registry, HundredAndFirstDescriptorRefused) {
-  for (int fd = 0; fd < FD_REG_MAX; ++fd) ASSERT_EQ(fd_reg(record, FD_EVENT_READ, fd), fd);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, FD_REG_MAX), -1);
+  for (int fd = 0; fd < kFdRegMax; ++fd) ASSERT_EQ(fd_reg(record, kFdEventRead, fd), fd);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, kFdRegMax), -1);
 }
 
 TEST_F(Registry, RemovalKeepsOrderAndClearsTheSets) {
-  fd_reg(record, FD_EVENT_READ, 5);
-  fd_reg(record, FD_EVENT_READ, 6);
-  fd_reg(record, FD_EVENT_READ, 7);
-  EXPECT_EQ(fd_reg(nullptr, FD_EVENT_READ, 6), 1);
-  EXPECT_EQ(fd_reg(record, FD_EVENT_READ, 2), 2);
+  fd_reg(record, kFdEventRead, 5);
+  fd_reg(record, kFdEventRead, 6);
+  fd_reg(record, kFdEventRead, 7);
+  EXPECT_EQ(fd_reg(nullptr, kFdEventRead, 6), 1);
+  EXPECT_EQ(fd_reg(record, kFdEventRead, 2), 2);
   fd_set r = set_of({2, 5, 6, 7});
   fd_dispatch(&r, nullptr, nullptr);
   EXPECT_EQ(calls, (std::vector<int>{51, 71, 21}));
@@ -73,14 +73,14 @@ TEST_F(Registry, RemovalKeepsOrderAndClearsTheSets) {
 int removed_fd = -1;
 void remove_next(int fd, unsigned events) {
   record(fd, events);
-  fd_reg(nullptr, FD_EVENT_READ, removed_fd);
+  fd_reg(nullptr, kFdEventRead, removed_fd);
 }
 
 TEST_F(Registry, EntryRemovedDuringDispatchIsNotCalledAndNoneIsSkipped) {
   removed_fd = 6;
-  fd_reg(remove_next, FD_EVENT_READ, 5);
-  fd_reg(record, FD_EVENT_READ, 6);
-  fd_reg(record, FD_EVENT_READ, 7);
+  fd_reg(remove_next, kFdEventRead, 5);
+  fd_reg(record, kFdEventRead, 6);
+  fd_reg(record, kFdEventRead, 7);
   fd_set r = set_of({5, 6, 7});
   fd_dispatch(&r, nullptr, nullptr);
   EXPECT_EQ(calls, (std::vector<int>{51, 71}));
@@ -88,12 +88,12 @@ TEST_F(Registry, EntryRemovedDuringDispatchIsNotCalledAndNoneIsSkipped) {
 
 void remove_self(int fd, unsigned events) {
   record(fd, events);
-  fd_reg(nullptr, FD_EVENT_READ, fd);
+  fd_reg(nullptr, kFdEventRead, fd);
 }
 
 TEST_F(Registry, SelfRemovalDoesNotSkipTheNextEntry) {
-  fd_reg(remove_self, FD_EVENT_READ, 5);
-  fd_reg(record, FD_EVENT_READ, 6);
+  fd_reg(remove_self, kFdEventRead, 5);
+  fd_reg(record, kFdEventRead, 6);
   fd_set r = set_of({5, 6});
   fd_dispatch(&r, nullptr, nullptr);
   EXPECT_EQ(calls, (std::vector<int>{51, 61}));
@@ -101,13 +101,13 @@ TEST_F(Registry, SelfRemovalDoesNotSkipTheNextEntry) {
 
 void replace_descriptor(int fd, unsigned events) {
   record(fd, events);
-  fd_reg(nullptr, FD_EVENT_READ, 6);
-  fd_reg(record, FD_EVENT_READ, 6);  // a new descriptor that reuses the number
+  fd_reg(nullptr, kFdEventRead, 6);
+  fd_reg(record, kFdEventRead, 6);  // a new descriptor that reuses the number
 }
 
 TEST_F(Registry, DescriptorReusedDuringDispatchWaitsForItsOwnEvent) {
-  fd_reg(replace_descriptor, FD_EVENT_READ, 5);
-  fd_reg(record, FD_EVENT_READ, 6);
+  fd_reg(replace_descriptor, kFdEventRead, 5);
+  fd_reg(record, kFdEventRead, 6);
   fd_set r = set_of({5, 6});
   fd_dispatch(&r, nullptr, nullptr);
   EXPECT_EQ(calls, (std::vector<int>{51}));
@@ -141,7 +141,7 @@ TEST_F(Registry, TimersRunInOrderWhenTheirPeriodElapsed) {
 TEST_F(Registry, TimerRefusals) {
   EXPECT_EQ(timer_reg(nullptr, 5), -1);
   EXPECT_EQ(timer_reg(timer_a, 0), -1);
-  for (int i = 0; i < TIMER_REG_MAX; ++i) ASSERT_EQ(timer_reg(timer_a, 1000), i);
+  for (int i = 0; i < kTimerRegMax; ++i) ASSERT_EQ(timer_reg(timer_a, 1000), i);
   EXPECT_EQ(timer_reg(timer_a, 1000), -1);
 }
 

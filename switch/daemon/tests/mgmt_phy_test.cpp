@@ -61,22 +61,22 @@ std::vector<uint8_t> address_data(uint32_t controller, uint32_t address, uint32_
 }
 
 TEST_F(MgmtPhy, PortRegisterWrittenUnderMaskAndReadBack) {
-  auto set = request(1, MGMT_CMD_SET, port_data(3, 4, 0x0041, 0x00FF));
+  auto set = request(1, kMgmtCmdSet, port_data(3, 4, 0x0041, 0x00FF));
   EXPECT_EQ(le_load32(&set[8]), 0u);
-  auto get = request(1, MGMT_CMD_GET, port_data(3, 4, 0, 0));
+  auto get = request(1, kMgmtCmdGet, port_data(3, 4, 0, 0));
   EXPECT_EQ(le_load32(&get[8]), 0u);
   EXPECT_EQ(le_load16(&get[24]) & 0xFF, 0x41);
   // The same PHY reached by its bus address (controller 0, address 2).
-  auto raw = request(2, MGMT_CMD_GET, address_data(0, 2, 4, 0, 0));
+  auto raw = request(2, kMgmtCmdGet, address_data(0, 2, 4, 0, 0));
   EXPECT_EQ(le_load32(&raw[8]), 0u);
   EXPECT_EQ(le_load16(&raw[28]) & 0xFF, 0x41);
 }
 
 TEST_F(MgmtPhy, IdentifierReadByBusAddressAndMissingPhyFails) {
-  auto id = request(2, MGMT_CMD_GET, address_data(0, 4, 2, 0, 0));
+  auto id = request(2, kMgmtCmdGet, address_data(0, 4, 2, 0, 0));
   EXPECT_EQ(le_load32(&id[8]), 0u);
   EXPECT_EQ(le_load16(&id[28]), chip.phy(0, 4).read(2));
-  auto absent = request(2, MGMT_CMD_GET, address_data(0, 20, 2, 0, 0));  // nothing mounted there
+  auto absent = request(2, kMgmtCmdGet, address_data(0, 20, 2, 0, 0));  // nothing mounted there
   EXPECT_EQ(le_load32(&absent[8]), 1u);
 }
 

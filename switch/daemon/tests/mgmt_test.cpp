@@ -8,7 +8,7 @@
 namespace {
 
 // Builds datagrams of request objects.
-struct datagram {
+struct Datagram {
   std::vector<uint8_t> bytes;
   // Appends an object with `data_size` zero data bytes; returns its offset.
   size_t add(uint32_t obj_id, uint32_t cmd, size_t data_size, uint16_t id = 0) {
@@ -48,9 +48,9 @@ class Mgmt : public StoreFixture {
 };
 
 TEST_F(Mgmt, TwoObjectsAnsweredInOneReply) {
-  datagram d;
-  size_t a = d.add(8, MGMT_CMD_GET, 8, 0x1234);
-  size_t b = d.add(10, MGMT_CMD_GET, 4);
+  Datagram d;
+  size_t a = d.add(8, kMgmtCmdGet, 8, 0x1234);
+  size_t b = d.add(10, kMgmtCmdGet, 4);
   EXPECT_EQ(d.process(), d.bytes.size());
   EXPECT_EQ(d.res(a), 0u);
   EXPECT_EQ(d.u32(a + 16), 6u);
@@ -60,18 +60,18 @@ TEST_F(Mgmt, TwoObjectsAnsweredInOneReply) {
 }
 
 TEST_F(Mgmt, MalformedDatagramsGetNoReply) {
-  datagram shorter;
-  shorter.add(8, MGMT_CMD_GET, 8);
+  Datagram shorter;
+  shorter.add(8, kMgmtCmdGet, 8);
   le_store16(&shorter.bytes[14], 15);
   EXPECT_EQ(shorter.process(), 0u);
 
-  datagram past_end;
-  past_end.add(8, MGMT_CMD_GET, 8);
+  Datagram past_end;
+  past_end.add(8, kMgmtCmdGet, 8);
   le_store16(&past_end.bytes[14], 100);
   EXPECT_EQ(past_end.process(), 0u);
 
-  datagram trailing;  // a whole object then 5 stray bytes: the first is executed, no reply
-  size_t first = trailing.add(10, MGMT_CMD_SET, 4);
+  Datagram trailing;  // a whole object then 5 stray bytes: the first is executed, no reply
+  size_t first = trailing.add(10, kMgmtCmdSet, 4);
   le_store32(&trailing.bytes[first + 16], 1);
   trailing.bytes.resize(trailing.bytes.size() + 5);
   EXPECT_EQ(trailing.process(), 0u);
@@ -79,34 +79,34 @@ TEST_F(Mgmt, MalformedDatagramsGetNoReply) {
 }
 
 TEST_F(Mgmt, ObjectsWithoutHandlerAnswer2) {
-  datagram d;
-  d.add(0, MGMT_CMD_GET, 12);  // served once the switch API offers register access
-  d.add(14, MGMT_CMD_GET, 0);
-  d.add(3001, MGMT_CMD_GET, 4);  // port module not present
-  d.add(9000, MGMT_CMD_GET, 0);
-  d.add(2005, MGMT_CMD_GET, 0);  // the store answers its unknown ids with 1
+  Datagram d;
+  d.add(0, kMgmtCmdGet, 12);  // served once the switch API offers register access
+  d.add(14, kMgmtCmdGet, 0);
+  d.add(3001, kMgmtCmdGet, 4);  // port module not present
+  d.add(9000, kMgmtCmdGet, 0);
+  d.add(2005, kMgmtCmdGet, 0);  // the store answers its unknown ids with 1
   ASSERT_EQ(d.process(), d.bytes.size());
   EXPECT_EQ(d.results(), (std::vector<uint32_t>{2, 2, 2, 2, 1}));
 }
 
 TEST_F(Mgmt, PhyObjectsRefuseBadPortsAndReportApiFailures) {
-  datagram d;
-  d.add(1, MGMT_CMD_GET, 12);  // port 0
-  size_t port7 = d.add(1, MGMT_CMD_SET, 12);
+  Datagram d;
+  d.add(1, kMgmtCmdGet, 12);  // port 0
+  size_t port7 = d.add(1, kMgmtCmdSet, 12);
   le_store32(&d.bytes[port7 + 16], 7);
-  size_t short_obj = d.add(1, MGMT_CMD_GET, 8);
+  size_t short_obj = d.add(1, kMgmtCmdGet, 8);
   le_store32(&d.bytes[short_obj + 16], 1);
-  size_t no_chip = d.add(1, MGMT_CMD_GET, 12);  // no switch API context in this test
+  size_t no_chip = d.add(1, kMgmtCmdGet, 12);  // no switch API context in this test
   le_store32(&d.bytes[no_chip + 16], 1);
-  d.add(2, MGMT_CMD_GET, 12);  // raw access needs 16 data bytes
+  d.add(2, kMgmtCmdGet, 12);  // raw access needs 16 data bytes
   d.process();
   EXPECT_EQ(d.results(), (std::vector<uint32_t>{1, 1, 1, 1, 1}));
 }
 
 TEST_F(Mgmt, RequestAndReplyDumpedAsHexLinesAtDebug) {
   trace_option_apply("mgmt", "debug");
-  datagram d;
-  d.add(8, MGMT_CMD_GET, 8, 0x0102);
+  Datagram d;
+  d.add(8, kMgmtCmdGet, 8, 0x0102);
   ::testing::internal::CaptureStdout();
   d.process();
   std::string out = ::testing::internal::GetCapturedStdout();
@@ -118,16 +118,16 @@ TEST_F(Mgmt, RequestAndReplyDumpedAsHexLinesAtDebug) {
   EXPECT_NE(out.find("/debug: 06 00 00 00 00 00 00 00-\n"), std::string::npos) << out;  // reply's last line
 }
 
-void answer_7(mgmt_object &object) {
+void answer_7(MgmtObject &object) {
   object.set_data32(0, 7);
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 TEST_F(Mgmt, RegisteredObjectIsServedForGetAndSetOnly) {
   mgmt_object_reg(0, answer_7);
-  datagram d;
-  size_t get = d.add(0, MGMT_CMD_GET, 12);
-  size_t add = d.add(0, MGMT_CMD_ADD, 12);
+  Datagram d;
+  size_t get = d.add(0, kMgmtCmdGet, 12);
+  size_t add = d.add(0, kMgmtCmdAdd, 12);
   d.process();
   EXPECT_EQ(d.res(get), 0u);
   EXPECT_EQ(d.u32(get + 16), 7u);
@@ -135,14 +135,14 @@ TEST_F(Mgmt, RegisteredObjectIsServedForGetAndSetOnly) {
 }
 
 TEST_F(Mgmt, BusyWhileADefaultRestoreIsPending) {
-  datagram req;
-  size_t r = req.add(2001, MGMT_CMD_SET, 4);
+  Datagram req;
+  size_t r = req.add(2001, kMgmtCmdSet, 4);
   req.process();
   ASSERT_EQ(req.res(r), 0u);
-  datagram d;
-  size_t a = d.add(8, MGMT_CMD_GET, 8);
-  size_t b = d.add(10, MGMT_CMD_SET, 4);
-  size_t c = d.add(9999, MGMT_CMD_GET, 0);
+  Datagram d;
+  size_t a = d.add(8, kMgmtCmdGet, 8);
+  size_t b = d.add(10, kMgmtCmdSet, 4);
+  size_t c = d.add(9999, kMgmtCmdGet, 0);
   d.process();
   EXPECT_EQ(d.res(a), 3u);
   EXPECT_EQ(d.res(b), 3u);
@@ -150,13 +150,13 @@ TEST_F(Mgmt, BusyWhileADefaultRestoreIsPending) {
 }
 
 TEST_F(Mgmt, PausedDaemonStillTakesResumeAndTerminateWhileBusy) {
-  datagram req;
-  req.add(2001, MGMT_CMD_SET, 4);
+  Datagram req;
+  req.add(2001, kMgmtCmdSet, 4);
   req.process();
   process_state().pause = 1;  // no timer runs now: the restore cannot finish
-  datagram d;
-  size_t other = d.add(8, MGMT_CMD_GET, 8);
-  size_t resume = d.add(10, MGMT_CMD_SET, 4);
+  Datagram d;
+  size_t other = d.add(8, kMgmtCmdGet, 8);
+  size_t resume = d.add(10, kMgmtCmdSet, 4);
   d.process();
   EXPECT_EQ(d.res(other), 3u);
   EXPECT_EQ(d.res(resume), 0u);
@@ -164,9 +164,9 @@ TEST_F(Mgmt, PausedDaemonStillTakesResumeAndTerminateWhileBusy) {
 }
 
 TEST_F(Mgmt, ShortObjectsFailWithoutTouchingNeighbours) {
-  datagram d;
-  size_t flags = d.add(3, MGMT_CMD_GET, 16);  // needs 64 data bytes
-  size_t after = d.add(8, MGMT_CMD_GET, 8);
+  Datagram d;
+  size_t flags = d.add(3, kMgmtCmdGet, 16);  // needs 64 data bytes
+  size_t after = d.add(8, kMgmtCmdGet, 8);
   std::vector<uint8_t> before(d.bytes.begin() + static_cast<long>(after), d.bytes.end());
   process_state().debug_flags[5] = 0xAAAAAAAA;
   d.process();
@@ -174,52 +174,52 @@ TEST_F(Mgmt, ShortObjectsFailWithoutTouchingNeighbours) {
   EXPECT_EQ(d.u32(after), 8u);  // the next object's header was not overwritten
   EXPECT_EQ(d.res(after), 0u);
   for (uint32_t id : {5u, 6u, 9u, 10u, 11u}) {
-    datagram tiny;
-    size_t o = tiny.add(id, MGMT_CMD_GET, 0);
+    Datagram tiny;
+    size_t o = tiny.add(id, kMgmtCmdGet, 0);
     tiny.process();
     EXPECT_EQ(tiny.res(o), id == 5 ? 0u : 1u) << id;
   }
 }
 
 TEST_F(Mgmt, DebugFlagsReadAndWrittenAsAWhole) {
-  datagram set;
-  size_t s = set.add(3, MGMT_CMD_SET, 64);
+  Datagram set;
+  size_t s = set.add(3, kMgmtCmdSet, 64);
   for (int i = 0; i < 16; ++i)
     le_store32(&set.bytes[s + 16 + 4 * static_cast<size_t>(i)], static_cast<uint32_t>(i * 3));
   set.process();
   EXPECT_EQ(process_state().debug_flags[15], 45u);
-  datagram get;
-  size_t g = get.add(3, MGMT_CMD_GET, 64);
+  Datagram get;
+  size_t g = get.add(3, kMgmtCmdGet, 64);
   get.process();
   EXPECT_EQ(get.u32(g + 16 + 4 * 7), 21u);
 }
 
 TEST_F(Mgmt, TerminateAndSuspend) {
-  datagram d;
-  size_t t_get = d.add(5, MGMT_CMD_GET, 0);
+  Datagram d;
+  size_t t_get = d.add(5, kMgmtCmdGet, 0);
   d.process();
   EXPECT_EQ(d.res(t_get), 0u);
   EXPECT_EQ(process_state().terminate, 0);
-  datagram p;
-  size_t pause = p.add(10, MGMT_CMD_SET, 4);
+  Datagram p;
+  size_t pause = p.add(10, kMgmtCmdSet, 4);
   le_store32(&p.bytes[pause + 16], 1);
   p.process();
   EXPECT_EQ(process_state().pause, 1);
-  datagram g;
-  size_t get = g.add(10, MGMT_CMD_GET, 4);
+  Datagram g;
+  size_t get = g.add(10, kMgmtCmdGet, 4);
   g.process();
   EXPECT_EQ(g.u32(get + 16), 1u);
-  datagram t;
-  t.add(5, MGMT_CMD_SET, 0);
+  Datagram t;
+  t.add(5, kMgmtCmdSet, 0);
   t.process();
   EXPECT_EQ(process_state().terminate, 1);
 }
 
 TEST_F(Mgmt, DataBlocksAreStoredInTheConfiguration) {
-  datagram d;
-  size_t a = d.add(6, MGMT_CMD_SET, 100);
+  Datagram d;
+  size_t a = d.add(6, kMgmtCmdSet, 100);
   std::memset(&d.bytes[a + 16], 0x5A, 100);
-  size_t b = d.add(9, MGMT_CMD_SET, 64);
+  size_t b = d.add(9, kMgmtCmdSet, 64);
   std::memset(&d.bytes[b + 16], 0xA5, 64);
   d.process();
   EXPECT_EQ(d.res(a), 0u);
@@ -230,27 +230,27 @@ TEST_F(Mgmt, DataBlocksAreStoredInTheConfiguration) {
   timer_reg_init();
   conf_init();
   mgmt_init();
-  datagram g;
-  size_t ga = g.add(6, MGMT_CMD_GET, 100);
-  size_t gb = g.add(9, MGMT_CMD_GET, 64);
+  Datagram g;
+  size_t ga = g.add(6, kMgmtCmdGet, 100);
+  size_t gb = g.add(9, kMgmtCmdGet, 64);
   g.process();
   EXPECT_EQ(g.bytes[ga + 16 + 99], 0x5A);
   EXPECT_EQ(g.bytes[gb + 16 + 63], 0xA5);
 }
 
 TEST_F(Mgmt, DataBlockBDefaultsAreZeroOnFile) {
-  datagram g;
-  size_t b = g.add(9, MGMT_CMD_GET, 64);
+  Datagram g;
+  size_t b = g.add(9, kMgmtCmdGet, 64);
   g.process();
   EXPECT_EQ(g.u32(b + 16 + 8), 0u);  // the 9999 words of the defaults live in memory only until re-read
 }
 
 TEST_F(Mgmt, ReservedAndReadOnlyObjects) {
-  datagram d;
-  size_t seven = d.add(7, MGMT_CMD_GET, 4);
-  size_t count_set = d.add(8, MGMT_CMD_SET, 8);
-  size_t mac_set = d.add(11, MGMT_CMD_SET, 8);
-  size_t mac_get = d.add(11, MGMT_CMD_GET, 8);
+  Datagram d;
+  size_t seven = d.add(7, kMgmtCmdGet, 4);
+  size_t count_set = d.add(8, kMgmtCmdSet, 8);
+  size_t mac_set = d.add(11, kMgmtCmdSet, 8);
+  size_t mac_get = d.add(11, kMgmtCmdGet, 8);
   d.process();
   EXPECT_EQ(d.res(seven), 1u);
   EXPECT_EQ(d.res(count_set), 1u);
@@ -258,26 +258,26 @@ TEST_F(Mgmt, ReservedAndReadOnlyObjects) {
   EXPECT_EQ(d.res(mac_get), 0u);
 }
 
-struct table_case {
+struct TableCase {
   uint16_t count, entry_size, obj_size;
   int expected;
 };
 
 TEST_F(Mgmt, TableCheck) {
-  for (table_case c : {table_case{2, 8, 36, 0}, table_case{3, 8, 44, -1}, table_case{2, 4, 28, -1},
-                       table_case{2, 8, 37, -1}, table_case{0, 8, 20, 0}}) {
+  for (TableCase c : {TableCase{2, 8, 36, 0}, TableCase{3, 8, 44, -1}, TableCase{2, 4, 28, -1},
+                      TableCase{2, 8, 37, -1}, TableCase{0, 8, 20, 0}}) {
     std::vector<uint8_t> buf(c.obj_size, 0);
     le_store16(&buf[14], c.obj_size);
     le_store16(&buf[16], c.count);
     le_store16(&buf[18], c.entry_size);
-    mgmt_object obj{buf.data(), c.obj_size};
+    MgmtObject obj{buf.data(), c.obj_size};
     EXPECT_EQ(mgmt_table_check(obj, 8, 2), c.expected) << c.count << " " << c.entry_size << " " << c.obj_size;
     if (c.expected < 0) {
       EXPECT_EQ(obj.res(), 1u);
     }
   }
   std::vector<uint8_t> header_only(16, 0);
-  mgmt_object bare{header_only.data(), 16};
+  MgmtObject bare{header_only.data(), 16};
   EXPECT_EQ(mgmt_table_check(bare, 8, 2), -1);
 }
 

@@ -7,9 +7,9 @@
 
 // Every buffer back in its pool, nothing waiting in the lists.
 inline void expect_pools_full() {
-  const packet_stats s = packet_stats_get();
-  EXPECT_EQ(s.free[0], PACKET_SMALL_COUNT);
-  EXPECT_EQ(s.free[1], PACKET_MEDIUM_COUNT);
-  EXPECT_EQ(s.free[2], PACKET_BIG_COUNT);
+  const PacketStats s = packet_stats_get();
+  EXPECT_EQ(s.free[0], kPacketSmallCount);
+  EXPECT_EQ(s.free[1], kPacketMediumCount);
+  EXPECT_EQ(s.free[2], kPacketBigCount);
   EXPECT_EQ(s.rx_list + s.tx_list, 0u);
 }

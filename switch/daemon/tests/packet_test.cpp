@@ -12,11 +12,11 @@
 
 namespace {
 
-std::vector<packet_buffer *> received_l2, received_l3;
-void take_l2(packet_buffer *b) {
+std::vector<PacketBuffer *> received_l2, received_l3;
+void take_l2(PacketBuffer *b) {
   received_l2.push_back(b);
 }
-void take_l3(packet_buffer *b) {
+void take_l3(PacketBuffer *b) {
   received_l3.push_back(b);
 }
 
@@ -42,31 +42,31 @@ class PacketPath : public ChipFixture {
 };
 
 TEST_F(PacketPath, SmallFramesFallBackToMediumBuffersAndOversizedOnesGetNone) {
-  std::vector<packet_buffer *> small;
-  for (uint32_t i = 0; i < PACKET_SMALL_COUNT; ++i) {
+  std::vector<PacketBuffer *> small;
+  for (uint32_t i = 0; i < kPacketSmallCount; ++i) {
     small.push_back(packet_alloc(64));
     ASSERT_NE(small.back(), nullptr);
-    EXPECT_EQ(small.back()->size, PACKET_SMALL_SIZE);
+    EXPECT_EQ(small.back()->size, kPacketSmallSize);
   }
-  packet_buffer *medium = packet_alloc(64);
+  PacketBuffer *medium = packet_alloc(64);
   ASSERT_NE(medium, nullptr);
-  EXPECT_EQ(medium->size, PACKET_MEDIUM_SIZE);
-  EXPECT_EQ(packet_alloc(PACKET_BIG_SIZE + 1), nullptr);
+  EXPECT_EQ(medium->size, kPacketMediumSize);
+  EXPECT_EQ(packet_alloc(kPacketBigSize + 1), nullptr);
   packet_free(medium);
   for (auto *b : small) packet_free(b);
   expect_pools_full();
 }
 
 TEST_F(PacketPath, BuffersNeverOverlapAndEachDataAreaIsAligned) {
-  std::vector<packet_buffer *> all;
-  while (packet_buffer *b = packet_alloc(1)) all.push_back(b);
-  ASSERT_EQ(all.size(), size_t{PACKET_SMALL_COUNT + PACKET_MEDIUM_COUNT + PACKET_BIG_COUNT});
+  std::vector<PacketBuffer *> all;
+  while (PacketBuffer *b = packet_alloc(1)) all.push_back(b);
+  ASSERT_EQ(all.size(), size_t{kPacketSmallCount + kPacketMediumCount + kPacketBigCount});
   for (auto *b : all) {
     std::memset(b->data, 0xCC, b->size);  // ASan catches a write beyond the block
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % alignof(packet_buffer), 0u);
-    EXPECT_EQ(b->data, reinterpret_cast<uint8_t *>(b) + sizeof(packet_buffer));
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % alignof(PacketBuffer), 0u);
+    EXPECT_EQ(b->data, reinterpret_cast<uint8_t *>(b) + sizeof(PacketBuffer));
   }
-  for (auto *b : all) EXPECT_EQ(b->state, PACKET_USED) << "heads intact after the data areas were filled";
+  for (auto *b : all) EXPECT_EQ(b->state, kPacketUsed) << "heads intact after the data areas were filled";
   for (auto *b : all) packet_free(b);
   expect_pools_full();
 }
@@ -77,13 +77,13 @@ TEST(PacketBlock, IsOneAllocationOfEveryHeadAndDataArea) {
   if constexpr (sizeof(void *) == 4) {
     EXPECT_EQ(packet_block_size(), 332416u);
   }
-  EXPECT_GE(packet_block_size(), PACKET_SMALL_COUNT * (PACKET_SMALL_SIZE + sizeof(packet_buffer)) +
-                                     PACKET_MEDIUM_COUNT * (PACKET_MEDIUM_SIZE + sizeof(packet_buffer)) +
-                                     PACKET_BIG_COUNT * (PACKET_BIG_SIZE + sizeof(packet_buffer)));
+  EXPECT_GE(packet_block_size(), kPacketSmallCount * (kPacketSmallSize + sizeof(PacketBuffer)) +
+                                     kPacketMediumCount * (kPacketMediumSize + sizeof(PacketBuffer)) +
+                                     kPacketBigCount * (kPacketBigSize + sizeof(PacketBuffer)));
 }
 
 TEST_F(PacketPath, FreeingTwiceChangesNothing) {
-  packet_buffer *b = packet_alloc(10);
+  PacketBuffer *b = packet_alloc(10);
   packet_free(b);
   packet_free(b);
   expect_pools_full();
@@ -92,12 +92,12 @@ TEST_F(PacketPath, FreeingTwiceChangesNothing) {
 }
 
 TEST_F(PacketPath, TransmitRefusesBadRequestsAndFreesTheBuffer) {
-  packet_buffer *b = packet_alloc(60);
+  PacketBuffer *b = packet_alloc(60);
   b->length = 60;
   b->poag_no = 1;
   b->vid = 1;
   EXPECT_EQ(packet_tx(b), -1);
-  EXPECT_EQ(b->state, PACKET_FREE);
+  EXPECT_EQ(b->state, kPacketFree);
   b = packet_alloc(60);
   b->length = 60;
   EXPECT_EQ(packet_tx(b), -1);
@@ -161,7 +161,7 @@ TEST_F(PacketPath, BurstBeyondThePoolsIsDroppedInTheChipAndNothingLeaks) {
   }
   packet_queue();
   EXPECT_EQ(chip.cpu_queue_length(1) + chip.cpu_queue_length(2), 0u);
-  const packet_stats s = packet_stats_get();
+  const PacketStats s = packet_stats_get();
   EXPECT_EQ(packet_rx_count(1) + packet_rx_count(2) + s.rx_dropped, injected);
   EXPECT_EQ(s.rx_undelivered, packet_rx_count(1) + packet_rx_count(2));
   expect_pools_full();
@@ -184,19 +184,19 @@ TEST_F(PacketPath, TestFrameObjectBuildsAndQueuesTheFrame) {
   ASSERT_EQ(swc_port_stp_state_set(1, SWC_STP_STATE_FORWARDING), 0);
   std::vector<uint8_t> datagram(16 + 24, 0);
   le_store32(datagram.data(), 1001);
-  le_store32(datagram.data() + 4, MGMT_CMD_SET);
+  le_store32(datagram.data() + 4, kMgmtCmdSet);
   le_store16(datagram.data() + 14, static_cast<uint16_t>(datagram.size()));
   le_store32(datagram.data() + 16, 1);
   le_store32(datagram.data() + 20, 20);
   const uint8_t source[6] = {2, 0, 0, 0, 0, 1}, destination[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   std::copy(source, source + 6, datagram.begin() + 24);
   std::copy(destination, destination + 6, datagram.begin() + 32);
-  mgmt_object object{datagram.data(), static_cast<uint16_t>(datagram.size())};
+  MgmtObject object{datagram.data(), static_cast<uint16_t>(datagram.size())};
   packet_mgmt(object);
-  EXPECT_EQ(object.res(), MGMT_RES_OK);
+  EXPECT_EQ(object.res(), kMgmtResOk);
   le_store32(datagram.data() + 20, 10);  // shorter than an Ethernet header
   packet_mgmt(object);
-  EXPECT_EQ(object.res(), MGMT_RES_FAIL);
+  EXPECT_EQ(object.res(), kMgmtResFail);
   packet_queue();
   const auto sent = chip.take_transmitted(0);
   ASSERT_EQ(sent.size(), 1u);

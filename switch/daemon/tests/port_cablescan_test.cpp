@@ -24,7 +24,7 @@ class PortCableScan : public DaemonOnChip {
   void SetUp() override {
     DaemonOnChip::SetUp();
     swgenio_set_recording(false);
-    conf_module_reg(CONF_MODULE_PORT, port_conf);
+    conf_module_reg(kConfModulePort, port_conf);
     mgmt_module_reg(3, port_mgmt);
   }
   void start() {
@@ -37,25 +37,25 @@ class PortCableScan : public DaemonOnChip {
     ASSERT_EQ(swchip::parse_cable_description(text, cable), "");
     phy(port).describe_cable(cable);
   }
-  std::vector<uint8_t> request(const std::vector<uint32_t> &ports, uint32_t cmd = MGMT_CMD_GET) {
-    std::vector<uint8_t> d(20 + ports.size() * CABLESCAN_ENTRY_SIZE, 0);
-    le_store32(&d[0], CABLESCAN_OBJ);
+  std::vector<uint8_t> request(const std::vector<uint32_t> &ports, uint32_t cmd = kMgmtCmdGet) {
+    std::vector<uint8_t> d(20 + ports.size() * kCablescanEntrySize, 0);
+    le_store32(&d[0], kCablescanObj);
     le_store32(&d[4], cmd);
     le_store32(&d[8], 77);
     le_store16(&d[14], static_cast<uint16_t>(d.size()));
     le_store16(&d[16], static_cast<uint16_t>(ports.size()));
-    le_store16(&d[18], CABLESCAN_ENTRY_SIZE);
-    for (size_t i = 0; i < ports.size(); ++i) le_store32(&d[20 + i * CABLESCAN_ENTRY_SIZE], ports[i]);
+    le_store16(&d[18], kCablescanEntrySize);
+    for (size_t i = 0; i < ports.size(); ++i) le_store32(&d[20 + i * kCablescanEntrySize], ports[i]);
     EXPECT_EQ(mgmt_process(d.data(), d.size()), d.size());
     return d;
   }
-  struct entry {
+  struct Entry {
     uint32_t port, valid, result_valid;
     uint16_t status[4], length[4];
   };
-  static entry entry_of(const std::vector<uint8_t> &d, size_t i) {
-    const uint8_t *e = &d[20 + i * CABLESCAN_ENTRY_SIZE];
-    entry out{le_load32(e), le_load32(e + 4), le_load32(e + 8), {}, {}};
+  static Entry entry_of(const std::vector<uint8_t> &d, size_t i) {
+    const uint8_t *e = &d[20 + i * kCablescanEntrySize];
+    Entry out{le_load32(e), le_load32(e + 4), le_load32(e + 8), {}, {}};
     for (unsigned p = 0; p < 4; ++p) {
       out.status[p] = le_load16(e + 12 + 2 * p);
       out.length[p] = le_load16(e + 20 + 2 * p);
@@ -75,7 +75,7 @@ TEST_F(PortCableScan, ObjectReturnsTheDescribedCablesOfSeveralPorts) {
   std::vector<uint8_t> d = request({1, 3, 6});
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(res(d), 0u);
-  entry a = entry_of(d, 0), b = entry_of(d, 1), c = entry_of(d, 2);
+  Entry a = entry_of(d, 0), b = entry_of(d, 1), c = entry_of(d, 2);
   EXPECT_EQ(a.port, 1u);
   EXPECT_EQ(a.valid, 1u);
   EXPECT_EQ(a.result_valid, 1u);
@@ -114,7 +114,7 @@ TEST_F(PortCableScan, TestThatOutlastsTwentySecondsIsLeftToTheStatusPoll) {
   EXPECT_GE(clock.now_us() - before, 20'000'000u);
   EXPECT_LT(clock.now_us() - before, 23'000'000u);
   EXPECT_NE(out.find("timeout for port 2"), std::string::npos) << out;
-  entry e = entry_of(d, 0);
+  Entry e = entry_of(d, 0);
   EXPECT_EQ(e.valid, 0u);
   EXPECT_EQ(e.status[0], 1u);  // still running
   EXPECT_TRUE(port_cablescan_pending(2));
@@ -156,7 +156,7 @@ TEST_F(PortCableScan, BadRequestsAreRefused) {
   le_store16(&short_object[16], 3);  // claims three entries in room for one
   mgmt_process(short_object.data(), short_object.size());
   EXPECT_EQ(res(short_object), 1u);
-  EXPECT_EQ(res(request({1}, MGMT_CMD_SET)), 0u);  // nothing to set
+  EXPECT_EQ(res(request({1}, kMgmtCmdSet)), 0u);  // nothing to set
   EXPECT_FALSE(port_cablescan_pending(1));
 }
 

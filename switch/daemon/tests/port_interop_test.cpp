@@ -23,10 +23,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 // One port's row of object 3001.
-struct port_status {
+struct PortStatus {
   uint32_t link = 0, speed = 0, fdx = 0;
 };
 
@@ -52,7 +52,7 @@ class PortsOnSimulator : public SimulatedBoard {
     return false;
   }
   // Object 3001 for one port.
-  std::optional<port_status> status(uint32_t port) {
+  std::optional<PortStatus> status(uint32_t port) {
     std::vector<uint8_t> data(4 + 64, 0);
     le_store16(&data[0], 1);
     le_store16(&data[2], 64);
@@ -61,8 +61,8 @@ class PortsOnSimulator : public SimulatedBoard {
     MgmtClient client{28};
     auto reply = client.object(3001, 0, data, res, 5s);
     if (!reply || res != 0) return std::nullopt;
-    return port_status{le_load32(&(*reply)[4 + 8]), le_load32(&(*reply)[4 + 12]),
-                       le_load32(&(*reply)[4 + 16])};
+    return PortStatus{le_load32(&(*reply)[4 + 8]), le_load32(&(*reply)[4 + 12]),
+                      le_load32(&(*reply)[4 + 16])};
   }
   bool all_ports_up_at_1g_full() {
     for (uint32_t port = 1; port <= 6; ++port) {

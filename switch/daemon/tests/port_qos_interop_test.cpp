@@ -24,9 +24,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
-struct cable_entry {
+struct CableEntry {
   uint32_t port = 0, valid = 0, result_valid = 0;
   uint16_t status[4] = {}, length[4] = {};
 };
@@ -93,8 +93,8 @@ class QosAndCablesOnSimulator : public SimulatedBoard {
     return data;
   }
   // Object 3018 for the ports; each entry's result.
-  std::optional<std::vector<cable_entry>> cablescan(const std::vector<uint32_t> &ports,
-                                                    std::chrono::milliseconds timeout = 60s) {
+  std::optional<std::vector<CableEntry>> cablescan(const std::vector<uint32_t> &ports,
+                                                   std::chrono::milliseconds timeout = 60s) {
     std::vector<uint8_t> data(4 + ports.size() * 28, 0);
     le_store16(&data[0], static_cast<uint16_t>(ports.size()));
     le_store16(&data[2], 28);
@@ -103,7 +103,7 @@ class QosAndCablesOnSimulator : public SimulatedBoard {
     uint32_t res = 99;
     auto reply = client.object(3018, 0, data, res, timeout);
     if (!reply || res != 0) return std::nullopt;
-    std::vector<cable_entry> out(ports.size());
+    std::vector<CableEntry> out(ports.size());
     for (size_t i = 0; i < ports.size(); ++i) {
       const uint8_t *e = &(*reply)[4 + i * 28];
       out[i].port = le_load32(e);
@@ -126,7 +126,7 @@ TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl)
   EXPECT_NE(ctl("cable 0 0 describe 30 B=open@31").find("error: "), std::string::npos);
   // One port per request: tests on several ports share the request's 20 s, which a slow simulator
   // (a sanitizer build on a loaded machine) may not keep.
-  std::vector<cable_entry> result;
+  std::vector<CableEntry> result;
   for (uint32_t port : {1u, 6u}) {
     const auto started = std::chrono::steady_clock::now();
     auto one = cablescan({port});
@@ -136,7 +136,7 @@ TEST_F(QosAndCablesOnSimulator, CableScanReturnsTheCablesDescribedWithSwchipctl)
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     result.push_back((*one)[0]);
   }
-  const cable_entry &p1 = result[0], &p6 = result[1];
+  const CableEntry &p1 = result[0], &p6 = result[1];
   EXPECT_EQ(p1.port, 1u);
   EXPECT_EQ(p1.valid, 1u);
   EXPECT_EQ(p1.result_valid, 1u);

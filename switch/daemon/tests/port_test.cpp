@@ -28,7 +28,7 @@ class PortModule : public DaemonOnChip {
  protected:
   void SetUp() override {
     DaemonOnChip::SetUp();
-    conf_module_reg(CONF_MODULE_PORT, port_conf);
+    conf_module_reg(kConfModulePort, port_conf);
     mgmt_module_reg(3, port_mgmt);
   }
   // The daemon's start: the store (defaults on a first start), then the port module.
@@ -38,7 +38,7 @@ class PortModule : public DaemonOnChip {
   }
   // One full polling round: every port's status read once.
   void poll_round() {
-    for (unsigned i = 0; i < PORT_COUNT; ++i) port_status_poll(0, 0, 33);
+    for (unsigned i = 0; i < kPortCount; ++i) port_status_poll(0, 0, 33);
   }
   swchip::PhyModel &phy(unsigned port) { return port == 6 ? chip.phy(1, 3) : chip.phy(0, port - 1); }
   uint32_t chip_stp_state(unsigned port) {
@@ -75,7 +75,7 @@ TEST_F(PortModule, FirstStartStoresDefaultsAndBringsAllSixPortsUpAt1GFull) {
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("Detected Chip: NVC7385 \"Corvex-G5\" revision A."), std::string::npos) << out;
   EXPECT_GE(clock.slept_ms(), 1000u);
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+  for (unsigned port = 1; port <= kPortCount; ++port) {
     EXPECT_EQ(swc_os_get_linkstate(port), 1) << port;
     EXPECT_EQ(swc_os_get_linkspeed(port), 1000u) << port;
     EXPECT_EQ(swc_os_get_linkduplex(port), 1) << port;
@@ -83,15 +83,15 @@ TEST_F(PortModule, FirstStartStoresDefaultsAndBringsAllSixPortsUpAt1GFull) {
     EXPECT_EQ(port_current_config(port).max_length, 1518u);
   }
   uint32_t size = 0;
-  const uint8_t *block = conf_open(PORT_CONF_BLOCK, &size);
+  const uint8_t *block = conf_open(kPortConfBlock, &size);
   ASSERT_NE(block, nullptr);
   ASSERT_EQ(size, 168u);
   EXPECT_EQ(le_load32(block), 0u);  // placeholder entry
   const uint32_t defaults[6] = {1, 3, 1, 3, 1, 1518};
-  for (unsigned port = 1; port <= PORT_COUNT; ++port)
+  for (unsigned port = 1; port <= kPortCount; ++port)
     for (unsigned w = 0; w < 6; ++w)
       EXPECT_EQ(le_load32(block + port * 24 + w * 4), defaults[w]) << port << "/" << w;
-  conf_close(PORT_CONF_BLOCK);
+  conf_close(kPortConfBlock);
 }
 
 TEST_F(PortModule, PulledCableIsSeenWithinOneRoundAndTheChipStopsForwarding) {
@@ -174,7 +174,7 @@ TEST_F(PortModule, MissingPhyReadsDownOnInternalPortsAndUpAt1GOnTheRgmiiPort) {
 TEST_F(PortModule, GigabitWithoutAutonegotiationStillNegotiatesAdvertisingOnly1000Full) {
   start();
   poll_round();
-  auto reply = table(3000, MGMT_CMD_SET, {{5, 1, 0, 0, kSwcSpeed1G, 1, 1518}}, 28);
+  auto reply = table(3000, kMgmtCmdSet, {{5, 1, 0, 0, kSwcSpeed1G, 1, 1518}}, 28);
   EXPECT_EQ(res(reply), 0u);
   EXPECT_EQ(phy(5).peek(0, 4) & 0x1E0, 0u);   // no 10/100 abilities
   EXPECT_EQ(phy(5).peek(0, 4) & 0xC00, 0u);   // flow control off: no pause
@@ -188,7 +188,7 @@ TEST_F(PortModule, GigabitWithoutAutonegotiationStillNegotiatesAdvertisingOnly10
 TEST_F(PortModule, ForcedModeComesUpAtTheConfiguredSpeed) {
   start();
   poll_round();
-  EXPECT_EQ(res(table(3000, MGMT_CMD_SET, {{2, 1, 3, 0, kSwcSpeed10M, 1, 1518}}, 28)), 0u);
+  EXPECT_EQ(res(table(3000, kMgmtCmdSet, {{2, 1, 3, 0, kSwcSpeed10M, 1, 1518}}, 28)), 0u);
   EXPECT_EQ(phy(2).peek(0, 0) & 0x1000, 0u);  // aneg off
   poll_round();
   EXPECT_EQ(swc_os_get_linkspeed(2), 10u);
@@ -198,7 +198,7 @@ TEST_F(PortModule, ForcedModeComesUpAtTheConfiguredSpeed) {
 TEST_F(PortModule, DisabledPortIsPoweredDownAndStaysDown) {
   start();
   poll_round();
-  EXPECT_EQ(res(table(3000, MGMT_CMD_SET, {{3, 0, 3, 1, 3, 1, 1518}}, 28)), 0u);
+  EXPECT_EQ(res(table(3000, kMgmtCmdSet, {{3, 0, 3, 1, 3, 1, 1518}}, 28)), 0u);
   EXPECT_NE(phy(3).peek(0, 0) & 0x800, 0u);
   poll_round();
   EXPECT_EQ(swc_os_get_linkstate(3), 0);
@@ -206,26 +206,26 @@ TEST_F(PortModule, DisabledPortIsPoweredDownAndStaysDown) {
 
 TEST_F(PortModule, ConfigurationSetCapsMaxLengthAndIsSavedAndReadBack) {
   start();
-  auto set = table(3000, MGMT_CMD_SET, {{1, 1, 2, 1, 3, 1, 12000}}, 28);
+  auto set = table(3000, kMgmtCmdSet, {{1, 1, 2, 1, 3, 1, 12000}}, 28);
   EXPECT_EQ(res(set), 0u);
   EXPECT_EQ(port_current_config(1).max_length, 9600u);
-  auto get = table(3000, MGMT_CMD_GET, {{1}, {6}}, 28);
+  auto get = table(3000, kMgmtCmdGet, {{1}, {6}}, 28);
   EXPECT_EQ(res(get), 0u);
   EXPECT_EQ(word(get, 0, 28, 2), 2u);
   EXPECT_EQ(word(get, 0, 28, 6), 9600u);
   EXPECT_EQ(word(get, 1, 28, 0), 6u);
   EXPECT_EQ(word(get, 1, 28, 6), 1518u);
   uint32_t size = 0;
-  const uint8_t *block = conf_open(PORT_CONF_BLOCK, &size);
+  const uint8_t *block = conf_open(kPortConfBlock, &size);
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(le_load32(block + 24 + 20), 9600u);
-  conf_close(PORT_CONF_BLOCK);
+  conf_close(kPortConfBlock);
 }
 
 TEST_F(PortModule, ConfigurationRequestsAreCheckedBeforeUse) {
   start();
   // A port outside 1..6 stops the walk; the entry before it is served.
-  auto bad_port = table(3000, MGMT_CMD_SET, {{2, 1, 3, 1, 3, 1, 2000}, {7, 1, 3, 1, 3, 1, 2000}}, 28);
+  auto bad_port = table(3000, kMgmtCmdSet, {{2, 1, 3, 1, 3, 1, 2000}, {7, 1, 3, 1, 3, 1, 2000}}, 28);
   EXPECT_EQ(res(bad_port), 1u);
   EXPECT_EQ(port_current_config(2).max_length, 2000u);
   // Settings out of range change nothing.
@@ -235,24 +235,24 @@ TEST_F(PortModule, ConfigurationRequestsAreCheckedBeforeUse) {
                                                        {3, 1, 3, 1, 0, 1, 1518},
                                                        {3, 1, 3, 1, 4, 1, 1518},
                                                        {3, 1, 3, 1, 3, 2, 1518}}) {
-    EXPECT_EQ(res(table(3000, MGMT_CMD_SET, {entry}, 28)), 1u);
+    EXPECT_EQ(res(table(3000, kMgmtCmdSet, {entry}, 28)), 1u);
     EXPECT_EQ(port_current_config(3).flow_control, 3u);
     EXPECT_EQ(port_current_config(3).speed, 3u);
   }
   // A count beyond the object's size serves nothing.
-  auto d = table(3000, MGMT_CMD_GET, {{1}}, 28);
+  auto d = table(3000, kMgmtCmdGet, {{1}}, 28);
   le_store16(&d[16], 40);
   le_store32(&d[8], 0);
   ASSERT_EQ(mgmt_process(d.data(), d.size()), d.size());
   EXPECT_EQ(res(d), 1u);
-  EXPECT_EQ(res(table(3000, MGMT_CMD_ADD, {{1}}, 28)), 1u);
+  EXPECT_EQ(res(table(3000, kMgmtCmdAdd, {{1}}, 28)), 1u);
 }
 
 TEST_F(PortModule, StatusObjectReadsTheChipAndReportsPhyCapabilities) {
   start();
   poll_round();
   phy(6).unplug();
-  auto status = table(3001, MGMT_CMD_GET, {{6}, {1}}, 64);
+  auto status = table(3001, kMgmtCmdGet, {{6}, {1}}, 64);
   EXPECT_EQ(res(status), 0u);
   EXPECT_EQ(word(status, 0, 64, 2), 0u);  // link
   EXPECT_EQ(word(status, 1, 64, 2), 1u);
@@ -260,40 +260,40 @@ TEST_F(PortModule, StatusObjectReadsTheChipAndReportsPhyCapabilities) {
   EXPECT_EQ(word(status, 1, 64, 4), 1u);
   for (unsigned w = 7; w < 15; ++w) EXPECT_EQ(word(status, 1, 64, w), 1u);
   EXPECT_EQ(word(status, 1, 64, 15), 0u);
-  EXPECT_EQ(res(table(3001, MGMT_CMD_GET, {{0}}, 64)), 1u);
+  EXPECT_EQ(res(table(3001, kMgmtCmdGet, {{0}}, 64)), 1u);
 }
 
 TEST_F(PortModule, CountersObjectServesPortsAndRefusesUnknownPoags) {
   start();
   poll_round();
-  auto counters = table(3002, MGMT_CMD_GET, {{1}}, 108);
+  auto counters = table(3002, kMgmtCmdGet, {{1}}, 108);
   EXPECT_EQ(res(counters), 0u);
   EXPECT_EQ(word(counters, 0, 108, 0), 1u);
-  EXPECT_EQ(res(table(3002, MGMT_CMD_GET, {{1}, {10}}, 108)), 1u);
-  EXPECT_EQ(res(table(3002, MGMT_CMD_SET, {{2}}, 108)), 0u);
-  EXPECT_EQ(res(table(3002, MGMT_CMD_DEL, {{2}}, 108)), 1u);
+  EXPECT_EQ(res(table(3002, kMgmtCmdGet, {{1}, {10}}, 108)), 1u);
+  EXPECT_EQ(res(table(3002, kMgmtCmdSet, {{2}}, 108)), 0u);
+  EXPECT_EQ(res(table(3002, kMgmtCmdDel, {{2}}, 108)), 1u);
 }
 
 TEST_F(PortModule, PortMapObjectIsReadOnly) {
   start();
-  auto map = table(3019, MGMT_CMD_GET, {{1}, {6}}, 16);
+  auto map = table(3019, kMgmtCmdGet, {{1}, {6}}, 16);
   EXPECT_EQ(res(map), 0u);
   EXPECT_EQ(word(map, 0, 16, 1), 0u);
   EXPECT_EQ(word(map, 1, 16, 1), 6u);
   EXPECT_EQ(word(map, 1, 16, 2), 1u);
   EXPECT_EQ(word(map, 1, 16, 3), 3u);
-  EXPECT_EQ(res(table(3019, MGMT_CMD_SET, {{1}}, 16)), 1u);
-  EXPECT_EQ(res(table(3019, MGMT_CMD_GET, {{1}, {9}}, 16)), 1u);
-  EXPECT_EQ(res(table(3012, MGMT_CMD_GET, {}, 4)), 2u);
+  EXPECT_EQ(res(table(3019, kMgmtCmdSet, {{1}}, 16)), 1u);
+  EXPECT_EQ(res(table(3019, kMgmtCmdGet, {{1}, {9}}, 16)), 1u);
+  EXPECT_EQ(res(table(3012, kMgmtCmdGet, {}, 4)), 2u);
 }
 
 TEST_F(PortModule, StpStateWhileDownIsOnlyRememberedAndAppliedAtLinkUp) {
   start();
   phy(2).unplug();
   poll_round();
-  EXPECT_EQ(res(table(3020, MGMT_CMD_SET, {{2, SWC_STP_STATE_BLOCKING}}, 8)), 0u);
+  EXPECT_EQ(res(table(3020, kMgmtCmdSet, {{2, SWC_STP_STATE_BLOCKING}}, 8)), 0u);
   EXPECT_EQ(chip_stp_state(2), SWC_STP_STATE_DISABLED);
-  EXPECT_EQ(word(table(3020, MGMT_CMD_GET, {{2}}, 8), 0, 8, 1), SWC_STP_STATE_BLOCKING);
+  EXPECT_EQ(word(table(3020, kMgmtCmdGet, {{2}}, 8), 0, 8, 1), SWC_STP_STATE_BLOCKING);
   phy(2).plug(swchip::kAbilityAll);
   poll_round();
   EXPECT_EQ(chip_stp_state(2), SWC_STP_STATE_BLOCKING);
@@ -305,27 +305,27 @@ TEST_F(PortModule, StpStateWhileDownIsOnlyRememberedAndAppliedAtLinkUp) {
 TEST_F(PortModule, IllegalStpStateIsRefusedAndNotRemembered) {
   start();
   poll_round();
-  EXPECT_EQ(res(table(3020, MGMT_CMD_SET, {{1, 9}}, 8)), 1u);
+  EXPECT_EQ(res(table(3020, kMgmtCmdSet, {{1, 9}}, 8)), 1u);
   EXPECT_EQ(port_get_stp_state(1), SWC_STP_STATE_FORWARDING);
-  EXPECT_EQ(res(table(3020, MGMT_CMD_ADD, {{1, 1}}, 8)), 1u);
-  EXPECT_EQ(res(table(3020, MGMT_CMD_GET, {{7}}, 8)), 1u);
+  EXPECT_EQ(res(table(3020, kMgmtCmdAdd, {{1, 1}}, 8)), 1u);
+  EXPECT_EQ(res(table(3020, kMgmtCmdGet, {{7}}, 8)), 1u);
 }
 
 TEST_F(PortModule, StoredBlockOfAnotherSizeIsIgnoredForDefaults) {
   conf_init();
-  uint8_t *block = conf_create(PORT_CONF_BLOCK, 100);
+  uint8_t *block = conf_create(kPortConfBlock, 100);
   ASSERT_NE(block, nullptr);
   std::fill(block, block + 100, 0x7F);
-  conf_close(PORT_CONF_BLOCK);
+  conf_close(kPortConfBlock);
   port_init();
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+  for (unsigned port = 1; port <= kPortCount; ++port) {
     EXPECT_EQ(port_current_config(port).enabled, 1u);
     EXPECT_EQ(port_current_config(port).max_length, 1518u);
   }
 }
 
 TEST_F(PortModule, DebugFlagKeepsTheConfigurationAwayFromTheChip) {
-  process_state().debug_flags[PORT_DEBUG_NO_COMMIT] = 1;
+  process_state().debug_flags[kPortDebugNoCommit] = 1;
   start();
   EXPECT_EQ(phy(1).peek(0, 4) & 0x1E0, 0x1E0u);  // still the PHY's reset abilities
   poll_round();

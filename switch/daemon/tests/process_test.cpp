@@ -23,7 +23,7 @@ namespace {
 
 // The daemon sets the host's network parameters at start (the router legs' rp_filter); run as root,
 // it gets a network namespace of its own so the machine running the tests is left as it was.
-class own_network : public ::testing::Environment {
+class OwnNetwork : public ::testing::Environment {
  public:
   void SetUp() override {
     if (geteuid() != 0) return;
@@ -31,7 +31,7 @@ class own_network : public ::testing::Environment {
     ASSERT_EQ(std::system("ip link set lo up"), 0);
   }
 };
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new own_network);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new OwnNetwork);
 
 class Portvisor : public ::testing::Test {
  protected:

@@ -14,12 +14,12 @@
 
 namespace {
 
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardNamespace);
 
 // A raw socket on a front port's TAP device, in this program's namespace.
-class tap_socket : public PacketSocket {
+class TapSocket : public PacketSocket {
  public:
-  explicit tap_socket(const std::string &ifname) : PacketSocket(ifname, "") {}
+  explicit TapSocket(const std::string &ifname) : PacketSocket(ifname, "") {}
   // The next frame from the switch to the destination 01-80-C2-00-00-<last>.
   std::optional<std::vector<uint8_t>> receive_to(uint8_t last, std::chrono::milliseconds timeout) {
     const uint8_t group[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, last};
@@ -48,14 +48,14 @@ class ProtocolsOnFrontPorts : public SimulatedBoard {
   }
   std::vector<uint8_t> get(uint32_t id, size_t size) {
     uint32_t res = 99;
-    auto data = client.object(id, MGMT_GET, std::vector<uint8_t>(size), res, 5s);
+    auto data = client.object(id, kMgmtGet, std::vector<uint8_t>(size), res, 5s);
     EXPECT_TRUE(data.has_value());
     EXPECT_EQ(res, 0u) << id;
     return data.value_or(std::vector<uint8_t>(size));
   }
   uint32_t set(uint32_t id, const std::vector<uint8_t> &data) {
     uint32_t res = 99;
-    EXPECT_TRUE(client.object(id, MGMT_SET, data, res, 5s).has_value());
+    EXPECT_TRUE(client.object(id, kMgmtSet, data, res, 5s).has_value());
     return res;
   }
   // Counter i (0: configuration BPDUs sent .. 7: illegal frames) of a logical port in object 4020.
@@ -63,12 +63,12 @@ class ProtocolsOnFrontPorts : public SimulatedBoard {
     auto status = get(rstp::kObjStatus, rstp::kStatusSize);
     return le_load32(status.data() + 312 + rstp::kPortStatusSize * port + 36 + 4 * i);
   }
-  static constexpr uint32_t MGMT_GET = 0, MGMT_SET = 1;
+  static constexpr uint32_t kMgmtGet = 0, kMgmtSet = 1;
   std::unique_ptr<ChildProcess> daemon;
 };
 
 TEST_F(ProtocolsOnFrontPorts, BpdusAndLacpdusLeaveTheFrontPortsTheyAreEnabledOn) {
-  tap_socket swp1("swp1"), swp2("swp2"), swp3("swp3");
+  TapSocket swp1("swp1"), swp2("swp2"), swp3("swp3");
   ASSERT_TRUE(swp1.ok() && swp2.ok() && swp3.ok());
   EXPECT_FALSE(swp1.receive_to(0x00, 3s)) << "a fresh switch runs no spanning tree";
 
@@ -81,7 +81,7 @@ TEST_F(ProtocolsOnFrontPorts, BpdusAndLacpdusLeaveTheFrontPortsTheyAreEnabledOn)
   lacp::encode_port_config(lacp::PortConfig{32768, 1, 1, 1, 1}, lacp.data() + 20 + 8 * 2);
   ASSERT_EQ(set(lacp::kObjLacpConfig, lacp), 0u);
 
-  for (tap_socket *port : {&swp1, &swp2}) {
+  for (TapSocket *port : {&swp1, &swp2}) {
     auto bpdu = port->receive_to(0x00, 10s);
     ASSERT_TRUE(bpdu.has_value());
     EXPECT_EQ((*bpdu)[14], 0x42);

@@ -50,7 +50,7 @@ class Portvisor : public DaemonOnChip {
     DaemonOnChip::SetUp();
     board_derive_base_mac(kEth0);
     // No cable yet: links come when a test plugs one.
-    for (unsigned port = 1; port <= PORT_COUNT; ++port) phy(port).unplug();
+    for (unsigned port = 1; port <= kPortCount; ++port) phy(port).unplug();
   }
   void TearDown() override {
     chip.egress = nullptr;
@@ -63,8 +63,8 @@ class Portvisor : public DaemonOnChip {
     loop_hooks_init();
     conf_reset();
     mgmt_reset();
-    conf_module_reg(CONF_MODULE_PORT, port_conf);
-    conf_module_reg(CONF_MODULE_L2, l2_conf);
+    conf_module_reg(kConfModulePort, port_conf);
+    conf_module_reg(kConfModuleL2, l2_conf);
     mgmt_module_reg(3, port_mgmt);
     mgmt_module_reg(4, l2_mgmt);
     protocols_install();
@@ -74,15 +74,14 @@ class Portvisor : public DaemonOnChip {
     l2_init();
   }
   void stop() {
-    for (int id = 0; id < L2_PROTOS; ++id) l2_protocol_set(static_cast<l2_protocol_id>(id), l2_protocol{});
+    for (int id = 0; id < kL2Protos; ++id) l2_protocol_set(static_cast<L2ProtocolId>(id), L2Protocol{});
     lacp::l2_aggr_services_set(nullptr, nullptr);
     rstp::l2_rstp_services_set(nullptr);
     dot1x::l2_dot1x_host_set(nullptr, nullptr);
     dot1x::dot1x_defaults_clear();
     mgmt_reset();
     conf_reset();
-    for (int c : {CONF_MODULE_PORT, CONF_MODULE_L2})
-      conf_module_reg(static_cast<conf_module_slot>(c), nullptr);
+    for (int c : {kConfModulePort, kConfModuleL2}) conf_module_reg(static_cast<ConfModuleSlot>(c), nullptr);
     timer_reg_init();
     loop_hooks_init();
   }
@@ -128,7 +127,7 @@ class Portvisor : public DaemonOnChip {
     packet_queue();
   }
   static std::vector<uint8_t> object(uint32_t id, uint32_t cmd, size_t data_size) {
-    std::vector<uint8_t> o(MGMT_HEADER_SIZE + data_size, 0);
+    std::vector<uint8_t> o(kMgmtHeaderSize + data_size, 0);
     le_store32(o.data(), id);
     le_store32(o.data() + 4, cmd);
     le_store32(o.data() + 8, 0xFF);
@@ -154,16 +153,16 @@ class Portvisor : public DaemonOnChip {
     return c;
   }
   uint32_t set_rstp(const rstp::Config &c) {
-    auto o = object(rstp::kObjConfig, MGMT_CMD_SET, rstp::kConfigSize);
-    rstp::encode_config(c, o.data() + MGMT_HEADER_SIZE);
+    auto o = object(rstp::kObjConfig, kMgmtCmdSet, rstp::kConfigSize);
+    rstp::encode_config(c, o.data() + kMgmtHeaderSize);
     return process(o);
   }
   uint32_t set_lacp(unsigned port, uint16_t key) {
-    auto o = object(lacp::kObjLacpConfig, MGMT_CMD_GET, lacp::kLacpConfigSize);
-    EXPECT_EQ(process(o), MGMT_RES_OK);
-    le_store32(o.data() + 4, MGMT_CMD_SET);
+    auto o = object(lacp::kObjLacpConfig, kMgmtCmdGet, lacp::kLacpConfigSize);
+    EXPECT_EQ(process(o), kMgmtResOk);
+    le_store32(o.data() + 4, kMgmtCmdSet);
     lacp::encode_port_config(lacp::PortConfig{32768, key, 1, 1, 1},
-                             o.data() + MGMT_HEADER_SIZE + 20 + 8 * (port - 1));
+                             o.data() + kMgmtHeaderSize + 20 + 8 * (port - 1));
     return process(o);
   }
   static std::vector<uint8_t> bpdu(uint8_t version, uint8_t type, rstp::Mac source) {
@@ -195,10 +194,10 @@ TEST_F(Portvisor, SpanningTreeStartsBeforeTheAggregationModuleAndEveryPortForwar
   start();
   ASSERT_NE(rstp::l2_rstp_engine(), nullptr);
   ASSERT_NE(lacp::l2_aggr_module(), nullptr);
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+  for (unsigned port = 1; port <= kPortCount; ++port) {
     EXPECT_EQ(swc_os_get_fwdstate(port), 1) << port;
     // The defaults switch the protocol off: the port is held in enb.
-    EXPECT_EQ(swc_os_get_stpstate(port), STP_ENB) << port;
+    EXPECT_EQ(swc_os_get_stpstate(port), kStpEnb) << port;
     EXPECT_EQ(port_get_stp_state(port), SWC_STP_STATE_ENABLED) << port;
   }
   plug(2);
@@ -215,25 +214,25 @@ TEST_F(Portvisor, ProtocolStateReachesTheChipOnlyWithTheApplyFlagAndALink) {
     EXPECT_EQ(swc_port_stp_state_get(3, &state), 0);
     return state;
   };
-  swc_os_set_stpstate(3, STP_LRN);
+  swc_os_set_stpstate(3, kStpLrn);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_LEARNING);
-  swc_os_set_stpstate(3, STP_FWD);
+  swc_os_set_stpstate(3, kStpFwd);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_FORWARDING);
   swc_os_set_fwdstate(3, 0);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_BLOCKING);
-  swc_os_set_stpstate(3, STP_DIS);
-  EXPECT_EQ(swc_os_get_stpstate(3), STP_DIS);
+  swc_os_set_stpstate(3, kStpDis);
+  EXPECT_EQ(swc_os_get_stpstate(3), kStpDis);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_BLOCKING) << "kept, not applied";
   swc_os_set_fwdstate(3, 1);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_DISABLED);
   unplug(3);
-  swc_os_set_stpstate(3, STP_BLK);
+  swc_os_set_stpstate(3, kStpBlk);
   EXPECT_EQ(port_get_stp_state(3), SWC_STP_STATE_BLOCKING);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_DISABLED) << "a port without link waits for its link";
   plug(3);
   EXPECT_EQ(chip_state(), SWC_STP_STATE_BLOCKING);
-  EXPECT_DEATH(swc_os_set_stpstate(7, STP_FWD), "");
-  EXPECT_DEATH(swc_os_set_stpstate(2, STP_ENB + 1), "") << "the engines' programming errors stop the daemon";
+  EXPECT_DEATH(swc_os_set_stpstate(7, kStpFwd), "");
+  EXPECT_DEATH(swc_os_set_stpstate(2, kStpEnb + 1), "") << "the engines' programming errors stop the daemon";
 }
 
 TEST_F(Portvisor, SpanningTreeTickDriverRunsBeforeTheLacpOne) {
@@ -253,26 +252,26 @@ TEST_F(Portvisor, SpanningTreeTickDriverRunsBeforeTheLacpOne) {
 
 TEST_F(Portvisor, ProtocolObjectsAnswer) {
   start();
-  struct probe {
+  struct Probe {
     uint32_t id;
     size_t size;
   };
-  for (const probe &p :
-       {probe{lacp::kObjMode, lacp::kAggrModeSize}, probe{lacp::kObjLacpConfig, lacp::kLacpConfigSize},
-        probe{lacp::kObjLacpStatus, lacp::kLacpStatusSize}, probe{rstp::kObjConfig, rstp::kConfigSize},
-        probe{rstp::kObjStatus, rstp::kStatusSize}, probe{rstp::kObjMcheck, rstp::kMcheckSize}}) {
-    auto o = object(p.id, MGMT_CMD_GET, p.size);
-    EXPECT_EQ(process(o), MGMT_RES_OK) << p.id;
+  for (const Probe &p :
+       {Probe{lacp::kObjMode, lacp::kAggrModeSize}, Probe{lacp::kObjLacpConfig, lacp::kLacpConfigSize},
+        Probe{lacp::kObjLacpStatus, lacp::kLacpStatusSize}, Probe{rstp::kObjConfig, rstp::kConfigSize},
+        Probe{rstp::kObjStatus, rstp::kStatusSize}, Probe{rstp::kObjMcheck, rstp::kMcheckSize}}) {
+    auto o = object(p.id, kMgmtCmdGet, p.size);
+    EXPECT_EQ(process(o), kMgmtResOk) << p.id;
   }
-  auto t = table(lacp::kObjTable, MGMT_CMD_GET, 1, lacp::kAggrEntrySize);
-  EXPECT_EQ(process(t), MGMT_RES_OK);
+  auto t = table(lacp::kObjTable, kMgmtCmdGet, 1, lacp::kAggrEntrySize);
+  EXPECT_EQ(process(t), kMgmtResOk);
   EXPECT_EQ(le_load16(t.data() + 16), 0u) << "no aggregation yet";
-  auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
+  auto status = object(rstp::kObjStatus, kMgmtCmdGet, rstp::kStatusSize);
   process(status);
   // VLANs 1, 2 and 6 of the defaults have instances besides the default one.
   unsigned enabled = 0;
   for (unsigned slot = 0; slot < rstp::kInstances; ++slot)
-    enabled += status[MGMT_HEADER_SIZE + rstp::kBridgeStatusSize * slot + 42];
+    enabled += status[kMgmtHeaderSize + rstp::kBridgeStatusSize * slot + 42];
   EXPECT_EQ(enabled, 4u);
 }
 
@@ -283,17 +282,17 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
     EXPECT_NE(conf_open(id, &got), nullptr) << id;
     EXPECT_EQ(got, size) << id;
   }
-  EXPECT_EQ(set_rstp(rstp_on({1, 2}, 4096)), MGMT_RES_OK);
-  EXPECT_EQ(set_lacp(3, 5), MGMT_RES_OK);
-  auto mode = object(lacp::kObjMode, MGMT_CMD_SET, lacp::kAggrModeSize);
-  le_store32(mode.data() + MGMT_HEADER_SIZE + 8, 1);
-  EXPECT_EQ(process(mode), MGMT_RES_OK);
-  auto add = table(lacp::kObjTable, MGMT_CMD_ADD, 1, lacp::kAggrEntrySize);
+  EXPECT_EQ(set_rstp(rstp_on({1, 2}, 4096)), kMgmtResOk);
+  EXPECT_EQ(set_lacp(3, 5), kMgmtResOk);
+  auto mode = object(lacp::kObjMode, kMgmtCmdSet, lacp::kAggrModeSize);
+  le_store32(mode.data() + kMgmtHeaderSize + 8, 1);
+  EXPECT_EQ(process(mode), kMgmtResOk);
+  auto add = table(lacp::kObjTable, kMgmtCmdAdd, 1, lacp::kAggrEntrySize);
   lacp::AggrEntry entry;
   entry.poag_no = 8;
   entry.members[4] = entry.members[5] = 1;
-  lacp::encode_aggr_entry(entry, add.data() + MGMT_TABLE_HEADER_SIZE);
-  EXPECT_EQ(process(add), MGMT_RES_OK);
+  lacp::encode_aggr_entry(entry, add.data() + kMgmtTableHeaderSize);
+  EXPECT_EQ(process(add), kMgmtResOk);
   EXPECT_EQ(swc_aggr_port_member_get(4), 8) << "the chip holds the aggregation";
 
   stop();
@@ -307,8 +306,8 @@ TEST_F(Portvisor, BlocksAreWrittenAtTheFirstStartAndChangesComeBackAfterARestart
   ASSERT_EQ(lacp::l2_aggr_module()->table_count(), 1u);
   EXPECT_EQ(lacp::l2_aggr_module()->table_entry(0), entry);
   EXPECT_EQ(swc_aggr_port_member_get(5), 8);
-  EXPECT_NE(swc_os_get_stpstate(1), STP_ENB) << "the protocol runs on port 1 again";
-  EXPECT_EQ(swc_os_get_stpstate(3), STP_ENB);
+  EXPECT_NE(swc_os_get_stpstate(1), kStpEnb) << "the protocol runs on port 1 again";
+  EXPECT_EQ(swc_os_get_stpstate(3), kStpEnb);
 }
 
 TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
@@ -316,28 +315,28 @@ TEST_F(Portvisor, Dot1xBlockObjectsAndSwitchingOffOpenEveryPort) {
   uint32_t size = 0;
   ASSERT_NE(conf_open(dot1x::kConfBlock, &size), nullptr);
   EXPECT_EQ(size, dot1x::kConfigSize);
-  auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
-  EXPECT_EQ(process(status), MGMT_RES_OK);
+  auto status = object(dot1x::kObjStatus, kMgmtCmdGet, dot1x::kStatusObjectSize);
+  EXPECT_EQ(process(status), kMgmtResOk);
 
   dot1x::Config c;
   c.system.enabled = 1;
   c.port_control[2] = dot1x::kForceUnauthorized;
-  auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
-  dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-  EXPECT_EQ(process(set), MGMT_RES_OK);
-  for (unsigned port = 1; port <= PORT_COUNT; ++port)
+  auto set = object(dot1x::kObjConfig, kMgmtCmdSet, dot1x::kConfigSize);
+  dot1x::encode_config(c, set.data() + kMgmtHeaderSize);
+  EXPECT_EQ(process(set), kMgmtResOk);
+  for (unsigned port = 1; port <= kPortCount; ++port)
     ASSERT_EQ(swc_port_auth_state_set(port, SWC_AUTH_STATE_NONE), kSwcRcOk);
   c.system.enabled = 0;
-  dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-  EXPECT_EQ(process(set), MGMT_RES_OK);
-  for (unsigned port = 1; port <= PORT_COUNT; ++port)
+  dot1x::encode_config(c, set.data() + kMgmtHeaderSize);
+  EXPECT_EQ(process(set), kMgmtResOk);
+  for (unsigned port = 1; port <= kPortCount; ++port)
     EXPECT_EQ(swc_state()->auth_state[port], SWC_AUTH_STATE_BOTH) << port;
 
   stop();
   start();
-  auto get = object(dot1x::kObjConfig, MGMT_CMD_GET, dot1x::kConfigSize);
-  EXPECT_EQ(process(get), MGMT_RES_OK);
-  EXPECT_EQ(dot1x::decode_config(get.data() + MGMT_HEADER_SIZE), c) << "block 22 kept the change";
+  auto get = object(dot1x::kObjConfig, kMgmtCmdGet, dot1x::kConfigSize);
+  EXPECT_EQ(process(get), kMgmtResOk);
+  EXPECT_EQ(dot1x::decode_config(get.data() + kMgmtHeaderSize), c) << "block 22 kept the change";
 }
 
 // A RADIUS server on a loopback UDP port whose replies the test writes by hand.
@@ -408,9 +407,9 @@ class Dot1xLogin : public Portvisor {
     c.system.server_port = server.port();
     std::strcpy(c.system.secret.data(), "s3cret");
     c.port_control[1] = dot1x::kAuto;
-    auto set = object(dot1x::kObjConfig, MGMT_CMD_SET, dot1x::kConfigSize);
-    dot1x::encode_config(c, set.data() + MGMT_HEADER_SIZE);
-    ASSERT_EQ(process(set), MGMT_RES_OK);
+    auto set = object(dot1x::kObjConfig, kMgmtCmdSet, dot1x::kConfigSize);
+    dot1x::encode_config(c, set.data() + kMgmtHeaderSize);
+    ASSERT_EQ(process(set), kMgmtResOk);
     EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE);
     EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_STATE_BOTH) << "force authorised";
   }
@@ -473,9 +472,9 @@ class Dot1xLogin : public Portvisor {
 
 TEST_F(Dot1xLogin, ThroughTheDispatchAndTheRadiusSocket) {
   ASSERT_NO_FATAL_FAILURE(log_in());
-  auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
-  ASSERT_EQ(process(status), MGMT_RES_OK);
-  const uint8_t *record = status.data() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
+  auto status = object(dot1x::kObjStatus, kMgmtCmdGet, dot1x::kStatusObjectSize);
+  ASSERT_EQ(process(status), kMgmtResOk);
+  const uint8_t *record = status.data() + kMgmtHeaderSize + dot1x::kStatusSize;
   EXPECT_EQ(le_load32(record), uint32_t(dot1x::kAuthorized));
   EXPECT_STREQ(reinterpret_cast<const char *>(record + 31), "02:5a:00:00:00:09");
   EXPECT_STREQ(reinterpret_cast<const char *>(record + 49), "alice");
@@ -498,9 +497,9 @@ TEST_F(Dot1xLogin, HeaderOnlyEapolFrameIsCountedAsALengthError) {
   ASSERT_NO_FATAL_FAILURE(enable_on_port_1());
   // Port 1's status record: byte 15 counts EAPOL frames received, byte 24 EAP length errors.
   const auto port_1_status = [this] {
-    auto status = object(dot1x::kObjStatus, MGMT_CMD_GET, dot1x::kStatusObjectSize);
-    EXPECT_EQ(process(status), MGMT_RES_OK);
-    const auto record = status.begin() + MGMT_HEADER_SIZE + dot1x::kStatusSize;
+    auto status = object(dot1x::kObjStatus, kMgmtCmdGet, dot1x::kStatusObjectSize);
+    EXPECT_EQ(process(status), kMgmtResOk);
+    const auto record = status.begin() + kMgmtHeaderSize + dot1x::kStatusSize;
     return std::vector<uint8_t>(record, record + dot1x::kStatusSize);
   };
   const auto before = port_1_status();
@@ -528,7 +527,7 @@ TEST_F(Portvisor, AggregationDebugWordLeavesItsBlocksAlone) {
 
 TEST_F(Portvisor, BpdusAndLacpdusFromTheCpuQueueReachTheEngines) {
   start();
-  ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
+  ASSERT_EQ(set_rstp(rstp_on({1})), kMgmtResOk);
   plug(1);
   plug(3);
   from_cpu(1, bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 1}));
@@ -543,14 +542,14 @@ TEST_F(Portvisor, BpdusAndLacpdusFromTheCpuQueueReachTheEngines) {
 
 TEST_F(Portvisor, ChipCapturesBpdusFromTheWireToTheCpu) {
   start();
-  ASSERT_EQ(set_rstp(rstp_on({4})), MGMT_RES_OK);
+  ASSERT_EQ(set_rstp(rstp_on({4})), kMgmtResOk);
   plug(4);
   chip.receive_frame(kChipPort[4], bpdu(2, rstp::kBpduRst, rstp::Mac{0x02, 0xBB, 0, 0, 0, 4}));
   chip.receive_frame(kChipPort[4], lacpdu(1));
   run(5);
   EXPECT_EQ(rstp_port(4).counters.rst_received, 1u);
   EXPECT_EQ(lacp_port(4).counters.lacpdus_received, 1u);
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+  for (unsigned port = 1; port <= kPortCount; ++port) {
     if (port == 4) continue;
     for (const auto &f : chip.take_transmitted(kChipPort[port]))
       EXPECT_NE(f[0], 0x01) << "not flooded: port " << port;
@@ -559,22 +558,22 @@ TEST_F(Portvisor, ChipCapturesBpdusFromTheWireToTheCpu) {
 
 TEST_F(Portvisor, LinkChangesReachBothEngines) {
   start();
-  ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
-  ASSERT_EQ(set_lacp(2, 1), MGMT_RES_OK);
+  ASSERT_EQ(set_rstp(rstp_on({2})), kMgmtResOk);
+  ASSERT_EQ(set_lacp(2, 1), kMgmtResOk);
   plug(2);
   EXPECT_EQ(lacp_port(2).enabled, 1);
   EXPECT_TRUE(rstp_port(2).link);
-  EXPECT_EQ(swc_os_get_stpstate(2), STP_BLK) << "a new link starts discarding";
+  EXPECT_EQ(swc_os_get_stpstate(2), kStpBlk) << "a new link starts discarding";
   unplug(2);
   EXPECT_EQ(lacp_port(2).enabled, 0);
   EXPECT_FALSE(rstp_port(2).link);
-  EXPECT_LE(swc_os_get_stpstate(2), STP_BLK);
+  EXPECT_LE(swc_os_get_stpstate(2), kStpBlk);
 }
 
 TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
   start();
-  ASSERT_EQ(set_rstp(rstp_on({2})), MGMT_RES_OK);
-  ASSERT_EQ(set_lacp(5, 1), MGMT_RES_OK);
+  ASSERT_EQ(set_rstp(rstp_on({2})), kMgmtResOk);
+  ASSERT_EQ(set_lacp(5, 1), kMgmtResOk);
   plug(2);
   plug(5);
   run(4000);
@@ -582,7 +581,7 @@ TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
   swc_os_get_portmac(2, mac2);
   swc_os_get_portmac(5, mac5);
   size_t bpdus = 0, lacpdus = 0;
-  for (unsigned port = 1; port <= PORT_COUNT; ++port) {
+  for (unsigned port = 1; port <= kPortCount; ++port) {
     for (const auto &f : chip.take_transmitted(kChipPort[port])) {
       ASSERT_GE(f.size(), 60u);
       const bool is_bpdu = f[5] == 0x00 && f[14] == 0x42;
@@ -602,24 +601,24 @@ TEST_F(Portvisor, FramesTheEnginesSendLeaveOnTheirFrontPort) {
 TEST_F(Portvisor, ACableLoopingTwoPortsLeavesOneOfThemDiscarding) {
   start();
   loop_cable(1, 2);
-  ASSERT_EQ(set_rstp(rstp_on({1, 2})), MGMT_RES_OK);
+  ASSERT_EQ(set_rstp(rstp_on({1, 2})), kMgmtResOk);
   // Both ports in one VLAN, so one instance sees the loop.
-  auto vlan = table(4004, MGMT_CMD_ADD, 1, 32);
-  le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE, 1);
-  for (unsigned port : {1u, 2u, 6u}) le_store32(vlan.data() + MGMT_TABLE_HEADER_SIZE + 4 + 4 * port, 1);
-  ASSERT_EQ(process(vlan), MGMT_RES_OK);
+  auto vlan = table(4004, kMgmtCmdAdd, 1, 32);
+  le_store32(vlan.data() + kMgmtTableHeaderSize, 1);
+  for (unsigned port : {1u, 2u, 6u}) le_store32(vlan.data() + kMgmtTableHeaderSize + 4 + 4 * port, 1);
+  ASSERT_EQ(process(vlan), kMgmtResOk);
   plug(1);
   plug(2);
   // Its own backup port never agrees to a proposal: the designated port forwards after twice the
   // forward delay (15 s).
   run(32000);
-  auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
-  ASSERT_EQ(process(status), MGMT_RES_OK);
+  auto status = object(rstp::kObjStatus, kMgmtCmdGet, rstp::kStatusSize);
+  ASSERT_EQ(process(status), kMgmtResOk);
   auto role = [&](unsigned port) {
-    return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 32];
+    return status[kMgmtHeaderSize + 312 + rstp::kPortStatusSize * port + 32];
   };
   auto state = [&](unsigned port) {
-    return status[MGMT_HEADER_SIZE + 312 + rstp::kPortStatusSize * port + 30];
+    return status[kMgmtHeaderSize + 312 + rstp::kPortStatusSize * port + 30];
   };
   EXPECT_EQ(role(1), rstp::kRoleDesignated);
   EXPECT_EQ(state(1), 3) << "forwarding";
@@ -634,7 +633,7 @@ TEST_F(Portvisor, ACableLoopingTwoPortsLeavesOneOfThemDiscarding) {
 
 TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
   start();
-  ASSERT_EQ(set_rstp(rstp_on({1})), MGMT_RES_OK);
+  ASSERT_EQ(set_rstp(rstp_on({1})), kMgmtResOk);
   plug(1);
   plug(2);
   const rstp::Mac peer{0x02, 0xBB, 0, 0, 0, 1};
@@ -672,8 +671,8 @@ TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
   EXPECT_EQ(lacp_port(2).counters.illegal, 3u) << "a header without a body is counted too";
   run(10);
   expect_pools_full();
-  auto status = object(rstp::kObjStatus, MGMT_CMD_GET, rstp::kStatusSize);
-  EXPECT_EQ(process(status), MGMT_RES_OK) << "still serving";
+  auto status = object(rstp::kObjStatus, kMgmtCmdGet, rstp::kStatusSize);
+  EXPECT_EQ(process(status), kMgmtResOk) << "still serving";
 }
 
 }  // namespace

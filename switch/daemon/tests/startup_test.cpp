@@ -19,19 +19,19 @@ namespace {
 class Options : public ::testing::Test {
  protected:
   void SetUp() override {
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     trace_reset_levels();
   }
   void TearDown() override { SetUp(); }
 
-  option_result parse(std::vector<std::string> args) {
+  OptionResult parse(std::vector<std::string> args) {
     args.insert(args.begin(), "portvisor");
     std::vector<char *> argv;
     for (std::string &a : args) argv.push_back(a.data());
     char *buf = nullptr;
     size_t size = 0;
     FILE *out = open_memstream(&buf, &size);
-    option_result r = parse_options(static_cast<int>(argv.size()), argv.data(), out);
+    OptionResult r = parse_options(static_cast<int>(argv.size()), argv.data(), out);
     std::fclose(out);
     printed = std::string(buf, size);
     std::free(buf);
@@ -41,19 +41,19 @@ class Options : public ::testing::Test {
 };
 
 TEST_F(Options, HelpByExactDashHOrAnyHelp) {
-  EXPECT_EQ(parse({"-h"}), option_result::exit_ok);
+  EXPECT_EQ(parse({"-h"}), OptionResult::kExitOk);
   EXPECT_EQ(printed.rfind("Usage: portvisor [options]\n\nOptions:\n-h or --help ", 0), 0u);
   EXPECT_NE(printed.find("Trace modules: ???? main conf"), std::string::npos);
   EXPECT_NE(printed.find("Trace levels: emerg alert crit error warn note info debug noise\n"),
             std::string::npos);
-  EXPECT_EQ(parse({"x-helpme"}), option_result::exit_ok);
-  EXPECT_EQ(parse({"-hx"}), option_result::run);
+  EXPECT_EQ(parse({"x-helpme"}), OptionResult::kExitOk);
+  EXPECT_EQ(parse({"-hx"}), OptionResult::kRun);
 }
 
 TEST_F(Options, DaemonSpellings) {
   for (const char *arg : {"--daemon", "deamon", "xdemonx"}) {
     process_state().daemon_mode = false;
-    EXPECT_EQ(parse({arg}), option_result::run);
+    EXPECT_EQ(parse({arg}), OptionResult::kRun);
     EXPECT_TRUE(process_state().daemon_mode) << arg;
   }
   process_state().daemon_mode = false;
@@ -62,21 +62,21 @@ TEST_F(Options, DaemonSpellings) {
 }
 
 TEST_F(Options, TraceConsumesTwoArguments) {
-  EXPECT_EQ(parse({"--trace", "l2", "debug", "--pause_execution"}), option_result::run);
+  EXPECT_EQ(parse({"--trace", "l2", "debug", "--pause_execution"}), OptionResult::kRun);
   EXPECT_EQ(trace_module_level(TRACE_MOD_L2), TRACE_DEBUG);
   EXPECT_EQ(trace_module_level(TRACE_MOD_L3), TRACE_ERROR);
   EXPECT_EQ(process_state().pause, 1);
 }
 
 TEST_F(Options, TraceWithoutArgumentsFailsWithTheTraceHelp) {
-  EXPECT_EQ(parse({"--trace"}), option_result::exit_fail);
+  EXPECT_EQ(parse({"--trace"}), OptionResult::kExitFail);
   EXPECT_EQ(printed.rfind("Trace option: --trace <module> <level>\n", 0), 0u);
-  EXPECT_EQ(parse({"--trace", "all"}), option_result::exit_fail);
-  EXPECT_EQ(parse({"--trace", "all", "loud"}), option_result::exit_fail);
+  EXPECT_EQ(parse({"--trace", "all"}), OptionResult::kExitFail);
+  EXPECT_EQ(parse({"--trace", "all", "loud"}), OptionResult::kExitFail);
 }
 
 TEST_F(Options, DebugTraceRaisesAllModulesToDebug) {
-  EXPECT_EQ(parse({"--debug_trace"}), option_result::run);
+  EXPECT_EQ(parse({"--debug_trace"}), OptionResult::kRun);
   for (unsigned m = 0; m < TRACE_MODULE_COUNT; ++m) EXPECT_EQ(trace_module_level(m), TRACE_DEBUG);
 }
 

@@ -16,13 +16,13 @@ class StoreFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     trace_reset_levels();
     fd_reg_init();
     timer_reg_init();
     conf_reset();
     mgmt_reset();
-    conf_module_reg(CONF_MODULE_MGMT, mgmt_conf);
+    conf_module_reg(kConfModuleMgmt, mgmt_conf);
     mgmt_module_reg(2, conf_mgmt);
   }
   void TearDown() override {

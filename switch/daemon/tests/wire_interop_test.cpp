@@ -29,18 +29,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string peer_ns = "wire-peer-" + std::to_string(getpid());
+const std::string kPeerNs = "wire-peer-" + std::to_string(getpid());
 
 // This program, the simulator and the daemon share a namespace with loopback and an "eth0"; the peer's
 // namespace gets the front ports swp2 and swp3 once the simulator made them.
-const auto *const environment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(peer_ns));
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new BoardAndPeerNamespace(kPeerNs));
 
 // A raw socket on an interface of the peer namespace, sending and receiving frames of one EtherType.
-class peer_port {
+class PeerPort {
  public:
   static constexpr uint16_t kType = 0x88B5;  // local experimental: nothing else on the wire uses it
 
-  explicit peer_port(const std::string &ifname) : ifname_(ifname), socket_(ifname, peer_ns, {kType}) {}
+  explicit PeerPort(const std::string &ifname) : ifname_(ifname), socket_(ifname, kPeerNs, {kType}) {}
   bool ok() const { return socket_.ok(); }
 
   // A broadcast frame whose payload starts with `tag`. A port without carrier may refuse it: the
@@ -77,7 +77,7 @@ class WireToPeer : public ::testing::Test {
   void SetUp() override {
     simulator = start_chip_simulator(device(), control(), {"--front-ports", "swp"});
     ASSERT_TRUE(wait_for_path(device(), 0ms)) << simulator->output();
-    for (const char *port : {"swp2", "swp3"}) ASSERT_TRUE(move_to_netns(port, peer_ns));
+    for (const char *port : {"swp2", "swp3"}) ASSERT_TRUE(move_to_netns(port, kPeerNs));
     daemon = start_portvisor_on(dir, device());
     // Starting the chip through the simulator's socket takes a while on a loaded machine; then the
     // status poll brings the ports up.
@@ -96,7 +96,7 @@ class WireToPeer : public ::testing::Test {
     le_store32(&data[4], port);
     MgmtClient client{28};
     uint32_t res = 99;
-    const auto reply = client.object(3001, MGMT_CMD_GET, data, res, 100ms);
+    const auto reply = client.object(3001, kMgmtCmdGet, data, res, 100ms);
     return reply && res == 0 && reply->size() >= 16 && le_load32(reply->data() + 4 + 8) == 1;
   }
   void TearDown() override {
@@ -115,10 +115,10 @@ class WireToPeer : public ::testing::Test {
   }
   // What the peer's stack says of its port: "ip link" flags and operstate.
   static std::string link_of(const std::string &port) {
-    return output_of("ip -n " + peer_ns + " link show " + port);
+    return output_of("ip -n " + kPeerNs + " link show " + port);
   }
   static std::string operstate_of(const std::string &port) {
-    return output_of("ip netns exec " + peer_ns + " cat /sys/class/net/" + port + "/operstate");
+    return output_of("ip netns exec " + kPeerNs + " cat /sys/class/net/" + port + "/operstate");
   }
   // Waits until the peer's port shows (or no longer shows) a carrier; the kernel reports a carrier
   // change after a short delay of its own. A TAP whose carrier never changed reports its operstate as
@@ -138,7 +138,7 @@ class WireToPeer : public ::testing::Test {
   }
   // Sends tagged frames from `from` until `to` receives one: after a plug the daemon's status poll
   // has to bring the port up again first.
-  bool passes(peer_port &from, peer_port &to, uint32_t tag) {
+  bool passes(PeerPort &from, PeerPort &to, uint32_t tag) {
     for (int attempt = 0; attempt < 100; ++attempt) {
       from.send(tag + static_cast<uint32_t>(attempt));
       if (to.receives(tag + static_cast<uint32_t>(attempt), 200ms)) return true;
@@ -146,7 +146,7 @@ class WireToPeer : public ::testing::Test {
     return false;
   }
   // Sends a few frames and makes sure none of them arrives.
-  bool blocked(peer_port &from, peer_port &to, uint32_t tag) {
+  bool blocked(PeerPort &from, PeerPort &to, uint32_t tag) {
     for (uint32_t i = 0; i < 5; ++i) from.send(tag + i);
     for (uint32_t i = 0; i < 5; ++i)
       if (to.receives(tag + i, 100ms)) return false;
@@ -154,7 +154,7 @@ class WireToPeer : public ::testing::Test {
   }
   // Pulls the wire of port 3 with `pull`, checks what the peer sees, puts it back with `restore`.
   void cycle(const std::string &pull, const std::string &restore, uint32_t tag) {
-    peer_port p2("swp2"), p3("swp3");
+    PeerPort p2("swp2"), p3("swp3");
     ASSERT_TRUE(p2.ok() && p3.ok());
     ASSERT_TRUE(passes(p2, p3, tag)) << daemon->output();
     ASSERT_TRUE(passes(p3, p2, tag + 0x100));

@@ -243,44 +243,44 @@ void l2_dot1x_conf(int create) {
   conf_close(kConfBlock);
 }
 
-void l2_dot1x_config(mgmt_object &object) {
+void l2_dot1x_config(MgmtObject &object) {
   switch (object.cmd()) {
-    case MGMT_CMD_GET:
+    case kMgmtCmdGet:
       FTRACE(TRACE_INFO, "mgmt Config Get: %d", int(object.cmd()));
       if (!object.has_data(kConfigSize)) break;
       encode_config(config(__func__), object.data());
-      object.set_res(MGMT_RES_OK);
+      object.set_res(kMgmtResOk);
       return;
-    case MGMT_CMD_SET:
+    case kMgmtCmdSet:
       FTRACE(TRACE_INFO, "mgmt Config Set: %d", int(object.cmd()));
       if (!object.has_data(kConfigSize) || !controls_valid(object.data())) break;
       dot1x_config_set(object.data());
       save(config(__func__));
-      object.set_res(MGMT_RES_OK);
+      object.set_res(kMgmtResOk);
       return;
     default:
       FTRACE(TRACE_INFO, "mgmt DEFAULT ???Set: %d", int(object.cmd()));
       break;
   }
-  object.set_res(MGMT_RES_FAIL);
+  object.set_res(kMgmtResFail);
 }
 
-void l2_dot1x_status(mgmt_object &object) {
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(kStatusObjectSize)) {
-    object.set_res(MGMT_RES_FAIL);
+void l2_dot1x_status(MgmtObject &object) {
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(kStatusObjectSize)) {
+    object.set_res(kMgmtResFail);
     return;
   }
   for (unsigned port = 1; port <= kPorts; ++port) {
     const PortStatus s = g_auth ? g_auth->port_status(port) : configured_status(port);
     encode_status(s, g_host && g_host->link_state(port), object.data() + kStatusSize * port);
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void l2_dot1x_reauth(mgmt_object &object) {
+void l2_dot1x_reauth(MgmtObject &object) {
   FTRACE(TRACE_INFO, "mgmt dot1x reauth");
   if (mgmt_table_check(object, kReauthEntrySize, kPorts) != 0) return;
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
   for (size_t i = 0; i < object.table_count(); ++i) {
     const uint8_t *entry = object.entry(i, kReauthEntrySize);
     const uint32_t port = le_load32(entry);

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct mgmt_object;
+struct MgmtObject;
 
 namespace dot1x {
 
@@ -112,6 +112,6 @@ void swc_dot1x_set_portconfig(unsigned port, uint32_t control);
 
 void l2_dot1x_init();
 void l2_dot1x_conf(int create);
-void l2_dot1x_config(mgmt_object &object);
-void l2_dot1x_status(mgmt_object &object);
-void l2_dot1x_reauth(mgmt_object &object);
+void l2_dot1x_config(MgmtObject &object);
+void l2_dot1x_status(MgmtObject &object);
+void l2_dot1x_reauth(MgmtObject &object);

@@ -371,12 +371,12 @@ uint32_t AggrModule::tick(uint32_t now, uint32_t last, uint32_t elapsed) {
 
 // ---- management objects ----
 
-void AggrModule::mgmt_table(mgmt_object &object) {
+void AggrModule::mgmt_table(MgmtObject &object) {
   if (mgmt_table_check(object, kAggrEntrySize, kAggrTableMax) != 0) return;
-  uint32_t res = MGMT_RES_OK;
+  uint32_t res = kMgmtResOk;
   unsigned count = object.table_count();
   switch (object.cmd()) {
-    case MGMT_CMD_GET: {
+    case kMgmtCmdGet: {
       AggrEntry key;
       key.poag_no = count ? le_load32(object.entry(0, kAggrEntrySize)) : 0;
       unsigned found = 0;
@@ -387,72 +387,72 @@ void AggrModule::mgmt_table(mgmt_object &object) {
       le_store16(object.bytes + 16, static_cast<uint16_t>(found));
       break;
     }
-    case MGMT_CMD_ADD:
-    case MGMT_CMD_DEL:
+    case kMgmtCmdAdd:
+    case kMgmtCmdDel:
       for (unsigned i = 0; i < count; ++i) {
         AggrEntry entry = decode_aggr_entry(object.entry(i, kAggrEntrySize));
         entry.aid = 0;
         release_lacp_number(entry.poag_no);
-        int result = object.cmd() == MGMT_CMD_ADD ? config_add(entry) : config_del(entry.poag_no);
-        if (result < 0) res = MGMT_RES_FAIL;
+        int result = object.cmd() == kMgmtCmdAdd ? config_add(entry) : config_del(entry.poag_no);
+        if (result < 0) res = kMgmtResFail;
       }
       save_table();
       break;
     default:
-      res = MGMT_RES_FAIL;
+      res = kMgmtResFail;
       break;
   }
   object.set_res(res);
 }
 
-void AggrModule::mgmt_gen_conf(mgmt_object &object) {
+void AggrModule::mgmt_gen_conf(MgmtObject &object) {
   if (!object.has_data(kAggrModeSize)) {
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
     return;
   }
   switch (object.cmd()) {
-    case MGMT_CMD_GET:
+    case kMgmtCmdGet:
       for (unsigned i = 0; i < 5; ++i) object.set_data32(4 * i, mode_[i]);
-      object.set_res(MGMT_RES_OK);
+      object.set_res(kMgmtResOk);
       break;
-    case MGMT_CMD_SET:
+    case kMgmtCmdSet:
       for (unsigned i = 0; i < 5; ++i) mode_[i] = object.data32(4 * i);
       chip_.aggr_mode_set(mode_);
       save_mode();
-      object.set_res(MGMT_RES_OK);
+      object.set_res(kMgmtResOk);
       break;
     default:
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       break;
   }
 }
 
-void AggrModule::mgmt_lacp_config(mgmt_object &object) {
+void AggrModule::mgmt_lacp_config(MgmtObject &object) {
   if (!object.has_data(kLacpConfigSize)) {
-    object.set_res(MGMT_RES_FAIL);
+    object.set_res(kMgmtResFail);
     return;
   }
   switch (object.cmd()) {
-    case MGMT_CMD_GET:
+    case kMgmtCmdGet:
       TRACE(TRACE_DEBUG, "mgmt Config Get: %d", static_cast<int>(object.obj_id()));
       lacp_config_get(object.data());
-      object.set_res(MGMT_RES_OK);
+      object.set_res(kMgmtResOk);
       break;
-    case MGMT_CMD_SET:
+    case kMgmtCmdSet:
       TRACE(TRACE_DEBUG, "mgmt Config Set: %d", static_cast<int>(object.obj_id()));
       lacp_config_set(object.data());
       lacp_config_save();
-      object.set_res(MGMT_RES_OK);
+      object.set_res(kMgmtResOk);
       break;
     default:
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       break;
   }
 }
 
-void AggrModule::mgmt_lacp_status(mgmt_object &object) {
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(kLacpStatusSize)) {
-    object.set_res(MGMT_RES_FAIL);
+void AggrModule::mgmt_lacp_status(MgmtObject &object) {
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(kLacpStatusSize)) {
+    object.set_res(kMgmtResFail);
     return;
   }
   TRACE(TRACE_DEBUG, "mgmt Status Get: %d", static_cast<int>(object.obj_id()));
@@ -467,7 +467,7 @@ void AggrModule::mgmt_lacp_status(mgmt_object &object) {
   le_store32(status, records);
   for (unsigned port = 1; port <= kPortCount; ++port)
     engine_.get_port_status(port, status + kStatusPortOffset + kPortStatusSize * (port - 1));
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 // ---- the daemon's module ----
@@ -519,16 +519,16 @@ void l2_aggr_conf(int create) {
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed) {
   return module().tick(now, last, elapsed);
 }
-void l2_aggr_table(mgmt_object &object) {
+void l2_aggr_table(MgmtObject &object) {
   module().mgmt_table(object);
 }
-void l2_aggr_gen_conf(mgmt_object &object) {
+void l2_aggr_gen_conf(MgmtObject &object) {
   module().mgmt_gen_conf(object);
 }
-void l2_lacp_config(mgmt_object &object) {
+void l2_lacp_config(MgmtObject &object) {
   module().mgmt_lacp_config(object);
 }
-void l2_lacp_status(mgmt_object &object) {
+void l2_lacp_status(MgmtObject &object) {
   module().mgmt_lacp_status(object);
 }
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct mgmt_object;
+struct MgmtObject;
 
 namespace lacp {
 
@@ -66,10 +66,10 @@ class AggrModule {
   void lacp_config_get(uint8_t *record);
   void lacp_config_save();
 
-  void mgmt_table(mgmt_object &object);
-  void mgmt_gen_conf(mgmt_object &object);
-  void mgmt_lacp_config(mgmt_object &object);
-  void mgmt_lacp_status(mgmt_object &object);
+  void mgmt_table(MgmtObject &object);
+  void mgmt_gen_conf(MgmtObject &object);
+  void mgmt_lacp_config(MgmtObject &object);
+  void mgmt_lacp_status(MgmtObject &object);
 
   Engine &engine() { return engine_; }
   unsigned table_count() const { return count_; }
@@ -128,10 +128,10 @@ AggrModule *l2_aggr_module();
 void l2_aggr_init();
 void l2_aggr_conf(int create);
 uint32_t lacp_tick(uint32_t now, uint32_t last, uint32_t elapsed);
-void l2_aggr_table(mgmt_object &object);
-void l2_aggr_gen_conf(mgmt_object &object);
-void l2_lacp_config(mgmt_object &object);
-void l2_lacp_status(mgmt_object &object);
+void l2_aggr_table(MgmtObject &object);
+void l2_aggr_gen_conf(MgmtObject &object);
+void l2_lacp_config(MgmtObject &object);
+void l2_lacp_status(MgmtObject &object);
 
 int swc_os_set_hwaggr(unsigned aid, unsigned new_port);
 void swc_os_clear_hwaggr(unsigned aid, unsigned old_port);

@@ -257,31 +257,31 @@ uint32_t rstp_tick(uint32_t now, uint32_t last, uint32_t elapsed) {
   return last;
 }
 
-void l2_rstp_config(mgmt_object &object) {
-  MTRACE(TRACE_INFO, object.cmd() == MGMT_CMD_SET ? "mgmt Config Set: %d" : "mgmt Config Get: %d",
+void l2_rstp_config(MgmtObject &object) {
+  MTRACE(TRACE_INFO, object.cmd() == kMgmtCmdSet ? "mgmt Config Set: %d" : "mgmt Config Get: %d",
          int(object.cmd()));
-  if (!object.has_data(kConfigSize) || (object.cmd() != MGMT_CMD_GET && object.cmd() != MGMT_CMD_SET)) {
-    object.set_res(MGMT_RES_FAIL);
+  if (!object.has_data(kConfigSize) || (object.cmd() != kMgmtCmdGet && object.cmd() != kMgmtCmdSet)) {
+    object.set_res(kMgmtResFail);
     return;
   }
-  if (object.cmd() == MGMT_CMD_GET) {
+  if (object.cmd() == kMgmtCmdGet) {
     encode_config(current_config(), object.data());
   } else {
     Config c = decode_config(object.data());
     if (!config_valid(c)) {
-      object.set_res(MGMT_RES_FAIL);
+      object.set_res(kMgmtResFail);
       return;
     }
     apply_config(c);
     save_config();
   }
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void l2_rstp_status(mgmt_object &object) {
+void l2_rstp_status(MgmtObject &object) {
   MTRACE(TRACE_INFO, "mgmt Status Get: %d", int(object.cmd()));
-  if (object.cmd() != MGMT_CMD_GET || !object.has_data(kStatusSize)) {
-    object.set_res(MGMT_RES_FAIL);
+  if (object.cmd() != kMgmtCmdGet || !object.has_data(kStatusSize)) {
+    object.set_res(kMgmtResFail);
     return;
   }
   uint8_t *out = object.data();
@@ -291,13 +291,13 @@ void l2_rstp_status(mgmt_object &object) {
     encode_bridge_status(engine(), slot, out + kBridgeStatusSize * slot);
   for (unsigned p = 1; p <= kLogicalPorts; ++p)
     encode_port_status(engine(), p, out + 312 + kPortStatusSize * p);
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
-void l2_rstp_mcheck(mgmt_object &object) {
+void l2_rstp_mcheck(MgmtObject &object) {
   MTRACE(TRACE_INFO, "mgmt mcheck Set: %d", int(object.cmd()));
-  if (!object.has_data(kMcheckSize) || (object.cmd() != MGMT_CMD_GET && object.cmd() != MGMT_CMD_SET)) {
-    object.set_res(MGMT_RES_FAIL);
+  if (!object.has_data(kMcheckSize) || (object.cmd() != kMgmtCmdGet && object.cmd() != kMgmtCmdSet)) {
+    object.set_res(kMgmtResFail);
     return;
   }
   const uint8_t *in = object.data();
@@ -305,7 +305,7 @@ void l2_rstp_mcheck(mgmt_object &object) {
     if (in[p]) swc_rstp_set_mcheck(p);
   if (in[0])
     for (unsigned p = kFrontPorts + 1; p <= kLogicalPorts; ++p) swc_rstp_set_mcheck(p);
-  object.set_res(MGMT_RES_OK);
+  object.set_res(kMgmtResOk);
 }
 
 void swc_rstp_set_config(const uint8_t *config) {

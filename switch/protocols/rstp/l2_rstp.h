@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct mgmt_object;
+struct MgmtObject;
 
 namespace rstp {
 
@@ -45,9 +45,9 @@ Engine *l2_rstp_engine();
 void l2_rstp_init();
 void l2_rstp_conf(int create);
 uint32_t rstp_tick(uint32_t now, uint32_t last, uint32_t elapsed);
-void l2_rstp_config(mgmt_object &object);
-void l2_rstp_status(mgmt_object &object);
-void l2_rstp_mcheck(mgmt_object &object);
+void l2_rstp_config(MgmtObject &object);
+void l2_rstp_status(MgmtObject &object);
+void l2_rstp_mcheck(MgmtObject &object);
 
 void swc_rstp_set_config(const uint8_t *config);
 void swc_rstp_get_config(uint8_t *config);

@@ -18,9 +18,9 @@ struct RunControl {
 
 // A registry value as the name-server code needs it.
 struct RegistryValue {
-  enum class Kind { String, MultiString, Other };
-  Kind kind = Kind::Other;
-  std::vector<std::string> strings;  // one for String, each part for MultiString
+  enum class Kind { kString, kMultiString, kOther };
+  Kind kind = Kind::kOther;
+  std::vector<std::string> strings;  // one for String, each part for kMultiString
 };
 
 // The TCP/IP interface keys: one sub-key per network interface.
@@ -30,7 +30,7 @@ class InterfaceRegistry {
   // Sub-key names in index order; empty when the interfaces key cannot be opened.
   virtual std::optional<std::vector<std::string>> interfaces() = 0;
   virtual std::optional<RegistryValue> read(const std::string &iface, const std::string &name) = 0;
-  virtual bool writeString(const std::string &iface, const std::string &name, const std::string &value) = 0;
+  virtual bool write_string(const std::string &iface, const std::string &name, const std::string &value) = 0;
   virtual bool remove(const std::string &iface, const std::string &name) = 0;
 };
 
@@ -44,19 +44,19 @@ class Platform {
   // Starts a command line without a window, with `directory` (the work directory in its command
   // form) as the program's current directory, and waits until it ends. A program still running when
   // `limit` passes or `control` is cancelled is ended. False when it could not be started.
-  virtual bool runProgram(const std::string &commandLine, const std::string &directory, Duration limit,
-                          const RunControl *control) = 0;
+  virtual bool run_program(const std::string &command_line, const std::string &directory, Duration limit,
+                           const RunControl *control) = 0;
 
-  virtual std::string currentDirectory() = 0;
-  virtual bool setCurrentDirectory(const std::string &directory) = 0;
+  virtual std::string current_directory() = 0;
+  virtual bool set_current_directory(const std::string &directory) = 0;
 
   // Progress text for the caller's window; a null window is ignored.
-  virtual void setWindowText(void *window, const std::string &text) = 0;
+  virtual void set_window_text(void *window, const std::string &text) = 0;
 
   virtual InterfaceRegistry &registry() = 0;
 
   // Waits up to `limit` for a worker to finish; true when it did.
-  virtual bool waitFor(std::future<void> &done, Duration limit) = 0;
+  virtual bool wait_for(std::future<void> &done, Duration limit) = 0;
 };
 
 }  // namespace dravik

@@ -6,7 +6,7 @@
 namespace dravik {
 namespace {
 
-std::optional<long> parseDecimal(std::string_view text) {
+std::optional<long> parse_decimal(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
   bool negative = false;
@@ -37,7 +37,7 @@ constexpr KeyField kKeys[] = {
     {"domain=", &GatewayReply::domain, GatewayReply::kMaxValue},
 };
 
-void takeLine(GatewayReply &reply, std::string_view line) {
+void take_line(GatewayReply &reply, std::string_view line) {
   for (const KeyField &k : kKeys) {
     if (line.substr(0, k.key.size()) == k.key) {
       reply.*k.field = std::string(line.substr(k.key.size(), k.limit));
@@ -48,16 +48,16 @@ void takeLine(GatewayReply &reply, std::string_view line) {
 }  // namespace
 
 bool GatewayReply::valid() const {
-  auto v = parseDecimal(version);
+  auto v = parse_decimal(version);
   return v && *v != 0;
 }
 
-bool GatewayReply::isStatusPage() const {
+bool GatewayReply::is_status_page() const {
   return msgtype.rfind("status", 0) == 0;
 }
 
-std::optional<int> GatewayReply::statusNumber() const {
-  auto v = parseDecimal(status);
+std::optional<int> GatewayReply::status_number() const {
+  auto v = parse_decimal(status);
   if (!v) return std::nullopt;
   return static_cast<int>(*v);
 }
@@ -66,20 +66,20 @@ bool GatewayReply::provisions() const {
   return !rightsubnet.empty() && !presharedkey.empty();
 }
 
-GatewayReply parseReply(std::string_view text) {
+GatewayReply parse_reply(std::string_view text) {
   GatewayReply reply;
   while (!text.empty()) {
     std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    takeLine(reply, line);
+    take_line(reply, line);
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
   return reply;
 }
 
-std::optional<std::string> readTextFile(const std::string &path, std::size_t limit) {
+std::optional<std::string> read_text_file(const std::string &path, std::size_t limit) {
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
   if (!file) return std::nullopt;
   std::string text(limit, '\0');
@@ -87,27 +87,27 @@ std::optional<std::string> readTextFile(const std::string &path, std::size_t lim
   return text;
 }
 
-std::optional<GatewayReply> readReplyFile(const std::string &path) {
-  auto text = readTextFile(path);
+std::optional<GatewayReply> read_reply_file(const std::string &path) {
+  auto text = read_text_file(path);
   if (!text) return std::nullopt;
-  return parseReply(*text);
+  return parse_reply(*text);
 }
 
-int parseHttpStatus(std::string_view log) {
+int parse_http_status(std::string_view log) {
   static constexpr std::string_view kPhrase = "awaiting response...";
   std::size_t at = log.rfind(kPhrase);
   if (at == std::string_view::npos) return -2;
   std::string_view rest = log.substr(at + kPhrase.size());
   rest = rest.substr(0, rest.find('\n'));
-  auto status = parseDecimal(rest);
+  auto status = parse_decimal(rest);
   if (!status || *status < 0) return -2;
   return static_cast<int>(*status);
 }
 
-int readHttpStatus(const std::string &logPath) {
-  auto text = readTextFile(logPath);
+int read_http_status(const std::string &log_path) {
+  auto text = read_text_file(log_path);
   if (!text) return -1;
-  return parseHttpStatus(*text);
+  return parse_http_status(*text);
 }
 
 }  // namespace dravik

@@ -22,64 +22,64 @@ struct ArgCheck {
   const char *value;
   std::size_t limit;
   int code;
-  bool (*wellFormed)(std::string_view);
+  bool (*well_formed)(std::string_view);
 };
 
-bool anyText(std::string_view) {
+bool any_text(std::string_view) {
   return true;
 }
 
 // The first failing argument decides. Missing arguments fail too: they would be formatted as text.
-int checkArgs(std::initializer_list<ArgCheck> checks) {
+int check_args(std::initializer_list<ArgCheck> checks) {
   for (const ArgCheck &c : checks) {
     if (!c.value) return c.code;
     std::string_view v(c.value);
-    if (v.size() > c.limit || !c.wellFormed(v)) return c.code;
+    if (v.size() > c.limit || !c.well_formed(v)) return c.code;
   }
   return kOk;
 }
 
 constexpr std::size_t kMaxArg = 1024;
 constexpr std::size_t kMaxLocalIp = 16;
-ArgCheck iniArg(const char *v) {
-  return {v, kMaxArg, kIniArgTooLong, anyText};
+ArgCheck ini_arg(const char *v) {
+  return {v, kMaxArg, kIniArgTooLong, any_text};
 }
-ArgCheck localIpArg(const char *v) {
-  return {v, kMaxLocalIp, kLocalIpBad, isDottedAddressText};
+ArgCheck local_ip_arg(const char *v) {
+  return {v, kMaxLocalIp, kLocalIpBad, is_dotted_address_text};
 }
-ArgCheck gatewayArg(const char *v) {
-  return {v, kMaxArg, kGatewayBad, isHostName};
+ArgCheck gateway_arg(const char *v) {
+  return {v, kMaxArg, kGatewayBad, is_host_name};
 }
-ArgCheck userArg(const char *v) {
-  return {v, kMaxArg, kUserBad, anyText};
+ArgCheck user_arg(const char *v) {
+  return {v, kMaxArg, kUserBad, any_text};
 }
-ArgCheck passwordArg(const char *v) {
-  return {v, kMaxArg, kPasswordBad, anyText};
+ArgCheck password_arg(const char *v) {
+  return {v, kMaxArg, kPasswordBad, any_text};
 }
-ArgCheck newPasswordArg(const char *v) {
-  return {v, kMaxArg, kNewPasswordBad, anyText};
+ArgCheck new_password_arg(const char *v) {
+  return {v, kMaxArg, kNewPasswordBad, any_text};
 }
 
-int effectivePort(int port) {
+int effective_port(int port) {
   return port == 0 ? kDefaultPort : port;
 }
 
-bool usableServer(const std::string &value) {
+bool usable_server(const std::string &value) {
   return !value.empty() && value != "0.0.0.0";
 }
 
-void removeFile(const std::string &path) {
+void remove_file(const std::string &path) {
   std::remove(path.c_str());
 }
 
-bool writeWholeFile(const std::string &path, const std::string &text) {
+bool write_whole_file(const std::string &path, const std::string &text) {
   std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "w"), &std::fclose);
   if (!file) return false;
   bool ok = std::fputs(text.c_str(), file.get()) >= 0;
   return std::fclose(file.release()) == 0 && ok;
 }
 
-std::string httpStatusText(int status) {
+std::string http_status_text(int status) {
   return "HTTP returned status of " + std::to_string(status);
 }
 
@@ -87,22 +87,22 @@ std::string httpStatusText(int status) {
 
 // ---- builders ----
 
-std::string gatewayUrl(const std::string &user, const std::string &password, const std::string &gateway,
-                       int port, const std::string &page, const std::string &pageValues) {
+std::string gateway_url(const std::string &user, const std::string &password, const std::string &gateway,
+                        int port, const std::string &page, const std::string &page_values) {
   // User and password are encoded in both places: a "@", ":" or "/" there must not move the host.
-  return "https://" + percentEncode(user) + ":" + percentEncode(password) + "@" + gateway + ":" +
-         std::to_string(port) + page + "?version=" + std::to_string(kProtocolVersion) + pageValues +
-         "?PASSWD=" + percentEncode(password) + "?USER=" + percentEncode(user);
+  return "https://" + percent_encode(user) + ":" + percent_encode(password) + "@" + gateway + ":" +
+         std::to_string(port) + page + "?version=" + std::to_string(kProtocolVersion) + page_values +
+         "?PASSWD=" + percent_encode(password) + "?USER=" + percent_encode(user);
 }
 
-std::string wgetCommand(const WorkDir &dir, const std::string &logName, const std::string &replyName,
-                        const std::string &url) {
-  return "\"" + dir.commandForm + "wget.exe\" -t 1 -o " + logName +
+std::string wget_command(const WorkDir &dir, const std::string &log_name, const std::string &reply_name,
+                         const std::string &url) {
+  return "\"" + dir.command_form + "wget.exe\" -t 1 -o " + log_name +
          " --timeout=" + std::to_string(RoadWarrior::kWgetTimeoutSeconds) + " --output-document=\"" +
-         dir.commandForm + replyName + "\" " + quoteArgument(url);
+         dir.command_form + reply_name + "\" " + quote_argument(url);
 }
 
-std::string ipsecConf(const std::string &gateway, const GatewayReply &reply) {
+std::string ipsec_conf(const std::string &gateway, const GatewayReply &reply) {
   return "conn HostToRemote\n"
          "\tleft=%any\n"
          "\tright=" +
@@ -118,26 +118,26 @@ std::string ipsecConf(const std::string &gateway, const GatewayReply &reply) {
          "\tpfs=yes\n";
 }
 
-bool localAddressInSubnet(const std::string &localIp, const std::string &rightsubnet) {
-  std::size_t lastDot = localIp.rfind('.');
-  if (lastDot == std::string::npos) return false;
-  std::string network = localIp.substr(0, lastDot + 1);  // with the dot: a whole part must match
+bool local_address_in_subnet(const std::string &local_ip, const std::string &rightsubnet) {
+  std::size_t last_dot = local_ip.rfind('.');
+  if (last_dot == std::string::npos) return false;
+  std::string network = local_ip.substr(0, last_dot + 1);  // with the dot: a whole part must match
   return rightsubnet.rfind(network, 0) == 0;
 }
 
-bool writeStatusConf(const WorkDir &dir, const std::string &prefix, const std::string &text) {
-  return writeWholeFile(dir.file("status.conf"), prefix + "message=" + text + "\n");
+bool write_status_conf(const WorkDir &dir, const std::string &prefix, const std::string &text) {
+  return write_whole_file(dir.file("status.conf"), prefix + "message=" + text + "\n");
 }
 
 // ---- helpers ----
 
 struct RoadWarrior::Exchange {
-  const char *statusPrefix;  // of status.conf
-  const char *logName;
-  const char *replyName;
-  int replyMissing;
+  const char *status_prefix;  // of status.conf
+  const char *log_name;
+  const char *reply_name;
+  int reply_missing;
   std::string url;
-  bool logReached;  // the connect request notes a reached gateway in Log.txt
+  bool log_reached;  // the connect request notes a reached gateway in Log.txt
 };
 
 void RoadWarrior::log(const char *category, const std::string &message) {
@@ -145,19 +145,19 @@ void RoadWarrior::log(const char *category, const std::string &message) {
 }
 
 void RoadWarrior::window(void *handle, const char *text) {
-  platform_.setWindowText(handle, text);
+  platform_.set_window_text(handle, text);
 }
 
-bool RoadWarrior::run(const std::string &commandLine, const WorkDir &dir, Platform::Duration limit,
+bool RoadWarrior::run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit,
                       const RunControl *control) {
-  return platform_.runProgram(commandLine, dir.commandForm, limit, control);
+  return platform_.run_program(command_line, dir.command_form, limit, control);
 }
 
-bool RoadWarrior::runTarnwick(const WorkDir &dir, const std::string &arguments) {
-  return run("\"" + dir.commandForm + "tarnwick.exe\" " + arguments, dir);
+bool RoadWarrior::run_tarnwick(const WorkDir &dir, const std::string &arguments) {
+  return run("\"" + dir.command_form + "tarnwick.exe\" " + arguments, dir);
 }
 
-void RoadWarrior::flushAndRegisterDns(const WorkDir &dir) {
+void RoadWarrior::flush_and_register_dns(const WorkDir &dir) {
   run("ipconfig /flushdns", dir);
   run("ipconfig /registerdns", dir);
 }
@@ -165,25 +165,25 @@ void RoadWarrior::flushAndRegisterDns(const WorkDir &dir) {
 // One request through wget and its reply, up to a valid reply. An int result is the export's return.
 std::variant<GatewayReply, int> RoadWarrior::exchange(const WorkDir &dir, const Exchange &ex) {
   // Nothing an earlier request left may pass for this one's answer.
-  removeFile(dir.file(ex.logName));
-  removeFile(dir.file(ex.replyName));
-  if (!run(wgetCommand(dir, ex.logName, ex.replyName, ex.url), dir, kWgetLimit)) {
-    if (!writeStatusConf(dir, ex.statusPrefix, kWgetDidNotRun)) return kStatusConfUnwritable;
+  remove_file(dir.file(ex.log_name));
+  remove_file(dir.file(ex.reply_name));
+  if (!run(wget_command(dir, ex.log_name, ex.reply_name, ex.url), dir, kWgetLimit)) {
+    if (!write_status_conf(dir, ex.status_prefix, kWgetDidNotRun)) return kStatusConfUnwritable;
   } else {
-    int http = readHttpStatus(dir.file(ex.logName));
+    int http = read_http_status(dir.file(ex.log_name));
     if (http == 200) {
-      if (ex.logReached) log("STATUS", "Remote gateway was reached by https ...");
+      if (ex.log_reached) log("STATUS", "Remote gateway was reached by https ...");
     } else if (http >= 0) {
-      if (!writeStatusConf(dir, ex.statusPrefix, httpStatusText(http))) return kStatusConfUnwritable;
+      if (!write_status_conf(dir, ex.status_prefix, http_status_text(http))) return kStatusConfUnwritable;
       return kHttpNotOk;
     }
   }
-  auto reply = readReplyFile(dir.file(ex.replyName));
-  if (!reply) return ex.replyMissing;
+  auto reply = read_reply_file(dir.file(ex.reply_name));
+  if (!reply) return ex.reply_missing;
   // A status page must say which status; without one it is no answer at all.
-  if (!reply->valid() || (reply->isStatusPage() && !reply->statusNumber())) {
-    if (!writeStatusConf(dir, ex.statusPrefix, kReachedOnce)) return kStatusConfUnwritable;
-    if (ex.logReached) log("WARNING", "Remote gateway wasn't reached...");
+  if (!reply->valid() || (reply->is_status_page() && !reply->status_number())) {
+    if (!write_status_conf(dir, ex.status_prefix, kReachedOnce)) return kStatusConfUnwritable;
+    if (ex.log_reached) log("WARNING", "Remote gateway wasn't reached...");
     return kNoValidReply;
   }
   return *reply;
@@ -191,35 +191,35 @@ std::variant<GatewayReply, int> RoadWarrior::exchange(const WorkDir &dir, const 
 
 // ---- exports ----
 
-int RoadWarrior::connStart(const ConnectionArgs &a) {
-  if (int rc = checkArgs({iniArg(a.iniPath), localIpArg(a.localIp), gatewayArg(a.gateway), userArg(a.user),
-                          passwordArg(a.password)}))
+int RoadWarrior::conn_start(const ConnectionArgs &a) {
+  if (int rc = check_args({ini_arg(a.ini_path), local_ip_arg(a.local_ip), gateway_arg(a.gateway),
+                           user_arg(a.user), password_arg(a.password)}))
     return rc;
-  auto loaded = loadWorkDir(a.iniPath);
+  auto loaded = load_work_dir(a.ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
-  std::string remembered = platform_.currentDirectory();
-  if (!platform_.setCurrentDirectory(dir.commandForm)) return kBadWorkDir;
+  std::string remembered = platform_.current_directory();
+  if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(a.window, "Connecting....");
   Exchange ex{"rwConnStart ",
               "wget_error.txt",
               "vpnserver.conf",
               kReplyMissing,
-              gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/StartConnection.htm",
-                         "?IP=" + percentEncode(a.localIp)),
+              gateway_url(a.user, a.password, a.gateway, effective_port(a.port), "/StartConnection.htm",
+                          "?IP=" + percent_encode(a.local_ip)),
               true};
   auto result = exchange(dir, ex);
   if (auto *code = std::get_if<int>(&result)) return *code;
   const GatewayReply &reply = std::get<GatewayReply>(result);
 
-  if (reply.isStatusPage()) {
-    if (!writeStatusConf(dir, ex.statusPrefix, reply.message)) return kStatusConfUnwritable;
-    return *reply.statusNumber();
+  if (reply.is_status_page()) {
+    if (!write_status_conf(dir, ex.status_prefix, reply.message)) return kStatusConfUnwritable;
+    return *reply.status_number();
   }
   if (!reply.provisions()) {
     // An empty subnet or key would switch on a policy that protects nothing.
-    if (!writeStatusConf(dir, ex.statusPrefix, kReachedOnce)) return kStatusConfUnwritable;
+    if (!write_status_conf(dir, ex.status_prefix, kReachedOnce)) return kStatusConfUnwritable;
     log("WARNING", "Remote gateway wasn't reached...");
     return kNoValidReply;
   }
@@ -230,102 +230,103 @@ int RoadWarrior::provision(const ConnectionArgs &a, const WorkDir &dir, const Ga
                            const std::string &remembered) {
   log("STATUS", "Provisioning...");
   window(a.window, "Provisioning....");
-  if (!writeWholeFile(dir.file("ipsec.conf"), ipsecConf(a.gateway, reply))) {
+  if (!write_whole_file(dir.file("ipsec.conf"), ipsec_conf(a.gateway, reply))) {
     log("ERROR", "Opening \"ipsec.conf\" failed.");
     return kIpsecConfUnwritable;
   }
-  if (!reply.domain.empty() &&
-      (!isDomainName(reply.domain) || !runTarnwick(dir, "SEARCHLIST EDIT " + quoteArgument(reply.domain))))
+  if (!reply.domain.empty() && (!is_domain_name(reply.domain) ||
+                                !run_tarnwick(dir, "SEARCHLIST EDIT " + quote_argument(reply.domain))))
     return kSearchListFailed;
-  if (a.dnsFlag == 1) {
+  if (a.dns_flag == 1) {
     for (const std::string *server : {&reply.dnsserver2, &reply.dnsserver}) {
-      if (!usableServer(*server)) continue;
-      if (!isIpv4Address(*server) ||
-          !runTarnwick(dir, "NAMESERVER EDIT " + quoteArgument(*server) + " " + quoteArgument(a.localIp)))
+      if (!usable_server(*server)) continue;
+      if (!is_ipv4_address(*server) ||
+          !run_tarnwick(dir, "NAMESERVER EDIT " + quote_argument(*server) + " " + quote_argument(a.local_ip)))
         return kNameServerFailed;
     }
   }
   window(a.window, "Activating Policy....");
-  if (!run("ipsec.exe", dir)) return undoDns(a, dir, reply);
+  if (!run("ipsec.exe", dir)) return undo_dns(a, dir, reply);
 
-  flushAndRegisterDns(dir);
-  platform_.setCurrentDirectory(remembered);
-  if (localAddressInSubnet(a.localIp, reply.rightsubnet)) {
+  flush_and_register_dns(dir);
+  platform_.set_current_directory(remembered);
+  if (local_address_in_subnet(a.local_ip, reply.rightsubnet)) {
     log("WARNING", "Local IP address conflicts the subnet of remote VPN Server.");
     return kSubnetConflict;
   }
   return kOk;
 }
 
-int RoadWarrior::undoDns(const ConnectionArgs &a, const WorkDir &dir, const GatewayReply &reply) {
-  if (a.dnsFlag == 1) {
+int RoadWarrior::undo_dns(const ConnectionArgs &a, const WorkDir &dir, const GatewayReply &reply) {
+  if (a.dns_flag == 1) {
     for (const std::string *server : {&reply.dnsserver2, &reply.dnsserver}) {
-      if (usableServer(*server) && !removeNameServer(platform_.registry(), *server, a.localIp))
+      if (usable_server(*server) && !remove_name_server(platform_.registry(), *server, a.local_ip))
         return kSearchListFailed;
     }
   }
-  if (!reply.domain.empty() && !runTarnwick(dir, "SEARCHLIST DELETE " + quoteArgument(reply.domain)))
+  if (!reply.domain.empty() && !run_tarnwick(dir, "SEARCHLIST DELETE " + quote_argument(reply.domain)))
     return kSearchListFailed;
   return kIpsecNotStarted;
 }
 
-int RoadWarrior::resetNetwork(void *handle, const char *iniPath, const char *localIp, char dnsFlag) {
-  if (int rc = checkArgs({iniArg(iniPath), localIpArg(localIp)})) return rc;
-  auto loaded = loadWorkDir(iniPath);
+int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *local_ip, char dns_flag) {
+  if (int rc = check_args({ini_arg(ini_path), local_ip_arg(local_ip)})) return rc;
+  auto loaded = load_work_dir(ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
-  std::string remembered = platform_.currentDirectory();
-  if (!platform_.setCurrentDirectory(dir.commandForm)) return kBadWorkDir;
+  std::string remembered = platform_.current_directory();
+  if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(handle, "Deactivating Policy....");
   if (!run("ipsec.exe -off", dir)) return kIpsecNotStarted;
-  if (dnsFlag == 1) {
+  if (dns_flag == 1) {
     // Only the reply's own lines count: words inside its message must not decide what is removed.
-    auto reply = readReplyFile(dir.file("vpnserver.conf"));
+    auto reply = read_reply_file(dir.file("vpnserver.conf"));
     if (!reply) return kReplyMissing;
     for (const std::string *server : {&reply->dnsserver, &reply->dnsserver2}) {
-      if (usableServer(*server) && !removeNameServer(platform_.registry(), *server, localIp))
+      if (usable_server(*server) && !remove_name_server(platform_.registry(), *server, local_ip))
         return kNameServerFailed;
     }
-    if (isDomainName(reply->domain) && !runTarnwick(dir, "SEARCHLIST DELETE " + quoteArgument(reply->domain)))
+    if (is_domain_name(reply->domain) &&
+        !run_tarnwick(dir, "SEARCHLIST DELETE " + quote_argument(reply->domain)))
       return kSearchListFailed;
   }
-  platform_.setCurrentDirectory(remembered);
+  platform_.set_current_directory(remembered);
   return kOk;
 }
 
-int RoadWarrior::connStop(const ConnectionArgs &a) {
-  if (int rc = checkArgs({iniArg(a.iniPath), localIpArg(a.localIp), gatewayArg(a.gateway), userArg(a.user),
-                          passwordArg(a.password)}))
+int RoadWarrior::conn_stop(const ConnectionArgs &a) {
+  if (int rc = check_args({ini_arg(a.ini_path), local_ip_arg(a.local_ip), gateway_arg(a.gateway),
+                           user_arg(a.user), password_arg(a.password)}))
     return rc;
-  auto loaded = loadWorkDir(a.iniPath);
+  auto loaded = load_work_dir(a.ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
-  if (int rc = resetNetwork(a.window, a.iniPath, a.localIp, a.dnsFlag)) return rc;
-  if (!platform_.setCurrentDirectory(dir.commandForm)) return kBadWorkDir;
+  if (int rc = reset_network(a.window, a.ini_path, a.local_ip, a.dns_flag)) return rc;
+  if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(a.window, "Disconnecting from Server....");
   Exchange ex{"rwConnStop ",
               "wget_stop_error.txt",
               "stopconn.conf",
               kReplyMissing,
-              gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/StopConnection.htm",
-                         "?status=disable?IP=" + percentEncode(a.localIp)),
+              gateway_url(a.user, a.password, a.gateway, effective_port(a.port), "/StopConnection.htm",
+                          "?status=disable?IP=" + percent_encode(a.local_ip)),
               false};
   auto result = exchange(dir, ex);
   if (auto *code = std::get_if<int>(&result)) return *code;
   const GatewayReply &reply = std::get<GatewayReply>(result);
-  flushAndRegisterDns(dir);
-  if (!reply.isStatusPage()) return kNotStatusPage;
-  if (!writeStatusConf(dir, ex.statusPrefix, reply.message)) return kStatusConfUnwritable;
-  return *reply.statusNumber();
+  flush_and_register_dns(dir);
+  if (!reply.is_status_page()) return kNotStatusPage;
+  if (!write_status_conf(dir, ex.status_prefix, reply.message)) return kStatusConfUnwritable;
+  return *reply.status_number();
 }
 
-int RoadWarrior::pwSet(const PasswordArgs &a) {
-  if (int rc = checkArgs({iniArg(a.iniPath), gatewayArg(a.gateway), userArg(a.user), passwordArg(a.password),
-                          newPasswordArg(a.newPassword)}))
+int RoadWarrior::pw_set(const PasswordArgs &a) {
+  if (int rc = check_args({ini_arg(a.ini_path), gateway_arg(a.gateway), user_arg(a.user),
+                           password_arg(a.password), new_password_arg(a.new_password)}))
     return rc;
-  auto loaded = loadWorkDir(a.iniPath);
+  auto loaded = load_work_dir(a.ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
 
@@ -334,16 +335,16 @@ int RoadWarrior::pwSet(const PasswordArgs &a) {
               "wget_pwd_error.txt",
               "pwdreset.conf",
               kPasswordReplyMissing,
-              gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/ChangePasswd.htm",
-                         "?PASSWORD=" + percentEncode(a.newPassword)),
+              gateway_url(a.user, a.password, a.gateway, effective_port(a.port), "/ChangePasswd.htm",
+                          "?PASSWORD=" + percent_encode(a.new_password)),
               false};
   auto result = exchange(dir, ex);
   if (auto *code = std::get_if<int>(&result)) return *code;
   const GatewayReply &reply = std::get<GatewayReply>(result);
   window(a.window, "Request received by Server....");
-  if (!reply.isStatusPage()) return kOk;
-  if (!writeStatusConf(dir, ex.statusPrefix, reply.message)) return kStatusConfUnwritable;
-  int status = *reply.statusNumber();
+  if (!reply.is_status_page()) return kOk;
+  if (!write_status_conf(dir, ex.status_prefix, reply.message)) return kStatusConfUnwritable;
+  int status = *reply.status_number();
   if (status == 0) window(a.window, "Password Change Successful....");
   return status;
 }
@@ -362,56 +363,57 @@ constexpr const char *kIsakmpLog = "wget_request_error.txt";
 constexpr const char *kIsakmpReply = "isakmp_status.conf";
 }  // namespace
 
-RoadWarrior::IsakmpOutcome RoadWarrior::runIsakmpRequest(const IsakmpRequest &r, const RunControl &control) {
-  removeFile(r.dir.file(kIsakmpReply));
-  removeFile(r.dir.file(kIsakmpLog));
-  if (!run(wgetCommand(r.dir, kIsakmpLog, kIsakmpReply, r.url), r.dir, kWgetLimit, &control)) {
-    writeStatusConf(r.dir, kIsakmpPrefix, kWgetDidNotRun);
-    return IsakmpOutcome::NotStarted;
+RoadWarrior::IsakmpOutcome RoadWarrior::run_isakmp_request(const IsakmpRequest &r,
+                                                           const RunControl &control) {
+  remove_file(r.dir.file(kIsakmpReply));
+  remove_file(r.dir.file(kIsakmpLog));
+  if (!run(wget_command(r.dir, kIsakmpLog, kIsakmpReply, r.url), r.dir, kWgetLimit, &control)) {
+    write_status_conf(r.dir, kIsakmpPrefix, kWgetDidNotRun);
+    return IsakmpOutcome::kNotStarted;
   }
-  int http = readHttpStatus(r.dir.file(kIsakmpLog));
-  if (http != 200 && http >= 0) writeStatusConf(r.dir, kIsakmpPrefix, httpStatusText(http));
-  return IsakmpOutcome::Ran;
+  int http = read_http_status(r.dir.file(kIsakmpLog));
+  if (http != 200 && http >= 0) write_status_conf(r.dir, kIsakmpPrefix, http_status_text(http));
+  return IsakmpOutcome::kRan;
 }
 
-int RoadWarrior::requestIsakmp(const ConnectionArgs &a) {
+int RoadWarrior::request_isakmp(const ConnectionArgs &a) {
   // The limits of the request record the worker works from.
-  if (checkArgs({{a.iniPath, 259, kIsakmpFailed, anyText},
-                 {a.localIp, 19, kIsakmpFailed, isDottedAddressText},
-                 {a.gateway, 49, kIsakmpFailed, isHostName},
-                 {a.user, 49, kIsakmpFailed, anyText},
-                 {a.password, 31, kIsakmpFailed, anyText}}))
+  if (check_args({{a.ini_path, 259, kIsakmpFailed, any_text},
+                  {a.local_ip, 19, kIsakmpFailed, is_dotted_address_text},
+                  {a.gateway, 49, kIsakmpFailed, is_host_name},
+                  {a.user, 49, kIsakmpFailed, any_text},
+                  {a.password, 31, kIsakmpFailed, any_text}}))
     return kIsakmpFailed;
-  auto loaded = loadWorkDir(a.iniPath);
+  auto loaded = load_work_dir(a.ini_path);
   if (std::holds_alternative<int>(loaded)) return kIsakmpFailed;
-  if (isakmpBusy_.exchange(true)) return kIsakmpFailed;
+  if (isakmp_busy_.exchange(true)) return kIsakmpFailed;
   struct Release {
     std::atomic<bool> &busy;
     ~Release() { busy = false; }
-  } release{isakmpBusy_};
+  } release{isakmp_busy_};
 
   IsakmpRequest request{std::get<WorkDir>(loaded),
-                        gatewayUrl(a.user, a.password, a.gateway, effectivePort(a.port), "/CheckIsakmp.htm",
-                                   "?IP=" + percentEncode(a.localIp))};
+                        gateway_url(a.user, a.password, a.gateway, effective_port(a.port), "/CheckIsakmp.htm",
+                                    "?IP=" + percent_encode(a.local_ip))};
   RunControl control;
-  IsakmpOutcome outcome = IsakmpOutcome::Ran;
+  IsakmpOutcome outcome = IsakmpOutcome::kRan;
   std::promise<void> finished;
   std::future<void> done = finished.get_future();
   // The worker is always joined before this returns, so it may work on these locals.
   std::thread worker([&] {
-    outcome = runIsakmpRequest(request, control);
+    outcome = run_isakmp_request(request, control);
     finished.set_value();
   });
 
-  if (!platform_.waitFor(done, kIsakmpWait)) {
+  if (!platform_.wait_for(done, kIsakmpWait)) {
     // Too slow: end the wget it waits for (never the thread itself) so it finishes at once.
     control.cancelled = true;
   }
   worker.join();
 
-  int http = readHttpStatus(request.dir.file(kIsakmpLog));
+  int http = read_http_status(request.dir.file(kIsakmpLog));
   if (http == 200) return kOk;
-  if (outcome == IsakmpOutcome::Ran) writeStatusConf(request.dir, kIsakmpPrefix, httpStatusText(http));
+  if (outcome == IsakmpOutcome::kRan) write_status_conf(request.dir, kIsakmpPrefix, http_status_text(http));
   return kIsakmpFailed;
 }
 

@@ -16,22 +16,22 @@ namespace dravik {
 
 struct ConnectionArgs {
   void *window = nullptr;
-  const char *iniPath = nullptr;
-  const char *localIp = nullptr;
+  const char *ini_path = nullptr;
+  const char *local_ip = nullptr;
   const char *gateway = nullptr;
   const char *user = nullptr;
   const char *password = nullptr;
   int port = 0;
-  char dnsFlag = 0;
+  char dns_flag = 0;
 };
 
 struct PasswordArgs {
   void *window = nullptr;
-  const char *iniPath = nullptr;
+  const char *ini_path = nullptr;
   const char *gateway = nullptr;
   const char *user = nullptr;
   const char *password = nullptr;
-  const char *newPassword = nullptr;
+  const char *new_password = nullptr;
   int port = 0;
 };
 
@@ -45,45 +45,45 @@ class RoadWarrior {
 
   RoadWarrior(Platform &platform, StatusLog *log) : platform_(platform), log_(log) {}
 
-  int connStart(const ConnectionArgs &args);
-  int connStop(const ConnectionArgs &args);
-  int resetNetwork(void *window, const char *iniPath, const char *localIp, char dnsFlag);
-  int pwSet(const PasswordArgs &args);
-  int requestIsakmp(const ConnectionArgs &args);
+  int conn_start(const ConnectionArgs &args);
+  int conn_stop(const ConnectionArgs &args);
+  int reset_network(void *window, const char *ini_path, const char *local_ip, char dns_flag);
+  int pw_set(const PasswordArgs &args);
+  int request_isakmp(const ConnectionArgs &args);
 
  private:
   struct Exchange;
   struct IsakmpRequest;
-  enum class IsakmpOutcome { Ran, NotStarted };
+  enum class IsakmpOutcome { kRan, kNotStarted };
 
   std::variant<GatewayReply, int> exchange(const WorkDir &dir, const Exchange &ex);
   int provision(const ConnectionArgs &args, const WorkDir &dir, const GatewayReply &reply,
-                const std::string &rememberedDir);
-  int undoDns(const ConnectionArgs &args, const WorkDir &dir, const GatewayReply &reply);
-  IsakmpOutcome runIsakmpRequest(const IsakmpRequest &request, const RunControl &control);
+                const std::string &remembered_dir);
+  int undo_dns(const ConnectionArgs &args, const WorkDir &dir, const GatewayReply &reply);
+  IsakmpOutcome run_isakmp_request(const IsakmpRequest &request, const RunControl &control);
 
-  bool run(const std::string &commandLine, const WorkDir &dir, Platform::Duration limit = Platform::kNoLimit,
+  bool run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit = Platform::kNoLimit,
            const RunControl *control = nullptr);
-  bool runTarnwick(const WorkDir &dir, const std::string &arguments);
-  void flushAndRegisterDns(const WorkDir &dir);
+  bool run_tarnwick(const WorkDir &dir, const std::string &arguments);
+  void flush_and_register_dns(const WorkDir &dir);
   void log(const char *category, const std::string &message);
   void window(void *window, const char *text);
 
   Platform &platform_;
   StatusLog *log_;
-  std::atomic<bool> isakmpBusy_{false};
+  std::atomic<bool> isakmp_busy_{false};
 };
 
 // Builders of the command lines and files, exposed for the tests.
-std::string gatewayUrl(const std::string &user, const std::string &password, const std::string &gateway,
-                       int port, const std::string &page, const std::string &pageValues);
-std::string wgetCommand(const WorkDir &dir, const std::string &logName, const std::string &replyName,
-                        const std::string &url);
-std::string ipsecConf(const std::string &gateway, const GatewayReply &reply);
+std::string gateway_url(const std::string &user, const std::string &password, const std::string &gateway,
+                        int port, const std::string &page, const std::string &page_values);
+std::string wget_command(const WorkDir &dir, const std::string &log_name, const std::string &reply_name,
+                         const std::string &url);
+std::string ipsec_conf(const std::string &gateway, const GatewayReply &reply);
 // True when the local address's network part (up to its last ".") starts the remote subnet as a
 // whole part: 10.1.2.3 conflicts with 10.1.2.0/24, not with 10.1.20.0/24.
-bool localAddressInSubnet(const std::string &localIp, const std::string &rightsubnet);
+bool local_address_in_subnet(const std::string &local_ip, const std::string &rightsubnet);
 // Writes "<prefix>message=<text>\n" as the whole of status.conf.
-bool writeStatusConf(const WorkDir &dir, const std::string &prefix, const std::string &text);
+bool write_status_conf(const WorkDir &dir, const std::string &prefix, const std::string &text);
 
 }  // namespace dravik

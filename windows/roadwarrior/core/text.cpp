@@ -4,16 +4,16 @@
 
 namespace dravik {
 namespace {
-bool isAlnum(char c) {
+bool is_alnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
-bool isHostChar(char c) {
-  return isAlnum(c) || c == '-' || c == '_' || c == '.';
+bool is_host_char(char c) {
+  return is_alnum(c) || c == '-' || c == '_' || c == '.';
 }
-bool isDigit(char c) {
+bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
-int hexValue(char c) {
+int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -21,7 +21,7 @@ int hexValue(char c) {
 }
 }  // namespace
 
-std::string quoteArgument(std::string_view text) {
+std::string quote_argument(std::string_view text) {
   bool plain = !text.empty() && text.find_first_of(" \t\n\v\"") == std::string_view::npos;
   if (plain) return std::string(text);
   std::string out = "\"";
@@ -41,7 +41,7 @@ std::string quoteArgument(std::string_view text) {
   return out;
 }
 
-std::vector<std::string> splitCommandLine(std::string_view line) {
+std::vector<std::string> split_command_line(std::string_view line) {
   std::vector<std::string> args;
   std::size_t i = 0;
   while (true) {
@@ -73,10 +73,10 @@ std::vector<std::string> splitCommandLine(std::string_view line) {
   return args;
 }
 
-std::string percentEncode(std::string_view text) {
+std::string percent_encode(std::string_view text) {
   std::string out;
   for (unsigned char c : text) {
-    if (isAlnum(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' || c == '~') {
+    if (is_alnum(static_cast<char>(c)) || c == '-' || c == '.' || c == '_' || c == '~') {
       out += static_cast<char>(c);
     } else {
       char hex[4];
@@ -87,11 +87,11 @@ std::string percentEncode(std::string_view text) {
   return out;
 }
 
-std::string percentDecode(std::string_view text) {
+std::string percent_decode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -100,26 +100,26 @@ std::string percentDecode(std::string_view text) {
   return out;
 }
 
-bool isHostName(std::string_view text) {
+bool is_host_name(std::string_view text) {
   if (text.empty()) return false;
   for (char c : text)
-    if (!isHostChar(c)) return false;
+    if (!is_host_char(c)) return false;
   return true;
 }
 
-bool isDottedAddressText(std::string_view text) {
+bool is_dotted_address_text(std::string_view text) {
   for (char c : text)
-    if (!isDigit(c) && c != '.') return false;
+    if (!is_digit(c) && c != '.') return false;
   return true;
 }
 
-bool isIpv4Address(std::string_view text) {
+bool is_ipv4_address(std::string_view text) {
   int parts = 0;
   std::size_t i = 0;
   while (true) {
     std::size_t start = i;
     unsigned value = 0;
-    while (i < text.size() && isDigit(text[i]) && i - start < 3)
+    while (i < text.size() && is_digit(text[i]) && i - start < 3)
       value = value * 10 + unsigned(text[i++] - '0');
     if (i == start || value > 255) return false;
     ++parts;
@@ -129,17 +129,17 @@ bool isIpv4Address(std::string_view text) {
   }
 }
 
-bool isDomainName(std::string_view text) {
-  return isHostName(text);
+bool is_domain_name(std::string_view text) {
+  return is_host_name(text);
 }
 
-bool isPrintable(std::string_view text) {
+bool is_printable(std::string_view text) {
   for (unsigned char c : text)
     if (c < 0x20 || c == 0x7F) return false;
   return true;
 }
 
-std::string trimRight(std::string_view text, std::string_view chars) {
+std::string trim_right(std::string_view text, std::string_view chars) {
   std::size_t end = text.find_last_not_of(chars);
   return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
 }

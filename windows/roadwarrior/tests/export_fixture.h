@@ -18,26 +18,26 @@ class ExportTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::current_path(caller.dir);
-    platform.reg.addInterface("{IF-1}", {"192.168.1.20"}, "", "10.0.0.1,10.8.0.53,10.8.0.54");
+    platform.reg.add_interface("{IF-1}", {"192.168.1.20"}, "", "10.0.0.1,10.8.0.53,10.8.0.54");
   }
 
-  ConnectionArgs conn(char dnsFlag = 1) {
-    iniText = work.iniPath.string();
-    return {window, iniText.c_str(), "192.168.1.20", "gw.example", "alice", "pw1", 0, dnsFlag};
+  ConnectionArgs conn(char dns_flag = 1) {
+    ini_text = work.ini_path.string();
+    return {window, ini_text.c_str(), "192.168.1.20", "gw.example", "alice", "pw1", 0, dns_flag};
   }
   PasswordArgs pw() {
-    iniText = work.iniPath.string();
-    return {window, iniText.c_str(), "gw.example", "alice", "pw1", "pw2", 8443};
+    ini_text = work.ini_path.string();
+    return {window, ini_text.c_str(), "gw.example", "alice", "pw1", "pw2", 8443};
   }
   std::string cwd() const { return std::filesystem::current_path().string(); }
-  std::string statusConf() const { return work.read("status.conf"); }
+  std::string status_conf() const { return work.read("status.conf"); }
   // Arguments of the nth run of a program.
-  std::vector<std::string> argvOf(const std::string &program, std::size_t n = 0) {
-    auto runs = platform.runsOf(program);
+  std::vector<std::string> argv_of(const std::string &program, std::size_t n = 0) {
+    auto runs = platform.runs_of(program);
     return n < runs.size() ? runs[n].argv : std::vector<std::string>{};
   }
-  std::string urlOf(std::size_t n = 0) {
-    auto runs = platform.runsOf("wget.exe");
+  std::string url_of(std::size_t n = 0) {
+    auto runs = platform.runs_of("wget.exe");
     return n < runs.size() ? runs[n].argv.back() : std::string();
   }
 
@@ -47,7 +47,7 @@ class ExportTest : public ::testing::Test {
   StatusLog log{"Log.txt"};
   RoadWarrior rw{platform, &log};
   void *window = reinterpret_cast<void *>(0x1234);
-  std::string iniText;
+  std::string ini_text;
 };
 
 }  // namespace dravik::testing

@@ -12,12 +12,12 @@
 
 namespace dravik::testing {
 
-void FakeRegistry::addInterface(const std::string &name, std::vector<std::string> ipAddresses,
-                                std::string dhcp, std::optional<std::string> nameServer) {
+void FakeRegistry::add_interface(const std::string &name, std::vector<std::string> ip_addresses,
+                                 std::string dhcp, std::optional<std::string> name_server) {
   std::map<std::string, RegistryValue> values;
-  values["IPAddress"] = {RegistryValue::Kind::MultiString, std::move(ipAddresses)};
-  values["DhcpIPAddress"] = {RegistryValue::Kind::String, {std::move(dhcp)}};
-  if (nameServer) values["NameServer"] = {RegistryValue::Kind::String, {*nameServer}};
+  values["IPAddress"] = {RegistryValue::Kind::kMultiString, std::move(ip_addresses)};
+  values["DhcpIPAddress"] = {RegistryValue::Kind::kString, {std::move(dhcp)}};
+  if (name_server) values["NameServer"] = {RegistryValue::Kind::kString, {*name_server}};
   keys.emplace_back(name, std::move(values));
 }
 
@@ -27,7 +27,7 @@ std::map<std::string, RegistryValue> *FakeRegistry::find(const std::string &ifac
   return nullptr;
 }
 
-std::optional<std::string> FakeRegistry::stringValue(const std::string &iface, const std::string &name) {
+std::optional<std::string> FakeRegistry::string_value(const std::string &iface, const std::string &name) {
   auto v = read(iface, name);
   if (!v || v->strings.empty()) return std::nullopt;
   return v->strings.front();
@@ -46,10 +46,10 @@ std::optional<RegistryValue> FakeRegistry::read(const std::string &iface, const 
   return values->at(name);
 }
 
-bool FakeRegistry::writeString(const std::string &iface, const std::string &name, const std::string &value) {
+bool FakeRegistry::write_string(const std::string &iface, const std::string &name, const std::string &value) {
   auto *values = find(iface);
-  if (!values || failWrites) return false;
-  (*values)[name] = {RegistryValue::Kind::String, {value}};
+  if (!values || fail_writes) return false;
+  (*values)[name] = {RegistryValue::Kind::kString, {value}};
   return true;
 }
 
@@ -58,87 +58,87 @@ bool FakeRegistry::remove(const std::string &iface, const std::string &name) {
   return values && values->erase(name) == 1;
 }
 
-std::string FakePlatform::nativePath(const std::string &commandForm) {
-  std::string path = commandForm;
+std::string FakePlatform::native_path(const std::string &command_form) {
+  std::string path = command_form;
   for (std::size_t at; (at = path.find("\\\\")) != std::string::npos;) path.replace(at, 2, "/");
   return path;
 }
 
 namespace {
-std::string programName(const std::vector<std::string> &argv) {
+std::string program_name(const std::vector<std::string> &argv) {
   if (argv.empty()) return {};
   std::string first = argv.front();
   std::size_t slash = first.find_last_of("\\/");
   return slash == std::string::npos ? first : first.substr(slash + 1);
 }
 
-void writeFile(const std::string &path, const std::string &text) {
+void write_file(const std::string &path, const std::string &text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 }  // namespace
 
-bool FakePlatform::runProgram(const std::string &commandLine, const std::string &directory, Duration,
-                              const RunControl *control) {
-  ProgramRun run{commandLine, splitCommandLine(commandLine), directory};
+bool FakePlatform::run_program(const std::string &command_line, const std::string &directory, Duration,
+                               const RunControl *control) {
+  ProgramRun run{command_line, split_command_line(command_line), directory};
   runs.push_back(run);
-  std::string name = programName(run.argv);
-  if (name == "wget.exe") return runWget(run.argv, directory, control);
-  if (name == "ipsec.exe") return ipsecStarts;
-  if (name == "tarnwick.exe") return tarnwickStarts;
+  std::string name = program_name(run.argv);
+  if (name == "wget.exe") return run_wget(run.argv, directory, control);
+  if (name == "ipsec.exe") return ipsec_starts;
+  if (name == "tarnwick.exe") return tarnwick_starts;
   return name == "ipconfig";
 }
 
-bool FakePlatform::runWget(const std::vector<std::string> &argv, const std::string &directory,
-                           const RunControl *control) {
-  WgetScript script = wget.empty() ? WgetScript::notStarted() : wget.front();
+bool FakePlatform::run_wget(const std::vector<std::string> &argv, const std::string &directory,
+                            const RunControl *control) {
+  WgetScript script = wget.empty() ? WgetScript::not_started() : wget.front();
   if (!wget.empty()) wget.pop_front();
   if (!script.starts) return false;
-  std::string dir = nativePath(directory);
-  std::string logName, document;
+  std::string dir = native_path(directory);
+  std::string log_name, document;
   for (std::size_t i = 1; i < argv.size(); ++i) {
-    if (argv[i] == "-o" && i + 1 < argv.size()) logName = argv[++i];
-    if (argv[i].rfind("--output-document=", 0) == 0) document = nativePath(argv[i].substr(18));
+    if (argv[i] == "-o" && i + 1 < argv.size()) log_name = argv[++i];
+    if (argv[i].rfind("--output-document=", 0) == 0) document = native_path(argv[i].substr(18));
   }
-  writeFile(document, "");  // wget truncates its output document first
-  if (whileWgetRuns) whileWgetRuns();
+  write_file(document, "");  // wget truncates its output document first
+  if (while_wget_runs) while_wget_runs();
   if (script.hangs) {
     while (!control || !control->cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    wgetWasCancelled = true;
+    wget_was_cancelled = true;
     return true;
   }
-  if (script.writeLog) {
+  if (script.write_log) {
     std::string log = "Connecting to gateway... connected.\n";
-    if (script.httpStatus >= 0)
-      log += "HTTP request sent, awaiting response... " + std::to_string(script.httpStatus) + " Reason\n";
-    writeFile(dir + logName, log);
+    if (script.http_status >= 0)
+      log += "HTTP request sent, awaiting response... " + std::to_string(script.http_status) + " Reason\n";
+    write_file(dir + log_name, log);
   }
-  if (script.httpStatus == 200) writeFile(document, script.body);
+  if (script.http_status == 200) write_file(document, script.body);
   return true;
 }
 
-std::string FakePlatform::currentDirectory() {
+std::string FakePlatform::current_directory() {
   return std::filesystem::current_path().string();
 }
 
-bool FakePlatform::setCurrentDirectory(const std::string &directory) {
-  return chdir(nativePath(directory).c_str()) == 0;
+bool FakePlatform::set_current_directory(const std::string &directory) {
+  return chdir(native_path(directory).c_str()) == 0;
 }
 
-void FakePlatform::setWindowText(void *window, const std::string &text) {
+void FakePlatform::set_window_text(void *window, const std::string &text) {
   windows.push_back(window);
-  windowTexts.push_back(text);
+  window_texts.push_back(text);
 }
 
-bool FakePlatform::waitFor(std::future<void> &done, Duration) {
-  if (isakmpWaitTimesOut) return done.wait_for(Duration(0)) == std::future_status::ready;
+bool FakePlatform::wait_for(std::future<void> &done, Duration) {
+  if (isakmp_wait_times_out) return done.wait_for(Duration(0)) == std::future_status::ready;
   done.wait();
   return true;
 }
 
-std::vector<ProgramRun> FakePlatform::runsOf(const std::string &program) const {
+std::vector<ProgramRun> FakePlatform::runs_of(const std::string &program) const {
   std::vector<ProgramRun> found;
   for (const auto &run : runs)
-    if (programName(run.argv) == program) found.push_back(run);
+    if (program_name(run.argv) == program) found.push_back(run);
   return found;
 }
 
@@ -148,7 +148,7 @@ WorkArea::WorkArea() {
         ("dravik-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  iniPath = dir / "rw.ini";
+  ini_path = dir / "rw.ini";
   write("rw.ini", "[RoadWarrior]\nworkingDir=" + dir.string() + "\n");
 }
 

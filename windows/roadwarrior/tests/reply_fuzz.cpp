@@ -7,12 +7,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char *>(data), size);
-  dravik::GatewayReply reply = dravik::parseReply(text);
+  dravik::GatewayReply reply = dravik::parse_reply(text);
   if (reply.version.size() > dravik::GatewayReply::kMaxShortValue ||
       reply.message.size() > dravik::GatewayReply::kMaxValue)
     __builtin_trap();
   (void)reply.valid();
-  (void)reply.statusNumber();
-  (void)reply.isStatusPage();
+  (void)reply.status_number();
+  (void)reply.is_status_page();
   return 0;
 }

@@ -12,7 +12,7 @@ namespace {
 using testing::WorkArea;
 
 // "YYYY/MM/DD HH:MM:SS " then `rest`.
-bool isLogLine(const std::string &line, const std::string &rest) {
+bool is_log_line(const std::string &line, const std::string &rest) {
   const std::string shape = "dddd/dd/dd dd:dd:dd ";
   if (line.size() != shape.size() + rest.size() || line.substr(shape.size()) != rest) return false;
   for (std::size_t i = 0; i < shape.size(); ++i)
@@ -21,14 +21,14 @@ bool isLogLine(const std::string &line, const std::string &rest) {
   return true;
 }
 
-std::vector<std::string> linesOf(const std::string &text) {
+std::vector<std::string> lines_of(const std::string &text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) lines.push_back(l);
   return lines;
 }
 
-std::string localStamp(std::time_t t) {
+std::string local_stamp(std::time_t t) {
   std::tm parts{};
   localtime_r(&t, &parts);
   char text[32];
@@ -41,7 +41,7 @@ TEST(StatusLog, LineIsLocalTimeBlankBracketedCategoryAndMessage) {
   const std::time_t when = 1700000000;
   StatusLog log((area.dir / "Log.txt").string(), [=] { return when; });
   ASSERT_TRUE(log.log("STATUS", "Provisioning..."));
-  EXPECT_EQ(area.read("Log.txt"), localStamp(when) + " [STATUS]Provisioning...\n");
+  EXPECT_EQ(area.read("Log.txt"), local_stamp(when) + " [STATUS]Provisioning...\n");
 }
 
 TEST(StatusLog, MissingFileIsCreatedAndLinesAreAppended) {
@@ -50,18 +50,18 @@ TEST(StatusLog, MissingFileIsCreatedAndLinesAreAppended) {
   EXPECT_FALSE(area.exists("Log.txt"));
   log.log("WARNING", "one");
   log.log("ERROR", "two");
-  auto lines = linesOf(area.read("Log.txt"));
+  auto lines = lines_of(area.read("Log.txt"));
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_TRUE(isLogLine(lines[0], "[WARNING]one")) << lines[0];
-  EXPECT_TRUE(isLogLine(lines[1], "[ERROR]two")) << lines[1];
+  EXPECT_TRUE(is_log_line(lines[0], "[WARNING]one")) << lines[0];
+  EXPECT_TRUE(is_log_line(lines[1], "[ERROR]two")) << lines[1];
 }
 
 TEST(StatusLog, CategoryStartsAsStatusAndStaysCurrent) {
   WorkArea area;
   StatusLog log((area.dir / "Log.txt").string());
-  EXPECT_EQ(log.currentCategory(), "Status");
+  EXPECT_EQ(log.current_category(), "Status");
   log.log("ERROR", "x");
-  EXPECT_EQ(log.currentCategory(), "ERROR");
+  EXPECT_EQ(log.current_category(), "ERROR");
 }
 
 TEST(StatusLog, RelativeNameFollowsTheCurrentDirectory) {
@@ -95,7 +95,7 @@ TEST(StatusLog, InstanceKeepsTheFirstName) {
   StatusLog *b = StatusLog::instance("second.txt");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a, b);
-  EXPECT_EQ(b->fileName(), "first.txt");
+  EXPECT_EQ(b->file_name(), "first.txt");
 }
 
 TEST(StatusLog, LinesFromManyThreadsNeverInterleave) {
@@ -107,13 +107,13 @@ TEST(StatusLog, LinesFromManyThreadsNeverInterleave) {
       for (int i = 0; i < 200; ++i) log.log(t % 2 ? "STATUS" : "ERROR", std::string(100, char('a' + t)));
     });
   for (auto &th : threads) th.join();
-  auto lines = linesOf(area.read("Log.txt"));
+  auto lines = lines_of(area.read("Log.txt"));
   std::size_t count = 0;
   for (const auto &l : lines) {
     bool whole = false;
     for (int th = 0; th < 4; ++th)
       whole = whole ||
-              isLogLine(l, std::string(th % 2 ? "[STATUS]" : "[ERROR]") + std::string(100, char('a' + th)));
+              is_log_line(l, std::string(th % 2 ? "[STATUS]" : "[ERROR]") + std::string(100, char('a' + th)));
     ASSERT_TRUE(whole) << l;
     ++count;
   }

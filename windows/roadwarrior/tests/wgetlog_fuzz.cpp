@@ -6,7 +6,7 @@
 #include "reply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  int status = dravik::parseHttpStatus(std::string_view(reinterpret_cast<const char *>(data), size));
+  int status = dravik::parse_http_status(std::string_view(reinterpret_cast<const char *>(data), size));
   if (status < -2) __builtin_trap();
   return 0;
 }

@@ -27,28 +27,28 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-int rwConnStart(HWND window, const char *iniPath, const char *localIp, const char *gateway, const char *user,
-                const char *password, int port, char dnsFlag) {
-  return library().connStart({window, iniPath, localIp, gateway, user, password, port, dnsFlag});
+int rwConnStart(HWND window, const char *ini_path, const char *local_ip, const char *gateway,
+                const char *user, const char *password, int port, char dns_flag) {
+  return library().conn_start({window, ini_path, local_ip, gateway, user, password, port, dns_flag});
 }
 
-int rwConnStop(HWND window, const char *iniPath, const char *localIp, const char *gateway, const char *user,
-               const char *password, int port, char dnsFlag) {
-  return library().connStop({window, iniPath, localIp, gateway, user, password, port, dnsFlag});
+int rwConnStop(HWND window, const char *ini_path, const char *local_ip, const char *gateway, const char *user,
+               const char *password, int port, char dns_flag) {
+  return library().conn_stop({window, ini_path, local_ip, gateway, user, password, port, dns_flag});
 }
 
-int rwResetNetwork(HWND window, const char *iniPath, const char *localIp, char dnsFlag) {
-  return library().resetNetwork(window, iniPath, localIp, dnsFlag);
+int rwResetNetwork(HWND window, const char *ini_path, const char *local_ip, char dns_flag) {
+  return library().reset_network(window, ini_path, local_ip, dns_flag);
 }
 
-int rwPwSet(HWND window, const char *iniPath, const char *gateway, const char *user, const char *password,
-            const char *newPassword, int port) {
-  return library().pwSet({window, iniPath, gateway, user, password, newPassword, port});
+int rwPwSet(HWND window, const char *ini_path, const char *gateway, const char *user, const char *password,
+            const char *new_password, int port) {
+  return library().pw_set({window, ini_path, gateway, user, password, new_password, port});
 }
 
-int rwRequestIsakmp(HWND, const char *iniPath, const char *localIp, const char *gateway, const char *user,
+int rwRequestIsakmp(HWND, const char *ini_path, const char *local_ip, const char *gateway, const char *user,
                     const char *password, int port) {
-  return library().requestIsakmp({nullptr, iniPath, localIp, gateway, user, password, port, 0});
+  return library().request_isakmp({nullptr, ini_path, local_ip, gateway, user, password, port, 0});
 }
 
 }  // extern "C"

@@ -20,28 +20,28 @@ struct KeyCloser {
 };
 using Key = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
-Key openKey(const std::string &path) {
+Key open_key(const std::string &path) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
     return nullptr;
   return Key(key);
 }
 
-Key openInterface(const std::string &iface) {
-  return openKey(std::string(kInterfacesKey) + "\\" + iface);
+Key open_interface(const std::string &iface) {
+  return open_key(std::string(kInterfacesKey) + "\\" + iface);
 }
 
 // A Windows directory from its command form: doubled backslashes made single.
-std::string plainDirectory(const std::string &commandForm) {
+std::string plain_directory(const std::string &command_form) {
   std::string dir;
-  for (char c : commandForm)
+  for (char c : command_form)
     if (c != '\\' || dir.empty() || dir.back() != '\\') dir += c;
   return dir;
 }
 
 // Splits REG_MULTI_SZ data (strings ended by NUL, the list by an empty one); data that lacks its
 // terminators still ends at the buffer's end.
-std::vector<std::string> multiStrings(const std::string &data) {
+std::vector<std::string> multi_strings(const std::string &data) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   while (start < data.size()) {
@@ -57,7 +57,7 @@ std::vector<std::string> multiStrings(const std::string &data) {
 }  // namespace
 
 std::optional<std::vector<std::string>> WinRegistry::interfaces() {
-  Key key = openKey(kInterfacesKey);
+  Key key = open_key(kInterfacesKey);
   if (!key) return std::nullopt;
   std::vector<std::string> names;
   for (DWORD index = 0;; ++index) {
@@ -71,7 +71,7 @@ std::optional<std::vector<std::string>> WinRegistry::interfaces() {
 }
 
 std::optional<RegistryValue> WinRegistry::read(const std::string &iface, const std::string &name) {
-  Key key = openInterface(iface);
+  Key key = open_interface(iface);
   if (!key) return std::nullopt;
   DWORD type = 0, size = 0;
   if (RegQueryValueExA(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
@@ -83,17 +83,17 @@ std::optional<RegistryValue> WinRegistry::read(const std::string &iface, const s
   data.resize(size);
   RegistryValue value;
   if (type == REG_SZ) {
-    value.kind = RegistryValue::Kind::String;
+    value.kind = RegistryValue::Kind::kString;
     value.strings.push_back(data.substr(0, data.find('\0')));  // stored data may lack its NUL
   } else if (type == REG_MULTI_SZ) {
-    value.kind = RegistryValue::Kind::MultiString;
-    value.strings = multiStrings(data);
+    value.kind = RegistryValue::Kind::kMultiString;
+    value.strings = multi_strings(data);
   }
   return value;
 }
 
-bool WinRegistry::writeString(const std::string &iface, const std::string &name, const std::string &value) {
-  Key key = openInterface(iface);
+bool WinRegistry::write_string(const std::string &iface, const std::string &name, const std::string &value) {
+  Key key = open_interface(iface);
   // The stored size counts the terminating NUL, or readers get an unterminated string.
   return key &&
          RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
@@ -101,17 +101,17 @@ bool WinRegistry::writeString(const std::string &iface, const std::string &name,
 }
 
 bool WinRegistry::remove(const std::string &iface, const std::string &name) {
-  Key key = openInterface(iface);
+  Key key = open_interface(iface);
   return key && RegDeleteValueA(key.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
-bool WinPlatform::runProgram(const std::string &commandLine, const std::string &directory, Duration limit,
-                             const RunControl *control) {
+bool WinPlatform::run_program(const std::string &command_line, const std::string &directory, Duration limit,
+                              const RunControl *control) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  std::string line = commandLine;  // CreateProcessA may write into it
-  std::string dir = plainDirectory(directory);
+  std::string line = command_line;  // CreateProcessA may write into it
+  std::string dir = plain_directory(directory);
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                       dir.empty() ? nullptr : dir.c_str(), &startup, &info))
     return false;
@@ -130,22 +130,22 @@ bool WinPlatform::runProgram(const std::string &commandLine, const std::string &
   return true;
 }
 
-std::string WinPlatform::currentDirectory() {
+std::string WinPlatform::current_directory() {
   DWORD size = GetCurrentDirectoryA(0, nullptr);
   std::string dir(size, '\0');
   dir.resize(GetCurrentDirectoryA(size, dir.data()));
   return dir;
 }
 
-bool WinPlatform::setCurrentDirectory(const std::string &directory) {
+bool WinPlatform::set_current_directory(const std::string &directory) {
   return SetCurrentDirectoryA(directory.c_str()) != FALSE;
 }
 
-void WinPlatform::setWindowText(void *window, const std::string &text) {
+void WinPlatform::set_window_text(void *window, const std::string &text) {
   if (window) SetWindowTextA(static_cast<HWND>(window), text.c_str());
 }
 
-bool WinPlatform::waitFor(std::future<void> &done, Duration limit) {
+bool WinPlatform::wait_for(std::future<void> &done, Duration limit) {
   return done.wait_for(limit) == std::future_status::ready;
 }
 

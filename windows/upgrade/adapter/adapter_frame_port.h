@@ -11,16 +11,16 @@ namespace upgrade {
 class AdapterFramePort final : public FramePort {
  public:
   explicit AdapterFramePort(AdapterPacketIo &io) : io_(io) {}
-  bool OwnMac(Mac &out) override {
+  bool own_mac(Mac &out) override {
     std::uint8_t mac[6];
     if (io_.GetOwnMac(mac) != 0) return false;
     std::copy(mac, mac + 6, out.begin());
     return true;
   }
-  int Send(std::span<const std::uint8_t> frame) override {
+  int send(std::span<const std::uint8_t> frame) override {
     return io_.SendUpgradeFrame(frame.data(), frame.size());
   }
-  std::size_t Receive(FrameBuffer &buffer) override { return io_.ReceiveUpgradeFrame(buffer.data()); }
+  std::size_t receive(FrameBuffer &buffer) override { return io_.ReceiveUpgradeFrame(buffer.data()); }
 
  private:
   AdapterPacketIo &io_;
@@ -28,7 +28,7 @@ class AdapterFramePort final : public FramePort {
 
 class TickClock final : public Clock {
  public:
-  std::uint32_t NowMs() override { return GetTickCount(); }
+  std::uint32_t now_ms() override { return GetTickCount(); }
 };
 
 }  // namespace upgrade

@@ -22,18 +22,18 @@ AdapterPacketIo::~AdapterPacketIo() {
   ReleaseAdapterIo();
 }
 
-bool AdapterPacketIo::ReadAdapterTexts(const char *adapterName, std::string &description,
-                                       std::string &deviceName) {
+bool AdapterPacketIo::ReadAdapterTexts(const char *adapter_name, std::string &description,
+                                       std::string &device_name) {
   char text[kTextSize] = {};
   DWORD size = kTextSize;
-  if (W64AdapterDescription(adapterName, text, &size) != 0) return false;
+  if (W64AdapterDescription(adapter_name, text, &size) != 0) return false;
   text[kTextSize - 1] = '\0';
   description = text;
   std::memset(text, 0, sizeof text);
   size = kTextSize;
-  if (W64AdapterDeviceName(adapterName, text, &size) != 0) return false;
+  if (W64AdapterDeviceName(adapter_name, text, &size) != 0) return false;
   text[kTextSize - 1] = '\0';
-  deviceName = text;
+  device_name = text;
   return true;
 }
 
@@ -53,9 +53,9 @@ int AdapterPacketIo::EnumerateAdapters(AdapterListSink &list) {
   return listed;
 }
 
-int AdapterPacketIo::OpenAdapter(const std::string &deviceName) {
+int AdapterPacketIo::OpenAdapter(const std::string &device_name) {
   CloseAdapter();
-  adapter_ = W64OpenAdapter(deviceName.c_str());
+  adapter_ = W64OpenAdapter(device_name.c_str());
   if (adapter_ == w64n55::kInvalidHandle) {
     adapter_ = kNoAdapter;
     return kOpenFailed;
@@ -66,7 +66,7 @@ int AdapterPacketIo::OpenAdapter(const std::string &deviceName) {
 }
 
 int AdapterPacketIo::CreateAdapterEvent() {
-  if (!IsOpen()) return 1;
+  if (!is_open()) return 1;
   if (marker_ != nullptr) return 0;
   marker_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (marker_ != nullptr) return 0;
@@ -93,19 +93,19 @@ void AdapterPacketIo::FreeReceiveSlots(std::size_t count) {
     if (!slots_[i]) continue;
     CloseHandle(slots_[i]->overlapped.hEvent);
     slots_[i].reset();
-    slotEvents_[i] = nullptr;
+    slot_events_[i] = nullptr;
   }
 }
 
-bool AdapterPacketIo::PostSlot(std::size_t index) {
+bool AdapterPacketIo::post_slot(std::size_t index) {
   ReceiveSlot &slot = *slots_[index];
-  slot.packet.receivedLength = 0;
-  W64PostReceive(adapter_, &slot.packet, reinterpret_cast<DWORD *>(&slot.completionCount), &slot.overlapped,
+  slot.packet.received_length = 0;
+  W64PostReceive(adapter_, &slot.packet, reinterpret_cast<DWORD *>(&slot.completion_count), &slot.overlapped,
                  0);
   return true;
 }
 
-void AdapterPacketIo::FailReception() {
+void AdapterPacketIo::fail_reception() {
   // The library must let go of the slots before they are freed.
   CloseAdapter();
   FreeReceiveSlots(kReceiveSlots);
@@ -116,36 +116,36 @@ void AdapterPacketIo::FailReception() {
 }
 
 int AdapterPacketIo::StartReceiving() {
-  if (!IsOpen()) return 1;
+  if (!is_open()) return 1;
   if (!AllocReceiveSlots()) {
-    FailReception();
+    fail_reception();
     return 4;
   }
-  for (std::size_t i = 0; i < kReceiveSlots; ++i) slotEvents_[i] = slots_[i]->overlapped.hEvent;
+  for (std::size_t i = 0; i < kReceiveSlots; ++i) slot_events_[i] = slots_[i]->overlapped.hEvent;
   for (std::size_t i = 0; i < kReceiveSlots; ++i) {
     // A slot left from an earlier adapter may hold a completion of the old handle: start it clean.
-    if (!ResetEvent(slotEvents_[i])) break;
-    PostSlot(i);
+    if (!ResetEvent(slot_events_[i])) break;
+    post_slot(i);
   }
   if (EnableFrameReception()) return 0;
-  FailReception();
+  fail_reception();
   return 4;
 }
 
-bool AdapterPacketIo::RequestOid(std::uint32_t direction, std::uint32_t oid, void *buffer,
-                                 std::uint32_t length) {
-  if (!IsOpen()) return false;
+bool AdapterPacketIo::request_oid(std::uint32_t direction, std::uint32_t oid, void *buffer,
+                                  std::uint32_t length) {
+  if (!is_open()) return false;
   // The whole record is zeroed: the library's own bytes must not start as stack garbage.
   std::array<std::uint8_t, w64n55::kRequestRecordSize> record{};
   std::memcpy(&record[w64n55::kRequestDirectionOffset], &direction, 4);
   std::memcpy(&record[w64n55::kRequestOidOffset], &oid, 4);
   std::memcpy(&record[w64n55::kRequestBufferOffset], &buffer, sizeof buffer);
   std::memcpy(&record[w64n55::kRequestLengthOffset], &length, 4);
-  return W64Request(adapter_, record.data(), requestWork_.data(), 1) == 0;
+  return W64Request(adapter_, record.data(), request_work_.data(), 1) == 0;
 }
 
 bool AdapterPacketIo::SetPacketFilter(std::uint32_t filter) {
-  return RequestOid(w64n55::kRequestSet, w64n55::kOidCurrentPacketFilter, &filter, sizeof filter);
+  return request_oid(w64n55::kRequestSet, w64n55::kOidCurrentPacketFilter, &filter, sizeof filter);
 }
 
 bool AdapterPacketIo::EnableFrameReception() {
@@ -154,23 +154,23 @@ bool AdapterPacketIo::EnableFrameReception() {
 }
 
 bool AdapterPacketIo::QueryOwnMac(std::uint8_t (&out)[6]) {
-  macQuery_.fill(0);
-  if (!RequestOid(w64n55::kRequestQuery, w64n55::kOidCurrentAddress, macQuery_.data(),
-                  static_cast<std::uint32_t>(macQuery_.size()))) {
+  mac_query_.fill(0);
+  if (!request_oid(w64n55::kRequestQuery, w64n55::kOidCurrentAddress, mac_query_.data(),
+                   static_cast<std::uint32_t>(mac_query_.size()))) {
     return false;
   }
-  std::memcpy(out, macQuery_.data(), 6);
+  std::memcpy(out, mac_query_.data(), 6);
   return true;
 }
 
-void AdapterPacketIo::ReapFinishedSends() {
-  parkedSends_.remove_if(
+void AdapterPacketIo::reap_finished_sends() {
+  parked_sends_.remove_if(
       [](const std::unique_ptr<SendRecord> &s) { return WaitForSingleObject(s->event, 0) == WAIT_OBJECT_0; });
 }
 
 int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t *frame, std::size_t length) {
-  if (!IsOpen()) return 1;
-  ReapFinishedSends();
+  if (!is_open()) return 1;
+  reap_finished_sends();
   auto send = std::make_unique<SendRecord>();
   send->event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (send->event == nullptr || !ResetEvent(send->event)) return 9;
@@ -182,19 +182,19 @@ int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t *frame, std::size_t len
       W64Send(adapter_, send->frame.get(), static_cast<DWORD>(length), &send->count, &send->overlapped);
   if (!done && W64LastError() == kIoPending) {
     if (WaitForSingleObjectEx(send->event, kSendWaitMs, TRUE) != WAIT_OBJECT_0) {
-      parkedSends_.push_back(std::move(send));
+      parked_sends_.push_back(std::move(send));
     }
   }
   return 0;
 }
 
 std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t *buffer) {
-  if (!IsOpen() || slotEvents_[0] == nullptr) {
+  if (!is_open() || slot_events_[0] == nullptr) {
     Sleep(kReceiveWaitMs);
     return 0;
   }
   DWORD fired =
-      WaitForMultipleObjects(static_cast<DWORD>(kReceiveSlots), slotEvents_.data(), FALSE, kReceiveWaitMs);
+      WaitForMultipleObjects(static_cast<DWORD>(kReceiveSlots), slot_events_.data(), FALSE, kReceiveWaitMs);
   if (fired == WAIT_FAILED) {
     // Sit out the wait a success would have had, so a broken wait set cannot spin the engine.
     Sleep(kReceiveWaitMs);
@@ -203,19 +203,19 @@ std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t *buffer) {
   if (fired < WAIT_OBJECT_0 || fired >= WAIT_OBJECT_0 + kReceiveSlots) return 0;
   std::size_t index = fired - WAIT_OBJECT_0;
   ReceiveSlot &slot = *slots_[index];
-  std::size_t length = std::min<std::size_t>(slot.packet.receivedLength, kSlotCapacity);
+  std::size_t length = std::min<std::size_t>(slot.packet.received_length, kSlotCapacity);
   std::memcpy(buffer, slot.packet.data, length);
-  if (!ResetEvent(slotEvents_[index])) return 1;
-  PostSlot(index);
+  if (!ResetEvent(slot_events_[index])) return 1;
+  post_slot(index);
   return length;
 }
 
 void AdapterPacketIo::CloseAdapter() {
-  if (!IsOpen()) return;
+  if (!is_open()) return;
   // The library drops pending receives and wakes pending sends before close returns.
   W64CloseAdapter(adapter_);
   adapter_ = kNoAdapter;
-  parkedSends_.clear();
+  parked_sends_.clear();
 }
 
 void AdapterPacketIo::ReleaseAdapterIo() {

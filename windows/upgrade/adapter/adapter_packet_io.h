@@ -21,18 +21,18 @@ inline constexpr DWORD kSendWaitMs = 5000;
 
 // The packet record the library fills: it owns the bytes before the received length and the four after.
 struct PacketRecord {
-  std::uint8_t libraryArea[44];
-  std::uint32_t receivedLength;
-  std::uint8_t libraryTail[4];
+  std::uint8_t library_area[44];
+  std::uint32_t received_length;
+  std::uint8_t library_tail[4];
   std::uint32_t capacity;
   std::uint8_t data[kSlotCapacity];
 };
-static_assert(offsetof(PacketRecord, receivedLength) == 44);
+static_assert(offsetof(PacketRecord, received_length) == 44);
 static_assert(offsetof(PacketRecord, capacity) == 52);
 static_assert(offsetof(PacketRecord, data) == 56);
 
 struct ReceiveSlot {
-  std::uint32_t completionCount;
+  std::uint32_t completion_count;
   OVERLAPPED overlapped;
   PacketRecord packet;
 };
@@ -44,7 +44,7 @@ static_assert(sizeof(ReceiveSlot) == 1616);
 class AdapterListSink {
  public:
   virtual ~AdapterListSink() = default;
-  virtual bool AddAdapter(const char *adapterName) = 0;
+  virtual bool AddAdapter(const char *adapter_name) = 0;
 };
 
 // Results of OpenAdapter.
@@ -58,10 +58,10 @@ class AdapterPacketIo {
   AdapterPacketIo &operator=(const AdapterPacketIo &) = delete;
 
   // Reads the description and device name of one adapter (260-byte texts); false when either fails.
-  static bool ReadAdapterTexts(const char *adapterName, std::string &description, std::string &deviceName);
+  static bool ReadAdapterTexts(const char *adapter_name, std::string &description, std::string &device_name);
 
   int EnumerateAdapters(AdapterListSink &list);
-  int OpenAdapter(const std::string &deviceName);
+  int OpenAdapter(const std::string &device_name);
   int CreateAdapterEvent();
   int StartReceiving();
   bool EnableFrameReception();
@@ -74,7 +74,7 @@ class AdapterPacketIo {
   void CloseAdapter();
   void ReleaseAdapterIo();
 
-  bool IsOpen() const { return adapter_ != kNoAdapter; }
+  bool is_open() const { return adapter_ != kNoAdapter; }
 
  private:
   static constexpr INT_PTR kNoAdapter = -1;
@@ -91,18 +91,18 @@ class AdapterPacketIo {
 
   bool AllocReceiveSlots();
   void FreeReceiveSlots(std::size_t count);
-  bool PostSlot(std::size_t index);
-  bool RequestOid(std::uint32_t direction, std::uint32_t oid, void *buffer, std::uint32_t length);
-  void ReapFinishedSends();
-  void FailReception();
+  bool post_slot(std::size_t index);
+  bool request_oid(std::uint32_t direction, std::uint32_t oid, void *buffer, std::uint32_t length);
+  void reap_finished_sends();
+  void fail_reception();
 
   INT_PTR adapter_ = kNoAdapter;
   HANDLE marker_ = nullptr;
   std::array<std::unique_ptr<ReceiveSlot>, kReceiveSlots> slots_{};
-  std::array<HANDLE, kReceiveSlots> slotEvents_{};
-  std::array<std::uint8_t, 32> macQuery_{};
-  std::array<std::uint8_t, 64> requestWork_{};
-  std::list<std::unique_ptr<SendRecord>> parkedSends_;
+  std::array<HANDLE, kReceiveSlots> slot_events_{};
+  std::array<std::uint8_t, 32> mac_query_{};
+  std::array<std::uint8_t, 64> request_work_{};
+  std::list<std::unique_ptr<SendRecord>> parked_sends_;
 };
 
 }  // namespace upgrade

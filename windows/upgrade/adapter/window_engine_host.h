@@ -15,19 +15,19 @@ inline constexpr UINT WM_UPGRADE_PROGRESS = 1781;
 
 class WindowEngineHost final : public EngineHost {
  public:
-  WindowEngineHost(HWND dialog, std::function<void()> startRebootWait)
-      : dialog_(dialog), startRebootWait_(std::move(startRebootWait)) {}
+  WindowEngineHost(HWND dialog, std::function<void()> start_reboot_wait)
+      : dialog_(dialog), start_reboot_wait_(std::move(start_reboot_wait)) {}
 
   // wParam and lParam are pointer-sized: -1 arrives as (WPARAM)-1 and compares as -1 when signed.
-  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override;
-  void StartRebootWait() override;
+  void post_progress(std::intptr_t wParam, std::intptr_t lParam) override;
+  void start_reboot_wait() override;
   // Removes one message from this thread's queue: WM_QUIT is posted again so the thread still sees it
   // when the transfer ends; anything else is translated and dispatched.
-  void PumpOneMessage() override;
+  void pump_one_message() override;
 
  private:
   HWND dialog_;
-  std::function<void()> startRebootWait_;
+  std::function<void()> start_reboot_wait_;
 };
 
 }  // namespace upgrade

@@ -19,14 +19,14 @@ constexpr char kCaption[] = "HBX7300NQ Upgrade Utility V1.0";
 constexpr COLORREF kPageBlue = RGB(0x51, 0x6D, 0xB6);
 
 // Milliseconds per reboot-wait step; tests shorten it through UPGRADE_REBOOT_STEP_MS.
-DWORD RebootStepMs() {
+DWORD reboot_step_ms() {
   char value[16];
   DWORD n = GetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", value, sizeof value);
   if (n == 0 || n >= sizeof value) return 240;
   return static_cast<DWORD>(strtoul(value, nullptr, 10));
 }
 
-std::string CurrentDirectory() {
+std::string current_directory() {
   DWORD n = GetCurrentDirectoryA(0, nullptr);
   std::string dir(n, '\0');
   if (n == 0) return dir;
@@ -51,40 +51,40 @@ class CAboutDlg final : public rtwin::CDialog {
 
 }  // namespace
 
-void CTavlenDlg::DialogEngineHost::PostProgress(std::intptr_t wParam, std::intptr_t lParam) {
-  PostMessageA(dialog_.progressWindow_.load(), WM_UPGRADE_PROGRESS, static_cast<WPARAM>(wParam),
+void CTavlenDlg::DialogEngineHost::post_progress(std::intptr_t wParam, std::intptr_t lParam) {
+  PostMessageA(dialog_.progress_window_.load(), WM_UPGRADE_PROGRESS, static_cast<WPARAM>(wParam),
                static_cast<LPARAM>(lParam));
 }
 
-void CTavlenDlg::DialogEngineHost::StartRebootWait() {
-  dialog_.rebootToken_ = kRebootWaitToken;
-  ++dialog_.workersRunning_;
+void CTavlenDlg::DialogEngineHost::start_reboot_wait() {
+  dialog_.reboot_token_ = kRebootWaitToken;
+  ++dialog_.workers_running_;
   HANDLE thread = CreateThread(nullptr, 2048, RebootWaitWorker, &dialog_, 0, nullptr);
   if (thread == nullptr) {
     // Without the wait the router's reboot is simply not shown; the success page still follows.
-    --dialog_.workersRunning_;
-    PostProgress(kRebootDone, 0);
+    --dialog_.workers_running_;
+    post_progress(kRebootDone, 0);
     return;
   }
   CloseHandle(thread);
 }
 
-void CTavlenDlg::DialogEngineHost::PumpOneMessage() {
-  WindowEngineHost(nullptr, {}).PumpOneMessage();
+void CTavlenDlg::DialogEngineHost::pump_one_message() {
+  WindowEngineHost(nullptr, {}).pump_one_message();
 }
 
 CTavlenDlg::CTavlenDlg() : CDialog(IDD_UPGRADE_DIALOG) {
-  whiteBrush_ = CreateSolidBrush(RGB(255, 255, 255));
-  pageBrush_ = CreateSolidBrush(kPageBlue);
+  white_brush_ = CreateSolidBrush(RGB(255, 255, 255));
+  page_brush_ = CreateSolidBrush(kPageBlue);
 }
 
 CTavlenDlg::~CTavlenDlg() {
-  DeleteObject(whiteBrush_);
-  DeleteObject(pageBrush_);
+  DeleteObject(white_brush_);
+  DeleteObject(page_brush_);
 }
 
 BOOL CTavlenDlg::OnInitDialog() {
-  progressWindow_ = hwnd();
+  progress_window_ = hwnd();
   picture_.SubclassDlgItem(IDC_PICTURE, hwnd());
   SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
   if (HMENU menu = GetSystemMenu(hwnd(), FALSE)) {
@@ -111,29 +111,29 @@ BOOL CTavlenDlg::OnInitDialog() {
 
   SendMessageA(Item(IDC_PROGRESS), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
-  imagePath_ = ImagePathIn(CurrentDirectory());
+  image_path_ = image_path_in(current_directory());
 
   adapters_.Clear();
-  adapterCount_ = io_.EnumerateAdapters(adapters_);
-  flow_.Start();
+  adapter_count_ = io_.EnumerateAdapters(adapters_);
+  flow_.start();
   return TRUE;
 }
 
 void CTavlenDlg::ShowPage(const PageView &view) {
   bool versions = view.versions;
   ShowItem(IDC_NEXT, view.next);
-  EnableItem(IDC_NEXT, view.nextEnabled);
+  EnableItem(IDC_NEXT, view.next_enabled);
   ShowItem(IDC_BACK, view.back);
   ShowItem(IDCANCEL, view.close);
   ShowItem(IDC_UPGRADE, view.upgrade);
-  ApplyButtons(view.back, view.close, view.upgrade);
-  ShowItem(IDC_ADAPTERS, view.adapterList);
-  ShowItem(IDC_DESCRIPTION, view.adapterList);
-  FillDeviceList();
-  ShowItem(IDC_DEVICES, view.deviceList);
+  apply_buttons(view.back, view.close, view.upgrade);
+  ShowItem(IDC_ADAPTERS, view.adapter_list);
+  ShowItem(IDC_DESCRIPTION, view.adapter_list);
+  fill_device_list();
+  ShowItem(IDC_DEVICES, view.device_list);
   SetItemText(IDC_MODEL, "HBX7300NQ");
-  SetItemText(IDC_ROUTER_VERSION, flow_.routerVersion());
-  SetItemText(IDC_FILE_VERSION, flow_.fileVersion());
+  SetItemText(IDC_ROUTER_VERSION, flow_.router_version());
+  SetItemText(IDC_FILE_VERSION, flow_.file_version());
   for (int id : {IDC_MODEL, IDC_ROUTER_VERSION, IDC_FILE_VERSION}) ShowItem(id, versions);
   if (view.progress) {
     SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
@@ -146,13 +146,13 @@ void CTavlenDlg::ShowPage(const PageView &view) {
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
-void CTavlenDlg::ApplyButtons(bool back, bool close, bool upgrade) {
+void CTavlenDlg::apply_buttons(bool back, bool close, bool upgrade) {
   EnableItem(IDC_BACK, back);
   EnableItem(IDCANCEL, close);
   EnableItem(IDC_UPGRADE, upgrade);
 }
 
-void CTavlenDlg::FillDeviceList() {
+void CTavlenDlg::fill_device_list() {
   HWND list = Item(IDC_DEVICES);
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
   for (const auto &name : flow_.devices())
@@ -160,26 +160,26 @@ void CTavlenDlg::FillDeviceList() {
   if (!flow_.devices().empty()) SendMessageA(list, LB_SETCURSEL, 0, 0);
 }
 
-void CTavlenDlg::Message(const std::string &text) {
+void CTavlenDlg::message(const std::string &text) {
   rtwin::MessageBoxText(hwnd(), text, kCaption);
 }
 
-void CTavlenDlg::Exit(int status) {
-  ReleaseAdapter();
+void CTavlenDlg::exit(int status) {
+  release_adapter();
   ExitProcess(static_cast<UINT>(status));
 }
 
-void CTavlenDlg::SelectAdapter(int index) {
+void CTavlenDlg::select_adapter(int index) {
   adapters_.Select(index);
   SetItemText(IDC_DESCRIPTION, adapters_.SelectedDescription());
 }
 
-std::string CTavlenDlg::SelectedDeviceName() {
+std::string CTavlenDlg::selected_device_name() {
   const ZAdapterInfo *info = adapters_.Selected();
   return info ? info->DeviceName() : std::string();
 }
 
-std::optional<std::string> CTavlenDlg::AdapterGateway(const std::string &guid) {
+std::optional<std::string> CTavlenDlg::adapter_gateway(const std::string &guid) {
   ULONG size = 704;
   std::vector<unsigned char> buffer(size);
   ULONG rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data()), &size);
@@ -191,10 +191,10 @@ std::optional<std::string> CTavlenDlg::AdapterGateway(const std::string &guid) {
   std::vector<GatewayEntry> entries;
   for (auto *a = reinterpret_cast<IP_ADAPTER_INFO *>(buffer.data()); a != nullptr; a = a->Next)
     entries.push_back({a->AdapterName, a->Type, a->GatewayList.IpAddress.String});
-  return ChooseGateway(entries, guid);
+  return choose_gateway(entries, guid);
 }
 
-void CTavlenDlg::BusyCursor(bool busy) {
+void CTavlenDlg::busy_cursor(bool busy) {
   SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
 }
 
@@ -202,7 +202,7 @@ bool CTavlenDlg::OnCommand(int id, int code) {
   if (code == BN_CLICKED && id == IDC_NEXT) {
     if (flow_.page() == Page::kVersions) {
       auto caret = SendMessageA(Item(IDC_DEVICES), LB_GETCARETINDEX, 0, 0);
-      flow_.SetDeviceIndex(caret < 0 ? 0 : static_cast<std::size_t>(caret));
+      flow_.set_device_index(caret < 0 ? 0 : static_cast<std::size_t>(caret));
     }
     flow_.OnNext();
     return true;
@@ -224,23 +224,23 @@ bool CTavlenDlg::OnCommand(int id, int code) {
 
 void CTavlenDlg::OnCancel() {
   // Closing now would release the adapter under the transfer or leave the router mid-upgrade.
-  if (workersRunning_ > 0) return;
+  if (workers_running_ > 0) return;
   EndDialog(IDCANCEL);
 }
 
 void CTavlenDlg::OnUpgrade() {
-  if (workersRunning_ > 0 || flow_.page() != Page::kUpgrade) return;
-  BusyCursor(true);
-  ApplyButtons(false, false, false);
+  if (workers_running_ > 0 || flow_.page() != Page::kUpgrade) return;
+  busy_cursor(true);
+  apply_buttons(false, false, false);
   SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
   SetItemText(IDC_STATUS, "");
-  if (!upgradeEnabled_) return;
-  progressWindow_ = hwnd();
-  ++workersRunning_;
+  if (!upgrade_enabled_) return;
+  progress_window_ = hwnd();
+  ++workers_running_;
   HANDLE thread = CreateThread(nullptr, 2048, UpgradeWorker, this, 0, nullptr);
   if (thread == nullptr) {
-    --workersRunning_;
-    host_.PostProgress(kProgressFailed, kGeneralFailure);
+    --workers_running_;
+    host_.post_progress(kProgressFailed, kGeneralFailure);
     return;
   }
   CloseHandle(thread);
@@ -248,16 +248,16 @@ void CTavlenDlg::OnUpgrade() {
 
 DWORD WINAPI CTavlenDlg::UpgradeWorker(void *self) {
   auto *dialog = static_cast<CTavlenDlg *>(self);
-  HLupgrade(dialog->engine_).Run(dialog->flow_.selectedDevice(), dialog->imagePath_);
-  --dialog->workersRunning_;
+  HLupgrade(dialog->engine_).run(dialog->flow_.selected_device(), dialog->image_path_);
+  --dialog->workers_running_;
   return 0;
 }
 
 DWORD WINAPI CTavlenDlg::RebootWaitWorker(void *self) {
   auto *dialog = static_cast<CTavlenDlg *>(self);
-  if (dialog->rebootToken_ == kRebootWaitToken) {
-    HWND window = dialog->progressWindow_;
-    DWORD step = RebootStepMs();
+  if (dialog->reboot_token_ == kRebootWaitToken) {
+    HWND window = dialog->progress_window_;
+    DWORD step = reboot_step_ms();
     SetDlgItemTextA(window, IDC_STATUS, "Wait rebooting...");
     for (int i = 0; i <= 100; ++i) {
       SendMessageA(window, WM_UPGRADE_PROGRESS, static_cast<WPARAM>(i), kRebootTick);
@@ -265,53 +265,53 @@ DWORD WINAPI CTavlenDlg::RebootWaitWorker(void *self) {
     }
     PostMessageA(window, WM_UPGRADE_PROGRESS, kRebootDone, 0);
   }
-  --dialog->workersRunning_;
+  --dialog->workers_running_;
   return 0;
 }
 
 void CTavlenDlg::OnUpgradeProgress(std::intptr_t wParam, std::intptr_t lParam) {
-  ProgressEffect effect = EffectOfProgress(wParam, lParam);
+  ProgressEffect effect = effect_of_progress(wParam, lParam);
   HWND progress = Item(IDC_PROGRESS);
   if (effect.position >= 0) SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(effect.position), 0);
   switch (effect.kind) {
     case ProgressEffect::kStarted:
-      ApplyButtons(false, false, false);
+      apply_buttons(false, false, false);
       break;
     case ProgressEffect::kRebooted:
-      upgradeEnabled_ = false;
+      upgrade_enabled_ = false;
       PostMessageA(hwnd(), WM_UPGRADE_PROGRESS, kUpgradeSucceeded, 0);
       break;
     case ProgressEffect::kSucceeded:
-      BusyCursor(false);
-      flow_.OnUpgradeSucceeded();
+      busy_cursor(false);
+      flow_.on_upgrade_succeeded();
       break;
     case ProgressEffect::kFailed:
-      BusyCursor(false);
-      ApplyButtons(true, true, true);
+      busy_cursor(false);
+      apply_buttons(true, true, true);
       break;
     default:
       break;
   }
   if (!effect.status.empty()) SetItemText(IDC_STATUS, effect.status);
-  if (effect.kind == ProgressEffect::kFailed) Message(effect.message);
+  if (effect.kind == ProgressEffect::kFailed) message(effect.message);
 }
 
-HBRUSH CTavlenDlg::PageBrush(HDC dc, HWND control) {
+HBRUSH CTavlenDlg::page_brush(HDC dc, HWND control) {
   Page page = flow_.page();
   if (page == Page::kNone) return nullptr;
   SetBkMode(dc, TRANSPARENT);
   if (page <= Page::kAdapter) {
     SetTextColor(dc, RGB(0, 0, 0));
-    return whiteBrush_;
+    return white_brush_;
   }
   if (GetDlgCtrlID(control) == IDC_COMBO) {
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, OPAQUE);
     SetBkColor(dc, RGB(255, 255, 255));
-    return whiteBrush_;
+    return white_brush_;
   }
   SetTextColor(dc, RGB(255, 255, 255));
-  return pageBrush_;
+  return page_brush_;
 }
 
 std::optional<INT_PTR> CTavlenDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -345,7 +345,7 @@ std::optional<INT_PTR> CTavlenDlg::OnMessage(UINT message, WPARAM wParam, LPARAM
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLORBTN:
-      if (HBRUSH brush = PageBrush(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+      if (HBRUSH brush = page_brush(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
         return reinterpret_cast<INT_PTR>(brush);
       return std::nullopt;
     default:
@@ -353,14 +353,14 @@ std::optional<INT_PTR> CTavlenDlg::OnMessage(UINT message, WPARAM wParam, LPARAM
   }
 }
 
-void CTavlenDlg::ReleaseAdapter() {
+void CTavlenDlg::release_adapter() {
   if (flow_.page() > Page::kAdapter) io_.ClearPacketFilter();
   io_.CloseAdapter();
   io_.ReleaseAdapterIo();
 }
 
 void CTavlenDlg::OnDestroy() {
-  ReleaseAdapter();
+  release_adapter();
 }
 
 }  // namespace upgrade

@@ -24,15 +24,15 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
 
   // WizardHost
   void ShowPage(const PageView &view) override;
-  void Message(const std::string &text) override;
-  void Exit(int status) override;
-  int AdapterCount() override { return adapterCount_; }
-  void SelectAdapter(int index) override;
-  std::string SelectedDeviceName() override;
-  int OpenAdapter(const std::string &deviceName) override { return io_.OpenAdapter(deviceName); }
-  std::optional<std::string> AdapterGateway(const std::string &guid) override;
-  void BusyCursor(bool busy) override;
-  std::string ImagePath() override { return imagePath_; }
+  void message(const std::string &text) override;
+  void exit(int status) override;
+  int adapter_count() override { return adapter_count_; }
+  void select_adapter(int index) override;
+  std::string selected_device_name() override;
+  int OpenAdapter(const std::string &device_name) override { return io_.OpenAdapter(device_name); }
+  std::optional<std::string> adapter_gateway(const std::string &guid) override;
+  void busy_cursor(bool busy) override;
+  std::string image_path() override { return image_path_; }
 
  protected:
   BOOL OnInitDialog() override;
@@ -47,9 +47,9 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   class DialogEngineHost final : public EngineHost {
    public:
     explicit DialogEngineHost(CTavlenDlg &dialog) : dialog_(dialog) {}
-    void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override;
-    void StartRebootWait() override;
-    void PumpOneMessage() override;
+    void post_progress(std::intptr_t wParam, std::intptr_t lParam) override;
+    void start_reboot_wait() override;
+    void pump_one_message() override;
 
    private:
     CTavlenDlg &dialog_;
@@ -57,10 +57,10 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
 
   void OnUpgrade();
   void OnUpgradeProgress(std::intptr_t wParam, std::intptr_t lParam);
-  void ApplyButtons(bool back, bool close, bool upgrade);
-  void FillDeviceList();
-  HBRUSH PageBrush(HDC dc, HWND control);
-  void ReleaseAdapter();
+  void apply_buttons(bool back, bool close, bool upgrade);
+  void fill_device_list();
+  HBRUSH page_brush(HDC dc, HWND control);
+  void release_adapter();
   static DWORD WINAPI UpgradeWorker(void *self);
   static DWORD WINAPI RebootWaitWorker(void *self);
 
@@ -75,16 +75,16 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   CPictureCtrl picture_{true};
   ZAdapterListBox adapters_;
   CHoverButton next_, back_, upgrade_, close_;
-  HBRUSH whiteBrush_ = nullptr, pageBrush_ = nullptr;
+  HBRUSH white_brush_ = nullptr, page_brush_ = nullptr;
   HICON icon_ = nullptr;
 
-  int adapterCount_ = 0;
-  std::string imagePath_;
-  std::atomic<HWND> progressWindow_{nullptr};
-  std::atomic<bool> upgradeEnabled_{true};
-  std::atomic<int> rebootToken_{0};
+  int adapter_count_ = 0;
+  std::string image_path_;
+  std::atomic<HWND> progress_window_{nullptr};
+  std::atomic<bool> upgrade_enabled_{true};
+  std::atomic<int> reboot_token_{0};
   // Set while the transfer or the reboot wait runs: the dialog may not close under them.
-  std::atomic<int> workersRunning_{0};
+  std::atomic<int> workers_running_{0};
 };
 
 }  // namespace upgrade

@@ -17,13 +17,13 @@ void BM_FourMebibyteTransfer(benchmark::State &state) {
   for (auto _ : state) {
     upgrade::testing::VirtualLink link;
     upgrade::peer::RouterPeer router({0x02, 0x5A, 0xC3, 1, 2, 3}, 0x1023);
-    link.Attach(router);
+    link.attach(router);
     upgrade::testing::RecordingHost host;
     upgrade::testing::MemoryImageStore images;
-    images.Put("image", image);
+    images.put("image", image);
     upgrade::UpgradeEngine engine(link, link, host, images);
-    upgrade::HLupgrade(engine).Run("VT010203", "image");
-    if (host.rebootWaits != 1) state.SkipWithError("transfer failed");
+    upgrade::HLupgrade(engine).run("VT010203", "image");
+    if (host.reboot_waits != 1) state.SkipWithError("transfer failed");
     frames += link.sent.size() * 2;  // each request and its reply
   }
   state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);

@@ -13,9 +13,9 @@ inline constexpr Mac kVendorOui{0x02, 0x5A, 0xC3, 0, 0, 0};  // only the first t
 inline constexpr std::size_t kDeviceNameMax = 12;
 
 // "VT" + the last three bytes for the vendor's own addresses, else all twelve hex digits.
-std::string DeviceNameOfMac(const Mac &mac);
+std::string device_name_of_mac(const Mac &mac);
 
 // Accepts both forms, digits in either case; nullopt when the digits are missing or not hex.
-std::optional<Mac> MacOfDeviceName(std::string_view name);
+std::optional<Mac> mac_of_device_name(std::string_view name);
 
 }  // namespace upgrade

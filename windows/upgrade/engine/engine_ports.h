@@ -14,17 +14,17 @@ class FramePort {
  public:
   virtual ~FramePort() = default;
   // The adapter's own address, asked for before every frame sent; false when it cannot be read.
-  virtual bool OwnMac(Mac &out) = 0;
+  virtual bool own_mac(Mac &out) = 0;
   // 0 once the frame was handed to the adapter, non-zero when it could not be.
-  virtual int Send(std::span<const std::uint8_t> frame) = 0;
+  virtual int send(std::span<const std::uint8_t> frame) = 0;
   // Waits a short while (at most about 100 ms) for one frame; its length, or 0 when none came.
-  virtual std::size_t Receive(FrameBuffer &buffer) = 0;
+  virtual std::size_t receive(FrameBuffer &buffer) = 0;
 };
 
 class Clock {
  public:
   virtual ~Clock() = default;
-  virtual std::uint32_t NowMs() = 0;  // a wrapping millisecond tick count
+  virtual std::uint32_t now_ms() = 0;  // a wrapping millisecond tick count
 };
 
 // The wizard dialog's side: progress reports (message 1781 on Windows), the reboot wait, and the
@@ -32,9 +32,9 @@ class Clock {
 class EngineHost {
  public:
   virtual ~EngineHost() = default;
-  virtual void PostProgress(std::intptr_t wParam, std::intptr_t lParam) = 0;
-  virtual void StartRebootWait() = 0;
-  virtual void PumpOneMessage() {}
+  virtual void post_progress(std::intptr_t wParam, std::intptr_t lParam) = 0;
+  virtual void start_reboot_wait() = 0;
+  virtual void pump_one_message() {}
 };
 
 }  // namespace upgrade

@@ -30,7 +30,7 @@ class HLdownload {
   int ReadBinHeader(const std::string &path, DeviceInfoBlock &out);
 
  private:
-  bool IsDiscoveryReply(const ParsedFrame &frame) const;
+  bool is_discovery_reply(const ParsedFrame &frame) const;
 
   UpgradeEngine &engine_;
 };

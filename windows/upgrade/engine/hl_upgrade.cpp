@@ -7,129 +7,129 @@
 
 namespace upgrade {
 
-int HLupgrade::StartTransfer(const Mac &device, const std::string &imagePath) {
+int HLupgrade::StartTransfer(const Mac &device, const std::string &image_path) {
   UpgradeTransfer &t = engine_.transfer;
-  if (imagePath.empty()) return kNoPath;
+  if (image_path.empty()) return kNoPath;
   t.device = device;
-  t.sequence = static_cast<std::uint16_t>(engine_.clock().NowMs() & 0xFFFF);
+  t.sequence = static_cast<std::uint16_t>(engine_.clock().now_ms() & 0xFFFF);
   t.remainder = 0;
   t.segment = 0;
   t.error = kErrNone;
   t.position = 0;
-  t.blockLength = 0;
-  t.infoTarget = nullptr;
-  engine_.ArmTimer(1);
+  t.block_length = 0;
+  t.info_target = nullptr;
+  engine_.arm_timer(1);
   // A new run starts its progress bar from zero, so its percentages must all be posted again.
-  engine_.lastProgress = 0;
-  t.image = engine_.images().Open(imagePath);
+  engine_.last_progress = 0;
+  t.image = engine_.images().open(image_path);
   if (!t.image) return kImageUnopenable;
-  auto size = t.image->Size();
+  auto size = t.image->size();
   // Positions on the wire and in the record are 32-bit; a larger image cannot be sent.
   if (!size || *size > std::numeric_limits<std::uint32_t>::max()) {
     t.image.reset();
     return kImageUnopenable;
   }
-  t.imageSize = static_cast<std::uint32_t>(*size);
+  t.image_size = static_cast<std::uint32_t>(*size);
   t.state = TransferState::kStartSent;
   return 0;
 }
 
-void HLupgrade::CloseImage() {
+void HLupgrade::close_image() {
   engine_.transfer.image.reset();
 }
 
-void HLupgrade::Fail(std::uint16_t error) {
+void HLupgrade::fail(std::uint16_t error) {
   engine_.transfer.error = error;
   engine_.transfer.state = TransferState::kFailed;
 }
 
-HLupgrade::BlockRead HLupgrade::ReadBlock() {
+HLupgrade::BlockRead HLupgrade::read_block() {
   UpgradeTransfer &t = engine_.transfer;
-  t.blockLength = 0;
+  t.block_length = 0;
   // Only the bytes the image had when the transfer started count; a shorter read is an error.
-  if (t.position >= t.imageSize) return BlockRead::kEnd;
-  std::size_t wanted = std::min<std::size_t>(kBlockSize, t.imageSize - t.position);
+  if (t.position >= t.image_size) return BlockRead::kEnd;
+  std::size_t wanted = std::min<std::size_t>(kBlockSize, t.image_size - t.position);
   if (!t.image) return BlockRead::kError;
-  auto got = t.image->ReadAt(t.position, std::span<std::uint8_t>(t.block.data(), wanted));
+  auto got = t.image->read_at(t.position, std::span<std::uint8_t>(t.block.data(), wanted));
   if (!got || *got != wanted) return BlockRead::kError;
-  t.blockLength = wanted;
+  t.block_length = wanted;
   return BlockRead::kData;
 }
 
-void HLupgrade::AdvanceOffset() {
+void HLupgrade::advance_offset() {
   UpgradeTransfer &t = engine_.transfer;
   std::uint16_t sum = static_cast<std::uint16_t>(t.remainder + kBlockSize);
   t.segment = static_cast<std::uint16_t>(t.segment + (sum >> 4));
   t.remainder = static_cast<std::uint16_t>(sum & 0xF);
 }
 
-std::intptr_t HLupgrade::PercentDone() const {
+std::intptr_t HLupgrade::percent_done() const {
   const UpgradeTransfer &t = engine_.transfer;
-  if (t.imageSize == 0) return 0;
-  return static_cast<std::intptr_t>(static_cast<std::uint64_t>(t.position) * 100 / t.imageSize);
+  if (t.image_size == 0) return 0;
+  return static_cast<std::intptr_t>(static_cast<std::uint64_t>(t.position) * 100 / t.image_size);
 }
 
-void HLupgrade::ReportProgress(std::intptr_t value) {
-  if (value == engine_.lastProgress) return;
-  engine_.lastProgress = value;
-  engine_.host().PostProgress(value, 0);
+void HLupgrade::report_progress(std::intptr_t value) {
+  if (value == engine_.last_progress) return;
+  engine_.last_progress = value;
+  engine_.host().post_progress(value, 0);
 }
 
-int HLupgrade::EnterEndSent() {
+int HLupgrade::enter_end_sent() {
   engine_.transfer.state = TransferState::kEndSent;
-  engine_.ArmTimer(1);
+  engine_.arm_timer(1);
   return engine_.SendEndFrame() == kSent ? kHandled : kEndSendFailed;
 }
 
-bool HLupgrade::IsAckFor(const ParsedFrame &frame) const {
+bool HLupgrade::is_ack_for(const ParsedFrame &frame) const {
   const UpgradeTransfer &t = engine_.transfer;
   const FrameFields &f = frame.fields;
   return f.sequence == t.sequence && f.remainder == t.remainder && f.segment == t.segment &&
          f.length == kStatusSize && frame.status().has_value();
 }
 
-int HLupgrade::OnInfoReply(const ParsedFrame &frame) {
+int HLupgrade::on_info_reply(const ParsedFrame &frame) {
   UpgradeTransfer &t = engine_.transfer;
-  if (t.infoTarget) std::copy_n(frame.payload.begin(), kInfoBlockSize, t.infoTarget->begin());
+  if (t.info_target) std::copy_n(frame.payload.begin(), kInfoBlockSize, t.info_target->begin());
   t.state = TransferState::kDone;
   t.error = kErrNone;
   return kHandled;
 }
 
-int HLupgrade::OnStartAck(std::uint16_t status) {
+int HLupgrade::on_start_ack(std::uint16_t status) {
   UpgradeTransfer &t = engine_.transfer;
   if (status != 0) {
-    Fail(status);
+    fail(status);
     return kHandled;
   }
-  switch (ReadBlock()) {
+  switch (read_block()) {
     case BlockRead::kError:
-      Fail(kErrInternal);
+      fail(kErrInternal);
       return kHandled;
     case BlockRead::kEnd:
-      return EnterEndSent();
+      return enter_end_sent();
     case BlockRead::kData:
       break;
   }
   t.state = TransferState::kProgramming;
-  engine_.ArmTimer(2);
+  engine_.arm_timer(2);
   ++t.sequence;
-  int sent = engine_.SendProgramFrame(std::span<const std::uint8_t>(t.block.data(), t.blockLength));
-  engine_.lastProgress = 0;
-  engine_.host().PostProgress(0, 0);
+  int sent = engine_.SendProgramFrame(std::span<const std::uint8_t>(t.block.data(), t.block_length));
+  engine_.last_progress = 0;
+  engine_.host().post_progress(0, 0);
   return sent == kSent ? kHandled : kProgramSendFailed;
 }
 
-int HLupgrade::OnProgramAck(std::uint16_t status) {
+int HLupgrade::on_program_ack(std::uint16_t status) {
   UpgradeTransfer &t = engine_.transfer;
   if (status != 0) {
-    Fail(status);
+    fail(status);
     return kHandled;
   }
-  t.position += static_cast<std::uint32_t>(t.blockLength);
-  switch (ReadBlock()) {
+  t.position += static_cast<std::uint32_t>(t.block_length);
+  switch (read_block()) {
     case BlockRead::kError:
-      Fail(kErrInternal);
+      fail(kErrInternal);
       return kHandled;
     case BlockRead::kEnd: {
       t.remainder = 0;
@@ -137,64 +137,64 @@ int HLupgrade::OnProgramAck(std::uint16_t status) {
       t.position = 0;
       ++t.sequence;
       t.state = TransferState::kVerifying;
-      engine_.ArmTimer(1);
-      if (ReadBlock() != BlockRead::kData) {
-        Fail(kErrInternal);
+      engine_.arm_timer(1);
+      if (read_block() != BlockRead::kData) {
+        fail(kErrInternal);
         return kHandled;
       }
-      int sent = engine_.SendVerifyFrame(std::span<const std::uint8_t>(t.block.data(), t.blockLength));
+      int sent = engine_.SendVerifyFrame(std::span<const std::uint8_t>(t.block.data(), t.block_length));
       return sent == kSent ? kHandled : kVerifySendFailed;
     }
     case BlockRead::kData:
       break;
   }
-  engine_.ArmTimer(2);
-  AdvanceOffset();
+  engine_.arm_timer(2);
+  advance_offset();
   ++t.sequence;
-  int sent = engine_.SendProgramFrame(std::span<const std::uint8_t>(t.block.data(), t.blockLength));
-  ReportProgress(PercentDone());
+  int sent = engine_.SendProgramFrame(std::span<const std::uint8_t>(t.block.data(), t.block_length));
+  report_progress(percent_done());
   return sent == kSent ? kHandled : kProgramSendFailed;
 }
 
-int HLupgrade::OnVerifyAck(std::uint16_t status) {
+int HLupgrade::on_verify_ack(std::uint16_t status) {
   UpgradeTransfer &t = engine_.transfer;
   if (status != 0) {
-    Fail(status);
+    fail(status);
     return kHandled;
   }
-  t.position += static_cast<std::uint32_t>(t.blockLength);
-  switch (ReadBlock()) {
+  t.position += static_cast<std::uint32_t>(t.block_length);
+  switch (read_block()) {
     case BlockRead::kError:
-      Fail(kErrInternal);
+      fail(kErrInternal);
       return kHandled;
     case BlockRead::kEnd:
-      return EnterEndSent();
+      return enter_end_sent();
     case BlockRead::kData:
       break;
   }
-  engine_.ArmTimer(1);
-  AdvanceOffset();
+  engine_.arm_timer(1);
+  advance_offset();
   ++t.sequence;
-  int sent = engine_.SendVerifyFrame(std::span<const std::uint8_t>(t.block.data(), t.blockLength));
-  ReportProgress(PercentDone() + 100);
+  int sent = engine_.SendVerifyFrame(std::span<const std::uint8_t>(t.block.data(), t.block_length));
+  report_progress(percent_done() + 100);
   return sent == kSent ? kHandled : kVerifySendFailed;
 }
 
-int HLupgrade::OnEndAck(std::uint16_t status) {
+int HLupgrade::on_end_ack(std::uint16_t status) {
   if (status != 0) {
     // Whatever the router's code, a refused end is shown as a programming error.
-    Fail(kErrEndRefused);
+    fail(kErrEndRefused);
     return kHandled;
   }
   engine_.transfer.state = TransferState::kDone;
-  engine_.host().StartRebootWait();
+  engine_.host().start_reboot_wait();
   return kHandled;
 }
 
 int HLupgrade::HandleUpgradeReply(const ParsedFrame &frame) {
   UpgradeTransfer &t = engine_.transfer;
   const FrameFields &f = frame.fields;
-  if (f.etherType != EtherTypeOfVariant(engine_.variant) || f.source != t.device) return kForeignFrame;
+  if (f.ether_type != ether_type_of_variant(engine_.variant) || f.source != t.device) return kForeignFrame;
   switch (f.opcode) {
     case kOpInfo:
       if (t.state != TransferState::kInfoQuerySent) return kHandled;
@@ -202,7 +202,7 @@ int HLupgrade::HandleUpgradeReply(const ParsedFrame &frame) {
           frame.payload.size() < kInfoBlockSize) {
         return kForeignFrame;
       }
-      return OnInfoReply(frame);
+      return on_info_reply(frame);
     case kOpStart:
     case kOpStartAlt:
       if (t.state != TransferState::kStartSent) return kHandled;
@@ -210,36 +210,36 @@ int HLupgrade::HandleUpgradeReply(const ParsedFrame &frame) {
           !frame.status()) {
         return kForeignFrame;
       }
-      return OnStartAck(*frame.status());
+      return on_start_ack(*frame.status());
     case kOpProgram:
       if (t.state != TransferState::kProgramming) return kHandled;
-      if (!IsAckFor(frame)) return kForeignFrame;
-      return OnProgramAck(*frame.status());
+      if (!is_ack_for(frame)) return kForeignFrame;
+      return on_program_ack(*frame.status());
     case kOpVerify:
       if (t.state != TransferState::kVerifying) return kHandled;
-      if (!IsAckFor(frame)) return kForeignFrame;
-      return OnVerifyAck(*frame.status());
+      if (!is_ack_for(frame)) return kForeignFrame;
+      return on_verify_ack(*frame.status());
     case kOpEnd:
       if (t.state != TransferState::kEndSent) return kHandled;
       // The end acknowledgement carries its status word although its length field says 0.
       if (f.sequence != 0 || f.remainder != 0 || f.segment != 0 || f.length != 0 || !frame.status()) {
         return kForeignFrame;
       }
-      return OnEndAck(*frame.status());
+      return on_end_ack(*frame.status());
     default:
       return kHandled;
   }
 }
 
 int HLupgrade::ReceiveAndDispatch() {
-  auto frame = engine_.ReceiveFrame();
+  auto frame = engine_.receive_frame();
   if (!frame) return kNothingReceived;
   return HandleUpgradeReply(*frame);
 }
 
 int HLupgrade::RetransmitByState() {
   UpgradeTransfer &t = engine_.transfer;
-  std::span<const std::uint8_t> block(t.block.data(), t.blockLength);
+  std::span<const std::uint8_t> block(t.block.data(), t.block_length);
   switch (t.state) {
     case TransferState::kInfoQuerySent:
       return engine_.SendInfoQueryFrame() == kSent ? 0 : 3;
@@ -268,46 +268,46 @@ int HLupgrade::CheckTransferTimeout() {
     default:
       return 0;
   }
-  if (!engine_.TimeoutElapsed(t.lastSend, t.units)) return 0;
+  if (!engine_.TimeoutElapsed(t.last_send, t.units)) return 0;
   if (--t.retries == 0) {
     if (t.state == TransferState::kVerifying) {
       // A receiver that never answers verification still gets the end request.
-      return EnterEndSent() == kHandled ? 0 : kEndSendFailed;
+      return enter_end_sent() == kHandled ? 0 : kEndSendFailed;
     }
-    Fail(kErrNoAnswer);
+    fail(kErrNoAnswer);
     return 0;
   }
   if (RetransmitByState() != 0) return kRetransmitFailed;
-  t.lastSend = engine_.clock().NowMs();
+  t.last_send = engine_.clock().now_ms();
   return 0;
 }
 
-void HLupgrade::Run(const std::string &deviceName, const std::string &imagePath) {
+void HLupgrade::run(const std::string &device_name, const std::string &image_path) {
   EngineHost &host = engine_.host();
-  auto device = MacOfDeviceName(deviceName);
+  auto device = mac_of_device_name(device_name);
   // A run that cannot even start still reports, so the dialog gives its buttons back.
-  if (!device || StartTransfer(*device, imagePath) != 0 || engine_.SendStartFrame() != kSent) {
-    CloseImage();
-    host.PostProgress(kProgressFailed, kGeneralFailure);
+  if (!device || StartTransfer(*device, image_path) != 0 || engine_.SendStartFrame() != kSent) {
+    close_image();
+    host.post_progress(kProgressFailed, kGeneralFailure);
     return;
   }
   ReceiveAndDispatch();
   while (CheckTransferTimeout() == 0) {
     UpgradeTransfer &t = engine_.transfer;
     if (t.state == TransferState::kDone) {
-      CloseImage();
+      close_image();
       return;
     }
     if (t.state == TransferState::kFailed) {
-      CloseImage();
-      host.PostProgress(kProgressFailed, t.error);
+      close_image();
+      host.post_progress(kProgressFailed, t.error);
       return;
     }
-    host.PumpOneMessage();
+    host.pump_one_message();
     ReceiveAndDispatch();
   }
-  CloseImage();
-  host.PostProgress(kProgressFailed, kGeneralFailure);
+  close_image();
+  host.post_progress(kProgressFailed, kGeneralFailure);
 }
 
 }  // namespace upgrade

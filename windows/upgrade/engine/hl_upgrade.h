@@ -28,9 +28,9 @@ class HLupgrade {
   explicit HLupgrade(UpgradeEngine &engine) : engine_(engine) {}
 
   // The whole transfer for the upgrade worker; reports through the host as it goes.
-  void Run(const std::string &deviceName, const std::string &imagePath);
+  void run(const std::string &device_name, const std::string &image_path);
 
-  int StartTransfer(const Mac &device, const std::string &imagePath);
+  int StartTransfer(const Mac &device, const std::string &image_path);
   int ReceiveAndDispatch();
   int HandleUpgradeReply(const ParsedFrame &frame);
   int CheckTransferTimeout();
@@ -39,19 +39,19 @@ class HLupgrade {
  private:
   enum class BlockRead { kData, kEnd, kError };
 
-  BlockRead ReadBlock();
-  bool IsAckFor(const ParsedFrame &frame) const;
-  void Fail(std::uint16_t error);
-  void AdvanceOffset();
-  int EnterEndSent();
-  int OnInfoReply(const ParsedFrame &frame);
-  int OnStartAck(std::uint16_t status);
-  int OnProgramAck(std::uint16_t status);
-  int OnVerifyAck(std::uint16_t status);
-  int OnEndAck(std::uint16_t status);
-  void ReportProgress(std::intptr_t percent);
-  std::intptr_t PercentDone() const;
-  void CloseImage();
+  BlockRead read_block();
+  bool is_ack_for(const ParsedFrame &frame) const;
+  void fail(std::uint16_t error);
+  void advance_offset();
+  int enter_end_sent();
+  int on_info_reply(const ParsedFrame &frame);
+  int on_start_ack(std::uint16_t status);
+  int on_program_ack(std::uint16_t status);
+  int on_verify_ack(std::uint16_t status);
+  int on_end_ack(std::uint16_t status);
+  void report_progress(std::intptr_t percent);
+  std::intptr_t percent_done() const;
+  void close_image();
 
   UpgradeEngine &engine_;
 };

@@ -25,33 +25,33 @@ class ImageReader {
   virtual ~ImageReader() = default;
   // Fills `out` from byte `offset` on as far as the image goes; returns the bytes read (0 at the end)
   // or nullopt when the read failed, which must never be mistaken for the end of the image.
-  virtual std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
-  virtual std::optional<std::uint64_t> Size() = 0;
+  virtual std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+  virtual std::optional<std::uint64_t> size() = 0;
 };
 
 class ImageStore {
  public:
   virtual ~ImageStore() = default;
   // nullptr when the image cannot be opened.
-  virtual std::unique_ptr<ImageReader> Open(const std::string &path) = 0;
+  virtual std::unique_ptr<ImageReader> open(const std::string &path) = 0;
 };
 
 // Images as plain files, opened read-only in binary mode.
 class FileImageStore final : public ImageStore {
  public:
-  std::unique_ptr<ImageReader> Open(const std::string &path) override;
+  std::unique_ptr<ImageReader> open(const std::string &path) override;
 };
 
-// Images held in memory (tests, fuzzing): reads stop at `chunkLimit` bytes per call when set, and
-// fail from `failFrom` on when set.
+// Images held in memory (tests, fuzzing): reads stop at `chunk_limit` bytes per call when set, and
+// fail from `fail_from` on when set.
 class MemoryImageReader final : public ImageReader {
  public:
   explicit MemoryImageReader(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
-  std::optional<std::uint64_t> Size() override { return bytes_.size(); }
+  std::optional<std::size_t> read_at(std::uint64_t offset, std::span<std::uint8_t> out) override;
+  std::optional<std::uint64_t> size() override { return bytes_.size(); }
 
-  std::size_t chunkLimit = 0;
-  std::optional<std::uint64_t> failFrom;
+  std::size_t chunk_limit = 0;
+  std::optional<std::uint64_t> fail_from;
 
  private:
   std::vector<std::uint8_t> bytes_;
@@ -60,9 +60,9 @@ class MemoryImageReader final : public ImageReader {
 enum class HeaderSearch { kFound = 0, kUnreadable = 2, kNoHeader = 3 };
 
 // Finds the first place where a mark, 56 bytes and a second mark stand; copies the 56 bytes out.
-HeaderSearch FindImageHeader(ImageReader &image, DeviceInfoBlock &out);
+HeaderSearch find_image_header(ImageReader &image, DeviceInfoBlock &out);
 
 // The firmware version of a DeviceInfoBlock (big-endian at bytes 50-51) as "V1.0.23" for 0x1023.
-std::string VersionText(const DeviceInfoBlock &block);
+std::string version_text(const DeviceInfoBlock &block);
 
 }  // namespace upgrade

@@ -45,15 +45,15 @@ struct UpgradeTransfer {
   std::uint16_t remainder = 0;
   std::uint16_t segment = 0;
   std::uint16_t error = 0;
-  DeviceInfoBlock *infoTarget = nullptr;
+  DeviceInfoBlock *info_target = nullptr;
   std::unique_ptr<ImageReader> image;
   std::uint32_t position = 0;  // byte offset of the current block in the image
-  std::uint32_t imageSize = 0;
-  std::uint32_t lastSend = 0;
+  std::uint32_t image_size = 0;
+  std::uint32_t last_send = 0;
   std::uint16_t units = 0;
   std::uint16_t retries = 0;
   std::array<std::uint8_t, kBlockSize> block{};
-  std::size_t blockLength = 0;
+  std::size_t block_length = 0;
 };
 
 class UpgradeEngine {
@@ -68,7 +68,7 @@ class UpgradeEngine {
 
   std::uint16_t variant = 1;
   UpgradeTransfer transfer;
-  std::intptr_t lastProgress = 0;
+  std::intptr_t last_progress = 0;
 
   int SendDiscoverFrame();
   int SendInfoQueryFrame();
@@ -82,22 +82,22 @@ class UpgradeEngine {
 
   // Receives one frame into a cleared buffer; nullopt when nothing came or it was shorter than the
   // header. The result views the engine's receive buffer and is valid until the next receive.
-  std::optional<ParsedFrame> ReceiveFrame();
+  std::optional<ParsedFrame> receive_frame();
 
   // Arms the transfer's timer after a frame was (re)sent: last send now, units, 60 retries.
-  void ArmTimer(std::uint16_t units);
+  void arm_timer(std::uint16_t units);
 
  private:
-  int SendBare(const Mac &destination, std::uint16_t opcode, std::uint16_t sequence);
-  int SendBlock(std::uint16_t opcode, std::span<const std::uint8_t> block);
-  int SendFrame(FrameFields fields, std::span<const std::uint8_t> data);
+  int send_bare(const Mac &destination, std::uint16_t opcode, std::uint16_t sequence);
+  int send_block(std::uint16_t opcode, std::span<const std::uint8_t> block);
+  int send_frame(FrameFields fields, std::span<const std::uint8_t> data);
 
   FramePort &port_;
   Clock &clock_;
   EngineHost &host_;
   ImageStore &images_;
-  FrameBuffer sendBuffer_{};
-  FrameBuffer receiveBuffer_{};
+  FrameBuffer send_buffer_{};
+  FrameBuffer receive_buffer_{};
 };
 
 }  // namespace upgrade

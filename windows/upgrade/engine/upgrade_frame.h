@@ -38,7 +38,7 @@ using FrameBuffer = std::array<std::uint8_t, kMaxFrameSize>;
 struct FrameFields {
   Mac destination{};
   Mac source{};
-  std::uint16_t etherType = 0;
+  std::uint16_t ether_type = 0;
   std::uint16_t opcode = 0;
   std::uint16_t sequence = 0;
   std::uint16_t remainder = 0;
@@ -56,16 +56,16 @@ struct ParsedFrame {
   std::optional<std::uint16_t> status() const;
 };
 
-std::uint16_t EtherTypeOfVariant(std::uint16_t variant);
+std::uint16_t ether_type_of_variant(std::uint16_t variant);
 
 // Zero-fills `out` and writes the header and data. Returns the number of bytes to send: 24 + data
 // length for frames with data, 64 for bare requests. Data beyond kBlockSize is refused (returns 0).
-std::size_t EncodeFrame(const FrameFields &fields, std::span<const std::uint8_t> data, FrameBuffer &out);
+std::size_t encode_frame(const FrameFields &fields, std::span<const std::uint8_t> data, FrameBuffer &out);
 
 // nullopt when the frame is shorter than the fixed header.
-std::optional<ParsedFrame> ParseFrame(std::span<const std::uint8_t> frame);
+std::optional<ParsedFrame> parse_frame(std::span<const std::uint8_t> frame);
 
-void PutLe16(std::uint8_t *at, std::uint16_t value);
-std::uint16_t GetLe16(const std::uint8_t *at);
+void put_le16(std::uint8_t *at, std::uint16_t value);
+std::uint16_t get_le16(const std::uint8_t *at);
 
 }  // namespace upgrade

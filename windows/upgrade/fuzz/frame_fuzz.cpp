@@ -12,23 +12,23 @@
 namespace {
 
 struct QuietHost final : upgrade::EngineHost {
-  void PostProgress(std::intptr_t, std::intptr_t) override {}
-  void StartRebootWait() override {}
+  void post_progress(std::intptr_t, std::intptr_t) override {}
+  void start_reboot_wait() override {}
 };
 
 struct NullPort final : upgrade::FramePort, upgrade::Clock {
-  bool OwnMac(upgrade::Mac &out) override {
+  bool own_mac(upgrade::Mac &out) override {
     out = {0, 1, 2, 3, 4, 5};
     return true;
   }
-  int Send(std::span<const std::uint8_t>) override { return 0; }
-  std::size_t Receive(upgrade::FrameBuffer &) override { return 0; }
-  std::uint32_t NowMs() override { return now += 7; }
+  int send(std::span<const std::uint8_t>) override { return 0; }
+  std::size_t receive(upgrade::FrameBuffer &) override { return 0; }
+  std::uint32_t now_ms() override { return now += 7; }
   std::uint32_t now = 0;
 };
 
 struct OneImage final : upgrade::ImageStore {
-  std::unique_ptr<upgrade::ImageReader> Open(const std::string &) override {
+  std::unique_ptr<upgrade::ImageReader> open(const std::string &) override {
     return std::make_unique<upgrade::MemoryImageReader>(std::vector<std::uint8_t>(1300, 0x5A));
   }
 };
@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::span<const std::uint8_t> frame(data + 1, size - 1);
 
   upgrade::peer::RouterPeer peer({0x02, 0x5A, 0xC3, 1, 2, 3}, 0x1023);
-  peer.HandleFrame(frame);
+  peer.handle_frame(frame);
 
   NullPort port;
   QuietHost host;
@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     engine.variant = frame[12] == 0 ? 0 : 1;
   }
   engine.transfer.state = static_cast<upgrade::TransferState>(data[0] % 8);
-  engine.transfer.infoTarget = &info;
-  if (auto parsed = upgrade::ParseFrame(frame)) {
+  engine.transfer.info_target = &info;
+  if (auto parsed = upgrade::parse_frame(frame)) {
     upgrade.HandleUpgradeReply(*parsed);
     upgrade.HandleUpgradeReply(*parsed);
   }

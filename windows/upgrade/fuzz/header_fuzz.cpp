@@ -25,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   if (size < 1) return 0;
   std::vector<std::uint8_t> bytes(data + 1, data + size);
   upgrade::MemoryImageReader reader(bytes);
-  reader.chunkLimit = data[0];  // 0 = whole reads
+  reader.chunk_limit = data[0];  // 0 = whole reads
   upgrade::DeviceInfoBlock found{}, expected{};
-  bool hit = upgrade::FindImageHeader(reader, found) == upgrade::HeaderSearch::kFound;
+  bool hit = upgrade::find_image_header(reader, found) == upgrade::HeaderSearch::kFound;
   if (hit != NaiveFind(bytes, expected) || (hit && found != expected)) std::abort();
-  if (hit) (void)upgrade::VersionText(found);
+  if (hit) (void)upgrade::version_text(found);
   return 0;
 }

@@ -20,14 +20,14 @@ namespace {
 constexpr int kPageWidth = 525, kPageHeight = 380;
 constexpr int kFrameWidth = 92, kFrameHeight = 26;
 
-std::string Env(const char *name) {
+std::string env(const char *name) {
   const char *value = std::getenv(name);
   return value ? value : "";
 }
 
 // Resource id -> file, for the lines of the resource script that name a resource of `type` by file.
-std::map<std::string, std::string> Resources(const std::string &type) {
-  std::ifstream in(Env("UPGRADE_RC"));
+std::map<std::string, std::string> resources(const std::string &type) {
+  std::ifstream in(env("UPGRADE_RC"));
   std::map<std::string, std::string> found;
   for (std::string text; std::getline(in, text);) {
     std::istringstream line(text);
@@ -41,11 +41,11 @@ std::map<std::string, std::string> Resources(const std::string &type) {
 }
 
 TEST(UpgradeArt, EveryPagePictureIsAWholeJpegCoveringTheDialogAndNoTwoAreAlike) {
-  auto pages = Resources("IMAGE");
+  auto pages = resources("IMAGE");
   ASSERT_EQ(pages.size(), 6u);
   std::set<std::vector<std::uint8_t>> distinct;
   for (const auto &[id, file] : pages) {
-    std::string path = Env("UPGRADE_ART_DIR") + "/" + file;
+    std::string path = env("UPGRADE_ART_DIR") + "/" + file;
     art_check::ImageHeader h = art_check::CheckImage(path);
     EXPECT_EQ(h.format, "jpeg") << id << " " << path;
     EXPECT_EQ(h.error, "") << id << " " << path;
@@ -57,10 +57,10 @@ TEST(UpgradeArt, EveryPagePictureIsAWholeJpegCoveringTheDialogAndNoTwoAreAlike) 
 }
 
 TEST(UpgradeArt, EveryButtonStripHoldsThreeDifferentFramesOfTheBarSize) {
-  auto strips = Resources("BITMAP");
+  auto strips = resources("BITMAP");
   ASSERT_EQ(strips.size(), 5u);
   for (const auto &[id, file] : strips) {
-    std::string path = Env("UPGRADE_ART_DIR") + "/" + file;
+    std::string path = env("UPGRADE_ART_DIR") + "/" + file;
     auto bytes = art_check::ReadFile(path);
     art_check::ImageHeader h = art_check::CheckBmp(bytes);
     ASSERT_EQ(h.error, "") << id << " " << path;
@@ -76,10 +76,10 @@ TEST(UpgradeArt, EveryButtonStripHoldsThreeDifferentFramesOfTheBarSize) {
 }
 
 TEST(UpgradeArt, BothIconsHoldTheirLargeAndSmallPictures) {
-  auto icons = Resources("ICON");
+  auto icons = resources("ICON");
   ASSERT_EQ(icons.size(), 2u);
   for (const auto &[id, file] : icons) {
-    auto bytes = art_check::ReadFile(Env("UPGRADE_ART_DIR") + "/" + file);
+    auto bytes = art_check::ReadFile(env("UPGRADE_ART_DIR") + "/" + file);
     art_check::ImageHeader h = art_check::CheckIco(bytes);
     EXPECT_EQ(h.error, "") << id;
     EXPECT_EQ(h.width, 32) << id;

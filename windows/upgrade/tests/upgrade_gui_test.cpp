@@ -25,7 +25,7 @@ constexpr int kRouterVersion = 1022, kFileVersion = 1023;
 
 // An Ethernet adapter the IP helper knows, so the wizard finds its gateway; the stand-in library is
 // told to offer exactly that one.
-std::string KnownAdapterGuid() {
+std::string known_adapter_guid() {
   ULONG size = 0;
   if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) return {};
   std::vector<std::uint8_t> buffer(size);
@@ -38,15 +38,15 @@ std::string KnownAdapterGuid() {
   return {};
 }
 
-std::string WindowText(HWND window) {
+std::string window_text(HWND window) {
   char text[512] = {};
   DWORD_PTR n = 0;
   SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000, &n);
   return text;
 }
 
-bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+bool wait_for(const std::function<bool()> &done, DWORD timeout_ms) {
+  for (DWORD waited = 0; waited < timeout_ms; waited += 50) {
     if (done()) return true;
     Sleep(50);
   }
@@ -55,7 +55,7 @@ bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs) {
 
 // Keeps what a window shows on the virtual display as DIR/name.bmp, DIR being the folder that
 // UPGRADE_SCREENSHOTS names (nothing without it), so the pages can be looked at after a run.
-void SaveScreenshot(HWND window, const std::string &name) {
+void save_screenshot(HWND window, const std::string &name) {
   std::string dir = Env("UPGRADE_SCREENSHOTS");
   if (dir.empty() || window == nullptr) return;
   std::string path = "Z:" + dir + "\\" + name + ".bmp";
@@ -81,15 +81,15 @@ void SaveScreenshot(HWND window, const std::string &name) {
   HGDIOBJ old = SelectObject(memory, dib);
   BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   GdiFlush();
-  const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+  const DWORD image_size = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-  file.bfSize = file.bfOffBits + imageSize;
+  file.bfSize = file.bfOffBits + image_size;
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char *>(&file), sizeof file);
   out.write(reinterpret_cast<const char *>(&info.bmiHeader), sizeof info.bmiHeader);
-  out.write(static_cast<const char *>(bits), imageSize);
+  out.write(static_cast<const char *>(bits), image_size);
   SelectObject(memory, old);
   DeleteObject(dib);
   DeleteDC(memory);
@@ -126,19 +126,19 @@ std::vector<std::uint32_t> ScreenPixels(HWND window) {
 
 class UpgradeExe {
  public:
-  UpgradeExe(const UnixTempDir &dir, int peerPort, const std::string &guid, const std::string &adapters = {})
+  UpgradeExe(const UnixTempDir &dir, int peer_port, const std::string &guid, const std::string &adapters = {})
       : dir_(dir) {
     std::string exe = Env("UPGRADE_EXE");
-    std::string windowsExe = "Z:" + exe;
-    for (char &c : windowsExe)
+    std::string windows_exe = "Z:" + exe;
+    for (char &c : windows_exe)
       if (c == '/') c = '\\';
-    SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(peerPort)).c_str());
+    SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(peer_port)).c_str());
     SetEnvironmentVariableA(
         "W64N55_ADAPTERS",
         (adapters.empty() ? guid + "|00:16:3e:44:55:66|Virtual Ethernet Z" : adapters).c_str());
     SetEnvironmentVariableA("RT_PROMPT_LOG", dir.Windows("prompts.txt").c_str());
     SetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", "5");
-    std::string command = "\"" + windowsExe + "\"";
+    std::string command = "\"" + windows_exe + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -149,7 +149,7 @@ class UpgradeExe {
       CloseHandle(pi.hThread);
       process_ = pi.hProcess;
       // The dialog is shown once its start-up is done; until then its controls' state means nothing.
-      WaitFor(
+      wait_for(
           [&] { return (dialog_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(dialog_); },
           30000);
     }
@@ -162,7 +162,7 @@ class UpgradeExe {
   HWND dialog() const { return dialog_; }
   // What a failed start left: whether the program still runs, and every top-level window there is
   // now, so a missing dialog tells a crash, a stuck start-up and a stray window of another run apart.
-  std::string StartReport() const {
+  std::string start_report() const {
     std::string report = "Upgrade.exe (pid " + std::to_string(GetProcessId(process_)) + ") ";
     DWORD code = 0;
     if (process_ == nullptr)
@@ -174,32 +174,32 @@ class UpgradeExe {
     report += "; top-level windows:";
     EnumWindows(
         [](HWND window, LPARAM out) -> BOOL {
-          char text[256] = {}, windowClass[256] = {};
+          char text[256] = {}, window_class[256] = {};
           GetWindowTextA(window, text, sizeof text);
-          GetClassNameA(window, windowClass, sizeof windowClass);
+          GetClassNameA(window, window_class, sizeof window_class);
           DWORD pid = 0;
           GetWindowThreadProcessId(window, &pid);
           *reinterpret_cast<std::string *>(out) += std::string("\n  pid ") + std::to_string(pid) +
                                                    (IsWindowVisible(window) ? " shown " : " hidden ") +
-                                                   windowClass + " \"" + text + "\"";
+                                                   window_class + " \"" + text + "\"";
           return TRUE;
         },
         reinterpret_cast<LPARAM>(&report));
     return report;
   }
-  HWND Item(int id) const { return GetDlgItem(dialog_, id); }
-  bool Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
-  void Screenshot(const std::string &name) const { SaveScreenshot(dialog_, name); }
-  void Click(int id) const {
-    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
+  HWND item(int id) const { return GetDlgItem(dialog_, id); }
+  bool visible(int id) const { return IsWindowVisible(item(id)) != FALSE; }
+  void screenshot(const std::string &name) const { save_screenshot(dialog_, name); }
+  void click(int id) const {
+    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item(id)));
   }
-  std::string Text(int id) const { return WindowText(Item(id)); }
-  std::string Prompts() const {
+  std::string text(int id) const { return window_text(item(id)); }
+  std::string prompts() const {
     auto bytes = ReadAll(dir_.Windows("prompts.txt"));
     return {bytes.begin(), bytes.end()};
   }
   // The exit status, or nullopt while the program still runs after the wait.
-  std::optional<DWORD> WaitExit(DWORD ms) const {
+  std::optional<DWORD> wait_exit(DWORD ms) const {
     if (WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
@@ -215,7 +215,7 @@ class UpgradeExe {
 class UpgradeGuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    guid = KnownAdapterGuid();
+    guid = known_adapter_guid();
     ASSERT_FALSE(guid.empty()) << "the IP helper lists no Ethernet adapter with a usable gateway";
     CreateDirectoryA(dir.Windows("Bin").c_str(), nullptr);
   }
@@ -223,7 +223,7 @@ class UpgradeGuiTest : public ::testing::Test {
     DeleteFileA(dir.Windows("Bin\\HBX7300NQ.bin").c_str());
     RemoveDirectoryA(dir.Windows("Bin").c_str());
   }
-  void PutImage(const std::vector<std::uint8_t> &image) {
+  void put_image(const std::vector<std::uint8_t> &image) {
     std::ofstream out(dir.Windows("Bin\\HBX7300NQ.bin"), std::ios::binary);
     out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
   }
@@ -234,73 +234,73 @@ class UpgradeGuiTest : public ::testing::Test {
 
 TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   auto image = MakeImage(70000);
-  PutImage(image);
+  put_image(image);
   RouterPeerProcess peer(dir, "--version 1023");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
 
   // Welcome page: Next and Close only; the adapter list holds the one adapter.
-  EXPECT_TRUE(app.Visible(kNext));
-  EXPECT_TRUE(app.Visible(IDCANCEL));
-  EXPECT_FALSE(app.Visible(1002));
-  EXPECT_FALSE(app.Visible(kUpgrade));
-  EXPECT_EQ(SendMessageA(app.Item(kAdapters), LB_GETCOUNT, 0, 0), 1);
-  app.Screenshot("1-welcome");
+  EXPECT_TRUE(app.visible(kNext));
+  EXPECT_TRUE(app.visible(IDCANCEL));
+  EXPECT_FALSE(app.visible(1002));
+  EXPECT_FALSE(app.visible(kUpgrade));
+  EXPECT_EQ(SendMessageA(app.item(kAdapters), LB_GETCOUNT, 0, 0), 1);
+  app.screenshot("1-welcome");
 
   // One adapter: Next goes straight through the search to the versions.
-  app.Click(kNext);
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kRouterVersion); }, 90000)) << app.Prompts();
-  EXPECT_EQ(app.Text(kDescription), "Virtual Ethernet Z");
-  EXPECT_EQ(app.Text(kRouterVersion), "V1.0.23");
-  EXPECT_EQ(app.Text(kFileVersion), "V1.1.05");
-  EXPECT_EQ(app.Text(1024), "HBX7300NQ");
-  app.Screenshot("4-versions");
+  app.click(kNext);
+  ASSERT_TRUE(wait_for([&] { return app.visible(kRouterVersion); }, 90000)) << app.prompts();
+  EXPECT_EQ(app.text(kDescription), "Virtual Ethernet Z");
+  EXPECT_EQ(app.text(kRouterVersion), "V1.0.23");
+  EXPECT_EQ(app.text(kFileVersion), "V1.1.05");
+  EXPECT_EQ(app.text(1024), "HBX7300NQ");
+  app.screenshot("4-versions");
 
-  app.Click(kNext);
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kUpgrade); }, 10000));
-  EXPECT_FALSE(app.Visible(kNext));
-  app.Screenshot("5-upgrade");
-  app.Click(kUpgrade);
+  app.click(kNext);
+  ASSERT_TRUE(wait_for([&] { return app.visible(kUpgrade); }, 10000));
+  EXPECT_FALSE(app.visible(kNext));
+  app.screenshot("5-upgrade");
+  app.click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
   PostMessageA(app.dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-  ASSERT_TRUE(WaitFor([&] { return app.Text(kStatus) == "Upgrade successfully."; }, 240000))
-      << app.Text(kStatus) << " / " << app.Prompts();
+  ASSERT_TRUE(wait_for([&] { return app.text(kStatus) == "Upgrade successfully."; }, 240000))
+      << app.text(kStatus) << " / " << app.prompts();
   EXPECT_TRUE(IsWindow(app.dialog()));
-  EXPECT_EQ(SendMessageA(app.Item(1010), PBM_GETPOS, 0, 0), 100);
-  EXPECT_FALSE(app.Visible(kUpgrade));
-  EXPECT_FALSE(app.Visible(1002));
-  EXPECT_TRUE(app.Visible(IDCANCEL));
-  EXPECT_TRUE(IsWindowEnabled(app.Item(IDCANCEL)));
-  app.Screenshot("6-done");
+  EXPECT_EQ(SendMessageA(app.item(1010), PBM_GETPOS, 0, 0), 100);
+  EXPECT_FALSE(app.visible(kUpgrade));
+  EXPECT_FALSE(app.visible(1002));
+  EXPECT_TRUE(app.visible(IDCANCEL));
+  EXPECT_TRUE(IsWindowEnabled(app.item(IDCANCEL)));
+  app.screenshot("6-done");
 
   int status = -1;
   ASSERT_TRUE(peer.WaitForEnd(status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(peer.ReceivedImage(), image);
-  EXPECT_EQ(app.Prompts(), "");
+  EXPECT_EQ(app.prompts(), "");
 
-  app.Click(IDCANCEL);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+  app.click(IDCANCEL);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST_F(UpgradeGuiTest, AnImageWithoutHeaderCannotBeUpgraded) {
-  PutImage(std::vector<std::uint8_t>(5000, 0x42));
+  put_image(std::vector<std::uint8_t>(5000, 0x42));
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
-  app.Click(kNext);
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kRouterVersion); }, 90000)) << app.Prompts();
-  EXPECT_EQ(app.Text(kFileVersion), "");
-  app.Click(kNext);
-  ASSERT_TRUE(WaitFor([&] { return app.Prompts().find("You can't") != std::string::npos; }, 10000));
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
+  app.click(kNext);
+  ASSERT_TRUE(wait_for([&] { return app.visible(kRouterVersion); }, 90000)) << app.prompts();
+  EXPECT_EQ(app.text(kFileVersion), "");
+  app.click(kNext);
+  ASSERT_TRUE(wait_for([&] { return app.prompts().find("You can't") != std::string::npos; }, 10000));
   EXPECT_EQ(
-      app.Prompts(),
+      app.prompts(),
       "message|Bad bin file, cannot upgrade your device!\r\nmessage|You can't upgrade your device!\r\n");
-  EXPECT_FALSE(app.Visible(kUpgrade));
-  app.Click(IDCANCEL);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+  EXPECT_FALSE(app.visible(kUpgrade));
+  app.click(IDCANCEL);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
@@ -310,23 +310,23 @@ TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
                  guid +
                      "|00:16:3e:00:00:01|b second;{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:00:00:02|"
                      "Z first;{5E1F0C2A-0000-4000-8000-0000000000C3}|00:16:3e:00:00:03|a third");
-  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
-  EXPECT_EQ(SendMessageA(app.Item(kAdapters), LB_GETCOUNT, 0, 0), 3);
-  app.Click(kNext);
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kAdapters); }, 10000));
-  EXPECT_TRUE(app.Visible(kDescription));
-  EXPECT_TRUE(app.Visible(1002));
-  EXPECT_EQ(app.Text(kDescription), "Z first");
-  app.Screenshot("2-adapter");
-  SendMessageA(app.Item(kAdapters), LB_SETCURSEL, 2, 0);
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
+  EXPECT_EQ(SendMessageA(app.item(kAdapters), LB_GETCOUNT, 0, 0), 3);
+  app.click(kNext);
+  ASSERT_TRUE(wait_for([&] { return app.visible(kAdapters); }, 10000));
+  EXPECT_TRUE(app.visible(kDescription));
+  EXPECT_TRUE(app.visible(1002));
+  EXPECT_EQ(app.text(kDescription), "Z first");
+  app.screenshot("2-adapter");
+  SendMessageA(app.item(kAdapters), LB_SETCURSEL, 2, 0);
   PostMessageA(app.dialog(), WM_COMMAND, MAKEWPARAM(kAdapters, LBN_SELCHANGE),
-               reinterpret_cast<LPARAM>(app.Item(kAdapters)));
-  EXPECT_TRUE(WaitFor([&] { return app.Text(kDescription) == "b second"; }, 5000)) << app.Text(kDescription);
-  app.Click(1002);
-  EXPECT_TRUE(WaitFor([&] { return !app.Visible(kAdapters); }, 5000));
-  EXPECT_EQ(app.Prompts(), "");
-  app.Click(IDCANCEL);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+               reinterpret_cast<LPARAM>(app.item(kAdapters)));
+  EXPECT_TRUE(wait_for([&] { return app.text(kDescription) == "b second"; }, 5000)) << app.text(kDescription);
+  app.click(1002);
+  EXPECT_TRUE(wait_for([&] { return !app.visible(kAdapters); }, 5000));
+  EXPECT_EQ(app.prompts(), "");
+  app.click(IDCANCEL);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 // A button shows its hover frame while the mouse rests on it and its normal frame again once the mouse
@@ -367,14 +367,14 @@ TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
 }
 
 TEST_F(UpgradeGuiTest, NoRouterEndsTheProgramWithStatusOne) {
-  PutImage(MakeImage(2000));
+  put_image(MakeImage(2000));
   RouterPeerProcess peer(dir, "--drop 0:1000");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
-  app.Click(kNext);
-  EXPECT_EQ(app.WaitExit(90000), std::optional<DWORD>(1));
-  EXPECT_EQ(app.Prompts(), "message|cannot scan your device!\r\n");
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
+  app.click(kNext);
+  EXPECT_EQ(app.wait_exit(90000), std::optional<DWORD>(1));
+  EXPECT_EQ(app.prompts(), "message|cannot scan your device!\r\n");
 }
 
 }  // namespace

@@ -32,19 +32,19 @@ const char kDeviceName[] = "\\DEVICE\\{5E1F0C2A-0000-4000-8000-0000000000A1}";
 const Mac kOwnMac{0x00, 0x16, 0x3E, 0x10, 0x20, 0x30};
 
 struct RecordingHost final : EngineHost {
-  void PostProgress(std::intptr_t wParam, std::intptr_t lParam) override {
+  void post_progress(std::intptr_t wParam, std::intptr_t lParam) override {
     posts.push_back({wParam, lParam});
   }
-  void StartRebootWait() override { ++rebootWaits; }
+  void start_reboot_wait() override { ++reboot_waits; }
   std::vector<std::pair<std::intptr_t, std::intptr_t>> posts;
-  int rebootWaits = 0;
+  int reboot_waits = 0;
 };
 
 // The engine wired to an open adapter, as the wizard wires it.
 struct EngineOnAdapter {
   EngineOnAdapter(AdapterPacketIo &io, RecordingHost &host) : port(io), engine(port, clock, host, images) {}
-  int QueryRouter(DeviceInfoBlock &block) {
-    return HLdownload(engine).QueryDeviceInfo(*MacOfDeviceName("VT010203"), block);
+  int query_router(DeviceInfoBlock &block) {
+    return HLdownload(engine).QueryDeviceInfo(*mac_of_device_name("VT010203"), block);
   }
   AdapterFramePort port;
   TickClock clock;
@@ -53,14 +53,14 @@ struct EngineOnAdapter {
 };
 
 struct ListedAdapter {
-  std::string description, deviceName;
+  std::string description, device_name;
 };
 
 class CollectingList final : public AdapterListSink {
  public:
   bool AddAdapter(const char *name) override {
     ListedAdapter a;
-    if (!AdapterPacketIo::ReadAdapterTexts(name, a.description, a.deviceName)) return false;
+    if (!AdapterPacketIo::ReadAdapterTexts(name, a.description, a.device_name)) return false;
     adapters.push_back(a);
     return true;
   }
@@ -77,7 +77,7 @@ class WineAdapterTest : public ::testing::Test {
             .c_str());
     SetEnvironmentVariableA("W64N55_SEND_MODE", nullptr);
   }
-  void UsePeer(int port) {
+  void use_peer(int port) {
     SetEnvironmentVariableA("W64N55_PEER", ("127.0.0.1:" + std::to_string(port)).c_str());
   }
 };
@@ -87,21 +87,21 @@ TEST_F(WineAdapterTest, ListsTheConfiguredAdaptersWithDescriptionAndDeviceName) 
   CollectingList list;
   ASSERT_EQ(io.EnumerateAdapters(list), 2);
   EXPECT_EQ(list.adapters[0].description, "Virtual Ethernet A");
-  EXPECT_EQ(list.adapters[0].deviceName, kDeviceName);
-  EXPECT_EQ(list.adapters[0].deviceName.substr(8), kGuid);
+  EXPECT_EQ(list.adapters[0].device_name, kDeviceName);
+  EXPECT_EQ(list.adapters[0].device_name.substr(8), kGuid);
 }
 
 TEST_F(WineAdapterTest, TheFirstAdapterThatCannotBeDescribedEndsTheList) {
   // A description longer than the 260-byte text the program offers cannot be read.
-  std::string tooLong(300, 'x');
-  SetEnvironmentVariableA("W64N55_ADAPTERS", ("{A}|00:00:00:00:00:01|first;{B}|00:00:00:00:00:02|" + tooLong +
-                                              ";{C}|00:00:00:00:00:03|third")
+  std::string too_long(300, 'x');
+  SetEnvironmentVariableA("W64N55_ADAPTERS", ("{A}|00:00:00:00:00:01|first;{B}|00:00:00:00:00:02|" +
+                                              too_long + ";{C}|00:00:00:00:00:03|third")
                                                  .c_str());
   AdapterPacketIo io;
   CollectingList list;
   EXPECT_EQ(io.EnumerateAdapters(list), 1);
   ASSERT_EQ(list.adapters.size(), 1u);
-  EXPECT_EQ(list.adapters[0].deviceName, "\\DEVICE\\{A}");
+  EXPECT_EQ(list.adapters[0].device_name, "\\DEVICE\\{A}");
 }
 
 TEST_F(WineAdapterTest, NoAdaptersGiveAnEmptyList) {
@@ -126,7 +126,7 @@ TEST_F(WineAdapterTest, MirrorsTheEthernetAdaptersTheIpHelperReports) {
   CollectingList list;
   EXPECT_EQ(io.EnumerateAdapters(list), static_cast<int>(expected.size()));
   std::set<std::string> listed;
-  for (auto &a : list.adapters) listed.insert(a.deviceName);
+  for (auto &a : list.adapters) listed.insert(a.device_name);
   EXPECT_EQ(listed, expected);
 }
 
@@ -139,14 +139,14 @@ TEST_F(WineAdapterTest, NothingWorksWithoutAnOpenAdapter) {
   EXPECT_EQ(io.CreateAdapterEvent(), 1);
   EXPECT_EQ(io.GetOwnMac(mac), 2);
   EXPECT_EQ(io.OpenAdapter("\\DEVICE\\{00000000-0000-0000-0000-000000000000}"), kOpenFailed);
-  EXPECT_FALSE(io.IsOpen());
+  EXPECT_FALSE(io.is_open());
 }
 
 TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << Env("RT_HOST_BIN_DIR");
-  UsePeer(peer.port());
+  use_peer(peer.port());
   AdapterPacketIo io;
   ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
   std::uint8_t mac[6];
@@ -159,23 +159,23 @@ TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
   RecordingHost host;
   EngineOnAdapter wired(io, host);
   DeviceInfoBlock block{};
-  EXPECT_EQ(wired.QueryRouter(block), 0);
-  EXPECT_EQ(VersionText(block), "V1.0.23");
+  EXPECT_EQ(wired.query_router(block), 0);
+  EXPECT_EQ(version_text(block), "V1.0.23");
 }
 
 TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoing) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "--copies 80");
   ASSERT_TRUE(peer.Ready());
-  UsePeer(peer.port());
+  use_peer(peer.port());
   AdapterPacketIo io;
   ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
   FrameBuffer query{};
   FrameFields fields;
-  fields.destination = *MacOfDeviceName("VT010203");
+  fields.destination = *mac_of_device_name("VT010203");
   fields.source = kOwnMac;
-  fields.etherType = kEtherTypeVariant1;
-  std::size_t length = EncodeFrame(fields, {}, query);
+  fields.ether_type = kEtherTypeVariant1;
+  std::size_t length = encode_frame(fields, {}, query);
   for (int round = 0; round < 2; ++round) {
     ASSERT_EQ(io.SendUpgradeFrame(query.data(), length), 0);
     Sleep(1000);  // 80 answers arrive while nobody receives: 64 wait in the posted slots
@@ -183,7 +183,7 @@ TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoi
     int received = 0;
     while (std::size_t n = io.ReceiveUpgradeFrame(frame.data())) {
       ASSERT_GE(n, 60u);
-      auto parsed = ParseFrame(std::span<const std::uint8_t>(frame.data(), n));
+      auto parsed = parse_frame(std::span<const std::uint8_t>(frame.data(), n));
       ASSERT_TRUE(parsed);
       EXPECT_EQ(parsed->fields.length, kInfoBlockSize);
       ++received;
@@ -195,8 +195,8 @@ TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoi
 class WineUpgradeTest : public WineAdapterTest {
  protected:
   // Scans, queries and upgrades like the wizard does; returns the seconds the transfer took.
-  double Upgrade(RouterPeerProcess &peer, const std::vector<std::uint8_t> &image, const UnixTempDir &dir) {
-    UsePeer(peer.port());
+  double upgrade(RouterPeerProcess &peer, const std::vector<std::uint8_t> &image, const UnixTempDir &dir) {
+    use_peer(peer.port());
     {
       std::ofstream out(dir.Windows("HBX7300NQ.bin"), std::ios::binary);
       out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
@@ -208,13 +208,13 @@ class WineUpgradeTest : public WineAdapterTest {
     std::vector<std::string> names;
     EXPECT_EQ(download.ScanDevices(names), 1);
     EXPECT_EQ(names, std::vector<std::string>{"VT010203"});
-    DeviceInfoBlock routerBlock{}, fileBlock{};
-    EXPECT_EQ(wired.QueryRouter(routerBlock), 0);
-    EXPECT_EQ(VersionText(routerBlock), "V1.0.23");
-    EXPECT_EQ(download.ReadBinHeader(dir.Windows("HBX7300NQ.bin"), fileBlock), 0);
-    EXPECT_EQ(VersionText(fileBlock), "V1.1.05");
+    DeviceInfoBlock router_block{}, file_block{};
+    EXPECT_EQ(wired.query_router(router_block), 0);
+    EXPECT_EQ(version_text(router_block), "V1.0.23");
+    EXPECT_EQ(download.ReadBinHeader(dir.Windows("HBX7300NQ.bin"), file_block), 0);
+    EXPECT_EQ(version_text(file_block), "V1.1.05");
     auto start = std::chrono::steady_clock::now();
-    HLupgrade(wired.engine).Run("VT010203", dir.Windows("HBX7300NQ.bin"));
+    HLupgrade(wired.engine).run("VT010203", dir.Windows("HBX7300NQ.bin"));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     io.ClearPacketFilter();
     return seconds;
@@ -228,8 +228,8 @@ TEST_F(WineUpgradeTest, FourMebibyteImageArrivesByteForByte) {
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << Env("RT_HOST_BIN_DIR");
   auto image = MakeImage(4u << 20);
-  double seconds = Upgrade(peer, image, dir);
-  ASSERT_EQ(host.rebootWaits, 1);
+  double seconds = upgrade(peer, image, dir);
+  ASSERT_EQ(host.reboot_waits, 1);
   int status = -1;
   ASSERT_TRUE(peer.WaitForEnd(status));
   EXPECT_EQ(status, 0);
@@ -247,8 +247,8 @@ TEST_F(WineUpgradeTest, FallsBackToEtherTypeZeroAndRecoversLostAnswersOverTheRea
   RouterPeerProcess peer(dir, "--variant0 --start-ack5 --drop 2:2 --drop 4:1");
   ASSERT_TRUE(peer.Ready());
   auto image = MakeImage(64 * 1024 + 100);
-  Upgrade(peer, image, dir);
-  ASSERT_EQ(host.rebootWaits, 1);
+  upgrade(peer, image, dir);
+  ASSERT_EQ(host.reboot_waits, 1);
   EXPECT_TRUE(peer.ReceivedImage() == image);
 }
 
@@ -256,8 +256,8 @@ TEST_F(WineUpgradeTest, RefusedEndIsReportedAsAProgrammingError) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "--end-status 13");
   ASSERT_TRUE(peer.Ready());
-  Upgrade(peer, MakeImage(10000), dir);
-  EXPECT_EQ(host.rebootWaits, 0);
+  upgrade(peer, MakeImage(10000), dir);
+  EXPECT_EQ(host.reboot_waits, 0);
   EXPECT_EQ(host.posts.back(), std::make_pair(kProgressFailed, std::intptr_t{7}));
   EXPECT_FALSE(FileExists(dir.Windows("received.bin")));
 }
@@ -266,7 +266,7 @@ TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheL
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready());
-  UsePeer(peer.port());
+  use_peer(peer.port());
   SetEnvironmentVariableA("W64N55_SEND_MODE", "pending");
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");
   AdapterPacketIo io;
@@ -274,7 +274,7 @@ TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheL
   RecordingHost host;
   EngineOnAdapter wired(io, host);
   DeviceInfoBlock block{};
-  EXPECT_EQ(wired.QueryRouter(block), 0);
+  EXPECT_EQ(wired.query_router(block), 0);
 
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5600");
   std::uint8_t frame[64] = {};
@@ -285,28 +285,28 @@ TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheL
   EXPECT_LT(waited, 5500u);
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");
   Sleep(800);  // the library completes the abandoned send into the record kept for it
-  EXPECT_EQ(wired.QueryRouter(block), 0);
+  EXPECT_EQ(wired.query_router(block), 0);
   io.CloseAdapter();
 }
 
 TEST(WindowEngineHostTest, ProgressIsPostedAsMessage1781WithPointerSizedParameters) {
   // A null window posts to this thread's queue, which stands in for the dialog here.
-  int rebootWaits = 0;
-  WindowEngineHost host(nullptr, [&] { ++rebootWaits; });
-  host.PostProgress(kProgressFailed, 12);
+  int reboot_waits = 0;
+  WindowEngineHost host(nullptr, [&] { ++reboot_waits; });
+  host.post_progress(kProgressFailed, 12);
   MSG message;
   ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_UPGRADE_PROGRESS, WM_UPGRADE_PROGRESS, PM_REMOVE));
   EXPECT_EQ(message.wParam, static_cast<WPARAM>(-1));
   EXPECT_EQ(static_cast<std::intptr_t>(message.wParam), -1);
   EXPECT_EQ(message.lParam, 12);
-  host.StartRebootWait();
-  EXPECT_EQ(rebootWaits, 1);
+  host.start_reboot_wait();
+  EXPECT_EQ(reboot_waits, 1);
 }
 
 TEST(WindowEngineHostTest, TheWorkersQuitMessageSurvivesThePump) {
   WindowEngineHost host(nullptr, nullptr);
   PostQuitMessage(5);
-  host.PumpOneMessage();
+  host.pump_one_message();
   MSG message;
   ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));

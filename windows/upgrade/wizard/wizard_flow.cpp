@@ -8,7 +8,7 @@
 
 namespace upgrade {
 
-PageView ViewOf(Page page, bool deviceListEmpty) {
+PageView view_of(Page page, bool device_list_empty) {
   PageView v;
   v.page = page;
   switch (page) {
@@ -21,13 +21,13 @@ PageView ViewOf(Page page, bool deviceListEmpty) {
     case Page::kAdapter:
       v.picture = kPictureAdapter;
       v.next = v.back = true;
-      v.adapterList = true;
+      v.adapter_list = true;
       break;
     case Page::kDeviceList:
       v.picture = kPictureDeviceList;
       v.next = v.back = true;
-      v.nextEnabled = !deviceListEmpty;
-      v.deviceList = true;
+      v.next_enabled = !device_list_empty;
+      v.device_list = true;
       break;
     case Page::kVersions:
       v.picture = kPictureVersions;
@@ -45,40 +45,40 @@ PageView ViewOf(Page page, bool deviceListEmpty) {
   return v;
 }
 
-std::optional<std::string> AdapterGuidOfDeviceName(std::string_view deviceName) {
+std::optional<std::string> adapter_guid_of_device_name(std::string_view device_name) {
   constexpr std::size_t kPrefix = 8;  // "\DEVICE\"
-  if (deviceName.size() <= kPrefix) return std::nullopt;
-  std::string_view guid = deviceName.substr(kPrefix);
+  if (device_name.size() <= kPrefix) return std::nullopt;
+  std::string_view guid = device_name.substr(kPrefix);
   if (guid.size() < 3 || guid.front() != '{' || guid.back() != '}') return std::nullopt;
   return std::string(guid);
 }
 
-std::optional<std::string> ChooseGateway(const std::vector<GatewayEntry> &adapters, std::string_view guid) {
+std::optional<std::string> choose_gateway(const std::vector<GatewayEntry> &adapters, std::string_view guid) {
   if (guid.empty()) return std::nullopt;
   for (const auto &a : adapters) {
-    if (a.type != kEthernetAdapterType || a.adapterName.size() < guid.size()) continue;
+    if (a.type != kEthernetAdapterType || a.adapter_name.size() < guid.size()) continue;
     bool same = true;
     for (std::size_t i = 0; i < guid.size() && same; ++i)
-      same = std::tolower(static_cast<unsigned char>(a.adapterName[i])) ==
+      same = std::tolower(static_cast<unsigned char>(a.adapter_name[i])) ==
              std::tolower(static_cast<unsigned char>(guid[i]));
     if (same) return a.gateway;
   }
   return std::nullopt;
 }
 
-std::string ImagePathIn(std::string directory) {
+std::string image_path_in(std::string directory) {
   if (directory.empty() || directory.back() != '\\') directory += '\\';
   return directory + "Bin\\HBX7300NQ.bin";
 }
 
-void WizardFlow::Show(Page page) {
+void WizardFlow::show(Page page) {
   page_ = page;
-  host_.ShowPage(ViewOf(page, devices_.empty()));
+  host_.ShowPage(view_of(page, devices_.empty()));
 }
 
-void WizardFlow::Start() {
-  adapterCount_ = host_.AdapterCount();
-  Show(Page::kWelcome);
+void WizardFlow::start() {
+  adapter_count_ = host_.adapter_count();
+  show(Page::kWelcome);
 }
 
 void WizardFlow::OnNext() {
@@ -86,24 +86,24 @@ void WizardFlow::OnNext() {
     case Page::kNone:
     case Page::kWelcome:
       page_ = Page::kAdapterCount;
-      CheckAdapters();
+      check_adapters();
       break;
     case Page::kAdapterCount:
-      CheckAdapters();
+      check_adapters();
       break;
     case Page::kAdapter:
-      OpenAndSearch();
+      open_and_search();
       break;
     case Page::kDeviceList:
-      ShowVersions();
+      show_versions();
       break;
     case Page::kVersions:
-      if (fileVersion_.empty()) {
-        host_.Message("You can't upgrade your device!");
+      if (file_version_.empty()) {
+        host_.message("You can't upgrade your device!");
         break;
       }
-      selectedDevice_ = deviceIndex_ < devices_.size() ? devices_[deviceIndex_] : std::string();
-      Show(Page::kUpgrade);
+      selected_device_ = device_index_ < devices_.size() ? devices_[device_index_] : std::string();
+      show(Page::kUpgrade);
       break;
     case Page::kUpgrade:
     case Page::kDone:
@@ -111,120 +111,120 @@ void WizardFlow::OnNext() {
   }
 }
 
-void WizardFlow::CheckAdapters() {
-  adapterCount_ = host_.AdapterCount();
-  if (adapterCount_ == 0) {
-    host_.Message("Cannot find any adapter.");
+void WizardFlow::check_adapters() {
+  adapter_count_ = host_.adapter_count();
+  if (adapter_count_ == 0) {
+    host_.message("Cannot find any adapter.");
     return;
   }
-  host_.SelectAdapter(0);
-  if (adapterCount_ == 1) {
+  host_.select_adapter(0);
+  if (adapter_count_ == 1) {
     page_ = Page::kAdapter;
-    OpenAndSearch();
+    open_and_search();
     return;
   }
-  Show(Page::kAdapter);
+  show(Page::kAdapter);
 }
 
-void WizardFlow::OpenAndSearch() {
-  std::string deviceName = host_.SelectedDeviceName();
-  if (deviceName.empty()) return;
+void WizardFlow::open_and_search() {
+  std::string device_name = host_.selected_device_name();
+  if (device_name.empty()) return;
   // The user pressed Next; a silent refusal would leave them guessing.
-  if (host_.OpenAdapter(deviceName) != 0) {
-    host_.Message("Cannot open the adapter.");
+  if (host_.OpenAdapter(device_name) != 0) {
+    host_.message("Cannot open the adapter.");
     return;
   }
-  auto guid = AdapterGuidOfDeviceName(deviceName);
-  std::optional<std::string> gateway = guid ? host_.AdapterGateway(*guid) : std::nullopt;
+  auto guid = adapter_guid_of_device_name(device_name);
+  std::optional<std::string> gateway = guid ? host_.adapter_gateway(*guid) : std::nullopt;
   if (!gateway) {
-    host_.Message("Get the gateway of the specified adapter error,please try again!");
+    host_.message("Get the gateway of the specified adapter error,please try again!");
     return;
   }
   if (gateway->rfind("169.", 0) == 0) {
-    host_.Message("Please check your Default GateWay(IP)!");
+    host_.message("Please check your Default GateWay(IP)!");
     return;
   }
   switch (BrowseDevice()) {
     case BrowseResult::kExited:
       return;
     case BrowseResult::kFailed:
-      host_.Message("Browse device error!");
+      host_.message("Browse device error!");
       return;
     case BrowseResult::kFound:
       break;
   }
   if (devices_.size() == 1)
-    ShowVersions();
+    show_versions();
   else
-    Show(Page::kDeviceList);
+    show(Page::kDeviceList);
 }
 
 WizardFlow::BrowseResult WizardFlow::BrowseDevice() {
   struct Busy {
     WizardHost &h;
-    explicit Busy(WizardHost &host) : h(host) { h.BusyCursor(true); }
-    ~Busy() { h.BusyCursor(false); }
+    explicit Busy(WizardHost &host) : h(host) { h.busy_cursor(true); }
+    ~Busy() { h.busy_cursor(false); }
   } busy(host_);
   HLdownload download(engine_);
   std::vector<std::string> names;
   devices_.clear();
-  deviceIndex_ = 0;
+  device_index_ = 0;
   if (download.ScanDevices(names) == kScanFailed) {
-    host_.Message("Broadcast Error !");
+    host_.message("Broadcast Error !");
     return BrowseResult::kFound;
   }
   if (names.empty()) {
-    host_.Message("cannot scan your device!");
-    host_.Exit(1);
+    host_.message("cannot scan your device!");
+    host_.exit(1);
     return BrowseResult::kExited;
   }
   if (names.size() > 1) {
-    host_.Message("Please check your device type!");
-    host_.Exit(1);
+    host_.message("Please check your device type!");
+    host_.exit(1);
     return BrowseResult::kExited;
   }
-  auto mac = MacOfDeviceName(names.front());
+  auto mac = mac_of_device_name(names.front());
   DeviceInfoBlock block{};
   if (!mac || download.QueryDeviceInfo(*mac, block) != 0) return BrowseResult::kFailed;
-  routerVersion_ = VersionText(block);
+  router_version_ = version_text(block);
   devices_.push_back(names.front());
 
-  std::string path = host_.ImagePath();
+  std::string path = host_.image_path();
   DeviceInfoBlock header{};
-  fileVersion_.clear();
+  file_version_.clear();
   switch (download.ReadBinHeader(path, header)) {
     case 0:
-      fileVersion_ = VersionText(header);
+      file_version_ = version_text(header);
       break;
     case 2:
-      host_.Message("Cannot find the file " + path + " in Current directory!");
+      host_.message("Cannot find the file " + path + " in Current directory!");
       break;
     default:
-      host_.Message("Bad bin file, cannot upgrade your device!");
+      host_.message("Bad bin file, cannot upgrade your device!");
       break;
   }
   return BrowseResult::kFound;
 }
 
 void WizardFlow::OnBack() {
-  bool severalAdapters = adapterCount_ > 1;
+  bool several_adapters = adapter_count_ > 1;
   switch (page_) {
     case Page::kAdapterCount:
     case Page::kAdapter:
-      Show(Page::kWelcome);
+      show(Page::kWelcome);
       break;
     case Page::kDeviceList:
-      Show(severalAdapters ? Page::kAdapter : Page::kWelcome);
+      show(several_adapters ? Page::kAdapter : Page::kWelcome);
       break;
     case Page::kVersions:
       if (devices_.empty())
-        Show(Page::kDeviceList);
+        show(Page::kDeviceList);
       else
-        Show(severalAdapters ? Page::kAdapter : Page::kWelcome);
+        show(several_adapters ? Page::kAdapter : Page::kWelcome);
       break;
     case Page::kUpgrade:
     case Page::kDone:
-      ShowVersions();
+      show_versions();
       break;
     case Page::kNone:
     case Page::kWelcome:
@@ -232,12 +232,12 @@ void WizardFlow::OnBack() {
   }
 }
 
-void WizardFlow::OnUpgradeSucceeded() {
+void WizardFlow::on_upgrade_succeeded() {
   page_ = static_cast<Page>(static_cast<int>(page_) + 1);
-  host_.ShowPage(ViewOf(Page::kDone, devices_.empty()));
+  host_.ShowPage(view_of(Page::kDone, devices_.empty()));
 }
 
-ProgressEffect EffectOfProgress(std::intptr_t wParam, std::intptr_t lParam) {
+ProgressEffect effect_of_progress(std::intptr_t wParam, std::intptr_t lParam) {
   ProgressEffect e;
   char text[64];
   if (lParam == kRebootTick) {
@@ -265,12 +265,12 @@ ProgressEffect EffectOfProgress(std::intptr_t wParam, std::intptr_t lParam) {
   } else if (wParam == kProgressFailed) {
     e.kind = ProgressEffect::kFailed;
     e.status = "Upgrade not completed, please retry.";
-    e.message = FailureText(lParam);
+    e.message = failure_text(lParam);
   }
   return e;
 }
 
-std::string FailureText(std::intptr_t code) {
+std::string failure_text(std::intptr_t code) {
   switch (code) {
     case 6:
       return "Sequence number error.";

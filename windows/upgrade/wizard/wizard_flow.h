@@ -37,87 +37,87 @@ enum PictureId : int {
 struct PageView {
   Page page = Page::kNone;
   int picture = kPictureWelcome;
-  bool next = false, nextEnabled = true, back = false, close = true, upgrade = false;
-  bool adapterList = false;  // the adapter list and its description
-  bool deviceList = false;
+  bool next = false, next_enabled = true, back = false, close = true, upgrade = false;
+  bool adapter_list = false;  // the adapter list and its description
+  bool device_list = false;
   bool versions = false;  // model name, router version, file version
   bool progress = false;  // progress bar and status text
 };
 
-PageView ViewOf(Page page, bool deviceListEmpty);
+PageView view_of(Page page, bool device_list_empty);
 
 class WizardHost {
  public:
   virtual ~WizardHost() = default;
   virtual void ShowPage(const PageView &view) = 0;
-  virtual void Message(const std::string &text) = 0;
+  virtual void message(const std::string &text) = 0;
   // Leaves the program with this status after releasing the adapter.
-  virtual void Exit(int status) = 0;
-  virtual int AdapterCount() = 0;
+  virtual void exit(int status) = 0;
+  virtual int adapter_count() = 0;
   // Selects the item and shows its description.
-  virtual void SelectAdapter(int index) = 0;
+  virtual void select_adapter(int index) = 0;
   // The selected adapter's device name; empty when nothing is selected.
-  virtual std::string SelectedDeviceName() = 0;
+  virtual std::string selected_device_name() = 0;
   // 0 when the adapter is open.
-  virtual int OpenAdapter(const std::string &deviceName) = 0;
+  virtual int OpenAdapter(const std::string &device_name) = 0;
   // The first gateway of the Ethernet adapter with this GUID, or nullopt.
-  virtual std::optional<std::string> AdapterGateway(const std::string &guid) = 0;
-  virtual void BusyCursor(bool busy) = 0;
-  virtual std::string ImagePath() = 0;
+  virtual std::optional<std::string> adapter_gateway(const std::string &guid) = 0;
+  virtual void busy_cursor(bool busy) = 0;
+  virtual std::string image_path() = 0;
 };
 
 // The adapter GUID inside a device name "\DEVICE\{...}": from its ninth character on, and only when
 // that is a braced, non-empty GUID, since an empty one would match every adapter.
-std::optional<std::string> AdapterGuidOfDeviceName(std::string_view deviceName);
+std::optional<std::string> adapter_guid_of_device_name(std::string_view device_name);
 
 struct GatewayEntry {
-  std::string adapterName;
+  std::string adapter_name;
   unsigned type = 0;
   std::string gateway;
 };
 inline constexpr unsigned kEthernetAdapterType = 6;
 
 // The first Ethernet adapter whose name begins with the GUID (case-insensitively) gives its gateway.
-std::optional<std::string> ChooseGateway(const std::vector<GatewayEntry> &adapters, std::string_view guid);
+std::optional<std::string> choose_gateway(const std::vector<GatewayEntry> &adapters, std::string_view guid);
 
 // "<dir>\Bin\HBX7300NQ.bin", with a separator only where the directory lacks one.
-std::string ImagePathIn(std::string directory);
+std::string image_path_in(std::string directory);
 
 class WizardFlow {
  public:
   WizardFlow(WizardHost &host, UpgradeEngine &engine) : host_(host), engine_(engine) {}
 
   // The welcome page; the adapter count is the listed adapters'.
-  void Start();
+  void start();
   void OnNext();
   void OnBack();
   // The router took the image and rebooted: only Close is left.
-  void OnUpgradeSucceeded();
+  void on_upgrade_succeeded();
 
   Page page() const { return page_; }
   const std::vector<std::string> &devices() const { return devices_; }
-  const std::string &routerVersion() const { return routerVersion_; }
-  const std::string &fileVersion() const { return fileVersion_; }
-  const std::string &selectedDevice() const { return selectedDevice_; }
+  const std::string &router_version() const { return router_version_; }
+  const std::string &file_version() const { return file_version_; }
+  const std::string &selected_device() const { return selected_device_; }
   // Picks the device the upgrade goes to (the device list's caret item).
-  void SetDeviceIndex(std::size_t index) { deviceIndex_ = index; }
+  void set_device_index(std::size_t index) { device_index_ = index; }
 
   enum class BrowseResult { kFailed, kFound, kExited };
   BrowseResult BrowseDevice();
 
  private:
-  void Show(Page page);
-  void CheckAdapters();
-  void OpenAndSearch();
-  void ShowVersions() { Show(Page::kVersions); }
+  void show(Page page);
+  void check_adapters();
+  void open_and_search();
+  void show_versions() { show(Page::kVersions); }
 
   WizardHost &host_;
   UpgradeEngine &engine_;
   Page page_ = Page::kNone;
-  int adapterCount_ = 0;
+  int adapter_count_ = 0;
   std::vector<std::string> devices_;
-  std::size_t deviceIndex_ = 0;
-  std::string routerVersion_, fileVersion_, selectedDevice_;
+  std::size_t device_index_ = 0;
+  std::string router_version_, file_version_, selected_device_;
 };
 
 // What a progress report (message 1781) does to the dialog.
@@ -131,9 +131,9 @@ inline constexpr std::intptr_t kRebootTick = 913;
 inline constexpr std::intptr_t kRebootDone = 501;
 inline constexpr std::intptr_t kUpgradeSucceeded = 201;
 
-ProgressEffect EffectOfProgress(std::intptr_t wParam, std::intptr_t lParam);
+ProgressEffect effect_of_progress(std::intptr_t wParam, std::intptr_t lParam);
 
 // The message box text for a failed transfer's device or engine code.
-std::string FailureText(std::intptr_t code);
+std::string failure_text(std::intptr_t code);
 
 }  // namespace upgrade

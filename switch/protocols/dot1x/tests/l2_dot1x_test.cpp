@@ -57,7 +57,7 @@ class Glue : public ::testing::Test {
     unsetenv("PORTVISOR_WORKDIR");
   }
   static std::vector<uint8_t> object(uint32_t id, uint32_t cmd, size_t data) {
-    std::vector<uint8_t> o(MGMT_HEADER_SIZE + data, 0);
+    std::vector<uint8_t> o(kMgmtHeaderSize + data, 0);
     le_store32(o.data(), id);
     le_store32(o.data() + 4, cmd);
     le_store32(o.data() + 8, 0xFF);
@@ -65,7 +65,7 @@ class Glue : public ::testing::Test {
     return o;
   }
   static std::vector<uint8_t> reauth_table(const std::vector<std::pair<uint32_t, uint32_t>> &entries) {
-    auto o = object(kObjReauth, MGMT_CMD_SET, 4 + kReauthEntrySize * entries.size());
+    auto o = object(kObjReauth, kMgmtCmdSet, 4 + kReauthEntrySize * entries.size());
     le_store16(o.data() + 16, uint16_t(entries.size()));
     le_store16(o.data() + 18, uint16_t(kReauthEntrySize));
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -74,8 +74,8 @@ class Glue : public ::testing::Test {
     }
     return o;
   }
-  static uint32_t run(void (*handler)(mgmt_object &), std::vector<uint8_t> &o) {
-    mgmt_object obj{o.data(), uint16_t(o.size())};
+  static uint32_t run(void (*handler)(MgmtObject &), std::vector<uint8_t> &o) {
+    MgmtObject obj{o.data(), uint16_t(o.size())};
     handler(obj);
     return obj.res();
   }
@@ -253,29 +253,29 @@ TEST_F(Glue, PortControlOutOfRangeIsRefused) {
 }
 
 TEST_F(Glue, ConfigObject) {
-  auto get = object(kObjConfig, MGMT_CMD_GET, kConfigSize);
-  EXPECT_EQ(run(l2_dot1x_config, get), MGMT_RES_OK);
-  EXPECT_EQ(decode_config(get.data() + MGMT_HEADER_SIZE), Config{});
+  auto get = object(kObjConfig, kMgmtCmdGet, kConfigSize);
+  EXPECT_EQ(run(l2_dot1x_config, get), kMgmtResOk);
+  EXPECT_EQ(decode_config(get.data() + kMgmtHeaderSize), Config{});
 
   Config c;
   c.system.enabled = 1;
   c.port_control[5] = kAuto;
-  auto set = object(kObjConfig, MGMT_CMD_SET, kConfigSize);
-  encode_config(c, set.data() + MGMT_HEADER_SIZE);
-  EXPECT_EQ(run(l2_dot1x_config, set), MGMT_RES_OK);
+  auto set = object(kObjConfig, kMgmtCmdSet, kConfigSize);
+  encode_config(c, set.data() + kMgmtHeaderSize);
+  EXPECT_EQ(run(l2_dot1x_config, set), kMgmtResOk);
   EXPECT_EQ(stored(), c) << "saved to block 22";
   EXPECT_EQ(auth.inits, 1);
 
-  auto bad = object(kObjConfig, MGMT_CMD_SET, kConfigSize);
-  encode_config(Config{}, bad.data() + MGMT_HEADER_SIZE);
-  le_store32(bad.data() + MGMT_HEADER_SIZE + kPortControlOffset + 4 * 3, 9);
-  EXPECT_EQ(run(l2_dot1x_config, bad), MGMT_RES_FAIL);
+  auto bad = object(kObjConfig, kMgmtCmdSet, kConfigSize);
+  encode_config(Config{}, bad.data() + kMgmtHeaderSize);
+  le_store32(bad.data() + kMgmtHeaderSize + kPortControlOffset + 4 * 3, 9);
+  EXPECT_EQ(run(l2_dot1x_config, bad), kMgmtResFail);
   EXPECT_EQ(stored(), c) << "a refused configuration changes nothing";
 
-  auto shortened = object(kObjConfig, MGMT_CMD_SET, kConfigSize - 1);
-  EXPECT_EQ(run(l2_dot1x_config, shortened), MGMT_RES_FAIL);
-  auto other = object(kObjConfig, MGMT_CMD_ADD, kConfigSize);
-  EXPECT_EQ(run(l2_dot1x_config, other), MGMT_RES_FAIL);
+  auto shortened = object(kObjConfig, kMgmtCmdSet, kConfigSize - 1);
+  EXPECT_EQ(run(l2_dot1x_config, shortened), kMgmtResFail);
+  auto other = object(kObjConfig, kMgmtCmdAdd, kConfigSize);
+  EXPECT_EQ(run(l2_dot1x_config, other), kMgmtResFail);
 }
 
 TEST_F(Glue, StatusObjectFillsRecordsOneToSix) {
@@ -283,37 +283,37 @@ TEST_F(Glue, StatusObjectFillsRecordsOneToSix) {
   auth.status[2].auth_status = kUnauthorized;
   auth.status[2].eapol[0] = 4;
   auth.status[3].auth_status = kAuthorized;
-  auto get = object(kObjStatus, MGMT_CMD_GET, kStatusObjectSize);
-  std::memset(get.data() + MGMT_HEADER_SIZE, 0xEE, kStatusSize);
-  EXPECT_EQ(run(l2_dot1x_status, get), MGMT_RES_OK);
-  const uint8_t *data = get.data() + MGMT_HEADER_SIZE;
+  auto get = object(kObjStatus, kMgmtCmdGet, kStatusObjectSize);
+  std::memset(get.data() + kMgmtHeaderSize, 0xEE, kStatusSize);
+  EXPECT_EQ(run(l2_dot1x_status, get), kMgmtResOk);
+  const uint8_t *data = get.data() + kMgmtHeaderSize;
   EXPECT_EQ(data[0], 0xEE) << "record 0 is not filled";
   EXPECT_EQ(le_load32(data + 2 * kStatusSize), uint32_t(kUnauthorized));
   EXPECT_EQ(data[2 * kStatusSize + 15], 4);
   EXPECT_EQ(le_load32(data + 3 * kStatusSize), 0u) << "no link";
 
-  auto shortened = object(kObjStatus, MGMT_CMD_GET, kStatusObjectSize - 1);
-  EXPECT_EQ(run(l2_dot1x_status, shortened), MGMT_RES_FAIL);
-  auto set = object(kObjStatus, MGMT_CMD_SET, kStatusObjectSize);
-  EXPECT_EQ(run(l2_dot1x_status, set), MGMT_RES_FAIL);
+  auto shortened = object(kObjStatus, kMgmtCmdGet, kStatusObjectSize - 1);
+  EXPECT_EQ(run(l2_dot1x_status, shortened), kMgmtResFail);
+  auto set = object(kObjStatus, kMgmtCmdSet, kStatusObjectSize);
+  EXPECT_EQ(run(l2_dot1x_status, set), kMgmtResFail);
 }
 
 TEST_F(Glue, ReauthObject) {
   auto req = reauth_table({{1, 1}, {3, 0}, {0, 1}, {7, 0}});
-  EXPECT_EQ(run(l2_dot1x_reauth, req), MGMT_RES_OK);
+  EXPECT_EQ(run(l2_dot1x_reauth, req), kMgmtResOk);
   EXPECT_EQ(auth.reinit, std::vector<unsigned>{1});
   EXPECT_EQ(auth.marked, std::vector<unsigned>{3});
 
   auto only7 = reauth_table({{7, 1}});
-  EXPECT_EQ(run(l2_dot1x_reauth, only7), MGMT_RES_OK) << "port 7 changes nothing, answered 0";
+  EXPECT_EQ(run(l2_dot1x_reauth, only7), kMgmtResOk) << "port 7 changes nothing, answered 0";
   EXPECT_EQ(auth.reinit.size(), 1u);
 
   auto too_many = reauth_table({{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {1, 1}});
-  EXPECT_EQ(run(l2_dot1x_reauth, too_many), MGMT_RES_FAIL);
+  EXPECT_EQ(run(l2_dot1x_reauth, too_many), kMgmtResFail);
   EXPECT_EQ(auth.marked.size(), 1u);
   auto wrong_size = reauth_table({{2, 0}});
   le_store16(wrong_size.data() + 18, 4);
-  EXPECT_EQ(run(l2_dot1x_reauth, wrong_size), MGMT_RES_FAIL);
+  EXPECT_EQ(run(l2_dot1x_reauth, wrong_size), kMgmtResFail);
   EXPECT_EQ(auth.marked.size(), 1u);
 }
 
@@ -322,9 +322,9 @@ TEST_F(Glue, WithoutMachinesStatusShowsTheConfiguredControl) {
   for (bool &l : host.link) l = true;
   set_system(SystemConfig{.enabled = 1});
   swc_dot1x_set_portconfig(2, kAuto);
-  auto get = object(kObjStatus, MGMT_CMD_GET, kStatusObjectSize);
-  EXPECT_EQ(run(l2_dot1x_status, get), MGMT_RES_OK);
-  const uint8_t *data = get.data() + MGMT_HEADER_SIZE;
+  auto get = object(kObjStatus, kMgmtCmdGet, kStatusObjectSize);
+  EXPECT_EQ(run(l2_dot1x_status, get), kMgmtResOk);
+  const uint8_t *data = get.data() + kMgmtHeaderSize;
   EXPECT_EQ(le_load32(data + kStatusSize), uint32_t(kAuthorized));
   EXPECT_EQ(le_load32(data + 2 * kStatusSize), uint32_t(kUnauthorized));
 }

@@ -29,7 +29,7 @@ class FuzzServices : public proto_test::ScriptedPortServices, public lacp::AggrC
 
 FuzzServices services;
 
-void l2_objects(mgmt_object &object) {
+void l2_objects(MgmtObject &object) {
   switch (object.obj_id()) {
     case lacp::kObjTable:
       l2_aggr_table(object);
@@ -44,7 +44,7 @@ void l2_objects(mgmt_object &object) {
       l2_lacp_status(object);
       break;
     default:
-      object.set_res(MGMT_RES_NO_HANDLER);
+      object.set_res(kMgmtResNoHandler);
       break;
   }
 }
@@ -53,7 +53,7 @@ void init_once() {
   static bool done = false;
   if (done) return;
   done = true;
-  process_state().debug_flags[CONF_DEBUG_FILE_DISABLED] = 1;  // the store stays in memory
+  process_state().debug_flags[kConfDebugFileDisabled] = 1;  // the store stays in memory
   lacp::l2_aggr_services_set(&services, &services);
   l2_aggr_init();
   mgmt_module_reg(4, l2_objects);
@@ -80,7 +80,7 @@ void read_blocks(const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   services.sent.clear();  // the recorded frames of one input only
   init_once();
-  if (size < 1 || size > MGMT_BUFFER_SIZE) return 0;
+  if (size < 1 || size > kMgmtBufferSize) return 0;
   if (data[0] & 1) {
     read_blocks(data + 1, size - 1);
   } else {

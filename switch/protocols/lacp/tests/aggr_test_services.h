@@ -24,7 +24,7 @@ class DaemonStore {
  public:
   DaemonStore() {
     setenv("PORTVISOR_WORKDIR", dir_.path().c_str(), 1);
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     trace_option_apply("l2", "noise");
     trace_option_apply("lacp", "noise");
     timer_reg_init();

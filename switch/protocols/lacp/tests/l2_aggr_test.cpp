@@ -30,7 +30,7 @@ class AggrTable : public ::testing::Test {
   }
   // A management request of one object: header, then the data bytes.
   static std::vector<uint8_t> request(uint32_t obj, uint32_t cmd, size_t data_size) {
-    std::vector<uint8_t> bytes(MGMT_HEADER_SIZE + data_size, 0);
+    std::vector<uint8_t> bytes(kMgmtHeaderSize + data_size, 0);
     le_store32(bytes.data(), obj);
     le_store32(bytes.data() + 4, cmd);
     le_store32(bytes.data() + 8, 0xFF);
@@ -173,8 +173,8 @@ TEST_F(AggrTable, SavedTableHoldsOnlyConfiguredEntries) {
   module.config_add(entry(8, {3, 4}));
   module.set_hwaggr(1, 1);
   module.set_hwaggr(1, 2);  // takes 7
-  auto add = table_request(MGMT_CMD_ADD, {entry(9, {5, 6}, 3)}, 1);
-  mgmt_object obj{add.data(), static_cast<uint16_t>(add.size())};
+  auto add = table_request(kMgmtCmdAdd, {entry(9, {5, 6}, 3)}, 1);
+  MgmtObject obj{add.data(), static_cast<uint16_t>(add.size())};
   module.mgmt_table(obj);
   EXPECT_EQ(res(add), 0u);
   EXPECT_EQ(module.table_entry(2), entry(9, {5, 6})) << "aid forced to 0";
@@ -191,8 +191,8 @@ TEST_F(AggrTable, SavedTableHoldsOnlyConfiguredEntries) {
 TEST_F(AggrTable, ConfiguredEntryTakingAnLacpNumberIsLeftAloneByLacp) {
   module.set_hwaggr(1, 1);
   module.set_hwaggr(1, 2);  // LACP's 7
-  auto add = table_request(MGMT_CMD_ADD, {entry(7, {5, 6})}, 1);
-  mgmt_object obj{add.data(), static_cast<uint16_t>(add.size())};
+  auto add = table_request(kMgmtCmdAdd, {entry(7, {5, 6})}, 1);
+  MgmtObject obj{add.data(), static_cast<uint16_t>(add.size())};
   module.mgmt_table(obj);
   EXPECT_EQ(res(add), 0u);
   EXPECT_EQ(module.aid_poag(1), 0u);
@@ -266,13 +266,13 @@ TEST_F(AggrTable, CreateWritesDefaultsAndReadAppliesTheMode) {
 }
 
 TEST_F(AggrTable, LacpConfigObjectRoundTripsAndSavesAForeignMac) {
-  auto set = request(kObjLacpConfig, MGMT_CMD_SET, kLacpConfigSize);
-  uint8_t *rec = set.data() + MGMT_HEADER_SIZE;
+  auto set = request(kObjLacpConfig, kMgmtCmdSet, kLacpConfigSize);
+  uint8_t *rec = set.data() + kMgmtHeaderSize;
   le_store16(rec, 7);
   const uint8_t foreign[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
   std::memcpy(rec + 4, foreign, 6);
   encode_port_config(PortConfig{100, 5, 1, 0, 0}, rec + 20 + 8 * 2);
-  mgmt_object obj{set.data(), static_cast<uint16_t>(set.size())};
+  MgmtObject obj{set.data(), static_cast<uint16_t>(set.size())};
   module.mgmt_lacp_config(obj);
   EXPECT_EQ(res(set), 0u);
   EXPECT_EQ(module.engine().port(3).config, (PortConfig{100, 5, 1, 0, 0}));
@@ -284,42 +284,42 @@ TEST_F(AggrTable, LacpConfigObjectRoundTripsAndSavesAForeignMac) {
   EXPECT_EQ(std::memcmp(saved + 4, foreign, 6), 0);
   EXPECT_EQ(le_load16(saved), 7);
 
-  auto get = request(kObjLacpConfig, MGMT_CMD_GET, kLacpConfigSize);
-  mgmt_object gobj{get.data(), static_cast<uint16_t>(get.size())};
+  auto get = request(kObjLacpConfig, kMgmtCmdGet, kLacpConfigSize);
+  MgmtObject gobj{get.data(), static_cast<uint16_t>(get.size())};
   module.mgmt_lacp_config(gobj);
   EXPECT_EQ(std::vector<uint8_t>(get.begin() + 16, get.end()),
             std::vector<uint8_t>(saved, saved + kLacpConfigSize));
 }
 
 TEST_F(AggrTable, ObjectsTooShortForTheirRecordFailUntouched) {
-  for (uint32_t cmd : {MGMT_CMD_GET, MGMT_CMD_SET}) {
+  for (uint32_t cmd : {kMgmtCmdGet, kMgmtCmdSet}) {
     auto cfg = request(kObjLacpConfig, cmd, kLacpConfigSize - 1);
-    mgmt_object o1{cfg.data(), static_cast<uint16_t>(cfg.size())};
+    MgmtObject o1{cfg.data(), static_cast<uint16_t>(cfg.size())};
     module.mgmt_lacp_config(o1);
     EXPECT_EQ(res(cfg), 1u);
     auto mode = request(kObjMode, cmd, kAggrModeSize - 1);
-    mgmt_object o2{mode.data(), static_cast<uint16_t>(mode.size())};
+    MgmtObject o2{mode.data(), static_cast<uint16_t>(mode.size())};
     module.mgmt_gen_conf(o2);
     EXPECT_EQ(res(mode), 1u);
   }
-  auto status = request(kObjLacpStatus, MGMT_CMD_GET, kLacpStatusSize - 1);
-  mgmt_object o3{status.data(), static_cast<uint16_t>(status.size())};
+  auto status = request(kObjLacpStatus, kMgmtCmdGet, kLacpStatusSize - 1);
+  MgmtObject o3{status.data(), static_cast<uint16_t>(status.size())};
   module.mgmt_lacp_status(o3);
   EXPECT_EQ(res(status), 1u);
-  for (size_t i = MGMT_HEADER_SIZE; i < status.size(); ++i) ASSERT_EQ(status[i], 0);
+  for (size_t i = kMgmtHeaderSize; i < status.size(); ++i) ASSERT_EQ(status[i], 0);
 }
 
 TEST_F(AggrTable, ModeObjectSetsTheChipAndSavesTheBlock) {
-  auto set = request(kObjMode, MGMT_CMD_SET, kAggrModeSize);
+  auto set = request(kObjMode, kMgmtCmdSet, kAggrModeSize);
   le_store32(set.data() + 16 + 16, 1);
-  mgmt_object obj{set.data(), static_cast<uint16_t>(set.size())};
+  MgmtObject obj{set.data(), static_cast<uint16_t>(set.size())};
   module.mgmt_gen_conf(obj);
   EXPECT_EQ(res(set), 0u);
   EXPECT_EQ(services.calls.back(), "mode 0 0 0 0 1");
   uint32_t size = 0;
   EXPECT_EQ(le_load32(conf_open(kConfBlockMode, &size) + 16), 1u);
-  auto del = request(kObjMode, MGMT_CMD_DEL, kAggrModeSize);
-  mgmt_object dobj{del.data(), static_cast<uint16_t>(del.size())};
+  auto del = request(kObjMode, kMgmtCmdDel, kAggrModeSize);
+  MgmtObject dobj{del.data(), static_cast<uint16_t>(del.size())};
   module.mgmt_gen_conf(dobj);
   EXPECT_EQ(res(del), 1u);
 }
@@ -327,29 +327,29 @@ TEST_F(AggrTable, ModeObjectSetsTheChipAndSavesTheBlock) {
 TEST_F(AggrTable, TableObjectGetNextWalkAndFailures) {
   module.config_add(entry(7, {1, 2}));
   module.config_add(entry(9, {5, 6}));
-  auto get = table_request(MGMT_CMD_GET, {entry(0, {})}, 3);
-  mgmt_object obj{get.data(), static_cast<uint16_t>(get.size())};
+  auto get = table_request(kMgmtCmdGet, {entry(0, {})}, 3);
+  MgmtObject obj{get.data(), static_cast<uint16_t>(get.size())};
   module.mgmt_table(obj);
   EXPECT_EQ(res(get), 0u);
   EXPECT_EQ(le_load16(get.data() + 16), 2);
   EXPECT_EQ(decode_aggr_entry(get.data() + 20), entry(7, {1, 2}));
   EXPECT_EQ(decode_aggr_entry(get.data() + 56), entry(9, {5, 6}));
 
-  auto exact = table_request(MGMT_CMD_GET, {entry(9, {})}, 1);
-  mgmt_object eobj{exact.data(), static_cast<uint16_t>(exact.size())};
+  auto exact = table_request(kMgmtCmdGet, {entry(9, {})}, 1);
+  MgmtObject eobj{exact.data(), static_cast<uint16_t>(exact.size())};
   module.mgmt_table(eobj);
   EXPECT_EQ(decode_aggr_entry(exact.data() + 20).poag_no, 9u);
 
-  auto del = table_request(MGMT_CMD_DEL, {entry(8, {})}, 1);
-  mgmt_object dobj{del.data(), static_cast<uint16_t>(del.size())};
+  auto del = table_request(kMgmtCmdDel, {entry(8, {})}, 1);
+  MgmtObject dobj{del.data(), static_cast<uint16_t>(del.size())};
   module.mgmt_table(dobj);
   EXPECT_EQ(res(del), 1u);
-  auto set = table_request(MGMT_CMD_SET, {entry(7, {})}, 1);
-  mgmt_object sobj{set.data(), static_cast<uint16_t>(set.size())};
+  auto set = table_request(kMgmtCmdSet, {entry(7, {})}, 1);
+  MgmtObject sobj{set.data(), static_cast<uint16_t>(set.size())};
   module.mgmt_table(sobj);
   EXPECT_EQ(res(set), 1u);
-  auto four = table_request(MGMT_CMD_ADD, {}, 4);
-  mgmt_object fobj{four.data(), static_cast<uint16_t>(four.size())};
+  auto four = table_request(kMgmtCmdAdd, {}, 4);
+  MgmtObject fobj{four.data(), static_cast<uint16_t>(four.size())};
   module.mgmt_table(fobj);
   EXPECT_EQ(res(four), 1u);
   EXPECT_EQ(module.table_count(), 2u);

@@ -54,13 +54,13 @@ class TwoSwitches : public ::testing::Test {
     }
   }
   std::vector<uint8_t> status(AggrModule &m) {
-    std::vector<uint8_t> bytes(MGMT_HEADER_SIZE + kLacpStatusSize, 0);
+    std::vector<uint8_t> bytes(kMgmtHeaderSize + kLacpStatusSize, 0);
     le_store32(bytes.data(), kObjLacpStatus);
     le_store16(bytes.data() + 14, static_cast<uint16_t>(bytes.size()));
-    mgmt_object obj{bytes.data(), static_cast<uint16_t>(bytes.size())};
+    MgmtObject obj{bytes.data(), static_cast<uint16_t>(bytes.size())};
     m.mgmt_lacp_status(obj);
     EXPECT_EQ(le_load32(bytes.data() + 8), 0u);
-    return std::vector<uint8_t>(bytes.begin() + MGMT_HEADER_SIZE, bytes.end());
+    return std::vector<uint8_t>(bytes.begin() + kMgmtHeaderSize, bytes.end());
   }
 
   DaemonStore store;

@@ -21,7 +21,7 @@ class Glue : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
-    process_state() = daemon_state{};
+    process_state() = DaemonState{};
     timer_reg_init();
     loop_hooks_init();
     conf_reset();
@@ -37,15 +37,15 @@ class Glue : public ::testing::Test {
     unsetenv("PORTVISOR_WORKDIR");
   }
   std::vector<uint8_t> object(uint32_t id, uint32_t cmd, size_t data) {
-    std::vector<uint8_t> o(MGMT_HEADER_SIZE + data, 0);
+    std::vector<uint8_t> o(kMgmtHeaderSize + data, 0);
     le_store32(o.data(), id);
     le_store32(o.data() + 4, cmd);
     le_store32(o.data() + 8, 0xFF);
     le_store16(o.data() + 14, uint16_t(o.size()));
     return o;
   }
-  uint32_t run(void (*handler)(mgmt_object &), std::vector<uint8_t> &o) {
-    mgmt_object obj{o.data(), uint16_t(o.size())};
+  uint32_t run(void (*handler)(MgmtObject &), std::vector<uint8_t> &o) {
+    MgmtObject obj{o.data(), uint16_t(o.size())};
     handler(obj);
     return obj.res();
   }
@@ -71,30 +71,30 @@ TEST_F(Glue, ConfigObjectSetAppliesSavesAndRejectsUnusableTimes) {
   Config c;
   c.bridge.priority = 4096;
   c.ports[2].admin_cost = 77;
-  auto set = object(4019, MGMT_CMD_SET, kConfigSize);
-  encode_config(c, set.data() + MGMT_HEADER_SIZE);
-  EXPECT_EQ(run(l2_rstp_config, set), MGMT_RES_OK);
+  auto set = object(4019, kMgmtCmdSet, kConfigSize);
+  encode_config(c, set.data() + kMgmtHeaderSize);
+  EXPECT_EQ(run(l2_rstp_config, set), kMgmtResOk);
   EXPECT_EQ(l2_rstp_engine()->config().priority, 4096);
   uint32_t size = 0;
   EXPECT_EQ(decode_config(conf_open(kConfBlock, &size)).ports[2].admin_cost, 77u);
 
   c.bridge.hello_time = 0;
-  encode_config(c, set.data() + MGMT_HEADER_SIZE);
-  EXPECT_EQ(run(l2_rstp_config, set), MGMT_RES_FAIL);
+  encode_config(c, set.data() + kMgmtHeaderSize);
+  EXPECT_EQ(run(l2_rstp_config, set), kMgmtResFail);
   EXPECT_EQ(l2_rstp_engine()->config().hello_time, 2);
 
-  auto get = object(4019, MGMT_CMD_GET, kConfigSize);
-  EXPECT_EQ(run(l2_rstp_config, get), MGMT_RES_OK);
-  EXPECT_EQ(le_load16(get.data() + MGMT_HEADER_SIZE), 4096);
+  auto get = object(4019, kMgmtCmdGet, kConfigSize);
+  EXPECT_EQ(run(l2_rstp_config, get), kMgmtResOk);
+  EXPECT_EQ(le_load16(get.data() + kMgmtHeaderSize), 4096);
 
-  auto short_get = object(4019, MGMT_CMD_GET, kConfigSize - 1);
-  EXPECT_EQ(run(l2_rstp_config, short_get), MGMT_RES_FAIL);
+  auto short_get = object(4019, kMgmtCmdGet, kConfigSize - 1);
+  EXPECT_EQ(run(l2_rstp_config, short_get), kMgmtResFail);
 }
 
 TEST_F(Glue, StatusObjectLaysOutBridgeAndPortRecords) {
-  auto st = object(4020, MGMT_CMD_GET, kStatusSize);
-  ASSERT_EQ(run(l2_rstp_status, st), MGMT_RES_OK);
-  const uint8_t *d = st.data() + MGMT_HEADER_SIZE;
+  auto st = object(4020, kMgmtCmdGet, kStatusSize);
+  ASSERT_EQ(run(l2_rstp_status, st), kMgmtResOk);
+  const uint8_t *d = st.data() + kMgmtHeaderSize;
   int slot = l2_rstp_engine()->bridge_of_vid(kDefaultVid);
   const uint8_t *b = d + kBridgeStatusSize * unsigned(slot);
   EXPECT_EQ(le_load16(b), 0x8000);
@@ -110,14 +110,14 @@ TEST_F(Glue, StatusObjectLaysOutBridgeAndPortRecords) {
   EXPECT_EQ(le_load16(p1), 1);
   EXPECT_EQ(le_load32(p1 + 24), 20000u);
   EXPECT_EQ(p1[31], 1);
-  auto short_st = object(4020, MGMT_CMD_GET, kStatusSize - 4);
-  EXPECT_EQ(run(l2_rstp_status, short_st), MGMT_RES_FAIL);
+  auto short_st = object(4020, kMgmtCmdGet, kStatusSize - 4);
+  EXPECT_EQ(run(l2_rstp_status, short_st), kMgmtResFail);
 }
 
 TEST_F(Glue, McheckByteZeroForcesTheAggregationPorts) {
-  auto m = object(4021, MGMT_CMD_SET, kMcheckSize);
-  m[MGMT_HEADER_SIZE] = 1;
-  EXPECT_EQ(run(l2_rstp_mcheck, m), MGMT_RES_OK);
+  auto m = object(4021, kMgmtCmdSet, kMcheckSize);
+  m[kMgmtHeaderSize] = 1;
+  EXPECT_EQ(run(l2_rstp_mcheck, m), kMgmtResOk);
   for (unsigned p = 7; p <= 9; ++p) EXPECT_TRUE(l2_rstp_engine()->port(p).mcheck);
   EXPECT_FALSE(l2_rstp_engine()->port(1).mcheck);
 }
