@@ -97,7 +97,7 @@ void save_screenshot(HWND window, const std::string &name) {
 }
 
 // What the virtual display shows where a window is, pixel by pixel.
-std::vector<std::uint32_t> ScreenPixels(HWND window) {
+std::vector<std::uint32_t> screen_pixels(HWND window) {
   RECT rect;
   GetWindowRect(window, &rect);
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -335,8 +335,8 @@ TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
   RouterPeerProcess peer(dir, "");
   ASSERT_TRUE(peer.Ready());
   UpgradeExe app(dir, peer.port(), guid);
-  ASSERT_NE(app.dialog(), nullptr) << app.StartReport();
-  HWND next = app.Item(kNext);
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
+  HWND next = app.item(kNext);
   ASSERT_TRUE(IsWindowVisible(next) && IsWindowEnabled(next));
   RECT button, dialog;
   GetWindowRect(next, &button);
@@ -347,23 +347,23 @@ TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
   RedrawWindow(app.dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   std::vector<std::uint32_t> normal;
   // The normal frame, once the display has settled on it.
-  ASSERT_TRUE(WaitFor(
+  ASSERT_TRUE(wait_for(
       [&] {
-        auto before = ScreenPixels(next);
+        auto before = screen_pixels(next);
         Sleep(200);
-        normal = ScreenPixels(next);
+        normal = screen_pixels(next);
         return before == normal;
       },
       10000));
   for (int visit = 1; visit <= 2; ++visit) {
     SCOPED_TRACE(visit);
     SetCursorPos(on.x, on.y);
-    EXPECT_TRUE(WaitFor([&] { return ScreenPixels(next) != normal; }, 10000));
+    EXPECT_TRUE(wait_for([&] { return screen_pixels(next) != normal; }, 10000));
     SetCursorPos(away.x, away.y);
-    EXPECT_TRUE(WaitFor([&] { return ScreenPixels(next) == normal; }, 10000));
+    EXPECT_TRUE(wait_for([&] { return screen_pixels(next) == normal; }, 10000));
   }
-  app.Click(IDCANCEL);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+  app.click(IDCANCEL);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST_F(UpgradeGuiTest, NoRouterEndsTheProgramWithStatusOne) {
