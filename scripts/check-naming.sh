@@ -7,10 +7,7 @@ set -euo pipefail
 folders=(
   switch/chip
   switch/daemon
-  switch/protocols/dot1x
-  switch/protocols/lacp
-  switch/protocols/rstp
-  switch/protocols/tests
+  switch/protocols
   switch/testsupport
   tools/flash
 )
