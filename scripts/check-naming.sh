@@ -7,9 +7,7 @@ set -euo pipefail
 folders=(
   switch/chip
   switch/daemon
-  switch/protocols/lacp
-  switch/protocols/rstp
-  switch/protocols/tests
+  switch/protocols
   switch/testsupport
   tools/flash
   platform/torvel

@@ -17,7 +17,7 @@ inline std::vector<std::uint8_t> bytes(std::string_view text) {
 inline std::vector<std::uint8_t> server_reply(
     std::uint8_t code, std::uint8_t id, const Digest &request_auth, std::string_view secret,
     std::initializer_list<std::pair<std::uint8_t, std::vector<std::uint8_t>>> attributes, bool with_ma) {
-  std::vector<std::uint8_t> p(RADIUS_HEADER);
+  std::vector<std::uint8_t> p(kRadiusHeader);
   p[0] = code;
   p[1] = id;
   std::copy(request_auth.begin(), request_auth.end(), p.begin() + 4);
@@ -28,7 +28,7 @@ inline std::vector<std::uint8_t> server_reply(
   }
   std::size_t ma = 0;
   if (with_ma) {
-    p.push_back(RADIUS_ATTR_MESSAGE_AUTHENTICATOR);
+    p.push_back(kRadiusAttrMessageAuthenticator);
     p.push_back(18);
     ma = p.size();
     p.resize(p.size() + 16, 0);

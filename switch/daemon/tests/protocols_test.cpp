@@ -421,7 +421,7 @@ class Dot1xLogin : public Portvisor {
     return found;
   }
   void respond_identity(uint8_t eap_id) {
-    response = {dot1x::EAP_RESPONSE, eap_id, 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
+    response = {dot1x::kEapResponse, eap_id, 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
     std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
     frame.insert(frame.end(), supplicant.begin(), supplicant.end());
     frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
@@ -433,12 +433,12 @@ class Dot1xLogin : public Portvisor {
   void answer_access_request(const std::vector<uint8_t> &request) {
     dot1x::Digest authenticator{};
     std::copy(request.begin() + 4, request.begin() + 20, authenticator.begin());
-    const std::vector<uint8_t> failure{dot1x::EAP_FAILURE, response[1], 0, 4};
-    server.reply(dot1x::test::server_reply(dot1x::RADIUS_ACCESS_REJECT, request[1], authenticator, "guess",
-                                           {{dot1x::RADIUS_ATTR_EAP_MESSAGE, failure}}, true));
-    const std::vector<uint8_t> success{dot1x::EAP_SUCCESS, response[1], 0, 4};
-    server.reply(dot1x::test::server_reply(dot1x::RADIUS_ACCESS_ACCEPT, request[1], authenticator, "s3cret",
-                                           {{dot1x::RADIUS_ATTR_EAP_MESSAGE, success}}, true));
+    const std::vector<uint8_t> failure{dot1x::kEapFailure, response[1], 0, 4};
+    server.reply(dot1x::test::server_reply(dot1x::kRadiusAccessReject, request[1], authenticator, "guess",
+                                           {{dot1x::kRadiusAttrEapMessage, failure}}, true));
+    const std::vector<uint8_t> success{dot1x::kEapSuccess, response[1], 0, 4};
+    server.reply(dot1x::test::server_reply(dot1x::kRadiusAccessAccept, request[1], authenticator, "s3cret",
+                                           {{dot1x::kRadiusAttrEapMessage, success}}, true));
     for (int i = 0; i < 200 && swc_state()->auth_state[1] != SWC_AUTH_STATE_BOTH; ++i) {
       usleep(1000);
       run(1);
@@ -455,12 +455,12 @@ class Dot1xLogin : public Portvisor {
     run(5);
     const auto identity = request_identity();
     ASSERT_FALSE(identity.empty()) << "Request/Identity on port 1";
-    EXPECT_EQ(identity[18], dot1x::EAP_REQUEST);
+    EXPECT_EQ(identity[18], dot1x::kEapRequest);
     EXPECT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
     respond_identity(identity[19]);
     const auto request = server.receive();
     ASSERT_GT(request.size(), 20u);
-    EXPECT_EQ(request[0], dot1x::RADIUS_ACCESS_REQUEST);
+    EXPECT_EQ(request[0], dot1x::kRadiusAccessRequest);
     answer_access_request(request);
     EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_BOTH) << "authorised by the accept";
     EXPECT_TRUE(passes_port_1()) << "authorised: ordinary frames pass";

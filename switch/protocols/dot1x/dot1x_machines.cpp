@@ -61,10 +61,10 @@ void count(uint8_t &counter) {
 }  // 8 bits, wrapping
 
 bool is_request(const std::vector<uint8_t> &eap) {
-  return eap.size() >= EAP_HEADER && eap[0] == EAP_REQUEST;
+  return eap.size() >= kEapHeader && eap[0] == kEapRequest;
 }
 bool is_identity_request(const std::vector<uint8_t> &eap) {
-  return is_request(eap) && eap.size() > EAP_HEADER && eap[4] == EAP_TYPE_IDENTITY;
+  return is_request(eap) && eap.size() > kEapHeader && eap[4] == kEapTypeIdentity;
 }
 
 }  // namespace
@@ -234,14 +234,14 @@ void Machines::enter_pae(PortRecord &p, PaeState next) {
       set_authorized(p, true);
       p.eapol_start = false;
       DTRACE(TRACE_NOISE, "action txCannedSuccess() ");
-      tx_canned(p, EAP_SUCCESS);
+      tx_canned(p, kEapSuccess);
       break;
     case kPaeForceUnauth:
       p.mode = kForceUnauthorized;
       set_authorized(p, false);
       p.eapol_start = false;
       DTRACE(TRACE_NOISE, "action txCannedFail() ");
-      tx_canned(p, EAP_FAILURE);
+      tx_canned(p, kEapFailure);
       break;
   }
 }
@@ -364,7 +364,7 @@ void Machines::enter_be(PortRecord &p, BeState next) {
     case kBeFail:
       if (p.eap.empty()) {
         DTRACE(TRACE_NOISE, "action txCannedFail() ");
-        tx_canned(p, EAP_FAILURE);
+        tx_canned(p, kEapFailure);
       } else {
         tx_eap(p);
       }
@@ -506,7 +506,7 @@ void Machines::eap_restart(PortRecord &p) {
   p.identity_received = false;
   p.eap_success = p.eap_fail = false;
   back_end_.forget_state(p.port);
-  p.eap = {EAP_REQUEST, uint8_t(p.last_id + 1), 0, 5, EAP_TYPE_IDENTITY};
+  p.eap = {kEapRequest, uint8_t(p.last_id + 1), 0, 5, kEapTypeIdentity};
   p.eap_req = true;
   p.eap_restart = false;
   p.waiting = kWaitSupplicant;
@@ -538,7 +538,7 @@ void Machines::send_eapol(PortRecord &p, std::span<const uint8_t> eap) {
 }
 
 void Machines::tx_eap(PortRecord &p) {
-  if (p.eap.size() < EAP_HEADER) return;
+  if (p.eap.size() < kEapHeader) return;
   p.last_id = p.eap[1];
   send_eapol(p, p.eap);
   if (is_identity_request(p.eap)) {
@@ -598,16 +598,16 @@ void Machines::server_reply(unsigned port, Reply reply, std::span<const uint8_t>
   p.waiting = kWaitSupplicant;
   p.radius_timer = 0;
   switch (reply) {
-    case Reply::challenge:
+    case Reply::kChallenge:
       start_eap_timer(p);
       p.eap_req = !p.eap.empty();
       p.eap_no_req = p.eap.empty();
       break;
-    case Reply::accept:
+    case Reply::kAccept:
       p.eap_success = true;
       p.eap_timer = 0;
       break;
-    case Reply::reject:
+    case Reply::kReject:
       p.eap_fail = true;
       p.eap_timer = 0;
       break;
@@ -625,7 +625,7 @@ void Machines::frame_received(unsigned port, std::span<const uint8_t> frame) {
     return;
   }
   PortRecord &p = ports_[port];
-  if (frame.size() < EAPOL_HEADER) {
+  if (frame.size() < kEapolHeader) {
     count(p.status.eapol[kLengthErrorRx]);
     return;
   }
@@ -644,27 +644,27 @@ void Machines::frame_received(unsigned port, std::span<const uint8_t> frame) {
          int(frame.size()), f.source[0], f.source[1], f.source[2], f.source[3], f.source[4], f.source[5]);
   const char *name = eapol_type_name(f.type);
   switch (f.type) {
-    case EAPOL_EAP_PACKET:
+    case kEapolEapPacket:
       DTRACE(TRACE_DEBUG, "Packet type: %s, body length: %d", name, int(f.body.size()));
       handle_eap(p, f.body);
       run(p);
       break;
-    case EAPOL_START:
+    case kEapolStart:
       DTRACE(TRACE_DEBUG, "Packet type: %s", name);
       DTRACE(TRACE_INFO, "EAPOL Start received");
       count(p.status.eapol[kStartRx]);
       p.eapol_start = true;
       run(p);
       break;
-    case EAPOL_LOGOFF:
+    case kEapolLogoff:
       DTRACE(TRACE_DEBUG, "Packet type: %s", name);
       DTRACE(TRACE_INFO, "EAPOL Logoff received");
       count(p.status.eapol[kLogoffRx]);
       p.eapol_logoff = true;
       run(p);
       break;
-    case EAPOL_KEY:
-    case EAPOL_ASF_ALERT:
+    case kEapolKey:
+    case kEapolAsfAlert:
       DTRACE(TRACE_DEBUG, "Packet type: %s, body length: %d", name, int(f.body.size()));
       break;
     default:
@@ -675,10 +675,10 @@ void Machines::frame_received(unsigned port, std::span<const uint8_t> frame) {
 }
 
 void Machines::handle_eap(PortRecord &p, std::span<const uint8_t> body) {
-  if (body.size() < EAP_HEADER) return;
+  if (body.size() < kEapHeader) return;
   const EapParse parsed = parse_eap(body);
   if (!parsed.eap) {
-    DTRACE(TRACE_DEBUG, parsed.error == EapError::shorter_than_header
+    DTRACE(TRACE_DEBUG, parsed.error == EapError::kShorterThanHeader
                             ? "Too short frame"
                             : "   Too short frame to contain this EAP packet");
     return;
@@ -687,17 +687,17 @@ void Machines::handle_eap(PortRecord &p, std::span<const uint8_t> body) {
   if (eap.extra_bytes) DTRACE(TRACE_DEBUG, "   Ignoring extra bytes after EAP packet");
   DTRACE(TRACE_DEBUG, "EAP packet ID %d", int(eap.identifier));
   switch (eap.code) {
-    case EAP_RESPONSE:
+    case kEapResponse:
       DTRACE(TRACE_DEBUG, "EAP Response");
       handle_eap_response(p, eap);
       break;
-    case EAP_REQUEST:
+    case kEapRequest:
       DTRACE(TRACE_DEBUG, "EAP Request");
       break;
-    case EAP_SUCCESS:
+    case kEapSuccess:
       DTRACE(TRACE_DEBUG, "EAP Success");
       break;
-    case EAP_FAILURE:
+    case kEapFailure:
       DTRACE(TRACE_DEBUG, "EAP Failure");
       break;
     default:
@@ -714,11 +714,11 @@ void Machines::handle_eap_response(PortRecord &p, const EapPacket &eap) {
   if (eap.packet.size() > kEapBufferSize) return;  // cannot be relayed whole
   p.eap_timer = 0;
   p.supp_timer = 0;
-  const bool identity = eap.packet.size() > EAP_HEADER && eap.packet[4] == EAP_TYPE_IDENTITY;
+  const bool identity = eap.packet.size() > kEapHeader && eap.packet[4] == kEapTypeIdentity;
   if (identity) {
     count(p.status.eapol[kRespIdRx]);
     p.identity_received = true;
-    const auto name = eap.packet.subspan(EAP_HEADER + 1);
+    const auto name = eap.packet.subspan(kEapHeader + 1);
     p.status.identity.fill(0);
     if (name.size() < p.status.identity.size())
       std::memcpy(p.status.identity.data(), name.data(), name.size());

@@ -105,7 +105,7 @@ class Machines : public Authenticator {
 
   // The server's answer to a port's response: a challenge carries the next request, an accept or
   // reject the EAP-Success or Failure (empty when the server sent none).
-  enum class Reply { challenge, accept, reject };
+  enum class Reply { kChallenge, kAccept, kReject };
   void server_reply(unsigned port, Reply reply, std::span<const uint8_t> eap);
 
   const PortRecord &port(unsigned port) const { return ports_.at(port); }

@@ -82,14 +82,14 @@ void RadiusBackEnd::datagram_received(std::span<const uint8_t> datagram) {
 void RadiusBackEnd::deliver(const RadiusClient::Delivery &d) {
   if (!machines_ || !system_config().enabled) return;
   switch (d.reply.code) {
-    case RADIUS_ACCESS_CHALLENGE:
-      machines_->server_reply(d.port, Machines::Reply::challenge, d.reply.eap);
+    case kRadiusAccessChallenge:
+      machines_->server_reply(d.port, Machines::Reply::kChallenge, d.reply.eap);
       break;
-    case RADIUS_ACCESS_ACCEPT:
-      machines_->server_reply(d.port, Machines::Reply::accept, d.reply.eap);
+    case kRadiusAccessAccept:
+      machines_->server_reply(d.port, Machines::Reply::kAccept, d.reply.eap);
       break;
-    case RADIUS_ACCESS_REJECT:
-      machines_->server_reply(d.port, Machines::Reply::reject, d.reply.eap);
+    case kRadiusAccessReject:
+      machines_->server_reply(d.port, Machines::Reply::kReject, d.reply.eap);
       break;
     default:
       break;  // answers nothing the machines wait for

@@ -11,22 +11,22 @@
 
 namespace dot1x {
 
-inline constexpr MacAddress PAE_GROUP_ADDRESS{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
-inline constexpr std::uint16_t EAPOL_ETHERTYPE = 0x888e;
-inline constexpr std::uint8_t EAPOL_VERSION = 2;
+inline constexpr MacAddress kPaeGroupAddress{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
+inline constexpr std::uint16_t kEapolEthertype = 0x888e;
+inline constexpr std::uint8_t kEapolVersion = 2;
 // Destination, source, EtherType, version, type and body length.
-inline constexpr std::size_t EAPOL_HEADER = 18;
+inline constexpr std::size_t kEapolHeader = 18;
 
-enum eapol_type : std::uint8_t {
-  EAPOL_EAP_PACKET = 0,
-  EAPOL_START = 1,
-  EAPOL_LOGOFF = 2,
-  EAPOL_KEY = 3,
-  EAPOL_ASF_ALERT = 4
+enum EapolType : std::uint8_t {
+  kEapolEapPacket = 0,
+  kEapolStart = 1,
+  kEapolLogoff = 2,
+  kEapolKey = 3,
+  kEapolAsfAlert = 4
 };
-enum eap_code : std::uint8_t { EAP_REQUEST = 1, EAP_RESPONSE = 2, EAP_SUCCESS = 3, EAP_FAILURE = 4 };
-inline constexpr std::uint8_t EAP_TYPE_IDENTITY = 1;
-inline constexpr std::size_t EAP_HEADER = 4;
+enum EapCode : std::uint8_t { kEapRequest = 1, kEapResponse = 2, kEapSuccess = 3, kEapFailure = 4 };
+inline constexpr std::uint8_t kEapTypeIdentity = 1;
+inline constexpr std::size_t kEapHeader = 4;
 
 // "EAP-Packet", "EAPOL-Start", ...; nullptr for an unknown type.
 const char *eapol_type_name(std::uint8_t type);
@@ -38,11 +38,11 @@ struct EapolFrame {
   std::span<const std::uint8_t> body;  // empty for Start and Logoff, whose body is not read
 };
 
-enum class EapolError { too_short, body_beyond_frame };
+enum class EapolError { kTooShort, kBodyBeyondFrame };
 
 struct EapolParse {
   std::optional<EapolFrame> frame;
-  EapolError error = EapolError::too_short;
+  EapolError error = EapolError::kTooShort;
 };
 
 // Reads a received frame; the body length of a frame whose body is read must fit in the frame.
@@ -58,11 +58,11 @@ struct EapPacket {
   bool extra_bytes = false;              // the EAPOL body held bytes after it
 };
 
-enum class EapError { shorter_than_header, beyond_body };
+enum class EapError { kShorterThanHeader, kBeyondBody };
 
 struct EapParse {
   std::optional<EapPacket> eap;
-  EapError error = EapError::shorter_than_header;
+  EapError error = EapError::kShorterThanHeader;
 };
 
 // Reads the EAP packet in an EAPOL body of at least 4 bytes.

@@ -11,8 +11,8 @@
 
 namespace dot1x {
 namespace {
-constexpr unsigned LEVEL_EMERG = 0;
-constexpr unsigned LEVEL_DEBUG = 7;
+constexpr unsigned kLevelEmerg = 0;
+constexpr unsigned kLevelDebug = 7;
 }  // namespace
 
 RadiusClient::RadiusClient(Host host) : host_(std::move(host)) {}
@@ -40,20 +40,20 @@ bool RadiusClient::open(std::uint32_t server_ip, std::uint16_t server_port) {
   close();
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    trace(LEVEL_EMERG, "ieee8021x_os_radius_network_init", "Error opening socket for RADIUS communication");
+    trace(kLevelEmerg, "ieee8021x_os_radius_network_init", "Error opening socket for RADIUS communication");
     return false;
   }
   char address[16];
   std::snprintf(address, sizeof address, "%u.%u.%u.%u", server_ip >> 24, (server_ip >> 16) & 255,
                 (server_ip >> 8) & 255, server_ip & 255);
-  trace(LEVEL_DEBUG, "ieee8021x_os_radius_network_init", "Configured RADIUS IP Addr %s, port %d", address,
+  trace(kLevelDebug, "ieee8021x_os_radius_network_init", "Configured RADIUS IP Addr %s, port %d", address,
         server_port);
   server_ip_ = server_ip;
   server_port_ = server_port;
   sockaddr_in local{};
   local.sin_family = AF_INET;
   if (::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-    trace(LEVEL_EMERG, "ieee8021x_os_radius_network_init", "Error binding socket for RADIUS communication");
+    trace(kLevelEmerg, "ieee8021x_os_radius_network_init", "Error binding socket for RADIUS communication");
     ::close(fd);
     return false;
   }
@@ -79,8 +79,8 @@ void RadiusClient::send_request(unsigned port, AccessRequestInput input) {
   input.port = port;
   input.nas_ip = host_.nas_ip ? host_.nas_ip() : 0;
   p.last_request = encode_access_request(input, p.identifier, p.authenticator, key_);
-  trace(LEVEL_DEBUG, "encapsulate_radius", "encapsulate_radius, length %zu", p.last_request.size());
-  trace(LEVEL_DEBUG, "encapsulate_radius", "---------------- radius id %d", p.identifier);
+  trace(kLevelDebug, "encapsulate_radius", "encapsulate_radius, length %zu", p.last_request.size());
+  trace(kLevelDebug, "encapsulate_radius", "---------------- radius id %d", p.identifier);
   p.retries = 3;
   transmit(port);
 }
@@ -89,7 +89,7 @@ void RadiusClient::retransmit(unsigned port) {
   Port &p = ports_.at(port);
   if (p.retries == 0 || p.last_request.empty()) return;
   --p.retries;
-  trace(LEVEL_DEBUG, "ieee8021x_os_radius_retransmit", "Port #%u - %s", port,
+  trace(kLevelDebug, "ieee8021x_os_radius_retransmit", "Port #%u - %s", port,
         "Retransmission of RADIUS data");
   transmit(port);
 }
@@ -104,10 +104,10 @@ void RadiusClient::transmit(unsigned port) {
                          : ::sendto(fd_, packet.data(), packet.size(), 0,
                                     reinterpret_cast<sockaddr *>(&server), sizeof server);
   if (sent < 0)
-    trace(LEVEL_EMERG, "ieee8021x_os_radius_network_send", "Error transmitting RADIUS frame, errno = %d",
+    trace(kLevelEmerg, "ieee8021x_os_radius_network_send", "Error transmitting RADIUS frame, errno = %d",
           fd_ < 0 ? EBADF : errno);
   else
-    trace(LEVEL_DEBUG, "ieee8021x_os_radius_network_send", "Transmitted %d bytes of RADIUS data",
+    trace(kLevelDebug, "ieee8021x_os_radius_network_send", "Transmitted %d bytes of RADIUS data",
           static_cast<int>(sent));
 }
 
@@ -115,23 +115,23 @@ std::optional<RadiusClient::Delivery> RadiusClient::check_rx() {
   if (fd_ < 0) return std::nullopt;
   pollfd pfd{fd_, POLLIN, 0};
   if (::poll(&pfd, 1, 0) <= 0 || !(pfd.revents & POLLIN)) return std::nullopt;
-  std::array<std::uint8_t, RADIUS_MAX_PACKET> buffer;
+  std::array<std::uint8_t, kRadiusMaxPacket> buffer;
   sockaddr_in source{};
   socklen_t source_length = sizeof source;
   ssize_t n =
       ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(&source), &source_length);
   if (n < 1) {
-    trace(LEVEL_EMERG, "ieee8021x_os_check_rx", "Error receiving RADIUS data, errno=%d", n < 0 ? errno : 0);
+    trace(kLevelEmerg, "ieee8021x_os_check_rx", "Error receiving RADIUS data, errno=%d", n < 0 ? errno : 0);
     return std::nullopt;
   }
   // Only the configured server answers: anyone else on the network could otherwise close a port's
   // request with a reply of its own.
   if (source_length < sizeof source || source.sin_family != AF_INET ||
       ntohl(source.sin_addr.s_addr) != server_ip_ || ntohs(source.sin_port) != server_port_) {
-    trace(LEVEL_DEBUG, "ieee8021x_os_check_rx", "Dropping RADIUS data from a host other than the server");
+    trace(kLevelDebug, "ieee8021x_os_check_rx", "Dropping RADIUS data from a host other than the server");
     return std::nullopt;
   }
-  trace(LEVEL_DEBUG, "ieee8021x_os_check_rx", "Incoming radius data, len %d", static_cast<int>(n));
+  trace(kLevelDebug, "ieee8021x_os_check_rx", "Incoming radius data, len %d", static_cast<int>(n));
   return datagram_received(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(n)));
 }
 
@@ -140,8 +140,8 @@ std::optional<RadiusClient::Delivery> RadiusClient::datagram_received(
   auto identifier = reply_identifier(datagram);
   if (!identifier || *identifier == 0) return std::nullopt;
   unsigned port = 1;
-  while (port <= RADIUS_PORTS && ports_[port].identifier != *identifier) ++port;
-  if (port > RADIUS_PORTS) return std::nullopt;
+  while (port <= kRadiusPorts && ports_[port].identifier != *identifier) ++port;
+  if (port > kRadiusPorts) return std::nullopt;
   Port &p = ports_[port];
   // A forged datagram must not close the request it pretends to answer, so the request is closed
   // only once the reply proves to come from the server.
@@ -149,10 +149,10 @@ std::optional<RadiusClient::Delivery> RadiusClient::datagram_received(
   if (!reply) return std::nullopt;
   p.identifier = 0;
   p.retries = 0;
-  trace(LEVEL_DEBUG, "ieee8021x_radius_data_received", "Incoming RADIUS data for this port, len %zu, %s",
+  trace(kLevelDebug, "ieee8021x_radius_data_received", "Incoming RADIUS data for this port, len %zu, %s",
         datagram.size(), radius_code_name(reply->code));
-  if (reply->code == RADIUS_ACCESS_CHALLENGE || reply->code == RADIUS_ACCESS_ACCEPT ||
-      reply->code == RADIUS_ACCESS_REJECT)
+  if (reply->code == kRadiusAccessChallenge || reply->code == kRadiusAccessAccept ||
+      reply->code == kRadiusAccessReject)
     p.state = reply->state;
   return Delivery{port, std::move(*reply)};
 }

@@ -9,7 +9,7 @@
 
 namespace dot1x {
 
-inline constexpr unsigned RADIUS_PORTS = 6;
+inline constexpr unsigned kRadiusPorts = 6;
 
 class RadiusClient {
  public:
@@ -71,7 +71,7 @@ class RadiusClient {
   std::string secret_;
   HmacMd5 key_;
   std::uint8_t last_identifier_ = 0;
-  std::array<Port, RADIUS_PORTS + 1> ports_{};
+  std::array<Port, kRadiusPorts + 1> ports_{};
 };
 
 }  // namespace dot1x

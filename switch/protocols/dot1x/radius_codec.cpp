@@ -54,7 +54,7 @@ std::array<std::uint8_t, 4> be32(std::uint32_t v) {
           static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
 }
 
-constexpr std::size_t MESSAGE_AUTHENTICATOR_SIZE = 18;
+constexpr std::size_t kMessageAuthenticatorSize = 18;
 
 }  // namespace
 
@@ -83,13 +83,13 @@ Digest HmacMd5::operator()(std::span<const std::uint8_t> data) const {
 
 const char *radius_code_name(std::uint8_t code) {
   switch (code) {
-    case RADIUS_ACCESS_REQUEST:
+    case kRadiusAccessRequest:
       return "Access Request";
-    case RADIUS_ACCESS_ACCEPT:
+    case kRadiusAccessAccept:
       return "Access Accept";
-    case RADIUS_ACCESS_REJECT:
+    case kRadiusAccessReject:
       return "Access Reject";
-    case RADIUS_ACCESS_CHALLENGE:
+    case kRadiusAccessChallenge:
       return "Access Challenge";
     default:
       return "!!!UNKNOWN RADIUS CODE!!!";
@@ -105,16 +105,16 @@ std::string mac_text(const MacAddress &mac) {
 
 std::vector<std::uint8_t> encode_access_request(const AccessRequestInput &input, std::uint8_t identifier,
                                                 const Digest &request_authenticator, const HmacMd5 &key) {
-  std::vector<std::uint8_t> packet(RADIUS_HEADER);
-  packet.reserve(RADIUS_MAX_PACKET);
-  packet[0] = RADIUS_ACCESS_REQUEST;
+  std::vector<std::uint8_t> packet(kRadiusHeader);
+  packet.reserve(kRadiusMaxPacket);
+  packet[0] = kRadiusAccessRequest;
   packet[1] = identifier;
   std::copy(request_authenticator.begin(), request_authenticator.end(), packet.begin() + 4);
   Writer w(packet);
-  const std::size_t hard_limit = RADIUS_MAX_PACKET - MESSAGE_AUTHENTICATOR_SIZE;
-  w.add(RADIUS_ATTR_EAP_MESSAGE, input.eap, hard_limit);
-  std::span<const std::uint8_t> state = input.state.first(std::min(input.state.size(), RADIUS_MAX_STATE));
-  if (!state.empty()) w.add(RADIUS_ATTR_STATE, state, hard_limit);
+  const std::size_t hard_limit = kRadiusMaxPacket - kMessageAuthenticatorSize;
+  w.add(kRadiusAttrEapMessage, input.eap, hard_limit);
+  std::span<const std::uint8_t> state = input.state.first(std::min(input.state.size(), kRadiusMaxState));
+  if (!state.empty()) w.add(kRadiusAttrState, state, hard_limit);
 
   // The informational attributes stop once the packet nears its size limit.
   const std::size_t soft_limit = 1450 - state.size();
@@ -126,18 +126,18 @@ std::vector<std::uint8_t> encode_access_request(const AccessRequestInput &input,
   };
   char port_id[16];
   std::snprintf(port_id, sizeof port_id, "Port %u", input.port);
-  number(RADIUS_ATTR_NAS_PORT_TYPE, 15);
-  text(RADIUS_ATTR_USER_NAME, input.user_name);
-  number(RADIUS_ATTR_NAS_IP_ADDRESS, input.nas_ip);
-  number(RADIUS_ATTR_NAS_PORT, input.port);
-  number(RADIUS_ATTR_FRAMED_MTU, 1000);
-  text(RADIUS_ATTR_NAS_PORT_ID, port_id);
-  text(RADIUS_ATTR_CALLING_STATION_ID, mac_text(input.supplicant));
-  text(RADIUS_ATTR_CALLED_STATION_ID, mac_text(input.system));
+  number(kRadiusAttrNasPortType, 15);
+  text(kRadiusAttrUserName, input.user_name);
+  number(kRadiusAttrNasIpAddress, input.nas_ip);
+  number(kRadiusAttrNasPort, input.port);
+  number(kRadiusAttrFramedMtu, 1000);
+  text(kRadiusAttrNasPortId, port_id);
+  text(kRadiusAttrCallingStationId, mac_text(input.supplicant));
+  text(kRadiusAttrCalledStationId, mac_text(input.system));
 
   const std::size_t ma_at = packet.size() + 2;
-  packet.push_back(RADIUS_ATTR_MESSAGE_AUTHENTICATOR);
-  packet.push_back(MESSAGE_AUTHENTICATOR_SIZE);
+  packet.push_back(kRadiusAttrMessageAuthenticator);
+  packet.push_back(kMessageAuthenticatorSize);
   packet.resize(packet.size() + 16, 0);
   packet[2] = static_cast<std::uint8_t>(packet.size() >> 8);
   packet[3] = static_cast<std::uint8_t>(packet.size());
@@ -147,7 +147,7 @@ std::vector<std::uint8_t> encode_access_request(const AccessRequestInput &input,
 }
 
 std::optional<std::uint8_t> reply_identifier(std::span<const std::uint8_t> datagram) {
-  if (datagram.size() < RADIUS_HEADER || datagram.size() > RADIUS_MAX_PACKET) return std::nullopt;
+  if (datagram.size() < kRadiusHeader || datagram.size() > kRadiusMaxPacket) return std::nullopt;
   if ((std::size_t{datagram[2]} << 8 | datagram[3]) != datagram.size()) return std::nullopt;
   return datagram[1];
 }
@@ -160,20 +160,20 @@ std::optional<RadiusReply> decode_reply(std::span<const std::uint8_t> datagram,
   reply.code = datagram[0];
   std::optional<std::size_t> message_authenticator;  // offset of its value
   bool has_eap = false;
-  for (std::size_t at = RADIUS_HEADER; at < datagram.size();) {
+  for (std::size_t at = kRadiusHeader; at < datagram.size();) {
     if (datagram.size() - at < 2) return std::nullopt;
     std::size_t length = datagram[at + 1];
     if (length < 2 || length > datagram.size() - at) return std::nullopt;
     auto value = datagram.subspan(at + 2, length - 2);
     switch (datagram[at]) {
-      case RADIUS_ATTR_EAP_MESSAGE:
+      case kRadiusAttrEapMessage:
         has_eap = true;
         reply.eap.insert(reply.eap.end(), value.begin(), value.end());
         break;
-      case RADIUS_ATTR_STATE:
+      case kRadiusAttrState:
         reply.state.insert(reply.state.end(), value.begin(), value.end());
         break;
-      case RADIUS_ATTR_MESSAGE_AUTHENTICATOR:
+      case kRadiusAttrMessageAuthenticator:
         if (value.size() != 16 || message_authenticator) return std::nullopt;
         message_authenticator = at + 2;
         break;
@@ -182,7 +182,7 @@ std::optional<RadiusReply> decode_reply(std::span<const std::uint8_t> datagram,
     }
     at += length;
   }
-  if (reply.state.size() > RADIUS_MAX_STATE) return std::nullopt;
+  if (reply.state.size() > kRadiusMaxState) return std::nullopt;
 
   std::vector<std::uint8_t> copy(datagram.begin(), datagram.end());
   std::copy(request_authenticator.begin(), request_authenticator.end(), copy.begin() + 4);

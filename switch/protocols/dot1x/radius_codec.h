@@ -14,29 +14,29 @@
 
 namespace dot1x {
 
-inline constexpr std::size_t RADIUS_MAX_PACKET = 1472;
-inline constexpr std::size_t RADIUS_HEADER = 20;
-inline constexpr std::size_t RADIUS_MAX_STATE = 32;
+inline constexpr std::size_t kRadiusMaxPacket = 1472;
+inline constexpr std::size_t kRadiusHeader = 20;
+inline constexpr std::size_t kRadiusMaxState = 32;
 
-enum radius_code : std::uint8_t {
-  RADIUS_ACCESS_REQUEST = 1,
-  RADIUS_ACCESS_ACCEPT = 2,
-  RADIUS_ACCESS_REJECT = 3,
-  RADIUS_ACCESS_CHALLENGE = 11
+enum RadiusCode : std::uint8_t {
+  kRadiusAccessRequest = 1,
+  kRadiusAccessAccept = 2,
+  kRadiusAccessReject = 3,
+  kRadiusAccessChallenge = 11
 };
 
-enum radius_attribute : std::uint8_t {
-  RADIUS_ATTR_USER_NAME = 1,
-  RADIUS_ATTR_NAS_IP_ADDRESS = 4,
-  RADIUS_ATTR_NAS_PORT = 5,
-  RADIUS_ATTR_FRAMED_MTU = 12,
-  RADIUS_ATTR_STATE = 24,
-  RADIUS_ATTR_CALLED_STATION_ID = 30,
-  RADIUS_ATTR_CALLING_STATION_ID = 31,
-  RADIUS_ATTR_NAS_PORT_TYPE = 61,
-  RADIUS_ATTR_EAP_MESSAGE = 79,
-  RADIUS_ATTR_MESSAGE_AUTHENTICATOR = 80,
-  RADIUS_ATTR_NAS_PORT_ID = 87
+enum RadiusAttribute : std::uint8_t {
+  kRadiusAttrUserName = 1,
+  kRadiusAttrNasIpAddress = 4,
+  kRadiusAttrNasPort = 5,
+  kRadiusAttrFramedMtu = 12,
+  kRadiusAttrState = 24,
+  kRadiusAttrCalledStationId = 30,
+  kRadiusAttrCallingStationId = 31,
+  kRadiusAttrNasPortType = 61,
+  kRadiusAttrEapMessage = 79,
+  kRadiusAttrMessageAuthenticator = 80,
+  kRadiusAttrNasPortId = 87
 };
 
 using Digest = std::array<std::uint8_t, 16>;

@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   using namespace dot1x;
   std::span<const std::uint8_t> input(data, size);
   auto r = parse_eapol(input);
-  if (!r.frame || r.frame->body.size() < EAP_HEADER) return 0;
+  if (!r.frame || r.frame->body.size() < kEapHeader) return 0;
   if (r.frame->body.data() + r.frame->body.size() > data + size) std::abort();
   auto eap = parse_eap(r.frame->body);
   if (eap.eap && eap.eap->packet.size() > r.frame->body.size()) std::abort();

@@ -30,9 +30,9 @@ struct ChipHost : Host {
 // right size), then the Response Authenticator.
 void sign(std::vector<uint8_t> &p, const Digest &request_auth) {
   std::copy(request_auth.begin(), request_auth.end(), p.begin() + 4);
-  for (size_t i = RADIUS_HEADER; i + 2 <= p.size() && p[i + 1] >= 2 && i + p[i + 1] <= p.size();
+  for (size_t i = kRadiusHeader; i + 2 <= p.size() && p[i + 1] >= 2 && i + p[i + 1] <= p.size();
        i += p[i + 1])
-    if (p[i] == RADIUS_ATTR_MESSAGE_AUTHENTICATOR && p[i + 1] == 18) {
+    if (p[i] == kRadiusAttrMessageAuthenticator && p[i + 1] == 18) {
       std::fill(p.begin() + long(i) + 2, p.begin() + long(i) + 18, 0);
       const Digest ma = HmacMd5(kSecret)(p);
       std::copy(ma.begin(), ma.end(), p.begin() + long(i) + 2);
@@ -49,7 +49,7 @@ void sign(std::vector<uint8_t> &p, const Digest &request_auth) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool quiet = (trace_option_apply("all", "emerg"), true);
   (void)quiet;
-  if (size < 1 || size > RADIUS_MAX_PACKET - RADIUS_HEADER + 1) return 0;
+  if (size < 1 || size > kRadiusMaxPacket - kRadiusHeader + 1) return 0;
   proto_test::ScriptedPortServices services(1);
   services.link[1] = true;
   ChipHost host(services);
@@ -71,16 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // The supplicant answers the Request/Identity, so port 1 waits for the server.
   const std::vector<uint8_t> &sent = services.sent.back().bytes;
   std::vector<uint8_t> frame(sent.begin(), sent.begin() + 18);
-  const std::vector<uint8_t> eap{EAP_RESPONSE, sent.at(19), 0, 8, EAP_TYPE_IDENTITY, 'b', 'o', 'b'};
+  const std::vector<uint8_t> eap{kEapResponse, sent.at(19), 0, 8, kEapTypeIdentity, 'b', 'o', 'b'};
   frame[17] = uint8_t(eap.size());
   frame.insert(frame.end(), eap.begin(), eap.end());
   machines.frame_received(1, frame);
   const std::vector<uint8_t> &request = back_end.client().last_request(1);
-  if (request.size() < RADIUS_HEADER) std::abort();
+  if (request.size() < kRadiusHeader) std::abort();
   Digest request_auth{};
   std::copy(request.begin() + 4, request.begin() + 20, request_auth.begin());
 
-  std::vector<uint8_t> reply(RADIUS_HEADER);
+  std::vector<uint8_t> reply(kRadiusHeader);
   reply[0] = data[0];
   reply[1] = request[1];
   reply.insert(reply.end(), data + 1, data + size);
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   sign(reply, request_auth);
   back_end.datagram_received(reply);
   for (int second = 0; second < 12; ++second) machines.tick();
-  if (machines.port(1).eap.size() > RADIUS_MAX_PACKET) std::abort();
+  if (machines.port(1).eap.size() > kRadiusMaxPacket) std::abort();
   l2_dot1x_host_set(nullptr, nullptr);
   dot1x_defaults_clear();
   return 0;

@@ -6,13 +6,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   using namespace dot1x;
-  static const HmacMd5 key("fuzzsecret");
+  static const HmacMd5 kKey("fuzzsecret");
   const Digest request_auth{};
   std::span<const std::uint8_t> input(data, size);
-  (void)decode_reply(input, request_auth, key, "fuzzsecret");
+  (void)decode_reply(input, request_auth, kKey, "fuzzsecret");
 
   // Re-sign the input as a server would, so the attribute walk past the authenticity check runs too.
-  if (size < RADIUS_HEADER || size > RADIUS_MAX_PACKET) return 0;
+  if (size < kRadiusHeader || size > kRadiusMaxPacket) return 0;
   std::vector<std::uint8_t> p(data, data + size);
   p[2] = static_cast<std::uint8_t>(size >> 8);
   p[3] = static_cast<std::uint8_t>(size);
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   for (char c : std::string_view("fuzzsecret")) signed_input.push_back(static_cast<std::uint8_t>(c));
   Digest response = md5(signed_input);
   std::copy(response.begin(), response.end(), p.begin() + 4);
-  auto reply = decode_reply(p, request_auth, key, "fuzzsecret");
-  if (reply && reply->state.size() > RADIUS_MAX_STATE) std::abort();
+  auto reply = decode_reply(p, request_auth, kKey, "fuzzsecret");
+  if (reply && reply->state.size() > kRadiusMaxState) std::abort();
   return 0;
 }

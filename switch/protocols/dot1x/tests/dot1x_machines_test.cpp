@@ -63,14 +63,14 @@ class Machine : public ::testing::Test {
     return f;
   }
   static std::vector<uint8_t> response(uint8_t id, uint8_t type, const std::string &data) {
-    std::vector<uint8_t> eap{EAP_RESPONSE, id, 0, uint8_t(5 + data.size()), type};
+    std::vector<uint8_t> eap{kEapResponse, id, 0, uint8_t(5 + data.size()), type};
     eap.insert(eap.end(), data.begin(), data.end());
-    return eapol(EAPOL_EAP_PACKET, eap);
+    return eapol(kEapolEapPacket, eap);
   }
   // The EAP packet of the last frame sent on a port.
   std::vector<uint8_t> last_eap(unsigned port) {
     for (auto it = services.sent.rbegin(); it != services.sent.rend(); ++it)
-      if (it->port == port) return std::vector<uint8_t>(it->bytes.begin() + EAPOL_HEADER, it->bytes.end());
+      if (it->port == port) return std::vector<uint8_t>(it->bytes.begin() + kEapolHeader, it->bytes.end());
     return {};
   }
   void receive(unsigned port, const std::vector<uint8_t> &frame) { machines.frame_received(port, frame); }
@@ -80,12 +80,12 @@ class Machine : public ::testing::Test {
   // Identity, one challenge and an accept on port 1.
   void authenticate() {
     const uint8_t id = last_eap(1).at(1);
-    receive(1, response(id, EAP_TYPE_IDENTITY, "alice"));
-    const std::vector<uint8_t> challenge{EAP_REQUEST, uint8_t(id + 1), 0, 6, 4, 0x10};
-    machines.server_reply(1, Machines::Reply::challenge, challenge);
+    receive(1, response(id, kEapTypeIdentity, "alice"));
+    const std::vector<uint8_t> challenge{kEapRequest, uint8_t(id + 1), 0, 6, 4, 0x10};
+    machines.server_reply(1, Machines::Reply::kChallenge, challenge);
     receive(1, response(uint8_t(id + 1), 4, "md5"));
-    const std::vector<uint8_t> success{EAP_SUCCESS, uint8_t(id + 1), 0, 4};
-    machines.server_reply(1, Machines::Reply::accept, success);
+    const std::vector<uint8_t> success{kEapSuccess, uint8_t(id + 1), 0, 4};
+    machines.server_reply(1, Machines::Reply::kAccept, success);
   }
 
   proto_test::ScriptedPortServices services{1};
@@ -101,12 +101,12 @@ TEST_F(Machine, EnablingSendsRequestIdentityAndClosesAutomaticPorts) {
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   const auto eap = last_eap(1);
   ASSERT_EQ(eap.size(), 5u);
-  EXPECT_EQ(eap[0], EAP_REQUEST);
-  EXPECT_EQ(eap[4], EAP_TYPE_IDENTITY);
+  EXPECT_EQ(eap[0], kEapRequest);
+  EXPECT_EQ(eap[4], kEapTypeIdentity);
   EXPECT_EQ(services.sent[0].bytes[6], 0x02) << "sent from the port's own address";
   EXPECT_EQ(machines.port(2).pae, kPaeForceAuth);
   EXPECT_EQ(host.auth[2], SWC_AUTH_STATE_BOTH);
-  EXPECT_EQ(last_eap(2).at(0), EAP_SUCCESS) << "canned success";
+  EXPECT_EQ(last_eap(2).at(0), kEapSuccess) << "canned success";
   EXPECT_EQ(machines.port(3).pae, kPaeInitialize) << "no link";
   EXPECT_EQ(machines.port_status(1).eapol[6], 1) << "Request/Identity sent";
 }
@@ -118,8 +118,8 @@ TEST_F(Machine, SuccessfulExchangeAuthorisesAndCounts) {
   EXPECT_EQ(p.pae, kPaeAuthenticated);
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   ASSERT_EQ(back_end.responses.size(), 2u);
-  EXPECT_EQ(back_end.responses[0].second[4], EAP_TYPE_IDENTITY);
-  EXPECT_EQ(last_eap(1).at(0), EAP_SUCCESS);
+  EXPECT_EQ(back_end.responses[0].second[4], kEapTypeIdentity);
+  EXPECT_EQ(last_eap(1).at(0), kEapSuccess);
   EXPECT_STREQ(p.status.identity.data(), "alice");
   EXPECT_TRUE(p.status.mac_seen);
   EXPECT_EQ(p.status.mac, kSupplicant);
@@ -136,12 +136,12 @@ TEST_F(Machine, SuccessfulExchangeAuthorisesAndCounts) {
 TEST_F(Machine, RejectHoldsThePortClosedForTheQuietPeriod) {
   enable();
   const uint8_t id = last_eap(1).at(1);
-  receive(1, response(id, EAP_TYPE_IDENTITY, "alice"));
-  const std::vector<uint8_t> failure{EAP_FAILURE, id, 0, 4};
-  machines.server_reply(1, Machines::Reply::reject, failure);
+  receive(1, response(id, kEapTypeIdentity, "alice"));
+  const std::vector<uint8_t> failure{kEapFailure, id, 0, 4};
+  machines.server_reply(1, Machines::Reply::kReject, failure);
   EXPECT_EQ(machines.port(1).pae, kPaeHeld);
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
-  EXPECT_EQ(last_eap(1).at(0), EAP_FAILURE);
+  EXPECT_EQ(last_eap(1).at(0), kEapFailure);
   EXPECT_EQ(machines.port(1).status.pae[5], 1);
   ticks(kQuietPeriod - 1);
   EXPECT_EQ(machines.port(1).pae, kPaeHeld);
@@ -152,7 +152,7 @@ TEST_F(Machine, RejectHoldsThePortClosedForTheQuietPeriod) {
 TEST_F(Machine, LogoffAndLinkDownCloseThePortAndLinkUpRestarts) {
   enable();
   authenticate();
-  receive(1, eapol(EAPOL_LOGOFF));
+  receive(1, eapol(kEapolLogoff));
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
   EXPECT_EQ(machines.port(1).status.pae[10], 1) << "logoff while authenticated";
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
@@ -173,7 +173,7 @@ TEST_F(Machine, LogoffAndLinkDownCloseThePortAndLinkUpRestarts) {
 TEST_F(Machine, StartOnAnAuthenticatedPortReauthenticatesWithoutClosing) {
   enable();
   authenticate();
-  receive(1, eapol(EAPOL_START));
+  receive(1, eapol(kEapolStart));
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   EXPECT_EQ(machines.port(1).status.pae[9], 1);
@@ -209,7 +209,7 @@ TEST_F(Machine, ReauthNowAndLaterFromTheManagementObject) {
 
 TEST_F(Machine, ThirdConnectingPassesThroughDisconnected) {
   enable();
-  for (unsigned i = 0; i < 2; ++i) receive(1, eapol(EAPOL_START));  // restarts without authenticating
+  for (unsigned i = 0; i < 2; ++i) receive(1, eapol(kEapolStart));  // restarts without authenticating
   const PortRecord &p = machines.port(1);
   EXPECT_EQ(p.pae, kPaeAuthenticating);
   EXPECT_EQ(p.reauth_count, 1u) << "count back to 0 through DISCONNECTED, then 1";
@@ -220,9 +220,9 @@ TEST_F(Machine, ThirdConnectingPassesThroughDisconnected) {
 TEST_F(Machine, SupplicantSilenceResendsThenTimesOut) {
   enable();
   const uint8_t id = last_eap(1).at(1);
-  receive(1, response(id, EAP_TYPE_IDENTITY, "alice"));
-  const std::vector<uint8_t> challenge{EAP_REQUEST, uint8_t(id + 1), 0, 6, 4, 0x10};
-  machines.server_reply(1, Machines::Reply::challenge, challenge);
+  receive(1, response(id, kEapTypeIdentity, "alice"));
+  const std::vector<uint8_t> challenge{kEapRequest, uint8_t(id + 1), 0, 6, 4, 0x10};
+  machines.server_reply(1, Machines::Reply::kChallenge, challenge);
   const size_t sent = services.sent.size();
   ticks(kSuppTimeout);
   EXPECT_EQ(services.sent.size(), sent + 1) << "the request again";
@@ -231,7 +231,7 @@ TEST_F(Machine, SupplicantSilenceResendsThenTimesOut) {
 
 TEST_F(Machine, ServerSilenceEndsTheAttemptAfterAWhile) {
   enable();
-  receive(1, response(last_eap(1).at(1), EAP_TYPE_IDENTITY, "alice"));
+  receive(1, response(last_eap(1).at(1), kEapTypeIdentity, "alice"));
   ticks(kServerTimeout - 1);
   EXPECT_TRUE(back_end.retransmits.empty());
   ticks(1);
@@ -247,17 +247,17 @@ TEST_F(Machine, ServerSilenceEndsTheAttemptAfterAWhile) {
 TEST_F(Machine, BadFramesAreCountedAndChangeNothing) {
   enable();
   const PaeState before = machines.port(1).pae;
-  receive(1, response(uint8_t(last_eap(1).at(1) + 7), EAP_TYPE_IDENTITY, "bob"));
+  receive(1, response(uint8_t(last_eap(1).at(1) + 7), kEapTypeIdentity, "bob"));
   EXPECT_TRUE(back_end.responses.empty()) << "wrong identifier";
-  auto truncated = eapol(EAPOL_EAP_PACKET, {EAP_RESPONSE, 1, 0, 9, 1});
+  auto truncated = eapol(kEapolEapPacket, {kEapResponse, 1, 0, 9, 1});
   truncated[17] = 200;  // body length past the frame
   receive(1, truncated);
-  const auto start = eapol(EAPOL_START);
+  const auto start = eapol(kEapolStart);
   receive(1, std::vector<uint8_t>(start.begin(), start.begin() + 17));
   receive(1, eapol(9));
-  auto long_eap = eapol(EAPOL_EAP_PACKET, {EAP_RESPONSE, 1, 0, 40, 1});
+  auto long_eap = eapol(kEapolEapPacket, {kEapResponse, 1, 0, 40, 1});
   receive(1, long_eap);  // EAP length beyond the body
-  receive(7, eapol(EAPOL_START));
+  receive(7, eapol(kEapolStart));
   const PortRecord &p = machines.port(1);
   EXPECT_EQ(p.pae, before);
   EXPECT_EQ(p.status.eapol[9], 2) << "length errors";
@@ -267,18 +267,18 @@ TEST_F(Machine, BadFramesAreCountedAndChangeNothing) {
 
 TEST_F(Machine, LongIdentityIsReplacedByTheSupplicantAddress) {
   enable();
-  receive(1, response(last_eap(1).at(1), EAP_TYPE_IDENTITY, std::string(40, 'a')));
+  receive(1, response(last_eap(1).at(1), kEapTypeIdentity, std::string(40, 'a')));
   EXPECT_STREQ(machines.port(1).status.identity.data(), "02:11:22:33:44:55");
 }
 
 TEST_F(Machine, ForcedControlsAnswerStartsAndDisableStopsFrames) {
   enable(kForceUnauthorized, kForceAuthorized);
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
-  EXPECT_EQ(last_eap(1).at(0), EAP_FAILURE);
+  EXPECT_EQ(last_eap(1).at(0), kEapFailure);
   const size_t sent = services.sent.size();
-  receive(2, eapol(EAPOL_START));
+  receive(2, eapol(kEapolStart));
   ASSERT_EQ(services.sent.size(), sent + 1);
-  EXPECT_EQ(last_eap(2).at(0), EAP_SUCCESS);
+  EXPECT_EQ(last_eap(2).at(0), kEapSuccess);
   swc_dot1x_set_portconfig(1, kAuto);
   EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
 
@@ -288,7 +288,7 @@ TEST_F(Machine, ForcedControlsAnswerStartsAndDisableStopsFrames) {
   swc_dot1x_set_systemconfig(raw);
   EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
   const size_t before = services.sent.size();
-  receive(1, eapol(EAPOL_START));
+  receive(1, eapol(kEapolStart));
   ticks(100);
   EXPECT_EQ(services.sent.size(), before) << "disabled: frames dropped, timers stopped";
 }

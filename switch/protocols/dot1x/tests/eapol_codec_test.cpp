@@ -8,8 +8,8 @@ namespace {
 const MacAddress kSupplicant{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 
 std::vector<std::uint8_t> frame(std::uint8_t type, std::uint16_t length, std::vector<std::uint8_t> body) {
-  std::vector<std::uint8_t> f(EAPOL_HEADER + body.size());
-  std::copy(PAE_GROUP_ADDRESS.begin(), PAE_GROUP_ADDRESS.end(), f.begin());
+  std::vector<std::uint8_t> f(kEapolHeader + body.size());
+  std::copy(kPaeGroupAddress.begin(), kPaeGroupAddress.end(), f.begin());
   std::copy(kSupplicant.begin(), kSupplicant.end(), f.begin() + 6);
   f[12] = 0x88;
   f[13] = 0x8e;
@@ -17,13 +17,13 @@ std::vector<std::uint8_t> frame(std::uint8_t type, std::uint16_t length, std::ve
   f[15] = type;
   f[16] = static_cast<std::uint8_t>(length >> 8);
   f[17] = static_cast<std::uint8_t>(length);
-  std::copy(body.begin(), body.end(), f.begin() + EAPOL_HEADER);
+  std::copy(body.begin(), body.end(), f.begin() + kEapolHeader);
   return f;
 }
 }  // namespace
 
 TEST(EapolFrames, ReadsSourceVersionTypeAndBody) {
-  auto f = frame(EAPOL_EAP_PACKET, 5, {2, 7, 0, 5, 1, 0xee});
+  auto f = frame(kEapolEapPacket, 5, {2, 7, 0, 5, 1, 0xee});
   auto r = parse_eapol(f);
   ASSERT_TRUE(r.frame);
   EXPECT_EQ(r.frame->source, kSupplicant);
@@ -32,19 +32,19 @@ TEST(EapolFrames, ReadsSourceVersionTypeAndBody) {
 }
 
 TEST(EapolFrames, StartFromARealSupplicantHasNoBodyToRead) {
-  auto r = parse_eapol(frame(EAPOL_START, 0, {}));
+  auto r = parse_eapol(frame(kEapolStart, 0, {}));
   ASSERT_TRUE(r.frame);
-  EXPECT_EQ(r.frame->type, EAPOL_START);
+  EXPECT_EQ(r.frame->type, kEapolStart);
   EXPECT_TRUE(r.frame->body.empty());
 }
 
 TEST(EapolFrames, RefusesShortFramesAndBodiesPastTheFrame) {
-  auto f = frame(EAPOL_START, 0, {});
+  auto f = frame(kEapolStart, 0, {});
   f.pop_back();
-  EXPECT_EQ(parse_eapol(f).error, EapolError::too_short);
-  auto r = parse_eapol(frame(EAPOL_EAP_PACKET, 100, {2, 7, 0, 5, 1}));
+  EXPECT_EQ(parse_eapol(f).error, EapolError::kTooShort);
+  auto r = parse_eapol(frame(kEapolEapPacket, 100, {2, 7, 0, 5, 1}));
   EXPECT_FALSE(r.frame);
-  EXPECT_EQ(r.error, EapolError::body_beyond_frame);
+  EXPECT_EQ(r.error, EapolError::kBodyBeyondFrame);
 }
 
 TEST(EapolFrames, BuildsAnUnpaddedEapPacketFrameToTheGroupAddress) {
@@ -62,15 +62,15 @@ TEST(EapolFrames, BuildsAnUnpaddedEapPacketFrameToTheGroupAddress) {
 
 TEST(EapPackets, ChecksTheEapLengthAgainstTheBody) {
   std::vector<std::uint8_t> below_header{2, 1, 0, 3, 0};
-  EXPECT_EQ(parse_eap(below_header).error, EapError::shorter_than_header);
+  EXPECT_EQ(parse_eap(below_header).error, EapError::kShorterThanHeader);
   std::vector<std::uint8_t> beyond{2, 1, 0, 9, 1};
-  EXPECT_EQ(parse_eap(beyond).error, EapError::beyond_body);
+  EXPECT_EQ(parse_eap(beyond).error, EapError::kBeyondBody);
   std::vector<std::uint8_t> extra{2, 1, 0, 5, 1, 0, 0};
   auto r = parse_eap(extra);
   ASSERT_TRUE(r.eap);
   EXPECT_TRUE(r.eap->extra_bytes);
   EXPECT_EQ(r.eap->packet.size(), 5u);
-  EXPECT_EQ(r.eap->code, EAP_RESPONSE);
+  EXPECT_EQ(r.eap->code, kEapResponse);
 }
 
 TEST(EapPackets, TypeNamesAsTheTracesShowThem) {

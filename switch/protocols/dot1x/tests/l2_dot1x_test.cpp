@@ -45,7 +45,7 @@ struct RecordingAuthenticator : Authenticator {
 class Glue : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("PORTVISOR_WORKDIR", dir_.path().c_str(), 1);
+    setenv("PORTVISOR_WORKDIR", dir.path().c_str(), 1);
     conf_reset();
     dot1x_defaults_clear();
     l2_dot1x_host_set(&host, &auth);
@@ -98,7 +98,7 @@ class Glue : public ::testing::Test {
     encode_param(c, raw);
     swc_dot1x_set_paramconfig(raw);
   }
-  TempDir dir_;
+  TempDir dir;
   RecordingHost host;
   RecordingAuthenticator auth;
 };

@@ -56,17 +56,17 @@ class FakeServer {
 class RadiusClientTest : public ::testing::Test {
  protected:
   RadiusClientTest()
-      : client_({[this](unsigned level, const char *, const std::string &text) {
-                   if (level == 0) emergencies_.push_back(text);
-                 },
-                 [this](Digest &d) { d.fill(++random_); }, [] { return 0x7f000001u; }}) {
-    client_.set_secret("sec");
-    EXPECT_TRUE(client_.open(0x7f000001, server_.port()));
+      : client({[this](unsigned level, const char *, const std::string &text) {
+                  if (level == 0) emergencies.push_back(text);
+                },
+                [this](Digest &d) { d.fill(++random); }, [] { return 0x7f000001u; }}) {
+    client.set_secret("sec");
+    EXPECT_TRUE(client.open(0x7f000001, server.port()));
   }
   std::vector<std::uint8_t> request(unsigned port) {
     std::vector<std::uint8_t> eap{2, 1, 0, 5, 1};
-    client_.send_request(port, {eap, {}, "user", 0, 0, {}, {}});
-    return server_.receive();
+    client.send_request(port, {eap, {}, "user", 0, 0, {}, {}});
+    return server.receive();
   }
   static Digest auth_of(const std::vector<std::uint8_t> &request) {
     Digest d{};
@@ -75,15 +75,15 @@ class RadiusClientTest : public ::testing::Test {
   }
   // Waits for the client's socket to hold the server's datagram, then reads it.
   std::optional<RadiusClient::Delivery> poll_client() {
-    pollfd p{client_.fd(), POLLIN, 0};
+    pollfd p{client.fd(), POLLIN, 0};
     poll(&p, 1, 2000);
-    return client_.check_rx();
+    return client.check_rx();
   }
 
-  FakeServer server_;
-  std::uint8_t random_ = 0;
-  std::vector<std::string> emergencies_;
-  RadiusClient client_;
+  FakeServer server;
+  std::uint8_t random = 0;
+  std::vector<std::string> emergencies;
+  RadiusClient client;
 };
 
 }  // namespace
@@ -100,28 +100,28 @@ TEST_F(RadiusClientTest, RepliesReachOnlyThePortTheyAnswer) {
   auto r2 = request(2);
   auto r5 = request(5);
   ASSERT_NE(r2.at(1), r5.at(1));
-  server_.reply(server_reply(RADIUS_ACCESS_REJECT, r5[1], auth_of(r5), "sec", {}, false));
+  server.reply(server_reply(kRadiusAccessReject, r5[1], auth_of(r5), "sec", {}, false));
   auto delivered = poll_client();
   ASSERT_TRUE(delivered);
   EXPECT_EQ(delivered->port, 5u);
-  EXPECT_EQ(client_.outstanding_identifier(5), 0);
-  EXPECT_EQ(client_.outstanding_identifier(2), r2[1]);
+  EXPECT_EQ(client.outstanding_identifier(5), 0);
+  EXPECT_EQ(client.outstanding_identifier(2), r2[1]);
 }
 
 TEST_F(RadiusClientTest, RepliesFromAnotherPortChangeNothing) {
   auto r = request(2);
-  const auto reply = server_reply(RADIUS_ACCESS_ACCEPT, r[1], auth_of(r), "sec", {}, false);
-  sockaddr_in client{};
-  socklen_t len = sizeof client;
-  getsockname(client_.fd(), reinterpret_cast<sockaddr *>(&client), &len);
-  client.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const auto reply = server_reply(kRadiusAccessAccept, r[1], auth_of(r), "sec", {}, false);
+  sockaddr_in client_addr{};
+  socklen_t len = sizeof client_addr;
+  getsockname(client.fd(), reinterpret_cast<sockaddr *>(&client_addr), &len);
+  client_addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_GE(fd, 0);
-  sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&client), sizeof client);
+  sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&client_addr), sizeof client_addr);
   close(fd);
   EXPECT_FALSE(poll_client());
-  EXPECT_EQ(client_.outstanding_identifier(2), r[1]) << "the request stays open for the server";
-  server_.reply(reply);
+  EXPECT_EQ(client.outstanding_identifier(2), r[1]) << "the request stays open for the server";
+  server.reply(reply);
   auto delivered = poll_client();
   ASSERT_TRUE(delivered);
   EXPECT_EQ(delivered->port, 2u);
@@ -129,52 +129,52 @@ TEST_F(RadiusClientTest, RepliesFromAnotherPortChangeNothing) {
 
 TEST_F(RadiusClientTest, ASecondReplyWithTheSameIdentifierFindsNoPort) {
   auto r = request(1);
-  auto reply = server_reply(RADIUS_ACCESS_ACCEPT, r[1], auth_of(r), "sec", {}, false);
-  EXPECT_TRUE(client_.datagram_received(reply));
-  EXPECT_FALSE(client_.datagram_received(reply));
+  auto reply = server_reply(kRadiusAccessAccept, r[1], auth_of(r), "sec", {}, false);
+  EXPECT_TRUE(client.datagram_received(reply));
+  EXPECT_FALSE(client.datagram_received(reply));
 }
 
 TEST_F(RadiusClientTest, AForgedReplyLeavesTheRequestOpenForTheRealOne) {
   auto r = request(3);
-  auto real = server_reply(RADIUS_ACCESS_ACCEPT, r[1], auth_of(r), "sec", {}, false);
-  auto forged = server_reply(RADIUS_ACCESS_REJECT, r[1], auth_of(r), "guess", {}, false);
-  EXPECT_FALSE(client_.datagram_received(forged));
-  EXPECT_EQ(client_.outstanding_identifier(3), r[1]);
-  auto delivered = client_.datagram_received(real);
+  auto real = server_reply(kRadiusAccessAccept, r[1], auth_of(r), "sec", {}, false);
+  auto forged = server_reply(kRadiusAccessReject, r[1], auth_of(r), "guess", {}, false);
+  EXPECT_FALSE(client.datagram_received(forged));
+  EXPECT_EQ(client.outstanding_identifier(3), r[1]);
+  auto delivered = client.datagram_received(real);
   ASSERT_TRUE(delivered);
-  EXPECT_EQ(delivered->reply.code, RADIUS_ACCESS_ACCEPT);
+  EXPECT_EQ(delivered->reply.code, kRadiusAccessAccept);
 }
 
 TEST_F(RadiusClientTest, TheChallengeStateGoesBackUntilForgotten) {
   auto r = request(4);
   std::vector<std::uint8_t> state{0xde, 0xad};
-  ASSERT_TRUE(client_.datagram_received(
-      server_reply(RADIUS_ACCESS_CHALLENGE, r[1], auth_of(r), "sec",
-                   {{RADIUS_ATTR_EAP_MESSAGE, {1, 2, 0, 4}}, {RADIUS_ATTR_STATE, state}}, true)));
+  ASSERT_TRUE(client.datagram_received(
+      server_reply(kRadiusAccessChallenge, r[1], auth_of(r), "sec",
+                   {{kRadiusAttrEapMessage, {1, 2, 0, 4}}, {kRadiusAttrState, state}}, true)));
   auto next = request(4);
   ASSERT_GT(next.size(), 20u + next[21]);
   std::size_t at = 20 + next[21];
-  EXPECT_EQ(next[at], RADIUS_ATTR_STATE);
+  EXPECT_EQ(next[at], kRadiusAttrState);
   EXPECT_EQ(std::vector<std::uint8_t>(next.begin() + at + 2, next.begin() + at + 4), state);
-  client_.forget_state(4);
+  client.forget_state(4);
   auto fresh = request(4);
-  EXPECT_NE(fresh[20 + fresh[21]], RADIUS_ATTR_STATE);
+  EXPECT_NE(fresh[20 + fresh[21]], kRadiusAttrState);
 }
 
 TEST_F(RadiusClientTest, RetransmitsTheSameRequestThreeTimesAtMost) {
   auto r = request(6);
   for (int i = 0; i < 3; ++i) {
-    client_.retransmit(6);
-    EXPECT_EQ(server_.receive(), r);
+    client.retransmit(6);
+    EXPECT_EQ(server.receive(), r);
   }
-  client_.retransmit(6);
-  EXPECT_FALSE(server_.pending()) << "loopback delivers at once, so a fourth copy would be here";
-  EXPECT_TRUE(emergencies_.empty());
+  client.retransmit(6);
+  EXPECT_FALSE(server.pending()) << "loopback delivers at once, so a fourth copy would be here";
+  EXPECT_TRUE(emergencies.empty());
 }
 
 TEST_F(RadiusClientTest, SendingWithoutASocketIsReportedAsAnEmergency) {
-  client_.close();
-  client_.send_request(1, {{}, {}, "u", 0, 0, {}, {}});
-  ASSERT_EQ(emergencies_.size(), 1u);
-  EXPECT_NE(emergencies_[0].find("Error transmitting RADIUS frame"), std::string::npos);
+  client.close();
+  client.send_request(1, {{}, {}, "u", 0, 0, {}, {}});
+  ASSERT_EQ(emergencies.size(), 1u);
+  EXPECT_NE(emergencies[0].find("Error transmitting RADIUS frame"), std::string::npos);
 }

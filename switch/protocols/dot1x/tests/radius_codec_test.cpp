@@ -53,7 +53,7 @@ TEST(AccessRequest, CarriesTheAttributesInOrderWithValues) {
       eap, state, "alice", 0xc0000201, 3, {0, 1, 2, 3, 4, 5}, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}};
   auto p = encode_access_request(in, 42, kRequestAuth, HmacMd5("s"));
   ASSERT_EQ((std::size_t{p[2]} << 8 | p[3]), p.size());
-  EXPECT_EQ(p[0], RADIUS_ACCESS_REQUEST);
+  EXPECT_EQ(p[0], kRadiusAccessRequest);
   EXPECT_EQ(p[1], 42);
   EXPECT_TRUE(std::equal(kRequestAuth.begin(), kRequestAuth.end(), p.begin() + 4));
   auto a = attributes(p);
@@ -93,7 +93,7 @@ TEST(AccessRequest, StaysWithinThePacketLimitAndKeepsTheMessageAuthenticator) {
   std::string user(200, 'u');
   AccessRequestInput in{eap, {}, user, 0, 1, {}, {}};
   auto p = encode_access_request(in, 1, kRequestAuth, HmacMd5("s"));
-  EXPECT_LE(p.size(), RADIUS_MAX_PACKET);
+  EXPECT_LE(p.size(), kRadiusMaxPacket);
   auto a = attributes(p);
   EXPECT_EQ(a.back().first, 80);
   for (const auto &attr : a) EXPECT_NE(attr.first, 1) << "the long user name does not fit";
@@ -104,31 +104,31 @@ TEST(AccessRequest, CutsAStateLongerThanAPortKeeps) {
   AccessRequestInput in{{}, state, "u", 0, 1, {}, {}};
   auto a = attributes(encode_access_request(in, 1, kRequestAuth, HmacMd5("s")));
   ASSERT_EQ(a[1].first, 24);
-  EXPECT_EQ(a[1].second.size(), RADIUS_MAX_STATE);
+  EXPECT_EQ(a[1].second.size(), kRadiusMaxState);
 }
 
 TEST(ReplyCheck, AcceptsAChallengeSignedByTheServer) {
   auto r = server_reply(
-      RADIUS_ACCESS_CHALLENGE, 5, kRequestAuth, "sec",
-      {{RADIUS_ATTR_EAP_MESSAGE, {1, 6, 0, 6, 4, 0}}, {RADIUS_ATTR_STATE, {1, 2}}, {RADIUS_ATTR_STATE, {3}}},
+      kRadiusAccessChallenge, 5, kRequestAuth, "sec",
+      {{kRadiusAttrEapMessage, {1, 6, 0, 6, 4, 0}}, {kRadiusAttrState, {1, 2}}, {kRadiusAttrState, {3}}},
       true);
   auto reply = decode_reply(r, kRequestAuth, HmacMd5("sec"), "sec");
   ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->code, RADIUS_ACCESS_CHALLENGE);
+  EXPECT_EQ(reply->code, kRadiusAccessChallenge);
   EXPECT_EQ(reply->eap, (std::vector<std::uint8_t>{1, 6, 0, 6, 4, 0}));
   EXPECT_EQ(reply->state, (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST(ReplyCheck, AcceptsAReplyWithoutEapByItsResponseAuthenticator) {
-  auto r = server_reply(RADIUS_ACCESS_REJECT, 5, kRequestAuth, "sec", {}, false);
+  auto r = server_reply(kRadiusAccessReject, 5, kRequestAuth, "sec", {}, false);
   EXPECT_TRUE(decode_reply(r, kRequestAuth, HmacMd5("sec"), "sec"));
   r[4] ^= 1;
   EXPECT_FALSE(decode_reply(r, kRequestAuth, HmacMd5("sec"), "sec"));
 }
 
 TEST(ReplyCheck, RefusesForgedOrMissingMessageAuthenticators) {
-  auto good = server_reply(RADIUS_ACCESS_ACCEPT, 5, kRequestAuth, "sec",
-                           {{RADIUS_ATTR_EAP_MESSAGE, kEapSuccess}}, true);
+  auto good =
+      server_reply(kRadiusAccessAccept, 5, kRequestAuth, "sec", {{kRadiusAttrEapMessage, kEapSuccess}}, true);
   EXPECT_FALSE(decode_reply(good, kRequestAuth, HmacMd5("other"), "other"));
   Digest other_request = kRequestAuth;
   other_request[0] ^= 0x80;
@@ -136,14 +136,14 @@ TEST(ReplyCheck, RefusesForgedOrMissingMessageAuthenticators) {
   auto tampered = good;
   tampered[22] ^= 1;  // inside the EAP-Message
   EXPECT_FALSE(decode_reply(tampered, kRequestAuth, HmacMd5("sec"), "sec"));
-  auto unsigned_eap = server_reply(RADIUS_ACCESS_ACCEPT, 5, kRequestAuth, "sec",
-                                   {{RADIUS_ATTR_EAP_MESSAGE, kEapSuccess}}, false);
+  auto unsigned_eap = server_reply(kRadiusAccessAccept, 5, kRequestAuth, "sec",
+                                   {{kRadiusAttrEapMessage, kEapSuccess}}, false);
   EXPECT_FALSE(decode_reply(unsigned_eap, kRequestAuth, HmacMd5("sec"), "sec"));
 }
 
 TEST(ReplyCheck, RefusesMalformedPackets) {
-  auto good = server_reply(RADIUS_ACCESS_ACCEPT, 5, kRequestAuth, "sec",
-                           {{RADIUS_ATTR_EAP_MESSAGE, kEapSuccess}}, true);
+  auto good =
+      server_reply(kRadiusAccessAccept, 5, kRequestAuth, "sec", {{kRadiusAttrEapMessage, kEapSuccess}}, true);
   auto shorter = good;
   shorter.pop_back();
   EXPECT_FALSE(decode_reply(shorter, kRequestAuth, HmacMd5("sec"), "sec"))
@@ -155,10 +155,10 @@ TEST(ReplyCheck, RefusesMalformedPackets) {
   auto zero_length = good;
   zero_length[21] = 0;
   EXPECT_FALSE(decode_reply(zero_length, kRequestAuth, HmacMd5("sec"), "sec"));
-  auto long_state = server_reply(RADIUS_ACCESS_CHALLENGE, 5, kRequestAuth, "sec",
-                                 {{RADIUS_ATTR_EAP_MESSAGE, kEapSuccess},
-                                  {RADIUS_ATTR_STATE, std::vector<std::uint8_t>(20, 1)},
-                                  {RADIUS_ATTR_STATE, std::vector<std::uint8_t>(20, 2)}},
+  auto long_state = server_reply(kRadiusAccessChallenge, 5, kRequestAuth, "sec",
+                                 {{kRadiusAttrEapMessage, kEapSuccess},
+                                  {kRadiusAttrState, std::vector<std::uint8_t>(20, 1)},
+                                  {kRadiusAttrState, std::vector<std::uint8_t>(20, 2)}},
                                  true);
   EXPECT_FALSE(decode_reply(long_state, kRequestAuth, HmacMd5("sec"), "sec"));
 }

@@ -22,29 +22,29 @@ namespace {
 class FreeRadiusTest : public ::testing::Test {
  protected:
   FreeRadiusTest()
-      : client_({nullptr,
-                 [](Digest &d) {
-                   for (auto &b : d) b = static_cast<std::uint8_t>(std::rand());
-                 },
-                 [] { return 0xc0000201u; }}) {}
+      : client({nullptr,
+                [](Digest &d) {
+                  for (auto &b : d) b = static_cast<std::uint8_t>(std::rand());
+                },
+                [] { return 0xc0000201u; }}) {}
 
   void SetUp() override {
     ASSERT_TRUE(run("command -v freeradius > /dev/null")) << "freeradius is not installed";
-    ASSERT_TRUE(server_.wait_ready()) << server_.log();
-    client_.set_secret(kSecret);
-    ASSERT_TRUE(client_.open(0x7f000001, server_.port()));
+    ASSERT_TRUE(server.wait_ready()) << server.log();
+    client.set_secret(kSecret);
+    ASSERT_TRUE(client.open(0x7f000001, server.port()));
   }
 
   // Sends the EAP response and waits (bounded) for the server's verified answer.
   std::optional<RadiusReply> exchange(unsigned port, const std::vector<std::uint8_t> &eap,
                                       const std::string &user) {
-    client_.send_request(
+    client.send_request(
         port, {eap, {}, user, 0, 0, {2, 0, 0, 0, 0, static_cast<std::uint8_t>(port)}, {2, 0, 0, 0, 0, 0x10}});
     // The server delays a Reject by one second.
     for (int i = 0; i < 30; ++i) {
-      pollfd p{client_.fd(), POLLIN, 0};
+      pollfd p{client.fd(), POLLIN, 0};
       if (poll(&p, 1, 100) == 1) {
-        auto delivered = client_.check_rx();
+        auto delivered = client.check_rx();
         if (!delivered) return std::nullopt;
         EXPECT_EQ(delivered->port, port);
         return delivered->reply;
@@ -79,32 +79,32 @@ class FreeRadiusTest : public ::testing::Test {
   void authenticate(unsigned port, const std::string &user, const std::string &password, std::uint8_t code,
                     std::uint8_t eap_code) {
     auto challenge = exchange(port, identity(1, user), user);
-    ASSERT_TRUE(challenge) << server_.log();
-    ASSERT_EQ(challenge->code, RADIUS_ACCESS_CHALLENGE) << server_.log();
+    ASSERT_TRUE(challenge) << server.log();
+    ASSERT_EQ(challenge->code, kRadiusAccessChallenge) << server.log();
     EXPECT_FALSE(challenge->state.empty());
     ASSERT_EQ(challenge->eap.at(0), 1);
     auto final_reply = exchange(port, md5_response(challenge->eap, password), user);
-    ASSERT_TRUE(final_reply) << server_.log();
+    ASSERT_TRUE(final_reply) << server.log();
     EXPECT_EQ(final_reply->code, code);
     ASSERT_FALSE(final_reply->eap.empty());
     EXPECT_EQ(final_reply->eap[0], eap_code);
   }
 
-  FreeRadius server_;
-  RadiusClient client_;
+  FreeRadius server;
+  RadiusClient client;
 };
 
 }  // namespace
 
 TEST_F(FreeRadiusTest, RightPasswordIsAccepted) {
-  authenticate(1, "alice", "wonderland", RADIUS_ACCESS_ACCEPT, 3);
+  authenticate(1, "alice", "wonderland", kRadiusAccessAccept, 3);
 }
 
 TEST_F(FreeRadiusTest, WrongPasswordIsRejected) {
-  authenticate(2, "bob", "not-the-builder", RADIUS_ACCESS_REJECT, 4);
+  authenticate(2, "bob", "not-the-builder", kRadiusAccessReject, 4);
 }
 
 TEST_F(FreeRadiusTest, WrongSharedSecretGetsNoUsableReply) {
-  client_.set_secret("not-the-secret");
+  client.set_secret("not-the-secret");
   EXPECT_FALSE(exchange(3, identity(1, "alice"), "alice"));
 }
