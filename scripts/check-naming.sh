@@ -14,6 +14,7 @@ folders=(
   tools/flash
   platform/torvel
   platform/testing
+  platform/kernel
   inspection/agent
   platform/ndis
   platform/wintools
