@@ -12,6 +12,7 @@ folders=(
   tools/flash
   platform/torvel
   platform/testing
+  platform/kernel
   inspection/agent
   platform/ndis
   platform/wintools

@@ -398,10 +398,10 @@ int kkAnomalyRpcCheck(const PacketView &packet) {
 
 int isHTTPMethod(const char *word, size_t length) {
   // Lengths known at compile time: this runs for words of every HTTP packet.
-  static constexpr std::string_view methods[] = {
+  static constexpr std::string_view kMethods[] = {
       "get",   "put",    "post",   "head",   "copy",    "move",    "lock",     "link",     "trace",
       "mkcol", "delete", "unlink", "unlock", "options", "connect", "propfind", "proppatch"};
-  for (std::string_view method : methods)
+  for (std::string_view method : kMethods)
     if (method.size() == length && std::memcmp(method.data(), word, length) == 0) return 1;
   return 0;
 }

@@ -18,7 +18,7 @@ constexpr int kBadAddress = -14;
 constexpr int kBadRequest = -22;
 
 // The record of the running ioctl; the largest is the log table.
-alignas(8) unsigned char RecordBuffer[sizeof(ParamtVornLogTable)];
+alignas(8) unsigned char record_buffer[sizeof(ParamtVornLogTable)];
 
 int Quorix_open(inode *, file *) {
   return 0;
@@ -35,7 +35,7 @@ long Quorix_write(file *, const char *, size_t, long *) {
 
 const file_operations Quorix_fops = {Quorix_open, Quorix_release, Quorix_read, Quorix_write, Quorix_ioctl};
 
-proc_dir_entry *ProcEntry = nullptr;
+proc_dir_entry *proc_entry = nullptr;
 
 void free_engine_memory() {
   if (module().QuorixMem) consistent_free(module().QuorixMem, QX_MEM_SIZE, module().QuorixMemBus);
@@ -57,19 +57,19 @@ void free_connection_table() {
 // ---- record copies ------------------------------------------------------------------------------
 template <typename Record>
 Record *record() {
-  return reinterpret_cast<Record *>(RecordBuffer);
+  return reinterpret_cast<Record *>(record_buffer);
 }
 
 bool copy_record_in(unsigned long arg, size_t size) {
-  if (copy_from_user(RecordBuffer, arg, size) != 0) {
-    std::memset(RecordBuffer, 0, sizeof RecordBuffer);
+  if (copy_from_user(record_buffer, arg, size) != 0) {
+    std::memset(record_buffer, 0, sizeof record_buffer);
     return false;
   }
   return true;
 }
 
 int copy_record_out(unsigned long arg, size_t size) {
-  return copy_to_user(arg, RecordBuffer, size) == 0 ? 0 : kRefused;
+  return copy_to_user(arg, record_buffer, size) == 0 ? 0 : kRefused;
 }
 
 uint32_t status_word() {
@@ -444,10 +444,10 @@ int Quorix_init() {
   DoBKTcpConntrackInit();
   printk("Enable Tcp Connection Tracking\n");
 
-  ProcEntry = create_proc_entry(kProcName, 0, nullptr);
-  if (ProcEntry) {
-    ProcEntry->read_proc = Quorix_read_proc;
-    ProcEntry->data = nullptr;
+  proc_entry = create_proc_entry(kProcName, 0, nullptr);
+  if (proc_entry) {
+    proc_entry->read_proc = Quorix_read_proc;
+    proc_entry->data = nullptr;
   }
 
   qxDrvReset();
@@ -455,8 +455,8 @@ int Quorix_init() {
   module().isDriversLocked = 0;
   rc = qxDrvInit();
   if (rc != 0) {
-    if (ProcEntry) remove_proc_entry(kProcName, nullptr);
-    ProcEntry = nullptr;
+    if (proc_entry) remove_proc_entry(kProcName, nullptr);
+    proc_entry = nullptr;
     DoBKTcpConntrackCleanup();
     free_engine_memory();
     free_connection_table();
@@ -481,8 +481,8 @@ void Quorix_cleanup() {
   DoBKTcpConntrackCleanup();
   free_engine_memory();
   free_connection_table();
-  if (ProcEntry) remove_proc_entry(kProcName, nullptr);
-  ProcEntry = nullptr;
+  if (proc_entry) remove_proc_entry(kProcName, nullptr);
+  proc_entry = nullptr;
   unregister_chrdev(kVornMajor, "vorn");
   module().DriverState = kStateClose;
   printk("Vorn Linux Driver:cleanup_module(),OK\n");

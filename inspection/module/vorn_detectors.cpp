@@ -123,16 +123,16 @@ struct RecordTable {
   }
 };
 
-RecordTable<PortScanRecord> Scans;
+RecordTable<PortScanRecord> scans;
 
-SweepRecord SweepStore[kSweepRecords];
-int32_t SweepHeads[kSweepRecords];
-RecordTable<SweepRecord> Sweeps;
+SweepRecord sweep_store[kSweepRecords];
+int32_t sweep_heads[kSweepRecords];
+RecordTable<SweepRecord> sweeps;
 
-FloodEntry FloodTables[kFloodTypes][kFloodEntries];
+FloodEntry flood_tables[kFloodTypes][kFloodEntries];
 // Each type clears its table when its first packet of a new second arrives. One clock shared by all
 // types would let the others count across several seconds and take a steady stream for a flood.
-uint32_t FloodAgingTime[kFloodTypes];
+uint32_t flood_aging_time[kFloodTypes];
 
 uint32_t host_order(uint32_t stored) {
   return __builtin_bswap32(stored);
@@ -219,7 +219,7 @@ int PortScanInit() {
     printk("%s():NULL Table!!!\n", "PortScanInit");
     return -1;
   }
-  Scans.init(reinterpret_cast<PortScanRecord *>(module().QuorixMem + kPortScanRecordsOffset),
+  scans.init(reinterpret_cast<PortScanRecord *>(module().QuorixMem + kPortScanRecordsOffset),
              kPortScanRecords, reinterpret_cast<int32_t *>(module().QuorixMem + kPortScanHashOffset),
              kPortScanHeads);
   return 0;
@@ -240,12 +240,12 @@ int check_threshold(PortScanRecord *record, int type, const PacketView &packet) 
 
 int RecordScan(uint32_t source, uint32_t destination, uint16_t port, int type, const PacketView &packet) {
   uint32_t now = xtime_seconds();
-  Scans.age_out([now](const PortScanRecord &r) { return now - r.last_new_port > kDetectorAgeSeconds; },
+  scans.age_out([now](const PortScanRecord &r) { return now - r.last_new_port > kDetectorAgeSeconds; },
                 scan_hash_of);
   if (type == 0) return 0;
   uint32_t hash = scan_hash(source, destination, static_cast<uint32_t>(type));
   bool corrupt = false;
-  int32_t index = Scans.find(
+  int32_t index = scans.find(
       hash,
       [&](const PortScanRecord &r) {
         return r.source == source && r.destination == destination && r.type == uint32_t(type);
@@ -256,9 +256,9 @@ int RecordScan(uint32_t source, uint32_t destination, uint16_t port, int type, c
     return 0;
   }
   if (index < 0) {
-    index = Scans.take();
+    index = scans.take();
     if (index < 0) return 0;  // every record busy: the source goes uncounted until records age out
-    PortScanRecord &r = Scans.records[index];
+    PortScanRecord &r = scans.records[index];
     r.source = source;
     r.destination = destination;
     r.type = static_cast<uint32_t>(type);
@@ -267,9 +267,9 @@ int RecordScan(uint32_t source, uint32_t destination, uint16_t port, int type, c
     r.packets = 1;
     r.lowest = r.highest = port;
     r.window_start = r.last_new_port = now;
-    Scans.link(index, hash);
+    scans.link(index, hash);
   } else {
-    PortScanRecord &r = Scans.records[index];
+    PortScanRecord &r = scans.records[index];
     ++r.packets;
     if (mark_port(r, port)) {
       ++r.distinct;
@@ -277,13 +277,13 @@ int RecordScan(uint32_t source, uint32_t destination, uint16_t port, int type, c
     }
     if (port < r.lowest) r.lowest = port;
     if (port > r.highest) r.highest = port;
-    Scans.touch(index);
+    scans.touch(index);
   }
-  return check_threshold(&Scans.records[index], type, packet);
+  return check_threshold(&scans.records[index], type, packet);
 }
 
 int kkDetectPortScan(const sk_buff *skb, const PacketView &packet) {
-  if (!Scans.records || !packet.transport) return 0;
+  if (!scans.records || !packet.transport) return 0;
   int type;
   if (packet.protocol == kTcp) {
     type = tcp_scan_guess(skb, packet);
@@ -297,7 +297,7 @@ int kkDetectPortScan(const sk_buff *skb, const PacketView &packet) {
 }
 
 int IPSweepInit() {
-  Sweeps.init(SweepStore, kSweepRecords, SweepHeads, kSweepRecords);
+  sweeps.init(sweep_store, kSweepRecords, sweep_heads, kSweepRecords);
   return 0;
 }
 
@@ -327,7 +327,7 @@ int check_ips_threshold(SweepRecord *record, const PacketView &packet) {
 
 int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
   uint32_t now = xtime_seconds();
-  Sweeps.age_out([now](const SweepRecord &r) { return now - r.last_seen > kDetectorAgeSeconds; },
+  sweeps.age_out([now](const SweepRecord &r) { return now - r.last_seen > kDetectorAgeSeconds; },
                  sweep_hash_of);
   uint32_t source = packet.source();
   uint32_t prefix = packet.destination() & 0xffff;
@@ -335,16 +335,16 @@ int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
   uint32_t bit = (third & 7u) * 256u + fourth;
   uint32_t hash = sweep_hash(source, destination_port, prefix);
   bool corrupt = false;
-  int32_t index = Sweeps.find(
+  int32_t index = sweeps.find(
       hash,
       [&](const SweepRecord &r) {
         return r.source == source && r.port == destination_port && r.prefix == prefix;
       },
       &corrupt);
   if (index < 0) {
-    index = Sweeps.take();
+    index = sweeps.take();
     if (index < 0) return 0;
-    SweepRecord &r = Sweeps.records[index];
+    SweepRecord &r = sweeps.records[index];
     r.source = source;
     r.port = destination_port;
     r.prefix = prefix;
@@ -353,9 +353,9 @@ int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
     r.window_start = r.last_seen = now;
     r.last_host[0] = fourth;
     r.last_host[1] = third;
-    Sweeps.link(index, hash);
+    sweeps.link(index, hash);
   } else {
-    SweepRecord &r = Sweeps.records[index];
+    SweepRecord &r = sweeps.records[index];
     r.last_seen = now;
     bool seen = r.host_map[bit / 8] & (1u << (bit % 8));
     bool same_as_last = r.last_host[0] == fourth && r.last_host[1] == third;
@@ -365,23 +365,23 @@ int kkIpSweepDetect(const PacketView &packet, uint16_t destination_port) {
       r.last_host[0] = fourth;
       r.last_host[1] = third;
     }
-    Sweeps.touch(index);
+    sweeps.touch(index);
   }
-  return check_ips_threshold(&Sweeps.records[index], packet);
+  return check_ips_threshold(&sweeps.records[index], packet);
 }
 
 void DdosInit() {
-  std::memset(FloodTables, 0, sizeof FloodTables);
+  std::memset(flood_tables, 0, sizeof flood_tables);
   uint32_t now = xtime_seconds();
-  for (uint32_t &time : FloodAgingTime) time = now;
+  for (uint32_t &time : flood_aging_time) time = now;
 }
 
 void DdosDetectingAgingOut(uint32_t type) {
   uint32_t now = xtime_seconds();
-  if (FloodAgingTime[type] >= now) return;
-  for (FloodEntry &entry : FloodTables[type])
+  if (flood_aging_time[type] >= now) return;
+  for (FloodEntry &entry : flood_tables[type])
     if (entry.in_use) entry = FloodEntry{};
-  FloodAgingTime[type] = now;
+  flood_aging_time[type] = now;
 }
 
 int kkDetectDdos(const PacketView &packet, uint32_t type) {
@@ -391,7 +391,7 @@ int kkDetectDdos(const PacketView &packet, uint32_t type) {
   if (rule.action == 0) return 0;
   uint32_t now = xtime_seconds();
   uint32_t destination = packet.destination();
-  FloodEntry *table = FloodTables[type];
+  FloodEntry *table = flood_tables[type];
   FloodEntry *entry = nullptr;
   for (uint32_t i = 0; i < kFloodEntries && !entry; ++i)
     if (table[i].in_use && table[i].destination == destination) entry = &table[i];
@@ -423,10 +423,10 @@ int kkDetectDdos(const PacketView &packet, uint32_t type) {
 }
 
 uint32_t port_scan_records_in_use() {
-  return Scans.in_use;
+  return scans.in_use;
 }
 uint32_t sweep_records_in_use() {
-  return Sweeps.in_use;
+  return sweeps.in_use;
 }
 
 }  // namespace vorn

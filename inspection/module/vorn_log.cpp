@@ -11,19 +11,19 @@ struct MessageWindow {
   int printed = 0;
   bool fresh = true;
 };
-MessageWindow TrafficMessages;
+MessageWindow traffic_messages;
 
 }  // namespace
 
 void reset_traffic_messages() {
-  TrafficMessages = MessageWindow{};
+  traffic_messages = MessageWindow{};
 }
 
 bool traffic_message_allowed() {
   unsigned long now = jiffies_now();
-  if (TrafficMessages.fresh || now - TrafficMessages.start >= 5 * HZ)
-    TrafficMessages = MessageWindow{now, 0, false};
-  return TrafficMessages.printed++ < 10;
+  if (traffic_messages.fresh || now - traffic_messages.start >= 5 * HZ)
+    traffic_messages = MessageWindow{now, 0, false};
+  return traffic_messages.printed++ < 10;
 }
 
 uint16_t event_base() {

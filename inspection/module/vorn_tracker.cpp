@@ -102,10 +102,10 @@ class ServerIndex {
   uint64_t seed_ = 0;
 };
 
-ServerIndex Servers;
+ServerIndex servers;
 
 void set_state(TcpConnection *record, uint8_t state) {
-  Servers.restate(*record, record->state, state);
+  servers.restate(*record, record->state, state);
   record->state = state;
 }
 
@@ -122,7 +122,7 @@ void claim(TcpConnection *record, uint32_t hash, const uint8_t key[12], const ui
   std::memcpy(record->reverse_key, reverse, 12);
   record->created = xtime_seconds();
   ++module().Tcp_currentconn;
-  Servers.add(*record);
+  servers.add(*record);
 }
 
 // A freed slot right before a never-used one ends no probe run, so it becomes never-used again
@@ -211,7 +211,7 @@ void DoBKTcpConntrackInit() {
     return;
   }
   std::memset(m.pTcpConnectionTable, 0, kConnectionTableSize);
-  Servers.clear();
+  servers.clear();
   m.Tcp_currentconn = 0;
   m.BKTcpLongestChain = 0;
   m.BKTcpProbeTotal = 0;
@@ -282,7 +282,7 @@ void BKTcpConnectionClose(TcpConnection *record, int) {
   unsigned long flags;
   local_irq_save(flags);
   if (record->in_use == kSlotInUse) {
-    Servers.remove(*record);
+    servers.remove(*record);
     record->state = kTcpClosed;
     free_slot(record);
     if (module().Tcp_currentconn) --module().Tcp_currentconn;
@@ -392,11 +392,11 @@ int BKTcpConnTrack(sk_buff *skb, const PacketView &packet) {
 }
 
 int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes) {
-  return Servers.find(address, load16(reinterpret_cast<const unsigned char *>(&port_bytes))) ? 1 : 0;
+  return servers.find(address, load16(reinterpret_cast<const unsigned char *>(&port_bytes))) ? 1 : 0;
 }
 
 int BKTcpConnection_Check_HalfOpen(uint32_t address, uint16_t port) {
-  const ServerIndex::Entry *server = Servers.find(address, port);
+  const ServerIndex::Entry *server = servers.find(address, port);
   return server && server->half_open ? 1 : 0;
 }
 

@@ -420,7 +420,7 @@ int printk(const char *format, ...) {
 }
 
 int register_chrdev(unsigned int major, const char *name, const file_operations *fops) {
-  if (should_fail(kern::Alloc::chrdev) || char_devices.count(major)) return -16;
+  if (should_fail(kern::Alloc::kChrdev) || char_devices.count(major)) return -16;
   char_devices[major] = CharDevice{name, fops};
   return 0;
 }
@@ -433,7 +433,7 @@ int unregister_chrdev(unsigned int major, const char *name) {
 }
 
 proc_dir_entry *create_proc_entry(const char *name, int, proc_dir_entry *) {
-  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  if (should_fail(kern::Alloc::kKmalloc)) return nullptr;
   auto &slot = proc_entries[name];
   if (slot) return nullptr;
   slot = std::make_unique<proc_dir_entry>();
@@ -445,7 +445,7 @@ void remove_proc_entry(const char *name, proc_dir_entry *) {
 }
 
 void *kmalloc(size_t size, int) {
-  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  if (should_fail(kern::Alloc::kKmalloc)) return nullptr;
   void *p = std::malloc(size ? size : 1);
   if (p) note_block(p, size);
   return p;
@@ -458,7 +458,7 @@ void kfree(const void *p) {
 }
 
 void *vmalloc(size_t size) {
-  if (should_fail(kern::Alloc::vmalloc)) return nullptr;
+  if (should_fail(kern::Alloc::kVmalloc)) return nullptr;
   void *p = std::malloc(size ? size : 1);
   if (p) note_block(p, size);
   return p;
@@ -469,7 +469,7 @@ void vfree(const void *p) {
 }
 
 void *pci_alloc_consistent(void *, size_t size, dma_addr_t *bus) {
-  if (should_fail(kern::Alloc::dma)) return nullptr;
+  if (should_fail(kern::Alloc::kDma)) return nullptr;
   auto *p = static_cast<unsigned char *>(std::calloc(1, size));
   if (!p) return nullptr;
   if (!claim_bus_range(p, size, bus)) {
@@ -509,7 +509,7 @@ dma_addr_t virt_to_bus(const void *p) {
 
 int request_irq(unsigned int irq, irq_handler_t handler, unsigned long, const char *name, void *dev_id) {
   if (irq >= kIrqLines) return -22;
-  if (should_fail(kern::Alloc::irq)) return -16;
+  if (should_fail(kern::Alloc::kIrq)) return -16;
   IrqLine &line = irq_lines[irq];
   if (line.handler) return -16;
   line.handler = handler;
@@ -606,7 +606,7 @@ uint16_t htons_k(uint16_t v) {
 }
 
 sk_buff *alloc_skb(unsigned int size, int flags) {
-  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  if (should_fail(kern::Alloc::kKmalloc)) return nullptr;
   (void)flags;
   kern::CpuSection cpu;  // the pool belongs to the CPU; a caller on it pays nothing here
   sk_buff *skb = nullptr;
@@ -630,7 +630,7 @@ sk_buff *alloc_skb(unsigned int size, int flags) {
 }
 
 sk_buff *skb_clone(sk_buff *skb, int) {
-  if (should_fail(kern::Alloc::kmalloc)) return nullptr;
+  if (should_fail(kern::Alloc::kKmalloc)) return nullptr;
   kern::CpuSection cpu;
   sk_buff *clone = frame_pool.take_head();
   *clone = *skb;
@@ -676,13 +676,13 @@ int (*PacketInspect)(sk_buff *skb, int *code) = nullptr;
 
 void IPS_CallBack(sk_buff *skb, int verdict) {
   if (!skb) return;
-  if (delivery_sink) delivery_sink(*skb, verdict == 1 ? kern::Fate::dropped : kern::Fate::delivered, true);
+  if (delivery_sink) delivery_sink(*skb, verdict == 1 ? kern::Fate::kDropped : kern::Fate::kDelivered, true);
   kfree_skb(skb);
 }
 
 int netif_rx(sk_buff *skb) {
   if (!skb) return 1;
-  if (delivery_sink) delivery_sink(*skb, kern::Fate::delivered, false);
+  if (delivery_sink) delivery_sink(*skb, kern::Fate::kDelivered, false);
   kfree_skb(skb);
   return 0;
 }

@@ -224,7 +224,7 @@ bool proc_registered(const std::string &name);
 // Memory accounting: blocks currently held (kmalloc, vmalloc, DMA-coherent, socket buffers).
 size_t blocks_in_use();
 // Failure injection: the next `count` allocations of the kind fail after `skip` succeed.
-enum class Alloc { kmalloc, vmalloc, dma, irq, chrdev };
+enum class Alloc { kKmalloc, kVmalloc, kDma, kIrq, kChrdev };
 void fail_next(Alloc kind, int skip = 0, int count = 1);
 void clear_failures();
 
@@ -259,7 +259,7 @@ int user_process();
 // Receive path: hands a received frame to the inspection hook, or delivers it when no hook is set.
 int receive(sk_buff *skb);
 // What became of each frame: delivered to the stack (verdict 0 or uninspected) or dropped.
-enum class Fate { delivered, dropped };
+enum class Fate { kDelivered, kDropped };
 using DeliverySink = std::function<void(const sk_buff &skb, Fate fate, bool inspected)>;
 void set_delivery_sink(DeliverySink sink);
 

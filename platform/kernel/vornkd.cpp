@@ -274,7 +274,7 @@ int serve(const std::string &path) {
   kern::clock_use_real(true);
   kern::printk_echo(true);
   kern::set_delivery_sink([](const sk_buff &, kern::Fate fate, bool) {
-    current_frame_fate = fate == kern::Fate::dropped ? vornkd::kDropped : vornkd::kDelivered;
+    current_frame_fate = fate == kern::Fate::kDropped ? vornkd::kDropped : vornkd::kDelivered;
   });
   quorix::Device device;
   vorn::SoftwareMatcher matcher;

@@ -95,7 +95,7 @@ class LoadedModule {
     vorn::ParamtVornStatus on{1, 0};
     kern::chrdev_ioctl(vorn::kVornMajor, vorn::VORN_IOC_SET_STATUS, reinterpret_cast<unsigned long>(&on));
     kern::set_delivery_sink(
-        [this](const sk_buff &, kern::Fate fate, bool) { dropped_ += fate == kern::Fate::dropped; });
+        [this](const sk_buff &, kern::Fate fate, bool) { dropped_ += fate == kern::Fate::kDropped; });
   }
   ~LoadedModule() {
     kern::set_delivery_sink(nullptr);

@@ -47,8 +47,8 @@ class Capture : public VornTest {
 TEST_F(Capture, HttpRequestForPasswdDropsTheRestOfItsConnection) {
   auto fates = replay("http_passwd.pcap");
   ASSERT_EQ(fates.size(), 12u);
-  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fates[i], kern::Fate::delivered) << i;  // the handshake
-  for (size_t i = 3; i < fates.size(); ++i) EXPECT_EQ(fates[i], kern::Fate::dropped) << i;
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fates[i], kern::Fate::kDelivered) << i;  // the handshake
+  for (size_t i = 3; i < fates.size(); ++i) EXPECT_EQ(fates[i], kern::Fate::kDropped) << i;
   auto log = events();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].source, address_as_stored("10.77.0.1"));
@@ -67,7 +67,7 @@ TEST_F(Capture, NmapXmasProbesFailTheFlagCheck) {
     ASSERT_TRUE(parse_ipv4(frames[i].payload.data(), frames[i].payload.size(), &view));
     bool probe = view.tcp_flags() == (kFin | kPsh | kUrg);
     probes += probe;
-    EXPECT_EQ(fates[i], probe ? kern::Fate::dropped : kern::Fate::delivered) << i;
+    EXPECT_EQ(fates[i], probe ? kern::Fate::kDropped : kern::Fate::kDelivered) << i;
   }
   EXPECT_EQ(probes, 10u);
   auto log = events();
@@ -79,7 +79,7 @@ TEST_F(Capture, NmapXmasProbesFailTheFlagCheck) {
 
 TEST_F(Capture, NmapSynScanLeavesNoConnectionBehind) {
   auto fates = replay("nmap_syn.pcap");
-  for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::delivered);
+  for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::kDelivered);
   EXPECT_EQ(module().Tcp_currentconn, 0u);  // every probe was answered with a reset
   EXPECT_TRUE(events().empty());
 }
@@ -88,7 +88,7 @@ TEST_F(Capture, NmapSynScanLeavesNoConnectionBehind) {
 TEST_F(Capture, Hping3UdpPayloadIsDropped) {
   auto fates = replay("hping3_udp.pcap");
   ASSERT_EQ(fates.size(), 10u);
-  for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::dropped);
+  for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::kDropped);
   auto log = events();
   ASSERT_EQ(log.size(), 10u);
   EXPECT_EQ(log[0].attack_id, 21u);
@@ -98,7 +98,7 @@ TEST_F(Capture, Hping3UdpPayloadIsDropped) {
 TEST_F(Capture, PingWithAPatternIsDroppedBothWays) {
   auto fates = replay("ping_pattern.pcap");
   ASSERT_EQ(fates.size(), 6u);
-  for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::dropped);
+  for (auto fate : fates) EXPECT_EQ(fate, kern::Fate::kDropped);
   auto log = events();
   ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[0].source, address_as_stored("10.77.0.1"));

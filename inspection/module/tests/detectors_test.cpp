@@ -240,7 +240,7 @@ TEST_F(Detectors, EachFloodTypeLogsItsOwnId) {
   EXPECT_EQ(attack_ids(), (std::vector<uint32_t>{kBase + 87, kBase + 88, kBase + 89}));
   EXPECT_EQ(deliveries_.size(), 9u);
   for (size_t i = 0; i < 9; ++i)
-    EXPECT_EQ(deliveries_[i].fate, i % 3 == 2 ? kern::Fate::dropped : kern::Fate::delivered) << i;
+    EXPECT_EQ(deliveries_[i].fate, i % 3 == 2 ? kern::Fate::kDropped : kern::Fate::kDelivered) << i;
 }
 
 TEST_F(Detectors, FloodRuleSwitchedOffNeverDrops) {
@@ -278,7 +278,7 @@ TEST_F(Detectors, EachFloodTypeClearsOnItsOwnSecond) {
     for (int i = 0; i < 60; ++i) send(Packet().udp().from("10.0.0.9", 9).to("10.0.0.2", 53).bytes());
     kern::clock_advance_ms(1000);
   }
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::delivered);
+  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::kDelivered);
   EXPECT_TRUE(events().empty());
 }
 
@@ -301,7 +301,7 @@ TEST_F(Detectors, NmapSynScanIsCaughtAtTheFifthPort) {
   ASSERT_EQ(fates.size(), 20u);
   for (size_t i = 0; i < fates.size(); ++i) {
     bool late_probe = i % 2 == 0 && i / 2 >= 4;
-    EXPECT_EQ(fates[i], late_probe ? kern::Fate::dropped : kern::Fate::delivered) << i;
+    EXPECT_EQ(fates[i], late_probe ? kern::Fate::kDropped : kern::Fate::kDelivered) << i;
   }
   auto log = events();
   ASSERT_EQ(log.size(), 1u);
@@ -317,7 +317,7 @@ TEST_F(Detectors, Hping3UdpBurstIsAFloodNotAScan) {
   ASSERT_EQ(fates.size(), 10u);
   for (size_t i = 0; i < fates.size(); ++i) {
     bool flooding = i % 2 == 0 && i / 2 >= 3;
-    EXPECT_EQ(fates[i], flooding ? kern::Fate::dropped : kern::Fate::delivered) << i;
+    EXPECT_EQ(fates[i], flooding ? kern::Fate::kDropped : kern::Fate::kDelivered) << i;
   }
   EXPECT_EQ(attack_ids(), std::vector<uint32_t>{kBase + 87});
 }

@@ -71,7 +71,7 @@ TEST_F(Engine, QueuedPacketRoundTripsThroughTheEngine) {
   enable_inspection();
   send_udp();
   ASSERT_EQ(deliveries_.size(), 1u);
-  EXPECT_EQ(deliveries_[0].fate, kern::Fate::delivered);
+  EXPECT_EQ(deliveries_[0].fate, kern::Fate::kDelivered);
   EXPECT_TRUE(deliveries_[0].inspected);
   const unsigned char *d = descriptor_at(0);
   EXPECT_TRUE(descriptor_done(d));

@@ -96,12 +96,12 @@ TEST_P(LoadFailure, LeavesNothingRegisteredOrAllocated) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, LoadFailure,
-    ::testing::Values(FailedStart{kern::Alloc::chrdev, 0, "Vorn_init():register_chrdev() Error in main:"},
-                      FailedStart{kern::Alloc::dma, 0, "allocate QuorixMem memory(16777216) failed\n"},
-                      FailedStart{kern::Alloc::dma, 1,
+    ::testing::Values(FailedStart{kern::Alloc::kChrdev, 0, "Vorn_init():register_chrdev() Error in main:"},
+                      FailedStart{kern::Alloc::kDma, 0, "allocate QuorixMem memory(16777216) failed\n"},
+                      FailedStart{kern::Alloc::kDma, 1,
                                   "allocate TcpConnectionTable memory(4194304) failed\n"},
-                      FailedStart{kern::Alloc::irq, 0, "<3>qxIsrRegistration(): Can't request irq 16\n"},
-                      FailedStart{kern::Alloc::irq, 1, "<3>qxIsrRegistration(): Can't request irq 17\n"}));
+                      FailedStart{kern::Alloc::kIrq, 0, "<3>qxIsrRegistration(): Can't request irq 16\n"},
+                      FailedStart{kern::Alloc::kIrq, 1, "<3>qxIsrRegistration(): Can't request irq 17\n"}));
 
 TEST_F(LoadUnload, AMajorTakenByAnotherDriverIsLeftToIt) {
   unload_module();

@@ -63,7 +63,7 @@ TEST_F(Pipeline, SignatureInTcpPayloadIsDroppedAndLogged) {
            .carrying("GET /../../etc/passwd HTTP/1.0")
            .bytes());
   ASSERT_EQ(deliveries_.size(), 1u);
-  EXPECT_EQ(last().fate, kern::Fate::dropped);
+  EXPECT_EQ(last().fate, kern::Fate::kDropped);
   EXPECT_TRUE(last().inspected);
   auto log = events();
   ASSERT_EQ(log.size(), 1u);
@@ -78,9 +78,9 @@ TEST_F(Pipeline, CleanPacketsPass) {
   send(Packet().carrying("GET /index.html HTTP/1.0").bytes());
   send(Packet().udp().to("10.0.0.2", 53).carrying("etc passwd").bytes());
   ASSERT_EQ(deliveries_.size(), 2u);
-  EXPECT_EQ(deliveries_[0].fate, kern::Fate::delivered);
+  EXPECT_EQ(deliveries_[0].fate, kern::Fate::kDelivered);
   EXPECT_TRUE(deliveries_[0].inspected);
-  EXPECT_EQ(deliveries_[1].fate, kern::Fate::delivered);
+  EXPECT_EQ(deliveries_[1].fate, kern::Fate::kDelivered);
   EXPECT_TRUE(events().empty());
 }
 
@@ -265,18 +265,18 @@ TEST_F(Pipeline, TrafficMessagesAreRateLimited) {
 TEST_F(Pipeline, InspectionOffPassesWithCodeMinus9) {
   ASSERT_EQ(download(basic_image()), 0);  // the enable word in force (0) is kept
   EXPECT_EQ(send(Packet().carrying("x").bytes()), -9);
-  EXPECT_EQ(last().fate, kern::Fate::delivered);
+  EXPECT_EQ(last().fate, kern::Fate::kDelivered);
   EXPECT_TRUE(last().inspected);
 }
 
 TEST_F(Pipeline, OtherEtherTypesAndLoopbackPass) {
   install_one("attack");
   EXPECT_EQ(send({1, 2, 3, 4}, 0x86dd), -8);
-  EXPECT_EQ(last().fate, kern::Fate::delivered);
+  EXPECT_EQ(last().fate, kern::Fate::kDelivered);
   EXPECT_EQ(send({1, 2, 3, 4, 5, 6, 7, 8}, ETH_P_PPP_DISC), 0);
-  EXPECT_EQ(last().fate, kern::Fate::delivered);
+  EXPECT_EQ(last().fate, kern::Fate::kDelivered);
   send(Packet().carrying("attack").bytes(), ETH_P_IP, "lo");
-  EXPECT_EQ(last().fate, kern::Fate::delivered);
+  EXPECT_EQ(last().fate, kern::Fate::kDelivered);
   EXPECT_TRUE(events().empty());
 }
 
@@ -306,7 +306,7 @@ TEST_F(Pipeline, ShortOrForeignPppoeFramesPass) {
   send(coded, ETH_P_PPP_SES);
   EXPECT_TRUE(printed("0!=pPPPoE_Header->code\n"));
   ASSERT_EQ(deliveries_.size(), 4u);
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::delivered);
+  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::kDelivered);
 }
 
 TEST_F(Pipeline, SharedBufferIsInspectedThroughAPrivateClone) {
@@ -323,9 +323,9 @@ TEST_F(Pipeline, FailedCloneFinishesTheOriginal) {
   install_one("attack");
   sk_buff *skb = frame(Packet().carrying("attack").bytes());
   ++skb->users;
-  kern::fail_next(kern::Alloc::kmalloc);
+  kern::fail_next(kern::Alloc::kKmalloc);
   EXPECT_EQ(kern::receive(skb), -11);
-  EXPECT_EQ(last().fate, kern::Fate::delivered);
+  EXPECT_EQ(last().fate, kern::Fate::kDelivered);
   EXPECT_EQ(skb->users, 1);
   kfree_skb(skb);
 }
@@ -380,7 +380,7 @@ TEST_F(Pipeline, MalformedPacketsAreDroppedByTheIntegrityCheck) {
   offsets.push_back(42);  // UDP cut short
   for (const auto &packet : bad) send(packet);
   ASSERT_EQ(deliveries_.size(), bad.size());
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::dropped);
+  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::kDropped);
   auto log = events();
   ASSERT_EQ(log.size(), offsets.size());
   for (size_t i = 0; i < log.size(); ++i) {
@@ -389,7 +389,7 @@ TEST_F(Pipeline, MalformedPacketsAreDroppedByTheIntegrityCheck) {
   }
   EXPECT_EQ(module().Tcp_currentconn, 0u);
   send({0x45, 0, 0});  // shorter than an IP header
-  EXPECT_EQ(last().fate, kern::Fate::delivered);
+  EXPECT_EQ(last().fate, kern::Fate::kDelivered);
 }
 
 TEST_F(Pipeline, TrailingBytesBeyondTheTotalLengthAreNotScanned) {
@@ -443,7 +443,7 @@ TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
   ASSERT_EQ(slot, module().MappingTable_IpsDescriptorToSkb[0]->conn);
   device_->set_auto_run(true);
   device_->run();
-  EXPECT_EQ(deliveries_.front().fate, kern::Fate::dropped);
+  EXPECT_EQ(deliveries_.front().fate, kern::Fate::kDropped);
   EXPECT_EQ(slot->drop, 0);
   send(b.flags(kAck).carrying("fine").bytes());
   EXPECT_FALSE(dropped());

@@ -59,9 +59,9 @@ class VornTest : public ::testing::Test {
   int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP,
            const std::string &device = "eth0");
   Delivery last() const {
-    return deliveries_.empty() ? Delivery{kern::Fate::delivered, false} : deliveries_.back();
+    return deliveries_.empty() ? Delivery{kern::Fate::kDelivered, false} : deliveries_.back();
   }
-  bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::dropped; }
+  bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::kDropped; }
   // Replays a capture of tests/captures as received on eth1, on a clock that follows its stamps;
   // returns the fate of each frame in order.
   std::vector<kern::Fate> replay(const std::string &name);

@@ -181,7 +181,7 @@ TEST(SocketBuffers, ShareCheckClonesOnlyASharedBuffer) {
   EXPECT_EQ(own->data, skb->data);
   EXPECT_NE(virt_to_bus(own->data), 0u);
   ++skb->users;
-  kern::fail_next(kern::Alloc::kmalloc);
+  kern::fail_next(kern::Alloc::kKmalloc);
   EXPECT_EQ(skb_share_check(skb, GFP_ATOMIC), nullptr);
   EXPECT_EQ(skb->users, 2);
   kfree_skb(skb);
@@ -204,7 +204,7 @@ TEST(SocketBuffers, CopyOwnsItsBytesAndKeepsTheHeaders) {
   EXPECT_NE(virt_to_bus(copy->data), 0u);
   copy->data[0] = 'X';
   EXPECT_EQ(skb->data[0], 'p');
-  kern::fail_next(kern::Alloc::kmalloc);
+  kern::fail_next(kern::Alloc::kKmalloc);
   EXPECT_EQ(skb_copy(skb, GFP_ATOMIC), nullptr);
   kfree_skb(copy);
   kfree_skb(skb);
@@ -297,7 +297,7 @@ TEST(ReceivePath, WithoutHookFramesAreDelivered) {
   });
   kern::receive(kern::make_frame("eth0", ETH_P_IP, "x", 1));
   kern::set_delivery_sink(nullptr);
-  EXPECT_EQ(fates, std::vector<kern::Fate>{kern::Fate::delivered});
+  EXPECT_EQ(fates, std::vector<kern::Fate>{kern::Fate::kDelivered});
 }
 
 }  // namespace

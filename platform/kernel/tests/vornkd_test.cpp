@@ -104,7 +104,7 @@ class LatePage {
   bool ready() const { return ready_; }
   void *address() const { return page_; }
   // Waits until someone touches the page.
-  bool waitForTouch() {
+  bool wait_for_touch() {
     pollfd waiting{uffd_, POLLIN, 0};
     uffd_msg message{};
     return poll(&waiting, 1, 10000) == 1 && read(uffd_, &message, sizeof message) == sizeof message;
@@ -127,16 +127,16 @@ class LatePage {
 class Vornkd : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vornkd_test." + std::to_string(getpid()) + "." +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    device_ = (dir_ / "vorn").string();
-    setenv("VORN_DEVICE", device_.c_str(), 1);
+    dir = fs::temp_directory_path() / ("vornkd_test." + std::to_string(getpid()) + "." +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    device = (dir / "vorn").string();
+    setenv("VORN_DEVICE", device.c_str(), 1);
     const char *binary = std::getenv("VORNKD_BIN");
     ASSERT_NE(binary, nullptr);
-    daemon_ = fork();
-    if (daemon_ == 0) {
+    daemon_pid = fork();
+    if (daemon_pid == 0) {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 2);
       const std::vector<std::string> command = rt_testing::emulated_argv({binary});
@@ -150,15 +150,15 @@ class Vornkd : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (daemon_ > 0) stop_daemon();
+    if (daemon_pid > 0) stop_daemon();
     unsetenv("VORN_DEVICE");
-    fs::remove_all(dir_);
+    fs::remove_all(dir);
   }
 
   // vornkd needs a moment to load the module and bind; it is ready once a connection succeeds.
   bool wait_until_served() {
     for (int attempt = 0; attempt < 1000; ++attempt) {
-      int fd = vorndev_open(device_.c_str(), O_RDWR);
+      int fd = vorndev_open(device.c_str(), O_RDWR);
       if (fd >= 0) {
         vorndev_close(fd);
         return true;
@@ -169,16 +169,16 @@ class Vornkd : public ::testing::Test {
   }
 
   int stop_daemon() {
-    kill(daemon_, SIGTERM);
+    kill(daemon_pid, SIGTERM);
     int status = 0;
-    waitpid(daemon_, &status, 0);
-    daemon_ = -1;
+    waitpid(daemon_pid, &status, 0);
+    daemon_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  fs::path dir_;
-  std::string device_;
-  pid_t daemon_ = -1;
+  fs::path dir;
+  std::string device;
+  pid_t daemon_pid = -1;
 };
 
 TEST_F(Vornkd, AnswersIoctlsWithTheCallersRecords) {
@@ -258,7 +258,7 @@ TEST_F(Vornkd, InjectedTrafficIsInspectedAndLogged) {
 }
 
 TEST_F(Vornkd, InjectRefusesAFileThatIsNoCapture) {
-  std::string bogus = (dir_ / "bogus.pcap").string();
+  std::string bogus = (dir / "bogus.pcap").string();
   FILE *f = std::fopen(bogus.c_str(), "w");
   std::fputs("not a capture at all, just text", f);
   std::fclose(f);
@@ -298,7 +298,7 @@ TEST_F(Vornkd, SecondCallerIsRefusedWhileAnIoctlRuns) {
   ASSERT_GE(fd, 0);
   std::atomic<int> first_result{1};
   std::thread first([&] { first_result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, page.address()); });
-  ASSERT_TRUE(page.waitForTouch());
+  ASSERT_TRUE(page.wait_for_touch());
 
   EXPECT_TRUE(in_child([] {
     int other = vorndev_open("/dev/vorn", O_RDWR);
@@ -329,19 +329,19 @@ TEST_F(Vornkd, ConnectionsThatEndAreReleased) {
   }
   size_t descriptors = 0;
   for ([[maybe_unused]] const auto &entry :
-       fs::directory_iterator("/proc/" + std::to_string(daemon_) + "/fd"))
+       fs::directory_iterator("/proc/" + std::to_string(daemon_pid) + "/fd"))
     ++descriptors;
   EXPECT_LT(descriptors, 32u);
 }
 
 TEST_F(Vornkd, SigtermStopsItAndRemovesTheSocket) {
   EXPECT_EQ(stop_daemon(), 0);
-  EXPECT_FALSE(fs::exists(device_));
+  EXPECT_FALSE(fs::exists(device));
   EXPECT_EQ(vorndev_open("/dev/vorn", O_RDWR), -1);
 }
 
 TEST_F(Vornkd, OpeningAMissingDeviceCreatesNothing) {
-  std::string missing = (dir_ / "absent").string();
+  std::string missing = (dir / "absent").string();
   setenv("VORN_DEVICE", missing.c_str(), 1);
   EXPECT_EQ(vorndev_open("/dev/vorn", O_RDWR | O_CREAT), -1);
   EXPECT_EQ(errno, ENOENT);
@@ -380,7 +380,7 @@ struct HandlerUse {
 HandlerUse handler_use;
 
 // A whole device command, as the agent's report tick makes one from its caller's SIGALRM handler.
-void useDeviceInHandler(int) {
+void use_device_in_handler(int) {
   int saved_errno = errno;
   ++handler_use.runs;
   int fd = vorndev_open("/dev/vorn", O_RDWR);
@@ -405,7 +405,7 @@ void useDeviceInHandler(int) {
   errno = saved_errno;
 }
 
-std::size_t openDescriptors() {
+std::size_t open_descriptors() {
   std::size_t count = 0;
   for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) ++count;
   return count;
@@ -418,19 +418,19 @@ class VorndevInSignalHandler : public Vornkd {
     handler_use.reset();
   }
   void TearDown() override {
-    if (handled_ != 0) sigaction(handled_, &previous_, nullptr);
+    if (handled_signal != 0) sigaction(handled_signal, &previous_action, nullptr);
     Vornkd::TearDown();
   }
   void handle(int signal_number, int flags) {
     struct sigaction action {};
-    action.sa_handler = useDeviceInHandler;
+    action.sa_handler = use_device_in_handler;
     action.sa_flags = flags;
     sigemptyset(&action.sa_mask);
-    ASSERT_EQ(sigaction(signal_number, &action, &previous_), 0);
-    handled_ = signal_number;
+    ASSERT_EQ(sigaction(signal_number, &action, &previous_action), 0);
+    handled_signal = signal_number;
   }
-  int handled_ = 0;
-  struct sigaction previous_ {};
+  int handled_signal = 0;
+  struct sigaction previous_action {};
 };
 
 // The interrupted call waits inside vorndev_ioctl for its answer (the module sleeps in the copy back
@@ -440,7 +440,7 @@ TEST_F(VorndevInSignalHandler, AHandlerUsesTheDeviceWhileTheInterruptedCallWaits
   handle(SIGUSR1, 0);
   LatePage page;
   ASSERT_TRUE(page.ready()) << std::strerror(errno);
-  std::size_t descriptors_before = openDescriptors();
+  std::size_t descriptors_before = open_descriptors();
   int done[2];
   ASSERT_EQ(pipe(done), 0);
   handler_use.done_pipe = done[1];
@@ -453,7 +453,7 @@ TEST_F(VorndevInSignalHandler, AHandlerUsesTheDeviceWhileTheInterruptedCallWaits
   // hand out the page only after the handler is done.
   std::thread helper([&] {
     char c;
-    helper_ok = page.waitForTouch() && pthread_kill(caller, SIGUSR1) == 0 && read(done[0], &c, 1) == 1 &&
+    helper_ok = page.wait_for_touch() && pthread_kill(caller, SIGUSR1) == 0 && read(done[0], &c, 1) == 1 &&
                 page.provide();
   });
   int result = vorndev_ioctl(fd, VORN_IOC_GET_STATUS, page.address());
@@ -475,7 +475,7 @@ TEST_F(VorndevInSignalHandler, AHandlerUsesTheDeviceWhileTheInterruptedCallWaits
   handler_use.done_pipe = -1;
   close(done[0]);
   close(done[1]);
-  EXPECT_EQ(openDescriptors(), descriptors_before);
+  EXPECT_EQ(open_descriptors(), descriptors_before);
 }
 
 // A timer interrupts the caller's calls wherever they happen to be, many times over: whole commands
@@ -486,7 +486,7 @@ TEST_F(VorndevInSignalHandler, RepeatedInterruptionsAnywhereLeaveEveryCallRight)
   handle(SIGALRM, SA_RESTART);
   int plain = open("/dev/null", O_RDWR);
   ASSERT_GE(plain, 0);
-  std::size_t descriptors_before = openDescriptors();
+  std::size_t descriptors_before = open_descriptors();
 
   itimerval every{{0, 200}, {0, 200}};
   ASSERT_EQ(setitimer(ITIMER_REAL, &every, nullptr), 0);
@@ -512,24 +512,24 @@ TEST_F(VorndevInSignalHandler, RepeatedInterruptionsAnywhereLeaveEveryCallRight)
   EXPECT_EQ(handler_use.other_failures, 0);
   EXPECT_EQ(handler_use.opened, handler_use.runs.load());
   EXPECT_EQ(handler_use.closed, handler_use.runs.load());
-  EXPECT_EQ(openDescriptors(), descriptors_before);
+  EXPECT_EQ(open_descriptors(), descriptors_before);
   close(plain);
 }
 
 TEST_F(Vornkd, APathTooLongForASocketAddressIsRefused) {
   // Symbolic links make a long name for the served socket and its lock file.
-  fs::path deep = dir_;
+  fs::path deep = dir;
   while (deep.string().size() < sizeof(sockaddr_un::sun_path)) deep /= "directory_level";
   fs::create_directories(deep);
   fs::path alias = deep / "vorn";
-  fs::create_symlink(device_, alias);
-  fs::create_symlink(device_ + ".lock", alias.string() + ".lock");
+  fs::create_symlink(device, alias);
+  fs::create_symlink(device + ".lock", alias.string() + ".lock");
   setenv("VORN_DEVICE", alias.c_str(), 1);
-  std::size_t descriptors_before = openDescriptors();
+  std::size_t descriptors_before = open_descriptors();
   errno = 0;
   EXPECT_EQ(vorndev_open("/dev/vorn", O_RDWR), -1);
   EXPECT_EQ(errno, ENAMETOOLONG);
-  EXPECT_EQ(openDescriptors(), descriptors_before);
+  EXPECT_EQ(open_descriptors(), descriptors_before);
 }
 
 }  // namespace
