@@ -13,6 +13,7 @@ folders=(
   switch/testsupport
   tools/flash
   platform/torvel
+  platform/swchip
   platform/testing
   inspection/agent
   platform/ndis
