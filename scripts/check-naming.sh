@@ -22,6 +22,7 @@ folders=(
   windows/upgrade/adapter
   windows/upgrade/engine
   windows/upgrade/wizard
+  windows/upgrade/app
   windows/upgrade/bench
   windows/upgrade/fuzz
   windows/upgrade/tests/peer
