@@ -8,7 +8,7 @@
 namespace upgrade {
 
 ZAdapterInfo::ZAdapterInfo(const char *adapter_name)
-    : valid_(AdapterPacketIo::ReadAdapterTexts(adapter_name, description_, device_name_)) {}
+    : valid_(AdapterPacketIo::read_adapter_texts(adapter_name, description_, device_name_)) {}
 
 int ZAdapterListBox::add(const char *adapter_name) {
   auto info = std::make_unique<ZAdapterInfo>(adapter_name);

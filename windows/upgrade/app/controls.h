@@ -34,7 +34,7 @@ class ZAdapterListBox final : public rtwin::CControl, public AdapterListSink {
  public:
   // The item index, or -1 when the adapter cannot be described.
   int add(const char *adapter_name);
-  bool AddAdapter(const char *adapter_name) override { return add(adapter_name) >= 0; }
+  bool add_adapter(const char *adapter_name) override { return add(adapter_name) >= 0; }
   int count() const;
   void select(int index) const;
   const ZAdapterInfo *selected() const;
