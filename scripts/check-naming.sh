@@ -11,6 +11,7 @@ folders=(
   switch/testsupport
   tools/flash
   platform/torvel
+  platform/swchip
   platform/testing
   platform/kernel
   inspection/agent
@@ -20,6 +21,7 @@ folders=(
   windows/upgrade/adapter
   windows/upgrade/engine
   windows/upgrade/wizard
+  windows/upgrade/app
   windows/upgrade/bench
   windows/upgrade/fuzz
   windows/upgrade/tests/peer

@@ -54,11 +54,11 @@ std::optional<Address> parse_address(const std::vector<std::string> &w, size_t a
 }
 
 std::optional<AccessKind> parse_kind(const std::string &word) {
-  if (word == "any") return AccessKind::any;
-  if (word == "spi-read") return AccessKind::spi_read;
-  if (word == "spi-write") return AccessKind::spi_write;
-  if (word == "bus-read") return AccessKind::bus_read;
-  if (word == "bus-write") return AccessKind::bus_write;
+  if (word == "any") return AccessKind::kAny;
+  if (word == "spi-read") return AccessKind::kSpiRead;
+  if (word == "spi-write") return AccessKind::kSpiWrite;
+  if (word == "bus-read") return AccessKind::kBusRead;
+  if (word == "bus-write") return AccessKind::kBusWrite;
   return std::nullopt;
 }
 
@@ -96,11 +96,11 @@ std::optional<uint64_t> parse_mac(const std::string &text) {
 }
 
 std::string to_hex(const std::vector<uint8_t> &bytes) {
-  static const char digits[] = "0123456789abcdef";
+  static const char kDigits[] = "0123456789abcdef";
   std::string out;
   for (uint8_t b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 15];
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
   }
   return out;
 }

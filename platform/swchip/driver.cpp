@@ -15,7 +15,7 @@ using swgenio::wire::put_u32;
 bool Driver::should_fail(AccessKind kind, unsigned block) {
   for (auto &rule : faults_) {
     if (rule.remaining == 0) continue;
-    if (rule.kind != AccessKind::any && rule.kind != kind) continue;
+    if (rule.kind != AccessKind::kAny && rule.kind != kind) continue;
     if (rule.block >= 0 && static_cast<unsigned>(rule.block) != block) continue;
     if (rule.remaining > 0) --rule.remaining;
     return true;
@@ -52,7 +52,7 @@ int Driver::spi_transfer(std::span<uint8_t> record) {
   const unsigned subblock = buf[0] & 0x0F;
   const unsigned reg = buf[1];
   const bool is_write = (buf[0] & swgenio::kSpiWriteFlag) != 0;
-  if (should_fail(is_write ? AccessKind::spi_write : AccessKind::spi_read, block)) return -EIO;
+  if (should_fail(is_write ? AccessKind::kSpiWrite : AccessKind::kSpiRead, block)) return -EIO;
   if (is_write) {
     const uint32_t value = uint32_t{buf[2]} << 24 | uint32_t{buf[3]} << 16 | uint32_t{buf[4]} << 8 | buf[5];
     chip_.write(block, subblock, reg, value);
@@ -67,7 +67,7 @@ int Driver::spi_transfer(std::span<uint8_t> record) {
 }
 
 int Driver::spi_access(const swgenio::wire::BatchOp &op, uint32_t &value) {
-  const bool is_write = op.kind == swgenio::wire::BatchKind::write;
+  const bool is_write = op.kind == swgenio::wire::BatchKind::kWrite;
   swgenio::SpiRecord record{};
   record.length = swgenio::kSpiLength;
   record.buffer[0] =
@@ -97,9 +97,9 @@ std::vector<swgenio::wire::BatchOpResult> Driver::run_batch(std::span<const swge
       result.result = spi_access(op, result.value);
       if (result.result != 0) {
         skipping = true;
-      } else if (op.kind == BatchKind::test && (result.value & op.value) == 0) {
+      } else if (op.kind == BatchKind::kTest && (result.value & op.value) == 0) {
         skipping = true;
-      } else if (op.kind == BatchKind::poll && (result.value & op.value) != 0) {
+      } else if (op.kind == BatchKind::kPoll && (result.value & op.value) != 0) {
         result.result = swgenio::wire::kBatchBusy;
         results.push_back(result);
         return results;
@@ -116,7 +116,7 @@ int Driver::bus_read(std::span<uint8_t> record) {
   const unsigned block = (offset >> 12) & 7;
   const unsigned subblock = (offset >> 8) & 15;
   const unsigned reg = offset & 0xFF;
-  if (should_fail(AccessKind::bus_read, block)) return -EIO;
+  if (should_fail(AccessKind::kBusRead, block)) return -EIO;
   if (block == chipreg::kBlockCpuQueue || block == chipreg::kBlockSystem) {
     put_u32(record.data() + 4, chip_.read(block, subblock, reg));
   } else {
@@ -130,7 +130,7 @@ int Driver::bus_read(std::span<uint8_t> record) {
 int Driver::bus_write(std::span<uint8_t> record) {
   const uint32_t offset = get_u32(record.data());
   const unsigned block = (offset >> 12) & 7;
-  if (should_fail(AccessKind::bus_write, block)) return -EIO;
+  if (should_fail(AccessKind::kBusWrite, block)) return -EIO;
   chip_.write(block, (offset >> 8) & 15, offset & 0xFF, get_u32(record.data() + 4));
   return 0;
 }

@@ -15,10 +15,10 @@
 namespace swchip {
 
 // Which register accesses a fault rule makes fail.
-enum class AccessKind { any, spi_read, spi_write, bus_read, bus_write };
+enum class AccessKind { kAny, kSpiRead, kSpiWrite, kBusRead, kBusWrite };
 
 struct FaultRule {
-  AccessKind kind = AccessKind::any;
+  AccessKind kind = AccessKind::kAny;
   int block = -1;      // -1: every block
   int remaining = -1;  // failures still to give; -1: for ever
 };

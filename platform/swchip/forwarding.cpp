@@ -38,9 +38,9 @@ bool tagged(const std::vector<uint8_t> &frame) {
 }
 
 bool reserved_address(const std::vector<uint8_t> &frame, unsigned &last_nibble) {
-  static const uint8_t prefix[5] = {0x01, 0x80, 0xC2, 0x00, 0x00};
+  static const uint8_t kPrefix[5] = {0x01, 0x80, 0xC2, 0x00, 0x00};
   for (size_t i = 0; i < 5; ++i)
-    if (frame[i] != prefix[i]) return false;
+    if (frame[i] != kPrefix[i]) return false;
   if (frame[5] > 0x0F) return false;
   last_nibble = frame[5];
   return true;

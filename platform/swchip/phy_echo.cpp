@@ -39,13 +39,13 @@ struct Reflection {
 Reflection reflection_of(const CableDescription &cable, unsigned pair) {
   if (cable.length_m == 0) return {};
   const PairDescription &p = cable.pairs[pair];
-  if (p.fault == PairFault::good) {
+  if (p.fault == PairFault::kGood) {
     // The partner's port reflects a little, one tap after where an open end would.
     const unsigned tap = echo::tap_of(cable.length_m) + 1;
     if (tap >= echo::kNoiseFloorFirst) return {};  // beyond the reach of the fine search
     return {tap, kCableEnd};
   }
-  return {echo::tap_of(p.distance_m), p.fault == PairFault::open ? kSpike : -kSpike};
+  return {echo::tap_of(p.distance_m), p.fault == PairFault::kOpen ? kSpike : -kSpike};
 }
 
 uint32_t coefficient_word(int value) {
@@ -94,13 +94,13 @@ int wide_coefficient(const CableDescription &cable, unsigned pair, unsigned tap,
   int value = cable.silent ? 0 : noise(pair, tap, read);
   if (cable.length_m != 0) {
     const PairDescription &p = cable.pairs[pair & 3];
-    if (p.fault == PairFault::good) {
+    if (p.fault == PairFault::kGood) {
       // Family 1 finds a cable end three taps before the partner's port.
       if (tap == tap_of(cable.length_m, 7) + 3) value += kCableEnd;
     } else {
       const unsigned at = std::min(tap_of(p.distance_m, 7), kTaps - 1);
       // The fields of the far taps are narrower: the reflection's size stays inside them.
-      const int size = (at < 32 ? 2000 : 1000) * (p.fault == PairFault::open ? 1 : -1);
+      const int size = (at < 32 ? 2000 : 1000) * (p.fault == PairFault::kOpen ? 1 : -1);
       if (tap == at) value += size;
       if (tap < at && tap + 3 >= at) value += size >> (3 + 2 * (at - tap - 1));
     }
@@ -137,7 +137,7 @@ std::string parse_cable_description(const std::string &text, CableDescription &o
     const size_t at = w.find('@');
     const std::string kind = w.substr(2, at == std::string::npos ? std::string::npos : at - 2);
     if (kind == "good") {
-      p.fault = PairFault::good;
+      p.fault = PairFault::kGood;
       if (at != std::string::npos) return "a good pair has no distance: " + w;
       continue;
     }
@@ -148,7 +148,7 @@ std::string parse_cable_description(const std::string &text, CableDescription &o
     if (metres.empty() || *end != '\0' || metres[0] == '-' || d > cable.length_m) {
       return "distance must be 0..length in " + w;
     }
-    p.fault = kind == "open" ? PairFault::open : PairFault::shorted;
+    p.fault = kind == "open" ? PairFault::kOpen : PairFault::kShorted;
     p.distance_m = static_cast<unsigned>(d);
   }
   out = cable;

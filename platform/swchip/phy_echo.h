@@ -10,10 +10,10 @@
 
 namespace swchip {
 
-enum class PairFault { good, open, shorted };
+enum class PairFault { kGood, kOpen, kShorted };
 
 struct PairDescription {
-  PairFault fault = PairFault::good;
+  PairFault fault = PairFault::kGood;
   unsigned distance_m = 0;  // where an open or short is
 };
 

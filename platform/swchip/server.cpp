@@ -97,7 +97,7 @@ void Server::run(volatile std::sig_atomic_t &stop, const sigset_t *wait_mask) {
     fds.clear();
     fds.push_back({device_listener_, POLLIN, 0});
     fds.push_back({control_listener_, POLLIN, 0});
-    for (const source &s : sources_) fds.push_back({s.fd, POLLIN, 0});
+    for (const Source &s : sources_) fds.push_back({s.fd, POLLIN, 0});
     for (int fd : clients_) fds.push_back({fd, POLLIN, 0});
     // While clients are busy, look again at once instead of sleeping: a register access is one short
     // round trip, and a sleep and wake-up per access would cost more than the access itself.

@@ -50,11 +50,11 @@ class Server {
   std::string device_path_;
   std::string control_path_;
   std::vector<int> clients_;
-  struct source {
+  struct Source {
     int fd;
     std::function<void()> on_readable;
   };
-  std::vector<source> sources_;
+  std::vector<Source> sources_;
   std::vector<std::function<void()>> after_wakeup_;
 };
 

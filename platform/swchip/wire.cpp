@@ -116,7 +116,7 @@ DecodedBatch decode_batch_request(std::span<const uint8_t> datagram) {
   for (const uint8_t *at = datagram.data() + kBatchHeader; at < datagram.data() + datagram.size();
        at += kBatchOpSize) {
     const uint8_t kind = at[0] & static_cast<uint8_t>(~kBatchGroupEnd);
-    if (kind > static_cast<uint8_t>(BatchKind::test) || at[1] > 7 || at[2] > 15) return malformed();
+    if (kind > static_cast<uint8_t>(BatchKind::kTest) || at[1] > 7 || at[2] > 15) return malformed();
     out.ops.push_back(
         {static_cast<BatchKind>(kind), (at[0] & kBatchGroupEnd) != 0, at[1], at[2], at[3], get_u32(at + 4)});
   }

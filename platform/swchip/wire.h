@@ -67,11 +67,11 @@ inline constexpr size_t kBatchOpSize = 8;
 inline constexpr size_t kMaxBatchOps = 1024;
 inline constexpr size_t kMaxBatchDatagram = kBatchHeader + kMaxBatchOps * kBatchOpSize;
 
-enum class BatchKind : uint8_t { write = 0, read = 1, poll = 2, test = 3 };
+enum class BatchKind : uint8_t { kWrite = 0, kRead = 1, kPoll = 2, kTest = 3 };
 inline constexpr uint8_t kBatchGroupEnd = 0x80;
 
 struct BatchOp {
-  BatchKind kind = BatchKind::read;
+  BatchKind kind = BatchKind::kRead;
   bool group_end = false;
   uint8_t block = 0;
   uint8_t subblock = 0;

@@ -208,10 +208,10 @@ void run_one_by_one(ScriptCursor &c, RdFn rd, WrFn wr) {
 
 swgenio::wire::BatchOp to_wire(const SwcIoOp &op) {
   using swgenio::wire::BatchKind;
-  const BatchKind kind = op.kind == SwcIoOp::Kind::kWrite  ? BatchKind::write
-                         : op.kind == SwcIoOp::Kind::kPoll ? BatchKind::poll
-                         : op.kind == SwcIoOp::Kind::kTest ? BatchKind::test
-                                                           : BatchKind::read;
+  const BatchKind kind = op.kind == SwcIoOp::Kind::kWrite  ? BatchKind::kWrite
+                         : op.kind == SwcIoOp::Kind::kPoll ? BatchKind::kPoll
+                         : op.kind == SwcIoOp::Kind::kTest ? BatchKind::kTest
+                                                           : BatchKind::kRead;
   return {kind,
           op.group_end,
           static_cast<uint8_t>(op.block & 7),

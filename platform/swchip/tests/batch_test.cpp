@@ -24,9 +24,9 @@ class DriverBatch : public ::testing::Test {
 };
 
 TEST_F(DriverBatch, AccessesRunInOrderAsSingleRequestsWould) {
-  const std::vector<BatchOp> ops{{BatchKind::write, false, 2, 0, 0x41, 0x5F},
-                                 {BatchKind::read, false, 2, 0, 0x41, 0},
-                                 {BatchKind::read, true, 7, 0, 0x18, 0}};
+  const std::vector<BatchOp> ops{{BatchKind::kWrite, false, 2, 0, 0x41, 0x5F},
+                                 {BatchKind::kRead, false, 2, 0, 0x41, 0},
+                                 {BatchKind::kRead, true, 7, 0, 0x18, 0}};
   const auto results = driver.run_batch(ops);
   ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0], (BatchOpResult{kBatchDone, 0}));
@@ -36,12 +36,12 @@ TEST_F(DriverBatch, AccessesRunInOrderAsSingleRequestsWould) {
 }
 
 TEST_F(DriverBatch, FailureOrClearTestEndsOnlyItsGroup) {
-  driver.add_fault({AccessKind::spi_write, 2, 1});
-  const std::vector<BatchOp> ops{{BatchKind::write, false, 2, 0, 0x41, 1},  // fails
-                                 {BatchKind::write, true, 2, 0, 0x42, 2},   // skipped
-                                 {BatchKind::test, false, 2, 0, 0x43, 1},   // reads 0: ends the group
-                                 {BatchKind::write, true, 2, 0, 0x44, 4},   // skipped
-                                 {BatchKind::write, true, 2, 0, 0x45, 5}};
+  driver.add_fault({AccessKind::kSpiWrite, 2, 1});
+  const std::vector<BatchOp> ops{{BatchKind::kWrite, false, 2, 0, 0x41, 1},  // fails
+                                 {BatchKind::kWrite, true, 2, 0, 0x42, 2},   // skipped
+                                 {BatchKind::kTest, false, 2, 0, 0x43, 1},   // reads 0: ends the group
+                                 {BatchKind::kWrite, true, 2, 0, 0x44, 4},   // skipped
+                                 {BatchKind::kWrite, true, 2, 0, 0x45, 5}};
   const auto results = driver.run_batch(ops);
   ASSERT_EQ(results.size(), 5u);
   EXPECT_EQ(results[0].result, -EIO);
@@ -56,9 +56,9 @@ TEST_F(DriverBatch, FailureOrClearTestEndsOnlyItsGroup) {
 
 TEST_F(DriverBatch, BusyPollStopsTheBatchSoTheClientCanKeepPolling) {
   chip.stuck.mac_busy = true;
-  const std::vector<BatchOp> ops{{BatchKind::write, false, 2, 0, 0xB0, 6},
-                                 {BatchKind::poll, false, 2, 0, 0xB0, 7},
-                                 {BatchKind::write, true, 2, 0, 0x45, 5}};
+  const std::vector<BatchOp> ops{{BatchKind::kWrite, false, 2, 0, 0xB0, 6},
+                                 {BatchKind::kPoll, false, 2, 0, 0xB0, 7},
+                                 {BatchKind::kWrite, true, 2, 0, 0x45, 5}};
   const auto results = driver.run_batch(ops);
   ASSERT_EQ(results.size(), 2u);
   EXPECT_EQ(results[1].result, kBatchBusy);

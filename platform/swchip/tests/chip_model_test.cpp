@@ -96,7 +96,7 @@ TEST_F(DriverRequests, VersionTimingAndCpuGpio) {
 }
 
 TEST_F(DriverRequests, FaultRulesMatchKindBlockAndCount) {
-  driver.add_fault({AccessKind::bus_write, 2, 2});
+  driver.add_fault({AccessKind::kBusWrite, 2, 2});
   swgenio::BusRecord other{swgenio::bus_offset(1, 0, 0), 1};
   swgenio::BusRecord target{swgenio::bus_offset(2, 0, 0x40), 1};
   EXPECT_EQ(request(swgenio::k32BitWrite, &other), 0);

@@ -39,10 +39,10 @@ TEST(CableDescription, ParsesPairsAndRefusesWhatCannotBe) {
   CableDescription c;
   EXPECT_EQ(parse_cable_description("30 B=open@12 D=short@0", c), "");
   EXPECT_EQ(c.length_m, 30u);
-  EXPECT_EQ(c.pairs[0].fault, PairFault::good);
-  EXPECT_EQ(c.pairs[1].fault, PairFault::open);
+  EXPECT_EQ(c.pairs[0].fault, PairFault::kGood);
+  EXPECT_EQ(c.pairs[1].fault, PairFault::kOpen);
   EXPECT_EQ(c.pairs[1].distance_m, 12u);
-  EXPECT_EQ(c.pairs[3].fault, PairFault::shorted);
+  EXPECT_EQ(c.pairs[3].fault, PairFault::kShorted);
   const char *bad[] = {
       "",           "0",           "151",         "-3",         "30 E=open@3", "30 A=open", "30 A=open@31",
       "30 A=cut@3", "30 A=good@3", "30 A=open@x", "30 Aopen@3", "3x"};
@@ -151,7 +151,7 @@ TEST(ControlCable, DescribeReachesThePhyAndBadDescriptionsAreRefused) {
   Control control(chip, driver);
   EXPECT_EQ(control.execute("cable 0 1 describe 25 A=short@4"), "ok");
   EXPECT_EQ(chip.phy(0, 1).cable_description().length_m, 25u);
-  EXPECT_EQ(chip.phy(0, 1).cable_description().pairs[0].fault, PairFault::shorted);
+  EXPECT_EQ(chip.phy(0, 1).cable_description().pairs[0].fault, PairFault::kShorted);
   EXPECT_EQ(control.execute("cable 0 1 describe 25 A=short@40").rfind("error: ", 0), 0u);
   EXPECT_EQ(control.execute("cable 2 1 describe 25").rfind("error: ", 0), 0u);
   EXPECT_EQ(control.execute("cable 0 1 describe").rfind("error: ", 0), 0u);

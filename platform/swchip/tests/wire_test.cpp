@@ -54,9 +54,9 @@ TEST(Wire, RequestCodesCarryTheirRecordSizes) {
 }
 
 TEST(WireBatch, RequestAndReplyRoundTrip) {
-  const std::vector<BatchOp> ops{{BatchKind::write, false, 2, 0, 0xC0, 0x1234},
-                                 {BatchKind::poll, false, 2, 0, 0xB0, 7},
-                                 {BatchKind::test, true, 7, 15, 0xFF, 0x400}};
+  const std::vector<BatchOp> ops{{BatchKind::kWrite, false, 2, 0, 0xC0, 0x1234},
+                                 {BatchKind::kPoll, false, 2, 0, 0xB0, 7},
+                                 {BatchKind::kTest, true, 7, 15, 0xFF, 0x400}};
   const auto datagram = encode_batch_request(ops);
   ASSERT_EQ(datagram.size(), kBatchHeader + 3 * kBatchOpSize);
   EXPECT_TRUE(is_batch(datagram));
@@ -72,7 +72,7 @@ TEST(WireBatch, RequestAndReplyRoundTrip) {
 }
 
 TEST(WireBatch, MalformedRequestsAreRefused) {
-  const std::vector<BatchOp> one{{BatchKind::read, true, 1, 2, 3, 0}};
+  const std::vector<BatchOp> one{{BatchKind::kRead, true, 1, 2, 3, 0}};
   auto good = encode_batch_request(one);
   EXPECT_EQ(decode_batch_request(std::vector<uint8_t>(good.begin(), good.begin() + 7)).error, -EINVAL);
   auto empty = good;

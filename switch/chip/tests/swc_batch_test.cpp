@@ -236,8 +236,8 @@ TEST(BatchOverTheSocket, MalformedBatchesGetErrorRepliesAndServiceGoesOn) {
   SimulatorProcess sim;
   ASSERT_TRUE(sim.start());
   using swgenio::wire::BatchKind;
-  const std::vector<swgenio::wire::BatchOp> ops{{BatchKind::write, true, 2, 0, 0x41, 0x5F},
-                                                {BatchKind::read, true, 2, 0, 0x41, 0}};
+  const std::vector<swgenio::wire::BatchOp> ops{{BatchKind::kWrite, true, 2, 0, 0x41, 0x5F},
+                                                {BatchKind::kRead, true, 2, 0, 0x41, 0}};
   const auto good = swgenio::wire::encode_batch_request(ops);
   auto miscounted = good;
   miscounted[4] = 3;

@@ -33,7 +33,7 @@ TEST_F(RegisterIo, SpiReadReturnsTheRegister) {
 }
 
 TEST_F(RegisterIo, SpiFailuresGiveReadAndWriteCodes) {
-  driver.add_fault({swchip::AccessKind::any, -1, -1});
+  driver.add_fault({swchip::AccessKind::kAny, -1, -1});
   uint32_t value = 77;
   EXPECT_EQ(swc_io_si_rd(1, 0, 0, &value), kSwcRcReadFailed);
   EXPECT_EQ(value, 0u);
@@ -87,7 +87,7 @@ TEST_F(RegisterIo, DoneNeverSeenFailsAfterExactlyTwentySixStatusReads) {
 }
 
 TEST_F(RegisterIo, FailureInsideTheDonePollEndsTheRead) {
-  driver.add_fault({swchip::AccessKind::bus_read, 7, -1});
+  driver.add_fault({swchip::AccessKind::kBusRead, 7, -1});
   uint32_t value = 9;
   EXPECT_EQ(swc_io_pi_rd(1, 2, 3, &value), kSwcRcReadFailed);
   EXPECT_EQ(value, 0u);
@@ -99,7 +99,7 @@ TEST_F(RegisterIo, ParallelWriteIsOneRequestWithOffsetAndValue) {
   ASSERT_EQ(accesses().size(), 1u);
   EXPECT_EQ(accesses()[0], (SwgenioAccess{K::kBusWrite, 5, 0, 14, 0x5F, swgenio::k32BitWrite, 0}));
   EXPECT_EQ(chip.peek(5, 0, 14), 0x5Fu);
-  driver.add_fault({swchip::AccessKind::bus_write, -1, 1});
+  driver.add_fault({swchip::AccessKind::kBusWrite, -1, 1});
   EXPECT_EQ(swc_io_pi_wr(5, 0, 14, 0), kSwcRcWriteFailed);
   EXPECT_EQ(swc_io_pi_wr(5, 0, 14, 0), 0);
 }

@@ -67,7 +67,7 @@ TEST_F(LowLevel, StartUpOnTheG5eVariant) {
 }
 
 TEST_F(LowLevel, FailingWriteEndsStartUpWithItsCode) {
-  driver.add_fault({swchip::AccessKind::spi_write, 3, -1});
+  driver.add_fault({swchip::AccessKind::kSpiWrite, 3, -1});
   EXPECT_EQ(swc_ll_init(&setup), kSwcRcWriteFailed);
   EXPECT_EQ(chip.peek(2, 0, 4), 0u);
 }
@@ -94,7 +94,7 @@ TEST_F(LowLevel, RejectedArgumentsStoreNothing) {
   EXPECT_TRUE(accesses().empty());
   for (const auto &m : state->vlan_port_mode) EXPECT_EQ(m.port_vid, 0u);
   // A members write the chip refuses is not stored either.
-  driver.add_fault({swchip::AccessKind::spi_write, 2, -1});
+  driver.add_fault({swchip::AccessKind::kSpiWrite, 2, -1});
   EXPECT_EQ(swc_vlan_port_members_set(9, members), kSwcRcWriteFailed);
   EXPECT_EQ(state->vlan[9].in_use, 0u);
 }
@@ -386,7 +386,7 @@ TEST_F(LowLevel, MiimAccessAndItsFailures) {
   chip.stuck.miim_busy = true;
   EXPECT_EQ(swc_ll_miim_read(0, 0, 1), kSwcRcReadFailed);
   chip.stuck.miim_busy = false;
-  driver.add_fault({swchip::AccessKind::spi_read, 3, 1});
+  driver.add_fault({swchip::AccessKind::kSpiRead, 3, 1});
   EXPECT_EQ(swc_ll_miim_read(0, 0, 1), kSwcRcReadFailed);
 }
 

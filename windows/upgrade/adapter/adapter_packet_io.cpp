@@ -22,8 +22,8 @@ AdapterPacketIo::~AdapterPacketIo() {
   ReleaseAdapterIo();
 }
 
-bool AdapterPacketIo::ReadAdapterTexts(const char *adapter_name, std::string &description,
-                                       std::string &device_name) {
+bool AdapterPacketIo::read_adapter_texts(const char *adapter_name, std::string &description,
+                                         std::string &device_name) {
   char text[kTextSize] = {};
   DWORD size = kTextSize;
   if (W64AdapterDescription(adapter_name, text, &size) != 0) return false;
@@ -43,7 +43,7 @@ int AdapterPacketIo::EnumerateAdapters(AdapterListSink &list) {
   int listed = 0;
   for (char *name = W64FirstAdapterName(enumeration); name != w64n55::kNoName;
        name = W64NextAdapterName(enumeration)) {
-    bool added = list.AddAdapter(name);
+    bool added = list.add_adapter(name);
     // The name is the library's either way; the first adapter that cannot be listed ends the list.
     W64FreeAdapterName(name);
     if (!added) break;

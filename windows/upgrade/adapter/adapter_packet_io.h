@@ -44,7 +44,7 @@ static_assert(sizeof(ReceiveSlot) == 1616);
 class AdapterListSink {
  public:
   virtual ~AdapterListSink() = default;
-  virtual bool AddAdapter(const char *adapter_name) = 0;
+  virtual bool add_adapter(const char *adapter_name) = 0;
 };
 
 // Results of OpenAdapter.
@@ -58,7 +58,8 @@ class AdapterPacketIo {
   AdapterPacketIo &operator=(const AdapterPacketIo &) = delete;
 
   // Reads the description and device name of one adapter (260-byte texts); false when either fails.
-  static bool ReadAdapterTexts(const char *adapter_name, std::string &description, std::string &device_name);
+  static bool read_adapter_texts(const char *adapter_name, std::string &description,
+                                 std::string &device_name);
 
   int EnumerateAdapters(AdapterListSink &list);
   int OpenAdapter(const std::string &device_name);

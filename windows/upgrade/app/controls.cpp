@@ -7,12 +7,12 @@
 
 namespace upgrade {
 
-ZAdapterInfo::ZAdapterInfo(const char *adapterName)
-    : valid_(AdapterPacketIo::ReadAdapterTexts(adapterName, description_, deviceName_)) {}
+ZAdapterInfo::ZAdapterInfo(const char *adapter_name)
+    : valid_(AdapterPacketIo::read_adapter_texts(adapter_name, description_, device_name_)) {}
 
-int ZAdapterListBox::Add(const char *adapterName) {
-  auto info = std::make_unique<ZAdapterInfo>(adapterName);
-  if (!info->IsValid()) return -1;
+int ZAdapterListBox::add(const char *adapter_name) {
+  auto info = std::make_unique<ZAdapterInfo>(adapter_name);
+  if (!info->is_valid()) return -1;
   // The list owns the item from here on and deletes it through WM_DELETEITEM.
   auto index = SendMessageA(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(info.get()));
   if (index < 0) return -1;
@@ -20,32 +20,32 @@ int ZAdapterListBox::Add(const char *adapterName) {
   return static_cast<int>(index);
 }
 
-int ZAdapterListBox::Count() const {
+int ZAdapterListBox::count() const {
   return static_cast<int>(SendMessageA(hwnd(), LB_GETCOUNT, 0, 0));
 }
 
-void ZAdapterListBox::Select(int index) const {
+void ZAdapterListBox::select(int index) const {
   SendMessageA(hwnd(), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void ZAdapterListBox::Clear() const {
+void ZAdapterListBox::clear() const {
   SendMessageA(hwnd(), LB_RESETCONTENT, 0, 0);
 }
 
-const ZAdapterInfo *ZAdapterListBox::ItemAt(int index) const {
+const ZAdapterInfo *ZAdapterListBox::item_at(int index) const {
   if (index < 0) return nullptr;
   auto data = SendMessageA(hwnd(), LB_GETITEMDATA, static_cast<WPARAM>(index), 0);
   return data == LB_ERR ? nullptr : reinterpret_cast<const ZAdapterInfo *>(data);
 }
 
-const ZAdapterInfo *ZAdapterListBox::Selected() const {
-  return ItemAt(static_cast<int>(SendMessageA(hwnd(), LB_GETCURSEL, 0, 0)));
+const ZAdapterInfo *ZAdapterListBox::selected() const {
+  return item_at(static_cast<int>(SendMessageA(hwnd(), LB_GETCURSEL, 0, 0)));
 }
 
-std::string ZAdapterListBox::SelectedDescription() const {
-  const ZAdapterInfo *info = Selected();
-  if (info == nullptr || info->Description().empty()) return "=";
-  return info->Description();
+std::string ZAdapterListBox::selected_description() const {
+  const ZAdapterInfo *info = selected();
+  if (info == nullptr || info->description().empty()) return "=";
+  return info->description();
 }
 
 void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT &item) const {
@@ -57,12 +57,12 @@ void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT &item) const {
   HBRUSH brush =
       selected ? GetSysColorBrush(COLOR_HIGHLIGHT) : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   FillRect(item.hDC, &rect, brush);
-  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(info->IconId()));
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(info->icon_id()));
   if (icon) DrawIcon(item.hDC, rect.left + 2, rect.top, icon);
   rect.left += GetSystemMetrics(SM_CXICON) + 4;
   SetBkMode(item.hDC, TRANSPARENT);
   SetTextColor(item.hDC, selected ? RGB(255, 255, 255) : RGB(0, 0, 0));
-  DrawTextA(item.hDC, info->Description().c_str(), -1, &rect, DT_SINGLELINE | DT_VCENTER);
+  DrawTextA(item.hDC, info->description().c_str(), -1, &rect, DT_SINGLELINE | DT_VCENTER);
 }
 
 std::optional<LRESULT> ZAdapterListBox::Reflect(UINT message, WPARAM, LPARAM lParam) {
@@ -75,7 +75,7 @@ std::optional<LRESULT> ZAdapterListBox::Reflect(UINT message, WPARAM, LPARAM lPa
       auto *c = reinterpret_cast<COMPAREITEMSTRUCT *>(lParam);
       auto *a = reinterpret_cast<const ZAdapterInfo *>(c->itemData1);
       auto *b = reinterpret_cast<const ZAdapterInfo *>(c->itemData2);
-      int r = a->Description().compare(b->Description());  // byte-wise: unsigned char order
+      int r = a->description().compare(b->description());  // byte-wise: unsigned char order
       return r < 0 ? -1 : r > 0 ? 1 : 0;
     }
     case WM_DRAWITEM:
@@ -95,17 +95,18 @@ CHoverButton::~CHoverButton() {
   if (bitmap_) DeleteObject(bitmap_);
 }
 
-bool CHoverButton::LoadBitmap(int resourceId) {
-  auto loaded = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId),
+bool CHoverButton::LoadBitmap(int resource_id) {
+  auto loaded = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource_id),
                                                 IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
   if (loaded == nullptr) return false;
   if (bitmap_) DeleteObject(bitmap_);
   bitmap_ = loaded;
   BITMAP info{};
   GetObjectA(bitmap_, sizeof info, &info);
-  frameWidth_ = info.bmWidth / 3;
-  frameHeight_ = info.bmHeight;
-  SetWindowPos(hwnd(), nullptr, 0, 0, frameWidth_, frameHeight_, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  frame_width_ = info.bmWidth / 3;
+  frame_height_ = info.bmHeight;
+  SetWindowPos(hwnd(), nullptr, 0, 0, frame_width_, frame_height_,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   Invalidate();
   return true;
 }
@@ -121,7 +122,7 @@ void CHoverButton::DrawItem(const DRAWITEMSTRUCT &item) const {
   }
   HDC memory = CreateCompatibleDC(item.hDC);
   HGDIOBJ old = SelectObject(memory, bitmap_);
-  BitBlt(item.hDC, 0, 0, frameWidth_, frameHeight_, memory, frame * frameWidth_, 0, SRCCOPY);
+  BitBlt(item.hDC, 0, 0, frame_width_, frame_height_, memory, frame * frame_width_, 0, SRCCOPY);
   SelectObject(memory, old);
   DeleteDC(memory);
 }
@@ -142,11 +143,11 @@ CStaticLink::~CStaticLink() {
 }
 
 std::optional<LRESULT> CStaticLink::Reflect(UINT message, WPARAM wParam, LPARAM) {
-  if (message != WM_CTLCOLORSTATIC || noLink_) return std::nullopt;
-  char className[16] = {};
-  GetClassNameA(hwnd(), className, sizeof className);
+  if (message != WM_CTLCOLORSTATIC || no_link) return std::nullopt;
+  char class_name[16] = {};
+  GetClassNameA(hwnd(), class_name, sizeof class_name);
   LONG style = GetWindowLongA(hwnd(), GWL_STYLE) & SS_TYPEMASK;
-  if (lstrcmpiA(className, "Static") != 0 || style > SS_RIGHT) return std::nullopt;
+  if (lstrcmpiA(class_name, "Static") != 0 || style > SS_RIGHT) return std::nullopt;
   HDC dc = reinterpret_cast<HDC>(wParam);
   if (underlined_ == nullptr) {
     LOGFONTA font{};
@@ -164,7 +165,7 @@ std::optional<LRESULT> CStaticLink::Reflect(UINT message, WPARAM wParam, LPARAM)
 
 namespace {
 // The help program's hand, or the system's when that program has none.
-HCURSOR LinkCursor() {
+HCURSOR link_cursor() {
   static HCURSOR cursor = [] {
     HCURSOR found = nullptr;
     char windows[MAX_PATH];
@@ -185,16 +186,16 @@ HCURSOR LinkCursor() {
 LRESULT CStaticLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETCURSOR:
-      if (!noLink_) {
-        SetCursor(LinkCursor());
+      if (!no_link) {
+        SetCursor(link_cursor());
         return TRUE;
       }
       break;
     case WM_NCHITTEST:
-      if (!noLink_) return HTCLIENT;  // a static is transparent to the mouse otherwise
+      if (!no_link) return HTCLIENT;  // a static is transparent to the mouse otherwise
       break;
     case WM_LBUTTONUP:
-      if (!noLink_) Open();
+      if (!no_link) open();
       break;
     default:
       break;
@@ -202,7 +203,7 @@ LRESULT CStaticLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   return Default(message, wParam, lParam);
 }
 
-void CStaticLink::Open() {
+void CStaticLink::open() {
   HWND owner = GetParent(hwnd());
   bool opened = rtwin::OpenDocument(owner, link_);
   if (!opened) {
@@ -221,7 +222,7 @@ void CStaticLink::Open() {
   }
   if (!opened) {
     MessageBeep(0);
-    noLink_ = true;
+    no_link = true;
     return;
   }
   color_ = RGB(128, 0, 128);
@@ -229,10 +230,10 @@ void CStaticLink::Open() {
 }
 
 void CStaticLink::OnDetached() {
-  if (autoDelete_) std::unique_ptr<CStaticLink> self(this);
+  if (auto_delete_) std::unique_ptr<CStaticLink> self(this);
 }
 
-int &CPictureCtrl::CurrentPictureId() {
+int &CPictureCtrl::current_picture_id() {
   static int id = 150;
   return id;
 }
@@ -241,9 +242,9 @@ CPictureCtrl::~CPictureCtrl() {
   if (picture_) picture_->Release();
 }
 
-bool CPictureCtrl::LoadPicture(int resourceId) {
+bool CPictureCtrl::load_picture(int resource_id) {
   HMODULE module = GetModuleHandleA(nullptr);
-  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(resourceId), "IMAGE");
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(resource_id), "IMAGE");
   if (found == nullptr) return false;
   DWORD size = SizeofResource(module, found);
   const void *bytes = LockResource(LoadResource(module, found));
@@ -270,15 +271,15 @@ bool CPictureCtrl::LoadPicture(int resourceId) {
 
 void CPictureCtrl::OnSubclassed() {
   if (picture_ != nullptr) return;
-  int id = CurrentPictureId();
+  int id = current_picture_id();
   if (id != 145 && id != 146 && (id < 150 || id > 155)) id = 150;
-  LoadPicture(id);
+  load_picture(id);
   char text[8];
   if (LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(GetDlgCtrlID(hwnd())), text, sizeof text) == 0)
-    noLink_ = true;
+    no_link = true;
 }
 
-SIZE CPictureCtrl::PictureSize() const {
+SIZE CPictureCtrl::picture_size() const {
   SIZE size{0, 0};
   if (picture_ == nullptr) return size;
   OLE_XSIZE_HIMETRIC width = 0;
@@ -298,7 +299,7 @@ LRESULT CPictureCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(hwnd(), &paint);
       if (picture_) {
-        SIZE size = PictureSize();
+        SIZE size = picture_size();
         OLE_XSIZE_HIMETRIC width = 0;
         OLE_YSIZE_HIMETRIC height = 0;
         picture_->get_Width(&width);
@@ -315,7 +316,7 @@ LRESULT CPictureCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       HDC dc = reinterpret_cast<HDC>(wParam);
       RECT client;
       GetClientRect(hwnd(), &client);
-      SIZE size = PictureSize();
+      SIZE size = picture_size();
       ExcludeClipRect(dc, 0, 0, size.cx, size.cy);
       auto brush = reinterpret_cast<HBRUSH>(GetClassLongPtrA(hwnd(), GCLP_HBRBACKGROUND));
       FillRect(dc, &client, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));

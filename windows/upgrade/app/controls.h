@@ -19,40 +19,40 @@ inline constexpr int kAdapterIconId = 103;
 
 class ZAdapterInfo {
  public:
-  explicit ZAdapterInfo(const char *adapterName);
-  const std::string &Description() const { return description_; }
-  const std::string &DeviceName() const { return deviceName_; }
-  int IconId() const { return kAdapterIconId; }
-  bool IsValid() const { return valid_; }
+  explicit ZAdapterInfo(const char *adapter_name);
+  const std::string &description() const { return description_; }
+  const std::string &device_name() const { return device_name_; }
+  int icon_id() const { return kAdapterIconId; }
+  bool is_valid() const { return valid_; }
 
  private:
-  std::string description_, deviceName_;
+  std::string description_, device_name_;
   bool valid_ = false;
 };
 
 class ZAdapterListBox final : public rtwin::CControl, public AdapterListSink {
  public:
   // The item index, or -1 when the adapter cannot be described.
-  int Add(const char *adapterName);
-  bool AddAdapter(const char *adapterName) override { return Add(adapterName) >= 0; }
-  int Count() const;
-  void Select(int index) const;
-  const ZAdapterInfo *Selected() const;
+  int add(const char *adapter_name);
+  bool add_adapter(const char *adapter_name) override { return add(adapter_name) >= 0; }
+  int count() const;
+  void select(int index) const;
+  const ZAdapterInfo *selected() const;
   // The selected item's description, or "=" when there is none.
-  std::string SelectedDescription() const;
-  void Clear() const;
+  std::string selected_description() const;
+  void clear() const;
 
   std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  const ZAdapterInfo *ItemAt(int index) const;
+  const ZAdapterInfo *item_at(int index) const;
   void DrawItem(const DRAWITEMSTRUCT &item) const;
 };
 
 class CHoverButton final : public rtwin::CControl {
  public:
   ~CHoverButton() override;
-  bool LoadBitmap(int resourceId);
+  bool LoadBitmap(int resource_id);
   std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  protected:
@@ -61,47 +61,47 @@ class CHoverButton final : public rtwin::CControl {
  private:
   void DrawItem(const DRAWITEMSTRUCT &item) const;
   HBITMAP bitmap_ = nullptr;
-  int frameWidth_ = 0, frameHeight_ = 0;
+  int frame_width_ = 0, frame_height_ = 0;
   rtwin::HoverTracker hover_;
 };
 
 class CStaticLink : public rtwin::CControl {
  public:
-  explicit CStaticLink(std::string link = {}, bool autoDelete = false)
-      : link_(std::move(link)), autoDelete_(autoDelete) {}
+  explicit CStaticLink(std::string link = {}, bool auto_delete = false)
+      : link_(std::move(link)), auto_delete_(auto_delete) {}
   ~CStaticLink() override;
   std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnDetached() override;
-  bool noLink_ = false;
+  bool no_link = false;
 
  private:
-  void Open();
+  void open();
   std::string link_;
   COLORREF color_ = RGB(0, 0, 255);
   HFONT underlined_ = nullptr;
-  bool autoDelete_;
+  bool auto_delete_;
 };
 
 class CPictureCtrl final : public CStaticLink {
  public:
-  explicit CPictureCtrl(bool loadOnCreate) : loadOnCreate_(loadOnCreate) {}
+  explicit CPictureCtrl(bool load_on_create) : load_on_create_(load_on_create) {}
   ~CPictureCtrl() override;
   // False (the old picture kept) when there is no such "IMAGE" resource or it does not decode.
-  bool LoadPicture(int resourceId);
+  bool load_picture(int resource_id);
   // The page's picture id the control loads first.
-  static int &CurrentPictureId();
+  static int &current_picture_id();
 
  protected:
   void OnSubclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  SIZE PictureSize() const;
+  SIZE picture_size() const;
   IPicture *picture_ = nullptr;
-  bool loadOnCreate_;
+  bool load_on_create_;
 };
 
 }  // namespace upgrade

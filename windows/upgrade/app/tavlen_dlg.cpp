@@ -113,7 +113,7 @@ BOOL CTavlenDlg::OnInitDialog() {
   SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
   image_path_ = image_path_in(current_directory());
 
-  adapters_.Clear();
+  adapters_.clear();
   adapter_count_ = io_.EnumerateAdapters(adapters_);
   flow_.start();
   return TRUE;
@@ -141,8 +141,8 @@ void CTavlenDlg::ShowPage(const PageView &view) {
   }
   ShowItem(IDC_PROGRESS, view.progress);
   ShowItem(IDC_STATUS, view.progress);
-  CPictureCtrl::CurrentPictureId() = view.picture;
-  picture_.LoadPicture(view.picture);
+  CPictureCtrl::current_picture_id() = view.picture;
+  picture_.load_picture(view.picture);
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
@@ -170,13 +170,13 @@ void CTavlenDlg::exit(int status) {
 }
 
 void CTavlenDlg::select_adapter(int index) {
-  adapters_.Select(index);
-  SetItemText(IDC_DESCRIPTION, adapters_.SelectedDescription());
+  adapters_.select(index);
+  SetItemText(IDC_DESCRIPTION, adapters_.selected_description());
 }
 
 std::string CTavlenDlg::selected_device_name() {
-  const ZAdapterInfo *info = adapters_.Selected();
-  return info ? info->DeviceName() : std::string();
+  const ZAdapterInfo *info = adapters_.selected();
+  return info ? info->device_name() : std::string();
 }
 
 std::optional<std::string> CTavlenDlg::adapter_gateway(const std::string &guid) {
@@ -216,7 +216,7 @@ bool CTavlenDlg::OnCommand(int id, int code) {
     return true;
   }
   if (code == LBN_SELCHANGE && id == IDC_ADAPTERS) {
-    SetItemText(IDC_DESCRIPTION, adapters_.SelectedDescription());
+    SetItemText(IDC_DESCRIPTION, adapters_.selected_description());
     return true;
   }
   return false;

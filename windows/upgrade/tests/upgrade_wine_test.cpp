@@ -58,9 +58,9 @@ struct ListedAdapter {
 
 class CollectingList final : public AdapterListSink {
  public:
-  bool AddAdapter(const char *name) override {
+  bool add_adapter(const char *name) override {
     ListedAdapter a;
-    if (!AdapterPacketIo::ReadAdapterTexts(name, a.description, a.device_name)) return false;
+    if (!AdapterPacketIo::read_adapter_texts(name, a.description, a.device_name)) return false;
     adapters.push_back(a);
     return true;
   }
