@@ -53,6 +53,41 @@ bool wait_for(const std::function<bool()> &done, DWORD timeout_ms) {
   return done();
 }
 
+// The display's pixels under a window, bottom row first, rows padded to four bytes as a .bmp holds them.
+struct ScreenGrab {
+  BITMAPINFOHEADER header{};
+  std::vector<std::uint8_t> bits;
+};
+
+ScreenGrab grab_screen(HWND window, WORD bit_count) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = bit_count;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void *bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  GdiFlush();
+  const std::size_t size = static_cast<std::size_t>(((width * bit_count / 8 + 3) & ~3) * height);
+  ScreenGrab grab{info.bmiHeader, {}};
+  if (bits)
+    grab.bits.assign(static_cast<const std::uint8_t *>(bits), static_cast<const std::uint8_t *>(bits) + size);
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return grab;
+}
+
 // Keeps what a window shows on the virtual display as DIR/name.bmp, DIR being the folder that
 // UPGRADE_SCREENSHOTS names (nothing without it), so the pages can be looked at after a run.
 void save_screenshot(HWND window, const std::string &name) {
@@ -64,63 +99,22 @@ void save_screenshot(HWND window, const std::string &name) {
   CreateDirectoryA(("Z:" + dir).c_str(), nullptr);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Sleep(500);  // the other process paints on its own thread
-  RECT rect;
-  GetWindowRect(window, &rect);
-  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  void *bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  const DWORD image_size = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+  const ScreenGrab grab = grab_screen(window, 24);
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-  file.bfSize = file.bfOffBits + image_size;
+  file.bfOffBits = sizeof file + sizeof grab.header;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(grab.bits.size());
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char *>(&file), sizeof file);
-  out.write(reinterpret_cast<const char *>(&info.bmiHeader), sizeof info.bmiHeader);
-  out.write(static_cast<const char *>(bits), image_size);
-  SelectObject(memory, old);
-  DeleteObject(dib);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  out.write(reinterpret_cast<const char *>(&grab.header), sizeof grab.header);
+  out.write(reinterpret_cast<const char *>(grab.bits.data()), static_cast<std::streamsize>(grab.bits.size()));
 }
 
 // What the virtual display shows where a window is, pixel by pixel.
 std::vector<std::uint32_t> screen_pixels(HWND window) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  void *bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  const auto *first = static_cast<const std::uint32_t *>(bits);
-  std::vector<std::uint32_t> pixels(first, first + static_cast<std::size_t>(width) * height);
-  SelectObject(memory, old);
-  DeleteObject(dib);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  const ScreenGrab grab = grab_screen(window, 32);
+  std::vector<std::uint32_t> pixels(grab.bits.size() / 4);
+  std::memcpy(pixels.data(), grab.bits.data(), pixels.size() * 4);
   return pixels;
 }
 
