@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <cstring>
 
 #include "swgenio_abi.h"
@@ -16,14 +15,6 @@ namespace swchip {
 
 namespace {
 constexpr size_t kMaxControlLine = 16384;  // room for a hex frame of the largest CPU size
-// How long the server keeps looking for the next request before it sleeps in poll.
-constexpr uint64_t kBusyWindowUs = 500;
-
-uint64_t monotonic_us() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
-}
 
 bool fill_address(const std::string &path, sockaddr_un &addr) {
   std::memset(&addr, 0, sizeof addr);
@@ -92,20 +83,15 @@ bool Server::listen(const std::string &device_path, const std::string &control_p
 
 void Server::run(volatile std::sig_atomic_t &stop, const sigset_t *wait_mask) {
   std::vector<pollfd> fds;
-  uint64_t last_request_us = 0;
   while (!stop) {
     fds.clear();
     fds.push_back({device_listener_, POLLIN, 0});
     fds.push_back({control_listener_, POLLIN, 0});
     for (const Source &s : sources_) fds.push_back({s.fd, POLLIN, 0});
     for (int fd : clients_) fds.push_back({fd, POLLIN, 0});
-    // While clients are busy, look again at once instead of sleeping: a register access is one short
-    // round trip, and a sleep and wake-up per access would cost more than the access itself.
-    const timespec no_wait{0, 0};
-    const bool busy = monotonic_us() - last_request_us < kBusyWindowUs;
-    const int n = ::ppoll(fds.data(), fds.size(), busy ? &no_wait : nullptr, wait_mask);
-    if (n == 0) continue;
-    last_request_us = monotonic_us();
+    // Sleep until a request comes, never polling: a client's request wakes the server on the client's
+    // processor, where polling would keep that client from running and taking its reply.
+    const int n = ::ppoll(fds.data(), fds.size(), nullptr, wait_mask);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;

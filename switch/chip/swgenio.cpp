@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -21,7 +20,6 @@ namespace {
 
 enum class Backend { kSimulator, kInProcess };
 
-constexpr std::chrono::microseconds kReplySpin{200};
 constexpr uint64_t kReplyTimeoutMs = 30000;
 
 // The reply timeout; tests shorten it with PORTVISOR_SWITCH_REPLY_TIMEOUT_MS.
@@ -83,18 +81,13 @@ std::optional<size_t> simulator_round_trip(int fd, const std::vector<uint8_t> &d
     n = ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(datagram.size())) return std::nullopt;
-  // The simulator answers within microseconds; polling briefly for the reply saves the cost of being
-  // put to sleep and woken for every register access. Then wait normally.
-  n = -1;
-  const auto spin_until = std::chrono::steady_clock::now() + kReplySpin;
-  while (n < 0 && std::chrono::steady_clock::now() < spin_until) {
-    n = ::recv(fd, answer.data(), answer.size(), MSG_DONTWAIT | MSG_TRUNC);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return std::nullopt;
-  }
-  while (n < 0) {
+  // Wait for the reply asleep, never polling for it: the kernel tends to wake the simulator on this
+  // caller's processor, where a caller that polls keeps it from running until the scheduler's next
+  // tick, which turns a round trip of tens of microseconds into milliseconds on a busy machine.
+  do {
     n = ::recv(fd, answer.data(), answer.size(), MSG_TRUNC);
-    if (n < 0 && errno != EINTR) return std::nullopt;
-  }
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return std::nullopt;
   // A reply larger than any the simulator sends is not one of its answers.
   if (static_cast<size_t>(n) > answer.size()) return std::nullopt;
   return static_cast<size_t>(n);
