@@ -232,9 +232,17 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const SwcPortSetup *setup) {
 }
 
 swc_rc ar_cpurx_systemheader(uint32_t queue, SwcCpuRxHeader *header) {
-  uint32_t first, second;
-  SWC_TRY(swc_reg_rd(cpu_queue_word(queue, 0), &first));
-  SWC_TRY(swc_reg_rd(cpu_queue_word(queue, 1), &second));
+  // Both header words as one script: one exchange with the simulator instead of two.
+  const Reg word0 = cpu_queue_word(queue, 0);
+  const Reg word1 = cpu_queue_word(queue, 1);
+  SwcIoOp ops[2] = {{SwcIoOp::Kind::kRead, false, word0.block, word0.subblock, word0.reg},
+                    {SwcIoOp::Kind::kRead, true, word1.block, word1.subblock, word1.reg}};
+  swc_reg_run(ops, 2);
+  for (const SwcIoOp &op : ops) {
+    if (op.rc < 0) return op.rc;  // a failed first read skips the second
+  }
+  const uint32_t first = ops[0].result;
+  const uint32_t second = ops[1].result;
   const uint32_t length_field = (first >> 16) & 0x3FFF;
   const uint32_t chip_port = first & 7;
   header->length = length_field - 4;

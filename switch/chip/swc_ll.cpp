@@ -25,24 +25,38 @@ bool learning(uint32_t stp) {
 // Copies the first `copy` bytes of the head frame of a CPU queue (data word k at queue word k + 2, most
 // significant byte first). The reads go as scripts of many words, so that over the simulator's socket a
 // frame costs a few exchanges instead of one per word; the accesses are the same as word by word, and the
-// first failed read ends the copy with its code.
-swc_rc read_frame_words(uint32_t queue, uint8_t *buffer, size_t copy) {
+// first failed read ends the copy with its code. With `pointer`, the queue's control register is read
+// after the last word, in the same script, into *pointer.
+swc_rc read_frame_words(uint32_t queue, uint8_t *buffer, size_t copy, uint32_t *pointer) {
   constexpr size_t kWordsPerScript = 128;
-  SwcIoOp ops[kWordsPerScript];
+  SwcIoOp ops[kWordsPerScript + 1];
   const size_t words = (copy + 3) / 4;
-  for (size_t first = 0; first < words; first += kWordsPerScript) {
+  size_t first = 0;
+  do {
     const size_t n = std::min(words - first, kWordsPerScript);
+    const bool last = first + n == words;
+    size_t count = 0;
     for (size_t i = 0; i < n; ++i) {
       const Reg word = cpu_queue_word(queue, static_cast<uint32_t>(first + i + 2));
-      ops[i] = SwcIoOp{SwcIoOp::Kind::kRead, i + 1 == n, word.block, word.subblock, word.reg};
+      ops[count++] = SwcIoOp{SwcIoOp::Kind::kRead, false, word.block, word.subblock, word.reg};
     }
-    swc_reg_run(ops, n);
+    if (last && pointer) {
+      const Reg control = cpu_queue_control(queue);
+      ops[count++] = SwcIoOp{SwcIoOp::Kind::kRead, false, control.block, control.subblock, control.reg};
+    }
+    if (count == 0) return kSwcRcOk;
+    ops[count - 1].group_end = true;  // a failed read skips the rest
+    swc_reg_run(ops, count);
+    for (size_t i = 0; i < count; ++i) {
+      if (ops[i].rc < 0) return ops[i].rc;
+    }
     for (size_t i = 0; i < n; ++i) {
-      if (ops[i].rc < 0) return ops[i].rc;  // the ops after it were skipped
       for (size_t b = 0; b < 4 && 4 * (first + i) + b < copy; ++b)
         buffer[4 * (first + i) + b] = static_cast<uint8_t>(ops[i].result >> (24 - 8 * b));
     }
-  }
+    if (last && pointer) *pointer = ops[n].result;
+    first += n;
+  } while (first < words);
   return kSwcRcOk;
 }
 
@@ -362,11 +376,14 @@ swc_rc swc_ll_cpu_rx_frame(uint32_t queue, SwcCpuRxHeader *header, uint8_t *buff
   SWC_TRY(check_queue(__func__, queue));
   SWC_TRY(ar_cpurx_systemheader(queue, header));
   if (!buffer) return kSwcRcRxBuffer;
-  SWC_TRY(read_frame_words(queue, buffer, header->length < length ? header->length : length));
-  if (header->length > length) return kSwcRcRxBuffer;
-  if (!swc_state()->g5e) {
-    uint32_t pointer;
-    SWC_TRY(swc_reg_rd(cpu_queue_control(queue), &pointer));
+  const bool whole = header->length <= length;
+  // The queue's read pointer of the G5 is read only after a whole frame, behind its words.
+  const bool check_pointer = whole && !swc_state()->g5e;
+  uint32_t pointer = 0;
+  SWC_TRY(
+      read_frame_words(queue, buffer, whole ? header->length : length, check_pointer ? &pointer : nullptr));
+  if (!whole) return kSwcRcRxBuffer;
+  if (check_pointer) {
     if ((pointer & 0x3FF) + ((header->length + 19) >> 3) > 1023) {
       SWC_TRY(swc_reg_wr(cpu_queue_word(queue, 0), (header->length + 0x2004) << 16));
     }

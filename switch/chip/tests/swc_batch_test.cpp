@@ -1,7 +1,7 @@
 // Table reads through batches of register accesses, against the simulator process: the same entries
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
 // rebuilt from a table the simulator learned; CPU frames received and sent as scripts of words, and the
-// aggregation masks written as one;
+// aggregation masks written as one; a failed header read leaving the frame for the next receive;
 // malformed batches refused over the socket, and a simulator that refuses every batch still read
 // correctly.
 #include <fcntl.h>
@@ -199,6 +199,27 @@ TEST_F(BatchedFrames, FramesLongerThanAScriptCrossWholeBothWays) {
     ASSERT_EQ(swc_ll_cpu_tx_frame(3, frame.data(), length, 0), 0) << length;
     EXPECT_EQ(sim.ctl("transmitted 2"), hex + "\n") << length;
   }
+}
+
+TEST_F(BatchedFrames, FailedHeaderReadLeavesTheFrameQueuedForTheNextReceive) {
+  std::vector<uint8_t> frame(100);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i + 3);
+  frame[0] = 0x01;
+  ASSERT_EQ(sim.ctl("inject 2 4 " + hex_of(frame) + " 0x0001"), "ok\n");
+  SwcCpuRxHeader header{};
+  std::vector<uint8_t> buffer(256, 0xEE);
+  // The first header word fails: the second is never read, nothing is copied or released.
+  ASSERT_EQ(sim.ctl("fail spi-read block 4 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_cpu_rx_frame(2, &header, buffer.data(), buffer.size()), kSwcRcReadFailed);
+  EXPECT_EQ(buffer[0], 0xEE);
+  EXPECT_EQ(swc_ll_cpu_rx_frameready(2), 1);
+  EXPECT_EQ(swc_ll_cpu_rx_frame(2, &header, nullptr, 0), kSwcRcRxBuffer);
+  EXPECT_EQ(header.length, frame.size());
+  ASSERT_EQ(swc_ll_cpu_rx_frame(2, &header, buffer.data(), buffer.size()), 0);
+  EXPECT_EQ(header.port_no, 5u);
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 100), frame);
+  EXPECT_EQ(buffer[100], 0xEE);
+  EXPECT_EQ(swc_ll_cpu_rx_frameready(2), 0) << "released";
 }
 
 TEST_F(BatchedFrames, FailedWordEndsTheTransmitWithItsCodeAndTheNextFrameGoesWhole) {
