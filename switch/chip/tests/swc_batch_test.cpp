@@ -1,7 +1,8 @@
 // Table reads through batches of register accesses, against the simulator process: the same entries
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
 // rebuilt from a table the simulator learned; CPU frames received and sent as scripts of words, and the
-// aggregation masks written as one; a failed header read leaving the frame for the next receive;
+// aggregation masks written as one; a failed header read leaving the frame for the next receive; PHY
+// accesses that fail part way;
 // malformed batches refused over the socket, and a simulator that refuses every batch still read
 // correctly.
 #include <fcntl.h>
@@ -153,6 +154,21 @@ TEST_F(BatchedTable, ShadowRebuiltFromTheSimulatorsTableWalksEveryEntryInOrder) 
   EXPECT_EQ(walked.size(), 2048u);
   EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end()));
   EXPECT_EQ(std::set(walked.begin(), walked.end()).size(), walked.size());
+}
+
+TEST_F(BatchedTable, PhyAccessesGiveTheFailedAccessCodeAndTheNextOneWorks) {
+  const int32_t id = swc_ll_miim_read(0, 2, 2);
+  ASSERT_GE(id, 0);
+  ASSERT_EQ(sim.ctl("fail spi-write block 3 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 2), kSwcRcWriteFailed);
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 2), id);
+  // The status poll fails, then the data read on the next access.
+  ASSERT_EQ(sim.ctl("fail spi-read block 3 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 2), kSwcRcReadFailed);
+  ASSERT_EQ(swc_ll_miim_write(0, 2, 4, 0x01E1), 0);
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 4), 0x01E1);
+  EXPECT_EQ(sim.ctl("phy 0 2 absent"), "ok\n");
+  EXPECT_EQ(swc_ll_miim_read(0, 2, 2), kSwcRcPhyNotMounted);
 }
 
 // A batch over a connection of its own; the decoded reply (std::nullopt for none).
