@@ -138,6 +138,35 @@ class TxWords {
   swc_rc rc_ = kSwcRcOk;
 };
 
+// Plain writes to one chip port's registers, sent as one script so that over the simulator's socket they
+// cost one exchange; the first failed write ends them with its code, as writing one by one would.
+class PortWrites {
+ public:
+  explicit PortWrites(uint32_t chip_port) : chip_port_(chip_port) {}
+
+  void put(uint32_t reg, uint32_t value) {
+    const chipreg::Reg r = swc_port_reg(chip_port_, reg);
+    ops_[count_++] = SwcIoOp{SwcIoOp::Kind::kWrite, false, r.block, r.subblock, r.reg, value};
+  }
+
+  swc_rc flush() {
+    if (count_ == 0) return kSwcRcOk;
+    ops_[count_ - 1].group_end = true;
+    swc_reg_run(ops_, count_);
+    const size_t sent = count_;
+    count_ = 0;
+    for (size_t i = 0; i < sent; ++i) {
+      if (ops_[i].rc < 0) return ops_[i].rc;  // the writes after it were skipped
+    }
+    return kSwcRcOk;
+  }
+
+ private:
+  uint32_t chip_port_;
+  SwcIoOp ops_[16];
+  size_t count_ = 0;
+};
+
 }  // namespace
 
 int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uint32_t phy_reg,
@@ -219,19 +248,22 @@ swc_rc ar_setup_flowcontrol(uint32_t port_no, const SwcPortSetup *setup) {
     mode = jumbo ? 5 : 4;
   }
   const uint8_t *mac = setup->pause_mac;
-  SWC_TRY(swc_port_wr(c, kPortPauseMacHigh, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]));
-  SWC_TRY(swc_port_wr(c, kPortPauseMacLow, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]));
-  SWC_TRY(swc_port_wr(c, kPortPause, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0)));
+  PortWrites writes(c);
+  writes.put(kPortPauseMacHigh, uint32_t{mac[0]} << 16 | uint32_t{mac[1]} << 8 | mac[2]);
+  writes.put(kPortPauseMacLow, uint32_t{mac[3]} << 16 | uint32_t{mac[4]} << 8 | mac[5]);
+  writes.put(kPortPause, (setup->flow_obey ? 0x10000u : 0) | (mode >= 4 ? 0x20000u | 0xFF : 0));
   const BufferRow &r = (s.g5e ? kBufferTableG5e : kBufferTableG5)[kBufferRow[mode]];
-  SWC_TRY(swc_port_wr(c, kPortFlowControl, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0)));
-  if (s.g5e) SWC_TRY(swc_port_bit(c, kPortFlowControl, 31, true));
-  SWC_TRY(swc_port_wr(c, kPortFlowBuffers, uint32_t{r[1]} << 8 | r[2]));
-  for (uint32_t q = 0; q < 4; ++q) {
-    SWC_TRY(swc_port_wr(
-        c, kPortQueueBuffers + q,
-        uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]));
+  writes.put(kPortFlowControl, uint32_t{r[0]} << 1 | (setup->flow_generate ? 1 : 0));
+  if (s.g5e) {
+    SWC_TRY(writes.flush());
+    SWC_TRY(swc_port_bit(c, kPortFlowControl, 31, true));
   }
-  return kSwcRcOk;
+  writes.put(kPortFlowBuffers, uint32_t{r[1]} << 8 | r[2]);
+  for (uint32_t q = 0; q < 4; ++q) {
+    writes.put(kPortQueueBuffers + q,
+               uint32_t{r[3 + q]} << 24 | uint32_t{r[7 + q]} << 16 | uint32_t{r[11 + q]} << 8 | r[15 + q]);
+  }
+  return writes.flush();
 }
 
 swc_rc ar_cpurx_systemheader(uint32_t queue, SwcCpuRxHeader *header) {

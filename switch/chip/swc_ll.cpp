@@ -334,7 +334,19 @@ swc_rc swc_ll_port_counters_read(uint32_t port_no, SwcRawCounters *counters) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   static constexpr uint32_t kWordOf[8] = {0, 1, 3, 2, 6, 8, 7, 11};
-  for (uint32_t i = 0; i < 8; ++i) SWC_TRY(swc_port_rd(c, kPortCounters + i, &counters->word[kWordOf[i]]));
+  // The eight reads as one script (one exchange over the simulator's socket); the first failed read ends
+  // it with its code, the counters it left unread keep their values.
+  SwcIoOp ops[8];
+  for (uint32_t i = 0; i < 8; ++i) {
+    const Reg r = swc_port_reg(c, kPortCounters + i);
+    ops[i] = SwcIoOp{SwcIoOp::Kind::kRead, i == 7, r.block, r.subblock, r.reg};
+  }
+  swc_reg_run(ops, 8);
+  for (uint32_t i = 0; i < 8; ++i) {
+    if (!ops[i].ran) break;
+    counters->word[kWordOf[i]] = ops[i].result;
+    if (ops[i].rc < 0) return ops[i].rc;
+  }
   return kSwcRcOk;
 }
 

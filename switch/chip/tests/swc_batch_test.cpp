@@ -2,7 +2,7 @@
 // and codes as one access at a time, also when an access fails or the chip is slow, and the MAC shadow
 // rebuilt from a table the simulator learned; CPU frames received and sent as scripts of words, and the
 // aggregation masks written as one; a failed header read leaving the frame for the next receive; PHY
-// accesses that fail part way;
+// accesses, port writes and counter reads that fail part way;
 // malformed batches refused over the socket, and a simulator that refuses every batch still read
 // correctly.
 #include <fcntl.h>
@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "ar.h"
 #include "driver.h"
 #include "simulator_process.h"
 #include "swc_api.h"
@@ -169,6 +170,29 @@ TEST_F(BatchedTable, PhyAccessesGiveTheFailedAccessCodeAndTheNextOneWorks) {
   EXPECT_EQ(swc_ll_miim_read(0, 2, 4), 0x01E1);
   EXPECT_EQ(sim.ctl("phy 0 2 absent"), "ok\n");
   EXPECT_EQ(swc_ll_miim_read(0, 2, 2), kSwcRcPhyNotMounted);
+}
+
+TEST_F(BatchedTable, PortWritesAndCounterReadsStopAtTheFailedAccess) {
+  SwcPortSetup setup{};
+  setup.max_length = 1522;
+  ASSERT_EQ(ar_setup_flowcontrol(1, &setup), 0);
+  const std::string buffers = sim.ctl("read 1 0 0xde");
+  setup.max_length = 1523;
+  // The first write fails: the port's later registers keep their values.
+  ASSERT_EQ(sim.ctl("fail spi-write block 1 count 1"), "ok\n");
+  EXPECT_EQ(ar_setup_flowcontrol(1, &setup), kSwcRcWriteFailed);
+  EXPECT_EQ(sim.ctl("read 1 0 0xde"), buffers);
+  ASSERT_EQ(ar_setup_flowcontrol(1, &setup), 0);
+  EXPECT_NE(sim.ctl("read 1 0 0xde"), buffers);
+
+  SwcRawCounters counters{};
+  for (uint32_t &word : counters.word) word = 0xC0FFEE;
+  ASSERT_EQ(sim.ctl("fail spi-read block 1 count 1"), "ok\n");
+  EXPECT_EQ(swc_ll_port_counters_read(1, &counters), kSwcRcReadFailed);
+  EXPECT_EQ(counters.word[0], 0u) << "the failed read";
+  EXPECT_EQ(counters.word[1], 0xC0FFEEu) << "never read";
+  ASSERT_EQ(swc_ll_port_counters_read(1, &counters), 0);
+  EXPECT_NE(counters.word[1], 0xC0FFEEu);
 }
 
 // A batch over a connection of its own; the decoded reply (std::nullopt for none).
