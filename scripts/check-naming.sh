@@ -5,6 +5,7 @@
 set -euo pipefail
 
 folders=(
+  switch/base
   switch/chip
   switch/daemon
   switch/protocols
