@@ -16,6 +16,7 @@ folders=(
   platform/testing
   platform/kernel
   inspection/agent
+  inspection/module
   platform/ndis
   platform/wintools
   windows/roadwarrior
