@@ -12,7 +12,7 @@ namespace rtwin {
 
 // A control window driven by an object: its own messages go to WindowProc, and the dialog reflects
 // WM_DRAWITEM, WM_MEASUREITEM, WM_COMPAREITEM, WM_DELETEITEM, WM_CTLCOLOR* and the WM_COMMAND
-// notifications it sends about it to Reflect.
+// notifications it sends about it to reflect.
 class CControl {
  public:
   CControl() = default;
