@@ -19,14 +19,10 @@ folders=(
   inspection/module
   platform/ndis
   platform/wintools
+  windows/common
   windows/roadwarrior
-  windows/upgrade/adapter
-  windows/upgrade/engine
-  windows/upgrade/wizard
-  windows/upgrade/app
-  windows/upgrade/bench
-  windows/upgrade/fuzz
-  windows/upgrade/tests/peer
+  windows/upgrade
+  windows/vpnwizard
 )
 
 cd "$(dirname "$0")/.."
@@ -58,7 +54,9 @@ filter="^$root/($(IFS='|'; echo "${folders[*]}"))/"
 win_args=()
 if [ ${#win_files[@]} -gt 0 ]; then
   win_cxx=$(sed -nE 's#^ *"command": "([^ ]+) .*#\1#p' "$win_db" | head -1)
-  win_args=(--extra-arg=--target=x86_64-w64-mingw32)
+  # The mingw intrinsics headers hold builtins clang does not know; without a limit their errors stop the
+  # parse before the project's code is read to its end.
+  win_args=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-ferror-limit=0)
   while read -r dir; do win_args+=("--extra-arg=-isystem$dir"); done < <(
     "$win_cxx" -x c++ -E -v /dev/null 2>&1 >/dev/null | sed -n '/^#include <...>/,/^End of search/{s/^ //p}')
 fi
