@@ -1,28 +1,15 @@
 #!/usr/bin/env bash
-# Fails, naming each file and name, when a folder below that follows the naming scheme of .clang-tidy
-# holds a name outside it. A folder joins the list once it conforms.
-# Usage: check-naming.sh [folder...]   (default: every folder of the list)
+# Fails, naming each file and name, when the project's code holds a name outside the naming scheme of
+# .clang-tidy.
+# Usage: check-naming.sh [folder...]   (default: every folder of the project's code)
 set -euo pipefail
 
 folders=(
-  switch/base
-  switch/chip
-  switch/daemon
-  switch/protocols
-  switch/testsupport
-  tools/flash
-  platform/torvel
-  platform/swchip
-  platform/testing
-  platform/kernel
-  inspection/agent
-  inspection/module
-  platform/ndis
-  platform/wintools
-  windows/common
-  windows/roadwarrior
-  windows/upgrade
-  windows/vpnwizard
+  inspection
+  platform
+  switch
+  tools
+  windows
 )
 
 cd "$(dirname "$0")/.."
