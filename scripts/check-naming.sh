@@ -1,30 +1,15 @@
 #!/usr/bin/env bash
-# Fails, naming each file and name, when a folder below that follows the naming scheme of .clang-tidy
-# holds a name outside it. A folder joins the list once it conforms.
-# Usage: check-naming.sh [folder...]   (default: every folder of the list)
+# Fails, naming each file and name, when the project's code holds a name outside the naming scheme of
+# .clang-tidy.
+# Usage: check-naming.sh [folder...]   (default: every folder of the project's code)
 set -euo pipefail
 
 folders=(
-  switch/chip
-  switch/daemon
-  switch/protocols
-  switch/testsupport
-  tools/flash
-  platform/torvel
-  platform/swchip
-  platform/testing
-  platform/kernel
-  inspection/agent
-  platform/ndis
-  platform/wintools
-  windows/roadwarrior
-  windows/upgrade/adapter
-  windows/upgrade/engine
-  windows/upgrade/wizard
-  windows/upgrade/app
-  windows/upgrade/bench
-  windows/upgrade/fuzz
-  windows/upgrade/tests/peer
+  inspection
+  platform
+  switch
+  tools
+  windows
 )
 
 cd "$(dirname "$0")/.."
@@ -56,7 +41,9 @@ filter="^$root/($(IFS='|'; echo "${folders[*]}"))/"
 win_args=()
 if [ ${#win_files[@]} -gt 0 ]; then
   win_cxx=$(sed -nE 's#^ *"command": "([^ ]+) .*#\1#p' "$win_db" | head -1)
-  win_args=(--extra-arg=--target=x86_64-w64-mingw32)
+  # The mingw intrinsics headers hold builtins clang does not know; without a limit their errors stop the
+  # parse before the project's code is read to its end.
+  win_args=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-ferror-limit=0)
   while read -r dir; do win_args+=("--extra-arg=-isystem$dir"); done < <(
     "$win_cxx" -x c++ -E -v /dev/null 2>&1 >/dev/null | sed -n '/^#include <...>/,/^End of search/{s/^ //p}')
 fi

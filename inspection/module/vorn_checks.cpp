@@ -413,7 +413,7 @@ int OneByteUTF8(char high, char low) {
   return value >= 127 ? -1 : value;
 }
 
-size_t NormaliseHttpRequest(const unsigned char *p, size_t length, unsigned char *out, size_t capacity) {
+size_t normalise_http_request(const unsigned char *p, size_t length, unsigned char *out, size_t capacity) {
   size_t start = 0;
   while (start < length && blank(p[start])) ++start;
   size_t line_end = start;
@@ -454,7 +454,7 @@ size_t NormaliseHttpRequest(const unsigned char *p, size_t length, unsigned char
   return text.length;
 }
 
-size_t StripTelnetCommands(const unsigned char *p, size_t length, unsigned char *out, size_t capacity) {
+size_t strip_telnet_commands(const unsigned char *p, size_t length, unsigned char *out, size_t capacity) {
   Text text{out, capacity};
   for (size_t i = 0; i < length;) {
     if (p[i] != 0xff) {
@@ -490,8 +490,8 @@ void kkAnomalyHttpCheck_NonBlocking(const sk_buff *skb, const PacketView &packet
     return;
   }
   unsigned char *text = payload_of_copy(copy, packet);
-  size_t length = NormaliseHttpRequest(packet.payload, payload_length, text,
-                                       payload_length < kHttpTextSize ? payload_length : kHttpTextSize);
+  size_t length = normalise_http_request(packet.payload, payload_length, text,
+                                         payload_length < kHttpTextSize ? payload_length : kHttpTextSize);
   if (length == 0) {
     kfree_skb(copy);
     *code = -1;
@@ -514,7 +514,7 @@ void kkAnomalyTelnetCheck_NonBlocking(const sk_buff *skb, const PacketView &pack
     return;
   }
   size_t length =
-      StripTelnetCommands(packet.payload, packet.payload_length, payload_of_copy(copy, packet), room);
+      strip_telnet_commands(packet.payload, packet.payload_length, payload_of_copy(copy, packet), room);
   auto total = static_cast<uint16_t>(packet.header_length + packet.transport_header_length + length);
   copy->nh[2] = static_cast<unsigned char>(total >> 8);
   copy->nh[3] = static_cast<unsigned char>(total);

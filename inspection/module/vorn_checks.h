@@ -72,9 +72,11 @@ void kkAnomalyTelnetCheck_NonBlocking(const sk_buff *skb, const PacketView &pack
 
 // The request line of an HTTP request reduced to "host/url" (URL decoded, folded, dot segments
 // resolved); its length, at most `capacity`, or 0 when the payload is no request of a known method.
-size_t NormaliseHttpRequest(const unsigned char *payload, size_t length, unsigned char *out, size_t capacity);
+size_t normalise_http_request(const unsigned char *payload, size_t length, unsigned char *out,
+                              size_t capacity);
 // A Telnet stream without its commands; the length written (never more than `length` or `capacity`).
-size_t StripTelnetCommands(const unsigned char *payload, size_t length, unsigned char *out, size_t capacity);
+size_t strip_telnet_commands(const unsigned char *payload, size_t length, unsigned char *out,
+                             size_t capacity);
 
 int isHTTPMethod(const char *word, size_t length);
 int OneByteUTF8(char high, char low);

@@ -11,7 +11,7 @@ namespace vorn {
 
 namespace {
 
-ModuleState State;
+ModuleState state;
 
 constexpr int kRefused = -25;
 constexpr int kBadAddress = -14;
@@ -38,20 +38,20 @@ const file_operations Quorix_fops = {Quorix_open, Quorix_release, Quorix_read, Q
 proc_dir_entry *proc_entry = nullptr;
 
 void free_engine_memory() {
-  if (module().QuorixMem) consistent_free(module().QuorixMem, QX_MEM_SIZE, module().QuorixMemBus);
+  if (module().QuorixMem) consistent_free(module().QuorixMem, QX_MEM_SIZE, module().quorix_mem_bus);
   module().QuorixMem = nullptr;
-  module().QuorixMemBus = 0;
+  module().quorix_mem_bus = 0;
   module().pVornRuleSetInfo = nullptr;
   module().pVornKernLogQueue = nullptr;
   module().qx_desc_table = nullptr;
-  module().Tables = EngineTables{};
+  module().tables = EngineTables{};
 }
 
 void free_connection_table() {
   if (module().pTcpConnectionTable)
-    consistent_free(module().pTcpConnectionTable, kConnectionTableSize, module().TcpConnectionTableBus);
+    consistent_free(module().pTcpConnectionTable, kConnectionTableSize, module().tcp_connection_table_bus);
   module().pTcpConnectionTable = nullptr;
-  module().TcpConnectionTableBus = 0;
+  module().tcp_connection_table_bus = 0;
 }
 
 // ---- record copies ------------------------------------------------------------------------------
@@ -185,8 +185,8 @@ bool download_image(unsigned long header_address) {
     return false;
 
   // Nothing may read or write the engine memory while the image replaces it.
-  qxStopEngine();
-  qxDropHeldPackets();
+  qx_stop_engine();
+  qx_drop_held_packets();
   LogRingKeeper log_ring;
   uint32_t length = QX_MEM_SIZE;
   int rc = uncompress(module().QuorixMem, &length, stream.data(), header.TableZippedSize);
@@ -272,7 +272,7 @@ int get_app_action(unsigned long arg, uint32_t first, uint32_t last) {
   if (!copy_record_in(arg, sizeof(IM_P2P_AD_Info))) return kRefused;
   auto *info = record<IM_P2P_AD_Info>();
   for (uint32_t id = first; id <= last; ++id) {
-    const VornAppEntry &entry = module().Tables.app_table[id];
+    const VornAppEntry &entry = module().tables.app_table[id];
     if (entry.index != info->index) continue;
     if (entry.valid != 1) return kRefused;
     info->action = entry.action;
@@ -291,7 +291,7 @@ int set_app_action(unsigned long arg) {
     printk("AppID[%d] is Invalid\n", status->AppID);
     return kRefused;
   }
-  VornAppEntry &entry = module().Tables.app_table[status->AppID];
+  VornAppEntry &entry = module().tables.app_table[status->AppID];
   if (entry.valid != 1) {
     printk("IM_P2P_AD_Rule_Table[%d] is Invalid\n", status->AppID);
     return kRefused;
@@ -305,7 +305,7 @@ int get_threshold_rule(unsigned long arg, uint32_t first, uint32_t last) {
   if (!copy_record_in(arg, sizeof(KaAppInfoTH))) return kRefused;
   auto *info = record<KaAppInfoTH>();
   for (uint32_t id = first; id <= last; ++id) {
-    const VornRuleEntry &entry = module().Tables.threshold_table[id];
+    const VornRuleEntry &entry = module().tables.threshold_table[id];
     if (entry.index != info->index) continue;
     if (entry.valid != 1) return kRefused;
     info->action = entry.action;
@@ -337,7 +337,7 @@ int set_threshold_rule(unsigned long arg) {
     printk("ScanDDOS Rule(%d)'s Threshold(%d) is ERROR\n", stat->rule_id, static_cast<int>(stat->threshold));
     return kRefused;
   }
-  VornRuleEntry &entry = module().Tables.threshold_table[stat->rule_id];
+  VornRuleEntry &entry = module().tables.threshold_table[stat->rule_id];
   if (entry.valid != 1) {
     printk("PortScan_and_DdosRuleTable[%d] is Invalid\n", stat->rule_id);
     return kRefused;
@@ -411,7 +411,7 @@ const char *driver_state_text(uint8_t state) {
 }
 
 ModuleState &module() {
-  return State;
+  return state;
 }
 
 int Quorix_init() {
@@ -423,7 +423,7 @@ int Quorix_init() {
   }
   module().DriverState = kStateModuleInited;
   module().QuorixMem =
-      static_cast<unsigned char *>(pci_alloc_consistent(nullptr, QX_MEM_SIZE, &module().QuorixMemBus));
+      static_cast<unsigned char *>(pci_alloc_consistent(nullptr, QX_MEM_SIZE, &module().quorix_mem_bus));
   if (!module().QuorixMem) {
     printk("allocate QuorixMem memory(%d) failed\n", static_cast<int>(QX_MEM_SIZE));
     unregister_chrdev(kVornMajor, "vorn");
@@ -431,9 +431,9 @@ int Quorix_init() {
     return -ENOMEM;
   }
   std::memset(module().QuorixMem, 0, QX_MEM_SIZE);
-  module().PayloadRateSamples = PayloadRate{};
+  module().payload_rate_samples = PayloadRate{};
   module().pTcpConnectionTable = static_cast<unsigned char *>(
-      pci_alloc_consistent(nullptr, kConnectionTableSize, &module().TcpConnectionTableBus));
+      pci_alloc_consistent(nullptr, kConnectionTableSize, &module().tcp_connection_table_bus));
   if (!module().pTcpConnectionTable) {
     printk("allocate TcpConnectionTable memory(%d) failed\n", static_cast<int>(kConnectionTableSize));
     free_engine_memory();
@@ -472,11 +472,11 @@ int Quorix_init() {
 void Quorix_cleanup() {
   printk("Vorn Linux Driver:cleanup_module()\n");
   PacketInspect = nullptr;
-  qxIsrRelease();
+  qx_isr_release();
   // The engine must not fetch from, nor packets stay held in, memory about to be freed.
   if (module().QuorixMem) {
-    qxStopEngine();
-    qxDropHeldPackets();
+    qx_stop_engine();
+    qx_drop_held_packets();
   }
   DoBKTcpConntrackCleanup();
   free_engine_memory();
@@ -526,10 +526,10 @@ int Quorix_read_proc(char *page, char **, long, int count, int *, void *) {
       length += std::snprintf(page + length, static_cast<size_t>(count - length), format, values...);
     if (length > count) length = count;
   };
-  uint32_t descriptor_pointer = readQXDescPtrRegister();
-  uint32_t descriptor_start = readQXDescStartAddrRegister();
+  uint32_t descriptor_pointer = read_qx_desc_ptr_register();
+  uint32_t descriptor_start = read_qx_desc_start_addr_register();
   unsigned long now = jiffies_now();
-  PayloadRate &rate = module().PayloadRateSamples;
+  PayloadRate &rate = module().payload_rate_samples;
   long bogo = 0;
   if (now != rate.jiffies_sampled)
     bogo = static_cast<long>((rate.bytes_now - rate.bytes_sampled) / (now - rate.jiffies_sampled) * 800);
@@ -540,9 +540,9 @@ int Quorix_read_proc(char *page, char **, long, int count, int *, void *) {
   line("Quorix hardware status=0x%X\n", readQXStatusRegister());
   line("Current Desc Ptr=0x%X\n", descriptor_pointer);
   line("Desc Chain Base Address=0x%X\n", descriptor_start);
-  line("State Table Base Address=0x%X\n", readQXStateTableBaseRegister());
-  line("Rule Table Base Address=0x%X\n", readQXRuleTableBaseRegister());
-  line("Pattern Table Base Address=0x%X\n", readQXPatternTableBaseRegister());
+  line("State Table Base Address=0x%X\n", read_qx_state_table_base_register());
+  line("Rule Table Base Address=0x%X\n", read_qx_rule_table_base_register());
+  line("Pattern Table Base Address=0x%X\n", read_qx_pattern_table_base_register());
   line("Total Desc Num=%d\n", static_cast<int>(module().num_of_total_desc));
   line("Desc Write Index=%d\n", static_cast<int>(module().desc_write_index));
   line("Current Working Index=%d\n", static_cast<int>((descriptor_pointer - descriptor_start) / 64));

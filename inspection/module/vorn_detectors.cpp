@@ -181,7 +181,7 @@ void start_sweep_window(SweepRecord &r, uint32_t now) {
 }
 
 const VornRuleEntry &threshold_rule(uint32_t id) {
-  return module().Tables.threshold_table[id];
+  return module().tables.threshold_table[id];
 }
 
 uint16_t attack_id(uint8_t offset) {

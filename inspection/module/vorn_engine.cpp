@@ -54,22 +54,22 @@ void place_tables() {
   module().pVornRuleSetInfo = module().QuorixMem + kRuleSetOffset;
   module().pVornKernLogQueue = reinterpret_cast<VornKernLogQueue *>(module().QuorixMem + kKernLogQueueOffset);
   module().qx_desc_table = module().QuorixMem + kDescriptorChainOffset;
-  module().Tables.rule_records = module().QuorixMem + kRuleTableOffset;
-  module().Tables.header_items = module().QuorixMem + kHeaderItemsOffset;
-  module().Tables.app_table = reinterpret_cast<VornAppEntry *>(module().QuorixMem + kAppTableOffset);
-  module().Tables.conditions = module().QuorixMem + kConditionsOffset;
-  module().Tables.threshold_table =
+  module().tables.rule_records = module().QuorixMem + kRuleTableOffset;
+  module().tables.header_items = module().QuorixMem + kHeaderItemsOffset;
+  module().tables.app_table = reinterpret_cast<VornAppEntry *>(module().QuorixMem + kAppTableOffset);
+  module().tables.conditions = module().QuorixMem + kConditionsOffset;
+  module().tables.threshold_table =
       reinterpret_cast<VornRuleEntry *>(module().QuorixMem + kThresholdTableOffset);
   // The pointer fields carry 32-bit bus addresses; the module itself uses the places above.
-  store32(module().pVornRuleSetInfo + kRuleSetItemsPointer, module().QuorixMemBus + kHeaderItemsOffset);
-  store32(module().pVornRuleSetInfo + kRuleSetAppTablePointer, module().QuorixMemBus + kAppTableOffset);
-  store32(module().pVornRuleSetInfo + kRuleSetConditionsPointer, module().QuorixMemBus + kConditionsOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetItemsPointer, module().quorix_mem_bus + kHeaderItemsOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetAppTablePointer, module().quorix_mem_bus + kAppTableOffset);
+  store32(module().pVornRuleSetInfo + kRuleSetConditionsPointer, module().quorix_mem_bus + kConditionsOffset);
   store32(module().pVornRuleSetInfo + kRuleSetThresholdPointer,
-          module().QuorixMemBus + kThresholdTableOffset);
+          module().quorix_mem_bus + kThresholdTableOffset);
   store32(module().pVornRuleSetInfo + kRuleSetPortScanHashPointer,
-          module().QuorixMemBus + kPortScanHashOffset);
+          module().quorix_mem_bus + kPortScanHashOffset);
   store32(module().pVornRuleSetInfo + kRuleSetPortScanRecordsPointer,
-          module().QuorixMemBus + kPortScanRecordsOffset);
+          module().quorix_mem_bus + kPortScanRecordsOffset);
 }
 
 // A failed request leaves the driver without its completion interrupt, so every queued packet would
@@ -79,7 +79,7 @@ int register_interrupts() {
     unsigned irq;
     const char *name;
   } lines[] = {{kIrqSearchFinish, "VornSFinish"}, {kIrqQueueEmpty, "VornQEmpty"}};
-  qxIsrRelease();
+  qx_isr_release();
   for (const auto &line : lines) {
     disable_irq(line.irq);
     free_irq(line.irq, nullptr);
@@ -88,7 +88,7 @@ int register_interrupts() {
     if (rc != 0) {
       printk("<3>qxIsrRegistration(): Can't request irq %d\n", line.irq);
       irqs_registered = true;  // so that the lines requested so far are released
-      qxIsrRelease();
+      qx_isr_release();
       return rc;
     }
   }
@@ -103,7 +103,7 @@ void finish_held_packet(uint32_t index, unsigned char *descriptor) {
     printk("0==MappingTable_IpsDescriptorToSkb[ProcessingIndex]\n");
   } else {
     uint8_t verdict = 0;
-    kkSignatureMatch_NonBlockingBackend(skb, module().HeldPackets[index], descriptor, &verdict);
+    kkSignatureMatch_NonBlockingBackend(skb, module().held_packets[index], descriptor, &verdict);
     if (descriptor[kDescMark] == kPrivateCopyMark) {
       descriptor[kDescMark] = 0;
       kfree_skb(skb);
@@ -137,53 +137,53 @@ void zlib_free(void *, void *p) {
 uint32_t readQXStatusRegister() {
   return reg_read(kRegStatus) & 0x1ff;
 }
-void writeQXStatusRegister(uint32_t value) {
+void write_qx_status_register(uint32_t value) {
   reg_write(kRegStatus, value & 0xff);
 }
-uint32_t readQXDMAFetchEnableRegister() {
+uint32_t read_qx_dma_fetch_enable_register() {
   return reg_read(kRegFetchEnable) & 1;
 }
-void writeQXDMAFetchEnableRegister(uint32_t value) {
+void write_qx_dma_fetch_enable_register(uint32_t value) {
   reg_write(kRegFetchEnable, value & 1);
 }
-uint32_t readQXDescStartAddrRegister() {
+uint32_t read_qx_desc_start_addr_register() {
   return reg_read(kRegDescStart);
 }
-void writeQXDescStartAddrRegister(dma_addr_t bus) {
+void write_qx_desc_start_addr_register(dma_addr_t bus) {
   reg_write(kRegDescStart, bus + kQxBusOffset);
 }
-uint32_t readQXDescPtrRegister() {
+uint32_t read_qx_desc_ptr_register() {
   return reg_read(kRegDescPtr);
 }
-uint32_t readQXStateTableBaseRegister() {
+uint32_t read_qx_state_table_base_register() {
   return reg_read(kRegStateBase);
 }
-void writeQXStateTableBaseRegister(dma_addr_t bus) {
+void write_qx_state_table_base_register(dma_addr_t bus) {
   reg_write(kRegStateBase, bus + kQxBusOffset);
 }
-uint32_t readQXRuleTableBaseRegister() {
+uint32_t read_qx_rule_table_base_register() {
   return reg_read(kRegRuleBase);
 }
-void writeQXRuleTableBaseRegister(dma_addr_t bus) {
+void write_qx_rule_table_base_register(dma_addr_t bus) {
   reg_write(kRegRuleBase, bus + kQxBusOffset);
 }
-uint32_t readQXPatternTableBaseRegister() {
+uint32_t read_qx_pattern_table_base_register() {
   return reg_read(kRegPatternBase);
 }
-void writeQXPatternTableBaseRegister(dma_addr_t bus) {
+void write_qx_pattern_table_base_register(dma_addr_t bus) {
   reg_write(kRegPatternBase, bus + kQxBusOffset);
 }
-void writeQXMatchedStateQueueBaseRegister(dma_addr_t bus) {
+void write_qx_matched_state_queue_base_register(dma_addr_t bus) {
   reg_write(kRegMatchedBase, bus + kQxBusOffset);
 }
-void writeQXCSTRegister(unsigned index, uint32_t value) {
+void write_qx_cst_register(unsigned index, uint32_t value) {
   reg_write(kRegCst0 + 4 * (index & 7), value);
 }
-void writeQXZeroStateTableRegister(unsigned index, uint32_t value) {
+void write_qx_zero_state_table_register(unsigned index, uint32_t value) {
   reg_write(kRegZeroState + 4 * (index & 127), value);
 }
 
-int writeQXHdrRuleTableRegister(const unsigned char *rules, uint32_t first, uint32_t last) {
+int write_qx_hdr_rule_table_register(const unsigned char *rules, uint32_t first, uint32_t last) {
   if (first >= kMaxHeaderRules || last >= kMaxHeaderRules || last < first) return kQxIndexError;
   for (uint32_t rule = first; rule <= last; ++rule)
     for (uint32_t word = 0; word < 3; ++word)
@@ -191,8 +191,8 @@ int writeQXHdrRuleTableRegister(const unsigned char *rules, uint32_t first, uint
   return 0;
 }
 
-bool qxStopEngine() {
-  writeQXDMAFetchEnableRegister(0);
+bool qx_stop_engine() {
+  write_qx_dma_fetch_enable_register(0);
   for (uint32_t i = 0; i < kInitIdlePolls; ++i)
     if (readQXStatusRegister() & kStatusIdle) return true;
   return false;
@@ -202,7 +202,7 @@ int qxDrvReset() {
   bool idle = false;
   for (uint32_t i = 0; i < kResetIdlePolls && !idle; ++i) idle = (readQXStatusRegister() & kStatusIdle) != 0;
   if (!idle) {
-    writeQXDMAFetchEnableRegister(0);
+    write_qx_dma_fetch_enable_register(0);
     printk("force IDP Engine to reset\n");
   }
   module().DriverState = kStateModuleInited;
@@ -218,13 +218,13 @@ int qxDrvInit() {
     printk("%s:State Error,state=%d\n", "qxDrvInit", module().DriverState);
     return kQxStateError;
   }
-  writeQXDMAFetchEnableRegister(0);
-  for (uint32_t i = 0; i < kResetIdlePolls && readQXDMAFetchEnableRegister() != 0; ++i) {}
+  write_qx_dma_fetch_enable_register(0);
+  for (uint32_t i = 0; i < kResetIdlePolls && read_qx_dma_fetch_enable_register() != 0; ++i) {}
   bool idle = false;
   for (uint32_t i = 0; i < kInitIdlePolls && !idle; ++i) idle = (readQXStatusRegister() & kStatusIdle) != 0;
   if (!idle) printk("%s():Quorix is still Busy....\n", "qxDrvInit");
 
-  writeQXStatusRegister(0);
+  write_qx_status_register(0);
   place_tables();
   printk("The Total Used Table Memory Size = 0x%X = %dK\n", kUsedTableMemory, kUsedTableMemory / 1024);
 
@@ -235,16 +235,16 @@ int qxDrvInit() {
   init_descriptor_ring();
 
   consistent_sync(module().qx_desc_table, kDescriptorCount * kDescriptorSize, DMA_TO_DEVICE);
-  writeQXDescStartAddrRegister(module().QuorixMemBus + kDescriptorChainOffset);
-  writeQXStateTableBaseRegister(module().QuorixMemBus + kStateTableOffset);
-  writeQXRuleTableBaseRegister(module().QuorixMemBus + kRuleTableOffset);
-  writeQXPatternTableBaseRegister(module().QuorixMemBus + kPatternTableOffset);
-  writeQXMatchedStateQueueBaseRegister(module().QuorixMemBus + kMatchedStateQueueOffset);
+  write_qx_desc_start_addr_register(module().quorix_mem_bus + kDescriptorChainOffset);
+  write_qx_state_table_base_register(module().quorix_mem_bus + kStateTableOffset);
+  write_qx_rule_table_base_register(module().quorix_mem_bus + kRuleTableOffset);
+  write_qx_pattern_table_base_register(module().quorix_mem_bus + kPatternTableOffset);
+  write_qx_matched_state_queue_base_register(module().quorix_mem_bus + kMatchedStateQueueOffset);
   module().DriverState = kStateQxDrvInited;
   return 0;
 }
 
-void qxIsrRelease() {
+void qx_isr_release() {
   if (!irqs_registered) return;
   disable_irq(kIrqSearchFinish);
   disable_irq(kIrqQueueEmpty);
@@ -258,19 +258,19 @@ int qxInsertHdrRule(const unsigned char *rules, uint32_t first, uint32_t last) {
     printk("%s:State Error,state=%d\n", "qxInsertHdrRule", module().DriverState);
     return kQxStateError;
   }
-  return writeQXHdrRuleTableRegister(rules, first, last);
+  return write_qx_hdr_rule_table_register(rules, first, last);
 }
 
 int qxInsertionDescComplete() {
   if (module().DriverState != kStateOk) return kQxStateError;
   unsigned long flags;
   local_irq_save(flags);
-  if (module().desc_write_index != module().desc_read_index) writeQXDMAFetchEnableRegister(1);
+  if (module().desc_write_index != module().desc_read_index) write_qx_dma_fetch_enable_register(1);
   local_irq_restore(flags);
   return 0;
 }
 
-void qxDropHeldPackets() {
+void qx_drop_held_packets() {
   for (auto &held : module().MappingTable_IpsDescriptorToSkb) {
     if (held) kfree_skb(held);
     held = nullptr;
@@ -278,10 +278,10 @@ void qxDropHeldPackets() {
 }
 
 int QuorixRegisterFile_Setting(unsigned char *memory) {
-  qxDropHeldPackets();
+  qx_drop_held_packets();
   for (unsigned i = 0; i < 128; ++i)
-    writeQXZeroStateTableRegister(i, load32(memory + kZeroStateTableOffset + 4 * i));
-  for (unsigned i = 0; i < 8; ++i) writeQXCSTRegister(i, load32(memory + kCharsetTableOffset + 4 * i));
+    write_qx_zero_state_table_register(i, load32(memory + kZeroStateTableOffset + 4 * i));
+  for (unsigned i = 0; i < 8; ++i) write_qx_cst_register(i, load32(memory + kCharsetTableOffset + 4 * i));
   uint32_t rules = load32(memory + kHeaderRuleCountOffset);
   int rc = rules != 0 ? qxInsertHdrRule(memory + kHeaderRulesOffset, 0, rules - 1) : 0;
   // The detectors' tables lie in (or follow) the memory the image has just overwritten.

@@ -20,23 +20,23 @@ constexpr unsigned kIrqQueueEmpty = 17;
 
 // Register accessors (table bases and the descriptor start take bus addresses; 0x40000000 is added).
 uint32_t readQXStatusRegister();
-void writeQXStatusRegister(uint32_t value);
-uint32_t readQXDMAFetchEnableRegister();
-void writeQXDMAFetchEnableRegister(uint32_t value);
-uint32_t readQXDescStartAddrRegister();
-void writeQXDescStartAddrRegister(dma_addr_t bus);
-uint32_t readQXDescPtrRegister();
-uint32_t readQXStateTableBaseRegister();
-void writeQXStateTableBaseRegister(dma_addr_t bus);
-uint32_t readQXRuleTableBaseRegister();
-void writeQXRuleTableBaseRegister(dma_addr_t bus);
-uint32_t readQXPatternTableBaseRegister();
-void writeQXPatternTableBaseRegister(dma_addr_t bus);
-void writeQXMatchedStateQueueBaseRegister(dma_addr_t bus);
-void writeQXCSTRegister(unsigned index, uint32_t value);
-void writeQXZeroStateTableRegister(unsigned index, uint32_t value);
+void write_qx_status_register(uint32_t value);
+uint32_t read_qx_dma_fetch_enable_register();
+void write_qx_dma_fetch_enable_register(uint32_t value);
+uint32_t read_qx_desc_start_addr_register();
+void write_qx_desc_start_addr_register(dma_addr_t bus);
+uint32_t read_qx_desc_ptr_register();
+uint32_t read_qx_state_table_base_register();
+void write_qx_state_table_base_register(dma_addr_t bus);
+uint32_t read_qx_rule_table_base_register();
+void write_qx_rule_table_base_register(dma_addr_t bus);
+uint32_t read_qx_pattern_table_base_register();
+void write_qx_pattern_table_base_register(dma_addr_t bus);
+void write_qx_matched_state_queue_base_register(dma_addr_t bus);
+void write_qx_cst_register(unsigned index, uint32_t value);
+void write_qx_zero_state_table_register(unsigned index, uint32_t value);
 // Writes rules first..last (12 bytes each, from `rules`) into the header-only rule window.
-int writeQXHdrRuleTableRegister(const unsigned char *rules, uint32_t first, uint32_t last);
+int write_qx_hdr_rule_table_register(const unsigned char *rules, uint32_t first, uint32_t last);
 
 int qxDrvReset();
 int qxDrvInit();
@@ -47,10 +47,10 @@ void Vorn_SearchFinishISR(int irq, void *dev_id, pt_regs *regs);
 int uncompress(unsigned char *dest, uint32_t *dest_len, const unsigned char *source, uint32_t source_len);
 
 // Stops the descriptor fetch and waits (bounded) for the engine to go idle. True when idle.
-bool qxStopEngine();
+bool qx_stop_engine();
 // Releases every packet still held by a descriptor.
-void qxDropHeldPackets();
+void qx_drop_held_packets();
 // Releases the interrupt lines the driver requested.
-void qxIsrRelease();
+void qx_isr_release();
 
 }  // namespace vorn

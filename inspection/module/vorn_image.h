@@ -21,7 +21,7 @@ class EngineImage {
   void set_threshold_rule(uint8_t rule_id, uint8_t index, uint8_t action, uint16_t threshold,
                           const std::string &name, uint8_t valid = 1);
   // The header-rule group the engine applies to one protocol (rule-set bytes 12..35).
-  enum class Group { tcp = 0, udp = 1, icmp = 2, other = 3 };
+  enum class Group { kTcp = 0, kUdp = 1, kIcmp = 2, kOther = 3 };
   void set_group(Group group, uint16_t first, uint16_t last, bool enabled);
   // Pattern rule record fields the module reads.
   void set_pattern_rule(uint16_t id, uint8_t category, uint8_t app_id, uint16_t threshold, uint16_t duration);

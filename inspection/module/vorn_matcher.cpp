@@ -214,7 +214,7 @@ int search(const unsigned char *payload, uint32_t length, uint32_t *state_io,
            const unsigned char *matched, const unsigned char *patterns, const unsigned char *rules,
            const ExtractedField &field, unsigned group, ResultQueue *queue) {
   uint32_t state = *state_io < kMaxStates ? *state_io : 0;
-  const unsigned char *fold = module().CharacterMap;
+  const unsigned char *fold = module().character_map;
   for (uint32_t position = 0; position < length; ++position) {
     unsigned char c = fold[payload[position]];
     if (!((registers.charsets[c >> 5] >> (c & 31)) & 1)) {

@@ -141,10 +141,10 @@ struct ModuleState {
 
   // Engine memory (16 MiB) and the places initialisation fixed inside it.
   unsigned char *QuorixMem = nullptr;
-  dma_addr_t QuorixMemBus = 0;
+  dma_addr_t quorix_mem_bus = 0;
   unsigned char *pVornRuleSetInfo = nullptr;
   VornKernLogQueue *pVornKernLogQueue = nullptr;
-  EngineTables Tables;
+  EngineTables tables;
 
   // The descriptor ring and the packet each busy descriptor holds.
   unsigned char *qx_desc_table = nullptr;
@@ -154,15 +154,15 @@ struct ModuleState {
   sk_buff *MappingTable_IpsDescriptorToSkb[kDescriptorCount] = {};
   // Where each held packet's headers and payload lie, as found when it was queued, so that the
   // interrupt handler need not parse them again.
-  PacketView HeldPackets[kDescriptorCount] = {};
+  PacketView held_packets[kDescriptorCount] = {};
 
   // TCP connection tracking: the table and its counters.
   unsigned char *pTcpConnectionTable = nullptr;
-  dma_addr_t TcpConnectionTableBus = 0;
+  dma_addr_t tcp_connection_table_bus = 0;
   uint8_t isBKTcpConntrackInited = 0;
   uint32_t Tcp_currentconn = 0;
   uint32_t BKTcpLongestChain = 0;
-  uint64_t BKTcpProbeTotal = 0;
+  uint64_t bk_tcp_probe_total = 0;
   uint32_t BKTcpAgingTimeStamp = 0;
   uint32_t BKTcpForceAgingTimeStamp = 0;
   uint32_t BKTcpBootTime = 0;
@@ -170,9 +170,9 @@ struct ModuleState {
   uint32_t MinLiveTime_in_AbnormalState = 60;
 
   // The character map of the engine's case folding, built by initializePmaMem.
-  unsigned char CharacterMap[256] = {};
+  unsigned char character_map[256] = {};
 
-  PayloadRate PayloadRateSamples;
+  PayloadRate payload_rate_samples;
 };
 
 // The module's state. Always the same record, so a caller may keep the reference.
@@ -186,7 +186,7 @@ inline void set_ips_enable_word(uint32_t v) {
   if (unsigned char *rule_set = module().pVornRuleSetInfo) store32(rule_set + kRuleSetEnableWord, v);
 }
 inline void note_payload_bytes(uint32_t bytes) {
-  module().PayloadRateSamples.bytes_now += bytes;
+  module().payload_rate_samples.bytes_now += bytes;
 }
 
 // ---- entry points -------------------------------------------------------------------------------

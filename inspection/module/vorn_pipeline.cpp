@@ -44,7 +44,7 @@ bool locate_pppoe_ip(sk_buff *skb) {
 }
 
 bool application_check_on(uint8_t entry) {
-  return module().Tables.app_table[entry].action == 1;
+  return module().tables.app_table[entry].action == 1;
 }
 
 // The TCP service checks by destination port: HTTP and Telnet queue a decoded copy and let the packet
@@ -70,7 +70,7 @@ bool tcp_detectors_drop(sk_buff *skb, const PacketView &packet) {
   auto *connection = static_cast<TcpConnection *>(skb->conn);
   if ((!connection || connection->packets <= 1) && kkDetectPortScan(skb, packet) == 1) return true;
   if ((packet.tcp_flags() & (kSyn | kAck)) == kSyn) {
-    if (module().Tables.threshold_table[kRuleIpSweep].action == 1 &&
+    if (module().tables.threshold_table[kRuleIpSweep].action == 1 &&
         kkIpSweepDetect(packet, packet.destination_port()) == 1)
       return true;
     if (kkDetectDdos(packet, kRuleSynFlood) == 1) return true;

@@ -111,7 +111,7 @@ int kkSignatureMatch_NonBlocking(sk_buff *skb, const PacketView &packet, uint8_t
       *code = kRingFull;
     } else {
       m.MappingTable_IpsDescriptorToSkb[m.desc_write_index] = skb;
-      m.HeldPackets[m.desc_write_index] = packet;
+      m.held_packets[m.desc_write_index] = packet;
       m.desc_write_index = (m.desc_write_index + 1) % m.num_of_total_desc;
       d[kDescDone] &= static_cast<unsigned char>(~kDescDoneBit);
       note_payload_bytes(packet.payload_length);

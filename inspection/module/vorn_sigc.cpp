@@ -157,8 +157,8 @@ void SignatureCompiler::compile(EngineImage *image) const {
   if (header_only_.size() > kMaxHeaderRules) throw CompileError("too many header-only rules");
   header_indices_.assign(header_only_.size(), 0);
   uint16_t index = 0;
-  for (auto group : {EngineImage::Group::tcp, EngineImage::Group::udp, EngineImage::Group::icmp,
-                     EngineImage::Group::other}) {
+  for (auto group : {EngineImage::Group::kTcp, EngineImage::Group::kUdp, EngineImage::Group::kIcmp,
+                     EngineImage::Group::kOther}) {
     uint16_t first = index;
     for (size_t n = 0; n < header_only_.size(); ++n) {
       const HeaderOnlySignature &h = header_only_[n];

@@ -34,7 +34,7 @@ struct Signature {
 };
 
 struct HeaderOnlySignature {
-  EngineImage::Group group = EngineImage::Group::tcp;
+  EngineImage::Group group = EngineImage::Group::kTcp;
   HeaderRule rule{};
   uint8_t category = 6;
   uint8_t app_id = 0;

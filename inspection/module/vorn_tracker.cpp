@@ -214,7 +214,7 @@ void DoBKTcpConntrackInit() {
   servers.clear();
   m.Tcp_currentconn = 0;
   m.BKTcpLongestChain = 0;
-  m.BKTcpProbeTotal = 0;
+  m.bk_tcp_probe_total = 0;
   m.MinLiveTime_in_EstState = 1800;
   m.MinLiveTime_in_AbnormalState = 60;
   m.BKTcpBootTime = m.BKTcpAgingTimeStamp = m.BKTcpForceAgingTimeStamp = xtime_seconds();
@@ -268,7 +268,7 @@ int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {
     *record = reusable;
     result = kFoundOrCreated;
   }
-  module().BKTcpProbeTotal += run;
+  module().bk_tcp_probe_total += run;
   if (run > module().BKTcpLongestChain) module().BKTcpLongestChain = run;
   if (result == kFoundOrCreated) {
     (*record)->last_time = xtime_seconds();
@@ -400,7 +400,7 @@ int BKTcpConnection_Check_HalfOpen(uint32_t address, uint16_t port) {
   return server && server->half_open ? 1 : 0;
 }
 
-TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet) {
+TcpConnection *bk_tcp_connection_of_packet(const sk_buff *skb, const PacketView &packet) {
   auto *record = static_cast<TcpConnection *>(skb->conn);
   if (!record || !module().pTcpConnectionTable || packet.protocol != kTcp || !packet.transport)
     return nullptr;

@@ -81,7 +81,7 @@ int BKTcpConnection_Check_EverInEstState(uint32_t address, uint16_t port_bytes);
 int BKTcpConnection_Check_HalfOpen(uint32_t address, uint16_t port);
 // The connection a queued packet was tracked under, if that record still holds this packet's
 // connection (records can be closed and reused while the packet waits for the engine).
-TcpConnection *BKTcpConnectionOfPacket(const sk_buff *skb, const PacketView &packet);
+TcpConnection *bk_tcp_connection_of_packet(const sk_buff *skb, const PacketView &packet);
 inline TcpConnection *tcp_table() {
   return reinterpret_cast<TcpConnection *>(module().pTcpConnectionTable);
 }

@@ -88,11 +88,11 @@ int kkNK_HeaderRuleCheck(const sk_buff *, const PacketView &packet, const unsign
 
 int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint16_t id) {
   bool header_only = (id & kHeaderOnlyBit) != 0;
-  unsigned char *owner = header_only ? module().Tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize
-                                     : module().Tables.rule_records + id * kPatternRuleRecordSize;
+  unsigned char *owner = header_only ? module().tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize
+                                     : module().tables.rule_records + id * kPatternRuleRecordSize;
   HitCounters counters{owner + (header_only ? kItemCounters : kRuleCounters)};
   const unsigned char *condition =
-      header_only ? owner + kItemCondition : module().Tables.conditions + id * kConditionSize;
+      header_only ? owner + kItemCondition : module().tables.conditions + id * kConditionSize;
   uint32_t now = xtime_seconds();
   if (counters.first() == 0) store32(counters.base + 2, now);
   if (!interface_selected(skb, condition[15])) return 0;
@@ -111,7 +111,7 @@ int kkRepetitionDurationCheck(const sk_buff *skb, const PacketView &packet, uint
 void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, const PacketView &packet, unsigned char *d,
                                          uint8_t *verdict) {
   *verdict = 0;
-  TcpConnection *connection = packet.protocol == kTcp ? BKTcpConnectionOfPacket(skb, packet) : nullptr;
+  TcpConnection *connection = packet.protocol == kTcp ? bk_tcp_connection_of_packet(skb, packet) : nullptr;
   if (connection && connection->drop == 1) {
     *verdict = 1;
     return;
@@ -133,13 +133,13 @@ void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, const PacketView &packet,
     uint8_t app;
     uint16_t attack_id;
     if (id & kHeaderOnlyBit) {
-      const unsigned char *item = module().Tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize;
+      const unsigned char *item = module().tables.header_items + (id - kHeaderOnlyBit) * kHeaderItemSize;
       category = item[kItemCategory];
       app = item[kItemAppId];
       attack_id = static_cast<uint16_t>((id - kHeaderOnlyBit) +
                                         load16(module().pVornRuleSetInfo + kRuleSetHeaderBase));
     } else {
-      const unsigned char *rule = module().Tables.rule_records + id * kPatternRuleRecordSize;
+      const unsigned char *rule = module().tables.rule_records + id * kPatternRuleRecordSize;
       category = rule[kRuleCategory];
       app = rule[kRuleAppId];
       attack_id = id;
@@ -148,7 +148,7 @@ void kkSignatureMatch_NonBlockingBackend(sk_buff *skb, const PacketView &packet,
       TRAFFIC_PRINTK("Rule ERROR Category==0, bypass it\n ");
       continue;
     }
-    if (app != 0 && module().Tables.app_table[app].action == 0) continue;
+    if (app != 0 && module().tables.app_table[app].action == 0) continue;
     kkAddVornLog(packet, attack_id, category);
     if (connection) BKTcpConnectionReset(connection);
     *verdict = 1;

@@ -10,75 +10,75 @@
 
 namespace {
 
-struct module_entry {
+struct ModuleEntry {
   unsigned number;
   unsigned level;
   const char *name;
 };
 
-struct level_entry {
+struct LevelEntry {
   unsigned level;
   int syslog_priority;
   const char *name;
 };
 
-constexpr unsigned default_level = TRACE_ERROR;
+constexpr unsigned kDefaultLevel = trace::kError;
 
-std::array<module_entry, TRACE_MODULE_COUNT> modules = {{
-    {TRACE_MOD_UNKNOWN, default_level, "????"},
-    {TRACE_MOD_MAIN, default_level, "main"},
-    {TRACE_MOD_CONF, default_level, "conf"},
-    {TRACE_MOD_SWUP, default_level, "swup"},
-    {TRACE_MOD_PORT, default_level, "port"},
-    {TRACE_MOD_L2, default_level, "l2"},
-    {TRACE_MOD_L3, default_level, "l3"},
-    {TRACE_MOD_MGMT, default_level, "mgmt"},
-    {TRACE_MOD_PACKET, default_level, "packet"},
-    {TRACE_MOD_BOARD, default_level, "board"},
-    {TRACE_MOD_API_HL, default_level, "api_hl"},
-    {TRACE_MOD_API_LL, default_level, "api_ll"},
-    {TRACE_MOD_API_IO, default_level, "api_io"},
-    {TRACE_MOD_LACP, default_level, "lacp"},
-    {TRACE_MOD_RSTP, default_level, "rstp"},
-    {TRACE_MOD_CABLESCAN, default_level, "cablescan"},
-    {TRACE_MOD_DOT1X, default_level, "dot1x"},
+std::array<ModuleEntry, trace::kModuleCount> modules = {{
+    {trace::kUnknown, kDefaultLevel, "????"},
+    {trace::kMain, kDefaultLevel, "main"},
+    {trace::kConf, kDefaultLevel, "conf"},
+    {trace::kSwup, kDefaultLevel, "swup"},
+    {trace::kPort, kDefaultLevel, "port"},
+    {trace::kL2, kDefaultLevel, "l2"},
+    {trace::kL3, kDefaultLevel, "l3"},
+    {trace::kMgmt, kDefaultLevel, "mgmt"},
+    {trace::kPacket, kDefaultLevel, "packet"},
+    {trace::kBoard, kDefaultLevel, "board"},
+    {trace::kApiHl, kDefaultLevel, "api_hl"},
+    {trace::kApiLl, kDefaultLevel, "api_ll"},
+    {trace::kApiIo, kDefaultLevel, "api_io"},
+    {trace::kLacp, kDefaultLevel, "lacp"},
+    {trace::kRstp, kDefaultLevel, "rstp"},
+    {trace::kCablescan, kDefaultLevel, "cablescan"},
+    {trace::kDot1x, kDefaultLevel, "dot1x"},
 }};
 
 // noise goes to the system log as LOG_DEBUG: syslog knows no priority 8.
-constexpr std::array<level_entry, TRACE_LEVEL_COUNT> levels = {{
-    {TRACE_EMERG, LOG_EMERG, "emerg"},
-    {TRACE_ALERT, LOG_ALERT, "alert"},
-    {TRACE_CRIT, LOG_CRIT, "crit"},
-    {TRACE_ERROR, LOG_ERR, "error"},
-    {TRACE_WARN, LOG_WARNING, "warn"},
-    {TRACE_NOTE, LOG_NOTICE, "note"},
-    {TRACE_INFO, LOG_INFO, "info"},
-    {TRACE_DEBUG, LOG_DEBUG, "debug"},
-    {TRACE_NOISE, LOG_DEBUG, "noise"},
+constexpr std::array<LevelEntry, trace::kLevelCount> kLevels = {{
+    {trace::kEmerg, LOG_EMERG, "emerg"},
+    {trace::kAlert, LOG_ALERT, "alert"},
+    {trace::kCrit, LOG_CRIT, "crit"},
+    {trace::kError, LOG_ERR, "error"},
+    {trace::kWarn, LOG_WARNING, "warn"},
+    {trace::kNote, LOG_NOTICE, "note"},
+    {trace::kInfo, LOG_INFO, "info"},
+    {trace::kDebug, LOG_DEBUG, "debug"},
+    {trace::kNoise, LOG_DEBUG, "noise"},
 }};
 
-struct trace_context {
-  unsigned level = TRACE_NOISE;
+struct TraceContext {
+  unsigned level = trace::kNoise;
   const char *function = "main.c";
   int line = 0;
-  unsigned module = TRACE_MOD_UNKNOWN;
+  unsigned module = trace::kUnknown;
 };
 
-trace_context context;
+TraceContext context;
 bool daemon_mode = false;
 // Set while vtrace reports its own failing time-of-day call, so that report cannot recurse.
 bool reporting_clock_failure = false;
 
 bool filtered(unsigned module, unsigned level) {
-  return module < TRACE_MODULE_COUNT && level > modules[module].level;
+  return module < trace::kModuleCount && level > modules[module].level;
 }
 
 int syslog_priority(unsigned level) {
-  return level < TRACE_LEVEL_COUNT ? levels[level].syslog_priority : LOG_DEBUG;
+  return level < trace::kLevelCount ? kLevels[level].syslog_priority : LOG_DEBUG;
 }
 
-// Formats the text, drops trailing newlines and appends the API result, never beyond TRACE_TEXT_SIZE.
-void format_text(char (&text)[TRACE_TEXT_SIZE], int rc_flag, int rc, const char *format, va_list args) {
+// Formats the text, drops trailing newlines and appends the API result, never beyond trace::kTextSize.
+void format_text(char (&text)[trace::kTextSize], int rc_flag, int rc, const char *format, va_list args) {
   char suffix[32] = "";
   if (rc_flag) std::snprintf(suffix, sizeof suffix, " swc_rc=%d", rc);
   const size_t room = sizeof text - std::strlen(suffix);
@@ -96,7 +96,7 @@ timeval time_of_day() {
     tv = timeval{};
     if (!reporting_clock_failure) {
       reporting_clock_failure = true;
-      trace_printf(TRACE_MOD_UNKNOWN, "vtrace", "trace.cpp", __LINE__, 1, rc, TRACE_DEBUG, "%s",
+      trace_printf(trace::kUnknown, "vtrace", "trace.cpp", __LINE__, 1, rc, trace::kDebug, "%s",
                    "gettimeofday(&tv, NULL)");
       reporting_clock_failure = false;
     }
@@ -132,25 +132,25 @@ void print_syslog(unsigned level, const char *module_name, const char *function,
 }  // namespace
 
 const char *trace_module_name(unsigned module) {
-  return module < TRACE_MODULE_COUNT ? modules[module].name : "????";
+  return module < trace::kModuleCount ? modules[module].name : "????";
 }
 
 const char *trace_level_name(unsigned level) {
-  return level < TRACE_LEVEL_COUNT ? levels[level].name : "????";
+  return level < trace::kLevelCount ? kLevels[level].name : "????";
 }
 
 unsigned trace_module_level(unsigned module) {
-  return module < TRACE_MODULE_COUNT ? modules[module].level : TRACE_NOISE;
+  return module < trace::kModuleCount ? modules[module].level : trace::kNoise;
 }
 
 int vtrace(unsigned module, const char *function, const char *unit, int line, int rc_flag, int rc,
            unsigned level, const char *format, va_list args) {
   if (rc_flag) {
     if (rc >= 0) return rc;
-    level = rc == -1 ? TRACE_WARN : TRACE_ERROR;
+    level = rc == -1 ? trace::kWarn : trace::kError;
   }
   if (filtered(module, level)) return rc;
-  char text[TRACE_TEXT_SIZE];
+  char text[trace::kTextSize];
   format_text(text, rc_flag, rc, format, args);
   if (!function) function = "????";
   if (daemon_mode)
@@ -170,7 +170,7 @@ int trace_printf(unsigned module, const char *function, const char *unit, int li
 }
 
 void trace_set_context(unsigned level, const char *function, int line, unsigned module) {
-  context = trace_context{level, function, line, module};
+  context = TraceContext{level, function, line, module};
 }
 
 int trace_context_printf(const char *format, ...) {
@@ -185,7 +185,7 @@ namespace {
 
 bool find_module(const char *arg, unsigned &module) {
   if (!arg) return false;
-  for (const module_entry &entry : modules) {
+  for (const ModuleEntry &entry : modules) {
     if (std::strstr(arg, entry.name) || std::strstr(arg, "all")) {
       module = entry.number;
       return true;
@@ -196,7 +196,7 @@ bool find_module(const char *arg, unsigned &module) {
 
 bool find_level(const char *arg, unsigned &level) {
   if (!arg) return false;
-  for (const level_entry &entry : levels) {
+  for (const LevelEntry &entry : kLevels) {
     if (std::strstr(arg, entry.name)) {
       level = entry.level;
       return true;
@@ -211,8 +211,8 @@ bool trace_option_apply(const char *module_arg, const char *level_arg) {
   unsigned module = 0;
   unsigned level = 0;
   if (!find_module(module_arg, module) || !find_level(level_arg, level)) return false;
-  for (module_entry &entry : modules) {
-    if (module == TRACE_MOD_UNKNOWN || entry.number == module) entry.level = level;
+  for (ModuleEntry &entry : modules) {
+    if (module == trace::kUnknown || entry.number == module) entry.level = level;
   }
   return true;
 }
@@ -220,18 +220,18 @@ bool trace_option_apply(const char *module_arg, const char *level_arg) {
 void trace_option_help(FILE *out) {
   std::fprintf(out, "Trace option: --trace <module> <level>\n\n");
   std::fprintf(out, "Trace modules:\n");
-  for (const module_entry &entry : modules)
-    std::fprintf(out, "%s\n", entry.number == TRACE_MOD_UNKNOWN ? "all" : entry.name);
+  for (const ModuleEntry &entry : modules)
+    std::fprintf(out, "%s\n", entry.number == trace::kUnknown ? "all" : entry.name);
   std::fprintf(out, "\nTrace levels:\n");
-  for (const level_entry &entry : levels) std::fprintf(out, "%s\n", entry.name);
+  for (const LevelEntry &entry : kLevels) std::fprintf(out, "%s\n", entry.name);
 }
 
 void trace_set_all_levels(unsigned level) {
-  for (module_entry &entry : modules) entry.level = level;
+  for (ModuleEntry &entry : modules) entry.level = level;
 }
 
 void trace_reset_levels() {
-  trace_set_all_levels(default_level);
+  trace_set_all_levels(kDefaultLevel);
   daemon_mode = false;
 }
 

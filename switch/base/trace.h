@@ -6,42 +6,38 @@
 #include <cstdarg>
 #include <cstdio>
 
-enum trace_module : unsigned {
-  TRACE_MOD_UNKNOWN,
-  TRACE_MOD_MAIN,
-  TRACE_MOD_CONF,
-  TRACE_MOD_SWUP,
-  TRACE_MOD_PORT,
-  TRACE_MOD_L2,
-  TRACE_MOD_L3,
-  TRACE_MOD_MGMT,
-  TRACE_MOD_PACKET,
-  TRACE_MOD_BOARD,
-  TRACE_MOD_API_HL,
-  TRACE_MOD_API_LL,
-  TRACE_MOD_API_IO,
-  TRACE_MOD_LACP,
-  TRACE_MOD_RSTP,
-  TRACE_MOD_CABLESCAN,
-  TRACE_MOD_DOT1X
+// Modules and levels are named in the trace namespace (trace::kL2, trace::kDebug); they stay plain
+// unsigned numbers at the calls, which take any number (a module above 16 is never filtered).
+namespace trace {
+
+enum Module : unsigned {
+  kUnknown,
+  kMain,
+  kConf,
+  kSwup,
+  kPort,
+  kL2,
+  kL3,
+  kMgmt,
+  kPacket,
+  kBoard,
+  kApiHl,
+  kApiLl,
+  kApiIo,
+  kLacp,
+  kRstp,
+  kCablescan,
+  kDot1x
 };
 
-enum trace_level : unsigned {
-  TRACE_EMERG,
-  TRACE_ALERT,
-  TRACE_CRIT,
-  TRACE_ERROR,
-  TRACE_WARN,
-  TRACE_NOTE,
-  TRACE_INFO,
-  TRACE_DEBUG,
-  TRACE_NOISE
-};
+enum Level : unsigned { kEmerg, kAlert, kCrit, kError, kWarn, kNote, kInfo, kDebug, kNoise };
 
-inline constexpr unsigned TRACE_MODULE_COUNT = 17;
-inline constexpr unsigned TRACE_LEVEL_COUNT = 9;
+inline constexpr unsigned kModuleCount = 17;
+inline constexpr unsigned kLevelCount = 9;
 // One line's text, including an appended " swc_rc=%d", fits in this many bytes (terminator included).
-inline constexpr unsigned TRACE_TEXT_SIZE = 200;
+inline constexpr unsigned kTextSize = 200;
+
+}  // namespace trace
 
 // Formats and prints one line unless filtered. With rc_flag set the call reports an API result: nothing
 // is printed for rc >= 0, -1 is a warning, any other negative rc an error, and " swc_rc=%d" is appended.
@@ -51,7 +47,7 @@ int trace_printf(unsigned module, const char *function, const char *unit, int li
 int vtrace(unsigned module, const char *function, const char *unit, int line, int rc_flag, int rc,
            unsigned level, const char *format, va_list args) __attribute__((format(printf, 8, 0)));
 
-// Current level of a module 0..16; TRACE_NOISE for a number above 16, which is never filtered.
+// Current level of a module 0..16; trace::kNoise for a number above 16, which is never filtered.
 unsigned trace_module_level(unsigned module);
 
 // The protocol engines' call shape: store where the next line comes from, then print it.
@@ -67,9 +63,9 @@ const char *trace_level_name(unsigned level);
 bool trace_option_apply(const char *module_arg, const char *level_arg);
 // The help printed when "--trace" fails.
 void trace_option_help(FILE *out);
-// "--debug_trace": every module at TRACE_DEBUG.
+// "--debug_trace": every module at trace::kDebug.
 void trace_set_all_levels(unsigned level);
-// Back to the start state: every module at TRACE_ERROR, foreground output.
+// Back to the start state: every module at trace::kError, foreground output.
 void trace_reset_levels();
 
 // Daemon mode sends lines to the system log instead of standard output.

@@ -45,7 +45,7 @@ swc_rc wait_idle(Reg reg, uint32_t busy_bits, const char *function, const char *
     SWC_TRY(swc_reg_rd(reg, &value));
     if ((value & busy_bits) == 0) return kSwcRcOk;
   }
-  SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "%s command did not complete after %u polls", what,
+  SWC_TRACE_AS(trace::kApiLl, trace::kError, function, "%s command did not complete after %u polls", what,
                static_cast<unsigned>(kSwcIdlePolls));
   return kSwcRcReadFailed;
 }
@@ -172,11 +172,11 @@ class PortWrites {
 int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uint32_t phy_reg,
                          uint32_t value) {
   if (controller > 1) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal miim_controller: %d", static_cast<int>(controller));
+    SWC_LL_TRACE(trace::kError, "illegal miim_controller: %d", static_cast<int>(controller));
     return kSwcRcIllegal;
   }
   if (phy_addr >= 32 || phy_reg >= 32) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr),
+    SWC_LL_TRACE(trace::kError, "illegal phy_addr/phy_reg: %d/%d", static_cast<int>(phy_addr),
                  static_cast<int>(phy_reg));
     return kSwcRcIllegal;
   }
@@ -192,7 +192,7 @@ int32_t ar_phy_readwrite(bool write, uint32_t controller, uint32_t phy_addr, uin
   swc_reg_run(ops, write ? 2 : 3);
   if (ops[0].rc < 0) return ops[0].rc;
   if (ops[1].timed_out) {
-    SWC_LL_TRACE(TRACE_ERROR, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
+    SWC_LL_TRACE(trace::kError, "miim_controller: %d busy after %u polls", static_cast<int>(controller),
                  static_cast<unsigned>(kSwcIdlePolls));
     return kSwcRcReadFailed;
   }
@@ -209,7 +209,7 @@ swc_rc ar_port_setup(uint32_t port_no, const SwcPortSetup *setup) {
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const int32_t mode = port_mac_mode(port_no, *setup);
   if (mode < 0) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal interface: %d, speed: %d on port_no: %d",
+    SWC_LL_TRACE(trace::kError, "illegal interface: %d, speed: %d on port_no: %d",
                  static_cast<int>(setup->interface_type), static_cast<int>(setup->speed),
                  static_cast<int>(port_no));
     return kSwcRcIllegal;
@@ -286,15 +286,15 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, SwcCpuRxHeader *header) {
   header->cfi = (second >> 28) & 1;
   header->user_priority = second >> 29;
   if (((second >> 4) & 0x1FF) != 0x52) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx", static_cast<unsigned long>(first),
-                 static_cast<unsigned long>(second));
+    SWC_LL_TRACE(trace::kError, "illegal cookie, msw: 0x%08lx, lsw: 0x%08lx",
+                 static_cast<unsigned long>(first), static_cast<unsigned long>(second));
     ar_cpurx_discard_frame(queue);
     return kSwcRcBadChip;
   }
   // Chip port 7 does not exist: it must not index the port map.
   header->port_no = chip_port < kSwcChipPorts ? swc_state()->chip_port_to_port[chip_port] : 0;
   if (header->port_no < 1 || header->port_no > kSwcPorts) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
+    SWC_LL_TRACE(trace::kError, "illegal portno %u msw: 0x%08lx, lsw: 0x%08lx",
                  static_cast<unsigned>(header->port_no), static_cast<unsigned long>(first),
                  static_cast<unsigned long>(second));
     ar_cpurx_discard_frame(queue);
@@ -302,7 +302,7 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, SwcCpuRxHeader *header) {
   }
   // A length below the FCS, or beyond the receive window, would make the copy read past the frame.
   if (length_field < 4 || header->length > kArRxMaxFrame) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx",
+    SWC_LL_TRACE(trace::kError, "illegal length %u msw: 0x%08lx, lsw: 0x%08lx",
                  static_cast<unsigned>(length_field), static_cast<unsigned long>(first),
                  static_cast<unsigned long>(second));
     header->length = 0;
@@ -323,7 +323,7 @@ swc_rc ar_cpu_tx_frame(uint32_t port_no, const uint8_t *frame, size_t length, ui
   size_t total = length + 4 + (tagged ? 4 : 0);
   if (total < 64) total = 64;
   if (!frame || length == 0 || total > kArTxMaxTotal) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal length: %lu", static_cast<unsigned long>(length));
+    SWC_LL_TRACE(trace::kError, "illegal length: %lu", static_cast<unsigned long>(length));
     return kSwcRcIllegal;
   }
   TxWords words(c);
@@ -381,7 +381,7 @@ swc_rc ar_vlan_entry_read(uint32_t vid, ArVlanEntry *entry) {
 }
 
 swc_rc ar_vlan_table_clear() {
-  SWC_LL_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(trace::kDebug, "enter");
   const ArVlanEntry empty{0, 0};
   for (uint32_t vid = 0; vid < kSwcVlans; ++vid) SWC_TRY(ar_vlan_entry_write(vid, &empty));
   return kSwcRcOk;
@@ -458,7 +458,7 @@ void mac_read_script(uint32_t index, SwcIoOp *ops) {
 swc_rc mac_read_outcome(const SwcIoOp *ops, SwcMacEntry *entry, uint32_t *pgid) {
   for (size_t i = 0; i < kMacReadOps; ++i) {
     if (ops[i].timed_out) {
-      SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, "ar_mac_table_idle",
+      SWC_TRACE_AS(trace::kApiLl, trace::kError, "ar_mac_table_idle",
                    "MAC command did not complete after %u polls", static_cast<unsigned>(kSwcIdlePolls));
     }
     if (ops[i].ran && ops[i].rc < 0) return ops[i].rc;
@@ -493,7 +493,7 @@ swc_rc ar_mac_table_read_indexes(uint32_t first, uint32_t count, SwcMacEntry *en
 }
 
 swc_rc ar_reset_memories() {
-  SWC_LL_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(trace::kDebug, "enter");
   SwcClock &clock = swc_clock_get();
   for (uint32_t id = 0; id < 16; ++id) {
     if (id == 6 || id == 7) continue;
@@ -508,7 +508,7 @@ swc_rc ar_reset_memories() {
 }
 
 swc_rc ar_setup_cpu_if(const SwcInitSetup *setup) {
-  SWC_LL_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(trace::kDebug, "enter");
   if (!setup->serial) {
     if (setup->bus_mode == 0) SWC_TRY(swc_reg_wr(kSysBusTiming, 0x0E0E0E0E));
     if (setup->bus_mode == 1) SWC_TRY(swc_reg_wr(kSysBusTiming, 0x0D0D0D0D));
@@ -521,7 +521,7 @@ swc_rc ar_setup_cpu_if(const SwcInitSetup *setup) {
       setup->hold_time_ns == -1 ? -1 : static_cast<int64_t>(static_cast<uint32_t>(setup->hold_time_ns));
   const uint64_t count = hold == -1 ? 15 : (10 * static_cast<uint64_t>(hold) + 111) / 112;
   if (count > 15) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
+    SWC_LL_TRACE(trace::kError, "illegal hold time: %d", static_cast<int>(setup->hold_time_ns));
     return kSwcRcIllegal;
   }
   SWC_TRY(swc_reg_wr(kSysIndirectStatus, static_cast<uint32_t>(count) << 8 | (setup->further ? 0 : 0x20)));

@@ -72,7 +72,7 @@ swc_rc swc_select_context(SwcContext *context) {
 }
 
 void swc_init_state(const SwcInitSetup *setup) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   SwcApiState &s = *swc_state();
   std::memset(&s, 0, sizeof s);
   set_port_defaults(s);
@@ -84,9 +84,9 @@ void swc_init_state(const SwcInitSetup *setup) {
 }
 
 swc_rc swc_port_map_set(const SwcPortMap *port_map) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   if (!port_map) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal port_map");
+    SWC_HL_TRACE(trace::kError, "illegal port_map");
     return kSwcRcIllegal;
   }
   SwcApiState &s = *swc_state();
@@ -95,7 +95,7 @@ swc_rc swc_port_map_set(const SwcPortMap *port_map) {
     int32_t chip_port = port_map[p].chip_port;
     if (chip_port >= static_cast<int32_t>(kSwcChipPorts)) {
       // Beyond the chip's ports: the port is treated as having none, rather than indexing past the maps.
-      SWC_HL_TRACE(TRACE_ERROR, "illegal chip_port: %d for port_no: %d", chip_port, static_cast<int>(p));
+      SWC_HL_TRACE(trace::kError, "illegal chip_port: %d for port_no: %d", chip_port, static_cast<int>(p));
       chip_port = -1;
     }
     s.port_to_chip_port[p] = chip_port;
@@ -116,7 +116,7 @@ swc_rc swc_port_map_set(const SwcPortMap *port_map) {
     for (uint32_t q = 1; q <= kSwcPorts; ++q) {
       const uint32_t candidate = s.default_chip_port[q];
       if (uses[candidate] != 0) continue;
-      SWC_HL_TRACE(TRACE_DEBUG, "Mapping unused port_no: %d to chip_port: %d", static_cast<int>(p),
+      SWC_HL_TRACE(trace::kDebug, "Mapping unused port_no: %d to chip_port: %d", static_cast<int>(p),
                    static_cast<int>(candidate));
       s.port_to_chip_port[p] = static_cast<int32_t>(candidate);
       s.chip_port_to_port[candidate] = p;
@@ -128,7 +128,7 @@ swc_rc swc_port_map_set(const SwcPortMap *port_map) {
 }
 
 swc_rc swc_init(const SwcInitSetup *setup) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   swc_init_state(setup);
   swc_rc rc = swc_ll_init(setup);
   if (rc < 0) return rc;

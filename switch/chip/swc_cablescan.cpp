@@ -155,7 +155,7 @@ swc_rc state_2(SwcCablescanTask &t, uint32_t family) {
     t.flags = static_cast<uint8_t>((t.flags & ~kSwcCablescanFlagVariant) | (r17 >> 12 & 1));
     SWC_TRY(paged_read(p, 1, 24, &e24));
     if (!(e24 & 0x8000)) {
-      SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, test not running in the PHY", static_cast<int>(p));
+      SWC_CS_TRACE(trace::kDebug, "port_no: %d, test not running in the PHY", static_cast<int>(p));
       clean_up(t);
       return kSwcRcRunning;
     }
@@ -189,7 +189,7 @@ swc_rc state_3(SwcCablescanTask &t, uint32_t family) {
     return kSwcRcRunning;
   }
   if (--t.threshold1 == 0) {
-    SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, PHY not ready for the test", static_cast<int>(p));
+    SWC_CS_TRACE(trace::kDebug, "port_no: %d, PHY not ready for the test", static_cast<int>(p));
     clean_up(t);
   } else {
     set_deadline(t, 5);
@@ -258,7 +258,7 @@ swc_rc state_7(SwcCablescanTask &t, uint32_t family) {
     t.state = 8;
     return kSwcRcRunning;
   }
-  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, disturbance count %d", static_cast<int>(p), count);
+  SWC_CS_TRACE(trace::kDebug, "port_no: %d, disturbance count %d", static_cast<int>(p), count);
   if (count == previous) {
     if (t.sub_range != sub_range_start(t)) {
       t.sub_range = static_cast<int8_t>(sub_range_start(t));
@@ -497,7 +497,7 @@ swc_rc walk_pair(SwcCablescanTask &t, unsigned pair, uint8_t w) {
 
 swc_rc state_11(SwcCablescanTask &t, uint32_t family) {
   const uint32_t p = t.port;
-  SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, window start 0x%02x", static_cast<int>(p), t.window_start);
+  SWC_CS_TRACE(trace::kNoise, "port_no: %d, window start 0x%02x", static_cast<int>(p), t.window_start);
   if ((t.flags & kSwcCablescanFlagWorking) || (t.window_start & 0x7F) < t.tap_count) {
     t.state = 12;
     return kSwcRcRunning;
@@ -540,10 +540,10 @@ swc_rc state_11(SwcCablescanTask &t, uint32_t family) {
 }
 
 swc_rc state_12(SwcCablescanTask &t, uint32_t family) {
-  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
-               static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3],
-               t.amplitude[0], t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1],
-               t.level[2], t.level[3]);
+  SWC_CS_TRACE(
+      trace::kDebug, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
+      static_cast<int>(t.port), t.location[0], t.location[1], t.location[2], t.location[3], t.amplitude[0],
+      t.amplitude[1], t.amplitude[2], t.amplitude[3], t.level[0], t.level[1], t.level[2], t.level[3]);
   bool examined[kPairs] = {};
   for (unsigned pair = 0; pair < kPairs; ++pair) {
     if (t.status[pair] != 0 || t.location[pair] == kSwcCablescanNoReflection) continue;
@@ -645,7 +645,7 @@ swc_rc state_13(SwcCablescanTask &t, uint32_t family) {
     }
   }
   for (uint8_t &location : t.location) location = swc_cablescan_length(family, variant(t), location);
-  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, status %d %d %d %d, length %d %d %d %d", static_cast<int>(t.port),
+  SWC_CS_TRACE(trace::kDebug, "port_no: %d, status %d %d %d %d, length %d %d %d %d", static_cast<int>(t.port),
                t.status[0], t.status[1], t.status[2], t.status[3], t.location[0], t.location[1],
                t.location[2], t.location[3]);
   t.state = 0x8E;
@@ -750,7 +750,7 @@ bool swc_cablescan_family_supported(uint32_t family) {
 }
 
 swc_rc swc_phy_cablescan_task_start(uint32_t port_no, uint32_t mode) {
-  SWC_CS_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
+  SWC_CS_TRACE(trace::kDebug, "port_no: %d, mode: %d", static_cast<int>(port_no), static_cast<int>(mode));
   SwcPhyPort *phy = swc_phy_port(port_no);
   if (!phy || !swc_cablescan_family_supported(phy->family)) return kSwcRcOk;
   SwcCablescanTask &t = phy->cablescan;
@@ -767,7 +767,7 @@ swc_rc swc_phy_cablescan_task_run(SwcCablescanTask *task) {
   t.now = time_of(swc_clock_get().now_us());
   if (t.state != 0 && us_of(t.now) < us_of(t.deadline)) return kSwcRcRunning;
   const uint32_t family = family_of(t.port);
-  SWC_CS_TRACE(TRACE_NOISE, "port_no: %d, state: 0x%02x", static_cast<int>(t.port), t.state);
+  SWC_CS_TRACE(trace::kNoise, "port_no: %d, state: 0x%02x", static_cast<int>(t.port), t.state);
   page_known_standard();  // every step starts and ends on the standard page
   swc_rc rc;
   if (t.state & kSwcCablescanCleanup) {
@@ -782,7 +782,7 @@ swc_rc swc_phy_cablescan_task_run(SwcCablescanTask *task) {
   }
   if (rc < 0 && rc != kSwcRcRunning) {
     // The PHY does not answer: the test is given up rather than retried for ever.
-    SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, state: 0x%02x, PHY access failed", static_cast<int>(t.port),
+    SWC_CS_TRACE(trace::kError, "port_no: %d, state: 0x%02x, PHY access failed", static_cast<int>(t.port),
                  t.state);
     t.state = 0;
     t.held = 0;

@@ -30,7 +30,7 @@ swc_rc wait_done(uint32_t port_no, uint32_t reg) {
     SWC_TRY(swc_phy_read(port_no, reg, &value));
     if (value & 0x8000) return kSwcRcOk;
     if (clock.now_us() - start > kTrTimeoutUs) {
-      SWC_CS_TRACE(TRACE_ERROR, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
+      SWC_CS_TRACE(trace::kError, "port_no: %d, reg: %d, timeout", static_cast<int>(port_no),
                    static_cast<int>(reg));
       return kSwcRcNotNow;
     }

@@ -15,7 +15,7 @@ bool legal_queue(uint32_t queue_no) {
 }
 
 swc_rc reject_queue(const char *function, uint32_t queue_no) {
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal queue_no: %d", static_cast<int>(queue_no));
+  SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "illegal queue_no: %d", static_cast<int>(queue_no));
   return kSwcRcIllegal;
 }
 
@@ -68,20 +68,21 @@ const char *skip_reason(const SwcApiState &s, uint32_t p, uint32_t poag_no, uint
 }  // namespace
 
 swc_rc swc_cpu_rx_registration_get(SwcCpuRxRegistration *registration) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   *registration = swc_state()->cpu_rx_registration;
   return kSwcRcOk;
 }
 
 swc_rc swc_cpu_rx_queue_map_set(const uint32_t *map) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   // A rejected entry fails the whole call: reporting success would hide a map the chip never got.
   swc_rc rc = kSwcRcOk;
   for (uint32_t i = 0; i < kSwcPortSlots; ++i) {
     if (legal_queue(map[i])) {
-      SWC_HL_TRACE(TRACE_DEBUG, "legal queue: %d, index: %d", static_cast<int>(map[i]), static_cast<int>(i));
+      SWC_HL_TRACE(trace::kDebug, "legal queue: %d, index: %d", static_cast<int>(map[i]),
+                   static_cast<int>(i));
     } else {
-      SWC_HL_TRACE(TRACE_ERROR, "illegal queue: %d, index: %d", static_cast<int>(map[i]),
+      SWC_HL_TRACE(trace::kError, "illegal queue: %d, index: %d", static_cast<int>(map[i]),
                    static_cast<int>(i));
       rc = kSwcRcIllegal;
     }
@@ -91,34 +92,35 @@ swc_rc swc_cpu_rx_queue_map_set(const uint32_t *map) {
 }
 
 swc_rc swc_cpu_rx_frameready_int_enable(uint32_t queue_no, uint32_t enable) {
-  SWC_HL_TRACE(TRACE_DEBUG, "queue_no: %d, enable: %d", static_cast<int>(queue_no), static_cast<int>(enable));
+  SWC_HL_TRACE(trace::kDebug, "queue_no: %d, enable: %d", static_cast<int>(queue_no),
+               static_cast<int>(enable));
   if (!legal_queue(queue_no)) return reject_queue(__func__, queue_no);
   return swc_ll_cpu_rx_frameready_int_enable(queue_no, enable);
 }
 
 swc_rc swc_cpu_rx_frameready(uint32_t queue_no) {
   const swc_rc rc = swc_ll_cpu_rx_frameready(queue_no);
-  SWC_HL_TRACE(TRACE_NOISE, "queue_no: %d rc: %d", static_cast<int>(queue_no), static_cast<int>(rc));
+  SWC_HL_TRACE(trace::kNoise, "queue_no: %d rc: %d", static_cast<int>(queue_no), static_cast<int>(rc));
   return rc;
 }
 
 swc_rc swc_cpu_rx_frame(uint32_t queue_no, SwcCpuRxHeader *header, uint8_t *buffer, size_t length) {
-  SWC_HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
+  SWC_HL_TRACE(trace::kNoise, "queue_no: %d", static_cast<int>(queue_no));
   return swc_ll_cpu_rx_frame(queue_no, header, buffer, length);
 }
 
 swc_rc swc_cpu_rx_discard_frame(uint32_t queue_no) {
-  SWC_HL_TRACE(TRACE_NOISE, "queue_no: %d", static_cast<int>(queue_no));
+  SWC_HL_TRACE(trace::kNoise, "queue_no: %d", static_cast<int>(queue_no));
   return swc_ll_cpu_rx_discard_frame(queue_no);
 }
 
 swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t length) {
-  SWC_HL_TRACE(TRACE_NOISE, "length: %d", static_cast<int>(length));
+  SWC_HL_TRACE(trace::kNoise, "length: %d", static_cast<int>(length));
   const SwcApiState &s = *swc_state();
   uint32_t port = 0;
   if (poag_no >= 1 && poag_no <= kSwcPorts) {
     if (s.stp_state[poag_no] == SWC_STP_STATE_DISABLED) {
-      SWC_HL_TRACE(TRACE_ERROR, "port_no STP disabled: %d", static_cast<int>(poag_no));
+      SWC_HL_TRACE(trace::kError, "port_no STP disabled: %d", static_cast<int>(poag_no));
       return kSwcRcNotNow;
     }
     port = poag_no;
@@ -127,7 +129,7 @@ swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t lengt
       if (s.port_to_poag[p] == poag_no && swc_stp_forwarding(s.stp_state[p])) port = p;
     }
     if (port == 0) {
-      SWC_HL_TRACE(TRACE_ERROR, "no ports up for poag_no: %d", static_cast<int>(poag_no));
+      SWC_HL_TRACE(trace::kError, "no ports up for poag_no: %d", static_cast<int>(poag_no));
       return kSwcRcNotNow;
     }
   }
@@ -141,11 +143,11 @@ swc_rc swc_cpu_tx_raw_frame(uint32_t poag_no, const uint8_t *frame, size_t lengt
 
 swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t *frame, size_t length,
                         uint32_t vlan_flood) {
-  SWC_HL_TRACE(TRACE_NOISE, "poag_no: %d, vid: %d, length: %d, vlan_flood: %d", static_cast<int>(poag_no),
+  SWC_HL_TRACE(trace::kNoise, "poag_no: %d, vid: %d, length: %d, vlan_flood: %d", static_cast<int>(poag_no),
                static_cast<int>(vid), static_cast<int>(length), static_cast<int>(vlan_flood));
   // The VID indexes the VLAN table, and a flood looks the destination address up in the frame.
   if (vid >= kSwcVlans || !frame || length < kMacAddressLength) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d or length: %d", static_cast<int>(vid),
+    SWC_HL_TRACE(trace::kError, "illegal vid: %d or length: %d", static_cast<int>(vid),
                  static_cast<int>(length));
     return kSwcRcIllegal;
   }
@@ -160,10 +162,10 @@ swc_rc swc_cpu_tx_frame(uint32_t poag_no, uint32_t vid, const uint8_t *frame, si
   bool monitor_sent = false;
   for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (const char *reason = skip_reason(s, p, poag_no, vid, vlan_flood, pgid_found, pgid)) {
-      SWC_HL_TRACE(TRACE_NOISE, reason, static_cast<int>(p), static_cast<int>(poag_no));
+      SWC_HL_TRACE(trace::kNoise, reason, static_cast<int>(p), static_cast<int>(poag_no));
       continue;
     }
-    SWC_HL_TRACE(TRACE_NOISE, "Tx on port_no: %d", static_cast<int>(p));
+    SWC_HL_TRACE(trace::kNoise, "Tx on port_no: %d", static_cast<int>(p));
     const swc_rc rc = ar_cpu_tx_frame(p, frame, length, egress_tag(s, p, vid));
     if (rc < 0) return rc;
     sent_mirrored = sent_mirrored || s.mirror_egress[p];

@@ -19,7 +19,7 @@ bool same_members(const SwcPgidEntry &entry, const uint32_t *members) {
 }  // namespace
 
 swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *members) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   SwcApiState &s = *swc_state();
   uint32_t free_pgid = 0;
   for (uint32_t n = 1; n < kSwcPgids; ++n) {
@@ -30,13 +30,13 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
     }
     if (!exclusive && same_members(entry, members)) {
       ++entry.references;
-      SWC_HL_TRACE(TRACE_DEBUG, "reusing pgid: %d", static_cast<int>(n));
+      SWC_HL_TRACE(trace::kDebug, "reusing pgid: %d", static_cast<int>(n));
       *pgid_no = n;
       return kSwcRcOk;
     }
   }
   if (free_pgid == 0) return kSwcRcNotFound;
-  SWC_HL_TRACE(TRACE_DEBUG, "using pgid_no: %d", static_cast<int>(free_pgid));
+  SWC_HL_TRACE(trace::kDebug, "using pgid_no: %d", static_cast<int>(free_pgid));
   SwcPgidEntry &entry = s.pgid[free_pgid];
   entry.exclusive = exclusive;
   entry.references = 1;
@@ -54,20 +54,20 @@ swc_rc swc_pgid_alloc(uint32_t *pgid_no, uint32_t exclusive, const uint32_t *mem
 }
 
 swc_rc swc_pgid_free(uint32_t pgid_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
+  SWC_HL_TRACE(trace::kDebug, "pgid_no: %d", static_cast<int>(pgid_no));
   if (pgid_no == 0 || pgid_no >= kSwcPgids) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(trace::kError, "illegal pgid_no: %d", static_cast<int>(pgid_no));
     return kSwcRcIllegal;
   }
   SwcPgidEntry &entry = swc_state()->pgid[pgid_no];
   if (entry.references == 0) {
-    SWC_HL_TRACE(TRACE_ERROR, "pgid_no: %d already free", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(trace::kError, "pgid_no: %d already free", static_cast<int>(pgid_no));
     return kSwcRcIllegal;
   }
   // A locked entry written around the API (raw registers) may name a reserved PGID it never counted;
   // releasing the reservation would let another set take over a single-port or flood PGID.
   if (pgid_no <= kLastReservedPgid && entry.references == 1) {
-    SWC_HL_TRACE(TRACE_ERROR, "pgid_no: %d is reserved", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(trace::kError, "pgid_no: %d is reserved", static_cast<int>(pgid_no));
     return kSwcRcIllegal;
   }
   --entry.references;

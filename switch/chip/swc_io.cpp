@@ -23,7 +23,7 @@ constexpr uint32_t kIndirectData = bus_offset(chipreg::kSysIndirectData);
 constexpr uint32_t kDoneBit = chipreg::kSysIndirectDone;
 
 void trace_access(const char *function, uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
-  SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_NOISE, function,
+  SWC_TRACE_AS(trace::kApiIo, trace::kNoise, function,
                "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, value: 0x%08lx", block, subblock, reg,
                static_cast<unsigned long>(value));
 }
@@ -58,7 +58,7 @@ bool bus_read(uint32_t offset, uint32_t *value) {
 
 swc_rc pi_rd_fast(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   if (!bus_read(swgenio::bus_offset(block, subblock, reg), value)) {
-    SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd_fast", "ioctl(fd,SWGENIO_32BIT_READ) failed");
+    SWC_TRACE_AS(trace::kApiIo, trace::kError, "swc_io_pi_rd_fast", "ioctl(fd,SWGENIO_32BIT_READ) failed");
     *value = 0;
     return kSwcRcReadFailed;
   }
@@ -69,25 +69,25 @@ swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t 
   uint32_t ignored;
   *value = 0;
   if (!bus_read(swgenio::bus_offset(block, subblock, reg), &ignored)) {
-    SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
+    SWC_TRACE_AS(trace::kApiIo, trace::kError, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
     return kSwcRcReadFailed;
   }
   for (int attempt = 0; attempt <= kSwcIoDoneRetries; ++attempt) {
     uint32_t status;
     if (!bus_read(kDoneStatus, &status)) {
-      SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
+      SWC_TRACE_AS(trace::kApiIo, trace::kError, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
       return kSwcRcReadFailed;
     }
     if (status & kDoneBit) {
       if (!bus_read(kIndirectData, value)) {
-        SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
+        SWC_TRACE_AS(trace::kApiIo, trace::kError, "swc_io_pi_rd", "ioctl(fd,SWGENIO_32BIT_READ) failed");
         *value = 0;
         return kSwcRcReadFailed;
       }
       return kSwcRcOk;
     }
   }
-  SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, "swc_io_pi_rd",
+  SWC_TRACE_AS(trace::kApiIo, trace::kError, "swc_io_pi_rd",
                "block: 0x%02x, subblock: 0x%02x, reg: 0x%02x, DONE failed after %d retries", block, subblock,
                reg, kSwcIoDoneRetries);
   return kSwcRcReadFailed;
@@ -96,14 +96,14 @@ swc_rc pi_rd_indirect(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t 
 }  // namespace
 
 swc_rc swc_io_init() {
-  SWC_IO_TRACE(TRACE_DEBUG, "enter");
+  SWC_IO_TRACE(trace::kDebug, "enter");
   return kSwcRcOk;
 }
 
 swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *value) {
   swc_rc rc = kSwcRcOk;
   if (spi_transfer(block, subblock, reg, false, value) != 0) {
-    SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
+    SWC_IO_TRACE(trace::kError, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
     *value = 0;
     rc = kSwcRcReadFailed;
   }
@@ -114,7 +114,7 @@ swc_rc swc_io_si_rd(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t *v
 swc_rc swc_io_si_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value) {
   swc_rc rc = kSwcRcOk;
   if (spi_transfer(block, subblock, reg, true, &value) != 0) {
-    SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
+    SWC_IO_TRACE(trace::kError, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
     rc = kSwcRcWriteFailed;
   }
   trace_access(__func__, block, subblock, reg, value);
@@ -133,7 +133,7 @@ swc_rc swc_io_pi_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t va
   swgenio::BusRecord record{swgenio::bus_offset(block, subblock, reg), value};
   swc_rc rc = kSwcRcOk;
   if (swgenio_ioctl(device(), swgenio::k32BitWrite, &record) != 0) {
-    SWC_IO_TRACE(TRACE_ERROR, "ioctl(fd,SWGENIO_32BIT_WRITE) failed");
+    SWC_IO_TRACE(trace::kError, "ioctl(fd,SWGENIO_32BIT_WRITE) failed");
     rc = kSwcRcWriteFailed;
   }
   trace_access(__func__, block, subblock, reg, value);
@@ -230,7 +230,7 @@ bool take_result(SwcIoOp &op, const swgenio::wire::BatchOpResult &r) {
   op.result = write ? 0 : r.value;
   op.rc = kSwcRcOk;
   if (r.result < 0) {
-    SWC_TRACE_AS(TRACE_MOD_API_IO, TRACE_ERROR, function, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
+    SWC_TRACE_AS(trace::kApiIo, trace::kError, function, "ioctl(fd,SWGENIO_CPLD_SPI_READWRITE) failed");
     op.rc = write ? kSwcRcWriteFailed : kSwcRcReadFailed;
   }
   trace_access(function, op.block, op.subblock, op.reg, write ? op.value : op.result);

@@ -79,7 +79,7 @@ void add_egress_monitor(const uint32_t *members, uint32_t *out) {
 
 swc_rc check_queue(const char *function, uint32_t queue) {
   if (queue == 1 || queue == 2) return kSwcRcOk;
-  SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal queue_no: %d", static_cast<int>(queue));
+  SWC_TRACE_AS(trace::kApiLl, trace::kError, function, "illegal queue_no: %d", static_cast<int>(queue));
   return kSwcRcIllegal;
 }
 
@@ -130,7 +130,7 @@ uint32_t swc_chip_port_bitfield(const uint32_t *flags) {
   for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (!flags[p]) continue;
     if (s.unmapped[p]) {
-      SWC_LL_TRACE(TRACE_ERROR, "Unmapped port enabled: %d", static_cast<int>(p));
+      SWC_LL_TRACE(trace::kError, "Unmapped port enabled: %d", static_cast<int>(p));
       continue;
     }
     mask |= 1u << (static_cast<uint32_t>(s.port_to_chip_port[p]) & 0x1F);
@@ -146,7 +146,7 @@ swc_rc swc_ll_chipid_get(SwcChipId *id) {
     decoded.part = 0x7301;
     decoded.revision = v;
   } else if (((v >> 1) & 0x7FF) != 0x74) {
-    SWC_LL_TRACE(TRACE_ERROR, "CPU interface error. Chipid: 0x%08lx", static_cast<unsigned long>(v));
+    SWC_LL_TRACE(trace::kError, "CPU interface error. Chipid: 0x%08lx", static_cast<unsigned long>(v));
     return v == 0 || v == 0xFFFFFFFFu ? kSwcRcBadChip : kSwcRcNotNow;
   } else {
     decoded.part = static_cast<uint16_t>(v >> 12);
@@ -157,10 +157,10 @@ swc_rc swc_ll_chipid_get(SwcChipId *id) {
 }
 
 swc_rc swc_ll_init(const SwcInitSetup *setup) {
-  SWC_LL_TRACE(TRACE_DEBUG, "enter");
+  SWC_LL_TRACE(trace::kDebug, "enter");
   swc_io_init();
   if (!setup || setup->reset != 1) {
-    SWC_LL_TRACE(TRACE_ERROR, "start-up without chip reset is not supported");
+    SWC_LL_TRACE(trace::kError, "start-up without chip reset is not supported");
     return kSwcRcUnsupported;
   }
   SwcClock &clock = swc_clock_get();
@@ -173,7 +173,7 @@ swc_rc swc_ll_init(const SwcInitSetup *setup) {
 
   SwcChipId id;
   SWC_TRY(swc_ll_chipid_get(&id));
-  SWC_LL_TRACE(TRACE_DEBUG, "found NVC%04x_%d", static_cast<unsigned>(id.part),
+  SWC_LL_TRACE(trace::kDebug, "found NVC%04x_%d", static_cast<unsigned>(id.part),
                static_cast<int>(id.revision));
   SwcApiState &s = *swc_state();
   s.g5e = id.part == 0x7395 ? 1 : 0;
@@ -204,17 +204,17 @@ swc_rc swc_ll_port_queue_enable(uint32_t port_no, uint32_t enable) {
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   const uint32_t stp = swc_state()->stp_state[port_no];
-  SWC_LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
+  SWC_LL_TRACE(trace::kDebug, "port_on_chip: %d, enable: %d", static_cast<int>(c), static_cast<int>(enable));
   SWC_TRY(swc_reg_bit(kArbDiscard, c, !enable));
   SWC_TRY(swc_port_bit(c, kPortConfig, 16, enable));
-  SWC_LL_TRACE(TRACE_DEBUG, "port_on_chip: %d, enable: %d, ingress_forwarding: %d", static_cast<int>(c),
+  SWC_LL_TRACE(trace::kDebug, "port_on_chip: %d, enable: %d, ingress_forwarding: %d", static_cast<int>(c),
                static_cast<int>(enable), forwarding(stp) ? 1 : 0);
   SWC_TRY(swc_reg_bit(kAnaLearn, c, learning(stp)));
   return swc_port_bit(c, kPortConfig, kPortQueueEnableBit, enable);
 }
 
 swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const SwcPortSetup *setup) {
-  SWC_LL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_LL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   uint32_t c;
   SWC_TRY(swc_chip_port_of(__func__, port_no, &c));
   SWC_TRY(swc_ll_port_queue_enable(port_no, 0));
@@ -224,14 +224,14 @@ swc_rc swc_ll_port_speed_mode_tbi_gmii(uint32_t port_no, const SwcPortSetup *set
     return swc_ll_port_queue_enable(port_no, 1);
   }
   if (own != kSwcRcArbiter) return own;
-  SWC_LL_TRACE(TRACE_DEBUG, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.",
+  SWC_LL_TRACE(trace::kDebug, "Timeout: Arbiter does not empty port %d. Reset and setup all ports.",
                static_cast<int>(port_no));
   for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     if (p != port_no) SWC_TRY(swc_ll_port_queue_enable(p, 0));
   }
   const swc_rc all = wait_arbiter_empty(all_ports_mask());
   if (all == kSwcRcArbiter) {
-    SWC_LL_TRACE(TRACE_ERROR, "Timeout: Arbiter does not empty all ports.");
+    SWC_LL_TRACE(trace::kError, "Timeout: Arbiter does not empty all ports.");
     return kSwcRcArbiter;
   }
   SWC_TRY(all);
@@ -266,14 +266,14 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const SwcPortQos *qos) {
   SWC_TRY(swc_port_bit(c, kPortQosEnable, 28, qos->second_enable));
   uint32_t histogram[4] = {};
   for (uint32_t prio : qos->dscp_prio) ++histogram[swc_ll_prio_to_queue(prio)];
-  SWC_LL_TRACE(TRACE_DEBUG, "Port %u: phist = %u %u %u %u\n", static_cast<unsigned>(port_no),
+  SWC_LL_TRACE(trace::kDebug, "Port %u: phist = %u %u %u %u\n", static_cast<unsigned>(port_no),
                static_cast<unsigned>(histogram[0]), static_cast<unsigned>(histogram[1]),
                static_cast<unsigned>(histogram[2]), static_cast<unsigned>(histogram[3]));
   uint32_t default_queue = 0;
   for (uint32_t q = 1; q < 4; ++q) {
     if (histogram[q] > histogram[default_queue]) default_queue = q;
   }
-  SWC_LL_TRACE(TRACE_DEBUG, "Port %u: Default DSCP prio = %u\n", static_cast<unsigned>(port_no),
+  SWC_LL_TRACE(trace::kDebug, "Port %u: Default DSCP prio = %u\n", static_cast<unsigned>(port_no),
                static_cast<unsigned>(default_queue));
   uint32_t fields = 0;
   for (uint32_t n = 0; n < 8; ++n) fields |= default_queue << (4 * n);
@@ -282,7 +282,7 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const SwcPortQos *qos) {
   for (uint32_t dscp = 0; dscp < kSwcQosDscp && slot < 7; ++dscp) {
     const uint32_t queue = swc_ll_prio_to_queue(qos->dscp_prio[dscp]);
     if (queue == default_queue) continue;
-    SWC_LL_TRACE(TRACE_DEBUG, "Port %u: DSCP %u prio = %u\n", static_cast<unsigned>(port_no),
+    SWC_LL_TRACE(trace::kDebug, "Port %u: DSCP %u prio = %u\n", static_cast<unsigned>(port_no),
                  static_cast<unsigned>(dscp), static_cast<unsigned>(queue));
     fields = (fields & ~(0xFu << (4 * slot))) | queue << (4 * slot);
     if (slot < 4) {
@@ -305,7 +305,7 @@ swc_rc swc_ll_port_qos_setup_set(uint32_t port_no, const SwcPortQos *qos) {
 
 swc_rc swc_ll_port_flowcontrol_set(uint32_t port_no) {
   if (port_no < 1 || port_no > kSwcPorts) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_LL_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port_no));
     return kSwcRcIllegal;
   }
   return ar_setup_flowcontrol(port_no, &swc_state()->port_setup[port_no]);
@@ -486,7 +486,7 @@ swc_rc swc_ll_mac_table_lookup(SwcMacEntry *entry, uint32_t *pgid) {
 
 swc_rc swc_ll_mac_table_read(uint32_t index, SwcMacEntry *entry, uint32_t *pgid) {
   if (index < 1 || index > kSwcMacTableSize) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
+    SWC_LL_TRACE(trace::kError, "illegal index: %d", static_cast<int>(index));
     return kSwcRcIllegal;
   }
   return ar_mac_table_read_index(index - 1, entry, pgid, 0);
@@ -495,7 +495,7 @@ swc_rc swc_ll_mac_table_read(uint32_t index, SwcMacEntry *entry, uint32_t *pgid)
 swc_rc swc_ll_mac_table_read_range(uint32_t first, uint32_t count, SwcMacEntry *entries, uint32_t *pgids,
                                    swc_rc *results) {
   if (first < 1 || count > kSwcMacTableSize || first > kSwcMacTableSize - count + 1) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d, count: %d", static_cast<int>(first),
+    SWC_LL_TRACE(trace::kError, "illegal index: %d, count: %d", static_cast<int>(first),
                  static_cast<int>(count));
     return kSwcRcIllegal;
   }
@@ -532,7 +532,7 @@ swc_rc swc_ll_mac_table_status_get(uint32_t *status) {
 
 swc_rc swc_ll_pgid_table_write(uint32_t pgid, const uint32_t *members) {
   if (pgid >= kSwcPgids) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid));
+    SWC_LL_TRACE(trace::kError, "illegal pgid_no: %d", static_cast<int>(pgid));
     return kSwcRcIllegal;
   }
   uint32_t flags[kSwcPortSlots];
@@ -557,7 +557,7 @@ swc_rc swc_ll_src_table_write(uint32_t port_no, const uint32_t *members) {
 
 swc_rc swc_ll_aggr_table_write(uint32_t index, const uint32_t *members) {
   if (index < 1 || index > 16) {
-    SWC_LL_TRACE(TRACE_ERROR, "illegal index: %d", static_cast<int>(index));
+    SWC_LL_TRACE(trace::kError, "illegal index: %d", static_cast<int>(index));
     return kSwcRcIllegal;
   }
   return swc_reg_wr(ana_aggr_mask(index), swc_chip_port_bitfield(members));
@@ -614,7 +614,7 @@ swc_rc swc_ll_miim_write(uint32_t controller, uint32_t phy_addr, uint32_t phy_re
 namespace {
 swc_rc check_gpio(const char *function, uint32_t gpio_no, uint32_t last) {
   if (gpio_no <= last) return kSwcRcOk;
-  SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal gpio_no: %d", static_cast<int>(gpio_no));
+  SWC_TRACE_AS(trace::kApiLl, trace::kError, function, "illegal gpio_no: %d", static_cast<int>(gpio_no));
   return kSwcRcIllegal;
 }
 }  // namespace

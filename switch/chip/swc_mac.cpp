@@ -45,13 +45,13 @@ SwcVidMac vid_mac_of(const SwcMacShadowEntry &e) {
 
 bool legal_vid(uint32_t vid) {
   if (vid < kSwcVlans) return true;
-  SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(trace::kError, "illegal vid: %d", static_cast<int>(vid));
   return false;
 }
 
 bool legal_port(uint32_t port_no) {
   if (port_no >= 1 && port_no <= kSwcPorts) return true;
-  SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
@@ -90,7 +90,7 @@ swc_rc confirm_learned(const SwcVidMac &vid_mac) {
   uint32_t pgid = 0;
   const swc_rc rc = swc_ll_mac_table_lookup(&found, &pgid);
   if (rc != kSwcRcNotFound) return rc;
-  SWC_HL_TRACE(TRACE_ERROR, "hash bucket full");
+  SWC_HL_TRACE(trace::kError, "hash bucket full");
   return kSwcRcNotNow;
 }
 
@@ -174,7 +174,7 @@ void take_into_shadow(SwcApiState &s, uint32_t block, uint32_t index, const SwcM
   const uint32_t element = s.mac_free_head;
   if (element == kSwcMacNone) {
     // Cannot happen while the chip holds at most 8192 entries; never link an element twice.
-    SWC_HL_TRACE(TRACE_ERROR, "shadow full at index: %d", static_cast<int>(index));
+    SWC_HL_TRACE(trace::kError, "shadow full at index: %d", static_cast<int>(index));
     return;
   }
   s.mac_free_head = s.mac_shadow[element].next;
@@ -208,7 +208,7 @@ uint32_t read_block(SwcApiState &s, uint32_t block) {
 }  // namespace
 
 swc_rc swc_mac_table_forget_vid_mac(const SwcVidMac *vid_mac) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   if (!legal_vid(vid_mac->vid)) return kSwcRcIllegal;
   SwcMacEntry found{};
   found.vid_mac = *vid_mac;
@@ -221,7 +221,7 @@ swc_rc swc_mac_table_forget_vid_mac(const SwcVidMac *vid_mac) {
 }
 
 swc_rc swc_mac_table_learn(const SwcMacEntry *entry) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   if (!legal_vid(entry->vid_mac.vid)) return kSwcRcIllegal;
   const swc_rc forgotten = swc_mac_table_forget_vid_mac(&entry->vid_mac);
   if (forgotten < 0 && forgotten != kSwcRcNotFound) return forgotten;
@@ -235,7 +235,7 @@ swc_rc swc_mac_table_learn(const SwcMacEntry *entry) {
     uint32_t members[kSwcPoagSlots] = {};
     for (uint32_t poag = 1; poag < kSwcPoagSlots; ++poag) members[poag] = entry->destination[poag] != 0;
     if (swc_pgid_alloc(&pgid, 0, members) < 0) {
-      SWC_HL_TRACE(TRACE_ERROR, "pgid allocation failed");
+      SWC_HL_TRACE(trace::kError, "pgid allocation failed");
       return kSwcRcNotNow;
     }
   }
@@ -248,19 +248,19 @@ swc_rc swc_mac_table_learn(const SwcMacEntry *entry) {
 }
 
 swc_rc swc_mac_table_lookup(const SwcVidMac *vid_mac, SwcMacEntry *entry) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   if (!legal_vid(vid_mac->vid)) return kSwcRcIllegal;
   return lookup_key(*vid_mac, entry);
 }
 
 swc_rc swc_mac_table_get_next(const SwcVidMac *vid_mac, SwcMacEntry *entry) {
   const MacKey key = key_of(*vid_mac);
-  SWC_HL_TRACE(TRACE_DEBUG, "enter: %04lx-%04lx%08lx", static_cast<unsigned long>(key.high >> 16),
+  SWC_HL_TRACE(trace::kDebug, "enter: %04lx-%04lx%08lx", static_cast<unsigned long>(key.high >> 16),
                static_cast<unsigned long>(key.high & 0xFFFF), static_cast<unsigned long>(key.low));
   const SwcApiState &s = *swc_state();
   for (uint32_t p = search(key, true); p != kSwcMacNone; p = s.mac_shadow[p].next) {
     const SwcMacShadowEntry &e = s.mac_shadow[p];
-    SWC_HL_TRACE(TRACE_DEBUG, "next: %04lx-%04lx%08lx", static_cast<unsigned long>(e.key_high >> 16),
+    SWC_HL_TRACE(trace::kDebug, "next: %04lx-%04lx%08lx", static_cast<unsigned long>(e.key_high >> 16),
                  static_cast<unsigned long>(e.key_high & 0xFFFF), static_cast<unsigned long>(e.key_low));
     // The chip may have dropped the entry since the pass that read it: go on with the next key.
     if (lookup_key(vid_mac_of(e), entry) == kSwcRcOk) return kSwcRcOk;
@@ -269,9 +269,9 @@ swc_rc swc_mac_table_get_next(const SwcVidMac *vid_mac, SwcMacEntry *entry) {
 }
 
 swc_rc swc_mac_table_read(uint32_t idx, SwcMacEntry *entry) {
-  SWC_HL_TRACE(TRACE_DEBUG, "idx: %d", static_cast<int>(idx));
+  SWC_HL_TRACE(trace::kDebug, "idx: %d", static_cast<int>(idx));
   if (idx < 1 || idx > kSwcMacTableSize) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal idx: %d", static_cast<int>(idx));
+    SWC_HL_TRACE(trace::kError, "illegal idx: %d", static_cast<int>(idx));
     return kSwcRcIllegal;
   }
   uint32_t pgid = 0;
@@ -282,7 +282,7 @@ swc_rc swc_mac_table_read(uint32_t idx, SwcMacEntry *entry) {
 }
 
 swc_rc swc_mac_table_status_get(uint32_t *status) {
-  SWC_HL_TRACE(TRACE_NOISE, "enter");
+  SWC_HL_TRACE(trace::kNoise, "enter");
   const swc_rc rc = status_poll();
   if (rc < 0) return rc;
   SwcMacEvents &a = swc_state()->mac_events_status;
@@ -294,41 +294,41 @@ swc_rc swc_mac_table_status_get(uint32_t *status) {
 }
 
 swc_rc swc_mac_table_flush() {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   return swc_ll_mac_table_forget(0, 0, 0, 0);
 }
 
 swc_rc swc_mac_table_age() {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   return swc_ll_mac_table_age(0, 0, 0, 0);
 }
 
 swc_rc swc_mac_table_age_vlan(uint32_t vid) {
-  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(trace::kDebug, "vid: %d", static_cast<int>(vid));
   if (!legal_vid(vid)) return kSwcRcIllegal;
   return swc_ll_mac_table_age(0, 0, 1, vid);
 }
 
 swc_rc swc_mac_table_forget_port(uint32_t port_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return kSwcRcIllegal;
   return swc_ll_mac_table_forget(1, port_no, 0, 0);
 }
 
 swc_rc swc_mac_table_forget_vlan(uint32_t vid) {
-  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(trace::kDebug, "vid: %d", static_cast<int>(vid));
   if (!legal_vid(vid)) return kSwcRcIllegal;
   return swc_ll_mac_table_forget(0, 0, 1, vid);
 }
 
 swc_rc swc_mac_table_forget_port_in_vlan(uint32_t port_no, uint32_t vid) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, vid: %d", static_cast<int>(port_no), static_cast<int>(vid));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, vid: %d", static_cast<int>(port_no), static_cast<int>(vid));
   if (!legal_port(port_no) || !legal_vid(vid)) return kSwcRcIllegal;
   return swc_ll_mac_table_forget(1, port_no, 1, vid);
 }
 
 swc_rc swc_ipmc_flood_mask_set(const uint32_t *members) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   return swc_ll_ipmc_flood_mask_set(members);
 }
 
@@ -345,25 +345,25 @@ swc_rc swc_mac_table_optimize() {
     if (!b.flag[kEventLearned] && !b.flag[kEventChanged] && !b.flag[kEventForgotten]) return kSwcRcOk;
     b.flag[kEventLearned] = b.flag[kEventChanged] = b.flag[kEventForgotten] = 0;
   }
-  SWC_HL_TRACE(TRACE_DEBUG, "update start, index: %d", static_cast<int>(s.mac_walk_position));
+  SWC_HL_TRACE(trace::kDebug, "update start, index: %d", static_cast<int>(s.mac_walk_position));
   const uint32_t block = s.mac_walk_position / kSwcMacBlockSize;
   release_block(s, block);
   rebuild_index(s);
   const uint32_t last = read_block(s, block);
   s.mac_walk_position = last >= kSwcMacTableSize ? 0 : last;
   rebuild_index(s);
-  SWC_HL_TRACE(TRACE_DEBUG, "update done, index: %d", static_cast<int>(s.mac_walk_position));
+  SWC_HL_TRACE(trace::kDebug, "update done, index: %d", static_cast<int>(s.mac_walk_position));
   return kSwcRcOk;
 }
 
 swc_rc swc_optimize_1sec() {
-  SWC_HL_TRACE(TRACE_NOISE, "enter");
+  SWC_HL_TRACE(trace::kNoise, "enter");
   const swc_rc rc = swc_ll_optimize_1sec();
   if (rc < 0) return rc;
   return swc_mac_table_optimize();
 }
 
 swc_rc swc_optimize_100msec() {
-  SWC_HL_TRACE(TRACE_NOISE, "enter");
+  SWC_HL_TRACE(trace::kNoise, "enter");
   return swc_ll_optimize_100msec();
 }

@@ -10,13 +10,13 @@ namespace {
 
 bool legal_port(uint32_t port_no) {
   if (port_no >= 1 && port_no <= kSwcPorts) return true;
-  SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
 bool legal_poag(uint32_t poag_no) {
   if (poag_no >= 1 && poag_no < kSwcPoagSlots) return true;
-  SWC_HL_TRACE(TRACE_ERROR, "illegal poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(trace::kError, "illegal poag_no: %d", static_cast<int>(poag_no));
   return false;
 }
 
@@ -34,9 +34,9 @@ swc_rc rewrite_vlans(const SwcApiState &s) {
 }  // namespace
 
 swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t *members) {
-  SWC_HL_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
+  SWC_HL_TRACE(trace::kDebug, "pvlan_no: %d", static_cast<int>(pvlan_no));
   if (pvlan_no < 1 || pvlan_no > kSwcPorts) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
+    SWC_HL_TRACE(trace::kError, "illegal pvlan_no: %d", static_cast<int>(pvlan_no));
     return kSwcRcIllegal;
   }
   SwcApiState &s = *swc_state();
@@ -45,18 +45,18 @@ swc_rc swc_pvlan_port_members_set(uint32_t pvlan_no, const uint32_t *members) {
 }
 
 swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t *members) {
-  SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(trace::kDebug, "poag_no: %d", static_cast<int>(poag_no));
   if (!legal_poag(poag_no)) return kSwcRcIllegal;
   if (poag_no <= kSwcPorts) {
     // A port is an aggregation of itself alone.
     if (!members[poag_no]) {
-      SWC_HL_TRACE(TRACE_ERROR, "poag_no: %d is port, but not enabled in member set",
+      SWC_HL_TRACE(trace::kError, "poag_no: %d is port, but not enabled in member set",
                    static_cast<int>(poag_no));
       return kSwcRcAggrInconsistent;
     }
     for (uint32_t p = 1; p <= kSwcPorts; ++p) {
       if (p != poag_no && members[p]) {
-        SWC_HL_TRACE(TRACE_ERROR, "poag_no: %d is port, but port_no: %d is enabled in member set",
+        SWC_HL_TRACE(trace::kError, "poag_no: %d is port, but port_no: %d is enabled in member set",
                      static_cast<int>(poag_no), static_cast<int>(p));
         return kSwcRcAggrInconsistent;
       }
@@ -74,10 +74,11 @@ swc_rc swc_aggr_port_members_set(uint32_t poag_no, const uint32_t *members) {
 }
 
 swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, poag_no: %d", static_cast<int>(port_no), static_cast<int>(poag_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, poag_no: %d", static_cast<int>(port_no),
+               static_cast<int>(poag_no));
   if (!legal_port(port_no) || !legal_poag(poag_no)) return kSwcRcIllegal;
   if (poag_no <= kSwcPorts && poag_no != port_no) {
-    SWC_HL_TRACE(TRACE_ERROR, "port_no: %d is port and poag_no: %d is different", static_cast<int>(port_no),
+    SWC_HL_TRACE(trace::kError, "port_no: %d is port and poag_no: %d is different", static_cast<int>(port_no),
                  static_cast<int>(poag_no));
     return kSwcRcIllegal;
   }
@@ -88,7 +89,7 @@ swc_rc swc_aggr_port_member_set(uint32_t port_no, uint32_t poag_no) {
 }
 
 swc_rc swc_mirror_monitor_port_set(uint32_t port_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return kSwcRcIllegal;
   SwcApiState &s = *swc_state();
   s.mirror_monitor_port = port_no;
@@ -100,7 +101,7 @@ swc_rc swc_mirror_monitor_port_set(uint32_t port_no) {
 }
 
 swc_rc swc_mirror_ingress_ports_set(const uint32_t *ports) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   SwcApiState &s = *swc_state();
   for (uint32_t p = 1; p <= kSwcPorts; ++p) {
     const uint32_t enable = ports[p] != 0;
@@ -114,7 +115,7 @@ swc_rc swc_mirror_ingress_ports_set(const uint32_t *ports) {
 }
 
 swc_rc swc_mirror_egress_ports_set(const uint32_t *ports) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   SwcApiState &s = *swc_state();
   // The chip copies egress frames of one port only; a port mirrored both ways is copied on ingress.
   uint32_t egress_only = 0;
@@ -122,7 +123,7 @@ swc_rc swc_mirror_egress_ports_set(const uint32_t *ports) {
     if (ports[p] && !s.mirror_ingress[p]) ++egress_only;
   }
   if (egress_only > 1) {
-    SWC_HL_TRACE(TRACE_ERROR, "egress mirroring enabled on %d ports, maximum 1 allowed",
+    SWC_HL_TRACE(trace::kError, "egress mirroring enabled on %d ports, maximum 1 allowed",
                  static_cast<int>(egress_only));
     return kSwcRcIllegal;
   }

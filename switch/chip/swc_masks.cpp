@@ -72,8 +72,8 @@ swc_rc write_aggregation_masks(SwcApiState &s) {
 }  // namespace
 
 swc_rc swc_update_masks(uint32_t src_update, uint32_t dest_update, uint32_t aggr_update) {
-  SWC_HL_TRACE(TRACE_DEBUG, "src_update: %d, dest_update: %d, aggr_update: %d", static_cast<int>(src_update),
-               static_cast<int>(dest_update), static_cast<int>(aggr_update));
+  SWC_HL_TRACE(trace::kDebug, "src_update: %d, dest_update: %d, aggr_update: %d",
+               static_cast<int>(src_update), static_cast<int>(dest_update), static_cast<int>(aggr_update));
   SwcApiState &s = *swc_state();
   if (src_update) {
     const swc_rc rc = write_source_masks(s);

@@ -114,7 +114,7 @@ swc_rc select_page(uint32_t port_no, uint32_t page) {
 
 // Writes register 31 = TEST page straight through the PHY I/O.
 swc_rc page_test(uint32_t port_no) {
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_NOISE, "swc_phy_write", "port_no: %d, reg: 0x%02x%s, value: 0x%04x",
+  SWC_TRACE_AS(trace::kApiHl, trace::kNoise, "swc_phy_write", "port_no: %d, reg: 0x%02x%s, value: 0x%04x",
                static_cast<int>(port_no), 31, "", static_cast<unsigned>(kTest));
   return select_page(port_no, kTest);
 }
@@ -207,7 +207,7 @@ constexpr uint8_t kCedarProgram[] = {0x02, 0x40, 0x0C, 0x02, 0x40, 0x21, 0x02, 0
 
 swc_rc unsupported_interface(const char *function, uint32_t port_no, const SwcPhyPort &phy,
                              const char *family_name) {
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "port_no %d, MAC interface %s not supported for %s",
+  SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "port_no %d, MAC interface %s not supported for %s",
                static_cast<int>(port_no), interface_name(phy.reset_setup.mac_interface), family_name);
   return kSwcRcIllegal;
 }
@@ -253,7 +253,7 @@ swc_rc pre_reset(uint32_t port_no, const SwcPhyPort &phy, uint32_t oui, uint32_t
   switch (phy.family) {
     case 2:
       if (phy.revision < 4 || phy.revision > 6) {
-        SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unsupported Alder revision: %d", static_cast<int>(port_no),
+        SWC_HL_TRACE(trace::kError, "port_no %d, unsupported Alder revision: %d", static_cast<int>(port_no),
                      static_cast<int>(phy.revision));
         return kSwcRcUnsupported;
       }
@@ -292,7 +292,7 @@ swc_rc soft_reset(uint32_t port_no) {
     if (clock.now_us() >= deadline) break;
     clock.sleep_ms(1);
   }
-  SWC_HL_TRACE(TRACE_ERROR, "port_no %d, reset timeout", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kError, "port_no %d, reset timeout", static_cast<int>(port_no));
   return kSwcRcPhyResetTimeout;
 }
 
@@ -548,7 +548,7 @@ swc_rc aneg_status(uint32_t port_no, const SwcPhyPort &phy, uint16_t control_sta
 }
 
 swc_rc illegal_port(const char *function, uint32_t port_no) {
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "illegal port_no: %d", static_cast<int>(port_no));
   return kSwcRcIllegal;
 }
 
@@ -557,16 +557,16 @@ swc_rc illegal_port(const char *function, uint32_t port_no) {
 // ---- PHY I/O ----
 
 swc_rc swc_phy_io_init() {
-  SWC_IO_TRACE(TRACE_DEBUG, "enter");
+  SWC_IO_TRACE(trace::kDebug, "enter");
   return kSwcRcOk;
 }
 
 swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *value) {
   const swc_rc rc = swc_miim_phy_read(bus & 15, addr, reg, value);
   if (rc < 0) {
-    SWC_IO_TRACE(TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: ERROR", bus, addr, reg);
+    SWC_IO_TRACE(trace::kNoise, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: ERROR", bus, addr, reg);
   } else {
-    SWC_IO_TRACE(TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x", bus, addr, reg,
+    SWC_IO_TRACE(trace::kNoise, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x", bus, addr, reg,
                  static_cast<unsigned>(*value));
   }
   return rc;
@@ -574,7 +574,7 @@ swc_rc swc_phy_io_read(uint32_t bus, uint32_t addr, uint32_t reg, uint16_t *valu
 
 swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t value) {
   const swc_rc rc = swc_miim_phy_write(bus & 15, addr, reg, value);
-  SWC_IO_TRACE(TRACE_NOISE, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x%s", bus, addr, reg,
+  SWC_IO_TRACE(trace::kNoise, "bus: 0x%04x, addr: 0x%02x, reg: 0x%02x, value: 0x%04x%s", bus, addr, reg,
                static_cast<unsigned>(value & 0xFFFF), rc < 0 ? " FAILED" : "");
   return rc;
 }
@@ -582,12 +582,12 @@ swc_rc swc_phy_io_write(uint32_t bus, uint32_t addr, uint32_t reg, uint32_t valu
 // ---- state ----
 
 size_t swc_phy_sizeof_al(uint32_t ports) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   return records_offset() + (size_t{ports} + 1) * sizeof(SwcPhyPort);
 }
 
 swc_rc swc_phy_init(uint32_t ports) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   SwcPhyState *state = phy_state();
   if (!state) return kSwcRcIllegal;
   state->count = ports + 1;
@@ -610,7 +610,7 @@ SwcPhyPort *swc_phy_port(uint32_t port_no) {
 }
 
 swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, bus: 0x%04x, addr: 0x%02x", static_cast<int>(port_no),
                static_cast<unsigned>(bus), static_cast<unsigned>(address));
   SwcPhyPort *r = swc_phy_port(port_no);
   if (!r) return illegal_port(__func__, port_no);
@@ -620,10 +620,10 @@ swc_rc swc_phy_map_port(uint32_t port_no, int32_t bus, int32_t address) {
 }
 
 swc_rc swc_phy_port_map_set(const SwcPhyPortMap *map) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter : swc_phy_port_map_set");
+  SWC_HL_TRACE(trace::kDebug, "enter : swc_phy_port_map_set");
   SwcPhyState *state = ready_phy_state();
   if (!map || !state || map->count > state->count || map->count > kSwcPortSlots) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
+    SWC_HL_TRACE(trace::kError, "illegal port map count: %d", map ? static_cast<int>(map->count) : -1);
     return kSwcRcIllegal;
   }
   for (uint32_t i = 0; i < map->count; ++i) {
@@ -646,8 +646,8 @@ swc_rc swc_phy_read(uint32_t port_no, uint32_t reg, uint16_t *value) {
 
 swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
   const uint32_t page = reg >> 5;
-  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x", static_cast<int>(port_no), reg & 31,
-               page_text(page), static_cast<unsigned>(value & 0xFFFF));
+  SWC_HL_TRACE(trace::kNoise, "port_no: %d, reg: 0x%02x%s, value: 0x%04x", static_cast<int>(port_no),
+               reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   if (page != 0) SWC_TRY(select_page(port_no, page));
   SWC_TRY(raw_write(port_no, reg & 31, value));
@@ -657,7 +657,7 @@ swc_rc swc_phy_write(uint32_t port_no, uint32_t reg, uint32_t value) {
 
 swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint32_t mask) {
   const uint32_t page = reg >> 5;
-  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d, reg: 0x%02x%s, value: 0x%04x, mask: 0x%04x",
+  SWC_HL_TRACE(trace::kNoise, "port_no: %d, reg: 0x%02x%s, value: 0x%04x, mask: 0x%04x",
                static_cast<int>(port_no), reg & 31, page_text(page), static_cast<unsigned>(value & 0xFFFF),
                static_cast<unsigned>(mask & 0xFFFF));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
@@ -670,7 +670,7 @@ swc_rc swc_phy_writemasked(uint32_t port_no, uint32_t reg, uint32_t value, uint3
 // ---- reset, set-up, status ----
 
 swc_rc swc_phy_reset(uint32_t port_no, const SwcPhyResetSetup *reset_setup) {
-  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kNoise, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   SwcPhyPort &phy = record(port_no);
   phy.reset_setup = *reset_setup;
@@ -682,7 +682,7 @@ swc_rc swc_phy_reset(uint32_t port_no, const SwcPhyResetSetup *reset_setup) {
   uint16_t page;
   SWC_TRY(raw_read(port_no, 31, &page));
   if (page != 0) {
-    SWC_HL_TRACE(TRACE_WARN, "port_no %d, PHY found on page 0x%04x", static_cast<int>(port_no), page);
+    SWC_HL_TRACE(trace::kWarn, "port_no %d, PHY found on page 0x%04x", static_cast<int>(port_no), page);
     SWC_TRY(select_page(port_no, 0));
   }
   uint16_t id2, id3;
@@ -692,7 +692,7 @@ swc_rc swc_phy_reset(uint32_t port_no, const SwcPhyResetSetup *reset_setup) {
   const uint32_t model = (id3 >> 4) & 0x3F;
   phy.revision = id3 & 0xF;
   classify(phy, oui, model);
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no %d, detected %s PHY: %d_%d (model 0x%02x)", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no %d, detected %s PHY: %d_%d (model 0x%02x)", static_cast<int>(port_no),
                oui == 0x3F1 || oui == 0x1C1 ? "Norvane" : "Unknown", static_cast<int>(phy.part),
                static_cast<int>(phy.revision), static_cast<unsigned>(model));
   SWC_TRY(pre_reset(port_no, phy, oui, model));
@@ -701,7 +701,7 @@ swc_rc swc_phy_reset(uint32_t port_no, const SwcPhyResetSetup *reset_setup) {
 }
 
 swc_rc swc_phy_setup(uint32_t port_no, const SwcPhySetup *setup) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, mode: %d", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, mode: %d", static_cast<int>(port_no),
                static_cast<int>(setup->mode));
   if (!valid_port(port_no)) return illegal_port(__func__, port_no);
   SwcPhyPort &phy = record(port_no);
@@ -747,7 +747,7 @@ swc_rc swc_phy_setup(uint32_t port_no, const SwcPhySetup *setup) {
       }
       return kSwcRcOk;
     default:
-      SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
+      SWC_HL_TRACE(trace::kError, "port_no %d, unknown mode %d", static_cast<int>(port_no),
                    static_cast<int>(s.mode));
       return kSwcRcIllegal;
   }
@@ -776,18 +776,18 @@ swc_rc swc_phy_status_get(uint32_t port_no, SwcPortStatus *status) {
       case kSwcPhyModePowerDown:
         break;
       default:
-        SWC_HL_TRACE(TRACE_ERROR, "port_no %d, unknown mode %d", static_cast<int>(port_no),
+        SWC_HL_TRACE(trace::kError, "port_no %d, unknown mode %d", static_cast<int>(port_no),
                      static_cast<int>(phy.setup.mode));
         return kSwcRcIllegal;
     }
   }
   // A port that stays down runs its down corrections once, not on every poll.
   if (phy.link && (!status->link || status->link_down_event)) {
-    SWC_HL_TRACE(TRACE_DEBUG, "link down event on port_no %d", static_cast<int>(port_no));
+    SWC_HL_TRACE(trace::kDebug, "link down event on port_no %d", static_cast<int>(port_no));
     SWC_TRY(link_down_corrections(port_no, phy));
   }
   if (status->link && (!phy.link || status->link_down_event)) {
-    SWC_HL_TRACE(TRACE_DEBUG, "link up event on port_no %d", static_cast<int>(port_no));
+    SWC_HL_TRACE(trace::kDebug, "link up event on port_no %d", static_cast<int>(port_no));
     SWC_TRY(link_up_corrections(port_no, phy, status->speed));
   }
   phy.link = status->link;
@@ -810,13 +810,13 @@ swc_rc swc_phy_reset_and_setup(uint32_t port_no) {
 // ---- CableScan ----
 
 swc_rc swc_phy_cablescan_start(uint32_t port_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
   return swc_phy_cablescan_task_start(port_no, 0);
 }
 
 swc_rc swc_phy_cablescan_get(uint32_t port_no, SwcPhyCablescanResult *result) {
-  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kNoise, "port_no: %d", static_cast<int>(port_no));
   *result = SwcPhyCablescanResult{0, {1, 1, 1, 1}, {0, 0, 0, 0}};
   if (!valid_port(port_no) || port_no == 0) return illegal_port(__func__, port_no);
   SwcCablescanTask &task = record(port_no).cablescan;

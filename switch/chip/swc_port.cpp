@@ -26,13 +26,13 @@ constexpr unsigned width_of(uint32_t word) {
 
 bool valid_port(const char *function, uint32_t port_no) {
   if (port_no >= 1 && port_no <= kSwcPorts) return true;
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "illegal port_no: %d", static_cast<int>(port_no));
   return false;
 }
 
 bool valid_poag(const char *function, uint32_t poag_no) {
   if (poag_no >= 1 && poag_no < kSwcPoagSlots) return true;
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal poag_no: %d", static_cast<int>(poag_no));
+  SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "illegal poag_no: %d", static_cast<int>(poag_no));
   return false;
 }
 
@@ -60,15 +60,15 @@ swc_rc update_poag_members(uint32_t poag_no, uint32_t *members) {
 }  // namespace
 
 swc_rc swc_port_setup(uint32_t port_no, const SwcPortSetup *setup) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, %stype: %s%s, speed: %s, fdx: %d", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, %stype: %s%s, speed: %s, fdx: %d", static_cast<int>(port_no),
                setup->power_down ? "POWERDOWN, " : "", interface_name(setup->interface_type), "",
                speed_name(setup->speed), static_cast<int>(setup->full_duplex));
-  SWC_HL_TRACE(TRACE_DEBUG, "pause_obey: %d, pause_generate: %d, max_frame: %d",
+  SWC_HL_TRACE(trace::kDebug, "pause_obey: %d, pause_generate: %d, max_frame: %d",
                static_cast<int>(setup->flow_obey), static_cast<int>(setup->flow_generate),
                static_cast<int>(setup->max_length));
   if (!valid_port(__func__, port_no)) return kSwcRcIllegal;
   if (setup->max_length > kSwcMaxFrameLength) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
+    SWC_HL_TRACE(trace::kError, "illegal max_frame: %u", static_cast<unsigned>(setup->max_length));
     return kSwcRcIllegal;
   }
   SwcApiState &s = *swc_state();
@@ -101,12 +101,12 @@ swc_rc swc_port_setup(uint32_t port_no, const SwcPortSetup *setup) {
 
 swc_rc swc_port_status_get(uint32_t port_no, SwcPortStatus *status) {
   status->link_down_event = status->link = status->speed = status->full_duplex = 0;
-  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kNoise, "port_no: %d", static_cast<int>(port_no));
   return swc_phy_status_get(port_no, status);
 }
 
 swc_rc swc_port_counters_update(uint32_t port_no) {
-  SWC_HL_TRACE(TRACE_NOISE, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kNoise, "port_no: %d", static_cast<int>(port_no));
   if (!valid_port(__func__, port_no)) return kSwcRcIllegal;
   SwcRawCounters raw{};
   const swc_rc rc = swc_ll_port_counters_read(port_no, &raw);
@@ -125,7 +125,7 @@ swc_rc swc_port_counters_update(uint32_t port_no) {
 }
 
 swc_rc swc_poag_counters_clear(uint32_t poag_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(trace::kDebug, "poag_no: %d", static_cast<int>(poag_no));
   if (!valid_poag(__func__, poag_no)) return kSwcRcIllegal;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
@@ -138,7 +138,7 @@ swc_rc swc_poag_counters_clear(uint32_t poag_no) {
 }
 
 swc_rc swc_poag_counters_get(uint32_t poag_no, SwcPoagCounters *counters) {
-  SWC_HL_TRACE(TRACE_NOISE, "poag_no: %d", static_cast<int>(poag_no));
+  SWC_HL_TRACE(trace::kNoise, "poag_no: %d", static_cast<int>(poag_no));
   if (!valid_poag(__func__, poag_no)) return kSwcRcIllegal;
   uint32_t members;
   const swc_rc rc = update_poag_members(poag_no, &members);
@@ -167,12 +167,12 @@ bool valid_miim(const char *function, uint32_t controller, uint32_t addr, uint32
   const char *what = controller > 1 ? "MII controller" : addr > 31 ? "addr" : reg > 31 ? "reg" : nullptr;
   if (!what) return true;
   if (write_value >= 0) {
-    SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)",
+    SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "%s not valid (miim=%d addr=%d reg=%d value=0x%x)",
                  what, static_cast<int>(controller), static_cast<int>(addr), static_cast<int>(reg),
                  static_cast<unsigned>(write_value));
   } else {
     const uint32_t number = controller > 1 ? controller : addr > 31 ? addr : reg;
-    SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "%s %d not valid", what, static_cast<int>(number));
+    SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "%s %d not valid", what, static_cast<int>(number));
   }
   return false;
 }

@@ -12,7 +12,7 @@ bool legal_port(uint32_t port_no) {
 }
 
 swc_rc reject_port(const char *function, uint32_t port_no) {
-  SWC_TRACE_AS(TRACE_MOD_API_HL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
+  SWC_TRACE_AS(trace::kApiHl, trace::kError, function, "illegal port_no: %d", static_cast<int>(port_no));
   return kSwcRcIllegal;
 }
 
@@ -48,9 +48,9 @@ const char *swc_stp_state_name(uint32_t stp_state) {
 }
 
 swc_rc swc_qos_prios_set(uint32_t prios) {
-  SWC_HL_TRACE(TRACE_DEBUG, "prios: %d", static_cast<int>(prios));
+  SWC_HL_TRACE(trace::kDebug, "prios: %d", static_cast<int>(prios));
   if (prios != 1 && prios != 2 && prios != 4) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal prios: %d", static_cast<int>(prios));
+    SWC_HL_TRACE(trace::kError, "illegal prios: %d", static_cast<int>(prios));
     return kSwcRcNotNow;
   }
   SwcApiState &s = *swc_state();
@@ -68,37 +68,37 @@ swc_rc swc_qos_prios_set(uint32_t prios) {
 }
 
 swc_rc swc_port_qos_get(uint32_t port_no, SwcPortQos *qos) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *qos = swc_state()->port_qos[port_no];
   return kSwcRcOk;
 }
 
 swc_rc swc_port_qos_set(uint32_t port_no, const SwcPortQos *qos) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   swc_state()->port_qos[port_no] = *qos;
   return swc_ll_port_qos_setup_set(port_no, qos);
 }
 
 swc_rc swc_qos_setup_get(SwcQosSetup *qos) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   *qos = swc_state()->qos_setup;
   return kSwcRcOk;
 }
 
 swc_rc swc_qos_setup_set(const SwcQosSetup *qos) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   swc_state()->qos_setup = *qos;
   return swc_ll_qos_setup_set(qos);
 }
 
 swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, auth_state: %s", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, auth_state: %s", static_cast<int>(port_no),
                auth_state_name(auth_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   if (auth_state > SWC_AUTH_STATE_BOTH) {
-    SWC_HL_TRACE(TRACE_ERROR, "Illegal auth state: %d", static_cast<int>(auth_state));
+    SWC_HL_TRACE(trace::kError, "Illegal auth state: %d", static_cast<int>(auth_state));
     return kSwcRcIllegal;
   }
   swc_state()->auth_state[port_no] = auth_state;
@@ -106,11 +106,11 @@ swc_rc swc_port_auth_state_set(uint32_t port_no, uint32_t auth_state) {
 }
 
 swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
                swc_stp_state_name(stp_state));
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   if (stp_state > SWC_STP_STATE_ENABLED) {
-    SWC_HL_TRACE(TRACE_ERROR, "Illegal stp_state: %d", static_cast<int>(stp_state));
+    SWC_HL_TRACE(trace::kError, "Illegal stp_state: %d", static_cast<int>(stp_state));
     return kSwcRcIllegal;
   }
   swc_state()->stp_state[port_no] = stp_state;
@@ -122,48 +122,48 @@ swc_rc swc_port_stp_state_set(uint32_t port_no, uint32_t stp_state) {
 swc_rc swc_port_stp_state_get(uint32_t port_no, uint32_t *stp_state) {
   if (!legal_port(port_no)) return reject_port(__func__, port_no);
   *stp_state = swc_state()->stp_state[port_no];
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d, stp_state: %s", static_cast<int>(port_no),
                swc_stp_state_name(*stp_state));
   return kSwcRcOk;
 }
 
 swc_rc swc_gpio_direction_set(uint32_t gpio_no, uint32_t output) {
-  SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d, output: %d", static_cast<int>(gpio_no), static_cast<int>(output));
+  SWC_HL_TRACE(trace::kDebug, "gpio_no: %d, output: %d", static_cast<int>(gpio_no), static_cast<int>(output));
   if (gpio_no > 3) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal gpio_no: %d", static_cast<int>(gpio_no));
+    SWC_HL_TRACE(trace::kError, "illegal gpio_no: %d", static_cast<int>(gpio_no));
     return kSwcRcIllegal;
   }
   return swc_ll_gpio_direction_set(gpio_no, output);
 }
 
 swc_rc swc_gpio_input_read(uint32_t gpio_no, uint32_t *value) {
-  SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d", static_cast<int>(gpio_no));
+  SWC_HL_TRACE(trace::kDebug, "gpio_no: %d", static_cast<int>(gpio_no));
   return swc_ll_gpio_input_read(gpio_no, value);
 }
 
 swc_rc swc_gpio_output_write(uint32_t gpio_no, uint32_t value) {
-  SWC_HL_TRACE(TRACE_DEBUG, "gpio_no: %d, value: %d", static_cast<int>(gpio_no), static_cast<int>(value));
+  SWC_HL_TRACE(trace::kDebug, "gpio_no: %d, value: %d", static_cast<int>(gpio_no), static_cast<int>(value));
   return swc_ll_gpio_output_write(gpio_no, value);
 }
 
 swc_rc swc_chipid_get(SwcChipId *chipid) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   return swc_ll_chipid_get(chipid);
 }
 
 swc_rc swc_register_read(uint32_t reg, uint32_t *value) {
-  SWC_HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx", static_cast<unsigned long>(reg));
+  SWC_HL_TRACE(trace::kDebug, "reg: 0x%08lx", static_cast<unsigned long>(reg));
   return swc_ll_register_read(reg, value);
 }
 
 swc_rc swc_register_write(uint32_t reg, uint32_t value) {
-  SWC_HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx, value: 0x%08lx", static_cast<unsigned long>(reg),
+  SWC_HL_TRACE(trace::kDebug, "reg: 0x%08lx, value: 0x%08lx", static_cast<unsigned long>(reg),
                static_cast<unsigned long>(value));
   return swc_ll_register_write(reg, value);
 }
 
 swc_rc swc_register_writemasked(uint32_t reg, uint32_t value, uint32_t mask) {
-  SWC_HL_TRACE(TRACE_DEBUG, "reg: 0x%08lx, value: 0x%08lx, mask: 0x%08lx", static_cast<unsigned long>(reg),
+  SWC_HL_TRACE(trace::kDebug, "reg: 0x%08lx, value: 0x%08lx, mask: 0x%08lx", static_cast<unsigned long>(reg),
                static_cast<unsigned long>(value), static_cast<unsigned long>(mask));
   uint32_t old = 0;
   const swc_rc rc = swc_register_read(reg, &old);

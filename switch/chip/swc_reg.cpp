@@ -58,7 +58,7 @@ swc_rc swc_port_bit(uint32_t chip_port, uint32_t reg, unsigned bit, bool on) {
 
 swc_rc swc_chip_port_of(const char *function, uint32_t port_no, uint32_t *chip_port) {
   if (port_no < 1 || port_no > kSwcPorts) {
-    SWC_TRACE_AS(TRACE_MOD_API_LL, TRACE_ERROR, function, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_TRACE_AS(trace::kApiLl, trace::kError, function, "illegal port_no: %d", static_cast<int>(port_no));
     return kSwcRcIllegal;
   }
   *chip_port = static_cast<uint32_t>(swc_state()->port_to_chip_port[port_no]) & 0x1F;

@@ -4,9 +4,9 @@
 #include "swc_trace.h"
 
 swc_rc swc_vlan_port_mode_set(uint32_t port_no, const SwcVlanPortMode *mode) {
-  SWC_HL_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port_no));
+  SWC_HL_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port_no));
   if (port_no < 1 || port_no > kSwcPorts) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+    SWC_HL_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port_no));
     return kSwcRcIllegal;
   }
   swc_state()->vlan_port_mode[port_no] = *mode;
@@ -14,9 +14,9 @@ swc_rc swc_vlan_port_mode_set(uint32_t port_no, const SwcVlanPortMode *mode) {
 }
 
 swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
-  SWC_HL_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  SWC_HL_TRACE(trace::kDebug, "vid: %d", static_cast<int>(vid));
   if (vid >= kSwcVlans) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(vid));
+    SWC_HL_TRACE(trace::kError, "illegal vid: %d", static_cast<int>(vid));
     return kSwcRcIllegal;
   }
   const swc_rc rc = swc_ll_vlan_port_members_set(vid, members);
@@ -28,14 +28,14 @@ swc_rc swc_vlan_port_members_set(uint32_t vid, const uint32_t *members) {
 }
 
 swc_rc swc_pgid_table_write(uint32_t pgid_no) {
-  SWC_HL_TRACE(TRACE_DEBUG, "pgid_no: %d", static_cast<int>(pgid_no));
+  SWC_HL_TRACE(trace::kDebug, "pgid_no: %d", static_cast<int>(pgid_no));
   if (pgid_no >= kSwcPgids) {
-    SWC_HL_TRACE(TRACE_ERROR, "illegal pgid_no: %d", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(trace::kError, "illegal pgid_no: %d", static_cast<int>(pgid_no));
     return kSwcRcIllegal;
   }
   const SwcApiState &s = *swc_state();
   if (pgid_no >= 1 && pgid_no <= kSwcPorts && s.unmapped[pgid_no]) {
-    SWC_HL_TRACE(TRACE_DEBUG, "Skipping unmapped pgid_no: %d", static_cast<int>(pgid_no));
+    SWC_HL_TRACE(trace::kDebug, "Skipping unmapped pgid_no: %d", static_cast<int>(pgid_no));
     return kSwcRcOk;
   }
   const uint32_t *member = s.pgid[pgid_no].member;
@@ -54,7 +54,7 @@ swc_rc swc_pgid_table_write(uint32_t pgid_no) {
 }
 
 swc_rc swc_cpu_rx_registration_set(const SwcCpuRxRegistration *registration) {
-  SWC_HL_TRACE(TRACE_DEBUG, "enter");
+  SWC_HL_TRACE(trace::kDebug, "enter");
   swc_state()->cpu_rx_registration = *registration;
   return swc_ll_cpu_rx_registration_set(registration);
 }

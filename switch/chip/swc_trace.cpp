@@ -5,7 +5,7 @@
 
 void swc_trace_printf(unsigned module, unsigned level, const char *function, int line, const char *format,
                       ...) {
-  char text[TRACE_TEXT_SIZE];
+  char text[trace::kTextSize];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);

@@ -19,10 +19,10 @@ void swc_trace_printf(unsigned module, unsigned level, const char *function, int
 
 // The trace of each module of the chip layer, declared once here.
 // The API, its state-keeping requests and the PHY layer.
-#define SWC_HL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_HL, level, __VA_ARGS__)
+#define SWC_HL_TRACE(level, ...) SWC_TRACE(trace::kApiHl, level, __VA_ARGS__)
 // The low-level and chip family layers.
-#define SWC_LL_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_LL, level, __VA_ARGS__)
+#define SWC_LL_TRACE(level, ...) SWC_TRACE(trace::kApiLl, level, __VA_ARGS__)
 // Register and PHY I/O.
-#define SWC_IO_TRACE(level, ...) SWC_TRACE(TRACE_MOD_API_IO, level, __VA_ARGS__)
+#define SWC_IO_TRACE(level, ...) SWC_TRACE(trace::kApiIo, level, __VA_ARGS__)
 // CableScan cable diagnostics.
-#define SWC_CS_TRACE(level, ...) SWC_TRACE(TRACE_MOD_CABLESCAN, level, __VA_ARGS__)
+#define SWC_CS_TRACE(level, ...) SWC_TRACE(trace::kCablescan, level, __VA_ARGS__)

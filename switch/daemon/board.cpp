@@ -22,7 +22,7 @@
 namespace {
 
 #define BOARD_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_BOARD, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kBoard, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 // The API context with the API state right behind it, in one allocation that lives as long as the
 // process (the API keeps pointers into it).
@@ -49,21 +49,21 @@ std::unique_ptr<std::max_align_t[]> zeroed_words(size_t bytes) {
 }
 
 void board_platform_init(int fd) {
-  BOARD_TRACE(TRACE_DEBUG, "Target board: Corvex-G5 with ARM9 CPU.");
+  BOARD_TRACE(trace::kDebug, "Target board: Corvex-G5 with ARM9 CPU.");
   swgenio::VersionRecord version{};
   if (swgenio_ioctl(fd, swgenio::kDriverVersion, &version) < 0) {
-    BOARD_TRACE(TRACE_EMERG, "SwGenIO driver version request failed: %s", std::strerror(errno));
+    BOARD_TRACE(trace::kEmerg, "SwGenIO driver version request failed: %s", std::strerror(errno));
     return;
   }
   // The driver may fill all 256 bytes without a terminator.
   version.text[sizeof version.text - 1] = '\0';
-  BOARD_TRACE(TRACE_DEBUG, "SwGenIO driver version: %s.", version.text);
+  BOARD_TRACE(trace::kDebug, "SwGenIO driver version: %s.", version.text);
 }
 
 bool allocate_api_records() {
   board.api_memory = zeroed_words(offsetof(ApiBlock, state) + swc_sizeof_al());
   if (!board.api_memory) {
-    BOARD_TRACE(TRACE_EMERG, "malloc api_state failed");
+    BOARD_TRACE(trace::kEmerg, "malloc api_state failed");
     return false;
   }
   auto *block = reinterpret_cast<ApiBlock *>(board.api_memory.get());
@@ -73,7 +73,7 @@ bool allocate_api_records() {
   board.phy_context.reset(new (std::nothrow) SwcPhyContext{});
   board.phy_memory = zeroed_words(swc_phy_sizeof_al(6));
   if (!board.phy_context || !board.phy_memory) {
-    BOARD_TRACE(TRACE_EMERG, "malloc phy_api_state failed");
+    BOARD_TRACE(trace::kEmerg, "malloc phy_api_state failed");
     return false;
   }
   board.phy_context->state = reinterpret_cast<SwcPhyState *>(board.phy_memory.get());
@@ -84,7 +84,7 @@ bool allocate_api_records() {
 bool read_eth0_address(uint8_t out[6]) {
   int sock = socket(PF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (sock < 0) {
-    BOARD_TRACE(TRACE_EMERG, "socket(PF_INET): %s\n", std::strerror(errno));
+    BOARD_TRACE(trace::kEmerg, "socket(PF_INET): %s\n", std::strerror(errno));
     return false;
   }
   ifreq request{};
@@ -93,17 +93,17 @@ bool read_eth0_address(uint8_t out[6]) {
   if (ok)
     std::memcpy(out, request.ifr_hwaddr.sa_data, 6);
   else
-    BOARD_TRACE(TRACE_EMERG, "SIOCGIFHWADDR(eth0): %s\n", std::strerror(errno));
+    BOARD_TRACE(trace::kEmerg, "SIOCGIFHWADDR(eth0): %s\n", std::strerror(errno));
   close(sock);
   return ok;
 }
 
 int prepare_for_api() {
-  BOARD_TRACE(TRACE_DEBUG, "Open the switch API.");
+  BOARD_TRACE(trace::kDebug, "Open the switch API.");
   if (!allocate_api_records()) return -1;
   int fd = swgenio_open(kBoardSwitchDevice, O_RDWR);
   if (fd < 0) {
-    BOARD_TRACE(TRACE_EMERG, "open(\"/dev/swgenio\"): %s", std::strerror(errno));
+    BOARD_TRACE(trace::kEmerg, "open(\"/dev/swgenio\"): %s", std::strerror(errno));
     return -1;
   }
   board.context->fd = fd;
@@ -116,17 +116,17 @@ int prepare_for_api() {
 }
 
 void board_platform_io_setup(int, SwcContext *context) {
-  BOARD_TRACE(TRACE_DEBUG, "IO Setup?.");
+  BOARD_TRACE(trace::kDebug, "IO Setup?.");
   if (board.board_type != kBoardTypeCorvexG5Vantros) {
-    BOARD_TRACE(TRACE_DEBUG, "Use already chosen CSx on CPU");
+    BOARD_TRACE(trace::kDebug, "Use already chosen CSx on CPU");
     return;
   }
-  BOARD_TRACE(TRACE_DEBUG, "BOARD_TYPE_CORVEX_G5_VANTROS");
-  BOARD_TRACE(TRACE_DEBUG, "Setting up SPI timing");
+  BOARD_TRACE(trace::kDebug, "BOARD_TYPE_CORVEX_G5_VANTROS");
+  BOARD_TRACE(trace::kDebug, "Setting up SPI timing");
   swgenio::SpiTimingRecord timing{{511, 1, 400}};
   if (!context || swgenio_ioctl(context->fd, swgenio::kSpiTiming, &timing) < 0)
-    BOARD_TRACE(TRACE_EMERG, "SPI timing set-up failed: %s", context ? std::strerror(errno) : "no device");
-  BOARD_TRACE(TRACE_DEBUG, "Use SI on CPU");
+    BOARD_TRACE(trace::kEmerg, "SPI timing set-up failed: %s", context ? std::strerror(errno) : "no device");
+  BOARD_TRACE(trace::kDebug, "Use SI on CPU");
 }
 
 bool gpio_request(int fd, uint32_t code, swgenio::GpioRecord &record) {
@@ -136,10 +136,10 @@ bool gpio_request(int fd, uint32_t code, swgenio::GpioRecord &record) {
 }  // namespace
 
 int board_init() {
-  BOARD_TRACE(TRACE_DEBUG, "board_init");
+  BOARD_TRACE(trace::kDebug, "board_init");
   board.fd = swgenio_open(kBoardSwitchDevice, O_RDONLY);
   if (board.fd < 0) {
-    BOARD_TRACE(TRACE_EMERG, "open(\"/dev/swgenio\"): %s", std::strerror(errno));
+    BOARD_TRACE(trace::kEmerg, "open(\"/dev/swgenio\"): %s", std::strerror(errno));
     return -1;
   }
   close_on_exec_flag(board.fd);
@@ -162,7 +162,7 @@ void board_derive_base_mac(const uint8_t eth0[6]) {
 
 void board_mac_addr(unsigned index, uint8_t out[6]) {
   if (index > kBoardMacMaxIndex)
-    BOARD_TRACE(TRACE_ERROR, "Attempt to get board MAC address at too high index %d.",
+    BOARD_TRACE(trace::kError, "Attempt to get board MAC address at too high index %d.",
                 static_cast<int>(index));
   const std::array<uint8_t, 6> &base = board.base_mac;
   // The index is added to the last three bytes as one 24-bit number; a carry never leaves them.
@@ -174,12 +174,13 @@ void board_mac_addr(unsigned index, uint8_t out[6]) {
   out[3] = static_cast<uint8_t>(low >> 16);
   out[4] = static_cast<uint8_t>(low >> 8);
   out[5] = static_cast<uint8_t>(low);
-  BOARD_TRACE(TRACE_DEBUG, "Board MAC address index %d: %02X-%02X-%02X-%02X-%02X-%02X.",
+  BOARD_TRACE(trace::kDebug, "Board MAC address index %d: %02X-%02X-%02X-%02X-%02X-%02X.",
               static_cast<int>(index), out[0], out[1], out[2], out[3], out[4], out[5]);
 }
 
 void swc_os_get_portmac(unsigned port_no, uint8_t out[6]) {
-  if (port_no < 1 || port_no > 6) BOARD_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port_no));
+  if (port_no < 1 || port_no > 6)
+    BOARD_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port_no));
   board_mac_addr(port_no, out);
 }
 
@@ -189,12 +190,12 @@ void swc_os_get_system_mac(uint8_t out[6]) {
 
 int board_platform_cpu_gpio_get(int fd, unsigned gpio) {
   if (gpio > 31) {
-    BOARD_TRACE(TRACE_EMERG, "Get invalid CPU_GPIO%d", static_cast<int>(gpio));
+    BOARD_TRACE(trace::kEmerg, "Get invalid CPU_GPIO%d", static_cast<int>(gpio));
     return 0;
   }
   swgenio::GpioRecord record{1u << gpio, 0};
   if (!gpio_request(fd, swgenio::kCpuGpioGet, record)) {
-    BOARD_TRACE(TRACE_EMERG, "GPIO get failed for CPU_GPIO%d", static_cast<int>(gpio));
+    BOARD_TRACE(trace::kEmerg, "GPIO get failed for CPU_GPIO%d", static_cast<int>(gpio));
     return 0;
   }
   return (record.value & (1u << gpio)) ? 1 : 0;
@@ -202,22 +203,22 @@ int board_platform_cpu_gpio_get(int fd, unsigned gpio) {
 
 void board_platform_cpu_gpio_set(int fd, unsigned gpio, int on) {
   if (gpio > 31) {
-    BOARD_TRACE(TRACE_EMERG, "Set invalid CPU_GPIO%d", static_cast<int>(gpio));
+    BOARD_TRACE(trace::kEmerg, "Set invalid CPU_GPIO%d", static_cast<int>(gpio));
     return;
   }
   swgenio::GpioRecord record{1u << gpio, on ? 1u << gpio : 0};
   if (!gpio_request(fd, swgenio::kCpuGpioSet, record))
-    BOARD_TRACE(TRACE_EMERG, "GPIO set failed for CPU_GPIO%d", static_cast<int>(gpio));
+    BOARD_TRACE(trace::kEmerg, "GPIO set failed for CPU_GPIO%d", static_cast<int>(gpio));
 }
 
 void board_platform_cpu_gpio_direction_set(int fd, unsigned gpio, int output) {
   if (gpio > 31) {
-    BOARD_TRACE(TRACE_EMERG, "Set direction invalid CPU_GPIO%d", static_cast<int>(gpio));
+    BOARD_TRACE(trace::kEmerg, "Set direction invalid CPU_GPIO%d", static_cast<int>(gpio));
     return;
   }
   swgenio::GpioRecord record{1u << gpio, output ? 1u << gpio : 0};
   if (!gpio_request(fd, swgenio::kCpuGpioDirection, record))
-    BOARD_TRACE(TRACE_EMERG, "GPIO direction set failed for CPU_GPIO%d", static_cast<int>(gpio));
+    BOARD_TRACE(trace::kEmerg, "GPIO direction set failed for CPU_GPIO%d", static_cast<int>(gpio));
 }
 
 int board_cpu_gpio_get(unsigned gpio) {
@@ -247,5 +248,5 @@ void board_msleep(unsigned ms) {
 void close_on_exec_flag(int fd) {
   int flags = fcntl(fd, F_GETFD);
   if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) < 0)
-    BOARD_TRACE(TRACE_EMERG, "fcntl(%d, FD_CLOEXEC): %s", fd, std::strerror(errno));
+    BOARD_TRACE(trace::kEmerg, "fcntl(%d, FD_CLOEXEC): %s", fd, std::strerror(errno));
 }

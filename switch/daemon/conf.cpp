@@ -21,7 +21,7 @@
 namespace {
 
 #define CONF_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_CONF, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kConf, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 struct ConfStore {
   std::map<uint32_t, std::vector<uint8_t>> blocks;  // ascending id, as in the file
@@ -89,21 +89,21 @@ class RecordReader {
 
 bool header_valid(const std::vector<uint8_t> &bytes) {
   if (bytes.size() < 8 + kConfHeaderSize || le_load32(&bytes[4]) != kConfHeaderSize) {
-    CONF_TRACE(TRACE_ERROR, "File too small");
+    CONF_TRACE(trace::kError, "File too small");
     return false;
   }
   const uint8_t *header = &bytes[8];
   if (le_load32(header) != kConfCookie) {
-    CONF_TRACE(TRACE_ERROR, "Cookie not found");
+    CONF_TRACE(trace::kError, "Cookie not found");
     return false;
   }
   if (le_load32(header + 8) != kConfId) {
-    CONF_TRACE(TRACE_ERROR, "ID mismatch, found: %ld, expected: %d", static_cast<long>(le_load32(header + 8)),
-               static_cast<int>(kConfId));
+    CONF_TRACE(trace::kError, "ID mismatch, found: %ld, expected: %d",
+               static_cast<long>(le_load32(header + 8)), static_cast<int>(kConfId));
     return false;
   }
   if (le_load16(header + 12) != kConfMajor) {
-    CONF_TRACE(TRACE_ERROR, "Major version mismatch, found: %d, expected: %d", le_load16(header + 12),
+    CONF_TRACE(trace::kError, "Major version mismatch, found: %d, expected: %d", le_load16(header + 12),
                static_cast<int>(kConfMajor));
     return false;
   }
@@ -165,7 +165,7 @@ uint8_t *conf_create(uint32_t id, uint32_t size) {
     return nullptr;
   }
   if (found != store.blocks.end() && found->second.size() == size) {
-    CONF_TRACE(TRACE_DEBUG, "Found ID: %lu, old size: %lu, new size: %lu", static_cast<unsigned long>(id),
+    CONF_TRACE(trace::kDebug, "Found ID: %lu, old size: %lu, new size: %lu", static_cast<unsigned long>(id),
                static_cast<unsigned long>(size), static_cast<unsigned long>(size));
     return found->second.data();
   }
@@ -173,17 +173,17 @@ uint8_t *conf_create(uint32_t id, uint32_t size) {
   try {
     data.assign(size, 0);
   } catch (const std::bad_alloc &) {
-    CONF_TRACE(TRACE_ERROR, "malloc %lu failed", static_cast<unsigned long>(size));
+    CONF_TRACE(trace::kError, "malloc %lu failed", static_cast<unsigned long>(size));
     return nullptr;
   }
   if (found != store.blocks.end()) {
-    CONF_TRACE(TRACE_DEBUG, "Found ID: %lu, old size: %lu, new size: %lu", static_cast<unsigned long>(id),
+    CONF_TRACE(trace::kDebug, "Found ID: %lu, old size: %lu, new size: %lu", static_cast<unsigned long>(id),
                static_cast<unsigned long>(found->second.size()), static_cast<unsigned long>(size));
     std::copy_n(found->second.begin(), std::min<size_t>(found->second.size(), size), data.begin());
     found->second = std::move(data);
     return found->second.data();
   }
-  CONF_TRACE(TRACE_DEBUG, "New ID: %lu, size: %lu", static_cast<unsigned long>(id),
+  CONF_TRACE(trace::kDebug, "New ID: %lu, size: %lu", static_cast<unsigned long>(id),
              static_cast<unsigned long>(size));
   return store.blocks.emplace(id, std::move(data)).first->second.data();
 }
@@ -191,10 +191,10 @@ uint8_t *conf_create(uint32_t id, uint32_t size) {
 uint8_t *conf_open(uint32_t id, uint32_t *size) {
   auto found = store.blocks.find(id);
   if (found == store.blocks.end()) {
-    CONF_TRACE(TRACE_DEBUG, "ID %lu not found", static_cast<unsigned long>(id));
+    CONF_TRACE(trace::kDebug, "ID %lu not found", static_cast<unsigned long>(id));
     return nullptr;
   }
-  CONF_TRACE(TRACE_DEBUG, "Found ID %lu, size %lu", static_cast<unsigned long>(id),
+  CONF_TRACE(trace::kDebug, "Found ID %lu, size %lu", static_cast<unsigned long>(id),
              static_cast<unsigned long>(found->second.size()));
   if (size) *size = static_cast<uint32_t>(found->second.size());
   return found->second.data();
@@ -202,20 +202,20 @@ uint8_t *conf_open(uint32_t id, uint32_t *size) {
 
 void conf_close(uint32_t id) {
   if (file_disabled()) {
-    CONF_TRACE(TRACE_DEBUG, "ID %lu closed", static_cast<unsigned long>(id));
+    CONF_TRACE(trace::kDebug, "ID %lu closed", static_cast<unsigned long>(id));
     return;
   }
   auto found = store.blocks.find(id);
   if (found == store.blocks.end()) {
     // A close after a failed create: there is nothing to compare or save.
-    CONF_TRACE(TRACE_ERROR, "ID %lu closed, not found", static_cast<unsigned long>(id));
+    CONF_TRACE(trace::kError, "ID %lu closed, not found", static_cast<unsigned long>(id));
     return;
   }
   if (block_changed(id, found->second)) {
-    CONF_TRACE(TRACE_DEBUG, "ID %lu closed, changed", static_cast<unsigned long>(id));
+    CONF_TRACE(trace::kDebug, "ID %lu closed, changed", static_cast<unsigned long>(id));
     conf_file_write();
   } else {
-    CONF_TRACE(TRACE_DEBUG, "ID %lu closed, not changed", static_cast<unsigned long>(id));
+    CONF_TRACE(trace::kDebug, "ID %lu closed, not changed", static_cast<unsigned long>(id));
   }
 }
 
@@ -225,12 +225,12 @@ int conf_busy() {
 
 int conf_file_read() {
   if (file_disabled()) {
-    CONF_TRACE(TRACE_DEBUG, "File read disabled");
+    CONF_TRACE(trace::kDebug, "File read disabled");
     return -1;
   }
   auto bytes = load_file();
   if (!bytes) {
-    CONF_TRACE(TRACE_ERROR, "File open (for reading) failure");
+    CONF_TRACE(trace::kError, "File open (for reading) failure");
     return -1;
   }
   return conf_load_image(*bytes);
@@ -238,7 +238,7 @@ int conf_file_read() {
 
 int conf_load_image(const std::vector<uint8_t> &bytes) {
   if (!header_valid(bytes)) return -1;
-  CONF_TRACE(TRACE_DEBUG, "File read success");
+  CONF_TRACE(trace::kDebug, "File read success");
   RecordReader reader(bytes);
   while (auto r = reader.next()) {
     uint8_t *data = conf_create(r->id, r->size);
@@ -247,7 +247,7 @@ int conf_load_image(const std::vector<uint8_t> &bytes) {
   }
   if (auto cut = reader.truncated()) {
     // A record cut short (a crash while the file was written by an older writer) is no configuration.
-    CONF_TRACE(TRACE_ERROR, "Record of ID %lu truncated", static_cast<unsigned long>(*cut));
+    CONF_TRACE(trace::kError, "Record of ID %lu truncated", static_cast<unsigned long>(*cut));
     conf_create(*cut, 0);
   }
   return 0;
@@ -255,7 +255,7 @@ int conf_load_image(const std::vector<uint8_t> &bytes) {
 
 int conf_file_write() {
   if (file_disabled()) {
-    CONF_TRACE(TRACE_DEBUG, "File write disabled");
+    CONF_TRACE(trace::kDebug, "File write disabled");
     return -1;
   }
   if (store.writing_suspended) return 0;
@@ -265,15 +265,15 @@ int conf_file_write() {
   std::string temp = path + ".tmp";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) {
-    CONF_TRACE(TRACE_ERROR, "File open (for writing) failure");
+    CONF_TRACE(trace::kError, "File open (for writing) failure");
     return -1;
   }
-  CONF_TRACE(TRACE_DEBUG, "File open (for writing) Success");
+  CONF_TRACE(trace::kDebug, "File open (for writing) Success");
   std::vector<uint8_t> image = file_image();
   bool ok = write_all(fd, image.data(), image.size());
   ok = close(fd) == 0 && ok;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    CONF_TRACE(TRACE_ERROR, "File write failure");
+    CONF_TRACE(trace::kError, "File write failure");
     unlink(temp.c_str());
     return -1;
   }
@@ -281,7 +281,7 @@ int conf_file_write() {
 }
 
 void conf_make_default(uint32_t keep) {
-  CONF_TRACE(TRACE_DEBUG, "Enter");
+  CONF_TRACE(trace::kDebug, "Enter");
   store.blocks.clear();
   store.writing_suspended = true;
   call_modules(kConfActionCreate, keep);
@@ -303,7 +303,7 @@ namespace {
 
 uint32_t conf_timer(uint32_t now, uint32_t, uint32_t) {
   if (store.default_pending) {
-    CONF_TRACE(TRACE_DEBUG, "Conf changed, calling modules");
+    CONF_TRACE(trace::kDebug, "Conf changed, calling modules");
     conf_make_default(store.default_keep);
     call_modules(kConfActionRead, 0);
     store.default_pending = false;
@@ -315,7 +315,7 @@ void conf_block_init() {
   store.blocks.clear();
   store.writing_suspended = false;
   if (conf_file_read() < 0) {
-    CONF_TRACE(TRACE_DEBUG, "Creating default configuration");
+    CONF_TRACE(trace::kDebug, "Creating default configuration");
     conf_make_default(0);
   }
   store.default_pending = false;
@@ -341,7 +341,7 @@ void conf_default_set(MgmtObject &object) {
 }  // namespace
 
 void conf_init() {
-  CONF_TRACE(TRACE_DEBUG, "Init");
+  CONF_TRACE(trace::kDebug, "Init");
   conf_block_init();
 }
 
@@ -349,18 +349,18 @@ void conf_mgmt(MgmtObject &object) {
   object.set_res(kMgmtResFail);
   switch (object.obj_id()) {
     case 2000:
-      CONF_TRACE(TRACE_DEBUG, "MGMT_OBJ_CONF_INFO");
+      CONF_TRACE(trace::kDebug, "MGMT_OBJ_CONF_INFO");
       if (object.cmd() == kMgmtCmdGet) conf_info_get(object);
       break;
     case 2001:
-      CONF_TRACE(TRACE_DEBUG, "MGMT_OBJ_CONF_DEFAULT");
+      CONF_TRACE(trace::kDebug, "MGMT_OBJ_CONF_DEFAULT");
       if (object.cmd() == kMgmtCmdSet) conf_default_set(object);
       break;
     case 2002:
-      CONF_TRACE(TRACE_DEBUG, "MGMT_OBJ_CONF_TFTP");
+      CONF_TRACE(trace::kDebug, "MGMT_OBJ_CONF_TFTP");
       break;
     default:
-      CONF_TRACE(TRACE_ERROR, "Unknown obj_id: %d", static_cast<int>(object.obj_id()));
+      CONF_TRACE(trace::kError, "Unknown obj_id: %d", static_cast<int>(object.obj_id()));
       break;
   }
 }

@@ -16,9 +16,9 @@
 
 namespace {
 
-#define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 #define RSTP_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_RSTP, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kRstp, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr size_t kEtherHeaderSize = 14;
 
@@ -62,7 +62,7 @@ uint8_t byte_at(const uint8_t *frame, size_t length, size_t i) {
 void trace_drop(const uint8_t *frame, size_t length) {
   uint8_t destination[6] = {};
   for (size_t i = 0; i < sizeof destination; ++i) destination[i] = byte_at(frame, length, i);
-  RSTP_TRACE(TRACE_DEBUG, "Dropping packet len %ld destaddr %s llc 0x%02x%02x%02x%02x%02x\n",
+  RSTP_TRACE(trace::kDebug, "Dropping packet len %ld destaddr %s llc 0x%02x%02x%02x%02x%02x\n",
              static_cast<long>(length), mac_addr_txt(destination), byte_at(frame, length, 14),
              byte_at(frame, length, 15), byte_at(frame, length, 16), byte_at(frame, length, 17),
              byte_at(frame, length, 18));
@@ -146,14 +146,14 @@ int swc_os_flush_fdb(uint32_t flush_port, uint32_t port, uint32_t flush_vlan, ui
   if (flush_port && flush_vlan) return swc_mac_table_forget_port_in_vlan(port, vid);
   if (flush_port) return swc_mac_table_forget_port(port);
   if (!flush_vlan) {
-    L2_TRACE(TRACE_ERROR, "neither port nor vid to flush");
+    L2_TRACE(trace::kError, "neither port nor vid to flush");
     return kSwcRcIllegal;
   }
   return swc_mac_table_forget_vlan(vid);
 }
 
 void l2_init() {
-  L2_TRACE(TRACE_DEBUG, "Init");
+  L2_TRACE(trace::kDebug, "Init");
   packet_l2_receiver_set(l2_packet_rx);
   l2_mac_init();
   l2_vlan_init();
@@ -169,11 +169,11 @@ void l2_init() {
 
 void l2_conf(const ConfAction &action) {
   if (action.action == kConfActionCreate) {
-    L2_TRACE(TRACE_DEBUG, "Creating default configuration");
+    L2_TRACE(trace::kDebug, "Creating default configuration");
   } else if (action.action == kConfActionRead) {
-    L2_TRACE(TRACE_DEBUG, "Reading configuration");
+    L2_TRACE(trace::kDebug, "Reading configuration");
   } else {
-    L2_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
+    L2_TRACE(trace::kError, "Unknown action: %d", static_cast<int>(action.action));
     return;
   }
   const bool create = action.action == kConfActionCreate;

@@ -15,7 +15,7 @@
 
 namespace {
 
-#define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr uint32_t kObjMacTable = 4000, kObjMacStatus = 4001, kObjMacFlush = 4002,
                           kObjMacAgeTime = 4003, kObjMacLearnedPerPort = 4016;
@@ -51,8 +51,8 @@ SwcVidMac vid_mac_of(const L2MacEntry &entry) {
 bool forget_in_chip(const L2MacEntry &entry, const char *call_text) {
   const SwcVidMac key = vid_mac_of(entry);
   if (swc_mac_table_forget_vid_mac(&key) >= 0) return true;
-  if (call_text) L2_TRACE(TRACE_ERROR, "%s", call_text);
-  L2_TRACE(TRACE_ERROR, "mac_api_del failed");
+  if (call_text) L2_TRACE(trace::kError, "%s", call_text);
+  L2_TRACE(trace::kError, "mac_api_del failed");
   return false;
 }
 
@@ -62,8 +62,8 @@ bool learn_in_chip(const L2MacEntry &entry) {
   for (int p = 1; p <= 6; ++p) chip.destination[p] = entry.member[p - 1] != 0;
   chip.locked = 1;
   if (swc_mac_table_learn(&chip) >= 0) return true;
-  L2_TRACE(TRACE_ERROR, "swc_mac_table_learn failed");
-  L2_TRACE(TRACE_ERROR, "mac_api_add failed");
+  L2_TRACE(trace::kError, "swc_mac_table_learn failed");
+  L2_TRACE(trace::kError, "mac_api_add failed");
   return false;
 }
 
@@ -103,9 +103,9 @@ uint32_t mac_timer(uint32_t now, uint32_t, uint32_t) {
   if (++mac.age_ticks < mac.age_time) return now;
   mac.age_ticks = 0;
   if (swc_mac_table_age() < 0)
-    L2_TRACE(TRACE_ERROR, "swc_mac_table_age failed");
+    L2_TRACE(trace::kError, "swc_mac_table_age failed");
   else
-    L2_TRACE(TRACE_DEBUG, "swc_mac_table_age success");
+    L2_TRACE(trace::kDebug, "swc_mac_table_age success");
   return now;
 }
 
@@ -226,16 +226,15 @@ void l2_mac_record_store(uint8_t *record, const L2MacEntry &entry) {
 
 int mac_config_add(const L2MacEntry &entry) {
   const uint8_t *m = entry.mac;
-  L2_TRACE(TRACE_DEBUG, "vid: %d, mac: %02x-%02x-%02x-%02x-%02x-%02x", static_cast<int>(entry.vid), m[0],
+  L2_TRACE(trace::kDebug, "vid: %d, mac: %02x-%02x-%02x-%02x-%02x-%02x", static_cast<int>(entry.vid), m[0],
            m[1], m[2], m[3], m[4], m[5]);
   // The chip has 4096 VLANs; a larger id from a datagram or file must not reach the API's tables.
   if (entry.vid > kMaxVid) {
-    L2_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(entry.vid));
+    L2_TRACE(trace::kError, "illegal vid: %d", static_cast<int>(entry.vid));
     return -1;
   }
   TablePut how{};
-  const int index =
-      sorted_table_put(mac.table, entry, kL2MacTableMax, key_less, TRACE_MOD_L2, __func__, &how);
+  const int index = sorted_table_put(mac.table, entry, kL2MacTableMax, key_less, trace::kL2, __func__, &how);
   if (index < 0) return -1;
   // The chip entry of the key is replaced; a failure to remove it is only traced.
   if (how == TablePut::kUpdated) forget_in_chip(entry, nullptr);
@@ -243,7 +242,7 @@ int mac_config_add(const L2MacEntry &entry) {
 }
 
 int mac_config_del(const L2MacEntry &entry) {
-  const int index = sorted_table_remove(mac.table, entry, key_less, TRACE_MOD_L2, __func__);
+  const int index = sorted_table_remove(mac.table, entry, key_less, trace::kL2, __func__);
   if (index < 0) return -1;
   return forget_in_chip(entry, "swc_mac_table_forget_vid_mac failed") ? index : -1;
 }
@@ -261,7 +260,7 @@ uint32_t mac_age_time() {
 }
 
 void l2_mac_init() {
-  L2_TRACE(TRACE_DEBUG, "Init");
+  L2_TRACE(trace::kDebug, "Init");
   mac.table.clear();
   mac.table.reserve(kL2MacTableMax);
   mac.age_time = 0;
@@ -271,7 +270,7 @@ void l2_mac_init() {
 
 void l2_mac_conf(bool create) {
   if (process_state().debug_flags[kL2DebugDisableMac]) {
-    L2_TRACE(TRACE_DEBUG, "l2_disable_mac_init set");
+    L2_TRACE(trace::kDebug, "l2_disable_mac_init set");
     return;
   }
   if (create) {

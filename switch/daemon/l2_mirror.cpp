@@ -13,9 +13,9 @@
 
 namespace {
 
-#define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 #define L2_API_TRACE(rc, text) \
-  trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 1, (rc), TRACE_ERROR, "%s", text)
+  trace_printf(trace::kL2, __func__, nullptr, __LINE__, 1, (rc), trace::kError, "%s", text)
 
 inline constexpr uint32_t kObjMirrorMonitor = 4009, kObjMirrorIngress = 4010, kObjMirrorEgress = 4013;
 inline constexpr uint32_t kPorts = 6;
@@ -49,7 +49,7 @@ int entry_get(const MirrorTable &table, L2MirrorEntry &entry) {
 // The chip always gets the whole set: mirroring port 5 after port 3 leaves port 3 mirrored.
 int entry_set(MirrorTable &table, const L2MirrorEntry &entry, ChipPortsSet chip_set, const char *call) {
   if (!legal_port(entry.port)) {
-    L2_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(entry.port));
+    L2_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(entry.port));
     return -1;
   }
   const L2MirrorEntry before = table[entry.port];
@@ -161,9 +161,9 @@ int mirror_monitor_get(uint32_t &port) {
 }
 
 int mirror_monitor_set(uint32_t port) {
-  L2_TRACE(TRACE_DEBUG, "port_no: %d", static_cast<int>(port));
+  L2_TRACE(trace::kDebug, "port_no: %d", static_cast<int>(port));
   if (!legal_port(port)) {
-    L2_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
+    L2_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port));
     return -1;
   }
   mirror.monitor = port;
@@ -188,7 +188,7 @@ int mirror_egress_set(const L2MirrorEntry &entry) {
 }
 
 void l2_mirror_init() {
-  L2_TRACE(TRACE_DEBUG, "Init");
+  L2_TRACE(trace::kDebug, "Init");
   mirror.monitor = kL2MirrorDefaultMonitor;
   reset_table(mirror.ingress);
   reset_table(mirror.egress);
@@ -196,7 +196,7 @@ void l2_mirror_init() {
 
 void l2_mirror_conf(bool create) {
   if (process_state().debug_flags[kL2DebugDisableMirror]) {
-    L2_TRACE(TRACE_DEBUG, "l2_disable_mirror_init set");
+    L2_TRACE(trace::kDebug, "l2_disable_mirror_init set");
     return;
   }
   if (create)

@@ -13,7 +13,7 @@
 
 namespace {
 
-#define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr uint32_t kObjPvlanTable = 4011;
 inline constexpr uint32_t kPvlanMax = 6;  // the chip's private VLANs are 1..6
@@ -60,7 +60,7 @@ bool block_readable() {
   const uint8_t *block = conf_open(kL2PvlanConfTable, &size);
   if (!block || size < 4) return false;
   if (le_load16(block + 2) != kL2PvlanRecordSize) {
-    L2_TRACE(TRACE_ERROR, "Illegal entry size: %d in ID %d", le_load16(block + 2),
+    L2_TRACE(trace::kError, "Illegal entry size: %d in ID %d", le_load16(block + 2),
              static_cast<int>(kL2PvlanConfTable));
     return false;
   }
@@ -82,7 +82,7 @@ void clear_chip_leftovers(const std::vector<L2PvlanEntry> &wanted) {
                      std::any_of(members + 1, members + kPorts + 1, [](uint32_t m) { return m != 0; });
     if (!any) continue;
     const uint32_t none[kPorts + 1] = {};
-    if (!chip_members_set(n, none)) L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
+    if (!chip_members_set(n, none)) L2_TRACE(trace::kError, "swc_pvlan_port_members_set failed");
   }
 }
 
@@ -147,35 +147,34 @@ void l2_pvlan_record_store(uint8_t *record, const L2PvlanEntry &entry) {
 }
 
 int pvlan_config_add(const L2PvlanEntry &entry) {
-  L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(entry.pvlan_no));
+  L2_TRACE(trace::kDebug, "pvlan_no: %d", static_cast<int>(entry.pvlan_no));
   // A number the chip does not have would take a table slot and never act.
   if (entry.pvlan_no < 1 || entry.pvlan_no > kPvlanMax) {
-    L2_TRACE(TRACE_ERROR, "illegal pvlan_no: %d", static_cast<int>(entry.pvlan_no));
+    L2_TRACE(trace::kError, "illegal pvlan_no: %d", static_cast<int>(entry.pvlan_no));
     return -1;
   }
   TablePut how{};
-  const int index =
-      sorted_table_put(table, entry, kL2PvlanTableMax, number_less, TRACE_MOD_L2, __func__, &how);
+  const int index = sorted_table_put(table, entry, kL2PvlanTableMax, number_less, trace::kL2, __func__, &how);
   if (index < 0) return -1;
   if (!chip_members_set(entry.pvlan_no, entry.member)) {
-    L2_TRACE(TRACE_ERROR, "swc_pvlan_port_members_set failed");
+    L2_TRACE(trace::kError, "swc_pvlan_port_members_set failed");
     return -1;
   }
   return index;
 }
 
 int pvlan_config_del(uint32_t pvlan_no) {
-  L2_TRACE(TRACE_DEBUG, "pvlan_no: %d", static_cast<int>(pvlan_no));
+  L2_TRACE(trace::kDebug, "pvlan_no: %d", static_cast<int>(pvlan_no));
   const auto at = find(pvlan_no);
   if (at == table.end()) {
-    L2_TRACE(TRACE_DEBUG, "Delete failed, not found");
+    L2_TRACE(trace::kDebug, "Delete failed, not found");
     return -1;
   }
   const int index = static_cast<int>(at - table.begin());
-  L2_TRACE(TRACE_DEBUG, "Deleting at index %d", index);
+  L2_TRACE(trace::kDebug, "Deleting at index %d", index);
   std::fill(std::begin(at->member), std::end(at->member), 0u);
   const bool written = chip_members_set(pvlan_no, at->member);
-  if (!written) L2_TRACE(TRACE_DEBUG, "swc_pvlan_port_members_set failed");
+  if (!written) L2_TRACE(trace::kDebug, "swc_pvlan_port_members_set failed");
   table.erase(at);
   return written ? index : -1;
 }
@@ -195,14 +194,14 @@ size_t pvlan_config_count() {
 }
 
 void l2_pvlan_init() {
-  L2_TRACE(TRACE_DEBUG, "Init");
+  L2_TRACE(trace::kDebug, "Init");
   table.clear();
   table.reserve(kL2PvlanTableMax);
 }
 
 void l2_pvlan_conf(bool create) {
   if (process_state().debug_flags[kL2DebugDisablePvlan]) {
-    L2_TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
+    L2_TRACE(trace::kDebug, "l2_disable_aggr_init set");
     return;
   }
   if (create)

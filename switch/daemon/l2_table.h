@@ -23,18 +23,18 @@ int sorted_table_put(std::vector<T> &table, const T &entry, size_t capacity, Les
   const auto at = std::lower_bound(table.begin(), table.end(), entry, less);
   const int index = static_cast<int>(at - table.begin());
   if (at != table.end() && !less(entry, *at)) {
-    trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_DEBUG, "Updating at index %d", index);
+    trace_printf(module, function, nullptr, __LINE__, 0, 0, trace::kDebug, "Updating at index %d", index);
     *at = entry;
     *how = TablePut::kUpdated;
     return index;
   }
   const bool append = at == table.end();
   if (table.size() >= capacity) {
-    trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_ERROR,
+    trace_printf(module, function, nullptr, __LINE__, 0, 0, trace::kError,
                  append ? "Add failed, table full" : "Insert failed, table full");
     return -1;
   }
-  trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_DEBUG,
+  trace_printf(module, function, nullptr, __LINE__, 0, 0, trace::kDebug,
                append ? "Adding at index %d" : "Inserting at index %d", index);
   table.insert(at, entry);
   *how = TablePut::kInserted;
@@ -47,11 +47,11 @@ int sorted_table_remove(std::vector<T> &table, const T &key, Less less, unsigned
                         const char *function) {
   const auto at = std::lower_bound(table.begin(), table.end(), key, less);
   if (at == table.end() || less(key, *at)) {
-    trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_ERROR, "Delete failed, not found");
+    trace_printf(module, function, nullptr, __LINE__, 0, 0, trace::kError, "Delete failed, not found");
     return -1;
   }
   const int index = static_cast<int>(at - table.begin());
-  trace_printf(module, function, nullptr, __LINE__, 0, 0, TRACE_DEBUG, "Deleting at index %d", index);
+  trace_printf(module, function, nullptr, __LINE__, 0, 0, trace::kDebug, "Deleting at index %d", index);
   table.erase(at);
   return index;
 }
@@ -92,7 +92,7 @@ std::vector<T> conf_table_read(uint32_t id, size_t record_size, size_t max, Load
   const uint8_t *block = conf_open(id, &size);
   if (!block || size < 4) return entries;
   if (le_load16(block + 2) != record_size) {
-    trace_printf(TRACE_MOD_CONF, __func__, nullptr, __LINE__, 0, 0, TRACE_ERROR,
+    trace_printf(trace::kConf, __func__, nullptr, __LINE__, 0, 0, trace::kError,
                  "Illegal entry size: %d in ID %d", le_load16(block + 2), static_cast<int>(id));
     return entries;
   }

@@ -17,10 +17,10 @@
 
 namespace {
 
-#define L2_TRACE(level, ...) trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // The result of a switch API call: nothing for success, the call's text and " swc_rc=%d" otherwise.
 #define L2_API_TRACE(rc, text) \
-  trace_printf(TRACE_MOD_L2, __func__, nullptr, __LINE__, 1, (rc), TRACE_ERROR, "%s", text)
+  trace_printf(trace::kL2, __func__, nullptr, __LINE__, 1, (rc), trace::kError, "%s", text)
 
 inline constexpr uint32_t kObjVlanTable = 4004, kObjVlanStatus = 4005, kObjVlanPorts = 4006,
                           kObjVlanGeneral = 4012;
@@ -161,7 +161,7 @@ void obj_vlan_status(MgmtObject &object) {
     const swc_rc rc = L2_API_TRACE(swc_vlan_port_members_get(entry.vid, entry.member),
                                    "swc_vlan_port_members_get(vid, member)");
     if (rc < 0) {
-      L2_TRACE(TRACE_ERROR, "swc_vlan_get_port_members failed");
+      L2_TRACE(trace::kError, "swc_vlan_get_port_members failed");
       break;
     }
     l2_vlan_record_store(record, entry);
@@ -231,15 +231,15 @@ void l2_vlan_port_record_store(uint8_t *record, const L2VlanPort &port) {
 }
 
 int vlan_config_add(const L2VlanEntry &entry) {
-  L2_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(entry.vid));
+  L2_TRACE(trace::kDebug, "vid: %d", static_cast<int>(entry.vid));
   // The chip and the spanning tree know 4096 VLANs; a larger id from a datagram or file goes nowhere.
   if (entry.vid > kMaxVid) {
-    L2_TRACE(TRACE_ERROR, "illegal vid: %d", static_cast<int>(entry.vid));
+    L2_TRACE(trace::kError, "illegal vid: %d", static_cast<int>(entry.vid));
     return -1;
   }
   TablePut how{};
   const int index =
-      sorted_table_put(vlan.table, entry, kL2VlanTableMax, vid_less, TRACE_MOD_L2, __func__, &how);
+      sorted_table_put(vlan.table, entry, kL2VlanTableMax, vid_less, trace::kL2, __func__, &how);
   if (index < 0) return -1;
   if (!chip_keeps_vlan(entry.vid) && chip_members_set(entry.vid, entry.member) < 0) return -1;
   l2_vlan_changed(entry.vid, entry.member);
@@ -247,10 +247,10 @@ int vlan_config_add(const L2VlanEntry &entry) {
 }
 
 int vlan_config_del(uint32_t vid) {
-  L2_TRACE(TRACE_DEBUG, "vid: %d", static_cast<int>(vid));
+  L2_TRACE(trace::kDebug, "vid: %d", static_cast<int>(vid));
   L2VlanEntry key{};
   key.vid = vid;
-  const int index = sorted_table_remove(vlan.table, key, vid_less, TRACE_MOD_L2, __func__);
+  const int index = sorted_table_remove(vlan.table, key, vid_less, trace::kL2, __func__);
   if (index < 0) return -1;
   // Whatever add wrote to the chip goes again, so a deleted VLAN cannot come back to life when the
   // switch is turned on.
@@ -280,7 +280,7 @@ int vlan_port_config_set(const L2VlanPort &port) {
   if (!vlan.aware) return 1;
   const SwcVlanPortMode mode = mode_of(port);
   if (swc_vlan_port_mode_set(port.port, &mode) < 0) {
-    L2_TRACE(TRACE_ERROR, "swc_vlan_port_mode_set failed");
+    L2_TRACE(trace::kError, "swc_vlan_port_mode_set failed");
     return -1;
   }
   return 1;
@@ -295,7 +295,7 @@ uint32_t vlan_aware() {
 }
 
 void l2_vlan_init() {
-  L2_TRACE(TRACE_DEBUG, "Init");
+  L2_TRACE(trace::kDebug, "Init");
   vlan.aware = 1;
   vlan.table.clear();
   vlan.table.reserve(kL2VlanTableMax);
@@ -305,7 +305,7 @@ void l2_vlan_init() {
 
 void l2_vlan_conf(bool create) {
   if (process_state().debug_flags[kL2DebugDisableVlan]) {
-    L2_TRACE(TRACE_DEBUG, "l2_disable_vlan_init set");
+    L2_TRACE(trace::kDebug, "l2_disable_vlan_init set");
     return;
   }
   if (create)

@@ -14,7 +14,7 @@
 
 namespace {
 
-#define L3_TRACE(level, ...) trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L3_TRACE(level, ...) trace_printf(trace::kL3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr uint32_t kObjLegs = 5000, kObjRoutes = 5001, kObjIpEnabled = 5002, kObjInterface = 5003;
 inline constexpr uint16_t kMgmtTableMax = 32;
@@ -198,7 +198,7 @@ void obj_interface(MgmtObject &object) {
 }  // namespace
 
 void l3_init() {
-  L3_TRACE(TRACE_DEBUG, "Init");
+  L3_TRACE(trace::kDebug, "Init");
   l3_rl_init();
   l3_sr_init();
   packet_l3_receiver_set(l3_packet_rx);
@@ -207,13 +207,13 @@ void l3_init() {
 
 void l3_conf(const ConfAction &action) {
   if (action.action == kConfActionCreate) {
-    L3_TRACE(TRACE_DEBUG, "Creating default configuration");
+    L3_TRACE(trace::kDebug, "Creating default configuration");
     create_defaults(action.keep);
   } else if (action.action == kConfActionRead) {
-    L3_TRACE(TRACE_DEBUG, "Reading configuration");
+    L3_TRACE(trace::kDebug, "Reading configuration");
     read_configuration();
   } else {
-    L3_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
+    L3_TRACE(trace::kError, "Unknown action: %d", static_cast<int>(action.action));
   }
 }
 

@@ -27,7 +27,7 @@
 
 namespace {
 
-#define L3_TRACE(level, ...) trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L3_TRACE(level, ...) trace_printf(trace::kL3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr unsigned long kTunSetIff = 0x400454ca, kTunSetNocsum = 0x400454c8;
 inline constexpr short kTapFlags = 0x1002;  // TAP device, no packet information
@@ -73,7 +73,7 @@ void dhcp_client(const char *caller, const char *verb) {
 // The routing daemon's side of a leg: lines for a local routing daemon, handed to a sender that has no
 // daemon to talk to on this router and only traces them.
 void rip_send_line(const char *line) {
-  L3_TRACE(TRACE_NOISE, "rip: %s", line);
+  L3_TRACE(trace::kNoise, "rip: %s", line);
 }
 
 void rip_configure(const L3Leg &leg) {
@@ -109,15 +109,15 @@ SwcMacEntry mac_entry(uint32_t vid, const uint8_t *mac) {
 }
 
 int rl_api_add(const L3Leg &leg) {
-  L3_TRACE(TRACE_DEBUG, "rlid %d", static_cast<int>(leg.rlid));
+  L3_TRACE(trace::kDebug, "rlid %d", static_cast<int>(leg.rlid));
   const SwcMacEntry own = mac_entry(leg.vid, leg.mac);
-  if (trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), TRACE_DEBUG,
+  if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), trace::kDebug,
                    "swc_mac_table_learn(leg mac)") < 0)
     return -1;
   static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   SwcMacEntry broadcast = mac_entry(leg.vid, kBroadcastMac);
   std::fill(std::begin(broadcast.destination), std::end(broadcast.destination), 1u);
-  if (trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), TRACE_DEBUG,
+  if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), trace::kDebug,
                    "swc_mac_table_learn(broadcast)") < 0)
     return -1;
   return 0;
@@ -125,9 +125,9 @@ int rl_api_add(const L3Leg &leg) {
 
 // The entries stay while another leg of the same VID still needs them.
 void rl_api_del(const L3Leg &leg) {
-  L3_TRACE(TRACE_DEBUG, "rlid %d", static_cast<int>(leg.rlid));
+  L3_TRACE(trace::kDebug, "rlid %d", static_cast<int>(leg.rlid));
   if (vid_shared(leg)) {
-    L3_TRACE(TRACE_DEBUG, "VID %d still used by another leg", static_cast<int>(leg.vid));
+    L3_TRACE(trace::kDebug, "VID %d still used by another leg", static_cast<int>(leg.vid));
     return;
   }
   static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -135,8 +135,8 @@ void rl_api_del(const L3Leg &leg) {
     SwcVidMac key{};
     key.vid = leg.vid;
     std::memcpy(key.mac, mac, 6);
-    trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),
-                 TRACE_DEBUG, "swc_mac_table_forget_vid_mac");
+    trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),
+                 trace::kDebug, "swc_mac_table_forget_vid_mac");
   }
 }
 
@@ -163,7 +163,7 @@ void create_device(L3Leg &leg) {
   run_command("rl_config_add", "/sbin/ifconfig %s hw ether %02x:%02x:%02x:%02x:%02x:%02x", tap, leg.mac[0],
               leg.mac[1], leg.mac[2], leg.mac[3], leg.mac[4], leg.mac[5]);
   if (leg.dhcp) dhcp_client("rl_config_add", "start");
-  if (fd_reg(l3_packet_event, kFdEventRead, leg.fd) < 0) L3_TRACE(TRACE_ERROR, "fd_reg failed");
+  if (fd_reg(l3_packet_event, kFdEventRead, leg.fd) < 0) L3_TRACE(trace::kError, "fd_reg failed");
 }
 
 // Step 5: the address, the routing daemon's lines and the MAC entries of a leg with a device.
@@ -181,29 +181,29 @@ int configure_device(const L3Leg &leg) {
 }
 
 void close_device(const L3Leg &leg) {
-  if (fd_reg(nullptr, kFdEventRead, leg.fd) < 0) L3_TRACE(TRACE_ERROR, "fd_reg failed");
-  if (close(leg.fd) != 0) L3_TRACE(TRACE_ERROR, "close failed");
+  if (fd_reg(nullptr, kFdEventRead, leg.fd) < 0) L3_TRACE(trace::kError, "fd_reg failed");
+  if (close(leg.fd) != 0) L3_TRACE(trace::kError, "close failed");
 }
 
 const L3Leg *rl_lookup_vid(uint32_t vid) {
   if (!legs.ip_enabled) {
-    L3_TRACE(TRACE_NOTE, "IP is disabled");
+    L3_TRACE(trace::kNote, "IP is disabled");
     return nullptr;
   }
   for (const L3Leg &leg : legs.table)
     if (leg.vid == vid) return &leg;
-  L3_TRACE(TRACE_NOTE, "Router Leg for VID %d not found", static_cast<int>(vid));
+  L3_TRACE(trace::kNote, "Router Leg for VID %d not found", static_cast<int>(vid));
   return nullptr;
 }
 
 const L3Leg *rl_lookup_fd(int fd) {
   if (!legs.ip_enabled) {
-    L3_TRACE(TRACE_NOTE, "IP is disabled");
+    L3_TRACE(trace::kNote, "IP is disabled");
     return nullptr;
   }
   for (const L3Leg &leg : legs.table)
     if (leg.fd == fd) return &leg;
-  L3_TRACE(TRACE_NOTE, "Router Leg for fd %d not found", fd);
+  L3_TRACE(trace::kNote, "Router Leg for fd %d not found", fd);
   return nullptr;
 }
 
@@ -253,9 +253,9 @@ int l3_mask_prefix(uint32_t mask) {
 }
 
 int l3_system(const char *caller, const char *command) {
-  L3_TRACE(TRACE_DEBUG, "%s: system('%s')", caller, command);
+  L3_TRACE(trace::kDebug, "%s: system('%s')", caller, command);
   const int rc = legs.runner ? legs.runner(command) : std::system(command);
-  L3_TRACE(TRACE_DEBUG, "%s: returns %d", caller, rc);
+  L3_TRACE(trace::kDebug, "%s: returns %d", caller, rc);
   return rc;
 }
 
@@ -269,7 +269,7 @@ int l3_tap_create(const char *name) {
   // the main loop in read().
   const int fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    L3_TRACE(TRACE_ERROR, "open /dev/net/tun for %s failed: %s", name, std::strerror(errno));
+    L3_TRACE(trace::kError, "open /dev/net/tun for %s failed: %s", name, std::strerror(errno));
     return -1;
   }
   ifreq request{};
@@ -279,11 +279,11 @@ int l3_tap_create(const char *name) {
   if (rc < 0) {
     const int error = errno;
     close(fd);
-    L3_TRACE(TRACE_ERROR, "ioctl TUNSETIFF for %s failed: %s", name, std::strerror(error));
+    L3_TRACE(trace::kError, "ioctl TUNSETIFF for %s failed: %s", name, std::strerror(error));
     return rc;
   }
   if (ioctl(fd, kTunSetNocsum, 1) < 0)
-    L3_TRACE(TRACE_ERROR, "ioctl TUNSETNOCSUM for %s failed: %s", name, std::strerror(errno));
+    L3_TRACE(trace::kError, "ioctl TUNSETNOCSUM for %s failed: %s", name, std::strerror(errno));
   return fd;
 }
 
@@ -293,7 +293,7 @@ void l3_test_hooks_set(L3CommandRunner runner, L3TapOpener opener) {
 }
 
 void l3_rl_init() {
-  L3_TRACE(TRACE_DEBUG, "Init");
+  L3_TRACE(trace::kDebug, "Init");
   // A restart inside one process (tests) leaves no device behind.
   for (const L3Leg &leg : legs.table)
     if (leg.fd >= 0) close_device(leg);
@@ -302,18 +302,18 @@ void l3_rl_init() {
   legs.ip_enabled = 0;
   legs.stats = L3Stats{};
   if (l3_system("l3_rl_init", "/bin/echo \"0\" > /proc/sys/net/ipv4/conf/all/rp_filter") != 0)
-    L3_TRACE(TRACE_ERROR, "system(...) failed (rp_filter): %s", std::strerror(errno));
+    L3_TRACE(trace::kError, "system(...) failed (rp_filter): %s", std::strerror(errno));
 }
 
 int rl_config_add(const L3Leg &request) {
-  L3_TRACE(TRACE_DEBUG, "rlid: %d", static_cast<int>(request.rlid));
+  L3_TRACE(trace::kDebug, "rlid: %d", static_cast<int>(request.rlid));
   // Both numbers reach a device name, the chip's tables and shell commands.
   if (request.rlid > kMaxRlid) {
-    L3_TRACE(TRACE_ERROR, "illegal rlid: %lu", static_cast<unsigned long>(request.rlid));
+    L3_TRACE(trace::kError, "illegal rlid: %lu", static_cast<unsigned long>(request.rlid));
     return -1;
   }
   if (request.vid > kMaxVid) {
-    L3_TRACE(TRACE_ERROR, "illegal vid: %lu", static_cast<unsigned long>(request.vid));
+    L3_TRACE(trace::kError, "illegal vid: %lu", static_cast<unsigned long>(request.vid));
     return -1;
   }
   L3Leg leg = request;
@@ -326,7 +326,7 @@ int rl_config_add(const L3Leg &request) {
   }
   board_mac_addr(1, leg.mac);
   TablePut how{};
-  const int index = sorted_table_put(legs.table, leg, kL3LegMax, rlid_less, TRACE_MOD_L3, __func__, &how);
+  const int index = sorted_table_put(legs.table, leg, kL3LegMax, rlid_less, trace::kL3, __func__, &how);
   if (index < 0) return -1;
   L3Leg &stored = legs.table[static_cast<size_t>(index)];
   if (is_new) create_device(stored);
@@ -334,14 +334,14 @@ int rl_config_add(const L3Leg &request) {
 }
 
 int rl_config_del(uint32_t rlid) {
-  L3_TRACE(TRACE_DEBUG, "rlid: %d", static_cast<int>(rlid));
+  L3_TRACE(trace::kDebug, "rlid: %d", static_cast<int>(rlid));
   const L3Leg *found = find_leg(rlid);
   if (!found) {
-    L3_TRACE(TRACE_DEBUG, "Delete failed, not found");
+    L3_TRACE(trace::kDebug, "Delete failed, not found");
     return -1;
   }
   const int index = static_cast<int>(found - legs.table.data());
-  L3_TRACE(TRACE_DEBUG, "Deleting at index %d", index);
+  L3_TRACE(trace::kDebug, "Deleting at index %d", index);
   const L3Leg leg = *found;
   legs.table.erase(legs.table.begin() + index);
   if (leg.fd >= 0) {
@@ -379,43 +379,43 @@ L3Stats l3_stats_get() {
 void l3_packet_rx(PacketBuffer *buffer) {
   const L3Leg *leg = rl_lookup_vid(buffer->vid);
   if (!leg) {
-    L3_TRACE(TRACE_DEBUG, "Ignored packed from vid %u", static_cast<unsigned>(buffer->vid));
+    L3_TRACE(trace::kDebug, "Ignored packed from vid %u", static_cast<unsigned>(buffer->vid));
   } else if (leg->fd >= 0) {
     const ssize_t n = write(leg->fd, buffer->data, buffer->length);
     if (n != static_cast<ssize_t>(buffer->length))
-      L3_TRACE(TRACE_ERROR, "Not all %ld bytes written", static_cast<long>(buffer->length));
+      L3_TRACE(trace::kError, "Not all %ld bytes written", static_cast<long>(buffer->length));
   }
   packet_free(buffer);
 }
 
 void l3_packet_event(int fd, unsigned events) {
   if (!(events & kFdEventRead)) {
-    L3_TRACE(TRACE_ERROR, "Not read event, fd: %d", fd);
+    L3_TRACE(trace::kError, "Not read event, fd: %d", fd);
     return;
   }
   // One byte more than any frame sent on, so a longer one shows as such instead of arriving cut.
   static uint8_t frame[kL3FrameMax + 1];
   const ssize_t n = read(fd, frame, sizeof frame);
   if (n <= static_cast<ssize_t>(kL3FrameMinExclusive)) {
-    L3_TRACE(TRACE_ERROR, "read failed, n: %d, fd: %d", static_cast<int>(n), fd);
+    L3_TRACE(trace::kError, "read failed, n: %d, fd: %d", static_cast<int>(n), fd);
     if (n >= 0) ++legs.stats.tap_short;
     return;
   }
   if (n > static_cast<ssize_t>(kL3FrameMax)) {
-    L3_TRACE(TRACE_ERROR, "Frame too long, n: %d, fd: %d", static_cast<int>(n), fd);
+    L3_TRACE(trace::kError, "Frame too long, n: %d, fd: %d", static_cast<int>(n), fd);
     ++legs.stats.tap_long;
     return;
   }
   const L3Leg *leg = rl_lookup_fd(fd);
   if (!leg) {
-    L3_TRACE(TRACE_ERROR, "No rlid for fd: %d", fd);
+    L3_TRACE(trace::kError, "No rlid for fd: %d", fd);
     ++legs.stats.tap_no_leg;
     return;
   }
   // The buffer fits the frame: a queue of small host frames must not use up the big pool.
   PacketBuffer *buffer = packet_alloc(static_cast<uint32_t>(n));
   if (!buffer) {
-    L3_TRACE(TRACE_ERROR, "packet_alloc failed, fd: %d", fd);
+    L3_TRACE(trace::kError, "packet_alloc failed, fd: %d", fd);
     ++legs.stats.tap_no_buffer;
     return;
   }

@@ -10,7 +10,7 @@
 
 namespace {
 
-#define L3_TRACE(level, ...) trace_printf(TRACE_MOD_L3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define L3_TRACE(level, ...) trace_printf(trace::kL3, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr size_t kCommandSize = 128;
 
@@ -52,24 +52,24 @@ void l3_sr_init() {
 }
 
 int sr_config_add(const L3Route &route) {
-  L3_TRACE(TRACE_DEBUG, "net/mask: %s/%s", l3_ip_txt(route.network), l3_ip_txt(route.mask));
+  L3_TRACE(trace::kDebug, "net/mask: %s/%s", l3_ip_txt(route.network), l3_ip_txt(route.mask));
   // A mask with a gap has no prefix length; the host could not be given such a route.
   if (l3_mask_prefix(route.mask) < 0) {
-    L3_TRACE(TRACE_ERROR, "illegal mask: %s", l3_ip_txt(route.mask));
+    L3_TRACE(trace::kError, "illegal mask: %s", l3_ip_txt(route.mask));
     return -1;
   }
   L3Route old{route.network, route.mask, 0};
   const bool existed = sorted_table_get(routes, old, true, route_less) >= 0 && !route_less(route, old);
   if (existed && old.gateway != route.gateway) route_command(__func__, "del", old, false);
   TablePut how{};
-  const int index = sorted_table_put(routes, route, kL3RouteMax, route_less, TRACE_MOD_L3, __func__, &how);
+  const int index = sorted_table_put(routes, route, kL3RouteMax, route_less, trace::kL3, __func__, &how);
   if (index < 0) return -1;
   route_command(__func__, "add", route, true);
   return index;
 }
 
 int sr_config_del(const L3Route &route) {
-  const int index = sorted_table_remove(routes, route, route_less, TRACE_MOD_L3, __func__);
+  const int index = sorted_table_remove(routes, route, route_less, trace::kL3, __func__);
   if (index < 0) return -1;
   route_command(__func__, "del", route, false);
   return index;

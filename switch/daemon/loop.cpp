@@ -168,8 +168,8 @@ void timer_dispatch(uint32_t now) {
 
 uint32_t get_current_time() {
   timeval current_tv{};
-  trace_printf(TRACE_MOD_UNKNOWN, "get_current_time", "loop.cpp", __LINE__, 1,
-               gettimeofday(&current_tv, nullptr), TRACE_DEBUG, "%s", "gettimeofday(&current_tv, NULL)");
+  trace_printf(trace::kUnknown, "get_current_time", "loop.cpp", __LINE__, 1,
+               gettimeofday(&current_tv, nullptr), trace::kDebug, "%s", "gettimeofday(&current_tv, NULL)");
   uint64_t ms =
       static_cast<uint64_t>(current_tv.tv_sec) * 1000 + static_cast<uint64_t>(current_tv.tv_usec) / 1000;
   return static_cast<uint32_t>(ms);
@@ -202,10 +202,10 @@ int checked_select_result(int rc, fd_set *r, fd_set *w, fd_set *e, bool detailed
   }
   int err = errno;
   if (detailed)
-    trace_printf(TRACE_MOD_MAIN, "main_loop", nullptr, __LINE__, 0, 0, TRACE_ERROR,
+    trace_printf(trace::kMain, "main_loop", nullptr, __LINE__, 0, 0, trace::kError,
                  "select error: errno %d \"%s\"", err, std::strerror(err));
   else
-    trace_printf(TRACE_MOD_MAIN, "main_loop", nullptr, __LINE__, 0, 0, TRACE_ERROR, "select error");
+    trace_printf(trace::kMain, "main_loop", nullptr, __LINE__, 0, 0, trace::kError, "select error");
   return -1;
 }
 
@@ -262,6 +262,6 @@ int main_loop(const char *program) {
     bool ok = g_daemon.pause ? paused_pass() : running_pass(last_ms);
     if (!ok) return 1;
   }
-  trace_printf(TRACE_MOD_MAIN, "main_loop", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s ended", program);
+  trace_printf(trace::kMain, "main_loop", nullptr, __LINE__, 0, 0, trace::kDebug, "%s ended", program);
   return 0;
 }

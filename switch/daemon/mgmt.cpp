@@ -22,7 +22,7 @@
 namespace {
 
 #define MGMT_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_MGMT, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kMgmt, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 inline constexpr uint32_t kConfBlockDataA = 14, kConfBlockDataB = 16;
 inline constexpr size_t kDataASize = 100, kDataBSize = 64;
@@ -47,9 +47,9 @@ const char *cmd_name(uint32_t cmd) {
 
 // Traced as the receive callback's lines, where the request and reply dumps belong.
 void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
-  if (trace_module_level(TRACE_MOD_MGMT) < TRACE_DEBUG)
+  if (trace_module_level(trace::kMgmt) < trace::kDebug)
     return;  // the hex lines are costly to build and only shown at debug
-  trace_printf(TRACE_MOD_MGMT, "mgmt_event", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s", title);
+  trace_printf(trace::kMgmt, "mgmt_event", nullptr, __LINE__, 0, 0, trace::kDebug, "%s", title);
   for (size_t line = 0; line < length; line += 16) {
     char text[16 * 3 + 1];
     size_t pos = 0;
@@ -57,7 +57,7 @@ void trace_hex(const char *title, const uint8_t *bytes, size_t length) {
       pos += static_cast<size_t>(
           std::snprintf(text + pos, sizeof text - pos, "%02x%c", bytes[i], i - line == 7 ? '-' : ' '));
     text[pos] = '\0';
-    trace_printf(TRACE_MOD_MGMT, "mgmt_event", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s", text);
+    trace_printf(trace::kMgmt, "mgmt_event", nullptr, __LINE__, 0, 0, trace::kDebug, "%s", text);
   }
 }
 
@@ -117,7 +117,7 @@ void obj_phy_register(MgmtObject &object) {
   uint32_t reg = object.data32(4);
   // The peer's port indexes the API's PHY records: only front ports are served here.
   if (port < 1 || port > 6) {
-    MGMT_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+    MGMT_TRACE(trace::kError, "Illegal port_no: %d", static_cast<int>(port));
     return;
   }
   uint8_t *value = object.data() + 8;
@@ -162,7 +162,7 @@ void obj_debug_flags(MgmtObject &object) {
 
 void obj_terminate(MgmtObject &object) {
   if (object.cmd() == kMgmtCmdSet) {
-    MGMT_TRACE(TRACE_NOTE, "Termination requested");
+    MGMT_TRACE(trace::kNote, "Termination requested");
     process_state().terminate = 1;
   }
   object.set_res(kMgmtResOk);
@@ -192,7 +192,7 @@ void obj_suspend(MgmtObject &object) {
     object.set_data32(0, static_cast<uint32_t>(process_state().pause));
   } else {
     uint32_t pause = object.data32(0);
-    MGMT_TRACE(TRACE_NOTE, pause ? "Pause execution" : "Resume execution");
+    MGMT_TRACE(trace::kNote, pause ? "Pause execution" : "Resume execution");
     process_state().pause = pause ? 1 : 0;
   }
   object.set_res(kMgmtResOk);
@@ -207,7 +207,7 @@ void obj_base_mac(MgmtObject &object) {
 void own_object(MgmtObject &object) {
   uint32_t id = object.obj_id();
   if (id >= kMgmtObjCount) {
-    MGMT_TRACE(TRACE_ERROR, "Unknown obj_id: %d", static_cast<int>(id));
+    MGMT_TRACE(trace::kError, "Unknown obj_id: %d", static_cast<int>(id));
     object.set_res(kMgmtResNoHandler);
     return;
   }
@@ -224,7 +224,7 @@ void dispatch(MgmtObject &object) {
   uint32_t thousand = object.obj_id() / 1000;
   MgmtHandler handler = thousand < kMgmtModuleCount ? server.modules[thousand] : nullptr;
   if (!handler) {
-    MGMT_TRACE(TRACE_ERROR, "obj_id out of range: %d", static_cast<int>(object.obj_id()));
+    MGMT_TRACE(trace::kError, "obj_id out of range: %d", static_cast<int>(object.obj_id()));
     object.set_res(kMgmtResNoHandler);
     return;
   }
@@ -241,7 +241,7 @@ void mgmt_server_init() {
   server.buffer.assign(kMgmtBufferSize, 0);
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
-    MGMT_TRACE(TRACE_ERROR, "open socket failed");
+    MGMT_TRACE(trace::kError, "open socket failed");
     return;
   }
   const char *port_env = std::getenv("PORTVISOR_MGMT_PORT");
@@ -253,12 +253,12 @@ void mgmt_server_init() {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(port);
   if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
-    MGMT_TRACE(TRACE_ERROR, "bind socket failed");
+    MGMT_TRACE(trace::kError, "bind socket failed");
     close(fd);
     return;
   }
   if (fd_reg(mgmt_event, kFdEventRead, fd) < 0) {
-    MGMT_TRACE(TRACE_ERROR, "fd_reg failed");
+    MGMT_TRACE(trace::kError, "fd_reg failed");
     close(fd);
     return;
   }
@@ -278,18 +278,18 @@ void mgmt_object_reg(uint32_t obj_id, MgmtHandler handler) {
 
 int mgmt_table_check(MgmtObject &object, uint16_t entry_size, uint16_t max_count) {
   if (object.size < kMgmtTableHeaderSize) {
-    MGMT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d, no table header", object.size);
+    MGMT_TRACE(trace::kError, "Size mismatch, obj_size: %d, no table header", object.size);
     object.set_res(kMgmtResFail);
     return -1;
   }
   uint16_t count = object.table_count();
   uint16_t size = object.table_entry_size();
   if (count > max_count) {
-    MGMT_TRACE(TRACE_ERROR, "Illegal count: %d, max: %d", count, max_count);
+    MGMT_TRACE(trace::kError, "Illegal count: %d, max: %d", count, max_count);
   } else if (size != entry_size) {
-    MGMT_TRACE(TRACE_ERROR, "Illegal size: %d, expected: %d", size, entry_size);
+    MGMT_TRACE(trace::kError, "Illegal size: %d, expected: %d", size, entry_size);
   } else if (object.size != static_cast<size_t>(count) * size + kMgmtTableHeaderSize) {
-    MGMT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d, count: %d, size %d", object.size, count, size);
+    MGMT_TRACE(trace::kError, "Size mismatch, obj_size: %d, count: %d, size %d", object.size, count, size);
   } else {
     return 0;
   }
@@ -302,20 +302,20 @@ size_t mgmt_process(uint8_t *buffer, size_t length) {
   for (;;) {
     size_t left = length - offset;
     if (left < kMgmtHeaderSize) {
-      MGMT_TRACE(TRACE_ERROR, "Invalid request");
+      MGMT_TRACE(trace::kError, "Invalid request");
       return 0;
     }
     MgmtObject object{buffer + offset, le_load16(buffer + offset + 14)};
-    MGMT_TRACE(TRACE_DEBUG, "obj_id: %d, cmd: %d (%s), res: %d, id: %d, size: %d",
+    MGMT_TRACE(trace::kDebug, "obj_id: %d, cmd: %d (%s), res: %d, id: %d, size: %d",
                static_cast<int>(object.obj_id()), static_cast<int>(object.cmd()), cmd_name(object.cmd()),
                static_cast<int>(object.res()), object.entry_id(), object.size);
     trace_hex("Request:", object.bytes, std::min<size_t>(object.size, left));
     if (object.size < kMgmtHeaderSize || object.size > left) {
-      MGMT_TRACE(TRACE_ERROR, "Invalid obj_size: %d", object.size);
+      MGMT_TRACE(trace::kError, "Invalid obj_size: %d", object.size);
       return 0;
     }
     if (conf_busy() && !served_while_busy(object)) {
-      MGMT_TRACE(TRACE_DEBUG, "busy");
+      MGMT_TRACE(trace::kDebug, "busy");
       object.set_res(kMgmtResBusy);
     } else if (object.obj_id() < 1000) {
       own_object(object);
@@ -344,21 +344,21 @@ void mgmt_event(int fd, unsigned events) {
   if (n < 1) return;
   if (!from_the_box_itself(peer, peer_len)) {
     ++server.foreign_drops;
-    MGMT_TRACE(TRACE_WARN, "Dropping message from a non-local sender (%llu dropped)",
+    MGMT_TRACE(trace::kWarn, "Dropping message from a non-local sender (%llu dropped)",
                static_cast<unsigned long long>(server.foreign_drops));
     return;
   }
-  MGMT_TRACE(TRACE_DEBUG, "Received message, size: %d", static_cast<int>(n));
+  MGMT_TRACE(trace::kDebug, "Received message, size: %d", static_cast<int>(n));
   size_t reply = mgmt_process(server.buffer.data(), static_cast<size_t>(n));
   if (reply == 0) return;
   ssize_t sent = sendto(fd, server.buffer.data(), reply, 0, reinterpret_cast<sockaddr *>(&peer), peer_len);
-  if (sent < static_cast<ssize_t>(reply)) MGMT_TRACE(TRACE_ERROR, "Sendto failed");
+  if (sent < static_cast<ssize_t>(reply)) MGMT_TRACE(trace::kError, "Sendto failed");
 }
 
 void mgmt_conf(const ConfAction &action) {
   switch (action.action) {
     case kConfActionCreate:
-      MGMT_TRACE(TRACE_DEBUG, "Creating default configuration");
+      MGMT_TRACE(trace::kDebug, "Creating default configuration");
       create_zeroed_block(kConfBlockDataA, kDataASize);
       // Only the memory copy gets the 9999 words; the saved block stays zero.
       le_store32(server.data_b.data() + 8, kDataBDefaultWord);
@@ -366,7 +366,7 @@ void mgmt_conf(const ConfAction &action) {
       create_zeroed_block(kConfBlockDataB, kDataBSize);
       break;
     case kConfActionRead:
-      MGMT_TRACE(TRACE_DEBUG, "Reading configuration");
+      MGMT_TRACE(trace::kDebug, "Reading configuration");
       if (!read_block(kConfBlockDataA, server.data_a)) server.data_a.fill(0);
       if (!read_block(kConfBlockDataB, server.data_b)) {
         if (conf_create(kConfBlockDataB, kDataBSize))
@@ -376,13 +376,13 @@ void mgmt_conf(const ConfAction &action) {
       }
       break;
     default:
-      MGMT_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
+      MGMT_TRACE(trace::kError, "Unknown action: %d", static_cast<int>(action.action));
       break;
   }
 }
 
 void mgmt_init() {
-  MGMT_TRACE(TRACE_DEBUG, "Init");
+  MGMT_TRACE(trace::kDebug, "Init");
   server.objects[1] = obj_phy_register;
   server.objects[2] = obj_phy_addr_register;
   server.objects[3] = obj_debug_flags;

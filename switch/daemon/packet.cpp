@@ -12,10 +12,10 @@
 namespace {
 
 #define PACKET_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kPacket, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // A switch API call's result: traced only when it failed.
 #define PACKET_API(call) \
-  trace_printf(TRACE_MOD_PACKET, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+  trace_printf(trace::kPacket, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
 
 inline constexpr uint32_t kObjRxCounters = 1000, kObjTestFrame = 1001, kObjPoolStatus = 1002;
 inline constexpr size_t kEthertypeOffset = 12, kEthHeaderLength = 14;
@@ -115,7 +115,7 @@ uint8_t *carve_pool(unsigned pool, uint8_t *at) {
 }
 
 void trace_hex_lines(const uint8_t *bytes, size_t length) {
-  if (trace_module_level(TRACE_MOD_PACKET) < TRACE_DEBUG)
+  if (trace_module_level(trace::kPacket) < trace::kDebug)
     return;  // building the lines costs more than the frame's handling
   for (size_t line = 0; line < length; line += 16) {
     char text[16 * 3 + 1];
@@ -124,14 +124,14 @@ void trace_hex_lines(const uint8_t *bytes, size_t length) {
       pos += static_cast<size_t>(
           std::snprintf(text + pos, sizeof text - pos, "%02x%c", bytes[i], i - line == 7 ? '-' : ' '));
     text[pos] = '\0';
-    PACKET_TRACE(TRACE_DEBUG, "%s", text);
+    PACKET_TRACE(trace::kDebug, "%s", text);
   }
 }
 
 void send_one() {
   PacketBuffer *buffer = take_head(packets.tx_list);
   if (!buffer) return;
-  PACKET_TRACE(TRACE_DEBUG, "Tx frame, poag: %d, VID: %d, Length: %lu", static_cast<int>(buffer->poag_no),
+  PACKET_TRACE(trace::kDebug, "Tx frame, poag: %d, VID: %d, Length: %lu", static_cast<int>(buffer->poag_no),
                static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
   trace_hex_lines(buffer->data, buffer->length < kTxTraceBytes ? buffer->length : kTxTraceBytes);
   if (buffer->vid != 0)
@@ -142,13 +142,13 @@ void send_one() {
 }
 
 void deliver(PacketBuffer *buffer) {
-  PACKET_TRACE(TRACE_DEBUG, "Rx frame, port: %d, queue_no: %d, VID: %d, Length: %lu",
+  PACKET_TRACE(trace::kDebug, "Rx frame, port: %d, queue_no: %d, VID: %d, Length: %lu",
                static_cast<int>(buffer->poag_no), static_cast<int>(buffer->queue_no),
                static_cast<int>(buffer->vid), static_cast<unsigned long>(buffer->length));
   trace_hex_lines(buffer->data, buffer->length);
   // Without a full Ethernet header there is no EtherType to dispatch on.
   if (buffer->length < kEthHeaderLength) {
-    PACKET_TRACE(TRACE_ERROR, "Dropping short frame, length: %lu",
+    PACKET_TRACE(trace::kError, "Dropping short frame, length: %lu",
                  static_cast<unsigned long>(buffer->length));
     ++packets.rx_dropped;
     packet_free(buffer);
@@ -162,7 +162,7 @@ void deliver(PacketBuffer *buffer) {
     receiver(buffer);
     return;
   }
-  PACKET_TRACE(TRACE_DEBUG, "No %s receiver, dropping type 0x%04x", ip ? "l3" : "l2",
+  PACKET_TRACE(trace::kDebug, "No %s receiver, dropping type 0x%04x", ip ? "l3" : "l2",
                static_cast<unsigned>(type));
   ++packets.rx_undelivered;
   packet_free(buffer);
@@ -172,7 +172,7 @@ void deliver(PacketBuffer *buffer) {
 bool receive_from(uint32_t queue) {
   const swc_rc ready = swc_cpu_rx_frameready(queue);
   if (ready < 0) {
-    PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frameready failed, rc: %d, queue_no: %d", ready,
+    PACKET_TRACE(trace::kError, "swc_cpu_rx_frameready failed, rc: %d, queue_no: %d", ready,
                  static_cast<int>(queue));
     packets.poll_backoff = kPollBackoffPasses;
     return false;
@@ -183,20 +183,20 @@ bool receive_from(uint32_t queue) {
   if (rc != kSwcRcRxBuffer) {
     // The chip layer has already dropped a frame whose header it could not trust.
     ++packets.rx_dropped;
-    PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 1, rc: %d, rx_frames: %ld, queue_no: %d", rc,
+    PACKET_TRACE(trace::kError, "swc_cpu_rx_frame failed 1, rc: %d, rx_frames: %ld, queue_no: %d", rc,
                  static_cast<long>(packets.rx_counters[queue]), static_cast<int>(queue));
     return false;
   }
   PacketBuffer *buffer = packet_alloc(header.length);
   if (!buffer) {
-    PACKET_TRACE(TRACE_ERROR, "Rx packet_alloc failed");
+    PACKET_TRACE(trace::kError, "Rx packet_alloc failed");
     ++packets.rx_dropped;
     PACKET_API(swc_cpu_rx_discard_frame(queue));
     return false;
   }
   rc = swc_cpu_rx_frame(queue, &header, buffer->data, buffer->size);
   if (rc < 0) {
-    PACKET_TRACE(TRACE_ERROR, "swc_cpu_rx_frame failed 2");
+    PACKET_TRACE(trace::kError, "swc_cpu_rx_frame failed 2");
     ++packets.rx_dropped;
     packet_free(buffer);
     return false;
@@ -284,7 +284,7 @@ void packet_buffer_init() {
   }
   packets.block.reset(std::malloc(packet_block_size()));
   if (!packets.block) {
-    PACKET_TRACE(TRACE_ERROR, "malloc %lu failed", static_cast<unsigned long>(packet_block_size()));
+    PACKET_TRACE(trace::kError, "malloc %lu failed", static_cast<unsigned long>(packet_block_size()));
     return;
   }
   auto *at = static_cast<uint8_t *>(packets.block.get());
@@ -292,7 +292,7 @@ void packet_buffer_init() {
 }
 
 void packet_init() {
-  PACKET_TRACE(TRACE_DEBUG, "Init");
+  PACKET_TRACE(trace::kDebug, "Init");
   packet_buffer_init();
   loop_pass_hook_reg(packet_poll);
   loop_ms_hook_reg(packet_queue);
@@ -304,7 +304,7 @@ PacketBuffer *packet_alloc(uint32_t length) {
     if (length > kPoolSpecs[pool].size || !packets.free_list[pool]) continue;
     PacketBuffer *buffer = packets.free_list[pool];
     if (buffer->state != kPacketFree) {
-      PACKET_TRACE(TRACE_ERROR, "Illegal state (%s): %s", kPoolSpecs[pool].name, state_name(buffer->state));
+      PACKET_TRACE(trace::kError, "Illegal state (%s): %s", kPoolSpecs[pool].name, state_name(buffer->state));
       return nullptr;
     }
     packets.free_list[pool] = buffer->next;
@@ -323,12 +323,12 @@ PacketBuffer *packet_alloc(uint32_t length) {
 void packet_free(PacketBuffer *buffer) {
   if (!buffer) return;
   if (buffer->state != kPacketUsed) {
-    PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
+    PACKET_TRACE(trace::kError, "Illegal state: %s", state_name(buffer->state));
     return;
   }
   const int pool = pool_of_size(buffer->size);
   if (pool < 0) {
-    PACKET_TRACE(TRACE_ERROR, "Invalid size: %lu", static_cast<unsigned long>(buffer->size));
+    PACKET_TRACE(trace::kError, "Invalid size: %lu", static_cast<unsigned long>(buffer->size));
     return;
   }
   push_free(static_cast<unsigned>(pool), buffer);
@@ -337,12 +337,12 @@ void packet_free(PacketBuffer *buffer) {
 int packet_tx(PacketBuffer *buffer) {
   if (!buffer) return -1;
   if (buffer->state != kPacketUsed) {
-    PACKET_TRACE(TRACE_ERROR, "Illegal state: %s", state_name(buffer->state));
+    PACKET_TRACE(trace::kError, "Illegal state: %s", state_name(buffer->state));
     return -1;
   }
   const char *refusal = nullptr;
   if (buffer->length > buffer->size)
-    PACKET_TRACE(TRACE_ERROR, "Illegal length: %lu, max: %lu", static_cast<unsigned long>(buffer->length),
+    PACKET_TRACE(trace::kError, "Illegal length: %lu, max: %lu", static_cast<unsigned long>(buffer->length),
                  static_cast<unsigned long>(buffer->size));
   else if (buffer->poag_no == 0 && buffer->vid == 0)
     refusal = "Neither poag nor VID specified";
@@ -352,7 +352,7 @@ int packet_tx(PacketBuffer *buffer) {
     append(packets.tx_list, buffer);
     return 0;
   }
-  if (refusal) PACKET_TRACE(TRACE_ERROR, "%s", refusal);
+  if (refusal) PACKET_TRACE(trace::kError, "%s", refusal);
   packet_free(buffer);
   return -1;
 }
@@ -398,7 +398,7 @@ void packet_l3_receiver_set(PacketReceiver receiver) {
 uint8_t *swc_os_frame_alloc(uint32_t port, uint32_t length, void **buffer_ref) {
   *buffer_ref = nullptr;
   if (port < 1 || port > kSwcPorts) {
-    PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
+    PACKET_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port));
     return nullptr;
   }
   PacketBuffer *buffer = packet_alloc(length);
@@ -411,7 +411,7 @@ int swc_os_frame_send(uint32_t port, uint8_t *frame, uint32_t length, void *buff
   auto *buffer = static_cast<PacketBuffer *>(buffer_ref);
   if (!buffer || buffer->data != frame) return 1;
   if (port < 1 || port > kSwcPorts) {
-    PACKET_TRACE(TRACE_ERROR, "illegal port_no: %d", static_cast<int>(port));
+    PACKET_TRACE(trace::kError, "illegal port_no: %d", static_cast<int>(port));
     packet_free(buffer);
     return 1;
   }

@@ -23,10 +23,10 @@
 namespace {
 
 #define PORT_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kPort, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // Traces a failed API call with its text (nothing for a success) and yields the call's result.
 #define PORT_API(call) \
-  trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+  trace_printf(trace::kPort, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
 
 // Front port -> {chip port, MIIM controller, PHY address} of this board; entry 0 is a placeholder.
 constexpr SwcPortMap kBoardPortMap[kPortCount + 1] = {
@@ -90,8 +90,8 @@ void set_all_configs(const PortConfig &config) {
 }
 
 void reset_target() {
-  PORT_TRACE(TRACE_DEBUG, "Initialize the switch API.");
-  PORT_TRACE(TRACE_DEBUG, "Reset target chip.");
+  PORT_TRACE(trace::kDebug, "Initialize the switch API.");
+  PORT_TRACE(trace::kDebug, "Reset target chip.");
   SwcInitSetup init_setup{1, 1, 0, 0, 0};
   PORT_API(swc_init(&init_setup));
 }
@@ -101,15 +101,15 @@ void getchipid() {
   if (PORT_API(swc_chipid_get(&chipid)) < 0) return;  // the record holds nothing worth naming
   const char revision = static_cast<char>(chipid.revision + 64);
   if (const char *name = port_chip_name(chipid.part))
-    PORT_TRACE(TRACE_INFO, "Detected Chip: NVC%04X \"%s\" revision %c.", chipid.part, name, revision);
+    PORT_TRACE(trace::kInfo, "Detected Chip: NVC%04X \"%s\" revision %c.", chipid.part, name, revision);
   else
-    PORT_TRACE(TRACE_INFO, "Detected Chip Unknown: NVC%04X revision %c.", chipid.part, revision);
+    PORT_TRACE(trace::kInfo, "Detected Chip Unknown: NVC%04X revision %c.", chipid.part, revision);
   if (chipid.part != 0x7385 && chipid.part != 0x7395)
-    PORT_TRACE(TRACE_EMERG, "Detected part is not Corvex-G5/G5e, but NVC%04X.", chipid.part);
+    PORT_TRACE(trace::kEmerg, "Detected part is not Corvex-G5/G5e, but NVC%04X.", chipid.part);
 }
 
 void port_link_init() {
-  PORT_TRACE(TRACE_DEBUG, "Initialize port module state variables");
+  PORT_TRACE(trace::kDebug, "Initialize port module state variables");
   for (unsigned port = 1; port <= kPortCount; ++port) {
     ports.runtime[port] = PortRuntime{};
     ports.config[port] = kPortConfigUnloaded;
@@ -119,7 +119,7 @@ void port_link_init() {
 }
 
 void port_reset_ports() {
-  PORT_TRACE(TRACE_DEBUG, "Resetting ports");
+  PORT_TRACE(trace::kDebug, "Resetting ports");
   for (unsigned port = 1; port <= kPortCount; ++port) {
     if (!port_has_phy(port)) continue;
     PortRuntime &runtime = ports.runtime[port];
@@ -129,16 +129,16 @@ void port_reset_ports() {
     if (rc >= 0) continue;
     runtime.phy_mounted = false;
     if (rc == kSwcRcPhyNotMounted)
-      PORT_TRACE(TRACE_WARN, "PHY on port %d is not mounted", port);
+      PORT_TRACE(trace::kWarn, "PHY on port %d is not mounted", port);
     else
-      PORT_TRACE(TRACE_ERROR, "swc_phy_reset failed for port %d", port);
+      PORT_TRACE(trace::kError, "swc_phy_reset failed for port %d", port);
   }
 }
 
 void port_conf_create_default() {
   uint8_t *block = conf_create(kPortConfBlock, kPortConfBlockSize);
   if (!block) {
-    PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not create default configuration file.");
+    PORT_TRACE(trace::kWarn, "conf_create() failed. Can not create default configuration file.");
     return;
   }
   std::memset(block, 0, kPortConfBlockSize);
@@ -151,7 +151,7 @@ void port_conf_create_default() {
 // block written by something else must not reach the chip.
 bool load_block(const uint8_t *block, uint32_t size) {
   if (size != kPortConfBlockSize) {
-    PORT_TRACE(TRACE_WARN, "Configuration block has size %u, expected %u. Ignored.", size,
+    PORT_TRACE(trace::kWarn, "Configuration block has size %u, expected %u. Ignored.", size,
                static_cast<unsigned>(kPortConfBlockSize));
     return false;
   }
@@ -159,7 +159,7 @@ bool load_block(const uint8_t *block, uint32_t size) {
   for (unsigned port = 1; port <= kPortCount; ++port) {
     loaded[port] = port_config_decode(block + port * kPortConfigRecordSize);
     if (const char *refusal = port_config_refusal(loaded[port])) {
-      PORT_TRACE(TRACE_WARN, "Stored configuration of port %d refused: %s. Ignored.", port, refusal);
+      PORT_TRACE(trace::kWarn, "Stored configuration of port %d refused: %s. Ignored.", port, refusal);
       return false;
     }
   }
@@ -172,28 +172,28 @@ void port_conf_load() {
   uint32_t size = 0;
   const uint8_t *block = conf_open(kPortConfBlock, &size);
   if (!block) {
-    PORT_TRACE(TRACE_NOTE, "conf_open() failed. No existing configuration file.");
+    PORT_TRACE(trace::kNote, "conf_open() failed. No existing configuration file.");
     port_conf(ConfAction{kConfActionCreate, 0});
     block = conf_open(kPortConfBlock, &size);
   }
   bool loaded = false;
   if (block) {
-    PORT_TRACE(TRACE_DEBUG, "Setting current configuration from loaded configuration file.");
+    PORT_TRACE(trace::kDebug, "Setting current configuration from loaded configuration file.");
     loaded = load_block(block, size);
     conf_close(kPortConfBlock);
   } else {
-    PORT_TRACE(TRACE_WARN, "conf_open() failed again. Still no configuration file.");
+    PORT_TRACE(trace::kWarn, "conf_open() failed again. Still no configuration file.");
   }
   if (!loaded) {
-    PORT_TRACE(TRACE_DEBUG, "Setting current configuration from default values.");
+    PORT_TRACE(trace::kDebug, "Setting current configuration from default values.");
     set_all_configs(kPortConfigDefault);
   }
   if (process_state().debug_flags[kPortDebugNoCommit]) {
-    PORT_TRACE(TRACE_DEBUG,
+    PORT_TRACE(trace::kDebug,
                "Debug option port_disable_target_reset is active. Do not activate configuration.");
     return;
   }
-  PORT_TRACE(TRACE_DEBUG, "Activate current configuration.");
+  PORT_TRACE(trace::kDebug, "Activate current configuration.");
   for (unsigned port = 1; port <= kPortCount; ++port) port_config_commit(port);
 }
 
@@ -238,14 +238,14 @@ bool table_fits(MgmtObject &object, size_t entry_size) {
   if (object.size >= kMgmtTableHeaderSize &&
       kMgmtTableHeaderSize + static_cast<size_t>(object.table_count()) * entry_size <= object.size)
     return true;
-  PORT_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
+  PORT_TRACE(trace::kError, "Size mismatch, obj_size: %d", object.size);
   object.set_res(kMgmtResFail);
   return false;
 }
 
 bool refuse_illegal_port(MgmtObject &object, uint32_t port) {
   if (valid_port(port)) return false;
-  PORT_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+  PORT_TRACE(trace::kError, "Illegal port_no: %d", static_cast<int>(port));
   object.set_res(kMgmtResFail);
   return true;
 }
@@ -254,7 +254,7 @@ bool refuse_illegal_port(MgmtObject &object, uint32_t port) {
 bool served_table(MgmtObject &object, size_t entry_size, bool set_served) {
   uint32_t cmd = object.cmd();
   if (cmd != kMgmtCmdGet && !(set_served && cmd == kMgmtCmdSet)) {
-    PORT_TRACE(TRACE_ERROR, set_served ? "Only GET/SET supported" : "Only GET supported");
+    PORT_TRACE(trace::kError, set_served ? "Only GET/SET supported" : "Only GET supported");
     object.set_res(kMgmtResFail);
     return false;
   }
@@ -278,7 +278,7 @@ void mgmt_port_config(MgmtObject &object) {
     PortConfig config = port_config_decode(entry + 4);
     if (config.max_length > kPortMaxLengthLimit) config.max_length = kPortMaxLengthLimit;
     if (const char *refusal = port_config_refusal(config)) {
-      PORT_TRACE(TRACE_ERROR, "Port %d: %s", port, refusal);
+      PORT_TRACE(trace::kError, "Port %d: %s", port, refusal);
       object.set_res(kMgmtResFail);
       break;
     }
@@ -432,10 +432,10 @@ const PortConfig &port_current_config(unsigned port) {
 }
 
 void port_init() {
-  PORT_TRACE(TRACE_DEBUG, "Init");
+  PORT_TRACE(trace::kDebug, "Init");
   board_io_setup();
   reset_target();
-  PORT_TRACE(TRACE_INFO, "Compiled for board: Corvex-G5 VANTROS.");
+  PORT_TRACE(trace::kInfo, "Compiled for board: Corvex-G5 VANTROS.");
   PORT_API(swc_port_map_set(kBoardPortMap));
   board_msleep(1000);
   getchipid();
@@ -462,7 +462,7 @@ void port_conf(const ConfAction &action) {
       port_qos_config(0);
       break;
     default:
-      PORT_TRACE(TRACE_ERROR, "Unknown action: %d", static_cast<int>(action.action));
+      PORT_TRACE(trace::kError, "Unknown action: %d", static_cast<int>(action.action));
       break;
   }
 }
@@ -470,17 +470,17 @@ void port_conf(const ConfAction &action) {
 void port_conf_save() {
   uint8_t *block = conf_create(kPortConfBlock, kPortConfBlockSize);
   if (!block) {
-    PORT_TRACE(TRACE_WARN, "conf_create() failed. Can not save current configuration.");
+    PORT_TRACE(trace::kWarn, "conf_create() failed. Can not save current configuration.");
     return;
   }
   for (unsigned port = 0; port <= kPortCount; ++port)
     port_config_encode(ports.config[port], block + port * kPortConfigRecordSize);
-  PORT_TRACE(TRACE_DEBUG, "Saving current configuration into configuration file.");
+  PORT_TRACE(trace::kDebug, "Saving current configuration into configuration file.");
   conf_close(kPortConfBlock);
 }
 
 int port_config_commit(unsigned port) {
-  PORT_TRACE(TRACE_DEBUG, "Commit Config on port %d.", port);
+  PORT_TRACE(trace::kDebug, "Commit Config on port %d.", port);
   if (ports.runtime[port].link)
     link_down(port);  // the status poll brings the link up again with the new settings
   else
@@ -492,19 +492,19 @@ int port_config_commit(unsigned port) {
 }
 
 int port_setup_commit(unsigned port, bool ignore_status) {
-  PORT_TRACE(TRACE_DEBUG, "Commit Setup on port %d.", port);
+  PORT_TRACE(trace::kDebug, "Commit Setup on port %d.", port);
   const PortConfig &config = ports.config[port];
   const SwcPortStatus &status = ports.runtime[port].status;
   SwcPortSetup setup{};
   setup.interface_type = port_mac_interface(port);
   if ((config.aneg || config.speed == kSwcSpeed1G) && status.link && !ignore_status) {
-    PORT_TRACE(TRACE_DEBUG, "Autoneg completed on port %d", port);
+    PORT_TRACE(trace::kDebug, "Autoneg completed on port %d", port);
     setup.speed = status.speed;
     setup.full_duplex = status.full_duplex;
     setup.flow_obey = status.pause_obey;
     setup.flow_generate = status.pause_generate;
   } else {
-    PORT_TRACE(TRACE_DEBUG, "Forced mode or link down %s or ignore status %s on port %d",
+    PORT_TRACE(trace::kDebug, "Forced mode or link down %s or ignore status %s on port %d",
                true_false(!status.link), true_false(ignore_status), port);
     setup.speed = config.speed;
     setup.full_duplex = config.fdx;
@@ -514,7 +514,7 @@ int port_setup_commit(unsigned port, bool ignore_status) {
   board_mac_addr(port, setup.pause_mac);
   setup.max_length = config.max_length;
   bool obey = setup.flow_obey, generate = setup.flow_generate;
-  PORT_TRACE(TRACE_DEBUG, "Port %d %s, aneg %s, max_len: %d, %s%s%sflow control%s, %s %s", port,
+  PORT_TRACE(trace::kDebug, "Port %d %s, aneg %s, max_len: %d, %s%s%sflow control%s, %s %s", port,
              config.enabled ? "enabled" : "disabled", config.aneg ? "enabled" : "disabled",
              static_cast<int>(config.max_length), obey ? "obey " : "", obey && generate ? "and " : "",
              generate ? "generate " : "", !obey && !generate ? " disabled" : "",
@@ -522,14 +522,14 @@ int port_setup_commit(unsigned port, bool ignore_status) {
              port_speed_text(status.link, setup.speed, setup.full_duplex));
   swc_rc rc = PORT_API(swc_port_setup(port, &setup));
   if (rc == kSwcRcArbiter) {
-    PORT_TRACE(TRACE_ERROR, "Fatal error in swc_port_setup(port %d).", port);
+    PORT_TRACE(trace::kError, "Fatal error in swc_port_setup(port %d).", port);
     fatal_chip_error();
   }
   return rc;
 }
 
 void link_down(unsigned port) {
-  PORT_TRACE(TRACE_DEBUG, "Link down on port %d", port);
+  PORT_TRACE(trace::kDebug, "Link down on port %d", port);
   PORT_API(swc_port_stp_state_set(port, SWC_STP_STATE_DISABLED));
   port_setup_commit(port, true);
   // Forgets the port's learned addresses.
@@ -540,7 +540,7 @@ void link_down(unsigned port) {
 
 void link_up(unsigned port) {
   const SwcPortStatus &status = ports.runtime[port].status;
-  PORT_TRACE(TRACE_DEBUG, "Link up on port %d: %s", port,
+  PORT_TRACE(trace::kDebug, "Link up on port %d: %s", port,
              port_speed_text(true, status.speed, status.full_duplex));
   port_setup_commit(port, false);
   PORT_API(swc_port_stp_state_set(port, ports.runtime[port].stp_state));
@@ -551,7 +551,7 @@ void link_up(unsigned port) {
 void port_status_update(unsigned port) {
   PortRuntime &runtime = ports.runtime[port];
   if (port_has_phy(port) && !runtime.phy_mounted) {
-    PORT_TRACE(TRACE_NOISE, "PHY on port %d not mounted, assume link is down", port);
+    PORT_TRACE(trace::kNoise, "PHY on port %d not mounted, assume link is down", port);
     runtime.status = status_without_phy(port);
   } else {
     PORT_API(swc_port_status_get(port, &runtime.status));
@@ -575,11 +575,11 @@ void port_get_link_state(unsigned port, int *link, uint32_t *speed, uint32_t *fd
 int port_set_stp_state(unsigned port, uint32_t stp_state) {
   // A state the chip refuses would otherwise be retried, and refused, at every link-up.
   if (!valid_port(port) || stp_state > SWC_STP_STATE_ENABLED) {
-    PORT_TRACE(TRACE_ERROR, "port %d: illegal STP state %d", static_cast<int>(port),
+    PORT_TRACE(trace::kError, "port %d: illegal STP state %d", static_cast<int>(port),
                static_cast<int>(stp_state));
     return -1;
   }
-  PORT_TRACE(TRACE_DEBUG, "port %d: new STP state %s", port, port_stp_state_name(stp_state));
+  PORT_TRACE(trace::kDebug, "port %d: new STP state %s", port, port_stp_state_name(stp_state));
   ports.runtime[port].stp_state = stp_state;
   if (ports.runtime[port].link) PORT_API(swc_port_stp_state_set(port, stp_state));
   return 0;
@@ -648,7 +648,7 @@ uint32_t port_counters_poll(uint32_t now, uint32_t, uint32_t) {
 
 uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
   if (PORT_API(swc_optimize_1sec()) == kSwcRcArbiter) {
-    PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_1sec().");
+    PORT_TRACE(trace::kError, "Fatal error in swc_optimize_1sec().");
     fatal_chip_error();
   }
   return now;
@@ -656,7 +656,7 @@ uint32_t port_optimize_1sec(uint32_t now, uint32_t, uint32_t) {
 
 uint32_t port_optimize_100msec(uint32_t now, uint32_t, uint32_t) {
   if (PORT_API(swc_optimize_100msec()) == kSwcRcArbiter) {
-    PORT_TRACE(TRACE_ERROR, "Fatal error in swc_optimize_100msec().");
+    PORT_TRACE(trace::kError, "Fatal error in swc_optimize_100msec().");
     fatal_chip_error();
   }
   return now;

@@ -12,9 +12,9 @@
 namespace {
 
 #define CS_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kCablescan, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 #define CS_API(call) \
-  trace_printf(TRACE_MOD_CABLESCAN, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+  trace_printf(trace::kCablescan, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
 
 constexpr unsigned kPorts = 6;
 
@@ -60,7 +60,7 @@ void port_cablescan_get(uint8_t *entry) {
     for (unsigned p = 1; p <= kPorts; ++p) port_cablescan_step(p);
     if (done[port]) break;
     if (clock.now_us() > deadline) {
-      CS_TRACE(TRACE_DEBUG, "timeout for port %d", static_cast<int>(port));
+      CS_TRACE(trace::kDebug, "timeout for port %d", static_cast<int>(port));
       break;
     }
     // The tests wait for their deadlines: no need to spin the processor meanwhile.
@@ -80,7 +80,7 @@ void mgmt_port_cablescan_table(MgmtObject &object) {
   object.set_res(kMgmtResOk);
   if (object.size < kMgmtTableHeaderSize ||
       kMgmtTableHeaderSize + static_cast<size_t>(object.table_count()) * kCablescanEntrySize > object.size) {
-    CS_TRACE(TRACE_ERROR, "Size mismatch, obj_size: %d", object.size);
+    CS_TRACE(trace::kError, "Size mismatch, obj_size: %d", object.size);
     object.set_res(kMgmtResFail);
     return;
   }
@@ -90,7 +90,7 @@ void mgmt_port_cablescan_table(MgmtObject &object) {
   for (unsigned i = 0; i < object.table_count(); ++i) {
     uint32_t port = le_load32(object.entry(i, kCablescanEntrySize));
     if (!valid_port(port)) {
-      CS_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+      CS_TRACE(trace::kError, "Illegal port_no: %d", static_cast<int>(port));
       object.set_res(kMgmtResFail);
       count = i;
       break;
@@ -98,14 +98,14 @@ void mgmt_port_cablescan_table(MgmtObject &object) {
   }
   for (unsigned i = 0; i < count; ++i) {
     uint32_t port = le_load32(object.entry(i, kCablescanEntrySize));
-    CS_TRACE(TRACE_DEBUG, "Starting CableScan for port %d", static_cast<int>(port));
+    CS_TRACE(trace::kDebug, "Starting CableScan for port %d", static_cast<int>(port));
     cablescan_start(port);
   }
   for (unsigned i = 0; i < count; ++i) {
     uint8_t *entry = object.entry(i, kCablescanEntrySize);
     uint32_t port = le_load32(entry);
-    CS_TRACE(TRACE_DEBUG, "CableScan for port %d", static_cast<int>(port));
+    CS_TRACE(trace::kDebug, "CableScan for port %d", static_cast<int>(port));
     port_cablescan_get(entry);
-    CS_TRACE(TRACE_DEBUG, "CableScan main done for port %d", static_cast<int>(port));
+    CS_TRACE(trace::kDebug, "CableScan main done for port %d", static_cast<int>(port));
   }
 }

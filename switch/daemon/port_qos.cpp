@@ -14,10 +14,10 @@
 namespace {
 
 #define QOS_TRACE(level, ...) \
-  trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+  trace_printf(trace::kPort, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // Traces a failed API call with its text (nothing for a success) and yields the call's result.
 #define QOS_API(call) \
-  trace_printf(TRACE_MOD_PORT, __func__, nullptr, __LINE__, 1, (call), TRACE_DEBUG, "%s", #call)
+  trace_printf(trace::kPort, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
 
 constexpr uint32_t kPorts = 6;
 constexpr uint32_t kMaxPriority = 4;  // priorities are 1-based; the chip has four queues
@@ -64,7 +64,7 @@ QosPortRecord port_decode(const uint8_t *in) {
 void save_general(const QosGenRecord &general) {
   uint8_t *block = conf_create(kQosGenConfBlock, kQosGenRecordSize);
   if (!block) {
-    QOS_TRACE(TRACE_WARN, "conf_create() failed. Can not save QoS configuration.");
+    QOS_TRACE(trace::kWarn, "conf_create() failed. Can not save QoS configuration.");
     return;
   }
   gen_encode(general, block);
@@ -75,7 +75,7 @@ template <typename RecordOf>
 void save_ports(RecordOf record_of) {
   uint8_t *block = conf_create(kQosPortConfBlock, kQosPortBlockSize);
   if (!block) {
-    QOS_TRACE(TRACE_WARN, "conf_create() failed. Can not save QoS configuration.");
+    QOS_TRACE(trace::kWarn, "conf_create() failed. Can not save QoS configuration.");
     return;
   }
   le_store16(block, kPorts);
@@ -90,7 +90,7 @@ void save_port_block() {
 }
 
 void create_defaults() {
-  QOS_TRACE(TRACE_DEBUG, "Create default configuration file.");
+  QOS_TRACE(trace::kDebug, "Create default configuration file.");
   save_general(kQosGenDefault);
   save_ports(qos_port_default);
 }
@@ -105,13 +105,13 @@ QosGenRecord load_general() {
     conf_close(kQosGenConfBlock);
     const char *refusal = qos_gen_refusal(general);
     if (!refusal) return general;
-    QOS_TRACE(TRACE_WARN, "Stored QoS general record refused: %s. Defaults used.", refusal);
+    QOS_TRACE(trace::kWarn, "Stored QoS general record refused: %s. Defaults used.", refusal);
   } else if (block) {
     conf_close(kQosGenConfBlock);
-    QOS_TRACE(TRACE_WARN, "QoS general block has size %u, expected %u. Defaults used.", size,
+    QOS_TRACE(trace::kWarn, "QoS general block has size %u, expected %u. Defaults used.", size,
               static_cast<unsigned>(kQosGenRecordSize));
   } else {
-    QOS_TRACE(TRACE_NOTE, "No QoS general block. Defaults used.");
+    QOS_TRACE(trace::kNote, "No QoS general block. Defaults used.");
   }
   save_general(kQosGenDefault);
   return kQosGenDefault;
@@ -126,13 +126,13 @@ std::array<QosPortRecord, kPorts + 1> load_ports(bool &replaced) {
   uint32_t size = 0;
   const uint8_t *block = conf_open(kQosPortConfBlock, &size);
   if (!block) {
-    QOS_TRACE(TRACE_NOTE, "No QoS port block. Defaults used.");
+    QOS_TRACE(trace::kNote, "No QoS port block. Defaults used.");
     return loaded;
   }
   uint32_t count = size >= 4 ? le_load16(block) : 0;
   uint32_t entry_size = size >= 4 ? le_load16(block + 2) : 0;
   if (size < 4 || entry_size != kQosPortRecordSize) {
-    QOS_TRACE(TRACE_WARN, "QoS port block with entry size %u refused. Defaults used.", entry_size);
+    QOS_TRACE(trace::kWarn, "QoS port block with entry size %u refused. Defaults used.", entry_size);
     conf_close(kQosPortConfBlock);
     return loaded;
   }
@@ -144,7 +144,8 @@ std::array<QosPortRecord, kPorts + 1> load_ports(bool &replaced) {
     uint32_t port = i + 1;
     const char *refusal = record[kQosWPort] != port ? "record of another port" : qos_port_refusal(record);
     if (refusal) {
-      QOS_TRACE(TRACE_WARN, "Stored QoS record %u refused: %s. Defaults used for port %u.", i, refusal, port);
+      QOS_TRACE(trace::kWarn, "Stored QoS record %u refused: %s. Defaults used for port %u.", i, refusal,
+                port);
       replaced = true;
       continue;
     }
@@ -155,7 +156,7 @@ std::array<QosPortRecord, kPorts + 1> load_ports(bool &replaced) {
 }
 
 void load_and_activate() {
-  QOS_TRACE(TRACE_DEBUG, "Load configuration file and activate.");
+  QOS_TRACE(trace::kDebug, "Load configuration file and activate.");
   qos.general = load_general();
   qos_gen_setup_commit();
   bool replaced = false;
@@ -225,7 +226,7 @@ bool table_layout_of(uint32_t obj_id, TableLayout &layout) {
 
 bool refuse_port(MgmtObject &object, uint32_t port) {
   if (valid_port(port)) return false;
-  QOS_TRACE(TRACE_ERROR, "Illegal port_no: %d", static_cast<int>(port));
+  QOS_TRACE(trace::kError, "Illegal port_no: %d", static_cast<int>(port));
   object.set_res(kMgmtResFail);
   return true;
 }
@@ -249,7 +250,7 @@ void serve_table(MgmtObject &object, const TableLayout &layout) {
       for (size_t k = 0; k < layout.runs[r].count; ++k)
         changed[layout.runs[r].record_word + k] = le_load32(entry + 4 * (layout.runs[r].entry_word + k));
     if (const char *refusal = qos_port_refusal(changed)) {
-      QOS_TRACE(TRACE_ERROR, "Port %d: %s", static_cast<int>(port), refusal);
+      QOS_TRACE(trace::kError, "Port %d: %s", static_cast<int>(port), refusal);
       object.set_res(kMgmtResFail);
       break;
     }
@@ -262,7 +263,7 @@ void serve_table(MgmtObject &object, const TableLayout &layout) {
 // The general objects carry fixed data: `words` u32 right after the header.
 void serve_general(MgmtObject &object, size_t words) {
   if (!object.has_data(4 * words)) {
-    QOS_TRACE(TRACE_ERROR, "Invalid obj_size: %d", object.size);
+    QOS_TRACE(trace::kError, "Invalid obj_size: %d", object.size);
     object.set_res(kMgmtResFail);
     return;
   }
@@ -279,7 +280,7 @@ void serve_general(MgmtObject &object, size_t words) {
   if (words == 1) changed_fields[0] = &changed.prios;
   for (size_t i = 0; i < words; ++i) *changed_fields[i] = object.data32(4 * i);
   if (const char *refusal = qos_gen_refusal(changed)) {
-    QOS_TRACE(TRACE_ERROR, "%s", refusal);
+    QOS_TRACE(trace::kError, "%s", refusal);
     object.set_res(kMgmtResFail);
     return;
   }
@@ -321,7 +322,7 @@ const char *qos_gen_refusal(const QosGenRecord &g) {
 }
 
 void port_qos_init() {
-  QOS_TRACE(TRACE_DEBUG, "Init");
+  QOS_TRACE(trace::kDebug, "Init");
   qos.general = QosGenRecord{};
   for (uint32_t port = 0; port <= kPorts; ++port) {
     qos.port[port] = QosPortRecord{};
@@ -331,7 +332,7 @@ void port_qos_init() {
 
 void port_qos_config(int create) {
   if (process_state().debug_flags[kQosDebugNoInit]) {
-    QOS_TRACE(TRACE_DEBUG, "Debug option port_disable_qos_init is active. Do nothing.");
+    QOS_TRACE(trace::kDebug, "Debug option port_disable_qos_init is active. Do nothing.");
     return;
   }
   if (create)
@@ -355,7 +356,7 @@ int port_qos_table_commit(uint32_t port) {
   const QosPortRecord &record = qos.port[port];
   SwcPortQos setup{};
   if (QOS_API(swc_port_qos_get(port, &setup)) < 0) {
-    QOS_TRACE(TRACE_ERROR, "swc_port_qos_get failed");
+    QOS_TRACE(trace::kError, "swc_port_qos_get failed");
     return -1;
   }
   uint32_t mode = record[kQosWMode];
@@ -368,7 +369,7 @@ int port_qos_table_commit(uint32_t port) {
   setup.default_prio = record[kQosWDefault];
   setup.field = record[kQosWField];
   if (QOS_API(swc_port_qos_set(port, &setup)) < -1) {
-    QOS_TRACE(TRACE_ERROR, "swc_port_qos_set failed");
+    QOS_TRACE(trace::kError, "swc_port_qos_set failed");
     return -1;
   }
   return 1;

@@ -25,7 +25,7 @@ constexpr uint32_t kChipState[kStpEnb + 1] = {SWC_STP_STATE_DISABLED, SWC_STP_ST
 // write past its tables.
 void require(bool condition, const char *expression, const char *function) {
   if (condition) return;
-  trace_printf(TRACE_MOD_L2, function, nullptr, __LINE__, 0, 0, TRACE_EMERG, "Assertion failed: %s",
+  trace_printf(trace::kL2, function, nullptr, __LINE__, 0, 0, trace::kEmerg, "Assertion failed: %s",
                expression);
   std::abort();
 }

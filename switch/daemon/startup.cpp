@@ -30,9 +30,9 @@ void print_usage(FILE *out) {
   std::fprintf(out, "--debug_trace                   : Enable debug trace.\n");
   std::fprintf(out, "--pause_execution               : Pause all runtime execution.\n\n");
   std::fprintf(out, "Trace modules:");
-  for (unsigned m = 0; m < TRACE_MODULE_COUNT; ++m) std::fprintf(out, " %s", trace_module_name(m));
+  for (unsigned m = 0; m < trace::kModuleCount; ++m) std::fprintf(out, " %s", trace_module_name(m));
   std::fprintf(out, "\nTrace levels:");
-  for (unsigned l = 0; l < TRACE_LEVEL_COUNT; ++l) std::fprintf(out, " %s", trace_level_name(l));
+  for (unsigned l = 0; l < trace::kLevelCount; ++l) std::fprintf(out, " %s", trace_level_name(l));
   std::fprintf(out, "\n");
 }
 
@@ -117,7 +117,7 @@ bool parse_pid(const char *text, pid_t &pid) {
 }
 
 void trace_main(unsigned level, const char *function, int line, const char *text) {
-  trace_printf(TRACE_MOD_MAIN, function, nullptr, line, 0, 0, level, "%s", text);
+  trace_printf(trace::kMain, function, nullptr, line, 0, 0, level, "%s", text);
 }
 
 }  // namespace
@@ -148,7 +148,7 @@ OptionResult parse_options(int argc, char **argv, FILE *out) {
       }
       i += 2;
     } else {
-      if (contains(arg, "debug_trace")) trace_set_all_levels(TRACE_DEBUG);
+      if (contains(arg, "debug_trace")) trace_set_all_levels(trace::kDebug);
       if (contains(arg, "pause") || contains(arg, "suspend")) process_state().pause = 1;
     }
   }
@@ -178,22 +178,22 @@ int app_assert(const char *path) {
       bool written = write(fd, text, static_cast<size_t>(len)) == len;
       close(fd);
       if (!written) {
-        trace_main(TRACE_ERROR, "app_assert", __LINE__, "Could not write pidfile\n");
+        trace_main(trace::kError, "app_assert", __LINE__, "Could not write pidfile\n");
         return 1;
       }
       return 0;
     }
     bool readable = false;
     if (test_pid(path, readable)) {
-      trace_main(TRACE_WARN, "app_assert", __LINE__, "App allready running!\n");
+      trace_main(trace::kWarn, "app_assert", __LINE__, "App allready running!\n");
       return 1;
     }
     if (!readable) {
-      trace_main(TRACE_ERROR, "test_pid", __LINE__, "Could not open pidfile\n");
+      trace_main(trace::kError, "test_pid", __LINE__, "Could not open pidfile\n");
       return 1;
     }
     if (unlink(path) < 0) {
-      trace_main(TRACE_ERROR, "app_assert", __LINE__, "Could not delete pidfile\n");
+      trace_main(trace::kError, "app_assert", __LINE__, "Could not delete pidfile\n");
       return 1;
     }
   }
@@ -236,7 +236,7 @@ int portvisor_main(int argc, char **argv) {
   trace_set_daemon_mode(process_state().daemon_mode);
   trace_syslog_open();
   if (app_assert(pidfile_path()) != 0) return 1;
-  trace_printf(TRACE_MOD_MAIN, "main", nullptr, __LINE__, 0, 0, TRACE_DEBUG, "%s started", program);
+  trace_printf(trace::kMain, "main", nullptr, __LINE__, 0, 0, trace::kDebug, "%s started", program);
   fd_reg_init();
   timer_reg_init();
   loop_hooks_init();

@@ -15,17 +15,17 @@ CControl::~CControl() {
 bool CControl::SubclassDlgItem(int id, HWND dialog) {
   HWND window = GetDlgItem(dialog, id);
   if (window == nullptr || hwnd_ != nullptr) return false;
-  if (!SetWindowSubclass(window, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
+  if (!SetWindowSubclass(window, subclass_proc, kSubclassId, reinterpret_cast<DWORD_PTR>(this))) return false;
   hwnd_ = window;
   SetPropA(window, kObjectProperty, this);
-  OnSubclassed();
+  on_subclassed();
   return true;
 }
 
 void CControl::Detach() {
   if (hwnd_ == nullptr) return;
   RemovePropA(hwnd_, kObjectProperty);
-  RemoveWindowSubclass(hwnd_, SubclassProc, kSubclassId);
+  RemoveWindowSubclass(hwnd_, subclass_proc, kSubclassId);
   hwnd_ = nullptr;
 }
 
@@ -33,7 +33,7 @@ CControl *CControl::FromHandle(HWND window) {
   return window ? static_cast<CControl *>(GetPropA(window, kObjectProperty)) : nullptr;
 }
 
-std::optional<LRESULT> CControl::Reflect(UINT, WPARAM, LPARAM) {
+std::optional<LRESULT> CControl::reflect(UINT, WPARAM, LPARAM) {
   return std::nullopt;
 }
 
@@ -45,32 +45,32 @@ LRESULT CControl::Default(UINT message, WPARAM wParam, LPARAM lParam) {
   return DefSubclassProc(hwnd_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK CControl::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                        DWORD_PTR data) {
+LRESULT CALLBACK CControl::subclass_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                         DWORD_PTR data) {
   auto *self = reinterpret_cast<CControl *>(data);
   if (message == WM_NCDESTROY) {
     LRESULT r = DefSubclassProc(window, message, wParam, lParam);
     self->Detach();
-    self->OnDetached();
+    self->on_detached();
     return r;
   }
   return self->WindowProc(message, wParam, lParam);
 }
 
 INT_PTR CDialog::DoModal() {
-  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_, DialogProc,
+  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(template_id_), parent_, DialogProc,
                          reinterpret_cast<LPARAM>(this));
 }
 
 bool CDialog::Create() {
   if (hwnd_ != nullptr) return true;
-  HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent_,
+  HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(template_id_), parent_,
                                    DialogProc, reinterpret_cast<LPARAM>(this));
   return window != nullptr;
 }
 
-void CDialog::PlaceOverItem(int placeholderId) const {
-  HWND placeholder = GetDlgItem(parent_, placeholderId);
+void CDialog::place_over_item(int placeholder_id) const {
+  HWND placeholder = GetDlgItem(parent_, placeholder_id);
   if (hwnd_ == nullptr || placeholder == nullptr) return;
   RECT rect;
   GetWindowRect(placeholder, &rect);
@@ -79,26 +79,26 @@ void CDialog::PlaceOverItem(int placeholderId) const {
   SetWindowPos(hwnd_, nullptr, corner.x, corner.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CDialog::Destroy() {
+void CDialog::destroy() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
-bool CDialog::PostToParent(UINT message, WPARAM wParam, LPARAM lParam) const {
+bool CDialog::post_to_parent(UINT message, WPARAM wParam, LPARAM lParam) const {
   return parent_ != nullptr && PostMessageA(parent_, message, wParam, lParam) != FALSE;
 }
 
-std::string CDialog::ItemText(int id) const {
-  HWND item = Item(id);
-  int n = item ? GetWindowTextLengthA(item) : 0;
+std::string CDialog::item_text(int id) const {
+  HWND control = item(id);
+  int n = control ? GetWindowTextLengthA(control) : 0;
   std::string text(static_cast<std::size_t>(n) + 1, '\0');
   if (n > 0)
-    text.resize(static_cast<std::size_t>(GetWindowTextA(item, text.data(), n + 1)));
+    text.resize(static_cast<std::size_t>(GetWindowTextA(control, text.data(), n + 1)));
   else
     text.clear();
   return text;
 }
 
-std::optional<INT_PTR> CDialog::OnMessage(UINT, WPARAM, LPARAM) {
+std::optional<INT_PTR> CDialog::on_message(UINT, WPARAM, LPARAM) {
   return std::nullopt;
 }
 
@@ -111,18 +111,18 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   }
   auto *self = reinterpret_cast<CDialog *>(GetWindowLongPtrA(window, DWLP_USER));
   if (self == nullptr) return FALSE;
-  INT_PTR result = self->Dispatch(message, wParam, lParam);
+  INT_PTR result = self->dispatch(message, wParam, lParam);
   if (message == WM_NCDESTROY) self->hwnd_ = nullptr;
   return result;
 }
 
 // A dialog procedure hands results of these messages back as its return value, not DWLP_MSGRESULT.
-static bool ReturnsDirectly(UINT message) {
+static bool returns_directly(UINT message) {
   return message == WM_COMPAREITEM || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) ||
          message == WM_QUERYDRAGICON;
 }
 
-INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CDialog::dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   HWND about = nullptr;
   switch (message) {
     case WM_DRAWITEM:
@@ -145,8 +145,8 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         about = reinterpret_cast<HWND>(lParam);
   }
   if (CControl *control = CControl::FromHandle(about)) {
-    if (auto r = control->Reflect(message, wParam, lParam)) {
-      if (ReturnsDirectly(message)) return static_cast<INT_PTR>(*r);
+    if (auto r = control->reflect(message, wParam, lParam)) {
+      if (returns_directly(message)) return static_cast<INT_PTR>(*r);
       SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, *r);
       return TRUE;
     }
@@ -166,8 +166,8 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     return FALSE;
   }
   if (message == WM_DESTROY) OnDestroy();
-  if (auto r = OnMessage(message, wParam, lParam)) {
-    if (ReturnsDirectly(message)) return *r;
+  if (auto r = on_message(message, wParam, lParam)) {
+    if (returns_directly(message)) return *r;
     SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, *r);
     return TRUE;
   }

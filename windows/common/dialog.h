@@ -12,7 +12,7 @@ namespace rtwin {
 
 // A control window driven by an object: its own messages go to WindowProc, and the dialog reflects
 // WM_DRAWITEM, WM_MEASUREITEM, WM_COMPAREITEM, WM_DELETEITEM, WM_CTLCOLOR* and the WM_COMMAND
-// notifications it sends about it to Reflect.
+// notifications it sends about it to reflect.
 class CControl {
  public:
   CControl() = default;
@@ -31,25 +31,25 @@ class CControl {
   static CControl *FromHandle(HWND window);
 
   // A reflected parent message; nullopt lets the dialog handle it as usual.
-  virtual std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam);
+  virtual std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam);
 
  protected:
   // The control's own messages; the default passes them to the control's class.
   virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
-  virtual void OnSubclassed() {}
+  virtual void on_subclassed() {}
   // Called once the window is gone; the object may delete itself here.
-  virtual void OnDetached() {}
+  virtual void on_detached() {}
 
  private:
-  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  static LRESULT CALLBACK subclass_proc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   void Detach();
   HWND hwnd_ = nullptr;
 };
 
 class CDialog {
  public:
-  CDialog(int templateId, HWND parent = nullptr) : templateId_(templateId), parent_(parent) {}
+  CDialog(int template_id, HWND parent = nullptr) : template_id_(template_id), parent_(parent) {}
   virtual ~CDialog() = default;
   CDialog(const CDialog &) = delete;
   CDialog &operator=(const CDialog &) = delete;
@@ -58,22 +58,22 @@ class CDialog {
   // Creates the dialog as a modeless child of the parent given at construction (templates with
   // WS_CHILD and DS_CONTROL); false when the template cannot be made.
   bool Create();
-  // Moves the dialog to the top-left corner of the parent's control `placeholderId`, keeping its size
+  // Moves the dialog to the top-left corner of the parent's control `placeholder_id`, keeping its size
   // and z-order and without activating it.
-  void PlaceOverItem(int placeholderId) const;
+  void place_over_item(int placeholder_id) const;
   // Destroys a modeless dialog; nothing when there is none.
-  void Destroy();
+  void destroy();
   HWND hwnd() const { return hwnd_; }
   HWND parent() const { return parent_; }
   // For dialogs made before their parent window exists (a wizard's pages); set before Create.
-  void SetParentWindow(HWND parent) { parent_ = parent; }
+  void set_parent_window(HWND parent) { parent_ = parent; }
   // Posts a message to the parent window; false when there is none or the post fails.
-  bool PostToParent(UINT message, WPARAM wParam, LPARAM lParam) const;
-  HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
-  void ShowItem(int id, bool show) const { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
-  void EnableItem(int id, bool enable) const { EnableWindow(Item(id), enable ? TRUE : FALSE); }
-  void SetItemText(int id, const std::string &text) const { SetDlgItemTextA(hwnd_, id, text.c_str()); }
-  std::string ItemText(int id) const;
+  bool post_to_parent(UINT message, WPARAM wParam, LPARAM lParam) const;
+  HWND item(int id) const { return GetDlgItem(hwnd_, id); }
+  void show_item(int id, bool show) const { ShowWindow(item(id), show ? SW_SHOW : SW_HIDE); }
+  void enable_item(int id, bool enable) const { EnableWindow(item(id), enable ? TRUE : FALSE); }
+  void set_item_text(int id, const std::string &text) const { SetDlgItemTextA(hwnd_, id, text.c_str()); }
+  std::string item_text(int id) const;
   void EndDialog(INT_PTR result) { ::EndDialog(hwnd_, result); }
 
  protected:
@@ -87,13 +87,13 @@ class CDialog {
   virtual void OnOK() { EndDialog(IDOK); }
   virtual void OnCancel() { EndDialog(IDCANCEL); }
   // Every other message; nullopt leaves it to the default handling.
-  virtual std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  virtual std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam);
   virtual void OnDestroy() {}
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
-  INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
-  int templateId_;
+  INT_PTR dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  int template_id_;
   HWND parent_;
   HWND hwnd_ = nullptr;
 };

@@ -2,7 +2,7 @@
 
 namespace rtwin {
 
-bool HoverTracker::OnMessage(HWND control, UINT message) {
+bool HoverTracker::on_message(HWND control, UINT message) {
   switch (message) {
     case WM_MOUSEMOVE:
       // Asked again after every leave: a notice is delivered once per request.

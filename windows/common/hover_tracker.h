@@ -11,7 +11,7 @@ class HoverTracker {
  public:
   // Takes one of the control's messages; true when the control should redraw (the mouse came to rest
   // on it or left it).
-  bool OnMessage(HWND control, UINT message);
+  bool on_message(HWND control, UINT message);
   bool hovering() const { return hover_; }
 
  private:

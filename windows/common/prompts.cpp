@@ -8,24 +8,24 @@
 namespace rtwin {
 namespace {
 
-std::string Environment(const char *name) {
+std::string environment(const char *name) {
   char value[MAX_PATH];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
 }
 
 // The automated answer log, or empty when prompts are shown.
-std::string PromptLog() {
-  return Environment("RT_PROMPT_LOG");
+std::string prompt_log() {
+  return environment("RT_PROMPT_LOG");
 }
 
-int ScriptedAnswer(UINT type) {
+int scripted_answer(UINT type) {
   UINT buttons = type & MB_TYPEMASK;
   if (buttons != MB_YESNO && buttons != MB_YESNOCANCEL) return IDOK;
-  return Environment("RT_PROMPT_ANSWER") == "no" ? IDNO : IDYES;
+  return environment("RT_PROMPT_ANSWER") == "no" ? IDNO : IDYES;
 }
 
-void Record(const std::string &log, const char *kind, const std::string &text) {
+void record(const std::string &log, const char *kind, const std::string &text) {
   std::string line = kind;
   line += '|';
   for (char c : text) {
@@ -45,31 +45,32 @@ void Record(const std::string &log, const char *kind, const std::string &text) {
 
 }  // namespace
 
-int MessageBoxText(HWND owner, const std::string &text, const std::string &caption, UINT type) {
-  std::string log = PromptLog();
+int message_box_text(HWND owner, const std::string &text, const std::string &caption, UINT type) {
+  std::string log = prompt_log();
   if (!log.empty()) {
-    Record(log, "message", text);
-    return ScriptedAnswer(type);
+    record(log, "message", text);
+    return scripted_answer(type);
   }
   return MessageBoxA(owner, text.c_str(), caption.c_str(), type);
 }
 
-int MessageBoxTextEx(HWND owner, const std::string &text, const std::string &caption, UINT type,
-                     WORD language) {
-  std::string log = PromptLog();
+int message_box_text_ex(HWND owner, const std::string &text, const std::string &caption, UINT type,
+                        WORD language) {
+  std::string log = prompt_log();
   if (!log.empty()) {
-    Record(log, (type & MB_RTLREADING) ? "message-rtl" : "message", text);
-    return ScriptedAnswer(type);
+    record(log, (type & MB_RTLREADING) ? "message-rtl" : "message", text);
+    return scripted_answer(type);
   }
   return MessageBoxExA(owner, text.c_str(), caption.c_str(), type, language);
 }
 
-std::optional<std::string> AskSaveFileName(HWND owner, const std::string &suggestedName,
-                                           const std::string &filter, const std::string &defaultExtension) {
-  std::string log = PromptLog();
+std::optional<std::string> ask_save_file_name(HWND owner, const std::string &suggested_name,
+                                              const std::string &filter,
+                                              const std::string &default_extension) {
+  std::string log = prompt_log();
   if (!log.empty()) {
-    Record(log, "save", suggestedName);
-    std::string answer = Environment("RT_PROMPT_SAVE_AS");
+    record(log, "save", suggested_name);
+    std::string answer = environment("RT_PROMPT_SAVE_AS");
     if (answer.empty()) return std::nullopt;
     return answer;
   }
@@ -78,24 +79,24 @@ std::optional<std::string> AskSaveFileName(HWND owner, const std::string &sugges
     if (c == '|') c = '\0';
   filters.push_back('\0');
   char path[MAX_PATH] = {};
-  suggestedName.copy(path, sizeof path - 1);
+  suggested_name.copy(path, sizeof path - 1);
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
   dialog.lpstrFilter = filters.c_str();
   dialog.lpstrFile = path;
   dialog.nMaxFile = sizeof path;
-  dialog.lpstrDefExt = defaultExtension.empty() ? nullptr : defaultExtension.c_str();
+  dialog.lpstrDefExt = default_extension.empty() ? nullptr : default_extension.c_str();
   dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
   if (!GetSaveFileNameA(&dialog)) return std::nullopt;
   return std::string(path);
 }
 
-bool OpenDocument(HWND owner, const std::string &target) {
+bool open_document(HWND owner, const std::string &target) {
   if (target.empty()) return false;
-  std::string log = PromptLog();
+  std::string log = prompt_log();
   if (!log.empty()) {
-    Record(log, "open", target);
+    record(log, "open", target);
     return true;
   }
   auto result = reinterpret_cast<INT_PTR>(

@@ -11,18 +11,19 @@
 
 namespace rtwin {
 
-int MessageBoxText(HWND owner, const std::string &text, const std::string &caption, UINT type = MB_OK);
+int message_box_text(HWND owner, const std::string &text, const std::string &caption, UINT type = MB_OK);
 
 // The same in a given language; with MB_RTLREADING in `type` it is logged as kind "message-rtl".
-int MessageBoxTextEx(HWND owner, const std::string &text, const std::string &caption, UINT type,
-                     WORD language);
+int message_box_text_ex(HWND owner, const std::string &text, const std::string &caption, UINT type,
+                        WORD language);
 
 // The save-as file dialog (hide read-only, confirm overwrite); nullopt when the user cancels. `filter`
 // holds the usual pairs separated by '|'.
-std::optional<std::string> AskSaveFileName(HWND owner, const std::string &suggestedName,
-                                           const std::string &filter, const std::string &defaultExtension);
+std::optional<std::string> ask_save_file_name(HWND owner, const std::string &suggested_name,
+                                              const std::string &filter,
+                                              const std::string &default_extension);
 
 // ShellExecute "open"; true when the shell accepted the target.
-bool OpenDocument(HWND owner, const std::string &target);
+bool open_document(HWND owner, const std::string &target);
 
 }  // namespace rtwin

@@ -9,14 +9,14 @@ constexpr char kStayActiveProperty[] = "rtwin.StayActive";
 
 }  // namespace
 
-void MarkStayActive(HWND window, bool stay) {
+void mark_stay_active(HWND window, bool stay) {
   if (stay)
     SetPropA(window, kStayActiveProperty, reinterpret_cast<HANDLE>(1));
   else
     RemovePropA(window, kStayActiveProperty);
 }
 
-bool IsMarkedStayActive(HWND window) {
+bool is_marked_stay_active(HWND window) {
   return GetPropA(window, kStayActiveProperty) != nullptr;
 }
 

@@ -8,7 +8,7 @@
 namespace rtwin {
 
 // Sets or clears the mark. It takes effect at the window's next activation change.
-void MarkStayActive(HWND window, bool stay);
-bool IsMarkedStayActive(HWND window);
+void mark_stay_active(HWND window, bool stay);
+bool is_marked_stay_active(HWND window);
 
 }  // namespace rtwin

@@ -76,7 +76,7 @@ LRESULT CWindowHook::Default() {
   return WindowProc(current.message, current.wParam, current.lParam);
 }
 
-void CWindowHook::UnhookAll(HWND window) {
+void CWindowHook::unhook_all(HWND window) {
   auto &map = WindowHookMap();
   auto first = map.find(window);
   if (first == map.end()) return;
@@ -100,7 +100,7 @@ LRESULT CALLBACK CWindowHook::HookWndProc(HWND window, UINT message, WPARAM wPar
     result = DefWindowProcA(window, message, wParam, lParam);
   } else if (message == WM_NCDESTROY) {
     WNDPROC previous = first->second->previous_;
-    UnhookAll(window);
+    unhook_all(window);
     // The window is going: its own procedure stays the hook's, so restoring it would change nothing.
     result = CallWindowProcA(previous, window, message, wParam, lParam);
   } else {

@@ -17,7 +17,7 @@ class CWindowHook {
   // Hooks `window` in front of its earlier hooks; nullptr takes this hook off its window.
   void Hook(HWND window);
   HWND hwnd() const { return window_; }
-  bool IsHooked() const { return window_ != nullptr; }
+  bool is_hooked() const { return window_ != nullptr; }
 
  protected:
   // Sees every message of the window; the default passes it on down the chain.
@@ -27,7 +27,7 @@ class CWindowHook {
 
  private:
   static LRESULT CALLBACK HookWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static void UnhookAll(HWND window);
+  static void unhook_all(HWND window);
 
   HWND window_ = nullptr;
   WNDPROC previous_ = nullptr;

@@ -38,9 +38,9 @@ constexpr int kConnections = 64;
 constexpr int kHeaderOnlySignatures = 400;
 
 std::string random_pattern(std::mt19937 &random, size_t shortest, size_t spread) {
-  static const char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-%";
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-%";
   std::string pattern(shortest + random() % spread, ' ');
-  for (char &c : pattern) c = alphabet[random() % (sizeof alphabet - 1)];
+  for (char &c : pattern) c = kAlphabet[random() % (sizeof kAlphabet - 1)];
   return pattern;
 }
 
@@ -50,13 +50,13 @@ class SilentMatcher : public quorix::Matcher {
   void match(const quorix::EngineTables &, unsigned char *) override {}
 };
 
-enum class Engine { software, silent };
+enum class Engine { kSoftware, kSilent };
 
 class LoadedModule {
  public:
-  explicit LoadedModule(int signatures, Engine engine = Engine::software) {
+  explicit LoadedModule(int signatures, Engine engine = Engine::kSoftware) {
     kern::clock_use_real(false);
-    if (engine == Engine::software) {
+    if (engine == Engine::kSoftware) {
       device_.set_matcher(&matcher_);
     } else {
       device_.set_matcher(&silent_);
@@ -81,7 +81,7 @@ class LoadedModule {
     // Header-only signatures on high TCP ports that the benchmark's established traffic never uses.
     for (int i = 0; large && i < kHeaderOnlySignatures; ++i) {
       vorn::HeaderOnlySignature h;
-      h.group = vorn::EngineImage::Group::tcp;
+      h.group = vorn::EngineImage::Group::kTcp;
       auto port = static_cast<uint16_t>(60000 + i);
       h.rule = vorn::make_header_rule(0, 0, 0, 0, 0, 3, port, port);
       h.category = 2;
@@ -220,7 +220,7 @@ Traffic established(size_t ip_size) {
   return packets;
 }
 
-void inspect(benchmark::State &state, size_t ip_size, int signatures, Engine engine = Engine::software) {
+void inspect(benchmark::State &state, size_t ip_size, int signatures, Engine engine = Engine::kSoftware) {
   LoadedModule module(signatures, engine);
   run(state, module, established(ip_size), ip_size);
 }
@@ -246,7 +246,7 @@ void BM_Inspect64ByteFrames3000Signatures(benchmark::State &state) {
   inspect(state, 46, 3000);
 }
 void BM_Inspect64ByteFramesSilentEngine(benchmark::State &state) {
-  inspect(state, 46, 300, Engine::silent);
+  inspect(state, 46, 300, Engine::kSilent);
 }
 
 void BM_SynFloodSpoofed64(benchmark::State &state) {

@@ -23,7 +23,7 @@ class Capture : public VornTest {
     add(compiler, 21, "cmd.exe", true, 2);
     add(compiler, 22, "attack", true, 6);
     HeaderOnlySignature xmas;
-    xmas.group = EngineImage::Group::tcp;
+    xmas.group = EngineImage::Group::kTcp;
     xmas.rule = make_header_rule(engine_format::kFieldEqual, kFin | kPsh | kUrg, 0, 0, 0, 0, 0, 0);
     xmas.category = 4;
     compiler.add(xmas);

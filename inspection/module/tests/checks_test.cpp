@@ -223,8 +223,8 @@ TEST_F(Checks, SwitchedOffChecksLetAnomaliesPass) {
 TEST(HttpNormalisation, RequestLineBecomesHostAndDecodedPath) {
   auto normalise = [](const std::string &request, size_t capacity = 1024) {
     unsigned char out[1024];
-    size_t n = NormaliseHttpRequest(reinterpret_cast<const unsigned char *>(request.data()), request.size(),
-                                    out, capacity);
+    size_t n = normalise_http_request(reinterpret_cast<const unsigned char *>(request.data()), request.size(),
+                                      out, capacity);
     return std::string(reinterpret_cast<char *>(out), n);
   };
   EXPECT_EQ(normalise("GET /a/./b/../c%41 HTTP/1.0\r\nHost: h\r\n\r\n"), "h/a/ca");
@@ -275,7 +275,7 @@ std::string queued_payload(const unsigned char *d) {
 // the original payload, the Telnet copy the stream without its commands and no more. Both are queued
 // before the original, marked, and carry the original's header fields.
 TEST_F(Checks, PrivateCopiesHoldTheDecodedPayload) {
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   std::string request = "GET /a/../%62 HTTP/1.0\r\nHost: h\r\n\r\n";
   send(Packet().carrying(request).bytes());
   const unsigned char *copy = descriptor_at(0);
@@ -283,21 +283,21 @@ TEST_F(Checks, PrivateCopiesHoldTheDecodedPayload) {
   EXPECT_EQ(load16(copy + kDescDestinationPort), 80);
   EXPECT_EQ(queued_payload(copy), "h/b" + request.substr(3));
   EXPECT_EQ(queued_payload(descriptor_at(1)), request);
-  device_->run();
+  device->run();
 
   std::string stream = "ro\xff\xfb\x01ot\r\n";
   send(Packet().from("10.0.0.1", 40001).to("10.0.0.2", 23).carrying(stream).bytes());
   EXPECT_EQ(queued_payload(descriptor_at(2)), "root\r\n");
   EXPECT_EQ(descriptor_at(2)[kDescMark], kPrivateCopyMark);
   EXPECT_EQ(queued_payload(descriptor_at(3)), stream);
-  device_->run();
+  device->run();
 }
 
 TEST(TelnetCommands, AreStrippedFromTheStream) {
   auto strip = [](const std::string &stream) {
     unsigned char out[1536];
-    size_t n = StripTelnetCommands(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), out,
-                                   sizeof out);
+    size_t n = strip_telnet_commands(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(),
+                                     out, sizeof out);
     return std::string(reinterpret_cast<char *>(out), n);
   };
   EXPECT_EQ(strip("ro\xff\xfb\x01ot"), "root");  // WILL ECHO: three bytes

@@ -238,9 +238,9 @@ TEST_F(Detectors, EachFloodTypeLogsItsOwnId) {
   for (int i = 0; i < 3; ++i) send(Packet().icmp().bytes());
   for (int i = 0; i < 3; ++i) send(igmp.bytes());
   EXPECT_EQ(attack_ids(), (std::vector<uint32_t>{kBase + 87, kBase + 88, kBase + 89}));
-  EXPECT_EQ(deliveries_.size(), 9u);
+  EXPECT_EQ(deliveries.size(), 9u);
   for (size_t i = 0; i < 9; ++i)
-    EXPECT_EQ(deliveries_[i].fate, i % 3 == 2 ? kern::Fate::kDropped : kern::Fate::kDelivered) << i;
+    EXPECT_EQ(deliveries[i].fate, i % 3 == 2 ? kern::Fate::kDropped : kern::Fate::kDelivered) << i;
 }
 
 TEST_F(Detectors, FloodRuleSwitchedOffNeverDrops) {
@@ -278,7 +278,7 @@ TEST_F(Detectors, EachFloodTypeClearsOnItsOwnSecond) {
     for (int i = 0; i < 60; ++i) send(Packet().udp().from("10.0.0.9", 9).to("10.0.0.2", 53).bytes());
     kern::clock_advance_ms(1000);
   }
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::kDelivered);
+  for (const auto &d : deliveries) EXPECT_EQ(d.fate, kern::Fate::kDelivered);
   EXPECT_TRUE(events().empty());
 }
 

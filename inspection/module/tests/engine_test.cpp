@@ -28,13 +28,13 @@ class Engine : public VornTest {
 };
 
 TEST_F(Engine, InitialisationProgramsTheTableBasesWithTheBusOffset) {
-  EXPECT_EQ(device_->register_value(0x00), module().QuorixMemBus + 0xda0000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x08), module().QuorixMemBus + 0x198000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x0c), module().QuorixMemBus + 0x080000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x10), module().QuorixMemBus + 0x000000 + 0x40000000);
-  EXPECT_EQ(device_->register_value(0x14), module().QuorixMemBus + 0x0c0000 + 0x40000000);
-  EXPECT_EQ(load32(module().pVornRuleSetInfo + 48), module().QuorixMemBus + 0xdc3a78);
-  EXPECT_EQ(load32(module().pVornRuleSetInfo + 64), module().QuorixMemBus + 0xdf8878);
+  EXPECT_EQ(device->register_value(0x00), module().quorix_mem_bus + 0xda0000 + 0x40000000);
+  EXPECT_EQ(device->register_value(0x08), module().quorix_mem_bus + 0x198000 + 0x40000000);
+  EXPECT_EQ(device->register_value(0x0c), module().quorix_mem_bus + 0x080000 + 0x40000000);
+  EXPECT_EQ(device->register_value(0x10), module().quorix_mem_bus + 0x000000 + 0x40000000);
+  EXPECT_EQ(device->register_value(0x14), module().quorix_mem_bus + 0x0c0000 + 0x40000000);
+  EXPECT_EQ(load32(module().pVornRuleSetInfo + 48), module().quorix_mem_bus + 0xdc3a78);
+  EXPECT_EQ(load32(module().pVornRuleSetInfo + 64), module().quorix_mem_bus + 0xdf8878);
 }
 
 TEST_F(Engine, RingStartsOwnedBySoftwareWithOneEndMark) {
@@ -45,11 +45,11 @@ TEST_F(Engine, RingStartsOwnedBySoftwareWithOneEndMark) {
 }
 
 TEST_F(Engine, InitialisationOutsideStateTwoIsRefusedAndChangesNothing) {
-  uint32_t before = device_->register_value(0x00);
+  uint32_t before = device->register_value(0x00);
   kern::CpuSection cpu;
   EXPECT_EQ(qxDrvInit(), kQxStateError);
   EXPECT_TRUE(printed("qxDrvInit:State Error,state=4\n"));
-  EXPECT_EQ(device_->register_value(0x00), before);
+  EXPECT_EQ(device->register_value(0x00), before);
 }
 
 TEST_F(Engine, HeaderRuleWindowRefusesBadRanges) {
@@ -60,8 +60,8 @@ TEST_F(Engine, HeaderRuleWindowRefusesBadRanges) {
   EXPECT_EQ(qxInsertHdrRule(rules, 512, 512), kQxIndexError);
   EXPECT_EQ(qxInsertHdrRule(rules, 511, 512), kQxIndexError);
   EXPECT_EQ(qxInsertHdrRule(rules, 510, 511), 0);
-  EXPECT_EQ(device_->tables().header_rules[510 * 3], 0x04030201u);
-  EXPECT_EQ(device_->tables().header_rules[511 * 3 + 2], 0x18171615u);
+  EXPECT_EQ(device->tables().header_rules[510 * 3], 0x04030201u);
+  EXPECT_EQ(device->tables().header_rules[511 * 3 + 2], 0x18171615u);
   module().DriverState = kStateOk;
   EXPECT_EQ(qxInsertHdrRule(rules, 0, 0), kQxStateError);
   module().DriverState = kStateQxDrvInited;
@@ -70,9 +70,9 @@ TEST_F(Engine, HeaderRuleWindowRefusesBadRanges) {
 TEST_F(Engine, QueuedPacketRoundTripsThroughTheEngine) {
   enable_inspection();
   send_udp();
-  ASSERT_EQ(deliveries_.size(), 1u);
-  EXPECT_EQ(deliveries_[0].fate, kern::Fate::kDelivered);
-  EXPECT_TRUE(deliveries_[0].inspected);
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries[0].fate, kern::Fate::kDelivered);
+  EXPECT_TRUE(deliveries[0].inspected);
   const unsigned char *d = descriptor_at(0);
   EXPECT_TRUE(descriptor_done(d));
   EXPECT_EQ(d[kDescControl], kDescFirst | kDescLast | kDescInterrupt);
@@ -91,48 +91,48 @@ TEST_F(Engine, QueuedPacketRoundTripsThroughTheEngine) {
 
 TEST_F(Engine, HeldDescriptorsFinishInOrderWhenTheEngineRuns) {
   enable_inspection();
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   send_udp(5);
-  EXPECT_TRUE(deliveries_.empty());
+  EXPECT_TRUE(deliveries.empty());
   EXPECT_EQ(module().desc_write_index, 5u);
   EXPECT_EQ(module().desc_read_index, 0u);
   EXPECT_FALSE(descriptor_done(descriptor_at(0)));
-  EXPECT_EQ(device_->run(2), 2u);
-  EXPECT_EQ(deliveries_.size(), 2u);
+  EXPECT_EQ(device->run(2), 2u);
+  EXPECT_EQ(deliveries.size(), 2u);
   EXPECT_EQ(module().desc_read_index, 2u);
-  device_->run();
-  EXPECT_EQ(deliveries_.size(), 5u);
+  device->run();
+  EXPECT_EQ(deliveries.size(), 5u);
   EXPECT_EQ(module().desc_read_index, 5u);
-  EXPECT_FALSE(device_->fetching());
+  EXPECT_FALSE(device->fetching());
 }
 
 TEST_F(Engine, RingWrapsAtItsEndMark) {
   enable_inspection();
   send_udp(1030);
-  EXPECT_EQ(deliveries_.size(), 1030u);
+  EXPECT_EQ(deliveries.size(), 1030u);
   EXPECT_EQ(module().desc_write_index, 6u);
   EXPECT_EQ(module().desc_read_index, 6u);
 }
 
 TEST_F(Engine, FullRingDeliversUninspected) {
   enable_inspection();
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   send_udp(1023);
-  EXPECT_TRUE(deliveries_.empty());
+  EXPECT_TRUE(deliveries.empty());
   send_udp(1);  // one slot always stays free
-  ASSERT_EQ(deliveries_.size(), 1u);
-  EXPECT_FALSE(deliveries_[0].inspected);
-  device_->run();
-  EXPECT_EQ(deliveries_.size(), 1024u);
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_FALSE(deliveries[0].inspected);
+  device->run();
+  EXPECT_EQ(deliveries.size(), 1024u);
 }
 
 TEST_F(Engine, CompletionWithoutHeldPacketIsReported) {
   enable_inspection();
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   send_udp(1);
   sk_buff *held = module().MappingTable_IpsDescriptorToSkb[0];
   module().MappingTable_IpsDescriptorToSkb[0] = nullptr;
-  device_->run();
+  device->run();
   EXPECT_TRUE(printed("0==MappingTable_IpsDescriptorToSkb[ProcessingIndex]\n"));
   EXPECT_EQ(module().desc_read_index, 1u);
   kfree_skb(held);
@@ -140,25 +140,25 @@ TEST_F(Engine, CompletionWithoutHeldPacketIsReported) {
 
 TEST_F(Engine, PrivateCopyIsReleasedNotDelivered) {
   enable_inspection();
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   send_udp(1);
   descriptor_at(0)[kDescMark] = kPrivateCopyMark;
-  device_->run();
-  EXPECT_TRUE(deliveries_.empty());
+  device->run();
+  EXPECT_TRUE(deliveries.empty());
   EXPECT_EQ(descriptor_at(0)[kDescMark], 0);
 }
 
 TEST_F(Engine, ResetForcesABusyEngineToStop) {
   enable_inspection();
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   send_udp(1);
-  ASSERT_TRUE(device_->fetching());
+  ASSERT_TRUE(device->fetching());
   kern::CpuSection cpu;
   qxDrvReset();
   EXPECT_TRUE(printed("force IDP Engine to reset\n"));
-  EXPECT_FALSE(device_->fetching());
+  EXPECT_FALSE(device->fetching());
   EXPECT_EQ(module().DriverState, kStateModuleInited);
-  qxDropHeldPackets();
+  qx_drop_held_packets();
   module().DriverState = kStateOk;
 }
 

@@ -62,7 +62,7 @@ TEST_F(Ioctl, SetStatusAfterDownloadSwitchesInspection) {
 
 // ---- policy download ------------------------------------------------------------------------------
 TEST_F(Ioctl, DownloadInstallsTheImageAndResetsTheEngine) {
-  unsigned resets = device_->resets();
+  unsigned resets = device->resets();
   EngineImage image = basic_image();
   unsigned char rule[12] = {6, 0, 3, 0x80, 0, 0, 0, 0, 0, 0, 0, 0};
   image.set_header_rule(0, rule);
@@ -72,12 +72,12 @@ TEST_F(Ioctl, DownloadInstallsTheImageAndResetsTheEngine) {
   image.bytes()[kCharsetTableOffset + 4] = 0x55;
   ASSERT_EQ(download(image), 0);
   EXPECT_EQ(module().DriverState, kStateOk);
-  EXPECT_EQ(device_->resets(), resets + 1);
+  EXPECT_EQ(device->resets(), resets + 1);
   EXPECT_TRUE(printed("Reset IDP Engine!!!\n"));
-  EXPECT_EQ(device_->tables().header_rules[0], 0x80030006u);
-  EXPECT_EQ(device_->tables().header_rules[3], 0x80030006u);
-  EXPECT_EQ(device_->tables().zero_state[0], 0x77u);
-  EXPECT_EQ(device_->tables().charsets[1], 0x55u);
+  EXPECT_EQ(device->tables().header_rules[0], 0x80030006u);
+  EXPECT_EQ(device->tables().header_rules[3], 0x80030006u);
+  EXPECT_EQ(device->tables().zero_state[0], 0x77u);
+  EXPECT_EQ(device->tables().charsets[1], 0x55u);
   ParamtVornStatus status{};
   EXPECT_EQ(ioctl(VORN_IOC_GET_STATUS, &status), 0);
   EXPECT_EQ(status.status, 0u);
@@ -209,7 +209,7 @@ TEST_F(Ioctl, DownloadDropsHeldPackets) {
   ASSERT_EQ(download(basic_image()), 0);
   ParamtVornStatus on{1, 0};
   ASSERT_EQ(ioctl(VORN_IOC_SET_STATUS, &on), 0);
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   unsigned char ip[28] = {0x45, 0, 0, 28, 0, 1, 0, 0,    64,   17, 0,  0, 10,
                           0,    0, 1, 10, 0, 0, 2, 0x30, 0x39, 0,  53, 0, 8};
   for (int i = 0; i < 4; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, sizeof ip));
@@ -329,10 +329,10 @@ TEST_F(Ioctl, SetActionSelectsByAppIdWhateverTheCommandsType) {
   ASSERT_EQ(download(basic_image()), 0);
   IM_P2P_AD_Status status{0, 0, 101};
   ASSERT_EQ(ioctl(VORN_IOC_SET_IM_ACTION, &status), 0);
-  EXPECT_EQ(module().Tables.app_table[101].action, 0);
+  EXPECT_EQ(module().tables.app_table[101].action, 0);
   status = {0, 1, 2};
   ASSERT_EQ(ioctl(VORN_IOC_SET_ANOMALY_ACTION, &status), 0);
-  EXPECT_EQ(module().Tables.app_table[2].action, 1);
+  EXPECT_EQ(module().tables.app_table[2].action, 1);
 }
 
 TEST_F(Ioctl, SetActionRefusals) {
@@ -373,8 +373,8 @@ TEST_F(Ioctl, SetRuleSharesOneHandlerAndChecksBounds) {
   ASSERT_EQ(download(basic_image()), 0);
   KaAppStatTH stat{0, 0, 5, 2048};
   EXPECT_EQ(ioctl(VORN_IOC_SET_RULE_DDOS, &stat), 0);
-  EXPECT_EQ(module().Tables.threshold_table[5].threshold, 2048);
-  EXPECT_EQ(module().Tables.threshold_table[5].action, 0);
+  EXPECT_EQ(module().tables.threshold_table[5].threshold, 2048);
+  EXPECT_EQ(module().tables.threshold_table[5].action, 0);
 
   struct Refused {
     uint16_t id;

@@ -31,7 +31,7 @@ TEST_F(LoadUnload, StartRegistersDeviceProcInterruptsAndHook) {
   EXPECT_EQ(name, "VornQEmpty");
   EXPECT_EQ(PacketInspect, &vorn::kkPacketInspect);
   EXPECT_EQ(vorn::module().DriverState, vorn::kStateQxDrvInited);
-  EXPECT_EQ(device_->resets(), 1u);
+  EXPECT_EQ(device->resets(), 1u);
 }
 
 TEST_F(LoadUnload, StartPrintsItsLinesInOrder) {
@@ -54,7 +54,7 @@ TEST_F(LoadUnload, CleanupReleasesEverythingHookFirst) {
   EXPECT_FALSE(kern::proc_registered("driver/vorn"));
   EXPECT_FALSE(kern::irq_requested(16));
   EXPECT_FALSE(kern::irq_requested(17));
-  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks_);
+  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks);
   auto lines = kern::printk_lines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "Vorn Linux Driver:cleanup_module()\n");
@@ -89,7 +89,7 @@ TEST_P(LoadFailure, LeavesNothingRegisteredOrAllocated) {
   EXPECT_FALSE(kern::irq_requested(16));
   EXPECT_FALSE(kern::irq_requested(17));
   EXPECT_EQ(PacketInspect, nullptr);
-  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks_);
+  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks);
   kern::clear_failures();
   EXPECT_EQ(load_module(), 0);
 }
@@ -124,13 +124,13 @@ TEST_F(LoadUnload, OpenAndReleaseSucceedReadAndWriteAreRefused) {
 
 TEST_F(LoadUnload, UnloadReleasesPacketsTheEngineStillHolds) {
   enable_inspection();
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   unsigned char ip[28] = {0x45, 0, 0,  28, 0, 1, 0,    0,    64, 17, 0, 0, 10, 0,
                           0,    1, 10, 0,  0, 2, 0x30, 0x39, 0,  53, 0, 8, 0,  0};
   for (int i = 0; i < 3; ++i) kern::receive(kern::make_frame("eth0", ETH_P_IP, ip, 28));
-  EXPECT_TRUE(deliveries_.empty());
+  EXPECT_TRUE(deliveries.empty());
   unload_module();
-  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks_);
+  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks);
 }
 
 // ---- /proc/driver/vorn --------------------------------------------------------------------------
@@ -144,7 +144,7 @@ std::vector<std::string> lines_of(const std::string &text) {
 TEST_F(LoadUnload, ProcReportHasItsThirteenLines) {
   auto lines = lines_of(proc_report());
   ASSERT_EQ(lines.size(), 13u);
-  uint32_t start = vorn::module().QuorixMemBus + vorn::kDescriptorChainOffset + 0x40000000;
+  uint32_t start = vorn::module().quorix_mem_bus + vorn::kDescriptorChainOffset + 0x40000000;
   char expected[64];
   EXPECT_EQ(lines[0], "Quorix Driver Version = v1.59, State=QXDRV_INITED");
   EXPECT_EQ(lines[1], "Quorix hardware status=0x100");
@@ -153,13 +153,13 @@ TEST_F(LoadUnload, ProcReportHasItsThirteenLines) {
   std::snprintf(expected, sizeof expected, "Desc Chain Base Address=0x%X", start);
   EXPECT_EQ(lines[3], expected);
   std::snprintf(expected, sizeof expected, "State Table Base Address=0x%X",
-                vorn::module().QuorixMemBus + 0x198000 + 0x40000000);
+                vorn::module().quorix_mem_bus + 0x198000 + 0x40000000);
   EXPECT_EQ(lines[4], expected);
   std::snprintf(expected, sizeof expected, "Rule Table Base Address=0x%X",
-                vorn::module().QuorixMemBus + 0x80000 + 0x40000000);
+                vorn::module().quorix_mem_bus + 0x80000 + 0x40000000);
   EXPECT_EQ(lines[5], expected);
   std::snprintf(expected, sizeof expected, "Pattern Table Base Address=0x%X",
-                vorn::module().QuorixMemBus + 0x40000000);
+                vorn::module().quorix_mem_bus + 0x40000000);
   EXPECT_EQ(lines[6], expected);
   EXPECT_EQ(lines[7], "Total Desc Num=1024");
   EXPECT_EQ(lines[8], "Desc Write Index=0");

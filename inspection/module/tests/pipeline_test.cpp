@@ -62,7 +62,7 @@ TEST_F(Pipeline, SignatureInTcpPayloadIsDroppedAndLogged) {
            .to("10.0.0.2", 80)
            .carrying("GET /../../etc/passwd HTTP/1.0")
            .bytes());
-  ASSERT_EQ(deliveries_.size(), 1u);
+  ASSERT_EQ(deliveries.size(), 1u);
   EXPECT_EQ(last().fate, kern::Fate::kDropped);
   EXPECT_TRUE(last().inspected);
   auto log = events();
@@ -77,10 +77,10 @@ TEST_F(Pipeline, CleanPacketsPass) {
   install_one("/etc/passwd");
   send(Packet().carrying("GET /index.html HTTP/1.0").bytes());
   send(Packet().udp().to("10.0.0.2", 53).carrying("etc passwd").bytes());
-  ASSERT_EQ(deliveries_.size(), 2u);
-  EXPECT_EQ(deliveries_[0].fate, kern::Fate::kDelivered);
-  EXPECT_TRUE(deliveries_[0].inspected);
-  EXPECT_EQ(deliveries_[1].fate, kern::Fate::kDelivered);
+  ASSERT_EQ(deliveries.size(), 2u);
+  EXPECT_EQ(deliveries[0].fate, kern::Fate::kDelivered);
+  EXPECT_TRUE(deliveries[0].inspected);
+  EXPECT_EQ(deliveries[1].fate, kern::Fate::kDelivered);
   EXPECT_TRUE(events().empty());
 }
 
@@ -171,7 +171,7 @@ TEST_F(Pipeline, HeaderOnlyRuleLogsWithItsBase) {
   SignatureCompiler compiler;
   for (uint16_t port : {1000, 1001, 1002, 31337}) {
     HeaderOnlySignature h;
-    h.group = EngineImage::Group::udp;
+    h.group = EngineImage::Group::kUdp;
     h.rule = make_header_rule(0, 0, 0, 0, 0, engine_format::kPortInside, port, port);
     h.category = 5;
     compiler.add(h);
@@ -191,7 +191,7 @@ TEST_F(Pipeline, HeaderOnlyRuleLogsWithItsBase) {
 TEST_F(Pipeline, TcpFlagsSubsetRule) {
   SignatureCompiler compiler;
   HeaderOnlySignature h;
-  h.group = EngineImage::Group::tcp;
+  h.group = EngineImage::Group::kTcp;
   h.rule = make_header_rule(engine_format::kFlagsInSet, kFin | kPsh | kUrg, 0, 0, 0, 0, 0, 0);  // Xmas flags
   compiler.add(h);
   install(compiler);
@@ -204,7 +204,7 @@ TEST_F(Pipeline, TcpFlagsSubsetRule) {
 TEST_F(Pipeline, RuleForOtherProtocolsComparesTheProtocolNumber) {
   SignatureCompiler compiler;
   HeaderOnlySignature h;
-  h.group = EngineImage::Group::other;
+  h.group = EngineImage::Group::kOther;
   h.rule = make_header_rule(engine_format::kFieldEqual, 47, 0, 0, 0, 0, 0, 0);  // GRE
   compiler.add(h);
   install(compiler);
@@ -230,10 +230,10 @@ TEST_F(Pipeline, DroppedConnectionDropsItsLaterPackets) {
   send(client.flags(kAck).bytes());
   send(client.flags(kPsh | kAck).carrying("an attack").bytes());
   EXPECT_TRUE(dropped());
-  size_t before = deliveries_.size();
+  size_t before = deliveries.size();
   int code = send(client.reply().flags(kAck).carrying("innocent").bytes());
   EXPECT_TRUE(dropped());
-  EXPECT_EQ(deliveries_.size(), before + 1);
+  EXPECT_EQ(deliveries.size(), before + 1);
   EXPECT_EQ(code, 0);
   EXPECT_EQ(events().size(), 1u);
 }
@@ -305,8 +305,8 @@ TEST_F(Pipeline, ShortOrForeignPppoeFramesPass) {
   coded[1] = 7;
   send(coded, ETH_P_PPP_SES);
   EXPECT_TRUE(printed("0!=pPPPoE_Header->code\n"));
-  ASSERT_EQ(deliveries_.size(), 4u);
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::kDelivered);
+  ASSERT_EQ(deliveries.size(), 4u);
+  for (const auto &d : deliveries) EXPECT_EQ(d.fate, kern::Fate::kDelivered);
 }
 
 TEST_F(Pipeline, SharedBufferIsInspectedThroughAPrivateClone) {
@@ -379,8 +379,8 @@ TEST_F(Pipeline, MalformedPacketsAreDroppedByTheIntegrityCheck) {
   bad.push_back(u);
   offsets.push_back(42);  // UDP cut short
   for (const auto &packet : bad) send(packet);
-  ASSERT_EQ(deliveries_.size(), bad.size());
-  for (const auto &d : deliveries_) EXPECT_EQ(d.fate, kern::Fate::kDropped);
+  ASSERT_EQ(deliveries.size(), bad.size());
+  for (const auto &d : deliveries) EXPECT_EQ(d.fate, kern::Fate::kDropped);
   auto log = events();
   ASSERT_EQ(log.size(), offsets.size());
   for (size_t i = 0; i < log.size(); ++i) {
@@ -412,7 +412,7 @@ class ForgedResults : public quorix::Matcher {
 TEST_F(Pipeline, ResultIdsOutOfRangeAreSkipped) {
   install_one("attack", 7);
   ForgedResults forged;
-  device_->set_matcher(&forged);
+  device->set_matcher(&forged);
   kern::printk_clear();
   send(Packet().udp().carrying("anything").bytes());
   EXPECT_TRUE(dropped());  // the one valid id (7) among eleven bad ones and three past the descriptor
@@ -433,7 +433,7 @@ TEST_F(Pipeline, CategoryZeroIsBypassed) {
 
 TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
   install_one("attack");
-  device_->set_auto_run(false);
+  device->set_auto_run(false);
   Packet a = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);
   Packet b = Packet().from("10.0.0.1", 80).to("10.0.0.2", 41000);  // same hash, another key
   send(a.flags(kPsh | kAck).carrying("attack").bytes());           // held by the engine
@@ -441,9 +441,9 @@ TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
   send(b.flags(kSyn).bytes());                                     // B takes the freed slot
   auto *slot = static_cast<TcpConnection *>(module().MappingTable_IpsDescriptorToSkb[2]->conn);
   ASSERT_EQ(slot, module().MappingTable_IpsDescriptorToSkb[0]->conn);
-  device_->set_auto_run(true);
-  device_->run();
-  EXPECT_EQ(deliveries_.front().fate, kern::Fate::kDropped);
+  device->set_auto_run(true);
+  device->run();
+  EXPECT_EQ(deliveries.front().fate, kern::Fate::kDropped);
   EXPECT_EQ(slot->drop, 0);
   send(b.flags(kAck).carrying("fine").bytes());
   EXPECT_FALSE(dropped());

@@ -126,7 +126,7 @@ TEST_F(Tracker, FullTableRefusesNewKeysAndForceAgesIdleOnes) {
   Packet late = Packet().from("10.9.9.9", 7777).to("10.0.0.2", 80).flags(kSyn);
   send(late);
   EXPECT_EQ(module().Tcp_currentconn, 24576u);
-  EXPECT_EQ(deliveries_.back().fate, kern::Fate::kDelivered);
+  EXPECT_EQ(deliveries.back().fate, kern::Fate::kDelivered);
   kern::clock_advance_ms(11 * 1000);
   send(late);  // still full: this packet passes untracked but the idle records go
   EXPECT_EQ(module().Tcp_currentconn, 0u);
@@ -146,7 +146,7 @@ TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
   ASSERT_EQ(module().Tcp_currentconn, 1u);
   send(b.flags(kAck).carrying("more"));
   EXPECT_EQ(module().Tcp_currentconn, 1u);  // no duplicate record
-  EXPECT_EQ(deliveries_.back().fate, kern::Fate::kDropped);
+  EXPECT_EQ(deliveries.back().fate, kern::Fate::kDropped);
   send(b.flags(kRst).carrying(""));  // a marked connection drops even its reset: it stays until aged
   EXPECT_EQ(module().Tcp_currentconn, 1u);
   kern::clock_advance_ms(31 * 1000);
@@ -261,7 +261,7 @@ TEST_F(TrackerServers, IndexAnswersAsAWalkOverRandomTraffic) {
       }
       if (step % 50 == 0) asked = expect_index_matches_walk(everyone);
     }
-    EXPECT_GT(module().BKTcpProbeTotal, 0u);
+    EXPECT_GT(module().bk_tcp_probe_total, 0u);
     EXPECT_GE(asked, everyone.size());
   }
 }

@@ -29,35 +29,35 @@ void VornTest::SetUp() {
   kern::clock_use_real(false);
   kern::clock_set(1700000000);
   kern::clear_failures();
-  baseline_blocks_ = kern::blocks_in_use();
-  device_ = std::make_unique<quorix::Device>();
-  device_->set_matcher(&matcher_);
+  baseline_blocks = kern::blocks_in_use();
+  device = std::make_unique<quorix::Device>();
+  device->set_matcher(&matcher);
   kern::set_delivery_sink([this](const sk_buff &, kern::Fate fate, bool inspected) {
-    deliveries_.push_back(Delivery{fate, inspected});
+    deliveries.push_back(Delivery{fate, inspected});
   });
   kern::printk_clear();
   ASSERT_EQ(load_module(), 0);
 }
 
 void VornTest::TearDown() {
-  if (loaded_) unload_module();
+  if (loaded) unload_module();
   kern::set_delivery_sink(nullptr);
-  device_.reset();
+  device.reset();
   kern::clear_failures();
-  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks_);
+  EXPECT_EQ(kern::blocks_in_use(), baseline_blocks);
 }
 
 int VornTest::load_module() {
   kern::CpuSection cpu;
   int rc = vorn::init_module();
-  loaded_ = rc == 0;
+  loaded = rc == 0;
   return rc;
 }
 
 void VornTest::unload_module() {
   kern::CpuSection cpu;
   vorn::cleanup_module();
-  loaded_ = false;
+  loaded = false;
 }
 
 int VornTest::ioctl(uint32_t cmd, const void *arg) {
@@ -80,13 +80,13 @@ void VornTest::install_image(const vorn::EngineImage &image) {
 
 std::vector<kern::Fate> VornTest::replay(const std::string &name) {
   auto frames = pcap::read_file(std::string(VORN_CAPTURES) + "/" + name);
-  deliveries_.clear();
+  deliveries.clear();
   for (const auto &f : frames) {
     kern::clock_set(f.seconds, f.microseconds / 1000);
     kern::receive(frame(f.payload, f.ethertype, "eth1"));
   }
   std::vector<kern::Fate> fates;
-  for (const auto &d : deliveries_) fates.push_back(d.fate);
+  for (const auto &d : deliveries) fates.push_back(d.fate);
   EXPECT_EQ(fates.size(), frames.size());
   return fates;
 }

@@ -59,9 +59,9 @@ class VornTest : public ::testing::Test {
   int send(const std::vector<unsigned char> &bytes, uint16_t ethertype = ETH_P_IP,
            const std::string &device = "eth0");
   Delivery last() const {
-    return deliveries_.empty() ? Delivery{kern::Fate::kDelivered, false} : deliveries_.back();
+    return deliveries.empty() ? Delivery{kern::Fate::kDelivered, false} : deliveries.back();
   }
-  bool dropped() const { return !deliveries_.empty() && deliveries_.back().fate == kern::Fate::kDropped; }
+  bool dropped() const { return !deliveries.empty() && deliveries.back().fate == kern::Fate::kDropped; }
   // Replays a capture of tests/captures as received on eth1, on a clock that follows its stamps;
   // returns the fate of each frame in order.
   std::vector<kern::Fate> replay(const std::string &name);
@@ -70,11 +70,11 @@ class VornTest : public ::testing::Test {
   bool printed(const std::string &text) const;
   std::string proc_report() const;
 
-  vorn::SoftwareMatcher matcher_;
-  std::unique_ptr<quorix::Device> device_;
-  std::vector<Delivery> deliveries_;
-  size_t baseline_blocks_ = 0;
-  bool loaded_ = false;
+  vorn::SoftwareMatcher matcher;
+  std::unique_ptr<quorix::Device> device;
+  std::vector<Delivery> deliveries;
+  size_t baseline_blocks = 0;
+  bool loaded = false;
 };
 
 }  // namespace vorn_test

@@ -49,7 +49,7 @@ TEST_F(Board, VersionTextWithoutTerminatorIsCutToTheRecord) {
   size_t start = output.find("/debug: SwGenIO driver version: vvvv");
   ASSERT_NE(start, std::string::npos) << output;
   std::string text = output.substr(start + 8, output.find('\n', start) - start - 8);
-  EXPECT_EQ(text.size(), TRACE_TEXT_SIZE - 1);
+  EXPECT_EQ(text.size(), trace::kTextSize - 1);
   EXPECT_EQ(text.find_first_not_of('v', 24), std::string::npos);
 }
 

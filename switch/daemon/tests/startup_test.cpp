@@ -63,8 +63,8 @@ TEST_F(Options, DaemonSpellings) {
 
 TEST_F(Options, TraceConsumesTwoArguments) {
   EXPECT_EQ(parse({"--trace", "l2", "debug", "--pause_execution"}), OptionResult::kRun);
-  EXPECT_EQ(trace_module_level(TRACE_MOD_L2), TRACE_DEBUG);
-  EXPECT_EQ(trace_module_level(TRACE_MOD_L3), TRACE_ERROR);
+  EXPECT_EQ(trace_module_level(trace::kL2), trace::kDebug);
+  EXPECT_EQ(trace_module_level(trace::kL3), trace::kError);
   EXPECT_EQ(process_state().pause, 1);
 }
 
@@ -77,7 +77,7 @@ TEST_F(Options, TraceWithoutArgumentsFailsWithTheTraceHelp) {
 
 TEST_F(Options, DebugTraceRaisesAllModulesToDebug) {
   EXPECT_EQ(parse({"--debug_trace"}), OptionResult::kRun);
-  for (unsigned m = 0; m < TRACE_MODULE_COUNT; ++m) EXPECT_EQ(trace_module_level(m), TRACE_DEBUG);
+  for (unsigned m = 0; m < trace::kModuleCount; ++m) EXPECT_EQ(trace_module_level(m), trace::kDebug);
 }
 
 TEST_F(Options, PauseOrSuspendAndUnknownIgnored) {

@@ -10,8 +10,7 @@ namespace dot1x {
 
 namespace {
 
-#define DTRACE(level, ...) \
-  trace_printf(TRACE_MOD_DOT1X, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define DTRACE(level, ...) trace_printf(trace::kDot1x, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 // Status counter slots.
 enum PaeCounter {
@@ -52,7 +51,7 @@ const char *const kCtrlDirNames[] = {"FORCE_BOTH", "IN_OR_BOTH"};
 
 void trace_entry(const PortRecord &p, bool changed, const char *machine, const char *state) {
   if (changed)
-    trace_printf(TRACE_MOD_DOT1X, machine, nullptr, __LINE__, 0, 0, TRACE_NOISE, "Port #%d - %s -> %s",
+    trace_printf(trace::kDot1x, machine, nullptr, __LINE__, 0, 0, trace::kNoise, "Port #%d - %s -> %s",
                  int(p.port), machine, state);
 }
 
@@ -81,7 +80,7 @@ bool Machines::enabled() const {
 }
 
 void Machines::init() {
-  DTRACE(TRACE_INFO, "Initializing");
+  DTRACE(trace::kInfo, "Initializing");
   back_end_.reload_secret();
   back_end_.open();
   for (unsigned port = 1; port <= kPorts; ++port) port_init(port);
@@ -104,7 +103,7 @@ void Machines::port_init(unsigned port) {
   p.port_valid = true;
   p.a_while = p.quiet_while = p.reauth_when = 0;
   if (enabled()) {
-    DTRACE(TRACE_DEBUG, "Resetting 802.1x SM for port %d", int(port));
+    DTRACE(trace::kDebug, "Resetting 802.1x SM for port %d", int(port));
     pulse_initialize(p);
   }
 }
@@ -122,7 +121,7 @@ void Machines::set_port_enabled(unsigned port, bool up) {
   p.port_enabled = up;
   if (!up) p.first_eap_timeout = true;
   if (!enabled()) return;
-  DTRACE(TRACE_INFO, "Port #%d - %s", int(port), up ? "New state: enabled" : "New state: disabled");
+  DTRACE(trace::kInfo, "Port #%d - %s", int(port), up ? "New state: enabled" : "New state: disabled");
   run(p);
 }
 
@@ -233,14 +232,14 @@ void Machines::enter_pae(PortRecord &p, PaeState next) {
       p.mode = kForceAuthorized;
       set_authorized(p, true);
       p.eapol_start = false;
-      DTRACE(TRACE_NOISE, "action txCannedSuccess() ");
+      DTRACE(trace::kNoise, "action txCannedSuccess() ");
       tx_canned(p, kEapSuccess);
       break;
     case kPaeForceUnauth:
       p.mode = kForceUnauthorized;
       set_authorized(p, false);
       p.eapol_start = false;
-      DTRACE(TRACE_NOISE, "action txCannedFail() ");
+      DTRACE(trace::kNoise, "action txCannedFail() ");
       tx_canned(p, kEapFailure);
       break;
   }
@@ -343,7 +342,7 @@ void Machines::enter_be(PortRecord &p, BeState next) {
       p.auth_timeout = p.eapol_eap = p.eap_no_req = false;
       p.a_while = kServerWait;
       p.eap_resp = true;
-      DTRACE(TRACE_NOISE, "action sendRespToServer() ");
+      DTRACE(trace::kNoise, "action sendRespToServer() ");
       back_end_.send_response(p);
       p.eap_resp = false;
       p.waiting = kWaitServer;
@@ -363,7 +362,7 @@ void Machines::enter_be(PortRecord &p, BeState next) {
       break;
     case kBeFail:
       if (p.eap.empty()) {
-        DTRACE(TRACE_NOISE, "action txCannedFail() ");
+        DTRACE(trace::kNoise, "action txCannedFail() ");
         tx_canned(p, kEapFailure);
       } else {
         tx_eap(p);
@@ -527,7 +526,7 @@ void Machines::start_eap_timer(PortRecord &p) {
 
 void Machines::send_eapol(PortRecord &p, std::span<const uint8_t> eap) {
   const std::vector<uint8_t> frame = build_eapol_eap(services_.port_mac(p.port), eap);
-  DTRACE(TRACE_DEBUG, "Port #%d - %s %u", int(p.port), "Transmitting EAPOL L2 frame, len",
+  DTRACE(trace::kDebug, "Port #%d - %s %u", int(p.port), "Transmitting EAPOL L2 frame, len",
          unsigned(frame.size()));
   void *ref = nullptr;
   uint8_t *buffer = services_.frame_alloc(p.port, frame.size(), &ref);
@@ -563,7 +562,7 @@ void Machines::tx_canned(PortRecord &p, uint8_t code) {
 // ---- Time ----
 
 void Machines::tick() {
-  DTRACE(TRACE_NOISE, "1 sec tick");
+  DTRACE(trace::kNoise, "1 sec tick");
   if (!enabled()) return;
   for (unsigned port = 1; port <= kPorts; ++port) second_tick(ports_[port]);
 }
@@ -572,17 +571,17 @@ void Machines::second_tick(PortRecord &p) {
   for (uint16_t *timer : {&p.a_while, &p.quiet_while, &p.reauth_when})
     if (*timer) --*timer;
   if (p.eap_timer && --p.eap_timer == 0) {
-    DTRACE(TRACE_DEBUG, "eapTimeout occured");
+    DTRACE(trace::kDebug, "eapTimeout occured");
     p.eap_timeout = true;
   }
   // An unanswered request goes out again every 10 s; after three the back end's 40 s wait ends it.
   if (p.radius_timer && --p.radius_timer == 0 && p.waiting == kWaitServer) {
-    DTRACE(TRACE_DEBUG, "No RADIUS response");
+    DTRACE(trace::kDebug, "No RADIUS response");
     back_end_.retransmit(p.port);
     p.radius_timer = kServerTimeout;
   }
   if (p.supp_timer && --p.supp_timer == 0) {
-    DTRACE(TRACE_DEBUG, "No response from supplicant");
+    DTRACE(trace::kDebug, "No response from supplicant");
     if (p.waiting == kWaitSupplicant) tx_eap(p);
   }
   run(p);
@@ -620,7 +619,7 @@ void Machines::server_reply(unsigned port, Reply reply, std::span<const uint8_t>
 void Machines::frame_received(unsigned port, std::span<const uint8_t> frame) {
   if (port < 1 || port > kPorts) return;
   if (!enabled()) {
-    DTRACE(TRACE_DEBUG, "Dropping 802.1X MAC frame on port %d with len %d as 802.1X is not enabled",
+    DTRACE(trace::kDebug, "Dropping 802.1X MAC frame on port %d with len %d as 802.1X is not enabled",
            int(port), int(frame.size()));
     return;
   }
@@ -640,36 +639,36 @@ void Machines::frame_received(unsigned port, std::span<const uint8_t> frame) {
   p.status.mac = f.source;
   p.status.mac_seen = true;
   p.status.eapol[kLastVersion] = f.version;
-  DTRACE(TRACE_DEBUG, "Port %d: EAPOL Frame, len %d src=%02x:%02x:%02x:%02x:%02x:%02x", int(port),
+  DTRACE(trace::kDebug, "Port %d: EAPOL Frame, len %d src=%02x:%02x:%02x:%02x:%02x:%02x", int(port),
          int(frame.size()), f.source[0], f.source[1], f.source[2], f.source[3], f.source[4], f.source[5]);
   const char *name = eapol_type_name(f.type);
   switch (f.type) {
     case kEapolEapPacket:
-      DTRACE(TRACE_DEBUG, "Packet type: %s, body length: %d", name, int(f.body.size()));
+      DTRACE(trace::kDebug, "Packet type: %s, body length: %d", name, int(f.body.size()));
       handle_eap(p, f.body);
       run(p);
       break;
     case kEapolStart:
-      DTRACE(TRACE_DEBUG, "Packet type: %s", name);
-      DTRACE(TRACE_INFO, "EAPOL Start received");
+      DTRACE(trace::kDebug, "Packet type: %s", name);
+      DTRACE(trace::kInfo, "EAPOL Start received");
       count(p.status.eapol[kStartRx]);
       p.eapol_start = true;
       run(p);
       break;
     case kEapolLogoff:
-      DTRACE(TRACE_DEBUG, "Packet type: %s", name);
-      DTRACE(TRACE_INFO, "EAPOL Logoff received");
+      DTRACE(trace::kDebug, "Packet type: %s", name);
+      DTRACE(trace::kInfo, "EAPOL Logoff received");
       count(p.status.eapol[kLogoffRx]);
       p.eapol_logoff = true;
       run(p);
       break;
     case kEapolKey:
     case kEapolAsfAlert:
-      DTRACE(TRACE_DEBUG, "Packet type: %s, body length: %d", name, int(f.body.size()));
+      DTRACE(trace::kDebug, "Packet type: %s, body length: %d", name, int(f.body.size()));
       break;
     default:
       count(p.status.eapol[kInvalidRx]);
-      DTRACE(TRACE_INFO, "Invalid EAPOL packet received");
+      DTRACE(trace::kInfo, "Invalid EAPOL packet received");
       break;
   }
 }
@@ -678,37 +677,37 @@ void Machines::handle_eap(PortRecord &p, std::span<const uint8_t> body) {
   if (body.size() < kEapHeader) return;
   const EapParse parsed = parse_eap(body);
   if (!parsed.eap) {
-    DTRACE(TRACE_DEBUG, parsed.error == EapError::kShorterThanHeader
-                            ? "Too short frame"
-                            : "   Too short frame to contain this EAP packet");
+    DTRACE(trace::kDebug, parsed.error == EapError::kShorterThanHeader
+                              ? "Too short frame"
+                              : "   Too short frame to contain this EAP packet");
     return;
   }
   const EapPacket &eap = *parsed.eap;
-  if (eap.extra_bytes) DTRACE(TRACE_DEBUG, "   Ignoring extra bytes after EAP packet");
-  DTRACE(TRACE_DEBUG, "EAP packet ID %d", int(eap.identifier));
+  if (eap.extra_bytes) DTRACE(trace::kDebug, "   Ignoring extra bytes after EAP packet");
+  DTRACE(trace::kDebug, "EAP packet ID %d", int(eap.identifier));
   switch (eap.code) {
     case kEapResponse:
-      DTRACE(TRACE_DEBUG, "EAP Response");
+      DTRACE(trace::kDebug, "EAP Response");
       handle_eap_response(p, eap);
       break;
     case kEapRequest:
-      DTRACE(TRACE_DEBUG, "EAP Request");
+      DTRACE(trace::kDebug, "EAP Request");
       break;
     case kEapSuccess:
-      DTRACE(TRACE_DEBUG, "EAP Success");
+      DTRACE(trace::kDebug, "EAP Success");
       break;
     case kEapFailure:
-      DTRACE(TRACE_DEBUG, "EAP Failure");
+      DTRACE(trace::kDebug, "EAP Failure");
       break;
     default:
-      DTRACE(TRACE_DEBUG, "(unknown code)");
+      DTRACE(trace::kDebug, "(unknown code)");
       break;
   }
 }
 
 void Machines::handle_eap_response(PortRecord &p, const EapPacket &eap) {
   if (eap.identifier != p.last_id) {
-    DTRACE(TRACE_DEBUG, "Discarding packet due to incorrect EAP identifier");
+    DTRACE(trace::kDebug, "Discarding packet due to incorrect EAP identifier");
     return;
   }
   if (eap.packet.size() > kEapBufferSize) return;  // cannot be relayed whole

@@ -16,13 +16,13 @@ namespace {
 
 RadiusClient::Host client_host(std::function<uint32_t()> nas_ip) {
   return RadiusClient::Host{[](unsigned level, const char *function, const std::string &text) {
-                              trace_printf(TRACE_MOD_DOT1X, function, nullptr, __LINE__, 0, 0, level, "%s",
+                              trace_printf(trace::kDot1x, function, nullptr, __LINE__, 0, 0, level, "%s",
                                            text.c_str());
                             },
                             [](Digest &d) {
                               // Request authenticators must be unpredictable: a guessed one lets an outsider forge replies.
                               if (RAND_bytes(d.data(), int(d.size())) != 1)
-                                trace_printf(TRACE_MOD_DOT1X, __func__, nullptr, __LINE__, 0, 0, TRACE_EMERG,
+                                trace_printf(trace::kDot1x, __func__, nullptr, __LINE__, 0, 0, trace::kEmerg,
                                              "No random bytes for the RADIUS authenticator");
                             },
                             std::move(nas_ip)};

@@ -76,8 +76,7 @@ void encode_status(const PortStatus &s, bool link, uint8_t *out) {
 
 namespace {
 
-#define DTRACE(level, ...) \
-  trace_printf(TRACE_MOD_DOT1X, function, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define DTRACE(level, ...) trace_printf(trace::kDot1x, function, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 Host *g_host = nullptr;
 Authenticator *g_auth = nullptr;
@@ -91,7 +90,7 @@ bool control_valid(uint32_t control) {
 // Every accessor goes through here, so a cleared flag yields the defaults on the next read or write.
 Config &config(const char *function) {
   if (!g_defaults_loaded) {
-    DTRACE(TRACE_DEBUG, "Restoring defaults");
+    DTRACE(trace::kDebug, "Restoring defaults");
     g_config = Config{};
     g_defaults_loaded = true;
   }
@@ -121,12 +120,12 @@ void save(const Config &c) {
 // The configuration of block 22 or object 4022 applied as at start-up.
 void dot1x_config_set(const uint8_t *block) {
   const char *function = __func__;
-  DTRACE(TRACE_DEBUG, "set configuration");
+  DTRACE(trace::kDebug, "set configuration");
   swc_dot1x_set_systemconfig(block);
   swc_dot1x_set_paramconfig(block + kSystemConfigSize);
   for (unsigned port = 1; port <= kPorts; ++port) {
     const uint32_t control = le_load32(block + kPortControlOffset + 4 * port);
-    DTRACE(TRACE_DEBUG, "port %u control %u", port, control);
+    DTRACE(trace::kDebug, "port %u control %u", port, control);
     swc_dot1x_set_portconfig(port, control);
   }
 }
@@ -152,8 +151,7 @@ void dot1x_defaults_clear() {
 
 using namespace dot1x;
 
-#define FTRACE(level, ...) \
-  trace_printf(TRACE_MOD_DOT1X, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
+#define FTRACE(level, ...) trace_printf(trace::kDot1x, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 
 void swc_dot1x_get_systemconfig(uint8_t *out) {
   encode_system(config(__func__).system, out);
@@ -169,17 +167,17 @@ void swc_dot1x_get_portconfig(unsigned port, uint32_t *control) {
 
 void swc_dot1x_set_systemconfig(const uint8_t *in) {
   Config &c = config(__func__);
-  FTRACE(TRACE_DEBUG, "set system config");
+  FTRACE(trace::kDebug, "set system config");
   const SystemConfig old = c.system;
   c.system = decode_system(in);
-  FTRACE(TRACE_DEBUG, "was_enabled = %d", old.enabled);
-  FTRACE(TRACE_DEBUG, "new state = %d", c.system.enabled);
+  FTRACE(trace::kDebug, "was_enabled = %d", old.enabled);
+  FTRACE(trace::kDebug, "new state = %d", c.system.enabled);
   if ((old.enabled != 0) != (c.system.enabled != 0)) {
     if (c.system.enabled) {
-      FTRACE(TRACE_INFO, "Doing init");
+      FTRACE(trace::kInfo, "Doing init");
       if (g_auth) g_auth->init();
     } else {
-      FTRACE(TRACE_INFO, "Disabling");
+      FTRACE(trace::kInfo, "Disabling");
       set_all_ports_open();
     }
   }
@@ -201,7 +199,7 @@ void swc_dot1x_set_paramconfig(const uint8_t *in) {
 void swc_dot1x_set_portconfig(unsigned port, uint32_t control) {
   Config &c = config(__func__);
   if (port < 1 || port > kPorts || !control_valid(control)) {
-    FTRACE(TRACE_ERROR, "Illegal port %u or control %u", port, control);
+    FTRACE(trace::kError, "Illegal port %u or control %u", port, control);
     return;
   }
   c.port_control[port] = control;
@@ -209,14 +207,14 @@ void swc_dot1x_set_portconfig(unsigned port, uint32_t control) {
 }
 
 void l2_dot1x_init() {
-  FTRACE(TRACE_INFO, "Init");
+  FTRACE(trace::kInfo, "Init");
   if (g_auth) g_auth->init();
 }
 
 void l2_dot1x_conf(int create) {
-  FTRACE(TRACE_DEBUG, "l2_dot1x_conf\n");
+  FTRACE(trace::kDebug, "l2_dot1x_conf\n");
   if (create) {
-    FTRACE(TRACE_DEBUG, "Writing config\n");
+    FTRACE(trace::kDebug, "Writing config\n");
     uint8_t *block = conf_create(kConfBlock, kConfigSize);
     if (!block) return;
     // The defaults are produced the way every accessor produces them: clear the flag, then read.
@@ -232,11 +230,11 @@ void l2_dot1x_conf(int create) {
     conf_close(kConfBlock);
     return;
   }
-  FTRACE(TRACE_DEBUG, "Reading config\n");
+  FTRACE(trace::kDebug, "Reading config\n");
   uint32_t size = 0;
   const uint8_t *block = conf_open(kConfBlock, &size);
   if (!block || size < kConfigSize) {
-    FTRACE(TRACE_ERROR, "Config block %u missing or short (%u bytes)\n", kConfBlock, unsigned(size));
+    FTRACE(trace::kError, "Config block %u missing or short (%u bytes)\n", kConfBlock, unsigned(size));
     return;
   }
   dot1x_config_set(block);
@@ -246,20 +244,20 @@ void l2_dot1x_conf(int create) {
 void l2_dot1x_config(MgmtObject &object) {
   switch (object.cmd()) {
     case kMgmtCmdGet:
-      FTRACE(TRACE_INFO, "mgmt Config Get: %d", int(object.cmd()));
+      FTRACE(trace::kInfo, "mgmt Config Get: %d", int(object.cmd()));
       if (!object.has_data(kConfigSize)) break;
       encode_config(config(__func__), object.data());
       object.set_res(kMgmtResOk);
       return;
     case kMgmtCmdSet:
-      FTRACE(TRACE_INFO, "mgmt Config Set: %d", int(object.cmd()));
+      FTRACE(trace::kInfo, "mgmt Config Set: %d", int(object.cmd()));
       if (!object.has_data(kConfigSize) || !controls_valid(object.data())) break;
       dot1x_config_set(object.data());
       save(config(__func__));
       object.set_res(kMgmtResOk);
       return;
     default:
-      FTRACE(TRACE_INFO, "mgmt DEFAULT ???Set: %d", int(object.cmd()));
+      FTRACE(trace::kInfo, "mgmt DEFAULT ???Set: %d", int(object.cmd()));
       break;
   }
   object.set_res(kMgmtResFail);
@@ -278,7 +276,7 @@ void l2_dot1x_status(MgmtObject &object) {
 }
 
 void l2_dot1x_reauth(MgmtObject &object) {
-  FTRACE(TRACE_INFO, "mgmt dot1x reauth");
+  FTRACE(trace::kInfo, "mgmt dot1x reauth");
   if (mgmt_table_check(object, kReauthEntrySize, kPorts) != 0) return;
   object.set_res(kMgmtResOk);
   for (size_t i = 0; i < object.table_count(); ++i) {
@@ -287,10 +285,10 @@ void l2_dot1x_reauth(MgmtObject &object) {
     const uint32_t now = le_load32(entry + 4);
     if (port < 1 || port > kPorts) continue;
     if (now) {
-      FTRACE(TRACE_INFO, "dot1x reauth port %d now", int(port));
+      FTRACE(trace::kInfo, "dot1x reauth port %d now", int(port));
       if (g_auth) g_auth->reinit_port(port);
     } else {
-      FTRACE(TRACE_INFO, "dot1x reauth port %d", int(port));
+      FTRACE(trace::kInfo, "dot1x reauth port %d", int(port));
       if (g_auth) g_auth->mark_reauth(port);
     }
   }

@@ -21,7 +21,7 @@ constexpr size_t kStatusPortOffset = 136;
 constexpr uint32_t kMsPerTick = 1000;
 constexpr uint32_t kMaxCatchUpMs = 20000;
 
-#define AGGR_ASSERT(cond) LACP_ASSERT_IN(TRACE_MOD_L2, cond)
+#define AGGR_ASSERT(cond) LACP_ASSERT_IN(trace::kL2, cond)
 #define TRACE LACP_TRACE
 
 bool valid_port(unsigned port) {
@@ -58,23 +58,23 @@ AggrModule::AggrModule(proto::PortServices &services, AggrChip &chip)
     : services_(services), chip_(chip), events_(*this), engine_(services, events_) {}
 
 void AggrModule::trace(unsigned level, const char *function, int line, const char *format, ...) {
-  char text[TRACE_TEXT_SIZE];
+  char text[trace::kTextSize];
   va_list args;
   va_start(args, format);
-  bool shown = format_trace_line(TRACE_MOD_L2, level, text, sizeof text, format, args);
+  bool shown = format_trace_line(trace::kL2, level, text, sizeof text, format, args);
   va_end(args);
-  if (shown) services_.trace(TRACE_MOD_L2, level, function, line, text);
+  if (shown) services_.trace(trace::kL2, level, function, line, text);
 }
 
 void AggrModule::init() {
-  TRACE(TRACE_DEBUG, "Init");
+  TRACE(trace::kDebug, "Init");
   count_ = 0;
   table_ = {};
   mode_ = kDefaultMode;
   for (unsigned port = 1; port <= kPortCount; ++port) services_.set_fwdstate(port, 1);
   engine_.init();
   own_mac_ = services_.system_mac();
-  TRACE(TRACE_DEBUG, "Initializing config\n");
+  TRACE(trace::kDebug, "Initializing config\n");
 }
 
 // ---- static table ----
@@ -86,10 +86,10 @@ int AggrModule::find(uint32_t poag_no) const {
 }
 
 int AggrModule::config_add(const AggrEntry &entry) {
-  TRACE(TRACE_DEBUG, "poag_no: %d", static_cast<int>(entry.poag_no));
+  TRACE(trace::kDebug, "poag_no: %d", static_cast<int>(entry.poag_no));
   // Numbers above the three aggregations would index past the spanning tree's logical ports.
   if (entry.poag_no < kFirstPoag || entry.poag_no > kLastPoag) {
-    TRACE(TRACE_ERROR, "Illegal poag_no: %d", static_cast<int>(entry.poag_no));
+    TRACE(trace::kError, "Illegal poag_no: %d", static_cast<int>(entry.poag_no));
     return -1;
   }
   const auto before = table_;
@@ -97,28 +97,28 @@ int AggrModule::config_add(const AggrEntry &entry) {
   unsigned index = 0;
   while (index < count_ && table_[index].poag_no < entry.poag_no) ++index;
   if (index < count_ && table_[index].poag_no == entry.poag_no) {
-    TRACE(TRACE_DEBUG, "Updating at index %d", static_cast<int>(index));
+    TRACE(trace::kDebug, "Updating at index %d", static_cast<int>(index));
     table_[index] = entry;
   } else if (index < count_) {
     if (count_ == kAggrTableMax) {
-      TRACE(TRACE_ERROR, "Insert failed, table full");
+      TRACE(trace::kError, "Insert failed, table full");
       return -1;
     }
-    TRACE(TRACE_DEBUG, "Inserting at index %d", static_cast<int>(index));
+    TRACE(trace::kDebug, "Inserting at index %d", static_cast<int>(index));
     for (unsigned i = count_; i > index; --i) table_[i] = table_[i - 1];
     table_[index] = entry;
     ++count_;
   } else {
     if (count_ == kAggrTableMax) {
-      TRACE(TRACE_ERROR, "Add failed, table full");
+      TRACE(trace::kError, "Add failed, table full");
       return -1;
     }
-    TRACE(TRACE_DEBUG, "Adding at index %d", static_cast<int>(index));
+    TRACE(trace::kDebug, "Adding at index %d", static_cast<int>(index));
     table_[index] = entry;
     ++count_;
   }
   if (chip_.aggr_port_members_set(entry.poag_no, entry.members) != 0) {
-    TRACE(TRACE_ERROR, "swc_aggr_port_members_set failed");
+    TRACE(trace::kError, "swc_aggr_port_members_set failed");
     // The table mirrors the chip: an entry the chip refused must not be kept, nor saved.
     table_ = before;
     count_ = count_before;
@@ -131,14 +131,14 @@ int AggrModule::config_add(const AggrEntry &entry) {
 int AggrModule::config_del(uint32_t poag_no) {
   int index = find(poag_no);
   if (index < 0) {
-    TRACE(TRACE_DEBUG, "Delete failed, not found");
+    TRACE(trace::kDebug, "Delete failed, not found");
     return -1;
   }
-  TRACE(TRACE_DEBUG, "Deleting at index %d", index);
+  TRACE(trace::kDebug, "Deleting at index %d", index);
   chip_.rstp_aggr_del(poag_no);
   int result = index;
   if (chip_.aggr_port_members_set(poag_no, std::array<uint32_t, 7>{}) != 0) {
-    TRACE(TRACE_DEBUG, "swc_aggr_port_members_set failed");
+    TRACE(trace::kDebug, "swc_aggr_port_members_set failed");
     result = -1;
   }
   for (unsigned i = static_cast<unsigned>(index); i + 1 < count_; ++i) table_[i] = table_[i + 1];
@@ -185,20 +185,20 @@ int AggrModule::set_hwaggr(unsigned aid, unsigned new_port) {
   unsigned count = 0;
   AggrEntry entry = aggregator_entry(aid, &count);
   if (count == 1) {
-    TRACE(TRACE_DEBUG, "Starting port %u aid %u", new_port, aid);
+    TRACE(trace::kDebug, "Starting port %u aid %u", new_port, aid);
     return 0;
   }
   // A first attempt that the chip refused leaves no number behind: a later member tries afresh.
   if (count == 2 || aid_poag_[aid] == 0) {
     entry.poag_no = free_poag();
-    TRACE(TRACE_DEBUG, "creating port %u aid %u -> poag_no: %u", new_port, aid, entry.poag_no);
+    TRACE(trace::kDebug, "creating port %u aid %u -> poag_no: %u", new_port, aid, entry.poag_no);
   } else {
     entry.poag_no = aid_poag_[aid];
-    TRACE(TRACE_DEBUG, "adding port %u to aid %u -> poag_no: %u", new_port, aid, entry.poag_no);
+    TRACE(trace::kDebug, "adding port %u to aid %u -> poag_no: %u", new_port, aid, entry.poag_no);
   }
   int result = config_add(entry);
   aid_poag_[aid] = result < 0 ? 0 : entry.poag_no;
-  if (result < 0) TRACE(TRACE_ERROR, "No hardware aggregation for aid %u: ports stay individual", aid);
+  if (result < 0) TRACE(trace::kError, "No hardware aggregation for aid %u: ports stay individual", aid);
   return result;
 }
 
@@ -211,13 +211,13 @@ void AggrModule::clear_hwaggr(unsigned aid, unsigned old_port) {
   AggrEntry entry = aggregator_entry(aid, &count);
   if (count == 0) return;
   if (count == 1) {
-    TRACE(TRACE_DEBUG, "Deleting port %u aid %u -> poag_no: %u", old_port, aid, aid_poag_[aid]);
+    TRACE(trace::kDebug, "Deleting port %u aid %u -> poag_no: %u", old_port, aid, aid_poag_[aid]);
     config_del(aid_poag_[aid]);
     aid_poag_[aid] = 0;
     return;
   }
   entry.poag_no = aid_poag_[aid];
-  TRACE(TRACE_DEBUG, "Clearing port %u from aid %u -> poag_no: %u", old_port, aid, entry.poag_no);
+  TRACE(trace::kDebug, "Clearing port %u from aid %u -> poag_no: %u", old_port, aid, entry.poag_no);
   config_add(entry);
 }
 
@@ -290,7 +290,7 @@ void AggrModule::read_table_block() {
   const uint8_t *block = conf_open(kConfBlockTable, &size);
   if (!block || size < 4) return;
   if (le_load16(block + 2) != kAggrEntrySize) {
-    TRACE(TRACE_ERROR, "Ignoring aggregation block with entry size %u", le_load16(block + 2));
+    TRACE(trace::kError, "Ignoring aggregation block with entry size %u", le_load16(block + 2));
     return;
   }
   // The count comes from the file: only entries that lie inside the block and the table are taken.
@@ -316,7 +316,7 @@ void AggrModule::read_table_block() {
 
 void AggrModule::conf(bool create) {
   if (process_state().debug_flags[kDebugDisableAggr]) {
-    TRACE(TRACE_DEBUG, "l2_disable_aggr_init set");
+    TRACE(trace::kDebug, "l2_disable_aggr_init set");
     return;
   }
   if (create) {
@@ -331,7 +331,7 @@ void AggrModule::conf(bool create) {
       le_store16(table + 2, kAggrEntrySize);
       conf_close(kConfBlockTable);
     }
-    TRACE(TRACE_DEBUG, "Writing config\n");
+    TRACE(trace::kDebug, "Writing config\n");
     lacp_config_save();
     return;
   }
@@ -342,7 +342,7 @@ void AggrModule::conf(bool create) {
   }
   read_table_block();
   if (const uint8_t *lacp = conf_open(kConfBlockLacp, &size); lacp && size >= kLacpConfigSize) {
-    TRACE(TRACE_DEBUG, "Reading config\n");
+    TRACE(trace::kDebug, "Reading config\n");
     uint8_t record[kLacpConfigSize];
     std::memcpy(record, lacp, sizeof record);
     lacp_config_set(record);
@@ -358,10 +358,10 @@ uint32_t AggrModule::tick(uint32_t now, uint32_t last, uint32_t elapsed) {
   }
   if (elapsed >= 2 * kMsPerTick && dropped_tick_warnings_ > 0) {
     --dropped_tick_warnings_;
-    TRACE(TRACE_WARN, "Timer dropped %lu tick(s)\n", static_cast<unsigned long>(elapsed / kMsPerTick - 1));
+    TRACE(trace::kWarn, "Timer dropped %lu tick(s)\n", static_cast<unsigned long>(elapsed / kMsPerTick - 1));
   }
   if (elapsed > kMaxCatchUpMs) {
-    TRACE(TRACE_WARN, "Timer jumped more than 20 ticks: reset\n");
+    TRACE(trace::kWarn, "Timer jumped more than 20 ticks: reset\n");
     engine_.tick();
     return now;
   }
@@ -434,12 +434,12 @@ void AggrModule::mgmt_lacp_config(MgmtObject &object) {
   }
   switch (object.cmd()) {
     case kMgmtCmdGet:
-      TRACE(TRACE_DEBUG, "mgmt Config Get: %d", static_cast<int>(object.obj_id()));
+      TRACE(trace::kDebug, "mgmt Config Get: %d", static_cast<int>(object.obj_id()));
       lacp_config_get(object.data());
       object.set_res(kMgmtResOk);
       break;
     case kMgmtCmdSet:
-      TRACE(TRACE_DEBUG, "mgmt Config Set: %d", static_cast<int>(object.obj_id()));
+      TRACE(trace::kDebug, "mgmt Config Set: %d", static_cast<int>(object.obj_id()));
       lacp_config_set(object.data());
       lacp_config_save();
       object.set_res(kMgmtResOk);
@@ -455,7 +455,7 @@ void AggrModule::mgmt_lacp_status(MgmtObject &object) {
     object.set_res(kMgmtResFail);
     return;
   }
-  TRACE(TRACE_DEBUG, "mgmt Status Get: %d", static_cast<int>(object.obj_id()));
+  TRACE(trace::kDebug, "mgmt Status Get: %d", static_cast<int>(object.obj_id()));
   uint8_t *status = object.data();
   std::memset(status, 0, kLacpStatusSize);
   uint32_t records = 0;
@@ -494,13 +494,13 @@ using lacp::g_module;
 
 namespace {
 lacp::AggrModule &module() {
-  LACP_ASSERT_IN(TRACE_MOD_L2, g_module != nullptr);
+  LACP_ASSERT_IN(trace::kL2, g_module != nullptr);
   return *g_module;
 }
 }  // namespace
 
 void l2_aggr_init() {
-  LACP_ASSERT_IN(TRACE_MOD_L2, lacp::g_services != nullptr && lacp::g_chip != nullptr);
+  LACP_ASSERT_IN(trace::kL2, lacp::g_services != nullptr && lacp::g_chip != nullptr);
   g_module = std::make_unique<lacp::AggrModule>(*lacp::g_services, *lacp::g_chip);
   g_module->init();
   timer_reg(lacp_tick, lacp::kLacpTickPeriodMs);

@@ -19,7 +19,7 @@ constexpr uint8_t kAggregateWaitTicks = 2;
 constexpr uint8_t kTxPerTick = 3;
 constexpr uint8_t kInitialActorState = kStateActivity | kStateTimeout | kStateAggregation;
 
-#define LACP_ASSERT(cond) LACP_ASSERT_IN(TRACE_MOD_LACP, cond)
+#define LACP_ASSERT(cond) LACP_ASSERT_IN(trace::kLacp, cond)
 #define TRACE LACP_TRACE
 
 bool same_partner_identity(const PortInfo &a, const PortInfo &b) {
@@ -71,12 +71,12 @@ Engine::Engine(proto::PortServices &services, AggregatorEvents &events)
     : services_(services), events_(events) {}
 
 void Engine::trace(unsigned level, const char *function, int line, const char *format, ...) {
-  char text[TRACE_TEXT_SIZE];
+  char text[trace::kTextSize];
   va_list args;
   va_start(args, format);
-  bool shown = format_trace_line(TRACE_MOD_LACP, level, text, sizeof text, format, args);
+  bool shown = format_trace_line(trace::kLacp, level, text, sizeof text, format, args);
   va_end(args);
-  if (shown) services_.trace(TRACE_MOD_LACP, level, function, line, text);
+  if (shown) services_.trace(trace::kLacp, level, function, line, text);
 }
 
 Port &Engine::port_ref(unsigned number) {
@@ -204,8 +204,8 @@ void Engine::linkstate_changed(unsigned port, int link) {
   Port &p = port_ref(port);
   uint8_t up = link ? 1 : 0;
   if (!initialised_ || up == p.enabled) return;
-  TRACE(TRACE_INFO, "Port %u changed state from %u to %s (duplex %s)\n", port, p.enabled, up ? "up" : "down",
-        services_.link_duplex(port) ? "full" : "half");
+  TRACE(trace::kInfo, "Port %u changed state from %u to %s (duplex %s)\n", port, p.enabled,
+        up ? "up" : "down", services_.link_duplex(port) ? "full" : "half");
   finish_sweep();
   apply_link(p);
 }
@@ -218,17 +218,17 @@ void Engine::receive(unsigned port, const uint8_t *frame, size_t length) {
   ensure_initialised();  // counters of an engine that starts later would be wiped
   if (length < kPduLength) {
     ++p.counters.illegal;
-    TRACE(TRACE_DEBUG, "Ignoring xxPDU frame from port %u with short length (%u)\n", port,
+    TRACE(trace::kDebug, "Ignoring xxPDU frame from port %u with short length (%u)\n", port,
           static_cast<unsigned>(length));
     return;
   }
   finish_sweep();
   switch (frame[kOffSubtype]) {
     case kSubtypeLacp: {
-      TRACE(TRACE_DEBUG, "Received LACPDU on port %u\n", port);
+      TRACE(trace::kDebug, "Received LACPDU on port %u\n", port);
       if (const char *defect = lacpdu_defect(frame)) {
         ++p.counters.illegal;
-        TRACE(TRACE_DEBUG, "Ignoring LACPDU frame from port %u with %s\n", port, defect);
+        TRACE(trace::kDebug, "Ignoring LACPDU frame from port %u with %s\n", port, defect);
         return;
       }
       ++p.counters.lacpdus_received;
@@ -238,12 +238,12 @@ void Engine::receive(unsigned port, const uint8_t *frame, size_t length) {
       break;
     }
     case kSubtypeMarker:
-      TRACE(TRACE_DEBUG, "Received MARKERPDU on port %u\n", port);
+      TRACE(trace::kDebug, "Received MARKERPDU on port %u\n", port);
       handle_markerframe(p, frame);
       break;
     default:
       ++p.counters.unknown_subtype;
-      TRACE(TRACE_DEBUG, "Ignoring xxPDU frame from port %u with unknown subtype (0x%x)\n", port,
+      TRACE(trace::kDebug, "Ignoring xxPDU frame from port %u with unknown subtype (0x%x)\n", port,
             frame[kOffSubtype]);
       break;
   }
@@ -257,7 +257,7 @@ void Engine::handle_markerframe(Port &p, const uint8_t *frame) {
   }
   if (tlv != kMarkerInformation) {
     ++p.counters.illegal;
-    TRACE(TRACE_DEBUG, "Ignored bad marker resp from port %u tvl type 0x%x\n", p.number, tlv);
+    TRACE(trace::kDebug, "Ignored bad marker resp from port %u tvl type 0x%x\n", p.number, tlv);
     return;
   }
   ++p.counters.markers_received;
@@ -265,7 +265,7 @@ void Engine::handle_markerframe(Port &p, const uint8_t *frame) {
   uint8_t *out = services_.frame_alloc(p.number, kPduLength, &buffer);
   if (!out) return;
   make_marker_response(frame, p.mac, out);
-  TRACE(TRACE_DEBUG, "Sent MARKERPDU (resp 0x%x) on port %u\n", kMarkerResponse, p.number);
+  TRACE(trace::kDebug, "Sent MARKERPDU (resp 0x%x) on port %u\n", kMarkerResponse, p.number);
   ++p.counters.marker_responses_sent;
   services_.frame_send(p.number, out, kPduLength, buffer);
 }
@@ -297,7 +297,7 @@ void Engine::rx_machine(Port &p, const Lacpdu *pdu) {
       p.rx_state = kRxLacpDisabled;
   }
   if (p.rx_state == last && !pdu) return;
-  TRACE(TRACE_DEBUG, "Rx Machine: Port=%u, Last State=%u, Curr State=%u smvars 0x%x %s\n", p.number, last,
+  TRACE(trace::kDebug, "Rx Machine: Port=%u, Last State=%u, Curr State=%u smvars 0x%x %s\n", p.number, last,
         p.rx_state, p.sm_vars, sm_vars_text(p.sm_vars).data());
   rx_enter(p, pdu);
 }
@@ -345,7 +345,7 @@ void Engine::rx_enter(Port &p, const Lacpdu *pdu) {
     case kRxCurrent:
       if (!pdu) break;
       if (pdu->actor.system == system_.mac) {
-        TRACE(TRACE_WARN, "An illegal loopback occurred on port %u\n", p.number);
+        TRACE(trace::kWarn, "An illegal loopback occurred on port %u\n", p.number);
         break;
       }
       rx_update(p, *pdu);
@@ -404,7 +404,7 @@ void Engine::rx_update(Port &p, const Lacpdu &pdu) {
 
   p.collector_max_delay = pdu.collector_max_delay;
   if (p.collector_max_delay)
-    TRACE(TRACE_NOISE, "port %u: coll max delay = %u\n", p.number, p.collector_max_delay);
+    TRACE(trace::kNoise, "port %u: coll max delay = %u\n", p.number, p.collector_max_delay);
 }
 
 // ---- periodic machine ----
@@ -432,7 +432,7 @@ void Engine::periodic_machine(Port &p) {
     p.periodic_state = partner_short ? kFastPeriodic : kSlowPeriodic;
   }
   if (p.periodic_state == last) return;
-  TRACE(TRACE_DEBUG, "Periodic Machine: Port=%u, Last State=%u, Curr State=%u\n", p.number, last,
+  TRACE(trace::kDebug, "Periodic Machine: Port=%u, Last State=%u, Curr State=%u\n", p.number, last,
         p.periodic_state);
   switch (p.periodic_state) {
     case kNoPeriodic:
@@ -460,16 +460,17 @@ void Engine::leave_aggregator(Port &p) {
   if (*link) {
     *link = p.next_in_aggregator;
     --a.port_count;
-    TRACE(TRACE_DEBUG, "Port %u left LAG %u\n", p.number, a.id);
+    TRACE(trace::kDebug, "Port %u left LAG %u\n", p.number, a.id);
   } else {
-    TRACE(TRACE_WARN, "Port %u was related to aggregator %u but was not on its port list\n", p.number, a.id);
+    TRACE(trace::kWarn, "Port %u was related to aggregator %u but was not on its port list\n", p.number,
+          a.id);
   }
   p.next_in_aggregator = 0;
   p.selected_aggregator = 0;
   if (a.port_count == 0) {
     // The identifier is what makes the aggregator one of the six: it survives the clearing.
     a = Aggregator{.id = a.id};
-    TRACE(TRACE_DEBUG, "LAG %d was cleared\n", static_cast<int>(a.id));
+    TRACE(trace::kDebug, "LAG %d was cleared\n", static_cast<int>(a.id));
   }
 }
 
@@ -492,12 +493,12 @@ void Engine::selection_logic(Port &p) {
     ++a.port_count;
     p.selected_aggregator = a.id;
     p.sm_vars |= kSelected;
-    TRACE(TRACE_DEBUG, "Port %u joined LAG %u (existing LAG)\n", p.number, a.id);
+    TRACE(trace::kDebug, "Port %u joined LAG %u (existing LAG)\n", p.number, a.id);
     update_ready(a.id);
     return;
   }
   if (!free_aggregator) {
-    TRACE(TRACE_WARN, "Port %u did not find a suitable aggregator\n", p.number);
+    TRACE(trace::kWarn, "Port %u did not find a suitable aggregator\n", p.number);
     return;
   }
   Aggregator &a = *free_aggregator;
@@ -512,7 +513,7 @@ void Engine::selection_logic(Port &p) {
   a.port_count = 1;
   p.selected_aggregator = a.id;
   p.sm_vars |= kSelected;
-  TRACE(TRACE_DEBUG, "Port %u joined LAG %u (new LAG)\n", p.number, a.id);
+  TRACE(trace::kDebug, "Port %u joined LAG %u (new LAG)\n", p.number, a.id);
   update_ready(a.id);
 }
 
@@ -563,7 +564,7 @@ void Engine::mux_machine(Port &p) {
     if (!selected || !partner_sync) p.mux_state = kMuxAttached;
   }
   if (p.mux_state == last) return;
-  TRACE(TRACE_DEBUG, "Mux Machine: Port=%u, Last State=%u, Curr State=%u\n", p.number, last, p.mux_state);
+  TRACE(trace::kDebug, "Mux Machine: Port=%u, Last State=%u, Curr State=%u\n", p.number, last, p.mux_state);
   mux_enter(p);
 }
 
@@ -595,7 +596,7 @@ void Engine::mux_enter(Port &p) {
 
 void Engine::disable_collecting_distributing(Port &p) {
   if (!p.hw_aggregator) return;
-  TRACE(TRACE_DEBUG, "Disable hwaggr %u port %u\n", p.hw_aggregator, p.number);
+  TRACE(trace::kDebug, "Disable hwaggr %u port %u\n", p.hw_aggregator, p.number);
   aggregators_[p.hw_aggregator - 1].change_tick = ticks_;
   unsigned id = p.hw_aggregator;
   p.hw_aggregator = 0;
@@ -615,7 +616,7 @@ void Engine::enable_collecting_distributing(Port &p) {
 void Engine::tx_machine(Port &p) {
   if (!p.ntt || !p.has(kLacpEnabled)) return;
   if (p.tx_budget == 0) {
-    TRACE(TRACE_DEBUG, "tx_stev: Port=%u dropped xmit for timelimit\n", p.number);
+    TRACE(trace::kDebug, "tx_stev: Port=%u dropped xmit for timelimit\n", p.number);
     return;
   }
   if (lacpdu_send(p)) {
@@ -631,11 +632,11 @@ bool Engine::lacpdu_send(Port &p) {
   PortInfo actor{system_.priority,       system_.mac, p.actor_oper_key,
                  p.config.port_priority, p.number,    p.actor_state};
   encode_lacpdu(p.mac, actor, p.partner_oper, frame);
-  TRACE(TRACE_DEBUG, "Sent LACPDU on port %d\n", p.number);
-  TRACE(TRACE_DEBUG, "actor system %s key 0x%x port state = 0x%x %s\n", mac_text(system_.mac).data(),
+  TRACE(trace::kDebug, "Sent LACPDU on port %d\n", p.number);
+  TRACE(trace::kDebug, "actor system %s key 0x%x port state = 0x%x %s\n", mac_text(system_.mac).data(),
         frame[kOffActorTlv + 10] << 8 | frame[kOffActorTlv + 11], p.actor_state,
         state_text(p.actor_state).data());
-  TRACE(TRACE_DEBUG, "partner system %s key 0x%x port state = 0x%x %s\n",
+  TRACE(trace::kDebug, "partner system %s key 0x%x port state = 0x%x %s\n",
         mac_text(p.partner_oper.system).data(), frame[kOffPartnerTlv + 10] << 8 | frame[kOffPartnerTlv + 11],
         p.partner_oper.state, state_text(p.partner_oper.state).data());
   ++p.counters.lacpdus_sent;
@@ -647,7 +648,7 @@ bool Engine::lacpdu_send(Port &p) {
 void Engine::churn_machine(Port &p) {
   if (!p.churn_timer || --p.churn_timer) return;
   if (p.churn_state == kChurnMonitoring && !is_zero(p.partner_oper.system)) {
-    TRACE(TRACE_WARN, "Port %u to partner %s (port %u) is churning\n", p.number,
+    TRACE(trace::kWarn, "Port %u to partner %s (port %u) is churning\n", p.number,
           mac_text(p.partner_oper.system).data(), p.partner_oper.port);
     p.sm_vars |= kPartnerChurn;
   }

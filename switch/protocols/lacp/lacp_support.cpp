@@ -8,7 +8,7 @@
 namespace lacp {
 
 void assertion_failed(unsigned module, const char *expression, const char *function) {
-  trace_printf(module, function, nullptr, 0, 0, 0, TRACE_EMERG, "Assertion failed: %s", expression);
+  trace_printf(module, function, nullptr, 0, 0, 0, trace::kEmerg, "Assertion failed: %s", expression);
   std::abort();
 }
 

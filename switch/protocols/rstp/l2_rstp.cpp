@@ -136,12 +136,12 @@ constexpr uint32_t kMaxCatchUpMs = 20000;
 void module_trace(unsigned level, const char *function, int line, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 void module_trace(unsigned level, const char *function, int line, const char *format, ...) {
-  char text[TRACE_TEXT_SIZE];
+  char text[trace::kTextSize];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  g_services->trace(TRACE_MOD_RSTP, level, function, line, text);
+  g_services->trace(trace::kRstp, level, function, line, text);
 }
 #define MTRACE(level, ...) module_trace(level, __func__, __LINE__, __VA_ARGS__)
 
@@ -205,19 +205,19 @@ void l2_rstp_init() {
     std::fprintf(stderr, "portvisor: rstp services not set\n");
     std::abort();
   }
-  MTRACE(TRACE_INFO, "Init");
+  MTRACE(trace::kInfo, "Init");
   g_engine = std::make_unique<Engine>(*g_services);
   g_tick_warnings = 50;
   timer_reg(rstp_tick, kTickPeriodMs);
   g_engine->start();
-  MTRACE(TRACE_INFO, "Initializing config\n");
+  MTRACE(trace::kInfo, "Initializing config\n");
 }
 
 void l2_rstp_conf(int create) {
   if (create) {
     // On a first start the store writes every module's defaults before the modules start: an
     // engine that has not started yet writes those of a fresh one. The block is read at l2_init.
-    MTRACE(TRACE_INFO, "Writing config\n");
+    MTRACE(trace::kInfo, "Writing config\n");
     if (!g_engine && g_services) {
       Engine fresh(*g_services);
       save_config(default_config(fresh));
@@ -228,11 +228,11 @@ void l2_rstp_conf(int create) {
     save_config(c);
     return;
   }
-  MTRACE(TRACE_INFO, "Reading config\n");
+  MTRACE(trace::kInfo, "Reading config\n");
   uint32_t size = 0;
   const uint8_t *block = conf_open(kConfBlock, &size);
   if (!block || size < kConfigSize) {
-    MTRACE(TRACE_ERROR, "Config block %u missing or short (%u bytes)\n", kConfBlock, unsigned(size));
+    MTRACE(trace::kError, "Config block %u missing or short (%u bytes)\n", kConfBlock, unsigned(size));
     return;
   }
   // Times out of range are clamped by the engine; the file keeps what it holds.
@@ -246,10 +246,10 @@ uint32_t rstp_tick(uint32_t now, uint32_t last, uint32_t elapsed) {
   }
   if (elapsed >= 2 * kMsPerTick && g_tick_warnings > 0) {
     --g_tick_warnings;
-    MTRACE(TRACE_WARN, "Timer dropped %lu tick(s)\n", static_cast<unsigned long>(elapsed / kMsPerTick - 1));
+    MTRACE(trace::kWarn, "Timer dropped %lu tick(s)\n", static_cast<unsigned long>(elapsed / kMsPerTick - 1));
   }
   if (elapsed > kMaxCatchUpMs) {
-    MTRACE(TRACE_WARN, "Timer jumped more than 20 ticks: reset\n");
+    MTRACE(trace::kWarn, "Timer jumped more than 20 ticks: reset\n");
     swc_rstp_tick();
     return now;
   }
@@ -258,7 +258,7 @@ uint32_t rstp_tick(uint32_t now, uint32_t last, uint32_t elapsed) {
 }
 
 void l2_rstp_config(MgmtObject &object) {
-  MTRACE(TRACE_INFO, object.cmd() == kMgmtCmdSet ? "mgmt Config Set: %d" : "mgmt Config Get: %d",
+  MTRACE(trace::kInfo, object.cmd() == kMgmtCmdSet ? "mgmt Config Set: %d" : "mgmt Config Get: %d",
          int(object.cmd()));
   if (!object.has_data(kConfigSize) || (object.cmd() != kMgmtCmdGet && object.cmd() != kMgmtCmdSet)) {
     object.set_res(kMgmtResFail);
@@ -279,7 +279,7 @@ void l2_rstp_config(MgmtObject &object) {
 }
 
 void l2_rstp_status(MgmtObject &object) {
-  MTRACE(TRACE_INFO, "mgmt Status Get: %d", int(object.cmd()));
+  MTRACE(trace::kInfo, "mgmt Status Get: %d", int(object.cmd()));
   if (object.cmd() != kMgmtCmdGet || !object.has_data(kStatusSize)) {
     object.set_res(kMgmtResFail);
     return;
@@ -295,7 +295,7 @@ void l2_rstp_status(MgmtObject &object) {
 }
 
 void l2_rstp_mcheck(MgmtObject &object) {
-  MTRACE(TRACE_INFO, "mgmt mcheck Set: %d", int(object.cmd()));
+  MTRACE(trace::kInfo, "mgmt mcheck Set: %d", int(object.cmd()));
   if (!object.has_data(kMcheckSize) || (object.cmd() != kMgmtCmdGet && object.cmd() != kMgmtCmdSet)) {
     object.set_res(kMgmtResFail);
     return;

@@ -15,11 +15,11 @@ uint8_t Engine::edge_next(const Port &p) {
     case kEdgeDelayed:
       if (!p.link) return kEdgeDisabled;
       if (p.bpdu_seen) {
-        RTRACE(TRACE_DEBUG, "port %u 'edge' resolved by BPDU\n", p.number);
+        RTRACE(trace::kDebug, "port %u 'edge' resolved by BPDU\n", p.number);
         return kEdgeResolved;
       }
       if (p.edge_delay == 0) {
-        RTRACE(TRACE_DEBUG, "port %u 'edge' resolved by timer\n", p.number);
+        RTRACE(trace::kDebug, "port %u 'edge' resolved by timer\n", p.number);
         return kEdgeResolved;
       }
       return kBegin;

@@ -75,12 +75,12 @@ const char *role_name(unsigned role) {
 Engine::Engine(proto::PortServices &services) : services_(services) {}
 
 void Engine::trace(unsigned level, const char *function, int line, const char *format, ...) {
-  char text[TRACE_TEXT_SIZE];
+  char text[trace::kTextSize];
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  services_.trace(TRACE_MOD_RSTP, level, function, line, text);
+  services_.trace(trace::kRstp, level, function, line, text);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -153,7 +153,7 @@ int Engine::bridge_start(unsigned slot) {
   bridge_configure(b);
   for (unsigned other : active_)
     if (other != slot && bridges_[other].enabled && bridges_[other].id == b.id) {
-      RTRACE(TRACE_ERROR, "Bridge id of vlan-%u already in use\n", b.vid);
+      RTRACE(trace::kError, "Bridge id of vlan-%u already in use\n", b.vid);
       return 24;
     }
   b.root_priority = PriorityVector{b.id, 0, b.id, 0, 0};
@@ -224,8 +224,8 @@ bool Engine::aggr_link(unsigned aid) {
 void Engine::move_port(unsigned n, int to) {
   Port &p = ports_[n];
   if (p.bridge == to) return;
-  RTRACE(TRACE_INFO, "Moving port %u from vlan-%u to vlan-%u\n", n, p.bridge < 0 ? 0 : bridges_[p.bridge].vid,
-         to < 0 ? 0 : bridges_[to].vid);
+  RTRACE(trace::kInfo, "Moving port %u from vlan-%u to vlan-%u\n", n,
+         p.bridge < 0 ? 0 : bridges_[p.bridge].vid, to < 0 ? 0 : bridges_[to].vid);
   if (p.bridge >= 0) {
     auto &list = bridges_[p.bridge].ports;
     list.erase(std::remove(list.begin(), list.end(), n), list.end());
@@ -243,7 +243,7 @@ void Engine::move_port(unsigned n, int to) {
 
 void Engine::new_port_state(unsigned n, bool link) {
   Port &p = ports_[n];
-  RTRACE(TRACE_INFO, "new_port_state: Setting port %u state -> %s admin_non_stp = %u\n", n,
+  RTRACE(trace::kInfo, "new_port_state: Setting port %u state -> %s admin_non_stp = %u\n", n,
          link ? "up" : "down", unsigned(p.admin_non_stp));
   if (link) {
     p.p2p_recompute = true;
@@ -261,7 +261,7 @@ void Engine::enable_port(Port &p, bool link) {
   Bridge &b = bridges_[p.bridge];
   if (!b.enabled) {
     p.link = link;
-    RTRACE(TRACE_WARN, "Port %u ignored for disabled vlan id %u\n", p.number, b.vid);
+    RTRACE(trace::kWarn, "Port %u ignored for disabled vlan id %u\n", p.number, b.vid);
     return;
   }
   p.link = link;
@@ -275,11 +275,11 @@ void Engine::linkstate_changed(unsigned portno, bool link) {
   finish_work();
   Port &p = ports_[rep_[portno]];
   if (p.number == portno) {
-    RTRACE(TRACE_INFO, "Port %u changed state from %u to %s (duplex %s)\n", portno, unsigned(p.link),
+    RTRACE(trace::kInfo, "Port %u changed state from %u to %s (duplex %s)\n", portno, unsigned(p.link),
            link ? "up" : "down", services_.link_duplex(portno) ? "full" : "half");
   } else {
     link = aggr_link(p.number) || link;
-    RTRACE(TRACE_INFO, "Aggr Port %u (phys %u) changed state from %u to %s\n", p.number, portno,
+    RTRACE(trace::kInfo, "Aggr Port %u (phys %u) changed state from %u to %s\n", p.number, portno,
            unsigned(p.link), link ? "up" : "down");
     if (link == p.link && link) {
       // A member came or went while the aggregation stays up: its speed and cost change.
@@ -296,7 +296,7 @@ void Engine::linkstate_changed(unsigned portno, bool link) {
 
 void Engine::set_stp_state(Port &p, StpState state) {
   if (p.stp_state == state) return;
-  RTRACE(TRACE_INFO, "Port %u: New stp state %s\n", p.number,
+  RTRACE(trace::kInfo, "Port %u: New stp state %s\n", p.number,
          state <= kStpEnabled ? kStpStateNames[state] : "?");
   p.stp_state = state;
   if (p.number <= kFrontPorts) {
@@ -311,7 +311,8 @@ void Engine::set_stp_state(Port &p, StpState state) {
 }
 
 void Engine::flush(unsigned port, unsigned vid, unsigned type, unsigned reason) {
-  RTRACE(TRACE_INFO, "Flushing mac table: type-%u port %u (vlan %u) : reason %u\n", type, port, vid, reason);
+  RTRACE(trace::kInfo, "Flushing mac table: type-%u port %u (vlan %u) : reason %u\n", type, port, vid,
+         reason);
   // The default instance spans every VLAN: its VID does not fit the chip's 12-bit field, so it flushes
   // by port alone.
   if (vid == kDefaultVid) vid = 0;
@@ -362,7 +363,7 @@ void Engine::set_port_config(unsigned portno, const PortConfig &config) {
   for (unsigned n = first; n <= last; ++n) {
     Port &p = ports_[n];
     if (p.config == config) continue;
-    RTRACE(TRACE_INFO, "Setting port %u config\n", n);
+    RTRACE(trace::kInfo, "Setting port %u config\n", n);
     p.config = config;
     port_reinit(p);
     p.oper_edge = config.admin_edge;
@@ -389,9 +390,9 @@ void Engine::vlan_add(unsigned vid, const uint8_t *members) {
   finish_work();
   int slot = bridge_of_vid(vid);
   if (slot >= 0) {
-    RTRACE(TRACE_INFO, "Modifying existing vlan-id %u\n", vid);
+    RTRACE(trace::kInfo, "Modifying existing vlan-id %u\n", vid);
   } else {
-    RTRACE(TRACE_INFO, "Creating new vlan-id %u\n", vid);
+    RTRACE(trace::kInfo, "Creating new vlan-id %u\n", vid);
     slot = bridge_create(vid);
     if (slot < 0) return;
     if (vid == kDefaultVid) default_ = slot;
@@ -415,7 +416,7 @@ void Engine::vlan_del(unsigned vid) {
   finish_work();
   int slot = bridge_of_vid(vid);
   if (slot < 0) return;
-  RTRACE(TRACE_INFO, "Deleting vlan-id %u\n", vid);
+  RTRACE(trace::kInfo, "Deleting vlan-id %u\n", vid);
   if (slot == default_) default_ = -1;
   std::vector<unsigned> members = bridges_[slot].ports;
   for (unsigned n : members) move_port(n, default_);
@@ -432,7 +433,7 @@ void Engine::aggr_add(unsigned aid, const uint32_t *members) {
   // earlier members outside spanning tree in whatever state they had.
   for (unsigned f = 1; f <= kFrontPorts; ++f)
     if (members[f] && !ports_[f].config.enabled) {
-      RTRACE(TRACE_WARN, "Running LACP without RSTP on port %u\n", f);
+      RTRACE(trace::kWarn, "Running LACP without RSTP on port %u\n", f);
       return;
     }
   Port &a = ports_[aid];
@@ -457,7 +458,7 @@ void Engine::aggr_add(unsigned aid, const uint32_t *members) {
     }
   }
   if (first == 0) return;
-  RTRACE(TRACE_INFO, "Added aggr %u with port %u\n", aid, first);
+  RTRACE(trace::kInfo, "Added aggr %u with port %u\n", aid, first);
   tx_[aid] = first;
   move_port(aid, ports_[first].bridge);
   a.mac = ports_[first].mac;
@@ -473,7 +474,7 @@ void Engine::aggr_del(unsigned aid) {
   if (!initialised_ || aid < 1 || aid > kLogicalPorts) return;
   finish_work();
   unsigned first = aid > kFrontPorts ? tx_[aid] : 0;
-  RTRACE(TRACE_INFO, "Deleting aggr %u with port %u\n", aid, first);
+  RTRACE(trace::kInfo, "Deleting aggr %u with port %u\n", aid, first);
   if (first == 0 || aid <= kFrontPorts) return;
   Port &a = ports_[aid];
   tx_[aid] = 0;
@@ -565,12 +566,12 @@ void Engine::step_port(Port &p) {
     for (unsigned m = 0; m < kMachines; ++m)
       if (moved[m]) enter(p, m);
   }
-  RTRACE(TRACE_ERROR, "Port %u machines did not settle\n", p.number);
+  RTRACE(trace::kError, "Port %u machines did not settle\n", p.number);
 }
 
 void Engine::hop(Port &p, unsigned m, uint8_t to) {
   if (p.state[m] != to)
-    RTRACE(TRACE_NOISE, "%s(vlan-%u-%u): %s=>%s\n", machine_name(m), bridges_[p.bridge].vid, p.number,
+    RTRACE(trace::kNoise, "%s(vlan-%u-%u): %s=>%s\n", machine_name(m), bridges_[p.bridge].vid, p.number,
            state_name(m, p.state[m]), state_name(m, to));
   p.state[m] = to;
 }

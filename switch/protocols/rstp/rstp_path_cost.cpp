@@ -24,7 +24,7 @@ void Engine::pcost_enter(Port &p) {
   if (p.state[kPCost] == kPcAuto) {
     p.used_speed = p.speed;
     p.path_cost = path_cost_for_speed(p.used_speed);
-    RTRACE(TRACE_DEBUG, "AUTO:operSpeed=%lu usedSpeed=%lu lret=%ld\n", (unsigned long)p.speed,
+    RTRACE(trace::kDebug, "AUTO:operSpeed=%lu usedSpeed=%lu lret=%ld\n", (unsigned long)p.speed,
            (unsigned long)p.used_speed, long(p.path_cost));
   } else if (p.state[kPCost] == kPcForced) {
     p.path_cost = p.config.admin_cost;

@@ -9,28 +9,28 @@ void Engine::receive(unsigned from_port, const uint8_t *frame, size_t length) {
   Port &p = ports_[rep_[from_port]];
   if (length < 56) {
     p.counters.illegal++;
-    RTRACE(TRACE_INFO, "Ignoring xxPDU frame from port %u -> %u with short length (%u)\n", from_port,
+    RTRACE(trace::kInfo, "Ignoring xxPDU frame from port %u -> %u with short length (%u)\n", from_port,
            p.number, unsigned(length));
     return;
   }
-  RTRACE(TRACE_DEBUG, "Received 0x%02x on port %u -> %u\n", frame[20], from_port, p.number);
+  RTRACE(trace::kDebug, "Received 0x%02x on port %u -> %u\n", frame[20], from_port, p.number);
   finish_work();
   Bpdu bpdu;
   switch (decode_bpdu(frame, length, bpdu)) {
     case Decode::kIllegal:
       p.counters.illegal++;
-      RTRACE(TRACE_INFO, "Ignoring BPDU with bad length on port %u\n", p.number);
+      RTRACE(trace::kInfo, "Ignoring BPDU with bad length on port %u\n", p.number);
       return;
     case Decode::kUnrecognised:
       p.counters.unrecognised++;
-      RTRACE(TRACE_INFO, "Rx undef BPDU (type 0x%x) on port %u\n", frame[20], p.number);
+      RTRACE(trace::kInfo, "Rx undef BPDU (type 0x%x) on port %u\n", frame[20], p.number);
       return;
     case Decode::kOk:
       break;
   }
   // A port that belongs to no instance (its VLAN and the default were deleted) runs no protocol.
   if (p.bridge < 0) {
-    RTRACE(TRACE_INFO, "Ignored BPDU on port %u: no vlan instance\n", p.number);
+    RTRACE(trace::kInfo, "Ignored BPDU on port %u: no vlan instance\n", p.number);
     return;
   }
   rx_bpdu(p, bpdu);

@@ -65,11 +65,11 @@ void Engine::tx_bpdu(Port &p, uint8_t type) {
   void *buffer = nullptr;
   uint8_t *frame = services_.frame_alloc(front, kBpduHeaderLength + bpdu_length(type), &buffer);
   if (!frame) {
-    RTRACE(TRACE_ERROR, "No buffer for BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
+    RTRACE(trace::kError, "No buffer for BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
     return;
   }
   size_t length = encode_bpdu(b, ports_[front].mac, frame);
-  RTRACE(TRACE_DEBUG, "Sent BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
+  RTRACE(trace::kDebug, "Sent BPDU (type 0x%x) on port %u -> %u\n", type, p.number, front);
   if (type == kBpduRst)
     p.counters.rst_sent++;
   else if (type == kBpduConfig)

@@ -8,7 +8,7 @@ namespace rstp {
 
 void Engine::role_selection(Bridge &b) {
   if (b.rolesel == kBegin) {
-    RTRACE(TRACE_NOISE, "%s(vlan-%u): %s=>%s\n", "rolesel", b.vid, "Begin", "INIT_BRIDGE");
+    RTRACE(trace::kNoise, "%s(vlan-%u): %s=>%s\n", "rolesel", b.vid, "Begin", "INIT_BRIDGE");
     for (unsigned n : b.ports)
       if (!ports_[n].admin_non_stp) ports_[n].selected_role = kRoleDisabled;
     b.rolesel = 0;
@@ -19,7 +19,7 @@ void Engine::role_selection(Bridge &b) {
                  });
     if (!again) return;
     if (b.rolesel == 0)
-      RTRACE(TRACE_NOISE, "%s(vlan-%u): %s=>%s\n", "rolesel", b.vid, "INIT_BRIDGE", "ROLE_SELECTION");
+      RTRACE(trace::kNoise, "%s(vlan-%u): %s=>%s\n", "rolesel", b.vid, "INIT_BRIDGE", "ROLE_SELECTION");
     b.rolesel = 1;
     if (update_roles(b)) return;
   }
@@ -34,7 +34,7 @@ bool Engine::update_roles(Bridge &b) {
   for (unsigned n : b.ports)
     if (!ports_[n].boring() && ports_[n].reselect) pending = n;
   if (pending) {
-    RTRACE(TRACE_DEBUG, "setSelectedBridge: TRUE=reselect on port %u", pending);
+    RTRACE(trace::kDebug, "setSelectedBridge: TRUE=reselect on port %u", pending);
     return false;
   }
   for (unsigned n : b.ports)
@@ -59,7 +59,7 @@ void Engine::update_root(Bridge &b) {
       root_times = p.port_times;
       unsigned dm = std::max(1u, (unsigned(root_times.max_age) + 8) / 16);
       root_times.message_age = uint8_t(std::min(255u, root_times.message_age + dm));
-      RTRACE(TRACE_DEBUG, "updtRootPrio: dm=%u rootTimes.MessageAge=%u on port %u", dm,
+      RTRACE(trace::kDebug, "updtRootPrio: dm=%u rootTimes.MessageAge=%u on port %u", dm,
              unsigned(root_times.message_age), n);
     }
   }
@@ -69,9 +69,9 @@ void Engine::update_root(Bridge &b) {
   b.root_port_id = root.bridge_port;
   if (old_root_port == b.root_port_id) return;
   if (b.root_port_id == 0)
-    RTRACE(TRACE_INFO, "This brige vlan-%u became root\n", b.vid);
+    RTRACE(trace::kInfo, "This brige vlan-%u became root\n", b.vid);
   else
-    RTRACE(TRACE_INFO, "For brige vlan-%u new root port: %u\n", b.vid, b.root_port_id & 0xFFFu);
+    RTRACE(trace::kInfo, "For brige vlan-%u new root port: %u\n", b.vid, b.root_port_id & 0xFFFu);
 }
 
 void Engine::select_role(Bridge &b, Port &p) {
@@ -115,10 +115,10 @@ void Engine::select_role(Bridge &b, Port &p) {
       p.selected_role = kRoleDisabled;
       break;
     default:
-      RTRACE(TRACE_ERROR, "undef infoIs=%u", unsigned(p.info_is));
+      RTRACE(trace::kError, "undef infoIs=%u", unsigned(p.info_is));
       break;
   }
-  RTRACE(TRACE_DEBUG, "%s(vlan-%u-%u) => %s", why, b.vid, p.number, role_name(p.selected_role));
+  RTRACE(trace::kDebug, "%s(vlan-%u-%u) => %s", why, b.vid, p.number, role_name(p.selected_role));
 }
 
 }  // namespace rstp

@@ -65,7 +65,7 @@ void ZAdapterListBox::DrawItem(const DRAWITEMSTRUCT &item) const {
   DrawTextA(item.hDC, info->description().c_str(), -1, &rect, DT_SINGLELINE | DT_VCENTER);
 }
 
-std::optional<LRESULT> ZAdapterListBox::Reflect(UINT message, WPARAM, LPARAM lParam) {
+std::optional<LRESULT> ZAdapterListBox::reflect(UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
     case WM_MEASUREITEM:
       reinterpret_cast<MEASUREITEMSTRUCT *>(lParam)->itemHeight =
@@ -127,14 +127,14 @@ void CHoverButton::DrawItem(const DRAWITEMSTRUCT &item) const {
   DeleteDC(memory);
 }
 
-std::optional<LRESULT> CHoverButton::Reflect(UINT message, WPARAM, LPARAM lParam) {
+std::optional<LRESULT> CHoverButton::reflect(UINT message, WPARAM, LPARAM lParam) {
   if (message != WM_DRAWITEM) return std::nullopt;
   DrawItem(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
   return TRUE;
 }
 
 LRESULT CHoverButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (hover_.OnMessage(hwnd(), message)) Invalidate();
+  if (hover_.on_message(hwnd(), message)) Invalidate();
   return Default(message, wParam, lParam);
 }
 
@@ -142,7 +142,7 @@ CStaticLink::~CStaticLink() {
   if (underlined_) DeleteObject(underlined_);
 }
 
-std::optional<LRESULT> CStaticLink::Reflect(UINT message, WPARAM wParam, LPARAM) {
+std::optional<LRESULT> CStaticLink::reflect(UINT message, WPARAM wParam, LPARAM) {
   if (message != WM_CTLCOLORSTATIC || no_link) return std::nullopt;
   char class_name[16] = {};
   GetClassNameA(hwnd(), class_name, sizeof class_name);
@@ -205,19 +205,19 @@ LRESULT CStaticLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CStaticLink::open() {
   HWND owner = GetParent(hwnd());
-  bool opened = rtwin::OpenDocument(owner, link_);
+  bool opened = rtwin::open_document(owner, link_);
   if (!opened) {
     char text[512] = {};
     GetWindowTextA(hwnd(), text, sizeof text);
     link_ = text;
-    opened = rtwin::OpenDocument(owner, link_);
+    opened = rtwin::open_document(owner, link_);
   }
   if (!opened) {
     char text[512] = {};
     if (LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(GetDlgCtrlID(hwnd())), text, sizeof text) >
         0) {
       link_ = text;
-      opened = rtwin::OpenDocument(owner, link_);
+      opened = rtwin::open_document(owner, link_);
     }
   }
   if (!opened) {
@@ -229,7 +229,7 @@ void CStaticLink::open() {
   Invalidate();
 }
 
-void CStaticLink::OnDetached() {
+void CStaticLink::on_detached() {
   if (auto_delete_) std::unique_ptr<CStaticLink> self(this);
 }
 
@@ -269,7 +269,7 @@ bool CPictureCtrl::load_picture(int resource_id) {
   return true;
 }
 
-void CPictureCtrl::OnSubclassed() {
+void CPictureCtrl::on_subclassed() {
   if (picture_ != nullptr) return;
   int id = current_picture_id();
   if (id != 145 && id != 146 && (id < 150 || id > 155)) id = 150;

@@ -42,7 +42,7 @@ class ZAdapterListBox final : public rtwin::CControl, public AdapterListSink {
   std::string selected_description() const;
   void clear() const;
 
-  std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   const ZAdapterInfo *item_at(int index) const;
@@ -53,7 +53,7 @@ class CHoverButton final : public rtwin::CControl {
  public:
   ~CHoverButton() override;
   bool LoadBitmap(int resource_id);
-  std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -70,11 +70,11 @@ class CStaticLink : public rtwin::CControl {
   explicit CStaticLink(std::string link = {}, bool auto_delete = false)
       : link_(std::move(link)), auto_delete_(auto_delete) {}
   ~CStaticLink() override;
-  std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-  void OnDetached() override;
+  void on_detached() override;
   bool no_link = false;
 
  private:
@@ -95,7 +95,7 @@ class CPictureCtrl final : public CStaticLink {
   static int &current_picture_id();
 
  protected:
-  void OnSubclassed() override;
+  void on_subclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:

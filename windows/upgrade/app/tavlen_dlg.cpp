@@ -107,10 +107,10 @@ BOOL CTavlenDlg::OnInitDialog() {
   next_.LoadBitmap(IDB_NEXT);
   upgrade_.LoadBitmap(IDB_UPGRADE);
   close_.LoadBitmap(IDB_CLOSE);
-  for (int id : {IDC_MAC_LABEL, IDC_GO_TOP, IDC_COMBO}) ShowItem(id, false);
+  for (int id : {IDC_MAC_LABEL, IDC_GO_TOP, IDC_COMBO}) show_item(id, false);
 
-  SendMessageA(Item(IDC_PROGRESS), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-  SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+  SendMessageA(item(IDC_PROGRESS), PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  SendMessageA(item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
   image_path_ = image_path_in(current_directory());
 
   adapters_.clear();
@@ -121,39 +121,39 @@ BOOL CTavlenDlg::OnInitDialog() {
 
 void CTavlenDlg::ShowPage(const PageView &view) {
   bool versions = view.versions;
-  ShowItem(IDC_NEXT, view.next);
-  EnableItem(IDC_NEXT, view.next_enabled);
-  ShowItem(IDC_BACK, view.back);
-  ShowItem(IDCANCEL, view.close);
-  ShowItem(IDC_UPGRADE, view.upgrade);
+  show_item(IDC_NEXT, view.next);
+  enable_item(IDC_NEXT, view.next_enabled);
+  show_item(IDC_BACK, view.back);
+  show_item(IDCANCEL, view.close);
+  show_item(IDC_UPGRADE, view.upgrade);
   apply_buttons(view.back, view.close, view.upgrade);
-  ShowItem(IDC_ADAPTERS, view.adapter_list);
-  ShowItem(IDC_DESCRIPTION, view.adapter_list);
+  show_item(IDC_ADAPTERS, view.adapter_list);
+  show_item(IDC_DESCRIPTION, view.adapter_list);
   fill_device_list();
-  ShowItem(IDC_DEVICES, view.device_list);
-  SetItemText(IDC_MODEL, "HBX7300NQ");
-  SetItemText(IDC_ROUTER_VERSION, flow_.router_version());
-  SetItemText(IDC_FILE_VERSION, flow_.file_version());
-  for (int id : {IDC_MODEL, IDC_ROUTER_VERSION, IDC_FILE_VERSION}) ShowItem(id, versions);
+  show_item(IDC_DEVICES, view.device_list);
+  set_item_text(IDC_MODEL, "HBX7300NQ");
+  set_item_text(IDC_ROUTER_VERSION, flow_.router_version());
+  set_item_text(IDC_FILE_VERSION, flow_.file_version());
+  for (int id : {IDC_MODEL, IDC_ROUTER_VERSION, IDC_FILE_VERSION}) show_item(id, versions);
   if (view.progress) {
-    SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
-    SetItemText(IDC_STATUS, "");
+    SendMessageA(item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+    set_item_text(IDC_STATUS, "");
   }
-  ShowItem(IDC_PROGRESS, view.progress);
-  ShowItem(IDC_STATUS, view.progress);
+  show_item(IDC_PROGRESS, view.progress);
+  show_item(IDC_STATUS, view.progress);
   CPictureCtrl::current_picture_id() = view.picture;
   picture_.load_picture(view.picture);
   InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 void CTavlenDlg::apply_buttons(bool back, bool close, bool upgrade) {
-  EnableItem(IDC_BACK, back);
-  EnableItem(IDCANCEL, close);
-  EnableItem(IDC_UPGRADE, upgrade);
+  enable_item(IDC_BACK, back);
+  enable_item(IDCANCEL, close);
+  enable_item(IDC_UPGRADE, upgrade);
 }
 
 void CTavlenDlg::fill_device_list() {
-  HWND list = Item(IDC_DEVICES);
+  HWND list = item(IDC_DEVICES);
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
   for (const auto &name : flow_.devices())
     SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
@@ -161,7 +161,7 @@ void CTavlenDlg::fill_device_list() {
 }
 
 void CTavlenDlg::message(const std::string &text) {
-  rtwin::MessageBoxText(hwnd(), text, kCaption);
+  rtwin::message_box_text(hwnd(), text, kCaption);
 }
 
 void CTavlenDlg::exit(int status) {
@@ -171,7 +171,7 @@ void CTavlenDlg::exit(int status) {
 
 void CTavlenDlg::select_adapter(int index) {
   adapters_.select(index);
-  SetItemText(IDC_DESCRIPTION, adapters_.selected_description());
+  set_item_text(IDC_DESCRIPTION, adapters_.selected_description());
 }
 
 std::string CTavlenDlg::selected_device_name() {
@@ -201,7 +201,7 @@ void CTavlenDlg::busy_cursor(bool busy) {
 bool CTavlenDlg::OnCommand(int id, int code) {
   if (code == BN_CLICKED && id == IDC_NEXT) {
     if (flow_.page() == Page::kVersions) {
-      auto caret = SendMessageA(Item(IDC_DEVICES), LB_GETCARETINDEX, 0, 0);
+      auto caret = SendMessageA(item(IDC_DEVICES), LB_GETCARETINDEX, 0, 0);
       flow_.set_device_index(caret < 0 ? 0 : static_cast<std::size_t>(caret));
     }
     flow_.OnNext();
@@ -216,7 +216,7 @@ bool CTavlenDlg::OnCommand(int id, int code) {
     return true;
   }
   if (code == LBN_SELCHANGE && id == IDC_ADAPTERS) {
-    SetItemText(IDC_DESCRIPTION, adapters_.selected_description());
+    set_item_text(IDC_DESCRIPTION, adapters_.selected_description());
     return true;
   }
   return false;
@@ -232,8 +232,8 @@ void CTavlenDlg::OnUpgrade() {
   if (workers_running_ > 0 || flow_.page() != Page::kUpgrade) return;
   busy_cursor(true);
   apply_buttons(false, false, false);
-  SendMessageA(Item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
-  SetItemText(IDC_STATUS, "");
+  SendMessageA(item(IDC_PROGRESS), PBM_SETPOS, 0, 0);
+  set_item_text(IDC_STATUS, "");
   if (!upgrade_enabled_) return;
   progress_window_ = hwnd();
   ++workers_running_;
@@ -271,7 +271,7 @@ DWORD WINAPI CTavlenDlg::RebootWaitWorker(void *self) {
 
 void CTavlenDlg::OnUpgradeProgress(std::intptr_t wParam, std::intptr_t lParam) {
   ProgressEffect effect = effect_of_progress(wParam, lParam);
-  HWND progress = Item(IDC_PROGRESS);
+  HWND progress = item(IDC_PROGRESS);
   if (effect.position >= 0) SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(effect.position), 0);
   switch (effect.kind) {
     case ProgressEffect::kStarted:
@@ -292,7 +292,7 @@ void CTavlenDlg::OnUpgradeProgress(std::intptr_t wParam, std::intptr_t lParam) {
     default:
       break;
   }
-  if (!effect.status.empty()) SetItemText(IDC_STATUS, effect.status);
+  if (!effect.status.empty()) set_item_text(IDC_STATUS, effect.status);
   if (effect.kind == ProgressEffect::kFailed) message(effect.message);
 }
 
@@ -314,7 +314,7 @@ HBRUSH CTavlenDlg::page_brush(HDC dc, HWND control) {
   return page_brush_;
 }
 
-std::optional<INT_PTR> CTavlenDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+std::optional<INT_PTR> CTavlenDlg::on_message(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_UPGRADE_PROGRESS:
       OnUpgradeProgress(static_cast<std::intptr_t>(wParam), static_cast<std::intptr_t>(lParam));

@@ -39,7 +39,7 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   bool OnCommand(int id, int code) override;
   void OnOK() override {}
   void OnCancel() override;
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnDestroy() override;
 
  private:

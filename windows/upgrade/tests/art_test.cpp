@@ -46,12 +46,12 @@ TEST(UpgradeArt, EveryPagePictureIsAWholeJpegCoveringTheDialogAndNoTwoAreAlike) 
   std::set<std::vector<std::uint8_t>> distinct;
   for (const auto &[id, file] : pages) {
     std::string path = env("UPGRADE_ART_DIR") + "/" + file;
-    art_check::ImageHeader h = art_check::CheckImage(path);
+    art_check::ImageHeader h = art_check::check_image(path);
     EXPECT_EQ(h.format, "jpeg") << id << " " << path;
     EXPECT_EQ(h.error, "") << id << " " << path;
     EXPECT_EQ(h.width, kPageWidth) << id;
     EXPECT_EQ(h.height, kPageHeight) << id;
-    distinct.insert(art_check::ReadFile(path));
+    distinct.insert(art_check::read_file(path));
   }
   EXPECT_EQ(distinct.size(), pages.size()) << "two pages share one picture";
 }
@@ -61,14 +61,14 @@ TEST(UpgradeArt, EveryButtonStripHoldsThreeDifferentFramesOfTheBarSize) {
   ASSERT_EQ(strips.size(), 5u);
   for (const auto &[id, file] : strips) {
     std::string path = env("UPGRADE_ART_DIR") + "/" + file;
-    auto bytes = art_check::ReadFile(path);
-    art_check::ImageHeader h = art_check::CheckBmp(bytes);
+    auto bytes = art_check::read_file(path);
+    art_check::ImageHeader h = art_check::check_bmp(bytes);
     ASSERT_EQ(h.error, "") << id << " " << path;
     EXPECT_EQ(h.width, 3 * kFrameWidth) << id;
     EXPECT_EQ(h.height, kFrameHeight) << id;
-    auto normal = art_check::BmpFrame(bytes, h, 3, 0);
-    auto pressed = art_check::BmpFrame(bytes, h, 3, 1);
-    auto hover = art_check::BmpFrame(bytes, h, 3, 2);
+    auto normal = art_check::bmp_frame(bytes, h, 3, 0);
+    auto pressed = art_check::bmp_frame(bytes, h, 3, 1);
+    auto hover = art_check::bmp_frame(bytes, h, 3, 2);
     EXPECT_NE(normal, pressed) << id;
     EXPECT_NE(normal, hover) << id;
     EXPECT_NE(pressed, hover) << id;
@@ -79,11 +79,11 @@ TEST(UpgradeArt, BothIconsHoldTheirLargeAndSmallPictures) {
   auto icons = resources("ICON");
   ASSERT_EQ(icons.size(), 2u);
   for (const auto &[id, file] : icons) {
-    auto bytes = art_check::ReadFile(env("UPGRADE_ART_DIR") + "/" + file);
-    art_check::ImageHeader h = art_check::CheckIco(bytes);
+    auto bytes = art_check::read_file(env("UPGRADE_ART_DIR") + "/" + file);
+    art_check::ImageHeader h = art_check::check_ico(bytes);
     EXPECT_EQ(h.error, "") << id;
     EXPECT_EQ(h.width, 32) << id;
-    EXPECT_EQ(art_check::Le(bytes, 4, 2), 2u) << id << ": a 32 and a 16 pixel picture";
+    EXPECT_EQ(art_check::le(bytes, 4, 2), 2u) << id << ": a 32 and a 16 pixel picture";
   }
 }
 

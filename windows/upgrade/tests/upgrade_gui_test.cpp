@@ -91,7 +91,7 @@ ScreenGrab grab_screen(HWND window, WORD bit_count) {
 // Keeps what a window shows on the virtual display as DIR/name.bmp, DIR being the folder that
 // UPGRADE_SCREENSHOTS names (nothing without it), so the pages can be looked at after a run.
 void save_screenshot(HWND window, const std::string &name) {
-  std::string dir = Env("UPGRADE_SCREENSHOTS");
+  std::string dir = env("UPGRADE_SCREENSHOTS");
   if (dir.empty() || window == nullptr) return;
   std::string path = "Z:" + dir + "\\" + name + ".bmp";
   for (char &c : path)
@@ -122,7 +122,7 @@ class UpgradeExe {
  public:
   UpgradeExe(const UnixTempDir &dir, int peer_port, const std::string &guid, const std::string &adapters = {})
       : dir_(dir) {
-    std::string exe = Env("UPGRADE_EXE");
+    std::string exe = env("UPGRADE_EXE");
     std::string windows_exe = "Z:" + exe;
     for (char &c : windows_exe)
       if (c == '/') c = '\\';
@@ -130,13 +130,13 @@ class UpgradeExe {
     SetEnvironmentVariableA(
         "W64N55_ADAPTERS",
         (adapters.empty() ? guid + "|00:16:3e:44:55:66|Virtual Ethernet Z" : adapters).c_str());
-    SetEnvironmentVariableA("RT_PROMPT_LOG", dir.Windows("prompts.txt").c_str());
+    SetEnvironmentVariableA("RT_PROMPT_LOG", dir.windows("prompts.txt").c_str());
     SetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", "5");
     std::string command = "\"" + windows_exe + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    std::string cwd = dir.Windows("");
+    std::string cwd = dir.windows("");
     cwd.pop_back();
     if (!exe.empty() &&
         CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &pi)) {
@@ -189,7 +189,7 @@ class UpgradeExe {
   }
   std::string text(int id) const { return window_text(item(id)); }
   std::string prompts() const {
-    auto bytes = ReadAll(dir_.Windows("prompts.txt"));
+    auto bytes = read_all(dir_.windows("prompts.txt"));
     return {bytes.begin(), bytes.end()};
   }
   // The exit status, or nullopt while the program still runs after the wait.
@@ -211,14 +211,14 @@ class UpgradeGuiTest : public ::testing::Test {
   void SetUp() override {
     guid = known_adapter_guid();
     ASSERT_FALSE(guid.empty()) << "the IP helper lists no Ethernet adapter with a usable gateway";
-    CreateDirectoryA(dir.Windows("Bin").c_str(), nullptr);
+    CreateDirectoryA(dir.windows("Bin").c_str(), nullptr);
   }
   void TearDown() override {
-    DeleteFileA(dir.Windows("Bin\\HBX7300NQ.bin").c_str());
-    RemoveDirectoryA(dir.Windows("Bin").c_str());
+    DeleteFileA(dir.windows("Bin\\HBX7300NQ.bin").c_str());
+    RemoveDirectoryA(dir.windows("Bin").c_str());
   }
   void put_image(const std::vector<std::uint8_t> &image) {
-    std::ofstream out(dir.Windows("Bin\\HBX7300NQ.bin"), std::ios::binary);
+    std::ofstream out(dir.windows("Bin\\HBX7300NQ.bin"), std::ios::binary);
     out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
   }
 
@@ -227,10 +227,10 @@ class UpgradeGuiTest : public ::testing::Test {
 };
 
 TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
-  auto image = MakeImage(70000);
+  auto image = make_image(70000);
   put_image(image);
   RouterPeerProcess peer(dir, "--version 1023");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   UpgradeExe app(dir, peer.port(), guid);
   ASSERT_NE(app.dialog(), nullptr) << app.start_report();
 
@@ -269,9 +269,9 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   app.screenshot("6-done");
 
   int status = -1;
-  ASSERT_TRUE(peer.WaitForEnd(status));
+  ASSERT_TRUE(peer.wait_for_end(status));
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(peer.ReceivedImage(), image);
+  EXPECT_EQ(peer.received_image(), image);
   EXPECT_EQ(app.prompts(), "");
 
   app.click(IDCANCEL);
@@ -281,7 +281,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
 TEST_F(UpgradeGuiTest, AnImageWithoutHeaderCannotBeUpgraded) {
   put_image(std::vector<std::uint8_t>(5000, 0x42));
   RouterPeerProcess peer(dir, "");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   UpgradeExe app(dir, peer.port(), guid);
   ASSERT_NE(app.dialog(), nullptr) << app.start_report();
   app.click(kNext);
@@ -299,7 +299,7 @@ TEST_F(UpgradeGuiTest, AnImageWithoutHeaderCannotBeUpgraded) {
 
 TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
   RouterPeerProcess peer(dir, "");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   UpgradeExe app(dir, peer.port(), guid,
                  guid +
                      "|00:16:3e:00:00:01|b second;{5E1F0C2A-0000-4000-8000-0000000000B2}|00:16:3e:00:00:02|"
@@ -327,7 +327,7 @@ TEST_F(UpgradeGuiTest, SeveralAdaptersAreListedInByteOrderOfTheirDescriptions) {
 // has left, on every visit.
 TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
   RouterPeerProcess peer(dir, "");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   UpgradeExe app(dir, peer.port(), guid);
   ASSERT_NE(app.dialog(), nullptr) << app.start_report();
   HWND next = app.item(kNext);
@@ -361,9 +361,9 @@ TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
 }
 
 TEST_F(UpgradeGuiTest, NoRouterEndsTheProgramWithStatusOne) {
-  put_image(MakeImage(2000));
+  put_image(make_image(2000));
   RouterPeerProcess peer(dir, "--drop 0:1000");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   UpgradeExe app(dir, peer.port(), guid);
   ASSERT_NE(app.dialog(), nullptr) << app.start_report();
   app.click(kNext);

@@ -145,7 +145,7 @@ TEST_F(WineAdapterTest, NothingWorksWithoutAnOpenAdapter) {
 TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "");
-  ASSERT_TRUE(peer.Ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << Env("RT_HOST_BIN_DIR");
+  ASSERT_TRUE(peer.ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << env("RT_HOST_BIN_DIR");
   use_peer(peer.port());
   AdapterPacketIo io;
   ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
@@ -166,7 +166,7 @@ TEST_F(WineAdapterTest, OpensReadsItsAddressAndReopensOnAnotherAdapter) {
 TEST_F(WineAdapterTest, SixtyFourFramesQueueBetweenTwoReceivesAndTheRingKeepsGoing) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "--copies 80");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   use_peer(peer.port());
   AdapterPacketIo io;
   ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
@@ -198,7 +198,7 @@ class WineUpgradeTest : public WineAdapterTest {
   double upgrade(RouterPeerProcess &peer, const std::vector<std::uint8_t> &image, const UnixTempDir &dir) {
     use_peer(peer.port());
     {
-      std::ofstream out(dir.Windows("HBX7300NQ.bin"), std::ios::binary);
+      std::ofstream out(dir.windows("HBX7300NQ.bin"), std::ios::binary);
       out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
     }
     AdapterPacketIo io;
@@ -211,10 +211,10 @@ class WineUpgradeTest : public WineAdapterTest {
     DeviceInfoBlock router_block{}, file_block{};
     EXPECT_EQ(wired.query_router(router_block), 0);
     EXPECT_EQ(version_text(router_block), "V1.0.23");
-    EXPECT_EQ(download.ReadBinHeader(dir.Windows("HBX7300NQ.bin"), file_block), 0);
+    EXPECT_EQ(download.ReadBinHeader(dir.windows("HBX7300NQ.bin"), file_block), 0);
     EXPECT_EQ(version_text(file_block), "V1.1.05");
     auto start = std::chrono::steady_clock::now();
-    HLupgrade(wired.engine).run("VT010203", dir.Windows("HBX7300NQ.bin"));
+    HLupgrade(wired.engine).run("VT010203", dir.windows("HBX7300NQ.bin"));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     io.ClearPacketFilter();
     return seconds;
@@ -226,14 +226,14 @@ class WineUpgradeTest : public WineAdapterTest {
 TEST_F(WineUpgradeTest, FourMebibyteImageArrivesByteForByte) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "");
-  ASSERT_TRUE(peer.Ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << Env("RT_HOST_BIN_DIR");
-  auto image = MakeImage(4u << 20);
+  ASSERT_TRUE(peer.ready()) << "router peer did not start from RT_HOST_BIN_DIR=" << env("RT_HOST_BIN_DIR");
+  auto image = make_image(4u << 20);
   double seconds = upgrade(peer, image, dir);
   ASSERT_EQ(host.reboot_waits, 1);
   int status = -1;
-  ASSERT_TRUE(peer.WaitForEnd(status));
+  ASSERT_TRUE(peer.wait_for_end(status));
   EXPECT_EQ(status, 0);
-  auto received = peer.ReceivedImage();
+  auto received = peer.received_image();
   ASSERT_EQ(received.size(), image.size());
   EXPECT_TRUE(received == image);
   double frames = 2.0 * 2 * (image.size() / 512) + 4;  // program and verify frames, each answered
@@ -245,27 +245,27 @@ TEST_F(WineUpgradeTest, FourMebibyteImageArrivesByteForByte) {
 TEST_F(WineUpgradeTest, FallsBackToEtherTypeZeroAndRecoversLostAnswersOverTheRealPath) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "--variant0 --start-ack5 --drop 2:2 --drop 4:1");
-  ASSERT_TRUE(peer.Ready());
-  auto image = MakeImage(64 * 1024 + 100);
+  ASSERT_TRUE(peer.ready());
+  auto image = make_image(64 * 1024 + 100);
   upgrade(peer, image, dir);
   ASSERT_EQ(host.reboot_waits, 1);
-  EXPECT_TRUE(peer.ReceivedImage() == image);
+  EXPECT_TRUE(peer.received_image() == image);
 }
 
 TEST_F(WineUpgradeTest, RefusedEndIsReportedAsAProgrammingError) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "--end-status 13");
-  ASSERT_TRUE(peer.Ready());
-  upgrade(peer, MakeImage(10000), dir);
+  ASSERT_TRUE(peer.ready());
+  upgrade(peer, make_image(10000), dir);
   EXPECT_EQ(host.reboot_waits, 0);
   EXPECT_EQ(host.posts.back(), std::make_pair(kProgressFailed, std::intptr_t{7}));
-  EXPECT_FALSE(FileExists(dir.Windows("received.bin")));
+  EXPECT_FALSE(file_exists(dir.windows("received.bin")));
 }
 
 TEST_F(WineAdapterTest, PendingSendsCompleteAndAnAbandonedOneStaysValidUntilTheLibraryLetsGo) {
   UnixTempDir dir;
   RouterPeerProcess peer(dir, "");
-  ASSERT_TRUE(peer.Ready());
+  ASSERT_TRUE(peer.ready());
   use_peer(peer.port());
   SetEnvironmentVariableA("W64N55_SEND_MODE", "pending");
   SetEnvironmentVariableA("W64N55_SEND_DELAY_MS", "5");

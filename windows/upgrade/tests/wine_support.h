@@ -14,7 +14,7 @@
 
 namespace upgrade {
 
-inline std::string Env(const char *name) {
+inline std::string env(const char *name) {
   char value[4096];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
@@ -27,20 +27,20 @@ class UnixTempDir {
     static int counter = 0;
     unix_ = "/tmp/rt-upgrade-wine-" + std::to_string(GetCurrentProcessId()) + "-" +
             std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
-    CreateDirectoryA(Windows("").c_str(), nullptr);
+    CreateDirectoryA(windows("").c_str(), nullptr);
   }
   ~UnixTempDir() {
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(Windows("*").c_str(), &found);
+    HANDLE h = FindFirstFileA(windows("*").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
-      do DeleteFileA(Windows(found.cFileName).c_str());
+      do DeleteFileA(windows(found.cFileName).c_str());
       while (FindNextFileA(h, &found));
       FindClose(h);
     }
-    RemoveDirectoryA(Windows("").c_str());
+    RemoveDirectoryA(windows("").c_str());
   }
-  std::string Unix(const std::string &name) const { return unix_ + "/" + name; }
-  std::string Windows(const std::string &name) const {
+  std::string unix(const std::string &name) const { return unix_ + "/" + name; }
+  std::string windows(const std::string &name) const {
     std::string path = "Z:" + unix_ + "\\" + name;
     for (char &c : path)
       if (c == '/') c = '\\';
@@ -51,12 +51,12 @@ class UnixTempDir {
   std::string unix_;
 };
 
-inline std::vector<std::uint8_t> ReadAll(const std::string &path) {
+inline std::vector<std::uint8_t> read_all(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline bool FileExists(const std::string &path) {
+inline bool file_exists(const std::string &path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -67,28 +67,28 @@ class RouterPeerProcess {
   RouterPeerProcess(const UnixTempDir &dir, const std::string &options) : dir_(dir) {
     WSADATA wsa;
     winsock_ = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
-    std::string binDir = Env("RT_HOST_BIN_DIR");
-    std::string command = binDir + "/upgrade_router_peer --port-file " + dir.Unix("port") + " --image-out " +
-                          dir.Unix("received.bin") + " --lifetime 300 " + options;
+    std::string bin_dir = env("RT_HOST_BIN_DIR");
+    std::string command = bin_dir + "/upgrade_router_peer --port-file " + dir.unix("port") + " --image-out " +
+                          dir.unix("received.bin") + " --lifetime 300 " + options;
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    started_ = !binDir.empty() && CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                                 nullptr, &si, &pi);
+    started_ = !bin_dir.empty() && CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                                                  nullptr, nullptr, &si, &pi);
     if (started_) {
       CloseHandle(pi.hThread);
       CloseHandle(pi.hProcess);
     }
     for (int i = 0; started_ && i < 200 && port_ == 0; ++i) {
-      std::ifstream in(dir.Windows("port"));
+      std::ifstream in(dir.windows("port"));
       if (!(in >> port_)) Sleep(50);
     }
   }
   ~RouterPeerProcess() {
-    if (port_ != 0) SendQuit();
+    if (port_ != 0) send_quit();
     if (winsock_) WSACleanup();
   }
-  void SendQuit() const {
+  void send_quit() const {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -97,19 +97,19 @@ class RouterPeerProcess {
     sendto(s, "quit", 4, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     closesocket(s);
   }
-  bool Ready() const { return port_ != 0; }
+  bool ready() const { return port_ != 0; }
   int port() const { return port_; }
 
   // Waits for the peer's record of the end request; the image it kept when it accepted one.
-  bool WaitForEnd(int &status) const {
+  bool wait_for_end(int &status) const {
     for (int i = 0; i < 100; ++i) {
-      std::ifstream in(dir_.Windows("received.bin.end"));
+      std::ifstream in(dir_.windows("received.bin.end"));
       if (in >> status) return true;
       Sleep(50);
     }
     return false;
   }
-  std::vector<std::uint8_t> ReceivedImage() const { return ReadAll(dir_.Windows("received.bin")); }
+  std::vector<std::uint8_t> received_image() const { return read_all(dir_.windows("received.bin")); }
 
  private:
   const UnixTempDir &dir_;
@@ -119,7 +119,7 @@ class RouterPeerProcess {
 };
 
 // A pseudo-random image with a header carrying version 0x1105 at byte 256.
-inline std::vector<std::uint8_t> MakeImage(std::size_t size) {
+inline std::vector<std::uint8_t> make_image(std::size_t size) {
   std::vector<std::uint8_t> image(size);
   std::uint32_t x = 12345;
   for (auto &b : image) {

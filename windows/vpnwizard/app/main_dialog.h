@@ -23,7 +23,7 @@ class CWizardMainDlg : public CWizardSheetDlg {
  protected:
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code) override;
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   void LoadDialogSkin();
@@ -31,14 +31,14 @@ class CWizardMainDlg : public CWizardSheetDlg {
   void OnNext();
   void OnBack();
   void EnterCdStartMode();
-  void ApplyBar(const BarView &view);
-  void SetBackground(const std::string &item);
+  void apply_bar(const BarView &view);
+  void set_background(const std::string &item);
   void OpenUserGuide();
   void RunReaderInstaller();
   void OpenRegistration();
   void SaveUserGuide();
   // ShellExecute "open" through the prompt switch; the shell's result.
-  INT_PTR Open(const std::string &target);
+  INT_PTR open(const std::string &target);
 
   SkinnedItems items_;
   CSkinBitmap *background_ = nullptr;
@@ -52,12 +52,12 @@ class CCdStartPage : public CWizardPage, private CommandPoster {
  protected:
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code) override;
-  int OnWizardNext() override { return CdStartNext(*this); }
-  int OnWizardBack() override { return CdStartBack(*this); }
+  int OnWizardNext() override { return cd_start_next(*this); }
+  int OnWizardBack() override { return cd_start_back(*this); }
 
  private:
-  void PostWizardCommand(std::intptr_t wParam, std::intptr_t lParam) override {
-    CWizardPage::PostWizardCommand(static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
+  void post_wizard_command(std::intptr_t wParam, std::intptr_t lParam) override {
+    CWizardPage::post_wizard_command(static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
   }
   void OnCdStart();
   SkinnedItems items_;
@@ -70,22 +70,22 @@ class CProgressDlg : public rtwin::CDialog {
 
  protected:
   BOOL OnInitDialog() override;
-  void OnOK() override { Finish(); }
-  void OnCancel() override { Finish(); }
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnOK() override { finish(); }
+  void OnCancel() override { finish(); }
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void ShowFrame(int frame);
+  void show_frame(int frame);
   void Close();
-  void Finish();
+  void finish();
   int type_;
   ProgressTimer timer_;
   HBRUSH brush_ = nullptr;
   SkinnedItems items_;
 };
 
-// Runs the progress dialog of a type over `owner`, for RunWorker.
-ProgressDialog ProgressShower(HWND owner);
+// Runs the progress dialog of a type over `owner`, for run_worker.
+ProgressDialog progress_shower(HWND owner);
 
 class CAdapterInfoPage : public rtwin::CDialog {
  public:
@@ -96,7 +96,7 @@ class CAdapterInfoPage : public rtwin::CDialog {
  protected:
   BOOL OnInitDialog() override;
   void OnOK() override;
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   std::vector<std::string> names_;

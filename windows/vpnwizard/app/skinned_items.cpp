@@ -5,7 +5,7 @@
 namespace tunmira {
 
 template <class Control>
-Control *SkinnedItems::Attach(int id) {
+Control *SkinnedItems::attach(int id) {
   for (auto &control : controls_)
     if (control->hwnd() == GetDlgItem(dialog_, id)) return dynamic_cast<Control *>(control.get());
   auto control = std::make_unique<Control>();
@@ -14,34 +14,34 @@ Control *SkinnedItems::Attach(int id) {
   return static_cast<Control *>(controls_.back().get());
 }
 
-CSkinBitmap *SkinnedItems::Bitmap(const std::string &section, const std::string &item, int id) {
-  CSkinBitmap *bitmap = Attach<CSkinBitmap>(id);
-  TheApp().skin().LoadBitmapItem(section, item, bitmap);
+CSkinBitmap *SkinnedItems::bitmap(const std::string &section, const std::string &item, int id) {
+  CSkinBitmap *bitmap = attach<CSkinBitmap>(id);
+  the_app().skin().LoadBitmapItem(section, item, bitmap);
   return bitmap;
 }
 
-CSkinLabel *SkinnedItems::Label(const std::string &section, const std::string &item, int id) {
-  CSkinLabel *label = Attach<CSkinLabel>(id);
-  TheApp().skin().LoadStaticItem(section, item, label);
+CSkinLabel *SkinnedItems::label(const std::string &section, const std::string &item, int id) {
+  CSkinLabel *label = attach<CSkinLabel>(id);
+  the_app().skin().LoadStaticItem(section, item, label);
   return label;
 }
 
-CSkinButton *SkinnedItems::Button(const std::string &section, const std::string &item, int id) {
-  CSkinButton *button = Attach<CSkinButton>(id);
-  TheApp().skin().LoadButtonItem(section, item, button);
+CSkinButton *SkinnedItems::button(const std::string &section, const std::string &item, int id) {
+  CSkinButton *button = attach<CSkinButton>(id);
+  the_app().skin().LoadButtonItem(section, item, button);
   return button;
 }
 
-CSkinLink *SkinnedItems::Link(int id) {
-  return Attach<CSkinLink>(id);
+CSkinLink *SkinnedItems::link(int id) {
+  return attach<CSkinLink>(id);
 }
 
-bool SkinnedItems::Reload(CSkinBitmap *bitmap, const std::string &section, const std::string &item) {
-  return TheApp().skin().LoadBitmapItem(section, item, bitmap);
+bool SkinnedItems::reload(CSkinBitmap *bitmap, const std::string &section, const std::string &item) {
+  return the_app().skin().LoadBitmapItem(section, item, bitmap);
 }
 
-bool SkinnedItems::Reload(CSkinLabel *label, const std::string &section, const std::string &item) {
-  return TheApp().skin().LoadStaticItem(section, item, label);
+bool SkinnedItems::reload(CSkinLabel *label, const std::string &section, const std::string &item) {
+  return the_app().skin().LoadStaticItem(section, item, label);
 }
 
 }  // namespace tunmira

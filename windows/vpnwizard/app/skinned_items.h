@@ -15,19 +15,19 @@ namespace tunmira {
 class SkinnedItems {
  public:
   explicit SkinnedItems(HWND dialog = nullptr) : dialog_(dialog) {}
-  void SetDialog(HWND dialog) { dialog_ = dialog; }
+  void set_dialog(HWND dialog) { dialog_ = dialog; }
 
-  CSkinBitmap *Bitmap(const std::string &section, const std::string &item, int id);
-  CSkinLabel *Label(const std::string &section, const std::string &item, int id);
-  CSkinButton *Button(const std::string &section, const std::string &item, int id);
-  CSkinLink *Link(int id);
+  CSkinBitmap *bitmap(const std::string &section, const std::string &item, int id);
+  CSkinLabel *label(const std::string &section, const std::string &item, int id);
+  CSkinButton *button(const std::string &section, const std::string &item, int id);
+  CSkinLink *link(int id);
   // The bitmap control already attached to `id`, dressed again from another item.
-  bool Reload(CSkinBitmap *bitmap, const std::string &section, const std::string &item);
-  bool Reload(CSkinLabel *label, const std::string &section, const std::string &item);
+  bool reload(CSkinBitmap *bitmap, const std::string &section, const std::string &item);
+  bool reload(CSkinLabel *label, const std::string &section, const std::string &item);
 
  private:
   template <class Control>
-  Control *Attach(int id);
+  Control *attach(int id);
   HWND dialog_;
   std::vector<std::unique_ptr<rtwin::CControl>> controls_;
 };

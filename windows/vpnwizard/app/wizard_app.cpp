@@ -28,11 +28,11 @@ void WINAPI GdiplusShutdown(ULONG_PTR token);
 namespace tunmira {
 
 namespace {
-CWizardApp *theApp = nullptr;
+CWizardApp *current_app = nullptr;
 }  // namespace
 
-CWizardApp &TheApp() {
-  return *theApp;
+CWizardApp &the_app() {
+  return *current_app;
 }
 
 int CWizardApp::FindRunningInstance() {
@@ -55,19 +55,19 @@ bool CWizardApp::InitInstance() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
   TunmiraGdiplusStartupInput gdiplus{1, nullptr, FALSE, FALSE};
-  if (GdiplusStartup(&gdiplusToken_, &gdiplus, nullptr) != 0) gdiplusToken_ = 0;
+  if (GdiplusStartup(&gdiplus_token_, &gdiplus, nullptr) != 0) gdiplus_token_ = 0;
 
-  programFolder_ = host_.ProgramDirectory();
+  program_folder_ = host_.program_directory();
 
-  FillLanguageFileNames(LanguageTable);
-  CurrentLanguageFile = LanguageTable[kEnglishSlot].fileName;
+  fill_language_file_names(LanguageTable);
+  CurrentLanguageFile = LanguageTable[kEnglishSlot].file_name;
   if (!SelectLanguageFile(host_, LanguageTable, "MSG", CurrentLanguageFile)) {
-    exitStatus = 1;
+    exit_status = 1;
     return false;
   }
 
-  comStarted_ = SUCCEEDED(CoInitialize(nullptr));
-  firewall_ = FirewallStartStep();
+  com_started_ = SUCCEEDED(CoInitialize(nullptr));
+  firewall_ = firewall_start_step();
 
   skin_.SetSkinFile(CurrentLanguageFile);
   skin_.LoadSkinCommon();
@@ -81,28 +81,28 @@ bool CWizardApp::InitInstance() {
     CWelcome16Page welcome16;
     CWelcome17Page welcome17;
     CWelcome30Page welcome30;
-    CCdStartPage cdStart;
+    CCdStartPage cd_start;
     for (CWizardPage *page : std::initializer_list<CWizardPage *>{
-             &welcome00, &welcome01, &welcome10, &remote, &welcome16, &welcome17, &welcome30, &cdStart})
+             &welcome00, &welcome01, &welcome10, &remote, &welcome16, &welcome17, &welcome30, &cd_start})
       dialog.AddPage(*page);
     dialog.DoModal();
   }
 
-  if (gdiplusToken_) GdiplusShutdown(gdiplusToken_);
+  if (gdiplus_token_) GdiplusShutdown(gdiplus_token_);
   return false;
 }
 
 int CWizardApp::ExitInstance() {
-  FirewallExitStep(firewall_);
-  if (comStarted_) CoUninitialize();
-  return exitStatus;
+  firewall_exit_step(firewall_);
+  if (com_started_) CoUninitialize();
+  return exit_status;
 }
 
 }  // namespace tunmira
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   tunmira::CWizardApp app;
-  tunmira::theApp = &app;
+  tunmira::current_app = &app;
   app.InitInstance();
   return app.ExitInstance();
 }

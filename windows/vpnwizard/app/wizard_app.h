@@ -14,8 +14,8 @@ namespace tunmira {
 
 // The documents the help actions open, set by the first page.
 struct CurrentDocuments {
-  std::string userGuide;
-  std::string upgradeText;
+  std::string user_guide;
+  std::string upgrade_text;
   std::string licence;
 };
 
@@ -32,24 +32,24 @@ class CWizardApp {
 
   SkinLoader &skin() { return skin_; }
   Win32SkinHost &host() { return host_; }
-  const std::string &programFolder() const { return programFolder_; }
+  const std::string &program_folder() const { return program_folder_; }
   CurrentDocuments &documents() { return documents_; }
-  HWND mainWindow() const { return mainWindow_; }
-  void SetMainWindow(HWND window) { mainWindow_ = window; }
+  HWND main_window() const { return main_window_; }
+  void set_main_window(HWND window) { main_window_ = window; }
   // Set when the language file is missing: the program ends with this status.
-  int exitStatus = 0;
+  int exit_status = 0;
 
  private:
   Win32SkinHost host_;
   SkinLoader skin_;
   FirewallMemory firewall_;
-  std::string programFolder_;
+  std::string program_folder_;
   CurrentDocuments documents_;
-  HWND mainWindow_ = nullptr;
-  ULONG_PTR gdiplusToken_ = 0;
-  bool comStarted_ = false;
+  HWND main_window_ = nullptr;
+  ULONG_PTR gdiplus_token_ = 0;
+  bool com_started_ = false;
 };
 
-CWizardApp &TheApp();
+CWizardApp &the_app();
 
 }  // namespace tunmira

@@ -13,23 +13,23 @@ CWizardPage::~CWizardPage() {
   if (background_) DeleteObject(background_);
 }
 
-void CWizardPage::PostWizardCommand(WPARAM wParam, LPARAM lParam) const {
-  if (sheetDialog_ && sheetDialog_->hwnd())
-    PostMessageA(sheetDialog_->hwnd(), WM_WIZARD_COMMAND, wParam, lParam);
+void CWizardPage::post_wizard_command(WPARAM wParam, LPARAM lParam) const {
+  if (sheet_dialog_ && sheet_dialog_->hwnd())
+    PostMessageA(sheet_dialog_->hwnd(), WM_WIZARD_COMMAND, wParam, lParam);
 }
 
-void CWizardPage::SetBackgroundColour(COLORREF colour) {
-  backgroundColour_ = colour;
+void CWizardPage::set_background_colour(COLORREF colour) {
+  background_colour_ = colour;
   if (background_) DeleteObject(background_);
   background_ = CreateSolidBrush(colour);
 }
 
 BOOL CWizardPage::OnInitDialog() {
-  SetBackgroundColour(backgroundColour_);
+  set_background_colour(background_colour_);
   return TRUE;
 }
 
-std::optional<INT_PTR> CWizardPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+std::optional<INT_PTR> CWizardPage::on_message(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CTLCOLORDLG:
       return reinterpret_cast<INT_PTR>(background_);
@@ -38,7 +38,7 @@ std::optional<INT_PTR> CWizardPage::OnMessage(UINT message, WPARAM wParam, LPARA
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wParam);
       SetTextColor(dc, kPageTextColour);
-      SetBkColor(dc, backgroundColour_);
+      SetBkColor(dc, background_colour_);
       if (message == WM_CTLCOLORSTATIC) SetBkMode(dc, TRANSPARENT);
       return reinterpret_cast<INT_PTR>(background_);
     }

@@ -13,13 +13,13 @@ class CWizardSheetDlg;
 
 class CWizardPage : public rtwin::CDialog, public WizardPage {
  public:
-  explicit CWizardPage(int templateId) : rtwin::CDialog(templateId), WizardPage(templateId) {}
+  explicit CWizardPage(int template_id) : rtwin::CDialog(template_id), WizardPage(template_id) {}
   ~CWizardPage() override;
 
-  CWizardSheetDlg *sheetDialog() const { return sheetDialog_; }
-  void SetSheetDialog(CWizardSheetDlg *sheet) { sheetDialog_ = sheet; }
+  CWizardSheetDlg *sheet_dialog() const { return sheet_dialog_; }
+  void set_sheet_dialog(CWizardSheetDlg *sheet) { sheet_dialog_ = sheet; }
   // Posts WM_WIZARD_COMMAND to the main dialog.
-  void PostWizardCommand(WPARAM wParam, LPARAM lParam) const;
+  void post_wizard_command(WPARAM wParam, LPARAM lParam) const;
 
  protected:
   // The base makes the page's background brush.
@@ -28,14 +28,14 @@ class CWizardPage : public rtwin::CDialog, public WizardPage {
   void OnCancel() override {}
   // Pages that drop the OK command that Enter sends.
   void OnOK() override {}
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
   HBRUSH background() const { return background_; }
-  void SetBackgroundColour(COLORREF colour);
+  void set_background_colour(COLORREF colour);
 
  private:
-  CWizardSheetDlg *sheetDialog_ = nullptr;
+  CWizardSheetDlg *sheet_dialog_ = nullptr;
   HBRUSH background_ = nullptr;
-  COLORREF backgroundColour_ = RGB(0xF0, 0xF0, 0xF0);
+  COLORREF background_colour_ = RGB(0xF0, 0xF0, 0xF0);
 };
 
 }  // namespace tunmira

@@ -18,7 +18,7 @@ class CWelcome00Page : public CWizardPage {
  protected:
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code) override;
-  int OnWizardNext() override { return Welcome00Next(); }
+  int OnWizardNext() override { return welcome00_next(); }
 
  private:
   SkinnedItems items_;
@@ -30,8 +30,8 @@ class CWelcome01Page : public CWizardPage {
 
  protected:
   BOOL OnInitDialog() override;
-  int OnWizardNext() override { return Welcome01Next(); }
-  int OnWizardBack() override { return Welcome01Back(); }
+  int OnWizardNext() override { return welcome01_next(); }
+  int OnWizardBack() override { return welcome01_back(); }
 
  private:
   SkinnedItems items_;
@@ -44,14 +44,14 @@ class CWelcome10Page : public CWizardPage {
  protected:
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code) override;
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-  int OnWizardNext() override { return Welcome10Next(); }
-  int OnWizardBack() override { return Welcome10Back(); }
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
+  int OnWizardNext() override { return welcome10_next(); }
+  int OnWizardBack() override { return welcome10_back(); }
 
  private:
-  void ShowModePicture();
+  void show_mode_picture();
   SkinnedItems items_;
-  HBRUSH choiceBrushes_[2] = {nullptr, nullptr};
+  HBRUSH choice_brushes_[2] = {nullptr, nullptr};
 };
 
 class CWelcome16Page : public CWizardPage, private ConfigureActions {
@@ -62,16 +62,16 @@ class CWelcome16Page : public CWizardPage, private ConfigureActions {
  protected:
   BOOL OnInitDialog() override;
   bool OnCommand(int id, int code) override;
-  int OnWizardNext() override { return Welcome16Next(results_, *this); }
-  int OnWizardBack() override { return Welcome16Back(*this); }
+  int OnWizardNext() override { return welcome16_next(results_, *this); }
+  int OnWizardBack() override { return welcome16_back(*this); }
 
  private:
-  void BuildSummary();
+  void build_summary();
   // ConfigureActions
-  int PostTunnel(RouterId router) override;
-  void Connect() override;
-  void ShowConfigureMessage(ConfigureMessage message) override;
-  void ShowMistake() override;
+  int post_tunnel(RouterId router) override;
+  void connect() override;
+  void show_configure_message(ConfigureMessage message) override;
+  void show_mistake() override;
 
   SkinnedItems items_;
   PostResults results_;
@@ -85,7 +85,7 @@ class CWelcome17Page : public CWizardPage {
  protected:
   BOOL OnInitDialog() override;
   void OnOK() override { EndDialog(IDOK); }
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   SkinnedItems items_;
@@ -117,7 +117,7 @@ class CMessageDlg : public rtwin::CDialog {
 };
 
 // Shows a message in the wizard's message dialog (logged instead under the prompt switch).
-void ShowWizardMessage(HWND owner, const std::string &text);
+void show_wizard_message(HWND owner, const std::string &text);
 
 // The window region of the wizard's windows: a rounded rectangle over the whole window.
 void UpdateWindowRegion(HWND window);

@@ -8,7 +8,7 @@ namespace {
 constexpr COLORREF kSheetBackground = 0xEBEBEB;
 constexpr COLORREF kSheetText = 0xC1804E;
 
-CWizardPage &AsWindow(WizardPage &page) {
+CWizardPage &as_window(WizardPage &page) {
   return static_cast<CWizardPage &>(page);
 }
 }  // namespace
@@ -27,18 +27,18 @@ BOOL CWizardSheetDlg::OnInitDialog() {
 }
 
 void CWizardSheetDlg::OnCancel() {
-  if (sheet_.QueryCancel()) EndDialog(IDCANCEL);
+  if (sheet_.query_cancel()) EndDialog(IDCANCEL);
 }
 
 void CWizardSheetDlg::OnDestroy() {
-  sheet_.DestroyPages();
+  sheet_.destroy_pages();
   draggable_ = false;
 }
 
-bool CWizardSheetDlg::CreatePageWindow(WizardPage &page) {
-  CWizardPage &window = AsWindow(page);
-  window.SetParentWindow(hwnd());
-  window.SetSheetDialog(this);
+bool CWizardSheetDlg::create_page_window(WizardPage &page) {
+  CWizardPage &window = as_window(page);
+  window.set_parent_window(hwnd());
+  window.set_sheet_dialog(this);
   if (!window.Create()) return false;
   // On an unscaled screen a page is as wide as the skin drawn for it (see the main dialog).
   if (!DisplayScaled && (GetWindowLongPtrA(window.hwnd(), GWL_STYLE) & WS_CHILD)) {
@@ -50,15 +50,15 @@ bool CWizardSheetDlg::CreatePageWindow(WizardPage &page) {
   return true;
 }
 
-void CWizardSheetDlg::PlaceAndShowPageWindow(WizardPage &page) {
-  CWizardPage &window = AsWindow(page);
+void CWizardSheetDlg::place_and_show_page_window(WizardPage &page) {
+  CWizardPage &window = as_window(page);
   if (GetWindowLongPtrA(window.hwnd(), GWL_STYLE) & WS_CHILD) {
-    window.PlaceOverItem(placeholderId_);
+    window.place_over_item(placeholder_id_);
   } else {
     // The explanation page is also a modal dialog of its own, so its template makes a popup: it goes
     // over the placeholder in screen coordinates.
     RECT rect;
-    GetWindowRect(GetDlgItem(hwnd(), placeholderId_), &rect);
+    GetWindowRect(GetDlgItem(hwnd(), placeholder_id_), &rect);
     SetWindowPos(window.hwnd(), nullptr, rect.left, rect.top, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
@@ -68,19 +68,19 @@ void CWizardSheetDlg::PlaceAndShowPageWindow(WizardPage &page) {
   UpdateWindow(window.hwnd());
 }
 
-void CWizardSheetDlg::HidePageWindow(WizardPage &page) {
-  ShowWindow(AsWindow(page).hwnd(), SW_HIDE);
+void CWizardSheetDlg::hide_page_window(WizardPage &page) {
+  ShowWindow(as_window(page).hwnd(), SW_HIDE);
 }
 
-void CWizardSheetDlg::DestroyPageWindow(WizardPage &page) {
-  AsWindow(page).Destroy();
+void CWizardSheetDlg::destroy_page_window(WizardPage &page) {
+  as_window(page).destroy();
 }
 
-void CWizardSheetDlg::SetItemCaption(int id, const char *caption) {
+void CWizardSheetDlg::set_item_caption(int id, const char *caption) {
   SetDlgItemTextA(hwnd(), id, caption);
 }
 
-std::optional<INT_PTR> CWizardSheetDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+std::optional<INT_PTR> CWizardSheetDlg::on_message(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_LBUTTONDOWN:
       if (!draggable_) break;

@@ -12,8 +12,8 @@ namespace tunmira {
 
 class CWizardSheetDlg : public rtwin::CDialog, private PageWindows {
  public:
-  CWizardSheetDlg(int templateId, int placeholderId)
-      : rtwin::CDialog(templateId), sheet_(*this), placeholderId_(placeholderId) {}
+  CWizardSheetDlg(int template_id, int placeholder_id)
+      : rtwin::CDialog(template_id), sheet_(*this), placeholder_id_(placeholder_id) {}
   ~CWizardSheetDlg() override;
 
   void AddPage(CWizardPage &page) { sheet_.AddPage(page); }
@@ -30,18 +30,18 @@ class CWizardSheetDlg : public rtwin::CDialog, private PageWindows {
   // Closes the wizard when every created page agrees.
   void OnCancel() override;
   void OnDestroy() override;
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   // PageWindows
-  bool CreatePageWindow(WizardPage &page) override;
-  void PlaceAndShowPageWindow(WizardPage &page) override;
-  void HidePageWindow(WizardPage &page) override;
-  void DestroyPageWindow(WizardPage &page) override;
-  void SetItemCaption(int id, const char *caption) override;
+  bool create_page_window(WizardPage &page) override;
+  void place_and_show_page_window(WizardPage &page) override;
+  void hide_page_window(WizardPage &page) override;
+  void destroy_page_window(WizardPage &page) override;
+  void set_item_caption(int id, const char *caption) override;
 
   WizardSheet sheet_;
-  int placeholderId_;
+  int placeholder_id_;
   bool draggable_ = false;
   HBRUSH background_ = nullptr;
 };

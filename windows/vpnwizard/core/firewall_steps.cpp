@@ -5,38 +5,39 @@
 namespace tunmira {
 namespace {
 
-bool ReadNumber(std::string_view text, unsigned &value) {
+bool read_number(std::string_view text, unsigned &value) {
   if (text.empty() || text.size() > 4) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
   }
-  value = ReadDecimalDigits(text);
+  value = read_decimal_digits(text);
   return true;
 }
 
 }  // namespace
 
-bool ParseVersionOverride(std::string_view text, unsigned &major, unsigned &minor, std::string &servicePack) {
+bool parse_version_override(std::string_view text, unsigned &major, unsigned &minor,
+                            std::string &service_pack) {
   const std::size_t dot = text.find('.');
   const std::size_t semicolon = text.find(';');
   if (dot == std::string_view::npos || semicolon == std::string_view::npos || semicolon < dot) return false;
-  unsigned readMajor = 0;
-  unsigned readMinor = 0;
-  if (!ReadNumber(text.substr(0, dot), readMajor) ||
-      !ReadNumber(text.substr(dot + 1, semicolon - dot - 1), readMinor)) {
+  unsigned read_major = 0;
+  unsigned read_minor = 0;
+  if (!read_number(text.substr(0, dot), read_major) ||
+      !read_number(text.substr(dot + 1, semicolon - dot - 1), read_minor)) {
     return false;
   }
-  major = readMajor;
-  minor = readMinor;
-  servicePack = std::string(text.substr(semicolon + 1));
+  major = read_major;
+  minor = read_minor;
+  service_pack = std::string(text.substr(semicolon + 1));
   return true;
 }
 
-FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper,
-                               const std::wstring &imagePath) {
+FirewallMemory firewall_at_start(bool is_xp_sp2, const FirewallFactory &make_helper,
+                                 const std::wstring &image_path) {
   FirewallMemory memory;
-  if (!isXpSp2) return memory;
-  std::unique_ptr<FirewallOps> helper = makeHelper();
+  if (!is_xp_sp2) return memory;
+  std::unique_ptr<FirewallOps> helper = make_helper();
   helper->Initialize();
   int enabled = 0;
   helper->IsFirewallEnabled(enabled);
@@ -44,26 +45,26 @@ FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper,
     helper->Release();
     return memory;
   }
-  int notAllowed = 1;
+  int not_allowed = 1;
   // Only a setting actually read as "no exceptions" is switched back at exit: an unreadable one must
   // not end with exceptions forbidden that were allowed before.
-  if (helper->GetExceptionsNotAllowed(notAllowed) == kFwOk && notAllowed == 1) {
-    memory.exceptionsWereOff = true;
+  if (helper->GetExceptionsNotAllowed(not_allowed) == kFwOk && not_allowed == 1) {
+    memory.exceptions_were_off = true;
     helper->SetExceptionsNotAllowed(0);
   }
-  helper->AddAuthorizedApplication(imagePath.c_str(), kFirewallEntryName);
-  memory.askedForEntry = true;
+  helper->AddAuthorizedApplication(image_path.c_str(), kFirewallEntryName);
+  memory.asked_for_entry = true;
   helper->Release();
   return memory;
 }
 
-void FirewallAtExit(const FirewallMemory &memory, const FirewallFactory &makeHelper,
-                    const std::wstring &imagePath) {
-  if (!memory.askedForEntry) return;
-  std::unique_ptr<FirewallOps> helper = makeHelper();
+void firewall_at_exit(const FirewallMemory &memory, const FirewallFactory &make_helper,
+                      const std::wstring &image_path) {
+  if (!memory.asked_for_entry) return;
+  std::unique_ptr<FirewallOps> helper = make_helper();
   helper->Initialize();
-  helper->RemoveAuthorizedApplication(imagePath.c_str());
-  if (memory.exceptionsWereOff) helper->SetExceptionsNotAllowed(1);
+  helper->RemoveAuthorizedApplication(image_path.c_str());
+  if (memory.exceptions_were_off) helper->SetExceptionsNotAllowed(1);
   helper->Release();
 }
 

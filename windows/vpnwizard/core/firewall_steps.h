@@ -38,10 +38,10 @@ class FirewallOps {
   virtual FW_ERROR_CODE Initialize() = 0;
   virtual FW_ERROR_CODE Release() = 0;
   virtual FW_ERROR_CODE IsFirewallEnabled(int &enabled) = 0;
-  virtual FW_ERROR_CODE AddAuthorizedApplication(const wchar_t *imagePath, const wchar_t *name) = 0;
-  virtual FW_ERROR_CODE RemoveAuthorizedApplication(const wchar_t *imagePath) = 0;
-  virtual FW_ERROR_CODE GetExceptionsNotAllowed(int &notAllowed) = 0;
-  virtual FW_ERROR_CODE SetExceptionsNotAllowed(int notAllowed) = 0;
+  virtual FW_ERROR_CODE AddAuthorizedApplication(const wchar_t *image_path, const wchar_t *name) = 0;
+  virtual FW_ERROR_CODE RemoveAuthorizedApplication(const wchar_t *image_path) = 0;
+  virtual FW_ERROR_CODE GetExceptionsNotAllowed(int &not_allowed) = 0;
+  virtual FW_ERROR_CODE SetExceptionsNotAllowed(int not_allowed) = 0;
 };
 
 using FirewallFactory = std::function<std::unique_ptr<FirewallOps>()>;
@@ -51,25 +51,26 @@ inline constexpr const wchar_t *kFirewallEntryName = L"Tunmira";
 
 // What the start step leaves for the exit step.
 struct FirewallMemory {
-  bool askedForEntry = false;
-  bool exceptionsWereOff = false;
+  bool asked_for_entry = false;
+  bool exceptions_were_off = false;
 };
 
 // The system version the firewall step acts on: 5.1 with the service-pack text exactly
 // "Service Pack 2" (defined with the language tables).
-bool IsXpSp2Version(unsigned major, unsigned minor, std::string_view servicePack);
+bool is_xp_sp2_version(unsigned major, unsigned minor, std::string_view service_pack);
 
 // A test seam for systems that report another version: "major.minor;service pack text" in the
 // environment variable TUNMIRA_WINDOWS_VERSION replaces what the system reports. false when the text
 // is not of that form (the system's own version is used then).
 inline constexpr const char *kWindowsVersionVariable = "TUNMIRA_WINDOWS_VERSION";
-bool ParseVersionOverride(std::string_view text, unsigned &major, unsigned &minor, std::string &servicePack);
+bool parse_version_override(std::string_view text, unsigned &major, unsigned &minor,
+                            std::string &service_pack);
 
 // Start: only on that version. Failures leave the firewall as it was; none stops the wizard.
-FirewallMemory FirewallAtStart(bool isXpSp2, const FirewallFactory &makeHelper,
-                               const std::wstring &imagePath);
+FirewallMemory firewall_at_start(bool is_xp_sp2, const FirewallFactory &make_helper,
+                                 const std::wstring &image_path);
 // Exit: only when the start step asked for the entry.
-void FirewallAtExit(const FirewallMemory &memory, const FirewallFactory &makeHelper,
-                    const std::wstring &imagePath);
+void firewall_at_exit(const FirewallMemory &memory, const FirewallFactory &make_helper,
+                      const std::wstring &image_path);
 
 }  // namespace tunmira

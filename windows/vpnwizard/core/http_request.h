@@ -51,32 +51,32 @@ struct HeaderLine {
 };
 
 // Standard Base64 with "=" padding; after each full group of four characters a line that has grown
-// past lineLength - 4 characters is ended with CR LF.
-std::string Base64Encode(std::string_view source, int lineLength);
+// past line_length - 4 characters is ended with CR LF.
+std::string Base64Encode(std::string_view source, int line_length);
 
 // True when the URL's first five characters are "https", ignoring case.
-bool IsSecureUrl(std::string_view url);
+bool is_secure_url(std::string_view url);
 
 // A router host the client may put in a URL: 1 to 59 letters, digits, "-" and ".". Anything else
 // could move the user name, port or path the URL parser finds.
-bool IsUsableHost(std::string_view host);
+bool is_usable_host(std::string_view host);
 
 // "Authorization: Basic ..." for user:password; nothing when the pair is longer than allowed.
-std::optional<std::string> AuthorizationLine(std::string_view user, std::string_view password);
+std::optional<std::string> authorization_line(std::string_view user, std::string_view password);
 
 // "Referer: https://host/vpn_main.htm&h_ipsec_select=..."; the selection is named only when the
 // reply is read. Nothing when the line would exceed its limit or the selection holds a line break.
-std::optional<std::string> RefererLine(std::string_view host, std::string_view selection, bool readReply);
+std::optional<std::string> referer_line(std::string_view host, std::string_view selection, bool read_reply);
 
 // The header lines of a form post and of a page read, in the order they are added. Nothing when a
 // line cannot be built within its limits.
-std::optional<std::vector<HeaderLine>> PostHeaders(std::string_view host, std::string_view selection,
-                                                   bool readReply, std::string_view user,
-                                                   std::string_view password, std::size_t bodyLength);
-std::optional<std::vector<HeaderLine>> GetHeaders(std::string_view user, std::string_view password);
+std::optional<std::vector<HeaderLine>> post_headers(std::string_view host, std::string_view selection,
+                                                    bool read_reply, std::string_view user,
+                                                    std::string_view password, std::size_t body_length);
+std::optional<std::vector<HeaderLine>> get_headers(std::string_view user, std::string_view password);
 
 // The client's result for the HTTP status a router answered a form post with: only a 2xx status
 // means the router took the form.
-int PostResultForStatus(std::uint32_t status);
+int post_result_for_status(std::uint32_t status);
 
 }  // namespace tunmira

@@ -25,14 +25,14 @@ inline constexpr std::string_view kIndexMismatchLine =
     "Tunnel index mismatch! Something is wrong about wizard!\r\n";
 
 // Appends line at the end of the file at path, creating it when missing.
-void AppendLineToFile(const std::string &path, std::string_view line);
+void append_line_to_file(const std::string &path, std::string_view line);
 // The sink the program uses: "error.txt" in the current directory.
-void AppendToErrorFile(std::string_view line);
+void append_to_error_file(std::string_view line);
 
 // "/vpn_main.htm": names of the tunnels already defined (up to five, "--new--" ends the list).
 int ParseTunnelList(std::string_view text, TunnelList &list);
-// Reads the tunnel list into `list` and judges tunnelName against it (codes above).
-int CheckTunnelName(std::string_view page, std::string_view tunnelName, TunnelList &list);
+// Reads the tunnel list into `list` and judges tunnel_name against it (codes above).
+int CheckTunnelName(std::string_view page, std::string_view tunnel_name, TunnelList &list);
 
 // The address in the attribute value that follows the marker "c4_wan_ip" / "c4_lan_ip_".
 int ParseWanIp(std::string_view page, std::string &address, Octets &octets);
@@ -46,10 +46,10 @@ int ParseTunnelCount(std::string_view text, int limit, int &count);
 // "/vpn_summary.htm": the section under "Tunnel Status", its count and each tunnel's name and remote
 // gateway.
 int ParseTunnelStatus(std::string_view page, TunnelStatusTable &table, int &count, int limit,
-                      const ErrorLineSink &errorLine = AppendToErrorFile);
+                      const ErrorLineSink &error_line = append_to_error_file);
 int ParseTunnelRows(std::string_view section, TunnelStatusTable &table, int &count, int limit,
-                    const ErrorLineSink &errorLine);
-int ParseTunnelRow(std::string_view row, int &index, std::string &name, std::string &remoteGateway);
+                    const ErrorLineSink &error_line);
+int ParseTunnelRow(std::string_view row, int &index, std::string &name, std::string &remote_gateway);
 
 // Judges the router's reply to a connect post: 1 when the tunnel is up.
 int CheckStatusUp(std::string_view reply);

@@ -66,21 +66,21 @@ enum FieldSlot : int {
 // The error flags of the ten inputs and the message key each label shows when its flag is set.
 struct FieldErrors {
   std::array<int, kFieldSlotCount> flags{};
-  std::array<std::string_view, kFieldSlotCount> messageKeys{};
+  std::array<std::string_view, kFieldSlotCount> message_keys{};
 
-  bool Any() const;
+  bool any() const;
 };
 
 // All flags 0 and every label back at its own message.
-FieldErrors ClearedFieldErrors();
+FieldErrors cleared_field_errors();
 
 // The texts of the page's inputs as the user typed them.
 struct RemoteInputs {
-  std::string router1User, router1Password;
-  std::string router2User, router2Password;
-  std::string tunnelName, presharedKey;
-  Octets router1Octets, router2Octets;
-  std::string router1DnsName, router2DnsName;
+  std::string router1_user, router1_password;
+  std::string router2_user, router2_password;
+  std::string tunnel_name, preshared_key;
+  Octets router1_octets, router2_octets;
+  std::string router1_dns_name, router2_dns_name;
 };
 
 // Copies the inputs into the plan and checks every one of them (no early stop). Router 1's address is
@@ -92,7 +92,7 @@ FieldErrors ValidateFields(const RemoteInputs &inputs, const AddressingFlags &fl
 class MessageSource {
  public:
   virtual ~MessageSource() = default;
-  virtual std::string Text(std::string_view key) const = 0;
+  virtual std::string text(std::string_view key) const = 0;
 };
 
 // What the page shows after both reads: label changes go into errors; dialogs lists the texts of the
@@ -101,23 +101,23 @@ struct ReadJudgement {
   bool success = false;
   std::vector<std::string> dialogs;
 };
-ReadJudgement CheckReadResults(int router1Result, int router2Result, int localMode, FieldErrors &errors,
+ReadJudgement CheckReadResults(int router1_result, int router2_result, int local_mode, FieldErrors &errors,
                                const MessageSource &messages);
 
 // What each router read from its summary page.
 struct RouterReadState {
   int result = kReadOk;
-  int tunnelCount = 0;
+  int tunnel_count = 0;
   TunnelStatusTable status{};
 };
 
 // The name of the first of the first `count` tunnels of table whose remote gateway is exactly
-// remoteWan, or nullopt.
-std::optional<std::string> TunnelTo(const TunnelStatusTable &table, int count, std::string_view remoteWan);
+// remote_wan, or nullopt.
+std::optional<std::string> tunnel_to(const TunnelStatusTable &table, int count, std::string_view remote_wan);
 
 // The message telling the user which tunnels already join the two routers; empty when none does.
-std::string ExistingTunnelMessage(const TunnelPlan &plan, const RouterReadState &router1,
-                                  const RouterReadState &router2, const MessageSource &messages);
+std::string existing_tunnel_message(const TunnelPlan &plan, const RouterReadState &router1,
+                                    const RouterReadState &router2, const MessageSource &messages);
 
 // One adapter of the PC that has a gateway.
 struct AdapterGateway {
@@ -127,30 +127,30 @@ struct AdapterGateway {
 
 // true when an adapter's first gateway text names a gateway: the system reports "0.0.0.0" (or nothing)
 // for an adapter that has none, and no router can be reached there.
-bool IsGatewayAddress(std::string_view gateway);
+bool is_gateway_address(std::string_view gateway);
 
 // The name the adapter choice lists: the description up to its last "-" (all of it without one).
-std::string AdapterChoiceName(std::string_view description);
+std::string adapter_choice_name(std::string_view description);
 
 // The user's answer to the adapter choice: nullopt for Cancel, else the selected index.
 using AdapterChooser = std::function<std::optional<int>(const std::vector<std::string> &names)>;
 
 // The gateway to reach Router 1 by in LocalMode: nullopt when none is found. One adapter gives its
 // gateway; several ask chooser (Cancel gives an empty address, an index out of range nothing).
-std::optional<std::string> ChooseDefaultGateway(const std::vector<AdapterGateway> &adapters,
-                                                const AdapterChooser &chooser);
+std::optional<std::string> choose_default_gateway(const std::vector<AdapterGateway> &adapters,
+                                                  const AdapterChooser &chooser);
 
 // The window side of the entry page: its controls, its dialogs and its workers.
 class RemotePageHost : public MessageSource {
  public:
-  virtual RemoteInputs ReadInputs() = 0;
+  virtual RemoteInputs read_inputs() = 0;
   virtual void ShowFieldErrors(const FieldErrors &errors) = 0;
-  virtual void ShowMessage(const std::string &text) = 0;
+  virtual void show_message(const std::string &text) = 0;
   // GetDefaultGateway: nullopt when no gateway was found.
-  virtual std::optional<std::string> DefaultGateway() = 0;
+  virtual std::optional<std::string> default_gateway() = 0;
   // Reads router id in a worker behind a modal progress dialog and waits for the worker to end; false
   // when the user stopped the dialog first (the results are then not to be used).
-  virtual bool ReadRouter(RouterId id) = 0;
+  virtual bool read_router(RouterId id) = 0;
 };
 
 // Everything the entry page's Next reads and writes besides its controls.
@@ -158,15 +158,15 @@ struct RemoteState {
   TunnelPlan &plan;
   AddressingFlags &flags;
   std::array<RouterReadState, 2> &routers;
-  int &wizardStep;
-  int &configurePhase;
+  int &wizard_step;
+  int &configure_phase;
 };
 
 // The page's answer to Next: -1 to stay, or the summary page's template id.
-int RemoteWizardNext(RemotePageHost &host, RemoteState &state);
+int remote_wizard_next(RemotePageHost &host, RemoteState &state);
 
 // Dotted text of four octet texts, and the octets of a dotted address (false when it has not four).
-std::string JoinOctets(const Octets &octets);
-bool SplitAddress(std::string_view address, Octets &octets);
+std::string join_octets(const Octets &octets);
+bool split_address(std::string_view address, Octets &octets);
 
 }  // namespace tunmira

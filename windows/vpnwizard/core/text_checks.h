@@ -23,11 +23,11 @@ int AreValidOctets(std::string_view a, std::string_view b, std::string_view c, s
 int IsValidIpAddress(std::string_view address);
 
 // 1 when both addresses lie in the same network under their own masks.
-int SameSubnet(const std::array<std::uint8_t, 4> &addressA, const std::array<std::uint8_t, 4> &maskA,
-               const std::array<std::uint8_t, 4> &addressB, const std::array<std::uint8_t, 4> &maskB);
+int SameSubnet(const std::array<std::uint8_t, 4> &address_a, const std::array<std::uint8_t, 4> &mask_a,
+               const std::array<std::uint8_t, 4> &address_b, const std::array<std::uint8_t, 4> &mask_b);
 
 // Reads a run of decimal digits from the start of text. Values saturate instead of overflowing, so
 // an over-long run compares as "too large" instead of wrapping to a small number.
-std::uint32_t ReadDecimalDigits(std::string_view text);
+std::uint32_t read_decimal_digits(std::string_view text);
 
 }  // namespace tunmira

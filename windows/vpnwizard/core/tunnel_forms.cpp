@@ -5,7 +5,7 @@
 namespace tunmira {
 namespace {
 
-bool StaysUnencoded(unsigned char c) {
+bool stays_unencoded(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
          c == '.' || c == '~';
 }
@@ -15,15 +15,15 @@ class FormFiller {
  public:
   explicit FormFiller(std::string &form) : form_(form) {}
 
-  void Set(std::string_view name, std::string_view value) {
+  void set(std::string_view name, std::string_view value) {
     if (SetFormField(name, value, form_) == kFormTooLong) ok_ = false;
   }
-  void SetOctets(std::string_view prefix, const Octets &octets, int first = 1) {
+  void set_octets(std::string_view prefix, const Octets &octets, int first = 1) {
     for (int i = first; i <= 4; ++i) {
-      Set(std::string(prefix) + std::to_string(i), octets[static_cast<std::size_t>(i - 1)]);
+      set(std::string(prefix) + std::to_string(i), octets[static_cast<std::size_t>(i - 1)]);
     }
   }
-  int Result() const { return ok_ ? 1 : 0; }
+  int result() const { return ok_ ? 1 : 0; }
 
  private:
   std::string &form_;
@@ -31,22 +31,22 @@ class FormFiller {
 };
 
 // The fields that name the remote router by DNS name instead of by address.
-void SetRemoteNaming(FormFiller &filler, const RouterSettings &remote, int remoteByName) {
-  const char *flag = remoteByName == 1 ? "1" : "0";
-  filler.Set("dnsresolve", flag);
-  filler.Set("h_dnsresolve", flag);
-  filler.Set("remote_dns", remoteByName == 1 ? std::string_view(remote.dnsName) : std::string_view());
+void set_remote_naming(FormFiller &filler, const RouterSettings &remote, int remote_by_name) {
+  const char *flag = remote_by_name == 1 ? "1" : "0";
+  filler.set("dnsresolve", flag);
+  filler.set("h_dnsresolve", flag);
+  filler.set("remote_dns", remote_by_name == 1 ? std::string_view(remote.dns_name) : std::string_view());
 }
 
 }  // namespace
 
-std::string EncodeFormValue(std::string_view value) {
+std::string encode_form_value(std::string_view value) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;
   encoded.reserve(value.size());
   for (char ch : value) {
     const auto c = static_cast<unsigned char>(ch);
-    if (StaysUnencoded(c)) {
+    if (stays_unencoded(c)) {
       encoded += ch;
     } else if (c == ' ') {
       encoded += '+';
@@ -60,7 +60,7 @@ std::string EncodeFormValue(std::string_view value) {
 }
 
 int SetFormField(std::string_view name, std::string_view value, std::string &form) {
-  const std::string encoded = EncodeFormValue(value);
+  const std::string encoded = encode_form_value(value);
   std::string result;
   result.reserve(form.size() + encoded.size());
   bool replaced = false;
@@ -87,50 +87,50 @@ int SetFormField(std::string_view name, std::string_view value, std::string &for
 }
 
 int BuildTunnelForm(std::string &form, RouterId local, const TunnelPlan &plan, const AddressingFlags &flags) {
-  const RouterSettings &self = plan.Router(local);
-  const RouterSettings &remote = plan.Router(OtherRouter(local));
+  const RouterSettings &self = plan.router(local);
+  const RouterSettings &remote = plan.router(other_router(local));
   FormFiller filler(form);
-  filler.Set("vt_enable", "enable");
-  filler.Set("tunnelname", plan.tunnelName);
-  filler.SetOctets("sg_typesel0_ip", remote.wanOctets);
-  filler.SetOctets("r_ipsel0_ip", remote.lanOctets);
-  filler.SetOctets("r_ipsel1_mask", remote.maskOctets);
-  filler.Set("sharedkey", plan.presharedKey);
-  filler.Set("net_mask_tmp", remote.subnetMask);
-  filler.Set("c4_l_ipsel0_ip", self.lanAddress);
-  filler.Set("c4_r_ipsel0_ip", remote.lanAddress);
-  filler.Set("c4_r_ipsel1_mask", remote.subnetMask);
-  filler.Set("c4_sg_typesel0_ip", remote.wanAddress);
-  filler.Set("c4_wan_ip", self.wanAddress);
-  SetRemoteNaming(filler, remote, RemoteByName(flags, local));
-  filler.SetOctets("l_ipsel0_ip", self.lanOctets);
-  filler.Set("h_ike_ex_type", "main");
-  filler.SetOctets("l_ipsel1_mask", self.maskOctets, 3);
-  return filler.Result();
+  filler.set("vt_enable", "enable");
+  filler.set("tunnelname", plan.tunnel_name);
+  filler.set_octets("sg_typesel0_ip", remote.wan_octets);
+  filler.set_octets("r_ipsel0_ip", remote.lan_octets);
+  filler.set_octets("r_ipsel1_mask", remote.mask_octets);
+  filler.set("sharedkey", plan.preshared_key);
+  filler.set("net_mask_tmp", remote.subnet_mask);
+  filler.set("c4_l_ipsel0_ip", self.lan_address);
+  filler.set("c4_r_ipsel0_ip", remote.lan_address);
+  filler.set("c4_r_ipsel1_mask", remote.subnet_mask);
+  filler.set("c4_sg_typesel0_ip", remote.wan_address);
+  filler.set("c4_wan_ip", self.wan_address);
+  set_remote_naming(filler, remote, RemoteByName(flags, local));
+  filler.set_octets("l_ipsel0_ip", self.lan_octets);
+  filler.set("h_ike_ex_type", "main");
+  filler.set_octets("l_ipsel1_mask", self.mask_octets, 3);
+  return filler.result();
 }
 
 int BuildConnectForm(std::string &form, RouterId local, const TunnelPlan &plan,
                      const AddressingFlags &flags) {
-  const RouterSettings &self = plan.Router(local);
-  const RouterSettings &remote = plan.Router(OtherRouter(local));
+  const RouterSettings &self = plan.router(local);
+  const RouterSettings &remote = plan.router(other_router(local));
   FormFiller filler(form);
-  filler.Set("h_ipsec_select", plan.tunnelName);
-  filler.Set("ipsec_select", plan.tunnelName);
-  filler.Set("tunnelname", plan.tunnelName);
-  filler.SetOctets("l_ipsel0_ip", self.lanOctets);
-  filler.SetOctets("l_ipsel1_mask", self.maskOctets, 3);
-  filler.SetOctets("sg_typesel0_ip", remote.wanOctets);
-  filler.SetOctets("r_ipsel0_ip", remote.lanOctets);
-  filler.SetOctets("r_ipsel1_mask", remote.maskOctets);
-  filler.Set("sharedkey", plan.presharedKey);
-  filler.Set("c4_l_ipsel0_ip", self.lanAddress);
-  filler.Set("c4_r_ipsel0_ip", remote.lanAddress);
-  filler.Set("c4_r_ipsel1_mask", remote.subnetMask);
-  filler.Set("c4_sg_typesel0_ip", remote.wanAddress);
-  filler.Set("c4_wan_ip", self.wanAddress);
-  filler.Set("tunnel_name", plan.tunnelName);
-  SetRemoteNaming(filler, remote, RemoteByName(flags, local));
-  return filler.Result();
+  filler.set("h_ipsec_select", plan.tunnel_name);
+  filler.set("ipsec_select", plan.tunnel_name);
+  filler.set("tunnelname", plan.tunnel_name);
+  filler.set_octets("l_ipsel0_ip", self.lan_octets);
+  filler.set_octets("l_ipsel1_mask", self.mask_octets, 3);
+  filler.set_octets("sg_typesel0_ip", remote.wan_octets);
+  filler.set_octets("r_ipsel0_ip", remote.lan_octets);
+  filler.set_octets("r_ipsel1_mask", remote.mask_octets);
+  filler.set("sharedkey", plan.preshared_key);
+  filler.set("c4_l_ipsel0_ip", self.lan_address);
+  filler.set("c4_r_ipsel0_ip", remote.lan_address);
+  filler.set("c4_r_ipsel1_mask", remote.subnet_mask);
+  filler.set("c4_sg_typesel0_ip", remote.wan_address);
+  filler.set("c4_wan_ip", self.wan_address);
+  filler.set("tunnel_name", plan.tunnel_name);
+  set_remote_naming(filler, remote, RemoteByName(flags, local));
+  return filler.result();
 }
 
 }  // namespace tunmira

@@ -15,7 +15,7 @@ inline constexpr int kConnectFormTemplate = 346;  // brings the tunnel up ("todo
 
 // Percent-encodes a form value so that no character of it can end its field or start another:
 // letters, digits and "-_.~" stay, a blank becomes "+", every other byte becomes %XX.
-std::string EncodeFormValue(std::string_view value);
+std::string encode_form_value(std::string_view value);
 
 // Results of SetFormField.
 inline constexpr int kFieldReplaced = 1;

@@ -2,25 +2,25 @@
 
 namespace tunmira {
 
-const std::string &RouterHost(const TunnelPlan &plan, const AddressingFlags &flags, RouterId id) {
-  if (id == RouterId::Router1) {
-    if (flags.localMode == 1) return plan.router1.lanAddress;
-    return flags.router1ByName == 1 ? plan.router1.dnsName : plan.router1.wanAddress;
+const std::string &router_host(const TunnelPlan &plan, const AddressingFlags &flags, RouterId id) {
+  if (id == RouterId::kRouter1) {
+    if (flags.LocalMode == 1) return plan.router1.lan_address;
+    return flags.Router1ByName == 1 ? plan.router1.dns_name : plan.router1.wan_address;
   }
-  return flags.router2ByName == 1 ? plan.router2.dnsName : plan.router2.wanAddress;
+  return flags.Router2ByName == 1 ? plan.router2.dns_name : plan.router2.wan_address;
 }
 
-int RouterPort(const AddressingFlags &flags, RouterId id) {
-  if (id == RouterId::Router1 && flags.localMode == 1) return 443;
+int router_port(const AddressingFlags &flags, RouterId id) {
+  if (id == RouterId::kRouter1 && flags.LocalMode == 1) return 443;
   return 8080;
 }
 
 int RemoteByName(const AddressingFlags &flags, RouterId local) {
-  return local == RouterId::Router1 ? flags.router2ByName : flags.router1ByName;
+  return local == RouterId::kRouter1 ? flags.Router2ByName : flags.Router1ByName;
 }
 
-RouterId OtherRouter(RouterId id) {
-  return id == RouterId::Router1 ? RouterId::Router2 : RouterId::Router1;
+RouterId other_router(RouterId id) {
+  return id == RouterId::kRouter1 ? RouterId::kRouter2 : RouterId::kRouter1;
 }
 
 }  // namespace tunmira

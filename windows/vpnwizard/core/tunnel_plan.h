@@ -13,39 +13,39 @@ inline constexpr std::size_t kPageCapacity = 51200;
 // A router holds at most this many tunnels.
 inline constexpr std::size_t kMaxTunnels = 5;
 
-enum class RouterId { Router1, Router2 };
+enum class RouterId { kRouter1, kRouter2 };
 
 using Octets = std::array<std::string, 4>;
 
 struct RouterSettings {
   std::string user;
   std::string password;
-  std::string wanAddress;
-  Octets wanOctets;
+  std::string wan_address;
+  Octets wan_octets;
   int port = 0;
-  std::string lanAddress;
-  Octets lanOctets;
-  std::string subnetMask;
-  Octets maskOctets;
-  std::string dnsName;
+  std::string lan_address;
+  Octets lan_octets;
+  std::string subnet_mask;
+  Octets mask_octets;
+  std::string dns_name;
 };
 
 struct TunnelPlan {
-  std::string tunnelName;
-  std::string presharedKey;
+  std::string tunnel_name;
+  std::string preshared_key;
   RouterSettings router1;
   RouterSettings router2;
 
-  RouterSettings &Router(RouterId id) { return id == RouterId::Router1 ? router1 : router2; }
-  const RouterSettings &Router(RouterId id) const { return id == RouterId::Router1 ? router1 : router2; }
+  RouterSettings &router(RouterId id) { return id == RouterId::kRouter1 ? router1 : router2; }
+  const RouterSettings &router(RouterId id) const { return id == RouterId::kRouter1 ? router1 : router2; }
 };
 
 // How the routers are reached. LocalMode: the PC sits on Router 1's LAN and reaches it by its LAN
 // address; the ByName flags: that router is given by its DNS name instead of its WAN address.
 struct AddressingFlags {
-  int localMode = 1;
-  int router1ByName = 0;
-  int router2ByName = 0;
+  int LocalMode = 1;
+  int Router1ByName = 0;
+  int Router2ByName = 0;
 };
 
 // Tunnel names read from a router's main VPN page.
@@ -56,19 +56,19 @@ struct TunnelList {
 
 struct TunnelStatusEntry {
   std::string name;
-  std::string remoteGateway;
+  std::string remote_gateway;
 };
 using TunnelStatusTable = std::array<TunnelStatusEntry, kMaxTunnels>;
 
 // The host name or address the wizard uses in a router's URLs.
-const std::string &RouterHost(const TunnelPlan &plan, const AddressingFlags &flags, RouterId id);
+const std::string &router_host(const TunnelPlan &plan, const AddressingFlags &flags, RouterId id);
 
 // 443 for Router 1 on the local LAN, 8080 for a router reached over the internet.
-int RouterPort(const AddressingFlags &flags, RouterId id);
+int router_port(const AddressingFlags &flags, RouterId id);
 
 // Whether the form posted to router `local` must name its peer by DNS name.
 int RemoteByName(const AddressingFlags &flags, RouterId local);
 
-RouterId OtherRouter(RouterId id);
+RouterId other_router(RouterId id);
 
 }  // namespace tunmira

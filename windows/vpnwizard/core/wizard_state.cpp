@@ -2,7 +2,7 @@
 
 namespace tunmira {
 
-WizardState &TheWizardState() {
+WizardState &the_wizard_state() {
   static WizardState state;
   return state;
 }

@@ -18,6 +18,6 @@ struct WizardState {
 };
 
 // The one state of this run of the wizard.
-WizardState &TheWizardState();
+WizardState &the_wizard_state();
 
 }  // namespace tunmira

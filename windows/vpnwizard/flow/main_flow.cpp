@@ -8,20 +8,20 @@ const std::vector<int> kBarControls = {
     kGoButton,          kTestingButton, kNextButton,        kBackButton,       kExitButton};
 const std::vector<int> kStepLabels = {kLabel6, kLabel11, kLabel12, kLabel13, kLabel8, kLabel14};
 
-BarView StepBar() {
+BarView step_bar() {
   BarView view;
   view.hidden = kBarControls;
   view.shown = kStepLabels;
   return view;
 }
 
-void Show(BarView &view, std::initializer_list<int> ids) {
+void show(BarView &view, std::initializer_list<int> ids) {
   view.shown.insert(view.shown.end(), ids);
 }
 
 }  // namespace
 
-BarView InitialBar() {
+BarView initial_bar() {
   BarView view;
   view.hidden = {kLinkSeparator, kDownloadGuideLink, kRegistrationLink, kGoButton,
                  kNextButton,    kBackButton,        kTestingButton};
@@ -30,47 +30,47 @@ BarView InitialBar() {
   return view;
 }
 
-BarView BarAfterNext(int wizardStep, int configurePhase) {
-  BarView view = StepBar();
-  switch (wizardStep) {
+BarView bar_after_next(int wizard_step, int configure_phase) {
+  BarView view = step_bar();
+  switch (wizard_step) {
     case 5:
-      if (configurePhase == 0) Show(view, {kBackgroundPicture, kExitButton, kBackButton, kGoButton});
-      if (configurePhase == 1) Show(view, {kBackgroundPicture, kExitButton, kTestingButton});
+      if (configure_phase == 0) show(view, {kBackgroundPicture, kExitButton, kBackButton, kGoButton});
+      if (configure_phase == 1) show(view, {kBackgroundPicture, kExitButton, kTestingButton});
       break;
     case 6:
     case 8:
-      Show(view, {kBackgroundPicture});
+      show(view, {kBackgroundPicture});
       break;
     case 7:
-      Show(view, {kBackgroundPicture, kDownloadGuideLink, kLinkSeparator, kRegistrationLink, kExitButton});
+      show(view, {kBackgroundPicture, kDownloadGuideLink, kLinkSeparator, kRegistrationLink, kExitButton});
       break;
     default:
-      Show(view, {kBackgroundPicture, kBackButton, kExitButton, kNextButton});
+      show(view, {kBackgroundPicture, kBackButton, kExitButton, kNextButton});
   }
   return view;
 }
 
-BarView BarAfterBack(int wizardStep) {
-  BarView view = StepBar();
-  if (wizardStep == 0) {
-    view.postStartBackground = true;
-    Show(view, {kBackgroundPicture, kUserGuideLink, kLabel9, kExitButton});
-  } else if (wizardStep == 5) {
-    Show(view, {kGoButton, kBackButton, kExitButton, kBackgroundPicture});
+BarView bar_after_back(int wizard_step) {
+  BarView view = step_bar();
+  if (wizard_step == 0) {
+    view.post_start_background = true;
+    show(view, {kBackgroundPicture, kUserGuideLink, kLabel9, kExitButton});
+  } else if (wizard_step == 5) {
+    show(view, {kGoButton, kBackButton, kExitButton, kBackgroundPicture});
   } else {
-    Show(view, {kBackButton, kExitButton, kBackgroundPicture, kNextButton});
+    show(view, {kBackButton, kExitButton, kBackgroundPicture, kNextButton});
   }
   return view;
 }
 
-BarView BarForCdStart() {
+BarView bar_for_cd_start() {
   BarView view;
   view.hidden = kBarControls;
   view.shown = {kBackgroundPicture};
   return view;
 }
 
-WizardCommandEffect EffectOfWizardCommand(std::intptr_t wParam, std::intptr_t lParam) {
+WizardCommandEffect effect_of_wizard_command(std::intptr_t wParam, std::intptr_t lParam) {
   WizardCommandEffect effect;
   switch (wParam) {
     case 1217:
@@ -92,12 +92,12 @@ WizardCommandEffect EffectOfWizardCommand(std::intptr_t wParam, std::intptr_t lP
                                                "background_ses1"};
     if (wParam >= 0 && wParam < 4) effect.background = kBackgrounds[wParam];
   } else if (lParam == 200 && wParam == 0) {
-    effect.startWizard = true;
+    effect.start_wizard = true;
   }
   return effect;
 }
 
-std::optional<std::string> ProgressLabelOf(int type) {
+std::optional<std::string> progress_label_of(int type) {
   switch (type) {
     case 0:
     case 3:
@@ -122,25 +122,25 @@ std::optional<std::string> ProgressLabelOf(int type) {
   return std::nullopt;
 }
 
-bool ProgressTimer::Tick(bool done) {
+bool ProgressTimer::tick(bool done) {
   frame_ = (frame_ + 1) % 4;
   if (!done) return false;
   if (type_ == 0 || (type_ >= 2 && type_ <= 8)) return true;
-  if (type_ == 1 || type_ == 4369) return ++ticksAfterDone_ >= 6;
+  if (type_ == 1 || type_ == 4369) return ++ticks_after_done_ >= 6;
   return false;
 }
 
-DisplayScale MainDialogScale(int dotsPerInch, int windowWidth, int windowHeight) {
+DisplayScale main_dialog_scale(int dots_per_inch, int window_width, int window_height) {
   DisplayScale scale;
-  if (dotsPerInch == 96) return scale;
+  if (dots_per_inch == 96) return scale;
   scale.scaled = true;
-  scale.x = windowWidth * 0.001567398119122257;
-  scale.y = windowHeight * 0.0020920502092050207 + 0.25;
+  scale.x = window_width * 0.001567398119122257;
+  scale.y = window_height * 0.0020920502092050207 + 0.25;
   return scale;
 }
 
-DisplayScale PageScale(int windowWidth, int windowHeight) {
-  return {true, windowWidth / 638.0, windowHeight / 403.0};
+DisplayScale page_scale(int window_width, int window_height) {
+  return {true, window_width / 638.0, window_height / 403.0};
 }
 
 ScaledRect::ScaledRect(int l, int t, int r, int b, const DisplayScale &scale) {
@@ -155,7 +155,7 @@ ScaledRect::ScaledRect(int l, int t, int r, int b, const DisplayScale &scale) {
   bottom = round(b * scale.y);
 }
 
-std::string ShellErrorText(int result, bool installer) {
+std::string shell_error_text(int result, bool installer) {
   switch (result) {
     case 2:
       return "The specified file was not found.";

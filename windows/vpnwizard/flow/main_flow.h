@@ -36,13 +36,13 @@ struct BarView {
   std::vector<int> hidden;
   std::vector<int> shown;
   // Back to the start: the background picture goes back to "background" (command (0, 100)).
-  bool postStartBackground = false;
+  bool post_start_background = false;
 };
 
-BarView InitialBar();
-BarView BarAfterNext(int wizardStep, int configurePhase);
-BarView BarAfterBack(int wizardStep);
-BarView BarForCdStart();
+BarView initial_bar();
+BarView bar_after_next(int wizard_step, int configure_phase);
+BarView bar_after_back(int wizard_step);
+BarView bar_for_cd_start();
 
 // WM_WIZARD_COMMAND (wParam, lParam).
 struct WizardCommandEffect {
@@ -50,26 +50,26 @@ struct WizardCommandEffect {
   // Background picture item of section "DialogMain" to load, or empty.
   std::string background;
   // The start button of the first page: stop its timer, switch the background and go next.
-  bool startWizard = false;
+  bool start_wizard = false;
 };
-WizardCommandEffect EffectOfWizardCommand(std::intptr_t wParam, std::intptr_t lParam);
+WizardCommandEffect effect_of_wizard_command(std::intptr_t wParam, std::intptr_t lParam);
 
 // The progress dialog: its label item by type, and the frame and close rule of its 2-second timer.
 inline constexpr int kProgressTimerId = 400;
 inline constexpr unsigned kProgressTimerMs = 2000;
-std::optional<std::string> ProgressLabelOf(int type);
+std::optional<std::string> progress_label_of(int type);
 
 class ProgressTimer {
  public:
   explicit ProgressTimer(int type) : type_(type) {}
   // One timer tick: advances the frame; true when the dialog closes now.
-  bool Tick(bool done);
+  bool tick(bool done);
   int frame() const { return frame_; }
 
  private:
   int type_;
   int frame_ = 0;
-  int ticksAfterDone_ = 0;
+  int ticks_after_done_ = 0;
 };
 
 // The skin is drawn for these window sizes on a 96 dots-per-inch screen.
@@ -83,9 +83,9 @@ struct DisplayScale {
   double x = 1.0;
   double y = 1.0;
 };
-DisplayScale MainDialogScale(int dotsPerInch, int windowWidth, int windowHeight);
+DisplayScale main_dialog_scale(int dots_per_inch, int window_width, int window_height);
 // A page's factors from its own window size (design size 638 x 403).
-DisplayScale PageScale(int windowWidth, int windowHeight);
+DisplayScale page_scale(int window_width, int window_height);
 
 // A skin rectangle made window coordinates: each value times its factor, rounded, when scaled.
 struct ScaledRect {
@@ -95,6 +95,6 @@ struct ScaledRect {
 
 // The text for a ShellExecute result of 32 or less; `installer` words result 31 as the reader
 // installer does.
-std::string ShellErrorText(int result, bool installer = false);
+std::string shell_error_text(int result, bool installer = false);
 
 }  // namespace tunmira

@@ -2,96 +2,96 @@
 
 namespace tunmira {
 
-int Welcome00Next() {
-  WizardState &state = TheWizardState();
+int welcome00_next() {
+  WizardState &state = the_wizard_state();
   if (state.WizardStep == kStepCdStart) return kCdStartId;
   state.WizardStep = kStepWelcome01;
   return kWelcome01Id;
 }
 
-int Welcome01Next() {
-  TheWizardState().WizardStep = kStepWelcome10;
+int welcome01_next() {
+  the_wizard_state().WizardStep = kStepWelcome10;
   return kWelcome10Id;
 }
 
-int Welcome01Back() {
-  TheWizardState().WizardStep = kStepWelcome00;
+int welcome01_back() {
+  the_wizard_state().WizardStep = kStepWelcome00;
   return kWelcome00Id;
 }
 
-int Welcome10Next() {
-  TheWizardState().WizardStep = kStepRouterEntry;
+int welcome10_next() {
+  the_wizard_state().WizardStep = kStepRouterEntry;
   return kPageRemoteId;
 }
 
-int Welcome10Back() {
-  TheWizardState().WizardStep = kStepWelcome01;
+int welcome10_back() {
+  the_wizard_state().WizardStep = kStepWelcome01;
   return kWelcome01Id;
 }
 
-int PageRemoteBack() {
-  TheWizardState().WizardStep = kStepWelcome10;
+int page_remote_back() {
+  the_wizard_state().WizardStep = kStepWelcome10;
   return kWelcome10Id;
 }
 
-int CdStartNext(CommandPoster &poster) {
-  WizardState &state = TheWizardState();
+int cd_start_next(CommandPoster &poster) {
+  WizardState &state = the_wizard_state();
   if (state.CdStartMode == 1) {
-    poster.PostWizardCommand(8, 0);
+    poster.post_wizard_command(8, 0);
     return kListNeighbour;
   }
   state.WizardStep = kStepConfigured;
   return kWelcome30Id;
 }
 
-int CdStartBack(CommandPoster &poster) {
-  WizardState &state = TheWizardState();
+int cd_start_back(CommandPoster &poster) {
+  WizardState &state = the_wizard_state();
   if (state.CdStartMode != 1) return 1;
   state.CdStartMode = 0;
   state.WizardStep = kStepWelcome00;
-  poster.PostWizardCommand(0, 100);
+  poster.post_wizard_command(0, 100);
   return kWelcome00Id;
 }
 
-void ChooseLocalMode(AddressingFlags &flags, bool onRouter1Lan) {
-  flags.localMode = onRouter1Lan ? 1 : 0;
-  flags.router1ByName = 0;
-  flags.router2ByName = 0;
+void choose_local_mode(AddressingFlags &flags, bool on_router1_lan) {
+  flags.LocalMode = on_router1_lan ? 1 : 0;
+  flags.Router1ByName = 0;
+  flags.Router2ByName = 0;
 }
 
-ConfigureMessage MessageForPosts(const PostResults &results) {
+ConfigureMessage message_for_posts(const PostResults &results) {
   if (results.router1 == 1 && results.router2 == 1) return ConfigureMessage::kNone;
   if (results.router1 != 1 && results.router2 != 1) return ConfigureMessage::kConfigure3;
   return results.router1 != 1 ? ConfigureMessage::kConfigure1 : ConfigureMessage::kConfigure2;
 }
 
-int Welcome16Next(PostResults &results, ConfigureActions &actions) {
-  WizardState &state = TheWizardState();
+int welcome16_next(PostResults &results, ConfigureActions &actions) {
+  WizardState &state = the_wizard_state();
   if (state.ConfigurePhase == 0) {
-    results.router1 = actions.PostTunnel(RouterId::Router1);
-    results.router2 = actions.PostTunnel(RouterId::Router2);
-    ConfigureMessage message = MessageForPosts(results);
+    results.router1 = actions.post_tunnel(RouterId::kRouter1);
+    results.router2 = actions.post_tunnel(RouterId::kRouter2);
+    ConfigureMessage message = message_for_posts(results);
     if (message != ConfigureMessage::kNone) {
-      actions.ShowConfigureMessage(message);
+      actions.show_configure_message(message);
       return kStayOnPage;
     }
     state.ConfigurePhase = 1;
     state.WizardStep = kStepConfigure;
     return kWelcome16Id;
   }
-  if (state.ConfigurePhase == 1) actions.Connect();
+  if (state.ConfigurePhase == 1) actions.connect();
   state.WizardStep = kStepConfigured;
   return kWelcome30Id;
 }
 
-int Welcome16Back(ConfigureActions &actions) {
-  WizardState &state = TheWizardState();
+int welcome16_back(ConfigureActions &actions) {
+  WizardState &state = the_wizard_state();
   if (state.ConfigurePhase == 1) {
     state.ConfigurePhase = 0;
     state.WizardStep = kStepConfigure;
     return kWelcome16Id;
   }
-  if (state.ConfigurePhase != 0) actions.ShowMistake();
+  if (state.ConfigurePhase != 0) actions.show_mistake();
   state.WizardStep = kStepRouterEntry;
   return kPageRemoteId;
 }

@@ -15,20 +15,20 @@ inline constexpr unsigned kWizardCommandMessage = 2024;
 class CommandPoster {
  public:
   virtual ~CommandPoster() = default;
-  virtual void PostWizardCommand(std::intptr_t wParam, std::intptr_t lParam) = 0;
+  virtual void post_wizard_command(std::intptr_t wParam, std::intptr_t lParam) = 0;
 };
 
-int Welcome00Next();
-int Welcome01Next();
-int Welcome01Back();
-int Welcome10Next();
-int Welcome10Back();
-int PageRemoteBack();
-int CdStartNext(CommandPoster &poster);
-int CdStartBack(CommandPoster &poster);
+int welcome00_next();
+int welcome01_next();
+int welcome01_back();
+int welcome10_next();
+int welcome10_back();
+int page_remote_back();
+int cd_start_next(CommandPoster &poster);
+int cd_start_back(CommandPoster &poster);
 
 // The two choices of Welcome10: the PC on Router 1's LAN, or both routers over the internet.
-void ChooseLocalMode(AddressingFlags &flags, bool onRouter1Lan);
+void choose_local_mode(AddressingFlags &flags, bool on_router1_lan);
 
 // What the summary page needs from the rest of the wizard.
 enum class ConfigureMessage { kNone, kConfigure1, kConfigure2, kConfigure3 };
@@ -36,12 +36,12 @@ class ConfigureActions {
  public:
   virtual ~ConfigureActions() = default;
   // Posts the tunnel form to one router with the progress dialog up: 1 when it was posted.
-  virtual int PostTunnel(RouterId router) = 0;
+  virtual int post_tunnel(RouterId router) = 0;
   // Runs the connect exchange with the progress dialog up, which leaves the connect result.
-  virtual void Connect() = 0;
-  virtual void ShowConfigureMessage(ConfigureMessage message) = 0;
+  virtual void connect() = 0;
+  virtual void show_configure_message(ConfigureMessage message) = 0;
   // The plain box "Maybe make a mistake.".
-  virtual void ShowMistake() = 0;
+  virtual void show_mistake() = 0;
 };
 
 // The post results the summary page keeps.
@@ -50,10 +50,10 @@ struct PostResults {
   int router2 = 0;
 };
 
-int Welcome16Next(PostResults &results, ConfigureActions &actions);
-int Welcome16Back(ConfigureActions &actions);
+int welcome16_next(PostResults &results, ConfigureActions &actions);
+int welcome16_back(ConfigureActions &actions);
 
 // Which configure message a failed post of the two forms shows.
-ConfigureMessage MessageForPosts(const PostResults &results);
+ConfigureMessage message_for_posts(const PostResults &results);
 
 }  // namespace tunmira

@@ -10,7 +10,7 @@ WizardPage *WizardSheet::FindActivePage() const {
 
 WizardPage *WizardSheet::FindPageById(int id) const {
   for (WizardPage *page : pages_)
-    if (page->templateId_ == id) return page;
+    if (page->template_id_ == id) return page;
   return nullptr;
 }
 
@@ -22,13 +22,13 @@ int WizardSheet::PageIndex(const WizardPage *page) const {
 
 bool WizardSheet::ShowPage(WizardPage &page) {
   if (!page.created_) {
-    if (!windows_.CreatePageWindow(page)) return false;
+    if (!windows_.create_page_window(page)) return false;
     page.created_ = true;
     page.sheet_ = this;
     if (!page.OnPageCreated()) return false;
   }
   if (!HideActivePage()) return false;
-  windows_.PlaceAndShowPageWindow(page);
+  windows_.place_and_show_page_window(page);
   page.OnSetActive();
   page.active_ = true;
   return true;
@@ -38,23 +38,23 @@ bool WizardSheet::HideActivePage() {
   WizardPage *active = FindActivePage();
   if (active == nullptr) return true;
   if (!active->OnKillActive()) return false;
-  windows_.HidePageWindow(*active);
+  windows_.hide_page_window(*active);
   active->active_ = false;
   return true;
 }
 
 bool WizardSheet::ShowFirstPage() {
   if (!HideActivePage()) return false;
-  windows_.SetItemCaption(kSheetNextButton, "Setup");
-  windows_.SetItemCaption(kSheetBackButton, "Install");
+  windows_.set_item_caption(kSheetNextButton, "Setup");
+  windows_.set_item_caption(kSheetBackButton, "Install");
   return !pages_.empty() && ShowPage(*pages_.front());
 }
 
-void WizardSheet::Move(WizardPage &from, int answer, int neighbourOffset) {
+void WizardSheet::move(WizardPage &from, int answer, int neighbour_offset) {
   if (answer == kStayOnPage) return;
   WizardPage *to = nullptr;
   if (answer == kListNeighbour) {
-    int index = PageIndex(&from) + neighbourOffset;
+    int index = PageIndex(&from) + neighbour_offset;
     if (index >= 0 && index < static_cast<int>(pages_.size())) to = pages_[static_cast<std::size_t>(index)];
   } else {
     to = FindPageById(answer);
@@ -65,29 +65,29 @@ void WizardSheet::Move(WizardPage &from, int answer, int neighbourOffset) {
 void WizardSheet::GoNextPage() {
   WizardPage *active = FindActivePage();
   if (active == nullptr) return;
-  Move(*active, active->OnWizardNext(), +1);
+  move(*active, active->OnWizardNext(), +1);
 }
 
 void WizardSheet::GoBackPage() {
-  WizardState &state = TheWizardState();
+  WizardState &state = the_wizard_state();
   WizardPage *active = FindActivePage();
   if (active == nullptr) return;
   state.WizardStep = PageIndex(active);
   if (state.WizardStep == 0) return;
-  Move(*active, active->OnWizardBack(), -1);
+  move(*active, active->OnWizardBack(), -1);
 }
 
-void WizardSheet::DestroyPages() {
+void WizardSheet::destroy_pages() {
   for (WizardPage *page : pages_) {
     if (!page->created_ || !page->OnKillActive()) continue;
     page->OnPageDestroy();
-    windows_.DestroyPageWindow(*page);
+    windows_.destroy_page_window(*page);
     page->created_ = false;
     page->active_ = false;
   }
 }
 
-bool WizardSheet::QueryCancel() const {
+bool WizardSheet::query_cancel() const {
   for (WizardPage *page : pages_)
     if (page->created_ && !page->OnQueryCancel()) return false;
   return true;

@@ -40,12 +40,12 @@ class WizardSheet;
 
 class WizardPage {
  public:
-  explicit WizardPage(int templateId) : templateId_(templateId) {}
+  explicit WizardPage(int template_id) : template_id_(template_id) {}
   virtual ~WizardPage() = default;
   WizardPage(const WizardPage &) = delete;
   WizardPage &operator=(const WizardPage &) = delete;
 
-  int templateId() const { return templateId_; }
+  int template_id() const { return template_id_; }
   bool created() const { return created_; }
   bool active() const { return active_; }
   WizardSheet *sheet() const { return sheet_; }
@@ -64,7 +64,7 @@ class WizardPage {
 
  private:
   friend class WizardSheet;
-  int templateId_;
+  int template_id_;
   WizardSheet *sheet_ = nullptr;
   bool created_ = false;
   bool active_ = false;
@@ -75,12 +75,12 @@ class PageWindows {
  public:
   virtual ~PageWindows() = default;
   // Makes the page's window from its template as a child of the sheet; false on failure.
-  virtual bool CreatePageWindow(WizardPage &page) = 0;
+  virtual bool create_page_window(WizardPage &page) = 0;
   // Moves the page's top-left corner onto the placeholder, enables, shows and redraws it.
-  virtual void PlaceAndShowPageWindow(WizardPage &page) = 0;
-  virtual void HidePageWindow(WizardPage &page) = 0;
-  virtual void DestroyPageWindow(WizardPage &page) = 0;
-  virtual void SetItemCaption(int id, const char *caption) = 0;
+  virtual void place_and_show_page_window(WizardPage &page) = 0;
+  virtual void hide_page_window(WizardPage &page) = 0;
+  virtual void destroy_page_window(WizardPage &page) = 0;
+  virtual void set_item_caption(int id, const char *caption) = 0;
 };
 
 // Ids of the sheet's own hidden Next and Back buttons.
@@ -103,12 +103,12 @@ class WizardSheet {
   void GoNextPage();
   void GoBackPage();
   // Every created page is asked and, unless it refuses to go, destroyed.
-  void DestroyPages();
+  void destroy_pages();
   // true when every created page agrees that the wizard closes.
-  bool QueryCancel() const;
+  bool query_cancel() const;
 
  private:
-  void Move(WizardPage &from, int answer, int neighbourOffset);
+  void move(WizardPage &from, int answer, int neighbour_offset);
   PageWindows &windows_;
   std::vector<WizardPage *> pages_;
 };

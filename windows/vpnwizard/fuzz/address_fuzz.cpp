@@ -13,12 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::string input(reinterpret_cast<const char *>(data), size);
   unsigned major = 0;
   unsigned minor = 0;
-  std::string servicePack;
-  if (tunmira::ParseVersionOverride(input, major, minor, servicePack)) {
-    if (input.substr(input.find(';') + 1) != servicePack) std::abort();
+  std::string service_pack;
+  if (tunmira::parse_version_override(input, major, minor, service_pack)) {
+    if (input.substr(input.find(';') + 1) != service_pack) std::abort();
     if (major > 9999 || minor > 9999) std::abort();
   }
   tunmira::Octets octets;
-  if (tunmira::SplitAddress(input, octets) && tunmira::JoinOctets(octets) != input) std::abort();
+  if (tunmira::split_address(input, octets) && tunmira::join_octets(octets) != input) std::abort();
   return 0;
 }

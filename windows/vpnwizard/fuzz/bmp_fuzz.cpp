@@ -7,14 +7,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::span<const std::uint8_t> file(data, size);
-  if (auto layout = tunmira::CheckBmpFile(file)) {
+  if (auto layout = tunmira::check_bmp_file(file)) {
     std::size_t block = size - tunmira::kBmpFileHeaderSize;
-    if (layout->bitsOffset > block || layout->bitsSize > block - layout->bitsOffset) std::abort();
-    if (layout->infoSize + 4 * layout->colourEntries > layout->bitsOffset) std::abort();
+    if (layout->bits_offset > block || layout->bits_size > block - layout->bits_offset) std::abort();
+    if (layout->info_size + 4 * layout->colour_entries > layout->bits_offset) std::abort();
     // Touch the first and last byte of the pixels the system would be handed.
-    volatile std::uint8_t first = data[tunmira::kBmpFileHeaderSize + layout->bitsOffset];
+    volatile std::uint8_t first = data[tunmira::kBmpFileHeaderSize + layout->bits_offset];
     volatile std::uint8_t last =
-        data[tunmira::kBmpFileHeaderSize + layout->bitsOffset + layout->bitsSize - 1];
+        data[tunmira::kBmpFileHeaderSize + layout->bits_offset + layout->bits_size - 1];
     (void)first;
     (void)last;
   }

@@ -12,13 +12,13 @@ namespace {
 class TextHost : public tunmira::SkinHost {
  public:
   explicit TextHost(std::string text) : text_(std::move(text)) {}
-  std::string ReadProfileString(const std::string &, const std::string &section, const std::string &key,
-                                std::size_t capacity) override {
-    return tunmira::ReadProfileValue(text_, section, key, capacity);
+  std::string read_profile_string(const std::string &, const std::string &section, const std::string &key,
+                                  std::size_t capacity) override {
+    return tunmira::read_profile_value(text_, section, key, capacity);
   }
-  void ShowPlainMessage(const std::string &) override {}
-  std::string ProgramDirectory() override { return "C:\\"; }
-  bool ExistsInCurrentDirectory(const std::string &) override { return true; }
+  void show_plain_message(const std::string &) override {}
+  std::string program_directory() override { return "C:\\"; }
+  bool exists_in_current_directory(const std::string &) override { return true; }
 
  private:
   std::string text_;
@@ -28,8 +28,8 @@ class Sink : public tunmira::SkinLabelTarget,
              public tunmira::SkinButtonTarget,
              public tunmira::SkinBitmapTarget {
  public:
-  void MoveTo(long, long) override {}
-  void ResizeTo(long, long) override {}
+  void move_to(long, long) override {}
+  void resize_to(long, long) override {}
   bool LoadFromFile(const std::string &) override { return true; }
   bool LoadBitmap(const std::string &) override { return true; }
   void SetBkColor(tunmira::SkinColour) override {}
@@ -51,10 +51,10 @@ class Sink : public tunmira::SkinLabelTarget,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::string text(reinterpret_cast<const char *>(data), size);
-  tunmira::ParseSkinColour(text);
-  tunmira::ParseSkinPair(text);
-  tunmira::ParseSkinFontSize(text);
-  tunmira::UnescapeButtonText(text);
+  tunmira::parse_skin_colour(text);
+  tunmira::parse_skin_pair(text);
+  tunmira::parse_skin_font_size(text);
+  tunmira::unescape_button_text(text);
   tunmira::DisplayScaled = size % 2 == 1;
   tunmira::PageScaleX = tunmira::DialogScaleY = 1.75;
   TextHost host(text);

@@ -11,14 +11,14 @@ namespace tunmira {
 
 // Where the parts of a checked file lie, as offsets into the block after the 14-byte file header.
 struct BmpLayout {
-  std::size_t infoOffset = 0;  // the information header (always 0)
-  std::size_t infoSize = 0;
-  std::size_t colourEntries = 0;  // 4-byte entries (masks included) after the information header
-  std::size_t bitsOffset = 0;
-  std::size_t bitsSize = 0;
+  std::size_t info_offset = 0;  // the information header (always 0)
+  std::size_t info_size = 0;
+  std::size_t colour_entries = 0;  // 4-byte entries (masks included) after the information header
+  std::size_t bits_offset = 0;
+  std::size_t bits_size = 0;
   std::int32_t width = 0;
   std::int32_t height = 0;  // negative for a top-down picture
-  std::uint16_t bitCount = 0;
+  std::uint16_t bit_count = 0;
   std::uint32_t compression = 0;
 };
 
@@ -26,6 +26,6 @@ constexpr std::size_t kBmpFileHeaderSize = 14;
 constexpr std::size_t kBmpInfoHeaderSize = 40;
 
 // Checks a whole .bmp file; nullopt when it is not one this reader can draw safely.
-std::optional<BmpLayout> CheckBmpFile(std::span<const std::uint8_t> file);
+std::optional<BmpLayout> check_bmp_file(std::span<const std::uint8_t> file);
 
 }  // namespace tunmira

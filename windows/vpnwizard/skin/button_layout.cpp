@@ -2,33 +2,33 @@
 
 namespace tunmira {
 
-int ButtonTextLines(std::string_view text) {
+int button_text_lines(std::string_view text) {
   int lines = 1;
   for (std::size_t at = text.find("\r\n"); at != std::string_view::npos; at = text.find("\r\n", at + 2))
     ++lines;
   return lines;
 }
 
-long ButtonTextTop(long frameHeight, int lines, long lineHeight) {
-  long top = (frameHeight - lines * lineHeight) / 2;
+long button_text_top(long frame_height, int lines, long line_height) {
+  long top = (frame_height - lines * line_height) / 2;
   return top > 0 ? top : 0;
 }
 
-ButtonTextBox ButtonTextRect(ButtonFrame frame, long frameWidth, long frameHeight, long top, long clickX,
-                             long clickY) {
+ButtonTextBox button_text_rect(ButtonFrame frame, long frame_width, long frame_height, long top, long click_x,
+                               long click_y) {
   long left = 0;
   switch (frame) {
-    case ButtonFrame::Pressed:
-      left = frameWidth + clickX;
-      top += clickY;
+    case ButtonFrame::kPressed:
+      left = frame_width + click_x;
+      top += click_y;
       break;
-    case ButtonFrame::Hover:
-      left = 2 * frameWidth;
+    case ButtonFrame::kHover:
+      left = 2 * frame_width;
       break;
-    case ButtonFrame::Normal:
+    case ButtonFrame::kNormal:
       break;
   }
-  return {left, top, left + frameWidth, top + frameHeight};
+  return {left, top, left + frame_width, top + frame_height};
 }
 
 }  // namespace tunmira

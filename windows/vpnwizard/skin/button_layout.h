@@ -5,7 +5,7 @@
 
 namespace tunmira {
 
-enum class ButtonFrame { Normal = 0, Pressed = 1, Hover = 2 };
+enum class ButtonFrame { kNormal = 0, kPressed = 1, kHover = 2 };
 
 struct ButtonTextBox {
   long left = 0;
@@ -16,11 +16,11 @@ struct ButtonTextBox {
 };
 
 // Lines of a button text: its "\r\n" breaks plus one.
-int ButtonTextLines(std::string_view text);
+int button_text_lines(std::string_view text);
 // The top of the text block, centred in the frame; 0 when the text is taller than the frame.
-long ButtonTextTop(long frameHeight, int lines, long lineHeight);
+long button_text_top(long frame_height, int lines, long line_height);
 // The rectangle the text is centred in, inside the strip, for the frame shown.
-ButtonTextBox ButtonTextRect(ButtonFrame frame, long frameWidth, long frameHeight, long top, long clickX,
-                             long clickY);
+ButtonTextBox button_text_rect(ButtonFrame frame, long frame_width, long frame_height, long top, long click_x,
+                               long click_y);
 
 }  // namespace tunmira

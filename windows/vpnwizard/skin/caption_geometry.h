@@ -17,12 +17,12 @@ struct CaptionFill {
 
 // The fills that make a caption of `width` pixels, from right to left: the black end, the bands, then
 // the base colour up to the last band.
-std::vector<CaptionFill> GradientCaptionFills(int width, SkinColour base);
+std::vector<CaptionFill> gradient_caption_fills(int width, SkinColour base);
 
 // Lightness on a 0..240 scale.
 int CaptionLightness(SkinColour colour);
 
 // White text below lightness 101, black above.
-SkinColour CaptionTextColour(SkinColour base);
+SkinColour caption_text_colour(SkinColour base);
 
 }  // namespace tunmira

@@ -35,30 +35,30 @@ const std::array<std::string_view, kMessageTextCount> kMessageTextKeys = {
     "MSG_INVALID",
 };
 
-void FillLanguageFileNames(LanguageSlots &table) {
-  table[1].fileName.clear();
-  for (const SlotName &slot : kReadOrder) table[slot.slot].fileName = slot.file;
+void fill_language_file_names(LanguageSlots &table) {
+  table[1].file_name.clear();
+  for (const SlotName &slot : kReadOrder) table[slot.slot].file_name = slot.file;
 }
 
 void ReadIniValue(SkinHost &host, const IniFile &ini, const std::string &section, const std::string &key,
                   std::string &out) {
-  std::string value = host.ReadProfileString(ini.path(), section, key, kIniValueCapacity);
+  std::string value = host.read_profile_string(ini.path(), section, key, kIniValueCapacity);
   if (!value.empty()) {
     out = value;
     return;
   }
   char text[64 + 2 * kIniValueCapacity];
   std::snprintf(text, sizeof text, "Load the value of %s in %s error.", key.c_str(), section.c_str());
-  host.ShowPlainMessage(text);
+  host.show_plain_message(text);
 }
 
 bool SelectLanguageFile(SkinHost &host, LanguageSlots &table, const std::string &section,
                         const std::string &file) {
   IniFile ini(host, file);
   for (const SlotName &slot : kReadOrder)
-    ReadIniValue(host, ini, section, slot.key, table[slot.slot].displayName);
-  if (host.ExistsInCurrentDirectory(table[kEnglishSlot].fileName)) return true;
-  host.ShowPlainMessage("don't find any *.ini file!");
+    ReadIniValue(host, ini, section, slot.key, table[slot.slot].display_name);
+  if (host.exists_in_current_directory(table[kEnglishSlot].file_name)) return true;
+  host.show_plain_message("don't find any *.ini file!");
   return false;
 }
 
@@ -68,12 +68,12 @@ void LoadMessageTexts(SkinHost &host, MessageTextArray &texts, const std::string
     ReadIniValue(host, ini, "MSG", std::string(kMessageTextKeys[i]), texts[i]);
 }
 
-bool ReadsRightToLeft(const std::string &languageFile) {
-  return languageFile == "Arabic.ini";
+bool reads_right_to_left(const std::string &language_file) {
+  return language_file == "Arabic.ini";
 }
 
-bool IsXpSp2Version(unsigned major, unsigned minor, std::string_view servicePack) {
-  return major == 5 && minor == 1 && servicePack == "Service Pack 2";
+bool is_xp_sp2_version(unsigned major, unsigned minor, std::string_view service_pack) {
+  return major == 5 && minor == 1 && service_pack == "Service Pack 2";
 }
 
 }  // namespace tunmira

@@ -12,8 +12,8 @@
 namespace tunmira {
 
 struct LanguageSlot {
-  std::string displayName;
-  std::string fileName;
+  std::string display_name;
+  std::string file_name;
 };
 
 constexpr std::size_t kLanguageSlots = 17;
@@ -69,12 +69,12 @@ inline std::string CurrentLanguageFile;
 inline MessageTextArray MessageTexts;
 
 // Fixes the file name of every slot (slot 1 stays empty); display names are left as they are.
-void FillLanguageFileNames(LanguageSlots &table);
+void fill_language_file_names(LanguageSlots &table);
 
 // The full path of one ini file in the program's folder.
 class IniFile {
  public:
-  IniFile(SkinHost &host, const std::string &name) : path_(host.ProgramDirectory() + name) {}
+  IniFile(SkinHost &host, const std::string &name) : path_(host.program_directory() + name) {}
   const std::string &path() const { return path_; }
 
  private:
@@ -96,9 +96,9 @@ bool SelectLanguageFile(SkinHost &host, LanguageSlots &table, const std::string 
 void LoadMessageTexts(SkinHost &host, MessageTextArray &texts, const std::string &file);
 
 // Whether message boxes of this language file read right to left.
-bool ReadsRightToLeft(const std::string &languageFile);
+bool reads_right_to_left(const std::string &language_file);
 
 // The operating-system test of the start-up: version 5.1 with exactly "Service Pack 2".
-bool IsXpSp2Version(unsigned major, unsigned minor, std::string_view servicePack);
+bool is_xp_sp2_version(unsigned major, unsigned minor, std::string_view service_pack);
 
 }  // namespace tunmira

@@ -9,7 +9,7 @@
 
 namespace tunmira {
 
-std::string ReadProfileValue(std::string_view fileText, std::string_view section, std::string_view key,
-                             std::size_t capacity);
+std::string read_profile_value(std::string_view file_text, std::string_view section, std::string_view key,
+                               std::size_t capacity);
 
 }  // namespace tunmira

@@ -21,8 +21,8 @@ class SkinPlaced {
  public:
   virtual ~SkinPlaced() = default;
   // Moves keeping size and z-order; resizes keeping position and z-order.
-  virtual void MoveTo(long x, long y) = 0;
-  virtual void ResizeTo(long width, long height) = 0;
+  virtual void move_to(long x, long y) = 0;
+  virtual void resize_to(long width, long height) = 0;
 };
 
 class SkinBitmapTarget : public virtual SkinPlaced {
@@ -64,7 +64,7 @@ class SkinLoader {
   explicit SkinLoader(SkinHost &host) : host_(host) {}
 
   // Chooses the language flags by the file name and points the loader at that file beside the program.
-  void SetSkinFile(const std::string &fileName);
+  void SetSkinFile(const std::string &file_name);
   // Section "Common": the defaults of every item; a missing key keeps its default.
   void LoadSkinCommon();
 
@@ -74,33 +74,33 @@ class SkinLoader {
   bool LoadStaticItem(const std::string &section, const std::string &item, SkinLabelTarget *control);
   bool LoadButtonItem(const std::string &section, const std::string &item, SkinButtonTarget *control);
 
-  const std::string &skinPath() const { return skinPath_; }
-  const std::string &programDirectory() const { return programDirectory_; }
+  const std::string &skin_path() const { return skin_path_; }
+  const std::string &program_directory() const { return program_directory_; }
   // The character set of skinned text for the current language.
-  int Charset() const;
+  int charset() const;
 
   // The "Common" defaults.
-  std::string fontName = "Helvetica Narrow";
-  long fontSize = 10;
-  long fontWeight = 400;
-  SkinColour textColour = MakeSkinColour(255, 255, 255);
-  SkinColour bkColour = MakeSkinColour(0, 0, 0);
+  std::string font_name = "Helvetica Narrow";
+  long font_size = 10;
+  long font_weight = 400;
+  SkinColour text_colour = make_skin_colour(255, 255, 255);
+  SkinColour bk_colour = make_skin_colour(0, 0, 0);
   bool transparent = true;
-  SkinColour noActiveColour = MakeSkinColour(255, 255, 255);
-  SkinColour activeColour = MakeSkinColour(255, 255, 255);
-  long clickOffsetX = 2;
-  long clickOffsetY = 2;
+  SkinColour no_active_colour = make_skin_colour(255, 255, 255);
+  SkinColour active_colour = make_skin_colour(255, 255, 255);
+  long click_offset_x = 2;
+  long click_offset_y = 2;
 
  private:
-  std::string Read(const std::string &section, const std::string &key);
-  std::string ReadItem(const std::string &section, const std::string &item, const char *suffix);
-  bool CheckType(const std::string &section, const std::string &item, const char *type);
-  bool ReadFilePath(const std::string &section, const std::string &item, std::string &fullPath);
-  SkinFontSize ReadFontSize(const std::string &section, const std::string &item);
+  std::string read(const std::string &section, const std::string &key);
+  std::string read_item(const std::string &section, const std::string &item, const char *suffix);
+  bool check_type(const std::string &section, const std::string &item, const char *type);
+  bool read_file_path(const std::string &section, const std::string &item, std::string &full_path);
+  SkinFontSize read_font_size(const std::string &section, const std::string &item);
 
   SkinHost &host_;
-  std::string skinPath_;
-  std::string programDirectory_;
+  std::string skin_path_;
+  std::string program_directory_;
   bool arabic_ = false;
   bool greek_ = false;
   bool indonesian_ = false;

@@ -5,7 +5,7 @@
 
 namespace tunmira {
 
-std::string_view SkinField(std::string_view value, int n) {
+std::string_view skin_field(std::string_view value, int n) {
   for (int i = 1; i < n; ++i) {
     std::size_t comma = value.find(',');
     if (comma == std::string_view::npos) return {};
@@ -14,7 +14,7 @@ std::string_view SkinField(std::string_view value, int n) {
   return value.substr(0, value.find(','));
 }
 
-long SkinNumber(std::string_view text) {
+long skin_number(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
   bool negative = false;
@@ -29,23 +29,23 @@ long SkinNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
-SkinColour ParseSkinColour(std::string_view value) {
-  auto channel = [&](int n) { return static_cast<unsigned>(SkinNumber(SkinField(value, n)) & 0xFF); };
-  return MakeSkinColour(channel(1), channel(2), channel(3));
+SkinColour parse_skin_colour(std::string_view value) {
+  auto channel = [&](int n) { return static_cast<unsigned>(skin_number(skin_field(value, n)) & 0xFF); };
+  return make_skin_colour(channel(1), channel(2), channel(3));
 }
 
-SkinPair ParseSkinPair(std::string_view value) {
+SkinPair parse_skin_pair(std::string_view value) {
   if (value.empty()) return {};
-  return {SkinNumber(SkinField(value, 1)), SkinNumber(SkinField(value, 2))};
+  return {skin_number(skin_field(value, 1)), skin_number(skin_field(value, 2))};
 }
 
-SkinFontSize ParseSkinFontSize(std::string_view value) {
-  std::string_view second = SkinField(value, 2);
-  if (second.empty()) return {SkinNumber(SkinField(value, 1)), 0, 0};
-  return {-1, SkinNumber(SkinField(value, 1)), SkinNumber(second)};
+SkinFontSize parse_skin_font_size(std::string_view value) {
+  std::string_view second = skin_field(value, 2);
+  if (second.empty()) return {skin_number(skin_field(value, 1)), 0, 0};
+  return {-1, skin_number(skin_field(value, 1)), skin_number(second)};
 }
 
-std::string UnescapeButtonText(std::string_view value) {
+std::string unescape_button_text(std::string_view value) {
   std::string text;
   text.reserve(value.size());
   for (std::size_t i = 0; i < value.size(); ++i) {
@@ -60,7 +60,7 @@ std::string UnescapeButtonText(std::string_view value) {
 }
 
 namespace {
-long ToLong(double value) {
+long to_long(double value) {
   constexpr double kLimit = 1e15;  // far beyond any screen, well inside long
   if (!(value < kLimit)) return static_cast<long>(kLimit);
   if (!(value > -kLimit)) return static_cast<long>(-kLimit);
@@ -68,12 +68,12 @@ long ToLong(double value) {
 }
 }  // namespace
 
-long ScaleRead(long value, double factor) {
-  return ToLong(static_cast<double>(value) * factor);
+long scale_read(long value, double factor) {
+  return to_long(static_cast<double>(value) * factor);
 }
 
-long ScalePlace(long value, double factor) {
-  return ToLong(static_cast<double>(value) * factor + 0.5);
+long scale_place(long value, double factor) {
+  return to_long(static_cast<double>(value) * factor + 0.5);
 }
 
 }  // namespace tunmira

@@ -11,7 +11,7 @@ namespace tunmira {
 // A colour as the system stores it: red + 256 green + 65536 blue.
 using SkinColour = std::uint32_t;
 
-constexpr SkinColour MakeSkinColour(unsigned red, unsigned green, unsigned blue) {
+constexpr SkinColour make_skin_colour(unsigned red, unsigned green, unsigned blue) {
   return (red & 0xFF) | ((green & 0xFF) << 8) | ((blue & 0xFF) << 16);
 }
 
@@ -29,21 +29,21 @@ struct SkinFontSize {
 };
 
 // Field n (from 1): the text between comma n-1 and comma n; empty beyond the last comma.
-std::string_view SkinField(std::string_view value, int n);
+std::string_view skin_field(std::string_view value, int n);
 // A number the way atol reads it: leading spaces, a sign, digits; anything else counts 0.
-long SkinNumber(std::string_view text);
+long skin_number(std::string_view text);
 // "r,g,b", each channel modulo 256.
-SkinColour ParseSkinColour(std::string_view value);
+SkinColour parse_skin_colour(std::string_view value);
 // "x,y"; an empty value is the missing pair (-1, -1).
-SkinPair ParseSkinPair(std::string_view value);
+SkinPair parse_skin_pair(std::string_view value);
 // Points, or width,height when the second field is not empty.
-SkinFontSize ParseSkinFontSize(std::string_view value);
+SkinFontSize parse_skin_font_size(std::string_view value);
 // Replaces the two-character sequences \r and \n by a carriage return and a line feed.
-std::string UnescapeButtonText(std::string_view value);
+std::string unescape_button_text(std::string_view value);
 
 // Scaling of a value read from the skin (truncated) and of a value placed on a page (rounded).
-long ScaleRead(long value, double factor);
-long ScalePlace(long value, double factor);
+long scale_read(long value, double factor);
+long scale_place(long value, double factor);
 
 // The process-wide display scale: set by the main dialog and the first page when the screen is not at
 // 96 dots per inch.

@@ -16,7 +16,7 @@
 namespace tunmira {
 namespace {
 
-std::string Env(const char *name) {
+std::string env(const char *name) {
   const char *value = std::getenv(name);
   return value ? value : "";
 }
@@ -25,7 +25,7 @@ using Section = std::map<std::string, std::string>;
 
 // Sections of an ini file as the platform's profile reader sees them: comment lines skipped, names
 // and values trimmed, one pair of quotes around a value removed.
-std::map<std::string, Section> ReadIni(const std::string &path) {
+std::map<std::string, Section> read_ini(const std::string &path) {
   std::ifstream in(path);
   std::map<std::string, Section> ini;
   Section *current = nullptr;
@@ -58,7 +58,7 @@ struct Window {
 };
 
 // The windows, their sizes and the items each one dresses.
-std::vector<Window> Windows() {
+std::vector<Window> windows() {
   return {
       {"DialogMain",
        638,
@@ -111,7 +111,7 @@ std::vector<Window> Windows() {
 }
 
 // Decimal fields separated by commas, each of one to five digits and within [0, limit].
-bool Fields(const std::string &value, std::size_t count, int limit, std::vector<int> *out = nullptr) {
+bool fields(const std::string &value, std::size_t count, int limit, std::vector<int> *out = nullptr) {
   std::vector<int> fields;
   std::size_t start = 0;
   while (true) {
@@ -129,24 +129,24 @@ bool Fields(const std::string &value, std::size_t count, int limit, std::vector<
 }
 
 // True when the key is `name` or an item's key `<item>.name`.
-bool KeyIs(const std::string &key, const std::string &name) {
+bool key_is(const std::string &key, const std::string &name) {
   return key == name || (key.size() > name.size() && key.ends_with("." + name));
 }
 
 class SkinFile : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { ini_ = ReadIni(Env("TUNMIRA_INI")); }
-  static std::string Picture(const std::string &filePath) {
-    std::string path = Env("TUNMIRA_SKIN_DIR") + "/" + filePath;
+  static void SetUpTestSuite() { ini = read_ini(env("TUNMIRA_INI")); }
+  static std::string picture(const std::string &file_path) {
+    std::string path = env("TUNMIRA_SKIN_DIR") + "/" + file_path;
     for (char &c : path)
       if (c == '\\') c = '/';
     return path;
   }
-  static inline std::map<std::string, Section> ini_;
+  static inline std::map<std::string, Section> ini;
 };
 
 TEST_F(SkinFile, HoldsEveryLanguageNameAndMessageTextTheWizardReads) {
-  const Section &msg = ini_["MSG"];
+  const Section &msg = ini["MSG"];
   for (const char *code :
        {"EN", "FR", "DE", "DK", "SV", "ES", "IT", "PT", "NL", "IN", "AR", "GR", "PO", "TH", "TR", "RU"})
     EXPECT_FALSE(msg.count(std::string("Language_") + code) == 0 ||
@@ -177,37 +177,37 @@ TEST_F(SkinFile, HoldsEveryLanguageNameAndMessageTextTheWizardReads) {
 }
 
 TEST_F(SkinFile, CommonValuesAndEveryColourAndPairHaveTheirReadersForm) {
-  const Section &common = ini_["Common"];
+  const Section &common = ini["Common"];
   for (const char *key : {"TextColor", "FontName", "FontSize", "FontWeight", "Transparent", "BkColor",
                           "ActiveColor", "NoActiveColor", "ClickOffset"})
     EXPECT_EQ(common.count(key), 1u) << key;
-  for (const auto &[name, section] : ini_) {
+  for (const auto &[name, section] : ini) {
     if (name == "MSG") continue;
     for (const auto &[key, value] : section) {
-      if (KeyIs(key, "TextColor") || KeyIs(key, "BkColor") || KeyIs(key, "ActiveColor") ||
-          KeyIs(key, "NoActiveColor")) {
-        EXPECT_TRUE(Fields(value, 3, 255)) << name << " " << key << "=" << value;
+      if (key_is(key, "TextColor") || key_is(key, "BkColor") || key_is(key, "ActiveColor") ||
+          key_is(key, "NoActiveColor")) {
+        EXPECT_TRUE(fields(value, 3, 255)) << name << " " << key << "=" << value;
       }
-      if (KeyIs(key, "Position") || KeyIs(key, "Size") || KeyIs(key, "ClickOffset")) {
-        EXPECT_TRUE(Fields(value, 2, 2000)) << name << " " << key << "=" << value;
+      if (key_is(key, "Position") || key_is(key, "Size") || key_is(key, "ClickOffset")) {
+        EXPECT_TRUE(fields(value, 2, 2000)) << name << " " << key << "=" << value;
       }
     }
   }
 }
 
 TEST_F(SkinFile, EveryItemHasItsTypeAndLiesInsideItsWindow) {
-  for (const Window &w : Windows()) {
+  for (const Window &w : windows()) {
     SCOPED_TRACE(w.section);
-    const Section &s = ini_[w.section];
+    const Section &s = ini[w.section];
     auto inside = [&](const std::string &item, int width, int height) {
       std::vector<int> at;
-      ASSERT_TRUE(s.count(item + ".Position") && Fields(s.at(item + ".Position"), 2, 2000, &at)) << item;
+      ASSERT_TRUE(s.count(item + ".Position") && fields(s.at(item + ".Position"), 2, 2000, &at)) << item;
       EXPECT_LE(at[0] + width, w.width) << item;
       EXPECT_LE(at[1] + height, w.height) << item;
     };
     auto size = [&](const std::string &item) {
       std::vector<int> wh{0, 0};
-      EXPECT_TRUE(s.count(item + ".Size") && Fields(s.at(item + ".Size"), 2, 2000, &wh)) << item;
+      EXPECT_TRUE(s.count(item + ".Size") && fields(s.at(item + ".Size"), 2, 2000, &wh)) << item;
       return wh;
     };
     for (const auto &item : w.bitmaps) {
@@ -215,7 +215,7 @@ TEST_F(SkinFile, EveryItemHasItsTypeAndLiesInsideItsWindow) {
       EXPECT_EQ(s.at(item + ".Type"), "Bitmap") << item;
       auto wh = size(item);
       inside(item, wh[0], wh[1]);
-      art_check::ImageHeader h = art_check::CheckImage(Picture(s.at(item + ".FilePath")));
+      art_check::ImageHeader h = art_check::check_image(picture(s.at(item + ".FilePath")));
       EXPECT_EQ(h.format + h.error, "bmp") << item;
       EXPECT_EQ(h.width, wh[0]) << item << ": the picture would be stretched";
       EXPECT_EQ(h.height, wh[1]) << item << ": the picture would be stretched";
@@ -223,13 +223,13 @@ TEST_F(SkinFile, EveryItemHasItsTypeAndLiesInsideItsWindow) {
     for (const auto &item : w.buttons) {
       ASSERT_EQ(s.count(item + ".Type"), 1u) << item;
       EXPECT_EQ(s.at(item + ".Type"), "Button") << item;
-      auto bytes = art_check::ReadFile(Picture(s.at(item + ".FilePath")));
-      art_check::ImageHeader h = art_check::CheckBmp(bytes);
+      auto bytes = art_check::read_file(picture(s.at(item + ".FilePath")));
+      art_check::ImageHeader h = art_check::check_bmp(bytes);
       ASSERT_EQ(h.format + h.error, "bmp") << item;
       EXPECT_EQ(h.width % 3, 0) << item << ": the strip's frames are not of one width";
       inside(item, h.width / 3, h.height);
-      auto normal = art_check::BmpFrame(bytes, h, 3, 0), pressed = art_check::BmpFrame(bytes, h, 3, 1),
-           hover = art_check::BmpFrame(bytes, h, 3, 2);
+      auto normal = art_check::bmp_frame(bytes, h, 3, 0), pressed = art_check::bmp_frame(bytes, h, 3, 1),
+           hover = art_check::bmp_frame(bytes, h, 3, 2);
       EXPECT_TRUE(normal != pressed && normal != hover && pressed != hover) << item << ": frames look alike";
     }
     for (const auto &item : w.statics) {
@@ -243,12 +243,12 @@ TEST_F(SkinFile, EveryItemHasItsTypeAndLiesInsideItsWindow) {
 
 TEST_F(SkinFile, EveryDrawnPictureIsNamedByTheFile) {
   std::set<std::string> named;
-  for (const auto &[name, section] : ini_)
+  for (const auto &[name, section] : ini)
     for (const auto &[key, value] : section)
       if (key.size() > 9 && key.ends_with(".FilePath"))
-        named.insert(std::filesystem::path(Picture(value)).filename());
+        named.insert(std::filesystem::path(picture(value)).filename());
   int drawn = 0;
-  for (const auto &entry : std::filesystem::directory_iterator(Env("TUNMIRA_SKIN_DIR") + "/skin")) {
+  for (const auto &entry : std::filesystem::directory_iterator(env("TUNMIRA_SKIN_DIR") + "/skin")) {
     ++drawn;
     EXPECT_EQ(named.count(entry.path().filename()), 1u) << entry.path() << " is drawn but never shown";
   }
@@ -256,29 +256,29 @@ TEST_F(SkinFile, EveryDrawnPictureIsNamedByTheFile) {
 }
 
 TEST(ProgramPictures, LocationPicturesFitTheirSlotIconAndCursorAreWhole) {
-  const std::string dir = Env("TUNMIRA_RESOURCE_ART_DIR");
+  const std::string dir = env("TUNMIRA_RESOURCE_ART_DIR");
   for (const char *file : {"picture348.bmp", "picture349.bmp"}) {
-    art_check::ImageHeader h = art_check::CheckImage(dir + "/" + file);
+    art_check::ImageHeader h = art_check::check_image(dir + "/" + file);
     EXPECT_EQ(h.format + h.error, "bmp") << file;
     EXPECT_EQ(h.width, 280) << file;
     EXPECT_EQ(h.height, 200) << file;
   }
-  EXPECT_NE(art_check::ReadFile(dir + "/picture348.bmp"), art_check::ReadFile(dir + "/picture349.bmp"));
-  auto icon = art_check::ReadFile(dir + "/icon104.ico");
-  art_check::ImageHeader h = art_check::CheckIco(icon);
+  EXPECT_NE(art_check::read_file(dir + "/picture348.bmp"), art_check::read_file(dir + "/picture349.bmp"));
+  auto icon = art_check::read_file(dir + "/icon104.ico");
+  art_check::ImageHeader h = art_check::check_ico(icon);
   EXPECT_EQ(h.error, "");
   EXPECT_EQ(h.width, 32);
-  EXPECT_EQ(art_check::Le(icon, 4, 2), 2u);
+  EXPECT_EQ(art_check::le(icon, 4, 2), 2u);
 
   // The hand cursor: one 32 x 32 picture whose hot spot, the fingertip, lies inside it.
-  auto cursor = art_check::ReadFile(dir + "/cursor113.cur");
-  h = art_check::CheckIco(cursor);
+  auto cursor = art_check::read_file(dir + "/cursor113.cur");
+  h = art_check::check_ico(cursor);
   EXPECT_EQ(h.format + h.error, "cur");
   EXPECT_EQ(h.width, 32);
-  EXPECT_EQ(art_check::Le(cursor, 4, 2), 1u);
-  EXPECT_LT(art_check::Le(cursor, 10, 2), 32u);
-  EXPECT_LT(art_check::Le(cursor, 12, 2), 32u);
-  EXPECT_NE(art_check::Le(cursor, 10, 4), 0u) << "a hot spot at the corner misses the fingertip";
+  EXPECT_EQ(art_check::le(cursor, 4, 2), 1u);
+  EXPECT_LT(art_check::le(cursor, 10, 2), 32u);
+  EXPECT_LT(art_check::le(cursor, 12, 2), 32u);
+  EXPECT_NE(art_check::le(cursor, 10, 4), 0u) << "a hot spot at the corner misses the fingertip";
 }
 
 }  // namespace

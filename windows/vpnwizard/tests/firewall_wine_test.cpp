@@ -13,14 +13,14 @@ namespace tunmira {
 namespace {
 
 struct FakeState {
-  bool firewallEnabled = true;
-  bool exceptionsNotAllowed = true;
+  bool firewall_enabled = true;
+  bool exceptions_not_allowed = true;
   struct Entry {
     std::wstring name;
     bool enabled = true;
   };
   std::map<std::wstring, Entry> applications;
-  int managersMade = 0;
+  int managers_made = 0;
 };
 FakeState fake;
 
@@ -59,7 +59,7 @@ class FakeObject : public Interface {
 };
 
 template <typename Interface, typename Object>
-HRESULT Hand(Object *object, Interface **out) {
+HRESULT hand(Object *object, Interface **out) {
   *out = object;
   return S_OK;
 }
@@ -69,10 +69,10 @@ class FakeApplication : public FakeObject<INetFwAuthorizedApplication> {
   std::wstring name, path;
   bool enabled = true;
 
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR *value) override { return Copy(name, value); }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR value) override { return Store(name, value); }
-  HRESULT STDMETHODCALLTYPE get_ProcessImageFileName(BSTR *value) override { return Copy(path, value); }
-  HRESULT STDMETHODCALLTYPE put_ProcessImageFileName(BSTR value) override { return Store(path, value); }
+  HRESULT STDMETHODCALLTYPE get_Name(BSTR *value) override { return copy(name, value); }
+  HRESULT STDMETHODCALLTYPE put_Name(BSTR value) override { return store(name, value); }
+  HRESULT STDMETHODCALLTYPE get_ProcessImageFileName(BSTR *value) override { return copy(path, value); }
+  HRESULT STDMETHODCALLTYPE put_ProcessImageFileName(BSTR value) override { return store(path, value); }
   HRESULT STDMETHODCALLTYPE get_IpVersion(NET_FW_IP_VERSION *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_IpVersion(NET_FW_IP_VERSION) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Scope(NET_FW_SCOPE *) override { return E_NOTIMPL; }
@@ -89,11 +89,11 @@ class FakeApplication : public FakeObject<INetFwAuthorizedApplication> {
   }
 
  private:
-  static HRESULT Copy(const std::wstring &text, BSTR *value) {
+  static HRESULT copy(const std::wstring &text, BSTR *value) {
     *value = ::SysAllocString(text.c_str());
     return S_OK;
   }
-  static HRESULT Store(std::wstring &text, BSTR value) {
+  static HRESULT store(std::wstring &text, BSTR value) {
     text = value != nullptr ? value : L"";
     return S_OK;
   }
@@ -127,7 +127,7 @@ class FakeApplications : public FakeObject<INetFwAuthorizedApplications> {
     entry->path = found->first;
     entry->name = found->second.name;
     entry->enabled = found->second.enabled;
-    return Hand(entry, app);
+    return hand(entry, app);
   }
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown **) override { return E_NOTIMPL; }
 };
@@ -136,16 +136,16 @@ class FakeProfile : public FakeObject<INetFwProfile> {
  public:
   HRESULT STDMETHODCALLTYPE get_Type(NET_FW_PROFILE_TYPE *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_FirewallEnabled(VARIANT_BOOL *value) override {
-    *value = fake.firewallEnabled ? VARIANT_TRUE : VARIANT_FALSE;
+    *value = fake.firewall_enabled ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_FirewallEnabled(VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_ExceptionsNotAllowed(VARIANT_BOOL *value) override {
-    *value = fake.exceptionsNotAllowed ? VARIANT_TRUE : VARIANT_FALSE;
+    *value = fake.exceptions_not_allowed ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_ExceptionsNotAllowed(VARIANT_BOOL value) override {
-    fake.exceptionsNotAllowed = value != VARIANT_FALSE;
+    fake.exceptions_not_allowed = value != VARIANT_FALSE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_NotificationsDisabled(VARIANT_BOOL *) override { return E_NOTIMPL; }
@@ -163,14 +163,14 @@ class FakeProfile : public FakeObject<INetFwProfile> {
   HRESULT STDMETHODCALLTYPE get_GloballyOpenPorts(INetFwOpenPorts **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_Services(INetFwServices **) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE get_AuthorizedApplications(INetFwAuthorizedApplications **apps) override {
-    return Hand(new FakeApplications, apps);
+    return hand(new FakeApplications, apps);
   }
 };
 
 class FakePolicy : public FakeObject<INetFwPolicy> {
  public:
   HRESULT STDMETHODCALLTYPE get_CurrentProfile(INetFwProfile **profile) override {
-    return Hand(new FakeProfile, profile);
+    return hand(new FakeProfile, profile);
   }
   HRESULT STDMETHODCALLTYPE GetProfileByType(NET_FW_PROFILE_TYPE, INetFwProfile **) override {
     return E_NOTIMPL;
@@ -180,7 +180,7 @@ class FakePolicy : public FakeObject<INetFwPolicy> {
 class FakeManager : public FakeObject<INetFwMgr> {
  public:
   HRESULT STDMETHODCALLTYPE get_LocalPolicy(INetFwPolicy **policy) override {
-    return Hand(new FakePolicy, policy);
+    return hand(new FakePolicy, policy);
   }
   HRESULT STDMETHODCALLTYPE get_CurrentProfileType(NET_FW_PROFILE_TYPE *) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE RestoreDefaults() override { return E_NOTIMPL; }
@@ -209,7 +209,7 @@ class FakeFactory : public IClassFactory {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID id, void **object) override {
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    if constexpr (std::is_same_v<Made, FakeManager>) ++fake.managersMade;
+    if constexpr (std::is_same_v<Made, FakeManager>) ++fake.managers_made;
     auto *made = new Made;
     const HRESULT result = made->QueryInterface(id, object);
     made->Release();
@@ -218,13 +218,13 @@ class FakeFactory : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
-std::wstring ModulePath() {
+std::wstring module_path() {
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   return path;
 }
 
-void SetVersionOverride(const char *value) {
+void set_version_override(const char *value) {
   std::string assignment = std::string(kWindowsVersionVariable) + "=" + value;
   ::_putenv(assignment.c_str());
 }
@@ -234,82 +234,82 @@ class Firewall : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     fake = FakeState{};
-    SetVersionOverride("5.1;Service Pack 2");
+    set_version_override("5.1;Service Pack 2");
   }
   void TearDown() override {
-    Unregister();
-    SetVersionOverride("");
+    unregister();
+    set_version_override("");
     ::CoUninitialize();
   }
-  void RegisterFakes() {
-    ASSERT_TRUE(SUCCEEDED(::CoRegisterClassObject(__uuidof(NetFwMgr), &managers_, CLSCTX_INPROC_SERVER,
-                                                  REGCLS_MULTIPLEUSE, &managerCookie_)));
+  void register_fakes() {
+    ASSERT_TRUE(SUCCEEDED(::CoRegisterClassObject(__uuidof(NetFwMgr), &managers, CLSCTX_INPROC_SERVER,
+                                                  REGCLS_MULTIPLEUSE, &manager_cookie)));
     ASSERT_TRUE(
-        SUCCEEDED(::CoRegisterClassObject(__uuidof(NetFwAuthorizedApplication), &applications_,
-                                          CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &applicationCookie_)));
+        SUCCEEDED(::CoRegisterClassObject(__uuidof(NetFwAuthorizedApplication), &applications,
+                                          CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &application_cookie)));
   }
-  void Unregister() {
-    if (managerCookie_ != 0) ::CoRevokeClassObject(managerCookie_);
-    if (applicationCookie_ != 0) ::CoRevokeClassObject(applicationCookie_);
-    managerCookie_ = applicationCookie_ = 0;
+  void unregister() {
+    if (manager_cookie != 0) ::CoRevokeClassObject(manager_cookie);
+    if (application_cookie != 0) ::CoRevokeClassObject(application_cookie);
+    manager_cookie = application_cookie = 0;
   }
 
-  FakeFactory<FakeManager> managers_;
-  FakeFactory<FakeApplication> applications_;
-  DWORD managerCookie_ = 0;
-  DWORD applicationCookie_ = 0;
+  FakeFactory<FakeManager> managers;
+  FakeFactory<FakeApplication> applications;
+  DWORD manager_cookie = 0;
+  DWORD application_cookie = 0;
 };
 
 TEST_F(Firewall, TheVersionTestFollowsTheSeamAndOtherwiseTheSystem) {
   EXPECT_TRUE(FirewallHelper::IsWindowsXpSp2());
-  SetVersionOverride("5.1;Service Pack 3");
+  set_version_override("5.1;Service Pack 3");
   EXPECT_FALSE(FirewallHelper::IsWindowsXpSp2());
-  SetVersionOverride("");
+  set_version_override("");
   EXPECT_FALSE(FirewallHelper::IsWindowsXpSp2()) << "wine reports another system";
 }
 
 TEST_F(Firewall, TheEntryIsAddedAtStartAndRemovedAtExit) {
-  RegisterFakes();
-  const FirewallMemory memory = FirewallStartStep();
-  EXPECT_TRUE(memory.askedForEntry);
-  ASSERT_EQ(fake.applications.count(ModulePath()), 1u);
-  EXPECT_EQ(fake.applications[ModulePath()].name, L"Tunmira");
-  EXPECT_FALSE(fake.exceptionsNotAllowed) << "exceptions allowed while the wizard runs";
+  register_fakes();
+  const FirewallMemory memory = firewall_start_step();
+  EXPECT_TRUE(memory.asked_for_entry);
+  ASSERT_EQ(fake.applications.count(module_path()), 1u);
+  EXPECT_EQ(fake.applications[module_path()].name, L"Tunmira");
+  EXPECT_FALSE(fake.exceptions_not_allowed) << "exceptions allowed while the wizard runs";
 
-  FirewallExitStep(memory);
+  firewall_exit_step(memory);
   EXPECT_TRUE(fake.applications.empty());
-  EXPECT_TRUE(fake.exceptionsNotAllowed) << "switched off again as it was found";
+  EXPECT_TRUE(fake.exceptions_not_allowed) << "switched off again as it was found";
 }
 
 TEST_F(Firewall, OnAnotherSystemOrWithTheFirewallOffNothingIsTouched) {
-  RegisterFakes();
-  SetVersionOverride("6.1;Service Pack 1");
-  FirewallExitStep(FirewallStartStep());
-  EXPECT_EQ(fake.managersMade, 0);
+  register_fakes();
+  set_version_override("6.1;Service Pack 1");
+  firewall_exit_step(firewall_start_step());
+  EXPECT_EQ(fake.managers_made, 0);
 
-  SetVersionOverride("5.1;Service Pack 2");
-  fake.firewallEnabled = false;
-  const FirewallMemory memory = FirewallStartStep();
-  EXPECT_FALSE(memory.askedForEntry);
-  FirewallExitStep(memory);
+  set_version_override("5.1;Service Pack 2");
+  fake.firewall_enabled = false;
+  const FirewallMemory memory = firewall_start_step();
+  EXPECT_FALSE(memory.asked_for_entry);
+  firewall_exit_step(memory);
   EXPECT_TRUE(fake.applications.empty());
-  EXPECT_TRUE(fake.exceptionsNotAllowed);
-  EXPECT_EQ(fake.managersMade, 1);
+  EXPECT_TRUE(fake.exceptions_not_allowed);
+  EXPECT_EQ(fake.managers_made, 1);
 }
 
 TEST_F(Firewall, AnEnabledEntryIsKeptAtStartAndRemovedAtExit) {
-  RegisterFakes();
-  fake.exceptionsNotAllowed = false;
-  fake.applications[ModulePath()] = {L"by hand", true};
-  const FirewallMemory memory = FirewallStartStep();
-  EXPECT_EQ(fake.applications[ModulePath()].name, L"by hand");
-  FirewallExitStep(memory);
+  register_fakes();
+  fake.exceptions_not_allowed = false;
+  fake.applications[module_path()] = {L"by hand", true};
+  const FirewallMemory memory = firewall_start_step();
+  EXPECT_EQ(fake.applications[module_path()].name, L"by hand");
+  firewall_exit_step(memory);
   EXPECT_TRUE(fake.applications.empty());
-  EXPECT_FALSE(fake.exceptionsNotAllowed);
+  EXPECT_FALSE(fake.exceptions_not_allowed);
 }
 
 TEST_F(Firewall, TheHelperReportsItsErrorCodes) {
-  RegisterFakes();
+  register_fakes();
   FirewallHelper helper;
   int value = 7;
   EXPECT_EQ(helper.IsFirewallEnabled(value), kFwNotInitialized);
@@ -333,9 +333,9 @@ TEST_F(Firewall, TheHelperReportsItsErrorCodes) {
 }
 
 TEST_F(Firewall, WinesOwnFirewallReadsAsOff) {
-  const FirewallMemory memory = FirewallStartStep();
-  EXPECT_FALSE(memory.askedForEntry);
-  FirewallExitStep(memory);
+  const FirewallMemory memory = firewall_start_step();
+  EXPECT_FALSE(memory.asked_for_entry);
+  firewall_exit_step(memory);
 }
 
 }  // namespace

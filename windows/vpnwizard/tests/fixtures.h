@@ -9,22 +9,22 @@
 
 namespace tunmira::test {
 
-inline std::string ReadFixture(const char *dirVariable, const std::string &name) {
-  const char *dir = std::getenv(dirVariable);
-  if (dir == nullptr) throw std::runtime_error(std::string(dirVariable) + " is not set");
+inline std::string read_fixture(const char *dir_variable, const std::string &name) {
+  const char *dir = std::getenv(dir_variable);
+  if (dir == nullptr) throw std::runtime_error(std::string(dir_variable) + " is not set");
   std::ifstream in(std::string(dir) + "/" + name, std::ios::binary);
   if (!in) throw std::runtime_error("missing fixture " + name);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::string Page(const std::string &name) {
-  return ReadFixture("TUNMIRA_PAGES_DIR", name);
+inline std::string fixture_page(const std::string &name) {
+  return read_fixture("TUNMIRA_PAGES_DIR", name);
 }
-inline std::string FormTemplate(const std::string &name) {
-  return ReadFixture("TUNMIRA_FORMS_DIR", name);
+inline std::string form_template(const std::string &name) {
+  return read_fixture("TUNMIRA_FORMS_DIR", name);
 }
-inline std::string GoldenForm(const std::string &name) {
-  return ReadFixture("TUNMIRA_GOLDEN_DIR", name);
+inline std::string golden_form(const std::string &name) {
+  return read_fixture("TUNMIRA_GOLDEN_DIR", name);
 }
 
 }  // namespace tunmira::test

@@ -30,9 +30,9 @@ TEST(Base64, BreaksALineThatGrewPastTheLength) {
 }
 
 TEST(RequestLines, TheRefererNamesTheSelectionOnlyWhenTheReplyIsRead) {
-  EXPECT_EQ(RefererLine("10.0.0.1", "HQ link", true),
+  EXPECT_EQ(referer_line("10.0.0.1", "HQ link", true),
             "Referer: https://10.0.0.1/vpn_main.htm&h_ipsec_select=HQ link\r\n");
-  EXPECT_EQ(RefererLine("10.0.0.1", "HQ link", false),
+  EXPECT_EQ(referer_line("10.0.0.1", "HQ link", false),
             "Referer: https://10.0.0.1/vpn_main.htm&h_ipsec_select=$\r\n");
 }
 
@@ -41,16 +41,16 @@ TEST(RequestLines, LinesBeyondTheirLimitsAreNotBuilt) {
   const std::size_t room = kMaxRefererLine -
                            std::string("Referer: https:///vpn_main.htm&h_ipsec_select=\r\n").size() -
                            host.size();
-  EXPECT_TRUE(RefererLine(host, std::string(room, 's'), true));
-  EXPECT_FALSE(RefererLine(host, std::string(room + 1, 's'), true));
-  EXPECT_FALSE(RefererLine("h", "a\r\nX-Injected: 1", true)) << "a selection cannot add a header";
-  EXPECT_TRUE(AuthorizationLine(std::string(46, 'u'), std::string(46, 'p')));
-  EXPECT_FALSE(AuthorizationLine(std::string(47, 'u'), std::string(46, 'p')));
-  EXPECT_EQ(AuthorizationLine("admin", "pw"), "Authorization: Basic YWRtaW46cHc=\r\n");
+  EXPECT_TRUE(referer_line(host, std::string(room, 's'), true));
+  EXPECT_FALSE(referer_line(host, std::string(room + 1, 's'), true));
+  EXPECT_FALSE(referer_line("h", "a\r\nX-Injected: 1", true)) << "a selection cannot add a header";
+  EXPECT_TRUE(authorization_line(std::string(46, 'u'), std::string(46, 'p')));
+  EXPECT_FALSE(authorization_line(std::string(47, 'u'), std::string(46, 'p')));
+  EXPECT_EQ(authorization_line("admin", "pw"), "Authorization: Basic YWRtaW46cHc=\r\n");
 }
 
 TEST(RequestLines, APostAddsItsSevenHeadersInOrder) {
-  const auto headers = PostHeaders("r1", "T", false, "admin", "pw", 1481);
+  const auto headers = post_headers("r1", "T", false, "admin", "pw", 1481);
   ASSERT_TRUE(headers);
   ASSERT_EQ(headers->size(), 7u);
   EXPECT_TRUE((*headers)[0].text.starts_with("Accept: image/gif"));
@@ -66,38 +66,38 @@ TEST(RequestLines, APostAddsItsSevenHeadersInOrder) {
 }
 
 TEST(RequestLines, AGetAddsFourHeaders) {
-  const auto headers = GetHeaders("admin", "");
+  const auto headers = get_headers("admin", "");
   ASSERT_TRUE(headers);
   ASSERT_EQ(headers->size(), 4u);
   EXPECT_NE((*headers)[0].text.find("application/x-shockwave-flash"), std::string::npos);
   EXPECT_EQ((*headers)[3].text, "Authorization: Basic YWRtaW46\r\n");
-  EXPECT_FALSE(GetHeaders(std::string(100, 'u'), ""));
+  EXPECT_FALSE(get_headers(std::string(100, 'u'), ""));
 }
 
 TEST(Urls, SecureSchemeIgnoresCase) {
-  EXPECT_TRUE(IsSecureUrl("https://r1/"));
-  EXPECT_TRUE(IsSecureUrl("HTTPS://r1/"));
-  EXPECT_FALSE(IsSecureUrl("http://r1/"));
-  EXPECT_FALSE(IsSecureUrl("http"));
+  EXPECT_TRUE(is_secure_url("https://r1/"));
+  EXPECT_TRUE(is_secure_url("HTTPS://r1/"));
+  EXPECT_FALSE(is_secure_url("http://r1/"));
+  EXPECT_FALSE(is_secure_url("http"));
 }
 
 TEST(Urls, OnlyPlainHostNamesAndAddressesAreUsable) {
-  EXPECT_TRUE(IsUsableHost("192.168.1.1"));
-  EXPECT_TRUE(IsUsableHost("router-2.example.net"));
-  EXPECT_TRUE(IsUsableHost(std::string(59, 'a')));
-  EXPECT_FALSE(IsUsableHost(std::string(60, 'a')));
-  EXPECT_FALSE(IsUsableHost(""));
-  EXPECT_FALSE(IsUsableHost("evil.example@10.0.0.1"));
-  EXPECT_FALSE(IsUsableHost("10.0.0.1:8443"));
-  EXPECT_FALSE(IsUsableHost("10.0.0.1/x"));
+  EXPECT_TRUE(is_usable_host("192.168.1.1"));
+  EXPECT_TRUE(is_usable_host("router-2.example.net"));
+  EXPECT_TRUE(is_usable_host(std::string(59, 'a')));
+  EXPECT_FALSE(is_usable_host(std::string(60, 'a')));
+  EXPECT_FALSE(is_usable_host(""));
+  EXPECT_FALSE(is_usable_host("evil.example@10.0.0.1"));
+  EXPECT_FALSE(is_usable_host("10.0.0.1:8443"));
+  EXPECT_FALSE(is_usable_host("10.0.0.1/x"));
 }
 
 TEST(PostResult, OnlyASuccessStatusMeansTheRouterTookTheForm) {
-  EXPECT_EQ(PostResultForStatus(200), kHttpOk);
-  EXPECT_EQ(PostResultForStatus(204), kHttpOk);
-  EXPECT_EQ(PostResultForStatus(401), kHttpUnauthorized);
-  EXPECT_EQ(PostResultForStatus(500), kHttpNoConnection);
-  EXPECT_EQ(PostResultForStatus(302), kHttpNoConnection);
+  EXPECT_EQ(post_result_for_status(200), kHttpOk);
+  EXPECT_EQ(post_result_for_status(204), kHttpOk);
+  EXPECT_EQ(post_result_for_status(401), kHttpUnauthorized);
+  EXPECT_EQ(post_result_for_status(500), kHttpNoConnection);
+  EXPECT_EQ(post_result_for_status(302), kHttpNoConnection);
 }
 
 }  // namespace

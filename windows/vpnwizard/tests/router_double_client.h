@@ -15,13 +15,13 @@ struct LoggedRequest {
   std::string body;
 
   // The value of the first header with that name, or "<absent>".
-  std::string Header(const std::string &name) const;
+  std::string header(const std::string &name) const;
 };
 
 // The Windows name wine gives a host path ("/tmp/x" -> "Z:\tmp\x").
-std::string HostPathForWindows(const std::string &hostPath);
+std::string host_path_for_windows(const std::string &host_path);
 // The whole content of a host file.
-std::string ReadHostFile(const std::string &hostPath);
+std::string read_host_file(const std::string &host_path);
 
 class RouterDouble {
  public:
@@ -31,9 +31,9 @@ class RouterDouble {
   RouterDouble(const RouterDouble &) = delete;
   RouterDouble &operator=(const RouterDouble &) = delete;
 
-  int Port() const { return port_; }
-  bool Started() const { return port_ > 0; }
-  std::vector<LoggedRequest> Requests() const;
+  int port() const { return port_; }
+  bool started() const { return port_ > 0; }
+  std::vector<LoggedRequest> requests() const;
 
  private:
   std::string folder_;  // host path of this double's ready and log files

@@ -27,20 +27,20 @@ class RouterWorkers : public ::testing::Test {
     work.seams.sleep = [this](unsigned ms) { sleeps.push_back(ms); };
     work.seams.notify = [this](const char *text) { notices.emplace_back(text); };
     work.flags = AddressingFlags{0, 0, 0};
-    work.plan.tunnelName = "branch";
-    work.plan.presharedKey = "k&ey";
-    SetRouter(work.plan.router1, kRouter1Address, "secret1");
-    SetRouter(work.plan.router2, kRouter2Address, "secret2");
+    work.plan.tunnel_name = "branch";
+    work.plan.preshared_key = "k&ey";
+    set_router(work.plan.router1, kRouter1Address, "secret1");
+    set_router(work.plan.router2, kRouter2Address, "secret2");
   }
 
-  static void SetRouter(RouterSettings &router, const char *wan, const char *password) {
+  static void set_router(RouterSettings &router, const char *wan, const char *password) {
     router.user = "admin";
     router.password = password;
-    router.wanAddress = wan;
-    SplitAddress(wan, router.wanOctets);
+    router.wan_address = wan;
+    split_address(wan, router.wan_octets);
   }
 
-  static RouterDouble Start(const char *address, const char *password, const char *lan,
+  static RouterDouble start(const char *address, const char *password, const char *lan,
                             std::vector<std::string> more = {}) {
     std::vector<std::string> options = {"--wan", address, "--password", password, "--lan", lan};
     options.insert(options.end(), more.begin(), more.end());
@@ -51,16 +51,16 @@ class RouterWorkers : public ::testing::Test {
   bool Run(WorkerEntry entry, RouterId router, int type) {
     job.work = &work;
     job.router = router;
-    return RunWorker(entry, job, type, [this](int shownType) {
-      types.push_back(shownType);
-      while (TheWizardState().ProgressDone.load() == 0) ::Sleep(10);
+    return run_worker(entry, job, type, [this](int shown_type) {
+      types.push_back(shown_type);
+      while (the_wizard_state().ProgressDone.load() == 0) ::Sleep(10);
     });
   }
 
-  int ReadResult(RouterId router) {
+  int read_result(RouterId router) {
     EXPECT_TRUE(Run(ReadRouterInfoThread, router,
-                    router == RouterId::Router1 ? kProgressReadRouter1 : kProgressReadRouter2));
-    return work.routers[router == RouterId::Router1 ? 0 : 1].result;
+                    router == RouterId::kRouter1 ? kProgressReadRouter1 : kProgressReadRouter2));
+    return work.routers[router == RouterId::kRouter1 ? 0 : 1].result;
   }
 
   RouterWork work;
@@ -70,94 +70,95 @@ class RouterWorkers : public ::testing::Test {
   std::vector<std::string> notices;
 };
 
-std::vector<std::string> Paths(const std::vector<LoggedRequest> &requests) {
+std::vector<std::string> paths(const std::vector<LoggedRequest> &requests) {
   std::vector<std::string> paths;
   for (const LoggedRequest &request : requests) paths.push_back(request.method + " " + request.path);
   return paths;
 }
 
 TEST_F(RouterWorkers, ReadPostAndConnectATunnelBetweenTwoRouters) {
-  RouterDouble router1 = Start(kRouter1Address, "secret1", "192.168.1.1");
-  RouterDouble router2 = Start(kRouter2Address, "secret2", "192.168.2.1", {"--tunnel", "old=10.9.9.9"});
-  ASSERT_TRUE(router1.Started() && router2.Started());
-  work.plan.router1.port = router1.Port();
-  work.plan.router2.port = router2.Port();
+  RouterDouble router1 = start(kRouter1Address, "secret1", "192.168.1.1");
+  RouterDouble router2 = start(kRouter2Address, "secret2", "192.168.2.1", {"--tunnel", "old=10.9.9.9"});
+  ASSERT_TRUE(router1.started() && router2.started());
+  work.plan.router1.port = router1.port();
+  work.plan.router2.port = router2.port();
 
-  EXPECT_EQ(ReadResult(RouterId::Router1), kReadOk);
-  EXPECT_EQ(ReadResult(RouterId::Router2), kReadOk);
+  EXPECT_EQ(read_result(RouterId::kRouter1), kReadOk);
+  EXPECT_EQ(read_result(RouterId::kRouter2), kReadOk);
   EXPECT_EQ(types, (std::vector<int>{kProgressReadRouter1, kProgressReadRouter2}));
   EXPECT_EQ(job.finished.load(), 1);
-  EXPECT_EQ(work.plan.router1.lanAddress, "192.168.1.1");
-  EXPECT_EQ(work.plan.router2.lanOctets, (Octets{"192", "168", "2", "1"}));
-  EXPECT_EQ(work.plan.router2.subnetMask, "255.255.255.0");
-  EXPECT_EQ(work.routers[1].tunnelCount, 1);
-  EXPECT_EQ(work.routers[1].status[0].remoteGateway, "10.9.9.9");
-  EXPECT_EQ(Paths(router2.Requests()),
+  EXPECT_EQ(work.plan.router1.lan_address, "192.168.1.1");
+  EXPECT_EQ(work.plan.router2.lan_octets, (Octets{"192", "168", "2", "1"}));
+  EXPECT_EQ(work.plan.router2.subnet_mask, "255.255.255.0");
+  EXPECT_EQ(work.routers[1].tunnel_count, 1);
+  EXPECT_EQ(work.routers[1].status[0].remote_gateway, "10.9.9.9");
+  EXPECT_EQ(paths(router2.requests()),
             (std::vector<std::string>{"GET /vpn_main.htm", "GET /Setup_lan.htm", "GET /LocalNetwork.htm",
                                       "GET /vpn_summary.htm"}));
 
-  ASSERT_TRUE(Run(PostTunnelThread, RouterId::Router1, kProgressPostRouter1));
-  ASSERT_TRUE(Run(PostTunnelThread, RouterId::Router2, kProgressPostRouter2));
-  EXPECT_EQ(work.postResults, (std::array<int, 2>{1, 1}));
+  ASSERT_TRUE(Run(PostTunnelThread, RouterId::kRouter1, kProgressPostRouter1));
+  ASSERT_TRUE(Run(PostTunnelThread, RouterId::kRouter2, kProgressPostRouter2));
+  EXPECT_EQ(work.post_results, (std::array<int, 2>{1, 1}));
   std::string expected;
-  ASSERT_EQ(BuildTunnelFormFromTemplate(expected, RouterId::Router2, work.plan, work.flags, work.seams), 1);
-  EXPECT_EQ(router2.Requests().back().body, expected);
+  ASSERT_EQ(build_tunnel_form_from_template(expected, RouterId::kRouter2, work.plan, work.flags, work.seams),
+            1);
+  EXPECT_EQ(router2.requests().back().body, expected);
 
-  ASSERT_TRUE(Run(ConnectThread, RouterId::Router1, kProgressConnect));
-  EXPECT_EQ(work.connectResult, 1);
+  ASSERT_TRUE(Run(ConnectThread, RouterId::kRouter1, kProgressConnect));
+  EXPECT_EQ(work.connect_result, 1);
   EXPECT_EQ(sleeps.size(), 2u) << "one reply wait per router";
   EXPECT_TRUE(notices.empty());
 }
 
 TEST_F(RouterWorkers, ReadFailuresGiveTheirCodes) {
-  RouterDouble router1 = Start(kRouter1Address, "other", "192.168.1.1");
-  RouterDouble router2 = Start(kRouter2Address, "secret2", "192.168.2.1",
+  RouterDouble router1 = start(kRouter1Address, "other", "192.168.1.1");
+  RouterDouble router2 = start(kRouter2Address, "secret2", "192.168.2.1",
                                {"--tunnel", "a=1.1.1.1", "--tunnel", "b=1.1.1.2", "--tunnel", "c=1.1.1.3",
                                 "--tunnel", "d=1.1.1.4", "--tunnel", "e=1.1.1.5"});
-  ASSERT_TRUE(router1.Started() && router2.Started());
-  work.plan.router1.port = router1.Port();
-  work.plan.router2.port = router2.Port();
-  EXPECT_EQ(ReadResult(RouterId::Router1), kReadRefused);
-  EXPECT_EQ(ReadResult(RouterId::Router2), kReadTunnelsFull);
+  ASSERT_TRUE(router1.started() && router2.started());
+  work.plan.router1.port = router1.port();
+  work.plan.router2.port = router2.port();
+  EXPECT_EQ(read_result(RouterId::kRouter1), kReadRefused);
+  EXPECT_EQ(read_result(RouterId::kRouter2), kReadTunnelsFull);
 
-  RouterDouble named = Start(kRouter1Address, "secret1", "192.168.1.1", {"--tunnel", "branch=1.1.1.1"});
-  ASSERT_TRUE(named.Started());
+  RouterDouble named = start(kRouter1Address, "secret1", "192.168.1.1", {"--tunnel", "branch=1.1.1.1"});
+  ASSERT_TRUE(named.started());
   work.plan.router1.password = "secret1";
-  work.plan.router1.port = named.Port();
-  EXPECT_EQ(ReadResult(RouterId::Router1), kReadTunnelNameUsed);
+  work.plan.router1.port = named.port();
+  EXPECT_EQ(read_result(RouterId::kRouter1), kReadTunnelNameUsed);
 
-  work.plan.router2.wanAddress = kNobodyAddress;
-  EXPECT_EQ(ReadResult(RouterId::Router2), kReadUnreachable);
+  work.plan.router2.wan_address = kNobodyAddress;
+  EXPECT_EQ(read_result(RouterId::kRouter2), kReadUnreachable);
 }
 
 TEST_F(RouterWorkers, ARouterGivenByNameHasItsWanAddressRead) {
-  RouterDouble router2 = Start(kRouter2Address, "secret2", "192.168.2.1");
-  ASSERT_TRUE(router2.Started());
-  work.flags.router2ByName = 1;
-  work.plan.router2.dnsName = kRouter2Address;  // a name the resolver turns into the double's address
-  work.plan.router2.wanAddress.clear();
-  work.plan.router2.port = router2.Port();
-  EXPECT_EQ(ReadResult(RouterId::Router2), kReadOk);
-  EXPECT_EQ(work.plan.router2.wanAddress, kRouter2Address);
+  RouterDouble router2 = start(kRouter2Address, "secret2", "192.168.2.1");
+  ASSERT_TRUE(router2.started());
+  work.flags.Router2ByName = 1;
+  work.plan.router2.dns_name = kRouter2Address;  // a name the resolver turns into the double's address
+  work.plan.router2.wan_address.clear();
+  work.plan.router2.port = router2.port();
+  EXPECT_EQ(read_result(RouterId::kRouter2), kReadOk);
+  EXPECT_EQ(work.plan.router2.wan_address, kRouter2Address);
 }
 
 TEST_F(RouterWorkers, StoppingTheDialogEndsTheWorkerBeforeItsResultsAreUsed) {
   RouterDouble router1 =
-      Start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/vpn_main.htm=delay:2"});
-  ASSERT_TRUE(router1.Started());
-  work.plan.router1.port = router1.Port();
+      start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/vpn_main.htm=delay:2"});
+  ASSERT_TRUE(router1.started());
+  work.plan.router1.port = router1.port();
   job.work = &work;
-  job.router = RouterId::Router1;
+  job.router = RouterId::kRouter1;
   // The user stops the dialog while the first page is on its way: the dialog sets the flag itself and
   // closes.
-  const bool used = RunWorker(ReadRouterInfoThread, job, kProgressReadRouter1, [&](int) {
-    while (router1.Requests().empty()) ::Sleep(10);
-    TheWizardState().ProgressDone.store(1);
+  const bool used = run_worker(ReadRouterInfoThread, job, kProgressReadRouter1, [&](int) {
+    while (router1.requests().empty()) ::Sleep(10);
+    the_wizard_state().ProgressDone.store(1);
   });
   EXPECT_FALSE(used);
   EXPECT_EQ(job.finished.load(), 1) << "the worker has ended when RunWorker returns";
   EXPECT_EQ(work.routers[0].result, kReadUnreachable);
-  EXPECT_EQ(Paths(router1.Requests()), std::vector<std::string>{"GET /vpn_main.htm"})
+  EXPECT_EQ(paths(router1.requests()), std::vector<std::string>{"GET /vpn_main.htm"})
       << "no page is read after the stop";
 }
 

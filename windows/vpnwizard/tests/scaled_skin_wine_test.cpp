@@ -38,10 +38,10 @@ const char kSkin[] =
 
 // The rules, worked out here on their own: a Static's pair is truncated when read with the main
 // window's factors, and every placed value is rounded with the page's.
-long ReadScaled(long value, double factor) {
+long read_scaled(long value, double factor) {
   return static_cast<long>(value * factor);
 }
-long Placed(long value, double factor) {
+long placed(long value, double factor) {
   return static_cast<long>(value * factor + 0.5);
 }
 
@@ -52,11 +52,11 @@ class MainWindow : public rtwin::CDialog {
  protected:
   BOOL OnInitDialog() override {
     HDC dc = GetDC(hwnd());
-    int dotsPerInch = GetDeviceCaps(dc, LOGPIXELSX);
+    int dots_per_inch = GetDeviceCaps(dc, LOGPIXELSX);
     ReleaseDC(hwnd(), dc);
     RECT rect;
     GetWindowRect(hwnd(), &rect);
-    DisplayScale scale = MainDialogScale(dotsPerInch, rect.right - rect.left, rect.bottom - rect.top);
+    DisplayScale scale = main_dialog_scale(dots_per_inch, rect.right - rect.left, rect.bottom - rect.top);
     DisplayScaled = scale.scaled;
     if (scale.scaled) {
       DialogScaleX = scale.x;
@@ -79,7 +79,7 @@ class Page : public rtwin::CDialog {
     if (DisplayScaled) {
       RECT rect;
       GetWindowRect(hwnd(), &rect);
-      DisplayScale scale = PageScale(rect.right - rect.left, rect.bottom - rect.top);
+      DisplayScale scale = page_scale(rect.right - rect.left, rect.bottom - rect.top);
       PageScaleX = scale.x;
       PageScaleY = scale.y;
     }
@@ -100,8 +100,8 @@ class Page : public rtwin::CDialog {
   SkinLoader &loader_;
 };
 
-void ExpectPlaced(HWND control, long x, long y, long width, long height) {
-  RECT rect = RectInParent(control);
+void expect_placed(HWND control, long x, long y, long width, long height) {
+  RECT rect = rect_in_parent(control);
   EXPECT_EQ(rect.left, x);
   EXPECT_EQ(rect.top, y);
   EXPECT_EQ(rect.right - rect.left, width);
@@ -109,18 +109,18 @@ void ExpectPlaced(HWND control, long x, long y, long width, long height) {
 }
 
 TEST(ScaledSkin, ControlsFollowTheScalingRulesOnAScaledScreen) {
-  int wanted = std::atoi(Env("TUNMIRA_TEST_DPI").c_str());
+  int wanted = std::atoi(env("TUNMIRA_TEST_DPI").c_str());
   ASSERT_GT(wanted, 0) << "run through run_at_dpi.sh";
   HDC screen = GetDC(nullptr);
-  int dotsPerInch = GetDeviceCaps(screen, LOGPIXELSY);
+  int dots_per_inch = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
-  ASSERT_EQ(dotsPerInch, wanted) << "the prefix did not take the resolution";
+  ASSERT_EQ(dots_per_inch, wanted) << "the prefix did not take the resolution";
 
   TempDir dir;
   SetEnvironmentVariableA("RT_PROMPT_LOG", (dir.path() + "prompts.log").c_str());
-  dir.Write("English.ini", kSkin);
-  dir.Write("back.bmp", Bmp24(300, 200, {kBackground}));
-  dir.Write("strip.bmp", Bmp24(70, 22, {RGB(0, 0, 128), RGB(0, 128, 0), RGB(128, 0, 0)}));
+  dir.write("English.ini", kSkin);
+  dir.write("back.bmp", bmp24(300, 200, {kBackground}));
+  dir.write("strip.bmp", bmp24(70, 22, {RGB(0, 0, 128), RGB(0, 128, 0), RGB(128, 0, 0)}));
   FolderHost host(dir.path());
   SkinLoader loader(host);
   loader.SetSkinFile("English.ini");
@@ -129,65 +129,65 @@ TEST(ScaledSkin, ControlsFollowTheScalingRulesOnAScaledScreen) {
   MainWindow main;
   ASSERT_TRUE(main.Create());
   ASSERT_TRUE(DisplayScaled);
-  RECT mainRect;
-  GetWindowRect(main.hwnd(), &mainRect);
-  EXPECT_DOUBLE_EQ(DialogScaleX, (mainRect.right - mainRect.left) / 638.0);
-  EXPECT_DOUBLE_EQ(DialogScaleY, (mainRect.bottom - mainRect.top) / 478.0 + 0.25);
+  RECT main_rect;
+  GetWindowRect(main.hwnd(), &main_rect);
+  EXPECT_DOUBLE_EQ(DialogScaleX, (main_rect.right - main_rect.left) / 638.0);
+  EXPECT_DOUBLE_EQ(DialogScaleY, (main_rect.bottom - main_rect.top) / 478.0 + 0.25);
   Page page(main.hwnd(), loader);
   ASSERT_TRUE(page.Create());
-  page.PlaceOverItem(1007);
-  RECT pageRect;
-  GetWindowRect(page.hwnd(), &pageRect);
-  EXPECT_DOUBLE_EQ(PageScaleX, (pageRect.right - pageRect.left) / 638.0);
-  EXPECT_DOUBLE_EQ(PageScaleY, (pageRect.bottom - pageRect.top) / 403.0);
+  page.place_over_item(1007);
+  RECT page_rect;
+  GetWindowRect(page.hwnd(), &page_rect);
+  EXPECT_DOUBLE_EQ(PageScaleX, (page_rect.right - page_rect.left) / 638.0);
+  EXPECT_DOUBLE_EQ(PageScaleY, (page_rect.bottom - page_rect.top) / 403.0);
   // The page is drawn larger than at 96 dots per inch, so every scaled value moves.
   EXPECT_NE(PageScaleX, 1.0);
   EXPECT_NE(DialogScaleX, 1.0);
   ShowWindow(main.hwnd(), SW_SHOW);
   UpdateWindow(main.hwnd());
-  Pump();
-  EXPECT_EQ(dir.Read("prompts.log"), "");  // every item loaded
+  pump();
+  EXPECT_EQ(dir.read("prompts.log"), "");  // every item loaded
 
   // A picture keeps the skin's pixels.
-  ExpectPlaced(page.background.hwnd(), 5, 7, 300, 200);
+  expect_placed(page.background.hwnd(), 5, 7, 300, 200);
 
   // A label is scaled twice: by the main window's factors as read, by the page's as placed.
-  auto twice = [](long value, double read, double place) { return Placed(ReadScaled(value, read), place); };
+  auto twice = [](long value, double read, double place) { return placed(read_scaled(value, read), place); };
   {
     SCOPED_TRACE("Title");
-    ExpectPlaced(page.title.hwnd(), twice(10, DialogScaleX, PageScaleX), twice(12, DialogScaleY, PageScaleY),
-                 twice(200, DialogScaleX, PageScaleX), twice(20, DialogScaleY, PageScaleY));
+    expect_placed(page.title.hwnd(), twice(10, DialogScaleX, PageScaleX), twice(12, DialogScaleY, PageScaleY),
+                  twice(200, DialogScaleX, PageScaleX), twice(20, DialogScaleY, PageScaleY));
   }
   {
     SCOPED_TRACE("Note");
-    ExpectPlaced(page.note.hwnd(), twice(33, DialogScaleX, PageScaleX), twice(101, DialogScaleY, PageScaleY),
-                 twice(151, DialogScaleX, PageScaleX), twice(17, DialogScaleY, PageScaleY));
+    expect_placed(page.note.hwnd(), twice(33, DialogScaleX, PageScaleX), twice(101, DialogScaleY, PageScaleY),
+                  twice(151, DialogScaleX, PageScaleX), twice(17, DialogScaleY, PageScaleY));
   }
   // A point size is the screen's: larger in pixels than at 96 dots per inch. A label's width and height
   // in logical units go with the page.
-  EXPECT_EQ(page.title.font().lfHeight, -MulDiv(10, dotsPerInch, 72));
-  EXPECT_EQ(page.note.font().lfWidth, Placed(7, PageScaleX));
-  EXPECT_EQ(page.note.font().lfHeight, Placed(15, PageScaleY));
+  EXPECT_EQ(page.title.font().lfHeight, -MulDiv(10, dots_per_inch, 72));
+  EXPECT_EQ(page.note.font().lfWidth, placed(7, PageScaleX));
+  EXPECT_EQ(page.note.font().lfHeight, placed(15, PageScaleY));
 
   // A button is placed with the page's factors and keeps one frame of its strip as its size; its font
   // in width and height is never scaled.
   {
     SCOPED_TRACE("Next");
-    ExpectPlaced(page.next.hwnd(), Placed(250, PageScaleX), Placed(200, PageScaleY), 70, 22);
+    expect_placed(page.next.hwnd(), placed(250, PageScaleX), placed(200, PageScaleY), 70, 22);
   }
   {
     SCOPED_TRACE("Back");
-    ExpectPlaced(page.back.hwnd(), Placed(41, PageScaleX), Placed(199, PageScaleY), 70, 22);
+    expect_placed(page.back.hwnd(), placed(41, PageScaleX), placed(199, PageScaleY), 70, 22);
   }
   EXPECT_EQ(page.next.font().lfWidth, 6);
   EXPECT_EQ(page.next.font().lfHeight, 14);
-  EXPECT_EQ(page.back.font().lfHeight, -MulDiv(11, dotsPerInch, 72));
+  EXPECT_EQ(page.back.font().lfHeight, -MulDiv(11, dots_per_inch, 72));
   char text[32] = {};
   GetWindowTextA(page.title.hwnd(), text, sizeof text);
   EXPECT_STREQ(text, "Scaled title");
 
-  page.Destroy();
-  main.Destroy();
+  page.destroy();
+  main.destroy();
 }
 
 }  // namespace

@@ -16,22 +16,22 @@ class FakeSkinHost : public SkinHost {
  public:
   static constexpr const char *kProgramDirectory = "C:\\Program Files\\Tunmira\\";
 
-  void PutFile(const std::string &name, const std::string &text) { files[kProgramDirectory + name] = text; }
+  void put_file(const std::string &name, const std::string &text) { files[kProgramDirectory + name] = text; }
 
-  std::string ReadProfileString(const std::string &path, const std::string &section, const std::string &key,
-                                std::size_t capacity) override {
+  std::string read_profile_string(const std::string &path, const std::string &section, const std::string &key,
+                                  std::size_t capacity) override {
     ++reads;
     auto file = files.find(path);
-    return file == files.end() ? std::string() : ReadProfileValue(file->second, section, key, capacity);
+    return file == files.end() ? std::string() : read_profile_value(file->second, section, key, capacity);
   }
-  void ShowPlainMessage(const std::string &text) override { messages.push_back(text); }
-  std::string ProgramDirectory() override { return kProgramDirectory; }
-  bool ExistsInCurrentDirectory(const std::string &name) override {
-    return currentDirectory.count(name) != 0;
+  void show_plain_message(const std::string &text) override { messages.push_back(text); }
+  std::string program_directory() override { return kProgramDirectory; }
+  bool exists_in_current_directory(const std::string &name) override {
+    return current_directory.count(name) != 0;
   }
 
   std::map<std::string, std::string> files;
-  std::set<std::string> currentDirectory;
+  std::set<std::string> current_directory;
   std::vector<std::string> messages;
   int reads = 0;
 };

@@ -16,63 +16,63 @@ using testing::FakeSkinHost;
 class Recorder : public virtual SkinPlaced {
  public:
   std::vector<std::string> calls;
-  void MoveTo(long x, long y) override { Add("MoveTo", x, y); }
-  void ResizeTo(long w, long h) override { Add("ResizeTo", w, h); }
+  void move_to(long x, long y) override { add("MoveTo", x, y); }
+  void resize_to(long w, long h) override { add("ResizeTo", w, h); }
 
  protected:
-  void Add(const std::string &name, long a) { calls.push_back(name + " " + std::to_string(a)); }
-  void Add(const std::string &name, long a, long b) {
+  void add(const std::string &name, long a) { calls.push_back(name + " " + std::to_string(a)); }
+  void add(const std::string &name, long a, long b) {
     calls.push_back(name + " " + std::to_string(a) + "," + std::to_string(b));
   }
-  void Add(const std::string &name, const std::string &text) { calls.push_back(name + " '" + text + "'"); }
+  void add(const std::string &name, const std::string &text) { calls.push_back(name + " '" + text + "'"); }
 };
 
 class RecordingBitmap : public Recorder, public SkinBitmapTarget {
  public:
   bool loads = true;
   bool LoadFromFile(const std::string &path) override {
-    Add("LoadFromFile", path);
+    add("LoadFromFile", path);
     return loads;
   }
 };
 
 class RecordingLabel : public Recorder, public SkinLabelTarget {
  public:
-  void SetBkColor(SkinColour c) override { Add("SetBkColor", static_cast<long>(c)); }
-  void SetTextColor(SkinColour c) override { Add("SetTextColor", static_cast<long>(c)); }
-  void SetText(const std::string &t) override { Add("SetText", t); }
-  void SetFontWeight(long w) override { Add("SetFontWeight", w); }
+  void SetBkColor(SkinColour c) override { add("SetBkColor", static_cast<long>(c)); }
+  void SetTextColor(SkinColour c) override { add("SetTextColor", static_cast<long>(c)); }
+  void SetText(const std::string &t) override { add("SetText", t); }
+  void SetFontWeight(long w) override { add("SetFontWeight", w); }
   void SetFontName(const std::string &n, int charset) override {
-    Add("SetFontName", n + "/" + std::to_string(charset));
+    add("SetFontName", n + "/" + std::to_string(charset));
   }
-  void SetFontUnderline(bool on) override { Add("SetFontUnderline", on); }
-  void SetFontItalic(bool on) override { Add("SetFontItalic", on); }
-  void SetFontSize(long w, long h) override { Add("SetFontSize", w, h); }
-  void SetFontSizePoints(long p) override { Add("SetFontSizePoints", p); }
-  void SetTransparent(bool on) override { Add("SetTransparent", on); }
+  void SetFontUnderline(bool on) override { add("SetFontUnderline", on); }
+  void SetFontItalic(bool on) override { add("SetFontItalic", on); }
+  void SetFontSize(long w, long h) override { add("SetFontSize", w, h); }
+  void SetFontSizePoints(long p) override { add("SetFontSizePoints", p); }
+  void SetTransparent(bool on) override { add("SetTransparent", on); }
 };
 
 class RecordingButton : public Recorder, public SkinButtonTarget {
  public:
   bool loads = true;
   bool LoadBitmap(const std::string &path) override {
-    Add("LoadBitmap", path);
+    add("LoadBitmap", path);
     return loads;
   }
   void SetColors(SkinColour a, SkinColour i) override {
-    Add("SetColors", static_cast<long>(a), static_cast<long>(i));
+    add("SetColors", static_cast<long>(a), static_cast<long>(i));
   }
-  void SetClickOffset(long x, long y) override { Add("SetClickOffset", x, y); }
-  void SetFontWeight(long w) override { Add("SetFontWeight", w); }
-  void SetFontUnderline(bool on) override { Add("SetFontUnderline", on); }
-  void SetFontItalic(bool on) override { Add("SetFontItalic", on); }
-  void SetFontSizePoints(long p) override { Add("SetFontSizePoints", p); }
-  void SetFontSize(long w, long h) override { Add("SetFontSize", w, h); }
+  void SetClickOffset(long x, long y) override { add("SetClickOffset", x, y); }
+  void SetFontWeight(long w) override { add("SetFontWeight", w); }
+  void SetFontUnderline(bool on) override { add("SetFontUnderline", on); }
+  void SetFontItalic(bool on) override { add("SetFontItalic", on); }
+  void SetFontSizePoints(long p) override { add("SetFontSizePoints", p); }
+  void SetFontSize(long w, long h) override { add("SetFontSize", w, h); }
   void SetFontName(const std::string &n, int charset) override {
-    Add("SetFontName", n + "/" + std::to_string(charset));
+    add("SetFontName", n + "/" + std::to_string(charset));
   }
-  void SetTooltip(const std::string &t, bool on) override { Add("SetTooltip", t + (on ? "/on" : "/off")); }
-  void SetText(const std::string &t) override { Add("SetText", t); }
+  void SetTooltip(const std::string &t, bool on) override { add("SetTooltip", t + (on ? "/on" : "/off")); }
+  void SetText(const std::string &t) override { add("SetText", t); }
 };
 
 const std::string kDir = FakeSkinHost::kProgramDirectory;
@@ -84,8 +84,8 @@ class SkinLoaderTest : public ::testing::Test {
     DialogScaleX = DialogScaleY = PageScaleX = PageScaleY = 1.0;
   }
   void TearDown() override { SetUp(); }
-  SkinLoader Loader(const std::string &ini, const std::string &file = "English.ini") {
-    host.PutFile(file, ini);
+  SkinLoader make_loader(const std::string &ini, const std::string &file = "English.ini") {
+    host.put_file(file, ini);
     SkinLoader loader(host);
     loader.SetSkinFile(file);
     loader.LoadSkinCommon();
@@ -95,30 +95,30 @@ class SkinLoaderTest : public ::testing::Test {
 };
 
 TEST_F(SkinLoaderTest, CommonDefaultsAndOverrides) {
-  SkinLoader defaults = Loader("[Other]\nx=1\n");
-  EXPECT_EQ(defaults.fontName, "Helvetica Narrow");
-  EXPECT_EQ(defaults.fontSize, 10);
-  EXPECT_EQ(defaults.fontWeight, 400);
-  EXPECT_EQ(defaults.textColour, 0xFFFFFFu);
-  EXPECT_EQ(defaults.bkColour, 0u);
+  SkinLoader defaults = make_loader("[Other]\nx=1\n");
+  EXPECT_EQ(defaults.font_name, "Helvetica Narrow");
+  EXPECT_EQ(defaults.font_size, 10);
+  EXPECT_EQ(defaults.font_weight, 400);
+  EXPECT_EQ(defaults.text_colour, 0xFFFFFFu);
+  EXPECT_EQ(defaults.bk_colour, 0u);
   EXPECT_TRUE(defaults.transparent);
-  EXPECT_EQ(defaults.clickOffsetX, 2);
-  EXPECT_EQ(defaults.skinPath(), kDir + "English.ini");
+  EXPECT_EQ(defaults.click_offset_x, 2);
+  EXPECT_EQ(defaults.skin_path(), kDir + "English.ini");
   EXPECT_TRUE(host.messages.empty());  // a missing Common key is silent
 
-  SkinLoader set = Loader(
+  SkinLoader set = make_loader(
       "[Common]\nTextColor=1,2,3\nFontName=Arial\nFontSize=12\nFontWeight=700\n"
       "Transparent=0\nBkColor=4,5,6\nActiveColor=7,8,9\nNoActiveColor=10,11,12\nClickOffset=3\n");
-  EXPECT_EQ(set.textColour, MakeSkinColour(1, 2, 3));
-  EXPECT_EQ(set.fontName, "Arial");
-  EXPECT_EQ(set.fontSize, 12);
-  EXPECT_EQ(set.fontWeight, 700);
+  EXPECT_EQ(set.text_colour, make_skin_colour(1, 2, 3));
+  EXPECT_EQ(set.font_name, "Arial");
+  EXPECT_EQ(set.font_size, 12);
+  EXPECT_EQ(set.font_weight, 700);
   EXPECT_FALSE(set.transparent);
-  EXPECT_EQ(set.bkColour, MakeSkinColour(4, 5, 6));
-  EXPECT_EQ(set.activeColour, MakeSkinColour(7, 8, 9));
-  EXPECT_EQ(set.noActiveColour, MakeSkinColour(10, 11, 12));
-  EXPECT_EQ(set.clickOffsetX, 3);
-  EXPECT_EQ(set.clickOffsetY, 0);
+  EXPECT_EQ(set.bk_colour, make_skin_colour(4, 5, 6));
+  EXPECT_EQ(set.active_colour, make_skin_colour(7, 8, 9));
+  EXPECT_EQ(set.no_active_colour, make_skin_colour(10, 11, 12));
+  EXPECT_EQ(set.click_offset_x, 3);
+  EXPECT_EQ(set.click_offset_y, 0);
 }
 
 TEST_F(SkinLoaderTest, CharacterSetsFollowTheLanguageFile) {
@@ -128,16 +128,16 @@ TEST_F(SkinLoaderTest, CharacterSetsFollowTheLanguageFile) {
   for (auto [file, charset] : cases) {
     SkinLoader loader(host);
     loader.SetSkinFile(file);
-    EXPECT_EQ(loader.Charset(), charset) << file;
+    EXPECT_EQ(loader.charset(), charset) << file;
   }
   SkinLoader loader(host);
   loader.SetSkinFile("Arabic.ini");
   loader.SetSkinFile("English.ini");
-  EXPECT_EQ(loader.Charset(), 0);  // the flags are cleared each time
+  EXPECT_EQ(loader.charset(), 0);  // the flags are cleared each time
 }
 
 TEST_F(SkinLoaderTest, BitmapItemMovesAndSizesWithoutScaling) {
-  SkinLoader loader = Loader(
+  SkinLoader loader = make_loader(
       "[Page]\nBack.Type=Bitmap\nBack.FilePath=skin\\back.bmp\nBack.Position=10\n"
       "Back.Size=200,100\n");
   DisplayScaled = true;
@@ -150,7 +150,7 @@ TEST_F(SkinLoaderTest, BitmapItemMovesAndSizesWithoutScaling) {
 }
 
 TEST_F(SkinLoaderTest, BitmapItemFailures) {
-  SkinLoader loader = Loader(
+  SkinLoader loader = make_loader(
       "[Page]\nLower.Type=bitmap\nLower.FilePath=a.bmp\nNoPath.Type=Bitmap\n"
       "Bad.Type=Bitmap\nBad.FilePath=bad.bmp\n");
   RecordingBitmap bitmap;
@@ -178,7 +178,7 @@ TEST_F(SkinLoaderTest, BitmapItemFailures) {
 }
 
 TEST_F(SkinLoaderTest, StaticItemSetsInOrderWithCommonFallbacks) {
-  SkinLoader loader = Loader(
+  SkinLoader loader = make_loader(
       "[Common]\nFontName=Arial\nFontSize=9\nTextColor=1,1,1\nBkColor=2,2,2\n"
       "[Page]\nTitle.Type=Static\nTitle.Position=5,6\nTitle.Size=100,20\n"
       "Title.TextString=Hello\nTitle.TextColor=300,0,0\nTitle.Transparent=0\n"
@@ -202,7 +202,8 @@ TEST_F(SkinLoaderTest, StaticItemSetsInOrderWithCommonFallbacks) {
 }
 
 TEST_F(SkinLoaderTest, StaticItemOnAScaledScreenIsScaledTwice) {
-  SkinLoader loader = Loader("[Page]\nL.Type=Static\nL.Position=100,100\nL.Size=10,0\nL.FontSize=0,16\n");
+  SkinLoader loader =
+      make_loader("[Page]\nL.Type=Static\nL.Position=100,100\nL.Size=10,0\nL.FontSize=0,16\n");
   DisplayScaled = true;
   DialogScaleX = 1.25;
   DialogScaleY = 1.5;
@@ -217,7 +218,7 @@ TEST_F(SkinLoaderTest, StaticItemOnAScaledScreenIsScaledTwice) {
 }
 
 TEST_F(SkinLoaderTest, ButtonItemSetsInOrder) {
-  SkinLoader loader = Loader(
+  SkinLoader loader = make_loader(
       "[Common]\nActiveColor=255,0,0\nClickOffset=1,1\n"
       "[Main]\nNext.Type=Button\nNext.FilePath=next.bmp\nNext.Position=400,300\n"
       "Next.TextString=Next\\r\\nStep\nNext.FontSize=0,16\nNext.NoActiveColor=0,0,255\n"

@@ -70,8 +70,8 @@ class TestWindow : public rtwin::CDialog {
   CPngStatic picture;
   CCaptionPainter caption;
   std::vector<int> clicked;
-  std::vector<WPARAM> wizardCommands;
-  int pagePosts = 0;
+  std::vector<WPARAM> wizard_commands;
+  int page_posts = 0;
   struct CaptionSeen {
     int active, width;
     COLORREF left, right;
@@ -95,7 +95,7 @@ class TestWindow : public rtwin::CDialog {
     loader_.LoadStaticItem("TestWindow", "Hint", &hint);
     loader_.LoadButtonItem("TestWindow", "Next", &next);
     loader_.LoadButtonItem("TestWindow", "Broken", &hand);
-    caption.SetCaptionText("Skinned window");
+    caption.set_caption_text("Skinned window");
     caption.Install(hwnd(), WM_CAPTION_PAINT, 0);
     return TRUE;
   }
@@ -103,7 +103,7 @@ class TestWindow : public rtwin::CDialog {
     if (code == BN_CLICKED) clicked.push_back(id);
     return code == BN_CLICKED;
   }
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override {
     if (message == WM_CAPTION_PAINT) {
       auto *record = reinterpret_cast<const CaptionPaintRecord *>(lParam);
       caption.DrawGradientCaption(wParam != 0, record);
@@ -113,11 +113,11 @@ class TestWindow : public rtwin::CDialog {
       return 0;
     }
     if (message == WM_WIZARD_COMMAND) {
-      wizardCommands.push_back(wParam);
+      wizard_commands.push_back(wParam);
       return 0;
     }
     if (message == kPagePosted) {
-      ++pagePosts;
+      ++page_posts;
       return 0;
     }
     return std::nullopt;
@@ -127,14 +127,14 @@ class TestWindow : public rtwin::CDialog {
   SkinLoader &loader_;
 };
 
-COLORREF PixelOf(HWND window, int x, int y) {
+COLORREF pixel_of(HWND window, int x, int y) {
   HDC dc = GetDC(window);
   COLORREF c = GetPixel(dc, x, y);
   ReleaseDC(window, dc);
   return c;
 }
 
-void ClickAt(POINT screen) {
+void click_at(POINT screen) {
   SetCursorPos(screen.x, screen.y);
   INPUT inputs[2] = {};
   inputs[0].type = inputs[1].type = INPUT_MOUSE;
@@ -143,15 +143,15 @@ void ClickAt(POINT screen) {
   SendInput(2, inputs, sizeof(INPUT));
 }
 
-POINT CentreOnScreen(HWND control) {
+POINT centre_on_screen(HWND control) {
   RECT rect;
   GetWindowRect(control, &rect);
   return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
 // Saves what the virtual display shows when ImageMagick's import is at hand.
-void SaveScreenshot(const std::string &name) {
-  std::string folder = Env("TUNMIRA_ARTEFACT_DIR");
+void save_screenshot(const std::string &name) {
+  std::string folder = env("TUNMIRA_ARTEFACT_DIR");
   if (folder.empty()) return;
   std::string command = "/usr/bin/import -window root " + folder + "/" + name;
   STARTUPINFOA si{};
@@ -168,25 +168,25 @@ class SkinUiTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     Gdiplus::GdiplusStartupInput input;
-    Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
   }
-  static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+  static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token); }
   void SetUp() override {
-    SetEnvironmentVariableA("RT_PROMPT_LOG", (dir_.path() + "prompts.log").c_str());
+    SetEnvironmentVariableA("RT_PROMPT_LOG", (dir.path() + "prompts.log").c_str());
     SetEnvironmentVariableA("RT_PROMPT_ANSWER", nullptr);
     SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", nullptr);
   }
-  TempDir dir_;
-  static ULONG_PTR token_;
+  TempDir dir;
+  static ULONG_PTR token;
 };
-ULONG_PTR SkinUiTest::token_ = 0;
+ULONG_PTR SkinUiTest::token = 0;
 
 TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
-  dir_.Write("English.ini", kSkin);
-  dir_.Write("back.bmp", Bmp24(360, 260, {kBackground}));
-  dir_.Write("strip.bmp", Bmp24(80, 24, {kNormal, kPressed, kHover}));
-  dir_.Write("broken.bmp", Bmp24(80, 24, {kNormal}).substr(0, 100));
-  FolderHost host(dir_.path());
+  dir.write("English.ini", kSkin);
+  dir.write("back.bmp", bmp24(360, 260, {kBackground}));
+  dir.write("strip.bmp", bmp24(80, 24, {kNormal, kPressed, kHover}));
+  dir.write("broken.bmp", bmp24(80, 24, {kNormal}).substr(0, 100));
+  FolderHost host(dir.path());
   SkinLoader loader(host);
   loader.SetSkinFile("English.ini");
   loader.LoadSkinCommon();
@@ -196,14 +196,14 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   SetWindowPos(dialog, HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE);
   ShowWindow(dialog, SW_SHOW);
   UpdateWindow(dialog);
-  Pump();
+  pump();
 
   // The failing item cost one message and left its button as the template made it.
-  EXPECT_EQ(dir_.Read("prompts.log"),
-            "message|Load bitmap file failure,file name=" + dir_.path() + "broken.bmp\r\n");
-  EXPECT_EQ(window.hand.frameWidth(), 0);
+  EXPECT_EQ(dir.read("prompts.log"),
+            "message|Load bitmap file failure,file name=" + dir.path() + "broken.bmp\r\n");
+  EXPECT_EQ(window.hand.frame_width(), 0);
 
-  RECT title = RectInParent(window.title.hwnd());
+  RECT title = rect_in_parent(window.title.hwnd());
   EXPECT_EQ(title.left, 10);
   EXPECT_EQ(title.top, 12);
   EXPECT_EQ(title.right - title.left, 200);
@@ -211,13 +211,13 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   char text[64] = {};
   GetWindowTextA(window.title.hwnd(), text, sizeof text);
   EXPECT_STREQ(text, "Welcome to the test");
-  EXPECT_EQ(window.title.textColour(), RGB(255, 128, 0));
-  EXPECT_EQ(window.title.bkColour(), RGB(10, 20, 30));
+  EXPECT_EQ(window.title.text_colour(), RGB(255, 128, 0));
+  EXPECT_EQ(window.title.bk_colour(), RGB(10, 20, 30));
   EXPECT_FALSE(window.title.transparent());
   EXPECT_STREQ(window.title.font().lfFaceName, "Tahoma");
-  EXPECT_EQ(PixelOf(window.title.hwnd(), 199, 0), RGB(10, 20, 30));
-  EXPECT_EQ(window.note.textColour(), RGB(255, 255, 0));
-  EXPECT_EQ(window.note.bkColour(), RGB(0, 0, 64));
+  EXPECT_EQ(pixel_of(window.title.hwnd(), 199, 0), RGB(10, 20, 30));
+  EXPECT_EQ(window.note.text_colour(), RGB(255, 255, 0));
+  EXPECT_EQ(window.note.bk_colour(), RGB(0, 0, 64));
   EXPECT_EQ(window.note.font().lfHeight, 16);
   HDC screen = GetDC(nullptr);
   EXPECT_EQ(window.title.font().lfHeight, -MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72));
@@ -226,67 +226,67 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   // A transparent label shows the picture behind it, and a shorter text leaves no trace of the old one.
   EXPECT_TRUE(window.hint.transparent());
   EXPECT_TRUE(GetWindowLongPtrA(window.hint.hwnd(), GWL_EXSTYLE) & WS_EX_TRANSPARENT);
-  auto whiteIn = [&](int fromX) {
+  auto white_in = [&](int from_x) {
     int white = 0;
-    for (int x = fromX; x < 200; ++x)
-      for (int y = 0; y < 20; ++y) white += PixelOf(window.hint.hwnd(), x, y) == RGB(255, 255, 255);
+    for (int x = from_x; x < 200; ++x)
+      for (int y = 0; y < 20; ++y) white += pixel_of(window.hint.hwnd(), x, y) == RGB(255, 255, 255);
     return white;
   };
-  EXPECT_GT(whiteIn(60), 0);
-  EXPECT_EQ(PixelOf(window.hint.hwnd(), 199, 19), kBackground);
+  EXPECT_GT(white_in(60), 0);
+  EXPECT_EQ(pixel_of(window.hint.hwnd(), 199, 19), kBackground);
   window.hint.SetText("W");
-  Pump();
-  EXPECT_EQ(whiteIn(60), 0);
-  EXPECT_GT(whiteIn(0), 0);
+  pump();
+  EXPECT_EQ(white_in(60), 0);
+  EXPECT_GT(white_in(0), 0);
 
-  RECT background = RectInParent(window.background.hwnd());
+  RECT background = rect_in_parent(window.background.hwnd());
   EXPECT_EQ(background.right - background.left, 360);
-  EXPECT_EQ(window.background.bitmapSize().cx, 360);
-  EXPECT_EQ(PixelOf(dialog, 300, 20), kBackground);
+  EXPECT_EQ(window.background.bitmap_size().cx, 360);
+  EXPECT_EQ(pixel_of(dialog, 300, 20), kBackground);
 
-  RECT next = RectInParent(window.next.hwnd());
+  RECT next = rect_in_parent(window.next.hwnd());
   EXPECT_EQ(next.left, 250);
   EXPECT_EQ(next.top, 200);
   EXPECT_EQ(next.right - next.left, 80);
   EXPECT_EQ(next.bottom - next.top, 24);
   GetWindowTextA(window.next.hwnd(), text, sizeof text);
   EXPECT_STREQ(text, "Next");
-  EXPECT_EQ(window.next.activeColour(), RGB(255, 255, 255));
-  EXPECT_EQ(window.next.inactiveColour(), RGB(200, 200, 200));
+  EXPECT_EQ(window.next.active_colour(), RGB(255, 255, 255));
+  EXPECT_EQ(window.next.inactive_colour(), RGB(200, 200, 200));
   EXPECT_NE(window.next.tooltip(), nullptr);
-  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kNormal);
-  auto pixelsOf = [&](COLORREF colour) {
+  EXPECT_EQ(pixel_of(window.next.hwnd(), 1, 1), kNormal);
+  auto pixels_of = [&](COLORREF colour) {
     int n = 0;
     for (int x = 0; x < 80; ++x)
-      for (int y = 0; y < 24; ++y) n += PixelOf(window.next.hwnd(), x, y) == colour;
+      for (int y = 0; y < 24; ++y) n += pixel_of(window.next.hwnd(), x, y) == colour;
     return n;
   };
-  EXPECT_GT(pixelsOf(RGB(200, 200, 200)), 0);  // the caption in the inactive colour
+  EXPECT_GT(pixels_of(RGB(200, 200, 200)), 0);  // the caption in the inactive colour
   // Pressed: the middle frame.
   SendMessageA(window.next.hwnd(), BM_SETSTATE, TRUE, 0);
   UpdateWindow(window.next.hwnd());
-  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kPressed);
-  EXPECT_GT(pixelsOf(RGB(255, 255, 255)), 0);  // in the active colour
+  EXPECT_EQ(pixel_of(window.next.hwnd(), 1, 1), kPressed);
+  EXPECT_GT(pixels_of(RGB(255, 255, 255)), 0);  // in the active colour
   SendMessageA(window.next.hwnd(), BM_SETSTATE, FALSE, 0);
   UpdateWindow(window.next.hwnd());
-  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kNormal);
+  EXPECT_EQ(pixel_of(window.next.hwnd(), 1, 1), kNormal);
   // A new caption leaves nothing of the old one behind.
   window.next.SetText("");
   UpdateWindow(window.next.hwnd());
-  EXPECT_EQ(pixelsOf(RGB(200, 200, 200)), 0);
+  EXPECT_EQ(pixels_of(RGB(200, 200, 200)), 0);
   window.next.SetText("Next");
   UpdateWindow(window.next.hwnd());
 
   // The picture from the program's resources, over what lay beneath it.
   EXPECT_TRUE(window.picture.SetImage(400));
   EXPECT_FALSE(window.picture.SetImage(401));
-  EXPECT_EQ(PixelOf(window.picture.hwnd(), 12, 8), RGB(200, 30, 30));
+  EXPECT_EQ(pixel_of(window.picture.hwnd(), 12, 8), RGB(200, 30, 30));
 
   // The painted caption: asked from the window once per state, inactive first, black at its right end
   // and the inactive colour at its left. (Wine leaves the frame to the display, so the picture is read
   // where the window drew it.)
   SendMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
-  window.caption.SetCaptionText("Skinned window, retitled");
+  window.caption.set_caption_text("Skinned window, retitled");
   SetWindowTextA(dialog, "Skinned window, retitled");  // a new text drops the cached pictures
   ASSERT_FALSE(window.captions.empty());
   EXPECT_EQ(window.captions.back().active, 1);
@@ -294,27 +294,27 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
   window.captions.clear();
   SendMessageA(dialog, WM_NCACTIVATE, FALSE, 0);
   ASSERT_EQ(window.captions.size(), 1u);
-  RECT captionRect = window.caption.CaptionRect();
+  RECT caption_rect = window.caption.caption_rect();
   EXPECT_EQ(window.captions[0].active, 0);
-  EXPECT_EQ(window.captions[0].width, captionRect.right - captionRect.left);
+  EXPECT_EQ(window.captions[0].width, caption_rect.right - caption_rect.left);
   EXPECT_EQ(window.captions[0].right, RGB(0, 0, 0));
   EXPECT_EQ(window.captions[0].left, GetSysColor(COLOR_INACTIVECAPTION));
   SendMessageA(dialog, WM_NCACTIVATE, FALSE, 0);
   EXPECT_EQ(window.captions.size(), 1u);  // the same state is not drawn again
   SendMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
-  Pump();
-  SaveScreenshot("skinned_test_window.png");
+  pump();
+  save_screenshot("skinned_test_window.png");
 
   // Hover: the right frame; then a click reaches the window as the button's command.
-  SetCursorPos(CentreOnScreen(window.next.hwnd()).x, CentreOnScreen(window.next.hwnd()).y);
-  EXPECT_TRUE(PumpUntil([&] { return window.next.hovering(); }));
+  SetCursorPos(centre_on_screen(window.next.hwnd()).x, centre_on_screen(window.next.hwnd()).y);
+  EXPECT_TRUE(pump_until([&] { return window.next.hovering(); }));
   UpdateWindow(window.next.hwnd());
-  EXPECT_EQ(PixelOf(window.next.hwnd(), 1, 1), kHover);
-  ClickAt(CentreOnScreen(window.next.hwnd()));
-  EXPECT_TRUE(PumpUntil([&] { return !window.clicked.empty(); }));
+  EXPECT_EQ(pixel_of(window.next.hwnd(), 1, 1), kHover);
+  click_at(centre_on_screen(window.next.hwnd()));
+  EXPECT_TRUE(pump_until([&] { return !window.clicked.empty(); }));
   EXPECT_EQ(window.clicked, std::vector<int>{1029});
   SetCursorPos(5, 5);
-  EXPECT_TRUE(PumpUntil([&] { return !window.next.hovering(); }));
+  EXPECT_TRUE(pump_until([&] { return !window.next.hovering(); }));
 
   // The hand cursor belongs to the listed buttons only.
   EXPECT_EQ(SendMessageA(window.hand.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(window.hand.hwnd()),
@@ -322,37 +322,37 @@ TEST_F(SkinUiTest, WindowIsDressedFromTheSkinFile) {
             TRUE);
 
   // A link underlines itself under the mouse and lets go once the mouse has left.
-  SetCursorPos(CentreOnScreen(window.guide.hwnd()).x, CentreOnScreen(window.guide.hwnd()).y);
-  EXPECT_TRUE(PumpUntil([&] { return window.guide.hovering(); }));
+  SetCursorPos(centre_on_screen(window.guide.hwnd()).x, centre_on_screen(window.guide.hwnd()).y);
+  EXPECT_TRUE(pump_until([&] { return window.guide.hovering(); }));
   SetCursorPos(5, 5);
-  EXPECT_TRUE(PumpUntil([&] { return !window.guide.hovering(); }));
+  EXPECT_TRUE(pump_until([&] { return !window.guide.hovering(); }));
 
   // Links report to the main window; an empty one too.
-  ClickAt(CentreOnScreen(window.guide.hwnd()));
-  EXPECT_TRUE(PumpUntil([&] { return !window.wizardCommands.empty(); }));
+  click_at(centre_on_screen(window.guide.hwnd()));
+  EXPECT_TRUE(pump_until([&] { return !window.wizard_commands.empty(); }));
   EXPECT_TRUE(window.guide.visited());
   char empty[8] = {};
   GetWindowTextA(window.empty.hwnd(), empty, sizeof empty);
   EXPECT_STREQ(empty, "");
   SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(2887, STN_CLICKED),
                reinterpret_cast<LPARAM>(window.empty.hwnd()));
-  EXPECT_EQ(window.wizardCommands, (std::vector<WPARAM>{2886, 2887}));
+  EXPECT_EQ(window.wizard_commands, (std::vector<WPARAM>{2886, 2887}));
 
   // A page made as a child over the placeholder, posting to its parent.
   ChildPage page(dialog);
   ASSERT_TRUE(page.Create());
-  page.PlaceOverItem(1007);
-  RECT placeholder = RectInParent(GetDlgItem(dialog, 1007));
-  RECT placed = RectInParent(page.hwnd());
+  page.place_over_item(1007);
+  RECT placeholder = rect_in_parent(GetDlgItem(dialog, 1007));
+  RECT placed = rect_in_parent(page.hwnd());
   EXPECT_EQ(placed.left, placeholder.left);
   EXPECT_EQ(placed.top, placeholder.top);
-  EXPECT_TRUE(page.PostToParent(kPagePosted, 0, 0));
-  EXPECT_TRUE(PumpUntil([&] { return window.pagePosts == 1; }));
-  page.Destroy();
+  EXPECT_TRUE(page.post_to_parent(kPagePosted, 0, 0));
+  EXPECT_TRUE(pump_until([&] { return window.page_posts == 1; }));
+  page.destroy();
   EXPECT_EQ(page.hwnd(), nullptr);
 
-  window.Destroy();
-  EXPECT_FALSE(window.caption.IsHooked());
+  window.destroy();
+  EXPECT_FALSE(window.caption.is_hooked());
 }
 
 struct MainItem {
@@ -392,12 +392,12 @@ class MainWindow : public rtwin::CDialog {
 };
 
 // Copies the pictures a section names from the artwork the build drew beside the program.
-void StagePictures(const TempDir &dir, const std::string &ini, const std::string &section,
-                   const std::vector<std::string> &items) {
+void stage_pictures(const TempDir &dir, const std::string &ini, const std::string &section,
+                    const std::vector<std::string> &items) {
   CreateDirectoryA((dir.path() + "skin").c_str(), nullptr);
-  std::string artwork = Env("TUNMIRA_SKIN_DIR");
+  std::string artwork = env("TUNMIRA_SKIN_DIR");
   for (const std::string &item : items) {
-    std::string file = ReadProfileValue(ini, section, item + ".FilePath", 2048);
+    std::string file = read_profile_value(ini, section, item + ".FilePath", 2048);
     ASSERT_FALSE(file.empty()) << item;
     EXPECT_TRUE(CopyFileA((artwork + "\\" + file).c_str(), (dir.path() + file).c_str(), FALSE)) << file;
   }
@@ -406,23 +406,23 @@ void StagePictures(const TempDir &dir, const std::string &ini, const std::string
 TEST_F(SkinUiTest, ShippedLanguageFileDressesTheMainWindow) {
   std::string ini;
   {
-    std::ifstream in(Env("TUNMIRA_ENGLISH_INI"), std::ios::binary);
+    std::ifstream in(env("TUNMIRA_ENGLISH_INI"), std::ios::binary);
     ini.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   ASSERT_FALSE(ini.empty()) << "English.ini not found";
-  dir_.Write("English.ini", ini);
-  StagePictures(dir_, ini, "DialogMain", {"background", "Next", "Back", "Cancel", "Go", "Testing"});
+  dir.write("English.ini", ini);
+  stage_pictures(dir, ini, "DialogMain", {"background", "Next", "Back", "Cancel", "Go", "Testing"});
 
   // The language names and all 25 message texts are there: start-up and the first page report nothing.
   char previous[MAX_PATH];
   GetCurrentDirectoryA(sizeof previous, previous);
-  SetCurrentDirectoryA(dir_.path().c_str());
-  FolderHost host(dir_.path());
+  SetCurrentDirectoryA(dir.path().c_str());
+  FolderHost host(dir.path());
   LanguageSlots table;
-  FillLanguageFileNames(table);
+  fill_language_file_names(table);
   EXPECT_TRUE(SelectLanguageFile(host, table, "MSG", "English.ini"));
   SetCurrentDirectoryA(previous);
-  EXPECT_EQ(table[11].displayName, ReadProfileValue(ini, "MSG", "Language_AR", 512));
+  EXPECT_EQ(table[11].display_name, read_profile_value(ini, "MSG", "Language_AR", 512));
   MessageTextArray texts;
   LoadMessageTexts(host, texts, "English.ini");
   for (std::size_t i = 0; i < kMessageTextCount; ++i) EXPECT_FALSE(texts[i].empty()) << kMessageTextKeys[i];
@@ -430,7 +430,7 @@ TEST_F(SkinUiTest, ShippedLanguageFileDressesTheMainWindow) {
   SkinLoader loader(host);
   loader.SetSkinFile("English.ini");
   loader.LoadSkinCommon();
-  EXPECT_EQ(loader.fontName, ReadProfileValue(ini, "Common", "FontName", 2048));
+  EXPECT_EQ(loader.font_name, read_profile_value(ini, "Common", "FontName", 2048));
   MainWindow window(loader);
   ASSERT_TRUE(window.Create());
   // The design size of the main window, whatever the template's units come to with the fonts at hand;
@@ -439,16 +439,16 @@ TEST_F(SkinUiTest, ShippedLanguageFileDressesTheMainWindow) {
   ShowWindow(GetDlgItem(window.hwnd(), 1007), SW_HIDE);
   ShowWindow(window.hwnd(), SW_SHOW);
   UpdateWindow(window.hwnd());
-  Pump();
-  EXPECT_EQ(dir_.Read("prompts.log"), "");  // every item loaded
+  pump();
+  EXPECT_EQ(dir.read("prompts.log"), "");  // every item loaded
 
   for (std::size_t i = 0; i < std::size(kMainLabels); ++i) {
     const std::string item = kMainLabels[i].name;
     SCOPED_TRACE(item);
-    auto value = [&](const char *key) { return ReadProfileValue(ini, "DialogMain", item + key, 2048); };
-    SkinPair position = ParseSkinPair(value(".Position"));
-    SkinPair size = ParseSkinPair(value(".Size"));
-    RECT rect = RectInParent(window.labels[i].hwnd());
+    auto value = [&](const char *key) { return read_profile_value(ini, "DialogMain", item + key, 2048); };
+    SkinPair position = parse_skin_pair(value(".Position"));
+    SkinPair size = parse_skin_pair(value(".Size"));
+    RECT rect = rect_in_parent(window.labels[i].hwnd());
     EXPECT_EQ(rect.left, position.x);
     EXPECT_EQ(rect.top, position.y);
     EXPECT_EQ(rect.right - rect.left, size.x);
@@ -457,24 +457,25 @@ TEST_F(SkinUiTest, ShippedLanguageFileDressesTheMainWindow) {
     GetWindowTextA(window.labels[i].hwnd(), text, sizeof text);
     EXPECT_EQ(std::string(text), value(".TextString"));
     std::string colour = value(".TextColor");
-    EXPECT_EQ(window.labels[i].textColour(), colour.empty() ? loader.textColour : ParseSkinColour(colour));
+    EXPECT_EQ(window.labels[i].text_colour(),
+              colour.empty() ? loader.text_colour : parse_skin_colour(colour));
   }
   for (std::size_t i = 0; i < std::size(kMainButtons); ++i) {
     const std::string item = kMainButtons[i].name;
     SCOPED_TRACE(item);
-    SkinPair position = ParseSkinPair(ReadProfileValue(ini, "DialogMain", item + ".Position", 2048));
-    RECT rect = RectInParent(window.buttons[i].hwnd());
+    SkinPair position = parse_skin_pair(read_profile_value(ini, "DialogMain", item + ".Position", 2048));
+    RECT rect = rect_in_parent(window.buttons[i].hwnd());
     EXPECT_EQ(rect.left, position.x);
     EXPECT_EQ(rect.top, position.y);
-    EXPECT_EQ(rect.right - rect.left, window.buttons[i].frameWidth());
-    EXPECT_EQ(rect.bottom - rect.top, window.buttons[i].frameHeight());
+    EXPECT_EQ(rect.right - rect.left, window.buttons[i].frame_width());
+    EXPECT_EQ(rect.bottom - rect.top, window.buttons[i].frame_height());
   }
   // Only one of the buttons sharing the Next slot shows, as the wizard's first step has it.
   ShowWindow(window.buttons[3].hwnd(), SW_HIDE);
   ShowWindow(window.buttons[4].hwnd(), SW_HIDE);
-  Pump();
-  SaveScreenshot("shipped_main_window.png");
-  window.Destroy();
+  pump();
+  save_screenshot("shipped_main_window.png");
+  window.destroy();
 }
 
 // Records the order in which hooks see a message.
@@ -493,29 +494,29 @@ class OrderHook : public rtwin::CWindowHook {
   int name_;
 };
 
-std::vector<int> *windowSeen = nullptr;
-LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_APP && windowSeen) windowSeen->push_back(0);
+std::vector<int> *window_seen = nullptr;
+LRESULT CALLBACK plain_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP && window_seen) window_seen->push_back(0);
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
 // The label's text layout follows its static style; "&" in a no-prefix label is text, not a mnemonic.
 TEST(SkinLabelTextFormat, FollowsTheStaticStyle) {
-  EXPECT_EQ(SkinLabelTextFormat(SS_CENTER, "a"), UINT(DT_CENTER | DT_WORDBREAK));
-  EXPECT_EQ(SkinLabelTextFormat(SS_RIGHT, "a"), UINT(DT_RIGHT | DT_WORDBREAK));
-  EXPECT_EQ(SkinLabelTextFormat(SS_LEFTNOWORDWRAP, "a"), UINT(DT_LEFT));
-  EXPECT_EQ(SkinLabelTextFormat(SS_LEFT, "a\tb"), UINT(DT_WORDBREAK | DT_EXPANDTABS));
-  EXPECT_EQ(SkinLabelTextFormat(SS_CENTERIMAGE, "one line"), UINT(DT_CENTER | DT_VCENTER | DT_SINGLELINE));
-  EXPECT_EQ(SkinLabelTextFormat(SS_CENTERIMAGE, "two\r\nlines"), UINT(DT_CENTER));
-  EXPECT_EQ(SkinLabelTextFormat(SS_LEFT, "HQ&x") & DT_NOPREFIX, 0u);
-  EXPECT_EQ(SkinLabelTextFormat(SS_LEFT | SS_NOPREFIX, "HQ&x"), UINT(DT_WORDBREAK | DT_NOPREFIX));
+  EXPECT_EQ(skin_label_text_format(SS_CENTER, "a"), UINT(DT_CENTER | DT_WORDBREAK));
+  EXPECT_EQ(skin_label_text_format(SS_RIGHT, "a"), UINT(DT_RIGHT | DT_WORDBREAK));
+  EXPECT_EQ(skin_label_text_format(SS_LEFTNOWORDWRAP, "a"), UINT(DT_LEFT));
+  EXPECT_EQ(skin_label_text_format(SS_LEFT, "a\tb"), UINT(DT_WORDBREAK | DT_EXPANDTABS));
+  EXPECT_EQ(skin_label_text_format(SS_CENTERIMAGE, "one line"), UINT(DT_CENTER | DT_VCENTER | DT_SINGLELINE));
+  EXPECT_EQ(skin_label_text_format(SS_CENTERIMAGE, "two\r\nlines"), UINT(DT_CENTER));
+  EXPECT_EQ(skin_label_text_format(SS_LEFT, "HQ&x") & DT_NOPREFIX, 0u);
+  EXPECT_EQ(skin_label_text_format(SS_LEFT | SS_NOPREFIX, "HQ&x"), UINT(DT_WORDBREAK | DT_NOPREFIX));
 }
 
-HWND PlainWindow() {
+HWND plain_window() {
   static bool registered = false;
   if (!registered) {
     WNDCLASSA cls{};
-    cls.lpfnWndProc = PlainProc;
+    cls.lpfnWndProc = plain_proc;
     cls.hInstance = GetModuleHandleA(nullptr);
     cls.lpszClassName = "TunmiraHookTest";
     registered = RegisterClassA(&cls) != 0;
@@ -526,8 +527,8 @@ HWND PlainWindow() {
 
 TEST(WindowHook, ChainsInFrontOfTheWindowAndLeavesCleanly) {
   std::vector<int> seen;
-  windowSeen = &seen;
-  HWND window = PlainWindow();
+  window_seen = &seen;
+  HWND window = plain_window();
   ASSERT_NE(window, nullptr);
   auto original = GetWindowLongPtrA(window, GWLP_WNDPROC);
   OrderHook first(seen, 1), second(seen, 2);
@@ -551,20 +552,20 @@ TEST(WindowHook, ChainsInFrontOfTheWindowAndLeavesCleanly) {
   first.Hook(window);
   second.Hook(window);
   DestroyWindow(window);
-  EXPECT_FALSE(first.IsHooked());
-  EXPECT_FALSE(second.IsHooked());
+  EXPECT_FALSE(first.is_hooked());
+  EXPECT_FALSE(second.is_hooked());
   // A later hook on a new window starts a fresh chain.
-  HWND another = PlainWindow();
+  HWND another = plain_window();
   seen.clear();
   first.Hook(another);
   SendMessageA(another, WM_APP, 0, 0);
   EXPECT_EQ(seen, (std::vector<int>{1, 0}));
   DestroyWindow(another);
-  windowSeen = nullptr;
+  window_seen = nullptr;
 }
 
 TEST(CaptionPainter, SystemStyleCaptionKeepsTheWindowWorking) {
-  HWND window = PlainWindow();
+  HWND window = plain_window();
   ASSERT_NE(window, nullptr);
   ShowWindow(window, SW_SHOW);
   CCaptionPainter painter;
@@ -578,13 +579,13 @@ TEST(CaptionPainter, SystemStyleCaptionKeepsTheWindowWorking) {
   EXPECT_EQ(SendMessageA(window, WM_NCACTIVATE, FALSE, 0), TRUE);
   EXPECT_EQ(SendMessageA(window, WM_NCACTIVATE, TRUE, 0), TRUE);
   EXPECT_TRUE(GetWindowLongPtrA(window, GWL_STYLE) & WS_VISIBLE);
-  RECT caption = painter.CaptionRect();
+  RECT caption = painter.caption_rect();
   EXPECT_EQ(caption.top, GetSystemMetrics(SM_CYFRAME));  // a sizing frame
   EXPECT_EQ(caption.bottom - caption.top, GetSystemMetrics(SM_CYCAPTION) - GetSystemMetrics(SM_CYBORDER));
   RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
   SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);
   DestroyWindow(window);
-  EXPECT_FALSE(painter.IsHooked());
+  EXPECT_FALSE(painter.is_hooked());
 }
 
 constexpr COLORREF kActiveCaption = RGB(0, 160, 80);
@@ -598,7 +599,7 @@ class CaptionedWindow {
     static bool registered = false;
     if (!registered) {
       WNDCLASSA cls{};
-      cls.lpfnWndProc = Proc;
+      cls.lpfnWndProc = proc;
       cls.hInstance = GetModuleHandleA(nullptr);
       cls.lpszClassName = "TunmiraCaptionTest";
       cls.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
@@ -616,8 +617,8 @@ class CaptionedWindow {
   HWND hwnd() const { return hwnd_; }
 
   // The colour the window shows in the middle of its caption.
-  COLORREF CaptionColour() const {
-    RECT caption = painter.CaptionRect();
+  COLORREF caption_colour() const {
+    RECT caption = painter.caption_rect();
     HDC dc = GetWindowDC(hwnd_);
     COLORREF colour = GetPixel(dc, (caption.left + caption.right) / 2, (caption.top + caption.bottom) / 2);
     ReleaseDC(hwnd_, dc);
@@ -625,16 +626,16 @@ class CaptionedWindow {
   }
 
   CCaptionPainter painter;
-  std::vector<WPARAM> systemSaw;
+  std::vector<WPARAM> system_saw;
 
  private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE)
       SetWindowLongPtrA(
           window, GWLP_USERDATA,
           reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA *>(lParam)->lpCreateParams));
     auto *self = reinterpret_cast<CaptionedWindow *>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (self && message == WM_NCACTIVATE) self->systemSaw.push_back(wParam);
+    if (self && message == WM_NCACTIVATE) self->system_saw.push_back(wParam);
     if (message == WM_CAPTION_PAINT) {
       if (auto *record = reinterpret_cast<const CaptionPaintRecord *>(lParam)) {
         HBRUSH brush = CreateSolidBrush(record->active ? kActiveCaption : kInactiveCaption);
@@ -649,46 +650,46 @@ class CaptionedWindow {
   HWND hwnd_ = nullptr;
 };
 
-bool Activate(HWND window) {
+bool activate(HWND window) {
   SetForegroundWindow(window);
   SetActiveWindow(window);
-  return PumpUntil([&] { return GetActiveWindow() == window; });
+  return pump_until([&] { return GetActiveWindow() == window; });
 }
 
 TEST(CaptionPainter, AWindowMarkedToStayActiveKeepsItsActiveCaption) {
   CaptionedWindow main("Main window"), helper("Helper window");
   ShowWindow(main.hwnd(), SW_SHOW);
   SetWindowPos(helper.hwnd(), HWND_TOP, 420, 60, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
-  ASSERT_TRUE(Activate(main.hwnd()));
-  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
+  ASSERT_TRUE(activate(main.hwnd()));
+  EXPECT_EQ(main.caption_colour(), kActiveCaption);
 
   // Marked, the window keeps its active look while the helper holds the activation, and the system's
   // own handling is never told it lost it.
-  rtwin::MarkStayActive(main.hwnd(), true);
-  EXPECT_TRUE(rtwin::IsMarkedStayActive(main.hwnd()));
-  main.systemSaw.clear();
-  ASSERT_TRUE(Activate(helper.hwnd()));
-  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
-  EXPECT_EQ(helper.CaptionColour(), kActiveCaption);
-  for (WPARAM told : main.systemSaw) EXPECT_EQ(told, static_cast<WPARAM>(TRUE));
+  rtwin::mark_stay_active(main.hwnd(), true);
+  EXPECT_TRUE(rtwin::is_marked_stay_active(main.hwnd()));
+  main.system_saw.clear();
+  ASSERT_TRUE(activate(helper.hwnd()));
+  EXPECT_EQ(main.caption_colour(), kActiveCaption);
+  EXPECT_EQ(helper.caption_colour(), kActiveCaption);
+  for (WPARAM told : main.system_saw) EXPECT_EQ(told, static_cast<WPARAM>(TRUE));
 
   // A disabled window looks inactive all the same, and active again once enabled.
   EnableWindow(main.hwnd(), FALSE);
   SendMessageA(main.hwnd(), WM_NCACTIVATE, TRUE, 0);
-  EXPECT_EQ(main.CaptionColour(), kInactiveCaption);
+  EXPECT_EQ(main.caption_colour(), kInactiveCaption);
   EnableWindow(main.hwnd(), TRUE);
   SendMessageA(main.hwnd(), WM_NCACTIVATE, FALSE, 0);
-  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
+  EXPECT_EQ(main.caption_colour(), kActiveCaption);
 
   // Unmarked, the caption follows the activation again.
-  rtwin::MarkStayActive(main.hwnd(), false);
-  EXPECT_FALSE(rtwin::IsMarkedStayActive(main.hwnd()));
-  ASSERT_TRUE(Activate(main.hwnd()));
-  EXPECT_EQ(main.CaptionColour(), kActiveCaption);
-  EXPECT_EQ(helper.CaptionColour(), kInactiveCaption);
-  ASSERT_TRUE(Activate(helper.hwnd()));
-  EXPECT_EQ(main.CaptionColour(), kInactiveCaption);
-  EXPECT_EQ(main.systemSaw.back(), static_cast<WPARAM>(FALSE));
+  rtwin::mark_stay_active(main.hwnd(), false);
+  EXPECT_FALSE(rtwin::is_marked_stay_active(main.hwnd()));
+  ASSERT_TRUE(activate(main.hwnd()));
+  EXPECT_EQ(main.caption_colour(), kActiveCaption);
+  EXPECT_EQ(helper.caption_colour(), kInactiveCaption);
+  ASSERT_TRUE(activate(helper.hwnd()));
+  EXPECT_EQ(main.caption_colour(), kInactiveCaption);
+  EXPECT_EQ(main.system_saw.back(), static_cast<WPARAM>(FALSE));
 }
 
 TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {
@@ -699,48 +700,49 @@ TEST_F(SkinUiTest, MessageBoxesFollowTheLanguageThroughThePromptSwitch) {
   EXPECT_EQ(MessageBoxLang(nullptr, "install?", "Tunmira", MB_YESNO), IDYES);
   SetEnvironmentVariableA("RT_PROMPT_ANSWER", "no");
   EXPECT_EQ(MessageBoxLang(nullptr, "install?", "Tunmira", MB_YESNO), IDNO);
-  EXPECT_EQ(rtwin::AskSaveFileName(nullptr, "Guide.pdf", "PDF|*.pdf", "pdf"), std::nullopt);
+  EXPECT_EQ(rtwin::ask_save_file_name(nullptr, "Guide.pdf", "PDF|*.pdf", "pdf"), std::nullopt);
   SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", "C:\\saved.pdf");
-  EXPECT_EQ(rtwin::AskSaveFileName(nullptr, "Guide.pdf", "PDF|*.pdf", "pdf"), "C:\\saved.pdf");
-  EXPECT_EQ(dir_.Read("prompts.log"),
+  EXPECT_EQ(rtwin::ask_save_file_name(nullptr, "Guide.pdf", "PDF|*.pdf", "pdf"), "C:\\saved.pdf");
+  EXPECT_EQ(dir.read("prompts.log"),
             "message-rtl|right to left\r\nmessage|left to right\r\nmessage|install?\r\nmessage|install?\r\n"
             "save|Guide.pdf\r\nsave|Guide.pdf\r\n");
 }
 
 TEST_F(SkinUiTest, OurProfileReaderAgreesWithTheSystem) {
-  dir_.Write("tricky.ini",
-             "[MSG]\r\n  Spaced  =  value with spaces  \r\nQuoted=\"quoted\"\r\nDup=first\r\nDup=second\r\n"
-             "CASE=Upper\r\nEmpty=\r\n\tTabbed\t=\ttab\t\r\nNoEquals\r\n='no key'\r\nLong=" +
-                 std::string(600, 'y') +
-                 "\r\n[ Padded ]\r\nKey=in padded\r\n[msg]\r\nLate=later section\r\n"
-                 "Dup=third\r\nSecond=only in the later section\r\n");
-  std::string text = dir_.Read("tricky.ini");
+  dir.write("tricky.ini",
+            "[MSG]\r\n  Spaced  =  value with spaces  \r\nQuoted=\"quoted\"\r\nDup=first\r\nDup=second\r\n"
+            "CASE=Upper\r\nEmpty=\r\n\tTabbed\t=\ttab\t\r\nNoEquals\r\n='no key'\r\nLong=" +
+                std::string(600, 'y') +
+                "\r\n[ Padded ]\r\nKey=in padded\r\n[msg]\r\nLate=later section\r\n"
+                "Dup=third\r\nSecond=only in the later section\r\n");
+  std::string text = dir.read("tricky.ini");
   Win32SkinHost host;
   const char *keys[][2] = {{"MSG", "Spaced"},   {"msg", "quoted"}, {"MSG", "Dup"},    {"MSG", "case"},
                            {"MSG", "Empty"},    {"MSG", "Long"},   {"Padded", "Key"}, {"None", "Key"},
                            {"MSG", "None"},     {"MSG", "Late"},   {"MSG", "Second"}, {"MSG", "Tabbed"},
                            {"MSG", "NoEquals"}, {"MSG", ""}};
   for (auto &key : keys)
-    EXPECT_EQ(host.ReadProfileString(dir_.path() + "tricky.ini", key[0], key[1], 512),
-              ReadProfileValue(text, key[0], key[1], 512))
+    EXPECT_EQ(host.read_profile_string(dir.path() + "tricky.ini", key[0], key[1], 512),
+              read_profile_value(text, key[0], key[1], 512))
         << key[0] << "/" << key[1];
 }
 
 TEST(LanguageFileCheck, AMissingFirstLanguageFileEndsTheProgramWithStatus1) {
   TempDir dir;
-  dir.Write("English.ini", "[MSG]\r\nLanguage_EN=English\r\n");
+  dir.write("English.ini", "[MSG]\r\nLanguage_EN=English\r\n");
   FolderHost host(dir.path());
   LanguageSlots table;
-  FillLanguageFileNames(table);
+  fill_language_file_names(table);
   SetEnvironmentVariableA("RT_PROMPT_LOG", (dir.path() + "prompts.log").c_str());
   // Beside the program, but the current directory is elsewhere.
-  EXPECT_EXIT(SelectLanguageFileOrExit(host, table, "MSG", "English.ini"), ::testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(select_language_file_or_exit(host, table, "MSG", "English.ini"), ::testing::ExitedWithCode(1),
+              "");
   char previous[MAX_PATH];
   GetCurrentDirectoryA(sizeof previous, previous);
   SetCurrentDirectoryA(dir.path().c_str());
-  SelectLanguageFileOrExit(host, table, "MSG", "English.ini");
+  select_language_file_or_exit(host, table, "MSG", "English.ini");
   SetCurrentDirectoryA(previous);
-  EXPECT_EQ(table[0].displayName, "English");
+  EXPECT_EQ(table[0].display_name, "English");
 }
 
 TEST(OperatingSystem, ThisPrefixIsNotXpServicePack2) {

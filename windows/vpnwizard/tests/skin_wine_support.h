@@ -14,7 +14,7 @@
 
 namespace tunmira::testing {
 
-inline std::string Env(const char *name) {
+inline std::string env(const char *name) {
   char value[1024];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
   return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
@@ -40,10 +40,10 @@ class TempDir {
     RemoveDirectoryA(path_.c_str());
   }
   const std::string &path() const { return path_; }
-  void Write(const std::string &name, const std::string &bytes) const {
+  void write(const std::string &name, const std::string &bytes) const {
     std::ofstream(path_ + name, std::ios::binary) << bytes;
   }
-  std::string Read(const std::string &name) const {
+  std::string read(const std::string &name) const {
     std::ifstream in(path_ + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
@@ -53,7 +53,7 @@ class TempDir {
 };
 
 // A 24-bit picture made of vertical stripes of the given colours, each `stripe` pixels wide.
-inline std::string Bmp24(int stripe, int height, const std::vector<COLORREF> &colours) {
+inline std::string bmp24(int stripe, int height, const std::vector<COLORREF> &colours) {
   int width = stripe * static_cast<int>(colours.size());
   int stride = (width * 3 + 3) & ~3;
   std::string file(54 + static_cast<std::size_t>(stride * height), '\0');
@@ -83,13 +83,13 @@ inline std::string Bmp24(int stripe, int height, const std::vector<COLORREF> &co
 class FolderHost : public Win32SkinHost {
  public:
   explicit FolderHost(std::string folder) : folder_(std::move(folder)) {}
-  std::string ProgramDirectory() override { return folder_; }
+  std::string program_directory() override { return folder_; }
 
  private:
   std::string folder_;
 };
 
-inline void Pump() {
+inline void pump() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&msg);
@@ -99,15 +99,15 @@ inline void Pump() {
 
 // Pumps messages until `done` holds; a generous limit keeps a broken run from hanging.
 template <typename Done>
-bool PumpUntil(Done done) {
+bool pump_until(Done done) {
   for (int i = 0; i < 1000 && !done(); ++i) {
-    Pump();
+    pump();
     Sleep(10);
   }
   return done();
 }
 
-inline RECT RectInParent(HWND control) {
+inline RECT rect_in_parent(HWND control) {
   RECT rect;
   GetWindowRect(control, &rect);
   MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT *>(&rect), 2);

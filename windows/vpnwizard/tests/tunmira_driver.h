@@ -33,27 +33,27 @@ constexpr int kErrorLabel1 = 1150;
 // The progress dialog's first picture.
 constexpr int kProgressFrame = 1235;
 
-inline bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+inline bool wait_for(const std::function<bool()> &done, DWORD timeout_ms) {
+  for (DWORD waited = 0; waited < timeout_ms; waited += 50) {
     if (done()) return true;
     ::Sleep(50);
   }
   return done();
 }
 
-inline std::string Env(const char *name) {
+inline std::string env(const char *name) {
   const char *value = std::getenv(name);
   return value != nullptr ? value : "";
 }
 
-inline std::string WindowsPath(std::string unix) {
+inline std::string windows_path(std::string unix) {
   for (char &c : unix) {
     if (c == '/') c = '\\';
   }
   return "Z:" + unix;
 }
 
-inline std::string WindowText(HWND window) {
+inline std::string window_text(HWND window) {
   char text[1024] = {};
   DWORD_PTR copied = 0;
   ::SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 5000,
@@ -62,20 +62,20 @@ inline std::string WindowText(HWND window) {
 }
 
 // A value of the language file beside the program, as the program reads it.
-inline std::string LanguageText(const char *section, const char *key) {
-  const std::string exe = Env("TUNMIRA_EXE");
-  const std::string ini = WindowsPath(exe.substr(0, exe.rfind('/')) + "/English.ini");
+inline std::string language_text(const char *section, const char *key) {
+  const std::string exe = env("TUNMIRA_EXE");
+  const std::string ini = windows_path(exe.substr(0, exe.rfind('/')) + "/English.ini");
   char text[512] = {};
   ::GetPrivateProfileStringA(section, key, "", text, sizeof(text), ini.c_str());
   return text;
 }
 
-inline std::string Golden(const char *name) {
-  return test::ReadHostFile(Env("TUNMIRA_GOLDEN_DIR") + "/" + name);
+inline std::string golden(const char *name) {
+  return test::read_host_file(env("TUNMIRA_GOLDEN_DIR") + "/" + name);
 }
 
 // Writes what the screen shows of a window as a 24-bit .bmp file.
-inline void SaveWindowPicture(HWND window, const std::string &path) {
+inline void save_window_picture(HWND window, const std::string &path) {
   RECT rect;
   ::GetWindowRect(window, &rect);
   const int width = rect.right - rect.left;
@@ -90,15 +90,15 @@ inline void SaveWindowPicture(HWND window, const std::string &path) {
   HGDIOBJ old = ::SelectObject(memory, bitmap);
   ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   ::GdiFlush();
-  const DWORD imageSize = ((static_cast<DWORD>(width) * 3 + 3) & ~3u) * static_cast<DWORD>(height);
+  const DWORD image_size = ((static_cast<DWORD>(width) * 3 + 3) & ~3u) * static_cast<DWORD>(height);
   const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-  BITMAPFILEHEADER file{0x4D42, headers + imageSize, 0, 0, headers};
+  BITMAPFILEHEADER file{0x4D42, headers + image_size, 0, 0, headers};
   if (HANDLE out = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
       out != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
     ::WriteFile(out, &file, sizeof(file), &written, nullptr);
     ::WriteFile(out, &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr);
-    ::WriteFile(out, bits, imageSize, &written, nullptr);
+    ::WriteFile(out, bits, image_size, &written, nullptr);
     ::CloseHandle(out);
   }
   ::SelectObject(memory, old);
@@ -108,12 +108,12 @@ inline void SaveWindowPicture(HWND window, const std::string &path) {
 }
 
 // The captions of the shown top-level windows, for failure messages.
-inline std::string ShownWindows() {
+inline std::string shown_windows() {
   std::string captions;
   ::EnumWindows(
       [](HWND window, LPARAM result) -> BOOL {
         if (::IsWindowVisible(window))
-          *reinterpret_cast<std::string *>(result) += "[" + WindowText(window) + "] ";
+          *reinterpret_cast<std::string *>(result) += "[" + window_text(window) + "] ";
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&captions));
@@ -121,15 +121,15 @@ inline std::string ShownWindows() {
 }
 
 // A shown top-level window of the program that has the item, or nullptr.
-inline HWND ShownWindowWith(int itemId) {
+inline HWND shown_window_with(int item_id) {
   struct Search {
-    int itemId;
+    int item_id;
     HWND found;
-  } search{itemId, nullptr};
+  } search{item_id, nullptr};
   ::EnumWindows(
       [](HWND window, LPARAM param) -> BOOL {
         auto *search = reinterpret_cast<Search *>(param);
-        if (::IsWindowVisible(window) && ::GetDlgItem(window, search->itemId) != nullptr) {
+        if (::IsWindowVisible(window) && ::GetDlgItem(window, search->item_id) != nullptr) {
           search->found = window;
           return FALSE;
         }
@@ -140,48 +140,48 @@ inline HWND ShownWindowWith(int itemId) {
 }
 
 // A shown progress dialog of the program, or nullptr.
-inline HWND ProgressDialog() {
-  return ShownWindowWith(kProgressFrame);
+inline HWND progress_dialog() {
+  return shown_window_with(kProgressFrame);
 }
 
-inline std::vector<LoggedRequest> Posts(const RouterDouble &router) {
+inline std::vector<LoggedRequest> posts(const RouterDouble &router) {
   std::vector<LoggedRequest> posts;
-  for (LoggedRequest &request : router.Requests()) {
+  for (LoggedRequest &request : router.requests()) {
     if (request.method == "POST") posts.push_back(std::move(request));
   }
   return posts;
 }
 
-inline std::vector<std::string> Paths(const RouterDouble &router) {
+inline std::vector<std::string> paths(const RouterDouble &router) {
   std::vector<std::string> paths;
-  for (const LoggedRequest &request : router.Requests()) paths.push_back(request.method + " " + request.path);
+  for (const LoggedRequest &request : router.requests()) paths.push_back(request.method + " " + request.path);
   return paths;
 }
 
 // One router double where the wizard looks for a router given by its address.
-inline std::unique_ptr<RouterDouble> StartRouter(const std::string &address, const char *password,
-                                                 const char *lan, const char *mask,
-                                                 std::vector<std::string> more) {
+inline std::unique_ptr<RouterDouble> start_router(const std::string &address, const char *password,
+                                                  const char *lan, const char *mask,
+                                                  std::vector<std::string> more) {
   std::vector<std::string> options = {"--port", kRouterPort, "--wan", address,  "--password",
                                       password, "--lan",     lan,     "--mask", mask};
   options.insert(options.end(), more.begin(), more.end());
   return std::make_unique<RouterDouble>(address, options);
 }
 
-inline std::unique_ptr<RouterDouble> StartRouter1(const std::string &address,
-                                                  std::vector<std::string> more = {},
-                                                  const char *password = "secret1") {
-  return StartRouter(address, password, "192.168.1.1", "255.255.255.0", std::move(more));
+inline std::unique_ptr<RouterDouble> start_router1(const std::string &address,
+                                                   std::vector<std::string> more = {},
+                                                   const char *password = "secret1") {
+  return start_router(address, password, "192.168.1.1", "255.255.255.0", std::move(more));
 }
 
-inline std::unique_ptr<RouterDouble> StartRouter2(const std::string &address,
-                                                  std::vector<std::string> more = {}) {
-  return StartRouter(address, "secret2", "192.168.2.1", "255.255.0.0", std::move(more));
+inline std::unique_ptr<RouterDouble> start_router2(const std::string &address,
+                                                   std::vector<std::string> more = {}) {
+  return start_router(address, "secret2", "192.168.2.1", "255.255.0.0", std::move(more));
 }
 
 // A loopback address no router of this run has used: a double that was stopped may still hold its port
 // for a moment. The tunnel of the golden forms alone uses kRouter1Address and kRouter2Address.
-inline std::string FreshAddress() {
+inline std::string fresh_address() {
   static int last = 9;
   return "127.88.1." + std::to_string(++last);
 }
@@ -189,12 +189,12 @@ inline std::string FreshAddress() {
 class TunmiraExe {
  public:
   TunmiraExe() {
-    const std::string exe = Env("TUNMIRA_EXE");
-    prompts_ = WindowsPath("/tmp/tunmira-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                           std::to_string(::GetTickCount64()) + ".txt");
+    const std::string exe = env("TUNMIRA_EXE");
+    prompts_ = windows_path("/tmp/tunmira-e2e-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                            std::to_string(::GetTickCount64()) + ".txt");
     ::SetEnvironmentVariableA("RT_PROMPT_LOG", prompts_.c_str());
-    std::string command = "\"" + WindowsPath(exe) + "\"";
-    const std::string folder = WindowsPath(exe.substr(0, exe.rfind('/')));
+    std::string command = "\"" + windows_path(exe) + "\"";
+    const std::string folder = windows_path(exe.substr(0, exe.rfind('/')));
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -212,15 +212,15 @@ class TunmiraExe {
     ::DeleteFileA(prompts_.c_str());
   }
 
-  bool WaitForWindow() {
-    return WaitFor(
+  bool wait_for_window() {
+    return wait_for(
         [&] { return (main_ = ::FindWindowA(nullptr, kCaption)) != nullptr && ::IsWindowVisible(main_); },
         30000);
   }
-  void Command(int id) const { ::PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-  bool BarItemVisible(int id) const { return ::IsWindowVisible(::GetDlgItem(main_, id)) != FALSE; }
+  void command(int id) const { ::PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  bool bar_item_visible(int id) const { return ::IsWindowVisible(::GetDlgItem(main_, id)) != FALSE; }
   // The one visible page, or nullptr.
-  HWND Page() const {
+  HWND page() const {
     HWND found = nullptr;
     int count = 0;
     for (HWND child = ::GetWindow(main_, GW_CHILD); child != nullptr;
@@ -235,9 +235,9 @@ class TunmiraExe {
     return count == 1 ? found : nullptr;
   }
   // The shown page, told by an item only that page has.
-  std::string PageShown() const {
-    HWND page = Page();
-    if (page == nullptr) return "none";
+  std::string page_shown() const {
+    HWND shown = page();
+    if (shown == nullptr) return "none";
     const std::pair<int, const char *> marks[] = {{1203, "Welcome00"},
                                                   {1204, "Welcome01"},
                                                   {1207, "Welcome10"},
@@ -246,42 +246,42 @@ class TunmiraExe {
                                                   {1030, "CdStart"},
                                                   {kWelcome30Label1, "Welcome30"}};
     for (auto [id, name] : marks) {
-      if (::GetDlgItem(page, id) != nullptr) return name;
+      if (::GetDlgItem(shown, id) != nullptr) return name;
     }
     return "?";
   }
-  bool WaitForPage(const std::string &name, DWORD timeoutMs = 10000) const {
-    return WaitFor([&] { return PageShown() == name; }, timeoutMs);
+  bool wait_for_page(const std::string &name, DWORD timeout_ms = 10000) const {
+    return wait_for([&] { return page_shown() == name; }, timeout_ms);
   }
   // Clicks an item of the shown page as the mouse would.
-  void Click(int id) const { ::SendMessageA(::GetDlgItem(Page(), id), BM_CLICK, 0, 0); }
+  void click(int id) const { ::SendMessageA(::GetDlgItem(page(), id), BM_CLICK, 0, 0); }
   // Empties a field of the shown page and types text into it.
-  void Type(int id, const std::string &text) const {
-    HWND field = ::GetDlgItem(Page(), id);
+  void type(int id, const std::string &text) const {
+    HWND field = ::GetDlgItem(page(), id);
     ::SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     for (char c : text) ::SendMessageA(field, WM_CHAR, static_cast<unsigned char>(c), 1);
   }
-  void TypeOctets(int firstId, const std::string &address) const {
+  void type_octets(int first_id, const std::string &address) const {
     std::string rest = address;
     for (int i = 0; i < 4; ++i) {
       const std::size_t dot = rest.find('.');
-      Type(firstId + i, rest.substr(0, dot));
+      type(first_id + i, rest.substr(0, dot));
       rest = dot == std::string::npos ? "" : rest.substr(dot + 1);
     }
   }
-  std::string ItemText(int id) const { return WindowText(::GetDlgItem(Page(), id)); }
-  bool ItemVisible(int id) const { return ::IsWindowVisible(::GetDlgItem(Page(), id)) != FALSE; }
+  std::string item_text(int id) const { return window_text(::GetDlgItem(page(), id)); }
+  bool item_visible(int id) const { return ::IsWindowVisible(::GetDlgItem(page(), id)) != FALSE; }
   // Waits until the user-interface thread answers again (it waits while a worker ends).
-  bool Responds() const {
+  bool responds() const {
     DWORD_PTR ignored = 0;
     return ::SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_BLOCK, 60000, &ignored) != 0;
   }
-  std::string Prompts() const { return test::ReadHostFile(prompts_.substr(2)); }
+  std::string prompts() const { return test::read_host_file(prompts_.substr(2)); }
   // The prompt lines of the wizard's own messages, without the skin loader's notes about missing
   // artwork ("Load ... failure"), which depend on what the build installed.
-  std::string WizardMessages() const {
+  std::string wizard_messages() const {
     std::string kept;
-    const std::string all = Prompts();
+    const std::string all = prompts();
     std::size_t start = 0;
     while (start < all.size()) {
       std::size_t end = all.find('\n', start);
@@ -292,17 +292,17 @@ class TunmiraExe {
     }
     return kept;
   }
-  bool WaitForPrompt(const std::string &text, DWORD timeoutMs = 60000) const {
-    return WaitFor([&] { return Prompts().find(text) != std::string::npos; }, timeoutMs);
+  bool wait_for_prompt(const std::string &text, DWORD timeout_ms = 60000) const {
+    return wait_for([&] { return prompts().find(text) != std::string::npos; }, timeout_ms);
   }
-  void Picture(const std::string &name, HWND window = nullptr) const {
-    const std::string folder = Env("TUNMIRA_SHOTS_DIR");
+  void picture(const std::string &name, HWND window = nullptr) const {
+    const std::string folder = env("TUNMIRA_SHOTS_DIR");
     if (folder.empty()) return;
-    ::CreateDirectoryA(WindowsPath(folder).c_str(), nullptr);
+    ::CreateDirectoryA(windows_path(folder).c_str(), nullptr);
     ::Sleep(300);  // let the window finish painting
-    SaveWindowPicture(window != nullptr ? window : main_, WindowsPath(folder + "/" + name + ".bmp"));
+    save_window_picture(window != nullptr ? window : main_, windows_path(folder + "/" + name + ".bmp"));
   }
-  std::optional<DWORD> WaitExit(DWORD ms) const {
+  std::optional<DWORD> wait_exit(DWORD ms) const {
     if (process_ == nullptr || ::WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
     ::GetExitCodeProcess(process_, &code);
@@ -310,29 +310,29 @@ class TunmiraExe {
   }
 
   // From the start page to the router entry page, by default with both routers reached over the Internet.
-  void GoToRouterEntry(int choice = kChoiceInternet) const {
-    ASSERT_TRUE(WaitForPage("Welcome00")) << PageShown();
-    ::PostMessageA(Page(), WM_COMMAND, MAKEWPARAM(kStart, BN_CLICKED), 0);
-    ASSERT_TRUE(WaitForPage("Welcome01")) << PageShown();
-    Command(kNext);
-    ASSERT_TRUE(WaitForPage("Welcome10")) << PageShown();
-    Click(choice);
-    Command(kNext);
-    ASSERT_TRUE(WaitForPage("PageRemote")) << PageShown();
+  void go_to_router_entry(int choice = kChoiceInternet) const {
+    ASSERT_TRUE(wait_for_page("Welcome00")) << page_shown();
+    ::PostMessageA(page(), WM_COMMAND, MAKEWPARAM(kStart, BN_CLICKED), 0);
+    ASSERT_TRUE(wait_for_page("Welcome01")) << page_shown();
+    command(kNext);
+    ASSERT_TRUE(wait_for_page("Welcome10")) << page_shown();
+    click(choice);
+    command(kNext);
+    ASSERT_TRUE(wait_for_page("PageRemote")) << page_shown();
   }
 
   // The tunnel of the golden forms: both routers given by address.
-  void FillRouterEntry(const std::string &router1 = kRouter1Address,
-                       const std::string &router2 = kRouter2Address,
-                       const char *router1Password = "secret1") const {
-    Type(kRouter1User, "admin");
-    Type(kRouter1Password, router1Password);
-    Type(kRouter2User, "admin");
-    Type(kRouter2Password, "secret2");
-    Type(kTunnelName, "HQ link&x");
-    Type(kPresharedKey, "s3cret&todo=x%");
-    TypeOctets(kRouter1Octet1, router1);
-    TypeOctets(kRouter2Octet1, router2);
+  void fill_router_entry(const std::string &router1 = kRouter1Address,
+                         const std::string &router2 = kRouter2Address,
+                         const char *router1_password = "secret1") const {
+    type(kRouter1User, "admin");
+    type(kRouter1Password, router1_password);
+    type(kRouter2User, "admin");
+    type(kRouter2Password, "secret2");
+    type(kTunnelName, "HQ link&x");
+    type(kPresharedKey, "s3cret&todo=x%");
+    type_octets(kRouter1Octet1, router1);
+    type_octets(kRouter2Octet1, router2);
   }
 
  private:

@@ -19,30 +19,30 @@
 namespace tunmira {
 namespace {
 
-using upgrade::Env;
-using upgrade::ReadAll;
+using upgrade::env;
+using upgrade::read_all;
 using upgrade::UnixTempDir;
 
 constexpr char kCaption[] = "HBX7300NQ VPN wizard";
 constexpr int kNext = 1029, kBack = 1003, kExit = 2557, kGo = 1031, kTesting = 2869, kUserGuide = 2886;
 constexpr int kLabel9 = 2900, kBackground = 1006, kCdStartCommand = 311;
 
-bool WaitFor(const std::function<bool()> &done, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+bool wait_for(const std::function<bool()> &done, DWORD timeout_ms) {
+  for (DWORD waited = 0; waited < timeout_ms; waited += 50) {
     if (done()) return true;
     Sleep(50);
   }
   return done();
 }
 
-std::string WindowsPath(std::string unix) {
+std::string windows_path(std::string unix) {
   for (char &c : unix)
     if (c == '/') c = '\\';
   return "Z:" + unix;
 }
 
 // The page a visible child dialog is, told by a control only that page has.
-std::string PageName(HWND page) {
+std::string page_name(HWND page) {
   const std::pair<int, const char *> marks[] = {
       {1203, "Welcome00"}, {1204, "Welcome01"}, {1207, "Welcome10"}, {1104, "PageRemote"},
       {1210, "Welcome16"}, {1030, "CdStart"},   {1201, "Welcome30"}};
@@ -52,7 +52,7 @@ std::string PageName(HWND page) {
 }
 
 // Writes what the screen shows of the window as a 24-bit .bmp file.
-void SaveWindowPicture(HWND window, const std::string &path) {
+void save_window_picture(HWND window, const std::string &path) {
   RECT rect;
   GetWindowRect(window, &rect);
   int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -67,28 +67,28 @@ void SaveWindowPicture(HWND window, const std::string &path) {
   BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   GdiFlush();
   DWORD row = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-  DWORD imageSize = row * static_cast<DWORD>(height);
+  DWORD image_size = row * static_cast<DWORD>(height);
   BITMAPFILEHEADER file{0x4D42,
-                        static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + imageSize),
+                        static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + image_size),
                         0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char *>(&file), sizeof file);
   out.write(reinterpret_cast<const char *>(&info.bmiHeader), sizeof info.bmiHeader);
-  out.write(static_cast<const char *>(bits), imageSize);
+  out.write(static_cast<const char *>(bits), image_size);
   SelectObject(memory, old);
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
 }
 
-std::string WindowText(HWND window) {
+std::string window_text(HWND window) {
   char text[256] = {};
   GetWindowTextA(window, text, sizeof text);
   return text;
 }
 
 // How many pixels the screen shows in the window's rectangle that are mostly blue, as link text is.
-int BlueTextPixels(HWND window) {
+int blue_text_pixels(HWND window) {
   RECT rect;
   GetWindowRect(window, &rect);
   HDC screen = GetDC(nullptr);
@@ -104,30 +104,30 @@ int BlueTextPixels(HWND window) {
 }
 
 // The bin folder Tunmira.exe lies in (a Unix path).
-std::string BinFolder() {
-  std::string exe = Env("TUNMIRA_EXE");
+std::string bin_folder() {
+  std::string exe = env("TUNMIRA_EXE");
   return exe.substr(0, exe.rfind('/'));
 }
 
 class TunmiraExe {
  public:
-  // Starts the program in `workingDirectory` (the bin folder, where English.ini lies, by default).
-  explicit TunmiraExe(const UnixTempDir &dir, std::string workingDirectory = {},
-                      bool alongsideAnother = false)
+  // Starts the program in `working_directory` (the bin folder, where English.ini lies, by default).
+  explicit TunmiraExe(const UnixTempDir &dir, std::string working_directory = {},
+                      bool alongside_another = false)
       : dir_(dir) {
-    std::string exe = Env("TUNMIRA_EXE");
-    if (workingDirectory.empty()) workingDirectory = WindowsPath(BinFolder());
+    std::string exe = env("TUNMIRA_EXE");
+    if (working_directory.empty()) working_directory = windows_path(bin_folder());
     // The window of a copy an earlier test ended may outlive it briefly; a new copy would take it for a
     // running one and end at once.
-    if (!alongsideAnother) WaitFor([] { return FindWindowA(nullptr, kCaption) == nullptr; }, 10000);
-    SetEnvironmentVariableA("RT_PROMPT_LOG", dir.Windows("prompts.txt").c_str());
-    SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", dir.Windows("saved.pdf").c_str());
-    std::string command = "\"" + WindowsPath(exe) + "\"";
+    if (!alongside_another) wait_for([] { return FindWindowA(nullptr, kCaption) == nullptr; }, 10000);
+    SetEnvironmentVariableA("RT_PROMPT_LOG", dir.windows("prompts.txt").c_str());
+    SetEnvironmentVariableA("RT_PROMPT_SAVE_AS", dir.windows("saved.pdf").c_str());
+    std::string command = "\"" + windows_path(exe) + "\"";
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!exe.empty() && CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                       workingDirectory.c_str(), &si, &pi)) {
+                                       working_directory.c_str(), &si, &pi)) {
       CloseHandle(pi.hThread);
       process_ = pi.hProcess;
     }
@@ -137,16 +137,16 @@ class TunmiraExe {
     if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
     CloseHandle(process_);
   }
-  bool WaitForWindow() {
-    return WaitFor(
+  bool wait_for_window() {
+    return wait_for(
         [&] { return (main_ = FindWindowA(nullptr, kCaption)) != nullptr && IsWindowVisible(main_); }, 60000);
   }
   HWND main() const { return main_; }
-  bool Visible(int id) const { return IsWindowVisible(GetDlgItem(main_, id)) != FALSE; }
-  void Command(int id) const { PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-  void WizardCommand(WPARAM wParam, LPARAM lParam) const { PostMessageA(main_, 2024, wParam, lParam); }
+  bool visible(int id) const { return IsWindowVisible(GetDlgItem(main_, id)) != FALSE; }
+  void command(int id) const { PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  void wizard_command(WPARAM wParam, LPARAM lParam) const { PostMessageA(main_, 2024, wParam, lParam); }
   // The one visible page, or nullptr.
-  HWND Page() const {
+  HWND page() const {
     HWND found = nullptr;
     int count = 0;
     for (HWND child = GetWindow(main_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -159,32 +159,32 @@ class TunmiraExe {
     }
     return count == 1 ? found : nullptr;
   }
-  std::string PageShown() const {
-    HWND page = Page();
-    return page ? PageName(page) : "none";
+  std::string page_shown() const {
+    HWND shown = page();
+    return shown ? page_name(shown) : "none";
   }
-  bool WaitForPage(const std::string &name) const {
-    return WaitFor([&] { return PageShown() == name; }, 10000);
+  bool wait_for_page(const std::string &name) const {
+    return wait_for([&] { return page_shown() == name; }, 10000);
   }
-  void Picture(const std::string &name) const {
-    std::string folder = Env("TUNMIRA_SHOTS_DIR");
+  void picture(const std::string &name) const {
+    std::string folder = env("TUNMIRA_SHOTS_DIR");
     if (folder.empty()) return;
-    CreateDirectoryA(WindowsPath(folder).c_str(), nullptr);
+    CreateDirectoryA(windows_path(folder).c_str(), nullptr);
     // Let the page finish painting before the screen is copied.
     Sleep(300);
-    SaveWindowPicture(main_, WindowsPath(folder + "/" + name + ".bmp"));
+    save_window_picture(main_, windows_path(folder + "/" + name + ".bmp"));
   }
-  std::string Prompts() const {
-    auto bytes = ReadAll(dir_.Windows("prompts.txt"));
+  std::string prompts() const {
+    auto bytes = read_all(dir_.windows("prompts.txt"));
     return {bytes.begin(), bytes.end()};
   }
   // What became of the program, for failure messages.
-  std::string State() const {
-    std::optional<DWORD> code = WaitExit(0);
+  std::string state() const {
+    std::optional<DWORD> code = wait_exit(0);
     return (code ? "ended with status " + std::to_string(*code) : std::string("still running")) +
-           "; prompts: " + Prompts();
+           "; prompts: " + prompts();
   }
-  std::optional<DWORD> WaitExit(DWORD ms) const {
+  std::optional<DWORD> wait_exit(DWORD ms) const {
     if (process_ == nullptr || WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return std::nullopt;
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
@@ -200,139 +200,140 @@ class TunmiraExe {
 TEST(TunmiraGui, WalksThePagesWithNextAndBackAndClosesThroughTheQuery) {
   UnixTempDir dir;
   TunmiraExe app(dir);
-  ASSERT_TRUE(app.WaitForWindow()) << "no main window: " << app.State();
+  ASSERT_TRUE(app.wait_for_window()) << "no main window: " << app.state();
 
   // The start page: the user guide link, Label9 and Exit; no Next, Back, Go or Testing.
-  ASSERT_TRUE(app.WaitForPage("Welcome00")) << app.PageShown();
-  EXPECT_TRUE(app.Visible(kUserGuide));
-  EXPECT_TRUE(app.Visible(kLabel9));
-  EXPECT_TRUE(app.Visible(kExit));
-  for (int id : {kNext, kBack, kGo, kTesting}) EXPECT_FALSE(app.Visible(id)) << id;
+  ASSERT_TRUE(app.wait_for_page("Welcome00")) << app.page_shown();
+  EXPECT_TRUE(app.visible(kUserGuide));
+  EXPECT_TRUE(app.visible(kLabel9));
+  EXPECT_TRUE(app.visible(kExit));
+  for (int id : {kNext, kBack, kGo, kTesting}) EXPECT_FALSE(app.visible(id)) << id;
   // The window is rounded: its region is not the plain rectangle.
   HRGN region = CreateRectRgn(0, 0, 0, 0);
   EXPECT_EQ(GetWindowRgn(app.main(), region), COMPLEXREGION);
   DeleteObject(region);
-  app.Picture("1-welcome00");
+  app.picture("1-welcome00");
   // The link reads "User Guide" and shows it in the bar, on Label9's line, right after its words.
   HWND link = GetDlgItem(app.main(), kUserGuide);
-  EXPECT_EQ(WindowText(link), "User Guide");
-  RECT linkRect, labelRect, mainRect;
-  GetWindowRect(link, &linkRect);
-  GetWindowRect(GetDlgItem(app.main(), kLabel9), &labelRect);
-  GetWindowRect(app.main(), &mainRect);
-  EXPECT_GE(linkRect.left, labelRect.left);
-  EXPECT_LE(linkRect.right, mainRect.right);
-  EXPECT_LT(linkRect.top, labelRect.bottom);
-  EXPECT_GT(linkRect.bottom, labelRect.top);
-  EXPECT_GT(BlueTextPixels(link), 10) << "the link's text is not on the screen";
+  EXPECT_EQ(window_text(link), "User Guide");
+  RECT link_rect, label_rect, main_rect;
+  GetWindowRect(link, &link_rect);
+  GetWindowRect(GetDlgItem(app.main(), kLabel9), &label_rect);
+  GetWindowRect(app.main(), &main_rect);
+  EXPECT_GE(link_rect.left, label_rect.left);
+  EXPECT_LE(link_rect.right, main_rect.right);
+  EXPECT_LT(link_rect.top, label_rect.bottom);
+  EXPECT_GT(link_rect.bottom, label_rect.top);
+  EXPECT_GT(blue_text_pixels(link), 10) << "the link's text is not on the screen";
   // The page holds all of its 638 x 356 picture, above the bar.
   RECT page;
-  GetClientRect(app.Page(), &page);
+  GetClientRect(app.page(), &page);
   EXPECT_GE(page.right, 638);
   EXPECT_GE(page.bottom, 356);
-  GetWindowRect(app.Page(), &page);
-  EXPECT_LE(page.bottom, labelRect.top);
+  GetWindowRect(app.page(), &page);
+  EXPECT_LE(page.bottom, label_rect.top);
 
   // The start button on the page moves on to Welcome01 with Back, Next and Exit.
-  HWND start = GetDlgItem(app.Page(), 1203);
-  PostMessageA(app.Page(), WM_COMMAND, MAKEWPARAM(1203, BN_CLICKED), reinterpret_cast<LPARAM>(start));
-  ASSERT_TRUE(app.WaitForPage("Welcome01")) << app.PageShown();
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kNext); }, 5000));
-  EXPECT_TRUE(app.Visible(kBack));
-  EXPECT_TRUE(app.Visible(kExit));
-  EXPECT_FALSE(app.Visible(kUserGuide));
-  EXPECT_FALSE(app.Visible(kLabel9));
-  app.Picture("2-welcome01");
+  HWND start = GetDlgItem(app.page(), 1203);
+  PostMessageA(app.page(), WM_COMMAND, MAKEWPARAM(1203, BN_CLICKED), reinterpret_cast<LPARAM>(start));
+  ASSERT_TRUE(app.wait_for_page("Welcome01")) << app.page_shown();
+  ASSERT_TRUE(wait_for([&] { return app.visible(kNext); }, 5000));
+  EXPECT_TRUE(app.visible(kBack));
+  EXPECT_TRUE(app.visible(kExit));
+  EXPECT_FALSE(app.visible(kUserGuide));
+  EXPECT_FALSE(app.visible(kLabel9));
+  app.picture("2-welcome01");
 
-  app.Command(kNext);
-  ASSERT_TRUE(app.WaitForPage("Welcome10")) << app.PageShown();
-  app.Picture("3-welcome10");
-  app.Command(kNext);
-  ASSERT_TRUE(app.WaitForPage("PageRemote")) << app.PageShown();
-  EXPECT_TRUE(WaitFor([&] { return app.Visible(kNext); }, 5000));
-  app.Picture("4-pageremote");
+  app.command(kNext);
+  ASSERT_TRUE(app.wait_for_page("Welcome10")) << app.page_shown();
+  app.picture("3-welcome10");
+  app.command(kNext);
+  ASSERT_TRUE(app.wait_for_page("PageRemote")) << app.page_shown();
+  EXPECT_TRUE(wait_for([&] { return app.visible(kNext); }, 5000));
+  app.picture("4-pageremote");
 
   // Back through every page to the start, where the bar is the start page's again.
-  app.Command(kBack);
-  ASSERT_TRUE(app.WaitForPage("Welcome10")) << app.PageShown();
-  app.Command(kBack);
-  ASSERT_TRUE(app.WaitForPage("Welcome01")) << app.PageShown();
-  app.Command(kBack);
-  ASSERT_TRUE(app.WaitForPage("Welcome00")) << app.PageShown();
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kUserGuide); }, 5000));
-  EXPECT_FALSE(app.Visible(kNext));
-  EXPECT_FALSE(app.Visible(kBack));
-  EXPECT_TRUE(app.Visible(kBackground));
+  app.command(kBack);
+  ASSERT_TRUE(app.wait_for_page("Welcome10")) << app.page_shown();
+  app.command(kBack);
+  ASSERT_TRUE(app.wait_for_page("Welcome01")) << app.page_shown();
+  app.command(kBack);
+  ASSERT_TRUE(app.wait_for_page("Welcome00")) << app.page_shown();
+  ASSERT_TRUE(wait_for([&] { return app.visible(kUserGuide); }, 5000));
+  EXPECT_FALSE(app.visible(kNext));
+  EXPECT_FALSE(app.visible(kBack));
+  EXPECT_TRUE(app.visible(kBackground));
 
   // Enter on the page does nothing; Exit closes the wizard through the pages' cancel query.
-  PostMessageA(app.Page(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  PostMessageA(app.page(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   Sleep(300);
-  EXPECT_EQ(app.PageShown(), "Welcome00");
-  app.Command(kExit);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0)) << app.Prompts();
+  EXPECT_EQ(app.page_shown(), "Welcome00");
+  app.command(kExit);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0)) << app.prompts();
 }
 
 TEST(TunmiraGui, CdStartModeShowsItsPageAndBackReturnsToTheStart) {
   UnixTempDir dir;
   TunmiraExe app(dir);
-  ASSERT_TRUE(app.WaitForWindow()) << app.State();
-  ASSERT_TRUE(app.WaitForPage("Welcome00"));
-  app.Command(kCdStartCommand);
-  ASSERT_TRUE(app.WaitForPage("CdStart")) << app.PageShown();
-  EXPECT_TRUE(app.Visible(kBackground));
-  for (int id : {kNext, kBack, kExit, kUserGuide}) EXPECT_FALSE(app.Visible(id)) << id;
-  app.Picture("5-cdstart");
+  ASSERT_TRUE(app.wait_for_window()) << app.state();
+  ASSERT_TRUE(app.wait_for_page("Welcome00"));
+  app.command(kCdStartCommand);
+  ASSERT_TRUE(app.wait_for_page("CdStart")) << app.page_shown();
+  EXPECT_TRUE(app.visible(kBackground));
+  for (int id : {kNext, kBack, kExit, kUserGuide}) EXPECT_FALSE(app.visible(id)) << id;
+  app.picture("5-cdstart");
   // Next in CD-start mode stays on the page.
-  app.Command(kNext);
+  app.command(kNext);
   Sleep(300);
-  EXPECT_EQ(app.PageShown(), "CdStart");
+  EXPECT_EQ(app.page_shown(), "CdStart");
   // The launcher's failure shows the system's text (there is no CD here).
-  HWND launch = GetDlgItem(app.Page(), 1030);
-  PostMessageA(app.Page(), WM_COMMAND, MAKEWPARAM(1030, BN_CLICKED), reinterpret_cast<LPARAM>(launch));
+  HWND launch = GetDlgItem(app.page(), 1030);
+  PostMessageA(app.page(), WM_COMMAND, MAKEWPARAM(1030, BN_CLICKED), reinterpret_cast<LPARAM>(launch));
   ASSERT_TRUE(
-      WaitFor([&] { return app.Prompts().find("open|.\\Norton\\CDStart.exe") != std::string::npos; }, 5000))
-      << app.Prompts();
-  app.Command(kBack);
-  ASSERT_TRUE(app.WaitForPage("Welcome00")) << app.PageShown();
-  ASSERT_TRUE(WaitFor([&] { return app.Visible(kUserGuide); }, 5000));
-  app.Command(kExit);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+      wait_for([&] { return app.prompts().find("open|.\\Norton\\CDStart.exe") != std::string::npos; }, 5000))
+      << app.prompts();
+  app.command(kBack);
+  ASSERT_TRUE(app.wait_for_page("Welcome00")) << app.page_shown();
+  ASSERT_TRUE(wait_for([&] { return app.visible(kUserGuide); }, 5000));
+  app.command(kExit);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST(TunmiraGui, HelpLinksOpenTheGuideAndRegistrationAndSaveTheGuide) {
   UnixTempDir dir;
-  const std::string guide = WindowsPath(BinFolder() + "/VPNWizard_UserGuide.pdf");
+  const std::string guide = windows_path(bin_folder() + "/VPNWizard_UserGuide.pdf");
   DeleteFileA(guide.c_str());
   TunmiraExe app(dir);
-  ASSERT_TRUE(app.WaitForWindow()) << app.State();
-  ASSERT_TRUE(app.WaitForPage("Welcome00"));
+  ASSERT_TRUE(app.wait_for_window()) << app.state();
+  ASSERT_TRUE(app.wait_for_page("Welcome00"));
 
   // Commands the main window has no action for change nothing.
-  app.WizardCommand(4, 100);
-  app.WizardCommand(1, 200);
+  app.wizard_command(4, 100);
+  app.wizard_command(1, 200);
   Sleep(300);
-  EXPECT_EQ(app.PageShown(), "Welcome00");
-  EXPECT_TRUE(app.Visible(kUserGuide));
+  EXPECT_EQ(app.page_shown(), "Welcome00");
+  EXPECT_TRUE(app.visible(kUserGuide));
 
   // The user guide link hands the guide to the shell.
-  app.WizardCommand(kUserGuide, 0);
+  app.wizard_command(kUserGuide, 0);
   ASSERT_TRUE(
-      WaitFor([&] { return app.Prompts().find("open|VPNWizard_UserGuide.pdf") != std::string::npos; }, 5000))
-      << app.Prompts();
+      wait_for([&] { return app.prompts().find("open|VPNWizard_UserGuide.pdf") != std::string::npos; }, 5000))
+      << app.prompts();
 
   // The registration link opens the build's registration page.
-  app.WizardCommand(2889, 0);
-  ASSERT_TRUE(WaitFor(
-      [&] { return app.Prompts().find("open|" + Env("TUNMIRA_REGISTRATION_URL")) != std::string::npos; },
+  app.wizard_command(2889, 0);
+  ASSERT_TRUE(wait_for(
+      [&] { return app.prompts().find("open|" + env("TUNMIRA_REGISTRATION_URL")) != std::string::npos; },
       5000))
-      << app.Prompts();
+      << app.prompts();
 
   // Saving the guide without its source beside the program: "Can not open!" and nothing written.
-  app.WizardCommand(2888, 0);
-  ASSERT_TRUE(WaitFor([&] { return app.Prompts().find("message|Can not open!") != std::string::npos; }, 5000))
-      << app.Prompts();
-  EXPECT_NE(app.Prompts().find("save|VPNWizard_UserGuide.pdf"), std::string::npos);
-  EXPECT_EQ(GetFileAttributesA(dir.Windows("saved.pdf").c_str()), INVALID_FILE_ATTRIBUTES);
+  app.wizard_command(2888, 0);
+  ASSERT_TRUE(
+      wait_for([&] { return app.prompts().find("message|Can not open!") != std::string::npos; }, 5000))
+      << app.prompts();
+  EXPECT_NE(app.prompts().find("save|VPNWizard_UserGuide.pdf"), std::string::npos);
+  EXPECT_EQ(GetFileAttributesA(dir.windows("saved.pdf").c_str()), INVALID_FILE_ATTRIBUTES);
 
   // With the source there, the copy is the same bytes, over several 4096-byte blocks.
   std::string content;
@@ -341,26 +342,26 @@ TEST(TunmiraGui, HelpLinksOpenTheGuideAndRegistrationAndSaveTheGuide) {
     std::ofstream out(guide, std::ios::binary);
     out << content;
   }
-  app.WizardCommand(2888, 0);
-  bool copied = WaitFor(
+  app.wizard_command(2888, 0);
+  bool copied = wait_for(
       [&] {
-        auto bytes = ReadAll(dir.Windows("saved.pdf"));
+        auto bytes = read_all(dir.windows("saved.pdf"));
         return std::string(bytes.begin(), bytes.end()) == content;
       },
       5000);
   DeleteFileA(guide.c_str());
-  EXPECT_TRUE(copied) << app.Prompts();
-  DeleteFileA(dir.Windows("saved.pdf").c_str());
-  app.Command(kExit);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0));
+  EXPECT_TRUE(copied) << app.prompts();
+  DeleteFileA(dir.windows("saved.pdf").c_str());
+  app.command(kExit);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST(TunmiraGui, ASecondCopyBringsTheFirstForwardAndEnds) {
   UnixTempDir dir;
   TunmiraExe first(dir);
-  ASSERT_TRUE(first.WaitForWindow()) << first.State();
+  ASSERT_TRUE(first.wait_for_window()) << first.state();
   // A window still settling after its start may miss one request: ask until it is minimised.
-  ASSERT_TRUE(WaitFor(
+  ASSERT_TRUE(wait_for(
       [&] {
         if (IsIconic(first.main())) return true;
         ShowWindow(first.main(), SW_MINIMIZE);
@@ -368,11 +369,11 @@ TEST(TunmiraGui, ASecondCopyBringsTheFirstForwardAndEnds) {
       },
       10000));
   TunmiraExe second(dir, {}, true);
-  EXPECT_EQ(second.WaitExit(20000), std::optional<DWORD>(0));
-  EXPECT_TRUE(WaitFor([&] { return IsIconic(first.main()) == FALSE; }, 5000));
-  EXPECT_EQ(first.WaitExit(0), std::nullopt);
-  first.Command(kExit);
-  EXPECT_EQ(first.WaitExit(20000), std::optional<DWORD>(0));
+  EXPECT_EQ(second.wait_exit(20000), std::optional<DWORD>(0));
+  EXPECT_TRUE(wait_for([&] { return IsIconic(first.main()) == FALSE; }, 5000));
+  EXPECT_EQ(first.wait_exit(0), std::nullopt);
+  first.command(kExit);
+  EXPECT_EQ(first.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST(TunmiraGui, OnTheFirewallsSystemVersionItStartsAndEndsAsUsual) {
@@ -382,19 +383,19 @@ TEST(TunmiraGui, OnTheFirewallsSystemVersionItStartsAndEndsAsUsual) {
   UnixTempDir dir;
   TunmiraExe app(dir);
   SetEnvironmentVariableA("TUNMIRA_WINDOWS_VERSION", nullptr);
-  ASSERT_TRUE(app.WaitForWindow()) << app.State();
-  ASSERT_TRUE(app.WaitForPage("Welcome00"));
-  app.Command(kExit);
-  EXPECT_EQ(app.WaitExit(20000), std::optional<DWORD>(0)) << app.Prompts();
+  ASSERT_TRUE(app.wait_for_window()) << app.state();
+  ASSERT_TRUE(app.wait_for_page("Welcome00"));
+  app.command(kExit);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0)) << app.prompts();
 }
 
 TEST(TunmiraGui, WithoutTheLanguageFileInTheCurrentFolderItEndsWithStatusOne) {
   UnixTempDir dir;
-  std::string folder = dir.Windows("");
+  std::string folder = dir.windows("");
   folder.pop_back();
   TunmiraExe app(dir, folder);
-  EXPECT_EQ(app.WaitExit(60000), std::optional<DWORD>(1));
-  EXPECT_NE(app.Prompts().find("don't find any *.ini file!"), std::string::npos) << app.Prompts();
+  EXPECT_EQ(app.wait_exit(60000), std::optional<DWORD>(1));
+  EXPECT_NE(app.prompts().find("don't find any *.ini file!"), std::string::npos) << app.prompts();
   EXPECT_EQ(FindWindowA(nullptr, kCaption), nullptr);
 }
 

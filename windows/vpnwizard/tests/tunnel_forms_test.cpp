@@ -10,10 +10,10 @@
 namespace tunmira {
 namespace {
 
-using test::FormTemplate;
-using test::GoldenForm;
+using test::form_template;
+using test::golden_form;
 
-std::vector<std::string> FieldNames(const std::string &form) {
+std::vector<std::string> field_names(const std::string &form) {
   std::vector<std::string> names;
   std::size_t start = 0;
   while (start <= form.size()) {
@@ -26,16 +26,16 @@ std::vector<std::string> FieldNames(const std::string &form) {
 }
 
 TEST(FormTemplates, HaveTheRoutersFieldsInOrder) {
-  const std::string tunnel = FormTemplate("tunnel_form.bin");
-  const std::string connect = FormTemplate("connect_form.bin");
+  const std::string tunnel = form_template("tunnel_form.bin");
+  const std::string connect = form_template("connect_form.bin");
   EXPECT_EQ(tunnel.size(), 1481u);
   EXPECT_EQ(connect.size(), 1469u);
-  const auto tunnelFields = FieldNames(tunnel);
-  ASSERT_EQ(tunnelFields.size(), 81u);
-  EXPECT_EQ(tunnelFields.front(), "h_ipsec_select");
-  EXPECT_EQ(tunnelFields[48], "save");
-  EXPECT_EQ(tunnelFields.back(), "message");
-  EXPECT_EQ(FieldNames(connect).size(), 80u) << "the connect form has no save field";
+  const auto tunnel_fields = field_names(tunnel);
+  ASSERT_EQ(tunnel_fields.size(), 81u);
+  EXPECT_EQ(tunnel_fields.front(), "h_ipsec_select");
+  EXPECT_EQ(tunnel_fields[48], "save");
+  EXPECT_EQ(tunnel_fields.back(), "message");
+  EXPECT_EQ(field_names(connect).size(), 80u) << "the connect form has no save field";
   EXPECT_TRUE(tunnel.ends_with("&message="));
   EXPECT_NE(tunnel.find("&todo=save&"), std::string::npos);
   EXPECT_NE(connect.find("&todo=tunnel_connect&"), std::string::npos);
@@ -66,12 +66,12 @@ TEST(FormFields, AValueCannotAddOrEndFields) {
   std::string form = "sharedkey=qelom&todo=save";
   ASSERT_EQ(SetFormField("sharedkey", "k&todo=delete%41+ =", form), kFieldReplaced);
   EXPECT_EQ(form, "sharedkey=k%26todo%3Ddelete%2541%2B+%3D&todo=save");
-  EXPECT_EQ(EncodeFormValue("192.168.1.1"), "192.168.1.1");
-  EXPECT_EQ(EncodeFormValue(std::string("\x00\xff\r\n", 4)), "%00%FF%0D%0A");
+  EXPECT_EQ(encode_form_value("192.168.1.1"), "192.168.1.1");
+  EXPECT_EQ(encode_form_value(std::string("\x00\xff\r\n", 4)), "%00%FF%0D%0A");
 }
 
 TEST(FormFields, AValueThatWouldOverflowThePageBufferIsRefused) {
-  std::string form = FormTemplate("tunnel_form.bin");
+  std::string form = form_template("tunnel_form.bin");
   const std::string before = form;
   EXPECT_EQ(SetFormField("sharedkey", std::string(kPageCapacity, 'k'), form), kFormTooLong);
   EXPECT_EQ(form, before);
@@ -81,32 +81,32 @@ TEST(FormFields, AValueThatWouldOverflowThePageBufferIsRefused) {
 }
 
 TEST(TunnelForm, IsFilledByteForByteForEachSide) {
-  const TunnelPlan plan = test::SamplePlan();
-  const AddressingFlags flags = test::SampleFlags();
-  std::string form = FormTemplate("tunnel_form.bin");
-  ASSERT_EQ(BuildTunnelForm(form, RouterId::Router1, plan, flags), 1);
-  EXPECT_EQ(form, GoldenForm("tunnel_router1.txt"));
-  form = FormTemplate("tunnel_form.bin");
-  ASSERT_EQ(BuildTunnelForm(form, RouterId::Router2, plan, flags), 1);
-  EXPECT_EQ(form, GoldenForm("tunnel_router2.txt"));
+  const TunnelPlan plan = test::sample_plan();
+  const AddressingFlags flags = test::sample_flags();
+  std::string form = form_template("tunnel_form.bin");
+  ASSERT_EQ(BuildTunnelForm(form, RouterId::kRouter1, plan, flags), 1);
+  EXPECT_EQ(form, golden_form("tunnel_router1.txt"));
+  form = form_template("tunnel_form.bin");
+  ASSERT_EQ(BuildTunnelForm(form, RouterId::kRouter2, plan, flags), 1);
+  EXPECT_EQ(form, golden_form("tunnel_router2.txt"));
 }
 
 TEST(ConnectForm, IsFilledByteForByteForEachSide) {
-  const TunnelPlan plan = test::SamplePlan();
-  const AddressingFlags flags = test::SampleFlags();
-  std::string form = FormTemplate("connect_form.bin");
-  ASSERT_EQ(BuildConnectForm(form, RouterId::Router1, plan, flags), 1);
-  EXPECT_EQ(form, GoldenForm("connect_router1.txt"));
-  form = FormTemplate("connect_form.bin");
-  ASSERT_EQ(BuildConnectForm(form, RouterId::Router2, plan, flags), 1);
-  EXPECT_EQ(form, GoldenForm("connect_router2.txt"));
+  const TunnelPlan plan = test::sample_plan();
+  const AddressingFlags flags = test::sample_flags();
+  std::string form = form_template("connect_form.bin");
+  ASSERT_EQ(BuildConnectForm(form, RouterId::kRouter1, plan, flags), 1);
+  EXPECT_EQ(form, golden_form("connect_router1.txt"));
+  form = form_template("connect_form.bin");
+  ASSERT_EQ(BuildConnectForm(form, RouterId::kRouter2, plan, flags), 1);
+  EXPECT_EQ(form, golden_form("connect_router2.txt"));
 }
 
 TEST(TunnelForm, FailsWhenAValueCannotFit) {
-  TunnelPlan plan = test::SamplePlan();
-  plan.presharedKey.assign(kPageCapacity, 'k');
-  std::string form = FormTemplate("tunnel_form.bin");
-  EXPECT_EQ(BuildTunnelForm(form, RouterId::Router1, plan, test::SampleFlags()), 0);
+  TunnelPlan plan = test::sample_plan();
+  plan.preshared_key.assign(kPageCapacity, 'k');
+  std::string form = form_template("tunnel_form.bin");
+  EXPECT_EQ(BuildTunnelForm(form, RouterId::kRouter1, plan, test::sample_flags()), 0);
 }
 
 }  // namespace

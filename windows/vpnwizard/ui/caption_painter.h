@@ -26,15 +26,15 @@ class CCaptionPainter : public rtwin::CWindowHook {
  public:
   ~CCaptionPainter() override;
 
-  // Hooks the window; with paintMessage 0 the caption is drawn in the system style.
-  void Install(HWND window, UINT paintMessage, LPARAM parameter);
-  void SetCaptionText(const std::string &text) { captionText_ = text; }
-  const std::string &CaptionText() const { return captionText_; }
+  // Hooks the window; with paint_message 0 the caption is drawn in the system style.
+  void Install(HWND window, UINT paint_message, LPARAM parameter);
+  void set_caption_text(const std::string &text) { caption_text_ = text; }
+  const std::string &caption_text() const { return caption_text_; }
   // Draws the gradient caption into the record's context; with no record the caption font is dropped.
   void DrawGradientCaption(bool active, const CaptionPaintRecord *record);
 
   // The caption rectangle in window coordinates.
-  RECT CaptionRect() const;
+  RECT caption_rect() const;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -44,17 +44,17 @@ class CCaptionPainter : public rtwin::CWindowHook {
 
  private:
   void PaintCaption();
-  void DrawSystemCaption(HDC dc, const RECT &area, bool active);
-  void DropBitmaps();
+  void draw_system_caption(HDC dc, const RECT &area, bool active);
+  void drop_bitmaps();
 
   HBITMAP bitmaps_[2] = {nullptr, nullptr};
-  int cachedWidth_ = 0;
-  int cachedHeight_ = 0;
+  int cached_width_ = 0;
+  int cached_height_ = 0;
   int active_ = -1;
-  UINT paintMessage_ = 0;
+  UINT paint_message_ = 0;
   LPARAM parameter_ = 0;
-  HFONT captionFont_ = nullptr;
-  std::string captionText_;
+  HFONT caption_font_ = nullptr;
+  std::string caption_text_;
 };
 
 }  // namespace tunmira

@@ -17,7 +17,7 @@ constexpr int kHandCursor = 113;
 constexpr UINT_PTR kLinkHoverTimer = 100;
 constexpr DWORD kMaxBmpFile = 64u << 20;
 
-std::string WindowText(HWND window) {
+std::string window_text(HWND window) {
   int n = GetWindowTextLengthA(window);
   if (n <= 0) return {};
   std::string text(static_cast<std::size_t>(n) + 1, '\0');
@@ -25,7 +25,7 @@ std::string WindowText(HWND window) {
   return text;
 }
 
-LOGFONTA FontOf(HWND window) {
+LOGFONTA font_of(HWND window) {
   LOGFONTA font{};
   auto current = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
   GetObjectA(current ? static_cast<HGDIOBJ>(current) : GetStockObject(SYSTEM_FONT), sizeof font, &font);
@@ -33,20 +33,20 @@ LOGFONTA FontOf(HWND window) {
 }
 
 // Height of a font of `points` points on the screen.
-LONG PointHeight(long points) {
+LONG point_height(long points) {
   HDC screen = GetDC(nullptr);
   LONG height = -MulDiv(static_cast<int>(points), GetDeviceCaps(screen, LOGPIXELSY), 72);
   ReleaseDC(nullptr, screen);
   return height;
 }
 
-void SetFaceName(LOGFONTA &font, const std::string &name, int charset) {
+void set_face_name(LOGFONTA &font, const std::string &name, int charset) {
   std::fill(std::begin(font.lfFaceName), std::end(font.lfFaceName), '\0');
   name.copy(font.lfFaceName, LF_FACESIZE - 1);
   font.lfCharSet = static_cast<BYTE>(charset);
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string &path) {
+std::vector<std::uint8_t> read_whole_file(const std::string &path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
@@ -63,12 +63,12 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string &path) {
   return bytes;
 }
 
-HWND MakeTooltip(HWND owner) {
+HWND make_tooltip(HWND owner) {
   return CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                          CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-TOOLINFOA ToolFor(HWND window, const std::string &text) {
+TOOLINFOA tool_for(HWND window, const std::string &text) {
   TOOLINFOA tool{};
   tool.cbSize = TTTOOLINFOA_V2_SIZE;
   tool.hwnd = window;
@@ -78,7 +78,7 @@ TOOLINFOA ToolFor(HWND window, const std::string &text) {
   return tool;
 }
 
-void RelayToTooltip(HWND tooltip, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+void relay_to_tooltip(HWND tooltip, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (tooltip == nullptr || message < WM_MOUSEFIRST || message > WM_MOUSELAST) return;
   MSG msg{window, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
   DWORD pos = GetMessagePos();
@@ -88,25 +88,25 @@ void RelayToTooltip(HWND tooltip, HWND window, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-HBITMAP LoadBmpFile(const std::string &path) {
-  std::vector<std::uint8_t> file = ReadWholeFile(path);
-  std::optional<BmpLayout> layout = CheckBmpFile(file);
+HBITMAP load_bmp_file(const std::string &path) {
+  std::vector<std::uint8_t> file = read_whole_file(path);
+  std::optional<BmpLayout> layout = check_bmp_file(file);
   if (!layout) return nullptr;
   const std::uint8_t *block = file.data() + kBmpFileHeaderSize;
   auto *info = reinterpret_cast<const BITMAPINFO *>(block);
   HDC screen = GetDC(nullptr);
   HBITMAP bitmap =
-      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, block + layout->bitsOffset, info, DIB_RGB_COLORS);
+      CreateDIBitmap(screen, &info->bmiHeader, CBM_INIT, block + layout->bits_offset, info, DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
   return bitmap;
 }
 
-void CSkinPlacedControl::MoveTo(long x, long y) {
+void CSkinPlacedControl::move_to(long x, long y) {
   SetWindowPos(hwnd(), nullptr, static_cast<int>(x), static_cast<int>(y), 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CSkinPlacedControl::ResizeTo(long width, long height) {
+void CSkinPlacedControl::resize_to(long width, long height) {
   SetWindowPos(hwnd(), nullptr, 0, 0, static_cast<int>(width), static_cast<int>(height),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -114,23 +114,23 @@ void CSkinPlacedControl::ResizeTo(long width, long height) {
 // ---- CSkinLabel
 
 CSkinLabel::CSkinLabel()
-    : textColour_(GetSysColor(COLOR_WINDOWTEXT)),
-      defaultBrush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
+    : text_colour_(GetSysColor(COLOR_WINDOWTEXT)),
+      default_brush_(CreateSolidBrush(GetSysColor(COLOR_BTNFACE))) {}
 
 CSkinLabel::~CSkinLabel() {
   if (font_) DeleteObject(font_);
-  if (bkBrush_) DeleteObject(bkBrush_);
-  if (defaultBrush_) DeleteObject(defaultBrush_);
+  if (bk_brush_) DeleteObject(bk_brush_);
+  if (default_brush_) DeleteObject(default_brush_);
 }
 
-void CSkinLabel::OnSubclassed() {
-  logFont_ = FontOf(hwnd());
-  RemakeFont();
+void CSkinLabel::on_subclassed() {
+  log_font_ = font_of(hwnd());
+  remake_font();
 }
 
-void CSkinLabel::RemakeFont() {
+void CSkinLabel::remake_font() {
   if (font_) DeleteObject(font_);
-  font_ = CreateFontIndirectA(&logFont_);
+  font_ = CreateFontIndirectA(&log_font_);
 }
 
 void CSkinLabel::Update() {
@@ -146,14 +146,14 @@ void CSkinLabel::Update() {
 }
 
 void CSkinLabel::SetBkColor(SkinColour colour) {
-  if (bkBrush_) DeleteObject(bkBrush_);
-  bkColour_ = colour;
-  bkBrush_ = CreateSolidBrush(colour);
+  if (bk_brush_) DeleteObject(bk_brush_);
+  bk_colour_ = colour;
+  bk_brush_ = CreateSolidBrush(colour);
   Update();
 }
 
 void CSkinLabel::SetTextColor(SkinColour colour) {
-  textColour_ = colour;
+  text_colour_ = colour;
   Update();
 }
 
@@ -163,40 +163,40 @@ void CSkinLabel::SetText(const std::string &text) {
 }
 
 void CSkinLabel::SetFontWeight(long weight) {
-  logFont_.lfWeight = weight;
-  RemakeFont();
+  log_font_.lfWeight = weight;
+  remake_font();
   Update();
 }
 
 void CSkinLabel::SetFontName(const std::string &name, int charset) {
-  SetFaceName(logFont_, name, charset);
-  RemakeFont();
+  set_face_name(log_font_, name, charset);
+  remake_font();
   Update();
 }
 
 void CSkinLabel::SetFontUnderline(bool on) {
-  logFont_.lfUnderline = on;
-  RemakeFont();
+  log_font_.lfUnderline = on;
+  remake_font();
   Update();
 }
 
 void CSkinLabel::SetFontItalic(bool on) {
-  logFont_.lfItalic = on;
-  RemakeFont();
+  log_font_.lfItalic = on;
+  remake_font();
   Update();
 }
 
 void CSkinLabel::SetFontSize(long width, long height) {
-  logFont_.lfWidth = width;
-  logFont_.lfHeight = height;
-  RemakeFont();
+  log_font_.lfWidth = width;
+  log_font_.lfHeight = height;
+  remake_font();
   Update();
 }
 
 void CSkinLabel::SetFontSizePoints(long points) {
-  logFont_.lfHeight = PointHeight(points);
-  logFont_.lfWidth = 0;
-  RemakeFont();
+  log_font_.lfHeight = point_height(points);
+  log_font_.lfWidth = 0;
+  remake_font();
   Update();
 }
 
@@ -207,7 +207,7 @@ void CSkinLabel::SetTransparent(bool on) {
   Update();
 }
 
-UINT SkinLabelTextFormat(LONG style, const std::string &text) {
+UINT skin_label_text_format(LONG style, const std::string &text) {
   UINT format;
   switch (style & SS_TYPEMASK) {
     case SS_CENTER:
@@ -231,30 +231,30 @@ UINT SkinLabelTextFormat(LONG style, const std::string &text) {
   return format;
 }
 
-void CSkinLabel::Paint() {
+void CSkinLabel::paint() {
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(hwnd(), &paint);
   RECT client;
   GetClientRect(hwnd(), &client);
-  std::string text = WindowText(hwnd());
+  std::string text = window_text(hwnd());
   HDC dc = screen;
   HBITMAP canvas = nullptr;
-  HGDIOBJ oldCanvas = nullptr;
+  HGDIOBJ old_canvas = nullptr;
   if (!transparent_) {
     dc = CreateCompatibleDC(screen);
     canvas = CreateCompatibleBitmap(screen, client.right, client.bottom);
-    oldCanvas = SelectObject(dc, canvas);
+    old_canvas = SelectObject(dc, canvas);
   }
   SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, textColour_);
-  HGDIOBJ oldFont = SelectObject(dc, font_);
-  if (!transparent_) FillRect(dc, &client, bkBrush_ ? bkBrush_ : defaultBrush_);
+  ::SetTextColor(dc, text_colour_);
+  HGDIOBJ old_font = SelectObject(dc, font_);
+  if (!transparent_) FillRect(dc, &client, bk_brush_ ? bk_brush_ : default_brush_);
   DrawTextA(dc, text.c_str(), -1, &client,
-            SkinLabelTextFormat(static_cast<LONG>(GetWindowLongPtrA(hwnd(), GWL_STYLE)), text));
-  SelectObject(dc, oldFont);
+            skin_label_text_format(static_cast<LONG>(GetWindowLongPtrA(hwnd(), GWL_STYLE)), text));
+  SelectObject(dc, old_font);
   if (!transparent_) {
     BitBlt(screen, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldCanvas);
+    SelectObject(dc, old_canvas);
     DeleteObject(canvas);
     DeleteDC(dc);
   }
@@ -264,13 +264,13 @@ void CSkinLabel::Paint() {
 LRESULT CSkinLabel::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT:
-      Paint();
+      paint();
       return 0;
     case WM_ERASEBKGND:
       return TRUE;
     case WM_SYSCOLORCHANGE:
-      if (defaultBrush_) DeleteObject(defaultBrush_);
-      defaultBrush_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+      if (default_brush_) DeleteObject(default_brush_);
+      default_brush_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
       break;
     default:
       break;
@@ -284,7 +284,7 @@ CSkinBitmap::~CSkinBitmap() {
   if (bitmap_) DeleteObject(bitmap_);
 }
 
-void CSkinBitmap::OnSubclassed() {
+void CSkinBitmap::on_subclassed() {
   LONG_PTR style = GetWindowLongPtrA(hwnd(), GWL_STYLE);
   alignment_ = static_cast<LONG>(style & SS_TYPEMASK);
   // A picture is the backdrop of the controls above it: it must not paint over them.
@@ -307,13 +307,13 @@ void CSkinBitmap::SetBitmap(HBITMAP bitmap) {
 }
 
 bool CSkinBitmap::LoadFromFile(const std::string &path) {
-  HBITMAP bitmap = LoadBmpFile(path);
+  HBITMAP bitmap = load_bmp_file(path);
   if (bitmap == nullptr) return false;
   SetBitmap(bitmap);
   return true;
 }
 
-void CSkinBitmap::EraseBackground(HDC dc) {
+void CSkinBitmap::erase_background(HDC dc) {
   RECT client, clip;
   GetClientRect(hwnd(), &client);
   if (GetClipBox(dc, &clip) == NULLREGION || IsRectEmpty(&client)) return;
@@ -331,12 +331,12 @@ void CSkinBitmap::EraseBackground(HDC dc) {
              SRCCOPY);
   SelectObject(memory, old);
   DeleteDC(memory);
-  RepaintTransparentSiblings(clip);
+  repaint_transparent_siblings(clip);
 }
 
 // Transparent controls above the picture are not clipped out of it; the picture may have painted over
 // them, so they paint again, after it.
-void CSkinBitmap::RepaintTransparentSiblings(const RECT &painted) const {
+void CSkinBitmap::repaint_transparent_siblings(const RECT &painted) const {
   HWND parent = GetParent(hwnd());
   RECT area = painted;
   MapWindowPoints(hwnd(), parent, reinterpret_cast<POINT *>(&area), 2);
@@ -349,8 +349,8 @@ void CSkinBitmap::RepaintTransparentSiblings(const RECT &painted) const {
   }
 }
 
-void CSkinBitmap::DrawItemText(const DRAWITEMSTRUCT &item) {
-  std::string text = WindowText(hwnd());
+void CSkinBitmap::draw_item_text(const DRAWITEMSTRUCT &item) {
+  std::string text = window_text(hwnd());
   if (text.empty()) return;
   LONG style = static_cast<LONG>(GetWindowLongPtrA(hwnd(), GWL_STYLE));
   UINT format = DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP;
@@ -366,15 +366,15 @@ void CSkinBitmap::DrawItemText(const DRAWITEMSTRUCT &item) {
 
 LRESULT CSkinBitmap::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_ERASEBKGND) {
-    EraseBackground(reinterpret_cast<HDC>(wParam));
+    erase_background(reinterpret_cast<HDC>(wParam));
     return TRUE;
   }
   return Default(message, wParam, lParam);
 }
 
-std::optional<LRESULT> CSkinBitmap::Reflect(UINT message, WPARAM, LPARAM lParam) {
+std::optional<LRESULT> CSkinBitmap::reflect(UINT message, WPARAM, LPARAM lParam) {
   if (message != WM_DRAWITEM) return std::nullopt;
-  DrawItemText(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
+  draw_item_text(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
   return TRUE;
 }
 
@@ -385,30 +385,30 @@ CSkinButton::~CSkinButton() {
   if (font_) DeleteObject(font_);
 }
 
-void CSkinButton::OnSubclassed() {
+void CSkinButton::on_subclassed() {
   LONG_PTR style = GetWindowLongPtrA(hwnd(), GWL_STYLE);
   SetWindowLongPtrA(hwnd(), GWL_STYLE, (style & ~static_cast<LONG_PTR>(BS_TYPEMASK)) | BS_OWNERDRAW);
   SetWindowLongPtrA(hwnd(), GWL_EXSTYLE, GetWindowLongPtrA(hwnd(), GWL_EXSTYLE) | WS_EX_TRANSPARENT);
-  logFont_ = FontOf(hwnd());
-  RemakeFont();
+  log_font_ = font_of(hwnd());
+  remake_font();
 }
 
-void CSkinButton::RemakeFont() {
+void CSkinButton::remake_font() {
   if (font_) DeleteObject(font_);
-  font_ = CreateFontIndirectA(&logFont_);
+  font_ = CreateFontIndirectA(&log_font_);
   Invalidate();
 }
 
 bool CSkinButton::LoadBitmap(const std::string &path) {
-  HBITMAP strip = LoadBmpFile(path);
+  HBITMAP strip = load_bmp_file(path);
   if (strip == nullptr) return false;
   if (strip_) DeleteObject(strip_);
   strip_ = strip;
   BITMAP info{};
   GetObjectA(strip_, sizeof info, &info);
-  frameWidth_ = info.bmWidth / 3;
-  frameHeight_ = info.bmHeight;
-  if (hwnd()) ResizeTo(frameWidth_, frameHeight_);
+  frame_width_ = info.bmWidth / 3;
+  frame_height_ = info.bmHeight;
+  if (hwnd()) resize_to(frame_width_, frame_height_);
   Invalidate();
   return true;
 }
@@ -420,50 +420,50 @@ void CSkinButton::SetColors(SkinColour active, SkinColour inactive) {
 }
 
 void CSkinButton::SetClickOffset(long x, long y) {
-  clickX_ = x;
-  clickY_ = y;
+  click_x_ = x;
+  click_y_ = y;
 }
 
 void CSkinButton::SetFontWeight(long weight) {
-  logFont_.lfWeight = weight;
-  RemakeFont();
+  log_font_.lfWeight = weight;
+  remake_font();
 }
 
 void CSkinButton::SetFontUnderline(bool on) {
-  logFont_.lfUnderline = on;
-  RemakeFont();
+  log_font_.lfUnderline = on;
+  remake_font();
 }
 
 void CSkinButton::SetFontItalic(bool on) {
-  logFont_.lfItalic = on;
-  RemakeFont();
+  log_font_.lfItalic = on;
+  remake_font();
 }
 
 void CSkinButton::SetFontSizePoints(long points) {
-  logFont_.lfHeight = PointHeight(points);
-  logFont_.lfWidth = 0;
-  RemakeFont();
+  log_font_.lfHeight = point_height(points);
+  log_font_.lfWidth = 0;
+  remake_font();
 }
 
 void CSkinButton::SetFontSize(long width, long height) {
-  logFont_.lfWidth = width;
-  logFont_.lfHeight = height;
-  RemakeFont();
+  log_font_.lfWidth = width;
+  log_font_.lfHeight = height;
+  remake_font();
 }
 
 void CSkinButton::SetFontName(const std::string &name, int charset) {
-  SetFaceName(logFont_, name, charset);
-  RemakeFont();
+  set_face_name(log_font_, name, charset);
+  remake_font();
 }
 
 void CSkinButton::SetTooltip(const std::string &text, bool activate) {
   if (hwnd() == nullptr) return;
   if (tooltip_ == nullptr) {
-    tooltip_ = MakeTooltip(hwnd());
+    tooltip_ = make_tooltip(hwnd());
     if (tooltip_ == nullptr) return;
     SendMessageA(tooltip_, TTM_ACTIVATE, FALSE, 0);
   }
-  TOOLINFOA tool = ToolFor(hwnd(), text);
+  TOOLINFOA tool = tool_for(hwnd(), text);
   if (SendMessageA(tooltip_, TTM_GETTOOLCOUNT, 0, 0) == 0)
     SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
   SendMessageA(tooltip_, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
@@ -475,65 +475,65 @@ void CSkinButton::SetText(const std::string &text) {
   Invalidate();
 }
 
-bool CSkinButton::UsesHandCursor() const {
+bool CSkinButton::uses_hand_cursor() const {
   static constexpr int kIds[] = {313,  1289, 1514, 1689, 1989, 2189, 2378, 2414,
                                  2445, 2526, 2530, 2534, 2542, 2546, 2550, 2705};
   int id = GetDlgCtrlID(hwnd());
   return std::find(std::begin(kIds), std::end(kIds), id) != std::end(kIds);
 }
 
-void CSkinButton::Draw(const DRAWITEMSTRUCT &item) {
+void CSkinButton::draw(const DRAWITEMSTRUCT &item) {
   RECT client = item.rcItem;
-  if (strip_ == nullptr || frameWidth_ <= 0) {
+  if (strip_ == nullptr || frame_width_ <= 0) {
     FillRect(item.hDC, &client, GetSysColorBrush(COLOR_BTNFACE));
     return;
   }
-  ButtonFrame frame = (item.itemState & ODS_SELECTED) ? ButtonFrame::Pressed
-                      : hover_.hovering()             ? ButtonFrame::Hover
-                                                      : ButtonFrame::Normal;
+  ButtonFrame frame = (item.itemState & ODS_SELECTED) ? ButtonFrame::kPressed
+                      : hover_.hovering()             ? ButtonFrame::kHover
+                                                      : ButtonFrame::kNormal;
   // The text goes onto a copy of the frame, so a caption that changes never leaves its old text behind.
-  HDC stripDc = CreateCompatibleDC(item.hDC);
-  HGDIOBJ oldStrip = SelectObject(stripDc, strip_);
-  HDC frameDc = CreateCompatibleDC(item.hDC);
-  HBITMAP frameBitmap =
-      CreateCompatibleBitmap(item.hDC, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_));
-  HGDIOBJ oldFrame = SelectObject(frameDc, frameBitmap);
-  long frameLeft = static_cast<long>(frame) * frameWidth_;
-  BitBlt(frameDc, 0, 0, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_), stripDc,
-         static_cast<int>(frameLeft), 0, SRCCOPY);
+  HDC strip_dc = CreateCompatibleDC(item.hDC);
+  HGDIOBJ old_strip = SelectObject(strip_dc, strip_);
+  HDC frame_dc = CreateCompatibleDC(item.hDC);
+  HBITMAP frame_bitmap =
+      CreateCompatibleBitmap(item.hDC, static_cast<int>(frame_width_), static_cast<int>(frame_height_));
+  HGDIOBJ old_frame = SelectObject(frame_dc, frame_bitmap);
+  long frame_left = static_cast<long>(frame) * frame_width_;
+  BitBlt(frame_dc, 0, 0, static_cast<int>(frame_width_), static_cast<int>(frame_height_), strip_dc,
+         static_cast<int>(frame_left), 0, SRCCOPY);
 
-  std::string text = WindowText(hwnd());
-  HGDIOBJ oldFont = SelectObject(frameDc, font_);
-  SetBkMode(frameDc, TRANSPARENT);
-  ::SetTextColor(frameDc, frame == ButtonFrame::Normal ? inactive_ : active_);
+  std::string text = window_text(hwnd());
+  HGDIOBJ old_font = SelectObject(frame_dc, font_);
+  SetBkMode(frame_dc, TRANSPARENT);
+  ::SetTextColor(frame_dc, frame == ButtonFrame::kNormal ? inactive_ : active_);
   SIZE extent{};
-  GetTextExtentPoint32A(frameDc, text.c_str(), static_cast<int>(text.size()), &extent);
-  long top = ButtonTextTop(frameHeight_, ButtonTextLines(text), extent.cy);
-  ButtonTextBox box = ButtonTextRect(frame, frameWidth_, frameHeight_, top, clickX_, clickY_);
-  RECT rect{static_cast<LONG>(box.left - frameLeft), static_cast<LONG>(box.top),
-            static_cast<LONG>(box.right - frameLeft), static_cast<LONG>(box.bottom)};
-  DrawTextA(frameDc, text.c_str(), -1, &rect, DT_CENTER);
-  SelectObject(frameDc, oldFont);
+  GetTextExtentPoint32A(frame_dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  long top = button_text_top(frame_height_, button_text_lines(text), extent.cy);
+  ButtonTextBox box = button_text_rect(frame, frame_width_, frame_height_, top, click_x_, click_y_);
+  RECT rect{static_cast<LONG>(box.left - frame_left), static_cast<LONG>(box.top),
+            static_cast<LONG>(box.right - frame_left), static_cast<LONG>(box.bottom)};
+  DrawTextA(frame_dc, text.c_str(), -1, &rect, DT_CENTER);
+  SelectObject(frame_dc, old_font);
 
-  BitBlt(item.hDC, 0, 0, static_cast<int>(frameWidth_), static_cast<int>(frameHeight_), frameDc, 0, 0,
+  BitBlt(item.hDC, 0, 0, static_cast<int>(frame_width_), static_cast<int>(frame_height_), frame_dc, 0, 0,
          SRCCOPY);
-  SelectObject(frameDc, oldFrame);
-  DeleteObject(frameBitmap);
-  DeleteDC(frameDc);
-  SelectObject(stripDc, oldStrip);
-  DeleteDC(stripDc);
+  SelectObject(frame_dc, old_frame);
+  DeleteObject(frame_bitmap);
+  DeleteDC(frame_dc);
+  SelectObject(strip_dc, old_strip);
+  DeleteDC(strip_dc);
 }
 
-std::optional<LRESULT> CSkinButton::Reflect(UINT message, WPARAM, LPARAM lParam) {
+std::optional<LRESULT> CSkinButton::reflect(UINT message, WPARAM, LPARAM lParam) {
   if (message != WM_DRAWITEM) return std::nullopt;
-  Draw(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
+  draw(*reinterpret_cast<DRAWITEMSTRUCT *>(lParam));
   return TRUE;
 }
 
 LRESULT CSkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  RelayToTooltip(tooltip_, hwnd(), message, wParam, lParam);
-  if (hover_.OnMessage(hwnd(), message)) Invalidate();
-  if (message == WM_SETCURSOR && UsesHandCursor()) {
+  relay_to_tooltip(tooltip_, hwnd(), message, wParam, lParam);
+  if (hover_.on_message(hwnd(), message)) Invalidate();
+  if (message == WM_SETCURSOR && uses_hand_cursor()) {
     if (hover_.hovering()) {
       if (HCURSOR hand = LoadCursorA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kHandCursor)))
         SetCursor(hand);
@@ -546,41 +546,41 @@ LRESULT CSkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 // ---- CSkinLink
 
 CSkinLink::~CSkinLink() {
-  if (normalFont_) DeleteObject(normalFont_);
-  if (underlineFont_) DeleteObject(underlineFont_);
+  if (normal_font_) DeleteObject(normal_font_);
+  if (underline_font_) DeleteObject(underline_font_);
   if (hand_) DestroyCursor(hand_);
 }
 
-void CSkinLink::OnSubclassed() {
+void CSkinLink::on_subclassed() {
   SetWindowLongPtrA(hwnd(), GWL_STYLE, GetWindowLongPtrA(hwnd(), GWL_STYLE) | SS_NOTIFY);
-  std::string windowText = WindowText(hwnd());
-  if (linkText_.empty()) linkText_ = windowText;
-  if (windowText.empty()) SetWindowTextA(hwnd(), linkText_.c_str());
+  std::string shown_text = window_text(hwnd());
+  if (link_text_.empty()) link_text_ = shown_text;
+  if (shown_text.empty()) SetWindowTextA(hwnd(), link_text_.c_str());
 
   LOGFONTA font{};
   auto current = reinterpret_cast<HFONT>(SendMessageA(hwnd(), WM_GETFONT, 0, 0));
   HGDIOBJ source = current ? static_cast<HGDIOBJ>(current) : GetStockObject(DEFAULT_GUI_FONT);
   if (source == nullptr) source = GetStockObject(ANSI_VAR_FONT);
   GetObjectA(source, sizeof font, &font);
-  normalFont_ = CreateFontIndirectA(&font);
+  normal_font_ = CreateFontIndirectA(&font);
   font.lfUnderline = TRUE;
-  underlineFont_ = CreateFontIndirectA(&font);
-  SendMessageA(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_), FALSE);
+  underline_font_ = CreateFontIndirectA(&font);
+  SendMessageA(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(normal_font_), FALSE);
 
-  FitToText();
-  LoadHandCursor();
-  tooltip_ = MakeTooltip(hwnd());
+  fit_to_text();
+  load_hand_cursor();
+  tooltip_ = make_tooltip(hwnd());
   if (tooltip_) {
-    TOOLINFOA tool = ToolFor(hwnd(), linkText_);
+    TOOLINFOA tool = tool_for(hwnd(), link_text_);
     SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
   }
 }
 
-void CSkinLink::FitToText() {
+void CSkinLink::fit_to_text() {
   HWND parent = GetParent(hwnd());
-  std::string text = WindowText(hwnd());
+  std::string text = window_text(hwnd());
   HDC dc = GetDC(hwnd());
-  HGDIOBJ old = SelectObject(dc, underlineFont_);
+  HGDIOBJ old = SelectObject(dc, underline_font_);
   SIZE extent{};
   GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
   SelectObject(dc, old);
@@ -601,7 +601,7 @@ void CSkinLink::FitToText() {
   SetWindowPos(hwnd(), nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void CSkinLink::LoadHandCursor() {
+void CSkinLink::load_hand_cursor() {
   char folder[MAX_PATH] = {};
   UINT n = GetWindowsDirectoryA(folder, sizeof folder);
   if (n == 0 || n >= sizeof folder) return;
@@ -614,7 +614,7 @@ void CSkinLink::LoadHandCursor() {
   FreeLibrary(help);
 }
 
-void CSkinLink::Clicked() {
+void CSkinLink::clicked() {
   hovering_ = false;
   HWND main = GetAncestor(hwnd(), GA_ROOTOWNER);
   if (main) SendMessageA(main, WM_WIZARD_COMMAND, static_cast<WPARAM>(GetDlgCtrlID(hwnd())), 0);
@@ -622,7 +622,7 @@ void CSkinLink::Clicked() {
   Invalidate();
 }
 
-std::optional<LRESULT> CSkinLink::Reflect(UINT message, WPARAM wParam, LPARAM) {
+std::optional<LRESULT> CSkinLink::reflect(UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_CTLCOLORSTATIC) {
     auto dc = reinterpret_cast<HDC>(wParam);
     ::SetTextColor(dc, hovering_ ? kHoverColour : visited_ ? kVisitedColour : kLinkColour);
@@ -630,19 +630,19 @@ std::optional<LRESULT> CSkinLink::Reflect(UINT message, WPARAM wParam, LPARAM) {
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
   }
   if (message == WM_COMMAND && HIWORD(wParam) == STN_CLICKED) {
-    Clicked();
+    clicked();
     return 0;
   }
   return std::nullopt;
 }
 
 LRESULT CSkinLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-  RelayToTooltip(tooltip_, hwnd(), message, wParam, lParam);
+  relay_to_tooltip(tooltip_, hwnd(), message, wParam, lParam);
   switch (message) {
     case WM_MOUSEMOVE:
       if (!hovering_) {
         hovering_ = true;
-        SendMessageA(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(underlineFont_), FALSE);
+        SendMessageA(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(underline_font_), FALSE);
         Invalidate();
         SetTimer(hwnd(), kLinkHoverTimer, 100, nullptr);
       }
@@ -657,7 +657,7 @@ LRESULT CSkinLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         if (!PtInRect(&client, point)) {
           hovering_ = false;
           KillTimer(hwnd(), kLinkHoverTimer);
-          SendMessageA(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_), FALSE);
+          SendMessageA(hwnd(), WM_SETFONT, reinterpret_cast<WPARAM>(normal_font_), FALSE);
           // The underline may reach below the text: redraw a little more of the parent.
           client.bottom += 10;
           HWND parent = GetParent(hwnd());
@@ -691,34 +691,34 @@ LRESULT CSkinLink::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 // ---- CPngStatic
 
 CPngStatic::~CPngStatic() {
-  ReleaseImage();
-  if (snapshotDc_) {
-    SelectObject(snapshotDc_, snapshotOld_);
-    DeleteDC(snapshotDc_);
+  release_image();
+  if (snapshot_dc_) {
+    SelectObject(snapshot_dc_, snapshot_old_);
+    DeleteDC(snapshot_dc_);
   }
   if (snapshot_) DeleteObject(snapshot_);
 }
 
-void CPngStatic::OnSubclassed() {
+void CPngStatic::on_subclassed() {
   RECT client;
   GetClientRect(hwnd(), &client);
   HWND parent = GetParent(hwnd());
-  HDC parentDc = GetDC(parent);
-  snapshotDc_ = CreateCompatibleDC(parentDc);
-  snapshot_ = CreateCompatibleBitmap(parentDc, client.right, client.bottom);
-  snapshotOld_ = SelectObject(snapshotDc_, snapshot_);
+  HDC parent_dc = GetDC(parent);
+  snapshot_dc_ = CreateCompatibleDC(parent_dc);
+  snapshot_ = CreateCompatibleBitmap(parent_dc, client.right, client.bottom);
+  snapshot_old_ = SelectObject(snapshot_dc_, snapshot_);
   POINT corner{0, 0};
   MapWindowPoints(hwnd(), parent, &corner, 1);
-  BitBlt(snapshotDc_, 0, 0, client.right, client.bottom, parentDc, corner.x, corner.y, SRCCOPY);
-  ReleaseDC(parent, parentDc);
+  BitBlt(snapshot_dc_, 0, 0, client.right, client.bottom, parent_dc, corner.x, corner.y, SRCCOPY);
+  ReleaseDC(parent, parent_dc);
 }
 
-void CPngStatic::ReleaseImage() {
+void CPngStatic::release_image() {
   delete static_cast<Gdiplus::Image *>(image_);
   image_ = nullptr;
   // The image decodes from these bytes on demand, so they go only after it.
-  if (imageBytes_) GlobalFree(imageBytes_);
-  imageBytes_ = nullptr;
+  if (image_bytes_) GlobalFree(image_bytes_);
+  image_bytes_ = nullptr;
 }
 
 bool CPngStatic::SetImage(int id) {
@@ -746,22 +746,22 @@ bool CPngStatic::SetImage(int id) {
     GlobalFree(copy);
     return false;
   }
-  ReleaseImage();
+  release_image();
   image_ = image;
-  imageBytes_ = copy;
-  resourceId_ = id;
+  image_bytes_ = copy;
+  resource_id_ = id;
   if (hwnd()) {
     HDC dc = GetDC(hwnd());
-    Draw(dc);
+    draw(dc);
     ReleaseDC(hwnd(), dc);
   }
   return true;
 }
 
-void CPngStatic::Draw(HDC dc) {
+void CPngStatic::draw(HDC dc) {
   RECT client;
   GetClientRect(hwnd(), &client);
-  if (snapshotDc_) BitBlt(dc, 0, 0, client.right, client.bottom, snapshotDc_, 0, 0, SRCCOPY);
+  if (snapshot_dc_) BitBlt(dc, 0, 0, client.right, client.bottom, snapshot_dc_, 0, 0, SRCCOPY);
   if (auto *image = static_cast<Gdiplus::Image *>(image_)) {
     Gdiplus::Graphics graphics(dc);
     graphics.DrawImage(image, 0, 0, static_cast<INT>(image->GetWidth()),
@@ -774,14 +774,14 @@ LRESULT CPngStatic::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(hwnd(), &paint);
-      Draw(dc);
+      draw(dc);
       EndPaint(hwnd(), &paint);
       return 0;
     }
     case WM_ERASEBKGND:
       return TRUE;
     case WM_DESTROY:
-      ReleaseImage();
+      release_image();
       break;
     default:
       break;

@@ -20,15 +20,15 @@ constexpr UINT WM_WIZARD_COMMAND = 2024;
 // Moves and resizes a control in its parent's client area without touching its z-order.
 class CSkinPlacedControl : public rtwin::CControl, public virtual SkinPlaced {
  public:
-  void MoveTo(long x, long y) override;
-  void ResizeTo(long width, long height) override;
+  void move_to(long x, long y) override;
+  void resize_to(long width, long height) override;
 };
 
 // A .bmp file made into a bitmap for the screen; nullptr when the file is missing or damaged.
-HBITMAP LoadBmpFile(const std::string &path);
+HBITMAP load_bmp_file(const std::string &path);
 
 // How a skinned label lays out its text (DrawText flags), from its static control style and the text.
-UINT SkinLabelTextFormat(LONG style, const std::string &text);
+UINT skin_label_text_format(LONG style, const std::string &text);
 
 class CSkinLabel : public CSkinPlacedControl, public SkinLabelTarget {
  public:
@@ -46,25 +46,25 @@ class CSkinLabel : public CSkinPlacedControl, public SkinLabelTarget {
   void SetFontSizePoints(long points) override;
   void SetTransparent(bool on) override;
 
-  SkinColour textColour() const { return textColour_; }
-  SkinColour bkColour() const { return bkColour_; }
+  SkinColour text_colour() const { return text_colour_; }
+  SkinColour bk_colour() const { return bk_colour_; }
   bool transparent() const { return transparent_; }
-  const LOGFONTA &font() const { return logFont_; }
+  const LOGFONTA &font() const { return log_font_; }
 
  protected:
-  void OnSubclassed() override;
+  void on_subclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void RemakeFont();
+  void remake_font();
   void Update();
-  void Paint();
+  void paint();
 
-  COLORREF textColour_;
-  COLORREF bkColour_ = 0;
-  HBRUSH defaultBrush_ = nullptr;
-  HBRUSH bkBrush_ = nullptr;
-  LOGFONTA logFont_{};
+  COLORREF text_colour_;
+  COLORREF bk_colour_ = 0;
+  HBRUSH default_brush_ = nullptr;
+  HBRUSH bk_brush_ = nullptr;
+  LOGFONTA log_font_{};
   HFONT font_ = nullptr;
   bool transparent_ = false;
 };
@@ -74,17 +74,17 @@ class CSkinBitmap : public CSkinPlacedControl, public SkinBitmapTarget {
   ~CSkinBitmap() override;
   void SetBitmap(HBITMAP bitmap);
   bool LoadFromFile(const std::string &path) override;
-  SIZE bitmapSize() const { return size_; }
+  SIZE bitmap_size() const { return size_; }
 
  protected:
-  void OnSubclassed() override;
+  void on_subclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-  std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void EraseBackground(HDC dc);
-  void RepaintTransparentSiblings(const RECT &painted) const;
-  void DrawItemText(const DRAWITEMSTRUCT &item);
+  void erase_background(HDC dc);
+  void repaint_transparent_siblings(const RECT &painted) const;
+  void draw_item_text(const DRAWITEMSTRUCT &item);
   HBITMAP bitmap_ = nullptr;
   SIZE size_{0, 0};
   LONG alignment_ = SS_LEFT;  // the template's alignment, kept when the item turns owner-drawn
@@ -106,34 +106,34 @@ class CSkinButton : public CSkinPlacedControl, public SkinButtonTarget {
   void SetTooltip(const std::string &text, bool activate) override;
   void SetText(const std::string &text) override;
 
-  long frameWidth() const { return frameWidth_; }
-  long frameHeight() const { return frameHeight_; }
+  long frame_width() const { return frame_width_; }
+  long frame_height() const { return frame_height_; }
   bool hovering() const { return hover_.hovering(); }
-  SkinColour activeColour() const { return active_; }
-  SkinColour inactiveColour() const { return inactive_; }
-  POINT clickOffset() const { return {clickX_, clickY_}; }
-  const LOGFONTA &font() const { return logFont_; }
+  SkinColour active_colour() const { return active_; }
+  SkinColour inactive_colour() const { return inactive_; }
+  POINT click_offset() const { return {click_x_, click_y_}; }
+  const LOGFONTA &font() const { return log_font_; }
   HWND tooltip() const { return tooltip_; }
 
  protected:
-  void OnSubclassed() override;
+  void on_subclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-  std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void RemakeFont();
-  void Draw(const DRAWITEMSTRUCT &item);
-  bool UsesHandCursor() const;
+  void remake_font();
+  void draw(const DRAWITEMSTRUCT &item);
+  bool uses_hand_cursor() const;
 
   HBITMAP strip_ = nullptr;
-  long frameWidth_ = 0;
-  long frameHeight_ = 0;
+  long frame_width_ = 0;
+  long frame_height_ = 0;
   rtwin::HoverTracker hover_;
   COLORREF active_ = 0;
   COLORREF inactive_ = 0;
-  long clickX_ = 2;
-  long clickY_ = 2;
-  LOGFONTA logFont_{};
+  long click_x_ = 2;
+  long click_y_ = 2;
+  LOGFONTA log_font_{};
   HFONT font_ = nullptr;
   HWND tooltip_ = nullptr;
 };
@@ -142,8 +142,8 @@ class CSkinLink : public rtwin::CControl {
  public:
   ~CSkinLink() override;
   // The text shown when the template item has none; set before attaching.
-  void SetLinkText(const std::string &text) { linkText_ = text; }
-  const std::string &linkText() const { return linkText_; }
+  void set_link_text(const std::string &text) { link_text_ = text; }
+  const std::string &link_text() const { return link_text_; }
   bool hovering() const { return hovering_; }
   bool visited() const { return visited_; }
 
@@ -152,20 +152,20 @@ class CSkinLink : public rtwin::CControl {
   static constexpr COLORREF kHoverColour = RGB(255, 0, 0);
 
  protected:
-  void OnSubclassed() override;
+  void on_subclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-  std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<LRESULT> reflect(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void FitToText();
-  void LoadHandCursor();
-  void Clicked();
+  void fit_to_text();
+  void load_hand_cursor();
+  void clicked();
 
-  std::string linkText_;
+  std::string link_text_;
   bool hovering_ = false;
   bool visited_ = false;
-  HFONT normalFont_ = nullptr;
-  HFONT underlineFont_ = nullptr;
+  HFONT normal_font_ = nullptr;
+  HFONT underline_font_ = nullptr;
   HCURSOR hand_ = nullptr;
   HWND tooltip_ = nullptr;
 };
@@ -178,19 +178,19 @@ class CPngStatic : public rtwin::CControl {
   bool SetImage(int id);
 
  protected:
-  void OnSubclassed() override;
+  void on_subclassed() override;
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
-  void Draw(HDC dc);
-  void ReleaseImage();
+  void draw(HDC dc);
+  void release_image();
 
-  HDC snapshotDc_ = nullptr;
+  HDC snapshot_dc_ = nullptr;
   HBITMAP snapshot_ = nullptr;
-  HGDIOBJ snapshotOld_ = nullptr;
-  int resourceId_ = 0;
+  HGDIOBJ snapshot_old_ = nullptr;
+  int resource_id_ = 0;
   void *image_ = nullptr;  // Gdiplus::Image
-  HGLOBAL imageBytes_ = nullptr;
+  HGLOBAL image_bytes_ = nullptr;
 };
 
 }  // namespace tunmira

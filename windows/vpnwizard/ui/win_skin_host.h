@@ -13,17 +13,17 @@ namespace tunmira {
 
 class Win32SkinHost : public SkinHost {
  public:
-  std::string ReadProfileString(const std::string &path, const std::string &section, const std::string &key,
-                                std::size_t capacity) override;
-  void ShowPlainMessage(const std::string &text) override;
-  std::string ProgramDirectory() override;
-  bool ExistsInCurrentDirectory(const std::string &name) override;
+  std::string read_profile_string(const std::string &path, const std::string &section, const std::string &key,
+                                  std::size_t capacity) override;
+  void show_plain_message(const std::string &text) override;
+  std::string program_directory() override;
+  bool exists_in_current_directory(const std::string &name) override;
 };
 
 // The start-up's language check: ends the process with exit status 1 (after the message) when the first
 // language file is not in the current directory.
-void SelectLanguageFileOrExit(SkinHost &host, LanguageSlots &table, const std::string &section,
-                              const std::string &file);
+void select_language_file_or_exit(SkinHost &host, LanguageSlots &table, const std::string &section,
+                                  const std::string &file);
 
 // The wizard's message box: right-aligned and right-to-left for the right-to-left languages.
 int MessageBoxLang(HWND owner, const std::string &text, const std::string &caption, UINT type);

@@ -41,7 +41,7 @@ class ComRef {
   Interface *pointer_ = nullptr;
 };
 
-FW_ERROR_CODE CheckArgument(const wchar_t *text) {
+FW_ERROR_CODE check_argument(const wchar_t *text) {
   if (text == nullptr) return kFwNullArgument;
   if (text[0] == L'\0') return kFwEmptyArgument;
   return kFwOk;
@@ -85,15 +85,15 @@ FW_ERROR_CODE FirewallHelper::IsFirewallEnabled(int &enabled) {
   return kFwOk;
 }
 
-FW_ERROR_CODE FirewallHelper::IsAuthorized(const wchar_t *imagePath, int &authorized) {
+FW_ERROR_CODE FirewallHelper::IsAuthorized(const wchar_t *image_path, int &authorized) {
   authorized = 0;
-  if (const FW_ERROR_CODE bad = CheckArgument(imagePath); bad != kFwOk) return bad;
+  if (const FW_ERROR_CODE bad = check_argument(image_path); bad != kFwOk) return bad;
   if (profile_ == nullptr) return kFwNotInitialized;
   ComRef<INetFwAuthorizedApplications> applications;
   if (FAILED(profile_->get_AuthorizedApplications(applications.out())) || applications.get() == nullptr) {
     return kFwNoApplicationList;
   }
-  OwnedBstr path(imagePath);
+  OwnedBstr path(image_path);
   ComRef<INetFwAuthorizedApplication> application;
   // A path the list does not hold is simply not authorised.
   if (FAILED(applications->Item(path.get(), application.out())) || application.get() == nullptr) return kFwOk;
@@ -103,11 +103,11 @@ FW_ERROR_CODE FirewallHelper::IsAuthorized(const wchar_t *imagePath, int &author
   return kFwOk;
 }
 
-FW_ERROR_CODE FirewallHelper::AddAuthorizedApplication(const wchar_t *imagePath, const wchar_t *name) {
-  if (imagePath == nullptr || name == nullptr) return kFwNullArgument;
-  if (imagePath[0] == L'\0' || name[0] == L'\0') return kFwEmptyArgument;
+FW_ERROR_CODE FirewallHelper::AddAuthorizedApplication(const wchar_t *image_path, const wchar_t *name) {
+  if (image_path == nullptr || name == nullptr) return kFwNullArgument;
+  if (image_path[0] == L'\0' || name[0] == L'\0') return kFwEmptyArgument;
   int authorized = 0;
-  if (const FW_ERROR_CODE failed = IsAuthorized(imagePath, authorized); failed != kFwOk) return failed;
+  if (const FW_ERROR_CODE failed = IsAuthorized(image_path, authorized); failed != kFwOk) return failed;
   if (authorized == 1) return kFwOk;
   ComRef<INetFwAuthorizedApplications> applications;
   if (FAILED(profile_->get_AuthorizedApplications(applications.out())) || applications.get() == nullptr) {
@@ -120,39 +120,39 @@ FW_ERROR_CODE FirewallHelper::AddAuthorizedApplication(const wchar_t *imagePath,
       application.get() == nullptr) {
     return kFwNoApplicationObject;
   }
-  OwnedBstr path(imagePath);
+  OwnedBstr path(image_path);
   if (FAILED(application->put_ProcessImageFileName(path.get()))) return kFwImagePathNotSet;
-  OwnedBstr entryName(name);
-  if (FAILED(application->put_Name(entryName.get()))) return kFwNameNotSet;
+  OwnedBstr entry_name(name);
+  if (FAILED(application->put_Name(entry_name.get()))) return kFwNameNotSet;
   if (FAILED(applications->Add(application.get()))) return kFwNotAdded;
   return kFwOk;
 }
 
-FW_ERROR_CODE FirewallHelper::RemoveAuthorizedApplication(const wchar_t *imagePath) {
+FW_ERROR_CODE FirewallHelper::RemoveAuthorizedApplication(const wchar_t *image_path) {
   int authorized = 0;
-  if (const FW_ERROR_CODE failed = IsAuthorized(imagePath, authorized); failed != kFwOk) return failed;
+  if (const FW_ERROR_CODE failed = IsAuthorized(image_path, authorized); failed != kFwOk) return failed;
   if (authorized == 0) return kFwOk;
   ComRef<INetFwAuthorizedApplications> applications;
   if (FAILED(profile_->get_AuthorizedApplications(applications.out())) || applications.get() == nullptr) {
     return kFwNoApplicationList;
   }
-  OwnedBstr path(imagePath);
+  OwnedBstr path(image_path);
   if (FAILED(applications->Remove(path.get()))) return kFwNotRemoved;
   return kFwOk;
 }
 
-FW_ERROR_CODE FirewallHelper::GetExceptionsNotAllowed(int &notAllowed) {
-  notAllowed = 1;
+FW_ERROR_CODE FirewallHelper::GetExceptionsNotAllowed(int &not_allowed) {
+  not_allowed = 1;
   if (profile_ == nullptr) return kFwNotInitialized;
   VARIANT_BOOL value = VARIANT_TRUE;
   if (FAILED(profile_->get_ExceptionsNotAllowed(&value))) return kFwExceptionsSetting;
-  notAllowed = value != VARIANT_FALSE ? 1 : 0;
+  not_allowed = value != VARIANT_FALSE ? 1 : 0;
   return kFwOk;
 }
 
-FW_ERROR_CODE FirewallHelper::SetExceptionsNotAllowed(int notAllowed) {
+FW_ERROR_CODE FirewallHelper::SetExceptionsNotAllowed(int not_allowed) {
   if (profile_ == nullptr) return kFwNotInitialized;
-  if (FAILED(profile_->put_ExceptionsNotAllowed(notAllowed != 0 ? VARIANT_TRUE : VARIANT_FALSE))) {
+  if (FAILED(profile_->put_ExceptionsNotAllowed(not_allowed != 0 ? VARIANT_TRUE : VARIANT_FALSE))) {
     return kFwExceptionsSetting;
   }
   return kFwOk;
@@ -161,39 +161,39 @@ FW_ERROR_CODE FirewallHelper::SetExceptionsNotAllowed(int notAllowed) {
 bool FirewallHelper::IsWindowsXpSp2() {
   unsigned major = 0;
   unsigned minor = 0;
-  std::string servicePack;
+  std::string service_pack;
   const char *override = std::getenv(kWindowsVersionVariable);
-  if (override == nullptr || !ParseVersionOverride(override, major, minor, servicePack)) {
+  if (override == nullptr || !parse_version_override(override, major, minor, service_pack)) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof(version);
     if (!::GetVersionExA(&version)) return false;
     major = version.dwMajorVersion;
     minor = version.dwMinorVersion;
-    servicePack = version.szCSDVersion;
+    service_pack = version.szCSDVersion;
   }
-  return IsXpSp2Version(major, minor, servicePack);
+  return is_xp_sp2_version(major, minor, service_pack);
 }
 
 namespace {
 
-std::wstring ModulePath() {
+std::wstring module_path() {
   wchar_t path[kModulePathChars] = {};
   ::GetModuleFileNameW(nullptr, path, kModulePathChars);
   return path;
 }
 
-std::unique_ptr<FirewallOps> MakeHelper() {
+std::unique_ptr<FirewallOps> make_helper() {
   return std::make_unique<FirewallHelper>();
 }
 
 }  // namespace
 
-FirewallMemory FirewallStartStep() {
-  return FirewallAtStart(FirewallHelper::IsWindowsXpSp2(), MakeHelper, ModulePath());
+FirewallMemory firewall_start_step() {
+  return firewall_at_start(FirewallHelper::IsWindowsXpSp2(), make_helper, module_path());
 }
 
-void FirewallExitStep(const FirewallMemory &memory) {
-  FirewallAtExit(memory, MakeHelper, ModulePath());
+void firewall_exit_step(const FirewallMemory &memory) {
+  firewall_at_exit(memory, make_helper, module_path());
 }
 
 }  // namespace tunmira

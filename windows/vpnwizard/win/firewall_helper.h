@@ -19,11 +19,11 @@ class FirewallHelper : public FirewallOps {
   FW_ERROR_CODE Initialize() override;
   FW_ERROR_CODE Release() override;
   FW_ERROR_CODE IsFirewallEnabled(int &enabled) override;
-  FW_ERROR_CODE IsAuthorized(const wchar_t *imagePath, int &authorized);
-  FW_ERROR_CODE AddAuthorizedApplication(const wchar_t *imagePath, const wchar_t *name) override;
-  FW_ERROR_CODE RemoveAuthorizedApplication(const wchar_t *imagePath) override;
-  FW_ERROR_CODE GetExceptionsNotAllowed(int &notAllowed) override;
-  FW_ERROR_CODE SetExceptionsNotAllowed(int notAllowed) override;
+  FW_ERROR_CODE IsAuthorized(const wchar_t *image_path, int &authorized);
+  FW_ERROR_CODE AddAuthorizedApplication(const wchar_t *image_path, const wchar_t *name) override;
+  FW_ERROR_CODE RemoveAuthorizedApplication(const wchar_t *image_path) override;
+  FW_ERROR_CODE GetExceptionsNotAllowed(int &not_allowed) override;
+  FW_ERROR_CODE SetExceptionsNotAllowed(int not_allowed) override;
 
   // The system's version (or the one TUNMIRA_WINDOWS_VERSION names) is 5.1 "Service Pack 2".
   static bool IsWindowsXpSp2();
@@ -33,7 +33,7 @@ class FirewallHelper : public FirewallOps {
 };
 
 // The wizard's start and exit steps on the platform firewall, for the running module's own path.
-FirewallMemory FirewallStartStep();
-void FirewallExitStep(const FirewallMemory &memory);
+FirewallMemory firewall_start_step();
+void firewall_exit_step(const FirewallMemory &memory);
 
 }  // namespace tunmira

@@ -50,25 +50,25 @@ class CPageRemote : public CWizardPage, private RemotePageHost {
   int OnWizardBack() override;
   int OnWizardNext() override;
   bool OnCommand(int id, int code) override;
-  std::optional<INT_PTR> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  std::optional<INT_PTR> on_message(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
   // RemotePageHost
-  std::string Text(std::string_view key) const override;
-  RemoteInputs ReadInputs() override;
+  std::string text(std::string_view key) const override;
+  RemoteInputs read_inputs() override;
   void ShowFieldErrors(const FieldErrors &errors) override;
-  void ShowMessage(const std::string &text) override;
-  std::optional<std::string> DefaultGateway() override;
-  bool ReadRouter(RouterId id) override;
+  void show_message(const std::string &text) override;
+  std::optional<std::string> default_gateway() override;
+  bool read_router(RouterId id) override;
 
-  void ShowRowsForMode();
-  void ApplyRouter1Choice(int byName);
-  void ApplyRouter2Choice(int byName);
+  void show_rows_for_mode();
+  void apply_router1_choice(int by_name);
+  void apply_router2_choice(int by_name);
 
   SkinnedItems items_;
-  std::array<CSkinLabel *, kFieldSlotCount> errorLabels_{};
+  std::array<CSkinLabel *, kFieldSlotCount> error_labels_{};
   WorkerJob job_;
-  HBRUSH choiceBrush_ = nullptr;
+  HBRUSH choice_brush_ = nullptr;
 };
 
 }  // namespace tunmira

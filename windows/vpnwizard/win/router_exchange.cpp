@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kPageAttempts = 2;
 
-std::string RouterUrl(std::string_view host, std::string_view page) {
+std::string router_url(std::string_view host, std::string_view page) {
   std::string url = "https://";
   url.append(host).append(page);
   return url;
@@ -19,8 +19,8 @@ std::string RouterUrl(std::string_view host, std::string_view page) {
 
 }  // namespace
 
-int LoadFormTemplate(int resourceId, std::string &form) {
-  HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(resourceId), "BIN");
+int LoadFormTemplate(int resource_id, std::string &form) {
+  HRSRC resource = ::FindResourceA(nullptr, MAKEINTRESOURCEA(resource_id), "BIN");
   if (resource == nullptr) return 0;
   const DWORD size = ::SizeofResource(nullptr, resource);
   HGLOBAL loaded = ::LoadResource(nullptr, resource);
@@ -32,8 +32,8 @@ int LoadFormTemplate(int resourceId, std::string &form) {
 
 int GetRouterPage(std::string_view host, std::string_view page, int port, std::string_view user,
                   std::string_view password, std::string &buffer, const ClientSeams &seams) {
-  if (!IsUsableHost(host)) return kHttpNoConnection;
-  const std::string url = RouterUrl(host, page);
+  if (!is_usable_host(host)) return kHttpNoConnection;
+  const std::string url = router_url(host, page);
   RouterHttpClient client(seams);
   int result = kHttpNoConnection;
   for (int attempt = 0; attempt < kPageAttempts; ++attempt) {
@@ -45,8 +45,8 @@ int GetRouterPage(std::string_view host, std::string_view page, int port, std::s
   return result;
 }
 
-int BuildTunnelFormFromTemplate(std::string &form, RouterId local, const TunnelPlan &plan,
-                                const AddressingFlags &flags, const ClientSeams &seams) {
+int build_tunnel_form_from_template(std::string &form, RouterId local, const TunnelPlan &plan,
+                                    const AddressingFlags &flags, const ClientSeams &seams) {
   form.clear();
   if (!LoadFormTemplate(kTunnelFormTemplate, form)) {
     seams.notify("Load Configure resource failure.");
@@ -55,32 +55,32 @@ int BuildTunnelFormFromTemplate(std::string &form, RouterId local, const TunnelP
   return BuildTunnelForm(form, local, plan, flags);
 }
 
-int PostTunnelForm(RouterId local, const TunnelPlan &plan, const AddressingFlags &flags,
-                   const ClientSeams &seams) {
+int post_tunnel_form(RouterId local, const TunnelPlan &plan, const AddressingFlags &flags,
+                     const ClientSeams &seams) {
   std::string form;
-  if (!BuildTunnelFormFromTemplate(form, local, plan, flags, seams)) return 0;
-  const std::string &host = RouterHost(plan, flags, local);
-  if (!IsUsableHost(host)) return 0;
-  const RouterSettings &router = plan.Router(local);
+  if (!build_tunnel_form_from_template(form, local, plan, flags, seams)) return 0;
+  const std::string &host = router_host(plan, flags, local);
+  if (!is_usable_host(host)) return 0;
+  const RouterSettings &router = plan.router(local);
   RouterHttpClient client(seams);
-  const int result = client.Post(RouterUrl(host, "/setup.cgi"), static_cast<std::uint16_t>(router.port),
-                                 plan.tunnelName, form, router.user, router.password, 0);
+  const int result = client.Post(router_url(host, "/setup.cgi"), static_cast<std::uint16_t>(router.port),
+                                 plan.tunnel_name, form, router.user, router.password, 0);
   client.Close();
   return result == kHttpOk ? 1 : 0;
 }
 
 int PostSetupForm(RouterId local, const TunnelPlan &plan, const AddressingFlags &flags, std::string &form,
                   const ClientSeams &seams) {
-  const std::string &host = RouterHost(plan, flags, local);
+  const std::string &host = router_host(plan, flags, local);
   form.clear();
-  if (!IsUsableHost(host) || !LoadFormTemplate(kConnectFormTemplate, form) ||
+  if (!is_usable_host(host) || !LoadFormTemplate(kConnectFormTemplate, form) ||
       !BuildConnectForm(form, local, plan, flags)) {
     return 0;
   }
-  const RouterSettings &router = plan.Router(local);
+  const RouterSettings &router = plan.router(local);
   RouterHttpClient client(seams);
-  const int result = client.Post(RouterUrl(host, "/setup.cgi"), static_cast<std::uint16_t>(router.port),
-                                 plan.tunnelName, form, router.user, router.password, 1);
+  const int result = client.Post(router_url(host, "/setup.cgi"), static_cast<std::uint16_t>(router.port),
+                                 plan.tunnel_name, form, router.user, router.password, 1);
   client.Close();
   if (result != kHttpOk) return 0;
   return CheckConnectResult(form) == 1 || CheckStatusUp(form) == 1 ? 1 : 0;

@@ -22,24 +22,24 @@ constexpr const char *kUntrustedRootText =
     "Indicates that a certificate chain was processed, but terminated in a root certificate that is not "
     "trusted by the trust provider (equivalent to CERT_E_UNTRUSTEDROOT).";
 
-bool SendRequest(HINTERNET request) {
-  INTERNET_BUFFERSA buffersIn{};
-  buffersIn.dwStructSize = sizeof(buffersIn);
-  return ::HttpSendRequestExA(request, &buffersIn, nullptr, HSR_INITIATE, 0) != FALSE;
+bool send_request(HINTERNET request) {
+  INTERNET_BUFFERSA buffers_in{};
+  buffers_in.dwStructSize = sizeof(buffers_in);
+  return ::HttpSendRequestExA(request, &buffers_in, nullptr, HSR_INITIATE, 0) != FALSE;
 }
 
-bool EndRequest(HINTERNET request) {
+bool end_request(HINTERNET request) {
   return ::HttpEndRequestA(request, nullptr, HSR_INITIATE, 0) != FALSE;
 }
 
-bool QueryStatus(HINTERNET request, DWORD &status) {
+bool query_status(HINTERNET request, DWORD &status) {
   DWORD size = sizeof(status);
   return ::HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
                           nullptr) != FALSE;
 }
 
 // The reply memory ran out: leave a note where the user can find it.
-void WriteAllocFailureNote() {
+void write_alloc_failure_note() {
   if (std::FILE *file = std::fopen("err.txt", "wb")) {
     std::fputs("Alloc memory failure!", file);
     std::fclose(file);
@@ -64,55 +64,55 @@ int RouterHttpClient::Close() {
   return ::InternetCloseHandle(static_cast<HINTERNET>(internet_.release())) ? 1 : 0;
 }
 
-int RouterHttpClient::Fail(int code) {
-  lastError_ = ::GetLastError();
+int RouterHttpClient::fail(int code) {
+  last_error_ = ::GetLastError();
   return code;
 }
 
-int RouterHttpClient::OpenRequest(std::string_view url, std::uint16_t port, std::string_view user,
-                                  std::string_view password, bool isPost, std::string &host) {
+int RouterHttpClient::open_request(std::string_view url, std::uint16_t port, std::string_view user,
+                                   std::string_view password, bool is_post, std::string &host) {
   request_.reset();
   connection_.reset();
-  const std::string urlText(url);
+  const std::string url_text(url);
   URL_COMPONENTSA parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;
   parts.dwUrlPathLength = 1;
-  if (!::InternetCrackUrlA(urlText.c_str(), 0, 0, &parts) || parts.lpszHostName == nullptr) {
-    return Fail(kHttpNoConnection);
+  if (!::InternetCrackUrlA(url_text.c_str(), 0, 0, &parts) || parts.lpszHostName == nullptr) {
+    return fail(kHttpNoConnection);
   }
   host.assign(parts.lpszHostName, parts.dwHostNameLength);
   std::string path =
       parts.lpszUrlPath != nullptr ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : "/";
   if (host.size() > kMaxHostLength) return kHttpNoConnection;
 
-  const bool secure = IsSecureUrl(url);
-  const std::string userText(user);
-  const std::string passwordText(password);
+  const bool secure = is_secure_url(url);
+  const std::string user_text(user);
+  const std::string password_text(password);
   connection_.reset(::InternetConnectA(static_cast<HINTERNET>(internet_.get()), host.c_str(), port,
-                                       userText.c_str(), passwordText.c_str(), INTERNET_SERVICE_HTTP,
-                                       isPost ? kPostConnectFlags : kGetConnectFlags, 0));
-  if (!connection_) return Fail(kHttpNoConnection);
+                                       user_text.c_str(), password_text.c_str(), INTERNET_SERVICE_HTTP,
+                                       is_post ? kPostConnectFlags : kGetConnectFlags, 0));
+  if (!connection_) return fail(kHttpNoConnection);
 
-  const char *acceptTypes[] = {"*/*", nullptr};
-  const DWORD requestFlags =
-      secure ? kSecureRequestFlags : (isPost ? kPlainPostRequestFlags : kPlainGetRequestFlags);
-  request_.reset(::HttpOpenRequestA(static_cast<HINTERNET>(connection_.get()), isPost ? "POST" : "GET",
-                                    path.c_str(), nullptr, isPost ? urlText.c_str() : nullptr, acceptTypes,
-                                    requestFlags, 0));
+  const char *accept_types[] = {"*/*", nullptr};
+  const DWORD request_flags =
+      secure ? kSecureRequestFlags : (is_post ? kPlainPostRequestFlags : kPlainGetRequestFlags);
+  request_.reset(::HttpOpenRequestA(static_cast<HINTERNET>(connection_.get()), is_post ? "POST" : "GET",
+                                    path.c_str(), nullptr, is_post ? url_text.c_str() : nullptr, accept_types,
+                                    request_flags, 0));
   if (!request_) {
-    const int code = Fail(kHttpNoConnection);
+    const int code = fail(kHttpNoConnection);
     connection_.reset();
     return code;
   }
   return kHttpOk;
 }
 
-int RouterHttpClient::AddHeaders(const std::vector<HeaderLine> &headers) {
+int RouterHttpClient::add_headers(const std::vector<HeaderLine> &headers) {
   for (const HeaderLine &header : headers) {
     if (!::HttpAddRequestHeadersA(static_cast<HINTERNET>(request_.get()), header.text.c_str(),
                                   static_cast<DWORD>(header.text.size()), header.flags)) {
-      return Fail(kHttpHeaderFailed);
+      return fail(kHttpHeaderFailed);
     }
   }
   return kHttpOk;
@@ -120,7 +120,7 @@ int RouterHttpClient::AddHeaders(const std::vector<HeaderLine> &headers) {
 
 // Routers carry self-made certificates: an unknown authority, a name that is not the address the
 // wizard uses and an expired date are all accepted.
-void RouterHttpClient::AcceptUnknownAuthority() {
+void RouterHttpClient::accept_unknown_authority() {
   DWORD flags = 0;
   DWORD size = sizeof(flags);
   ::InternetQueryOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags,
@@ -132,30 +132,31 @@ void RouterHttpClient::AcceptUnknownAuthority() {
 
 int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string_view selection,
                            std::string &form, std::string_view user, std::string_view password,
-                           int readReply) {
+                           int read_reply) {
   std::string host;
-  if (const int opened = OpenRequest(url, port, user, password, true, host); opened != kHttpOk) return opened;
-  const auto headers = PostHeaders(host, selection, readReply == 1, user, password, form.size());
+  if (const int opened = open_request(url, port, user, password, true, host); opened != kHttpOk)
+    return opened;
+  const auto headers = post_headers(host, selection, read_reply == 1, user, password, form.size());
   if (!headers) return kHttpHeaderFailed;
-  if (const int added = AddHeaders(*headers); added != kHttpOk) return added;
-  AcceptUnknownAuthority();
+  if (const int added = add_headers(*headers); added != kHttpOk) return added;
+  accept_unknown_authority();
 
   HINTERNET request = static_cast<HINTERNET>(request_.get());
-  if (!SendRequest(request)) return Fail(kHttpSendFailed);
+  if (!send_request(request)) return fail(kHttpSendFailed);
   DWORD written = 0;
   if (!::InternetWriteFile(request, form.data(), static_cast<DWORD>(form.size()), &written) ||
       written != form.size()) {
-    return Fail(kHttpWriteFailed);
+    return fail(kHttpWriteFailed);
   }
-  if (!EndRequest(request)) {
-    const int code = Fail(kHttpEndFailed);
-    if (lastError_ == kConnectionAborted) seams_.notify(kConnectionResetText);
+  if (!end_request(request)) {
+    const int code = fail(kHttpEndFailed);
+    if (last_error_ == kConnectionAborted) seams_.notify(kConnectionResetText);
     return code;
   }
   DWORD status = 0;
-  if (!QueryStatus(request, status)) return Fail(kHttpStatusUnknown);
-  if (const int accepted = PostResultForStatus(status); accepted != kHttpOk) return accepted;
-  if (readReply != 1) return kHttpOk;
+  if (!query_status(request, status)) return fail(kHttpStatusUnknown);
+  if (const int accepted = post_result_for_status(status); accepted != kHttpOk) return accepted;
+  if (read_reply != 1) return kHttpOk;
   seams_.sleep(kConnectReplyDelayMs);
   return ReadReply(request, form, kPageCapacity);
 }
@@ -163,25 +164,25 @@ int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string
 int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_view user,
                           std::string_view password, std::string *body, std::size_t capacity) {
   std::string host;
-  if (const int opened = OpenRequest(url, port, user, password, false, host); opened != kHttpOk)
+  if (const int opened = open_request(url, port, user, password, false, host); opened != kHttpOk)
     return opened;
-  const auto headers = GetHeaders(user, password);
+  const auto headers = get_headers(user, password);
   if (!headers) return kHttpHeaderFailed;
-  if (const int added = AddHeaders(*headers); added != kHttpOk) return added;
-  AcceptUnknownAuthority();
+  if (const int added = add_headers(*headers); added != kHttpOk) return added;
+  accept_unknown_authority();
 
   HINTERNET request = static_cast<HINTERNET>(request_.get());
-  if (!SendRequest(request)) {
-    const int code = Fail(kHttpSendFailed);
-    if (lastError_ == kInvalidAuthority) seams_.notify(kUntrustedRootText);
+  if (!send_request(request)) {
+    const int code = fail(kHttpSendFailed);
+    if (last_error_ == kInvalidAuthority) seams_.notify(kUntrustedRootText);
     return code;
   }
-  if (!EndRequest(request)) {
-    lastError_ = ::GetLastError();
-    if (lastError_ == kForceRetry && !EndRequest(request)) return Fail(kHttpEndFailed);
+  if (!end_request(request)) {
+    last_error_ = ::GetLastError();
+    if (last_error_ == kForceRetry && !end_request(request)) return fail(kHttpEndFailed);
   }
   DWORD status = 0;
-  if (!QueryStatus(request, status)) return Fail(kHttpStatusUnknown);
+  if (!query_status(request, status)) return fail(kHttpStatusUnknown);
   if (status == 200) return body != nullptr ? ReadReply(request, *body, capacity) : kHttpOk;
   if (status == 401) return kHttpUnauthorized;
   return kHttpNoConnection;
@@ -199,7 +200,7 @@ int RouterHttpClient::ReadReply(HINTERNET request, std::string &body, std::size_
       if (reply.size() > capacity) return kHttpReplyTooLong;
     }
   } catch (const std::bad_alloc &) {
-    WriteAllocFailureNote();
+    write_alloc_failure_note();
     return kHttpNoMemory;
   }
   body.assign(reply.begin(), reply.end());

@@ -36,10 +36,10 @@ class RouterHttpClient {
   // Closes the request, the connection and the root handle; the result of closing the root handle.
   int Close();
 
-  // Posts form to url. With readReply 1 the router's reply replaces form (at most kPageCapacity
+  // Posts form to url. With read_reply 1 the router's reply replaces form (at most kPageCapacity
   // bytes). Only a 2xx answer counts as 200: a router that refuses the form never reads as success.
   int Post(std::string_view url, std::uint16_t port, std::string_view selection, std::string &form,
-           std::string_view user, std::string_view password, int readReply);
+           std::string_view user, std::string_view password, int read_reply);
 
   // Reads url. With body given, the reply body (at most capacity bytes) is stored there.
   int Get(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
@@ -49,7 +49,7 @@ class RouterHttpClient {
   // body is left as it was.
   int ReadReply(HINTERNET request, std::string &body, std::size_t capacity);
 
-  DWORD LastError() const { return lastError_; }
+  DWORD last_error() const { return last_error_; }
 
  private:
   struct HandleCloser {
@@ -58,17 +58,17 @@ class RouterHttpClient {
   using Handle = std::unique_ptr<void, HandleCloser>;
 
   // Opens the connection and the request for url; a result code other than 200 on failure.
-  int OpenRequest(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
-                  bool isPost, std::string &host);
-  int AddHeaders(const std::vector<HeaderLine> &headers);
-  void AcceptUnknownAuthority();
-  int Fail(int code);
+  int open_request(std::string_view url, std::uint16_t port, std::string_view user, std::string_view password,
+                   bool is_post, std::string &host);
+  int add_headers(const std::vector<HeaderLine> &headers);
+  void accept_unknown_authority();
+  int fail(int code);
 
   ClientSeams seams_;
   Handle internet_;
   Handle request_;
   Handle connection_;
-  DWORD lastError_ = 0;
+  DWORD last_error_ = 0;
 };
 
 }  // namespace tunmira

@@ -14,28 +14,28 @@ namespace {
 
 class RecordingWindows : public PageWindows {
  public:
-  bool CreatePageWindow(WizardPage &page) override {
-    log.push_back("create " + std::to_string(page.templateId()));
-    return page.templateId() != failCreate;
+  bool create_page_window(WizardPage &page) override {
+    log.push_back("create " + std::to_string(page.template_id()));
+    return page.template_id() != fail_create;
   }
-  void PlaceAndShowPageWindow(WizardPage &page) override {
-    log.push_back("show " + std::to_string(page.templateId()));
+  void place_and_show_page_window(WizardPage &page) override {
+    log.push_back("show " + std::to_string(page.template_id()));
   }
-  void HidePageWindow(WizardPage &page) override {
-    log.push_back("hide " + std::to_string(page.templateId()));
+  void hide_page_window(WizardPage &page) override {
+    log.push_back("hide " + std::to_string(page.template_id()));
   }
-  void DestroyPageWindow(WizardPage &page) override {
-    log.push_back("destroy " + std::to_string(page.templateId()));
+  void destroy_page_window(WizardPage &page) override {
+    log.push_back("destroy " + std::to_string(page.template_id()));
   }
-  void SetItemCaption(int id, const char *caption) override { captions[id] = caption; }
+  void set_item_caption(int id, const char *caption) override { captions[id] = caption; }
   std::vector<std::string> log;
   std::map<int, std::string> captions;
-  int failCreate = 0;
+  int fail_create = 0;
 };
 
 class RecordingPoster : public CommandPoster {
  public:
-  void PostWizardCommand(std::intptr_t wParam, std::intptr_t lParam) override {
+  void post_wizard_command(std::intptr_t wParam, std::intptr_t lParam) override {
     posted.emplace_back(wParam, lParam);
   }
   std::vector<std::pair<std::intptr_t, std::intptr_t>> posted;
@@ -43,14 +43,14 @@ class RecordingPoster : public CommandPoster {
 
 class ScriptedActions : public ConfigureActions {
  public:
-  int PostTunnel(RouterId router) override {
+  int post_tunnel(RouterId router) override {
     posts.push_back(router);
-    return router == RouterId::Router1 ? router1Result : router2Result;
+    return router == RouterId::kRouter1 ? router1_result : router2_result;
   }
-  void Connect() override { ++connects; }
-  void ShowConfigureMessage(ConfigureMessage message) override { messages.push_back(message); }
-  void ShowMistake() override { ++mistakes; }
-  int router1Result = 1, router2Result = 1, connects = 0, mistakes = 0;
+  void connect() override { ++connects; }
+  void show_configure_message(ConfigureMessage message) override { messages.push_back(message); }
+  void show_mistake() override { ++mistakes; }
+  int router1_result = 1, router2_result = 1, connects = 0, mistakes = 0;
   std::vector<RouterId> posts;
   std::vector<ConfigureMessage> messages;
 };
@@ -61,46 +61,46 @@ class FlowPage : public WizardPage {
   FlowPage(int id, RecordingPoster &poster, ScriptedActions &actions)
       : WizardPage(id), poster_(poster), actions_(actions) {}
   int OnWizardNext() override {
-    switch (templateId()) {
+    switch (template_id()) {
       case kWelcome00Id:
-        return Welcome00Next();
+        return welcome00_next();
       case kWelcome01Id:
-        return Welcome01Next();
+        return welcome01_next();
       case kWelcome10Id:
-        return Welcome10Next();
+        return welcome10_next();
       case kPageRemoteId:
-        if (refuseRemote) return kStayOnPage;
-        TheWizardState().ConfigurePhase = 0;
-        TheWizardState().WizardStep = kStepConfigure;
+        if (refuse_remote) return kStayOnPage;
+        the_wizard_state().ConfigurePhase = 0;
+        the_wizard_state().WizardStep = kStepConfigure;
         return kWelcome16Id;
       case kWelcome16Id:
-        return Welcome16Next(results, actions_);
+        return welcome16_next(results, actions_);
       case kCdStartId:
-        return CdStartNext(poster_);
+        return cd_start_next(poster_);
     }
     return kListNeighbour;
   }
   int OnWizardBack() override {
-    switch (templateId()) {
+    switch (template_id()) {
       case kWelcome01Id:
-        return Welcome01Back();
+        return welcome01_back();
       case kWelcome10Id:
-        return Welcome10Back();
+        return welcome10_back();
       case kPageRemoteId:
-        return PageRemoteBack();
+        return page_remote_back();
       case kWelcome16Id:
-        return Welcome16Back(actions_);
+        return welcome16_back(actions_);
       case kCdStartId:
-        return CdStartBack(poster_);
+        return cd_start_back(poster_);
     }
     return kListNeighbour;
   }
-  bool OnKillActive() override { return !keepActive; }
-  bool OnQueryCancel() override { return !refuseCancel; }
-  void OnSetActive() override { ++setActiveCount; }
-  bool OnPageCreated() override { return !refuseCreated; }
-  bool keepActive = false, refuseCancel = false, refuseRemote = false, refuseCreated = false;
-  int setActiveCount = 0;
+  bool OnKillActive() override { return !keep_active; }
+  bool OnQueryCancel() override { return !refuse_cancel; }
+  void OnSetActive() override { ++set_active_count; }
+  bool OnPageCreated() override { return !refuse_created; }
+  bool keep_active = false, refuse_cancel = false, refuse_remote = false, refuse_created = false;
+  int set_active_count = 0;
   PostResults results;
 
  private:
@@ -111,23 +111,23 @@ class FlowPage : public WizardPage {
 class WizardFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TheWizardState().WizardStep = 0;
-    TheWizardState().ConfigurePhase = 0;
-    TheWizardState().CdStartMode = 0;
+    the_wizard_state().WizardStep = 0;
+    the_wizard_state().ConfigurePhase = 0;
+    the_wizard_state().CdStartMode = 0;
     for (int id : {kWelcome00Id, kWelcome01Id, kWelcome10Id, kPageRemoteId, kWelcome16Id, kWelcome17Id,
                    kWelcome30Id, kCdStartId})
       pages.push_back(std::make_unique<FlowPage>(id, poster, actions));
     for (auto &page : pages) sheet.AddPage(*page);
   }
-  int Active() const {
+  int active() const {
     WizardPage *page = sheet.FindActivePage();
-    return page ? page->templateId() : 0;
+    return page ? page->template_id() : 0;
   }
-  FlowPage &Page(int id) { return static_cast<FlowPage &>(*sheet.FindPageById(id)); }
-  void WalkToSummary() {
+  FlowPage &page(int id) { return static_cast<FlowPage &>(*sheet.FindPageById(id)); }
+  void walk_to_summary() {
     ASSERT_TRUE(sheet.ShowFirstPage());
     for (int i = 0; i < 4; ++i) sheet.GoNextPage();
-    ASSERT_EQ(Active(), kWelcome16Id);
+    ASSERT_EQ(active(), kWelcome16Id);
   }
 
   RecordingWindows windows;
@@ -139,13 +139,13 @@ class WizardFlowTest : public ::testing::Test {
 
 TEST_F(WizardFlowTest, FirstPageIsShownWithTheSheetButtonCaptionsAndHasNoBack) {
   ASSERT_TRUE(sheet.ShowFirstPage());
-  EXPECT_EQ(Active(), kWelcome00Id);
+  EXPECT_EQ(active(), kWelcome00Id);
   EXPECT_EQ(windows.captions[kSheetNextButton], "Setup");
   EXPECT_EQ(windows.captions[kSheetBackButton], "Install");
   windows.log.clear();
   sheet.GoBackPage();
-  EXPECT_EQ(TheWizardState().WizardStep, 0);
-  EXPECT_EQ(Active(), kWelcome00Id);
+  EXPECT_EQ(the_wizard_state().WizardStep, 0);
+  EXPECT_EQ(active(), kWelcome00Id);
   EXPECT_TRUE(windows.log.empty());
 }
 
@@ -155,72 +155,72 @@ TEST_F(WizardFlowTest, NextWalksThePagesAndBackReturnsThroughEach) {
       {kWelcome01Id, 1}, {kWelcome10Id, 2}, {kPageRemoteId, 4}, {kWelcome16Id, 5}};
   for (auto [page, step] : forward) {
     sheet.GoNextPage();
-    EXPECT_EQ(Active(), page);
-    EXPECT_EQ(TheWizardState().WizardStep, step);
+    EXPECT_EQ(active(), page);
+    EXPECT_EQ(the_wizard_state().WizardStep, step);
   }
-  EXPECT_EQ(TheWizardState().ConfigurePhase, 0);
+  EXPECT_EQ(the_wizard_state().ConfigurePhase, 0);
   const std::vector<std::pair<int, int>> backward = {
       {kPageRemoteId, 4}, {kWelcome10Id, 2}, {kWelcome01Id, 1}, {kWelcome00Id, 0}};
   for (auto [page, step] : backward) {
     sheet.GoBackPage();
-    EXPECT_EQ(Active(), page);
-    EXPECT_EQ(TheWizardState().WizardStep, step);
+    EXPECT_EQ(active(), page);
+    EXPECT_EQ(the_wizard_state().WizardStep, step);
   }
   // Each window is created once and kept while hidden.
   EXPECT_EQ(std::count(windows.log.begin(), windows.log.end(), "create 347"), 1);
 }
 
 TEST_F(WizardFlowTest, PagesAreCreatedOnFirstShowAndAPageThatFailsIsNotShown) {
-  windows.failCreate = kWelcome01Id;
+  windows.fail_create = kWelcome01Id;
   ASSERT_TRUE(sheet.ShowFirstPage());
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome00Id);
-  EXPECT_FALSE(Page(kWelcome01Id).created());
-  windows.failCreate = 0;
-  Page(kWelcome01Id).refuseCreated = true;
+  EXPECT_EQ(active(), kWelcome00Id);
+  EXPECT_FALSE(page(kWelcome01Id).created());
+  windows.fail_create = 0;
+  page(kWelcome01Id).refuse_created = true;
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome00Id);
+  EXPECT_EQ(active(), kWelcome00Id);
 }
 
 TEST_F(WizardFlowTest, RefusedKillActiveKeepsThePageWhateverTheAnswer) {
   ASSERT_TRUE(sheet.ShowFirstPage());
-  Page(kWelcome00Id).keepActive = true;
+  page(kWelcome00Id).keep_active = true;
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome00Id);
-  EXPECT_FALSE(Page(kWelcome01Id).active());
+  EXPECT_EQ(active(), kWelcome00Id);
+  EXPECT_FALSE(page(kWelcome01Id).active());
 }
 
 TEST_F(WizardFlowTest, RouterEntryRefusalStaysAndUnknownAnswerStays) {
-  WalkToSummary();
+  walk_to_summary();
   sheet.GoBackPage();
-  Page(kPageRemoteId).refuseRemote = true;
+  page(kPageRemoteId).refuse_remote = true;
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kPageRemoteId);
+  EXPECT_EQ(active(), kPageRemoteId);
   // The CD-start page outside CD-start mode answers 1 to Back: no such page, it stays.
-  ASSERT_TRUE(sheet.ShowPage(Page(kCdStartId)));
+  ASSERT_TRUE(sheet.ShowPage(page(kCdStartId)));
   sheet.GoBackPage();
-  EXPECT_EQ(Active(), kCdStartId);
-  EXPECT_EQ(TheWizardState().WizardStep, 7);
+  EXPECT_EQ(active(), kCdStartId);
+  EXPECT_EQ(the_wizard_state().WizardStep, 7);
 }
 
 TEST_F(WizardFlowTest, SummaryPostsBothFormsThenShowsItselfAgainThenConnects) {
-  WalkToSummary();
-  int shown = Page(kWelcome16Id).setActiveCount;
+  walk_to_summary();
+  int shown = page(kWelcome16Id).set_active_count;
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome16Id);
-  EXPECT_EQ(Page(kWelcome16Id).setActiveCount, shown + 1);
-  EXPECT_EQ(TheWizardState().ConfigurePhase, 1);
-  EXPECT_EQ(TheWizardState().WizardStep, 5);
-  EXPECT_EQ(actions.posts, (std::vector<RouterId>{RouterId::Router1, RouterId::Router2}));
+  EXPECT_EQ(active(), kWelcome16Id);
+  EXPECT_EQ(page(kWelcome16Id).set_active_count, shown + 1);
+  EXPECT_EQ(the_wizard_state().ConfigurePhase, 1);
+  EXPECT_EQ(the_wizard_state().WizardStep, 5);
+  EXPECT_EQ(actions.posts, (std::vector<RouterId>{RouterId::kRouter1, RouterId::kRouter2}));
   EXPECT_EQ(actions.connects, 0);
   sheet.GoNextPage();
   EXPECT_EQ(actions.connects, 1);
-  EXPECT_EQ(Active(), kWelcome30Id);
-  EXPECT_EQ(TheWizardState().WizardStep, 7);
+  EXPECT_EQ(active(), kWelcome30Id);
+  EXPECT_EQ(the_wizard_state().WizardStep, 7);
 }
 
 TEST_F(WizardFlowTest, FailedPostsShowTheirMessageAndStayInPhaseZero) {
-  WalkToSummary();
+  walk_to_summary();
   const struct {
     int r1, r2;
     ConfigureMessage message;
@@ -228,109 +228,109 @@ TEST_F(WizardFlowTest, FailedPostsShowTheirMessageAndStayInPhaseZero) {
                {0, 1, ConfigureMessage::kConfigure1},
                {0, 0, ConfigureMessage::kConfigure3}};
   for (const auto &c : cases) {
-    actions.router1Result = c.r1;
-    actions.router2Result = c.r2;
+    actions.router1_result = c.r1;
+    actions.router2_result = c.r2;
     actions.messages.clear();
     sheet.GoNextPage();
-    EXPECT_EQ(Active(), kWelcome16Id);
-    EXPECT_EQ(TheWizardState().ConfigurePhase, 0);
+    EXPECT_EQ(active(), kWelcome16Id);
+    EXPECT_EQ(the_wizard_state().ConfigurePhase, 0);
     EXPECT_EQ(actions.messages, std::vector<ConfigureMessage>{c.message});
   }
   // A second Next after a failure posts both forms again.
-  actions.router1Result = actions.router2Result = 1;
+  actions.router1_result = actions.router2_result = 1;
   actions.posts.clear();
   sheet.GoNextPage();
   EXPECT_EQ(actions.posts.size(), 2u);
-  EXPECT_EQ(TheWizardState().ConfigurePhase, 1);
+  EXPECT_EQ(the_wizard_state().ConfigurePhase, 1);
 }
 
 TEST_F(WizardFlowTest, SummaryBackLeavesPhaseOneThenGoesToRouterEntry) {
-  WalkToSummary();
+  walk_to_summary();
   sheet.GoNextPage();
-  ASSERT_EQ(TheWizardState().ConfigurePhase, 1);
+  ASSERT_EQ(the_wizard_state().ConfigurePhase, 1);
   sheet.GoBackPage();
-  EXPECT_EQ(Active(), kWelcome16Id);
-  EXPECT_EQ(TheWizardState().ConfigurePhase, 0);
-  EXPECT_EQ(TheWizardState().WizardStep, 5);
+  EXPECT_EQ(active(), kWelcome16Id);
+  EXPECT_EQ(the_wizard_state().ConfigurePhase, 0);
+  EXPECT_EQ(the_wizard_state().WizardStep, 5);
   sheet.GoBackPage();
-  EXPECT_EQ(Active(), kPageRemoteId);
-  EXPECT_EQ(TheWizardState().WizardStep, 4);
+  EXPECT_EQ(active(), kPageRemoteId);
+  EXPECT_EQ(the_wizard_state().WizardStep, 4);
   EXPECT_EQ(actions.mistakes, 0);
 
   sheet.GoNextPage();
-  TheWizardState().ConfigurePhase = 2;
+  the_wizard_state().ConfigurePhase = 2;
   sheet.GoBackPage();
   EXPECT_EQ(actions.mistakes, 1);
-  EXPECT_EQ(Active(), kPageRemoteId);
+  EXPECT_EQ(active(), kPageRemoteId);
   // Another phase skips the posts and the connect.
   sheet.GoNextPage();
-  TheWizardState().ConfigurePhase = 2;
+  the_wizard_state().ConfigurePhase = 2;
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome30Id);
+  EXPECT_EQ(active(), kWelcome30Id);
   EXPECT_EQ(actions.connects, 0);
 }
 
 TEST_F(WizardFlowTest, ListNeighboursAfterTheSummary) {
   ASSERT_TRUE(sheet.ShowFirstPage());
-  ASSERT_TRUE(sheet.ShowPage(Page(kWelcome17Id)));
+  ASSERT_TRUE(sheet.ShowPage(page(kWelcome17Id)));
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome30Id);
+  EXPECT_EQ(active(), kWelcome30Id);
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kCdStartId);
+  EXPECT_EQ(active(), kCdStartId);
   // The last page has no list neighbour after it: outside CD-start mode it answers Welcome30.
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kWelcome30Id);
-  EXPECT_EQ(TheWizardState().WizardStep, 7);
+  EXPECT_EQ(active(), kWelcome30Id);
+  EXPECT_EQ(the_wizard_state().WizardStep, 7);
   sheet.GoBackPage();
-  EXPECT_EQ(Active(), kWelcome17Id);
-  EXPECT_EQ(TheWizardState().WizardStep, 6);
+  EXPECT_EQ(active(), kWelcome17Id);
+  EXPECT_EQ(the_wizard_state().WizardStep, 6);
 }
 
 TEST_F(WizardFlowTest, CdStartModeGoesToItsPageAndBackToTheStart) {
   ASSERT_TRUE(sheet.ShowFirstPage());
-  TheWizardState().CdStartMode = 1;
-  TheWizardState().WizardStep = 8;
+  the_wizard_state().CdStartMode = 1;
+  the_wizard_state().WizardStep = 8;
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kCdStartId);
-  EXPECT_EQ(TheWizardState().WizardStep, 8);
+  EXPECT_EQ(active(), kCdStartId);
+  EXPECT_EQ(the_wizard_state().WizardStep, 8);
   sheet.GoNextPage();
-  EXPECT_EQ(Active(), kCdStartId);
+  EXPECT_EQ(active(), kCdStartId);
   EXPECT_EQ(poster.posted, (std::vector<std::pair<std::intptr_t, std::intptr_t>>{{8, 0}}));
   sheet.GoBackPage();
-  EXPECT_EQ(Active(), kWelcome00Id);
-  EXPECT_EQ(TheWizardState().CdStartMode, 0);
-  EXPECT_EQ(TheWizardState().WizardStep, 0);
+  EXPECT_EQ(active(), kWelcome00Id);
+  EXPECT_EQ(the_wizard_state().CdStartMode, 0);
+  EXPECT_EQ(the_wizard_state().WizardStep, 0);
   EXPECT_EQ(poster.posted.back(), (std::pair<std::intptr_t, std::intptr_t>{0, 100}));
 }
 
 TEST_F(WizardFlowTest, CancelAsksEveryCreatedPageAndDestroyKeepsRefusers) {
   ASSERT_TRUE(sheet.ShowFirstPage());
   sheet.GoNextPage();
-  EXPECT_TRUE(sheet.QueryCancel());
-  Page(kWelcome00Id).refuseCancel = true;
-  EXPECT_FALSE(sheet.QueryCancel());
+  EXPECT_TRUE(sheet.query_cancel());
+  page(kWelcome00Id).refuse_cancel = true;
+  EXPECT_FALSE(sheet.query_cancel());
   // A page never created is not asked.
-  Page(kWelcome00Id).refuseCancel = false;
-  Page(kWelcome30Id).refuseCancel = true;
-  EXPECT_TRUE(sheet.QueryCancel());
+  page(kWelcome00Id).refuse_cancel = false;
+  page(kWelcome30Id).refuse_cancel = true;
+  EXPECT_TRUE(sheet.query_cancel());
 
-  Page(kWelcome01Id).keepActive = true;
+  page(kWelcome01Id).keep_active = true;
   windows.log.clear();
-  sheet.DestroyPages();
+  sheet.destroy_pages();
   EXPECT_EQ(windows.log, std::vector<std::string>{"destroy 312"});
-  EXPECT_TRUE(Page(kWelcome01Id).created());
-  EXPECT_FALSE(Page(kWelcome00Id).created());
+  EXPECT_TRUE(page(kWelcome01Id).created());
+  EXPECT_FALSE(page(kWelcome00Id).created());
 }
 
 TEST(LocalModeChoice, EitherChoiceClearsTheByNameFlags) {
   AddressingFlags flags{0, 1, 1};
-  ChooseLocalMode(flags, true);
-  EXPECT_EQ(flags.localMode, 1);
-  EXPECT_EQ(flags.router1ByName + flags.router2ByName, 0);
+  choose_local_mode(flags, true);
+  EXPECT_EQ(flags.LocalMode, 1);
+  EXPECT_EQ(flags.Router1ByName + flags.Router2ByName, 0);
   flags = {1, 1, 1};
-  ChooseLocalMode(flags, false);
-  EXPECT_EQ(flags.localMode, 0);
-  EXPECT_EQ(flags.router1ByName + flags.router2ByName, 0);
+  choose_local_mode(flags, false);
+  EXPECT_EQ(flags.LocalMode, 0);
+  EXPECT_EQ(flags.Router1ByName + flags.Router2ByName, 0);
 }
 
 }  // namespace
