@@ -16,23 +16,27 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 [ $# -gt 0 ] && folders=("$@")
 
-# The check reads how each file is compiled from the compile databases: the host build's, and the win
-# build's for the Windows-only files (clang-tidy then parses them as the mingw compiler would, with its
+# The check reads how each file is compiled from the compile databases: the host build's, the fuzz
+# build's for the fuzzer sources, and the win build's for the Windows-only files (clang-tidy then parses them as the mingw compiler would, with its
 # own C++ library headers).
 host_db=build/host/compile_commands.json
+fuzz_db=build/fuzz/compile_commands.json
 win_db=build/win/compile_commands.json
 [ -f "$host_db" ] || cmake --preset host >/dev/null
+[ -f "$fuzz_db" ] || cmake --preset fuzz >/dev/null
 [ -f "$win_db" ] || cmake --preset win >/dev/null
 
 compiled_in() { sed -nE "s#^ *\"file\": \"$root/(.*)\",?#\1#p" "$1" | sort -u; }
 own_files() { for folder in "${folders[@]}"; do git ls-files "$folder/*.cpp"; done; }
 
-# The folders' own .cpp files the builds compile (fuzzer sources are built by the fuzz preset only; the
-# headers they include are checked through the other files). Headers come in through the filter.
+# The folders' own .cpp files the builds compile; headers come in through the filter.
 mapfile -t host_files < <(own_files | grep -Fxf <(compiled_in "$host_db") || true)
+mapfile -t fuzz_files < <(own_files | grep -Fxf <(compiled_in "$fuzz_db") | grep -Fvxf <(compiled_in "$host_db") ||
+  true)
 mapfile -t win_files < <(own_files | grep -Fxf <(compiled_in "$win_db") | grep -Fvxf <(compiled_in "$host_db") ||
   true)
-if [ $((${#host_files[@]} + ${#win_files[@]})) -eq 0 ]; then
+checked=$((${#host_files[@]} + ${#fuzz_files[@]} + ${#win_files[@]}))
+if [ "$checked" -eq 0 ]; then
   echo "naming: no files to check"
   exit 0
 fi
@@ -51,6 +55,8 @@ fi
 out=$(
   { [ ${#host_files[@]} -eq 0 ] || printf '%s\n' "${host_files[@]}" |
       xargs -P "$(nproc)" -n 4 clang-tidy-14 --quiet -p build/host --header-filter="$filter"; } 2>/dev/null
+  { [ ${#fuzz_files[@]} -eq 0 ] || printf '%s\n' "${fuzz_files[@]}" |
+      xargs -P "$(nproc)" -n 4 clang-tidy-14 --quiet -p build/fuzz --header-filter="$filter"; } 2>/dev/null
   { [ ${#win_files[@]} -eq 0 ] || printf '%s\n' "${win_files[@]}" |
       xargs -P "$(nproc)" -n 4 clang-tidy-14 --quiet -p build/win "${win_args[@]}" --header-filter="$filter"; } 2>/dev/null ||
     true)
@@ -60,4 +66,4 @@ if [ ${#bad[@]} -gt 0 ]; then
   printf '  %s\n' "${bad[@]}"
   exit 1
 fi
-echo "naming: $((${#host_files[@]} + ${#win_files[@]})) files in ${#folders[@]} folder(s) follow the naming scheme"
+echo "naming: $checked files in ${#folders[@]} folder(s) follow the naming scheme"

@@ -31,17 +31,17 @@ struct Input {
 
 Input *input = nullptr;
 
-int fuzzOpen(const char *, int) {
+int fuzz_open(const char *, int) {
   return ::open("/dev/null", O_RDWR);
 }
-int fuzzClose(int fd) {
+int fuzz_close(int fd) {
   return ::close(fd);
 }
-void fuzzPause() {}
+void fuzz_pause() {}
 
 // GET_LOGS_LEN answers a count from the input; GET_LOGS writes records from the input at the
 // caller's write index and then answers any write index and count.
-int fuzzIoctl(int, unsigned long request, void *arg) {
+int fuzz_ioctl(int, unsigned long request, void *arg) {
   auto *words = static_cast<uint32_t *>(arg);
   if (request == kIocGetLogsLen) {
     words[0] = input->word() % 12000;
@@ -60,7 +60,7 @@ int fuzzIoctl(int, unsigned long request, void *arg) {
   return 0;
 }
 
-constexpr DeviceOps kFuzzOps{fuzzOpen, fuzzIoctl, fuzzClose, fuzzPause};
+constexpr DeviceOps kFuzzOps{fuzz_open, fuzz_ioctl, fuzz_close, fuzz_pause};
 
 }  // namespace
 

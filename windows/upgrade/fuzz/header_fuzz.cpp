@@ -8,7 +8,7 @@
 
 namespace {
 
-bool NaiveFind(const std::vector<std::uint8_t> &bytes, upgrade::DeviceInfoBlock &out) {
+bool naive_find(const std::vector<std::uint8_t> &bytes, upgrade::DeviceInfoBlock &out) {
   for (std::size_t i = 0; i + upgrade::kImageHeaderSize <= bytes.size(); ++i) {
     if (std::memcmp(&bytes[i], upgrade::kHeaderMark, 7) == 0 &&
         std::memcmp(&bytes[i + 63], upgrade::kHeaderMark, 7) == 0) {
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   reader.chunk_limit = data[0];  // 0 = whole reads
   upgrade::DeviceInfoBlock found{}, expected{};
   bool hit = upgrade::find_image_header(reader, found) == upgrade::HeaderSearch::kFound;
-  if (hit != NaiveFind(bytes, expected) || (hit && found != expected)) std::abort();
+  if (hit != naive_find(bytes, expected) || (hit && found != expected)) std::abort();
   if (hit) (void)upgrade::version_text(found);
   return 0;
 }
