@@ -1,5 +1,5 @@
-// Under wine, in a network of its own (tests/behind_gateway.sh): the PC sits on Router 1's LAN, the
-// default gateway of its adapter lan0 being Router 1, and the wizard runs in local mode. Router 1's
+// Under wine, in a network of its own (tests/own_network.sh --behind-gateway): the PC sits on Router 1's
+// LAN, the default gateway of its adapter lan0 being Router 1, and the wizard runs in local mode. Router 1's
 // double listens where the wizard finds it, port 443 of that gateway; Router 2's over the Internet at
 // port 8080 of the address typed in. The forms both doubles receive are compared byte for byte with the
 // golden forms.
@@ -15,7 +15,7 @@ constexpr int kRouter1Choice = 1130, kRouter1DnsName = 1114, kAddressCaption = 1
 
 TEST(TunmiraLocalMode, SetsUpATunnelFromRouter1sLanThroughItsGateway) {
   const std::string gateway = env("TUNMIRA_LOCAL_GATEWAY");
-  ASSERT_FALSE(gateway.empty()) << "run through tests/behind_gateway.sh";
+  ASSERT_FALSE(gateway.empty()) << "run through tests/own_network.sh --behind-gateway";
   const auto router1 = std::make_unique<RouterDouble>(
       gateway, std::vector<std::string>{"--port", "443", "--wan", kRouter1Wan, "--password", "secret1",
                                         "--lan", gateway, "--mask", "255.255.255.0"});
