@@ -150,15 +150,9 @@ class PortWrites {
   }
 
   swc_rc flush() {
-    if (count_ == 0) return kSwcRcOk;
-    ops_[count_ - 1].group_end = true;
-    swc_reg_run(ops_, count_);
     const size_t sent = count_;
     count_ = 0;
-    for (size_t i = 0; i < sent; ++i) {
-      if (ops_[i].rc < 0) return ops_[i].rc;  // the writes after it were skipped
-    }
-    return kSwcRcOk;
+    return swc_reg_run_group(ops_, sent);
   }
 
  private:
@@ -271,11 +265,8 @@ swc_rc ar_cpurx_systemheader(uint32_t queue, SwcCpuRxHeader *header) {
   const Reg word0 = cpu_queue_word(queue, 0);
   const Reg word1 = cpu_queue_word(queue, 1);
   SwcIoOp ops[2] = {{SwcIoOp::Kind::kRead, false, word0.block, word0.subblock, word0.reg},
-                    {SwcIoOp::Kind::kRead, true, word1.block, word1.subblock, word1.reg}};
-  swc_reg_run(ops, 2);
-  for (const SwcIoOp &op : ops) {
-    if (op.rc < 0) return op.rc;  // a failed first read skips the second
-  }
+                    {SwcIoOp::Kind::kRead, false, word1.block, word1.subblock, word1.reg}};
+  SWC_TRY(swc_reg_run_group(ops, 2));
   const uint32_t first = ops[0].result;
   const uint32_t second = ops[1].result;
   const uint32_t length_field = (first >> 16) & 0x3FFF;

@@ -44,12 +44,7 @@ swc_rc read_frame_words(uint32_t queue, uint8_t *buffer, size_t copy, uint32_t *
       const Reg control = cpu_queue_control(queue);
       ops[count++] = SwcIoOp{SwcIoOp::Kind::kRead, false, control.block, control.subblock, control.reg};
     }
-    if (count == 0) return kSwcRcOk;
-    ops[count - 1].group_end = true;  // a failed read skips the rest
-    swc_reg_run(ops, count);
-    for (size_t i = 0; i < count; ++i) {
-      if (ops[i].rc < 0) return ops[i].rc;
-    }
+    SWC_TRY(swc_reg_run_group(ops, count));
     for (size_t i = 0; i < n; ++i) {
       for (size_t b = 0; b < 4 && 4 * (first + i) + b < copy; ++b)
         buffer[4 * (first + i) + b] = static_cast<uint8_t>(ops[i].result >> (24 - 8 * b));
@@ -339,15 +334,11 @@ swc_rc swc_ll_port_counters_read(uint32_t port_no, SwcRawCounters *counters) {
   SwcIoOp ops[8];
   for (uint32_t i = 0; i < 8; ++i) {
     const Reg r = swc_port_reg(c, kPortCounters + i);
-    ops[i] = SwcIoOp{SwcIoOp::Kind::kRead, i == 7, r.block, r.subblock, r.reg};
+    ops[i] = SwcIoOp{SwcIoOp::Kind::kRead, false, r.block, r.subblock, r.reg};
   }
-  swc_reg_run(ops, 8);
-  for (uint32_t i = 0; i < 8; ++i) {
-    if (!ops[i].ran) break;
-    counters->word[kWordOf[i]] = ops[i].result;
-    if (ops[i].rc < 0) return ops[i].rc;
-  }
-  return kSwcRcOk;
+  const swc_rc rc = swc_reg_run_group(ops, 8);
+  for (uint32_t i = 0; i < 8 && ops[i].ran; ++i) counters->word[kWordOf[i]] = ops[i].result;
+  return rc;
 }
 
 swc_rc swc_ll_aggr_mode_set(const uint32_t *m) {
@@ -568,15 +559,10 @@ swc_rc swc_ll_aggr_tables_write(const SwcPortFlags *members) {
   SwcIoOp ops[kIndexes];
   for (uint32_t index = 1; index <= kIndexes; ++index) {
     const Reg mask = ana_aggr_mask(index);
-    ops[index - 1] =
-        SwcIoOp{SwcIoOp::Kind::kWrite, index == kIndexes, mask.block,
-                mask.subblock,         mask.reg,          swc_chip_port_bitfield(members[index - 1])};
+    ops[index - 1] = SwcIoOp{SwcIoOp::Kind::kWrite, false,    mask.block,
+                             mask.subblock,         mask.reg, swc_chip_port_bitfield(members[index - 1])};
   }
-  swc_reg_run(ops, kIndexes);
-  for (const SwcIoOp &op : ops) {
-    if (op.rc < 0) return op.rc;  // the writes after it were skipped
-  }
-  return kSwcRcOk;
+  return swc_reg_run_group(ops, kIndexes);
 }
 
 swc_rc swc_ll_ipmc_flood_mask_set(const uint32_t *members) {

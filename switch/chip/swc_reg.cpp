@@ -23,6 +23,16 @@ void swc_reg_run(SwcIoOp *ops, size_t count) {
   swc_io_run(ops, count, swc_state()->serial != 0);
 }
 
+swc_rc swc_reg_run_group(SwcIoOp *ops, size_t count) {
+  if (count == 0) return kSwcRcOk;
+  ops[count - 1].group_end = true;
+  swc_reg_run(ops, count);
+  for (size_t i = 0; i < count; ++i) {
+    if (ops[i].rc < 0) return ops[i].rc;
+  }
+  return kSwcRcOk;
+}
+
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on) {
   return swc_reg_wrm(block, subblock, reg, on ? 1u << bit : 0, 1u << bit);
 }

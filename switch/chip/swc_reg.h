@@ -15,6 +15,8 @@ swc_rc swc_reg_wr(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t valu
 swc_rc swc_reg_wrm(uint32_t block, uint32_t subblock, uint32_t reg, uint32_t value, uint32_t mask);
 // A script of accesses (swc_io.h) over the path the API state's serial-interface flag says.
 void swc_reg_run(SwcIoOp *ops, size_t count);
+// The same as one group, where a failed access skips the rest: 0, or the first failed access's code.
+swc_rc swc_reg_run_group(SwcIoOp *ops, size_t count);
 // One bit set or cleared.
 swc_rc swc_reg_bit(uint32_t block, uint32_t subblock, uint32_t reg, unsigned bit, bool on);
 
