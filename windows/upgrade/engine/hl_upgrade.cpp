@@ -29,6 +29,13 @@ int HLupgrade::StartTransfer(const Mac &device, const std::string &image_path) {
     t.image.reset();
     return kImageUnopenable;
   }
+  DeviceInfoBlock header{};
+  // An empty image holds no header either; both are refused before anything reaches the router.
+  HeaderSearch search = *size == 0 ? HeaderSearch::kNoHeader : find_image_header(*t.image, header);
+  if (search != HeaderSearch::kFound) {
+    t.image.reset();
+    return search == HeaderSearch::kNoHeader ? kImageWithoutHeader : kImageUnopenable;
+  }
   t.image_size = static_cast<std::uint32_t>(*size);
   t.state = TransferState::kStartSent;
   return 0;
@@ -286,9 +293,11 @@ void HLupgrade::run(const std::string &device_name, const std::string &image_pat
   EngineHost &host = engine_.host();
   auto device = mac_of_device_name(device_name);
   // A run that cannot even start still reports, so the dialog gives its buttons back.
-  if (!device || StartTransfer(*device, image_path) != 0 || engine_.SendStartFrame() != kSent) {
+  int started = device ? StartTransfer(*device, image_path) : kNoPath;
+  if (started != 0 || engine_.SendStartFrame() != kSent) {
     close_image();
-    host.post_progress(kProgressFailed, kGeneralFailure);
+    std::intptr_t why = started == kImageWithoutHeader ? std::intptr_t{kErrInvalidImage} : kGeneralFailure;
+    host.post_progress(kProgressFailed, why);
     return;
   }
   ReceiveAndDispatch();

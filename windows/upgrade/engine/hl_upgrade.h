@@ -12,6 +12,7 @@ enum UpgradeResult : int {
   kHandled = 0,
   kNoPath = 1,
   kImageUnopenable = 2,
+  kImageWithoutHeader = 3,
   kEndSendFailed = 5,
   kProgramSendFailed = 6,
   kVerifySendFailed = 7,
@@ -30,6 +31,9 @@ class HLupgrade {
   // The whole transfer for the upgrade worker; reports through the host as it goes.
   void run(const std::string &device_name, const std::string &image_path);
 
+  // Opens the image again and checks its size and header right before the start request: the file may
+  // have been truncated or replaced since the device search read it, and a start may already erase the
+  // router's flash, so nothing but a whole image may follow one.
   int StartTransfer(const Mac &device, const std::string &image_path);
   int ReceiveAndDispatch();
   int HandleUpgradeReply(const ParsedFrame &frame);

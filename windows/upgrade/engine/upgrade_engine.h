@@ -28,7 +28,10 @@ enum EngineError : std::uint16_t {
   kErrNone = 0,
   kErrNoAnswer = 4,    // a state timed out 60 times
   kErrEndRefused = 7,  // the end acknowledgement carried a non-zero status
-  kErrInternal = 12,   // the image could not be read
+  // The image is empty or lacks its header when the upgrade starts: the code the router gives for an
+  // image it refuses, so the dialog names the fault the same way.
+  kErrInvalidImage = 11,
+  kErrInternal = 12,  // the image could not be read
 };
 
 // Request builder results.

@@ -29,7 +29,11 @@ struct NullPort final : upgrade::FramePort, upgrade::Clock {
 
 struct OneImage final : upgrade::ImageStore {
   std::unique_ptr<upgrade::ImageReader> open(const std::string &) override {
-    return std::make_unique<upgrade::MemoryImageReader>(std::vector<std::uint8_t>(1300, 0x5A));
+    // With a header, so that the transfer really starts and every state has an image behind it.
+    std::vector<std::uint8_t> image(1300, 0x5A);
+    std::copy_n(upgrade::kHeaderMark, upgrade::kHeaderMarkSize, image.begin());
+    std::copy_n(upgrade::kHeaderMark, upgrade::kHeaderMarkSize, image.begin() + 63);
+    return std::make_unique<upgrade::MemoryImageReader>(std::move(image));
   }
 };
 
