@@ -19,11 +19,12 @@ constexpr char kCaption[] = "HBX7300NQ Upgrade Utility V1.0";
 constexpr COLORREF kPageBlue = RGB(0x51, 0x6D, 0xB6);
 
 // Milliseconds per reboot-wait step; tests shorten it through UPGRADE_REBOOT_STEP_MS.
-DWORD reboot_step_ms() {
+DWORD reboot_wait_step_ms() {
   char value[16];
   DWORD n = GetEnvironmentVariableA("UPGRADE_REBOOT_STEP_MS", value, sizeof value);
-  if (n == 0 || n >= sizeof value) return 240;
-  return static_cast<DWORD>(strtoul(value, nullptr, 10));
+  // A value too long for the buffer is no sane step either: it keeps the full wait.
+  if (n >= sizeof value) return kRebootStepMs;
+  return reboot_step_ms(std::string_view(value, n));
 }
 
 std::string current_directory() {
@@ -257,7 +258,7 @@ DWORD WINAPI CTavlenDlg::RebootWaitWorker(void *self) {
   auto *dialog = static_cast<CTavlenDlg *>(self);
   if (dialog->reboot_token_ == kRebootWaitToken) {
     HWND window = dialog->progress_window_;
-    DWORD step = reboot_step_ms();
+    DWORD step = reboot_wait_step_ms();
     SetDlgItemTextA(window, IDC_STATUS, "Wait rebooting...");
     for (int i = 0; i <= 100; ++i) {
       SendMessageA(window, WM_UPGRADE_PROGRESS, static_cast<WPARAM>(i), kRebootTick);

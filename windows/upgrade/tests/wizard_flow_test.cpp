@@ -333,5 +333,17 @@ TEST(ProgressReports, FailuresNameTheDeviceCode) {
   EXPECT_EQ(failure_text(8), recover);
 }
 
+// ---- reboot wait ----
+
+TEST(RebootStep, OnlyAPlainNumberWithinBoundsShortensTheWait) {
+  EXPECT_EQ(reboot_step_ms(""), 240u);
+  EXPECT_EQ(reboot_step_ms("5"), 5u);
+  EXPECT_EQ(reboot_step_ms("1000"), 1000u);
+  // Anything else would shorten or remove the wait by accident: the router's own 240 ms step stands.
+  for (const char *bad :
+       {"fast", "0", "00", "5ms", " 5", "-5", "+5", "1001", "4294967301", "99999999999999999999"})
+    EXPECT_EQ(reboot_step_ms(bad), 240u) << bad;
+}
+
 }  // namespace
 }  // namespace upgrade

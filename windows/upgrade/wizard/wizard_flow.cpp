@@ -1,6 +1,7 @@
 #include "wizard_flow.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 #include "device_name.h"
@@ -291,6 +292,16 @@ std::string failure_text(std::intptr_t code) {
     default:
       return "Recover process fail, \nPlease turn off/on the power then press \"Upgrade\" button again.";
   }
+}
+
+std::uint32_t reboot_step_ms(std::string_view setting) {
+  // Only whole decimal numbers count: a typing slip must never shorten or remove the wait, which
+  // would show success while the router is still restarting.
+  std::uint32_t step = 0;
+  const char *end = setting.data() + setting.size();
+  auto [stop, error] = std::from_chars(setting.data(), end, step);
+  bool whole_number = error == std::errc() && stop == end;
+  return whole_number && step >= 1 && step <= kRebootStepMaxMs ? step : kRebootStepMs;
 }
 
 }  // namespace upgrade

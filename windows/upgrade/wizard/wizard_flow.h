@@ -136,4 +136,11 @@ ProgressEffect effect_of_progress(std::intptr_t wParam, std::intptr_t lParam);
 // The message box text for a failed transfer's device or engine code.
 std::string failure_text(std::intptr_t code);
 
+// Milliseconds per step of the reboot wait (101 steps): the router needs about 24 s to restart.
+inline constexpr std::uint32_t kRebootStepMs = 240;
+inline constexpr std::uint32_t kRebootStepMaxMs = 1000;
+
+// The step a test may set through UPGRADE_REBOOT_STEP_MS (empty when unset).
+std::uint32_t reboot_step_ms(std::string_view setting);
+
 }  // namespace upgrade
