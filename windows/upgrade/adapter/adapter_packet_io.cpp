@@ -169,23 +169,25 @@ void AdapterPacketIo::reap_finished_sends() {
 }
 
 int AdapterPacketIo::SendUpgradeFrame(const std::uint8_t *frame, std::size_t length) {
-  if (!is_open()) return 1;
+  if (!is_open()) return kSendNoAdapter;
   reap_finished_sends();
   auto send = std::make_unique<SendRecord>();
   send->event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (send->event == nullptr || !ResetEvent(send->event)) return 9;
+  if (send->event == nullptr || !ResetEvent(send->event)) return kSendNoEvent;
   send->overlapped.hEvent = send->event;
   // The library may still read the frame after we stop waiting, so it gets a copy of its own.
   send->frame = std::make_unique<std::uint8_t[]>(length);
   std::memcpy(send->frame.get(), frame, length);
   BOOL done =
       W64Send(adapter_, send->frame.get(), static_cast<DWORD>(length), &send->count, &send->overlapped);
-  if (!done && W64LastError() == kIoPending) {
-    if (WaitForSingleObjectEx(send->event, kSendWaitMs, TRUE) != WAIT_OBJECT_0) {
-      parked_sends_.push_back(std::move(send));
-    }
+  if (done) return kFrameSent;
+  // Not done and not pending: the library gave up on the frame, as it does for a dead adapter. The
+  // engine must hear of it rather than wait out its retries for answers that cannot come.
+  if (W64LastError() != kIoPending) return kFrameRefused;
+  if (WaitForSingleObjectEx(send->event, kSendWaitMs, TRUE) != WAIT_OBJECT_0) {
+    parked_sends_.push_back(std::move(send));
   }
-  return 0;
+  return kFrameSent;
 }
 
 std::size_t AdapterPacketIo::ReceiveUpgradeFrame(std::uint8_t *buffer) {

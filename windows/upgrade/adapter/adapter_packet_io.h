@@ -50,6 +50,9 @@ class AdapterListSink {
 // Results of OpenAdapter.
 enum OpenResult : int { kOpened = 0, kOpenFailed = 2, kMarkerFailed = 4, kReceptionFailed = 5 };
 
+// Results of SendUpgradeFrame.
+enum SendFrameResult : int { kFrameSent = 0, kSendNoAdapter = 1, kFrameRefused = 3, kSendNoEvent = 9 };
+
 class AdapterPacketIo {
  public:
   AdapterPacketIo() = default;
@@ -70,6 +73,8 @@ class AdapterPacketIo {
   bool ClearPacketFilter() { return SetPacketFilter(0); }
   bool QueryOwnMac(std::uint8_t (&out)[6]);
   int GetOwnMac(std::uint8_t (&out)[6]) { return QueryOwnMac(out) ? 0 : 2; }
+  // kFrameSent once the library took the frame, sent or still pending; kFrameRefused when it reports
+  // the send failed.
   int SendUpgradeFrame(const std::uint8_t *frame, std::size_t length);
   std::size_t ReceiveUpgradeFrame(std::uint8_t *buffer);  // buffer of at least 1514 bytes
   void CloseAdapter();

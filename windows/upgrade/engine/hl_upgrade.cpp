@@ -6,6 +6,13 @@
 #include "device_name.h"
 
 namespace upgrade {
+namespace {
+
+bool is_send_failure(int dispatched) {
+  return dispatched == kEndSendFailed || dispatched == kProgramSendFailed || dispatched == kVerifySendFailed;
+}
+
+}  // namespace
 
 int HLupgrade::StartTransfer(const Mac &device, const std::string &image_path) {
   UpgradeTransfer &t = engine_.transfer;
@@ -300,8 +307,10 @@ void HLupgrade::run(const std::string &device_name, const std::string &image_pat
     host.post_progress(kProgressFailed, why);
     return;
   }
-  ReceiveAndDispatch();
-  while (CheckTransferTimeout() == 0) {
+  int dispatched = ReceiveAndDispatch();
+  // A frame the adapter refused ends the run at once: waiting out the retries would only show a dead
+  // adapter as minutes of time-outs.
+  while (!is_send_failure(dispatched) && CheckTransferTimeout() == 0) {
     UpgradeTransfer &t = engine_.transfer;
     if (t.state == TransferState::kDone) {
       close_image();
@@ -313,7 +322,7 @@ void HLupgrade::run(const std::string &device_name, const std::string &image_pat
       return;
     }
     host.pump_one_message();
-    ReceiveAndDispatch();
+    dispatched = ReceiveAndDispatch();
   }
   close_image();
   host.post_progress(kProgressFailed, kGeneralFailure);

@@ -442,6 +442,29 @@ TEST_F(EngineTest, ARetransmissionThatCannotBeSentEndsTheRunWithTheGeneralFailur
   EXPECT_EQ(engine.transfer.image, nullptr);
 }
 
+TEST_F(EngineTest, AFrameThatCannotBeSentEndsTheRunAtOnce) {
+  // Two blocks: start, program 1 and 2, verify 1 and 2, end. Each limit fails the send after it.
+  const std::pair<std::size_t, TransferState> cases[] = {{2, TransferState::kProgramming},
+                                                         {3, TransferState::kVerifying},
+                                                         {4, TransferState::kVerifying},
+                                                         {5, TransferState::kEndSent}};
+  for (auto [limit, state] : cases) {
+    SCOPED_TRACE(limit);
+    link.sent.clear();
+    host.posts.clear();
+    link.send_limit = limit;
+    std::uint32_t start = link.now_ms();
+    run_transfer(make_image(1000));
+    // No retransmission waits for a timeout: a dead adapter shows at once, not after minutes.
+    EXPECT_LT(link.now_ms() - start, kTimeoutUnitMs);
+    EXPECT_EQ(link.sent.size(), limit);
+    EXPECT_EQ(engine.transfer.state, state);
+    EXPECT_EQ(host.posts.back(), std::make_pair(kProgressFailed, kGeneralFailure));
+    EXPECT_EQ(host.reboot_waits, 0);
+    EXPECT_EQ(engine.transfer.image, nullptr);
+  }
+}
+
 TEST_F(EngineTest, RepliesFromOtherStationsOrTheOtherEtherTypeAreForeign) {
   images.put(kImagePath, make_image(1000));
   HLupgrade upgrade(engine);

@@ -197,10 +197,7 @@ class WineUpgradeTest : public WineAdapterTest {
   // Scans, queries and upgrades like the wizard does; returns the seconds the transfer took.
   double upgrade(RouterPeerProcess &peer, const std::vector<std::uint8_t> &image, const UnixTempDir &dir) {
     use_peer(peer.port());
-    {
-      std::ofstream out(dir.windows("HBX7300NQ.bin"), std::ios::binary);
-      out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
-    }
+    write_image(image, dir);
     AdapterPacketIo io;
     EXPECT_EQ(io.OpenAdapter(kDeviceName), kOpened);
     EngineOnAdapter wired(io, host);
@@ -218,6 +215,10 @@ class WineUpgradeTest : public WineAdapterTest {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     io.ClearPacketFilter();
     return seconds;
+  }
+  static void write_image(const std::vector<std::uint8_t> &image, const UnixTempDir &dir) {
+    std::ofstream out(dir.windows("HBX7300NQ.bin"), std::ios::binary);
+    out.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
   }
 
   RecordingHost host;
@@ -259,6 +260,32 @@ TEST_F(WineUpgradeTest, RefusedEndIsReportedAsAProgrammingError) {
   upgrade(peer, make_image(10000), dir);
   EXPECT_EQ(host.reboot_waits, 0);
   EXPECT_EQ(host.posts.back(), std::make_pair(kProgressFailed, std::intptr_t{7}));
+  EXPECT_FALSE(file_exists(dir.windows("received.bin")));
+}
+
+TEST_F(WineUpgradeTest, ASendTheLibraryRefusesEndsTheTransferAtOnce) {
+  UnixTempDir dir;
+  RouterPeerProcess peer(dir, "");
+  ASSERT_TRUE(peer.ready());
+  use_peer(peer.port());
+  write_image(make_image(10000), dir);
+  AdapterPacketIo io;
+  ASSERT_EQ(io.OpenAdapter(kDeviceName), kOpened);
+  EngineOnAdapter wired(io, host);
+  DeviceInfoBlock block{};
+  ASSERT_EQ(wired.query_router(block), 0);
+
+  // The adapter dies after the search: the library now refuses every frame.
+  SetEnvironmentVariableA("W64N55_SEND_MODE", "fail");
+  std::uint8_t frame[64] = {};
+  EXPECT_NE(io.SendUpgradeFrame(frame, sizeof frame), 0);
+  auto start = std::chrono::steady_clock::now();
+  HLupgrade(wired.engine).run("VT010203", dir.windows("HBX7300NQ.bin"));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Not a minute of unanswered start requests first.
+  EXPECT_LT(seconds, 10.0);
+  EXPECT_EQ(host.posts, (std::vector<std::pair<std::intptr_t, std::intptr_t>>{{kProgressFailed, 0}}));
+  EXPECT_EQ(host.reboot_waits, 0);
   EXPECT_FALSE(file_exists(dir.windows("received.bin")));
 }
 
