@@ -196,7 +196,31 @@ std::optional<std::string> CTavlenDlg::adapter_gateway(const std::string &guid) 
 }
 
 void CTavlenDlg::busy_cursor(bool busy) {
+  busy_ = busy;
   SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(busy ? 32514 : 32512)));  // IDC_WAIT, IDC_ARROW
+}
+
+void CTavlenDlg::run_search(std::function<SearchOutcome()> search,
+                            std::function<void(const SearchOutcome &)> done) {
+  search_ = std::move(search);
+  search_done_ = std::move(done);
+  ++workers_running_;
+  HANDLE thread = CreateThread(nullptr, 0, SearchWorker, this, 0, nullptr);
+  if (thread == nullptr) {
+    // Without a worker the search still runs, only with the window waiting for it.
+    --workers_running_;
+    search_done_(search_());
+    return;
+  }
+  CloseHandle(thread);
+}
+
+DWORD WINAPI CTavlenDlg::SearchWorker(void *self) {
+  auto *dialog = static_cast<CTavlenDlg *>(self);
+  dialog->search_outcome_ = dialog->search_();
+  --dialog->workers_running_;
+  PostMessageA(dialog->hwnd(), kSearchDoneMessage, 0, 0);
+  return 0;
 }
 
 bool CTavlenDlg::OnCommand(int id, int code) {
@@ -320,6 +344,13 @@ std::optional<INT_PTR> CTavlenDlg::on_message(UINT message, WPARAM wParam, LPARA
     case WM_UPGRADE_PROGRESS:
       OnUpgradeProgress(static_cast<std::intptr_t>(wParam), static_cast<std::intptr_t>(lParam));
       return 0;
+    case kSearchDoneMessage:
+      search_done_(search_outcome_);
+      return 0;
+    case WM_SETCURSOR:
+      if (!busy_) return std::nullopt;
+      SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+      return TRUE;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg(hwnd()).DoModal();

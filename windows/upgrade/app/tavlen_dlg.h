@@ -1,5 +1,6 @@
-// The upgrade wizard's dialog: pages, the adapter and device search on the dialog's thread, and the
-// transfer and reboot wait on worker threads that report through message 1781.
+// The upgrade wizard's dialog: pages and the adapter on the dialog's thread; the device search, the
+// transfer and the reboot wait on worker threads, so the window keeps answering while they run. The
+// search reports through message kSearchDoneMessage, the others through message 1781.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,7 @@
 namespace upgrade {
 
 inline constexpr int kRebootWaitToken = 240;
+inline constexpr UINT kSearchDoneMessage = WM_APP + 1;
 
 class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
  public:
@@ -33,6 +35,8 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   std::optional<std::string> adapter_gateway(const std::string &guid) override;
   void busy_cursor(bool busy) override;
   std::string image_path() override { return image_path_; }
+  void run_search(std::function<SearchOutcome()> search,
+                  std::function<void(const SearchOutcome &)> done) override;
 
  protected:
   BOOL OnInitDialog() override;
@@ -61,6 +65,7 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   void fill_device_list();
   HBRUSH page_brush(HDC dc, HWND control);
   void release_adapter();
+  static DWORD WINAPI SearchWorker(void *self);
   static DWORD WINAPI UpgradeWorker(void *self);
   static DWORD WINAPI RebootWaitWorker(void *self);
 
@@ -83,8 +88,15 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   std::atomic<HWND> progress_window_{nullptr};
   std::atomic<bool> upgrade_enabled_{true};
   std::atomic<int> reboot_token_{0};
-  // Set while the transfer or the reboot wait runs: the dialog may not close under them.
+  // Set while the search, the transfer or the reboot wait runs: the dialog may not close under them.
   std::atomic<int> workers_running_{0};
+  // The search's work and its outcome, handed between the dialog and the search worker by starting
+  // the worker and by the posted kSearchDoneMessage.
+  std::function<SearchOutcome()> search_;
+  std::function<void(const SearchOutcome &)> search_done_;
+  SearchOutcome search_outcome_;
+  // The wait cursor stays while the window answers the mouse.
+  bool busy_ = false;
 };
 
 }  // namespace upgrade

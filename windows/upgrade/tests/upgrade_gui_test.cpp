@@ -360,6 +360,31 @@ TEST_F(UpgradeGuiTest, ButtonsShowTheirHoverFrameWhileTheMouseRestsOnThem) {
   EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
+// The search for a router that never answers takes both scans, about 12 s, and the window keeps
+// answering throughout; what it finds is the same.
+TEST_F(UpgradeGuiTest, TheWindowAnswersWhileTheSearchWaitsForASilentRouter) {
+  put_image(make_image(2000));
+  RouterPeerProcess peer(dir, "--drop 0:1000");
+  ASSERT_TRUE(peer.ready());
+  UpgradeExe app(dir, peer.port(), guid);
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
+  app.click(kNext);
+  Sleep(1000);  // the click has started the search
+  for (int probe = 0; probe < 4; ++probe) {
+    SCOPED_TRACE(probe);
+    DWORD_PTR result = 0;
+    EXPECT_NE(SendMessageTimeoutA(app.dialog(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &result),
+              0);
+    EXPECT_EQ(app.text(kDescription), "Virtual Ethernet Z");
+    Sleep(500);
+  }
+  // Still searching: the answers above came while the search ran.
+  EXPECT_EQ(app.wait_exit(0), std::nullopt);
+  EXPECT_EQ(app.prompts(), "");
+  EXPECT_EQ(app.wait_exit(90000), std::optional<DWORD>(1));
+  EXPECT_EQ(app.prompts(), "message|cannot scan your device!\r\n");
+}
+
 TEST_F(UpgradeGuiTest, NoRouterEndsTheProgramWithStatusOne) {
   put_image(make_image(2000));
   RouterPeerProcess peer(dir, "--drop 0:1000");

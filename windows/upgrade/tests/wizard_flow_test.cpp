@@ -44,6 +44,18 @@ class FakeDialog final : public WizardHost {
   }
   void busy_cursor(bool busy) override { busy_calls.push_back(busy); }
   std::string image_path() override { return kImagePath; }
+  void run_search(std::function<SearchOutcome()> search,
+                  std::function<void(const SearchOutcome &)> done) override {
+    ++searches;
+    if (!defer_searches) return done(search());
+    pending_search = std::move(search);
+    pending_done = std::move(done);
+  }
+  // Runs a deferred search as a worker would, then hands its outcome back as the window would.
+  void finish_search() {
+    SearchOutcome outcome = pending_search();
+    pending_done(outcome);
+  }
 
   const PageView &last() const { return views.back(); }
 
@@ -56,6 +68,10 @@ class FakeDialog final : public WizardHost {
   std::vector<std::string> messages, opened, guids;
   std::vector<int> exits;
   std::vector<bool> busy_calls;
+  int searches = 0;
+  bool defer_searches = false;
+  std::function<SearchOutcome()> pending_search;
+  std::function<void(const SearchOutcome &)> pending_done;
 };
 
 class WizardFlowTest : public ::testing::Test {
@@ -235,6 +251,30 @@ TEST_F(WizardFlowTest, ABroadcastErrorShowsAnEmptyDeviceListWithNextDisabled) {
   EXPECT_FALSE(dialog.last().next_enabled);
   flow.OnBack();
   EXPECT_EQ(flow.page(), Page::kWelcome);
+}
+
+TEST_F(WizardFlowTest, WhileTheSearchRunsThePageStaysAndNextAndBackWait) {
+  dialog.defer_searches = true;
+  flow.start();
+  flow.OnNext();
+  ASSERT_EQ(dialog.searches, 1);
+  EXPECT_TRUE(flow.searching());
+  EXPECT_EQ(dialog.busy_calls, std::vector<bool>{true});
+  std::size_t views = dialog.views.size();
+  // A second search on the same adapter and engine would tangle both.
+  flow.OnNext();
+  flow.OnBack();
+  EXPECT_EQ(dialog.searches, 1);
+  EXPECT_EQ(dialog.views.size(), views);
+  EXPECT_TRUE(link.sent.empty());
+
+  dialog.finish_search();
+  EXPECT_FALSE(flow.searching());
+  EXPECT_EQ(flow.page(), Page::kVersions);
+  EXPECT_EQ(flow.router_version(), "V1.0.23");
+  EXPECT_EQ(flow.file_version(), "V1.1.05");
+  EXPECT_EQ(dialog.busy_calls, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(dialog.messages.empty());
 }
 
 TEST_F(WizardFlowTest, AnUnansweredQueryIsABrowseError) {

@@ -83,6 +83,7 @@ void WizardFlow::start() {
 }
 
 void WizardFlow::OnNext() {
+  if (searching_) return;
   switch (page_) {
     case Page::kNone:
     case Page::kWelcome:
@@ -145,7 +146,16 @@ void WizardFlow::open_and_search() {
     host_.message("Please check your Default GateWay(IP)!");
     return;
   }
-  switch (BrowseDevice()) {
+  searching_ = true;
+  host_.busy_cursor(true);
+  host_.run_search([&engine = engine_, path = host_.image_path()] { return search_devices(engine, path); },
+                   [this](const SearchOutcome &outcome) { on_search_done(outcome); });
+}
+
+void WizardFlow::on_search_done(const SearchOutcome &outcome) {
+  searching_ = false;
+  host_.busy_cursor(false);
+  switch (BrowseDevice(outcome)) {
     case BrowseResult::kExited:
       return;
     case BrowseResult::kFailed:
@@ -160,45 +170,46 @@ void WizardFlow::open_and_search() {
     show(Page::kDeviceList);
 }
 
-WizardFlow::BrowseResult WizardFlow::BrowseDevice() {
-  struct Busy {
-    WizardHost &h;
-    explicit Busy(WizardHost &host) : h(host) { h.busy_cursor(true); }
-    ~Busy() { h.busy_cursor(false); }
-  } busy(host_);
-  HLdownload download(engine_);
-  std::vector<std::string> names;
+SearchOutcome search_devices(UpgradeEngine &engine, const std::string &image_path) {
+  HLdownload download(engine);
+  SearchOutcome outcome;
+  outcome.scan = download.ScanDevices(outcome.names);
+  if (outcome.names.size() != 1 || outcome.scan == kScanFailed) return outcome;
+  auto mac = mac_of_device_name(outcome.names.front());
+  if (!mac) return outcome;
+  outcome.query = download.QueryDeviceInfo(*mac, outcome.router_block);
+  if (outcome.query == 0) outcome.header = download.ReadBinHeader(image_path, outcome.file_block);
+  return outcome;
+}
+
+WizardFlow::BrowseResult WizardFlow::BrowseDevice(const SearchOutcome &outcome) {
   devices_.clear();
   device_index_ = 0;
-  if (download.ScanDevices(names) == kScanFailed) {
+  if (outcome.scan == kScanFailed) {
     host_.message("Broadcast Error !");
     return BrowseResult::kFound;
   }
-  if (names.empty()) {
+  if (outcome.names.empty()) {
     host_.message("cannot scan your device!");
     host_.exit(1);
     return BrowseResult::kExited;
   }
-  if (names.size() > 1) {
+  if (outcome.names.size() > 1) {
     host_.message("Please check your device type!");
     host_.exit(1);
     return BrowseResult::kExited;
   }
-  auto mac = mac_of_device_name(names.front());
-  DeviceInfoBlock block{};
-  if (!mac || download.QueryDeviceInfo(*mac, block) != 0) return BrowseResult::kFailed;
-  router_version_ = version_text(block);
-  devices_.push_back(names.front());
+  if (outcome.query != 0) return BrowseResult::kFailed;
+  router_version_ = version_text(outcome.router_block);
+  devices_.push_back(outcome.names.front());
 
-  std::string path = host_.image_path();
-  DeviceInfoBlock header{};
   file_version_.clear();
-  switch (download.ReadBinHeader(path, header)) {
+  switch (outcome.header) {
     case 0:
-      file_version_ = version_text(header);
+      file_version_ = version_text(outcome.file_block);
       break;
     case 2:
-      host_.message("Cannot find the file " + path + " in Current directory!");
+      host_.message("Cannot find the file " + host_.image_path() + " in Current directory!");
       break;
     default:
       host_.message("Bad bin file, cannot upgrade your device!");
@@ -208,6 +219,7 @@ WizardFlow::BrowseResult WizardFlow::BrowseDevice() {
 }
 
 void WizardFlow::OnBack() {
+  if (searching_) return;
   bool several_adapters = adapter_count_ > 1;
   switch (page_) {
     case Page::kAdapterCount:

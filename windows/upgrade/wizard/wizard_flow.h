@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,20 @@ struct PageView {
 
 PageView view_of(Page page, bool device_list_empty);
 
+// What the device search found: the scan, the router's information and the image header.
+struct SearchOutcome {
+  int scan = 0;  // the number of devices, or kScanFailed
+  std::vector<std::string> names;
+  int query = -1;  // the information query's result, when exactly one device answered
+  DeviceInfoBlock router_block{};
+  int header = 0;  // the image header search's result, after a successful query
+  DeviceInfoBlock file_block{};
+};
+
+// The search itself. It touches only the engine and the image file, never the window, so it can run
+// on a thread of its own: it takes seconds, over a minute for a router that never answers.
+SearchOutcome search_devices(UpgradeEngine &engine, const std::string &image_path);
+
 class WizardHost {
  public:
   virtual ~WizardHost() = default;
@@ -64,6 +79,10 @@ class WizardHost {
   virtual std::optional<std::string> adapter_gateway(const std::string &guid) = 0;
   virtual void busy_cursor(bool busy) = 0;
   virtual std::string image_path() = 0;
+  // Runs `search` where the window keeps answering meanwhile, then `done` with its outcome on the
+  // window's thread.
+  virtual void run_search(std::function<SearchOutcome()> search,
+                          std::function<void(const SearchOutcome &)> done) = 0;
 };
 
 // The adapter GUID inside a device name "\DEVICE\{...}": from its ninth character on, and only when
@@ -89,6 +108,7 @@ class WizardFlow {
 
   // The welcome page; the adapter count is the listed adapters'.
   void start();
+  // Both are ignored while the device search runs.
   void OnNext();
   void OnBack();
   // The router took the image and rebooted: only Close is left.
@@ -102,13 +122,16 @@ class WizardFlow {
   // Picks the device the upgrade goes to (the device list's caret item).
   void set_device_index(std::size_t index) { device_index_ = index; }
 
-  enum class BrowseResult { kFailed, kFound, kExited };
-  BrowseResult BrowseDevice();
+  bool searching() const { return searching_; }
 
  private:
+  enum class BrowseResult { kFailed, kFound, kExited };
+
   void show(Page page);
   void check_adapters();
   void open_and_search();
+  void on_search_done(const SearchOutcome &outcome);
+  BrowseResult BrowseDevice(const SearchOutcome &outcome);
   void show_versions() { show(Page::kVersions); }
 
   WizardHost &host_;
@@ -118,6 +141,7 @@ class WizardFlow {
   std::vector<std::string> devices_;
   std::size_t device_index_ = 0;
   std::string router_version_, file_version_, selected_device_;
+  bool searching_ = false;
 };
 
 // What a progress report (message 1781) does to the dialog.
