@@ -32,8 +32,8 @@ class HLupgrade {
   void run(const std::string &device_name, const std::string &image_path);
 
   // Opens the image again and checks its size and header right before the start request: the file may
-  // have been truncated or replaced since the device search read it, and a start may already erase the
-  // router's flash, so nothing but a whole image may follow one.
+  // have been emptied, cut short or replaced since the device search read it, and a start may already
+  // erase the router's flash, so only an image that still holds its header may follow one.
   int StartTransfer(const Mac &device, const std::string &image_path);
   int ReceiveAndDispatch();
   int HandleUpgradeReply(const ParsedFrame &frame);
