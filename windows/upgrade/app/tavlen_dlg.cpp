@@ -205,7 +205,7 @@ void CTavlenDlg::run_search(std::function<SearchOutcome()> search,
   search_ = std::move(search);
   search_done_ = std::move(done);
   ++workers_running_;
-  HANDLE thread = CreateThread(nullptr, 0, SearchWorker, this, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, search_worker, this, 0, nullptr);
   if (thread == nullptr) {
     // Without a worker the search still runs, only with the window waiting for it.
     --workers_running_;
@@ -215,7 +215,7 @@ void CTavlenDlg::run_search(std::function<SearchOutcome()> search,
   CloseHandle(thread);
 }
 
-DWORD WINAPI CTavlenDlg::SearchWorker(void *self) {
+DWORD WINAPI CTavlenDlg::search_worker(void *self) {
   auto *dialog = static_cast<CTavlenDlg *>(self);
   dialog->search_outcome_ = dialog->search_();
   --dialog->workers_running_;

@@ -65,7 +65,7 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   void fill_device_list();
   HBRUSH page_brush(HDC dc, HWND control);
   void release_adapter();
-  static DWORD WINAPI SearchWorker(void *self);
+  static DWORD WINAPI search_worker(void *self);
   static DWORD WINAPI UpgradeWorker(void *self);
   static DWORD WINAPI RebootWaitWorker(void *self);
 
