@@ -344,7 +344,7 @@ TEST_F(PortModule, StoredRecordOutOfRangeGivesDefaultsToItsPortOnly) {
     EXPECT_EQ(config.flow_control, port == 4 ? 3u : 1u);
   }
   EXPECT_EQ(res(table(3000, kMgmtCmdSet, {{1, 1, 1, 1, 3, 1, 3000}}, 28)), 0u);
-  const std::vector<uint8_t> &saved = ConfFileImage::read().blocks[kPortConfBlock];
+  const std::vector<uint8_t> saved = ConfFileImage::read().blocks[kPortConfBlock];
   ASSERT_EQ(saved.size(), kPortConfBlockSize);
   for (uint32_t port = 2; port <= kPortCount; ++port) {
     const PortConfig stored = port_config_decode(saved.data() + port * kPortConfigRecordSize);
