@@ -539,6 +539,15 @@ swc_rc state_11(SwcCablescanTask &t, uint32_t family) {
   return kSwcRcRunning;
 }
 
+// A quiet pair's location moves back by the canceller's lead (3 taps on family 1, else 1). Location 0
+// means the search found nothing: it becomes "no reflection" on every family, never a wrapped tap
+// that would read as a long cable; a location within the lead stays at the port.
+uint8_t moved_back(uint8_t location, uint32_t family) {
+  if (location == 0) return kSwcCablescanNoReflection;
+  const uint8_t lead = family == 1 ? 3 : 1;
+  return location > lead ? static_cast<uint8_t>(location - lead) : 0;
+}
+
 swc_rc state_12(SwcCablescanTask &t, uint32_t family) {
   SWC_CS_TRACE(
       trace::kDebug, "port_no: %d, locations %d %d %d %d, amplitudes %d %d %d %d, levels %d %d %d %d",
@@ -562,8 +571,7 @@ swc_rc state_12(SwcCablescanTask &t, uint32_t family) {
     } else if (std::abs(a) > t.threshold2) {
       t.status[pair] = 4;
     } else if (!(t.mask & (1 << pair))) {
-      // A location 0 (nothing found) becomes "no reflection".
-      t.location[pair] = static_cast<uint8_t>(t.location[pair] - (family == 1 ? 3 : 1));
+      t.location[pair] = moved_back(t.location[pair], family);
     }
   }
   const bool reference = t.flags & kSwcCablescanFlagReference;

@@ -240,10 +240,13 @@ swc_rc swc_mac_table_learn(const SwcMacEntry *entry) {
     }
   }
   raise_event(kEventLearned);
-  swc_rc rc = swc_ll_mac_table_learn(entry, pgid);
-  if (rc == kSwcRcOk) rc = confirm_learned(entry->vid_mac);
-  // An entry the chip did not take holds no reference.
-  if (rc < 0 && pgid != 0) swc_pgid_free(pgid);
+  const swc_rc learned = swc_ll_mac_table_learn(entry, pgid);
+  const swc_rc rc = learned == kSwcRcOk ? confirm_learned(entry->vid_mac) : learned;
+  // Only an entry the chip did not take gives its reference back. When the confirming look-up itself
+  // fails, the locked entry is still in the chip pointing at the PGID: the reference stays until the
+  // entry is forgotten, so no other set can take the PGID over and the forget frees it once.
+  const bool not_taken = learned < 0 || rc == kSwcRcNotNow;  // not now: its hash bucket was full
+  if (not_taken && pgid != 0) swc_pgid_free(pgid);
   return rc;
 }
 

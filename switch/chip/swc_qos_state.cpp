@@ -21,14 +21,17 @@ const char *auth_state_name(uint32_t auth_state) {
   return auth_state < 3 ? kNames[auth_state] : "???";
 }
 
-// Applies one port's stored QoS, flow control and queue enable; -1 from a step is soft.
+// Applies one port's stored QoS, flow control and queue enable in turn. A hard failure ends it at once,
+// so no later step writes over a port the chip left half set up; -1 from a step is soft.
 swc_rc apply_port_qos(uint32_t port_no, bool &soft_failure) {
-  const swc_rc steps[] = {
-      swc_ll_port_qos_setup_set(port_no, &swc_state()->port_qos[port_no]),
-      swc_ll_port_flowcontrol_set(port_no),
-      swc_ll_port_queue_enable(port_no, 1),
+  using Step = swc_rc (*)(uint32_t);
+  static constexpr Step kSteps[] = {
+      [](uint32_t p) { return swc_ll_port_qos_setup_set(p, &swc_state()->port_qos[p]); },
+      [](uint32_t p) { return swc_ll_port_flowcontrol_set(p); },
+      [](uint32_t p) { return swc_ll_port_queue_enable(p, 1); },
   };
-  for (const swc_rc rc : steps) {
+  for (const Step step : kSteps) {
+    const swc_rc rc = step(port_no);
     if (rc < kSwcRcSoftFailure) return rc;
     if (rc == kSwcRcSoftFailure) soft_failure = true;
   }

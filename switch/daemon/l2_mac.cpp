@@ -87,6 +87,9 @@ void read_configuration() {
     mac.age_time = kL2MacDefaultAgeTime;
     save_general(mac.age_time);
   }
+  // A table block that cannot be read is replaced by the default (empty) one, as a missing general
+  // block is, so the store holds a table the daemon reads back.
+  if (!conf_table_readable(kL2MacConfTable, kL2MacRecordSize)) save_table({});
   const auto wanted =
       conf_table_read<L2MacEntry>(kL2MacConfTable, kL2MacRecordSize, kL2MacSavedMax, l2_mac_record_load);
   std::vector<L2MacEntry> stale;

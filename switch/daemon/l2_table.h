@@ -83,19 +83,33 @@ void conf_table_save(uint32_t id, size_t record_size, size_t max, const std::vec
   conf_close(id);
 }
 
-// The entries of such a block as far as the block really holds them (a count beyond its size or the
-// table's is cut); none when the block is missing or its entry size is foreign.
-template <class T, class Load>
-std::vector<T> conf_table_read(uint32_t id, size_t record_size, size_t max, Load load) {
-  std::vector<T> entries;
+// Whether such a block can be read: present, with its head, and of the table's entry size. A block
+// that is there but damaged is traced.
+inline bool conf_table_readable(uint32_t id, size_t record_size) {
   uint32_t size = 0;
   const uint8_t *block = conf_open(id, &size);
-  if (!block || size < 4) return entries;
+  if (!block) return false;
+  if (size < 4) {
+    trace_printf(trace::kConf, __func__, nullptr, __LINE__, 0, 0, trace::kError, "ID %d too small: %u",
+                 static_cast<int>(id), static_cast<unsigned>(size));
+    return false;
+  }
   if (le_load16(block + 2) != record_size) {
     trace_printf(trace::kConf, __func__, nullptr, __LINE__, 0, 0, trace::kError,
                  "Illegal entry size: %d in ID %d", le_load16(block + 2), static_cast<int>(id));
-    return entries;
+    return false;
   }
+  return true;
+}
+
+// The entries of such a block as far as the block really holds them (a count beyond its size or the
+// table's is cut); none when the block cannot be read.
+template <class T, class Load>
+std::vector<T> conf_table_read(uint32_t id, size_t record_size, size_t max, Load load) {
+  std::vector<T> entries;
+  if (!conf_table_readable(id, record_size)) return entries;
+  uint32_t size = 0;
+  const uint8_t *block = conf_open(id, &size);
   const size_t count = std::min<size_t>({le_load16(block), max, (size - 4) / record_size});
   for (size_t i = 0; i < count; ++i) {
     T entry{};

@@ -85,9 +85,13 @@ void save_ports(const std::array<L2VlanPort, kPorts + 1> &ports) {
                   std::vector<L2VlanPort>(ports.begin() + 1, ports.end()), l2_vlan_port_record_store);
 }
 
+std::vector<L2VlanEntry> default_table() {
+  return {members_of(1, {1, 6}), members_of(2, {0, 2, 3, 4, 5, 6}), members_of(6, {0, 2, 3, 4, 5, 6})};
+}
+
 void create_defaults() {
   save_general(1);
-  save_table({members_of(1, {1, 6}), members_of(2, {0, 2, 3, 4, 5, 6}), members_of(6, {0, 2, 3, 4, 5, 6})});
+  save_table(default_table());
   std::array<L2VlanPort, kPorts + 1> ports{};
   for (uint32_t p = 1; p <= kPorts; ++p) ports[p] = L2VlanPort{p, 0, 2, 0, 0};
   ports[1].pvid = 1;
@@ -99,6 +103,9 @@ void read_configuration() {
   uint32_t size = 0;
   const uint8_t *general = conf_open(kL2VlanConfGeneral, &size);
   if (general && size >= 4) vlan.aware = le_load32(general) != 0;
+  // A table block that cannot be read would make every VLAN go, VLAN 1's ports in the chip too: the
+  // default table takes its place, in the store and in the chip.
+  if (!conf_table_readable(kL2VlanConfTable, kL2VlanRecordSize)) save_table(default_table());
   const auto wanted =
       conf_table_read<L2VlanEntry>(kL2VlanConfTable, kL2VlanRecordSize, kL2VlanSavedMax, l2_vlan_record_load);
   std::vector<uint32_t> stale;

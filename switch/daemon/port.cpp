@@ -147,24 +147,24 @@ void port_conf_create_default() {
   conf_close(kPortConfBlock);
 }
 
-// Takes the stored block when it has the expected size and every port's settings are in range; a
-// block written by something else must not reach the chip.
+// Takes the stored block when it has the expected size. A port whose settings are out of range must
+// not reach the chip: that port alone takes the defaults, the others keep what they stored (and the
+// next save keeps it for them).
 bool load_block(const uint8_t *block, uint32_t size) {
   if (size != kPortConfBlockSize) {
     PORT_TRACE(trace::kWarn, "Configuration block has size %u, expected %u. Ignored.", size,
                static_cast<unsigned>(kPortConfBlockSize));
     return false;
   }
-  std::array<PortConfig, kPortCount + 1> loaded{};
   for (unsigned port = 1; port <= kPortCount; ++port) {
-    loaded[port] = port_config_decode(block + port * kPortConfigRecordSize);
-    if (const char *refusal = port_config_refusal(loaded[port])) {
+    const PortConfig stored = port_config_decode(block + port * kPortConfigRecordSize);
+    if (const char *refusal = port_config_refusal(stored)) {
       PORT_TRACE(trace::kWarn, "Stored configuration of port %d refused: %s. Ignored.", port, refusal);
-      return false;
+      ports.config[port] = kPortConfigDefault;
+    } else {
+      ports.config[port] = stored;
     }
   }
-  loaded[0] = ports.config[0];
-  ports.config = loaded;
   return true;
 }
 

@@ -146,6 +146,29 @@ TEST_F(CableScan, FamilyOneReadsThePackedEchoCancellerAndRestoresItsReprogrammin
   EXPECT_EQ(phy(2).read(31), 0);
 }
 
+// A canceller that sees only noise finds nothing on any pair: every family reports "no reflection",
+// never a length made from the empty location.
+TEST_F(CableScan, NothingFoundReportsNoReflectionOnEveryFamily) {
+  struct Case {
+    const char *name;
+    const uint16_t *id;  // nullptr: the board's own PHY
+    unsigned port;
+  };
+  const Case cases[] = {{"family 7", nullptr, 1}, {"family 1", kFamily1, 2}, {"family 9", kFamily9, 4}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.id) phy(c.port) = swchip::PhyModel(c.id[0], c.id[1]);
+    reset(c.port);
+    SwcPhyCablescanResult r{};
+    ASSERT_EQ(run(c.port, r), 0);
+    EXPECT_EQ(r.valid, 1u);
+    for (unsigned pair = 0; pair < 4; ++pair) {
+      EXPECT_EQ(r.status[pair], 0u) << pair;
+      EXPECT_EQ(r.length[pair], kSwcCablescanNoReflection) << pair;
+    }
+  }
+}
+
 TEST_F(CableScan, FarFaultsAreFoundThroughTheCoarseSearch) {
   reset(2);
   describe(2, "140 A=open@60 B=short@100 C=open@139");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chip_fixture.h"
+#include "chip_regs.h"
 #include "swc_groups.h"
 #include "swc_ll.h"
 #include "swc_mac.h"
@@ -282,6 +283,46 @@ TEST_F(MacTable, FullBucketRefusesTheFifthStaticEntryAndKeepsNoReference) {
   EXPECT_EQ(state->pgid[6].references, 5u);
   SwcMacEntry e{};
   EXPECT_EQ(swc_mac_table_lookup(&keys[4], &e), kSwcRcNotFound);
+}
+
+// The chip takes the static entry, but the look-up that confirms it fails: the entry stays locked in
+// the chip with its PGID, so the PGID keeps its reference until the entry is forgotten.
+TEST_F(MacTable, EntryWhoseConfirmingLookupFailsKeepsItsPgidUntilForgotten) {
+  bool learned = false, failed = false;
+  swgenio_attach_in_process([&](uint32_t code, std::span<uint8_t> record) {
+    const bool spi_write = code == swgenio::kCpldSpiReadWrite && (record[4] & swgenio::kSpiWriteFlag);
+    const auto writes = [&](chipreg::Reg r) {
+      return spi_write && (record[4] >> 5) == r.block && (record[4] & 15) == r.subblock && record[5] == r.reg;
+    };
+    if (writes(chipreg::kAnaMacCommand) && (record[9] & 7) == chipreg::kMacCmdLearn) learned = true;
+    if (learned && !failed && writes(chipreg::kAnaMacIndex)) {
+      failed = true;
+      return -EIO;
+    }
+    return handle(code, record);
+  });
+  const SwcVidMac first = vm(1, {0, 1, 2, 3, 4, 5});
+  const SwcMacEntry entry = static_entry(first, {1, 4});
+  EXPECT_LT(swc_mac_table_learn(&entry), 0);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(state->pgid[9].references, 1u);
+
+  // Another set must not take over the PGID the chip's entry still points to.
+  const SwcVidMac second = vm(1, {0, 1, 2, 3, 4, 6});
+  learn(second, {2, 5});
+  EXPECT_EQ(chip.peek(2, 0, 0x40 + 9), 0x9u) << "the first entry's ports, chip ports 0 and 3";
+  SwcMacEntry e{};
+  ASSERT_EQ(swc_mac_table_lookup(&first, &e), 0);
+  EXPECT_EQ(e.destination[1], 1u);
+  EXPECT_EQ(e.destination[4], 1u);
+  EXPECT_EQ(e.destination[2], 0u);
+
+  // Forgetting each entry drops exactly its own reference.
+  ASSERT_EQ(swc_mac_table_forget_vid_mac(&first), 0);
+  EXPECT_EQ(state->pgid[9].references, 0u);
+  EXPECT_EQ(state->pgid[10].references, 1u);
+  ASSERT_EQ(swc_mac_table_forget_vid_mac(&second), 0);
+  EXPECT_EQ(state->pgid[10].references, 0u);
 }
 
 TEST_F(MacTable, IllegalArgumentsAreRefusedBeforeTheChip) {

@@ -1,6 +1,8 @@
 // QoS priorities, STP and authorisation states and the masks they produce, against the chip model.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "chip_fixture.h"
 #include "swc_qos_state.h"
 
@@ -19,6 +21,21 @@ TEST_F(PortStates, IllegalPriorityCountChangesNothing) {
   EXPECT_EQ(swc_qos_prios_set(2), 0);
   EXPECT_EQ(state->qos_priorities, 2u);
   EXPECT_FALSE(writes_of(accesses()).empty());
+}
+
+TEST_F(PortStates, PriorityChangeStopsAtTheFirstFailedAccess) {
+  map_board_ports();
+  // The first port register write (port 1's QoS set-up) fails once.
+  driver.add_fault({swchip::AccessKind::kSpiWrite, 1, 1});
+  swgenio_clear_recorded();
+  EXPECT_EQ(swc_qos_prios_set(2), kSwcRcWriteFailed);
+  const std::vector<SwgenioAccess> seen = accesses();
+  ASSERT_FALSE(seen.empty());
+  // Nothing after the failed write: no flow control or queue set-up, no later port.
+  EXPECT_EQ(seen.back().kind, K::kSpiWrite);
+  EXPECT_EQ(seen.back().block, 1u);
+  EXPECT_NE(seen.back().result, 0);
+  EXPECT_EQ(std::count_if(seen.begin(), seen.end(), [](const SwgenioAccess &a) { return a.result != 0; }), 1);
 }
 
 TEST_F(PortStates, IllegalStatesAreRefusedAndNothingStored) {

@@ -1,5 +1,6 @@
 // The L2 module: static MAC table, its configuration blocks, ageing, management objects and the
 // frame dispatch, on the in-process chip model.
+#include "conf_file_image.h"
 #include "l2_fixture.h"
 #include "l2_mac.h"
 #include "packet.h"
@@ -146,6 +147,38 @@ TEST_F(L2Mac, ForeignTableBlockIsReadOnlyAsFarAsItReaches) {
   le_store16(conf_open(kL2MacConfTable, nullptr) + 2, 44);
   l2_conf(ConfAction{kConfActionRead, 0});
   EXPECT_EQ(mac_config_count(), 0u);
+}
+
+// A static table block the next start cannot read is traced and replaced by the default block, in the
+// store and in the file, so what is saved again is a table the daemon reads back.
+TEST_F(L2Mac, DamagedTableBlockIsReplacedByTheDefaultBlockAtTheNextStart) {
+  struct Damage {
+    const char *name;
+    void (*apply)(ConfFileImage &image);
+  };
+  const Damage damages[] = {
+      {"foreign entry size", [](ConfFileImage &i) { le_store16(i.blocks[kL2MacConfTable].data() + 2, 44); }},
+      {"shorter than its head", [](ConfFileImage &i) { i.blocks[kL2MacConfTable].resize(3); }},
+      {"missing", [](ConfFileImage &i) { i.blocks.erase(kL2MacConfTable); }},
+  };
+  for (const Damage &damage : damages) {
+    SCOPED_TRACE(damage.name);
+    ASSERT_EQ(res(request(4000, kMgmtCmdAdd, table(40, {record(entry(1, {0, 0, 0, 0, 3, 1}, {2}))}))), 0u);
+    ConfFileImage image = ConfFileImage::read();
+    damage.apply(image);
+    image.write();
+    ASSERT_EQ(swc_mac_table_flush(), 0);
+    restart();
+    EXPECT_EQ(mac_config_count(), 0u);
+    uint32_t size = 0;
+    const uint8_t *block = conf_open(kL2MacConfTable, &size);
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(size, 1284u);
+    EXPECT_EQ(le_load16(block), 0u);
+    EXPECT_EQ(le_load16(block + 2), 40u);
+    EXPECT_EQ(ConfFileImage::read().blocks[kL2MacConfTable], std::vector<uint8_t>(block, block + size));
+    ASSERT_EQ(res(request(4000, kMgmtCmdDel, table(40, {record(entry(1, {0, 0, 0, 0, 3, 1}, {2}))}))), 1u);
+  }
 }
 
 TEST_F(L2Mac, DebugFlagLeavesTheConfigurationAlone) {

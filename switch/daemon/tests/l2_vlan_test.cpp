@@ -1,5 +1,6 @@
 // The VLAN table of the L2 module: defaults, the VLAN-aware switch, the chip's VLAN entries and port
 // modes, the configuration blocks and management objects 4004-4006 and 4012.
+#include "conf_file_image.h"
 #include "l2_fixture.h"
 #include "l2_vlan.h"
 
@@ -160,6 +161,41 @@ TEST_F(L2Vlan, OnlyTheFirst32VlansSurviveARestart) {
   EXPECT_EQ(vlan_config_get(probe, true), 31);
   probe.vid = 129;
   EXPECT_EQ(vlan_config_get(probe, true), -1);
+}
+
+// A table block that is missing, shorter than its head or of a foreign entry size is no VLAN table: the
+// next start takes the default table, saves it, and the chip keeps the VLANs the defaults name instead
+// of losing them all.
+TEST_F(L2Vlan, DamagedTableBlockGivesTheDefaultVlansAtTheNextStart) {
+  struct Damage {
+    const char *name;
+    void (*apply)(ConfFileImage &image);
+  };
+  const Damage damages[] = {
+      {"foreign entry size", [](ConfFileImage &i) { le_store16(i.blocks[kL2VlanConfTable].data() + 2, 36); }},
+      {"shorter than its head", [](ConfFileImage &i) { i.blocks[kL2VlanConfTable].resize(2); }},
+      {"missing", [](ConfFileImage &i) { i.blocks.erase(kL2VlanConfTable); }},
+  };
+  for (const Damage &damage : damages) {
+    SCOPED_TRACE(damage.name);
+    ASSERT_EQ(res(request(4004, kMgmtCmdAdd, table(32, {record(vlan_of(1, {2, 3}))}))), 0u);
+    ASSERT_EQ(chip_mask(1), 0x6u);
+    ConfFileImage image = ConfFileImage::read();
+    damage.apply(image);
+    image.write();
+    restart();
+    EXPECT_EQ(vlan_config_count(), 3u);
+    EXPECT_EQ(chip_mask(1), 0x41u);  // ports 1 and 6
+    EXPECT_EQ(chip_mask(2), 0x5Eu);
+    EXPECT_EQ(chip_mask(6), 0x5Eu);
+    uint32_t size = 0;
+    const uint8_t *block = conf_open(kL2VlanConfTable, &size);
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(size, 1028u);
+    EXPECT_EQ(le_load16(block), 3u);
+    EXPECT_EQ(le_load16(block + 2), 32u);
+    EXPECT_EQ(ConfFileImage::read().blocks[kL2VlanConfTable], std::vector<uint8_t>(block, block + size));
+  }
 }
 
 TEST_F(L2Vlan, EveryVidFitsAndNoMore) {

@@ -1,6 +1,7 @@
 // Port management in-process: the module started on the switch API over an in-process chip model, with
 // the configuration store on a fresh work directory; links changed through the model's PHYs.
 #include "conf.h"
+#include "conf_file_image.h"
 #include "loop.h"
 #include "mgmt.h"
 #include "port.h"
@@ -321,6 +322,34 @@ TEST_F(PortModule, StoredBlockOfAnotherSizeIsIgnoredForDefaults) {
   for (unsigned port = 1; port <= kPortCount; ++port) {
     EXPECT_EQ(port_current_config(port).enabled, 1u);
     EXPECT_EQ(port_current_config(port).max_length, 1518u);
+  }
+}
+
+// One port's stored record out of range costs that port its settings, not the other five: it alone
+// starts from the defaults, and the next save keeps what the others had.
+TEST_F(PortModule, StoredRecordOutOfRangeGivesDefaultsToItsPortOnly) {
+  start();
+  for (uint32_t port = 1; port <= kPortCount; ++port)
+    ASSERT_EQ(res(table(3000, kMgmtCmdSet, {{port, 1, 1, 1, 3, 1, 2000 + port}}, 28)), 0u);
+  ConfFileImage image = ConfFileImage::read();
+  le_store32(image.blocks[kPortConfBlock].data() + 4 * kPortConfigRecordSize + 12, 7);  // port 4's speed
+  image.write();
+  conf_reset();
+  timer_reg_init();
+  start();
+  for (uint32_t port = 1; port <= kPortCount; ++port) {
+    SCOPED_TRACE(port);
+    const PortConfig &config = port_current_config(port);
+    EXPECT_EQ(config.max_length, port == 4 ? 1518u : 2000 + port);
+    EXPECT_EQ(config.flow_control, port == 4 ? 3u : 1u);
+  }
+  EXPECT_EQ(res(table(3000, kMgmtCmdSet, {{1, 1, 1, 1, 3, 1, 3000}}, 28)), 0u);
+  const std::vector<uint8_t> saved = ConfFileImage::read().blocks[kPortConfBlock];
+  ASSERT_EQ(saved.size(), kPortConfBlockSize);
+  for (uint32_t port = 2; port <= kPortCount; ++port) {
+    const PortConfig stored = port_config_decode(saved.data() + port * kPortConfigRecordSize);
+    EXPECT_EQ(stored.max_length, port == 4 ? 1518u : 2000 + port) << port;
+    EXPECT_EQ(stored.speed, 3u) << port;
   }
 }
 
