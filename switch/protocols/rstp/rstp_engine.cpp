@@ -369,6 +369,9 @@ void Engine::set_port_config(unsigned portno, const PortConfig &config) {
     p.oper_edge = config.admin_edge;
     p.reselect = true;
     p.selected = false;
+    // A member of an aggregation is out of the protocol only because its aggregation's port stands for
+    // it: its state stays the one that port gives it.
+    if (aggregated(n)) continue;
     if (p.admin_non_stp)
       set_stp_state(p, kStpEnabled);
     else if (p.stp_state == kStpEnabled)
