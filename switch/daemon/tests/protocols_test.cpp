@@ -734,4 +734,27 @@ TEST_F(Portvisor, ConfiguringAMemberOfAnAggregationLeavesItInTheAggregationsStat
   EXPECT_EQ(swc_os_get_stpstate(3), kStpBlk);
 }
 
+// Emptying an aggregation through its table entry ends its spanning-tree port as a delete does: the old
+// first member sends only its own BPDUs.
+TEST_F(Portvisor, AnAggregationUpdatedToNoMembersStopsItsSpanningTreePort) {
+  start();
+  ASSERT_EQ(set_rstp(rstp_on_3_and_4()), kMgmtResOk);
+  plug(3);
+  plug(4);
+  ASSERT_EQ(set_aggregation(7, {3, 4}), kMgmtResOk);
+  run(5000);
+  const auto before = bpdu_port_ids(3);
+  ASSERT_FALSE(before.empty());
+  EXPECT_EQ(before.back() & 0xFFF, 7u) << "the aggregation's port sends on its first member";
+
+  ASSERT_EQ(set_aggregation(7, {}), kMgmtResOk);
+  EXPECT_EQ(swc_aggr_port_member_get(3), 3) << "the chip no longer aggregates port 3";
+  bpdu_port_ids(3);
+  run(6000);
+  const auto after = bpdu_port_ids(3);
+  ASSERT_FALSE(after.empty()) << "port 3 runs the protocol as itself";
+  for (uint16_t id : after) EXPECT_EQ(id & 0xFFF, 3u);
+  EXPECT_FALSE(rstp_port(7).active);
+}
+
 }  // namespace

@@ -432,6 +432,12 @@ void Engine::vlan_del(unsigned vid) {
 void Engine::aggr_add(unsigned aid, const uint32_t *members) {
   if (!initialised_ || members == nullptr || aid <= kFrontPorts || aid > kLogicalPorts) return;
   finish_work();
+  // An aggregation left without members no longer stands for any port: its port ends as with a delete,
+  // or it would go on sending with its own port id on its old first member.
+  if (std::none_of(members + 1, members + kFrontPorts + 1, [](uint32_t member) { return member != 0; })) {
+    aggr_del(aid);
+    return;
+  }
   // Every member must run the protocol before any is mapped: a half-built aggregation would leave the
   // earlier members outside spanning tree in whatever state they had.
   for (unsigned f = 1; f <= kFrontPorts; ++f)
@@ -460,7 +466,6 @@ void Engine::aggr_add(unsigned aid, const uint32_t *members) {
       give_back(f, a);
     }
   }
-  if (first == 0) return;
   RTRACE(trace::kInfo, "Added aggr %u with port %u\n", aid, first);
   tx_[aid] = first;
   move_port(aid, ports_[first].bridge);
