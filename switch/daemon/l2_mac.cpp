@@ -2,6 +2,7 @@
 
 #include "conf.h"
 #include "l2_table.h"
+#include "l3.h"
 #include "le.h"
 #include "loop.h"
 #include "mgmt.h"
@@ -61,9 +62,23 @@ bool learn_in_chip(const L2MacEntry &entry) {
   chip.vid_mac = vid_mac_of(entry);
   for (int p = 1; p <= 6; ++p) chip.destination[p] = entry.member[p - 1] != 0;
   chip.locked = 1;
+  if (rl_mac_merge(chip))
+    L2_TRACE(trace::kDebug, "vid %d: address shared with a router leg", static_cast<int>(entry.vid));
   if (swc_mac_table_learn(&chip) >= 0) return true;
   L2_TRACE(trace::kError, "swc_mac_table_learn failed");
   L2_TRACE(trace::kError, "mac_api_add failed");
+  return false;
+}
+
+// The chip entry goes with the static entry unless a router leg still owns the address: then it
+// becomes the leg's entry again.
+bool release_in_chip(const L2MacEntry &entry) {
+  SwcMacEntry leg{};
+  leg.vid_mac = vid_mac_of(entry);
+  if (!rl_mac_merge(leg)) return forget_in_chip(entry, "swc_mac_table_forget_vid_mac failed");
+  L2_TRACE(trace::kDebug, "vid %d: address kept for a router leg", static_cast<int>(entry.vid));
+  if (swc_mac_table_learn(&leg) >= 0) return true;
+  L2_TRACE(trace::kError, "swc_mac_table_learn failed");
   return false;
 }
 
@@ -247,11 +262,22 @@ int mac_config_add(const L2MacEntry &entry) {
 int mac_config_del(const L2MacEntry &entry) {
   const int index = sorted_table_remove(mac.table, entry, key_less, trace::kL2, __func__);
   if (index < 0) return -1;
-  return forget_in_chip(entry, "swc_mac_table_forget_vid_mac failed") ? index : -1;
+  return release_in_chip(entry) ? index : -1;
 }
 
 int mac_config_get(L2MacEntry &entry, bool exact) {
   return sorted_table_get(mac.table, entry, exact, key_less);
+}
+
+bool mac_config_merge(SwcMacEntry &entry) {
+  L2MacEntry key{};
+  key.vid = entry.vid_mac.vid;
+  std::memcpy(key.mac, entry.vid_mac.mac, 6);
+  const auto at = std::lower_bound(mac.table.begin(), mac.table.end(), key, key_less);
+  if (at == mac.table.end() || !same_key(*at, key)) return false;
+  for (int p = 1; p <= 6; ++p) entry.destination[p] |= at->member[p - 1] != 0;
+  entry.locked = 1;
+  return true;
 }
 
 size_t mac_config_count() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 struct MgmtObject;
+struct SwcMacEntry;
 
 // Configuration blocks.
 inline constexpr uint32_t kL2MacConfGeneral = 5;  // u32 age time in seconds
@@ -35,6 +36,9 @@ int mac_config_del(const L2MacEntry &entry);
 // The first entry above the key (vid, mac), or with `exact` the first at or above it.
 int mac_config_get(L2MacEntry &entry, bool exact);
 size_t mac_config_count();
+// A router leg can own the VLAN and address of a static entry: the chip holds one entry for both. Adds
+// the static entry's ports to `entry` when one is configured for its key.
+bool mac_config_merge(SwcMacEntry &entry);
 
 uint32_t mac_age_time();
 

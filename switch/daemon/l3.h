@@ -9,6 +9,7 @@
 struct ConfAction;
 struct MgmtObject;
 struct PacketBuffer;
+struct SwcMacEntry;
 
 // Configuration blocks.
 inline constexpr uint32_t kL3ConfLegs = 1;      // u16 count, u16 entry size 24, up to 32 legs
@@ -60,6 +61,9 @@ int rl_config_del(uint32_t rlid);
 // The first leg with a greater rlid, or with `exact` a greater or equal one (mac and fd included).
 int rl_config_get(L3Leg &leg, bool exact);
 size_t rl_config_count();
+// A static MAC entry can own the VLAN and address of a leg's entry: the chip holds one entry for both.
+// Adds the leg's view (copy to the CPU, its ports) to `entry` when a leg with a device owns its key.
+bool rl_mac_merge(SwcMacEntry &entry);
 uint32_t l3_ip_enabled();
 void l3_ip_enabled_set(uint32_t enabled);
 

@@ -3,6 +3,7 @@
 #include "l3.h"
 
 #include "board.h"
+#include "l2_mac.h"
 #include "l2_table.h"
 #include "le.h"
 #include "loop.h"
@@ -36,6 +37,7 @@ inline constexpr uint32_t kMaxVid = 4095;
 inline constexpr uint32_t kMaxRlid = 0x7FFFFFFF;  // "tap%d" of a larger id would read as a negative number
 inline constexpr const char *kDhcpScript = "/mnt/userflash/startup/07rc_dhcpc_inband.sh";
 inline constexpr size_t kCommandSize = 256;
+inline constexpr uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 struct LegModule {
   std::vector<L3Leg> table;  // sorted by rlid
@@ -108,35 +110,43 @@ SwcMacEntry mac_entry(uint32_t vid, const uint8_t *mac) {
   return entry;
 }
 
+// A static entry of the same address keeps its ports in the shared chip entry.
 int rl_api_add(const L3Leg &leg) {
   L3_TRACE(trace::kDebug, "rlid %d", static_cast<int>(leg.rlid));
-  const SwcMacEntry own = mac_entry(leg.vid, leg.mac);
+  SwcMacEntry own = mac_entry(leg.vid, leg.mac);
+  mac_config_merge(own);
   if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), trace::kDebug,
                    "swc_mac_table_learn(leg mac)") < 0)
     return -1;
-  static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   SwcMacEntry broadcast = mac_entry(leg.vid, kBroadcastMac);
   std::fill(std::begin(broadcast.destination), std::end(broadcast.destination), 1u);
+  mac_config_merge(broadcast);
   if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), trace::kDebug,
                    "swc_mac_table_learn(broadcast)") < 0)
     return -1;
   return 0;
 }
 
-// The entries stay while another leg of the same VID still needs them.
+// The entries stay while another leg of the same VID still needs them; one that a static entry also
+// owns goes back to what that entry configured.
 void rl_api_del(const L3Leg &leg) {
   L3_TRACE(trace::kDebug, "rlid %d", static_cast<int>(leg.rlid));
   if (vid_shared(leg)) {
     L3_TRACE(trace::kDebug, "VID %d still used by another leg", static_cast<int>(leg.vid));
     return;
   }
-  static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   for (const uint8_t *mac : {static_cast<const uint8_t *>(leg.mac), kBroadcastMac}) {
     SwcVidMac key{};
     key.vid = leg.vid;
     std::memcpy(key.mac, mac, 6);
-    trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),
-                 trace::kDebug, "swc_mac_table_forget_vid_mac");
+    SwcMacEntry configured{};
+    configured.vid_mac = key;
+    if (mac_config_merge(configured))
+      trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&configured),
+                   trace::kDebug, "swc_mac_table_learn(static entry)");
+    else
+      trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),
+                   trace::kDebug, "swc_mac_table_forget_vid_mac");
   }
 }
 
@@ -362,6 +372,19 @@ int rl_config_get(L3Leg &leg, bool exact) {
 
 size_t rl_config_count() {
   return legs.table.size();
+}
+
+bool rl_mac_merge(SwcMacEntry &entry) {
+  const bool broadcast = std::equal(kBroadcastMac, kBroadcastMac + 6, entry.vid_mac.mac);
+  const bool owned = std::any_of(legs.table.begin(), legs.table.end(), [&](const L3Leg &leg) {
+    return leg.fd >= 0 && leg.vid == entry.vid_mac.vid &&
+           (broadcast || std::equal(leg.mac, leg.mac + 6, entry.vid_mac.mac));
+  });
+  if (!owned) return false;
+  if (broadcast) std::fill(std::begin(entry.destination), std::end(entry.destination), 1u);
+  entry.copy_to_cpu = 1;
+  entry.locked = 1;
+  return true;
 }
 
 uint32_t l3_ip_enabled() {

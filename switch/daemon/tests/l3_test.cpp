@@ -4,6 +4,7 @@
 // here needs root.
 #include "board.h"
 #include "l2_fixture.h"
+#include "l2_mac.h"
 #include "l3.h"
 #include "packet.h"
 #include "swc_mac.h"
@@ -240,6 +241,55 @@ TEST_F(L3, DeletedLegLeavesTheEntriesAnotherLegOfItsVidNeeds) {
   ASSERT_EQ(rl_config_del(4), 0);
   EXPECT_FALSE(in_chip(5, leg_mac) || in_chip(5, kBroadcast));
   EXPECT_EQ(rl_config_del(4), -1);
+}
+
+// A static entry (object 4000) and a leg's entry of the same VID and address are one chip entry: it
+// serves both owners, and whichever goes first leaves the other's entry behind, in either order.
+TEST_F(L3, StaticMacEntryAndLegEntryOfOneAddressKeepEachOther) {
+  auto static_record = [](const uint8_t *mac, std::initializer_list<uint32_t> ports) {
+    L2MacEntry e{};
+    e.vid = 2;
+    std::copy(mac, mac + 6, e.mac);
+    for (uint32_t p : ports) e.member[p - 1] = 1;
+    std::vector<uint8_t> r(kL2MacRecordSize);
+    l2_mac_record_store(r.data(), e);
+    return r;
+  };
+  const auto leg_add = [&] {
+    return res(
+        request(5000, kMgmtCmdAdd, table(24, {leg_record(leg(2, 2, ip(10, 2, 0, 1), ip(255, 0, 0, 0)))})));
+  };
+  SwcMacEntry e{};
+
+  // Leg first: the static entry adds its port, and its delete leaves the leg's entry.
+  ASSERT_EQ(leg_add(), 0u);
+  ASSERT_EQ(res(request(4000, kMgmtCmdAdd, table(40, {static_record(leg_mac, {3})}))), 0u);
+  ASSERT_TRUE(in_chip(2, leg_mac, &e));
+  EXPECT_EQ(e.copy_to_cpu, 1u) << "the leg still receives its address";
+  EXPECT_EQ(e.destination[3], 1u) << "the static entry's port";
+  ASSERT_EQ(res(request(4000, kMgmtCmdDel, table(40, {static_record(leg_mac, {3})}))), 0u);
+  ASSERT_TRUE(in_chip(2, leg_mac, &e)) << "the leg's entry survives the static delete";
+  EXPECT_EQ(e.copy_to_cpu, 1u);
+  EXPECT_EQ(e.destination[3], 0u);
+
+  // Static first: the leg's delete leaves the static entry as it was configured.
+  ASSERT_EQ(res(request(5000, kMgmtCmdDel, table(24, {leg_record(leg(2, 0, 0, 0))}))), 0u);
+  ASSERT_EQ(res(request(4000, kMgmtCmdAdd,
+                        table(40, {static_record(kBroadcast, {1, 2}), static_record(leg_mac, {4})}))),
+            0u);
+  ASSERT_EQ(leg_add(), 0u);
+  ASSERT_TRUE(in_chip(2, leg_mac, &e));
+  EXPECT_EQ(e.copy_to_cpu, 1u);
+  EXPECT_EQ(e.destination[4], 1u);
+  ASSERT_EQ(res(request(5000, kMgmtCmdDel, table(24, {leg_record(leg(2, 0, 0, 0))}))), 0u);
+  ASSERT_TRUE(in_chip(2, kBroadcast, &e)) << "the static broadcast entry survives the leg's delete";
+  EXPECT_EQ(e.copy_to_cpu, 0u);
+  EXPECT_EQ(e.locked, 1u);
+  EXPECT_EQ(std::vector<uint32_t>(e.destination + 1, e.destination + 7),
+            (std::vector<uint32_t>{1, 1, 0, 0, 0, 0}));
+  ASSERT_TRUE(in_chip(2, leg_mac, &e));
+  EXPECT_EQ(e.copy_to_cpu, 0u);
+  EXPECT_EQ(e.destination[4], 1u);
 }
 
 TEST_F(L3, LegWithoutDeviceIsKeptButRunsNothing) {

@@ -183,6 +183,30 @@ class Portvisor : public DaemonOnChip {
     lacp::encode_lacpdu(actor.system, actor, lacp::PortInfo{}, f.data());
     return f;
   }
+  // An aggregation of the given front ports through object 4007 (none: the aggregation is emptied).
+  uint32_t set_aggregation(uint32_t poag_no, std::initializer_list<unsigned> ports) {
+    auto add = table(lacp::kObjTable, kMgmtCmdAdd, 1, lacp::kAggrEntrySize);
+    lacp::AggrEntry entry;
+    entry.poag_no = poag_no;
+    for (unsigned p : ports) entry.members[p] = 1;
+    lacp::encode_aggr_entry(entry, add.data() + kMgmtTableHeaderSize);
+    return process(add);
+  }
+  static uint32_t chip_state(unsigned port) {
+    uint32_t state = 0;
+    EXPECT_EQ(swc_port_stp_state_get(port, &state), 0);
+    return state;
+  }
+  // The port identifiers of the BPDUs that left on a front port since the last look.
+  std::vector<uint16_t> bpdu_port_ids(unsigned port) {
+    std::vector<uint16_t> ids;
+    for (const auto &f : chip.take_transmitted(kChipPort[port])) {
+      rstp::Bpdu b;
+      if (f.size() > 14 && f[14] == 0x42 && rstp::decode_bpdu(f.data(), f.size(), b) == rstp::Decode::kOk)
+        ids.push_back(b.vector.designated_port);
+    }
+    return ids;
+  }
   const rstp::Port &rstp_port(unsigned p) { return rstp::l2_rstp_engine()->port(p); }
   const lacp::Port &lacp_port(unsigned p) { return lacp::l2_aggr_module()->engine().port(p); }
 
@@ -673,6 +697,64 @@ TEST_F(Portvisor, MalformedBpdusAndLacpdusAreDroppedAndCounted) {
   expect_pools_full();
   auto status = object(rstp::kObjStatus, kMgmtCmdGet, rstp::kStatusSize);
   EXPECT_EQ(process(status), kMgmtResOk) << "still serving";
+}
+
+// Spanning tree on ports 3 and 4 as non-edge ports, so a new designated port discards for a while.
+rstp::Config rstp_on_3_and_4() {
+  rstp::Config c;
+  for (auto &p : c.ports) p.enabled = 0;
+  for (unsigned p : {0u, 3u, 4u}) {
+    c.ports[p].enabled = 1;
+    c.ports[p].admin_edge = 0;
+  }
+  return c;
+}
+
+// A member's own configuration changes nothing of its state: it follows the aggregation's port, which
+// is still discarding, so neither member may start forwarding.
+TEST_F(Portvisor, ConfiguringAMemberOfAnAggregationLeavesItInTheAggregationsState) {
+  start();
+  rstp::Config c = rstp_on_3_and_4();
+  ASSERT_EQ(set_rstp(c), kMgmtResOk);
+  plug(3);
+  plug(4);
+  ASSERT_EQ(set_aggregation(7, {3, 4}), kMgmtResOk);
+  run(2000);
+  ASSERT_EQ(rstp::l2_rstp_engine()->representative(3), 7u);
+  ASSERT_EQ(rstp_port(7).stp_state, rstp::kStpBlocking) << "within the forward delay";
+  ASSERT_EQ(chip_state(3), SWC_STP_STATE_BLOCKING);
+  ASSERT_EQ(chip_state(4), SWC_STP_STATE_BLOCKING);
+
+  c.ports[3].priority = 64;
+  c.ports[3].admin_cost = 20000;
+  ASSERT_EQ(set_rstp(c), kMgmtResOk);
+  run(1000);
+  EXPECT_EQ(chip_state(3), SWC_STP_STATE_BLOCKING);
+  EXPECT_EQ(chip_state(4), SWC_STP_STATE_BLOCKING);
+  EXPECT_EQ(swc_os_get_stpstate(3), kStpBlk);
+}
+
+// Emptying an aggregation through its table entry ends its spanning-tree port as a delete does: the old
+// first member sends only its own BPDUs.
+TEST_F(Portvisor, AnAggregationUpdatedToNoMembersStopsItsSpanningTreePort) {
+  start();
+  ASSERT_EQ(set_rstp(rstp_on_3_and_4()), kMgmtResOk);
+  plug(3);
+  plug(4);
+  ASSERT_EQ(set_aggregation(7, {3, 4}), kMgmtResOk);
+  run(5000);
+  const auto before = bpdu_port_ids(3);
+  ASSERT_FALSE(before.empty());
+  EXPECT_EQ(before.back() & 0xFFF, 7u) << "the aggregation's port sends on its first member";
+
+  ASSERT_EQ(set_aggregation(7, {}), kMgmtResOk);
+  EXPECT_EQ(swc_aggr_port_member_get(3), 3) << "the chip no longer aggregates port 3";
+  bpdu_port_ids(3);
+  run(6000);
+  const auto after = bpdu_port_ids(3);
+  ASSERT_FALSE(after.empty()) << "port 3 runs the protocol as itself";
+  for (uint16_t id : after) EXPECT_EQ(id & 0xFFF, 3u);
+  EXPECT_FALSE(rstp_port(7).active);
 }
 
 }  // namespace

@@ -222,22 +222,29 @@ void AggrModule::clear_hwaggr(unsigned aid, unsigned old_port) {
 }
 
 // A configuration read removed an aggregation that LACP made: the glue forgets it and the ports
-// negotiate again, so the hardware aggregation is rebuilt instead of silently missing.
-void AggrModule::forget_lacp_aggregation(const AggrEntry &entry) {
+// negotiate again, so the hardware aggregation is rebuilt instead of silently missing. The ports are
+// only noted here: a restart first finishes the engine's sweep, whose events add and remove table
+// entries, so it must not run in the middle of a walk over the table.
+void AggrModule::forget_lacp_aggregation(const AggrEntry &entry, PortSet &restarts) {
   if (!valid_aid(entry.aid) || aid_poag_[entry.aid] != entry.poag_no) return;
   aid_poag_[entry.aid] = 0;
   for (unsigned port = 1; port <= kPortCount; ++port) {
     if (aid_portmap_[port] != entry.aid) continue;
     aid_portmap_[port] = 0;
-    engine_.restart_port(port);
+    restarts[port] = true;
   }
 }
 
 // A configured entry that takes or removes the number of an LACP aggregation would otherwise be changed
 // or deleted later by that aggregation's members leaving.
-void AggrModule::release_lacp_number(uint32_t poag_no) {
+void AggrModule::release_lacp_number(uint32_t poag_no, PortSet &restarts) {
   int index = find(poag_no);
-  if (index >= 0) forget_lacp_aggregation(table_[static_cast<unsigned>(index)]);
+  if (index >= 0) forget_lacp_aggregation(table_[static_cast<unsigned>(index)], restarts);
+}
+
+void AggrModule::restart_lacp_ports(const PortSet &restarts) {
+  for (unsigned port = 1; port <= kPortCount; ++port)
+    if (restarts[port]) engine_.restart_port(port);
 }
 
 // ---- LACP configuration ----
@@ -300,18 +307,20 @@ void AggrModule::read_table_block() {
     wanted[i] = decode_aggr_entry(block + 4 + kAggrEntrySize * i);
     wanted[i].aid = 0;
   }
+  PortSet restarts{};
   for (unsigned i = count_; i-- > 0;) {
     AggrEntry current = table_[i];
     bool kept = false;
     for (size_t w = 0; w < entries; ++w) kept = kept || wanted[w].poag_no == current.poag_no;
     if (kept) continue;
     config_del(current.poag_no);
-    forget_lacp_aggregation(current);
+    forget_lacp_aggregation(current, restarts);
   }
   for (size_t i = 0; i < entries; ++i) {
-    release_lacp_number(wanted[i].poag_no);
+    release_lacp_number(wanted[i].poag_no, restarts);
     config_add(wanted[i]);
   }
+  restart_lacp_ports(restarts);
 }
 
 void AggrModule::conf(bool create) {
@@ -388,16 +397,19 @@ void AggrModule::mgmt_table(MgmtObject &object) {
       break;
     }
     case kMgmtCmdAdd:
-    case kMgmtCmdDel:
+    case kMgmtCmdDel: {
+      PortSet restarts{};
       for (unsigned i = 0; i < count; ++i) {
         AggrEntry entry = decode_aggr_entry(object.entry(i, kAggrEntrySize));
         entry.aid = 0;
-        release_lacp_number(entry.poag_no);
+        release_lacp_number(entry.poag_no, restarts);
         int result = object.cmd() == kMgmtCmdAdd ? config_add(entry) : config_del(entry.poag_no);
         if (result < 0) res = kMgmtResFail;
       }
       save_table();
+      restart_lacp_ports(restarts);
       break;
+    }
     default:
       res = kMgmtResFail;
       break;

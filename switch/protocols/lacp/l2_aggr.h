@@ -96,8 +96,11 @@ class AggrModule {
   void save_table();
   void save_mode();
   void read_table_block();
-  void forget_lacp_aggregation(const AggrEntry &entry);
-  void release_lacp_number(uint32_t poag_no);
+  // Front ports 1..6 whose LACP machines start over once a walk of the table is done.
+  using PortSet = std::array<bool, kPortCount + 1>;
+  void forget_lacp_aggregation(const AggrEntry &entry, PortSet &restarts);
+  void release_lacp_number(uint32_t poag_no, PortSet &restarts);
+  void restart_lacp_ports(const PortSet &restarts);
   void trace(unsigned level, const char *function, int line, const char *format, ...)
       __attribute__((format(printf, 5, 6)));
 

@@ -369,6 +369,9 @@ void Engine::set_port_config(unsigned portno, const PortConfig &config) {
     p.oper_edge = config.admin_edge;
     p.reselect = true;
     p.selected = false;
+    // A member of an aggregation is out of the protocol only because its aggregation's port stands for
+    // it: its state stays the one that port gives it.
+    if (aggregated(n)) continue;
     if (p.admin_non_stp)
       set_stp_state(p, kStpEnabled);
     else if (p.stp_state == kStpEnabled)
@@ -429,6 +432,12 @@ void Engine::vlan_del(unsigned vid) {
 void Engine::aggr_add(unsigned aid, const uint32_t *members) {
   if (!initialised_ || members == nullptr || aid <= kFrontPorts || aid > kLogicalPorts) return;
   finish_work();
+  // An aggregation left without members no longer stands for any port: its port ends as with a delete,
+  // or it would go on sending with its own port id on its old first member.
+  if (std::none_of(members + 1, members + kFrontPorts + 1, [](uint32_t member) { return member != 0; })) {
+    aggr_del(aid);
+    return;
+  }
   // Every member must run the protocol before any is mapped: a half-built aggregation would leave the
   // earlier members outside spanning tree in whatever state they had.
   for (unsigned f = 1; f <= kFrontPorts; ++f)
@@ -457,7 +466,6 @@ void Engine::aggr_add(unsigned aid, const uint32_t *members) {
       give_back(f, a);
     }
   }
-  if (first == 0) return;
   RTRACE(trace::kInfo, "Added aggr %u with port %u\n", aid, first);
   tx_[aid] = first;
   move_port(aid, ports_[first].bridge);

@@ -219,6 +219,7 @@ class Engine {
   void refresh_link(Port &p);
   unsigned port_speed(const Port &p);
   bool aggr_link(unsigned aid);
+  bool aggregated(unsigned n) const { return n <= kFrontPorts && rep_[n] != n; }
   void give_back(unsigned front, const Port &aggr);
   Port *first_port(const Bridge &b);
 

@@ -355,4 +355,116 @@ TEST_F(AggrTable, TableObjectGetNextWalkAndFailures) {
   EXPECT_EQ(module.table_count(), 2u);
 }
 
+// The module's engine cabled to a partner system on ports 1..4: ports 1 and 2 form one aggregation, 3 and
+// 4 another. The walk over the table meets an engine sweep still in progress.
+class AggrTableWithPartner : public AggrTable {
+ protected:
+  void SetUp() override {
+    AggrTable::SetUp();
+    partner.init();
+    for (unsigned p = 1; p <= 4; ++p) {
+      const auto config = port_config(p <= 2 ? 1 : 2);
+      module.engine().set_portconfig(p, config.data());
+      partner.set_portconfig(p, config.data());
+    }
+  }
+  void link_up(unsigned port) {
+    services.link[port] = partner_host.link[port] = 1;
+    module.engine().linkstate_changed(port, 1);
+    partner.linkstate_changed(port, 1);
+  }
+  // Frames across the cables; true when the module's engine took some.
+  bool deliver() {
+    bool to_module = false;
+    while (to_partner_ < services.sent.size() || to_module_ < partner_host.sent.size()) {
+      for (; to_partner_ < services.sent.size(); ++to_partner_) {
+        const auto &f = services.sent[to_partner_];
+        partner.receive(f.port, f.bytes.data(), f.bytes.size());
+      }
+      for (; to_module_ < partner_host.sent.size(); ++to_module_, to_module = true) {
+        const auto &f = partner_host.sent[to_module_];
+        module.engine().receive(f.port, f.bytes.data(), f.bytes.size());
+      }
+    }
+    return to_module;
+  }
+  // Port 4 waits attached for a partner in sync: its next step starts collecting, which joins port 3's
+  // hardware aggregation.
+  bool port_4_about_to_collect() {
+    const Port &p = module.engine().port(4);
+    return p.mux_state == kMuxAttached && p.has(kSelected) && (p.partner_oper.state & kStateSync);
+  }
+  // Runs both systems, one port step at a time, until `done`; false if it never comes.
+  template <class Done>
+  bool run_until(Done done) {
+    for (unsigned second = 0; second < 60; ++second) {
+      module.engine().tick();
+      partner.tick();
+      for (unsigned pass = 0; pass <= kPortCount; ++pass) {
+        if (done()) return true;
+        deliver();
+        if (done()) return true;
+        module.engine().more_work();
+        partner.more_work();
+      }
+    }
+    return false;
+  }
+  // Aggregation 7 made by LACP of ports 1 and 2, port 3 collecting alone on its aggregator, and a new
+  // sweep of the engine that has stepped port 1 only, with port 4's step about to make the second
+  // LACP aggregation.
+  void sweep_with_port_4_joining() {
+    for (unsigned p = 1; p <= 3; ++p) link_up(p);
+    ASSERT_TRUE(
+        run_until([&] { return module.aid_poag(module.aid_portmap(1)) == 7 && module.aid_portmap(3) != 0; }));
+    link_up(4);
+    ASSERT_TRUE(run_until([&] { return port_4_about_to_collect(); }));
+    // Port 4 has had its step of this sweep (or no sweep is running): the rest of the sweep is ports 5
+    // and 6; the next tick's sweep steps port 1 and leaves port 4 pending.
+    for (unsigned pass = 0; pass < kPortCount; ++pass) module.engine().more_work();
+    ASSERT_TRUE(port_4_about_to_collect());
+    module.engine().tick();
+    ASSERT_EQ(module.table_count(), 1u);
+  }
+  // What the configured entries 7 and 8 leave LACP: ports 3 and 4 aggregated on the free number 9.
+  void expect_configured_7_and_8_and_lacp_9() {
+    EXPECT_EQ(numbers(), (std::vector<uint32_t>{7, 8, 9}));
+    EXPECT_EQ(module.table_entry(0), entry(7, {5}));
+    EXPECT_EQ(module.table_entry(1), entry(8, {6}));
+    const unsigned aid = module.aid_portmap(3);
+    ASSERT_NE(aid, 0u) << "ports 3 and 4 kept their aggregation";
+    EXPECT_EQ(module.aid_portmap(4), aid);
+    EXPECT_EQ(module.aid_poag(aid), 9u);
+    EXPECT_EQ(module.table_entry(2), entry(9, {3, 4}, static_cast<uint16_t>(aid)));
+  }
+
+  RecordingHost partner_host{0xB};
+  Engine partner{partner_host, partner_host};
+
+ private:
+  size_t to_partner_ = 0, to_module_ = 0;
+};
+
+TEST_F(AggrTableWithPartner, TableObjectRestartsLacpPortsOnlyAfterItsEntries) {
+  sweep_with_port_4_joining();
+  auto add = table_request(kMgmtCmdAdd, {entry(7, {5}), entry(8, {6})}, 2);
+  MgmtObject obj{add.data(), static_cast<uint16_t>(add.size())};
+  module.mgmt_table(obj);
+  EXPECT_EQ(res(add), 0u);
+  expect_configured_7_and_8_and_lacp_9();
+}
+
+TEST_F(AggrTableWithPartner, ReadingTheBlockRestartsLacpPortsOnlyAfterItsEntries) {
+  sweep_with_port_4_joining();
+  uint8_t *block = conf_create(kConfBlockTable, kTableBlockSize);
+  std::memset(block, 0, kTableBlockSize);
+  le_store16(block, 2);
+  le_store16(block + 2, kAggrEntrySize);
+  encode_aggr_entry(entry(7, {5}), block + 4);
+  encode_aggr_entry(entry(8, {6}), block + 4 + kAggrEntrySize);
+  conf_close(kConfBlockTable);
+  module.conf(false);
+  expect_configured_7_and_8_and_lacp_9();
+}
+
 }  // namespace
