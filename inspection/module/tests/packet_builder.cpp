@@ -23,6 +23,37 @@ uint32_t address_as_stored(const std::string &dotted) {
   return a.s_addr;
 }
 
+namespace {
+uint32_t address_sum(const std::string &dotted) {
+  uint32_t stored = address_as_stored(dotted);  // its bytes, read little-endian on this host
+  return stored + (stored >> 16);
+}
+uint16_t port_field(uint16_t port) {  // the port's header bytes read little-endian
+  return static_cast<uint16_t>(port << 8 | port >> 8);
+}
+}  // namespace
+
+uint32_t summed_slot(const Packet &packet) {
+  uint32_t sum = address_sum(packet.source) + address_sum(packet.destination) +
+                 port_field(packet.source_port) + port_field(packet.destination_port);
+  return (sum << 2) & 0xffff;
+}
+
+std::vector<Packet> acks_summing_like(const Packet &victim, const std::string &from, size_t count) {
+  std::vector<Packet> acks;
+  uint32_t wanted = summed_slot(victim) >> 2;
+  for (size_t i = 0; i < count; ++i) {
+    auto port = static_cast<uint16_t>(2000 + i);
+    Packet ack = Packet().from(from, 0).to(victim.destination, port).flags(0x10).carrying("");
+    uint32_t others = address_sum(from) + address_sum(victim.destination) + port_field(port);
+    // A source port field that brings the sum to the wanted slot, in the upper half of the ports.
+    auto field = static_cast<uint16_t>(((wanted - others) & 0x3fff) | 0x8000);
+    ack.source_port = port_field(field);
+    acks.push_back(ack);
+  }
+  return acks;
+}
+
 std::vector<unsigned char> Packet::bytes() const {
   size_t transport = protocol == 6 ? 20 : (protocol == 17 || protocol == 1) ? 8 : 0;
   std::vector<unsigned char> b(20 + transport + payload.size(), 0);
