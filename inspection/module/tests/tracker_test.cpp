@@ -200,6 +200,36 @@ TEST_F(Tracker, ConnectionsSharingAHashIndexStayWithinABoundedRun) {
   EXPECT_NE(record_of(packets.back()), nullptr);
 }
 
+// A sender cannot aim its keys at the slots ahead of a connection, so it fills the table only by the
+// connection limit however it picks its addresses and ports: all of the aimed ACKs get a record up to
+// that limit, within a run far shorter than the bound.
+TEST_F(Tracker, AimedFloodFillsTheTableOnlyAtTheConnectionLimit) {
+  Packet target = Packet().from("10.77.0.1", 1234).to("10.0.0.2", 80);
+  std::vector<Packet> flood = acks_summing_like(target, "10.66.0.1", kTcpMaxConnections + 2);
+  for (const Packet &ack : flood) send(ack);
+  EXPECT_EQ(module().Tcp_currentconn, kTcpMaxConnections + 1);
+  EXPECT_LT(module().BKTcpLongestChain, kTcpProbeLimit / 2);
+  RecordProperty("longest_probe_run", static_cast<int>(module().BKTcpLongestChain));
+  EXPECT_EQ(record_of(flood[kTcpMaxConnections]) != nullptr, true);
+  EXPECT_EQ(record_of(flood.back()), nullptr);
+}
+
+// A few hundred packets aimed at one slot, after a drop-marked connection has been idle for more
+// than 10 s, must not start the forced ageing that would close the marked record.
+TEST_F(Tracker, AimedFloodAfterIdleLeavesADropMarkInPlace) {
+  send(client.flags(kSyn));
+  send(server.flags(kSyn | kAck));
+  send(client.flags(kAck));
+  BKTcpConnectionReset(record_of(client));  // as a signature hit does
+  kern::clock_advance_ms(11 * 1000);
+  Packet target = Packet().from("10.77.0.1", 1234).to("10.0.0.9", 8080);
+  for (const Packet &ack : acks_summing_like(target, "10.66.0.1", kTcpProbeLimit + 1)) send(ack);
+  send(client.flags(kPsh | kAck).carrying("more"));
+  EXPECT_EQ(deliveries.back().fate, kern::Fate::kDropped);
+  ASSERT_NE(record_of(client), nullptr);
+  EXPECT_EQ(record_of(client)->drop, 1);
+}
+
 TEST_F(Tracker, EverInEstablishedStateByServerAddressAndPort) {
   send(client.flags(kSyn));
   uint16_t port_bytes = htons_k(80);
