@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "vorn_tracker.h"
+
 namespace vorn_test {
 
 namespace {
@@ -52,6 +54,29 @@ std::vector<Packet> acks_summing_like(const Packet &victim, const std::string &f
     acks.push_back(ack);
   }
   return acks;
+}
+
+uint32_t slot_of(const Packet &packet) {
+  auto bytes = packet.bytes();
+  uint8_t key[12];
+  std::memcpy(key, &bytes[12], 8);       // source and destination address
+  std::memcpy(key + 8, &bytes[22], 2);   // destination port
+  std::memcpy(key + 10, &bytes[20], 2);  // source port
+  return vorn::BKTcpConnectionHash(key);
+}
+
+std::vector<Packet> sharing_slot_with(const Packet &packet, size_t count) {
+  uint32_t slot = slot_of(packet);
+  std::vector<Packet> found;
+  for (uint32_t source_port = 1024; found.size() < count && source_port <= 0xffff; ++source_port) {
+    for (uint32_t port = 1; found.size() < count && port < 1024; ++port) {
+      Packet candidate = Packet(packet).from(packet.source, static_cast<uint16_t>(source_port));
+      candidate.destination_port = static_cast<uint16_t>(port);
+      if (candidate.source_port != packet.source_port && slot_of(candidate) == slot)
+        found.push_back(candidate);
+    }
+  }
+  return found;
 }
 
 std::vector<unsigned char> Packet::bytes() const {

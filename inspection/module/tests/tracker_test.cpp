@@ -2,7 +2,6 @@
 // runs that survive freed slots.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -37,30 +36,6 @@ class Tracker : public VornTest {
       return nullptr;
     }
     return record;
-  }
-  // Packets between the same two hosts as `packet`, on other ports, whose keys share its slot index;
-  // found by trying port pairs, as only this host knows the hash's seed.
-  static std::vector<Packet> sharing_index_with(const Packet &packet, size_t count) {
-    uint32_t index = index_of(packet);
-    std::vector<Packet> found;
-    for (uint32_t source_port = 1024; found.size() < count && source_port <= 0xffff; ++source_port) {
-      for (uint32_t port = 1; found.size() < count && port < 1024; ++port) {
-        Packet candidate = Packet(packet).from(packet.source, static_cast<uint16_t>(source_port));
-        candidate.destination_port = static_cast<uint16_t>(port);
-        if (index_of(candidate) == index && candidate.source_port != packet.source_port)
-          found.push_back(candidate);
-      }
-    }
-    EXPECT_EQ(found.size(), count);
-    return found;
-  }
-  static uint32_t index_of(const Packet &packet) {
-    auto bytes = packet.bytes();
-    uint8_t key[12];
-    std::memcpy(key, &bytes[12], 8);
-    std::memcpy(key + 8, &bytes[22], 2);
-    std::memcpy(key + 10, &bytes[20], 2);
-    return BKTcpConnectionHash(key);
   }
   Packet client = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80).carrying("");
   Packet server = client.reply();
@@ -161,7 +136,7 @@ TEST_F(Tracker, FullTableRefusesNewKeysAndForceAgesIdleOnes) {
 
 TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
   Packet a = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);
-  Packet b = sharing_index_with(a, 1).front();  // stored after a
+  Packet b = sharing_slot_with(a, 1).front();  // stored after a
   send(a.flags(kSyn));
   send(b.flags(kSyn));
   TcpConnection *b_record = record_of(b);
@@ -186,7 +161,8 @@ TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
 // tracked are still found.
 TEST_F(Tracker, ConnectionsSharingAHashIndexStayWithinABoundedRun) {
   Packet first = Packet().from("10.0.0.1", 1000).to("10.0.0.2", 60000).flags(kSyn);
-  std::vector<Packet> packets = sharing_index_with(first, kTcpProbeLimit + 39);
+  std::vector<Packet> packets = sharing_slot_with(first, kTcpProbeLimit + 39);
+  ASSERT_EQ(packets.size(), kTcpProbeLimit + 39);
   packets.insert(packets.begin(), first);
   for (const Packet &packet : packets) send(packet);
   EXPECT_EQ(module().Tcp_currentconn, kTcpProbeLimit);
