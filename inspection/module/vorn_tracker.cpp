@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "vorn_hash.h"
+
 namespace vorn {
 
 namespace {
@@ -110,14 +112,6 @@ ServerIndex servers;
 // of the addresses and ports), one sender could fill the run of slots ahead of another's connection
 // and leave that connection untracked, so its drop mark would never hold.
 uint64_t hash_seed[2];
-
-uint64_t mix(uint64_t x) {
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdull;
-  x ^= x >> 33;
-  x *= 0xc4ceb9fe1a85ec53ull;
-  return x ^ (x >> 33);
-}
 
 void set_state(TcpConnection *record, uint8_t state) {
   servers.restate(*record, record->state, state);
@@ -250,8 +244,8 @@ uint32_t BKTcpConnectionHash(const uint8_t key[12]) {
   // so that a key and its reverse share the index.
   uint64_t source = load32(key) | uint64_t{load16(key + 10)} << 32;
   uint64_t destination = load32(key + 4) | uint64_t{load16(key + 8)} << 32;
-  uint64_t x = mix(std::min(source, destination) ^ hash_seed[0]) ^ std::max(source, destination);
-  x = mix(x ^ hash_seed[1]);
+  uint64_t x = mix64(std::min(source, destination) ^ hash_seed[0]) ^ std::max(source, destination);
+  x = mix64(x ^ hash_seed[1]);
   return static_cast<uint32_t>((x >> 48) << 2) & 0xffff;
 }
 
