@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "vorn_hash.h"
 #include "vorn_log.h"
 #include "vorn_tracker.h"
 
@@ -138,8 +139,14 @@ uint32_t host_order(uint32_t stored) {
   return __builtin_bswap32(stored);
 }
 
+// The key of the port-scan hash, drawn at each initialisation. On a hash the sender can work out, a
+// source could pick hosts whose records all share one chain, which each of its packets then walks.
+uint64_t scan_seed[2];
+
 uint32_t scan_hash(uint32_t source, uint32_t destination, uint32_t type) {
-  return (source ^ destination ^ (type * 4)) & (kPortScanHeads - 1);
+  uint64_t x = mix64((uint64_t{source} << 32 | destination) ^ scan_seed[0]);
+  x = mix64(x ^ type ^ scan_seed[1]);
+  return static_cast<uint32_t>(x >> 52) & (kPortScanHeads - 1);
 }
 uint32_t scan_hash_of(const PortScanRecord &r) {
   return scan_hash(r.source, r.destination, r.type);
@@ -219,6 +226,7 @@ int PortScanInit() {
     printk("%s():NULL Table!!!\n", "PortScanInit");
     return -1;
   }
+  get_random_bytes(scan_seed, sizeof scan_seed);
   scans.init(reinterpret_cast<PortScanRecord *>(module().QuorixMem + kPortScanRecordsOffset),
              kPortScanRecords, reinterpret_cast<int32_t *>(module().QuorixMem + kPortScanHashOffset),
              kPortScanHeads);

@@ -1,5 +1,9 @@
 #include "vorn_tracker.h"
 
+#include <algorithm>
+
+#include "vorn_hash.h"
+
 namespace vorn {
 
 namespace {
@@ -103,6 +107,11 @@ class ServerIndex {
 };
 
 ServerIndex servers;
+
+// The key of the connection hash, drawn at each start. With a hash that anyone can work out (a sum
+// of the addresses and ports), one sender could fill the run of slots ahead of another's connection
+// and leave that connection untracked, so its drop mark would never hold.
+uint64_t hash_seed[2];
 
 void set_state(TcpConnection *record, uint8_t state) {
   servers.restate(*record, record->state, state);
@@ -212,6 +221,7 @@ void DoBKTcpConntrackInit() {
   }
   std::memset(m.pTcpConnectionTable, 0, kConnectionTableSize);
   servers.clear();
+  get_random_bytes(hash_seed, sizeof hash_seed);
   m.Tcp_currentconn = 0;
   m.BKTcpLongestChain = 0;
   m.bk_tcp_probe_total = 0;
@@ -230,11 +240,13 @@ void DoBKTcpConntrackCleanup() {
 }
 
 uint32_t BKTcpConnectionHash(const uint8_t key[12]) {
-  uint32_t s = load32(key);
-  uint32_t d = load32(key + 4);
-  uint32_t p1 = load16(key + 8);
-  uint32_t p2 = load16(key + 10);
-  return ((s + (s >> 16) + d + (d >> 16) + p1 + p2) << 2) & 0xffff;
+  // The two ends, each an address and its port, go in in the same order whichever of them sent,
+  // so that a key and its reverse share the index.
+  uint64_t source = load32(key) | uint64_t{load16(key + 10)} << 32;
+  uint64_t destination = load32(key + 4) | uint64_t{load16(key + 8)} << 32;
+  uint64_t x = mix64(std::min(source, destination) ^ hash_seed[0]) ^ std::max(source, destination);
+  x = mix64(x ^ hash_seed[1]);
+  return static_cast<uint32_t>((x >> 48) << 2) & 0xffff;
 }
 
 int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record) {

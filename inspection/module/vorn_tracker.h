@@ -11,9 +11,9 @@ namespace vorn {
 constexpr uint32_t kTcpTableRecords = 65536;
 constexpr uint32_t kTcpMaxConnections = 0x5fff;  // no new record while more than this are in use
 // A record lies at most this many slots past its hash index, so a look-up costs a bounded run however
-// the connections' hashes pile up: the hash is a sum, and chosen addresses and ports can make many
-// connections share one. A new connection finding no slot within the run is refused as when the
-// table is full.
+// the connections' hashes pile up. A new connection finding no slot within the run is refused as when
+// the table is full; the hash is keyed by a seed drawn at each start, so traffic cannot choose keys
+// that share an index, and at the connection limit the runs stay far shorter than this.
 constexpr uint32_t kTcpProbeLimit = 256;
 
 // Slot use: 0 never used, 1 in use, 2 freed (probe runs continue past it; readers test for 1).
@@ -68,6 +68,7 @@ void DoBKTcpConntrackCleanup();
 int BKTcpConnTrack(sk_buff *skb, const PacketView &packet);
 int BKTcpConnectionFind(const PacketView &packet, TcpConnection **record);
 int BKTcpStateMachine(sk_buff *skb, const PacketView &packet, TcpConnection *record);
+// The slot index of a key (a multiple of 4 below 65536); a key and its reverse share it.
 uint32_t BKTcpConnectionHash(const uint8_t key[12]);
 void BKTcpConnectionClose(TcpConnection *record, int reason);
 void BKTcpConnectionReset(TcpConnection *record);

@@ -255,6 +255,27 @@ TEST_F(Checks, EncodedHttpPathIsMatchedThroughTheCopy) {
   EXPECT_EQ(log[0].attack_id, 30u);
 }
 
+// One host fills the slots it can work out for a victim's connection with bare ACKs before the
+// victim sends its encoded request. The connection must still get a record, so that the copy's hit
+// drops the request and the rest of the connection.
+TEST_F(Checks, ConnectionIsTrackedAfterAFloodAimedAtItsSlot) {
+  Packet victim = Packet().from("192.168.1.9", 40000).to("10.0.0.2", 80);
+  std::vector<Packet> flood = acks_summing_like(victim, "10.66.0.1", kTcpProbeLimit);
+  for (const Packet &ack : flood) {
+    ASSERT_EQ(summed_slot(ack), summed_slot(victim));
+    send(ack.bytes());
+  }
+  ASSERT_EQ(module().Tcp_currentconn, kTcpProbeLimit);
+
+  send(Packet(victim).carrying("GET /%65tc/passwd HTTP/1.0\r\n").bytes());
+  EXPECT_TRUE(dropped());
+  auto log = events();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].attack_id, 30u);
+  send(Packet(victim).carrying("Host: victim\r\n\r\n").bytes());
+  EXPECT_TRUE(dropped());
+}
+
 TEST_F(Checks, WithTheHttpCheckOffOnlyTheRawRequestIsMatched) {
   IM_P2P_AD_Status off{0, 0, kAnomalyHttp};
   ASSERT_EQ(ioctl(VORN_IOC_SET_ANOMALY_ACTION, &off), 0);

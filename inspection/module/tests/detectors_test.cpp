@@ -2,6 +2,8 @@
 // thresholds from the rule table, window ages, full tables, attack ids (base 1000 + offset).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "packet_builder.h"
 #include "vorn_detectors.h"
 #include "vorn_fixture.h"
@@ -136,6 +138,34 @@ TEST_F(Detectors, FullScanTableCountsNoNewSourceUntilRecordsAge) {
     send(Packet().from("10.0.0.9", 1).to("10.0.0.2", port).flags(kUrg | kAck | kRst).bytes());
   EXPECT_TRUE(dropped());
   EXPECT_EQ(port_scan_records_in_use(), 1u);
+}
+
+// The longest hash chain of the port-scan table in engine memory.
+uint32_t longest_scan_chain() {
+  const auto *heads = reinterpret_cast<const int32_t *>(module().QuorixMem + kPortScanHashOffset);
+  const auto *records = reinterpret_cast<const PortScanRecord *>(module().QuorixMem + kPortScanRecordsOffset);
+  uint32_t longest = 0;
+  for (uint32_t h = 0; h < kPortScanHeads; ++h) {
+    uint32_t length = 0;
+    for (int32_t i = heads[h]; i >= 0 && length < kPortScanRecords; i = records[i].hash_next) ++length;
+    longest = std::max(longest, length);
+  }
+  return longest;
+}
+
+// A source that picks hosts whose addresses agree in their low 12 bits would, on a hash the sender
+// can work out, put every record on one chain that each later packet walks. The chains stay short.
+TEST_F(Detectors, ScanOfHostsChosenToShareAChainSpreadsOverTheTable) {
+  install_rules({{kRuleSynScan, 1000}});
+  for (uint32_t i = 0; i < kPortScanRecords; ++i) {
+    uint32_t destination = 10u << 24 | i << 12 | 0x105;  // low 12 bits alike
+    std::string dotted = std::to_string(destination >> 24) + "." + std::to_string(destination >> 16 & 0xff) +
+                         "." + std::to_string(destination >> 8 & 0xff) + "." +
+                         std::to_string(destination & 0xff);
+    syn("10.3.0.9", 5000, dotted, 7);
+  }
+  EXPECT_EQ(port_scan_records_in_use(), kPortScanRecords);
+  EXPECT_LE(longest_scan_chain(), 16u);
 }
 
 // ---- IP sweeps ----------------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "vorn_tracker.h"
+
 namespace vorn_test {
 
 namespace {
@@ -21,6 +23,60 @@ uint32_t address_as_stored(const std::string &dotted) {
   in_addr a{};
   inet_pton(AF_INET, dotted.c_str(), &a);
   return a.s_addr;
+}
+
+namespace {
+uint32_t address_sum(const std::string &dotted) {
+  uint32_t stored = address_as_stored(dotted);  // its bytes, read little-endian on this host
+  return stored + (stored >> 16);
+}
+uint16_t port_field(uint16_t port) {  // the port's header bytes read little-endian
+  return static_cast<uint16_t>(port << 8 | port >> 8);
+}
+}  // namespace
+
+uint32_t summed_slot(const Packet &packet) {
+  uint32_t sum = address_sum(packet.source) + address_sum(packet.destination) +
+                 port_field(packet.source_port) + port_field(packet.destination_port);
+  return (sum << 2) & 0xffff;
+}
+
+std::vector<Packet> acks_summing_like(const Packet &victim, const std::string &from, size_t count) {
+  std::vector<Packet> acks;
+  uint32_t wanted = summed_slot(victim) >> 2;
+  for (size_t i = 0; i < count; ++i) {
+    auto port = static_cast<uint16_t>(2000 + i);
+    Packet ack = Packet().from(from, 0).to(victim.destination, port).flags(0x10).carrying("");
+    uint32_t others = address_sum(from) + address_sum(victim.destination) + port_field(port);
+    // A source port field that brings the sum to the wanted slot, in the upper half of the ports.
+    auto field = static_cast<uint16_t>(((wanted - others) & 0x3fff) | 0x8000);
+    ack.source_port = port_field(field);
+    acks.push_back(ack);
+  }
+  return acks;
+}
+
+uint32_t slot_of(const Packet &packet) {
+  auto bytes = packet.bytes();
+  uint8_t key[12];
+  std::memcpy(key, &bytes[12], 8);       // source and destination address
+  std::memcpy(key + 8, &bytes[22], 2);   // destination port
+  std::memcpy(key + 10, &bytes[20], 2);  // source port
+  return vorn::BKTcpConnectionHash(key);
+}
+
+std::vector<Packet> sharing_slot_with(const Packet &packet, size_t count) {
+  uint32_t slot = slot_of(packet);
+  std::vector<Packet> found;
+  for (uint32_t source_port = 1024; found.size() < count && source_port <= 0xffff; ++source_port) {
+    for (uint32_t port = 1; found.size() < count && port < 1024; ++port) {
+      Packet candidate = Packet(packet).from(packet.source, static_cast<uint16_t>(source_port));
+      candidate.destination_port = static_cast<uint16_t>(port);
+      if (candidate.source_port != packet.source_port && slot_of(candidate) == slot)
+        found.push_back(candidate);
+    }
+  }
+  return found;
 }
 
 std::vector<unsigned char> Packet::bytes() const {

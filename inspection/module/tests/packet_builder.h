@@ -65,6 +65,18 @@ struct Packet {
 
 uint32_t address_as_stored(const std::string &dotted);
 
+// The connection-table slot a sender can work out from a TCP packet with no secret: the stored
+// addresses and port fields read as little-endian numbers and summed, shifted to a multiple of 4.
+uint32_t summed_slot(const Packet &packet);
+// `count` bare ACKs from `from` to the server of `victim`, each to a port of its own, whose summed
+// slots all equal the victim's: a sender's try at filling the slots ahead of the victim's connection.
+std::vector<Packet> acks_summing_like(const Packet &victim, const std::string &from, size_t count);
+// The slot index the running tracker gives a TCP packet's connection.
+uint32_t slot_of(const Packet &packet);
+// `count` packets between the same two hosts as `packet`, on other ports, whose connections share its
+// slot index: found by trying port pairs, as only the tracker knows its hash's seed.
+std::vector<Packet> sharing_slot_with(const Packet &packet, size_t count);
+
 // PPPoE session header (code 0) and PPP protocol field of one or two bytes around an IP packet.
 std::vector<unsigned char> pppoe(const std::vector<unsigned char> &ip, bool one_byte_protocol,
                                  uint16_t protocol = 0x21);

@@ -435,10 +435,10 @@ TEST_F(Pipeline, HeldPacketOfAClosedConnectionMarksNoOtherConnection) {
   install_one("attack");
   device->set_auto_run(false);
   Packet a = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);
-  Packet b = Packet().from("10.0.0.1", 80).to("10.0.0.2", 41000);  // same hash, another key
-  send(a.flags(kPsh | kAck).carrying("attack").bytes());           // held by the engine
-  send(a.flags(kRst).carrying("").bytes());                        // closes A's record meanwhile
-  send(b.flags(kSyn).bytes());                                     // B takes the freed slot
+  Packet b = sharing_slot_with(a, 1).front();             // same hash, another key
+  send(a.flags(kPsh | kAck).carrying("attack").bytes());  // held by the engine
+  send(a.flags(kRst).carrying("").bytes());               // closes A's record meanwhile
+  send(b.flags(kSyn).bytes());                            // B takes the freed slot
   auto *slot = static_cast<TcpConnection *>(module().MappingTable_IpsDescriptorToSkb[2]->conn);
   ASSERT_EQ(slot, module().MappingTable_IpsDescriptorToSkb[0]->conn);
   device->set_auto_run(true);

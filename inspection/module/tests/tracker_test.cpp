@@ -136,7 +136,7 @@ TEST_F(Tracker, FullTableRefusesNewKeysAndForceAgesIdleOnes) {
 
 TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
   Packet a = Packet().from("10.0.0.1", 41000).to("10.0.0.2", 80);
-  Packet b = Packet().from("10.0.0.1", 80).to("10.0.0.2", 41000);  // same hash: stored after a
+  Packet b = sharing_slot_with(a, 1).front();  // stored after a
   send(a.flags(kSyn));
   send(b.flags(kSyn));
   TcpConnection *b_record = record_of(b);
@@ -160,12 +160,10 @@ TEST_F(Tracker, FreedSlotInAProbeRunLosesNoConnection) {
 // bounded run: those finding no room within it go untracked as when the table is full, and those
 // tracked are still found.
 TEST_F(Tracker, ConnectionsSharingAHashIndexStayWithinABoundedRun) {
-  auto port = [](unsigned as_stored) {  // the port whose bytes, read little-endian, give `as_stored`
-    return static_cast<uint16_t>(((as_stored & 0xff) << 8) | (as_stored >> 8));
-  };
-  std::vector<Packet> packets;
-  for (unsigned i = 0; i < kTcpProbeLimit + 40; ++i)
-    packets.push_back(Packet().from("10.0.0.1", port(1000 + i)).to("10.0.0.2", port(60000 - i)).flags(kSyn));
+  Packet first = Packet().from("10.0.0.1", 1000).to("10.0.0.2", 60000).flags(kSyn);
+  std::vector<Packet> packets = sharing_slot_with(first, kTcpProbeLimit + 39);
+  ASSERT_EQ(packets.size(), kTcpProbeLimit + 39);
+  packets.insert(packets.begin(), first);
   for (const Packet &packet : packets) send(packet);
   EXPECT_EQ(module().Tcp_currentconn, kTcpProbeLimit);
   EXPECT_LE(module().BKTcpLongestChain, kTcpProbeLimit);
@@ -176,6 +174,36 @@ TEST_F(Tracker, ConnectionsSharingAHashIndexStayWithinABoundedRun) {
   send(Packet(packets.front()).flags(kRst));
   send(packets.back());
   EXPECT_NE(record_of(packets.back()), nullptr);
+}
+
+// A sender cannot aim its keys at the slots ahead of a connection, so it fills the table only by the
+// connection limit however it picks its addresses and ports: all of the aimed ACKs get a record up to
+// that limit, within a run far shorter than the bound.
+TEST_F(Tracker, AimedFloodFillsTheTableOnlyAtTheConnectionLimit) {
+  Packet target = Packet().from("10.77.0.1", 1234).to("10.0.0.2", 80);
+  std::vector<Packet> flood = acks_summing_like(target, "10.66.0.1", kTcpMaxConnections + 2);
+  for (const Packet &ack : flood) send(ack);
+  EXPECT_EQ(module().Tcp_currentconn, kTcpMaxConnections + 1);
+  EXPECT_LT(module().BKTcpLongestChain, kTcpProbeLimit / 2);
+  RecordProperty("longest_probe_run", static_cast<int>(module().BKTcpLongestChain));
+  EXPECT_EQ(record_of(flood[kTcpMaxConnections]) != nullptr, true);
+  EXPECT_EQ(record_of(flood.back()), nullptr);
+}
+
+// A few hundred packets aimed at one slot, after a drop-marked connection has been idle for more
+// than 10 s, must not start the forced ageing that would close the marked record.
+TEST_F(Tracker, AimedFloodAfterIdleLeavesADropMarkInPlace) {
+  send(client.flags(kSyn));
+  send(server.flags(kSyn | kAck));
+  send(client.flags(kAck));
+  BKTcpConnectionReset(record_of(client));  // as a signature hit does
+  kern::clock_advance_ms(11 * 1000);
+  Packet target = Packet().from("10.77.0.1", 1234).to("10.0.0.9", 8080);
+  for (const Packet &ack : acks_summing_like(target, "10.66.0.1", kTcpProbeLimit + 1)) send(ack);
+  send(client.flags(kPsh | kAck).carrying("more"));
+  EXPECT_EQ(deliveries.back().fate, kern::Fate::kDropped);
+  ASSERT_NE(record_of(client), nullptr);
+  EXPECT_EQ(record_of(client)->drop, 1);
 }
 
 TEST_F(Tracker, EverInEstablishedStateByServerAddressAndPort) {
