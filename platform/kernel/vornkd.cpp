@@ -196,7 +196,10 @@ void serve_device(int fd) {
   kern::chrdev_open(vorn::kVornMajor);
   vornkd::Request request{};
   ucred caller{};
-  while (read_from_one_sender(fd, &request, sizeof request, caller) && caller.uid == geteuid()) {
+  // A sender whose process this one cannot see comes with process id 0, which must not stand for
+  // vornkd's own memory.
+  while (read_from_one_sender(fd, &request, sizeof request, caller) && caller.uid == geteuid() &&
+         caller.pid > 0) {
     kern::set_user_process(caller.pid);
     if (request.operation == vornkd::kIoctl) {
       int32_t result =
