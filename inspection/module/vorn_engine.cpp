@@ -231,7 +231,9 @@ int qxDrvInit() {
   int rc = register_interrupts();
   if (rc != 0) return rc;
 
-  initializePmaMem();
+  unsigned char *memory = module().QuorixMem;
+  initializePmaMem(memory + kPatternTableOffset, memory + kRuleTableOffset, memory + kStateTableOffset,
+                   memory + kMatchedStateQueueOffset, pma_scratch_block());
   init_descriptor_ring();
 
   consistent_sync(module().qx_desc_table, kDescriptorCount * kDescriptorSize, DMA_TO_DEVICE);

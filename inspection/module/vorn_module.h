@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kservices.h"
+#include "vorn_classifier.h"
 #include "vorn_packet.h"
 #include "vorn_records.h"
 
@@ -169,7 +170,9 @@ struct ModuleState {
   uint32_t MinLiveTime_in_EstState = 1800;
   uint32_t MinLiveTime_in_AbnormalState = 60;
 
-  // The character map of the engine's case folding, built by initializePmaMem.
+  // The software model's table places and scratch, and the character map of the engine's case
+  // folding, set up by initializePmaMem.
+  PmaModel pma_model;
   unsigned char character_map[256] = {};
 
   PayloadRate payload_rate_samples;

@@ -62,6 +62,10 @@ int connect_socket(const char *path) {
   if (!append(address.sun_path, sizeof address.sun_path, length, path)) return -1;
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  if (!vornkd::send_credentials(fd)) {
+    close_quietly(fd);
+    return -1;
+  }
   int connected;
   // The device node's open is not cut short by a signal; neither is this.
   while ((connected = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address)) != 0 &&

@@ -1,7 +1,8 @@
 // vornkd: loads the vorn module on the stand-in kernel, with the engine device model and its
-// software matcher behind it, and serves /dev/vorn to other processes over a Unix socket at the
-// device path. Each caller's ioctl runs on the module's CPU with that caller's memory reached through
-// process_vm_readv/writev, as the kernel's user copies would reach it.
+// software matcher behind it, and serves /dev/vorn to other processes of its own user (root, as the
+// device node is root's alone) over a Unix socket at the device path. Each caller's ioctl runs on the
+// module's CPU with that caller's memory reached through process_vm_readv/writev, as the kernel's
+// user copies would reach it.
 //
 //   vornkd                                 serve until SIGTERM or SIGINT
 //   vornkd --report                        print the /proc/driver/vorn report of the running module
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,7 +56,8 @@ int connect_to_daemon(const std::string &path) {
   }
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address = socket_address(path);
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+  if (fd < 0 || !vornkd::send_credentials(fd) ||
+      connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
     std::fprintf(stderr, "vornkd: no module serves %s: %s\n", path.c_str(), std::strerror(errno));
     if (fd >= 0) close(fd);
     return -1;
@@ -119,11 +122,64 @@ int inject(const std::string &path, const std::string &capture, const std::strin
 // The fate of the frame being received, as the delivery sink learns it (on the CPU).
 int32_t current_frame_fate = vornkd::kHeld;
 
-int32_t receive_frame(int fd, const vornkd::Request &request) {
+// The credentials the kernel attached to a received message; nullopt when it carries none or was cut.
+std::optional<ucred> sender_of(msghdr &message) {
+  if (message.msg_flags & MSG_CTRUNC) return std::nullopt;
+  for (cmsghdr *part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+    if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_CREDENTIALS &&
+        part->cmsg_len == CMSG_LEN(sizeof(ucred))) {
+      ucred sender{};
+      std::memcpy(&sender, CMSG_DATA(part), sizeof sender);
+      return sender;
+    }
+  }
+  return std::nullopt;
+}
+
+bool same_sender(const ucred &a, const ucred &b) {
+  return a.pid == b.pid && a.uid == b.uid && a.gid == b.gid;
+}
+
+// Reads exactly `size` bytes that one process sent, and its credentials. The kernel never joins the
+// bytes of two senders in one read, so each part is checked; false at the end of the connection, on
+// an error, or for bytes without credentials or from more than one sender.
+bool read_from_one_sender(int fd, void *buffer, size_t size, ucred &sender) {
+  auto *p = static_cast<char *>(buffer);
+  bool first = true;
+  while (size > 0) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    iovec part{p, size};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    std::optional<ucred> from = sender_of(message);
+    if (!from || (!first && !same_sender(*from, sender))) return false;
+    sender = *from;
+    first = false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// The rest of a request, which must come from the process that sent its start.
+bool read_rest_of_request(int fd, void *buffer, size_t size, const ucred &caller) {
+  ucred sender{};
+  return read_from_one_sender(fd, buffer, size, sender) && same_sender(sender, caller);
+}
+
+int32_t receive_frame(int fd, const vornkd::Request &request, const ucred &caller) {
   if (request.argument > vornkd::kMaxFrame) return -1;
   char name[17] = {};
   std::vector<unsigned char> bytes(static_cast<size_t>(request.argument));
-  if (!vornkd::read_fully(fd, name, 16) || !vornkd::read_fully(fd, bytes.data(), bytes.size())) return -1;
+  if (!read_rest_of_request(fd, name, 16, caller) ||
+      !read_rest_of_request(fd, bytes.data(), bytes.size(), caller))
+    return -1;
   sk_buff *skb = kern::make_frame(name, static_cast<uint16_t>(request.command), bytes.data(), bytes.size());
   if (!skb) return -1;
   kern::CpuSection cpu;
@@ -132,21 +188,25 @@ int32_t receive_frame(int fd, const vornkd::Request &request) {
   return current_frame_fate;
 }
 
-// One connection: a caller process's open device.
+// One connection: a caller process's open device. A connection may be handed to other processes
+// (an inherited or passed descriptor), so every request is checked and served for the process that
+// sent it: only the user vornkd runs as (root on the router, where /dev/vorn is root's alone) is
+// served, and user copies reach the sender's memory. Any other sender ends the connection.
 void serve_device(int fd) {
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
-  kern::set_user_process(peer.pid);
   kern::chrdev_open(vorn::kVornMajor);
   vornkd::Request request{};
-  while (vornkd::read_fully(fd, &request, sizeof request)) {
+  ucred caller{};
+  // A sender whose process this one cannot see comes with process id 0, which must not stand for
+  // vornkd's own memory.
+  while (read_from_one_sender(fd, &request, sizeof request, caller) && caller.uid == geteuid() &&
+         caller.pid > 0) {
+    kern::set_user_process(caller.pid);
     if (request.operation == vornkd::kIoctl) {
       int32_t result =
           kern::chrdev_ioctl(vorn::kVornMajor, request.command, static_cast<unsigned long>(request.argument));
       if (!vornkd::write_fully(fd, &result, sizeof result)) break;
     } else if (request.operation == vornkd::kFrame) {
-      int32_t fate = receive_frame(fd, request);
+      int32_t fate = receive_frame(fd, request, caller);
       if (fate < 0 || !vornkd::write_fully(fd, &fate, sizeof fate)) break;
     } else if (request.operation == vornkd::kReport) {
       std::string text;
@@ -172,6 +232,9 @@ struct Connection {
 
 void serve_connection(Connection *connection) {
   serve_device(connection->fd);
+  // A caller waiting for an answer learns at once that none comes; the descriptor itself is closed
+  // when the server reaps the thread.
+  shutdown(connection->fd, SHUT_RDWR);
   connection->finished = true;
 }
 
@@ -201,21 +264,24 @@ class Server {
       }
       unlink(path_.c_str());  // left by a vornkd that did not stop cleanly
     }
-    lock_fd_ = open(vornkd::lock_path(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // The lock file stands for the device node and is as private: another user holding its lock
+    // would stall every caller.
+    lock_fd_ = open(vornkd::lock_path(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock_fd_ >= 0 && (fchown(lock_fd_, geteuid(), getegid()) != 0 || fchmod(lock_fd_, 0600) != 0)) {
+      close(lock_fd_);
+      lock_fd_ = -1;
+    }
     if (lock_fd_ < 0) {
       std::fprintf(stderr, "vornkd: cannot create %s: %s\n", vornkd::lock_path(path_).c_str(),
                    std::strerror(errno));
       return false;
     }
-    sockaddr_un address = socket_address(path_);
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        listen(fd, 16) != 0) {
+    if (fd < 0 || !vornkd::send_credentials(fd) || !bind_for_owner_only(fd) || listen(fd, 16) != 0) {
       std::fprintf(stderr, "vornkd: cannot listen at %s: %s\n", path_.c_str(), std::strerror(errno));
       if (fd >= 0) close(fd);
       return false;
     }
-    chmod(path_.c_str(), 0666);
     listen_fd_ = fd;
     return true;
   }
@@ -233,6 +299,10 @@ class Server {
         reap_finished();
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        if (!vornkd::send_credentials(fd)) {  // without credentials no request could be served
+          close(fd);
+          continue;
+        }
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         connection->thread = std::thread(serve_connection, connection.get());
@@ -242,6 +312,15 @@ class Server {
   }
 
  private:
+  // Binds the socket with mode 0600 from its creation on: connecting needs write permission on it,
+  // so only the user vornkd runs as can reach the module.
+  bool bind_for_owner_only(int fd) const {
+    sockaddr_un address = socket_address(path_);
+    mode_t previous = umask(0177);
+    int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    umask(previous);
+    return bound == 0;
+  }
   static void finish(Connection &c) {
     c.thread.join();
     close(c.fd);

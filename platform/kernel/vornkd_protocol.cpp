@@ -1,5 +1,6 @@
 #include "vornkd_protocol.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,11 @@ const char *device_path(const char *default_path) {
       return text[kLength + 1] != '\0' ? text + kLength + 1 : default_path;
   }
   return default_path;
+}
+
+bool send_credentials(int fd) {
+  int on = 1;
+  return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
 }
 
 bool read_fully(int fd, void *buffer, size_t size) {

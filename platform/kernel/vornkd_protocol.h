@@ -33,6 +33,12 @@ inline std::string lock_path(const std::string &device_path) {
 // client may run in a signal handler): it reads the environment itself instead of calling getenv.
 const char *device_path(const char *default_path);
 
+// Has the kernel attach the sender's credentials to every message sent on the socket `fd`: vornkd
+// serves each request for the process that sent it, and a request that arrives before vornkd has
+// accepted the connection would otherwise come without them and be refused. Call before connecting;
+// async-signal-safe.
+bool send_credentials(int fd);
+
 // Whole transfers, resumed after EINTR; async-signal-safe.
 bool read_fully(int fd, void *buffer, size_t size);
 bool write_fully(int fd, const void *buffer, size_t size);

@@ -159,13 +159,11 @@ int kaGetIPSFunction(int *on) {
 int kaSetIPSFunction(int on) {
   if (on != 0 && on != 1) return -1;
   return with_mirror([on](CmdAgnt &agent) {
-    uint32_t previous = agent.ips;
+    // The mirror keeps the user's choice even when the module cannot take it now (no policy yet):
+    // each policy load pushes the mirror's state, so the choice holds from the first load on.
     agent.ips = static_cast<uint32_t>(on);
     agent.status = 0;
-    if (CmdSetVrnStat(on) == 0) return 0;
-    // Keep the mirror equal to the module, or the next policy load would push the wrong state.
-    agent.ips = previous;
-    return -1;
+    return CmdSetVrnStat(on) == 0 ? 0 : -1;
   });
 }
 

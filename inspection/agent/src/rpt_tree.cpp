@@ -94,12 +94,6 @@ void NodePool::give(RptAvlT *node) {
   --used_;
 }
 
-void NodePool::reset() {
-  fresh_ = 0;
-  free_ = nullptr;
-  used_ = 0;
-}
-
 int32_t RptAvlTHeight(const RptAvlT *tree) {
   return tree ? tree->height : -1;
 }
@@ -151,6 +145,31 @@ RptAvlT *RptAvlTDelete(uint32_t key, RptAvlT *tree, NodePool &pool) {
 RptAvlT *RptAvlTSrch(uint32_t key, RptAvlT *tree) {
   while (tree && tree->key != key) tree = key < tree->key ? tree->left : tree->right;
   return tree;
+}
+
+RptAvlT *RptAvlTFindMin(RptAvlT *tree) {
+  while (tree && tree->left) tree = tree->left;
+  return tree;
+}
+
+RptAvlT *RptAvlTFindMax(RptAvlT *tree) {
+  while (tree && tree->right) tree = tree->right;
+  return tree;
+}
+
+// Recursion is as deep as the tree is high (under 20 levels for the 8192 sources), so it is
+// safe in the alarm handler that empties the tree on a reset request.
+RptAvlT *RptAvlTMakeEmpty(RptAvlT *tree, NodePool &pool) {
+  if (tree) {
+    RptAvlTMakeEmpty(tree->left, pool);
+    RptAvlTMakeEmpty(tree->right, pool);
+    pool.give(tree);
+  }
+  return nullptr;
+}
+
+RptAvlT *RptAvlTRetrive(RptAvlT *node) {
+  return node;
 }
 
 RptAvlT *SourceTree::add(uint32_t key) {

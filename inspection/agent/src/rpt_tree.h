@@ -23,7 +23,6 @@ class NodePool {
   explicit NodePool(std::size_t capacity);
   RptAvlT *take();  // nullptr when every node is in use
   void give(RptAvlT *node);
-  void reset();  // every node free again
   std::size_t used() const { return used_; }
 
  private:
@@ -40,6 +39,13 @@ RptAvlT *RptAvlTInsert(uint32_t key, uint32_t count, RptAvlT *tree, NodePool &po
 // Removes the node with `key` (a missing key is reported); returns the new root.
 RptAvlT *RptAvlTDelete(uint32_t key, RptAvlT *tree, NodePool &pool);
 RptAvlT *RptAvlTSrch(uint32_t key, RptAvlT *tree);
+// The node of the smallest / largest key (leftmost / rightmost); nullptr for an empty tree.
+RptAvlT *RptAvlTFindMin(RptAvlT *tree);
+RptAvlT *RptAvlTFindMax(RptAvlT *tree);
+// Gives every node of the tree back to the pool; returns the empty tree.
+RptAvlT *RptAvlTMakeEmpty(RptAvlT *tree, NodePool &pool);
+// The element at a node: a node holds its own key and count, so it is the node itself.
+RptAvlT *RptAvlTRetrive(RptAvlT *node);
 int32_t RptAvlTHeight(const RptAvlT *tree);
 
 // The tree with a bound on its size: the ring holds at most 8191 records, so more sources than
@@ -54,10 +60,7 @@ class SourceTree {
   RptAvlT *add(uint32_t key);
   // Counts one event of `key` less, removing the node at 0; the new count, or -1 when absent.
   int64_t remove(uint32_t key);
-  void clear() {
-    root_ = nullptr;
-    pool_.reset();
-  }
+  void clear() { root_ = RptAvlTMakeEmpty(root_, pool_); }
   std::size_t size() const { return pool_.used(); }
   const RptAvlT *root() const { return root_; }
 

@@ -165,7 +165,7 @@ TEST_F(CommandAgentTest, IpsStateRoundTripsAndAnInvalidValueChangesNothing) {
   EXPECT_EQ(kaGetIPSFunction(nullptr), -1);
 }
 
-TEST_F(CommandAgentTest, IpsChangeRefusedByAModuleWithoutPolicyKeepsTheMirror) {
+TEST_F(CommandAgentTest, IpsChangeRefusedByAModuleWithoutPolicyIsKeptForTheFirstLoad) {
   module.state = 4;
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(kaSetIPSFunction(0), -1);
@@ -173,7 +173,9 @@ TEST_F(CommandAgentTest, IpsChangeRefusedByAModuleWithoutPolicyKeepsTheMirror) {
   EXPECT_EQ(kaGetIPSFunction(&on), -1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "kaCmdAgnt(276) : Set Vorn Stat Fail\nkaCmdAgnt(238) : Get Vorn Stat Fail\n");
-  EXPECT_EQ(mirror->ips, 1u);
+  EXPECT_EQ(mirror->ips, 0u);
+  EXPECT_EQ(mirror->status, 0u);
+  EXPECT_EQ(module.ips, 1u);
   EXPECT_EQ(on, -1);
 }
 

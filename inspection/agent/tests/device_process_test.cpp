@@ -155,6 +155,12 @@ TEST_F(DeviceChainTest, BeforeAnyPolicyTheModuleRefusesStateChanges) {
   EXPECT_EQ(cli({"apps", "im"}).text, "");
 }
 
+TEST_F(DeviceChainTest, InspectionSwitchedOffBeforeAnyPolicyStaysOffOnceOneIsInstalled) {
+  EXPECT_EQ(cli({"ips", "off"}).status, 1);
+  install_sample();
+  EXPECT_EQ(cli({"ips"}).text, "off\n");
+}
+
 TEST_F(DeviceChainTest, APolicyInstallsAndItsSettingsAreReadAndSetByName) {
   install_sample();
   EXPECT_EQ(cli({"version"}).text, "4.2\n");

@@ -294,6 +294,20 @@ TEST_F(PolicyInstallTest, TheSameUploadCanBeInstalledTwice) {
   EXPECT_EQ(kaUpdateSig(), 0);
 }
 
+TEST_F(PolicyInstallTest, InspectionSwitchedOffBeforeTheFirstPolicyStaysOffAfterIt) {
+  EXPECT_EQ(kaSetIPSFunction(0), -1);  // no policy yet: the module cannot take it now
+  upload(builder::build_policy_file(sample_spec()));
+  ASSERT_EQ(kaUpdateSig(), 0);
+  EXPECT_EQ(module.ips, 0u);
+  int on = -1;
+  EXPECT_EQ(kaGetIPSFunction(&on), 0);
+  EXPECT_EQ(on, 0);
+
+  EXPECT_EQ(kaSetIPSFunction(1), 0);
+  ASSERT_EQ(kaUpdateSig(), 0);
+  EXPECT_EQ(module.ips, 1u);
+}
+
 TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
   PolicySpec spec = sample_spec();
   spec.table_id = 0x20000002u;

@@ -301,5 +301,64 @@ TEST(SourceTree, HoldsNoMoreSourcesThanTheRingCanHaveRecords) {
   EXPECT_EQ(tree.remove(SourceTree::kCapacity + 1), -1);
 }
 
+TEST(SourceTree, FindMinAndMaxAreTheLeftmostAndRightmostNodes) {
+  NodePool pool(64);
+  EXPECT_EQ(RptAvlTFindMin(nullptr), nullptr);
+  EXPECT_EQ(RptAvlTFindMax(nullptr), nullptr);
+  RptAvlT *tree = nullptr;
+  for (uint32_t key : {50u, 20u, 80u, 10u, 30u, 70u, 90u, 5u, 95u, 60u})
+    tree = RptAvlTInsert(key, key, tree, pool);
+  RptAvlT *smallest = RptAvlTFindMin(tree);
+  RptAvlT *largest = RptAvlTFindMax(tree);
+  ASSERT_NE(smallest, nullptr);
+  ASSERT_NE(largest, nullptr);
+  EXPECT_EQ(smallest->key, 5u);
+  EXPECT_EQ(smallest->left, nullptr);
+  EXPECT_EQ(largest->key, 95u);
+  EXPECT_EQ(largest->right, nullptr);
+
+  tree = RptAvlTDelete(5, tree, pool);
+  tree = RptAvlTDelete(95, tree, pool);
+  EXPECT_EQ(RptAvlTFindMin(tree)->key, 10u);
+  EXPECT_EQ(RptAvlTFindMax(tree)->key, 90u);
+  RptAvlT single{42, 1, nullptr, nullptr, 0};
+  EXPECT_EQ(RptAvlTFindMin(&single), &single);
+  EXPECT_EQ(RptAvlTFindMax(&single), &single);
+}
+
+TEST(SourceTree, MakeEmptyGivesEveryNodeBackForReuse) {
+  constexpr std::size_t kNodes = 16;
+  NodePool pool(kNodes);
+  EXPECT_EQ(RptAvlTMakeEmpty(nullptr, pool), nullptr);
+  RptAvlT *tree = nullptr;
+  for (uint32_t key = 0; key < kNodes; ++key) tree = RptAvlTInsert(key * 7 % kNodes, 1, tree, pool);
+  ASSERT_EQ(pool.used(), kNodes);
+  EXPECT_EQ(RptAvlTMakeEmpty(tree, pool), nullptr);
+  EXPECT_EQ(pool.used(), 0u);
+  tree = nullptr;
+  for (uint32_t key = 100; key < 100 + kNodes; ++key) tree = RptAvlTInsert(key, 2, tree, pool);
+  EXPECT_EQ(check_tree(tree, 99, 100 + kNodes), kNodes);
+
+  SourceTree sources;
+  for (uint32_t key = 0; key < SourceTree::kCapacity; ++key) ASSERT_NE(sources.add(key), nullptr);
+  sources.clear();
+  EXPECT_EQ(sources.size(), 0u);
+  EXPECT_EQ(sources.root(), nullptr);
+  for (uint32_t key = 0; key < SourceTree::kCapacity; ++key) ASSERT_NE(sources.add(key + 1), nullptr);
+}
+
+TEST(SourceTree, RetriveGivesTheNodeWithItsKeyAndCount) {
+  NodePool pool(4);
+  RptAvlT *tree = RptAvlTInsert(0x0100000a, 3, nullptr, pool);
+  tree = RptAvlTInsert(0x0200000a, 1, tree, pool);
+  RptAvlT *found = RptAvlTSrch(0x0100000a, tree);
+  ASSERT_NE(found, nullptr);
+  RptAvlT *element = RptAvlTRetrive(found);
+  EXPECT_EQ(element, found);
+  EXPECT_EQ(element->key, 0x0100000au);
+  EXPECT_EQ(element->count, 3u);
+  EXPECT_EQ(RptAvlTRetrive(nullptr), nullptr);
+}
+
 }  // namespace
 }  // namespace vornagent

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <memory>
 #include <random>
 
+#include "vorn_classifier.h"
 #include "vorn_engine.h"
 #include "vorn_fixture.h"
 #include "vorn_matcher.h"
@@ -35,6 +37,47 @@ TEST_F(Engine, InitialisationProgramsTheTableBasesWithTheBusOffset) {
   EXPECT_EQ(device->register_value(0x14), module().quorix_mem_bus + 0x0c0000 + 0x40000000);
   EXPECT_EQ(load32(module().pVornRuleSetInfo + 48), module().quorix_mem_bus + 0xdc3a78);
   EXPECT_EQ(load32(module().pVornRuleSetInfo + 64), module().quorix_mem_bus + 0xdf8878);
+}
+
+// The model's set-up at initialisation: the engine's table places, the compiler scratch laid out
+// from its base, and the case-folding map.
+TEST_F(Engine, InitialisationSetsUpTheModelTablesScratchAndCharacterMap) {
+  const PmaModel &model = module().pma_model;
+  unsigned char *memory = module().QuorixMem;
+  EXPECT_EQ(model.pattern_table, memory + 0x000000);
+  EXPECT_EQ(model.rule_table, memory + 0x080000);
+  EXPECT_EQ(model.state_table, memory + 0x198000);
+  EXPECT_EQ(model.matched_state_queue, memory + 0x0c0000);
+  unsigned char *scratch = pma_scratch_block();
+  EXPECT_EQ(model.scratch.fail_function, scratch);
+  EXPECT_EQ(model.scratch.breadth_first_queue, scratch + 0xc000);
+  EXPECT_EQ(model.scratch.matched_state_queue, scratch + 0x24000);
+  EXPECT_EQ(model.scratch.matched_state_pool, scratch + 0x54000);
+  EXPECT_EQ(model.scratch.state_table, scratch + 0x94000);
+  EXPECT_EQ(kPmaScratchSize, 0x94000u + 0xc20000u);  // the temporary state table ends the block
+
+  const unsigned char *map = module().character_map;
+  for (int c = 0; c < 256; ++c) {
+    int folded = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    ASSERT_EQ(map[c], folded) << "byte " << c;
+  }
+}
+
+TEST_F(Engine, ModelSetUpReplacesEverythingAnEarlierOneLeft) {
+  module().pma_model.scratch.fail_function = nullptr;
+  module().character_map['Q'] = 'Q';
+  unsigned char tables[4] = {};
+  auto block = std::make_unique_for_overwrite<unsigned char[]>(kPmaScratchSize);
+  unsigned char *scratch = block.get();
+  initializePmaMem(&tables[0], &tables[1], &tables[2], &tables[3], scratch);
+  const PmaModel &model = module().pma_model;
+  EXPECT_EQ(model.pattern_table, &tables[0]);
+  EXPECT_EQ(model.rule_table, &tables[1]);
+  EXPECT_EQ(model.state_table, &tables[2]);
+  EXPECT_EQ(model.matched_state_queue, &tables[3]);
+  EXPECT_EQ(model.scratch.fail_function, scratch);
+  EXPECT_EQ(model.scratch.state_table, scratch + 0x94000);
+  EXPECT_EQ(module().character_map['Q'], 'q');
 }
 
 TEST_F(Engine, RingStartsOwnedBySoftwareWithOneEndMark) {

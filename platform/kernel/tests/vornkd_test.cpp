@@ -4,6 +4,7 @@
 #include <linux/userfaultfd.h>
 #include <poll.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -287,6 +288,58 @@ TEST_F(Vornkd, FlockOnTheDescriptorExcludesOtherProcesses) {
     return other >= 0 && flock(other, LOCK_EX | LOCK_NB) == 0;
   }));
   vorndev_close(fd);
+}
+
+// Drops the calling process to an unprivileged user; true when it worked.
+bool drop_to_nobody() {
+  constexpr uid_t kNobody = 65534;
+  return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+// As /dev/vorn on the router, the served device is root's alone: nobody else may load a policy,
+// switch inspection or inject frames.
+TEST_F(Vornkd, OnlyRootMayOpenTheDevice) {
+  struct stat info {};
+  ASSERT_EQ(stat(device.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat((device + ".lock").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_TRUE(in_child(
+      [] { return drop_to_nobody() && vorndev_open("/dev/vorn", O_RDWR) == -1 && errno == EACCES; }));
+  EXPECT_TRUE(in_child([&] {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", device.c_str());
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    return drop_to_nobody() && fd >= 0 &&
+           connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == -1 && errno == EACCES;
+  }));
+  std::string capture = std::string(std::getenv("VORN_CAPTURES")) + "/http_passwd.pcap";
+  std::string inject = vornkd_command() + " --inject " + capture + " 2>/dev/null; echo $?";
+  EXPECT_TRUE(in_child([&] { return drop_to_nobody() && run_and_capture(inject) == "1\n"; }));
+}
+
+// Each request is checked and served for the process that sent it, not for the one that connected:
+// a descriptor handed to another process must neither work for a user who could not open it nor
+// copy into the memory of its first owner.
+TEST_F(Vornkd, EachRequestActsForTheProcessThatSentIt) {
+  int fd = vorndev_open("/dev/vorn", O_RDWR);
+  ASSERT_GE(fd, 0);
+  ParamtVornStatus status{7, 7};
+  EXPECT_TRUE(in_child(
+      [&] { return vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status) == 0 && status.status == 0x1000004u; }));
+  EXPECT_EQ(status.value, 7u);
+  EXPECT_EQ(status.status, 7u);
+
+  EXPECT_TRUE(in_child([&] {
+    return drop_to_nobody() && vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status) == -1 && status.status == 7u;
+  }));
+  vorndev_close(fd);
+  EXPECT_TRUE(in_child([] {
+    int other = vorndev_open("/dev/vorn", O_RDWR);
+    ParamtVornStatus fresh{};
+    return other >= 0 && vorndev_ioctl(other, VORN_IOC_GET_STATUS, &fresh) == 0;
+  }));
 }
 
 // The first caller's ioctl sleeps in its copy back (the record's page is missing and handed out only
