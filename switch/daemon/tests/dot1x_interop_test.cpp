@@ -380,6 +380,35 @@ TEST_F(Dot1xOnFrontPort, ShortReauthenticationPeriodAsksAgainAndKeepsThePortOpen
       << "the supplicant answered each request and succeeded";
 }
 
+// A period of 0 would have the authorised port re-authenticate on every round of its machines, and a
+// daemon busy with that answers nothing; an EAP timeout of 0 would never end an attempt.
+TEST_F(Dot1xOnFrontPort, ZeroPeriodOrEapTimeoutIsRefusedAndTheDaemonKeepsAnswering) {
+  enable();
+  start_supplicant("alice", "wonderland");
+  ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+  dot1x::Config c;
+  c.system.enabled = 1;
+  c.system.server = 0x7F000001;
+  c.system.server_port = radius->port();
+  std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
+  c.port_control[1] = dot1x::kAuto;
+  for (const dot1x::ParamConfig &zero : {dot1x::ParamConfig{0, 1, 30}, dot1x::ParamConfig{3600, 0, 0}}) {
+    c.param = zero;
+    EXPECT_EQ(set_config(c), 1u) << "refused: period " << zero.reauth_period << ", EAP timeout "
+                                 << int(zero.eap_timeout);
+    uint32_t res = 99;
+    const auto status =
+        client.object(dot1x::kObjStatus, 0, std::vector<uint8_t>(dot1x::kStatusObjectSize), res, 1s);
+    ASSERT_TRUE(status.has_value()) << "the status is answered within a second";
+    ASSERT_EQ(res, 0u);
+    EXPECT_EQ(le_load32(status->data() + dot1x::kStatusSize), uint32_t(dot1x::kAuthorized));
+  }
+  uint32_t res = 99;
+  const auto kept = client.object(dot1x::kObjConfig, 0, std::vector<uint8_t>(dot1x::kConfigSize), res, 5s);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(dot1x::decode_config(kept->data()).param, dot1x::ParamConfig{}) << "the old configuration";
+}
+
 TEST_F(Dot1xOnFrontPort, PeapWithMschapv2AuthorisesThePort) {
   ASSERT_NO_FATAL_FAILURE(restart_radius_with_certificates());
   enable();

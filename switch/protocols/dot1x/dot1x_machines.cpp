@@ -154,9 +154,11 @@ void Machines::set_authorized(PortRecord &p, bool authorized) {
 }
 
 // Each round lets every machine take at most one transition; the machines settle when a round changes
-// no state.
+// no state. Machines that never settle (two states that keep handing over to each other) must not hold
+// the daemon's one thread: the rounds stop at a bound far above any real sequence, and the next event
+// or tick goes on from there.
 void Machines::run(PortRecord &p) {
-  for (;;) {
+  for (unsigned round = 0; round < kMaxRounds; ++round) {
     bool changed = step_pae(p);
     changed |= step_be(p);
     changed |= step_reauth(p);
@@ -164,6 +166,7 @@ void Machines::run(PortRecord &p) {
     changed |= step_ctrl_dir(p);
     if (!changed) return;
   }
+  DTRACE(trace::kError, "Port #%d - machines still changing after %u rounds", int(p.port), kMaxRounds);
 }
 
 // ---- Authenticator PAE ----

@@ -49,6 +49,7 @@ inline constexpr uint8_t kServerTimeout = 10;          // between retransmission
 inline constexpr uint16_t kServerWait = (3 + 1) * 10;  // retransmissions + 1, times the server timeout
 inline constexpr uint8_t kFirstEapTimeout = 10;
 inline constexpr size_t kEapBufferSize = 1472;
+inline constexpr unsigned kMaxRounds = 64;  // of one run of the machines; a real sequence takes a few
 
 struct PortRecord {
   unsigned port = 0;

@@ -194,6 +194,23 @@ TEST_F(Machine, PeriodicReauthenticationKeepsThePortOpen) {
   EXPECT_EQ(machines.port(1).status.pae[8], 1);
 }
 
+// The configuration refuses a period of 0; should one reach the machines anyway, the re-authentication
+// timer flips between its states on every round, and a call must still return.
+TEST_F(Machine, MachinesThatNeverSettleStillReturnAndSayWhy) {
+  ParamConfig param{0, 1, 30};
+  uint8_t raw[kParamConfigSize];
+  encode_param(param, raw);
+  swc_dot1x_set_paramconfig(raw);
+  enable();
+  testing::internal::CaptureStdout();
+  authenticate();
+  ticks(2);
+  const std::string traced = testing::internal::GetCapturedStdout();
+  EXPECT_NE(traced.find("Port #1 - machines still changing after"), std::string::npos) << traced;
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH) << "the port stays authorised";
+  EXPECT_EQ(machines.port(2).pae, kPaeForceAuth) << "the other ports are served";
+}
+
 TEST_F(Machine, ReauthNowAndLaterFromTheManagementObject) {
   enable();
   authenticate();
