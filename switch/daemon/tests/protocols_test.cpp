@@ -490,6 +490,26 @@ TEST_F(Dot1xLogin, LinkUpStartsOver) {
   EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE) << "link up starts over";
 }
 
+TEST_F(Dot1xLogin, RestoringDefaultsOpensAnUnauthorisedAutomaticPort) {
+  ASSERT_TRUE(server.ok());
+  start();
+  mgmt_module_reg(2, conf_mgmt);
+  plug(1);
+  plug(6);
+  ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
+  ASSERT_NO_FATAL_FAILURE(enable_on_port_1());
+  run(5);
+  ASSERT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
+  auto restore = object(2001, kMgmtCmdSet, 4);
+  ASSERT_EQ(process(restore), kMgmtResOk);
+  run(600);  // the configuration timer carries the restore out
+  auto get = object(dot1x::kObjConfig, kMgmtCmdGet, dot1x::kConfigSize);
+  ASSERT_EQ(process(get), kMgmtResOk);
+  EXPECT_EQ(dot1x::decode_config(get.data() + kMgmtHeaderSize), dot1x::Config{}) << "802.1X off";
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_BOTH);
+  EXPECT_TRUE(passes_port_1()) << "the port forwards as with 802.1X off";
+}
+
 TEST_F(Dot1xLogin, HeaderOnlyEapolFrameIsCountedAsALengthError) {
   ASSERT_TRUE(server.ok());
   start();

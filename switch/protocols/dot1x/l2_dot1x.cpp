@@ -239,16 +239,9 @@ void l2_dot1x_conf(int create) {
     FTRACE(trace::kDebug, "Writing config\n");
     uint8_t *block = conf_create(kConfBlock, kConfigSize);
     if (!block) return;
-    // The defaults are produced the way every accessor produces them: clear the flag, then read.
-    std::memset(block, 0, kConfigSize);
-    dot1x_defaults_clear();
-    swc_dot1x_get_systemconfig(block);
-    swc_dot1x_get_paramconfig(block + kSystemConfigSize);
-    for (unsigned port = 1; port <= kPorts; ++port) {
-      uint32_t control = 0;
-      swc_dot1x_get_portconfig(port, &control);
-      le_store32(block + kPortControlOffset + 4 * port, control);
-    }
+    // Only the block gets the defaults: a restore reads it next, and that read has to find the
+    // configuration in force still in memory to see 802.1X go off and the server move.
+    encode_config(Config{}, block);
     conf_close(kConfBlock);
     return;
   }

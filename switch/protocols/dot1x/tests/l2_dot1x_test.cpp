@@ -198,6 +198,30 @@ TEST_F(Glue, ReadingTheBlockAppliesEveryRecord) {
   EXPECT_EQ(auth.controls.size(), kPorts);
 }
 
+// A restore writes the default block, then every module reads it: the read must see 802.1X go off.
+TEST_F(Glue, RestoringDefaultsSwitchesOffOpensEveryPortAndMovesTheClient) {
+  Config on;
+  on.system.enabled = 1;
+  on.system.server = 0x0A000001;
+  on.port_control[2] = kAuto;
+  auto set = object(kObjConfig, kMgmtCmdSet, kConfigSize);
+  encode_config(on, set.data() + kMgmtHeaderSize);
+  ASSERT_EQ(run(l2_dot1x_config, set), kMgmtResOk);
+  host.auth.clear();
+  const int reopens = auth.reopens;
+
+  l2_dot1x_conf(1);
+  EXPECT_EQ(stored(), Config{}) << "the default block";
+  l2_dot1x_conf(0);
+  ASSERT_EQ(host.auth.size(), kPorts) << "802.1X went off";
+  for (unsigned port = 1; port <= kPorts; ++port)
+    EXPECT_EQ(host.auth[port - 1], std::make_pair(port, SWC_AUTH_STATE_BOTH));
+  EXPECT_EQ(auth.reopens, reopens + 1) << "the client follows the default server";
+  auto get = object(kObjConfig, kMgmtCmdGet, kConfigSize);
+  ASSERT_EQ(run(l2_dot1x_config, get), kMgmtResOk);
+  EXPECT_EQ(decode_config(get.data() + kMgmtHeaderSize), Config{});
+}
+
 TEST_F(Glue, SwitchingOffOpensEveryPortBothWays) {
   set_system(SystemConfig{.enabled = 1});
   EXPECT_EQ(auth.inits, 1);
