@@ -346,10 +346,17 @@ void Machines::enter_be(PortRecord &p, BeState next) {
       p.a_while = kServerWait;
       p.eap_resp = true;
       DTRACE(trace::kNoise, "action sendRespToServer() ");
-      back_end_.send_response(p);
+      if (back_end_.send_response(p)) {
+        p.waiting = kWaitServer;
+        p.radius_timer = kServerTimeout;
+      } else {
+        // No server will answer a response that could not be sent: the attempt fails at once, with
+        // a canned failure to the supplicant, rather than after the back end's whole wait.
+        p.waiting = kWaitNothing;
+        p.eap.clear();
+        p.eap_fail = true;
+      }
       p.eap_resp = false;
-      p.waiting = kWaitServer;
-      p.radius_timer = kServerTimeout;
       count(p.status.backend[kBeResponses]);
       break;
     case kBeIgnore:

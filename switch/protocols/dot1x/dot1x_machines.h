@@ -80,7 +80,8 @@ class BackEnd {
   virtual ~BackEnd() = default;
   virtual void open() = 0;           // the socket towards the configured server
   virtual void reload_secret() = 0;  // the shared secret of the configuration
-  virtual void send_response(const PortRecord &port) = 0;
+  // False when nothing could be sent: the attempt then fails as a server's reject would end it.
+  virtual bool send_response(const PortRecord &port) = 0;
   virtual void forget_state(unsigned port) = 0;  // a new conversation starts
   virtual void retransmit(unsigned port) = 0;    // the outstanding request again, while retries remain
 };
