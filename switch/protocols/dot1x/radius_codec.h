@@ -74,7 +74,7 @@ struct AccessRequestInput {
 // The whole Access-Request, Message-Authenticator filled in. The Message-Authenticator is always
 // present, because a server must drop an EAP-Message without one; the optional attributes make way
 // for it when the packet is full. nullopt for an empty user name: a User-Name holds at least one
-// character, and a server may take one without as a malformed packet.
+// character, and a server may drop a packet with an empty one as malformed.
 std::optional<std::vector<std::uint8_t>> encode_access_request(const AccessRequestInput &input,
                                                                std::uint8_t identifier,
                                                                const Digest &request_authenticator,
