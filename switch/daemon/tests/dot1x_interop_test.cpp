@@ -7,6 +7,7 @@
 
 #include "freeradius_peer.h"
 #include "l2_dot1x.h"
+#include "packet_socket.h"
 
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -378,6 +379,71 @@ TEST_F(Dot1xOnFrontPort, ShortReauthenticationPeriodAsksAgainAndKeepsThePortOpen
     std::this_thread::sleep_for(100ms);
   EXPECT_GE(occurrences(read_text_file(supplicant_log), "CTRL-EVENT-EAP-SUCCESS"), 3u)
       << "the supplicant answered each request and succeeded";
+}
+
+// A period of 0 would have the authorised port re-authenticate on every round of its machines, and a
+// daemon busy with that answers nothing; an EAP timeout of 0 would never end an attempt.
+TEST_F(Dot1xOnFrontPort, ZeroPeriodOrEapTimeoutIsRefusedAndTheDaemonKeepsAnswering) {
+  enable();
+  start_supplicant("alice", "wonderland");
+  ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
+  dot1x::Config c;
+  c.system.enabled = 1;
+  c.system.server = 0x7F000001;
+  c.system.server_port = radius->port();
+  std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
+  c.port_control[1] = dot1x::kAuto;
+  for (const dot1x::ParamConfig &zero : {dot1x::ParamConfig{0, 1, 30}, dot1x::ParamConfig{3600, 0, 0}}) {
+    c.param = zero;
+    EXPECT_EQ(set_config(c), 1u) << "refused: period " << zero.reauth_period << ", EAP timeout "
+                                 << int(zero.eap_timeout);
+    uint32_t res = 99;
+    const auto status =
+        client.object(dot1x::kObjStatus, 0, std::vector<uint8_t>(dot1x::kStatusObjectSize), res, 1s);
+    ASSERT_TRUE(status.has_value()) << "the status is answered within a second";
+    ASSERT_EQ(res, 0u);
+    EXPECT_EQ(le_load32(status->data() + dot1x::kStatusSize), uint32_t(dot1x::kAuthorized));
+  }
+  uint32_t res = 99;
+  const auto kept = client.object(dot1x::kObjConfig, 0, std::vector<uint8_t>(dot1x::kConfigSize), res, 5s);
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_EQ(dot1x::decode_config(kept->data()).param, dot1x::ParamConfig{}) << "the old configuration";
+}
+
+// A broadcast sent into front port 1 either reaches front port 6 (the trunk of the default VLANs) or is
+// kept back by the chip.
+TEST_F(Dot1xOnFrontPort, RestoringDefaultsOpensAnUnauthorisedAutomaticPort) {
+  ASSERT_TRUE(run("sysctl -qw net.ipv6.conf.swp6.disable_ipv6=1 && ip link set swp6 up"));
+  PacketSocket wire1("swp1", ""), wire6("swp6", "");
+  ASSERT_TRUE(wire1.ok() && wire6.ok());
+  const auto passes_port_1 = [&] {
+    std::vector<uint8_t> frame(60, 0x5A);
+    std::fill(frame.begin(), frame.begin() + 6, 0xFF);
+    const uint8_t source[6] = {0x02, 0x00, 0x00, 0x00, 0x0B, 0x01};
+    std::copy(source, source + 6, frame.begin() + 6);
+    frame[12] = 0x88;
+    frame[13] = 0xB5;
+    return wire1.send(frame) && wire6.receive(0x88B5, 1s).has_value();
+  };
+  enable();
+  ASSERT_TRUE(wait_status(1, dot1x::kUnauthorized, 5s));
+  EXPECT_FALSE(passes_port_1()) << "unauthorised: kept back";
+  std::vector<uint8_t> keep(4, 0);
+  uint32_t res = 99;
+  ASSERT_TRUE(client.object(2001, 1, keep, res, 5s).has_value());
+  ASSERT_EQ(res, 0u);
+  std::optional<std::vector<uint8_t>> config;
+  for (int i = 0; i < 100; ++i) {
+    config = client.object(dot1x::kObjConfig, 0, std::vector<uint8_t>(dot1x::kConfigSize), res, 1s);
+    if (config && res == 0 && dot1x::decode_config(config->data()) == dot1x::Config{}) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(config.has_value());
+  EXPECT_EQ(dot1x::decode_config(config->data()), dot1x::Config{}) << "802.1X off";
+  // The restore also sets the ports up afresh: their links take a while to come back.
+  bool forwards = false;
+  for (int i = 0; i < 15 && !forwards; ++i) forwards = passes_port_1();
+  EXPECT_TRUE(forwards) << "the port forwards as with 802.1X off";
 }
 
 TEST_F(Dot1xOnFrontPort, PeapWithMschapv2AuthorisesThePort) {

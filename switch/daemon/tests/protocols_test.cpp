@@ -437,15 +437,16 @@ class Dot1xLogin : public Portvisor {
     EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE);
     EXPECT_EQ(swc_state()->auth_state[2], SWC_AUTH_STATE_BOTH) << "force authorised";
   }
-  // The Request/Identity the authenticator sends on port 1, empty when none.
+  // The last EAPOL frame the authenticator sends on port 1 (a Request/Identity at first), empty when none.
   std::vector<uint8_t> request_identity() {
     std::vector<uint8_t> found;
     for (const auto &f : chip.take_transmitted(kChipPort[1]))
       if (f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8e) found = f;
     return found;
   }
-  void respond_identity(uint8_t eap_id) {
-    response = {dot1x::kEapResponse, eap_id, 0, 10, 1, 'a', 'l', 'i', 'c', 'e'};
+  void respond_identity(uint8_t eap_id, const std::string &name = "alice") {
+    response = {dot1x::kEapResponse, eap_id, 0, uint8_t(5 + name.size()), 1};
+    response.insert(response.end(), name.begin(), name.end());
     std::vector<uint8_t> frame{0x01, 0x80, 0xc2, 0x00, 0x00, 0x03};
     frame.insert(frame.end(), supplicant.begin(), supplicant.end());
     frame.insert(frame.end(), {0x88, 0x8e, 2, 0, 0, uint8_t(response.size())});
@@ -512,6 +513,49 @@ TEST_F(Dot1xLogin, LinkUpStartsOver) {
       << "without link the machines wait in INITIALIZE and leave the chip alone";
   plug(1);
   EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE) << "link up starts over";
+}
+
+TEST_F(Dot1xLogin, RestoringDefaultsOpensAnUnauthorisedAutomaticPort) {
+  ASSERT_TRUE(server.ok());
+  start();
+  mgmt_module_reg(2, conf_mgmt);
+  plug(1);
+  plug(6);
+  ASSERT_TRUE(passes_port_1()) << "802.1X off: the port is open";
+  ASSERT_NO_FATAL_FAILURE(enable_on_port_1());
+  run(5);
+  ASSERT_FALSE(passes_port_1()) << "unauthorised: only EAPOL passes";
+  auto restore = object(2001, kMgmtCmdSet, 4);
+  ASSERT_EQ(process(restore), kMgmtResOk);
+  run(600);  // the configuration timer carries the restore out
+  auto get = object(dot1x::kObjConfig, kMgmtCmdGet, dot1x::kConfigSize);
+  ASSERT_EQ(process(get), kMgmtResOk);
+  EXPECT_EQ(dot1x::decode_config(get.data() + kMgmtHeaderSize), dot1x::Config{}) << "802.1X off";
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_BOTH);
+  EXPECT_TRUE(passes_port_1()) << "the port forwards as with 802.1X off";
+}
+
+// A User-Name holds at least one character, so an empty identity cannot go to the server.
+TEST_F(Dot1xLogin, EmptyIdentityFailsTheAttemptWithoutARequestToTheServer) {
+  ASSERT_TRUE(server.ok());
+  start();
+  plug(1);
+  ASSERT_NO_FATAL_FAILURE(enable_on_port_1());
+  run(5);
+  const auto identity = request_identity();
+  ASSERT_FALSE(identity.empty()) << "Request/Identity on port 1";
+  respond_identity(identity[19], "");
+  run(5);
+  EXPECT_TRUE(server.receive().empty()) << "no Access-Request";
+  const auto failure = request_identity();
+  ASSERT_FALSE(failure.empty());
+  EXPECT_EQ(failure[18], dot1x::kEapFailure) << "the supplicant is told";
+  auto status = object(dot1x::kObjStatus, kMgmtCmdGet, dot1x::kStatusObjectSize);
+  ASSERT_EQ(process(status), kMgmtResOk);
+  const uint8_t *record = status.data() + kMgmtHeaderSize + dot1x::kStatusSize;
+  EXPECT_EQ(record[26 + 4], 1) << "a back-end failure";
+  EXPECT_EQ(record[4 + 5], 1) << "a failure while authenticating";
+  EXPECT_EQ(swc_state()->auth_state[1], SWC_AUTH_STATE_NONE);
 }
 
 TEST_F(Dot1xLogin, HeaderOnlyEapolFrameIsCountedAsALengthError) {

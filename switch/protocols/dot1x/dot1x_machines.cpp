@@ -154,9 +154,11 @@ void Machines::set_authorized(PortRecord &p, bool authorized) {
 }
 
 // Each round lets every machine take at most one transition; the machines settle when a round changes
-// no state.
+// no state. Machines that never settle (two states that keep handing over to each other) must not hold
+// the daemon's one thread: the rounds stop at a bound far above any real sequence, and the next event
+// or tick goes on from there.
 void Machines::run(PortRecord &p) {
-  for (;;) {
+  for (unsigned round = 0; round < kMaxRounds; ++round) {
     bool changed = step_pae(p);
     changed |= step_be(p);
     changed |= step_reauth(p);
@@ -164,6 +166,7 @@ void Machines::run(PortRecord &p) {
     changed |= step_ctrl_dir(p);
     if (!changed) return;
   }
+  DTRACE(trace::kError, "Port #%d - machines still changing after %u rounds", int(p.port), kMaxRounds);
 }
 
 // ---- Authenticator PAE ----
@@ -343,10 +346,17 @@ void Machines::enter_be(PortRecord &p, BeState next) {
       p.a_while = kServerWait;
       p.eap_resp = true;
       DTRACE(trace::kNoise, "action sendRespToServer() ");
-      back_end_.send_response(p);
+      if (back_end_.send_response(p)) {
+        p.waiting = kWaitServer;
+        p.radius_timer = kServerTimeout;
+      } else {
+        // No server will answer a response that could not be sent: the attempt fails at once, with
+        // a canned failure to the supplicant, rather than after the back end's whole wait.
+        p.waiting = kWaitNothing;
+        p.eap.clear();
+        p.eap_fail = true;
+      }
       p.eap_resp = false;
-      p.waiting = kWaitServer;
-      p.radius_timer = kServerTimeout;
       count(p.status.backend[kBeResponses]);
       break;
     case kBeIgnore:

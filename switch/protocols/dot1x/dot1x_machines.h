@@ -49,6 +49,7 @@ inline constexpr uint8_t kServerTimeout = 10;          // between retransmission
 inline constexpr uint16_t kServerWait = (3 + 1) * 10;  // retransmissions + 1, times the server timeout
 inline constexpr uint8_t kFirstEapTimeout = 10;
 inline constexpr size_t kEapBufferSize = 1472;
+inline constexpr unsigned kMaxRounds = 64;  // of one run of the machines; a real sequence takes a few
 
 struct PortRecord {
   unsigned port = 0;
@@ -79,7 +80,8 @@ class BackEnd {
   virtual ~BackEnd() = default;
   virtual void open() = 0;           // the socket towards the configured server
   virtual void reload_secret() = 0;  // the shared secret of the configuration
-  virtual void send_response(const PortRecord &port) = 0;
+  // False when nothing could be sent: the attempt then fails as a server's reject would end it.
+  virtual bool send_response(const PortRecord &port) = 0;
   virtual void forget_state(unsigned port) = 0;  // a new conversation starts
   virtual void retransmit(unsigned port) = 0;    // the outstanding request again, while retries remain
 };

@@ -61,14 +61,14 @@ void RadiusBackEnd::reload_secret() {
   client_.set_secret(system_config().secret.data());
 }
 
-void RadiusBackEnd::send_response(const PortRecord &p) {
+bool RadiusBackEnd::send_response(const PortRecord &p) {
   AccessRequestInput input;
   input.eap = p.eap;
   input.user_name = p.status.identity.data();
   input.port = p.port;
   input.supplicant = p.status.mac;
   input.system = services_.system_mac();
-  client_.send_request(p.port, input);
+  return client_.send_request(p.port, input);
 }
 
 void RadiusBackEnd::check_rx() {

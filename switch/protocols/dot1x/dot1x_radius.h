@@ -18,7 +18,7 @@ class RadiusBackEnd : public BackEnd {
 
   void open() override;
   void reload_secret() override;
-  void send_response(const PortRecord &port) override;
+  bool send_response(const PortRecord &port) override;
   void forget_state(unsigned port) override { client_.forget_state(port); }
   void retransmit(unsigned port) override { client_.retransmit(port); }
 

@@ -136,6 +136,28 @@ bool controls_valid(const uint8_t *block) {
   return true;
 }
 
+// A re-authentication period of 0 would have an authorised port re-authenticate on every round of its
+// machines, and an EAP timeout of 0 would never end an attempt: neither is a setting.
+bool timers_valid(const uint8_t *block) {
+  const ParamConfig p = decode_param(block + kSystemConfigSize);
+  return p.reauth_period != 0 && p.eap_timeout != 0;
+}
+
+// A stored block from before the timers were checked may still hold a 0: it runs with the default.
+void read_zero_timers_as_defaults(uint8_t *block) {
+  const char *function = __func__;
+  ParamConfig p = decode_param(block + kSystemConfigSize);
+  if (p.reauth_period == 0) {
+    DTRACE(trace::kWarn, "Re-authentication period 0 read as %u", unsigned(ParamConfig{}.reauth_period));
+    p.reauth_period = ParamConfig{}.reauth_period;
+  }
+  if (p.eap_timeout == 0) {
+    DTRACE(trace::kWarn, "EAP timeout 0 read as %u", unsigned(ParamConfig{}.eap_timeout));
+    p.eap_timeout = ParamConfig{}.eap_timeout;
+  }
+  encode_param(p, block + kSystemConfigSize);
+}
+
 }  // namespace
 
 void l2_dot1x_host_set(Host *host, Authenticator *authenticator) {
@@ -217,16 +239,9 @@ void l2_dot1x_conf(int create) {
     FTRACE(trace::kDebug, "Writing config\n");
     uint8_t *block = conf_create(kConfBlock, kConfigSize);
     if (!block) return;
-    // The defaults are produced the way every accessor produces them: clear the flag, then read.
-    std::memset(block, 0, kConfigSize);
-    dot1x_defaults_clear();
-    swc_dot1x_get_systemconfig(block);
-    swc_dot1x_get_paramconfig(block + kSystemConfigSize);
-    for (unsigned port = 1; port <= kPorts; ++port) {
-      uint32_t control = 0;
-      swc_dot1x_get_portconfig(port, &control);
-      le_store32(block + kPortControlOffset + 4 * port, control);
-    }
+    // Only the block gets the defaults: a restore reads it next, and that read has to find the
+    // configuration in force still in memory to see 802.1X go off and the server move.
+    encode_config(Config{}, block);
     conf_close(kConfBlock);
     return;
   }
@@ -237,7 +252,10 @@ void l2_dot1x_conf(int create) {
     FTRACE(trace::kError, "Config block %u missing or short (%u bytes)\n", kConfBlock, unsigned(size));
     return;
   }
-  dot1x_config_set(block);
+  uint8_t applied[kConfigSize];
+  std::memcpy(applied, block, kConfigSize);
+  read_zero_timers_as_defaults(applied);
+  dot1x_config_set(applied);
   conf_close(kConfBlock);
 }
 
@@ -251,7 +269,8 @@ void l2_dot1x_config(MgmtObject &object) {
       return;
     case kMgmtCmdSet:
       FTRACE(trace::kInfo, "mgmt Config Set: %d", int(object.cmd()));
-      if (!object.has_data(kConfigSize) || !controls_valid(object.data())) break;
+      if (!object.has_data(kConfigSize) || !controls_valid(object.data()) || !timers_valid(object.data()))
+        break;
       dot1x_config_set(object.data());
       save(config(__func__));
       object.set_res(kMgmtResOk);

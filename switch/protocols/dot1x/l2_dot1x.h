@@ -98,7 +98,7 @@ class Authenticator {
 // Set before l2_dot1x_init; the authenticator may be left null while no machines are installed, and
 // then the status records show the configured control alone.
 void l2_dot1x_host_set(Host *host, Authenticator *authenticator);
-// Clears the defaults-loaded flag (tests, and the configuration's "write defaults").
+// Clears the defaults-loaded flag, so the next accessor starts from the defaults (tests).
 void dot1x_defaults_clear();
 
 }  // namespace dot1x

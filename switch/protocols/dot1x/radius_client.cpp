@@ -12,6 +12,7 @@
 namespace dot1x {
 namespace {
 constexpr unsigned kLevelEmerg = 0;
+constexpr unsigned kLevelError = 3;
 constexpr unsigned kLevelDebug = 7;
 }  // namespace
 
@@ -70,19 +71,32 @@ void RadiusClient::forget_state(unsigned port) {
   ports_.at(port).state.clear();
 }
 
-void RadiusClient::send_request(unsigned port, AccessRequestInput input) {
+bool RadiusClient::send_request(unsigned port, AccessRequestInput input) {
   Port &p = ports_.at(port);
-  last_identifier_ = static_cast<std::uint8_t>(last_identifier_ == 255 ? 1 : last_identifier_ + 1);
-  p.identifier = last_identifier_;
-  host_.random(p.authenticator);
+  const auto identifier = static_cast<std::uint8_t>(last_identifier_ == 255 ? 1 : last_identifier_ + 1);
+  Digest authenticator{};
+  host_.random(authenticator);
   input.state = p.state;
   input.port = port;
   input.nas_ip = host_.nas_ip ? host_.nas_ip() : 0;
-  p.last_request = encode_access_request(input, p.identifier, p.authenticator, key_);
+  auto packet = encode_access_request(input, identifier, authenticator, key_);
+  if (!packet) {
+    // A late reply to an earlier request must not be taken for an answer to this one.
+    p.identifier = 0;
+    p.last_request.clear();
+    p.retries = 0;
+    trace(kLevelError, "encapsulate_radius", "Port #%u - no request for an empty identity", port);
+    return false;
+  }
+  last_identifier_ = identifier;
+  p.identifier = identifier;
+  p.authenticator = authenticator;
+  p.last_request = std::move(*packet);
   trace(kLevelDebug, "encapsulate_radius", "encapsulate_radius, length %zu", p.last_request.size());
   trace(kLevelDebug, "encapsulate_radius", "---------------- radius id %d", p.identifier);
   p.retries = 3;
   transmit(port);
+  return true;
 }
 
 void RadiusClient::retransmit(unsigned port) {

@@ -38,8 +38,10 @@ class RadiusClient {
   int fd() const { return fd_; }
   void set_secret(std::string_view secret);
 
-  // Encapsulates the port's EAP response with the port's kept State and sends it. Ports 1..6.
-  void send_request(unsigned port, AccessRequestInput input);
+  // Encapsulates the port's EAP response with the port's kept State and sends it. Ports 1..6. False
+  // when no request can be made of it (an empty user name): nothing is sent, and the port then has no
+  // request outstanding.
+  bool send_request(unsigned port, AccessRequestInput input);
   // Sends the port's kept request again while retries remain.
   void retransmit(unsigned port);
   // Reads one datagram when the socket is readable; the reply it carries, if it is a valid answer.

@@ -103,8 +103,11 @@ std::string mac_text(const MacAddress &mac) {
   return text;
 }
 
-std::vector<std::uint8_t> encode_access_request(const AccessRequestInput &input, std::uint8_t identifier,
-                                                const Digest &request_authenticator, const HmacMd5 &key) {
+std::optional<std::vector<std::uint8_t>> encode_access_request(const AccessRequestInput &input,
+                                                               std::uint8_t identifier,
+                                                               const Digest &request_authenticator,
+                                                               const HmacMd5 &key) {
+  if (input.user_name.empty()) return std::nullopt;
   std::vector<std::uint8_t> packet(kRadiusHeader);
   packet.reserve(kRadiusMaxPacket);
   packet[0] = kRadiusAccessRequest;

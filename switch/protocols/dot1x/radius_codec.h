@@ -73,9 +73,12 @@ struct AccessRequestInput {
 
 // The whole Access-Request, Message-Authenticator filled in. The Message-Authenticator is always
 // present, because a server must drop an EAP-Message without one; the optional attributes make way
-// for it when the packet is full.
-std::vector<std::uint8_t> encode_access_request(const AccessRequestInput &input, std::uint8_t identifier,
-                                                const Digest &request_authenticator, const HmacMd5 &key);
+// for it when the packet is full. nullopt for an empty user name: a User-Name holds at least one
+// character, and a server may drop a packet with an empty one as malformed.
+std::optional<std::vector<std::uint8_t>> encode_access_request(const AccessRequestInput &input,
+                                                               std::uint8_t identifier,
+                                                               const Digest &request_authenticator,
+                                                               const HmacMd5 &key);
 
 // The identifier of a datagram whose length field equals its size and lies within 20..1472 bytes.
 std::optional<std::uint8_t> reply_identifier(std::span<const std::uint8_t> datagram);

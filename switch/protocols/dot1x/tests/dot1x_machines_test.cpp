@@ -26,7 +26,11 @@ struct ChipHost : Host {
 struct ScriptedBackEnd : BackEnd {
   void open() override { ++opens; }
   void reload_secret() override { ++reloads; }
-  void send_response(const PortRecord &p) override { responses.push_back({p.port, p.eap}); }
+  bool send_response(const PortRecord &p) override {
+    responses.push_back({p.port, p.eap});
+    return sendable;
+  }
+  bool sendable = true;
   void forget_state(unsigned) override { ++forgets; }
   void retransmit(unsigned port) override { retransmits.push_back(port); }
   int opens = 0, reloads = 0, forgets = 0;
@@ -194,6 +198,23 @@ TEST_F(Machine, PeriodicReauthenticationKeepsThePortOpen) {
   EXPECT_EQ(machines.port(1).status.pae[8], 1);
 }
 
+// The configuration refuses a period of 0; should one reach the machines anyway, the re-authentication
+// timer flips between its states on every round, and a call must still return.
+TEST_F(Machine, MachinesThatNeverSettleStillReturnAndSayWhy) {
+  ParamConfig param{0, 1, 30};
+  uint8_t raw[kParamConfigSize];
+  encode_param(param, raw);
+  swc_dot1x_set_paramconfig(raw);
+  enable();
+  testing::internal::CaptureStdout();
+  authenticate();
+  ticks(2);
+  const std::string traced = testing::internal::GetCapturedStdout();
+  EXPECT_NE(traced.find("Port #1 - machines still changing after"), std::string::npos) << traced;
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH) << "the port stays authorised";
+  EXPECT_EQ(machines.port(2).pae, kPaeForceAuth) << "the other ports are served";
+}
+
 TEST_F(Machine, ReauthNowAndLaterFromTheManagementObject) {
   enable();
   authenticate();
@@ -227,6 +248,19 @@ TEST_F(Machine, SupplicantSilenceResendsThenTimesOut) {
   ticks(kSuppTimeout);
   EXPECT_EQ(services.sent.size(), sent + 1) << "the request again";
   EXPECT_EQ(last_eap(1), challenge);
+}
+
+TEST_F(Machine, AResponseTheBackEndCannotSendFailsTheAttemptAtOnce) {
+  enable();
+  back_end.sendable = false;
+  receive(1, response(last_eap(1).at(1), kEapTypeIdentity, ""));
+  const PortRecord &p = machines.port(1);
+  EXPECT_EQ(p.pae, kPaeHeld);
+  EXPECT_EQ(p.status.backend[4], 1) << "a back-end failure";
+  EXPECT_EQ(last_eap(1).at(0), kEapFailure) << "canned failure";
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE);
+  ticks(kServerTimeout);
+  EXPECT_TRUE(back_end.retransmits.empty()) << "nothing waits for the server";
 }
 
 TEST_F(Machine, ServerSilenceEndsTheAttemptAfterAWhile) {

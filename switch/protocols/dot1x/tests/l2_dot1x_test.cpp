@@ -198,6 +198,30 @@ TEST_F(Glue, ReadingTheBlockAppliesEveryRecord) {
   EXPECT_EQ(auth.controls.size(), kPorts);
 }
 
+// A restore writes the default block, then every module reads it: the read must see 802.1X go off.
+TEST_F(Glue, RestoringDefaultsSwitchesOffOpensEveryPortAndMovesTheClient) {
+  Config on;
+  on.system.enabled = 1;
+  on.system.server = 0x0A000001;
+  on.port_control[2] = kAuto;
+  auto set = object(kObjConfig, kMgmtCmdSet, kConfigSize);
+  encode_config(on, set.data() + kMgmtHeaderSize);
+  ASSERT_EQ(run(l2_dot1x_config, set), kMgmtResOk);
+  host.auth.clear();
+  const int reopens = auth.reopens;
+
+  l2_dot1x_conf(1);
+  EXPECT_EQ(stored(), Config{}) << "the default block";
+  l2_dot1x_conf(0);
+  ASSERT_EQ(host.auth.size(), kPorts) << "802.1X went off";
+  for (unsigned port = 1; port <= kPorts; ++port)
+    EXPECT_EQ(host.auth[port - 1], std::make_pair(port, SWC_AUTH_STATE_BOTH));
+  EXPECT_EQ(auth.reopens, reopens + 1) << "the client follows the default server";
+  auto get = object(kObjConfig, kMgmtCmdGet, kConfigSize);
+  ASSERT_EQ(run(l2_dot1x_config, get), kMgmtResOk);
+  EXPECT_EQ(decode_config(get.data() + kMgmtHeaderSize), Config{});
+}
+
 TEST_F(Glue, SwitchingOffOpensEveryPortBothWays) {
   set_system(SystemConfig{.enabled = 1});
   EXPECT_EQ(auth.inits, 1);
@@ -276,6 +300,41 @@ TEST_F(Glue, ConfigObject) {
   EXPECT_EQ(run(l2_dot1x_config, shortened), kMgmtResFail);
   auto other = object(kObjConfig, kMgmtCmdAdd, kConfigSize);
   EXPECT_EQ(run(l2_dot1x_config, other), kMgmtResFail);
+}
+
+// A period or EAP timeout of 0 would have the machines re-authenticate or time out without end.
+TEST_F(Glue, ZeroPeriodOrEapTimeoutIsRefusedByTheObjectAndReadFromTheBlockAsTheDefault) {
+  Config kept;
+  kept.system.enabled = 1;
+  kept.param = ParamConfig{120, 1, 20};
+  auto set = object(kObjConfig, kMgmtCmdSet, kConfigSize);
+  encode_config(kept, set.data() + kMgmtHeaderSize);
+  ASSERT_EQ(run(l2_dot1x_config, set), kMgmtResOk);
+  const size_t reauths = auth.reauths.size();
+  for (const ParamConfig &zero : {ParamConfig{0, 1, 30}, ParamConfig{0, 0, 30}, ParamConfig{3600, 0, 0}}) {
+    Config c = kept;
+    c.param = zero;
+    encode_config(c, set.data() + kMgmtHeaderSize);
+    EXPECT_EQ(run(l2_dot1x_config, set), kMgmtResFail) << zero.reauth_period << "/" << int(zero.eap_timeout);
+    auto get = object(kObjConfig, kMgmtCmdGet, kConfigSize);
+    ASSERT_EQ(run(l2_dot1x_config, get), kMgmtResOk);
+    EXPECT_EQ(decode_config(get.data() + kMgmtHeaderSize), kept) << "the old configuration is kept";
+    EXPECT_EQ(stored(), kept);
+  }
+  EXPECT_EQ(auth.reauths.size(), reauths) << "no port was handed the period";
+
+  Config zeros = kept;
+  zeros.param = ParamConfig{0, 1, 0};
+  uint8_t *block = conf_create(kConfBlock, kConfigSize);
+  ASSERT_NE(block, nullptr);
+  encode_config(zeros, block);
+  conf_close(kConfBlock);
+  l2_dot1x_conf(0);
+  uint8_t raw[kParamConfigSize];
+  swc_dot1x_get_paramconfig(raw);
+  EXPECT_EQ(decode_param(raw), (ParamConfig{ParamConfig{}.reauth_period, 1, ParamConfig{}.eap_timeout}));
+  ASSERT_FALSE(auth.reauths.empty());
+  EXPECT_EQ(auth.reauths.back().second, ParamConfig{}.reauth_period) << "the ports run the default period";
 }
 
 TEST_F(Glue, StatusObjectFillsRecordsOneToSix) {

@@ -134,6 +134,18 @@ TEST_F(RadiusClientTest, ASecondReplyWithTheSameIdentifierFindsNoPort) {
   EXPECT_FALSE(client.datagram_received(reply));
 }
 
+TEST_F(RadiusClientTest, ARefusedRequestSendsNothingAndClosesTheOneBefore) {
+  auto earlier = request(1);
+  ASSERT_FALSE(earlier.empty());
+  EXPECT_FALSE(client.send_request(1, {earlier, {}, "", 0, 0, {}, {}})) << "an empty user name";
+  EXPECT_EQ(client.outstanding_identifier(1), 0);
+  client.retransmit(1);
+  EXPECT_FALSE(server.pending()) << "nothing sent, nothing kept to send again";
+  auto late = server_reply(kRadiusAccessAccept, earlier[1], auth_of(earlier), "sec", {}, false);
+  EXPECT_FALSE(client.datagram_received(late)) << "a late answer to the earlier request";
+  EXPECT_EQ(request(1).at(1), earlier[1] + 1) << "the refused request took no identifier";
+}
+
 TEST_F(RadiusClientTest, AForgedReplyLeavesTheRequestOpenForTheRealOne) {
   auto r = request(3);
   auto real = server_reply(kRadiusAccessAccept, r[1], auth_of(r), "sec", {}, false);

@@ -51,7 +51,7 @@ TEST(AccessRequest, CarriesTheAttributesInOrderWithValues) {
   std::vector<std::uint8_t> state{9, 9, 9};
   AccessRequestInput in{
       eap, state, "alice", 0xc0000201, 3, {0, 1, 2, 3, 4, 5}, {0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff}};
-  auto p = encode_access_request(in, 42, kRequestAuth, HmacMd5("s"));
+  auto p = encode_access_request(in, 42, kRequestAuth, HmacMd5("s")).value();
   ASSERT_EQ((std::size_t{p[2]} << 8 | p[3]), p.size());
   EXPECT_EQ(p[0], kRadiusAccessRequest);
   EXPECT_EQ(p[1], 42);
@@ -77,10 +77,15 @@ TEST(AccessRequest, CarriesTheAttributesInOrderWithValues) {
   EXPECT_TRUE(std::equal(mac.begin(), mac.end(), p.end() - 16));
 }
 
+TEST(AccessRequest, IsNotMadeForAnEmptyUserName) {
+  std::vector<std::uint8_t> eap{2, 5, 0, 5, 1};
+  EXPECT_FALSE(encode_access_request({eap, {}, "", 0, 1, {}, {}}, 1, kRequestAuth, HmacMd5("s")));
+}
+
 TEST(AccessRequest, SplitsLongEapMessagesAt253Bytes) {
   std::vector<std::uint8_t> eap(600, 0x5a);
   AccessRequestInput in{eap, {}, "u", 0, 1, {}, {}};
-  auto a = attributes(encode_access_request(in, 1, kRequestAuth, HmacMd5("s")));
+  auto a = attributes(encode_access_request(in, 1, kRequestAuth, HmacMd5("s")).value());
   ASSERT_GE(a.size(), 3u);
   EXPECT_EQ(a[0].second.size(), 253u);
   EXPECT_EQ(a[1].second.size(), 253u);
@@ -92,7 +97,7 @@ TEST(AccessRequest, StaysWithinThePacketLimitAndKeepsTheMessageAuthenticator) {
   std::vector<std::uint8_t> eap(1420, 1);
   std::string user(200, 'u');
   AccessRequestInput in{eap, {}, user, 0, 1, {}, {}};
-  auto p = encode_access_request(in, 1, kRequestAuth, HmacMd5("s"));
+  auto p = encode_access_request(in, 1, kRequestAuth, HmacMd5("s")).value();
   EXPECT_LE(p.size(), kRadiusMaxPacket);
   auto a = attributes(p);
   EXPECT_EQ(a.back().first, 80);
@@ -102,7 +107,7 @@ TEST(AccessRequest, StaysWithinThePacketLimitAndKeepsTheMessageAuthenticator) {
 TEST(AccessRequest, CutsAStateLongerThanAPortKeeps) {
   std::vector<std::uint8_t> state(40, 7);
   AccessRequestInput in{{}, state, "u", 0, 1, {}, {}};
-  auto a = attributes(encode_access_request(in, 1, kRequestAuth, HmacMd5("s")));
+  auto a = attributes(encode_access_request(in, 1, kRequestAuth, HmacMd5("s")).value());
   ASSERT_EQ(a[1].first, 24);
   EXPECT_EQ(a[1].second.size(), kRadiusMaxState);
 }

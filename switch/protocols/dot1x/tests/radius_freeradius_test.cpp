@@ -108,3 +108,19 @@ TEST_F(FreeRadiusTest, WrongSharedSecretGetsNoUsableReply) {
   client.set_secret("not-the-secret");
   EXPECT_FALSE(exchange(3, identity(1, "alice"), "alice"));
 }
+
+// A User-Name attribute holds at least one character: an empty identity cannot be carried, so nothing
+// goes to the server for it, and the port's next request is served as usual.
+TEST_F(FreeRadiusTest, EmptyIdentityIsNeverSentAndTheNextRequestIsServed) {
+  EXPECT_FALSE(
+      client.send_request(4, {identity(1, ""), {}, "", 0, 0, {2, 0, 0, 0, 0, 4}, {2, 0, 0, 0, 0, 0x10}}));
+  EXPECT_EQ(client.outstanding_identifier(4), 0) << "no request is waiting for an answer";
+  authenticate(4, "alice", "wonderland", kRadiusAccessAccept, 3);
+  const std::string log = server.log();
+  EXPECT_EQ(log.find("Malformed"), std::string::npos) << log;
+  std::size_t requests = 0;
+  for (auto at = log.find("Received Access-Request"); at != std::string::npos;
+       at = log.find("Received Access-Request", at + 1))
+    ++requests;
+  EXPECT_EQ(requests, 2u) << "alice's identity and her MD5 answer alone\n" << log;
+}
