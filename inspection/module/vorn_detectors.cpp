@@ -1,5 +1,6 @@
 #include "vorn_detectors.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "vorn_hash.h"
@@ -152,12 +153,18 @@ uint32_t scan_hash_of(const PortScanRecord &r) {
   return scan_hash(r.source, r.destination, r.type);
 }
 
+// The key of the sweep hash, drawn at each initialisation. On a hash the sender can work out, a
+// source could pick ports and prefixes whose records all share one chain, which each of its packets
+// then walks.
+uint64_t sweep_seed[2];
+
 // A sweep record belongs to a source, a destination port and a destination prefix; hashing all
 // three keeps chains short when one source probes many ports (a port scan makes a record per port,
 // which on a source-only hash would put the whole table on one chain).
 uint32_t sweep_hash(uint32_t source, uint16_t port, uint32_t prefix) {
-  uint32_t h = source * 0x9e3779b1u ^ port * 0x85ebca6bu ^ prefix * 0xc2b2ae35u;
-  return (h ^ (h >> 15)) & (kSweepRecords - 1);
+  uint64_t x = mix64((uint64_t{source} << 32 | prefix) ^ sweep_seed[0]);
+  x = mix64(x ^ port ^ sweep_seed[1]);
+  return static_cast<uint32_t>(x >> 54) & (kSweepRecords - 1);
 }
 uint32_t sweep_hash_of(const SweepRecord &r) {
   return sweep_hash(r.source, r.port, r.prefix);
@@ -305,6 +312,7 @@ int kkDetectPortScan(const sk_buff *skb, const PacketView &packet) {
 }
 
 int IPSweepInit() {
+  get_random_bytes(sweep_seed, sizeof sweep_seed);
   sweeps.init(sweep_store, kSweepRecords, sweep_heads, kSweepRecords);
   return 0;
 }
@@ -435,6 +443,17 @@ uint32_t port_scan_records_in_use() {
 }
 uint32_t sweep_records_in_use() {
   return sweeps.in_use;
+}
+uint32_t longest_sweep_chain() {
+  uint32_t longest = 0;
+  for (uint32_t h = 0; h < sweeps.head_count; ++h) {
+    uint32_t length = 0;
+    for (int32_t i = sweeps.heads[h]; sweeps.valid(i) && length < sweeps.size;
+         i = sweeps.records[i].hash_next)
+      ++length;
+    longest = std::max(longest, length);
+  }
+  return longest;
 }
 
 }  // namespace vorn

@@ -105,5 +105,7 @@ void DdosInit();
 // For tests and the report: records in use.
 uint32_t port_scan_records_in_use();
 uint32_t sweep_records_in_use();
+// For tests: the most records that share one chain of the sweep table.
+uint32_t longest_sweep_chain();
 
 }  // namespace vorn

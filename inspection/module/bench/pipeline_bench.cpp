@@ -5,16 +5,17 @@
 //
 // Established traffic at 64 and 1500 bytes with 300 signatures and with 3,000 (2,600 pattern and 400
 // header-only signatures: the engine's tables hold at most 2,730 patterns); floods from spoofed
-// sources, a scan over every port, a scan of hosts chosen to share one chain of the scan table,
-// random garbage, and SYN+ACK and FIN backscatter with a full connection table at 64 bytes; and the
-// 64-byte case with an engine that answers "no match" at once, whose difference to the full case is
-// the matcher's share.
+// sources, a scan over every port, a scan of hosts chosen to share one chain of the scan table, a
+// sweep of ports and prefixes chosen to share one chain of the sweep table, random garbage, and
+// SYN+ACK and FIN backscatter with a full connection table at 64 bytes; and the 64-byte case with an
+// engine that answers "no match" at once, whose difference to the full case is the matcher's share.
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
 
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kservices.h"
@@ -292,6 +293,37 @@ void BM_PortScanCollidingHosts64(benchmark::State &state) {
   run(state, module, packets, 46);
 }
 
+// The sweep hash as a build with a fixed key would have it, which a sender can search.
+uint32_t unkeyed_sweep_hash(uint32_t source, uint32_t port, uint32_t prefix) {
+  uint32_t h = source * 0x9e3779b1u ^ port * 0x85ebca6bu ^ prefix * 0xc2b2ae35u;
+  return (h ^ (h >> 15)) & (vorn::kSweepRecords - 1);
+}
+
+// One source's SYNs to the 1,024 destination ports and /16 prefixes whose sweep records would share
+// one chain of the sweep table on that hash, 16 source ports each. Each record sees one host only,
+// so every record is walked to and none alarms.
+void BM_IpSweepCollidingRecords64(benchmark::State &state) {
+  LoadedModule module(300);
+  constexpr uint32_t kSource = 0xc0a80163;
+  const uint32_t stored_source = __builtin_bswap32(kSource);  // as the packet holds it in memory
+  std::vector<std::pair<uint32_t, uint16_t>> keys;            // destination and port
+  for (uint32_t first = 11; keys.size() < vorn::kSweepRecords; ++first) {
+    for (uint32_t second = 0; second < 256 && keys.size() < vorn::kSweepRecords; ++second) {
+      for (uint32_t port = 1; port <= 0xffff && keys.size() < vorn::kSweepRecords; ++port) {
+        if (unkeyed_sweep_hash(stored_source, port, first | second << 8) == 0)
+          keys.emplace_back(first << 24 | second << 16 | 0x0101, static_cast<uint16_t>(port));
+      }
+    }
+  }
+  Traffic packets;
+  for (uint32_t i = 0; i < 16 * keys.size(); ++i) {
+    auto [destination, port] = keys[i % keys.size()];
+    packets.push_back(
+        tcp_segment(kSource, static_cast<uint16_t>(40000 + i / keys.size()), destination, port, 0x02));
+  }
+  run(state, module, packets, 46);
+}
+
 // Backscatter on the WAN side (eth1) with the connection table at its limit: SYN+ACKs from many
 // sources that answer no SYN of ours (each one's record is made, looked up as a half-open
 // connection's answer, then closed by the source's RST) and FINs from many sources that belong to no
@@ -351,6 +383,7 @@ BENCHMARK(BM_SynFloodSpoofed64)->MinTime(2.0);
 BENCHMARK(BM_UdpFloodSpoofed64)->MinTime(2.0);
 BENCHMARK(BM_PortScan65535Ports64)->MinTime(2.0);
 BENCHMARK(BM_PortScanCollidingHosts64)->MinTime(2.0);
+BENCHMARK(BM_IpSweepCollidingRecords64)->MinTime(2.0);
 BENCHMARK(BM_RandomGarbage64)->MinTime(2.0);
 BENCHMARK(BM_SynAckFinFloodFullTable64)->MinTime(2.0);
 

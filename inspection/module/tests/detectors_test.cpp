@@ -240,6 +240,33 @@ TEST_F(Detectors, SweepIsOnlyLookedForWhenItsRuleIsOn) {
   EXPECT_EQ(sweep_records_in_use(), 0u);
 }
 
+// The sweep hash as a build with a fixed key would have it: a sender who reads the code can search
+// it for destination ports and prefixes that all land on one chain.
+uint32_t unkeyed_sweep_hash(uint32_t source, uint32_t port, uint32_t prefix) {
+  uint32_t h = source * 0x9e3779b1u ^ port * 0x85ebca6bu ^ prefix * 0xc2b2ae35u;
+  return (h ^ (h >> 15)) & (kSweepRecords - 1);
+}
+
+// One source sweeping the ports and prefixes that such a search picks fills the table with records
+// that would share one chain, walked by every later packet of that source. The chains stay short.
+TEST_F(Detectors, SweepsChosenToShareAChainSpreadOverTheTable) {
+  install_rules({{kRuleIpSweep, 1000}});
+  const uint32_t source = address_as_stored("10.3.0.9");
+  uint32_t sent = 0;
+  for (uint32_t first = 11; first < 224 && sent < kSweepRecords; ++first) {
+    for (uint32_t second = 0; second < 256 && sent < kSweepRecords; ++second) {
+      for (uint32_t port = 1; port <= 0xffff && sent < kSweepRecords; ++port) {
+        if (unkeyed_sweep_hash(source, port, first | second << 8) != 0) continue;
+        syn("10.3.0.9", 5000, std::to_string(first) + "." + std::to_string(second) + ".1.1",
+            static_cast<uint16_t>(port));
+        ++sent;
+      }
+    }
+  }
+  EXPECT_EQ(sweep_records_in_use(), kSweepRecords);
+  EXPECT_LE(longest_sweep_chain(), 16u);
+}
+
 // ---- floods -------------------------------------------------------------------------------------
 TEST_F(Detectors, SynFloodAboveTheThresholdWithinASecond) {
   install_rules({{kRuleSynFlood, 100}});
