@@ -111,14 +111,14 @@ SwcMacEntry mac_entry(uint32_t vid, const uint8_t *mac) {
 int rl_api_add(const L3Leg &leg) {
   L3_TRACE(trace::kDebug, "rlid %d", static_cast<int>(leg.rlid));
   const SwcMacEntry own = mac_entry(leg.vid, leg.mac);
-  if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), trace::kDebug,
-                   "swc_mac_table_learn(leg mac)") < 0)
+  if (TRACE_API_RESULT(trace::kL3, swc_mac_table_learn(&own), trace::kDebug, "swc_mac_table_learn(leg mac)") <
+      0)
     return -1;
   static const uint8_t kBroadcastMac[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   SwcMacEntry broadcast = mac_entry(leg.vid, kBroadcastMac);
   std::fill(std::begin(broadcast.destination), std::end(broadcast.destination), 1u);
-  if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), trace::kDebug,
-                   "swc_mac_table_learn(broadcast)") < 0)
+  if (TRACE_API_RESULT(trace::kL3, swc_mac_table_learn(&broadcast), trace::kDebug,
+                       "swc_mac_table_learn(broadcast)") < 0)
     return -1;
   return 0;
 }
@@ -135,8 +135,8 @@ void rl_api_del(const L3Leg &leg) {
     SwcVidMac key{};
     key.vid = leg.vid;
     std::memcpy(key.mac, mac, 6);
-    trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),
-                 trace::kDebug, "swc_mac_table_forget_vid_mac");
+    TRACE_API_RESULT(trace::kL3, swc_mac_table_forget_vid_mac(&key), trace::kDebug,
+                     "swc_mac_table_forget_vid_mac");
   }
 }
 
