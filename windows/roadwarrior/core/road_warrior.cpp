@@ -23,16 +23,21 @@ struct ArgCheck {
   std::size_t limit;
   int code;
   bool (*well_formed)(std::string_view);
+  bool may_be_absent = false;  // for an argument the call does not use
 };
 
 bool any_text(std::string_view) {
   return true;
 }
 
-// The first failing argument decides. Missing arguments fail too: they would be formatted as text.
+// The first failing argument decides. Missing arguments fail too, unless the call does not use them:
+// they would be formatted as text.
 int check_args(std::initializer_list<ArgCheck> checks) {
   for (const ArgCheck &c : checks) {
-    if (!c.value) return c.code;
+    if (!c.value) {
+      if (c.may_be_absent) continue;
+      return c.code;
+    }
     std::string_view v(c.value);
     if (v.size() > c.limit || !c.well_formed(v)) return c.code;
   }
@@ -46,6 +51,12 @@ ArgCheck ini_arg(const char *v) {
 }
 ArgCheck local_ip_arg(const char *v) {
   return {v, kMaxLocalIp, kLocalIpBad, is_dotted_address_text};
+}
+// Switching the policy off needs no address; only undoing the DNS changes (dnsFlag 1) does.
+ArgCheck reset_local_ip_arg(const char *v, char dns_flag) {
+  ArgCheck check = local_ip_arg(v);
+  check.may_be_absent = dns_flag != 1;
+  return check;
 }
 ArgCheck gateway_arg(const char *v) {
   return {v, kMaxArg, kGatewayBad, is_host_name};
@@ -270,7 +281,7 @@ int RoadWarrior::undo_dns(const ConnectionArgs &a, const WorkDir &dir, const Gat
 }
 
 int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *local_ip, char dns_flag) {
-  if (int rc = check_args({ini_arg(ini_path), local_ip_arg(local_ip)})) return rc;
+  if (int rc = check_args({ini_arg(ini_path), reset_local_ip_arg(local_ip, dns_flag)})) return rc;
   auto loaded = load_work_dir(ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
@@ -296,8 +307,8 @@ int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *l
 }
 
 int RoadWarrior::conn_stop(const ConnectionArgs &a) {
-  if (int rc = check_args({ini_arg(a.ini_path), local_ip_arg(a.local_ip), gateway_arg(a.gateway),
-                           user_arg(a.user), password_arg(a.password)}))
+  if (int rc = check_args({ini_arg(a.ini_path), reset_local_ip_arg(a.local_ip, a.dns_flag),
+                           gateway_arg(a.gateway), user_arg(a.user), password_arg(a.password)}))
     return rc;
   auto loaded = load_work_dir(a.ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
@@ -311,7 +322,7 @@ int RoadWarrior::conn_stop(const ConnectionArgs &a) {
               "stopconn.conf",
               kReplyMissing,
               gateway_url(a.user, a.password, a.gateway, effective_port(a.port), "/StopConnection.htm",
-                          "?status=disable?IP=" + percent_encode(a.local_ip)),
+                          "?status=disable?IP=" + percent_encode(a.local_ip ? a.local_ip : "")),
               false};
   auto result = exchange(dir, ex);
   if (auto *code = std::get_if<int>(&result)) return *code;
