@@ -159,18 +159,22 @@ void RoadWarrior::window(void *handle, const char *text) {
   platform_.set_window_text(handle, text);
 }
 
-bool RoadWarrior::run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit,
-                      const RunControl *control) {
+RunOutcome RoadWarrior::run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit,
+                            const RunControl *control) {
   return platform_.run_program(command_line, dir.command_form, limit, control);
 }
 
+bool RoadWarrior::run_tool(const std::string &command_line, const WorkDir &dir, Platform::Duration limit) {
+  return run(command_line, dir, limit) == RunOutcome::kFinished;
+}
+
 bool RoadWarrior::run_tarnwick(const WorkDir &dir, const std::string &arguments) {
-  return run("\"" + dir.command_form + "tarnwick.exe\" " + arguments, dir);
+  return run_tool("\"" + dir.command_form + "tarnwick.exe\" " + arguments, dir, kDnsToolLimit);
 }
 
 void RoadWarrior::flush_and_register_dns(const WorkDir &dir) {
-  run("ipconfig /flushdns", dir);
-  run("ipconfig /registerdns", dir);
+  run_tool("ipconfig /flushdns", dir, kDnsToolLimit);
+  run_tool("ipconfig /registerdns", dir, kDnsToolLimit);
 }
 
 // One request through wget and its reply, up to a valid reply. An int result is the export's return.
@@ -178,7 +182,8 @@ std::variant<GatewayReply, int> RoadWarrior::exchange(const WorkDir &dir, const 
   // Nothing an earlier request left may pass for this one's answer.
   remove_file(dir.file(ex.log_name));
   remove_file(dir.file(ex.reply_name));
-  if (!run(wget_command(dir, ex.log_name, ex.reply_name, ex.url), dir, kWgetLimit)) {
+  if (run(wget_command(dir, ex.log_name, ex.reply_name, ex.url), dir, kWgetLimit) ==
+      RunOutcome::kNotStarted) {
     if (!write_status_conf(dir, ex.status_prefix, kWgetDidNotRun)) return kStatusConfUnwritable;
   } else {
     int http = read_http_status(dir.file(ex.log_name));
@@ -257,7 +262,7 @@ int RoadWarrior::provision(const ConnectionArgs &a, const WorkDir &dir, const Ga
     }
   }
   window(a.window, "Activating Policy....");
-  if (!run("ipsec.exe", dir)) return undo_dns(a, dir, reply);
+  if (!run_tool("ipsec.exe", dir, kIpsecLimit)) return undo_dns(a, dir, reply);
 
   flush_and_register_dns(dir);
   platform_.set_current_directory(remembered);
@@ -289,7 +294,7 @@ int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *l
   if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(handle, "Deactivating Policy....");
-  if (!run("ipsec.exe -off", dir)) return kIpsecNotStarted;
+  if (!run_tool("ipsec.exe -off", dir, kIpsecLimit)) return kIpsecNotStarted;
   if (dns_flag == 1) {
     // Only the reply's own lines count: words inside its message must not decide what is removed.
     auto reply = read_reply_file(dir.file("vpnserver.conf"));
@@ -313,7 +318,14 @@ int RoadWarrior::conn_stop(const ConnectionArgs &a) {
   auto loaded = load_work_dir(a.ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
-  if (int rc = reset_network(a.window, a.ini_path, a.local_ip, a.dns_flag)) return rc;
+  // The gateway ends the session even when the host's own reset failed: it must not keep a tunnel up
+  // for a client that is leaving. The reset's error, the first, is still what the call returns.
+  const int reset_rc = reset_network(a.window, a.ini_path, a.local_ip, a.dns_flag);
+  const int rc = stop_at_gateway(a, dir);
+  return reset_rc != kOk ? reset_rc : rc;
+}
+
+int RoadWarrior::stop_at_gateway(const ConnectionArgs &a, const WorkDir &dir) {
   if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(a.window, "Disconnecting from Server....");
@@ -378,7 +390,8 @@ RoadWarrior::IsakmpOutcome RoadWarrior::run_isakmp_request(const IsakmpRequest &
                                                            const RunControl &control) {
   remove_file(r.dir.file(kIsakmpReply));
   remove_file(r.dir.file(kIsakmpLog));
-  if (!run(wget_command(r.dir, kIsakmpLog, kIsakmpReply, r.url), r.dir, kWgetLimit, &control)) {
+  if (run(wget_command(r.dir, kIsakmpLog, kIsakmpReply, r.url), r.dir, kWgetLimit, &control) ==
+      RunOutcome::kNotStarted) {
     write_status_conf(r.dir, kIsakmpPrefix, kWgetDidNotRun);
     return IsakmpOutcome::kNotStarted;
   }

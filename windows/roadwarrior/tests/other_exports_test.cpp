@@ -94,10 +94,28 @@ TEST_F(ConnStop, ResetsThenTellsTheGateway) {
   EXPECT_EQ(cwd(), work.dir.string());  // stays current after a stop
 }
 
-TEST_F(ConnStop, ResetFailureEndsItBeforeTheGatewayIsAsked) {
+TEST_F(ConnStop, ResetFailureStillTellsTheGatewayAndIsReturned) {
   platform.ipsec_starts = false;
+  platform.wget.push_back(WgetScript::ok(kStopped));
   EXPECT_EQ(rw.conn_stop(conn(0)), kIpsecNotStarted);
-  EXPECT_TRUE(platform.runs_of("wget.exe").empty());
+  EXPECT_EQ(platform.runs_of("wget.exe").size(), 1u);
+  EXPECT_EQ(status_conf(), "rwConnStop message=Disconnected\n");
+
+  // A hung ipsec.exe -off likewise, and the reset's error comes before the gateway's.
+  platform.ipsec_starts = true;
+  platform.hanging = {"ipsec.exe"};
+  platform.wget.push_back(WgetScript::status(403));
+  EXPECT_EQ(rw.conn_stop(conn(0)), kIpsecNotStarted);
+  EXPECT_EQ(platform.runs_of("ipsec.exe").back().limit, RoadWarrior::kIpsecLimit);
+  EXPECT_EQ(status_conf(), "rwConnStop message=HTTP returned status of 403\n");
+
+  // A hung tarnwick.exe in the DNS undo.
+  platform.hanging = {"tarnwick.exe"};
+  platform.reg.keys.clear();
+  work.write("vpnserver.conf", "version=1\ndomain=corp.example\n");
+  platform.wget.push_back(WgetScript::ok(kStopped));
+  EXPECT_EQ(rw.conn_stop(conn(1)), kSearchListFailed);
+  EXPECT_EQ(platform.runs_of("wget.exe").size(), 3u);
 }
 
 TEST_F(ConnStop, GatewayAnswers) {
