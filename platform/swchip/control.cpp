@@ -284,6 +284,11 @@ std::string Control::driver_state(const std::vector<std::string> &w) {
   return text;
 }
 
+std::string Control::exchanges(const std::vector<std::string> &w) {
+  if (w.size() != 1) return kUsage;
+  return std::to_string(driver_.exchanges());
+}
+
 std::string Control::power_on(const std::vector<std::string> &w) {
   if (w.size() != 1) return kUsage;
   chip_.power_on();
@@ -309,6 +314,7 @@ std::string Control::execute(std::string_view line) {
       {"chipid", &Control::set_value},
       {"gpio-input", &Control::set_value},
       {"driver", &Control::driver_state},
+      {"exchanges", &Control::exchanges},
       {"power-on", &Control::power_on},
   };
   const auto w = split_words(line);

@@ -26,6 +26,7 @@
 //   chipid V                   -> the chip id register reads V
 //   gpio-input V               -> levels of the CPU GPIO inputs
 //   driver                     -> "spi-timing A B C cpu-gpio-direction 0x.. cpu-gpio-output 0x.."
+//   exchanges                  -> driver requests and batches served so far, in decimal
 //   power-on                   -> every register to its default
 // A reply that starts with "error: " reports a rejected command.
 #pragma once
@@ -60,6 +61,7 @@ class Control {
   // done-delay, mac-busy, chipid, gpio-input: one number set on the chip or the driver.
   std::string set_value(const std::vector<std::string> &words);
   std::string driver_state(const std::vector<std::string> &words);
+  std::string exchanges(const std::vector<std::string> &words);
   std::string power_on(const std::vector<std::string> &words);
   // The PHY named by words 1 and 2 (controller, address), or nullptr.
   PhyModel *parse_phy(const std::vector<std::string> &words);

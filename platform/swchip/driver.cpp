@@ -24,6 +24,7 @@ bool Driver::should_fail(AccessKind kind, unsigned block) {
 }
 
 int Driver::handle(uint32_t code, std::span<uint8_t> record) {
+  ++exchanges_;
   if (!swgenio::wire::known_request(code)) return -ENOTTY;
   if (record.size() != swgenio::request_size(code)) return -EINVAL;
   switch (code) {
@@ -87,6 +88,7 @@ int Driver::spi_access(const swgenio::wire::BatchOp &op, uint32_t &value) {
 }
 
 std::vector<swgenio::wire::BatchOpResult> Driver::run_batch(std::span<const swgenio::wire::BatchOp> ops) {
+  ++exchanges_;
   using swgenio::wire::BatchKind;
   std::vector<swgenio::wire::BatchOpResult> results;
   results.reserve(ops.size());

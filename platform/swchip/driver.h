@@ -34,6 +34,9 @@ class Driver {
   // faults included. The results of the ops handled, in order; fewer than the ops when a poll read busy.
   std::vector<swgenio::wire::BatchOpResult> run_batch(std::span<const swgenio::wire::BatchOp> ops);
 
+  // Requests and batches served so far: how many round trips the clients took.
+  uint64_t exchanges() const { return exchanges_; }
+
   void add_fault(const FaultRule &rule) { faults_.push_back(rule); }
   void clear_faults() { faults_.clear(); }
 
@@ -56,6 +59,7 @@ class Driver {
 
   ChipModel &chip_;
   std::vector<FaultRule> faults_;
+  uint64_t exchanges_ = 0;
   uint32_t spi_timing_[3] = {0, 0, 0};
   uint32_t gpio_direction_ = 0;
   uint32_t gpio_output_ = 0;

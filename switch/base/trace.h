@@ -47,6 +47,11 @@ int trace_printf(unsigned module, const char *function, const char *unit, int li
 int vtrace(unsigned module, const char *function, const char *unit, int line, int rc_flag, int rc,
            unsigned level, const char *format, va_list args) __attribute__((format(printf, 8, 0)));
 
+// Traces an API call's result `rc` (the call's text, nothing for rc >= 0) and yields rc. The line names
+// the calling function and the source file it is in, so a failure leads straight to the call.
+#define TRACE_API_RESULT(module, rc, level, text) \
+  trace_printf((module), __func__, __FILE_NAME__, __LINE__, 1, (rc), (level), "%s", (text))
+
 // Current level of a module 0..16; trace::kNoise for a number above 16, which is never filtered.
 unsigned trace_module_level(unsigned module);
 

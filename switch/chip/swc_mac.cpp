@@ -4,6 +4,7 @@
 #include "swc_mac.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "swc_api.h"
 #include "swc_groups.h"
@@ -281,6 +282,17 @@ swc_rc swc_mac_table_read(uint32_t idx, SwcMacEntry *entry) {
   const swc_rc rc = swc_ll_mac_table_read(idx, entry, &pgid);
   if (rc < 0) return rc;
   destination_from_pgid(pgid, entry);
+  return kSwcRcOk;
+}
+
+swc_rc swc_mac_table_read_range(uint32_t first, uint32_t count, SwcMacEntry *entries, swc_rc *results) {
+  SWC_HL_TRACE(trace::kDebug, "first: %d, count: %d", static_cast<int>(first), static_cast<int>(count));
+  std::vector<uint32_t> pgids(count);
+  const swc_rc rc = swc_ll_mac_table_read_range(first, count, entries, pgids.data(), results);
+  if (rc < 0) return rc;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (results[i] >= 0) destination_from_pgid(pgids[i], &entries[i]);
+  }
   return kSwcRcOk;
 }
 

@@ -25,6 +25,10 @@ swc_rc swc_mac_table_lookup(const SwcVidMac *vid_mac, SwcMacEntry *entry);
 swc_rc swc_mac_table_get_next(const SwcVidMac *vid_mac, SwcMacEntry *entry);
 // Chip index 1..8192; the chip's -7 for an empty index.
 swc_rc swc_mac_table_read(uint32_t idx, SwcMacEntry *entry);
+// Indexes first..first + count - 1 each read as swc_mac_table_read would, with the same accesses in the
+// same order, handed to register I/O in runs: entries[i] and results[i] are index first + i's. -5 for a
+// range outside 1..8192 (nothing read), otherwise 0.
+swc_rc swc_mac_table_read_range(uint32_t first, uint32_t count, SwcMacEntry *entries, swc_rc *results);
 // Raised events since the last call are set in status[4]; the others are left as the caller had them.
 swc_rc swc_mac_table_status_get(uint32_t *status);
 swc_rc swc_mac_table_flush();

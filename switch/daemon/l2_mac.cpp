@@ -158,14 +158,22 @@ void store_status(uint8_t *record, const SwcMacEntry &chip) {
   le_store32(record + 40, status_type(chip));
 }
 
-// The smallest `max` chip entries at or above the key, in (vid, mac) order.
+// The smallest `max` chip entries at or above the key, in (vid, mac) order. The table is read in runs
+// of indexes, so the main loop waits for a few exchanges with the chip instead of one per register access.
 std::vector<StatusEntry> chip_entries_from(const StatusEntry &key, size_t max) {
+  constexpr uint32_t kRun = 256;
   std::vector<StatusEntry> kept;
-  for (uint32_t idx = 1; idx <= 8192; ++idx) {
-    StatusEntry e{};
-    if (swc_mac_table_read(idx, &e.chip) < 0 || e < key) continue;
-    kept.insert(std::upper_bound(kept.begin(), kept.end(), e), e);
-    if (kept.size() > max) kept.pop_back();
+  SwcMacEntry entries[kRun];
+  swc_rc results[kRun];
+  for (uint32_t first = 1; first <= kSwcMacTableSize; first += kRun) {
+    std::fill(std::begin(entries), std::end(entries), SwcMacEntry{});
+    if (swc_mac_table_read_range(first, kRun, entries, results) < 0) continue;
+    for (uint32_t i = 0; i < kRun; ++i) {
+      const StatusEntry e{entries[i]};
+      if (results[i] < 0 || e < key) continue;
+      kept.insert(std::upper_bound(kept.begin(), kept.end(), e), e);
+      if (kept.size() > max) kept.pop_back();
+    }
   }
   return kept;
 }

@@ -14,8 +14,7 @@
 namespace {
 
 #define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
-#define L2_API_TRACE(rc, text) \
-  trace_printf(trace::kL2, __func__, nullptr, __LINE__, 1, (rc), trace::kError, "%s", text)
+#define L2_API_TRACE(rc, text) TRACE_API_RESULT(trace::kL2, rc, trace::kError, text)
 
 inline constexpr uint32_t kObjMirrorMonitor = 4009, kObjMirrorIngress = 4010, kObjMirrorEgress = 4013;
 inline constexpr uint32_t kPorts = 6;

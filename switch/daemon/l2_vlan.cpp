@@ -19,8 +19,7 @@ namespace {
 
 #define L2_TRACE(level, ...) trace_printf(trace::kL2, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // The result of a switch API call: nothing for success, the call's text and " swc_rc=%d" otherwise.
-#define L2_API_TRACE(rc, text) \
-  trace_printf(trace::kL2, __func__, nullptr, __LINE__, 1, (rc), trace::kError, "%s", text)
+#define L2_API_TRACE(rc, text) TRACE_API_RESULT(trace::kL2, rc, trace::kError, text)
 
 inline constexpr uint32_t kObjVlanTable = 4004, kObjVlanStatus = 4005, kObjVlanPorts = 4006,
                           kObjVlanGeneral = 4012;

@@ -115,14 +115,14 @@ int rl_api_add(const L3Leg &leg) {
   L3_TRACE(trace::kDebug, "rlid %d", static_cast<int>(leg.rlid));
   SwcMacEntry own = mac_entry(leg.vid, leg.mac);
   mac_config_merge(own);
-  if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&own), trace::kDebug,
-                   "swc_mac_table_learn(leg mac)") < 0)
+  if (TRACE_API_RESULT(trace::kL3, swc_mac_table_learn(&own), trace::kDebug, "swc_mac_table_learn(leg mac)") <
+      0)
     return -1;
   SwcMacEntry broadcast = mac_entry(leg.vid, kBroadcastMac);
   std::fill(std::begin(broadcast.destination), std::end(broadcast.destination), 1u);
   mac_config_merge(broadcast);
-  if (trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&broadcast), trace::kDebug,
-                   "swc_mac_table_learn(broadcast)") < 0)
+  if (TRACE_API_RESULT(trace::kL3, swc_mac_table_learn(&broadcast), trace::kDebug,
+                       "swc_mac_table_learn(broadcast)") < 0)
     return -1;
   return 0;
 }
@@ -142,11 +142,11 @@ void rl_api_del(const L3Leg &leg) {
     SwcMacEntry configured{};
     configured.vid_mac = key;
     if (mac_config_merge(configured))
-      trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_learn(&configured),
-                   trace::kDebug, "swc_mac_table_learn(static entry)");
+      TRACE_API_RESULT(trace::kL3, swc_mac_table_learn(&configured), trace::kDebug,
+                       "swc_mac_table_learn(static entry)");
     else
-      trace_printf(trace::kL3, __func__, nullptr, __LINE__, 1, swc_mac_table_forget_vid_mac(&key),
-                   trace::kDebug, "swc_mac_table_forget_vid_mac");
+      TRACE_API_RESULT(trace::kL3, swc_mac_table_forget_vid_mac(&key), trace::kDebug,
+                       "swc_mac_table_forget_vid_mac");
   }
 }
 

@@ -14,8 +14,7 @@ namespace {
 #define PACKET_TRACE(level, ...) \
   trace_printf(trace::kPacket, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // A switch API call's result: traced only when it failed.
-#define PACKET_API(call) \
-  trace_printf(trace::kPacket, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
+#define PACKET_API(call) TRACE_API_RESULT(trace::kPacket, call, trace::kDebug, #call)
 
 inline constexpr uint32_t kObjRxCounters = 1000, kObjTestFrame = 1001, kObjPoolStatus = 1002;
 inline constexpr size_t kEthertypeOffset = 12, kEthHeaderLength = 14;

@@ -25,8 +25,7 @@ namespace {
 #define PORT_TRACE(level, ...) \
   trace_printf(trace::kPort, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // Traces a failed API call with its text (nothing for a success) and yields the call's result.
-#define PORT_API(call) \
-  trace_printf(trace::kPort, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
+#define PORT_API(call) TRACE_API_RESULT(trace::kPort, call, trace::kDebug, #call)
 
 // Front port -> {chip port, MIIM controller, PHY address} of this board; entry 0 is a placeholder.
 constexpr SwcPortMap kBoardPortMap[kPortCount + 1] = {

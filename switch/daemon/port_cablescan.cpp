@@ -13,8 +13,7 @@ namespace {
 
 #define CS_TRACE(level, ...) \
   trace_printf(trace::kCablescan, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
-#define CS_API(call) \
-  trace_printf(trace::kCablescan, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
+#define CS_API(call) TRACE_API_RESULT(trace::kCablescan, call, trace::kDebug, #call)
 
 constexpr unsigned kPorts = 6;
 

@@ -16,8 +16,7 @@ namespace {
 #define QOS_TRACE(level, ...) \
   trace_printf(trace::kPort, __func__, nullptr, __LINE__, 0, 0, level, __VA_ARGS__)
 // Traces a failed API call with its text (nothing for a success) and yields the call's result.
-#define QOS_API(call) \
-  trace_printf(trace::kPort, __func__, nullptr, __LINE__, 1, (call), trace::kDebug, "%s", #call)
+#define QOS_API(call) TRACE_API_RESULT(trace::kPort, call, trace::kDebug, #call)
 
 constexpr uint32_t kPorts = 6;
 constexpr uint32_t kMaxPriority = 4;  // priorities are 1-based; the chip has four queues

@@ -74,6 +74,20 @@ TEST_F(Trace, ApiResultRule) {
   EXPECT_NE(out.find("/warn: call() swc_rc=-1\n"), std::string::npos) << out;
 }
 
+// The daemon's API-result lines name the calling function and its own source file, not the module.
+TEST_F(Trace, ApiResultMacroNamesTheCallingFunctionAndSourceUnit) {
+  int line = 0;
+  std::string out = capture([&line] {
+    line = __LINE__ + 1;
+    EXPECT_EQ(TRACE_API_RESULT(trace::kL2, -7, trace::kDebug, "swc_x(1)"), -7);
+  });
+  EXPECT_NE(out.find(" portvisor/operator()(trace_test.cpp " + std::to_string(line) +
+                     ")/error: swc_x(1) swc_rc=-7\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(capture([] { EXPECT_EQ(TRACE_API_RESULT(trace::kL2, 0, trace::kDebug, "swc_x(1)"), 0); }), "");
+}
+
 TEST_F(Trace, ModuleAbove16IsNeverFilteredAndShownAsUnknown) {
   std::string out = capture([] { trace_printf(40, "f", nullptr, 9, 0, 0, trace::kNoise, "deep"); });
   EXPECT_NE(out.find("portvisor/" + std::string(4, '?') + "/f(9)/noise: deep\n"), std::string::npos) << out;

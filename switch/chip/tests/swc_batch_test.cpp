@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <atomic>
 #include <memory>
@@ -109,6 +110,30 @@ TEST_F(BatchedTable, ReadsTheSameEntriesAsSingleAccesses) {
   swc_rc rcs[1];
   EXPECT_EQ(swc_ll_mac_table_read_range(0, 1, nullptr, &first, rcs), kSwcRcIllegal);
   EXPECT_EQ(swc_ll_mac_table_read_range(kSwcMacTableSize, 2, nullptr, &last, rcs), kSwcRcIllegal);
+}
+
+// The API's range read: each index as swc_mac_table_read gives it (destination ports included), in a
+// few exchanges with the simulator rather than several per index.
+TEST_F(BatchedTable, ApiRangeReadGivesThePerIndexEntriesInFewExchanges) {
+  ASSERT_EQ(sim.ctl("learn 3 5 02:00:00:00:00:00 8192"), "ok 8192\n");
+  std::vector<SwcMacEntry> each(kSwcMacTableSize);
+  std::vector<swc_rc> each_rc(kSwcMacTableSize);
+  for (uint32_t i = 0; i < kSwcMacTableSize; ++i) each_rc[i] = swc_mac_table_read(i + 1, &each[i]);
+  const unsigned long before = std::stoul(sim.ctl("exchanges"));
+  std::vector<SwcMacEntry> range(kSwcMacTableSize);
+  std::vector<swc_rc> range_rc(kSwcMacTableSize);
+  ASSERT_EQ(swc_mac_table_read_range(1, kSwcMacTableSize, range.data(), range_rc.data()), 0);
+  EXPECT_LT(std::stoul(sim.ctl("exchanges")) - before, kSwcMacTableSize / 16);
+  EXPECT_EQ(range_rc, each_rc);
+  for (uint32_t i = 0; i < kSwcMacTableSize; ++i) {
+    if (each_rc[i] < 0) continue;
+    EXPECT_EQ(std::memcmp(&range[i], &each[i], sizeof each[i]), 0) << "index " << i + 1;
+  }
+  EXPECT_EQ(std::count(range_rc.begin(), range_rc.end(), kSwcRcOk), 8192);
+  SwcMacEntry entry{};
+  swc_rc rc = 0;
+  EXPECT_EQ(swc_mac_table_read_range(0, 1, &entry, &rc), kSwcRcIllegal);
+  EXPECT_EQ(swc_mac_table_read_range(kSwcMacTableSize, 2, &entry, &rc), kSwcRcIllegal);
 }
 
 TEST_F(BatchedTable, FailedAccessEndsOnlyItsIndex) {

@@ -142,3 +142,19 @@ TEST_F(SimulatedBoard, ManagementAnswersTheBoxItselfOnly) {
 }
 
 }  // namespace
+
+// The run command's board: Ctrl-C reaches every process of the terminal's foreground group at once, as
+// the interrupt to the group here does. The daemon must end while the simulator still answers, so its
+// stop traces no failed register read or frame poll.
+TEST(RunCommandBoard, CtrlCStopsTheDaemonBeforeTheSimulator) {
+  const std::string bin_dir = std::getenv("RUN_BOARD_BIN_DIR");
+  ChildProcess board({"/usr/bin/setsid", "/bin/bash", std::getenv("RUN_BOARD_SCRIPT"), bin_dir}, {});
+  ASSERT_TRUE(board.wait_for_output("Port 6 changed state", 20s)) << board.output();
+  ASSERT_EQ(kill(-board.pid(), SIGINT), 0);
+  EXPECT_EQ(board.wait_exit(20s), 0) << board.output();
+  const std::string out = board.output();
+  const size_t stop = out.find("Terminating on signal 2");
+  ASSERT_NE(stop, std::string::npos) << out;
+  EXPECT_EQ(out.find("/error:", stop), std::string::npos) << out.substr(stop);
+  EXPECT_NE(out.find("=== portvisor ended with status 0", stop), std::string::npos) << out.substr(stop);
+}

@@ -275,6 +275,16 @@ TEST_F(PortModule, CountersObjectServesPortsAndRefusesUnknownPoags) {
   EXPECT_EQ(res(table(3002, kMgmtCmdDel, {{2}}, 108)), 1u);
 }
 
+TEST_F(PortModule, FailedApiCallIsTracedWithFunctionAndSourceUnit) {
+  start();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(res(table(3002, kMgmtCmdGet, {{10}}, 108)), 1u);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find(" portvisor/mgmt_port_counters(port.cpp "), std::string::npos) << out;
+  EXPECT_NE(out.find(")/error: swc_poag_counters_get(poag, &counters) swc_rc=-5\n"), std::string::npos)
+      << out;
+}
+
 TEST_F(PortModule, PortMapObjectIsReadOnly) {
   start();
   auto map = table(3019, kMgmtCmdGet, {{1}, {6}}, 16);

@@ -34,6 +34,13 @@ class InterfaceRegistry {
   virtual bool remove(const std::string &iface, const std::string &name) = 0;
 };
 
+// How a started program ended.
+enum class RunOutcome {
+  kNotStarted,
+  kFinished,
+  kEnded,  // still running at its time limit or when cancelled, and ended from outside
+};
+
 class Platform {
  public:
   using Duration = std::chrono::milliseconds;
@@ -43,9 +50,9 @@ class Platform {
 
   // Starts a command line without a window, with `directory` (the work directory in its command
   // form) as the program's current directory, and waits until it ends. A program still running when
-  // `limit` passes or `control` is cancelled is ended. False when it could not be started.
-  virtual bool run_program(const std::string &command_line, const std::string &directory, Duration limit,
-                           const RunControl *control) = 0;
+  // `limit` passes or `control` is cancelled is ended.
+  virtual RunOutcome run_program(const std::string &command_line, const std::string &directory,
+                                 Duration limit, const RunControl *control) = 0;
 
   virtual std::string current_directory() = 0;
   virtual bool set_current_directory(const std::string &directory) = 0;

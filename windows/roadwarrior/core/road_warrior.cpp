@@ -23,16 +23,21 @@ struct ArgCheck {
   std::size_t limit;
   int code;
   bool (*well_formed)(std::string_view);
+  bool may_be_absent = false;  // for an argument the call does not use
 };
 
 bool any_text(std::string_view) {
   return true;
 }
 
-// The first failing argument decides. Missing arguments fail too: they would be formatted as text.
+// The first failing argument decides. Missing arguments fail too, unless the call does not use them:
+// they would be formatted as text.
 int check_args(std::initializer_list<ArgCheck> checks) {
   for (const ArgCheck &c : checks) {
-    if (!c.value) return c.code;
+    if (!c.value) {
+      if (c.may_be_absent) continue;
+      return c.code;
+    }
     std::string_view v(c.value);
     if (v.size() > c.limit || !c.well_formed(v)) return c.code;
   }
@@ -46,6 +51,12 @@ ArgCheck ini_arg(const char *v) {
 }
 ArgCheck local_ip_arg(const char *v) {
   return {v, kMaxLocalIp, kLocalIpBad, is_dotted_address_text};
+}
+// Switching the policy off needs no address; only undoing the DNS changes (dnsFlag 1) does.
+ArgCheck reset_local_ip_arg(const char *v, char dns_flag) {
+  ArgCheck check = local_ip_arg(v);
+  check.may_be_absent = dns_flag != 1;
+  return check;
 }
 ArgCheck gateway_arg(const char *v) {
   return {v, kMaxArg, kGatewayBad, is_host_name};
@@ -148,18 +159,22 @@ void RoadWarrior::window(void *handle, const char *text) {
   platform_.set_window_text(handle, text);
 }
 
-bool RoadWarrior::run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit,
-                      const RunControl *control) {
+RunOutcome RoadWarrior::run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit,
+                            const RunControl *control) {
   return platform_.run_program(command_line, dir.command_form, limit, control);
 }
 
+bool RoadWarrior::run_tool(const std::string &command_line, const WorkDir &dir, Platform::Duration limit) {
+  return run(command_line, dir, limit) == RunOutcome::kFinished;
+}
+
 bool RoadWarrior::run_tarnwick(const WorkDir &dir, const std::string &arguments) {
-  return run("\"" + dir.command_form + "tarnwick.exe\" " + arguments, dir);
+  return run_tool("\"" + dir.command_form + "tarnwick.exe\" " + arguments, dir, kDnsToolLimit);
 }
 
 void RoadWarrior::flush_and_register_dns(const WorkDir &dir) {
-  run("ipconfig /flushdns", dir);
-  run("ipconfig /registerdns", dir);
+  run_tool("ipconfig /flushdns", dir, kDnsToolLimit);
+  run_tool("ipconfig /registerdns", dir, kDnsToolLimit);
 }
 
 // One request through wget and its reply, up to a valid reply. An int result is the export's return.
@@ -167,7 +182,8 @@ std::variant<GatewayReply, int> RoadWarrior::exchange(const WorkDir &dir, const 
   // Nothing an earlier request left may pass for this one's answer.
   remove_file(dir.file(ex.log_name));
   remove_file(dir.file(ex.reply_name));
-  if (!run(wget_command(dir, ex.log_name, ex.reply_name, ex.url), dir, kWgetLimit)) {
+  if (run(wget_command(dir, ex.log_name, ex.reply_name, ex.url), dir, kWgetLimit) ==
+      RunOutcome::kNotStarted) {
     if (!write_status_conf(dir, ex.status_prefix, kWgetDidNotRun)) return kStatusConfUnwritable;
   } else {
     int http = read_http_status(dir.file(ex.log_name));
@@ -246,7 +262,7 @@ int RoadWarrior::provision(const ConnectionArgs &a, const WorkDir &dir, const Ga
     }
   }
   window(a.window, "Activating Policy....");
-  if (!run("ipsec.exe", dir)) return undo_dns(a, dir, reply);
+  if (!run_tool("ipsec.exe", dir, kIpsecLimit)) return undo_dns(a, dir, reply);
 
   flush_and_register_dns(dir);
   platform_.set_current_directory(remembered);
@@ -270,7 +286,7 @@ int RoadWarrior::undo_dns(const ConnectionArgs &a, const WorkDir &dir, const Gat
 }
 
 int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *local_ip, char dns_flag) {
-  if (int rc = check_args({ini_arg(ini_path), local_ip_arg(local_ip)})) return rc;
+  if (int rc = check_args({ini_arg(ini_path), reset_local_ip_arg(local_ip, dns_flag)})) return rc;
   auto loaded = load_work_dir(ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
@@ -278,7 +294,7 @@ int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *l
   if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(handle, "Deactivating Policy....");
-  if (!run("ipsec.exe -off", dir)) return kIpsecNotStarted;
+  if (!run_tool("ipsec.exe -off", dir, kIpsecLimit)) return kIpsecNotStarted;
   if (dns_flag == 1) {
     // Only the reply's own lines count: words inside its message must not decide what is removed.
     auto reply = read_reply_file(dir.file("vpnserver.conf"));
@@ -296,13 +312,20 @@ int RoadWarrior::reset_network(void *handle, const char *ini_path, const char *l
 }
 
 int RoadWarrior::conn_stop(const ConnectionArgs &a) {
-  if (int rc = check_args({ini_arg(a.ini_path), local_ip_arg(a.local_ip), gateway_arg(a.gateway),
-                           user_arg(a.user), password_arg(a.password)}))
+  if (int rc = check_args({ini_arg(a.ini_path), reset_local_ip_arg(a.local_ip, a.dns_flag),
+                           gateway_arg(a.gateway), user_arg(a.user), password_arg(a.password)}))
     return rc;
   auto loaded = load_work_dir(a.ini_path);
   if (auto *code = std::get_if<int>(&loaded)) return *code;
   const WorkDir &dir = std::get<WorkDir>(loaded);
-  if (int rc = reset_network(a.window, a.ini_path, a.local_ip, a.dns_flag)) return rc;
+  // The gateway ends the session even when the host's own reset failed: it must not keep a tunnel up
+  // for a client that is leaving. The reset's error, the first, is still what the call returns.
+  const int reset_rc = reset_network(a.window, a.ini_path, a.local_ip, a.dns_flag);
+  const int rc = stop_at_gateway(a, dir);
+  return reset_rc != kOk ? reset_rc : rc;
+}
+
+int RoadWarrior::stop_at_gateway(const ConnectionArgs &a, const WorkDir &dir) {
   if (!platform_.set_current_directory(dir.command_form)) return kBadWorkDir;
 
   window(a.window, "Disconnecting from Server....");
@@ -311,7 +334,7 @@ int RoadWarrior::conn_stop(const ConnectionArgs &a) {
               "stopconn.conf",
               kReplyMissing,
               gateway_url(a.user, a.password, a.gateway, effective_port(a.port), "/StopConnection.htm",
-                          "?status=disable?IP=" + percent_encode(a.local_ip)),
+                          "?status=disable?IP=" + percent_encode(a.local_ip ? a.local_ip : "")),
               false};
   auto result = exchange(dir, ex);
   if (auto *code = std::get_if<int>(&result)) return *code;
@@ -367,7 +390,8 @@ RoadWarrior::IsakmpOutcome RoadWarrior::run_isakmp_request(const IsakmpRequest &
                                                            const RunControl &control) {
   remove_file(r.dir.file(kIsakmpReply));
   remove_file(r.dir.file(kIsakmpLog));
-  if (!run(wget_command(r.dir, kIsakmpLog, kIsakmpReply, r.url), r.dir, kWgetLimit, &control)) {
+  if (run(wget_command(r.dir, kIsakmpLog, kIsakmpReply, r.url), r.dir, kWgetLimit, &control) ==
+      RunOutcome::kNotStarted) {
     write_status_conf(r.dir, kIsakmpPrefix, kWgetDidNotRun);
     return IsakmpOutcome::kNotStarted;
   }

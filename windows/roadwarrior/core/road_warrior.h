@@ -42,6 +42,10 @@ class RoadWarrior {
   static constexpr Platform::Duration kIsakmpWait{10000};
   // wget ends itself after its timeout; a tool that hangs anyway is ended after this.
   static constexpr Platform::Duration kWgetLimit{120000};
+  // Switching the IPsec policy on or off takes seconds; the DNS tools (tarnwick.exe, ipconfig) return at
+  // once. A tool still running after its limit has hung: it is ended and its step has failed.
+  static constexpr Platform::Duration kIpsecLimit{30000};
+  static constexpr Platform::Duration kDnsToolLimit{10000};
 
   RoadWarrior(Platform &platform, StatusLog *log) : platform_(platform), log_(log) {}
 
@@ -60,10 +64,14 @@ class RoadWarrior {
   int provision(const ConnectionArgs &args, const WorkDir &dir, const GatewayReply &reply,
                 const std::string &remembered_dir);
   int undo_dns(const ConnectionArgs &args, const WorkDir &dir, const GatewayReply &reply);
+  // The stop request and its reply; conn_stop's result when the reset went well.
+  int stop_at_gateway(const ConnectionArgs &args, const WorkDir &dir);
   IsakmpOutcome run_isakmp_request(const IsakmpRequest &request, const RunControl &control);
 
-  bool run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit = Platform::kNoLimit,
-           const RunControl *control = nullptr);
+  RunOutcome run(const std::string &command_line, const WorkDir &dir, Platform::Duration limit,
+                 const RunControl *control = nullptr);
+  // True when the tool ran to its end within its limit.
+  bool run_tool(const std::string &command_line, const WorkDir &dir, Platform::Duration limit);
   bool run_tarnwick(const WorkDir &dir, const std::string &arguments);
   void flush_and_register_dns(const WorkDir &dir);
   void log(const char *category, const std::string &message);

@@ -156,6 +156,31 @@ TEST_F(ConnStart, ToolFailuresHaveTheirCodes) {
   EXPECT_NE(work.read("Log.txt").find("[ERROR]Opening \"ipsec.conf\" failed."), std::string::npos);
 }
 
+// A tool that never ends is ended at its limit, and its step fails as if it had not started.
+TEST_F(ConnStart, HungToolsAreEndedAtTheirLimitAndFailTheirStep) {
+  platform.hanging = {"tarnwick.exe"};
+  platform.wget.push_back(WgetScript::ok(kProvisioning));
+  EXPECT_EQ(rw.conn_start(conn()), kSearchListFailed);
+  EXPECT_EQ(platform.runs_of("tarnwick.exe").back().limit, RoadWarrior::kDnsToolLimit);
+
+  platform.hanging = {"ipsec.exe"};
+  platform.wget.push_back(WgetScript::ok(kProvisioning));
+  EXPECT_EQ(rw.conn_start(conn()), kIpsecNotStarted);
+  EXPECT_EQ(platform.runs_of("ipsec.exe").back().limit, RoadWarrior::kIpsecLimit);
+  EXPECT_EQ(platform.reg.string_value("{IF-1}", "NameServer"), "10.0.0.1");  // the DNS changes undone
+
+  // ipconfig's result decides nothing: the connection is up once both runs have ended.
+  platform.hanging = {"ipconfig"};
+  platform.wget.push_back(WgetScript::ok(kProvisioning));
+  EXPECT_EQ(rw.conn_start(conn()), kOk);
+  auto ipconfig = platform.runs_of("ipconfig");
+  ASSERT_EQ(ipconfig.size(), 2u);
+  EXPECT_EQ(ipconfig[1].limit, RoadWarrior::kDnsToolLimit);
+  // Limits a working tool meets with room to spare on a loaded machine.
+  EXPECT_GE(RoadWarrior::kIpsecLimit, std::chrono::seconds(20));
+  EXPECT_GE(RoadWarrior::kDnsToolLimit, std::chrono::seconds(5));
+}
+
 TEST_F(ConnStart, UnwritableStatusConfIsReported) {
   std::filesystem::create_directory(work.dir / "status.conf");
   platform.wget.push_back(WgetScript::status(500));

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "text.h"
@@ -77,22 +78,26 @@ void write_file(const std::string &path, const std::string &text) {
 }
 }  // namespace
 
-bool FakePlatform::run_program(const std::string &command_line, const std::string &directory, Duration,
-                               const RunControl *control) {
-  ProgramRun run{command_line, split_command_line(command_line), directory};
+RunOutcome FakePlatform::run_program(const std::string &command_line, const std::string &directory,
+                                     Duration limit, const RunControl *control) {
+  ProgramRun run{command_line, split_command_line(command_line), directory, limit};
   runs.push_back(run);
   std::string name = program_name(run.argv);
   if (name == "wget.exe") return run_wget(run.argv, directory, control);
-  if (name == "ipsec.exe") return ipsec_starts;
-  if (name == "tarnwick.exe") return tarnwick_starts;
-  return name == "ipconfig";
+  const bool starts = name == "ipsec.exe"      ? ipsec_starts
+                      : name == "tarnwick.exe" ? tarnwick_starts
+                                               : name == "ipconfig";
+  if (!starts) return RunOutcome::kNotStarted;
+  if (!hanging.count(name)) return RunOutcome::kFinished;
+  if (limit == kNoLimit) throw std::runtime_error(name + " waited for without a limit");
+  return RunOutcome::kEnded;
 }
 
-bool FakePlatform::run_wget(const std::vector<std::string> &argv, const std::string &directory,
-                            const RunControl *control) {
+RunOutcome FakePlatform::run_wget(const std::vector<std::string> &argv, const std::string &directory,
+                                  const RunControl *control) {
   WgetScript script = wget.empty() ? WgetScript::not_started() : wget.front();
   if (!wget.empty()) wget.pop_front();
-  if (!script.starts) return false;
+  if (!script.starts) return RunOutcome::kNotStarted;
   std::string dir = native_path(directory);
   std::string log_name, document;
   for (std::size_t i = 1; i < argv.size(); ++i) {
@@ -104,7 +109,7 @@ bool FakePlatform::run_wget(const std::vector<std::string> &argv, const std::str
   if (script.hangs) {
     while (!control || !control->cancelled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     wget_was_cancelled = true;
-    return true;
+    return RunOutcome::kEnded;
   }
   if (script.write_log) {
     std::string log = "Connecting to gateway... connected.\n";
@@ -113,7 +118,7 @@ bool FakePlatform::run_wget(const std::vector<std::string> &argv, const std::str
     write_file(dir + log_name, log);
   }
   if (script.http_status == 200) write_file(document, script.body);
-  return true;
+  return RunOutcome::kFinished;
 }
 
 std::string FakePlatform::current_directory() {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ struct ProgramRun {
   std::string command_line;
   std::vector<std::string> argv;
   std::string directory;
+  Platform::Duration limit;
 };
 
 class FakePlatform : public Platform {
@@ -56,6 +58,9 @@ class FakePlatform : public Platform {
   std::deque<WgetScript> wget;  // one per wget run, in order
   bool ipsec_starts = true;
   bool tarnwick_starts = true;
+  // Programs ("ipsec.exe", "tarnwick.exe", "ipconfig") that never end by themselves: each run lasts
+  // until its limit and is ended there; one without a limit would hang the test.
+  std::set<std::string> hanging;
   bool isakmp_wait_times_out = false;
   std::vector<ProgramRun> runs;
   std::vector<std::string> window_texts;
@@ -64,8 +69,8 @@ class FakePlatform : public Platform {
   bool wget_was_cancelled = false;
   std::function<void()> while_wget_runs;  // called from inside each wget run
 
-  bool run_program(const std::string &command_line, const std::string &directory, Duration limit,
-                   const RunControl *control) override;
+  RunOutcome run_program(const std::string &command_line, const std::string &directory, Duration limit,
+                         const RunControl *control) override;
   std::string current_directory() override;
   bool set_current_directory(const std::string &directory) override;
   void set_window_text(void *window, const std::string &text) override;
@@ -78,8 +83,8 @@ class FakePlatform : public Platform {
   static std::string native_path(const std::string &command_form);
 
  private:
-  bool run_wget(const std::vector<std::string> &argv, const std::string &directory,
-                const RunControl *control);
+  RunOutcome run_wget(const std::vector<std::string> &argv, const std::string &directory,
+                      const RunControl *control);
 };
 
 // A fresh work directory with rw.ini naming it, made current-independent; removed at the end.

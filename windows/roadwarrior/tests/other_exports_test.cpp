@@ -52,7 +52,29 @@ TEST_F(ResetNetwork, Failures) {
   EXPECT_EQ(rw.reset_network(window, nullptr, "192.168.1.20", 1), kIniArgTooLong);
 }
 
+// Switching the policy off needs no local address: only the DNS undo (dnsFlag 1) does.
+TEST_F(ResetNetwork, AbsentLocalAddressIsAcceptedWhereTheDnsIsLeftAlone) {
+  work.write("vpnserver.conf", kProvisioning);
+  EXPECT_EQ(rw.reset_network(window, work.ini_path.c_str(), nullptr, 0), kOk);
+  EXPECT_EQ(platform.runs.front().command_line, "ipsec.exe -off");
+  EXPECT_EQ(rw.reset_network(window, work.ini_path.c_str(), nullptr, 1), kLocalIpBad);
+  EXPECT_EQ(rw.reset_network(window, work.ini_path.c_str(), "192.168.1.20.1.2.3.4", 0), kLocalIpBad);
+  EXPECT_EQ(platform.runs.size(), 1u);
+}
+
 using ConnStop = ExportTest;
+
+TEST_F(ConnStop, AbsentLocalAddressIsAcceptedWhereTheDnsIsLeftAlone) {
+  platform.wget.push_back(WgetScript::ok(kStopped));
+  ConnectionArgs args = conn(0);
+  args.local_ip = nullptr;
+  EXPECT_EQ(rw.conn_stop(args), 0);
+  EXPECT_EQ(platform.runs.front().command_line, "ipsec.exe -off");
+  EXPECT_NE(url_of().find("?status=disable?IP=?PASSWD=pw1"), std::string::npos) << url_of();
+  args.dns_flag = 1;
+  EXPECT_EQ(rw.conn_stop(args), kLocalIpBad);
+  EXPECT_EQ(platform.runs_of("ipsec.exe").size(), 1u);
+}
 
 TEST_F(ConnStop, ResetsThenTellsTheGateway) {
   work.write("vpnserver.conf", kProvisioning);
@@ -72,10 +94,28 @@ TEST_F(ConnStop, ResetsThenTellsTheGateway) {
   EXPECT_EQ(cwd(), work.dir.string());  // stays current after a stop
 }
 
-TEST_F(ConnStop, ResetFailureEndsItBeforeTheGatewayIsAsked) {
+TEST_F(ConnStop, ResetFailureStillTellsTheGatewayAndIsReturned) {
   platform.ipsec_starts = false;
+  platform.wget.push_back(WgetScript::ok(kStopped));
   EXPECT_EQ(rw.conn_stop(conn(0)), kIpsecNotStarted);
-  EXPECT_TRUE(platform.runs_of("wget.exe").empty());
+  EXPECT_EQ(platform.runs_of("wget.exe").size(), 1u);
+  EXPECT_EQ(status_conf(), "rwConnStop message=Disconnected\n");
+
+  // A hung ipsec.exe -off likewise, and the reset's error comes before the gateway's.
+  platform.ipsec_starts = true;
+  platform.hanging = {"ipsec.exe"};
+  platform.wget.push_back(WgetScript::status(403));
+  EXPECT_EQ(rw.conn_stop(conn(0)), kIpsecNotStarted);
+  EXPECT_EQ(platform.runs_of("ipsec.exe").back().limit, RoadWarrior::kIpsecLimit);
+  EXPECT_EQ(status_conf(), "rwConnStop message=HTTP returned status of 403\n");
+
+  // A hung tarnwick.exe in the DNS undo.
+  platform.hanging = {"tarnwick.exe"};
+  platform.reg.keys.clear();
+  work.write("vpnserver.conf", "version=1\ndomain=corp.example\n");
+  platform.wget.push_back(WgetScript::ok(kStopped));
+  EXPECT_EQ(rw.conn_stop(conn(1)), kSearchListFailed);
+  EXPECT_EQ(platform.runs_of("wget.exe").size(), 3u);
 }
 
 TEST_F(ConnStop, GatewayAnswers) {

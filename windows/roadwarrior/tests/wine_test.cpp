@@ -162,6 +162,12 @@ class WineRoadWarrior : public ::testing::Test {
                           (work_win + "\\" + name).c_str(), FALSE))
         << name;
   }
+  // Puts the tool that never ends where the client finds `name`.
+  void install_hung_tool(const char *name) {
+    ASSERT_TRUE(CopyFileA(windows_path(RW_TOOLS_DIR "/hung_tool.exe").c_str(),
+                          (work_win + "\\" + name).c_str(), FALSE))
+        << name;
+  }
 
   // Starts the gateway (a Linux program: wine runs it directly) and waits for its port.
   void start_gateway(const std::string &script) {
@@ -311,6 +317,49 @@ TEST_F(WineRoadWarrior, SlowIsakmpAnswerIsGivenUpAfterTenSecondsAndTheNextMaySta
   EXPECT_LT(took, std::chrono::seconds(15));
   EXPECT_EQ(lib->isakmp(window, ini_path.c_str(), local_ip.c_str(), "127.0.0.1", "alice", "pw", port), 0);
   EXPECT_EQ(work_file("isakmp_status.conf"), "isakmp=established\n");
+}
+
+// A tool that never ends is ended at its time limit; the call fails as for a tool that cannot start.
+using Seconds = std::chrono::duration<double>;
+Seconds since(std::chrono::steady_clock::time_point began) {
+  return std::chrono::steady_clock::now() - began;
+}
+
+TEST_F(WineRoadWarrior, HungTarnwickFailsTheSearchListStepAfterItsLimit) {
+  start_gateway(kScript);
+  install_hung_tool("tarnwick.exe");
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(conn_start(), -15);
+  EXPECT_GE(since(began), Seconds(9));
+  EXPECT_LT(since(began), Seconds(60));
+  EXPECT_NE(work_file("journal.txt").find("hung|SEARCHLIST|EDIT|corp.example"), std::string::npos);
+  EXPECT_FALSE(exists(work_win + "\\ipsec_state.txt"));
+}
+
+TEST_F(WineRoadWarrior, HungIpconfigIsEndedAndTheConnectionStands) {
+  start_gateway(kScript);
+  install_hung_tool("ipconfig.exe");
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(conn_start(), 0);
+  EXPECT_GE(since(began), Seconds(19));  // both runs waited for to their limit
+  EXPECT_LT(since(began), Seconds(90));
+  EXPECT_EQ(work_file("ipsec_state.txt"), "on\nright=127.0.0.1\nrightsubnet=10.8.0.0/16\n");
+  const std::string journal = work_file("journal.txt");
+  EXPECT_NE(journal.find("hung|/flushdns\nhung|/registerdns"), std::string::npos) << journal;
+}
+
+TEST_F(WineRoadWarrior, HungIpsecAtStopIsEndedAndTheGatewayIsStillTold) {
+  start_gateway(kScript);
+  ASSERT_EQ(conn_start(), 0) << work_file("status.conf");
+  install_hung_tool("ipsec.exe");
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(lib->stop(window, ini_path.c_str(), local_ip.c_str(), "127.0.0.1", "alice", "p@ss w0rd", port, 0),
+            -13);
+  EXPECT_GE(since(began), Seconds(29));
+  EXPECT_LT(since(began), Seconds(120));
+  EXPECT_NE(work_file("journal.txt").find("hung|-off"), std::string::npos);
+  EXPECT_NE(requests().find("StopConnection.htm"), std::string::npos) << requests();
+  EXPECT_EQ(work_file("status.conf"), "rwConnStop message=Disconnected\r\n");
 }
 
 }  // namespace

@@ -105,8 +105,8 @@ bool WinRegistry::remove(const std::string &iface, const std::string &name) {
   return key && RegDeleteValueA(key.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
-bool WinPlatform::run_program(const std::string &command_line, const std::string &directory, Duration limit,
-                              const RunControl *control) {
+RunOutcome WinPlatform::run_program(const std::string &command_line, const std::string &directory,
+                                    Duration limit, const RunControl *control) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
@@ -114,7 +114,7 @@ bool WinPlatform::run_program(const std::string &command_line, const std::string
   std::string dir = plain_directory(directory);
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                       dir.empty() ? nullptr : dir.c_str(), &startup, &info))
-    return false;
+    return RunOutcome::kNotStarted;
   Handle process(info.hProcess);
   Handle thread(info.hThread);
   const ULONGLONG start = GetTickCount64();
@@ -124,10 +124,10 @@ bool WinPlatform::run_program(const std::string &command_line, const std::string
       // The program's files are read only after it has really gone.
       TerminateProcess(process.get(), 1);
       WaitForSingleObject(process.get(), INFINITE);
-      break;
+      return RunOutcome::kEnded;
     }
   }
-  return true;
+  return RunOutcome::kFinished;
 }
 
 std::string WinPlatform::current_directory() {

@@ -16,8 +16,8 @@ class WinRegistry : public InterfaceRegistry {
 
 class WinPlatform : public Platform {
  public:
-  bool run_program(const std::string &command_line, const std::string &directory, Duration limit,
-                   const RunControl *control) override;
+  RunOutcome run_program(const std::string &command_line, const std::string &directory, Duration limit,
+                         const RunControl *control) override;
   std::string current_directory() override;
   bool set_current_directory(const std::string &directory) override;
   void set_window_text(void *window, const std::string &text) override;
