@@ -195,7 +195,8 @@ void CWelcome16Page::connect() {
   WorkerJob job;
   job.work = &work;
   work.connect_result = 0;
-  run_worker(ConnectThread, job, 6, progress_shower(hwnd()));
+  // A stopped connect counts as not connected, whatever the worker wrote before it noticed.
+  if (!run_worker(ConnectThread, job, 6, progress_shower(hwnd()))) work.connect_result = 0;
 }
 
 void CWelcome16Page::show_configure_message(ConfigureMessage message) {

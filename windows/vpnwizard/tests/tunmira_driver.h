@@ -276,6 +276,13 @@ class TunmiraExe {
     DWORD_PTR ignored = 0;
     return ::SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_BLOCK, 60000, &ignored) != 0;
   }
+  // Milliseconds until the user-interface thread answered, or nothing when it did not within limit_ms.
+  std::optional<ULONGLONG> answer_time(DWORD limit_ms) const {
+    const ULONGLONG asked = ::GetTickCount64();
+    DWORD_PTR ignored = 0;
+    if (::SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_BLOCK, limit_ms, &ignored) == 0) return std::nullopt;
+    return ::GetTickCount64() - asked;
+  }
   std::string prompts() const { return test::read_host_file(prompts_.substr(2)); }
   // The prompt lines of the wizard's own messages, without the skin loader's notes about missing
   // artwork ("Load ... failure"), which depend on what the build installed.
