@@ -194,6 +194,34 @@ TEST_F(TunmiraEndToEnd, StoppingTheProgressDialogEndsTheReadAndTheProgramLeavesN
   EXPECT_EQ(app.wait_exit(30000), std::optional<DWORD>(0));
 }
 
+TEST_F(TunmiraEndToEnd, TheSummaryShowsWhatWasEnteredAfterGoingBack) {
+  constexpr int kTunnelNameValue = 1230, kRouter2AddressValue = 1236, kRouter2LanValue = 1237;
+  const std::string router1_address = fresh_address();
+  const std::string first_address = fresh_address();
+  const std::string second_address = fresh_address();
+  const auto router1 = start_router1(router1_address);
+  const auto first = start_router2(first_address);
+  const auto second = start_router(second_address, "secret2", "192.168.3.1", "255.255.255.0", {});
+  ASSERT_TRUE(router1->started() && first->started() && second->started());
+  app.fill_router_entry(router1_address, first_address);
+  app.command(kNext);
+  ASSERT_TRUE(app.wait_for_page("Welcome16", 60000)) << app.page_shown() << " prompts: " << app.prompts();
+  EXPECT_EQ(app.item_text(kRouter2AddressValue), first_address);
+
+  // Back, another Router 2 and another tunnel name, Next: the summary names what is now posted.
+  app.command(kBack);
+  ASSERT_TRUE(app.wait_for_page("PageRemote"));
+  app.type(kTunnelName, "second tunnel");
+  app.type_octets(kRouter2Octet1, second_address);
+  app.command(kNext);
+  ASSERT_TRUE(app.wait_for_page("Welcome16", 60000)) << app.page_shown() << " prompts: " << app.prompts();
+  ASSERT_TRUE(wait_for([&] { return !second->requests().empty(); }, 1000)) << "the new Router 2 was read";
+  EXPECT_EQ(app.item_text(kTunnelNameValue), "second tunnel");
+  EXPECT_EQ(app.item_text(kRouter2AddressValue), second_address);
+  EXPECT_EQ(app.item_text(kRouter2LanValue), "192.168.3.1/255.255.255.0");
+  app.picture("e2e-7-summary-after-back");
+}
+
 // Escape in the progress dialog, then how long the wizard took to answer again once the dialog had
 // gone (nothing when that took over 60 s). Under wine on a display without a window manager, closing
 // any dialog takes up to two seconds of its own, so the time is counted from the dialog's end.
