@@ -13,6 +13,9 @@ using namespace test;
 
 // How long the wizard gives a router to bring the tunnel up before reading its reply to a connect post.
 constexpr DWORD kConnectWaitMs = 8000;
+// The longest tunnel name the router entry page takes: what the connect post's Referer line holds
+// beside the longest router name.
+constexpr std::size_t kLongestTunnelName = 148;
 
 // Each value of the summary stands on its caption's row, to its right, and reads as entered or read.
 void expect_summary_rows(const TunmiraExe &app) {
@@ -192,6 +195,36 @@ TEST_F(TunmiraEndToEnd, StoppingTheProgressDialogEndsTheReadAndTheProgramLeavesN
   ASSERT_TRUE(app.wait_for_page("Welcome10"));
   app.command(kExit);
   EXPECT_EQ(app.wait_exit(30000), std::optional<DWORD>(0));
+}
+
+TEST_F(TunmiraEndToEnd, TheLongestTunnelNameTheFieldTakesConnects) {
+  const std::string router1_address = fresh_address();
+  const std::string router2_address = fresh_address();
+  const auto router1 = start_router1(router1_address);
+  const auto router2 = start_router2(router2_address, {"--connect", "status"});
+  ASSERT_TRUE(router1->started() && router2->started());
+  app.fill_router_entry(router1_address, router2_address);
+  std::string typed;
+  for (int i = 0; i < 200; ++i) typed += static_cast<char>('a' + i % 26);
+  app.type(kTunnelName, typed);
+  const std::string name = app.item_text(kTunnelName);
+  ASSERT_EQ(name, typed.substr(0, kLongestTunnelName)) << "the field stops at the longest name that connects";
+
+  app.command(kNext);
+  ASSERT_TRUE(app.wait_for_page("Welcome16", 60000)) << app.page_shown() << " prompts: " << app.prompts();
+  app.command(kGo);
+  ASSERT_TRUE(wait_for([&] { return app.bar_item_visible(kTesting); }, 60000)) << app.prompts();
+  app.command(kTesting);
+  ASSERT_TRUE(app.wait_for_page("Welcome30", 120000)) << app.page_shown() << " prompts: " << app.prompts();
+  EXPECT_EQ(app.item_text(kWelcome30Label1), language_text("Welcome30", "Label1.TextString")) << "connected";
+  EXPECT_EQ(app.wizard_messages(), "");
+  ASSERT_EQ(posts(*router1).size(), 2u);
+  ASSERT_EQ(posts(*router2).size(), 2u);
+  const std::string referer_end = "h_ipsec_select=" + name;
+  for (const auto *router : {router1.get(), router2.get()}) {
+    const std::string referer = posts(*router)[1].header("Referer");
+    EXPECT_TRUE(referer.ends_with(referer_end)) << referer;
+  }
 }
 
 TEST_F(TunmiraEndToEnd, TheSummaryShowsWhatWasEnteredAfterGoingBack) {
