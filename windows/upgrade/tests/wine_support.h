@@ -14,6 +14,26 @@
 
 namespace upgrade {
 
+// Whether the display shows the window itself across its title strip (the top band of its client
+// area) and at its middle, so a picture taken of it now shows this program and no other window lying
+// over it. The Windows tests' programs share one wine session, whose stacking the display follows.
+inline bool shows_its_title_strip(HWND window) {
+  RECT client;
+  if (window == nullptr || !GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
+    return false;
+  constexpr int kSamples = 12;
+  const int strip_y = client.bottom > 40 ? 12 : client.bottom / 2;
+  std::vector<POINT> points = {{client.right / 2, client.bottom / 2}};
+  for (int i = 0; i < kSamples; ++i) points.push_back({(client.right - 1) * i / (kSamples - 1), strip_y});
+  const HWND root = GetAncestor(window, GA_ROOT);
+  for (POINT point : points) {
+    ClientToScreen(window, &point);
+    const HWND shown = WindowFromPoint(point);
+    if (shown == nullptr || GetAncestor(shown, GA_ROOT) != root) return false;
+  }
+  return true;
+}
+
 inline std::string env(const char *name) {
   char value[4096];
   DWORD n = GetEnvironmentVariableA(name, value, sizeof value);

@@ -3,6 +3,7 @@
 // dialogs are answered through the prompt log; pictures of the pages land in the build tree.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "router_double_client.h"
+#include "wine_support.h"
 
 namespace tunmira::test {
 
@@ -307,7 +309,9 @@ class TunmiraExe {
     if (folder.empty()) return;
     ::CreateDirectoryA(windows_path(folder).c_str(), nullptr);
     ::Sleep(300);  // let the window finish painting
-    save_window_picture(window != nullptr ? window : main_, windows_path(folder + "/" + name + ".bmp"));
+    const HWND shown = window != nullptr ? window : main_;
+    EXPECT_TRUE(upgrade::shows_its_title_strip(shown)) << name << ": another window covers it";
+    save_window_picture(shown, windows_path(folder + "/" + name + ".bmp"));
   }
   std::optional<DWORD> wait_exit(DWORD ms) const {
     if (process_ == nullptr || ::WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return std::nullopt;
