@@ -100,7 +100,7 @@ void save_screenshot(HWND window, const std::string &name) {
   CreateDirectoryA(("Z:" + dir).c_str(), nullptr);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Sleep(500);  // the other process paints on its own thread
-  EXPECT_TRUE(shows_its_title_strip(window)) << name << ": another window covers Upgrade";
+  EXPECT_EQ(window_over_title_strip(window), "") << name << ": another window covers Upgrade";
   const ScreenGrab grab = grab_screen(window, 24);
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;

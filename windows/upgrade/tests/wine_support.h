@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -14,24 +15,36 @@
 
 namespace upgrade {
 
-// Whether the display shows the window itself across its title strip (the top band of its client
-// area) and at its middle, so a picture taken of it now shows this program and no other window lying
-// over it. The Windows tests' programs share one wine session, whose stacking the display follows.
-inline bool shows_its_title_strip(HWND window) {
+// What the display shows over the window's title strip (the top band of its client area, kept clear
+// of rounded corners) or its middle, when that is not the window itself: "" when a picture taken now
+// shows this program alone, otherwise the class and caption of the window found there. The Windows
+// tests' programs share one wine session, whose stacking the display follows.
+inline std::string window_over_title_strip(HWND window) {
   RECT client;
   if (window == nullptr || !GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
-    return false;
-  constexpr int kSamples = 12;
-  const int strip_y = client.bottom > 40 ? 12 : client.bottom / 2;
-  std::vector<POINT> points = {{client.right / 2, client.bottom / 2}};
-  for (int i = 0; i < kSamples; ++i) points.push_back({(client.right - 1) * i / (kSamples - 1), strip_y});
+    return "(no window)";
+  const int width = static_cast<int>(client.right), height = static_cast<int>(client.bottom);
+  constexpr int kSamples = 10;
+  const int strip_y = std::min(24, height / 2);
+  const int first_x = width / 10, last_x = width - width / 10;
+  std::vector<POINT> points = {{width / 2, height / 2}};
+  for (int i = 0; i < kSamples; ++i)
+    points.push_back({first_x + (last_x - first_x) * i / (kSamples - 1), strip_y});
   const HWND root = GetAncestor(window, GA_ROOT);
   for (POINT point : points) {
     ClientToScreen(window, &point);
     const HWND shown = WindowFromPoint(point);
-    if (shown == nullptr || GetAncestor(shown, GA_ROOT) != root) return false;
+    const HWND shown_root = shown != nullptr ? GetAncestor(shown, GA_ROOT) : nullptr;
+    if (shown_root == root) continue;
+    char kind[64] = {}, caption[128] = {};
+    if (shown_root != nullptr) {
+      GetClassNameA(shown_root, kind, sizeof kind);
+      GetWindowTextA(shown_root, caption, sizeof caption);
+    }
+    return std::string(kind) + " \"" + caption + "\" at " + std::to_string(point.x) + "," +
+           std::to_string(point.y);
   }
-  return true;
+  return "";
 }
 
 inline std::string env(const char *name) {

@@ -310,7 +310,7 @@ class TunmiraExe {
     ::CreateDirectoryA(windows_path(folder).c_str(), nullptr);
     ::Sleep(300);  // let the window finish painting
     const HWND shown = window != nullptr ? window : main_;
-    EXPECT_TRUE(upgrade::shows_its_title_strip(shown)) << name << ": another window covers it";
+    EXPECT_EQ(upgrade::window_over_title_strip(shown), "") << name << ": another window covers it";
     save_window_picture(shown, windows_path(folder + "/" + name + ".bmp"));
   }
   std::optional<DWORD> wait_exit(DWORD ms) const {

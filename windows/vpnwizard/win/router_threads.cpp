@@ -103,11 +103,12 @@ class RouterReader {
     }
     const int result =
         GetRouterPage(host_, path, router_.port, router_.user, router_.password, page_, work_.seams);
-    if (result == kHttpOk && stopped_.load() == 0) return true;
+    // Stopped while the page was on its way: what came is not read.
     if (stopped_.load() != 0) {
       failure_ = kReadUnreachable;
       return false;
     }
+    if (result == kHttpOk) return true;
     failure_ = page_failure(result);
     return false;
   }

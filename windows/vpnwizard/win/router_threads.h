@@ -1,6 +1,6 @@
 // The worker threads of the router exchanges and the way the user-interface thread runs them: one
 // worker at a time, started after ProgressDone is cleared, while a modal progress dialog waits for it.
-// Workers write only the shared router state below and touch no window.
+// Workers write only their copy of the router state below and touch no window.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +15,8 @@
 
 namespace tunmira {
 
-// What the wizard builds and learns about both routers; pages read it only while no worker runs.
+// What the wizard builds and learns about both routers. Workers work on copies (run_worker), so the
+// pages alone touch the wizard's own.
 struct RouterWork {
   TunnelPlan plan;
   AddressingFlags flags;
