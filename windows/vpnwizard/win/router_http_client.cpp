@@ -109,6 +109,11 @@ void RouterHttpClient::set_timeouts() {
     ::InternetSetOptionA(internet, option, &milliseconds, sizeof(milliseconds));
 }
 
+// A request the user stopped fails as its handles close; that is no fault to tell them about.
+bool RouterHttpClient::stopped() const {
+  return seams_.abort != nullptr && seams_.abort->aborted();
+}
+
 void RouterHttpClient::wait_for_router(unsigned milliseconds) const {
   if (seams_.sleep)
     seams_.sleep(milliseconds);
@@ -241,7 +246,7 @@ int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string
   }
   if (!end_request(request)) {
     const int code = fail(kHttpEndFailed);
-    if (last_error_ == kConnectionAborted) seams_.notify(kConnectionResetText);
+    if (last_error_ == kConnectionAborted && !stopped()) seams_.notify(kConnectionResetText);
     return code;
   }
   DWORD status = 0;
@@ -267,7 +272,7 @@ int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_
   HINTERNET request = current(request_);
   if (!send_request(request)) {
     const int code = fail(kHttpSendFailed);
-    if (last_error_ == kInvalidAuthority) seams_.notify(kUntrustedRootText);
+    if (last_error_ == kInvalidAuthority && !stopped()) seams_.notify(kUntrustedRootText);
     return code;
   }
   if (!end_request(request)) {

@@ -113,6 +113,7 @@ class RouterHttpClient {
   // Stores a handle just opened in slot; false (the handle closed) when the client was aborted.
   bool keep(Handle &slot, HINTERNET handle);
   void set_timeouts();
+  bool stopped() const;
   // Gives a router time to act before its reply is read.
   void wait_for_router(unsigned milliseconds) const;
 
