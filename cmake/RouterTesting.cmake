@@ -1,11 +1,13 @@
 # Test helpers shared by every module.
 #
 #   rt_add_gtest(name LABEL unit|process|interop|wine SOURCES ... [LIBS ...] [ENV VAR=value ...]
-#                [TIMEOUT seconds] [RUN_SERIAL] [CASES Suite.Case ...] [LAUNCHER command ...])
+#                [TIMEOUT seconds] [RUN_SERIAL] [SHOWS_WINDOWS] [CASES Suite.Case ...] [LAUNCHER command ...])
 # With CASES, each named case runs in a test program of its own, one at a time (cases that drive one
 # program's windows on the shared display must not overlap). With LAUNCHER, the test runs as
 # `command ... [emulator] <program>`: a wrapper that prepares the program's surroundings and starts it
-# (after the emulator when cross-built).
+# (after the emulator when cross-built). SHOWS_WINDOWS marks a test that puts windows on the virtual
+# display the Windows tests share: such tests take turns with each other, so no program's window
+# covers another's while pictures are taken or pixels read.
 #     One GoogleTest program, registered as one ctest test with the given label. Test programs land in
 #     <build>/tests so bin/ holds only deliverables and tools.
 #
@@ -35,7 +37,7 @@ if(RT_BUILD_TESTS)
 endif()
 
 function(rt_add_gtest name)
-  cmake_parse_arguments(A "RUN_SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;CASES;LAUNCHER" ${ARGN})
+  cmake_parse_arguments(A "RUN_SERIAL;SHOWS_WINDOWS" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV;CASES;LAUNCHER" ${ARGN})
   if(NOT RT_BUILD_TESTS)
     return()
   endif()
@@ -67,6 +69,14 @@ function(rt_add_gtest name)
   endif()
   foreach(test ${tests})
     set_tests_properties(${test} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})
+    if(A_SHOWS_WINDOWS)
+      get_test_property(${test} RESOURCE_LOCK locks)
+      if(NOT locks)
+        set(locks)
+      endif()
+      list(APPEND locks rt_shared_display)
+      set_tests_properties(${test} PROPERTIES RESOURCE_LOCK "${locks}")
+    endif()
     if(A_ENV)
       set_tests_properties(${test} PROPERTIES ENVIRONMENT "${A_ENV}")
     endif()

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -99,6 +100,7 @@ void save_screenshot(HWND window, const std::string &name) {
   CreateDirectoryA(("Z:" + dir).c_str(), nullptr);
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Sleep(500);  // the other process paints on its own thread
+  EXPECT_EQ(window_over_title_strip(window), "") << name << ": another window covers Upgrade";
   const ScreenGrab grab = grab_screen(window, 24);
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
@@ -116,6 +118,23 @@ std::vector<std::uint32_t> screen_pixels(HWND window) {
   std::vector<std::uint32_t> pixels(grab.bits.size() / 4);
   std::memcpy(pixels.data(), grab.bits.data(), pixels.size() * 4);
   return pixels;
+}
+
+// The lowest row, counted from the window's top, that holds dark caption ink between x_from and
+// x_to (window coordinates) above row y_limit; -1 when there is none.
+int lowest_ink_row(HWND window, int x_from, int x_to, int y_limit) {
+  const std::vector<std::uint32_t> pixels = screen_pixels(window);
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  for (int y = std::min(y_limit, height) - 1; y >= 0; --y) {
+    for (int x = std::max(x_from, 0); x < std::min(x_to, width); ++x) {
+      const std::uint32_t pixel = pixels[static_cast<std::size_t>((height - 1 - y) * width + x)];
+      const int blue = pixel & 0xFF, green = (pixel >> 8) & 0xFF, red = (pixel >> 16) & 0xFF;
+      if (red + green + blue < 3 * 128) return y;
+    }
+  }
+  return -1;
 }
 
 class UpgradeExe {
@@ -255,6 +274,16 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   ASSERT_TRUE(wait_for([&] { return app.visible(kUpgrade); }, 10000));
   EXPECT_FALSE(app.visible(kNext));
   app.screenshot("5-upgrade");
+  {
+    // The "Progress" caption stands wholly above its box: the box cuts none of its letters.
+    RECT dialog, box;
+    GetWindowRect(app.dialog(), &dialog);
+    GetWindowRect(app.item(1010), &box);
+    const int box_top = box.top - dialog.top, box_left = box.left - dialog.left;
+    const int lowest = lowest_ink_row(app.dialog(), box_left, box_left + 80, box_top);
+    EXPECT_GE(lowest, box_top - 30) << "no caption above the progress box";
+    EXPECT_LT(lowest, box_top - 1) << "the progress box cuts its caption";
+  }
   app.click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
   PostMessageA(app.dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -13,6 +14,38 @@
 #include <vector>
 
 namespace upgrade {
+
+// What the display shows over the window's title strip (the top band of its client area, kept clear
+// of rounded corners) or its middle, when that is not the window itself: "" when a picture taken now
+// shows this program alone, otherwise the class and caption of the window found there. The Windows
+// tests' programs share one wine session, whose stacking the display follows.
+inline std::string window_over_title_strip(HWND window) {
+  RECT client;
+  if (window == nullptr || !GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
+    return "(no window)";
+  const int width = static_cast<int>(client.right), height = static_cast<int>(client.bottom);
+  constexpr int kSamples = 10;
+  const int strip_y = std::min(24, height / 2);
+  const int first_x = width / 10, last_x = width - width / 10;
+  std::vector<POINT> points = {{width / 2, height / 2}};
+  for (int i = 0; i < kSamples; ++i)
+    points.push_back({first_x + (last_x - first_x) * i / (kSamples - 1), strip_y});
+  const HWND root = GetAncestor(window, GA_ROOT);
+  for (POINT point : points) {
+    ClientToScreen(window, &point);
+    const HWND shown = WindowFromPoint(point);
+    const HWND shown_root = shown != nullptr ? GetAncestor(shown, GA_ROOT) : nullptr;
+    if (shown_root == root) continue;
+    char kind[64] = {}, caption[128] = {};
+    if (shown_root != nullptr) {
+      GetClassNameA(shown_root, kind, sizeof kind);
+      GetWindowTextA(shown_root, caption, sizeof caption);
+    }
+    return std::string(kind) + " \"" + caption + "\" at " + std::to_string(point.x) + "," +
+           std::to_string(point.y);
+  }
+  return "";
+}
 
 inline std::string env(const char *name) {
   char value[4096];

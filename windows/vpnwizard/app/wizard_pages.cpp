@@ -137,23 +137,53 @@ CWelcome16Page::~CWelcome16Page() = default;
 BOOL CWelcome16Page::OnInitDialog() {
   CWizardPage::OnInitDialog();
   set_background_colour(0xF5F5F5);
-  build_summary();
+  dress();
   return TRUE;
 }
 
-void CWelcome16Page::build_summary() {
-  const RouterWork &work = wizard_routers();
-  const AddressingFlags &flags = work.flags;
+// The captions of the routers' address rows name how each router is given, which the user may change
+// after Back; they are dressed with the values.
+namespace {
+const char *router2_address_caption(const AddressingFlags &flags) {
+  return flags.Router2ByName == 1 ? "Label41_DNS" : "Label41";
+}
+const char *router1_address_caption(const AddressingFlags &flags) {
+  return flags.Router1ByName == 1 ? "Label81_DNS" : "Label81";
+}
+}  // namespace
+
+void CWelcome16Page::dress() {
+  const AddressingFlags &flags = wizard_routers().flags;
   items_.set_dialog(hwnd());
   items_.bitmap("Welcome16", "Background", IDC_BACKGROUND);
   items_.button("Welcome16", "ClickButton", IDC_CLICK_BUTTON);
+  router2_caption_item_ = router2_address_caption(flags);
+  router1_caption_item_ = router1_address_caption(flags);
   const std::string labels[] = {"Label01",  "Label02",
                                 "Label11",  "Label21",
-                                "Label31",  flags.Router2ByName == 1 ? "Label41_DNS" : "Label41",
-                                "Label71",  flags.Router1ByName == 1 ? "Label81_DNS" : "Label81",
+                                "Label31",  router2_caption_item_,
+                                "Label71",  router1_caption_item_,
                                 "Label101", "Label61"};
   int id = IDC_SUMMARY_LABEL_FIRST;
-  for (const std::string &label : labels) items_.label("Welcome16", label, id++);
+  for (const std::string &label : labels) {
+    CSkinLabel *dressed = items_.label("Welcome16", label, id++);
+    if (label == router2_caption_item_) router2_caption_ = dressed;
+    if (label == router1_caption_item_) router1_caption_ = dressed;
+  }
+}
+
+// Built each time the page is shown: after Back the user may have changed any value, and what is
+// shown here is what Go posts.
+void CWelcome16Page::OnSetActive() {
+  const RouterWork &work = wizard_routers();
+  const AddressingFlags &flags = work.flags;
+  auto redress = [&](CSkinLabel *caption, std::string &dressed_as, const char *item) {
+    if (caption == nullptr || dressed_as == item) return;
+    items_.reload(caption, "Welcome16", item);
+    dressed_as = item;
+  };
+  redress(router2_caption_, router2_caption_item_, router2_address_caption(flags));
+  redress(router1_caption_, router1_caption_item_, router1_address_caption(flags));
 
   const TunnelPlan &plan = work.plan;
   set_item_text(IDC_VALUE_TUNNEL_NAME, plan.tunnel_name);
@@ -195,7 +225,8 @@ void CWelcome16Page::connect() {
   WorkerJob job;
   job.work = &work;
   work.connect_result = 0;
-  run_worker(ConnectThread, job, 6, progress_shower(hwnd()));
+  // A stopped connect counts as not connected, whatever the worker wrote before it noticed.
+  if (!run_worker(ConnectThread, job, 6, progress_shower(hwnd()))) work.connect_result = 0;
 }
 
 void CWelcome16Page::show_configure_message(ConfigureMessage message) {

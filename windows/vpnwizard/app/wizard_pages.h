@@ -61,12 +61,14 @@ class CWelcome16Page : public CWizardPage, private ConfigureActions {
 
  protected:
   BOOL OnInitDialog() override;
+  void OnSetActive() override;
   bool OnCommand(int id, int code) override;
   int OnWizardNext() override { return welcome16_next(results_, *this); }
   int OnWizardBack() override { return welcome16_back(*this); }
 
  private:
-  void build_summary();
+  // The skin items, once; the values are shown by OnSetActive.
+  void dress();
   // ConfigureActions
   int post_tunnel(RouterId router) override;
   void connect() override;
@@ -75,6 +77,11 @@ class CWelcome16Page : public CWizardPage, private ConfigureActions {
 
   SkinnedItems items_;
   PostResults results_;
+  // The address-row captions and the skin items they are dressed from.
+  CSkinLabel *router1_caption_ = nullptr;
+  CSkinLabel *router2_caption_ = nullptr;
+  std::string router1_caption_item_;
+  std::string router2_caption_item_;
 };
 
 // The explanation dialog: modal from the summary's button, and a page of the list.

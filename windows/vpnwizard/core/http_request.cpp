@@ -68,10 +68,10 @@ std::optional<std::string> authorization_line(std::string_view user, std::string
 
 std::optional<std::string> referer_line(std::string_view host, std::string_view selection, bool read_reply) {
   if (selection.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
-  std::string line = "Referer: https://";
-  line.append(host).append("/vpn_main.htm&h_ipsec_select=");
+  std::string line(kRefererStart);
+  line.append(host).append(kRefererPage);
   line.append(read_reply ? selection : std::string_view("$"));
-  line.append("\r\n");
+  line.append(kLineEnd);
   if (line.size() > kMaxRefererLine) return std::nullopt;
   return line;
 }

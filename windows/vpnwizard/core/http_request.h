@@ -26,6 +26,13 @@ inline constexpr int kHttpReplyTooLong = -1;
 inline constexpr std::size_t kMaxHostLength = 59;
 inline constexpr std::size_t kMaxRefererLine = 255;  // including the final CR LF
 inline constexpr std::size_t kMaxCredentials = 93;   // user name, colon and password
+// The Referer line of a post around the router name and the selection.
+inline constexpr std::string_view kRefererStart = "Referer: https://";
+inline constexpr std::string_view kRefererPage = "/vpn_main.htm&h_ipsec_select=";
+inline constexpr std::string_view kLineEnd = "\r\n";
+// The longest tunnel name that fits the connect post's Referer line beside the longest router name.
+inline constexpr std::size_t kMaxTunnelName =
+    kMaxRefererLine - kRefererStart.size() - kMaxHostLength - kRefererPage.size() - kLineEnd.size();
 inline constexpr int kCredentialLineLength = 128;
 
 // Header flags as the platform's request-header call takes them.

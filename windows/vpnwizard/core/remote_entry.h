@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "http_request.h"
 #include "tunnel_plan.h"
 #include "wizard_state.h"
 
@@ -23,6 +24,8 @@ inline constexpr int kWelcome10Template = 313;
 // Text limits of the page's edit fields.
 inline constexpr int kUserNameLimit = 62;
 inline constexpr int kPasswordLimit = 22;
+// A longer name would be taken by the router's tunnel form but never fit the connect post.
+inline constexpr int kTunnelNameLimit = static_cast<int>(kMaxTunnelName);
 inline constexpr int kOctetLimit = 3;
 
 // What reading one router gave (ReadRouterInfoThread).

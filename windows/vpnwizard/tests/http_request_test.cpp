@@ -44,6 +44,10 @@ TEST(RequestLines, LinesBeyondTheirLimitsAreNotBuilt) {
   EXPECT_TRUE(referer_line(host, std::string(room, 's'), true));
   EXPECT_FALSE(referer_line(host, std::string(room + 1, 's'), true));
   EXPECT_FALSE(referer_line("h", "a\r\nX-Injected: 1", true)) << "a selection cannot add a header";
+  // The longest tunnel name the entry page takes fits beside the longest router name it can reach.
+  const std::string longest_host(kMaxHostLength, 'r');
+  EXPECT_TRUE(referer_line(longest_host, std::string(kMaxTunnelName, 'n'), true));
+  EXPECT_FALSE(referer_line(longest_host, std::string(kMaxTunnelName + 1, 'n'), true));
   EXPECT_TRUE(authorization_line(std::string(46, 'u'), std::string(46, 'p')));
   EXPECT_FALSE(authorization_line(std::string(47, 'u'), std::string(46, 'p')));
   EXPECT_EQ(authorization_line("admin", "pw"), "Authorization: Basic YWRtaW46cHc=\r\n");

@@ -156,10 +156,66 @@ TEST_F(RouterWorkers, StoppingTheDialogEndsTheWorkerBeforeItsResultsAreUsed) {
     the_wizard_state().ProgressDone.store(1);
   });
   EXPECT_FALSE(used);
-  EXPECT_EQ(job.finished.load(), 1) << "the worker has ended when RunWorker returns";
-  EXPECT_EQ(work.routers[0].result, kReadUnreachable);
+  EXPECT_EQ(work.routers[0].result, kReadOk) << "the stopped worker's result is not taken";
+  EXPECT_EQ(work.plan.router1.lan_address, "") << "nor what it read";
+  ::Sleep(3000);  // past the delayed answer
   EXPECT_EQ(paths(router1.requests()), std::vector<std::string>{"GET /vpn_main.htm"})
       << "no page is read after the stop";
+}
+
+// A router that holds a page for a minute: the stop ends the pending request at once, the read is not
+// tried again, and the results are discarded.
+TEST_F(RouterWorkers, StoppingTheDialogAbortsAHeldRequestAtOnce) {
+  RouterDouble router1 =
+      start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/vpn_main.htm=delay:60"});
+  ASSERT_TRUE(router1.started());
+  work.plan.router1.port = router1.port();
+  job.work = &work;
+  job.router = RouterId::kRouter1;
+  ULONGLONG stopped_at = 0;
+  const bool used = run_worker(ReadRouterInfoThread, job, kProgressReadRouter1, [&](int) {
+    while (router1.requests().empty()) ::Sleep(10);
+    stopped_at = ::GetTickCount64();
+    the_wizard_state().ProgressDone.store(1);
+  });
+  const ULONGLONG waited = ::GetTickCount64() - stopped_at;
+  EXPECT_FALSE(used);
+  EXPECT_LT(waited, 2000u) << "the stop waited for the held request";
+  EXPECT_EQ(work.routers[0].result, kReadOk) << "the stopped worker's result is not taken";
+  ::Sleep(500);
+  EXPECT_EQ(paths(router1.requests()), std::vector<std::string>{"GET /vpn_main.htm"})
+      << "the page is not asked for again after the stop";
+}
+
+// The connect post waits for the router to bring the tunnel up before reading its reply; a stop ends
+// that wait, and the other router is not posted to.
+TEST_F(RouterWorkers, StoppingTheDialogEndsTheWaitForAConnectReply) {
+  RouterDouble router1 = start(kRouter1Address, "secret1", "192.168.1.1");
+  RouterDouble router2 = start(kRouter2Address, "secret2", "192.168.2.1");
+  ASSERT_TRUE(router1.started() && router2.started());
+  work.plan.router1.port = router1.port();
+  work.plan.router2.port = router2.port();
+  ASSERT_EQ(read_result(RouterId::kRouter1), kReadOk);
+  ASSERT_EQ(read_result(RouterId::kRouter2), kReadOk);
+  RouterWork waiting_work;  // seams of its own: the wait for the reply is the real one
+  waiting_work.plan = work.plan;
+  waiting_work.flags = work.flags;
+  job.work = &waiting_work;
+  const std::size_t router1_before = router1.requests().size();
+  const std::size_t router2_before = router2.requests().size();
+  ULONGLONG stopped_at = 0;
+  const bool used = run_worker(ConnectThread, job, kProgressConnect, [&](int) {
+    while (router1.requests().size() == router1_before) ::Sleep(10);
+    stopped_at = ::GetTickCount64();
+    the_wizard_state().ProgressDone.store(1);
+  });
+  const ULONGLONG waited = ::GetTickCount64() - stopped_at;
+  EXPECT_FALSE(used);
+  EXPECT_LT(waited, 2000u) << "the stop waited for the connect reply";
+  EXPECT_EQ(waiting_work.connect_result, 0);
+  ::Sleep(1000);
+  EXPECT_EQ(router1.requests().size(), router1_before + 1) << "no second connect post after the stop";
+  EXPECT_EQ(router2.requests().size(), router2_before) << "Router 2 is not posted to after the stop";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // dialogs are answered through the prompt log; pictures of the pages land in the build tree.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "router_double_client.h"
+#include "wine_support.h"
 
 namespace tunmira::test {
 
@@ -276,6 +278,13 @@ class TunmiraExe {
     DWORD_PTR ignored = 0;
     return ::SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_BLOCK, 60000, &ignored) != 0;
   }
+  // Milliseconds until the user-interface thread answered, or nothing when it did not within limit_ms.
+  std::optional<ULONGLONG> answer_time(DWORD limit_ms) const {
+    const ULONGLONG asked = ::GetTickCount64();
+    DWORD_PTR ignored = 0;
+    if (::SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_BLOCK, limit_ms, &ignored) == 0) return std::nullopt;
+    return ::GetTickCount64() - asked;
+  }
   std::string prompts() const { return test::read_host_file(prompts_.substr(2)); }
   // The prompt lines of the wizard's own messages, without the skin loader's notes about missing
   // artwork ("Load ... failure"), which depend on what the build installed.
@@ -300,7 +309,9 @@ class TunmiraExe {
     if (folder.empty()) return;
     ::CreateDirectoryA(windows_path(folder).c_str(), nullptr);
     ::Sleep(300);  // let the window finish painting
-    save_window_picture(window != nullptr ? window : main_, windows_path(folder + "/" + name + ".bmp"));
+    const HWND shown = window != nullptr ? window : main_;
+    EXPECT_EQ(upgrade::window_over_title_strip(shown), "") << name << ": another window covers it";
+    save_window_picture(shown, windows_path(folder + "/" + name + ".bmp"));
   }
   std::optional<DWORD> wait_exit(DWORD ms) const {
     if (process_ == nullptr || ::WaitForSingleObject(process_, ms) != WAIT_OBJECT_0) return std::nullopt;

@@ -172,6 +172,7 @@ class TunmiraExe {
     CreateDirectoryA(windows_path(folder).c_str(), nullptr);
     // Let the page finish painting before the screen is copied.
     Sleep(300);
+    EXPECT_EQ(upgrade::window_over_title_strip(main_), "") << name << ": another window covers the wizard";
     save_window_picture(main_, windows_path(folder + "/" + name + ".bmp"));
   }
   std::string prompts() const {

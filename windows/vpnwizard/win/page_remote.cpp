@@ -21,10 +21,9 @@ struct FieldLimit {
   int limit;
 };
 constexpr FieldLimit kLimits[] = {
-    {kIdcRouter1User, kUserNameLimit},
-    {kIdcRouter2User, kUserNameLimit},
-    {kIdcRouter1Password, kPasswordLimit},
-    {kIdcRouter2Password, kPasswordLimit},
+    {kIdcRouter1User, kUserNameLimit},     {kIdcRouter2User, kUserNameLimit},
+    {kIdcRouter1Password, kPasswordLimit}, {kIdcRouter2Password, kPasswordLimit},
+    {kIdcTunnelName, kTunnelNameLimit},
 };
 
 bool is_choice(int id) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "tunnel_plan.h"
@@ -48,20 +49,98 @@ void write_alloc_failure_note() {
 
 }  // namespace
 
+ExchangeAbort::ExchangeAbort() : event_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+ExchangeAbort::~ExchangeAbort() {
+  if (event_ != nullptr) ::CloseHandle(event_);
+}
+
+void ExchangeAbort::abort() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  ::SetEvent(event_);
+  for (RouterHttpClient *client : clients_) client->close_handles();
+}
+
+void ExchangeAbort::reset() {
+  ::ResetEvent(event_);
+}
+
+bool ExchangeAbort::aborted() const {
+  return ::WaitForSingleObject(event_, 0) == WAIT_OBJECT_0;
+}
+
+void ExchangeAbort::sleep(unsigned milliseconds) const {
+  ::WaitForSingleObject(event_, milliseconds);
+}
+
+void ExchangeAbort::enlist(RouterHttpClient *client) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  clients_.push_back(client);
+  // A client made after the stop would start a new exchange: it gets no handles at all.
+  if (aborted()) client->close_handles();
+}
+
+void ExchangeAbort::leave(RouterHttpClient *client) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::erase(clients_, client);
+}
+
 RouterHttpClient::RouterHttpClient(ClientSeams seams)
     : seams_(std::move(seams)),
       internet_(
-          ::InternetOpenA(std::string(kUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {}
+          ::InternetOpenA(std::string(kUserAgent).c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)) {
+  set_timeouts();
+  if (seams_.abort != nullptr) seams_.abort->enlist(this);
+}
 
 RouterHttpClient::~RouterHttpClient() {
+  if (seams_.abort != nullptr) seams_.abort->leave(this);
   Close();
 }
 
+// Handles made from the root handle take its time-outs.
+void RouterHttpClient::set_timeouts() {
+  HINTERNET internet = static_cast<HINTERNET>(internet_.get());
+  if (internet == nullptr) return;
+  const std::pair<DWORD, DWORD> timeouts[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs},
+                                              {INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs},
+                                              {INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs}};
+  for (auto [option, milliseconds] : timeouts)
+    ::InternetSetOptionA(internet, option, &milliseconds, sizeof(milliseconds));
+}
+
+// A request the user stopped fails as its handles close; that is no fault to tell them about.
+bool RouterHttpClient::stopped() const {
+  return seams_.abort != nullptr && seams_.abort->aborted();
+}
+
+void RouterHttpClient::wait_for_router(unsigned milliseconds) const {
+  if (seams_.sleep)
+    seams_.sleep(milliseconds);
+  else if (seams_.abort != nullptr)
+    seams_.abort->sleep(milliseconds);
+  else
+    ::Sleep(milliseconds);
+}
+
 int RouterHttpClient::Close() {
+  const std::lock_guard<std::mutex> lock(handles_mutex_);
   request_.reset();
   connection_.reset();
   if (!internet_) return 0;
   return ::InternetCloseHandle(static_cast<HINTERNET>(internet_.release())) ? 1 : 0;
+}
+
+void RouterHttpClient::close_handles() {
+  const std::lock_guard<std::mutex> lock(handles_mutex_);
+  request_.reset();
+  connection_.reset();
+  internet_.reset();
+}
+
+HINTERNET RouterHttpClient::current(const Handle &handle) const {
+  const std::lock_guard<std::mutex> lock(handles_mutex_);
+  return static_cast<HINTERNET>(handle.get());
 }
 
 int RouterHttpClient::fail(int code) {
@@ -71,8 +150,11 @@ int RouterHttpClient::fail(int code) {
 
 int RouterHttpClient::open_request(std::string_view url, std::uint16_t port, std::string_view user,
                                    std::string_view password, bool is_post, std::string &host) {
-  request_.reset();
-  connection_.reset();
+  {
+    const std::lock_guard<std::mutex> lock(handles_mutex_);
+    request_.reset();
+    connection_.reset();
+  }
   const std::string url_text(url);
   URL_COMPONENTSA parts{};
   parts.dwStructSize = sizeof(parts);
@@ -89,28 +171,43 @@ int RouterHttpClient::open_request(std::string_view url, std::uint16_t port, std
   const bool secure = is_secure_url(url);
   const std::string user_text(user);
   const std::string password_text(password);
-  connection_.reset(::InternetConnectA(static_cast<HINTERNET>(internet_.get()), host.c_str(), port,
-                                       user_text.c_str(), password_text.c_str(), INTERNET_SERVICE_HTTP,
-                                       is_post ? kPostConnectFlags : kGetConnectFlags, 0));
-  if (!connection_) return fail(kHttpNoConnection);
+  HINTERNET internet = current(internet_);
+  if (internet == nullptr) return fail(kHttpNoConnection);
+  HINTERNET connection =
+      ::InternetConnectA(internet, host.c_str(), port, user_text.c_str(), password_text.c_str(),
+                         INTERNET_SERVICE_HTTP, is_post ? kPostConnectFlags : kGetConnectFlags, 0);
+  if (connection == nullptr) return fail(kHttpNoConnection);
+  if (!keep(connection_, connection)) return fail(kHttpNoConnection);
 
   const char *accept_types[] = {"*/*", nullptr};
   const DWORD request_flags =
       secure ? kSecureRequestFlags : (is_post ? kPlainPostRequestFlags : kPlainGetRequestFlags);
-  request_.reset(::HttpOpenRequestA(static_cast<HINTERNET>(connection_.get()), is_post ? "POST" : "GET",
-                                    path.c_str(), nullptr, is_post ? url_text.c_str() : nullptr, accept_types,
-                                    request_flags, 0));
-  if (!request_) {
+  HINTERNET request =
+      ::HttpOpenRequestA(connection, is_post ? "POST" : "GET", path.c_str(), nullptr,
+                         is_post ? url_text.c_str() : nullptr, accept_types, request_flags, 0);
+  if (request == nullptr || !keep(request_, request)) {
     const int code = fail(kHttpNoConnection);
+    const std::lock_guard<std::mutex> lock(handles_mutex_);
     connection_.reset();
     return code;
   }
   return kHttpOk;
 }
 
+bool RouterHttpClient::keep(Handle &slot, HINTERNET handle) {
+  const std::lock_guard<std::mutex> lock(handles_mutex_);
+  // The root handle went while this one was being opened: the exchange was aborted.
+  if (!internet_) {
+    ::InternetCloseHandle(handle);
+    return false;
+  }
+  slot.reset(handle);
+  return true;
+}
+
 int RouterHttpClient::add_headers(const std::vector<HeaderLine> &headers) {
   for (const HeaderLine &header : headers) {
-    if (!::HttpAddRequestHeadersA(static_cast<HINTERNET>(request_.get()), header.text.c_str(),
+    if (!::HttpAddRequestHeadersA(current(request_), header.text.c_str(),
                                   static_cast<DWORD>(header.text.size()), header.flags)) {
       return fail(kHttpHeaderFailed);
     }
@@ -121,13 +218,12 @@ int RouterHttpClient::add_headers(const std::vector<HeaderLine> &headers) {
 // Routers carry self-made certificates: an unknown authority, a name that is not the address the
 // wizard uses and an expired date are all accepted.
 void RouterHttpClient::accept_unknown_authority() {
+  HINTERNET request = current(request_);
   DWORD flags = 0;
   DWORD size = sizeof(flags);
-  ::InternetQueryOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags,
-                         &size);
+  ::InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
   flags |= kIgnoreUnknownAuthority;
-  ::InternetSetOptionA(static_cast<HINTERNET>(request_.get()), INTERNET_OPTION_SECURITY_FLAGS, &flags,
-                       sizeof(flags));
+  ::InternetSetOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
 }
 
 int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string_view selection,
@@ -141,7 +237,7 @@ int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string
   if (const int added = add_headers(*headers); added != kHttpOk) return added;
   accept_unknown_authority();
 
-  HINTERNET request = static_cast<HINTERNET>(request_.get());
+  HINTERNET request = current(request_);
   if (!send_request(request)) return fail(kHttpSendFailed);
   DWORD written = 0;
   if (!::InternetWriteFile(request, form.data(), static_cast<DWORD>(form.size()), &written) ||
@@ -150,14 +246,16 @@ int RouterHttpClient::Post(std::string_view url, std::uint16_t port, std::string
   }
   if (!end_request(request)) {
     const int code = fail(kHttpEndFailed);
-    if (last_error_ == kConnectionAborted) seams_.notify(kConnectionResetText);
+    if (last_error_ == kConnectionAborted && !stopped()) seams_.notify(kConnectionResetText);
     return code;
   }
   DWORD status = 0;
   if (!query_status(request, status)) return fail(kHttpStatusUnknown);
   if (const int accepted = post_result_for_status(status); accepted != kHttpOk) return accepted;
   if (read_reply != 1) return kHttpOk;
-  seams_.sleep(kConnectReplyDelayMs);
+  wait_for_router(kConnectReplyDelayMs);
+  // Stopped while waiting: the reply is not read.
+  if (current(request_) == nullptr) return kHttpNoConnection;
   return ReadReply(request, form, kPageCapacity);
 }
 
@@ -171,10 +269,10 @@ int RouterHttpClient::Get(std::string_view url, std::uint16_t port, std::string_
   if (const int added = add_headers(*headers); added != kHttpOk) return added;
   accept_unknown_authority();
 
-  HINTERNET request = static_cast<HINTERNET>(request_.get());
+  HINTERNET request = current(request_);
   if (!send_request(request)) {
     const int code = fail(kHttpSendFailed);
-    if (last_error_ == kInvalidAuthority) seams_.notify(kUntrustedRootText);
+    if (last_error_ == kInvalidAuthority && !stopped()) seams_.notify(kUntrustedRootText);
     return code;
   }
   if (!end_request(request)) {

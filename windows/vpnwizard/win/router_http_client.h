@@ -8,23 +8,66 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "http_request.h"
 
 namespace tunmira {
 
+class ExchangeAbort;
+
 // Seams for what the client waits for and what it shows; tests replace both so nothing blocks.
 struct ClientSeams {
-  std::function<void(unsigned milliseconds)> sleep = [](unsigned ms) { ::Sleep(ms); };
+  // Empty: the real wait, which ends early when abort (below) is set and aborted.
+  std::function<void(unsigned milliseconds)> sleep;
   std::function<void(const char *text)> notify = [](const char *text) {
     ::MessageBoxA(nullptr, text, "HBX7300NQ VPN wizard", MB_OK | MB_ICONWARNING);
   };
+  // When set, the clients made with these seams can be ended from another thread through it.
+  ExchangeAbort *abort = nullptr;
 };
+
+// How long a client waits for a router before giving up on the connection, on sending a request and
+// on each part of a reply: a router that stops answering cannot hold a worker for long.
+inline constexpr DWORD kConnectTimeoutMs = 15000;
+inline constexpr DWORD kSendTimeoutMs = 30000;
+inline constexpr DWORD kReceiveTimeoutMs = 30000;
 
 // How long a router takes to bring a tunnel up before its reply to a connect post is read.
 inline constexpr unsigned kConnectReplyDelayMs = 8000;
+
+class RouterHttpClient;
+
+// Lets the user-interface thread end a worker's exchanges at once when the user stops its progress
+// dialog: a request blocked in the network fails as soon as its handles are closed, and a wait for a
+// router's reply ends early. A worker's clients enlist here for their lifetime.
+class ExchangeAbort {
+ public:
+  ExchangeAbort();
+  ~ExchangeAbort();
+  ExchangeAbort(const ExchangeAbort &) = delete;
+  ExchangeAbort &operator=(const ExchangeAbort &) = delete;
+
+  // Closes the handles of every enlisted client; clients made afterwards open nothing.
+  void abort();
+  // Makes the next worker's exchanges possible again.
+  void reset();
+  bool aborted() const;
+  // Waits milliseconds or until abort(), whichever comes first.
+  void sleep(unsigned milliseconds) const;
+
+ private:
+  friend class RouterHttpClient;
+  void enlist(RouterHttpClient *client);
+  void leave(RouterHttpClient *client);
+
+  mutable std::mutex mutex_;
+  std::vector<RouterHttpClient *> clients_;
+  HANDLE event_;  // manual-reset, set while aborted
+};
 
 class RouterHttpClient {
  public:
@@ -52,6 +95,7 @@ class RouterHttpClient {
   DWORD last_error() const { return last_error_; }
 
  private:
+  friend class ExchangeAbort;
   struct HandleCloser {
     void operator()(void *handle) const { ::InternetCloseHandle(static_cast<HINTERNET>(handle)); }
   };
@@ -63,8 +107,19 @@ class RouterHttpClient {
   int add_headers(const std::vector<HeaderLine> &headers);
   void accept_unknown_authority();
   int fail(int code);
+  // Closes all three handles; a call blocked on them in the worker fails at once.
+  void close_handles();
+  HINTERNET current(const Handle &handle) const;
+  // Stores a handle just opened in slot; false (the handle closed) when the client was aborted.
+  bool keep(Handle &slot, HINTERNET handle);
+  void set_timeouts();
+  bool stopped() const;
+  // Gives a router time to act before its reply is read.
+  void wait_for_router(unsigned milliseconds) const;
 
   ClientSeams seams_;
+  // Guards the handles, which the thread that aborts closes while the worker may be using them.
+  mutable std::mutex handles_mutex_;
   Handle internet_;
   Handle request_;
   Handle connection_;

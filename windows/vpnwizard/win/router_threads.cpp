@@ -3,6 +3,7 @@
 #include <iphlpapi.h>
 #include <process.h>
 
+#include <memory>
 #include <string>
 
 #include "page_readers.h"
@@ -18,10 +19,33 @@ std::size_t slot(RouterId id) {
   return id == RouterId::kRouter1 ? 0 : 1;
 }
 
-// The worker's last step: its results are complete before the progress dialog may close.
-unsigned finish(WorkerJob &job) {
-  job.finished.store(1);
-  the_wizard_state().ProgressDone.store(1);
+}  // namespace
+
+// One run of a worker. The router state it works on is its own copy, so a stopped worker that is
+// still waiting for a router can touch neither what the pages use nor what the next worker works on.
+// The worker thread and run_worker share it.
+struct WorkerRun {
+  RouterWork work;
+  RouterId router = RouterId::kRouter1;
+  std::atomic<int> done{0};
+  std::atomic<int> stopped{0};
+  ExchangeAbort abort;
+};
+
+namespace {
+
+// The argument of a worker entry: run_worker's share of the run, handed over to the thread.
+std::shared_ptr<WorkerRun> take_run(void *argument) {
+  const std::unique_ptr<std::shared_ptr<WorkerRun>> handed(
+      static_cast<std::shared_ptr<WorkerRun> *>(argument));
+  return *handed;
+}
+
+// The worker's last step: its results are complete before the progress dialog may close. A stopped
+// worker leaves the flag alone: it may belong to the next worker's dialog by now.
+unsigned finish(WorkerRun &run) {
+  run.done.store(1);
+  if (run.stopped.load() == 0) the_wizard_state().ProgressDone.store(1);
   return 0;
 }
 
@@ -38,8 +62,12 @@ bool wan_address_unknown(const AddressingFlags &flags, RouterId id) {
 
 class RouterReader {
  public:
-  RouterReader(RouterWork &work, RouterId id)
-      : work_(work), id_(id), router_(work.plan.router(id)), host_(router_host(work.plan, work.flags, id)) {}
+  RouterReader(WorkerRun &run, RouterId id)
+      : work_(run.work),
+        stopped_(run.stopped),
+        id_(id),
+        router_(work_.plan.router(id)),
+        host_(router_host(work_.plan, work_.flags, id)) {}
 
   // The read sequence; the result code of read_result.
   int read() {
@@ -69,18 +97,24 @@ class RouterReader {
  private:
   // Reads one page into page_; false with failure_ set when it could not be read or the user stopped.
   bool fetch(const char *path) {
-    if (work_.stop_requested.load() != 0) {
+    if (stopped_.load() != 0) {
       failure_ = kReadUnreachable;
       return false;
     }
     const int result =
         GetRouterPage(host_, path, router_.port, router_.user, router_.password, page_, work_.seams);
+    // Stopped while the page was on its way: what came is not read.
+    if (stopped_.load() != 0) {
+      failure_ = kReadUnreachable;
+      return false;
+    }
     if (result == kHttpOk) return true;
     failure_ = page_failure(result);
     return false;
   }
 
   RouterWork &work_;
+  const std::atomic<int> &stopped_;
   RouterId id_;
   RouterSettings &router_;
   std::string host_;
@@ -88,12 +122,20 @@ class RouterReader {
   int failure_ = kReadUnreachable;
 };
 
-int connect_router(RouterWork &work, RouterId id) {
+int connect_router(WorkerRun &run, RouterId id) {
   std::string reply;
-  for (int attempt = 0; attempt < kConnectAttempts && work.stop_requested.load() == 0; ++attempt) {
-    if (PostSetupForm(id, work.plan, work.flags, reply, work.seams) == 1) return 1;
+  for (int attempt = 0; attempt < kConnectAttempts && run.stopped.load() == 0; ++attempt) {
+    if (PostSetupForm(id, run.work.plan, run.work.flags, reply, run.work.seams) == 1) return 1;
   }
   return 0;
+}
+
+// What a finished worker learned, taken from its copy into the pages' state (whose seams stay).
+void take_results(RouterWork &into, const RouterWork &from) {
+  into.plan = from.plan;
+  into.routers = from.routers;
+  into.post_results = from.post_results;
+  into.connect_result = from.connect_result;
 }
 
 }  // namespace
@@ -104,44 +146,53 @@ RouterWork &wizard_routers() {
 }
 
 unsigned __stdcall ReadRouterInfoThread(void *argument) {
-  WorkerJob &job = *static_cast<WorkerJob *>(argument);
-  RouterWork &work = *job.work;
-  work.routers[slot(job.router)].result = RouterReader(work, job.router).read();
-  return finish(job);
+  const std::shared_ptr<WorkerRun> run = take_run(argument);
+  run->work.routers[slot(run->router)].result = RouterReader(*run, run->router).read();
+  return finish(*run);
 }
 
 unsigned __stdcall PostTunnelThread(void *argument) {
-  WorkerJob &job = *static_cast<WorkerJob *>(argument);
-  RouterWork &work = *job.work;
-  work.post_results[slot(job.router)] = post_tunnel_form(job.router, work.plan, work.flags, work.seams);
-  return finish(job);
+  const std::shared_ptr<WorkerRun> run = take_run(argument);
+  RouterWork &work = run->work;
+  work.post_results[slot(run->router)] = post_tunnel_form(run->router, work.plan, work.flags, work.seams);
+  return finish(*run);
 }
 
 unsigned __stdcall ConnectThread(void *argument) {
-  WorkerJob &job = *static_cast<WorkerJob *>(argument);
-  RouterWork &work = *job.work;
-  const int router1 = connect_router(work, RouterId::kRouter1);
+  const std::shared_ptr<WorkerRun> run = take_run(argument);
+  const int router1 = connect_router(*run, RouterId::kRouter1);
   // Router 2 is tried even when Router 1 failed: the user sees both routers' state afterwards.
-  const int router2 = connect_router(work, RouterId::kRouter2);
-  work.connect_result = router1 == 1 && router2 == 1 ? 1 : 0;
-  return finish(job);
+  const int router2 = connect_router(*run, RouterId::kRouter2);
+  run->work.connect_result = router1 == 1 && router2 == 1 ? 1 : 0;
+  return finish(*run);
 }
 
 bool run_worker(WorkerEntry entry, WorkerJob &job, int progress_type, const ProgressDialog &show_progress) {
   job.finished.store(0);
-  job.work->stop_requested.store(0);
+  auto run = std::make_shared<WorkerRun>();
+  run->work = *job.work;
+  run->work.seams.abort = &run->abort;
+  run->router = job.router;
   the_wizard_state().ProgressDone.store(0);
-  const std::uintptr_t thread = ::_beginthreadex(nullptr, 0, entry, &job, 0, nullptr);
+  auto handed = std::make_unique<std::shared_ptr<WorkerRun>>(run);
+  const std::uintptr_t thread = ::_beginthreadex(nullptr, 0, entry, handed.get(), 0, nullptr);
   if (thread == 0) return false;
+  handed.release();  // the worker owns its share now (take_run)
   const HANDLE handle = reinterpret_cast<HANDLE>(thread);
   show_progress(progress_type);
-  // The dialog also ends when the user stops it: the worker is asked to stop after its current
-  // request and its half-written results are never used.
-  const bool stopped = job.finished.load() == 0;
-  if (stopped) job.work->stop_requested.store(1);
-  ::WaitForSingleObject(handle, INFINITE);
+  // The dialog also ends when the user stops it: the worker's pending request is aborted so the
+  // interface answers again at once, and its half-written results are never used.
+  const bool stopped = run->done.load() == 0;
+  if (stopped) {
+    run->stopped.store(1);
+    run->abort.abort();
+  }
+  const DWORD ended = ::WaitForSingleObject(handle, stopped ? kStopGraceMs : INFINITE);
   ::CloseHandle(handle);
-  return !stopped;
+  job.finished.store(ended == WAIT_OBJECT_0 ? 1 : 0);
+  if (stopped) return false;
+  take_results(*job.work, run->work);
+  return true;
 }
 
 std::vector<AdapterGateway> adapters_with_gateway() {
