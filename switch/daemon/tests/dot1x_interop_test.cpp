@@ -60,15 +60,16 @@ class Dot1xOnFrontPort : public SimulatedBoard {
                                 data->begin() + long(dot1x::kStatusSize * (port + 1)));
   }
   // 802.1X on, port 1 under automatic control, the server on loopback.
-  void enable() {
+  dot1x::Config enabled_config() const {
     dot1x::Config c;
     c.system.enabled = 1;
     c.system.server = 0x7F000001;
     c.system.server_port = radius->port();
     std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
     c.port_control[1] = dot1x::kAuto;
-    ASSERT_EQ(set_config(c), 0u);
+    return c;
   }
+  void enable() { ASSERT_EQ(set_config(enabled_config()), 0u); }
   // `method` is the EAP part of the network block, MD5 unless a test wants another.
   void start_supplicant(const std::string &user, const std::string &password,
                         const std::string &method = "eap=MD5") {
@@ -235,11 +236,7 @@ TEST_F(Dot1xOnFrontPort, ManagementObjectsReauthenticateAndForceThePort) {
   EXPECT_NE(status_of(1)[4], connecting_before) << "a new exchange ran";
   EXPECT_EQ(le_load32(status_of(1).data()), uint32_t(dot1x::kAuthorized)) << "and succeeded again";
 
-  dot1x::Config c;
-  c.system.enabled = 1;
-  c.system.server = 0x7F000001;
-  c.system.server_port = radius->port();
-  std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
+  dot1x::Config c = enabled_config();
   c.port_control[1] = dot1x::kForceUnauthorized;
   ASSERT_EQ(set_config(c), 0u);
   EXPECT_TRUE(wait_status(1, dot1x::kUnauthorized, 5s)) << "force unauthorised";
@@ -354,12 +351,7 @@ TEST_F(Dot1xOnFrontPort, PulledCableClosesThePortAndPluggedAgainItAuthenticatesA
 
 TEST_F(Dot1xOnFrontPort, ShortReauthenticationPeriodAsksAgainAndKeepsThePortOpen) {
   enable();
-  dot1x::Config c;
-  c.system.enabled = 1;
-  c.system.server = 0x7F000001;
-  c.system.server_port = radius->port();
-  std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
-  c.port_control[1] = dot1x::kAuto;
+  dot1x::Config c = enabled_config();
   c.param.reauth_enabled = 1;
   c.param.reauth_period = 3;
   ASSERT_EQ(set_config(c), 0u);
@@ -387,12 +379,7 @@ TEST_F(Dot1xOnFrontPort, ZeroPeriodOrEapTimeoutIsRefusedAndTheDaemonKeepsAnsweri
   enable();
   start_supplicant("alice", "wonderland");
   ASSERT_TRUE(wait_status(1, dot1x::kAuthorized, 30s)) << read_text_file(supplicant_log);
-  dot1x::Config c;
-  c.system.enabled = 1;
-  c.system.server = 0x7F000001;
-  c.system.server_port = radius->port();
-  std::strcpy(c.system.secret.data(), dot1x::test::kSecret);
-  c.port_control[1] = dot1x::kAuto;
+  dot1x::Config c = enabled_config();
   for (const dot1x::ParamConfig &zero : {dot1x::ParamConfig{0, 1, 30}, dot1x::ParamConfig{3600, 0, 0}}) {
     c.param = zero;
     EXPECT_EQ(set_config(c), 1u) << "refused: period " << zero.reauth_period << ", EAP timeout "
