@@ -54,15 +54,23 @@ bool wait_for(const std::function<bool()> &done, DWORD timeout_ms) {
   return done();
 }
 
-// The display's pixels under a window, bottom row first, rows padded to four bytes as a .bmp holds them.
+// The display's pixels of a window's client area, bottom row first, rows padded to four bytes as a .bmp
+// holds them. The client area is what the program draws: under wine without a window manager nobody
+// draws the caption and frame, so the display shows the bare root window around it.
 struct ScreenGrab {
   BITMAPINFOHEADER header{};
   std::vector<std::uint8_t> bits;
 };
 
+RECT client_on_screen(HWND window) {
+  RECT rect{};
+  GetClientRect(window, &rect);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT *>(&rect), 2);
+  return rect;
+}
+
 ScreenGrab grab_screen(HWND window, WORD bit_count) {
-  RECT rect;
-  GetWindowRect(window, &rect);
+  const RECT rect = client_on_screen(window);
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -102,6 +110,13 @@ void save_screenshot(HWND window, const std::string &name) {
   Sleep(500);  // the other process paints on its own thread
   EXPECT_EQ(window_over_title_strip(window), "") << name << ": another window covers Upgrade";
   const ScreenGrab grab = grab_screen(window, 24);
+  // The page's picture reaches the top row: a black row is display that nothing of Upgrade paints.
+  const int width = static_cast<int>(grab.header.biWidth), height = static_cast<int>(grab.header.biHeight);
+  const std::size_t top_row = static_cast<std::size_t>(((width * 3 + 3) & ~3) * (height - 1));
+  int black = 0;
+  for (std::size_t at = top_row; at + 2 < grab.bits.size() && at < top_row + width * 3u; at += 3)
+    black += grab.bits[at] + grab.bits[at + 1] + grab.bits[at + 2] < 30 ? 1 : 0;
+  EXPECT_EQ(black, 0) << name << ": the picture's top row is black";
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof grab.header;
@@ -112,7 +127,7 @@ void save_screenshot(HWND window, const std::string &name) {
   out.write(reinterpret_cast<const char *>(grab.bits.data()), static_cast<std::streamsize>(grab.bits.size()));
 }
 
-// What the virtual display shows where a window is, pixel by pixel.
+// What the virtual display shows of a window's client area, pixel by pixel.
 std::vector<std::uint32_t> screen_pixels(HWND window) {
   const ScreenGrab grab = grab_screen(window, 32);
   std::vector<std::uint32_t> pixels(grab.bits.size() / 4);
@@ -120,20 +135,46 @@ std::vector<std::uint32_t> screen_pixels(HWND window) {
   return pixels;
 }
 
-// The lowest row, counted from the window's top, that holds dark caption ink between x_from and
-// x_to (window coordinates) above row y_limit; -1 when there is none.
-int lowest_ink_row(HWND window, int x_from, int x_to, int y_limit) {
-  const std::vector<std::uint32_t> pixels = screen_pixels(window);
-  RECT rect;
-  GetWindowRect(window, &rect);
-  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  for (int y = std::min(y_limit, height) - 1; y >= 0; --y) {
-    for (int x = std::max(x_from, 0); x < std::min(x_to, width); ++x) {
-      const std::uint32_t pixel = pixels[static_cast<std::size_t>((height - 1 - y) * width + x)];
-      const int blue = pixel & 0xFF, green = (pixel >> 8) & 0xFF, red = (pixel >> 16) & 0xFF;
-      if (red + green + blue < 3 * 128) return y;
-    }
+// A window's client area as the display shows it, read by client coordinates.
+class ClientPicture {
+ public:
+  explicit ClientPicture(HWND window) : window_(window), pixels_(screen_pixels(window)) {
+    RECT client{};
+    GetClientRect(window, &client);
+    width_ = client.right;
+    height_ = client.bottom;
   }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Red + green + blue of a pixel, 0 outside the picture.
+  int brightness(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return 0;
+    const std::uint32_t pixel = pixels_[static_cast<std::size_t>((height_ - 1 - y) * width_ + x)];
+    return static_cast<int>((pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF));
+  }
+  // Dark caption ink, as the pictures' and controls' texts draw it.
+  bool ink(int x, int y) const { return brightness(x, y) < 3 * 128; }
+  // A child control's rectangle in this window's client coordinates.
+  RECT rect_of(HWND control) const {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT *>(&rect), 2);
+    return rect;
+  }
+
+ private:
+  HWND window_;
+  std::vector<std::uint32_t> pixels_;
+  int width_ = 0, height_ = 0;
+};
+
+// The lowest client row that holds dark caption ink between x_from and x_to above row y_limit; -1
+// when there is none.
+int lowest_ink_row(HWND window, int x_from, int x_to, int y_limit) {
+  const ClientPicture picture(window);
+  for (int y = std::min(y_limit, picture.height()) - 1; y >= 0; --y)
+    for (int x = x_from; x < x_to; ++x)
+      if (picture.ink(x, y)) return y;
   return -1;
 }
 
@@ -276,13 +317,10 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   app.screenshot("5-upgrade");
   {
     // The "Progress" caption stands wholly above its box: the box cuts none of its letters.
-    RECT dialog, box;
-    GetWindowRect(app.dialog(), &dialog);
-    GetWindowRect(app.item(1010), &box);
-    const int box_top = box.top - dialog.top, box_left = box.left - dialog.left;
-    const int lowest = lowest_ink_row(app.dialog(), box_left, box_left + 80, box_top);
-    EXPECT_GE(lowest, box_top - 30) << "no caption above the progress box";
-    EXPECT_LT(lowest, box_top - 1) << "the progress box cuts its caption";
+    const RECT box = ClientPicture(app.dialog()).rect_of(app.item(1010));
+    const int lowest = lowest_ink_row(app.dialog(), box.left, box.left + 80, box.top);
+    EXPECT_GE(lowest, box.top - 30) << "no caption above the progress box";
+    EXPECT_LT(lowest, box.top - 1) << "the progress box cuts its caption";
   }
   app.click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
