@@ -10,9 +10,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wine_support.h"
@@ -154,6 +157,24 @@ class ClientPicture {
   }
   // Dark caption ink, as the pictures' and controls' texts draw it.
   bool ink(int x, int y) const { return brightness(x, y) < 3 * 128; }
+  // Whether the pixel is the saturated blue of a highlighted bar: far more blue than red.
+  bool blue_bar(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return false;
+    const std::uint32_t pixel = pixels_[static_cast<std::size_t>((height_ - 1 - y) * width_ + x)];
+    return (pixel & 0xFF) > ((pixel >> 16) & 0xFF) + 60;
+  }
+  // The rows holding ink between x_from and x_to, as [first, last]; {-1, -1} when there is none.
+  std::pair<int, int> ink_rows(int x_from, int x_to, int y_from, int y_to) const {
+    std::pair<int, int> rows{-1, -1};
+    for (int y = std::max(y_from, 0); y < std::min(y_to, height_); ++y)
+      for (int x = std::max(x_from, 0); x < std::min(x_to, width_); ++x)
+        if (ink(x, y)) {
+          if (rows.first < 0) rows.first = y;
+          rows.second = y;
+          break;
+        }
+    return rows;
+  }
   // A child control's rectangle in this window's client coordinates.
   RECT rect_of(HWND control) const {
     RECT rect{};
@@ -176,6 +197,87 @@ int lowest_ink_row(HWND window, int x_from, int x_to, int y_limit) {
     for (int x = x_from; x < x_to; ++x)
       if (picture.ink(x, y)) return y;
   return -1;
+}
+
+// The width and height a JPEG's frame header gives; {0, 0} when it has none.
+SIZE jpeg_size(const std::uint8_t *bytes, std::size_t size) {
+  for (std::size_t at = 2; at + 9 < size;) {
+    if (bytes[at] != 0xFF) break;
+    const std::uint8_t marker = bytes[at + 1];
+    const std::size_t length = static_cast<std::size_t>(bytes[at + 2] << 8 | bytes[at + 3]);
+    if (marker >= 0xC0 && marker <= 0xC3)
+      return {bytes[at + 7] << 8 | bytes[at + 8], bytes[at + 5] << 8 | bytes[at + 6]};
+    at += 2 + length;
+  }
+  return {0, 0};
+}
+
+// Every page picture built into Upgrade.exe, by resource id, with the size its JPEG header gives.
+std::map<int, SIZE> page_picture_sizes() {
+  std::string exe = "Z:" + env("UPGRADE_EXE");
+  for (char &c : exe)
+    if (c == '/') c = '\\';
+  std::map<int, SIZE> sizes;
+  HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return sizes;
+  EnumResourceNamesA(
+      module, "IMAGE",
+      [](HMODULE from, LPCSTR, LPSTR name, LONG_PTR out) -> BOOL {
+        HRSRC found = FindResourceA(from, name, "IMAGE");
+        const void *bytes = found ? LockResource(LoadResource(from, found)) : nullptr;
+        if (bytes != nullptr && IS_INTRESOURCE(name))
+          (*reinterpret_cast<std::map<int, SIZE> *>(
+              out))[static_cast<int>(reinterpret_cast<ULONG_PTR>(name))] =
+              jpeg_size(static_cast<const std::uint8_t *>(bytes), SizeofResource(from, found));
+        return TRUE;
+      },
+      reinterpret_cast<LONG_PTR>(&sizes));
+  FreeLibrary(module);
+  return sizes;
+}
+
+// The page pictures have the client area's size, so no page is cut off at the right or the bottom
+// and none leaves a strip of bare dialog.
+void expect_pictures_fill_the_client_area(HWND dialog) {
+  const ClientPicture shown(dialog);
+  const std::map<int, SIZE> sizes = page_picture_sizes();
+  EXPECT_EQ(sizes.size(), 6u);
+  for (const auto &[id, size] : sizes) {
+    EXPECT_EQ(size.cx, shown.width()) << "picture " << id;
+    EXPECT_EQ(size.cy, shown.height()) << "picture " << id;
+  }
+}
+
+// A value field of the versions page stands on its caption's row: the caption's ink to its left lies
+// within the field's rows, and the field is drawn on the page, not as a highlighted bar.
+void expect_value_beside_caption(HWND dialog, int field_id) {
+  SCOPED_TRACE(field_id);
+  const ClientPicture shown(dialog);
+  const RECT field = shown.rect_of(GetDlgItem(dialog, field_id));
+  const auto caption = shown.ink_rows(0, field.left - 2, field.top - 14, field.bottom + 14);
+  ASSERT_GE(caption.first, 0) << "no caption left of the field";
+  EXPECT_GE(caption.first, field.top) << "the caption starts below the field's top";
+  EXPECT_LT(caption.second, field.bottom) << "the caption ends below the field";
+  int blue = 0;
+  for (int y = field.top; y < field.bottom; ++y)
+    for (int x = field.left; x < field.right; ++x) blue += shown.blue_bar(x, y) ? 1 : 0;
+  EXPECT_LT(blue, (field.right - field.left) * (field.bottom - field.top) / 5) << "a highlighted bar";
+}
+
+// How far left and right of a control the border of the card it stands on is: the first pixel
+// clearly darker than the card's white fill along the control's middle row; -1 when none is near.
+std::pair<int, int> card_margins(const ClientPicture &shown, const RECT &control) {
+  constexpr int kBorder = 3 * 230, kReach = 40;
+  const int y = (control.top + control.bottom) / 2;
+  const auto border_at = [&](int x) {
+    return x >= 0 && x < shown.width() && shown.brightness(x, y) < kBorder;
+  };
+  std::pair<int, int> margins{-1, -1};
+  for (int d = 1; d <= kReach && margins.first < 0; ++d)
+    if (border_at(control.left - d)) margins.first = d;
+  for (int d = 1; d <= kReach && margins.second < 0; ++d)
+    if (border_at(control.right - 1 + d)) margins.second = d;
+  return margins;
 }
 
 class UpgradeExe {
@@ -301,6 +403,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_FALSE(app.visible(kUpgrade));
   EXPECT_EQ(SendMessageA(app.item(kAdapters), LB_GETCOUNT, 0, 0), 1);
   app.screenshot("1-welcome");
+  expect_pictures_fill_the_client_area(app.dialog());
 
   // One adapter: Next goes straight through the search to the versions.
   app.click(kNext);
@@ -310,6 +413,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_EQ(app.text(kFileVersion), "V1.1.05");
   EXPECT_EQ(app.text(1024), "HBX7300NQ");
   app.screenshot("4-versions");
+  for (int field : {1024, kRouterVersion, kFileVersion}) expect_value_beside_caption(app.dialog(), field);
 
   app.click(kNext);
   ASSERT_TRUE(wait_for([&] { return app.visible(kUpgrade); }, 10000));
@@ -321,6 +425,19 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
     const int lowest = lowest_ink_row(app.dialog(), box.left, box.left + 80, box.top);
     EXPECT_GE(lowest, box.top - 30) << "no caption above the progress box";
     EXPECT_LT(lowest, box.top - 1) << "the progress box cuts its caption";
+    // The box and the status line below it stand on the picture's card, centred across it, and the
+    // status line is drawn on that card, not as a highlighted bar.
+    const ClientPicture shown(app.dialog());
+    for (int id : {1010, kStatus}) {
+      SCOPED_TRACE(id);
+      const auto [left, right] = card_margins(shown, shown.rect_of(app.item(id)));
+      EXPECT_GT(left, 0) << "no card border left of the control";
+      EXPECT_GT(right, 0) << "no card border right of the control";
+      EXPECT_LE(std::abs(left - right), 2) << "off the card's middle";
+    }
+    const RECT status = shown.rect_of(app.item(kStatus));
+    EXPECT_FALSE(shown.blue_bar((status.left + status.right) / 2, (status.top + status.bottom) / 2))
+        << "the status line is a highlighted bar";
   }
   app.click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
