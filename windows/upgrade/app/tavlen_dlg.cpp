@@ -16,6 +16,7 @@ namespace upgrade {
 namespace {
 
 constexpr char kCaption[] = "HBX7300NQ Upgrade Utility V1.0";
+constexpr COLORREF kPageBlue = RGB(0x51, 0x6D, 0xB6);
 
 // Milliseconds per reboot-wait step; tests shorten it through UPGRADE_REBOOT_STEP_MS.
 DWORD reboot_wait_step_ms() {
@@ -75,10 +76,12 @@ void CTavlenDlg::DialogEngineHost::pump_one_message() {
 
 CTavlenDlg::CTavlenDlg() : CDialog(IDD_UPGRADE_DIALOG) {
   white_brush_ = CreateSolidBrush(RGB(255, 255, 255));
+  page_brush_ = CreateSolidBrush(kPageBlue);
 }
 
 CTavlenDlg::~CTavlenDlg() {
   DeleteObject(white_brush_);
+  DeleteObject(page_brush_);
 }
 
 BOOL CTavlenDlg::OnInitDialog() {
@@ -319,15 +322,21 @@ void CTavlenDlg::OnUpgradeProgress(std::intptr_t wParam, std::intptr_t lParam) {
 }
 
 HBRUSH CTavlenDlg::page_brush(HDC dc, HWND control) {
-  if (flow_.page() == Page::kNone) return nullptr;
-  // Every page's lists and values stand on the white cards of its picture, in dark text.
-  SetTextColor(dc, RGB(0, 0, 0));
+  Page page = flow_.page();
+  if (page == Page::kNone) return nullptr;
   SetBkMode(dc, TRANSPARENT);
+  if (page <= Page::kAdapter) {
+    SetTextColor(dc, RGB(0, 0, 0));
+    return white_brush_;
+  }
   if (GetDlgCtrlID(control) == IDC_COMBO) {
+    SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, OPAQUE);
     SetBkColor(dc, RGB(255, 255, 255));
+    return white_brush_;
   }
-  return white_brush_;
+  SetTextColor(dc, RGB(255, 255, 255));
+  return page_brush_;
 }
 
 std::optional<INT_PTR> CTavlenDlg::on_message(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -80,7 +80,7 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   CPictureCtrl picture_{true};
   ZAdapterListBox adapters_;
   CHoverButton next_, back_, upgrade_, close_;
-  HBRUSH white_brush_ = nullptr;
+  HBRUSH white_brush_ = nullptr, page_brush_ = nullptr;
   HICON icon_ = nullptr;
 
   int adapter_count_ = 0;
