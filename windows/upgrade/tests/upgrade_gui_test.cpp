@@ -155,13 +155,24 @@ class ClientPicture {
     const std::uint32_t pixel = pixels_[static_cast<std::size_t>((height_ - 1 - y) * width_ + x)];
     return static_cast<int>((pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF));
   }
-  // Dark caption ink, as the pictures' and controls' texts draw it.
-  bool ink(int x, int y) const { return brightness(x, y) < 3 * 128; }
-  // Whether the pixel is the saturated blue of a highlighted bar: far more blue than red.
-  bool blue_bar(int x, int y) const {
+  // Dark caption ink, as the pictures' and controls' texts draw it; the fields' blue is no ink.
+  bool ink(int x, int y) const { return brightness(x, y) < 3 * 128 && !field_blue(x, y); }
+  // Whether the pixel is the blue the dialog's brush gives the fields of the later pages,
+  // RGB(0x51, 0x6D, 0xB6), give or take what a picture's compression shifts.
+  bool field_blue(int x, int y) const {
     if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return false;
     const std::uint32_t pixel = pixels_[static_cast<std::size_t>((height_ - 1 - y) * width_ + x)];
-    return (pixel & 0xFF) > ((pixel >> 16) & 0xFF) + 60;
+    const auto close_to = [](std::uint32_t channel, int want) {
+      return std::abs(static_cast<int>(channel & 0xFF) - want) <= 16;
+    };
+    return close_to(pixel >> 16, 0x51) && close_to(pixel >> 8, 0x6D) && close_to(pixel, 0xB6);
+  }
+  // How many pixels of the rectangle are the fields' blue.
+  int blue_pixels(const RECT &area) const {
+    int count = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+      for (int x = area.left; x < area.right; ++x) count += field_blue(x, y) ? 1 : 0;
+    return count;
   }
   // The rows holding ink between x_from and x_to, as [first, last]; {-1, -1} when there is none.
   std::pair<int, int> ink_rows(int x_from, int x_to, int y_from, int y_to) const {
@@ -248,8 +259,54 @@ void expect_pictures_fill_the_client_area(HWND dialog) {
   }
 }
 
-// A value field of the versions page stands on its caption's row: the caption's ink to its left lies
-// within the field's rows, and the field is drawn on the page, not as a highlighted bar.
+int area_of(const RECT &r) {
+  return (r.right - r.left) * (r.bottom - r.top);
+}
+
+RECT grown(const RECT &r, int by) {
+  return {r.left - by, r.top - by, r.right + by, r.bottom + by};
+}
+
+// A field of the later pages is the brush's blue with its text in white, exactly the control's
+// rectangle: the blue lines each of its edges and stops there. With the control hidden, the page
+// picture shows a blue panel of that same size and place, so nothing but blue ever shows there and no
+// strip of another colour lines the field.
+void expect_blue_field(HWND dialog, int id) {
+  SCOPED_TRACE(id);
+  HWND control = GetDlgItem(dialog, id);
+  const ClientPicture shown(dialog);
+  const RECT field = shown.rect_of(control);
+  EXPECT_GT(shown.blue_pixels(field), area_of(field) * 6 / 10) << "the field is not drawn on the blue";
+  // The corners, where no text reaches, are blue to the very pixel.
+  const RECT corners[] = {{field.left, field.top, field.left + 3, field.top + 3},
+                          {field.right - 3, field.top, field.right, field.top + 3},
+                          {field.left, field.bottom - 3, field.left + 3, field.bottom},
+                          {field.right - 3, field.bottom - 3, field.right, field.bottom}};
+  for (const RECT &corner : corners)
+    EXPECT_EQ(shown.blue_pixels(corner), 9) << "the blue stops short of a corner";
+  // Two pixels beyond each edge there is no blue.
+  const RECT beyond[] = {{field.left - 2, field.top, field.left - 1, field.bottom},
+                         {field.right + 1, field.top, field.right + 2, field.bottom},
+                         {field.left, field.top - 2, field.right, field.top - 1},
+                         {field.left, field.bottom + 1, field.right, field.bottom + 2}};
+  for (const RECT &line : beyond)
+    EXPECT_LE(shown.blue_pixels(line) * 10, area_of(line)) << "the blue reaches past an edge";
+
+  ShowWindow(control, SW_HIDE);
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(500);  // the other process paints on its own thread
+  const ClientPicture picture(dialog);
+  ShowWindow(control, SW_SHOW);
+  RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  const RECT inside = grown(field, -1), ring = grown(field, 3), within = grown(field, 1);
+  EXPECT_GE(picture.blue_pixels(inside), area_of(inside) * 97 / 100)
+      << "the picture has no panel under the field";
+  EXPECT_LE(picture.blue_pixels(ring) - picture.blue_pixels(within), (area_of(ring) - area_of(within)) / 20)
+      << "the picture's panel reaches past the field";
+}
+
+// A value of the versions page stands on its caption's row: the caption's ink to its left lies
+// within the field's rows.
 void expect_value_beside_caption(HWND dialog, int field_id) {
   SCOPED_TRACE(field_id);
   const ClientPicture shown(dialog);
@@ -258,10 +315,16 @@ void expect_value_beside_caption(HWND dialog, int field_id) {
   ASSERT_GE(caption.first, 0) << "no caption left of the field";
   EXPECT_GE(caption.first, field.top) << "the caption starts below the field's top";
   EXPECT_LT(caption.second, field.bottom) << "the caption ends below the field";
-  int blue = 0;
+}
+
+// White text on the field: some of its pixels are far brighter than the blue.
+bool white_text_in(HWND dialog, int id) {
+  const ClientPicture shown(dialog);
+  const RECT field = shown.rect_of(GetDlgItem(dialog, id));
   for (int y = field.top; y < field.bottom; ++y)
-    for (int x = field.left; x < field.right; ++x) blue += shown.blue_bar(x, y) ? 1 : 0;
-  EXPECT_LT(blue, (field.right - field.left) * (field.bottom - field.top) / 5) << "a highlighted bar";
+    for (int x = field.left; x < field.right; ++x)
+      if (shown.brightness(x, y) > 3 * 230) return true;
+  return false;
 }
 
 // How far left and right of a control the border of the card it stands on is: the first pixel
@@ -413,7 +476,11 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_EQ(app.text(kFileVersion), "V1.1.05");
   EXPECT_EQ(app.text(1024), "HBX7300NQ");
   app.screenshot("4-versions");
-  for (int field : {1024, kRouterVersion, kFileVersion}) expect_value_beside_caption(app.dialog(), field);
+  for (int field : {1024, kRouterVersion, kFileVersion}) {
+    expect_value_beside_caption(app.dialog(), field);
+    EXPECT_TRUE(white_text_in(app.dialog(), field)) << field;
+    expect_blue_field(app.dialog(), field);
+  }
 
   app.click(kNext);
   ASSERT_TRUE(wait_for([&] { return app.visible(kUpgrade); }, 10000));
@@ -426,7 +493,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
     EXPECT_GE(lowest, box.top - 30) << "no caption above the progress box";
     EXPECT_LT(lowest, box.top - 1) << "the progress box cuts its caption";
     // The box and the status line below it stand on the picture's card, centred across it, and the
-    // status line is drawn on that card, not as a highlighted bar.
+    // status line is a blue field on that card.
     const ClientPicture shown(app.dialog());
     for (int id : {1010, kStatus}) {
       SCOPED_TRACE(id);
@@ -435,9 +502,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
       EXPECT_GT(right, 0) << "no card border right of the control";
       EXPECT_LE(std::abs(left - right), 2) << "off the card's middle";
     }
-    const RECT status = shown.rect_of(app.item(kStatus));
-    EXPECT_FALSE(shown.blue_bar((status.left + status.right) / 2, (status.top + status.bottom) / 2))
-        << "the status line is a highlighted bar";
+    expect_blue_field(app.dialog(), kStatus);
   }
   app.click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
