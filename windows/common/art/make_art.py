@@ -31,6 +31,8 @@ MUTED = "#6E7A8C"
 ORANGE = "#F0A030"
 GREEN = "#228B4A"
 CARD = "#FFFFFF"
+# The brush the Upgrade dialog gives its fields from the versions page on, which draws them white on it.
+FIELD = "#516DB6"
 
 FONT_DIRS = ["/usr/share/fonts/truetype/dejavu"]
 FONTS = {"regular": "DejaVuSans.ttf", "bold": "DejaVuSans-Bold.ttf"}
@@ -235,11 +237,15 @@ def art_args(entry):
 
 
 def extras(entry):
-    """Cards (white rounded panels) and free text lines that a picture carries."""
+    """Cards (white rounded panels), fields and free text lines that a picture carries."""
     args = []
     for x, y, w, h in entry.get("cards", []):
         args += draw("roundrectangle %d,%d %d,%d 8,8" % (x + 2, y + 3, x + w + 2, y + h + 3), fill="#D5DDE8")
         args += draw("roundrectangle %d,%d %d,%d 8,8" % (x, y, x + w, y + h), fill=CARD, stroke=RULE)
+    # A field is the rectangle of a control that paints itself with the dialog's field brush: square and
+    # of exactly the control's pixels, so the picture under it is the same blue to its very edge.
+    for x, y, w, h in entry.get("fields", []):
+        args += draw("rectangle %d,%d %d,%d" % (x, y, x + w - 1, y + h - 1), fill=FIELD)
     for line in entry.get("texts", []):
         x, y, words = line[0], line[1], line[2]
         size = line[3] if len(line) > 3 else 10

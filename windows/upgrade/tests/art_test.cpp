@@ -15,9 +15,10 @@
 namespace upgrade {
 namespace {
 
-// The dialog's client area at the template's size, which every page picture covers from its top-left
-// corner, and the one frame size of every button on the bar.
-constexpr int kPageWidth = 525, kPageHeight = 380;
+// The dialog's client area at the template's size (300 x 233 units of its 8-point font, which wine
+// draws with Liberation Sans), which every page picture covers exactly from its top-left corner, and
+// the one frame size of every button on the bar.
+constexpr int kPageWidth = 450, kPageHeight = 350;
 constexpr int kFrameWidth = 92, kFrameHeight = 26;
 
 std::string env(const char *name) {

@@ -10,9 +10,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wine_support.h"
@@ -54,15 +57,23 @@ bool wait_for(const std::function<bool()> &done, DWORD timeout_ms) {
   return done();
 }
 
-// The display's pixels under a window, bottom row first, rows padded to four bytes as a .bmp holds them.
+// The display's pixels of a window's client area, bottom row first, rows padded to four bytes as a .bmp
+// holds them. The client area is what the program draws: under wine without a window manager nobody
+// draws the caption and frame, so the display shows the bare root window around it.
 struct ScreenGrab {
   BITMAPINFOHEADER header{};
   std::vector<std::uint8_t> bits;
 };
 
+RECT client_on_screen(HWND window) {
+  RECT rect{};
+  GetClientRect(window, &rect);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT *>(&rect), 2);
+  return rect;
+}
+
 ScreenGrab grab_screen(HWND window, WORD bit_count) {
-  RECT rect;
-  GetWindowRect(window, &rect);
+  const RECT rect = client_on_screen(window);
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -102,6 +113,13 @@ void save_screenshot(HWND window, const std::string &name) {
   Sleep(500);  // the other process paints on its own thread
   EXPECT_EQ(window_over_title_strip(window), "") << name << ": another window covers Upgrade";
   const ScreenGrab grab = grab_screen(window, 24);
+  // The page's picture reaches the top row: a black row is display that nothing of Upgrade paints.
+  const int width = static_cast<int>(grab.header.biWidth), height = static_cast<int>(grab.header.biHeight);
+  const std::size_t top_row = static_cast<std::size_t>(((width * 3 + 3) & ~3) * (height - 1));
+  int black = 0;
+  for (std::size_t at = top_row; at + 2 < grab.bits.size() && at < top_row + width * 3u; at += 3)
+    black += grab.bits[at] + grab.bits[at + 1] + grab.bits[at + 2] < 30 ? 1 : 0;
+  EXPECT_EQ(black, 0) << name << ": the picture's top row is black";
   BITMAPFILEHEADER file{};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof grab.header;
@@ -112,7 +130,7 @@ void save_screenshot(HWND window, const std::string &name) {
   out.write(reinterpret_cast<const char *>(grab.bits.data()), static_cast<std::streamsize>(grab.bits.size()));
 }
 
-// What the virtual display shows where a window is, pixel by pixel.
+// What the virtual display shows of a window's client area, pixel by pixel.
 std::vector<std::uint32_t> screen_pixels(HWND window) {
   const ScreenGrab grab = grab_screen(window, 32);
   std::vector<std::uint32_t> pixels(grab.bits.size() / 4);
@@ -120,21 +138,209 @@ std::vector<std::uint32_t> screen_pixels(HWND window) {
   return pixels;
 }
 
-// The lowest row, counted from the window's top, that holds dark caption ink between x_from and
-// x_to (window coordinates) above row y_limit; -1 when there is none.
-int lowest_ink_row(HWND window, int x_from, int x_to, int y_limit) {
-  const std::vector<std::uint32_t> pixels = screen_pixels(window);
-  RECT rect;
-  GetWindowRect(window, &rect);
-  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  for (int y = std::min(y_limit, height) - 1; y >= 0; --y) {
-    for (int x = std::max(x_from, 0); x < std::min(x_to, width); ++x) {
-      const std::uint32_t pixel = pixels[static_cast<std::size_t>((height - 1 - y) * width + x)];
-      const int blue = pixel & 0xFF, green = (pixel >> 8) & 0xFF, red = (pixel >> 16) & 0xFF;
-      if (red + green + blue < 3 * 128) return y;
-    }
+// A window's client area as the display shows it, read by client coordinates.
+class ClientPicture {
+ public:
+  explicit ClientPicture(HWND window) : window_(window), pixels_(screen_pixels(window)) {
+    RECT client{};
+    GetClientRect(window, &client);
+    width_ = client.right;
+    height_ = client.bottom;
   }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  // Red + green + blue of a pixel, 0 outside the picture.
+  int brightness(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return 0;
+    const std::uint32_t pixel = pixels_[static_cast<std::size_t>((height_ - 1 - y) * width_ + x)];
+    return static_cast<int>((pixel & 0xFF) + ((pixel >> 8) & 0xFF) + ((pixel >> 16) & 0xFF));
+  }
+  // Dark caption ink, as the pictures' and controls' texts draw it; the fields' blue is no ink.
+  bool ink(int x, int y) const { return brightness(x, y) < 3 * 128 && !field_blue(x, y); }
+  // Whether the pixel is the blue the dialog's brush gives the fields of the later pages,
+  // RGB(0x51, 0x6D, 0xB6), give or take what a picture's compression shifts.
+  bool field_blue(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return false;
+    const std::uint32_t pixel = pixels_[static_cast<std::size_t>((height_ - 1 - y) * width_ + x)];
+    const auto close_to = [](std::uint32_t channel, int want) {
+      return std::abs(static_cast<int>(channel & 0xFF) - want) <= 16;
+    };
+    return close_to(pixel >> 16, 0x51) && close_to(pixel >> 8, 0x6D) && close_to(pixel, 0xB6);
+  }
+  // How many pixels of the rectangle are the fields' blue.
+  int blue_pixels(const RECT &area) const {
+    int count = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+      for (int x = area.left; x < area.right; ++x) count += field_blue(x, y) ? 1 : 0;
+    return count;
+  }
+  // The rows holding ink between x_from and x_to, as [first, last]; {-1, -1} when there is none.
+  std::pair<int, int> ink_rows(int x_from, int x_to, int y_from, int y_to) const {
+    std::pair<int, int> rows{-1, -1};
+    for (int y = std::max(y_from, 0); y < std::min(y_to, height_); ++y)
+      for (int x = std::max(x_from, 0); x < std::min(x_to, width_); ++x)
+        if (ink(x, y)) {
+          if (rows.first < 0) rows.first = y;
+          rows.second = y;
+          break;
+        }
+    return rows;
+  }
+  // A child control's rectangle in this window's client coordinates.
+  RECT rect_of(HWND control) const {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT *>(&rect), 2);
+    return rect;
+  }
+
+ private:
+  HWND window_;
+  std::vector<std::uint32_t> pixels_;
+  int width_ = 0, height_ = 0;
+};
+
+// The lowest client row that holds dark caption ink between x_from and x_to above row y_limit; -1
+// when there is none.
+int lowest_ink_row(HWND window, int x_from, int x_to, int y_limit) {
+  const ClientPicture picture(window);
+  for (int y = std::min(y_limit, picture.height()) - 1; y >= 0; --y)
+    for (int x = x_from; x < x_to; ++x)
+      if (picture.ink(x, y)) return y;
   return -1;
+}
+
+// The width and height a JPEG's frame header gives; {0, 0} when it has none.
+SIZE jpeg_size(const std::uint8_t *bytes, std::size_t size) {
+  for (std::size_t at = 2; at + 9 < size;) {
+    if (bytes[at] != 0xFF) break;
+    const std::uint8_t marker = bytes[at + 1];
+    const std::size_t length = static_cast<std::size_t>(bytes[at + 2] << 8 | bytes[at + 3]);
+    if (marker >= 0xC0 && marker <= 0xC3)
+      return {bytes[at + 7] << 8 | bytes[at + 8], bytes[at + 5] << 8 | bytes[at + 6]};
+    at += 2 + length;
+  }
+  return {0, 0};
+}
+
+// Every page picture built into Upgrade.exe, by resource id, with the size its JPEG header gives.
+std::map<int, SIZE> page_picture_sizes() {
+  std::string exe = "Z:" + env("UPGRADE_EXE");
+  for (char &c : exe)
+    if (c == '/') c = '\\';
+  std::map<int, SIZE> sizes;
+  HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return sizes;
+  EnumResourceNamesA(
+      module, "IMAGE",
+      [](HMODULE from, LPCSTR, LPSTR name, LONG_PTR out) -> BOOL {
+        HRSRC found = FindResourceA(from, name, "IMAGE");
+        const void *bytes = found ? LockResource(LoadResource(from, found)) : nullptr;
+        if (bytes != nullptr && IS_INTRESOURCE(name))
+          (*reinterpret_cast<std::map<int, SIZE> *>(
+              out))[static_cast<int>(reinterpret_cast<ULONG_PTR>(name))] =
+              jpeg_size(static_cast<const std::uint8_t *>(bytes), SizeofResource(from, found));
+        return TRUE;
+      },
+      reinterpret_cast<LONG_PTR>(&sizes));
+  FreeLibrary(module);
+  return sizes;
+}
+
+// The page pictures have the client area's size, so no page is cut off at the right or the bottom
+// and none leaves a strip of bare dialog.
+void expect_pictures_fill_the_client_area(HWND dialog) {
+  const ClientPicture shown(dialog);
+  const std::map<int, SIZE> sizes = page_picture_sizes();
+  EXPECT_EQ(sizes.size(), 6u);
+  for (const auto &[id, size] : sizes) {
+    EXPECT_EQ(size.cx, shown.width()) << "picture " << id;
+    EXPECT_EQ(size.cy, shown.height()) << "picture " << id;
+  }
+}
+
+int area_of(const RECT &r) {
+  return (r.right - r.left) * (r.bottom - r.top);
+}
+
+RECT grown(const RECT &r, int by) {
+  return {r.left - by, r.top - by, r.right + by, r.bottom + by};
+}
+
+// A field of the later pages is the brush's blue with its text in white, exactly the control's
+// rectangle: the blue lines each of its edges and stops there. With the control hidden, the page
+// picture shows a blue panel of that same size and place, so nothing but blue ever shows there and no
+// strip of another colour lines the field.
+void expect_blue_field(HWND dialog, int id) {
+  SCOPED_TRACE(id);
+  HWND control = GetDlgItem(dialog, id);
+  const ClientPicture shown(dialog);
+  const RECT field = shown.rect_of(control);
+  EXPECT_GT(shown.blue_pixels(field), area_of(field) * 6 / 10) << "the field is not drawn on the blue";
+  // The corners, where no text reaches, are blue to the very pixel.
+  const RECT corners[] = {{field.left, field.top, field.left + 3, field.top + 3},
+                          {field.right - 3, field.top, field.right, field.top + 3},
+                          {field.left, field.bottom - 3, field.left + 3, field.bottom},
+                          {field.right - 3, field.bottom - 3, field.right, field.bottom}};
+  for (const RECT &corner : corners)
+    EXPECT_EQ(shown.blue_pixels(corner), 9) << "the blue stops short of a corner";
+  // Two pixels beyond each edge there is no blue.
+  const RECT beyond[] = {{field.left - 2, field.top, field.left - 1, field.bottom},
+                         {field.right + 1, field.top, field.right + 2, field.bottom},
+                         {field.left, field.top - 2, field.right, field.top - 1},
+                         {field.left, field.bottom + 1, field.right, field.bottom + 2}};
+  for (const RECT &line : beyond)
+    EXPECT_LE(shown.blue_pixels(line) * 10, area_of(line)) << "the blue reaches past an edge";
+
+  ShowWindow(control, SW_HIDE);
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(500);  // the other process paints on its own thread
+  const ClientPicture picture(dialog);
+  ShowWindow(control, SW_SHOW);
+  RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  const RECT inside = grown(field, -1), ring = grown(field, 3), within = grown(field, 1);
+  EXPECT_GE(picture.blue_pixels(inside), area_of(inside) * 97 / 100)
+      << "the picture has no panel under the field";
+  EXPECT_LE(picture.blue_pixels(ring) - picture.blue_pixels(within), (area_of(ring) - area_of(within)) / 20)
+      << "the picture's panel reaches past the field";
+}
+
+// A value of the versions page stands on its caption's row: the caption's ink to its left lies
+// within the field's rows.
+void expect_value_beside_caption(HWND dialog, int field_id) {
+  SCOPED_TRACE(field_id);
+  const ClientPicture shown(dialog);
+  const RECT field = shown.rect_of(GetDlgItem(dialog, field_id));
+  const auto caption = shown.ink_rows(0, field.left - 2, field.top - 14, field.bottom + 14);
+  ASSERT_GE(caption.first, 0) << "no caption left of the field";
+  EXPECT_GE(caption.first, field.top) << "the caption starts below the field's top";
+  EXPECT_LT(caption.second, field.bottom) << "the caption ends below the field";
+}
+
+// White text on the field: some of its pixels are far brighter than the blue.
+bool white_text_in(HWND dialog, int id) {
+  const ClientPicture shown(dialog);
+  const RECT field = shown.rect_of(GetDlgItem(dialog, id));
+  for (int y = field.top; y < field.bottom; ++y)
+    for (int x = field.left; x < field.right; ++x)
+      if (shown.brightness(x, y) > 3 * 230) return true;
+  return false;
+}
+
+// How far left and right of a control the border of the card it stands on is: the first pixel
+// clearly darker than the card's white fill along the control's middle row; -1 when none is near.
+std::pair<int, int> card_margins(const ClientPicture &shown, const RECT &control) {
+  constexpr int kBorder = 3 * 230, kReach = 40;
+  const int y = (control.top + control.bottom) / 2;
+  const auto border_at = [&](int x) {
+    return x >= 0 && x < shown.width() && shown.brightness(x, y) < kBorder;
+  };
+  std::pair<int, int> margins{-1, -1};
+  for (int d = 1; d <= kReach && margins.first < 0; ++d)
+    if (border_at(control.left - d)) margins.first = d;
+  for (int d = 1; d <= kReach && margins.second < 0; ++d)
+    if (border_at(control.right - 1 + d)) margins.second = d;
+  return margins;
 }
 
 class UpgradeExe {
@@ -260,6 +466,7 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_FALSE(app.visible(kUpgrade));
   EXPECT_EQ(SendMessageA(app.item(kAdapters), LB_GETCOUNT, 0, 0), 1);
   app.screenshot("1-welcome");
+  expect_pictures_fill_the_client_area(app.dialog());
 
   // One adapter: Next goes straight through the search to the versions.
   app.click(kNext);
@@ -269,6 +476,11 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   EXPECT_EQ(app.text(kFileVersion), "V1.1.05");
   EXPECT_EQ(app.text(1024), "HBX7300NQ");
   app.screenshot("4-versions");
+  for (int field : {1024, kRouterVersion, kFileVersion}) {
+    expect_value_beside_caption(app.dialog(), field);
+    EXPECT_TRUE(white_text_in(app.dialog(), field)) << field;
+    expect_blue_field(app.dialog(), field);
+  }
 
   app.click(kNext);
   ASSERT_TRUE(wait_for([&] { return app.visible(kUpgrade); }, 10000));
@@ -276,13 +488,21 @@ TEST_F(UpgradeGuiTest, WizardUpgradesTheRouterAndShowsTheRebootWaitAndSuccess) {
   app.screenshot("5-upgrade");
   {
     // The "Progress" caption stands wholly above its box: the box cuts none of its letters.
-    RECT dialog, box;
-    GetWindowRect(app.dialog(), &dialog);
-    GetWindowRect(app.item(1010), &box);
-    const int box_top = box.top - dialog.top, box_left = box.left - dialog.left;
-    const int lowest = lowest_ink_row(app.dialog(), box_left, box_left + 80, box_top);
-    EXPECT_GE(lowest, box_top - 30) << "no caption above the progress box";
-    EXPECT_LT(lowest, box_top - 1) << "the progress box cuts its caption";
+    const RECT box = ClientPicture(app.dialog()).rect_of(app.item(1010));
+    const int lowest = lowest_ink_row(app.dialog(), box.left, box.left + 80, box.top);
+    EXPECT_GE(lowest, box.top - 30) << "no caption above the progress box";
+    EXPECT_LT(lowest, box.top - 1) << "the progress box cuts its caption";
+    // The box and the status line below it stand on the picture's card, centred across it, and the
+    // status line is a blue field on that card.
+    const ClientPicture shown(app.dialog());
+    for (int id : {1010, kStatus}) {
+      SCOPED_TRACE(id);
+      const auto [left, right] = card_margins(shown, shown.rect_of(app.item(id)));
+      EXPECT_GT(left, 0) << "no card border left of the control";
+      EXPECT_GT(right, 0) << "no card border right of the control";
+      EXPECT_LE(std::abs(left - right), 2) << "off the card's middle";
+    }
+    expect_blue_field(app.dialog(), kStatus);
   }
   app.click(kUpgrade);
   // Escape while the transfer runs is ignored: the dialog stays.
