@@ -292,21 +292,24 @@ TEST_F(L2MacObjects, StatusListsChipEntriesFromTheKeyInOrder) {
   EXPECT_EQ(le_load32(&reply[20]), 1u);
 }
 
-// The status object reads the whole chip table in runs; the chip still sees the accesses of one read
-// per index, in index order (here recorded by the in-process back end).
-TEST_F(L2MacObjects, StatusReadMakesTheAccessesOfOneReadPerIndex) {
+// The status and learned-count objects read the whole chip table in runs; the chip still sees the
+// accesses of one read per index, in index order (here recorded by the in-process back end).
+TEST_F(L2MacObjects, TableReadsMakeTheAccessesOfOneReadPerIndex) {
   learn_from_traffic(1, {0, 0, 0, 0, 0, 7}, 6);
   learn_from_traffic(3, {0, 0, 0, 0, 0, 1}, 1);
-  swgenio_clear_recorded();
-  const auto reply = request(4001, kMgmtCmdGet, table(44, {std::vector<uint8_t>(44)}));
-  ASSERT_EQ(count(reply), 1u);
-  const auto status_read = accesses();
   swgenio_clear_recorded();
   for (uint32_t idx = 1; idx <= kSwcMacTableSize; ++idx) {
     SwcMacEntry e{};
     swc_mac_table_read(idx, &e);
   }
-  EXPECT_EQ(status_read, accesses());
+  const auto one_per_index = accesses();
+  swgenio_clear_recorded();
+  const auto reply = request(4001, kMgmtCmdGet, table(44, {std::vector<uint8_t>(44)}));
+  ASSERT_EQ(count(reply), 1u);
+  EXPECT_EQ(accesses(), one_per_index) << "status";
+  swgenio_clear_recorded();
+  EXPECT_EQ(res(request(4016, kMgmtCmdGet, std::vector<uint8_t>(28))), 0u);
+  EXPECT_EQ(accesses(), one_per_index) << "learned counts";
 }
 
 // A status record's key (VID and address) for the chip model's entry at table index 1..8192.
