@@ -158,23 +158,34 @@ void store_status(uint8_t *record, const SwcMacEntry &chip) {
   le_store32(record + 40, status_type(chip));
 }
 
-// The smallest `max` chip entries at or above the key, in (vid, mac) order. The table is read in runs
-// of indexes, so the main loop waits for a few exchanges with the chip instead of one per register access.
-std::vector<StatusEntry> chip_entries_from(const StatusEntry &key, size_t max) {
+// Hands every entry the chip holds to `take`, in index order. The table is read in runs of indexes, so
+// the main loop waits for a few exchanges with the chip instead of one per register access. A failed
+// access fails its own index only (its result), so the rest of its run is still taken; the range read
+// itself fails only for a range outside the table, which these runs never are.
+template <typename Take>
+void for_each_chip_entry(Take take) {
   constexpr uint32_t kRun = 256;
-  std::vector<StatusEntry> kept;
+  static_assert(kSwcMacTableSize % kRun == 0, "the runs cover the table up to its last index");
   SwcMacEntry entries[kRun];
   swc_rc results[kRun];
   for (uint32_t first = 1; first <= kSwcMacTableSize; first += kRun) {
     std::fill(std::begin(entries), std::end(entries), SwcMacEntry{});
     if (swc_mac_table_read_range(first, kRun, entries, results) < 0) continue;
     for (uint32_t i = 0; i < kRun; ++i) {
-      const StatusEntry e{entries[i]};
-      if (results[i] < 0 || e < key) continue;
-      kept.insert(std::upper_bound(kept.begin(), kept.end(), e), e);
-      if (kept.size() > max) kept.pop_back();
+      if (results[i] >= 0) take(entries[i]);
     }
   }
+}
+
+// The smallest `max` chip entries at or above the key, in (vid, mac) order.
+std::vector<StatusEntry> chip_entries_from(const StatusEntry &key, size_t max) {
+  std::vector<StatusEntry> kept;
+  for_each_chip_entry([&](const SwcMacEntry &chip) {
+    const StatusEntry e{chip};
+    if (e < key) return;
+    kept.insert(std::upper_bound(kept.begin(), kept.end(), e), e);
+    if (kept.size() > max) kept.pop_back();
+  });
   return kept;
 }
 
@@ -221,16 +232,15 @@ void obj_mac_learned_per_port(MgmtObject &object) {
   object.set_res(kMgmtResFail);
   if (!object.has_data(7 * 4) || object.cmd() != kMgmtCmdGet) return;
   std::array<uint32_t, 7> count{};
-  for (uint32_t idx = 1; idx <= 8192; ++idx) {
-    SwcMacEntry chip{};
-    if (swc_mac_table_read(idx, &chip) < 0 || chip.locked) continue;
+  for_each_chip_entry([&](const SwcMacEntry &chip) {
+    if (chip.locked) return;
     for (int p = 1; p <= 6; ++p) {
       if (chip.destination[p]) {
         ++count[p];
-        break;
+        return;
       }
     }
-  }
+  });
   for (size_t i = 0; i < count.size(); ++i) object.set_data32(4 * i, count[i]);
   object.set_res(kMgmtResOk);
 }

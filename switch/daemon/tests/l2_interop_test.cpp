@@ -74,6 +74,24 @@ TEST_F(L2OnBoard, StatusOfAFullTableIsReadInBatches) {
   EXPECT_EQ(pv->wait_exit(10s), 0);
 }
 
+// The learned counts per port over a full chip table come in batches as the status object does.
+TEST_F(L2OnBoard, LearnedCountsOfAFullTableAreReadInBatches) {
+  auto pv = start_portvisor({});
+  ASSERT_TRUE(wait_ready()) << pv->output();
+  ASSERT_EQ(ctl("learn 1 1 02:00:00:00:00:00 8192"), "ok 8192");
+  const unsigned long before = std::stoul(ctl("exchanges"));
+  uint32_t res = 99;
+  auto counts = client.object(4016, 0, std::vector<uint8_t>(7 * 4, 0), res, 30s);
+  const unsigned long during = std::stoul(ctl("exchanges")) - before;
+  ASSERT_TRUE(counts);
+  EXPECT_EQ(res, 0u);
+  EXPECT_EQ(le_load32(counts->data() + 4 * 2), 8192u) << "learned on chip port 1, which is port 2";
+  EXPECT_EQ(le_load32(counts->data() + 4 * 1), 0u);
+  EXPECT_LT(during, 8192u);
+  kill(pv->pid(), SIGTERM);
+  EXPECT_EQ(pv->wait_exit(10s), 0);
+}
+
 TEST_F(L2OnBoard, VlanAddedOverManagementIsInTheChip) {
   auto pv = start_portvisor({});
   ASSERT_TRUE(wait_ready()) << pv->output();
