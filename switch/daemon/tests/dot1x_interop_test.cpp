@@ -13,6 +13,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -138,10 +139,59 @@ class Dot1xOnFrontPort : public SimulatedBoard {
     return text;
   }
 
-  // Plugs or unplugs the cable of front port 1 (PHY 0 of the first controller) in the simulator.
-  bool cable(const std::string &action) {
+  // Plugs or unplugs the cable of a front port 1..5 (PHY port - 1 of the first controller) in the
+  // simulator.
+  bool cable(const std::string &action, unsigned port = 1) {
     return output_of(std::string(std::getenv("SWCHIPCTL_BIN")) + " --control " + dir.path() +
-                     "/ctl cable 0 0 " + action) == "ok\n";
+                     "/ctl cable 0 " + std::to_string(port - 1) + " " + action) == "ok\n";
+  }
+  static bool bring_up(const std::string &tap) {
+    return run("sysctl -qw net.ipv6.conf." + tap + ".disable_ipv6=1 && ip link set " + tap + " up");
+  }
+  // A broadcast of EtherType 0x88B5 sent into one front port either reaches the other or is kept back
+  // by the chip.
+  static bool passes(const PacketSocket &from, const PacketSocket &to) {
+    std::vector<uint8_t> frame(60, 0x5A);
+    std::fill(frame.begin(), frame.begin() + 6, 0xFF);
+    std::copy(kPeer.begin(), kPeer.end(), frame.begin() + 6);
+    frame[12] = 0x88;
+    frame[13] = 0xB5;
+    return from.send(frame) && to.receive(0x88B5, 1s).has_value();
+  }
+  // The first frames that pass after a change may take a while: the chip is set in the daemon's loop.
+  static bool passes_soon(const PacketSocket &from, const PacketSocket &to) {
+    for (int i = 0; i < 15; ++i)
+      if (passes(from, to)) return true;
+    return false;
+  }
+  static std::vector<uint8_t> eapol_from_peer(uint8_t type, const std::vector<uint8_t> &body) {
+    std::vector<uint8_t> frame{0x01, 0x80, 0xC2, 0x00, 0x00, 0x03};
+    frame.insert(frame.end(), kPeer.begin(), kPeer.end());
+    frame.insert(frame.end(), {0x88, 0x8E, 2, type, uint8_t(body.size() >> 8), uint8_t(body.size())});
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+  }
+  // A peer on `wire` that sends EAPOL-Start and answers the Request/Identity with `identity`, then
+  // goes quiet: the port stays unauthorised with the peer's address and identity recorded. A request
+  // the port sent before the start (its own time-out) may be the one answered, so it tries again.
+  bool give_identity(unsigned port, const PacketSocket &wire, const std::string &identity) {
+    const auto is_identity_request = [](const std::vector<uint8_t> &f) {
+      return f.size() >= 23 && f[12] == 0x88 && f[13] == 0x8E && f[15] == 0 && f[18] == 1 && f[22] == 1;
+    };
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      wire.take();
+      if (!wire.send(eapol_from_peer(1, {}))) return false;
+      const auto request = wire.receive_if(is_identity_request, 5s);
+      if (!request) continue;
+      std::vector<uint8_t> response{2, (*request)[19], 0, uint8_t(5 + identity.size()), 1};
+      response.insert(response.end(), identity.begin(), identity.end());
+      if (!wire.send(eapol_from_peer(0, response))) return false;
+      for (int i = 0; i < 20; ++i) {
+        if (identity == reinterpret_cast<const char *>(status_of(port).data() + 49)) return true;
+        std::this_thread::sleep_for(50ms);
+      }
+    }
+    return false;
   }
   // A bounded capture on `ifname` into `file`, running once this returns true.
   std::unique_ptr<ChildProcess> start_capture(const std::string &ifname, const std::string &filter,
@@ -181,6 +231,7 @@ class Dot1xOnFrontPort : public SimulatedBoard {
     return all;
   }
 
+  static constexpr std::array<uint8_t, 6> kPeer{0x02, 0x00, 0x00, 0x00, 0x0B, 0x02};
   std::unique_ptr<dot1x::test::FreeRadius> radius;
   dot1x::test::ServerCertificate tls;
   std::unique_ptr<ChildProcess> daemon, supplicant;
@@ -397,24 +448,62 @@ TEST_F(Dot1xOnFrontPort, ZeroPeriodOrEapTimeoutIsRefusedAndTheDaemonKeepsAnsweri
   EXPECT_EQ(dot1x::decode_config(kept->data()).param, dot1x::ParamConfig{}) << "the old configuration";
 }
 
-// A broadcast sent into front port 1 either reaches front port 6 (the trunk of the default VLANs) or is
-// kept back by the chip.
-TEST_F(Dot1xOnFrontPort, RestoringDefaultsOpensAnUnauthorisedAutomaticPort) {
-  ASSERT_TRUE(run("sysctl -qw net.ipv6.conf.swp6.disable_ipv6=1 && ip link set swp6 up"));
+// Port 2 under automatic control with link and a peer that never finishes stays unauthorised. Switched
+// off by the configuration object, 802.1X opens it: frames pass and its status says authorised, with
+// the peer's address, identity and the counters as they were. A re-authentication asked for while
+// 802.1X is off leaves it so.
+TEST_F(Dot1xOnFrontPort, SwitchingOffShowsLinkedPortsAuthorisedAndKeepsTheirRecords) {
+  ASSERT_TRUE(bring_up("swp2") && bring_up("swp3"));
+  ASSERT_TRUE(cable("unplug", 4));
+  PacketSocket wire2("swp2", ""), wire3("swp3", "");
+  ASSERT_TRUE(wire2.ok() && wire3.ok());
+  dot1x::Config c = enabled_config();
+  c.port_control[2] = dot1x::kAuto;
+  ASSERT_EQ(set_config(c), 0u);
+  ASSERT_TRUE(wait_status(2, dot1x::kUnauthorized, 5s));
+  ASSERT_TRUE(give_identity(2, wire2, "carol"));
+  const auto on = status_of(2);
+  ASSERT_EQ(le_load32(on.data()), uint32_t(dot1x::kUnauthorized));
+  EXPECT_FALSE(passes(wire2, wire3)) << "unauthorised: kept back";
+
+  c.system.enabled = 0;
+  ASSERT_EQ(set_config(c), 0u);
+  EXPECT_TRUE(passes_soon(wire2, wire3)) << "802.1X off: port 2 forwards";
+  const auto off = status_of(2);
+  EXPECT_EQ(le_load32(off.data()), uint32_t(dot1x::kAuthorized));
+  EXPECT_EQ(le_load32(status_of(1).data()), uint32_t(dot1x::kAuthorized)) << "automatic, linked";
+  EXPECT_EQ(le_load32(status_of(3).data()), uint32_t(dot1x::kAuthorized)) << "force authorised, linked";
+  EXPECT_EQ(le_load32(status_of(4).data()), 0u) << "no link";
+  EXPECT_STREQ(reinterpret_cast<const char *>(off.data() + 31), "02:00:00:00:0b:02");
+  EXPECT_STREQ(reinterpret_cast<const char *>(off.data() + 49), "carol");
+  EXPECT_EQ(off[15 + 2], on[15 + 2]) << "EAPOL-Starts received";
+  EXPECT_EQ(off[15 + 4], on[15 + 4]) << "Responses/Identity received";
+  EXPECT_GE(off[4], 1) << "enters connecting";
+
+  std::vector<uint8_t> now(4 + dot1x::kReauthEntrySize);
+  le_store16(now.data(), 1);
+  le_store16(now.data() + 2, uint16_t(dot1x::kReauthEntrySize));
+  le_store32(now.data() + 4, 2);
+  le_store32(now.data() + 8, 1);
+  uint32_t res = 99;
+  ASSERT_TRUE(client.object(dot1x::kObjReauth, 1, now, res, 5s).has_value());
+  EXPECT_EQ(res, 0u);
+  EXPECT_TRUE(passes(wire2, wire3)) << "still forwards after a re-authentication at once";
+  const auto later = status_of(2);
+  EXPECT_EQ(le_load32(later.data()), uint32_t(dot1x::kAuthorized));
+  EXPECT_TRUE(std::equal(later.begin() + 4, later.end(), off.begin() + 4)) << "nothing ran the machines";
+}
+
+// The same through a defaults restore (object 2001), which switches 802.1X off as it reads the
+// default configuration: automatic port 1, linked and unauthorised, forwards and shows authorised.
+TEST_F(Dot1xOnFrontPort, RestoringDefaultsOpensAnUnauthorisedAutomaticPortAndShowsItAuthorised) {
+  ASSERT_TRUE(bring_up("swp6"));
+  ASSERT_TRUE(cable("unplug", 4));
   PacketSocket wire1("swp1", ""), wire6("swp6", "");
   ASSERT_TRUE(wire1.ok() && wire6.ok());
-  const auto passes_port_1 = [&] {
-    std::vector<uint8_t> frame(60, 0x5A);
-    std::fill(frame.begin(), frame.begin() + 6, 0xFF);
-    const uint8_t source[6] = {0x02, 0x00, 0x00, 0x00, 0x0B, 0x01};
-    std::copy(source, source + 6, frame.begin() + 6);
-    frame[12] = 0x88;
-    frame[13] = 0xB5;
-    return wire1.send(frame) && wire6.receive(0x88B5, 1s).has_value();
-  };
   enable();
   ASSERT_TRUE(wait_status(1, dot1x::kUnauthorized, 5s));
-  EXPECT_FALSE(passes_port_1()) << "unauthorised: kept back";
+  EXPECT_FALSE(passes(wire1, wire6)) << "unauthorised: kept back";
   std::vector<uint8_t> keep(4, 0);
   uint32_t res = 99;
   ASSERT_TRUE(client.object(2001, 1, keep, res, 5s).has_value());
@@ -428,9 +517,12 @@ TEST_F(Dot1xOnFrontPort, RestoringDefaultsOpensAnUnauthorisedAutomaticPort) {
   ASSERT_TRUE(config.has_value());
   EXPECT_EQ(dot1x::decode_config(config->data()), dot1x::Config{}) << "802.1X off";
   // The restore also sets the ports up afresh: their links take a while to come back.
-  bool forwards = false;
-  for (int i = 0; i < 15 && !forwards; ++i) forwards = passes_port_1();
-  EXPECT_TRUE(forwards) << "the port forwards as with 802.1X off";
+  EXPECT_TRUE(passes_soon(wire1, wire6)) << "the port forwards as with 802.1X off";
+  const auto status = status_of(1);
+  EXPECT_EQ(le_load32(status.data()), uint32_t(dot1x::kAuthorized));
+  EXPECT_GE(status[4], 1) << "enters connecting, as recorded";
+  EXPECT_GE(status[15 + 6], 1) << "Requests/Identity sent, as recorded";
+  EXPECT_EQ(le_load32(status_of(4).data()), 0u) << "no link";
 }
 
 TEST_F(Dot1xOnFrontPort, PeapWithMschapv2AuthorisesThePort) {

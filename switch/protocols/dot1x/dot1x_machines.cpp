@@ -137,8 +137,9 @@ void Machines::reauth_changed(unsigned port, bool on, uint16_t period) {
   p.reauth_when = on ? period : 0;
 }
 
+// With 802.1X off the port is open and nothing runs its machines: starting them over would close it.
 void Machines::reinit_port(unsigned port) {
-  pulse_initialize(ports_.at(port));
+  if (enabled()) pulse_initialize(ports_.at(port));
 }
 void Machines::mark_reauth(unsigned port) {
   ports_.at(port).reauthenticate = true;

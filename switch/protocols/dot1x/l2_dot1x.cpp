@@ -110,6 +110,16 @@ PortStatus configured_status(unsigned port) {
   return s;
 }
 
+// What object 4023 shows of a port. With 802.1X off every port is open on the chip, while its machines
+// stand still with the status they last set until 802.1X comes back on: the port shows authorised, its
+// counters and supplicant as they were recorded.
+PortStatus shown_status(unsigned port) {
+  if (!g_auth) return configured_status(port);
+  PortStatus s = g_auth->port_status(port);
+  if (!config(__func__).system.enabled) s.auth_status = kAuthorized;
+  return s;
+}
+
 void save(const Config &c) {
   uint8_t *block = conf_create(kConfBlock, kConfigSize);
   if (!block) return;
@@ -288,8 +298,7 @@ void l2_dot1x_status(MgmtObject &object) {
     return;
   }
   for (unsigned port = 1; port <= kPorts; ++port) {
-    const PortStatus s = g_auth ? g_auth->port_status(port) : configured_status(port);
-    encode_status(s, g_host && g_host->link_state(port), object.data() + kStatusSize * port);
+    encode_status(shown_status(port), g_host && g_host->link_state(port), object.data() + kStatusSize * port);
   }
   object.set_res(kMgmtResOk);
 }

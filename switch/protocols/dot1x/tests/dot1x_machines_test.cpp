@@ -327,6 +327,27 @@ TEST_F(Machine, ForcedControlsAnswerStartsAndDisableStopsFrames) {
   EXPECT_EQ(services.sent.size(), before) << "disabled: frames dropped, timers stopped";
 }
 
+// With 802.1X off nothing runs the machines, a re-authentication at once included: it would close an
+// automatic port that 802.1X no longer guards.
+TEST_F(Machine, ReauthNowWhileSwitchedOffLeavesThePortOpenAndSilent) {
+  enable();
+  const uint8_t connecting = machines.port(1).status.pae[0];
+  SystemConfig off;
+  uint8_t raw[kSystemConfigSize];
+  encode_system(off, raw);
+  swc_dot1x_set_systemconfig(raw);
+  ASSERT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
+  const size_t sent = services.sent.size();
+  machines.reinit_port(1);
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_BOTH);
+  EXPECT_EQ(services.sent.size(), sent) << "no Request/Identity";
+  EXPECT_EQ(machines.port(1).status.pae[0], connecting);
+
+  enable();
+  EXPECT_EQ(host.auth[1], SWC_AUTH_STATE_NONE) << "switched on again, the port is guarded";
+  EXPECT_EQ(machines.port(1).pae, kPaeAuthenticating);
+}
+
 TEST_F(Machine, NoBufferLosesTheFrameQuietly) {
   services.alloc_ok = false;
   enable();

@@ -338,6 +338,7 @@ TEST_F(Glue, ZeroPeriodOrEapTimeoutIsRefusedByTheObjectAndReadFromTheBlockAsTheD
 }
 
 TEST_F(Glue, StatusObjectFillsRecordsOneToSix) {
+  set_system(SystemConfig{.enabled = 1});
   host.link[2] = true;
   auth.status[2].auth_status = kUnauthorized;
   auth.status[2].eapol[0] = 4;
@@ -355,6 +356,46 @@ TEST_F(Glue, StatusObjectFillsRecordsOneToSix) {
   EXPECT_EQ(run(l2_dot1x_status, shortened), kMgmtResFail);
   auto set = object(kObjStatus, kMgmtCmdSet, kStatusObjectSize);
   EXPECT_EQ(run(l2_dot1x_status, set), kMgmtResFail);
+}
+
+// Switched off by the object or by a restore, 802.1X leaves every port open: the machines stand still
+// with the unauthorised status they last set, but a linked port is shown authorised.
+TEST_F(Glue, SwitchedOffLinkedPortsShowAuthorisedWithWhatWasRecorded) {
+  PortStatus recorded;
+  recorded.auth_status = kUnauthorized;
+  recorded.pae[0] = 3;
+  recorded.eapol[2] = 1;
+  recorded.backend[1] = 2;
+  recorded.mac_seen = true;
+  recorded.mac = {0x02, 0x00, 0x00, 0x00, 0x0b, 0x02};
+  std::strcpy(recorded.identity.data(), "carol");
+  host.link[2] = host.link[3] = true;
+  auth.status[2] = auth.status[4] = recorded;
+  uint8_t recorded_raw[kStatusSize];
+  encode_status(recorded, true, recorded_raw);
+
+  for (const bool by_restore : {false, true}) {
+    SCOPED_TRACE(by_restore ? "defaults restore" : "configuration object");
+    set_system(SystemConfig{.enabled = 1});
+    auto get = object(kObjStatus, kMgmtCmdGet, kStatusObjectSize);
+    ASSERT_EQ(run(l2_dot1x_status, get), kMgmtResOk);
+    ASSERT_EQ(le_load32(get.data() + kMgmtHeaderSize + 2 * kStatusSize), uint32_t(kUnauthorized));
+
+    if (by_restore) {
+      l2_dot1x_conf(1);
+      l2_dot1x_conf(0);
+    } else {
+      auto set = object(kObjConfig, kMgmtCmdSet, kConfigSize);
+      encode_config(Config{}, set.data() + kMgmtHeaderSize);
+      ASSERT_EQ(run(l2_dot1x_config, set), kMgmtResOk);
+    }
+    ASSERT_EQ(run(l2_dot1x_status, get), kMgmtResOk);
+    const uint8_t *port2 = get.data() + kMgmtHeaderSize + 2 * kStatusSize;
+    EXPECT_EQ(le_load32(port2), uint32_t(kAuthorized));
+    EXPECT_EQ(std::memcmp(port2 + 4, recorded_raw + 4, kStatusSize - 4), 0) << "counters, MAC and identity";
+    EXPECT_EQ(le_load32(get.data() + kMgmtHeaderSize + 3 * kStatusSize), uint32_t(kAuthorized));
+    EXPECT_EQ(le_load32(get.data() + kMgmtHeaderSize + 4 * kStatusSize), 0u) << "no link";
+  }
 }
 
 TEST_F(Glue, ReauthObject) {
