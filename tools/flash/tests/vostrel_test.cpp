@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -181,6 +182,40 @@ TEST_F(VostrelTest, MissingImageOrDeviceShowsTheUsage) {
   RunResult no_device = run({"program", mtd_name("absent"), "/nonexistent.img"});
   EXPECT_EQ(no_device.status, 0);
   EXPECT_EQ(no_device.out.rfind("Can not open <" + device_of("absent") + ">.\n" + kUsage, 0), 0u);
+}
+
+// A partition is a flash device of fixed size: programming stops at its end instead of growing it.
+TEST_F(VostrelTest, ImagesAreProgrammedOnlyWithinThePartitionSize) {
+  struct Case {
+    size_t partition;
+    size_t image;
+  };
+  for (const Case c : {Case{20000, 20000}, Case{16384, 16384}, Case{1, 1}, Case{20000, 50000},
+                       Case{16384, 16385}, Case{0, 1}}) {
+    SCOPED_TRACE(std::to_string(c.image) + " bytes into " + std::to_string(c.partition));
+    const std::string image_bytes = random_bytes(c.image);
+    write_file(dir / "part2", std::string(c.partition, '\xff'));
+    write_file(dir / "fw.img", image_bytes);
+    write_map({{device_of("part2"), 2}});
+    RunResult r = run({"program", mtd_name("part2"), (dir / "fw.img").string()});
+    const std::string dev = device_of("part2");
+    if (c.image <= c.partition) {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_NE(r.out.find("\nProgram " + dev + " successful!\n"), std::string::npos);
+    } else {
+      // The block that runs past the end is the one reported.
+      const size_t failing_block = std::min<size_t>(8192, c.image - c.partition / 8192 * 8192);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.out.find("Fail to write " + std::to_string(failing_block) + " bytes to <" + dev + ">\n"),
+                std::string::npos)
+          << r.out;
+      EXPECT_EQ(r.out.find("successful!"), std::string::npos);
+    }
+    // What fits is written, and the partition keeps its size.
+    const std::string written = read_file(dir / "part2");
+    EXPECT_EQ(written.size(), c.partition);
+    EXPECT_TRUE(written == image_bytes.substr(0, c.partition));
+  }
 }
 
 TEST_F(VostrelTest, MapWithTwoLinesOfOnePartitionIsRefused) {
