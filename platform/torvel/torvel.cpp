@@ -85,7 +85,8 @@ class PartitionTable {
       for (size_t second = first + 1; second < lines.size(); ++second) {
         if (lines[first].partition != lines[second].partition) continue;
         std::fprintf(stderr,
-                     "libtorvel: refusing TORVEL_MTD_MAP file %s: lines %d and %d both give partition %d\n",
+                     "libtorvel: refusing TORVEL_MTD_MAP file %s: lines %d and %d both give partition %d; "
+                     "the default partitions stay\n",
                      map_file, lines[first].number, lines[second].number, lines[first].partition);
         return true;
       }
