@@ -1,6 +1,8 @@
 // Stand-in for the router's flash library. By default the partitions are /dev/mtd0../dev/mtd4 with
-// values 0..4; TORVEL_MTD_MAP may name a file of up to five lines "<device path> <value>" that replace
-// the entries in order (tests point them at ordinary files).
+// values 0..4. TORVEL_MTD_MAP may name a file of up to five lines "<device path> <value>" (tests point
+// them at ordinary files); such a map is the whole table, its lines filling the entries in order, and
+// an entry without a usable line holds no partition. A map that gives one value on two lines is
+// refused, leaving the default table: erasing by value would reach the wrong partition.
 #include "torvel.h"
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +41,13 @@ class PartitionTable {
   const FlashMtdEntry &entry(int index) const { return entries_[index]; }
 
  private:
+  // One usable line of the map file.
+  struct MapLine {
+    int number = 0;
+    std::string path;
+    int32_t partition = -1;
+  };
+
   void load_override() {
     const char *map_file = std::getenv("TORVEL_MTD_MAP");
     if (map_file == nullptr) return;
@@ -46,18 +56,48 @@ class PartitionTable {
       std::fprintf(stderr, "libtorvel: cannot read TORVEL_MTD_MAP file %s\n", map_file);
       return;
     }
-    std::string line;
-    for (int entry = 0; entry < kFlashMtdEntries && std::getline(in, line); ++entry) {
-      std::istringstream fields(line);
-      std::string path;
+    std::vector<MapLine> lines = read_map(in);
+    if (refuse_repeated_values(lines, map_file)) return;
+    for (FlashMtdEntry &entry : entries_) entry = {entry.reserved0, -1, {}, nullptr};
+    for (const MapLine &line : lines) install(line.number - 1, line);
+  }
+
+  // The usable lines among the first five; the others are reported and their entries stay empty.
+  static std::vector<MapLine> read_map(std::istream &in) {
+    std::vector<MapLine> lines;
+    std::string text;
+    for (int number = 1; number <= kFlashMtdEntries && std::getline(in, text); ++number) {
+      std::istringstream fields(text);
+      MapLine line{number, {}, 0};
       long value = 0;
-      if (!(fields >> path >> value) || path.size() >= kPathCapacity) {
-        std::fprintf(stderr, "libtorvel: ignoring map line %d: %s\n", entry + 1, line.c_str());
+      if (!(fields >> line.path >> value) || line.path.size() >= kPathCapacity) {
+        std::fprintf(stderr, "libtorvel: ignoring map line %d: %s\n", number, text.c_str());
         continue;
       }
-      std::memcpy(device_paths_[entry], path.c_str(), path.size() + 1);
-      entries_[entry].partition = static_cast<int32_t>(value);
+      line.partition = static_cast<int32_t>(value);
+      lines.push_back(line);
     }
+    return lines;
+  }
+
+  static bool refuse_repeated_values(const std::vector<MapLine> &lines, const char *map_file) {
+    for (size_t first = 0; first < lines.size(); ++first) {
+      for (size_t second = first + 1; second < lines.size(); ++second) {
+        if (lines[first].partition != lines[second].partition) continue;
+        std::fprintf(stderr,
+                     "libtorvel: refusing TORVEL_MTD_MAP file %s: lines %d and %d both give partition %d; "
+                     "the default partitions stay\n",
+                     map_file, lines[first].number, lines[second].number, lines[first].partition);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void install(int entry, const MapLine &line) {
+    std::memcpy(device_paths_[entry], line.path.c_str(), line.path.size() + 1);
+    entries_[entry].partition = line.partition;
+    entries_[entry].device = device_paths_[entry];
   }
 
   char device_paths_[kFlashMtdEntries][kPathCapacity] = {};
@@ -99,7 +139,7 @@ const struct FlashMtdEntry flash_mtd_map[kFlashMtdEntries] = {
 int flash_erase_mtd(int partition) {
   for (int index = 0; index < kFlashMtdEntries; ++index) {
     const FlashMtdEntry &entry = partition_table().entry(index);
-    if (entry.partition != partition) continue;
+    if (entry.device == nullptr || entry.partition != partition) continue;
     int fd = open(entry.device, O_WRONLY);
     if (fd < 0) return -errno;
     int rc = fill_with_erased_bytes(fd);

@@ -18,7 +18,7 @@ struct FlashMtdEntry {
   uint32_t reserved0;
   int32_t partition;  // handed to flash_erase_mtd
   uint32_t reserved1[4];
-  const char *device;  // character device of the partition, e.g. "/dev/mtd2"
+  const char *device;  // character device of the partition, e.g. "/dev/mtd2"; null in an unused entry
 };
 
 extern const struct FlashMtdEntry flash_mtd_map[kFlashMtdEntries];

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,7 @@ namespace {
 struct RunResult {
   int status = -1;
   std::string out;
+  std::string err;
 };
 
 class VostrelTest : public ::testing::Test {
@@ -50,6 +52,8 @@ class VostrelTest : public ::testing::Test {
     if (pid == 0) {
       dup2(pipefd[1], 1);
       close(pipefd[0]);
+      // The flash library speaks on standard error while it loads, before vostrel's main runs.
+      if (!std::freopen((dir / "stderr").c_str(), "w", stderr)) _exit(126);
       setenv("TORVEL_MTD_MAP", (dir / "map").c_str(), 1);
       std::vector<std::string> command{std::getenv("VOSTREL_BIN")};
       command.insert(command.end(), args.begin(), args.end());
@@ -69,6 +73,7 @@ class VostrelTest : public ::testing::Test {
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.err = read_file(dir / "stderr");
     return result;
   }
 
@@ -177,6 +182,66 @@ TEST_F(VostrelTest, MissingImageOrDeviceShowsTheUsage) {
   RunResult no_device = run({"program", mtd_name("absent"), "/nonexistent.img"});
   EXPECT_EQ(no_device.status, 0);
   EXPECT_EQ(no_device.out.rfind("Can not open <" + device_of("absent") + ">.\n" + kUsage, 0), 0u);
+}
+
+// A partition is a flash device of fixed size: programming stops at its end instead of growing it.
+TEST_F(VostrelTest, ImagesAreProgrammedOnlyWithinThePartitionSize) {
+  struct Case {
+    size_t partition;
+    size_t image;
+  };
+  for (const Case c : {Case{20000, 20000}, Case{16384, 16384}, Case{1, 1}, Case{20000, 50000},
+                       Case{16384, 16385}, Case{0, 1}}) {
+    SCOPED_TRACE(std::to_string(c.image) + " bytes into " + std::to_string(c.partition));
+    const std::string image_bytes = random_bytes(c.image);
+    write_file(dir / "part2", std::string(c.partition, '\xff'));
+    write_file(dir / "fw.img", image_bytes);
+    write_map({{device_of("part2"), 2}});
+    RunResult r = run({"program", mtd_name("part2"), (dir / "fw.img").string()});
+    const std::string dev = device_of("part2");
+    if (c.image <= c.partition) {
+      EXPECT_EQ(r.status, 0);
+      EXPECT_NE(r.out.find("\nProgram " + dev + " successful!\n"), std::string::npos);
+    } else {
+      // The block that runs past the end is the one reported.
+      const size_t failing_block = std::min<size_t>(8192, c.image - c.partition / 8192 * 8192);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.out.find("Fail to write " + std::to_string(failing_block) + " bytes to <" + dev + ">\n"),
+                std::string::npos)
+          << r.out;
+      EXPECT_EQ(r.out.find("successful!"), std::string::npos);
+    }
+    // What fits is written, and the partition keeps its size.
+    const std::string written = read_file(dir / "part2");
+    EXPECT_EQ(written.size(), c.partition);
+    EXPECT_TRUE(written == image_bytes.substr(0, c.partition));
+  }
+}
+
+TEST_F(VostrelTest, MapWithTwoLinesOfOnePartitionIsRefused) {
+  const std::string first = random_bytes(3000);
+  const std::string second = std::string(3000, 'b');
+  write_file(dir / "d0", first);
+  write_file(dir / "d1", second);
+  write_map({{device_of("d0"), 0}, {device_of("d1"), 0}});
+  RunResult r = run({"erase", mtd_name("d1")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind(mtd_name("d1") + " is an invalid mtd name!\n" + kUsage, 0), 0u) << r.out;
+  EXPECT_NE(r.err.find("lines 1 and 2 both give partition 0"), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(dir / "d0"), first);
+  EXPECT_EQ(read_file(dir / "d1"), second);
+}
+
+// A map names every partition there is: a device it leaves out is not one, even if it shares a
+// partition value with a mapped file.
+TEST_F(VostrelTest, MapIsTheWholeTable) {
+  const std::string contents = random_bytes(3000);
+  write_file(dir / "part3", contents);
+  write_map({{device_of("part3"), 3}});
+  RunResult r = run({"erase", "mtd3"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("mtd3 is an invalid mtd name!\n" + kUsage, 0), 0u) << r.out;
+  EXPECT_EQ(read_file(dir / "part3"), contents);
 }
 
 }  // namespace
