@@ -113,7 +113,10 @@ bool RulUncompressTables(RulAgnt &agent, const ParsedPolicy &policy) {
   if (id < 0) return false;
   void *address = shmat(id, nullptr, 0);
   if (address == reinterpret_cast<void *>(-1)) return false;
-  std::memcpy(address, policy.decompressed.data(), policy.decompressed.size());
+  // A policy without compressed contents (no attack names) has no bytes to copy, and an empty
+  // vector's data may be a null pointer, which memcpy must never be given.
+  if (!policy.decompressed.empty())
+    std::memcpy(address, policy.decompressed.data(), policy.decompressed.size());
   shmdt(address);
   agent.decompressed_size = static_cast<uint32_t>(policy.decompressed.size());
   std::memset(agent.sections, 0, sizeof agent.sections);
