@@ -204,6 +204,17 @@ TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
   EXPECT_EQ(line, "kaRulAgnt(293) : Check Policy File Fail");
 }
 
+TEST_F(DeviceChainTest, AnUploadWhileTheModuleIsDownKeepsTheInstalledPolicysRecord) {
+  install_sample();
+  std::string other = build_policy("version 5 1\nname 1 Teardrop\n");
+  kernel->stop();
+  Output uploaded = cli({"upload", other});
+  EXPECT_EQ(uploaded.status, 1);
+  EXPECT_NE(uploaded.text.find("kaRulAgnt(367) : Download Kernel Error\n"), std::string::npos)
+      << uploaded.text;
+  EXPECT_EQ(cli({"version"}).text, "4.2\n");
+}
+
 TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {
   std::string policy = install_sample();
   int lock = open((device + ".lock").c_str(), O_RDWR);
