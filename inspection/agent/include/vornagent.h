@@ -85,7 +85,9 @@ VORNAGENT_API void kaReleaseRawDataShm(void);
 VORNAGENT_API int kaGetSharedMemory(void **addr, int *size);
 VORNAGENT_API int kaReleaseSharedMemory(void **addr);
 
-/* Settings. */
+/* Settings. kaGetAllAppInfo and kaGetAllAppInfoTH fill the tables with the module's entries of
+ * each type up to its first missing index; -1, with the tables untouched, when the module cannot be
+ * reached. */
 VORNAGENT_API int kaGetIPSFunction(int *on);
 VORNAGENT_API int kaSetIPSFunction(int on);
 VORNAGENT_API int kaGetAppInfo(IM_P2P_AD_Info *rec, int type);

@@ -254,7 +254,9 @@ int kaGetRawDataShm(void) {
   std::size_t size = 0;
   client.report = attach_whole<const uint32_t>(kRptAgntKey, rpt::kBytes, size);
   client.rule = attach_whole<const RulAgnt>(kRulAgntKey, sizeof(RulAgnt), size);
-  if (client.rule && client.rule->decompressed_size > 0)
+  // A policy without attack names has a segment with no sections in it (size 0 in the record); its
+  // events must stay readable, so any size is taken and every read is bound by what was attached.
+  if (client.rule)
     client.sections =
         attach_whole<const uint8_t>(kSectionsKey, client.rule->decompressed_size, client.sections_size);
   if (!client.report || !client.rule || !client.sections) kaReleaseRawDataShm();

@@ -208,8 +208,10 @@ int kaSetAppInfoTH(KaAppInfoTH *rec, int type) {
   });
 }
 
+// The enumerations end at the module's first refusal; a module that cannot be reached at all must
+// not pass for one without entries, and must not empty the caller's tables.
 int kaGetAllAppInfo(CmdAgnt *agent) {
-  if (!agent) return -1;
+  if (!agent || !device_reachable()) return -1;
   for (int type = kKaAppIm; type <= kKaAppAnomaly; ++type) {
     uint32_t stored = 0;
     for (; stored < kKaAppTableSize; ++stored) {
@@ -225,7 +227,7 @@ int kaGetAllAppInfo(CmdAgnt *agent) {
 }
 
 int kaGetAllAppInfoTH(CmdAgnt *agent) {
-  if (!agent) return -1;
+  if (!agent || !device_reachable()) return -1;
   for (int type = kKaThDdos; type <= kKaThPortscan; ++type) {
     uint32_t stored = 0;
     for (; stored < kKaThTableSize; ++stored) {

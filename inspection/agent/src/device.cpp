@@ -43,6 +43,13 @@ void close_device(int fd) {
   current_ops->close(fd);
 }
 
+bool device_reachable() {
+  int fd = open_device();
+  if (fd < 0) return false;
+  close_device(fd);
+  return true;
+}
+
 int open_device_with_retries(int tries) {
   for (int attempt = 0; attempt < tries; ++attempt) {
     if (attempt > 0) current_ops->pause();

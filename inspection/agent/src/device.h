@@ -30,6 +30,9 @@ int locked_ioctl(int fd, unsigned long request, void *record);
 // interrupted it must not wait for the lock: it is not given back until the handler returns.
 bool device_locked_here();
 
+// True when the device can be opened now (it is opened and closed again).
+bool device_reachable();
+
 // Opens the device, trying `tries` times with a short pause between; -1 when every try failed.
 int open_device_with_retries(int tries);
 

@@ -1,6 +1,7 @@
 // Installing a policy: the uploader has put the file into the raw policy segment; it is checked and
-// unpacked in private memory first, and only a file that passed every check replaces the shared
-// policy record, the name tables and the module's rule tables.
+// unpacked in private memory first. Only a file that passed every check goes to the module, and only
+// once the module has taken it are the shared policy record and the name tables replaced: a policy
+// refused at any step leaves the installed one's record as it was.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -113,7 +114,10 @@ bool RulUncompressTables(RulAgnt &agent, const ParsedPolicy &policy) {
   if (id < 0) return false;
   void *address = shmat(id, nullptr, 0);
   if (address == reinterpret_cast<void *>(-1)) return false;
-  std::memcpy(address, policy.decompressed.data(), policy.decompressed.size());
+  // A policy without compressed contents (no attack names) has no bytes to copy, and an empty
+  // vector's data may be a null pointer, which memcpy must never be given.
+  if (!policy.decompressed.empty())
+    std::memcpy(address, policy.decompressed.data(), policy.decompressed.size());
   shmdt(address);
   agent.decompressed_size = static_cast<uint32_t>(policy.decompressed.size());
   std::memset(agent.sections, 0, sizeof agent.sections);
@@ -151,16 +155,16 @@ int RulRetrvPlcy(RulAgnt *agent) {
   if (!agent) return 1;
   ParsedPolicy policy;
   if (!check_policy_file(policy)) return 1;
+  if (!RulDownloadKernel(policy.download)) {
+    print_message(kSource, 367, "Download Kernel Error");
+    print_text("Exception Handle\n");
+    return 1;
+  }
   RulAgntReset(agent);
   record_header(*agent, policy);
   if (!RulUncompressTables(*agent, policy)) {
+    // The module already runs the new policy, so the old record no longer describes it.
     print_message(kSource, 357, "Decompress Error");
-    print_text("Exception Handle\n");
-    RulAgntRelease(agent);
-    return 1;
-  }
-  if (!RulDownloadKernel(policy.download)) {
-    print_message(kSource, 367, "Download Kernel Error");
     print_text("Exception Handle\n");
     RulAgntRelease(agent);
     return 1;

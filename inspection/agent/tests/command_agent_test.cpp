@@ -68,6 +68,15 @@ TEST_F(CommandAgentTest, MirrorHoldsEachTypeUpToItsFirstMissingIndex) {
   EXPECT_EQ(mirror->th[kKaThPortscan][4].threshold, 100u);
 }
 
+// A module that cannot be reached is not a module without entries: the mirror keeps what it held.
+TEST_F(CommandAgentTest, WithoutTheDeviceTheMirrorIsNotRefreshed) {
+  module.device_present = false;
+  EXPECT_EQ(kaGetAllAppInfo(mirror), -1);
+  EXPECT_EQ(kaGetAllAppInfoTH(mirror), -1);
+  EXPECT_EQ(mirror->app_count[kKaAppIm], 10u);
+  EXPECT_EQ(mirror->th_count[kKaThPortscan], 6u);
+}
+
 TEST_F(CommandAgentTest, SettingAnActionByNameReachesTheModuleAndTheMirror) {
   IM_P2P_AD_Info request = app("p2p1", 0);
   EXPECT_EQ(kaSetAppInfo(&request, kKaAppP2P), 0);

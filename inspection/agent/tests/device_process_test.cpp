@@ -73,6 +73,9 @@ class DeviceChainTest : public ::testing::Test {
   Output cli(const std::vector<std::string> &args) {
     return run_program(program_path("VORNAGENT_CLI_BIN"), args, environment);
   }
+  Output cli_with_errors(const std::vector<std::string> &args) {
+    return run_program_with_errors(program_path("VORNAGENT_CLI_BIN"), args, environment);
+  }
 
   std::string build_policy(const std::string &description) {
     std::string source = (dir / "policy.txt").string(), policy = (dir / "policy.bin").string();
@@ -152,7 +155,9 @@ class DeviceChainTest : public ::testing::Test {
 TEST_F(DeviceChainTest, BeforeAnyPolicyTheModuleRefusesStateChanges) {
   EXPECT_EQ(cli({"ips"}).status, 1);
   EXPECT_EQ(cli({"ips", "off"}).status, 1);
-  EXPECT_EQ(cli({"apps", "im"}).text, "");
+  Output apps = cli({"apps", "im"});
+  EXPECT_EQ(apps.status, 0);  // the module is there and has nothing to list yet
+  EXPECT_EQ(apps.text, "");
 }
 
 TEST_F(DeviceChainTest, InspectionSwitchedOffBeforeAnyPolicyStaysOffOnceOneIsInstalled) {
@@ -202,6 +207,71 @@ TEST_F(DeviceChainTest, ADamagedPolicyLeavesTheRunningOneInPlace) {
   std::string line;
   std::getline(log, line);
   EXPECT_EQ(line, "kaRulAgnt(293) : Check Policy File Fail");
+}
+
+TEST_F(DeviceChainTest, AnUploadWhileTheModuleIsDownKeepsTheInstalledPolicysRecord) {
+  install_sample();
+  std::string other = build_policy("version 5 1\nname 1 Teardrop\n");
+  kernel->stop();
+  Output uploaded = cli({"upload", other});
+  EXPECT_EQ(uploaded.status, 1);
+  EXPECT_NE(uploaded.text.find("kaRulAgnt(367) : Download Kernel Error\n"), std::string::npos)
+      << uploaded.text;
+  EXPECT_EQ(cli({"version"}).text, "4.2\n");
+}
+
+TEST_F(DeviceChainTest, APolicyFromAnEmptyDescriptionInstalls) {
+  Output uploaded = cli({"upload", build_policy("")});
+  EXPECT_EQ(uploaded.status, 0) << uploaded.text;
+  EXPECT_EQ(cli({"version"}).text, "0.0\n");
+  Output events = cli({"events"});
+  EXPECT_EQ(events.status, 0);
+  EXPECT_EQ(events.text, "");
+}
+
+TEST_F(DeviceChainTest, ActionsThatAreNot0Or1AreRefusedAndNothingChanges) {
+  install_sample();
+  ASSERT_EQ(cli({"app", "im", "MSN Messenger", "0"}).status, 0);
+  for (const char *action : {"257", "256", "2", "", "-1", "+1", "1x"}) {
+    Output refused = cli_with_errors({"app", "im", "MSN Messenger", action});
+    EXPECT_EQ(refused.status, 1) << action;
+    EXPECT_NE(refused.text.find("vornagent-cli: action"), std::string::npos)
+        << action << ": " << refused.text;
+  }
+  EXPECT_EQ(cli({"apps", "im"}).text, "0 0 1 MSN Messenger\n1 1 2 Yahoo Messenger\n");
+  EXPECT_EQ(cli({"app", "im", "MSN Messenger", "1"}).status, 0);
+  EXPECT_EQ(cli({"threshold", "portscan", "IP Sweep", "257", "100"}).status, 1);
+  EXPECT_NE(cli({"thresholds", "portscan"}).text.find("\n4 1 5 50 IP Sweep\n"), std::string::npos);
+}
+
+TEST_F(DeviceChainTest, ThresholdsAreNeverCutAndOnlyThoseWithinTheRulesLimitAreSet) {
+  install_sample();
+  for (const char *threshold : {"4294967297", "4294967296", "", "-4294967295", "0x10", "1 "}) {
+    Output refused = cli_with_errors({"threshold", "portscan", "IP Sweep", "1", threshold});
+    EXPECT_EQ(refused.status, 1) << threshold;
+    EXPECT_NE(refused.text.find("vornagent-cli: threshold"), std::string::npos)
+        << threshold << ": " << refused.text;
+  }
+  // Within the number range, the library holds each rule to its own limit (2048 for the sweep).
+  for (const char *threshold : {"4294967295", "2049", "0"})
+    EXPECT_EQ(cli({"threshold", "portscan", "IP Sweep", "1", threshold}).status, 1) << threshold;
+  EXPECT_NE(cli({"thresholds", "portscan"}).text.find("\n4 1 5 50 IP Sweep\n"), std::string::npos);
+  EXPECT_EQ(cli({"threshold", "portscan", "IP Sweep", "1", "2048"}).status, 0);
+  EXPECT_NE(cli({"thresholds", "portscan"}).text.find("\n4 1 5 2048 IP Sweep\n"), std::string::npos);
+}
+
+TEST_F(DeviceChainTest, WithTheModuleDownListingsFailButTheEventsStillRead) {
+  install_sample();
+  kernel->stop();
+  for (std::vector<std::string> listing : {std::vector<std::string>{"apps", "im"}, {"thresholds", "ddos"}}) {
+    Output failed = cli_with_errors(listing);
+    EXPECT_EQ(failed.status, 1) << listing[0];
+    EXPECT_NE(failed.text.find("vornagent-cli: the inspection module cannot be reached\n"), std::string::npos)
+        << failed.text;
+  }
+  Output events = cli({"events"});
+  EXPECT_EQ(events.status, 0);
+  EXPECT_EQ(events.text, "");
 }
 
 TEST_F(DeviceChainTest, ClientsAndPolicyDownloadsWaitForTheDeviceLock) {

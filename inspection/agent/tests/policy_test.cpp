@@ -308,8 +308,34 @@ TEST_F(PolicyInstallTest, InspectionSwitchedOffBeforeTheFirstPolicyStaysOffAfter
   EXPECT_EQ(module.ips, 1u);
 }
 
-TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
-  PolicySpec spec = sample_spec();
+// The installed policy's record (version, names, the settings mirror) must survive a download that
+// the module refuses or that never reaches it, just as it survives a damaged file.
+class FailedDownloadTest : public PolicyInstallTest {
+ protected:
+  void install_first() {
+    upload(builder::build_policy_file(sample_spec(0x00010003)));
+    ASSERT_EQ(kaUpdateSig(), 0);
+  }
+  // A valid policy of another version with other names.
+  static PolicySpec second_spec() {
+    PolicySpec spec = sample_spec(0x00040009);
+    spec.attack_names = {"Other", "Teardrop"};
+    spec.apps = {{0, 1, 0, 1, "ICQ"}};
+    return spec;
+  }
+  void expect_first_still_recorded() {
+    EXPECT_EQ(version(), std::make_pair(3, 1));
+    EXPECT_EQ(attack_name(1), "Ping of Death");
+    EXPECT_EQ(attack_name(2), "Land");
+    IM_P2P_AD_Info off{};
+    std::strcpy(off.name, "Yahoo");
+    EXPECT_EQ(kaSetAppInfo(&off, kKaAppIm), 0);
+  }
+};
+
+TEST_F(FailedDownloadTest, ARefusedDownloadKeepsTheInstalledRecord) {
+  install_first();
+  PolicySpec spec = second_spec();
   spec.table_id = 0x20000002u;
   upload(builder::build_policy_file(spec));
   EXPECT_EQ(kaUpdateSig(), -1);
@@ -319,8 +345,19 @@ TEST_F(PolicyInstallTest, ARefusedDownloadClearsTheVersion) {
       out.find(
           "kaRulAgnt(225) : Load Policy Fail\nkaRulAgnt(367) : Download Kernel Error\nException Handle\n"),
       std::string::npos);
-  EXPECT_EQ(version(), std::make_pair(0, 0));
   EXPECT_EQ(module.state, 2u);
+  module.state = 8;  // lets the settings command through, as a later good download would
+  expect_first_still_recorded();
+}
+
+TEST_F(FailedDownloadTest, ADownloadWithoutTheModuleKeepsTheInstalledRecord) {
+  install_first();
+  module.device_present = false;
+  upload(builder::build_policy_file(second_spec()));
+  EXPECT_EQ(kaUpdateSig(), -1);
+  module.device_present = true;
+  expect_first_still_recorded();
+  EXPECT_EQ(module.apps[2].action, 0);
 }
 
 TEST_F(PolicyInstallTest, WithoutADeviceTheLoadFailsAfterElevenTries) {

@@ -11,12 +11,13 @@ namespace vornagent::testing {
 namespace {
 
 pid_t spawn(const std::string &program, const std::vector<std::string> &args,
-            const std::vector<std::string> &environment, int &out) {
+            const std::vector<std::string> &environment, int &out, bool with_errors = false) {
   int pipefd[2];
   if (pipe(pipefd) != 0) return -1;
   pid_t pid = fork();
   if (pid == 0) {
     dup2(pipefd[1], STDOUT_FILENO);
+    if (with_errors) dup2(pipefd[1], STDERR_FILENO);
     close(pipefd[0]);
     close(pipefd[1]);
     for (const std::string &assignment : environment) putenv(const_cast<char *>(assignment.c_str()));
@@ -40,13 +41,11 @@ int wait_exit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
-Output run_program(const std::string &program, const std::vector<std::string> &args,
-                   const std::vector<std::string> &environment) {
+Output run_to_end(const std::string &program, const std::vector<std::string> &args,
+                  const std::vector<std::string> &environment, bool with_errors) {
   Output result;
   int out = -1;
-  pid_t pid = spawn(program, args, environment, out);
+  pid_t pid = spawn(program, args, environment, out, with_errors);
   if (pid < 0) return result;
   char buffer[4096];
   ssize_t n;
@@ -54,6 +53,18 @@ Output run_program(const std::string &program, const std::vector<std::string> &a
   close(out);
   result.status = wait_exit(pid);
   return result;
+}
+
+}  // namespace
+
+Output run_program(const std::string &program, const std::vector<std::string> &args,
+                   const std::vector<std::string> &environment) {
+  return run_to_end(program, args, environment, false);
+}
+
+Output run_program_with_errors(const std::string &program, const std::vector<std::string> &args,
+                               const std::vector<std::string> &environment) {
+  return run_to_end(program, args, environment, true);
 }
 
 BackgroundProgram::BackgroundProgram(const std::string &program, const std::vector<std::string> &args,

@@ -26,6 +26,10 @@ inline std::string program_path(const char *variable) {
 Output run_program(const std::string &program, const std::vector<std::string> &args,
                    const std::vector<std::string> &environment = {});
 
+// The same, collecting its standard error together with its standard output.
+Output run_program_with_errors(const std::string &program, const std::vector<std::string> &args,
+                               const std::vector<std::string> &environment = {});
+
 // A program that runs in the background until stopped; its standard output is read line by line.
 class BackgroundProgram {
  public:

@@ -201,6 +201,21 @@ TEST_F(ReportClient, AttackNamesAreBoundedByTheNamesThisClientAttached) {
   ::testing::internal::CaptureStdout();
 }
 
+// A policy may name no attack at all: it installs, and its events are still listed, without names.
+TEST_F(ReportClient, APolicyWithoutAttackNamesInstallsAndItsEventsAreListed) {
+  install_names({});
+  module.log_event(kAlice, 1, 1, 1000);
+  tick();
+  std::vector<KaRawEvent> all = events();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_STREQ(all[0].address, "10.0.0.1");
+  EXPECT_STREQ(all[0].name, "");
+  ASSERT_EQ(kaSemWait(semaphore), 0);
+  char name[64];
+  EXPECT_EQ(kaGetAttackName(0, name), -1);
+  kaSemSignal(semaphore);
+}
+
 TEST_F(ReportClient, ResetEmptiesEverythingAndTheDaemonForgetsItsSources) {
   for (int i = 0; i < 4; ++i) module.log_event(kBob, 1, 1);
   tick();

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -56,6 +57,20 @@ std::string rest_of_line(std::istringstream &line) {
   return rest;
 }
 
+// Reads the next word as a whole decimal number up to `max`. A sign, another base or a larger value
+// is refused: written into the image's narrower fields it would wrap or be cut without a word.
+uint32_t read_number(std::istringstream &line, uint32_t max, const char *what) {
+  std::string word;
+  uint32_t value = 0;
+  if (line >> word) {
+    const char *end = word.data() + word.size();
+    auto [stop, error] = std::from_chars(word.data(), end, value);
+    if (error == std::errc{} && stop == end && value <= max) return value;
+  }
+  throw std::runtime_error(std::string(what) + " must be a whole number from 0 to " + std::to_string(max) +
+                           (word.empty() ? "" : ", not " + word));
+}
+
 int app_type(const std::string &word) {
   if (word == "im") return 0;
   if (word == "p2p") return 1;
@@ -86,27 +101,29 @@ PolicySpec read_description(std::istream &in, const std::string &base_directory)
     };
     try {
       if (keyword == "version") {
-        uint32_t first = 0, second = 0;
-        if (!(line >> first >> second)) throw std::runtime_error("expected two numbers");
-        spec.version = (first & 0xFFFF) | second << 16;
+        uint32_t first = read_number(line, 0xFFFF, "version number");
+        spec.version = first | read_number(line, 0xFFFF, "version number") << 16;
       } else if (keyword == "name") {
-        std::size_t id = 0;
-        if (!(line >> id) || id > 65535) throw std::runtime_error("expected an attack id");
+        std::size_t id = read_number(line, 65535, "attack id");
         if (spec.attack_names.size() <= id) spec.attack_names.resize(id + 1);
         spec.attack_names[id] = rest_of_line(line);
       } else if (keyword == "app") {
         AppEntry app;
         std::string type;
-        if (!(line >> type >> app.app_id >> app.index >> app.action))
-          throw std::runtime_error("bad app line");
+        line >> type;
         app.type = app_type(type);
+        app.app_id = read_number(line, 255, "application id");
+        app.index = read_number(line, 255, "index");
+        app.action = read_number(line, 255, "action");
         app.name = rest_of_line(line);
         check_app(app);
         spec.apps.push_back(app);
       } else if (keyword == "rule") {
         ThresholdRule rule;
-        if (!(line >> rule.rule_id >> rule.index >> rule.action >> rule.threshold))
-          throw std::runtime_error("bad rule line");
+        rule.rule_id = read_number(line, 255, "rule id");
+        rule.index = read_number(line, 255, "index");
+        rule.action = read_number(line, 255, "action");
+        rule.threshold = read_number(line, 0xFFFF, "threshold");
         rule.name = rest_of_line(line);
         check_rule(rule);
         spec.rules.push_back(rule);
@@ -121,6 +138,8 @@ PolicySpec read_description(std::istream &in, const std::string &base_directory)
       throw std::runtime_error("line " + std::to_string(number) + ": " + e.what());
     }
   }
+  // A read error ends the lines as the end of the text would: the policy would be built from part.
+  if (in.bad()) throw std::runtime_error("cannot read the description");
   return spec;
 }
 

@@ -38,7 +38,9 @@ struct PolicySpec {
   int extra_download_sections = 0;  // the loader skips all but the first
 };
 
-// Reads a description; throws std::runtime_error with the line number on a bad line.
+// Reads a description; throws std::runtime_error with the line number on a bad line, and when the
+// text cannot be read to its end. Numbers are whole decimal numbers that must fit their fields
+// (version numbers, attack ids and thresholds 0..65535, indices and actions 0..255).
 //   version <first> <second>
 //   name <id> <text>                              attack name of id
 //   app <im|p2p|anomaly> <appid> <index> <action> <name>

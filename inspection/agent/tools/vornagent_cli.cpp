@@ -1,6 +1,7 @@
 // A client program calling the agent library as the router's web pages and uploader would.
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -45,6 +46,36 @@ int finish(int result) {
   return result == 0 ? 0 : 1;
 }
 
+// Reads a whole decimal number up to `max`. Signs, blanks, other bases and values beyond `max` are
+// refused: they must never wrap or be cut into the record's narrower field.
+bool parse_number(const char *text, uint32_t max, uint32_t &value) {
+  const char *end = text + std::strlen(text);
+  auto [stop, error] = std::from_chars(text, end, value);
+  return error == std::errc{} && stop == end && value <= max;
+}
+
+bool parse_action(const char *text, uint8_t &action) {
+  uint32_t value = 0;
+  if (!parse_number(text, 1, value)) {
+    std::fprintf(stderr, "vornagent-cli: action \"%s\" is not 0 or 1\n", text);
+    return false;
+  }
+  action = static_cast<uint8_t>(value);
+  return true;
+}
+
+bool parse_threshold(const char *text, uint32_t &threshold) {
+  if (parse_number(text, UINT32_MAX, threshold)) return true;
+  std::fprintf(stderr, "vornagent-cli: threshold \"%s\" is not a whole number from 0 to %u\n", text,
+               UINT32_MAX);
+  return false;
+}
+
+int module_unreachable() {
+  std::fprintf(stderr, "vornagent-cli: the inspection module cannot be reached\n");
+  return finish(-1);
+}
+
 std::string name_of(const char (&name)[64]) {
   return std::string(name, strnlen(name, sizeof name));
 }
@@ -58,7 +89,7 @@ int show_ips() {
 
 int list_apps(int type) {
   auto agent = std::make_unique<CmdAgnt>();
-  kaGetAllAppInfo(agent.get());
+  if (kaGetAllAppInfo(agent.get()) != 0) return module_unreachable();
   for (uint32_t i = 0; i < agent->app_count[type]; ++i) {
     const IM_P2P_AD_Info &e = agent->app[type][i];
     std::printf("%u %u %u %s\n", e.index, e.action, e.app_id, name_of(e.name).c_str());
@@ -68,7 +99,7 @@ int list_apps(int type) {
 
 int list_thresholds(int type) {
   auto agent = std::make_unique<CmdAgnt>();
-  kaGetAllAppInfoTH(agent.get());
+  if (kaGetAllAppInfoTH(agent.get()) != 0) return module_unreachable();
   for (uint32_t i = 0; i < agent->th_count[type]; ++i) {
     const KaAppInfoTH &e = agent->th[type][i];
     std::printf("%u %u %u %u %s\n", e.index, e.action, e.rule_id, e.threshold, name_of(e.name).c_str());
@@ -84,16 +115,15 @@ bool copy_name(char (&target)[64], const std::string &name) {
 
 int set_app(int type, const std::string &name, const char *action) {
   IM_P2P_AD_Info record{};
-  if (!copy_name(record.name, name)) return finish(-1);
-  record.action = static_cast<uint8_t>(std::atoi(action));
+  if (!copy_name(record.name, name) || !parse_action(action, record.action)) return finish(-1);
   return finish(kaSetAppInfo(&record, type));
 }
 
 int set_threshold(int type, const std::string &name, const char *action, const char *threshold) {
   KaAppInfoTH record{};
-  if (!copy_name(record.name, name)) return finish(-1);
-  record.action = static_cast<uint8_t>(std::atoi(action));
-  record.threshold = static_cast<uint32_t>(std::strtoul(threshold, nullptr, 10));
+  if (!copy_name(record.name, name) || !parse_action(action, record.action) ||
+      !parse_threshold(threshold, record.threshold))
+    return finish(-1);
   return finish(kaSetAppInfoTH(&record, type));
 }
 
@@ -145,6 +175,13 @@ int show_categories() {
 
 // Every stored event, newest first, read inside one semaphore bracket as the web pages do.
 int show_events() {
+  // The report data lives only while the inspection daemon runs; without it there is nothing to
+  // read, and no semaphore set should be made for it either.
+  KaTop5 probe{};
+  if (kaGetTop5(&probe) != 0) {
+    std::fprintf(stderr, "vornagent-cli: no report data: the inspection daemon is not running\n");
+    return finish(-1);
+  }
   int semaphore = kaGetKey();
   if (semaphore < 0 || kaSemWait(semaphore) != 0) return finish(-1);
   KaRawEvent event{};

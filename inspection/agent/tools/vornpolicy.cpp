@@ -27,6 +27,7 @@ int main(int argc, char **argv) {
       throw std::runtime_error("policy larger than the upload segment");
     std::ofstream out(output, std::ios::binary);
     out.write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.close();  // what is still buffered can fail only here
     if (!out) throw std::runtime_error(std::string("cannot write ") + output);
     std::printf("%zu bytes\n", file.size());
     return 0;
