@@ -18,15 +18,18 @@
 #include <pthread.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "emulator.h"
+#include "pcap_file.h"
 #include "vorn_image.h"
 #include "vorn_records.h"
 #include "vorn_sigc.h"
@@ -51,6 +54,35 @@ std::string run_and_capture(const std::string &command) {
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
   pclose(pipe);
   return out;
+}
+
+// A capture of whole records as captured, Ethernet header and all (or cut shorter).
+std::vector<unsigned char> capture_of(const std::vector<std::vector<unsigned char>> &records) {
+  std::vector<unsigned char> capture = pcap::serialize({});
+  for (const auto &record : records) {
+    auto length = static_cast<uint32_t>(record.size());
+    for (uint32_t word : {1700000000u, 0u, length, length})
+      for (int i = 0; i < 4; ++i) capture.push_back(static_cast<unsigned char>(word >> (8 * i)));
+    capture.insert(capture.end(), record.begin(), record.end());
+  }
+  return capture;
+}
+
+// A broadcast Ethernet frame with `payload_size` zero bytes behind its header.
+std::vector<unsigned char> ethernet_frame(uint16_t ethertype, size_t payload_size) {
+  std::vector<unsigned char> frame(14 + payload_size);
+  std::fill_n(frame.begin(), 6, 0xff);
+  frame[6] = 0x02;  // a locally administered source
+  frame[11] = 1;
+  frame[12] = static_cast<unsigned char>(ethertype >> 8);
+  frame[13] = static_cast<unsigned char>(ethertype);
+  return frame;
+}
+
+void write_bytes(const fs::path &path, const std::vector<unsigned char> &bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(file.good()) << path;
 }
 
 // Runs a function in a child process; true when it returned true.
@@ -177,6 +209,38 @@ class Vornkd : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  // Runs vornkd with `arguments` to its end, as a user does from a shell: what it printed on either
+  // stream, then "status N". One that goes on serving is stopped after 20 s (status 124).
+  std::string run_vornkd(const std::string &arguments) {
+    return run_and_capture("timeout 20 " + vornkd_command() + arguments + " 2>&1; echo status $?");
+  }
+
+  std::string inject(const std::vector<unsigned char> &capture) {
+    fs::path file = dir / "capture.pcap";
+    write_bytes(file, capture);
+    return run_vornkd(" --inject " + file.string());
+  }
+
+  // Switches inspection on with a one-signature policy, so that frames go through the whole
+  // receive path.
+  void switch_inspection_on() {
+    EngineImage image;
+    image.set_enable_word(1);
+    SignatureCompiler compiler;
+    Signature passwd;
+    passwd.rule_id = 20;
+    passwd.pattern = "/etc/passwd";
+    passwd.category = 11;
+    compiler.add(passwd);
+    compiler.compile(&image);
+    int fd = vorndev_open("/dev/vorn", O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(download(fd, image), 0);
+    ParamtVornStatus on{1, 0};
+    ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_SET_STATUS, &on), 0);
+    vorndev_close(fd);
+  }
+
   fs::path dir;
   std::string device;
   pid_t daemon_pid = -1;
@@ -266,6 +330,15 @@ TEST_F(Vornkd, InjectRefusesAFileThatIsNoCapture) {
   std::string command = vornkd_command() + " --inject " + bogus + " 2>&1";
   EXPECT_NE(run_and_capture(command).find("not a pcap file"), std::string::npos);
   EXPECT_NE(system(command.c_str()), 0);
+}
+
+// A frame with nothing behind its Ethernet header is the receive path's to judge, as any other: it
+// and the frames after it on the same connection each get their fate.
+TEST_F(Vornkd, InjectServesFramesWithNothingBehindTheirHeader) {
+  switch_inspection_on();
+  EXPECT_EQ(inject(capture_of({ethernet_frame(0x0800, 0), ethernet_frame(0x0800, 20),
+                               ethernet_frame(0x0806, 0), ethernet_frame(0x0806, 28)})),
+            "4 frames: 3 delivered, 1 dropped, 0 held\nstatus 0\n");
 }
 
 TEST_F(Vornkd, ReportPrintsTheProcLines) {
