@@ -86,10 +86,21 @@ int print_report(const std::string &path) {
   return 0;
 }
 
-int inject(const std::string &path, const std::string &capture, const std::string &device) {
-  std::vector<pcap::CapturedFrame> frames;
+// Sends one frame to the module's receive path; its fate, or -1 when the module did not take it.
+int32_t send_frame(int fd, const char (&device)[16], const pcap::CapturedFrame &frame) {
+  vornkd::Request request{vornkd::kFrame, frame.ethertype, frame.payload.size()};
+  int32_t fate = -1;
+  if (!vornkd::write_fully(fd, &request, sizeof request) || !vornkd::write_fully(fd, device, sizeof device) ||
+      !vornkd::write_fully(fd, frame.payload.data(), frame.payload.size()) ||
+      !vornkd::read_fully(fd, &fate, sizeof fate) || fate < vornkd::kDelivered || fate > vornkd::kHeld)
+    return -1;
+  return fate;
+}
+
+int inject(const std::string &path, const std::string &capture_path, const std::string &device) {
+  pcap::Capture capture;
   try {
-    frames = pcap::read_file(capture);
+    capture = pcap::read_capture(capture_path);
   } catch (const std::exception &e) {
     std::fprintf(stderr, "vornkd: %s\n", e.what());
     return 1;
@@ -99,23 +110,27 @@ int inject(const std::string &path, const std::string &capture, const std::strin
   char name[16] = {};
   std::snprintf(name, sizeof name, "%s", device.c_str());
   size_t fates[3] = {};
-  for (const auto &frame : frames) {
-    if (frame.payload.size() > vornkd::kMaxFrame) continue;
-    vornkd::Request request{vornkd::kFrame, frame.ethertype, frame.payload.size()};
-    int32_t fate = -1;
-    if (!vornkd::write_fully(fd, &request, sizeof request) || !vornkd::write_fully(fd, name, sizeof name) ||
-        !vornkd::write_fully(fd, frame.payload.data(), frame.payload.size()) ||
-        !vornkd::read_fully(fd, &fate, sizeof fate) || fate < 0 || fate > 2) {
-      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n",
-                   static_cast<size_t>(&frame - frames.data()));
+  size_t too_long = 0;
+  for (size_t i = 0; i < capture.frames.size(); ++i) {
+    if (capture.frames[i].payload.size() > vornkd::kMaxFrame) {
+      ++too_long;
+      continue;
+    }
+    int32_t fate = send_frame(fd, name, capture.frames[i]);
+    if (fate < 0) {
+      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n", i);
       close(fd);
       return 1;
     }
     ++fates[fate];
   }
   close(fd);
-  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held\n", frames.size(), fates[0], fates[1],
-              fates[2]);
+  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held", capture.frames.size() + capture.too_short,
+              fates[vornkd::kDelivered], fates[vornkd::kDropped], fates[vornkd::kHeld]);
+  if (capture.too_short + too_long > 0)
+    std::printf(", %zu skipped (%zu shorter than an Ethernet header, %zu with more than %u bytes behind it)",
+                capture.too_short + too_long, capture.too_short, too_long, vornkd::kMaxFrame);
+  std::printf("\n");
   return 0;
 }
 

@@ -341,6 +341,37 @@ TEST_F(Vornkd, InjectServesFramesWithNothingBehindTheirHeader) {
             "4 frames: 3 delivered, 1 dropped, 0 held\nstatus 0\n");
 }
 
+// Records too short for an Ethernet header, and frames longer than the device takes, are skipped
+// and said to be; the largest frame it takes is injected.
+TEST_F(Vornkd, InjectCountsTheFramesItSkips) {
+  std::vector<unsigned char> cut_header = ethernet_frame(0x0806, 0);
+  cut_header.pop_back();
+  EXPECT_EQ(inject(capture_of({ethernet_frame(0x0806, 28),
+                               cut_header,
+                               {},
+                               ethernet_frame(0x0806, 65535),
+                               ethernet_frame(0x0806, 65536)})),
+            "5 frames: 2 delivered, 0 dropped, 0 held, 3 skipped (2 shorter than an Ethernet header, 1 "
+            "with more than 65535 bytes behind it)\nstatus 0\n");
+  EXPECT_EQ(inject(capture_of({ethernet_frame(0x0806, 28)})),
+            "1 frames: 1 delivered, 0 dropped, 0 held\nstatus 0\n");
+}
+
+// A capture that ends inside a record's header is refused before any of its frames is injected,
+// as one that ends inside a record's data is.
+TEST_F(Vornkd, InjectRefusesACaptureCutInsideARecordHeader) {
+  std::vector<unsigned char> frame = ethernet_frame(0x0806, 28);
+  std::vector<unsigned char> whole = capture_of({frame, frame});
+  auto second_record = whole.end() - 16 - static_cast<long>(frame.size());
+  for (long cut : {1, 15}) {
+    EXPECT_EQ(inject({whole.begin(), second_record + cut}),
+              "vornkd: " + (dir / "capture.pcap").string() + ": truncated record header\nstatus 1\n")
+        << cut << " bytes of the header";
+  }
+  EXPECT_EQ(inject({whole.begin(), whole.end() - 1}),
+            "vornkd: " + (dir / "capture.pcap").string() + ": truncated record\nstatus 1\n");
+}
+
 TEST_F(Vornkd, ReportPrintsTheProcLines) {
   std::string report = run_and_capture(vornkd_command() + " --report");
   EXPECT_EQ(report.rfind("Quorix Driver Version = v1.59, State=QXDRV_INITED\n", 0), 0u) << report;
