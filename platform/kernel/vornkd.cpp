@@ -9,7 +9,8 @@
 //   vornkd --inject FILE [--device NAME]   feed the Ethernet frames of a pcap capture to the running
 //                                          module's receive path, as received on NAME (default eth1)
 //
-// VORN_DEVICE overrides the device path "/dev/vorn".
+// VORN_DEVICE overrides the device path "/dev/vorn". One vornkd serves a path: a second one started
+// on it says so and exits with status 1.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -255,12 +256,27 @@ void serve_connection(Connection *connection) {
   connection->finished = true;
 }
 
+// Claims the path for this vornkd through its lock file; false (said why) while another holds it.
+// Callers flock the lock file as they would the device node, so the claim is a record lock, which
+// flock does not see; one of the open file, so that no other descriptor's close can drop it.
+bool claim_path(int lock_fd, const std::string &path) {
+  struct flock whole_file {};
+  whole_file.l_type = F_WRLCK;
+  whole_file.l_whence = SEEK_SET;
+  if (fcntl(lock_fd, F_OFD_SETLK, &whole_file) == 0) return true;
+  if (errno == EAGAIN || errno == EACCES)
+    std::fprintf(stderr, "vornkd: another vornkd is already running at %s\n", path.c_str());
+  else
+    std::fprintf(stderr, "vornkd: cannot lock %s: %s\n", vornkd::lock_path(path).c_str(),
+                 std::strerror(errno));
+  return false;
+}
+
 class Server {
  public:
   explicit Server(std::string path) : path_(std::move(path)) {}
+  // The socket goes before the lock: once the lock is free, the path may be another vornkd's.
   ~Server() {
-    for (auto &c : connections_) shutdown(c->fd, SHUT_RDWR);
-    for (auto &c : connections_) finish(*c);
     if (listen_fd_ >= 0) {
       close(listen_fd_);
       unlink(path_.c_str());
@@ -272,14 +288,6 @@ class Server {
     if (path_.size() >= sizeof(sockaddr_un::sun_path)) {
       std::fprintf(stderr, "vornkd: device path too long: %s\n", path_.c_str());
       return false;
-    }
-    struct stat info {};
-    if (lstat(path_.c_str(), &info) == 0) {
-      if (!S_ISSOCK(info.st_mode)) {
-        std::fprintf(stderr, "vornkd: %s exists and is not a socket\n", path_.c_str());
-        return false;
-      }
-      unlink(path_.c_str());  // left by a vornkd that did not stop cleanly
     }
     // The lock file stands for the device node and is as private: another user holding its lock
     // would stall every caller.
@@ -293,6 +301,15 @@ class Server {
                    std::strerror(errno));
       return false;
     }
+    if (!claim_path(lock_fd_, path_)) return false;
+    struct stat info {};
+    if (lstat(path_.c_str(), &info) == 0) {
+      if (!S_ISSOCK(info.st_mode)) {
+        std::fprintf(stderr, "vornkd: %s exists and is not a socket\n", path_.c_str());
+        return false;
+      }
+      unlink(path_.c_str());  // left by a vornkd that did not stop cleanly: none holds the claim
+    }
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || !vornkd::send_credentials(fd) || !bind_for_owner_only(fd) || listen(fd, 16) != 0) {
       std::fprintf(stderr, "vornkd: cannot listen at %s: %s\n", path_.c_str(), std::strerror(errno));
@@ -303,29 +320,23 @@ class Server {
     return true;
   }
 
-  // Serves until a signal arrives on `signal_fd`.
+  // Serves until a signal arrives on `signal_fd`; every connection has ended when it returns.
   void run(int signal_fd) {
     pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {signal_fd, POLLIN, 0}};
     while (true) {
       if (poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
-        return;
+        break;
       }
-      if (fds[1].revents) return;
+      if (fds[1].revents) break;
       if (fds[0].revents & POLLIN) {
         reap_finished();
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        if (!vornkd::send_credentials(fd)) {  // without credentials no request could be served
-          close(fd);
-          continue;
-        }
-        auto connection = std::make_unique<Connection>();
-        connection->fd = fd;
-        connection->thread = std::thread(serve_connection, connection.get());
-        connections_.push_back(std::move(connection));
+        accept_connection();
       }
     }
+    for (auto &c : connections_) shutdown(c->fd, SHUT_RDWR);
+    for (auto &c : connections_) finish(*c);
+    connections_.clear();
   }
 
  private:
@@ -337,6 +348,18 @@ class Server {
     int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
     umask(previous);
     return bound == 0;
+  }
+  void accept_connection() {
+    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    if (!vornkd::send_credentials(fd)) {  // without credentials no request could be served
+      close(fd);
+      return;
+    }
+    auto connection = std::make_unique<Connection>();
+    connection->fd = fd;
+    connection->thread = std::thread(serve_connection, connection.get());
+    connections_.push_back(std::move(connection));
   }
   static void finish(Connection &c) {
     c.thread.join();
@@ -365,6 +388,9 @@ int serve(const std::string &path) {
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Another vornkd may serve the path already: that is known before a module is loaded.
+  Server server(path);
+  if (!server.start()) return 1;
   int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
 
   kern::clock_use_real(true);
@@ -382,22 +408,16 @@ int serve(const std::string &path) {
   }
   if (rc != 0) {
     std::fprintf(stderr, "vornkd: the module did not start (%d)\n", rc);
+    close(signal_fd);
     return 1;
   }
-  {
-    Server server(path);
-    if (server.start()) {
-      server.run(signal_fd);
-    } else {
-      rc = 1;
-    }
-  }
+  server.run(signal_fd);
   {
     kern::CpuSection cpu;
     vorn::cleanup_module();
   }
   close(signal_fd);
-  return rc;
+  return 0;
 }
 
 }  // namespace

@@ -166,6 +166,17 @@ class Vornkd : public ::testing::Test {
     fs::create_directories(dir);
     device = (dir / "vorn").string();
     setenv("VORN_DEVICE", device.c_str(), 1);
+    start_daemon();
+    ASSERT_TRUE(wait_until_served());
+  }
+
+  void TearDown() override {
+    if (daemon_pid > 0) stop_daemon();
+    unsetenv("VORN_DEVICE");
+    fs::remove_all(dir);
+  }
+
+  void start_daemon() {
     const char *binary = std::getenv("VORNKD_BIN");
     ASSERT_NE(binary, nullptr);
     daemon_pid = fork();
@@ -179,13 +190,6 @@ class Vornkd : public ::testing::Test {
       execv(argv[0], argv.data());
       _exit(127);
     }
-    ASSERT_TRUE(wait_until_served());
-  }
-
-  void TearDown() override {
-    if (daemon_pid > 0) stop_daemon();
-    unsetenv("VORN_DEVICE");
-    fs::remove_all(dir);
   }
 
   // vornkd needs a moment to load the module and bind; it is ready once a connection succeeds.
@@ -489,6 +493,31 @@ TEST_F(Vornkd, ConnectionsThatEndAreReleased) {
        fs::directory_iterator("/proc/" + std::to_string(daemon_pid) + "/fd"))
     ++descriptors;
   EXPECT_LT(descriptors, 32u);
+}
+
+// The one that serves keeps its socket: a second one on the same path refuses to start, and its end
+// takes nothing from the first.
+TEST_F(Vornkd, ASecondInstanceLeavesTheFirstServing) {
+  EXPECT_EQ(run_vornkd(""), "vornkd: another vornkd is already running at " + device + "\nstatus 1\n");
+  int fd = vorndev_open("/dev/vorn", O_RDWR);
+  ASSERT_GE(fd, 0);
+  ParamtVornStatus status{};
+  EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status), 0);
+  EXPECT_EQ(status.status, 0x1000004u);
+  vorndev_close(fd);
+}
+
+// A vornkd that was killed leaves its socket and lock file behind; the next one takes over both.
+TEST_F(Vornkd, WhatAKilledInstanceLeftIsTakenOver) {
+  kill(daemon_pid, SIGKILL);
+  waitpid(daemon_pid, nullptr, 0);
+  ASSERT_TRUE(fs::is_socket(device));
+  ASSERT_EQ(chmod((device + ".lock").c_str(), 0644), 0);
+  start_daemon();
+  ASSERT_TRUE(wait_until_served());
+  struct stat info {};
+  ASSERT_EQ(stat((device + ".lock").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
 
 TEST_F(Vornkd, SigtermStopsItAndRemovesTheSocket) {
