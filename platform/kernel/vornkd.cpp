@@ -256,6 +256,43 @@ void serve_connection(Connection *connection) {
   connection->finished = true;
 }
 
+// Why the opened lock file must not be used; empty when it is vornkd's own.
+std::string lock_file_fault(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
+  if (info.st_uid != geteuid()) return "is owned by another user (uid " + std::to_string(info.st_uid) + ")";
+  if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return "is not a regular file with a single name";
+  // One made by hand, or under an older vornkd, may be open to others.
+  if ((info.st_mode & 07777) != 0600 && fchmod(fd, 0600) != 0)
+    return std::string("cannot be made private: ") + std::strerror(errno);
+  return "";
+}
+
+// Opens vornkd's lock file, creating it when missing. It stands for the device node and must be as
+// private: a file another user made there (a path under /tmp is open to all) could have its lock
+// held to stall every caller, and a link in its place would have vornkd change the mode of the file
+// it names. Such a file is refused. An existing file is looked for without O_CREAT first, so that
+// one in a sticky directory gets that refusal and not the kernel's EACCES.
+int open_lock_file(const std::string &path) {
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT) fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_CREAT, 0600);
+  if (fd < 0) {
+    struct stat info {};
+    if (errno == ELOOP && lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+      std::fprintf(stderr, "vornkd: %s is a symbolic link\n", path.c_str());
+    else
+      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+    return -1;
+  }
+  std::string fault = lock_file_fault(fd);
+  if (!fault.empty()) {
+    std::fprintf(stderr, "vornkd: %s %s\n", path.c_str(), fault.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Claims the path for this vornkd through its lock file; false (said why) while another holds it.
 // Callers flock the lock file as they would the device node, so the claim is a record lock, which
 // flock does not see; one of the open file, so that no other descriptor's close can drop it.
@@ -289,19 +326,8 @@ class Server {
       std::fprintf(stderr, "vornkd: device path too long: %s\n", path_.c_str());
       return false;
     }
-    // The lock file stands for the device node and is as private: another user holding its lock
-    // would stall every caller.
-    lock_fd_ = open(vornkd::lock_path(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock_fd_ >= 0 && (fchown(lock_fd_, geteuid(), getegid()) != 0 || fchmod(lock_fd_, 0600) != 0)) {
-      close(lock_fd_);
-      lock_fd_ = -1;
-    }
-    if (lock_fd_ < 0) {
-      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", vornkd::lock_path(path_).c_str(),
-                   std::strerror(errno));
-      return false;
-    }
-    if (!claim_path(lock_fd_, path_)) return false;
+    lock_fd_ = open_lock_file(vornkd::lock_path(path_));
+    if (lock_fd_ < 0 || !claim_path(lock_fd_, path_)) return false;
     struct stat info {};
     if (lstat(path_.c_str(), &info) == 0) {
       if (!S_ISSOCK(info.st_mode)) {
@@ -310,8 +336,12 @@ class Server {
       }
       unlink(path_.c_str());  // left by a vornkd that did not stop cleanly: none holds the claim
     }
+    // Connecting needs write permission on the socket; the umask serve() set makes it 0600 from its
+    // creation on, so only the user vornkd runs as can reach the module.
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || !vornkd::send_credentials(fd) || !bind_for_owner_only(fd) || listen(fd, 16) != 0) {
+    sockaddr_un address = socket_address(path_);
+    if (fd < 0 || !vornkd::send_credentials(fd) ||
+        bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
       std::fprintf(stderr, "vornkd: cannot listen at %s: %s\n", path_.c_str(), std::strerror(errno));
       if (fd >= 0) close(fd);
       return false;
@@ -340,15 +370,6 @@ class Server {
   }
 
  private:
-  // Binds the socket with mode 0600 from its creation on: connecting needs write permission on it,
-  // so only the user vornkd runs as can reach the module.
-  bool bind_for_owner_only(int fd) const {
-    sockaddr_un address = socket_address(path_);
-    mode_t previous = umask(0177);
-    int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    umask(previous);
-    return bound == 0;
-  }
   void accept_connection() {
     int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
@@ -382,6 +403,9 @@ class Server {
 };
 
 int serve(const std::string &path) {
+  // The umask is the whole process's: set once, before any thread could be creating files, it makes
+  // everything vornkd creates (its socket, its lock file) its user's alone from creation on.
+  umask(0177);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);

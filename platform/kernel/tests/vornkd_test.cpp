@@ -183,6 +183,8 @@ class Vornkd : public ::testing::Test {
     if (daemon_pid == 0) {
       int null = open("/dev/null", O_WRONLY);
       dup2(null, 2);
+      // The widest umask it could be started with: the device must stay root's alone all the same.
+      umask(0);
       const std::vector<std::string> command = rt_testing::emulated_argv({binary});
       std::vector<char *> argv;
       for (const std::string &word : command) argv.push_back(const_cast<char *>(word.c_str()));
@@ -518,6 +520,75 @@ TEST_F(Vornkd, WhatAKilledInstanceLeftIsTakenOver) {
   struct stat info {};
   ASSERT_EQ(stat((device + ".lock").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+// What another user may have put at the lock file's path before vornkd starts (as under /tmp): vornkd
+// refuses it, serves nothing, and leaves it and whatever it names as they were.
+class VornkdLockFile : public Vornkd {
+ protected:
+  static constexpr uid_t kNobody = 65534;
+
+  void SetUp() override {
+    Vornkd::SetUp();
+    stop_daemon();
+    lock = device + ".lock";
+    fs::remove(lock);
+    target = dir / "target";
+    write_bytes(target, {'k', 'e', 'e', 'p'});
+    chmod(target.c_str(), 0644);
+  }
+
+  // Starts vornkd and expects it to refuse the lock file with `reason`.
+  void expect_refused(const std::string &reason) {
+    EXPECT_EQ(run_vornkd(""), "vornkd: " + lock + " " + reason + "\nstatus 1\n");
+    EXPECT_FALSE(fs::exists(device));
+  }
+
+  void expect_target_untouched() {
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(info.st_size, 4);
+  }
+
+  std::string lock;
+  fs::path target;
+};
+
+TEST_F(VornkdLockFile, AFileOfAnotherUserIsRefused) {
+  write_bytes(lock, {});
+  ASSERT_EQ(chown(lock.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+  expect_refused("is owned by another user (uid 65534)");
+  struct stat info {};
+  ASSERT_EQ(stat(lock.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, kNobody);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST_F(VornkdLockFile, ASymbolicLinkIsRefused) {
+  fs::create_symlink(target, lock);
+  ASSERT_EQ(lchown(lock.c_str(), kNobody, kNobody), 0);
+  expect_refused("is a symbolic link");
+  expect_target_untouched();
+  EXPECT_TRUE(fs::is_symlink(lock));
+
+  // One that names nothing yet must not make its target either.
+  fs::remove(lock);
+  fs::path absent = dir / "absent";
+  fs::create_symlink(absent, lock);
+  ASSERT_EQ(lchown(lock.c_str(), kNobody, kNobody), 0);
+  expect_refused("is a symbolic link");
+  EXPECT_FALSE(fs::exists(absent));
+}
+
+// A second name of another file (made where hard links to others' files are allowed) would have
+// vornkd change that file's owner and mode.
+TEST_F(VornkdLockFile, AHardLinkIsRefused) {
+  fs::create_hard_link(target, lock);
+  expect_refused("is not a regular file with a single name");
+  expect_target_untouched();
 }
 
 TEST_F(Vornkd, SigtermStopsItAndRemovesTheSocket) {
