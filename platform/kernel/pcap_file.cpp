@@ -12,6 +12,7 @@ class Cursor {
  public:
   Cursor(const std::vector<unsigned char> &data, bool swapped) : data_(data), swapped_(swapped) {}
   bool has(size_t n) const { return n <= data_.size() - at_; }
+  bool at_end() const { return at_ == data_.size(); }
   uint32_t u32() {
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) v |= uint32_t{data_[at_ + i]} << (swapped_ ? 8 * (3 - i) : 8 * i);
@@ -69,18 +70,22 @@ void write_file(const std::string &path, const std::vector<CapturedFrame> &frame
   if (!file) throw std::runtime_error("cannot write " + path);
 }
 
-std::vector<CapturedFrame> read_file(const std::string &path) {
+Capture read_capture(const std::string &path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot open " + path);
   std::vector<unsigned char> data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   try {
-    return parse(data);
+    return parse_capture(data);
   } catch (const std::runtime_error &e) {
     throw std::runtime_error(path + ": " + e.what());
   }
 }
 
-std::vector<CapturedFrame> parse(const std::vector<unsigned char> &data) {
+std::vector<CapturedFrame> read_file(const std::string &path) {
+  return read_capture(path).frames;
+}
+
+Capture parse_capture(const std::vector<unsigned char> &data) {
   if (data.size() < 24) throw std::runtime_error("too short for a pcap header");
   uint32_t magic = data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t{data[3]} << 24);
   auto swap = [](uint32_t v) { return __builtin_bswap32(v); };
@@ -90,8 +95,10 @@ std::vector<CapturedFrame> parse(const std::vector<unsigned char> &data) {
   Cursor in(data, swapped);
   in.take(20);
   if (in.u32() != kEthernet) throw std::runtime_error("not an Ethernet capture");
-  std::vector<CapturedFrame> frames;
-  while (in.has(16)) {
+  Capture capture;
+  while (!in.at_end()) {
+    // A capture cut anywhere but between records lost a frame: it is not taken as a whole one.
+    if (!in.has(16)) throw std::runtime_error("truncated record header");
     CapturedFrame frame;
     frame.seconds = in.u32();
     uint32_t fraction = in.u32();
@@ -101,7 +108,10 @@ std::vector<CapturedFrame> parse(const std::vector<unsigned char> &data) {
     if (!in.has(captured)) throw std::runtime_error("truncated record");
     const unsigned char *bytes = in.take(captured);
     size_t header = 14;
-    if (captured < header) continue;
+    if (captured < header) {
+      ++capture.too_short;
+      continue;
+    }
     uint16_t type = static_cast<uint16_t>((bytes[12] << 8) | bytes[13]);
     if (type == 0x8100 && captured >= 18) {
       type = static_cast<uint16_t>((bytes[16] << 8) | bytes[17]);
@@ -109,9 +119,9 @@ std::vector<CapturedFrame> parse(const std::vector<unsigned char> &data) {
     }
     frame.ethertype = type;
     frame.payload.assign(bytes + header, bytes + captured);
-    frames.push_back(std::move(frame));
+    capture.frames.push_back(std::move(frame));
   }
-  return frames;
+  return capture;
 }
 
 }  // namespace pcap

@@ -9,7 +9,8 @@
 //   vornkd --inject FILE [--device NAME]   feed the Ethernet frames of a pcap capture to the running
 //                                          module's receive path, as received on NAME (default eth1)
 //
-// VORN_DEVICE overrides the device path "/dev/vorn".
+// VORN_DEVICE overrides the device path "/dev/vorn". One vornkd serves a path: a second one started
+// on it says so and exits with status 1.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -86,10 +87,21 @@ int print_report(const std::string &path) {
   return 0;
 }
 
-int inject(const std::string &path, const std::string &capture, const std::string &device) {
-  std::vector<pcap::CapturedFrame> frames;
+// Sends one frame to the module's receive path; its fate, or -1 when the module did not take it.
+int32_t send_frame(int fd, const char (&device)[16], const pcap::CapturedFrame &frame) {
+  vornkd::Request request{vornkd::kFrame, frame.ethertype, frame.payload.size()};
+  int32_t fate = -1;
+  if (!vornkd::write_fully(fd, &request, sizeof request) || !vornkd::write_fully(fd, device, sizeof device) ||
+      !vornkd::write_fully(fd, frame.payload.data(), frame.payload.size()) ||
+      !vornkd::read_fully(fd, &fate, sizeof fate) || fate < vornkd::kDelivered || fate > vornkd::kHeld)
+    return -1;
+  return fate;
+}
+
+int inject(const std::string &path, const std::string &capture_path, const std::string &device) {
+  pcap::Capture capture;
   try {
-    frames = pcap::read_file(capture);
+    capture = pcap::read_capture(capture_path);
   } catch (const std::exception &e) {
     std::fprintf(stderr, "vornkd: %s\n", e.what());
     return 1;
@@ -99,23 +111,27 @@ int inject(const std::string &path, const std::string &capture, const std::strin
   char name[16] = {};
   std::snprintf(name, sizeof name, "%s", device.c_str());
   size_t fates[3] = {};
-  for (const auto &frame : frames) {
-    if (frame.payload.size() > vornkd::kMaxFrame) continue;
-    vornkd::Request request{vornkd::kFrame, frame.ethertype, frame.payload.size()};
-    int32_t fate = -1;
-    if (!vornkd::write_fully(fd, &request, sizeof request) || !vornkd::write_fully(fd, name, sizeof name) ||
-        !vornkd::write_fully(fd, frame.payload.data(), frame.payload.size()) ||
-        !vornkd::read_fully(fd, &fate, sizeof fate) || fate < 0 || fate > 2) {
-      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n",
-                   static_cast<size_t>(&frame - frames.data()));
+  size_t too_long = 0;
+  for (size_t i = 0; i < capture.frames.size(); ++i) {
+    if (capture.frames[i].payload.size() > vornkd::kMaxFrame) {
+      ++too_long;
+      continue;
+    }
+    int32_t fate = send_frame(fd, name, capture.frames[i]);
+    if (fate < 0) {
+      std::fprintf(stderr, "vornkd: the module did not take frame %zu\n", i);
       close(fd);
       return 1;
     }
     ++fates[fate];
   }
   close(fd);
-  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held\n", frames.size(), fates[0], fates[1],
-              fates[2]);
+  std::printf("%zu frames: %zu delivered, %zu dropped, %zu held", capture.frames.size() + capture.too_short,
+              fates[vornkd::kDelivered], fates[vornkd::kDropped], fates[vornkd::kHeld]);
+  if (capture.too_short + too_long > 0)
+    std::printf(", %zu skipped (%zu shorter than an Ethernet header, %zu with more than %u bytes behind it)",
+                capture.too_short + too_long, capture.too_short, too_long, vornkd::kMaxFrame);
+  std::printf("\n");
   return 0;
 }
 
@@ -167,8 +183,10 @@ bool read_from_one_sender(int fd, void *buffer, size_t size, ucred &sender) {
   return true;
 }
 
-// The rest of a request, which must come from the process that sent its start.
+// The rest of a request, which must come from the process that sent its start. An empty rest (a
+// frame with nothing behind its link header) is no message: nobody sent it, and it needs no check.
 bool read_rest_of_request(int fd, void *buffer, size_t size, const ucred &caller) {
+  if (size == 0) return true;
   ucred sender{};
   return read_from_one_sender(fd, buffer, size, sender) && same_sender(sender, caller);
 }
@@ -238,12 +256,64 @@ void serve_connection(Connection *connection) {
   connection->finished = true;
 }
 
+// Why the opened lock file must not be used; empty when it is vornkd's own.
+std::string lock_file_fault(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
+  if (info.st_uid != geteuid()) return "is owned by another user (uid " + std::to_string(info.st_uid) + ")";
+  if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return "is not a regular file with a single name";
+  // One made by hand, or under an older vornkd, may be open to others.
+  if ((info.st_mode & 07777) != 0600 && fchmod(fd, 0600) != 0)
+    return std::string("cannot be made private: ") + std::strerror(errno);
+  return "";
+}
+
+// Opens vornkd's lock file, creating it when missing. It stands for the device node and must be as
+// private: a file another user made there (a path under /tmp is open to all) could have its lock
+// held to stall every caller, and a link in its place would have vornkd change the mode of the file
+// it names. Such a file is refused. An existing file is looked for without O_CREAT first, so that
+// one in a sticky directory gets that refusal and not the kernel's EACCES.
+int open_lock_file(const std::string &path) {
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT) fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_CREAT, 0600);
+  if (fd < 0) {
+    struct stat info {};
+    if (errno == ELOOP && lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+      std::fprintf(stderr, "vornkd: %s is a symbolic link\n", path.c_str());
+    else
+      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+    return -1;
+  }
+  std::string fault = lock_file_fault(fd);
+  if (!fault.empty()) {
+    std::fprintf(stderr, "vornkd: %s %s\n", path.c_str(), fault.c_str());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Claims the path for this vornkd through its lock file; false (said why) while another holds it.
+// Callers flock the lock file as they would the device node, so the claim is a record lock, which
+// flock does not see; one of the open file, so that no other descriptor's close can drop it.
+bool claim_path(int lock_fd, const std::string &path) {
+  struct flock whole_file {};
+  whole_file.l_type = F_WRLCK;
+  whole_file.l_whence = SEEK_SET;
+  if (fcntl(lock_fd, F_OFD_SETLK, &whole_file) == 0) return true;
+  if (errno == EAGAIN || errno == EACCES)
+    std::fprintf(stderr, "vornkd: another vornkd is already running at %s\n", path.c_str());
+  else
+    std::fprintf(stderr, "vornkd: cannot lock %s: %s\n", vornkd::lock_path(path).c_str(),
+                 std::strerror(errno));
+  return false;
+}
+
 class Server {
  public:
   explicit Server(std::string path) : path_(std::move(path)) {}
+  // The socket goes before the lock: once the lock is free, the path may be another vornkd's.
   ~Server() {
-    for (auto &c : connections_) shutdown(c->fd, SHUT_RDWR);
-    for (auto &c : connections_) finish(*c);
     if (listen_fd_ >= 0) {
       close(listen_fd_);
       unlink(path_.c_str());
@@ -256,28 +326,22 @@ class Server {
       std::fprintf(stderr, "vornkd: device path too long: %s\n", path_.c_str());
       return false;
     }
+    lock_fd_ = open_lock_file(vornkd::lock_path(path_));
+    if (lock_fd_ < 0 || !claim_path(lock_fd_, path_)) return false;
     struct stat info {};
     if (lstat(path_.c_str(), &info) == 0) {
       if (!S_ISSOCK(info.st_mode)) {
         std::fprintf(stderr, "vornkd: %s exists and is not a socket\n", path_.c_str());
         return false;
       }
-      unlink(path_.c_str());  // left by a vornkd that did not stop cleanly
+      unlink(path_.c_str());  // left by a vornkd that did not stop cleanly: none holds the claim
     }
-    // The lock file stands for the device node and is as private: another user holding its lock
-    // would stall every caller.
-    lock_fd_ = open(vornkd::lock_path(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock_fd_ >= 0 && (fchown(lock_fd_, geteuid(), getegid()) != 0 || fchmod(lock_fd_, 0600) != 0)) {
-      close(lock_fd_);
-      lock_fd_ = -1;
-    }
-    if (lock_fd_ < 0) {
-      std::fprintf(stderr, "vornkd: cannot create %s: %s\n", vornkd::lock_path(path_).c_str(),
-                   std::strerror(errno));
-      return false;
-    }
+    // Connecting needs write permission on the socket; the umask serve() set makes it 0600 from its
+    // creation on, so only the user vornkd runs as can reach the module.
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || !vornkd::send_credentials(fd) || !bind_for_owner_only(fd) || listen(fd, 16) != 0) {
+    sockaddr_un address = socket_address(path_);
+    if (fd < 0 || !vornkd::send_credentials(fd) ||
+        bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 16) != 0) {
       std::fprintf(stderr, "vornkd: cannot listen at %s: %s\n", path_.c_str(), std::strerror(errno));
       if (fd >= 0) close(fd);
       return false;
@@ -286,40 +350,37 @@ class Server {
     return true;
   }
 
-  // Serves until a signal arrives on `signal_fd`.
+  // Serves until a signal arrives on `signal_fd`; every connection has ended when it returns.
   void run(int signal_fd) {
     pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {signal_fd, POLLIN, 0}};
     while (true) {
       if (poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
-        return;
+        break;
       }
-      if (fds[1].revents) return;
+      if (fds[1].revents) break;
       if (fds[0].revents & POLLIN) {
         reap_finished();
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        if (!vornkd::send_credentials(fd)) {  // without credentials no request could be served
-          close(fd);
-          continue;
-        }
-        auto connection = std::make_unique<Connection>();
-        connection->fd = fd;
-        connection->thread = std::thread(serve_connection, connection.get());
-        connections_.push_back(std::move(connection));
+        accept_connection();
       }
     }
+    for (auto &c : connections_) shutdown(c->fd, SHUT_RDWR);
+    for (auto &c : connections_) finish(*c);
+    connections_.clear();
   }
 
  private:
-  // Binds the socket with mode 0600 from its creation on: connecting needs write permission on it,
-  // so only the user vornkd runs as can reach the module.
-  bool bind_for_owner_only(int fd) const {
-    sockaddr_un address = socket_address(path_);
-    mode_t previous = umask(0177);
-    int bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    umask(previous);
-    return bound == 0;
+  void accept_connection() {
+    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    if (!vornkd::send_credentials(fd)) {  // without credentials no request could be served
+      close(fd);
+      return;
+    }
+    auto connection = std::make_unique<Connection>();
+    connection->fd = fd;
+    connection->thread = std::thread(serve_connection, connection.get());
+    connections_.push_back(std::move(connection));
   }
   static void finish(Connection &c) {
     c.thread.join();
@@ -342,12 +403,18 @@ class Server {
 };
 
 int serve(const std::string &path) {
+  // The umask is the whole process's: set once, before any thread could be creating files, it makes
+  // everything vornkd creates (its socket, its lock file) its user's alone from creation on.
+  umask(0177);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Another vornkd may serve the path already: that is known before a module is loaded.
+  Server server(path);
+  if (!server.start()) return 1;
   int signal_fd = signalfd(-1, &signals, SFD_CLOEXEC);
 
   kern::clock_use_real(true);
@@ -365,22 +432,16 @@ int serve(const std::string &path) {
   }
   if (rc != 0) {
     std::fprintf(stderr, "vornkd: the module did not start (%d)\n", rc);
+    close(signal_fd);
     return 1;
   }
-  {
-    Server server(path);
-    if (server.start()) {
-      server.run(signal_fd);
-    } else {
-      rc = 1;
-    }
-  }
+  server.run(signal_fd);
   {
     kern::CpuSection cpu;
     vorn::cleanup_module();
   }
   close(signal_fd);
-  return rc;
+  return 0;
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   try {
-    pcap::parse(std::vector<unsigned char>(data, data + size));
+    pcap::parse_capture(std::vector<unsigned char>(data, data + size));
   } catch (const std::runtime_error &) {}
   return 0;
 }

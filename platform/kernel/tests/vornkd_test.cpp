@@ -18,15 +18,18 @@
 #include <pthread.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "emulator.h"
+#include "pcap_file.h"
 #include "vorn_image.h"
 #include "vorn_records.h"
 #include "vorn_sigc.h"
@@ -51,6 +54,35 @@ std::string run_and_capture(const std::string &command) {
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
   pclose(pipe);
   return out;
+}
+
+// A capture of whole records as captured, Ethernet header and all (or cut shorter).
+std::vector<unsigned char> capture_of(const std::vector<std::vector<unsigned char>> &records) {
+  std::vector<unsigned char> capture = pcap::serialize({});
+  for (const auto &record : records) {
+    auto length = static_cast<uint32_t>(record.size());
+    for (uint32_t word : {1700000000u, 0u, length, length})
+      for (int i = 0; i < 4; ++i) capture.push_back(static_cast<unsigned char>(word >> (8 * i)));
+    capture.insert(capture.end(), record.begin(), record.end());
+  }
+  return capture;
+}
+
+// A broadcast Ethernet frame with `payload_size` zero bytes behind its header.
+std::vector<unsigned char> ethernet_frame(uint16_t ethertype, size_t payload_size) {
+  std::vector<unsigned char> frame(14 + payload_size);
+  std::fill_n(frame.begin(), 6, 0xff);
+  frame[6] = 0x02;  // a locally administered source
+  frame[11] = 1;
+  frame[12] = static_cast<unsigned char>(ethertype >> 8);
+  frame[13] = static_cast<unsigned char>(ethertype);
+  return frame;
+}
+
+void write_bytes(const fs::path &path, const std::vector<unsigned char> &bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(file.good()) << path;
 }
 
 // Runs a function in a child process; true when it returned true.
@@ -134,19 +166,7 @@ class Vornkd : public ::testing::Test {
     fs::create_directories(dir);
     device = (dir / "vorn").string();
     setenv("VORN_DEVICE", device.c_str(), 1);
-    const char *binary = std::getenv("VORNKD_BIN");
-    ASSERT_NE(binary, nullptr);
-    daemon_pid = fork();
-    if (daemon_pid == 0) {
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      const std::vector<std::string> command = rt_testing::emulated_argv({binary});
-      std::vector<char *> argv;
-      for (const std::string &word : command) argv.push_back(const_cast<char *>(word.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    start_daemon();
     ASSERT_TRUE(wait_until_served());
   }
 
@@ -154,6 +174,24 @@ class Vornkd : public ::testing::Test {
     if (daemon_pid > 0) stop_daemon();
     unsetenv("VORN_DEVICE");
     fs::remove_all(dir);
+  }
+
+  void start_daemon() {
+    const char *binary = std::getenv("VORNKD_BIN");
+    ASSERT_NE(binary, nullptr);
+    daemon_pid = fork();
+    if (daemon_pid == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      // The widest umask it could be started with: the device must stay root's alone all the same.
+      umask(0);
+      const std::vector<std::string> command = rt_testing::emulated_argv({binary});
+      std::vector<char *> argv;
+      for (const std::string &word : command) argv.push_back(const_cast<char *>(word.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
   }
 
   // vornkd needs a moment to load the module and bind; it is ready once a connection succeeds.
@@ -175,6 +213,38 @@ class Vornkd : public ::testing::Test {
     waitpid(daemon_pid, &status, 0);
     daemon_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Runs vornkd with `arguments` to its end, as a user does from a shell: what it printed on either
+  // stream, then "status N". One that goes on serving is stopped after 20 s (status 124).
+  std::string run_vornkd(const std::string &arguments) {
+    return run_and_capture("timeout 20 " + vornkd_command() + arguments + " 2>&1; echo status $?");
+  }
+
+  std::string inject(const std::vector<unsigned char> &capture) {
+    fs::path file = dir / "capture.pcap";
+    write_bytes(file, capture);
+    return run_vornkd(" --inject " + file.string());
+  }
+
+  // Switches inspection on with a one-signature policy, so that frames go through the whole
+  // receive path.
+  void switch_inspection_on() {
+    EngineImage image;
+    image.set_enable_word(1);
+    SignatureCompiler compiler;
+    Signature passwd;
+    passwd.rule_id = 20;
+    passwd.pattern = "/etc/passwd";
+    passwd.category = 11;
+    compiler.add(passwd);
+    compiler.compile(&image);
+    int fd = vorndev_open("/dev/vorn", O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(download(fd, image), 0);
+    ParamtVornStatus on{1, 0};
+    ASSERT_EQ(vorndev_ioctl(fd, VORN_IOC_SET_STATUS, &on), 0);
+    vorndev_close(fd);
   }
 
   fs::path dir;
@@ -266,6 +336,46 @@ TEST_F(Vornkd, InjectRefusesAFileThatIsNoCapture) {
   std::string command = vornkd_command() + " --inject " + bogus + " 2>&1";
   EXPECT_NE(run_and_capture(command).find("not a pcap file"), std::string::npos);
   EXPECT_NE(system(command.c_str()), 0);
+}
+
+// A frame with nothing behind its Ethernet header is the receive path's to judge, as any other: it
+// and the frames after it on the same connection each get their fate.
+TEST_F(Vornkd, InjectServesFramesWithNothingBehindTheirHeader) {
+  switch_inspection_on();
+  EXPECT_EQ(inject(capture_of({ethernet_frame(0x0800, 0), ethernet_frame(0x0800, 20),
+                               ethernet_frame(0x0806, 0), ethernet_frame(0x0806, 28)})),
+            "4 frames: 3 delivered, 1 dropped, 0 held\nstatus 0\n");
+}
+
+// Records too short for an Ethernet header, and frames longer than the device takes, are skipped
+// and said to be; the largest frame it takes is injected.
+TEST_F(Vornkd, InjectCountsTheFramesItSkips) {
+  std::vector<unsigned char> cut_header = ethernet_frame(0x0806, 0);
+  cut_header.pop_back();
+  EXPECT_EQ(inject(capture_of({ethernet_frame(0x0806, 28),
+                               cut_header,
+                               {},
+                               ethernet_frame(0x0806, 65535),
+                               ethernet_frame(0x0806, 65536)})),
+            "5 frames: 2 delivered, 0 dropped, 0 held, 3 skipped (2 shorter than an Ethernet header, 1 "
+            "with more than 65535 bytes behind it)\nstatus 0\n");
+  EXPECT_EQ(inject(capture_of({ethernet_frame(0x0806, 28)})),
+            "1 frames: 1 delivered, 0 dropped, 0 held\nstatus 0\n");
+}
+
+// A capture that ends inside a record's header is refused before any of its frames is injected,
+// as one that ends inside a record's data is.
+TEST_F(Vornkd, InjectRefusesACaptureCutInsideARecordHeader) {
+  std::vector<unsigned char> frame = ethernet_frame(0x0806, 28);
+  std::vector<unsigned char> whole = capture_of({frame, frame});
+  auto second_record = whole.end() - 16 - static_cast<long>(frame.size());
+  for (long cut : {1, 15}) {
+    EXPECT_EQ(inject({whole.begin(), second_record + cut}),
+              "vornkd: " + (dir / "capture.pcap").string() + ": truncated record header\nstatus 1\n")
+        << cut << " bytes of the header";
+  }
+  EXPECT_EQ(inject({whole.begin(), whole.end() - 1}),
+            "vornkd: " + (dir / "capture.pcap").string() + ": truncated record\nstatus 1\n");
 }
 
 TEST_F(Vornkd, ReportPrintsTheProcLines) {
@@ -385,6 +495,100 @@ TEST_F(Vornkd, ConnectionsThatEndAreReleased) {
        fs::directory_iterator("/proc/" + std::to_string(daemon_pid) + "/fd"))
     ++descriptors;
   EXPECT_LT(descriptors, 32u);
+}
+
+// The one that serves keeps its socket: a second one on the same path refuses to start, and its end
+// takes nothing from the first.
+TEST_F(Vornkd, ASecondInstanceLeavesTheFirstServing) {
+  EXPECT_EQ(run_vornkd(""), "vornkd: another vornkd is already running at " + device + "\nstatus 1\n");
+  int fd = vorndev_open("/dev/vorn", O_RDWR);
+  ASSERT_GE(fd, 0);
+  ParamtVornStatus status{};
+  EXPECT_EQ(vorndev_ioctl(fd, VORN_IOC_GET_STATUS, &status), 0);
+  EXPECT_EQ(status.status, 0x1000004u);
+  vorndev_close(fd);
+}
+
+// A vornkd that was killed leaves its socket and lock file behind; the next one takes over both.
+TEST_F(Vornkd, WhatAKilledInstanceLeftIsTakenOver) {
+  kill(daemon_pid, SIGKILL);
+  waitpid(daemon_pid, nullptr, 0);
+  ASSERT_TRUE(fs::is_socket(device));
+  ASSERT_EQ(chmod((device + ".lock").c_str(), 0644), 0);
+  start_daemon();
+  ASSERT_TRUE(wait_until_served());
+  struct stat info {};
+  ASSERT_EQ(stat((device + ".lock").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+// What another user may have put at the lock file's path before vornkd starts (as under /tmp): vornkd
+// refuses it, serves nothing, and leaves it and whatever it names as they were.
+class VornkdLockFile : public Vornkd {
+ protected:
+  static constexpr uid_t kNobody = 65534;
+
+  void SetUp() override {
+    Vornkd::SetUp();
+    stop_daemon();
+    lock = device + ".lock";
+    fs::remove(lock);
+    target = dir / "target";
+    write_bytes(target, {'k', 'e', 'e', 'p'});
+    chmod(target.c_str(), 0644);
+  }
+
+  // Starts vornkd and expects it to refuse the lock file with `reason`.
+  void expect_refused(const std::string &reason) {
+    EXPECT_EQ(run_vornkd(""), "vornkd: " + lock + " " + reason + "\nstatus 1\n");
+    EXPECT_FALSE(fs::exists(device));
+  }
+
+  void expect_target_untouched() {
+    struct stat info {};
+    ASSERT_EQ(stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(info.st_size, 4);
+  }
+
+  std::string lock;
+  fs::path target;
+};
+
+TEST_F(VornkdLockFile, AFileOfAnotherUserIsRefused) {
+  write_bytes(lock, {});
+  ASSERT_EQ(chown(lock.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(lock.c_str(), 0644), 0);
+  expect_refused("is owned by another user (uid 65534)");
+  struct stat info {};
+  ASSERT_EQ(stat(lock.c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, kNobody);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST_F(VornkdLockFile, ASymbolicLinkIsRefused) {
+  fs::create_symlink(target, lock);
+  ASSERT_EQ(lchown(lock.c_str(), kNobody, kNobody), 0);
+  expect_refused("is a symbolic link");
+  expect_target_untouched();
+  EXPECT_TRUE(fs::is_symlink(lock));
+
+  // One that names nothing yet must not make its target either.
+  fs::remove(lock);
+  fs::path absent = dir / "absent";
+  fs::create_symlink(absent, lock);
+  ASSERT_EQ(lchown(lock.c_str(), kNobody, kNobody), 0);
+  expect_refused("is a symbolic link");
+  EXPECT_FALSE(fs::exists(absent));
+}
+
+// A second name of another file (made where hard links to others' files are allowed) would have
+// vornkd change that file's owner and mode.
+TEST_F(VornkdLockFile, AHardLinkIsRefused) {
+  fs::create_hard_link(target, lock);
+  expect_refused("is not a regular file with a single name");
+  expect_target_untouched();
 }
 
 TEST_F(Vornkd, SigtermStopsItAndRemovesTheSocket) {
