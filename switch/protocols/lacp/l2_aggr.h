@@ -91,6 +91,7 @@ class AggrModule {
   };
 
   int find(uint32_t poag_no) const;
+  bool add_allowed(const AggrEntry &entry);
   uint32_t free_poag() const;
   AggrEntry aggregator_entry(unsigned aid, unsigned *count) const;
   void save_table();
