@@ -1,5 +1,6 @@
-// The aggregation table of portvisor on the simulated board, through management datagrams: a front
-// port belongs to one aggregation at most, in the table, in block 10 and in the chip. Needs root (namespaces, tap device, UDP port 28).
+// The aggregation table of portvisor on the simulated board, through management datagrams and a crafted
+// switch.conf: a front port belongs to one aggregation at most, in the table, in block 10 and in the
+// chip. Needs root (namespaces, tap device, UDP port 28).
 #include "conf_file_image.h"
 #include "simulated_board.h"
 
@@ -129,6 +130,21 @@ TEST_F(AggregationsOnBoard, APortJoinsOneAggregationOnly) {
   EXPECT_EQ(saved(), table());
   EXPECT_EQ(chip_aggregation(2), "23");
   EXPECT_EQ(chip_aggregation(4), "14");
+}
+
+TEST_F(AggregationsOnBoard, BlockEntryOverlappingAnEarlierOneIsSkippedAtTheStart) {
+  stop();
+  ConfFileImage image = ConfFileImage::read();
+  image.blocks[lacp::kConfBlockTable] = table_data(
+      {aggregation(7, {1, 2}), aggregation(8, {2, 3}), aggregation(9, {4, 5})}, lacp::kAggrTableMax);
+  image.write();
+  ASSERT_NO_FATAL_FAILURE(start());
+  EXPECT_EQ(table(), (std::vector<lacp::AggrEntry>{aggregation(7, {1, 2}), aggregation(9, {4, 5})}));
+  EXPECT_EQ(chip_aggregation(2), "12");
+  EXPECT_EQ(chip_aggregation(3), "3");
+  EXPECT_EQ(chip_aggregation(5), "45");
+  EXPECT_NE(daemon->output().find("Skipping poag_no: 8, port 2 already in poag_no: 7"), std::string::npos)
+      << daemon->output();
 }
 
 }  // namespace

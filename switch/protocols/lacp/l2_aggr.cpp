@@ -337,6 +337,27 @@ void AggrModule::save_mode() {
   conf_close(kConfBlockMode);
 }
 
+// The configured entries of a block 10 holding `stored` of them. A file written by hand or by an older
+// system may give a port to two entries; the chip would keep it in the later one only, while the earlier
+// still listed it, so the later entry is left out.
+size_t AggrModule::block_entries(const uint8_t *block, size_t stored,
+                                 std::array<AggrEntry, kAggrTableMax> &wanted) {
+  size_t taken = 0;
+  for (size_t i = 0; i < stored; ++i) {
+    AggrEntry entry = decode_aggr_entry(block + 4 + kAggrEntrySize * i);
+    entry.aid = 0;
+    unsigned port = 0;
+    const AggrEntry *holder = port_holder(entry, std::span(wanted.data(), taken), &port);
+    if (holder) {
+      TRACE(trace::kError, "Skipping poag_no: %u, port %u already in poag_no: %u", entry.poag_no, port,
+            holder->poag_no);
+      continue;
+    }
+    wanted[taken++] = entry;
+  }
+  return taken;
+}
+
 void AggrModule::read_table_block() {
   uint32_t size = 0;
   const uint8_t *block = conf_open(kConfBlockTable, &size);
@@ -346,12 +367,9 @@ void AggrModule::read_table_block() {
     return;
   }
   // The count comes from the file: only entries that lie inside the block and the table are taken.
-  size_t entries = std::min<size_t>({le_load16(block), kAggrTableMax, (size - 4) / kAggrEntrySize});
+  const size_t stored = std::min<size_t>({le_load16(block), kAggrTableMax, (size - 4) / kAggrEntrySize});
   std::array<AggrEntry, kAggrTableMax> wanted{};
-  for (size_t i = 0; i < entries; ++i) {
-    wanted[i] = decode_aggr_entry(block + 4 + kAggrEntrySize * i);
-    wanted[i].aid = 0;
-  }
+  const size_t entries = block_entries(block, stored, wanted);
   PortSet restarts{};
   for (unsigned i = count_; i-- > 0;) {
     AggrEntry current = table_[i];

@@ -96,6 +96,7 @@ class AggrModule {
   AggrEntry aggregator_entry(unsigned aid, unsigned *count) const;
   void save_table();
   void save_mode();
+  size_t block_entries(const uint8_t *block, size_t stored, std::array<AggrEntry, kAggrTableMax> &wanted);
   void read_table_block();
   // Front ports 1..6 whose LACP machines start over once a walk of the table is done.
   using PortSet = std::array<bool, kPortCount + 1>;

@@ -64,6 +64,14 @@ class AggrTable : public ::testing::Test {
       out.push_back(decode_aggr_entry(block + 4 + kAggrEntrySize * i));
     return out;
   }
+  static void write_table_block(const std::vector<AggrEntry> &entries) {
+    uint8_t *block = conf_create(kConfBlockTable, kTableBlockSize);
+    std::memset(block, 0, kTableBlockSize);
+    le_store16(block, static_cast<uint16_t>(entries.size()));
+    le_store16(block + 2, kAggrEntrySize);
+    for (size_t i = 0; i < entries.size(); ++i) encode_aggr_entry(entries[i], block + 4 + kAggrEntrySize * i);
+    conf_close(kConfBlockTable);
+  }
 
   DaemonStore store;
   RecordingServices services{0xA};
@@ -243,6 +251,20 @@ TEST_F(AggrTable, AnAddMovesTheEntrysOwnPortsAndFreesTheRest) {
   EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(8, {1, 4}), entry(9, {4, 5})}), 1u);
   EXPECT_EQ(numbers(), (std::vector<uint32_t>{7, 8}));
   EXPECT_EQ(saved_entries(), (std::vector<AggrEntry>{entry(7, {2, 3}), entry(8, {1, 4})}));
+}
+
+// Only the block's own entries count: an LACP-made aggregation is replaced by the read, and an entry
+// that was skipped holds no port.
+TEST_F(AggrTable, ReadingSkipsABlockEntryThatOverlapsAnEarlierOne) {
+  module.set_hwaggr(1, 5);
+  module.set_hwaggr(1, 6);  // LACP's 7
+  write_table_block({entry(7, {1, 2}), entry(8, {2, 3}), entry(9, {3, 4, 5, 6})});
+  services.calls.clear();
+  module.conf(false);
+  EXPECT_EQ(numbers(), (std::vector<uint32_t>{7, 9}));
+  EXPECT_EQ(services.traces_containing("Skipping poag_no: 8, port 2 already in poag_no: 7"), 1u);
+  EXPECT_EQ(std::count(services.calls.begin(), services.calls.end(), "members 8 -23---"), 0);
+  EXPECT_EQ(module.table_entry(1), entry(9, {3, 4, 5, 6}));
 }
 
 TEST_F(AggrTable, ConfiguredEntryTakingAnLacpNumberIsLeftAloneByLacp) {
