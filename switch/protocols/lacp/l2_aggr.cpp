@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <span>
 
 namespace lacp {
 namespace {
@@ -33,6 +34,33 @@ bool valid_aid(unsigned aid) {
 
 size_t port_config_offset(unsigned port) {
   return kLacpPortConfigOffset + kPortConfigSize * (port - 1);
+}
+
+bool valid_poag(uint32_t poag_no) {
+  return poag_no >= kFirstPoag && poag_no <= kLastPoag;
+}
+
+bool has_member(const AggrEntry &entry) {
+  return std::any_of(entry.members.begin() + 1, entry.members.end(), [](uint32_t m) { return m != 0; });
+}
+
+// The first front port that both entries hold; 0 when they share none.
+unsigned shared_port(const AggrEntry &a, const AggrEntry &b) {
+  for (unsigned port = 1; port <= kPortCount; ++port)
+    if (a.members[port] && b.members[port]) return port;
+  return 0;
+}
+
+// The first of `others` under another aggregation number that holds a port of `entry`, and that port;
+// null when none does. An entry of its own number is the one it replaces; an illegal number is never
+// added, so it holds nothing.
+const AggrEntry *port_holder(const AggrEntry &entry, std::span<const AggrEntry> others, unsigned *port) {
+  for (const AggrEntry &other : others) {
+    if (other.poag_no == entry.poag_no || !valid_poag(other.poag_no)) continue;
+    *port = shared_port(entry, other);
+    if (*port != 0) return &other;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -88,7 +116,7 @@ int AggrModule::find(uint32_t poag_no) const {
 int AggrModule::config_add(const AggrEntry &entry) {
   TRACE(trace::kDebug, "poag_no: %d", static_cast<int>(entry.poag_no));
   // Numbers above the three aggregations would index past the spanning tree's logical ports.
-  if (entry.poag_no < kFirstPoag || entry.poag_no > kLastPoag) {
+  if (!valid_poag(entry.poag_no)) {
     TRACE(trace::kError, "Illegal poag_no: %d", static_cast<int>(entry.poag_no));
     return -1;
   }
@@ -145,6 +173,23 @@ int AggrModule::config_del(uint32_t poag_no) {
   --count_;
   table_[count_] = AggrEntry{};
   return result;
+}
+
+// The chip holds a port in one aggregation only: an entry that took a port of another would leave that
+// one listing a port it no longer has, and its later delete would make the port standalone. A new entry
+// without a member would only hold a number and a table slot; emptying an existing one stays possible.
+bool AggrModule::add_allowed(const AggrEntry &entry) {
+  if (!has_member(entry) && find(entry.poag_no) < 0) {
+    TRACE(trace::kError, "No member in poag_no: %u", entry.poag_no);
+    return false;
+  }
+  unsigned port = 0;
+  const AggrEntry *holder = port_holder(entry, std::span(table_.data(), count_), &port);
+  if (holder) {
+    TRACE(trace::kError, "Port %u already in poag_no: %u", port, holder->poag_no);
+    return false;
+  }
+  return true;
 }
 
 int AggrModule::config_get(AggrEntry &entry, bool exact) const {
@@ -292,6 +337,27 @@ void AggrModule::save_mode() {
   conf_close(kConfBlockMode);
 }
 
+// The configured entries of a block 10 holding `stored` of them. A file written by hand or by an older
+// system may give a port to two entries; the chip would keep it in the later one only, while the earlier
+// still listed it, so the later entry is left out.
+size_t AggrModule::block_entries(const uint8_t *block, size_t stored,
+                                 std::array<AggrEntry, kAggrTableMax> &wanted) {
+  size_t taken = 0;
+  for (size_t i = 0; i < stored; ++i) {
+    AggrEntry entry = decode_aggr_entry(block + 4 + kAggrEntrySize * i);
+    entry.aid = 0;
+    unsigned port = 0;
+    const AggrEntry *holder = port_holder(entry, std::span(wanted.data(), taken), &port);
+    if (holder) {
+      TRACE(trace::kError, "Skipping poag_no: %u, port %u already in poag_no: %u", entry.poag_no, port,
+            holder->poag_no);
+      continue;
+    }
+    wanted[taken++] = entry;
+  }
+  return taken;
+}
+
 void AggrModule::read_table_block() {
   uint32_t size = 0;
   const uint8_t *block = conf_open(kConfBlockTable, &size);
@@ -301,12 +367,9 @@ void AggrModule::read_table_block() {
     return;
   }
   // The count comes from the file: only entries that lie inside the block and the table are taken.
-  size_t entries = std::min<size_t>({le_load16(block), kAggrTableMax, (size - 4) / kAggrEntrySize});
+  const size_t stored = std::min<size_t>({le_load16(block), kAggrTableMax, (size - 4) / kAggrEntrySize});
   std::array<AggrEntry, kAggrTableMax> wanted{};
-  for (size_t i = 0; i < entries; ++i) {
-    wanted[i] = decode_aggr_entry(block + 4 + kAggrEntrySize * i);
-    wanted[i].aid = 0;
-  }
+  const size_t entries = block_entries(block, stored, wanted);
   PortSet restarts{};
   for (unsigned i = count_; i-- > 0;) {
     AggrEntry current = table_[i];
@@ -402,6 +465,11 @@ void AggrModule::mgmt_table(MgmtObject &object) {
       for (unsigned i = 0; i < count; ++i) {
         AggrEntry entry = decode_aggr_entry(object.entry(i, kAggrEntrySize));
         entry.aid = 0;
+        // Checked before LACP gives up the number: a refused entry leaves its aggregation alone.
+        if (object.cmd() == kMgmtCmdAdd && !add_allowed(entry)) {
+          res = kMgmtResFail;
+          continue;
+        }
         release_lacp_number(entry.poag_no, restarts);
         int result = object.cmd() == kMgmtCmdAdd ? config_add(entry) : config_del(entry.poag_no);
         if (result < 0) res = kMgmtResFail;

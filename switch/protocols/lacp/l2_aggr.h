@@ -91,10 +91,12 @@ class AggrModule {
   };
 
   int find(uint32_t poag_no) const;
+  bool add_allowed(const AggrEntry &entry);
   uint32_t free_poag() const;
   AggrEntry aggregator_entry(unsigned aid, unsigned *count) const;
   void save_table();
   void save_mode();
+  size_t block_entries(const uint8_t *block, size_t stored, std::array<AggrEntry, kAggrTableMax> &wanted);
   void read_table_block();
   // Front ports 1..6 whose LACP machines start over once a walk of the table is done.
   using PortSet = std::array<bool, kPortCount + 1>;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -47,6 +48,30 @@ class AggrTable : public ::testing::Test {
     return bytes;
   }
   static uint32_t res(const std::vector<uint8_t> &bytes) { return le_load32(bytes.data() + 8); }
+  // Object 4007 with `cmd` over `entries`: its result.
+  uint32_t table_object(uint32_t cmd, const std::vector<AggrEntry> &entries) {
+    auto bytes = table_request(cmd, entries, entries.size());
+    MgmtObject obj{bytes.data(), static_cast<uint16_t>(bytes.size())};
+    module.mgmt_table(obj);
+    return res(bytes);
+  }
+  // The entries block 10 holds; none without the block.
+  static std::vector<AggrEntry> saved_entries() {
+    uint32_t size = 0;
+    const uint8_t *block = conf_open(kConfBlockTable, &size);
+    std::vector<AggrEntry> out;
+    for (unsigned i = 0; block && i < le_load16(block); ++i)
+      out.push_back(decode_aggr_entry(block + 4 + kAggrEntrySize * i));
+    return out;
+  }
+  static void write_table_block(const std::vector<AggrEntry> &entries) {
+    uint8_t *block = conf_create(kConfBlockTable, kTableBlockSize);
+    std::memset(block, 0, kTableBlockSize);
+    le_store16(block, static_cast<uint16_t>(entries.size()));
+    le_store16(block + 2, kAggrEntrySize);
+    for (size_t i = 0; i < entries.size(); ++i) encode_aggr_entry(entries[i], block + 4 + kAggrEntrySize * i);
+    conf_close(kConfBlockTable);
+  }
 
   DaemonStore store;
   RecordingServices services{0xA};
@@ -186,6 +211,60 @@ TEST_F(AggrTable, SavedTableHoldsOnlyConfiguredEntries) {
   EXPECT_EQ(le_load16(block + 2), kAggrEntrySize);
   EXPECT_EQ(decode_aggr_entry(block + 4), entry(8, {3, 4}));
   EXPECT_EQ(decode_aggr_entry(block + 40), entry(9, {5, 6}));
+}
+
+TEST_F(AggrTable, AddRefusesPortsThatAnotherEntryHolds) {
+  ASSERT_EQ(table_object(kMgmtCmdAdd, {entry(7, {1, 2})}), 0u);
+  module.set_hwaggr(1, 4);
+  module.set_hwaggr(1, 5);  // LACP's 8
+  services.calls.clear();
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(9, {2, 3})}), 1u);
+  EXPECT_EQ(services.traces_containing("Port 2 already in poag_no: 7"), 1u);
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(9, {5, 6})}), 1u) << "port 5 is in LACP's 8";
+  // Taking LACP's number would free its ports, but port 1 is in 7: LACP keeps its aggregation.
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(8, {1, 6})}), 1u);
+  EXPECT_EQ(module.aid_poag(1), 8u);
+  EXPECT_EQ(module.aid_portmap(4), 1);
+  EXPECT_TRUE(services.calls.empty()) << "nothing reached the chip";
+  EXPECT_EQ(numbers(), (std::vector<uint32_t>{7, 8}));
+  EXPECT_EQ(saved_entries(), (std::vector<AggrEntry>{entry(7, {1, 2})}));
+  // The refused number was never made: deleting it leaves port 2 in 7.
+  EXPECT_EQ(table_object(kMgmtCmdDel, {entry(9, {})}), 1u);
+  EXPECT_TRUE(services.calls.empty());
+}
+
+TEST_F(AggrTable, AddOfANewEntryNeedsAMemberButAnEntryMayBeEmptied) {
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(9, {})}), 1u);
+  EXPECT_EQ(services.traces_containing("No member in poag_no: 9"), 1u);
+  EXPECT_EQ(module.table_count(), 0u);
+  EXPECT_TRUE(saved_entries().empty());
+  ASSERT_EQ(table_object(kMgmtCmdAdd, {entry(9, {6})}), 0u) << "one member is enough";
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(9, {})}), 0u);
+  EXPECT_EQ(saved_entries(), (std::vector<AggrEntry>{entry(9, {})}));
+}
+
+TEST_F(AggrTable, AnAddMovesTheEntrysOwnPortsAndFreesTheRest) {
+  ASSERT_EQ(table_object(kMgmtCmdAdd, {entry(7, {1, 2, 3, 4, 5, 6})}), 0u);
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(8, {6})}), 1u);
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(7, {2, 3})}), 0u);
+  // The entries of one request are taken in turn: the first takes port 4, so the second may not.
+  EXPECT_EQ(table_object(kMgmtCmdAdd, {entry(8, {1, 4}), entry(9, {4, 5})}), 1u);
+  EXPECT_EQ(numbers(), (std::vector<uint32_t>{7, 8}));
+  EXPECT_EQ(saved_entries(), (std::vector<AggrEntry>{entry(7, {2, 3}), entry(8, {1, 4})}));
+}
+
+// Only the block's own entries count: an LACP-made aggregation is replaced by the read, and an entry
+// that was skipped holds no port.
+TEST_F(AggrTable, ReadingSkipsABlockEntryThatOverlapsAnEarlierOne) {
+  module.set_hwaggr(1, 5);
+  module.set_hwaggr(1, 6);  // LACP's 7
+  write_table_block({entry(7, {1, 2}), entry(8, {2, 3}), entry(9, {3, 4, 5, 6})});
+  services.calls.clear();
+  module.conf(false);
+  EXPECT_EQ(numbers(), (std::vector<uint32_t>{7, 9}));
+  EXPECT_EQ(services.traces_containing("Skipping poag_no: 8, port 2 already in poag_no: 7"), 1u);
+  EXPECT_EQ(std::count(services.calls.begin(), services.calls.end(), "members 8 -23---"), 0);
+  EXPECT_EQ(module.table_entry(1), entry(9, {3, 4, 5, 6}));
 }
 
 TEST_F(AggrTable, ConfiguredEntryTakingAnLacpNumberIsLeftAloneByLacp) {
