@@ -27,6 +27,24 @@ DWORD reboot_wait_step_ms() {
   return reboot_step_ms(std::string_view(value, n));
 }
 
+// Tests hold the search worker just before it hands its outcome to the dialog: with
+// UPGRADE_SEARCH_GATE naming a pair of events, the worker sets "<name>.held" and waits (a minute at
+// most) for "<name>.go". Without it the worker goes straight on.
+void hold_search_handover_for_test() {
+  char name[128];
+  DWORD n = GetEnvironmentVariableA("UPGRADE_SEARCH_GATE", name, sizeof name);
+  if (n == 0 || n >= sizeof name) return;
+  const std::string gate(name, n);
+  HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, (gate + ".held").c_str());
+  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (gate + ".go").c_str());
+  if (held != nullptr && go != nullptr) {
+    SetEvent(held);
+    WaitForSingleObject(go, 60000);
+  }
+  if (held != nullptr) CloseHandle(held);
+  if (go != nullptr) CloseHandle(go);
+}
+
 std::string current_directory() {
   DWORD n = GetCurrentDirectoryA(0, nullptr);
   std::string dir(n, '\0');
@@ -218,8 +236,10 @@ void CTavlenDlg::run_search(std::function<SearchOutcome()> search,
 DWORD WINAPI CTavlenDlg::search_worker(void *self) {
   auto *dialog = static_cast<CTavlenDlg *>(self);
   dialog->search_outcome_ = dialog->search_();
-  --dialog->workers_running_;
+  hold_search_handover_for_test();
   PostMessageA(dialog->hwnd(), kSearchDoneMessage, 0, 0);
+  // Last: once the count is down Close may end the dialog, so nothing of it is touched after this.
+  --dialog->workers_running_;
   return 0;
 }
 

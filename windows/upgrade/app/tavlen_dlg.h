@@ -89,6 +89,7 @@ class CTavlenDlg final : public rtwin::CDialog, public WizardHost {
   std::atomic<bool> upgrade_enabled_{true};
   std::atomic<int> reboot_token_{0};
   // Set while the search, the transfer or the reboot wait runs: the dialog may not close under them.
+  // Each worker lowers it as its very last step, after its last use of the dialog.
   std::atomic<int> workers_running_{0};
   // The search's work and its outcome, handed between the dialog and the search worker by starting
   // the worker and by the posted kSearchDoneMessage.

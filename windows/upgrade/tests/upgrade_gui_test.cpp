@@ -431,6 +431,32 @@ class UpgradeExe {
   HWND dialog_ = nullptr;
 };
 
+// Holds Upgrade.exe's search worker just before it hands its outcome to the dialog, through the pair
+// of named events that UPGRADE_SEARCH_GATE names to the programs started while it lives.
+class SearchGate {
+ public:
+  SearchGate()
+      : name_("rt-upgrade-search-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(GetTickCount64())),
+        held_(CreateEventA(nullptr, TRUE, FALSE, (name_ + ".held").c_str())),
+        go_(CreateEventA(nullptr, TRUE, FALSE, (name_ + ".go").c_str())) {
+    SetEnvironmentVariableA("UPGRADE_SEARCH_GATE", name_.c_str());
+  }
+  ~SearchGate() {
+    SetEnvironmentVariableA("UPGRADE_SEARCH_GATE", nullptr);
+    release();
+    CloseHandle(held_);
+    CloseHandle(go_);
+  }
+  bool wait_held(DWORD ms) const { return WaitForSingleObject(held_, ms) == WAIT_OBJECT_0; }
+  void release() const { SetEvent(go_); }
+
+ private:
+  std::string name_;
+  HANDLE held_;
+  HANDLE go_;
+};
+
 class UpgradeGuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -632,6 +658,31 @@ TEST_F(UpgradeGuiTest, TheWindowAnswersWhileTheSearchWaitsForASilentRouter) {
   EXPECT_EQ(app.prompts(), "");
   EXPECT_EQ(app.wait_exit(90000), std::optional<DWORD>(1));
   EXPECT_EQ(app.prompts(), "message|cannot scan your device!\r\n");
+}
+
+// Close while the search's outcome is still on its way to the dialog: the worker has yet to use the
+// dialog, so the dialog stays until the outcome has arrived and is shown; then Close ends the program.
+TEST_F(UpgradeGuiTest, CloseWaitsUntilTheSearchHasHandedItsOutcomeOver) {
+  put_image(make_image(2000));
+  RouterPeerProcess peer(dir, "--version 1023");
+  ASSERT_TRUE(peer.ready());
+  SearchGate gate;
+  UpgradeExe app(dir, peer.port(), guid);
+  ASSERT_NE(app.dialog(), nullptr) << app.start_report();
+  app.click(kNext);
+  ASSERT_TRUE(gate.wait_held(90000)) << "the search did not end; " << app.prompts();
+  // Close as its button sends it: the dialog has answered it when the call returns.
+  DWORD_PTR ignored = 0;
+  ASSERT_NE(SendMessageTimeoutA(app.dialog(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(app.item(IDCANCEL)), SMTO_BLOCK, 10000, &ignored),
+            0);
+  EXPECT_EQ(app.wait_exit(5000), std::nullopt) << "the dialog closed under the search worker";
+  gate.release();
+  ASSERT_TRUE(wait_for([&] { return app.visible(kRouterVersion); }, 30000)) << app.prompts();
+  EXPECT_EQ(app.text(kRouterVersion), "V1.0.23");
+  EXPECT_EQ(app.prompts(), "");
+  app.click(IDCANCEL);
+  EXPECT_EQ(app.wait_exit(20000), std::optional<DWORD>(0));
 }
 
 TEST_F(UpgradeGuiTest, NoRouterEndsTheProgramWithStatusOne) {

@@ -208,7 +208,7 @@ bool CWelcome16Page::OnCommand(int id, int code) {
   return true;
 }
 
-int CWelcome16Page::post_tunnel(RouterId router) {
+PostOutcome CWelcome16Page::post_tunnel(RouterId router) {
   RouterWork &work = wizard_routers();
   WorkerJob job;
   job.work = &work;
@@ -216,8 +216,8 @@ int CWelcome16Page::post_tunnel(RouterId router) {
   int index = router == RouterId::kRouter1 ? 0 : 1;
   work.post_results[index] = 0;
   if (!run_worker(PostTunnelThread, job, router == RouterId::kRouter1 ? 4 : 5, progress_shower(hwnd())))
-    return 0;
-  return work.post_results[index];
+    return job.stopped ? PostOutcome::kStopped : PostOutcome::kFailed;
+  return work.post_results[index] == 1 ? PostOutcome::kPosted : PostOutcome::kFailed;
 }
 
 void CWelcome16Page::connect() {

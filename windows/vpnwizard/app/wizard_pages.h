@@ -70,7 +70,7 @@ class CWelcome16Page : public CWizardPage, private ConfigureActions {
   // The skin items, once; the values are shown by OnSetActive.
   void dress();
   // ConfigureActions
-  int post_tunnel(RouterId router) override;
+  PostOutcome post_tunnel(RouterId router) override;
   void connect() override;
   void show_configure_message(ConfigureMessage message) override;
   void show_mistake() override;

@@ -65,11 +65,26 @@ ConfigureMessage message_for_posts(const PostResults &results) {
   return results.router1 != 1 ? ConfigureMessage::kConfigure1 : ConfigureMessage::kConfigure2;
 }
 
+namespace {
+
+// Posts one router's tunnel form into its post result; false when the user stopped the post.
+bool post_tunnel_into(int &result, RouterId router, ConfigureActions &actions) {
+  const PostOutcome outcome = actions.post_tunnel(router);
+  result = outcome == PostOutcome::kPosted ? 1 : 0;
+  return outcome != PostOutcome::kStopped;
+}
+
+}  // namespace
+
 int welcome16_next(PostResults &results, ConfigureActions &actions) {
   WizardState &state = the_wizard_state();
   if (state.ConfigurePhase == 0) {
-    results.router1 = actions.post_tunnel(RouterId::kRouter1);
-    results.router2 = actions.post_tunnel(RouterId::kRouter2);
+    // A stop ends the step where it is: the other router gets no form and no failure is reported,
+    // and Go can be pressed again.
+    if (!post_tunnel_into(results.router1, RouterId::kRouter1, actions) ||
+        !post_tunnel_into(results.router2, RouterId::kRouter2, actions)) {
+      return kStayOnPage;
+    }
     ConfigureMessage message = message_for_posts(results);
     if (message != ConfigureMessage::kNone) {
       actions.show_configure_message(message);

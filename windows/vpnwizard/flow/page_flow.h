@@ -32,11 +32,14 @@ void choose_local_mode(AddressingFlags &flags, bool on_router1_lan);
 
 // What the summary page needs from the rest of the wizard.
 enum class ConfigureMessage { kNone, kConfigure1, kConfigure2, kConfigure3 };
+// How a tunnel-form post ended: the router took the form, it could not be posted, or the user stopped
+// the progress dialog first.
+enum class PostOutcome { kPosted, kFailed, kStopped };
 class ConfigureActions {
  public:
   virtual ~ConfigureActions() = default;
-  // Posts the tunnel form to one router with the progress dialog up: 1 when it was posted.
-  virtual int post_tunnel(RouterId router) = 0;
+  // Posts the tunnel form to one router with the progress dialog up.
+  virtual PostOutcome post_tunnel(RouterId router) = 0;
   // Runs the connect exchange with the progress dialog up, which leaves the connect result.
   virtual void connect() = 0;
   virtual void show_configure_message(ConfigureMessage message) = 0;

@@ -185,6 +185,37 @@ TEST_F(RouterClient, APlainHttpUrlStillNamesHttpsInTheReferer) {
   EXPECT_EQ(requests[1].body, "x=1");
 }
 
+// Without the event that a stop sets, a stop would never reach the exchange and the wait for a
+// connect reply would end at once: no request is made, and the router reads as one that could not be
+// reached.
+TEST(RouterClientAbort, AnAbortWithoutItsEventFailsEveryRequestAsUnreachable) {
+  RouterDouble router(kRouter1Address, {"--fault", "/setup.cgi=status:200"});
+  ASSERT_TRUE(router.started());
+  ExchangeAbort abort([]() -> HANDLE {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  });
+  QuietSeams quiet;
+  ClientSeams seams = quiet.seams;
+  seams.sleep = nullptr;  // the wait the event would end early
+  seams.abort = &abort;
+  RouterHttpClient client(seams);
+  std::string body;
+  EXPECT_EQ(client.Get(page_url(kRouter1Address, "/vpn_main.htm"), router.port(), "admin", "password", &body,
+                       kPageCapacity),
+            kHttpNoConnection);
+  EXPECT_EQ(client.last_error(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  std::string form = "a=1";
+  EXPECT_EQ(
+      client.Post(page_url(kRouter1Address, "/setup.cgi"), router.port(), "T", form, "admin", "password", 1),
+      kHttpNoConnection);
+  std::string page;
+  EXPECT_EQ(GetRouterPage(kRouter1Address, "/vpn_main.htm", router.port(), "admin", "password", page, seams),
+            kHttpNoConnection);
+  EXPECT_TRUE(router.requests().empty()) << "a request went out that no stop could end";
+  EXPECT_TRUE(quiet.messages.empty());
+}
+
 TEST(FormResources, HoldTheTemplatesByteForByte) {
   std::string form;
   ASSERT_EQ(LoadFormTemplate(kTunnelFormTemplate, form), 1);

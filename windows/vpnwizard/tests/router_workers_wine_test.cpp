@@ -187,6 +187,30 @@ TEST_F(RouterWorkers, StoppingTheDialogAbortsAHeldRequestAtOnce) {
       << "the page is not asked for again after the stop";
 }
 
+// The summary page tells a stopped tunnel-form post from one the router refused: only the refusal is
+// a failure to report.
+TEST_F(RouterWorkers, AStoppedTunnelFormPostIsToldApartFromARefusedOne) {
+  RouterDouble router1 = start(kRouter1Address, "secret1", "192.168.1.1", {"--fault", "/setup.cgi=delay:60"});
+  RouterDouble router2 =
+      start(kRouter2Address, "secret2", "192.168.2.1", {"--fault", "/setup.cgi=status:500"});
+  ASSERT_TRUE(router1.started() && router2.started());
+  work.plan.router1.port = router1.port();
+  work.plan.router2.port = router2.port();
+  job.work = &work;
+  job.router = RouterId::kRouter1;
+  const bool used = run_worker(PostTunnelThread, job, kProgressPostRouter1, [&](int) {
+    while (router1.requests().empty()) ::Sleep(10);
+    the_wizard_state().ProgressDone.store(1);
+  });
+  EXPECT_FALSE(used);
+  EXPECT_TRUE(job.stopped);
+
+  ASSERT_TRUE(Run(PostTunnelThread, RouterId::kRouter2, kProgressPostRouter2));
+  EXPECT_FALSE(job.stopped) << "a finished worker is no stop";
+  EXPECT_EQ(work.post_results[1], 0);
+  EXPECT_EQ(router2.requests().size(), 1u);
+}
+
 // The connect post waits for the router to bring the tunnel up before reading its reply; a stop ends
 // that wait, and the other router is not posted to.
 TEST_F(RouterWorkers, StoppingTheDialogEndsTheWaitForAConnectReply) {

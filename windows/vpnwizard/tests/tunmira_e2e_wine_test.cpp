@@ -318,5 +318,75 @@ TEST_F(TunmiraEndToEnd, StopEndsTheConnectAtOnceAndPostsNoFurtherForm) {
   EXPECT_EQ(posts(*router2).size(), 1u) << "Router 2 got the connect form after the stop";
 }
 
+// Walks to the summary page with both routers read and presses Go.
+void go_from_the_summary(TunmiraExe &app, const std::string &router1_address,
+                         const std::string &router2_address) {
+  app.fill_router_entry(router1_address, router2_address);
+  app.command(kNext);
+  ASSERT_TRUE(app.wait_for_page("Welcome16", 60000)) << app.page_shown() << " prompts: " << app.prompts();
+  app.command(kGo);
+}
+
+// Go is offered again on the summary: the tunnel forms are still to be posted.
+void expect_go_offered_again(const TunmiraExe &app) {
+  EXPECT_EQ(app.page_shown(), "Welcome16");
+  EXPECT_TRUE(app.bar_item_visible(kGo));
+  EXPECT_FALSE(app.bar_item_visible(kTesting));
+}
+
+TEST_F(TunmiraEndToEnd, StopWhileRouter1HoldsItsTunnelFormPostsNothingToRouter2) {
+  const std::string router1_address = fresh_address();
+  const std::string router2_address = fresh_address();
+  const auto router1 = start_router1(router1_address, {"--fault", "/setup.cgi=delay:60*1"});
+  const auto router2 = start_router2(router2_address);
+  ASSERT_TRUE(router1->started() && router2->started());
+  ASSERT_NO_FATAL_FAILURE(go_from_the_summary(app, router1_address, router2_address));
+  ASSERT_TRUE(wait_for([&] { return posts(*router1).size() == 1 && progress_dialog() != nullptr; }, 30000));
+  ASSERT_TRUE(stop_progress(app).has_value()) << "the wizard did not answer after the stop";
+  ::Sleep(10000);
+  EXPECT_TRUE(posts(*router2).empty()) << "Router 2 got its tunnel form after the stop";
+  EXPECT_EQ(app.wizard_messages(), "") << "a stopped post shows nothing";
+  EXPECT_EQ(progress_dialog(), nullptr);
+  expect_go_offered_again(app);
+
+  // Go again: Router 1 answers this time, and both forms are posted.
+  app.command(kGo);
+  ASSERT_TRUE(wait_for([&] { return app.bar_item_visible(kTesting); }, 60000)) << app.prompts();
+  EXPECT_EQ(posts(*router1).size(), 2u);
+  EXPECT_EQ(posts(*router2).size(), 1u);
+  EXPECT_EQ(app.wizard_messages(), "");
+}
+
+TEST_F(TunmiraEndToEnd, StopWhileRouter2HoldsItsTunnelFormShowsNothingAndKeepsGo) {
+  const std::string router1_address = fresh_address();
+  const std::string router2_address = fresh_address();
+  const auto router1 = start_router1(router1_address);
+  const auto router2 = start_router2(router2_address, {"--fault", "/setup.cgi=delay:60*1"});
+  ASSERT_TRUE(router1->started() && router2->started());
+  ASSERT_NO_FATAL_FAILURE(go_from_the_summary(app, router1_address, router2_address));
+  ASSERT_TRUE(wait_for([&] { return posts(*router2).size() == 1 && progress_dialog() != nullptr; }, 30000));
+  ASSERT_TRUE(stop_progress(app).has_value()) << "the wizard did not answer after the stop";
+  ::Sleep(2000);
+  EXPECT_EQ(app.wizard_messages(), "") << "a stopped post shows nothing";
+  EXPECT_EQ(posts(*router1).size(), 1u);
+  expect_go_offered_again(app);
+}
+
+// A router that really refuses its form is no stop: the other router is still posted to and the
+// message names the one that failed.
+TEST_F(TunmiraEndToEnd, ARefusedTunnelFormOnRouter1StillPostsRouter2AndTellsTheUser) {
+  const std::string router1_address = fresh_address();
+  const std::string router2_address = fresh_address();
+  const auto router1 = start_router1(router1_address, {"--fault", "/setup.cgi=status:500*1"});
+  const auto router2 = start_router2(router2_address);
+  ASSERT_TRUE(router1->started() && router2->started());
+  ASSERT_NO_FATAL_FAILURE(go_from_the_summary(app, router1_address, router2_address));
+  ASSERT_TRUE(app.wait_for_prompt(language_text("MSG", "MSG_CONFIGURE1"))) << app.prompts();
+  EXPECT_EQ(posts(*router1).size(), 1u);
+  EXPECT_EQ(posts(*router2).size(), 1u) << "Router 2 is posted to after Router 1 failed";
+  ASSERT_TRUE(app.responds());
+  expect_go_offered_again(app);
+}
+
 }  // namespace
 }  // namespace tunmira

@@ -49,7 +49,13 @@ void write_alloc_failure_note() {
 
 }  // namespace
 
-ExchangeAbort::ExchangeAbort() : event_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+HANDLE ExchangeAbort::make_event() {
+  return ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+ExchangeAbort::ExchangeAbort(EventMaker event_maker) : event_(event_maker()) {
+  if (event_ == nullptr) event_error_ = ::GetLastError();
+}
 
 ExchangeAbort::~ExchangeAbort() {
   if (event_ != nullptr) ::CloseHandle(event_);
@@ -150,6 +156,12 @@ int RouterHttpClient::fail(int code) {
 
 int RouterHttpClient::open_request(std::string_view url, std::uint16_t port, std::string_view user,
                                    std::string_view password, bool is_post, std::string &host) {
+  // An exchange that no stop could end and that could not wait for a router is not started: the
+  // router reads as one that could not be reached.
+  if (seams_.abort != nullptr && !seams_.abort->usable()) {
+    last_error_ = seams_.abort->event_error();
+    return kHttpNoConnection;
+  }
   {
     const std::lock_guard<std::mutex> lock(handles_mutex_);
     request_.reset();

@@ -46,7 +46,12 @@ class RouterHttpClient;
 // router's reply ends early. A worker's clients enlist here for their lifetime.
 class ExchangeAbort {
  public:
-  ExchangeAbort();
+  // Makes the manual-reset event that stands for "aborted"; nullptr with the system's error set when
+  // it cannot. Tests give one that fails.
+  using EventMaker = HANDLE (*)();
+  static HANDLE make_event();
+
+  explicit ExchangeAbort(EventMaker event_maker = make_event);
   ~ExchangeAbort();
   ExchangeAbort(const ExchangeAbort &) = delete;
   ExchangeAbort &operator=(const ExchangeAbort &) = delete;
@@ -58,6 +63,10 @@ class ExchangeAbort {
   bool aborted() const;
   // Waits milliseconds or until abort(), whichever comes first.
   void sleep(unsigned milliseconds) const;
+  // False when the event could not be made: then neither abort() nor sleep() would work.
+  bool usable() const { return event_ != nullptr; }
+  // The system's error from making the event (0 when it was made).
+  DWORD event_error() const { return event_error_; }
 
  private:
   friend class RouterHttpClient;
@@ -67,6 +76,7 @@ class ExchangeAbort {
   mutable std::mutex mutex_;
   std::vector<RouterHttpClient *> clients_;
   HANDLE event_;  // manual-reset, set while aborted
+  DWORD event_error_ = 0;
 };
 
 class RouterHttpClient {

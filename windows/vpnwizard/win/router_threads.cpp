@@ -169,6 +169,7 @@ unsigned __stdcall ConnectThread(void *argument) {
 
 bool run_worker(WorkerEntry entry, WorkerJob &job, int progress_type, const ProgressDialog &show_progress) {
   job.finished.store(0);
+  job.stopped = false;
   auto run = std::make_shared<WorkerRun>();
   run->work = *job.work;
   run->work.seams.abort = &run->abort;
@@ -190,6 +191,7 @@ bool run_worker(WorkerEntry entry, WorkerJob &job, int progress_type, const Prog
   const DWORD ended = ::WaitForSingleObject(handle, stopped ? kStopGraceMs : INFINITE);
   ::CloseHandle(handle);
   job.finished.store(ended == WAIT_OBJECT_0 ? 1 : 0);
+  job.stopped = stopped;
   if (stopped) return false;
   take_results(*job.work, run->work);
   return true;

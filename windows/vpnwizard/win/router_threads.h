@@ -34,6 +34,7 @@ struct WorkerJob {
   RouterWork *work = nullptr;
   RouterId router = RouterId::kRouter1;
   std::atomic<int> finished{0};  // 1 when the worker had ended by the time run_worker returned
+  bool stopped = false;          // the user stopped the progress dialog before the worker was done
 };
 
 // Worker entries for run_worker, which alone makes their argument.
@@ -54,10 +55,10 @@ inline constexpr DWORD kStopGraceMs = 1000;
 
 // Clears ProgressDone, starts entry for job on a copy of *job.work, shows the progress dialog and, once
 // the worker is done, takes its results into *job.work. false when the worker could not start or the
-// user stopped the dialog before the worker was done: its pending request is then aborted, the
-// worker starts no further request, and its results are dropped. A stopped worker still waiting for
-// a router (the network may not let go of a request at once) ends on its own, on its own copy, and
-// never touches job or *job.work again.
+// user stopped the dialog before the worker was done (job.stopped): its pending request is then
+// aborted, the worker starts no further request, and its results are dropped. A stopped worker still
+// waiting for a router (the network may not let go of a request at once) ends on its own, on its own
+// copy, and never touches job or *job.work again.
 bool run_worker(WorkerEntry entry, WorkerJob &job, int progress_type, const ProgressDialog &show_progress);
 
 // The adapters of this PC that have a gateway (GetAdaptersInfo into 6,400 bytes; none on failure).

@@ -43,14 +43,15 @@ class RecordingPoster : public CommandPoster {
 
 class ScriptedActions : public ConfigureActions {
  public:
-  int post_tunnel(RouterId router) override {
+  PostOutcome post_tunnel(RouterId router) override {
     posts.push_back(router);
-    return router == RouterId::kRouter1 ? router1_result : router2_result;
+    return router == RouterId::kRouter1 ? router1_outcome : router2_outcome;
   }
   void connect() override { ++connects; }
   void show_configure_message(ConfigureMessage message) override { messages.push_back(message); }
   void show_mistake() override { ++mistakes; }
-  int router1_result = 1, router2_result = 1, connects = 0, mistakes = 0;
+  PostOutcome router1_outcome = PostOutcome::kPosted, router2_outcome = PostOutcome::kPosted;
+  int connects = 0, mistakes = 0;
   std::vector<RouterId> posts;
   std::vector<ConfigureMessage> messages;
 };
@@ -221,26 +222,54 @@ TEST_F(WizardFlowTest, SummaryPostsBothFormsThenShowsItselfAgainThenConnects) {
 
 TEST_F(WizardFlowTest, FailedPostsShowTheirMessageAndStayInPhaseZero) {
   walk_to_summary();
+  constexpr PostOutcome kPosted = PostOutcome::kPosted, kFailed = PostOutcome::kFailed;
   const struct {
-    int r1, r2;
+    PostOutcome r1, r2;
     ConfigureMessage message;
-  } cases[] = {{1, 0, ConfigureMessage::kConfigure2},
-               {0, 1, ConfigureMessage::kConfigure1},
-               {0, 0, ConfigureMessage::kConfigure3}};
+  } cases[] = {{kPosted, kFailed, ConfigureMessage::kConfigure2},
+               {kFailed, kPosted, ConfigureMessage::kConfigure1},
+               {kFailed, kFailed, ConfigureMessage::kConfigure3}};
   for (const auto &c : cases) {
-    actions.router1_result = c.r1;
-    actions.router2_result = c.r2;
+    actions.router1_outcome = c.r1;
+    actions.router2_outcome = c.r2;
     actions.messages.clear();
+    actions.posts.clear();
     sheet.GoNextPage();
     EXPECT_EQ(active(), kWelcome16Id);
     EXPECT_EQ(the_wizard_state().ConfigurePhase, 0);
     EXPECT_EQ(actions.messages, std::vector<ConfigureMessage>{c.message});
+    EXPECT_EQ(actions.posts.size(), 2u) << "a failed post still has the other router posted";
   }
   // A second Next after a failure posts both forms again.
-  actions.router1_result = actions.router2_result = 1;
+  actions.router1_outcome = actions.router2_outcome = kPosted;
   actions.posts.clear();
   sheet.GoNextPage();
   EXPECT_EQ(actions.posts.size(), 2u);
+  EXPECT_EQ(the_wizard_state().ConfigurePhase, 1);
+}
+
+// The user stopping a post's progress dialog ends Go where it is: no further post, no message, and
+// the summary stays in phase 0 for another Go.
+TEST_F(WizardFlowTest, AStoppedPostEndsGoWithoutAFurtherPostOrMessage) {
+  walk_to_summary();
+  const int shown = page(kWelcome16Id).set_active_count;
+  actions.router1_outcome = PostOutcome::kStopped;
+  sheet.GoNextPage();
+  EXPECT_EQ(actions.posts, std::vector<RouterId>{RouterId::kRouter1}) << "Router 2 was posted after the stop";
+
+  actions.router1_outcome = PostOutcome::kPosted;
+  actions.router2_outcome = PostOutcome::kStopped;
+  sheet.GoNextPage();
+  EXPECT_EQ(actions.posts.size(), 3u);
+
+  EXPECT_TRUE(actions.messages.empty());
+  EXPECT_EQ(active(), kWelcome16Id);
+  EXPECT_EQ(page(kWelcome16Id).set_active_count, shown) << "the page was not shown again";
+  EXPECT_EQ(the_wizard_state().ConfigurePhase, 0);
+  EXPECT_EQ(the_wizard_state().WizardStep, 5);
+
+  actions.router2_outcome = PostOutcome::kPosted;
+  sheet.GoNextPage();
   EXPECT_EQ(the_wizard_state().ConfigurePhase, 1);
 }
 
